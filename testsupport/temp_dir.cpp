@@ -1,0 +1,112 @@
+#include "testsupport/temp_dir.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace ferret::testing {
+namespace {
+
+void Check(bool ok, const std::string& what) {
+    if (!ok) {
+        throw std::runtime_error("test set-up failed: " + what);
+    }
+}
+
+void MakeParents(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0755);
+    }
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") +
+                          "/ferret-test-XXXXXX";
+    Check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+void TempDir::WriteFile(const std::string& relative, const std::string& content) const {
+    const std::string full = Path(relative);
+    MakeParents(full);
+    std::ofstream out(full, std::ios::binary | std::ios::trunc);
+    out << content;
+    Check(out.good(), "write " + full);
+}
+
+void TempDir::WriteSizedFile(const std::string& relative, off_t size) const {
+    const std::string full = Path(relative);
+    MakeParents(full);
+    const int fd = open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    Check(fd >= 0, "create " + full);
+    const bool sized = ftruncate(fd, size) == 0;
+    close(fd);
+    Check(sized, "truncate " + full);
+}
+
+void TempDir::MakeDir(const std::string& relative) const {
+    const std::string full = Path(relative);
+    MakeParents(full);
+    Check(mkdir(full.c_str(), 0755) == 0, "mkdir " + full);
+}
+
+void TempDir::Symlink(const std::string& target, const std::string& relative) const {
+    const std::string full = Path(relative);
+    MakeParents(full);
+    Check(symlink(target.c_str(), full.c_str()) == 0, "symlink " + full);
+}
+
+void TempDir::MakeFifo(const std::string& relative) const {
+    const std::string full = Path(relative);
+    MakeParents(full);
+    Check(mkfifo(full.c_str(), 0644) == 0, "mkfifo " + full);
+}
+
+void TempDir::SetTimes(const std::string& relative, std::time_t modified,
+                       std::time_t accessed) const {
+    timespec times[2] = {{accessed, 0}, {modified, 0}};
+    Check(utimensat(AT_FDCWD, Path(relative).c_str(), times, 0) == 0, "utimensat " + relative);
+}
+
+std::string TempDir::ReadFile(const std::string& relative) const {
+    std::ifstream in(Path(relative), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void RemoveTree(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) {
+        return;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        chmod(path.c_str(), 0700);
+        if (DIR* dir = opendir(path.c_str()); dir != nullptr) {
+            while (const dirent* entry = readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name != "." && name != "..") {
+                    RemoveTree(path + "/" + name);
+                }
+            }
+            closedir(dir);
+        }
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+}  // namespace ferret::testing
