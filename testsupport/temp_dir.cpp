@@ -30,13 +30,15 @@ void MakeParents(const std::string& path) {
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") +
-                          "/ferret-test-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/ferret-test-XXXXXX";
     Check(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
     path_ = pattern;
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+    RemoveTree(path_);
+}
 
 void TempDir::WriteFile(const std::string& relative, const std::string& content) const {
     const std::string full = Path(relative);

@@ -10,7 +10,7 @@ namespace ferret::testing {
 // A temporary folder for one test, removed with everything in it (unreadable folders included)
 // when the object goes away. Relative paths are taken below the folder.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -30,7 +30,7 @@ public:
     void SetTimes(const std::string& relative, std::time_t modified, std::time_t accessed) const;
     std::string ReadFile(const std::string& relative) const;
 
-private:
+  private:
     std::string path_;
 };
 

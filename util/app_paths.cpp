@@ -53,7 +53,9 @@ std::string DataFolder() {
     return data + "/ferret";
 }
 
-std::string DataFilePath(const std::string& name) { return DataFolder() + "/" + name; }
+std::string DataFilePath(const std::string& name) {
+    return DataFolder() + "/" + name;
+}
 
 std::string ConfigFolder() {
     std::string config = AbsoluteEnv("XDG_CONFIG_HOME");
@@ -69,7 +71,8 @@ Status MakePath(const std::string& path, unsigned mode) {
          slash = path.find('/', slash + 1)) {
         const std::string parent = path.substr(0, slash);
         if (mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST) {
-            return Status::Error(errno, "cannot create folder '" + parent + "': " + strerror(errno));
+            return Status::Error(errno,
+                                 "cannot create folder '" + parent + "': " + strerror(errno));
         }
     }
     if (mkdir(path.c_str(), mode) != 0 && errno != EEXIST) {
@@ -82,6 +85,8 @@ Status MakePath(const std::string& path, unsigned mode) {
     return {};
 }
 
-Status EnsureDataFolder() { return MakePath(DataFolder(), 0700); }
+Status EnsureDataFolder() {
+    return MakePath(DataFolder(), 0700);
+}
 
 }  // namespace ferret

@@ -9,7 +9,7 @@ namespace ferret {
 // Status carrying the error number, the description and the source (program name, a point and
 // the class name, as "ferret.cRegistry"), and the caller decides whether to log it.
 class [[nodiscard]] Status {
-public:
+  public:
     Status() = default;  // success
 
     static Status Error(int number, std::string description, std::string source = {}) {
@@ -25,7 +25,7 @@ public:
     const std::string& description() const { return description_; }
     const std::string& source() const { return source_; }
 
-private:
+  private:
     int number_ = 0;
     std::string description_;
     std::string source_;

@@ -1,0 +1,201 @@
+#include "app/command_line.h"
+
+#include <exception>
+
+#include "app/error_log.h"
+
+namespace ferret {
+namespace {
+
+constexpr const char* kValueSwitches[] = {"-p", "-k", "-l", "-s", "-r", "-config"};
+
+bool IsValueSwitch(const std::string& argument) {
+    for (const char* name : kValueSwitches) {
+        if (argument == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool NeedsQuotes(const std::string& value) {
+    return value.empty() || value.find_first_of(" -\"") != std::string::npos;
+}
+
+std::string Quoted(const std::string& value) {
+    std::string text = "\"";
+    for (char c : value) {
+        text.push_back(c);
+        if (c == '"') {
+            text.push_back('"');
+        }
+    }
+    text.push_back('"');
+    return text;
+}
+
+std::string QuotedIfNeeded(const std::string& value) {
+    return NeedsQuotes(value) ? Quoted(value) : value;
+}
+
+std::string TrimSpaces(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool EqualsAsciiIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+clsCommandLine::clsCommandLine(std::string raw_text) : raw_text_(std::move(raw_text)) {
+    try {
+        if (!raw_text_.empty()) {
+            has_arguments_ = true;
+            ProcessCommandLine();
+        }
+    } catch (const std::exception& error) {
+        LogError("clsCommandLine: Class_Initialize", "7", error.what());
+    }
+}
+
+std::string clsCommandLine::RebuildCommandLine(const std::vector<std::string>& arguments) {
+    std::string text;
+    bool value_expected = false;
+    for (const std::string& argument : arguments) {
+        if (!text.empty()) {
+            text.push_back(' ');
+        }
+        if (value_expected) {
+            text += QuotedIfNeeded(argument);
+            value_expected = false;
+        } else if (!argument.empty() && argument.front() == '-') {
+            // A switch, perhaps given with its value in one argument ("-s some text").
+            const std::size_t space = argument.find(' ');
+            if (space == std::string::npos) {
+                text += argument;
+            } else {
+                text += argument.substr(0, space + 1) + QuotedIfNeeded(argument.substr(space + 1));
+            }
+            value_expected = IsValueSwitch(argument);
+        } else {
+            text += QuotedIfNeeded(argument);
+        }
+    }
+    return text;
+}
+
+std::string clsCommandLine::TakeChars(std::string& text, std::size_t count) {
+    if (text.empty() || count == 0 || count > text.size()) {
+        return {};
+    }
+    std::string taken = text.substr(0, count);
+    text.erase(0, count);
+    return taken;
+}
+
+std::vector<std::string> clsCommandLine::SplitArguments(const std::string& text, char delimiter) {
+    std::vector<std::string> elements;
+    std::string element;
+    bool in_quotes = false;
+    // Walks by index rather than cutting the text one character at a time: same result,
+    // linear time.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == delimiter) {
+            if (in_quotes) {
+                element.push_back(c);
+            } else if (!element.empty()) {
+                elements.push_back(std::move(element));
+                element.clear();
+            }
+        } else if (c == '"') {
+            if (!in_quotes) {
+                in_quotes = true;
+            } else if (i + 1 < text.size() && text[i + 1] == '"') {
+                element.push_back('"');
+                ++i;
+            } else {
+                if (!element.empty()) {
+                    elements.push_back(std::move(element));
+                    element.clear();
+                }
+                in_quotes = false;
+                ++i;  // the character after a closing quote is dropped
+            }
+        } else {
+            element.push_back(c);
+        }
+    }
+    if (!element.empty()) {
+        elements.push_back(std::move(element));
+    }
+    return elements;
+}
+
+void clsCommandLine::ProcessCommandLine() {
+    try {
+        elements_ = SplitArguments(raw_text_, '-');
+        for (std::string& element : elements_) {
+            element = TrimSpaces(element);
+        }
+        run_minimized_ = HasSwitch("m", true);
+        use_regex_ = HasSwitch("rx", true);
+        search_sub_folders_ = HasSwitch("b", true);
+        exit_on_complete_ = HasSwitch("x", true);
+        start_path_ = GetSwitchValue("p", ' ');
+        file_mask_ = GetSwitchValue("k", ' ');
+        log_path_ = GetSwitchValue("l", ' ');
+        search_string_ = GetSwitchValue("s", ' ');
+        replace_string_ = GetSwitchValue("r", ' ');
+        process_type_ = GetSwitchValue("e", ':');
+        config_file_ = GetSwitchValue("config", ' ');
+        ignore_case_ = HasSwitch("i", true);
+    } catch (const std::exception& error) {
+        LogError("clsCommandLine: ProcessCommandLine", "7", error.what());
+    }
+}
+
+bool clsCommandLine::HasSwitch(const std::string& name, bool case_sensitive) const {
+    for (const std::string& element : elements_) {
+        if (case_sensitive ? element == name : EqualsAsciiIgnoringCase(element, name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string clsCommandLine::GetSwitchValue(const std::string& name, char separator) const {
+    for (const std::string& element : elements_) {
+        if (element.compare(0, name.size(), name) != 0) {
+            continue;
+        }
+        // The name must end the element or be followed by its separator, so "rx" is not a
+        // value of "r" and "e search" is not a value of "e".
+        if (element.size() == name.size()) {
+            return {};
+        }
+        if (element[name.size()] != separator) {
+            continue;
+        }
+        // The split has already taken away every quote that was not doubled, so the quotes left
+        // at the ends of a value are the user's own: they stay.
+        return element.substr(name.size() + 1);
+    }
+    return {};
+}
+
+}  // namespace ferret

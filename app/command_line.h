@@ -1,0 +1,72 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ferret {
+
+// The command line, parsed once at start-up and kept until the program ends; read-only after
+// construction.
+//
+// The grammar is a small splitter: the text is cut at every "-" outside double quotes, each
+// piece trimmed of spaces is one element. A flag counts when an element is exactly its name
+// (case-sensitive): m, rx, b, x, i. A value switch is an element that starts with its name
+// followed by its separator: "p folder", "k mask", "l file", "s text", "r text", "config file"
+// (separator " ") and "e:search" or "e:replace" (separator ":"). The first matching element wins;
+// anything else is ignored. Inside quotes "-" is plain text and "" stands for one quote; the
+// character after a closing quote is dropped. A value is everything after the separator.
+class clsCommandLine {
+  public:
+    // Parses `raw_text`, the arguments as one text (see RebuildCommandLine).
+    explicit clsCommandLine(std::string raw_text);
+
+    // Joins the arguments after the program's name into the one text the grammar reads, quoting
+    // values that hold a space, a "-" or a quote so they arrive whole.
+    static std::string RebuildCommandLine(const std::vector<std::string>& arguments);
+
+    const std::string& ProcessType() const { return process_type_; }
+    bool ExitOnComplete() const { return exit_on_complete_; }
+    bool IgnoreCase() const { return ignore_case_; }
+    bool SearchSubFolders() const { return search_sub_folders_; }
+    bool HasArguments() const { return has_arguments_; }
+    bool UseRegEx() const { return use_regex_; }
+    bool RunMinimized() const { return run_minimized_; }
+    const std::string& StartPath() const { return start_path_; }
+    const std::string& LogPath() const { return log_path_; }
+    const std::string& ConfigFile() const { return config_file_; }
+    const std::string& SearchString() const { return search_string_; }
+    const std::string& ReplaceString() const { return replace_string_; }
+    const std::string& FileMask() const { return file_mask_; }
+
+    // The elements the split produced, trimmed, in order.
+    const std::vector<std::string>& Elements() const { return elements_; }
+
+    // The pieces of the grammar, public for tests.
+    static std::vector<std::string> SplitArguments(const std::string& text, char delimiter);
+    // Removes and returns the first `count` characters; nothing when `text` is empty, `count`
+    // is 0 or longer than `text`.
+    static std::string TakeChars(std::string& text, std::size_t count);
+
+  private:
+    void ProcessCommandLine();
+    bool HasSwitch(const std::string& name, bool case_sensitive) const;
+    std::string GetSwitchValue(const std::string& name, char separator) const;
+
+    std::string raw_text_;
+    std::vector<std::string> elements_;
+    std::string process_type_;
+    bool exit_on_complete_ = false;
+    bool ignore_case_ = false;
+    bool search_sub_folders_ = false;
+    bool has_arguments_ = false;
+    bool use_regex_ = false;
+    bool run_minimized_ = false;
+    std::string start_path_;
+    std::string log_path_;
+    std::string config_file_;
+    std::string search_string_;
+    std::string replace_string_;
+    std::string file_mask_;
+};
+
+}  // namespace ferret

@@ -1,0 +1,143 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace ferret {
+namespace {
+
+clsCommandLine FromArgs(const std::vector<std::string>& args) {
+    return clsCommandLine(clsCommandLine::RebuildCommandLine(args));
+}
+
+TEST(CommandLine, NoTextMeansInteractive) {
+    const clsCommandLine line("");
+    EXPECT_FALSE(line.HasArguments());
+    EXPECT_TRUE(line.StartPath().empty());
+    EXPECT_FALSE(line.ExitOnComplete());
+}
+
+TEST(CommandLine, OnlySpacesHasArgumentsButNoSwitches) {
+    const clsCommandLine line("   ");
+    EXPECT_TRUE(line.HasArguments());
+    EXPECT_TRUE(line.ProcessType().empty());
+    EXPECT_TRUE(line.StartPath().empty());
+    EXPECT_FALSE(line.RunMinimized() || line.UseRegEx() || line.SearchSubFolders() ||
+                 line.ExitOnComplete() || line.IgnoreCase());
+}
+
+TEST(CommandLine, QuotedPathAndTextWithDashAndFlagLast) {
+    // The shell form: ferret -p "/tmp/a b" -s "x-y" -x
+    const clsCommandLine line = FromArgs({"-p", "/tmp/a b", "-s", "x-y", "-x"});
+    EXPECT_EQ(line.StartPath(), "/tmp/a b");
+    EXPECT_EQ(line.SearchString(), "x-y");
+    EXPECT_TRUE(line.ExitOnComplete());
+    EXPECT_TRUE(line.HasArguments());
+
+    // The same typed as one text.
+    const clsCommandLine typed(R"(-p "/tmp/a b" -s "x-y" -x)");
+    EXPECT_EQ(typed.StartPath(), "/tmp/a b");
+    EXPECT_EQ(typed.SearchString(), "x-y");
+    EXPECT_TRUE(typed.ExitOnComplete());
+}
+
+TEST(CommandLine, EveryValueSwitchAndFlag) {
+    const clsCommandLine line(
+        "-p /srv/www -k *.htm;*.html -l /tmp/report.txt -s old -r new -e:replace "
+        "-config /tmp/x.frs -m -rx -b -x -i");
+    EXPECT_EQ(line.StartPath(), "/srv/www");
+    EXPECT_EQ(line.FileMask(), "*.htm;*.html");
+    EXPECT_EQ(line.LogPath(), "/tmp/report.txt");
+    EXPECT_EQ(line.SearchString(), "old");
+    EXPECT_EQ(line.ReplaceString(), "new");
+    EXPECT_EQ(line.ProcessType(), "replace");
+    EXPECT_EQ(line.ConfigFile(), "/tmp/x.frs");
+    EXPECT_TRUE(line.RunMinimized());
+    EXPECT_TRUE(line.UseRegEx());
+    EXPECT_TRUE(line.SearchSubFolders());
+    EXPECT_TRUE(line.ExitOnComplete());
+    EXPECT_TRUE(line.IgnoreCase());
+}
+
+TEST(CommandLine, FlagsCountOnlyExactlyAsWritten) {
+    EXPECT_FALSE(clsCommandLine("-M").RunMinimized());
+    EXPECT_FALSE(clsCommandLine("-X").ExitOnComplete());
+    EXPECT_FALSE(clsCommandLine("-xm").ExitOnComplete());
+    EXPECT_FALSE(clsCommandLine("-xm").RunMinimized());
+    EXPECT_TRUE(clsCommandLine("-  x  ").ExitOnComplete());
+    EXPECT_TRUE(clsCommandLine("-s a -x").ExitOnComplete());  // last, unquoted
+    // A flag inside a quoted value is part of the value.
+    const clsCommandLine quoted(R"(-s "a -x b")");
+    EXPECT_FALSE(quoted.ExitOnComplete());
+    EXPECT_EQ(quoted.SearchString(), "a -x b");
+}
+
+TEST(CommandLine, DoubledQuotesInsideQuotes) {
+    const clsCommandLine line(R"(-s "say ""hi""" -x)");
+    EXPECT_EQ(line.SearchString(), R"(say "hi")");
+    EXPECT_TRUE(line.ExitOnComplete());
+    EXPECT_EQ(FromArgs({"-s", R"(a"b)"}).SearchString(), R"(a"b)");
+    // Quotes the user meant stay, also at the ends of the value (searching for "index.html").
+    EXPECT_EQ(FromArgs({"-s", R"("index.html")"}).SearchString(), R"("index.html")");
+    EXPECT_EQ(clsCommandLine(R"(-s """x""")").SearchString(), R"("x")");
+}
+
+TEST(CommandLine, RegexFlagIsNotTheReplaceValue) {
+    const clsCommandLine line("-rx -r new -s old");
+    EXPECT_TRUE(line.UseRegEx());
+    EXPECT_EQ(line.ReplaceString(), "new");
+    const clsCommandLine regex_only("-rx -s old");
+    EXPECT_TRUE(regex_only.ReplaceString().empty());
+}
+
+TEST(CommandLine, ProcessTypeNeedsItsColon) {
+    EXPECT_EQ(clsCommandLine("-e:search").ProcessType(), "search");
+    EXPECT_EQ(clsCommandLine("-e:Search").ProcessType(), "Search");  // the run decides
+    EXPECT_EQ(clsCommandLine("-e search").ProcessType(), "");
+    EXPECT_EQ(clsCommandLine("-p").StartPath(), "");
+}
+
+TEST(CommandLine, FirstMatchingValueWinsAndUnknownSwitchesAreIgnored) {
+    const clsCommandLine line("-s first -q what -s second -zz");
+    EXPECT_EQ(line.SearchString(), "first");
+    EXPECT_TRUE(line.HasArguments());
+}
+
+TEST(CommandLine, RebuiltArgumentsArriveWhole) {
+    const clsCommandLine line =
+        FromArgs({"-s", "-leading dash", "-r", "", "-k", "*.c;*.h", "-p", "/x/y-z", "-b"});
+    EXPECT_EQ(line.SearchString(), "-leading dash");
+    EXPECT_EQ(line.ReplaceString(), "");
+    EXPECT_EQ(line.FileMask(), "*.c;*.h");
+    EXPECT_EQ(line.StartPath(), "/x/y-z");
+    EXPECT_TRUE(line.SearchSubFolders());
+    // A switch and its value in one argument, as some launchers pass them.
+    EXPECT_EQ(FromArgs({"-s a-b", "-x"}).SearchString(), "a-b");
+    // A lone space argument still counts as command-line text.
+    EXPECT_TRUE(FromArgs({" "}).HasArguments());
+    EXPECT_FALSE(FromArgs({}).HasArguments());
+}
+
+TEST(CommandLine, SplitKeepsTextBeforeAQuoteInTheElement) {
+    EXPECT_EQ(clsCommandLine::SplitArguments(R"(-s "two words"-x)", '-'),
+              (std::vector<std::string>{"s two words", "x"}));
+    // The character after a closing quote is dropped, whatever it is.
+    EXPECT_EQ(clsCommandLine::SplitArguments(R"(-s "a"bc)", '-'),
+              (std::vector<std::string>{"s a", "c"}));
+    // An unterminated quote runs to the end of the text.
+    EXPECT_EQ(clsCommandLine::SplitArguments(R"(-s "a-b)", '-'),
+              (std::vector<std::string>{"s a-b"}));
+}
+
+TEST(CommandLine, TakeChars) {
+    std::string text = "abc";
+    EXPECT_EQ(clsCommandLine::TakeChars(text, 0), "");
+    EXPECT_EQ(clsCommandLine::TakeChars(text, 4), "");
+    EXPECT_EQ(text, "abc");
+    EXPECT_EQ(clsCommandLine::TakeChars(text, 2), "ab");
+    EXPECT_EQ(text, "c");
+    std::string empty;
+    EXPECT_EQ(clsCommandLine::TakeChars(empty, 1), "");
+}
+
+}  // namespace
+}  // namespace ferret

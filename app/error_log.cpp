@@ -1,0 +1,95 @@
+#include "app/error_log.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <mutex>
+
+#include "app/message_box.h"
+#include "settings/settings.h"
+#include "util/app_locale.h"
+#include "util/app_paths.h"
+
+namespace ferret {
+namespace {
+
+std::mutex log_mutex;  // one entry at a time, so lines of threads never interleave
+
+// Readers of the log rely on one entry per line and on the field order.
+std::string Field(std::string text) {
+    for (char& c : text) {
+        if (c == '\r' || c == '\n' || c == '\t') {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
+bool AppendLine(const std::string& path, const std::string& line) {
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    bool written = true;
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t count = write(fd, line.data() + done, line.size() - done);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            written = false;
+            break;
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    return close(fd) == 0 && written;
+}
+
+bool WriteEntry(const std::string& label, const std::string& number,
+                const std::string& description) {
+    if (!EnsureDataFolder().ok()) {
+        return false;
+    }
+    std::lock_guard lock(log_mutex);
+    // The time is taken under the lock so that the lines stay in time order.
+    const std::string line = Field(FormatGeneralDateTime(QDateTime::currentDateTime())) + '\t' +
+                             Field(label) + '\t' + Field(number) + '\t' + Field(description) + '\n';
+    return AppendLine(DataFilePath("ferret.log"), line);
+}
+
+void ReportLogFailure() {
+    try {
+        ShowMessageBox("There was an error in creating an error log entry", "Log Error",
+                       MessageIcon::Information);
+    } catch (...) {
+        // Nothing is left to tell the user with.
+    }
+}
+
+}  // namespace
+
+void LogError(const std::string& label, const std::string& number, const std::string& description) {
+    bool written = false;
+    try {
+        if (!IsTrue(GetSettingValue(kSettingsKey, kLogging, SettingDefault(kLogging)))) {
+            return;
+        }
+        written = WriteEntry(label, number, description);
+    } catch (...) {
+        written = false;
+    }
+    if (!written) {
+        ReportLogFailure();
+    }
+}
+
+void LogError(const std::string& label, const Status& status) {
+    if (!status.ok()) {
+        LogError(label, std::to_string(status.number()), status.description());
+    }
+}
+
+}  // namespace ferret

@@ -1,0 +1,170 @@
+#include "app/error_log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QDateTime>
+#include <atomic>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/message_box.h"
+#include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+#include "util/app_locale.h"
+
+namespace ferret {
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);) {
+        parts.push_back(part);
+    }
+    if (!text.empty() && text.back() == separator) {
+        parts.emplace_back();
+    }
+    return parts;
+}
+
+// Settings and log in a fresh folder per test; message boxes are recorded, not shown.
+class ErrorLogTest : public ::testing::Test {
+  protected:
+    ErrorLogTest() {
+        setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
+        SetDataFolder("data");
+        previous_ = SetMessageBoxHandler(
+            [this](const std::string& text, const std::string& title, MessageIcon icon) {
+                EXPECT_EQ(text, "There was an error in creating an error log entry");
+                EXPECT_EQ(title, "Log Error");
+                EXPECT_EQ(icon, MessageIcon::Information);
+                ++boxes_;
+            });
+    }
+    ~ErrorLogTest() override {
+        SetMessageBoxHandler(previous_);
+        setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
+        unsetenv("FERRET_HOME");  // as the test main leaves it
+    }
+
+    void SetDataFolder(const std::string& relative) {
+        setenv("FERRET_HOME", root_.Path(relative).c_str(), 1);
+    }
+    void SetLogging(const std::string& text) {
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kLogging, text).ok());
+    }
+    bool LogExists() const {
+        struct stat info {};
+        return lstat(root_.Path("data/ferret.log").c_str(), &info) == 0;
+    }
+    // The log's lines, each split into its fields.
+    std::vector<std::vector<std::string>> Entries() const {
+        const std::string text = root_.ReadFile("data/ferret.log");
+        EXPECT_TRUE(!text.empty() && text.back() == '\n');
+        EXPECT_EQ(text.find('\r'), std::string::npos);
+        std::vector<std::vector<std::string>> entries;
+        for (const std::string& line : Split(text.substr(0, text.size() - 1), '\n')) {
+            entries.push_back(Split(line, '\t'));
+        }
+        return entries;
+    }
+
+    const std::string saved_config_ = Env("XDG_CONFIG_HOME");
+    testing::TempDir root_;
+    std::atomic<int> boxes_ = 0;
+    MessageBoxHandler previous_;
+};
+
+TEST_F(ErrorLogTest, OffUnlessLoggingIsExactlyTrueOnEveryCall) {
+    LogError("frmMain: StartProcess", "5", "no setting");
+    EXPECT_FALSE(LogExists());
+    for (const char* text : {"False", "true", " True"}) {
+        SetLogging(text);
+        LogError("frmMain: StartProcess", "5", text);
+        EXPECT_FALSE(LogExists()) << text;
+    }
+    root_.WriteFile("blocker", "a regular file");
+    SetDataFolder("blocker/data");
+    LogError("frmMain: StartProcess", "5", "still off");
+    EXPECT_EQ(boxes_, 0);
+
+    SetDataFolder("data");
+    SetLogging("True");
+    LogError("frmMain: StartProcess", "5", "on");
+    SetLogging("False");
+    LogError("frmMain: StartProcess", "5", "off again");
+    EXPECT_EQ(Entries().size(), 1u);
+}
+
+TEST_F(ErrorLogTest, EntryIsOneLineOfFourFieldsInAPrivateFile) {
+    SetLogging("True");
+    const std::string before = FormatGeneralDateTime(QDateTime::currentDateTime());
+    LogError("frmMain: BuildFileList", "13", "Type mismatch");
+    const std::string after = FormatGeneralDateTime(QDateTime::currentDateTime());
+    const auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    ASSERT_EQ(entries[0].size(), 4u);
+    EXPECT_TRUE(entries[0][0] == before || entries[0][0] == after) << entries[0][0];
+    EXPECT_EQ(entries[0][1], "frmMain: BuildFileList");
+    EXPECT_EQ(entries[0][2], "13");
+    EXPECT_EQ(entries[0][3], "Type mismatch");
+    struct stat info {};
+    ASSERT_EQ(stat(root_.Path("data/ferret.log").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(boxes_, 0);
+}
+
+TEST_F(ErrorLogTest, EntriesAreAppendedOldestFirstAndStayOneLine) {
+    root_.WriteFile("data/ferret.log", "an earlier entry\n");
+    SetLogging("True");
+    LogError("modMruList: SaveSearchList", "1", "first");
+    LogError("frmMain: StopPause", "7", "");
+    LogError("frmMain:\tStop", "8", "one\r\ntwo\tthree\n");
+    LogError("frmOptions: SaveAllSettings", Status());
+    LogError("frmOptions: SaveAllSettings", Status::Error(26001, "Failed", "ferret.cRegistry"));
+    const auto entries = Entries();
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_EQ(entries[0], std::vector<std::string>{"an earlier entry"});
+    const std::vector<std::vector<std::string>> expected = {
+        {"modMruList: SaveSearchList", "1", "first"},
+        {"frmMain: StopPause", "7", ""},
+        {"frmMain: Stop", "8", "one  two three "},
+        {"frmOptions: SaveAllSettings", "26001", "Failed"},
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(entries[i + 1].size(), 4u);
+        EXPECT_EQ(std::vector(entries[i + 1].begin() + 1, entries[i + 1].end()), expected[i]);
+    }
+}
+
+TEST_F(ErrorLogTest, UnwritableLogShowsOneMessagePerEntry) {
+    SetLogging("True");
+    root_.WriteFile("blocker", "a regular file");
+    SetDataFolder("blocker/data");
+    EXPECT_NO_THROW(LogError("frmMain: StartProcess", "1", "a"));
+    EXPECT_NO_THROW(LogError("frmMain: StartProcess", "2", "b"));
+    EXPECT_EQ(boxes_, 2);
+
+    SetDataFolder("data");
+    root_.MakeDir("data/ferret.log");
+    LogError("frmMain: StartProcess", "3", "the log is a folder");
+    EXPECT_EQ(boxes_, 3);
+
+    SetDataFolder("linked");
+    root_.WriteFile("elsewhere.txt", "untouched\n");
+    root_.Symlink(root_.Path("elsewhere.txt"), "linked/ferret.log");
+    LogError("frmMain: StartProcess", "4", "links are not followed");
+    EXPECT_EQ(boxes_, 4);
+    EXPECT_EQ(root_.ReadFile("elsewhere.txt"), "untouched\n");
+}
+
+}  // namespace
+}  // namespace ferret

@@ -1,0 +1,79 @@
+// Start-up: --help and --version answer at once; any other command line is parsed by the
+// program's own grammar.
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "ferret_version.h"
+
+namespace {
+
+constexpr const char kHelp[] =
+    R"(Usage: ferret [switches]
+Finds files by name, size and date, and finds or replaces text inside them.
+Without switches the window opens. With switches the run is unattended.
+
+Switches (each starts with "-"; a value holding "-" or a quote is quoted):
+  -p FOLDER        start folder (default: the folder used last)
+  -k MASK          file mask, patterns separated by ";" (as "*.htm;*.html")
+  -s TEXT          search text
+  -r TEXT          replacement text
+  -e:search        run a search
+  -e:replace       run a replace (needs -s and -r)
+  -b               include subfolders
+  -i               ignore case
+  -rx              the search text is a regular expression
+  -config FILE     take the search from a saved search file (.frs); -p -k -s -r
+                   -b -i -rx are then not used
+  -l FILE          write the report (summary with file list) to FILE
+  -m               start with the window minimised
+  -x               exit when the run is done
+  --help           show this help and exit
+  --version        show the version and exit
+
+Flags count only as written: lower case, on their own.
+Search texts may use ^^CrLf (line break), ^^Tab (tab) and ^^Blank (empty).
+
+Examples:
+  ferret -p ~/site -k "*.htm;*.html" -s "Copyright 2025" -e:search -b -l report.txt -x
+  ferret -p /etc -s "old-host" -r "new-host" -e:replace -b -x
+  ferret -config ~/searches/links.frs -e:search -x
+)";
+
+// Deep trees hold one open folder per level during a walk.
+void RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    for (const std::string& argument : arguments) {
+        if (argument == "--help") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("ferret %s\n", FERRET_VERSION);
+            return 0;
+        }
+    }
+    RaiseOpenFileLimit();
+
+    const ferret::clsCommandLine command_line(
+        ferret::clsCommandLine::RebuildCommandLine(arguments));
+    if (!command_line.HasArguments()) {
+        std::fputs("ferret: this build has no window yet; see 'ferret --help'\n", stderr);
+        return 2;
+    }
+    std::fputs("ferret: this build cannot run searches yet; see 'ferret --help'\n", stderr);
+    return 2;
+}

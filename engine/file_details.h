@@ -1,0 +1,27 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+
+namespace ferret {
+
+// What the walk and the records need to know of a file, from one statx call.
+struct FileDetails {
+    bool is_folder = false;
+    bool is_regular = false;
+    std::uint64_t size = 0;
+    timespec modified{};
+    timespec accessed{};
+    timespec created{};  // the birth time where the file system keeps one, else `modified`
+};
+
+// Reads the details of `path` relative to the folder `dir_fd` (AT_FDCWD for a full path),
+// following links. False when the file cannot be reached.
+bool ReadFileDetails(int dir_fd, const char* path, FileDetails& details);
+
+// The same for a file that is already open.
+bool ReadOpenFileDetails(int fd, FileDetails& details);
+
+}  // namespace ferret

@@ -1,0 +1,411 @@
+#include "engine/find_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "engine/file_details.h"
+#include "engine/mask_match.h"
+#include "engine/text_fold.h"
+#include "util/app_locale.h"
+
+namespace ferret {
+
+bool PassesDateTest(std::int32_t date_type, DateTime from, DateTime to, std::int32_t file_date_type,
+                    const FileTimes& times, DateTime today) {
+    switch (date_type) {
+        case kDateAny:
+            return true;
+        case kDateWithinWeek:
+            return SundaysBetween(times.modified, today) <= 1;
+        case kDateWithinMonth:
+            return MonthsBetween(times.modified, today) <= 1;
+        case kDateWithinYear:
+            return YearsBetween(times.modified, today) <= 1;
+        case kDateBetween: {
+            const DateTime when = file_date_type == kFileDateAccessed  ? times.accessed
+                                  : file_date_type == kFileDateCreated ? times.created
+                                                                       : times.modified;
+            return from <= when && when <= to;
+        }
+        default:
+            return false;
+    }
+}
+
+namespace {
+
+struct Entry {
+    std::uint32_t name_offset;  // into the folder's name arena, NUL-terminated there
+    std::uint32_t name_length;
+    std::uint32_t key_offset;  // the case-folded name, for ordering
+    std::uint32_t key_length;
+    unsigned char type;  // DT_* from the directory
+};
+
+// Appends the case-folded form of `name` to `arena`.
+void AppendFoldedName(std::string_view name, std::string& arena) {
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            arena += FoldCase(name);
+            return;
+        }
+    }
+    for (const char c : name) {
+        arena.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c);
+    }
+}
+
+// Reads a whole folder: the order is by name, not the file system's.
+bool ReadEntries(int dir_fd, std::string& arena, std::vector<Entry>& entries) {
+    const int dup_fd = fcntl(dir_fd, F_DUPFD_CLOEXEC, 0);
+    if (dup_fd < 0) {
+        return false;
+    }
+    DIR* dir = fdopendir(dup_fd);
+    if (dir == nullptr) {
+        close(dup_fd);
+        return false;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        Entry& added = entries.emplace_back();
+        added.type = entry->d_type;
+        added.name_offset = static_cast<std::uint32_t>(arena.size());
+        added.name_length = static_cast<std::uint32_t>(name.size());
+        arena.append(name);
+        arena.push_back('\0');
+        added.key_offset = static_cast<std::uint32_t>(arena.size());
+        AppendFoldedName(name, arena);
+        added.key_length = static_cast<std::uint32_t>(arena.size() - added.key_offset);
+    }
+    closedir(dir);
+    const auto name_of = [&arena](const Entry& e) {
+        return std::string_view(arena.data() + e.name_offset, e.name_length);
+    };
+    const auto key_of = [&arena](const Entry& e) {
+        return std::string_view(arena.data() + e.key_offset, e.key_length);
+    };
+    // Letters compared without regard to case, ties broken by bytes, so the order is total and
+    // the same on every run.
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        const int by_key = key_of(a).compare(key_of(b));
+        return by_key != 0 ? by_key < 0 : name_of(a) < name_of(b);
+    });
+    return true;
+}
+
+// File descriptors are closed when the holder goes out of scope, whatever path it takes.
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+struct Settings {
+    NameMask mask;
+    std::int32_t search_type;
+    bool recursive;
+    std::int32_t date_type;
+    DateTime date_from;
+    DateTime date_to;
+    std::int32_t file_date_type;
+    double size_limit;
+    bool at_least;
+    DateTime today;
+
+    // Without date and size filters the walk need not read any file's details.
+    bool NeedsDetails() const { return date_type != kDateAny || size_limit != -1; }
+};
+
+// The identity of a folder on the way down from the root; each folder's node points to its
+// parent's, so a link back to a folder above is recognised.
+struct Ancestor {
+    dev_t device;
+    ino_t inode;
+    const Ancestor* parent;
+};
+
+// What one folder contributes, in order: files and, in their place, the results of subfolders.
+struct FolderResult {
+    struct Item {
+        std::unique_ptr<clsFile> file;
+        std::unique_ptr<FolderResult> folder;
+    };
+    std::vector<Item> items;
+    Ancestor self{};
+};
+
+struct FolderTask {
+    std::string path;  // ends in "/"
+    const Ancestor* parent;
+    FolderResult* result;
+};
+
+// Folders are read by a small pool of threads, each folder on its own; the results are put
+// together in walk order at the end, so the outcome is the same as a walk on one thread.
+class Walker {
+  public:
+    explicit Walker(const Settings& settings) : settings_(settings) {}
+
+    // Walks from `start` (ending in "/") and adds what it finds to `files`. Returns false when
+    // a worker failed (out of memory): `files` then holds what was put together.
+    bool Run(const std::string& start, clsFiles& files) {
+        FolderResult root;
+        pending_.push_back({start, nullptr, &root});
+        const unsigned helpers = std::min(3u, std::max(1u, std::thread::hardware_concurrency()));
+        std::vector<std::thread> threads;
+        for (unsigned i = 1; i < helpers; ++i) {
+            threads.emplace_back([this] { Work(); });
+        }
+        Work();
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        Collect(root, files);
+        return !failed_;
+    }
+
+    std::int32_t seen() const { return seen_; }
+    std::int32_t matched() const { return matched_; }
+
+  private:
+    void Work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return !pending_.empty() || busy_ == 0; });
+            if (pending_.empty()) {
+                return;  // nothing queued and nobody left who could queue more
+            }
+            FolderTask task = std::move(pending_.back());
+            pending_.pop_back();
+            ++busy_;
+            lock.unlock();
+            std::vector<FolderTask> found;
+            std::int32_t seen = 0;
+            std::int32_t matched = 0;
+            try {
+                ReadFolder(task, found, seen, matched);
+            } catch (const std::exception&) {
+                failed_ = true;
+                found.clear();
+            }
+            lock.lock();
+            --busy_;
+            seen_ += seen;
+            matched_ += matched;
+            // Reversed so the first subfolder is taken next: the walk stays depth first and
+            // holds few results at a time.
+            for (auto it = found.rbegin(); it != found.rend(); ++it) {
+                pending_.push_back(std::move(*it));
+            }
+            wake_.notify_all();
+        }
+    }
+
+    void ReadFolder(const FolderTask& task, std::vector<FolderTask>& found, std::int32_t& seen,
+                    std::int32_t& matched) {
+        const Fd dir(open(task.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat self {};
+        if (dir.get() < 0 || fstat(dir.get(), &self) != 0) {
+            return;  // missing or unreadable: contributes nothing
+        }
+        for (const Ancestor* up = task.parent; up != nullptr; up = up->parent) {
+            if (up->device == self.st_dev && up->inode == self.st_ino) {
+                return;  // a link back to a folder we are already inside
+            }
+        }
+        task.result->self = {self.st_dev, self.st_ino, task.parent};
+        std::string arena;
+        std::vector<Entry> entries;
+        if (!ReadEntries(dir.get(), arena, entries)) {
+            return;
+        }
+        std::shared_ptr<const std::string> root;  // shared by this folder's records
+        for (const Entry& entry : entries) {
+            ++seen;
+            const std::string_view name(arena.data() + entry.name_offset, entry.name_length);
+            const char* c_name = arena.data() + entry.name_offset;
+            FileDetails details;
+            bool have_details = false;
+            unsigned char type = entry.type;
+            if (type == DT_UNKNOWN || type == DT_LNK) {
+                // Links count as what they point to; a dangling link is neither.
+                if (!ReadFileDetails(dir.get(), c_name, details)) {
+                    continue;
+                }
+                have_details = true;
+                type = details.is_folder ? DT_DIR : details.is_regular ? DT_REG : DT_UNKNOWN;
+            }
+            if (type == DT_DIR) {
+                if (name.front() != '.' && settings_.recursive) {
+                    auto& item = task.result->items.emplace_back();
+                    item.folder = std::make_unique<FolderResult>();
+                    std::string path = task.path;
+                    path.append(name).push_back('/');
+                    found.push_back({std::move(path), &task.result->self, item.folder.get()});
+                }
+                continue;
+            }
+            if (type != DT_REG) {
+                continue;  // FIFOs, sockets and devices: opening them could block or harm
+            }
+            if (static_cast<std::int32_t>(settings_.mask.Matches(name)) != settings_.search_type) {
+                continue;
+            }
+            ++matched;
+            if (!root) {
+                root = std::make_shared<const std::string>(task.path);
+            }
+            auto record = std::make_unique<clsFile>();
+            record->SetFilename(std::string(name));
+            record->SetRootPath(root);
+            if (!settings_.NeedsDetails()) {
+                if (have_details) {
+                    record->SetDetails(details.size, LocalDateTimeFromFileTime(details.created));
+                } else {
+                    record->SetDetailsPending();
+                }
+            } else {
+                if (!have_details && !ReadFileDetails(dir.get(), c_name, details)) {
+                    continue;  // gone since the folder was read, or out of reach
+                }
+                if (!PassesFilters(details)) {
+                    continue;
+                }
+                record->SetDetails(details.size, LocalDateTimeFromFileTime(details.created));
+            }
+            task.result->items.emplace_back().file = std::move(record);
+        }
+    }
+
+    bool PassesFilters(const FileDetails& details) const {
+        if (settings_.size_limit != -1) {
+            const double bytes = static_cast<double>(details.size);
+            if (settings_.at_least ? bytes < settings_.size_limit : bytes > settings_.size_limit) {
+                return false;
+            }
+        }
+        if (settings_.date_type == kDateAny) {
+            return true;
+        }
+        const FileTimes times{LocalDateTimeFromFileTime(details.modified),
+                              LocalDateTimeFromFileTime(details.accessed),
+                              LocalDateTimeFromFileTime(details.created)};
+        return PassesDateTest(settings_.date_type, settings_.date_from, settings_.date_to,
+                              settings_.file_date_type, times, settings_.today);
+    }
+
+    // Adds the records depth first, subfolders in their place; no recursion, so a tree of any
+    // depth is safe.
+    static void Collect(FolderResult& root, clsFiles& files) {
+        std::vector<std::pair<FolderResult*, std::size_t>> stack{{&root, 0}};
+        while (!stack.empty()) {
+            auto& [folder, next] = stack.back();
+            if (next == folder->items.size()) {
+                stack.pop_back();
+                continue;
+            }
+            FolderResult::Item& item = folder->items[next++];
+            if (item.file) {
+                files.AddUnique(std::move(item.file));
+            } else if (item.folder) {
+                stack.emplace_back(item.folder.get(), 0);
+            }
+        }
+    }
+
+    const Settings& settings_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<FolderTask> pending_;  // protected by mutex_
+    int busy_ = 0;                     // protected by mutex_
+    std::int32_t seen_ = 0;            // protected by mutex_
+    std::int32_t matched_ = 0;         // protected by mutex_
+    std::atomic<bool> failed_{false};
+};
+
+}  // namespace
+
+clsFindFiles::clsFindFiles() : files_(std::make_unique<clsFiles>()) {}
+
+clsFindFiles::~clsFindFiles() = default;
+
+clsFiles& clsFindFiles::Files() {
+    if (!files_) {
+        files_ = std::make_unique<clsFiles>();
+        files_->SetParent(this);
+    }
+    return *files_;
+}
+
+std::unique_ptr<clsFiles> clsFindFiles::TakeFiles() {
+    Files();
+    return std::move(files_);
+}
+
+void clsFindFiles::SetStartDirectory(std::string folder) {
+    if (folder.empty() || folder.back() != '/') {
+        folder.push_back('/');
+    }
+    start_directory_ = std::move(folder);
+}
+
+void clsFindFiles::PerformSearch() {
+    try {
+        const Settings settings{NameMask(filter_mask_),
+                                search_type_,
+                                recursive_,
+                                date_type_,
+                                date_from_,
+                                date_to_,
+                                file_date_type_,
+                                file_size_limit_,
+                                greater_than_size_,
+                                CurrentLocalDateTime()};
+        const std::string start = start_directory_;
+        const auto began = std::chrono::steady_clock::now();
+        Walker walker(settings);
+        if (!walker.Run(start, Files())) {
+            return Completed();
+        }
+        const double elapsed_ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began)
+                .count();
+        searched_ = walker.seen();
+        matched_ = walker.matched();
+        search_time_ = FormatNumber(elapsed_ms / 1000.0, 2, true) + "  seconds";
+    } catch (const std::exception&) {
+        // Out of memory and the like: keep what was found, report the earlier counts.
+    }
+    Completed();
+}
+
+void clsFindFiles::Completed() {
+    if (SearchCompleted) {
+        SearchCompleted();
+    }
+}
+
+}  // namespace ferret

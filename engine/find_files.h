@@ -1,0 +1,121 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/date_time.h"
+#include "engine/result_records.h"
+
+namespace ferret {
+
+// The date filter kinds of DateType.
+enum : std::int32_t {
+    kDateWithinWeek = 0,
+    kDateWithinMonth = 1,
+    kDateWithinYear = 2,
+    kDateBetween = 3,
+    kDateAny = 4,
+};
+// Which file time the "between" filter tests (FileDateType).
+enum : std::int32_t { kFileDateModified = 0, kFileDateAccessed = 1, kFileDateCreated = 2 };
+
+struct FileTimes {
+    DateTime modified = 0;
+    DateTime accessed = 0;
+    DateTime created = 0;
+};
+
+// The date filter on its own, all times local. Week, month and year count calendar boundaries
+// from the file's modified date to `today` and accept at most one; "between" compares the chosen
+// time with both inclusive bounds; an unknown filter accepts nothing.
+bool PassesDateTest(std::int32_t date_type, DateTime from, DateTime to, std::int32_t file_date_type,
+                    const FileTimes& times, DateTime today);
+
+// Walks a folder tree and collects the regular files whose names, dates and sizes pass the
+// filters, depth first, each folder's entries in name order (ignoring case, then by bytes).
+// Folders whose names start with "." are never entered; links to folders are followed, but a
+// folder already on the way down is not entered again, so link cycles end. FIFOs, sockets and
+// devices are counted as entries and never listed or opened. Files are never opened.
+//
+// One finder serves one run; it is used from one thread at a time (the walk itself reads
+// folders on a few threads of its own and returns when they are done). Property changes during
+// PerformSearch do not affect that walk. Without date and size filters the files' sizes and
+// times are read when first asked for (clsFile::SetDetailsPending).
+class clsFindFiles {
+  public:
+    clsFindFiles();
+    ~clsFindFiles();
+    clsFindFiles(const clsFindFiles&) = delete;
+    clsFindFiles& operator=(const clsFindFiles&) = delete;
+
+    // Where accepted files are added. After TakeFiles a fresh empty collection is made, with
+    // this finder as its Parent.
+    clsFiles& Files();
+    // Hands the collection over (to become the run's result set).
+    std::unique_ptr<clsFiles> TakeFiles();
+
+    // Root of the walk, kept with a trailing "/". Default "/".
+    const std::string& StartDirectory() const { return start_directory_; }
+    void SetStartDirectory(std::string folder);
+
+    // 1 lists names that match FilterMask, 0 names that do not; other values list nothing.
+    std::int32_t SearchType() const { return search_type_; }
+    void SetSearchType(std::int32_t type) { search_type_ = type; }
+
+    // kDateWithinWeek .. kDateAny (default); other values list nothing.
+    std::int32_t DateType() const { return date_type_; }
+    void SetDateType(std::int32_t type) { date_type_ = type; }
+    DateTime DateFrom() const { return date_from_; }
+    void SetDateFrom(DateTime when) { date_from_ = when; }
+    DateTime DateTo() const { return date_to_; }
+    void SetDateTo(DateTime when) { date_to_ = when; }
+    std::int32_t FileDateType() const { return file_date_type_; }
+    void SetFileDateType(std::int32_t type) { file_date_type_ = type; }
+
+    // Default "*.txt".
+    const std::string& FilterMask() const { return filter_mask_; }
+    void SetFilterMask(std::string mask) { filter_mask_ = std::move(mask); }
+
+    // In bytes; exactly -1 (the default) means no size filter. Both bounds are inclusive.
+    double FileSizeLimit() const { return file_size_limit_; }
+    void SetFileSizeLimit(double bytes) { file_size_limit_ = bytes; }
+    bool GreaterThanSize() const { return greater_than_size_; }
+    void SetGreaterThanSize(bool at_least) { greater_than_size_ = at_least; }
+
+    // Default true.
+    bool Recursive() const { return recursive_; }
+    void SetRecursive(bool recursive) { recursive_ = recursive; }
+
+    // Results of the last completed walk: "0.25  seconds", entries seen ("." and ".."
+    // included), names that passed the mask before the date and size filters.
+    const std::string& SearchTime() const { return search_time_; }
+    std::int32_t Searched() const { return searched_; }
+    std::int32_t Matched() const { return matched_; }
+
+    // Runs one walk, then raises SearchCompleted. A failure ends the walk early: the files found
+    // so far stay, the counts and time keep their earlier values.
+    void PerformSearch();
+    std::function<void()> SearchCompleted;
+
+  private:
+    void Completed();
+
+    std::unique_ptr<clsFiles> files_;
+    std::string start_directory_ = "/";
+    std::int32_t search_type_ = 1;
+    std::int32_t date_type_ = kDateAny;
+    DateTime date_from_ = 0;
+    DateTime date_to_ = 0;
+    std::int32_t file_date_type_ = kFileDateModified;
+    std::string filter_mask_ = "*.txt";
+    double file_size_limit_ = -1;
+    bool greater_than_size_ = false;
+    bool recursive_ = true;
+    std::string search_time_;
+    std::int32_t searched_ = 0;
+    std::int32_t matched_ = 0;
+};
+
+}  // namespace ferret

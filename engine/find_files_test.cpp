@@ -1,0 +1,325 @@
+#include "engine/find_files.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <regex>
+
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+// The listed paths, relative to `root`, in result order.
+std::vector<std::string> Listed(const clsFiles& files, const std::string& root) {
+    std::vector<std::string> paths;
+    for (const clsFile& file : files) {
+        paths.push_back(file.FullPath().substr(root.size() + 1));
+    }
+    return paths;
+}
+
+struct Walk {
+    std::vector<std::string> listed;
+    std::int32_t searched;
+    std::int32_t matched;
+};
+
+Walk RunWalk(const TempDir& dir, const std::string& mask,
+             const std::function<void(clsFindFiles&)>& configure = {}) {
+    clsFindFiles finder;
+    finder.SetStartDirectory(dir.path());
+    finder.SetFilterMask(mask);
+    if (configure) {
+        configure(finder);
+    }
+    finder.PerformSearch();
+    return {Listed(finder.Files(), dir.path()), finder.Searched(), finder.Matched()};
+}
+
+using Paths = std::vector<std::string>;
+
+TEST(FindFiles, CountsEveryEntryIncludingDotsAndFolders) {
+    TempDir dir;
+    dir.WriteFile("one.txt", "1");
+    dir.WriteFile("two.txt", "2");
+    Walk walk = RunWalk(dir, "*.txt");
+    EXPECT_EQ(walk.searched, 4);  // ".", "..", two files
+    EXPECT_EQ(walk.matched, 2);
+    EXPECT_EQ(walk.listed, (Paths{"one.txt", "two.txt"}));
+
+    dir.WriteFile("sub/three.txt", "3");
+    walk = RunWalk(dir, "*.txt");
+    EXPECT_EQ(walk.searched, 4 + 1 + 3);  // the folder's entry, then its own ".", ".." and file
+    EXPECT_EQ(walk.listed, (Paths{"one.txt", "sub/three.txt", "two.txt"}));
+}
+
+TEST(FindFiles, NameOrderIgnoresCaseAndSubfoldersComeInPlace) {
+    TempDir dir;
+    for (const char* name : {"b.txt", "A.txt", "a_dir/z.txt", "C.txt", "a.txt", "B_dir/y.txt"}) {
+        dir.WriteFile(name, "");
+    }
+    EXPECT_EQ(RunWalk(dir, "*.*").listed,
+              (Paths{"A.txt", "a.txt", "a_dir/z.txt", "b.txt", "B_dir/y.txt", "C.txt"}));
+}
+
+TEST(FindFiles, IncludeAndExcludeMasks) {
+    TempDir dir;
+    for (const char* name : {"a.htm", "b.html", "c.css", "d.HTM"}) {
+        dir.WriteFile(name, "");
+    }
+    Walk include = RunWalk(dir, "*.htm;*.html");
+    EXPECT_EQ(include.listed, (Paths{"a.htm", "b.html", "d.HTM"}));
+    EXPECT_EQ(include.matched, 3);
+    Walk exclude = RunWalk(dir, "*.htm;*.html", [](clsFindFiles& f) { f.SetSearchType(0); });
+    EXPECT_EQ(exclude.listed, (Paths{"c.css"}));
+    EXPECT_EQ(exclude.matched, 1);
+    Walk neither = RunWalk(dir, "*.*", [](clsFindFiles& f) { f.SetSearchType(2); });
+    EXPECT_TRUE(neither.listed.empty());
+}
+
+TEST(FindFiles, DotFoldersAreNeverEnteredButDotFilesAreListed) {
+    TempDir dir;
+    dir.WriteFile(".cache/hidden.txt", "");
+    dir.WriteFile(".git/config", "");
+    dir.WriteFile(".profile", "");
+    dir.WriteFile("sub/.inner/x.txt", "");
+    Walk walk = RunWalk(dir, "*.*");
+    EXPECT_EQ(walk.listed, (Paths{".profile"}));
+}
+
+TEST(FindFiles, WithoutRecursionSubfoldersAreCountedNotEntered) {
+    TempDir dir;
+    dir.WriteFile("top.txt", "");
+    dir.WriteFile("sub/deep.txt", "");
+    Walk walk = RunWalk(dir, "*.*", [](clsFindFiles& f) { f.SetRecursive(false); });
+    EXPECT_EQ(walk.listed, (Paths{"top.txt"}));
+    EXPECT_EQ(walk.searched, 4);
+}
+
+TEST(FindFiles, SizeFiltersAreInclusive) {
+    TempDir dir;
+    dir.WriteSizedFile("empty.bin", 0);
+    dir.WriteSizedFile("small.bin", 102400);
+    dir.WriteSizedFile("edge.bin", 1024000);
+    dir.WriteSizedFile("big.bin", 1024001);
+    const auto sized = [&](double limit, bool at_least) {
+        return RunWalk(dir, "*.bin", [&](clsFindFiles& f) {
+            f.SetFileSizeLimit(limit);
+            f.SetGreaterThanSize(at_least);
+        });
+    };
+    EXPECT_EQ(sized(102400, false).listed, (Paths{"empty.bin", "small.bin"}));
+    EXPECT_EQ(sized(1024000, false).listed, (Paths{"edge.bin", "empty.bin", "small.bin"}));
+    EXPECT_EQ(sized(1024000, true).listed, (Paths{"big.bin", "edge.bin"}));
+    Walk only_empty = sized(0, false);
+    EXPECT_EQ(only_empty.listed, (Paths{"empty.bin"}));
+    EXPECT_EQ(only_empty.matched, 4);  // the mask count comes before the size filter
+    EXPECT_EQ(sized(-1, true).listed.size(), 4u);
+}
+
+TEST(FindFiles, RecordsCarrySizeTextFolderAndCreationTime) {
+    TempDir dir;
+    dir.WriteSizedFile("k.bin", 1024);
+    clsFindFiles finder;
+    finder.SetStartDirectory(dir.path() + "/");
+    finder.SetFilterMask("*.bin");
+    finder.PerformSearch();
+    ASSERT_EQ(finder.Files().Count(), 1);
+    const clsFile* file = finder.Files().Item(1);
+    EXPECT_EQ(file->Size(), "1.00 KB");
+    EXPECT_EQ(file->RootPath(), dir.path() + "/");
+    EXPECT_EQ(file->Filename(), "k.bin");
+    EXPECT_NEAR(file->CreationTime(), CurrentLocalDateTime(), 1.0 / 24);
+    EXPECT_EQ(finder.Files().Item(dir.path() + "/K.BIN"), file);
+}
+
+TEST(FindFiles, BetweenDatesIsInclusiveToTheSecond) {
+    TempDir dir;
+    const std::time_t modified = 1767268800;  // 2026-01-01 12:00:00 UTC
+    const std::time_t accessed = 1770000000;
+    dir.WriteFile("dated.txt", "");
+    dir.SetTimes("dated.txt", modified, accessed);
+    const DateTime m = LocalDateTimeFromFileTime({modified, 0});
+    const DateTime a = LocalDateTimeFromFileTime({accessed, 0});
+    const double second = 1.0 / kSecondsPerDay;
+    const auto between = [&](DateTime from, DateTime to, std::int32_t which) {
+        return RunWalk(dir, "*.txt",
+                       [&](clsFindFiles& f) {
+                           f.SetDateType(kDateBetween);
+                           f.SetDateFrom(from);
+                           f.SetDateTo(to);
+                           f.SetFileDateType(which);
+                       })
+            .listed.size();
+    };
+    EXPECT_EQ(between(m, m, kFileDateModified), 1u);
+    EXPECT_EQ(between(m + second, m + 1, kFileDateModified), 0u);
+    EXPECT_EQ(between(m - 1, m - second, kFileDateModified), 0u);
+    EXPECT_EQ(between(a, a, kFileDateAccessed), 1u);
+    EXPECT_EQ(between(m, m, kFileDateAccessed), 0u);
+    // Created: the birth time where the file system keeps one, else the modified time.
+    const std::size_t created_now =
+        between(CurrentLocalDateTime() - 0.01, CurrentLocalDateTime() + 0.01, kFileDateCreated);
+    const std::size_t created_as_modified = between(m, m, kFileDateCreated);
+    EXPECT_EQ(created_now + created_as_modified, 1u);
+    // Unknown filter kinds list nothing but still count the mask match.
+    Walk unknown = RunWalk(dir, "*.txt", [](clsFindFiles& f) { f.SetDateType(7); });
+    EXPECT_TRUE(unknown.listed.empty());
+    EXPECT_EQ(unknown.matched, 1);
+}
+
+TEST(DateTest, WeekMonthAndYearCountCalendarBoundaries) {
+    const DateTime saturday = DateTimeFromCivil(2026, 12, 12, 10, 0, 0);
+    const auto passes = [&](std::int32_t type, DateTime modified) {
+        return PassesDateTest(type, 0, 0, kFileDateModified, {modified, 0, 0}, saturday);
+    };
+    EXPECT_TRUE(passes(kDateWithinWeek, DateTimeFromCivil(2026, 11, 29, 0, 0, 1)));
+    EXPECT_FALSE(passes(kDateWithinWeek, DateTimeFromCivil(2026, 11, 28, 23, 59, 59)));
+    EXPECT_TRUE(passes(kDateWithinWeek, DateTimeFromCivil(2027, 3, 1)));  // future
+    EXPECT_TRUE(passes(kDateWithinMonth, DateTimeFromCivil(2026, 11, 1)));
+    EXPECT_FALSE(passes(kDateWithinMonth, DateTimeFromCivil(2026, 10, 31, 23, 0, 0)));
+    EXPECT_TRUE(passes(kDateWithinYear, DateTimeFromCivil(2025, 1, 1)));
+    EXPECT_FALSE(passes(kDateWithinYear, DateTimeFromCivil(2024, 12, 31)));
+    // These three always read the modified time.
+    EXPECT_FALSE(PassesDateTest(kDateWithinWeek, 0, 0, kFileDateAccessed,
+                                {DateTimeFromCivil(2020, 1, 1), saturday, saturday}, saturday));
+    EXPECT_TRUE(passes(kDateAny, 0));
+    EXPECT_FALSE(passes(-1, saturday));
+}
+
+TEST(FindFiles, WeekFilterOnRealFiles) {
+    TempDir dir;
+    const std::time_t now = std::time(nullptr);
+    dir.WriteFile("fresh.txt", "");
+    dir.WriteFile("old.txt", "");
+    dir.SetTimes("old.txt", now - 40 * 86400, now);
+    Walk walk = RunWalk(dir, "*.txt", [](clsFindFiles& f) { f.SetDateType(kDateWithinWeek); });
+    EXPECT_EQ(walk.listed, (Paths{"fresh.txt"}));
+    EXPECT_EQ(walk.matched, 2);
+}
+
+TEST(FindFiles, LinksAreFollowedAndCyclesEnd) {
+    TempDir dir;
+    dir.WriteFile("a/file.txt", "");
+    dir.Symlink("..", "a/up");         // back to the root: a cycle
+    dir.Symlink(dir.path(), "a/abs");  // the same, by absolute path
+    dir.Symlink("../b", "a/to_b");     // a sibling: followed
+    dir.WriteFile("b/other.txt", "");
+    dir.Symlink("b/other.txt", "link.txt");
+    dir.Symlink("missing.txt", "dangling.txt");
+    Walk walk = RunWalk(dir, "*.txt");
+    EXPECT_EQ(walk.listed, (Paths{"a/file.txt", "a/to_b/other.txt", "b/other.txt", "link.txt"}));
+}
+
+TEST(FindFiles, FifoIsCountedButNeverOpened) {
+    TempDir dir;
+    dir.MakeFifo("pipe.txt");
+    dir.WriteFile("real.txt", "");
+    // Opening the FIFO would block this test forever.
+    Walk walk = RunWalk(dir, "*.txt");
+    EXPECT_EQ(walk.listed, (Paths{"real.txt"}));
+    EXPECT_EQ(walk.searched, 4);
+    EXPECT_EQ(walk.matched, 1);
+}
+
+TEST(FindFiles, NamesAreKeptAsBytes) {
+    TempDir dir;
+    const std::string odd[] = {"line\nbreak.txt", "bad\xff\xfe.txt", "-dash.txt"};
+    for (const std::string& name : odd) {
+        dir.WriteFile(name, "");
+    }
+    Walk walk = RunWalk(dir, "*.txt");
+    ASSERT_EQ(walk.listed.size(), 3u);
+    EXPECT_EQ(walk.listed[0], "-dash.txt");
+    EXPECT_EQ(walk.listed[1], "bad\xff\xfe.txt");
+    EXPECT_EQ(walk.listed[2], "line\nbreak.txt");
+}
+
+TEST(FindFiles, MissingStartFolderGivesNothing) {
+    TempDir dir;
+    clsFindFiles finder;
+    int completed = 0;
+    finder.SearchCompleted = [&] { ++completed; };
+    finder.SetStartDirectory(dir.Path("absent"));
+    EXPECT_EQ(finder.StartDirectory(), dir.Path("absent") + "/");
+    finder.PerformSearch();
+    EXPECT_EQ(finder.Files().Count(), 0);
+    EXPECT_EQ(finder.Searched(), 0);
+    EXPECT_EQ(finder.Matched(), 0);
+    EXPECT_EQ(completed, 1);
+    EXPECT_TRUE(std::regex_match(finder.SearchTime(), std::regex(R"(\d+\.\d\d  seconds)")))
+        << finder.SearchTime();
+}
+
+TEST(FindFiles, DefaultsAndHandOver) {
+    clsFindFiles finder;
+    EXPECT_EQ(finder.StartDirectory(), "/");
+    EXPECT_EQ(finder.FilterMask(), "*.txt");
+    EXPECT_EQ(finder.SearchType(), 1);
+    EXPECT_EQ(finder.DateType(), kDateAny);
+    EXPECT_EQ(finder.FileSizeLimit(), -1);
+    EXPECT_TRUE(finder.Recursive());
+    EXPECT_TRUE(finder.SearchTime().empty());
+    std::unique_ptr<clsFiles> taken = finder.TakeFiles();
+    ASSERT_NE(taken, nullptr);
+    EXPECT_EQ(finder.Files().Parent(), &finder);
+    EXPECT_NE(&finder.Files(), taken.get());
+}
+
+// Runs `check` in a child process without root's right to read anything, so that permission
+// tests mean the same for every user. Returns the child's exit status.
+int RunUnprivileged(const std::function<bool()>& check) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(3);
+        }
+        _exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 4;
+}
+
+TEST(FindFiles, UnreadableFoldersAreSkipped) {
+    TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    dir.WriteFile("open.txt", "");
+    dir.WriteFile("locked/secret.txt", "");
+    dir.WriteFile("listonly/inside.txt", "");
+    chmod(dir.Path("locked").c_str(), 0);
+    chmod(dir.Path("listonly").c_str(), 0444);  // names readable, entries not reachable
+    const int status = RunUnprivileged([&] {
+        clsFindFiles finder;
+        finder.SetStartDirectory(dir.path());
+        finder.SetFilterMask("*.txt");
+        finder.PerformSearch();
+        // Root: ".", "..", listonly, locked, open.txt. listonly: ".", ".." and inside.txt,
+        // listed by name although nothing more of it can be read.
+        const Paths listed = Listed(finder.Files(), dir.path());
+        if (listed != Paths{"listonly/inside.txt", "open.txt"} || finder.Searched() != 5 + 3 ||
+            finder.Matched() != 2) {
+            return false;
+        }
+        const clsFile* unreachable = finder.Files().Item(1);
+        if (!unreachable->Size().empty() || finder.Files().Item(2)->Size() != "0 bytes") {
+            return false;
+        }
+        // With a size filter the details are needed, and the unreachable file drops out.
+        finder.TakeFiles();
+        finder.SetFileSizeLimit(0);
+        finder.PerformSearch();
+        return Listed(finder.Files(), dir.path()) == Paths{"open.txt"};
+    });
+    EXPECT_EQ(status, 0);
+}
+
+}  // namespace
+}  // namespace ferret

@@ -1,0 +1,77 @@
+#include "engine/pro_timer.h"
+
+#include <gtest/gtest.h>
+
+namespace ferret {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A clock the test moves by hand.
+ProTimer::Clock::time_point fake_now{};
+ProTimer::Clock::time_point FakeNow() {
+    return fake_now;
+}
+
+class ProTimerTest : public ::testing::Test {
+  protected:
+    void SetUp() override { fake_now = ProTimer::Clock::time_point{} + 1h; }
+    static void Advance(std::chrono::milliseconds step) { fake_now += step; }
+    ProTimer timer_{&FakeNow};
+};
+
+TEST_F(ProTimerTest, PausedTimeDoesNotCount) {
+    timer_.Start();
+    Advance(1500ms);
+    timer_.Pause();
+    Advance(5000ms);
+    EXPECT_DOUBLE_EQ(timer_.Elapsed(), 1500);
+    timer_.Start();
+    Advance(937ms);
+    timer_.StopTime();
+    Advance(10s);
+    EXPECT_DOUBLE_EQ(timer_.Elapsed(), 2437);
+    EXPECT_EQ(timer_.ElapsedString(), "002.437 seconds");
+}
+
+TEST_F(ProTimerTest, StopWhilePausedKeepsTheTimeToThePause) {
+    timer_.Start();
+    Advance(300ms);
+    timer_.Pause();
+    Advance(700ms);
+    timer_.StopTime();
+    EXPECT_DOUBLE_EQ(timer_.Elapsed(), 300);
+}
+
+TEST_F(ProTimerTest, StartTwiceKeepsTheFirstReadingAndRestartBeginsAtZero) {
+    timer_.Start();
+    Advance(200ms);
+    timer_.Start();
+    Advance(200ms);
+    EXPECT_DOUBLE_EQ(timer_.Elapsed(), 400);  // running: counts the live segment
+    timer_.StopTime();
+    timer_.Start();
+    Advance(50ms);
+    EXPECT_DOUBLE_EQ(timer_.Elapsed(), 50);
+}
+
+TEST_F(ProTimerTest, ElapsedText) {
+    EXPECT_EQ(timer_.ElapsedString(), "000.000 seconds");
+    timer_.Start();
+    Advance(1234567ms);
+    timer_.StopTime();
+    EXPECT_EQ(timer_.ElapsedString(), "1234.567 seconds");
+    EXPECT_TRUE(timer_.IsHiTimer());
+}
+
+TEST(ProTimer, RealClockMoves) {
+    ProTimer timer;
+    timer.Start();
+    EXPECT_GE(timer.Elapsed(), 0);
+    timer.StopTime();
+    const double stopped = timer.Elapsed();
+    EXPECT_EQ(timer.Elapsed(), stopped);
+}
+
+}  // namespace
+}  // namespace ferret

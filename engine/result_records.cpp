@@ -1,0 +1,245 @@
+#include "engine/result_records.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+
+#include "engine/file_details.h"
+#include "engine/file_size_text.h"
+#include "engine/text_fold.h"
+
+namespace ferret {
+
+const std::shared_ptr<const std::string>& clsFile::EmptyRoot() {
+    static const std::shared_ptr<const std::string> empty = std::make_shared<std::string>();
+    return empty;
+}
+
+cExcelResults& clsFile::ExcelResults() {
+    if (!excel_results_) {
+        excel_results_ = std::make_unique<cExcelResults>();
+    }
+    return *excel_results_;
+}
+
+void clsFile::SetExcelResults(std::unique_ptr<cExcelResults> results) {
+    excel_results_ = std::move(results);
+}
+
+const std::string& clsFile::Size() const {
+    if (details_pending_) {
+        LoadDetails();
+    }
+    return size_;
+}
+
+DateTime clsFile::CreationTime() const {
+    if (details_pending_) {
+        LoadDetails();
+    }
+    return creation_time_;
+}
+
+void clsFile::SetDetails(std::uint64_t size_bytes, DateTime created) {
+    size_ = FormatFileSize(size_bytes);
+    creation_time_ = created;
+    details_pending_ = false;
+}
+
+void clsFile::LoadDetails() const {
+    details_pending_ = false;
+    FileDetails details;
+    if (ReadFileDetails(AT_FDCWD, FullPath().c_str(), details)) {
+        size_ = FormatFileSize(details.size);
+        creation_time_ = LocalDateTimeFromFileTime(details.created);
+    }
+}
+
+void clsFile::SetRootPath(std::string path) {
+    root_path_ = std::make_shared<const std::string>(std::move(path));
+}
+
+std::string clsFile::FullPath() const {
+    const std::string& root = *root_path_;
+    std::string path;
+    path.reserve(root.size() + 1 + filename_.size());
+    path = root;
+    if (path.empty() || path.back() != '/') {
+        path.push_back('/');
+    }
+    path += filename_;
+    return path;
+}
+
+namespace {
+
+constexpr std::uint64_t kHashSeed = 14695981039346656037ull;  // FNV-1a offset basis
+constexpr std::uint64_t kHashPrime = 1099511628211ull;
+
+}  // namespace
+
+std::uint64_t clsFiles::HashUpdate(std::uint64_t state, std::string_view text) {
+    // FNV-1a over the folded code points, so keys that differ only in case hash alike.
+    for (std::size_t pos = 0; pos < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[pos]);
+        char32_t c;
+        if (lead < 0x80) {
+            c = FoldCodePoint(lead);
+            ++pos;
+        } else {
+            c = FoldCodePoint(DecodeUtf8(text, pos));
+        }
+        state = (state ^ c) * kHashPrime;
+    }
+    return state;
+}
+
+std::uint64_t clsFiles::RootHashState(const std::string& root) {
+    const std::uint64_t state = HashUpdate(kHashSeed, root);
+    return (root.empty() || root.back() != '/') ? HashUpdate(state, "/") : state;
+}
+
+clsFile* clsFiles::Add(std::string_view file_name, std::string_view root_path, std::string size,
+                       DateTime creation, std::string_view /*key*/) {
+    auto record = std::make_unique<clsFile>();
+    record->filename_ = file_name;
+    record->root_path_ = std::make_shared<const std::string>(root_path);
+    record->size_ = std::move(size);
+    record->creation_time_ = creation;
+    return Add(std::move(record));
+}
+
+clsFile* clsFiles::Add(std::unique_ptr<clsFile> record) {
+    const std::uint64_t hash = HashUpdate(RootHashState(*record->root_path_), record->filename_);
+    return Insert(std::move(record), hash);
+}
+
+void clsFiles::AddUnique(std::unique_ptr<clsFile> record) {
+    record->order_ = next_order_++;
+    records_.push_back(std::move(record));
+}
+
+void clsFiles::EnsureIndex() const {
+    if (indexed_count_ != records_.size()) {
+        Reindex();
+    }
+}
+
+clsFile* clsFiles::Insert(std::unique_ptr<clsFile> record, std::uint64_t hash) {
+    EnsureIndex();
+    if (!index_.empty()) {
+        const std::size_t mask = index_.size() - 1;
+        std::string key;  // built only when another record has the same hash
+        for (std::size_t i = hash & mask; index_[i].record != nullptr; i = (i + 1) & mask) {
+            if (index_[i].hash == hash) {
+                if (key.empty()) {
+                    key = record->FullPath();
+                }
+                if (index_[i].record->FullPath() == key) {
+                    return nullptr;
+                }
+            }
+        }
+    }
+    record->order_ = next_order_++;
+    clsFile* raw = record.get();
+    records_.push_back(std::move(record));
+    if (records_.size() * 2 > index_.size()) {
+        Grow();
+    }
+    PlaceInIndex(hash, raw);
+    indexed_count_ = records_.size();
+    return raw;
+}
+
+void clsFiles::PlaceInIndex(std::uint64_t hash, clsFile* record) const {
+    const std::size_t mask = index_.size() - 1;
+    std::size_t i = hash & mask;
+    while (index_[i].record != nullptr) {
+        i = (i + 1) & mask;
+    }
+    index_[i] = {hash, record};
+}
+
+void clsFiles::Grow() const {
+    std::vector<Slot> old = std::move(index_);
+    index_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+    for (const Slot& slot : old) {
+        if (slot.record != nullptr) {
+            PlaceInIndex(slot.hash, slot.record);
+        }
+    }
+}
+
+void clsFiles::Reindex() const {
+    std::size_t capacity = 16;
+    while (capacity < records_.size() * 2) {
+        capacity *= 2;
+    }
+    index_.assign(capacity, Slot{});
+    // Records come folder by folder: hash each folder once.
+    const std::string* root = nullptr;
+    std::uint64_t root_state = 0;
+    for (const auto& record : records_) {
+        if (record->root_path_.get() != root) {
+            root = record->root_path_.get();
+            root_state = RootHashState(*root);
+        }
+        PlaceInIndex(HashUpdate(root_state, record->filename_), record.get());
+    }
+    indexed_count_ = records_.size();
+}
+
+clsFile* clsFiles::Item(std::int32_t position) const {
+    if (position < 1 || position > Count()) {
+        return nullptr;
+    }
+    return records_[static_cast<std::size_t>(position - 1)].get();
+}
+
+clsFile* clsFiles::Item(std::string_view key) const {
+    EnsureIndex();
+    if (index_.empty()) {
+        return nullptr;
+    }
+    const std::uint64_t hash = HashUpdate(kHashSeed, key);
+    const std::size_t mask = index_.size() - 1;
+    clsFile* best = nullptr;
+    for (std::size_t i = hash & mask; index_[i].record != nullptr; i = (i + 1) & mask) {
+        if (index_[i].hash != hash) {
+            continue;
+        }
+        clsFile* candidate = index_[i].record;
+        const std::string candidate_key = candidate->FullPath();
+        if (candidate_key == key) {
+            return candidate;
+        }
+        if ((best == nullptr || candidate->order_ < best->order_) &&
+            EqualsIgnoringCase(candidate_key, key)) {
+            best = candidate;
+        }
+    }
+    return best;
+}
+
+bool clsFiles::Remove(std::int32_t position) {
+    if (Item(position) == nullptr) {
+        return false;
+    }
+    records_.erase(records_.begin() + (position - 1));
+    Reindex();
+    return true;
+}
+
+bool clsFiles::Remove(std::string_view key) {
+    clsFile* record = Item(key);
+    if (record == nullptr) {
+        return false;
+    }
+    records_.erase(std::find_if(records_.begin(), records_.end(),
+                                [record](const auto& owned) { return owned.get() == record; }));
+    Reindex();
+    return true;
+}
+
+}  // namespace ferret

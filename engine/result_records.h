@@ -1,0 +1,161 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/date_time.h"
+#include "office/excel_results.h"
+
+namespace ferret {
+
+class clsFindFiles;
+
+// One file of a run: made by the walk, given its hit count by the content stage and its type by
+// the reports. Not thread-safe, reading included (details may load on first read); different
+// records may be used from different threads.
+class clsFile {
+  public:
+    // Reading attaches an empty collection when none is attached yet.
+    cExcelResults& ExcelResults();
+    bool HasExcelResults() const { return excel_results_ != nullptr; }
+    void SetExcelResults(std::unique_ptr<cExcelResults> results);
+
+    // Hits: 0 before the content stage and without hits, -1 when the file could not be searched.
+    std::int32_t ItemsFound() const { return items_found_; }
+    void SetItemsFound(std::int32_t count) { items_found_ = count; }
+
+    const std::string& Filetype() const { return filetype_; }
+    void SetFiletype(std::string type) { filetype_ = std::move(type); }
+
+    // The walk's size text, as "1.00 KB". The walk may leave the size and the creation time
+    // to be read from the file system when first asked for (see SetDetailsPending); a file
+    // that cannot be reached then has an empty size and the zero date.
+    const std::string& Size() const;
+    void SetSize(std::string size) { size_ = std::move(size); }
+
+    const std::string& Filename() const { return filename_; }
+    void SetFilename(std::string name) { filename_ = std::move(name); }
+
+    // The file's folder, always ending in "/". Records of one folder share the text.
+    const std::string& RootPath() const { return *root_path_; }
+    void SetRootPath(std::string path);
+    void SetRootPath(std::shared_ptr<const std::string> path) { root_path_ = std::move(path); }
+
+    DateTime CreationTime() const;
+    void SetCreationTime(DateTime when) { creation_time_ = when; }
+    DateTime AccessTime() const { return access_time_; }
+    void SetAccessTime(DateTime when) { access_time_ = when; }
+    DateTime ModifiedTime() const { return modified_time_; }
+    void SetModifiedTime(DateTime when) { modified_time_ = when; }
+
+    // RootPath (with a "/" added when missing) followed by Filename: the record's key.
+    std::string FullPath() const;
+
+    // The walk found the file without reading its size and times: they are read on first use,
+    // or given by a stage that has the file open (SetDetails), which saves a lookup by path.
+    void SetDetailsPending() { details_pending_ = true; }
+    bool DetailsPending() const { return details_pending_; }
+    // Size text and creation time from a file's details.
+    void SetDetails(std::uint64_t size_bytes, DateTime created);
+
+  private:
+    friend class clsFiles;
+
+    std::unique_ptr<cExcelResults> excel_results_;
+    std::int32_t items_found_ = 0;
+    std::string filetype_;
+    mutable std::string size_;
+    std::string filename_;
+    std::shared_ptr<const std::string> root_path_ = EmptyRoot();
+    mutable DateTime creation_time_ = 0;
+    mutable bool details_pending_ = false;
+    DateTime access_time_ = 0;
+    DateTime modified_time_ = 0;
+    std::uint64_t order_ = 0;  // insertion sequence in the owning collection
+
+    static const std::shared_ptr<const std::string>& EmptyRoot();
+    void LoadDetails() const;
+};
+
+// The records of one run in the order they were added, each under its full path as key. Keys
+// compare without regard to case: Item("/Docs/A.TXT") finds "/docs/a.txt". Linux folders may
+// hold names that differ only in case, so both are kept; Item prefers the exact spelling and
+// otherwise returns the earliest record whose key differs only in case. Only an exact repeat of
+// a full path is refused. Lookups by key and position take constant time. A record's key is
+// fixed when it is added: do not rename a record while it is in a collection. Not thread-safe.
+class clsFiles {
+  public:
+    clsFiles() = default;
+    clsFiles(const clsFiles&) = delete;
+    clsFiles& operator=(const clsFiles&) = delete;
+
+    // Adds a record; `key` is accepted and ignored (the key is always the full path). Returns
+    // nullptr, adding nothing, when a record with exactly this full path exists.
+    clsFile* Add(std::string_view file_name, std::string_view root_path, std::string size,
+                 DateTime creation, std::string_view key = {});
+    // Adds a ready-made record; nullptr (and the record is dropped) for an exact repeat.
+    clsFile* Add(std::unique_ptr<clsFile> record);
+    // The walk's form: it never lists a path twice, so the check is skipped and the key index
+    // is built only when a lookup by key first needs it.
+    void AddUnique(std::unique_ptr<clsFile> record);
+
+    // By 1-based position or by key; nullptr when there is no such record.
+    clsFile* Item(std::int32_t position) const;
+    clsFile* Item(std::string_view key) const;
+
+    std::int32_t Count() const { return static_cast<std::int32_t>(records_.size()); }
+
+    // Removing takes time in proportion to the collection's size.
+    bool Remove(std::int32_t position);
+    bool Remove(std::string_view key);
+
+    // The finder that made this collection; not owned, valid only while that finder exists.
+    clsFindFiles* Parent() const { return parent_; }
+    void SetParent(clsFindFiles* finder) { parent_ = finder; }
+
+    class Iterator {
+      public:
+        using Inner = std::vector<std::unique_ptr<clsFile>>::const_iterator;
+        explicit Iterator(Inner inner) : inner_(inner) {}
+        clsFile& operator*() const { return **inner_; }
+        clsFile* operator->() const { return inner_->get(); }
+        Iterator& operator++() {
+            ++inner_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return inner_ == other.inner_; }
+
+      private:
+        Inner inner_;
+    };
+    Iterator begin() const { return Iterator(records_.begin()); }
+    Iterator end() const { return Iterator(records_.end()); }
+
+  private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        clsFile* record = nullptr;  // nullptr: empty slot
+    };
+
+    static std::uint64_t HashUpdate(std::uint64_t state, std::string_view text);
+    static std::uint64_t RootHashState(const std::string& root);
+    clsFile* Insert(std::unique_ptr<clsFile> record, std::uint64_t hash);
+    void EnsureIndex() const;
+    void Grow() const;     // doubles the index, reusing the stored hashes
+    void Reindex() const;  // rebuilds the index from the records
+    void PlaceInIndex(std::uint64_t hash, clsFile* record) const;
+
+    std::vector<std::unique_ptr<clsFile>> records_;
+    // Open addressing on the hash of the case-folded key; equal keys are confirmed by comparing
+    // the texts, so folded keys are never stored. At most half full.
+    // Built on demand (mutable for lookups); covers records_ up to indexed_count_.
+    mutable std::vector<Slot> index_;
+    mutable std::size_t indexed_count_ = 0;
+    std::uint64_t next_order_ = 0;
+    clsFindFiles* parent_ = nullptr;
+};
+
+}  // namespace ferret

@@ -1,0 +1,95 @@
+#include "engine/result_records.h"
+
+#include <gtest/gtest.h>
+
+namespace ferret {
+namespace {
+
+TEST(ResultRecords, KeysAreFullPathsIgnoringCase) {
+    clsFiles files;
+    clsFile* a = files.Add("A.txt", "/data/Docs/", "1 KB", 2.5, "ignored key");
+    clsFile* b = files.Add("b.txt", "/data/Docs", "2 KB", 3.5);  // "/" added for the key
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(files.Count(), 2);
+    EXPECT_EQ(files.Item("/data/Docs/A.txt"), a);
+    EXPECT_EQ(files.Item("/DATA/docs/a.TXT"), a);
+    EXPECT_EQ(files.Item("/data/Docs/b.txt"), b);
+    EXPECT_EQ(files.Item("ignored key"), nullptr);
+    EXPECT_EQ(files.Item(1), a);
+    EXPECT_EQ(files.Item(2), b);
+    EXPECT_EQ(files.Item(0), nullptr);
+    EXPECT_EQ(files.Item(3), nullptr);
+    EXPECT_EQ(a->Filename(), "A.txt");
+    EXPECT_EQ(a->RootPath(), "/data/Docs/");
+    EXPECT_EQ(a->Size(), "1 KB");
+    EXPECT_DOUBLE_EQ(a->CreationTime(), 2.5);
+    EXPECT_EQ(a->ItemsFound(), 0);
+    EXPECT_TRUE(a->Filetype().empty());
+    EXPECT_DOUBLE_EQ(a->ModifiedTime(), 0);
+}
+
+TEST(ResultRecords, UnicodeCaseAndNamesDifferingOnlyInCase) {
+    clsFiles files;
+    clsFile* upper = files.Add("ÉTÉ.txt", "/m/", "", 0);
+    EXPECT_EQ(files.Item("/m/été.TXT"), upper);
+    // Linux keeps both spellings: both are listed, the exact one is found first.
+    clsFile* lower = files.Add("été.txt", "/m/", "", 0);
+    ASSERT_NE(lower, nullptr);
+    EXPECT_EQ(files.Count(), 2);
+    EXPECT_EQ(files.Item("/m/été.txt"), lower);
+    EXPECT_EQ(files.Item("/m/ÉTÉ.txt"), upper);
+    EXPECT_EQ(files.Item("/m/Été.txt"), upper);  // neither exact: the earliest
+    // An exact repeat is refused.
+    EXPECT_EQ(files.Add("été.txt", "/m", "", 0), nullptr);
+    EXPECT_EQ(files.Count(), 2);
+}
+
+TEST(ResultRecords, OrderIterationAndRemove) {
+    clsFiles files;
+    for (const char* name : {"c", "a", "b"}) {
+        files.Add(name, "/r/", "", 0);
+    }
+    std::string order;
+    for (clsFile& file : files) {
+        order += file.Filename();
+    }
+    EXPECT_EQ(order, "cab");
+    EXPECT_TRUE(files.Remove("/R/A"));
+    EXPECT_EQ(files.Item("/r/a"), nullptr);
+    EXPECT_EQ(files.Item(2)->Filename(), "b");
+    EXPECT_TRUE(files.Remove(1));
+    EXPECT_EQ(files.Item("/r/b"), files.Item(1));
+    EXPECT_FALSE(files.Remove(5));
+    EXPECT_FALSE(files.Remove("/r/zz"));
+    EXPECT_EQ(files.Count(), 1);
+}
+
+TEST(ResultRecords, ExcelResultsAttachOnFirstRead) {
+    clsFile file;
+    EXPECT_FALSE(file.HasExcelResults());
+    cExcelResults& results = file.ExcelResults();
+    EXPECT_EQ(results.Count(), 0);
+    EXPECT_TRUE(file.HasExcelResults());
+    results.Add("Sheet 1", "$B$7");
+    EXPECT_EQ(&file.ExcelResults(), &results);
+    EXPECT_EQ(file.ExcelResults().Item(1)->Cell(), "B7");
+    EXPECT_EQ(file.ExcelResults().Item(1)->SheetName(), "Sheet 1");
+    EXPECT_EQ(file.ExcelResults().Item(2), nullptr);
+}
+
+TEST(ResultRecords, ManyRecordsKeepConstantTimeLookups) {
+    clsFiles files;
+    constexpr int kCount = 20000;
+    for (int i = 0; i < kCount; ++i) {
+        files.Add("file" + std::to_string(i) + ".txt", "/big/", "", 0);
+    }
+    for (int i = 0; i < kCount; i += 997) {
+        const clsFile* found = files.Item("/BIG/FILE" + std::to_string(i) + ".TXT");
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found, files.Item(i + 1));
+    }
+}
+
+}  // namespace
+}  // namespace ferret

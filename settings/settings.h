@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "util/status.h"
+
+namespace ferret {
+
+// The registry key that holds every user setting (a file under the configuration folder, see
+// cRegistry).
+inline constexpr char kSettingsKey[] = "SOFTWARE\\Mallo\\Ferret";
+
+// Value names; SettingDefault gives each one's default. Window geometry is in the window's own
+// units; booleans are "True" or "False"; "SearchSubfolders" is "1" or "0".
+inline constexpr char kStartupFolder[] = "StartupFolder";    // folder path
+inline constexpr char kFileFilterMask[] = "FileFilterMask";  // mask text, "none": "*.*"
+inline constexpr char kReportType[] = "ReportType";          // report code 0..3
+inline constexpr char kFerretHeight[] = "FerretHeight";      // -1 or less: designed size
+inline constexpr char kFerretWidth[] = "FerretWidth";
+inline constexpr char kFerretTop[] = "FerretTop";
+inline constexpr char kFerretLeft[] = "FerretLeft";
+inline constexpr char kSearchSubfolders[] = "SearchSubfolders";    // "1" or "0"
+inline constexpr char kSearchSizeOpt[] = "SearchSizeOpt";          // 0..4, written only
+inline constexpr char kSearchDateOpt[] = "SearchDateOpt";          // 0..4, written only
+inline constexpr char kAutoReportUpdate[] = "AutoReportUpdate";    // boolean
+inline constexpr char kDisplayQuickLinks[] = "DisplayQuickLinks";  // boolean
+inline constexpr char kLogging[] = "logging";                      // boolean: error log on
+inline constexpr char kFileHandlerWord[] = "FileHandlerWord";      // boolean
+inline constexpr char kFileHandlerExcel[] = "FileHandlerExcel";    // boolean
+inline constexpr char kExtList[] = "ext_list";                     // extensions joined by ","
+inline constexpr char kPreviewFontSize[] = "preview_font_size";    // point size
+
+// The text of `valueName` under `keyPath` of the current user. A missing key or value, or an empty
+// text, gives `defaultText`; an error while reading gives an empty text. Never cached: every call
+// reads the file. Thread-safe.
+std::string GetSettingValue(const std::string& keyPath, const std::string& valueName,
+                            const std::string& defaultText);
+
+// Writes `text` as a string value (expandable when it holds two "%" signs, see cRegistry),
+// creating the key when missing. The file is replaced atomically; on an error nothing is written.
+[[nodiscard]] Status SaveSettingValue(const std::string& keyPath, const std::string& valueName,
+                                      const std::string& text);
+
+// The default of a setting of kSettingsKey: "StartupFolder" is the user's home folder, settings
+// that are never read back ("SearchSizeOpt", "SearchDateOpt") and unknown names give "".
+std::string SettingDefault(std::string_view name);
+
+// Boolean settings count as true only for exactly "True".
+bool IsTrue(const std::string& text);
+
+// A whole decimal number (blanks around it and a sign allowed), or `fallback` when `text` is not
+// one or does not fit an int.
+int SettingAsInt(const std::string& text, int fallback);
+
+}  // namespace ferret

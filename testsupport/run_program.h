@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ferret::testing {
+
+struct ProgramResult {
+    int exit_code = -1;  // -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `arguments` (no shell involved), standard input empty, and waits for it.
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments);
+
+}  // namespace ferret::testing
