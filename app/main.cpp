@@ -2,11 +2,17 @@
 // program's own grammar.
 #include <sys/resource.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "app/command_line.h"
+#include "app/command_process.h"
+#include "app/headless_view.h"
+#include "engine/run_driver.h"
 #include "ferret_version.h"
 
 namespace {
@@ -36,6 +42,9 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
 
 Flags count only as written: lower case, on their own.
 Search texts may use ^^CrLf (line break), ^^Tab (tab) and ^^Blank (empty).
+
+Exit status: 0 when the run was done (or none was asked for); 2 when the saved
+search, the start folder or the report file could not be read or written.
 
 Examples:
   ferret -p ~/site -k "*.htm;*.html" -s "Copyright 2025" -e:search -b -l report.txt -x
@@ -67,6 +76,8 @@ int main(int argc, char** argv) {
         }
     }
     RaiseOpenFileLimit();
+    // A report written into a closed pipe is an error to report, not a reason to die.
+    std::signal(SIGPIPE, SIG_IGN);
 
     const ferret::clsCommandLine command_line(
         ferret::clsCommandLine::RebuildCommandLine(arguments));
@@ -74,6 +85,11 @@ int main(int argc, char** argv) {
         std::fputs("ferret: this build has no window yet; see 'ferret --help'\n", stderr);
         return 2;
     }
-    std::fputs("ferret: this build cannot run searches yet; see 'ferret --help'\n", stderr);
-    return 2;
+    // Without a window the run is unattended: messages and progress go to standard error.
+    ferret::HeadlessView view(isatty(STDERR_FILENO) == 1);
+    ferret::RunDriver driver(view);
+    ferret::SearchFields fields = ferret::LoadStartupFields();
+    driver.SetFields(fields);
+    driver.RefreshSettings(false);
+    return ferret::CommandProcess(command_line, driver, view, fields);
 }

@@ -17,8 +17,8 @@
 
 #include "engine/file_details.h"
 #include "engine/mask_match.h"
-#include "engine/text_fold.h"
 #include "util/app_locale.h"
+#include "util/text_fold.h"
 
 namespace ferret {
 

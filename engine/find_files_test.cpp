@@ -1,7 +1,6 @@
 #include "engine/find_files.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,10 +9,12 @@
 #include <regex>
 
 #include "testsupport/temp_dir.h"
+#include "testsupport/unprivileged.h"
 
 namespace ferret {
 namespace {
 
+using testing::RunUnprivileged;
 using testing::TempDir;
 
 // The listed paths, relative to `root`, in result order.
@@ -271,21 +272,6 @@ TEST(FindFiles, DefaultsAndHandOver) {
     ASSERT_NE(taken, nullptr);
     EXPECT_EQ(finder.Files().Parent(), &finder);
     EXPECT_NE(&finder.Files(), taken.get());
-}
-
-// Runs `check` in a child process without root's right to read anything, so that permission
-// tests mean the same for every user. Returns the child's exit status.
-int RunUnprivileged(const std::function<bool()>& check) {
-    const pid_t child = fork();
-    if (child == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
-            _exit(3);
-        }
-        _exit(check() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 4;
 }
 
 TEST(FindFiles, UnreadableFoldersAreSkipped) {

@@ -1,6 +1,6 @@
 #include "engine/mask_match.h"
 
-#include "engine/text_fold.h"
+#include "util/text_fold.h"
 
 namespace ferret {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "engine/file_details.h"
 #include "engine/file_size_text.h"
-#include "engine/text_fold.h"
+#include "util/text_fold.h"
 
 namespace ferret {
 

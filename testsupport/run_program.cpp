@@ -9,7 +9,8 @@
 
 namespace ferret::testing {
 
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         bool unprivileged) {
     int out_pipe[2];
     int err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -28,6 +29,9 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
         dup2(null_in, 0);
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
+        if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(126);
+        }
         execv(program.c_str(), argv.data());
         _exit(127);
     }

@@ -12,6 +12,8 @@ struct ProgramResult {
 };
 
 // Runs `program` with `arguments` (no shell involved), standard input empty, and waits for it.
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments);
+// With `unprivileged`, a run as root drops to the user "nobody" first.
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         bool unprivileged = false);
 
 }  // namespace ferret::testing

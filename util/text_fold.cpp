@@ -1,4 +1,4 @@
-#include "engine/text_fold.h"
+#include "util/text_fold.h"
 
 #include <QChar>
 

@@ -1,0 +1,144 @@
+#include "app/command_process.h"
+
+#include <sys/stat.h>
+
+#include <QDir>
+#include <exception>
+
+#include "app/error_log.h"
+#include "settings/search_config.h"
+#include "settings/settings.h"
+
+namespace ferret {
+namespace {
+
+constexpr int kSummaryWithFileList = 3;
+
+// Folders are kept absolute and clean, so the report can shorten the listed paths.
+std::string AbsoluteFolder(const std::string& folder) {
+    if (folder.empty()) {
+        return folder;
+    }
+    return QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(folder)))
+        .toStdString();
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void Tell(RunView& view, const std::string& text) {
+    view.ShowMessage(text, "Unattended run", MessageIcon::Critical);
+}
+
+// Stores "ReportType" for the run and puts the user's own back however the run ends.
+class ReportTypeForRun {
+  public:
+    ReportTypeForRun(RunDriver& driver, bool active) : driver_(driver), active_(active) {
+        if (!active_) {
+            return;
+        }
+        saved_ = GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType));
+        LogError("frmMain: CommandProcess",
+                 SaveSettingValue(kSettingsKey, kReportType, std::to_string(kSummaryWithFileList)));
+        // The run must produce the text report even where the setting cannot be stored.
+        driver_.SetReportTypeOverride(kSummaryWithFileList);
+        driver_.RefreshSettings(false);
+    }
+    ~ReportTypeForRun() {
+        if (!active_) {
+            return;
+        }
+        LogError("frmMain: CommandProcess", SaveSettingValue(kSettingsKey, kReportType, saved_));
+        driver_.SetReportTypeOverride(std::nullopt);
+        driver_.RefreshSettings(true);
+    }
+    ReportTypeForRun(const ReportTypeForRun&) = delete;
+    ReportTypeForRun& operator=(const ReportTypeForRun&) = delete;
+
+  private:
+    RunDriver& driver_;
+    bool active_;
+    std::string saved_;
+};
+
+}  // namespace
+
+SearchFields LoadStartupFields() {
+    SearchFields fields;
+    fields.folder = AbsoluteFolder(
+        GetSettingValue(kSettingsKey, kStartupFolder, SettingDefault(kStartupFolder)));
+    const std::string mask =
+        GetSettingValue(kSettingsKey, kFileFilterMask, SettingDefault(kFileFilterMask));
+    fields.file_mask = mask == "none" ? "*.*" : mask;
+    fields.recursive = SettingAsInt(GetSettingValue(kSettingsKey, kSearchSubfolders,
+                                                    SettingDefault(kSearchSubfolders)),
+                                    0) == 1;
+    return fields;
+}
+
+int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
+                   SearchFields& fields) {
+    try {
+        const bool wants_run = line.ProcessType() == "search" || line.ProcessType() == "replace";
+        if (!line.ConfigFile().empty()) {
+            SearchSettings saved;
+            const Status loaded = LoadSearchSettings(line.ConfigFile(), saved);
+            if (!loaded.ok()) {
+                Tell(view, "cannot read the saved search '" + line.ConfigFile() +
+                               "': " + loaded.description());
+                return kExitBadInput;
+            }
+            fields.search_text = saved.search;
+            fields.replace_text = saved.replace;
+            fields.file_mask = saved.file_mask;
+            fields.folder = AbsoluteFolder(saved.path);
+            fields.recursive = saved.sub_folders == 1;
+            fields.ignore_case = saved.ignore_case == 1;
+            fields.regex = saved.regex == 1;
+        } else {
+            if (!line.StartPath().empty()) {
+                fields.folder = AbsoluteFolder(line.StartPath());
+            }
+            fields.search_text = line.SearchString();
+            fields.replace_text = line.ReplaceString();
+            fields.regex = line.UseRegEx();
+            fields.ignore_case = line.IgnoreCase();
+            fields.recursive = line.SearchSubFolders();
+            if (!line.FileMask().empty()) {
+                fields.file_mask = line.FileMask();
+            }
+        }
+        driver.SetFields(fields);
+        if (wants_run && !IsFolder(fields.folder)) {
+            Tell(view, "the folder '" + fields.folder + "' does not exist");
+            return kExitBadInput;
+        }
+        if (line.ProcessType() == "replace") {
+            Tell(view, "replace runs are not available in this version of Ferret");
+            return kExitBadInput;
+        }
+        int status = kExitDone;
+        {
+            const ReportTypeForRun report_type(driver, !line.LogPath().empty());
+            if (line.ProcessType() == "search") {
+                driver.StartProcess("Search", fields);
+            }
+            if (!line.LogPath().empty()) {
+                const Status written = WriteReportFile(line.LogPath(), view.ReportText());
+                if (!written.ok()) {
+                    Tell(view, "cannot write the report file '" + line.LogPath() +
+                                   "': " + written.description());
+                    status = kExitBadInput;
+                }
+            }
+        }
+        return status;
+    } catch (const std::exception& error) {
+        LogError("frmMain: CommandProcess", "7", error.what());
+        return kExitBadInput;
+    }
+}
+
+}  // namespace ferret

@@ -1,0 +1,203 @@
+#include "engine/content_search.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "engine/file_details.h"
+#include "engine/regex.h"
+
+namespace ferret {
+namespace {
+
+// Large reads keep system calls few; the stop flag is looked at every kStopCheckBytes.
+constexpr std::size_t kBlockSize = 256 * 1024;
+constexpr std::uint64_t kStopCheckBytes = 4 * 1024 * 1024;
+// Files larger than this are worth a read-ahead hint (a system call of its own).
+constexpr std::uint64_t kReadAheadHint = 1024 * 1024;
+
+std::int32_t Saturated(std::uint64_t count) {
+    return count > static_cast<std::uint64_t>(kMaxHitCount) ? kMaxHitCount
+                                                            : static_cast<std::int32_t>(count);
+}
+
+class FileReader {
+  public:
+    // Opens without blocking: a file swapped for a FIFO since the walk must not hang the run.
+    explicit FileReader(const std::string& path)
+        : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)) {
+        if (fd_ >= 0 && !ReadOpenFileDetails(fd_, details_)) {
+            Close();
+        }
+        if (fd_ >= 0 && !details_.is_regular) {
+            Close();
+        }
+        if (fd_ >= 0 && details_.size > kReadAheadHint) {
+            posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+        }
+    }
+    ~FileReader() { Close(); }
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    const FileDetails& details() const { return details_; }
+
+    // Reads up to `size` bytes; 0 at the end, -1 on an error.
+    ssize_t Read(char* into, std::size_t size) {
+        for (;;) {
+            const ssize_t got = read(fd_, into, size);
+            if (got >= 0 || errno != EINTR) {
+                return got;
+            }
+        }
+    }
+
+  private:
+    void Close() {
+        if (fd_ >= 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+
+    int fd_;
+    FileDetails details_;
+};
+
+void Report(const DetailsSink& sink, const FileDetails& details) {
+    if (sink) {
+        sink(details.size, details.created);
+    }
+}
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+    std::string out;
+    std::size_t start = 0;
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, start)) {
+        out.append(text, start, at - start).append(to);
+        start = at + from.size();
+    }
+    if (start == 0) {
+        return;
+    }
+    out.append(text, start);
+    text = std::move(out);
+}
+
+}  // namespace
+
+std::string ConvertSpecialChars(std::string_view text) {
+    std::string converted(text);
+    ReplaceAll(converted, "^^CrLf", "\r\n");
+    ReplaceAll(converted, "^^Tab", "\t");
+    ReplaceAll(converted, "^^Blank", "");
+    return converted;
+}
+
+std::string RegExEncodeString(std::string_view text) {
+    std::string encoded;
+    encoded.reserve(text.size() * 2);
+    for (const char c : text) {
+        if (std::strchr("\\()[]*^$.+|&<>", c) != nullptr && c != '\0') {
+            encoded.push_back('\\');
+        }
+        encoded.push_back(c);
+    }
+    return encoded;
+}
+
+std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
+                            const std::atomic<bool>& stop, const DetailsSink& details) {
+    FileReader file(path);
+    if (!file.ok()) {
+        return kNotSearched;
+    }
+    Report(details, file.details());
+    if (matcher.empty()) {
+        return 0;
+    }
+    // The tail of each block goes in front of the next, so hits across the seam are found.
+    const std::size_t carry_room = matcher.MaxHitLength() - 1;
+    // One buffer per thread, kept between files: a fresh one per file costs page faults.
+    thread_local std::vector<char> buffer_storage;
+    if (buffer_storage.size() < carry_room + kBlockSize) {
+        buffer_storage.resize(carry_room + kBlockSize);
+    }
+    char* const buffer = buffer_storage.data();
+    std::size_t carried = 0;
+    std::uint64_t count = 0;
+    std::uint64_t since_check = 0;
+    for (;;) {
+        const ssize_t got = file.Read(buffer + carried, kBlockSize);
+        if (got < 0) {
+            return kNotSearched;
+        }
+        if (got == 0) {
+            break;
+        }
+        const std::size_t filled = carried + static_cast<std::size_t>(got);
+        count += matcher.Count(buffer, filled, carried);
+        const std::size_t keep = std::min(carry_room, filled);
+        std::memmove(buffer, buffer + filled - keep, keep);
+        carried = keep;
+        since_check += static_cast<std::uint64_t>(got);
+        if (since_check >= kStopCheckBytes) {
+            since_check = 0;
+            if (stop.load(std::memory_order_relaxed)) {
+                return 0;
+            }
+        }
+    }
+    return Saturated(count);
+}
+
+std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
+                               const PlainMatcher* required, const DetailsSink& details,
+                               std::string* error) {
+    FileReader file(path);
+    if (!file.ok()) {
+        return kNotSearched;
+    }
+    Report(details, file.details());
+    // The whole file, however it has changed since it was measured. The buffer is kept for the
+    // thread's next file, so memory stays at the largest file searched.
+    thread_local std::vector<char> storage;
+    std::size_t filled = 0;
+    if (storage.size() < file.details().size + 1) {
+        storage.resize(static_cast<std::size_t>(file.details().size) + 1);
+    }
+    for (;;) {
+        if (filled == storage.size()) {
+            storage.resize(storage.size() * 2);
+        }
+        const ssize_t got = file.Read(storage.data() + filled, storage.size() - filled);
+        if (got < 0) {
+            return kNotSearched;
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    const std::string_view text(storage.data(), filled);
+    if (required != nullptr && required->Count(text.data(), text.size()) == 0) {
+        return 0;
+    }
+    std::int64_t count = 0;
+    const Status status = pattern.Count(text, count);
+    if (!status.ok()) {
+        if (error != nullptr) {
+            *error = status.description();
+        }
+        return kNotSearched;
+    }
+    return Saturated(static_cast<std::uint64_t>(count));
+}
+
+}  // namespace ferret

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "engine/plain_matcher.h"
+
+namespace ferret {
+
+class clsFile;
+class RegExp;
+
+// Hit counts are 32-bit: a file with more hits than that reports the largest count.
+inline constexpr std::int32_t kMaxHitCount = 2147483647;
+// The count of a file that could not be searched.
+inline constexpr std::int32_t kNotSearched = -1;
+
+// The escape words a one-line text box uses for what it cannot hold: "^^CrLf" (a line break,
+// carriage return and line feed), "^^Tab" and "^^Blank" (nothing), replaced in that order.
+std::string ConvertSpecialChars(std::string_view text);
+
+// `text` as a pattern that matches it literally: a backslash before each of \ ( ) [ ] * ^ $ . +
+// | & < >. Other characters, "?", "{" and "}" among them, are left as they are.
+std::string RegExEncodeString(std::string_view text);
+
+// Where a file's size and times go when the search reads them from the open file.
+using DetailsSink = std::function<void(std::uint64_t size, const timespec& created)>;
+
+// Counts the hits of `matcher` in the file at `path`, overlapping hits included, reading it in
+// blocks so that memory stays the same for any file size. Returns kNotSearched when the file
+// cannot be opened or read (or is no longer a regular file), and 0 when `stop` is set during
+// the scan. `details`, when given, receives the size and creation time of the opened file.
+std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
+                            const std::atomic<bool>& stop, const DetailsSink& details = {});
+
+// Counts the non-overlapping matches of a compiled pattern in the whole file, read into memory.
+// `required`, when given, finds a text every match contains: a file without it is not matched
+// at all. Returns kNotSearched when the file cannot be read or the pattern fails on its text;
+// the reason then goes to `error` when it is given.
+std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
+                               const PlainMatcher* required = nullptr,
+                               const DetailsSink& details = {}, std::string* error = nullptr);
+
+}  // namespace ferret

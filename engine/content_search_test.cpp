@@ -1,0 +1,112 @@
+#include "engine/content_search.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/regex.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/unprivileged.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+std::int32_t Plain(const TempDir& dir, const std::string& name, const std::string& text,
+                   bool ignore_case = false) {
+    const std::atomic<bool> stop{false};
+    return SearchFileText(dir.Path(name), PlainMatcher(text, ignore_case), stop);
+}
+
+std::int32_t Pattern(const TempDir& dir, const std::string& name, const std::string& pattern,
+                     const PlainMatcher* required = nullptr) {
+    RegExp regex;
+    EXPECT_TRUE(regex.Compile(pattern, false).ok());
+    return SearchFilePattern(dir.Path(name), regex, required);
+}
+
+TEST(ContentSearch, EscapeWordsAndPatternEscaping) {
+    EXPECT_EQ(ConvertSpecialChars("a^^Tabb^^CrLfc^^Blankd"), "a\tb\r\ncd");
+    EXPECT_EQ(ConvertSpecialChars("^^tab stays"), "^^tab stays");  // case-sensitive
+    EXPECT_EQ(ConvertSpecialChars("^^^^Tab"), "^^\t");
+    EXPECT_EQ(RegExEncodeString("a.b(c)"), "a\\.b\\(c\\)");
+    EXPECT_EQ(RegExEncodeString("\\[]*^$+|&<>"), "\\\\\\[\\]\\*\\^\\$\\+\\|\\&\\<\\>");
+    EXPECT_EQ(RegExEncodeString("what? {1}"), "what? {1}");
+}
+
+TEST(ContentSearch, PlainCountsOverlappingAndPatternDoesNot) {
+    TempDir dir;
+    dir.WriteFile("a.txt", "aaaa");
+    EXPECT_EQ(Plain(dir, "a.txt", "aa"), 3);
+    EXPECT_EQ(Pattern(dir, "a.txt", "aa"), 2);
+    dir.WriteFile("case.txt", "abc Abc ABC");
+    EXPECT_EQ(Plain(dir, "case.txt", "ABC"), 1);
+    EXPECT_EQ(Plain(dir, "case.txt", "ABC", true), 3);
+    dir.WriteFile("lines.txt", "x1\nx2\n");
+    EXPECT_EQ(Pattern(dir, "lines.txt", "^x"), 1);  // no multi-line mode
+}
+
+TEST(ContentSearch, HitsAcrossBlockSeamsCountOnce) {
+    TempDir dir;
+    // Hits straddling 4 KiB, 64 KiB and the reader's own 256 KiB blocks, and one at the end.
+    std::string text(600 * 1024, '.');
+    for (const std::size_t seam : {4096u, 65536u, 262144u, 524288u}) {
+        text.replace(seam - 3, 6, "needle");
+    }
+    text.replace(text.size() - 6, 6, "needle");
+    dir.WriteFile("big.txt", text);
+    EXPECT_EQ(Plain(dir, "big.txt", "needle"), 5);
+    EXPECT_EQ(Plain(dir, "big.txt", "NEEDLE", true), 5);
+    EXPECT_EQ(Pattern(dir, "big.txt", "ne+dle"), 5);
+}
+
+TEST(ContentSearch, StopDuringAScanGivesZero) {
+    TempDir dir;
+    dir.WriteSizedFile("zeros.bin", 64 << 20);
+    const std::atomic<bool> stop{true};
+    EXPECT_EQ(
+        SearchFileText(dir.Path("zeros.bin"), PlainMatcher(std::string(1, '\0'), false), stop), 0);
+}
+
+TEST(ContentSearch, FilesThatCannotBeReadGiveMinusOne) {
+    TempDir dir;
+    dir.MakeFifo("pipe");  // must not block
+    dir.MakeDir("folder");
+    const std::atomic<bool> stop{false};
+    const PlainMatcher matcher("x", false);
+    EXPECT_EQ(SearchFileText(dir.Path("missing"), matcher, stop), kNotSearched);
+    EXPECT_EQ(SearchFileText(dir.Path("pipe"), matcher, stop), kNotSearched);
+    EXPECT_EQ(SearchFileText(dir.Path("folder"), matcher, stop), kNotSearched);
+    EXPECT_EQ(Pattern(dir, "pipe", "x"), kNotSearched);
+
+    chmod(dir.path().c_str(), 0755);
+    dir.WriteFile("secret.txt", "x");
+    chmod(dir.Path("secret.txt").c_str(), 0);
+    EXPECT_EQ(testing::RunUnprivileged([&] {
+                  return SearchFileText(dir.Path("secret.txt"), matcher, stop) == kNotSearched;
+              }),
+              0);
+}
+
+TEST(ContentSearch, RequiredTextOnlySkipsFilesThatCannotMatch) {
+    TempDir dir;
+    dir.WriteFile("with.h", "#define PATH_MAX 4096\n#define NAME_MAX 255\n");
+    dir.WriteFile("without.h", "#define PATH_LEN 4096\n");
+    const PlainMatcher required("_MAX", false);
+    EXPECT_EQ(Pattern(dir, "with.h", "[A-Z_]+_MAX\\b", &required), 2);
+    EXPECT_EQ(Pattern(dir, "without.h", "[A-Z_]+_MAX\\b", &required), 0);
+}
+
+TEST(ContentSearch, ReportsTheDetailsOfTheOpenedFile) {
+    TempDir dir;
+    dir.WriteFile("sized.txt", std::string(1500, 'x'));
+    std::uint64_t seen_size = 0;
+    const std::atomic<bool> stop{false};
+    SearchFileText(dir.Path("sized.txt"), PlainMatcher("x", false), stop,
+                   [&](std::uint64_t size, const timespec&) { seen_size = size; });
+    EXPECT_EQ(seen_size, 1500u);
+}
+
+}  // namespace
+}  // namespace ferret

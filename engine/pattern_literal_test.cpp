@@ -1,0 +1,35 @@
+#include "engine/pattern_literal.h"
+
+#include <gtest/gtest.h>
+
+namespace ferret {
+namespace {
+
+TEST(RequiredLiteral, Table) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"[A-Z_]+_MAX\\b", "_MAX"},
+        {"return", "return"},
+        {"foo.*barbaz", "barbaz"},
+        {"ab*c", "a"},  // "b" may be absent: the run stops before it
+        {"colou?r", "colo"},
+        {"x{2}yzw", "yzw"},  // repeated: what follows is not next to it
+        {"a{0,3}bc", "bc"},
+        {"\\.html", ".html"},
+        {"\\u0041BC", ""},  // escapes with arguments end the reading
+        {"(abc)def", "def"},
+        {"abc|def", ""},  // alternatives: nothing is required
+        {"(?i)abc", ""},
+        {"[abc]", ""},
+        {"\\d+px", "px"},
+        {"\\1abc", "abc"},
+        {"été+s", "été"},
+        {"a{,2}", "a{,2}"},  // not a quantifier: plain characters
+        {"*a", ""},
+    };
+    for (const auto& [pattern, literal] : cases) {
+        EXPECT_EQ(RequiredLiteral(pattern), literal) << pattern;
+    }
+}
+
+}  // namespace
+}  // namespace ferret

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/status.h"
+
+struct pcre2_real_code_8;
+
+namespace ferret {
+
+// Error numbers, as the old component reported them.
+inline constexpr int kRegexErrorInvalidCall = 5;     // no pattern compiled
+inline constexpr int kRegexErrorOutOfMemory = 7;     // a result too big to hold
+inline constexpr int kRegexErrorSyntax = 5017;       // pattern rejected
+inline constexpr int kRegexErrorTooComplex = 5019;   // match, depth, heap or JIT stack limit hit
+
+struct RegexMatch {
+    std::size_t first_index;  // byte offset into the text
+    std::size_t length;       // in bytes
+};
+
+// A regular expression with ECMAScript grammar and behaviour, on PCRE2 in UTF-8 mode.
+//
+// - Patterns are UTF-8; one that is not valid UTF-8 is rejected (5017). Texts are any bytes:
+//   invalid UTF-8 never matches anything (not even "." or "[^]"), so no match spans it.
+// - "^" and "$" match only at the very start and end of the whole text (no multi-line mode; "$"
+//   does not match before a final line end). "." matches anything but LF, as the old component
+//   did, so a CR before an LF is matched by ".".
+// - \uHHHH and \xHH, "[]" (matches nothing), "[^]" (matches any character), and a
+//   back-reference to a group that did not take part matches the empty text.
+// - Ignoring case folds Unicode letters too ("é" matches "É"). \w, \d, \s and \b are ASCII.
+// - Global iteration: matches do not overlap; after an empty match the search resumes one
+//   character later (one byte over invalid UTF-8).
+//
+// Once compiled, a RegExp is read-only: several threads may match different texts with the same
+// object at once. Per-match state lives in each call; the JIT stack is per thread. Compile must
+// not run while another thread is matching with the same object.
+class RegExp {
+  public:
+    enum class Jit { kWhenAvailable, kOff };
+
+    RegExp();
+    ~RegExp();
+    RegExp(RegExp&&) noexcept;
+    RegExp& operator=(RegExp&&) noexcept;
+    RegExp(const RegExp&) = delete;
+    RegExp& operator=(const RegExp&) = delete;
+
+    // Compiles `pattern`. On failure the object holds no pattern and the Status carries 5017 and
+    // a description naming the problem and its byte offset.
+    [[nodiscard]] Status Compile(std::string_view pattern, bool ignore_case,
+                                 Jit jit = Jit::kWhenAvailable);
+    bool IsCompiled() const;
+    // True when matching runs JIT-compiled code.
+    bool UsesJit() const { return jit_; }
+    // Number of capture groups in the pattern.
+    int GroupCount() const { return group_count_; }
+
+    // Number of successive non-overlapping matches in `text` ("aa" in "aaaa" gives 2).
+    [[nodiscard]] Status Count(std::string_view text, std::int64_t& count) const;
+    // Every match in order.
+    [[nodiscard]] Status Execute(std::string_view text, std::vector<RegexMatch>& matches) const;
+    // Calls `on_match` for each match in order; returning false stops. The text is not copied.
+    [[nodiscard]] Status ForEachMatch(std::string_view text,
+                                      const std::function<bool(const RegexMatch&)>& on_match) const;
+    // `text` with every match (or only the first when `global` is false) replaced by
+    // `replacement` with its "$" sequences expanded: "$$", "$&", "$`", "$'", "$1".."$99" and,
+    // when the pattern names groups, "$<name>". Bytes outside the matches are copied exactly.
+    // `replaced` receives the number of replacements.
+    [[nodiscard]] Status Replace(std::string_view text, std::string_view replacement, bool global,
+                                 std::string& result, std::int64_t& replaced) const;
+
+  private:
+    struct CodeDeleter {
+        void operator()(pcre2_real_code_8* code) const;
+    };
+    std::unique_ptr<pcre2_real_code_8, CodeDeleter> code_;
+    bool jit_ = false;
+    int group_count_ = 0;
+    bool has_names_ = false;
+};
+
+}  // namespace ferret

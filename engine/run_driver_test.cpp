@@ -1,0 +1,199 @@
+#include "engine/run_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "app/headless_view.h"
+#include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+#include "util/app_paths.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+// A headless view that also keeps every text panel 1 showed and can act on one.
+class RecordingView : public HeadlessView {
+  public:
+    void SetStatusText(int panel, const std::string& text) override {
+        HeadlessView::SetStatusText(panel, text);
+        if (panel == 1) {
+            std::lock_guard lock(mutex_);
+            panel_one_.push_back(text);
+        }
+        if (on_status) {
+            on_status(panel, text);
+        }
+    }
+    std::vector<std::string> PanelOne() const {
+        std::lock_guard lock(mutex_);
+        return panel_one_;
+    }
+    std::function<void(int, const std::string&)> on_status;
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> panel_one_;
+};
+
+class RunDriverTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
+        for (int i = 1; i <= 40; ++i) {
+            const std::string name = "f" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+            dir_.WriteFile(name + ".txt", i % 4 == 0 ? "hit hit" : "miss");
+        }
+        fields_.folder = dir_.path();
+        fields_.file_mask = "*.txt";
+        fields_.search_text = "hit";
+    }
+    void TearDown() override { (void)SaveSettingValue(kSettingsKey, kReportType, "0"); }
+
+    TempDir dir_;
+    SearchFields fields_;
+    RecordingView view_;
+    RunDriver driver_{view_};
+};
+
+TEST_F(RunDriverTest, SearchRunCountsLogsAndReports) {
+    driver_.StartProcess("Search", fields_);
+    ASSERT_NE(driver_.Results(), nullptr);
+    EXPECT_EQ(driver_.Results()->Count(), 40);
+    EXPECT_EQ(driver_.FilesWithHits(), 10);
+    EXPECT_EQ(driver_.StringsFound(), 20);
+    EXPECT_EQ(driver_.Results()->Item(4)->ItemsFound(), 2);
+    EXPECT_EQ(driver_.Results()->Item(5)->ItemsFound(), 0);
+    const std::string log = view_.RunLog();
+    EXPECT_EQ(log.substr(0, log.find("File List Time: ")),
+              "Items Searched: 42\nFiles Matched: 40\n");
+    EXPECT_NE(log.find("  seconds\n\n20 string(s) found in \n10 file(s)"), std::string::npos)
+        << log;
+    EXPECT_EQ(view_.StatusText(2), "Items Searched: 42");
+    EXPECT_EQ(view_.StatusText(3), "Files Matched: 10");
+    EXPECT_EQ(view_.StatusText(1).rfind("Elapse Process Time: ", 0), 0u);
+    EXPECT_FALSE(view_.Running());
+    const std::vector<std::string> panel = view_.PanelOne();
+    EXPECT_NE(std::find(panel.begin(), panel.end(), "...searching in file 40 of 40"), panel.end());
+    EXPECT_NE(view_.ReportText().find("[2]\t.../f04.txt"), std::string::npos);
+    EXPECT_TRUE(driver_.HasHighlight());
+    EXPECT_EQ(driver_.HighlightText(), "hit");
+}
+
+TEST_F(RunDriverTest, WithoutSearchTextOnlyTheListIsBuilt) {
+    fields_.search_text.clear();
+    driver_.StartProcess("Search", fields_);
+    EXPECT_EQ(driver_.StringsFound(), 0);
+    for (const clsFile& file : *driver_.Results()) {
+        EXPECT_EQ(file.ItemsFound(), 0);
+    }
+    EXPECT_EQ(view_.RunLog().find("string(s) found"), std::string::npos);
+    EXPECT_NE(view_.ReportText().find("Your search resulted in 40 total files matched."),
+              std::string::npos);
+    EXPECT_FALSE(driver_.HasHighlight());
+}
+
+TEST_F(RunDriverTest, StopEndsTheContentStageAfterTheCurrentFile) {
+    view_.on_status = [this](int panel, const std::string& text) {
+        if (panel == 1 && text == "...searching in file 8 of 40") {
+            driver_.PressStop();
+        }
+    };
+    driver_.StartProcess("Search", fields_);
+    EXPECT_EQ(driver_.FilesWithHits(), 2);  // f04 and f08
+    EXPECT_EQ(driver_.Results()->Item(12)->ItemsFound(), 0);
+    EXPECT_FALSE(view_.Running());
+    // The report builder sees the stop too and leaves after the first file (which had no hits),
+    // but the totals stand.
+    EXPECT_EQ(view_.ReportText().find(".../f04.txt"), std::string::npos);
+    EXPECT_NE(view_.ReportText().find("found 4 times in 2 files out of 40"), std::string::npos);
+}
+
+TEST_F(RunDriverTest, PauseHoldsTheRunUntilResumedOrStopped) {
+    std::thread presser;
+    view_.on_status = [&](int panel, const std::string& text) {
+        if (panel == 1 && text == "...searching in file 3 of 40") {
+            EXPECT_TRUE(driver_.PressPause());
+            presser = std::thread([this] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                EXPECT_TRUE(driver_.IsPaused());
+                EXPECT_FALSE(driver_.PressPause());  // resume
+            });
+        }
+    };
+    driver_.StartProcess("Search", fields_);
+    presser.join();
+    EXPECT_EQ(driver_.FilesWithHits(), 10);
+
+    view_.on_status = [&](int panel, const std::string& text) {
+        if (panel == 1 && text == "...searching in file 3 of 40") {
+            driver_.PressPause();
+            presser = std::thread([this] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                driver_.PressStop();
+            });
+        }
+    };
+    driver_.StartProcess("Search", fields_);
+    presser.join();
+    EXPECT_EQ(driver_.FilesWithHits(), 0);
+    EXPECT_TRUE(driver_.IsPaused());  // flags stay until the next run
+}
+
+TEST_F(RunDriverTest, InvalidPatternMarksFilesAndLogs) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kLogging, "True").ok());
+    fields_.search_text = "(unclosed";
+    fields_.regex = true;
+    driver_.StartProcess("Search", fields_);
+    (void)SaveSettingValue(kSettingsKey, kLogging, "False");
+    EXPECT_EQ(driver_.Results()->Item(1)->ItemsFound(), -1);
+    EXPECT_EQ(driver_.StringsFound(), 0);
+    const std::string log = [] {
+        std::FILE* file = std::fopen(DataFilePath("ferret.log").c_str(), "r");
+        std::string text;
+        if (file != nullptr) {
+            char buffer[4096];
+            while (std::size_t got = std::fread(buffer, 1, sizeof buffer, file)) {
+                text.append(buffer, got);
+            }
+            std::fclose(file);
+        }
+        return text;
+    }();
+    EXPECT_NE(log.find("frmMain: SearchInFileList\t5017"), std::string::npos) << log;
+    ASSERT_FALSE(view_.Messages().empty());
+}
+
+TEST_F(RunDriverTest, ReportTypesAndReplaceWithoutTexts) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "7").ok());
+    driver_.StartProcess("Search", fields_);
+    EXPECT_TRUE(view_.ReportText().empty());
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "2").ok());
+    fields_.replace_text.clear();
+    driver_.StartProcess("Replace", fields_);
+    ASSERT_EQ(view_.Messages().size(), 1u);
+    EXPECT_EQ(view_.Messages()[0],
+              "Missing Information: A search and replace text must be supplied");
+    EXPECT_EQ(view_.ReportText().find("File(s):"), std::string::npos);  // summary without list
+    EXPECT_NE(view_.ReportText().find("Your search string was found 0 times"), std::string::npos);
+    EXPECT_FALSE(driver_.HasHighlight());
+}
+
+TEST_F(RunDriverTest, BadSizeTextGivesNoList) {
+    fields_.size_option = SearchFields::kSizeSpecified;
+    fields_.size_text = "ten";
+    driver_.StartProcess("Search", fields_);
+    EXPECT_EQ(driver_.Results(), nullptr);
+    EXPECT_FALSE(view_.Running());
+    fields_.size_text = " 1 ";
+    fields_.size_at_least = false;
+    driver_.StartProcess("Search", fields_);
+    ASSERT_NE(driver_.Results(), nullptr);
+    EXPECT_EQ(driver_.Results()->Count(), 40);
+}
+
+}  // namespace
+}  // namespace ferret

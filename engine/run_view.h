@@ -1,0 +1,58 @@
+#pragma once
+
+#include <string>
+
+#include "app/message_box.h"
+
+namespace ferret {
+
+class clsFiles;
+
+// What a run needs from the window: texts to show, the idle/running switch, messages and the
+// report views. The window implements it over its widgets; the unattended run and the tests use
+// headless versions. A run may call it from a worker thread: an implementation that owns widgets
+// must hand the calls over to its own thread.
+class RunView {
+  public:
+    virtual ~RunView() = default;
+
+    // Status bar panel 1, 2 or 3.
+    virtual void SetStatusText(int panel, const std::string& text) = 0;
+    // The run log: replaced whole, or added to at its end.
+    virtual void SetRunLog(const std::string& text) = 0;
+    virtual void AppendRunLog(const std::string& text) = 0;
+    // Idle (false) or running (true): which controls are enabled.
+    virtual void SetRunning(bool running) = 0;
+    // The busy pointer.
+    virtual void SetBusy(bool busy) = 0;
+    // Gives the window a chance to handle pending input; nothing to do when the run has a
+    // thread of its own.
+    virtual void ProcessEvents() {}
+    virtual void ShowMessage(const std::string& text, const std::string& title,
+                             MessageIcon icon) = 0;
+
+    // The mask box and the search box keep the texts used in runs in their lists.
+    virtual void AddMaskToList(const std::string& /*mask*/) {}
+    virtual void AddSearchToList(const std::string& /*text*/) {}
+
+    // Report views. The text box holds the summary reports and is what "Save Report" writes.
+    virtual void SetReportText(const std::string& text) = 0;
+    virtual const std::string& ReportText() const = 0;
+    virtual void EnableReportMenus(bool /*enabled*/) {}
+    virtual void DisplayFileList(clsFiles& /*files*/) {}
+    virtual void DisplayStructuredList(clsFiles& /*files*/) {}
+    // Shows the view of report type `code` (0 file list, 1 tree, 2 and 3 text) and hides the
+    // others.
+    virtual void ShowReportView(int /*code*/) {}
+    // Empties the report views other than the one of `code`, and the text box unless `code`
+    // is 2 or 3, before the last results are drawn again.
+    virtual void ClearReportViews(int code) {
+        if (code != 2 && code != 3) {
+            SetReportText("");
+        }
+    }
+    // Opens the "Results" group of the explorer bar when a run ends.
+    virtual void OpenResultsGroup() {}
+};
+
+}  // namespace ferret

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/date_time.h"
+
+namespace ferret {
+
+// The main window's search fields as one plain object: the window binds its widgets to it, the
+// unattended run fills it from the command line or a saved search, and a run reads a copy of it.
+struct SearchFields {
+    // Option indexes of the size and date filters, as the window's option buttons number them.
+    enum SizeOption : std::int32_t {
+        kSizeAny = 0,
+        kSizeSmall = 1,   // at most 100 KB
+        kSizeMedium = 2,  // at most 1,000 KB
+        kSizeLarge = 3,   // at least 1,000 KB
+        kSizeSpecified = 4,
+    };
+    enum DateOption : std::int32_t {
+        kDateAnyTime = 0,
+        kDateLastWeek = 1,
+        kDateLastMonth = 2,
+        kDateLastYear = 3,
+        kDateSpecified = 4,
+    };
+
+    std::string folder;             // the start folder (folder box and folder tree)
+    std::string file_mask = "*.*";  // the mask box text
+    bool include_listed = true;     // "Include file(s) listed" rather than "Exclude"
+    bool recursive = true;          // "Search sub&folders"
+    std::int32_t size_option = kSizeAny;
+    bool size_at_least = true;  // "At Least" rather than "At Most"
+    std::string size_text;      // KB, for kSizeSpecified
+    std::int32_t date_option = kDateAnyTime;
+    std::int32_t date_kind = 0;  // 0 modified, 1 accessed, 2 created, -1 none chosen
+    DateTime date_from = 0;
+    DateTime date_to = 0;
+    std::string search_text;
+    std::string replace_text;
+    bool regex = false;
+    bool ignore_case = false;
+};
+
+}  // namespace ferret

@@ -1,0 +1,115 @@
+#include "reports/summary_report.h"
+
+#include <exception>
+
+#include "app/error_log.h"
+#include "engine/append_string.h"
+#include "engine/result_records.h"
+#include "util/text_fold.h"
+
+namespace ferret {
+namespace {
+
+const std::string kDashes(80, '-');
+
+const char* OnOff(bool on) {
+    return on ? "ON" : "OFF";
+}
+
+std::string LowerExtension(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : FoldCase(name.substr(dot));
+}
+
+void AppendSheetLines(AppendString& out, clsFile& file) {
+    std::string previous_sheet;
+    for (const cExcelResult& hit : file.ExcelResults()) {
+        if (!EqualsIgnoringCase(hit.SheetName(), previous_sheet)) {
+            out.AddToString("\n\t\tSheet: " + hit.SheetName() + "\n");
+        }
+        out.AddToString("\t\t\t" + hit.Cell() + "\n");
+        previous_sheet = hit.SheetName();
+    }
+}
+
+}  // namespace
+
+std::string ShortenedFolder(const std::string& root_path, const std::string& folder) {
+    std::string trimmed = folder;
+    while (!trimmed.empty() && trimmed.back() == '/') {
+        trimmed.pop_back();
+    }
+    if (trimmed.empty()) {
+        return folder.empty() ? root_path : "..." + root_path;
+    }
+    std::string out;
+    std::size_t start = 0;
+    for (std::size_t at = root_path.find(trimmed); at != std::string::npos;
+         at = root_path.find(trimmed, start)) {
+        out.append(root_path, start, at - start).append("...");
+        start = at + trimmed.size();
+    }
+    return out.append(root_path, start);
+}
+
+std::string BuildSummaryReport(const clsFiles* files, const SummaryHeader& header,
+                               const SummaryTotals& totals, bool with_file_list,
+                               const SummaryHooks& hooks) {
+    const bool searched = !header.search_text.empty();
+    AppendString out;
+    out.AddToString(
+        kDashes + "\n" + "Ferret v" + std::to_string(header.version_major) + "." +
+        std::to_string(header.version_minor) + ".0." + std::to_string(header.version_revision) +
+        " Results\n" + kDashes + "\n" + "Search string: " + header.search_text + "\n" +
+        "Replace string: " + header.replace_text + "\n\n" + "File Mask: " + header.file_mask +
+        "\n\n" + "Use Regular Expressions:  " + OnOff(header.regex) + "\n" +
+        "Include subfolders:  " + OnOff(header.recursive) + "\n" + "Ignore Case:         " +
+        OnOff(header.ignore_case) + "\n\n" + "Root Search Directory: \n" + header.folder + "\n" +
+        "(this will be replaced by .../ in the report section)\n" + kDashes + "\n\n");
+    const std::int32_t total_files = files != nullptr ? files->Count() : 0;
+    if (with_file_list) {
+        out.AddToString("File(s):\n");
+        if (searched) {
+            out.AddToString("   [..] - Items found in the file\n\n");
+        }
+        try {
+            if (files != nullptr) {
+                for (clsFile& file : *files) {
+                    const std::int32_t hits = file.ItemsFound();
+                    if (hits >= 1 || !searched) {
+                        if (hits >= 1) {
+                            out.AddToString(" [" + std::to_string(hits) + "]\t");
+                        }
+                        out.AddToString(ShortenedFolder(file.RootPath(), header.folder) +
+                                        file.Filename());
+                        const std::string extension = LowerExtension(file.Filename());
+                        if ((extension == ".xls" || extension == ".xlt") &&
+                            hooks.handled_by_office && hooks.handled_by_office(file.Filename())) {
+                            AppendSheetLines(out, file);
+                        }
+                        out.AddToString("\n");
+                    }
+                    if (hooks.stop_requested && hooks.stop_requested()) {
+                        break;
+                    }
+                }
+            }
+        } catch (const std::exception& error) {
+            LogError("frmMain: DisplaySummary", "7", error.what());
+        }
+    }
+    out.AddToString("\n" + kDashes + "\n");
+    if (searched) {
+        out.AddToString("Your search string was found " + std::to_string(totals.strings_found) +
+                        " times in " + std::to_string(totals.files_with_hits) + " files out of " +
+                        std::to_string(total_files) + " total files searched.");
+    } else {
+        out.AddToString("Your search resulted in " + std::to_string(total_files) +
+                        " total files matched.");
+    }
+    out.AddToString("\n\nReport generated: " + hooks.generated_at + "\n" + kDashes + "\n" +
+                    kMakerName + " - " + kMakerWebAddress);
+    return out.ReturnString();
+}
+
+}  // namespace ferret

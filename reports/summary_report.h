@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace ferret {
+
+class clsFiles;
+
+// The maker's name and web address, for the report's credit line and the about box.
+inline constexpr char kMakerName[] = "Mallo";
+inline constexpr char kMakerWebAddress[] = "https://mallo.org/ferret";
+
+// What the summary report states about the search, as the window's fields held it.
+struct SummaryHeader {
+    std::string search_text;
+    std::string replace_text;
+    std::string file_mask;
+    std::string folder;  // the start folder; replaced by "..." in the listed paths
+    bool regex = false;
+    bool recursive = false;
+    bool ignore_case = false;
+    int version_major = 0;
+    int version_minor = 0;
+    int version_revision = 0;
+};
+
+struct SummaryTotals {
+    std::int32_t strings_found = 0;
+    std::int32_t files_with_hits = 0;
+};
+
+struct SummaryHooks {
+    // Asked after each listed file; true ends the list early (the footer is still written).
+    std::function<bool()> stop_requested;
+    // True for a file the spreadsheet handler searched, whose hit cells are then listed.
+    std::function<bool(const std::string& file_name)> handled_by_office;
+    // The "Report generated: " time text.
+    std::string generated_at;
+};
+
+// The summary report: header, the file list when `with_file_list` is set (files with hits, or
+// every file when there was no search text), the closing sentence and the credit line. Lines end
+// in "\n". `files` may be null (no run yet).
+std::string BuildSummaryReport(const clsFiles* files, const SummaryHeader& header,
+                               const SummaryTotals& totals, bool with_file_list,
+                               const SummaryHooks& hooks);
+
+// The folder part of a listed path: `root_path` with every occurrence of `folder` replaced by
+// "...". The root folder "/" shows as "..." in front of the path.
+std::string ShortenedFolder(const std::string& root_path, const std::string& folder);
+
+}  // namespace ferret

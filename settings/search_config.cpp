@@ -1,0 +1,166 @@
+#include "settings/search_config.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "settings/ini_file.h"
+
+namespace ferret {
+namespace {
+
+constexpr char kCriteria[] = "Search Criteria";
+constexpr char kOptions[] = "Options";
+
+Status ReportError(int number, const std::string& path) {
+    return Status::Error(number, "Cannot write '" + path + "': " + std::strerror(number));
+}
+
+// For targets that cannot be replaced by a rename: they would lose their nature (a FIFO, a device)
+// or the rename would fail (/dev/stdout).
+// The descriptor that /dev/stdout, /dev/stderr, /dev/fd/N or /proc/self/fd/N stands for, or -1.
+int InheritedDescriptor(const std::string& path) {
+    if (path == "/dev/stdout") {
+        return 1;
+    }
+    if (path == "/dev/stderr") {
+        return 2;
+    }
+    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        const std::string_view head(prefix);
+        if (path.size() > head.size() && path.compare(0, head.size(), head) == 0 &&
+            path.find_first_not_of("0123456789", head.size()) == std::string::npos &&
+            path.size() - head.size() < 6) {
+            const int fd = std::stoi(path.substr(head.size()));
+            return fcntl(fd, F_GETFD) >= 0 ? fd : -1;
+        }
+    }
+    return -1;
+}
+
+Status WriteAll(int fd, std::string_view bytes, const std::string& path) {
+    while (!bytes.empty()) {
+        const ssize_t done = write(fd, bytes.data(), bytes.size());
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            return ReportError(done < 0 ? errno : EIO, path);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(done));
+    }
+    return {};
+}
+
+Status WriteInto(const std::string& path, std::string_view bytes) {
+    // O_NONBLOCK makes opening a FIFO without a reader fail (ENXIO) instead of waiting forever.
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return ReportError(errno, path);
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        close(fd);
+        return ReportError(error, path);
+    }
+    while (!bytes.empty()) {
+        const ssize_t done = write(fd, bytes.data(), bytes.size());
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done < 0) {
+            const int error = errno;
+            close(fd);
+            return ReportError(error, path);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(done));
+    }
+    if (close(fd) != 0) {
+        return ReportError(errno, path);
+    }
+    return Status();
+}
+
+}  // namespace
+
+Status SaveSearchSettings(const std::string& file, const SearchSettings& settings) {
+    // Refused before the old file is deleted, so a text that cannot be stored costs nothing.
+    for (const std::string* text :
+         {&settings.search, &settings.replace, &settings.path, &settings.file_mask}) {
+        if (text->find_first_of("\r\n") != std::string::npos) {
+            return Status::Error(EINVAL, "Cannot write '" + file +
+                                             "': a line break cannot be stored in a profile line");
+        }
+    }
+    unlink(file.c_str());  // a failure shows in the writes below
+    cINI ini;
+    ini.SetPath(file);
+    const struct {
+        const char* section;
+        const char* key;
+        std::string value;
+    } entries[] = {
+        {kCriteria, "Search", settings.search},
+        {kCriteria, "Replace", settings.replace},
+        {kCriteria, "Path", settings.path},
+        {kCriteria, "FileMask", settings.file_mask},
+        {kOptions, "SubFolders", std::to_string(settings.sub_folders)},
+        {kOptions, "IgnoreCase", std::to_string(settings.ignore_case)},
+        {kOptions, "RegEx", std::to_string(settings.regex)},
+    };
+    for (const auto& entry : entries) {
+        ini.SetSection(entry.section);
+        ini.SetKey(entry.key);
+        ini.SetValue(entry.value);
+        if (!ini.Success()) {
+            return ini.LastStatus();
+        }
+    }
+    return Status();
+}
+
+Status LoadSearchSettings(const std::string& file, SearchSettings& settings) {
+    std::string text;
+    if (Status status = ReadProfileText(file, text); !status.ok()) {
+        return status;
+    }
+    cINI ini;
+    ini.SetPath(file);
+    const auto read = [&ini](const char* section, const char* key) {
+        ini.SetSection(section);
+        ini.SetKey(key);
+        return ini.Value();
+    };
+    SearchSettings loaded;
+    loaded.search = read(kCriteria, "Search");
+    loaded.replace = read(kCriteria, "Replace");
+    loaded.path = read(kCriteria, "Path");
+    loaded.file_mask = read(kCriteria, "FileMask");
+    loaded.sub_folders = cINI::CLngDefault(read(kOptions, "SubFolders"), 0);
+    loaded.ignore_case = cINI::CLngDefault(read(kOptions, "IgnoreCase"), 0);
+    loaded.regex = cINI::CLngDefault(read(kOptions, "RegEx"), 0);
+    settings = std::move(loaded);
+    return Status();
+}
+
+Status WriteReportFile(const std::string& path, std::string_view text) {
+    std::string bytes(text);
+    bytes += '\n';
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        return WriteInto(path, bytes);
+    }
+    // /dev/stdout and its kin name a file this process already has open (often a shell
+    // redirection): written through that descriptor, the text lands where the shell's own
+    // output goes, in order, instead of replacing or overwriting it.
+    if (const int fd = InheritedDescriptor(path); fd >= 0) {
+        return WriteAll(fd, bytes, path);
+    }
+    return WriteFileAtomically(path, bytes);
+}
+
+}  // namespace ferret

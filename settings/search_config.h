@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "util/status.h"
+
+namespace ferret {
+
+// The contents of a search configuration file (".frs"). The options are 1 (on) or 0 (off).
+struct SearchSettings {
+    std::string search, replace, path, file_mask;
+    std::int32_t sub_folders = 0, ignore_case = 0, regex = 0;
+};
+
+// Deletes an existing file of that name first, then writes section "Search Criteria" keys Search,
+// Replace, Path, FileMask and section "Options" keys SubFolders, IgnoreCase, RegEx (decimal), in
+// that order, so the file holds these seven keys and nothing else. NULs in the texts are dropped;
+// a text holding a line break cannot be stored and fails the save. Stops at the first failed write
+// and returns its error (with the path and the reason).
+[[nodiscard]] Status SaveSearchSettings(const std::string& file, const SearchSettings& settings);
+
+// Loads the seven values. A missing file gives an error with number ENOENT and leaves `settings`
+// untouched (callers decide: the window clears its fields, the command line stops); so does a
+// file that cannot be read. An "Options" value that is missing or not a whole number loads as 0,
+// and the rest of the file is still used.
+[[nodiscard]] Status LoadSearchSettings(const std::string& file, SearchSettings& settings);
+
+// Writes `text` and one "\n" to `path`, replacing any file of that name: atomically for a regular
+// file or a new one, straight into it when the target exists and is not a regular file (a FIFO, a
+// terminal, /dev/stdout). A FIFO without a reader is an error rather than a wait without end.
+// Errors carry the path and the reason.
+[[nodiscard]] Status WriteReportFile(const std::string& path, std::string_view text);
+
+}  // namespace ferret

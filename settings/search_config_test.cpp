@@ -1,0 +1,178 @@
+#include "settings/search_config.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "settings/ini_file.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using namespace std::string_literals;
+
+bool operator==(const SearchSettings& a, const SearchSettings& b) {
+    return a.search == b.search && a.replace == b.replace && a.path == b.path &&
+           a.file_mask == b.file_mask && a.sub_folders == b.sub_folders &&
+           a.ignore_case == b.ignore_case && a.regex == b.regex;
+}
+
+SearchSettings Sample() {
+    return {"needle", "thread", "/home/user/web", "*.htm;*.html", 0, 1, 1};
+}
+
+class SearchConfigTest : public ::testing::Test {
+  protected:
+    std::string File() const { return dir_.Path("search.frs"); }
+    testing::TempDir dir_;
+};
+
+TEST_F(SearchConfigTest, SavesSevenKeysInOrderAndLoadsThemBack) {
+    ASSERT_TRUE(SaveSearchSettings(File(), Sample()).ok());
+    EXPECT_EQ(dir_.ReadFile("search.frs"),
+              "[Search Criteria]\r\n"
+              "Search=needle\r\n"
+              "Replace=thread\r\n"
+              "Path=/home/user/web\r\n"
+              "FileMask=*.htm;*.html\r\n"
+              "[Options]\r\n"
+              "SubFolders=0\r\n"
+              "IgnoreCase=1\r\n"
+              "RegEx=1\r\n");
+    SearchSettings loaded;
+    ASSERT_TRUE(LoadSearchSettings(File(), loaded).ok());
+    EXPECT_TRUE(loaded == Sample());
+}
+
+TEST_F(SearchConfigTest, TextsRoundTripExactly) {
+    const std::string texts[] = {"",    std::string(300, 'a'), " lead", "trail ", "\"quoted\"",
+                                 "'q'", "ünï ; = [x]"};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        SearchSettings saved{text, text, text, text, 1, 0, 0};
+        ASSERT_TRUE(SaveSearchSettings(File(), saved).ok());
+        SearchSettings loaded;
+        ASSERT_TRUE(LoadSearchSettings(File(), loaded).ok());
+        EXPECT_TRUE(loaded == saved);
+    }
+    SearchSettings with_nul = Sample();
+    with_nul.search = "ne\0edle"s;
+    ASSERT_TRUE(SaveSearchSettings(File(), with_nul).ok());
+    SearchSettings loaded;
+    ASSERT_TRUE(LoadSearchSettings(File(), loaded).ok());
+    EXPECT_EQ(loaded.search, "needle");
+}
+
+TEST_F(SearchConfigTest, SavingOverAFileLeavesOnlyItsTwoSections) {
+    dir_.WriteFile("search.frs", "[Extra]\nx=1\n[Options]\nStale=2\n[Search Criteria]\nOld=3\n");
+    ASSERT_TRUE(SaveSearchSettings(File(), Sample()).ok());
+    cINI ini;
+    ini.SetPath(File());
+    EXPECT_EQ(ini.Sections(), "Search Criteria\0Options"s);
+    ini.SetSection("Options");
+    EXPECT_EQ(ini.INISection(), "SubFolders\0IgnoreCase\0RegEx"s);
+}
+
+TEST_F(SearchConfigTest, OptionsThatAreNotWholeNumbersLoadAsZero) {
+    const struct {
+        const char* name;
+        const char* options;
+    } cases[] = {{"missing", ""},
+                 {"empty", "SubFolders=\nIgnoreCase=\nRegEx=\n"},
+                 {"not numbers", "SubFolders=yes\nIgnoreCase=1.5\nRegEx=on\n"},
+                 {"out of range", "SubFolders=99999999999\nIgnoreCase=-\nRegEx=0x1\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dir_.WriteFile("search.frs",
+                       "[Search Criteria]\nSearch=kept\nFileMask=*.txt\n[Options]\n"s + c.options);
+        SearchSettings loaded{"x", "y", "z", "w", 5, 5, 5};
+        ASSERT_TRUE(LoadSearchSettings(File(), loaded).ok());
+        EXPECT_TRUE(loaded == (SearchSettings{"kept", "", "", "*.txt", 0, 0, 0}));
+    }
+    dir_.WriteFile("search.frs", "[options]\nsubfolders= 1 \nREGEX=\"2\"\n");
+    SearchSettings loaded;
+    ASSERT_TRUE(LoadSearchSettings(File(), loaded).ok());
+    EXPECT_TRUE(loaded == (SearchSettings{"", "", "", "", 1, 0, 2}));
+}
+
+TEST_F(SearchConfigTest, FilesThatCannotBeLoadedLeaveTheSettingsUntouched) {
+    dir_.MakeDir("folder.frs");
+    const struct {
+        const char* name;
+        int number;
+    } cases[] = {{"missing.frs", ENOENT}, {"folder.frs", EISDIR}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SearchSettings settings = Sample();
+        const Status status = LoadSearchSettings(dir_.Path(c.name), settings);
+        EXPECT_EQ(status.number(), c.number);
+        EXPECT_NE(status.description().find(dir_.Path(c.name)), std::string::npos);
+        EXPECT_TRUE(settings == Sample());
+    }
+}
+
+TEST_F(SearchConfigTest, FailedSavesReportThePathAndKeepTheOldFile) {
+    dir_.WriteFile("plain", "x");
+    const Status no_folder = SaveSearchSettings(dir_.Path("plain/search.frs"), Sample());
+    EXPECT_EQ(no_folder.number(), ENOTDIR);
+    EXPECT_NE(no_folder.description().find(dir_.Path("plain/search.frs")), std::string::npos);
+
+    dir_.WriteFile("search.frs", "old");
+    for (const char* text : {"two\nlines", "cr\r"}) {
+        SCOPED_TRACE(text);
+        SearchSettings settings = Sample();
+        settings.replace = text;
+        EXPECT_EQ(SaveSearchSettings(File(), settings).number(), EINVAL);
+        EXPECT_EQ(dir_.ReadFile("search.frs"), "old");
+    }
+}
+
+TEST_F(SearchConfigTest, ReportReplacesARegularFileWithOneLineEnd) {
+    dir_.WriteFile("report.log", "a much longer old report\n");
+    ASSERT_EQ(chmod(dir_.Path("report.log").c_str(), 0604), 0);
+    ASSERT_TRUE(WriteReportFile(dir_.Path("report.log"), "line 1\r\nline 2").ok());
+    EXPECT_EQ(dir_.ReadFile("report.log"), "line 1\r\nline 2\n");
+    struct stat info {};
+    ASSERT_EQ(stat(dir_.Path("report.log").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0604u);
+
+    ASSERT_TRUE(WriteReportFile(dir_.Path("new.log"), "").ok());
+    EXPECT_EQ(dir_.ReadFile("new.log"), "\n");
+
+    dir_.WriteFile("plain", "x");
+    const Status failed = WriteReportFile(dir_.Path("plain/r.log"), "text");
+    EXPECT_EQ(failed.number(), ENOTDIR);
+    EXPECT_NE(failed.description().find(dir_.Path("plain/r.log")), std::string::npos);
+    EXPECT_NE(failed.description().find("Not a directory"), std::string::npos);
+    dir_.MakeDir("folder.log");
+    EXPECT_EQ(WriteReportFile(dir_.Path("folder.log"), "text").number(), EISDIR);
+}
+
+TEST_F(SearchConfigTest, ReportGoesIntoAFifoOrDeviceWithoutReplacingIt) {
+    dir_.MakeFifo("pipe");
+    EXPECT_EQ(WriteReportFile(dir_.Path("pipe"), "nobody reads").number(), ENXIO);
+
+    const int reader = open(dir_.Path("pipe").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_TRUE(WriteReportFile(dir_.Path("pipe"), "through the pipe").ok());
+    char buffer[64] = {};
+    const ssize_t got = read(reader, buffer, sizeof buffer);
+    close(reader);
+    EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<std::size_t>(got) : 0),
+              "through the pipe\n");
+    struct stat info {};
+    ASSERT_EQ(stat(dir_.Path("pipe").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+
+    ASSERT_TRUE(WriteReportFile("/dev/null", "discarded").ok());
+    ASSERT_EQ(stat("/dev/null", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+}  // namespace
+}  // namespace ferret
