@@ -157,8 +157,44 @@ std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher
     return Saturated(count);
 }
 
+Status CountPattern(std::string_view text, const RegExp& pattern, const PatternShortcut* shortcut,
+                    std::int64_t& count) {
+    count = 0;
+    if (shortcut == nullptr) {
+        return pattern.Count(text, count);
+    }
+    const PlainMatcher& required = shortcut->required;
+    std::size_t hit = required.Find(text.data(), text.size(), 0);
+    if (hit == std::string_view::npos) {
+        return {};  // no match can exist
+    }
+    if (!shortcut->within_lines) {
+        return pattern.Count(text, count);
+    }
+    // Only the lines that hold the required text can hold a match.
+    while (hit != std::string_view::npos) {
+        const std::size_t line_start =
+            text.rfind('\n', hit) == std::string_view::npos ? 0 : text.rfind('\n', hit) + 1;
+        std::size_t line_end = text.find('\n', hit);
+        if (line_end == std::string_view::npos) {
+            line_end = text.size();
+        }
+        std::int64_t in_line = 0;
+        if (Status status = pattern.CountInRange(text, line_start, line_end, in_line);
+            !status.ok()) {
+            return status;
+        }
+        count += in_line;
+        if (line_end >= text.size()) {
+            break;
+        }
+        hit = required.Find(text.data(), text.size(), line_end + 1);
+    }
+    return {};
+}
+
 std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
-                               const PlainMatcher* required, const DetailsSink& details,
+                               const PatternShortcut* shortcut, const DetailsSink& details,
                                std::string* error) {
     FileReader file(path);
     if (!file.ok()) {
@@ -186,11 +222,8 @@ std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
         filled += static_cast<std::size_t>(got);
     }
     const std::string_view text(storage.data(), filled);
-    if (required != nullptr && required->Count(text.data(), text.size()) == 0) {
-        return 0;
-    }
     std::int64_t count = 0;
-    const Status status = pattern.Count(text, count);
+    const Status status = CountPattern(text, pattern, shortcut, count);
     if (!status.ok()) {
         if (error != nullptr) {
             *error = status.description();

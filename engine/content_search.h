@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/plain_matcher.h"
+#include "util/status.h"
 
 namespace ferret {
 
@@ -36,12 +37,22 @@ using DetailsSink = std::function<void(std::uint64_t size, const timespec& creat
 std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
                             const std::atomic<bool>& stop, const DetailsSink& details = {});
 
+// What is known of a pattern that lets most of a text go unmatched.
+struct PatternShortcut {
+    PlainMatcher required;  // finds a text every match contains
+    bool within_lines;      // no match spans a line feed: only lines holding `required` count
+};
+
 // Counts the non-overlapping matches of a compiled pattern in the whole file, read into memory.
-// `required`, when given, finds a text every match contains: a file without it is not matched
-// at all. Returns kNotSearched when the file cannot be read or the pattern fails on its text;
-// the reason then goes to `error` when it is given.
+// With a `shortcut`, a file without the required text is not matched at all, and a pattern that
+// stays within lines runs only on the lines that hold it. Returns kNotSearched when the file
+// cannot be read or the pattern fails on its text; the reason then goes to `error` when given.
 std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
-                               const PlainMatcher* required = nullptr,
+                               const PatternShortcut* shortcut = nullptr,
                                const DetailsSink& details = {}, std::string* error = nullptr);
+
+// The same over a text in memory.
+Status CountPattern(std::string_view text, const RegExp& pattern, const PatternShortcut* shortcut,
+                    std::int64_t& count);
 
 }  // namespace ferret

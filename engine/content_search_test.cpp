@@ -20,10 +20,10 @@ std::int32_t Plain(const TempDir& dir, const std::string& name, const std::strin
 }
 
 std::int32_t Pattern(const TempDir& dir, const std::string& name, const std::string& pattern,
-                     const PlainMatcher* required = nullptr) {
+                     const PatternShortcut* shortcut = nullptr) {
     RegExp regex;
     EXPECT_TRUE(regex.Compile(pattern, false).ok());
-    return SearchFilePattern(dir.Path(name), regex, required);
+    return SearchFilePattern(dir.Path(name), regex, shortcut);
 }
 
 TEST(ContentSearch, EscapeWordsAndPatternEscaping) {
@@ -89,13 +89,34 @@ TEST(ContentSearch, FilesThatCannotBeReadGiveMinusOne) {
               0);
 }
 
-TEST(ContentSearch, RequiredTextOnlySkipsFilesThatCannotMatch) {
-    TempDir dir;
-    dir.WriteFile("with.h", "#define PATH_MAX 4096\n#define NAME_MAX 255\n");
-    dir.WriteFile("without.h", "#define PATH_LEN 4096\n");
-    const PlainMatcher required("_MAX", false);
-    EXPECT_EQ(Pattern(dir, "with.h", "[A-Z_]+_MAX\\b", &required), 2);
-    EXPECT_EQ(Pattern(dir, "without.h", "[A-Z_]+_MAX\\b", &required), 0);
+TEST(ContentSearch, ShortcutsGiveTheSameCountsAsAFullMatch) {
+    const struct {
+        const char* pattern;
+        const char* literal;
+        const char* text;
+    } cases[] = {
+        {"[A-Z_]+_MAX\\b", "_MAX", "#define PATH_MAX 4096\n#define NAME_MAX 255\nX_MAXY\n"},
+        {"[A-Z_]+_MAX\\b", "_MAX", "no such thing\n"},
+        {"^ab", "ab", "ab\nab\n"},  // "^" only at the very start
+        {"ab$", "ab", "ab\nab"},    // "$" only at the very end
+        {"ab$", "ab", "ab\nab\n"},
+        {"\\bword\\b", "word", "word\nsword\nword words word"},
+        {"x\\d+y", "y", "x1y x22y\nx3y\n\nxy"},
+        {"a.c", "c", "abc\na\nc\nac\n"},  // "." never takes the line feed
+        {"a[ -~]c", "c", "a c\na\nc"},
+    };
+    for (const auto& c : cases) {
+        RegExp regex;
+        ASSERT_TRUE(regex.Compile(c.pattern, false).ok()) << c.pattern;
+        std::int64_t full = 0;
+        ASSERT_TRUE(regex.Count(c.text, full).ok());
+        for (const bool within_lines : {false, true}) {
+            const PatternShortcut shortcut{PlainMatcher(c.literal, false), within_lines};
+            std::int64_t fast = -1;
+            ASSERT_TRUE(CountPattern(c.text, regex, &shortcut, fast).ok());
+            EXPECT_EQ(fast, full) << c.pattern << " within lines " << within_lines;
+        }
+    }
 }
 
 TEST(ContentSearch, ReportsTheDetailsOfTheOpenedFile) {

@@ -174,4 +174,57 @@ std::string RequiredLiteral(std::string_view pattern) {
     return best;
 }
 
+bool MatchesWithinLines(std::string_view pattern) {
+    // Escapes that stand for characters other than line feeds, in and out of classes.
+    constexpr const char* kSafeEscapes = "wdbBtf.*+?()[]{}|^$\\/-0123456789";
+    if (pattern.find('\n') != std::string_view::npos ||
+        pattern.find("(?") != std::string_view::npos) {
+        return false;
+    }
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (c == '\\') {
+            if (i + 1 >= pattern.size() || std::strchr(kSafeEscapes, pattern[i + 1]) == nullptr) {
+                return false;
+            }
+            ++i;
+        } else if (c == '[') {
+            if (i + 1 < pattern.size() && pattern[i + 1] == '^') {
+                return false;  // a negated class takes line feeds
+            }
+            std::size_t j = i + 1;
+            if (j < pattern.size() && pattern[j] == ']') {
+                ++j;  // "[]" matches nothing; "[]a]" is not read specially here
+            }
+            unsigned char previous = 0;
+            for (; j < pattern.size() && pattern[j] != ']'; ++j) {
+                const unsigned char d = static_cast<unsigned char>(pattern[j]);
+                if (d == '\\') {
+                    if (j + 1 >= pattern.size() ||
+                        std::strchr(kSafeEscapes, pattern[j + 1]) == nullptr) {
+                        return false;
+                    }
+                    previous = 1;  // an escape: a range from it is not read here
+                    ++j;
+                } else if (d == '-' && previous != 0 && j + 1 < pattern.size() &&
+                           pattern[j + 1] != ']') {
+                    const unsigned char high = static_cast<unsigned char>(pattern[j + 1]);
+                    if (high == '\\' || previous == 1 || (previous <= '\n' && high >= '\n')) {
+                        return false;  // a range over the line feed, or one not read here
+                    }
+                    previous = 0;
+                    ++j;
+                } else {
+                    previous = d;
+                }
+            }
+            if (j >= pattern.size()) {
+                return false;
+            }
+            i = j;
+        }
+    }
+    return true;
+}
+
 }  // namespace ferret

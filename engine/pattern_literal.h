@@ -10,4 +10,8 @@ namespace ferret {
 // reading is deliberately cautious: alternatives, inline options and anything unusual give "".
 std::string RequiredLiteral(std::string_view pattern);
 
+// True when no match of `pattern` can contain a line feed, so that matches can be looked for
+// line by line. Cautious like RequiredLiteral: anything unusual gives false.
+bool MatchesWithinLines(std::string_view pattern);
+
 }  // namespace ferret

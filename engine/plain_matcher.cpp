@@ -51,24 +51,6 @@ int ByteCommonness(unsigned char b) {
     return b < 0x20 ? 10 : 80;
 }
 
-void AppendUtf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 // Every character whose simple case folding is `folded`, other than `folded` itself. Built once,
 // on first use, from the whole of Unicode.
 const std::vector<char32_t>& CharactersFoldingTo(char32_t folded) {
@@ -197,87 +179,134 @@ bool PlainMatcher::MatchesAt(const char* start) const {
     return std::memcmp(start, text_.data(), length_) == 0;
 }
 
+namespace {
+
+// The positions a hit may start at: both chosen bytes of the text in place. Calls
+// `candidate(at)` for each start in [from, last_start] in order until it returns false; returns
+// false when stopped that way. The vector loops look at 16 or 32 starts at a time.
+struct PairFilter {
+    const char* data;
+    std::size_t from;
+    std::size_t last_start;
+    std::size_t first_offset;
+    char first;
+    std::size_t second_offset;
+    char second;
+
+    template <typename Candidate>
+    bool ScalarFrom(std::size_t start, Candidate&& candidate) const {
+        for (; start <= last_start; ++start) {
+            if (data[start + first_offset] == first && data[start + second_offset] == second &&
+                !candidate(start)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+#if defined(__x86_64__)
+    template <typename Candidate>
+    bool Sse2(Candidate&& candidate) const {
+        const __m128i want_first = _mm_set1_epi8(first);
+        const __m128i want_second = _mm_set1_epi8(second);
+        std::size_t start = from;
+        for (; start + 16 <= last_start + 1; start += 16) {
+            const __m128i a =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + start + first_offset));
+            const __m128i b =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + start + second_offset));
+            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpeq_epi8(a, want_first), _mm_cmpeq_epi8(b, want_second))));
+            for (; mask != 0; mask &= mask - 1) {
+                if (!candidate(start + static_cast<std::size_t>(__builtin_ctz(mask)))) {
+                    return false;
+                }
+            }
+        }
+        return ScalarFrom(start, candidate);
+    }
+
+    template <typename Candidate>
+    __attribute__((target("avx2"))) bool Avx2(Candidate&& candidate) const {
+        const __m256i want_first = _mm256_set1_epi8(first);
+        const __m256i want_second = _mm256_set1_epi8(second);
+        std::size_t start = from;
+        for (; start + 32 <= last_start + 1; start += 32) {
+            const __m256i a =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + start + first_offset));
+            const __m256i b =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + start + second_offset));
+            unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
+                _mm256_cmpeq_epi8(a, want_first), _mm256_cmpeq_epi8(b, want_second))));
+            for (; mask != 0; mask &= mask - 1) {
+                if (!candidate(start + static_cast<std::size_t>(__builtin_ctz(mask)))) {
+                    return false;
+                }
+            }
+        }
+        return ScalarFrom(start, candidate);
+    }
+#endif
+
+    template <typename Candidate>
+    bool Run(bool avx2, Candidate&& candidate) const {
+        if (from > last_start) {
+            return true;
+        }
+#if defined(__x86_64__)
+        return avx2 ? Avx2(candidate) : Sse2(candidate);
+#else
+        (void)avx2;
+        return ScalarFrom(from, candidate);
+#endif
+    }
+};
+
+}  // namespace
+
 std::uint64_t PlainMatcher::CountExact(const char* data, std::size_t size,
                                        std::size_t min_end) const {
     if (size < length_) {
         return 0;
     }
-    if (use_avx2_) {
-        return CountExactAvx2(data, size, min_end);
-    }
     std::uint64_t count = 0;
-    const std::size_t last_start = size - length_;
-    const char first = text_[first_offset_];
-    const char second = text_[second_offset_];
-    std::size_t start = 0;
-#if defined(__SSE2__)
-    // Sixteen starting positions at a time: both chosen bytes in place marks a candidate.
-    const __m128i want_first = _mm_set1_epi8(first);
-    const __m128i want_second = _mm_set1_epi8(second);
-    for (; start + 16 <= last_start + 1; start += 16) {
-        const __m128i a =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + start + first_offset_));
-        const __m128i b =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + start + second_offset_));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_and_si128(_mm_cmpeq_epi8(a, want_first), _mm_cmpeq_epi8(b, want_second))));
-        while (mask != 0) {
-            const std::size_t at = start + static_cast<std::size_t>(__builtin_ctz(mask));
-            if (MatchesAt(data + at) && at + length_ > min_end) {
-                ++count;
-            }
-            mask &= mask - 1;
-        }
-    }
-#endif
-    for (; start <= last_start; ++start) {
-        if (data[start + first_offset_] == first && data[start + second_offset_] == second &&
-            MatchesAt(data + start) && start + length_ > min_end) {
+    const PairFilter filter{data,
+                            0,
+                            size - length_,
+                            first_offset_,
+                            text_[first_offset_],
+                            second_offset_,
+                            text_[second_offset_]};
+    filter.Run(use_avx2_, [&](std::size_t at) {
+        if (MatchesAt(data + at) && at + length_ > min_end) {
             ++count;
         }
-    }
+        return true;
+    });
     return count;
 }
 
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) std::uint64_t PlainMatcher::CountExactAvx2(
-    const char* data, std::size_t size, std::size_t min_end) const {
-    std::uint64_t count = 0;
-    const std::size_t last_start = size - length_;
-    const char first = text_[first_offset_];
-    const char second = text_[second_offset_];
-    const __m256i want_first = _mm256_set1_epi8(first);
-    const __m256i want_second = _mm256_set1_epi8(second);
-    std::size_t start = 0;
-    for (; start + 32 <= last_start + 1; start += 32) {
-        const __m256i a =
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + start + first_offset_));
-        const __m256i b =
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + start + second_offset_));
-        unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(
-            _mm256_and_si256(_mm256_cmpeq_epi8(a, want_first), _mm256_cmpeq_epi8(b, want_second))));
-        while (mask != 0) {
-            const std::size_t at = start + static_cast<std::size_t>(__builtin_ctz(mask));
-            if (MatchesAt(data + at) && at + length_ > min_end) {
-                ++count;
-            }
-            mask &= mask - 1;
-        }
+std::size_t PlainMatcher::FindExact(const char* data, std::size_t size, std::size_t from) const {
+    if (size < length_) {
+        return std::string_view::npos;
     }
-    for (; start <= last_start; ++start) {
-        if (data[start + first_offset_] == first && data[start + second_offset_] == second &&
-            MatchesAt(data + start) && start + length_ > min_end) {
-            ++count;
+    std::size_t found = std::string_view::npos;
+    const PairFilter filter{data,
+                            from,
+                            size - length_,
+                            first_offset_,
+                            text_[first_offset_],
+                            second_offset_,
+                            text_[second_offset_]};
+    filter.Run(use_avx2_, [&](std::size_t at) {
+        if (MatchesAt(data + at)) {
+            found = at;
+            return false;
         }
-    }
-    return count;
+        return true;
+    });
+    return found;
 }
-#else
-std::uint64_t PlainMatcher::CountExactAvx2(const char* data, std::size_t size,
-                                           std::size_t min_end) const {
-    return CountExact(data, size, min_end);
-}
-#endif
 
 std::size_t PlainMatcher::FoldedHitAt(const char* data, std::size_t size, std::size_t at) const {
     std::size_t pos = at;
@@ -296,6 +325,27 @@ std::size_t PlainMatcher::FoldedHitAt(const char* data, std::size_t size, std::s
         }
     }
     return pos - at;
+}
+
+std::size_t PlainMatcher::Find(const char* data, std::size_t size, std::size_t from) const {
+    if (length_ == 0 || from >= size) {
+        return std::string_view::npos;
+    }
+    if (!ignore_case_) {
+        return FindExact(data, size, from);
+    }
+    const char* const end = data + size;
+    for (const char* p = data + from; p < end; ++p) {
+        p = FindAnyOf(p, end, start_bytes_, is_start_byte_);
+        if (p == end) {
+            break;
+        }
+        const std::size_t at = static_cast<std::size_t>(p - data);
+        if (FoldedHitAt(data, size, at) != 0) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
 }
 
 std::uint64_t PlainMatcher::CountFolded(const char* data, std::size_t size,

@@ -27,6 +27,9 @@ class PlainMatcher {
     // (passing their count as min_end) counts every hit exactly once.
     std::uint64_t Count(const char* data, std::size_t size, std::size_t min_end = 0) const;
 
+    // Where the first hit at or after `from` starts (wholly within data[0, size)), or npos.
+    std::size_t Find(const char* data, std::size_t size, std::size_t from) const;
+
   private:
     // One character of the text: the byte sequences that may stand for it.
     struct CharClass {
@@ -34,7 +37,7 @@ class PlainMatcher {
     };
 
     std::uint64_t CountExact(const char* data, std::size_t size, std::size_t min_end) const;
-    std::uint64_t CountExactAvx2(const char* data, std::size_t size, std::size_t min_end) const;
+    std::size_t FindExact(const char* data, std::size_t size, std::size_t from) const;
     bool MatchesAt(const char* start) const;
     std::uint64_t CountFolded(const char* data, std::size_t size, std::size_t min_end) const;
     // Length of the hit starting at `at`, or 0 when there is none.

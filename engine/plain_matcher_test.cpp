@@ -32,6 +32,17 @@ TEST(PlainMatcher, OverlappingHitsAreAllCounted) {
     EXPECT_EQ(PlainMatcher(std::string("\0b", 2), false).Count(nul_text.data(), 7), 2u);
 }
 
+TEST(PlainMatcher, FindGivesTheNextHit) {
+    const std::string text = "xx abc ABC abc";
+    const PlainMatcher exact("abc", false);
+    EXPECT_EQ(exact.Find(text.data(), text.size(), 0), 3u);
+    EXPECT_EQ(exact.Find(text.data(), text.size(), 4), 11u);
+    EXPECT_EQ(exact.Find(text.data(), text.size(), 12), std::string_view::npos);
+    const PlainMatcher folded("abc", true);
+    EXPECT_EQ(folded.Find(text.data(), text.size(), 4), 7u);
+    EXPECT_EQ(folded.Find(text.data(), 13, 11), std::string_view::npos);  // would not fit
+}
+
 TEST(PlainMatcher, MinEndSkipsHitsAlreadyCounted) {
     const PlainMatcher matcher("abc", false);
     EXPECT_EQ(matcher.Count("abcabc", 6, 3), 1u);  // the first hit ends at 3
@@ -52,8 +63,11 @@ TEST(PlainMatcher, ExactAgreesWithNaiveCountOnRandomText) {
             c = alphabet[random() % alphabet.size()];
         }
         const std::size_t min_end = random() % 4;
-        EXPECT_EQ(PlainMatcher(needle, false).Count(hay.data(), hay.size(), min_end),
-                  NaiveCount(hay, needle, min_end))
+        const PlainMatcher matcher(needle, false);
+        EXPECT_EQ(matcher.Count(hay.data(), hay.size(), min_end), NaiveCount(hay, needle, min_end))
+            << "round " << round;
+        const std::size_t from = random() % 8;
+        EXPECT_EQ(matcher.Find(hay.data(), hay.size(), from), hay.find(needle, from))
             << "round " << round;
     }
 }

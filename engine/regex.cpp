@@ -12,9 +12,10 @@ namespace {
 
 constexpr char kSource[] = "ferret.RegExp";
 
-constexpr std::uint32_t kCompileOptions = PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_ALT_BSUX |
-                                          PCRE2_ALLOW_EMPTY_CLASS | PCRE2_MATCH_UNSET_BACKREF |
-                                          PCRE2_DOLLAR_ENDONLY | PCRE2_NEVER_BACKSLASH_C;
+// PCRE2_MATCH_INVALID_UTF is added only for JIT code; see Scan.
+constexpr std::uint32_t kCompileOptions = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS |
+                                          PCRE2_MATCH_UNSET_BACKREF | PCRE2_DOLLAR_ENDONLY |
+                                          PCRE2_NEVER_BACKSLASH_C;
 
 // Limits per match attempt. They turn a catastrophic pattern into an error after a fraction of a
 // second instead of a hang, and keep the interpreter's backtracking frames bounded.
@@ -118,11 +119,56 @@ struct CompileContextFree {
     void operator()(pcre2_compile_context* context) const { pcre2_compile_context_free(context); }
 };
 
-// Walks the matches of `text` the way ECMAScript's global matching does. `on_match` receives
-// the ovector and the number of pairs set, and returns false to stop.
+// End of the run of valid UTF-8 that starts at `from`: the position of the first invalid byte,
+// or the end of the text.
+std::size_t ValidRunEnd(std::string_view text, std::size_t from) {
+    std::size_t i = from;
+    while (i < text.size()) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t length = CharLength(text, i);
+        if (length == 1) {
+            return i;
+        }
+        i += length;
+    }
+    return i;
+}
+
+// One match as PCRE2 reported it, its offsets relative to `base` in the text.
+struct Found {
+    const PCRE2_SIZE* ovector;
+    std::uint32_t pairs;
+    std::size_t base;
+
+    std::size_t start() const { return base + ovector[0]; }
+    std::size_t end() const { return base + ovector[1]; }
+    // False when group `g` did not take part in the match.
+    bool Group(std::uint32_t g, std::size_t& first, std::size_t& last) const {
+        if (g >= pairs || ovector[2 * g] == PCRE2_UNSET) {
+            return false;
+        }
+        first = base + ovector[2 * g];
+        last = base + ovector[2 * g + 1];
+        return true;
+    }
+};
+
+// Walks the matches of `text` the way ECMAScript's global matching does; `on_match` receives
+// each Found and returns false to stop.
+//
+// JIT code (compiled with PCRE2_MATCH_INVALID_UTF) gets the whole text and steps over invalid
+// UTF-8 by itself. The interpreter's own handling of invalid UTF-8 rescans the rest of the text
+// on every call, which is quadratic over many matches, so it is handed one run of valid UTF-8 at
+// a time instead, each invalid byte acting as a barrier as it does for the JIT code.
+//
+// Matching starts at `from`; `text_continues` says the real text goes on after `text`, so its
+// end is not the end for "$".
 template <typename OnMatch>
 Status Scan(const pcre2_code* code, bool jit, std::string_view text, bool global,
-            OnMatch&& on_match) {
+            OnMatch&& on_match, std::size_t from = 0, bool text_continues = false) {
     std::unique_ptr<pcre2_match_data, MatchDataFree> data(
         pcre2_match_data_create_from_pattern(code, nullptr));
     std::unique_ptr<pcre2_match_context, MatchContextFree> context(
@@ -141,27 +187,52 @@ Status Scan(const pcre2_code* code, bool jit, std::string_view text, bool global
     const char* chars = text.data() != nullptr ? text.data() : "";
     const auto subject = reinterpret_cast<PCRE2_SPTR>(chars);
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
-    std::size_t pos = 0;
-    while (pos <= text.size()) {
-        int rc = pcre2_match(code, subject, text.size(), pos, 0, data.get(), context.get());
-        if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
-            // The interpreter keeps its frames on the heap, which may go further.
-            rc = pcre2_match(code, subject, text.size(), pos, PCRE2_NO_JIT, data.get(),
-                             context.get());
+    // A run of valid UTF-8 shorter than the shortest possible match is skipped unsearched, which
+    // keeps binary texts, cut into many short runs, fast.
+    std::uint32_t min_length = 0;
+    pcre2_pattern_info(code, PCRE2_INFO_MINLENGTH, &min_length);
+    std::size_t run_start = jit ? 0 : from;
+    std::size_t run_end = jit ? text.size() : ValidRunEnd(text, from);
+    std::size_t pos = from;
+    const std::uint32_t end_option = text_continues ? PCRE2_NOTEOL : 0u;
+    for (;;) {
+        while (pos > run_end) {
+            run_start = run_end + 1;
+            run_end = ValidRunEnd(text, run_start);
         }
+        if (!jit && run_end - pos < min_length) {
+            if (run_end >= text.size()) {
+                break;
+            }
+            pos = run_end + 1;
+            continue;
+        }
+        std::uint32_t options = end_option;
+        if (!jit) {
+            // Run boundaries inside the text are not its start or end.
+            options |= PCRE2_NO_UTF_CHECK | (run_start > 0 ? PCRE2_NOTBOL : 0u) |
+                       (run_end < text.size() ? PCRE2_NOTEOL : 0u);
+        }
+        const int rc = pcre2_match(code, subject + run_start, run_end - run_start, pos - run_start,
+                                   options, data.get(), context.get());
         if (rc == PCRE2_ERROR_NOMATCH) {
-            break;
+            if (run_end >= text.size()) {
+                break;
+            }
+            pos = run_end + 1;
+            continue;
         }
         if (rc < 0) {
             return MatchError(rc);
         }
-        const std::size_t start = ovector[0];
-        const std::size_t end = ovector[1];
+        const Found found{ovector, static_cast<std::uint32_t>(rc), run_start};
+        const std::size_t start = found.start();
+        const std::size_t end = found.end();
         if (end < start || start < pos) {
             // Only \K inside an assertion can do this, and it is not enabled.
             return MatchError(PCRE2_ERROR_INTERNAL);
         }
-        if (!on_match(ovector, rc) || !global) {
+        if (!on_match(found) || !global) {
             break;
         }
         if (end > start) {
@@ -193,7 +264,9 @@ void AddLiteral(std::vector<Piece>& pieces, std::size_t offset, std::size_t leng
     }
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Splits the replacement by ECMAScript's GetSubstitution rules, once for all matches.
 std::vector<Piece> ParseReplacement(std::string_view replacement, const pcre2_code* code,
@@ -262,7 +335,9 @@ std::vector<Piece> ParseReplacement(std::string_view replacement, const pcre2_co
 
 }  // namespace
 
-void RegExp::CodeDeleter::operator()(pcre2_real_code_8* code) const { pcre2_code_free(code); }
+void RegExp::CodeDeleter::operator()(pcre2_real_code_8* code) const {
+    pcre2_code_free(code);
+}
 
 RegExp::RegExp() = default;
 RegExp::~RegExp() = default;
@@ -284,19 +359,36 @@ Status RegExp::Compile(std::string_view pattern, bool ignore_case, Jit jit) {
     pcre2_set_newline(context.get(), PCRE2_NEWLINE_LF);
 
     const std::uint32_t options = kCompileOptions | (ignore_case ? PCRE2_CASELESS : 0u);
-    const char* chars = pattern.data() != nullptr ? pattern.data() : "";
+    const auto chars =
+        reinterpret_cast<PCRE2_SPTR>(pattern.data() != nullptr ? pattern.data() : "");
     int error = 0;
     PCRE2_SIZE offset = 0;
-    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(chars), pattern.size(), options,
-                                     &error, &offset, context.get());
+    pcre2_code* code = nullptr;
+    if (jit == Jit::kWhenAvailable) {
+        code = pcre2_compile(chars, pattern.size(), options | PCRE2_MATCH_INVALID_UTF, &error,
+                             &offset, context.get());
+        if (code == nullptr) {
+            return SyntaxError(error, offset);
+        }
+        // Without JIT (not built in, or executable memory refused) the interpreter gives the
+        // same results, only slower.
+        // A pattern starting with (*NO_JIT) compiles "successfully" to no JIT code at all.
+        std::size_t jit_size = 0;
+        if (pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0 &&
+            pcre2_pattern_info(code, PCRE2_INFO_JITSIZE, &jit_size) == 0 && jit_size > 0) {
+            jit_ = true;
+        } else {
+            pcre2_code_free(code);
+            code = nullptr;
+        }
+    }
     if (code == nullptr) {
-        return SyntaxError(error, offset);
+        code = pcre2_compile(chars, pattern.size(), options, &error, &offset, context.get());
+        if (code == nullptr) {
+            return SyntaxError(error, offset);
+        }
     }
     code_.reset(code);
-
-    // Without JIT (not built in, or executable memory refused) the interpreter gives the same
-    // results, only slower.
-    jit_ = jit == Jit::kWhenAvailable && pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0;
 
     std::uint32_t captures = 0;
     std::uint32_t names = 0;
@@ -307,7 +399,9 @@ Status RegExp::Compile(std::string_view pattern, bool ignore_case, Jit jit) {
     return {};
 }
 
-bool RegExp::IsCompiled() const { return code_ != nullptr; }
+bool RegExp::IsCompiled() const {
+    return code_ != nullptr;
+}
 
 Status RegExp::Count(std::string_view text, std::int64_t& count) const {
     count = 0;
@@ -315,10 +409,34 @@ Status RegExp::Count(std::string_view text, std::int64_t& count) const {
         return NotCompiled();
     }
     std::int64_t found = 0;
-    Status status = Scan(code_.get(), jit_, text, true, [&](const PCRE2_SIZE*, int) {
+    Status status = Scan(code_.get(), jit_, text, true, [&](const Found&) {
         ++found;
         return true;
     });
+    if (status.ok()) {
+        count = found;
+    }
+    return status;
+}
+
+Status RegExp::CountInRange(std::string_view text, std::size_t begin, std::size_t end,
+                            std::int64_t& count) const {
+    count = 0;
+    if (!code_) {
+        return NotCompiled();
+    }
+    if (begin > end || end > text.size()) {
+        return Status::Error(kRegexErrorInvalidCall, "Invalid range for a regular expression",
+                             "ferret.RegExp");
+    }
+    std::int64_t found = 0;
+    Status status = Scan(
+        code_.get(), jit_, text.substr(0, end), true,
+        [&](const Found&) {
+            ++found;
+            return true;
+        },
+        begin, end < text.size());
     if (status.ok()) {
         count = found;
     }
@@ -331,8 +449,8 @@ Status RegExp::Execute(std::string_view text, std::vector<RegexMatch>& matches) 
         return NotCompiled();
     }
     try {
-        Status status = Scan(code_.get(), jit_, text, true, [&](const PCRE2_SIZE* ovector, int) {
-            matches.push_back({ovector[0], ovector[1] - ovector[0]});
+        Status status = Scan(code_.get(), jit_, text, true, [&](const Found& found) {
+            matches.push_back({found.start(), found.end() - found.start()});
             return true;
         });
         if (!status.ok()) {
@@ -349,11 +467,11 @@ Status RegExp::Execute(std::string_view text, std::vector<RegexMatch>& matches) 
 
 Status RegExp::ForEachMatch(std::string_view text,
                             const std::function<bool(const RegexMatch&)>& on_match) const {
-    if (!code_) {
+    if (!code_ || !on_match) {
         return NotCompiled();
     }
-    return Scan(code_.get(), jit_, text, true, [&](const PCRE2_SIZE* ovector, int) {
-        return on_match(RegexMatch{ovector[0], ovector[1] - ovector[0]});
+    return Scan(code_.get(), jit_, text, true, [&](const Found& found) {
+        return on_match(RegexMatch{found.start(), found.end() - found.start()});
     });
 }
 
@@ -370,43 +488,41 @@ Status RegExp::Replace(std::string_view text, std::string_view replacement, bool
         std::string out;
         std::int64_t count = 0;
         std::size_t copied = 0;  // end of the text already in `out`
-        Status status =
-            Scan(code_.get(), jit_, text, global, [&](const PCRE2_SIZE* ovector, int pairs) {
-                const std::size_t start = ovector[0];
-                const std::size_t end = ovector[1];
-                if (count == 0) {
-                    out.reserve(text.size());
-                }
-                out.append(text.substr(copied, start - copied));
-                for (const Piece& piece : pieces) {
-                    switch (piece.kind) {
-                        case Piece::Kind::kLiteral:
-                            out.append(replacement.substr(piece.offset, piece.length));
-                            break;
-                        case Piece::Kind::kGroup: {
-                            const std::size_t g = piece.group;
-                            if (g < static_cast<std::size_t>(pairs) &&
-                                ovector[2 * g] != PCRE2_UNSET) {
-                                out.append(
-                                    text.substr(ovector[2 * g], ovector[2 * g + 1] - ovector[2 * g]));
-                            }
-                            break;
-                        }
-                        case Piece::Kind::kMatch:
-                            out.append(text.substr(start, end - start));
-                            break;
-                        case Piece::Kind::kBefore:
-                            out.append(text.substr(0, start));
-                            break;
-                        case Piece::Kind::kAfter:
-                            out.append(text.substr(end));
-                            break;
+        Status status = Scan(code_.get(), jit_, text, global, [&](const Found& found) {
+            const std::size_t start = found.start();
+            const std::size_t end = found.end();
+            if (count == 0) {
+                out.reserve(text.size());
+            }
+            out.append(text.substr(copied, start - copied));
+            for (const Piece& piece : pieces) {
+                switch (piece.kind) {
+                    case Piece::Kind::kLiteral:
+                        out.append(replacement.substr(piece.offset, piece.length));
+                        break;
+                    case Piece::Kind::kGroup: {
+                        std::size_t first = 0;
+                        std::size_t last = 0;
+                        if (found.Group(piece.group, first, last)) {
+                            out.append(text.substr(first, last - first));
+                        }  // a group that did not take part gives nothing
+                        break;
                     }
+                    case Piece::Kind::kMatch:
+                        out.append(text.substr(start, end - start));
+                        break;
+                    case Piece::Kind::kBefore:
+                        out.append(text.substr(0, start));
+                        break;
+                    case Piece::Kind::kAfter:
+                        out.append(text.substr(end));
+                        break;
                 }
-                copied = end;
-                ++count;
-                return true;
-            });
+            }
+            copied = end;
+            ++count;
+            return true;
+        });
         if (!status.ok()) {
             return status;
         }

@@ -14,11 +14,11 @@ struct pcre2_real_code_8;
 
 namespace ferret {
 
-// Error numbers, as the old component reported them.
-inline constexpr int kRegexErrorInvalidCall = 5;     // no pattern compiled
-inline constexpr int kRegexErrorOutOfMemory = 7;     // a result too big to hold
-inline constexpr int kRegexErrorSyntax = 5017;       // pattern rejected
-inline constexpr int kRegexErrorTooComplex = 5019;   // match, depth, heap or JIT stack limit hit
+// Status numbers; 5017 is the old component's own number for a rejected pattern.
+inline constexpr int kRegexErrorInvalidCall = 5;    // no pattern compiled
+inline constexpr int kRegexErrorOutOfMemory = 7;    // a result too big to hold
+inline constexpr int kRegexErrorSyntax = 5017;      // pattern rejected
+inline constexpr int kRegexErrorTooComplex = 5019;  // match, depth, heap or JIT stack limit hit
 
 struct RegexMatch {
     std::size_t first_index;  // byte offset into the text
@@ -64,6 +64,13 @@ class RegExp {
 
     // Number of successive non-overlapping matches in `text` ("aa" in "aaaa" gives 2).
     [[nodiscard]] Status Count(std::string_view text, std::int64_t& count) const;
+    // The matches that start in text[begin, end), the text after `end` left out: for a pattern
+    // that cannot match across a line end, counting line by line. `begin` is 0 or follows a line
+    // end (the interpreter does not look before it); "^" matches only at offset 0 and "$" only
+    // at the real end of `text`.
+    [[nodiscard]] Status CountInRange(std::string_view text, std::size_t begin, std::size_t end,
+                                      std::int64_t& count) const;
+
     // Every match in order.
     [[nodiscard]] Status Execute(std::string_view text, std::vector<RegexMatch>& matches) const;
     // Calls `on_match` for each match in order; returning false stops. The text is not copied.

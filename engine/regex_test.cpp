@@ -1,0 +1,356 @@
+#include "engine/regex.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ferret {
+namespace {
+
+using namespace std::string_literals;
+using Jit = RegExp::Jit;
+
+std::string Show(const std::vector<RegexMatch>& matches) {
+    std::string out;
+    for (const RegexMatch& m : matches) {
+        out += (out.empty() ? "" : " ") + std::to_string(m.first_index) + "+" +
+               std::to_string(m.length);
+    }
+    return out;
+}
+
+// Every behaviour must be the same whether PCRE2 runs JIT code or its interpreter, which takes a
+// different path through texts holding invalid UTF-8.
+class RegExpTest : public ::testing::TestWithParam<Jit> {
+  protected:
+    RegExp Make(std::string_view pattern, bool ignore_case = false) {
+        RegExp re;
+        const Status status = re.Compile(pattern, ignore_case, GetParam());
+        EXPECT_TRUE(status.ok()) << pattern << ": " << status.description();
+        if (GetParam() == Jit::kOff) {
+            EXPECT_FALSE(re.UsesJit());
+        }
+        return re;
+    }
+};
+
+struct MatchCase {
+    std::string pattern;
+    bool ignore_case;
+    std::string text;
+    const char* matches;  // "first+length" of each match
+};
+
+TEST_P(RegExpTest, MatchesTable) {
+    const MatchCase cases[] = {
+        {"aa", false, "aaaa", "0+2 2+2"},
+        {"abc", true, "xABC", "1+3"},
+        {"abc", false, "ABC", ""},
+        {"é", true, "É", "0+2"},
+        {"ÄBC", true, "xäbc", "1+4"},
+        {"x", false, "éx", "2+1"},  // offsets are bytes
+        // No multi-line mode; "$" is the very end only, never before a final line end.
+        {"^x", false, "x\nx", "0+1"},
+        {"x$", false, "x\nx\n", ""},
+        {"x$", false, "x\nx", "2+1"},
+        {"$", false, "ab\n", "3+0"},
+        {".", false, "a\r\nb", "0+1 1+1 3+1"},
+        // ECMAScript escapes and classes.
+        {"\\u0041", false, "xA", "1+1"},
+        {"\\u00e9", false, "é", "0+2"},
+        {"\\x41", false, "A", "0+1"},
+        {"\\u004", false, "u004", "0+4"},  // too few digits: a plain "u"
+        {"[]", false, "abc", ""},
+        {"a[]", false, "abc", ""},
+        {"[^]", false, "a\nb", "0+1 1+1 2+1"},
+        {"(a)?b\\1", false, "b", "0+1"},
+        {"(a)?b\\1", false, "aba", "0+3"},
+        {"\\w+", false, "héllo", "0+1 3+3"},
+        {"\\x00", false, "a\0b\0"s, "1+1 3+1"},
+        {"b\0c"s, false, "ab\0cb\0"s, "1+3"},
+        // Invalid UTF-8 never matches and no match crosses it.
+        {"b", false,
+         "\xff"
+         "b\xfe"
+         "b\xc3",
+         "1+1 3+1"},
+        {"a.c", false,
+         "a\xff"
+         "c",
+         ""},
+        {"[^x]+", false,
+         "ab\xff"
+         "cd",
+         "0+2 3+2"},
+        {"é", false, "\xc3\xc3\xa9\xa9", "1+2"},
+        {"\\bab\\b", false,
+         "\xff"
+         "ab\xff",
+         "1+2"},
+        {"(?<=a)b", false,
+         "a\xff"
+         "b ab",
+         "5+1"},
+        {"$", false, "a\xff", "2+0"},
+        {"^", false,
+         "\xff"
+         "a",
+         "0+0"},
+        // After an empty match the search goes on one character later.
+        {"x*", false, "ab", "0+0 1+0 2+0"},
+        {"a*?", false, "aaa", "0+0 1+0 2+0 3+0"},
+        {"a*", false, "baaac", "0+0 1+3 4+0 5+0"},
+        {"", false, "é", "0+0 2+0"},
+        {"", false, "", "0+0"},
+        {"", false,
+         "a\xff"
+         "b",
+         "0+0 1+0 2+0 3+0"},
+        {"x*", false,
+         "a\xe2\x82"
+         "b",
+         "0+0 1+0 2+0 3+0 4+0"},
+        {"a*", false, "aa\xff", "0+2 2+0 3+0"},
+    };
+    for (const MatchCase& c : cases) {
+        SCOPED_TRACE("pattern '" + c.pattern + "' on '" + c.text + "'");
+        const RegExp re = Make(c.pattern, c.ignore_case);
+        std::vector<RegexMatch> matches;
+        ASSERT_TRUE(re.Execute(c.text, matches).ok());
+        EXPECT_EQ(Show(matches), c.matches);
+        std::int64_t count = -1;
+        ASSERT_TRUE(re.Count(c.text, count).ok());
+        EXPECT_EQ(count, static_cast<std::int64_t>(matches.size()));
+    }
+}
+
+TEST_P(RegExpTest, ForEachMatchStopsWhenAsked) {
+    const RegExp re = Make("a");
+    std::vector<std::size_t> seen;
+    ASSERT_TRUE(re.ForEachMatch("aXaXa", [&](const RegexMatch& m) {
+                      seen.push_back(m.first_index);
+                      return seen.size() < 2;
+                  }).ok());
+    EXPECT_EQ(seen, (std::vector<std::size_t>{0, 2}));
+}
+
+struct ReplaceCase {
+    std::string pattern;
+    std::string replacement;
+    std::string text;
+    bool global;
+    std::string expected;
+    std::int64_t replaced;
+};
+
+TEST_P(RegExpTest, ReplaceTable) {
+    const std::string ten = "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)";
+    const ReplaceCase cases[] = {
+        {"b", "[$$]", "abc", true, "a[$]c", 1},
+        {"b", "[$&]", "abc", true, "a[b]c", 1},
+        {"b", "[$`]", "abc", true, "a[a]c", 1},
+        {"b", "[$']", "abc", true, "a[c]c", 1},
+        {"b", "$$$&", "abc", true, "a$bc", 1},
+        {"(b)", "[$1]", "abc", true, "a[b]c", 1},
+        {"(b)", "[$10]", "abc", true, "a[b0]c", 1},  // no group 10: $1, then "0"
+        {"(b)", "[$01]", "abc", true, "a[b]c", 1},
+        {"(b)", "[$00]", "abc", true, "a[$00]c", 1},
+        {"(b)", "[$2]", "abc", true, "a[$2]c", 1},
+        {"(b)", "[$99]", "abc", true, "a[$99]c", 1},
+        {"b", "[$1]", "abc", true, "a[$1]c", 1},
+        {ten, "$10", "abcdefghij", true, "j", 1},
+        {ten, "$11", "abcdefghij", true, "a1", 1},
+        {"(x)?b", "[$1]", "abc", true, "a[]c", 1},  // a group that did not take part
+        {"b", "$", "abc", true, "a$c", 1},
+        {"b", "$0", "abc", true, "a$0c", 1},
+        {"b", "$x$", "abc", true, "a$x$c", 1},
+        {"(?<n>b)", "[$<n>]", "abc", true, "a[b]c", 1},
+        {"(?<n>b)", "[$<m>]", "abc", true, "a[]c", 1},
+        {"(?<n>b)", "[$<n", "abc", true, "a[$<nc", 1},
+        {"(b)", "[$<n>]", "abc", true, "a[$<n>]c", 1},  // no named groups: literal
+        {"a", "x", "aaa", false, "xaa", 1},
+        {"a", "x", "aaa", true, "xxx", 3},
+        {"z", "x", "abc", true, "abc", 0},
+        {"x*", "-", "ab", true, "-a-b-", 3},
+        {"a*", "-", "baaac", true, "-b--c-", 4},
+        {"foo", "bar", "\xff\0\r\nfoo\xfe\r\nfoo\0"s, true, "\xff\0\r\nbar\xfe\r\nbar\0"s, 2},
+        {"o", "<$`>", "\xff\0o\xfe"s, true, "\xff\0<\xff\0>\xfe"s, 1},
+    };
+    for (const ReplaceCase& c : cases) {
+        SCOPED_TRACE("'" + c.pattern + "' -> '" + c.replacement + "' on '" + c.text + "'");
+        const RegExp re = Make(c.pattern);
+        std::string result = "stale";
+        std::int64_t replaced = -1;
+        ASSERT_TRUE(re.Replace(c.text, c.replacement, c.global, result, replaced).ok());
+        EXPECT_EQ(result, c.expected);
+        EXPECT_EQ(replaced, c.replaced);
+    }
+}
+
+TEST_P(RegExpTest, ReplaceReachesGroup99) {
+    std::string pattern;
+    for (int i = 0; i < 98; ++i) {
+        pattern += "(a)";
+    }
+    const RegExp re = Make(pattern + "(b)");
+    ASSERT_EQ(re.GroupCount(), 99);
+    std::string result;
+    std::int64_t replaced = 0;
+    ASSERT_TRUE(re.Replace(std::string(98, 'a') + "bc", "[$99$98]", true, result, replaced).ok());
+    EXPECT_EQ(result, "[ba]c");
+}
+
+TEST_P(RegExpTest, IgnoreCaseReplace) {
+    const RegExp re = Make("abc", true);
+    std::string result;
+    std::int64_t replaced = 0;
+    ASSERT_TRUE(re.Replace("ABC abc aBc", "x", true, result, replaced).ok());
+    EXPECT_EQ(result, "x x x");
+    EXPECT_EQ(replaced, 3);
+}
+
+// A runaway pattern ends in an error or a right answer, promptly, never a hang or a crash.
+TEST_P(RegExpTest, RunawayPatternsStop) {
+    std::string ab;
+    for (int i = 0; i < 2'000'000; ++i) {
+        ab += "ab";
+    }
+    struct Case {
+        const char* pattern;
+        std::string text;
+        std::int64_t right_count;
+    };
+    const Case cases[] = {
+        {"(a+)+b", std::string(40, 'a'), 0},
+        {"(a+)+$", std::string(40, 'a') + "b", 0},
+        {"(?:a|b)*c", ab + "c", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        const RegExp re = Make(c.pattern);
+        const auto start = std::chrono::steady_clock::now();
+        std::int64_t count = -1;
+        const Status status = re.Count(c.text, count);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        if (status.ok()) {
+            EXPECT_EQ(count, c.right_count);
+        } else {
+            EXPECT_EQ(status.number(), kRegexErrorTooComplex);
+            EXPECT_NE(status.description().find("too complex"), std::string::npos);
+            EXPECT_EQ(count, 0);
+        }
+    }
+}
+
+TEST_P(RegExpTest, SharedBetweenThreads) {
+    const RegExp re = Make("ne+dle|é");
+    auto text = [](int copies) {
+        std::string t;
+        for (int i = 0; i < copies; ++i) {
+            t += "hay needle h\xff neeedle é ";
+        }
+        return t;
+    };
+    const std::string texts[2] = {text(1000), text(1500)};
+    std::int64_t failures[2] = {0, 0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 50; ++round) {
+                std::int64_t count = 0;
+                if (!re.Count(texts[t], count).ok() || count != (t == 0 ? 3000 : 4500)) {
+                    ++failures[t];
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures[0], 0);
+    EXPECT_EQ(failures[1], 0);
+}
+
+TEST_P(RegExpTest, LargeTexts) {
+    std::string text(50 * 1024 * 1024, 'x');
+    for (std::size_t at = 1000; at + 10 < text.size(); at += 1024 * 1024) {
+        text.replace(at, 7, "needle7");
+    }
+    std::int64_t count = 0;
+    ASSERT_TRUE(Make("needle\\d").Count(text, count).ok());
+    EXPECT_EQ(count, 50);
+
+    // Binary data: many short runs of valid UTF-8 between invalid bytes.
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        text[i] = '\xff';
+    }
+    text.replace(text.size() - 6, 6, "needle");
+    ASSERT_TRUE(Make("needle").Count(text, count).ok());
+    EXPECT_EQ(count, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RegExpTest, ::testing::Values(Jit::kWhenAvailable, Jit::kOff),
+                         [](const ::testing::TestParamInfo<Jit>& param) {
+                             return param.param == Jit::kOff ? "Interpreter" : "Jit";
+                         });
+
+TEST(RegExpCompile, RejectsBadPatterns) {
+    const struct {
+        std::string pattern;
+        const char* problem;
+    } cases[] = {
+        {"(ab", "missing closing parenthesis at offset 3"},
+        {"ab)", "unmatched closing parenthesis at offset 2"},
+        {"[ab", "missing terminating ] for character class at offset 3"},
+        {"a{2,1}", "numbers out of order"},
+        {"*a", "quantifier does not follow a repeatable item at offset 0"},
+        {"a\xff", "UTF-8 error"},  // patterns must be valid UTF-8
+        {"\xc3", "UTF-8 error"},
+        {"\\C", "\\C"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        RegExp re;
+        const Status status = re.Compile(c.pattern, false);
+        EXPECT_EQ(status.number(), kRegexErrorSyntax);
+        EXPECT_EQ(status.description().rfind("Syntax error in regular expression: ", 0), 0u);
+        EXPECT_NE(status.description().find(c.problem), std::string::npos) << status.description();
+        EXPECT_FALSE(re.IsCompiled());
+    }
+}
+
+TEST(RegExpCompile, FailureDropsTheOldPattern) {
+    RegExp re;
+    std::int64_t count = 7;
+    EXPECT_EQ(re.Count("a", count).number(), kRegexErrorInvalidCall);
+    EXPECT_EQ(count, 0);
+
+    ASSERT_TRUE(re.Compile("a", false).ok());
+    EXPECT_TRUE(re.IsCompiled());
+    EXPECT_FALSE(re.Compile("(", false).ok());
+    EXPECT_FALSE(re.IsCompiled());
+    std::string result = "stale";
+    std::int64_t replaced = 3;
+    EXPECT_EQ(re.Replace("a", "b", true, result, replaced).number(), kRegexErrorInvalidCall);
+    EXPECT_EQ(result, "");
+    EXPECT_EQ(replaced, 0);
+
+    ASSERT_TRUE(re.Compile("(*NO_JIT)b", false).ok());
+    EXPECT_FALSE(re.UsesJit());
+    ASSERT_TRUE(re.Count("ab\xff"
+                         "b",
+                         count)
+                    .ok());
+    EXPECT_EQ(count, 2);
+
+    ASSERT_TRUE(re.Compile("b", false).ok());
+    RegExp moved = std::move(re);
+    ASSERT_TRUE(moved.Count("abba", count).ok());
+    EXPECT_EQ(count, 2);
+}
+
+}  // namespace
+}  // namespace ferret

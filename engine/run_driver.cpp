@@ -203,7 +203,7 @@ void RunDriver::SearchInFileList(clsFiles& files, const std::string& search_text
         RegExp pattern;
         Status pattern_status;
         std::once_flag pattern_compiled;
-        std::unique_ptr<PlainMatcher> required;  // a text every match contains, when known
+        std::unique_ptr<PatternShortcut> shortcut;  // what lets most text go unmatched
         const auto compiled_pattern = [&]() -> const RegExp* {
             std::call_once(pattern_compiled, [&] {
                 const std::string literal = RequiredLiteral(text);
@@ -211,7 +211,8 @@ void RunDriver::SearchInFileList(clsFiles& files, const std::string& search_text
                     return static_cast<unsigned char>(c) < 0x80;
                 });
                 if (!literal.empty() && (ascii || !ignore_case)) {
-                    required = std::make_unique<PlainMatcher>(literal, ignore_case);
+                    shortcut.reset(new PatternShortcut{PlainMatcher(literal, ignore_case),
+                                                       MatchesWithinLines(text)});
                 }
                 pattern_status = pattern.Compile(text, ignore_case);
                 if (!pattern_status.ok()) {
@@ -278,7 +279,7 @@ void RunDriver::SearchInFileList(clsFiles& files, const std::string& search_text
                         if (const RegExp* compiled = compiled_pattern()) {
                             std::string error;
                             count =
-                                SearchFilePattern(path, *compiled, required.get(), details, &error);
+                                SearchFilePattern(path, *compiled, shortcut.get(), details, &error);
                             if (!error.empty()) {
                                 LogError("frmMain: SearchInFileList", "5019", path + ": " + error);
                             }
@@ -292,7 +293,10 @@ void RunDriver::SearchInFileList(clsFiles& files, const std::string& search_text
                 lock.lock();
                 counts[index] = count;
                 ready[index] = 1;
-                if (index == awaited) {
+                // Wake the counting thread when its batch is complete, or when it waits for a
+                // file that held the batch up, or when nothing more can come.
+                if (awaited != kNobody && (index == awaited || ready[awaited] != 0 ||
+                                           next >= total || next >= taken + lookahead)) {
                     result_ready.notify_one();
                 }
             }
@@ -306,12 +310,15 @@ void RunDriver::SearchInFileList(clsFiles& files, const std::string& search_text
             finished = true;
             work_available.notify_all();
         };
+        // This thread sleeps until a batch of counts is ready, not file by file: waking up for
+        // every small file would cost more than searching it.
+        constexpr std::size_t kBatch = 32;
         for (std::size_t index = 0; index < total; ++index) {
             std::int32_t count;
             {
                 std::unique_lock lock(mutex);
                 if (ready[index] == 0) {
-                    awaited = index;
+                    awaited = std::min(index + kBatch, total) - 1;
                     result_ready.wait(lock, [&] { return ready[index] != 0; });
                     awaited = kNobody;
                 }

@@ -143,15 +143,21 @@ std::string_view ValueAsRead(std::string_view raw) {
     return value;
 }
 
-std::string ValueToWrite(std::string_view value) {
+}  // namespace
+
+std::string ProfileValueText(std::string_view text) {
+    std::string value(text);
+    std::erase(value, '\0');
     const bool changed_by_reading =
         !value.empty() &&
         (IsBlank(value.front()) || IsBlank(value.back()) || IsEnclosedInQuotes(value));
     if (changed_by_reading) {
-        return "\"" + std::string(value) + "\"";
+        return "\"" + value + "\"";
     }
-    return std::string(value);
+    return value;
 }
+
+namespace {
 
 enum class LineKind { kOther, kSection, kKey };
 
@@ -436,7 +442,7 @@ void cINI::SetValue(std::string_view text) {
         return;
     }
     const std::vector<bool> inside = SectionMask(profile, section);
-    const std::string encoded = ValueToWrite(value);
+    const std::string encoded = ProfileValueText(value);
     bool replaced = false;
     std::size_t last_of_section = profile.lines.size();
     for (std::size_t i = 0; i < profile.lines.size() && !replaced; ++i) {

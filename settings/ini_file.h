@@ -23,6 +23,11 @@ Status WriteFileAtomically(const std::string& path, std::string_view bytes);
 // are. Only regular files are read (a FIFO would block); ENOENT when the file does not exist.
 Status ReadProfileText(const std::string& path, std::string& text);
 
+// How a value is written on its key line: NULs removed, and wrapped in double quotes when the
+// reading rules would otherwise change it (blanks at its ends, enclosing quotes). The value must
+// hold no line break.
+std::string ProfileValueText(std::string_view value);
+
 // A profile file (".frs", "ferret.dat"): "[Section]" lines open sections, "key=value" lines hold
 // values. Sections and keys are matched ignoring case (Unicode case folding) and after dropping
 // blanks around them. On reading, blanks around a value are dropped and then one enclosing pair of

@@ -96,31 +96,19 @@ Status SaveSearchSettings(const std::string& file, const SearchSettings& setting
                                              "': a line break cannot be stored in a profile line");
         }
     }
-    unlink(file.c_str());  // a failure shows in the writes below
-    cINI ini;
-    ini.SetPath(file);
-    const struct {
-        const char* section;
-        const char* key;
-        std::string value;
-    } entries[] = {
-        {kCriteria, "Search", settings.search},
-        {kCriteria, "Replace", settings.replace},
-        {kCriteria, "Path", settings.path},
-        {kCriteria, "FileMask", settings.file_mask},
-        {kOptions, "SubFolders", std::to_string(settings.sub_folders)},
-        {kOptions, "IgnoreCase", std::to_string(settings.ignore_case)},
-        {kOptions, "RegEx", std::to_string(settings.regex)},
+    // The whole file in one atomic write: it holds these two sections and nothing else, and a
+    // failure leaves the old file as it was.
+    const auto line = [](const char* key, std::string_view value) {
+        return std::string(key) + "=" + ProfileValueText(value) + "\r\n";
     };
-    for (const auto& entry : entries) {
-        ini.SetSection(entry.section);
-        ini.SetKey(entry.key);
-        ini.SetValue(entry.value);
-        if (!ini.Success()) {
-            return ini.LastStatus();
-        }
-    }
-    return Status();
+    const std::string text = std::string("[") + kCriteria + "]\r\n" +
+                             line("Search", settings.search) + line("Replace", settings.replace) +
+                             line("Path", settings.path) + line("FileMask", settings.file_mask) +
+                             "[" + kOptions + "]\r\n" +
+                             line("SubFolders", std::to_string(settings.sub_folders)) +
+                             line("IgnoreCase", std::to_string(settings.ignore_case)) +
+                             line("RegEx", std::to_string(settings.regex));
+    return WriteFileAtomically(file, text);
 }
 
 Status LoadSearchSettings(const std::string& file, SearchSettings& settings) {

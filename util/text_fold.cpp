@@ -7,7 +7,9 @@ namespace {
 
 constexpr char32_t kInvalidByteBase = 0xDC00;
 
-void EncodeUtf8(char32_t c, std::string& out) {
+}  // namespace
+
+void AppendUtf8(char32_t c, std::string& out) {
     if (c >= kInvalidByteBase && c <= kInvalidByteBase + 0xFF) {
         out.push_back(static_cast<char>(c - kInvalidByteBase));
     } else if (c < 0x80) {
@@ -26,8 +28,6 @@ void EncodeUtf8(char32_t c, std::string& out) {
         out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
 }
-
-}  // namespace
 
 char32_t DecodeUtf8(std::string_view text, std::size_t& pos) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -83,7 +83,7 @@ std::string FoldCase(std::string_view text) {
             ++pos;
             continue;
         }
-        EncodeUtf8(FoldCodePoint(DecodeUtf8(text, pos)), out);
+        AppendUtf8(FoldCodePoint(DecodeUtf8(text, pos)), out);
     }
     return out;
 }

@@ -13,6 +13,9 @@ namespace ferret {
 // sequence gives 0xDC00 + byte (a lone surrogate, which no valid sequence decodes to).
 char32_t DecodeUtf8(std::string_view text, std::size_t& pos);
 
+// Appends the UTF-8 form of `c`; a byte decoded as 0xDC00 + byte is appended as that byte.
+void AppendUtf8(char32_t c, std::string& out);
+
 char32_t FoldNonAscii(char32_t c);
 inline char32_t FoldCodePoint(char32_t c) {
     if (c < 0x80) {
