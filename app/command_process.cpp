@@ -115,15 +115,17 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
             Tell(view, "the folder '" + fields.folder + "' does not exist");
             return kExitBadInput;
         }
-        if (line.ProcessType() == "replace") {
-            Tell(view, "replace runs are not available in this version of Ferret");
-            return kExitBadInput;
-        }
         int status = kExitDone;
         {
             const ReportTypeForRun report_type(driver, !line.LogPath().empty());
             if (line.ProcessType() == "search") {
                 driver.StartProcess("Search", fields);
+            } else if (line.ProcessType() == "replace") {
+                // Without both texts the run says so and changes nothing.
+                if (fields.search_text.empty() || fields.replace_text.empty()) {
+                    status = kExitBadInput;
+                }
+                driver.StartProcess("Replace", fields);
             }
             if (!line.LogPath().empty()) {
                 const Status written = WriteReportFile(line.LogPath(), view.ReportText());

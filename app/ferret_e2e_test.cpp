@@ -2,6 +2,11 @@
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "ferret_version.h"
 #include "testsupport/run_program.h"
@@ -206,6 +211,144 @@ TEST_F(UnattendedRun, BadInputExitsWithTwoAndSaysWhy) {
         {"-p", Tree(), "-s", "x", "-e:search", "-l", dir_.Path("plain-file/report.txt"), "-x"});
     EXPECT_EQ(bad_report.exit_code, 2);
     EXPECT_NE(bad_report.err.find("report.txt"), std::string::npos);
+}
+
+class ReplaceRun : public UnattendedRun {
+  protected:
+    ProgramResult Replace(const std::string& search, const std::string& replacement,
+                          std::vector<std::string> extra = {}, bool unprivileged = false) {
+        std::vector<std::string> arguments = {"-p", Tree(),  "-k", "*.*",       "-b",
+                                              "-s", search,  "-r", replacement, "-e:replace",
+                                              "-l", report_, "-x"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return Ferret(arguments, unprivileged);
+    }
+    ProgramResult ReplaceWithFileLimit(long bytes, const std::string& search,
+                                       const std::string& replacement) {
+        return RunProgram("/usr/bin/prlimit",
+                          {"--fsize=" + std::to_string(bytes), FERRET_BINARY, "-p", Tree(), "-k",
+                           "*.*", "-b", "-s", search, "-r", replacement, "-e:replace", "-x"});
+    }
+    std::string Tree(const std::string& name) const { return dir_.ReadFile("tree/" + name); }
+    using UnattendedRun::Tree;
+};
+
+TEST_F(ReplaceRun, RewritesExactlyTheApprovedFilesWithHits) {
+    dir_.WriteFile("tree/a.txt", "a.b axb a.b");
+    dir_.WriteFile("tree/b.log", "a.b");
+    dir_.WriteFile("tree/Makefile", "all: a.b");
+    dir_.WriteFile("tree/quiet.htm", "nothing");
+    dir_.SetTimes("tree/quiet.htm", 1000000000, 1000000000);
+    dir_.WriteFile("tree/sub/script.txt", "#!/bin/sh\necho a.b\n");
+    chmod(dir_.Path("tree/sub/script.txt").c_str(), 0755);
+    const ProgramResult run = Replace("a.b", "X");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    Options shown{"a.b", "*.*"};
+    EXPECT_EQ(
+        Report(),
+        Header(shown, Tree())
+                .replace(Header(shown, Tree()).find("Replace string: "), 16, "Replace string: X") +
+            Listed(" [2]\t.../a.txt\n [1]\t.../Makefile\n [1]\t.../sub/script.txt\n") +
+            Footer("Your search string was found 4 times in 3 files out of 5 "
+                   "total files searched."));
+    EXPECT_EQ(Tree("a.txt"), "X axb X");
+    EXPECT_EQ(Tree("b.log"), "a.b");
+    EXPECT_EQ(Tree("Makefile"), "all: X");
+    EXPECT_EQ(Tree("sub/script.txt"), "#!/bin/sh\necho X\n");
+    struct stat info {};
+    stat(dir_.Path("tree/sub/script.txt").c_str(), &info);
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
+    stat(dir_.Path("tree/quiet.htm").c_str(), &info);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1000000000);
+    // The last file rewritten stays in the data folder.
+    const char* data = std::getenv("XDG_DATA_HOME");
+    ASSERT_NE(data, nullptr);
+    std::ifstream kept(std::string(data) + "/ferret/~~temprpl.frr", std::ios::binary);
+    std::stringstream content;
+    content << kept.rdbuf();
+    EXPECT_EQ(content.str(), "#!/bin/sh\necho X\n");
+}
+
+TEST_F(ReplaceRun, PatternsEscapesAndReplacementSequences) {
+    const struct {
+        const char* search;
+        const char* replacement;
+        std::vector<std::string> extra;
+        const char* before;
+        const char* after;
+    } cases[] = {
+        {"a.b", "X", {"-rx"}, "a.b axb", "X X"},
+        {"ab?", "X", {}, "a ab abc", "X X Xc"},  // "?" keeps its pattern meaning
+        {"ab", "$&$&", {}, "ab-ab", "abab-abab"},
+        {"a^^Blankb", "^^Blank", {}, "xaby", "xy"},
+        {"abc", "X", {"-i"}, "abc ABC Abc", "X X X"},
+        {"(\\w+)@(\\w+)", "$2 at $1", {"-rx"}, "me@home", "home at me"},
+        {"x", "y", {}, "", ""},
+    };
+    for (const auto& c : cases) {
+        dir_.WriteFile("tree/f.txt", c.before);
+        const ProgramResult run = Replace(c.search, c.replacement, c.extra);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(Tree("f.txt"), c.after) << c.search;
+    }
+}
+
+TEST_F(ReplaceRun, BytesOutsideTheMatchesSurvive) {
+    const std::string original("old\r\n\0\xff\xfe\x80 old\r\n", 16);
+    dir_.WriteFile("tree/binary.txt", original);
+    dir_.WriteFile("tree/real.txt", "old");
+    dir_.Symlink("real.txt", "tree/link.txt");
+    dir_.WriteFile("tree/hard.txt", "old");
+    ASSERT_EQ(link(dir_.Path("tree/hard.txt").c_str(), dir_.Path("hard-elsewhere").c_str()), 0);
+    dir_.MakeFifo("tree/pipe.txt");
+    ASSERT_EQ(Replace("old", "new").exit_code, 0);
+    EXPECT_EQ(Tree("binary.txt"), std::string("new\r\n\0\xff\xfe\x80 new\r\n", 16));
+    EXPECT_EQ(Tree("real.txt"), "new");
+    struct stat info {};
+    ASSERT_EQ(lstat(dir_.Path("tree/link.txt").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(Tree("hard.txt"), "new");
+    EXPECT_EQ(dir_.ReadFile("hard-elsewhere"), "old");
+}
+
+TEST_F(ReplaceRun, FilesThatCannotBeRewrittenKeepTheirBytes) {
+    dir_.WriteFile("tree/readonly.txt", "old");
+    chmod(dir_.Path("tree/readonly.txt").c_str(), 0444);
+    dir_.WriteFile("tree/fine.txt", "old");
+    ProgramResult run = Replace("old", "new");
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(Tree("readonly.txt"), "old");
+    EXPECT_EQ(Tree("fine.txt"), "new");
+    EXPECT_NE(Report().find("found 1 times in 1 files out of 2"), std::string::npos);
+
+    // A full disk, played by a file size limit: every file stays whole.
+    const std::string big(10000, 'o');
+    dir_.WriteFile("tree/fine.txt", big);
+    run = ReplaceWithFileLimit(5000, "o", "n");
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Tree("fine.txt"), big);
+    EXPECT_EQ(dir_.Names("tree"), (std::vector<std::string>{"fine.txt", "readonly.txt"}));
+
+    // A folder the user may not write, run as that user.
+    chmod(dir_.Path("tree").c_str(), 0777);
+    dir_.WriteFile("tree/locked/mine.txt", "old");
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(dir_.Path("tree/locked").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chown(dir_.Path("tree/locked/mine.txt").c_str(), 65534, 65534), 0);
+    }
+    chmod(dir_.Path("tree/locked").c_str(), 0555);
+    run = Replace("old", "new", {}, true);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Tree("locked/mine.txt"), "old");
+    EXPECT_EQ(dir_.Names("tree/locked"), std::vector<std::string>{"mine.txt"});
+}
+
+TEST_F(ReplaceRun, MissingTextsChangeNothing) {
+    dir_.WriteFile("tree/f.txt", "old");
+    const ProgramResult run = Ferret({"-p", Tree(), "-k", "*.*", "-s", "old", "-e:replace", "-x"});
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_NE(run.err.find("A search and replace text must be supplied"), std::string::npos);
+    EXPECT_EQ(Tree("f.txt"), "old");
 }
 
 TEST(FerretBinary, VersionAndHelpAnswerFirst) {

@@ -43,12 +43,19 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
 Flags count only as written: lower case, on their own.
 Search texts may use ^^CrLf (line break), ^^Tab (tab) and ^^Blank (empty).
 
+A replace run rewrites only files whose extension is approved (Tools > Options
+in the window, or the setting "ext_list"); files without an extension count
+as approved. Each file is replaced in one step by a complete new copy that
+keeps its permissions, owner and extended attributes; on any failure the file
+stays as it was and counts as -1.
+
 Exit status: 0 when the run was done (or none was asked for); 2 when the saved
-search, the start folder or the report file could not be read or written.
+search, the start folder or the report file could not be read or written, or a
+replace run lacks its search or replacement text.
 
 Examples:
   ferret -p ~/site -k "*.htm;*.html" -s "Copyright 2025" -e:search -b -l report.txt -x
-  ferret -p /etc -s "old-host" -r "new-host" -e:replace -b -x
+  ferret -p ~/site -k "*.html" -s "old-host" -r "new-host" -e:replace -b -x
   ferret -config ~/searches/links.frs -e:search -x
 )";
 
@@ -78,6 +85,8 @@ int main(int argc, char** argv) {
     RaiseOpenFileLimit();
     // A report written into a closed pipe is an error to report, not a reason to die.
     std::signal(SIGPIPE, SIG_IGN);
+    // A file size limit makes a write fail (and the file stay as it was) instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     const ferret::clsCommandLine command_line(
         ferret::clsCommandLine::RebuildCommandLine(arguments));

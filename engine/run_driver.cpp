@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/error_log.h"
+#include "engine/content_replace.h"
 #include "engine/content_search.h"
 #include "engine/find_files.h"
 #include "engine/pattern_literal.h"
@@ -45,18 +46,6 @@ std::optional<double> ParseNumber(std::string text) {
     return value;
 }
 
-// Joins the search threads however the stage is left.
-struct ThreadJoiner {
-    std::vector<std::thread>& threads;
-    ~ThreadJoiner() {
-        for (std::thread& thread : threads) {
-            if (thread.joinable()) {
-                thread.join();
-            }
-        }
-    }
-};
-
 }  // namespace
 
 RunDriver::RunDriver(RunView& view) : view_(view) {}
@@ -94,8 +83,10 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
             }
         } else if (mode == "Replace") {
             if (!fields_.search_text.empty() && !fields_.replace_text.empty()) {
-                view_.ShowMessage("Replacing text is not available in this version of Ferret",
-                                  "Missing Feature", MessageIcon::Information);
+                if (results_) {
+                    ReplaceInFileList(*results_, fields_.search_text, fields_.replace_text);
+                    AppendTotals();
+                }
             } else {
                 view_.ShowMessage("A search and replace text must be supplied",
                                   "Missing Information", MessageIcon::Information);
@@ -190,8 +181,91 @@ std::unique_ptr<clsFiles> RunDriver::BuildFileList() {
     return files;
 }
 
+namespace {
+
+// A pattern compiled once, when a file first needs it, with what lets most text go unmatched.
+// Thread-safe.
+class LazyPattern {
+  public:
+    LazyPattern(std::string text, bool ignore_case)
+        : text_(std::move(text)), ignore_case_(ignore_case) {}
+
+    // The compiled pattern, or nullptr when it cannot be used (`on_error` was told once).
+    const RegExp* Get(const std::function<void(const Status&)>& on_error) {
+        std::call_once(compiled_, [&] {
+            const std::string literal = RequiredLiteral(text_);
+            const bool ascii = std::all_of(literal.begin(), literal.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x80;
+            });
+            if (!literal.empty() && (ascii || !ignore_case_)) {
+                shortcut_.reset(new PatternShortcut{PlainMatcher(literal, ignore_case_),
+                                                    MatchesWithinLines(text_)});
+            }
+            status_ = pattern_.Compile(text_, ignore_case_);
+            if (!status_.ok()) {
+                on_error(status_);
+            }
+        });
+        return status_.ok() ? &pattern_ : nullptr;
+    }
+    // Valid after Get.
+    const PatternShortcut* Shortcut() const { return shortcut_.get(); }
+
+  private:
+    const std::string text_;
+    const bool ignore_case_;
+    std::once_flag compiled_;
+    RegExp pattern_;
+    Status status_;
+    std::unique_ptr<PatternShortcut> shortcut_;
+};
+
+std::vector<clsFile*> RecordsOf(clsFiles& files) {
+    std::vector<clsFile*> records;
+    records.reserve(static_cast<std::size_t>(files.Count()));
+    for (clsFile& file : files) {
+        records.push_back(&file);
+    }
+    return records;
+}
+
+// Fills a record's size and time from the file a stage has open, when the walk left them.
+DetailsSink DetailsFor(clsFile& record) {
+    return [&record](std::uint64_t size, const timespec& created) {
+        if (record.DetailsPending()) {
+            record.SetDetails(size, LocalDateTimeFromFileTime(created));
+        }
+    };
+}
+
+}  // namespace
+
+void RunDriver::RunStage(OrderedStage& stage, std::size_t total) {
+    stage.workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    stage.may_start = [this] { return !pause_.load() || stop_.load(); };
+    {
+        std::lock_guard lock(pause_mutex_);
+        stage_ = &stage;
+    }
+    try {
+        stage.Run(total);
+    } catch (...) {
+        std::lock_guard lock(pause_mutex_);
+        stage_ = nullptr;
+        throw;
+    }
+    std::lock_guard lock(pause_mutex_);
+    stage_ = nullptr;
+}
+
+void RunDriver::PatternError(const char* label, const Status& status) {
+    LogError(label, status);
+    view_.ShowMessage("The regular expression cannot be used: " + status.description(),
+                      "Regular Expression", MessageIcon::Warning);
+}
+
 void RunDriver::SearchInFileList(clsFiles& files, const std::string& search_text) {
-    std::vector<std::thread> threads;
+    constexpr char kLabel[] = "frmMain: SearchInFileList";
     try {
         view_.SetStatusText(1, "...searching inside of files");
         view_.AddSearchToList(search_text);
@@ -199,145 +273,117 @@ void RunDriver::SearchInFileList(clsFiles& files, const std::string& search_text
         const bool ignore_case = fields_.ignore_case;
         const std::string text = ConvertSpecialChars(search_text);
         const PlainMatcher matcher(text, ignore_case);
-        // The pattern is the same for every file: compiled once, when a file first needs it.
-        RegExp pattern;
-        Status pattern_status;
-        std::once_flag pattern_compiled;
-        std::unique_ptr<PatternShortcut> shortcut;  // what lets most text go unmatched
-        const auto compiled_pattern = [&]() -> const RegExp* {
-            std::call_once(pattern_compiled, [&] {
-                const std::string literal = RequiredLiteral(text);
-                const bool ascii = std::all_of(literal.begin(), literal.end(), [](char c) {
-                    return static_cast<unsigned char>(c) < 0x80;
-                });
-                if (!literal.empty() && (ascii || !ignore_case)) {
-                    shortcut.reset(new PatternShortcut{PlainMatcher(literal, ignore_case),
-                                                       MatchesWithinLines(text)});
-                }
-                pattern_status = pattern.Compile(text, ignore_case);
-                if (!pattern_status.ok()) {
-                    LogError("frmMain: SearchInFileList", pattern_status);
-                    view_.ShowMessage(
-                        "The regular expression cannot be used: " + pattern_status.description(),
-                        "Regular Expression", MessageIcon::Warning);
-                }
-            });
-            return pattern_status.ok() ? &pattern : nullptr;
-        };
+        LazyPattern pattern(text, ignore_case);
+        const std::vector<clsFile*> records = RecordsOf(files);
+        const std::string of_total = " of " + std::to_string(records.size());
 
-        std::vector<clsFile*> records;
-        records.reserve(static_cast<std::size_t>(files.Count()));
-        for (clsFile& file : files) {
-            records.push_back(&file);
-        }
-        const std::size_t total = records.size();
-        const std::string of_total = " of " + std::to_string(total);
-
-        // Files are searched a few at a time on worker threads, but their counts are taken in
-        // list order, here, so totals, progress and stopping behave as for one file at a time.
-        // Workers stay at most `lookahead` files ahead of the count taken last.
-        const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-        const std::size_t lookahead = 64 * workers;
-        constexpr std::size_t kNobody = static_cast<std::size_t>(-1);
-        std::mutex mutex;
-        std::condition_variable result_ready;    // for this thread
-        std::condition_variable work_available;  // for the workers
-        std::vector<std::int32_t> counts(total, 0);
-        std::vector<char> ready(total, 0);  // protected by mutex
-        std::size_t next = 0;               // protected by mutex
-        std::size_t taken = 0;              // protected by mutex
-        std::size_t awaited = kNobody;      // protected by mutex: the index this thread waits for
-        unsigned idle_workers = 0;          // protected by mutex
-        bool finished = false;              // protected by mutex
-
-        const auto work = [&] {
-            std::unique_lock lock(mutex);
-            for (;;) {
-                while (!finished && !(next < total && next < taken + lookahead)) {
-                    if (next >= total) {
-                        return;
-                    }
-                    ++idle_workers;
-                    work_available.wait(lock);
-                    --idle_workers;
+        OrderedStage stage;
+        stage.process = [&](std::size_t index) -> std::int32_t {
+            if (stop_.load()) {
+                return 0;
+            }
+            clsFile& record = *records[index];
+            const std::string path = record.FullPath();
+            try {
+                if (!use_regex_.load()) {
+                    return SearchFileText(path, matcher, stop_, DetailsFor(record));
                 }
-                if (finished) {
-                    return;
+                const RegExp* compiled =
+                    pattern.Get([&](const Status& status) { PatternError(kLabel, status); });
+                if (compiled == nullptr) {
+                    return kNotSearched;
                 }
-                const std::size_t index = next++;
-                lock.unlock();
-                clsFile& record = *records[index];
-                const std::string path = record.FullPath();
-                const DetailsSink details = [&record](std::uint64_t size, const timespec& created) {
-                    if (record.DetailsPending()) {
-                        record.SetDetails(size, LocalDateTimeFromFileTime(created));
-                    }
-                };
-                std::int32_t count = kNotSearched;
-                try {
-                    if (use_regex_.load()) {
-                        if (const RegExp* compiled = compiled_pattern()) {
-                            std::string error;
-                            count =
-                                SearchFilePattern(path, *compiled, shortcut.get(), details, &error);
-                            if (!error.empty()) {
-                                LogError("frmMain: SearchInFileList", "5019", path + ": " + error);
-                            }
-                        }
-                    } else {
-                        count = SearchFileText(path, matcher, stop_, details);
-                    }
-                } catch (const std::exception&) {
-                    count = kNotSearched;  // out of memory for this file: the run goes on
+                std::string error;
+                const std::int32_t count = SearchFilePattern(path, *compiled, pattern.Shortcut(),
+                                                             DetailsFor(record), &error);
+                if (!error.empty()) {
+                    LogError(kLabel, std::to_string(kRegexErrorTooComplex), path + ": " + error);
                 }
-                lock.lock();
-                counts[index] = count;
-                ready[index] = 1;
-                // Wake the counting thread when its batch is complete, or when it waits for a
-                // file that held the batch up, or when nothing more can come.
-                if (awaited != kNobody && (index == awaited || ready[awaited] != 0 ||
-                                           next >= total || next >= taken + lookahead)) {
-                    result_ready.notify_one();
-                }
+                return count;
+            } catch (const std::exception&) {
+                return kNotSearched;  // out of memory for this file: the run goes on
             }
         };
-        for (unsigned i = 0; i < workers; ++i) {
-            threads.emplace_back(work);
-        }
-        ThreadJoiner joiner{threads};
-        const auto finish = [&] {
-            std::lock_guard lock(mutex);
-            finished = true;
-            work_available.notify_all();
-        };
-        // This thread sleeps until a batch of counts is ready, not file by file: waking up for
-        // every small file would cost more than searching it.
-        constexpr std::size_t kBatch = 32;
-        for (std::size_t index = 0; index < total; ++index) {
-            std::int32_t count;
-            {
-                std::unique_lock lock(mutex);
-                if (ready[index] == 0) {
-                    awaited = std::min(index + kBatch, total) - 1;
-                    result_ready.wait(lock, [&] { return ready[index] != 0; });
-                    awaited = kNobody;
-                }
-                count = counts[index];
-                taken = index + 1;
-                if (idle_workers > 0) {
-                    work_available.notify_all();
-                }
-            }
+        stage.take = [&](std::size_t index, std::int32_t count) {
             AddToTotals(count);
             records[index]->SetItemsFound(count);
             view_.SetStatusText(1, "...searching in file " + std::to_string(index + 1) + of_total);
-            if (StopPause()) {
-                break;
-            }
-        }
-        finish();
+            return !StopPause();
+        };
+        RunStage(stage, records.size());
     } catch (const std::exception& error) {
-        LogError("frmMain: SearchInFileList", "7", error.what());
+        LogError(kLabel, "7", error.what());
+    }
+}
+
+void RunDriver::ReplaceInFileList(clsFiles& files, const std::string& search_text,
+                                  const std::string& replace_text) {
+    constexpr char kLabel[] = "frmMain: ReplaceInFileList";
+    try {
+        view_.SetStatusText(1, "...replacing inside of files");
+        view_.AddSearchToList(search_text);
+        view_.ProcessEvents();
+        const bool ignore_case = fields_.ignore_case;
+        const std::string replacement = ConvertSpecialChars(replace_text);
+        const std::string text = ConvertSpecialChars(search_text);
+        const std::string approved = ApprovedExtensionList();
+        // Plain texts are replaced as patterns too, escaped first.
+        LazyPattern as_pattern(text, ignore_case);
+        LazyPattern as_plain(RegExEncodeString(text), ignore_case);
+        const std::vector<clsFile*> records = RecordsOf(files);
+        const std::string of_total = " of " + std::to_string(records.size());
+        std::mutex last_mutex;
+        std::size_t last_index = 0;  // protected by last_mutex
+        std::string last_content;    // protected by last_mutex: the last file rewritten
+
+        OrderedStage stage;
+        stage.process = [&](std::size_t index) -> std::int32_t {
+            clsFile& record = *records[index];
+            if (stop_.load() || !IsApprovedForReplace(record.Filename(), approved)) {
+                return 0;  // not opened
+            }
+            const std::string path = record.FullPath();
+            try {
+                LazyPattern& lazy = use_regex_.load() ? as_pattern : as_plain;
+                const RegExp* compiled =
+                    lazy.Get([&](const Status& status) { PatternError(kLabel, status); });
+                if (compiled == nullptr) {
+                    return kNotSearched;
+                }
+                RewriteResult result = ReplaceFilePattern(path, *compiled, replacement,
+                                                          lazy.Shortcut(), DetailsFor(record));
+                if (result.count == kNotSearched) {
+                    LogError(kLabel, "75", path + ": " + result.error);
+                } else if (result.count > 0) {
+                    std::lock_guard lock(last_mutex);
+                    if (last_content.empty() || index >= last_index) {
+                        last_index = index;
+                        last_content = std::move(result.new_content);
+                    }
+                }
+                return result.count;
+            } catch (const std::exception& error) {
+                LogError(kLabel, "7", path + ": " + error.what());
+                return kNotSearched;
+            }
+        };
+        const auto record_count = [&](std::size_t index, std::int32_t count) {
+            AddToTotals(count);
+            records[index]->SetItemsFound(count);
+        };
+        stage.take = [&](std::size_t index, std::int32_t count) {
+            record_count(index, count);
+            view_.SetStatusText(1, "...replacing in file " + std::to_string(index + 1) + of_total);
+            return !StopPause();
+        };
+        // Files rewritten after a stop was asked for are rewritten: their counts stand.
+        stage.take_after_end = record_count;
+        RunStage(stage, records.size());
+        if (!last_content.empty()) {
+            LogError(kLabel, KeepLastRewrite(last_content));
+        }
+    } catch (const std::exception& error) {
+        LogError(kLabel, "7", error.what());
     }
 }
 
@@ -392,6 +438,9 @@ bool RunDriver::PressPause() {
     const bool paused = !pause_.load();
     pause_.store(paused);
     pause_changed_.notify_all();
+    if (stage_ != nullptr) {
+        stage_->Wake();
+    }
     return paused;
 }
 
@@ -400,6 +449,9 @@ void RunDriver::PressStop() {
     pause_.store(true);
     stop_.store(true);
     pause_changed_.notify_all();
+    if (stage_ != nullptr) {
+        stage_->Wake();
+    }
 }
 
 int RunDriver::ReportType() const {

@@ -8,10 +8,12 @@
 #include <optional>
 #include <string>
 
+#include "engine/ordered_stage.h"
 #include "engine/pro_timer.h"
 #include "engine/result_records.h"
 #include "engine/run_view.h"
 #include "engine/search_fields.h"
+#include "util/status.h"
 
 namespace ferret {
 
@@ -68,6 +70,11 @@ class RunDriver {
   private:
     std::unique_ptr<clsFiles> BuildFileList();
     void SearchInFileList(clsFiles& files, const std::string& search_text);
+    void ReplaceInFileList(clsFiles& files, const std::string& search_text,
+                           const std::string& replace_text);
+    // Runs a stage's workers so that Pause and Stop reach them.
+    void RunStage(OrderedStage& stage, std::size_t total);
+    void PatternError(const char* label, const Status& status);
     void AppendTotals();
     int ReportType() const;
 
@@ -87,6 +94,7 @@ class RunDriver {
     std::atomic<bool> use_regex_{false};
     std::mutex pause_mutex_;
     std::condition_variable pause_changed_;
+    OrderedStage* stage_ = nullptr;  // protected by pause_mutex_: the stage running now
 };
 
 }  // namespace ferret

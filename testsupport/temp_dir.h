@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace ferret::testing {
 
@@ -29,6 +30,8 @@ class TempDir {
     void MakeFifo(const std::string& relative) const;
     void SetTimes(const std::string& relative, std::time_t modified, std::time_t accessed) const;
     std::string ReadFile(const std::string& relative) const;
+    // The names in a folder (the temporary folder itself by default), sorted.
+    std::vector<std::string> Names(const std::string& relative = "") const;
 
   private:
     std::string path_;

@@ -1,0 +1,281 @@
+#include "engine/content_replace.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+#include "engine/file_details.h"
+#include "engine/regex.h"
+#include "settings/settings.h"
+#include "util/app_paths.h"
+#include "util/text_fold.h"
+
+namespace ferret {
+namespace {
+
+std::string ErrnoText(const std::string& what, int error) {
+    return what + ": " + strerror(error);
+}
+
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { Reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    void Reset(int fd = -1) {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+        fd_ = fd;
+    }
+
+  private:
+    int fd_;
+};
+
+bool ReadAll(int fd, std::size_t expected, std::string& text) {
+    text.resize(expected + 1);
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == text.size()) {
+            text.resize(text.size() * 2);
+        }
+        const ssize_t got = read(fd, text.data() + filled, text.size() - filled);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    text.resize(filled);
+    return true;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t done = write(fd, bytes.data(), bytes.size());
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            if (done == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(done));
+    }
+    return true;
+}
+
+// Copies every extended attribute (ACLs are stored as such) from one open file to another.
+// Labels that only the system may set are copied where allowed and otherwise left to the
+// system's own default.
+bool CopyExtendedAttributes(int from, int to, std::string& error) {
+    ssize_t size = flistxattr(from, nullptr, 0);
+    if (size < 0) {
+        if (errno == ENOTSUP) {
+            return true;
+        }
+        error = ErrnoText("cannot list extended attributes", errno);
+        return false;
+    }
+    std::vector<char> names(static_cast<std::size_t>(size) + 1);
+    size = flistxattr(from, names.data(), names.size());
+    if (size < 0) {
+        error = ErrnoText("cannot list extended attributes", errno);
+        return false;
+    }
+    for (std::size_t at = 0; at < static_cast<std::size_t>(size);) {
+        const char* name = names.data() + at;
+        at += strlen(name) + 1;
+        const bool system_label =
+            strncmp(name, "security.", 9) == 0 || strncmp(name, "trusted.", 8) == 0;
+        const ssize_t length = fgetxattr(from, name, nullptr, 0);
+        if (length < 0) {
+            error = ErrnoText(std::string("cannot read extended attribute ") + name, errno);
+            return false;
+        }
+        std::vector<char> value(static_cast<std::size_t>(length) + 1);
+        const ssize_t got = fgetxattr(from, name, value.data(), value.size());
+        if (got < 0 || fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0) != 0) {
+            if (system_label && (errno == EPERM || errno == ENOTSUP || errno == EACCES)) {
+                continue;
+            }
+            error = ErrnoText(std::string("cannot copy extended attribute ") + name, errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+RewriteResult Failed(std::string why) {
+    RewriteResult result;
+    result.count = kNotSearched;
+    result.error = std::move(why);
+    return result;
+}
+
+}  // namespace
+
+std::string ApprovedExtensionList() {
+    const std::string custom = GetSettingValue(kSettingsKey, kExtList, SettingDefault(kExtList));
+    return custom.empty() ? std::string(kBuiltInExtensions) : custom + "," + kBuiltInExtensions;
+}
+
+bool IsApprovedForReplace(std::string_view file_name, std::string_view list) {
+    const std::size_t dot = file_name.rfind('.');
+    const std::string_view extension =
+        dot == std::string_view::npos ? std::string_view() : file_name.substr(dot);
+    return FoldCase(list).find(FoldCase(extension)) != std::string::npos;
+}
+
+void DeleteFileQuietly(const std::string& path) {
+    unlink(path.c_str());
+}
+
+std::string LastRewritePath() {
+    return DataFilePath("~~temprpl.frr");
+}
+
+Status KeepLastRewrite(std::string_view content) {
+    if (Status status = EnsureDataFolder(); !status.ok()) {
+        return status;
+    }
+    const std::string target = LastRewritePath();
+    std::string temporary = target + "-XXXXXX";
+    Fd output(mkostemp(temporary.data(), O_CLOEXEC));
+    if (output.get() < 0) {
+        return Status::Error(errno, ErrnoText("cannot create " + temporary, errno));
+    }
+    // rename() replaces a link at the target rather than writing where it points.
+    if (!WriteAll(output.get(), content) || fdatasync(output.get()) != 0 ||
+        rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        unlink(temporary.c_str());
+        return Status::Error(error, ErrnoText("cannot write " + target, error));
+    }
+    return {};
+}
+
+RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
+                                 std::string_view replacement, const PatternShortcut* shortcut,
+                                 const DetailsSink& details,
+                                 const std::function<void()>& before_swap) {
+    // A link is followed: the file it points to is rewritten and the link stays a link.
+    std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
+    if (!resolved) {
+        return Failed(ErrnoText("cannot reach the file", errno));
+    }
+    const std::string target = resolved.get();
+    Fd input(open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat before {};
+    if (input.get() < 0 || fstat(input.get(), &before) != 0) {
+        return Failed(ErrnoText("cannot open the file", errno));
+    }
+    if (!S_ISREG(before.st_mode)) {
+        return Failed("not a regular file");
+    }
+    if (details) {
+        FileDetails read_details;
+        if (ReadOpenFileDetails(input.get(), read_details)) {
+            details(read_details.size, read_details.created);
+        }
+    }
+    std::string text;
+    if (!ReadAll(input.get(), static_cast<std::size_t>(before.st_size), text)) {
+        return Failed(ErrnoText("cannot read the file", errno));
+    }
+    if (shortcut != nullptr &&
+        shortcut->required.Find(text.data(), text.size(), 0) == std::string_view::npos) {
+        return {};  // the pattern cannot match
+    }
+    std::string replaced;
+    std::int64_t count = 0;
+    if (Status status = pattern.Replace(text, replacement, true, replaced, count); !status.ok()) {
+        return Failed(status.description());
+    }
+    if (count == 0) {
+        return {};  // nothing to change: the file is not touched
+    }
+    // Read-only means the owner may not write it, whoever we are (root may write anything).
+    if ((before.st_mode & S_IWUSR) == 0 || access(target.c_str(), W_OK) != 0) {
+        return Failed("the file is read-only");
+    }
+    const bool root = geteuid() == 0;
+    if (!root && before.st_uid != geteuid()) {
+        return Failed("the file belongs to another user, whose ownership could not be kept");
+    }
+
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = target.substr(0, slash + 1);
+    std::string temporary = folder + "." + target.substr(slash + 1) + ".ferret-XXXXXX";
+    // Created exclusively with a random name, readable by us alone until it is complete.
+    Fd output(mkostemp(temporary.data(), O_CLOEXEC));
+    if (output.get() < 0) {
+        return Failed(ErrnoText("cannot create a new file in " + folder, errno));
+    }
+    const auto abandon = [&](std::string why) {
+        output.Reset();
+        unlink(temporary.c_str());
+        return Failed(std::move(why));
+    };
+    if (!WriteAll(output.get(), replaced)) {
+        return abandon(ErrnoText("cannot write the new content", errno));
+    }
+    if (fdatasync(output.get()) != 0) {
+        return abandon(ErrnoText("cannot flush the new content to disk", errno));
+    }
+    struct stat made {};
+    if (fstat(output.get(), &made) != 0) {
+        return abandon(ErrnoText("cannot read the new file", errno));
+    }
+    if ((made.st_uid != before.st_uid || made.st_gid != before.st_gid) &&
+        fchown(output.get(), before.st_uid, before.st_gid) != 0) {
+        return abandon(ErrnoText("cannot keep the file's owner and group", errno));
+    }
+    std::string error;
+    if (!CopyExtendedAttributes(input.get(), output.get(), error)) {
+        return abandon(error);
+    }
+    // After the owner: changing the owner clears the set-user and set-group bits.
+    if (fchmod(output.get(), before.st_mode & 07777) != 0) {
+        return abandon(ErrnoText("cannot keep the file's permissions", errno));
+    }
+    if (before_swap) {
+        before_swap();
+    }
+    struct stat now {};
+    if (stat(target.c_str(), &now) != 0 || !SameFile(before, now)) {
+        return abandon("the file changed while it was being rewritten; it was left as it is");
+    }
+    if (rename(temporary.c_str(), target.c_str()) != 0) {
+        return abandon(ErrnoText("cannot replace the file", errno));
+    }
+    RewriteResult result;
+    result.count = count > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(count);
+    result.new_content = std::move(replaced);
+    return result;
+}
+
+}  // namespace ferret

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "engine/content_search.h"
+
+namespace ferret {
+
+class RegExp;
+
+// The extensions a replace run may rewrite when the user has listed none of their own.
+inline constexpr char kBuiltInExtensions[] =
+    ".asp,.aspx,.cfm,.css,.cls,.frm,.htm,.html,.inc,.ini,.js,.jsp,.mod,.not,.php,.pl,.reg,.txt,"
+    ".vbp,.vbs,.xml";
+
+// The approved-extension list: the user's list ("ext_list") followed by the built-in one.
+std::string ApprovedExtensionList();
+
+// Whether a replace run may rewrite `file_name`: its extension (from the last point, empty when
+// there is none) occurs anywhere in `list`, ignoring case. So a file without an extension is
+// approved, and so is ".h" (it is part of ".htm").
+bool IsApprovedForReplace(std::string_view file_name, std::string_view list);
+
+// Deletes a file and ignores every failure.
+void DeleteFileQuietly(const std::string& path);
+
+// What a rewrite produced, for the caller to keep.
+struct RewriteResult {
+    std::int32_t count = 0;   // replacements made, or kNotSearched
+    std::string error;        // why the file was left alone, when count is kNotSearched
+    std::string new_content;  // the file's new bytes, when it was rewritten
+};
+
+// Replaces every match of `pattern` in the file at `path` with `replacement` (its "$"
+// sequences expanded). A file without matches is not opened for writing. Otherwise the new
+// content goes to a new file in the same folder, which takes over the old one's permissions,
+// owner, group and extended attributes (ACLs included) and replaces it in one rename; a link is
+// followed and kept. The file is left exactly as it was, and the count is kNotSearched, when it
+// cannot be read, is read-only, belongs to someone whose ownership we cannot keep, changed
+// while it was being rewritten, or when any step of the rewrite fails.
+// A `shortcut` skips the pattern on a file without its required text. `before_swap` runs just
+// before the rename (for tests).
+RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
+                                 std::string_view replacement,
+                                 const PatternShortcut* shortcut = nullptr,
+                                 const DetailsSink& details = {},
+                                 const std::function<void()>& before_swap = {});
+
+// Where the last rewritten content is kept: "~~temprpl.frr" in the data folder.
+std::string LastRewritePath();
+// Replaces that file's content with `content`, in one step and without following a link.
+[[nodiscard]] Status KeepLastRewrite(std::string_view content);
+
+}  // namespace ferret

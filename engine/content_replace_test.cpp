@@ -1,0 +1,195 @@
+#include "engine/content_replace.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "engine/regex.h"
+#include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/unprivileged.h"
+#include "util/app_paths.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+RegExp Compiled(const std::string& pattern, bool ignore_case = false) {
+    RegExp regex;
+    EXPECT_TRUE(regex.Compile(pattern, ignore_case).ok()) << pattern;
+    return regex;
+}
+
+RewriteResult Replace(const std::string& path, const std::string& pattern,
+                      const std::string& replacement, const std::function<void()>& hook = {}) {
+    return ReplaceFilePattern(path, Compiled(pattern), replacement, nullptr, {}, hook);
+}
+
+TEST(ApprovedExtensions, ContainmentInTheListText) {
+    const std::string list = kBuiltInExtensions;
+    const std::pair<const char*, bool> cases[] = {
+        {"index.html", true}, {"INDEX.HTM", true},       {"notes.txt", true}, {"Makefile", true},
+        {"app.log", false},   {"main.h", true},          {"main.c", true},    {"a.sh", false},
+        {".bashrc", false},   {"archive.tar.gz", false},
+    };
+    for (const auto& [name, approved] : cases) {
+        EXPECT_EQ(IsApprovedForReplace(name, list), approved) << name;
+    }
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kExtList, ".log,.sh").ok());
+    EXPECT_TRUE(IsApprovedForReplace("app.log", ApprovedExtensionList()));
+    EXPECT_NE(ApprovedExtensionList().find(",.asp,"), std::string::npos);
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kExtList, "").ok());
+    EXPECT_EQ(ApprovedExtensionList(), kBuiltInExtensions);
+}
+
+TEST(ReplaceFilePattern, CountsReplacementsAndKeepsOtherBytes) {
+    TempDir dir;
+    const std::string bytes = std::string("a.b\r\n\0\xff\xfe a.b axb\r\n", 19);
+    dir.WriteFile("f.txt", bytes);
+    const RewriteResult result = Replace(dir.Path("f.txt"), "a\\.b", "[$&$&]");
+    EXPECT_EQ(result.count, 2);
+    const std::string expected = std::string("[a.ba.b]\r\n\0\xff\xfe [a.ba.b] axb\r\n", 29);
+    EXPECT_EQ(dir.ReadFile("f.txt"), expected);
+    EXPECT_EQ(result.new_content, expected);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"f.txt"});
+
+    dir.WriteFile("empty.txt", "");
+    EXPECT_EQ(Replace(dir.Path("empty.txt"), "x", "y").count, 0);
+}
+
+TEST(ReplaceFilePattern, FileWithoutHitsIsNotTouched) {
+    TempDir dir;
+    dir.WriteFile("quiet.txt", "nothing here");
+    dir.SetTimes("quiet.txt", 1000000000, 1000000000);
+    struct stat before {};
+    stat(dir.Path("quiet.txt").c_str(), &before);
+    EXPECT_EQ(Replace(dir.Path("quiet.txt"), "absent", "x").count, 0);
+    struct stat after {};
+    stat(dir.Path("quiet.txt").c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_sec, 1000000000);
+}
+
+TEST(ReplaceFilePattern, KeepsModeOwnerAndExtendedAttributes) {
+    TempDir dir;
+    dir.WriteFile("run.sh", "#!/bin/sh\necho old\n");
+    chmod(dir.Path("run.sh").c_str(), 0750);
+    const bool has_xattr = setxattr(dir.Path("run.sh").c_str(), "user.origin", "kept", 4, 0) == 0;
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(dir.Path("run.sh").c_str(), 65534, 65534), 0);
+    }
+    struct stat before {};
+    stat(dir.Path("run.sh").c_str(), &before);
+    ASSERT_EQ(Replace(dir.Path("run.sh"), "old", "new").count, 1);
+    struct stat after {};
+    stat(dir.Path("run.sh").c_str(), &after);
+    EXPECT_EQ(after.st_mode & 07777, 0750u);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_NE(after.st_ino, before.st_ino);  // a new file took the old one's place
+    if (has_xattr) {
+        char value[16] = {};
+        EXPECT_EQ(getxattr(dir.Path("run.sh").c_str(), "user.origin", value, sizeof value), 4);
+        EXPECT_STREQ(value, "kept");
+    }
+    EXPECT_EQ(dir.ReadFile("run.sh"), "#!/bin/sh\necho new\n");
+}
+
+TEST(ReplaceFilePattern, LinksAreFollowedAndKept) {
+    TempDir dir;
+    dir.WriteFile("real.txt", "old");
+    dir.Symlink("real.txt", "link.txt");
+    dir.WriteFile("hard.txt", "old");
+    ASSERT_EQ(link(dir.Path("hard.txt").c_str(), dir.Path("other-name.txt").c_str()), 0);
+    EXPECT_EQ(Replace(dir.Path("link.txt"), "old", "new").count, 1);
+    struct stat info {};
+    ASSERT_EQ(lstat(dir.Path("link.txt").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(dir.ReadFile("real.txt"), "new");
+    // A hard link is a second name: it keeps the old bytes; the name replaced gets the new.
+    EXPECT_EQ(Replace(dir.Path("hard.txt"), "old", "new").count, 1);
+    EXPECT_EQ(dir.ReadFile("hard.txt"), "new");
+    EXPECT_EQ(dir.ReadFile("other-name.txt"), "old");
+}
+
+TEST(ReplaceFilePattern, RefusalsLeaveTheFileExactlyAsItWas) {
+    TempDir dir;
+    dir.WriteFile("readonly.txt", "old");
+    chmod(dir.Path("readonly.txt").c_str(), 0444);
+    RewriteResult result = Replace(dir.Path("readonly.txt"), "old", "new");
+    EXPECT_EQ(result.count, kNotSearched);
+    EXPECT_NE(result.error.find("read-only"), std::string::npos);
+    EXPECT_EQ(dir.ReadFile("readonly.txt"), "old");
+
+    dir.WriteFile("moving.txt", "old");
+    result = Replace(dir.Path("moving.txt"), "old", "new",
+                     [&] { dir.WriteFile("moving.txt", "theirs"); });
+    EXPECT_EQ(result.count, kNotSearched);
+    EXPECT_EQ(dir.ReadFile("moving.txt"), "theirs");
+
+    dir.WriteFile("gone.txt", "old");
+    result =
+        Replace(dir.Path("gone.txt"), "old", "new", [&] { unlink(dir.Path("gone.txt").c_str()); });
+    EXPECT_EQ(result.count, kNotSearched);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"moving.txt", "readonly.txt"}));
+    EXPECT_EQ(Replace(dir.Path("never-there.txt"), "old", "new").count, kNotSearched);
+}
+
+TEST(ReplaceFilePattern, FailedWritesLeaveNoTrace) {
+    TempDir dir;
+    chmod(dir.path().c_str(), 0777);
+    const std::string original(4096, 'o');
+    dir.WriteFile("big.txt", original);
+    // A file size limit stands in for a full disk; root obeys it too.
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1000, 1000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const RewriteResult result = Replace(dir.Path("big.txt"), "o", "n");
+        _exit(result.count == kNotSearched && result.error.find("write") != std::string::npos ? 0
+                                                                                              : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(dir.ReadFile("big.txt"), original);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"big.txt"});
+
+    // A folder we may not write: the new file cannot be made there.
+    const int unprivileged = testing::RunUnprivileged([&] {
+        const std::string folder = dir.Path("locked");
+        if (mkdir(folder.c_str(), 0755) != 0) {
+            return false;
+        }
+        dir.WriteFile("locked/mine.txt", "old");
+        chmod(folder.c_str(), 0555);
+        const RewriteResult result = Replace(folder + "/mine.txt", "old", "new");
+        return result.count == kNotSearched && dir.ReadFile("locked/mine.txt") == "old" &&
+               dir.Names("locked") == std::vector<std::string>{"mine.txt"};
+    });
+    EXPECT_EQ(unprivileged, 0);
+}
+
+TEST(LastRewrite, ReplacesALinkRatherThanWritingThroughIt) {
+    TempDir dir;
+    dir.WriteFile("victim.txt", "keep me");
+    ASSERT_TRUE(EnsureDataFolder().ok());
+    unlink(LastRewritePath().c_str());
+    ASSERT_EQ(symlink(dir.Path("victim.txt").c_str(), LastRewritePath().c_str()), 0);
+    ASSERT_TRUE(KeepLastRewrite("new content").ok());
+    EXPECT_EQ(dir.ReadFile("victim.txt"), "keep me");
+    struct stat info {};
+    ASSERT_EQ(lstat(LastRewritePath().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+}
+
+}  // namespace
+}  // namespace ferret

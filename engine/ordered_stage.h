@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace ferret {
+
+// Runs a per-file job for every file of a list on a few worker threads while the calling
+// thread takes the results strictly in list order, so totals, progress texts and stopping
+// behave as if the files were done one at a time.
+struct OrderedStage {
+    // Done on a worker thread for file `index`; returns the file's count.
+    std::function<std::int32_t(std::size_t index)> process;
+    // Done on the calling thread, in order; returning false ends the stage (no new file is
+    // started after that).
+    std::function<bool(std::size_t index, std::int32_t count)> take;
+    // Asked by a worker before it starts a file: false holds it back (paused), and it asks
+    // again when `Wake` is called.
+    std::function<bool()> may_start;
+    // When the stage ends early, files already started still finish; this receives their
+    // counts (for work that cannot be undone, such as a rewritten file). May be empty.
+    std::function<void(std::size_t index, std::int32_t count)> take_after_end;
+    unsigned workers = 2;
+    // How far the workers may run ahead of the results taken.
+    std::size_t lookahead = 128;
+
+    void Run(std::size_t total);
+    // Tells held-back workers to ask `may_start` again. Safe from any thread.
+    void Wake();
+
+  private:
+    struct Shared;
+    Shared* shared_ = nullptr;  // only while Run runs
+};
+
+}  // namespace ferret
