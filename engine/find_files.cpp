@@ -183,7 +183,7 @@ class Walker {
         for (std::thread& thread : threads) {
             thread.join();
         }
-        Collect(root, files);
+        Collect(root, files, static_cast<std::size_t>(matched_));
         return !failed_;
     }
 
@@ -243,6 +243,7 @@ class Walker {
             return;
         }
         std::shared_ptr<const std::string> root;  // shared by this folder's records
+        task.result->items.reserve(entries.size());
         for (const Entry& entry : entries) {
             ++seen;
             const std::string_view name(arena.data() + entry.name_offset, entry.name_length);
@@ -319,7 +320,8 @@ class Walker {
 
     // Adds the records depth first, subfolders in their place; no recursion, so a tree of any
     // depth is safe.
-    static void Collect(FolderResult& root, clsFiles& files) {
+    static void Collect(FolderResult& root, clsFiles& files, std::size_t count) {
+        files.Reserve(count);
         std::vector<std::pair<FolderResult*, std::size_t>> stack{{&root, 0}};
         while (!stack.empty()) {
             auto& [folder, next] = stack.back();

@@ -115,8 +115,11 @@ clsFile* clsFiles::Add(std::unique_ptr<clsFile> record) {
 }
 
 void clsFiles::AddUnique(std::unique_ptr<clsFile> record) {
-    record->order_ = next_order_++;
-    records_.push_back(std::move(record));
+    records_.push_back(std::move(record));  // ordered when the index is built
+}
+
+void clsFiles::Reserve(std::size_t count) {
+    records_.reserve(records_.size() + count);
 }
 
 void clsFiles::EnsureIndex() const {
@@ -141,7 +144,7 @@ clsFile* clsFiles::Insert(std::unique_ptr<clsFile> record, std::uint64_t hash) {
             }
         }
     }
-    record->order_ = next_order_++;
+    record->order_ = records_.size();
     clsFile* raw = record.get();
     records_.push_back(std::move(record));
     if (records_.size() * 2 > index_.size()) {
@@ -180,7 +183,9 @@ void clsFiles::Reindex() const {
     // Records come folder by folder: hash each folder once.
     const std::string* root = nullptr;
     std::uint64_t root_state = 0;
+    std::uint64_t order = 0;
     for (const auto& record : records_) {
+        record->order_ = order++;
         if (record->root_path_.get() != root) {
             root = record->root_path_.get();
             root_state = RootHashState(*root);

@@ -74,7 +74,9 @@ class clsFile {
     mutable bool details_pending_ = false;
     DateTime access_time_ = 0;
     DateTime modified_time_ = 0;
-    std::uint64_t order_ = 0;  // insertion sequence in the owning collection
+    // Position in the owning collection when its key index was last built: ties between keys
+    // that differ only in case go to the earliest.
+    mutable std::uint64_t order_ = 0;
 
     static const std::shared_ptr<const std::string>& EmptyRoot();
     void LoadDetails() const;
@@ -101,6 +103,8 @@ class clsFiles {
     // The walk's form: it never lists a path twice, so the check is skipped and the key index
     // is built only when a lookup by key first needs it.
     void AddUnique(std::unique_ptr<clsFile> record);
+    // Room for `count` more records.
+    void Reserve(std::size_t count);
 
     // By 1-based position or by key; nullptr when there is no such record.
     clsFile* Item(std::int32_t position) const;
@@ -154,7 +158,6 @@ class clsFiles {
     // Built on demand (mutable for lookups); covers records_ up to indexed_count_.
     mutable std::vector<Slot> index_;
     mutable std::size_t indexed_count_ = 0;
-    std::uint64_t next_order_ = 0;
     clsFindFiles* parent_ = nullptr;
 };
 
