@@ -9,9 +9,15 @@
 
 #include <unistd.h>
 
+#include <QApplication>
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
 #include "app/command_line.h"
 #include "app/command_process.h"
 #include "app/headless_view.h"
+#include "app/main_window.h"
 #include "engine/run_driver.h"
 #include "ferret_version.h"
 
@@ -68,6 +74,41 @@ void RaiseOpenFileLimit() {
     }
 }
 
+bool HasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The window, with the unattended run (when there are switches) on a thread of its own so the
+// window stays live; it closes when the run is done if -x asks for it.
+int RunWithWindow(int argc, char** argv, const ferret::clsCommandLine& command_line) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ferret"));
+    QApplication::setOrganizationName(QStringLiteral("Mallo"));
+    ferret::frmMain window;
+    if (!command_line.HasArguments()) {
+        window.show();
+        return QApplication::exec();
+    }
+    if (command_line.RunMinimized()) {
+        window.showMinimized();
+    } else {
+        window.show();
+    }
+    std::atomic<int> status{0};
+    std::thread unattended = window.RunUnattended(command_line, status);
+    const int loop = QApplication::exec();
+    if (unattended.joinable()) {
+        unattended.join();
+    }
+    return status.load() != 0 ? status.load() : loop;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,8 +131,14 @@ int main(int argc, char** argv) {
 
     const ferret::clsCommandLine command_line(
         ferret::clsCommandLine::RebuildCommandLine(arguments));
+    if (HasDisplay()) {
+        return RunWithWindow(argc, argv, command_line);
+    }
     if (!command_line.HasArguments()) {
-        std::fputs("ferret: this build has no window yet; see 'ferret --help'\n", stderr);
+        std::fputs(
+            "ferret: there is no display to open the window on; see 'ferret --help' for "
+            "runs from the command line\n",
+            stderr);
         return 2;
     }
     // Without a window the run is unattended: messages and progress go to standard error.

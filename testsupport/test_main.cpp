@@ -19,6 +19,10 @@ int main(int argc, char** argv) {
     unsetenv("FERRET_HOME");
     setenv("TZ", "UTC", 0);
     setenv("FERRET_TEST_ROOT", root.c_str(), 1);
+    // The programs the tests start run without a window.
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        unsetenv(name);
+    }
     ferret::SetAppLocale(QLocale(QLocale::English, QLocale::UnitedStates));
 
     ::testing::InitGoogleTest(&argc, argv);

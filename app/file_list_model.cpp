@@ -1,0 +1,105 @@
+#include "app/file_list_model.h"
+
+#include "engine/result_records.h"
+
+namespace ferret {
+
+FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int FileListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kFileListColumnCount;
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
+        return {};
+    }
+    switch (role) {
+        case Qt::DisplayRole:
+            return QString::fromStdString(
+                rows_[static_cast<std::size_t>(index.row())].text[index.column()]);
+        case Qt::TextAlignmentRole:
+            if (index.column() == kColumnItemsFound || index.column() == kColumnFlags) {
+                return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
+            }
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+        case Qt::ToolTipRole:
+            return QStringLiteral("Double-click file to preview contents");
+        default:
+            return {};
+    }
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kFileListColumnCount) {
+        return {};
+    }
+    if (role == Qt::DisplayRole) {
+        return QString::fromLatin1(kFileListHeaders[static_cast<std::size_t>(section)]);
+    }
+    if (role == Qt::TextAlignmentRole) {
+        if (section == kColumnItemsFound || section == kColumnFlags) {
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignCenter));
+        }
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    }
+    return {};
+}
+
+void FileListModel::sort(int column, Qt::SortOrder order) {
+    if (column < 0 || column >= kFileListColumnCount) {
+        return;
+    }
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const std::vector<std::size_t> from =
+        FileListSortOrder(rows_, column, order == Qt::AscendingOrder);
+    std::vector<int> new_row(rows_.size());
+    std::vector<FileListRow> sorted;
+    sorted.reserve(rows_.size());
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        new_row[from[i]] = static_cast<int>(i);
+        sorted.push_back(std::move(rows_[from[i]]));
+    }
+    rows_ = std::move(sorted);
+    const QModelIndexList old_indexes = persistentIndexList();
+    QModelIndexList new_indexes;
+    new_indexes.reserve(old_indexes.size());
+    for (const QModelIndex& old_index : old_indexes) {
+        new_indexes.append(
+            index(new_row[static_cast<std::size_t>(old_index.row())], old_index.column()));
+    }
+    changePersistentIndexList(old_indexes, new_indexes);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void FileListModel::ResetRows(std::vector<FileListRow> rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+void FileListModel::ColumnClicked(int column) {
+    if (column < 0 || column >= kFileListColumnCount) {
+        return;
+    }
+    toggle_.Click(column);
+    sort(column, SortOrder());
+}
+
+clsFile* FileListModel::Record(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) {
+        return nullptr;
+    }
+    return rows_[static_cast<std::size_t>(row)].record;
+}
+
+std::string FileListModel::FullPath(int row) const {
+    const clsFile* record = Record(row);
+    return record != nullptr ? record->FullPath() : std::string();
+}
+
+}  // namespace ferret

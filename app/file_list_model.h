@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <string>
+#include <vector>
+
+#include "reports/file_list_rows.h"
+
+namespace ferret {
+
+class clsFile;
+
+// The detailed file list: six columns over rows made by BuildFileListRows. The rows point into
+// the run's collection: reset or clear the model before that collection goes away. Sorting is
+// done here (the view's own sorting stays off); ColumnClicked applies the header-click rule.
+class FileListModel : public QAbstractTableModel {
+  public:
+    explicit FileListModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    // Stable; persistent indexes follow their rows.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // Replaces all rows, in the given order. The sort state of ColumnClicked is kept.
+    void ResetRows(std::vector<FileListRow> rows);
+    void Clear() { ResetRows({}); }
+
+    // A header click: reverses the direction (every click, whatever the column) and sorts.
+    // The view shows SortColumn/SortOrder as its sort indicator afterwards.
+    void ColumnClicked(int column);
+    int SortColumn() const { return toggle_.column(); }
+    Qt::SortOrder SortOrder() const {
+        return toggle_.ascending() ? Qt::AscendingOrder : Qt::DescendingOrder;
+    }
+
+    // The record of a row, or nullptr for a row that does not exist.
+    clsFile* Record(int row) const;
+    // The real full path of a row, to open on double-click; empty for a row that does not exist.
+    std::string FullPath(int row) const;
+    const std::vector<FileListRow>& rows() const { return rows_; }
+
+  private:
+    std::vector<FileListRow> rows_;
+    FileListSortToggle toggle_;
+};
+
+}  // namespace ferret

@@ -1,0 +1,690 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTableView>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "app/command_process.h"
+#include "app/error_log.h"
+#include "app/explorer_bar.h"
+#include "app/window_run_view.h"
+#include "engine/date_time.h"
+#include "ferret_version.h"
+#include "settings/settings.h"
+#include "util/app_paths.h"
+
+namespace ferret {
+namespace {
+
+// Twips are 1/1440 inch; at 96 dots per inch 15 twips make a pixel.
+int TwipsToPixels(int twips, const QWidget* widget) {
+    const qreal dpi = widget->screen() != nullptr ? widget->screen()->logicalDotsPerInch() : 96;
+    return static_cast<int>(twips * dpi / 1440.0 + 0.5);
+}
+int PixelsToTwips(int pixels, const QWidget* widget) {
+    const qreal dpi = widget->screen() != nullptr ? widget->screen()->logicalDotsPerInch() : 96;
+    return static_cast<int>(pixels * 1440.0 / dpi + 0.5);
+}
+
+std::string S(const QString& text) {
+    return text.toStdString();
+}
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// DateTime days since 30 December 1899, local time, to and from QDateTime.
+QDateTime ToQDateTime(DateTime when) {
+    const std::int64_t seconds = static_cast<std::int64_t>((when - 25569.0) * 86400.0 + 0.5);
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toLocalTime().addSecs(0);
+}
+DateTime FromQDateTime(const QDateTime& when) {
+    const QDate d = when.date();
+    const QTime t = when.time();
+    return DateTimeFromCivil(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
+}
+
+QMessageBox::Icon BoxIcon(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Critical:
+            return QMessageBox::Critical;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::Information:
+            break;
+    }
+    return QMessageBox::Information;
+}
+
+bool IsFolder(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
+
+}  // namespace
+
+frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(QStringLiteral("Ferret v%1.%2.0.%3")
+                       .arg(FERRET_VERSION_MAJOR)
+                       .arg(FERRET_VERSION_MINOR)
+                       .arg(FERRET_VERSION_PATCH));
+    BuildWidgets();
+    BuildMenus();
+    WindowRunView::Handlers handlers;
+    handlers.status = [this](int panel, const QString& text) {
+        if (panel >= 1 && panel <= 3) {
+            status_[panel - 1]->setText(text);
+        }
+    };
+    handlers.run_log = [this](const QString& text, bool append) {
+        if (append) {
+            run_log_->moveCursor(QTextCursor::End);
+            run_log_->insertPlainText(text);
+        } else {
+            run_log_->setPlainText(text);
+        }
+    };
+    handlers.running = [this](bool running) { EnableForm(running); };
+    handlers.busy = [](bool busy) {
+        if (busy) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        } else {
+            QApplication::restoreOverrideCursor();
+        }
+    };
+    handlers.message = [this](const QString& text, const QString& title, MessageIcon icon) {
+        QMessageBox box(BoxIcon(icon), title, text, QMessageBox::Ok, this);
+        box.exec();
+    };
+    handlers.mask_to_list = [this](const QString& text) {
+        if (mask_->findText(text, Qt::MatchFixedString) < 0) {
+            mask_->addItem(text);
+        }
+    };
+    handlers.search_to_list = [this](const QString& text) {
+        if (find_->findText(text, Qt::MatchFixedString) < 0) {
+            find_->addItem(text);
+        }
+    };
+    handlers.report_text = [this](const QString& text) {
+        report_shown_ = text;
+        report_text_->setPlainText(text);
+    };
+    handlers.report_menus = [this](bool enabled) {
+        save_report_->setEnabled(enabled);
+        print_report_->setEnabled(enabled);
+    };
+    handlers.report_view = [this](int code) { ShowReportView(code); };
+    handlers.results_group = [this] { bar_->SetExpanded(QStringLiteral("Results"), true); };
+    view_ = std::make_unique<WindowRunView>(this, std::move(handlers));
+    driver_ = std::make_unique<RunDriver>(*view_);
+    LoadSettings();
+    EnableForm(false);
+}
+
+frmMain::~frmMain() {
+    if (IsRunning()) {
+        driver_->PressStop();
+        run_thread_.join();
+    }
+}
+
+void frmMain::BuildWidgets() {
+    bar_ = new ExplorerBar;
+    bar_->setMinimumWidth(300);
+
+    // Search criteria.
+    QWidget* search = bar_->AddPanel(QStringLiteral("Search"), QStringLiteral("Search Criteria"));
+    search->layout()->addWidget(new QLabel(QStringLiteral("All or part of the file name:")));
+    mask_ = new QComboBox;
+    mask_->setEditable(true);
+    mask_->addItems({QStringLiteral("*.*"), QStringLiteral("*.asp;*.php;*.php3;*.php4"),
+                     QStringLiteral("*.htm;*.html"), QStringLiteral("*.php;*.php3"),
+                     QStringLiteral("*.txt")});
+    search->layout()->addWidget(mask_);
+    include_ = new QRadioButton(QStringLiteral("Include file(s) listed"));
+    exclude_ = new QRadioButton(QStringLiteral("Exclude file(s) listed"));
+    include_->setChecked(true);
+    search->layout()->addWidget(include_);
+    search->layout()->addWidget(exclude_);
+    search->layout()->addWidget(new QLabel(QStringLiteral("A word or phrase in the file:")));
+    find_ = new QComboBox;
+    find_->setEditable(true);
+    find_->setInsertPolicy(QComboBox::NoInsert);
+    search->layout()->addWidget(find_);
+    search->layout()->addWidget(new QLabel(QStringLiteral("Advanced Options:")));
+    regex_ = new QCheckBox(QStringLiteral("Regular e&xpression search"));
+    ignore_case_ = new QCheckBox(QStringLiteral("Ignore &case"));
+    recursive_ = new QCheckBox(QStringLiteral("Search sub&folders"));
+    const QString applies = QStringLiteral("Applies to Search text - not Replace text.");
+    regex_->setToolTip(applies);
+    ignore_case_->setToolTip(applies);
+    for (QCheckBox* box : {regex_, ignore_case_, recursive_}) {
+        QFont bold = box->font();
+        bold.setBold(true);
+        box->setFont(bold);
+        search->layout()->addWidget(box);
+    }
+    connect(regex_, &QCheckBox::toggled, this, [this](bool on) {
+        if (driver_) {
+            driver_->SetUseRegex(on);
+        }
+    });
+
+    // When was it modified?
+    QWidget* modified =
+        bar_->AddPanel(QStringLiteral("MODIFIED"), QStringLiteral("When was it modified?"), false);
+    date_options_ = new QButtonGroup(this);
+    const QStringList date_texts = {
+        QStringLiteral("Don't Remember"), QStringLiteral("Within the last week"),
+        QStringLiteral("Past month"), QStringLiteral("Within the last year"),
+        QStringLiteral("Specify Dates")};
+    for (int i = 0; i < date_texts.size(); ++i) {
+        auto* option = new QRadioButton(date_texts[i]);
+        date_options_->addButton(option, i);
+        modified->layout()->addWidget(option);
+    }
+    date_kind_ = new QComboBox;
+    date_kind_->addItems({QStringLiteral("Modified Date"), QStringLiteral("Accessed Date"),
+                          QStringLiteral("Created Date")});
+    date_from_ = new QDateTimeEdit(QDateTime::currentDateTime());
+    date_to_ = new QDateTimeEdit(QDateTime::currentDateTime());
+    date_from_->setCalendarPopup(true);
+    date_to_->setCalendarPopup(true);
+    modified->layout()->addWidget(date_kind_);
+    modified->layout()->addWidget(new QLabel(QStringLiteral("From:")));
+    modified->layout()->addWidget(date_from_);
+    modified->layout()->addWidget(new QLabel(QStringLiteral("To:")));
+    modified->layout()->addWidget(date_to_);
+
+    // What size is it?
+    QWidget* size =
+        bar_->AddPanel(QStringLiteral("SIZE"), QStringLiteral("What size is it?"), false);
+    size_options_ = new QButtonGroup(this);
+    const QStringList size_texts = {
+        QStringLiteral("Don't Remember"), QStringLiteral("Small (less than 100KB)"),
+        QStringLiteral("Medium (less than 1MB)"), QStringLiteral("Large (more than 1MB)"),
+        QStringLiteral("Specify size (in KB)")};
+    for (int i = 0; i < size_texts.size(); ++i) {
+        auto* option = new QRadioButton(size_texts[i]);
+        size_options_->addButton(option, i);
+        size->layout()->addWidget(option);
+    }
+    size_compare_ = new QComboBox;
+    size_compare_->addItems({QStringLiteral("At Least"), QStringLiteral("At Most")});
+    size_text_ = new QLineEdit;
+    size->layout()->addWidget(size_compare_);
+    size->layout()->addWidget(size_text_);
+    // Only a number: digits and at most one point, not a lone point.
+    connect(size_text_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        const bool digits_and_points =
+            std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit() || c == '.'; });
+        if (!text.isEmpty() && (!digits_and_points || text == QStringLiteral(".") ||
+                                text.count(QLatin1Char('.')) > 1)) {
+            size_text_->clear();
+        }
+    });
+    // The chosen option's caption is bold; its own controls are enabled only for the last one.
+    const auto option_rule = [](QButtonGroup* group, std::vector<QWidget*> controls) {
+        const auto apply = [group, controls = std::move(controls)](int chosen) {
+            for (QAbstractButton* button : group->buttons()) {
+                QFont font = button->font();
+                font.setBold(group->id(button) == chosen);
+                button->setFont(font);
+            }
+            for (QWidget* control : controls) {
+                control->setEnabled(chosen == 4);
+            }
+        };
+        QObject::connect(group, &QButtonGroup::idClicked, group, apply);
+        group->button(0)->setChecked(true);
+        apply(0);
+    };
+    option_rule(date_options_, std::vector<QWidget*>{date_kind_, date_from_, date_to_});
+    option_rule(size_options_, std::vector<QWidget*>{size_compare_, size_text_});
+
+    // Replace criteria and the run log.
+    QWidget* replace =
+        bar_->AddPanel(QStringLiteral("Replace"), QStringLiteral("Replace Criteria"), false);
+    replace->layout()->addWidget(new QLabel(QStringLiteral("Text to replace in the file:")));
+    replace_ = new QLineEdit;
+    replace_->setToolTip(
+        QStringLiteral("This is the text that will be used to replace the search string"));
+    replace->layout()->addWidget(replace_);
+    QWidget* results = bar_->AddPanel(QStringLiteral("Results"), QStringLiteral("Results"), false);
+    run_log_ = new QTextEdit;
+    run_log_->setReadOnly(true);
+    run_log_->setMinimumHeight(120);
+    results->layout()->addWidget(run_log_);
+
+    // Right side: the folder box, its drop-down tree, the report views.
+    folder_ = new QComboBox;
+    folder_->setEditable(true);
+    folder_->lineEdit()->setPlaceholderText(QStringLiteral("...select a folder to search"));
+    folder_->installEventFilter(this);
+    folder_model_ = new QFileSystemModel(this);
+    folder_model_->setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Drives);
+    folder_model_->setRootPath(QStringLiteral("/"));
+    folder_tree_ = new QTreeView;
+    folder_tree_->setModel(folder_model_);
+    for (int column = 1; column < folder_model_->columnCount(); ++column) {
+        folder_tree_->hideColumn(column);
+    }
+    folder_tree_->setHeaderHidden(true);
+    folder_tree_->hide();
+    connect(folder_tree_, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+        folder_guard_ = true;
+        folder_->setEditText(folder_model_->filePath(index));
+        folder_tree_->hide();
+        folder_guard_ = false;
+    });
+    connect(folder_, &QComboBox::editTextChanged, this, [this](const QString& text) {
+        if (!folder_guard_ && IsFolder(text)) {
+            folder_tree_->setCurrentIndex(folder_model_->index(text));
+        }
+    });
+
+    list_view_ = new QTableView;
+    list_view_->setToolTip(QStringLiteral("Double-click file to preview contents"));
+    list_view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_view_->horizontalHeader()->setStretchLastSection(true);
+    tree_view_ = new QTreeView;
+    tree_view_->setHeaderHidden(true);
+    report_text_ = new QTextEdit;
+    report_text_->setReadOnly(true);
+    report_text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    reports_ = new QStackedWidget;
+    reports_->addWidget(list_view_);
+    reports_->addWidget(tree_view_);
+    reports_->addWidget(report_text_);
+
+    auto* right = new QWidget;
+    auto* right_layout = new QVBoxLayout(right);
+    right_layout->setContentsMargins(0, 0, 0, 0);
+    right_layout->addWidget(folder_);
+    right_layout->addWidget(folder_tree_, 1);
+    right_layout->addWidget(reports_, 3);
+
+    auto* splitter = new QSplitter;
+    splitter->addWidget(bar_);
+    splitter->addWidget(right);
+    splitter->setStretchFactor(1, 1);
+    setCentralWidget(splitter);
+
+    // Toolbars.
+    auto* search_bar = addToolBar(QStringLiteral("Search"));
+    search_bar->setObjectName(QStringLiteral("tbSearch"));
+    search_bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    search_action_ = search_bar->addAction(style()->standardIcon(QStyle::SP_FileDialogContentsView),
+                                           QStringLiteral("Search"));
+    search_action_->setToolTip(QStringLiteral("Start search process"));
+    replace_action_ = search_bar->addAction(style()->standardIcon(QStyle::SP_BrowserReload),
+                                            QStringLiteral("Replace"));
+    replace_action_->setToolTip(QStringLiteral("Start replace process"));
+    connect(search_action_, &QAction::triggered, this,
+            [this] { StartRun(QStringLiteral("Search")); });
+    connect(replace_action_, &QAction::triggered, this,
+            [this] { StartRun(QStringLiteral("Replace")); });
+    auto* main_bar = addToolBar(QStringLiteral("Run"));
+    main_bar->setObjectName(QStringLiteral("tbMain"));
+    main_bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    stop_action_ =
+        main_bar->addAction(style()->standardIcon(QStyle::SP_MediaStop), QStringLiteral("Stop"));
+    stop_action_->setToolTip(QStringLiteral("Stop the current search"));
+    pause_action_ =
+        main_bar->addAction(style()->standardIcon(QStyle::SP_MediaPause), QStringLiteral("Pause"));
+    pause_action_->setToolTip(QStringLiteral("Pause the current search"));
+    connect(stop_action_, &QAction::triggered, this, [this] { PressStop(); });
+    connect(pause_action_, &QAction::triggered, this, [this] { PressPause(); });
+    connect(find_, &QComboBox::editTextChanged, this, [this] { UpdateReplaceButton(); });
+    connect(replace_, &QLineEdit::textChanged, this, [this] { UpdateReplaceButton(); });
+    UpdateReplaceButton();
+
+    for (QLabel*& panel : status_) {
+        panel = new QLabel;
+        statusBar()->addWidget(panel, 1);
+    }
+}
+
+void frmMain::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+    QAction* open = file->addAction(QStringLiteral("&Open Configuration"));
+    open->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    QAction* save = file->addAction(QStringLiteral("&Save Configuration"));
+    save->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+    file->addSeparator();
+    save_report_ = file->addAction(QStringLiteral("Save Report"));
+    print_report_ = file->addAction(QStringLiteral("&Print Report"));
+    print_report_->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
+    save_report_->setEnabled(false);
+    print_report_->setEnabled(false);
+    file->addSeparator();
+    QAction* exit = file->addAction(QStringLiteral("E&xit"));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
+    QMenu* types = tools->addMenu(QStringLiteral("Reporting Type"));
+    const QStringList type_texts = {
+        QStringLiteral("Detailed file list"), QStringLiteral("Structured report"),
+        QStringLiteral("Summary report"), QStringLiteral("Summary report with file list")};
+    for (int code = 0; code < 4; ++code) {
+        report_types_[code] = types->addAction(type_texts[code]);
+        report_types_[code]->setCheckable(true);
+        connect(report_types_[code], &QAction::triggered, this,
+                [this, code] { ChooseReportType(code); });
+    }
+    tools->addSeparator();
+    tools->addAction(QStringLiteral("Clear Search History"));
+    tools->addSeparator();
+    tools->addAction(QStringLiteral("Options"));
+
+    QMenu* about = menuBar()->addMenu(QStringLiteral("About"));
+    QAction* help = about->addAction(QStringLiteral("Help"));
+    help->setShortcut(QKeySequence(Qt::Key_F1));
+    about->addSeparator();
+    about->addAction(QStringLiteral("&Mallo's Website"));
+    about->addSeparator();
+    about->addAction(QStringLiteral("About Ferret"));
+}
+
+SearchFields frmMain::Fields() const {
+    SearchFields fields;
+    fields.folder = S(folder_->currentText());
+    fields.file_mask = S(mask_->currentText());
+    fields.include_listed = include_->isChecked();
+    fields.recursive = recursive_->isChecked();
+    fields.size_option = size_options_->checkedId();
+    fields.size_at_least = size_compare_->currentIndex() == 0;
+    fields.size_text = S(size_text_->text());
+    fields.date_option = date_options_->checkedId();
+    fields.date_kind = date_kind_->currentIndex();
+    fields.date_from = FromQDateTime(date_from_->dateTime());
+    fields.date_to = FromQDateTime(date_to_->dateTime());
+    fields.search_text = S(find_->currentText());
+    fields.replace_text = S(replace_->text());
+    fields.regex = regex_->isChecked();
+    fields.ignore_case = ignore_case_->isChecked();
+    return fields;
+}
+
+void frmMain::SetFields(const SearchFields& fields) {
+    folder_guard_ = true;
+    folder_->setEditText(Q(fields.folder));
+    folder_guard_ = false;
+    if (IsFolder(Q(fields.folder))) {
+        folder_tree_->setCurrentIndex(folder_model_->index(Q(fields.folder)));
+    }
+    mask_->setEditText(Q(fields.file_mask));
+    (fields.include_listed ? include_ : exclude_)->setChecked(true);
+    recursive_->setChecked(fields.recursive);
+    if (QAbstractButton* size = size_options_->button(fields.size_option)) {
+        size->click();
+    }
+    size_compare_->setCurrentIndex(fields.size_at_least ? 0 : 1);
+    size_text_->setText(Q(fields.size_text));
+    if (QAbstractButton* date = date_options_->button(fields.date_option)) {
+        date->click();
+    }
+    date_kind_->setCurrentIndex(fields.date_kind);
+    if (fields.date_from != 0) {
+        date_from_->setDateTime(ToQDateTime(fields.date_from));
+    }
+    if (fields.date_to != 0) {
+        date_to_->setDateTime(ToQDateTime(fields.date_to));
+    }
+    find_->setEditText(Q(fields.search_text));
+    replace_->setText(Q(fields.replace_text));
+    regex_->setChecked(fields.regex);
+    ignore_case_->setChecked(fields.ignore_case);
+}
+
+bool frmMain::StartRun(const QString& mode) {
+    if (IsRunning()) {
+        return false;
+    }
+    if (!IsFolder(folder_->currentText())) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Folder Error"),
+                        QStringLiteral("The folder you have selected does not exist"),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return false;
+    }
+    const SearchFields fields = Fields();
+    const std::string kind = S(mode);
+    // Pause and Stop come on when the run has reset its flags and says it is running.
+    search_action_->setEnabled(false);
+    run_thread_ = std::thread([this, kind, fields] {
+        driver_->StartProcess(kind, fields);
+        QMetaObject::invokeMethod(
+            this, [this] { OnRunFinished(); }, Qt::QueuedConnection);
+    });
+    return true;
+}
+
+RunView& frmMain::View() {
+    return *view_;
+}
+
+std::thread frmMain::RunUnattended(const clsCommandLine& line, std::atomic<int>& status) {
+    EnableForm(true);
+    SearchFields fields = Fields();
+    return std::thread([this, &line, &status, fields]() mutable {
+        status.store(CommandProcess(line, *driver_, *view_, fields));
+        const bool exit = line.ExitOnComplete();
+        QMetaObject::invokeMethod(
+            this,
+            [this, fields, exit] {
+                SetFields(fields);
+                EnableForm(false);
+                if (exit) {
+                    close();
+                    QApplication::quit();
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void frmMain::OnRunFinished() {
+    if (run_thread_.joinable()) {
+        run_thread_.join();
+    }
+    pause_action_->setToolTip(QStringLiteral("Pause the current search"));
+    EnableForm(false);
+}
+
+void frmMain::WaitForRun() {
+    while (IsRunning()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+void frmMain::PressPause() {
+    const bool paused = driver_->PressPause();
+    pause_action_->setToolTip(paused ? QStringLiteral("Resume the current search")
+                                     : QStringLiteral("Pause the current search"));
+    pause_action_->setIcon(
+        style()->standardIcon(paused ? QStyle::SP_MediaPlay : QStyle::SP_MediaPause));
+    if (paused) {
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void frmMain::PressStop() {
+    driver_->PressStop();
+}
+
+bool frmMain::CanPause() const {
+    return pause_action_->isEnabled();
+}
+
+void frmMain::EnableForm(bool running) {
+    pause_action_->setEnabled(running);
+    stop_action_->setEnabled(running);
+    search_action_->setEnabled(!running);
+    folder_->setEnabled(!running);
+    find_->setEnabled(!running);
+    replace_->setEnabled(!running);
+    tree_view_->setEnabled(!running);
+    list_view_->setEnabled(!running);
+}
+
+void frmMain::UpdateReplaceButton() {
+    replace_action_->setEnabled(!find_->currentText().isEmpty() && !replace_->text().isEmpty());
+}
+
+void frmMain::ShowReportView(int code) {
+    if (code == 0) {
+        reports_->setCurrentWidget(list_view_);
+    } else if (code == 1) {
+        reports_->setCurrentWidget(tree_view_);
+    } else if (code == 2 || code == 3) {
+        reports_->setCurrentWidget(report_text_);
+    }
+}
+
+void frmMain::ChooseReportType(int code) {
+    LogError("frmMain: barMenu_ItemClick",
+             SaveSettingValue(kSettingsKey, kReportType, std::to_string(code)));
+    for (int i = 0; i < 4; ++i) {
+        report_types_[i]->setChecked(i == code);
+    }
+    if (!IsRunning()) {
+        driver_->SetFields(Fields());
+        driver_->RefreshSettings(false);
+    }
+}
+
+void frmMain::ToggleFolderTree() {
+    folder_tree_->setVisible(!folder_tree_->isVisible());
+}
+
+const QString& frmMain::ReportTextShown() const {
+    return report_shown_;
+}
+
+QString frmMain::StatusText(int panel) const {
+    return panel >= 1 && panel <= 3 ? status_[panel - 1]->text() : QString();
+}
+
+void frmMain::LoadSettings() {
+    driver_->RefreshSettings(false);
+    folder_guard_ = true;
+    const QString folder =
+        Q(GetSettingValue(kSettingsKey, kStartupFolder, SettingDefault(kStartupFolder)));
+    folder_->setEditText(folder);
+    if (IsFolder(folder)) {
+        folder_tree_->setCurrentIndex(folder_model_->index(folder));
+    }
+    folder_guard_ = false;
+    const std::string mask =
+        GetSettingValue(kSettingsKey, kFileFilterMask, SettingDefault(kFileFilterMask));
+    if (mask == "none") {
+        mask_->setCurrentIndex(0);
+    } else {
+        mask_->setEditText(Q(mask));
+    }
+    const int code =
+        SettingAsInt(GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType)), 0);
+    for (int i = 0; i < 4; ++i) {
+        report_types_[i]->setChecked(i == code);
+    }
+    const int height = SettingAsInt(GetSettingValue(kSettingsKey, kFerretHeight, "-1"), -1);
+    const int width = SettingAsInt(GetSettingValue(kSettingsKey, kFerretWidth, "-1"), -1);
+    const int top = SettingAsInt(GetSettingValue(kSettingsKey, kFerretTop, "-1"), -1);
+    const int left = SettingAsInt(GetSettingValue(kSettingsKey, kFerretLeft, "-1"), -1);
+    resize(width > -1 ? TwipsToPixels(width, this) : 1100,
+           height > -1 ? TwipsToPixels(height, this) : 720);
+    if (top > -1 || left > -1) {
+        move(left > -1 ? TwipsToPixels(left, this) : x(),
+             top > -1 ? TwipsToPixels(top, this) : y());
+    }
+    recursive_->setChecked(SettingAsInt(GetSettingValue(kSettingsKey, kSearchSubfolders,
+                                                        SettingDefault(kSearchSubfolders)),
+                                        0) == 1);
+}
+
+void frmMain::SaveSettings() {
+    constexpr char kLabel[] = "frmMain: Form_Unload";
+    LogError(kLabel, SaveSettingValue(kSettingsKey, kStartupFolder, S(folder_->currentText())));
+    LogError(kLabel, SaveSettingValue(kSettingsKey, kFerretHeight,
+                                      std::to_string(PixelsToTwips(height(), this))));
+    LogError(kLabel, SaveSettingValue(kSettingsKey, kFerretWidth,
+                                      std::to_string(PixelsToTwips(width(), this))));
+    LogError(kLabel,
+             SaveSettingValue(kSettingsKey, kFerretTop, std::to_string(PixelsToTwips(y(), this))));
+    LogError(kLabel,
+             SaveSettingValue(kSettingsKey, kFerretLeft, std::to_string(PixelsToTwips(x(), this))));
+    LogError(kLabel, SaveSettingValue(kSettingsKey, kFileFilterMask, S(mask_->currentText())));
+    LogError(kLabel, SaveSettingValue(kSettingsKey, kSearchSizeOpt,
+                                      std::to_string(size_options_->checkedId())));
+    LogError(kLabel, SaveSettingValue(kSettingsKey, kSearchDateOpt,
+                                      std::to_string(date_options_->checkedId())));
+    LogError(kLabel, SaveSettingValue(kSettingsKey, kSearchSubfolders,
+                                      recursive_->isChecked() ? "1" : "0"));
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    driver_->PressStop();  // a run of this window, or an unattended one, ends at the next file
+    if (IsRunning()) {
+        run_thread_.join();
+    }
+    SaveSettings();
+    event->accept();
+}
+
+void frmMain::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !IsRunning()) {
+        StartRun(QStringLiteral("Search"));
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == folder_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F4 ||
+            (key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier))) {
+            ToggleFolderTree();
+            return true;
+        }
+    }
+    if (watched == folder_ && event->type() == QEvent::MouseButtonPress) {
+        ToggleFolderTree();
+        return false;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace ferret

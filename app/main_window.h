@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QMainWindow>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "app/command_line.h"
+
+#include "engine/run_driver.h"
+#include "engine/search_fields.h"
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QDateTimeEdit;
+class QFileSystemModel;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+class QStackedWidget;
+class QTableView;
+class QTextEdit;
+class QTreeView;
+
+namespace ferret {
+
+class ExplorerBar;
+class WindowRunView;
+
+// The main window: the search fields in the explorer bar on the left, the folder box with its
+// drop-down folder tree and the report views on the right, toolbars, menus and status bar. Runs
+// go to a thread of their own so the window keeps answering; Pause and Stop reach them at once.
+class frmMain : public QMainWindow {
+  public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // The search fields as the widgets hold them, and back.
+    SearchFields Fields() const;
+    void SetFields(const SearchFields& fields);
+
+    // What the toolbar buttons and the Enter key do: checks the folder, then starts the run.
+    // Returns false when the run could not start.
+    bool StartRun(const QString& mode);
+    bool IsRunning() const { return run_thread_.joinable(); }
+    // Waits for the current run to end (for tests and closing).
+    void WaitForRun();
+    void PressPause();
+    void PressStop();
+    // Whether the Pause button can be pressed (the run is under way).
+    bool CanPause() const;
+
+    // The unattended run with this window: fields from the switches, the run, the report file.
+    // Runs on the returned thread; `status` receives the exit status, and the window closes
+    // at the end when -x asks for it.
+    std::thread RunUnattended(const clsCommandLine& line, std::atomic<int>& status);
+
+    RunDriver& Driver() { return *driver_; }
+    RunView& View();
+    const QString& ReportTextShown() const;
+    QString StatusText(int panel) const;
+    ExplorerBar* Bar() const { return bar_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildWidgets();
+    void BuildMenus();
+    void LoadSettings();
+    void SaveSettings();
+    void EnableForm(bool running);
+    void ShowReportView(int code);
+    void ChooseReportType(int code);
+    void ToggleFolderTree();
+    void UpdateReplaceButton();
+    void OnRunFinished();
+
+    std::unique_ptr<WindowRunView> view_;
+    std::unique_ptr<RunDriver> driver_;
+    std::thread run_thread_;
+
+    ExplorerBar* bar_ = nullptr;
+    QComboBox* folder_ = nullptr;
+    QTreeView* folder_tree_ = nullptr;
+    QFileSystemModel* folder_model_ = nullptr;
+    bool folder_guard_ = false;
+    QComboBox* mask_ = nullptr;
+    QRadioButton* include_ = nullptr;
+    QRadioButton* exclude_ = nullptr;
+    QComboBox* find_ = nullptr;
+    QCheckBox* regex_ = nullptr;
+    QCheckBox* ignore_case_ = nullptr;
+    QCheckBox* recursive_ = nullptr;
+    QButtonGroup* date_options_ = nullptr;
+    QComboBox* date_kind_ = nullptr;
+    QDateTimeEdit* date_from_ = nullptr;
+    QDateTimeEdit* date_to_ = nullptr;
+    QButtonGroup* size_options_ = nullptr;
+    QComboBox* size_compare_ = nullptr;
+    QLineEdit* size_text_ = nullptr;
+    QLineEdit* replace_ = nullptr;
+    QTextEdit* run_log_ = nullptr;
+    QStackedWidget* reports_ = nullptr;
+    QTableView* list_view_ = nullptr;
+    QTreeView* tree_view_ = nullptr;
+    QTextEdit* report_text_ = nullptr;
+    QString report_shown_;
+    QLabel* status_[3] = {};
+    QAction* search_action_ = nullptr;
+    QAction* replace_action_ = nullptr;
+    QAction* pause_action_ = nullptr;
+    QAction* stop_action_ = nullptr;
+    QAction* save_report_ = nullptr;
+    QAction* print_report_ = nullptr;
+    QAction* report_types_[4] = {};
+};
+
+}  // namespace ferret

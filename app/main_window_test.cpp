@@ -1,0 +1,119 @@
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include "app/explorer_bar.h"
+#include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
+        tree_.WriteFile("a.txt", "hit hit");
+        tree_.WriteFile("sub/b.txt", "hit");
+        tree_.WriteFile("c.txt", "miss");
+    }
+    SearchFields Search(const std::string& text) const {
+        SearchFields fields;
+        fields.folder = tree_.path();
+        fields.file_mask = "*.txt";
+        fields.recursive = true;
+        fields.search_text = text;
+        return fields;
+    }
+    TempDir tree_;
+};
+
+TEST_F(MainWindowTest, SearchFromTheWindowShowsTheReport) {
+    frmMain window;
+    EXPECT_EQ(window.windowTitle().left(8), QStringLiteral("Ferret v"));
+    EXPECT_EQ(window.Bar()->Keys(),
+              (QStringList{"Search", "MODIFIED", "SIZE", "Replace", "Results"}));
+    window.SetFields(Search("hit"));
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    window.WaitForRun();
+    QApplication::processEvents();
+    const QString report = window.ReportTextShown();
+    EXPECT_TRUE(report.contains(QStringLiteral(" [2]\t.../a.txt"))) << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral(" [1]\t.../sub/b.txt")));
+    EXPECT_TRUE(window.StatusText(1).startsWith(QStringLiteral("Elapse Process Time: ")));
+    EXPECT_EQ(window.StatusText(3), QStringLiteral("Files Matched: 2"));
+    EXPECT_TRUE(window.Bar()->IsExpanded(QStringLiteral("Results")));
+}
+
+TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {
+    for (int i = 0; i < 400; ++i) {
+        tree_.WriteFile("many/f" + std::to_string(i) + ".txt", std::string(20000, 'h'));
+    }
+    frmMain window;
+    window.SetFields(Search("h"));
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    while (!window.CanPause() && window.IsRunning()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    window.PressPause();
+    QTest::qWait(100);
+    EXPECT_TRUE(window.IsRunning());
+    window.PressStop();
+    window.WaitForRun();
+    EXPECT_FALSE(window.IsRunning());
+    EXPECT_LT(window.Driver().FilesWithHits(), 403);
+}
+
+TEST_F(MainWindowTest, FieldsRoundTripAndSettingsComeBack) {
+    {
+        frmMain window;
+        SearchFields fields = Search("x");
+        fields.file_mask = "*.htm;*.html";
+        fields.size_option = SearchFields::kSizeSpecified;
+        fields.size_text = "12.5";
+        fields.regex = true;
+        window.SetFields(fields);
+        const SearchFields back = window.Fields();
+        EXPECT_EQ(back.folder, fields.folder);
+        EXPECT_EQ(back.file_mask, "*.htm;*.html");
+        EXPECT_EQ(back.size_option, SearchFields::kSizeSpecified);
+        EXPECT_EQ(back.size_text, "12.5");
+        EXPECT_TRUE(back.regex);
+        EXPECT_TRUE(back.recursive);
+        window.close();
+    }
+    frmMain reopened;
+    const SearchFields loaded = reopened.Fields();
+    EXPECT_EQ(loaded.folder, tree_.path());
+    EXPECT_EQ(loaded.file_mask, "*.htm;*.html");
+    EXPECT_TRUE(loaded.recursive);
+}
+
+TEST_F(MainWindowTest, MissingFolderStopsTheRunBeforeItStarts) {
+    frmMain window;
+    SearchFields fields = Search("x");
+    fields.folder = tree_.Path("absent");
+    window.SetFields(fields);
+    QString seen;
+    QTimer::singleShot(0, [&seen] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget);
+                box != nullptr && box->isVisible()) {
+                seen = box->text();
+                box->accept();
+            }
+        }
+    });
+    EXPECT_FALSE(window.StartRun(QStringLiteral("Search")));
+    EXPECT_EQ(seen, QStringLiteral("The folder you have selected does not exist"));
+}
+
+}  // namespace
+}  // namespace ferret

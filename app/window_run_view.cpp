@@ -1,0 +1,96 @@
+#include "app/window_run_view.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+namespace ferret {
+namespace {
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+WindowRunView::WindowRunView(QObject* window, Handlers handlers)
+    : window_(window), handlers_(std::move(handlers)) {}
+
+void WindowRunView::Post(std::function<void()> call) const {
+    if (!call || window_.isNull()) {
+        return;
+    }
+    if (QThread::currentThread() == window_->thread()) {
+        call();
+    } else {
+        QMetaObject::invokeMethod(window_, std::move(call), Qt::QueuedConnection);
+    }
+}
+
+void WindowRunView::SetStatusText(int panel, const std::string& text) {
+    Post([this, panel, t = Q(text)] { handlers_.status(panel, t); });
+}
+
+void WindowRunView::SetRunLog(const std::string& text) {
+    Post([this, t = Q(text)] { handlers_.run_log(t, false); });
+}
+
+void WindowRunView::AppendRunLog(const std::string& text) {
+    Post([this, t = Q(text)] { handlers_.run_log(t, true); });
+}
+
+void WindowRunView::SetRunning(bool running) {
+    Post([this, running] { handlers_.running(running); });
+}
+
+void WindowRunView::SetBusy(bool busy) {
+    Post([this, busy] { handlers_.busy(busy); });
+}
+
+void WindowRunView::ShowMessage(const std::string& text, const std::string& title,
+                                MessageIcon icon) {
+    if (window_.isNull()) {
+        return;
+    }
+    const auto show = [this, t = Q(text), c = Q(title), icon] { handlers_.message(t, c, icon); };
+    if (QThread::currentThread() == window_->thread()) {
+        show();
+    } else {
+        // The run waits for the answer, as it would for a modal box.
+        QMetaObject::invokeMethod(window_, show, Qt::BlockingQueuedConnection);
+    }
+}
+
+void WindowRunView::AddMaskToList(const std::string& mask) {
+    Post([this, t = Q(mask)] { handlers_.mask_to_list(t); });
+}
+
+void WindowRunView::AddSearchToList(const std::string& text) {
+    Post([this, t = Q(text)] { handlers_.search_to_list(t); });
+}
+
+void WindowRunView::SetReportText(const std::string& text) {
+    {
+        std::lock_guard lock(mutex_);
+        report_text_ = text;
+    }
+    Post([this, t = Q(text)] { handlers_.report_text(t); });
+}
+
+const std::string& WindowRunView::ReportText() const {
+    std::lock_guard lock(mutex_);
+    return report_text_;
+}
+
+void WindowRunView::EnableReportMenus(bool enabled) {
+    Post([this, enabled] { handlers_.report_menus(enabled); });
+}
+
+void WindowRunView::ShowReportView(int code) {
+    Post([this, code] { handlers_.report_view(code); });
+}
+
+void WindowRunView::OpenResultsGroup() {
+    Post([this] { handlers_.results_group(); });
+}
+
+}  // namespace ferret

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QPointer>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "engine/run_view.h"
+
+class QObject;
+
+namespace ferret {
+
+// The run's view of the main window. A run works on a thread of its own; every call here is
+// handed to the window's thread (queued, so the run never waits for the window), except a
+// message box, which the run waits for as a modal box would make it.
+class WindowRunView : public RunView {
+  public:
+    struct Handlers {
+        std::function<void(int panel, const QString& text)> status;
+        std::function<void(const QString& text, bool append)> run_log;
+        std::function<void(bool running)> running;
+        std::function<void(bool busy)> busy;
+        std::function<void(const QString& text, const QString& title, MessageIcon icon)> message;
+        std::function<void(const QString& text)> mask_to_list;
+        std::function<void(const QString& text)> search_to_list;
+        std::function<void(const QString& text)> report_text;
+        std::function<void(bool enabled)> report_menus;
+        std::function<void(int code)> report_view;
+        std::function<void()> results_group;
+    };
+
+    WindowRunView(QObject* window, Handlers handlers);
+
+    void SetStatusText(int panel, const std::string& text) override;
+    void SetRunLog(const std::string& text) override;
+    void AppendRunLog(const std::string& text) override;
+    void SetRunning(bool running) override;
+    void SetBusy(bool busy) override;
+    void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
+    void AddMaskToList(const std::string& mask) override;
+    void AddSearchToList(const std::string& text) override;
+    void SetReportText(const std::string& text) override;
+    const std::string& ReportText() const override;
+    void EnableReportMenus(bool enabled) override;
+    void ShowReportView(int code) override;
+    void OpenResultsGroup() override;
+
+  private:
+    // Runs `call` on the window's thread: at once when already there, else queued.
+    void Post(std::function<void()> call) const;
+
+    QPointer<QObject> window_;
+    Handlers handlers_;
+    mutable std::mutex mutex_;
+    std::string report_text_;  // protected by mutex_
+};
+
+}  // namespace ferret

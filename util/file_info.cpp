@@ -1,0 +1,846 @@
+#include "util/file_info.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QLocale>
+#include <QMimeDatabase>
+#include <QString>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "app/message_box.h"
+#include "util/app_locale.h"
+
+namespace ferret {
+namespace {
+
+constexpr const char* kSource = "ferret.clsFileInfo";
+constexpr const char* kNotCompressed = "Not Compressed";
+constexpr std::uint64_t kReadBudget = std::uint64_t{64} << 20;
+
+int OpenForReading(const std::string& path) {
+    // O_NONBLOCK: a FIFO must never hang the caller.
+    return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+}
+
+bool StatPath(const std::string& path, struct statx& info) {
+    constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_BLOCKS |
+                                 STATX_ATIME | STATX_MTIME | STATX_BTIME;
+    info = {};
+    return statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, kWanted, &info) == 0 &&
+           (info.stx_mask & STATX_TYPE) != 0;
+}
+
+// Opens a regular file (reported in `fd`) or checks that another kind of file can be read;
+// device files are not opened, since opening some of them has effects.
+bool OpenExisting(const std::string& path, struct statx& info, int& fd) {
+    fd = -1;
+    if (path.empty() || !StatPath(path, info) || S_ISDIR(info.stx_mode)) {
+        return false;
+    }
+    if (!S_ISREG(info.stx_mode)) {
+        return access(path.c_str(), R_OK) == 0;
+    }
+    fd = OpenForReading(path);
+    return fd >= 0;
+}
+
+bool IsCompressed(int fd, const struct statx& info) {
+    if ((info.stx_attributes_mask & STATX_ATTR_COMPRESSED) != 0) {
+        return (info.stx_attributes & STATX_ATTR_COMPRESSED) != 0;
+    }
+    int flags = 0;
+    return fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_COMPR_FL) != 0;
+}
+
+// Qt's long time forms end in a time zone ("h:mm:ss AP t"); the file dates leave it out, as
+// the long time of the desktop the program comes from does.
+QString WithoutTimeZone(const QString& format) {
+    QString out;
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == QLatin1Char('\'')) {
+            quoted = !quoted;
+        } else if (!quoted && c == QLatin1Char('t')) {
+            continue;
+        }
+        out.append(c);
+    }
+    return out.simplified();
+}
+
+std::string FormatTime(const statx_timestamp& stamp) {
+    const QLocale& locale = AppLocale();
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(
+        static_cast<qint64>(stamp.tv_sec) * 1000 + stamp.tv_nsec / 1000000, Qt::LocalTime);
+    const QString text =
+        locale.toString(when.date(), locale.dateFormat(QLocale::LongFormat)) +
+        QLatin1Char(' ') +
+        locale.toString(when.time(), WithoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
+    return text.toStdString();
+}
+
+const QMimeDatabase& MimeDatabase() {
+    static const QMimeDatabase database;
+    return database;
+}
+
+// A version text is cut at "." and ","; each part counts up to its first non-digit, so
+// "6.1.7601.17514 (win7sp1)" gives 6, 1 and 7601 and parts that are missing give 0.
+std::array<std::string, 3> SplitVersion(std::string_view version) {
+    std::array<std::string, 3> numbers{"0", "0", "0"};
+    std::size_t part = 0;
+    std::size_t pos = 0;
+    while (part < numbers.size() && pos <= version.size()) {
+        std::size_t end = version.find_first_of(".,", pos);
+        if (end == std::string_view::npos) {
+            end = version.size();
+        }
+        std::string_view piece = version.substr(pos, end - pos);
+        while (!piece.empty() && (piece.front() == ' ' || piece.front() == '\t')) {
+            piece.remove_prefix(1);
+        }
+        std::size_t digits = 0;
+        while (digits < piece.size() && piece[digits] >= '0' && piece[digits] <= '9') {
+            ++digits;
+        }
+        piece = piece.substr(0, digits);
+        while (piece.size() > 1 && piece.front() == '0') {
+            piece.remove_prefix(1);
+        }
+        if (!piece.empty()) {
+            numbers[part] = std::string(piece);
+        }
+        ++part;
+        pos = end + 1;
+    }
+    return numbers;
+}
+
+// ---- The version resource of a PE file. Every offset in the image is untrusted. ----
+
+std::uint16_t Le16(std::string_view bytes, std::uint64_t at) {
+    if (at > bytes.size() || bytes.size() - at < 2) {
+        return 0;
+    }
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                      static_cast<unsigned char>(bytes[at + 1]) << 8);
+}
+
+std::uint32_t Le32(std::string_view bytes, std::uint64_t at) {
+    return Le16(bytes, at) | static_cast<std::uint32_t>(Le16(bytes, at + 2)) << 16;
+}
+
+class Image {
+  public:
+    Image(const ByteReader& read, std::uint64_t size) : read_(read), size_(size) {}
+
+    bool Read(std::uint64_t offset, std::uint64_t count, std::string& out) {
+        if (offset > size_ || count > size_ - offset || count > budget_) {
+            return false;
+        }
+        out.assign(static_cast<std::size_t>(count), '\0');
+        if (count > 0 && !read_(offset, out.size(), out.data())) {
+            return false;
+        }
+        budget_ -= count;
+        return true;
+    }
+
+  private:
+    const ByteReader& read_;
+    std::uint64_t size_;
+    std::uint64_t budget_ = kReadBudget;
+};
+
+struct Section {
+    std::uint64_t virtual_address = 0;
+    std::uint64_t virtual_size = 0;
+    std::uint64_t raw_size = 0;
+    std::uint64_t raw_offset = 0;
+};
+
+class PeFile {
+  public:
+    explicit PeFile(Image& image) : image_(image) {}
+
+    bool Open() {
+        std::string dos;
+        if (!image_.Read(0, 64, dos) || dos[0] != 'M' || dos[1] != 'Z') {
+            return false;
+        }
+        const std::uint64_t nt = Le32(dos, 0x3C);
+        std::string header;
+        if (!image_.Read(nt, 24, header) || header.compare(0, 4, std::string_view("PE\0\0", 4))) {
+            return false;
+        }
+        const std::uint16_t section_count = Le16(header, 6);
+        const std::uint16_t optional_size = Le16(header, 20);
+        std::string optional;
+        if (!image_.Read(nt + 24, optional_size, optional)) {
+            return false;
+        }
+        std::uint64_t count_at = 0;
+        switch (Le16(optional, 0)) {
+            case 0x10B:  // PE32
+                count_at = 92;
+                break;
+            case 0x20B:  // PE32+
+                count_at = 108;
+                break;
+            default:
+                return false;
+        }
+        constexpr std::uint32_t kResourceDirectory = 2;
+        const std::uint64_t entry_at = count_at + 4 + kResourceDirectory * 8;
+        if (Le32(optional, count_at) <= kResourceDirectory || optional.size() < entry_at + 8) {
+            return false;
+        }
+        resource_rva_ = Le32(optional, entry_at);
+        std::string table;
+        if (resource_rva_ == 0 ||
+            !image_.Read(nt + 24 + optional_size, std::uint64_t{section_count} * 40, table)) {
+            return false;
+        }
+        for (std::size_t i = 0; i < section_count; ++i) {
+            const std::size_t at = i * 40;
+            sections_.push_back(Section{Le32(table, at + 12), Le32(table, at + 8),
+                                        Le32(table, at + 16), Le32(table, at + 20)});
+        }
+        return true;
+    }
+
+    // The version resource's bytes: the first RT_VERSION entry, first name, first language.
+    bool VersionData(std::string& data) {
+        constexpr std::uint32_t kRtVersion = 16;
+        constexpr std::uint32_t kSubdirectory = 0x80000000u;
+        std::uint32_t target = 0;
+        if (!FindEntry(0, kRtVersion, target) || (target & kSubdirectory) == 0 ||
+            !FindEntry(target & ~kSubdirectory, std::nullopt, target) ||
+            (target & kSubdirectory) == 0 ||
+            !FindEntry(target & ~kSubdirectory, std::nullopt, target) ||
+            (target & kSubdirectory) != 0) {
+            return false;
+        }
+        std::string leaf;
+        if (!ReadRva(resource_rva_ + target, 16, leaf)) {
+            return false;
+        }
+        // The record's lengths are 16-bit, so nothing past 64 KiB belongs to it.
+        const std::uint64_t size = std::min<std::uint64_t>(Le32(leaf, 4), 0xFFFF);
+        return ReadRva(Le32(leaf, 0), size, data);
+    }
+
+  private:
+    bool ReadRva(std::uint64_t rva, std::uint64_t count, std::string& out) {
+        for (const Section& section : sections_) {
+            const std::uint64_t span = section.virtual_size != 0 ? section.virtual_size
+                                                                 : section.raw_size;
+            if (rva < section.virtual_address || rva - section.virtual_address >= span) {
+                continue;
+            }
+            const std::uint64_t inside = rva - section.virtual_address;
+            if (inside > section.raw_size || count > section.raw_size - inside) {
+                return false;  // not stored in the file
+            }
+            return image_.Read(section.raw_offset + inside, count, out);
+        }
+        return false;
+    }
+
+    // The target of the directory entry with `id` (or of the first entry) in the resource
+    // directory at `offset` within the resource section.
+    bool FindEntry(std::uint64_t offset, std::optional<std::uint32_t> id, std::uint32_t& target) {
+        std::string header;
+        if (!ReadRva(resource_rva_ + offset, 16, header)) {
+            return false;
+        }
+        const std::uint64_t count = std::uint64_t{Le16(header, 12)} + Le16(header, 14);
+        std::string entries;
+        if (count == 0 || !ReadRva(resource_rva_ + offset + 16, count * 8, entries)) {
+            return false;
+        }
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint32_t name = Le32(entries, i * 8);
+            if (!id || name == *id) {
+                target = Le32(entries, i * 8 + 4);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    Image& image_;
+    std::uint64_t resource_rva_ = 0;
+    std::vector<Section> sections_;
+};
+
+// One block of the version record: length, value length, type, key, value and children, each
+// part aligned to four bytes from the record's start.
+struct Block {
+    std::u16string key;
+    std::size_t value_at = 0;
+    std::size_t value_size = 0;
+    std::size_t children_at = 0;
+    std::size_t end = 0;
+};
+
+std::size_t Align4(std::size_t at) {
+    return (at + 3) & ~std::size_t{3};
+}
+
+bool ParseBlock(std::string_view data, std::size_t at, std::size_t limit, Block& block) {
+    if (at >= limit || limit - at < 6) {
+        return false;
+    }
+    const std::size_t length = Le16(data, at);
+    const std::size_t value_length = Le16(data, at + 2);
+    const std::uint16_t type = Le16(data, at + 4);
+    if (length < 6) {
+        return false;
+    }
+    block.end = std::min(limit, at + length);
+    block.key.clear();
+    std::size_t pos = at + 6;
+    for (;; pos += 2) {
+        if (pos + 2 > block.end) {
+            return false;
+        }
+        const char16_t c = Le16(data, pos);
+        if (c == 0) {
+            break;
+        }
+        block.key.push_back(c);
+    }
+    block.value_at = std::min(Align4(pos + 2), block.end);
+    // Text values count characters, binary ones bytes.
+    const std::size_t value_bytes = type == 1 ? value_length * 2 : value_length;
+    block.value_size = std::min(value_bytes, block.end - block.value_at);
+    block.children_at = std::min(Align4(block.value_at + block.value_size), block.end);
+    return true;
+}
+
+template <typename Visit>
+void ForEachChild(std::string_view data, const Block& parent, Visit visit) {
+    std::size_t at = parent.children_at;
+    Block child;
+    while (ParseBlock(data, at, parent.end, child)) {
+        visit(child);
+        at = Align4(child.end);
+    }
+}
+
+bool KeyIs(const std::u16string& key, std::string_view ascii) {
+    if (key.size() != ascii.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        char16_t a = key[i];
+        char16_t b = static_cast<unsigned char>(ascii[i]);
+        a = (a >= 'A' && a <= 'Z') ? a + 32 : a;
+        b = (b >= 'A' && b <= 'Z') ? b + 32 : b;
+        if (a != b) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A text value up to its first zero (or the end of its block), as UTF-8.
+std::string TextValue(std::string_view data, const Block& block) {
+    std::u16string text;
+    for (std::size_t pos = block.value_at; pos + 2 <= block.end; pos += 2) {
+        const char16_t c = Le16(data, pos);
+        if (c == 0) {
+            break;
+        }
+        text.push_back(c);
+    }
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())).toStdString();
+}
+
+std::string Hex4(std::uint16_t value) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out(4, '0');
+    for (int i = 3; i >= 0; --i) {
+        out[static_cast<std::size_t>(i)] = kHex[value & 0xF];
+        value = static_cast<std::uint16_t>(value >> 4);
+    }
+    return out;
+}
+
+void ReadStrings(std::string_view data, const Block& table, VersionResource& out) {
+    const std::pair<std::string_view, std::string*> names[] = {
+        {"CompanyName", &out.company_name},         {"FileDescription", &out.file_description},
+        {"FileVersion", &out.file_version},         {"InternalName", &out.internal_name},
+        {"LegalCopyright", &out.legal_copyright},   {"LegalTrademarks", &out.legal_trademarks},
+        {"OriginalFilename", &out.original_filename}, {"ProductName", &out.product_name},
+        {"ProductVersion", &out.product_version}};
+    ForEachChild(data, table, [&](const Block& entry) {
+        for (const auto& [name, field] : names) {
+            if (KeyIs(entry.key, name) && field->empty()) {
+                *field = TextValue(data, entry);
+            }
+        }
+    });
+}
+
+bool ParseVersionRecord(std::string_view data, VersionResource& out) {
+    Block root;
+    if (!ParseBlock(data, 0, data.size(), root) || !KeyIs(root.key, "VS_VERSION_INFO")) {
+        return false;
+    }
+    constexpr std::uint32_t kFixedSignature = 0xFEEF04BD;
+    if (root.value_size >= 52 && Le32(data, root.value_at) == kFixedSignature) {
+        out.has_fixed_info = true;
+        out.file_os = Le32(data, root.value_at + 32);
+    }
+    std::vector<Block> tables;
+    ForEachChild(data, root, [&](const Block& child) {
+        if (KeyIs(child.key, "StringFileInfo")) {
+            ForEachChild(data, child, [&](const Block& table) { tables.push_back(table); });
+        } else if (KeyIs(child.key, "VarFileInfo")) {
+            ForEachChild(data, child, [&](const Block& var) {
+                if (!out.has_translation && KeyIs(var.key, "Translation") &&
+                    var.value_size >= 4) {
+                    out.has_translation = true;
+                    out.language = Le16(data, var.value_at);
+                    out.translation = Hex4(out.language) + Hex4(Le16(data, var.value_at + 2));
+                }
+            });
+        }
+    });
+    // The table of the declared translation; a resource whose translation names no table of
+    // its own still shows its first table rather than nothing.
+    const Block* chosen = tables.empty() ? nullptr : &tables.front();
+    for (const Block& table : tables) {
+        if (out.has_translation && KeyIs(table.key, out.translation)) {
+            chosen = &table;
+            break;
+        }
+    }
+    if (chosen != nullptr) {
+        ReadStrings(data, *chosen, out);
+    }
+    return true;
+}
+
+struct LanguageTag {
+    std::uint16_t langid;
+    const char* tag;
+};
+
+// Windows language identifiers with their BCP 47 names; a sublanguage not listed is named by
+// its primary language alone.
+constexpr LanguageTag kLanguages[] = {
+    {0x0401, "ar-SA"},      {0x0402, "bg-BG"},      {0x0403, "ca-ES"}, {0x0404, "zh-TW"},
+    {0x0405, "cs-CZ"},      {0x0406, "da-DK"},      {0x0407, "de-DE"}, {0x0408, "el-GR"},
+    {0x0409, "en-US"},      {0x040A, "es-ES"},      {0x040B, "fi-FI"}, {0x040C, "fr-FR"},
+    {0x040D, "he-IL"},      {0x040E, "hu-HU"},      {0x040F, "is-IS"}, {0x0410, "it-IT"},
+    {0x0411, "ja-JP"},      {0x0412, "ko-KR"},      {0x0413, "nl-NL"}, {0x0414, "nb-NO"},
+    {0x0415, "pl-PL"},      {0x0416, "pt-BR"},      {0x0417, "rm-CH"}, {0x0418, "ro-RO"},
+    {0x0419, "ru-RU"},      {0x041A, "hr-HR"},      {0x041B, "sk-SK"}, {0x041C, "sq-AL"},
+    {0x041D, "sv-SE"},      {0x041E, "th-TH"},      {0x041F, "tr-TR"}, {0x0420, "ur-PK"},
+    {0x0421, "id-ID"},      {0x0422, "uk-UA"},      {0x0423, "be-BY"}, {0x0424, "sl-SI"},
+    {0x0425, "et-EE"},      {0x0426, "lv-LV"},      {0x0427, "lt-LT"}, {0x0429, "fa-IR"},
+    {0x042A, "vi-VN"},      {0x042B, "hy-AM"},      {0x042C, "az-Latn-AZ"},
+    {0x042D, "eu-ES"},      {0x042F, "mk-MK"},      {0x0436, "af-ZA"}, {0x0437, "ka-GE"},
+    {0x0438, "fo-FO"},      {0x0439, "hi-IN"},      {0x043E, "ms-MY"}, {0x043F, "kk-KZ"},
+    {0x0441, "sw-KE"},      {0x0443, "uz-Latn-UZ"}, {0x0445, "bn-IN"}, {0x0447, "gu-IN"},
+    {0x0449, "ta-IN"},      {0x044A, "te-IN"},      {0x044B, "kn-IN"}, {0x044E, "mr-IN"},
+    {0x0456, "gl-ES"},      {0x0804, "zh-CN"},      {0x0807, "de-CH"}, {0x0809, "en-GB"},
+    {0x080A, "es-MX"},      {0x080C, "fr-BE"},      {0x0810, "it-CH"}, {0x0813, "nl-BE"},
+    {0x0814, "nn-NO"},      {0x0816, "pt-PT"},      {0x081D, "sv-FI"}, {0x0C04, "zh-HK"},
+    {0x0C07, "de-AT"},      {0x0C09, "en-AU"},      {0x0C0A, "es-ES"}, {0x0C0C, "fr-CA"},
+    {0x1004, "zh-SG"},      {0x1009, "en-CA"},      {0x100C, "fr-CH"}, {0x1409, "en-NZ"},
+    {0x1809, "en-IE"},      {0x1C09, "en-ZA"},      {0x241A, "sr-Latn-RS"},
+    {0x281A, "sr-Cyrl-RS"}, {0x2C0A, "es-AR"},
+};
+
+void ShowNotFound(const std::string& text) {
+    ShowMessageBox(text, "  File Not Found", MessageIcon::Warning);
+}
+
+Status Unsupported(const std::string& why) {
+    return Status::Error(EOPNOTSUPP, why, kSource);
+}
+
+Status Failure(int number) {
+    return Status::Error(number, std::strerror(number), kSource);
+}
+
+Status ChangeWriteBits(const std::string& path, bool read_only) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return Failure(errno);
+    }
+    const mode_t mode = info.st_mode & 07777;
+    const mode_t wanted = read_only ? mode & ~mode_t{0222} : mode | S_IWUSR;
+    if (wanted != mode && chmod(path.c_str(), wanted) != 0) {
+        return Failure(errno);
+    }
+    return Status();
+}
+
+Status ChangeCompression(const std::string& path, bool on) {
+    struct statx info {};
+    int fd = -1;
+    errno = 0;
+    if (!OpenExisting(path, info, fd)) {
+        return Failure(errno != 0 ? errno : ENOENT);
+    }
+    if (fd < 0) {
+        return Unsupported("Only regular files can be compressed");
+    }
+    Status status;
+    int flags = 0;
+    if (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
+        // No flags at all: the file is not compressed, which is all that turning it off asks.
+        status = on ? Failure(errno == ENOTTY ? EOPNOTSUPP : errno) : Status();
+    } else if (((flags & FS_COMPR_FL) != 0) != on) {
+        flags = on ? flags | FS_COMPR_FL : flags & ~FS_COMPR_FL;
+        if (ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) {
+            status = Failure(errno == ENOTTY ? EOPNOTSUPP : errno);
+        }
+    }
+    close(fd);
+    return status;
+}
+
+}  // namespace
+
+bool ReadVersionResource(const ByteReader& read, std::uint64_t file_size, VersionResource& out) {
+    out = VersionResource();
+    Image image(read, file_size);
+    PeFile pe(image);
+    std::string data;
+    return pe.Open() && pe.VersionData(data) && ParseVersionRecord(data, out);
+}
+
+bool ReadVersionResource(std::string_view image, VersionResource& out) {
+    const ByteReader read = [image](std::uint64_t offset, std::size_t size, char* to) {
+        if (offset > image.size() || size > image.size() - offset) {
+            return false;
+        }
+        std::memcpy(to, image.data() + offset, size);
+        return true;
+    };
+    return ReadVersionResource(read, image.size(), out);
+}
+
+bool clsFileInfo::SetFilePath(const std::string& path, bool tell_user) {
+    struct statx info {};
+    int fd = -1;
+    if (!OpenExisting(path, info, fd)) {
+        if (tell_user) {
+            ShowNotFound(path + "\n\nThis file does not exist.  Can not get it's information.");
+        }
+        return false;
+    }
+    ClearFileInfo();
+    file_path_ = path;
+    Fill(info, fd);
+    return true;
+}
+
+bool clsFileInfo::RefreshInfo() {
+    const std::string path = file_path_;
+    ClearFileInfo();
+    file_path_ = path;
+    struct statx info {};
+    int fd = -1;
+    if (!OpenExisting(path, info, fd)) {
+        return false;
+    }
+    Fill(info, fd);
+    return true;
+}
+
+void clsFileInfo::Fill(const struct statx& info, int fd) {
+    const std::string& path = file_path_;
+    name_ = StripFileFromPath(path);
+    location_ = path.substr(0, path.size() - name_.size());
+    extension_ = StripFileExtention(name_);
+
+    size_ = info.stx_size;
+    size_text_ = FormatSize(static_cast<std::int64_t>(size_));
+
+    created_ = FormatTime((info.stx_mask & STATX_BTIME) != 0 ? info.stx_btime : info.stx_mtime);
+    modified_ = FormatTime(info.stx_mtime);
+    accessed_ = FormatTime(info.stx_atime);
+
+    const QMimeType mime = MimeDatabase().mimeTypeForFile(QString::fromStdString(name_),
+                                                          QMimeDatabase::MatchExtension);
+    if (mime.isValid() && !mime.isDefault() && !mime.comment().isEmpty()) {
+        type_ = mime.comment().toStdString();
+    } else {
+        type_ = (QString::fromStdString(extension_).toUpper() + QLatin1String(" File"))
+                    .trimmed()
+                    .toStdString();
+    }
+    icon_name_ = mime.isValid() ? mime.iconName().toStdString() : std::string();
+
+    hidden_ = !name_.empty() && name_.front() == '.';
+    read_only_ = (info.stx_mode & S_IWUSR) == 0;
+    compressed_ = S_ISREG(info.stx_mode) && IsCompressed(fd, info);
+    normal_ = !(archive_ || compressed_ || hidden_ || read_only_ || system_ || temporary_);
+
+    if (compressed_) {
+        compressed_size_ = info.stx_blocks * 512;
+        compressed_size_text_ = FormatSize(static_cast<std::int64_t>(compressed_size_));
+    } else {
+        compressed_size_text_ = kNotCompressed;
+    }
+
+    target_os_ = TargetOSText(0);
+    if (fd >= 0) {
+        ReadVersion(fd);
+        close(fd);
+    }
+}
+
+bool clsFileInfo::ReadVersion(int fd) {
+    char magic[2] = {};
+    if (size_ < 64 || pread(fd, magic, 2, 0) != 2 || magic[0] != 'M' || magic[1] != 'Z') {
+        return false;
+    }
+    const ByteReader read = [fd](std::uint64_t offset, std::size_t size, char* out) {
+        while (size > 0) {
+            const ssize_t got = pread(fd, out, size, static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return false;
+            }
+            out += got;
+            size -= static_cast<std::size_t>(got);
+            offset += static_cast<std::uint64_t>(got);
+        }
+        return true;
+    };
+    VersionResource resource;
+    if (!ReadVersionResource(read, size_, resource)) {
+        return false;
+    }
+    if (resource.has_fixed_info) {
+        target_os_ = TargetOSText(resource.file_os);
+    }
+    if (resource.has_translation) {
+        language_ = LanguageName(resource.language);
+    }
+    company_ = resource.company_name;
+    description_ = resource.file_description;
+    version_ = resource.file_version;
+    internal_name_ = resource.internal_name;
+    copyright_ = resource.legal_copyright;
+    trademark_ = resource.legal_trademarks;
+    original_name_ = resource.original_filename;
+    product_name_ = resource.product_name;
+    product_version_ = resource.product_version;
+    const std::array<std::string, 3> numbers = SplitVersion(version_);
+    version_major_ = numbers[0];
+    version_minor_ = numbers[1];
+    version_rev_ = numbers[2];
+    return true;
+}
+
+void clsFileInfo::ClearFileInfo() {
+    *this = clsFileInfo();
+}
+
+bool clsFileInfo::ChangeAttribute(const char* name, bool& flag, bool on,
+                                  const std::function<Status()>& change) {
+    last_status_ = file_path_.empty() ? Status::Error(ENOENT, "No file has been chosen", kSource)
+                                      : change();
+    if (!last_status_.ok()) {
+        const std::string number = std::to_string(last_status_.number());
+        const std::string& description = last_status_.description();
+        ShowMessageBox(std::string(kSource) +
+                           " encountered the following error while setting the " + name +
+                           " file attribute:\n\nError Number = " + number +
+                           "\nError Description = " + description,
+                       "  Error  -  " + description, MessageIcon::Warning);
+        return false;
+    }
+    flag = on;
+    normal_ = false;
+    return true;
+}
+
+bool clsFileInfo::SetfATTR_Archive(bool on) {
+    return ChangeAttribute("ARCHIVE", archive_, on, [on] {
+        return on ? Unsupported("Linux keeps no archive attribute") : Status();
+    });
+}
+
+bool clsFileInfo::SetfATTR_Compressed(bool on) {
+    return ChangeAttribute("COMPRESSED", compressed_, on,
+                           [this, on] { return ChangeCompression(file_path_, on); });
+}
+
+bool clsFileInfo::SetfATTR_Hidden(bool on) {
+    return ChangeAttribute("HIDDEN", hidden_, on, [this, on] {
+        const std::string name = StripFileFromPath(file_path_);
+        const bool hidden = !name.empty() && name.front() == '.';
+        return hidden == on ? Status()
+                            : Unsupported("Linux hides a file by a name that starts with \".\"");
+    });
+}
+
+bool clsFileInfo::SetfATTR_Normal(bool on) {
+    if (!on) {
+        return true;
+    }
+    bool ignored = false;
+    if (!ChangeAttribute("NORMAL", ignored, true, [this] {
+            Status status = ChangeWriteBits(file_path_, false);
+            if (status.ok() && compressed_) {
+                status = ChangeCompression(file_path_, false);
+            }
+            return status;
+        })) {
+        return false;
+    }
+    normal_ = true;
+    return true;
+}
+
+bool clsFileInfo::SetfATTR_ReadOnly(bool on) {
+    return ChangeAttribute("READ-ONLY", read_only_, on,
+                           [this, on] { return ChangeWriteBits(file_path_, on); });
+}
+
+bool clsFileInfo::SetfATTR_System(bool on) {
+    return ChangeAttribute("SYSTEM", system_, on, [on] {
+        return on ? Unsupported("Linux keeps no system attribute") : Status();
+    });
+}
+
+bool clsFileInfo::SetfATTR_Temporary(bool on) {
+    return ChangeAttribute("TEMPORARY", temporary_, on, [on] {
+        return on ? Unsupported("Linux keeps no temporary attribute") : Status();
+    });
+}
+
+bool clsFileInfo::CheckIfFileExists(const std::string& path) {
+    struct statx info {};
+    int fd = -1;
+    const bool exists = OpenExisting(path, info, fd);
+    if (fd >= 0) {
+        close(fd);
+    }
+    return exists;
+}
+
+std::string clsFileInfo::ConvertLong2Short(const std::string& path, bool tell_user) {
+    if (!CheckIfFileExists(path)) {
+        if (tell_user) {
+            ShowNotFound("Could not find this file to convert to 16bit file name.");
+        }
+        return {};
+    }
+    return path;
+}
+
+std::string clsFileInfo::StripFileFromPath(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string clsFileInfo::StripFileExtention(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+std::string clsFileInfo::FormatSize(std::int64_t size) {
+    if (size == -1) {
+        return "0.0KB (0 bytes)";
+    }
+    if (size < 0) {
+        return {};
+    }
+    constexpr double kKiB = 1024.0;
+    constexpr double kMiB = 1048576.0;
+    const std::int64_t kb = size / 1024;
+    const double bytes = static_cast<double>(size);
+    if (size < 1024) {
+        return FormatNumber(bytes, 0, true) + " bytes";
+    }
+    if (kb < 10) {
+        return FormatNumber(bytes / kKiB, 2, false) + " KB";
+    }
+    if (kb < 1000) {
+        return FormatNumber(bytes / kKiB, 1, false) + " KB";
+    }
+    if (kb < 10000) {
+        return FormatNumber(bytes / kMiB, 2, false) + " MB";
+    }
+    if (kb < 1000000) {
+        return FormatNumber(bytes / kMiB, 1, false) + " MB";
+    }
+    if (kb < 10000000) {
+        return FormatNumber(bytes / kMiB / 1024, 2, false) + " GB";
+    }
+    // Past the old table's end: keep counting in gigabytes rather than show nothing.
+    return FormatNumber(bytes / kMiB / 1024, 1, true) + " GB";
+}
+
+std::string clsFileInfo::TargetOSText(std::uint32_t file_os) {
+    switch (file_os) {
+        case 0x10000:
+            return "MS-DOS";
+        case 0x10001:
+            return "16bit Windows on DOS (Windows 3.0, 3.1x)";
+        case 0x10004:
+            return "32bit Windows on DOS (Win32s)";
+        case 0x20000:
+            return "16bit OS/2";
+        case 0x20002:
+            return "16bit Presentation Manager on 16 bit OS/2";
+        case 0x30000:
+            return "32bit OS/2";
+        case 0x30003:
+            return "32-bit Presentation Manager on 32 bit OS/2";
+        case 0x40000:
+            return "Windows NT";
+        case 0x40004:
+            return "Win32 API on Windows NT";
+        default:
+            return "Undefined or Unknown";
+    }
+}
+
+std::string clsFileInfo::LanguageName(std::uint16_t langid) {
+    if ((langid & 0x3FF) == 0) {
+        return "Language Neutral";
+    }
+    const LanguageTag* primary = nullptr;
+    for (const LanguageTag& entry : kLanguages) {
+        if (entry.langid == langid) {
+            const QLocale locale(QLatin1String(entry.tag));
+            return (QLocale::languageToString(locale.language()) + QLatin1String(" (") +
+                    QLocale::territoryToString(locale.territory()) + QLatin1Char(')'))
+                .toStdString();
+        }
+        if (primary == nullptr && (entry.langid & 0x3FF) == (langid & 0x3FF)) {
+            primary = &entry;
+        }
+    }
+    if (primary != nullptr) {
+        const QLocale locale(QLatin1String(primary->tag));
+        return QLocale::languageToString(locale.language()).toStdString();
+    }
+    return "Unknown language";
+}
+
+}  // namespace ferret

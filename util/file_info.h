@@ -1,0 +1,194 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "util/status.h"
+
+struct statx;
+
+namespace ferret {
+
+// Everything the system can tell about one file: attributes, sizes, names, type name, times and,
+// for Windows executables, the version resource. Setting FilePath reads it all at once; the
+// attribute flags can also be set (they change the file). Not thread-safe.
+class clsFileInfo {
+  public:
+    // Reads the file's information. For a file that cannot be opened for reading (or a folder)
+    // the previous information stays, the not-found message is shown when `tell_user` is set,
+    // and the result is false. Report fills over many files pass false.
+    bool SetFilePath(const std::string& path, bool tell_user = true);
+    const std::string& FilePath() const { return file_path_; }
+
+    // Reads everything again for the stored path; false when it can no longer be opened (the
+    // properties are then cleared, the path kept).
+    bool RefreshInfo();
+    // Every flag false, every text empty, every number 0 (the version numbers "0").
+    void ClearFileInfo();
+
+    // Attributes: hidden = the name starts with "."; read-only = the owner may not write it;
+    // compressed = the file system's compression flag; archive, system, temporary are false
+    // here; normal = none of the others.
+    bool fATTR_Archive() const { return archive_; }
+    bool fATTR_Compressed() const { return compressed_; }
+    bool fATTR_Hidden() const { return hidden_; }
+    bool fATTR_Normal() const { return normal_; }
+    bool fATTR_ReadOnly() const { return read_only_; }
+    bool fATTR_System() const { return system_; }
+    bool fATTR_Temporary() const { return temporary_; }
+
+    // Setting a flag changes the file where Linux has a place for it: read-only the write
+    // permission bits, compressed the file system's compression flag. Asking for a state Linux
+    // cannot give (archive, system or temporary on; hidden changed, which would mean renaming)
+    // is an error. An error is shown in a message box and the result is false; on success the
+    // flag is recorded and fATTR_Normal becomes false. Setting normal on makes the file
+    // writable by its owner and uncompressed and records normal alone; setting it off does
+    // nothing.
+    bool SetfATTR_Archive(bool on);
+    bool SetfATTR_Compressed(bool on);
+    bool SetfATTR_Hidden(bool on);
+    bool SetfATTR_Normal(bool on);
+    bool SetfATTR_ReadOnly(bool on);
+    bool SetfATTR_System(bool on);
+    bool SetfATTR_Temporary(bool on);
+    // The outcome of the last attribute change.
+    const Status& LastStatus() const { return last_status_; }
+
+    // The text after the last "." of the file name; empty without one.
+    const std::string& fFileExtention() const { return extension_; }
+    std::uint64_t fSize() const { return size_; }
+    const std::string& fSizeFormated() const { return size_text_; }
+    // The space the file takes on disk when the file system compresses it, else 0 and
+    // "Not Compressed".
+    std::uint64_t fSizeCompressed() const { return compressed_size_; }
+    const std::string& fSizeCompressedFormated() const { return compressed_size_text_; }
+
+    // Short (8.3) names are the long names on Linux.
+    const std::string& fPath32bit() const { return file_path_; }
+    const std::string& fName32bit() const { return name_; }
+    const std::string& fPath16bit() const { return file_path_; }
+    const std::string& fName16bit() const { return name_; }
+    // The folder of the file with its trailing "/"; empty for a bare file name.
+    const std::string& fLocation() const { return location_; }
+
+    // The file's type name (from the MIME database, by name only), or its upper-cased extension
+    // followed by " File" when the database knows none.
+    const std::string& fType() const { return type_; }
+    // The icon theme's name for the file's type ("text-plain"), for the window to look up.
+    const std::string& fIconName() const { return icon_name_; }
+
+    // Local time as the long date, a space and the long time (without a time zone).
+    const std::string& fDateCreated() const { return created_; }
+    const std::string& fDateModified() const { return modified_; }
+    const std::string& fDateAccessed() const { return accessed_; }
+
+    // The version resource of a Windows executable; other files have none: the texts empty, the
+    // numbers "0" and the target system "Undefined or Unknown".
+    const std::string& fTargetOS() const { return target_os_; }
+    const std::string& fVersion() const { return version_; }
+    const std::string& fVersion_Major() const { return version_major_; }
+    const std::string& fVersion_Minor() const { return version_minor_; }
+    const std::string& fVersion_Rev() const { return version_rev_; }
+    const std::string& fDecription() const { return description_; }
+    const std::string& fCopyright() const { return copyright_; }
+    const std::string& fCompanyName() const { return company_; }
+    const std::string& fInternalName() const { return internal_name_; }
+    const std::string& fLegalTrademark() const { return trademark_; }
+    const std::string& fOriginalFileName() const { return original_name_; }
+    const std::string& fProductName() const { return product_name_; }
+    const std::string& fProductVersion() const { return product_version_; }
+    const std::string& fLanguage() const { return language_; }
+
+    // True when `path` can be opened for reading and is not a folder.
+    static bool CheckIfFileExists(const std::string& path);
+    // The short form of `path`, which on Linux is the path itself; for a missing file, empty
+    // (with a message when `tell_user` is set).
+    static std::string ConvertLong2Short(const std::string& path, bool tell_user = true);
+    // The part after the last "/"; a path without one comes back unchanged.
+    static std::string StripFileFromPath(const std::string& path);
+    // The part after the last "."; empty when there is none.
+    static std::string StripFileExtention(const std::string& name);
+
+    // A size as "1,023 bytes", "1.00 KB", "146.5 KB", "4.77 MB", "2.00 GB" in the locale's
+    // separators; -1 (no size) gives "0.0KB (0 bytes)".
+    static std::string FormatSize(std::int64_t size);
+    // The target-system text for a version resource's operating-system value.
+    static std::string TargetOSText(std::uint32_t file_os);
+    // The name of a Windows language identifier, as "English (United States)".
+    static std::string LanguageName(std::uint16_t langid);
+
+  private:
+    void Fill(const struct ::statx& info, int fd);
+    bool ReadVersion(int fd);
+    bool ChangeAttribute(const char* name, bool& flag, bool on,
+                         const std::function<Status()>& change);
+
+    std::string file_path_;
+    bool archive_ = false;
+    bool compressed_ = false;
+    bool hidden_ = false;
+    bool normal_ = false;
+    bool read_only_ = false;
+    bool system_ = false;
+    bool temporary_ = false;
+    std::string extension_;
+    std::uint64_t size_ = 0;
+    std::string size_text_;
+    std::uint64_t compressed_size_ = 0;
+    std::string compressed_size_text_;
+    std::string name_;
+    std::string location_;
+    std::string type_;
+    std::string icon_name_;
+    std::string created_;
+    std::string modified_;
+    std::string accessed_;
+    std::string target_os_;
+    std::string version_;
+    std::string version_major_ = "0";
+    std::string version_minor_ = "0";
+    std::string version_rev_ = "0";
+    std::string description_;
+    std::string copyright_;
+    std::string company_;
+    std::string internal_name_;
+    std::string trademark_;
+    std::string original_name_;
+    std::string product_name_;
+    std::string product_version_;
+    std::string language_;
+    Status last_status_;
+};
+
+// The version resource of a Windows executable (PE file), as far as Ferret shows it.
+struct VersionResource {
+    std::uint32_t file_os = 0;      // VS_FIXEDFILEINFO's operating-system value
+    bool has_fixed_info = false;    // the fixed record was present
+    bool has_translation = false;   // "\VarFileInfo\Translation" was present
+    std::uint16_t language = 0;     // its first language identifier
+    std::string translation;        // its first entry as "040904B0"
+    std::string company_name;       // the StringFileInfo values, UTF-8
+    std::string file_description;
+    std::string file_version;
+    std::string internal_name;
+    std::string legal_copyright;
+    std::string legal_trademarks;
+    std::string original_filename;
+    std::string product_name;
+    std::string product_version;
+};
+
+// Reads `size` bytes at `offset` into `out`; false when they are not all there.
+using ByteReader = std::function<bool(std::uint64_t offset, std::size_t size, char* out)>;
+
+// Finds and decodes the version resource of the PE image behind `read`, whose length is
+// `file_size`. False (with `out` partly filled at most) when there is none or the image is
+// damaged; never reads outside the image, and reads at most 64 MiB in all.
+bool ReadVersionResource(const ByteReader& read, std::uint64_t file_size, VersionResource& out);
+
+// The same for an image in memory.
+bool ReadVersionResource(std::string_view image, VersionResource& out);
+
+}  // namespace ferret
