@@ -34,6 +34,8 @@
 #include "app/command_process.h"
 #include "app/error_log.h"
 #include "app/explorer_bar.h"
+#include "app/file_list_model.h"
+#include "app/structured_model.h"
 #include "app/window_run_view.h"
 #include "engine/date_time.h"
 #include "ferret_version.h"
@@ -144,6 +146,15 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     };
     handlers.report_view = [this](int code) { ShowReportView(code); };
     handlers.results_group = [this] { bar_->SetExpanded(QStringLiteral("Results"), true); };
+    handlers.file_list = [this](std::shared_ptr<FileListRows> rows) {
+        file_model_->ResetRows(std::move(rows->rows));
+        reports_->setCurrentWidget(list_view_);
+    };
+    handlers.structured_tree = [this](std::shared_ptr<StructuredTree> tree) {
+        tree_model_->ResetTree(std::move(*tree));
+        tree_view_->expandToDepth(0);
+        reports_->setCurrentWidget(tree_view_);
+    };
     view_ = std::make_unique<WindowRunView>(this, std::move(handlers));
     driver_ = std::make_unique<RunDriver>(*view_);
     LoadSettings();
@@ -313,11 +324,29 @@ void frmMain::BuildWidgets() {
     });
 
     list_view_ = new QTableView;
+    file_model_ = new FileListModel(this);
+    list_view_->setModel(file_model_);
     list_view_->setToolTip(QStringLiteral("Double-click file to preview contents"));
     list_view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_view_->verticalHeader()->hide();
+    list_view_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     list_view_->horizontalHeader()->setStretchLastSection(true);
+    list_view_->horizontalHeader()->setSectionsClickable(true);
+    connect(list_view_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
+        file_model_->ColumnClicked(column);
+        list_view_->horizontalHeader()->setSortIndicatorShown(true);
+        list_view_->horizontalHeader()->setSortIndicator(file_model_->SortColumn(),
+                                                         file_model_->SortOrder());
+    });
     tree_view_ = new QTreeView;
+    tree_model_ = new StructuredModel(this);
+    tree_view_->setModel(tree_model_);
     tree_view_->setHeaderHidden(true);
+    tree_view_->setUniformRowHeights(true);
+    connect(tree_view_, &QTreeView::expanded, this,
+            [this](const QModelIndex& index) { tree_model_->SetExpanded(index, true); });
+    connect(tree_view_, &QTreeView::collapsed, this,
+            [this](const QModelIndex& index) { tree_model_->SetExpanded(index, false); });
     report_text_ = new QTextEdit;
     report_text_->setReadOnly(true);
     report_text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -479,6 +508,7 @@ bool frmMain::StartRun(const QString& mode) {
     }
     const SearchFields fields = Fields();
     const std::string kind = S(mode);
+    ClearReportModels();
     // Pause and Stop come on when the run has reset its flags and says it is running.
     search_action_->setEnabled(false);
     run_thread_ = std::thread([this, kind, fields] {
@@ -519,6 +549,11 @@ void frmMain::OnRunFinished() {
     }
     pause_action_->setToolTip(QStringLiteral("Pause the current search"));
     EnableForm(false);
+}
+
+void frmMain::ClearReportModels() {
+    file_model_->Clear();
+    tree_model_->Clear();
 }
 
 void frmMain::WaitForRun() {
@@ -579,10 +614,17 @@ void frmMain::ChooseReportType(int code) {
     for (int i = 0; i < 4; ++i) {
         report_types_[i]->setChecked(i == code);
     }
-    if (!IsRunning()) {
-        driver_->SetFields(Fields());
-        driver_->RefreshSettings(false);
+    if (IsRunning()) {
+        return;  // the run shows its report in the type stored now
     }
+    // Drawing the last results again may take a while: it goes to a thread of its own too.
+    driver_->SetFields(Fields());
+    search_action_->setEnabled(false);
+    run_thread_ = std::thread([this] {
+        driver_->RefreshSettings(false);
+        QMetaObject::invokeMethod(
+            this, [this] { OnRunFinished(); }, Qt::QueuedConnection);
+    });
 }
 
 void frmMain::ToggleFolderTree() {

@@ -27,6 +27,8 @@ class QTreeView;
 namespace ferret {
 
 class ExplorerBar;
+class FileListModel;
+class StructuredModel;
 class WindowRunView;
 
 // The main window: the search fields in the explorer bar on the left, the folder box with its
@@ -49,6 +51,9 @@ class frmMain : public QMainWindow {
     void WaitForRun();
     void PressPause();
     void PressStop();
+    // The Tools > Reporting Type menu: stores the type and shows the last results in it when
+    // the settings say so.
+    void ChooseReportType(int code);
     // Whether the Pause button can be pressed (the run is under way).
     bool CanPause() const;
 
@@ -62,6 +67,8 @@ class frmMain : public QMainWindow {
     const QString& ReportTextShown() const;
     QString StatusText(int panel) const;
     ExplorerBar* Bar() const { return bar_; }
+    FileListModel* FileModel() const { return file_model_; }
+    StructuredModel* TreeModel() const { return tree_model_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -75,10 +82,11 @@ class frmMain : public QMainWindow {
     void SaveSettings();
     void EnableForm(bool running);
     void ShowReportView(int code);
-    void ChooseReportType(int code);
     void ToggleFolderTree();
     void UpdateReplaceButton();
     void OnRunFinished();
+    // Empties the list and the tree: their rows point into the results a new run replaces.
+    void ClearReportModels();
 
     std::unique_ptr<WindowRunView> view_;
     std::unique_ptr<RunDriver> driver_;
@@ -107,7 +115,9 @@ class frmMain : public QMainWindow {
     QTextEdit* run_log_ = nullptr;
     QStackedWidget* reports_ = nullptr;
     QTableView* list_view_ = nullptr;
+    FileListModel* file_model_ = nullptr;
     QTreeView* tree_view_ = nullptr;
+    StructuredModel* tree_model_ = nullptr;
     QTextEdit* report_text_ = nullptr;
     QString report_shown_;
     QLabel* status_[3] = {};

@@ -8,6 +8,8 @@
 #include <QtTest/QTest>
 
 #include "app/explorer_bar.h"
+#include "app/file_list_model.h"
+#include "app/structured_model.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 
@@ -50,6 +52,37 @@ TEST_F(MainWindowTest, SearchFromTheWindowShowsTheReport) {
     EXPECT_TRUE(window.StatusText(1).startsWith(QStringLiteral("Elapse Process Time: ")));
     EXPECT_EQ(window.StatusText(3), QStringLiteral("Files Matched: 2"));
     EXPECT_TRUE(window.Bar()->IsExpanded(QStringLiteral("Results")));
+}
+
+TEST_F(MainWindowTest, ReportTypesFollowTheMenuAndTheAutoUpdateSetting) {
+    frmMain window;
+    window.SetFields(Search("hit"));
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    window.WaitForRun();
+    window.ChooseReportType(0);
+    window.WaitForRun();
+    QApplication::processEvents();
+    ASSERT_EQ(window.FileModel()->rowCount(), 2);
+    // Sorting a column twice reverses it.
+    window.FileModel()->ColumnClicked(2);
+    const QString first = window.FileModel()->index(0, 0).data().toString();
+    window.FileModel()->ColumnClicked(2);
+    EXPECT_NE(window.FileModel()->index(0, 0).data().toString(), first);
+    window.ChooseReportType(1);
+    window.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_GT(window.TreeModel()->rowCount(), 0);
+    // Without automatic updates the views only switch.
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kAutoReportUpdate, "False").ok());
+    frmMain other;
+    other.SetFields(Search("hit"));
+    ASSERT_TRUE(other.StartRun(QStringLiteral("Search")));
+    other.WaitForRun();
+    other.ChooseReportType(0);
+    other.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_EQ(other.FileModel()->rowCount(), 0);
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kAutoReportUpdate, "True").ok());
 }
 
 TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {

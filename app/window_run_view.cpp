@@ -89,6 +89,16 @@ void WindowRunView::ShowReportView(int code) {
     Post([this, code] { handlers_.report_view(code); });
 }
 
+void WindowRunView::ShowFileList(FileListRows rows) {
+    auto shared = std::make_shared<FileListRows>(std::move(rows));
+    Post([this, shared] { handlers_.file_list(shared); });
+}
+
+void WindowRunView::ShowStructuredTree(StructuredTree tree) {
+    auto shared = std::make_shared<StructuredTree>(std::move(tree));
+    Post([this, shared] { handlers_.structured_tree(shared); });
+}
+
 void WindowRunView::OpenResultsGroup() {
     Post([this] { handlers_.results_group(); });
 }

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -28,6 +29,8 @@ class WindowRunView : public RunView {
         std::function<void(bool enabled)> report_menus;
         std::function<void(int code)> report_view;
         std::function<void()> results_group;
+        std::function<void(std::shared_ptr<FileListRows> rows)> file_list;
+        std::function<void(std::shared_ptr<StructuredTree> tree)> structured_tree;
     };
 
     WindowRunView(QObject* window, Handlers handlers);
@@ -45,6 +48,8 @@ class WindowRunView : public RunView {
     void EnableReportMenus(bool enabled) override;
     void ShowReportView(int code) override;
     void OpenResultsGroup() override;
+    void ShowFileList(FileListRows rows) override;
+    void ShowStructuredTree(StructuredTree tree) override;
 
   private:
     // Runs `call` on the window's thread: at once when already there, else queued.

@@ -465,14 +465,10 @@ int RunDriver::ReportType() const {
 void RunDriver::ShowReport() {
     switch (ReportType()) {
         case 0:
-            if (results_) {
-                view_.DisplayFileList(*results_);
-            }
+            DisplayFileList();
             break;
         case 1:
-            if (results_) {
-                view_.DisplayStructuredList(*results_);
-            }
+            DisplayStructuredList();
             break;
         case 2:
             DisplaySummary(false);
@@ -483,6 +479,34 @@ void RunDriver::ShowReport() {
         default:
             break;
     }
+}
+
+ReportBuildInput RunDriver::ReportInput() {
+    ReportBuildInput input;
+    input.start_folder = fields_.folder;
+    input.searched = !fields_.search_text.empty();
+    input.stop_requested = [this] { return StopPause(); };
+    return input;
+}
+
+void RunDriver::DisplayFileList() {
+    view_.SetBusy(true);
+    view_.SetStatusText(1, "...creating file list display");
+    view_.ProcessEvents();
+    FileListRows rows = BuildFileListRows(results_.get(), ReportInput());
+    if (rows.too_many) {
+        view_.ShowMessage(kTooManyItemsText, kTooManyItemsTitle, MessageIcon::Information);
+    }
+    view_.ShowFileList(std::move(rows));
+    view_.SetBusy(false);
+}
+
+void RunDriver::DisplayStructuredList() {
+    view_.SetBusy(true);
+    view_.SetStatusText(1, "...building structured display");
+    view_.ProcessEvents();
+    view_.ShowStructuredTree(BuildStructuredTree(results_.get(), ReportInput()));
+    view_.SetBusy(false);
 }
 
 void RunDriver::DisplaySummary(bool with_file_list) {

@@ -53,6 +53,9 @@ class RunDriver {
     void ShowReport();
     // The summary report, with or without the file list, into the view's text box.
     void DisplaySummary(bool with_file_list);
+    // The detailed list and the structured tree, built here and handed to the view.
+    void DisplayFileList();
+    void DisplayStructuredList();
     // Re-reads the report type and applies the view rule; `force` redraws the last results.
     void RefreshSettings(bool force);
     // While set, runs show this report type instead of the stored one.
@@ -77,6 +80,7 @@ class RunDriver {
     void PatternError(const char* label, const Status& status);
     void AppendTotals();
     int ReportType() const;
+    ReportBuildInput ReportInput();
 
     RunView& view_;
     SearchFields fields_;

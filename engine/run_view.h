@@ -3,6 +3,8 @@
 #include <string>
 
 #include "app/message_box.h"
+#include "reports/file_list_rows.h"
+#include "reports/structured_nodes.h"
 
 namespace ferret {
 
@@ -39,8 +41,9 @@ class RunView {
     virtual void SetReportText(const std::string& text) = 0;
     virtual const std::string& ReportText() const = 0;
     virtual void EnableReportMenus(bool /*enabled*/) {}
-    virtual void DisplayFileList(clsFiles& /*files*/) {}
-    virtual void DisplayStructuredList(clsFiles& /*files*/) {}
+    // The detailed list and the structured tree, built by the run; shown in their views.
+    virtual void ShowFileList(FileListRows /*rows*/) {}
+    virtual void ShowStructuredTree(StructuredTree /*tree*/) {}
     // Shows the view of report type `code` (0 file list, 1 tree, 2 and 3 text) and hides the
     // others.
     virtual void ShowReportView(int /*code*/) {}
