@@ -1,6 +1,7 @@
 #include "settings/search_history.h"
 
 #include <cerrno>
+#include <unordered_set>
 
 #include "app/error_log.h"
 #include "settings/ini_file.h"
@@ -11,12 +12,12 @@ namespace ferret {
 namespace {
 
 constexpr const char* kFileName = "ferret.dat";
-constexpr const char* kSection = "Search List";
+constexpr const char* kHistorySection = "Search List";
 
 cINI HistoryFile() {
     cINI ini;
     ini.SetPath(DataFilePath(kFileName));
-    ini.SetSection(kSection);
+    ini.SetSection(kHistorySection);
     return ini;
 }
 
@@ -34,25 +35,47 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// Whether `line` opens a section, and which: the profile rules of cINI.
-bool SectionLine(std::string_view line, std::string_view& name) {
-    const std::string_view trimmed = Trim(line);
-    if (trimmed.empty() || trimmed.front() != '[') {
-        return false;
+std::string_view ValueAsRead(std::string_view raw) {
+    std::string_view value = Trim(raw);
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.front() == value.back()) {
+        value = value.substr(1, value.size() - 2);
     }
-    const std::size_t close = trimmed.find(']');
-    if (close == std::string_view::npos) {
-        return false;
-    }
-    name = Trim(trimmed.substr(1, close - 1));
-    return true;
+    return value;
 }
 
-// `text` without the blocks of the history section, as lines without their line ends; `at` is
-// where the first such block stood (the end when there was none).
-std::vector<std::string_view> OtherLines(std::string_view text, std::size_t& at) {
-    std::vector<std::string_view> kept;
-    at = std::string::npos;
+// One line of a profile file read by cINI's rules: a section line ("[name]"), a key line
+// ("name=value", not starting with ";") or anything else.
+struct ProfileLine {
+    enum class Kind { kOther, kSection, kKey } kind = Kind::kOther;
+    std::string_view text;  // without its line end
+    std::string_view name;
+    std::string_view value;
+};
+
+ProfileLine ParseLine(std::string_view text) {
+    ProfileLine line;
+    line.text = text;
+    const std::string_view trimmed = Trim(text);
+    if (!trimmed.empty() && trimmed.front() == '[') {
+        if (const std::size_t close = trimmed.find(']'); close != std::string_view::npos) {
+            line.kind = ProfileLine::Kind::kSection;
+            line.name = Trim(trimmed.substr(1, close - 1));
+        }
+    } else if (!trimmed.empty() && trimmed.front() != ';') {
+        if (const std::size_t equals = trimmed.find('='); equals != std::string_view::npos) {
+            line.kind = ProfileLine::Kind::kKey;
+            line.name = Trim(trimmed.substr(0, equals));
+            line.value = ValueAsRead(trimmed.substr(equals + 1));
+        }
+    }
+    return line;
+}
+
+// Calls `visit(line, inside)` for each line of `text`, `inside` telling whether the line
+// belongs to a block of the history section (its header included).
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit visit) {
     bool inside = false;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -60,40 +83,39 @@ std::vector<std::string_view> OtherLines(std::string_view text, std::size_t& at)
         if (end == std::string_view::npos) {
             end = text.size();
         }
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
+        std::string_view raw = text.substr(start, end - start);
+        if (!raw.empty() && raw.back() == '\r') {
+            raw.remove_suffix(1);
         }
         start = end + 1;
-        if (std::string_view name; SectionLine(line, name)) {
-            inside = !name.empty() && EqualsIgnoringCase(name, kSection);
-            if (inside && at == std::string::npos) {
-                at = kept.size();
-            }
+        const ProfileLine line = ParseLine(raw);
+        if (line.kind == ProfileLine::Kind::kSection) {
+            inside = !line.name.empty() && EqualsIgnoringCase(line.name, kHistorySection);
         }
-        if (!inside) {
-            kept.push_back(line);
-        }
+        visit(line, inside);
     }
-    if (at == std::string::npos) {
-        at = kept.size();
-    }
-    return kept;
 }
 
 }  // namespace
 
 std::vector<std::string> GetSearchList() {
     std::vector<std::string> entries;
-    cINI ini = HistoryFile();
-    std::vector<std::string> keys;
-    ini.EnumerateCurrentSection(keys);
-    for (const std::string& key : keys) {
-        ini.SetKey(key);
-        if (std::string value = ini.Value(); !value.empty()) {
-            entries.push_back(std::move(value));
+    std::string text;
+    if (Status status = ReadProfileText(DataFilePath(kFileName), text); !status.ok()) {
+        if (status.number() != ENOENT) {
+            LogError("modMruList: GetSearchList", status);
         }
+        return entries;
     }
+    // One pass with cINI's reading rules (first line of a key wins, blocks of the section that
+    // occur twice are one): asking cINI key by key rereads the file for every entry.
+    std::unordered_set<std::string> seen;
+    ForEachLine(text, [&](const ProfileLine& line, bool inside) {
+        if (inside && line.kind == ProfileLine::Kind::kKey && !line.name.empty() &&
+            seen.insert(FoldCase(line.name)).second && !line.value.empty()) {
+            entries.emplace_back(line.value);
+        }
+    });
     return entries;
 }
 
@@ -103,10 +125,21 @@ Status WriteSearchList(const std::vector<std::string>& entries) {
     if (Status status = ReadProfileText(path, text); !status.ok() && status.number() != ENOENT) {
         return status;  // never overwrite a file that could not be read
     }
-    std::size_t at = 0;
-    const std::vector<std::string_view> others = OtherLines(text, at);
+    // The file without the section's blocks; the new block goes where the first one stood.
+    std::vector<std::string_view> others;
+    std::size_t at = std::string::npos;
+    ForEachLine(text, [&](const ProfileLine& line, bool inside) {
+        if (!inside) {
+            others.push_back(line.text);
+        } else if (at == std::string::npos) {
+            at = others.size();
+        }
+    });
+    if (at == std::string::npos) {
+        at = others.size();
+    }
 
-    std::string section = "[" + std::string(kSection) + "]\r\n";
+    std::string section = "[" + std::string(kHistorySection) + "]\r\n";
     int index = 0;
     for (const std::string& entry : entries) {
         if (entry.find_first_of("\r\n") != std::string::npos) {
@@ -158,8 +191,8 @@ void ClearSearchList() {
 int FindComboItem(const std::vector<std::string>& items, std::string_view text, bool exact) {
     const std::string folded = exact ? std::string() : FoldCase(text);
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const bool found = exact ? EqualsIgnoringCase(items[i], text)
-                                 : FoldCase(items[i]).starts_with(folded);
+        const bool found =
+            exact ? EqualsIgnoringCase(items[i], text) : FoldCase(items[i]).starts_with(folded);
         if (found) {
             return static_cast<int>(i);
         }

@@ -1,0 +1,259 @@
+#include "settings/search_history.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/message_box.h"
+#include "settings/ini_file.h"
+#include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using Entries = std::vector<std::string>;
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The history file and the error log in a fresh data folder, settings in a fresh configuration
+// folder, for each test.
+class SearchHistoryTest : public ::testing::Test {
+  protected:
+    SearchHistoryTest() {
+        setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
+        setenv("FERRET_HOME", root_.Path("data").c_str(), 1);
+        previous_ = SetMessageBoxHandler([this](const std::string& text, const std::string&,
+                                                MessageIcon) { boxes_.push_back(text); });
+    }
+    ~SearchHistoryTest() override {
+        SetMessageBoxHandler(previous_);
+        setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
+        unsetenv("FERRET_HOME");
+    }
+
+    void TurnLoggingOn() { ASSERT_TRUE(SaveSettingValue(kSettingsKey, kLogging, "True").ok()); }
+    std::string History() const { return root_.ReadFile("data/ferret.dat"); }
+    void WriteHistory(const std::string& text) const { root_.WriteFile("data/ferret.dat", text); }
+    bool HistoryExists() const {
+        struct stat info {};
+        return lstat(root_.Path("data/ferret.dat").c_str(), &info) == 0;
+    }
+    std::string Log() const {
+        struct stat info {};
+        return lstat(root_.Path("data/ferret.log").c_str(), &info) == 0
+                   ? root_.ReadFile("data/ferret.log")
+                   : std::string();
+    }
+    std::vector<std::string> Sections() const {
+        cINI ini;
+        ini.SetPath(root_.Path("data/ferret.dat"));
+        std::vector<std::string> names;
+        ini.EnumerateAllSections(names);
+        return names;
+    }
+
+    const std::string saved_config_ = Env("XDG_CONFIG_HOME");
+    testing::TempDir root_;
+    MessageBoxHandler previous_;
+    std::vector<std::string> boxes_;
+};
+
+TEST_F(SearchHistoryTest, FirstStartIsEmptyAndOneSearchIsSaved) {
+    EXPECT_TRUE(GetSearchList().empty());
+    EXPECT_FALSE(HistoryExists()) << "reading creates nothing";
+
+    SaveSearchList({"needle"});
+    EXPECT_EQ(History(), "[Search List]\r\nitem_0=needle\r\n");
+    EXPECT_EQ(GetSearchList(), Entries{"needle"});
+}
+
+TEST_F(SearchHistoryTest, SavedEntriesComeBackInOrder) {
+    const Entries cases[] = {
+        {"one"},
+        {"first", "second", "third"},
+        {"  blanks around  ", "\"quoted\"", "'single'", "a=b", "[not a section]", "; no comment"},
+        {"\xC3\xA9t\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC", "tab\there"},
+        {std::string(300, 'x'), std::string(5000, 'y')},
+    };
+    for (const Entries& entries : cases) {
+        SaveSearchList(entries);
+        EXPECT_EQ(GetSearchList(), entries) << entries.front();
+    }
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(SearchHistoryTest, EmptyListLeavesTheStoredHistory) {
+    SaveSearchList({});
+    EXPECT_FALSE(HistoryExists());
+    SaveSearchList({"kept"});
+    const std::string before = History();
+    SaveSearchList({});
+    EXPECT_EQ(History(), before);
+}
+
+TEST_F(SearchHistoryTest, ClearThenExitWithoutSearchingLeavesNoSection) {
+    TurnLoggingOn();
+    ClearSearchList();
+    EXPECT_FALSE(HistoryExists()) << "clearing without a file is quiet";
+    WriteHistory("[Other]\r\nx=1\r\n");
+    SaveSearchList({"a", "b"});
+    ASSERT_EQ(GetSearchList(), (Entries{"a", "b"}));
+    ClearSearchList();
+    EXPECT_TRUE(GetSearchList().empty());
+    SaveSearchList({});  // the box is empty at exit
+    EXPECT_EQ(Sections(), std::vector<std::string>{"Other"});
+    EXPECT_EQ(History(), "[Other]\r\nx=1\r\n");
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(SearchHistoryTest, KeysOutOfOrderLoadInFileOrderAndSaveRenumbers) {
+    WriteHistory(
+        "[search list]\nitem_2=c\nITEM_0=a\nitem_5=\nother=b\nitem_0=duplicate key\n"
+        "[Search List]\nitem_9=later block\n");
+    const Entries loaded = GetSearchList();
+    EXPECT_EQ(loaded, (Entries{"c", "a", "b", "later block"}));
+    SaveSearchList(loaded);
+    EXPECT_EQ(History(),
+              "[Search List]\r\nitem_0=c\r\nitem_1=a\r\nitem_2=b\r\nitem_3=later block\r\n");
+}
+
+TEST_F(SearchHistoryTest, LoadReadsTheFileAsCiniDoes) {
+    const std::string files[] = {
+        "[Search List]\r\nitem_0=plain\r\n",
+        "\xEF\xBB\xBF[ search LIST ]  \n  item_0 =  padded  \nitem_1=\"  quoted  \"\n"
+        "item_2='single'\nitem_3=\"unbalanced'\n; item_4=comment\nno equals sign\n"
+        "[unclosed section\nitem_5=still inside\n=no name\nITEM_1=second of a key\n"
+        "[Other]\nitem_6=outside\n[Search List]\r\nitem_7=caf\xE9\n",
+        "[Search List]\nitem_0=\"\"\nitem_1=''\nitem_2= \nitem_3=x=y\n[]\nitem_4=z\n",
+        "item_0=before any section\n[Search List]",
+    };
+    for (const std::string& file : files) {
+        WriteHistory(file);
+        cINI ini;
+        ini.SetPath(root_.Path("data/ferret.dat"));
+        ini.SetSection("Search List");
+        std::vector<std::string> keys;
+        ini.EnumerateCurrentSection(keys);
+        Entries expected;
+        for (const std::string& key : keys) {
+            ini.SetKey(key);
+            if (std::string value = ini.Value(); !value.empty()) {
+                expected.push_back(value);
+            }
+        }
+        EXPECT_EQ(GetSearchList(), expected) << file;
+    }
+    EXPECT_EQ(GetSearchList(), Entries{}) << "the last file has an empty section";
+}
+
+TEST_F(SearchHistoryTest, SavingKeepsTheRestOfTheFile) {
+    WriteHistory(
+        "; Ferret\n[Other]\nx=1\n[Search List]\nitem_0=old\n; comment in the section\n"
+        "[Tail]\ny=2\n[SEARCH LIST]\nitem_1=old too\n");
+    SaveSearchList({"new"});
+    EXPECT_EQ(History(),
+              "; Ferret\r\n[Other]\r\nx=1\r\n[Search List]\r\nitem_0=new\r\n[Tail]\r\ny=2\r\n");
+    EXPECT_EQ(GetSearchList(), Entries{"new"});
+}
+
+TEST_F(SearchHistoryTest, EntriesAProfileLineCannotHoldAreLeftOut) {
+    TurnLoggingOn();
+    SaveSearchList({"a", "", "two\nlines", "cr\rhere", "b", std::string("\0", 1)});
+    EXPECT_EQ(History(), "[Search List]\r\nitem_0=a\r\nitem_1=b\r\n");
+    const std::string log = Log();
+    std::size_t entries = 0;
+    for (std::size_t at = log.find("modMruList: SaveSearchList"); at != std::string::npos;
+         at = log.find("modMruList: SaveSearchList", at + 1)) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 2u) << log;
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(SearchHistoryTest, AThousandEntriesAllLoad) {
+    Entries entries;
+    for (int i = 0; i < 1000; ++i) {
+        entries.push_back("search text number " + std::to_string(i));
+    }
+    SaveSearchList(entries);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(GetSearchList(), entries) << "nothing is lost past entry 922";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_NE(History().find("item_999=search text number 999\r\n"), std::string::npos);
+}
+
+TEST_F(SearchHistoryTest, FailuresAreLoggedUnderTheirLabels) {
+    TurnLoggingOn();
+    root_.MakeDir("data/ferret.dat");  // a folder where the file belongs
+    EXPECT_TRUE(GetSearchList().empty());
+    SaveSearchList({"x"});
+    ClearSearchList();
+    const std::string log = Log();
+    for (const char* label : {"modMruList: GetSearchList", "modMruList: SaveSearchList",
+                              "modMruList: ClearSearchList"}) {
+        EXPECT_NE(log.find(std::string("\t") + label + "\t"), std::string::npos) << label;
+    }
+    EXPECT_TRUE(boxes_.empty());
+    const Status status = WriteSearchList({"x"});
+    EXPECT_FALSE(status.ok());
+    EXPECT_NE(status.description().find("ferret.dat"), std::string::npos);
+}
+
+TEST(FindComboItem, ExactAndPrefixMatchesIgnoreCase) {
+    const Entries items = {"Alpha", "beta",
+                           "\xC3\x89"
+                           "COLE",
+                           "alphabet", "Beta"};
+    const struct {
+        const char* text;
+        bool exact;
+        int index;
+    } cases[] = {
+        {"alpha", true, 0},
+        {"ALPHABET", true, 3},
+        {"alph", true, -1},
+        {"beta", true, 1},
+        {"BETA", true, 1},
+        {"\xC3\xA9"
+         "cole",
+         true, 2},
+        {"alph", false, 0},
+        {"ALPHAB", false, 3},
+        {"BET", false, 1},
+        {"\xC3\xA9"
+         "c",
+         false, 2},
+        {"betamax", false, -1},
+        {"x", false, -1},
+        {"", false, 0},
+        {"", true, -1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindComboItem(items, c.text, c.exact), c.index)
+            << '"' << c.text << "\" exact=" << c.exact;
+    }
+    EXPECT_EQ(FindComboItem({}, "a", true), -1);
+    EXPECT_EQ(FindComboItem({}, "", false), -1);
+}
+
+TEST_F(SearchHistoryTest, ATextDifferingOnlyInCaseIsNotAddedAgain) {
+    Entries box = GetSearchList();
+    for (const char* search : {"Needle", "needle", "NEEDLE", "haystack", "Needles"}) {
+        if (FindComboItem(box, search, true) < 0) {
+            box.push_back(search);
+        }
+    }
+    SaveSearchList(box);
+    EXPECT_EQ(GetSearchList(), (Entries{"Needle", "haystack", "Needles"}));
+}
+
+}  // namespace
+}  // namespace ferret

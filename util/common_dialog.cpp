@@ -42,12 +42,13 @@ std::string Trim(const std::string& text) {
 std::string QtPatterns(const std::string& patterns) {
     std::string out;
     for (const std::string& part : Split(patterns, ';')) {
-        std::string pattern = Trim(part);
-        if (pattern == "*.*") {
-            pattern = "*";
-        }
+        const std::string trimmed = Trim(part);
+        const std::string_view pattern = trimmed == "*.*" ? std::string_view("*") : trimmed;
         if (!pattern.empty()) {
-            out += (out.empty() ? "" : " ") + pattern;
+            if (!out.empty()) {
+                out += ' ';
+            }
+            out += pattern;
         }
     }
     return out.empty() ? "*" : out;
@@ -56,12 +57,15 @@ std::string QtPatterns(const std::string& patterns) {
 std::string QtNameFilter(const std::string& description, const std::string& patterns) {
     const std::string qt_patterns = QtPatterns(patterns);
     std::string base = Trim(description);
-    // Descriptions usually repeat their patterns ("Text (*.txt)"); Qt reads the patterns from
-    // that last group, so it is written once, in Qt's form.
+    // Descriptions usually show their patterns ("Text (*.txt)"); Qt takes the patterns from
+    // the last group in parentheses, so that group is replaced by the real ones.
     if (!base.empty() && base.back() == ')') {
-        if (const std::size_t open = base.rfind('('); open != std::string::npos &&
-            QtPatterns(base.substr(open + 1, base.size() - open - 2)) == qt_patterns) {
-            base = Trim(base.substr(0, open));
+        if (const std::size_t open = base.rfind('('); open != std::string::npos) {
+            const std::string shown = base.substr(open + 1, base.size() - open - 2);
+            if (shown.find_first_of("*?") != std::string::npos ||
+                QtPatterns(shown) == qt_patterns) {
+                base = Trim(base.substr(0, open));
+            }
         }
     }
     return base.empty() ? "(" + qt_patterns + ")" : base + " (" + qt_patterns + ")";
@@ -131,8 +135,7 @@ clsCommonDialog::Request clsCommonDialog::MakeRequest(Request::Kind kind) const 
     request.selected_filter = filter_index_ >= 1 && filter_index_ <= count ? filter_index_ - 1 : 0;
     request.default_suffix = default_ext_.starts_with('.') ? default_ext_.substr(1) : default_ext_;
     request.multiple = kind == Request::Kind::kOpen && (flags_ & OFN_ALLOWMULTISELECT) != 0;
-    request.confirm_overwrite =
-        kind == Request::Kind::kSave && (flags_ & OFN_OVERWRITEPROMPT) != 0;
+    request.confirm_overwrite = kind == Request::Kind::kSave && (flags_ & OFN_OVERWRITEPROMPT) != 0;
     return request;
 }
 

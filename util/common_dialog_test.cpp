@@ -1,0 +1,298 @@
+#include "util/common_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QTimer>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using namespace std::string_literals;
+using Paths = std::vector<std::string>;
+using Kind = clsCommonDialog::Request::Kind;
+
+// Answers every dialog with `answer` and keeps the request it was given.
+class DialogAnswer {
+  public:
+    explicit DialogAnswer(clsCommonDialog::Answer answer) {
+        previous_ =
+            clsCommonDialog::SetTestHook([this, answer](const clsCommonDialog::Request& request) {
+                requests_.push_back(request);
+                return answer;
+            });
+    }
+    ~DialogAnswer() { clsCommonDialog::SetTestHook(previous_); }
+    const std::vector<clsCommonDialog::Request>& requests() const { return requests_; }
+
+  private:
+    clsCommonDialog::Hook previous_;
+    std::vector<clsCommonDialog::Request> requests_;
+};
+
+TEST(CommonDialogFilter, PairsBecomeQtNameFilters) {
+    const struct {
+        const char* filter;
+        Paths expected;
+    } cases[] = {
+        {"", {}},
+        {"Search Configuration Files (*.frs)|*.frs", {"Search Configuration Files (*.frs)"}},
+        {"Log files (*.log)|*.log|All Files (*.*)|*.*", {"Log files (*.log)", "All Files (*)"}},
+        {"Text|*.txt; *.log ;*.md", {"Text (*.txt *.log *.md)"}},
+        {"Text (*.txt)|*.txt;*.log", {"Text (*.txt *.log)"}},
+        {"Reports (plain)|*.rpt", {"Reports (plain) (*.rpt)"}},
+        {"Anything|", {"Anything (*)"}},
+        {"|*.frs", {"(*.frs)"}},
+        {"Dangling description", {}},
+        {"One|*.1|Two", {"One (*.1)"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(clsCommonDialog::NameFilters(c.filter), c.expected) << c.filter;
+        clsCommonDialog dialog;
+        dialog.SetFilter(c.filter);
+        EXPECT_EQ(dialog.Filter(), c.filter) << "read back as set";
+        EXPECT_EQ(dialog.NameFilters(), c.expected);
+    }
+}
+
+TEST(CommonDialog, DefaultsAndMaxFileSize) {
+    clsCommonDialog dialog;
+    EXPECT_EQ(dialog.FilterIndex(), 0);
+    EXPECT_EQ(dialog.flags(), 0);
+    EXPECT_EQ(dialog.MaxFileSize(), 256);
+    EXPECT_TRUE(dialog.ParseFileNames().empty());
+    dialog.SetFilename("/tmp/x.frs");
+    dialog.SetMaxFileSize(1024);
+    EXPECT_EQ(dialog.MaxFileSize(), 1024);
+    EXPECT_EQ(dialog.Filename(), "") << "a new buffer";
+}
+
+TEST(CommonDialog, RequestCarriesTheProperties) {
+    const struct {
+        Kind kind;
+        std::int32_t flags;
+        int filter_index;
+        int selected;
+        bool multiple;
+        bool confirm;
+    } cases[] = {
+        {Kind::kOpen, 0, 0, 0, false, false},
+        {Kind::kOpen, clsCommonDialog::OFN_ALLOWMULTISELECT | clsCommonDialog::OFN_EXPLORER, 2, 1,
+         true, false},
+        {Kind::kOpen, clsCommonDialog::OFN_OVERWRITEPROMPT, 3, 0, false, false},
+        {Kind::kSave, clsCommonDialog::OFN_OVERWRITEPROMPT | clsCommonDialog::OFN_HIDEREADONLY, 1,
+         0, false, true},
+        {Kind::kSave, clsCommonDialog::OFN_ALLOWMULTISELECT, -1, 0, false, false},
+    };
+    for (const auto& c : cases) {
+        DialogAnswer answer(std::nullopt);
+        clsCommonDialog dialog;
+        dialog.SetDialogTitle("Select a file: ");
+        dialog.SetInitDir("/srv/configs");
+        dialog.SetFilename("start.frs");
+        dialog.SetFilter("Search Configuration Files (*.frs)|*.frs|All Files (*.*)|*.*");
+        dialog.SetFilterIndex(c.filter_index);
+        dialog.SetDefaultExt(".frs");
+        dialog.Setflags(c.flags);
+        EXPECT_EQ(c.kind == Kind::kOpen ? dialog.ShowOpen() : dialog.ShowSave(), 0);
+        ASSERT_EQ(answer.requests().size(), 1u);
+        const clsCommonDialog::Request& request = answer.requests()[0];
+        EXPECT_EQ(request.kind, c.kind);
+        EXPECT_EQ(request.title, "Select a file: ");
+        EXPECT_EQ(request.folder, "/srv/configs");
+        EXPECT_EQ(request.file_name, "start.frs");
+        EXPECT_EQ(request.name_filters,
+                  (Paths{"Search Configuration Files (*.frs)", "All Files (*)"}));
+        EXPECT_EQ(request.selected_filter, c.selected) << c.filter_index;
+        EXPECT_EQ(request.default_suffix, "frs");
+        EXPECT_EQ(request.multiple, c.multiple) << c.flags;
+        EXPECT_EQ(request.confirm_overwrite, c.confirm) << c.flags;
+    }
+}
+
+TEST(CommonDialog, CancelKeepsEveryProperty) {
+    for (const clsCommonDialog::Answer& cancel :
+         {clsCommonDialog::Answer(), clsCommonDialog::Answer(Paths{})}) {
+        DialogAnswer answer(cancel);
+        clsCommonDialog dialog;
+        dialog.SetFilename("/keep/this.frs");
+        EXPECT_EQ(dialog.ShowOpen(), 0);
+        EXPECT_EQ(dialog.ShowSave(), 0);
+        EXPECT_EQ(dialog.Browse(), 0);
+        EXPECT_EQ(dialog.Filename(), "/keep/this.frs");
+        EXPECT_EQ(dialog.FileTitle(), "");
+        EXPECT_EQ(dialog.Path(), "");
+    }
+}
+
+TEST(CommonDialog, ChosenFiles) {
+    const struct {
+        const char* what;
+        Paths chosen;
+        std::string filename;
+        const char* title;
+        const char* path;
+    } cases[] = {
+        {"one file", {"/home/u/docs/a.frs"}, "/home/u/docs/a.frs", "a.frs", "/home/u/docs/"},
+        {"one file at the root", {"/a.frs"}, "/a.frs", "a.frs", "/"},
+        {"three in one folder",
+         {"/home/u/x.txt", "/home/u/y.txt", "/home/u/z z.txt"},
+         "/home/u\0x.txt\0y.txt\0z z.txt"s,
+         "x.txt",
+         "/home/u/"},
+        {"two at the root", {"/a", "/b"}, "/\0a\0b"s, "a", "/"},
+        {"different folders",
+         {"/d/x/a.txt", "/d/y/b.txt", "/d/c.txt"},
+         "/d\0x/a.txt\0y/b.txt\0c.txt"s,
+         "a.txt",
+         "/d/"},
+        {"folders sharing a prefix", {"/data1/a", "/data2/b"}, "/\0data1/a\0data2/b"s, "a", "/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DialogAnswer answer(c.chosen);
+        clsCommonDialog dialog;
+        dialog.Setflags(clsCommonDialog::OFN_ALLOWMULTISELECT);
+        EXPECT_EQ(dialog.ShowOpen(), 1);
+        EXPECT_EQ(dialog.Filename(), c.filename);
+        EXPECT_EQ(dialog.FileTitle(), c.title);
+        EXPECT_EQ(dialog.Path(), c.path);
+        EXPECT_EQ(dialog.ParseFileNames(), c.chosen);
+    }
+}
+
+TEST(CommonDialog, ParseFileNamesOfAGivenFilename) {
+    const struct {
+        std::string filename;
+        Paths expected;
+    } cases[] = {
+        {"/only/one\0\0"s, {"/only/one"}},
+        {"/d\0a\0b\0\0"s, {"/d/a", "/d/b"}},
+        {"/d/\0a\0\0b"s, {"/d/a", "/d/b"}},
+        {"\0a\0b"s, {"a", "b"}},
+    };
+    for (const auto& c : cases) {
+        clsCommonDialog dialog;
+        dialog.SetFilename(c.filename);
+        EXPECT_EQ(dialog.ParseFileNames(), c.expected);
+    }
+}
+
+TEST(CommonDialog, SaveAddsTheDefaultExtension) {
+    const struct {
+        const char* chosen;
+        const char* default_ext;
+        const char* filename;
+    } cases[] = {
+        {"/d/name", "frs", "/d/name.frs"},
+        {"/d/name.txt", "frs", "/d/name.txt"},
+        {"/d.x/name", "log", "/d.x/name.log"},
+        {"/d/name", ".log", "/d/name.log"},
+    };
+    for (const auto& c : cases) {
+        DialogAnswer answer(Paths{c.chosen});
+        clsCommonDialog dialog;
+        dialog.SetDefaultExt(c.default_ext);
+        EXPECT_EQ(dialog.ShowSave(), 1);
+        EXPECT_EQ(dialog.Filename(), c.filename);
+    }
+    DialogAnswer answer(Paths{"/d/name"});
+    clsCommonDialog open;
+    open.SetDefaultExt("frs");
+    EXPECT_EQ(open.ShowOpen(), 1);
+    EXPECT_EQ(open.Filename(), "/d/name") << "an opened file is taken as it is";
+}
+
+TEST(CommonDialog, BrowseSetsThePath) {
+    DialogAnswer answer(Paths{"/var/undo/"});
+    clsCommonDialog dialog;
+    dialog.SetDialogTitle("Undo Folder");
+    dialog.SetFilename("/untouched");
+    EXPECT_EQ(dialog.Browse(), 1);
+    EXPECT_EQ(dialog.Path(), "/var/undo");
+    EXPECT_EQ(dialog.Filename(), "/untouched");
+    ASSERT_EQ(answer.requests().size(), 1u);
+    EXPECT_EQ(answer.requests()[0].kind, Kind::kFolder);
+    EXPECT_EQ(answer.requests()[0].title, "Undo Folder");
+}
+
+// ---- The real dialogs, answered from inside their event loop. ----
+
+// Runs `act` on the file dialog once it is shown.
+void WhenShown(std::function<void(QFileDialog&)> act) {
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            act(*dialog);
+        }
+    });
+    timer->start(10);
+}
+
+TEST(CommonDialogShown, OpenDialogIsSetUpAndAnswers) {
+    testing::TempDir dir;
+    dir.WriteFile("a.frs", "x");
+    dir.WriteFile("b.frs", "y");
+    clsCommonDialog dialog;
+    dialog.SetDialogTitle("Select a file: ");
+    dialog.SetInitDir(dir.path());
+    dialog.SetFilter("Search Configuration Files (*.frs)|*.frs|All Files (*.*)|*.*");
+    dialog.SetFilterIndex(2);
+    dialog.Setflags(clsCommonDialog::OFN_ALLOWMULTISELECT);
+    bool seen = false;
+    WhenShown([&](QFileDialog& shown) {
+        seen = true;
+        EXPECT_EQ(shown.windowTitle().toStdString(), "Select a file: ");
+        EXPECT_EQ(shown.acceptMode(), QFileDialog::AcceptOpen);
+        EXPECT_EQ(shown.fileMode(), QFileDialog::ExistingFiles);
+        EXPECT_EQ(shown.nameFilters(),
+                  QStringList({"Search Configuration Files (*.frs)", "All Files (*)"}));
+        EXPECT_EQ(shown.selectedNameFilter().toStdString(), "All Files (*)");
+        shown.selectFile(QString::fromStdString(dir.Path("a.frs")));
+        static_cast<QDialog&>(shown).accept();  // as the OK button does
+    });
+    EXPECT_EQ(dialog.ShowOpen(), 1);
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(dialog.Filename(), dir.Path("a.frs"));
+    EXPECT_EQ(dialog.Path(), dir.path() + "/");
+}
+
+TEST(CommonDialogShown, SaveDialogCancelled) {
+    clsCommonDialog dialog;
+    dialog.SetFilename("kept.frs");
+    dialog.SetDefaultExt("frs");
+    dialog.Setflags(clsCommonDialog::OFN_OVERWRITEPROMPT);
+    WhenShown([](QFileDialog& shown) {
+        EXPECT_EQ(shown.acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_EQ(shown.defaultSuffix().toStdString(), "frs");
+        EXPECT_FALSE(shown.testOption(QFileDialog::DontConfirmOverwrite));
+        shown.reject();
+    });
+    EXPECT_EQ(dialog.ShowSave(), 0);
+    EXPECT_EQ(dialog.Filename(), "kept.frs");
+}
+
+TEST(CommonDialogShown, FolderBrowser) {
+    testing::TempDir dir;
+    dir.MakeDir("chosen");
+    clsCommonDialog dialog;
+    dialog.SetInitDir(dir.path());
+    WhenShown([&](QFileDialog& shown) {
+        EXPECT_EQ(shown.fileMode(), QFileDialog::Directory);
+        shown.selectFile(QString::fromStdString(dir.Path("chosen")));
+        static_cast<QDialog&>(shown).accept();  // as the OK button does
+    });
+    EXPECT_EQ(dialog.Browse(), 1);
+    EXPECT_EQ(dialog.Path(), dir.Path("chosen"));
+}
+
+}  // namespace
+}  // namespace ferret

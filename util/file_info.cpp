@@ -1,6 +1,7 @@
 #include "util/file_info.h"
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -14,7 +15,9 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "app/message_box.h"
@@ -33,8 +36,8 @@ int OpenForReading(const std::string& path) {
 }
 
 bool StatPath(const std::string& path, struct statx& info) {
-    constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_BLOCKS |
-                                 STATX_ATIME | STATX_MTIME | STATX_BTIME;
+    constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_BLOCKS | STATX_ATIME |
+                                 STATX_MTIME | STATX_BTIME;
     info = {};
     return statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, kWanted, &info) == 0 &&
            (info.stx_mask & STATX_TYPE) != 0;
@@ -83,15 +86,99 @@ std::string FormatTime(const statx_timestamp& stamp) {
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(
         static_cast<qint64>(stamp.tv_sec) * 1000 + stamp.tv_nsec / 1000000, Qt::LocalTime);
     const QString text =
-        locale.toString(when.date(), locale.dateFormat(QLocale::LongFormat)) +
-        QLatin1Char(' ') +
+        locale.toString(when.date(), locale.dateFormat(QLocale::LongFormat)) + QLatin1Char(' ') +
         locale.toString(when.time(), WithoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
     return text.toStdString();
 }
 
-const QMimeDatabase& MimeDatabase() {
+struct TypeName {
+    std::string comment;  // empty when the database knows no type for the name
+    std::string icon;
+};
+
+TypeName QueryType(const QString& name) {
     static const QMimeDatabase database;
-    return database;
+    const QMimeType mime = database.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+    TypeName type;
+    if (mime.isValid()) {
+        if (!mime.isDefault()) {
+            type.comment = mime.comment().toStdString();
+        }
+        type.icon = mime.iconName().toStdString();
+    }
+    return type;
+}
+
+// Looking a name up in the MIME database takes tens of microseconds, too slow for reports of
+// many thousands of files. Nearly all of its patterns are "*.suffix", which only the end of a
+// name decides, so answers are kept per name ending; names that one of the few other patterns
+// ("Makefile", "README*", "*~") matches are always looked up.
+class TypeNames {
+  public:
+    TypeName Find(const std::string& name) {
+        std::call_once(loaded_, [this] { Load(); });
+        for (const std::string& pattern : special_) {
+            if (fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0) {
+                return QueryType(QString::fromStdString(name));
+            }
+        }
+        const std::string ending = Ending(name);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (const auto found = by_ending_.find(ending); found != by_ending_.end()) {
+                return found->second;
+            }
+        }
+        TypeName type = QueryType(QString::fromStdString("x" + ending));
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (by_ending_.size() >= 4096) {
+            by_ending_.clear();
+        }
+        by_ending_.emplace(ending, type);
+        return type;
+    }
+
+  private:
+    void Load() {
+        const QMimeDatabase database;
+        for (const QMimeType& mime : database.allMimeTypes()) {
+            for (const QString& glob : mime.globPatterns()) {
+                const QString rest = glob.mid(2);
+                const bool suffix_only =
+                    glob.startsWith(QLatin1String("*.")) && !rest.contains(QLatin1Char('*')) &&
+                    !rest.contains(QLatin1Char('?')) && !rest.contains(QLatin1Char('['));
+                if (suffix_only) {
+                    dots_ = std::max(dots_, static_cast<std::size_t>(glob.count('.')));
+                } else {
+                    special_.push_back(glob.toStdString());
+                }
+            }
+        }
+    }
+
+    // The end of `name` from the dot that the longest "*.a.b" pattern could reach.
+    std::string Ending(const std::string& name) const {
+        std::size_t at = std::string::npos;
+        for (std::size_t i = 0, dot = name.size(); i < dots_; ++i) {
+            dot = dot == 0 ? std::string::npos : name.rfind('.', dot - 1);
+            if (dot == std::string::npos) {
+                break;
+            }
+            at = dot;
+        }
+        return at == std::string::npos ? std::string() : name.substr(at);
+    }
+
+    std::once_flag loaded_;
+    std::vector<std::string> special_;
+    std::size_t dots_ = 1;
+    std::mutex mutex_;
+    std::unordered_map<std::string, TypeName> by_ending_;
+};
+
+TypeName FindTypeName(const std::string& name) {
+    static TypeNames names;
+    return names.Find(name);
 }
 
 // A version text is cut at "." and ","; each part counts up to its first non-digit, so
@@ -180,7 +267,8 @@ class PeFile {
         }
         const std::uint64_t nt = Le32(dos, 0x3C);
         std::string header;
-        if (!image_.Read(nt, 24, header) || header.compare(0, 4, std::string_view("PE\0\0", 4))) {
+        if (!image_.Read(nt, 24, header) ||
+            header.compare(0, 4, std::string_view("PE\0\0", 4)) != 0) {
             return false;
         }
         const std::uint16_t section_count = Le16(header, 6);
@@ -243,8 +331,8 @@ class PeFile {
   private:
     bool ReadRva(std::uint64_t rva, std::uint64_t count, std::string& out) {
         for (const Section& section : sections_) {
-            const std::uint64_t span = section.virtual_size != 0 ? section.virtual_size
-                                                                 : section.raw_size;
+            const std::uint64_t span =
+                section.virtual_size != 0 ? section.virtual_size : section.raw_size;
             if (rva < section.virtual_address || rva - section.virtual_address >= span) {
                 continue;
             }
@@ -380,9 +468,9 @@ std::string Hex4(std::uint16_t value) {
 
 void ReadStrings(std::string_view data, const Block& table, VersionResource& out) {
     const std::pair<std::string_view, std::string*> names[] = {
-        {"CompanyName", &out.company_name},         {"FileDescription", &out.file_description},
-        {"FileVersion", &out.file_version},         {"InternalName", &out.internal_name},
-        {"LegalCopyright", &out.legal_copyright},   {"LegalTrademarks", &out.legal_trademarks},
+        {"CompanyName", &out.company_name},           {"FileDescription", &out.file_description},
+        {"FileVersion", &out.file_version},           {"InternalName", &out.internal_name},
+        {"LegalCopyright", &out.legal_copyright},     {"LegalTrademarks", &out.legal_trademarks},
         {"OriginalFilename", &out.original_filename}, {"ProductName", &out.product_name},
         {"ProductVersion", &out.product_version}};
     ForEachChild(data, table, [&](const Block& entry) {
@@ -410,8 +498,7 @@ bool ParseVersionRecord(std::string_view data, VersionResource& out) {
             ForEachChild(data, child, [&](const Block& table) { tables.push_back(table); });
         } else if (KeyIs(child.key, "VarFileInfo")) {
             ForEachChild(data, child, [&](const Block& var) {
-                if (!out.has_translation && KeyIs(var.key, "Translation") &&
-                    var.value_size >= 4) {
+                if (!out.has_translation && KeyIs(var.key, "Translation") && var.value_size >= 4) {
                     out.has_translation = true;
                     out.language = Le16(data, var.value_at);
                     out.translation = Hex4(out.language) + Hex4(Le16(data, var.value_at + 2));
@@ -442,28 +529,27 @@ struct LanguageTag {
 // Windows language identifiers with their BCP 47 names; a sublanguage not listed is named by
 // its primary language alone.
 constexpr LanguageTag kLanguages[] = {
-    {0x0401, "ar-SA"},      {0x0402, "bg-BG"},      {0x0403, "ca-ES"}, {0x0404, "zh-TW"},
-    {0x0405, "cs-CZ"},      {0x0406, "da-DK"},      {0x0407, "de-DE"}, {0x0408, "el-GR"},
-    {0x0409, "en-US"},      {0x040A, "es-ES"},      {0x040B, "fi-FI"}, {0x040C, "fr-FR"},
-    {0x040D, "he-IL"},      {0x040E, "hu-HU"},      {0x040F, "is-IS"}, {0x0410, "it-IT"},
-    {0x0411, "ja-JP"},      {0x0412, "ko-KR"},      {0x0413, "nl-NL"}, {0x0414, "nb-NO"},
-    {0x0415, "pl-PL"},      {0x0416, "pt-BR"},      {0x0417, "rm-CH"}, {0x0418, "ro-RO"},
-    {0x0419, "ru-RU"},      {0x041A, "hr-HR"},      {0x041B, "sk-SK"}, {0x041C, "sq-AL"},
-    {0x041D, "sv-SE"},      {0x041E, "th-TH"},      {0x041F, "tr-TR"}, {0x0420, "ur-PK"},
-    {0x0421, "id-ID"},      {0x0422, "uk-UA"},      {0x0423, "be-BY"}, {0x0424, "sl-SI"},
-    {0x0425, "et-EE"},      {0x0426, "lv-LV"},      {0x0427, "lt-LT"}, {0x0429, "fa-IR"},
-    {0x042A, "vi-VN"},      {0x042B, "hy-AM"},      {0x042C, "az-Latn-AZ"},
-    {0x042D, "eu-ES"},      {0x042F, "mk-MK"},      {0x0436, "af-ZA"}, {0x0437, "ka-GE"},
-    {0x0438, "fo-FO"},      {0x0439, "hi-IN"},      {0x043E, "ms-MY"}, {0x043F, "kk-KZ"},
-    {0x0441, "sw-KE"},      {0x0443, "uz-Latn-UZ"}, {0x0445, "bn-IN"}, {0x0447, "gu-IN"},
-    {0x0449, "ta-IN"},      {0x044A, "te-IN"},      {0x044B, "kn-IN"}, {0x044E, "mr-IN"},
-    {0x0456, "gl-ES"},      {0x0804, "zh-CN"},      {0x0807, "de-CH"}, {0x0809, "en-GB"},
-    {0x080A, "es-MX"},      {0x080C, "fr-BE"},      {0x0810, "it-CH"}, {0x0813, "nl-BE"},
-    {0x0814, "nn-NO"},      {0x0816, "pt-PT"},      {0x081D, "sv-FI"}, {0x0C04, "zh-HK"},
-    {0x0C07, "de-AT"},      {0x0C09, "en-AU"},      {0x0C0A, "es-ES"}, {0x0C0C, "fr-CA"},
-    {0x1004, "zh-SG"},      {0x1009, "en-CA"},      {0x100C, "fr-CH"}, {0x1409, "en-NZ"},
-    {0x1809, "en-IE"},      {0x1C09, "en-ZA"},      {0x241A, "sr-Latn-RS"},
-    {0x281A, "sr-Cyrl-RS"}, {0x2C0A, "es-AR"},
+    {0x0401, "ar-SA"},      {0x0402, "bg-BG"},      {0x0403, "ca-ES"},      {0x0404, "zh-TW"},
+    {0x0405, "cs-CZ"},      {0x0406, "da-DK"},      {0x0407, "de-DE"},      {0x0408, "el-GR"},
+    {0x0409, "en-US"},      {0x040A, "es-ES"},      {0x040B, "fi-FI"},      {0x040C, "fr-FR"},
+    {0x040D, "he-IL"},      {0x040E, "hu-HU"},      {0x040F, "is-IS"},      {0x0410, "it-IT"},
+    {0x0411, "ja-JP"},      {0x0412, "ko-KR"},      {0x0413, "nl-NL"},      {0x0414, "nb-NO"},
+    {0x0415, "pl-PL"},      {0x0416, "pt-BR"},      {0x0417, "rm-CH"},      {0x0418, "ro-RO"},
+    {0x0419, "ru-RU"},      {0x041A, "hr-HR"},      {0x041B, "sk-SK"},      {0x041C, "sq-AL"},
+    {0x041D, "sv-SE"},      {0x041E, "th-TH"},      {0x041F, "tr-TR"},      {0x0420, "ur-PK"},
+    {0x0421, "id-ID"},      {0x0422, "uk-UA"},      {0x0423, "be-BY"},      {0x0424, "sl-SI"},
+    {0x0425, "et-EE"},      {0x0426, "lv-LV"},      {0x0427, "lt-LT"},      {0x0429, "fa-IR"},
+    {0x042A, "vi-VN"},      {0x042B, "hy-AM"},      {0x042C, "az-Latn-AZ"}, {0x042D, "eu-ES"},
+    {0x042F, "mk-MK"},      {0x0436, "af-ZA"},      {0x0437, "ka-GE"},      {0x0438, "fo-FO"},
+    {0x0439, "hi-IN"},      {0x043E, "ms-MY"},      {0x043F, "kk-KZ"},      {0x0441, "sw-KE"},
+    {0x0443, "uz-Latn-UZ"}, {0x0445, "bn-IN"},      {0x0447, "gu-IN"},      {0x0449, "ta-IN"},
+    {0x044A, "te-IN"},      {0x044B, "kn-IN"},      {0x044E, "mr-IN"},      {0x0456, "gl-ES"},
+    {0x0804, "zh-CN"},      {0x0807, "de-CH"},      {0x0809, "en-GB"},      {0x080A, "es-MX"},
+    {0x080C, "fr-BE"},      {0x0810, "it-CH"},      {0x0813, "nl-BE"},      {0x0814, "nn-NO"},
+    {0x0816, "pt-PT"},      {0x081D, "sv-FI"},      {0x0C04, "zh-HK"},      {0x0C07, "de-AT"},
+    {0x0C09, "en-AU"},      {0x0C0A, "es-ES"},      {0x0C0C, "fr-CA"},      {0x1004, "zh-SG"},
+    {0x1009, "en-CA"},      {0x100C, "fr-CH"},      {0x1409, "en-NZ"},      {0x1809, "en-IE"},
+    {0x1C09, "en-ZA"},      {0x241A, "sr-Latn-RS"}, {0x281A, "sr-Cyrl-RS"}, {0x2C0A, "es-AR"},
 };
 
 void ShowNotFound(const std::string& text) {
@@ -578,16 +664,13 @@ void clsFileInfo::Fill(const struct statx& info, int fd) {
     modified_ = FormatTime(info.stx_mtime);
     accessed_ = FormatTime(info.stx_atime);
 
-    const QMimeType mime = MimeDatabase().mimeTypeForFile(QString::fromStdString(name_),
-                                                          QMimeDatabase::MatchExtension);
-    if (mime.isValid() && !mime.isDefault() && !mime.comment().isEmpty()) {
-        type_ = mime.comment().toStdString();
-    } else {
-        type_ = (QString::fromStdString(extension_).toUpper() + QLatin1String(" File"))
-                    .trimmed()
-                    .toStdString();
-    }
-    icon_name_ = mime.isValid() ? mime.iconName().toStdString() : std::string();
+    const TypeName type = FindTypeName(name_);
+    type_ = !type.comment.empty()
+                ? type.comment
+                : (QString::fromStdString(extension_).toUpper() + QLatin1String(" File"))
+                      .trimmed()
+                      .toStdString();
+    icon_name_ = type.icon;
 
     hidden_ = !name_.empty() && name_.front() == '.';
     read_only_ = (info.stx_mode & S_IWUSR) == 0;
@@ -660,8 +743,8 @@ void clsFileInfo::ClearFileInfo() {
 
 bool clsFileInfo::ChangeAttribute(const char* name, bool& flag, bool on,
                                   const std::function<Status()>& change) {
-    last_status_ = file_path_.empty() ? Status::Error(ENOENT, "No file has been chosen", kSource)
-                                      : change();
+    last_status_ =
+        file_path_.empty() ? Status::Error(ENOENT, "No file has been chosen", kSource) : change();
     if (!last_status_.ok()) {
         const std::string number = std::to_string(last_status_.number());
         const std::string& description = last_status_.description();

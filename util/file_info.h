@@ -73,8 +73,8 @@ class clsFileInfo {
     // The folder of the file with its trailing "/"; empty for a bare file name.
     const std::string& fLocation() const { return location_; }
 
-    // The file's type name (from the MIME database, by name only), or its upper-cased extension
-    // followed by " File" when the database knows none.
+    // The file's type name (from the MIME database, by name only, never by content), or its
+    // upper-cased extension followed by " File" when the database knows none.
     const std::string& fType() const { return type_; }
     // The icon theme's name for the file's type ("text-plain"), for the window to look up.
     const std::string& fIconName() const { return icon_name_; }
@@ -164,12 +164,12 @@ class clsFileInfo {
 
 // The version resource of a Windows executable (PE file), as far as Ferret shows it.
 struct VersionResource {
-    std::uint32_t file_os = 0;      // VS_FIXEDFILEINFO's operating-system value
-    bool has_fixed_info = false;    // the fixed record was present
-    bool has_translation = false;   // "\VarFileInfo\Translation" was present
-    std::uint16_t language = 0;     // its first language identifier
-    std::string translation;        // its first entry as "040904B0"
-    std::string company_name;       // the StringFileInfo values, UTF-8
+    std::uint32_t file_os = 0;     // VS_FIXEDFILEINFO's operating-system value
+    bool has_fixed_info = false;   // the fixed record was present
+    bool has_translation = false;  // "\VarFileInfo\Translation" was present
+    std::uint16_t language = 0;    // its first language identifier
+    std::string translation;       // its first entry as "040904B0"
+    std::string company_name;      // the StringFileInfo values, UTF-8
     std::string file_description;
     std::string file_version;
     std::string internal_name;

@@ -1,0 +1,120 @@
+#include "util/special_folders.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// A fresh home and configuration folder for each test, so the XDG user folders are known.
+class SpecialFoldersTest : public ::testing::Test {
+  protected:
+    SpecialFoldersTest() {
+        root_.MakeDir("home");
+        root_.MakeDir("config");
+        setenv("HOME", Home().c_str(), 1);
+        setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
+    }
+    ~SpecialFoldersTest() override {
+        setenv("HOME", saved_home_.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
+    }
+
+    std::string Home() const { return root_.Path("home"); }
+
+    const std::string saved_home_ = Env("HOME");
+    const std::string saved_config_ = Env("XDG_CONFIG_HOME");
+    testing::TempDir root_;
+};
+
+TEST_F(SpecialFoldersTest, UserFoldersThatExist) {
+    const struct {
+        int csidl;
+        const char* folder;
+    } cases[] = {
+        {clsSpecialFolders::kPersonal, "Documents"},
+        {clsSpecialFolders::kDesktop, "Desktop"},
+        {clsSpecialFolders::kMyPictures, "Pictures"},
+    };
+    for (const auto& c : cases) {
+        root_.MakeDir(std::string("home/") + c.folder);
+        clsSpecialFolders folders;
+        EXPECT_EQ(folders.GetFolderPath(c.csidl, 0), Home() + "/" + c.folder) << c.csidl;
+        folders.SetNoAlias(true);
+        EXPECT_EQ(folders.GetFolderPath(c.csidl), Home() + "/" + c.folder) << c.csidl;
+    }
+}
+
+TEST_F(SpecialFoldersTest, MissingFoldersNeedAFlag) {
+    clsSpecialFolders folders;
+    const std::string pictures = Home() + "/Pictures";
+    EXPECT_EQ(folders.GetFolderPath(39, 0), "") << "verified: it does not exist";
+
+    folders.SetDontVerify(true);
+    EXPECT_EQ(folders.GetFolderPath(39, 0), pictures);
+    EXPECT_FALSE(IsFolder(pictures)) << "not verifying creates nothing";
+
+    folders.SetDontVerify(false);
+    folders.SetPerUserInit(true);
+    EXPECT_EQ(folders.GetFolderPath(39, 0), pictures);
+    EXPECT_TRUE(IsFolder(pictures));
+    EXPECT_EQ(clsSpecialFolders().GetFolderPath(39, 0), pictures) << "now it exists";
+}
+
+TEST_F(SpecialFoldersTest, FolderThatCannotBeCreated) {
+    root_.WriteFile("home/Pictures", "a file where the folder belongs");
+    clsSpecialFolders folders;
+    folders.SetPerUserInit(true);
+    EXPECT_EQ(folders.GetFolderPath(39, 0), "");
+    folders.SetDontVerify(true);
+    EXPECT_EQ(folders.GetFolderPath(39, 0), Home() + "/Pictures");
+}
+
+TEST_F(SpecialFoldersTest, UserDirsFileNamesTheFolders) {
+    root_.WriteFile("config/user-dirs.dirs",
+                    "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"
+                    "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n"
+                    "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    root_.MakeDir("home/Bilder");
+    root_.MakeDir("home/Dokumente");
+    root_.MakeDir("home/Schreibtisch");
+    clsSpecialFolders folders;
+    EXPECT_EQ(folders.GetFolderPath(39, 0), Home() + "/Bilder");
+    EXPECT_EQ(folders.GetFolderPath(5, 0), Home() + "/Dokumente");
+    EXPECT_EQ(folders.GetFolderPath(16, 0), Home() + "/Schreibtisch");
+}
+
+TEST_F(SpecialFoldersTest, ProgramsAndUnknownIdentifiers) {
+    clsSpecialFolders folders;
+    EXPECT_EQ(folders.GetFolderPath(38, 0), "/usr/bin");
+    folders.SetDontVerify(true);
+    folders.SetPerUserInit(true);
+    for (const int csidl : {0, 1, 2, 6, 17, 26, 37, 40, -1, 39 | 0x800, 0x7FFFFFFF}) {
+        EXPECT_EQ(folders.GetFolderPath(csidl, 0), "") << csidl;
+    }
+}
+
+TEST(SpecialFolders, FlagsDefaultOff) {
+    const clsSpecialFolders folders;
+    EXPECT_FALSE(folders.PerUserInit());
+    EXPECT_FALSE(folders.NoAlias());
+    EXPECT_FALSE(folders.DontVerify());
+}
+
+}  // namespace
+}  // namespace ferret
