@@ -48,6 +48,7 @@ class WindowRunView : public RunView {
     void EnableReportMenus(bool enabled) override;
     void ShowReportView(int code) override;
     void OpenResultsGroup() override;
+    bool HasReportViews() const override { return true; }
     void ShowFileList(FileListRows rows) override;
     void ShowStructuredTree(StructuredTree tree) override;
 

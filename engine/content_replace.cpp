@@ -42,29 +42,6 @@ class Fd {
     int fd_;
 };
 
-bool ReadAll(int fd, std::size_t expected, std::string& text) {
-    text.resize(expected + 1);
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == text.size()) {
-            text.resize(text.size() * 2);
-        }
-        const ssize_t got = read(fd, text.data() + filled, text.size() - filled);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return false;
-        }
-        if (got == 0) {
-            break;
-        }
-        filled += static_cast<std::size_t>(got);
-    }
-    text.resize(filled);
-    return true;
-}
-
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t done = write(fd, bytes.data(), bytes.size());
@@ -182,13 +159,7 @@ RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
                                  std::string_view replacement, const PatternShortcut* shortcut,
                                  const DetailsSink& details,
                                  const std::function<void()>& before_swap) {
-    // A link is followed: the file it points to is rewritten and the link stays a link.
-    std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
-    if (!resolved) {
-        return Failed(ErrnoText("cannot reach the file", errno));
-    }
-    const std::string target = resolved.get();
-    Fd input(open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat before {};
     if (input.get() < 0 || fstat(input.get(), &before) != 0) {
         return Failed(ErrnoText("cannot open the file", errno));
@@ -202,8 +173,8 @@ RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
             details(read_details.size, read_details.created);
         }
     }
-    std::string text;
-    if (!ReadAll(input.get(), static_cast<std::size_t>(before.st_size), text)) {
+    std::string_view text;
+    if (!ReadWholeFile(input.get(), static_cast<std::uint64_t>(before.st_size), text)) {
         return Failed(ErrnoText("cannot read the file", errno));
     }
     if (shortcut != nullptr &&
@@ -218,6 +189,15 @@ RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
     if (count == 0) {
         return {};  // nothing to change: the file is not touched
     }
+    // A link is followed: the file it points to is rewritten and the link stays a link. Only
+    // files with hits are resolved, as resolving costs a look at every part of the path.
+    std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
+    struct stat resolved_info {};
+    if (!resolved || stat(resolved.get(), &resolved_info) != 0 ||
+        resolved_info.st_dev != before.st_dev || resolved_info.st_ino != before.st_ino) {
+        return Failed("the file changed while it was being rewritten; it was left as it is");
+    }
+    const std::string target = resolved.get();
     // Read-only means the owner may not write it, whoever we are (root may write anything).
     if ((before.st_mode & S_IWUSR) == 0 || access(target.c_str(), W_OK) != 0) {
         return Failed("the file is read-only");

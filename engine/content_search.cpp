@@ -46,6 +46,7 @@ class FileReader {
     FileReader& operator=(const FileReader&) = delete;
 
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     const FileDetails& details() const { return details_; }
 
     // Reads up to `size` bytes; 0 at the end, -1 on an error.
@@ -110,6 +111,32 @@ std::string RegExEncodeString(std::string_view text) {
         encoded.push_back(c);
     }
     return encoded;
+}
+
+bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) {
+    thread_local std::vector<char> storage;
+    if (storage.size() < expected_size + 1) {
+        storage.resize(static_cast<std::size_t>(expected_size) + 1);
+    }
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == storage.size()) {
+            storage.resize(storage.size() * 2);
+        }
+        const ssize_t got = read(fd, storage.data() + filled, storage.size() - filled);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    text = std::string_view(storage.data(), filled);
+    return true;
 }
 
 std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
@@ -201,27 +228,10 @@ std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
         return kNotSearched;
     }
     Report(details, file.details());
-    // The whole file, however it has changed since it was measured. The buffer is kept for the
-    // thread's next file, so memory stays at the largest file searched.
-    thread_local std::vector<char> storage;
-    std::size_t filled = 0;
-    if (storage.size() < file.details().size + 1) {
-        storage.resize(static_cast<std::size_t>(file.details().size) + 1);
+    std::string_view text;
+    if (!ReadWholeFile(file.fd(), file.details().size, text)) {
+        return kNotSearched;
     }
-    for (;;) {
-        if (filled == storage.size()) {
-            storage.resize(storage.size() * 2);
-        }
-        const ssize_t got = file.Read(storage.data() + filled, storage.size() - filled);
-        if (got < 0) {
-            return kNotSearched;
-        }
-        if (got == 0) {
-            break;
-        }
-        filled += static_cast<std::size_t>(got);
-    }
-    const std::string_view text(storage.data(), filled);
     std::int64_t count = 0;
     const Status status = CountPattern(text, pattern, shortcut, count);
     if (!status.ok()) {

@@ -37,6 +37,12 @@ using DetailsSink = std::function<void(std::uint64_t size, const timespec& creat
 std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
                             const std::atomic<bool>& stop, const DetailsSink& details = {});
 
+// Reads the rest of the open file `fd` (about `expected_size` bytes; more or fewer if it changed)
+// into a buffer kept for the calling thread, so memory stays at the largest file read and no
+// buffer is allocated per file. `text` stays valid until the thread's next call. False on a
+// read error.
+bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text);
+
 // What is known of a pattern that lets most of a text go unmatched.
 struct PatternShortcut {
     PlainMatcher required;  // finds a text every match contains

@@ -231,6 +231,9 @@ std::vector<clsFile*> RecordsOf(clsFiles& files) {
 
 // Fills a record's size and time from the file a stage has open, when the walk left them.
 DetailsSink DetailsFor(clsFile& record) {
+    if (!record.DetailsPending()) {
+        return {};  // nothing to learn: the open file need not be asked
+    }
     return [&record](std::uint64_t size, const timespec& created) {
         if (record.DetailsPending()) {
             record.SetDetails(size, LocalDateTimeFromFileTime(created));
@@ -490,6 +493,9 @@ ReportBuildInput RunDriver::ReportInput() {
 }
 
 void RunDriver::DisplayFileList() {
+    if (!view_.HasReportViews()) {
+        return;
+    }
     view_.SetBusy(true);
     view_.SetStatusText(1, "...creating file list display");
     view_.ProcessEvents();
@@ -502,6 +508,9 @@ void RunDriver::DisplayFileList() {
 }
 
 void RunDriver::DisplayStructuredList() {
+    if (!view_.HasReportViews()) {
+        return;
+    }
     view_.SetBusy(true);
     view_.SetStatusText(1, "...building structured display");
     view_.ProcessEvents();

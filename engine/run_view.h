@@ -41,6 +41,9 @@ class RunView {
     virtual void SetReportText(const std::string& text) = 0;
     virtual const std::string& ReportText() const = 0;
     virtual void EnableReportMenus(bool /*enabled*/) {}
+    // Whether there are list and tree views to fill: building them reads every listed file's
+    // type and flags, which a run without a window must not pay for.
+    virtual bool HasReportViews() const { return false; }
     // The detailed list and the structured tree, built by the run; shown in their views.
     virtual void ShowFileList(FileListRows /*rows*/) {}
     virtual void ShowStructuredTree(StructuredTree /*tree*/) {}
