@@ -173,13 +173,22 @@ RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
             details(read_details.size, read_details.created);
         }
     }
+    // Most files hold no hit: a scan in small blocks settles that without reading them whole.
+    if (shortcut != nullptr) {
+        const std::int64_t found = ScanOpenFile(input.get(), shortcut->required, nullptr, true);
+        if (found < 0) {
+            return Failed(ErrnoText("cannot read the file", errno));
+        }
+        if (found == 0) {
+            return {};  // the pattern cannot match
+        }
+        if (lseek(input.get(), 0, SEEK_SET) != 0) {
+            return Failed(ErrnoText("cannot read the file again", errno));
+        }
+    }
     std::string_view text;
     if (!ReadWholeFile(input.get(), static_cast<std::uint64_t>(before.st_size), text)) {
         return Failed(ErrnoText("cannot read the file", errno));
-    }
-    if (shortcut != nullptr &&
-        shortcut->required.Find(text.data(), text.size(), 0) == std::string_view::npos) {
-        return {};  // the pattern cannot match
     }
     std::string replaced;
     std::int64_t count = 0;

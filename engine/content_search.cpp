@@ -139,13 +139,8 @@ bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) 
     return true;
 }
 
-std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
-                            const std::atomic<bool>& stop, const DetailsSink& details) {
-    FileReader file(path);
-    if (!file.ok()) {
-        return kNotSearched;
-    }
-    Report(details, file.details());
+std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
+                          bool first_hit_only) {
     if (matcher.empty()) {
         return 0;
     }
@@ -161,27 +156,47 @@ std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher
     std::uint64_t count = 0;
     std::uint64_t since_check = 0;
     for (;;) {
-        const ssize_t got = file.Read(buffer + carried, kBlockSize);
+        ssize_t got;
+        do {
+            got = read(fd, buffer + carried, kBlockSize);
+        } while (got < 0 && errno == EINTR);
         if (got < 0) {
-            return kNotSearched;
+            return -1;
         }
         if (got == 0) {
             break;
         }
         const std::size_t filled = carried + static_cast<std::size_t>(got);
-        count += matcher.Count(buffer, filled, carried);
+        if (first_hit_only) {
+            if (matcher.Find(buffer, filled, 0) != std::string_view::npos) {
+                return 1;
+            }
+        } else {
+            count += matcher.Count(buffer, filled, carried);
+        }
         const std::size_t keep = std::min(carry_room, filled);
         std::memmove(buffer, buffer + filled - keep, keep);
         carried = keep;
         since_check += static_cast<std::uint64_t>(got);
-        if (since_check >= kStopCheckBytes) {
+        if (stop != nullptr && since_check >= kStopCheckBytes) {
             since_check = 0;
-            if (stop.load(std::memory_order_relaxed)) {
+            if (stop->load(std::memory_order_relaxed)) {
                 return 0;
             }
         }
     }
-    return Saturated(count);
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX));
+}
+
+std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
+                            const std::atomic<bool>& stop, const DetailsSink& details) {
+    FileReader file(path);
+    if (!file.ok()) {
+        return kNotSearched;
+    }
+    Report(details, file.details());
+    const std::int64_t count = ScanOpenFile(file.fd(), matcher, &stop, false);
+    return count < 0 ? kNotSearched : Saturated(static_cast<std::uint64_t>(count));
 }
 
 Status CountPattern(std::string_view text, const RegExp& pattern, const PatternShortcut* shortcut,

@@ -37,6 +37,12 @@ using DetailsSink = std::function<void(std::uint64_t size, const timespec& creat
 std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
                             const std::atomic<bool>& stop, const DetailsSink& details = {});
 
+// Scans the rest of the open file `fd` in blocks: the number of hits (overlapping), or 1 as
+// soon as one is found when `first_hit_only`; 0 when `stop` is set during the scan; -1 on a
+// read error.
+std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
+                          bool first_hit_only);
+
 // Reads the rest of the open file `fd` (about `expected_size` bytes; more or fewer if it changed)
 // into a buffer kept for the calling thread, so memory stays at the largest file read and no
 // buffer is allocated per file. `text` stays valid until the thread's next call. False on a
