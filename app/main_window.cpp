@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <errno.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
@@ -39,8 +41,11 @@
 #include "app/window_run_view.h"
 #include "engine/date_time.h"
 #include "ferret_version.h"
+#include "settings/search_config.h"
+#include "settings/search_history.h"
 #include "settings/settings.h"
 #include "util/app_paths.h"
+#include "util/common_dialog.h"
 
 namespace ferret {
 namespace {
@@ -407,10 +412,13 @@ void frmMain::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     QAction* open = file->addAction(QStringLiteral("&Open Configuration"));
     open->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    connect(open, &QAction::triggered, this, [this] { LoadSearchFile(std::string()); });
     QAction* save = file->addAction(QStringLiteral("&Save Configuration"));
     save->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+    connect(save, &QAction::triggered, this, [this] { SaveSearchFile(); });
     file->addSeparator();
     save_report_ = file->addAction(QStringLiteral("Save Report"));
+    connect(save_report_, &QAction::triggered, this, [this] { SaveReport(); });
     print_report_ = file->addAction(QStringLiteral("&Print Report"));
     print_report_->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
     save_report_->setEnabled(false);
@@ -431,7 +439,8 @@ void frmMain::BuildMenus() {
                 [this, code] { ChooseReportType(code); });
     }
     tools->addSeparator();
-    tools->addAction(QStringLiteral("Clear Search History"));
+    connect(tools->addAction(QStringLiteral("Clear Search History")), &QAction::triggered, this,
+            [this] { ClearHistory(); });
     tools->addSeparator();
     tools->addAction(QStringLiteral("Options"));
 
@@ -639,6 +648,105 @@ QString frmMain::StatusText(int panel) const {
     return panel >= 1 && panel <= 3 ? status_[panel - 1]->text() : QString();
 }
 
+namespace {
+
+constexpr char kConfigurationFilter[] = "Search Configuration Files (*.frs)|*.frs";
+constexpr std::int32_t kDialogFlags = clsCommonDialog::OFN_EXPLORER |
+                                      clsCommonDialog::OFN_OVERWRITEPROMPT |
+                                      clsCommonDialog::OFN_HIDEREADONLY;
+
+}  // namespace
+
+bool frmMain::LoadSearchFile(std::string file) {
+    if (file.empty()) {
+        clsCommonDialog dialog;
+        dialog.SetOwner(this);
+        dialog.SetDialogTitle("Select a file: ");
+        dialog.SetDefaultExt("frs");
+        dialog.SetFilter(kConfigurationFilter);
+        dialog.Setflags(clsCommonDialog::OFN_EXPLORER | clsCommonDialog::OFN_HIDEREADONLY);
+        if (dialog.ShowOpen() <= 0) {
+            return false;
+        }
+        file = dialog.Filename();
+    }
+    // A file that does not exist clears the fields, as an empty search would.
+    SearchSettings saved;
+    const Status loaded = LoadSearchSettings(file, saved);
+    if (!loaded.ok() && loaded.number() != ENOENT) {
+        QMessageBox::warning(this, QStringLiteral("Open Configuration"), Q(loaded.description()));
+        return false;
+    }
+    SearchFields fields = Fields();
+    fields.search_text = saved.search;
+    fields.replace_text = saved.replace;
+    fields.file_mask = saved.file_mask;
+    fields.folder = saved.path;
+    fields.recursive = saved.sub_folders == 1;
+    fields.ignore_case = saved.ignore_case == 1;
+    fields.regex = saved.regex == 1;
+    SetFields(fields);
+    return true;
+}
+
+bool frmMain::SaveSearchFile() {
+    clsCommonDialog dialog;
+    dialog.SetOwner(this);
+    dialog.SetDialogTitle("Select a file: ");
+    dialog.SetDefaultExt("frs");
+    dialog.SetFilter(kConfigurationFilter);
+    dialog.Setflags(kDialogFlags);
+    if (dialog.ShowSave() <= 0) {
+        return false;
+    }
+    const SearchFields fields = Fields();
+    SearchSettings settings;
+    settings.search = fields.search_text;
+    settings.replace = fields.replace_text;
+    settings.path = fields.folder;
+    settings.file_mask = fields.file_mask;
+    settings.sub_folders = fields.recursive ? 1 : 0;
+    settings.ignore_case = fields.ignore_case ? 1 : 0;
+    settings.regex = fields.regex ? 1 : 0;
+    if (const Status saved = SaveSearchSettings(dialog.Filename(), settings); !saved.ok()) {
+        QMessageBox::warning(this, QStringLiteral("Save Configuration"), Q(saved.description()));
+        return false;
+    }
+    return true;
+}
+
+bool frmMain::SaveReport() {
+    clsCommonDialog dialog;
+    dialog.SetOwner(this);
+    dialog.SetDialogTitle("Select a file: ");
+    dialog.SetDefaultExt("log");
+    dialog.SetFilter("Log files (*.log)|*.log");
+    dialog.Setflags(kDialogFlags);
+    if (dialog.ShowSave() <= 0) {
+        return false;
+    }
+    if (const Status written = WriteReportFile(dialog.Filename(), S(report_shown_));
+        !written.ok()) {
+        QMessageBox::warning(this, QStringLiteral("Save Report"), Q(written.description()));
+        return false;
+    }
+    return true;
+}
+
+void frmMain::ClearHistory() {
+    find_->clear();
+    find_->setEditText(QString());
+    ClearSearchList();
+}
+
+std::vector<std::string> frmMain::History() const {
+    std::vector<std::string> entries;
+    for (int i = 0; i < find_->count(); ++i) {
+        entries.push_back(S(find_->itemText(i)));
+    }
+    return entries;
+}
+
 void frmMain::LoadSettings() {
     driver_->RefreshSettings(false);
     folder_guard_ = true;
@@ -674,6 +782,10 @@ void frmMain::LoadSettings() {
     recursive_->setChecked(SettingAsInt(GetSettingValue(kSettingsKey, kSearchSubfolders,
                                                         SettingDefault(kSearchSubfolders)),
                                         0) == 1);
+    for (const std::string& entry : GetSearchList()) {
+        find_->addItem(Q(entry));
+    }
+    find_->setEditText(QString());
 }
 
 void frmMain::SaveSettings() {
@@ -694,6 +806,7 @@ void frmMain::SaveSettings() {
                                       std::to_string(date_options_->checkedId())));
     LogError(kLabel, SaveSettingValue(kSettingsKey, kSearchSubfolders,
                                       recursive_->isChecked() ? "1" : "0"));
+    SaveSearchList(History());
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

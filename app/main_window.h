@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "app/command_line.h"
 
@@ -51,6 +52,15 @@ class frmMain : public QMainWindow {
     void WaitForRun();
     void PressPause();
     void PressStop();
+    // File menu: a saved search into the fields (an empty name asks for one), the fields into
+    // a saved search, the report text into a file. False when cancelled or failed.
+    bool LoadSearchFile(std::string file);
+    bool SaveSearchFile();
+    bool SaveReport();
+    // Tools > Clear Search History, and the history as the search box holds it.
+    void ClearHistory();
+    std::vector<std::string> History() const;
+
     // The Tools > Reporting Type menu: stores the type and shows the last results in it when
     // the settings say so.
     void ChooseReportType(int code);

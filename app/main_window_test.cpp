@@ -12,6 +12,7 @@
 #include "app/structured_model.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
+#include "util/common_dialog.h"
 
 namespace ferret {
 namespace {
@@ -127,6 +128,72 @@ TEST_F(MainWindowTest, FieldsRoundTripAndSettingsComeBack) {
     EXPECT_EQ(loaded.folder, tree_.path());
     EXPECT_EQ(loaded.file_mask, "*.htm;*.html");
     EXPECT_TRUE(loaded.recursive);
+}
+
+// Answers every file dialog with `path` (or cancels when it is empty) while alive.
+class DialogAnswer {
+  public:
+    explicit DialogAnswer(std::string path) {
+        previous_ = clsCommonDialog::SetTestHook(
+            [path](const clsCommonDialog::Request&) -> clsCommonDialog::Answer {
+                if (path.empty()) {
+                    return std::nullopt;
+                }
+                return std::vector<std::string>{path};
+            });
+    }
+    ~DialogAnswer() { clsCommonDialog::SetTestHook(previous_); }
+
+  private:
+    clsCommonDialog::Hook previous_;
+};
+
+TEST_F(MainWindowTest, ConfigurationsReportsAndHistory) {
+    {
+        frmMain window;
+        SearchFields fields = Search("hit");
+        fields.regex = true;
+        fields.file_mask = "*.htm";
+        window.SetFields(fields);
+        {
+            DialogAnswer answer(tree_.Path("saved.frs"));
+            ASSERT_TRUE(window.SaveSearchFile());
+        }
+        window.SetFields(Search("other"));
+        {
+            DialogAnswer cancel("");
+            EXPECT_FALSE(window.LoadSearchFile(""));
+            EXPECT_EQ(window.Fields().search_text, "other");
+        }
+        {
+            DialogAnswer answer(tree_.Path("saved.frs"));
+            ASSERT_TRUE(window.LoadSearchFile(""));
+        }
+        EXPECT_EQ(window.Fields().search_text, "hit");
+        EXPECT_EQ(window.Fields().file_mask, "*.htm");
+        EXPECT_TRUE(window.Fields().regex);
+        // A search puts its text into the history, which comes back after a restart.
+        window.SetFields(Search("hit"));
+        ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+        window.WaitForRun();
+        QApplication::processEvents();
+        {
+            DialogAnswer answer(tree_.Path("report.log"));
+            ASSERT_TRUE(window.SaveReport());
+        }
+        EXPECT_NE(tree_.ReadFile("report.log").find(".../a.txt"), std::string::npos);
+        EXPECT_EQ(window.History(), std::vector<std::string>{"hit"});
+        window.close();
+    }
+    {
+        frmMain reopened;
+        EXPECT_EQ(reopened.History(), std::vector<std::string>{"hit"});
+        reopened.ClearHistory();
+        EXPECT_TRUE(reopened.History().empty());
+        reopened.close();
+    }
+    frmMain cleared;
+    EXPECT_TRUE(cleared.History().empty());
 }
 
 TEST_F(MainWindowTest, MissingFolderStopsTheRunBeforeItStarts) {
