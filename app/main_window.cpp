@@ -9,6 +9,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -21,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSplitter>
@@ -29,8 +32,10 @@
 #include <QStyle>
 #include <QTableView>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/command_process.h"
@@ -41,6 +46,7 @@
 #include "app/window_run_view.h"
 #include "engine/date_time.h"
 #include "ferret_version.h"
+#include "reports/summary_report.h"
 #include "settings/search_config.h"
 #include "settings/search_history.h"
 #include "settings/settings.h"
@@ -105,6 +111,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
                        .arg(FERRET_VERSION_PATCH));
     BuildWidgets();
     BuildMenus();
+    BuildPopups();
     WindowRunView::Handlers handlers;
     handlers.status = [this](int panel, const QString& text) {
         if (panel >= 1 && panel <= 3) {
@@ -157,7 +164,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     };
     handlers.structured_tree = [this](std::shared_ptr<StructuredTree> tree) {
         tree_model_->ResetTree(std::move(*tree));
-        tree_view_->expandToDepth(0);
+        tree_view_->expandToDepth(1);
         reports_->setCurrentWidget(tree_view_);
     };
     view_ = std::make_unique<WindowRunView>(this, std::move(handlers));
@@ -408,6 +415,100 @@ void frmMain::BuildWidgets() {
     }
 }
 
+void frmMain::BuildPopups() {
+    // The mask box: preset masks first, then the usual editing commands.
+    mask_->lineEdit()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(mask_->lineEdit(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) {
+                QMenu menu(this);
+                QMenu* templates = menu.addMenu(QStringLiteral("Search Templates"));
+                const std::pair<const char*, const char*> presets[] = {
+                    {"Graphic Files (jpeg jpg bmp gif png)", "*.jpeg;*.jpg;*.gif;*.png;*.bmp"},
+                    {"Log Files (log)", "*.log"},
+                    {"Temporary Files (tmp log)", "*.log;*.tmp"},
+                    {"Webpage Files (asp html htm php)",
+                     "*.htm;*.html;*.asp;*.aspx;*.css;*.inc;*.php;*.js"},
+                    {"Text Files (txt)", "*.txt"},
+                };
+                for (const auto& [caption, mask] : presets) {
+                    const QString text = QString::fromLatin1(mask);
+                    connect(templates->addAction(QString::fromLatin1(caption)), &QAction::triggered,
+                            this, [this, text] { mask_->setEditText(text); });
+                }
+                menu.addSeparator();
+                QLineEdit* edit = mask_->lineEdit();
+                connect(menu.addAction(QStringLiteral("Cut")), &QAction::triggered, edit,
+                        &QLineEdit::cut);
+                connect(menu.addAction(QStringLiteral("Copy")), &QAction::triggered, edit,
+                        &QLineEdit::copy);
+                connect(menu.addAction(QStringLiteral("Paste")), &QAction::triggered, edit,
+                        &QLineEdit::paste);
+                connect(menu.addAction(QStringLiteral("Delete")), &QAction::triggered, edit,
+                        &QLineEdit::del);
+                menu.exec(edit->mapToGlobal(at));
+            });
+    // The replace box: the markers for what a one-line box cannot hold.
+    replace_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(replace_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu menu(this);
+        QMenu* special = menu.addMenu(QStringLiteral("Special"));
+        const std::pair<const char*, const char*> markers[] = {
+            {"New Line (CrLf)", "^^CrLf"}, {"Tab", "^^Tab"}, {"Blank (empty string)", "^^Blank"}};
+        for (const auto& [caption, marker] : markers) {
+            const QString text = QString::fromLatin1(marker);
+            connect(special->addAction(QString::fromLatin1(caption)), &QAction::triggered, this,
+                    [this, text] { replace_->setText(text); });
+        }
+        menu.addSeparator();
+        connect(menu.addAction(QStringLiteral("Cut")), &QAction::triggered, replace_,
+                &QLineEdit::cut);
+        connect(menu.addAction(QStringLiteral("Copy")), &QAction::triggered, replace_,
+                &QLineEdit::copy);
+        connect(menu.addAction(QStringLiteral("Paste")), &QAction::triggered, replace_,
+                &QLineEdit::paste);
+        menu.exec(replace_->mapToGlobal(at));
+    });
+}
+
+void frmMain::ShowAbout() {
+    QDialog about(this);
+    about.setWindowTitle(QStringLiteral("About Ferret"));
+    auto* layout = new QVBoxLayout(&about);
+    layout->addWidget(new QLabel(QStringLiteral("Ferret Version: %1.%2.0.%3")
+                                     .arg(FERRET_VERSION_MAJOR)
+                                     .arg(FERRET_VERSION_MINOR)
+                                     .arg(FERRET_VERSION_PATCH)));
+    // Credits scroll upwards; a line that has left the top comes back below the others.
+    auto* credits = new QWidget;
+    credits->setFixedSize(360, 90);
+    const QStringList lines = {QStringLiteral("Ferret finds files and the text in them."),
+                               QStringLiteral("Made by Mallo."),
+                               QStringLiteral("Built with Qt and PCRE2."),
+                               QStringLiteral("Thanks to everyone who reported a problem.")};
+    std::vector<QLabel*> labels;
+    for (int i = 0; i < lines.size(); ++i) {
+        auto* label = new QLabel(lines[i], credits);
+        label->setGeometry(0, 10 + i * 28, 360, 24);
+        labels.push_back(label);
+    }
+    layout->addWidget(credits);
+    auto* ok = new QPushButton(QStringLiteral("OK"));
+    layout->addWidget(ok);
+    connect(ok, &QPushButton::clicked, &about, &QDialog::accept);
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, &about, [labels] {
+        for (QLabel* label : labels) {
+            int y = label->y() - 2;
+            if (y + label->height() < 0) {
+                y = static_cast<int>(labels.size()) * 28;
+            }
+            label->move(0, y);
+        }
+    });
+    timer.start(50);
+    about.exec();
+}
+
 void frmMain::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     QAction* open = file->addAction(QStringLiteral("&Open Configuration"));
@@ -448,9 +549,11 @@ void frmMain::BuildMenus() {
     QAction* help = about->addAction(QStringLiteral("Help"));
     help->setShortcut(QKeySequence(Qt::Key_F1));
     about->addSeparator();
-    about->addAction(QStringLiteral("&Mallo's Website"));
+    connect(about->addAction(QStringLiteral("&Mallo's Website")), &QAction::triggered, this,
+            [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMakerWebAddress))); });
     about->addSeparator();
-    about->addAction(QStringLiteral("About Ferret"));
+    connect(about->addAction(QStringLiteral("About Ferret")), &QAction::triggered, this,
+            [this] { ShowAbout(); });
 }
 
 SearchFields frmMain::Fields() const {

@@ -88,6 +88,8 @@ class frmMain : public QMainWindow {
   private:
     void BuildWidgets();
     void BuildMenus();
+    void BuildPopups();
+    void ShowAbout();
     void LoadSettings();
     void SaveSettings();
     void EnableForm(bool running);
