@@ -86,6 +86,45 @@ TEST_F(MainWindowTest, ReportTypesFollowTheMenuAndTheAutoUpdateSetting) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kAutoReportUpdate, "True").ok());
 }
 
+TEST_F(MainWindowTest, ReplaceSortingAndFolders) {
+    frmMain window;
+    SearchFields fields = Search("hit");
+    fields.replace_text = "HIT";
+    window.SetFields(fields);
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Replace")));
+    window.WaitForRun();
+    EXPECT_EQ(tree_.ReadFile("a.txt"), "HIT HIT");
+    EXPECT_EQ(tree_.ReadFile("sub/b.txt"), "HIT");
+    EXPECT_EQ(window.Driver().StringsFound(), 3);
+    // Every column sorts, and a second click turns the order round.
+    window.SetFields(Search(""));
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    window.WaitForRun();
+    window.ChooseReportType(0);
+    window.WaitForRun();
+    QApplication::processEvents();
+    FileListModel* list = window.FileModel();
+    ASSERT_EQ(list->rowCount(), 3);
+    for (int column = 0; column < list->columnCount(); ++column) {
+        list->ColumnClicked(column);
+        const Qt::SortOrder first = list->SortOrder();
+        list->ColumnClicked(column);
+        EXPECT_NE(list->SortOrder(), first) << column;
+        EXPECT_EQ(list->SortColumn(), column);
+    }
+    // Folder nodes change their picture when opened and closed.
+    window.ChooseReportType(1);
+    window.WaitForRun();
+    QApplication::processEvents();
+    StructuredModel* tree = window.TreeModel();
+    const QModelIndex root_folder = tree->index(0, 0, tree->RootIndex());
+    ASSERT_TRUE(root_folder.isValid());
+    tree->SetExpanded(root_folder, false);
+    EXPECT_FALSE(tree->IsExpanded(root_folder));
+    tree->SetExpanded(root_folder, true);
+    EXPECT_TRUE(tree->IsExpanded(root_folder));
+}
+
 TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {
     for (int i = 0; i < 400; ++i) {
         tree_.WriteFile("many/f" + std::to_string(i) + ".txt", std::string(20000, 'h'));
