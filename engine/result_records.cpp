@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "engine/file_details.h"
-#include "engine/file_size_text.h"
+#include "util/file_size_text.h"
 #include "util/text_fold.h"
 
 namespace ferret {

@@ -228,10 +228,15 @@ TEST(CommonDialog, BrowseSetsThePath) {
 void WhenShown(std::function<void(QFileDialog&)> act) {
     auto* timer = new QTimer(qApp);
     QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            act(*dialog);
+        // The visible file dialog, whichever window is active (another test's window may be).
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QFileDialog*>(widget);
+            if (dialog != nullptr && dialog->isVisible()) {
+                timer->stop();
+                timer->deleteLater();
+                act(*dialog);
+                return;
+            }
         }
     });
     timer->start(10);

@@ -1,5 +1,7 @@
 #include "util/file_info.h"
 
+#include "util/file_size_text.h"
+
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <linux/fs.h>
@@ -852,30 +854,7 @@ std::string clsFileInfo::FormatSize(std::int64_t size) {
     if (size < 0) {
         return {};
     }
-    constexpr double kKiB = 1024.0;
-    constexpr double kMiB = 1048576.0;
-    const std::int64_t kb = size / 1024;
-    const double bytes = static_cast<double>(size);
-    if (size < 1024) {
-        return FormatNumber(bytes, 0, true) + " bytes";
-    }
-    if (kb < 10) {
-        return FormatNumber(bytes / kKiB, 2, false) + " KB";
-    }
-    if (kb < 1000) {
-        return FormatNumber(bytes / kKiB, 1, false) + " KB";
-    }
-    if (kb < 10000) {
-        return FormatNumber(bytes / kMiB, 2, false) + " MB";
-    }
-    if (kb < 1000000) {
-        return FormatNumber(bytes / kMiB, 1, false) + " MB";
-    }
-    if (kb < 10000000) {
-        return FormatNumber(bytes / kMiB / 1024, 2, false) + " GB";
-    }
-    // Past the old table's end: keep counting in gigabytes rather than show nothing.
-    return FormatNumber(bytes / kMiB / 1024, 1, true) + " GB";
+    return FormatFileSize(static_cast<std::uint64_t>(size));
 }
 
 std::string clsFileInfo::TargetOSText(std::uint32_t file_os) {

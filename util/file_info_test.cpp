@@ -79,7 +79,7 @@ std::string StringEntry(std::u16string_view name, std::u16string_view text) {
     return VersionBlock(name, Utf16z(text), static_cast<std::uint16_t>(text.size() + 1), 1);
 }
 
-struct VersionSpec {
+struct VersionParts {
     std::uint32_t file_os = 0x40004;
     std::uint16_t language = 0x0409;
     std::uint16_t code_page = 0x04B0;
@@ -98,14 +98,14 @@ struct VersionSpec {
                     {u"ProductVersion", u"1.2"}}}};
 };
 
-std::string VersionRecord(const VersionSpec& spec) {
+std::string VersionRecord(const VersionParts& parts) {
     std::string fixed;
     for (const std::uint32_t value : {0xFEEF04BDu, 0x10000u, 0x10002u, 0x30004u, 0x10002u, 0u,
-                                      0x3Fu, 0u, spec.file_os, 1u, 0u, 0u, 0u}) {
+                                      0x3Fu, 0u, parts.file_os, 1u, 0u, 0u, 0u}) {
         Put32(fixed, value);
     }
     std::vector<std::string> tables;
-    for (const auto& [key, strings] : spec.tables) {
+    for (const auto& [key, strings] : parts.tables) {
         std::vector<std::string> entries;
         for (const auto& [name, text] : strings) {
             entries.push_back(StringEntry(name, text));
@@ -113,10 +113,10 @@ std::string VersionRecord(const VersionSpec& spec) {
         tables.push_back(VersionBlock(key, "", 0, 1, entries));
     }
     std::vector<std::string> children = {VersionBlock(u"StringFileInfo", "", 0, 1, tables)};
-    if (spec.with_translation) {
+    if (parts.with_translation) {
         std::string translation;
-        Put16(translation, spec.language);
-        Put16(translation, spec.code_page);
+        Put16(translation, parts.language);
+        Put16(translation, parts.code_page);
         children.push_back(VersionBlock(u"VarFileInfo", "", 0, 1,
                                         {VersionBlock(u"Translation", translation, 4, 0)}));
     }
@@ -521,10 +521,10 @@ TEST_F(FileInfoTest, VersionNumbersFromUnusualVersionTexts) {
         {u"", "0 0 0"},
     };
     for (const auto& c : cases) {
-        VersionSpec spec;
-        spec.tables = {{u"040904B0", {{u"FileVersion", c.version}}}};
+        VersionParts parts;
+        parts.tables = {{u"040904B0", {{u"FileVersion", c.version}}}};
         clsFileInfo info;
-        ASSERT_TRUE(info.SetFilePath(Write("v.dll", PeImage(VersionRecord(spec)))));
+        ASSERT_TRUE(info.SetFilePath(Write("v.dll", PeImage(VersionRecord(parts)))));
         EXPECT_EQ(info.fVersion_Major() + " " + info.fVersion_Minor() + " " + info.fVersion_Rev(),
                   c.numbers)
             << info.fVersion();
@@ -532,22 +532,22 @@ TEST_F(FileInfoTest, VersionNumbersFromUnusualVersionTexts) {
 }
 
 TEST(VersionResource, TheDeclaredTranslationChoosesTheTable) {
-    VersionSpec spec;
-    spec.language = 0x0407;
-    spec.code_page = 0x04E4;
-    spec.tables = {{u"040904B0", {{u"ProductName", u"English name"}}},
-                   {u"040704e4", {{u"ProductName", u"Deutscher Name"}}}};
+    VersionParts parts;
+    parts.language = 0x0407;
+    parts.code_page = 0x04E4;
+    parts.tables = {{u"040904B0", {{u"ProductName", u"English name"}}},
+                    {u"040704e4", {{u"ProductName", u"Deutscher Name"}}}};
     VersionResource resource;
-    ASSERT_TRUE(ReadVersionResource(PeImage(VersionRecord(spec)), resource));
+    ASSERT_TRUE(ReadVersionResource(PeImage(VersionRecord(parts)), resource));
     EXPECT_EQ(resource.translation, "040704E4");
     EXPECT_EQ(resource.product_name, "Deutscher Name") << "table keys match ignoring case";
 
     // A translation without a table of its own, or none at all: the first table.
-    spec.code_page = 0x0000;
-    ASSERT_TRUE(ReadVersionResource(PeImage(VersionRecord(spec)), resource));
+    parts.code_page = 0x0000;
+    ASSERT_TRUE(ReadVersionResource(PeImage(VersionRecord(parts)), resource));
     EXPECT_EQ(resource.product_name, "English name");
-    spec.with_translation = false;
-    ASSERT_TRUE(ReadVersionResource(PeImage(VersionRecord(spec)), resource));
+    parts.with_translation = false;
+    ASSERT_TRUE(ReadVersionResource(PeImage(VersionRecord(parts)), resource));
     EXPECT_EQ(resource.product_name, "English name");
 }
 

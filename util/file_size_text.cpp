@@ -1,4 +1,4 @@
-#include "engine/file_size_text.h"
+#include "util/file_size_text.h"
 
 #include "util/app_locale.h"
 

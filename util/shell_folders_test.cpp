@@ -1,4 +1,4 @@
-#include "util/special_folders.h"
+#include "util/shell_folders.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
