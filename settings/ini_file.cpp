@@ -117,7 +117,17 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
-std::string_view Trim(std::string_view text) {
+bool IsQuote(char c) {
+    return c == '"' || c == '\'';
+}
+
+bool IsEnclosedInQuotes(std::string_view text) {
+    return text.size() >= 2 && IsQuote(text.front()) && text.front() == text.back();
+}
+
+}  // namespace
+
+std::string_view ProfileTrim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
         text.remove_prefix(1);
     }
@@ -127,23 +137,13 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-bool IsQuote(char c) {
-    return c == '"' || c == '\'';
-}
-
-bool IsEnclosedInQuotes(std::string_view text) {
-    return text.size() >= 2 && IsQuote(text.front()) && text.front() == text.back();
-}
-
-std::string_view ValueAsRead(std::string_view raw) {
-    std::string_view value = Trim(raw);
+std::string_view ProfileValueAsRead(std::string_view raw) {
+    std::string_view value = ProfileTrim(raw);
     if (IsEnclosedInQuotes(value)) {
         value = value.substr(1, value.size() - 2);
     }
     return value;
 }
-
-}  // namespace
 
 std::string ProfileValueText(std::string_view text) {
     std::string value(text);
@@ -172,17 +172,17 @@ struct Line {
 
 Line ParseLine(std::string text) {
     Line line;
-    const std::string_view trimmed = Trim(text);
+    const std::string_view trimmed = ProfileTrim(text);
     if (!trimmed.empty() && trimmed.front() == '[') {
         if (const std::size_t close = trimmed.find(']'); close != std::string_view::npos) {
             line.kind = LineKind::kSection;
-            line.name = Trim(trimmed.substr(1, close - 1));
+            line.name = ProfileTrim(trimmed.substr(1, close - 1));
         }
     } else if (!trimmed.empty() && trimmed.front() != ';') {
         if (const std::size_t equals = trimmed.find('='); equals != std::string_view::npos) {
             line.kind = LineKind::kKey;
-            line.name = Trim(trimmed.substr(0, equals));
-            line.value = ValueAsRead(trimmed.substr(equals + 1));
+            line.name = ProfileTrim(trimmed.substr(0, equals));
+            line.value = ProfileValueAsRead(trimmed.substr(equals + 1));
         }
     }
     line.text = std::move(text);
@@ -240,7 +240,7 @@ std::vector<bool> SectionMask(const Profile& profile, std::string_view section) 
     for (std::size_t i = 0; i < profile.lines.size(); ++i) {
         const Line& line = profile.lines[i];
         if (line.kind == LineKind::kSection) {
-            current = Matches(line.name, Trim(section));
+            current = Matches(line.name, ProfileTrim(section));
         }
         inside[i] = current;
     }
@@ -411,7 +411,7 @@ std::string cINI::Value() const {
         return default_;
     }
     const std::vector<bool> inside = SectionMask(profile, section_);
-    const std::string_view key = Trim(key_);
+    const std::string_view key = ProfileTrim(key_);
     for (std::size_t i = 0; i < profile.lines.size(); ++i) {
         const Line& line = profile.lines[i];
         if (inside[i] && line.kind == LineKind::kKey && Matches(line.name, key)) {
@@ -422,8 +422,8 @@ std::string cINI::Value() const {
 }
 
 void cINI::SetValue(std::string_view text) {
-    const std::string_view section = Trim(section_);
-    const std::string_view key = Trim(key_);
+    const std::string_view section = ProfileTrim(section_);
+    const std::string_view key = ProfileTrim(key_);
     if (Status status = CheckNames(path_, section, key); !status.ok()) {
         Finish(std::move(status));
         return;
@@ -453,7 +453,7 @@ void cINI::SetValue(std::string_view text) {
         if (line.kind == LineKind::kKey && Matches(line.name, key)) {
             line = ParseLine(line.name + "=" + encoded);
             replaced = true;
-        } else if (!Trim(line.text).empty()) {
+        } else if (!ProfileTrim(line.text).empty()) {
             last_of_section = i;
         }
     }
@@ -479,7 +479,7 @@ void cINI::DeleteKey() {
         return;
     }
     const std::vector<bool> inside = SectionMask(profile, section_);
-    const std::string_view key = Trim(key_);
+    const std::string_view key = ProfileTrim(key_);
     std::vector<Line> kept;
     for (std::size_t i = 0; i < profile.lines.size(); ++i) {
         Line& line = profile.lines[i];
@@ -561,7 +561,7 @@ int cINI::EnumerateAllSections(std::vector<std::string>& names) const {
 }
 
 std::int32_t cINI::CLngDefault(std::string_view text, std::int32_t fallback) {
-    std::string_view digits = Trim(text);
+    std::string_view digits = ProfileTrim(text);
     bool negative = false;
     if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
         negative = digits.front() == '-';

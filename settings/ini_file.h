@@ -28,6 +28,11 @@ Status ReadProfileText(const std::string& path, std::string& text);
 // hold no line break.
 std::string ProfileValueText(std::string_view value);
 
+// The reading rules: blanks (space, tab, vertical tab, form feed) around a name or value are
+// dropped, and then one pair of the same quote character enclosing a value.
+std::string_view ProfileTrim(std::string_view text);
+std::string_view ProfileValueAsRead(std::string_view raw);
+
 // A profile file (".frs", "ferret.dat"): "[Section]" lines open sections, "key=value" lines hold
 // values. Sections and keys are matched ignoring case (Unicode case folding) and after dropping
 // blanks around them. On reading, blanks around a value are dropped and then one enclosing pair of

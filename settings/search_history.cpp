@@ -21,29 +21,6 @@ cINI HistoryFile() {
     return ini;
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-std::string_view ValueAsRead(std::string_view raw) {
-    std::string_view value = Trim(raw);
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.front() == value.back()) {
-        value = value.substr(1, value.size() - 2);
-    }
-    return value;
-}
-
 // One line of a profile file read by cINI's rules: a section line ("[name]"), a key line
 // ("name=value", not starting with ";") or anything else.
 struct ProfileLine {
@@ -56,17 +33,17 @@ struct ProfileLine {
 ProfileLine ParseLine(std::string_view text) {
     ProfileLine line;
     line.text = text;
-    const std::string_view trimmed = Trim(text);
+    const std::string_view trimmed = ProfileTrim(text);
     if (!trimmed.empty() && trimmed.front() == '[') {
         if (const std::size_t close = trimmed.find(']'); close != std::string_view::npos) {
             line.kind = ProfileLine::Kind::kSection;
-            line.name = Trim(trimmed.substr(1, close - 1));
+            line.name = ProfileTrim(trimmed.substr(1, close - 1));
         }
     } else if (!trimmed.empty() && trimmed.front() != ';') {
         if (const std::size_t equals = trimmed.find('='); equals != std::string_view::npos) {
             line.kind = ProfileLine::Kind::kKey;
-            line.name = Trim(trimmed.substr(0, equals));
-            line.value = ValueAsRead(trimmed.substr(equals + 1));
+            line.name = ProfileTrim(trimmed.substr(0, equals));
+            line.value = ProfileValueAsRead(trimmed.substr(equals + 1));
         }
     }
     return line;

@@ -184,15 +184,21 @@ clsCommonDialog::Answer Show(const clsCommonDialog::Request& request, QWidget* o
 
 }  // namespace
 
+clsCommonDialog::Answer clsCommonDialog::Ask(const Request& request, bool& shown) const {
+    if (TestHook()) {
+        return TestHook()(request);
+    }
+    // Without a QApplication no dialog can be shown.
+    shown = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+    return shown ? Show(request, owner_) : Answer();
+}
+
 int clsCommonDialog::ShowFileDialog(Request::Kind kind) {
     const Request request = MakeRequest(kind);
-    Answer answer;
-    if (TestHook()) {
-        answer = TestHook()(request);
-    } else if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    bool shown = true;
+    Answer answer = Ask(request, shown);
+    if (!shown) {
         return kCannotShow;
-    } else {
-        answer = Show(request, owner_);
     }
     if (!answer || answer->empty()) {
         return 0;
@@ -244,13 +250,10 @@ int clsCommonDialog::ShowSave() {
 
 int clsCommonDialog::Browse() {
     const Request request = MakeRequest(Request::Kind::kFolder);
-    Answer answer;
-    if (TestHook()) {
-        answer = TestHook()(request);
-    } else if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    bool shown = true;
+    Answer answer = Ask(request, shown);
+    if (!shown) {
         return kCannotShow;
-    } else {
-        answer = Show(request, owner_);
     }
     if (!answer || answer->empty() || answer->front().empty()) {
         return 0;

@@ -100,6 +100,8 @@ class clsCommonDialog {
 
   private:
     int ShowFileDialog(Request::Kind kind);
+    // The test hook's answer, or the dialog's; `shown` false when no dialog can be shown.
+    Answer Ask(const Request& request, bool& shown) const;
     Request MakeRequest(Request::Kind kind) const;
 
     QWidget* owner_ = nullptr;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdlib>
+#include <string>
+
+#include "testsupport/temp_dir.h"
+#include "util/app_locale.h"
+
+namespace ferret::testing {
+
+// Points the home, configuration and data folders into `root`, so no test ever reads or writes
+// the real user's files, and pins English (United States) number and date conventions.
+inline void SetUpTestEnvironment(TempDir& root) {
+    const std::string path = root.path();
+    root.MakeDir("home");
+    setenv("HOME", (path + "/home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (path + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (path + "/data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+    unsetenv("FERRET_HOME");
+    setenv("TZ", "UTC", 0);
+    setenv("FERRET_TEST_ROOT", path.c_str(), 1);
+    SetAppLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+}  // namespace ferret::testing
