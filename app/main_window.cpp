@@ -34,6 +34,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -42,6 +43,7 @@
 #include "app/error_log.h"
 #include "app/explorer_bar.h"
 #include "app/file_list_model.h"
+#include "app/help_window.h"
 #include "app/structured_model.h"
 #include "app/window_run_view.h"
 #include "engine/date_time.h"
@@ -52,6 +54,7 @@
 #include "settings/settings.h"
 #include "util/app_paths.h"
 #include "util/common_dialog.h"
+#include "util/shell_folders.h"
 
 namespace ferret {
 namespace {
@@ -183,11 +186,16 @@ frmMain::~frmMain() {
 void frmMain::BuildWidgets() {
     bar_ = new ExplorerBar;
     bar_->setMinimumWidth(300);
+    if (GetSettingValue(kSettingsKey, kDisplayQuickLinks, SettingDefault(kDisplayQuickLinks)) ==
+        "True") {
+        BuildQuickLinks();
+    }
 
     // Search criteria.
     QWidget* search = bar_->AddPanel(QStringLiteral("Search"), QStringLiteral("Search Criteria"));
     search->layout()->addWidget(new QLabel(QStringLiteral("All or part of the file name:")));
     mask_ = new QComboBox;
+    mask_->setObjectName(QStringLiteral("cboFilterMask"));
     mask_->setEditable(true);
     mask_->addItems({QStringLiteral("*.*"), QStringLiteral("*.asp;*.php;*.php3;*.php4"),
                      QStringLiteral("*.htm;*.html"), QStringLiteral("*.php;*.php3"),
@@ -200,6 +208,7 @@ void frmMain::BuildWidgets() {
     search->layout()->addWidget(exclude_);
     search->layout()->addWidget(new QLabel(QStringLiteral("A word or phrase in the file:")));
     find_ = new QComboBox;
+    find_->setObjectName(QStringLiteral("cboFind"));
     find_->setEditable(true);
     find_->setInsertPolicy(QComboBox::NoInsert);
     search->layout()->addWidget(find_);
@@ -299,6 +308,7 @@ void frmMain::BuildWidgets() {
         bar_->AddPanel(QStringLiteral("Replace"), QStringLiteral("Replace Criteria"), false);
     replace->layout()->addWidget(new QLabel(QStringLiteral("Text to replace in the file:")));
     replace_ = new QLineEdit;
+    replace_->setObjectName(QStringLiteral("txtReplace"));
     replace_->setToolTip(
         QStringLiteral("This is the text that will be used to replace the search string"));
     replace->layout()->addWidget(replace_);
@@ -310,6 +320,7 @@ void frmMain::BuildWidgets() {
 
     // Right side: the folder box, its drop-down tree, the report views.
     folder_ = new QComboBox;
+    folder_->setObjectName(QStringLiteral("cboFolder"));
     folder_->setEditable(true);
     folder_->lineEdit()->setPlaceholderText(QStringLiteral("...select a folder to search"));
     folder_->installEventFilter(this);
@@ -317,6 +328,7 @@ void frmMain::BuildWidgets() {
     folder_model_->setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Drives);
     folder_model_->setRootPath(QStringLiteral("/"));
     folder_tree_ = new QTreeView;
+    folder_tree_->setObjectName(QStringLiteral("ftv"));
     folder_tree_->setModel(folder_model_);
     for (int column = 1; column < folder_model_->columnCount(); ++column) {
         folder_tree_->hideColumn(column);
@@ -336,6 +348,7 @@ void frmMain::BuildWidgets() {
     });
 
     list_view_ = new QTableView;
+    list_view_->setObjectName(QStringLiteral("lvFiles"));
     file_model_ = new FileListModel(this);
     list_view_->setModel(file_model_);
     list_view_->setToolTip(QStringLiteral("Double-click file to preview contents"));
@@ -350,7 +363,11 @@ void frmMain::BuildWidgets() {
         list_view_->horizontalHeader()->setSortIndicator(file_model_->SortColumn(),
                                                          file_model_->SortOrder());
     });
+    connect(list_view_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+        OpenResultFile(file_model_->FullPath(index.row()));
+    });
     tree_view_ = new QTreeView;
+    tree_view_->setObjectName(QStringLiteral("tvReport"));
     tree_model_ = new StructuredModel(this);
     tree_view_->setModel(tree_model_);
     tree_view_->setHeaderHidden(true);
@@ -359,7 +376,11 @@ void frmMain::BuildWidgets() {
             [this](const QModelIndex& index) { tree_model_->SetExpanded(index, true); });
     connect(tree_view_, &QTreeView::collapsed, this,
             [this](const QModelIndex& index) { tree_model_->SetExpanded(index, false); });
+    connect(tree_view_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+        OpenResultFile(tree_model_->DoubleClickPath(index));
+    });
     report_text_ = new QTextEdit;
+    report_text_->setObjectName(QStringLiteral("rtbReport"));
     report_text_->setReadOnly(true);
     report_text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     reports_ = new QStackedWidget;
@@ -368,8 +389,10 @@ void frmMain::BuildWidgets() {
     reports_->addWidget(report_text_);
 
     auto* right = new QWidget;
+    right->setObjectName(QStringLiteral("reportArea"));
     auto* right_layout = new QVBoxLayout(right);
-    right_layout->setContentsMargins(0, 0, 0, 0);
+    // The folder box and the reports end 175 twips short of the window's right edge.
+    right_layout->setContentsMargins(0, 0, TwipsToPixels(175, this), 0);
     right_layout->addWidget(folder_);
     right_layout->addWidget(folder_tree_, 1);
     right_layout->addWidget(reports_, 3);
@@ -413,6 +436,71 @@ void frmMain::BuildWidgets() {
         panel = new QLabel;
         statusBar()->addWidget(panel, 1);
     }
+}
+
+void frmMain::BuildQuickLinks() {
+    QWidget* links = bar_->AddPanel(QStringLiteral("Quick Links"), QStringLiteral("Quick Links"));
+    struct Link {
+        const char* key;
+        const char* text;
+        const char* icon;
+        QStyle::StandardPixmap fallback;
+    };
+    const Link items[] = {
+        {"MyDocuments", "My Documents", "folder-documents", QStyle::SP_DirHomeIcon},
+        {"MyPictures", "My Pictures", "folder-pictures", QStyle::SP_DirIcon},
+        {"Desktop", "Desktop", "user-desktop", QStyle::SP_DesktopIcon},
+        {"Programs", "Programs", "applications-system", QStyle::SP_ComputerIcon},
+    };
+    for (const Link& item : items) {
+        auto* button = new QToolButton;
+        button->setObjectName(QString::fromLatin1(item.key));
+        button->setText(QString::fromLatin1(item.text));
+        button->setIcon(
+            QIcon::fromTheme(QString::fromLatin1(item.icon), style()->standardIcon(item.fallback)));
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        button->setAutoRaise(true);
+        button->setCursor(Qt::PointingHandCursor);
+        const QString key = QString::fromLatin1(item.key);
+        connect(button, &QToolButton::clicked, this, [this, key] { OpenQuickLink(key); });
+        links->layout()->addWidget(button);
+    }
+}
+
+bool frmMain::OpenQuickLink(const QString& key) {
+    int id = -1;
+    if (key == QLatin1String("MyDocuments")) {
+        id = clsSpecialFolders::kPersonal;
+    } else if (key == QLatin1String("Desktop")) {
+        id = clsSpecialFolders::kDesktop;
+    } else if (key == QLatin1String("MyPictures")) {
+        id = clsSpecialFolders::kMyPictures;
+    } else if (key == QLatin1String("Programs")) {
+        id = clsSpecialFolders::kProgramFiles;
+    }
+    const QString path = Q(clsSpecialFolders().GetFolderPath(id));
+    if (!IsFolder(path)) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Folder Error"),
+                        QStringLiteral("The folder you have selected does not exist"),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return false;
+    }
+    folder_guard_ = true;
+    folder_tree_->setCurrentIndex(folder_model_->index(path));
+    folder_->setEditText(path);
+    folder_guard_ = false;
+    return true;
+}
+
+bool frmMain::OpenResultFile(const std::string& path) {
+    if (path.empty()) {
+        return false;
+    }
+    if (open_file_hook_) {
+        return open_file_hook_(path);
+    }
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
 }
 
 void frmMain::BuildPopups() {
@@ -509,6 +597,13 @@ void frmMain::ShowAbout() {
     about.exec();
 }
 
+HelpWindow* frmMain::ShowHelp() {
+    if (help_ == nullptr) {
+        help_ = new HelpWindow(this);
+    }
+    return help_->ShowContents() ? help_ : nullptr;
+}
+
 void frmMain::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     QAction* open = file->addAction(QStringLiteral("&Open Configuration"));
@@ -548,6 +643,7 @@ void frmMain::BuildMenus() {
     QMenu* about = menuBar()->addMenu(QStringLiteral("About"));
     QAction* help = about->addAction(QStringLiteral("Help"));
     help->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(help, &QAction::triggered, this, [this] { ShowHelp(); });
     about->addSeparator();
     connect(about->addAction(QStringLiteral("&Mallo's Website")), &QAction::triggered, this,
             [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMakerWebAddress))); });

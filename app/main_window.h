@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -28,6 +29,7 @@ class QTreeView;
 namespace ferret {
 
 class ExplorerBar;
+class HelpWindow;
 class FileListModel;
 class StructuredModel;
 class WindowRunView;
@@ -64,6 +66,16 @@ class frmMain : public QMainWindow {
     // The Tools > Reporting Type menu: stores the type and shows the last results in it when
     // the settings say so.
     void ChooseReportType(int code);
+    // A Quick Links item ("MyDocuments", "MyPictures", "Desktop", "Programs"): its folder into
+    // the folder box and the tree. False (after a message) when the folder does not exist.
+    bool OpenQuickLink(const QString& key);
+    // About > Help: the help window with its table of contents, or nullptr (after a message)
+    // when the pages are not installed.
+    HelpWindow* ShowHelp();
+    // What a double-click on a result file does with its full path (tests replace it).
+    void SetOpenFileHook(std::function<bool(const std::string&)> hook) {
+        open_file_hook_ = std::move(hook);
+    }
     // Whether the Pause button can be pressed (the run is under way).
     bool CanPause() const;
 
@@ -89,6 +101,8 @@ class frmMain : public QMainWindow {
     void BuildWidgets();
     void BuildMenus();
     void BuildPopups();
+    void BuildQuickLinks();
+    bool OpenResultFile(const std::string& path);
     void ShowAbout();
     void LoadSettings();
     void SaveSettings();
@@ -140,6 +154,8 @@ class frmMain : public QMainWindow {
     QAction* save_report_ = nullptr;
     QAction* print_report_ = nullptr;
     QAction* report_types_[4] = {};
+    HelpWindow* help_ = nullptr;
+    std::function<bool(const std::string&)> open_file_hook_;
 };
 
 }  // namespace ferret

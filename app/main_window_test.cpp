@@ -2,13 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QComboBox>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QTableView>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest/QTest>
 
 #include "app/explorer_bar.h"
 #include "app/file_list_model.h"
+#include "app/help_window.h"
 #include "app/structured_model.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
@@ -235,23 +245,151 @@ TEST_F(MainWindowTest, ConfigurationsReportsAndHistory) {
     EXPECT_TRUE(cleared.History().empty());
 }
 
+// Accepts the next message box that appears and keeps its text.
+QString* AnswerNextMessage() {
+    auto* seen = new QString;
+    QTimer::singleShot(0, [seen] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget);
+                box != nullptr && box->isVisible()) {
+                *seen = box->text();
+                box->accept();
+            }
+        }
+    });
+    return seen;
+}
+
 TEST_F(MainWindowTest, MissingFolderStopsTheRunBeforeItStarts) {
     frmMain window;
     SearchFields fields = Search("x");
     fields.folder = tree_.Path("absent");
     window.SetFields(fields);
-    QString seen;
-    QTimer::singleShot(0, [&seen] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(widget);
-                box != nullptr && box->isVisible()) {
-                seen = box->text();
-                box->accept();
-            }
-        }
-    });
+    std::unique_ptr<QString> seen(AnswerNextMessage());
     EXPECT_FALSE(window.StartRun(QStringLiteral("Search")));
-    EXPECT_EQ(seen, QStringLiteral("The folder you have selected does not exist"));
+    EXPECT_EQ(*seen, QStringLiteral("The folder you have selected does not exist"));
+}
+
+int Twips(int twips, const QWidget* widget) {
+    return qRound(twips * widget->logicalDpiX() / 1440.0);
+}
+
+TEST_F(MainWindowTest, KeyboardDropDownAndLayout) {
+    frmMain window;
+    window.SetFields(Search("hit"));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* folder = window.findChild<QComboBox*>(QStringLiteral("cboFolder"));
+    auto* tree = window.findChild<QTreeView*>(QStringLiteral("ftv"));
+    auto* area = window.findChild<QWidget*>(QStringLiteral("reportArea"));
+    auto* list = window.findChild<QTableView*>(QStringLiteral("lvFiles"));
+    ASSERT_TRUE(folder && tree && area && list);
+    // Click and F4 open and close the folder tree; Alt+Down opens it too.
+    EXPECT_FALSE(tree->isVisible());
+    QTest::mouseClick(folder, Qt::LeftButton);
+    EXPECT_TRUE(tree->isVisible());
+    QTest::mouseClick(folder, Qt::LeftButton);
+    EXPECT_FALSE(tree->isVisible());
+    QTest::keyClick(folder, Qt::Key_F4);
+    EXPECT_TRUE(tree->isVisible());
+    QTest::keyClick(folder, Qt::Key_F4);
+    EXPECT_FALSE(tree->isVisible());
+    QTest::keyClick(folder, Qt::Key_Down, Qt::AltModifier);
+    EXPECT_TRUE(tree->isVisible());
+    // Typing a folder that exists moves the tree there; other text leaves it alone.
+    folder->setEditText(QString::fromStdString(tree_.Path("sub")));
+    const QString moved =
+        static_cast<QFileSystemModel*>(tree->model())->filePath(tree->currentIndex());
+    EXPECT_EQ(moved, QString::fromStdString(tree_.Path("sub")));
+    folder->setEditText(QString::fromStdString(tree_.Path("nowhere")));
+    EXPECT_EQ(static_cast<QFileSystemModel*>(tree->model())->filePath(tree->currentIndex()), moved);
+    folder->setEditText(QString::fromStdString(tree_.path()));
+    // The folder box and the reports end 175 twips short of the window's right edge.
+    for (const QSize size : {QSize(900, 600), QSize(1300, 800)}) {
+        window.resize(size);
+        QApplication::processEvents();
+        EXPECT_EQ(area->width() - (folder->x() + folder->width()), Twips(175, &window));
+        const QWidget* reports = list->parentWidget();  // the views take turns in one place
+        const QPoint list_right = reports->mapTo(area, QPoint(reports->width(), 0));
+        EXPECT_EQ(area->width() - list_right.x(), Twips(175, &window));
+    }
+    // Enter in the search box starts a search.
+    auto* find = window.findChild<QComboBox*>(QStringLiteral("cboFind"));
+    ASSERT_NE(find, nullptr);
+    QTest::keyClick(find->lineEdit(), Qt::Key_Return);
+    window.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_EQ(window.StatusText(3), QStringLiteral("Files Matched: 2"));
+}
+
+TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
+    frmMain window;
+    std::vector<std::string> opened;
+    window.SetOpenFileHook([&opened](const std::string& path) {
+        opened.push_back(path);
+        return true;
+    });
+    window.SetFields(Search("hit"));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    window.WaitForRun();
+    QApplication::processEvents();
+    auto* list = window.findChild<QTableView*>(QStringLiteral("lvFiles"));
+    ASSERT_EQ(list->model()->rowCount(), 2);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(list->selectionModel()->selectedRows().size(), 0);
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(list->selectionModel()->selectedRows().size(), 2);
+    // The folder column says "(root selected)"; the double-click opens the real path.
+    const QModelIndex sub_row =
+        list->model()->index(1, 1).data().toString().contains(QStringLiteral("sub"))
+            ? list->model()->index(1, 0)
+            : list->model()->index(0, 0);
+    EXPECT_TRUE(list->model()
+                    ->index(sub_row.row(), 1)
+                    .data()
+                    .toString()
+                    .startsWith(QStringLiteral("(root selected)")));
+    const QPoint centre = list->visualRect(sub_row).center();
+    // Qt Test's double-click sends only the second press; a user's starts with a click.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre);
+    EXPECT_EQ(opened, std::vector<std::string>{tree_.Path("sub/b.txt")});
+}
+
+TEST_F(MainWindowTest, QuickLinksOnlyWhenSwitchedOnAndHelpPages) {
+    for (const char* value : {"False", "true", "1"}) {
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kDisplayQuickLinks, value).ok());
+        frmMain window;
+        EXPECT_EQ(window.Bar()->Keys().front(), QStringLiteral("Search")) << value;
+    }
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kDisplayQuickLinks, "True").ok());
+    frmMain window;
+    EXPECT_EQ(window.Bar()->Keys(),
+              (QStringList{"Quick Links", "Search", "MODIFIED", "SIZE", "Replace", "Results"}));
+    EXPECT_TRUE(window.OpenQuickLink(QStringLiteral("Programs")));
+    EXPECT_EQ(window.Fields().folder, "/usr/bin");
+    const std::string documents = std::string(std::getenv("HOME")) + "/Documents";
+    ASSERT_EQ(mkdir(documents.c_str(), 0700) == 0 || errno == EEXIST, true);
+    EXPECT_TRUE(window.OpenQuickLink(QStringLiteral("MyDocuments")));
+    EXPECT_EQ(window.Fields().folder, documents);
+    // A user folder that does not exist is not made up.
+    const std::string pictures = std::string(std::getenv("HOME")) + "/Pictures";
+    rmdir(pictures.c_str());
+    std::unique_ptr<QString> seen(AnswerNextMessage());
+    EXPECT_FALSE(window.OpenQuickLink(QStringLiteral("MyPictures")));
+    EXPECT_EQ(*seen, QStringLiteral("The folder you have selected does not exist"));
+    EXPECT_EQ(window.Fields().folder, documents);
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kDisplayQuickLinks, "False").ok());
+
+    HelpWindow* help = window.ShowHelp();
+    ASSERT_NE(help, nullptr);
+    EXPECT_EQ(help->CurrentPage(), QStringLiteral("index.html"));
+    EXPECT_TRUE(help->PageText().contains(QStringLiteral("The command line")));
+    EXPECT_EQ(window.ShowHelp(), help);  // one help window
 }
 
 }  // namespace

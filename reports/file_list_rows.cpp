@@ -196,7 +196,7 @@ FileListRows BuildFileListRows(const clsFiles* files, const ReportBuildInput& in
     if (files == nullptr) {
         return out;
     }
-    if (files->Count() > kFileListDisplayLimit) {
+    if (files->Count() > input.display_limit) {
         out.too_many = true;
         return out;
     }

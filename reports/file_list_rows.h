@@ -38,6 +38,11 @@ using FileFactsReader = std::function<FileFacts(const std::string& full_path)>;
 // cannot be read. Each returned reader is for one thread.
 FileFactsReader SystemFileFactsReader();
 
+// Collections larger than this are not shown at all. The list control the program was first
+// written for could not show more than 32,675 rows; the model-based list shows far more, so only
+// memory bounds it now (each row costs a few hundred bytes beside its record).
+inline constexpr std::int32_t kFileListDisplayLimit = 1000000;
+
 // What the list and the tree are built from besides the records.
 struct ReportBuildInput {
     // The folder that was searched, as the folder box holds it ("/data/site" or "/data/site/").
@@ -48,6 +53,8 @@ struct ReportBuildInput {
     std::function<bool()> stop_requested;
     // Empty: SystemFileFactsReader().
     FileFactsReader read_facts;
+    // Larger collections make no rows (FileListRows::too_many).
+    std::int32_t display_limit = kFileListDisplayLimit;
 };
 
 enum FileListColumn : int {
@@ -63,10 +70,6 @@ enum FileListColumn : int {
 // The column headers, in column order.
 extern const std::array<const char*, kFileListColumnCount> kFileListHeaders;
 
-// Records beyond this many are not shown at all. The limit comes from the list control that the
-// program was first written for; it is kept so results look the same, and lives only here so it
-// can be lifted once the model-based list has proved fast enough for larger runs.
-inline constexpr std::int32_t kFileListDisplayLimit = 32675;
 inline constexpr char kTooManyItemsText[] =
     "Too many items to be displayed properly.  Please modify report for results";
 inline constexpr char kTooManyItemsTitle[] = "Max Results Exceeded";
@@ -83,7 +86,7 @@ struct FileListRow {
 
 struct FileListRows {
     std::vector<FileListRow> rows;
-    // The collection holds more than kFileListDisplayLimit records: no rows were made and the
+    // The collection holds more than the display limit's records: no rows were made and the
     // caller shows kTooManyItemsText.
     bool too_many = false;
 };

@@ -37,6 +37,23 @@ std::string HomeFolder() {
     return "/";
 }
 
+std::string ShippedFolder(const std::string& name) {
+    char exe[4096];
+    const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length <= 0) {
+        return {};
+    }
+    std::string folder(exe, static_cast<std::size_t>(length));
+    folder.erase(folder.rfind('/') + 1);
+    for (const std::string& candidate : {folder + name, folder + "../share/ferret/" + name}) {
+        struct stat info {};
+        if (stat(candidate.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
 std::string DataFolder() {
     if (const char* portable = std::getenv("FERRET_HOME");
         portable != nullptr && portable[0] != '\0') {

@@ -24,6 +24,10 @@ std::string ConfigFolder();
 // The user's home folder: $HOME, else the password database entry.
 std::string HomeFolder();
 
+// A folder that ships with the program ("help"), found beside the executable (the build tree)
+// or under the install prefix's share/ferret. Empty when neither exists.
+std::string ShippedFolder(const std::string& name);
+
 // Creates `path` and its missing parents; the last level gets `mode`.
 Status MakePath(const std::string& path, unsigned mode);
 

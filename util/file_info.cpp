@@ -83,10 +83,10 @@ QString WithoutTimeZone(const QString& format) {
     return out.simplified();
 }
 
-std::string FormatTime(const statx_timestamp& stamp) {
+std::string FormatTime(std::int64_t seconds, std::uint32_t nanoseconds) {
     const QLocale& locale = AppLocale();
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(
-        static_cast<qint64>(stamp.tv_sec) * 1000 + stamp.tv_nsec / 1000000, Qt::LocalTime);
+        static_cast<qint64>(seconds) * 1000 + nanoseconds / 1000000, Qt::LocalTime);
     const QString text =
         locale.toString(when.date(), locale.dateFormat(QLocale::LongFormat)) + QLatin1Char(' ') +
         locale.toString(when.time(), WithoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
@@ -119,8 +119,9 @@ class TypeNames {
   public:
     TypeName Find(const std::string& name) {
         std::call_once(loaded_, [this] { Load(); });
-        for (const std::string& pattern : special_) {
-            if (fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0) {
+        for (const Special& pattern : special_) {
+            if (pattern.MayMatch(name) &&
+                fnmatch(pattern.glob.c_str(), name.c_str(), FNM_CASEFOLD) == 0) {
                 return QueryType(QString::fromStdString(name));
             }
         }
@@ -141,10 +142,39 @@ class TypeNames {
     }
 
   private:
+    // A pattern with its literal first and last characters (0 where a wildcard stands), which
+    // rule out nearly every name before the costly fnmatch.
+    struct Special {
+        explicit Special(const QString& pattern)
+            : glob(pattern.toStdString()),
+              first(Literal(pattern.front().toLatin1())),
+              last(pattern.size() > 1 && pattern[pattern.size() - 2] == QLatin1Char('\\')
+                       ? 0
+                       : Literal(pattern.back().toLatin1())) {}
+        static char Literal(char c) {
+            const bool wild = c == '*' || c == '?' || c == '[' || c == ']' || c == '\\';
+            return wild || static_cast<unsigned char>(c) >= 0x80 ? 0 : Lower(c);
+        }
+        static char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+        // Bytes of other characters may fold to a literal (the Kelvin sign to "k").
+        static bool Same(char literal, char c) {
+            return literal == 0 || static_cast<unsigned char>(c) >= 0x80 || Lower(c) == literal;
+        }
+        bool MayMatch(const std::string& name) const {
+            return !name.empty() && Same(first, name.front()) && Same(last, name.back());
+        }
+        std::string glob;
+        char first = 0;
+        char last = 0;
+    };
+
     void Load() {
         const QMimeDatabase database;
         for (const QMimeType& mime : database.allMimeTypes()) {
             for (const QString& glob : mime.globPatterns()) {
+                if (glob.isEmpty()) {
+                    continue;
+                }
                 const QString rest = glob.mid(2);
                 const bool suffix_only =
                     glob.startsWith(QLatin1String("*.")) && !rest.contains(QLatin1Char('*')) &&
@@ -152,7 +182,7 @@ class TypeNames {
                 if (suffix_only) {
                     dots_ = std::max(dots_, static_cast<std::size_t>(glob.count('.')));
                 } else {
-                    special_.push_back(glob.toStdString());
+                    special_.push_back(Special(glob));
                 }
             }
         }
@@ -172,7 +202,7 @@ class TypeNames {
     }
 
     std::once_flag loaded_;
-    std::vector<std::string> special_;
+    std::vector<Special> special_;
     std::size_t dots_ = 1;
     std::mutex mutex_;
     std::unordered_map<std::string, TypeName> by_ending_;
@@ -625,6 +655,21 @@ bool ReadVersionResource(std::string_view image, VersionResource& out) {
     return ReadVersionResource(read, image.size(), out);
 }
 
+void clsFileInfo::TimeText::Set(std::int64_t seconds, std::uint32_t nanoseconds) {
+    seconds_ = seconds;
+    nanoseconds_ = nanoseconds;
+    set_ = true;
+    formatted_ = false;
+}
+
+const std::string& clsFileInfo::TimeText::Text() const {
+    if (!formatted_) {
+        text_ = set_ ? FormatTime(seconds_, nanoseconds_) : std::string();
+        formatted_ = true;
+    }
+    return text_;
+}
+
 bool clsFileInfo::SetFilePath(const std::string& path, bool tell_user) {
     struct statx info {};
     int fd = -1;
@@ -662,9 +707,11 @@ void clsFileInfo::Fill(const struct statx& info, int fd) {
     size_ = info.stx_size;
     size_text_ = FormatSize(static_cast<std::int64_t>(size_));
 
-    created_ = FormatTime((info.stx_mask & STATX_BTIME) != 0 ? info.stx_btime : info.stx_mtime);
-    modified_ = FormatTime(info.stx_mtime);
-    accessed_ = FormatTime(info.stx_atime);
+    const statx_timestamp& born =
+        (info.stx_mask & STATX_BTIME) != 0 ? info.stx_btime : info.stx_mtime;
+    created_.Set(born.tv_sec, born.tv_nsec);
+    modified_.Set(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
+    accessed_.Set(info.stx_atime.tv_sec, info.stx_atime.tv_nsec);
 
     const TypeName type = FindTypeName(name_);
     type_ = !type.comment.empty()

@@ -80,9 +80,10 @@ class clsFileInfo {
     const std::string& fIconName() const { return icon_name_; }
 
     // Local time as the long date, a space and the long time (without a time zone).
-    const std::string& fDateCreated() const { return created_; }
-    const std::string& fDateModified() const { return modified_; }
-    const std::string& fDateAccessed() const { return accessed_; }
+    // Formatted on first use: report fills read many files and never show their times.
+    const std::string& fDateCreated() const { return created_.Text(); }
+    const std::string& fDateModified() const { return modified_.Text(); }
+    const std::string& fDateAccessed() const { return accessed_.Text(); }
 
     // The version resource of a Windows executable; other files have none: the texts empty, the
     // numbers "0" and the target system "Undefined or Unknown".
@@ -142,9 +143,21 @@ class clsFileInfo {
     std::string location_;
     std::string type_;
     std::string icon_name_;
-    std::string created_;
-    std::string modified_;
-    std::string accessed_;
+    class TimeText {
+      public:
+        void Set(std::int64_t seconds, std::uint32_t nanoseconds);
+        const std::string& Text() const;
+
+      private:
+        std::int64_t seconds_ = 0;
+        std::uint32_t nanoseconds_ = 0;
+        bool set_ = false;
+        mutable bool formatted_ = false;
+        mutable std::string text_;
+    };
+    TimeText created_;
+    TimeText modified_;
+    TimeText accessed_;
     std::string target_os_;
     std::string version_;
     std::string version_major_ = "0";
