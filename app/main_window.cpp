@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -245,6 +246,7 @@ void frmMain::BuildWidgets() {
         modified->layout()->addWidget(option);
     }
     date_kind_ = new QComboBox;
+    date_kind_->setObjectName(QStringLiteral("cboDateType"));
     date_kind_->addItems({QStringLiteral("Modified Date"), QStringLiteral("Accessed Date"),
                           QStringLiteral("Created Date")});
     date_from_ = new QDateTimeEdit(QDateTime::currentDateTime());
@@ -271,8 +273,10 @@ void frmMain::BuildWidgets() {
         size->layout()->addWidget(option);
     }
     size_compare_ = new QComboBox;
+    size_compare_->setObjectName(QStringLiteral("cboSize"));
     size_compare_->addItems({QStringLiteral("At Least"), QStringLiteral("At Most")});
     size_text_ = new QLineEdit;
+    size_text_->setObjectName(QStringLiteral("txtSize"));
     size->layout()->addWidget(size_compare_);
     size->layout()->addWidget(size_text_);
     // Only a number: digits and at most one point, not a lone point.
@@ -324,6 +328,7 @@ void frmMain::BuildWidgets() {
     folder_->setEditable(true);
     folder_->lineEdit()->setPlaceholderText(QStringLiteral("...select a folder to search"));
     folder_->installEventFilter(this);
+    folder_->lineEdit()->installEventFilter(this);  // most clicks land on the text
     folder_model_ = new QFileSystemModel(this);
     folder_model_->setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Drives);
     folder_model_->setRootPath(QStringLiteral("/"));
@@ -335,12 +340,22 @@ void frmMain::BuildWidgets() {
     }
     folder_tree_->setHeaderHidden(true);
     folder_tree_->hide();
-    connect(folder_tree_, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+    const auto pick = [this](const QModelIndex& index) {
         folder_guard_ = true;
         folder_->setEditText(folder_model_->filePath(index));
         folder_tree_->hide();
         folder_guard_ = false;
+    };
+    connect(folder_tree_, &QTreeView::clicked, this, pick);
+    // Folders load in the background: keep the current one in sight as its parents arrive.
+    connect(folder_model_, &QFileSystemModel::directoryLoaded, this, [this] {
+        if (folder_tree_->isVisible()) {
+            folder_tree_->scrollTo(folder_tree_->currentIndex(),
+                                   QAbstractItemView::PositionAtCenter);
+        }
     });
+    connect(folder_tree_, &QTreeView::activated, this, pick);  // Enter
+    folder_tree_->installEventFilter(this);                    // Escape closes it
     connect(folder_, &QComboBox::editTextChanged, this, [this](const QString& text) {
         if (!folder_guard_ && IsFolder(text)) {
             folder_tree_->setCurrentIndex(folder_model_->index(text));
@@ -356,6 +371,11 @@ void frmMain::BuildWidgets() {
     list_view_->verticalHeader()->hide();
     list_view_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     list_view_->horizontalHeader()->setStretchLastSection(true);
+    // Room for the folder texts; the flags column takes what is left.
+    const int widths[kFileListColumnCount - 1] = {160, 260, 80, 120, 80};
+    for (int column = 0; column < kFileListColumnCount - 1; ++column) {
+        list_view_->horizontalHeader()->resizeSection(column, widths[column]);
+    }
     list_view_->horizontalHeader()->setSectionsClickable(true);
     connect(list_view_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
         file_model_->ColumnClicked(column);
@@ -394,8 +414,12 @@ void frmMain::BuildWidgets() {
     // The folder box and the reports end 175 twips short of the window's right edge.
     right_layout->setContentsMargins(0, 0, TwipsToPixels(175, this), 0);
     right_layout->addWidget(folder_);
-    right_layout->addWidget(folder_tree_, 1);
-    right_layout->addWidget(reports_, 3);
+    right_layout->addWidget(reports_, 1);
+    // The folder tree drops down over the reports, as a combo box's list would.
+    folder_tree_->setParent(right);
+    folder_tree_->hide();
+    right->installEventFilter(this);
+    report_area_ = right;
 
     auto* splitter = new QSplitter;
     splitter->addWidget(bar_);
@@ -835,8 +859,24 @@ void frmMain::ChooseReportType(int code) {
     });
 }
 
-void frmMain::ToggleFolderTree() {
-    folder_tree_->setVisible(!folder_tree_->isVisible());
+void frmMain::ToggleFolderTree(bool focus_tree) {
+    if (folder_tree_->isVisible()) {
+        folder_tree_->hide();
+        return;
+    }
+    PlaceFolderTree();
+    folder_tree_->show();
+    folder_tree_->raise();
+    if (focus_tree) {
+        folder_tree_->setFocus();
+    }
+    folder_tree_->scrollTo(folder_tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
+}
+
+void frmMain::PlaceFolderTree() {
+    const int top = folder_->y() + folder_->height() + 1;
+    folder_tree_->setGeometry(folder_->x(), top, folder_->width(),
+                              std::max(0, report_area_->height() - top));
 }
 
 const QString& frmMain::ReportTextShown() const {
@@ -1026,16 +1066,28 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == report_area_ && event->type() == QEvent::Resize && folder_tree_->isVisible()) {
+        PlaceFolderTree();
+    }
+    if (watched == folder_tree_ && event->type() == QEvent::KeyPress &&
+        (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape ||
+         static_cast<QKeyEvent*>(event)->key() == Qt::Key_F4)) {
+        folder_tree_->hide();
+        folder_->setFocus();
+        return true;
+    }
     if (watched == folder_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_F4 ||
             (key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier))) {
-            ToggleFolderTree();
+            ToggleFolderTree(true);
             return true;
         }
     }
-    if (watched == folder_ && event->type() == QEvent::MouseButtonPress) {
-        ToggleFolderTree();
+    if ((watched == folder_ || watched == folder_->lineEdit()) &&
+        event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        ToggleFolderTree(false);  // the text stays ready for typing
         return false;
     }
     return QMainWindow::eventFilter(watched, event);

@@ -108,7 +108,8 @@ class frmMain : public QMainWindow {
     void SaveSettings();
     void EnableForm(bool running);
     void ShowReportView(int code);
-    void ToggleFolderTree();
+    void ToggleFolderTree(bool focus_tree);
+    void PlaceFolderTree();
     void UpdateReplaceButton();
     void OnRunFinished();
     // Empties the list and the tree: their rows point into the results a new run replaces.
@@ -121,6 +122,7 @@ class frmMain : public QMainWindow {
     ExplorerBar* bar_ = nullptr;
     QComboBox* folder_ = nullptr;
     QTreeView* folder_tree_ = nullptr;
+    QWidget* report_area_ = nullptr;
     QFileSystemModel* folder_model_ = nullptr;
     bool folder_guard_ = false;
     QComboBox* mask_ = nullptr;

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileSystemModel>
@@ -148,10 +150,18 @@ TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {
     window.PressPause();
     QTest::qWait(100);
     EXPECT_TRUE(window.IsRunning());
+    // Running: the fields that feed a run are locked, Stop and Pause are not.
+    for (const char* name : {"cboFolder", "cboFind", "txtReplace", "lvFiles", "tvReport"}) {
+        EXPECT_FALSE(window.findChild<QWidget*>(QString::fromLatin1(name))->isEnabled()) << name;
+    }
     window.PressStop();
     window.WaitForRun();
     EXPECT_FALSE(window.IsRunning());
     EXPECT_LT(window.Driver().FilesWithHits(), 403);
+    EXPECT_FALSE(window.CanPause());
+    for (const char* name : {"cboFolder", "cboFind", "txtReplace", "lvFiles", "tvReport"}) {
+        EXPECT_TRUE(window.findChild<QWidget*>(QString::fromLatin1(name))->isEnabled()) << name;
+    }
 }
 
 TEST_F(MainWindowTest, FieldsRoundTripAndSettingsComeBack) {
@@ -286,9 +296,11 @@ TEST_F(MainWindowTest, KeyboardDropDownAndLayout) {
     ASSERT_TRUE(folder && tree && area && list);
     // Click and F4 open and close the folder tree; Alt+Down opens it too.
     EXPECT_FALSE(tree->isVisible());
-    QTest::mouseClick(folder, Qt::LeftButton);
+    QTest::mouseClick(folder->lineEdit(), Qt::LeftButton);
     EXPECT_TRUE(tree->isVisible());
-    QTest::mouseClick(folder, Qt::LeftButton);
+    QTest::mouseClick(folder, Qt::LeftButton, {}, QPoint(folder->width() - 5, 5));  // the arrow
+    EXPECT_FALSE(tree->isVisible());
+    QTest::mouseClick(folder->lineEdit(), Qt::RightButton);
     EXPECT_FALSE(tree->isVisible());
     QTest::keyClick(folder, Qt::Key_F4);
     EXPECT_TRUE(tree->isVisible());
@@ -296,6 +308,13 @@ TEST_F(MainWindowTest, KeyboardDropDownAndLayout) {
     EXPECT_FALSE(tree->isVisible());
     QTest::keyClick(folder, Qt::Key_Down, Qt::AltModifier);
     EXPECT_TRUE(tree->isVisible());
+    // The open tree covers the reports below the folder box; Escape closes it.
+    EXPECT_EQ(tree->y(), folder->y() + folder->height() + 1);
+    EXPECT_EQ(tree->width(), folder->width());
+    EXPECT_EQ(tree->y() + tree->height(), area->height());
+    QTest::keyClick(tree, Qt::Key_Escape);
+    EXPECT_FALSE(tree->isVisible());
+    QTest::keyClick(folder, Qt::Key_F4);
     // Typing a folder that exists moves the tree there; other text leaves it alone.
     folder->setEditText(QString::fromStdString(tree_.Path("sub")));
     const QString moved =
@@ -320,6 +339,62 @@ TEST_F(MainWindowTest, KeyboardDropDownAndLayout) {
     window.WaitForRun();
     QApplication::processEvents();
     EXPECT_EQ(window.StatusText(3), QStringLiteral("Files Matched: 2"));
+}
+
+QAbstractButton* ButtonWithText(const QWidget& window, const QString& text) {
+    for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+        if (button->text() == text) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(MainWindowTest, FieldRules) {
+    frmMain window;
+    // The size box keeps only a number: digits with at most one point.
+    auto* size = window.findChild<QLineEdit*>(QStringLiteral("txtSize"));
+    ASSERT_NE(size, nullptr);
+    for (const auto& [typed, kept] : std::vector<std::pair<QString, QString>>{
+             {"12.5", "12.5"}, {"100", "100"}, {"1.2.3", ""}, {".", ""}, {"12KB", ""}, {"", ""}}) {
+        size->setText(typed);
+        EXPECT_EQ(size->text(), kept) << typed.toStdString();
+    }
+    // The chosen size or date option is bold; only "Specify ..." enables its own controls.
+    QAbstractButton* specify_size = ButtonWithText(window, QStringLiteral("Specify size (in KB)"));
+    QAbstractButton* small = ButtonWithText(window, QStringLiteral("Small (less than 100KB)"));
+    ASSERT_TRUE(specify_size && small);
+    EXPECT_FALSE(size->isEnabled());
+    specify_size->click();
+    EXPECT_TRUE(size->isEnabled());
+    EXPECT_TRUE(window.findChild<QComboBox*>(QStringLiteral("cboSize"))->isEnabled());
+    EXPECT_TRUE(specify_size->font().bold());
+    small->click();
+    EXPECT_FALSE(size->isEnabled());
+    EXPECT_TRUE(small->font().bold());
+    EXPECT_FALSE(specify_size->font().bold());
+    QAbstractButton* specify_dates = ButtonWithText(window, QStringLiteral("Specify Dates"));
+    ASSERT_NE(specify_dates, nullptr);
+    auto* date_kind = window.findChild<QComboBox*>(QStringLiteral("cboDateType"));
+    EXPECT_FALSE(date_kind->isEnabled());
+    specify_dates->click();
+    EXPECT_TRUE(date_kind->isEnabled());
+    // Replace needs both texts, whatever order they come in.
+    QAction* replace = nullptr;
+    for (QAction* action : window.findChildren<QAction*>()) {
+        if (action->text() == QStringLiteral("Replace")) {
+            replace = action;
+        }
+    }
+    ASSERT_NE(replace, nullptr);
+    auto* find = window.findChild<QComboBox*>(QStringLiteral("cboFind"));
+    auto* with = window.findChild<QLineEdit*>(QStringLiteral("txtReplace"));
+    find->setEditText(QStringLiteral("old"));
+    EXPECT_FALSE(replace->isEnabled());
+    with->setText(QStringLiteral("new"));
+    EXPECT_TRUE(replace->isEnabled());
+    find->setEditText(QString());
+    EXPECT_FALSE(replace->isEnabled());
 }
 
 TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
