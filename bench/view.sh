@@ -4,6 +4,7 @@
 set -euo pipefail
 build=${1:?usage: bench/view.sh BUILD_DIR [FILES]}
 files=${2:-100000}
+[ -x "$build/view_bench" ] || { echo "no $build/view_bench: build the benchmarks first" >&2; exit 1; }
 work=$(mktemp -d /tmp/ferret-view-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/tree" "$work/config" "$work/data"
