@@ -45,10 +45,13 @@
 #include "app/explorer_bar.h"
 #include "app/file_list_model.h"
 #include "app/help_window.h"
+#include "app/options_dialog.h"
 #include "app/structured_model.h"
 #include "app/window_run_view.h"
 #include "engine/date_time.h"
 #include "ferret_version.h"
+#include "preview/preview_window.h"
+#include "preview/print_document.h"
 #include "reports/summary_report.h"
 #include "settings/search_config.h"
 #include "settings/search_history.h"
@@ -384,7 +387,7 @@ void frmMain::BuildWidgets() {
                                                          file_model_->SortOrder());
     });
     connect(list_view_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
-        OpenResultFile(file_model_->FullPath(index.row()));
+        OpenFilePreviewer(file_model_->FullPath(index.row()));
     });
     tree_view_ = new QTreeView;
     tree_view_->setObjectName(QStringLiteral("tvReport"));
@@ -397,7 +400,7 @@ void frmMain::BuildWidgets() {
     connect(tree_view_, &QTreeView::collapsed, this,
             [this](const QModelIndex& index) { tree_model_->SetExpanded(index, false); });
     connect(tree_view_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
-        OpenResultFile(tree_model_->DoubleClickPath(index));
+        OpenFilePreviewer(tree_model_->DoubleClickPath(index));
     });
     report_text_ = new QTextEdit;
     report_text_->setObjectName(QStringLiteral("rtbReport"));
@@ -517,14 +520,29 @@ bool frmMain::OpenQuickLink(const QString& key) {
     return true;
 }
 
-bool frmMain::OpenResultFile(const std::string& path) {
-    if (path.empty()) {
-        return false;
+frmPreview* frmMain::OpenFilePreviewer(const std::string& path) {
+    const QFileInfo info(Q(path));
+    if (path.empty() || !info.exists() || info.isDir()) {
+        return nullptr;
     }
-    if (open_file_hook_) {
-        return open_file_hook_(path);
+    auto* preview = new frmPreview(this);
+    preview->FilePath = path;
+    preview->UseRegEx = regex_->isChecked();
+    preview->FindText = driver_->HasHighlight() ? driver_->HighlightText() : std::string();
+    preview->IgnoreCase = ignore_case_->isChecked();
+    preview->show();
+    preview->Load();
+    return preview;
+}
+
+std::vector<frmPreview*> frmMain::PreviewFiles() {
+    std::vector<frmPreview*> opened;
+    for (const QModelIndex& row : list_view_->selectionModel()->selectedRows()) {
+        if (frmPreview* preview = OpenFilePreviewer(file_model_->FullPath(row.row()))) {
+            opened.push_back(preview);
+        }
     }
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+    return opened;
 }
 
 void frmMain::BuildPopups() {
@@ -643,6 +661,13 @@ void frmMain::BuildMenus() {
     print_report_->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
     save_report_->setEnabled(false);
     print_report_->setEnabled(false);
+    connect(print_report_, &QAction::triggered, this, [this] {
+        try {
+            cPrintRTB::PrintRTF(*report_text_->document(), 1440, 1440, 1440, 1440, this);
+        } catch (const std::exception& error) {
+            LogError("frmMain: mnuPrint_Click", "1", error.what());
+        }
+    });
     file->addSeparator();
     QAction* exit = file->addAction(QStringLiteral("E&xit"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -662,7 +687,8 @@ void frmMain::BuildMenus() {
     connect(tools->addAction(QStringLiteral("Clear Search History")), &QAction::triggered, this,
             [this] { ClearHistory(); });
     tools->addSeparator();
-    tools->addAction(QStringLiteral("Options"));
+    connect(tools->addAction(QStringLiteral("Options")), &QAction::triggered, this,
+            [this] { ShowOptions(); });
 
     QMenu* about = menuBar()->addMenu(QStringLiteral("About"));
     QAction* help = about->addAction(QStringLiteral("Help"));
@@ -843,6 +869,18 @@ void frmMain::ShowReportView(int code) {
 void frmMain::ChooseReportType(int code) {
     LogError("frmMain: barMenu_ItemClick",
              SaveSettingValue(kSettingsKey, kReportType, std::to_string(code)));
+    RefreshSettings();
+}
+
+void frmMain::ShowOptions() {
+    frmOptions options(this);
+    options.exec();
+    RefreshSettings();
+}
+
+void frmMain::RefreshSettings() {
+    const int code =
+        SettingAsInt(GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType)), 0);
     for (int i = 0; i < 4; ++i) {
         report_types_[i]->setChecked(i == code);
     }

@@ -30,6 +30,7 @@ namespace ferret {
 
 class ExplorerBar;
 class HelpWindow;
+class frmPreview;
 class FileListModel;
 class StructuredModel;
 class WindowRunView;
@@ -66,16 +67,18 @@ class frmMain : public QMainWindow {
     // The Tools > Reporting Type menu: stores the type and shows the last results in it when
     // the settings say so.
     void ChooseReportType(int code);
+    // Tools > Options: the options dialog, then the report settings applied.
+    void ShowOptions();
     // A Quick Links item ("MyDocuments", "MyPictures", "Desktop", "Programs"): its folder into
     // the folder box and the tree. False (after a message) when the folder does not exist.
     bool OpenQuickLink(const QString& key);
     // About > Help: the help window with its table of contents, or nullptr (after a message)
     // when the pages are not installed.
     HelpWindow* ShowHelp();
-    // What a double-click on a result file does with its full path (tests replace it).
-    void SetOpenFileHook(std::function<bool(const std::string&)> hook) {
-        open_file_hook_ = std::move(hook);
-    }
+    // A previewer for `path` marking the last run's text, or nullptr when `path` is not a file.
+    frmPreview* OpenFilePreviewer(const std::string& path);
+    // One previewer per selected row of the detailed list, in list order.
+    std::vector<frmPreview*> PreviewFiles();
     // Whether the Pause button can be pressed (the run is under way).
     bool CanPause() const;
 
@@ -102,12 +105,13 @@ class frmMain : public QMainWindow {
     void BuildMenus();
     void BuildPopups();
     void BuildQuickLinks();
-    bool OpenResultFile(const std::string& path);
     void ShowAbout();
     void LoadSettings();
     void SaveSettings();
     void EnableForm(bool running);
     void ShowReportView(int code);
+    // Reads the report settings again and shows the last results as they say.
+    void RefreshSettings();
     void ToggleFolderTree(bool focus_tree);
     void PlaceFolderTree();
     void UpdateReplaceButton();
@@ -157,7 +161,6 @@ class frmMain : public QMainWindow {
     QAction* print_report_ = nullptr;
     QAction* report_types_[4] = {};
     HelpWindow* help_ = nullptr;
-    std::function<bool(const std::string&)> open_file_hook_;
 };
 
 }  // namespace ferret

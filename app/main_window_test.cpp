@@ -13,6 +13,8 @@
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPrinter>
+#include <QPushButton>
 #include <QTableView>
 #include <QTimer>
 #include <QTreeView>
@@ -21,7 +23,10 @@
 #include "app/explorer_bar.h"
 #include "app/file_list_model.h"
 #include "app/help_window.h"
+#include "app/options_dialog.h"
 #include "app/structured_model.h"
+#include "preview/preview_window.h"
+#include "preview/print_document.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 #include "util/common_dialog.h"
@@ -400,11 +405,6 @@ TEST_F(MainWindowTest, FieldRules) {
 TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
     frmMain window;
-    std::vector<std::string> opened;
-    window.SetOpenFileHook([&opened](const std::string& path) {
-        opened.push_back(path);
-        return true;
-    });
     window.SetFields(Search("hit"));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -432,7 +432,22 @@ TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
     // Qt Test's double-click sends only the second press; a user's starts with a click.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre);
-    EXPECT_EQ(opened, std::vector<std::string>{tree_.Path("sub/b.txt")});
+    std::vector<frmPreview*> previews;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* preview = dynamic_cast<frmPreview*>(widget)) {
+            previews.push_back(preview);
+        }
+    }
+    ASSERT_EQ(previews.size(), 1u);
+    EXPECT_EQ(previews[0]->FilePath, tree_.Path("sub/b.txt"));
+    EXPECT_EQ(previews[0]->FindText, "hit");
+    // Every selected row gets a previewer of its own.
+    list->selectAll();
+    const std::vector<frmPreview*> both = window.PreviewFiles();
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_NE(both[0]->FilePath, both[1]->FilePath);
+    EXPECT_EQ(window.OpenFilePreviewer(tree_.Path("sub")), nullptr);  // a folder
+    EXPECT_EQ(window.OpenFilePreviewer(tree_.Path("absent.txt")), nullptr);
 }
 
 TEST_F(MainWindowTest, QuickLinksOnlyWhenSwitchedOnAndHelpPages) {
@@ -465,6 +480,55 @@ TEST_F(MainWindowTest, QuickLinksOnlyWhenSwitchedOnAndHelpPages) {
     EXPECT_EQ(help->CurrentPage(), QStringLiteral("index.html"));
     EXPECT_TRUE(help->PageText().contains(QStringLiteral("The command line")));
     EXPECT_EQ(window.ShowHelp(), help);  // one help window
+}
+
+}  // namespace
+}  // namespace ferret
+
+namespace ferret {
+namespace {
+
+TEST_F(MainWindowTest, OptionsDialogAndPrintReport) {
+    frmMain window;
+    window.SetFields(Search("hit"));
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    window.WaitForRun();
+    QApplication::processEvents();
+    ASSERT_TRUE(window.ReportTextShown().contains(QStringLiteral(".../a.txt")));
+    // File > Print Report prints the summary; here into a PDF file instead of a printer.
+    const std::string pdf = tree_.Path("report.pdf");
+    const cPrintRTB::DialogHook previous = cPrintRTB::SetDialogHook([pdf](QPrinter& printer) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(pdf));
+        return true;
+    });
+    for (QAction* action : window.findChildren<QAction*>()) {
+        if (action->text() == QStringLiteral("&Print Report")) {
+            ASSERT_TRUE(action->isEnabled());
+            action->trigger();
+        }
+    }
+    cPrintRTB::SetDialogHook(previous);
+    const std::string printed = tree_.ReadFile("report.pdf");
+    EXPECT_EQ(printed.rfind("%PDF", 0), 0u);
+    // Choosing the detailed list in the options shows the last results in it on OK.
+    bool answered = false;
+    QTimer::singleShot(0, [&answered] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* options = dynamic_cast<frmOptions*>(widget);
+                options && options->isVisible()) {
+                options->findChild<QComboBox*>(QStringLiteral("cboReportType"))->setCurrentIndex(0);
+                options->findChild<QPushButton*>(QStringLiteral("cmdOk"))->click();
+                answered = true;
+            }
+        }
+    });
+    window.ShowOptions();
+    window.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(GetSettingValue(kSettingsKey, kReportType, ""), "0");
+    EXPECT_EQ(window.FileModel()->rowCount(), 2);
 }
 
 }  // namespace

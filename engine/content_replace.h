@@ -6,15 +6,11 @@
 #include <string_view>
 
 #include "engine/content_search.h"
+#include "settings/extension_list.h"
 
 namespace ferret {
 
 class RegExp;
-
-// The extensions a replace run may rewrite when the user has listed none of their own.
-inline constexpr char kBuiltInExtensions[] =
-    ".asp,.aspx,.cfm,.css,.cls,.frm,.htm,.html,.inc,.ini,.js,.jsp,.mod,.not,.php,.pl,.reg,.txt,"
-    ".vbp,.vbs,.xml";
 
 // The approved-extension list: the user's list ("ext_list") followed by the built-in one.
 std::string ApprovedExtensionList();

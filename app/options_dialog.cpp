@@ -1,0 +1,375 @@
+#include "app/options_dialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "app/error_log.h"
+#include "settings/settings.h"
+
+namespace ferret {
+namespace {
+
+// Error number of the log entries for failures that are not a settings Status (out of memory).
+constexpr char kUnexpectedError[] = "7";
+
+const char* const kReportTypes[] = {"Detailed file list", "Structured report", "Summary report",
+                                    "Summary report with file list"};
+
+QLabel* WrappedLabel(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setWordWrap(true);
+    return label;
+}
+
+QString BoolText(bool value) {
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+bool SettingIsTrue(const char* name) {
+    return IsTrue(GetSettingValue(kSettingsKey, name, SettingDefault(name)));
+}
+
+}  // namespace
+
+frmOptions::frmOptions(QWidget* parent, std::function<bool(int handler)> handler_available)
+    : QDialog(parent), handler_available_(std::move(handler_available)) {
+    setWindowTitle(QStringLiteral("Options"));
+    auto* tabs = new QTabWidget;
+    tabs->setObjectName(QStringLiteral("tabOptions"));
+    tabs->addTab(BuildGeneralTab(), QStringLiteral("General"));
+    tabs->addTab(BuildExtensionTab(), QStringLiteral("Approved File List"));
+    tabs->addTab(BuildHandlerTab(), QStringLiteral("Special File Handlers"));
+
+    cmdOk_ = new QPushButton(QStringLiteral("OK"));
+    cmdOk_->setObjectName(QStringLiteral("cmdOk"));
+    cmdOk_->setDefault(true);
+    cmdApply_ = new QPushButton(QStringLiteral("Apply"));
+    cmdApply_->setObjectName(QStringLiteral("cmdApply"));
+    cmdCancel_ = new QPushButton(QStringLiteral("Cancel"));
+    cmdCancel_->setObjectName(QStringLiteral("cmdCancel"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdOk_);
+    buttons->addWidget(cmdApply_);
+    buttons->addWidget(cmdCancel_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs);
+    layout->addLayout(buttons);
+
+    Load();
+    // Connected only now: filling the controls is not a change by the user.
+    Connect();
+}
+
+QWidget* frmOptions::BuildGeneralTab() {
+    cbLogging_ = new QCheckBox(QStringLiteral("Enable logging"));
+    cbLogging_->setObjectName(QStringLiteral("cbLogging"));
+    cbQuickLinks_ = new QCheckBox(QStringLiteral("Display Quick Links"));
+    cbQuickLinks_->setObjectName(QStringLiteral("cbQuickLinks"));
+
+    auto* reporting = new QGroupBox(QStringLiteral("Reporting Type"));
+    cbAutoUpdate_ = new QCheckBox(QStringLiteral("Auto update results on report change"));
+    cbAutoUpdate_->setObjectName(QStringLiteral("cbAutoUpdate"));
+    cboReportType_ = new QComboBox;
+    cboReportType_->setObjectName(QStringLiteral("cboReportType"));
+    lblReportType_ = WrappedLabel(QString());
+    lblReportType_->setObjectName(QStringLiteral("lblReportType"));
+    auto* type_row = new QHBoxLayout;
+    type_row->addWidget(new QLabel(QStringLiteral("Report Type:")));
+    type_row->addWidget(cboReportType_, 1);
+    auto* reporting_layout = new QVBoxLayout(reporting);
+    reporting_layout->addWidget(cbAutoUpdate_);
+    reporting_layout->addLayout(type_row);
+    reporting_layout->addWidget(lblReportType_);
+
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(cbLogging_);
+    layout->addWidget(cbQuickLinks_);
+    layout->addWidget(reporting);
+    layout->addStretch();
+    return page;
+}
+
+QWidget* frmOptions::BuildExtensionTab() {
+    lbExt_ = new QListWidget;
+    lbExt_->setObjectName(QStringLiteral("lbExt"));
+    lbExt_->setSelectionMode(QAbstractItemView::SingleSelection);
+    txtExtension_ = new QLineEdit;
+    txtExtension_->setObjectName(QStringLiteral("txtExtension"));
+    txtExtension_->installEventFilter(this);
+    cmdAddExt_ = new QPushButton(QStringLiteral("Add"));
+    cmdAddExt_->setObjectName(QStringLiteral("cmdAddExt"));
+    cmdAddExt_->setToolTip(QStringLiteral("Add custom format"));
+    cmdDefault_ = new QPushButton(QStringLiteral("default"));
+    cmdDefault_->setObjectName(QStringLiteral("cmdDefault"));
+    cmdDefault_->setToolTip(QStringLiteral("Reset to default list"));
+    cmdDelete_ = new QPushButton(QStringLiteral("Delete"));
+    cmdDelete_->setObjectName(QStringLiteral("cmdDelete"));
+    cmdDelete_->setEnabled(false);  // nothing is selected yet
+
+    auto* side = new QVBoxLayout;
+    side->addWidget(new QLabel(QStringLiteral("Add custom formats:")));
+    side->addWidget(txtExtension_);
+    side->addWidget(cmdAddExt_);
+    side->addWidget(cmdDefault_);
+    side->addWidget(cmdDelete_);
+    side->addStretch();
+    auto* row = new QHBoxLayout;
+    row->addWidget(lbExt_, 1);
+    row->addLayout(side);
+
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(
+        WrappedLabel(QStringLiteral("Valid file formats which can be used in the Replace mode.  "
+                                    "This does should not include extensions covered by the "
+                                    "Special File Handlers.")));
+    layout->addLayout(row, 1);
+    return page;
+}
+
+QWidget* frmOptions::BuildHandlerTab() {
+    lbFileHandler_ = new QListWidget;
+    lbFileHandler_->setObjectName(QStringLiteral("lbFileHandler"));
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(WrappedLabel(QStringLiteral(
+        "Special file handlers are files (extensions) which will be handled in a special way.  "
+        "Most of the time the files native application will be used to perform a search and/or "
+        "replace.")));
+    layout->addWidget(lbFileHandler_, 1);
+    layout->addWidget(WrappedLabel(QStringLiteral(
+        "Warning: Special file handlers will decrease the performance of a search and/or "
+        "replace.")));
+    return page;
+}
+
+void frmOptions::Load() {
+    for (int code = 0; code < 4; ++code) {
+        cboReportType_->addItem(QString::fromLatin1(kReportTypes[code]), code);
+    }
+    // Anything but a known position (a hand-edited or damaged setting) shows the first type.
+    const int stored =
+        SettingAsInt(GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType)), -1);
+    cboReportType_->setCurrentIndex(stored >= 0 && stored < cboReportType_->count() ? stored : 0);
+    lblReportType_->setText(
+        QStringLiteral("Determine the report that is generated by Ferret. The fastest report type "
+                       "is ") +
+        QStringLiteral("Summary Report and the slowest report is Detailed File List."));
+
+    cbLogging_->setChecked(SettingIsTrue(kLogging));
+    cbQuickLinks_->setChecked(SettingIsTrue(kDisplayQuickLinks));
+    cbAutoUpdate_->setChecked(SettingIsTrue(kAutoReportUpdate));
+
+    const struct {
+        const char* text;
+        int handler;
+    } handlers[] = {{"Word document files (*.doc, *.dot) -> MS Word", kWordHandler},
+                    {"Excel spreadsheet files (*.xls, *.xlt) -> MS Excel", kExcelHandler}};
+    for (const auto& handler : handlers) {
+        auto* item = new QListWidgetItem(QString::fromLatin1(handler.text), lbFileHandler_);
+        item->setData(Qt::UserRole, handler.handler);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+    if (SettingIsTrue(kFileHandlerExcel)) {
+        lbFileHandler_->item(kExcelHandler)->setCheckState(Qt::Checked);
+    }
+    if (SettingIsTrue(kFileHandlerWord)) {
+        lbFileHandler_->item(kWordHandler)->setCheckState(Qt::Checked);
+    }
+
+    LoadDefaultExt();
+    LoadCustomExt();
+    cmdApply_->setEnabled(false);
+}
+
+void frmOptions::Connect() {
+    const auto enable_apply = [this] { cmdApply_->setEnabled(true); };
+    connect(cboReportType_, &QComboBox::currentIndexChanged, this, enable_apply);
+    connect(cbQuickLinks_, &QCheckBox::toggled, this, [this] {
+        // The quick-links panel is built once, when the main window opens.
+        Inform(QStringLiteral("Changes to this setting will take place the next time Ferret is "
+                              "started"),
+               QStringLiteral("Ferret"));
+    });
+    connect(lbFileHandler_, &QListWidget::itemChanged, this,
+            [this](QListWidgetItem* item) { HandlerChanged(item); });
+    connect(lbExt_, &QListWidget::itemSelectionChanged, this,
+            [this] { cmdDelete_->setEnabled(extensions_.IsDeletable(SelectedExtension())); });
+    connect(cmdAddExt_, &QPushButton::clicked, this, [this] { cmdAddExt_Click(); });
+    connect(cmdDelete_, &QPushButton::clicked, this, [this] { cmdDelete_Click(); });
+    connect(cmdDefault_, &QPushButton::clicked, this, [this] { cmdDefault_Click(); });
+    connect(cmdApply_, &QPushButton::clicked, this, [this] {
+        if (SaveAllSettings()) {
+            cmdApply_->setEnabled(false);
+        }
+    });
+    connect(cmdOk_, &QPushButton::clicked, this, [this] {
+        if (SaveAllSettings()) {
+            accept();
+        }
+    });
+    connect(cmdCancel_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void frmOptions::HandlerChanged(QListWidgetItem* item) {
+    if (item->checkState() == Qt::Checked) {
+        const int handler = item->data(Qt::UserRole).toInt();
+        // Finding out may mean starting the office application.
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const bool available = handler_available_ && handler_available_(handler);
+        QApplication::restoreOverrideCursor();
+        if (!available) {
+            {
+                const QSignalBlocker blocker(lbFileHandler_);
+                item->setCheckState(Qt::Unchecked);
+            }
+            Inform(handler == kWordHandler
+                       ? QStringLiteral("Word must be installed for this handler")
+                       : QStringLiteral("Excel must be installed for this handler"),
+                   QStringLiteral("Ferret"));
+            return;
+        }
+    }
+    cmdApply_->setEnabled(true);
+}
+
+bool frmOptions::SaveAllSettings() {
+    static constexpr char kLabel[] = "frmOptions: SaveAllSettings";
+    bool failed = false;
+    std::string failure;
+    try {
+        const std::pair<const char*, QString> values[] = {
+            {kReportType, QString::number(cboReportType_->currentData().toInt())},
+            {kLogging, BoolText(cbLogging_->isChecked())},
+            {kDisplayQuickLinks, BoolText(cbQuickLinks_->isChecked())},
+            {kAutoReportUpdate, BoolText(cbAutoUpdate_->isChecked())},
+            {kFileHandlerWord,
+             BoolText(lbFileHandler_->item(kWordHandler)->checkState() == Qt::Checked)},
+            {kFileHandlerExcel,
+             BoolText(lbFileHandler_->item(kExcelHandler)->checkState() == Qt::Checked)},
+            {kExtList, QString::fromStdString(extensions_.StoredText())},
+        };
+        for (const auto& [name, text] : values) {
+            const Status saved = SaveSettingValue(kSettingsKey, name, text.toStdString());
+            if (!saved.ok()) {
+                LogError(kLabel, saved);
+                failed = true;
+                failure = saved.description();
+                break;
+            }
+        }
+    } catch (const std::exception& error) {
+        LogError(kLabel, kUnexpectedError, error.what());
+        failed = true;
+        failure = error.what();
+    }
+    if (!failed) {
+        return true;
+    }
+    QMessageBox box(
+        QMessageBox::Warning, QStringLiteral("Options"),
+        QStringLiteral("The settings could not be saved: ") + QString::fromStdString(failure),
+        QMessageBox::Ok, this);
+    box.exec();
+    return false;
+}
+
+void frmOptions::cmdAddExt_Click() {
+    try {
+        if (extensions_.Add(txtExtension_->text().toStdString())) {
+            lbExt_->addItem(QString::fromStdString(extensions_.Entries().back()));
+            cmdApply_->setEnabled(true);
+        }
+        txtExtension_->clear();
+    } catch (const std::exception& error) {
+        LogError("frmOptions: cmdAddExt_Click", kUnexpectedError, error.what());
+    }
+}
+
+void frmOptions::cmdDelete_Click() {
+    try {
+        const int position = SelectedExtension();
+        if (!extensions_.Delete(position)) {
+            Inform(QStringLiteral("Default extensions can not be deleted"),
+                   QStringLiteral("Delete Error"));
+            return;
+        }
+        delete lbExt_->takeItem(position);
+        cmdApply_->setEnabled(true);
+    } catch (const std::exception& error) {
+        LogError("frmOptions: cmdDelete_Click", kUnexpectedError, error.what());
+    }
+}
+
+void frmOptions::cmdDefault_Click() {
+    LoadDefaultExt();
+    cmdApply_->setEnabled(true);
+}
+
+void frmOptions::LoadDefaultExt() {
+    try {
+        extensions_.ResetToDefaults();
+        ShowExtensions();
+    } catch (const std::exception& error) {
+        LogError("frmOptions: LoadDefaultExt", kUnexpectedError, error.what());
+    }
+}
+
+void frmOptions::LoadCustomExt() {
+    try {
+        extensions_.AppendStored(GetSettingValue(kSettingsKey, kExtList, SettingDefault(kExtList)));
+        ShowExtensions();
+    } catch (const std::exception& error) {
+        LogError("frmOptions: LoadCustomExt", kUnexpectedError, error.what());
+    }
+}
+
+void frmOptions::ShowExtensions() {
+    lbExt_->clear();
+    for (const std::string& extension : extensions_.Entries()) {
+        lbExt_->addItem(QString::fromStdString(extension));
+    }
+}
+
+int frmOptions::SelectedExtension() const {
+    const QList<QListWidgetItem*> selected = lbExt_->selectedItems();
+    return selected.isEmpty() ? -1 : lbExt_->row(selected.front());
+}
+
+void frmOptions::Inform(const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool frmOptions::eventFilter(QObject* watched, QEvent* event) {
+    // Enter in the extension box adds the extension rather than pressing OK.
+    if (watched == txtExtension_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            cmdAddExt_Click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace ferret

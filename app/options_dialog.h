@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "settings/extension_list.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QPushButton;
+
+namespace ferret {
+
+// The options dialog: report type, automatic report update, error logging, quick links, the
+// approved extension list of replace runs and the two special file handlers. It reads every value
+// from the settings store when built and writes them back on OK and Apply only; Cancel loses what
+// changed since the last Apply. Show it with exec(); afterwards the caller reads the settings
+// from the store again, whatever the dialog's result.
+//
+// Widgets carry the object names of their controls (cbLogging, cboReportType, lbExt, cmdOk, ...).
+class frmOptions : public QDialog {
+  public:
+    // Item data of lbFileHandler's items, as given to `handler_available`.
+    static constexpr int kWordHandler = 0;
+    static constexpr int kExcelHandler = 1;
+
+    // `handler_available` answers whether a handler's office application can be used; it is asked
+    // only when the user checks that handler. An empty function means none can.
+    explicit frmOptions(QWidget* parent = nullptr,
+                        std::function<bool(int handler)> handler_available = {});
+
+    // Writes every setting from the controls, as OK and Apply do. On the first value that cannot
+    // be written: logs it, tells the user and returns false, leaving the dialog as it was.
+    bool SaveAllSettings();
+
+    // What the "Add", "Delete" and "default" buttons do. Deleting refuses (with a message) when
+    // no custom extension is selected, even though the button is disabled then.
+    void cmdAddExt_Click();
+    void cmdDelete_Click();
+    void cmdDefault_Click();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    QWidget* BuildGeneralTab();
+    QWidget* BuildExtensionTab();
+    QWidget* BuildHandlerTab();
+    void Load();
+    void Connect();
+    void LoadDefaultExt();
+    void LoadCustomExt();
+    void ShowExtensions();
+    int SelectedExtension() const;
+    void HandlerChanged(QListWidgetItem* item);
+    void Inform(const QString& text, const QString& title);
+
+    std::function<bool(int)> handler_available_;
+    ExtensionList extensions_;  // what lbExt shows, entry for entry
+
+    QCheckBox* cbLogging_ = nullptr;
+    QCheckBox* cbQuickLinks_ = nullptr;
+    QCheckBox* cbAutoUpdate_ = nullptr;
+    QComboBox* cboReportType_ = nullptr;
+    QLabel* lblReportType_ = nullptr;
+    QListWidget* lbExt_ = nullptr;
+    QLineEdit* txtExtension_ = nullptr;
+    QPushButton* cmdAddExt_ = nullptr;
+    QPushButton* cmdDefault_ = nullptr;
+    QPushButton* cmdDelete_ = nullptr;
+    QListWidget* lbFileHandler_ = nullptr;
+    QPushButton* cmdOk_ = nullptr;
+    QPushButton* cmdApply_ = nullptr;
+    QPushButton* cmdCancel_ = nullptr;
+};
+
+}  // namespace ferret

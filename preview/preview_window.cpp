@@ -1,0 +1,343 @@
+#include "preview/preview_window.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextDocumentLayout>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QStatusBar>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include "app/error_log.h"
+#include "engine/content_search.h"
+#include "preview/find_replace.h"
+#include "preview/print_document.h"
+#include "settings/settings.h"
+
+namespace ferret {
+namespace {
+
+constexpr char kCaption[] = "File Preview (Text Mode)";
+constexpr char kCannotDisplay[] = "...File Could Not be Displayed";
+
+// The box keeps one character per line end: CR LF and a lone CR become LF, in the text and in
+// what is looked for, so the marks land where the box shows the hits.
+QString OneCharacterLineEnds(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+// Lines go into the box in paragraphs of many lines each, ended by line separators within:
+// a document of a million paragraphs takes many seconds to build, one of fifteen thousand
+// does not. Positions stay the same, one character per line end.
+QString GroupedLines(QString text) {
+    constexpr int kLinesPerParagraph = 64;
+    int lines = 0;
+    for (QChar& c : text) {
+        if (c == QLatin1Char('\n') && ++lines % kLinesPerParagraph != 0) {
+            c = QChar::LineSeparator;
+        }
+    }
+    return text;
+}
+
+// Reads a whole file, refusing one too large to show.
+QString ReadText(const std::string& path, QString& error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = QString::fromLatin1(kCannotDisplay);
+        return {};
+    }
+    struct stat info {};
+    std::string bytes;
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok && info.st_size > frmPreview::kMaxPreviewBytes) {
+        close(fd);
+        error = QStringLiteral("%1\n\nThe file is %2 MB; files up to %3 MB can be previewed.")
+                    .arg(QString::fromLatin1(kCannotDisplay))
+                    .arg(info.st_size >> 20)
+                    .arg(frmPreview::kMaxPreviewBytes >> 20);
+        return {};
+    }
+    if (ok) {
+        bytes.reserve(static_cast<std::size_t>(info.st_size));
+        char buffer[1 << 16];
+        while (true) {
+            const ssize_t got = read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                ok = false;
+            }
+            if (got <= 0) {
+                break;
+            }
+            bytes.append(buffer, static_cast<std::size_t>(got));
+            if (static_cast<qint64>(bytes.size()) > frmPreview::kMaxPreviewBytes) {
+                ok = false;  // grew while being read
+                break;
+            }
+        }
+    }
+    close(fd);
+    if (!ok) {
+        error = QString::fromLatin1(kCannotDisplay);
+        return {};
+    }
+    return DecodeFileText(bytes);
+}
+
+QTextCharFormat MarkFormat(int size) {
+    QTextCharFormat format;
+    format.setForeground(QColor(0, 0, 255));
+    format.setFontWeight(QFont::Bold);
+    format.setFontPointSize(size);
+    return format;
+}
+
+}  // namespace
+
+frmPreview::frmPreview(QWidget* owner) : QMainWindow(owner) {
+    setWindowFlag(Qt::Window);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QString::fromLatin1(kCaption));
+    resize(800, 600);
+    box_ = new QPlainTextEdit;
+    box_->setReadOnly(true);
+    box_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(10);
+    box_->setFont(font);
+    box_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    box_->setContextMenuPolicy(Qt::CustomContextMenu);
+    setCentralWidget(box_);
+    path_label_ = new QLabel;
+    statusBar()->addWidget(path_label_, 1);
+
+    menu_ = new QMenu(QStringLiteral("MyPopUp"), this);
+    QAction* find = menu_->addAction(QStringLiteral("Find"));
+    find->setShortcut(QKeySequence(QStringLiteral("Ctrl+F")));
+    connect(find, &QAction::triggered, this, [this] { OpenFind(); });
+    menu_->addSeparator();
+    highlight_ = menu_->addAction(QStringLiteral("Highlighting"));
+    highlight_->setCheckable(true);
+    highlight_->setChecked(true);
+    connect(highlight_, &QAction::triggered, this, [this](bool on) { SetHighlighting(on); });
+    QMenu* sizes = menu_->addMenu(QStringLiteral("Font Size"));
+    normal_size_ = sizes->addAction(QStringLiteral("Normal"));
+    large_size_ = sizes->addAction(QStringLiteral("Large"));
+    normal_size_->setCheckable(true);
+    large_size_->setCheckable(true);
+    connect(normal_size_, &QAction::triggered, this, [this] { SetMarkSize(10); });
+    connect(large_size_, &QAction::triggered, this, [this] { SetMarkSize(14); });
+    menu_->addSeparator();
+    QAction* copy = menu_->addAction(QStringLiteral("Copy"));
+    copy->setShortcut(QKeySequence(QStringLiteral("Ctrl+C")));
+    connect(copy, &QAction::triggered, this, [this] { CopySelection(); });
+    menu_->addSeparator();
+    QAction* print = menu_->addAction(QStringLiteral("Print"));
+    print->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
+    connect(print, &QAction::triggered, this, [this] { Print(); });
+    // The shortcuts work without opening the menu.
+    for (QAction* action : {find, copy, print}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+    connect(box_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { menu_->popup(box_->viewport()->mapToGlobal(at)); });
+
+    // Only 10 and 14 are used; any other stored size is the large one.
+    const int stored = SettingAsInt(GetSettingValue(kSettingsKey, kPreviewFontSize, "10"), 14);
+    mark_size_ = stored == 10 ? 10 : 14;
+    normal_size_->setChecked(mark_size_ == 10);
+    large_size_->setChecked(mark_size_ == 14);
+}
+
+frmPreview::~frmPreview() {
+    StopWorker();
+    box_->setDocument(nullptr);  // the box lets go of the document before it is freed
+}
+
+void frmPreview::closeEvent(QCloseEvent* event) {
+    StopWorker();
+    QMainWindow::closeEvent(event);
+}
+
+void frmPreview::StopWorker() {
+    if (cancel_) {
+        cancel_->store(true);
+    }
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+void frmPreview::Load() {
+    path_label_->setText(QString::fromStdString(FilePath));
+    box_->setPlaceholderText(QStringLiteral("...loading"));
+    Start(nullptr, true);
+}
+
+bool frmPreview::Highlighting() const {
+    return highlight_->isChecked();
+}
+
+QString frmPreview::CurrentText() const {
+    QString text = box_->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    return text;
+}
+
+void frmPreview::SetHighlighting(bool on) {
+    highlight_->setChecked(on);
+    if (!on) {
+        setWindowTitle(QString::fromLatin1(kCaption));
+    }
+    Start(std::make_shared<const QString>(CurrentText()), on);
+}
+
+void frmPreview::SetMarkSize(int points) {
+    mark_size_ = points == 10 ? 10 : 14;
+    LogError("frmPreview: mnuFont_Click",
+             SaveSettingValue(kSettingsKey, kPreviewFontSize, std::to_string(mark_size_)));
+    normal_size_->setChecked(mark_size_ == 10);
+    large_size_->setChecked(mark_size_ == 14);
+    if (highlight_->isChecked()) {
+        Start(std::make_shared<const QString>(CurrentText()), true);
+    }
+}
+
+void frmPreview::Start(std::shared_ptr<const QString> text, bool mark) {
+    StopWorker();
+    loading_ = true;
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    cancel_ = cancel;
+    QPointer<frmPreview> self(this);
+    QThread* gui = thread();
+    const std::string path = FilePath;
+    const QString find =
+        OneCharacterLineEnds(QString::fromStdString(ConvertSpecialChars(FindText)));
+    const bool use_regex = UseRegEx;
+    const bool ignore_case = IgnoreCase;
+    const QFont font = box_->font();
+    const int size = mark_size_;
+    worker_ = std::thread([=] {
+        QString error;
+        const QString content = text ? *text : OneCharacterLineEnds(ReadText(path, error));
+        std::vector<TextMark> marks;
+        bool marked = false;
+        if (mark && !find.isEmpty() && error.isEmpty()) {
+            marked = true;
+            if (use_regex) {
+                if (const Status found =
+                        FindPatternMarks(content, find.toStdString(), ignore_case, marks);
+                    !found.ok()) {
+                    LogError("frmPreview: HighlightWordsRegEx", found);
+                    marked = false;
+                }
+            } else {
+                marks = FindPlainMarks(content, find, ignore_case);
+            }
+        }
+        auto document = std::make_unique<QTextDocument>();
+        document->setUndoRedoEnabled(false);
+        document->setDefaultFont(font);
+        QTextCursor cursor(document.get());
+        // Inside an edit block the cursor does not lay text out to find its place on screen,
+        // which would otherwise happen for every mark.
+        cursor.beginEditBlock();
+        const QString shown = error.isEmpty() ? GroupedLines(content) : error;
+        constexpr qsizetype kPiece = 1 << 20;
+        for (qsizetype at = 0; at < shown.size() && !cancel->load(); at += kPiece) {
+            cursor.insertText(shown.mid(at, kPiece));
+        }
+        const QTextCharFormat format = MarkFormat(size);
+        for (std::size_t i = 0; i < marks.size() && marked; ++i) {
+            if ((i & 4095) == 0 && cancel->load()) {
+                return;
+            }
+            if (marks[i].length > 0) {
+                cursor.setPosition(marks[i].start);
+                cursor.setPosition(marks[i].start + marks[i].length, QTextCursor::KeepAnchor);
+                cursor.mergeCharFormat(format);
+            }
+        }
+        cursor.endEditBlock();
+        if (cancel->load()) {
+            return;
+        }
+        document->moveToThread(gui);
+        // Shared so the document is freed wherever the call ends up, run or dropped.
+        std::shared_ptr<QTextDocument> ready(document.release());
+        const int count = static_cast<int>(marks.size());
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, ready, count, marked, error] {
+                if (self != nullptr) {
+                    self->Finish(ready, count, marked, error);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+}  // namespace ferret
+
+namespace ferret {
+
+void frmPreview::Finish(std::shared_ptr<QTextDocument> document, int count, bool marked,
+                        const QString& error) {
+    loading_ = false;
+    document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
+    box_->setDocument(document.get());
+    document_ = std::move(document);  // the one shown before goes now
+    box_->setPlaceholderText(QString());
+    QTextCursor start(document_.get());
+    box_->setTextCursor(start);
+    mark_count_ = marked && error.isEmpty() ? count : 0;
+    QString caption = QString::fromLatin1(kCaption);
+    if (marked && error.isEmpty()) {
+        caption += QStringLiteral(" [%1 found]").arg(count);
+    }
+    setWindowTitle(caption);
+    if (loaded_) {
+        loaded_();
+    }
+}
+
+void frmPreview::OpenFind() {
+    const QTextCursor cursor = box_->textCursor();
+    const QString text =
+        cursor.hasSelection() ? cursor.selectedText() : QString::fromStdString(FindText);
+    FindReplaceDialog::Show(this, box_, kFindDown, text);
+}
+
+void frmPreview::CopySelection() {
+    QApplication::clipboard()->clear();
+    QApplication::clipboard()->setText(
+        box_->textCursor().selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n')));
+}
+
+int frmPreview::Print() {
+    try {
+        return cPrintRTB::PrintRTF(*box_->document(), 1440, 1440, 1440, 1440, this);
+    } catch (const std::exception& error) {
+        LogError("frmPreview: mnuPrint_Click", "1", error.what());
+    }
+    return 0;
+}
+
+}  // namespace ferret

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "preview/text_marks.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QTextDocument;
+
+namespace ferret {
+
+// Shows one file's text with every hit marked in blue and bold, the number of hits in the
+// caption. Reading, decoding and marking run on a thread of their own, so a large file never
+// stops the window; the text appears when it is ready.
+class frmPreview : public QMainWindow {
+  public:
+    explicit frmPreview(QWidget* owner = nullptr);
+    ~frmPreview() override;
+
+    // Set before Load.
+    std::string FilePath;
+    std::string FindText;  // empty: nothing is marked
+    bool IgnoreCase = false;
+    bool UseRegEx = false;
+
+    // Reads the file and marks the hits; returns at once. A file that cannot be read shows
+    // "...File Could Not be Displayed".
+    void Load();
+    bool IsLoading() const { return loading_; }
+    // Called each time a text has been put in place (tests wait for it).
+    void SetLoadedCallback(std::function<void()> callback) { loaded_ = std::move(callback); }
+
+    // The pop-up menu's commands.
+    void SetHighlighting(bool on);
+    bool Highlighting() const;
+    void SetMarkSize(int points);  // 10 ("Normal") or 14 ("Large")
+    int MarkSize() const { return mark_size_; }
+    void OpenFind();
+    void CopySelection();
+    int Print();
+
+    int MarkCount() const { return mark_count_; }
+    QPlainTextEdit* Box() const { return box_; }
+    QMenu* PopupMenu() const { return menu_; }
+
+    // Files larger than this are not shown: the whole text is held in memory several times.
+    static constexpr qint64 kMaxPreviewBytes = 512ll << 20;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    // Builds the document for `text` (or for the file when `text` is null) with or without
+    // marks on the worker thread, then puts it in place.
+    void Start(std::shared_ptr<const QString> text, bool mark);
+    void Finish(std::shared_ptr<QTextDocument> document, int count, bool marked,
+                const QString& error);
+    void StopWorker();
+    QString CurrentText() const;
+
+    QPlainTextEdit* box_ = nullptr;
+    QLabel* path_label_ = nullptr;
+    QMenu* menu_ = nullptr;
+    QAction* highlight_ = nullptr;
+    QAction* normal_size_ = nullptr;
+    QAction* large_size_ = nullptr;
+    int mark_size_ = 10;
+    int mark_count_ = 0;
+    bool loading_ = false;
+    std::function<void()> loaded_;
+    std::shared_ptr<QTextDocument> document_;
+    std::shared_ptr<std::atomic<bool>> cancel_;
+    std::thread worker_;
+};
+
+}  // namespace ferret

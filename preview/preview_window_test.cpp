@@ -1,0 +1,160 @@
+#include "preview/preview_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTextBlock>
+#include <QTextCursor>
+
+#include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+class PreviewTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kPreviewFontSize, "10").ok());
+    }
+    // Opens a previewer on `content` and waits until its text is in place.
+    frmPreview* Open(const std::string& content, const std::string& find, bool regex = false,
+                     bool ignore_case = false) {
+        const std::string name = "file" + std::to_string(++files_) + ".txt";
+        dir_.WriteFile(name, content);
+        const std::string path = dir_.Path(name);
+        auto* preview = new frmPreview;
+        preview->setAttribute(Qt::WA_DeleteOnClose, false);
+        windows_.emplace_back(preview);
+        preview->FilePath = path;
+        preview->FindText = find;
+        preview->UseRegEx = regex;
+        preview->IgnoreCase = ignore_case;
+        preview->Load();
+        Wait(*preview);
+        return preview;
+    }
+    static void Wait(const frmPreview& preview) {
+        QElapsedTimer clock;
+        clock.start();
+        while (preview.IsLoading() && clock.elapsed() < 20000) {
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        ASSERT_FALSE(preview.IsLoading());
+    }
+    // Marked characters: blue, bold, at the given size.
+    static int MarkedCharacters(const frmPreview& preview, int size) {
+        int marked = 0;
+        const QTextDocument* document = preview.Box()->document();
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QTextCharFormat format = it.fragment().charFormat();
+                if (format.fontWeight() == QFont::Bold &&
+                    format.foreground().color() == QColor(0, 0, 255) &&
+                    static_cast<int>(format.fontPointSize()) == size) {
+                    marked += it.fragment().length();
+                }
+            }
+        }
+        return marked;
+    }
+    TempDir dir_;
+    int files_ = 0;
+    std::vector<std::unique_ptr<frmPreview>> windows_;
+};
+
+TEST_F(PreviewTest, PlainMarksCountInTheCaption) {
+    frmPreview* two = Open("abab\naaaa\n", "ab");
+    EXPECT_EQ(two->windowTitle(), QStringLiteral("File Preview (Text Mode) [2 found]"));
+    EXPECT_EQ(MarkedCharacters(*two, 10), 4);
+    EXPECT_EQ(Open("aaaa", "aa")->MarkCount(), 2);
+    frmPreview* none = Open("nothing here", "zz");
+    EXPECT_EQ(none->windowTitle(), QStringLiteral("File Preview (Text Mode) [0 found]"));
+    frmPreview* unmarked = Open("nothing here", "");
+    EXPECT_EQ(unmarked->windowTitle(), QStringLiteral("File Preview (Text Mode)"));
+    EXPECT_EQ(unmarked->Box()->toPlainText(), QStringLiteral("nothing here"));
+    // Ignoring case, and line ends of every kind keep the marks on their hits.
+    frmPreview* lines = Open("x\r\nHIT\ry\nhit\r\n", "hit", false, true);
+    EXPECT_EQ(lines->MarkCount(), 2);
+    EXPECT_EQ(MarkedCharacters(*lines, 10), 6);
+    EXPECT_EQ(lines->Box()->toPlainText(), QStringLiteral("x\nHIT\ny\nhit\n"));
+    // The line-break marker finds hits that span a line end.
+    EXPECT_EQ(Open("a\r\nb a\r\nb", "a^^CrLfb")->MarkCount(), 2);
+}
+
+TEST_F(PreviewTest, PatternMarksAndABadPattern) {
+    frmPreview* digits = Open("é1 😀22 x333", "\\d+", true);
+    EXPECT_EQ(digits->MarkCount(), 3);
+    EXPECT_EQ(MarkedCharacters(*digits, 10), 6);
+    QTextCursor second(digits->Box()->document());
+    second.setPosition(6);  // inside "22", after the two UTF-16 units of the emoji
+    EXPECT_EQ(second.charFormat().fontWeight(), QFont::Bold);
+    frmPreview* bad = Open("text (", "(", true);
+    EXPECT_EQ(bad->windowTitle(), QStringLiteral("File Preview (Text Mode)"));
+    EXPECT_EQ(MarkedCharacters(*bad, 10), 0);
+    EXPECT_EQ(bad->Box()->toPlainText(), QStringLiteral("text ("));
+}
+
+TEST_F(PreviewTest, HighlightingAndFontSize) {
+    frmPreview* preview = Open("one two one", "one");
+    preview->SetHighlighting(false);
+    Wait(*preview);
+    EXPECT_FALSE(preview->Highlighting());
+    EXPECT_EQ(preview->windowTitle(), QStringLiteral("File Preview (Text Mode)"));
+    EXPECT_EQ(MarkedCharacters(*preview, 10), 0);
+    preview->SetHighlighting(true);
+    Wait(*preview);
+    EXPECT_EQ(preview->windowTitle(), QStringLiteral("File Preview (Text Mode) [2 found]"));
+    preview->SetMarkSize(14);
+    Wait(*preview);
+    EXPECT_EQ(MarkedCharacters(*preview, 14), 6);
+    EXPECT_EQ(GetSettingValue(kSettingsKey, kPreviewFontSize, ""), "14");
+    EXPECT_EQ(preview->windowTitle(), QStringLiteral("File Preview (Text Mode) [2 found]"));
+    // Any stored size but 10 is the large one.
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kPreviewFontSize, "12").ok());
+    frmPreview* large = Open("one", "one");
+    EXPECT_EQ(large->MarkSize(), 14);
+    EXPECT_EQ(MarkedCharacters(*large, 14), 3);
+    QStringList items;
+    for (QAction* action : large->PopupMenu()->actions()) {
+        items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    }
+    EXPECT_EQ(items,
+              (QStringList{"Find", "-", "Highlighting", "Font Size", "-", "Copy", "-", "Print"}));
+}
+
+TEST_F(PreviewTest, UnreadableFileAndClosingWhileLoading) {
+    auto* missing = new frmPreview;
+    windows_.emplace_back(missing);
+    missing->setAttribute(Qt::WA_DeleteOnClose, false);
+    missing->FilePath = dir_.Path("absent.txt");
+    missing->FindText = "x";
+    missing->Load();
+    Wait(*missing);
+    EXPECT_EQ(missing->Box()->toPlainText(), QStringLiteral("...File Could Not be Displayed"));
+    EXPECT_EQ(missing->windowTitle(), QStringLiteral("File Preview (Text Mode)"));
+    // A window closed before its text is ready goes without waiting for it.
+    std::string big;
+    for (int i = 0; i < 200000; ++i) {
+        big += "some line with a hit in it\n";
+    }
+    dir_.WriteFile("big.txt", big);
+    const std::string path = dir_.Path("big.txt");
+    QPointer<frmPreview> closing = new frmPreview;
+    closing->FilePath = path;
+    closing->FindText = "hit";
+    closing->Load();
+    closing->close();
+    QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closing.isNull());
+}
+
+}  // namespace
+}  // namespace ferret

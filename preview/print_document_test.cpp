@@ -1,0 +1,140 @@
+#include "preview/print_document.h"
+
+#include <gtest/gtest.h>
+
+#include <QPrinter>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <cstdio>
+
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+// Prints to `pdf` through the dialog hook, as if the user had chosen that file and pressed
+// Print (or Cancel).
+class PrintToFile {
+  public:
+    PrintToFile(std::string pdf, bool confirm) {
+        previous_ = cPrintRTB::SetDialogHook([pdf, confirm](QPrinter& printer) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(QString::fromStdString(pdf));
+            printer.setPageSize(QPageSize(QPageSize::Letter));
+            return confirm;
+        });
+    }
+    ~PrintToFile() { cPrintRTB::SetDialogHook(previous_); }
+
+  private:
+    cPrintRTB::DialogHook previous_;
+};
+
+// The page count and the words' boxes, from the poppler tools.
+std::string PdfText(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return out;
+    }
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        out.append(buffer, got);
+    }
+    pclose(pipe);
+    return out;
+}
+
+int PdfPages(const std::string& pdf) {
+    const std::string info = PdfText("pdfinfo '" + pdf + "' 2>/dev/null");
+    const auto at = info.find("Pages:");
+    return at == std::string::npos ? -1 : std::stoi(info.substr(at + 6));
+}
+
+struct Box {
+    double x_min = 1e9, y_min = 1e9, x_max = 0, y_max = 0;
+};
+
+// The smallest box around every word on every page, in points from the page's top left.
+Box WordsBox(const std::string& pdf) {
+    const std::string html = PdfText("pdftotext -bbox '" + pdf + "' - 2>/dev/null");
+    Box box;
+    std::size_t at = 0;
+    while ((at = html.find("<word xMin=\"", at)) != std::string::npos) {
+        double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        if (std::sscanf(html.c_str() + at,
+                        "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\"", &x0, &y0, &x1,
+                        &y1) == 4) {
+            box.x_min = std::min(box.x_min, x0);
+            box.y_min = std::min(box.y_min, y0);
+            box.x_max = std::max(box.x_max, x1);
+            box.y_max = std::max(box.y_max, y1);
+        }
+        ++at;
+    }
+    return box;
+}
+
+TEST(Printing, PagesWithOneInchMargins) {
+    TempDir dir;
+    // Three pages: two forced breaks.
+    QTextDocument three;
+    QTextCursor cursor(&three);
+    for (int page = 0; page < 3; ++page) {
+        if (page > 0) {
+            QTextBlockFormat format;
+            format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+            cursor.insertBlock(format);
+        }
+        cursor.insertText(QStringLiteral("Page %1 text").arg(page + 1));
+    }
+    const std::string pdf = dir.Path("three.pdf");
+    {
+        PrintToFile to(pdf, true);
+        EXPECT_EQ(cPrintRTB::PrintRTF(three, 1440, 1440, 1440, 1440), 3);
+    }
+    EXPECT_EQ(PdfPages(pdf), 3);
+
+    // A long plain text fills pages within the margins: US Letter is 612 x 792 points, so
+    // every word lies between 72 and 540 across and 72 and 720 down.
+    QTextDocument long_text;
+    QString lines;
+    for (int i = 0; i < 200; ++i) {
+        lines += QStringLiteral(
+                     "line %1 of a long text that wraps around the page width, "
+                     "words and more words to fill it\n")
+                     .arg(i);
+    }
+    long_text.setPlainText(lines);
+    const std::string long_pdf = dir.Path("long.pdf");
+    int pages = 0;
+    {
+        PrintToFile to(long_pdf, true);
+        pages = cPrintRTB::PrintRTF(long_text, 1440, 1440, 1440, 1440);
+    }
+    EXPECT_GT(pages, 3);
+    EXPECT_EQ(PdfPages(long_pdf), pages);
+    const Box words = WordsBox(long_pdf);
+    EXPECT_NEAR(words.x_min, 72, 2);
+    EXPECT_GE(words.y_min, 71);
+    EXPECT_LE(words.y_min, 90);
+    EXPECT_LE(words.x_max, 541);
+    EXPECT_LE(words.y_max, 721);
+}
+
+TEST(Printing, CancelPrintsNothing) {
+    TempDir dir;
+    QTextDocument document;
+    document.setPlainText(QStringLiteral("text"));
+    const std::string pdf = dir.Path("cancelled.pdf");
+    PrintToFile to(pdf, false);
+    EXPECT_EQ(cPrintRTB::PrintRTF(document, 1440, 1440, 1440, 1440), 0);
+    EXPECT_TRUE(dir.Names().empty());
+}
+
+}  // namespace
+}  // namespace ferret

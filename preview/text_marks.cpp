@@ -1,0 +1,126 @@
+#include "preview/text_marks.h"
+
+#include <array>
+
+#include "engine/regex.h"
+
+namespace ferret {
+namespace {
+
+// The characters Windows-1252 puts where Latin-1 has control codes; 0 where it has none.
+constexpr std::array<char16_t, 32> kWindows1252High = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+bool IsValidUtf8(std::string_view bytes) {
+    std::size_t i = 0;
+    const std::size_t n = bytes.size();
+    while (i < n) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t extra = 0;
+        std::uint32_t code = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (n - i <= extra) {
+            return false;
+        }
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+        if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+            (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+QString DecodeFileText(std::string_view bytes) {
+    if (IsValidUtf8(bytes)) {
+        if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+            bytes.remove_prefix(3);
+        }
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    }
+    QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
+        const char16_t high = c >= 0x80 && c < 0xA0 ? kWindows1252High[c - 0x80] : 0;
+        *out++ = QChar(high != 0 ? high : static_cast<char16_t>(c));
+    }
+    return text;
+}
+
+std::vector<TextMark> FindPlainMarks(const QString& text, const QString& find, bool ignore_case) {
+    std::vector<TextMark> marks;
+    if (find.isEmpty()) {
+        return marks;
+    }
+    const Qt::CaseSensitivity sensitivity = ignore_case ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype at = text.indexOf(find, from, sensitivity);
+        if (at < 0) {
+            break;
+        }
+        marks.push_back({static_cast<int>(at), static_cast<int>(find.size())});
+        from = at + find.size();
+    }
+    return marks;
+}
+
+Status FindPatternMarks(const QString& text, const std::string& pattern, bool ignore_case,
+                        std::vector<TextMark>& marks) {
+    marks.clear();
+    RegExp regex;
+    if (Status compiled = regex.Compile(pattern, ignore_case); !compiled.ok()) {
+        return compiled;
+    }
+    // The expression works on UTF-8; its byte offsets are turned back into UTF-16 positions by
+    // walking both texts together, once, since matches come in order.
+    const QByteArray utf8 = text.toUtf8();
+    std::size_t byte = 0;
+    int unit = 0;
+    const auto advance_to = [&](std::size_t target) {
+        while (byte < target) {
+            const auto c = static_cast<unsigned char>(utf8[static_cast<qsizetype>(byte)]);
+            const std::size_t width = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+            byte += width;
+            unit += width == 4 ? 2 : 1;
+        }
+    };
+    return regex.ForEachMatch(std::string_view(utf8.constData(), utf8.size()),
+                              [&](const RegexMatch& match) {
+                                  advance_to(match.first_index);
+                                  const int start = unit;
+                                  advance_to(match.first_index + match.length);
+                                  marks.push_back({start, unit - start});
+                                  return true;
+                              });
+}
+
+}  // namespace ferret

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/status.h"
+
+namespace ferret {
+
+// One marked stretch of a text, in UTF-16 units of the QString it was found in.
+struct TextMark {
+    int start = 0;
+    int length = 0;
+    bool operator==(const TextMark&) const = default;
+};
+
+// A file's bytes as text: UTF-8 when they are valid UTF-8 (a leading byte-order mark dropped),
+// Windows-1252 otherwise, so every byte shows as some character.
+QString DecodeFileText(std::string_view bytes);
+
+// The occurrences of `find` in `text`, searched from the start, each one after the end of the
+// last (so "aa" occurs twice in "aaaa"). Ignoring case folds letters as Unicode does.
+std::vector<TextMark> FindPlainMarks(const QString& text, const QString& find, bool ignore_case);
+
+// The matches of the regular expression `pattern` in `text`, in order. A pattern that cannot be
+// compiled gives its error and no marks.
+Status FindPatternMarks(const QString& text, const std::string& pattern, bool ignore_case,
+                        std::vector<TextMark>& marks);
+
+}  // namespace ferret

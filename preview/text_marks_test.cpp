@@ -1,0 +1,60 @@
+#include "preview/text_marks.h"
+
+#include <gtest/gtest.h>
+
+namespace ferret {
+namespace {
+
+std::vector<int> Starts(const std::vector<TextMark>& marks) {
+    std::vector<int> starts;
+    for (const TextMark& mark : marks) {
+        starts.push_back(mark.start);
+    }
+    return starts;
+}
+
+TEST(FileTextDecoding, Utf8ElseWindows1252) {
+    EXPECT_EQ(DecodeFileText("caf\xC3\xA9"), QStringLiteral("café"));
+    EXPECT_EQ(DecodeFileText("\xEF\xBB\xBFhi"), QStringLiteral("hi"));  // the mark is not text
+    // Not UTF-8: every byte is a Windows-1252 character, the euro sign and quotes included.
+    EXPECT_EQ(DecodeFileText("caf\xE9 \x80 \x96 \x93"), QStringLiteral("café € – “"));
+    // Overlong forms and surrogates are not UTF-8 either.
+    EXPECT_EQ(DecodeFileText("\xC0\xAF").size(), 2);
+    EXPECT_EQ(DecodeFileText("\xED\xA0\x80").size(), 3);
+    // A NUL stays a character; nothing is cut off after it.
+    EXPECT_EQ(DecodeFileText(std::string_view("a\0b", 3)).size(), 3);
+    EXPECT_TRUE(DecodeFileText("").isEmpty());
+}
+
+TEST(PlainMarks, NonOverlappingFromTheStart) {
+    EXPECT_EQ(Starts(FindPlainMarks(QStringLiteral("abab"), QStringLiteral("ab"), false)),
+              (std::vector<int>{0, 2}));
+    EXPECT_EQ(FindPlainMarks(QStringLiteral("aaaa"), QStringLiteral("aa"), false).size(), 2u);
+    EXPECT_EQ(FindPlainMarks(QStringLiteral("aaa"), QStringLiteral("aa"), false).size(), 1u);
+    EXPECT_TRUE(FindPlainMarks(QStringLiteral("abc"), QString(), false).empty());
+    EXPECT_TRUE(FindPlainMarks(QStringLiteral("ABC"), QStringLiteral("b"), false).empty());
+    EXPECT_EQ(FindPlainMarks(QStringLiteral("ABC"), QStringLiteral("b"), true).size(), 1u);
+    // Case folding goes beyond ASCII, and marks count UTF-16 units.
+    const std::vector<TextMark> marks =
+        FindPlainMarks(QStringLiteral("😀Élan élan"), QStringLiteral("éLAN"), true);
+    EXPECT_EQ(marks, (std::vector<TextMark>{{2, 4}, {7, 4}}));
+}
+
+TEST(PatternMarks, MatchesInUtf16PositionsAndErrors) {
+    std::vector<TextMark> marks;
+    ASSERT_TRUE(FindPatternMarks(QStringLiteral("é1 😀22 x333"), "\\d+", false, marks).ok());
+    EXPECT_EQ(marks, (std::vector<TextMark>{{1, 1}, {5, 2}, {9, 3}}));
+    ASSERT_TRUE(FindPatternMarks(QStringLiteral("aaaa"), "aa", false, marks).ok());
+    EXPECT_EQ(marks.size(), 2u);
+    ASSERT_TRUE(FindPatternMarks(QStringLiteral("Ab ab"), "AB", true, marks).ok());
+    EXPECT_EQ(marks.size(), 2u);
+    // Empty matches count, one per position the expression stops at.
+    ASSERT_TRUE(FindPatternMarks(QStringLiteral("ab"), "x*", false, marks).ok());
+    EXPECT_EQ(marks.size(), 3u);
+    const Status bad = FindPatternMarks(QStringLiteral("text"), "(", false, marks);
+    EXPECT_FALSE(bad.ok());
+    EXPECT_TRUE(marks.empty());
+}
+
+}  // namespace
+}  // namespace ferret
