@@ -1,5 +1,7 @@
 #include "app/file_list_model.h"
 
+#include <unordered_set>
+
 #include "engine/result_records.h"
 
 namespace ferret {
@@ -80,6 +82,17 @@ void FileListModel::ResetRows(std::vector<FileListRow> rows) {
     beginResetModel();
     rows_ = std::move(rows);
     endResetModel();
+}
+
+void FileListModel::RemovePaths(const std::vector<std::string>& paths) {
+    const std::unordered_set<std::string> gone(paths.begin(), paths.end());
+    for (int row = rowCount() - 1; row >= 0; --row) {
+        if (gone.count(FullPath(row)) != 0) {
+            beginRemoveRows(QModelIndex(), row, row);
+            rows_.erase(rows_.begin() + row);
+            endRemoveRows();
+        }
+    }
 }
 
 void FileListModel::ColumnClicked(int column) {

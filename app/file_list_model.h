@@ -28,6 +28,8 @@ class FileListModel : public QAbstractTableModel {
     // Replaces all rows, in the given order. The sort state of ColumnClicked is kept.
     void ResetRows(std::vector<FileListRow> rows);
     void Clear() { ResetRows({}); }
+    // Drops the rows of these files (moved to the trash, for instance).
+    void RemovePaths(const std::vector<std::string>& paths);
 
     // A header click: reverses the direction (every click, whatever the column) and sorts.
     // The view shows SortColumn/SortOrder as its sort indicator afterwards.

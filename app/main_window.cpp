@@ -46,6 +46,7 @@
 #include "app/file_list_model.h"
 #include "app/help_window.h"
 #include "app/options_dialog.h"
+#include "app/result_menu.h"
 #include "app/structured_model.h"
 #include "app/window_run_view.h"
 #include "engine/date_time.h"
@@ -388,6 +389,20 @@ void frmMain::BuildWidgets() {
     });
     connect(list_view_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
         OpenFilePreviewer(file_model_->FullPath(index.row()));
+    });
+    // The right-click menu of the result files, the clicked row first.
+    result_menu_ = std::make_unique<ResultMenu>(this);
+    result_menu_->SetPreviewHandler([this](const std::vector<std::string>& paths) {
+        for (const std::string& path : paths) {
+            OpenFilePreviewer(path);
+        }
+    });
+    result_menu_->SetTrashedHandler(
+        [this](const std::vector<std::string>& paths) { file_model_->RemovePaths(paths); });
+    list_view_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        result_menu_->Show(ContextMenuPaths(*list_view_, *file_model_, at),
+                           list_view_->viewport()->mapToGlobal(at));
     });
     tree_view_ = new QTreeView;
     tree_view_->setObjectName(QStringLiteral("tvReport"));

@@ -30,6 +30,7 @@ namespace ferret {
 
 class ExplorerBar;
 class HelpWindow;
+class ResultMenu;
 class frmPreview;
 class FileListModel;
 class StructuredModel;
@@ -94,6 +95,7 @@ class frmMain : public QMainWindow {
     ExplorerBar* Bar() const { return bar_; }
     FileListModel* FileModel() const { return file_model_; }
     StructuredModel* TreeModel() const { return tree_model_; }
+    ResultMenu* ResultFilesMenu() const { return result_menu_.get(); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -161,6 +163,7 @@ class frmMain : public QMainWindow {
     QAction* print_report_ = nullptr;
     QAction* report_types_[4] = {};
     HelpWindow* help_ = nullptr;
+    std::unique_ptr<ResultMenu> result_menu_;
 };
 
 }  // namespace ferret

@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QFileSystemModel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPrinter>
 #include <QPushButton>
@@ -24,6 +25,7 @@
 #include "app/file_list_model.h"
 #include "app/help_window.h"
 #include "app/options_dialog.h"
+#include "app/result_menu.h"
 #include "app/structured_model.h"
 #include "preview/preview_window.h"
 #include "preview/print_document.h"
@@ -447,6 +449,34 @@ TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
     ASSERT_EQ(both.size(), 2u);
     EXPECT_NE(both[0]->FilePath, both[1]->FilePath);
     EXPECT_EQ(window.OpenFilePreviewer(tree_.Path("sub")), nullptr);  // a folder
+    for (frmPreview* preview : both) {
+        preview->close();
+    }
+    previews[0]->close();
+    // A right-click on an unselected row: that row's file first, then the selected ones; the
+    // menu's first item opens a previewer for each.
+    list->clearSelection();
+    list->selectionModel()->select(list->model()->index(1, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    const QPoint on_first = list->visualRect(list->model()->index(0, 0)).center();
+    const std::vector<std::string> paths = ContextMenuPaths(*list, *window.FileModel(), on_first);
+    ASSERT_EQ(paths, (std::vector<std::string>{window.FileModel()->FullPath(0),
+                                               window.FileModel()->FullPath(1)}));
+    std::unique_ptr<QMenu> menu = window.ResultFilesMenu()->Build(paths);
+    ASSERT_NE(menu, nullptr);
+    QAction* first = menu->actions().front();
+    EXPECT_EQ(first->text(), QStringLiteral("&Ferret Results Previewer"));
+    first->trigger();
+    std::vector<std::string> opened_paths;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* preview = dynamic_cast<frmPreview*>(widget); preview && preview->isVisible()) {
+            opened_paths.push_back(preview->FilePath);
+        }
+    }
+    std::sort(opened_paths.begin(), opened_paths.end());
+    std::vector<std::string> expected = paths;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(opened_paths, expected);
     EXPECT_EQ(window.OpenFilePreviewer(tree_.Path("absent.txt")), nullptr);
 }
 

@@ -262,7 +262,7 @@ TEST(CommonDialogShown, OpenDialogIsSetUpAndAnswers) {
                   QStringList({"Search Configuration Files (*.frs)", "All Files (*)"}));
         EXPECT_EQ(shown.selectedNameFilter().toStdString(), "All Files (*)");
         shown.selectFile(QString::fromStdString(dir.Path("a.frs")));
-        static_cast<QDialog&>(shown).accept();  // as the OK button does
+        shown.QDialog::accept();  // QFileDialog::accept waits for the folder to be read
     });
     EXPECT_EQ(dialog.ShowOpen(), 1);
     EXPECT_TRUE(seen);
@@ -293,7 +293,7 @@ TEST(CommonDialogShown, FolderBrowser) {
     WhenShown([&](QFileDialog& shown) {
         EXPECT_EQ(shown.fileMode(), QFileDialog::Directory);
         shown.selectFile(QString::fromStdString(dir.Path("chosen")));
-        static_cast<QDialog&>(shown).accept();  // as the OK button does
+        shown.QDialog::accept();  // QFileDialog::accept waits for the folder to be read
     });
     EXPECT_EQ(dialog.Browse(), 1);
     EXPECT_EQ(dialog.Path(), dir.Path("chosen"));

@@ -1,0 +1,304 @@
+#include "app/result_menu.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QItemSelectionModel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QUrl>
+#include <algorithm>
+#include <map>
+
+#include "app/error_log.h"
+#include "app/file_list_model.h"
+#include "app/message_box.h"
+#include "app/properties_dialog.h"
+
+namespace ferret {
+namespace {
+
+constexpr char kLabel[] = "frmMain: ShellContextMenu";
+// The error numbers the log uses for these failures: "File not found" for a program that does
+// not start, "Path/File access error" for a file that cannot be moved.
+constexpr char kStartError[] = "53";
+constexpr char kAccessError[] = "75";
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// The file's MIME type and the broader ones it belongs to. Every file is a byte stream, so that
+// type adds nothing but the applications that open anything; it counts only when it is the type.
+std::vector<std::string> MimeTypesOf(const std::string& path) {
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(Q(path));
+    if (!type.isValid()) {
+        return {};
+    }
+    std::vector<std::string> types = {type.name().toStdString()};
+    for (const QString& ancestor : type.allAncestors()) {
+        if (ancestor != QLatin1String("application/octet-stream")) {
+            types.push_back(ancestor.toStdString());
+        }
+    }
+    return types;
+}
+
+QIcon AppIcon(const DesktopApp& app) {
+    if (app.icon.empty()) {
+        return {};
+    }
+    return app.icon.front() == '/' ? QIcon(Q(app.icon)) : QIcon::fromTheme(Q(app.icon));
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::vector<int> ContextMenuRows(int clicked_row, std::vector<int> selected_rows) {
+    if (clicked_row < 0 || selected_rows.empty()) {
+        return {};
+    }
+    std::sort(selected_rows.begin(), selected_rows.end());
+    selected_rows.erase(std::unique(selected_rows.begin(), selected_rows.end()),
+                        selected_rows.end());
+    std::vector<int> rows = {clicked_row};
+    for (int row : selected_rows) {
+        if (row != clicked_row) {
+            rows.push_back(row);
+        }
+    }
+    return rows;
+}
+
+std::vector<std::string> ContextMenuPaths(const QAbstractItemView& view, const FileListModel& model,
+                                          const QPoint& pos) {
+    const QModelIndex clicked = view.indexAt(pos);
+    std::vector<int> selected;
+    if (view.selectionModel() != nullptr) {
+        for (const QModelIndex& index : view.selectionModel()->selectedIndexes()) {
+            selected.push_back(index.row());
+        }
+    }
+    std::vector<std::string> paths;
+    for (int row : ContextMenuRows(clicked.isValid() ? clicked.row() : -1, selected)) {
+        std::string path = model.FullPath(row);
+        if (!path.empty()) {
+            paths.push_back(std::move(path));
+        }
+    }
+    return paths;
+}
+
+DesktopLauncher DesktopLauncher::System() {
+    DesktopLauncher launcher;
+    launcher.run = [](const std::vector<std::string>& command) {
+        QStringList arguments;
+        for (std::size_t i = 1; i < command.size(); ++i) {
+            arguments << Q(command[i]);
+        }
+        return QProcess::startDetached(Q(command.front()), arguments);
+    };
+    launcher.open = [](const std::string& path) {
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+    };
+    return launcher;
+}
+
+ResultMenu::ResultMenu(QWidget* owner) : owner_(owner), launcher_(DesktopLauncher::System()) {
+    confirm_ = [this](const QString& question) {
+        return QMessageBox::question(owner_, QStringLiteral("Move to Trash"), question,
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    };
+}
+
+DesktopAppPlaces ResultMenu::Places() const {
+    return places_ ? *places_ : DesktopAppPlaces::FromEnvironment();
+}
+
+std::vector<DesktopApp> ResultMenu::AppsFor(const std::string& path) const {
+    return AppsForMimeTypes(Places(), MimeTypesOf(path));
+}
+
+std::unique_ptr<QMenu> ResultMenu::Build(const std::vector<std::string>& paths) {
+    if (paths.empty()) {
+        return nullptr;
+    }
+    auto menu = std::make_unique<QMenu>(owner_);
+    QAction* preview = menu->addAction(QStringLiteral("&Ferret Results Previewer"));
+    preview->setEnabled(static_cast<bool>(preview_));
+    QObject::connect(preview, &QAction::triggered, [this, paths] {
+        if (preview_) {
+            preview_(paths);
+        }
+    });
+    menu->addSeparator();
+
+    QObject::connect(menu->addAction(QStringLiteral("&Open")), &QAction::triggered,
+                     [this, paths] { Open(paths); });
+    QMenu* open_with = menu->addMenu(QStringLiteral("Open &With"));
+    const std::vector<DesktopApp> apps = AppsFor(paths.front());
+    for (const DesktopApp& app : apps) {
+        QObject::connect(open_with->addAction(AppIcon(app), Q(app.name)), &QAction::triggered,
+                         [this, app, paths] { OpenWith(app, paths); });
+    }
+    open_with->menuAction()->setEnabled(!apps.empty());
+    QObject::connect(menu->addAction(QStringLiteral("Open Containing Fol&der")),
+                     &QAction::triggered,
+                     [this, first = paths.front()] { OpenContainingFolder(first); });
+    menu->addSeparator();
+    QObject::connect(menu->addAction(QStringLiteral("&Copy Path")), &QAction::triggered,
+                     [this, paths] { CopyPaths(paths); });
+    menu->addSeparator();
+    QObject::connect(menu->addAction(QIcon::fromTheme(QStringLiteral("user-trash")),
+                                     QStringLiteral("Move to &Trash")),
+                     &QAction::triggered, [this, paths] { MoveToTrash(paths); });
+    menu->addSeparator();
+    QObject::connect(menu->addAction(QStringLiteral("P&roperties")), &QAction::triggered,
+                     [this, first = paths.front()] { Properties(first); });
+    return menu;
+}
+
+void ResultMenu::Show(const std::vector<std::string>& paths, const QPoint& global_pos) {
+    if (const std::unique_ptr<QMenu> menu = Build(paths)) {
+        menu->exec(global_pos);
+    }
+}
+
+void ResultMenu::Open(const std::vector<std::string>& paths) {
+    // Each file goes to its own type's default application; one that takes several files gets
+    // them all at once, as a file manager does.
+    const DesktopAppPlaces places = Places();
+    std::map<std::vector<std::string>, std::vector<DesktopApp>> apps_of_type;  // reads once a type
+    std::vector<std::pair<DesktopApp, std::vector<std::string>>> groups;
+    for (const std::string& path : paths) {
+        const std::vector<std::string> types = MimeTypesOf(path);
+        auto known = apps_of_type.find(types);
+        if (known == apps_of_type.end()) {
+            known = apps_of_type.emplace(types, AppsForMimeTypes(places, types)).first;
+        }
+        const std::vector<DesktopApp>& apps = known->second;
+        if (apps.empty()) {
+            if (!launcher_.open(path)) {
+                Fail(QStringLiteral("Open"), kStartError,
+                     "There is no application to open " + path + ".");
+            }
+            continue;
+        }
+        const auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& entry) {
+            return entry.first.id == apps.front().id;
+        });
+        if (group != groups.end()) {
+            group->second.push_back(path);
+        } else {
+            groups.push_back({apps.front(), {path}});
+        }
+    }
+    for (const auto& [app, files] : groups) {
+        OpenWith(app, files);
+    }
+}
+
+bool ResultMenu::OpenWith(const DesktopApp& app, const std::vector<std::string>& paths) {
+    const std::vector<std::vector<std::string>> commands = ExecCommandLines(app, paths);
+    if (commands.empty()) {
+        Fail(QStringLiteral("Open With"), kStartError,
+             app.name + " cannot be started: " +
+                 (app.terminal && TerminalCommand().empty()
+                      ? std::string("it needs a terminal, and none is installed.")
+                      : "its command line (" + app.exec + ") is not valid."));
+        return false;
+    }
+    for (const std::vector<std::string>& command : commands) {
+        if (!launcher_.run(command)) {
+            Fail(QStringLiteral("Open With"), kStartError,
+                 app.name + " could not be started (" + command.front() + ").");
+            return false;
+        }
+    }
+    return true;
+}
+
+void ResultMenu::OpenContainingFolder(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    if (!launcher_.open(folder)) {
+        Fail(QStringLiteral("Open Containing Folder"), kStartError,
+             "The folder " + folder + " could not be opened.");
+    }
+}
+
+void ResultMenu::CopyPaths(const std::vector<std::string>& paths) {
+    QStringList lines;
+    for (const std::string& path : paths) {
+        lines << Q(path);
+    }
+    QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+}
+
+bool ResultMenu::MoveToTrash(const std::vector<std::string>& paths) {
+    if (paths.empty()) {
+        return false;
+    }
+    const QString question =
+        paths.size() == 1
+            ? QStringLiteral("Are you sure you want to move \"%1\" to the Trash?")
+                  .arg(Q(paths.front().substr(paths.front().rfind('/') + 1)))
+            : QStringLiteral("Are you sure you want to move these %1 files to the Trash?")
+                  .arg(paths.size());
+    if (!confirm_(question)) {
+        return false;
+    }
+    // Without the data folder Qt cannot make the home trash and moves the files into "files"
+    // below the current folder instead.
+    const QString data_home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const bool trash_ready = !data_home.isEmpty() && QDir().mkpath(data_home);
+    std::vector<std::string> moved;
+    std::string failures;
+    for (const std::string& path : paths) {
+        QFile file(Q(path));
+        if (!trash_ready) {
+            failures += "\n" + path + ": the folder " + data_home.toStdString() +
+                        " that holds the Trash cannot be made";
+        } else if (file.moveToTrash()) {
+            moved.push_back(path);
+        } else {
+            failures += "\n" + path + ": " + file.errorString().toStdString();
+        }
+    }
+    if (!moved.empty() && trashed_) {
+        trashed_(moved);
+    }
+    if (!failures.empty()) {
+        Fail(QStringLiteral("Move to Trash"), kAccessError,
+             "These files could not be moved to the Trash:\n" + failures);
+        return false;
+    }
+    return true;
+}
+
+void ResultMenu::Properties(const std::string& path) {
+    ShowProperties(path, owner_);
+}
+
+void ResultMenu::Fail(const QString& title, const std::string& number, const std::string& text) {
+    LogError(kLabel, number, text);
+    ShowMessageBox(text, title.toStdString(), MessageIcon::Warning);
+}
+
+}  // namespace ferret

@@ -1,0 +1,304 @@
+#include "app/result_menu.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QTableView>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/file_list_model.h"
+#include "app/message_box.h"
+#include "app/properties_dialog.h"
+#include "engine/result_records.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+using Paths = std::vector<std::string>;
+
+TEST(ResultMenuPathsTest, ClickedRowComesFirstThenTheOtherSelectedRows) {
+    EXPECT_EQ(ContextMenuRows(2, {3, 0}), (std::vector<int>{2, 0, 3}));
+    EXPECT_EQ(ContextMenuRows(3, {3, 0, 0}), (std::vector<int>{3, 0}));
+    EXPECT_TRUE(ContextMenuRows(-1, {0, 1}).empty());
+    EXPECT_TRUE(ContextMenuRows(1, {}).empty());
+}
+
+TEST(ResultMenuPathsTest, PathsComeFromTheRowsUnderAndBesideTheClick) {
+    std::vector<clsFile> files(4);
+    std::vector<FileListRow> rows;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        files[i].SetRootPath("/data/site/");
+        files[i].SetFilename("f" + std::to_string(i) + ".txt");
+        FileListRow row;
+        row.record = &files[i];
+        row.text[kColumnName] = files[i].Filename();
+        row.text[kColumnFolder] = kRootSelected;
+        rows.push_back(row);
+    }
+    FileListModel model;
+    model.ResetRows(rows);
+    QTableView view;
+    view.setModel(&model);
+    view.setSelectionBehavior(QAbstractItemView::SelectRows);
+    view.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view.resize(600, 400);
+    view.show();
+    const auto select = [&](int row) {
+        view.selectionModel()->select(model.index(row, 0),
+                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    select(0);
+    select(3);
+    const auto at_row = [&](int row) { return view.visualRect(model.index(row, 1)).center(); };
+
+    // An unselected row with two others selected: three files, the clicked one first.
+    EXPECT_EQ(ContextMenuPaths(view, model, at_row(2)),
+              (Paths{"/data/site/f2.txt", "/data/site/f0.txt", "/data/site/f3.txt"}));
+    EXPECT_EQ(ContextMenuPaths(view, model, at_row(3)),
+              (Paths{"/data/site/f3.txt", "/data/site/f0.txt"}));
+    // Below the last row nothing is under the click.
+    const QPoint below(10, view.visualRect(model.index(3, 0)).bottom() + 20);
+    ASSERT_FALSE(view.indexAt(below).isValid());
+    EXPECT_TRUE(ContextMenuPaths(view, model, below).empty());
+    view.clearSelection();
+    EXPECT_TRUE(ContextMenuPaths(view, model, at_row(2)).empty());
+}
+
+// A result menu over files in a temporary folder, with two desktop applications for text files
+// and a launcher that only records what it is asked to start.
+class ResultMenuTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tree_.WriteFile("files/a.txt", "hello");
+        tree_.WriteFile("files/my notes.txt", "notes");
+        tree_.WriteFile("files/data.zzz", std::string("\x01\x02\x00\x03", 4));
+        tree_.WriteFile("apps/applications/viewer.desktop",
+                        "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer --new %F\n"
+                        "MimeType=text/plain;\n");
+        tree_.WriteFile("apps/applications/editor.desktop",
+                        "[Desktop Entry]\nType=Application\nName=Editor\n"
+                        "Exec=\"/opt/My Editor/edit\" %f\nMimeType=text/plain;\n");
+        tree_.WriteFile("apps/mimeapps.list",
+                        "[Default Applications]\ntext/plain=editor.desktop\n");
+        DesktopAppPlaces places;
+        places.application_dirs = {tree_.Path("apps/applications")};
+        places.mimeapps_lists = {tree_.Path("apps/mimeapps.list")};
+        menu_.SetPlaces(places);
+        menu_.SetLauncher({[this](const Paths& command) {
+                               runs_.push_back(command);
+                               return run_result_;
+                           },
+                           [this](const std::string& path) {
+                               opened_.push_back(path);
+                               return true;
+                           }});
+        menu_.SetPreviewHandler([this](const Paths& paths) { previewed_.push_back(paths); });
+        menu_.SetTrashedHandler([this](const Paths& paths) { trashed_.push_back(paths); });
+        menu_.SetConfirm([this](const QString& question) {
+            questions_.push_back(question);
+            return answer_;
+        });
+        previous_ = SetMessageBoxHandler([this](const std::string& text, const std::string&,
+                                                MessageIcon) { messages_.push_back(text); });
+    }
+    void TearDown() override { SetMessageBoxHandler(previous_); }
+
+    std::string File(const std::string& name) const { return tree_.Path("files/" + name); }
+    Paths TwoFiles() const { return {File("a.txt"), File("my notes.txt")}; }
+
+    static QStringList Texts(const QMenu& menu) {
+        QStringList texts;
+        for (const QAction* action : menu.actions()) {
+            texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        }
+        return texts;
+    }
+    static QAction* Find(const QMenu& menu, const QString& text) {
+        for (QAction* action : menu.actions()) {
+            if (action->text() == text) {
+                return action;
+            }
+        }
+        ADD_FAILURE() << "no action " << text.toStdString();
+        return nullptr;
+    }
+
+    TempDir tree_;
+    QWidget owner_;
+    ResultMenu menu_{&owner_};
+    std::vector<Paths> runs_;
+    Paths opened_;
+    bool run_result_ = true;
+    std::vector<Paths> previewed_;
+    std::vector<Paths> trashed_;
+    QStringList questions_;
+    bool answer_ = true;
+    Paths messages_;
+    MessageBoxHandler previous_;
+};
+
+TEST_F(ResultMenuTest, PreviewerComesFirstAndStartsNothing) {
+    EXPECT_EQ(menu_.Build({}), nullptr);
+    const std::unique_ptr<QMenu> menu = menu_.Build(TwoFiles());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(Texts(*menu), (QStringList{"&Ferret Results Previewer", "-", "&Open", "Open &With",
+                                         "Open Containing Fol&der", "-", "&Copy Path", "-",
+                                         "Move to &Trash", "-", "P&roperties"}));
+    QAction* preview = Find(*menu, QStringLiteral("&Ferret Results Previewer"));
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->isEnabled());
+    preview->trigger();
+    EXPECT_EQ(previewed_, (std::vector<Paths>{TwoFiles()}));
+    EXPECT_TRUE(runs_.empty());
+    EXPECT_TRUE(opened_.empty());
+
+    // Without a previewer the item stays but cannot be chosen.
+    ResultMenu bare(&owner_);
+    bare.SetPlaces(DesktopAppPlaces{});
+    EXPECT_FALSE(bare.Build(TwoFiles())->actions().front()->isEnabled());
+}
+
+TEST_F(ResultMenuTest, OpenAndOpenWithStartTheDesktopApplications) {
+    const std::unique_ptr<QMenu> menu = menu_.Build(TwoFiles());
+    // Open: the default application, which takes one file per start.
+    Find(*menu, QStringLiteral("&Open"))->trigger();
+    EXPECT_EQ(runs_, (std::vector<Paths>{{"/opt/My Editor/edit", File("a.txt")},
+                                         {"/opt/My Editor/edit", File("my notes.txt")}}));
+    runs_.clear();
+
+    QMenu* open_with = Find(*menu, QStringLiteral("Open &With"))->menu();
+    ASSERT_NE(open_with, nullptr);
+    EXPECT_EQ(Texts(*open_with), (QStringList{"Editor", "Viewer"}));
+    Find(*open_with, QStringLiteral("Viewer"))->trigger();
+    EXPECT_EQ(runs_,
+              (std::vector<Paths>{{"viewer", "--new", File("a.txt"), File("my notes.txt")}}));
+    runs_.clear();
+
+    Find(*menu, QStringLiteral("Open Containing Fol&der"))->trigger();
+    EXPECT_EQ(opened_, (Paths{tree_.Path("files")}));
+    EXPECT_TRUE(messages_.empty());
+
+    // A file no application claims goes to the desktop's own handler; the text file still to
+    // its application.
+    opened_.clear();
+    menu_.Open({File("data.zzz"), File("a.txt")});
+    EXPECT_EQ(opened_, (Paths{File("data.zzz")}));
+    EXPECT_EQ(runs_, (std::vector<Paths>{{"/opt/My Editor/edit", File("a.txt")}}));
+    const std::unique_ptr<QMenu> other = menu_.Build({File("data.zzz")});
+    EXPECT_FALSE(Find(*other, QStringLiteral("Open &With"))->isEnabled());
+
+    // A program that does not start is reported.
+    run_result_ = false;
+    Find(*open_with, QStringLiteral("Viewer"))->trigger();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_[0].find("Viewer could not be started"), std::string::npos);
+}
+
+TEST_F(ResultMenuTest, CopyPathPutsEveryPathOnTheClipboard) {
+    const std::unique_ptr<QMenu> menu = menu_.Build(TwoFiles());
+    Find(*menu, QStringLiteral("&Copy Path"))->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+              File("a.txt") + "\n" + File("my notes.txt"));
+}
+
+TEST_F(ResultMenuTest, MoveToTrashAsksFirst) {
+    namespace fs = std::filesystem;
+    // Should the home trash ever be missed, Qt puts the files below the current folder: keep
+    // that inside the test's folder.
+    const fs::path previous_folder = fs::current_path();
+    fs::current_path(tree_.path());
+    struct Restore {
+        fs::path folder;
+        ~Restore() { fs::current_path(folder); }
+    } restore{previous_folder};
+    const std::string trash = std::string(std::getenv("XDG_DATA_HOME")) + "/Trash/files/";
+    tree_.WriteFile("files/trash-me.txt", "bye");
+    tree_.WriteFile("files/trash-me-too.txt", "bye");
+    const Paths both = {File("trash-me.txt"), File("trash-me-too.txt")};
+
+    answer_ = false;
+    EXPECT_FALSE(menu_.MoveToTrash(both));
+    ASSERT_EQ(questions_.size(), 1);
+    EXPECT_EQ(questions_[0],
+              QStringLiteral("Are you sure you want to move these 2 files to the Trash?"));
+    EXPECT_TRUE(fs::exists(both[0]));
+    EXPECT_TRUE(fs::exists(both[1]));
+    EXPECT_TRUE(trashed_.empty());
+
+    answer_ = true;
+    const std::unique_ptr<QMenu> menu = menu_.Build(both);
+    Find(*menu, QStringLiteral("Move to &Trash"))->trigger();
+    EXPECT_FALSE(fs::exists(both[0]));
+    EXPECT_FALSE(fs::exists(both[1]));
+    EXPECT_TRUE(fs::exists(trash + "trash-me.txt"));
+    EXPECT_TRUE(fs::exists(trash + "trash-me-too.txt"));
+    EXPECT_EQ(trashed_, (std::vector<Paths>{both}));
+    EXPECT_TRUE(messages_.empty());
+
+    // One file is named; a file that cannot be moved is listed and the others still go.
+    tree_.WriteFile("files/last.txt", "bye");
+    trashed_.clear();
+    EXPECT_FALSE(menu_.MoveToTrash({File("missing.txt"), File("last.txt")}));
+    EXPECT_TRUE(fs::exists(trash + "last.txt"));
+    EXPECT_EQ(trashed_, (std::vector<Paths>{{File("last.txt")}}));
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_[0].find(File("missing.txt")), std::string::npos);
+    EXPECT_EQ(messages_[0].find(File("last.txt")), std::string::npos);
+    tree_.WriteFile("files/single.txt", "bye");
+    answer_ = false;
+    menu_.MoveToTrash({File("single.txt")});
+    EXPECT_EQ(questions_.back(),
+              QStringLiteral("Are you sure you want to move \"single.txt\" to the Trash?"));
+    EXPECT_TRUE(fs::exists(File("single.txt")));
+}
+
+TEST_F(ResultMenuTest, PropertiesShowTheFirstFile) {
+    const std::unique_ptr<QMenu> menu = menu_.Build(TwoFiles());
+    Find(*menu, QStringLiteral("P&roperties"))->trigger();
+    const auto dialogs = owner_.findChildren<PropertiesDialog*>();
+    ASSERT_EQ(dialogs.size(), 1);
+    PropertiesDialog* dialog = dialogs.front();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(dialog->Loaded());
+    EXPECT_EQ(dialog->FieldText(QStringLiteral("Name:")), QStringLiteral("a.txt"));
+    EXPECT_EQ(dialog->FieldText(QStringLiteral("Size:")), QStringLiteral("5 bytes"));
+    EXPECT_EQ(dialog->FieldText(QStringLiteral("Location:")).toStdString(), tree_.Path("files"));
+    EXPECT_EQ(dialog->FieldText(QStringLiteral("Read-only")), QStringLiteral("unchecked"));
+    EXPECT_FALSE(dialog->FieldText(QStringLiteral("Modified:")).isEmpty());
+    EXPECT_TRUE(dialog->FieldText(QStringLiteral("File version:")).isEmpty());
+    dialog->close();
+}
+
+TEST(PropertiesDialogTest, SizesAttributesAndMissingFiles) {
+    TempDir tree;
+    tree.WriteFile(".hidden.bin", std::string(2048, 'x'));
+    PropertiesDialog dialog(tree.Path(".hidden.bin"));
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral(".hidden.bin Properties"));
+    EXPECT_EQ(dialog.FieldText(QStringLiteral("Size:")), QStringLiteral("2.00 KB (2,048 bytes)"));
+    EXPECT_EQ(dialog.FieldText(QStringLiteral("Hidden")), QStringLiteral("checked"));
+    EXPECT_TRUE(dialog.FieldText(QStringLiteral("No such line:")).isEmpty());
+
+    Paths messages;
+    const MessageBoxHandler previous =
+        SetMessageBoxHandler([&](const std::string& text, const std::string&, MessageIcon) {
+            messages.push_back(text);
+        });
+    PropertiesDialog missing(tree.Path("missing.txt"));
+    EXPECT_FALSE(missing.Loaded());
+    EXPECT_EQ(missing.FieldText(QStringLiteral("Name:")), QStringLiteral("missing.txt"));
+    EXPECT_TRUE(messages.empty());
+    QWidget owner;
+    EXPECT_EQ(ShowProperties(tree.Path("missing.txt"), &owner), nullptr);
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(owner.findChildren<PropertiesDialog*>().isEmpty());
+    SetMessageBoxHandler(previous);
+}
+
+}  // namespace
+}  // namespace ferret
