@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
-scripts/setup-deps.sh "${BUILD_PACKAGES[@]}"
+scripts/setup-deps.sh "${BUILD_PACKAGES[@]}" "${OFFICE_PACKAGES[@]}"
 log=build/release-build.log
 mkdir -p build
 if ! { cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
-scripts/setup-deps.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+scripts/setup-deps.sh "${BUILD_PACKAGES[@]}" "${OFFICE_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 jobs=$(nproc)
 
 echo "== format"

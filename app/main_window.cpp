@@ -51,6 +51,8 @@
 #include "app/window_run_view.h"
 #include "engine/date_time.h"
 #include "ferret_version.h"
+#include "office/office_handlers.h"
+#include "office/results_window.h"
 #include "preview/preview_window.h"
 #include "preview/print_document.h"
 #include "reports/summary_report.h"
@@ -540,6 +542,29 @@ frmPreview* frmMain::OpenFilePreviewer(const std::string& path) {
     if (path.empty() || !info.exists() || info.isDir()) {
         return nullptr;
     }
+    // Office files are not text: spreadsheets list their hit cells, documents open in their own
+    // application.
+    if (UseSpecialFileHandler(path, CurrentHandlerExtensions())) {
+        if (IsSpreadsheetName(path)) {
+            auto* cells = new frmResultsExcel(this);
+            clsFiles* results = driver_->Results();
+            clsFile* record = results != nullptr ? results->Item(path) : nullptr;
+            cells->SetExcelResults(
+                record != nullptr && record->HasExcelResults() ? &record->ExcelResults() : nullptr);
+            // At the pointer, inside the screen.
+            QRect place(QCursor::pos(), cells->size());
+            if (const QScreen* screen = QGuiApplication::screenAt(QCursor::pos())) {
+                const QRect room = screen->availableGeometry();
+                place.moveRight(std::min(place.right(), room.right()));
+                place.moveBottom(std::min(place.bottom(), room.bottom()));
+            }
+            cells->move(place.topLeft());
+            cells->show();
+        } else {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+        }
+        return nullptr;
+    }
     auto* preview = new frmPreview(this);
     preview->FilePath = path;
     preview->UseRegEx = regex_->isChecked();
@@ -888,7 +913,8 @@ void frmMain::ChooseReportType(int code) {
 }
 
 void frmMain::ShowOptions() {
-    frmOptions options(this);
+    // Both handlers go through LibreOffice: either can be used exactly when it can be started.
+    frmOptions options(this, [](int) { return FindOfficeSetup().has_value(); });
     options.exec();
     RefreshSettings();
 }

@@ -13,6 +13,7 @@
 #include "engine/pattern_literal.h"
 #include "engine/regex.h"
 #include "ferret_version.h"
+#include "office/office_handlers.h"
 #include "reports/summary_report.h"
 #include "settings/settings.h"
 #include "util/app_locale.h"
@@ -241,6 +242,61 @@ DetailsSink DetailsFor(clsFile& record) {
     };
 }
 
+// The office handlers of one run: which extensions they take, found once, and one LibreOffice
+// for all their files, shut down when the stage ends however it ends.
+class OfficeFiles {
+  public:
+    OfficeFiles() {
+        std::optional<OfficeSetup> setup;
+        handlers_ = CurrentHandlerExtensions(&setup);
+        if (!handlers_.empty()) {
+            link_ = std::make_unique<OfficeLink>(*setup);
+        }
+    }
+
+    bool Takes(const clsFile& record) const {
+        return !handlers_.empty() && UseSpecialFileHandler(record.Filename(), handlers_);
+    }
+
+    // Searches (or, with `replace_run`, replaces in) an office file; a spreadsheet's hit cells
+    // go to its record.
+    std::int32_t Run(clsFile& record, const std::string& label, const std::string& find,
+                     const std::string& replace, bool ignore_case, bool replace_run) {
+        const std::string path = record.FullPath();
+        std::int32_t count = 0;
+        std::int32_t error = 0;
+        std::string description;
+        if (IsSpreadsheetName(record.Filename())) {
+            cExcelFindReplace handler(link_.get());
+            handler.SetFilename(path);
+            handler.SetFindText(find);
+            handler.SetReplaceText(replace_run ? replace : std::string());
+            handler.SetMatchCase(!ignore_case);
+            count = replace_run ? handler.Replace() : handler.Find();
+            error = handler.ErrCode();
+            description = handler.ErrDescription();
+            record.SetExcelResults(handler.TakeExcelResults());
+        } else {
+            cWordFindReplace handler(link_.get());
+            handler.SetFilename(path);
+            handler.SetFindText(find);
+            handler.SetReplaceText(replace);
+            handler.SetMatchCase(!ignore_case);
+            count = replace_run ? handler.Replace() : handler.Find();
+            error = handler.ErrCode();
+            description = handler.ErrDescription();
+        }
+        if (error != 0) {
+            LogError(label, std::to_string(error), path + ": " + description);
+        }
+        return count;
+    }
+
+  private:
+    std::string handlers_;
+    std::unique_ptr<OfficeLink> link_;
+};
+
 }  // namespace
 
 void RunDriver::RunStage(OrderedStage& stage, std::size_t total) {
@@ -277,6 +333,7 @@ void RunDriver::SearchInFileList(clsFiles& files, const std::string& search_text
         const std::string text = ConvertSpecialChars(search_text);
         const PlainMatcher matcher(text, ignore_case);
         LazyPattern pattern(text, ignore_case);
+        OfficeFiles office;
         const std::vector<clsFile*> records = RecordsOf(files);
         const std::string of_total = " of " + std::to_string(records.size());
 
@@ -288,6 +345,9 @@ void RunDriver::SearchInFileList(clsFiles& files, const std::string& search_text
             clsFile& record = *records[index];
             const std::string path = record.FullPath();
             try {
+                if (office.Takes(record)) {
+                    return office.Run(record, kLabel, text, std::string(), ignore_case, false);
+                }
                 if (!use_regex_.load()) {
                     return SearchFileText(path, matcher, stop_, DetailsFor(record));
                 }
@@ -333,6 +393,7 @@ void RunDriver::ReplaceInFileList(clsFiles& files, const std::string& search_tex
         // Plain texts are replaced as patterns too, escaped first.
         LazyPattern as_pattern(text, ignore_case);
         LazyPattern as_plain(RegExEncodeString(text), ignore_case);
+        OfficeFiles office;
         const std::vector<clsFile*> records = RecordsOf(files);
         const std::string of_total = " of " + std::to_string(records.size());
         std::mutex last_mutex;
@@ -342,7 +403,19 @@ void RunDriver::ReplaceInFileList(clsFiles& files, const std::string& search_tex
         OrderedStage stage;
         stage.process = [&](std::size_t index) -> std::int32_t {
             clsFile& record = *records[index];
-            if (stop_.load() || !IsApprovedForReplace(record.Filename(), approved)) {
+            if (stop_.load()) {
+                return 0;
+            }
+            // Office documents go to their handlers whatever the approved list says.
+            if (office.Takes(record)) {
+                try {
+                    return office.Run(record, kLabel, text, replacement, ignore_case, true);
+                } catch (const std::exception& error) {
+                    LogError(kLabel, "7", record.FullPath() + ": " + error.what());
+                    return kNotSearched;
+                }
+            }
+            if (!IsApprovedForReplace(record.Filename(), approved)) {
                 return 0;  // not opened
             }
             const std::string path = record.FullPath();
@@ -536,6 +609,13 @@ void RunDriver::DisplaySummary(bool with_file_list) {
     SummaryHooks hooks;
     hooks.stop_requested = [this] { return StopPause(); };
     hooks.generated_at = FormatGeneralDateTime(QDateTime::currentDateTime());
+    std::optional<std::string> handlers;  // found when the first spreadsheet is listed
+    hooks.handled_by_office = [&handlers](const std::string& file_name) {
+        if (!handlers) {
+            handlers = CurrentHandlerExtensions();
+        }
+        return UseSpecialFileHandler(file_name, *handlers);
+    };
     view_.SetReportText(BuildSummaryReport(
         results_.get(), header, {strings_found_, files_with_hits_}, with_file_list, hooks));
     view_.SetStatusText(1, "...report generated");

@@ -2,8 +2,12 @@
 # Installs the Debian packages that are missing from the given list (nothing when all are there).
 set -euo pipefail
 missing=()
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'
+}
 for package in "$@"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
+    # A LibreOffice part counts as there in its variant without a desktop interface too.
+    if ! installed "$package" && ! installed "$package-nogui"; then
         missing+=("$package")
     fi
 done

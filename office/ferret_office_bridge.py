@@ -1,0 +1,277 @@
+#!/usr/bin/env python3
+"""Finds and replaces text in word-processor documents and spreadsheets for Ferret.
+
+Started by Ferret with the path of LibreOffice's soffice program. Starts one hidden LibreOffice
+with a private profile, then answers requests, one JSON object per line on standard input, with
+one JSON object per line on standard output, until standard input ends; LibreOffice is shut
+down on the way out.
+
+Requests:
+  {"op": "word" | "sheet", "path": ..., "find": ..., "replace": ..., "match_case": bool,
+   "rewrite": bool}
+Answers:
+  {"count": n, "cells": [[sheet, "$A$1"], ...], "error": 0 | number, "description": text}
+The first line written, before any request, is {"ready": true} or an answer with an error.
+"""
+
+import json
+import os
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import uuid
+
+import uno
+from com.sun.star.beans import PropertyValue
+
+NEVER_EXECUTE_MACROS = 0
+NO_LINK_UPDATES = 0
+SEARCH_VALUES = 1
+
+# Error numbers Ferret shows; the descriptions say what went wrong.
+ERROR_START = 429
+ERROR_OPEN = 5151
+ERROR_CALL = 440
+ERROR_SAVE = 5153
+
+
+class OfficeError(Exception):
+    def __init__(self, number, description):
+        super().__init__(description)
+        self.number = number
+        self.description = description
+
+
+def prop(name, value):
+    p = PropertyValue()
+    p.Name = name
+    p.Value = value
+    return p
+
+
+def column_letters(column):
+    letters = ""
+    column += 1
+    while column > 0:
+        column, rest = divmod(column - 1, 26)
+        letters = chr(ord("A") + rest) + letters
+    return letters
+
+
+class Office:
+    def __init__(self, soffice):
+        self.profile = tempfile.mkdtemp(prefix="ferret-office-")
+        pipe = "ferret_%d_%s" % (os.getpid(), uuid.uuid4().hex[:12])
+        connect = "pipe,name=%s;urp;StarOffice.ComponentContext" % pipe
+        self.process = subprocess.Popen(
+            [soffice, "--headless", "--invisible", "--nologo", "--norestore", "--nodefault",
+             "--nolockcheck", "--nofirststartwizard",
+             "-env:UserInstallation=" + uno.systemPathToFileUrl(self.profile),
+             "--accept=" + connect],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        local = uno.getComponentContext()
+        resolver = local.ServiceManager.createInstanceWithContext(
+            "com.sun.star.bridge.UnoUrlResolver", local)
+        deadline = time.monotonic() + 120
+        while True:
+            try:
+                context = resolver.resolve("uno:" + connect)
+                break
+            except Exception:
+                if self.process.poll() is not None or time.monotonic() > deadline:
+                    self.close()
+                    raise OfficeError(ERROR_START, "LibreOffice could not be started")
+                time.sleep(0.1)
+        self.desktop = context.ServiceManager.createInstanceWithContext(
+            "com.sun.star.frame.Desktop", context)
+
+    def open(self, path):
+        url = uno.systemPathToFileUrl(os.path.abspath(path))
+        try:
+            # Documents from anywhere: their macros never run, their links are not followed.
+            document = self.desktop.loadComponentFromURL(
+                url, "_blank", 0,
+                (prop("Hidden", True), prop("MacroExecutionMode", NEVER_EXECUTE_MACROS),
+                 prop("UpdateDocMode", NO_LINK_UPDATES), prop("Silent", True)))
+        except Exception as error:
+            raise OfficeError(ERROR_OPEN, "%s cannot be opened: %s" % (path, error))
+        if document is None:
+            raise OfficeError(ERROR_OPEN, "%s cannot be opened" % path)
+        return document
+
+    def close(self):
+        try:
+            if getattr(self, "desktop", None) is not None:
+                self.desktop.terminate()
+        except Exception:
+            pass
+        if self.process.poll() is None:
+            try:
+                self.process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        subprocess.run(["rm", "-rf", self.profile], check=False)
+
+
+def store_in_place(document, path):
+    """Writes the document over `path` in the format it was read in, through a new file in the
+    same folder that takes the old one's place in one rename, so the file is never half written."""
+    filter_name = ""
+    for arg in document.getArgs():
+        if arg.Name == "FilterName":
+            filter_name = arg.Value
+    folder = os.path.dirname(os.path.abspath(path))
+    handle, temporary = tempfile.mkstemp(dir=folder, prefix=".ferret-",
+                                         suffix=os.path.splitext(path)[1])
+    os.close(handle)
+    try:
+        document.storeToURL(uno.systemPathToFileUrl(temporary),
+                            (prop("FilterName", filter_name), prop("Overwrite", True)))
+        old = os.stat(path)
+        os.chmod(temporary, stat.S_IMODE(old.st_mode))
+        try:
+            os.chown(temporary, old.st_uid, old.st_gid)
+        except PermissionError:
+            pass
+        with open(temporary, "rb") as written:
+            os.fsync(written.fileno())
+        os.replace(temporary, path)
+        directory = os.open(folder, os.O_RDONLY)
+        try:
+            os.fsync(directory)
+        finally:
+            os.close(directory)
+    except Exception as error:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise OfficeError(ERROR_SAVE, "%s cannot be saved: %s" % (path, error))
+
+
+def word(office, request):
+    document = office.open(request["path"])
+    try:
+        try:
+            search = document.createSearchDescriptor()
+            search.SearchString = request["find"]
+            search.SearchCaseSensitive = request["match_case"]
+            found = document.findAll(search)
+            count = found.getCount() if found is not None else 0
+            if request["rewrite"] and count > 0:
+                replace = document.createReplaceDescriptor()
+                replace.SearchString = request["find"]
+                replace.ReplaceString = request["replace"]
+                replace.SearchCaseSensitive = request["match_case"]
+                document.replaceAll(replace)
+        except OfficeError:
+            raise
+        except Exception as error:
+            raise OfficeError(ERROR_CALL, str(error))
+        if request["rewrite"] and count > 0:
+            store_in_place(document, request["path"])
+        return {"count": count, "cells": []}
+    finally:
+        try:
+            document.close(True)
+        except Exception:
+            pass
+
+
+def sheet(office, request):
+    """Hit cells sheet by sheet, row by row; within a sheet the first cell comes last, as a
+    search that starts after it would find it."""
+    document = office.open(request["path"])
+    count = 0
+    cells = []
+    rewrite = request["rewrite"] and request["replace"] != ""
+    try:
+        try:
+            sheets = document.getSheets()
+            for index in range(sheets.getCount()):
+                current = sheets.getByIndex(index)
+                search = current.createSearchDescriptor()
+                search.SearchString = request["find"]
+                search.SearchCaseSensitive = request["match_case"]
+                search.SearchWords = False
+                search.SearchType = SEARCH_VALUES
+                search.SearchByRow = True
+                found = current.findAll(search)
+                positions = []
+                if found is not None:
+                    for r in range(found.getCount()):
+                        address = found.getByIndex(r).getRangeAddress()
+                        for row in range(address.StartRow, address.EndRow + 1):
+                            for column in range(address.StartColumn, address.EndColumn + 1):
+                                positions.append((row, column))
+                positions.sort()
+                if positions and positions[0] == (0, 0):
+                    positions.append(positions.pop(0))
+                for row, column in positions:
+                    if rewrite:
+                        # The whole cell takes the replacement, read as if typed in.
+                        current.getCellByPosition(column, row).setFormula(request["replace"])
+                    cells.append([current.getName(), "$%s$%d" % (column_letters(column), row + 1)])
+                    count += 1
+        except Exception as error:
+            return {"count": count, "cells": cells, "error": ERROR_CALL,
+                    "description": str(error)}
+        if rewrite and count > 0:
+            try:
+                store_in_place(document, request["path"])
+            except OfficeError as error:
+                return {"count": count, "cells": cells, "error": error.number,
+                        "description": error.description}
+        return {"count": count, "cells": cells}
+    finally:
+        try:
+            document.close(True)
+        except Exception:
+            pass
+
+
+def answer(message):
+    sys.stdout.write(json.dumps(message) + "\n")
+    sys.stdout.flush()
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.stderr.write("usage: ferret_office_bridge.py SOFFICE\n")
+        return 2
+    try:
+        office = Office(sys.argv[1])
+    except OfficeError as error:
+        answer({"count": -1, "cells": [], "error": error.number, "description": error.description})
+        return 1
+    try:
+        answer({"ready": True})
+        for line in sys.stdin:
+            if not line.strip():
+                continue
+            request = json.loads(line)
+            try:
+                if request["op"] == "word":
+                    result = word(office, request)
+                elif request["op"] == "sheet":
+                    result = sheet(office, request)
+                else:
+                    result = {"count": -1, "cells": [], "error": ERROR_CALL,
+                              "description": "unknown request " + str(request["op"])}
+            except OfficeError as error:
+                result = {"count": -1, "cells": [], "error": error.number,
+                          "description": error.description}
+            except Exception as error:
+                result = {"count": -1, "cells": [], "error": ERROR_CALL,
+                          "description": str(error)}
+            answer(result)
+    finally:
+        office.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

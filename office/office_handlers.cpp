@@ -1,0 +1,161 @@
+#include "office/office_handlers.h"
+
+#include "settings/settings.h"
+#include "util/text_fold.h"
+
+namespace ferret {
+namespace {
+
+std::string LowerExtension(const std::string& file_name) {
+    const std::size_t slash = file_name.rfind('/');
+    const std::size_t dot = file_name.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return {};
+    }
+    return FoldCase(file_name.substr(dot));
+}
+
+// Asks the run's LibreOffice, or one started for this call alone.
+OfficeAnswer AskOffice(OfficeLink* link, const OfficeRequest& request) {
+    if (link != nullptr) {
+        return link->Ask(request);
+    }
+    const std::optional<OfficeSetup> setup = FindOfficeSetup();
+    if (!setup) {
+        OfficeAnswer answer;
+        answer.error = 429;
+        answer.description = "LibreOffice cannot be used on this computer";
+        return answer;
+    }
+    OfficeLink own(*setup);
+    return own.Ask(request);
+}
+
+}  // namespace
+
+std::int32_t cWordFindReplace::Run(bool rewrite) {
+    OfficeRequest request;
+    request.kind = OfficeRequest::Kind::kDocument;
+    request.path = filename_;
+    request.find = find_;
+    request.replace = replace_;
+    request.match_case = match_case_;
+    request.rewrite = rewrite;
+    const OfficeAnswer answer = AskOffice(link_, request);
+    if (answer.error != 0) {
+        err_code_ = answer.error;
+        err_description_ = answer.description;
+        return -1;
+    }
+    return answer.count;
+}
+
+std::int32_t cWordFindReplace::Find() {
+    return Run(false);
+}
+
+std::int32_t cWordFindReplace::Replace() {
+    return Run(true);
+}
+
+bool cWordFindReplace::IsInstalled() {
+    return FindOfficeSetup().has_value();
+}
+
+cExcelResults& cExcelFindReplace::ExcelResults() {
+    if (results_ == nullptr) {
+        results_ = std::make_unique<cExcelResults>();
+    }
+    return *results_;
+}
+
+std::unique_ptr<cExcelResults> cExcelFindReplace::TakeExcelResults() {
+    ExcelResults();
+    return std::move(results_);
+}
+
+std::int32_t cExcelFindReplace::Run() {
+    OfficeRequest request;
+    request.kind = OfficeRequest::Kind::kSpreadsheet;
+    request.path = filename_;
+    request.find = find_;
+    request.replace = replace_;
+    request.match_case = match_case_;
+    request.rewrite = !replace_.empty();
+    const OfficeAnswer answer = AskOffice(link_, request);
+    for (const auto& [sheet, cell] : answer.cells) {
+        ExcelResults().Add(sheet, cell);
+    }
+    if (answer.error != 0) {
+        err_code_ = answer.error;
+        err_description_ = answer.description;
+    }
+    // After an error the hits found before it stand.
+    return answer.count >= 0 ? answer.count : static_cast<std::int32_t>(answer.cells.size());
+}
+
+std::int32_t cExcelFindReplace::Find() {
+    return Run();
+}
+
+std::int32_t cExcelFindReplace::Replace() {
+    return Run();
+}
+
+bool cExcelFindReplace::IsExcelInstalled() {
+    return FindOfficeSetup().has_value();
+}
+
+std::string GetHandlerExtensions(bool office_available) {
+    std::string list;
+    if (!office_available) {
+        return list;
+    }
+    if (IsTrue(GetSettingValue(kSettingsKey, kFileHandlerExcel, "False"))) {
+        list += ".xls|.xlt|";
+    }
+    if (IsTrue(GetSettingValue(kSettingsKey, kFileHandlerWord, "False"))) {
+        list += ".doc|.dot|";
+    }
+    return list;
+}
+
+std::string CurrentHandlerExtensions(std::optional<OfficeSetup>* setup) {
+    const bool wanted = IsTrue(GetSettingValue(kSettingsKey, kFileHandlerWord, "False")) ||
+                        IsTrue(GetSettingValue(kSettingsKey, kFileHandlerExcel, "False"));
+    std::optional<OfficeSetup> found;
+    if (wanted) {
+        found = FindOfficeSetup();
+    }
+    std::string list = GetHandlerExtensions(found.has_value());
+    if (setup != nullptr) {
+        *setup = std::move(found);
+    }
+    return list;
+}
+
+bool UseSpecialFileHandler(const std::string& file_name, const std::string& handler_list) {
+    const std::string extension = LowerExtension(file_name);
+    if (extension.size() < 2) {
+        return false;
+    }
+    std::size_t start = 0;
+    while (start < handler_list.size()) {
+        std::size_t end = handler_list.find('|', start);
+        if (end == std::string::npos) {
+            end = handler_list.size();
+        }
+        if (FoldCase(handler_list.substr(start, end - start)) == extension) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+bool IsSpreadsheetName(const std::string& file_name) {
+    const std::string extension = LowerExtension(file_name);
+    return extension == ".xls" || extension == ".xlt";
+}
+
+}  // namespace ferret

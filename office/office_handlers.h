@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "office/excel_results.h"
+#include "office/office_session.h"
+
+namespace ferret {
+
+// Finds and replaces in a word-processor document (.doc, .dot). Each object serves one file.
+// With a link the run's LibreOffice is used; without one the call starts and ends its own.
+class cWordFindReplace {
+  public:
+    explicit cWordFindReplace(OfficeLink* link = nullptr) : link_(link) {}
+
+    const std::string& Filename() const { return filename_; }
+    void SetFilename(std::string path) { filename_ = std::move(path); }
+    const std::string& FindText() const { return find_; }
+    void SetFindText(std::string text) { find_ = std::move(text); }
+    const std::string& ReplaceText() const { return replace_; }
+    void SetReplaceText(std::string text) { replace_ = std::move(text); }
+    bool MatchCase() const { return match_case_; }
+    void SetMatchCase(bool on) { match_case_ = on; }
+    std::int32_t ErrCode() const { return err_code_; }
+    const std::string& ErrDescription() const { return err_description_; }
+
+    // The number of hits, each counted once; -1 after an error (ErrCode says which).
+    std::int32_t Find();
+    // The number of hits, all replaced and the document saved in its own format; -1 after an
+    // error, the file then unchanged.
+    std::int32_t Replace();
+    // Whether LibreOffice and the bridge can be started here.
+    static bool IsInstalled();
+
+  private:
+    std::int32_t Run(bool rewrite);
+
+    OfficeLink* link_;
+    std::string filename_;
+    std::string find_;
+    std::string replace_;
+    bool match_case_ = false;
+    std::int32_t err_code_ = 0;
+    std::string err_description_;
+};
+
+// Finds (and, when ReplaceText is not empty, replaces) in a spreadsheet (.xls, .xlt): a hit is
+// a cell whose value holds the text; replacing sets the whole cell to the replacement.
+class cExcelFindReplace {
+  public:
+    explicit cExcelFindReplace(OfficeLink* link = nullptr)
+        : link_(link), results_(std::make_unique<cExcelResults>()) {}
+
+    const std::string& Filename() const { return filename_; }
+    void SetFilename(std::string path) { filename_ = std::move(path); }
+    const std::string& FindText() const { return find_; }
+    void SetFindText(std::string text) { find_ = std::move(text); }
+    const std::string& ReplaceText() const { return replace_; }
+    void SetReplaceText(std::string text) { replace_ = std::move(text); }
+    bool MatchCase() const { return match_case_; }
+    void SetMatchCase(bool on) { match_case_ = on; }
+    std::int32_t ErrCode() const { return err_code_; }
+    const std::string& ErrDescription() const { return err_description_; }
+
+    // The hit cells of the last Find or Replace, sheets in order.
+    cExcelResults& ExcelResults();
+    // Hands the hit cells over (to the file's result record).
+    std::unique_ptr<cExcelResults> TakeExcelResults();
+
+    // Both count the hit cells; both rewrite them exactly when ReplaceText is not empty. After
+    // an error the count is the hits found before it.
+    std::int32_t Find();
+    std::int32_t Replace();
+    static bool IsExcelInstalled();
+
+  private:
+    std::int32_t Run();
+
+    OfficeLink* link_;
+    std::unique_ptr<cExcelResults> results_;
+    std::string filename_;
+    std::string find_;
+    std::string replace_;
+    bool match_case_ = false;
+    std::int32_t err_code_ = 0;
+    std::string err_description_;
+};
+
+// Which extensions go to the office handlers: ".xls|.xlt|" when "FileHandlerExcel" is "True",
+// then ".doc|.dot|" when "FileHandlerWord" is "True", each only when LibreOffice can be used
+// (`office_available`, found once by the caller for a whole run).
+std::string GetHandlerExtensions(bool office_available);
+
+// The handler list as the settings and this computer make it now: LibreOffice is looked for only
+// when a handler is switched on. `setup` receives what was found.
+std::string CurrentHandlerExtensions(std::optional<OfficeSetup>* setup = nullptr);
+
+// Whether `file_name`'s extension (from its last dot) is one of `handler_list`'s, ignoring
+// case. A name without an extension never is.
+bool UseSpecialFileHandler(const std::string& file_name, const std::string& handler_list);
+
+// ".doc" and ".dot" go to the document handler, ".xls" and ".xlt" to the spreadsheet one.
+bool IsSpreadsheetName(const std::string& file_name);
+
+}  // namespace ferret

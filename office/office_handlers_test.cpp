@@ -1,0 +1,304 @@
+#include "office/office_handlers.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "app/headless_view.h"
+#include "engine/run_driver.h"
+#include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+#include "util/app_paths.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+// Runs the fixture maker with LibreOffice on `requests` (a JSON list); its answers.
+QJsonArray Fixture(const OfficeSetup& setup, const QJsonArray& requests, const TempDir& dir) {
+    const std::string input = dir.Path("fixture-requests.json");
+    const std::string output = dir.Path("fixture-answers.json");
+    {
+        std::ofstream out(input);
+        out << QJsonDocument(requests).toJson().toStdString();
+    }
+    const std::string bridge_dir = setup.bridge.substr(0, setup.bridge.rfind('/'));
+    const std::string command =
+        setup.python + " '" FERRET_SOURCE_DIR "/testsupport/office_fixture.py' '" + bridge_dir +
+        "' '" + setup.soffice + "' < '" + input + "' > '" + output + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) {
+        return {};
+    }
+    std::ifstream in(output);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).array();
+}
+
+QJsonObject Document(const std::string& path, const QStringList& paragraphs) {
+    return {{"op", "make"},
+            {"path", QString::fromStdString(path)},
+            {"paragraphs", QJsonArray::fromStringList(paragraphs)}};
+}
+
+QJsonObject Sheets(const std::string& path, const QJsonArray& sheets) {
+    return {{"op", "make"}, {"path", QString::fromStdString(path)}, {"sheets", sheets}};
+}
+
+QJsonObject Dump(const std::string& path) {
+    return {{"op", "dump"}, {"path", QString::fromStdString(path)}};
+}
+
+std::vector<std::string> Cells(cExcelResults& results) {
+    std::vector<std::string> cells;
+    for (const cExcelResult& hit : results) {
+        cells.push_back(hit.SheetName() + "!" + hit.Cell());
+    }
+    return cells;
+}
+
+// Every test here needs LibreOffice, its Python module and the bridge; they are installed by
+// the test script, so their absence fails rather than skips unless FERRET_NO_OFFICE is set.
+class OfficeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setup_ = FindOfficeSetup();
+        if (!setup_ && std::getenv("FERRET_NO_OFFICE") != nullptr) {
+            GTEST_SKIP() << "LibreOffice is not installed";
+        }
+        ASSERT_TRUE(setup_.has_value()) << "LibreOffice, python3-uno or the bridge is missing";
+    }
+    std::optional<OfficeSetup> setup_;
+    TempDir dir_;
+};
+
+TEST_F(OfficeTest, FindAndReplaceInDocumentsAndSpreadsheets) {
+    const QJsonArray made = Fixture(
+        *setup_,
+        {Document(dir_.Path("letter.doc"), {"Dear Needle,", "a needle and a NEEDLE.", "end"}),
+         Document(dir_.Path("form.dot"), {"needle template"}),
+         Sheets(dir_.Path("book.xls"),
+                QJsonArray{QJsonArray{"Intro", QJsonArray{QJsonArray{"nothing", "here"}}},
+                           QJsonArray{"Data", QJsonArray{QJsonArray{"a needle", "x", "Needles"},
+                                                         QJsonArray{"", "", ""},
+                                                         QJsonArray{"y", "needle", ""}}}}),
+         Sheets(dir_.Path("plan.xlt"),
+                QJsonArray{QJsonArray{"Only", QJsonArray{QJsonArray{"the needle"}}}})},
+        dir_);
+    ASSERT_EQ(made.size(), 4);
+    OfficeLink link(*setup_);
+
+    // Counts with and without match case; a template counts like a document.
+    cWordFindReplace letter(&link);
+    letter.SetFilename(dir_.Path("letter.doc"));
+    letter.SetFindText("needle");
+    EXPECT_EQ(letter.Find(), 3);
+    cWordFindReplace exact(&link);
+    exact.SetFilename(dir_.Path("letter.doc"));
+    exact.SetFindText("needle");
+    exact.SetMatchCase(true);
+    EXPECT_EQ(exact.Find(), 1);
+    cWordFindReplace form(&link);
+    form.SetFilename(dir_.Path("form.dot"));
+    form.SetFindText("NEEDLE");
+    EXPECT_EQ(form.Find(), 1);
+
+    // Spreadsheet hits: the second sheet only, three cells, relative addresses; case matters
+    // only when asked.
+    cExcelFindReplace book(&link);
+    book.SetFilename(dir_.Path("book.xls"));
+    book.SetFindText("needle");
+    EXPECT_EQ(book.Find(), 3);
+    EXPECT_EQ(Cells(book.ExcelResults()),
+              (std::vector<std::string>{"Data!C1", "Data!B3", "Data!A1"}));
+    cExcelFindReplace cased(&link);
+    cased.SetFilename(dir_.Path("book.xls"));
+    cased.SetFindText("needle");
+    cased.SetMatchCase(true);
+    EXPECT_EQ(cased.Find(), 2);
+    EXPECT_EQ(book.ErrCode(), 0);
+
+    // Replace in a document: reopened, the text changed, still Word 97-2003.
+    cWordFindReplace change(&link);
+    change.SetFilename(dir_.Path("letter.doc"));
+    change.SetFindText("needle");
+    change.SetReplaceText("pin");
+    EXPECT_EQ(change.Replace(), 3);
+    // A spreadsheet replace sets whole cells, and only when there is a replacement text.
+    cExcelFindReplace counted(&link);
+    counted.SetFilename(dir_.Path("plan.xlt"));
+    counted.SetFindText("needle");
+    EXPECT_EQ(counted.Replace(), 1);
+    cExcelFindReplace rewrite(&link);
+    rewrite.SetFilename(dir_.Path("book.xls"));
+    rewrite.SetFindText("needle");
+    rewrite.SetReplaceText("pin");
+    EXPECT_EQ(rewrite.Find(), 3);  // a replacement text rewrites even on Find
+    EXPECT_EQ(link.Starts(), 1);   // one LibreOffice served every file
+
+    const QJsonArray dumped = Fixture(
+        *setup_,
+        {Dump(dir_.Path("letter.doc")), Dump(dir_.Path("book.xls")), Dump(dir_.Path("plan.xlt"))},
+        dir_);
+    ASSERT_EQ(dumped.size(), 3);
+    EXPECT_EQ(dumped[0].toObject()["filter"].toString(), QStringLiteral("MS Word 97"));
+    EXPECT_EQ(dumped[0].toObject()["text"].toString(),
+              QStringLiteral("Dear pin,\na pin and a pin.\nend"));
+    EXPECT_EQ(dumped[1].toObject()["filter"].toString(), QStringLiteral("MS Excel 97"));
+    const QJsonArray data = dumped[1].toObject()["sheets"].toArray()[1].toArray()[1].toArray();
+    EXPECT_EQ(data[0].toArray()[0].toString(), QStringLiteral("pin"));
+    EXPECT_EQ(data[0].toArray()[2].toString(), QStringLiteral("pin"));  // "Needles" as a whole
+    EXPECT_EQ(data[2].toArray()[1].toString(), QStringLiteral("pin"));
+    EXPECT_EQ(data[2].toArray()[0].toString(), QStringLiteral("y"));
+    EXPECT_EQ(dumped[2].toObject()["sheets"].toArray()[0].toArray()[1].toArray()[0].toArray()[0],
+              QStringLiteral("the needle"));
+    // Nothing was left beside the files.
+    EXPECT_EQ(dir_.Names(),
+              (std::vector<std::string>{"book.xls", "fixture-answers.json", "fixture-requests.json",
+                                        "form.dot", "letter.doc", "plan.xlt"}));
+}
+
+TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
+    dir_.WriteFile("broken.doc", std::string("\xD0\xCF\x11\xE0 not really a document", 27));
+    OfficeLink link(*setup_);
+    cWordFindReplace broken(&link);
+    broken.SetFilename(dir_.Path("broken.doc"));
+    broken.SetFindText("x");
+    EXPECT_EQ(broken.Find(), -1);
+    EXPECT_NE(broken.ErrCode(), 0);
+    EXPECT_FALSE(broken.ErrDescription().empty());
+    cExcelFindReplace missing(&link);
+    missing.SetFilename(dir_.Path("missing.xls"));
+    missing.SetFindText("x");
+    EXPECT_EQ(missing.Find(), 0);  // a spreadsheet counts what it found before the error
+    EXPECT_NE(missing.ErrCode(), 0);
+
+    // The list follows the settings; extensions match whole and in any case.
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
+    EXPECT_EQ(GetHandlerExtensions(true), ".xls|.xlt|.doc|.dot|");
+    EXPECT_EQ(GetHandlerExtensions(false), "");
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "true").ok());
+    const std::string sheets_only = GetHandlerExtensions(true);
+    EXPECT_EQ(sheets_only, ".xls|.xlt|");
+    EXPECT_TRUE(UseSpecialFileHandler("A.XLT", sheets_only));
+    EXPECT_FALSE(UseSpecialFileHandler("a.doc", sheets_only));
+    EXPECT_FALSE(UseSpecialFileHandler("a.ls", sheets_only));
+    EXPECT_FALSE(UseSpecialFileHandler("xls", sheets_only));
+    EXPECT_FALSE(UseSpecialFileHandler("a.xls.txt", sheets_only));
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "False").ok());
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "False").ok());
+}
+
+// A run with the handlers on: documents and spreadsheets counted by LibreOffice, the summary
+// listing hit cells under their sheets; with the handlers off they are searched as bytes.
+TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
+    ASSERT_EQ(Fixture(*setup_,
+                      {Document(dir_.Path("a.doc"), {"find the word here"}),
+                       Sheets(dir_.Path("b.xls"),
+                              QJsonArray{QJsonArray{"S1", QJsonArray{QJsonArray{"word"}}},
+                                         QJsonArray{"S2", QJsonArray{QJsonArray{"", "a word"}}}})},
+                      dir_)
+                  .size(),
+              2);
+    dir_.WriteFile("c.txt", "word");
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
+    SearchFields fields;
+    fields.folder = dir_.path();
+    fields.file_mask = "*.doc;*.xls;*.txt";
+    fields.search_text = "word";
+    {
+        HeadlessView view;
+        RunDriver driver(view);
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
+        driver.StartProcess("Search", fields);
+        const std::string& report = view.ReportText();
+        EXPECT_NE(report.find(" [1]\t.../a.doc\n"), std::string::npos) << report;
+        EXPECT_NE(report.find(" [2]\t.../b.xls\n\t\tSheet: S1\n\t\t\tA1\n\n\t\tSheet: S2\n"
+                              "\t\t\tB1\n\n"),
+                  std::string::npos)
+            << report;
+        EXPECT_EQ(driver.StringsFound(), 4);
+    }
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "False").ok());
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "False").ok());
+    HeadlessView view;
+    RunDriver driver(view);
+    driver.StartProcess("Search", fields);
+    EXPECT_EQ(view.ReportText().find("Sheet:"), std::string::npos);
+    // The binary formats hold the text in ways a byte search may or may not see; the text file
+    // is found either way and nothing went to LibreOffice.
+    EXPECT_NE(view.ReportText().find(".../c.txt"), std::string::npos);
+}
+
+}  // namespace
+
+// A bridge that says it is ready, starts a child in its group and then never answers.
+TEST(OfficeLinkTest, AHungOfficeIsKilledAndTheNextFileStartsAnother) {
+    TempDir dir;
+    dir.WriteFile("hang.py",
+                  "import os, subprocess, sys, time\n"
+                  "child = subprocess.Popen(['sleep', '1000'], stdin=subprocess.DEVNULL,\n"
+                  "                         stdout=subprocess.DEVNULL)\n"
+                  "with open(sys.argv[1], 'a') as f: f.write('%d %d\\n' % (os.getpid(), "
+                  "child.pid))\n"
+                  "print('{\"ready\": true}', flush=True)\n"
+                  "for line in sys.stdin: time.sleep(1000)\n");
+    OfficeSetup setup;
+    setup.python = "/usr/bin/python3";
+    setup.bridge = dir.Path("hang.py");
+    setup.soffice = dir.Path("pids");  // the fake takes it as the file for its pids
+    setup.file_timeout = std::chrono::seconds(1);
+    setup.start_timeout = std::chrono::seconds(10);
+    std::vector<int> pids;
+    {
+        OfficeLink link(setup);
+        OfficeRequest request;
+        request.path = "/nowhere/a.doc";
+        const auto started = std::chrono::steady_clock::now();
+        const OfficeAnswer first = link.Ask(request);
+        EXPECT_EQ(first.count, -1);
+        EXPECT_NE(first.description.find("did not answer"), std::string::npos);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+        EXPECT_EQ(link.Ask(request).count, -1);
+        EXPECT_EQ(link.Starts(), 2);
+        std::ifstream in(dir.Path("pids"));
+        int pid = 0;
+        while (in >> pid) {
+            pids.push_back(pid);
+        }
+    }
+    ASSERT_EQ(pids.size(), 4u);
+    for (const int pid : pids) {
+        // Gone, or at most a zombie of a parent that was killed with it.
+        const bool gone = kill(pid, 0) != 0;
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string text((std::istreambuf_iterator<char>(status)),
+                         std::istreambuf_iterator<char>());
+        EXPECT_TRUE(gone || text.find("State:\tZ") != std::string::npos) << pid;
+    }
+}
+
+TEST(OfficeLinkTest, ABridgeThatCannotStartFailsEveryFileQuickly) {
+    OfficeSetup setup;
+    setup.python = "/usr/bin/python3";
+    setup.bridge = "/nonexistent/bridge.py";
+    setup.soffice = "/nonexistent/soffice";
+    OfficeLink link(setup);
+    OfficeRequest request;
+    request.path = "/nowhere/a.xls";
+    EXPECT_EQ(link.Ask(request).count, -1);
+    EXPECT_EQ(link.Ask(request).count, -1);
+    EXPECT_EQ(link.Starts(), 1);  // not tried again for every file
+}
+
+}  // namespace ferret

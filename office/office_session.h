@@ -1,0 +1,83 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "util/status.h"
+
+namespace ferret {
+
+// Where the office programs are: the system's Python with the LibreOffice bridge module, the
+// bridge script that ships with Ferret, and LibreOffice's soffice.
+struct OfficeSetup {
+    std::string python;
+    std::string bridge;
+    std::string soffice;
+    // How long LibreOffice may take to start, and to answer for one file.
+    std::chrono::seconds start_timeout{120};
+    std::chrono::seconds file_timeout{300};
+};
+
+// The setup when every piece is present and Python can load the bridge module; nothing
+// otherwise. Looks at the disk and runs Python once: callers keep the answer for a run.
+// FERRET_OFFICE_BRIDGE names another bridge script and FERRET_OFFICE_TIMEOUT another time
+// limit per file (seconds).
+std::optional<OfficeSetup> FindOfficeSetup();
+
+struct OfficeRequest {
+    enum class Kind { kDocument, kSpreadsheet };
+    Kind kind = Kind::kDocument;
+    std::string path;
+    std::string find;
+    std::string replace;
+    bool match_case = false;
+    bool rewrite = false;  // replace the hits and save the file in its own format
+};
+
+struct OfficeAnswer {
+    std::int32_t count = -1;                                 // -1: the file could not be searched
+    std::vector<std::pair<std::string, std::string>> cells;  // sheet, "$A$1"
+    std::int32_t error = 0;
+    std::string description;
+};
+
+// One hidden LibreOffice, driven through the bridge, serving any number of files one after
+// the other. Started on first use; a LibreOffice that hangs over one file is killed (that file
+// gets its failure answer) and the next file starts a fresh one. Shut down when destroyed,
+// whatever happened before. Thread-safe: requests are served one at a time.
+class OfficeLink {
+  public:
+    explicit OfficeLink(OfficeSetup setup);
+    ~OfficeLink();
+    OfficeLink(const OfficeLink&) = delete;
+    OfficeLink& operator=(const OfficeLink&) = delete;
+
+    OfficeAnswer Ask(const OfficeRequest& request);
+    // How many times LibreOffice was started (for tests and benchmarks).
+    int Starts() const;
+
+  private:
+    Status Start();
+    void Stop(bool kill);
+    Status Send(const std::string& line);
+    // Reads one line until `deadline`; false on timeout, end or error.
+    bool ReadLine(std::chrono::steady_clock::time_point deadline, std::string& line);
+
+    const OfficeSetup setup_;
+    mutable std::mutex mutex_;
+    pid_t pid_ = -1;
+    int socket_ = -1;
+    std::string pending_;  // read past the last line
+    bool broken_ = false;  // the last start failed: later files fail at once
+    Status start_error_;
+    int starts_ = 0;
+};
+
+}  // namespace ferret
