@@ -229,15 +229,25 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
             << report;
         EXPECT_EQ(driver.StringsFound(), 4);
     }
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "False").ok());
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "False").ok());
-    HeadlessView view;
-    RunDriver driver(view);
-    driver.StartProcess("Search", fields);
-    EXPECT_EQ(view.ReportText().find("Sheet:"), std::string::npos);
-    // The binary formats hold the text in ways a byte search may or may not see; the text file
-    // is found either way and nothing went to LibreOffice.
-    EXPECT_NE(view.ReportText().find(".../c.txt"), std::string::npos);
+    // Switched on but without LibreOffice (its bridge missing here), and switched off: the
+    // files are searched as bytes like any other. The binary formats hold the text in ways a
+    // byte search may or may not see; the text file is found either way.
+    setenv("FERRET_OFFICE_BRIDGE", "/nonexistent/bridge.py", 1);
+    EXPECT_FALSE(cWordFindReplace::IsInstalled());
+    EXPECT_FALSE(cExcelFindReplace::IsExcelInstalled());
+    for (const char* on : {"True", "False"}) {
+        if (std::string(on) == "False") {
+            unsetenv("FERRET_OFFICE_BRIDGE");
+        }
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, on).ok());
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, on).ok());
+        HeadlessView view;
+        RunDriver driver(view);
+        driver.StartProcess("Search", fields);
+        EXPECT_EQ(view.ReportText().find("Sheet:"), std::string::npos) << on;
+        EXPECT_NE(view.ReportText().find(".../c.txt"), std::string::npos) << on;
+    }
+    EXPECT_TRUE(cWordFindReplace::IsInstalled());
 }
 
 }  // namespace
