@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need, checks the formatting, builds and runs every test, then builds
-# the unit tests with AddressSanitizer and UndefinedBehaviorSanitizer and runs them again.
+# everything with AddressSanitizer and UndefinedBehaviorSanitizer and runs it again, and the
+# engine's tests once more under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
@@ -21,4 +22,9 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFERRET_SANITIZE=ON 
 cmake --build build/asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan --output-on-failure -j"$jobs"
+echo "== thread sanitizer (the engine's threaded stages)"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERRET_TSAN=ON \
+    -DFERRET_BUILD_BENCH=OFF >/dev/null
+cmake --build build/tsan -j"$jobs" --target ferret_unit_tests
+TSAN_OPTIONS=halt_on_error=1 build/tsan/ferret_unit_tests --gtest_brief=1
 echo "== all tests passed"

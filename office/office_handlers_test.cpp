@@ -289,12 +289,18 @@ TEST(OfficeLinkTest, AHungOfficeIsKilledAndTheNextFileStartsAnother) {
     }
     ASSERT_EQ(pids.size(), 4u);
     for (const int pid : pids) {
-        // Gone, or at most a zombie of a parent that was killed with it.
-        const bool gone = kill(pid, 0) != 0;
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        std::string text((std::istreambuf_iterator<char>(status)),
-                         std::istreambuf_iterator<char>());
-        EXPECT_TRUE(gone || text.find("State:\tZ") != std::string::npos) << pid;
+        // Gone, or a zombie of a parent killed with it; a killed process may take a moment.
+        bool ended = false;
+        for (int wait = 0; wait < 250 && !ended; ++wait) {
+            std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+            const std::string text((std::istreambuf_iterator<char>(status)),
+                                   std::istreambuf_iterator<char>());
+            ended = kill(pid, 0) != 0 || text.find("State:\tZ") != std::string::npos;
+            if (!ended) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        EXPECT_TRUE(ended) << pid;
     }
 }
 

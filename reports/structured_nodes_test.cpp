@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -153,13 +152,8 @@ TEST(StructuredNodesBuild, FolderOutsideTheStartFolderIsLoggedAndLeftOut) {
     EXPECT_NE(log.find("frmMain: CreateNewNode - /s2\t"), std::string::npos) << log;
 }
 
-#ifdef __SANITIZE_ADDRESS__
-constexpr int kSlowdown = 4;  // sanitizer builds run several times slower
-#else
-constexpr int kSlowdown = 1;
-#endif
-
-TEST(StructuredNodesSpeed, HundredThousandFilesWellUnderASecond) {
+// How fast this goes is measured by bench/view.sh; here the shape and the silence count.
+TEST(StructuredNodesScale, HundredThousandFilesWithoutMessages) {
     int boxes = 0;
     const MessageBoxHandler previous = SetMessageBoxHandler(
         [&boxes](const std::string&, const std::string&, MessageIcon) { ++boxes; });
@@ -175,15 +169,11 @@ TEST(StructuredNodesSpeed, HundredThousandFilesWellUnderASecond) {
     }
     // The real reader, on files that do not exist.
     const ReportBuildInput input{"/nonexistent-ferret-root", true, nullptr, nullptr};
-    const auto start = std::chrono::steady_clock::now();
     const StructuredTree tree = BuildStructuredTree(&files, input);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
     SetMessageBoxHandler(previous);
     EXPECT_EQ(boxes, 0);
     // Root, root folder, 300 + 2,100 folders, and six nodes per file.
     EXPECT_EQ(tree.size(), 2u + 300u + 2100u + 6u * kFiles);
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(),
-              kSlowdown * 1000);
 }
 
 }  // namespace
