@@ -33,29 +33,30 @@ OfficeAnswer AskOffice(OfficeLink* link, const OfficeRequest& request) {
 
 }  // namespace
 
-std::int32_t cWordFindReplace::Run(bool rewrite) {
+OfficeAnswer cOfficeFindReplace::Ask(OfficeRequest::Kind kind, bool rewrite) {
     OfficeRequest request;
-    request.kind = OfficeRequest::Kind::kDocument;
+    request.kind = kind;
     request.path = filename_;
     request.find = find_;
     request.replace = replace_;
     request.match_case = match_case_;
     request.rewrite = rewrite;
-    const OfficeAnswer answer = AskOffice(link_, request);
+    OfficeAnswer answer = AskOffice(link_, request);
     if (answer.error != 0) {
         err_code_ = answer.error;
         err_description_ = answer.description;
-        return -1;
     }
-    return answer.count;
+    return answer;
 }
 
 std::int32_t cWordFindReplace::Find() {
-    return Run(false);
+    const OfficeAnswer answer = Ask(OfficeRequest::Kind::kDocument, false);
+    return answer.error != 0 ? -1 : answer.count;
 }
 
 std::int32_t cWordFindReplace::Replace() {
-    return Run(true);
+    const OfficeAnswer answer = Ask(OfficeRequest::Kind::kDocument, true);
+    return answer.error != 0 ? -1 : answer.count;
 }
 
 bool cWordFindReplace::IsInstalled() {
@@ -75,20 +76,9 @@ std::unique_ptr<cExcelResults> cExcelFindReplace::TakeExcelResults() {
 }
 
 std::int32_t cExcelFindReplace::Run() {
-    OfficeRequest request;
-    request.kind = OfficeRequest::Kind::kSpreadsheet;
-    request.path = filename_;
-    request.find = find_;
-    request.replace = replace_;
-    request.match_case = match_case_;
-    request.rewrite = !replace_.empty();
-    const OfficeAnswer answer = AskOffice(link_, request);
+    const OfficeAnswer answer = Ask(OfficeRequest::Kind::kSpreadsheet, !ReplaceText().empty());
     for (const auto& [sheet, cell] : answer.cells) {
         ExcelResults().Add(sheet, cell);
-    }
-    if (answer.error != 0) {
-        err_code_ = answer.error;
-        err_description_ = answer.description;
     }
     // After an error the hits found before it stand.
     return answer.count >= 0 ? answer.count : static_cast<std::int32_t>(answer.cells.size());

@@ -9,12 +9,10 @@
 
 namespace ferret {
 
-// Finds and replaces in a word-processor document (.doc, .dot). Each object serves one file.
-// With a link the run's LibreOffice is used; without one the call starts and ends its own.
-class cWordFindReplace {
+// What both office handlers are given and report. Each object serves one file. With a link the
+// run's LibreOffice is used; without one the call starts and ends its own.
+class cOfficeFindReplace {
   public:
-    explicit cWordFindReplace(OfficeLink* link = nullptr) : link_(link) {}
-
     const std::string& Filename() const { return filename_; }
     void SetFilename(std::string path) { filename_ = std::move(path); }
     const std::string& FindText() const { return find_; }
@@ -26,17 +24,12 @@ class cWordFindReplace {
     std::int32_t ErrCode() const { return err_code_; }
     const std::string& ErrDescription() const { return err_description_; }
 
-    // The number of hits, each counted once; -1 after an error (ErrCode says which).
-    std::int32_t Find();
-    // The number of hits, all replaced and the document saved in its own format; -1 after an
-    // error, the file then unchanged.
-    std::int32_t Replace();
-    // Whether LibreOffice and the bridge can be started here.
-    static bool IsInstalled();
+  protected:
+    explicit cOfficeFindReplace(OfficeLink* link) : link_(link) {}
+    // Sends the request for this file; an error is kept in ErrCode and ErrDescription.
+    OfficeAnswer Ask(OfficeRequest::Kind kind, bool rewrite);
 
   private:
-    std::int32_t Run(bool rewrite);
-
     OfficeLink* link_;
     std::string filename_;
     std::string find_;
@@ -46,23 +39,26 @@ class cWordFindReplace {
     std::string err_description_;
 };
 
+// Finds and replaces in a word-processor document (.doc, .dot).
+class cWordFindReplace : public cOfficeFindReplace {
+  public:
+    explicit cWordFindReplace(OfficeLink* link = nullptr) : cOfficeFindReplace(link) {}
+
+    // The number of hits, each counted once; -1 after an error (ErrCode says which).
+    std::int32_t Find();
+    // The number of hits, all replaced and the document saved in its own format; -1 after an
+    // error, the file then unchanged.
+    std::int32_t Replace();
+    // Whether LibreOffice and the bridge can be started here.
+    static bool IsInstalled();
+};
+
 // Finds (and, when ReplaceText is not empty, replaces) in a spreadsheet (.xls, .xlt): a hit is
 // a cell whose value holds the text; replacing sets the whole cell to the replacement.
-class cExcelFindReplace {
+class cExcelFindReplace : public cOfficeFindReplace {
   public:
     explicit cExcelFindReplace(OfficeLink* link = nullptr)
-        : link_(link), results_(std::make_unique<cExcelResults>()) {}
-
-    const std::string& Filename() const { return filename_; }
-    void SetFilename(std::string path) { filename_ = std::move(path); }
-    const std::string& FindText() const { return find_; }
-    void SetFindText(std::string text) { find_ = std::move(text); }
-    const std::string& ReplaceText() const { return replace_; }
-    void SetReplaceText(std::string text) { replace_ = std::move(text); }
-    bool MatchCase() const { return match_case_; }
-    void SetMatchCase(bool on) { match_case_ = on; }
-    std::int32_t ErrCode() const { return err_code_; }
-    const std::string& ErrDescription() const { return err_description_; }
+        : cOfficeFindReplace(link), results_(std::make_unique<cExcelResults>()) {}
 
     // The hit cells of the last Find or Replace, sheets in order.
     cExcelResults& ExcelResults();
@@ -78,14 +74,7 @@ class cExcelFindReplace {
   private:
     std::int32_t Run();
 
-    OfficeLink* link_;
     std::unique_ptr<cExcelResults> results_;
-    std::string filename_;
-    std::string find_;
-    std::string replace_;
-    bool match_case_ = false;
-    std::int32_t err_code_ = 0;
-    std::string err_description_;
 };
 
 // Which extensions go to the office handlers: ".xls|.xlt|" when "FileHandlerExcel" is "True",
