@@ -47,7 +47,10 @@ int main(int argc, char** argv) {
         const qint64 now = clock.elapsed();
         longest_stall = std::max(longest_stall, now - last_tick);
         last_tick = now;
-        if (search_end < 0 && window.StatusText(1) == building) {
+        // A short summary may be built between two ticks: its last text counts as well.
+        if (search_end < 0 && (window.StatusText(1) == building ||
+                               (type != "0" && type != "1" &&
+                                window.StatusText(1) == QStringLiteral("...report generated")))) {
             search_end = now;
         }
     });
