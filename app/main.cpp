@@ -1,6 +1,7 @@
 // Start-up: --help and --version answer at once; any other command line is parsed by the
 // program's own grammar.
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QIcon>
 #include <atomic>
 #include <cstdlib>
 #include <thread>
@@ -25,8 +27,11 @@ namespace {
 
 constexpr const char kHelp[] =
     R"(Usage: ferret [switches]
+       ferret FILE.frs
 Finds files by name, size and date, and finds or replaces text inside them.
 Without switches the window opens. With switches the run is unattended.
+A saved search (FILE.frs, or -config FILE without -e, -l and -x) opens in the
+window without running.
 
 Switches (each starts with "-"; a value holding "-" or a quote is quoted):
   -p FOLDER        start folder (default: the folder used last)
@@ -84,12 +89,36 @@ bool HasDisplay() {
     return false;
 }
 
+// The saved search to open in the window without running it: "-config FILE" with nothing that
+// asks for a run, a report or an exit, or the one ".frs" file a file manager hands over when the
+// user opens it. Empty when the command line is an unattended run.
+std::string SavedSearchToOpen(const std::vector<std::string>& arguments,
+                              const ferret::clsCommandLine& command_line) {
+    if (arguments.size() == 1) {
+        const std::string& path = arguments.front();
+        struct stat info {};
+        if (QString::fromStdString(path).endsWith(QStringLiteral(".frs"), Qt::CaseInsensitive) &&
+            stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            return path;
+        }
+    }
+    if (!command_line.ConfigFile().empty() && command_line.ProcessType().empty() &&
+        command_line.LogPath().empty() && !command_line.ExitOnComplete()) {
+        return command_line.ConfigFile();
+    }
+    return {};
+}
+
 // The window, with the unattended run (when there are switches) on a thread of its own so the
 // window stays live; it closes when the run is done if -x asks for it.
-int RunWithWindow(int argc, char** argv, const ferret::clsCommandLine& command_line) {
+int RunWithWindow(int argc, char** argv, const ferret::clsCommandLine& command_line,
+                  const std::string& saved_search) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferret"));
     QApplication::setOrganizationName(QStringLiteral("Mallo"));
+    // Lets the desktop match the window to the installed entry and its icon.
+    QApplication::setDesktopFileName(QStringLiteral("org.mallo.Ferret"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("ferret")));
     ferret::frmMain window;
     if (!command_line.HasArguments()) {
         window.show();
@@ -99,6 +128,10 @@ int RunWithWindow(int argc, char** argv, const ferret::clsCommandLine& command_l
         window.showMinimized();
     } else {
         window.show();
+    }
+    if (!saved_search.empty()) {
+        window.LoadSearchFile(saved_search);
+        return QApplication::exec();
     }
     std::atomic<int> status{0};
     std::thread unattended = window.RunUnattended(command_line, status);
@@ -131,8 +164,16 @@ int main(int argc, char** argv) {
 
     const ferret::clsCommandLine command_line(
         ferret::clsCommandLine::RebuildCommandLine(arguments));
+    const std::string saved_search = SavedSearchToOpen(arguments, command_line);
     if (HasDisplay()) {
-        return RunWithWindow(argc, argv, command_line);
+        return RunWithWindow(argc, argv, command_line, saved_search);
+    }
+    if (!saved_search.empty()) {
+        std::fprintf(stderr,
+                     "ferret: there is no display to open the saved search '%s' on; add "
+                     "-e:search -x to run it without a window (see 'ferret --help')\n",
+                     saved_search.c_str());
+        return 2;
     }
     if (!command_line.HasArguments()) {
         std::fputs(
