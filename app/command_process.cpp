@@ -1,9 +1,12 @@
 #include "app/command_process.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <QDir>
+#include <cstdlib>
 #include <exception>
+#include <memory>
+#include <vector>
 
 #include "app/error_log.h"
 #include "settings/search_config.h"
@@ -14,13 +17,45 @@ namespace {
 
 constexpr int kSummaryWithFileList = 3;
 
-// Folders are kept absolute and clean, so the report can shorten the listed paths.
+// Folders are kept absolute and clean, so the report can shorten the listed paths. The work is
+// done on the bytes: a folder name need not be UTF-8, and a round trip through QString would
+// turn its stray bytes into U+FFFD and name a folder that does not exist.
 std::string AbsoluteFolder(const std::string& folder) {
     if (folder.empty()) {
         return folder;
     }
-    return QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(folder)))
-        .toStdString();
+    std::string path = folder;
+    if (folder.front() != '/') {
+        std::unique_ptr<char, decltype(&free)> here(getcwd(nullptr, 0), &free);
+        if (here) {
+            path = std::string(here.get()) + "/" + folder;
+        }
+    }
+    // As QDir::cleanPath: no empty or "." parts, ".." takes away the part before it.
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        const std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty() && parts.back() != "..") {
+                parts.pop_back();
+            } else if (path.front() != '/') {
+                parts.push_back(part);  // a relative path keeps the ".." it starts with
+            }
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string clean = path.front() == '/' ? "/" : "";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        clean += (i == 0 ? "" : "/") + parts[i];
+    }
+    return clean.empty() ? "." : clean;
 }
 
 bool IsFolder(const std::string& path) {

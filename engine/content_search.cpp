@@ -29,8 +29,9 @@ std::int32_t Saturated(std::uint64_t count) {
 class FileReader {
   public:
     // Opens without blocking: a file swapped for a FIFO since the walk must not hang the run.
+    // Any path the walk lists can be opened, deeper than PATH_MAX too.
     explicit FileReader(const std::string& path)
-        : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)) {
+        : fd_(OpenPath(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)) {
         if (fd_ >= 0 && !ReadOpenFileDetails(fd_, details_)) {
             Close();
         }

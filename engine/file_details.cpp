@@ -1,7 +1,10 @@
 #include "engine/file_details.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace ferret {
 namespace {
@@ -33,8 +36,63 @@ bool Read(int dir_fd, const char* path, int flags, FileDetails& details) {
 
 }  // namespace
 
+int OpenPath(const std::string& path, int flags) {
+    const int fd = open(path.c_str(), flags);
+    if (fd >= 0 || errno != ENAMETOOLONG) {
+        return fd;
+    }
+    int at = AT_FDCWD;
+    std::size_t start = 0;
+    while (path.size() - start >= PATH_MAX) {
+        // The longest run of whole folders that fits in one call, its "/" included.
+        const std::size_t cut = path.rfind('/', start + PATH_MAX - 2);
+        int next = -1;
+        int error = ENAMETOOLONG;
+        if (cut != std::string::npos && cut >= start) {
+            next = openat(at, path.substr(start, cut - start + 1).c_str(),
+                          O_PATH | O_DIRECTORY | O_CLOEXEC);
+            error = errno;
+        }
+        if (at != AT_FDCWD) {
+            close(at);
+        }
+        if (next < 0) {
+            errno = error;
+            return -1;
+        }
+        at = next;
+        start = cut + 1;
+    }
+    const int opened = openat(at, path.c_str() + start, flags);
+    const int error = errno;
+    if (at != AT_FDCWD) {
+        close(at);
+    }
+    errno = error;
+    return opened;
+}
+
 bool ReadFileDetails(int dir_fd, const char* path, FileDetails& details) {
-    return Read(dir_fd, path, 0, details);
+    errno = 0;
+    if (Read(dir_fd, path, 0, details)) {
+        return true;
+    }
+    if (errno != ENAMETOOLONG || dir_fd != AT_FDCWD) {
+        return false;
+    }
+    // Too long for one call: look the name up in its folder, opened a piece at a time.
+    const std::string full(path);
+    const std::size_t slash = full.rfind('/');
+    if (slash == std::string::npos) {
+        return false;
+    }
+    const int folder = OpenPath(full.substr(0, slash + 1), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        return false;
+    }
+    const bool read = Read(folder, full.c_str() + slash + 1, 0, details);
+    close(folder);
+    return read;
 }
 
 bool ReadOpenFileDetails(int fd, FileDetails& details) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 namespace ferret {
 
@@ -17,8 +18,12 @@ struct FileDetails {
     timespec created{};  // the birth time where the file system keeps one, else `modified`
 };
 
-// Reads the details of `path` relative to the folder `dir_fd` (AT_FDCWD for a full path),
-// following links. False when the file cannot be reached.
+// open() for a path of any length: one longer than the kernel takes in one call (PATH_MAX, which
+// folders nested deep enough pass) is opened a piece at a time, each relative to the last.
+int OpenPath(const std::string& path, int flags);
+
+// Reads the details of `path` relative to the folder `dir_fd` (AT_FDCWD for a full path, of any
+// length), following links. False when the file cannot be reached.
 bool ReadFileDetails(int dir_fd, const char* path, FileDetails& details);
 
 // The same for a file that is already open.

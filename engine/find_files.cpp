@@ -226,7 +226,8 @@ class Walker {
 
     void ReadFolder(const FolderTask& task, std::vector<FolderTask>& found, std::int32_t& seen,
                     std::int32_t& matched) {
-        const Fd dir(open(task.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        // Deep folders' paths may pass PATH_MAX; OpenPath still reaches them.
+        const Fd dir(OpenPath(task.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         struct stat self {};
         if (dir.get() < 0 || fstat(dir.get(), &self) != 0) {
             return;  // missing or unreadable: contributes nothing
