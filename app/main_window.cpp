@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -419,7 +420,9 @@ void frmMain::BuildWidgets() {
     connect(tree_view_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
         OpenFilePreviewer(tree_model_->DoubleClickPath(index));
     });
-    report_text_ = new QTextEdit;
+    // Plain text lays out only what is on screen, so a report of a hundred thousand files shows
+    // at once.
+    report_text_ = new QPlainTextEdit;
     report_text_->setObjectName(QStringLiteral("rtbReport"));
     report_text_->setReadOnly(true);
     report_text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));

@@ -23,6 +23,7 @@ class QLineEdit;
 class QRadioButton;
 class QStackedWidget;
 class QTableView;
+class QPlainTextEdit;
 class QTextEdit;
 class QTreeView;
 
@@ -152,7 +153,7 @@ class frmMain : public QMainWindow {
     FileListModel* file_model_ = nullptr;
     QTreeView* tree_view_ = nullptr;
     StructuredModel* tree_model_ = nullptr;
-    QTextEdit* report_text_ = nullptr;
+    QPlainTextEdit* report_text_ = nullptr;
     QString report_shown_;
     QLabel* status_[3] = {};
     QAction* search_action_ = nullptr;

@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     qint64 last_tick = 0;
     qint64 longest_stall = 0;
     qint64 search_end = -1;
+    bool searching = false;
     const QString building = type == "0"   ? QStringLiteral("...creating file list display")
                              : type == "1" ? QStringLiteral("...building structured display")
                                            : QStringLiteral("...creating summary report");
@@ -47,10 +48,12 @@ int main(int argc, char** argv) {
         const qint64 now = clock.elapsed();
         longest_stall = std::max(longest_stall, now - last_tick);
         last_tick = now;
-        // A short summary may be built between two ticks: its last text counts as well.
-        if (search_end < 0 && (window.StatusText(1) == building ||
-                               (type != "0" && type != "1" &&
-                                window.StatusText(1) == QStringLiteral("...report generated")))) {
+        // A summary may be built between two ticks: then the first tick after the search's
+        // own texts marks its end.
+        const QString status = window.StatusText(1);
+        searching = searching || status.startsWith(QStringLiteral("...searching"));
+        if (search_end < 0 && (status == building ||
+                               (searching && !status.startsWith(QStringLiteral("...searching"))))) {
             search_end = now;
         }
     });
