@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need, checks the formatting, builds and runs every test, then builds
 # everything with AddressSanitizer and UndefinedBehaviorSanitizer and runs it again, and the
-# engine's tests once more under ThreadSanitizer.
+# engine's tests once more under ThreadSanitizer, and fuzzes every parser of outside input briefly.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
@@ -27,4 +27,6 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERRET_TSA
     -DFERRET_BUILD_BENCH=OFF >/dev/null
 cmake --build build/tsan -j"$jobs" --target ferret_unit_tests
 TSAN_OPTIONS=halt_on_error=1 build/tsan/ferret_unit_tests --gtest_brief=1
-echo "== all tests passed"
+echo "== fuzzing (a few seconds per parser of outside input)"
+scripts/fuzz.sh 8
+echo "== all tests passed ($((SECONDS / 60)) min $((SECONDS % 60)) s)"

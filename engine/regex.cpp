@@ -162,12 +162,13 @@ struct Found {
 // JIT code (compiled with PCRE2_MATCH_INVALID_UTF) gets the whole text and steps over invalid
 // UTF-8 by itself. The interpreter's own handling of invalid UTF-8 rescans the rest of the text
 // on every call, which is quadratic over many matches, so it is handed one run of valid UTF-8 at
-// a time instead, each invalid byte acting as a barrier as it does for the JIT code.
+// a time instead, each invalid byte acting as a barrier as it does for the JIT code. When
+// `whole_text` is false the JIT code goes run by run too (see MatchRunByRun).
 //
 // Matching starts at `from`; `text_continues` says the real text goes on after `text`, so its
 // end is not the end for "$".
 template <typename OnMatch>
-Status Scan(const pcre2_code* code, bool jit, std::string_view text, bool global,
+Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view text, bool global,
             OnMatch&& on_match, std::size_t from = 0, bool text_continues = false) {
     std::unique_ptr<pcre2_match_data, MatchDataFree> data(
         pcre2_match_data_create_from_pattern(code, nullptr));
@@ -191,8 +192,8 @@ Status Scan(const pcre2_code* code, bool jit, std::string_view text, bool global
     // keeps binary texts, cut into many short runs, fast.
     std::uint32_t min_length = 0;
     pcre2_pattern_info(code, PCRE2_INFO_MINLENGTH, &min_length);
-    std::size_t run_start = jit ? 0 : from;
-    std::size_t run_end = jit ? text.size() : ValidRunEnd(text, from);
+    std::size_t run_start = whole_text ? 0 : from;
+    std::size_t run_end = whole_text ? text.size() : ValidRunEnd(text, from);
     std::size_t pos = from;
     const std::uint32_t end_option = text_continues ? PCRE2_NOTEOL : 0u;
     for (;;) {
@@ -200,7 +201,7 @@ Status Scan(const pcre2_code* code, bool jit, std::string_view text, bool global
             run_start = run_end + 1;
             run_end = ValidRunEnd(text, run_start);
         }
-        if (!jit && run_end - pos < min_length) {
+        if (!whole_text && run_end - pos < min_length) {
             if (run_end >= text.size()) {
                 break;
             }
@@ -208,7 +209,7 @@ Status Scan(const pcre2_code* code, bool jit, std::string_view text, bool global
             continue;
         }
         std::uint32_t options = end_option;
-        if (!jit) {
+        if (!whole_text) {
             // Run boundaries inside the text are not its start or end.
             options |= PCRE2_NO_UTF_CHECK | (run_start > 0 ? PCRE2_NOTBOL : 0u) |
                        (run_end < text.size() ? PCRE2_NOTEOL : 0u);
@@ -244,6 +245,51 @@ Status Scan(const pcre2_code* code, bool jit, std::string_view text, bool global
         }
     }
     return {};
+}
+
+// True when JIT code must be given the text one run of valid UTF-8 at a time, as the interpreter
+// is, and be compiled without PCRE2_MATCH_INVALID_UTF (the runs are valid), so that both engines
+// give the same results:
+// - \A, \z, \Z and \G look at the ends of the subject PCRE2 is given, and the "(*...)" verbs and
+//   start-of-pattern items act over a whole call ("(*COMMIT)" fails the call, not one start
+//   position); NOTBOL and NOTEOL settle only "^" and "$";
+// - JIT code made with PCRE2_MATCH_INVALID_UTF misjudges \b and \B next to an invalid byte.
+// Looking for the characters alone errs on the safe side: going run by run only costs time, and
+// only for such patterns, so literal searches through binary files stay fast.
+bool MatchRunByRun(std::string_view pattern) {
+    if (pattern.find("(*") != std::string_view::npos) {
+        return true;
+    }
+    for (std::size_t i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] == '\\' &&
+            std::string_view("AzZGbB").find(pattern[i + 1]) != std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// False when the JIT compiler of the PCRE2 we are built with is known to match `pattern`
+// differently from the interpreter. Before 10.43 it gets groups wrong ("(x|)y*x" misses "x"),
+// repeated back-references to unset groups (which stand for the empty text here), and, in code
+// made for texts with invalid UTF-8, \W, \D and \S, which miss every non-ASCII character (PCRE2
+// issues 224, 335, 336, 349). Such patterns use the interpreter; the common ones, without groups,
+// keep the JIT's speed.
+bool JitMatchesLikeTheInterpreter(std::string_view pattern) {
+#if PCRE2_MAJOR == 10 && PCRE2_MINOR < 43
+    if (pattern.find('(') != std::string_view::npos) {
+        return false;
+    }
+    for (std::size_t i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] == '\\' &&
+            std::string_view("123456789gkWDS").find(pattern[i + 1]) != std::string_view::npos) {
+            return false;
+        }
+    }
+#else
+    (void)pattern;
+#endif
+    return true;
 }
 
 // One part of an expanded replacement.
@@ -347,6 +393,7 @@ RegExp& RegExp::operator=(RegExp&&) noexcept = default;
 Status RegExp::Compile(std::string_view pattern, bool ignore_case, Jit jit) {
     code_.reset();
     jit_ = false;
+    whole_text_ = false;
     group_count_ = 0;
     has_names_ = false;
 
@@ -364,9 +411,11 @@ Status RegExp::Compile(std::string_view pattern, bool ignore_case, Jit jit) {
     int error = 0;
     PCRE2_SIZE offset = 0;
     pcre2_code* code = nullptr;
-    if (jit == Jit::kWhenAvailable) {
-        code = pcre2_compile(chars, pattern.size(), options | PCRE2_MATCH_INVALID_UTF, &error,
-                             &offset, context.get());
+    const bool by_runs = MatchRunByRun(pattern);
+    if (jit == Jit::kWhenAvailable && JitMatchesLikeTheInterpreter(pattern)) {
+        code =
+            pcre2_compile(chars, pattern.size(), options | (by_runs ? 0u : PCRE2_MATCH_INVALID_UTF),
+                          &error, &offset, context.get());
         if (code == nullptr) {
             return SyntaxError(error, offset);
         }
@@ -389,6 +438,7 @@ Status RegExp::Compile(std::string_view pattern, bool ignore_case, Jit jit) {
         }
     }
     code_.reset(code);
+    whole_text_ = jit_ && !by_runs;
 
     std::uint32_t captures = 0;
     std::uint32_t names = 0;
@@ -409,7 +459,7 @@ Status RegExp::Count(std::string_view text, std::int64_t& count) const {
         return NotCompiled();
     }
     std::int64_t found = 0;
-    Status status = Scan(code_.get(), jit_, text, true, [&](const Found&) {
+    Status status = Scan(code_.get(), jit_, whole_text_, text, true, [&](const Found&) {
         ++found;
         return true;
     });
@@ -431,7 +481,7 @@ Status RegExp::CountInRange(std::string_view text, std::size_t begin, std::size_
     }
     std::int64_t found = 0;
     Status status = Scan(
-        code_.get(), jit_, text.substr(0, end), true,
+        code_.get(), jit_, whole_text_, text.substr(0, end), true,
         [&](const Found&) {
             ++found;
             return true;
@@ -449,7 +499,7 @@ Status RegExp::Execute(std::string_view text, std::vector<RegexMatch>& matches) 
         return NotCompiled();
     }
     try {
-        Status status = Scan(code_.get(), jit_, text, true, [&](const Found& found) {
+        Status status = Scan(code_.get(), jit_, whole_text_, text, true, [&](const Found& found) {
             matches.push_back({found.start(), found.end() - found.start()});
             return true;
         });
@@ -470,7 +520,7 @@ Status RegExp::ForEachMatch(std::string_view text,
     if (!code_ || !on_match) {
         return NotCompiled();
     }
-    return Scan(code_.get(), jit_, text, true, [&](const Found& found) {
+    return Scan(code_.get(), jit_, whole_text_, text, true, [&](const Found& found) {
         return on_match(RegexMatch{found.start(), found.end() - found.start()});
     });
 }
@@ -488,7 +538,7 @@ Status RegExp::Replace(std::string_view text, std::string_view replacement, bool
         std::string out;
         std::int64_t count = 0;
         std::size_t copied = 0;  // end of the text already in `out`
-        Status status = Scan(code_.get(), jit_, text, global, [&](const Found& found) {
+        Status status = Scan(code_.get(), jit_, whole_text_, text, global, [&](const Found& found) {
             const std::size_t start = found.start();
             const std::size_t end = found.end();
             if (count == 0) {

@@ -37,6 +37,8 @@ struct RegexMatch {
 // - Ignoring case folds Unicode letters too ("é" matches "É"). \w, \d, \s and \b are ASCII.
 // - Global iteration: matches do not overlap; after an empty match the search resumes one
 //   character later (one byte over invalid UTF-8).
+// - PCRE2's own \A, \z, \Z and \G, and its "(*...)" verbs such as (*COMMIT), take each run of
+//   valid UTF-8 between invalid bytes as a text of its own (the whole text when it is valid).
 //
 // Once compiled, a RegExp is read-only: several threads may match different texts with the same
 // object at once. Per-match state lives in each call; the JIT stack is per thread. Compile must
@@ -89,6 +91,7 @@ class RegExp {
     };
     std::unique_ptr<pcre2_real_code_8, CodeDeleter> code_;
     bool jit_ = false;
+    bool whole_text_ = false;  // JIT code is given the whole text rather than run by run
     int group_count_ = 0;
     bool has_names_ = false;
 };

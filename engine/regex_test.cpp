@@ -127,6 +127,104 @@ TEST_P(RegExpTest, MatchesTable) {
     }
 }
 
+// PCRE2's subject anchors and verbs, and \b and \B, take each run of valid UTF-8 as a text of its
+// own, with JIT code as with the interpreter (JIT code once took the whole text and found fewer
+// matches).
+TEST_P(RegExpTest, SubjectAnchorsVerbsAndWordBoundariesSeeEachRunOfValidText) {
+    const MatchCase cases[] = {
+        {"a\\z", false,
+         "a\xff"
+         "a",
+         "0+1 2+1"},
+        {"a\\Z", false,
+         "a\n\xff"
+         "a",
+         "0+1 3+1"},
+        {"\\Aa", false,
+         "a\xff"
+         "a",
+         "0+1 2+1"},
+        {"\\Ga", false,
+         "aa\xff"
+         "a",
+         "0+1 1+1 3+1"},
+        {"a(*COMMIT)b", false,
+         "ac\xff"
+         "ab",
+         "3+2"},
+        // Valid text is one run: the anchors are the whole text's.
+        {"a\\z|\\Ab", false, "bab a", "0+1 4+1"},
+        // At the ends of a run, \b and \B see the run's end as the text's.
+        {"\\b", false,
+         "a\x82"
+         "b",
+         "0+0 1+0 2+0 3+0"},
+        {"\\B", false,
+         "3$\x82"
+         "b",
+         "2+0"},
+        // Found by fuzzing: JIT code gave "0+0 3+0 4+0 5+0 6+0 7+0 12+0".
+        {"^|$|x*\\B", false,
+         "[2$?$|[[3$\x82"
+         "b",
+         "0+0 3+0 4+0 5+0 6+0 7+0 10+0 12+0"},
+        // Found by fuzzing: JIT code gave only "23+0".
+        {"\\z", true,
+         "u0041\\ \x01\0\0\0$&\\ -/&\xda\\\xc3"
+         "A\x89"s,
+         "18+0 20+0 22+0 23+0"},
+    };
+    for (const MatchCase& c : cases) {
+        SCOPED_TRACE("pattern '" + c.pattern + "' on '" + c.text + "'");
+        const RegExp re = Make(c.pattern, c.ignore_case);
+        std::vector<RegexMatch> matches;
+        ASSERT_TRUE(re.Execute(c.text, matches).ok());
+        EXPECT_EQ(Show(matches), c.matches);
+    }
+}
+
+// \W, \D and \S are ASCII classes negated, so they take every non-ASCII character (JIT code of
+// PCRE2 10.42 made for texts with invalid UTF-8 took none).
+TEST_P(RegExpTest, NegatedClassEscapesTakeNonAsciiCharacters) {
+    const MatchCase cases[] = {
+        {"\\W", false, "a\xc3\xa9z", "1+2"},
+        {"\\D+", false, "1\xe2\x82\xac\xf0\x9f\x98\x80 2", "1+8"},
+        {"\\S", false, " \xc2\xa0", "1+2"},
+        {"\\W", false,
+         "\xff\xc3\xa9"
+         "a",
+         "1+2"},
+        // Found by fuzzing: JIT code gave "0+7 8+4 19+1".
+        {"(?<w>\\W+)", true, "-)\\ $$<w>>\\ h\xc3\xa9lold\x01", "0+7 8+4 13+2 19+1"},
+    };
+    for (const MatchCase& c : cases) {
+        SCOPED_TRACE("pattern '" + c.pattern + "' on '" + c.text + "'");
+        const RegExp re = Make(c.pattern, c.ignore_case);
+        std::vector<RegexMatch> matches;
+        ASSERT_TRUE(re.Execute(c.text, matches).ok());
+        EXPECT_EQ(Show(matches), c.matches);
+    }
+}
+
+// Patterns the JIT code of older PCRE2 (10.42) matched differently from its interpreter.
+TEST_P(RegExpTest, GroupsAndUnsetBackReferencesMatchAlike) {
+    const MatchCase cases[] = {
+        {"(x|)y*x", false, "x", "0+1"},
+        {"(?:1|)b*1", false, "1", "0+1"},
+        {"(a)|\\1+", false, "ba", "0+0 1+1 2+0"},
+        {"\\1+?()", false, "a", "0+0 1+0"},
+        // Found by fuzzing: JIT code found nothing.
+        {"(?<w>\\1+)", true, "", "0+0"},
+    };
+    for (const MatchCase& c : cases) {
+        SCOPED_TRACE("pattern '" + c.pattern + "' on '" + c.text + "'");
+        const RegExp re = Make(c.pattern, c.ignore_case);
+        std::vector<RegexMatch> matches;
+        ASSERT_TRUE(re.Execute(c.text, matches).ok());
+        EXPECT_EQ(Show(matches), c.matches);
+    }
+}
+
 TEST_P(RegExpTest, ForEachMatchStopsWhenAsked) {
     const RegExp re = Make("a");
     std::vector<std::size_t> seen;

@@ -142,6 +142,13 @@ Status WriteSearchList(const std::vector<std::string>& entries) {
             out += "\r\n";
         }
     }
+    // Reading skips one byte order mark at the start of the file, and ReadProfileText has taken
+    // away the file's own: a text that still starts with one (the file had two) needs another in
+    // front, or its first line would read differently.
+    constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    if (out.starts_with(kBom)) {
+        out.insert(0, kBom);
+    }
     if (Status status = EnsureDataFolder(); !status.ok()) {
         return status;
     }

@@ -163,6 +163,19 @@ TEST_F(SearchHistoryTest, SavingKeepsTheRestOfTheFile) {
     EXPECT_EQ(GetSearchList(), Entries{"new"});
 }
 
+// Found by fuzzing: of two byte order marks at the start, reading skips the first only, so the
+// first line is no section header; saving dropped the first and made it one.
+TEST_F(SearchHistoryTest, SavingKeepsASecondByteOrderMarkInTheFirstLine) {
+    const std::string bom = "\xEF\xBB\xBF";
+    WriteHistory(bom + bom + "[Hidden]\r\nx=1\r\n[Other]\r\ny=2\r\n");
+    ASSERT_EQ(Sections(), std::vector<std::string>{"Other"});
+    SaveSearchList({"new"});
+    EXPECT_EQ(Sections(), (std::vector<std::string>{"Other", "Search List"}));
+    EXPECT_EQ(History(), bom + bom + "[Hidden]\r\nx=1\r\n[Other]\r\ny=2\r\n[Search List]\r\n" +
+                             "item_0=new\r\n");
+    EXPECT_EQ(GetSearchList(), Entries{"new"});
+}
+
 TEST_F(SearchHistoryTest, EntriesAProfileLineCannotHoldAreLeftOut) {
     TurnLoggingOn();
     SaveSearchList({"a", "", "two\nlines", "cr\rhere", "b", std::string("\0", 1)});
