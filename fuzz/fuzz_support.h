@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/text_fold.h"
+
 namespace ferret::fuzz {
 
 [[noreturn]] inline void Fail(const char* file, int line, const char* condition,
@@ -30,6 +32,20 @@ namespace ferret::fuzz {
     } while (0)
 
 // The bytes of `text` with the unprintable ones escaped, for failure messages.
+// Whether `text` is UTF-8 throughout: the decoder gives a lone byte of a broken sequence as
+// U+DC80..U+DCFF.
+inline bool IsValidUtf8(std::string_view text) {
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t start = pos;
+        const char32_t c = DecodeUtf8(text, pos);
+        if (c >= 0xDC00 && c <= 0xDCFF && pos == start + 1 &&
+            static_cast<unsigned char>(text[start]) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
 inline std::string Printable(std::string_view text) {
     std::string out = "\"";
     for (const char c : text) {

@@ -38,18 +38,6 @@ const std::string kMissing = "\n(missing)\n";
 constexpr std::size_t kMaxSections = 16;
 constexpr std::size_t kMaxKeys = 16;
 
-bool IsValidUtf8(std::string_view text) {
-    for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t start = pos;
-        const char32_t c = DecodeUtf8(text, pos);
-        if (c >= 0xDC00 && c <= 0xDCFF && pos == start + 1 &&
-            static_cast<unsigned char>(text[start]) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Windows-1252 as the standard has it; the five unassigned bytes stand for the C1 controls.
 std::string FromWindows1252(std::string_view bytes) {
     static constexpr char16_t kHigh[32] = {
@@ -216,7 +204,7 @@ void CheckGeneratedSettings(FuzzedDataProvider& input) {
     bool utf8 = true;
     for (const std::string* text : texts) {
         storable = storable && !HasLineBreak(*text);
-        utf8 = utf8 && IsValidUtf8(WithoutNuls(*text));
+        utf8 = utf8 && fuzz::IsValidUtf8(WithoutNuls(*text));
     }
     const Status saved = SaveSearchSettings(file, written);
     FUZZ_CHECK(saved.ok() == storable, DescribeSettings(written) + ": " + saved.description());
@@ -250,7 +238,8 @@ void CheckIniWrite(const std::string& bytes, FuzzedDataProvider& input) {
     const std::string value = input.ConsumeRandomLengthString(32);
     // A value that is not UTF-8 turns the whole file into one read as Windows-1252, which changes
     // every other value too; that is the encoding rule, not an edit.
-    if (!IsValidUtf8(section) || !IsValidUtf8(key) || !IsValidUtf8(WithoutNuls(value))) {
+    if (!fuzz::IsValidUtf8(section) || !fuzz::IsValidUtf8(key) ||
+        !fuzz::IsValidUtf8(WithoutNuls(value))) {
         return;
     }
     const Contents before = Read(path);
@@ -342,7 +331,7 @@ void CheckHistory(const std::string& bytes, FuzzedDataProvider& input) {
     std::vector<std::string> expected;
     for (const std::string& entry : entries) {
         const std::string stored = WithoutNuls(entry);
-        if (!IsValidUtf8(stored)) {
+        if (!fuzz::IsValidUtf8(stored)) {
             return;  // the file would be read as Windows-1252 as a whole: see CheckIniWrite
         }
         if (!stored.empty() && !HasLineBreak(stored)) {

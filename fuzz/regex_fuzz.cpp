@@ -98,18 +98,6 @@ std::optional<std::string> Rebuild(std::string_view text, const std::vector<Rege
     return out;
 }
 
-bool WholeValidUtf8(std::string_view text) {
-    for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t start = pos;
-        const char32_t c = DecodeUtf8(text, pos);
-        if (c >= 0xDC00 && c <= 0xDCFF && pos == start + 1 &&
-            static_cast<unsigned char>(text[start]) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
-}
-
 Outcome Run(RegExp::Jit jit, std::string_view pattern, bool ignore_case,
             std::string_view replacement, std::string_view text, const std::string& where) {
     Outcome outcome;
@@ -156,7 +144,7 @@ Outcome Run(RegExp::Jit jit, std::string_view pattern, bool ignore_case,
                            (prev.length > 0 || m.first_index > prev.first_index),
                        engine + "matches overlap or stand still: " + Show(matches) + "\n" + where);
         }
-        FUZZ_CHECK(WholeValidUtf8(text.substr(m.first_index, m.length)),
+        FUZZ_CHECK(fuzz::IsValidUtf8(text.substr(m.first_index, m.length)),
                    engine + "a match holds invalid UTF-8: " + Show(matches) + "\n" + where);
     }
 

@@ -37,22 +37,10 @@ std::string ConfFile() {
     return fuzz::TempRoot() + "/config/Mallo/Fuzz.conf";
 }
 
-bool IsValidUtf8(std::string_view text) {
-    for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t start = pos;
-        const char32_t c = DecodeUtf8(text, pos);
-        if (c >= 0xDC00 && c <= 0xDCFF && pos == start + 1 &&
-            static_cast<unsigned char>(text[start]) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Names that went through QString unchanged: valid UTF-8 and no replacement character (which
 // stands for something UTF-8 cannot hold, such as a lone surrogate from a "%U" escape).
 bool SurvivesQString(const std::string& text) {
-    return IsValidUtf8(text) && text.find("\xEF\xBF\xBD") == std::string::npos;
+    return fuzz::IsValidUtf8(text) && text.find("\xEF\xBF\xBD") == std::string::npos;
 }
 
 bool ValidComponent(const std::string& part) {
@@ -231,7 +219,7 @@ void Check(const std::string& bytes, FuzzedDataProvider& input) {
     } else {
         // A text is stored through QString: it must be UTF-8 to come back byte for byte.
         const std::string text = RegistryValueText(value);
-        if (IsValidUtf8(text) && !IsExpandable(text) && SurvivesQString(name)) {
+        if (fuzz::IsValidUtf8(text) && !IsExpandable(text) && SurvivesQString(name)) {
             FUZZ_CHECK(back == RegistryValue(text), "read back " + Describe(back) + "\n" + where);
         }
     }
