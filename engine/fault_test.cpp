@@ -483,26 +483,6 @@ void WriteDeepFile(const std::string& folder, const std::string& name, const std
     }
 }
 
-// Removes everything below the folder `fd`, however deep.
-void EmptyFolderAt(int fd) {
-    DIR* dir = fdopendir(fd);
-    ASSERT_NE(dir, nullptr);
-    std::vector<std::pair<std::string, bool>> entries;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            entries.emplace_back(name, entry->d_type == DT_DIR);
-        }
-    }
-    for (const auto& [name, is_folder] : entries) {
-        if (is_folder) {
-            EmptyFolderAt(openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        }
-        unlinkat(dirfd(dir), name.c_str(), is_folder ? AT_REMOVEDIR : 0);
-    }
-    closedir(dir);
-}
-
 class DeepTree : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -513,11 +493,6 @@ class DeepTree : public ::testing::Test {
         WriteDeepFile(folders_.back(), "deep.txt", "hit and hit");
         deep_ = folders_.back() + "/deep.txt";
     }
-    // TempDir removes by full paths, which stop working past PATH_MAX.
-    void TearDown() override {
-        EmptyFolderAt(open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    }
-
     TempDir dir_;
     Paths folders_;
     std::string deep_;

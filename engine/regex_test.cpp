@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,13 @@ std::string Show(const std::vector<RegexMatch>& matches) {
 
 // Every behaviour must be the same whether PCRE2 runs JIT code or its interpreter, which takes a
 // different path through texts holding invalid UTF-8.
+struct MatchCase {
+    std::string pattern;
+    bool ignore_case;
+    std::string text;
+    const char* matches;  // "first+length" of each match
+};
+
 class RegExpTest : public ::testing::TestWithParam<Jit> {
   protected:
     RegExp Make(std::string_view pattern, bool ignore_case = false) {
@@ -35,13 +43,16 @@ class RegExpTest : public ::testing::TestWithParam<Jit> {
         }
         return re;
     }
-};
-
-struct MatchCase {
-    std::string pattern;
-    bool ignore_case;
-    std::string text;
-    const char* matches;  // "first+length" of each match
+    // Each case's matches, as "first+length" texts.
+    void ExpectMatches(std::span<const MatchCase> cases) {
+        for (const MatchCase& c : cases) {
+            SCOPED_TRACE("pattern '" + c.pattern + "' on '" + c.text + "'");
+            const RegExp re = Make(c.pattern, c.ignore_case);
+            std::vector<RegexMatch> matches;
+            ASSERT_TRUE(re.Execute(c.text, matches).ok());
+            EXPECT_EQ(Show(matches), c.matches);
+        }
+    }
 };
 
 TEST_P(RegExpTest, MatchesTable) {
@@ -174,13 +185,7 @@ TEST_P(RegExpTest, SubjectAnchorsVerbsAndWordBoundariesSeeEachRunOfValidText) {
          "A\x89"s,
          "18+0 20+0 22+0 23+0"},
     };
-    for (const MatchCase& c : cases) {
-        SCOPED_TRACE("pattern '" + c.pattern + "' on '" + c.text + "'");
-        const RegExp re = Make(c.pattern, c.ignore_case);
-        std::vector<RegexMatch> matches;
-        ASSERT_TRUE(re.Execute(c.text, matches).ok());
-        EXPECT_EQ(Show(matches), c.matches);
-    }
+    ExpectMatches(cases);
 }
 
 // \W, \D and \S are ASCII classes negated, so they take every non-ASCII character (JIT code of
@@ -197,13 +202,7 @@ TEST_P(RegExpTest, NegatedClassEscapesTakeNonAsciiCharacters) {
         // Found by fuzzing: JIT code gave "0+7 8+4 19+1".
         {"(?<w>\\W+)", true, "-)\\ $$<w>>\\ h\xc3\xa9lold\x01", "0+7 8+4 13+2 19+1"},
     };
-    for (const MatchCase& c : cases) {
-        SCOPED_TRACE("pattern '" + c.pattern + "' on '" + c.text + "'");
-        const RegExp re = Make(c.pattern, c.ignore_case);
-        std::vector<RegexMatch> matches;
-        ASSERT_TRUE(re.Execute(c.text, matches).ok());
-        EXPECT_EQ(Show(matches), c.matches);
-    }
+    ExpectMatches(cases);
 }
 
 // Patterns the JIT code of older PCRE2 (10.42) matched differently from its interpreter.
@@ -216,13 +215,7 @@ TEST_P(RegExpTest, GroupsAndUnsetBackReferencesMatchAlike) {
         // Found by fuzzing: JIT code found nothing.
         {"(?<w>\\1+)", true, "", "0+0"},
     };
-    for (const MatchCase& c : cases) {
-        SCOPED_TRACE("pattern '" + c.pattern + "' on '" + c.text + "'");
-        const RegExp re = Make(c.pattern, c.ignore_case);
-        std::vector<RegexMatch> matches;
-        ASSERT_TRUE(re.Execute(c.text, matches).ok());
-        EXPECT_EQ(Show(matches), c.matches);
-    }
+    ExpectMatches(cases);
 }
 
 TEST_P(RegExpTest, ForEachMatchStopsWhenAsked) {

@@ -105,6 +105,40 @@ std::vector<std::string> TempDir::Names(const std::string& relative) const {
     return names;
 }
 
+namespace {
+
+// Removes everything below the open folder `fd` (and closes it), each name relative to its
+// folder, so trees deeper than PATH_MAX go as well.
+void RemoveBelow(int fd) {
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+        close(fd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    for (const std::string& name : names) {
+        struct stat info {};
+        if (fstatat(dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            fchmodat(dirfd(dir), name.c_str(), 0700, 0);
+            RemoveBelow(
+                openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        }
+        unlinkat(dirfd(dir), name.c_str(), S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0);
+    }
+    closedir(dir);
+}
+
+}  // namespace
+
 void RemoveTree(const std::string& path) {
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0) {
@@ -112,15 +146,7 @@ void RemoveTree(const std::string& path) {
     }
     if (S_ISDIR(info.st_mode)) {
         chmod(path.c_str(), 0700);
-        if (DIR* dir = opendir(path.c_str()); dir != nullptr) {
-            while (const dirent* entry = readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") {
-                    RemoveTree(path + "/" + name);
-                }
-            }
-            closedir(dir);
-        }
+        RemoveBelow(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         rmdir(path.c_str());
     } else {
         unlink(path.c_str());

@@ -37,7 +37,8 @@ class TempDir {
     std::string path_;
 };
 
-// Removes a tree, making folders writable and searchable on the way so nothing is left behind.
+// Removes a tree of any depth, making folders writable and searchable on the way so nothing is
+// left behind.
 void RemoveTree(const std::string& path);
 
 }  // namespace ferret::testing
