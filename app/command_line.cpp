@@ -164,6 +164,8 @@ void clsCommandLine::ProcessCommandLine() {
         process_type_ = GetSwitchValue("e", ':');
         config_file_ = GetSwitchValue("config", ' ');
         ignore_case_ = HasSwitch("i", true);
+        undo_target_ = GetSwitchValue("undo", ' ');
+        undo_ = HasSwitch("undo", true) || !undo_target_.empty();
     } catch (const std::exception& error) {
         LogError("clsCommandLine: ProcessCommandLine", "7", error.what());
     }

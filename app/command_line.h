@@ -12,7 +12,8 @@ namespace ferret {
 // piece trimmed of spaces is one element. A flag counts when an element is exactly its name
 // (case-sensitive): m, rx, b, x, i. A value switch is an element that starts with its name
 // followed by its separator: "p folder", "k mask", "l file", "s text", "r text", "config file"
-// (separator " ") and "e:search" or "e:replace" (separator ":"). The first matching element wins;
+// (separator " ") and "e:search" or "e:replace" (separator ":"). "undo" alone, or "undo id"
+// (a restore point, or "list"), undoes a replace run. The first matching element wins;
 // anything else is ignored. Inside quotes "-" is plain text and "" stands for one quote; the
 // character after a closing quote is dropped. A value is everything after the separator.
 class clsCommandLine {
@@ -37,6 +38,9 @@ class clsCommandLine {
     const std::string& SearchString() const { return search_string_; }
     const std::string& ReplaceString() const { return replace_string_; }
     const std::string& FileMask() const { return file_mask_; }
+    // "-undo": the restore point to undo ("" for the newest), or "list".
+    bool Undo() const { return undo_; }
+    const std::string& UndoTarget() const { return undo_target_; }
 
     // The elements the split produced, trimmed, in order.
     const std::vector<std::string>& Elements() const { return elements_; }
@@ -67,6 +71,8 @@ class clsCommandLine {
     std::string search_string_;
     std::string replace_string_;
     std::string file_mask_;
+    bool undo_ = false;
+    std::string undo_target_;
 };
 
 }  // namespace ferret

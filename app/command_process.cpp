@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -161,6 +162,14 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
                     status = kExitBadInput;
                 }
                 driver.StartProcess("Replace", fields);
+                if (driver.ReplaceRefused()) {
+                    status = kExitBadInput;
+                } else if (!driver.RestorePointFolder().empty()) {
+                    const std::string& folder = driver.RestorePointFolder();
+                    std::printf("Restore point: %s (undo with: ferret -undo %s)\n",
+                                folder.c_str(), folder.substr(folder.rfind('/') + 1).c_str());
+                    std::fflush(stdout);
+                }
             }
             if (!line.LogPath().empty()) {
                 const Status written = WriteReportFile(line.LogPath(), view.ReportText());

@@ -243,11 +243,19 @@ TEST_F(ReplaceRun, RewritesExactlyTheApprovedFilesWithHits) {
     chmod(dir_.Path("tree/sub/script.txt").c_str(), 0755);
     const ProgramResult run = Replace("a.b", "X");
     ASSERT_EQ(run.exit_code, 0) << run.err;
+    // The run says where its restore point is, on standard output and in the report.
+    const std::string said = "Restore point: ";
+    ASSERT_EQ(run.out.rfind(said, 0), 0u) << run.out;
+    const std::string restore_point =
+        run.out.substr(said.size(), run.out.find(" (undo with: ferret -undo ") - said.size());
     Options shown{"a.b", "*.*"};
+    std::string header = Header(shown, Tree());
+    header.replace(header.find("Replace string: "), 16, "Replace string: X");
+    header.insert(header.rfind(kDashes),
+                  "\nRestore point (Tools > Undo Last Replace): \n" + restore_point + "\n");
     EXPECT_EQ(
         Report(),
-        Header(shown, Tree())
-                .replace(Header(shown, Tree()).find("Replace string: "), 16, "Replace string: X") +
+        header +
             Listed(" [2]\t.../a.txt\n [1]\t.../Makefile\n [1]\t.../sub/script.txt\n") +
             Footer("Your search string was found 4 times in 3 files out of 5 "
                    "total files searched."));
@@ -337,7 +345,12 @@ TEST_F(ReplaceRun, FilesThatCannotBeRewrittenKeepTheirBytes) {
         ASSERT_EQ(chown(dir_.Path("tree/locked/mine.txt").c_str(), 65534, 65534), 0);
     }
     chmod(dir_.Path("tree/locked").c_str(), 0555);
+    // That user keeps restore points where it may write.
+    dir_.MakeDir("nobody-data");
+    chmod(dir_.Path("nobody-data").c_str(), 0777);
+    setenv("FERRET_HOME", dir_.Path("nobody-data").c_str(), 1);
     run = Replace("old", "new", {}, true);
+    unsetenv("FERRET_HOME");
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(Tree("locked/mine.txt"), "old");
     EXPECT_EQ(dir_.Names("tree/locked"), std::vector<std::string>{"mine.txt"});

@@ -20,6 +20,7 @@
 #include "app/command_process.h"
 #include "app/headless_view.h"
 #include "app/main_window.h"
+#include "app/undo_command.h"
 #include "engine/run_driver.h"
 #include "ferret_version.h"
 
@@ -48,6 +49,9 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
   -l FILE          write the report (summary with file list) to FILE
   -m               start with the window minimised
   -x               exit when the run is done
+  -undo            undo the last replace run (from its restore point)
+  -undo ID         undo the replace run of restore point ID
+  -undo list       list the replace runs that can be undone, newest first
   --help           show this help and exit
   --version        show the version and exit
 
@@ -58,11 +62,16 @@ A replace run rewrites only files whose extension is approved (Tools > Options
 in the window, or the setting "ext_list"); files without an extension count
 as approved. Each file is replaced in one step by a complete new copy that
 keeps its permissions, owner and extended attributes; on any failure the file
-stays as it was and counts as -1.
+stays as it was and counts as -1. Before a file is replaced its original is
+kept in a restore point (Tools > Options: folder and how many are kept; 0
+keeps none); a replace run that cannot make one replaces nothing. Undo puts
+back only files that still hold what the run wrote.
 
 Exit status: 0 when the run was done (or none was asked for); 2 when the saved
-search, the start folder or the report file could not be read or written, or a
-replace run lacks its search or replacement text.
+search, the start folder or the report file could not be read or written, a
+replace run lacks its search or replacement text, or no restore point could be
+made. -undo: 0 when every file was restored, 1 when some had changed since the
+run and were left as they are, 2 when there was nothing to undo.
 
 Examples:
   ferret -p ~/site -k "*.htm;*.html" -s "Copyright 2025" -e:search -b -l report.txt -x
@@ -164,6 +173,10 @@ int main(int argc, char** argv) {
 
     const ferret::clsCommandLine command_line(
         ferret::clsCommandLine::RebuildCommandLine(arguments));
+    // Undoing needs no window, whether there is a display or not.
+    if (command_line.Undo()) {
+        return ferret::UndoCommand(command_line.UndoTarget(), stdout, stderr);
+    }
     const std::string saved_search = SavedSearchToOpen(arguments, command_line);
     if (HasDisplay()) {
         return RunWithWindow(argc, argv, command_line, saved_search);

@@ -47,7 +47,9 @@
 #include "app/file_list_model.h"
 #include "app/help_window.h"
 #include "app/options_dialog.h"
+#include "app/restore_points_dialog.h"
 #include "app/result_menu.h"
+#include "app/undo_command.h"
 #include "app/structured_model.h"
 #include "app/window_run_view.h"
 #include "engine/date_time.h"
@@ -730,6 +732,13 @@ void frmMain::BuildMenus() {
     connect(tools->addAction(QStringLiteral("Clear Search History")), &QAction::triggered, this,
             [this] { ClearHistory(); });
     tools->addSeparator();
+    QAction* undo = tools->addAction(QStringLiteral("Undo Last Replace"));
+    undo->setObjectName(QStringLiteral("mnuUndoLastReplace"));
+    connect(undo, &QAction::triggered, this, [this] { UndoLastReplace(); });
+    QAction* points = tools->addAction(QStringLiteral("Restore Points..."));
+    points->setObjectName(QStringLiteral("mnuRestorePoints"));
+    connect(points, &QAction::triggered, this, [this] { ShowRestorePoints(); });
+    tools->addSeparator();
     connect(tools->addAction(QStringLiteral("Options")), &QAction::triggered, this,
             [this] { ShowOptions(); });
 
@@ -920,6 +929,101 @@ void frmMain::ShowOptions() {
     frmOptions options(this, [](int) { return FindOfficeSetup().has_value(); });
     options.exec();
     RefreshSettings();
+}
+
+bool frmMain::UndoLastReplace() {
+    const std::string base = RestoreFolderSetting();
+    const std::vector<RestorePointInfo> points = ListRestorePoints(base);
+    if (points.empty()) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Undo Last Replace"),
+                        QStringLiteral("There is no replace run to undo in ") + Q(base),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return false;
+    }
+    return UndoReplace(points.front().folder, true);
+}
+
+void frmMain::ShowRestorePoints() {
+    frmRestorePoints dialog(RestoreFolderSetting(), this);
+    if (dialog.exec() == QDialog::Accepted && !dialog.ChosenFolder().empty()) {
+        UndoReplace(dialog.ChosenFolder(), true);
+    }
+}
+
+bool frmMain::UndoReplace(const std::string& folder, bool ask) {
+    if (IsRunning()) {
+        return false;
+    }
+    RestorePointInfo info;
+    if (const Status read = ReadRestorePoint(folder, info); !read.ok()) {
+        QMessageBox::warning(this, QStringLiteral("Undo"), Q(read.description()));
+        return false;
+    }
+    if (ask) {
+        const QString question =
+            QStringLiteral("Undo the replace run of %1?\n\nSearch: %2\nReplace: %3\nFolder: "
+                           "%4\nFiles to put back: %5\n\nFiles changed since the run are left "
+                           "as they are.")
+                .arg(Q(RestorePointTime(info.created.tv_sec)), Q(info.search_text),
+                     Q(info.replace_text), Q(info.start_folder))
+                .arg(info.Pending());
+        if (QMessageBox::question(this, QStringLiteral("Undo"), question) != QMessageBox::Yes) {
+            return false;
+        }
+    }
+    EnableForm(true);
+    pause_action_->setEnabled(false);
+    stop_action_->setEnabled(false);
+    replace_action_->setEnabled(false);
+    status_[0]->setText(QStringLiteral("...undoing the replace run"));
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    run_thread_ = std::thread([this, folder] {
+        UndoOutcome outcome;
+        const Status status = UndoRestorePoint(folder, outcome);
+        last_undo_ = std::move(outcome);
+        QMetaObject::invokeMethod(
+            this,
+            [this, status] {
+                QApplication::restoreOverrideCursor();
+                OnRunFinished();
+                UpdateReplaceButton();
+                ShowUndoOutcome(status);
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
+}
+
+void frmMain::ShowUndoOutcome(const Status& status) {
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::Information;
+    if (!status.ok()) {
+        LogError("frmMain: UndoReplace", status);
+        icon = QMessageBox::Warning;
+        text = QStringLiteral("The replace run could not be undone: ") + Q(status.description());
+    } else {
+        text = QStringLiteral("%1 file(s) restored.").arg(last_undo_.restored);
+        if (!last_undo_.refused.empty()) {
+            icon = QMessageBox::Warning;
+            text += QStringLiteral("\n\n%1 file(s) were left as they are:")
+                        .arg(last_undo_.refused.size());
+            constexpr std::size_t kShown = 10;
+            for (std::size_t i = 0; i < last_undo_.refused.size() && i < kShown; ++i) {
+                text += QStringLiteral("\n") + Q(last_undo_.refused[i].path) +
+                        QStringLiteral(": ") + Q(last_undo_.refused[i].reason);
+            }
+            if (last_undo_.refused.size() > kShown) {
+                text += QStringLiteral("\n...and %1 more").arg(last_undo_.refused.size() - kShown);
+            }
+        }
+    }
+    status_[0]->setText(QStringLiteral("...%1 file(s) restored").arg(last_undo_.restored));
+    // Not modal: the window is usable while the outcome is read.
+    auto* box = new QMessageBox(icon, QStringLiteral("Undo"), text, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("undoOutcome"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void frmMain::RefreshSettings() {

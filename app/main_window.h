@@ -9,6 +9,7 @@
 
 #include "app/command_line.h"
 
+#include "engine/restore_point.h"
 #include "engine/run_driver.h"
 #include "engine/search_fields.h"
 
@@ -71,6 +72,16 @@ class frmMain : public QMainWindow {
     void ChooseReportType(int code);
     // Tools > Options: the options dialog, then the report settings applied.
     void ShowOptions();
+    // Tools > Undo Last Replace: asks, then undoes the newest restore point. False when there
+    // is none or the user said no.
+    bool UndoLastReplace();
+    // Tools > Restore Points: the list of replace runs to undo or delete.
+    void ShowRestorePoints();
+    // Undoes the restore point in `folder` on the run thread (asking first when `ask`), then
+    // shows what was restored and what was left alone. False when it did not start.
+    bool UndoReplace(const std::string& folder, bool ask);
+    // What the last undo did, once it has ended.
+    const UndoOutcome& LastUndo() const { return last_undo_; }
     // A Quick Links item ("MyDocuments", "MyPictures", "Desktop", "Programs"): its folder into
     // the folder box and the tree. False (after a message) when the folder does not exist.
     bool OpenQuickLink(const QString& key);
@@ -119,6 +130,7 @@ class frmMain : public QMainWindow {
     void PlaceFolderTree();
     void UpdateReplaceButton();
     void OnRunFinished();
+    void ShowUndoOutcome(const Status& status);
     // Empties the list and the tree: their rows point into the results a new run replaces.
     void ClearReportModels();
 
@@ -165,6 +177,7 @@ class frmMain : public QMainWindow {
     QAction* report_types_[4] = {};
     HelpWindow* help_ = nullptr;
     std::unique_ptr<ResultMenu> result_menu_;
+    UndoOutcome last_undo_;  // written by the run thread, read after it is joined
 };
 
 }  // namespace ferret

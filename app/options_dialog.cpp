@@ -20,6 +20,7 @@
 
 #include "app/error_log.h"
 #include "settings/settings.h"
+#include "util/common_dialog.h"
 
 namespace ferret {
 namespace {
@@ -103,8 +104,40 @@ QWidget* frmOptions::BuildGeneralTab() {
     layout->addWidget(cbLogging_);
     layout->addWidget(cbQuickLinks_);
     layout->addWidget(reporting);
+    layout->addWidget(BuildRestorePointFrame());
     layout->addStretch();
     return page;
+}
+
+QWidget* frmOptions::BuildRestorePointFrame() {
+    auto* frame = new QGroupBox(QStringLiteral("Restore Point "));
+    txtUndoFolder_ = new QLineEdit;
+    txtUndoFolder_->setObjectName(QStringLiteral("txtUndoFolder"));
+    cmdBrowse_ = new QPushButton(QStringLiteral("..."));
+    cmdBrowse_->setObjectName(QStringLiteral("cmdBrowse"));
+    cmdBrowse_->setToolTip(QStringLiteral("Browse for a directory"));
+    txtUndoQuantity_ = new QLineEdit;
+    txtUndoQuantity_->setObjectName(QStringLiteral("txtUndoQuantity"));
+    txtUndoQuantity_->setMaximumWidth(txtUndoQuantity_->fontMetrics().horizontalAdvance(
+                                          QStringLiteral("0000000")) +
+                                      12);
+    auto* folder_row = new QHBoxLayout;
+    folder_row->addWidget(new QLabel(QStringLiteral("File Directory:")));
+    folder_row->addWidget(txtUndoFolder_, 1);
+    folder_row->addWidget(cmdBrowse_);
+    auto* quantity_row = new QHBoxLayout;
+    quantity_row->addWidget(new QLabel(QStringLiteral("Quantity of files to store:")));
+    quantity_row->addWidget(txtUndoQuantity_);
+    quantity_row->addWidget(new QLabel(QStringLiteral("(enter -1 for ALL files)")));
+    quantity_row->addStretch();
+    auto* layout = new QVBoxLayout(frame);
+    layout->addWidget(WrappedLabel(QStringLiteral(
+        "Before a replace run rewrites a file, its original is kept here, so that the run can "
+        "be undone with Tools > Undo Last Replace. The quantity is the number of replace runs "
+        "kept; the oldest are removed beyond it, and 0 keeps none.")));
+    layout->addLayout(folder_row);
+    layout->addLayout(quantity_row);
+    return frame;
 }
 
 QWidget* frmOptions::BuildExtensionTab() {
@@ -174,6 +207,11 @@ void frmOptions::Load() {
                        "is ") +
         QStringLiteral("Summary Report and the slowest report is Detailed File List."));
 
+    txtUndoFolder_->setText(QString::fromStdString(
+        GetSettingValue(kSettingsKey, kRestoreFolder, SettingDefault(kRestoreFolder))));
+    txtUndoQuantity_->setText(QString::fromStdString(
+        GetSettingValue(kSettingsKey, kRestoreQuantity, SettingDefault(kRestoreQuantity))));
+
     cbLogging_->setChecked(SettingIsTrue(kLogging));
     cbQuickLinks_->setChecked(SettingIsTrue(kDisplayQuickLinks));
     cbAutoUpdate_->setChecked(SettingIsTrue(kAutoReportUpdate));
@@ -204,6 +242,9 @@ void frmOptions::Load() {
 void frmOptions::Connect() {
     const auto enable_apply = [this] { cmdApply_->setEnabled(true); };
     connect(cboReportType_, &QComboBox::currentIndexChanged, this, enable_apply);
+    connect(txtUndoFolder_, &QLineEdit::textEdited, this, enable_apply);
+    connect(txtUndoQuantity_, &QLineEdit::textEdited, this, enable_apply);
+    connect(cmdBrowse_, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
     connect(cbQuickLinks_, &QCheckBox::toggled, this, [this] {
         // The quick-links panel is built once, when the main window opens.
         Inform(QStringLiteral("Changes to this setting will take place the next time Ferret is "
@@ -256,8 +297,25 @@ bool frmOptions::SaveAllSettings() {
     static constexpr char kLabel[] = "frmOptions: SaveAllSettings";
     bool failed = false;
     std::string failure;
+    // Checked before anything is written, so a refused number changes no setting.
+    bool whole = false;
+    const int quantity = txtUndoQuantity_->text().trimmed().toInt(&whole);
+    if (!whole || quantity < -1) {
+        Inform(QStringLiteral("The quantity of restore points to store must be a whole number: "
+                              "-1 for all, 0 for none."),
+               QStringLiteral("Options"));
+        txtUndoQuantity_->setFocus();
+        return false;
+    }
+    QString restore_folder = txtUndoFolder_->text().trimmed();
+    if (restore_folder.isEmpty()) {
+        restore_folder = QString::fromStdString(SettingDefault(kRestoreFolder));
+        txtUndoFolder_->setText(restore_folder);
+    }
     try {
         const std::pair<const char*, QString> values[] = {
+            {kRestoreFolder, restore_folder},
+            {kRestoreQuantity, QString::number(quantity)},
             {kReportType, QString::number(cboReportType_->currentData().toInt())},
             {kLogging, BoolText(cbLogging_->isChecked())},
             {kDisplayQuickLinks, BoolText(cbQuickLinks_->isChecked())},
@@ -323,6 +381,21 @@ void frmOptions::cmdDelete_Click() {
 void frmOptions::cmdDefault_Click() {
     LoadDefaultExt();
     cmdApply_->setEnabled(true);
+}
+
+void frmOptions::cmdBrowse_Click() {
+    clsCommonDialog dialog;
+    dialog.SetOwner(this);
+    dialog.SetDialogTitle("Undo Folder");
+    dialog.SetInitDir(txtUndoFolder_->text().toStdString());
+    if (dialog.Browse() == 1 && !dialog.Path().empty()) {
+        std::string folder = dialog.Path();
+        while (folder.size() > 1 && folder.back() == '/') {
+            folder.pop_back();
+        }
+        txtUndoFolder_->setText(QString::fromStdString(folder));
+        cmdApply_->setEnabled(true);
+    }
 }
 
 void frmOptions::LoadDefaultExt() {

@@ -15,8 +15,9 @@ class QPushButton;
 
 namespace ferret {
 
-// The options dialog: report type, automatic report update, error logging, quick links, the
-// approved extension list of replace runs and the two special file handlers. It reads every value
+// The options dialog: report type, automatic report update, error logging, quick links, where
+// replace runs keep their restore points and how many, the approved extension list of replace
+// runs and the two special file handlers. It reads every value
 // from the settings store when built and writes them back on OK and Apply only; Cancel loses what
 // changed since the last Apply. Show it with exec(); afterwards the caller reads the settings
 // from the store again, whatever the dialog's result.
@@ -42,12 +43,15 @@ class frmOptions : public QDialog {
     void cmdAddExt_Click();
     void cmdDelete_Click();
     void cmdDefault_Click();
+    // The "..." button: the folder browser "Undo Folder" into the restore folder box.
+    void cmdBrowse_Click();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QWidget* BuildGeneralTab();
+    QWidget* BuildRestorePointFrame();
     QWidget* BuildExtensionTab();
     QWidget* BuildHandlerTab();
     void Load();
@@ -67,6 +71,9 @@ class frmOptions : public QDialog {
     QCheckBox* cbAutoUpdate_ = nullptr;
     QComboBox* cboReportType_ = nullptr;
     QLabel* lblReportType_ = nullptr;
+    QLineEdit* txtUndoFolder_ = nullptr;
+    QLineEdit* txtUndoQuantity_ = nullptr;
+    QPushButton* cmdBrowse_ = nullptr;
     QListWidget* lbExt_ = nullptr;
     QLineEdit* txtExtension_ = nullptr;
     QPushButton* cmdAddExt_ = nullptr;

@@ -155,9 +155,64 @@ Status KeepLastRewrite(std::string_view content) {
     return {};
 }
 
+std::string SwapInContent(const std::string& target, int input, const struct stat& before,
+                          std::string_view content, mode_t mode, const timespec* times,
+                          const std::function<void()>& before_swap) {
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = target.substr(0, slash + 1);
+    std::string temporary = folder + "." + target.substr(slash + 1) + ".ferret-XXXXXX";
+    // Created exclusively with a random name, readable by us alone until it is complete.
+    Fd output(mkostemp(temporary.data(), O_CLOEXEC));
+    if (output.get() < 0) {
+        return ErrnoText("cannot create a new file in " + folder, errno);
+    }
+    const auto abandon = [&](std::string why) {
+        output.Reset();
+        unlink(temporary.c_str());
+        return why;
+    };
+    if (!WriteAll(output.get(), content)) {
+        return abandon(ErrnoText("cannot write the new content", errno));
+    }
+    if (fdatasync(output.get()) != 0) {
+        return abandon(ErrnoText("cannot flush the new content to disk", errno));
+    }
+    struct stat made {};
+    if (fstat(output.get(), &made) != 0) {
+        return abandon(ErrnoText("cannot read the new file", errno));
+    }
+    if ((made.st_uid != before.st_uid || made.st_gid != before.st_gid) &&
+        fchown(output.get(), before.st_uid, before.st_gid) != 0) {
+        return abandon(ErrnoText("cannot keep the file's owner and group", errno));
+    }
+    std::string error;
+    if (!CopyExtendedAttributes(input, output.get(), error)) {
+        return abandon(error);
+    }
+    // After the owner: changing the owner clears the set-user and set-group bits.
+    if (fchmod(output.get(), mode & 07777) != 0) {
+        return abandon(ErrnoText("cannot keep the file's permissions", errno));
+    }
+    if (times != nullptr && futimens(output.get(), times) != 0) {
+        return abandon(ErrnoText("cannot set the file's times", errno));
+    }
+    if (before_swap) {
+        before_swap();
+    }
+    struct stat now {};
+    if (stat(target.c_str(), &now) != 0 || !SameFile(before, now)) {
+        return abandon("the file changed while it was being rewritten; it was left as it is");
+    }
+    if (rename(temporary.c_str(), target.c_str()) != 0) {
+        return abandon(ErrnoText("cannot replace the file", errno));
+    }
+    return {};
+}
+
 RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
                                  std::string_view replacement, const PatternShortcut* shortcut,
                                  const DetailsSink& details,
+                                 const OriginalKeeper& keep_original,
                                  const std::function<void()>& before_swap) {
     Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat before {};
@@ -216,50 +271,16 @@ RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
         return Failed("the file belongs to another user, whose ownership could not be kept");
     }
 
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = target.substr(0, slash + 1);
-    std::string temporary = folder + "." + target.substr(slash + 1) + ".ferret-XXXXXX";
-    // Created exclusively with a random name, readable by us alone until it is complete.
-    Fd output(mkostemp(temporary.data(), O_CLOEXEC));
-    if (output.get() < 0) {
-        return Failed(ErrnoText("cannot create a new file in " + folder, errno));
+    if (keep_original) {
+        if (Status kept = keep_original(target, before, text, replaced); !kept.ok()) {
+            return Failed("no restore copy could be kept, so the file was left as it is: " +
+                          kept.description());
+        }
     }
-    const auto abandon = [&](std::string why) {
-        output.Reset();
-        unlink(temporary.c_str());
-        return Failed(std::move(why));
-    };
-    if (!WriteAll(output.get(), replaced)) {
-        return abandon(ErrnoText("cannot write the new content", errno));
-    }
-    if (fdatasync(output.get()) != 0) {
-        return abandon(ErrnoText("cannot flush the new content to disk", errno));
-    }
-    struct stat made {};
-    if (fstat(output.get(), &made) != 0) {
-        return abandon(ErrnoText("cannot read the new file", errno));
-    }
-    if ((made.st_uid != before.st_uid || made.st_gid != before.st_gid) &&
-        fchown(output.get(), before.st_uid, before.st_gid) != 0) {
-        return abandon(ErrnoText("cannot keep the file's owner and group", errno));
-    }
-    std::string error;
-    if (!CopyExtendedAttributes(input.get(), output.get(), error)) {
-        return abandon(error);
-    }
-    // After the owner: changing the owner clears the set-user and set-group bits.
-    if (fchmod(output.get(), before.st_mode & 07777) != 0) {
-        return abandon(ErrnoText("cannot keep the file's permissions", errno));
-    }
-    if (before_swap) {
-        before_swap();
-    }
-    struct stat now {};
-    if (stat(target.c_str(), &now) != 0 || !SameFile(before, now)) {
-        return abandon("the file changed while it was being rewritten; it was left as it is");
-    }
-    if (rename(temporary.c_str(), target.c_str()) != 0) {
-        return abandon(ErrnoText("cannot replace the file", errno));
+    if (std::string error = SwapInContent(target, input.get(), before, replaced,
+                                          before.st_mode & 07777, nullptr, before_swap);
+        !error.empty()) {
+        return Failed(std::move(error));
     }
     RewriteResult result;
     result.count = count > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(count);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,6 +32,22 @@ struct RewriteResult {
     std::string new_content;  // the file's new bytes, when it was rewritten
 };
 
+// Keeps a way back before a rewrite: given the file about to be replaced (links resolved), its
+// state when it was read, what it holds and what it is going to hold. Runs before the file is
+// touched; a failure leaves the file as it was.
+using OriginalKeeper =
+    std::function<Status(const std::string& target, const struct stat& before,
+                         std::string_view original, std::string_view replaced)>;
+
+// Replaces the regular file `target`, open as `input` and in the state `before` when it was read,
+// with `content` in one rename: a new file in the same folder takes the old one's owner, group
+// and extended attributes, the permissions `mode` and, when given, the access and modification
+// times `times` (as futimens). Returns an empty text, or why the file was left as it is, also
+// when it changed since `before`. `before_swap` runs just before the rename (for tests).
+std::string SwapInContent(const std::string& target, int input, const struct stat& before,
+                          std::string_view content, mode_t mode, const timespec* times,
+                          const std::function<void()>& before_swap = {});
+
 // Replaces every match of `pattern` in the file at `path` with `replacement` (its "$"
 // sequences expanded). A file without matches is not opened for writing. Otherwise the new
 // content goes to a new file in the same folder, which takes over the old one's permissions,
@@ -37,12 +55,14 @@ struct RewriteResult {
 // followed and kept. The file is left exactly as it was, and the count is kNotSearched, when it
 // cannot be read, is read-only, belongs to someone whose ownership we cannot keep, changed
 // while it was being rewritten, or when any step of the rewrite fails.
-// A `shortcut` skips the pattern on a file without its required text. `before_swap` runs just
+// A `shortcut` skips the pattern on a file without its required text. `keep_original`, when
+// set, is given the file's old and new content before it is replaced. `before_swap` runs just
 // before the rename (for tests).
 RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
                                  std::string_view replacement,
                                  const PatternShortcut* shortcut = nullptr,
                                  const DetailsSink& details = {},
+                                 const OriginalKeeper& keep_original = {},
                                  const std::function<void()>& before_swap = {});
 
 // Where the last rewritten content is kept: "~~temprpl.frr" in the data folder.

@@ -29,7 +29,7 @@ RegExp Compiled(const std::string& pattern, bool ignore_case = false) {
 
 RewriteResult Replace(const std::string& path, const std::string& pattern,
                       const std::string& replacement, const std::function<void()>& hook = {}) {
-    return ReplaceFilePattern(path, Compiled(pattern), replacement, nullptr, {}, hook);
+    return ReplaceFilePattern(path, Compiled(pattern), replacement, nullptr, {}, {}, hook);
 }
 
 TEST(ApprovedExtensions, ContainmentInTheListText) {

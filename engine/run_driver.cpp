@@ -12,6 +12,7 @@
 #include "engine/find_files.h"
 #include "engine/pattern_literal.h"
 #include "engine/regex.h"
+#include "engine/restore_point.h"
 #include "ferret_version.h"
 #include "office/office_handlers.h"
 #include "reports/summary_report.h"
@@ -71,8 +72,20 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         EnableForm("stop");
 
         results_.reset();
-        results_ = BuildFileList();
-        if (mode == "Search") {
+        restore_folder_.clear();
+        replace_refused_ = false;
+        std::unique_ptr<RestorePoint> restore;
+        const bool rewrites =
+            mode == "Replace" && !fields_.search_text.empty() && !fields_.replace_text.empty();
+        // Nothing is rewritten without a way back: no restore point, no run.
+        if (rewrites && !OpenRestorePoint(restore)) {
+            replace_refused_ = true;
+        } else {
+            results_ = BuildFileList();
+        }
+        if (replace_refused_) {
+            view_.SetStatusText(1, "...nothing replaced");
+        } else if (mode == "Search") {
             if (!fields_.search_text.empty() && results_) {
                 SearchInFileList(*results_, fields_.search_text);
                 AppendTotals();
@@ -85,8 +98,17 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         } else if (mode == "Replace") {
             if (!fields_.search_text.empty() && !fields_.replace_text.empty()) {
                 if (results_) {
-                    ReplaceInFileList(*results_, fields_.search_text, fields_.replace_text);
+                    ReplaceInFileList(*results_, fields_.search_text, fields_.replace_text,
+                                      restore.get());
                     AppendTotals();
+                }
+                if (restore) {
+                    if (restore->Finish()) {
+                        restore_folder_ = restore->Folder();
+                        view_.AppendRunLog("\nRestore point: " + restore_folder_);
+                    }
+                    restore.reset();
+                    PruneRestorePoints(RestoreFolderSetting(), RestoreQuantitySetting());
                 }
             } else {
                 view_.ShowMessage("A search and replace text must be supplied",
@@ -108,6 +130,24 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         LogError("frmMain: StartProcess", "7", error.what());
         EnableForm("start");
     }
+}
+
+bool RunDriver::OpenRestorePoint(std::unique_ptr<RestorePoint>& restore) {
+    if (RestoreQuantitySetting() == 0) {
+        return true;  // the user keeps none
+    }
+    const std::string base = RestoreFolderSetting();
+    const Status made = RestorePoint::Create(base, fields_.search_text, fields_.replace_text,
+                                             fields_.folder, restore);
+    if (made.ok()) {
+        return true;
+    }
+    LogError("frmMain: ReplaceInFileList", made);
+    view_.ShowMessage("No restore point can be made in '" + base + "': " + made.description() +
+                          "\n\nNothing was replaced, as the files could not be put back. Choose "
+                          "another restore point folder in Tools > Options.",
+                      "Restore Point", MessageIcon::Critical);
+    return false;
 }
 
 std::unique_ptr<clsFiles> RunDriver::BuildFileList() {
@@ -380,7 +420,7 @@ void RunDriver::SearchInFileList(clsFiles& files, const std::string& search_text
 }
 
 void RunDriver::ReplaceInFileList(clsFiles& files, const std::string& search_text,
-                                  const std::string& replace_text) {
+                                  const std::string& replace_text, RestorePoint* restore) {
     constexpr char kLabel[] = "frmMain: ReplaceInFileList";
     try {
         view_.SetStatusText(1, "...replacing inside of files");
@@ -409,7 +449,24 @@ void RunDriver::ReplaceInFileList(clsFiles& files, const std::string& search_tex
             // Office documents go to their handlers whatever the approved list says.
             if (office.Takes(record)) {
                 try {
-                    return office.Run(record, kLabel, text, replacement, ignore_case, true);
+                    std::uint64_t kept = 0;
+                    if (restore != nullptr) {
+                        if (Status status = restore->KeepBeforeHandler(record.FullPath(), kept);
+                            !status.ok()) {
+                            LogError(kLabel, "75",
+                                     record.FullPath() +
+                                         ": no restore copy could be kept, so the file was left "
+                                         "as it is: " +
+                                         status.description());
+                            return kNotSearched;
+                        }
+                    }
+                    const std::int32_t count =
+                        office.Run(record, kLabel, text, replacement, ignore_case, true);
+                    if (restore != nullptr) {
+                        LogError(kLabel, restore->Settle(kept, record.FullPath()));
+                    }
+                    return count;
                 } catch (const std::exception& error) {
                     LogError(kLabel, "7", record.FullPath() + ": " + error.what());
                     return kNotSearched;
@@ -426,8 +483,15 @@ void RunDriver::ReplaceInFileList(clsFiles& files, const std::string& search_tex
                 if (compiled == nullptr) {
                     return kNotSearched;
                 }
-                RewriteResult result = ReplaceFilePattern(path, *compiled, replacement,
-                                                          lazy.Shortcut(), DetailsFor(record));
+                OriginalKeeper keep;
+                if (restore != nullptr) {
+                    keep = [restore](const std::string& target, const struct stat& before,
+                                     std::string_view original, std::string_view replaced) {
+                        return restore->Keep(target, before, original, replaced);
+                    };
+                }
+                RewriteResult result = ReplaceFilePattern(
+                    path, *compiled, replacement, lazy.Shortcut(), DetailsFor(record), keep);
                 if (result.count == kNotSearched) {
                     LogError(kLabel, "75", path + ": " + result.error);
                 } else if (result.count > 0) {
@@ -603,6 +667,7 @@ void RunDriver::DisplaySummary(bool with_file_list) {
     header.regex = use_regex_.load();
     header.recursive = fields_.recursive;
     header.ignore_case = fields_.ignore_case;
+    header.restore_point = restore_folder_;
     header.version_major = FERRET_VERSION_MAJOR;
     header.version_minor = FERRET_VERSION_MINOR;
     header.version_revision = FERRET_VERSION_PATCH;

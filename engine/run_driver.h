@@ -21,6 +21,8 @@ namespace ferret {
 // shows the report, talking to the window only through its RunView. StartProcess runs on the
 // caller's thread (the window gives it a worker thread); Pause and Stop may be pressed from any
 // thread and take effect between files. Results stay until the next run starts.
+class RestorePoint;
+
 class RunDriver {
   public:
     explicit RunDriver(RunView& view);
@@ -67,6 +69,10 @@ class RunDriver {
     bool HasHighlight() const { return has_highlight_; }
     const std::string& HighlightText() const { return highlight_text_; }
     const SearchFields& Fields() const { return fields_; }
+    // The restore point of the last replace run ("" when it rewrote nothing or kept none), and
+    // whether that run refused to start because no restore point could be made.
+    const std::string& RestorePointFolder() const { return restore_folder_; }
+    bool ReplaceRefused() const { return replace_refused_; }
     // Fields changed in the window since the last run (for reports drawn again).
     void SetFields(const SearchFields& fields) { fields_ = fields; }
 
@@ -74,7 +80,10 @@ class RunDriver {
     std::unique_ptr<clsFiles> BuildFileList();
     void SearchInFileList(clsFiles& files, const std::string& search_text);
     void ReplaceInFileList(clsFiles& files, const std::string& search_text,
-                           const std::string& replace_text);
+                           const std::string& replace_text, RestorePoint* restore);
+    // The restore point of a replace run, or none when the settings keep none. False (after
+    // telling the user) when one is wanted and cannot be made.
+    bool OpenRestorePoint(std::unique_ptr<RestorePoint>& restore);
     // Runs a stage's workers so that Pause and Stop reach them.
     void RunStage(OrderedStage& stage, std::size_t total);
     void PatternError(const char* label, const Status& status);
@@ -89,6 +98,8 @@ class RunDriver {
     std::int32_t strings_found_ = 0;
     bool has_highlight_ = false;
     std::string highlight_text_;
+    std::string restore_folder_;
+    bool replace_refused_ = false;
     std::optional<int> report_override_;
     int last_report_code_ = -1;
     ProTimer* timer_ = nullptr;  // only during a run, owned by StartProcess

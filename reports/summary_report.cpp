@@ -65,7 +65,12 @@ std::string BuildSummaryReport(const clsFiles* files, const SummaryHeader& heade
         "\n\n" + "Use Regular Expressions:  " + OnOff(header.regex) + "\n" +
         "Include subfolders:  " + OnOff(header.recursive) + "\n" + "Ignore Case:         " +
         OnOff(header.ignore_case) + "\n\n" + "Root Search Directory: \n" + header.folder + "\n" +
-        "(this will be replaced by .../ in the report section)\n" + kDashes + "\n\n");
+        "(this will be replaced by .../ in the report section)\n");
+    if (!header.restore_point.empty()) {
+        out.AddToString("\nRestore point (Tools > Undo Last Replace): \n" + header.restore_point +
+                        "\n");
+    }
+    out.AddToString(kDashes + "\n\n");
     const std::int32_t total_files = files != nullptr ? files->Count() : 0;
     if (with_file_list) {
         out.AddToString("File(s):\n");

@@ -21,6 +21,7 @@ struct SummaryHeader {
     bool regex = false;
     bool recursive = false;
     bool ignore_case = false;
+    std::string restore_point;  // where the replace run kept the files' originals, if anywhere
     int version_major = 0;
     int version_minor = 0;
     int version_revision = 0;

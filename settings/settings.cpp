@@ -50,11 +50,14 @@ std::string SettingDefault(std::string_view name) {
         {kFerretWidth, "-1"},      {kFerretTop, "-1"},          {kFerretLeft, "-1"},
         {kSearchSubfolders, "1"},  {kAutoReportUpdate, "True"}, {kDisplayQuickLinks, "False"},
         {kLogging, "False"},       {kFileHandlerWord, "False"}, {kFileHandlerExcel, "False"},
-        {kPreviewFontSize, "10"},
+        {kPreviewFontSize, "10"},  {kRestoreQuantity, "10"},
     };
     // Linux programs do not keep user files beside their binary, so the start folder is home.
     if (name == kStartupFolder) {
         return HomeFolder();
+    }
+    if (name == kRestoreFolder) {
+        return DataFilePath("restore");
     }
     for (const Entry& entry : kDefaults) {
         if (entry.name == name) {

@@ -30,6 +30,8 @@ inline constexpr char kFileHandlerWord[] = "FileHandlerWord";      // boolean
 inline constexpr char kFileHandlerExcel[] = "FileHandlerExcel";    // boolean
 inline constexpr char kExtList[] = "ext_list";                     // extensions joined by ","
 inline constexpr char kPreviewFontSize[] = "preview_font_size";    // point size
+inline constexpr char kRestoreFolder[] = "RestoreFolder";          // folder of the restore points
+inline constexpr char kRestoreQuantity[] = "RestoreQuantity";      // kept: -1 all, 0 none
 
 // The text of `valueName` under `keyPath` of the current user. A missing key or value, or an empty
 // text, gives `defaultText`; an error while reading gives an empty text. Never cached: every call
@@ -42,7 +44,8 @@ std::string GetSettingValue(const std::string& keyPath, const std::string& value
 [[nodiscard]] Status SaveSettingValue(const std::string& keyPath, const std::string& valueName,
                                       const std::string& text);
 
-// The default of a setting of kSettingsKey: "StartupFolder" is the user's home folder, settings
+// The default of a setting of kSettingsKey: "StartupFolder" is the user's home folder,
+// "RestoreFolder" the "restore" folder in the data folder (see DataFolder), settings
 // that are never read back ("SearchSizeOpt", "SearchDateOpt") and unknown names give "".
 std::string SettingDefault(std::string_view name);
 

@@ -1,0 +1,63 @@
+#include "app/undo_command.h"
+
+#include <QDateTime>
+#include <vector>
+
+#include "app/command_process.h"
+#include "engine/restore_point.h"
+
+namespace ferret {
+
+std::string RestorePointTime(long long seconds) {
+    return QDateTime::fromSecsSinceEpoch(seconds)
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+        .toStdString();
+}
+
+int UndoCommand(const std::string& target, std::FILE* out, std::FILE* err) {
+    const std::string base = RestoreFolderSetting();
+    const std::vector<RestorePointInfo> points = ListRestorePoints(base);
+    if (target == "list") {
+        if (points.empty()) {
+            std::fprintf(out, "There are no replace runs to undo in %s.\n", base.c_str());
+        }
+        for (const RestorePointInfo& point : points) {
+            std::fprintf(out, "%s  %s  %d file(s)  \"%s\" -> \"%s\"  in %s\n", point.id.c_str(),
+                         RestorePointTime(point.created.tv_sec).c_str(), point.Pending(),
+                         point.search_text.c_str(), point.replace_text.c_str(),
+                         point.start_folder.c_str());
+        }
+        return kExitDone;
+    }
+    const RestorePointInfo* chosen = nullptr;
+    for (const RestorePointInfo& point : points) {
+        if (target.empty() || point.id == target) {
+            chosen = &point;
+            break;
+        }
+    }
+    if (chosen == nullptr) {
+        std::fprintf(err,
+                     target.empty() ? "ferret: there is no replace run to undo in %s\n"
+                                    : "ferret: there is no restore point '%s' to undo in %s "
+                                      "(see 'ferret -undo list')\n",
+                     target.empty() ? base.c_str() : target.c_str(), base.c_str());
+        return kExitUndoNothing;
+    }
+    UndoOutcome outcome;
+    if (const Status status = UndoRestorePoint(chosen->folder, outcome); !status.ok()) {
+        std::fprintf(err, "ferret: cannot undo %s: %s\n", chosen->id.c_str(),
+                     status.description().c_str());
+        return kExitUndoNothing;
+    }
+    std::fprintf(out, "Restored %d file(s) of the replace run %s (\"%s\" -> \"%s\").\n",
+                 outcome.restored, chosen->id.c_str(), chosen->search_text.c_str(),
+                 chosen->replace_text.c_str());
+    for (const UndoOutcome::Refusal& refusal : outcome.refused) {
+        std::fprintf(err, "ferret: not restored: %s: %s\n", refusal.path.c_str(),
+                     refusal.reason.c_str());
+    }
+    return outcome.refused.empty() ? kExitDone : kExitUndoPartly;
+}
+
+}  // namespace ferret

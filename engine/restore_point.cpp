@@ -1,0 +1,617 @@
+#include "engine/restore_point.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <algorithm>
+#include <charconv>
+#include <ctime>
+#include <map>
+#include <utility>
+
+#include "engine/content_replace.h"
+#include "settings/settings.h"
+#include "util/app_paths.h"
+
+namespace ferret {
+namespace {
+
+constexpr char kMagic[] = "ferret restore point 1";
+constexpr char kJournal[] = "journal";
+constexpr char kFiles[] = "files";
+
+Status ErrnoStatus(const std::string& what, int error) {
+    return Status::Error(error == 0 ? EIO : error, what + ": " + strerror(error));
+}
+
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+  private:
+    int fd_;
+};
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t done = write(fd, bytes.data(), bytes.size());
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            if (done == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(done));
+    }
+    return true;
+}
+
+bool ReadAll(int fd, std::string& bytes) {
+    bytes.clear();
+    char block[65536];
+    for (;;) {
+        const ssize_t got = read(fd, block, sizeof block);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        bytes.append(block, static_cast<std::size_t>(got));
+    }
+}
+
+bool ReadFile(const std::string& path, std::string& bytes) {
+    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    return fd.get() >= 0 && ReadAll(fd.get(), bytes);
+}
+
+std::string Escaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string Unescaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out.push_back(text[i]);
+            continue;
+        }
+        const char next = text[++i];
+        out.push_back(next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next);
+    }
+    return out;
+}
+
+std::vector<std::string_view> Fields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
+        if (tab == std::string_view::npos) {
+            return fields;
+        }
+        start = tab + 1;
+    }
+}
+
+template <typename Number>
+bool ParseNumber(std::string_view text, Number& value, int base = 10) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+std::string TimeText(const timespec& time) {
+    char text[48];
+    snprintf(text, sizeof text, "%lld.%09ld", static_cast<long long>(time.tv_sec), time.tv_nsec);
+    return text;
+}
+
+bool ParseTime(std::string_view text, timespec& time) {
+    const std::size_t point = text.find('.');
+    long long seconds = 0;
+    long nanoseconds = 0;
+    if (point == std::string_view::npos || !ParseNumber(text.substr(0, point), seconds) ||
+        !ParseNumber(text.substr(point + 1), nanoseconds) || nanoseconds < 0 ||
+        nanoseconds > 999999999) {
+        return false;
+    }
+    time.tv_sec = static_cast<time_t>(seconds);
+    time.tv_nsec = nanoseconds;
+    return true;
+}
+
+std::string CopyName(std::uint64_t number) {
+    char name[24];
+    snprintf(name, sizeof name, "%06llu", static_cast<unsigned long long>(number));
+    return name;
+}
+
+std::string CopyPath(const std::string& folder, std::uint64_t number) {
+    return folder + "/" + kFiles + "/" + CopyName(number);
+}
+
+// The run's folder name: its local start time, sortable as text, with a counter when two runs
+// start in the same millisecond.
+std::string NewId(const timespec& now, int attempt) {
+    struct tm local {};
+    localtime_r(&now.tv_sec, &local);
+    char text[64];
+    const std::size_t length = strftime(text, sizeof text, "%Y%m%d_%H%M%S", &local);
+    std::string id(text, length);
+    snprintf(text, sizeof text, "_%03ld", now.tv_nsec / 1000000);
+    id += text;
+    if (attempt > 0) {
+        id += "_" + std::to_string(attempt);
+    }
+    return id;
+}
+
+bool Older(const RestorePointInfo& a, const RestorePointInfo& b) {
+    if (a.created.tv_sec != b.created.tv_sec) {
+        return a.created.tv_sec < b.created.tv_sec;
+    }
+    if (a.created.tv_nsec != b.created.tv_nsec) {
+        return a.created.tv_nsec < b.created.tv_nsec;
+    }
+    return a.id < b.id;
+}
+
+// Every restore point under `base`, oldest first.
+std::vector<RestorePointInfo> AllRestorePoints(const std::string& base) {
+    std::vector<RestorePointInfo> points;
+    DIR* folder = opendir(base.c_str());
+    if (folder == nullptr) {
+        return points;
+    }
+    while (const dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        RestorePointInfo info;
+        if (ReadRestorePoint(base + "/" + name, info).ok()) {
+            points.push_back(std::move(info));
+        }
+    }
+    closedir(folder);
+    std::sort(points.begin(), points.end(), Older);
+    return points;
+}
+
+Status SyncFolder(const std::string& path) {
+    Fd folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0 || fsync(folder.get()) != 0) {
+        return ErrnoStatus("cannot flush " + path, errno);
+    }
+    return {};
+}
+
+Status AppendLine(int journal, const std::string& line) {
+    if (!WriteAll(journal, line + "\n") || fdatasync(journal) != 0) {
+        return ErrnoStatus("cannot write the restore point's journal", errno);
+    }
+    return {};
+}
+
+// Puts one file back; an empty text when done, else why it was left alone.
+std::string RestoreOne(const RestorePointInfo& info, const RestoreEntry& entry) {
+    const std::string copy = CopyPath(info.folder, entry.number);
+    Fd input(open(entry.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    struct stat now {};
+    if (input.get() < 0 || fstat(input.get(), &now) != 0) {
+        return std::string("it cannot be opened (") + strerror(errno) +
+               "); its original is kept as " + copy;
+    }
+    if (!S_ISREG(now.st_mode)) {
+        return "it is no longer a regular file; its original is kept as " + copy;
+    }
+    std::string current;
+    if (!ReadAll(input.get(), current)) {
+        return std::string("it cannot be read (") + strerror(errno) +
+               "); its original is kept as " + copy;
+    }
+    const std::string checksum = ContentChecksum(current);
+    if (checksum == entry.old_checksum) {
+        return {};  // already as it was (the run stopped before replacing it)
+    }
+    if (entry.new_checksum.empty()) {
+        return "the run ended while another program was rewriting it, so it cannot be told "
+               "apart from a later change; its original is kept as " +
+               copy;
+    }
+    if (checksum != entry.new_checksum) {
+        return "it has changed since the replace run; its original is kept as " + copy;
+    }
+    std::string original;
+    if (!ReadFile(copy, original)) {
+        return "its kept copy " + copy + " cannot be read: " + strerror(errno);
+    }
+    if (ContentChecksum(original) != entry.old_checksum) {
+        return "its kept copy " + copy + " is damaged";
+    }
+    const timespec times[2] = {entry.access_time, entry.modify_time};
+    return SwapInContent(entry.path, input.get(), now, original, entry.mode, times);
+}
+
+}  // namespace
+
+std::string RestoreFolderSetting() {
+    return GetSettingValue(kSettingsKey, kRestoreFolder, SettingDefault(kRestoreFolder));
+}
+
+int RestoreQuantitySetting() {
+    const int quantity = SettingAsInt(
+        GetSettingValue(kSettingsKey, kRestoreQuantity, SettingDefault(kRestoreQuantity)), 10);
+    return quantity < -1 ? -1 : quantity;
+}
+
+std::string ContentChecksum(std::string_view bytes) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    return hash.result().toHex().toStdString();
+}
+
+int RestorePointInfo::Pending() const {
+    return static_cast<int>(std::count_if(entries.begin(), entries.end(),
+                                          [](const RestoreEntry& e) { return !e.restored; }));
+}
+
+RestorePoint::RestorePoint(std::string folder, std::string id, int journal, int files_folder)
+    : folder_(std::move(folder)), id_(std::move(id)), journal_(journal),
+      files_folder_(files_folder) {}
+
+RestorePoint::~RestorePoint() {
+    close(journal_);
+    close(files_folder_);
+}
+
+Status RestorePoint::Create(const std::string& base, const std::string& search_text,
+                            const std::string& replace_text, const std::string& start_folder,
+                            std::unique_ptr<RestorePoint>& made) {
+    if (base.empty()) {
+        return Status::Error(EINVAL, "no restore-point folder is set");
+    }
+    if (Status status = MakePath(base, 0700); !status.ok()) {
+        return status;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::string id;
+    std::string folder;
+    for (int attempt = 0;; ++attempt) {
+        id = NewId(now, attempt);
+        folder = base + "/" + id;
+        if (mkdir(folder.c_str(), 0700) == 0) {
+            break;
+        }
+        if (errno != EEXIST || attempt == 99) {
+            return ErrnoStatus("cannot create a restore point in " + base, errno);
+        }
+    }
+    const auto undo = [&](Status status) {
+        unlink((folder + "/" + kJournal).c_str());
+        rmdir((folder + "/" + kFiles).c_str());
+        rmdir(folder.c_str());
+        return status;
+    };
+    const std::string files = folder + "/" + kFiles;
+    if (mkdir(files.c_str(), 0700) != 0) {
+        return undo(ErrnoStatus("cannot create " + files, errno));
+    }
+    Fd files_folder(open(files.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd journal(open((folder + "/" + kJournal).c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600));
+    if (files_folder.get() < 0 || journal.get() < 0) {
+        return undo(ErrnoStatus("cannot create the journal in " + folder, errno));
+    }
+    const std::string header = std::string(kMagic) + "\ncreated\t" + TimeText(now) +
+                               "\nsearch\t" + Escaped(search_text) + "\nreplace\t" +
+                               Escaped(replace_text) + "\nfolder\t" + Escaped(start_folder);
+    if (Status status = AppendLine(journal.get(), header); !status.ok()) {
+        return undo(status);
+    }
+    if (Status status = SyncFolder(folder); !status.ok()) {
+        return undo(status);
+    }
+    made.reset(new RestorePoint(folder, id, journal.release(), files_folder.release()));
+    return {};
+}
+
+Status RestorePoint::WriteCopy(std::uint64_t number, std::string_view bytes) {
+    const std::string path = CopyPath(folder_, number);
+    Fd copy(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (copy.get() < 0) {
+        return ErrnoStatus("cannot create " + path, errno);
+    }
+    if (!WriteAll(copy.get(), bytes) || fdatasync(copy.get()) != 0 || fsync(files_folder_) != 0) {
+        const Status failed = ErrnoStatus("cannot write " + path, errno);
+        unlink(path.c_str());
+        return failed;
+    }
+    return {};
+}
+
+Status RestorePoint::AppendJournal(const std::string& line) {
+    std::lock_guard lock(journal_mutex_);
+    return AppendLine(journal_, line);
+}
+
+Status RestorePoint::Keep(const std::string& target, const struct stat& before,
+                          std::string_view original, std::string_view replaced) {
+    const std::uint64_t number = next_number_.fetch_add(1);
+    if (Status status = WriteCopy(number, original); !status.ok()) {
+        return status;
+    }
+    char numbers[160];
+    snprintf(numbers, sizeof numbers, "%llu\t%o\t%u\t%u",
+             static_cast<unsigned long long>(original.size()), before.st_mode & 07777,
+             static_cast<unsigned>(before.st_uid), static_cast<unsigned>(before.st_gid));
+    const std::string line = "file\t" + std::to_string(number) + "\t" + Escaped(target) + "\t" +
+                             ContentChecksum(original) + "\t" + ContentChecksum(replaced) + "\t" +
+                             numbers + "\t" + TimeText(before.st_atim) + "\t" +
+                             TimeText(before.st_mtim);
+    if (Status status = AppendJournal(line); !status.ok()) {
+        unlink(CopyPath(folder_, number).c_str());
+        return status;
+    }
+    kept_.fetch_add(1);
+    return {};
+}
+
+Status RestorePoint::KeepBeforeHandler(const std::string& path, std::uint64_t& number) {
+    char* resolved_text = realpath(path.c_str(), nullptr);
+    if (resolved_text == nullptr) {
+        return ErrnoStatus("cannot find " + path, errno);
+    }
+    const std::string target = resolved_text;
+    free(resolved_text);
+    Fd input(open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat before {};
+    std::string bytes;
+    if (input.get() < 0 || fstat(input.get(), &before) != 0 || !ReadAll(input.get(), bytes)) {
+        return ErrnoStatus("cannot read " + target, errno);
+    }
+    number = next_number_.fetch_add(1);
+    if (Status status = WriteCopy(number, bytes); !status.ok()) {
+        return status;
+    }
+    char numbers[160];
+    snprintf(numbers, sizeof numbers, "%llu\t%o\t%u\t%u",
+             static_cast<unsigned long long>(bytes.size()), before.st_mode & 07777,
+             static_cast<unsigned>(before.st_uid), static_cast<unsigned>(before.st_gid));
+    const std::string line = "file\t" + std::to_string(number) + "\t" + Escaped(target) + "\t" +
+                             ContentChecksum(bytes) + "\t-\t" + numbers + "\t" +
+                             TimeText(before.st_atim) + "\t" + TimeText(before.st_mtim);
+    if (Status status = AppendJournal(line); !status.ok()) {
+        unlink(CopyPath(folder_, number).c_str());
+        return status;
+    }
+    return {};
+}
+
+Status RestorePoint::Settle(std::uint64_t number, const std::string& path) {
+    std::string bytes;
+    std::string copy;
+    if (!ReadFile(path, bytes) || !ReadFile(CopyPath(folder_, number), copy)) {
+        return ErrnoStatus("cannot read " + path + " after its rewrite", errno);
+    }
+    if (bytes == copy) {
+        Status status = AppendJournal("dropped\t" + std::to_string(number));
+        if (status.ok()) {
+            unlink(CopyPath(folder_, number).c_str());
+        }
+        return status;
+    }
+    Status status =
+        AppendJournal("settled\t" + std::to_string(number) + "\t" + ContentChecksum(bytes));
+    if (status.ok()) {
+        kept_.fetch_add(1);
+    }
+    return status;
+}
+
+bool RestorePoint::Finish() {
+    if (kept_.load() > 0) {
+        return true;
+    }
+    RestorePointInfo info;
+    if (ReadRestorePoint(folder_, info).ok() && !info.entries.empty()) {
+        return true;  // a handler's file whose fate is unknown: its copy stays
+    }
+    (void)RemoveRestorePoint(folder_);
+    return false;
+}
+
+Status ReadRestorePoint(const std::string& folder, RestorePointInfo& info) {
+    std::string text;
+    if (!ReadFile(folder + "/" + kJournal, text)) {
+        return ErrnoStatus("cannot read the journal of " + folder, errno);
+    }
+    if (text.compare(0, sizeof kMagic - 1, kMagic) != 0 ||
+        (text.size() > sizeof kMagic - 1 && text[sizeof kMagic - 1] != '\n')) {
+        return Status::Error(EINVAL, folder + " is not a restore point");
+    }
+    info = RestorePointInfo();
+    const std::size_t slash = folder.rfind('/');
+    info.id = slash == std::string::npos ? folder : folder.substr(slash + 1);
+    info.folder = folder;
+    std::map<std::uint64_t, std::size_t> by_number;
+    bool created = false;
+    std::size_t start = sizeof kMagic;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            break;  // a line cut short by a crash: never complete, never relied on
+        }
+        const std::vector<std::string_view> fields =
+            Fields(std::string_view(text).substr(start, end - start));
+        start = end + 1;
+        const std::string_view kind = fields[0];
+        std::uint64_t number = 0;
+        if (kind == "created" && fields.size() == 2) {
+            created = ParseTime(fields[1], info.created);
+        } else if (kind == "search" && fields.size() == 2) {
+            info.search_text = Unescaped(fields[1]);
+        } else if (kind == "replace" && fields.size() == 2) {
+            info.replace_text = Unescaped(fields[1]);
+        } else if (kind == "folder" && fields.size() == 2) {
+            info.start_folder = Unescaped(fields[1]);
+        } else if (kind == "file" && fields.size() == 11 && ParseNumber(fields[1], number)) {
+            RestoreEntry entry;
+            entry.number = number;
+            entry.path = Unescaped(fields[2]);
+            entry.old_checksum = std::string(fields[3]);
+            entry.new_checksum = fields[4] == "-" ? std::string() : std::string(fields[4]);
+            unsigned mode = 0;
+            unsigned uid = 0;
+            unsigned gid = 0;
+            if (!ParseNumber(fields[5], entry.size) || !ParseNumber(fields[6], mode, 8) ||
+                !ParseNumber(fields[7], uid) || !ParseNumber(fields[8], gid) ||
+                !ParseTime(fields[9], entry.access_time) ||
+                !ParseTime(fields[10], entry.modify_time)) {
+                continue;
+            }
+            entry.mode = static_cast<mode_t>(mode & 07777);
+            entry.uid = static_cast<uid_t>(uid);
+            entry.gid = static_cast<gid_t>(gid);
+            by_number[number] = info.entries.size();
+            info.entries.push_back(std::move(entry));
+        } else if (fields.size() >= 2 && ParseNumber(fields[1], number) &&
+                   by_number.count(number) != 0) {
+            RestoreEntry& entry = info.entries[by_number[number]];
+            if (kind == "settled" && fields.size() == 3) {
+                entry.new_checksum = std::string(fields[2]);
+            } else if (kind == "dropped") {
+                entry.dropped = true;
+            } else if (kind == "restored") {
+                entry.restored = true;
+            }
+        }
+    }
+    if (!created) {
+        return Status::Error(EINVAL, folder + " is not a restore point");
+    }
+    info.entries.erase(std::remove_if(info.entries.begin(), info.entries.end(),
+                                      [](const RestoreEntry& e) { return e.dropped; }),
+                       info.entries.end());
+    return {};
+}
+
+std::vector<RestorePointInfo> ListRestorePoints(const std::string& base) {
+    std::vector<RestorePointInfo> points = AllRestorePoints(base);
+    points.erase(std::remove_if(points.begin(), points.end(),
+                                [](const RestorePointInfo& p) { return p.Pending() == 0; }),
+                 points.end());
+    std::reverse(points.begin(), points.end());
+    return points;
+}
+
+Status UndoRestorePoint(const std::string& folder, UndoOutcome& outcome) {
+    outcome = UndoOutcome();
+    RestorePointInfo info;
+    if (Status status = ReadRestorePoint(folder, info); !status.ok()) {
+        return status;
+    }
+    Fd journal(open((folder + "/" + kJournal).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (journal.get() < 0) {
+        return ErrnoStatus("cannot write the journal of " + folder, errno);
+    }
+    // Newest first, as the files were changed in the other order.
+    for (auto entry = info.entries.rbegin(); entry != info.entries.rend(); ++entry) {
+        if (entry->restored) {
+            continue;
+        }
+        std::string why = RestoreOne(info, *entry);
+        if (!why.empty()) {
+            outcome.refused.push_back({entry->path, std::move(why)});
+            continue;
+        }
+        if (Status status = AppendLine(journal.get(), "restored\t" + std::to_string(entry->number));
+            !status.ok()) {
+            return status;  // the file is back; only the note of it is missing
+        }
+        entry->restored = true;
+        ++outcome.restored;
+    }
+    if (outcome.refused.empty()) {
+        outcome.removed = RemoveRestorePoint(folder).ok();
+    }
+    return {};
+}
+
+void PruneRestorePoints(const std::string& base, int keep) {
+    if (keep < 0) {
+        return;
+    }
+    const std::vector<RestorePointInfo> points = AllRestorePoints(base);
+    for (std::size_t i = 0; i + static_cast<std::size_t>(keep) < points.size(); ++i) {
+        (void)RemoveRestorePoint(points[i].folder);
+    }
+}
+
+Status RemoveRestorePoint(const std::string& folder) {
+    RestorePointInfo info;
+    if (Status status = ReadRestorePoint(folder, info); !status.ok()) {
+        return status;
+    }
+    // Only what a restore point holds: the copies, the journal and the two folders.
+    const std::string files = folder + "/" + kFiles;
+    if (DIR* copies = opendir(files.c_str())) {
+        while (const dirent* entry = readdir(copies)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                unlink((files + "/" + name).c_str());
+            }
+        }
+        closedir(copies);
+    }
+    rmdir(files.c_str());
+    unlink((folder + "/" + kJournal).c_str());
+    if (rmdir(folder.c_str()) != 0) {
+        return ErrnoStatus("cannot remove " + folder, errno);
+    }
+    return {};
+}
+
+}  // namespace ferret

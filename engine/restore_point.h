@@ -1,0 +1,142 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/status.h"
+
+namespace ferret {
+
+// A restore point is one folder per replace run under the restore-point folder: a "journal" and
+// a "files" folder with a copy of every file the run rewrote, as it was before. The journal is a
+// text file of tab-separated lines (tabs, line ends and backslashes escaped with "\"):
+//   ferret restore point 1
+//   created <seconds.nanoseconds since 1970>
+//   search <text> / replace <text> / folder <start folder>
+//   file <n> <path> <old checksum> <new checksum or -> <size> <mode> <uid> <gid> <atime> <mtime>
+//   settled <n> <new checksum>    the new checksum of a file rewritten by an office handler
+//   dropped <n>                   that handler changed nothing; the copy is gone
+//   restored <n>                  undone
+// Checksums are SHA-256 in hexadecimal (as sha256sum prints them). Copies and journal lines are
+// flushed to disk before the file they keep is replaced, so after a crash at any moment each file
+// is either as it was or has its copy.
+
+// The restore-point folder and the number of restore points kept (-1 all, 0 none) from the
+// settings.
+std::string RestoreFolderSetting();
+int RestoreQuantitySetting();
+
+// SHA-256 of `bytes`, in lower-case hexadecimal.
+std::string ContentChecksum(std::string_view bytes);
+
+// One file of a restore point.
+struct RestoreEntry {
+    std::uint64_t number = 0;  // the copy's name under "files"
+    std::string path;          // the file that was rewritten (links resolved)
+    std::string old_checksum;
+    std::string new_checksum;  // empty while an office handler had the file
+    std::uint64_t size = 0;
+    mode_t mode = 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    timespec access_time{};
+    timespec modify_time{};
+    bool dropped = false;   // kept for a handler that then changed nothing
+    bool restored = false;  // undone already
+};
+
+// What a restore point's journal says.
+struct RestorePointInfo {
+    std::string id;      // the folder's name
+    std::string folder;  // its full path
+    timespec created{};
+    std::string search_text;
+    std::string replace_text;
+    std::string start_folder;
+    std::vector<RestoreEntry> entries;  // in journal order, dropped ones left out
+
+    // Files still to be restored.
+    int Pending() const;
+};
+
+// The restore point a replace run writes. Thread-safe: the run's workers keep their files at the
+// same time.
+class RestorePoint {
+  public:
+    // Makes a new restore point under `base` (created when missing). Fails, with nothing made,
+    // when the folder cannot be written.
+    static Status Create(const std::string& base, const std::string& search_text,
+                         const std::string& replace_text, const std::string& start_folder,
+                         std::unique_ptr<RestorePoint>& made);
+    ~RestorePoint();
+    RestorePoint(const RestorePoint&) = delete;
+    RestorePoint& operator=(const RestorePoint&) = delete;
+
+    // Keeps `original`, the content of `target` in the state `before`, and notes that it will
+    // hold `replaced`. Returns only when both are on disk.
+    Status Keep(const std::string& target, const struct stat& before, std::string_view original,
+                std::string_view replaced);
+
+    // For files another program rewrites (the office handlers): keeps the file as it is now
+    // and gives the entry's number, then Settle notes what became of it.
+    Status KeepBeforeHandler(const std::string& path, std::uint64_t& number);
+    Status Settle(std::uint64_t number, const std::string& path);
+
+    // Ends the run's restore point: removes it when it keeps no file. Returns whether it stays.
+    bool Finish();
+
+    const std::string& Folder() const { return folder_; }
+    const std::string& Id() const { return id_; }
+    int Files() const { return kept_.load(); }
+
+  private:
+    RestorePoint(std::string folder, std::string id, int journal, int files_folder);
+    Status WriteCopy(std::uint64_t number, std::string_view bytes);
+    Status AppendJournal(const std::string& line);
+
+    const std::string folder_;
+    const std::string id_;
+    std::mutex journal_mutex_;
+    const int journal_;       // appended under journal_mutex_
+    const int files_folder_;  // flushed after each new copy
+    std::atomic<std::uint64_t> next_number_{1};
+    std::atomic<int> kept_{0};
+};
+
+// The restore points under `base` that still have files to restore, newest first. Folders that
+// are not restore points are left out.
+std::vector<RestorePointInfo> ListRestorePoints(const std::string& base);
+
+// Reads one restore point's journal.
+Status ReadRestorePoint(const std::string& folder, RestorePointInfo& info);
+
+// What an undo did.
+struct UndoOutcome {
+    int restored = 0;
+    struct Refusal {
+        std::string path;
+        std::string reason;
+    };
+    std::vector<Refusal> refused;  // left as they are
+    bool removed = false;          // every file was restored and the restore point is gone
+};
+
+// Puts back every file of the restore point in `folder` that still holds what the run wrote:
+// its old bytes, permissions and times, in one rename each. A file changed since the run is
+// not touched and is listed with the reason. A fully restored restore point is removed.
+Status UndoRestorePoint(const std::string& folder, UndoOutcome& outcome);
+
+// Removes the oldest restore points under `base` beyond `keep` (-1 keeps all).
+void PruneRestorePoints(const std::string& base, int keep);
+
+// Removes one restore point (only a folder with a restore-point journal).
+Status RemoveRestorePoint(const std::string& folder);
+
+}  // namespace ferret
