@@ -166,8 +166,8 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
                     status = kExitBadInput;
                 } else if (!driver.RestorePointFolder().empty()) {
                     const std::string& folder = driver.RestorePointFolder();
-                    std::printf("Restore point: %s (undo with: ferret -undo %s)\n",
-                                folder.c_str(), folder.substr(folder.rfind('/') + 1).c_str());
+                    std::printf("Restore point: %s (undo with: ferret -undo %s)\n", folder.c_str(),
+                                folder.substr(folder.rfind('/') + 1).c_str());
                     std::fflush(stdout);
                 }
             }

@@ -253,12 +253,10 @@ TEST_F(ReplaceRun, RewritesExactlyTheApprovedFilesWithHits) {
     header.replace(header.find("Replace string: "), 16, "Replace string: X");
     header.insert(header.rfind(kDashes),
                   "\nRestore point (Tools > Undo Last Replace): \n" + restore_point + "\n");
-    EXPECT_EQ(
-        Report(),
-        header +
-            Listed(" [2]\t.../a.txt\n [1]\t.../Makefile\n [1]\t.../sub/script.txt\n") +
-            Footer("Your search string was found 4 times in 3 files out of 5 "
-                   "total files searched."));
+    EXPECT_EQ(Report(),
+              header + Listed(" [2]\t.../a.txt\n [1]\t.../Makefile\n [1]\t.../sub/script.txt\n") +
+                  Footer("Your search string was found 4 times in 3 files out of 5 "
+                         "total files searched."));
     EXPECT_EQ(Tree("a.txt"), "X axb X");
     EXPECT_EQ(Tree("b.log"), "a.b");
     EXPECT_EQ(Tree("Makefile"), "all: X");

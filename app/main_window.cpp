@@ -49,8 +49,8 @@
 #include "app/options_dialog.h"
 #include "app/restore_points_dialog.h"
 #include "app/result_menu.h"
-#include "app/undo_command.h"
 #include "app/structured_model.h"
+#include "app/undo_command.h"
 #include "app/window_run_view.h"
 #include "engine/date_time.h"
 #include "ferret_version.h"
@@ -962,9 +962,10 @@ bool frmMain::UndoReplace(const std::string& folder, bool ask) {
     }
     if (ask) {
         const QString question =
-            QStringLiteral("Undo the replace run of %1?\n\nSearch: %2\nReplace: %3\nFolder: "
-                           "%4\nFiles to put back: %5\n\nFiles changed since the run are left "
-                           "as they are.")
+            QStringLiteral(
+                "Undo the replace run of %1?\n\nSearch: %2\nReplace: %3\nFolder: "
+                "%4\nFiles to put back: %5\n\nFiles changed since the run are left "
+                "as they are.")
                 .arg(Q(RestorePointTime(info.created.tv_sec)), Q(info.search_text),
                      Q(info.replace_text), Q(info.start_folder))
                 .arg(info.Pending());

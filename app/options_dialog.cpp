@@ -118,9 +118,8 @@ QWidget* frmOptions::BuildRestorePointFrame() {
     cmdBrowse_->setToolTip(QStringLiteral("Browse for a directory"));
     txtUndoQuantity_ = new QLineEdit;
     txtUndoQuantity_->setObjectName(QStringLiteral("txtUndoQuantity"));
-    txtUndoQuantity_->setMaximumWidth(txtUndoQuantity_->fontMetrics().horizontalAdvance(
-                                          QStringLiteral("0000000")) +
-                                      12);
+    txtUndoQuantity_->setMaximumWidth(
+        txtUndoQuantity_->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
     auto* folder_row = new QHBoxLayout;
     folder_row->addWidget(new QLabel(QStringLiteral("File Directory:")));
     folder_row->addWidget(txtUndoFolder_, 1);

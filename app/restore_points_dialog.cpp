@@ -37,8 +37,9 @@ frmRestorePoints::frmRestorePoints(std::string base, QWidget* parent)
     buttons->addWidget(delete_);
     buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
-    auto* where = new QLabel(QStringLiteral("Replace runs that can be undone, newest first, kept in ") +
-                             QString::fromStdString(base_));
+    auto* where =
+        new QLabel(QStringLiteral("Replace runs that can be undone, newest first, kept in ") +
+                   QString::fromStdString(base_));
     where->setWordWrap(true);
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(where);

@@ -211,8 +211,7 @@ std::string SwapInContent(const std::string& target, int input, const struct sta
 
 RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
                                  std::string_view replacement, const PatternShortcut* shortcut,
-                                 const DetailsSink& details,
-                                 const OriginalKeeper& keep_original,
+                                 const DetailsSink& details, const OriginalKeeper& keep_original,
                                  const std::function<void()>& before_swap) {
     Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat before {};

@@ -35,9 +35,8 @@ struct RewriteResult {
 // Keeps a way back before a rewrite: given the file about to be replaced (links resolved), its
 // state when it was read, what it holds and what it is going to hold. Runs before the file is
 // touched; a failure leaves the file as it was.
-using OriginalKeeper =
-    std::function<Status(const std::string& target, const struct stat& before,
-                         std::string_view original, std::string_view replaced)>;
+using OriginalKeeper = std::function<Status(const std::string& target, const struct stat& before,
+                                            std::string_view original, std::string_view replaced)>;
 
 // Replaces the regular file `target`, open as `input` and in the state `before` when it was read,
 // with `content` in one rename: a new file in the same folder takes the old one's owner, group

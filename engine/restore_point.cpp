@@ -298,7 +298,9 @@ int RestorePointInfo::Pending() const {
 }
 
 RestorePoint::RestorePoint(std::string folder, std::string id, int journal, int files_folder)
-    : folder_(std::move(folder)), id_(std::move(id)), journal_(journal),
+    : folder_(std::move(folder)),
+      id_(std::move(id)),
+      journal_(journal),
       files_folder_(files_folder) {}
 
 RestorePoint::~RestorePoint() {
@@ -345,9 +347,9 @@ Status RestorePoint::Create(const std::string& base, const std::string& search_t
     if (files_folder.get() < 0 || journal.get() < 0) {
         return undo(ErrnoStatus("cannot create the journal in " + folder, errno));
     }
-    const std::string header = std::string(kMagic) + "\ncreated\t" + TimeText(now) +
-                               "\nsearch\t" + Escaped(search_text) + "\nreplace\t" +
-                               Escaped(replace_text) + "\nfolder\t" + Escaped(start_folder);
+    const std::string header = std::string(kMagic) + "\ncreated\t" + TimeText(now) + "\nsearch\t" +
+                               Escaped(search_text) + "\nreplace\t" + Escaped(replace_text) +
+                               "\nfolder\t" + Escaped(start_folder);
     if (Status status = AppendLine(journal.get(), header); !status.ok()) {
         return undo(status);
     }

@@ -109,7 +109,8 @@ TEST_F(RestorePointTest, ReplaceThenUndoGivesBackEveryByteModeAndTime) {
     }
     EXPECT_TRUE(ListRestorePoints(Base()).empty());
     EXPECT_EQ(dir_.Names("restore"), std::vector<std::string>{});
-    EXPECT_EQ(dir_.Names("tree"), (std::vector<std::string>{"a.txt", "data.txt", "quiet.txt", "sub"}));
+    EXPECT_EQ(dir_.Names("tree"),
+              (std::vector<std::string>{"a.txt", "data.txt", "quiet.txt", "sub"}));
 }
 
 TEST_F(RestorePointTest, UndoLeavesFilesChangedAfterTheRunAndCanBeRepeated) {
@@ -127,8 +128,8 @@ TEST_F(RestorePointTest, UndoLeavesFilesChangedAfterTheRunAndCanBeRepeated) {
     ASSERT_EQ(outcome.refused.size(), 2u);
     std::vector<std::string> refused = {outcome.refused[0].path, outcome.refused[1].path};
     std::sort(refused.begin(), refused.end());
-    EXPECT_EQ(refused, (std::vector<std::string>{dir_.Path("tree/data.txt"),
-                                                 dir_.Path("tree/sub/run.pl")}));
+    EXPECT_EQ(refused,
+              (std::vector<std::string>{dir_.Path("tree/data.txt"), dir_.Path("tree/sub/run.pl")}));
     for (const UndoOutcome::Refusal& refusal : outcome.refused) {
         // Each reason says where the original still is.
         EXPECT_NE(refusal.reason.find(folder + "/files/"), std::string::npos) << refusal.reason;
@@ -209,9 +210,8 @@ TEST_F(RestorePointTest, NoRestorePointMeansNoRunAndNothingTouched) {
     EXPECT_EQ(driver_.StringsFound(), 0);
     ExpectState("tree/a.txt", a);
     ASSERT_EQ(view_.Messages().size(), 1u);
-    EXPECT_EQ(view_.Messages()[0].rfind("Restore Point: No restore point can be made in '" +
-                                            Base() + "'",
-                                        0),
+    EXPECT_EQ(view_.Messages()[0].rfind(
+                  "Restore Point: No restore point can be made in '" + Base() + "'", 0),
               0u)
         << view_.Messages()[0];
     EXPECT_NE(view_.Messages()[0].find("Nothing was replaced"), std::string::npos);

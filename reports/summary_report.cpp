@@ -63,9 +63,9 @@ std::string BuildSummaryReport(const clsFiles* files, const SummaryHeader& heade
         " Results\n" + kDashes + "\n" + "Search string: " + header.search_text + "\n" +
         "Replace string: " + header.replace_text + "\n\n" + "File Mask: " + header.file_mask +
         "\n\n" + "Use Regular Expressions:  " + OnOff(header.regex) + "\n" +
-        "Include subfolders:  " + OnOff(header.recursive) + "\n" + "Ignore Case:         " +
-        OnOff(header.ignore_case) + "\n\n" + "Root Search Directory: \n" + header.folder + "\n" +
-        "(this will be replaced by .../ in the report section)\n");
+        "Include subfolders:  " + OnOff(header.recursive) + "\n" +
+        "Ignore Case:         " + OnOff(header.ignore_case) + "\n\n" + "Root Search Directory: \n" +
+        header.folder + "\n" + "(this will be replaced by .../ in the report section)\n");
     if (!header.restore_point.empty()) {
         out.AddToString("\nRestore point (Tools > Undo Last Replace): \n" + header.restore_point +
                         "\n");

@@ -1,0 +1,182 @@
+// Replace runs of the real binary undone from the command line, also after the run was killed.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "testsupport/run_program.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::ProgramResult;
+using testing::RunProgram;
+using testing::TempDir;
+
+ProgramResult Ferret(const std::vector<std::string>& arguments, bool unprivileged = false) {
+    return RunProgram(FERRET_BINARY, arguments, unprivileged);
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// Each test keeps its program data (and so its restore points) in a folder of its own.
+class UndoRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        chmod(dir_.path().c_str(), 0777);
+        dir_.MakeDir("tree");
+        dir_.MakeDir("data");
+        setenv("FERRET_HOME", dir_.Path("data").c_str(), 1);
+    }
+    void TearDown() override { unsetenv("FERRET_HOME"); }
+    ProgramResult Replace(const std::string& search, const std::string& replacement,
+                          bool unprivileged = false) {
+        return Ferret({"-p", dir_.Path("tree"), "-k", "*.txt", "-b", "-s", search, "-r",
+                       replacement, "-e:replace", "-x"},
+                      unprivileged);
+    }
+    std::vector<std::string> RestorePoints() const {
+        struct stat info {};
+        if (stat(dir_.Path("data/restore").c_str(), &info) != 0) {
+            return {};
+        }
+        return dir_.Names("data/restore");
+    }
+    TempDir dir_;
+};
+
+TEST_F(UndoRun, UndoListsAndPutsBackTheRunsNewestFirst) {
+    dir_.WriteFile("tree/a.txt", "red red");
+    chmod(dir_.Path("tree/a.txt").c_str(), 0600);
+    dir_.WriteFile("tree/b.txt", "red");
+    ProgramResult nothing = Ferret({"-undo"});
+    EXPECT_EQ(nothing.exit_code, 2);
+    EXPECT_NE(nothing.err.find("there is no replace run to undo"), std::string::npos);
+
+    ASSERT_EQ(Replace("red", "green").exit_code, 0);
+    const ProgramResult second = Replace("green", "blue");
+    ASSERT_EQ(second.exit_code, 0);
+    const std::vector<std::string> points = RestorePoints();
+    ASSERT_EQ(points.size(), 2u);
+    EXPECT_NE(second.out.find("(undo with: ferret -undo " + points[1] + ")"), std::string::npos)
+        << second.out;
+
+    const ProgramResult list = Ferret({"-undo", "list"});
+    EXPECT_EQ(list.exit_code, 0);
+    ASSERT_EQ(Count(list.out, "\n"), 2u) << list.out;
+    EXPECT_EQ(list.out.rfind(points[1] + "  ", 0), 0u) << list.out;  // newest first
+    EXPECT_NE(list.out.find("2 file(s)  \"green\" -> \"blue\"  in " + dir_.Path("tree")),
+              std::string::npos)
+        << list.out;
+
+    // The older run by its id: the files have changed since, so nothing is touched.
+    ProgramResult older = Ferret({"-undo", points[0]});
+    EXPECT_EQ(older.exit_code, 1);
+    EXPECT_EQ(Count(older.err, "ferret: not restored: "), 2u) << older.err;
+    EXPECT_NE(older.err.find("it has changed since the replace run"), std::string::npos);
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "blue blue");
+
+    const ProgramResult last = Ferret({"-undo"});
+    EXPECT_EQ(last.exit_code, 0) << last.err;
+    EXPECT_EQ(last.out.rfind("Restored 2 file(s) of the replace run " + points[1], 0), 0u);
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "green green");
+    older = Ferret({"-undo", points[0]});
+    EXPECT_EQ(older.exit_code, 0) << older.err;
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red red");
+    EXPECT_EQ(dir_.ReadFile("tree/b.txt"), "red");
+    struct stat info {};
+    ASSERT_EQ(stat(dir_.Path("tree/a.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_TRUE(RestorePoints().empty());
+    EXPECT_EQ(Ferret({"-undo", "20000101_000000_000"}).exit_code, 2);
+}
+
+TEST_F(UndoRun, ARestoreFolderThatCannotBeWrittenStopsTheReplaceRun) {
+    dir_.WriteFile("tree/a.txt", "red");
+    dir_.MakeDir("data/restore");
+    if (geteuid() == 0) {
+        // Run as a user the lock applies to, owning the files it would rewrite.
+        for (const char* path : {"tree", "tree/a.txt", "data", "data/restore"}) {
+            ASSERT_EQ(chown(dir_.Path(path).c_str(), 65534, 65534), 0);
+        }
+    }
+    chmod(dir_.Path("data/restore").c_str(), 0555);
+    const ProgramResult run = Replace("red", "green", true);
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_NE(run.err.find("No restore point can be made in '" + dir_.Path("data/restore") + "'"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("Nothing was replaced"), std::string::npos);
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red");
+    EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"a.txt"});
+}
+
+TEST_F(UndoRun, ARunKilledInTheMiddleCanBeUndoneForEveryFileItRewrote) {
+    constexpr int kFiles = 4000;
+    for (int i = 0; i < kFiles; ++i) {
+        dir_.WriteFile("tree/d" + std::to_string(i % 20) + "/f" + std::to_string(i) + ".txt",
+                       "before " + std::to_string(i) + "\n");
+    }
+    const std::string binary = FERRET_BINARY;
+    const std::string tree = dir_.Path("tree");
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(binary.c_str(), binary.c_str(), "-p", tree.c_str(), "-k", "*.txt", "-b", "-s",
+              "before", "-r", "after", "-e:replace", "-x", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    // Killed once the journal shows a few files, while the run is still going.
+    bool killed = false;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!killed && std::chrono::steady_clock::now() < give_up) {
+        const std::vector<std::string> points = RestorePoints();
+        if (points.size() == 1) {
+            const std::string journal = dir_.ReadFile("data/restore/" + points[0] + "/journal");
+            if (Count(journal, "\nfile\t") >= 25) {
+                killed = kill(child, SIGKILL) == 0;
+            }
+        }
+        if (!killed) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(killed);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
+
+    int rewritten = 0;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string name = "tree/d" + std::to_string(i % 20) + "/f" + std::to_string(i);
+        rewritten += dir_.ReadFile(name + ".txt") == "after " + std::to_string(i) + "\n";
+    }
+    EXPECT_GE(rewritten, 1);
+    EXPECT_LT(rewritten, kFiles);
+
+    const ProgramResult undo = Ferret({"-undo"});
+    EXPECT_EQ(undo.exit_code, 0) << undo.err;
+    EXPECT_NE(undo.out.find("Restored "), std::string::npos);
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string name = "tree/d" + std::to_string(i % 20) + "/f" + std::to_string(i);
+        ASSERT_EQ(dir_.ReadFile(name + ".txt"), "before " + std::to_string(i) + "\n") << name;
+    }
+    EXPECT_TRUE(RestorePoints().empty());
+}
+
+}  // namespace
+}  // namespace ferret
