@@ -287,7 +287,7 @@ int RestoreQuantitySetting() {
 }
 
 std::string ContentChecksum(std::string_view bytes) {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
     hash.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
     return hash.result().toHex().toStdString();
 }

@@ -24,7 +24,8 @@ namespace ferret {
 //   settled <n> <new checksum>    the new checksum of a file rewritten by an office handler
 //   dropped <n>                   that handler changed nothing; the copy is gone
 //   restored <n>                  undone
-// Checksums are SHA-256 in hexadecimal (as sha256sum prints them). Copies and journal lines are
+// Checksums are BLAKE2b-256 in hexadecimal (as "b2sum -l 256" prints them): several times faster
+// than SHA-256 here, and a run hashes every rewritten file twice. Copies and journal lines are
 // flushed to disk before the file they keep is replaced, so after a crash at any moment each file
 // is either as it was or has its copy.
 
@@ -33,7 +34,7 @@ namespace ferret {
 std::string RestoreFolderSetting();
 int RestoreQuantitySetting();
 
-// SHA-256 of `bytes`, in lower-case hexadecimal.
+// BLAKE2b-256 of `bytes`, in lower-case hexadecimal.
 std::string ContentChecksum(std::string_view bytes);
 
 // One file of a restore point.
