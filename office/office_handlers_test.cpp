@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/headless_view.h"
+#include "engine/restore_point.h"
 #include "engine/run_driver.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
@@ -248,6 +249,44 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
         EXPECT_NE(view.ReportText().find(".../c.txt"), std::string::npos) << on;
     }
     EXPECT_TRUE(cWordFindReplace::IsInstalled());
+}
+
+// A replace run keeps office files before LibreOffice rewrites them: the run is undone byte for
+// byte, and a file the handler left alone is not part of the restore point.
+TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
+    ASSERT_EQ(Fixture(*setup_,
+                      {Document(dir_.Path("tree/a.doc"), {"the old text"}),
+                       Document(dir_.Path("tree/quiet.doc"), {"nothing to see"}),
+                       Sheets(dir_.Path("tree/b.xls"),
+                              QJsonArray{QJsonArray{"S1", QJsonArray{QJsonArray{"old"}}}})},
+                      dir_)
+                  .size(),
+              3);
+    const std::string a = dir_.ReadFile("tree/a.doc");
+    const std::string b = dir_.ReadFile("tree/b.xls");
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kRestoreFolder, dir_.Path("restore")).ok());
+    SearchFields fields;
+    fields.folder = dir_.Path("tree");
+    fields.file_mask = "*.doc;*.xls";
+    fields.search_text = "old";
+    fields.replace_text = "new";
+    HeadlessView view;
+    RunDriver driver(view);
+    driver.StartProcess("Replace", fields);
+    EXPECT_EQ(driver.StringsFound(), 2);
+    EXPECT_NE(dir_.ReadFile("tree/a.doc"), a);
+    const std::vector<RestorePointInfo> points = ListRestorePoints(dir_.Path("restore"));
+    ASSERT_EQ(points.size(), 1u);
+    ASSERT_EQ(points[0].entries.size(), 2u);  // quiet.doc was kept only while it was open
+    UndoOutcome outcome;
+    ASSERT_TRUE(UndoRestorePoint(points[0].folder, outcome).ok());
+    EXPECT_EQ(outcome.restored, 2);
+    EXPECT_TRUE(outcome.refused.empty());
+    EXPECT_EQ(dir_.ReadFile("tree/a.doc"), a);
+    EXPECT_EQ(dir_.ReadFile("tree/b.xls"), b);
+    (void)SaveSettingValue(kSettingsKey, kRestoreFolder, "");
 }
 
 }  // namespace
