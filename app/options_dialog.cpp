@@ -116,6 +116,8 @@ QWidget* frmOptions::BuildRestorePointFrame() {
     cmdBrowse_ = new QPushButton(QStringLiteral("..."));
     cmdBrowse_->setObjectName(QStringLiteral("cmdBrowse"));
     cmdBrowse_->setToolTip(QStringLiteral("Browse for a directory"));
+    cmdBrowse_->setMaximumWidth(cmdBrowse_->fontMetrics().horizontalAdvance(QStringLiteral("...")) +
+                                24);
     txtUndoQuantity_ = new QLineEdit;
     txtUndoQuantity_->setObjectName(QStringLiteral("txtUndoQuantity"));
     txtUndoQuantity_->setMaximumWidth(
