@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/file_details.h"
+#include "engine/file_handle.h"
 #include "engine/regex.h"
 #include "settings/settings.h"
 #include "util/app_paths.h"
@@ -22,41 +23,6 @@ namespace {
 
 std::string ErrnoText(const std::string& what, int error) {
     return what + ": " + strerror(error);
-}
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t done = write(fd, bytes.data(), bytes.size());
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done <= 0) {
-            if (done == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return true;
 }
 
 // Copies every extended attribute (ACLs are stored as such) from one open file to another.

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/file_details.h"
+#include "engine/file_handle.h"
 #include "engine/mask_match.h"
 #include "util/app_locale.h"
 #include "util/text_fold.h"
@@ -105,23 +106,6 @@ bool ReadEntries(int dir_fd, std::string& arena, std::vector<Entry>& entries) {
     });
     return true;
 }
-
-// File descriptors are closed when the holder goes out of scope, whatever path it takes.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 struct Settings {
     NameMask mask;

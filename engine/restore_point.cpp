@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "engine/content_replace.h"
+#include "engine/file_handle.h"
 #include "settings/settings.h"
 #include "util/app_paths.h"
 
@@ -26,40 +27,6 @@ constexpr char kFiles[] = "files";
 
 Status ErrnoStatus(const std::string& what, int error) {
     return Status::Error(error == 0 ? EIO : error, what + ": " + strerror(error));
-}
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t done = write(fd, bytes.data(), bytes.size());
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done <= 0) {
-            if (done == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return true;
 }
 
 bool ReadAll(int fd, std::string& bytes) {
@@ -379,9 +346,9 @@ Status RestorePoint::AppendJournal(const std::string& line) {
     return AppendLine(journal_, line);
 }
 
-Status RestorePoint::Keep(const std::string& target, const struct stat& before,
-                          std::string_view original, std::string_view replaced) {
-    const std::uint64_t number = next_number_.fetch_add(1);
+Status RestorePoint::KeepCopy(std::uint64_t number, const std::string& target,
+                              const struct stat& before, std::string_view original,
+                              const std::string& new_checksum) {
     if (Status status = WriteCopy(number, original); !status.ok()) {
         return status;
     }
@@ -390,15 +357,23 @@ Status RestorePoint::Keep(const std::string& target, const struct stat& before,
              static_cast<unsigned long long>(original.size()), before.st_mode & 07777,
              static_cast<unsigned>(before.st_uid), static_cast<unsigned>(before.st_gid));
     const std::string line = "file\t" + std::to_string(number) + "\t" + Escaped(target) + "\t" +
-                             ContentChecksum(original) + "\t" + ContentChecksum(replaced) + "\t" +
-                             numbers + "\t" + TimeText(before.st_atim) + "\t" +
-                             TimeText(before.st_mtim);
+                             ContentChecksum(original) + "\t" + new_checksum + "\t" + numbers +
+                             "\t" + TimeText(before.st_atim) + "\t" + TimeText(before.st_mtim);
     if (Status status = AppendJournal(line); !status.ok()) {
         unlink(CopyPath(folder_, number).c_str());
         return status;
     }
-    kept_.fetch_add(1);
     return {};
+}
+
+Status RestorePoint::Keep(const std::string& target, const struct stat& before,
+                          std::string_view original, std::string_view replaced) {
+    Status status =
+        KeepCopy(next_number_.fetch_add(1), target, before, original, ContentChecksum(replaced));
+    if (status.ok()) {
+        kept_.fetch_add(1);
+    }
+    return status;
 }
 
 Status RestorePoint::KeepBeforeHandler(const std::string& path, std::uint64_t& number) {
@@ -415,21 +390,7 @@ Status RestorePoint::KeepBeforeHandler(const std::string& path, std::uint64_t& n
         return ErrnoStatus("cannot read " + target, errno);
     }
     number = next_number_.fetch_add(1);
-    if (Status status = WriteCopy(number, bytes); !status.ok()) {
-        return status;
-    }
-    char numbers[160];
-    snprintf(numbers, sizeof numbers, "%llu\t%o\t%u\t%u",
-             static_cast<unsigned long long>(bytes.size()), before.st_mode & 07777,
-             static_cast<unsigned>(before.st_uid), static_cast<unsigned>(before.st_gid));
-    const std::string line = "file\t" + std::to_string(number) + "\t" + Escaped(target) + "\t" +
-                             ContentChecksum(bytes) + "\t-\t" + numbers + "\t" +
-                             TimeText(before.st_atim) + "\t" + TimeText(before.st_mtim);
-    if (Status status = AppendJournal(line); !status.ok()) {
-        unlink(CopyPath(folder_, number).c_str());
-        return status;
-    }
-    return {};
+    return KeepCopy(number, target, before, bytes, "-");  // the new checksum comes with Settle
 }
 
 Status RestorePoint::Settle(std::uint64_t number, const std::string& path) {

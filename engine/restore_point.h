@@ -100,6 +100,9 @@ class RestorePoint {
   private:
     RestorePoint(std::string folder, std::string id, int journal, int files_folder);
     Status WriteCopy(std::uint64_t number, std::string_view bytes);
+    // The copy and its journal line, both on disk when it returns.
+    Status KeepCopy(std::uint64_t number, const std::string& target, const struct stat& before,
+                    std::string_view original, const std::string& new_checksum);
     Status AppendJournal(const std::string& line);
 
     const std::string folder_;
