@@ -317,6 +317,36 @@ TEST_F(ReplaceRun, BytesOutsideTheMatchesSurvive) {
     EXPECT_EQ(dir_.ReadFile("hard-elsewhere"), "old");
 }
 
+// Registry exports are UTF-16 with a mark: found by plain text and by pattern, replaced in
+// their own encoding, every other byte kept; a UTF-8 file keeps its mark.
+TEST_F(ReplaceRun, MarkedTextFilesAreReplacedInTheirOwnEncoding) {
+    const auto utf16 = [](const std::string& ascii, bool big_endian) {
+        std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+        for (const char c : ascii) {
+            bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+        }
+        return bytes;
+    };
+    const std::string text = "[HKEY_CURRENT_USER\\Software]\r\n\"Host\"=\"old.example\"\r\n";
+    const std::string after = "[HKEY_CURRENT_USER\\Software]\r\n\"Host\"=\"new.example\"\r\n";
+    dir_.WriteFile("tree/le.reg", utf16(text, false));
+    dir_.WriteFile("tree/be.reg", utf16(text, true));
+    dir_.WriteFile("tree/marked.txt", "\xEF\xBB\xBF" + text);
+    const ProgramResult search = Search({"\"Host\"=\"old", "*.*"});
+    ASSERT_EQ(search.exit_code, 0) << search.err;
+    EXPECT_NE(Report().find("found 3 times in 3 files"), std::string::npos) << Report();
+    Options pattern{"o[a-z]d\\.ex", "*.*"};
+    pattern.regex = true;
+    ASSERT_EQ(Search(pattern).exit_code, 0);
+    EXPECT_NE(Report().find("found 3 times in 3 files"), std::string::npos) << Report();
+
+    const ProgramResult run = Replace("old", "new");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Tree("le.reg"), utf16(after, false));
+    EXPECT_EQ(Tree("be.reg"), utf16(after, true));
+    EXPECT_EQ(Tree("marked.txt"), "\xEF\xBB\xBF" + after);
+}
+
 TEST_F(ReplaceRun, FilesThatCannotBeRewrittenKeepTheirBytes) {
     dir_.WriteFile("tree/readonly.txt", "old");
     chmod(dir_.Path("tree/readonly.txt").c_str(), 0444);

@@ -220,8 +220,9 @@ void frmOptions::Load() {
     const struct {
         const char* text;
         int handler;
-    } handlers[] = {{"Word document files (*.doc, *.dot) -> MS Word", kWordHandler},
-                    {"Excel spreadsheet files (*.xls, *.xlt) -> MS Excel", kExcelHandler}};
+    } handlers[] = {
+        {"Word document files (*.doc, *.dot, *.docx, *.odt) -> MS Word", kWordHandler},
+        {"Excel spreadsheet files (*.xls, *.xlt, *.xlsx, *.ods) -> MS Excel", kExcelHandler}};
     for (const auto& handler : handlers) {
         auto* item = new QListWidgetItem(QString::fromLatin1(handler.text), lbFileHandler_);
         item->setData(Qt::UserRole, handler.handler);

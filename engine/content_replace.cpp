@@ -16,6 +16,7 @@
 #include "engine/regex.h"
 #include "settings/settings.h"
 #include "util/app_paths.h"
+#include "util/text_encoding.h"
 #include "util/text_fold.h"
 
 namespace ferret {
@@ -77,6 +78,38 @@ RewriteResult Failed(std::string why) {
     result.count = kNotSearched;
     result.error = std::move(why);
     return result;
+}
+
+// Turns the UTF-8 text `replaced` into the bytes of a file with the byte-order mark `mark`.
+// Refused when the file's text did not decode exactly (damaged UTF-16: bytes outside the matches
+// would change) or the replacement is not valid UTF-8 (it cannot be written as that encoding).
+Status EncodeAsFile(ByteOrderMark mark, bool exact, std::string_view replacement,
+                    std::string& replaced) {
+    const char* const name = mark == ByteOrderMark::kUtf8      ? "UTF-8"
+                             : mark == ByteOrderMark::kUtf16LE ? "UTF-16LE"
+                                                               : "UTF-16BE";
+    if (!exact) {
+        return Status::Error(EILSEQ, std::string("the file is marked as ") + name +
+                                         " but is not valid " + name +
+                                         " throughout; it was left as it is");
+    }
+    if (!IsValidUtf8(replacement)) {
+        return Status::Error(EILSEQ, std::string("the replacement text cannot be written as ") +
+                                         name + ", the file's encoding; it was left as it is");
+    }
+    std::string bytes;
+    if (mark == ByteOrderMark::kUtf8) {
+        bytes = "\xEF\xBB\xBF" + replaced;
+    } else {
+        const bool big_endian = mark == ByteOrderMark::kUtf16BE;
+        if (!EncodeUtf16(replaced, big_endian, bytes)) {
+            return Status::Error(EILSEQ, std::string("the new text cannot be written as ") + name +
+                                             "; the file was left as it is");
+        }
+        bytes.insert(0, big_endian ? "\xFE\xFF" : "\xFF\xFE");
+    }
+    replaced = std::move(bytes);
+    return {};
 }
 
 }  // namespace
@@ -210,13 +243,23 @@ RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
     if (!ReadWholeFile(input.get(), static_cast<std::uint64_t>(before.st_size), text)) {
         return Failed(ErrnoText("cannot read the file", errno));
     }
+    // A marked text file is replaced in as text, in its own encoding.
+    std::string decoded;
+    std::string_view body;
+    bool exact = true;
+    const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
     std::string replaced;
     std::int64_t count = 0;
-    if (Status status = pattern.Replace(text, replacement, true, replaced, count); !status.ok()) {
+    if (Status status = pattern.Replace(body, replacement, true, replaced, count); !status.ok()) {
         return Failed(status.description());
     }
     if (count == 0) {
         return {};  // nothing to change: the file is not touched
+    }
+    if (mark != ByteOrderMark::kNone) {
+        if (Status status = EncodeAsFile(mark, exact, replacement, replaced); !status.ok()) {
+            return Failed(status.description());
+        }
     }
     // A link is followed: the file it points to is rewritten and the link stays a link. Only
     // files with hits are resolved, as resolving costs a look at every part of the path.

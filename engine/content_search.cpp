@@ -11,6 +11,7 @@
 
 #include "engine/file_details.h"
 #include "engine/regex.h"
+#include "util/text_encoding.h"
 
 namespace ferret {
 namespace {
@@ -140,6 +141,27 @@ bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) 
     return true;
 }
 
+namespace {
+
+// The rest of ScanOpenFile for a UTF-16 file, whose first block is `head`: read whole and decoded.
+std::int64_t ScanUtf16(int fd, std::string head, const PlainMatcher& matcher, bool first_hit_only) {
+    std::string_view rest;
+    if (!ReadWholeFile(fd, 0, rest)) {
+        return -1;
+    }
+    head.append(rest);
+    std::string decoded;
+    std::string_view text;
+    FileTextAsUtf8(head, decoded, text);
+    if (first_hit_only) {
+        return matcher.Find(text.data(), text.size(), 0) != std::string_view::npos ? 1 : 0;
+    }
+    return static_cast<std::int64_t>(
+        std::min<std::uint64_t>(matcher.Count(text.data(), text.size()), INT64_MAX));
+}
+
+}  // namespace
+
 std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
                           bool first_hit_only) {
     if (matcher.empty()) {
@@ -156,6 +178,7 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
     std::size_t carried = 0;
     std::uint64_t count = 0;
     std::uint64_t since_check = 0;
+    bool first_block = true;
     for (;;) {
         ssize_t got;
         do {
@@ -167,7 +190,19 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
         if (got == 0) {
             break;
         }
-        const std::size_t filled = carried + static_cast<std::size_t>(got);
+        std::size_t filled = carried + static_cast<std::size_t>(got);
+        if (first_block) {
+            first_block = false;
+            // A marked text file is searched as text: the mark is not part of it, and UTF-16 is
+            // searched as the UTF-8 it decodes to.
+            const ByteOrderMark mark = DetectByteOrderMark(std::string_view(buffer, filled));
+            if (mark == ByteOrderMark::kUtf8) {
+                filled -= 3;
+                std::memmove(buffer, buffer + 3, filled);
+            } else if (mark != ByteOrderMark::kNone) {
+                return ScanUtf16(fd, std::string(buffer, filled), matcher, first_hit_only);
+            }
+        }
         if (first_hit_only) {
             if (matcher.Find(buffer, filled, 0) != std::string_view::npos) {
                 return 1;
@@ -244,10 +279,13 @@ std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
         return kNotSearched;
     }
     Report(details, file.details());
-    std::string_view text;
-    if (!ReadWholeFile(file.fd(), file.details().size, text)) {
+    std::string_view bytes;
+    if (!ReadWholeFile(file.fd(), file.details().size, bytes)) {
         return kNotSearched;
     }
+    std::string decoded;
+    std::string_view text;
+    FileTextAsUtf8(bytes, decoded, text);
     std::int64_t count = 0;
     const Status status = CountPattern(text, pattern, shortcut, count);
     if (!status.ok()) {

@@ -102,10 +102,10 @@ std::string GetHandlerExtensions(bool office_available) {
         return list;
     }
     if (IsTrue(GetSettingValue(kSettingsKey, kFileHandlerExcel, "False"))) {
-        list += ".xls|.xlt|";
+        list += ".xls|.xlt|.xlsx|.ods|";
     }
     if (IsTrue(GetSettingValue(kSettingsKey, kFileHandlerWord, "False"))) {
-        list += ".doc|.dot|";
+        list += ".doc|.dot|.docx|.odt|";
     }
     return list;
 }
@@ -145,7 +145,8 @@ bool UseSpecialFileHandler(const std::string& file_name, const std::string& hand
 
 bool IsSpreadsheetName(const std::string& file_name) {
     const std::string extension = LowerExtension(file_name);
-    return extension == ".xls" || extension == ".xlt";
+    return extension == ".xls" || extension == ".xlt" || extension == ".xlsx" ||
+           extension == ".ods";
 }
 
 }  // namespace ferret

@@ -39,7 +39,7 @@ class cOfficeFindReplace {
     std::string err_description_;
 };
 
-// Finds and replaces in a word-processor document (.doc, .dot).
+// Finds and replaces in a word-processor document (.doc, .dot, .docx, .odt).
 class cWordFindReplace : public cOfficeFindReplace {
   public:
     explicit cWordFindReplace(OfficeLink* link = nullptr) : cOfficeFindReplace(link) {}
@@ -53,7 +53,8 @@ class cWordFindReplace : public cOfficeFindReplace {
     static bool IsInstalled();
 };
 
-// Finds (and, when ReplaceText is not empty, replaces) in a spreadsheet (.xls, .xlt): a hit is
+// Finds (and, when ReplaceText is not empty, replaces) in a spreadsheet (.xls, .xlt, .xlsx,
+// .ods): a hit is
 // a cell whose value holds the text; replacing sets the whole cell to the replacement.
 class cExcelFindReplace : public cOfficeFindReplace {
   public:
@@ -77,8 +78,9 @@ class cExcelFindReplace : public cOfficeFindReplace {
     std::unique_ptr<cExcelResults> results_;
 };
 
-// Which extensions go to the office handlers: ".xls|.xlt|" when "FileHandlerExcel" is "True",
-// then ".doc|.dot|" when "FileHandlerWord" is "True", each only when LibreOffice can be used
+// Which extensions go to the office handlers: ".xls|.xlt|.xlsx|.ods|" when "FileHandlerExcel" is
+// "True", then ".doc|.dot|.docx|.odt|" when "FileHandlerWord" is "True", each only when
+// LibreOffice can be used
 // (`office_available`, found once by the caller for a whole run).
 std::string GetHandlerExtensions(bool office_available);
 
@@ -90,7 +92,8 @@ std::string CurrentHandlerExtensions(std::optional<OfficeSetup>* setup = nullptr
 // case. A name without an extension never is.
 bool UseSpecialFileHandler(const std::string& file_name, const std::string& handler_list);
 
-// ".doc" and ".dot" go to the document handler, ".xls" and ".xlt" to the spreadsheet one.
+// ".xls", ".xlt", ".xlsx" and ".ods" go to the spreadsheet handler, the rest of the handlers'
+// extensions to the document one.
 bool IsSpreadsheetName(const std::string& file_name);
 
 }  // namespace ferret

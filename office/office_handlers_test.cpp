@@ -167,6 +167,91 @@ TEST_F(OfficeTest, FindAndReplaceInDocumentsAndSpreadsheets) {
                                         "form.dot", "letter.doc", "plan.xlt"}));
 }
 
+// The current formats: counted, replaced and saved back in their own format, spreadsheet hit
+// cells as in the older formats.
+TEST_F(OfficeTest, ModernDocumentsAndSpreadsheetsKeepTheirFormat) {
+    const QJsonArray sheets{
+        QJsonArray{"Plan", QJsonArray{QJsonArray{"needle", "x"}, QJsonArray{"", "two needles"}}}};
+    const QJsonArray made =
+        Fixture(*setup_,
+                {Document(dir_.Path("a.docx"), {"a needle", "the NEEDLE"}),
+                 Document(dir_.Path("b.odt"), {"one needle"}), Sheets(dir_.Path("c.xlsx"), sheets),
+                 Sheets(dir_.Path("d.ods"), sheets)},
+                dir_);
+    ASSERT_EQ(made.size(), 4);
+    {
+        // A run lists them as it lists the older formats: hit cells under their sheet.
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
+        SearchFields fields;
+        fields.folder = dir_.path();
+        fields.file_mask = "*.docx;*.odt;*.xlsx;*.ods";
+        fields.search_text = "needle";
+        HeadlessView view;
+        RunDriver driver(view);
+        driver.StartProcess("Search", fields);
+        const std::string& report = view.ReportText();
+        EXPECT_NE(report.find(" [1]\t.../a.docx\n"), std::string::npos) << report;  // case matters
+        EXPECT_NE(report.find(" [1]\t.../b.odt\n"), std::string::npos) << report;
+        for (const char* name : {"c.xlsx", "d.ods"}) {
+            EXPECT_NE(report.find(" [2]\t.../" + std::string(name) +
+                                  "\n\t\tSheet: Plan\n\t\t\tB2\n\t\t\tA1\n\n"),
+                      std::string::npos)
+                << report;
+        }
+        EXPECT_EQ(driver.StringsFound(), 6);
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "False").ok());
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "False").ok());
+    }
+    OfficeLink link(*setup_);
+    const struct {
+        const char* name;
+        int hits;
+    } documents[] = {{"a.docx", 2}, {"b.odt", 1}};
+    for (const auto& document : documents) {
+        cWordFindReplace find(&link);
+        find.SetFilename(dir_.Path(document.name));
+        find.SetFindText("needle");
+        EXPECT_EQ(find.Find(), document.hits) << document.name;
+        cWordFindReplace replace(&link);
+        replace.SetFilename(dir_.Path(document.name));
+        replace.SetFindText("needle");
+        replace.SetReplaceText("pin");
+        EXPECT_EQ(replace.Replace(), document.hits) << document.name;
+    }
+    for (const char* name : {"c.xlsx", "d.ods"}) {
+        cExcelFindReplace find(&link);
+        find.SetFilename(dir_.Path(name));
+        find.SetFindText("needle");
+        EXPECT_EQ(find.Find(), 2) << name;
+        EXPECT_EQ(Cells(find.ExcelResults()), (std::vector<std::string>{"Plan!B2", "Plan!A1"}))
+            << name;
+        cExcelFindReplace replace(&link);
+        replace.SetFilename(dir_.Path(name));
+        replace.SetFindText("needle");
+        replace.SetReplaceText("pin");
+        EXPECT_EQ(replace.Replace(), 2) << name;
+    }
+    const QJsonArray dumped = Fixture(*setup_,
+                                      {Dump(dir_.Path("a.docx")), Dump(dir_.Path("b.odt")),
+                                       Dump(dir_.Path("c.xlsx")), Dump(dir_.Path("d.ods"))},
+                                      dir_);
+    ASSERT_EQ(dumped.size(), 4);
+    EXPECT_EQ(dumped[0].toObject()["filter"].toString(), QStringLiteral("MS Word 2007 XML"));
+    EXPECT_EQ(dumped[0].toObject()["text"].toString(), QStringLiteral("a pin\nthe pin"));
+    EXPECT_EQ(dumped[1].toObject()["filter"].toString(), QStringLiteral("writer8"));
+    EXPECT_EQ(dumped[1].toObject()["text"].toString(), QStringLiteral("one pin"));
+    EXPECT_EQ(dumped[2].toObject()["filter"].toString(), QStringLiteral("Calc MS Excel 2007 XML"));
+    EXPECT_EQ(dumped[3].toObject()["filter"].toString(), QStringLiteral("calc8"));
+    for (int i : {2, 3}) {
+        const QJsonArray rows = dumped[i].toObject()["sheets"].toArray()[0].toArray()[1].toArray();
+        EXPECT_EQ(rows[0].toArray()[0].toString(), QStringLiteral("pin"));
+        EXPECT_EQ(rows[0].toArray()[1].toString(), QStringLiteral("x"));
+        EXPECT_EQ(rows[1].toArray()[1].toString(), QStringLiteral("pin"));  // the whole cell
+    }
+}
+
 TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
     dir_.WriteFile("broken.doc", std::string("\xD0\xCF\x11\xE0 not really a document", 27));
     OfficeLink link(*setup_);
@@ -185,12 +270,16 @@ TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
     // The list follows the settings; extensions match whole and in any case.
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
-    EXPECT_EQ(GetHandlerExtensions(true), ".xls|.xlt|.doc|.dot|");
+    EXPECT_EQ(GetHandlerExtensions(true), ".xls|.xlt|.xlsx|.ods|.doc|.dot|.docx|.odt|");
     EXPECT_EQ(GetHandlerExtensions(false), "");
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "true").ok());
     const std::string sheets_only = GetHandlerExtensions(true);
-    EXPECT_EQ(sheets_only, ".xls|.xlt|");
+    EXPECT_EQ(sheets_only, ".xls|.xlt|.xlsx|.ods|");
     EXPECT_TRUE(UseSpecialFileHandler("A.XLT", sheets_only));
+    EXPECT_TRUE(UseSpecialFileHandler("b.Ods", sheets_only));
+    EXPECT_FALSE(UseSpecialFileHandler("a.xlsm", sheets_only));
+    EXPECT_TRUE(IsSpreadsheetName("c.XLSX"));
+    EXPECT_FALSE(IsSpreadsheetName("c.odt"));
     EXPECT_FALSE(UseSpecialFileHandler("a.doc", sheets_only));
     EXPECT_FALSE(UseSpecialFileHandler("a.ls", sheets_only));
     EXPECT_FALSE(UseSpecialFileHandler("xls", sheets_only));

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engine/regex.h"
+#include "util/text_encoding.h"
 
 namespace ferret {
 namespace {
@@ -13,56 +14,17 @@ constexpr std::array<char16_t, 32> kWindows1252High = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-bool IsValidUtf8(std::string_view bytes) {
-    std::size_t i = 0;
-    const std::size_t n = bytes.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t extra = 0;
-        std::uint32_t code = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-            code = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            code = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (n - i <= extra) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
-        if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
-            (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
 }  // namespace
 
 QString DecodeFileText(std::string_view bytes) {
+    const ByteOrderMark mark = DetectByteOrderMark(bytes);
+    if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE) {
+        std::string utf8;
+        DecodeUtf16(bytes.substr(MarkLength(mark)), mark == ByteOrderMark::kUtf16BE, utf8);
+        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    }
     if (IsValidUtf8(bytes)) {
-        if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-            bytes.remove_prefix(3);
-        }
+        bytes.remove_prefix(MarkLength(mark));
         return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     }
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);

@@ -16,8 +16,9 @@ struct TextMark {
     bool operator==(const TextMark&) const = default;
 };
 
-// A file's bytes as text: UTF-8 when they are valid UTF-8 (a leading byte-order mark dropped),
-// Windows-1252 otherwise, so every byte shows as some character.
+// A file's bytes as text: UTF-16 after a UTF-16 byte-order mark, UTF-8 when they are valid UTF-8
+// (a leading byte-order mark dropped), Windows-1252 otherwise, so every byte shows as some
+// character.
 QString DecodeFileText(std::string_view bytes);
 
 // The occurrences of `find` in `text`, searched from the start, each one after the end of the

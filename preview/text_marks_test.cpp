@@ -16,6 +16,12 @@ std::vector<int> Starts(const std::vector<TextMark>& marks) {
 TEST(FileTextDecoding, Utf8ElseWindows1252) {
     EXPECT_EQ(DecodeFileText("caf\xC3\xA9"), QStringLiteral("café"));
     EXPECT_EQ(DecodeFileText("\xEF\xBB\xBFhi"), QStringLiteral("hi"));  // the mark is not text
+    // UTF-16 after its mark, either byte order; damage shows as the replacement character.
+    EXPECT_EQ(DecodeFileText(std::string("\xFF\xFEh\0\xE9\0\r\0\n\0", 10)),
+              QStringLiteral("h\u00e9\r\n"));
+    EXPECT_EQ(DecodeFileText(std::string("\xFE\xFF\0h\xD8\x3D\xDE\x00", 8)),
+              QStringLiteral("h\U0001F600"));
+    EXPECT_EQ(DecodeFileText(std::string("\xFF\xFE\x3D\xD8", 4)), QStringLiteral("\uFFFD"));
     // Not UTF-8: every byte is a Windows-1252 character, the euro sign and quotes included.
     EXPECT_EQ(DecodeFileText("caf\xE9 \x80 \x96 \x93"), QStringLiteral("café € – “"));
     // Overlong forms and surrogates are not UTF-8 either.

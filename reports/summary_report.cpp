@@ -5,6 +5,7 @@
 #include "app/error_log.h"
 #include "engine/append_string.h"
 #include "engine/result_records.h"
+#include "office/office_handlers.h"
 #include "util/text_fold.h"
 
 namespace ferret {
@@ -14,11 +15,6 @@ const std::string kDashes(80, '-');
 
 const char* OnOff(bool on) {
     return on ? "ON" : "OFF";
-}
-
-std::string LowerExtension(const std::string& name) {
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : FoldCase(name.substr(dot));
 }
 
 void AppendSheetLines(AppendString& out, clsFile& file) {
@@ -87,9 +83,8 @@ std::string BuildSummaryReport(const clsFiles* files, const SummaryHeader& heade
                         }
                         out.AddToString(ShortenedFolder(file.RootPath(), header.folder) +
                                         file.Filename());
-                        const std::string extension = LowerExtension(file.Filename());
-                        if ((extension == ".xls" || extension == ".xlt") &&
-                            hooks.handled_by_office && hooks.handled_by_office(file.Filename())) {
+                        if (IsSpreadsheetName(file.Filename()) && hooks.handled_by_office &&
+                            hooks.handled_by_office(file.Filename())) {
                             AppendSheetLines(out, file);
                         }
                         out.AddToString("\n");

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "util/text_encoding.h"
 #include "util/text_fold.h"
 
 namespace ferret {
@@ -27,16 +28,6 @@ constexpr char16_t kCp1252High[32] = {
 
 Status FileError(int number, const char* action, const std::string& path) {
     return Status::Error(number, std::string(action) + " '" + path + "': " + std::strerror(number));
-}
-
-bool IsValidUtf8(std::string_view text) {
-    for (std::size_t pos = 0; pos < text.size();) {
-        const char32_t c = DecodeUtf8(text, pos);
-        if (c >= 0xDC00 && c <= 0xDCFF) {
-            return false;  // DecodeUtf8's mark for a byte that starts no valid sequence
-        }
-    }
-    return true;
 }
 
 std::string Cp1252ToUtf8(std::string_view text) {

@@ -4,8 +4,9 @@
   office_fixture.py BRIDGE_DIR SOFFICE < requests.json > answers.json
 
 The input is a JSON list of requests:
-  {"op": "make", "path": "x.doc", "paragraphs": ["text", ...]}          .doc and .dot
-  {"op": "make", "path": "x.xls", "sheets": [["Name", [["A1", "B1"], ["A2"]]], ...]}  .xls, .xlt
+  {"op": "make", "path": "x.doc", "paragraphs": ["text", ...]}   .doc, .dot, .docx, .odt
+  {"op": "make", "path": "x.xls", "sheets": [["Name", [["A1", "B1"], ["A2"]]], ...]}
+                                                          .xls, .xlt, .xlsx, .ods
   {"op": "dump", "path": ...}
 The output is a JSON list with one answer per request; a dump gives {"filter": ..., "text": ...}
 for documents and {"filter": ..., "sheets": [[name, rows]]} for spreadsheets.
@@ -20,6 +21,10 @@ FILTERS = {
     ".dot": ("private:factory/swriter", "MS Word 97 Vorlage"),
     ".xls": ("private:factory/scalc", "MS Excel 97"),
     ".xlt": ("private:factory/scalc", "MS Excel 97 Vorlage/Template"),
+    ".docx": ("private:factory/swriter", "MS Word 2007 XML"),
+    ".odt": ("private:factory/swriter", "writer8"),
+    ".xlsx": ("private:factory/scalc", "Calc MS Excel 2007 XML"),
+    ".ods": ("private:factory/scalc", "calc8"),
 }
 
 

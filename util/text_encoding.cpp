@@ -1,0 +1,133 @@
+#include "util/text_encoding.h"
+
+#include "util/text_fold.h"
+
+namespace ferret {
+namespace {
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+char16_t Unit(std::string_view bytes, std::size_t at, bool big_endian) {
+    const auto first = static_cast<unsigned char>(bytes[at]);
+    const auto second = static_cast<unsigned char>(bytes[at + 1]);
+    return static_cast<char16_t>(big_endian ? (first << 8) | second : (second << 8) | first);
+}
+
+void AppendUnit(char16_t unit, bool big_endian, std::string& out) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    out.push_back(big_endian ? high : low);
+    out.push_back(big_endian ? low : high);
+}
+
+}  // namespace
+
+ByteOrderMark DetectByteOrderMark(std::string_view head) {
+    if (head.size() >= 3 && head.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        return ByteOrderMark::kUtf8;
+    }
+    if (head.size() >= 2 && head.compare(0, 2, "\xFF\xFE") == 0) {
+        return ByteOrderMark::kUtf16LE;
+    }
+    if (head.size() >= 2 && head.compare(0, 2, "\xFE\xFF") == 0) {
+        return ByteOrderMark::kUtf16BE;
+    }
+    return ByteOrderMark::kNone;
+}
+
+std::size_t MarkLength(ByteOrderMark mark) {
+    switch (mark) {
+        case ByteOrderMark::kUtf8:
+            return 3;
+        case ByteOrderMark::kUtf16LE:
+        case ByteOrderMark::kUtf16BE:
+            return 2;
+        case ByteOrderMark::kNone:
+            break;
+    }
+    return 0;
+}
+
+bool DecodeUtf16(std::string_view bytes, bool big_endian, std::string& utf8) {
+    utf8.clear();
+    utf8.reserve(bytes.size());
+    bool exact = true;
+    std::size_t at = 0;
+    for (; at + 1 < bytes.size(); at += 2) {
+        const char16_t unit = Unit(bytes, at, big_endian);
+        if (unit < 0x80) {
+            utf8.push_back(static_cast<char>(unit));
+            continue;
+        }
+        if (unit >= 0xD800 && unit <= 0xDBFF && at + 3 < bytes.size()) {
+            const char16_t low = Unit(bytes, at + 2, big_endian);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+                               (static_cast<char32_t>(low) - 0xDC00),
+                           utf8);
+                at += 2;
+                continue;
+            }
+        }
+        if (unit >= 0xD800 && unit <= 0xDFFF) {
+            AppendUtf8(kReplacementCharacter, utf8);
+            exact = false;
+            continue;
+        }
+        AppendUtf8(unit, utf8);
+    }
+    if (at < bytes.size()) {
+        AppendUtf8(kReplacementCharacter, utf8);
+        exact = false;
+    }
+    return exact;
+}
+
+bool EncodeUtf16(std::string_view utf8, bool big_endian, std::string& out) {
+    out.clear();
+    out.reserve(utf8.size() * 2);
+    for (std::size_t at = 0; at < utf8.size();) {
+        const char32_t c = DecodeUtf8(utf8, at);
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            return false;  // an invalid byte (DecodeUtf8 gives those as lone surrogates)
+        }
+        if (c < 0x10000) {
+            AppendUnit(static_cast<char16_t>(c), big_endian, out);
+        } else {
+            AppendUnit(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)), big_endian, out);
+            AppendUnit(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)), big_endian, out);
+        }
+    }
+    return true;
+}
+
+bool IsValidUtf8(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        if (static_cast<unsigned char>(text[at]) < 0x80) {
+            ++at;
+            continue;
+        }
+        const char32_t c = DecodeUtf8(text, at);
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+ByteOrderMark FileTextAsUtf8(std::string_view bytes, std::string& storage, std::string_view& text,
+                             bool* exact) {
+    const ByteOrderMark mark = DetectByteOrderMark(bytes);
+    bool same = true;
+    text = bytes.substr(MarkLength(mark));
+    if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE) {
+        same = DecodeUtf16(text, mark == ByteOrderMark::kUtf16BE, storage);
+        text = storage;
+    }
+    if (exact != nullptr) {
+        *exact = same;
+    }
+    return mark;
+}
+
+}  // namespace ferret

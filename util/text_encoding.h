@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace ferret {
+
+// Text files are bytes, searched as they are, unless they start with a byte-order mark: then
+// they are text in that encoding, and searching, replacing and previewing work on the text
+// (as UTF-8) rather than on the bytes.
+enum class ByteOrderMark { kNone, kUtf8, kUtf16LE, kUtf16BE };
+
+// The mark the file's first bytes `head` start with.
+ByteOrderMark DetectByteOrderMark(std::string_view head);
+
+// How many bytes the mark takes.
+std::size_t MarkLength(ByteOrderMark mark);
+
+// Decodes UTF-16 text (after its mark) into UTF-8. An unpaired surrogate or a last odd byte
+// becomes U+FFFD; the result is then false, as the text would not encode back to the same bytes.
+bool DecodeUtf16(std::string_view bytes, bool big_endian, std::string& utf8);
+
+// Encodes UTF-8 text as UTF-16. False, with `out` unusable, when `utf8` is not valid UTF-8.
+bool EncodeUtf16(std::string_view utf8, bool big_endian, std::string& out);
+
+// Whether `text` is valid UTF-8 (no overlong forms, no surrogates).
+bool IsValidUtf8(std::string_view text);
+
+// The text of a file as UTF-8: the bytes after a UTF-8 mark, decoded UTF-16 after a UTF-16 one,
+// `bytes` as they are without a mark. `exact` tells whether the text encodes back to the same
+// bytes (false only for damaged UTF-16). Returns the mark found.
+ByteOrderMark FileTextAsUtf8(std::string_view bytes, std::string& storage, std::string_view& text,
+                             bool* exact = nullptr);
+
+}  // namespace ferret
