@@ -10,6 +10,8 @@
 // Count(min_end) and Find(from) must agree with it, every hit must fit in MaxHitLength(), two
 // blocks counted with the carried tail (as the file scanner does) must add up to the whole, and
 // SearchFileText on a file holding the text across the scanner's block seam must count the same.
+// Read as UTF-16 behind a byte-order mark, the text must decode, encode back and count in a file
+// as its decoded form does.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -23,6 +25,7 @@
 #include "engine/content_search.h"
 #include "engine/plain_matcher.h"
 #include "fuzz/fuzz_support.h"
+#include "util/text_encoding.h"
 #include "util/text_fold.h"
 
 namespace ferret {
@@ -120,6 +123,26 @@ void Check(FuzzedDataProvider& input) {
     FUZZ_CHECK(first + second == whole, "blocks split at " + std::to_string(split) + " count " +
                                             std::to_string(first) + " + " + std::to_string(second) +
                                             ", whole " + std::to_string(whole) + "\n" + where);
+
+    // The text read as UTF-16 after its mark: it decodes to valid UTF-8, encodes back to the same
+    // bytes when it decoded exactly, and a file holding it counts as the decoded text does.
+    const bool big_endian = (split_at & 1) != 0;
+    std::string decoded;
+    const bool exact = DecodeUtf16(hay, big_endian, decoded);
+    FUZZ_CHECK(fuzz::IsValidUtf8(decoded), "UTF-16 decoded to invalid UTF-8\n" + where);
+    std::string encoded;
+    FUZZ_CHECK(!exact || (EncodeUtf16(decoded, big_endian, encoded) && encoded == hay),
+               "UTF-16 did not encode back to its bytes\n" + where);
+    if (through_file) {
+        const std::string marked_path = fuzz::TempRoot() + "/marked.txt";
+        fuzz::WriteFile(marked_path, (big_endian ? "\xFE\xFF" : "\xFF\xFE") + hay);
+        const std::atomic<bool> stop{false};
+        const std::int32_t marked = SearchFileText(marked_path, matcher, stop);
+        const std::uint64_t in_text = matcher.Count(decoded.data(), decoded.size());
+        FUZZ_CHECK(marked >= 0 && static_cast<std::uint64_t>(marked) == in_text,
+                   "UTF-16 file count " + std::to_string(marked) + ", decoded text " +
+                       std::to_string(in_text) + "\n" + where);
+    }
 
     if (!through_file || hay.empty()) {
         return;
