@@ -88,6 +88,23 @@ TEST_F(PreviewTest, PlainMarksCountInTheCaption) {
     EXPECT_EQ(Open("a\r\nb a\r\nb", "a^^CrLfb")->MarkCount(), 2);
 }
 
+TEST_F(PreviewTest, MarkedUtf16FilesShowAsText) {
+    // "[Key]\r\nold=old\r\n" in UTF-16, both byte orders, behind their marks.
+    const std::string text = "[Key]\r\n\"old\"=\"\xC3\xA9old\"\r\n";
+    for (const bool big_endian : {false, true}) {
+        std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+        for (const QChar c : QString::fromUtf8(text)) {
+            const char high = static_cast<char>(c.unicode() >> 8);
+            const char low = static_cast<char>(c.unicode() & 0xFF);
+            bytes += big_endian ? std::string{high, low} : std::string{low, high};
+        }
+        frmPreview* preview = Open(bytes, "old");
+        EXPECT_EQ(preview->Box()->toPlainText(), QStringLiteral("[Key]\n\"old\"=\"\u00e9old\"\n"));
+        EXPECT_EQ(preview->windowTitle(), QStringLiteral("File Preview (Text Mode) [2 found]"));
+        EXPECT_EQ(MarkedCharacters(*preview, 10), 6);
+    }
+}
+
 TEST_F(PreviewTest, PatternMarksAndABadPattern) {
     frmPreview* digits = Open("é1 😀22 x333", "\\d+", true);
     EXPECT_EQ(digits->MarkCount(), 3);
