@@ -11,6 +11,7 @@
 #include "settings/settings.h"
 #include "util/app_locale.h"
 #include "util/app_paths.h"
+#include "util/file_handle.h"
 
 namespace ferret {
 namespace {
@@ -32,19 +33,7 @@ bool AppendLine(const std::string& path, const std::string& line) {
     if (fd < 0) {
         return false;
     }
-    bool written = true;
-    std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t count = write(fd, line.data() + done, line.size() - done);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            written = false;
-            break;
-        }
-        done += static_cast<std::size_t>(count);
-    }
+    const bool written = WriteAll(fd, line);
     return close(fd) == 0 && written;
 }
 

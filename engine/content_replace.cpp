@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "engine/file_details.h"
-#include "engine/file_handle.h"
 #include "engine/regex.h"
 #include "settings/settings.h"
 #include "util/app_paths.h"
+#include "util/file_handle.h"
 #include "util/text_encoding.h"
 #include "util/text_fold.h"
 

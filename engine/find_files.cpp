@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "engine/file_details.h"
-#include "engine/file_handle.h"
 #include "engine/mask_match.h"
 #include "util/app_locale.h"
+#include "util/file_handle.h"
 #include "util/text_fold.h"
 
 namespace ferret {

@@ -14,9 +14,9 @@
 #include <utility>
 
 #include "engine/content_replace.h"
-#include "engine/file_handle.h"
 #include "settings/settings.h"
 #include "util/app_paths.h"
+#include "util/file_handle.h"
 
 namespace ferret {
 namespace {
@@ -27,24 +27,6 @@ constexpr char kFiles[] = "files";
 
 Status ErrnoStatus(const std::string& what, int error) {
     return Status::Error(error == 0 ? EIO : error, what + ": " + strerror(error));
-}
-
-bool ReadAll(int fd, std::string& bytes) {
-    bytes.clear();
-    char block[65536];
-    for (;;) {
-        const ssize_t got = read(fd, block, sizeof block);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return false;
-        }
-        if (got == 0) {
-            return true;
-        }
-        bytes.append(block, static_cast<std::size_t>(got));
-    }
 }
 
 bool ReadFile(const std::string& path, std::string& bytes) {

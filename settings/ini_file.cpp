@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "util/file_handle.h"
 #include "util/text_encoding.h"
 #include "util/text_fold.h"
 
@@ -52,41 +53,23 @@ std::string Cp1252ToUtf8(std::string_view text) {
 
 Status ReadBytes(const std::string& path, std::string& bytes) {
     // O_NONBLOCK so that opening a FIFO cannot hang; it is refused below anyway.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
+    const Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) {
         return FileError(errno, "Cannot read", path);
     }
     struct stat info {};
-    if (fstat(fd, &info) != 0) {
-        const int error = errno;
-        close(fd);
-        return FileError(error, "Cannot read", path);
+    if (fstat(fd.get(), &info) != 0) {
+        return FileError(errno, "Cannot read", path);
     }
     if (!S_ISREG(info.st_mode)) {
-        close(fd);
         if (S_ISDIR(info.st_mode)) {
             return FileError(EISDIR, "Cannot read", path);
         }
         return Status::Error(EINVAL, "Cannot read '" + path + "': not a regular file");
     }
-    bytes.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            const int error = errno;
-            close(fd);
-            return FileError(error, "Cannot read", path);
-        }
-        if (got == 0) {
-            break;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(got));
+    if (!ReadAll(fd.get(), bytes)) {
+        return FileError(errno, "Cannot read", path);
     }
-    close(fd);
     return Status();
 }
 
@@ -296,20 +279,6 @@ std::string TemporaryName(const std::string& folder, const std::string& base) {
     return name + ".tmp";
 }
 
-Status WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t done = write(fd, bytes.data(), bytes.size());
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done < 0) {
-            return Status::Error(errno, "");
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return Status();
-}
-
 void SyncFolder(const std::string& folder) {
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -368,8 +337,8 @@ Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
             return fail(errno);
         }
     }
-    if (Status status = WriteAll(fd, bytes); !status.ok()) {
-        return fail(status.number());
+    if (!WriteAll(fd, bytes)) {
+        return fail(errno);
     }
     if (fsync(fd) != 0) {
         return fail(errno);

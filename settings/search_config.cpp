@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "settings/ini_file.h"
+#include "util/file_handle.h"
 
 namespace ferret {
 namespace {
@@ -41,20 +42,6 @@ int InheritedDescriptor(const std::string& path) {
     return -1;
 }
 
-Status WriteAll(int fd, std::string_view bytes, const std::string& path) {
-    while (!bytes.empty()) {
-        const ssize_t done = write(fd, bytes.data(), bytes.size());
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done <= 0) {
-            return ReportError(done < 0 ? errno : EIO, path);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return {};
-}
-
 Status WriteInto(const std::string& path, std::string_view bytes) {
     // O_NONBLOCK makes opening a FIFO without a reader fail (ENXIO) instead of waiting forever.
     const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -67,17 +54,10 @@ Status WriteInto(const std::string& path, std::string_view bytes) {
         close(fd);
         return ReportError(error, path);
     }
-    while (!bytes.empty()) {
-        const ssize_t done = write(fd, bytes.data(), bytes.size());
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done < 0) {
-            const int error = errno;
-            close(fd);
-            return ReportError(error, path);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(done));
+    if (!WriteAll(fd, bytes)) {
+        const int error = errno;
+        close(fd);
+        return ReportError(error, path);
     }
     if (close(fd) != 0) {
         return ReportError(errno, path);
@@ -146,7 +126,7 @@ Status WriteReportFile(const std::string& path, std::string_view text) {
     // redirection): written through that descriptor, the text lands where the shell's own
     // output goes, in order, instead of replacing or overwriting it.
     if (const int fd = InheritedDescriptor(path); fd >= 0) {
-        return WriteAll(fd, bytes, path);
+        return WriteAll(fd, bytes) ? Status() : ReportError(errno, path);
     }
     return WriteFileAtomically(path, bytes);
 }

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -47,6 +48,23 @@ inline bool WriteAll(int fd, std::string_view bytes) {
         bytes.remove_prefix(static_cast<std::size_t>(done));
     }
     return true;
+}
+
+// Reads the rest of the file into `bytes`, going on after interruptions. False with errno set on
+// a read error (`bytes` then holds what was read).
+inline bool ReadAll(int fd, std::string& bytes) {
+    bytes.clear();
+    char block[65536];
+    for (;;) {
+        const ssize_t got = read(fd, block, sizeof block);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got == 0;
+        }
+        bytes.append(block, static_cast<std::size_t>(got));
+    }
 }
 
 }  // namespace ferret
