@@ -27,6 +27,10 @@ ByteOrderMark DetectByteOrderMark(std::string_view head) {
         return ByteOrderMark::kUtf8;
     }
     if (head.size() >= 2 && head.compare(0, 2, "\xFF\xFE") == 0) {
+        // FF FE 00 00 is UTF-32's mark: such files stay bytes, as UTF-16 would garble them.
+        if (head.size() >= 4 && head[2] == '\0' && head[3] == '\0') {
+            return ByteOrderMark::kNone;
+        }
         return ByteOrderMark::kUtf16LE;
     }
     if (head.size() >= 2 && head.compare(0, 2, "\xFE\xFF") == 0) {

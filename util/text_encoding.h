@@ -11,7 +11,8 @@ namespace ferret {
 // (as UTF-8) rather than on the bytes.
 enum class ByteOrderMark { kNone, kUtf8, kUtf16LE, kUtf16BE };
 
-// The mark the file's first bytes `head` start with.
+// The mark the file's first bytes `head` start with. UTF-32's little-endian mark (FF FE 00 00)
+// counts as none.
 ByteOrderMark DetectByteOrderMark(std::string_view head);
 
 // How many bytes the mark takes.

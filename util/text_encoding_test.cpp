@@ -10,6 +10,8 @@ TEST(TextEncoding, MarksAndUtf16BothWays) {
     EXPECT_EQ(DetectByteOrderMark("\xFF\xFE"), ByteOrderMark::kUtf16LE);
     EXPECT_EQ(DetectByteOrderMark("\xFE\xFFx"), ByteOrderMark::kUtf16BE);
     EXPECT_EQ(DetectByteOrderMark("\xEF\xBB"), ByteOrderMark::kNone);
+    EXPECT_EQ(DetectByteOrderMark(std::string("\xFF\xFE\0\0a\0\0\0", 8)), ByteOrderMark::kNone);
+    EXPECT_EQ(DetectByteOrderMark(std::string("\xFF\xFE\0", 3)), ByteOrderMark::kUtf16LE);
     EXPECT_EQ(DetectByteOrderMark(""), ByteOrderMark::kNone);
 
     // ASCII, a two-byte letter, a character outside the basic plane (a surrogate pair).
