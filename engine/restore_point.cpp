@@ -241,6 +241,29 @@ std::string ContentChecksum(std::string_view bytes) {
     return hash.result().toHex().toStdString();
 }
 
+RestoreFolderGuard::RestoreFolderGuard(const std::string& base) {
+    if (base.empty()) {
+        return;
+    }
+    std::string given = base;
+    while (given.size() > 1 && given.back() == '/') {
+        given.pop_back();
+    }
+    prefixes_.push_back(given + "/");
+    if (char* resolved = realpath(given.c_str(), nullptr)) {
+        if (prefixes_.front() != std::string(resolved) + "/") {
+            prefixes_.push_back(std::string(resolved) + "/");
+        }
+        free(resolved);
+    }
+}
+
+bool RestoreFolderGuard::Contains(const std::string& path) const {
+    return std::any_of(prefixes_.begin(), prefixes_.end(), [&](const std::string& prefix) {
+        return path.compare(0, prefix.size(), prefix) == 0;
+    });
+}
+
 int RestorePointInfo::Pending() const {
     return static_cast<int>(std::count_if(entries.begin(), entries.end(),
                                           [](const RestoreEntry& e) { return !e.restored; }));

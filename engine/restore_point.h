@@ -114,6 +114,17 @@ class RestorePoint {
     std::atomic<int> kept_{0};
 };
 
+// Whether a path lies in the restore-point folder `base`, as given or with its links resolved: a
+// replace run leaves the kept copies alone even when that folder is inside the searched tree.
+class RestoreFolderGuard {
+  public:
+    explicit RestoreFolderGuard(const std::string& base);
+    bool Contains(const std::string& path) const;
+
+  private:
+    std::vector<std::string> prefixes_;  // each ends in "/"
+};
+
 // The restore points under `base` that still have files to restore, newest first. Folders that
 // are not restore points are left out.
 std::vector<RestorePointInfo> ListRestorePoints(const std::string& base);

@@ -221,6 +221,22 @@ TEST_F(RestorePointTest, NoRestorePointMeansNoRunAndNothingTouched) {
     EXPECT_EQ(driver_.StringsFound(), 5);
 }
 
+TEST_F(RestorePointTest, CopiesInsideTheSearchedTreeAreNeverRewritten) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kRestoreFolder, dir_.Path("tree/kept")).ok());
+    const FileState a = State("tree/a.txt");
+    Replace("new");
+    // Only the kept copies still hold "old": a second run finds them and leaves them alone.
+    Replace("older");
+    EXPECT_EQ(driver_.StringsFound(), 0);
+    EXPECT_TRUE(driver_.RestorePointFolder().empty());
+    const std::vector<RestorePointInfo> points = ListRestorePoints(dir_.Path("tree/kept"));
+    ASSERT_EQ(points.size(), 1u);
+    UndoOutcome outcome;
+    ASSERT_TRUE(UndoRestorePoint(points[0].folder, outcome).ok());
+    EXPECT_EQ(outcome.restored, 3);
+    ExpectState("tree/a.txt", a);
+}
+
 TEST(RestoreJournal, OddPathsAndACutLastLineReadBack) {
     TempDir dir;
     const std::string odd = dir.Path("tab\there\nnew line \\ back");

@@ -430,6 +430,7 @@ void RunDriver::ReplaceInFileList(clsFiles& files, const std::string& search_tex
         const std::string replacement = ConvertSpecialChars(replace_text);
         const std::string text = ConvertSpecialChars(search_text);
         const std::string approved = ApprovedExtensionList();
+        const RestoreFolderGuard kept_copies(RestoreFolderSetting());
         // Plain texts are replaced as patterns too, escaped first.
         LazyPattern as_pattern(text, ignore_case);
         LazyPattern as_plain(RegExEncodeString(text), ignore_case);
@@ -443,8 +444,8 @@ void RunDriver::ReplaceInFileList(clsFiles& files, const std::string& search_tex
         OrderedStage stage;
         stage.process = [&](std::size_t index) -> std::int32_t {
             clsFile& record = *records[index];
-            if (stop_.load()) {
-                return 0;
+            if (stop_.load() || kept_copies.Contains(record.FullPath())) {
+                return 0;  // the way back of earlier runs is never rewritten
             }
             // Office documents go to their handlers whatever the approved list says.
             if (office.Takes(record)) {
