@@ -12,7 +12,9 @@ echo "== format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 echo "== build and test"
-cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Optimised as shipped, without debug information (the sanitizer builds carry it): a quarter less
+# compile time.
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/test -j"$jobs"
 ctest --test-dir build/test --output-on-failure -j"$jobs"
 
