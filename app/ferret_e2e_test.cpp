@@ -347,6 +347,40 @@ TEST_F(ReplaceRun, MarkedTextFilesAreReplacedInTheirOwnEncoding) {
     EXPECT_EQ(Tree("marked.txt"), "\xEF\xBB\xBF" + after);
 }
 
+// Patterns read as ECMAScript reads them: a replace up to the line end keeps the carriage
+// return, in every encoding; an octal line feed is found however the run narrows its search.
+TEST_F(ReplaceRun, PatternsKeepCarriageReturnsAndFindOctalLineFeeds) {
+    const auto utf16 = [](const std::string& ascii, bool big_endian) {
+        std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+        for (const char c : ascii) {
+            bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+        }
+        return bytes;
+    };
+    const std::string before = "a=old\r\nb=old\r\n";
+    const std::string after = "a=new\r\nb=new\r\n";
+    dir_.WriteFile("tree/plain.txt", before);
+    dir_.WriteFile("tree/marked.txt", "\xEF\xBB\xBF" + before);
+    dir_.WriteFile("tree/le.reg", utf16(before, false));
+    dir_.WriteFile("tree/be.reg", utf16(before, true));
+    const ProgramResult run = Replace("=.*", "=new", {"-rx"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Tree("plain.txt"), after);
+    EXPECT_EQ(Tree("marked.txt"), "\xEF\xBB\xBF" + after);
+    EXPECT_EQ(Tree("le.reg"), utf16(after, false));
+    EXPECT_EQ(Tree("be.reg"), utf16(after, true));
+
+    dir_.WriteFile("tree/lines.txt", "a\nb\r\n\r");
+    for (const auto& [pattern, found] : {std::pair{"a\\012b", "found 1 times in 1 files"},
+                                         std::pair{"a\\12b", "found 1 times in 1 files"},
+                                         std::pair{"^.", "found 1 times in 1 files"}}) {
+        Options o{pattern, "lines.txt"};
+        o.regex = true;
+        ASSERT_EQ(Search(o).exit_code, 0) << pattern;
+        EXPECT_NE(Report().find(found), std::string::npos) << pattern << "\n" << Report();
+    }
+}
+
 TEST_F(ReplaceRun, FilesThatCannotBeRewrittenKeepTheirBytes) {
     dir_.WriteFile("tree/readonly.txt", "old");
     chmod(dir_.Path("tree/readonly.txt").c_str(), 0444);

@@ -175,8 +175,9 @@ std::string RequiredLiteral(std::string_view pattern) {
 }
 
 bool MatchesWithinLines(std::string_view pattern) {
-    // Escapes that stand for characters other than line feeds, in and out of classes.
-    constexpr const char* kSafeEscapes = "wdbBtf.*+?()[]{}|^$\\/-0123456789";
+    // Escapes that stand for characters other than line feeds, in and out of classes. Digits are
+    // not among them: "\012" is a line feed, and a back-reference repeats what its group took.
+    constexpr const char* kSafeEscapes = "wdbBtf.*+?()[]{}|^$\\/-";
     if (pattern.find('\n') != std::string_view::npos ||
         pattern.find("(?") != std::string_view::npos) {
         return false;

@@ -33,10 +33,25 @@ TEST(RequiredLiteral, Table) {
 
 TEST(MatchesWithinLines, Table) {
     const std::pair<const char*, bool> cases[] = {
-        {"[A-Z_]+_MAX\\b", true},  {"foo.*bar", true},  // "." leaves line feeds out
-        {"a\\sb", false},          {"a[^x]b", false},    {"a\\Wb", false},    {"a[\\s]b", false},
-        {"a[\\x00-\\x7f]", false}, {"a[ -~]b", true},    {"a[\\t-z]", false}, {"(?s)a.b", false},
-        {"a\nb", false},           {"(\\w+)=\\1", true}, {"end$", true},      {"a[b", false},
+        {"[A-Z_]+_MAX\\b", true},
+        {"foo.*bar", true},  // "." leaves line feeds out
+        {"a\\sb", false},
+        {"a[^x]b", false},
+        {"a\\Wb", false},
+        {"a[\\s]b", false},
+        {"a[\\x00-\\x7f]", false},
+        {"a[ -~]b", true},
+        {"a[\\t-z]", false},
+        {"(?s)a.b", false},
+        {"a\nb", false},
+        {"end$", true},
+        {"a[b", false},
+        // A digit escape may be a line feed ("\012", or "\12" without twelve groups), and a
+        // back-reference is not read here.
+        {"a\\012b", false},
+        {"a\\12b", false},
+        {"[\\12]", false},
+        {"(\\w+)=\\1", false},
     };
     for (const auto& [pattern, within] : cases) {
         EXPECT_EQ(MatchesWithinLines(pattern), within) << pattern;

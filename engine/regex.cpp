@@ -1,5 +1,7 @@
 #include "engine/regex.h"
 
+#include "engine/ecma_pattern.h"
+
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
@@ -12,10 +14,11 @@ namespace {
 
 constexpr char kSource[] = "ferret.RegExp";
 
-// PCRE2_MATCH_INVALID_UTF is added only for JIT code; see Scan.
+// PCRE2_MATCH_INVALID_UTF is added only for JIT code; see Scan. A pattern starting with ".*"
+// is not taken as anchored: after an invalid byte a match can start anywhere.
 constexpr std::uint32_t kCompileOptions = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_ALLOW_EMPTY_CLASS |
                                           PCRE2_MATCH_UNSET_BACKREF | PCRE2_DOLLAR_ENDONLY |
-                                          PCRE2_NEVER_BACKSLASH_C;
+                                          PCRE2_NEVER_BACKSLASH_C | PCRE2_NO_DOTSTAR_ANCHOR;
 
 // Limits per match attempt. They turn a catastrophic pattern into an error after a fraction of a
 // second instead of a hang, and keep the interpreter's backtracking frames bounded.
@@ -34,7 +37,7 @@ std::string PcreMessage(int code) {
     return std::string(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
 }
 
-Status SyntaxError(int code, PCRE2_SIZE offset) {
+Status SyntaxError(int code, std::size_t offset) {
     return Status::Error(kRegexErrorSyntax,
                          "Syntax error in regular expression: " + PcreMessage(code) +
                              " at offset " + std::to_string(offset),
@@ -406,18 +409,20 @@ Status RegExp::Compile(std::string_view pattern, bool ignore_case, Jit jit) {
     pcre2_set_newline(context.get(), PCRE2_NEWLINE_LF);
 
     const std::uint32_t options = kCompileOptions | (ignore_case ? PCRE2_CASELESS : 0u);
-    const auto chars =
-        reinterpret_cast<PCRE2_SPTR>(pattern.data() != nullptr ? pattern.data() : "");
+    // PCRE2 is given the pattern rewritten where its reading differs from ECMAScript's; its
+    // complaints point at the user's own text.
+    const PcrePattern translated = TranslateEcmaPattern(pattern);
+    const auto chars = reinterpret_cast<PCRE2_SPTR>(translated.text.c_str());
+    const PCRE2_SIZE length = translated.text.size();
     int error = 0;
     PCRE2_SIZE offset = 0;
     pcre2_code* code = nullptr;
-    const bool by_runs = MatchRunByRun(pattern);
-    if (jit == Jit::kWhenAvailable && JitMatchesLikeTheInterpreter(pattern)) {
-        code =
-            pcre2_compile(chars, pattern.size(), options | (by_runs ? 0u : PCRE2_MATCH_INVALID_UTF),
-                          &error, &offset, context.get());
+    const bool by_runs = MatchRunByRun(translated.text);
+    if (jit == Jit::kWhenAvailable && JitMatchesLikeTheInterpreter(translated.text)) {
+        code = pcre2_compile(chars, length, options | (by_runs ? 0u : PCRE2_MATCH_INVALID_UTF),
+                             &error, &offset, context.get());
         if (code == nullptr) {
-            return SyntaxError(error, offset);
+            return SyntaxError(error, translated.PatternOffset(offset));
         }
         // Without JIT (not built in, or executable memory refused) the interpreter gives the
         // same results, only slower.
@@ -432,9 +437,9 @@ Status RegExp::Compile(std::string_view pattern, bool ignore_case, Jit jit) {
         }
     }
     if (code == nullptr) {
-        code = pcre2_compile(chars, pattern.size(), options, &error, &offset, context.get());
+        code = pcre2_compile(chars, length, options, &error, &offset, context.get());
         if (code == nullptr) {
-            return SyntaxError(error, offset);
+            return SyntaxError(error, translated.PatternOffset(offset));
         }
     }
     code_.reset(code);
