@@ -25,6 +25,17 @@ ProgramResult Ferret(const std::vector<std::string>& arguments, bool unprivilege
     return RunProgram(FERRET_BINARY, arguments, unprivileged);
 }
 
+// Runs ferret with `environment` ("NAME=value") added, killed after `seconds`: a run that waits
+// for an answer nobody gives then fails instead of hanging.
+ProgramResult FerretWithin(int seconds, const std::vector<std::string>& environment,
+                           const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {"-s", "KILL", std::to_string(seconds), "/usr/bin/env"};
+    command.insert(command.end(), environment.begin(), environment.end());
+    command.push_back(FERRET_BINARY);
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return RunProgram("/usr/bin/timeout", command);
+}
+
 // The report with its date line made constant.
 std::string Masked(std::string report) {
     const std::string label = "Report generated: ";
@@ -211,6 +222,38 @@ TEST_F(UnattendedRun, BadInputExitsWithTwoAndSaysWhy) {
         {"-p", Tree(), "-s", "x", "-e:search", "-l", dir_.Path("plain-file/report.txt"), "-x"});
     EXPECT_EQ(bad_report.exit_code, 2);
     EXPECT_NE(bad_report.err.find("report.txt"), std::string::npos);
+}
+
+// Scripts and CI often set the offscreen platform; without a display the run is still headless.
+TEST_F(UnattendedRun, OffscreenPlatformWithoutADisplayIsHeadless) {
+    dir_.WriteFile("tree/a.txt", "x");
+    const ProgramResult run = FerretWithin(
+        30, {"QT_QPA_PLATFORM=offscreen"},
+        {"-p", Tree(), "-k", "*.txt", "-s", "(", "-rx", "-e:search", "-l", report_, "-x"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.err.find("ferret: Regular Expression: The regular expression cannot be used"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(Report().find("found 0 times in 0 files out of 1 total files searched."),
+              std::string::npos);
+    const ProgramResult bare = FerretWithin(30, {"QT_QPA_PLATFORM=offscreen"}, {});
+    EXPECT_EQ(bare.exit_code, 2) << bare.err;
+    EXPECT_NE(bare.err.find("no display"), std::string::npos) << bare.err;
+}
+
+// A run shown in a window that ends the program (-x) must not wait for its message box to be
+// answered. The offscreen platform never uses DISPLAY; it only lets the window open.
+TEST_F(UnattendedRun, WindowRunThatEndsTheProgramNeverWaitsForAMessage) {
+    dir_.WriteFile("tree/a.txt", "x");
+    const ProgramResult run = FerretWithin(
+        30, {"QT_QPA_PLATFORM=offscreen", "DISPLAY=:99"},
+        {"-p", Tree(), "-k", "*.txt", "-s", "(", "-rx", "-e:search", "-l", report_, "-x"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.err.find("ferret: Regular Expression: The regular expression cannot be used"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(Report().find("found 0 times in 0 files out of 1 total files searched."),
+              std::string::npos);
 }
 
 class ReplaceRun : public UnattendedRun {

@@ -39,6 +39,10 @@ using testing::TempDir;
 
 constexpr char kDesktopId[] = "org.mallo.Ferret";
 
+// A window drawn nowhere: ferret opens one only where there is a display, which the offscreen
+// platform never connects to.
+constexpr const char* kOffscreenWindow[] = {"QT_QPA_PLATFORM=offscreen", "DISPLAY=:99"};
+
 // The program's full path from PATH, empty when it is not there.
 std::string FindProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
@@ -213,8 +217,8 @@ TEST_F(Installed, OpensASavedSearchOnlyInTheWindowAndRunsNothing) {
     }
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{frs}, std::vector<std::string>{"-config", frs}}) {
-        std::vector<std::string> command = {"3", FindProgram("env"), "QT_QPA_PLATFORM=offscreen",
-                                            Ferret()};
+        std::vector<std::string> command = {"3", FindProgram("env"), kOffscreenWindow[0],
+                                            kOffscreenWindow[1], Ferret()};
         command.insert(command.end(), arguments.begin(), arguments.end());
         const ProgramResult run = RunProgram(timeout, command);
         EXPECT_EQ(run.exit_code, 124) << run.err;
@@ -222,8 +226,8 @@ TEST_F(Installed, OpensASavedSearchOnlyInTheWindowAndRunsNothing) {
     EXPECT_EQ(work.ReadFile("tree/a.txt"), "old text");
     // The same saved search asked to run does run in that window, and ends.
     const ProgramResult replaced =
-        RunProgram(timeout, {"30", FindProgram("env"), "QT_QPA_PLATFORM=offscreen", Ferret(),
-                             "-config", frs, "-e:replace", "-x"});
+        RunProgram(timeout, {"30", FindProgram("env"), kOffscreenWindow[0], kOffscreenWindow[1],
+                             Ferret(), "-config", frs, "-e:replace", "-x"});
     EXPECT_EQ(replaced.exit_code, 0) << replaced.err;
     EXPECT_EQ(work.ReadFile("tree/a.txt"), "new text");
 }

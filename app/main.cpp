@@ -88,8 +88,10 @@ void RaiseOpenFileLimit() {
     }
 }
 
+// QT_QPA_PLATFORM does not count: scripts set "offscreen", where a message box would wait for
+// an answer that nobody can give.
 bool HasDisplay() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
         const char* value = std::getenv(name);
         if (value != nullptr && value[0] != '\0') {
             return true;

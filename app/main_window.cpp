@@ -151,6 +151,12 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
         QMessageBox box(BoxIcon(icon), title, text, QMessageBox::Ok, this);
         box.exec();
     };
+    handlers.notice = [this](const QString& text, const QString& title, MessageIcon icon) {
+        auto* box = new QMessageBox(BoxIcon(icon), title, text, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+    };
     handlers.mask_to_list = [this](const QString& text) {
         if (mask_->findText(text, Qt::MatchFixedString) < 0) {
             mask_->addItem(text);
@@ -836,12 +842,14 @@ RunView& frmMain::View() {
 std::thread frmMain::RunUnattended(const clsCommandLine& line, std::atomic<int>& status) {
     EnableForm(true);
     SearchFields fields = Fields();
+    view_->SetUnattended(line.ExitOnComplete());
     return std::thread([this, &line, &status, fields]() mutable {
         status.store(CommandProcess(line, *driver_, *view_, fields));
         const bool exit = line.ExitOnComplete();
         QMetaObject::invokeMethod(
             this,
             [this, fields, exit] {
+                view_->SetUnattended(false);
                 SetFields(fields);
                 EnableForm(false);
                 if (exit) {

@@ -97,7 +97,8 @@ class frmMain : public QMainWindow {
 
     // The unattended run with this window: fields from the switches, the run, the report file.
     // Runs on the returned thread; `status` receives the exit status, and the window closes
-    // at the end when -x asks for it.
+    // at the end when -x asks for it (its messages then go to standard error as well, and no
+    // box waits for an answer).
     std::thread RunUnattended(const clsCommandLine& line, std::atomic<int>& status);
 
     RunDriver& Driver() { return *driver_; }

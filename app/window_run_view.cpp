@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <cstdio>
 
 namespace ferret {
 namespace {
@@ -48,6 +49,11 @@ void WindowRunView::SetBusy(bool busy) {
 
 void WindowRunView::ShowMessage(const std::string& text, const std::string& title,
                                 MessageIcon icon) {
+    if (unattended_.load()) {
+        std::fprintf(stderr, "ferret: %s: %s\n", title.c_str(), text.c_str());
+        Post([this, t = Q(text), c = Q(title), icon] { handlers_.notice(t, c, icon); });
+        return;
+    }
     if (window_.isNull()) {
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -14,7 +15,8 @@ namespace ferret {
 
 // The run's view of the main window. A run works on a thread of its own; every call here is
 // handed to the window's thread (queued, so the run never waits for the window), except a
-// message box, which the run waits for as a modal box would make it.
+// message box, which the run waits for as a modal box would make it, unless the run is
+// unattended.
 class WindowRunView : public RunView {
   public:
     struct Handlers {
@@ -23,6 +25,8 @@ class WindowRunView : public RunView {
         std::function<void(bool running)> running;
         std::function<void(bool busy)> busy;
         std::function<void(const QString& text, const QString& title, MessageIcon icon)> message;
+        // Shows a message without waiting for it to be answered.
+        std::function<void(const QString& text, const QString& title, MessageIcon icon)> notice;
         std::function<void(const QString& text)> mask_to_list;
         std::function<void(const QString& text)> search_to_list;
         std::function<void(const QString& text)> report_text;
@@ -34,6 +38,10 @@ class WindowRunView : public RunView {
     };
 
     WindowRunView(QObject* window, Handlers handlers);
+
+    // An unattended run that ends the program (-x) may have nobody to answer a box, and must not
+    // wait for one to end: its messages also go to standard error and their boxes do not block.
+    void SetUnattended(bool unattended) { unattended_.store(unattended); }
 
     void SetStatusText(int panel, const std::string& text) override;
     void SetRunLog(const std::string& text) override;
@@ -58,6 +66,7 @@ class WindowRunView : public RunView {
 
     QPointer<QObject> window_;
     Handlers handlers_;
+    std::atomic<bool> unattended_{false};
     mutable std::mutex mutex_;
     std::string report_text_;  // protected by mutex_
 };
