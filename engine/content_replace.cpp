@@ -8,6 +8,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -112,6 +113,30 @@ Status EncodeAsFile(ByteOrderMark mark, bool exact, std::string_view replacement
     return {};
 }
 
+// The new copy's name beside `name` in `folder` ("" or ending in "/"): ".NAME.ferret-XXXXXX",
+// with NAME shortened where the whole would pass the longest name the folder allows, and cut
+// between characters when it is UTF-8 so the name stays readable.
+std::string TemporaryTemplate(const std::string& folder, std::string_view name) {
+    constexpr std::string_view kSuffix = ".ferret-XXXXXX";
+    long longest = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    if (longest <= 0) {
+        longest = NAME_MAX;
+    }
+    const std::size_t room = static_cast<std::size_t>(longest) > kSuffix.size() + 1
+                                 ? static_cast<std::size_t>(longest) - kSuffix.size() - 1
+                                 : 0;
+    if (name.size() > room) {
+        std::size_t cut = room;
+        if (IsValidUtf8(name)) {
+            while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+                --cut;
+            }
+        }
+        name = name.substr(0, cut);
+    }
+    return folder + "." + std::string(name) + std::string(kSuffix);
+}
+
 }  // namespace
 
 std::string ApprovedExtensionList() {
@@ -159,7 +184,7 @@ std::string SwapInContent(const std::string& target, int input, const struct sta
                           const std::function<void()>& before_swap) {
     const std::size_t slash = target.rfind('/');
     const std::string folder = target.substr(0, slash + 1);
-    std::string temporary = folder + "." + target.substr(slash + 1) + ".ferret-XXXXXX";
+    std::string temporary = TemporaryTemplate(folder, std::string_view(target).substr(slash + 1));
     // Created exclusively with a random name, readable by us alone until it is complete.
     Fd output(mkostemp(temporary.data(), O_CLOEXEC));
     if (output.get() < 0) {

@@ -15,6 +15,7 @@
 #include "testsupport/temp_dir.h"
 #include "testsupport/unprivileged.h"
 #include "util/app_paths.h"
+#include "util/text_encoding.h"
 
 namespace ferret {
 namespace {
@@ -117,6 +118,54 @@ TEST(ReplaceFilePattern, LinksAreFollowedAndKept) {
     EXPECT_EQ(Replace(dir.Path("hard.txt"), "old", "new").count, 1);
     EXPECT_EQ(dir.ReadFile("hard.txt"), "new");
     EXPECT_EQ(dir.ReadFile("other-name.txt"), "old");
+}
+
+// The new content is written beside the file as ".NAME.ferret-XXXXXX" first; NAME is shortened
+// when that would be longer than the folder allows, and cut between characters when it is UTF-8.
+TEST(ReplaceFilePattern, NamesAsLongAsTheFolderAllowsAreReplaced) {
+    TempDir dir;
+    const long longest = pathconf(dir.path().c_str(), _PC_NAME_MAX);
+    ASSERT_GT(longest, 20);
+    const std::size_t size = static_cast<std::size_t>(longest);
+    // Characters of `character`'s width up to `length` bytes, after as much of "xyz" as is needed.
+    const auto repeated = [](std::size_t length, const std::string& character) {
+        std::string name = std::string("xyz").substr(0, length % character.size());
+        while (name.size() < length) {
+            name += character;
+        }
+        return name;
+    };
+    const std::string names[] = {
+        std::string(size - 4, 'a') + ".txt",
+        repeated(size, "\xC3\xA9"),
+        repeated(size - 1, "\xE2\x82\xAC"),
+        repeated(size, "\xF0\x9F\x98\x80"),
+        std::string(size, '\xE9'),  // not UTF-8
+        "f.txt",
+    };
+    for (const std::string& name : names) {
+        dir.WriteFile(name, "old");
+        std::string temporary;
+        const RewriteResult result = Replace(dir.Path(name), "old", "new", [&] {
+            for (const std::string& there : dir.Names()) {
+                if (there != name) {
+                    temporary = there;
+                }
+            }
+        });
+        ASSERT_EQ(result.count, 1) << name.size() << ": " << result.error;
+        EXPECT_EQ(dir.ReadFile(name), "new");
+        EXPECT_EQ(dir.Names(), std::vector<std::string>{name});
+        ASSERT_GT(temporary.size(), 15u);
+        EXPECT_LE(temporary.size(), size);
+        const std::size_t kept = temporary.size() - 15;
+        EXPECT_EQ(temporary.substr(0, kept + 9), "." + name.substr(0, kept) + ".ferret-");
+        EXPECT_EQ(IsValidUtf8(temporary), IsValidUtf8(name)) << temporary;
+        if (name.size() < 200) {
+            EXPECT_EQ(kept, name.size());  // a name of usual length is kept whole
+        }
+        unlink(dir.Path(name).c_str());
+    }
 }
 
 TEST(ReplaceFilePattern, RefusalsLeaveTheFileExactlyAsItWas) {

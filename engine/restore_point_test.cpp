@@ -281,5 +281,31 @@ TEST(RestoreJournal, OddPathsAndACutLastLineReadBack) {
     EXPECT_FALSE(RemoveRestorePoint(dir.Path("points/notes")).ok());
 }
 
+// Undo, too, writes the original beside the file before it takes the file's place.
+TEST(RestoreJournal, UndoPutsBackAFileWithAsLongANameAsTheFolderAllows) {
+    TempDir dir;
+    const std::string name(static_cast<std::size_t>(pathconf(dir.path().c_str(), _PC_NAME_MAX)),
+                           'n');
+    dir.WriteFile(name, "before");
+    std::unique_ptr<RestorePoint> point;
+    ASSERT_TRUE(
+        RestorePoint::Create(dir.Path("points"), "before", "after", dir.path(), point).ok());
+    struct stat info {};
+    ASSERT_EQ(stat(dir.Path(name).c_str(), &info), 0);
+    ASSERT_TRUE(point->Keep(dir.Path(name), info, "before", "after").ok());
+    const std::string folder = point->Folder();
+    point.reset();
+    dir.WriteFile(name, "after");
+
+    UndoOutcome outcome;
+    ASSERT_TRUE(UndoRestorePoint(folder, outcome).ok());
+    EXPECT_EQ(outcome.restored, 1);
+    for (const UndoOutcome::Refusal& refusal : outcome.refused) {
+        ADD_FAILURE() << refusal.reason;
+    }
+    EXPECT_EQ(dir.ReadFile(name), "before");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{name, "points"}));
+}
+
 }  // namespace
 }  // namespace ferret
