@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <exception>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -439,7 +440,8 @@ void RunDriver::ReplaceInFileList(clsFiles& files, const std::string& search_tex
         const std::string of_total = " of " + std::to_string(records.size());
         std::mutex last_mutex;
         std::size_t last_index = 0;  // protected by last_mutex
-        std::string last_content;    // protected by last_mutex: the last file rewritten
+        // Protected by last_mutex: the last file rewritten, which may have been left empty.
+        std::optional<std::string> last_content;
 
         OrderedStage stage;
         stage.process = [&](std::size_t index) -> std::int32_t {
@@ -497,7 +499,7 @@ void RunDriver::ReplaceInFileList(clsFiles& files, const std::string& search_tex
                     LogError(kLabel, "75", path + ": " + result.error);
                 } else if (result.count > 0) {
                     std::lock_guard lock(last_mutex);
-                    if (last_content.empty() || index >= last_index) {
+                    if (!last_content || index >= last_index) {
                         last_index = index;
                         last_content = std::move(result.new_content);
                     }
@@ -520,8 +522,8 @@ void RunDriver::ReplaceInFileList(clsFiles& files, const std::string& search_tex
         // Files rewritten after a stop was asked for are rewritten: their counts stand.
         stage.take_after_end = record_count;
         RunStage(stage, records.size());
-        if (!last_content.empty()) {
-            LogError(kLabel, KeepLastRewrite(last_content));
+        if (last_content) {
+            LogError(kLabel, KeepLastRewrite(*last_content));
         }
     } catch (const std::exception& error) {
         LogError(kLabel, "7", error.what());

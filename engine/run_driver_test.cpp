@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <thread>
 
 #include "app/headless_view.h"
+#include "engine/content_replace.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_paths.h"
@@ -180,6 +183,34 @@ TEST_F(RunDriverTest, ReportTypesAndReplaceWithoutTexts) {
     EXPECT_EQ(view_.ReportText().find("File(s):"), std::string::npos);  // summary without list
     EXPECT_NE(view_.ReportText().find("Your search string was found 0 times"), std::string::npos);
     EXPECT_FALSE(driver_.HasHighlight());
+}
+
+// ~~temprpl.frr holds what the last rewritten file got, even when that is nothing at all.
+TEST_F(RunDriverTest, LastRewriteKeptEvenWhenItLeftTheFileEmpty) {
+    TempDir tree;
+    fields_.folder = tree.path();
+    fields_.search_text = "hit";
+    fields_.replace_text = "kept";
+    tree.WriteFile("a.txt", "hit x");
+    tree.WriteFile("b.txt", "hit");
+    driver_.StartProcess("Replace", fields_);
+    ASSERT_EQ(driver_.FilesWithHits(), 2);
+    const auto last_rewrite = [] {
+        std::ifstream file(LastRewritePath(), std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    };
+    EXPECT_EQ(last_rewrite(), "kept");
+
+    tree.WriteFile("a.txt", "hit x");
+    tree.WriteFile("b.txt", "hit");
+    fields_.replace_text = "^^Blank";
+    driver_.StartProcess("Replace", fields_);
+    ASSERT_EQ(driver_.FilesWithHits(), 2);
+    ASSERT_EQ(tree.ReadFile("a.txt"), " x");
+    ASSERT_EQ(tree.ReadFile("b.txt"), "");
+    EXPECT_EQ(last_rewrite(), "");
 }
 
 TEST_F(RunDriverTest, BadSizeTextGivesNoList) {
