@@ -25,16 +25,22 @@ struct RegexMatch {
     std::size_t length;       // in bytes
 };
 
-// A regular expression with ECMAScript grammar and behaviour, on PCRE2 in UTF-8 mode.
+// A regular expression with ECMAScript grammar and behaviour, on PCRE2 in UTF-8 mode; the
+// pattern is rewritten where PCRE2 reads it differently (engine/ecma_pattern.h).
 //
 // - Patterns are UTF-8; one that is not valid UTF-8 is rejected (5017). Texts are any bytes:
-//   invalid UTF-8 never matches anything (not even "." or "[^]"), so no match spans it.
+//   invalid UTF-8 never matches anything (not even "." or "[^]"), so no match spans it, and a
+//   match may start right after it.
 // - "^" and "$" match only at the very start and end of the whole text (no multi-line mode; "$"
-//   does not match before a final line end). "." matches anything but LF, as the old component
-//   did, so a CR before an LF is matched by ".".
+//   does not match before a final line end). "." matches no line terminator (LF, CR, U+2028,
+//   U+2029), so a CR before an LF is never taken by ".*".
 // - \uHHHH and \xHH, "[]" (matches nothing), "[^]" (matches any character), and a
-//   back-reference to a group that did not take part matches the empty text.
-// - Ignoring case folds Unicode letters too ("é" matches "É"). \w, \d, \s and \b are ASCII.
+//   back-reference to a group that did not take part matches the empty text. A digit escape is
+//   a back-reference when there is such a group, else an octal code.
+// - Ignoring case folds Unicode letters too ("é" matches "É"). \w, \d and \b are ASCII; \s is
+//   ECMAScript's white space (Unicode spaces, U+FEFF and the line terminators).
+// - Groups inside a repeated group are reset on each repetition ("(?:(a)|b)+" on "ab" leaves
+//   group 1 empty).
 // - Global iteration: matches do not overlap; after an empty match the search resumes one
 //   character later (one byte over invalid UTF-8).
 // - PCRE2's own \A, \z, \Z and \G, and its "(*...)" verbs such as (*COMMIT), take each run of
