@@ -3,5 +3,7 @@ BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libpcre2-dev)
 # Word-processor documents and spreadsheets are searched through LibreOffice; without these
 # Ferret still works, with its office handlers unavailable.
 OFFICE_PACKAGES=(libreoffice-writer libreoffice-calc python3-uno)
-# The install test checks the desktop entry, the AppStream file and the manual page with these.
-TEST_PACKAGES=(libgtest-dev clang-format poppler-utils desktop-file-utils appstream groff-base)
+# The install test checks the desktop entry, the AppStream file and the manual page with these;
+# the regex differential test takes ECMAScript's own behaviour from Node.js.
+TEST_PACKAGES=(libgtest-dev clang-format poppler-utils desktop-file-utils appstream groff-base
+               nodejs)
