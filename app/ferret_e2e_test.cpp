@@ -256,6 +256,15 @@ TEST_F(UnattendedRun, WindowRunThatEndsTheProgramNeverWaitsForAMessage) {
               std::string::npos);
 }
 
+// ASCII text as a UTF-16 file with its mark, as registry exports are written.
+std::string Utf16File(const std::string& ascii, bool big_endian) {
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char c : ascii) {
+        bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+    }
+    return bytes;
+}
+
 class ReplaceRun : public UnattendedRun {
   protected:
     ProgramResult Replace(const std::string& search, const std::string& replacement,
@@ -363,17 +372,10 @@ TEST_F(ReplaceRun, BytesOutsideTheMatchesSurvive) {
 // Registry exports are UTF-16 with a mark: found by plain text and by pattern, replaced in
 // their own encoding, every other byte kept; a UTF-8 file keeps its mark.
 TEST_F(ReplaceRun, MarkedTextFilesAreReplacedInTheirOwnEncoding) {
-    const auto utf16 = [](const std::string& ascii, bool big_endian) {
-        std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
-        for (const char c : ascii) {
-            bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
-        }
-        return bytes;
-    };
     const std::string text = "[HKEY_CURRENT_USER\\Software]\r\n\"Host\"=\"old.example\"\r\n";
     const std::string after = "[HKEY_CURRENT_USER\\Software]\r\n\"Host\"=\"new.example\"\r\n";
-    dir_.WriteFile("tree/le.reg", utf16(text, false));
-    dir_.WriteFile("tree/be.reg", utf16(text, true));
+    dir_.WriteFile("tree/le.reg", Utf16File(text, false));
+    dir_.WriteFile("tree/be.reg", Utf16File(text, true));
     dir_.WriteFile("tree/marked.txt", "\xEF\xBB\xBF" + text);
     const ProgramResult search = Search({"\"Host\"=\"old", "*.*"});
     ASSERT_EQ(search.exit_code, 0) << search.err;
@@ -385,33 +387,26 @@ TEST_F(ReplaceRun, MarkedTextFilesAreReplacedInTheirOwnEncoding) {
 
     const ProgramResult run = Replace("old", "new");
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(Tree("le.reg"), utf16(after, false));
-    EXPECT_EQ(Tree("be.reg"), utf16(after, true));
+    EXPECT_EQ(Tree("le.reg"), Utf16File(after, false));
+    EXPECT_EQ(Tree("be.reg"), Utf16File(after, true));
     EXPECT_EQ(Tree("marked.txt"), "\xEF\xBB\xBF" + after);
 }
 
 // Patterns read as ECMAScript reads them: a replace up to the line end keeps the carriage
 // return, in every encoding; an octal line feed is found however the run narrows its search.
 TEST_F(ReplaceRun, PatternsKeepCarriageReturnsAndFindOctalLineFeeds) {
-    const auto utf16 = [](const std::string& ascii, bool big_endian) {
-        std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
-        for (const char c : ascii) {
-            bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
-        }
-        return bytes;
-    };
     const std::string before = "a=old\r\nb=old\r\n";
     const std::string after = "a=new\r\nb=new\r\n";
     dir_.WriteFile("tree/plain.txt", before);
     dir_.WriteFile("tree/marked.txt", "\xEF\xBB\xBF" + before);
-    dir_.WriteFile("tree/le.reg", utf16(before, false));
-    dir_.WriteFile("tree/be.reg", utf16(before, true));
+    dir_.WriteFile("tree/le.reg", Utf16File(before, false));
+    dir_.WriteFile("tree/be.reg", Utf16File(before, true));
     const ProgramResult run = Replace("=.*", "=new", {"-rx"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(Tree("plain.txt"), after);
     EXPECT_EQ(Tree("marked.txt"), "\xEF\xBB\xBF" + after);
-    EXPECT_EQ(Tree("le.reg"), utf16(after, false));
-    EXPECT_EQ(Tree("be.reg"), utf16(after, true));
+    EXPECT_EQ(Tree("le.reg"), Utf16File(after, false));
+    EXPECT_EQ(Tree("be.reg"), Utf16File(after, true));
 
     dir_.WriteFile("tree/lines.txt", "a\nb\r\n\r");
     for (const auto& [pattern, found] : {std::pair{"a\\012b", "found 1 times in 1 files"},

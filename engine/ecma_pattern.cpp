@@ -169,7 +169,7 @@ class Parser {
             stray.at = i_++;
             stray.verbatim = true;
             top.alternatives.back().push_back(std::move(stray));
-            ParseMore(top);
+            ParseAlternatives(top, false);
         }
         return top;
     }
@@ -180,9 +180,13 @@ class Parser {
     // Alternatives up to the ")" that closes the group (not taken) or the end.
     void ParseBody(Group& group, bool dotall) {
         group.alternatives.emplace_back();
-        bool scope_dotall = dotall;
+        ParseAlternatives(group, dotall);
+    }
+
+    // The rest of the group's last alternative and any later ones.
+    void ParseAlternatives(Group& group, bool dotall) {
         for (;;) {
-            ParseSequence(group.alternatives.back(), scope_dotall);
+            ParseSequence(group.alternatives.back(), dotall);
             if (i_ < p_.size() && p_[i_] == '|') {
                 ++i_;
                 group.alternatives.emplace_back();
@@ -191,21 +195,6 @@ class Parser {
             break;
         }
         Count(group);
-    }
-
-    // After a stray ")" at the top: the rest of the current alternative and any later ones.
-    void ParseMore(Group& top) {
-        bool dotall = false;
-        for (;;) {
-            ParseSequence(top.alternatives.back(), dotall);
-            if (i_ < p_.size() && p_[i_] == '|') {
-                ++i_;
-                top.alternatives.emplace_back();
-                continue;
-            }
-            break;
-        }
-        Count(top);
     }
 
     static void Count(Group& group) {
