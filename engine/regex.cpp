@@ -278,7 +278,16 @@ bool MatchRunByRun(std::string_view pattern) {
 // made for texts with invalid UTF-8, \W, \D and \S, which miss every non-ASCII character (PCRE2
 // issues 224, 335, 336, 349). Such patterns use the interpreter; the common ones, without groups,
 // keep the JIT's speed.
-bool JitMatchesLikeTheInterpreter(std::string_view pattern) {
+//
+// Whatever the version, JIT code made for texts with invalid UTF-8 lets a negated class that
+// ignores case take invalid bytes when one of its letters has more than one other case ("[^s]"
+// for "sSſ", "[^k]", "[^σ]"): with case ignored, the user's negated classes use the interpreter.
+// The classes the pattern reader writes hold no letters.
+bool JitMatchesLikeTheInterpreter(std::string_view pattern, std::string_view written,
+                                  bool ignore_case) {
+    if (ignore_case && written.find("[^") != std::string_view::npos) {
+        return false;
+    }
 #if PCRE2_MAJOR == 10 && PCRE2_MINOR < 43
     if (pattern.find('(') != std::string_view::npos) {
         return false;
@@ -418,7 +427,8 @@ Status RegExp::Compile(std::string_view pattern, bool ignore_case, Jit jit) {
     PCRE2_SIZE offset = 0;
     pcre2_code* code = nullptr;
     const bool by_runs = MatchRunByRun(translated.text);
-    if (jit == Jit::kWhenAvailable && JitMatchesLikeTheInterpreter(translated.text)) {
+    if (jit == Jit::kWhenAvailable &&
+        JitMatchesLikeTheInterpreter(translated.text, pattern, ignore_case)) {
         code = pcre2_compile(chars, length, options | (by_runs ? 0u : PCRE2_MATCH_INVALID_UTF),
                              &error, &offset, context.get());
         if (code == nullptr) {

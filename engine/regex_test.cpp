@@ -199,6 +199,14 @@ TEST_P(RegExpTest, NegatedClassEscapesTakeNonAsciiCharacters) {
          "\xff\xc3\xa9"
          "a",
          "1+2"},
+        // Found by fuzzing: with case ignored, JIT code let "[^S]" (S, s and the long s) take
+        // invalid bytes: "2+5".
+        {"[^S]\\x00", true, "\xff\xff\xff'S]\0\\ \\\\]"s, "5+2"},
+        {"[^k]+", true,
+         "\xff"
+         "a\xe2\x84\xaa"
+         "b",
+         "1+1 5+1"},
         // Found by fuzzing: JIT code gave "0+7 8+4 19+1".
         {"(?<w>\\W+)", true, "-)\\ $$<w>>\\ h\xc3\xa9lold\x01", "0+7 8+4 13+2 19+1"},
     };
