@@ -20,6 +20,7 @@
 namespace ferret {
 namespace {
 
+using testing::FindProgram;
 using testing::ProgramResult;
 using testing::RunProgram;
 using testing::TempDir;
@@ -42,20 +43,6 @@ constexpr char kDesktopId[] = "org.mallo.Ferret";
 // A window drawn nowhere: ferret opens one only where there is a display, which the offscreen
 // platform never connects to.
 constexpr const char* kOffscreenWindow[] = {"QT_QPA_PLATFORM=offscreen", "DISPLAY=:99"};
-
-// The program's full path from PATH, empty when it is not there.
-std::string FindProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");
-    std::string folder;
-    while (std::getline(folders, folder, ':')) {
-        const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return {};
-}
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

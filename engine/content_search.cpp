@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "engine/file_details.h"
+#include "engine/pattern_literal.h"
 #include "engine/regex.h"
 #include "util/text_encoding.h"
 
@@ -233,6 +235,18 @@ std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher
     Report(details, file.details());
     const std::int64_t count = ScanOpenFile(file.fd(), matcher, &stop, false);
     return count < 0 ? kNotSearched : Saturated(static_cast<std::uint64_t>(count));
+}
+
+std::unique_ptr<PatternShortcut> MakePatternShortcut(std::string_view pattern, bool ignore_case) {
+    const std::string literal = RequiredLiteral(pattern);
+    // A plain matcher folds only ASCII letters the way the pattern does.
+    const bool ascii = std::all_of(literal.begin(), literal.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (literal.empty() || (!ascii && ignore_case)) {
+        return nullptr;
+    }
+    return std::unique_ptr<PatternShortcut>(
+        new PatternShortcut{PlainMatcher(literal, ignore_case), MatchesWithinLines(pattern)});
 }
 
 Status CountPattern(std::string_view text, const RegExp& pattern, const PatternShortcut* shortcut,

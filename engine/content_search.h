@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,10 @@ struct PatternShortcut {
     PlainMatcher required;  // finds a text every match contains
     bool within_lines;      // no match spans a line feed: only lines holding `required` count
 };
+
+// The shortcut for `pattern` (its required text and whether it stays within lines), or nullptr
+// when none can be used safely.
+std::unique_ptr<PatternShortcut> MakePatternShortcut(std::string_view pattern, bool ignore_case);
 
 // Counts the non-overlapping matches of a compiled pattern in the whole file, read into memory.
 // With a `shortcut`, a file without the required text is not matched at all, and a pattern that

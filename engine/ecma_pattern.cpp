@@ -429,21 +429,13 @@ class Parser {
         bool non_space = false;
         bool closed = false;
         bool after_class_escape = false;
-        bool first = true;
         while (i_ < p_.size()) {
             const char c = p_[i_];
-            if (c == ']' && !first) {
+            if (c == ']') {  // "[]" matches nothing and "[^]" anything
                 ++i_;
                 closed = true;
                 break;
             }
-            if (c == ']' && first) {
-                // "[]" matches nothing and "[^]" anything.
-                ++i_;
-                closed = true;
-                break;
-            }
-            first = false;
             bool class_escape = false;
             if (const std::size_t posix = PosixItemEnd(p_, i_); posix != std::string_view::npos) {
                 items.append(p_.substr(i_, posix - i_));

@@ -35,7 +35,6 @@
 
 #include "engine/content_replace.h"
 #include "engine/content_search.h"
-#include "engine/pattern_literal.h"
 #include "engine/plain_matcher.h"
 #include "engine/regex.h"
 #include "testsupport/run_program.h"
@@ -760,31 +759,6 @@ std::vector<std::string> CorpusLiterals(const std::vector<CorpusFile>& corpus) {
 
 // ---- Ferret's side ---------------------------------------------------------------------------
 
-// The shortcut a search or replace run builds for its pattern (LazyPattern in run_driver.cpp).
-std::unique_ptr<PatternShortcut> RunShortcut(const std::string& pattern, bool ignore_case) {
-    const std::string literal = RequiredLiteral(pattern);
-    const bool ascii = std::all_of(literal.begin(), literal.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (!literal.empty() && (ascii || !ignore_case)) {
-        return std::unique_ptr<PatternShortcut>(
-            new PatternShortcut{PlainMatcher(literal, ignore_case), MatchesWithinLines(pattern)});
-    }
-    return nullptr;
-}
-
-std::string FindOnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::stringstream folders(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
-    std::string folder;
-    while (std::getline(folders, folder, ':')) {
-        const std::string candidate = (folder.empty() ? "." : folder) + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return "";
-}
-
 QJsonObject JsonCase(const Case& item, const std::vector<std::size_t>& files) {
     QJsonObject object{{"pattern", QString::fromStdString(item.pattern)},
                        {"ignoreCase", item.ignore_case},
@@ -872,7 +846,7 @@ bool SameWordCharacters(const Case& item, std::string_view text) {
 }
 
 TEST(RegexDifferential, SearchAndReplaceMatchEcmaScript) {
-    const std::string node = FindOnPath("node");
+    const std::string node = testing::FindProgram("node");
     ASSERT_FALSE(node.empty()) << "Node.js (\"node\", Debian package nodejs) is needed on PATH: "
                                   "it is the ECMAScript reference this test compares with";
     const std::string script = std::string(FERRET_SOURCE_DIR) + "/testsupport/ecma_reference.mjs";
@@ -951,7 +925,7 @@ TEST(RegexDifferential, SearchAndReplaceMatchEcmaScript) {
             continue;
         }
         const std::unique_ptr<PatternShortcut> shortcut =
-            RunShortcut(item.pattern, item.ignore_case);
+            MakePatternShortcut(item.pattern, item.ignore_case);
         for (const QJsonValue& value : expected_case["results"].toArray()) {
             const QJsonObject expected = value.toObject();
             const auto f = static_cast<std::size_t>(expected["file"].toInteger());

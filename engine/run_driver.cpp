@@ -11,7 +11,6 @@
 #include "engine/content_replace.h"
 #include "engine/content_search.h"
 #include "engine/find_files.h"
-#include "engine/pattern_literal.h"
 #include "engine/regex.h"
 #include "engine/restore_point.h"
 #include "ferret_version.h"
@@ -235,14 +234,7 @@ class LazyPattern {
     // The compiled pattern, or nullptr when it cannot be used (`on_error` was told once).
     const RegExp* Get(const std::function<void(const Status&)>& on_error) {
         std::call_once(compiled_, [&] {
-            const std::string literal = RequiredLiteral(text_);
-            const bool ascii = std::all_of(literal.begin(), literal.end(), [](char c) {
-                return static_cast<unsigned char>(c) < 0x80;
-            });
-            if (!literal.empty() && (ascii || !ignore_case_)) {
-                shortcut_.reset(new PatternShortcut{PlainMatcher(literal, ignore_case_),
-                                                    MatchesWithinLines(text_)});
-            }
+            shortcut_ = MakePatternShortcut(text_, ignore_case_);
             status_ = pattern_.Compile(text_, ignore_case_);
             if (!status_.ok()) {
                 on_error(status_);

@@ -16,4 +16,7 @@ struct ProgramResult {
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          bool unprivileged = false);
 
+// The full path of `name` found on PATH, or "" when it is not there.
+std::string FindProgram(const std::string& name);
+
 }  // namespace ferret::testing
