@@ -366,10 +366,9 @@ TEST_F(FaultRun, LinkCyclesAndFifosNeitherHangNorRepeat) {
     dir_.Symlink("/dev/zero", "tree/zero.txt");
     ProgramResult run = FerretWithin(60, SearchArguments(Tree(), "*.txt", "hit"));
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(ListedLines(Report()),
-              (std::vector<std::pair<int, std::string>>{
-                  {1, ".../a/one.txt"}, {1, ".../b/to_a/one.txt"}, {1, ".../b/two.txt"}}));
-    EXPECT_EQ(TotalsOf(Report()).total, 3);
+    EXPECT_EQ(ListedLines(Report()), (std::vector<std::pair<int, std::string>>{
+                                         {1, ".../a/one.txt"}, {1, ".../b/two.txt"}}));
+    EXPECT_EQ(TotalsOf(Report()).total, 2);  // "a" is entered once, not again through b/to_a
 
     run = FerretWithin(60, ReplaceArguments(Tree(), "*.*", "hit", "miss"));
     EXPECT_EQ(run.exit_code, 0) << run.err;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,7 +11,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <fstream>
+#include <map>
 #include <mutex>
+#include <set>
+#include <sstream>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -124,12 +129,28 @@ struct Settings {
 };
 
 // The identity of a folder on the way down from the root; each folder's node points to its
-// parent's, so a link back to a folder above is recognised.
+// parent's, so a link back to a folder above is recognised, and its place among its parent's
+// items gives its place in the walk's order.
 struct Ancestor {
     dev_t device;
     ino_t inode;
     const Ancestor* parent;
+    std::size_t index;  // among the parent's items
 };
+
+// True when the folder at `index` under `a_parent` comes before the one at `b_index` under
+// `b_parent` in the walk's order (depth first, items in order).
+bool EarlierInWalk(const Ancestor* a_parent, std::size_t a_index, const Ancestor* b_parent,
+                   std::size_t b_index) {
+    const auto places = [](const Ancestor* parent, std::size_t index) {
+        std::vector<std::size_t> path{index};
+        for (const Ancestor* up = parent; up != nullptr && up->parent != nullptr; up = up->parent) {
+            path.push_back(up->index);
+        }
+        return std::vector<std::size_t>(path.rbegin(), path.rend());
+    };
+    return places(a_parent, a_index) < places(b_parent, b_index);
+}
 
 // What one folder contributes, in order: files and, in their place, the results of subfolders.
 struct FolderResult {
@@ -139,25 +160,63 @@ struct FolderResult {
     };
     std::vector<Item> items;
     Ancestor self{};
+    // Read by a visit that a visit earlier in the walk's order (through another link) took over.
+    bool superseded = false;  // protected by the walker's mutex until the walk ends
 };
 
 struct FolderTask {
     std::string path;  // ends in "/"
     const Ancestor* parent;
+    std::size_t index;  // among the parent's items
     FolderResult* result;
 };
+
+// The devices of the kernel's own file systems (processes, devices, kernel objects): walking
+// them lists no user's files, and their links multiply paths without end.
+std::set<dev_t> KernelFileSystems() {
+    static const std::set<std::string> kTypes = {
+        "proc",       "sysfs",  "devtmpfs", "debugfs",  "tracefs", "cgroup", "cgroup2",
+        "securityfs", "pstore", "bpf",      "configfs", "devpts",  "mqueue", "binfmt_misc"};
+    std::set<dev_t> devices;
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(mounts, line)) {
+        // "36 35 98:0 /mnt1 /mnt2 rw,noatime master:1 - ext3 /dev/root rw": the type follows " - ".
+        std::istringstream fields(line);
+        std::string id, parent, numbers;
+        fields >> id >> parent >> numbers;
+        const std::size_t dash = line.find(" - ");
+        const std::size_t colon = numbers.find(':');
+        if (dash == std::string::npos || colon == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(line.substr(dash + 3));
+        std::string type;
+        rest >> type;
+        if (kTypes.count(type) != 0) {
+            try {
+                devices.insert(makedev(std::stoul(numbers.substr(0, colon)),
+                                       std::stoul(numbers.substr(colon + 1))));
+            } catch (const std::exception&) {
+                // a line not in the expected form: not a kernel file system we know of
+            }
+        }
+    }
+    return devices;
+}
 
 // Folders are read by a small pool of threads, each folder on its own; the results are put
 // together in walk order at the end, so the outcome is the same as a walk on one thread.
 class Walker {
   public:
-    explicit Walker(const Settings& settings) : settings_(settings) {}
+    Walker(const Settings& settings, const WalkControl& control)
+        : settings_(settings), control_(control), kernel_devices_(KernelFileSystems()) {}
 
     // Walks from `start` (ending in "/") and adds what it finds to `files`. Returns false when
     // a worker failed (out of memory): `files` then holds what was put together.
     bool Run(const std::string& start, clsFiles& files) {
         FolderResult root;
-        pending_.push_back({start, nullptr, &root});
+        pending_.push_back({start, nullptr, 0, &root});
         const unsigned helpers = std::min(3u, std::max(1u, std::thread::hardware_concurrency()));
         std::vector<std::thread> threads;
         for (unsigned i = 1; i < helpers; ++i) {
@@ -173,12 +232,19 @@ class Walker {
 
     std::int32_t seen() const { return seen_; }
     std::int32_t matched() const { return matched_; }
+    bool stopped() const { return stopped_; }
+    // Time spent waiting while the walk was paused.
+    std::chrono::steady_clock::duration paused() const { return paused_; }
 
   private:
     void Work() {
         std::unique_lock lock(mutex_);
         for (;;) {
             wake_.wait(lock, [this] { return !pending_.empty() || busy_ == 0; });
+            if (!pending_.empty() && WaitWhilePaused(lock)) {
+                stopped_ = true;
+                pending_.clear();  // what was read so far stays
+            }
             if (pending_.empty()) {
                 return;  // nothing queued and nobody left who could queue more
             }
@@ -208,6 +274,42 @@ class Walker {
         }
     }
 
+    // True when the walk is to stop. While it is paused, waits (the lock given up meanwhile).
+    bool WaitWhilePaused(std::unique_lock<std::mutex>& lock) {
+        const auto is = [](const std::atomic<bool>* flag) {
+            return flag != nullptr && flag->load(std::memory_order_relaxed);
+        };
+        if (!is(control_.pause) || is(control_.stop)) {
+            return is(control_.stop);
+        }
+        const auto began = std::chrono::steady_clock::now();
+        lock.unlock();
+        while (is(control_.pause) && !is(control_.stop)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        lock.lock();
+        paused_ += std::chrono::steady_clock::now() - began;
+        return is(control_.stop);
+    }
+
+    // Claims the folder `self` for this visit. False when a visit earlier in the walk's order
+    // has it; a later one that had it is superseded, its results dropped when they are put
+    // together.
+    bool Claim(const FolderTask& task, const struct stat& self) {
+        std::lock_guard lock(mutex_);
+        auto [claim, added] = claims_.try_emplace({self.st_dev, self.st_ino}, task.result);
+        if (added) {
+            return true;
+        }
+        const Ancestor& holder = claim->second->self;
+        if (!EarlierInWalk(task.parent, task.index, holder.parent, holder.index)) {
+            return false;
+        }
+        claim->second->superseded = true;
+        claim->second = task.result;
+        return true;
+    }
+
     void ReadFolder(const FolderTask& task, std::vector<FolderTask>& found, std::int32_t& seen,
                     std::int32_t& matched) {
         // Deep folders' paths may pass PATH_MAX; OpenPath still reaches them.
@@ -221,7 +323,17 @@ class Walker {
                 return;  // a link back to a folder we are already inside
             }
         }
-        task.result->self = {self.st_dev, self.st_ino, task.parent};
+        if (task.parent != nullptr && self.st_dev != root_device_ &&
+            kernel_devices_.count(self.st_dev) != 0) {
+            return;  // the kernel's own file systems, unless the walk starts inside one
+        }
+        if (task.parent == nullptr) {
+            root_device_ = self.st_dev;  // read before any other folder is queued
+        }
+        task.result->self = {self.st_dev, self.st_ino, task.parent, task.index};
+        if (!Claim(task, self)) {
+            return;  // entered once, wherever links lead to it from
+        }
         std::string arena;
         std::vector<Entry> entries;
         if (!ReadEntries(dir.get(), arena, entries)) {
@@ -246,11 +358,13 @@ class Walker {
             }
             if (type == DT_DIR) {
                 if (name.front() != '.' && settings_.recursive) {
+                    const std::size_t index = task.result->items.size();
                     auto& item = task.result->items.emplace_back();
                     item.folder = std::make_unique<FolderResult>();
                     std::string path = task.path;
                     path.append(name).push_back('/');
-                    found.push_back({std::move(path), &task.result->self, item.folder.get()});
+                    found.push_back(
+                        {std::move(path), &task.result->self, index, item.folder.get()});
                 }
                 continue;
             }
@@ -317,14 +431,20 @@ class Walker {
             FolderResult::Item& item = folder->items[next++];
             if (item.file) {
                 files.AddUnique(std::move(item.file));
-            } else if (item.folder) {
+            } else if (item.folder && !item.folder->superseded) {
                 stack.emplace_back(item.folder.get(), 0);
             }
         }
     }
 
     const Settings& settings_;
+    const WalkControl control_;
+    const std::set<dev_t> kernel_devices_;
+    dev_t root_device_ = 0;
     std::mutex mutex_;
+    std::map<std::pair<dev_t, ino_t>, FolderResult*> claims_;  // protected by mutex_
+    bool stopped_ = false;                                     // protected by mutex_
+    std::chrono::steady_clock::duration paused_{};             // protected by mutex_
     std::condition_variable wake_;
     std::vector<FolderTask> pending_;  // protected by mutex_
     int busy_ = 0;                     // protected by mutex_
@@ -360,6 +480,7 @@ void clsFindFiles::SetStartDirectory(std::string folder) {
 }
 
 void clsFindFiles::PerformSearch() {
+    stopped_ = false;
     try {
         const Settings settings{NameMask(filter_mask_),
                                 search_type_,
@@ -373,13 +494,14 @@ void clsFindFiles::PerformSearch() {
                                 CurrentLocalDateTime()};
         const std::string start = start_directory_;
         const auto began = std::chrono::steady_clock::now();
-        Walker walker(settings);
+        Walker walker(settings, control_);
         if (!walker.Run(start, Files())) {
             return Completed();
         }
-        const double elapsed_ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began)
-                .count();
+        const double elapsed_ms = std::chrono::duration<double, std::milli>(
+                                      std::chrono::steady_clock::now() - began - walker.paused())
+                                      .count();
+        stopped_ = walker.stopped();
         searched_ = walker.seen();
         matched_ = walker.matched();
         search_time_ = FormatNumber(elapsed_ms / 1000.0, 2, true) + "  seconds";

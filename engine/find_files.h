@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,10 +34,19 @@ struct FileTimes {
 bool PassesDateTest(std::int32_t date_type, DateTime from, DateTime to, std::int32_t file_date_type,
                     const FileTimes& times, DateTime today);
 
+// What lets a walk be stopped or paused from another thread; either may be null. Both are
+// looked at before each folder is read.
+struct WalkControl {
+    const std::atomic<bool>* stop = nullptr;   // set: the walk ends with what it has listed
+    const std::atomic<bool>* pause = nullptr;  // set: the walk waits (its time stands still)
+};
+
 // Walks a folder tree and collects the regular files whose names, dates and sizes pass the
 // filters, depth first, each folder's entries in name order (ignoring case, then by bytes).
-// Folders whose names start with "." are never entered; links to folders are followed, but a
-// folder already on the way down is not entered again, so link cycles end. FIFOs, sockets and
+// Folders whose names start with "." are never entered; links to folders are followed, but each
+// folder (device and inode) is entered once, at its first place in the walk's order, so link
+// cycles end and links cannot multiply the walk. The kernel's own file systems (proc, sysfs,
+// devtmpfs and the like) are not entered unless the walk starts inside one. FIFOs, sockets and
 // devices are counted as entries and never listed or opened. Files are never opened.
 //
 // One finder serves one run; it is used from one thread at a time (the walk itself reads
@@ -94,6 +104,11 @@ class clsFindFiles {
     std::int32_t Searched() const { return searched_; }
     std::int32_t Matched() const { return matched_; }
 
+    // Stop and pause for the next walks. Default: neither.
+    void SetControl(WalkControl control) { control_ = control; }
+    // True when the last walk was stopped: the files listed before the stop stay.
+    bool Stopped() const { return stopped_; }
+
     // Runs one walk, then raises SearchCompleted. A failure ends the walk early: the files found
     // so far stay, the counts and time keep their earlier values.
     void PerformSearch();
@@ -116,6 +131,8 @@ class clsFindFiles {
     std::string search_time_;
     std::int32_t searched_ = 0;
     std::int32_t matched_ = 0;
+    WalkControl control_;
+    bool stopped_ = false;
 };
 
 }  // namespace ferret

@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <functional>
+#include <thread>
 
+#include "testsupport/limited.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/unprivileged.h"
 
@@ -217,7 +221,107 @@ TEST(FindFiles, LinksAreFollowedAndCyclesEnd) {
     dir.Symlink("b/other.txt", "link.txt");
     dir.Symlink("missing.txt", "dangling.txt");
     Walk walk = RunWalk(dir, "*.txt");
-    EXPECT_EQ(walk.listed, (Paths{"a/file.txt", "a/to_b/other.txt", "b/other.txt", "link.txt"}));
+    // "b" is entered once, at its first place in the walk: through a/to_b.
+    EXPECT_EQ(walk.listed, (Paths{"a/file.txt", "a/to_b/other.txt", "link.txt"}));
+}
+
+// Each folder is entered once, however many links lead to it, at its first place in the walk's
+// order; a farm of links that would multiply the paths without end is walked in bounded time
+// and memory.
+TEST(FindFiles, FoldersAreEnteredOnceWhateverLinksLeadThere) {
+    TempDir dir;
+    dir.WriteFile("real/file.txt", "");
+    dir.WriteFile("real/inner/deep.txt", "");
+    dir.Symlink("real", "1st");
+    dir.Symlink("../real", "sub/again");
+    dir.Symlink("../real/inner", "sub/inner_only");
+    EXPECT_EQ(RunWalk(dir, "*.txt").listed, (Paths{"1st/file.txt", "1st/inner/deep.txt"}));
+
+    // 24 levels, each holding two links to the next: 2^24 paths to the last one.
+    TempDir farm;
+    constexpr int kLevels = 24;
+    for (int level = 0; level <= kLevels; ++level) {
+        const std::string name = "d" + std::to_string(100 + level);
+        farm.WriteFile(name + "/f.txt", "");
+        if (level < kLevels) {
+            const std::string next = "../d" + std::to_string(101 + level);
+            farm.Symlink(next, name + "/a");
+            farm.Symlink(next, name + "/b");
+        }
+    }
+    const std::string failure = testing::RunLimited(20, 256, [&] {
+        const Walk walk = RunWalk(farm, "*.txt");
+        std::string last = "d100/";
+        for (int level = 0; level < kLevels; ++level) {
+            last += "a/";
+        }
+        // "a" comes before "f.txt": the deepest file first.
+        return walk.listed.size() == kLevels + 1 && walk.listed.front() == last + "f.txt" &&
+               walk.listed.back() == "d100/f.txt";
+    });
+    EXPECT_EQ(failure, "");
+}
+
+// The kernel's own file systems are not entered through links, only when the walk starts there.
+TEST(FindFiles, KernelFileSystemsAreEnteredOnlyFromInside) {
+    TempDir dir;
+    dir.WriteFile("own.txt", "");
+    dir.Symlink("/proc", "proc");
+    dir.Symlink("/sys", "sys");
+    dir.Symlink("/dev", "dev");
+    const std::string failure =
+        testing::RunLimited(20, 256, [&] { return RunWalk(dir, "*").listed == Paths{"own.txt"}; });
+    EXPECT_EQ(failure, "");
+
+    clsFindFiles finder;
+    finder.SetStartDirectory("/proc/self");
+    finder.SetFilterMask("status");
+    finder.SetRecursive(false);
+    finder.PerformSearch();
+    ASSERT_EQ(finder.Files().Count(), 1);
+    EXPECT_EQ(finder.Files().Item(1)->Filename(), "status");
+}
+
+// Stop ends a walk with what it has listed, Pause holds it, and paused time is not walk time.
+TEST(FindFiles, StopEndsTheWalkAndPauseHoldsIt) {
+    TempDir dir;
+    for (int i = 0; i < 50; ++i) {
+        dir.WriteFile("f" + std::to_string(i) + "/a.txt", "");
+    }
+    std::atomic<bool> stop{true};
+    std::atomic<bool> pause{false};
+    Walk walk = RunWalk(dir, "*.txt", [&](clsFindFiles& f) { f.SetControl({&stop, &pause}); });
+    EXPECT_TRUE(walk.listed.empty());
+
+    for (const bool resume : {true, false}) {
+        SCOPED_TRACE(resume ? "resumed" : "stopped while paused");
+        stop = false;
+        pause = true;
+        clsFindFiles finder;
+        finder.SetStartDirectory(dir.path());
+        finder.SetFilterMask("*.txt");
+        finder.SetControl({&stop, &pause});
+        std::atomic<bool> done{false};
+        std::thread walker([&] {
+            finder.PerformSearch();
+            done = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        EXPECT_FALSE(done.load());
+        const auto released = std::chrono::steady_clock::now();
+        if (resume) {
+            pause = false;
+        } else {
+            stop = true;
+        }
+        walker.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - released, std::chrono::milliseconds(200));
+        EXPECT_EQ(finder.Stopped(), !resume);
+        EXPECT_EQ(finder.Files().Count(), resume ? 50 : 0);
+        if (resume) {
+            EXPECT_LT(std::stod(finder.SearchTime()), 0.3) << finder.SearchTime();
+        }
+    }
 }
 
 TEST(FindFiles, FifoIsCountedButNeverOpened) {

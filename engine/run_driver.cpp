@@ -208,6 +208,7 @@ std::unique_ptr<clsFiles> RunDriver::BuildFileList() {
     finder.SetSearchType(fields_.include_listed ? 1 : 0);
     finder.SetRecursive(fields_.recursive);
     finder.SetStartDirectory(fields_.folder);
+    finder.SetControl({&stop_, &pause_});
     finder.PerformSearch();
 
     const std::string searched = std::to_string(finder.Searched());
