@@ -160,6 +160,8 @@ struct FolderResult {
     };
     std::vector<Item> items;
     Ancestor self{};
+    std::int32_t seen = 0;     // entries read
+    std::int32_t matched = 0;  // names that passed the mask
     // Read by a visit that a visit earlier in the walk's order (through another link) took over.
     bool superseded = false;  // protected by the walker's mutex until the walk ends
 };
@@ -226,7 +228,7 @@ class Walker {
         for (std::thread& thread : threads) {
             thread.join();
         }
-        Collect(root, files, static_cast<std::size_t>(matched_));
+        Collect(root, files);
         return !failed_;
     }
 
@@ -261,10 +263,11 @@ class Walker {
                 failed_ = true;
                 found.clear();
             }
+            task.result->seen = seen;
+            task.result->matched = matched;
             lock.lock();
             --busy_;
-            seen_ += seen;
-            matched_ += matched;
+            listed_at_most_ += matched;
             // Reversed so the first subfolder is taken next: the walk stays depth first and
             // holds few results at a time.
             for (auto it = found.rbegin(); it != found.rend(); ++it) {
@@ -417,11 +420,14 @@ class Walker {
                               settings_.file_date_type, times, settings_.today);
     }
 
-    // Adds the records depth first, subfolders in their place; no recursion, so a tree of any
-    // depth is safe.
-    static void Collect(FolderResult& root, clsFiles& files, std::size_t count) {
-        files.Reserve(count);
+    // Adds the records depth first, subfolders in their place, and counts what the folders that
+    // stay saw (a superseded visit's folders are left out); no recursion, so a tree of any depth
+    // is safe.
+    void Collect(FolderResult& root, clsFiles& files) {
+        files.Reserve(static_cast<std::size_t>(listed_at_most_));
         std::vector<std::pair<FolderResult*, std::size_t>> stack{{&root, 0}};
+        seen_ = root.seen;
+        matched_ = root.matched;
         while (!stack.empty()) {
             auto& [folder, next] = stack.back();
             if (next == folder->items.size()) {
@@ -432,6 +438,8 @@ class Walker {
             if (item.file) {
                 files.AddUnique(std::move(item.file));
             } else if (item.folder && !item.folder->superseded) {
+                seen_ += item.folder->seen;
+                matched_ += item.folder->matched;
                 stack.emplace_back(item.folder.get(), 0);
             }
         }
@@ -448,8 +456,9 @@ class Walker {
     std::condition_variable wake_;
     std::vector<FolderTask> pending_;  // protected by mutex_
     int busy_ = 0;                     // protected by mutex_
-    std::int32_t seen_ = 0;            // protected by mutex_
-    std::int32_t matched_ = 0;         // protected by mutex_
+    std::int32_t listed_at_most_ = 0;  // protected by mutex_
+    std::int32_t seen_ = 0;            // of the walk once it is put together
+    std::int32_t matched_ = 0;
     std::atomic<bool> failed_{false};
 };
 

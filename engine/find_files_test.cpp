@@ -235,7 +235,9 @@ TEST(FindFiles, FoldersAreEnteredOnceWhateverLinksLeadThere) {
     dir.Symlink("real", "1st");
     dir.Symlink("../real", "sub/again");
     dir.Symlink("../real/inner", "sub/inner_only");
-    EXPECT_EQ(RunWalk(dir, "*.txt").listed, (Paths{"1st/file.txt", "1st/inner/deep.txt"}));
+    const Walk linked = RunWalk(dir, "*.txt");
+    EXPECT_EQ(linked.listed, (Paths{"1st/file.txt", "1st/inner/deep.txt"}));
+    EXPECT_EQ(linked.matched, 2);  // what is not walked again is not counted again
 
     // 24 levels, each holding two links to the next: 2^24 paths to the last one.
     TempDir farm;
