@@ -10,6 +10,8 @@ jobs=$(nproc)
 
 echo "== format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+echo "== layers (no include points upward; a folder, a library)"
+scripts/check-layers.py
 
 echo "== build and test"
 # Optimised as shipped, without debug information (the sanitizer builds carry it): a quarter less

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "app/error_log.h"
+#include "settings/error_log.h"
 
 namespace ferret {
 namespace {

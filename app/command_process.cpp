@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/error_log.h"
+#include "settings/error_log.h"
 #include "settings/search_config.h"
 #include "settings/settings.h"
 
@@ -146,7 +146,6 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
                 fields.file_mask = line.FileMask();
             }
         }
-        driver.SetFields(fields);
         if (wants_run && !IsFolder(fields.folder)) {
             Tell(view, "the folder '" + fields.folder + "' does not exist");
             return kExitBadInput;

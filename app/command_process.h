@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/command_line.h"
-#include "engine/run_driver.h"
+#include "app/run_driver.h"
 #include "engine/search_fields.h"
 
 namespace ferret {

@@ -78,9 +78,10 @@ void FileListModel::sort(int column, Qt::SortOrder order) {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void FileListModel::ResetRows(std::vector<FileListRow> rows) {
+void FileListModel::ResetRows(std::vector<FileListRow> rows, std::shared_ptr<clsFiles> owner) {
     beginResetModel();
     rows_ = std::move(rows);
+    owner_ = std::move(owner);
     endResetModel();
 }
 

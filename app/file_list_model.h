@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,9 +10,11 @@
 namespace ferret {
 
 class clsFile;
+class clsFiles;
 
 // The detailed file list: six columns over rows made by BuildFileListRows. The rows point into
-// the run's collection: reset or clear the model before that collection goes away. Sorting is
+// a run's collection, which the model keeps alive while it shows them (or, for rows given
+// without their owner, which the caller keeps alive). Sorting is
 // done here (the view's own sorting stays off); ColumnClicked applies the header-click rule.
 class FileListModel : public QAbstractTableModel {
   public:
@@ -26,7 +29,7 @@ class FileListModel : public QAbstractTableModel {
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // Replaces all rows, in the given order. The sort state of ColumnClicked is kept.
-    void ResetRows(std::vector<FileListRow> rows);
+    void ResetRows(std::vector<FileListRow> rows, std::shared_ptr<clsFiles> owner = nullptr);
     void Clear() { ResetRows({}); }
     // Drops the rows of these files (moved to the trash, for instance).
     void RemovePaths(const std::vector<std::string>& paths);
@@ -47,6 +50,7 @@ class FileListModel : public QAbstractTableModel {
 
   private:
     std::vector<FileListRow> rows_;
+    std::shared_ptr<clsFiles> owner_;  // what rows_ point into
     FileListSortToggle toggle_;
 };
 

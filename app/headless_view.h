@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/run_view.h"
+#include "app/run_view.h"
 
 namespace ferret {
 

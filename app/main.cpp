@@ -20,8 +20,8 @@
 #include "app/command_process.h"
 #include "app/headless_view.h"
 #include "app/main_window.h"
+#include "app/run_driver.h"
 #include "app/undo_command.h"
-#include "engine/run_driver.h"
 #include "ferret_version.h"
 
 namespace {
@@ -201,7 +201,6 @@ int main(int argc, char** argv) {
     ferret::HeadlessView view(isatty(STDERR_FILENO) == 1);
     ferret::RunDriver driver(view);
     ferret::SearchFields fields = ferret::LoadStartupFields();
-    driver.SetFields(fields);
     driver.RefreshSettings(false);
     return ferret::CommandProcess(command_line, driver, view, fields);
 }

@@ -42,28 +42,28 @@
 #include <QVBoxLayout>
 
 #include "app/command_process.h"
-#include "app/error_log.h"
+#include "app/common_dialog.h"
 #include "app/explorer_bar.h"
 #include "app/file_list_model.h"
 #include "app/help_window.h"
 #include "app/options_dialog.h"
 #include "app/restore_points_dialog.h"
 #include "app/result_menu.h"
+#include "app/results_window.h"
 #include "app/structured_model.h"
 #include "app/undo_command.h"
 #include "app/window_run_view.h"
 #include "engine/date_time.h"
 #include "ferret_version.h"
 #include "office/office_handlers.h"
-#include "office/results_window.h"
 #include "preview/preview_window.h"
 #include "preview/print_document.h"
 #include "reports/summary_report.h"
+#include "settings/error_log.h"
 #include "settings/search_config.h"
 #include "settings/search_history.h"
 #include "settings/settings.h"
 #include "util/app_paths.h"
-#include "util/common_dialog.h"
 #include "util/shell_folders.h"
 
 namespace ferret {
@@ -178,7 +178,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     handlers.report_view = [this](int code) { ShowReportView(code); };
     handlers.results_group = [this] { bar_->SetExpanded(QStringLiteral("Results"), true); };
     handlers.file_list = [this](std::shared_ptr<FileListRows> rows) {
-        file_model_->ResetRows(std::move(rows->rows));
+        file_model_->ResetRows(std::move(rows->rows), std::move(rows->owner));
         reports_->setCurrentWidget(list_view_);
     };
     handlers.structured_tree = [this](std::shared_ptr<StructuredTree> tree) {
@@ -558,8 +558,8 @@ frmPreview* frmMain::OpenFilePreviewer(const std::string& path) {
     if (UseSpecialFileHandler(path, CurrentHandlerExtensions())) {
         if (IsSpreadsheetName(path)) {
             auto* cells = new frmResultsExcel(this);
-            clsFiles* results = driver_->Results();
-            clsFile* record = results != nullptr ? results->Item(path) : nullptr;
+            const std::shared_ptr<clsFiles>& results = driver_->Results();
+            clsFile* record = results ? results->Item(path) : nullptr;
             cells->SetExcelResults(
                 record != nullptr && record->HasExcelResults() ? &record->ExcelResults() : nullptr);
             // At the pointer, inside the screen.
@@ -1045,7 +1045,7 @@ void frmMain::RefreshSettings() {
         return;  // the run shows its report in the type stored now
     }
     // Drawing the last results again may take a while: it goes to a thread of its own too.
-    driver_->SetFields(Fields());
+    // The report shows the fields the last run used, whatever the boxes hold now.
     search_action_->setEnabled(false);
     run_thread_ = std::thread([this] {
         driver_->RefreshSettings(false);

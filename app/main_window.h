@@ -9,8 +9,8 @@
 
 #include "app/command_line.h"
 
+#include "app/run_driver.h"
 #include "engine/restore_point.h"
-#include "engine/run_driver.h"
 #include "engine/search_fields.h"
 
 class QAction;

@@ -21,6 +21,7 @@
 #include <QTreeView>
 #include <QtTest/QTest>
 
+#include "app/common_dialog.h"
 #include "app/explorer_bar.h"
 #include "app/file_list_model.h"
 #include "app/help_window.h"
@@ -31,7 +32,6 @@
 #include "preview/print_document.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
-#include "util/common_dialog.h"
 
 namespace ferret {
 namespace {

@@ -18,9 +18,9 @@
 #include <string>
 #include <utility>
 
-#include "app/error_log.h"
+#include "app/common_dialog.h"
+#include "settings/error_log.h"
 #include "settings/settings.h"
-#include "util/common_dialog.h"
 
 namespace ferret {
 namespace {

@@ -8,8 +8,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "app/error_log.h"
 #include "app/undo_command.h"
+#include "settings/error_log.h"
 
 namespace ferret {
 

@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <QtTest/QTest>
 
+#include "app/common_dialog.h"
 #include "app/main_window.h"
 #include "app/options_dialog.h"
 #include "app/restore_points_dialog.h"
@@ -17,7 +18,6 @@
 #include "testsupport/message_recorder.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_paths.h"
-#include "util/common_dialog.h"
 
 namespace ferret {
 namespace {

@@ -19,10 +19,10 @@
 #include <algorithm>
 #include <map>
 
-#include "app/error_log.h"
 #include "app/file_list_model.h"
-#include "app/message_box.h"
 #include "app/properties_dialog.h"
+#include "settings/error_log.h"
+#include "util/message_box.h"
 
 namespace ferret {
 namespace {

@@ -11,10 +11,10 @@
 #include <filesystem>
 
 #include "app/file_list_model.h"
-#include "app/message_box.h"
 #include "app/properties_dialog.h"
 #include "engine/result_records.h"
 #include "testsupport/temp_dir.h"
+#include "util/message_box.h"
 
 namespace ferret {
 namespace {

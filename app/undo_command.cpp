@@ -5,6 +5,7 @@
 
 #include "app/command_process.h"
 #include "engine/restore_point.h"
+#include "settings/settings.h"
 
 namespace ferret {
 

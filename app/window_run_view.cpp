@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <QTimer>
 #include <cstdio>
 
 namespace ferret {
@@ -28,7 +29,42 @@ void WindowRunView::Post(std::function<void()> call) const {
 }
 
 void WindowRunView::SetStatusText(int panel, const std::string& text) {
+    if (panel == 1) {
+        std::lock_guard lock(progress_mutex_);
+        ++progress_generation_;  // a progress text still on its way is out of date
+    }
     Post([this, panel, t = Q(text)] { handlers_.status(panel, t); });
+}
+
+void WindowRunView::ShowProgress(const std::string& text) {
+    std::lock_guard lock(progress_mutex_);
+    progress_text_ = Q(text);
+    if (progress_posted_) {
+        return;  // the update on its way shows the latest text
+    }
+    progress_posted_ = true;
+    const auto now = std::chrono::steady_clock::now();
+    const auto due = progress_shown_at_ + kProgressInterval;
+    const int wait_ms =
+        due > now
+            ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count())
+            : 0;
+    const std::uint64_t generation = progress_generation_;
+    Post([this, wait_ms, generation] {
+        QTimer::singleShot(wait_ms, window_, [this, generation] {
+            QString shown;
+            {
+                std::lock_guard shown_lock(progress_mutex_);
+                progress_posted_ = false;
+                if (generation != progress_generation_) {
+                    return;
+                }
+                progress_shown_at_ = std::chrono::steady_clock::now();
+                shown = progress_text_;
+            }
+            handlers_.status(1, shown);
+        });
+    });
 }
 
 void WindowRunView::SetRunLog(const std::string& text) {

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QPointer>
+#include <QString>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "engine/run_view.h"
+#include "app/run_view.h"
 
 class QObject;
 
@@ -44,6 +47,8 @@ class WindowRunView : public RunView {
     void SetUnattended(bool unattended) { unattended_.store(unattended); }
 
     void SetStatusText(int panel, const std::string& text) override;
+    // At most kProgressInterval apart; the latest text is the one shown.
+    void ShowProgress(const std::string& text) override;
     void SetRunLog(const std::string& text) override;
     void AppendRunLog(const std::string& text) override;
     void SetRunning(bool running) override;
@@ -69,6 +74,15 @@ class WindowRunView : public RunView {
     std::atomic<bool> unattended_{false};
     mutable std::mutex mutex_;
     std::string report_text_;  // protected by mutex_
+
+    // A window shows no more than about 20 progress texts a second: more would only keep its
+    // thread busy while the run waits for nothing.
+    static constexpr std::chrono::milliseconds kProgressInterval{50};
+    std::mutex progress_mutex_;
+    QString progress_text_;                  // protected by progress_mutex_: the latest text
+    bool progress_posted_ = false;           // protected: an update is on its way
+    std::uint64_t progress_generation_ = 0;  // protected: panel 1 texts set since
+    std::chrono::steady_clock::time_point progress_shown_at_{};  // protected
 };
 
 }  // namespace ferret

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "app/headless_view.h"
-#include "engine/run_driver.h"
+#include "app/run_driver.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

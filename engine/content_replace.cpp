@@ -14,7 +14,6 @@
 
 #include "engine/file_details.h"
 #include "engine/regex.h"
-#include "settings/settings.h"
 #include "util/app_paths.h"
 #include "util/file_handle.h"
 #include "util/text_encoding.h"
@@ -138,11 +137,6 @@ std::string TemporaryTemplate(const std::string& folder, std::string_view name) 
 }
 
 }  // namespace
-
-std::string ApprovedExtensionList() {
-    const std::string custom = GetSettingValue(kSettingsKey, kExtList, SettingDefault(kExtList));
-    return custom.empty() ? std::string(kBuiltInExtensions) : custom + "," + kBuiltInExtensions;
-}
 
 bool IsApprovedForReplace(std::string_view file_name, std::string_view list) {
     const std::size_t dot = file_name.rfind('.');

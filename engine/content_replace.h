@@ -14,9 +14,6 @@ namespace ferret {
 
 class RegExp;
 
-// The approved-extension list: the user's list ("ext_list") followed by the built-in one.
-std::string ApprovedExtensionList();
-
 // Whether a replace run may rewrite `file_name`: its extension (from the last point, empty when
 // there is none) occurs anywhere in `list`, ignoring case. So a file without an extension is
 // approved, and so is ".h" (it is part of ".htm").

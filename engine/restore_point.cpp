@@ -14,7 +14,6 @@
 #include <utility>
 
 #include "engine/content_replace.h"
-#include "settings/settings.h"
 #include "util/app_paths.h"
 #include "util/file_handle.h"
 
@@ -224,16 +223,6 @@ std::string RestoreOne(const RestorePointInfo& info, const RestoreEntry& entry) 
 }
 
 }  // namespace
-
-std::string RestoreFolderSetting() {
-    return GetSettingValue(kSettingsKey, kRestoreFolder, SettingDefault(kRestoreFolder));
-}
-
-int RestoreQuantitySetting() {
-    const int quantity = SettingAsInt(
-        GetSettingValue(kSettingsKey, kRestoreQuantity, SettingDefault(kRestoreQuantity)), 10);
-    return quantity < -1 ? -1 : quantity;
-}
 
 std::string ContentChecksum(std::string_view bytes) {
     QCryptographicHash hash(QCryptographicHash::Blake2b_256);

@@ -29,11 +29,6 @@ namespace ferret {
 // flushed to disk before the file they keep is replaced, so after a crash at any moment each file
 // is either as it was or has its copy.
 
-// The restore-point folder and the number of restore points kept (-1 all, 0 none) from the
-// settings.
-std::string RestoreFolderSetting();
-int RestoreQuantitySetting();
-
 // BLAKE2b-256 of `bytes`, in lower-case hexadecimal.
 std::string ContentChecksum(std::string_view bytes);
 

@@ -18,10 +18,10 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include "app/error_log.h"
 #include "engine/content_search.h"
 #include "preview/find_replace.h"
 #include "preview/print_document.h"
+#include "settings/error_log.h"
 #include "settings/settings.h"
 
 namespace ferret {

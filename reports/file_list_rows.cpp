@@ -6,8 +6,8 @@
 #include <memory>
 #include <string_view>
 
-#include "app/error_log.h"
 #include "engine/result_records.h"
+#include "settings/error_log.h"
 #include "util/app_locale.h"
 #include "util/file_info.h"
 #include "util/text_fold.h"
@@ -230,6 +230,13 @@ FileListRows BuildFileListRows(const clsFiles* files, const ReportBuildInput& in
         LogError("frmMain: DisplayFileList", "7", error.what());
     }
     return out;
+}
+
+FileListRows BuildFileListRows(const std::shared_ptr<clsFiles>& files,
+                               const ReportBuildInput& input) {
+    FileListRows rows = BuildFileListRows(files.get(), input);
+    rows.owner = files;
+    return rows;
 }
 
 double SizeTextBytes(const std::string& text) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,7 +77,7 @@ inline constexpr char kTooManyItemsTitle[] = "Max Results Exceeded";
 
 // One row of the detailed file list.
 struct FileListRow {
-    // Owned by the collection the rows were built from; valid while that collection lives.
+    // Owned by the collection the rows were built from (FileListRows::owner keeps it).
     clsFile* record = nullptr;
     std::array<std::string, kFileListColumnCount> text;
     // Sort keys of the number columns.
@@ -86,6 +87,8 @@ struct FileListRow {
 
 struct FileListRows {
     std::vector<FileListRow> rows;
+    // The collection the rows point into, kept alive for as long as the rows are shown.
+    std::shared_ptr<clsFiles> owner;
     // The collection holds more than the display limit's records: no rows were made and the
     // caller shows kTooManyItemsText.
     bool too_many = false;
@@ -96,6 +99,9 @@ struct FileListRows {
 // (SetFiletype). `files` may be null (no run yet). An error ends the build, is logged under
 // "frmMain: DisplayFileList" and keeps the rows made so far.
 FileListRows BuildFileListRows(const clsFiles* files, const ReportBuildInput& input);
+// The same over a run's shared results, which the rows then keep.
+FileListRows BuildFileListRows(const std::shared_ptr<clsFiles>& files,
+                               const ReportBuildInput& input);
 
 // The number of bytes a size text stands for: "1,023 bytes", "1.00 KB", "512.0 KB", "1.00 MB",
 // "3.00 GB", with AppLocale()'s separators; units in any letter case, the blank before them

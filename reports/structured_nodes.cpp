@@ -4,8 +4,8 @@
 #include <functional>
 #include <unordered_map>
 
-#include "app/error_log.h"
 #include "engine/result_records.h"
+#include "settings/error_log.h"
 
 namespace ferret {
 namespace {

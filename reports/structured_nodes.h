@@ -63,5 +63,9 @@ class StructuredTree {
 // build, is logged under "frmMain: DisplayStructuredList" and keeps the nodes made so far.
 // `files` may be null (no run yet): the tree is then the root alone.
 StructuredTree BuildStructuredTree(const clsFiles* files, const ReportBuildInput& input);
+inline StructuredTree BuildStructuredTree(const std::shared_ptr<clsFiles>& files,
+                                          const ReportBuildInput& input) {
+    return BuildStructuredTree(files.get(), input);  // the tree holds copies of what it shows
+}
 
 }  // namespace ferret

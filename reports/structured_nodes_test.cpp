@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/message_box.h"
 #include "engine/result_records.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
+#include "util/message_box.h"
 
 namespace ferret {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <exception>
 
-#include "app/error_log.h"
 #include "engine/append_string.h"
 #include "engine/result_records.h"
 #include "office/office_handlers.h"
+#include "settings/error_log.h"
 #include "util/text_fold.h"
 
 namespace ferret {

@@ -6,4 +6,4 @@ OFFICE_PACKAGES=(libreoffice-writer libreoffice-calc python3-uno)
 # The install test checks the desktop entry, the AppStream file and the manual page with these;
 # the regex differential test takes ECMAScript's own behaviour from Node.js.
 TEST_PACKAGES=(libgtest-dev clang-format poppler-utils desktop-file-utils appstream groff-base
-               nodejs)
+               nodejs python3)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "settings/settings.h"
 #include "util/text_fold.h"
 
 namespace ferret {
@@ -104,6 +105,11 @@ std::string ExtensionList::StoredText() const {
         text += entries_[position];
     }
     return text;
+}
+
+std::string ApprovedExtensionList() {
+    const std::string custom = GetSettingValue(kSettingsKey, kExtList, SettingDefault(kExtList));
+    return custom.empty() ? std::string(kBuiltInExtensions) : custom + "," + kBuiltInExtensions;
 }
 
 }  // namespace ferret

@@ -64,4 +64,8 @@ class ExtensionList {
     std::vector<std::string> entries_;
 };
 
+// The approved-extension list as the settings hold it now: the user's list ("ext_list")
+// followed by the built-in one.
+std::string ApprovedExtensionList();
+
 }  // namespace ferret

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/settings.h"
+
 namespace ferret {
 namespace {
 
@@ -89,4 +91,11 @@ TEST(ExtensionList, ResetDropsTheCustomPart) {
 }
 
 }  // namespace
+TEST(ExtensionList, ApprovedListIsTheUsersThenTheBuiltInOne) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kExtList, ".log,.sh").ok());
+    EXPECT_EQ(ApprovedExtensionList(), std::string(".log,.sh,") + kBuiltInExtensions);
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kExtList, "").ok());
+    EXPECT_EQ(ApprovedExtensionList(), kBuiltInExtensions);
+}
+
 }  // namespace ferret

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <unordered_set>
 
-#include "app/error_log.h"
+#include "settings/error_log.h"
 #include "settings/ini_file.h"
 #include "util/app_paths.h"
 #include "util/text_fold.h"

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/message_box.h"
 #include "settings/ini_file.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
+#include "util/message_box.h"
 
 namespace ferret {
 namespace {

@@ -86,4 +86,14 @@ int SettingAsInt(const std::string& text, int fallback) {
     return error == std::errc() && stop == last ? value : fallback;
 }
 
+std::string RestoreFolderSetting() {
+    return GetSettingValue(kSettingsKey, kRestoreFolder, SettingDefault(kRestoreFolder));
+}
+
+int RestoreQuantitySetting() {
+    const int quantity = SettingAsInt(
+        GetSettingValue(kSettingsKey, kRestoreQuantity, SettingDefault(kRestoreQuantity)), 10);
+    return quantity < -1 ? -1 : quantity;
+}
+
 }  // namespace ferret

@@ -56,4 +56,8 @@ bool IsTrue(const std::string& text);
 // one or does not fit an int.
 int SettingAsInt(const std::string& text, int fallback);
 
+// The restore-point folder and the number of restore points kept (-1 all, 0 none).
+std::string RestoreFolderSetting();
+int RestoreQuantitySetting();
+
 }  // namespace ferret

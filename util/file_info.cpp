@@ -22,8 +22,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/message_box.h"
 #include "util/app_locale.h"
+#include "util/message_box.h"
 
 namespace ferret {
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/message_box.h"
 #include "testsupport/temp_dir.h"
+#include "util/message_box.h"
 
 namespace ferret {
 namespace {

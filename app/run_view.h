@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app/message_box.h"
 #include "reports/file_list_rows.h"
 #include "reports/structured_nodes.h"
+#include "util/message_box.h"
 
 namespace ferret {
 
@@ -20,6 +20,9 @@ class RunView {
 
     // Status bar panel 1, 2 or 3.
     virtual void SetStatusText(int panel, const std::string& text) = 0;
+    // Panel 1's progress text, once per file ("...searching in file 7 of 90"); a view may show
+    // only some of them, as long as it keeps up with the run.
+    virtual void ShowProgress(const std::string& text) { SetStatusText(1, text); }
     // The run log: replaced whole, or added to at its end.
     virtual void SetRunLog(const std::string& text) = 0;
     virtual void AppendRunLog(const std::string& text) = 0;

@@ -1,4 +1,4 @@
-#include "app/error_log.h"
+#include "settings/error_log.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -7,11 +7,11 @@
 #include <QDateTime>
 #include <mutex>
 
-#include "app/message_box.h"
 #include "settings/settings.h"
 #include "util/app_locale.h"
 #include "util/app_paths.h"
 #include "util/file_handle.h"
+#include "util/message_box.h"
 
 namespace ferret {
 namespace {

@@ -23,11 +23,11 @@
 #include <thread>
 
 #include "app/headless_view.h"
+#include "app/run_driver.h"
 #include "engine/content_replace.h"
 #include "engine/content_search.h"
 #include "engine/find_files.h"
 #include "engine/regex.h"
-#include "engine/run_driver.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/unprivileged.h"

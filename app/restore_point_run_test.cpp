@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "app/headless_view.h"
-#include "engine/run_driver.h"
+#include "app/run_driver.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 

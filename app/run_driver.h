@@ -1,32 +1,31 @@
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
-#include "engine/ordered_stage.h"
+#include "app/run_view.h"
 #include "engine/pro_timer.h"
 #include "engine/result_records.h"
-#include "engine/run_view.h"
+#include "engine/run.h"
 #include "engine/search_fields.h"
-#include "util/status.h"
 
 namespace ferret {
 
-// Drives one run at a time: builds the file list, searches the files, adds up the totals and
-// shows the report, talking to the window only through its RunView. StartProcess runs on the
-// caller's thread (the window gives it a worker thread); Pause and Stop may be pressed from any
-// thread and take effect between files. Results stay until the next run starts.
-class RestorePoint;
-
-class RunDriver {
+// The presenter of runs for the window and the unattended run: takes the settings a run needs,
+// hands the run to the engine, turns what the engine reports into the texts, messages and error
+// log entries the user sees, and shows the report the settings choose, all through a RunView.
+//
+// StartProcess runs on the caller's thread (the window gives it a thread of its own) and
+// returns when the run is done; the view is called from that thread. PressPause, PressStop and
+// SetUseRegex may be called from any thread. The other members are for the thread that starts
+// runs, between runs. Results stay until the next run starts.
+class RunDriver : private RunSink {
   public:
     explicit RunDriver(RunView& view);
-    ~RunDriver();
+    ~RunDriver() override;
     RunDriver(const RunDriver&) = delete;
     RunDriver& operator=(const RunDriver&) = delete;
 
@@ -34,7 +33,7 @@ class RunDriver {
     // list) over a copy of `fields`.
     void StartProcess(const std::string& mode, const SearchFields& fields);
 
-    // The check between files: true when the run is to stop; while paused it waits.
+    // The check between report rows: true when the run is to stop; while paused it waits.
     bool StopPause();
     // "start" switches the window to idle, anything else to running.
     void EnableForm(const std::string& mode);
@@ -42,14 +41,15 @@ class RunDriver {
     void AddToTotals(std::int32_t count);
 
     // The Pause button: pauses, or resumes when paused. Returns whether the run is now paused.
+    // The run's elapsed time stands still while paused.
     bool PressPause();
-    // The Stop button.
+    // The Stop button: the walk, the content stage and the report end at their next step.
     void PressStop();
-    bool IsPaused() const { return pause_.load(); }
+    bool IsPaused() const { return control_.Paused(); }
 
     // The regular-expression switch is read for every file, so a change during a run applies
     // from the next file on.
-    void SetUseRegex(bool on) { use_regex_.store(on); }
+    void SetUseRegex(bool on) { control_.SetUseRegex(on); }
 
     // Shows the report the settings choose for the last results.
     void ShowReport();
@@ -63,53 +63,57 @@ class RunDriver {
     // While set, runs show this report type instead of the stored one.
     void SetReportTypeOverride(std::optional<int> code) { report_override_ = code; }
 
-    clsFiles* Results() const { return results_.get(); }
+    // The last run's results; shared, so a view may keep them past the next run.
+    const std::shared_ptr<clsFiles>& Results() const { return results_; }
     std::int32_t FilesWithHits() const { return files_with_hits_; }
     std::int32_t StringsFound() const { return strings_found_; }
     bool HasHighlight() const { return has_highlight_; }
     const std::string& HighlightText() const { return highlight_text_; }
+    // The fields of the last run, as it used them.
     const SearchFields& Fields() const { return fields_; }
     // The restore point of the last replace run ("" when it rewrote nothing or kept none), and
     // whether that run refused to start because no restore point could be made.
     const std::string& RestorePointFolder() const { return restore_folder_; }
     bool ReplaceRefused() const { return replace_refused_; }
-    // Fields changed in the window since the last run (for reports drawn again).
-    void SetFields(const SearchFields& fields) { fields_ = fields; }
+    // Whether the last run was stopped before its end.
+    bool Stopped() const { return stopped_; }
 
   private:
-    std::unique_ptr<clsFiles> BuildFileList();
-    void SearchInFileList(clsFiles& files, const std::string& search_text);
-    void ReplaceInFileList(clsFiles& files, const std::string& search_text,
-                           const std::string& replace_text, RestorePoint* restore);
-    // The restore point of a replace run, or none when the settings keep none. False (after
-    // telling the user) when one is wanted and cannot be made.
-    bool OpenRestorePoint(std::unique_ptr<RestorePoint>& restore);
-    // Runs a stage's workers so that Pause and Stop reach them.
-    void RunStage(OrderedStage& stage, std::size_t total);
-    void PatternError(const char* label, const Status& status);
-    void AppendTotals();
+    // What the engine reports, on the run's thread.
+    void Listing() override;
+    void Listed(const ListTotals& totals) override;
+    void ContentStage(RunKind kind, std::size_t files) override;
+    void FileDone(std::size_t index, std::size_t total, std::int32_t count) override;
+    void Problem(const RunProblem& problem) override;
+    void Totals(std::int32_t strings_found, std::int32_t files_with_hits) override;
+
+    // The request of a run: the fields and the settings of this moment. False when the fields
+    // cannot make one (the size is not a number); the error log was told.
+    bool MakeRequest(const std::string& mode, RunRequest& request);
     int ReportType() const;
     ReportBuildInput ReportInput();
 
     RunView& view_;
+    RunControl control_;
     SearchFields fields_;
-    std::unique_ptr<clsFiles> results_;
+    bool run_regex_ = false;  // the pattern switch as the last run ended
+    std::string office_extensions_;
+    std::shared_ptr<clsFiles> results_;
     std::int32_t files_with_hits_ = 0;
     std::int32_t strings_found_ = 0;
     bool has_highlight_ = false;
     std::string highlight_text_;
     std::string restore_folder_;
+    std::string restore_base_;
     bool replace_refused_ = false;
+    bool stopped_ = false;
     std::optional<int> report_override_;
     int last_report_code_ = -1;
-    ProTimer* timer_ = nullptr;  // only during a run, owned by StartProcess
+    std::string of_total_;  // " of N" in the progress text
+    std::string progress_verb_;
 
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> pause_{false};
-    std::atomic<bool> use_regex_{false};
-    std::mutex pause_mutex_;
-    std::condition_variable pause_changed_;
-    OrderedStage* stage_ = nullptr;  // protected by pause_mutex_: the stage running now
+    std::mutex timer_mutex_;
+    ProTimer* timer_ = nullptr;  // protected by timer_mutex_; only during a run
 };
 
 }  // namespace ferret

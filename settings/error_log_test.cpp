@@ -1,4 +1,4 @@
-#include "app/error_log.h"
+#include "settings/error_log.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "app/message_box.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_locale.h"
+#include "util/message_box.h"
 
 namespace ferret {
 namespace {

@@ -1,4 +1,4 @@
-#include "util/common_dialog.h"
+#include "app/common_dialog.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "app/headless_view.h"
+#include "app/run_driver.h"
 #include "engine/restore_point.h"
-#include "engine/run_driver.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_paths.h"

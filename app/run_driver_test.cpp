@@ -1,4 +1,4 @@
-#include "engine/run_driver.h"
+#include "app/run_driver.h"
 
 #include <gtest/gtest.h>
 

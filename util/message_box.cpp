@@ -1,4 +1,4 @@
-#include "app/message_box.h"
+#include "util/message_box.h"
 
 #include <cstdio>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "office/results_window.h"
+#include "app/results_window.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

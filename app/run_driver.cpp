@@ -1,0 +1,393 @@
+#include "app/run_driver.h"
+
+#include <charconv>
+#include <exception>
+#include <optional>
+#include <thread>
+
+#include "engine/content_search.h"
+#include "ferret_version.h"
+#include "office/office_handlers.h"
+#include "reports/summary_report.h"
+#include "settings/error_log.h"
+#include "settings/extension_list.h"
+#include "settings/settings.h"
+#include "util/app_locale.h"
+
+namespace ferret {
+namespace {
+
+std::int32_t SaturatedAdd(std::int32_t a, std::int32_t b) {
+    const std::int64_t sum = static_cast<std::int64_t>(a) + b;
+    return sum > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(sum);
+}
+
+// A number typed in a text box: blanks around it allowed, a point or the locale's decimal
+// separator.
+std::optional<double> ParseNumber(std::string text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return std::nullopt;
+    }
+    text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+    const std::string decimal = AppLocale().decimalPoint().toStdString();
+    if (decimal != ".") {
+        for (std::size_t at = text.find(decimal); at != std::string::npos; at = text.find(decimal))
+            text.replace(at, decimal.size(), ".");
+    }
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The error log's label of each stage, as the log has always named them.
+const char* StageLabel(RunStage stage) {
+    switch (stage) {
+        case RunStage::kList:
+            return "frmMain: BuildFileList";
+        case RunStage::kSearch:
+            return "frmMain: SearchInFileList";
+        case RunStage::kReplace:
+            return "frmMain: ReplaceInFileList";
+    }
+    return "frmMain: StartProcess";
+}
+
+}  // namespace
+
+RunDriver::RunDriver(RunView& view) : view_(view) {}
+
+RunDriver::~RunDriver() = default;
+
+bool RunDriver::MakeRequest(const std::string& mode, RunRequest& request) {
+    request.kind = mode == "Search"    ? RunKind::kSearch
+                   : mode == "Replace" ? RunKind::kReplace
+                                       : RunKind::kList;
+    request.fields = fields_;
+    if (fields_.size_option == SearchFields::kSizeSpecified) {
+        const std::optional<double> kb = ParseNumber(fields_.size_text);
+        if (!kb) {
+            LogError("frmMain: BuildFileList", "13",
+                     "Type mismatch: the size '" + fields_.size_text + "' is not a number");
+            return false;
+        }
+        request.size_kb = *kb;
+    }
+    const bool content = !fields_.search_text.empty() &&
+                         (request.kind == RunKind::kSearch ||
+                          (request.kind == RunKind::kReplace && !fields_.replace_text.empty()));
+    if (content) {
+        // LibreOffice is looked for only when a handler is switched on.
+        request.office_extensions = CurrentHandlerExtensions(&request.office_setup);
+    }
+    if (request.kind == RunKind::kReplace) {
+        request.approved_extensions = ApprovedExtensionList();
+        request.restore_folder = RestoreFolderSetting();
+        request.restore_quantity = RestoreQuantitySetting();
+        restore_base_ = request.restore_folder;
+    }
+    return true;
+}
+
+void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields) {
+    ProTimer timer;
+    try {
+        fields_ = fields;
+        control_.Reset(fields.regex);
+        {
+            std::lock_guard lock(timer_mutex_);
+            timer.Start();
+            timer_ = &timer;
+        }
+        files_with_hits_ = 0;
+        strings_found_ = 0;
+        for (int panel = 1; panel <= 3; ++panel) {
+            view_.SetStatusText(panel, "");
+        }
+        view_.EnableReportMenus(false);
+        EnableForm("stop");
+
+        results_.reset();
+        restore_folder_.clear();
+        replace_refused_ = false;
+        stopped_ = false;
+        office_extensions_.clear();
+        RunRequest request;
+        if (MakeRequest(mode, request)) {
+            office_extensions_ = request.office_extensions;
+            RunResult result = ExecuteRun(request, *this, control_);
+            results_ = std::move(result.files);
+            replace_refused_ = result.replace_refused;
+            restore_folder_ = result.restore_point;
+            stopped_ = result.stopped;
+            if (result.content_stage) {
+                files_with_hits_ = result.files_with_hits;
+                strings_found_ = result.strings_found;
+            }
+            if (!restore_folder_.empty()) {
+                view_.AppendRunLog("\nRestore point: " + restore_folder_);
+            }
+        }
+        run_regex_ = control_.UseRegex();
+        if (stopped_) {
+            EnableForm("start");
+        }
+        if (replace_refused_) {
+            view_.SetStatusText(1, "...nothing replaced");
+        } else if (mode == "Search") {
+            ShowReport();
+            has_highlight_ = !fields_.search_text.empty();
+            if (has_highlight_) {
+                highlight_text_ = fields_.search_text;
+            }
+        } else if (mode == "Replace") {
+            if (fields_.search_text.empty() || fields_.replace_text.empty()) {
+                view_.ShowMessage("A search and replace text must be supplied",
+                                  "Missing Information", MessageIcon::Information);
+            }
+            ShowReport();
+            has_highlight_ = !fields_.replace_text.empty();
+            if (has_highlight_) {
+                highlight_text_ = fields_.replace_text;
+            }
+        }
+        {
+            std::lock_guard lock(timer_mutex_);
+            timer.StopTime();
+            timer_ = nullptr;
+        }
+        view_.SetStatusText(1, "Elapse Process Time: " + timer.ElapsedString());
+        view_.OpenResultsGroup();
+        EnableForm("start");
+    } catch (const std::exception& error) {
+        {
+            std::lock_guard lock(timer_mutex_);
+            timer_ = nullptr;
+        }
+        LogError("frmMain: StartProcess", "7", error.what());
+        EnableForm("start");
+    }
+}
+
+void RunDriver::Listing() {
+    view_.SetBusy(true);
+    view_.SetStatusText(1, "...building file list");
+    view_.AddMaskToList(fields_.file_mask);
+}
+
+void RunDriver::Listed(const ListTotals& totals) {
+    const std::string searched = std::to_string(totals.searched);
+    const std::string matched = std::to_string(totals.matched);
+    view_.SetRunLog("Items Searched: " + searched + "\nFiles Matched: " + matched +
+                    "\nFile List Time: " + totals.time + "\n");
+    view_.SetStatusText(1, "...file list completed");
+    view_.SetStatusText(2, "Items Searched: " + searched);
+    view_.SetStatusText(3, "Files Matched: " + matched);
+    view_.SetBusy(false);
+}
+
+void RunDriver::ContentStage(RunKind kind, std::size_t files) {
+    const bool replace = kind == RunKind::kReplace;
+    view_.SetStatusText(1,
+                        replace ? "...replacing inside of files" : "...searching inside of files");
+    view_.AddSearchToList(fields_.search_text);
+    view_.ProcessEvents();
+    progress_verb_ = replace ? "...replacing in file " : "...searching in file ";
+    of_total_ = " of " + std::to_string(files);
+}
+
+void RunDriver::FileDone(std::size_t index, std::size_t /*total*/, std::int32_t count) {
+    AddToTotals(count);
+    view_.ShowProgress(progress_verb_ + std::to_string(index + 1) + of_total_);
+}
+
+void RunDriver::Problem(const RunProblem& problem) {
+    const char* label = StageLabel(problem.stage);
+    LogError(label, problem.status);
+    switch (problem.kind) {
+        case ProblemKind::kFile:
+            break;
+        case ProblemKind::kBadPattern:
+            view_.ShowMessage(
+                "The regular expression cannot be used: " + problem.status.description(),
+                "Regular Expression", MessageIcon::Warning);
+            break;
+        case ProblemKind::kNoRestorePoint:
+            view_.ShowMessage("No restore point can be made in '" + restore_base_ +
+                                  "': " + problem.status.description() +
+                                  "\n\nNothing was replaced, as the files could not be put back. "
+                                  "Choose another restore point folder in Tools > Options.",
+                              "Restore Point", MessageIcon::Critical);
+            break;
+    }
+}
+
+void RunDriver::Totals(std::int32_t strings_found, std::int32_t files_with_hits) {
+    view_.AppendRunLog("\n" + std::to_string(strings_found) + " string(s) found in \n" +
+                       std::to_string(files_with_hits) + " file(s)");
+    view_.SetStatusText(3, "Files Matched: " + std::to_string(files_with_hits));
+}
+
+bool RunDriver::StopPause() {
+    try {
+        view_.ProcessEvents();
+        if (control_.StopPause()) {
+            EnableForm("start");
+            return true;
+        }
+        return false;
+    } catch (const std::exception& error) {
+        LogError("frmMain: StopPause", "7", error.what());
+        return false;
+    }
+}
+
+void RunDriver::EnableForm(const std::string& mode) {
+    view_.SetRunning(mode != "start");
+    view_.ProcessEvents();
+}
+
+void RunDriver::AddToTotals(std::int32_t count) {
+    if (count >= 1) {
+        files_with_hits_ = SaturatedAdd(files_with_hits_, 1);
+        strings_found_ = SaturatedAdd(strings_found_, count);
+    }
+}
+
+bool RunDriver::PressPause() {
+    std::lock_guard lock(timer_mutex_);
+    const bool paused = control_.TogglePause();
+    if (timer_ != nullptr) {
+        if (paused) {
+            timer_->Pause();
+        } else {
+            timer_->Start();
+        }
+    }
+    return paused;
+}
+
+void RunDriver::PressStop() {
+    std::lock_guard lock(timer_mutex_);
+    control_.Stop();
+    if (timer_ != nullptr) {
+        timer_->Start();  // a stopped run's winding down is run time again
+    }
+}
+
+int RunDriver::ReportType() const {
+    if (report_override_) {
+        return *report_override_;
+    }
+    return SettingAsInt(GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType)),
+                        -1);
+}
+
+void RunDriver::ShowReport() {
+    switch (ReportType()) {
+        case 0:
+            DisplayFileList();
+            break;
+        case 1:
+            DisplayStructuredList();
+            break;
+        case 2:
+            DisplaySummary(false);
+            break;
+        case 3:
+            DisplaySummary(true);
+            break;
+        default:
+            break;
+    }
+}
+
+ReportBuildInput RunDriver::ReportInput() {
+    ReportBuildInput input;
+    input.start_folder = fields_.folder;
+    input.searched = !fields_.search_text.empty();
+    input.stop_requested = [this] { return StopPause(); };
+    return input;
+}
+
+void RunDriver::DisplayFileList() {
+    if (!view_.HasReportViews()) {
+        return;
+    }
+    view_.SetBusy(true);
+    view_.SetStatusText(1, "...creating file list display");
+    view_.ProcessEvents();
+    FileListRows rows = BuildFileListRows(results_, ReportInput());
+    if (rows.too_many) {
+        view_.ShowMessage(kTooManyItemsText, kTooManyItemsTitle, MessageIcon::Information);
+    }
+    view_.ShowFileList(std::move(rows));
+    view_.SetBusy(false);
+}
+
+void RunDriver::DisplayStructuredList() {
+    if (!view_.HasReportViews()) {
+        return;
+    }
+    view_.SetBusy(true);
+    view_.SetStatusText(1, "...building structured display");
+    view_.ProcessEvents();
+    view_.ShowStructuredTree(BuildStructuredTree(results_, ReportInput()));
+    view_.SetBusy(false);
+}
+
+void RunDriver::DisplaySummary(bool with_file_list) {
+    view_.SetBusy(true);
+    view_.SetStatusText(1, "...creating summary report");
+    view_.ProcessEvents();
+    SummaryHeader header;
+    header.search_text = fields_.search_text;
+    header.replace_text = fields_.replace_text;
+    header.file_mask = fields_.file_mask;
+    header.folder = fields_.folder;
+    header.regex = run_regex_;
+    header.recursive = fields_.recursive;
+    header.ignore_case = fields_.ignore_case;
+    header.restore_point = restore_folder_;
+    header.version_major = FERRET_VERSION_MAJOR;
+    header.version_minor = FERRET_VERSION_MINOR;
+    header.version_revision = FERRET_VERSION_PATCH;
+    SummaryHooks hooks;
+    hooks.stop_requested = [this] { return StopPause(); };
+    hooks.generated_at = FormatGeneralDateTime(QDateTime::currentDateTime());
+    // The office handlers of the run, when it had any; a list alone asks the settings, once.
+    std::optional<std::string> handlers;
+    if (!office_extensions_.empty()) {
+        handlers = office_extensions_;
+    }
+    hooks.handled_by_office = [&handlers](const std::string& file_name) {
+        if (!handlers) {
+            handlers = CurrentHandlerExtensions();
+        }
+        return UseSpecialFileHandler(file_name, *handlers);
+    };
+    view_.SetReportText(BuildSummaryReport(
+        results_.get(), header, {strings_found_, files_with_hits_}, with_file_list, hooks));
+    view_.SetStatusText(1, "...report generated");
+    view_.EnableReportMenus(true);
+    view_.SetBusy(false);
+}
+
+void RunDriver::RefreshSettings(bool force) {
+    const int code = ReportType();
+    const bool auto_update =
+        IsTrue(GetSettingValue(kSettingsKey, kAutoReportUpdate, SettingDefault(kAutoReportUpdate)));
+    view_.ShowReportView(code);
+    if (force || (auto_update && code != last_report_code_ && last_report_code_ != -1)) {
+        view_.ClearReportViews(code);
+        if (results_) {
+            ShowReport();
+        }
+    }
+    last_report_code_ = code;
+}
+
+}  // namespace ferret

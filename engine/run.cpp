@@ -1,0 +1,529 @@
+#include "engine/run.h"
+
+#include <algorithm>
+#include <exception>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include "engine/content_replace.h"
+#include "engine/content_search.h"
+#include "engine/find_files.h"
+#include "engine/ordered_stage.h"
+#include "engine/regex.h"
+#include "engine/restore_point.h"
+#include "office/office_handlers.h"
+#include "settings/extension_list.h"
+
+namespace ferret {
+
+void RunControl::Reset(bool use_regex) {
+    stop_.store(false);
+    pause_.store(false);
+    use_regex_.store(use_regex);
+    Changed();
+}
+
+void RunControl::Stop() {
+    pause_.store(true);
+    stop_.store(true);
+    Changed();
+}
+
+bool RunControl::TogglePause() {
+    bool paused;
+    {
+        std::lock_guard lock(mutex_);
+        paused = !pause_.load();
+        pause_.store(paused);
+    }
+    Changed();
+    return paused;
+}
+
+bool RunControl::StopPause() {
+    if (stop_.load()) {
+        return true;
+    }
+    if (pause_.load()) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !pause_.load() || stop_.load(); });
+    }
+    return stop_.load();
+}
+
+void RunControl::SetWake(std::function<void()> wake) {
+    std::lock_guard lock(mutex_);
+    wake_ = std::move(wake);
+}
+
+void RunControl::Changed() {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
+    if (wake_) {
+        wake_();
+    }
+}
+
+namespace {
+
+std::int32_t SaturatedAdd(std::int32_t a, std::int32_t b) {
+    const std::int64_t sum = static_cast<std::int64_t>(a) + b;
+    return sum > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(sum);
+}
+
+// A pattern compiled once, when a file first needs it, with what lets most text go unmatched.
+// Thread-safe.
+class LazyPattern {
+  public:
+    LazyPattern(std::string text, bool ignore_case)
+        : text_(std::move(text)), ignore_case_(ignore_case) {}
+
+    // The compiled pattern, or nullptr when it cannot be used (`on_error` was told once).
+    const RegExp* Get(const std::function<void(const Status&)>& on_error) {
+        std::call_once(compiled_, [&] {
+            shortcut_ = MakePatternShortcut(text_, ignore_case_);
+            status_ = pattern_.Compile(text_, ignore_case_);
+            if (!status_.ok()) {
+                on_error(status_);
+            }
+        });
+        return status_.ok() ? &pattern_ : nullptr;
+    }
+    // Valid after Get.
+    const PatternShortcut* Shortcut() const { return shortcut_.get(); }
+
+  private:
+    const std::string text_;
+    const bool ignore_case_;
+    std::once_flag compiled_;
+    RegExp pattern_;
+    Status status_;
+    std::unique_ptr<PatternShortcut> shortcut_;
+};
+
+std::vector<clsFile*> RecordsOf(clsFiles& files) {
+    std::vector<clsFile*> records;
+    records.reserve(static_cast<std::size_t>(files.Count()));
+    for (clsFile& file : files) {
+        records.push_back(&file);
+    }
+    return records;
+}
+
+// Fills a record's size and time from the file a stage has open, when the walk left them.
+DetailsSink DetailsFor(clsFile& record) {
+    if (!record.DetailsPending()) {
+        return {};  // nothing to learn: the open file need not be asked
+    }
+    return [&record](std::uint64_t size, const timespec& created) {
+        if (record.DetailsPending()) {
+            record.SetDetails(size, LocalDateTimeFromFileTime(created));
+        }
+    };
+}
+
+// The problems of the files being worked on, held until their files are taken in list order.
+class ProblemBox {
+  public:
+    void Add(std::size_t index, RunProblem problem) {
+        std::lock_guard lock(mutex_);
+        held_.emplace(index, std::move(problem));
+        any_.store(true, std::memory_order_release);
+    }
+    // Hands the problems of file `index` to the sink.
+    void Deliver(std::size_t index, RunSink& sink) {
+        if (!any_.load(std::memory_order_acquire)) {
+            return;
+        }
+        std::vector<RunProblem> found;
+        {
+            std::lock_guard lock(mutex_);
+            const auto [first, last] = held_.equal_range(index);
+            for (auto it = first; it != last; ++it) {
+                found.push_back(std::move(it->second));
+            }
+            held_.erase(first, last);
+            any_.store(!held_.empty(), std::memory_order_release);
+        }
+        for (const RunProblem& problem : found) {
+            sink.Problem(problem);
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::multimap<std::size_t, RunProblem> held_;  // protected by mutex_
+    std::atomic<bool> any_{false};
+};
+
+// The office handlers of one run: one LibreOffice for all their files, shut down when the stage
+// ends however it ends.
+class OfficeFiles {
+  public:
+    explicit OfficeFiles(const RunRequest& request) : handlers_(request.office_extensions) {
+        if (!handlers_.empty() && request.office_setup) {
+            link_ = std::make_unique<OfficeLink>(*request.office_setup);
+        } else {
+            handlers_.clear();
+        }
+    }
+
+    bool Takes(const clsFile& record) const {
+        return !handlers_.empty() && UseSpecialFileHandler(record.Filename(), handlers_);
+    }
+
+    // Searches (or, with `replace_run`, replaces in) an office file; a spreadsheet's hit cells
+    // go to its record. A handler's failure comes back in `error`.
+    std::int32_t Run(clsFile& record, const std::string& find, const std::string& replace,
+                     bool ignore_case, bool replace_run, Status& error) {
+        const std::string path = record.FullPath();
+        std::int32_t count = 0;
+        std::int32_t number = 0;
+        std::string description;
+        if (IsSpreadsheetName(record.Filename())) {
+            cExcelFindReplace handler(link_.get());
+            handler.SetFilename(path);
+            handler.SetFindText(find);
+            handler.SetReplaceText(replace_run ? replace : std::string());
+            handler.SetMatchCase(!ignore_case);
+            count = replace_run ? handler.Replace() : handler.Find();
+            number = handler.ErrCode();
+            description = handler.ErrDescription();
+            record.SetExcelResults(handler.TakeExcelResults());
+        } else {
+            cWordFindReplace handler(link_.get());
+            handler.SetFilename(path);
+            handler.SetFindText(find);
+            handler.SetReplaceText(replace);
+            handler.SetMatchCase(!ignore_case);
+            count = replace_run ? handler.Replace() : handler.Find();
+            number = handler.ErrCode();
+            description = handler.ErrDescription();
+        }
+        if (number != 0) {
+            error = Status::Error(number, path + ": " + description);
+        }
+        return count;
+    }
+
+  private:
+    std::string handlers_;
+    std::unique_ptr<OfficeLink> link_;
+};
+
+class Run {
+  public:
+    Run(const RunRequest& request, RunSink& sink, RunControl& control)
+        : request_(request), fields_(request.fields), sink_(sink), control_(control) {}
+
+    RunResult Execute() {
+        std::unique_ptr<RestorePoint> restore;
+        const bool rewrites = request_.kind == RunKind::kReplace && !fields_.search_text.empty() &&
+                              !fields_.replace_text.empty();
+        // Nothing is rewritten without a way back: no restore point, no run.
+        if (rewrites && request_.restore_quantity != 0) {
+            const Status made = RestorePoint::Create(request_.restore_folder, fields_.search_text,
+                                                     fields_.replace_text, fields_.folder, restore);
+            if (!made.ok()) {
+                sink_.Problem({RunStage::kReplace, ProblemKind::kNoRestorePoint, made});
+                result_.replace_refused = true;
+                return std::move(result_);
+            }
+        }
+        result_.files = BuildFileList();
+        if (!result_.files) {
+            return std::move(result_);
+        }
+        if (request_.kind == RunKind::kSearch && !fields_.search_text.empty()) {
+            Guarded(RunStage::kSearch, [&] { SearchInFileList(*result_.files); });
+        } else if (rewrites) {
+            Guarded(RunStage::kReplace, [&] { ReplaceInFileList(*result_.files, restore.get()); });
+            if (restore) {
+                if (restore->Finish()) {
+                    result_.restore_point = restore->Folder();
+                }
+                restore.reset();
+                PruneRestorePoints(request_.restore_folder, request_.restore_quantity);
+            }
+        } else {
+            return std::move(result_);
+        }
+        result_.content_stage = true;
+        sink_.Totals(result_.strings_found, result_.files_with_hits);
+        return std::move(result_);
+    }
+
+  private:
+    // A stage that fails as a whole (out of memory, no thread) is told as a problem; the run
+    // still reports what it has.
+    template <typename Stage>
+    void Guarded(RunStage where, Stage stage) {
+        try {
+            stage();
+        } catch (const std::exception& error) {
+            sink_.Problem({where, ProblemKind::kFile, Status::Error(7, error.what())});
+        }
+    }
+
+    std::shared_ptr<clsFiles> BuildFileList() {
+        sink_.Listing();
+        clsFindFiles finder;
+        switch (fields_.size_option) {
+            case SearchFields::kSizeSmall:
+                finder.SetGreaterThanSize(false);
+                finder.SetFileSizeLimit(102400);
+                break;
+            case SearchFields::kSizeMedium:
+                finder.SetGreaterThanSize(false);
+                finder.SetFileSizeLimit(1024000);
+                break;
+            case SearchFields::kSizeLarge:
+                finder.SetGreaterThanSize(true);
+                finder.SetFileSizeLimit(1024000);
+                break;
+            case SearchFields::kSizeSpecified:
+                finder.SetGreaterThanSize(fields_.size_at_least);
+                finder.SetFileSizeLimit(request_.size_kb * 1024);
+                break;
+            default:
+                break;
+        }
+        switch (fields_.date_option) {
+            case SearchFields::kDateLastWeek:
+                finder.SetDateType(kDateWithinWeek);
+                break;
+            case SearchFields::kDateLastMonth:
+                finder.SetDateType(kDateWithinMonth);
+                break;
+            case SearchFields::kDateLastYear:
+                finder.SetDateType(kDateWithinYear);
+                break;
+            case SearchFields::kDateSpecified:
+                finder.SetDateType(kDateBetween);
+                finder.SetDateFrom(fields_.date_from);
+                finder.SetDateTo(fields_.date_to);
+                if (fields_.date_kind >= 0 && fields_.date_kind <= 2) {
+                    finder.SetFileDateType(fields_.date_kind);
+                }
+                break;
+            default:
+                break;
+        }
+        finder.SetFilterMask(fields_.file_mask);
+        finder.SetSearchType(fields_.include_listed ? 1 : 0);
+        finder.SetRecursive(fields_.recursive);
+        finder.SetStartDirectory(fields_.folder);
+        finder.SetControl({&control_.StopFlag(), &control_.PauseFlag()});
+        finder.PerformSearch();
+        sink_.Listed({finder.Searched(), finder.Matched(), finder.SearchTime()});
+        return std::shared_ptr<clsFiles>(finder.TakeFiles());
+    }
+
+    // Runs a stage's workers so that Pause and Stop reach them, and delivers each file's
+    // problems and count in list order.
+    void RunStage(OrderedStage& stage, std::vector<clsFile*>& records, ProblemBox& problems) {
+        unsigned workers = request_.workers;
+        if (workers == 0) {
+            workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        }
+        stage.workers = workers;
+        stage.may_start = [this] { return !control_.Paused() || control_.Stopped(); };
+        const std::size_t total = records.size();
+        const auto record_count = [&](std::size_t index, std::int32_t count) {
+            problems.Deliver(index, sink_);
+            if (count >= 1) {
+                result_.files_with_hits = SaturatedAdd(result_.files_with_hits, 1);
+                result_.strings_found = SaturatedAdd(result_.strings_found, count);
+            }
+            records[index]->SetItemsFound(count);
+        };
+        stage.take = [&](std::size_t index, std::int32_t count) {
+            record_count(index, count);
+            sink_.FileDone(index, total, count);
+            return !control_.StopPause();
+        };
+        // Files rewritten after a stop was asked for are rewritten: their counts stand.
+        if (request_.kind == RunKind::kReplace) {
+            stage.take_after_end = record_count;
+        }
+        control_.SetWake([&stage] { stage.Wake(); });
+        try {
+            stage.Run(total);
+        } catch (...) {
+            control_.SetWake({});
+            throw;
+        }
+        control_.SetWake({});
+    }
+
+    void SearchInFileList(clsFiles& files) {
+        std::vector<clsFile*> records = RecordsOf(files);
+        sink_.ContentStage(RunKind::kSearch, records.size());
+        const bool ignore_case = fields_.ignore_case;
+        const std::string text = ConvertSpecialChars(fields_.search_text);
+        const PlainMatcher matcher(text, ignore_case);
+        LazyPattern pattern(text, ignore_case);
+        OfficeFiles office(request_);
+        ProblemBox problems;
+        const std::atomic<bool>& stop = control_.StopFlag();
+
+        OrderedStage stage;
+        stage.process = [&](std::size_t index) -> std::int32_t {
+            if (stop.load()) {
+                return 0;
+            }
+            clsFile& record = *records[index];
+            const std::string path = record.FullPath();
+            try {
+                if (office.Takes(record)) {
+                    Status error;
+                    const std::int32_t count =
+                        office.Run(record, text, std::string(), ignore_case, false, error);
+                    if (!error.ok()) {
+                        problems.Add(index, {RunStage::kSearch, ProblemKind::kFile, error});
+                    }
+                    return count;
+                }
+                if (!control_.UseRegex()) {
+                    return SearchFileText(path, matcher, stop, DetailsFor(record));
+                }
+                const RegExp* compiled = pattern.Get([&](const Status& status) {
+                    problems.Add(index, {RunStage::kSearch, ProblemKind::kBadPattern, status});
+                });
+                if (compiled == nullptr) {
+                    return kNotSearched;
+                }
+                std::string error;
+                const std::int32_t count = SearchFilePattern(path, *compiled, pattern.Shortcut(),
+                                                             DetailsFor(record), &error);
+                if (!error.empty()) {
+                    problems.Add(index,
+                                 {RunStage::kSearch, ProblemKind::kFile,
+                                  Status::Error(kRegexErrorTooComplex, path + ": " + error)});
+                }
+                return count;
+            } catch (const std::exception&) {
+                return kNotSearched;  // out of memory for this file: the run goes on
+            }
+        };
+        RunStage(stage, records, problems);
+    }
+
+    void ReplaceInFileList(clsFiles& files, RestorePoint* restore) {
+        std::vector<clsFile*> records = RecordsOf(files);
+        sink_.ContentStage(RunKind::kReplace, records.size());
+        const bool ignore_case = fields_.ignore_case;
+        const std::string replacement = ConvertSpecialChars(fields_.replace_text);
+        const std::string text = ConvertSpecialChars(fields_.search_text);
+        const std::string& approved = request_.approved_extensions;
+        const RestoreFolderGuard kept_copies(request_.restore_folder);
+        // Plain texts are replaced as patterns too, escaped first.
+        LazyPattern as_pattern(text, ignore_case);
+        LazyPattern as_plain(RegExEncodeString(text), ignore_case);
+        OfficeFiles office(request_);
+        ProblemBox problems;
+        const auto file_problem = [&problems](std::size_t index, Status status) {
+            if (!status.ok()) {
+                problems.Add(index, {RunStage::kReplace, ProblemKind::kFile, std::move(status)});
+            }
+        };
+        std::mutex last_mutex;
+        std::size_t last_index = 0;  // protected by last_mutex
+        // Protected by last_mutex: the last file rewritten, which may have been left empty.
+        std::optional<std::string> last_content;
+
+        OrderedStage stage;
+        stage.process = [&](std::size_t index) -> std::int32_t {
+            clsFile& record = *records[index];
+            if (control_.Stopped() || kept_copies.Contains(record.FullPath())) {
+                return 0;  // the way back of earlier runs is never rewritten
+            }
+            // Office documents go to their handlers whatever the approved list says.
+            if (office.Takes(record)) {
+                try {
+                    std::uint64_t kept = 0;
+                    if (restore != nullptr) {
+                        if (Status status = restore->KeepBeforeHandler(record.FullPath(), kept);
+                            !status.ok()) {
+                            file_problem(index,
+                                         Status::Error(75, record.FullPath() +
+                                                               ": no restore copy could be kept, "
+                                                               "so the file was left as it is: " +
+                                                               status.description()));
+                            return kNotSearched;
+                        }
+                    }
+                    Status error;
+                    const std::int32_t count =
+                        office.Run(record, text, replacement, ignore_case, true, error);
+                    file_problem(index, std::move(error));
+                    if (restore != nullptr) {
+                        file_problem(index, restore->Settle(kept, record.FullPath()));
+                    }
+                    return count;
+                } catch (const std::exception& error) {
+                    file_problem(index, Status::Error(7, record.FullPath() + ": " + error.what()));
+                    return kNotSearched;
+                }
+            }
+            if (!IsApprovedForReplace(record.Filename(), approved)) {
+                return 0;  // not opened
+            }
+            const std::string path = record.FullPath();
+            try {
+                LazyPattern& lazy = control_.UseRegex() ? as_pattern : as_plain;
+                const RegExp* compiled = lazy.Get([&](const Status& status) {
+                    problems.Add(index, {RunStage::kReplace, ProblemKind::kBadPattern, status});
+                });
+                if (compiled == nullptr) {
+                    return kNotSearched;
+                }
+                OriginalKeeper keep;
+                if (restore != nullptr) {
+                    keep = [restore](const std::string& target, const struct stat& before,
+                                     std::string_view original, std::string_view replaced) {
+                        return restore->Keep(target, before, original, replaced);
+                    };
+                }
+                RewriteResult result = ReplaceFilePattern(
+                    path, *compiled, replacement, lazy.Shortcut(), DetailsFor(record), keep);
+                if (result.count == kNotSearched) {
+                    file_problem(index, Status::Error(75, path + ": " + result.error));
+                } else if (result.count > 0) {
+                    std::lock_guard lock(last_mutex);
+                    if (!last_content || index >= last_index) {
+                        last_index = index;
+                        last_content = std::move(result.new_content);
+                    }
+                }
+                return result.count;
+            } catch (const std::exception& error) {
+                file_problem(index, Status::Error(7, path + ": " + error.what()));
+                return kNotSearched;
+            }
+        };
+        RunStage(stage, records, problems);
+        if (last_content) {
+            if (Status kept = KeepLastRewrite(*last_content); !kept.ok()) {
+                sink_.Problem({RunStage::kReplace, ProblemKind::kFile, kept});
+            }
+        }
+    }
+
+    const RunRequest& request_;
+    const SearchFields& fields_;
+    RunSink& sink_;
+    RunControl& control_;
+    RunResult result_;
+};
+
+}  // namespace
+
+RunResult ExecuteRun(const RunRequest& request, RunSink& sink, RunControl& control) {
+    RunResult result = Run(request, sink, control).Execute();
+    result.stopped = control.Stopped();
+    return result;
+}
+
+}  // namespace ferret

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "engine/result_records.h"
+#include "engine/search_fields.h"
+#include "office/office_session.h"
+#include "util/status.h"
+
+namespace ferret {
+
+// What a run does after listing the files.
+enum class RunKind { kList, kSearch, kReplace };
+
+// Everything one run needs, taken when it starts: the search fields and the settings of that
+// moment. The engine reads no settings, so a change in the options during a run reaches only
+// the next one (the pattern switch excepted, through RunControl).
+struct RunRequest {
+    RunKind kind = RunKind::kList;
+    SearchFields fields;
+    // The size filter's number for SearchFields::kSizeSpecified, in KB, read from the size box by
+    // the caller (the engine does not parse the user's texts).
+    double size_kb = 0;
+    // Replace: the extensions a file may have to be rewritten, as ApprovedExtensionList gives
+    // them.
+    std::string approved_extensions;
+    // The extensions that go to the office handlers (GetHandlerExtensions); empty: none. The
+    // setup says how to reach LibreOffice and must be there when the list is not empty.
+    std::string office_extensions;
+    std::optional<OfficeSetup> office_setup;
+    // Replace: the folder of the restore points (never rewritten by a run) and how many are
+    // kept (-1 all); 0 keeps none, and a run then rewrites without a way back.
+    std::string restore_folder;
+    int restore_quantity = 0;
+    // Threads of the content stage; 0: one per processor, at most 8.
+    unsigned workers = 0;
+};
+
+// Stop, Pause and the pattern switch of the run in progress. Every member is safe from any
+// thread; the engine looks at them before each folder and each file.
+class RunControl {
+  public:
+    // Clears Stop and Pause for a new run and sets the pattern switch.
+    void Reset(bool use_regex);
+    // Stop also pauses, as the Stop button does: a paused run then ends at once.
+    void Stop();
+    // Pauses, or resumes when paused; returns whether the run is now paused.
+    bool TogglePause();
+    bool Stopped() const { return stop_.load(); }
+    bool Paused() const { return pause_.load(); }
+    // The check between files: waits while paused and returns true when the run is to stop.
+    bool StopPause();
+    // The pattern switch is read for every file: a change applies from the next file on.
+    void SetUseRegex(bool on) { use_regex_.store(on); }
+    bool UseRegex() const { return use_regex_.load(); }
+
+    // For the engine: the flags the walk looks at, and a call that wakes workers held back by a
+    // pause whenever Stop or Pause changes (empty: none).
+    const std::atomic<bool>& StopFlag() const { return stop_; }
+    const std::atomic<bool>& PauseFlag() const { return pause_; }
+    void SetWake(std::function<void()> wake);
+
+  private:
+    void Changed();
+
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> pause_{false};
+    std::atomic<bool> use_regex_{false};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::function<void()> wake_;  // protected by mutex_
+};
+
+// Where in a run a problem arose, and what it means for the user.
+enum class RunStage { kList, kSearch, kReplace };
+enum class ProblemKind {
+    kFile,            // one file could not be done as asked; the run goes on
+    kBadPattern,      // the regular expression cannot be used: no file is searched with it
+    kNoRestorePoint,  // a replace run could not make its restore point: nothing is replaced
+};
+struct RunProblem {
+    RunStage stage = RunStage::kSearch;
+    ProblemKind kind = ProblemKind::kFile;
+    Status status;  // its number and description, the file's path leading the description
+};
+
+// What the walk found: entries seen, names that passed the mask, and the walk's time as
+// clsFindFiles::SearchTime gives it.
+struct ListTotals {
+    std::int32_t searched = 0;
+    std::int32_t matched = 0;
+    std::string time;
+};
+
+// Receives a run's progress. Every call comes on the thread that called ExecuteRun, in this
+// order: Listing, Listed, then (when there is a content stage) ContentStage, each file's
+// problems and FileDone in list order, Totals. A restore-point problem comes before Listing.
+// The calls must return quickly: the workers wait for them.
+class RunSink {
+  public:
+    virtual ~RunSink() = default;
+    virtual void Listing() {}
+    virtual void Listed(const ListTotals& /*totals*/) {}
+    virtual void ContentStage(RunKind /*kind*/, std::size_t /*files*/) {}
+    virtual void FileDone(std::size_t /*index*/, std::size_t /*total*/, std::int32_t /*count*/) {}
+    virtual void Problem(const RunProblem& /*problem*/) {}
+    virtual void Totals(std::int32_t /*strings_found*/, std::int32_t /*files_with_hits*/) {}
+};
+
+struct RunResult {
+    // The listed files with their counts; shared with whatever shows them, so views may keep
+    // it after the next run has started.
+    std::shared_ptr<clsFiles> files;
+    std::int32_t files_with_hits = 0;  // saturating at kMaxHitCount
+    std::int32_t strings_found = 0;
+    // True when the content stage ran (a search or replace with its texts).
+    bool content_stage = false;
+    // The restore point this replace run kept ("" when it rewrote nothing or kept none), and
+    // whether the run refused to start because none could be made.
+    std::string restore_point;
+    bool replace_refused = false;
+    bool stopped = false;
+};
+
+// Runs one run on the calling thread (with worker threads of its own) and returns when it is
+// done or stopped. A search or replace without its texts only lists; the caller tells the user.
+RunResult ExecuteRun(const RunRequest& request, RunSink& sink, RunControl& control);
+
+}  // namespace ferret
