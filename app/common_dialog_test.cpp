@@ -292,7 +292,8 @@ TEST(CommonDialogShown, FolderBrowser) {
     dialog.SetInitDir(dir.path());
     WhenShown([&](QFileDialog& shown) {
         EXPECT_EQ(shown.fileMode(), QFileDialog::Directory);
-        shown.selectFile(QString::fromStdString(dir.Path("chosen")));
+        // Opened, as a user would before pressing Choose.
+        shown.setDirectory(QString::fromStdString(dir.Path("chosen")));
         shown.QDialog::accept();  // QFileDialog::accept waits for the folder to be read
     });
     EXPECT_EQ(dialog.Browse(), 1);

@@ -104,6 +104,21 @@ class FaultRun : public ::testing::Test {
     std::string report_;
 };
 
+// SIGTERM acts as Stop: a search of the whole machine, which takes minutes, ends within a second
+// of the signal, with its report written and the documented exit status.
+TEST_F(FaultRun, SigtermStopsASearchOfTheWholeMachineWithinASecond) {
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramResult run =
+        RunProgram("/usr/bin/timeout",
+                   {"--preserve-status", "-s", "TERM", "-k", "10", "2", FERRET_BINARY, "-p", "/",
+                    "-k", "*", "-s", "QString", "-e:search", "-b", "-l", report_, "-x"});
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(run.exit_code, 143) << run.err;
+    EXPECT_LT(seconds, 3.0);
+    EXPECT_NE(Report().find("Your search string was found "), std::string::npos) << Report();
+}
+
 // 300 folders of 20 files holding one hit each; every second folder is hit by the fault.
 struct WideTree {
     static std::string Folder(int i) {

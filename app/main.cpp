@@ -14,6 +14,7 @@
 #include <QIcon>
 #include <atomic>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 
 #include "app/command_line.h"
@@ -21,6 +22,7 @@
 #include "app/headless_view.h"
 #include "app/main_window.h"
 #include "app/run_driver.h"
+#include "app/signal_stop.h"
 #include "app/undo_command.h"
 #include "ferret_version.h"
 
@@ -67,11 +69,17 @@ kept in a restore point (Tools > Options: folder and how many are kept; 0
 keeps none); a replace run that cannot make one replaces nothing. Undo puts
 back only files that still hold what the run wrote.
 
+SIGINT (Ctrl+C) and SIGTERM stop a run as the Stop button does: the file being
+rewritten is finished or left as it was, the report is written with what was
+done, and the exit status is 130 (SIGINT) or 143 (SIGTERM). A second signal
+ends the program at once.
+
 Exit status: 0 when the run was done (or none was asked for); 2 when the saved
 search, the start folder or the report file could not be read or written, a
 replace run lacks its search or replacement text, or no restore point could be
-made. -undo: 0 when every file was restored, 1 when some had changed since the
-run and were left as they are, 2 when there was nothing to undo.
+made; 130 or 143 when a signal stopped the run. -undo: 0 when every file was
+restored, 1 when some had changed since the run and were left as they are, 2
+when there was nothing to undo.
 
 Examples:
   ferret -p ~/site -k "*.htm;*.html" -s "Copyright 2025" -e:search -b -l report.txt -x
@@ -123,7 +131,8 @@ std::string SavedSearchToOpen(const std::vector<std::string>& arguments,
 // The window, with the unattended run (when there are switches) on a thread of its own so the
 // window stays live; it closes when the run is done if -x asks for it.
 int RunWithWindow(int argc, char** argv, const ferret::clsCommandLine& command_line,
-                  const std::string& saved_search) {
+                  const std::string& saved_search, ferret::SignalStop* stop_signals,
+                  std::atomic<ferret::RunDriver*>& signalled_driver) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferret"));
     QApplication::setOrganizationName(QStringLiteral("Mallo"));
@@ -144,12 +153,17 @@ int RunWithWindow(int argc, char** argv, const ferret::clsCommandLine& command_l
         window.LoadSearchFile(saved_search);
         return QApplication::exec();
     }
+    signalled_driver.store(&window.Driver());
+    if (stop_signals != nullptr && stop_signals->Received() != 0) {
+        window.Driver().Cancel();
+    }
     std::atomic<int> status{0};
     std::thread unattended = window.RunUnattended(command_line, status);
     const int loop = QApplication::exec();
     if (unattended.joinable()) {
         unattended.join();
     }
+    signalled_driver.store(nullptr);
     return status.load() != 0 ? status.load() : loop;
 }
 
@@ -180,8 +194,24 @@ int main(int argc, char** argv) {
         return ferret::UndoCommand(command_line.UndoTarget(), stdout, stderr);
     }
     const std::string saved_search = SavedSearchToOpen(arguments, command_line);
-    if (HasDisplay()) {
-        return RunWithWindow(argc, argv, command_line, saved_search);
+    // An unattended run that ends the program stops on SIGINT and SIGTERM as on the Stop
+    // button, so no file is left half done and the report is written. Set up before any thread.
+    const bool runs =
+        command_line.ProcessType() == "search" || command_line.ProcessType() == "replace";
+    const bool display = HasDisplay();
+    std::atomic<ferret::RunDriver*> signalled_driver{nullptr};
+    std::optional<ferret::SignalStop> stop_signals;
+    if (runs && saved_search.empty() && (!display || command_line.ExitOnComplete())) {
+        stop_signals.emplace([&signalled_driver] {
+            if (ferret::RunDriver* driver = signalled_driver.load()) {
+                driver->Cancel();
+            }
+        });
+    }
+    if (display) {
+        const int status = RunWithWindow(argc, argv, command_line, saved_search,
+                                         stop_signals ? &*stop_signals : nullptr, signalled_driver);
+        return stop_signals ? stop_signals->ExitStatus(status) : status;
     }
     if (!saved_search.empty()) {
         std::fprintf(stderr,
@@ -200,7 +230,13 @@ int main(int argc, char** argv) {
     // Without a window the run is unattended: messages and progress go to standard error.
     ferret::HeadlessView view(isatty(STDERR_FILENO) == 1);
     ferret::RunDriver driver(view);
+    signalled_driver.store(&driver);
+    if (stop_signals && stop_signals->Received() != 0) {
+        driver.Cancel();
+    }
     ferret::SearchFields fields = ferret::LoadStartupFields();
     driver.RefreshSettings(false);
-    return ferret::CommandProcess(command_line, driver, view, fields);
+    const int status = ferret::CommandProcess(command_line, driver, view, fields);
+    signalled_driver.store(nullptr);
+    return stop_signals ? stop_signals->ExitStatus(status) : status;
 }

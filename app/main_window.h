@@ -12,6 +12,7 @@
 #include "app/run_driver.h"
 #include "engine/restore_point.h"
 #include "engine/search_fields.h"
+#include "util/message_box.h"
 
 class QAction;
 class QButtonGroup;
@@ -137,6 +138,8 @@ class frmMain : public QMainWindow {
 
     std::unique_ptr<WindowRunView> view_;
     std::unique_ptr<RunDriver> driver_;
+    // Messages of the layers below (ShowMessageBox) show in this window while it lives.
+    MessageBoxHandler previous_message_handler_;
     std::thread run_thread_;
 
     ExplorerBar* bar_ = nullptr;

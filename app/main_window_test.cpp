@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QtTest/QTest>
+#include <chrono>
+#include <thread>
 
 #include "app/common_dialog.h"
 #include "app/explorer_bar.h"
@@ -31,7 +33,9 @@
 #include "preview/preview_window.h"
 #include "preview/print_document.h"
 #include "settings/settings.h"
+#include "testsupport/message_recorder.h"
 #include "testsupport/temp_dir.h"
+#include "util/message_box.h"
 
 namespace ferret {
 namespace {
@@ -72,6 +76,59 @@ TEST_F(MainWindowTest, SearchFromTheWindowShowsTheReport) {
     EXPECT_TRUE(window.StatusText(1).startsWith(QStringLiteral("Elapse Process Time: ")));
     EXPECT_EQ(window.StatusText(3), QStringLiteral("Files Matched: 2"));
     EXPECT_TRUE(window.Bar()->IsExpanded(QStringLiteral("Results")));
+}
+
+// Processes events until `done` holds or `seconds` have passed; returns whether it holds.
+bool WaitUntil(const std::function<bool()>& done, double seconds) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > give_up) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+TEST_F(MainWindowTest, MessagesOfTheLayersBelowShowAsBoxesInTheWindow) {
+    testing::MessageRecorder recorder;
+    frmMain window;
+    std::thread([] {
+        ShowMessageBox("The file cannot be moved to the trash", "Move to Trash",
+                       MessageIcon::Warning);
+    }).join();
+    ShowMessageBox("File Not Found", "Properties", MessageIcon::Information);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.messages().size() == 2; }, 5));
+    // Both may be open at once, and the recorder finds open boxes in no fixed order.
+    for (const testing::MessageRecorder::Message& message : recorder.messages()) {
+        if (message.title == QStringLiteral("Move to Trash")) {
+            EXPECT_EQ(message.text, QStringLiteral("The file cannot be moved to the trash"));
+            EXPECT_EQ(message.icon, QMessageBox::Warning);
+        } else {
+            EXPECT_EQ(message.title, QStringLiteral("Properties"));
+            EXPECT_EQ(message.text, QStringLiteral("File Not Found"));
+        }
+    }
+}
+
+// The walk of the whole machine takes minutes; Stop ends it at once and the window is idle.
+TEST_F(MainWindowTest, StopWhileTheFileListIsBuiltReturnsTheWindowToIdle) {
+    frmMain window;
+    SearchFields fields = Search("QString");
+    fields.folder = "/";
+    fields.file_mask = "*";
+    window.SetFields(fields);
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return window.StatusText(1) == QStringLiteral("...building file list"); }, 10));
+    const auto pressed = std::chrono::steady_clock::now();
+    window.PressStop();
+    ASSERT_TRUE(WaitUntil([&] { return !window.IsRunning(); }, 5));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count(), 1);
+    QApplication::processEvents();
+    EXPECT_TRUE(window.StatusText(1).startsWith(QStringLiteral("Elapse Process Time: ")))
+        << window.StatusText(1).toStdString();
+    EXPECT_TRUE(window.Driver().Stopped());
 }
 
 TEST_F(MainWindowTest, ReportTypesFollowTheMenuAndTheAutoUpdateSetting) {

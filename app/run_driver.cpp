@@ -97,6 +97,9 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
     try {
         fields_ = fields;
         control_.Reset(fields.regex);
+        if (cancelled_.load()) {
+            control_.Stop();
+        }
         {
             std::lock_guard lock(timer_mutex_);
             timer.Start();
@@ -276,6 +279,11 @@ void RunDriver::PressStop() {
     if (timer_ != nullptr) {
         timer_->Start();  // a stopped run's winding down is run time again
     }
+}
+
+void RunDriver::Cancel() {
+    cancelled_.store(true);
+    PressStop();
 }
 
 int RunDriver::ReportType() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,8 @@ class RunDriver : private RunSink {
     bool PressPause();
     // The Stop button: the walk, the content stage and the report end at their next step.
     void PressStop();
+    // Stops the run in progress and every later one (the program is ending). Any thread.
+    void Cancel();
     bool IsPaused() const { return control_.Paused(); }
 
     // The regular-expression switch is read for every file, so a change during a run applies
@@ -95,6 +98,7 @@ class RunDriver : private RunSink {
 
     RunView& view_;
     RunControl control_;
+    std::atomic<bool> cancelled_{false};
     SearchFields fields_;
     bool run_regex_ = false;  // the pattern switch as the last run ended
     std::string office_extensions_;

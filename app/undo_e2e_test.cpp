@@ -125,57 +125,99 @@ TEST_F(UndoRun, ARestoreFolderThatCannotBeWrittenStopsTheReplaceRun) {
     EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"a.txt"});
 }
 
-TEST_F(UndoRun, ARunKilledInTheMiddleCanBeUndoneForEveryFileItRewrote) {
-    constexpr int kFiles = 4000;
-    for (int i = 0; i < kFiles; ++i) {
-        dir_.WriteFile("tree/d" + std::to_string(i % 20) + "/f" + std::to_string(i) + ".txt",
-                       "before " + std::to_string(i) + "\n");
+// A replace run over kFiles files that gets `signal_number` once its journal shows a few files,
+// while it is still going. Returns the run's wait status.
+class InterruptedRun : public UndoRun {
+  protected:
+    static constexpr int kFiles = 4000;
+
+    std::string Name(int i) const {
+        return "tree/d" + std::to_string(i % 20) + "/f" + std::to_string(i) + ".txt";
     }
-    const std::string binary = FERRET_BINARY;
-    const std::string tree = dir_.Path("tree");
-    const pid_t child = fork();
-    if (child == 0) {
-        execl(binary.c_str(), binary.c_str(), "-p", tree.c_str(), "-k", "*.txt", "-b", "-s",
-              "before", "-r", "after", "-e:replace", "-x", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ASSERT_GT(child, 0);
-    // Killed once the journal shows a few files, while the run is still going.
-    bool killed = false;
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!killed && std::chrono::steady_clock::now() < give_up) {
-        const std::vector<std::string> points = RestorePoints();
-        if (points.size() == 1) {
-            const std::string journal = dir_.ReadFile("data/restore/" + points[0] + "/journal");
-            if (Count(journal, "\nfile\t") >= 25) {
-                killed = kill(child, SIGKILL) == 0;
+    int RunAndSignal(int signal_number) {
+        for (int i = 0; i < kFiles; ++i) {
+            dir_.WriteFile(Name(i), "before " + std::to_string(i) + "\n");
+        }
+        const std::string binary = FERRET_BINARY;
+        const std::string tree = dir_.Path("tree");
+        const std::string report = dir_.Path("report.txt");
+        const pid_t child = fork();
+        if (child == 0) {
+            execl(binary.c_str(), binary.c_str(), "-p", tree.c_str(), "-k", "*.txt", "-b", "-s",
+                  "before", "-r", "after", "-e:replace", "-l", report.c_str(), "-x",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        EXPECT_GT(child, 0);
+        bool sent = false;
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!sent && std::chrono::steady_clock::now() < give_up) {
+            const std::vector<std::string> points = RestorePoints();
+            if (points.size() == 1) {
+                const std::string journal = dir_.ReadFile("data/restore/" + points[0] + "/journal");
+                if (Count(journal, "\nfile\t") >= 25) {
+                    sent = kill(child, signal_number) == 0;
+                }
+            }
+            if (!sent) {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
         }
-        if (!killed) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(sent);
+        return status;
+    }
+    // Every file holds its old or its new text, nothing else; returns how many the new one.
+    int Rewritten() const {
+        int rewritten = 0;
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string text = dir_.ReadFile(Name(i));
+            const bool now_new = text == "after " + std::to_string(i) + "\n";
+            EXPECT_TRUE(now_new || text == "before " + std::to_string(i) + "\n") << Name(i);
+            rewritten += now_new;
         }
+        return rewritten;
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(killed);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
+    void UndoPutsEveryFileBack() {
+        const ProgramResult undo = Ferret({"-undo"});
+        EXPECT_EQ(undo.exit_code, 0) << undo.err;
+        EXPECT_NE(undo.out.find("Restored "), std::string::npos);
+        for (int i = 0; i < kFiles; ++i) {
+            ASSERT_EQ(dir_.ReadFile(Name(i)), "before " + std::to_string(i) + "\n") << Name(i);
+        }
+        EXPECT_TRUE(RestorePoints().empty());
+    }
+};
 
-    int rewritten = 0;
-    for (int i = 0; i < kFiles; ++i) {
-        const std::string name = "tree/d" + std::to_string(i % 20) + "/f" + std::to_string(i);
-        rewritten += dir_.ReadFile(name + ".txt") == "after " + std::to_string(i) + "\n";
-    }
+TEST_F(InterruptedRun, ARunKilledInTheMiddleCanBeUndoneForEveryFileItRewrote) {
+    const int status = RunAndSignal(SIGKILL);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
+    const int rewritten = Rewritten();
     EXPECT_GE(rewritten, 1);
     EXPECT_LT(rewritten, kFiles);
+    UndoPutsEveryFileBack();
+}
 
-    const ProgramResult undo = Ferret({"-undo"});
-    EXPECT_EQ(undo.exit_code, 0) << undo.err;
-    EXPECT_NE(undo.out.find("Restored "), std::string::npos);
-    for (int i = 0; i < kFiles; ++i) {
-        const std::string name = "tree/d" + std::to_string(i % 20) + "/f" + std::to_string(i);
-        ASSERT_EQ(dir_.ReadFile(name + ".txt"), "before " + std::to_string(i) + "\n") << name;
+TEST_F(InterruptedRun, SigintStopsTheRunCleanlyWithItsReportAndItsWayBack) {
+    const int status = RunAndSignal(SIGINT);
+    ASSERT_TRUE(WIFEXITED(status)) << "SIGINT ended the program instead of stopping the run";
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    const int rewritten = Rewritten();
+    EXPECT_GE(rewritten, 1);
+    EXPECT_LT(rewritten, kFiles);
+    // No temporary copy is left anywhere, and the report counts exactly the rewritten files.
+    for (int d = 0; d < 20; ++d) {
+        for (const std::string& name : dir_.Names("tree/d" + std::to_string(d))) {
+            EXPECT_EQ(name.find(".ferret-"), std::string::npos) << name;
+        }
     }
-    EXPECT_TRUE(RestorePoints().empty());
+    const std::string report = dir_.ReadFile("report.txt");
+    EXPECT_NE(report.find("found " + std::to_string(rewritten) + " times in " +
+                          std::to_string(rewritten) + " files out of 4000"),
+              std::string::npos)
+        << report.substr(report.find("Your search"), 120);
+    UndoPutsEveryFileBack();
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ class WindowRunView : public RunView {
     // An unattended run that ends the program (-x) may have nobody to answer a box, and must not
     // wait for one to end: its messages also go to standard error and their boxes do not block.
     void SetUnattended(bool unattended) { unattended_.store(unattended); }
+    bool Unattended() const { return unattended_.load(); }
 
     void SetStatusText(int panel, const std::string& text) override;
     // At most kProgressInterval apart; the latest text is the one shown.
