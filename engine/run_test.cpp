@@ -1,0 +1,177 @@
+#include "engine/run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testsupport/limited.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+// Writes what the run reports, one line per call, and lets a test act on a call.
+class RecordingSink : public RunSink {
+  public:
+    void Listing() override { Add("listing"); }
+    void Listed(const ListTotals& totals) override {
+        Add("listed " + std::to_string(totals.matched));
+    }
+    void ContentStage(RunKind kind, std::size_t files) override {
+        Add(std::string(kind == RunKind::kReplace ? "replace " : "search ") +
+            std::to_string(files));
+    }
+    void FileDone(std::size_t index, std::size_t total, std::int32_t count) override {
+        Add("file " + std::to_string(index) + "/" + std::to_string(total) + " " +
+            std::to_string(count));
+        if (on_file) {
+            on_file(index);
+        }
+    }
+    void Problem(const RunProblem& problem) override {
+        Add("problem " + std::to_string(static_cast<int>(problem.kind)) + " " +
+            std::to_string(problem.status.number()));
+    }
+    void Totals(std::int32_t strings_found, std::int32_t files_with_hits) override {
+        Add("totals " + std::to_string(strings_found) + " " + std::to_string(files_with_hits));
+    }
+
+    std::vector<std::string> calls;
+    std::thread::id thread;  // every call must come on the run's thread
+    bool other_thread = false;
+    std::function<void(std::size_t)> on_file;
+
+  private:
+    void Add(std::string call) {
+        if (calls.empty()) {
+            thread = std::this_thread::get_id();
+        } else if (thread != std::this_thread::get_id()) {
+            other_thread = true;
+        }
+        calls.push_back(std::move(call));
+    }
+};
+
+class RunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // f00 .. f11, every fourth with two hits; many workers, so the order is the run's doing.
+        for (int i = 0; i < 12; ++i) {
+            const std::string name = std::string("f") + (i < 10 ? "0" : "") + std::to_string(i);
+            dir_.WriteFile(name + ".txt", i % 4 == 0 ? "hit and hit" : "nothing");
+        }
+        request_.kind = RunKind::kSearch;
+        request_.fields.folder = dir_.path();
+        request_.fields.file_mask = "*.txt";
+        request_.fields.search_text = "hit";
+        request_.workers = 4;
+    }
+    RunResult Run() {
+        control_.Reset(request_.fields.regex);
+        return ExecuteRun(request_, sink_, control_);
+    }
+
+    TempDir dir_;
+    RunRequest request_;
+    RecordingSink sink_;
+    RunControl control_;
+};
+
+TEST_F(RunTest, ReportsEveryStepInListOrderOnTheRunsThread) {
+    const RunResult result = Run();
+    std::vector<std::string> expected = {"listing", "listed 12", "search 12"};
+    for (int i = 0; i < 12; ++i) {
+        expected.push_back("file " + std::to_string(i) + "/12 " + (i % 4 == 0 ? "2" : "0"));
+    }
+    expected.push_back("totals 6 3");
+    EXPECT_EQ(sink_.calls, expected);
+    EXPECT_FALSE(sink_.other_thread);
+    EXPECT_EQ(sink_.thread, std::this_thread::get_id());
+    ASSERT_TRUE(result.files);
+    EXPECT_EQ(result.files->Count(), 12);
+    EXPECT_EQ(result.strings_found, 6);
+    EXPECT_EQ(result.files_with_hits, 3);
+    EXPECT_TRUE(result.content_stage);
+    EXPECT_FALSE(result.stopped);
+
+    // Without its texts a run only lists; the caller tells the user.
+    request_.kind = RunKind::kReplace;
+    sink_.calls.clear();
+    const RunResult listed = Run();
+    EXPECT_EQ(sink_.calls, (std::vector<std::string>{"listing", "listed 12"}));
+    EXPECT_FALSE(listed.content_stage);
+}
+
+TEST_F(RunTest, AFilesProblemComesJustBeforeItsResult) {
+    request_.fields.search_text = "(unclosed";
+    request_.fields.regex = true;
+    Run();
+    ASSERT_GE(sink_.calls.size(), 5u);
+    EXPECT_EQ(sink_.calls[3].rfind("problem 1 ", 0), 0u) << sink_.calls[3];  // kBadPattern
+    // Told once, for the file that found it; every file is "not searched".
+    EXPECT_EQ(std::count_if(sink_.calls.begin(), sink_.calls.end(),
+                            [](const std::string& call) { return call.rfind("problem", 0) == 0; }),
+              1);
+    EXPECT_EQ(sink_.calls[4], "file 0/12 -1");
+    EXPECT_EQ(sink_.calls.back(), "totals 0 0");
+}
+
+TEST_F(RunTest, StopDuringTheSearchKeepsWhatWasDone) {
+    sink_.on_file = [this](std::size_t index) {
+        if (index == 4) {
+            control_.Stop();
+        }
+    };
+    const RunResult result = Run();
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(sink_.calls.back(), "totals 4 2");  // f00 and f04
+    EXPECT_EQ(sink_.calls[sink_.calls.size() - 2], "file 4/12 2");
+    EXPECT_EQ(result.files->Item(9)->ItemsFound(), 0);
+}
+
+// Pause holds the walk itself, and Stop ends a held walk at once with what it listed; each run
+// has a time and memory limit, so a walk that ignored them would fail rather than hang.
+TEST_F(RunTest, PauseHoldsTheWalkAndStopEndsItAtOnce) {
+    for (int i = 0; i < 200; ++i) {
+        dir_.WriteFile("many/d" + std::to_string(i) + "/x.txt", "hit");
+    }
+    request_.fields.recursive = true;
+    for (const bool resume : {true, false}) {
+        SCOPED_TRACE(resume ? "resumed" : "stopped while paused");
+        const std::string failure = testing::RunLimited(20, 256, [&] {
+            control_.Reset(false);
+            control_.TogglePause();
+            RunResult result;
+            bool done = false;
+            std::thread runner([&] {
+                result = ExecuteRun(request_, sink_, control_);
+                done = true;
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const bool held = !done && sink_.calls == std::vector<std::string>{"listing"};
+            const auto released = std::chrono::steady_clock::now();
+            if (resume) {
+                control_.TogglePause();
+            } else {
+                control_.Stop();
+            }
+            runner.join();
+            const bool prompt = resume || std::chrono::steady_clock::now() - released <
+                                              std::chrono::milliseconds(200);
+            const int listed = result.files ? result.files->Count() : -1;
+            return held && prompt && result.stopped != resume &&
+                   (resume ? listed == 212 && result.strings_found == 206 : listed == 0);
+        });
+        EXPECT_EQ(failure, "");
+    }
+}
+
+}  // namespace
+}  // namespace ferret
