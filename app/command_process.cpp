@@ -68,17 +68,15 @@ void Tell(RunView& view, const std::string& text) {
     view.ShowMessage(text, "Unattended run", MessageIcon::Critical);
 }
 
-// Stores "ReportType" for the run and puts the user's own back however the run ends.
+// Makes the run show the summary report with file list, and the user's own report type again
+// however the run ends. The choice is the run's alone: it is not stored, so runs at the same
+// time (from a schedule, say) cannot leave the user's setting changed.
 class ReportTypeForRun {
   public:
     ReportTypeForRun(RunDriver& driver, bool active) : driver_(driver), active_(active) {
         if (!active_) {
             return;
         }
-        saved_ = GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType));
-        LogError("frmMain: CommandProcess",
-                 SaveSettingValue(kSettingsKey, kReportType, std::to_string(kSummaryWithFileList)));
-        // The run must produce the text report even where the setting cannot be stored.
         driver_.SetReportTypeOverride(kSummaryWithFileList);
         driver_.RefreshSettings(false);
     }
@@ -86,7 +84,6 @@ class ReportTypeForRun {
         if (!active_) {
             return;
         }
-        LogError("frmMain: CommandProcess", SaveSettingValue(kSettingsKey, kReportType, saved_));
         driver_.SetReportTypeOverride(std::nullopt);
         driver_.RefreshSettings(true);
     }
@@ -96,7 +93,6 @@ class ReportTypeForRun {
   private:
     RunDriver& driver_;
     bool active_;
-    std::string saved_;
 };
 
 }  // namespace

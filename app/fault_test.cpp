@@ -619,9 +619,11 @@ TEST_F(HeadlessRun, CyclesEndAndFifosAreNeverOpened) {
             listed.push_back(file.FullPath().substr(dir.path().size() + 1));
             counts.push_back(file.ItemsFound());
         }
-        // Each folder is entered once, at its first place in the walk: "b" through a/to_b.
+        // Each folder is entered once, at its first place in the walk: "b" through a/to_b. A
+        // search may have read "swapped.txt" while the walk went on, before it became a FIFO.
         return listed == Paths{"a/one.txt", "a/to_b/two.txt", "swapped.txt"} &&
-               counts == std::vector<std::int32_t>{1, 1, kNotSearched};
+               counts.size() == 3 && counts[0] == 1 && counts[1] == 1 &&
+               (counts[2] == kNotSearched || counts[2] == 1);
     }));
 
     unlink(dir.Path("swapped.txt").c_str());

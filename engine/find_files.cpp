@@ -211,13 +211,22 @@ std::set<dev_t> KernelFileSystems() {
 // together in walk order at the end, so the outcome is the same as a walk on one thread.
 class Walker {
   public:
-    Walker(const Settings& settings, const WalkControl& control)
-        : settings_(settings), control_(control), kernel_devices_(KernelFileSystems()) {}
+    Walker(const Settings& settings, const WalkControl& control, const WalkWatcher& watcher)
+        : settings_(settings),
+          control_(control),
+          watcher_(watcher),
+          kernel_devices_(KernelFileSystems()) {}
 
     // Walks from `start` (ending in "/") and adds what it finds to `files`. Returns false when
     // a worker failed (out of memory): `files` then holds what was put together.
     bool Run(const std::string& start, clsFiles& files) {
         FolderResult root;
+        // However the walk ends, the watcher hears of it before the records it was told of and
+        // that did not make the list are dropped with `root`.
+        struct EndingGuard {
+            Walker& walker;
+            ~EndingGuard() { walker.TellEnding(); }
+        } ending_guard{*this};
         pending_.push_back({start, nullptr, 0, &root});
         const unsigned helpers = std::min(3u, std::max(1u, std::thread::hardware_concurrency()));
         std::vector<std::thread> threads;
@@ -228,6 +237,7 @@ class Walker {
         for (std::thread& thread : threads) {
             thread.join();
         }
+        TellEnding();  // before the records are moved into the list
         Collect(root, files);
         return !failed_;
     }
@@ -259,6 +269,7 @@ class Walker {
             std::int32_t matched = 0;
             try {
                 ReadFolder(task, found, seen, matched);
+                TellListed(*task.result);
             } catch (const std::exception&) {
                 failed_ = true;
                 found.clear();
@@ -403,6 +414,28 @@ class Walker {
         }
     }
 
+    void TellEnding() {
+        if (!ended_ && watcher_.ending) {
+            ended_ = true;
+            watcher_.ending();
+        }
+    }
+
+    void TellListed(const FolderResult& folder) const {
+        if (!watcher_.listed) {
+            return;
+        }
+        std::vector<clsFile*> records;
+        for (const FolderResult::Item& item : folder.items) {
+            if (item.file) {
+                records.push_back(item.file.get());
+            }
+        }
+        if (!records.empty()) {
+            watcher_.listed(records);
+        }
+    }
+
     bool PassesFilters(const FileDetails& details) const {
         if (settings_.size_limit != -1) {
             const double bytes = static_cast<double>(details.size);
@@ -447,6 +480,7 @@ class Walker {
 
     const Settings& settings_;
     const WalkControl control_;
+    const WalkWatcher& watcher_;
     const std::set<dev_t> kernel_devices_;
     dev_t root_device_ = 0;
     std::mutex mutex_;
@@ -460,6 +494,7 @@ class Walker {
     std::int32_t seen_ = 0;            // of the walk once it is put together
     std::int32_t matched_ = 0;
     std::atomic<bool> failed_{false};
+    bool ended_ = false;  // the watcher was told the walk ended
 };
 
 }  // namespace
@@ -503,7 +538,7 @@ void clsFindFiles::PerformSearch() {
                                 CurrentLocalDateTime()};
         const std::string start = start_directory_;
         const auto began = std::chrono::steady_clock::now();
-        Walker walker(settings, control_);
+        Walker walker(settings, control_, watcher_);
         if (!walker.Run(start, Files())) {
             return Completed();
         }

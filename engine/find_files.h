@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/date_time.h"
 #include "engine/result_records.h"
@@ -39,6 +40,16 @@ bool PassesDateTest(std::int32_t date_type, DateTime from, DateTime to, std::int
 struct WalkControl {
     const std::atomic<bool>* stop = nullptr;   // set: the walk ends with what it has listed
     const std::atomic<bool>* pause = nullptr;  // set: the walk waits (its time stands still)
+};
+
+// Told of the files a walk lists while it walks, so that work on them can start before the walk
+// ends. `listed` gets each folder's accepted files as soon as the folder is read, on the walk's
+// own threads, in no fixed order; `ending` comes once after the last `listed`, however the walk
+// ends. A record is valid until `ending` returns; only those of the final list (Files()) live on
+// after it. Either may be empty.
+struct WalkWatcher {
+    std::function<void(const std::vector<clsFile*>& records)> listed;
+    std::function<void()> ending;
 };
 
 // Walks a folder tree and collects the regular files whose names, dates and sizes pass the
@@ -106,6 +117,8 @@ class clsFindFiles {
 
     // Stop and pause for the next walks. Default: neither.
     void SetControl(WalkControl control) { control_ = control; }
+    // Who is told of files as they are listed, for the next walks. Default: nobody.
+    void SetWatcher(WalkWatcher watcher) { watcher_ = std::move(watcher); }
     // True when the last walk was stopped: the files listed before the stop stay.
     bool Stopped() const { return stopped_; }
 
@@ -132,6 +145,7 @@ class clsFindFiles {
     std::int32_t searched_ = 0;
     std::int32_t matched_ = 0;
     WalkControl control_;
+    WalkWatcher watcher_;
     bool stopped_ = false;
 };
 

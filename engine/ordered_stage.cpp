@@ -1,7 +1,9 @@
 #include "engine/ordered_stage.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -9,55 +11,86 @@
 namespace ferret {
 
 struct OrderedStage::Shared {
+    // Only for the slow paths: a pause, and workers that ran as far ahead as they may.
     std::mutex mutex;
-    std::condition_variable result_ready;    // for the calling thread
-    std::condition_variable work_available;  // for the workers
+    std::condition_variable changed;
+    std::atomic<int> held{0};  // workers waiting on `changed`
 };
 
 void OrderedStage::Wake() {
     if (Shared* shared = shared_) {
         std::lock_guard lock(shared->mutex);
-        shared->work_available.notify_all();
+        shared->changed.notify_all();
     }
 }
 
 void OrderedStage::Run(std::size_t total) {
-    constexpr std::size_t kNobody = static_cast<std::size_t>(-1);
-    // The calling thread sleeps until a batch of counts is ready, not file by file: waking up
-    // for every small file would cost more than searching it.
-    constexpr std::size_t kBatch = 32;
+    // Files are claimed a few at a time with one atomic step, and the results are published
+    // file by file without a lock: a hand-off through a lock per file costs more than searching
+    // a small file. The calling thread searches too whenever the next result is not ready, so it
+    // seldom sleeps.
+    constexpr std::size_t kChunk = 8;
     Shared shared;
     std::vector<std::int32_t> counts(total, 0);
-    std::vector<char> ready(total, 0);  // protected by shared.mutex
-    std::size_t next = 0;               // protected: the next file a worker takes
-    std::size_t taken = 0;              // protected: results taken so far
-    std::size_t awaited = kNobody;      // protected: the last file of the batch waited for
-    bool finished = false;              // protected: no new file is started
+    const std::unique_ptr<std::atomic<std::uint8_t>[]> ready(
+        new std::atomic<std::uint8_t>[std::max<std::size_t>(total, 1)]);
+    for (std::size_t i = 0; i < total; ++i) {
+        ready[i].store(0, std::memory_order_relaxed);
+    }
+    std::atomic<std::size_t> next{0};   // the first file nobody has claimed
+    std::atomic<std::size_t> taken{0};  // results taken so far
+    std::atomic<bool> finished{false};  // no new file is started
 
-    const auto work = [&] {
-        std::unique_lock lock(shared.mutex);
-        for (;;) {
-            while (!finished &&
-                   (next >= total || next >= taken + lookahead || (may_start && !may_start()))) {
-                if (next >= total) {
-                    return;
-                }
-                shared.work_available.wait(lock);
+    enum class Claim { kGot, kNone, kTooFar };
+    const auto claim = [&](std::size_t& first, std::size_t& last) {
+        std::size_t from = next.load(std::memory_order_relaxed);
+        do {
+            if (from >= total || finished.load(std::memory_order_acquire)) {
+                return Claim::kNone;
             }
-            if (finished) {
+            if (from >= taken.load(std::memory_order_acquire) + lookahead) {
+                return Claim::kTooFar;
+            }
+            last = std::min(from + kChunk, total);
+        } while (!next.compare_exchange_weak(from, last, std::memory_order_acq_rel));
+        first = from;
+        return Claim::kGot;
+    };
+    const auto hold = [&](const auto& until) {
+        std::unique_lock lock(shared.mutex);
+        shared.held.fetch_add(1);
+        shared.changed.wait(lock, [&] { return finished.load() || until(); });
+        shared.held.fetch_sub(1);
+    };
+    // Does the files [first, last) unless the stage ends meanwhile.
+    const auto work_on = [&](std::size_t first, std::size_t last) {
+        for (std::size_t index = first; index < last; ++index) {
+            if (may_start && !may_start()) {
+                hold([&] { return may_start(); });
+            }
+            if (finished.load(std::memory_order_acquire)) {
                 return;
             }
-            const std::size_t index = next++;
-            lock.unlock();
-            const std::int32_t count = process(index);
-            lock.lock();
-            counts[index] = count;
-            ready[index] = 1;
-            // Wake the taker when its batch is complete, when it waits for a file that held
-            // the batch up, or when nothing more can come.
-            if (awaited != kNobody && (index == awaited || ready[awaited] != 0 || next >= total ||
-                                       next >= taken + lookahead)) {
-                shared.result_ready.notify_one();
+            counts[index] = process(index);
+            ready[index].store(1, std::memory_order_release);
+            ready[index].notify_one();
+        }
+    };
+    const auto work = [&] {
+        for (;;) {
+            std::size_t first = 0;
+            std::size_t last = 0;
+            switch (claim(first, last)) {
+                case Claim::kNone:
+                    return;
+                case Claim::kTooFar: {
+                    const std::size_t waiting_for = next.load();
+                    hold([&] { return waiting_for < taken.load() + lookahead; });
+                    break;
+                }
+                case Claim::kGot:
+                    work_on(first, last);
+                    break;
             }
         }
     };
@@ -67,8 +100,8 @@ void OrderedStage::Run(std::size_t total) {
     const auto stop_workers = [&] {
         {
             std::lock_guard lock(shared.mutex);
-            finished = true;
-            shared.work_available.notify_all();
+            finished.store(true, std::memory_order_release);
+            shared.changed.notify_all();
         }
         for (std::thread& thread : threads) {
             thread.join();
@@ -77,24 +110,27 @@ void OrderedStage::Run(std::size_t total) {
         shared_ = nullptr;
     };
     try {
-        for (unsigned i = 0; i < std::max(workers, 1u); ++i) {
+        // The calling thread is one of the workers.
+        for (unsigned i = 1; i < std::max(workers, 1u); ++i) {
             threads.emplace_back(work);
         }
         std::size_t index = 0;
         for (; index < total; ++index) {
-            std::int32_t count;
-            {
-                std::unique_lock lock(shared.mutex);
-                if (ready[index] == 0) {
-                    awaited = std::min(index + kBatch, total) - 1;
-                    shared.result_ready.wait(lock, [&] { return ready[index] != 0; });
-                    awaited = kNobody;
+            while (ready[index].load(std::memory_order_acquire) == 0) {
+                std::size_t first = 0;
+                std::size_t last = 0;
+                if (claim(first, last) == Claim::kGot) {
+                    work_on(first, last);
+                } else {
+                    ready[index].wait(0, std::memory_order_acquire);
                 }
-                count = counts[index];
-                taken = index + 1;
-                shared.work_available.notify_all();
             }
-            if (!take(index, count)) {
+            taken.store(index + 1);  // seq_cst: ordered before the look at `held`
+            if (shared.held.load() > 0) {
+                std::lock_guard lock(shared.mutex);
+                shared.changed.notify_all();
+            }
+            if (!take(index, counts[index])) {
                 ++index;
                 break;
             }
@@ -102,7 +138,7 @@ void OrderedStage::Run(std::size_t total) {
         stop_workers();
         if (take_after_end) {
             for (; index < total; ++index) {
-                if (ready[index] != 0) {
+                if (ready[index].load(std::memory_order_acquire) != 0) {
                     take_after_end(index, counts[index]);
                 }
             }

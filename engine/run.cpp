@@ -1,9 +1,11 @@
 #include "engine/run.h"
 
 #include <algorithm>
+#include <deque>
 #include <exception>
 #include <map>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/content_replace.h"
@@ -157,6 +159,107 @@ class ProblemBox {
     std::atomic<bool> any_{false};
 };
 
+// Searches files while the walk is still listing them, in the order the walk finds them, on
+// workers of its own, so the walk and the search overlap. The content stage then takes each
+// file's count in list order, searching itself only what was not searched yet.
+class EarlySearch {
+  public:
+    // Returns the count of a file, or nothing to leave the file to the content stage.
+    using Search = std::function<std::optional<std::int32_t>(clsFile&, std::vector<RunProblem>&)>;
+
+    EarlySearch(unsigned workers, Search search, RunControl& control)
+        : search_(std::move(search)), control_(control) {
+        for (unsigned i = 0; i < workers; ++i) {
+            threads_.emplace_back([this] { Work(); });
+        }
+    }
+    ~EarlySearch() { Finish(); }
+    EarlySearch(const EarlySearch&) = delete;
+    EarlySearch& operator=(const EarlySearch&) = delete;
+
+    // From the walk's threads.
+    void Listed(const std::vector<clsFile*>& records) {
+        std::lock_guard lock(mutex_);
+        if (finished_) {
+            return;
+        }
+        queue_.insert(queue_.end(), records.begin(), records.end());
+        work_.notify_all();
+    }
+    // Ends the workers once their current files are done; what is still queued is left to the
+    // content stage. Called when the walk ends, before any record it told of may be dropped.
+    void Finish() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+            queue_.clear();
+            work_.notify_all();
+        }
+        for (std::thread& thread : threads_) {
+            thread.join();
+        }
+        threads_.clear();
+    }
+    // After Finish: the count found for `record`, its problems added to `problems`.
+    std::optional<std::int32_t> Take(const clsFile* record, std::vector<RunProblem>& problems) {
+        const auto found = done_.find(record);
+        if (found == done_.end()) {
+            return std::nullopt;
+        }
+        problems = std::move(found->second.problems);
+        return found->second.count;
+    }
+
+  private:
+    struct Done {
+        std::int32_t count = 0;
+        std::vector<RunProblem> problems;
+    };
+    // Files are taken a few at a time: one hand-off per file would cost more than a small file.
+    static constexpr std::size_t kTake = 16;
+
+    void Work() {
+        std::vector<clsFile*> taken;
+        std::vector<std::pair<const clsFile*, Done>> results;
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [this] { return finished_ || !queue_.empty(); });
+            if (finished_) {
+                return;
+            }
+            const std::size_t count = std::min(kTake, queue_.size());
+            taken.assign(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+            queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+            lock.unlock();
+            results.clear();
+            for (clsFile* record : taken) {
+                if (control_.StopPause()) {
+                    break;  // waits while paused; a stopped run searches nothing more
+                }
+                Done done;
+                if (std::optional<std::int32_t> found = search_(*record, done.problems)) {
+                    done.count = *found;
+                    results.emplace_back(record, std::move(done));
+                }
+            }
+            lock.lock();
+            for (auto& [record, done] : results) {
+                done_.emplace(record, std::move(done));
+            }
+        }
+    }
+
+    const Search search_;
+    RunControl& control_;
+    std::mutex mutex_;
+    std::condition_variable work_;
+    std::deque<clsFile*> queue_;  // protected by mutex_
+    bool finished_ = false;       // protected by mutex_
+    // Protected by mutex_ until Finish, then read by the content stage alone.
+    std::unordered_map<const clsFile*, Done> done_;
+    std::vector<std::thread> threads_;
+};
+
 // The office handlers of one run: one LibreOffice for all their files, shut down when the stage
 // ends however it ends.
 class OfficeFiles {
@@ -231,13 +334,19 @@ class Run {
                 return std::move(result_);
             }
         }
-        result_.files = BuildFileList();
-        if (!result_.files) {
-            return std::move(result_);
-        }
         if (request_.kind == RunKind::kSearch && !fields_.search_text.empty()) {
-            Guarded(RunStage::kSearch, [&] { SearchInFileList(*result_.files); });
+            // The search starts while the walk still lists files.
+            SearchTools tools(request_, fields_.search_text);
+            EarlySearch early(
+                Workers(),
+                [&](clsFile& record, std::vector<RunProblem>& problems) {
+                    return SearchOne(tools, record, problems, true);
+                },
+                control_);
+            result_.files = BuildFileList(&early);
+            Guarded(RunStage::kSearch, [&] { SearchInFileList(*result_.files, tools, early); });
         } else if (rewrites) {
+            result_.files = BuildFileList(nullptr);
             Guarded(RunStage::kReplace, [&] { ReplaceInFileList(*result_.files, restore.get()); });
             if (restore) {
                 if (restore->Finish()) {
@@ -247,6 +356,7 @@ class Run {
                 PruneRestorePoints(request_.restore_folder, request_.restore_quantity);
             }
         } else {
+            result_.files = BuildFileList(nullptr);
             return std::move(result_);
         }
         result_.content_stage = true;
@@ -266,7 +376,12 @@ class Run {
         }
     }
 
-    std::shared_ptr<clsFiles> BuildFileList() {
+    unsigned Workers() const {
+        return request_.workers != 0 ? request_.workers
+                                     : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    }
+
+    std::shared_ptr<clsFiles> BuildFileList(EarlySearch* early) {
         sink_.Listing();
         clsFindFiles finder;
         switch (fields_.size_option) {
@@ -315,6 +430,11 @@ class Run {
         finder.SetRecursive(fields_.recursive);
         finder.SetStartDirectory(fields_.folder);
         finder.SetControl({&control_.StopFlag(), &control_.PauseFlag()});
+        if (early != nullptr) {
+            finder.SetWatcher(
+                {[early](const std::vector<clsFile*>& records) { early->Listed(records); },
+                 [early] { early->Finish(); }});
+        }
         finder.PerformSearch();
         sink_.Listed({finder.Searched(), finder.Matched(), finder.SearchTime()});
         return std::shared_ptr<clsFiles>(finder.TakeFiles());
@@ -323,11 +443,7 @@ class Run {
     // Runs a stage's workers so that Pause and Stop reach them, and delivers each file's
     // problems and count in list order.
     void RunStage(OrderedStage& stage, std::vector<clsFile*>& records, ProblemBox& problems) {
-        unsigned workers = request_.workers;
-        if (workers == 0) {
-            workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-        }
-        stage.workers = workers;
+        stage.workers = Workers();
         stage.may_start = [this] { return !control_.Paused() || control_.Stopped(); };
         const std::size_t total = records.size();
         const auto record_count = [&](std::size_t index, std::int32_t count) {
@@ -357,55 +473,80 @@ class Run {
         control_.SetWake({});
     }
 
-    void SearchInFileList(clsFiles& files) {
-        std::vector<clsFile*> records = RecordsOf(files);
-        sink_.ContentStage(RunKind::kSearch, records.size());
-        const bool ignore_case = fields_.ignore_case;
-        const std::string text = ConvertSpecialChars(fields_.search_text);
-        const PlainMatcher matcher(text, ignore_case);
-        LazyPattern pattern(text, ignore_case);
-        OfficeFiles office(request_);
-        ProblemBox problems;
-        const std::atomic<bool>& stop = control_.StopFlag();
+    // What a search run searches with, made once before the walk.
+    struct SearchTools {
+        SearchTools(const RunRequest& request, const std::string& search_text)
+            : ignore_case(request.fields.ignore_case),
+              text(ConvertSpecialChars(search_text)),
+              matcher(text, ignore_case),
+              pattern(text, ignore_case),
+              office(request) {}
+        const bool ignore_case;
+        const std::string text;
+        const PlainMatcher matcher;
+        LazyPattern pattern;
+        OfficeFiles office;
+    };
 
-        OrderedStage stage;
-        stage.process = [&](std::size_t index) -> std::int32_t {
-            if (stop.load()) {
-                return 0;
-            }
-            clsFile& record = *records[index];
-            const std::string path = record.FullPath();
-            try {
-                if (office.Takes(record)) {
-                    Status error;
-                    const std::int32_t count =
-                        office.Run(record, text, std::string(), ignore_case, false, error);
-                    if (!error.ok()) {
-                        problems.Add(index, {RunStage::kSearch, ProblemKind::kFile, error});
-                    }
-                    return count;
+    // Searches one file; nothing when it is an office document and `early` (those go to
+    // LibreOffice in list order).
+    std::optional<std::int32_t> SearchOne(SearchTools& tools, clsFile& record,
+                                          std::vector<RunProblem>& problems, bool early) {
+        const std::atomic<bool>& stop = control_.StopFlag();
+        if (stop.load()) {
+            return 0;
+        }
+        try {
+            if (tools.office.Takes(record)) {
+                if (early) {
+                    return std::nullopt;
                 }
-                if (!control_.UseRegex()) {
-                    return SearchFileText(path, matcher, stop, DetailsFor(record));
-                }
-                const RegExp* compiled = pattern.Get([&](const Status& status) {
-                    problems.Add(index, {RunStage::kSearch, ProblemKind::kBadPattern, status});
-                });
-                if (compiled == nullptr) {
-                    return kNotSearched;
-                }
-                std::string error;
-                const std::int32_t count = SearchFilePattern(path, *compiled, pattern.Shortcut(),
-                                                             DetailsFor(record), &error);
-                if (!error.empty()) {
-                    problems.Add(index,
-                                 {RunStage::kSearch, ProblemKind::kFile,
-                                  Status::Error(kRegexErrorTooComplex, path + ": " + error)});
+                Status error;
+                const std::int32_t count = tools.office.Run(record, tools.text, std::string(),
+                                                            tools.ignore_case, false, error);
+                if (!error.ok()) {
+                    problems.push_back({RunStage::kSearch, ProblemKind::kFile, error});
                 }
                 return count;
-            } catch (const std::exception&) {
-                return kNotSearched;  // out of memory for this file: the run goes on
             }
+            const std::string path = record.FullPath();
+            if (!control_.UseRegex()) {
+                return SearchFileText(path, tools.matcher, stop, DetailsFor(record));
+            }
+            const RegExp* compiled = tools.pattern.Get([&](const Status& status) {
+                problems.push_back({RunStage::kSearch, ProblemKind::kBadPattern, status});
+            });
+            if (compiled == nullptr) {
+                return kNotSearched;
+            }
+            std::string error;
+            const std::int32_t count = SearchFilePattern(path, *compiled, tools.pattern.Shortcut(),
+                                                         DetailsFor(record), &error);
+            if (!error.empty()) {
+                problems.push_back({RunStage::kSearch, ProblemKind::kFile,
+                                    Status::Error(kRegexErrorTooComplex, path + ": " + error)});
+            }
+            return count;
+        } catch (const std::exception&) {
+            return kNotSearched;  // out of memory for this file: the run goes on
+        }
+    }
+
+    void SearchInFileList(clsFiles& files, SearchTools& tools, EarlySearch& early) {
+        std::vector<clsFile*> records = RecordsOf(files);
+        sink_.ContentStage(RunKind::kSearch, records.size());
+        ProblemBox problems;
+        OrderedStage stage;
+        stage.process = [&](std::size_t index) -> std::int32_t {
+            std::vector<RunProblem> found;
+            std::optional<std::int32_t> count = early.Take(records[index], found);
+            if (!count) {
+                count = SearchOne(tools, *records[index], found, false);
+            }
+            for (RunProblem& problem : found) {
+                problems.Add(index, std::move(problem));
+            }
+            return count.value_or(kNotSearched);
         };
         RunStage(stage, records, problems);
     }
