@@ -118,6 +118,9 @@ TEST_F(Installed, PutsTheProgramAndItsFilesInTheirPlaces) {
     struct stat info {};
     ASSERT_EQ(stat(Ferret().c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode) && (info.st_mode & S_IXOTH) != 0);
+    // The window program, which the command-line program hands over to when there is a display.
+    ASSERT_EQ(stat(File("lib/ferret/ferret-window").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode) && (info.st_mode & S_IXOTH) != 0);
     for (const char* relative : {
              "share/ferret/help/index.html",
              "share/ferret/help/window.png",

@@ -10,8 +10,7 @@
 
 #include <unistd.h>
 
-#include <QApplication>
-#include <QIcon>
+#include <QString>
 #include <atomic>
 #include <cstdlib>
 #include <optional>
@@ -20,10 +19,15 @@
 #include "app/command_line.h"
 #include "app/command_process.h"
 #include "app/headless_view.h"
-#include "app/main_window.h"
 #include "app/run_driver.h"
 #include "app/signal_stop.h"
 #include "app/undo_command.h"
+#ifdef FERRET_WINDOW_PROGRAM
+#include <QApplication>
+#include <QIcon>
+
+#include "app/main_window.h"
+#endif
 #include "ferret_version.h"
 
 namespace {
@@ -128,6 +132,7 @@ std::string SavedSearchToOpen(const std::vector<std::string>& arguments,
     return {};
 }
 
+#ifdef FERRET_WINDOW_PROGRAM
 // The window, with the unattended run (when there are switches) on a thread of its own so the
 // window stays live; it closes when the run is done if -x asks for it.
 int RunWithWindow(int argc, char** argv, const ferret::clsCommandLine& command_line,
@@ -166,6 +171,30 @@ int RunWithWindow(int argc, char** argv, const ferret::clsCommandLine& command_l
     signalled_driver.store(nullptr);
     return status.load() != 0 ? status.load() : loop;
 }
+#else
+// The window lives in a program of its own, so that runs without one load none of the window
+// libraries (they take longer to load than a small search takes). This one gives way to it with
+// the same arguments; it lies beside this one in the build and in lib/ferret/ when installed.
+int HandOverToWindow(char** argv) {
+    char exe[4096];
+    const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length > 0) {
+        std::string folder(exe, static_cast<std::size_t>(length));
+        folder.erase(folder.rfind('/') + 1);
+        for (const std::string& candidate :
+             {folder + "ferret-window", folder + "../lib/ferret/ferret-window"}) {
+            if (access(candidate.c_str(), X_OK) == 0) {
+                execv(candidate.c_str(), argv);
+            }
+        }
+    }
+    std::fputs(
+        "ferret: the window program (ferret-window) cannot be started; runs from the command "
+        "line work without a display (see 'ferret --help')\n",
+        stderr);
+    return 2;
+}
+#endif
 
 }  // namespace
 
@@ -193,12 +222,17 @@ int main(int argc, char** argv) {
     if (command_line.Undo()) {
         return ferret::UndoCommand(command_line.UndoTarget(), stdout, stderr);
     }
+    const bool display = HasDisplay();
+#ifndef FERRET_WINDOW_PROGRAM
+    if (display) {
+        return HandOverToWindow(argv);
+    }
+#endif
     const std::string saved_search = SavedSearchToOpen(arguments, command_line);
     // An unattended run that ends the program stops on SIGINT and SIGTERM as on the Stop
     // button, so no file is left half done and the report is written. Set up before any thread.
     const bool runs =
         command_line.ProcessType() == "search" || command_line.ProcessType() == "replace";
-    const bool display = HasDisplay();
     std::atomic<ferret::RunDriver*> signalled_driver{nullptr};
     std::optional<ferret::SignalStop> stop_signals;
     if (runs && saved_search.empty() && (!display || command_line.ExitOnComplete())) {
@@ -208,11 +242,13 @@ int main(int argc, char** argv) {
             }
         });
     }
+#ifdef FERRET_WINDOW_PROGRAM
     if (display) {
         const int status = RunWithWindow(argc, argv, command_line, saved_search,
                                          stop_signals ? &*stop_signals : nullptr, signalled_driver);
         return stop_signals ? stop_signals->ExitStatus(status) : status;
     }
+#endif
     if (!saved_search.empty()) {
         std::fprintf(stderr,
                      "ferret: there is no display to open the saved search '%s' on; add "

@@ -44,10 +44,24 @@ void clsFile::SetDetails(std::uint64_t size_bytes, DateTime created) {
     size_ = FormatFileSize(size_bytes);
     creation_time_ = created;
     details_pending_ = false;
+    raw_held_ = false;
+}
+
+void clsFile::SetRawDetails(std::uint64_t size_bytes, const timespec& created) {
+    raw_size_ = size_bytes;
+    raw_created_ = created;
+    raw_held_ = true;
+    details_pending_ = true;
 }
 
 void clsFile::LoadDetails() const {
     details_pending_ = false;
+    if (raw_held_) {
+        raw_held_ = false;
+        size_ = FormatFileSize(raw_size_);
+        creation_time_ = LocalDateTimeFromFileTime(raw_created_);
+        return;
+    }
     FileDetails details;
     if (ReadFileDetails(AT_FDCWD, FullPath().c_str(), details)) {
         size_ = FormatFileSize(details.size);

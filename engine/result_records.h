@@ -1,5 +1,7 @@
 #pragma once
 
+#include <time.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -60,6 +62,9 @@ class clsFile {
     bool DetailsPending() const { return details_pending_; }
     // Size text and creation time from a file's details.
     void SetDetails(std::uint64_t size_bytes, DateTime created);
+    // The same as the file system gives them; they become a text and a local date when first
+    // asked for, so a run that never shows them does not pay for that.
+    void SetRawDetails(std::uint64_t size_bytes, const timespec& created);
 
   private:
     friend class clsFiles;
@@ -72,6 +77,9 @@ class clsFile {
     std::shared_ptr<const std::string> root_path_ = EmptyRoot();
     mutable DateTime creation_time_ = 0;
     mutable bool details_pending_ = false;
+    mutable bool raw_held_ = false;  // raw_size_ and raw_created_ wait to be made into text
+    std::uint64_t raw_size_ = 0;
+    timespec raw_created_{};
     DateTime access_time_ = 0;
     DateTime modified_time_ = 0;
     // Position in the owning collection when its key index was last built: ties between keys

@@ -120,7 +120,7 @@ DetailsSink DetailsFor(clsFile& record) {
     }
     return [&record](std::uint64_t size, const timespec& created) {
         if (record.DetailsPending()) {
-            record.SetDetails(size, LocalDateTimeFromFileTime(created));
+            record.SetRawDetails(size, created);
         }
     };
 }

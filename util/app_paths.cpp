@@ -45,7 +45,9 @@ std::string ShippedFolder(const std::string& name) {
     }
     std::string folder(exe, static_cast<std::size_t>(length));
     folder.erase(folder.rfind('/') + 1);
-    for (const std::string& candidate : {folder + name, folder + "../share/ferret/" + name}) {
+    // Beside the program in a build; from bin/ or (the window program) lib/ferret/ when installed.
+    for (const std::string& candidate : {folder + name, folder + "../share/ferret/" + name,
+                                         folder + "../../share/ferret/" + name}) {
         struct stat info {};
         if (stat(candidate.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
             return candidate;
