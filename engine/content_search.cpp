@@ -19,7 +19,7 @@ namespace ferret {
 namespace {
 
 // Large reads keep system calls few; the stop flag is looked at every kStopCheckBytes.
-constexpr std::size_t kBlockSize = 256 * 1024;
+constexpr std::size_t kBlockSize = 64 * 1024;
 constexpr std::uint64_t kStopCheckBytes = 4 * 1024 * 1024;
 // Files larger than this are worth a read-ahead hint (a system call of its own).
 constexpr std::uint64_t kReadAheadHint = 1024 * 1024;

@@ -1,8 +1,10 @@
 #include "engine/find_files.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -73,30 +75,36 @@ void AppendFoldedName(std::string_view name, std::string& arena) {
     }
 }
 
-// Reads a whole folder: the order is by name, not the file system's.
+// Reads a whole folder: the order is by name, not the file system's. The entries are read
+// straight from the folder's descriptor, which the caller keeps for lookups relative to it.
 bool ReadEntries(int dir_fd, std::string& arena, std::vector<Entry>& entries) {
-    const int dup_fd = fcntl(dir_fd, F_DUPFD_CLOEXEC, 0);
-    if (dup_fd < 0) {
-        return false;
+    alignas(dirent64) char block[32 * 1024];
+    for (;;) {
+        const long got = syscall(SYS_getdents64, dir_fd, block, sizeof block);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        for (long at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(block + at);
+            at += entry->d_reclen;
+            const std::string_view name(entry->d_name);
+            Entry& added = entries.emplace_back();
+            added.type = entry->d_type;
+            added.name_offset = static_cast<std::uint32_t>(arena.size());
+            added.name_length = static_cast<std::uint32_t>(name.size());
+            arena.append(name);
+            arena.push_back('\0');
+            added.key_offset = static_cast<std::uint32_t>(arena.size());
+            AppendFoldedName(name, arena);
+            added.key_length = static_cast<std::uint32_t>(arena.size() - added.key_offset);
+        }
     }
-    DIR* dir = fdopendir(dup_fd);
-    if (dir == nullptr) {
-        close(dup_fd);
-        return false;
-    }
-    while (const dirent* entry = readdir(dir)) {
-        const std::string_view name(entry->d_name);
-        Entry& added = entries.emplace_back();
-        added.type = entry->d_type;
-        added.name_offset = static_cast<std::uint32_t>(arena.size());
-        added.name_length = static_cast<std::uint32_t>(name.size());
-        arena.append(name);
-        arena.push_back('\0');
-        added.key_offset = static_cast<std::uint32_t>(arena.size());
-        AppendFoldedName(name, arena);
-        added.key_length = static_cast<std::uint32_t>(arena.size() - added.key_offset);
-    }
-    closedir(dir);
     const auto name_of = [&arena](const Entry& e) {
         return std::string_view(arena.data() + e.name_offset, e.name_length);
     };

@@ -231,6 +231,37 @@ struct PairFilter {
         const __m256i want_first = _mm256_set1_epi8(first);
         const __m256i want_second = _mm256_set1_epi8(second);
         std::size_t start = from;
+        // Two vectors a step, tested together: candidates are rare, so most steps end at the
+        // one test.
+        for (; start + 64 <= last_start + 1; start += 64) {
+            const char* const at_first = data + start + first_offset;
+            const char* const at_second = data + start + second_offset;
+            const __m256i low = _mm256_and_si256(
+                _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at_first)),
+                                  want_first),
+                _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at_second)),
+                                  want_second));
+            const __m256i high = _mm256_and_si256(
+                _mm256_cmpeq_epi8(
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at_first + 32)),
+                    want_first),
+                _mm256_cmpeq_epi8(
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at_second + 32)),
+                    want_second));
+            const __m256i either = _mm256_or_si256(low, high);
+            if (_mm256_testz_si256(either, either) != 0) {
+                continue;
+            }
+            std::uint64_t mask =
+                static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
+                (static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high)))
+                 << 32);
+            for (; mask != 0; mask &= mask - 1) {
+                if (!candidate(start + static_cast<std::size_t>(__builtin_ctzll(mask)))) {
+                    return false;
+                }
+            }
+        }
         for (; start + 32 <= last_start + 1; start += 32) {
             const __m256i a =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + start + first_offset));
