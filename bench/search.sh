@@ -1,56 +1,68 @@
 #!/usr/bin/env bash
-# Times an unattended search of a large real tree against ripgrep and grep, caches warm.
-#   bench/search.sh BUILD_DIR [TREE]
-# TREE defaults to a copy of /usr/include and /usr/share/doc with links resolved, so that every
-# tool sees the same files (ferret follows folder links, ripgrep does not). Each command runs
-# RUNS times; the best time counts. Peak memory is the largest resident size of any run.
+# Ferret's unattended search against ripgrep (`rg -uuu -j2 --count-matches`) on real trees, the
+# caches warm: plain text, a pattern and ignore case, each as the ratio of the median times
+# (ferret / rg) with the peak resident memory of each program.
+#   bench/search.sh BUILD_DIR [TREE...]        (default trees: /usr/include and /usr)
+# RUNS sets the runs per command for trees under 1 GB (default 20; larger trees get 3); PLAIN,
+# PATTERN and FOLDED set the texts. Runs without a display, as scripts do. Needs hyperfine and rg.
+#
+# The two programs do not see quite the same files: ferret follows links to folders (each folder
+# once) and never enters folders whose names start with "."; rg -uuu enters those and follows no
+# links. The hit totals of both are printed so the difference shows.
 set -euo pipefail
-build=${1:?usage: bench/search.sh BUILD_DIR [TREE]}
-tree=${2:-}
-runs=${RUNS:-5}
-plain=${PLAIN:-return}
+build=${1:?usage: bench/search.sh BUILD_DIR [TREE...]}
+shift
+trees=("$@")
+[ ${#trees[@]} -gt 0 ] || trees=(/usr/include /usr)
+plain=${PLAIN:-QString}
 pattern=${PATTERN:-'[A-Z_]+_MAX\b'}
-command -v rg >/dev/null || { echo "ripgrep (rg) is needed: apt-get install ripgrep" >&2; exit 1; }
+folded=${FOLDED:-qstring}
+for tool in rg hyperfine python3; do
+    command -v "$tool" >/dev/null || { echo "$tool is needed: apt-get install ripgrep hyperfine" >&2; exit 1; }
+done
+ferret=$(realpath "$build/ferret")
 work=$(mktemp -d /tmp/ferret-search-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-if [ -z "$tree" ]; then
-    tree=$work/tree
-    mkdir -p "$tree"
-    cp -rL /usr/include "$tree/" 2>/dev/null || true
-    cp -rL /usr/share/doc "$tree/" 2>/dev/null || true
-fi
-find "$tree" -type f -exec cat {} + >/dev/null 2>&1 || true  # warm the cache
-ferret=$build/ferret
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
+unset DISPLAY WAYLAND_DISPLAY
 
-best() {  # best wall time (s) and peak memory (KB) of "$@" over $runs runs
-    local best= peak=0 line t m
-    for _ in $(seq "$runs"); do
-        /usr/bin/time -o "$work/time" -f "%e %M" "$@" >/dev/null 2>&1
-        line=$(tail -n 1 "$work/time")
-        t=${line% *}; m=${line#* }
-        if [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN{exit !(a<b)}'; then best=$t; fi
-        [ "$m" -gt "$peak" ] && peak=$m
-    done
-    echo "$best $peak"
+median() {  # median wall time in ms of the shell command "$1", run $2 times
+    hyperfine --style none --warmup 1 --runs "$2" --ignore-failure --export-json "$work/t.json" \
+        "$1" >/dev/null 2>&1
+    python3 -c 'import json,sys; print("%.1f" % (json.load(open(sys.argv[1]))["results"][0]["median"] * 1000))' \
+        "$work/t.json"
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", a/b}'; }
+peak() {  # peak resident memory in MB of the shell command "$1"
+    /usr/bin/time -f "%M" -o "$work/m" sh -c "$1" >/dev/null 2>&1 || true
+    awk '{printf "%.0f", $1 / 1024}' "$work/m"
+}
+rg_hits() { sh -c "$1" 2>/dev/null | awk -F: '{s += $NF} END {print s + 0}'; }
+ferret_hits() {
+    sh -c "$1" >/dev/null 2>&1 || true
+    grep -o 'found [0-9]* times in [0-9]* files out of [0-9]*' "$work/report.txt" || echo "no report"
+}
 
-echo "tree: $tree ($(du -sh "$tree" | cut -f1), $(find "$tree" -type f | wc -l) files)"
-fp=$(best "$ferret" -p "$tree" -k "*.*" -b -s "$plain" -e:search -l "$work/plain.txt" -x)
-rp=$(best rg -uuu -j2 --count-matches -F "$plain" "$tree")
-gp=$(best sh -c "grep -r -o -F '$plain' '$tree' | wc -l")
-fx=$(best "$ferret" -p "$tree" -k "*.*" -b -s "$pattern" -rx -e:search -l "$work/pattern.txt" -x)
-rx=$(best rg -uuu -j2 --count-matches "$pattern" "$tree")
-"$ferret" -p "$tree" -k "*.*" -b -s "$plain" -e:search -l "$work/plain.txt" -x
-"$ferret" -p "$tree" -k "*.*" -b -s "$pattern" -rx -e:search -l "$work/pattern.txt" -x
-echo "hits: ferret plain $(grep -o 'found [0-9]* times' "$work/plain.txt"), rg plain $(rg -uuu -j2 --count-matches -F "$plain" "$tree" | awk -F: '{s+=$NF} END {print s}')"
-echo "hits: ferret pattern $(grep -o 'found [0-9]* times' "$work/pattern.txt"), rg pattern $(rg -uuu -j2 --count-matches "$pattern" "$tree" | awk -F: '{s+=$NF} END {print s}')"
-printf '%-34s %8s %10s\n' "command" "best s" "peak KB"
-printf '%-34s %8s %10s\n' "ferret plain '$plain'" ${fp}
-printf '%-34s %8s %10s\n' "rg -F (plain)" ${rp}
-printf '%-34s %8s %10s\n' "grep -r -o -F | wc -l" ${gp}
-printf '%-34s %8s %10s\n' "ferret -rx '$pattern'" ${fx}
-printf '%-34s %8s %10s\n' "rg (pattern)" ${rx}
-echo "plain:   ferret/rg = $(ratio ${fp% *} ${rp% *}), ferret/grep = $(ratio ${fp% *} ${gp% *})"
-echo "pattern: ferret/rg = $(ratio ${fx% *} ${rx% *})"
+printf '%-14s %-12s %10s %10s %7s %9s %9s\n' tree search "ferret ms" "rg ms" ratio "ferret MB" "rg MB"
+for tree in "${trees[@]}"; do
+    size=$(du -sb "$tree" 2>/dev/null | cut -f1)
+    runs=${RUNS:-20}
+    [ "$size" -lt 1000000000 ] || runs=3
+    find "$tree" -type f -exec cat {} + >/dev/null 2>&1 || true  # warm the cache
+    q=$(printf '%q' "$tree")
+    report=$work/report.txt
+    for kind in plain pattern folded; do
+        case $kind in
+            plain) f="-s $(printf '%q' "$plain")"; r="-F $(printf '%q' "$plain")" ;;
+            pattern) f="-s $(printf '%q' "$pattern") -rx"; r="$(printf '%q' "$pattern")" ;;
+            folded) f="-s $(printf '%q' "$folded") -i"; r="-i -F $(printf '%q' "$folded")" ;;
+        esac
+        fc="$ferret -p $q -k '*' -b $f -e:search -l $report -x"
+        rc="rg -uuu -j2 --count-matches $r $q"
+        ft=$(median "$fc" "$runs")
+        rt=$(median "$rc" "$runs")
+        printf '%-14s %-12s %10s %10s %7s %9s %9s\n' "$tree" "$kind" "$ft" "$rt" \
+            "$(awk -v a="$ft" -v b="$rt" 'BEGIN {printf "%.2f", a / b}')" "$(peak "$fc")" \
+            "$(peak "$rc")"
+        echo "               hits: ferret $(ferret_hits "$fc"); rg $(rg_hits "$rc")"
+    done
+done

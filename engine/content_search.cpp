@@ -118,16 +118,30 @@ std::string RegExEncodeString(std::string_view text) {
 }
 
 bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) {
-    thread_local std::vector<char> storage;
-    if (storage.size() < expected_size + 1) {
-        storage.resize(static_cast<std::size_t>(expected_size) + 1);
+    // Kept per thread and never cleared: zeroing or copying the room of the largest file for
+    // every file would cost more than reading it.
+    struct Storage {
+        std::unique_ptr<char[]> bytes;
+        std::size_t size = 0;
+        void Grow(std::size_t at_least, std::size_t keep) {
+            std::unique_ptr<char[]> bigger(new char[at_least]);
+            if (keep > 0) {
+                std::memcpy(bigger.get(), bytes.get(), keep);
+            }
+            bytes = std::move(bigger);
+            size = at_least;
+        }
+    };
+    thread_local Storage storage;
+    if (storage.size < expected_size + 1) {
+        storage.Grow(static_cast<std::size_t>(expected_size) + 1, 0);
     }
     std::size_t filled = 0;
     for (;;) {
-        if (filled == storage.size()) {
-            storage.resize(storage.size() * 2);
+        if (filled == storage.size) {
+            storage.Grow(storage.size * 2, filled);  // the file grew since it was looked at
         }
-        const ssize_t got = read(fd, storage.data() + filled, storage.size() - filled);
+        const ssize_t got = read(fd, storage.bytes.get() + filled, storage.size - filled);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -139,7 +153,7 @@ bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) 
         }
         filled += static_cast<std::size_t>(got);
     }
-    text = std::string_view(storage.data(), filled);
+    text = std::string_view(storage.bytes.get(), filled);
     return true;
 }
 

@@ -122,6 +122,22 @@ struct CompileContextFree {
     void operator()(pcre2_compile_context* context) const { pcre2_compile_context_free(context); }
 };
 
+// The match data and match context of the calling thread, made once and kept: a search that
+// matches line by line would otherwise make and free both for every line. A scan inside a
+// scan's callback (none does so today) gets fresh ones.
+struct ThreadMatchState {
+    std::unique_ptr<pcre2_match_data, MatchDataFree> data;
+    std::unique_ptr<pcre2_match_context, MatchContextFree> context;
+    bool busy = false;
+};
+
+// Match data and context for `code`, from the thread's cache when it is free (`busy` set until
+// the caller is done) or made for this call alone (`own_data`, `own_context`).
+bool MatchStateFor(const pcre2_code* code, ThreadMatchState*& cached,
+                   std::unique_ptr<pcre2_match_data, MatchDataFree>& own_data,
+                   std::unique_ptr<pcre2_match_context, MatchContextFree>& own_context,
+                   pcre2_match_data*& data, pcre2_match_context*& context);
+
 // End of the run of valid UTF-8 that starts at `from`: the position of the first invalid byte,
 // or the end of the text.
 std::size_t ValidRunEnd(std::string_view text, std::size_t from) {
@@ -159,6 +175,47 @@ struct Found {
     }
 };
 
+bool MatchStateFor(const pcre2_code* code, ThreadMatchState*& cached,
+                   std::unique_ptr<pcre2_match_data, MatchDataFree>& own_data,
+                   std::unique_ptr<pcre2_match_context, MatchContextFree>& own_context,
+                   pcre2_match_data*& data, pcre2_match_context*& context) {
+    const auto make_context = [] {
+        std::unique_ptr<pcre2_match_context, MatchContextFree> made(
+            pcre2_match_context_create(nullptr));
+        if (made) {
+            pcre2_set_match_limit(made.get(), kMatchLimit);
+            pcre2_set_depth_limit(made.get(), kDepthLimit);
+            pcre2_set_heap_limit(made.get(), kHeapLimitKib);
+            pcre2_jit_stack_assign(made.get(), nullptr, ThreadJitStack());
+        }
+        return made;
+    };
+    thread_local ThreadMatchState state;
+    if (state.busy) {
+        own_data.reset(pcre2_match_data_create_from_pattern(code, nullptr));
+        own_context = make_context();
+        data = own_data.get();
+        context = own_context.get();
+        return data != nullptr && context != nullptr;
+    }
+    std::uint32_t captures = 0;
+    pcre2_pattern_info(code, PCRE2_INFO_CAPTURECOUNT, &captures);
+    if (!state.data || pcre2_get_ovector_count(state.data.get()) < captures + 1) {
+        state.data.reset(pcre2_match_data_create(captures + 1, nullptr));
+    }
+    if (!state.context) {
+        state.context = make_context();
+    }
+    if (!state.data || !state.context) {
+        return false;
+    }
+    state.busy = true;
+    cached = &state;
+    data = state.data.get();
+    context = state.context.get();
+    return true;
+}
+
 // Walks the matches of `text` the way ECMAScript's global matching does; `on_match` receives
 // each Found and returns false to stop.
 //
@@ -173,24 +230,28 @@ struct Found {
 template <typename OnMatch>
 Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view text, bool global,
             OnMatch&& on_match, std::size_t from = 0, bool text_continues = false) {
-    std::unique_ptr<pcre2_match_data, MatchDataFree> data(
-        pcre2_match_data_create_from_pattern(code, nullptr));
-    std::unique_ptr<pcre2_match_context, MatchContextFree> context(
-        pcre2_match_context_create(nullptr));
-    if (!data || !context) {
+    (void)jit;  // the thread's JIT stack is in every match context
+    ThreadMatchState* cached = nullptr;
+    std::unique_ptr<pcre2_match_data, MatchDataFree> own_data;
+    std::unique_ptr<pcre2_match_context, MatchContextFree> own_context;
+    pcre2_match_data* data_ptr = nullptr;  // the cached ones or own_data and own_context
+    pcre2_match_context* context_ptr = nullptr;
+    if (!MatchStateFor(code, cached, own_data, own_context, data_ptr, context_ptr)) {
         return MatchError(PCRE2_ERROR_NOMEMORY);
     }
-    pcre2_set_match_limit(context.get(), kMatchLimit);
-    pcre2_set_depth_limit(context.get(), kDepthLimit);
-    pcre2_set_heap_limit(context.get(), kHeapLimitKib);
-    if (jit) {
-        pcre2_jit_stack_assign(context.get(), nullptr, ThreadJitStack());
-    }
+    struct Release {
+        ThreadMatchState* state;
+        ~Release() {
+            if (state != nullptr) {
+                state->busy = false;
+            }
+        }
+    } release{cached};
 
     // PCRE2 10.42 refuses a null subject even when it is empty.
     const char* chars = text.data() != nullptr ? text.data() : "";
     const auto subject = reinterpret_cast<PCRE2_SPTR>(chars);
-    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data_ptr);
     // A run of valid UTF-8 shorter than the shortest possible match is skipped unsearched, which
     // keeps binary texts, cut into many short runs, fast.
     std::uint32_t min_length = 0;
@@ -218,7 +279,7 @@ Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view 
                        (run_end < text.size() ? PCRE2_NOTEOL : 0u);
         }
         const int rc = pcre2_match(code, subject + run_start, run_end - run_start, pos - run_start,
-                                   options, data.get(), context.get());
+                                   options, data_ptr, context_ptr);
         if (rc == PCRE2_ERROR_NOMATCH) {
             if (run_end >= text.size()) {
                 break;
