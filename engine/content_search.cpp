@@ -264,7 +264,7 @@ std::unique_ptr<PatternShortcut> MakePatternShortcut(std::string_view pattern, b
 }
 
 Status CountPattern(std::string_view text, const RegExp& pattern, const PatternShortcut* shortcut,
-                    std::int64_t& count) {
+                    std::int64_t& count, bool starts_text) {
     count = 0;
     if (shortcut == nullptr) {
         return pattern.Count(text, count);
@@ -286,7 +286,7 @@ Status CountPattern(std::string_view text, const RegExp& pattern, const PatternS
             line_end = text.size();
         }
         std::int64_t in_line = 0;
-        if (Status status = pattern.CountInRange(text, line_start, line_end, in_line);
+        if (Status status = pattern.CountInRange(text, line_start, line_end, in_line, starts_text);
             !status.ok()) {
             return status;
         }
@@ -299,6 +299,72 @@ Status CountPattern(std::string_view text, const RegExp& pattern, const PatternS
     return {};
 }
 
+namespace {
+
+enum class ByLines { kDone, kCannotRead, kUtf16 };
+
+// Counts a pattern that stays within lines a block of whole lines at a time, so a large file
+// needs no room of its own: the block is one per thread, grown only for a line longer than it.
+// A UTF-16 file is left to the caller (kUtf16), to be decoded whole.
+ByLines CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& shortcut,
+                            std::int64_t& count, Status& status) {
+    thread_local std::vector<char> storage;
+    std::size_t carried = 0;  // an unfinished line from the block before
+    bool first_block = true;
+    bool starts_text = true;
+    count = 0;
+    for (;;) {
+        if (storage.size() < carried + kBlockSize) {
+            storage.resize(carried + kBlockSize);
+        }
+        char* const buffer = storage.data();
+        ssize_t got;
+        do {
+            got = read(fd, buffer + carried, kBlockSize);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            return ByLines::kCannotRead;
+        }
+        std::size_t filled = carried + static_cast<std::size_t>(got);
+        if (first_block && got > 0) {
+            first_block = false;
+            const ByteOrderMark mark = DetectByteOrderMark(std::string_view(buffer, filled));
+            if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE) {
+                return ByLines::kUtf16;
+            }
+            if (mark == ByteOrderMark::kUtf8) {
+                filled -= 3;
+                std::memmove(buffer, buffer + 3, filled);
+            }
+        }
+        // The lines complete so far; at the end of the file, all that is left.
+        std::size_t complete = filled;
+        if (got > 0) {
+            const void* last = memrchr(buffer, '\n', filled);
+            if (last == nullptr) {
+                carried = filled;  // a line longer than the block: read on
+                continue;
+            }
+            complete = static_cast<std::size_t>(static_cast<const char*>(last) - buffer) + 1;
+        }
+        std::int64_t in_block = 0;
+        status = CountPattern(std::string_view(buffer, complete), pattern, &shortcut, in_block,
+                              starts_text);
+        if (!status.ok()) {
+            return ByLines::kDone;
+        }
+        count += in_block;
+        if (got == 0) {
+            return ByLines::kDone;
+        }
+        starts_text = false;
+        carried = filled - complete;
+        std::memmove(buffer, buffer + complete, carried);
+    }
+}
+
+}  // namespace
+
 std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
                                const PatternShortcut* shortcut, const DetailsSink& details,
                                std::string* error) {
@@ -307,15 +373,33 @@ std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
         return kNotSearched;
     }
     Report(details, file.details());
-    std::string_view bytes;
-    if (!ReadWholeFile(file.fd(), file.details().size, bytes)) {
-        return kNotSearched;
-    }
-    std::string decoded;
-    std::string_view text;
-    FileTextAsUtf8(bytes, decoded, text);
     std::int64_t count = 0;
-    const Status status = CountPattern(text, pattern, shortcut, count);
+    Status status;
+    bool counted = false;
+    if (shortcut != nullptr && shortcut->within_lines) {
+        switch (CountPatternByLines(file.fd(), pattern, *shortcut, count, status)) {
+            case ByLines::kCannotRead:
+                return kNotSearched;
+            case ByLines::kDone:
+                counted = true;
+                break;
+            case ByLines::kUtf16:
+                if (lseek(file.fd(), 0, SEEK_SET) != 0) {
+                    return kNotSearched;
+                }
+                break;
+        }
+    }
+    if (!counted) {
+        std::string_view bytes;
+        if (!ReadWholeFile(file.fd(), file.details().size, bytes)) {
+            return kNotSearched;
+        }
+        std::string decoded;
+        std::string_view text;
+        FileTextAsUtf8(bytes, decoded, text);
+        status = CountPattern(text, pattern, shortcut, count);
+    }
     if (!status.ok()) {
         if (error != nullptr) {
             *error = status.description();

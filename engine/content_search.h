@@ -60,16 +60,19 @@ struct PatternShortcut {
 // when none can be used safely.
 std::unique_ptr<PatternShortcut> MakePatternShortcut(std::string_view pattern, bool ignore_case);
 
-// Counts the non-overlapping matches of a compiled pattern in the whole file, read into memory.
-// With a `shortcut`, a file without the required text is not matched at all, and a pattern that
-// stays within lines runs only on the lines that hold it. Returns kNotSearched when the file
-// cannot be read or the pattern fails on its text; the reason then goes to `error` when given.
+// Counts the non-overlapping matches of a compiled pattern in a file. With a `shortcut`, a file
+// without the required text is not matched at all, and a pattern that stays within lines runs
+// only on the lines that hold it, the file read a block of whole lines at a time (memory: a
+// block and the longest line); other patterns see the whole file, read into memory. Returns
+// kNotSearched when the file cannot be read or the pattern fails on its text; the reason then goes
+// to `error` when given.
 std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
                                const PatternShortcut* shortcut = nullptr,
                                const DetailsSink& details = {}, std::string* error = nullptr);
 
-// The same over a text in memory.
+// The same over a text in memory. With `starts_text` false, `text` is a run of whole lines cut
+// from a longer text after its start (see RegExp::CountInRange).
 Status CountPattern(std::string_view text, const RegExp& pattern, const PatternShortcut* shortcut,
-                    std::int64_t& count);
+                    std::int64_t& count, bool starts_text = true);
 
 }  // namespace ferret

@@ -119,6 +119,44 @@ TEST(ContentSearch, ShortcutsGiveTheSameCountsAsAFullMatch) {
     }
 }
 
+// A pattern that stays within lines reads a file a block of lines at a time; the counts are
+// those of the whole text, however the blocks fall: "^" and "$" only at the file's ends, lines
+// longer than a block, a UTF-8 mark, and UTF-16 (searched whole).
+TEST(ContentSearch, PatternsByBlocksOfLinesCountAsTheWholeFile) {
+    TempDir dir;
+    std::string text = "ab start\n";
+    for (int i = 0; i < 20000; ++i) {
+        text += "ab line " + std::to_string(i) + " ab\n";
+    }
+    text += std::string(200000, 'x') + " ab " + std::string(100000, 'y') + "\n";  // one long line
+    text += "last ab";
+    const struct {
+        const char* pattern;
+        const char* literal;
+    } cases[] = {{"^ab", "ab"}, {"ab$", "ab"}, {"\\bab\\b", "ab"}, {"x ab y", "ab"}};
+    for (const std::string& file : {text, "\xEF\xBB\xBF" + text}) {
+        dir.WriteFile("big.txt", file);
+        for (const auto& c : cases) {
+            RegExp regex;
+            ASSERT_TRUE(regex.Compile(c.pattern, false).ok());
+            std::int64_t full = 0;
+            ASSERT_TRUE(regex.Count(text, full).ok());
+            const PatternShortcut shortcut{PlainMatcher(c.literal, false), true};
+            EXPECT_EQ(Pattern(dir, "big.txt", c.pattern, &shortcut), full)
+                << c.pattern << (file.size() > text.size() ? " with a UTF-8 mark" : "");
+        }
+    }
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : std::string("ab\nab\n")) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    dir.WriteFile("wide.txt", utf16);
+    const PatternShortcut shortcut{PlainMatcher("ab", false), true};
+    EXPECT_EQ(Pattern(dir, "wide.txt", "^ab", &shortcut), 1);
+    EXPECT_EQ(Pattern(dir, "wide.txt", "ab", &shortcut), 2);
+}
+
 TEST(ContentSearch, ReportsTheDetailsOfTheOpenedFile) {
     TempDir dir;
     dir.WriteFile("sized.txt", std::string(1500, 'x'));

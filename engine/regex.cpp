@@ -229,7 +229,8 @@ bool MatchStateFor(const pcre2_code* code, ThreadMatchState*& cached,
 // end is not the end for "$".
 template <typename OnMatch>
 Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view text, bool global,
-            OnMatch&& on_match, std::size_t from = 0, bool text_continues = false) {
+            OnMatch&& on_match, std::size_t from = 0, bool text_continues = false,
+            bool starts_text = true) {
     (void)jit;  // the thread's JIT stack is in every match context
     ThreadMatchState* cached = nullptr;
     std::unique_ptr<pcre2_match_data, MatchDataFree> own_data;
@@ -272,7 +273,7 @@ Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view 
             pos = run_end + 1;
             continue;
         }
-        std::uint32_t options = end_option;
+        std::uint32_t options = end_option | (run_start == 0 && !starts_text ? PCRE2_NOTBOL : 0u);
         if (!whole_text) {
             // Run boundaries inside the text are not its start or end.
             options |= PCRE2_NO_UTF_CHECK | (run_start > 0 ? PCRE2_NOTBOL : 0u) |
@@ -546,7 +547,7 @@ Status RegExp::Count(std::string_view text, std::int64_t& count) const {
 }
 
 Status RegExp::CountInRange(std::string_view text, std::size_t begin, std::size_t end,
-                            std::int64_t& count) const {
+                            std::int64_t& count, bool starts_text) const {
     count = 0;
     if (!code_) {
         return NotCompiled();
@@ -562,7 +563,7 @@ Status RegExp::CountInRange(std::string_view text, std::size_t begin, std::size_
             ++found;
             return true;
         },
-        begin, end < text.size());
+        begin, end < text.size(), starts_text);
     if (status.ok()) {
         count = found;
     }

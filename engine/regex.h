@@ -75,9 +75,10 @@ class RegExp {
     // The matches that start in text[begin, end), the text after `end` left out: for a pattern
     // that cannot match across a line end, counting line by line. `begin` is 0 or follows a line
     // end (the interpreter does not look before it); "^" matches only at offset 0 and "$" only
-    // at the real end of `text`.
+    // at the real end of `text`. With `starts_text` false, `text` is a piece of a longer text
+    // that begins at a line start: "^" does not match at its offset 0 either.
     [[nodiscard]] Status CountInRange(std::string_view text, std::size_t begin, std::size_t end,
-                                      std::int64_t& count) const;
+                                      std::int64_t& count, bool starts_text = true) const;
 
     // Every match in order.
     [[nodiscard]] Status Execute(std::string_view text, std::vector<RegexMatch>& matches) const;
