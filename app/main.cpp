@@ -75,15 +75,15 @@ back only files that still hold what the run wrote.
 
 SIGINT (Ctrl+C) and SIGTERM stop a run as the Stop button does: the file being
 rewritten is finished or left as it was, the report is written with what was
-done, and the exit status is 130 (SIGINT) or 143 (SIGTERM). A second signal
-ends the program at once.
+done, and the exit status is 130 (SIGINT) or 143 (SIGTERM). A second signal,
+a second or more later, ends the program at once.
 
 Exit status: 0 when the run was done (or none was asked for); 2 when the saved
 search, the start folder or the report file could not be read or written, a
 replace run lacks its search or replacement text, or no restore point could be
-made; 130 or 143 when a signal stopped the run. -undo: 0 when every file was
-restored, 1 when some had changed since the run and were left as they are, 2
-when there was nothing to undo.
+made; 130 or 143 when a signal stopped a run that had no such failure. -undo: 0
+when every file was restored, 1 when some had changed since the run and were
+left as they are, 2 when there was nothing to undo.
 
 Examples:
   ferret -p ~/site -k "*.htm;*.html" -s "Copyright 2025" -e:search -b -l report.txt -x

@@ -7,6 +7,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 
 namespace ferret {
@@ -52,7 +53,7 @@ SignalStop::~SignalStop() {
 
 int SignalStop::ExitStatus(int status) const {
     const int signal_number = received_.load();
-    return signal_number != 0 ? 128 + signal_number : status;
+    return signal_number != 0 && status == 0 ? 128 + signal_number : status;
 }
 
 void SignalStop::Wait() {
@@ -70,12 +71,18 @@ void SignalStop::Wait() {
             continue;
         }
         const int signal_number = static_cast<int>(info.ssi_signo);
+        const auto now = std::chrono::steady_clock::now();
         int none = 0;
         if (received_.compare_exchange_strong(none, signal_number)) {
+            first_at_ = now;
             stop_();
             continue;
         }
-        // Asked twice: the user means it.
+        // The same request sent twice at once (timeout(1) and a kill of the process group both
+        // reach us) is one request; asked again later, the user means it.
+        if (now - first_at_ < kSecondSignalAfter) {
+            continue;
+        }
         signal(signal_number, SIG_DFL);
         const sigset_t set = StopSignals();
         pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
