@@ -67,6 +67,9 @@ bool RunDriver::MakeRequest(const std::string& mode, RunRequest& request) {
                    : mode == "Replace" ? RunKind::kReplace
                                        : RunKind::kList;
     request.fields = fields_;
+    // Only the list and the tree show sizes and dates.
+    const int report = ReportType();
+    request.want_details = view_.HasReportViews() && (report == 0 || report == 1);
     if (fields_.size_option == SearchFields::kSizeSpecified) {
         const std::optional<double> kb = ParseNumber(fields_.size_text);
         if (!kb) {

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Ferret's unattended search against ripgrep (`rg -uuu -j2 --count-matches`) on real trees, the
 # caches warm: plain text, a pattern and ignore case, each as the ratio of the median times
-# (ferret / rg) with the peak resident memory of each program.
+# (ferret / rg), the two run in turns, with the peak resident memory of each program.
 #   bench/search.sh BUILD_DIR [TREE...]        (default trees: /usr/include and /usr)
 # RUNS sets the runs per command for trees under 1 GB (default 20; larger trees get 3); PLAIN,
-# PATTERN and FOLDED set the texts. Runs without a display, as scripts do. Needs hyperfine and rg.
+# PATTERN and FOLDED set the texts. Runs without a display, as scripts do. Needs rg and python3.
 #
 # The two programs do not see quite the same files: ferret follows links to folders (each folder
 # once) and never enters folders whose names start with "."; rg -uuu enters those and follows no
@@ -17,8 +17,8 @@ trees=("$@")
 plain=${PLAIN:-QString}
 pattern=${PATTERN:-'[A-Z_]+_MAX\b'}
 folded=${FOLDED:-qstring}
-for tool in rg hyperfine python3; do
-    command -v "$tool" >/dev/null || { echo "$tool is needed: apt-get install ripgrep hyperfine" >&2; exit 1; }
+for tool in rg python3; do
+    command -v "$tool" >/dev/null || { echo "$tool is needed: apt-get install ripgrep python3" >&2; exit 1; }
 done
 ferret=$(realpath "$build/ferret")
 work=$(mktemp -d /tmp/ferret-search-XXXXXX)
@@ -26,11 +26,22 @@ trap 'rm -rf "$work"' EXIT
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 unset DISPLAY WAYLAND_DISPLAY
 
-median() {  # median wall time in ms of the shell command "$1", run $2 times
-    hyperfine --style none --warmup 1 --runs "$2" --ignore-failure --export-json "$work/t.json" \
-        "$1" >/dev/null 2>&1
-    python3 -c 'import json,sys; print("%.1f" % (json.load(open(sys.argv[1]))["results"][0]["median"] * 1000))' \
-        "$work/t.json"
+# Median wall times in ms of the shell commands "$1" and "$2", run $3 times each, taking turns so
+# that a slower minute of the machine weighs on both alike.
+medians() {
+    python3 - "$@" <<'PY'
+import shlex, statistics, subprocess, sys, time
+commands = [shlex.split(sys.argv[1]), shlex.split(sys.argv[2])]
+runs = int(sys.argv[3])
+times = [[], []]
+for turn in range(runs + 1):
+    for which, command in enumerate(commands):
+        began = time.perf_counter()
+        subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if turn > 0:  # the first turn warms up
+            times[which].append(time.perf_counter() - began)
+print(" ".join("%.1f" % (statistics.median(t) * 1000) for t in times))
+PY
 }
 peak() {  # peak resident memory in MB of the shell command "$1"
     /usr/bin/time -f "%M" -o "$work/m" sh -c "$1" >/dev/null 2>&1 || true
@@ -58,8 +69,7 @@ for tree in "${trees[@]}"; do
         esac
         fc="$ferret -p $q -k '*' -b $f -e:search -l $report -x"
         rc="rg -uuu -j2 --count-matches $r $q"
-        ft=$(median "$fc" "$runs")
-        rt=$(median "$rc" "$runs")
+        read -r ft rt < <(medians "$fc" "$rc" "$runs")
         printf '%-14s %-12s %10s %10s %7s %9s %9s\n' "$tree" "$kind" "$ft" "$rt" \
             "$(awk -v a="$ft" -v b="$rt" 'BEGIN {printf "%.2f", a / b}')" "$(peak "$fc")" \
             "$(peak "$rc")"

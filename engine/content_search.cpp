@@ -13,6 +13,7 @@
 #include "engine/file_details.h"
 #include "engine/pattern_literal.h"
 #include "engine/regex.h"
+#include "util/file_handle.h"
 #include "util/text_encoding.h"
 
 namespace ferret {
@@ -29,12 +30,16 @@ std::int32_t Saturated(std::uint64_t count) {
                                                             : static_cast<std::int32_t>(count);
 }
 
+int OpenAt(int folder, const std::string& path, int flags) {
+    return folder == AT_FDCWD ? OpenPath(path, flags) : openat(folder, path.c_str(), flags);
+}
+
 class FileReader {
   public:
     // Opens without blocking: a file swapped for a FIFO since the walk must not hang the run.
     // Any path the walk lists can be opened, deeper than PATH_MAX too.
-    explicit FileReader(const std::string& path)
-        : fd_(OpenPath(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)) {
+    FileReader(int folder, const std::string& path)
+        : fd_(OpenAt(folder, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)) {
         if (fd_ >= 0 && !ReadOpenFileDetails(fd_, details_)) {
             Close();
         }
@@ -179,7 +184,7 @@ std::int64_t ScanUtf16(int fd, std::string head, const PlainMatcher& matcher, bo
 }  // namespace
 
 std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
-                          bool first_hit_only) {
+                          bool first_hit_only, std::uint64_t* bytes_read) {
     if (matcher.empty()) {
         return 0;
     }
@@ -205,6 +210,9 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
         }
         if (got == 0) {
             break;
+        }
+        if (bytes_read != nullptr) {
+            *bytes_read += static_cast<std::uint64_t>(got);
         }
         std::size_t filled = carried + static_cast<std::size_t>(got);
         if (first_block) {
@@ -240,9 +248,30 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
     return static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX));
 }
 
-std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
-                            const std::atomic<bool>& stop, const DetailsSink& details) {
-    FileReader file(path);
+std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatcher& matcher,
+                            const std::atomic<bool>& stop, const DetailsSink& details,
+                            bool walked_regular) {
+    if (walked_regular && !details) {
+        const Fd fd(
+            OpenAt(folder, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+        if (fd.get() < 0) {
+            return kNotSearched;
+        }
+        std::uint64_t bytes = 0;
+        const std::int64_t count = ScanOpenFile(fd.get(), matcher, &stop, false, &bytes);
+        if (count < 0) {
+            return kNotSearched;  // a FIFO put there with nothing to read says EAGAIN
+        }
+        if (bytes == 0) {
+            // Empty, or a FIFO or device put there since the walk: only a file counts.
+            FileDetails now;
+            if (!ReadOpenFileDetails(fd.get(), now) || !now.is_regular) {
+                return kNotSearched;
+            }
+        }
+        return Saturated(static_cast<std::uint64_t>(count));
+    }
+    FileReader file(folder, path);
     if (!file.ok()) {
         return kNotSearched;
     }
@@ -365,10 +394,10 @@ ByLines CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut
 
 }  // namespace
 
-std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
+std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp& pattern,
                                const PatternShortcut* shortcut, const DetailsSink& details,
                                std::string* error) {
-    FileReader file(path);
+    FileReader file(folder, path);
     if (!file.ok()) {
         return kNotSearched;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <fcntl.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -35,14 +37,28 @@ using DetailsSink = std::function<void(std::uint64_t size, const timespec& creat
 // blocks so that memory stays the same for any file size. Returns kNotSearched when the file
 // cannot be opened or read (or is no longer a regular file), and 0 when `stop` is set during
 // the scan. `details`, when given, receives the size and creation time of the opened file.
-std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
-                            const std::atomic<bool>& stop, const DetailsSink& details = {});
+//
+// `walked_regular`: the walk found a regular file at `path` itself, not a link to one. Without
+// `details` the file is then opened without following a link (one put there since is not
+// searched) and its details are read only when it gives no bytes, to tell an empty file from
+// something else put there since: a search of many small files saves a system call a file.
+//
+// `folder`: where `path` is looked up; AT_FDCWD for a full path (which may pass PATH_MAX),
+// otherwise an open folder and a name in it, which spares the lookup of every folder above.
+std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatcher& matcher,
+                            const std::atomic<bool>& stop, const DetailsSink& details = {},
+                            bool walked_regular = false);
+inline std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
+                                   const std::atomic<bool>& stop, const DetailsSink& details = {},
+                                   bool walked_regular = false) {
+    return SearchFileText(AT_FDCWD, path, matcher, stop, details, walked_regular);
+}
 
 // Scans the rest of the open file `fd` in blocks: the number of hits (overlapping), or 1 as
 // soon as one is found when `first_hit_only`; 0 when `stop` is set during the scan; -1 on a
-// read error.
+// read error. `bytes_read`, when given, receives how many bytes were read.
 std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
-                          bool first_hit_only);
+                          bool first_hit_only, std::uint64_t* bytes_read = nullptr);
 
 // Reads the rest of the open file `fd` (about `expected_size` bytes; more or fewer if it changed)
 // into a buffer kept for the calling thread, so memory stays at the largest file read and no
@@ -65,10 +81,16 @@ std::unique_ptr<PatternShortcut> MakePatternShortcut(std::string_view pattern, b
 // only on the lines that hold it, the file read a block of whole lines at a time (memory: a
 // block and the longest line); other patterns see the whole file, read into memory. Returns
 // kNotSearched when the file cannot be read or the pattern fails on its text; the reason then goes
-// to `error` when given.
-std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
+// to `error` when given. `folder` as for SearchFileText.
+std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp& pattern,
                                const PatternShortcut* shortcut = nullptr,
                                const DetailsSink& details = {}, std::string* error = nullptr);
+inline std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
+                                      const PatternShortcut* shortcut = nullptr,
+                                      const DetailsSink& details = {},
+                                      std::string* error = nullptr) {
+    return SearchFilePattern(AT_FDCWD, path, pattern, shortcut, details, error);
+}
 
 // The same over a text in memory. With `starts_text` false, `text` is a run of whole lines cut
 // from a longer text after its start (see RegExp::CountInRange).

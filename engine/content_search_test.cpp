@@ -1,12 +1,15 @@
 #include "engine/content_search.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "engine/regex.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/unprivileged.h"
+#include "util/file_handle.h"
 
 namespace ferret {
 namespace {
@@ -165,6 +168,36 @@ TEST(ContentSearch, ReportsTheDetailsOfTheOpenedFile) {
     SearchFileText(dir.Path("sized.txt"), PlainMatcher("x", false), stop,
                    [&](std::uint64_t size, const timespec&) { seen_size = size; });
     EXPECT_EQ(seen_size, 1500u);
+}
+
+// A file the walk saw as a regular file is opened by name in its open folder without a look at
+// its details; whatever was put in its place since must not be searched or hang the run.
+TEST(ContentSearch, AWalkedFileIsOpenedInItsFolderAndNothingPutInItsPlaceIsSearched) {
+    TempDir dir;
+    dir.WriteFile("hits.txt", "abcabc");
+    dir.WriteFile("empty.txt", "");
+    dir.WriteFile("elsewhere.txt", "abc");
+    ASSERT_EQ(symlink(dir.Path("elsewhere.txt").c_str(), dir.Path("link.txt").c_str()), 0);
+    dir.MakeFifo("pipe.txt");
+    dir.MakeDir("folder.txt");
+    const Fd folder(open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_GE(folder.get(), 0);
+    const std::atomic<bool> stop{false};
+    const PlainMatcher matcher("abc", false);
+    const auto walked = [&](const std::string& name) {
+        return SearchFileText(folder.get(), name, matcher, stop, {}, true);
+    };
+    EXPECT_EQ(walked("hits.txt"), 2);
+    EXPECT_EQ(walked("empty.txt"), 0);
+    EXPECT_EQ(walked("link.txt"), kNotSearched);
+    EXPECT_EQ(walked("pipe.txt"), kNotSearched);
+    EXPECT_EQ(walked("folder.txt"), kNotSearched);
+    EXPECT_EQ(walked("missing.txt"), kNotSearched);
+    // Without the walk's word a link is followed, as the walk lists links to files.
+    EXPECT_EQ(SearchFileText(folder.get(), "link.txt", matcher, stop), 1);
+    RegExp regex;
+    ASSERT_TRUE(regex.Compile("a.c", false).ok());
+    EXPECT_EQ(SearchFilePattern(folder.get(), "hits.txt", regex), 2);
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ class clsFile {
     const std::string& RootPath() const { return *root_path_; }
     void SetRootPath(std::string path);
     void SetRootPath(std::shared_ptr<const std::string> path) { root_path_ = std::move(path); }
+    const std::shared_ptr<const std::string>& SharedRootPath() const { return root_path_; }
 
     DateTime CreationTime() const;
     void SetCreationTime(DateTime when) { creation_time_ = when; }

@@ -10,12 +10,14 @@
 
 #include "engine/content_replace.h"
 #include "engine/content_search.h"
+#include "engine/file_details.h"
 #include "engine/find_files.h"
 #include "engine/ordered_stage.h"
 #include "engine/regex.h"
 #include "engine/restore_point.h"
 #include "office/office_handlers.h"
 #include "settings/extension_list.h"
+#include "util/file_handle.h"
 
 namespace ferret {
 
@@ -114,6 +116,37 @@ std::vector<clsFile*> RecordsOf(clsFiles& files) {
 }
 
 // Fills a record's size and time from the file a stage has open, when the walk left them.
+// The folder of the file a thread searched last, kept open: files are searched in list order,
+// a folder's files one after another, so most are opened by name in an open folder instead of
+// by a path looked up from the root every time.
+class OpenFolder {
+  public:
+    // A descriptor of `record`'s folder, or AT_FDCWD when it cannot be opened.
+    int For(const clsFile& record) {
+        const std::shared_ptr<const std::string>& root = record.SharedRootPath();
+        if (root != root_) {
+            root_ = root;
+            fd_.Reset(root->empty() ? -1 : OpenPath(*root, O_PATH | O_DIRECTORY | O_CLOEXEC));
+        }
+        return fd_.get() >= 0 ? fd_.get() : AT_FDCWD;
+    }
+    // Lets the folder go (a thread that lives on must not keep it busy).
+    void Close() {
+        fd_.Reset();
+        root_.reset();
+    }
+
+  private:
+    std::shared_ptr<const std::string> root_;
+    Fd fd_;
+};
+thread_local OpenFolder t_open_folder;
+
+// The name to open in `folder` (from OpenFolder::For): the full path when no folder is open.
+std::string NameIn(int folder, const clsFile& record) {
+    return folder == AT_FDCWD ? record.FullPath() : record.Filename();
+}
+
 DetailsSink DetailsFor(clsFile& record) {
     if (!record.DetailsPending()) {
         return {};  // nothing to learn: the open file need not be asked
@@ -192,6 +225,7 @@ class EarlySearch {
         {
             std::lock_guard lock(mutex_);
             finished_ = true;
+            ending_.store(true, std::memory_order_relaxed);
             queue_.clear();
             work_.notify_all();
         }
@@ -236,6 +270,9 @@ class EarlySearch {
                 if (control_.StopPause()) {
                     break;  // waits while paused; a stopped run searches nothing more
                 }
+                if (ending_.load(std::memory_order_relaxed)) {
+                    break;  // the content stage, waiting for this, does the rest itself
+                }
                 Done done;
                 if (std::optional<std::int32_t> found = search_(*record, done.problems)) {
                     done.count = *found;
@@ -255,6 +292,7 @@ class EarlySearch {
     std::condition_variable work_;
     std::deque<clsFile*> queue_;  // protected by mutex_
     bool finished_ = false;       // protected by mutex_
+    std::atomic<bool> ending_{false};
     // Protected by mutex_ until Finish, then read by the content stage alone.
     std::unordered_map<const clsFile*, Done> done_;
     std::vector<std::thread> threads_;
@@ -338,7 +376,7 @@ class Run {
             // The search starts while the walk still lists files.
             SearchTools tools(request_, fields_.search_text);
             EarlySearch early(
-                Workers(),
+                std::max(1u, Workers() - 1),
                 [&](clsFile& record, std::vector<RunProblem>& problems) {
                     return SearchOne(tools, record, problems, true);
                 },
@@ -509,9 +547,14 @@ class Run {
                 }
                 return count;
             }
-            const std::string path = record.FullPath();
+            const int folder = t_open_folder.For(record);
+            const std::string name = NameIn(folder, record);
             if (!control_.UseRegex()) {
-                return SearchFileText(path, tools.matcher, stop, DetailsFor(record));
+                if (!request_.want_details) {
+                    return SearchFileText(folder, name, tools.matcher, stop, {},
+                                          record.DetailsPending());
+                }
+                return SearchFileText(folder, name, tools.matcher, stop, DetailsFor(record));
             }
             const RegExp* compiled = tools.pattern.Get([&](const Status& status) {
                 problems.push_back({RunStage::kSearch, ProblemKind::kBadPattern, status});
@@ -520,11 +563,12 @@ class Run {
                 return kNotSearched;
             }
             std::string error;
-            const std::int32_t count = SearchFilePattern(path, *compiled, tools.pattern.Shortcut(),
-                                                         DetailsFor(record), &error);
+            const std::int32_t count = SearchFilePattern(
+                folder, name, *compiled, tools.pattern.Shortcut(), DetailsFor(record), &error);
             if (!error.empty()) {
-                problems.push_back({RunStage::kSearch, ProblemKind::kFile,
-                                    Status::Error(kRegexErrorTooComplex, path + ": " + error)});
+                problems.push_back(
+                    {RunStage::kSearch, ProblemKind::kFile,
+                     Status::Error(kRegexErrorTooComplex, record.FullPath() + ": " + error)});
             }
             return count;
         } catch (const std::exception&) {
@@ -533,6 +577,9 @@ class Run {
     }
 
     void SearchInFileList(clsFiles& files, SearchTools& tools, EarlySearch& early) {
+        struct CloseFolder {
+            ~CloseFolder() { t_open_folder.Close(); }
+        } close_folder;
         std::vector<clsFile*> records = RecordsOf(files);
         sink_.ContentStage(RunKind::kSearch, records.size());
         ProblemBox problems;

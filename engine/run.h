@@ -42,6 +42,9 @@ struct RunRequest {
     int restore_quantity = 0;
     // Threads of the content stage; 0: one per processor, at most 8.
     unsigned workers = 0;
+    // Whether the files' sizes and dates will be shown (the list and tree reports): a search
+    // then takes them from each file it opens; otherwise they are read only if asked for.
+    bool want_details = true;
 };
 
 // Stop, Pause and the pattern switch of the run in progress. Every member is safe from any
