@@ -959,6 +959,13 @@ void frmMain::ShowOptions() {
 
 bool frmMain::UndoLastReplace() {
     const std::string base = RestoreFolderSetting();
+    if (const Status trusted = CheckRestoreFolder(base);
+        !trusted.ok() && trusted.number() != ENOENT) {
+        QMessageBox::warning(
+            this, QStringLiteral("Undo Last Replace"),
+            QStringLiteral("The restore points cannot be used: ") + Q(trusted.description()));
+        return false;
+    }
     const std::vector<RestorePointInfo> points = ListRestorePoints(base);
     if (points.empty()) {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Undo Last Replace"),

@@ -1,5 +1,7 @@
 #include "app/undo_command.h"
 
+#include <errno.h>
+
 #include <QDateTime>
 #include <vector>
 
@@ -17,6 +19,12 @@ std::string RestorePointTime(long long seconds) {
 
 int UndoCommand(const std::string& target, std::FILE* out, std::FILE* err) {
     const std::string base = RestoreFolderSetting();
+    if (const Status trusted = CheckRestoreFolder(base);
+        !trusted.ok() && trusted.number() != ENOENT) {
+        std::fprintf(err, "ferret: the restore points cannot be used: %s\n",
+                     trusted.description().c_str());
+        return kExitUndoNothing;
+    }
     const std::vector<RestorePointInfo> points = ListRestorePoints(base);
     if (target == "list") {
         if (points.empty()) {

@@ -125,6 +125,25 @@ TEST_F(UndoRun, ARestoreFolderThatCannotBeWrittenStopsTheReplaceRun) {
     EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"a.txt"});
 }
 
+TEST_F(UndoRun, ARestoreFolderOthersMayWriteToIsNeitherUsedNorUndoneFrom) {
+    dir_.WriteFile("tree/a.txt", "red");
+    ASSERT_EQ(Replace("red", "green").exit_code, 0);
+    // Now anyone may put a forged restore point there.
+    ASSERT_EQ(chmod(dir_.Path("data/restore").c_str(), 0777), 0);
+    const ProgramResult run = Replace("green", "blue");
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_NE(run.err.find("may be written by other users"), std::string::npos) << run.err;
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "green");
+    const ProgramResult undo = Ferret({"-undo"});
+    EXPECT_EQ(undo.exit_code, 2);
+    EXPECT_NE(undo.err.find("the restore points cannot be used"), std::string::npos) << undo.err;
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "green");
+    // Made private again, the run can be undone.
+    ASSERT_EQ(chmod(dir_.Path("data/restore").c_str(), 0700), 0);
+    EXPECT_EQ(Ferret({"-undo"}).exit_code, 0);
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red");
+}
+
 // A replace run over kFiles files that gets `signal_number` once its journal shows a few files,
 // while it is still going. Returns the run's wait status.
 class InterruptedRun : public UndoRun {

@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
+#include <ctime>
 #include <memory>
 #include <vector>
 
@@ -112,18 +115,19 @@ Status EncodeAsFile(ByteOrderMark mark, bool exact, std::string_view replacement
     return {};
 }
 
-// The new copy's name beside `name` in `folder` ("" or ending in "/"): ".NAME.ferret-XXXXXX",
-// with NAME shortened where the whole would pass the longest name the folder allows, and cut
-// between characters when it is UTF-8 so the name stays readable.
-std::string TemporaryTemplate(const std::string& folder, std::string_view name) {
-    constexpr std::string_view kSuffix = ".ferret-XXXXXX";
-    long longest = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+// The new copy's name beside `name` in the open folder `folder`: ".NAME.ferret-XXXXXX" with
+// random letters, NAME shortened where the whole would pass the longest name the folder allows,
+// and cut between characters when it is UTF-8 so the name stays readable.
+std::string TemporaryName(int folder, std::string_view name) {
+    constexpr std::string_view kPrefix = ".ferret-";
+    constexpr std::size_t kRandom = 6;
+    long longest = fpathconf(folder, _PC_NAME_MAX);
     if (longest <= 0) {
         longest = NAME_MAX;
     }
-    const std::size_t room = static_cast<std::size_t>(longest) > kSuffix.size() + 1
-                                 ? static_cast<std::size_t>(longest) - kSuffix.size() - 1
-                                 : 0;
+    const std::size_t fixed = 1 + kPrefix.size() + kRandom;
+    const std::size_t room =
+        static_cast<std::size_t>(longest) > fixed ? static_cast<std::size_t>(longest) - fixed : 0;
     if (name.size() > room) {
         std::size_t cut = room;
         if (IsValidUtf8(name)) {
@@ -133,7 +137,37 @@ std::string TemporaryTemplate(const std::string& folder, std::string_view name) 
         }
         name = name.substr(0, cut);
     }
-    return folder + "." + std::string(name) + std::string(kSuffix);
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char random[kRandom] = {};
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+        // No randomness: the clock and a counter still make clashes rare, and O_EXCL catches them.
+        static std::atomic<unsigned> counter{0};
+        const unsigned long long seed = static_cast<unsigned long long>(time(nullptr)) * 7919u +
+                                        counter.fetch_add(1) + static_cast<unsigned>(getpid());
+        for (std::size_t i = 0; i < kRandom; ++i) {
+            random[i] = static_cast<unsigned char>(seed >> (i * 5));
+        }
+    }
+    std::string made = "." + std::string(name) + std::string(kPrefix);
+    for (const unsigned char r : random) {
+        made.push_back(kLetters[r % (sizeof kLetters - 1)]);
+    }
+    return made;
+}
+
+// Creates a new private file beside `name` in `folder`; `temporary` receives its name.
+int CreateTemporary(int folder, std::string_view name, std::string& temporary) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = TemporaryName(folder, name);
+        const int fd = openat(folder, temporary.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 }  // namespace
@@ -177,16 +211,28 @@ std::string SwapInContent(const std::string& target, int input, const struct sta
                           std::string_view content, mode_t mode, const timespec* times,
                           const std::function<void()>& before_swap) {
     const std::size_t slash = target.rfind('/');
-    const std::string folder = target.substr(0, slash + 1);
-    std::string temporary = TemporaryTemplate(folder, std::string_view(target).substr(slash + 1));
+    const std::string folder_path = target.substr(0, slash + 1);
+    const Fd folder(
+        OpenPath(folder_path.empty() ? "." : folder_path, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
+        return ErrnoText("cannot open the folder " + folder_path, errno);
+    }
+    return SwapInContentAt(folder.get(), target.substr(slash + 1), input, before, content, mode,
+                           times, before_swap);
+}
+
+std::string SwapInContentAt(int folder, const std::string& name, int input,
+                            const struct stat& before, std::string_view content, mode_t mode,
+                            const timespec* times, const std::function<void()>& before_swap) {
+    std::string temporary;
     // Created exclusively with a random name, readable by us alone until it is complete.
-    Fd output(mkostemp(temporary.data(), O_CLOEXEC));
+    Fd output(CreateTemporary(folder, name, temporary));
     if (output.get() < 0) {
-        return ErrnoText("cannot create a new file in " + folder, errno);
+        return ErrnoText("cannot create a new file beside it", errno);
     }
     const auto abandon = [&](std::string why) {
         output.Reset();
-        unlink(temporary.c_str());
+        unlinkat(folder, temporary.c_str(), 0);
         return why;
     };
     if (!WriteAll(output.get(), content)) {
@@ -218,10 +264,10 @@ std::string SwapInContent(const std::string& target, int input, const struct sta
         before_swap();
     }
     struct stat now {};
-    if (stat(target.c_str(), &now) != 0 || !SameFile(before, now)) {
+    if (fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(before, now)) {
         return abandon("the file changed while it was being rewritten; it was left as it is");
     }
-    if (rename(temporary.c_str(), target.c_str()) != 0) {
+    if (renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
         return abandon(ErrnoText("cannot replace the file", errno));
     }
     return {};

@@ -43,6 +43,10 @@ using OriginalKeeper = std::function<Status(const std::string& target, const str
 std::string SwapInContent(const std::string& target, int input, const struct stat& before,
                           std::string_view content, mode_t mode, const timespec* times,
                           const std::function<void()>& before_swap = {});
+// The same for the file `name` in the open folder `folder`, which is not looked up again.
+std::string SwapInContentAt(int folder, const std::string& name, int input,
+                            const struct stat& before, std::string_view content, mode_t mode,
+                            const timespec* times, const std::function<void()>& before_swap = {});
 
 // Replaces every match of `pattern` in the file at `path` with `replacement` (its "$"
 // sequences expanded). A file without matches is not opened for writing. Otherwise the new

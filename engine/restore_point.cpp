@@ -16,6 +16,7 @@
 #include "engine/content_replace.h"
 #include "util/app_paths.h"
 #include "util/file_handle.h"
+#include "util/own_folder.h"
 
 namespace ferret {
 namespace {
@@ -31,6 +32,57 @@ Status ErrnoStatus(const std::string& what, int error) {
 bool ReadFile(const std::string& path, std::string& bytes) {
     Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     return fd.get() >= 0 && ReadAll(fd.get(), bytes);
+}
+
+// A file inside a restore point: never through a link, which only someone else could have put
+// there.
+bool ReadFileAt(int folder, const char* name, std::string& bytes) {
+    Fd fd(openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    struct stat info {};
+    if (fd.get() < 0 || fstat(fd.get(), &info) != 0) {
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    return ReadAll(fd.get(), bytes);
+}
+
+int OpenFolderAt(int at, const char* name) {
+    return openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Splits a restore point's folder into the restore folder and the point's name.
+bool SplitPointFolder(const std::string& folder, std::string& base, std::string& id) {
+    std::string trimmed = folder;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+        trimmed.pop_back();
+    }
+    const std::size_t slash = trimmed.rfind('/');
+    if (slash == std::string::npos || slash + 1 == trimmed.size()) {
+        return false;
+    }
+    base = slash == 0 ? "/" : trimmed.substr(0, slash);
+    id = trimmed.substr(slash + 1);
+    return id != "." && id != "..";
+}
+
+// Opens a restore point's folder inside its restore folder, which must be the user's own.
+Status OpenPointFolder(const std::string& folder, Fd& base, Fd& point, std::string& id) {
+    std::string base_path;
+    if (!SplitPointFolder(folder, base_path, id)) {
+        return Status::Error(EINVAL, folder + " is not a restore point");
+    }
+    if (Status status = OpenOwnFolder(base_path, false, base); !status.ok()) {
+        return status;
+    }
+    point.Reset(OpenFolderAt(base.get(), id.c_str()));
+    if (point.get() < 0) {
+        return Status::Error(errno == ENOTDIR || errno == ELOOP ? EINVAL : errno,
+                             folder + " is not a restore point");
+    }
+    return {};
 }
 
 std::string Escaped(std::string_view text) {
@@ -145,10 +197,16 @@ bool Older(const RestorePointInfo& a, const RestorePointInfo& b) {
     return a.id < b.id;
 }
 
-// Every restore point under `base`, oldest first.
+Status ReadRestorePointAt(int point, const std::string& folder, RestorePointInfo& info);
+
+// Every restore point under `base`, oldest first; nothing when `base` is not the user's own.
 std::vector<RestorePointInfo> AllRestorePoints(const std::string& base) {
     std::vector<RestorePointInfo> points;
-    DIR* folder = opendir(base.c_str());
+    Fd base_folder;
+    if (!OpenOwnFolder(base, false, base_folder).ok()) {
+        return points;
+    }
+    DIR* folder = fdopendir(dup(base_folder.get()));
     if (folder == nullptr) {
         return points;
     }
@@ -157,8 +215,9 @@ std::vector<RestorePointInfo> AllRestorePoints(const std::string& base) {
         if (name == "." || name == "..") {
             continue;
         }
+        const Fd point(OpenFolderAt(base_folder.get(), name.c_str()));
         RestorePointInfo info;
-        if (ReadRestorePoint(base + "/" + name, info).ok()) {
+        if (point.get() >= 0 && ReadRestorePointAt(point.get(), base + "/" + name, info).ok()) {
             points.push_back(std::move(info));
         }
     }
@@ -167,10 +226,27 @@ std::vector<RestorePointInfo> AllRestorePoints(const std::string& base) {
     return points;
 }
 
-Status SyncFolder(const std::string& path) {
-    Fd folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0 || fsync(folder.get()) != 0) {
-        return ErrnoStatus("cannot flush " + path, errno);
+// Removes what a restore point holds (the copies, the journal and the two folders), never
+// following a link: a "files" that is a link is removed as a link.
+Status RemovePointAt(int base, int point, const std::string& id, const std::string& folder) {
+    const Fd files(OpenFolderAt(point, kFiles));
+    if (files.get() >= 0) {
+        if (DIR* copies = fdopendir(dup(files.get()))) {
+            while (const dirent* entry = readdir(copies)) {
+                const std::string name = entry->d_name;
+                if (name != "." && name != "..") {
+                    unlinkat(files.get(), name.c_str(), 0);
+                }
+            }
+            closedir(copies);
+        }
+        unlinkat(point, kFiles, AT_REMOVEDIR);
+    } else if (errno == ENOTDIR || errno == ELOOP) {
+        unlinkat(point, kFiles, 0);
+    }
+    unlinkat(point, kJournal, 0);
+    if (unlinkat(base, id.c_str(), AT_REMOVEDIR) != 0) {
+        return ErrnoStatus("cannot remove " + folder, errno);
     }
     return {};
 }
@@ -182,22 +258,55 @@ Status AppendLine(int journal, const std::string& line) {
     return {};
 }
 
+// Whether a journal's path is one the run could have written: full, with no empty, "." or ".."
+// step (the run resolved links and wrote the resolved path).
+bool PlainFullPath(const std::string& path) {
+    if (path.size() < 2 || path[0] != '/' || path.back() == '/') {
+        return false;
+    }
+    for (std::size_t start = 1; start <= path.size();) {
+        std::size_t slash = path.find('/', start);
+        if (slash == std::string::npos) {
+            slash = path.size();
+        }
+        const std::string_view step(path.data() + start, slash - start);
+        if (step.empty() || step == "." || step == "..") {
+            return false;
+        }
+        start = slash + 1;
+    }
+    return true;
+}
+
 // Puts one file back; an empty text when done, else why it was left alone.
-std::string RestoreOne(const RestorePointInfo& info, const RestoreEntry& entry) {
-    const std::string copy = CopyPath(info.folder, entry.number);
-    Fd input(open(entry.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int files) {
+    const std::string copy_name = CopyName(entry.number);
+    const std::string kept = "its original is kept as " + CopyPath(point, entry.number);
+    if (!PlainFullPath(entry.path)) {
+        return "the journal names it by a path the run could not have written, so the entry "
+               "looks forged; " +
+               kept;
+    }
+    // The run wrote the path with its links resolved: a link on the way now is not followed.
+    const std::size_t slash = entry.path.rfind('/');
+    Fd folder;
+    if (const Status reached = OpenFolderNoLinks(entry.path.substr(0, slash + 1), folder);
+        !reached.ok()) {
+        return reached.description() + "; " + kept;
+    }
+    const std::string name = entry.path.substr(slash + 1);
+    Fd input(openat(folder.get(), name.c_str(),
+                    O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     struct stat now {};
     if (input.get() < 0 || fstat(input.get(), &now) != 0) {
-        return std::string("it cannot be opened (") + strerror(errno) +
-               "); its original is kept as " + copy;
+        return std::string("it cannot be opened (") + strerror(errno) + "); " + kept;
     }
     if (!S_ISREG(now.st_mode)) {
-        return "it is no longer a regular file; its original is kept as " + copy;
+        return "it is no longer a regular file; " + kept;
     }
     std::string current;
     if (!ReadAll(input.get(), current)) {
-        return std::string("it cannot be read (") + strerror(errno) +
-               "); its original is kept as " + copy;
+        return std::string("it cannot be read (") + strerror(errno) + "); " + kept;
     }
     const std::string checksum = ContentChecksum(current);
     if (checksum == entry.old_checksum) {
@@ -205,21 +314,31 @@ std::string RestoreOne(const RestorePointInfo& info, const RestoreEntry& entry) 
     }
     if (entry.new_checksum.empty()) {
         return "the run ended while another program was rewriting it, so it cannot be told "
-               "apart from a later change; its original is kept as " +
-               copy;
+               "apart from a later change; " +
+               kept;
     }
     if (checksum != entry.new_checksum) {
-        return "it has changed since the replace run; its original is kept as " + copy;
+        return "it has changed since the replace run; " + kept;
+    }
+    // The run gives the new file the old one's mode, so a set-user or set-group bit in the
+    // journal that the file lacks was never the run's.
+    const mode_t special = S_ISUID | S_ISGID;
+    if ((entry.mode & special & ~now.st_mode) != 0) {
+        return "the journal gives it a set-user or set-group mode it does not have, so the "
+               "entry looks forged; " +
+               kept;
     }
     std::string original;
-    if (!ReadFile(copy, original)) {
-        return "its kept copy " + copy + " cannot be read: " + strerror(errno);
+    if (!ReadFileAt(files, copy_name.c_str(), original)) {
+        return "its kept copy cannot be read (" + std::string(strerror(errno)) + "); " + kept;
     }
-    if (ContentChecksum(original) != entry.old_checksum) {
-        return "its kept copy " + copy + " is damaged";
+    if (original.size() != entry.size || ContentChecksum(original) != entry.old_checksum) {
+        return "its kept copy is damaged; " + kept;
     }
+    // The content is the run's to undo; the permissions are the user's, also a later chmod.
     const timespec times[2] = {entry.access_time, entry.modify_time};
-    return SwapInContent(entry.path, input.get(), now, original, entry.mode, times);
+    return SwapInContentAt(folder.get(), name, input.get(), now, original, now.st_mode & 07777,
+                           times);
 }
 
 }  // namespace
@@ -258,15 +377,20 @@ int RestorePointInfo::Pending() const {
                                           [](const RestoreEntry& e) { return !e.restored; }));
 }
 
-RestorePoint::RestorePoint(std::string folder, std::string id, int journal, int files_folder)
+RestorePoint::RestorePoint(std::string folder, std::string id, int base, int point, int journal,
+                           int files_folder)
     : folder_(std::move(folder)),
       id_(std::move(id)),
+      base_(base),
+      point_(point),
       journal_(journal),
       files_folder_(files_folder) {}
 
 RestorePoint::~RestorePoint() {
     close(journal_);
     close(files_folder_);
+    close(point_);
+    close(base_);
 }
 
 Status RestorePoint::Create(const std::string& base, const std::string& search_text,
@@ -275,36 +399,38 @@ Status RestorePoint::Create(const std::string& base, const std::string& search_t
     if (base.empty()) {
         return Status::Error(EINVAL, "no restore-point folder is set");
     }
-    if (Status status = MakePath(base, 0700); !status.ok()) {
+    Fd base_folder;
+    if (Status status = OpenOwnFolder(base, true, base_folder); !status.ok()) {
         return status;
     }
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     std::string id;
-    std::string folder;
     for (int attempt = 0;; ++attempt) {
         id = NewId(now, attempt);
-        folder = base + "/" + id;
-        if (mkdir(folder.c_str(), 0700) == 0) {
+        if (mkdirat(base_folder.get(), id.c_str(), 0700) == 0) {
             break;
         }
         if (errno != EEXIST || attempt == 99) {
             return ErrnoStatus("cannot create a restore point in " + base, errno);
         }
     }
+    const std::string folder = base + "/" + id;
+    Fd point(OpenFolderAt(base_folder.get(), id.c_str()));
     const auto undo = [&](Status status) {
-        unlink((folder + "/" + kJournal).c_str());
-        rmdir((folder + "/" + kFiles).c_str());
-        rmdir(folder.c_str());
+        if (point.get() >= 0) {
+            unlinkat(point.get(), kJournal, 0);
+            unlinkat(point.get(), kFiles, AT_REMOVEDIR);
+        }
+        unlinkat(base_folder.get(), id.c_str(), AT_REMOVEDIR);
         return status;
     };
-    const std::string files = folder + "/" + kFiles;
-    if (mkdir(files.c_str(), 0700) != 0) {
-        return undo(ErrnoStatus("cannot create " + files, errno));
+    if (point.get() < 0 || mkdirat(point.get(), kFiles, 0700) != 0) {
+        return undo(ErrnoStatus("cannot create " + folder + "/" + kFiles, errno));
     }
-    Fd files_folder(open(files.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    Fd journal(open((folder + "/" + kJournal).c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600));
+    Fd files_folder(OpenFolderAt(point.get(), kFiles));
+    Fd journal(openat(point.get(), kJournal,
+                      O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (files_folder.get() < 0 || journal.get() < 0) {
         return undo(ErrnoStatus("cannot create the journal in " + folder, errno));
     }
@@ -314,22 +440,24 @@ Status RestorePoint::Create(const std::string& base, const std::string& search_t
     if (Status status = AppendLine(journal.get(), header); !status.ok()) {
         return undo(status);
     }
-    if (Status status = SyncFolder(folder); !status.ok()) {
-        return undo(status);
+    if (fsync(point.get()) != 0 || fsync(base_folder.get()) != 0) {
+        return undo(ErrnoStatus("cannot flush " + folder, errno));
     }
-    made.reset(new RestorePoint(folder, id, journal.release(), files_folder.release()));
+    made.reset(new RestorePoint(folder, id, base_folder.release(), point.release(),
+                                journal.release(), files_folder.release()));
     return {};
 }
 
 Status RestorePoint::WriteCopy(std::uint64_t number, std::string_view bytes) {
-    const std::string path = CopyPath(folder_, number);
-    Fd copy(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    const std::string name = CopyName(number);
+    Fd copy(openat(files_folder_, name.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (copy.get() < 0) {
-        return ErrnoStatus("cannot create " + path, errno);
+        return ErrnoStatus("cannot create " + CopyPath(folder_, number), errno);
     }
     if (!WriteAll(copy.get(), bytes) || fdatasync(copy.get()) != 0 || fsync(files_folder_) != 0) {
-        const Status failed = ErrnoStatus("cannot write " + path, errno);
-        unlink(path.c_str());
+        const Status failed = ErrnoStatus("cannot write " + CopyPath(folder_, number), errno);
+        unlinkat(files_folder_, name.c_str(), 0);
         return failed;
     }
     return {};
@@ -354,7 +482,7 @@ Status RestorePoint::KeepCopy(std::uint64_t number, const std::string& target,
                              ContentChecksum(original) + "\t" + new_checksum + "\t" + numbers +
                              "\t" + TimeText(before.st_atim) + "\t" + TimeText(before.st_mtim);
     if (Status status = AppendJournal(line); !status.ok()) {
-        unlink(CopyPath(folder_, number).c_str());
+        unlinkat(files_folder_, CopyName(number).c_str(), 0);
         return status;
     }
     return {};
@@ -390,13 +518,13 @@ Status RestorePoint::KeepBeforeHandler(const std::string& path, std::uint64_t& n
 Status RestorePoint::Settle(std::uint64_t number, const std::string& path) {
     std::string bytes;
     std::string copy;
-    if (!ReadFile(path, bytes) || !ReadFile(CopyPath(folder_, number), copy)) {
+    if (!ReadFile(path, bytes) || !ReadFileAt(files_folder_, CopyName(number).c_str(), copy)) {
         return ErrnoStatus("cannot read " + path + " after its rewrite", errno);
     }
     if (bytes == copy) {
         Status status = AppendJournal("dropped\t" + std::to_string(number));
         if (status.ok()) {
-            unlink(CopyPath(folder_, number).c_str());
+            unlinkat(files_folder_, CopyName(number).c_str(), 0);
         }
         return status;
     }
@@ -413,16 +541,28 @@ bool RestorePoint::Finish() {
         return true;
     }
     RestorePointInfo info;
-    if (ReadRestorePoint(folder_, info).ok() && !info.entries.empty()) {
+    if (ReadRestorePointAt(point_, folder_, info).ok() && !info.entries.empty()) {
         return true;  // a handler's file whose fate is unknown: its copy stays
     }
-    (void)RemoveRestorePoint(folder_);
+    (void)RemovePointAt(base_, point_, id_, folder_);
     return false;
 }
 
 Status ReadRestorePoint(const std::string& folder, RestorePointInfo& info) {
+    Fd base;
+    Fd point;
+    std::string id;
+    if (Status status = OpenPointFolder(folder, base, point, id); !status.ok()) {
+        return status;
+    }
+    return ReadRestorePointAt(point.get(), folder, info);
+}
+
+namespace {
+
+Status ReadRestorePointAt(int point, const std::string& folder, RestorePointInfo& info) {
     std::string text;
-    if (!ReadFile(folder + "/" + kJournal, text)) {
+    if (!ReadFileAt(point, kJournal, text)) {
         return ErrnoStatus("cannot read the journal of " + folder, errno);
     }
     if (text.compare(0, sizeof kMagic - 1, kMagic) != 0 ||
@@ -495,6 +635,8 @@ Status ReadRestorePoint(const std::string& folder, RestorePointInfo& info) {
     return {};
 }
 
+}  // namespace
+
 std::vector<RestorePointInfo> ListRestorePoints(const std::string& base) {
     std::vector<RestorePointInfo> points = AllRestorePoints(base);
     points.erase(std::remove_if(points.begin(), points.end(),
@@ -506,20 +648,27 @@ std::vector<RestorePointInfo> ListRestorePoints(const std::string& base) {
 
 Status UndoRestorePoint(const std::string& folder, UndoOutcome& outcome) {
     outcome = UndoOutcome();
-    RestorePointInfo info;
-    if (Status status = ReadRestorePoint(folder, info); !status.ok()) {
+    Fd base;
+    Fd point;
+    std::string id;
+    if (Status status = OpenPointFolder(folder, base, point, id); !status.ok()) {
         return status;
     }
-    Fd journal(open((folder + "/" + kJournal).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (journal.get() < 0) {
-        return ErrnoStatus("cannot write the journal of " + folder, errno);
+    RestorePointInfo info;
+    if (Status status = ReadRestorePointAt(point.get(), folder, info); !status.ok()) {
+        return status;
+    }
+    Fd journal(openat(point.get(), kJournal, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+    const Fd files(OpenFolderAt(point.get(), kFiles));
+    if (journal.get() < 0 || files.get() < 0) {
+        return ErrnoStatus("cannot open the journal and copies of " + folder, errno);
     }
     // Newest first, as the files were changed in the other order.
     for (auto entry = info.entries.rbegin(); entry != info.entries.rend(); ++entry) {
         if (entry->restored) {
             continue;
         }
-        std::string why = RestoreOne(info, *entry);
+        std::string why = RestoreOne(folder, *entry, files.get());
         if (!why.empty()) {
             outcome.refused.push_back({entry->path, std::move(why)});
             continue;
@@ -532,7 +681,7 @@ Status UndoRestorePoint(const std::string& folder, UndoOutcome& outcome) {
         ++outcome.restored;
     }
     if (outcome.refused.empty()) {
-        outcome.removed = RemoveRestorePoint(folder).ok();
+        outcome.removed = RemovePointAt(base.get(), point.get(), id, folder).ok();
     }
     return {};
 }
@@ -548,27 +697,22 @@ void PruneRestorePoints(const std::string& base, int keep) {
 }
 
 Status RemoveRestorePoint(const std::string& folder) {
-    RestorePointInfo info;
-    if (Status status = ReadRestorePoint(folder, info); !status.ok()) {
+    Fd base;
+    Fd point;
+    std::string id;
+    if (Status status = OpenPointFolder(folder, base, point, id); !status.ok()) {
         return status;
     }
-    // Only what a restore point holds: the copies, the journal and the two folders.
-    const std::string files = folder + "/" + kFiles;
-    if (DIR* copies = opendir(files.c_str())) {
-        while (const dirent* entry = readdir(copies)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                unlink((files + "/" + name).c_str());
-            }
-        }
-        closedir(copies);
+    RestorePointInfo info;
+    if (Status status = ReadRestorePointAt(point.get(), folder, info); !status.ok()) {
+        return status;
     }
-    rmdir(files.c_str());
-    unlink((folder + "/" + kJournal).c_str());
-    if (rmdir(folder.c_str()) != 0) {
-        return ErrnoStatus("cannot remove " + folder, errno);
-    }
-    return {};
+    return RemovePointAt(base.get(), point.get(), id, folder);
+}
+
+Status CheckRestoreFolder(const std::string& base) {
+    Fd folder;
+    return OpenOwnFolder(base, false, folder);
 }
 
 }  // namespace ferret

@@ -66,8 +66,9 @@ struct RestorePointInfo {
 // same time.
 class RestorePoint {
   public:
-    // Makes a new restore point under `base` (created when missing). Fails, with nothing made,
-    // when the folder cannot be written.
+    // Makes a new restore point under `base` (created, private, when missing). Fails, with
+    // nothing made, when the folder cannot be written or is not the user's own (see
+    // CheckRestoreFolder).
     static Status Create(const std::string& base, const std::string& search_text,
                          const std::string& replace_text, const std::string& start_folder,
                          std::unique_ptr<RestorePoint>& made);
@@ -93,7 +94,8 @@ class RestorePoint {
     int Files() const { return kept_.load(); }
 
   private:
-    RestorePoint(std::string folder, std::string id, int journal, int files_folder);
+    RestorePoint(std::string folder, std::string id, int base, int point, int journal,
+                 int files_folder);
     Status WriteCopy(std::uint64_t number, std::string_view bytes);
     // The copy and its journal line, both on disk when it returns.
     Status KeepCopy(std::uint64_t number, const std::string& target, const struct stat& before,
@@ -102,6 +104,9 @@ class RestorePoint {
 
     const std::string folder_;
     const std::string id_;
+    // Everything in the restore point is reached through these, never by its path again.
+    const int base_;
+    const int point_;
     std::mutex journal_mutex_;
     const int journal_;       // appended under journal_mutex_
     const int files_folder_;  // flushed after each new copy
@@ -148,5 +153,10 @@ void PruneRestorePoints(const std::string& base, int keep);
 
 // Removes one restore point (only a folder with a restore-point journal).
 Status RemoveRestorePoint(const std::string& folder);
+
+// Whether `base` can hold restore points: a folder of the user's own that nobody else may write
+// to, reached without a link another user owns. ENOENT when it does not exist (yet). Every
+// function here refuses a folder that fails this: a list is then empty.
+Status CheckRestoreFolder(const std::string& base);
 
 }  // namespace ferret
