@@ -237,6 +237,49 @@ TEST_F(RestorePointTest, CopiesInsideTheSearchedTreeAreNeverRewritten) {
     ExpectState("tree/a.txt", a);
 }
 
+TEST_F(RestorePointTest, ATreeThatReachesTheRestoreFolderThroughALinkLeavesItAlone) {
+    const FileState a = State("tree/a.txt");
+    fields_.file_mask = "*";  // the journal and the copies have no extension
+    symlink(Base().c_str(), dir_.Path("tree/backup").c_str());
+    Replace("new");
+    const std::string first = driver_.RestorePointFolder();
+    ASSERT_FALSE(first.empty());
+    const std::string journal =
+        dir_.ReadFile("restore/" + first.substr(Base().size() + 1) + "/journal");
+    // The second run changes "new" back to "old": it must not reach the first run's copies or
+    // journal through the link.
+    fields_.search_text = "new";
+    Replace("old");
+    const std::string second = driver_.RestorePointFolder();
+    ASSERT_FALSE(second.empty());
+    EXPECT_EQ(driver_.StringsFound(), 5);
+    EXPECT_EQ(dir_.ReadFile("restore/" + first.substr(Base().size() + 1) + "/journal"), journal);
+    UndoOutcome outcome;
+    ASSERT_TRUE(UndoRestorePoint(second, outcome).ok());
+    EXPECT_EQ(outcome.restored, 3);
+    ASSERT_TRUE(UndoRestorePoint(first, outcome).ok());
+    EXPECT_EQ(outcome.restored, 3);
+    EXPECT_TRUE(outcome.refused.empty());
+    ExpectState("tree/a.txt", a);
+}
+
+TEST_F(RestorePointTest, AReplacementEqualToTheMatchLeavesTheFilesUntouched) {
+    const FileState a = State("tree/a.txt");
+    struct stat before {};
+    ASSERT_EQ(stat(dir_.Path("tree/a.txt").c_str(), &before), 0);
+    fields_.search_text = "o(l)d";
+    fields_.regex = true;
+    driver_.SetUseRegex(true);
+    Replace("o$1d");
+    EXPECT_EQ(driver_.StringsFound(), 5);  // the hits still count
+    ExpectState("tree/a.txt", a);
+    struct stat after {};
+    ASSERT_EQ(stat(dir_.Path("tree/a.txt").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_TRUE(driver_.RestorePointFolder().empty());  // nothing was kept
+    EXPECT_TRUE(ListRestorePoints(Base()).empty());
+}
+
 TEST(RestoreJournal, OddPathsAndACutLastLineReadBack) {
     TempDir dir;
     const std::string odd = dir.Path("tab\there\nnew line \\ back");

@@ -326,6 +326,12 @@ RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
             return Failed(status.description());
         }
     }
+    if (replaced == text) {
+        // Each match replaced by itself: the file is not touched and nothing is kept.
+        RewriteResult same;
+        same.count = count > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(count);
+        return same;
+    }
     // A link is followed: the file it points to is rewritten and the link stays a link. Only
     // files with hits are resolved, as resolving costs a look at every part of the path.
     std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
@@ -357,6 +363,7 @@ RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
     }
     RewriteResult result;
     result.count = count > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(count);
+    result.rewritten = true;
     result.new_content = std::move(replaced);
     return result;
 }

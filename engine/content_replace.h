@@ -26,6 +26,7 @@ void DeleteFileQuietly(const std::string& path);
 struct RewriteResult {
     std::int32_t count = 0;   // replacements made, or kNotSearched
     std::string error;        // why the file was left alone, when count is kNotSearched
+    bool rewritten = false;   // false also when every match was replaced by itself
     std::string new_content;  // the file's new bytes, when it was rewritten
 };
 

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -131,6 +132,7 @@ struct Settings {
     double size_limit;
     bool at_least;
     DateTime today;
+    std::optional<FolderId> excluded;
 
     // Without date and size filters the walk need not read any file's details.
     bool NeedsDetails() const { return date_type != kDateAny || size_limit != -1; }
@@ -352,6 +354,10 @@ class Walker {
         if (task.parent == nullptr) {
             root_device_ = self.st_dev;  // read before any other folder is queued
         }
+        if (settings_.excluded && settings_.excluded->device == self.st_dev &&
+            settings_.excluded->inode == self.st_ino) {
+            return;  // however a link leads there
+        }
         task.result->self = {self.st_dev, self.st_ino, task.parent, task.index};
         if (!Claim(task, self)) {
             return;  // entered once, wherever links lead to it from
@@ -543,7 +549,8 @@ void clsFindFiles::PerformSearch() {
                                 file_date_type_,
                                 file_size_limit_,
                                 greater_than_size_,
-                                CurrentLocalDateTime()};
+                                CurrentLocalDateTime(),
+                                excluded_};
         const std::string start = start_directory_;
         const auto began = std::chrono::steady_clock::now();
         Walker walker(settings, control_, watcher_);

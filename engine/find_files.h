@@ -1,9 +1,12 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +50,12 @@ struct WalkControl {
 // own threads, in no fixed order; `ending` comes once after the last `listed`, however the walk
 // ends. A record is valid until `ending` returns; only those of the final list (Files()) live on
 // after it. Either may be empty.
+// A folder by device and inode.
+struct FolderId {
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
 struct WalkWatcher {
     std::function<void(const std::vector<clsFile*>& records)> listed;
     std::function<void()> ending;
@@ -115,6 +124,10 @@ class clsFindFiles {
     std::int32_t Searched() const { return searched_; }
     std::int32_t Matched() const { return matched_; }
 
+    // A folder the walk never enters, by device and inode, however it is reached (the restore
+    // folder: the way back of earlier runs). Default: none.
+    void SetExcludedFolder(std::optional<FolderId> folder) { excluded_ = folder; }
+
     // Stop and pause for the next walks. Default: neither.
     void SetControl(WalkControl control) { control_ = control; }
     // Who is told of files as they are listed, for the next walks. Default: nobody.
@@ -146,6 +159,7 @@ class clsFindFiles {
     std::int32_t matched_ = 0;
     WalkControl control_;
     WalkWatcher watcher_;
+    std::optional<FolderId> excluded_;
     bool stopped_ = false;
 };
 

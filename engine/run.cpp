@@ -1,5 +1,7 @@
 #include "engine/run.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <deque>
 #include <exception>
@@ -468,6 +470,12 @@ class Run {
         finder.SetRecursive(fields_.recursive);
         finder.SetStartDirectory(fields_.folder);
         finder.SetControl({&control_.StopFlag(), &control_.PauseFlag()});
+        // The restore folder holds the way back of earlier runs: never listed, never rewritten.
+        struct stat kept {};
+        if (!request_.restore_folder.empty() && stat(request_.restore_folder.c_str(), &kept) == 0 &&
+            S_ISDIR(kept.st_mode)) {
+            finder.SetExcludedFolder(FolderId{kept.st_dev, kept.st_ino});
+        }
         if (early != nullptr) {
             finder.SetWatcher(
                 {[early](const std::vector<clsFile*>& records) { early->Listed(records); },
@@ -678,7 +686,7 @@ class Run {
                     path, *compiled, replacement, lazy.Shortcut(), DetailsFor(record), keep);
                 if (result.count == kNotSearched) {
                     file_problem(index, Status::Error(75, path + ": " + result.error));
-                } else if (result.count > 0) {
+                } else if (result.rewritten) {
                     std::lock_guard lock(last_mutex);
                     if (!last_content || index >= last_index) {
                         last_index = index;
