@@ -156,20 +156,6 @@ std::string TemporaryName(int folder, std::string_view name) {
     return made;
 }
 
-// Creates a new private file beside `name` in `folder`; `temporary` receives its name.
-int CreateTemporary(int folder, std::string_view name, std::string& temporary) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = TemporaryName(folder, name);
-        const int fd = openat(folder, temporary.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    errno = EEXIST;
-    return -1;
-}
-
 }  // namespace
 
 bool IsApprovedForReplace(std::string_view file_name, std::string_view list) {
@@ -224,59 +210,97 @@ std::string SwapInContent(const std::string& target, int input, const struct sta
 std::string SwapInContentAt(int folder, const std::string& name, int input,
                             const struct stat& before, std::string_view content, mode_t mode,
                             const timespec* times, const std::function<void()>& before_swap) {
-    std::string temporary;
-    // Created exclusively with a random name, readable by us alone until it is complete.
-    Fd output(CreateTemporary(folder, name, temporary));
-    if (output.get() < 0) {
+    PreparedRewrite rewrite;
+    rewrite.folder = folder;
+    rewrite.name = name;
+    rewrite.input = input;
+    rewrite.before = before;
+    rewrite.content = std::string(content);
+    rewrite.mode = mode;
+    rewrite.temporary = NewTemporaryName(folder, name);
+    if (std::string error = MakeNewFile(rewrite, times); !error.empty()) {
+        return error;
+    }
+    if (fdatasync(rewrite.output.get()) != 0) {
+        const std::string error = ErrnoText("cannot flush the new content to disk", errno);
+        DropNewFile(rewrite);
+        return error;
+    }
+    return SwitchIn(rewrite, before_swap);
+}
+
+std::string NewTemporaryName(int folder, std::string_view name) {
+    return TemporaryName(folder, name);
+}
+
+std::string MakeNewFile(PreparedRewrite& rewrite, const timespec* times) {
+    // Created exclusively, readable by us alone until it is complete.
+    rewrite.output.Reset(openat(rewrite.folder, rewrite.temporary.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (rewrite.output.get() < 0) {
         return ErrnoText("cannot create a new file beside it", errno);
     }
     const auto abandon = [&](std::string why) {
-        output.Reset();
-        unlinkat(folder, temporary.c_str(), 0);
+        DropNewFile(rewrite);
         return why;
     };
-    if (!WriteAll(output.get(), content)) {
+    const struct stat& before = rewrite.before;
+    if (!WriteAll(rewrite.output.get(), rewrite.content)) {
         return abandon(ErrnoText("cannot write the new content", errno));
     }
-    if (fdatasync(output.get()) != 0) {
-        return abandon(ErrnoText("cannot flush the new content to disk", errno));
-    }
     struct stat made {};
-    if (fstat(output.get(), &made) != 0) {
+    if (fstat(rewrite.output.get(), &made) != 0) {
         return abandon(ErrnoText("cannot read the new file", errno));
     }
     if ((made.st_uid != before.st_uid || made.st_gid != before.st_gid) &&
-        fchown(output.get(), before.st_uid, before.st_gid) != 0) {
+        fchown(rewrite.output.get(), before.st_uid, before.st_gid) != 0) {
         return abandon(ErrnoText("cannot keep the file's owner and group", errno));
     }
     std::string error;
-    if (!CopyExtendedAttributes(input, output.get(), error)) {
+    if (!CopyExtendedAttributes(rewrite.input, rewrite.output.get(), error)) {
         return abandon(error);
     }
     // After the owner: changing the owner clears the set-user and set-group bits.
-    if (fchmod(output.get(), mode & 07777) != 0) {
+    if (fchmod(rewrite.output.get(), rewrite.mode & 07777) != 0) {
         return abandon(ErrnoText("cannot keep the file's permissions", errno));
     }
-    if (times != nullptr && futimens(output.get(), times) != 0) {
+    if (times != nullptr && futimens(rewrite.output.get(), times) != 0) {
         return abandon(ErrnoText("cannot set the file's times", errno));
-    }
-    if (before_swap) {
-        before_swap();
-    }
-    struct stat now {};
-    if (fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(before, now)) {
-        return abandon("the file changed while it was being rewritten; it was left as it is");
-    }
-    if (renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
-        return abandon(ErrnoText("cannot replace the file", errno));
     }
     return {};
 }
 
-RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
-                                 std::string_view replacement, const PatternShortcut* shortcut,
-                                 const DetailsSink& details, const OriginalKeeper& keep_original,
-                                 const std::function<void()>& before_swap) {
+void DropNewFile(PreparedRewrite& rewrite) {
+    if (rewrite.output.get() >= 0) {
+        rewrite.output.Reset();
+        unlinkat(rewrite.folder, rewrite.temporary.c_str(), 0);
+    }
+}
+
+std::string SwitchIn(PreparedRewrite& rewrite, const std::function<void()>& before_swap) {
+    if (before_swap) {
+        before_swap();
+    }
+    struct stat now {};
+    if (fstatat(rewrite.folder, rewrite.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !SameFile(rewrite.before, now)) {
+        DropNewFile(rewrite);
+        return "the file changed while it was being rewritten; it was left as it is";
+    }
+    if (renameat(rewrite.folder, rewrite.temporary.c_str(), rewrite.folder, rewrite.name.c_str()) !=
+        0) {
+        const std::string error = ErrnoText("cannot replace the file", errno);
+        DropNewFile(rewrite);
+        return error;
+    }
+    rewrite.output.Reset();
+    return {};
+}
+
+RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
+                             std::string_view replacement, const PatternShortcut* shortcut,
+                             const DetailsSink& details, PreparedRewrite& rewrite,
+                             std::string_view& original) {
     Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat before {};
     if (input.get() < 0 || fstat(input.get(), &before) != 0) {
@@ -326,11 +350,10 @@ RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
             return Failed(status.description());
         }
     }
+    RewriteResult result;
+    result.count = count > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(count);
     if (replaced == text) {
-        // Each match replaced by itself: the file is not touched and nothing is kept.
-        RewriteResult same;
-        same.count = count > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(count);
-        return same;
+        return result;  // each match replaced by itself: the file is not touched
     }
     // A link is followed: the file it points to is rewritten and the link stays a link. Only
     // files with hits are resolved, as resolving costs a look at every part of the path.
@@ -349,22 +372,56 @@ RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
     if (!root && before.st_uid != geteuid()) {
         return Failed("the file belongs to another user, whose ownership could not be kept");
     }
+    const std::size_t slash = target.rfind('/');
+    rewrite.folder_holder.Reset(
+        OpenPath(target.substr(0, slash + 1), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (rewrite.folder_holder.get() < 0) {
+        return Failed(ErrnoText("cannot open its folder", errno));
+    }
+    rewrite.folder = rewrite.folder_holder.get();
+    rewrite.target = target;
+    rewrite.name = target.substr(slash + 1);
+    rewrite.input_holder.Reset(input.release());
+    rewrite.input = rewrite.input_holder.get();
+    rewrite.before = before;
+    rewrite.mode = before.st_mode & 07777;
+    rewrite.content = std::move(replaced);
+    original = text;
+    result.rewritten = true;
+    return result;
+}
 
+RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
+                                 std::string_view replacement, const PatternShortcut* shortcut,
+                                 const DetailsSink& details, const OriginalKeeper& keep_original,
+                                 const std::function<void()>& before_swap) {
+    PreparedRewrite rewrite;
+    std::string_view original;
+    RewriteResult result =
+        PrepareRewrite(path, pattern, replacement, shortcut, details, rewrite, original);
+    if (!result.rewritten) {
+        return result;
+    }
     if (keep_original) {
-        if (Status kept = keep_original(target, before, text, replaced); !kept.ok()) {
+        if (Status kept = keep_original(rewrite.target, rewrite.before, original, rewrite.content);
+            !kept.ok()) {
             return Failed("no restore copy could be kept, so the file was left as it is: " +
                           kept.description());
         }
     }
-    if (std::string error = SwapInContent(target, input.get(), before, replaced,
-                                          before.st_mode & 07777, nullptr, before_swap);
-        !error.empty()) {
+    rewrite.temporary = NewTemporaryName(rewrite.folder, rewrite.name);
+    if (std::string error = MakeNewFile(rewrite, nullptr); !error.empty()) {
         return Failed(std::move(error));
     }
-    RewriteResult result;
-    result.count = count > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(count);
-    result.rewritten = true;
-    result.new_content = std::move(replaced);
+    if (fdatasync(rewrite.output.get()) != 0) {
+        const std::string error = ErrnoText("cannot flush the new content to disk", errno);
+        DropNewFile(rewrite);
+        return Failed(error);
+    }
+    if (std::string error = SwitchIn(rewrite, before_swap); !error.empty()) {
+        return Failed(std::move(error));
+    }
+    result.new_content = std::move(rewrite.content);
     return result;
 }
 

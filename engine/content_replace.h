@@ -9,6 +9,7 @@
 
 #include "engine/content_search.h"
 #include "settings/extension_list.h"
+#include "util/file_handle.h"
 
 namespace ferret {
 
@@ -36,6 +37,35 @@ struct RewriteResult {
 using OriginalKeeper = std::function<Status(const std::string& target, const struct stat& before,
                                             std::string_view original, std::string_view replaced)>;
 
+// A rewrite worked out and checked but not yet made: the new bytes of a file, then a new file
+// beside it under a temporary name, then the switch of the name to the new file.
+struct PreparedRewrite {
+    std::string target;     // the file to replace, links resolved
+    int folder = -1;        // its folder, open
+    std::string name;       // its name there
+    int input = -1;         // the file as it was read
+    struct stat before {};  // its state then
+    mode_t mode = 0;        // the new file's permissions
+    std::string content;    // the new bytes
+    std::string temporary;  // the new file's name in `folder`
+    Fd output;              // the new file, once made
+    Fd folder_holder;       // owners of `folder` and `input` when the rewrite opened them
+    Fd input_holder;
+};
+
+// A fresh name for a new file beside `name` in `folder`: ".NAME.ferret-XXXXXX" with random
+// letters, NAME shortened to fit the longest name the folder allows.
+std::string NewTemporaryName(int folder, std::string_view name);
+// Makes the new file `rewrite.temporary` with the new bytes and the old file's owner, group,
+// extended attributes and `rewrite.mode` (and the times `times` when given), not yet flushed.
+// Returns an empty text, or why not (nothing is then left behind).
+std::string MakeNewFile(PreparedRewrite& rewrite, const timespec* times);
+// Switches the name to the new file in one rename, unless the old file changed since `before`
+// (the new file is then removed). `before_swap` runs just before the last look (for tests).
+std::string SwitchIn(PreparedRewrite& rewrite, const std::function<void()>& before_swap = {});
+// Removes the new file, when one was made.
+void DropNewFile(PreparedRewrite& rewrite);
+
 // Replaces the regular file `target`, open as `input` and in the state `before` when it was read,
 // with `content` in one rename: a new file in the same folder takes the old one's owner, group
 // and extended attributes, the permissions `mode` and, when given, the access and modification
@@ -48,6 +78,14 @@ std::string SwapInContent(const std::string& target, int input, const struct sta
 std::string SwapInContentAt(int folder, const std::string& name, int input,
                             const struct stat& before, std::string_view content, mode_t mode,
                             const timespec* times, const std::function<void()>& before_swap = {});
+
+// Works out the rewrite of the file at `path` without touching it: `count` as for
+// ReplaceFilePattern, and when `rewritten`, `rewrite` is ready for MakeNewFile and `original`
+// holds the file's bytes (valid until this thread reads its next file).
+RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
+                             std::string_view replacement, const PatternShortcut* shortcut,
+                             const DetailsSink& details, PreparedRewrite& rewrite,
+                             std::string_view& original);
 
 // Replaces every match of `pattern` in the file at `path` with `replacement` (its "$"
 // sequences expanded). A file without matches is not opened for writing. Otherwise the new
