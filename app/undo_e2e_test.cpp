@@ -176,7 +176,8 @@ class InterruptedRun : public UndoRun {
             const std::vector<std::string> points = RestorePoints();
             if (points.size() == 1) {
                 const std::string journal = dir_.ReadFile("data/restore/" + points[0] + "/journal");
-                if (Count(journal, "\nfile\t") >= 25) {
+                // Past the first batch: its files are switched before the next is journaled.
+                if (Count(journal, "\nfile\t") >= 200) {
                     sent = kill(child, signal_number) == 0;
                     if (twice) {
                         kill(child, signal_number);

@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
@@ -21,7 +23,9 @@
 namespace ferret {
 namespace {
 
-constexpr char kMagic[] = "ferret restore point 1";
+// Version 2 names each rewrite's new file; version 1 journals are read as well.
+constexpr char kMagic[] = "ferret restore point 2";
+constexpr char kMagicOne[] = "ferret restore point 1";
 constexpr char kJournal[] = "journal";
 constexpr char kFiles[] = "files";
 
@@ -468,19 +472,86 @@ Status RestorePoint::AppendJournal(const std::string& line) {
     return AppendLine(journal_, line);
 }
 
+std::string RestorePoint::EntryLine(std::uint64_t number, const std::string& target,
+                                    const struct stat& before, std::string_view original,
+                                    const std::string& new_checksum) {
+    char numbers[160];
+    snprintf(numbers, sizeof numbers, "%llu\t%o\t%u\t%u",
+             static_cast<unsigned long long>(original.size()), before.st_mode & 07777,
+             static_cast<unsigned>(before.st_uid), static_cast<unsigned>(before.st_gid));
+    return "file\t" + std::to_string(number) + "\t" + Escaped(target) + "\t" +
+           ContentChecksum(original) + "\t" + new_checksum + "\t" + numbers + "\t" +
+           TimeText(before.st_atim) + "\t" + TimeText(before.st_mtim);
+}
+
+Status RestorePoint::KeepOriginal(PreparedRewrite& rewrite, std::string_view original, Kept& kept) {
+    kept.number = next_number_.fetch_add(1);
+    const std::string name = CopyName(kept.number);
+    // The open file itself, so what is kept is what was read whatever the path holds now.
+    const std::string self = "/proc/self/fd/" + std::to_string(rewrite.input);
+    // A file with other names is copied: it stays theirs, and another rewrite of it through one
+    // of them must not see its status time move.
+    const bool linked =
+        rewrite.before.st_nlink == 1 &&
+        linkat(AT_FDCWD, self.c_str(), files_folder_, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (!linked) {
+        Fd copy(openat(files_folder_, name.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (copy.get() < 0) {
+            return ErrnoStatus("cannot create " + CopyPath(folder_, kept.number), errno);
+        }
+        if (ioctl(copy.get(), FICLONE, rewrite.input) != 0 && !WriteAll(copy.get(), original)) {
+            const Status failed =
+                ErrnoStatus("cannot write " + CopyPath(folder_, kept.number), errno);
+            unlinkat(files_folder_, name.c_str(), 0);
+            return failed;
+        }
+    }
+    // Written to since it was read (a link also moves the status time, so that is taken anew).
+    struct stat now {};
+    if (fstat(rewrite.input, &now) != 0 || now.st_size != rewrite.before.st_size ||
+        now.st_mtim.tv_sec != rewrite.before.st_mtim.tv_sec ||
+        now.st_mtim.tv_nsec != rewrite.before.st_mtim.tv_nsec) {
+        unlinkat(files_folder_, name.c_str(), 0);
+        return Status::Error(EAGAIN, "the file changed while it was being read");
+    }
+    if (linked) {
+        rewrite.before.st_ctim = now.st_ctim;
+    }
+    kept.line = EntryLine(kept.number, rewrite.target, rewrite.before, original,
+                          ContentChecksum(rewrite.content));
+    return {};
+}
+
+void RestorePoint::Drop(const Kept& kept) {
+    unlinkat(files_folder_, CopyName(kept.number).c_str(), 0);
+}
+
+Status RestorePoint::Record(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += '\n';
+    }
+    std::lock_guard lock(journal_mutex_);
+    if (!WriteAll(journal_, text) || fdatasync(journal_) != 0) {
+        return ErrnoStatus("cannot write the restore point's journal", errno);
+    }
+    kept_.fetch_add(static_cast<int>(lines.size()));
+    return {};
+}
+
+Status RestorePoint::End() {
+    return AppendJournal("end");
+}
+
 Status RestorePoint::KeepCopy(std::uint64_t number, const std::string& target,
                               const struct stat& before, std::string_view original,
                               const std::string& new_checksum) {
     if (Status status = WriteCopy(number, original); !status.ok()) {
         return status;
     }
-    char numbers[160];
-    snprintf(numbers, sizeof numbers, "%llu\t%o\t%u\t%u",
-             static_cast<unsigned long long>(original.size()), before.st_mode & 07777,
-             static_cast<unsigned>(before.st_uid), static_cast<unsigned>(before.st_gid));
-    const std::string line = "file\t" + std::to_string(number) + "\t" + Escaped(target) + "\t" +
-                             ContentChecksum(original) + "\t" + new_checksum + "\t" + numbers +
-                             "\t" + TimeText(before.st_atim) + "\t" + TimeText(before.st_mtim);
+    const std::string line = EntryLine(number, target, before, original, new_checksum);
     if (Status status = AppendJournal(line); !status.ok()) {
         unlinkat(files_folder_, CopyName(number).c_str(), 0);
         return status;
@@ -565,7 +636,9 @@ Status ReadRestorePointAt(int point, const std::string& folder, RestorePointInfo
     if (!ReadFileAt(point, kJournal, text)) {
         return ErrnoStatus("cannot read the journal of " + folder, errno);
     }
-    if (text.compare(0, sizeof kMagic - 1, kMagic) != 0 ||
+    static_assert(sizeof kMagic == sizeof kMagicOne);
+    if ((text.compare(0, sizeof kMagic - 1, kMagic) != 0 &&
+         text.compare(0, sizeof kMagicOne - 1, kMagicOne) != 0) ||
         (text.size() > sizeof kMagic - 1 && text[sizeof kMagic - 1] != '\n')) {
         return Status::Error(EINVAL, folder + " is not a restore point");
     }
@@ -594,7 +667,12 @@ Status ReadRestorePointAt(int point, const std::string& folder, RestorePointInfo
             info.replace_text = Unescaped(fields[1]);
         } else if (kind == "folder" && fields.size() == 2) {
             info.start_folder = Unescaped(fields[1]);
-        } else if (kind == "file" && fields.size() == 11 && ParseNumber(fields[1], number)) {
+        } else if (kind == "end" && fields.size() == 1) {
+            info.ended = true;
+        } else if (kind == "cleaned" && fields.size() == 1) {
+            info.ended = true;
+        } else if (kind == "file" && (fields.size() == 11 || fields.size() == 12) &&
+                   ParseNumber(fields[1], number)) {
             RestoreEntry entry;
             entry.number = number;
             entry.path = Unescaped(fields[2]);
@@ -610,6 +688,9 @@ Status ReadRestorePointAt(int point, const std::string& folder, RestorePointInfo
                 continue;
             }
             entry.mode = static_cast<mode_t>(mode & 07777);
+            if (fields.size() == 12) {
+                entry.temporary = Unescaped(fields[11]);
+            }
             entry.uid = static_cast<uid_t>(uid);
             entry.gid = static_cast<gid_t>(gid);
             by_number[number] = info.entries.size();

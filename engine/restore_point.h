@@ -10,24 +10,30 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/content_replace.h"
 #include "util/status.h"
 
 namespace ferret {
 
 // A restore point is one folder per replace run under the restore-point folder: a "journal" and
-// a "files" folder with a copy of every file the run rewrote, as it was before. The journal is a
-// text file of tab-separated lines (tabs, line ends and backslashes escaped with "\"):
-//   ferret restore point 1
+// a "files" folder keeping every file the run rewrote, as it was before (a hard link to the old
+// file where the file system allows, else a clone or a copy). The journal is a text file of
+// tab-separated lines (tabs, line ends and backslashes escaped with "\"):
+//   ferret restore point 2
 //   created <seconds.nanoseconds since 1970>
 //   search <text> / replace <text> / folder <start folder>
 //   file <n> <path> <old checksum> <new checksum or -> <size> <mode> <uid> <gid> <atime> <mtime>
+//        <name of the new file beside it, made only after this line is on disk>
 //   settled <n> <new checksum>    the new checksum of a file rewritten by an office handler
 //   dropped <n>                   that handler changed nothing; the copy is gone
 //   restored <n>                  undone
+//   end                           the run ended with everything on disk
+//   cleaned                       a later run removed the new files this one left
+// ("ferret restore point 1" journals, without the new file's name, are read too.)
 // Checksums are BLAKE2b-256 in hexadecimal (as "b2sum -l 256" prints them): several times faster
-// than SHA-256 here, and a run hashes every rewritten file twice. Copies and journal lines are
-// flushed to disk before the file they keep is replaced, so after a crash at any moment each file
-// is either as it was or has its copy.
+// than SHA-256 here, and a run hashes every rewritten file twice. Kept originals and journal
+// lines are on disk before the file they keep is replaced, so after a crash at any moment each
+// file is either as it was or has its copy.
 
 // BLAKE2b-256 of `bytes`, in lower-case hexadecimal.
 std::string ContentChecksum(std::string_view bytes);
@@ -44,6 +50,7 @@ struct RestoreEntry {
     gid_t gid = 0;
     timespec access_time{};
     timespec modify_time{};
+    std::string temporary;  // the name of the run's new file beside it, until switched in
     bool dropped = false;   // kept for a handler that then changed nothing
     bool restored = false;  // undone already
 };
@@ -57,6 +64,7 @@ struct RestorePointInfo {
     std::string replace_text;
     std::string start_folder;
     std::vector<RestoreEntry> entries;  // in journal order, dropped ones left out
+    bool ended = false;                 // the run ended normally, or what it left was cleared since
 
     // Files still to be restored.
     int Pending() const;
@@ -81,6 +89,29 @@ class RestorePoint {
     Status Keep(const std::string& target, const struct stat& before, std::string_view original,
                 std::string_view replaced);
 
+    // A replace run keeps its originals in batches: KeepOriginal for each file as it is worked
+    // out, then, for the batch, one flush of the restore point's file system (FileSystem, with
+    // syncfs) and Record, before any of the batch's names is switched.
+    struct Kept {
+        std::uint64_t number = 0;
+        std::string line;  // the journal line, without the new file's name
+    };
+    // Keeps the original of `rewrite` (the file as read, holding `original`) without flushing
+    // it: a hard link to the old file itself where the file system allows (a rewrite never
+    // writes to it), else a clone of it, else a copy. `rewrite.before` is brought up to date
+    // (a link changes the file's status time); a file changed since it was read is refused.
+    Status KeepOriginal(PreparedRewrite& rewrite, std::string_view original, Kept& kept);
+    // Forgets a kept original whose rewrite was given up.
+    void Drop(const Kept& kept);
+    // Appends the journal lines of a batch, each `kept.line` with the name of its new file, and
+    // flushes the journal once.
+    Status Record(const std::vector<std::string>& lines);
+    // A descriptor on the restore point's file system.
+    int FileSystem() const { return point_; }
+    // Notes that the run ended with everything it did on disk; a later run need not look for
+    // its temporary files.
+    Status End();
+
     // For files another program rewrites (the office handlers): keeps the file as it is now
     // and gives the entry's number, then Settle notes what became of it.
     Status KeepBeforeHandler(const std::string& path, std::uint64_t& number);
@@ -101,6 +132,9 @@ class RestorePoint {
     Status KeepCopy(std::uint64_t number, const std::string& target, const struct stat& before,
                     std::string_view original, const std::string& new_checksum);
     Status AppendJournal(const std::string& line);
+    static std::string EntryLine(std::uint64_t number, const std::string& target,
+                                 const struct stat& before, std::string_view original,
+                                 const std::string& new_checksum);
 
     const std::string folder_;
     const std::string id_;

@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <exception>
 #include <map>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/content_replace.h"
@@ -17,6 +19,7 @@
 #include "engine/ordered_stage.h"
 #include "engine/regex.h"
 #include "engine/restore_point.h"
+#include "engine/rewrite_batch.h"
 #include "office/office_handlers.h"
 #include "settings/extension_list.h"
 #include "util/file_handle.h"
@@ -355,6 +358,17 @@ class OfficeFiles {
     std::unique_ptr<OfficeLink> link_;
 };
 
+// A batch is switched in when it holds this many files or bytes, or has waited this long.
+constexpr std::size_t kBatchFiles = 128;
+constexpr std::uint64_t kBatchBytes = 32 << 20;
+constexpr auto kBatchTime = std::chrono::milliseconds(300);
+
+void DropPrepared(RewriteBatch::Item& item, RestorePoint* restore) {
+    if (restore != nullptr) {
+        restore->Drop(item.kept);
+    }
+}
+
 class Run {
   public:
     Run(const RunRequest& request, RunSink& sink, RunControl& control)
@@ -488,7 +502,19 @@ class Run {
 
     // Runs a stage's workers so that Pause and Stop reach them, and delivers each file's
     // problems and count in list order.
-    void RunStage(OrderedStage& stage, std::vector<clsFile*>& records, ProblemBox& problems) {
+    using Ready = std::vector<std::pair<std::size_t, std::int32_t>>;
+    // Files whose results wait for others (rewrites switched in a batch at a time). `take` gets
+    // each file in list order and adds to `ready`, in order, those whose counts are final;
+    // `flush` the rest when the stage ends; `stands` says whether a file worked on after a stop
+    // ended the stage was changed for good (its count then stands).
+    struct Holding {
+        std::function<void(std::size_t index, std::int32_t count, Ready& ready)> take;
+        std::function<void(Ready& ready)> flush;
+        std::function<bool(std::size_t index)> stands;
+    };
+
+    void RunStage(OrderedStage& stage, std::vector<clsFile*>& records, ProblemBox& problems,
+                  const Holding* holding = nullptr) {
         stage.workers = Workers();
         stage.may_start = [this] { return !control_.Paused() || control_.Stopped(); };
         const std::size_t total = records.size();
@@ -500,14 +526,30 @@ class Run {
             }
             records[index]->SetItemsFound(count);
         };
-        stage.take = [&](std::size_t index, std::int32_t count) {
+        const auto deliver = [&](std::size_t index, std::int32_t count) {
             record_count(index, count);
             sink_.FileDone(index, total, count);
+        };
+        Ready ready;
+        stage.take = [&](std::size_t index, std::int32_t count) {
+            if (holding == nullptr) {
+                deliver(index, count);
+            } else {
+                ready.clear();
+                holding->take(index, count, ready);
+                for (const auto& [file, final_count] : ready) {
+                    deliver(file, final_count);
+                }
+            }
             return !control_.StopPause();
         };
         // Files rewritten after a stop was asked for are rewritten: their counts stand.
         if (request_.kind == RunKind::kReplace) {
-            stage.take_after_end = record_count;
+            stage.take_after_end = [&](std::size_t index, std::int32_t count) {
+                if (holding == nullptr || holding->stands(index)) {
+                    record_count(index, count);
+                }
+            };
         }
         control_.SetWake([&stage] { stage.Wake(); });
         try {
@@ -517,6 +559,13 @@ class Run {
             throw;
         }
         control_.SetWake({});
+        if (holding != nullptr) {
+            ready.clear();
+            holding->flush(ready);
+            for (const auto& [file, final_count] : ready) {
+                deliver(file, final_count);
+            }
+        }
     }
 
     // What a search run searches with, made once before the walk.
@@ -624,10 +673,14 @@ class Run {
                 problems.Add(index, {RunStage::kReplace, ProblemKind::kFile, std::move(status)});
             }
         };
-        std::mutex last_mutex;
-        std::size_t last_index = 0;  // protected by last_mutex
-        // Protected by last_mutex: the last file rewritten, which may have been left empty.
+        // The last file rewritten, which may have been left empty.
         std::optional<std::string> last_content;
+        // Rewrites worked out by the workers, each file's slot written by one worker before its
+        // count is taken.
+        std::vector<std::unique_ptr<RewriteBatch::Item>> prepared(records.size());
+        std::vector<std::int32_t> counts_after(records.size(), 0);
+        std::mutex targets_mutex;
+        std::unordered_set<std::string> targets;  // protected by targets_mutex
 
         OrderedStage stage;
         stage.process = [&](std::size_t index) -> std::int32_t {
@@ -675,31 +728,108 @@ class Run {
                 if (compiled == nullptr) {
                     return kNotSearched;
                 }
-                OriginalKeeper keep;
-                if (restore != nullptr) {
-                    keep = [restore](const std::string& target, const struct stat& before,
-                                     std::string_view original, std::string_view replaced) {
-                        return restore->Keep(target, before, original, replaced);
-                    };
-                }
-                RewriteResult result = ReplaceFilePattern(
-                    path, *compiled, replacement, lazy.Shortcut(), DetailsFor(record), keep);
+                auto item = std::make_unique<RewriteBatch::Item>();
+                std::string_view original;
+                const RewriteResult result =
+                    PrepareRewrite(path, *compiled, replacement, lazy.Shortcut(),
+                                   DetailsFor(record), item->rewrite, original);
                 if (result.count == kNotSearched) {
                     file_problem(index, Status::Error(75, path + ": " + result.error));
-                } else if (result.rewritten) {
-                    std::lock_guard lock(last_mutex);
-                    if (!last_content || index >= last_index) {
-                        last_index = index;
-                        last_content = std::move(result.new_content);
+                    return kNotSearched;
+                }
+                if (!result.rewritten) {
+                    return result.count;
+                }
+                {
+                    // A file reached again by another name (a link) is rewritten once.
+                    std::lock_guard lock(targets_mutex);
+                    if (!targets.insert(item->rewrite.target).second) {
+                        return 0;
                     }
                 }
+                if (restore != nullptr) {
+                    if (const Status kept =
+                            restore->KeepOriginal(item->rewrite, original, item->kept);
+                        !kept.ok()) {
+                        file_problem(index, Status::Error(75, path +
+                                                                  ": no restore copy could be "
+                                                                  "kept, so the file was left as "
+                                                                  "it is: " +
+                                                                  kept.description()));
+                        return kNotSearched;
+                    }
+                }
+                item->index = index;
+                item->count = result.count;
+                prepared[index] = std::move(item);
                 return result.count;
             } catch (const std::exception& error) {
                 file_problem(index, Status::Error(7, path + ": " + error.what()));
                 return kNotSearched;
             }
         };
-        RunStage(stage, records, problems);
+        // Rewrites are switched in a batch at a time: the files a batch holds wait for it, and
+        // so, to keep the list order, do the files after them.
+        RewriteBatch batch(restore, request_.before_switch);
+        std::vector<std::size_t> waiting;
+        auto first_held = std::chrono::steady_clock::now();
+        const auto commit = [&](Ready& ready) {
+            for (RewriteBatch::Outcome& outcome : batch.Commit()) {
+                counts_after[outcome.index] = outcome.count;
+                if (outcome.count == kNotSearched) {
+                    file_problem(outcome.index,
+                                 Status::Error(75, records[outcome.index]->FullPath() + ": " +
+                                                       outcome.error));
+                } else if (outcome.rewritten) {
+                    last_content = std::move(outcome.new_content);
+                }
+            }
+            for (const std::size_t index : waiting) {
+                ready.emplace_back(index, counts_after[index]);
+            }
+            waiting.clear();
+        };
+        Holding holding;
+        holding.take = [&](std::size_t index, std::int32_t count, Ready& ready) {
+            counts_after[index] = count;
+            if (prepared[index]) {
+                if (batch.size() == 0) {
+                    first_held = std::chrono::steady_clock::now();
+                }
+                batch.Add(std::move(prepared[index]));
+            }
+            if (batch.size() == 0) {
+                ready.emplace_back(index, count);
+                return;
+            }
+            waiting.push_back(index);
+            if (batch.size() >= kBatchFiles || batch.bytes() >= kBatchBytes ||
+                std::chrono::steady_clock::now() - first_held >= kBatchTime) {
+                commit(ready);
+            }
+        };
+        holding.flush = [&](Ready& ready) { commit(ready); };
+        holding.stands = [&](std::size_t index) {
+            if (prepared[index]) {  // worked out, never switched in: the file is as it was
+                DropPrepared(*prepared[index], restore);
+                prepared[index].reset();
+                return false;
+            }
+            return true;
+        };
+        try {
+            RunStage(stage, records, problems, &holding);
+        } catch (...) {
+            for (std::unique_ptr<RewriteBatch::Item>& item : prepared) {
+                if (item) {
+                    DropPrepared(*item, restore);
+                }
+            }
+            throw;
+        }
+        if (const Status flushed = batch.Finish(); !flushed.ok()) {
+            sink_.Problem({RunStage::kReplace, ProblemKind::kFile, flushed});
+        }
         if (last_content) {
             if (Status kept = KeepLastRewrite(*last_content); !kept.ok()) {
                 sink_.Problem({RunStage::kReplace, ProblemKind::kFile, kept});

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/result_records.h"
+#include "engine/rewrite_batch.h"
 #include "engine/search_fields.h"
 #include "office/office_session.h"
 #include "util/status.h"
@@ -42,6 +43,8 @@ struct RunRequest {
     int restore_quantity = 0;
     // Threads of the content stage; 0: one per processor, at most 8.
     unsigned workers = 0;
+    // For tests: called just before a rewritten file's name is switched to its new content.
+    std::function<void(const SwitchMoment&)> before_switch;
     // Whether the files' sizes and dates will be shown (the list and tree reports): a search
     // then takes them from each file it opens; otherwise they are read only if asked for.
     bool want_details = true;
