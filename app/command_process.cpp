@@ -157,6 +157,10 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
                     status = kExitBadInput;
                 }
                 driver.StartProcess("Replace", fields);
+                for (const std::string& left : driver.LeftoversRemoved()) {
+                    std::printf("Removed %s, a new file an interrupted replace run had left\n",
+                                left.c_str());
+                }
                 if (driver.ReplaceRefused()) {
                     status = kExitBadInput;
                 } else if (!driver.RestorePointFolder().empty()) {

@@ -1,5 +1,7 @@
 #include "app/restore_points_dialog.h"
 
+#include <errno.h>
+
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -37,9 +39,15 @@ frmRestorePoints::frmRestorePoints(std::string base, QWidget* parent)
     buttons->addWidget(delete_);
     buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
-    auto* where =
-        new QLabel(QStringLiteral("Replace runs that can be undone, newest first, kept in ") +
-                   QString::fromStdString(base_));
+    QString where_text = QStringLiteral("Replace runs that can be undone, newest first, kept in ") +
+                         QString::fromStdString(base_);
+    if (const Status trusted = CheckRestoreFolder(base_);
+        !trusted.ok() && trusted.number() != ENOENT) {
+        where_text = QStringLiteral("The restore points cannot be used: ") +
+                     QString::fromStdString(trusted.description());
+    }
+    auto* where = new QLabel(where_text);
+    where->setObjectName(QStringLiteral("lblWhere"));
     where->setWordWrap(true);
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(where);

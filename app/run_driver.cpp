@@ -118,6 +118,7 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
 
         results_.reset();
         restore_folder_.clear();
+        leftovers_removed_.clear();
         replace_refused_ = false;
         stopped_ = false;
         office_extensions_.clear();
@@ -132,6 +133,11 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
             if (result.content_stage) {
                 files_with_hits_ = result.files_with_hits;
                 strings_found_ = result.strings_found;
+            }
+            leftovers_removed_ = std::move(result.leftovers_removed);
+            for (const std::string& left : leftovers_removed_) {
+                view_.AppendRunLog("\nRemoved " + left +
+                                   ", a new file an interrupted replace run had left");
             }
             if (!restore_folder_.empty()) {
                 view_.AppendRunLog("\nRestore point: " + restore_folder_);

@@ -25,6 +25,12 @@ int UndoCommand(const std::string& target, std::FILE* out, std::FILE* err) {
                      trusted.description().c_str());
         return kExitUndoNothing;
     }
+    if (target != "list") {
+        for (const std::string& left : RemoveLeftovers(base)) {
+            std::fprintf(out, "Removed %s, a new file an interrupted replace run had left\n",
+                         left.c_str());
+        }
+    }
     const std::vector<RestorePointInfo> points = ListRestorePoints(base);
     if (target == "list") {
         if (points.empty()) {

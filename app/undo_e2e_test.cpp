@@ -224,6 +224,44 @@ TEST_F(InterruptedRun, ARunKilledInTheMiddleCanBeUndoneForEveryFileItRewrote) {
     UndoPutsEveryFileBack();
 }
 
+// Killed at moments chosen by a few fixed seeds, from the start of the run to its end: every
+// file is old or new, -undo puts back all of them, and no new file of the run is left.
+TEST_F(InterruptedRun, KilledAtAnyMomentEveryFileIsOldOrNewAndUndoneWithNothingLeft) {
+    for (int i = 0; i < kFiles; ++i) {
+        dir_.WriteFile(Name(i), "before " + std::to_string(i) + "\n");
+    }
+    const std::string binary = FERRET_BINARY;
+    const std::string tree = dir_.Path("tree");
+    for (const unsigned seed : {7u, 1234u, 99991u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        unsigned state = seed;
+        state = state * 1103515245u + 12345u;
+        const int delay_ms = static_cast<int>((state >> 8) % 1500);
+        const pid_t child = fork();
+        if (child == 0) {
+            execl(binary.c_str(), binary.c_str(), "-p", tree.c_str(), "-k", "*.txt", "-b", "-s",
+                  "before", "-r", "after", "-e:replace", "-x", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(child, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        Rewritten();  // each file old or new
+        const ProgramResult undo = Ferret({"-undo"});
+        EXPECT_TRUE(undo.exit_code == 0 || undo.exit_code == 2) << undo.err;
+        for (int i = 0; i < kFiles; ++i) {
+            ASSERT_EQ(dir_.ReadFile(Name(i)), "before " + std::to_string(i) + "\n") << Name(i);
+        }
+        for (int d = 0; d < 20; ++d) {
+            for (const std::string& name : dir_.Names("tree/d" + std::to_string(d))) {
+                EXPECT_EQ(name.find(".ferret-"), std::string::npos) << name;
+            }
+        }
+    }
+}
+
 TEST_F(InterruptedRun, SigintStopsTheRunCleanlyWithItsReportAndItsWayBack) {
     const int status = RunAndSignal(SIGINT, true);
     ASSERT_TRUE(WIFEXITED(status)) << "SIGINT ended the program instead of stopping the run";

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -438,6 +439,9 @@ Status RestorePoint::Create(const std::string& base, const std::string& search_t
     if (files_folder.get() < 0 || journal.get() < 0) {
         return undo(ErrnoStatus("cannot create the journal in " + folder, errno));
     }
+    // Held while the run goes on: a run that finds it unlocked and unfinished knows its
+    // leftovers are no one's.
+    flock(journal.get(), LOCK_EX);
     const std::string header = std::string(kMagic) + "\ncreated\t" + TimeText(now) + "\nsearch\t" +
                                Escaped(search_text) + "\nreplace\t" + Escaped(replace_text) +
                                "\nfolder\t" + Escaped(start_folder);
@@ -789,6 +793,64 @@ Status RemoveRestorePoint(const std::string& folder) {
         return status;
     }
     return RemovePointAt(base.get(), point.get(), id, folder);
+}
+
+std::vector<std::string> RemoveLeftovers(const std::string& base) {
+    std::vector<std::string> removed;
+    Fd base_folder;
+    if (!OpenOwnFolder(base, false, base_folder).ok()) {
+        return removed;
+    }
+    DIR* listing = fdopendir(fcntl(base_folder.get(), F_DUPFD_CLOEXEC, 0));
+    if (listing == nullptr) {
+        return removed;
+    }
+    const uid_t me = geteuid();
+    while (const dirent* item = readdir(listing)) {
+        const std::string id = item->d_name;
+        if (id == "." || id == "..") {
+            continue;
+        }
+        const Fd point(OpenFolderAt(base_folder.get(), id.c_str()));
+        if (point.get() < 0) {
+            continue;
+        }
+        const Fd journal(
+            openat(point.get(), kJournal, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+        // A run that is still going holds its journal locked.
+        if (journal.get() < 0 || flock(journal.get(), LOCK_EX | LOCK_NB) != 0) {
+            continue;
+        }
+        RestorePointInfo info;
+        const std::string folder = base + "/" + id;
+        if (!ReadRestorePointAt(point.get(), folder, info).ok() || info.ended) {
+            continue;
+        }
+        for (const RestoreEntry& entry : info.entries) {
+            if (entry.temporary.empty() || !PlainFullPath(entry.path) ||
+                entry.temporary.find('/') != std::string::npos) {
+                continue;
+            }
+            const std::size_t slash = entry.path.rfind('/');
+            Fd where;
+            if (!OpenFolderNoLinks(entry.path.substr(0, slash + 1), where).ok()) {
+                continue;
+            }
+            // Only a file the run could have made: ours, alone, and made after the run began.
+            struct stat left {};
+            if (fstatat(where.get(), entry.temporary.c_str(), &left, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISREG(left.st_mode) || left.st_uid != me || left.st_nlink != 1 ||
+                left.st_mtim.tv_sec < info.created.tv_sec) {
+                continue;
+            }
+            if (unlinkat(where.get(), entry.temporary.c_str(), 0) == 0) {
+                removed.push_back(entry.path.substr(0, slash + 1) + entry.temporary);
+            }
+        }
+        (void)AppendLine(journal.get(), "cleaned");
+    }
+    closedir(listing);
+    return removed;
 }
 
 Status CheckRestoreFolder(const std::string& base) {

@@ -188,6 +188,11 @@ void PruneRestorePoints(const std::string& base, int keep);
 // Removes one restore point (only a folder with a restore-point journal).
 Status RemoveRestorePoint(const std::string& folder);
 
+// Removes the new files that replace runs under `base` killed before they ended left beside
+// the files they were rewriting: only those their journals name, and only while each is still a
+// file of the user's that the run could have made. Returns their paths.
+std::vector<std::string> RemoveLeftovers(const std::string& base);
+
 // Whether `base` can hold restore points: a folder of the user's own that nobody else may write
 // to, reached without a link another user owns. ENOENT when it does not exist (yet). Every
 // function here refuses a folder that fails this: a list is then empty.

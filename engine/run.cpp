@@ -379,6 +379,9 @@ class Run {
         const bool rewrites = request_.kind == RunKind::kReplace && !fields_.search_text.empty() &&
                               !fields_.replace_text.empty();
         // Nothing is rewritten without a way back: no restore point, no run.
+        if (rewrites && !request_.restore_folder.empty()) {
+            result_.leftovers_removed = RemoveLeftovers(request_.restore_folder);
+        }
         if (rewrites && request_.restore_quantity != 0) {
             const Status made = RestorePoint::Create(request_.restore_folder, fields_.search_text,
                                                      fields_.replace_text, fields_.folder, restore);

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/result_records.h"
 #include "engine/rewrite_batch.h"
@@ -133,6 +134,8 @@ struct RunResult {
     // whether the run refused to start because none could be made.
     std::string restore_point;
     bool replace_refused = false;
+    // New files that earlier replace runs, killed before they ended, had left; removed.
+    std::vector<std::string> leftovers_removed;
     bool stopped = false;
 };
 
