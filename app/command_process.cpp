@@ -95,6 +95,18 @@ class ReportTypeForRun {
     bool active_;
 };
 
+// One line on standard error for every file the run could not do, whether or not the error log
+// is on, and the status that tells a script so.
+void TellFileProblems(const RunDriver& driver, int& status) {
+    for (const std::string& problem : driver.FileProblems()) {
+        std::fprintf(stderr, "ferret: not done: %s\n", problem.c_str());
+    }
+    if (!driver.FileProblems().empty() && status == kExitDone) {
+        status = kExitNotDone;
+    }
+    std::fflush(stderr);
+}
+
 }  // namespace
 
 SearchFields LoadStartupFields() {
@@ -151,12 +163,14 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
             const ReportTypeForRun report_type(driver, !line.LogPath().empty());
             if (line.ProcessType() == "search") {
                 driver.StartProcess("Search", fields);
+                TellFileProblems(driver, status);
             } else if (line.ProcessType() == "replace") {
                 // Without both texts the run says so and changes nothing.
                 if (fields.search_text.empty() || fields.replace_text.empty()) {
                     status = kExitBadInput;
                 }
                 driver.StartProcess("Replace", fields);
+                TellFileProblems(driver, status);
                 for (const std::string& left : driver.LeftoversRemoved()) {
                     std::printf("Removed %s, a new file an interrupted replace run had left\n",
                                 left.c_str());

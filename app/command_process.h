@@ -8,6 +8,7 @@ namespace ferret {
 
 // Exit statuses of an unattended run.
 inline constexpr int kExitDone = 0;
+inline constexpr int kExitNotDone = 1;   // the run ended, but some files could not be done
 inline constexpr int kExitBadInput = 2;  // a saved search, folder or report file failed
 
 // The search fields as the window starts with them: the start folder, mask and subfolder

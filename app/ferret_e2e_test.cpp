@@ -168,7 +168,12 @@ TEST_F(UnattendedRun, CaretPatternInvalidPatternAndUnreadableFile) {
     Options plain{"x"};
     const ProgramResult locked = Ferret(
         {"-p", Tree(), "-k", "*.txt", "-s", "x", "-e:search", "-l", report_, "-x", "-b"}, true);
-    EXPECT_EQ(locked.exit_code, 0) << locked.err;
+    // The file that could not be read is told, and the run says not everything was done.
+    EXPECT_EQ(locked.exit_code, 1) << locked.err;
+    EXPECT_NE(locked.err.find("ferret: not done: " + Tree() +
+                              "/locked.txt: the file cannot be read (Permission denied)"),
+              std::string::npos)
+        << locked.err;
     EXPECT_EQ(Report(), Header(plain, Tree()) + Listed(" [3]\t.../lines.txt\n") +
                             Footer("Your search string was found 3 times in 1 files out of 2 "
                                    "total files searched."));
@@ -416,7 +421,8 @@ TEST_F(ReplaceRun, FilesThatCannotBeRewrittenKeepTheirBytes) {
     chmod(dir_.Path("tree/readonly.txt").c_str(), 0444);
     dir_.WriteFile("tree/fine.txt", "old");
     ProgramResult run = Replace("old", "new");
-    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.err, "ferret: not done: " + Tree() + "/readonly.txt: the file is read-only\n");
     EXPECT_EQ(Tree("readonly.txt"), "old");
     EXPECT_EQ(Tree("fine.txt"), "new");
     EXPECT_NE(Report().find("found 1 times in 1 files out of 2"), std::string::npos);
@@ -425,7 +431,11 @@ TEST_F(ReplaceRun, FilesThatCannotBeRewrittenKeepTheirBytes) {
     const std::string big(10000, 'o');
     dir_.WriteFile("tree/fine.txt", big);
     run = ReplaceWithFileLimit(5000, "o", "n");
-    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("ferret: not done: " + Tree() +
+                           "/fine.txt: cannot write the new content: File too large"),
+              std::string::npos)
+        << run.err;
     EXPECT_EQ(Tree("fine.txt"), big);
     EXPECT_EQ(dir_.Names("tree"), (std::vector<std::string>{"fine.txt", "readonly.txt"}));
 
@@ -443,7 +453,10 @@ TEST_F(ReplaceRun, FilesThatCannotBeRewrittenKeepTheirBytes) {
     setenv("FERRET_HOME", dir_.Path("nobody-data").c_str(), 1);
     run = Replace("old", "new", {}, true);
     unsetenv("FERRET_HOME");
-    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("ferret: not done: " + Tree() + "/locked/mine.txt: cannot create"),
+              std::string::npos)
+        << run.err;
     EXPECT_EQ(Tree("locked/mine.txt"), "old");
     EXPECT_EQ(dir_.Names("tree/locked"), std::vector<std::string>{"mine.txt"});
 }

@@ -78,7 +78,9 @@ rewritten is finished or left as it was, the report is written with what was
 done, and the exit status is 130 (SIGINT) or 143 (SIGTERM). A second signal,
 a second or more later, ends the program at once.
 
-Exit status: 0 when the run was done (or none was asked for); 2 when the saved
+Exit status: 0 when the run was done (or none was asked for); 1 when it ended
+but some files could not be listed, read or rewritten (each is told on standard
+error as "ferret: not done: PATH: REASON"); 2 when the saved
 search, the start folder or the report file could not be read or written, a
 replace run lacks its search or replacement text, or no restore point could be
 made; 130 or 143 when a signal stopped a run that had no such failure. -undo: 0

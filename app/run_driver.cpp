@@ -119,6 +119,7 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         results_.reset();
         restore_folder_.clear();
         leftovers_removed_.clear();
+        file_problems_.clear();
         replace_refused_ = false;
         stopped_ = false;
         office_extensions_.clear();
@@ -221,6 +222,7 @@ void RunDriver::Problem(const RunProblem& problem) {
     LogError(label, problem.status);
     switch (problem.kind) {
         case ProblemKind::kFile:
+            file_problems_.push_back(problem.status.description());
             break;
         case ProblemKind::kBadPattern:
             view_.ShowMessage(

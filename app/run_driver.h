@@ -77,6 +77,8 @@ class RunDriver : private RunSink {
     // The restore point of the last replace run ("" when it rewrote nothing or kept none), and
     // whether that run refused to start because no restore point could be made.
     const std::string& RestorePointFolder() const { return restore_folder_; }
+    // What the last run could not do, one text per file (its path and the reason).
+    const std::vector<std::string>& FileProblems() const { return file_problems_; }
     // New files that interrupted replace runs had left, removed by the last run.
     const std::vector<std::string>& LeftoversRemoved() const { return leftovers_removed_; }
     bool ReplaceRefused() const { return replace_refused_; }
@@ -103,6 +105,7 @@ class RunDriver : private RunSink {
     std::atomic<bool> cancelled_{false};
     SearchFields fields_;
     std::vector<std::string> leftovers_removed_;
+    std::vector<std::string> file_problems_;
     bool run_regex_ = false;  // the pattern switch as the last run ended
     std::string office_extensions_;
     std::shared_ptr<clsFiles> results_;

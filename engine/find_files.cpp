@@ -340,7 +340,11 @@ class Walker {
         const Fd dir(OpenPath(task.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         struct stat self {};
         if (dir.get() < 0 || fstat(dir.get(), &self) != 0) {
-            return;  // missing or unreadable: contributes nothing
+            // Gone since its parent was read is no loss; one that cannot be read is told.
+            if (errno != ENOENT && errno != ENOTDIR && watcher_.unreadable) {
+                watcher_.unreadable(task.path, errno);
+            }
+            return;
         }
         for (const Ancestor* up = task.parent; up != nullptr; up = up->parent) {
             if (up->device == self.st_dev && up->inode == self.st_ino) {
@@ -365,6 +369,9 @@ class Walker {
         std::string arena;
         std::vector<Entry> entries;
         if (!ReadEntries(dir.get(), arena, entries)) {
+            if (watcher_.unreadable) {
+                watcher_.unreadable(task.path, errno);
+            }
             return;
         }
         std::shared_ptr<const std::string> root;  // shared by this folder's records

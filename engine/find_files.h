@@ -59,6 +59,9 @@ struct FolderId {
 struct WalkWatcher {
     std::function<void(const std::vector<clsFile*>& records)> listed;
     std::function<void()> ending;
+    // A folder (its path, ending in "/") that could not be read, with the error; on the walk's
+    // threads, before `ending`.
+    std::function<void(const std::string& folder, int error)> unreadable;
 };
 
 // Walks a folder tree and collects the regular files whose names, dates and sizes pass the

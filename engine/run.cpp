@@ -1,5 +1,7 @@
 #include "engine/run.h"
 
+#include <errno.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -363,6 +365,17 @@ constexpr std::size_t kBatchFiles = 128;
 constexpr std::uint64_t kBatchBytes = 32 << 20;
 constexpr auto kBatchTime = std::chrono::milliseconds(300);
 
+// Why a file could not be searched, as far as the last failed call says.
+RunProblem NotSearched(const clsFile& record) {
+    const int error = errno;
+    // Without an error the open file was not a regular file: something was put in its place.
+    return {
+        RunStage::kSearch, ProblemKind::kFile,
+        Status::Error(error != 0 ? error : EINVAL,
+                      record.FullPath() + ": the file cannot be read (" +
+                          (error != 0 ? strerror(error) : "it is no longer a regular file") + ")")};
+}
+
 void DropPrepared(RewriteBatch::Item& item, RestorePoint* restore) {
     if (restore != nullptr) {
         restore->Drop(item.kept);
@@ -493,12 +506,27 @@ class Run {
             S_ISDIR(kept.st_mode)) {
             finder.SetExcludedFolder(FolderId{kept.st_dev, kept.st_ino});
         }
+        WalkWatcher watcher;
         if (early != nullptr) {
-            finder.SetWatcher(
-                {[early](const std::vector<clsFile*>& records) { early->Listed(records); },
-                 [early] { early->Finish(); }});
+            watcher.listed = [early](const std::vector<clsFile*>& records) {
+                early->Listed(records);
+            };
+            watcher.ending = [early] { early->Finish(); };
         }
+        std::mutex unreadable_mutex;
+        std::vector<std::pair<std::string, int>> unreadable;  // protected by unreadable_mutex
+        watcher.unreadable = [&](const std::string& folder, int error) {
+            std::lock_guard lock(unreadable_mutex);
+            unreadable.emplace_back(folder, error);
+        };
+        finder.SetWatcher(std::move(watcher));
         finder.PerformSearch();
+        std::sort(unreadable.begin(), unreadable.end());
+        for (const auto& [folder, error] : unreadable) {
+            sink_.Problem({RunStage::kList, ProblemKind::kFile,
+                           Status::Error(error, folder + ": the folder cannot be read (" +
+                                                    strerror(error) + ")")});
+        }
         sink_.Listed({finder.Searched(), finder.Matched(), finder.SearchTime()});
         return std::shared_ptr<clsFiles>(finder.TakeFiles());
     }
@@ -610,11 +638,16 @@ class Run {
             const int folder = t_open_folder.For(record);
             const std::string name = NameIn(folder, record);
             if (!control_.UseRegex()) {
-                if (!request_.want_details) {
-                    return SearchFileText(folder, name, tools.matcher, stop, {},
-                                          record.DetailsPending());
+                errno = 0;
+                const std::int32_t count =
+                    request_.want_details
+                        ? SearchFileText(folder, name, tools.matcher, stop, DetailsFor(record))
+                        : SearchFileText(folder, name, tools.matcher, stop, {},
+                                         record.DetailsPending());
+                if (count == kNotSearched && errno != ENOENT) {  // gone is no loss
+                    problems.push_back(NotSearched(record));
                 }
-                return SearchFileText(folder, name, tools.matcher, stop, DetailsFor(record));
+                return count;
             }
             const RegExp* compiled = tools.pattern.Get([&](const Status& status) {
                 problems.push_back({RunStage::kSearch, ProblemKind::kBadPattern, status});
@@ -623,16 +656,22 @@ class Run {
                 return kNotSearched;
             }
             std::string error;
+            errno = 0;
             const std::int32_t count = SearchFilePattern(
                 folder, name, *compiled, tools.pattern.Shortcut(), DetailsFor(record), &error);
             if (!error.empty()) {
                 problems.push_back(
                     {RunStage::kSearch, ProblemKind::kFile,
                      Status::Error(kRegexErrorTooComplex, record.FullPath() + ": " + error)});
+            } else if (count == kNotSearched && errno != ENOENT) {
+                problems.push_back(NotSearched(record));
             }
             return count;
-        } catch (const std::exception&) {
-            return kNotSearched;  // out of memory for this file: the run goes on
+        } catch (const std::exception& failure) {
+            // Out of memory for this file: the run goes on.
+            problems.push_back({RunStage::kSearch, ProblemKind::kFile,
+                                Status::Error(ENOMEM, record.FullPath() + ": " + failure.what())});
+            return kNotSearched;
         }
     }
 
