@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <algorithm>
 
 #include <cstdlib>
 #include <fstream>
@@ -438,6 +440,11 @@ TEST_F(ReplaceRun, FilesThatCannotBeRewrittenKeepTheirBytes) {
         << run.err;
     EXPECT_EQ(Tree("fine.txt"), big);
     EXPECT_EQ(dir_.Names("tree"), (std::vector<std::string>{"fine.txt", "readonly.txt"}));
+    // Only files really rewritten count: the run that rewrote none keeps no restore point, so
+    // the list holds the first run alone, with its one file.
+    const ProgramResult list = Ferret({"-undo", "list"});
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1) << list.out;
+    EXPECT_NE(list.out.find("  1 file(s)  \"old\" -> \"new\""), std::string::npos) << list.out;
 
     // A folder the user may not write, run as that user.
     chmod(dir_.Path("tree").c_str(), 0777);

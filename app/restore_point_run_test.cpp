@@ -309,10 +309,11 @@ TEST(RestoreJournal, OddPathsAndACutLastLineReadBack) {
     EXPECT_EQ(ContentChecksum("hello world\n"),
               "c71b05fd1d1c7bf7e928ff18e58db5193e9316416cc26ba9cc9094da80d7011e");
 
-    // The file never got its new content (the run ended first): undo finds it as it was.
+    // The file never got its new content (the run ended first): undo finds it as it was and
+    // counts it as nothing put back.
     UndoOutcome outcome;
     ASSERT_TRUE(UndoRestorePoint(folder, outcome).ok());
-    EXPECT_EQ(outcome.restored, 1);
+    EXPECT_EQ(outcome.restored, 0);
     EXPECT_TRUE(outcome.removed);
     EXPECT_EQ(dir.ReadFile("tab\there\nnew line \\ back"), "before");
 

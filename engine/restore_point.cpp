@@ -284,7 +284,10 @@ bool PlainFullPath(const std::string& path) {
 }
 
 // Puts one file back; an empty text when done, else why it was left alone.
-std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int files) {
+// `put_back`: the file was rewritten with its original (not so when it already was as before).
+std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int files,
+                       bool& put_back) {
+    put_back = false;
     const std::string copy_name = CopyName(entry.number);
     const std::string kept = "its original is kept as " + CopyPath(point, entry.number);
     if (!PlainFullPath(entry.path)) {
@@ -342,8 +345,10 @@ std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int 
     }
     // The content is the run's to undo; the permissions are the user's, also a later chmod.
     const timespec times[2] = {entry.access_time, entry.modify_time};
-    return SwapInContentAt(folder.get(), name, input.get(), now, original, now.st_mode & 07777,
-                           times);
+    std::string failed =
+        SwapInContentAt(folder.get(), name, input.get(), now, original, now.st_mode & 07777, times);
+    put_back = failed.empty();
+    return failed;
 }
 
 }  // namespace
@@ -529,6 +534,13 @@ Status RestorePoint::KeepOriginal(PreparedRewrite& rewrite, std::string_view ori
 
 void RestorePoint::Drop(const Kept& kept) {
     unlinkat(files_folder_, CopyName(kept.number).c_str(), 0);
+}
+
+void RestorePoint::Forget(const Kept& kept) {
+    if (AppendJournal("dropped\t" + std::to_string(kept.number)).ok()) {
+        kept_.fetch_sub(1);
+        Drop(kept);
+    }
 }
 
 Status RestorePoint::Record(const std::vector<std::string>& lines) {
@@ -753,7 +765,8 @@ Status UndoRestorePoint(const std::string& folder, UndoOutcome& outcome) {
         if (entry->restored) {
             continue;
         }
-        std::string why = RestoreOne(folder, *entry, files.get());
+        bool put_back = false;
+        std::string why = RestoreOne(folder, *entry, files.get(), put_back);
         if (!why.empty()) {
             outcome.refused.push_back({entry->path, std::move(why)});
             continue;
@@ -763,7 +776,7 @@ Status UndoRestorePoint(const std::string& folder, UndoOutcome& outcome) {
             return status;  // the file is back; only the note of it is missing
         }
         entry->restored = true;
-        ++outcome.restored;
+        outcome.restored += put_back ? 1 : 0;
     }
     if (outcome.refused.empty()) {
         outcome.removed = RemovePointAt(base.get(), point.get(), id, folder).ok();

@@ -103,6 +103,9 @@ class RestorePoint {
     Status KeepOriginal(PreparedRewrite& rewrite, std::string_view original, Kept& kept);
     // Forgets a kept original whose rewrite was given up.
     void Drop(const Kept& kept);
+    // The same after its journal line was recorded: the journal then says it was not rewritten,
+    // so lists and undo count only the files the run really rewrote.
+    void Forget(const Kept& kept);
     // Appends the journal lines of a batch, each `kept.line` with the name of its new file, and
     // flushes the journal once.
     Status Record(const std::vector<std::string>& lines);
@@ -168,7 +171,7 @@ Status ReadRestorePoint(const std::string& folder, RestorePointInfo& info);
 
 // What an undo did.
 struct UndoOutcome {
-    int restored = 0;
+    int restored = 0;  // files put back (not those that were as before already)
     struct Refusal {
         std::string path;
         std::string reason;

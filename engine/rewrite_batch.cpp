@@ -47,13 +47,18 @@ std::vector<RewriteBatch::Outcome> RewriteBatch::Commit() {
     bytes_ = 0;
     std::vector<Outcome> outcomes(items.size());
     std::vector<bool> alive(items.size(), true);
+    bool journaled = false;  // the journal holds the batch's lines
     const auto fail = [&](std::size_t i, std::string why) {
         outcomes[i].count = kNotSearched;
         outcomes[i].error = std::move(why);
         alive[i] = false;
         DropNewFile(items[i]->rewrite);
         if (restore_ != nullptr) {
-            restore_->Drop(items[i]->kept);
+            if (journaled) {
+                restore_->Forget(items[i]->kept);
+            } else {
+                restore_->Drop(items[i]->kept);
+            }
         }
     };
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -79,6 +84,7 @@ std::vector<RewriteBatch::Outcome> RewriteBatch::Commit() {
         } else {
             status = restore_->Record(lines);
         }
+        journaled = status.ok();
         if (!status.ok()) {
             recorded = false;
             for (std::size_t i = 0; i < items.size(); ++i) {
