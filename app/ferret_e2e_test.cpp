@@ -181,6 +181,24 @@ TEST_F(UnattendedRun, CaretPatternInvalidPatternAndUnreadableFile) {
                                    "total files searched."));
 }
 
+TEST_F(UnattendedRun, AReportThroughAnotherUsersLinkInASharedFolderIsRefused) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give a link to another user";
+    }
+    dir_.WriteFile("tree/a.txt", "x");
+    dir_.MakeDir("shared");
+    ASSERT_EQ(chmod(dir_.Path("shared").c_str(), 01777), 0);
+    dir_.WriteFile("private", "root only");
+    ASSERT_EQ(chmod(dir_.Path("private").c_str(), 0600), 0);
+    dir_.Symlink(dir_.Path("private"), "shared/report.txt");
+    ASSERT_EQ(lchown(dir_.Path("shared/report.txt").c_str(), 65534, 65534), 0);
+    const ProgramResult run = Ferret({"-p", Tree(), "-k", "*.txt", "-s", "x", "-e:search", "-l",
+                                      dir_.Path("shared/report.txt"), "-x"});
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_NE(run.err.find("a link that belongs to another user"), std::string::npos) << run.err;
+    EXPECT_EQ(dir_.ReadFile("private"), "root only");
+}
+
 TEST_F(UnattendedRun, EmptySearchListsEveryFileWithoutCounts) {
     dir_.WriteFile("tree/one.txt", "1");
     dir_.WriteFile("tree/deep/two.txt", "2");
@@ -348,6 +366,32 @@ TEST_F(ReplaceRun, PatternsEscapesAndReplacementSequences) {
         EXPECT_EQ(run.exit_code, 0) << run.err;
         EXPECT_EQ(Tree("f.txt"), c.after) << c.search;
     }
+}
+
+TEST_F(ReplaceRun, LinksOtherUsersPlantedAreNotFollowedAndAreTold) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give links to another user";
+    }
+    dir_.WriteFile("tree/mine.txt", "old");
+    ASSERT_EQ(chmod(dir_.Path("tree").c_str(), 01777), 0);
+    dir_.WriteFile("private/secret.txt", "old");
+    ASSERT_EQ(chmod(dir_.Path("private/secret.txt").c_str(), 0600), 0);
+    dir_.Symlink(dir_.Path("private/secret.txt"), "tree/planted.txt");
+    dir_.Symlink(dir_.Path("private"), "tree/planted-folder");
+    for (const char* link : {"tree/planted.txt", "tree/planted-folder"}) {
+        ASSERT_EQ(lchown(dir_.Path(link).c_str(), 65534, 65534), 0);
+    }
+    const ProgramResult run = Replace("old", "new");
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    for (const char* link : {"/planted.txt: it is a link that belongs to another user",
+                             "/planted-folder: it is a link that belongs to another user"}) {
+        EXPECT_NE(run.err.find("ferret: not done: " + Tree() + link), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(dir_.ReadFile("private/secret.txt"), "old");
+    EXPECT_EQ(Tree("mine.txt"), "new");
+    // A search may follow them: it changes nothing.
+    ASSERT_EQ(Ferret({"-p", Tree(), "-k", "*.txt", "-b", "-s", "old", "-e:search", "-x"}).exit_code,
+              0);
 }
 
 TEST_F(ReplaceRun, BytesOutsideTheMatchesSurvive) {

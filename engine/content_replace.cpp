@@ -355,6 +355,13 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
     if (replaced == text) {
         return result;  // each match replaced by itself: the file is not touched
     }
+    // Only files with hits get here. As the kernel's protected_symlinks in shared folders: a link
+    // is followed only when it is ours or belongs to the file's owner.
+    struct stat link {};
+    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid != geteuid() &&
+        link.st_uid != before.st_uid) {
+        return Failed("it is a link that belongs to another user; it was not followed");
+    }
     // A link is followed: the file it points to is rewritten and the link stays a link. Only
     // files with hits are resolved, as resolving costs a look at every part of the path.
     std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);

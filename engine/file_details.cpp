@@ -18,7 +18,7 @@ timespec ToTimespec(const statx_timestamp& t) {
 
 bool Read(int dir_fd, const char* path, int flags, FileDetails& details) {
     constexpr unsigned kWanted =
-        STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_BTIME;
+        STATX_TYPE | STATX_MODE | STATX_UID | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_BTIME;
     struct statx info {};
     if (statx(dir_fd, path, flags | AT_STATX_SYNC_AS_STAT, kWanted, &info) != 0 ||
         (info.stx_mask & STATX_TYPE) == 0) {
@@ -26,6 +26,7 @@ bool Read(int dir_fd, const char* path, int flags, FileDetails& details) {
     }
     details.is_folder = S_ISDIR(info.stx_mode);
     details.is_regular = S_ISREG(info.stx_mode);
+    details.owner = info.stx_uid;
     details.size = info.stx_size;
     details.modified = ToTimespec(info.stx_mtime);
     details.accessed = ToTimespec(info.stx_atime);

@@ -12,6 +12,7 @@ namespace ferret {
 struct FileDetails {
     bool is_folder = false;
     bool is_regular = false;
+    uid_t owner = 0;
     std::uint64_t size = 0;
     timespec modified{};
     timespec accessed{};

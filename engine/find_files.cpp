@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
@@ -133,6 +134,7 @@ struct Settings {
     bool at_least;
     DateTime today;
     std::optional<FolderId> excluded;
+    bool own_links_only;
 
     // Without date and size filters the walk need not read any file's details.
     bool NeedsDetails() const { return date_type != kDateAny || size_limit != -1; }
@@ -341,8 +343,8 @@ class Walker {
         struct stat self {};
         if (dir.get() < 0 || fstat(dir.get(), &self) != 0) {
             // Gone since its parent was read is no loss; one that cannot be read is told.
-            if (errno != ENOENT && errno != ENOTDIR && watcher_.unreadable) {
-                watcher_.unreadable(task.path, errno);
+            if (errno != ENOENT && errno != ENOTDIR) {
+                TellNotListed(task.path, errno);
             }
             return;
         }
@@ -369,9 +371,7 @@ class Walker {
         std::string arena;
         std::vector<Entry> entries;
         if (!ReadEntries(dir.get(), arena, entries)) {
-            if (watcher_.unreadable) {
-                watcher_.unreadable(task.path, errno);
-            }
+            TellNotListed(task.path, errno);
             return;
         }
         std::shared_ptr<const std::string> root;  // shared by this folder's records
@@ -389,6 +389,12 @@ class Walker {
                     continue;
                 }
                 have_details = true;
+                if (settings_.own_links_only && !OwnLink(dir.get(), c_name, details)) {
+                    TellNotListed(task.path + std::string(name),
+                                  "it is a link that belongs to another user; it was not "
+                                  "followed");
+                    continue;
+                }
                 type = details.is_folder ? DT_DIR : details.is_regular ? DT_REG : DT_UNKNOWN;
             }
             if (type == DT_DIR) {
@@ -433,6 +439,25 @@ class Walker {
             }
             task.result->items.emplace_back().file = std::move(record);
         }
+    }
+
+    void TellNotListed(const std::string& path, int error) const {
+        TellNotListed(path, std::string("the folder cannot be read (") + strerror(error) + ")");
+    }
+    void TellNotListed(const std::string& path, const std::string& reason) const {
+        if (watcher_.not_listed) {
+            watcher_.not_listed(path, reason);
+        }
+    }
+
+    // As the kernel's protected_symlinks in shared folders: a link is followed only when it is
+    // ours or belongs to the owner of what it points to (`target`). Anything but a link passes.
+    static bool OwnLink(int dir, const char* name, const FileDetails& target) {
+        struct stat link {};
+        if (fstatat(dir, name, &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode)) {
+            return true;
+        }
+        return link.st_uid == geteuid() || link.st_uid == target.owner;
     }
 
     void TellEnding() {
@@ -557,7 +582,8 @@ void clsFindFiles::PerformSearch() {
                                 file_size_limit_,
                                 greater_than_size_,
                                 CurrentLocalDateTime(),
-                                excluded_};
+                                excluded_,
+                                own_links_only_};
         const std::string start = start_directory_;
         const auto began = std::chrono::steady_clock::now();
         Walker walker(settings, control_, watcher_);

@@ -59,9 +59,9 @@ struct FolderId {
 struct WalkWatcher {
     std::function<void(const std::vector<clsFile*>& records)> listed;
     std::function<void()> ending;
-    // A folder (its path, ending in "/") that could not be read, with the error; on the walk's
-    // threads, before `ending`.
-    std::function<void(const std::string& folder, int error)> unreadable;
+    // What the walk could not list, with the reason: a folder (its path ends in "/") that could
+    // not be read, a link it would not follow. On the walk's threads, before `ending`.
+    std::function<void(const std::string& path, const std::string& reason)> not_listed;
 };
 
 // Walks a folder tree and collects the regular files whose names, dates and sizes pass the
@@ -131,6 +131,11 @@ class clsFindFiles {
     // folder: the way back of earlier runs). Default: none.
     void SetExcludedFolder(std::optional<FolderId> folder) { excluded_ = folder; }
 
+    // Follows only links that are the user's or belong to the owner of what they point to, as
+    // the kernel does in shared sticky folders (for a run that rewrites files); the others are
+    // told through the watcher. Default: every link is followed.
+    void SetOwnLinksOnly(bool own) { own_links_only_ = own; }
+
     // Stop and pause for the next walks. Default: neither.
     void SetControl(WalkControl control) { control_ = control; }
     // Who is told of files as they are listed, for the next walks. Default: nobody.
@@ -163,6 +168,7 @@ class clsFindFiles {
     WalkControl control_;
     WalkWatcher watcher_;
     std::optional<FolderId> excluded_;
+    bool own_links_only_ = false;
     bool stopped_ = false;
 };
 

@@ -513,19 +513,21 @@ class Run {
             };
             watcher.ending = [early] { early->Finish(); };
         }
-        std::mutex unreadable_mutex;
-        std::vector<std::pair<std::string, int>> unreadable;  // protected by unreadable_mutex
-        watcher.unreadable = [&](const std::string& folder, int error) {
-            std::lock_guard lock(unreadable_mutex);
-            unreadable.emplace_back(folder, error);
+        std::mutex not_listed_mutex;
+        // Protected by not_listed_mutex.
+        std::vector<std::pair<std::string, std::string>> not_listed;
+        watcher.not_listed = [&](const std::string& path, const std::string& reason) {
+            std::lock_guard lock(not_listed_mutex);
+            not_listed.emplace_back(path, reason);
         };
+        // A run that rewrites files follows no link another user could have planted.
+        finder.SetOwnLinksOnly(request_.kind == RunKind::kReplace);
         finder.SetWatcher(std::move(watcher));
         finder.PerformSearch();
-        std::sort(unreadable.begin(), unreadable.end());
-        for (const auto& [folder, error] : unreadable) {
-            sink_.Problem({RunStage::kList, ProblemKind::kFile,
-                           Status::Error(error, folder + ": the folder cannot be read (" +
-                                                    strerror(error) + ")")});
+        std::sort(not_listed.begin(), not_listed.end());
+        for (const auto& [path, reason] : not_listed) {
+            sink_.Problem(
+                {RunStage::kList, ProblemKind::kFile, Status::Error(EPERM, path + ": " + reason)});
         }
         sink_.Listed({finder.Searched(), finder.Matched(), finder.SearchTime()});
         return std::shared_ptr<clsFiles>(finder.TakeFiles());

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,11 +43,30 @@ int InheritedDescriptor(const std::string& path) {
     return -1;
 }
 
-Status WriteInto(const std::string& path, std::string_view bytes) {
+bool IsNull(const struct stat& info) {
+    return S_ISCHR(info.st_mode) && major(info.st_rdev) == 1 && minor(info.st_rdev) == 3;
+}
+
+// By device number, before anything is opened: the terminals' majors (tty, console and ptmx,
+// the pseudo-terminals) and /dev/null.
+bool IsTerminalOrNull(const struct stat& info) {
+    if (!S_ISCHR(info.st_mode)) {
+        return false;
+    }
+    const unsigned kind = major(info.st_rdev);
+    return IsNull(info) || kind == 4 || kind == 5 || (kind >= 136 && kind <= 143);
+}
+
+// `terminal_only`: a character device is written only when it is a terminal.
+Status WriteInto(const std::string& path, std::string_view bytes, bool terminal_only) {
     // O_NONBLOCK makes opening a FIFO without a reader fail (ENXIO) instead of waiting forever.
     const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         return ReportError(errno, path);
+    }
+    if (terminal_only && !isatty(fd)) {
+        close(fd);
+        return Status::Error(EPERM, "Cannot write '" + path + "': it is a device");
     }
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
@@ -118,15 +138,29 @@ Status LoadSearchSettings(const std::string& file, SearchSettings& settings) {
 Status WriteReportFile(const std::string& path, std::string_view text) {
     std::string bytes(text);
     bytes += '\n';
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
-        return WriteInto(path, bytes);
-    }
     // /dev/stdout and its kin name a file this process already has open (often a shell
     // redirection): written through that descriptor, the text lands where the shell's own
     // output goes, in order, instead of replacing or overwriting it.
     if (const int fd = InheritedDescriptor(path); fd >= 0) {
         return WriteAll(fd, bytes) ? Status() : ReportError(errno, path);
+    }
+    struct stat info {};
+    struct stat link {};
+    const bool exists = stat(path.c_str(), &info) == 0;
+    // As the kernel's protected_symlinks in shared folders: a link is followed only when it is
+    // ours or belongs to the owner of what it points to.
+    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid != geteuid() &&
+        (!exists || link.st_uid != info.st_uid)) {
+        return Status::Error(
+            EPERM, "Cannot write '" + path + "': it is a link that belongs to another user");
+    }
+    if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        // A pipe, a terminal or /dev/null; never a disk or another device, which is not even
+        // opened (opening some has effects of its own).
+        if (!S_ISFIFO(info.st_mode) && !IsTerminalOrNull(info)) {
+            return Status::Error(EPERM, "Cannot write '" + path + "': it is a device");
+        }
+        return WriteInto(path, bytes, S_ISCHR(info.st_mode) && !IsNull(info));
     }
     return WriteFileAtomically(path, bytes);
 }

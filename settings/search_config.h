@@ -28,9 +28,10 @@ struct SearchSettings {
 [[nodiscard]] Status LoadSearchSettings(const std::string& file, SearchSettings& settings);
 
 // Writes `text` and one "\n" to `path`, replacing any file of that name: atomically for a regular
-// file or a new one, straight into it when the target exists and is not a regular file (a FIFO, a
-// terminal, /dev/stdout). A FIFO without a reader is an error rather than a wait without end.
-// Errors carry the path and the reason.
+// file or a new one, straight into it when the target is a FIFO, a terminal, /dev/null or a file
+// this process has open (/dev/stdout). Any other device is refused, and so is a link that
+// belongs to another user than us and the owner of its target. A FIFO without a reader is an
+// error rather than a wait without end. Errors carry the path and the reason.
 [[nodiscard]] Status WriteReportFile(const std::string& path, std::string_view text);
 
 }  // namespace ferret

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -172,6 +173,35 @@ TEST_F(SearchConfigTest, ReportGoesIntoAFifoOrDeviceWithoutReplacingIt) {
     ASSERT_TRUE(WriteReportFile("/dev/null", "discarded").ok());
     ASSERT_EQ(stat("/dev/null", &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+TEST_F(SearchConfigTest, ReportRefusesDisksOtherDevicesAndOtherUsersLinks) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to make a device and give a link to another user";
+    }
+    // A disk's first bytes are never written.
+    ASSERT_EQ(mknod(dir_.Path("disk").c_str(), S_IFBLK | 0600, makedev(7, 200)), 0);
+    Status refused = WriteReportFile(dir_.Path("disk"), "report");
+    EXPECT_EQ(refused.number(), EPERM);
+    EXPECT_NE(refused.description().find("it is a device"), std::string::npos);
+    ASSERT_EQ(mknod(dir_.Path("memory").c_str(), S_IFCHR | 0600, makedev(1, 1)), 0);
+    EXPECT_EQ(WriteReportFile(dir_.Path("memory"), "report").number(), EPERM);
+
+    // In a shared sticky folder, another user's link to our private file.
+    dir_.MakeDir("shared");
+    ASSERT_EQ(chmod(dir_.Path("shared").c_str(), 01777), 0);
+    dir_.WriteFile("secret", "root only");
+    ASSERT_EQ(chmod(dir_.Path("secret").c_str(), 0600), 0);
+    dir_.Symlink(dir_.Path("secret"), "shared/report.txt");
+    ASSERT_EQ(lchown(dir_.Path("shared/report.txt").c_str(), 65534, 65534), 0);
+    refused = WriteReportFile(dir_.Path("shared/report.txt"), "report");
+    EXPECT_EQ(refused.number(), EPERM);
+    EXPECT_NE(refused.description().find("a link that belongs to another user"), std::string::npos);
+    EXPECT_EQ(dir_.ReadFile("secret"), "root only");
+    // A link of our own is followed.
+    dir_.Symlink(dir_.Path("secret"), "mine.txt");
+    ASSERT_TRUE(WriteReportFile(dir_.Path("mine.txt"), "report").ok());
+    EXPECT_EQ(dir_.ReadFile("secret"), "report\n");
 }
 
 }  // namespace
