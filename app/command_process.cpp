@@ -101,6 +101,9 @@ void TellFileProblems(const RunDriver& driver, int& status) {
     for (const std::string& problem : driver.FileProblems()) {
         std::fprintf(stderr, "ferret: not done: %s\n", problem.c_str());
     }
+    for (const std::string& notice : driver.Notices()) {
+        std::fprintf(stderr, "ferret: note: %s\n", notice.c_str());
+    }
     if (!driver.FileProblems().empty() && status == kExitDone) {
         status = kExitNotDone;
     }

@@ -1,4 +1,5 @@
 // Runs the real ferret binary on folders the tests make, and compares whole reports.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -394,6 +395,24 @@ TEST_F(ReplaceRun, LinksOtherUsersPlantedAreNotFollowedAndAreTold) {
               0);
 }
 
+TEST_F(ReplaceRun, AFileAnotherProgramHasOpenForWritingIsLeftAlone) {
+    dir_.WriteFile("tree/app.txt", "old record 1\n");
+    dir_.WriteFile("tree/quiet.txt", "old");
+    const int writer = open(dir_.Path("tree/app.txt").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const ProgramResult run = Replace("old", "new");
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("ferret: not done: " + Tree() +
+                           "/app.txt: the file is in use by another program"),
+              std::string::npos)
+        << run.err;
+    // The writer's next record lands in the file that keeps the name.
+    ASSERT_EQ(write(writer, "record 2\n", 9), 9);
+    close(writer);
+    EXPECT_EQ(Tree("app.txt"), "old record 1\nrecord 2\n");
+    EXPECT_EQ(Tree("quiet.txt"), "new");
+}
+
 TEST_F(ReplaceRun, BytesOutsideTheMatchesSurvive) {
     const std::string original("old\r\n\0\xff\xfe\x80 old\r\n", 16);
     dir_.WriteFile("tree/binary.txt", original);
@@ -402,7 +421,12 @@ TEST_F(ReplaceRun, BytesOutsideTheMatchesSurvive) {
     dir_.WriteFile("tree/hard.txt", "old");
     ASSERT_EQ(link(dir_.Path("tree/hard.txt").c_str(), dir_.Path("hard-elsewhere").c_str()), 0);
     dir_.MakeFifo("tree/pipe.txt");
-    ASSERT_EQ(Replace("old", "new").exit_code, 0);
+    const ProgramResult run = Replace("old", "new");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    // The hard link is split, and the run says so without calling it a failure.
+    EXPECT_EQ(run.err, "ferret: note: " + Tree() +
+                           "/hard.txt: it has 2 names; this one was rewritten, the others keep "
+                           "the old text\n");
     EXPECT_EQ(Tree("binary.txt"), std::string("new\r\n\0\xff\xfe\x80 new\r\n", 16));
     EXPECT_EQ(Tree("real.txt"), "new");
     struct stat info {};

@@ -120,6 +120,7 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         restore_folder_.clear();
         leftovers_removed_.clear();
         file_problems_.clear();
+        notices_.clear();
         replace_refused_ = false;
         stopped_ = false;
         office_extensions_.clear();
@@ -223,6 +224,9 @@ void RunDriver::Problem(const RunProblem& problem) {
     switch (problem.kind) {
         case ProblemKind::kFile:
             file_problems_.push_back(problem.status.description());
+            break;
+        case ProblemKind::kNotice:
+            notices_.push_back(problem.status.description());
             break;
         case ProblemKind::kBadPattern:
             view_.ShowMessage(

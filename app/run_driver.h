@@ -79,6 +79,8 @@ class RunDriver : private RunSink {
     const std::string& RestorePointFolder() const { return restore_folder_; }
     // What the last run could not do, one text per file (its path and the reason).
     const std::vector<std::string>& FileProblems() const { return file_problems_; }
+    // What the last run did that the user should know of, one text per file.
+    const std::vector<std::string>& Notices() const { return notices_; }
     // New files that interrupted replace runs had left, removed by the last run.
     const std::vector<std::string>& LeftoversRemoved() const { return leftovers_removed_; }
     bool ReplaceRefused() const { return replace_refused_; }
@@ -106,6 +108,7 @@ class RunDriver : private RunSink {
     SearchFields fields_;
     std::vector<std::string> leftovers_removed_;
     std::vector<std::string> file_problems_;
+    std::vector<std::string> notices_;
     bool run_regex_ = false;  // the pattern switch as the last run ended
     std::string office_extensions_;
     std::shared_ptr<clsFiles> results_;

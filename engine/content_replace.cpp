@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/random.h>
@@ -13,6 +14,7 @@
 #include <climits>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "engine/file_details.h"
@@ -156,6 +158,18 @@ std::string TemporaryName(int folder, std::string_view name) {
     return made;
 }
 
+// A writer opening a leased file makes the kernel signal the lease holder with SIGIO, which
+// would end the program: the lease is given back at once anyway, so the signal is ignored.
+void IgnoreLeaseBreaks() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction now {};
+        if (sigaction(SIGIO, nullptr, &now) == 0 && now.sa_handler == SIG_DFL) {
+            signal(SIGIO, SIG_IGN);
+        }
+    });
+}
+
 }  // namespace
 
 bool IsApprovedForReplace(std::string_view file_name, std::string_view list) {
@@ -281,6 +295,25 @@ std::string SwitchIn(PreparedRewrite& rewrite, const std::function<void()>& befo
     if (before_swap) {
         before_swap();
     }
+    // A program that holds the file open for writing would go on writing into the old file
+    // once it has lost its name, and its writes would be lost: the kernel grants a read lease
+    // only while nobody has the file open for writing, and the lease is held over the switch.
+    IgnoreLeaseBreaks();
+    bool leased = fcntl(rewrite.input, F_SETLEASE, F_RDLCK) == 0;
+    if (!leased && errno == EAGAIN) {
+        DropNewFile(rewrite);
+        return "the file is in use by another program (open for writing); it was left as it is";
+    }
+    // Elsewhere (a file system without leases) nothing more can be checked.
+    struct Unlease {
+        int fd;
+        bool held;
+        ~Unlease() {
+            if (held) {
+                fcntl(fd, F_SETLEASE, F_UNLCK);
+            }
+        }
+    } unlease{rewrite.input, leased};
     struct stat now {};
     if (fstatat(rewrite.folder, rewrite.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
         !SameFile(rewrite.before, now)) {

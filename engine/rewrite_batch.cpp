@@ -135,6 +135,7 @@ std::vector<RewriteBatch::Outcome> RewriteBatch::Commit() {
             continue;
         }
         outcomes[i].rewritten = true;
+        outcomes[i].names = rewrite.before.st_nlink;
         outcomes[i].new_content = std::move(rewrite.content);
     }
     return outcomes;

@@ -41,6 +41,7 @@ class RewriteBatch {
         std::int32_t count = 0;  // kNotSearched when the file was left as it was
         std::string error;
         bool rewritten = false;
+        nlink_t names = 1;        // the names the file had
         std::string new_content;  // when rewritten
     };
 

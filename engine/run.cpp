@@ -826,6 +826,16 @@ class Run {
                                                        outcome.error));
                 } else if (outcome.rewritten) {
                     last_content = std::move(outcome.new_content);
+                    if (outcome.names > 1) {
+                        // The new file takes this name only: hard links cannot be kept in step.
+                        problems.Add(
+                            outcome.index,
+                            {RunStage::kReplace, ProblemKind::kNotice,
+                             Status::Error(EMLINK, records[outcome.index]->FullPath() +
+                                                       ": it has " + std::to_string(outcome.names) +
+                                                       " names; this one was rewritten, the "
+                                                       "others keep the old text")});
+                    }
                 }
             }
             for (const std::size_t index : waiting) {

@@ -92,6 +92,7 @@ enum class ProblemKind {
     kFile,            // one file could not be done as asked; the run goes on
     kBadPattern,      // the regular expression cannot be used: no file is searched with it
     kNoRestorePoint,  // a replace run could not make its restore point: nothing is replaced
+    kNotice,          // one file was done, with something its owner should know
 };
 struct RunProblem {
     RunStage stage = RunStage::kSearch;
