@@ -98,8 +98,8 @@ class ReportTypeForRun {
 // One line on standard error for every file the run could not do, whether or not the error log
 // is on, and the status that tells a script so.
 void TellFileProblems(const RunDriver& driver, int& status) {
-    for (const std::string& problem : driver.FileProblems()) {
-        std::fprintf(stderr, "ferret: not done: %s\n", problem.c_str());
+    for (const RunDriver::FileProblem& problem : driver.FileProblems()) {
+        std::fprintf(stderr, "ferret: not done: %s\n", problem.text.c_str());
     }
     for (const std::string& notice : driver.Notices()) {
         std::fprintf(stderr, "ferret: note: %s\n", notice.c_str());

@@ -48,6 +48,7 @@
 #include "app/file_list_model.h"
 #include "app/help_window.h"
 #include "app/options_dialog.h"
+#include "app/problems_dialog.h"
 #include "app/restore_points_dialog.h"
 #include "app/result_menu.h"
 #include "app/results_window.h"
@@ -509,6 +510,15 @@ void frmMain::BuildWidgets() {
         panel = new QLabel;
         statusBar()->addWidget(panel, 1);
     }
+    problems_button_ = new QToolButton;
+    problems_button_->setObjectName(QStringLiteral("cmdProblems"));
+    problems_button_->setAutoRaise(true);
+    problems_button_->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    problems_button_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    problems_button_->setToolTip(QStringLiteral("Show the files that could not be done"));
+    problems_button_->hide();
+    statusBar()->addPermanentWidget(problems_button_);
+    connect(problems_button_, &QToolButton::clicked, this, [this] { ShowProblems(); });
 }
 
 void frmMain::BuildQuickLinks() {
@@ -870,6 +880,7 @@ std::thread frmMain::RunUnattended(const clsCommandLine& line, std::atomic<int>&
                 view_->SetUnattended(false);
                 SetFields(fields);
                 EnableForm(false);
+                ShowProblemCount();
                 if (exit) {
                     close();
                     QApplication::quit();
@@ -885,6 +896,24 @@ void frmMain::OnRunFinished() {
     }
     pause_action_->setToolTip(QStringLiteral("Pause the current search"));
     EnableForm(false);
+    ShowProblemCount();
+}
+
+void frmMain::ShowProblemCount() {
+    const std::size_t not_done = driver_->FileProblems().size();
+    problems_button_->setText(QStringLiteral("%1 file(s) not done").arg(not_done));
+    problems_button_->setVisible(not_done > 0);
+}
+
+frmProblems* frmMain::ShowProblems(bool modal) {
+    auto* dialog = new frmProblems(driver_->FileProblems(), result_menu_.get(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    if (!modal) {
+        dialog->show();
+        return dialog;
+    }
+    dialog->exec();
+    return nullptr;
 }
 
 void frmMain::ClearReportModels() {

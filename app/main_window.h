@@ -27,6 +27,7 @@ class QStackedWidget;
 class QTableView;
 class QPlainTextEdit;
 class QTextEdit;
+class QToolButton;
 class QTreeView;
 
 namespace ferret {
@@ -34,6 +35,7 @@ namespace ferret {
 class ExplorerBar;
 class HelpWindow;
 class ResultMenu;
+class frmProblems;
 class frmPreview;
 class FileListModel;
 class StructuredModel;
@@ -78,6 +80,11 @@ class frmMain : public QMainWindow {
     bool UndoLastReplace();
     // Tools > Restore Points: the list of replace runs to undo or delete.
     void ShowRestorePoints();
+    // The files the last run could not do, in a dialog (the status bar's "N file(s) not done").
+    // The dialog is returned open when `modal` is false (for tests), else nullptr after it.
+    frmProblems* ShowProblems(bool modal = true);
+    // The status bar's button for them; hidden after a run that did every file.
+    QToolButton* ProblemsButton() const { return problems_button_; }
     // Undoes the restore point in `folder` on the run thread (asking first when `ask`), then
     // shows what was restored and what was left alone. False when it did not start.
     bool UndoReplace(const std::string& folder, bool ask);
@@ -117,6 +124,7 @@ class frmMain : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void ShowProblemCount();
     void BuildWidgets();
     void BuildMenus();
     void BuildPopups();
@@ -172,6 +180,7 @@ class frmMain : public QMainWindow {
     QPlainTextEdit* report_text_ = nullptr;
     QString report_shown_;
     QLabel* status_[3] = {};
+    QToolButton* problems_button_ = nullptr;
     QAction* search_action_ = nullptr;
     QAction* replace_action_ = nullptr;
     QAction* pause_action_ = nullptr;

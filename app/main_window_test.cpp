@@ -18,7 +18,9 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QtTest/QTest>
 #include <chrono>
 #include <thread>
@@ -28,6 +30,7 @@
 #include "app/file_list_model.h"
 #include "app/help_window.h"
 #include "app/options_dialog.h"
+#include "app/problems_dialog.h"
 #include "app/result_menu.h"
 #include "app/structured_model.h"
 #include "preview/preview_window.h"
@@ -129,6 +132,33 @@ TEST_F(MainWindowTest, StopWhileTheFileListIsBuiltReturnsTheWindowToIdle) {
     EXPECT_TRUE(window.StatusText(1).startsWith(QStringLiteral("Elapse Process Time: ")))
         << window.StatusText(1).toStdString();
     EXPECT_TRUE(window.Driver().Stopped());
+}
+
+TEST_F(MainWindowTest, ARunWithFilesNotDoneShowsTheirNumberAndLists) {
+    frmMain window;
+    window.SetFields(Search("hit"));
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    window.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_TRUE(window.ProblemsButton()->isHidden());
+
+    ASSERT_EQ(chmod(tree_.Path("a.txt").c_str(), 0444), 0);
+    SearchFields fields = Search("hit");
+    fields.replace_text = "done";
+    window.SetFields(fields);
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Replace")));
+    window.WaitForRun();
+    QApplication::processEvents();
+    ASSERT_FALSE(window.ProblemsButton()->isHidden());
+    EXPECT_EQ(window.ProblemsButton()->text(), QStringLiteral("1 file(s) not done"));
+    frmProblems* problems = window.ShowProblems(false);
+    ASSERT_NE(problems, nullptr);
+    ASSERT_EQ(problems->List()->topLevelItemCount(), 1);
+    EXPECT_EQ(problems->List()->topLevelItem(0)->text(0).toStdString(), tree_.Path("a.txt"));
+    EXPECT_EQ(problems->List()->topLevelItem(0)->text(1), QStringLiteral("the file is read-only"));
+    problems->close();
+    EXPECT_EQ(tree_.ReadFile("a.txt"), "hit hit");
+    EXPECT_EQ(tree_.ReadFile("sub/b.txt"), "done");
 }
 
 TEST_F(MainWindowTest, ReportTypesFollowTheMenuAndTheAutoUpdateSetting) {

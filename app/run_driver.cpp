@@ -223,7 +223,7 @@ void RunDriver::Problem(const RunProblem& problem) {
     LogError(label, problem.status);
     switch (problem.kind) {
         case ProblemKind::kFile:
-            file_problems_.push_back(problem.status.description());
+            file_problems_.push_back({problem.path, problem.status.description()});
             break;
         case ProblemKind::kNotice:
             notices_.push_back(problem.status.description());

@@ -77,8 +77,13 @@ class RunDriver : private RunSink {
     // The restore point of the last replace run ("" when it rewrote nothing or kept none), and
     // whether that run refused to start because no restore point could be made.
     const std::string& RestorePointFolder() const { return restore_folder_; }
-    // What the last run could not do, one text per file (its path and the reason).
-    const std::vector<std::string>& FileProblems() const { return file_problems_; }
+    // What the last run could not do, one per file or folder: its path (empty when the problem
+    // was not one file's) and the text, which starts with the path.
+    struct FileProblem {
+        std::string path;
+        std::string text;
+    };
+    const std::vector<FileProblem>& FileProblems() const { return file_problems_; }
     // What the last run did that the user should know of, one text per file.
     const std::vector<std::string>& Notices() const { return notices_; }
     // New files that interrupted replace runs had left, removed by the last run.
@@ -107,7 +112,7 @@ class RunDriver : private RunSink {
     std::atomic<bool> cancelled_{false};
     SearchFields fields_;
     std::vector<std::string> leftovers_removed_;
-    std::vector<std::string> file_problems_;
+    std::vector<FileProblem> file_problems_;
     std::vector<std::string> notices_;
     bool run_regex_ = false;  // the pattern switch as the last run ended
     std::string office_extensions_;

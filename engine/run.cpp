@@ -173,8 +173,8 @@ class ProblemBox {
         held_.emplace(index, std::move(problem));
         any_.store(true, std::memory_order_release);
     }
-    // Hands the problems of file `index` to the sink.
-    void Deliver(std::size_t index, RunSink& sink) {
+    // Hands the problems of file `index`, the file at `path`, to the sink.
+    void Deliver(std::size_t index, const clsFile& file, RunSink& sink) {
         if (!any_.load(std::memory_order_acquire)) {
             return;
         }
@@ -188,7 +188,10 @@ class ProblemBox {
             held_.erase(first, last);
             any_.store(!held_.empty(), std::memory_order_release);
         }
-        for (const RunProblem& problem : found) {
+        for (RunProblem& problem : found) {
+            if (problem.path.empty() && problem.kind != ProblemKind::kBadPattern) {
+                problem.path = file.FullPath();
+            }
             sink.Problem(problem);
         }
     }
@@ -526,8 +529,8 @@ class Run {
         finder.PerformSearch();
         std::sort(not_listed.begin(), not_listed.end());
         for (const auto& [path, reason] : not_listed) {
-            sink_.Problem(
-                {RunStage::kList, ProblemKind::kFile, Status::Error(EPERM, path + ": " + reason)});
+            sink_.Problem({RunStage::kList, ProblemKind::kFile,
+                           Status::Error(EPERM, path + ": " + reason), path});
         }
         sink_.Listed({finder.Searched(), finder.Matched(), finder.SearchTime()});
         return std::shared_ptr<clsFiles>(finder.TakeFiles());
@@ -552,7 +555,7 @@ class Run {
         stage.may_start = [this] { return !control_.Paused() || control_.Stopped(); };
         const std::size_t total = records.size();
         const auto record_count = [&](std::size_t index, std::int32_t count) {
-            problems.Deliver(index, sink_);
+            problems.Deliver(index, *records[index], sink_);
             if (count >= 1) {
                 result_.files_with_hits = SaturatedAdd(result_.files_with_hits, 1);
                 result_.strings_found = SaturatedAdd(result_.strings_found, count);

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/result_records.h"
@@ -95,9 +96,14 @@ enum class ProblemKind {
     kNotice,          // one file was done, with something its owner should know
 };
 struct RunProblem {
+    RunProblem() = default;
+    RunProblem(RunStage at, ProblemKind what, Status why, std::string about = {})
+        : stage(at), kind(what), status(std::move(why)), path(std::move(about)) {}
+
     RunStage stage = RunStage::kSearch;
     ProblemKind kind = ProblemKind::kFile;
-    Status status;  // its number and description, the file's path leading the description
+    Status status;     // its number and description, the file's path leading the description
+    std::string path;  // the file or folder it is about, when it is about one
 };
 
 // What the walk found: entries seen, names that passed the mask, and the walk's time as
