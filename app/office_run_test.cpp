@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QJsonArray>
@@ -346,12 +347,16 @@ TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
     ASSERT_EQ(Fixture(*setup_,
                       {Document(dir_.Path("tree/a.doc"), {"the old text"}),
                        Document(dir_.Path("tree/quiet.doc"), {"nothing to see"}),
+                       Document(dir_.Path("tree/locked.doc"), {"old and read-only"}),
                        Sheets(dir_.Path("tree/b.xls"),
                               QJsonArray{QJsonArray{"S1", QJsonArray{QJsonArray{"old"}}}})},
                       dir_)
                   .size(),
-              3);
+              4);
     const std::string a = dir_.ReadFile("tree/a.doc");
+    // A read-only document is searched, never rewritten, and told, as a text file would be.
+    ASSERT_EQ(chmod(dir_.Path("tree/locked.doc").c_str(), 0444), 0);
+    const std::string locked = dir_.ReadFile("tree/locked.doc");
     const std::string b = dir_.ReadFile("tree/b.xls");
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
@@ -366,6 +371,10 @@ TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
     driver.StartProcess("Replace", fields);
     EXPECT_EQ(driver.StringsFound(), 2);
     EXPECT_NE(dir_.ReadFile("tree/a.doc"), a);
+    EXPECT_EQ(dir_.ReadFile("tree/locked.doc"), locked);
+    ASSERT_EQ(driver.FileProblems().size(), 1u);
+    EXPECT_EQ(driver.FileProblems()[0].text,
+              dir_.Path("tree/locked.doc") + ": the file is read-only");
     const std::vector<RestorePointInfo> points = ListRestorePoints(dir_.Path("restore"));
     ASSERT_EQ(points.size(), 1u);
     ASSERT_EQ(points[0].entries.size(), 2u);  // quiet.doc was kept only while it was open

@@ -330,6 +330,28 @@ std::string SwitchIn(PreparedRewrite& rewrite, const std::function<void()>& befo
     return {};
 }
 
+std::string WhyNotRewritable(const std::string& path) {
+    struct stat before {};
+    if (stat(path.c_str(), &before) != 0) {
+        return ErrnoText("cannot open the file", errno);
+    }
+    if (!S_ISREG(before.st_mode)) {
+        return "not a regular file";
+    }
+    struct stat link {};
+    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid != geteuid() &&
+        link.st_uid != before.st_uid) {
+        return "it is a link that belongs to another user; it was not followed";
+    }
+    if ((before.st_mode & S_IWUSR) == 0 || access(path.c_str(), W_OK) != 0) {
+        return "the file is read-only";
+    }
+    if (geteuid() != 0 && before.st_uid != geteuid()) {
+        return "the file belongs to another user, whose ownership could not be kept";
+    }
+    return {};
+}
+
 RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,

@@ -79,6 +79,11 @@ std::string SwapInContentAt(int folder, const std::string& name, int input,
                             const struct stat& before, std::string_view content, mode_t mode,
                             const timespec* times, const std::function<void()>& before_swap = {});
 
+// Why the file at `path` may not be rewritten, or an empty text: the same rules as for a text
+// rewrite (a regular file, not reached through another user's link, not read-only, ours unless
+// we are root), for files another program rewrites.
+std::string WhyNotRewritable(const std::string& path);
+
 // Works out the rewrite of the file at `path` without touching it: `count` as for
 // ReplaceFilePattern, and when `rewritten`, `rewrite` is ready for MakeNewFile and `original`
 // holds the file's bytes (valid until this thread reads its next file).

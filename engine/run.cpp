@@ -737,6 +737,25 @@ class Run {
             }
             // Office documents go to their handlers whatever the approved list says.
             if (office.Takes(record)) {
+                // The same rules as for a text file, before the document reaches its handler:
+                // one that may not be rewritten is only searched, and told when it has hits.
+                if (const std::string why = WhyNotRewritable(record.FullPath()); !why.empty()) {
+                    try {
+                        Status error;
+                        const std::int32_t hits =
+                            office.Run(record, text, std::string(), ignore_case, false, error);
+                        file_problem(index, std::move(error));
+                        if (hits > 0) {
+                            file_problem(index, Status::Error(75, record.FullPath() + ": " + why));
+                            return kNotSearched;
+                        }
+                        return hits;
+                    } catch (const std::exception& failure) {
+                        file_problem(index,
+                                     Status::Error(7, record.FullPath() + ": " + failure.what()));
+                        return kNotSearched;
+                    }
+                }
                 try {
                     std::uint64_t kept = 0;
                     if (restore != nullptr) {
