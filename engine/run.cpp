@@ -308,6 +308,28 @@ class EarlySearch {
     std::vector<std::thread> threads_;
 };
 
+// Whether a file starts as the documents LibreOffice opens do: OLE2 (.doc, .xls), ZIP (the
+// Open XML and OpenDocument formats), RTF or XML (the flat formats). A file that cannot be read
+// goes to the handler, which says why.
+bool LooksLikeOfficeContent(const std::string& path) {
+    const Fd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    unsigned char head[8] = {};
+    if (file.get() < 0) {
+        return true;
+    }
+    const ssize_t got = read(file.get(), head, sizeof head);
+    if (got < 0) {
+        return true;
+    }
+    const std::string_view start(reinterpret_cast<const char*>(head),
+                                 static_cast<std::size_t>(got));
+    static constexpr unsigned char kOle2[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    return start == std::string_view(reinterpret_cast<const char*>(kOle2), sizeof kOle2) ||
+           start.substr(0, 4) == std::string_view("PK\x03\x04", 4) ||
+           start.substr(0, 5) == "{\\rtf" || start.substr(0, 5) == "<?xml" ||
+           start.substr(0, 8) == "\xEF\xBB\xBF<?xml";
+}
+
 // The office handlers of one run: one LibreOffice for all their files, shut down when the stage
 // ends however it ends.
 class OfficeFiles {
@@ -320,8 +342,12 @@ class OfficeFiles {
         }
     }
 
+    // An office file by its name and by its first bytes: a plain text file named ".doc" is
+    // searched and replaced as the text it is, so it is never saved in another format or with
+    // a mark it did not have.
     bool Takes(const clsFile& record) const {
-        return !handlers_.empty() && UseSpecialFileHandler(record.Filename(), handlers_);
+        return !handlers_.empty() && UseSpecialFileHandler(record.Filename(), handlers_) &&
+               LooksLikeOfficeContent(record.FullPath());
     }
 
     // Searches (or, with `replace_run`, replaces in) an office file; a spreadsheet's hit cells

@@ -176,5 +176,21 @@ TEST_F(RunTest, PauseHoldsTheWalkAndStopEndsItAtOnce) {
     }
 }
 
+// A plain text file named like a document never reaches the office handler (here one that
+// cannot even start): it is replaced as the text it is, every other byte kept, no mark added.
+TEST_F(RunTest, ATextFileNamedLikeADocumentIsReplacedAsText) {
+    dir_.WriteFile("notes.doc", "hit one\r\nhit two\r\n");
+    request_.kind = RunKind::kReplace;
+    request_.fields.file_mask = "*.doc";
+    request_.fields.replace_text = "done";
+    request_.approved_extensions = ".doc";
+    request_.office_extensions = ".doc";
+    request_.office_setup =
+        OfficeSetup{"/nonexistent/python3", "/nonexistent/bridge.py", "/nonexistent/soffice"};
+    const RunResult result = Run();
+    EXPECT_EQ(result.strings_found, 2);
+    EXPECT_EQ(dir_.ReadFile("notes.doc"), "done one\r\ndone two\r\n");
+}
+
 }  // namespace
 }  // namespace ferret
