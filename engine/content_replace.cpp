@@ -21,6 +21,7 @@
 #include "engine/regex.h"
 #include "util/app_paths.h"
 #include "util/file_handle.h"
+#include "util/own_folder.h"
 #include "util/text_encoding.h"
 #include "util/text_fold.h"
 
@@ -168,6 +169,23 @@ void IgnoreLeaseBreaks() {
             signal(SIGIO, SIG_IGN);
         }
     });
+}
+
+// Why the regular file `file`, opened at `path`, may not be rewritten, or an empty text.
+std::string Refusal(const std::string& path, const struct stat& file) {
+    struct stat link {};
+    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+        !MayFollowLink(link.st_uid, file.st_uid)) {
+        return "it is a link that belongs to another user; it was not followed";
+    }
+    // Read-only means the owner may not write it, whoever we are (root may write anything).
+    if ((file.st_mode & S_IWUSR) == 0 || access(path.c_str(), W_OK) != 0) {
+        return "the file is read-only";
+    }
+    if (geteuid() != 0 && file.st_uid != geteuid()) {
+        return "the file belongs to another user, whose ownership could not be kept";
+    }
+    return {};
 }
 
 }  // namespace
@@ -331,25 +349,14 @@ std::string SwitchIn(PreparedRewrite& rewrite, const std::function<void()>& befo
 }
 
 std::string WhyNotRewritable(const std::string& path) {
-    struct stat before {};
-    if (stat(path.c_str(), &before) != 0) {
+    struct stat file {};
+    if (stat(path.c_str(), &file) != 0) {
         return ErrnoText("cannot open the file", errno);
     }
-    if (!S_ISREG(before.st_mode)) {
+    if (!S_ISREG(file.st_mode)) {
         return "not a regular file";
     }
-    struct stat link {};
-    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid != geteuid() &&
-        link.st_uid != before.st_uid) {
-        return "it is a link that belongs to another user; it was not followed";
-    }
-    if ((before.st_mode & S_IWUSR) == 0 || access(path.c_str(), W_OK) != 0) {
-        return "the file is read-only";
-    }
-    if (geteuid() != 0 && before.st_uid != geteuid()) {
-        return "the file belongs to another user, whose ownership could not be kept";
-    }
-    return {};
+    return Refusal(path, file);
 }
 
 RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
@@ -410,12 +417,9 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
     if (replaced == text) {
         return result;  // each match replaced by itself: the file is not touched
     }
-    // Only files with hits get here. As the kernel's protected_symlinks in shared folders: a link
-    // is followed only when it is ours or belongs to the file's owner.
-    struct stat link {};
-    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid != geteuid() &&
-        link.st_uid != before.st_uid) {
-        return Failed("it is a link that belongs to another user; it was not followed");
+    // Only files with hits get here.
+    if (std::string refused = Refusal(path, before); !refused.empty()) {
+        return Failed(std::move(refused));
     }
     // A link is followed: the file it points to is rewritten and the link stays a link. Only
     // files with hits are resolved, as resolving costs a look at every part of the path.
@@ -426,14 +430,6 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
         return Failed("the file changed while it was being rewritten; it was left as it is");
     }
     const std::string target = resolved.get();
-    // Read-only means the owner may not write it, whoever we are (root may write anything).
-    if ((before.st_mode & S_IWUSR) == 0 || access(target.c_str(), W_OK) != 0) {
-        return Failed("the file is read-only");
-    }
-    const bool root = geteuid() == 0;
-    if (!root && before.st_uid != geteuid()) {
-        return Failed("the file belongs to another user, whose ownership could not be kept");
-    }
     const std::size_t slash = target.rfind('/');
     rewrite.folder_holder.Reset(
         OpenPath(target.substr(0, slash + 1), O_PATH | O_DIRECTORY | O_CLOEXEC));

@@ -28,6 +28,7 @@
 #include "engine/mask_match.h"
 #include "util/app_locale.h"
 #include "util/file_handle.h"
+#include "util/own_folder.h"
 #include "util/text_fold.h"
 
 namespace ferret {
@@ -457,7 +458,7 @@ class Walker {
         if (fstatat(dir, name, &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode)) {
             return true;
         }
-        return link.st_uid == geteuid() || link.st_uid == target.owner;
+        return MayFollowLink(link.st_uid, target.owner);
     }
 
     void TellEnding() {

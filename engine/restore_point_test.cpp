@@ -61,6 +61,11 @@ class RestoreFolderTrust : public ::testing::Test {
         EXPECT_TRUE(ListRestorePoints(base).empty());
         EXPECT_EQ(dir_.ReadFile("tree/page.txt"), "old text\n");
     }
+    mode_t Mode(const std::string& relative) const {
+        struct stat info {};
+        EXPECT_EQ(stat(dir_.Path(relative).c_str(), &info), 0) << relative;
+        return info.st_mode & 07777;
+    }
     TempDir dir_;
 };
 
@@ -68,9 +73,7 @@ TEST_F(RestoreFolderTrust, AFolderOfOnesOwnIsMadePrivateAndUsed) {
     const std::string base = dir_.Path("data/ferret/restore");
     const std::string folder = RewriteKept(base, dir_.Path("tree/page.txt"), "new text\n");
     ASSERT_FALSE(folder.empty());
-    struct stat info {};
-    ASSERT_EQ(stat(base.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    EXPECT_EQ(Mode("data/ferret/restore"), 0700u);
     EXPECT_TRUE(CheckRestoreFolder(base).ok());
     ASSERT_EQ(ListRestorePoints(base).size(), 1u);
     UndoOutcome outcome;
@@ -136,9 +139,7 @@ TEST_F(RestoreFolderTrust, ForgedJournalLinesAreRefused) {
     // The genuine entry, last in the undo's order, is put back with its own mode.
     EXPECT_EQ(outcome.restored, 1);
     EXPECT_EQ(dir_.ReadFile("tree/tool"), "run me\n");
-    struct stat after {};
-    ASSERT_EQ(stat(dir_.Path("tree/tool").c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode & 07777, 0755u);
+    EXPECT_EQ(Mode("tree/tool"), 0755u);
 }
 
 TEST_F(RestoreFolderTrust, UndoFollowsNoLinkThatWasNotThereAtTheRun) {
@@ -172,9 +173,7 @@ TEST_F(RestoreFolderTrust, UndoKeepsPermissionsTheUserChoseSinceTheRun) {
     ASSERT_TRUE(UndoRestorePoint(folder, outcome).ok());
     EXPECT_EQ(outcome.restored, 1);
     EXPECT_EQ(dir_.ReadFile("tree/page.txt"), "old text\n");
-    struct stat after {};
-    ASSERT_EQ(stat(dir_.Path("tree/page.txt").c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode & 07777, 0600u);
+    EXPECT_EQ(Mode("tree/page.txt"), 0600u);
 }
 
 TEST_F(RestoreFolderTrust, PruningRemovesALinkedFilesFolderAsALink) {

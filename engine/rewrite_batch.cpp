@@ -69,7 +69,6 @@ std::vector<RewriteBatch::Outcome> RewriteBatch::Commit() {
     }
     // The new files' names reach the journal before the files exist, so a later run can
     // clear what a killed one left.
-    bool recorded = true;
     if (restore_ != nullptr && !items.empty()) {
         std::vector<std::string> lines;
         lines.reserve(items.size());
@@ -86,14 +85,16 @@ std::vector<RewriteBatch::Outcome> RewriteBatch::Commit() {
         }
         journaled = status.ok();
         if (!status.ok()) {
-            recorded = false;
             for (std::size_t i = 0; i < items.size(); ++i) {
                 fail(i, "no restore copy could be kept, so the file was left as it is: " +
                             status.description());
             }
         }
     }
-    for (std::size_t i = 0; recorded && i < items.size(); ++i) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!alive[i]) {
+            continue;
+        }
         if (std::string error = MakeNewFile(items[i]->rewrite, nullptr); !error.empty()) {
             fail(i, std::move(error));
         }

@@ -10,6 +10,7 @@
 
 #include "settings/ini_file.h"
 #include "util/file_handle.h"
+#include "util/own_folder.h"
 
 namespace ferret {
 namespace {
@@ -149,8 +150,8 @@ Status WriteReportFile(const std::string& path, std::string_view text) {
     const bool exists = stat(path.c_str(), &info) == 0;
     // As the kernel's protected_symlinks in shared folders: a link is followed only when it is
     // ours or belongs to the owner of what it points to.
-    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && link.st_uid != geteuid() &&
-        (!exists || link.st_uid != info.st_uid)) {
+    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+        (!exists ? link.st_uid != geteuid() : !MayFollowLink(link.st_uid, info.st_uid))) {
         return Status::Error(
             EPERM, "Cannot write '" + path + "': it is a link that belongs to another user");
     }

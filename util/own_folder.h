@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "util/file_handle.h"
@@ -15,6 +18,12 @@ namespace ferret {
 //
 // A folder that fails gets a status naming the reason; one that does not exist fails with ENOENT.
 Status OpenOwnFolder(const std::string& path, bool create, Fd& folder);
+
+// The rule the kernel's protected_symlinks applies in shared sticky folders, for every place a
+// run writes: a link is followed only when it is ours or belongs to the owner of its target.
+inline bool MayFollowLink(uid_t link_owner, uid_t target_owner) {
+    return link_owner == geteuid() || link_owner == target_owner;
+}
 
 // Opens the folder at the full path `path` a step at a time without following any link (for
 // a path that held no link when it was recorded). `folder` receives it as an O_PATH descriptor;
