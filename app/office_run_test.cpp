@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -17,12 +19,15 @@
 #include "app/run_driver.h"
 #include "engine/restore_point.h"
 #include "settings/settings.h"
+#include "testsupport/run_program.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_paths.h"
 
 namespace ferret {
 namespace {
 
+using testing::ProgramResult;
+using testing::RunProgram;
 using testing::TempDir;
 
 // Runs the fixture maker with LibreOffice on `requests` (a JSON list); its answers.
@@ -128,28 +133,46 @@ TEST_F(OfficeTest, FindAndReplaceInDocumentsAndSpreadsheets) {
     EXPECT_EQ(cased.Find(), 2);
     EXPECT_EQ(book.ErrCode(), 0);
 
-    // Replace in a document: reopened, the text changed, still Word 97-2003.
+    // Replace in a document: saved as the new file named, the text changed, still Word
+    // 97-2003; the document read is never written.
+    const std::string letter_before = dir_.ReadFile("letter.doc");
     cWordFindReplace change(&link);
     change.SetFilename(dir_.Path("letter.doc"));
     change.SetFindText("needle");
     change.SetReplaceText("pin");
+    change.SetSaveTo(dir_.Path("letter-new.doc"));
     EXPECT_EQ(change.Replace(), 3);
+    EXPECT_TRUE(change.Saved());
+    EXPECT_EQ(dir_.ReadFile("letter.doc"), letter_before);
+    // Without a new file to save to nothing is written, and the call says why.
+    cWordFindReplace nowhere(&link);
+    nowhere.SetFilename(dir_.Path("letter.doc"));
+    nowhere.SetFindText("needle");
+    nowhere.SetReplaceText("pin");
+    EXPECT_EQ(nowhere.Replace(), -1);
+    EXPECT_NE(nowhere.ErrDescription().find("no new file"), std::string::npos);
+    EXPECT_FALSE(nowhere.Saved());
     // A spreadsheet replace sets whole cells, and only when there is a replacement text.
     cExcelFindReplace counted(&link);
     counted.SetFilename(dir_.Path("plan.xlt"));
     counted.SetFindText("needle");
+    counted.SetSaveTo(dir_.Path("plan-new.xlt"));
     EXPECT_EQ(counted.Replace(), 1);
+    EXPECT_FALSE(counted.Saved());
     cExcelFindReplace rewrite(&link);
     rewrite.SetFilename(dir_.Path("book.xls"));
     rewrite.SetFindText("needle");
     rewrite.SetReplaceText("pin");
+    rewrite.SetSaveTo(dir_.Path("book-new.xls"));
     EXPECT_EQ(rewrite.Find(), 3);  // a replacement text rewrites even on Find
-    EXPECT_EQ(link.Starts(), 1);   // one LibreOffice served every file
+    EXPECT_TRUE(rewrite.Saved());
+    EXPECT_EQ(link.Starts(), 1);  // one LibreOffice served every file
 
-    const QJsonArray dumped = Fixture(
-        *setup_,
-        {Dump(dir_.Path("letter.doc")), Dump(dir_.Path("book.xls")), Dump(dir_.Path("plan.xlt"))},
-        dir_);
+    const QJsonArray dumped =
+        Fixture(*setup_,
+                {Dump(dir_.Path("letter-new.doc")), Dump(dir_.Path("book-new.xls")),
+                 Dump(dir_.Path("plan.xlt"))},
+                dir_);
     ASSERT_EQ(dumped.size(), 3);
     EXPECT_EQ(dumped[0].toObject()["filter"].toString(), QStringLiteral("MS Word 97"));
     EXPECT_EQ(dumped[0].toObject()["text"].toString(),
@@ -162,10 +185,11 @@ TEST_F(OfficeTest, FindAndReplaceInDocumentsAndSpreadsheets) {
     EXPECT_EQ(data[2].toArray()[0].toString(), QStringLiteral("y"));
     EXPECT_EQ(dumped[2].toObject()["sheets"].toArray()[0].toArray()[1].toArray()[0].toArray()[0],
               QStringLiteral("the needle"));
-    // Nothing was left beside the files.
+    // Nothing else was left beside the files.
     EXPECT_EQ(dir_.Names(),
-              (std::vector<std::string>{"book.xls", "fixture-answers.json", "fixture-requests.json",
-                                        "form.dot", "letter.doc", "plan.xlt"}));
+              (std::vector<std::string>{"book-new.xls", "book.xls", "fixture-answers.json",
+                                        "fixture-requests.json", "form.dot", "letter-new.doc",
+                                        "letter.doc", "plan.xlt"}));
 }
 
 // The current formats: counted, replaced and saved back in their own format, spreadsheet hit
@@ -219,6 +243,7 @@ TEST_F(OfficeTest, ModernDocumentsAndSpreadsheetsKeepTheirFormat) {
         replace.SetFilename(dir_.Path(document.name));
         replace.SetFindText("needle");
         replace.SetReplaceText("pin");
+        replace.SetSaveTo(dir_.Path(std::string("new-") + document.name));
         EXPECT_EQ(replace.Replace(), document.hits) << document.name;
     }
     for (const char* name : {"c.xlsx", "d.ods"}) {
@@ -232,11 +257,12 @@ TEST_F(OfficeTest, ModernDocumentsAndSpreadsheetsKeepTheirFormat) {
         replace.SetFilename(dir_.Path(name));
         replace.SetFindText("needle");
         replace.SetReplaceText("pin");
+        replace.SetSaveTo(dir_.Path(std::string("new-") + name));
         EXPECT_EQ(replace.Replace(), 2) << name;
     }
     const QJsonArray dumped = Fixture(*setup_,
-                                      {Dump(dir_.Path("a.docx")), Dump(dir_.Path("b.odt")),
-                                       Dump(dir_.Path("c.xlsx")), Dump(dir_.Path("d.ods"))},
+                                      {Dump(dir_.Path("new-a.docx")), Dump(dir_.Path("new-b.odt")),
+                                       Dump(dir_.Path("new-c.xlsx")), Dump(dir_.Path("new-d.ods"))},
                                       dir_);
     ASSERT_EQ(dumped.size(), 4);
     EXPECT_EQ(dumped[0].toObject()["filter"].toString(), QStringLiteral("MS Word 2007 XML"));
@@ -385,6 +411,172 @@ TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
     EXPECT_EQ(dir_.ReadFile("tree/a.doc"), a);
     EXPECT_EQ(dir_.ReadFile("tree/b.xls"), b);
     (void)SaveSettingValue(kSettingsKey, kRestoreFolder, "");
+}
+
+// Office documents go through the same way in as text files: the mode, the owner's extended
+// attributes and a link to the document are kept, nothing is left beside them or in the private
+// folder LibreOffice worked in, and the undo puts each back through its link.
+TEST_F(OfficeTest, ReplacedDocumentsKeepModeAttributesAndLinksAndAreUndone) {
+    ASSERT_EQ(Fixture(*setup_,
+                      {Document(dir_.Path("tree/a.docx"), {"the old text"}),
+                       Document(dir_.Path("outside/target.odt"), {"old, reached by a link"})},
+                      dir_)
+                  .size(),
+              2);
+    dir_.Symlink(dir_.Path("outside/target.odt"), "tree/linked.odt");
+    ASSERT_EQ(chmod(dir_.Path("tree/a.docx").c_str(), 0640), 0);
+    const bool attributes =
+        setxattr(dir_.Path("tree/a.docx").c_str(), "user.origin", "mail", 4, 0) == 0;
+    const std::string a = dir_.ReadFile("tree/a.docx");
+    const std::string target = dir_.ReadFile("outside/target.odt");
+    dir_.MakeDir("scratch");
+    setenv("TMPDIR", dir_.Path("scratch").c_str(), 1);
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kRestoreFolder, dir_.Path("restore")).ok());
+    SearchFields fields;
+    fields.folder = dir_.Path("tree");
+    fields.file_mask = "*.docx;*.odt";
+    fields.search_text = "old";
+    fields.replace_text = "new";
+    HeadlessView view;
+    RunDriver driver(view);
+    driver.StartProcess("Replace", fields);
+    unsetenv("TMPDIR");
+    EXPECT_EQ(driver.StringsFound(), 2);
+    EXPECT_TRUE(driver.FileProblems().empty());
+    struct stat info {};
+    ASSERT_EQ(stat(dir_.Path("tree/a.docx").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    if (attributes) {
+        char value[16] = {};
+        EXPECT_EQ(getxattr(dir_.Path("tree/a.docx").c_str(), "user.origin", value, sizeof value),
+                  4);
+        EXPECT_EQ(std::string(value), "mail");
+    }
+    ASSERT_EQ(lstat(dir_.Path("tree/linked.odt").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    const QJsonArray dumped = Fixture(
+        *setup_, {Dump(dir_.Path("tree/a.docx")), Dump(dir_.Path("outside/target.odt"))}, dir_);
+    ASSERT_EQ(dumped.size(), 2);
+    EXPECT_EQ(dumped[0].toObject()["filter"].toString(), QStringLiteral("MS Word 2007 XML"));
+    EXPECT_EQ(dumped[0].toObject()["text"].toString(), QStringLiteral("the new text"));
+    EXPECT_EQ(dumped[1].toObject()["text"].toString(), QStringLiteral("new, reached by a link"));
+    EXPECT_EQ(dir_.Names("tree"), (std::vector<std::string>{"a.docx", "linked.odt"}));
+    EXPECT_TRUE(dir_.Names("scratch").empty());
+
+    const std::vector<RestorePointInfo> points = ListRestorePoints(dir_.Path("restore"));
+    ASSERT_EQ(points.size(), 1u);
+    EXPECT_EQ(points[0].entries.size(), 2u);
+    UndoOutcome outcome;
+    ASSERT_TRUE(UndoRestorePoint(points[0].folder, outcome).ok());
+    EXPECT_EQ(outcome.restored, 2);
+    EXPECT_TRUE(outcome.refused.empty());
+    EXPECT_EQ(dir_.ReadFile("tree/a.docx"), a);
+    EXPECT_EQ(dir_.ReadFile("outside/target.odt"), target);
+    ASSERT_EQ(lstat(dir_.Path("tree/linked.odt").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    (void)SaveSettingValue(kSettingsKey, kFileHandlerWord, "False");
+    (void)SaveSettingValue(kSettingsKey, kRestoreFolder, "");
+}
+
+// The real program, with a bridge that lets another program write to the document while
+// LibreOffice is saving it: that write is kept, the run tells the file was not done and exits
+// with 1, and the next run, with nobody writing, replaces as usual.
+TEST_F(OfficeTest, ADocumentWrittenToDuringTheSaveKeepsThatWrite) {
+    ASSERT_EQ(Fixture(*setup_, {Document(dir_.Path("tree/a.doc"), {"the old text"})}, dir_).size(),
+              1);
+    const std::string bridge_dir = setup_->bridge.substr(0, setup_->bridge.rfind('/'));
+    dir_.WriteFile("writer_bridge.py",
+                   "import os, sys\n"
+                   "sys.path.insert(0, '" +
+                       bridge_dir +
+                       "')\n"
+                       "import ferret_office_bridge as bridge\n"
+                       "saved = bridge.save_to\n"
+                       "def save_to(document, path):\n"
+                       "    writer = os.environ.get('FERRET_TEST_WRITER')\n"
+                       "    if writer:\n"
+                       "        with open(writer, 'ab') as f: f.write(b'written meanwhile')\n"
+                       "    saved(document, path)\n"
+                       "bridge.save_to = save_to\n"
+                       "sys.exit(bridge.main())\n");
+    const std::string path = dir_.Path("tree/a.doc");
+    const std::string before = dir_.ReadFile("tree/a.doc");
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
+    setenv("FERRET_OFFICE_BRIDGE", dir_.Path("writer_bridge.py").c_str(), 1);
+    setenv("FERRET_TEST_WRITER", path.c_str(), 1);
+    const std::vector<std::string> replace = {
+        "-p", dir_.Path("tree"), "-k", "*.doc", "-s", "old", "-r", "new", "-e:replace", "-x"};
+    const ProgramResult busy = RunProgram(FERRET_BINARY, replace);
+    unsetenv("FERRET_TEST_WRITER");
+    EXPECT_EQ(busy.exit_code, 1) << busy.err;
+    EXPECT_NE(busy.err.find("ferret: not done: " + path +
+                            ": the file changed while it was being rewritten"),
+              std::string::npos)
+        << busy.err;
+    EXPECT_EQ(dir_.ReadFile("tree/a.doc"), before + "written meanwhile");
+    EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"a.doc"});
+
+    dir_.WriteFile("tree/a.doc", before);
+    const ProgramResult quiet = RunProgram(FERRET_BINARY, replace);
+    unsetenv("FERRET_OFFICE_BRIDGE");
+    EXPECT_EQ(quiet.exit_code, 0) << quiet.err;
+    EXPECT_NE(dir_.ReadFile("tree/a.doc"), before);
+    // Only the file really rewritten is in the undo list.
+    const ProgramResult list = RunProgram(FERRET_BINARY, {"-undo", "list"});
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1) << list.out;
+    EXPECT_NE(list.out.find("  1 file(s)  \"old\" -> \"new\""), std::string::npos) << list.out;
+    (void)SaveSettingValue(kSettingsKey, kFileHandlerWord, "False");
+}
+
+// Run by one user on a document of another user that the group may write: searched, told, and
+// left with its owner and bytes, exactly as a text file beside it.
+TEST_F(OfficeTest, AnotherUsersGroupWritableDocumentIsOnlySearched) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run as another user";
+    }
+    ASSERT_EQ(Fixture(*setup_, {Document(dir_.Path("shared/theirs.docx"), {"the old text"})}, dir_)
+                  .size(),
+              1);
+    dir_.WriteFile("shared/theirs.txt", "the old text");
+    for (const char* name : {"shared/theirs.docx", "shared/theirs.txt"}) {
+        ASSERT_EQ(chown(dir_.Path(name).c_str(), 0, 65534), 0);
+        ASSERT_EQ(chmod(dir_.Path(name).c_str(), 0664), 0);
+    }
+    // The other user's settings, data and home, where that user may read and write.
+    dir_.MakeDir("other/config");
+    dir_.MakeDir("other/data");
+    for (const char* folder : {"", "shared", "other", "other/config", "other/data"}) {
+        ASSERT_EQ(chmod(dir_.Path(folder).c_str(), 0777), 0);
+    }
+    const std::string config = std::getenv("XDG_CONFIG_HOME");
+    const std::string home = std::getenv("HOME");
+    setenv("XDG_CONFIG_HOME", dir_.Path("other/config").c_str(), 1);
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
+    ASSERT_EQ(std::system(("chmod -R a+rwX '" + dir_.Path("other") + "'").c_str()), 0);
+    setenv("FERRET_HOME", dir_.Path("other/data").c_str(), 1);
+    setenv("HOME", dir_.Path("other").c_str(), 1);
+    const std::string docx = dir_.ReadFile("shared/theirs.docx");
+    const ProgramResult run = RunProgram(
+        FERRET_BINARY,
+        {"-p", dir_.Path("shared"), "-k", "*.*", "-s", "old", "-r", "new", "-e:replace", "-x"},
+        true);
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    setenv("HOME", home.c_str(), 1);
+    unsetenv("FERRET_HOME");
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    for (const char* name : {"/theirs.docx", "/theirs.txt"}) {
+        EXPECT_NE(run.err.find("ferret: not done: " + dir_.Path("shared") + name +
+                               ": the file belongs to another user"),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_EQ(dir_.ReadFile("shared/theirs.docx"), docx);
+    EXPECT_EQ(dir_.ReadFile("shared/theirs.txt"), "the old text");
+    struct stat info {};
+    ASSERT_EQ(stat(dir_.Path("shared/theirs.docx").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(dir_.Names("shared"), (std::vector<std::string>{"theirs.docx", "theirs.txt"}));
 }
 
 }  // namespace

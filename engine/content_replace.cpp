@@ -188,6 +188,39 @@ std::string Refusal(const std::string& path, const struct stat& file) {
     return {};
 }
 
+// Takes the file `input`, opened at `path` in the state `before`, for a rewrite when it may be
+// rewritten: its folder, name and mode go to `rewrite`, which then owns it. Returns why not, or
+// an empty text.
+std::string Adopt(const std::string& path, Fd& input, const struct stat& before,
+                  PreparedRewrite& rewrite) {
+    if (std::string refused = Refusal(path, before); !refused.empty()) {
+        return refused;
+    }
+    // A link is followed: the file it points to is rewritten and the link stays a link. Only
+    // files with hits are resolved, as resolving costs a look at every part of the path.
+    std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
+    struct stat resolved_info {};
+    if (!resolved || stat(resolved.get(), &resolved_info) != 0 ||
+        resolved_info.st_dev != before.st_dev || resolved_info.st_ino != before.st_ino) {
+        return kChangedMeanwhile;
+    }
+    const std::string target = resolved.get();
+    const std::size_t slash = target.rfind('/');
+    rewrite.folder_holder.Reset(
+        OpenPath(target.substr(0, slash + 1), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (rewrite.folder_holder.get() < 0) {
+        return ErrnoText("cannot open its folder", errno);
+    }
+    rewrite.folder = rewrite.folder_holder.get();
+    rewrite.target = target;
+    rewrite.name = target.substr(slash + 1);
+    rewrite.input_holder.Reset(input.release());
+    rewrite.input = rewrite.input_holder.get();
+    rewrite.before = before;
+    rewrite.mode = before.st_mode & 07777;
+    return {};
+}
+
 }  // namespace
 
 bool IsApprovedForReplace(std::string_view file_name, std::string_view list) {
@@ -336,7 +369,7 @@ std::string SwitchIn(PreparedRewrite& rewrite, const std::function<void()>& befo
     if (fstatat(rewrite.folder, rewrite.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
         !SameFile(rewrite.before, now)) {
         DropNewFile(rewrite);
-        return "the file changed while it was being rewritten; it was left as it is";
+        return kChangedMeanwhile;
     }
     if (renameat(rewrite.folder, rewrite.temporary.c_str(), rewrite.folder, rewrite.name.c_str()) !=
         0) {
@@ -418,35 +451,31 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
         return result;  // each match replaced by itself: the file is not touched
     }
     // Only files with hits get here.
-    if (std::string refused = Refusal(path, before); !refused.empty()) {
+    if (std::string refused = Adopt(path, input, before, rewrite); !refused.empty()) {
         return Failed(std::move(refused));
     }
-    // A link is followed: the file it points to is rewritten and the link stays a link. Only
-    // files with hits are resolved, as resolving costs a look at every part of the path.
-    std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
-    struct stat resolved_info {};
-    if (!resolved || stat(resolved.get(), &resolved_info) != 0 ||
-        resolved_info.st_dev != before.st_dev || resolved_info.st_ino != before.st_ino) {
-        return Failed("the file changed while it was being rewritten; it was left as it is");
-    }
-    const std::string target = resolved.get();
-    const std::size_t slash = target.rfind('/');
-    rewrite.folder_holder.Reset(
-        OpenPath(target.substr(0, slash + 1), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (rewrite.folder_holder.get() < 0) {
-        return Failed(ErrnoText("cannot open its folder", errno));
-    }
-    rewrite.folder = rewrite.folder_holder.get();
-    rewrite.target = target;
-    rewrite.name = target.substr(slash + 1);
-    rewrite.input_holder.Reset(input.release());
-    rewrite.input = rewrite.input_holder.get();
-    rewrite.before = before;
-    rewrite.mode = before.st_mode & 07777;
     rewrite.content = std::move(replaced);
     original = text;
     result.rewritten = true;
     return result;
+}
+
+std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite,
+                           std::string& original) {
+    Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat before {};
+    if (input.get() < 0 || fstat(input.get(), &before) != 0) {
+        return ErrnoText("cannot open the file", errno);
+    }
+    if (!S_ISREG(before.st_mode)) {
+        return "not a regular file";
+    }
+    std::string_view text;
+    if (!ReadWholeFile(input.get(), static_cast<std::uint64_t>(before.st_size), text)) {
+        return ErrnoText("cannot read the file", errno);
+    }
+    original.assign(text);
+    return Adopt(path, input, before, rewrite);
 }
 
 RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,

@@ -23,6 +23,10 @@ bool IsApprovedForReplace(std::string_view file_name, std::string_view list);
 // Deletes a file and ignores every failure.
 void DeleteFileQuietly(const std::string& path);
 
+// Why a file that changed after it was read was left alone.
+inline constexpr char kChangedMeanwhile[] =
+    "the file changed while it was being rewritten; it was left as it is";
+
 // What a rewrite produced, for the caller to keep.
 struct RewriteResult {
     std::int32_t count = 0;   // replacements made, or kNotSearched
@@ -91,6 +95,12 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
                              std::string_view& original);
+
+// Opens the file at `path` for a rewrite worked out elsewhere (by an office handler): when it
+// may be rewritten under the rules of PrepareRewrite, `rewrite` is ready but for its content,
+// and `original` holds the file's bytes as read. Returns why not, or an empty text.
+std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite,
+                           std::string& original);
 
 // Replaces every match of `pattern` in the file at `path` with `replacement` (its "$"
 // sequences expanded). A file without matches is not opened for writing. Otherwise the new

@@ -34,11 +34,6 @@ Status ErrnoStatus(const std::string& what, int error) {
     return Status::Error(error == 0 ? EIO : error, what + ": " + strerror(error));
 }
 
-bool ReadFile(const std::string& path, std::string& bytes) {
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    return fd.get() >= 0 && ReadAll(fd.get(), bytes);
-}
-
 // A file inside a restore point: never through a link, which only someone else could have put
 // there.
 bool ReadFileAt(int folder, const char* name, std::string& bytes) {
@@ -522,7 +517,7 @@ Status RestorePoint::KeepOriginal(PreparedRewrite& rewrite, std::string_view ori
         now.st_mtim.tv_sec != rewrite.before.st_mtim.tv_sec ||
         now.st_mtim.tv_nsec != rewrite.before.st_mtim.tv_nsec) {
         unlinkat(files_folder_, name.c_str(), 0);
-        return Status::Error(EAGAIN, "the file changed while it was being read");
+        return Status::Error(EAGAIN, kChangedMeanwhile);
     }
     if (linked) {
         rewrite.before.st_ctim = now.st_ctim;
@@ -579,44 +574,6 @@ Status RestorePoint::Keep(const std::string& target, const struct stat& before,
                           std::string_view original, std::string_view replaced) {
     Status status =
         KeepCopy(next_number_.fetch_add(1), target, before, original, ContentChecksum(replaced));
-    if (status.ok()) {
-        kept_.fetch_add(1);
-    }
-    return status;
-}
-
-Status RestorePoint::KeepBeforeHandler(const std::string& path, std::uint64_t& number) {
-    char* resolved_text = realpath(path.c_str(), nullptr);
-    if (resolved_text == nullptr) {
-        return ErrnoStatus("cannot find " + path, errno);
-    }
-    const std::string target = resolved_text;
-    free(resolved_text);
-    Fd input(open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    struct stat before {};
-    std::string bytes;
-    if (input.get() < 0 || fstat(input.get(), &before) != 0 || !ReadAll(input.get(), bytes)) {
-        return ErrnoStatus("cannot read " + target, errno);
-    }
-    number = next_number_.fetch_add(1);
-    return KeepCopy(number, target, before, bytes, "-");  // the new checksum comes with Settle
-}
-
-Status RestorePoint::Settle(std::uint64_t number, const std::string& path) {
-    std::string bytes;
-    std::string copy;
-    if (!ReadFile(path, bytes) || !ReadFileAt(files_folder_, CopyName(number).c_str(), copy)) {
-        return ErrnoStatus("cannot read " + path + " after its rewrite", errno);
-    }
-    if (bytes == copy) {
-        Status status = AppendJournal("dropped\t" + std::to_string(number));
-        if (status.ok()) {
-            unlinkat(files_folder_, CopyName(number).c_str(), 0);
-        }
-        return status;
-    }
-    Status status =
-        AppendJournal("settled\t" + std::to_string(number) + "\t" + ContentChecksum(bytes));
     if (status.ok()) {
         kept_.fetch_add(1);
     }

@@ -24,8 +24,9 @@ namespace ferret {
 //   search <text> / replace <text> / folder <start folder>
 //   file <n> <path> <old checksum> <new checksum or -> <size> <mode> <uid> <gid> <atime> <mtime>
 //        <name of the new file beside it, made only after this line is on disk>
-//   settled <n> <new checksum>    the new checksum of a file rewritten by an office handler
-//   dropped <n>                   that handler changed nothing; the copy is gone
+//   settled <n> <new checksum>    the new checksum of a file an office program rewrote in place
+//                                 (older runs: their file lines had "-" for it)
+//   dropped <n>                   the file was not rewritten after all; the copy is gone
 //   restored <n>                  undone
 //   end                           the run ended with everything on disk
 //   cleaned                       a later run removed the new files this one left
@@ -114,11 +115,6 @@ class RestorePoint {
     // Notes that the run ended with everything it did on disk; a later run need not look for
     // its temporary files.
     Status End();
-
-    // For files another program rewrites (the office handlers): keeps the file as it is now
-    // and gives the entry's number, then Settle notes what became of it.
-    Status KeepBeforeHandler(const std::string& path, std::uint64_t& number);
-    Status Settle(std::uint64_t number, const std::string& path);
 
     // Ends the run's restore point: removes it when it keeps no file. Returns whether it stays.
     bool Finish();

@@ -18,6 +18,7 @@
 #include "engine/content_search.h"
 #include "engine/file_details.h"
 #include "engine/find_files.h"
+#include "engine/office_files.h"
 #include "engine/ordered_stage.h"
 #include "engine/regex.h"
 #include "engine/restore_point.h"
@@ -308,87 +309,6 @@ class EarlySearch {
     std::vector<std::thread> threads_;
 };
 
-// Whether a file starts as the documents LibreOffice opens do: OLE2 (.doc, .xls), ZIP (the
-// Open XML and OpenDocument formats), RTF or XML (the flat formats). A file that cannot be read
-// goes to the handler, which says why.
-bool LooksLikeOfficeContent(const std::string& path) {
-    const Fd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    unsigned char head[8] = {};
-    if (file.get() < 0) {
-        return true;
-    }
-    const ssize_t got = read(file.get(), head, sizeof head);
-    if (got < 0) {
-        return true;
-    }
-    const std::string_view start(reinterpret_cast<const char*>(head),
-                                 static_cast<std::size_t>(got));
-    static constexpr unsigned char kOle2[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    return start == std::string_view(reinterpret_cast<const char*>(kOle2), sizeof kOle2) ||
-           start.substr(0, 4) == std::string_view("PK\x03\x04", 4) ||
-           start.substr(0, 5) == "{\\rtf" || start.substr(0, 5) == "<?xml" ||
-           start.substr(0, 8) == "\xEF\xBB\xBF<?xml";
-}
-
-// The office handlers of one run: one LibreOffice for all their files, shut down when the stage
-// ends however it ends.
-class OfficeFiles {
-  public:
-    explicit OfficeFiles(const RunRequest& request) : handlers_(request.office_extensions) {
-        if (!handlers_.empty() && request.office_setup) {
-            link_ = std::make_unique<OfficeLink>(*request.office_setup);
-        } else {
-            handlers_.clear();
-        }
-    }
-
-    // An office file by its name and by its first bytes: a plain text file named ".doc" is
-    // searched and replaced as the text it is, so it is never saved in another format or with
-    // a mark it did not have.
-    bool Takes(const clsFile& record) const {
-        return !handlers_.empty() && UseSpecialFileHandler(record.Filename(), handlers_) &&
-               LooksLikeOfficeContent(record.FullPath());
-    }
-
-    // Searches (or, with `replace_run`, replaces in) an office file; a spreadsheet's hit cells
-    // go to its record. A handler's failure comes back in `error`.
-    std::int32_t Run(clsFile& record, const std::string& find, const std::string& replace,
-                     bool ignore_case, bool replace_run, Status& error) {
-        const std::string path = record.FullPath();
-        std::int32_t count = 0;
-        std::int32_t number = 0;
-        std::string description;
-        if (IsSpreadsheetName(record.Filename())) {
-            cExcelFindReplace handler(link_.get());
-            handler.SetFilename(path);
-            handler.SetFindText(find);
-            handler.SetReplaceText(replace_run ? replace : std::string());
-            handler.SetMatchCase(!ignore_case);
-            count = replace_run ? handler.Replace() : handler.Find();
-            number = handler.ErrCode();
-            description = handler.ErrDescription();
-            record.SetExcelResults(handler.TakeExcelResults());
-        } else {
-            cWordFindReplace handler(link_.get());
-            handler.SetFilename(path);
-            handler.SetFindText(find);
-            handler.SetReplaceText(replace);
-            handler.SetMatchCase(!ignore_case);
-            count = replace_run ? handler.Replace() : handler.Find();
-            number = handler.ErrCode();
-            description = handler.ErrDescription();
-        }
-        if (number != 0) {
-            error = Status::Error(number, path + ": " + description);
-        }
-        return count;
-    }
-
-  private:
-    std::string handlers_;
-    std::unique_ptr<OfficeLink> link_;
-};
-
 // A batch is switched in when it holds this many files or bytes, or has waited this long.
 constexpr std::size_t kBatchFiles = 128;
 constexpr std::uint64_t kBatchBytes = 32 << 20;
@@ -637,7 +557,7 @@ class Run {
               text(ConvertSpecialChars(search_text)),
               matcher(text, ignore_case),
               pattern(text, ignore_case),
-              office(request) {}
+              office(request.office_extensions, request.office_setup) {}
         const bool ignore_case;
         const std::string text;
         const PlainMatcher matcher;
@@ -659,8 +579,8 @@ class Run {
                     return std::nullopt;
                 }
                 Status error;
-                const std::int32_t count = tools.office.Run(record, tools.text, std::string(),
-                                                            tools.ignore_case, false, error);
+                const std::int32_t count =
+                    tools.office.Search(record, tools.text, tools.ignore_case, error);
                 if (!error.ok()) {
                     problems.push_back({RunStage::kSearch, ProblemKind::kFile, error});
                 }
@@ -739,7 +659,7 @@ class Run {
         // Plain texts are replaced as patterns too, escaped first.
         LazyPattern as_pattern(text, ignore_case);
         LazyPattern as_plain(RegExEncodeString(text), ignore_case);
-        OfficeFiles office(request_);
+        OfficeFiles office(request_.office_extensions, request_.office_setup);
         ProblemBox problems;
         const auto file_problem = [&problems](std::size_t index, Status status) {
             if (!status.ok()) {
@@ -755,6 +675,37 @@ class Run {
         std::mutex targets_mutex;
         std::unordered_set<std::string> targets;  // protected by targets_mutex
 
+        // Documents the office handlers changed: their bytes are not text to keep as the last
+        // rewrite.
+        std::vector<char> from_handler(records.size(), 0);
+        // Keeps the original of a worked-out rewrite and holds it for the next batch.
+        const auto hold = [&](std::size_t index, std::unique_ptr<RewriteBatch::Item> item,
+                              std::string_view original, std::int32_t count) -> std::int32_t {
+            {
+                // A file reached again by another name (a link) is rewritten once.
+                std::lock_guard lock(targets_mutex);
+                if (!targets.insert(item->rewrite.target).second) {
+                    return 0;
+                }
+            }
+            if (restore != nullptr) {
+                if (const Status kept = restore->KeepOriginal(item->rewrite, original, item->kept);
+                    !kept.ok()) {
+                    const std::string why = kept.number() == EAGAIN
+                                                ? kept.description()
+                                                : "no restore copy could be kept, so the file "
+                                                  "was left as it is: " +
+                                                      kept.description();
+                    file_problem(index, Status::Error(75, records[index]->FullPath() + ": " + why));
+                    return kNotSearched;
+                }
+            }
+            item->index = index;
+            item->count = count;
+            prepared[index] = std::move(item);
+            return count;
+        };
+
         OrderedStage stage;
         stage.process = [&](std::size_t index) -> std::int32_t {
             clsFile& record = *records[index];
@@ -768,8 +719,7 @@ class Run {
                 if (const std::string why = WhyNotRewritable(record.FullPath()); !why.empty()) {
                     try {
                         Status error;
-                        const std::int32_t hits =
-                            office.Run(record, text, std::string(), ignore_case, false, error);
+                        const std::int32_t hits = office.Search(record, text, ignore_case, error);
                         file_problem(index, std::move(error));
                         if (hits > 0) {
                             file_problem(index, Status::Error(75, record.FullPath() + ": " + why));
@@ -783,26 +733,19 @@ class Run {
                     }
                 }
                 try {
-                    std::uint64_t kept = 0;
-                    if (restore != nullptr) {
-                        if (Status status = restore->KeepBeforeHandler(record.FullPath(), kept);
-                            !status.ok()) {
-                            file_problem(index,
-                                         Status::Error(75, record.FullPath() +
-                                                               ": no restore copy could be kept, "
-                                                               "so the file was left as it is: " +
-                                                               status.description()));
-                            return kNotSearched;
-                        }
-                    }
+                    auto item = std::make_unique<RewriteBatch::Item>();
+                    std::string original;
+                    bool rewritten = false;
                     Status error;
                     const std::int32_t count =
-                        office.Run(record, text, replacement, ignore_case, true, error);
+                        office.PrepareReplace(record, text, replacement, ignore_case, item->rewrite,
+                                              original, rewritten, error);
                     file_problem(index, std::move(error));
-                    if (restore != nullptr) {
-                        file_problem(index, restore->Settle(kept, record.FullPath()));
+                    if (!rewritten) {
+                        return count;
                     }
-                    return count;
+                    from_handler[index] = 1;
+                    return hold(index, std::move(item), original, count);
                 } catch (const std::exception& error) {
                     file_problem(index, Status::Error(7, record.FullPath() + ": " + error.what()));
                     return kNotSearched;
@@ -832,29 +775,7 @@ class Run {
                 if (!result.rewritten) {
                     return result.count;
                 }
-                {
-                    // A file reached again by another name (a link) is rewritten once.
-                    std::lock_guard lock(targets_mutex);
-                    if (!targets.insert(item->rewrite.target).second) {
-                        return 0;
-                    }
-                }
-                if (restore != nullptr) {
-                    if (const Status kept =
-                            restore->KeepOriginal(item->rewrite, original, item->kept);
-                        !kept.ok()) {
-                        file_problem(index, Status::Error(75, path +
-                                                                  ": no restore copy could be "
-                                                                  "kept, so the file was left as "
-                                                                  "it is: " +
-                                                                  kept.description()));
-                        return kNotSearched;
-                    }
-                }
-                item->index = index;
-                item->count = result.count;
-                prepared[index] = std::move(item);
-                return result.count;
+                return hold(index, std::move(item), original, result.count);
             } catch (const std::exception& error) {
                 file_problem(index, Status::Error(7, path + ": " + error.what()));
                 return kNotSearched;
@@ -873,7 +794,9 @@ class Run {
                                  Status::Error(75, records[outcome.index]->FullPath() + ": " +
                                                        outcome.error));
                 } else if (outcome.rewritten) {
-                    last_content = std::move(outcome.new_content);
+                    if (from_handler[outcome.index] == 0) {
+                        last_content = std::move(outcome.new_content);
+                    }
                     if (outcome.names > 1) {
                         // The new file takes this name only: hard links cannot be kept in step.
                         problems.Add(

@@ -8,15 +8,17 @@ down on the way out.
 
 Requests:
   {"op": "word" | "sheet", "path": ..., "find": ..., "replace": ..., "match_case": bool,
-   "rewrite": bool}
+   "rewrite": bool, "save_to": ...}
+A rewrite never touches "path": the changed document is saved, in the format it was read in, as
+the new file "save_to", and only when there was something to replace. Ferret puts it in place.
 Answers:
-  {"count": n, "cells": [[sheet, "$A$1"], ...], "error": 0 | number, "description": text}
+  {"count": n, "cells": [[sheet, "$A$1"], ...], "saved": bool, "error": 0 | number,
+   "description": text}
 The first line written, before any request, is {"ready": true} or an answer with an error.
 """
 
 import json
 import os
-import stat
 import subprocess
 import sys
 import tempfile
@@ -96,9 +98,9 @@ class Office:
                 (prop("Hidden", True), prop("MacroExecutionMode", NEVER_EXECUTE_MACROS),
                  prop("UpdateDocMode", NO_LINK_UPDATES), prop("Silent", True)))
         except Exception as error:
-            raise OfficeError(ERROR_OPEN, "%s cannot be opened: %s" % (path, error))
+            raise OfficeError(ERROR_OPEN, "the document cannot be opened: %s" % error)
         if document is None:
-            raise OfficeError(ERROR_OPEN, "%s cannot be opened" % path)
+            raise OfficeError(ERROR_OPEN, "the document cannot be opened")
         return document
 
     def close(self):
@@ -116,40 +118,19 @@ class Office:
         subprocess.run(["rm", "-rf", self.profile], check=False)
 
 
-def store_in_place(document, path):
-    """Writes the document over `path` in the format it was read in, through a new file in the
-    same folder that takes the old one's place in one rename, so the file is never half written."""
+def save_to(document, path):
+    """Saves the document as the new file `path`, in the format it was read in."""
     filter_name = ""
     for arg in document.getArgs():
         if arg.Name == "FilterName":
             filter_name = arg.Value
-    folder = os.path.dirname(os.path.abspath(path))
-    handle, temporary = tempfile.mkstemp(dir=folder, prefix=".ferret-",
-                                         suffix=os.path.splitext(path)[1])
-    os.close(handle)
+    if not path:
+        raise OfficeError(ERROR_SAVE, "the document cannot be saved: no new file was named")
     try:
-        document.storeToURL(uno.systemPathToFileUrl(temporary),
-                            (prop("FilterName", filter_name), prop("Overwrite", True)))
-        old = os.stat(path)
-        os.chmod(temporary, stat.S_IMODE(old.st_mode))
-        try:
-            os.chown(temporary, old.st_uid, old.st_gid)
-        except PermissionError:
-            pass
-        with open(temporary, "rb") as written:
-            os.fsync(written.fileno())
-        os.replace(temporary, path)
-        directory = os.open(folder, os.O_RDONLY)
-        try:
-            os.fsync(directory)
-        finally:
-            os.close(directory)
+        document.storeToURL(uno.systemPathToFileUrl(path),
+                            (prop("FilterName", filter_name), prop("Overwrite", False)))
     except Exception as error:
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
-        raise OfficeError(ERROR_SAVE, "%s cannot be saved: %s" % (path, error))
+        raise OfficeError(ERROR_SAVE, "the document cannot be saved: %s" % error)
 
 
 def word(office, request):
@@ -171,9 +152,10 @@ def word(office, request):
             raise
         except Exception as error:
             raise OfficeError(ERROR_CALL, str(error))
-        if request["rewrite"] and count > 0:
-            store_in_place(document, request["path"])
-        return {"count": count, "cells": []}
+        saved = request["rewrite"] and count > 0
+        if saved:
+            save_to(document, request.get("save_to", ""))
+        return {"count": count, "cells": [], "saved": saved}
     finally:
         try:
             document.close(True)
@@ -219,13 +201,14 @@ def sheet(office, request):
         except Exception as error:
             return {"count": count, "cells": cells, "error": ERROR_CALL,
                     "description": str(error)}
-        if rewrite and count > 0:
+        saved = rewrite and count > 0
+        if saved:
             try:
-                store_in_place(document, request["path"])
+                save_to(document, request.get("save_to", ""))
             except OfficeError as error:
                 return {"count": count, "cells": cells, "error": error.number,
                         "description": error.description}
-        return {"count": count, "cells": cells}
+        return {"count": count, "cells": cells, "saved": saved}
     finally:
         try:
             document.close(True)

@@ -41,7 +41,9 @@ OfficeAnswer cOfficeFindReplace::Ask(OfficeRequest::Kind kind, bool rewrite) {
     request.replace = replace_;
     request.match_case = match_case_;
     request.rewrite = rewrite;
+    request.save_to = save_to_;
     OfficeAnswer answer = AskOffice(link_, request);
+    saved_ = answer.saved;
     if (answer.error != 0) {
         err_code_ = answer.error;
         err_description_ = answer.description;

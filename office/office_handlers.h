@@ -21,6 +21,12 @@ class cOfficeFindReplace {
     void SetReplaceText(std::string text) { replace_ = std::move(text); }
     bool MatchCase() const { return match_case_; }
     void SetMatchCase(bool on) { match_case_ = on; }
+    // Where a rewrite saves the changed document: a new file, never the one read, so that the
+    // caller can check and put it in place.
+    const std::string& SaveTo() const { return save_to_; }
+    void SetSaveTo(std::string path) { save_to_ = std::move(path); }
+    // Whether the last call saved the document to SaveTo.
+    bool Saved() const { return saved_; }
     std::int32_t ErrCode() const { return err_code_; }
     const std::string& ErrDescription() const { return err_description_; }
 
@@ -34,7 +40,9 @@ class cOfficeFindReplace {
     std::string filename_;
     std::string find_;
     std::string replace_;
+    std::string save_to_;
     bool match_case_ = false;
+    bool saved_ = false;
     std::int32_t err_code_ = 0;
     std::string err_description_;
 };
@@ -46,8 +54,8 @@ class cWordFindReplace : public cOfficeFindReplace {
 
     // The number of hits, each counted once; -1 after an error (ErrCode says which).
     std::int32_t Find();
-    // The number of hits, all replaced and the document saved in its own format; -1 after an
-    // error, the file then unchanged.
+    // The number of hits, all replaced and the document saved in its own format as SaveTo; -1
+    // after an error.
     std::int32_t Replace();
     // Whether LibreOffice and the bridge can be started here.
     static bool IsInstalled();
@@ -66,8 +74,8 @@ class cExcelFindReplace : public cOfficeFindReplace {
     // Hands the hit cells over (to the file's result record).
     std::unique_ptr<cExcelResults> TakeExcelResults();
 
-    // Both count the hit cells; both rewrite them exactly when ReplaceText is not empty. After
-    // an error the count is the hits found before it.
+    // Both count the hit cells; both rewrite them, saving to SaveTo, exactly when ReplaceText is
+    // not empty. After an error the count is the hits found before it.
     std::int32_t Find();
     std::int32_t Replace();
     static bool IsExcelInstalled();

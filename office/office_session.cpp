@@ -88,6 +88,7 @@ QByteArray RequestLine(const OfficeRequest& request) {
     object[QStringLiteral("replace")] = QString::fromStdString(request.replace);
     object[QStringLiteral("match_case")] = request.match_case;
     object[QStringLiteral("rewrite")] = request.rewrite;
+    object[QStringLiteral("save_to")] = QString::fromStdString(request.save_to);
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
@@ -103,6 +104,7 @@ OfficeAnswer ParseAnswer(const std::string& line) {
     }
     const QJsonObject object = document.object();
     answer.count = object.value(QStringLiteral("count")).toInt(-1);
+    answer.saved = object.value(QStringLiteral("saved")).toBool(false);
     answer.error = object.value(QStringLiteral("error")).toInt(0);
     answer.description = object.value(QStringLiteral("description")).toString().toStdString();
     for (const QJsonValue cell : object.value(QStringLiteral("cells")).toArray()) {

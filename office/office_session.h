@@ -38,12 +38,14 @@ struct OfficeRequest {
     std::string find;
     std::string replace;
     bool match_case = false;
-    bool rewrite = false;  // replace the hits and save the file in its own format
+    bool rewrite = false;  // replace the hits and save the document in its own format...
+    std::string save_to;   // ...as this new file; `path` itself is never written
 };
 
 struct OfficeAnswer {
     std::int32_t count = -1;                                 // -1: the file could not be searched
     std::vector<std::pair<std::string, std::string>> cells;  // sheet, "$A$1"
+    bool saved = false;                                      // `save_to` was written
     std::int32_t error = 0;
     std::string description;
 };

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/content_replace.h"
+#include "office/office_session.h"
+#include "util/status.h"
+
+namespace ferret {
+
+class clsFile;
+
+// Whether the file at `path` starts as the documents LibreOffice opens do: OLE2 (.doc, .xls),
+// ZIP (the Open XML and OpenDocument formats), RTF or XML (the flat formats). A file that
+// cannot be read goes to the handler, which says why.
+bool LooksLikeOfficeContent(const std::string& path);
+
+// The office handlers of one run: one LibreOffice for all their files, shut down when this
+// ends however the run ends.
+class OfficeFiles {
+  public:
+    // `handlers`: the extensions that go to LibreOffice (none without `setup`).
+    OfficeFiles(std::string handlers, const std::optional<OfficeSetup>& setup);
+    ~OfficeFiles();
+    OfficeFiles(const OfficeFiles&) = delete;
+    OfficeFiles& operator=(const OfficeFiles&) = delete;
+
+    // An office file by its name and by its first bytes: a plain text file named ".doc" is
+    // searched and replaced as the text it is, so it is never saved in another format or with
+    // a mark it did not have.
+    bool Takes(const clsFile& record) const;
+
+    // Counts the hits of an office file as it is; a spreadsheet's hit cells go to its record. A
+    // handler's failure comes back in `error`.
+    std::int32_t Search(clsFile& record, const std::string& find, bool ignore_case, Status& error);
+
+    // Works out a replace in an office file without touching it, as PrepareRewrite does for a
+    // text file: LibreOffice reads a private copy of the file as it was opened and saves the
+    // changed document as a private new file, whose bytes become `rewrite.content`. When
+    // `rewritten`, `rewrite` is ready for MakeNewFile and `original` holds the file's bytes.
+    // Returns the hits, or kNotSearched with the reason in `error`.
+    std::int32_t PrepareReplace(clsFile& record, const std::string& find,
+                                const std::string& replace, bool ignore_case,
+                                PreparedRewrite& rewrite, std::string& original, bool& rewritten,
+                                Status& error);
+
+  private:
+    // Asks the handler for `record`, reading `source` and saving, when `save_to` is not empty,
+    // there.
+    std::int32_t Ask(clsFile& record, const std::string& source, const std::string& find,
+                     const std::string& replace, bool ignore_case, bool rewrite,
+                     const std::string& save_to, bool& saved, Status& error);
+
+    std::string handlers_;
+    std::unique_ptr<OfficeLink> link_;
+};
+
+}  // namespace ferret
