@@ -54,6 +54,7 @@
 #include "app/results_window.h"
 #include "app/structured_model.h"
 #include "app/undo_command.h"
+#include "app/widget_rules.h"
 #include "app/window_run_view.h"
 #include "engine/date_time.h"
 #include "ferret_version.h"
@@ -160,12 +161,12 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
         box->show();
     };
     handlers.mask_to_list = [this](const QString& text) {
-        if (mask_->findText(text, Qt::MatchFixedString) < 0) {
+        if (mask_->findText(text, Qt::MatchFixedString | Qt::MatchCaseSensitive) < 0) {
             mask_->addItem(text);
         }
     };
     handlers.search_to_list = [this](const QString& text) {
-        if (find_->findText(text, Qt::MatchFixedString) < 0) {
+        if (find_->findText(text, Qt::MatchFixedString | Qt::MatchCaseSensitive) < 0) {
             find_->addItem(text);
         }
     };
@@ -340,6 +341,13 @@ void frmMain::BuildWidgets() {
     };
     option_rule(date_options_, std::vector<QWidget*>{date_kind_, date_from_, date_to_});
     option_rule(size_options_, std::vector<QWidget*>{size_compare_, size_text_});
+    // The panel scrolls under the wheel; its values change only when the user is in them.
+    for (QWidget* control : std::initializer_list<QWidget*>{mask_, find_, date_kind_, date_from_,
+                                                            date_to_, size_compare_}) {
+        TakeWheelOnlyWhenFocused(control);
+    }
+    OfferListWithoutTakingIt(mask_);
+    OfferListWithoutTakingIt(find_);
 
     // Replace criteria and the run log.
     QWidget* replace =
@@ -363,6 +371,8 @@ void frmMain::BuildWidgets() {
     folder_->lineEdit()->setPlaceholderText(QStringLiteral("...select a folder to search"));
     folder_->installEventFilter(this);
     folder_->lineEdit()->installEventFilter(this);  // most clicks land on the text
+    OfferListWithoutTakingIt(folder_);
+    TakeWheelOnlyWhenFocused(folder_);
     folder_model_ = new QFileSystemModel(this);
     folder_model_->setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Drives);
     folder_model_->setRootPath(QStringLiteral("/"));
@@ -389,7 +399,14 @@ void frmMain::BuildWidgets() {
         }
     });
     connect(folder_tree_, &QTreeView::activated, this, pick);  // Enter
-    folder_tree_->installEventFilter(this);                    // Escape closes it
+    // The tree is the folder box's drop-down: it closes when the focus goes elsewhere.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (folder_tree_->isVisible() && now != nullptr && now != folder_ &&
+            now != folder_->lineEdit() && now != folder_tree_ && !folder_tree_->isAncestorOf(now)) {
+            folder_tree_->hide();
+        }
+    });
+    folder_tree_->installEventFilter(this);  // Escape closes it
     connect(folder_, &QComboBox::editTextChanged, this, [this](const QString& text) {
         if (!folder_guard_ && IsFolder(text)) {
             folder_tree_->setCurrentIndex(folder_model_->index(text));
@@ -430,6 +447,7 @@ void frmMain::BuildWidgets() {
     result_menu_->SetTrashedHandler(
         [this](const std::vector<std::string>& paths) { file_model_->RemovePaths(paths); });
     list_view_->setContextMenuPolicy(Qt::CustomContextMenu);
+    list_view_->viewport()->installEventFilter(this);  // the right button's selection
     connect(list_view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         result_menu_->Show(ContextMenuPaths(*list_view_, *file_model_, at),
                            list_view_->viewport()->mapToGlobal(at));
@@ -855,6 +873,8 @@ bool frmMain::StartRun(const QString& mode) {
     ClearReportModels();
     // Pause and Stop come on when the run has reset its flags and says it is running.
     search_action_->setEnabled(false);
+    running_ = true;
+    UpdateReplaceButton();
     run_thread_ = std::thread([this, kind, fields] {
         driver_->StartProcess(kind, fields);
         QMetaObject::invokeMethod(
@@ -949,6 +969,8 @@ bool frmMain::CanPause() const {
 }
 
 void frmMain::EnableForm(bool running) {
+    running_ = running;
+    UpdateReplaceButton();
     pause_action_->setEnabled(running);
     stop_action_->setEnabled(running);
     search_action_->setEnabled(!running);
@@ -960,7 +982,8 @@ void frmMain::EnableForm(bool running) {
 }
 
 void frmMain::UpdateReplaceButton() {
-    replace_action_->setEnabled(!find_->currentText().isEmpty() && !replace_->text().isEmpty());
+    replace_action_->setEnabled(!running_ && !find_->currentText().isEmpty() &&
+                                !replace_->text().isEmpty());
 }
 
 void frmMain::ShowReportView(int code) {
@@ -1331,6 +1354,28 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
             (key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier))) {
             ToggleFolderTree(true);
             return true;
+        }
+    }
+    // A right press on a row that is not selected adds it to the selection: the menu then acts
+    // on the rows shown selected, the pressed one first.
+    if (event->type() == QEvent::MouseButtonPress && list_view_ != nullptr &&
+        watched == list_view_->viewport() &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+        const QModelIndex pressed =
+            list_view_->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        if (pressed.isValid() && !list_view_->selectionModel()->isRowSelected(pressed.row())) {
+            list_view_->selectionModel()->setCurrentIndex(
+                pressed, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            return true;
+        }
+    }
+    // Enter (which then runs the search) and Escape in the box end the tree's job.
+    if (event->type() == QEvent::KeyPress && folder_tree_ != nullptr && folder_tree_->isVisible() &&
+        watched == folder_->lineEdit()) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+            folder_tree_->hide();
+            return key == Qt::Key_Escape;
         }
     }
     if ((watched == folder_ || watched == folder_->lineEdit()) &&

@@ -156,6 +156,7 @@ class frmMain : public QMainWindow {
     QWidget* report_area_ = nullptr;
     QFileSystemModel* folder_model_ = nullptr;
     bool folder_guard_ = false;
+    bool running_ = false;  // between a run's start and its end reaching the window
     QComboBox* mask_ = nullptr;
     QRadioButton* include_ = nullptr;
     QRadioButton* exclude_ = nullptr;

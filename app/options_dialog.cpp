@@ -1,5 +1,7 @@
 #include "app/options_dialog.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -374,6 +376,12 @@ void frmOptions::cmdDelete_Click() {
             return;
         }
         delete lbExt_->takeItem(position);
+        // The next entry takes the deleted one's place in the selection, ready for another
+        // Delete.
+        if (lbExt_->count() > 0) {
+            lbExt_->setCurrentRow(std::min(position, lbExt_->count() - 1));
+        }
+        cmdDelete_->setEnabled(extensions_.IsDeletable(SelectedExtension()));
         cmdApply_->setEnabled(true);
     } catch (const std::exception& error) {
         LogError("frmOptions: cmdDelete_Click", kUnexpectedError, error.what());

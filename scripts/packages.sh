@@ -4,6 +4,7 @@ BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libpcre2-dev)
 # Ferret still works, with its office handlers unavailable.
 OFFICE_PACKAGES=(libreoffice-writer libreoffice-calc python3-uno)
 # The install test checks the desktop entry, the AppStream file and the manual page with these;
-# the regex differential test takes ECMAScript's own behaviour from Node.js.
+# the regex differential test takes ECMAScript's own behaviour from Node.js; the window tests that
+# need a real X server start Xvfb.
 TEST_PACKAGES=(libgtest-dev clang-format poppler-utils desktop-file-utils appstream groff-base
-               nodejs python3)
+               nodejs python3 xvfb)

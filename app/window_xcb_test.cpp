@@ -1,0 +1,276 @@
+// The window as a user meets it in a real X server: typed text, popups, focus, the wheel and
+// the mouse.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCompleter>
+#include <QDateTimeEdit>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QWheelEvent>
+#include <QtTest/QTest>
+
+#include "app/main_window.h"
+#include "app/options_dialog.h"
+#include "preview/preview_window.h"
+#include "settings/search_history.h"
+#include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+
+// Texts in failures as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+class WindowOnX : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
+        tree_.WriteFile("a.txt", "HELLO hello hello PATH_MAX PATH");
+        tree_.WriteFile("b.h", "hello");
+        tree_.WriteFile("c.txt", "hello");
+    }
+    // The window on screen with the focus, the fields set to search the tree.
+    void Show(frmMain& window) {
+        SearchFields fields;
+        fields.folder = tree_.path();
+        fields.file_mask = "*.*";
+        window.SetFields(fields);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+    static void Run(frmMain& window) {
+        window.WaitForRun();
+        QApplication::processEvents();
+    }
+    static void Type(QWidget* box, const QString& text) {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(box, text);
+    }
+    TempDir tree_;
+};
+
+// What the user typed is searched, and stays in the box and in the report, whatever the
+// history holds.
+TEST_F(WindowOnX, TypedTextIsSearchedAsTyped) {
+    SaveSearchList({"hello", "PATH_MAX"});
+    frmMain window;
+    Show(window);
+    auto* find = window.findChild<QComboBox*>(QStringLiteral("cboFind"));
+    auto* mask = window.findChild<QComboBox*>(QStringLiteral("cboFilterMask"));
+    ASSERT_TRUE(find && mask);
+
+    Type(find->lineEdit(), QStringLiteral("HELLO"));
+    QTest::keyClick(find->lineEdit(), Qt::Key_Return);
+    Run(window);
+    EXPECT_EQ(find->currentText(), QStringLiteral("HELLO"));
+    EXPECT_TRUE(window.ReportTextShown().contains(QStringLiteral("Search string: HELLO\n")))
+        << window.ReportTextShown().toStdString();
+    EXPECT_TRUE(window.ReportTextShown().contains(QStringLiteral("found 1 times in 1 files")))
+        << window.ReportTextShown().toStdString();
+
+    // A history entry that starts with the text is offered, not taken: one Enter searches what
+    // the box shows.
+    Type(find->lineEdit(), QStringLiteral("PATH"));
+    EXPECT_EQ(find->lineEdit()->text(), QStringLiteral("PATH"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    Run(window);
+    EXPECT_EQ(find->currentText(), QStringLiteral("PATH"));
+    EXPECT_TRUE(window.ReportTextShown().contains(QStringLiteral("Search string: PATH\n")))
+        << window.ReportTextShown().toStdString();
+    // The history keeps both spellings.
+    const std::vector<std::string> history = window.History();
+    EXPECT_NE(std::find(history.begin(), history.end(), "HELLO"), history.end());
+    EXPECT_NE(std::find(history.begin(), history.end(), "hello"), history.end());
+
+    // The mask box keeps "*.h" when the focus leaves it.
+    Type(mask->lineEdit(), QStringLiteral("*.h"));
+    find->lineEdit()->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(mask->currentText(), QStringLiteral("*.h"));
+    EXPECT_EQ(window.Fields().file_mask, "*.h");
+}
+
+// The folder tree below the folder box closes when its job is done.
+TEST_F(WindowOnX, TheFolderDropDownClosesOnEnterEscapeAndFocusLeaving) {
+    frmMain window;
+    Show(window);
+    auto* folder = window.findChild<QComboBox*>(QStringLiteral("cboFolder"));
+    auto* tree = window.findChild<QTreeView*>(QStringLiteral("ftv"));
+    auto* find = window.findChild<QComboBox*>(QStringLiteral("cboFind"));
+    ASSERT_TRUE(folder && tree && find);
+    find->setEditText(QStringLiteral("hello"));
+
+    QTest::mouseClick(folder->lineEdit(), Qt::LeftButton);
+    ASSERT_TRUE(tree->isVisible());
+    Type(folder->lineEdit(), QString::fromStdString(tree_.path()));
+    QTest::keyClick(folder->lineEdit(), Qt::Key_Return);
+    EXPECT_FALSE(tree->isVisible());
+    Run(window);
+
+    QTest::mouseClick(folder->lineEdit(), Qt::LeftButton);
+    ASSERT_TRUE(tree->isVisible());
+    QTest::keyClick(folder->lineEdit(), Qt::Key_Escape);
+    EXPECT_FALSE(tree->isVisible());
+
+    QTest::mouseClick(folder->lineEdit(), Qt::LeftButton);
+    ASSERT_TRUE(tree->isVisible());
+    QTest::mouseClick(find->lineEdit(), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_FALSE(tree->isVisible());
+}
+
+// Turning the wheel over the left panel scrolls it; only a control with the focus takes the
+// wheel as a change of its value.
+TEST_F(WindowOnX, TheWheelChangesOnlyAFocusedControl) {
+    frmMain window;
+    Show(window);
+    for (QRadioButton* option : window.findChildren<QRadioButton*>()) {
+        if (option->text() == QStringLiteral("Specify Dates") ||
+            option->text() == QStringLiteral("Specify size (in KB)")) {
+            option->click();
+        }
+    }
+    auto* find = window.findChild<QComboBox*>(QStringLiteral("cboFind"));
+    const QList<QDateTimeEdit*> dates = window.findChildren<QDateTimeEdit*>();
+    ASSERT_EQ(dates.size(), 2);
+    QList<QWidget*> controls = {dates[0], dates[1],
+                                window.findChild<QComboBox*>(QStringLiteral("cboDateType")),
+                                window.findChild<QComboBox*>(QStringLiteral("cboSize"))};
+    const auto value = [](QWidget* control) {
+        if (auto* date = qobject_cast<QDateTimeEdit*>(control)) {
+            return date->dateTime().toString(Qt::ISODate);
+        }
+        return qobject_cast<QComboBox*>(control)->currentText();
+    };
+    const auto wheel = [](QWidget* control, int delta) {
+        const QPointF at(control->width() / 2.0, control->height() / 2.0);
+        QWheelEvent event(at, control->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(control, &event);
+    };
+    for (QWidget* control : controls) {
+        ASSERT_NE(control, nullptr);
+        ASSERT_TRUE(control->isEnabled());
+        find->lineEdit()->setFocus();
+        const QString before = value(control);
+        wheel(control, -120);
+        wheel(control, -120);
+        EXPECT_EQ(value(control), before) << control->objectName().toStdString();
+    }
+    // With the focus, the wheel is the control's.
+    dates[0]->setFocus();
+    QApplication::processEvents();
+    const QString before = value(dates[0]);
+    wheel(dates[0], -120);
+    EXPECT_NE(value(dates[0]), before);
+}
+
+// A right-click on a row that is not selected selects it too, so the menu acts on what the
+// list shows selected: the clicked file first, then the others.
+TEST_F(WindowOnX, RightClickSelectsTheRowUnderThePointer) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
+    frmMain window;
+    Show(window);
+    window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("hello"));
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    Run(window);
+    auto* list = window.findChild<QTableView*>(QStringLiteral("lvFiles"));
+    ASSERT_EQ(list->model()->rowCount(), 3);
+    list->selectionModel()->select(list->model()->index(0, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    list->selectionModel()->select(list->model()->index(1, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QStringList shown;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions()) {
+                shown.push_back(action->text());
+            }
+            menu->close();
+            watch.stop();
+        }
+    });
+    watch.start(20);
+    // Through the window, as the X server delivers it: the press makes the context menu event.
+    const QPoint third =
+        list->viewport()->mapTo(&window, list->visualRect(list->model()->index(2, 0)).center());
+    QTest::mouseClick(window.windowHandle(), Qt::RightButton, {}, third);
+    for (int wait = 0; wait < 250 && shown.isEmpty(); ++wait) {
+        QTest::qWait(20);
+    }
+    watch.stop();
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.front(), QStringLiteral("&Ferret Results Previewer"));
+    EXPECT_EQ(list->selectionModel()->selectedRows().size(), 3);
+    EXPECT_TRUE(list->selectionModel()->isRowSelected(2, QModelIndex()));
+}
+
+// Controls are enabled only when they can act.
+TEST_F(WindowOnX, ControlsAreEnabledOnlyWhenTheyCanAct) {
+    for (int i = 0; i < 3000; ++i) {
+        tree_.WriteFile("many/f" + std::to_string(i) + ".txt", "hello");
+    }
+    frmMain window;
+    Show(window);
+    window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("hello"));
+    window.findChild<QLineEdit*>(QStringLiteral("txtReplace"))->setText(QStringLiteral("bye"));
+    QAction* replace = nullptr;
+    for (QAction* action : window.findChild<QToolBar*>(QStringLiteral("tbSearch"))->actions()) {
+        if (action->text() == QStringLiteral("Replace")) {
+            replace = action;
+        }
+    }
+    ASSERT_NE(replace, nullptr);
+    EXPECT_TRUE(replace->isEnabled());
+    // The run's end reaches the window only through its events, so it runs here.
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    EXPECT_FALSE(replace->isEnabled());
+    window.PressStop();
+    Run(window);
+    EXPECT_TRUE(replace->isEnabled());
+
+    // After a deletion the next entry is selected, and Delete can delete it.
+    frmOptions options(&window);
+    options.show();
+    auto* extension = options.findChild<QLineEdit*>(QStringLiteral("txtExtension"));
+    auto* add = options.findChild<QPushButton*>(QStringLiteral("cmdAddExt"));
+    auto* remove = options.findChild<QPushButton*>(QStringLiteral("cmdDelete"));
+    auto* list = options.findChild<QListWidget*>(QStringLiteral("lbExt"));
+    ASSERT_TRUE(extension && add && remove && list);
+    for (const char* text : {".abc", ".abd"}) {
+        extension->setText(QString::fromLatin1(text));
+        add->click();
+    }
+    const QList<QListWidgetItem*> found = list->findItems(QStringLiteral(".abc"), Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1);
+    list->setCurrentItem(found[0]);
+    ASSERT_TRUE(remove->isEnabled());
+    remove->click();
+    ASSERT_EQ(list->selectedItems().size(), 1);
+    EXPECT_EQ(list->selectedItems()[0]->text(), QStringLiteral(".abd"));
+    EXPECT_TRUE(remove->isEnabled());
+    options.close();
+}
+
+}  // namespace
+}  // namespace ferret
