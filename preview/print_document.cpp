@@ -5,8 +5,13 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <QTextOption>
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace ferret {
 namespace {
@@ -52,11 +57,42 @@ int cPrintRTB::PrintPages(const QTextDocument& document, QPrinter& printer, int 
     // A copy laid out for the printer's resolution and the margin area; the shown document keeps
     // its own layout.
     std::unique_ptr<QTextDocument> copy(document.clone());
+    // Paper has no horizontal scroll bar: long lines wrap at the margin (between words where
+    // they can, anywhere else), whatever the window that shows the document does.
+    QTextOption wrapping = copy->defaultTextOption();
+    wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    copy->setDefaultTextOption(wrapping);
     copy->documentLayout()->setPaintDevice(&printer);
     copy->setDocumentMargin(0);
     const QRectF body = printer.pageLayout().paintRectPixels(printer.resolution());
     copy->setPageSize(body.size());
-    const int pages = std::max(1, copy->pageCount());
+    copy->pageCount();  // lays it out
+
+    // Each page starts at the top of the first line that would not fit whole on the one before,
+    // so no line is cut at a page's foot or printed again at the next one's head. The lines are
+    // drawn one by one: a layout asked to draw a page draws the line above it too (hidden by the
+    // clip, but still in the file's text). These documents are plain text: no frames or tables.
+    struct PageLine {
+        QTextLine line;
+        QPointF at;  // its layout's position
+        qreal top;
+    };
+    std::vector<PageLine> lines;
+    for (QTextBlock block = copy->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        for (int i = 0; layout != nullptr && i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            lines.push_back({line, layout->position(), layout->position().y() + line.y()});
+        }
+    }
+    std::vector<std::size_t> firsts = {0};  // each page's first line
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const qreal page_top = lines[firsts.back()].top;
+        if (lines[i].top + lines[i].line.height() > page_top + body.height()) {
+            firsts.push_back(i);
+        }
+    }
+    const int pages = static_cast<int>(firsts.size());
 
     QPainter painter;
     if (!painter.begin(&printer)) {
@@ -66,15 +102,18 @@ int cPrintRTB::PrintPages(const QTextDocument& document, QPrinter& printer, int 
         if (page > 0) {
             printer.newPage();
         }
+        const std::size_t end =
+            page + 1 < pages ? firsts[static_cast<std::size_t>(page) + 1] : lines.size();
+        const std::size_t first = firsts[static_cast<std::size_t>(page)];
+        if (first >= lines.size()) {
+            continue;  // an empty document: one blank page
+        }
         painter.save();
-        const QRectF view(0, page * body.height(), body.width(), body.height());
-        painter.translate(0, -view.top());
-        painter.setClipRect(view);
-        QAbstractTextDocumentLayout::PaintContext context;
-        // Lines that only touch the page's edges belong to the pages around it; drawn here they
-        // would be hidden by the clip but still be in the file's text.
-        context.clip = view.adjusted(0, 0.01, 0, -0.01);
-        copy->documentLayout()->draw(&painter, context);
+        painter.setClipRect(QRectF(0, 0, body.width(), body.height()));
+        painter.translate(0, -lines[first].top);
+        for (std::size_t i = first; i < end; ++i) {
+            lines[i].line.draw(&painter, lines[i].at);
+        }
         painter.restore();
     }
     painter.end();

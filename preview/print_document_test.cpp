@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QPrinter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
+#include "preview/preview_window.h"
+#include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
@@ -134,6 +140,63 @@ TEST(Printing, CancelPrintsNothing) {
     PrintToFile to(pdf, false);
     EXPECT_EQ(cPrintRTB::PrintRTF(document, 1440, 1440, 1440, 1440), 0);
     EXPECT_TRUE(dir.Names().empty());
+}
+
+// The previewer shows long lines unwrapped; on paper they wrap at the margin, every character
+// printed once, no line repeated at the top of the next page.
+TEST(Printing, ThePreviewersLongLinesWrapWithinTheMargins) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kPreviewFontSize, "10").ok());
+    TempDir dir;
+    std::string content;
+    for (int i = 0; i < 120; ++i) {
+        char mark[16];
+        std::snprintf(mark, sizeof mark, "L%03d:", i);
+        std::string line = mark;
+        if (i % 10 == 3) {
+            line += std::string(395, static_cast<char>('a' + i % 26));  // no place to break
+        } else {
+            while (line.size() < 400) {
+                line += " w" + std::to_string(line.size());
+            }
+        }
+        content += line + "\n";
+    }
+    dir.WriteFile("long.txt", content);
+    frmPreview preview;
+    preview.FilePath = dir.Path("long.txt");
+    preview.FindText = "L0";
+    preview.Load();
+    QElapsedTimer clock;
+    clock.start();
+    while (preview.IsLoading() && clock.elapsed() < 20000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    ASSERT_FALSE(preview.IsLoading());
+    const std::string pdf = dir.Path("long.pdf");
+    {
+        PrintToFile to(pdf, true);
+        EXPECT_GT(preview.Print(), 1);
+    }
+    const auto squeezed = [](std::string text) {
+        text.erase(std::remove_if(text.begin(), text.end(),
+                                  [](unsigned char c) { return std::isspace(c) != 0; }),
+                   text.end());
+        return text;
+    };
+    const std::string printed = PdfText("pdftotext -raw '" + pdf + "' - 2>/dev/null");
+    EXPECT_EQ(squeezed(printed), squeezed(content));
+    for (int i = 0; i < 120; i += 7) {
+        char mark[16];
+        std::snprintf(mark, sizeof mark, "L%03d:", i);
+        const std::size_t first = printed.find(mark);
+        ASSERT_NE(first, std::string::npos) << mark;
+        EXPECT_EQ(printed.find(mark, first + 1), std::string::npos) << mark;
+    }
+    const Box words = WordsBox(pdf);
+    EXPECT_GE(words.x_min, 71);
+    EXPECT_LE(words.x_max, 541);
+    EXPECT_GE(words.y_min, 71);
+    EXPECT_LE(words.y_max, 721);
 }
 
 }  // namespace
