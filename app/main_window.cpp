@@ -182,6 +182,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     handlers.results_group = [this] { bar_->SetExpanded(QStringLiteral("Results"), true); };
     handlers.file_list = [this](std::shared_ptr<FileListRows> rows) {
         file_model_->ResetRows(std::move(rows->rows), std::move(rows->owner));
+        // Type names ("plain text document") are read whole, not cut.
+        list_view_->resizeColumnToContents(kColumnType);
         reports_->setCurrentWidget(list_view_);
     };
     handlers.structured_tree = [this](std::shared_ptr<StructuredTree> tree) {
@@ -422,10 +424,15 @@ void frmMain::BuildWidgets() {
     list_view_->verticalHeader()->hide();
     list_view_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     list_view_->horizontalHeader()->setStretchLastSection(true);
-    // Room for the folder texts; the flags column takes what is left.
+    // Room for the folder texts; the flags column takes what is left. Every column is at least
+    // as wide as its caption with the sort arrow beside it, at any font size.
+    list_view_->horizontalHeader()->setSortIndicatorShown(true);
+    list_view_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     const int widths[kFileListColumnCount - 1] = {160, 260, 80, 120, 80};
     for (int column = 0; column < kFileListColumnCount - 1; ++column) {
-        list_view_->horizontalHeader()->resizeSection(column, widths[column]);
+        list_view_->horizontalHeader()->resizeSection(
+            column,
+            std::max(widths[column], list_view_->horizontalHeader()->sectionSizeHint(column)));
     }
     list_view_->horizontalHeader()->setSectionsClickable(true);
     connect(list_view_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {

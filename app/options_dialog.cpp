@@ -76,6 +76,15 @@ frmOptions::frmOptions(QWidget* parent, std::function<bool(int handler)> handler
     layout->addLayout(buttons);
 
     Load();
+    // Wrapped texts on tab pages do not tell the dialog how tall they are: each gets a width of
+    // its own and the height it needs there, so the dialog fits them at any font size.
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label->wordWrap()) {
+            const int width = label->fontMetrics().averageCharWidth() * 60;
+            label->setMinimumWidth(width);
+            label->setMinimumHeight(label->heightForWidth(width));
+        }
+    }
     // Connected only now: filling the controls is not a change by the user.
     Connect();
 }
@@ -223,8 +232,10 @@ void frmOptions::Load() {
         const char* text;
         int handler;
     } handlers[] = {
-        {"Word document files (*.doc, *.dot, *.docx, *.odt) -> MS Word", kWordHandler},
-        {"Excel spreadsheet files (*.xls, *.xlt, *.xlsx, *.ods) -> MS Excel", kExcelHandler}};
+        // The programs that do the work here (the original captions named others).
+        {"Word document files (*.doc, *.dot, *.docx, *.odt) -> LibreOffice Writer", kWordHandler},
+        {"Excel spreadsheet files (*.xls, *.xlt, *.xlsx, *.ods) -> LibreOffice Calc",
+         kExcelHandler}};
     for (const auto& handler : handlers) {
         auto* item = new QListWidgetItem(QString::fromLatin1(handler.text), lbFileHandler_);
         item->setData(Qt::UserRole, handler.handler);

@@ -118,9 +118,11 @@ TEST_F(OptionsDialogTest, OpeningShowsTheStoredValuesWithoutMessages) {
     auto* handlers = Find<QListWidget>(dialog, "lbFileHandler");
     ASSERT_EQ(handlers->count(), 2);
     EXPECT_EQ(handlers->item(0)->text(),
-              QStringLiteral("Word document files (*.doc, *.dot, *.docx, *.odt) -> MS Word"));
+              QStringLiteral("Word document files (*.doc, *.dot, *.docx, *.odt) -> LibreOffice "
+                             "Writer"));
     EXPECT_EQ(handlers->item(1)->text(),
-              QStringLiteral("Excel spreadsheet files (*.xls, *.xlt, *.xlsx, *.ods) -> MS Excel"));
+              QStringLiteral("Excel spreadsheet files (*.xls, *.xlt, *.xlsx, *.ods) -> LibreOffice "
+                             "Calc"));
     EXPECT_EQ(handlers->item(1)->data(Qt::UserRole).toInt(), 1);
     EXPECT_EQ(handlers->item(0)->checkState(), Qt::Checked);
     EXPECT_EQ(handlers->item(1)->checkState(), Qt::Unchecked);

@@ -5,14 +5,20 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCompleter>
 #include <QDateTimeEdit>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
@@ -23,6 +29,7 @@
 
 #include "app/main_window.h"
 #include "app/options_dialog.h"
+#include "preview/find_replace.h"
 #include "preview/preview_window.h"
 #include "settings/search_history.h"
 #include "settings/settings.h"
@@ -270,6 +277,85 @@ TEST_F(WindowOnX, ControlsAreEnabledOnlyWhenTheyCanAct) {
     EXPECT_EQ(list->selectedItems()[0]->text(), QStringLiteral(".abd"));
     EXPECT_TRUE(remove->isEnabled());
     options.close();
+}
+
+// Saves a picture of `widget` when FERRET_SHOTS names a folder (for looking at the window at
+// other scales: QT_SCALE_FACTOR=1.5).
+void Shot(QWidget& widget, const char* name) {
+    if (const char* folder = std::getenv("FERRET_SHOTS"); folder != nullptr) {
+        QApplication::processEvents();
+        widget.grab().save(QString::fromLocal8Bit(folder) + QLatin1Char('/') + QLatin1String(name) +
+                           QStringLiteral(".png"));
+    }
+}
+
+// Texts fit their places at the default font and scaled (the test runs again under
+// QT_SCALE_FACTOR=1.5): nothing covers a control, captions are not cut, and the list's
+// horizontal scroll bar runs the usual way.
+TEST_F(WindowOnX, LayoutsFitTheirTexts) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
+    frmMain window;
+    Show(window);
+    window.resize(700, 600);
+    window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("hello"));
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    Run(window);
+    auto* list = window.findChild<QTableView*>(QStringLiteral("lvFiles"));
+    ASSERT_EQ(list->model()->rowCount(), 3);
+    QHeaderView* header = list->horizontalHeader();
+    header->setSortIndicator(2, Qt::DescendingOrder);  // the arrow beside "Items Found"
+    for (int column = 0; column + 1 < header->count(); ++column) {
+        EXPECT_GE(header->sectionSize(column), header->sectionSizeHint(column)) << column;
+        EXPECT_GE(header->sectionSize(column),
+                  static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column))
+            << column;
+    }
+    // Scrolled to its left edge, the scroll bar's handle is at its left end; moving it right
+    // shows the columns further right.
+    QScrollBar* across = list->horizontalScrollBar();
+    ASSERT_GT(across->maximum(), across->minimum());
+    EXPECT_EQ(across->value(), across->minimum());
+    EXPECT_EQ(header->offset(), 0);
+    EXPECT_FALSE(across->invertedAppearance());
+    EXPECT_EQ(across->layoutDirection(), Qt::LeftToRight);
+    across->setValue(across->maximum());
+    EXPECT_GT(header->offset(), 0);
+    Shot(window, "main-window");
+
+    frmOptions options(&window);
+    options.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&options));
+    auto* handlers = options.findChild<QListWidget*>(QStringLiteral("lbFileHandler"));
+    ASSERT_NE(handlers, nullptr);
+    EXPECT_TRUE(handlers->item(0)->text().endsWith(QStringLiteral("LibreOffice Writer")));
+    EXPECT_TRUE(handlers->item(1)->text().endsWith(QStringLiteral("LibreOffice Calc")));
+    EXPECT_GE(handlers->viewport()->width(), handlers->sizeHintForColumn(0));
+    // Wrapped texts get the height they need at their width.
+    for (const QLabel* label : options.findChildren<QLabel*>()) {
+        if (label->wordWrap() && label->isVisible()) {
+            EXPECT_GE(label->height(), label->heightForWidth(label->width()))
+                << label->text().toStdString();
+        }
+    }
+    Shot(options, "options");
+    options.close();
+
+    QPlainTextEdit box;
+    box.setPlainText(QStringLiteral("hello"));
+    FindReplaceDialog* find =
+        FindReplaceDialog::Show(&window, &box, kFindDown, QStringLiteral("x"));
+    ASSERT_NE(find, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(find));
+    const QGroupBox* direction = find->findChild<QGroupBox*>();
+    ASSERT_NE(direction, nullptr);
+    for (const QCheckBox* option : {find->WholeWordBox(), find->MatchCaseBox()}) {
+        const QRect at(option->mapTo(find, QPoint(0, 0)), option->size());
+        const QRect group(direction->mapTo(find, QPoint(0, 0)), direction->size());
+        EXPECT_FALSE(at.intersects(group)) << option->text().toStdString();
+        EXPECT_GE(option->width(), option->sizeHint().width()) << option->text().toStdString();
+    }
+    Shot(*find, "find");
+    find->close();
 }
 
 }  // namespace

@@ -203,14 +203,18 @@ FindReplaceDialog::FindReplaceDialog(QWidget* owner, QPlainTextEdit* box, int fl
     auto* options = new QVBoxLayout;
     options->addWidget(whole_word_);
     options->addWidget(match_case_);
-    grid->addLayout(options, 3, 0, 1, 2);
+    // The options and the direction side by side, each as wide as its texts.
+    auto* option_row = new QHBoxLayout;
+    option_row->addLayout(options);
+    option_row->addStretch();
+    grid->addLayout(option_row, 3, 0, 1, 2);
     if (!replace_mode) {
         // A replace always works downwards, so only the find dialog asks for a direction.
         auto* direction = new QGroupBox(QStringLiteral("Direction"));
         auto* direction_layout = new QHBoxLayout(direction);
         direction_layout->addWidget(up_);
         direction_layout->addWidget(down_);
-        grid->addWidget(direction, 3, 1, Qt::AlignRight);
+        option_row->addWidget(direction, 0, Qt::AlignTop);
     }
     grid->addWidget(cancel, 3, 2, Qt::AlignTop);
 
