@@ -586,7 +586,12 @@ bool frmMain::OpenQuickLink(const QString& key) {
     } else if (key == QLatin1String("Programs")) {
         id = clsSpecialFolders::kProgramFiles;
     }
-    const QString path = Q(clsSpecialFolders().GetFolderPath(id));
+    QString path = Q(clsSpecialFolders().GetFolderPath(id));
+    // A user folder the desktop never made (no Documents or Desktop folder) is the home folder,
+    // as the desktops' own rule for these folders says.
+    if (!IsFolder(path) && id != clsSpecialFolders::kProgramFiles) {
+        path = Q(HomeFolder());
+    }
     if (!IsFolder(path)) {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Folder Error"),
                         QStringLiteral("The folder you have selected does not exist"),
@@ -625,7 +630,8 @@ frmPreview* frmMain::OpenFilePreviewer(const std::string& path) {
             cells->move(place.topLeft());
             cells->show();
         } else {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+            // Through the application registry, which says so when nothing can open it.
+            result_menu_->Open({path});
         }
         return nullptr;
     }

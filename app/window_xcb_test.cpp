@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -277,6 +278,37 @@ TEST_F(WindowOnX, ControlsAreEnabledOnlyWhenTheyCanAct) {
     EXPECT_EQ(list->selectedItems()[0]->text(), QStringLiteral(".abd"));
     EXPECT_TRUE(remove->isEnabled());
     options.close();
+}
+
+// A document nothing on this computer opens is not dropped in silence.
+TEST_F(WindowOnX, ADocumentNothingCanOpenSaysSo) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
+    tree_.WriteFile("letter.docx", std::string("PK\x03\x04 not much of a document", 30));
+    // No application is installed here, and no opener program either.
+    tree_.MakeDir("no-apps");
+    const std::string data_dirs = std::getenv("XDG_DATA_DIRS") ? std::getenv("XDG_DATA_DIRS") : "";
+    const std::string path = std::getenv("PATH");
+    setenv("XDG_DATA_DIRS", tree_.Path("no-apps").c_str(), 1);
+    tree_.Symlink("/usr/bin/soffice", "bin/soffice");  // LibreOffice, for the handler list
+    setenv("PATH", tree_.Path("bin").c_str(), 1);
+    frmMain window;
+    Show(window);
+    EXPECT_EQ(window.OpenFilePreviewer(tree_.Path("letter.docx")), nullptr);
+    QString shown;
+    for (int wait = 0; wait < 100 && shown.isEmpty(); ++wait) {
+        QTest::qWait(20);
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                shown = box->text();
+                box->close();
+            }
+        }
+    }
+    EXPECT_TRUE(shown.contains(QString::fromStdString(tree_.Path("letter.docx"))))
+        << shown.toStdString();
+    setenv("PATH", path.c_str(), 1);
+    setenv("XDG_DATA_DIRS", data_dirs.c_str(), 1);
+    (void)SaveSettingValue(kSettingsKey, kFileHandlerWord, "False");
 }
 
 // Saves a picture of `widget` when FERRET_SHOTS names a folder (for looking at the window at
