@@ -66,6 +66,7 @@
 #include "settings/search_config.h"
 #include "settings/search_history.h"
 #include "settings/settings.h"
+#include "util/app_locale.h"
 #include "util/app_paths.h"
 #include "util/shell_folders.h"
 
@@ -288,8 +289,12 @@ void frmMain::BuildWidgets() {
                           QStringLiteral("Created Date")});
     date_from_ = new QDateTimeEdit(QDateTime::currentDateTime());
     date_to_ = new QDateTimeEdit(QDateTime::currentDateTime());
-    date_from_->setCalendarPopup(true);
-    date_to_->setCalendarPopup(true);
+    // Dates as the reports write them.
+    for (QDateTimeEdit* date : {date_from_, date_to_}) {
+        date->setCalendarPopup(true);
+        date->setLocale(AppLocale());
+        date->setDisplayFormat(GeneralDateTimeFormat());
+    }
     modified->layout()->addWidget(date_kind_);
     modified->layout()->addWidget(new QLabel(QStringLiteral("From:")));
     modified->layout()->addWidget(date_from_);

@@ -35,6 +35,7 @@
 #include "settings/search_history.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
+#include "util/app_locale.h"
 
 // Texts in failures as text.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -184,6 +185,8 @@ TEST_F(WindowOnX, TheWheelChangesOnlyAFocusedControl) {
         wheel(control, -120);
         EXPECT_EQ(value(control), before) << control->objectName().toStdString();
     }
+    // The pickers show dates as the reports write them.
+    EXPECT_EQ(dates[0]->text().toStdString(), FormatGeneralDateTime(dates[0]->dateTime()));
     // With the focus, the wheel is the control's.
     dates[0]->setFocus();
     QApplication::processEvents();

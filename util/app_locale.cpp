@@ -94,7 +94,7 @@ std::string FormatNumber(double value, int decimals, bool grouping) {
     return QtNumber(state.locale, value, decimals, grouping);
 }
 
-std::string FormatGeneralDateTime(const QDateTime& when) {
+QString GeneralDateTimeFormat() {
     const QLocale& locale = AppLocale();
     QString date = locale.dateFormat(QLocale::ShortFormat);
     // Short formats often carry a two-digit year; the general date shows all four digits.
@@ -105,7 +105,11 @@ std::string FormatGeneralDateTime(const QDateTime& when) {
     if (!time.contains(QLatin1String("ss"))) {
         time.replace(QLatin1String("mm"), QLatin1String("mm:ss"));
     }
-    return locale.toString(when, date + QLatin1Char(' ') + time).toStdString();
+    return date + QLatin1Char(' ') + time;
+}
+
+std::string FormatGeneralDateTime(const QDateTime& when) {
+    return AppLocale().toString(when, GeneralDateTimeFormat()).toStdString();
 }
 
 }  // namespace ferret

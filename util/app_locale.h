@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QString>
 #include <string>
 
 namespace ferret {
@@ -19,5 +20,7 @@ std::string FormatNumber(double value, int decimals, bool grouping);
 // The general date-and-time text: the locale's short date with a four-digit year followed by the
 // time with seconds, as "12/6/2026 5:55:37 AM".
 std::string FormatGeneralDateTime(const QDateTime& when);
+// Its format, for controls that show and take dates the same way.
+QString GeneralDateTimeFormat();
 
 }  // namespace ferret
