@@ -25,6 +25,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -41,6 +42,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <limits>
 
 #include "app/command_process.h"
 #include "app/common_dialog.h"
@@ -144,6 +146,12 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
         }
     };
     handlers.running = [this](bool running) { EnableForm(running); };
+    handlers.progress = [this](std::size_t done, std::size_t total) {
+        // Counts beyond an int are shown in thousandths.
+        const bool huge = total > static_cast<std::size_t>(std::numeric_limits<int>::max());
+        progress_->setRange(0, huge ? 1000 : static_cast<int>(total));
+        progress_->setValue(huge ? static_cast<int>(done * 1000 / total) : static_cast<int>(done));
+    };
     handlers.busy = [](bool busy) {
         if (busy) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -548,6 +556,11 @@ void frmMain::BuildWidgets() {
     problems_button_->setToolTip(QStringLiteral("Show the files that could not be done"));
     problems_button_->hide();
     statusBar()->addPermanentWidget(problems_button_);
+    progress_ = new QProgressBar;
+    progress_->setObjectName(QStringLiteral("runProgress"));
+    progress_->setMaximumWidth(fontMetrics().averageCharWidth() * 24);
+    progress_->hide();
+    statusBar()->addPermanentWidget(progress_);
     connect(problems_button_, &QToolButton::clicked, this, [this] { ShowProblems(); });
 }
 
@@ -989,6 +1002,9 @@ bool frmMain::CanPause() const {
 void frmMain::EnableForm(bool running) {
     running_ = running;
     UpdateReplaceButton();
+    // Busy while the files are listed; the count of files done once the search has them all.
+    progress_->setRange(0, 0);
+    progress_->setVisible(running);
     pause_action_->setEnabled(running);
     stop_action_->setEnabled(running);
     search_action_->setEnabled(!running);

@@ -18,6 +18,7 @@ class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QProgressBar;
 class QDateTimeEdit;
 class QFileSystemModel;
 class QLabel;
@@ -182,6 +183,7 @@ class frmMain : public QMainWindow {
     QString report_shown_;
     QLabel* status_[3] = {};
     QToolButton* problems_button_ = nullptr;
+    QProgressBar* progress_ = nullptr;  // files done of files listed, while a run runs
     QAction* search_action_ = nullptr;
     QAction* replace_action_ = nullptr;
     QAction* pause_action_ = nullptr;

@@ -213,8 +213,9 @@ void RunDriver::ContentStage(RunKind kind, std::size_t files) {
     of_total_ = " of " + std::to_string(files);
 }
 
-void RunDriver::FileDone(std::size_t index, std::size_t /*total*/, std::int32_t count) {
+void RunDriver::FileDone(std::size_t index, std::size_t total, std::int32_t count) {
     AddToTotals(count);
+    view_.ShowProgressCount(index + 1, total);
     view_.ShowProgress(progress_verb_ + std::to_string(index + 1) + of_total_);
 }
 

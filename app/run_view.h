@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "reports/file_list_rows.h"
@@ -23,6 +24,8 @@ class RunView {
     // Panel 1's progress text, once per file ("...searching in file 7 of 90"); a view may show
     // only some of them, as long as it keeps up with the run.
     virtual void ShowProgress(const std::string& text) { SetStatusText(1, text); }
+    // The same as numbers, just before each ShowProgress: files done of the files listed.
+    virtual void ShowProgressCount(std::size_t /*done*/, std::size_t /*total*/) {}
     // The run log: replaced whole, or added to at its end.
     virtual void SetRunLog(const std::string& text) = 0;
     virtual void AppendRunLog(const std::string& text) = 0;

@@ -36,6 +36,13 @@ void WindowRunView::SetStatusText(int panel, const std::string& text) {
     Post([this, panel, t = Q(text)] { handlers_.status(panel, t); });
 }
 
+void WindowRunView::ShowProgressCount(std::size_t done, std::size_t total) {
+    // Shown with the next progress text.
+    std::lock_guard lock(progress_mutex_);
+    progress_done_ = done;
+    progress_total_ = total;
+}
+
 void WindowRunView::ShowProgress(const std::string& text) {
     std::lock_guard lock(progress_mutex_);
     progress_text_ = Q(text);
@@ -53,6 +60,8 @@ void WindowRunView::ShowProgress(const std::string& text) {
     Post([this, wait_ms, generation] {
         QTimer::singleShot(wait_ms, window_, [this, generation] {
             QString shown;
+            std::size_t done = 0;
+            std::size_t total = 0;
             {
                 std::lock_guard shown_lock(progress_mutex_);
                 progress_posted_ = false;
@@ -61,8 +70,13 @@ void WindowRunView::ShowProgress(const std::string& text) {
                 }
                 progress_shown_at_ = std::chrono::steady_clock::now();
                 shown = progress_text_;
+                done = progress_done_;
+                total = progress_total_;
             }
             handlers_.status(1, shown);
+            if (handlers_.progress && total > 0) {
+                handlers_.progress(done, total);
+            }
         });
     });
 }

@@ -38,6 +38,7 @@ class WindowRunView : public RunView {
         std::function<void()> results_group;
         std::function<void(std::shared_ptr<FileListRows> rows)> file_list;
         std::function<void(std::shared_ptr<StructuredTree> tree)> structured_tree;
+        std::function<void(std::size_t done, std::size_t total)> progress;
     };
 
     WindowRunView(QObject* window, Handlers handlers);
@@ -50,6 +51,7 @@ class WindowRunView : public RunView {
     void SetStatusText(int panel, const std::string& text) override;
     // At most kProgressInterval apart; the latest text is the one shown.
     void ShowProgress(const std::string& text) override;
+    void ShowProgressCount(std::size_t done, std::size_t total) override;
     void SetRunLog(const std::string& text) override;
     void AppendRunLog(const std::string& text) override;
     void SetRunning(bool running) override;
@@ -81,6 +83,8 @@ class WindowRunView : public RunView {
     static constexpr std::chrono::milliseconds kProgressInterval{50};
     std::mutex progress_mutex_;
     QString progress_text_;                  // protected by progress_mutex_: the latest text
+    std::size_t progress_done_ = 0;          // protected: the latest count
+    std::size_t progress_total_ = 0;         // protected
     bool progress_posted_ = false;           // protected: an update is on its way
     std::uint64_t progress_generation_ = 0;  // protected: panel 1 texts set since
     std::chrono::steady_clock::time_point progress_shown_at_{};  // protected

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -30,6 +31,7 @@
 
 #include "app/main_window.h"
 #include "app/options_dialog.h"
+#include "app/run_view.h"
 #include "preview/find_replace.h"
 #include "preview/preview_window.h"
 #include "settings/search_history.h"
@@ -259,6 +261,23 @@ TEST_F(WindowOnX, ControlsAreEnabledOnlyWhenTheyCanAct) {
     window.PressStop();
     Run(window);
     EXPECT_TRUE(replace->isEnabled());
+    // The status bar's progress bar counts the files done while a run runs, and goes with it.
+    auto* progress = window.findChild<QProgressBar*>(QStringLiteral("runProgress"));
+    ASSERT_NE(progress, nullptr);
+    EXPECT_FALSE(progress->isVisible());
+    QTest::qWait(200);  // the stopped run's last progress text has come and gone
+    window.View().SetRunning(true);
+    window.View().ShowProgressCount(250, 1000);
+    window.View().ShowProgress("...searching in file 250 of 1000");
+    for (int wait = 0; wait < 100 && progress->maximum() != 1000; ++wait) {
+        QTest::qWait(10);
+    }
+    EXPECT_TRUE(progress->isVisible());
+    EXPECT_EQ(progress->maximum(), 1000);
+    EXPECT_EQ(progress->value(), 250);
+    window.View().SetRunning(false);
+    QTest::qWait(50);
+    EXPECT_FALSE(progress->isVisible());
 
     // After a deletion the next entry is selected, and Delete can delete it.
     frmOptions options(&window);
