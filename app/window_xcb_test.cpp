@@ -410,6 +410,18 @@ TEST_F(WindowOnX, LayoutsFitTheirTexts) {
     }
     Shot(*find, "find");
     find->close();
+
+    // The previewer with its hits marked.
+    frmPreview preview;
+    preview.FilePath = tree_.Path("a.txt");
+    preview.FindText = "hello";
+    preview.show();
+    preview.Load();
+    for (int wait = 0; wait < 500 && preview.IsLoading(); ++wait) {
+        QTest::qWait(10);
+    }
+    ASSERT_FALSE(preview.IsLoading());
+    Shot(preview, "previewer");
 }
 
 }  // namespace
