@@ -55,6 +55,7 @@
 #include "app/result_menu.h"
 #include "app/results_window.h"
 #include "app/structured_model.h"
+#include "app/task_progress.h"
 #include "app/undo_command.h"
 #include "app/widget_rules.h"
 #include "app/window_run_view.h"
@@ -151,6 +152,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
         const bool huge = total > static_cast<std::size_t>(std::numeric_limits<int>::max());
         progress_->setRange(0, huge ? 1000 : static_cast<int>(total));
         progress_->setValue(huge ? static_cast<int>(done * 1000 / total) : static_cast<int>(done));
+        task_progress_->Show(static_cast<double>(done) / static_cast<double>(total));
     };
     handlers.busy = [](bool busy) {
         if (busy) {
@@ -556,6 +558,7 @@ void frmMain::BuildWidgets() {
     problems_button_->setToolTip(QStringLiteral("Show the files that could not be done"));
     problems_button_->hide();
     statusBar()->addPermanentWidget(problems_button_);
+    task_progress_ = std::make_unique<TaskProgress>(QStringLiteral("org.mallo.Ferret.desktop"));
     progress_ = new QProgressBar;
     progress_->setObjectName(QStringLiteral("runProgress"));
     progress_->setMaximumWidth(fontMetrics().averageCharWidth() * 24);
@@ -1005,6 +1008,9 @@ void frmMain::EnableForm(bool running) {
     // Busy while the files are listed; the count of files done once the search has them all.
     progress_->setRange(0, 0);
     progress_->setVisible(running);
+    if (!running) {
+        task_progress_->Hide();
+    }
     pause_action_->setEnabled(running);
     stop_action_->setEnabled(running);
     search_action_->setEnabled(!running);

@@ -41,6 +41,7 @@ class frmPreview;
 class FileListModel;
 class StructuredModel;
 class WindowRunView;
+class TaskProgress;
 
 // The main window: the search fields in the explorer bar on the left, the folder box with its
 // drop-down folder tree and the report views on the right, toolbars, menus and status bar. Runs
@@ -183,7 +184,8 @@ class frmMain : public QMainWindow {
     QString report_shown_;
     QLabel* status_[3] = {};
     QToolButton* problems_button_ = nullptr;
-    QProgressBar* progress_ = nullptr;  // files done of files listed, while a run runs
+    QProgressBar* progress_ = nullptr;             // files done of files listed, while a run runs
+    std::unique_ptr<TaskProgress> task_progress_;  // the same on the task bar entry
     QAction* search_action_ = nullptr;
     QAction* replace_action_ = nullptr;
     QAction* pause_action_ = nullptr;

@@ -1,6 +1,7 @@
 // The window as a user meets it in a real X server: typed text, popups, focus, the wheel and
 // the mouse.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -331,6 +332,41 @@ TEST_F(WindowOnX, ADocumentNothingCanOpenSaysSo) {
     setenv("PATH", path.c_str(), 1);
     setenv("XDG_DATA_DIRS", data_dirs.c_str(), 1);
     (void)SaveSettingValue(kSettingsKey, kFileHandlerWord, "False");
+}
+
+// The task bar entry shows the run's progress through the launcher-entry signal, and loses it
+// when the run ends.
+TEST_F(WindowOnX, TheTaskBarEntryShowsTheRunsProgress) {
+    const std::string log = tree_.Path("signals.txt");
+    const std::string monitor =
+        "dbus-monitor --address \"$DBUS_SESSION_BUS_ADDRESS\" "
+        "\"type='signal',interface='com.canonical.Unity.LauncherEntry'\" > '" +
+        log + "' 2>/dev/null & echo $!";
+    FILE* started = popen(monitor.c_str(), "r");
+    ASSERT_NE(started, nullptr);
+    long monitor_pid = -1;
+    ASSERT_EQ(std::fscanf(started, "%ld", &monitor_pid), 1);
+    pclose(started);
+    QTest::qWait(500);  // subscribed
+    frmMain window;
+    Show(window);
+    window.View().SetRunning(true);
+    window.View().ShowProgressCount(250, 1000);
+    window.View().ShowProgress("...searching in file 250 of 1000");
+    QTest::qWait(200);
+    window.View().SetRunning(false);
+    std::string seen;
+    for (int wait = 0; wait < 100 && seen.find("boolean false") == std::string::npos; ++wait) {
+        QTest::qWait(20);
+        seen = tree_.ReadFile("signals.txt");
+    }
+    kill(static_cast<pid_t>(monitor_pid), SIGTERM);
+    EXPECT_NE(seen.find("application://org.mallo.Ferret.desktop"), std::string::npos) << seen;
+    const std::size_t shown = seen.find("double 0.25");
+    const std::size_t hidden = seen.find("boolean false");
+    EXPECT_NE(shown, std::string::npos) << seen;
+    EXPECT_NE(hidden, std::string::npos) << seen;
+    EXPECT_LT(shown, hidden) << seen;
 }
 
 // Saves a picture of `widget` when FERRET_SHOTS names a folder (for looking at the window at

@@ -18,6 +18,8 @@ inline void SetUpTestEnvironment(TempDir& root) {
     setenv("XDG_DATA_HOME", (path + "/data").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
     unsetenv("FERRET_HOME");
+    // Nor the user's desktop session: no message reaches its bus.
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
     setenv("TZ", "UTC", 0);
     setenv("FERRET_TEST_ROOT", path.c_str(), 1);
     SetAppLocale(QLocale(QLocale::English, QLocale::UnitedStates));
