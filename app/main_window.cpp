@@ -225,6 +225,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 frmMain::~frmMain() {
+    // Children going away move the focus, and the tree it looks at may be gone already.
+    disconnect(focus_watch_);
     if (IsRunning()) {
         driver_->PressStop();
         run_thread_.join();
@@ -417,7 +419,7 @@ void frmMain::BuildWidgets() {
     });
     connect(folder_tree_, &QTreeView::activated, this, pick);  // Enter
     // The tree is the folder box's drop-down: it closes when the focus goes elsewhere.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    focus_watch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
         if (folder_tree_->isVisible() && now != nullptr && now != folder_ &&
             now != folder_->lineEdit() && now != folder_tree_ && !folder_tree_->isAncestorOf(now)) {
             folder_tree_->hide();

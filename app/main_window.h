@@ -158,7 +158,9 @@ class frmMain : public QMainWindow {
     QWidget* report_area_ = nullptr;
     QFileSystemModel* folder_model_ = nullptr;
     bool folder_guard_ = false;
-    bool running_ = false;  // between a run's start and its end reaching the window
+    bool running_ = false;
+    QMetaObject::Connection focus_watch_;  // closes the folder tree when the focus leaves it  //
+                                           // between a run's start and its end reaching the window
     QComboBox* mask_ = nullptr;
     QRadioButton* include_ = nullptr;
     QRadioButton* exclude_ = nullptr;

@@ -4,18 +4,23 @@
 #include <QAction>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QItemSelectionModel>
+#include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeDatabase>
-#include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <map>
 
@@ -37,20 +42,11 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The file's MIME type and the broader ones it belongs to. Every file is a byte stream, so that
-// type adds nothing but the applications that open anything; it counts only when it is the type.
-std::vector<std::string> MimeTypesOf(const std::string& path) {
+// The file's MIME type, by its name and content (as the file manager tells it); the registry
+// adds the applications of the broader types it belongs to.
+std::string MimeTypeOf(const std::string& path) {
     const QMimeType type = QMimeDatabase().mimeTypeForFile(Q(path));
-    if (!type.isValid()) {
-        return {};
-    }
-    std::vector<std::string> types = {type.name().toStdString()};
-    for (const QString& ancestor : type.allAncestors()) {
-        if (ancestor != QLatin1String("application/octet-stream")) {
-            types.push_back(ancestor.toStdString());
-        }
-    }
-    return types;
+    return type.isValid() ? type.name().toStdString() : std::string();
 }
 
 QIcon AppIcon(const DesktopApp& app) {
@@ -105,22 +101,60 @@ std::vector<std::string> ContextMenuPaths(const QAbstractItemView& view, const F
     return paths;
 }
 
-DesktopLauncher DesktopLauncher::System() {
+namespace {
+
+// "Open With...": every application the desktop shows, to pick one for a file no application
+// is registered for.
+std::optional<DesktopApp> ChooseApp(const std::string& path, QWidget* owner) {
+    const QString name = Q(path.substr(path.rfind('/') + 1));
+    QMessageBox ask(QMessageBox::Information, QStringLiteral("Open"),
+                    QStringLiteral("No application is set to open \"%1\".").arg(name),
+                    QMessageBox::Cancel, owner);
+    QPushButton* choose = ask.addButton(QStringLiteral("Open With..."), QMessageBox::AcceptRole);
+    ask.setDefaultButton(choose);
+    ask.exec();
+    if (ask.clickedButton() != choose) {
+        return std::nullopt;
+    }
+    const std::vector<DesktopApp> apps = AllApps();
+    QDialog dialog(owner);
+    dialog.setWindowTitle(QStringLiteral("Open With"));
+    auto* list = new QListWidget;
+    list->setObjectName(QStringLiteral("lbApplications"));
+    for (const DesktopApp& app : apps) {
+        new QListWidgetItem(AppIcon(app), Q(app.name), list);
+    }
+    list->setCurrentRow(0);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Open | QDialogButtonBox::Cancel);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(list, &QListWidget::itemActivated, &dialog, &QDialog::accept);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QStringLiteral("Open \"%1\" with:").arg(name)));
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted || list->currentRow() < 0 ||
+        list->currentRow() >= static_cast<int>(apps.size())) {
+        return std::nullopt;
+    }
+    return apps[static_cast<std::size_t>(list->currentRow())];
+}
+
+}  // namespace
+
+DesktopLauncher DesktopLauncher::System(QWidget* owner) {
     DesktopLauncher launcher;
-    launcher.run = [](const std::vector<std::string>& command) {
-        QStringList arguments;
-        for (std::size_t i = 1; i < command.size(); ++i) {
-            arguments << Q(command[i]);
-        }
-        return QProcess::startDetached(Q(command.front()), arguments);
+    launcher.launch = [](const DesktopApp& app, const std::vector<std::string>& paths) {
+        return LaunchApp(app.id, paths);
     };
     launcher.open = [](const std::string& path) {
         return QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
     };
+    launcher.choose = [owner](const std::string& path) { return ChooseApp(path, owner); };
     return launcher;
 }
 
-ResultMenu::ResultMenu(QWidget* owner) : owner_(owner), launcher_(DesktopLauncher::System()) {
+ResultMenu::ResultMenu(QWidget* owner) : owner_(owner), launcher_(DesktopLauncher::System(owner)) {
     confirm_ = [this](const QString& question) {
         return QMessageBox::question(owner_, QStringLiteral("Move to Trash"), question,
                                      QMessageBox::Yes | QMessageBox::No,
@@ -128,12 +162,8 @@ ResultMenu::ResultMenu(QWidget* owner) : owner_(owner), launcher_(DesktopLaunche
     };
 }
 
-DesktopAppPlaces ResultMenu::Places() const {
-    return places_ ? *places_ : DesktopAppPlaces::FromEnvironment();
-}
-
 std::vector<DesktopApp> ResultMenu::AppsFor(const std::string& path) const {
-    return AppsForMimeTypes(Places(), MimeTypesOf(path));
+    return AppsForType(MimeTypeOf(path));
 }
 
 std::unique_ptr<QMenu> ResultMenu::Build(const std::vector<std::string>& paths) {
@@ -184,30 +214,34 @@ void ResultMenu::Show(const std::vector<std::string>& paths, const QPoint& globa
 void ResultMenu::Open(const std::vector<std::string>& paths) {
     // Each file goes to its own type's default application; one that takes several files gets
     // them all at once, as a file manager does.
-    const DesktopAppPlaces places = Places();
-    std::map<std::vector<std::string>, std::vector<DesktopApp>> apps_of_type;  // reads once a type
+    std::map<std::string, std::vector<DesktopApp>> apps_of_type;  // asked once a type
     std::vector<std::pair<DesktopApp, std::vector<std::string>>> groups;
     for (const std::string& path : paths) {
-        const std::vector<std::string> types = MimeTypesOf(path);
-        auto known = apps_of_type.find(types);
+        const std::string type = MimeTypeOf(path);
+        auto known = apps_of_type.find(type);
         if (known == apps_of_type.end()) {
-            known = apps_of_type.emplace(types, AppsForMimeTypes(places, types)).first;
+            known = apps_of_type.emplace(type, AppsForType(type)).first;
         }
-        const std::vector<DesktopApp>& apps = known->second;
-        if (apps.empty()) {
-            if (!launcher_.open(path)) {
-                Fail(QStringLiteral("Open"), kStartError,
-                     "There is no application to open " + path + ".");
+        std::optional<DesktopApp> app;
+        if (!known->second.empty()) {
+            app = known->second.front();
+        } else if (launcher_.choose) {
+            app = launcher_.choose(path);
+            if (!app) {
+                continue;  // the user chose none
             }
+        } else {
+            Fail(QStringLiteral("Open"), kStartError,
+                 "No application is set to open " + path + ".");
             continue;
         }
         const auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& entry) {
-            return entry.first.id == apps.front().id;
+            return entry.first.id == app->id;
         });
         if (group != groups.end()) {
             group->second.push_back(path);
         } else {
-            groups.push_back({apps.front(), {path}});
+            groups.push_back({*app, {path}});
         }
     }
     for (const auto& [app, files] : groups) {
@@ -216,21 +250,10 @@ void ResultMenu::Open(const std::vector<std::string>& paths) {
 }
 
 bool ResultMenu::OpenWith(const DesktopApp& app, const std::vector<std::string>& paths) {
-    const std::vector<std::vector<std::string>> commands = ExecCommandLines(app, paths);
-    if (commands.empty()) {
+    if (const std::string why = launcher_.launch(app, paths); !why.empty()) {
         Fail(QStringLiteral("Open With"), kStartError,
-             app.name + " cannot be started: " +
-                 (app.terminal && TerminalCommand().empty()
-                      ? std::string("it needs a terminal, and none is installed.")
-                      : "its command line (" + app.exec + ") is not valid."));
+             app.name + " could not be started: " + why + ".");
         return false;
-    }
-    for (const std::vector<std::string>& command : commands) {
-        if (!launcher_.run(command)) {
-            Fail(QStringLiteral("Open With"), kStartError,
-                 app.name + " could not be started (" + command.front() + ").");
-            return false;
-        }
     }
     return true;
 }

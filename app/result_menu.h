@@ -28,19 +28,23 @@ std::vector<int> ContextMenuRows(int clicked_row, std::vector<int> selected_rows
 std::vector<std::string> ContextMenuPaths(const QAbstractItemView& view, const FileListModel& model,
                                           const QPoint& pos);
 
-// Starts programs and opens places for the menu. Tests give their own, so nothing starts.
+// Starts applications and opens places for the menu. Tests give their own, so nothing starts.
 struct DesktopLauncher {
-    // Starts a command line (program first) without waiting for it; false when it did not start.
-    std::function<bool(const std::vector<std::string>& command)> run;
-    // Opens a file or folder with the desktop's default handler; false when that failed.
+    // Starts the application on the files; why it could not, or an empty text.
+    std::function<std::string(const DesktopApp& app, const std::vector<std::string>& paths)> launch;
+    // Opens a folder with the desktop's file manager; false when that failed.
     std::function<bool(const std::string& path)> open;
+    // Asks which application opens `path`, which none is registered for ("Open With..."); none
+    // when the user cancels. Default: a message box that offers the list of applications.
+    std::function<std::optional<DesktopApp>(const std::string& path)> choose;
 
-    // Detached processes and QDesktopServices.
-    static DesktopLauncher System();
+    // The desktop's application registry (GIO), QDesktopServices and the window's dialogs.
+    static DesktopLauncher System(QWidget* owner);
 };
 
 // The context menu of the result files, in the manner of a Linux file manager: "&Ferret Results
-// Previewer" first, then Open, Open With (the desktop applications for the first file's MIME
+// Previewer" first, then Open (each file with its type's default application; for a type with
+// none the user picks one), Open With (the desktop applications for the first file's MIME
 // type, the user's default first), Open Containing Folder, Copy Path, Move to Trash and
 // Properties. Each action works on all the paths the menu was built for, except Open With's
 // applications list, Open Containing Folder and Properties, which go by the first. Failures are
@@ -65,10 +69,6 @@ class ResultMenu {
     void SetConfirm(std::function<bool(const QString& question)> confirm) {
         confirm_ = std::move(confirm);
     }
-    // Where the desktop applications are looked up. Default: DesktopAppPlaces::FromEnvironment()
-    // at each use.
-    void SetPlaces(DesktopAppPlaces places) { places_ = std::move(places); }
-
     // The menu for `paths` (the clicked file first); nullptr when there are none. It is a child
     // of the owner and must go before it; its actions call back into this object, which must
     // outlive the menu.
@@ -90,7 +90,6 @@ class ResultMenu {
     std::vector<DesktopApp> AppsFor(const std::string& path) const;
 
   private:
-    DesktopAppPlaces Places() const;
     void Fail(const QString& title, const std::string& number, const std::string& text);
 
     QWidget* owner_;
@@ -98,7 +97,6 @@ class ResultMenu {
     PathsHandler trashed_;
     DesktopLauncher launcher_;
     std::function<bool(const QString&)> confirm_;
-    std::optional<DesktopAppPlaces> places_;
 };
 
 }  // namespace ferret

@@ -78,25 +78,37 @@ class ResultMenuTest : public ::testing::Test {
         tree_.WriteFile("files/a.txt", "hello");
         tree_.WriteFile("files/my notes.txt", "notes");
         tree_.WriteFile("files/data.zzz", std::string("\x01\x02\x00\x03", 4));
-        tree_.WriteFile("apps/applications/viewer.desktop",
-                        "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer --new %F\n"
-                        "MimeType=text/plain;\n");
-        tree_.WriteFile("apps/applications/editor.desktop",
-                        "[Desktop Entry]\nType=Application\nName=Editor\n"
-                        "Exec=\"/opt/My Editor/edit\" %f\nMimeType=text/plain;\n");
-        tree_.WriteFile("apps/mimeapps.list",
-                        "[Default Applications]\ntext/plain=editor.desktop\n");
-        DesktopAppPlaces places;
-        places.application_dirs = {tree_.Path("apps/applications")};
-        places.mimeapps_lists = {tree_.Path("apps/mimeapps.list")};
-        menu_.SetPlaces(places);
-        menu_.SetLauncher({[this](const Paths& command) {
-                               runs_.push_back(command);
-                               return run_result_;
+        // Two applications for text files in the user's data folder, indexed as installers do,
+        // the editor the user's default. The registry reads them once a process: each test runs
+        // in a process of its own.
+        const std::string data = std::getenv("XDG_DATA_HOME");
+        const std::string config = std::getenv("XDG_CONFIG_HOME");
+        std::filesystem::create_directories(data + "/applications");
+        std::filesystem::create_directories(config);
+        WriteText(data + "/applications/ferret-test-viewer.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Viewer\nExec=true --new %F\n"
+                  "MimeType=text/plain;\n");
+        WriteText(data + "/applications/ferret-test-editor.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Editor\nExec=true %f\n"
+                  "MimeType=text/plain;\n");
+        WriteText(data + "/applications/mimeinfo.cache",
+                  "[MIME Cache]\ntext/plain=ferret-test-viewer.desktop;"
+                  "ferret-test-editor.desktop;\n");
+        WriteText(config + "/mimeapps.list",
+                  "[Default Applications]\ntext/plain=ferret-test-editor.desktop\n");
+        menu_.SetLauncher({[this](const DesktopApp& app, const Paths& paths) {
+                               Paths launch = {app.id};
+                               launch.insert(launch.end(), paths.begin(), paths.end());
+                               runs_.push_back(launch);
+                               return launch_error_;
                            },
                            [this](const std::string& path) {
                                opened_.push_back(path);
                                return true;
+                           },
+                           [this](const std::string& path) -> std::optional<DesktopApp> {
+                               asked_.push_back(path);
+                               return std::nullopt;
                            }});
         menu_.SetPreviewHandler([this](const Paths& paths) { previewed_.push_back(paths); });
         menu_.SetTrashedHandler([this](const Paths& paths) { trashed_.push_back(paths); });
@@ -132,9 +144,17 @@ class ResultMenuTest : public ::testing::Test {
     TempDir tree_;
     QWidget owner_;
     ResultMenu menu_{&owner_};
+    static void WriteText(const std::string& path, const std::string& text) {
+        FILE* file = std::fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs(text.c_str(), file);
+        std::fclose(file);
+    }
+
     std::vector<Paths> runs_;
     Paths opened_;
-    bool run_result_ = true;
+    Paths asked_;
+    std::string launch_error_;
     std::vector<Paths> previewed_;
     std::vector<Paths> trashed_;
     QStringList questions_;
@@ -160,7 +180,6 @@ TEST_F(ResultMenuTest, PreviewerComesFirstAndStartsNothing) {
 
     // Without a previewer the item stays but cannot be chosen.
     ResultMenu bare(&owner_);
-    bare.SetPlaces(DesktopAppPlaces{});
     EXPECT_FALSE(bare.Build(TwoFiles())->actions().front()->isEnabled());
 }
 
@@ -168,36 +187,43 @@ TEST_F(ResultMenuTest, OpenAndOpenWithStartTheDesktopApplications) {
     const std::unique_ptr<QMenu> menu = menu_.Build(TwoFiles());
     // Open: the default application, which takes one file per start.
     Find(*menu, QStringLiteral("&Open"))->trigger();
-    EXPECT_EQ(runs_, (std::vector<Paths>{{"/opt/My Editor/edit", File("a.txt")},
-                                         {"/opt/My Editor/edit", File("my notes.txt")}}));
+    EXPECT_EQ(
+        runs_,
+        (std::vector<Paths>{{"ferret-test-editor.desktop", File("a.txt"), File("my notes.txt")}}));
     runs_.clear();
 
+    // The default first, then the others the desktop registers for the type (the computer's
+    // own among them).
     QMenu* open_with = Find(*menu, QStringLiteral("Open &With"))->menu();
     ASSERT_NE(open_with, nullptr);
-    EXPECT_EQ(Texts(*open_with), (QStringList{"Editor", "Viewer"}));
+    const QStringList offered = Texts(*open_with);
+    ASSERT_FALSE(offered.isEmpty());
+    EXPECT_EQ(offered.front(), QStringLiteral("Editor"));
+    EXPECT_TRUE(offered.contains(QStringLiteral("Viewer")));
     Find(*open_with, QStringLiteral("Viewer"))->trigger();
-    EXPECT_EQ(runs_,
-              (std::vector<Paths>{{"viewer", "--new", File("a.txt"), File("my notes.txt")}}));
+    EXPECT_EQ(
+        runs_,
+        (std::vector<Paths>{{"ferret-test-viewer.desktop", File("a.txt"), File("my notes.txt")}}));
     runs_.clear();
 
     Find(*menu, QStringLiteral("Open Containing Fol&der"))->trigger();
     EXPECT_EQ(opened_, (Paths{tree_.Path("files")}));
     EXPECT_TRUE(messages_.empty());
 
-    // A file no application claims goes to the desktop's own handler; the text file still to
-    // its application.
-    opened_.clear();
+    // For a file no application is registered for the user is asked which one (here: none);
+    // the text file still goes to its application.
     menu_.Open({File("data.zzz"), File("a.txt")});
-    EXPECT_EQ(opened_, (Paths{File("data.zzz")}));
-    EXPECT_EQ(runs_, (std::vector<Paths>{{"/opt/My Editor/edit", File("a.txt")}}));
+    EXPECT_EQ(asked_, (Paths{File("data.zzz")}));
+    EXPECT_EQ(runs_, (std::vector<Paths>{{"ferret-test-editor.desktop", File("a.txt")}}));
+    EXPECT_TRUE(messages_.empty());
     const std::unique_ptr<QMenu> other = menu_.Build({File("data.zzz")});
     EXPECT_FALSE(Find(*other, QStringLiteral("Open &With"))->isEnabled());
 
-    // A program that does not start is reported.
-    run_result_ = false;
+    // An application that does not start is reported with the reason.
+    launch_error_ = "no such program";
     Find(*open_with, QStringLiteral("Viewer"))->trigger();
     ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_NE(messages_[0].find("Viewer could not be started"), std::string::npos);
+    EXPECT_NE(messages_[0].find("Viewer could not be started: no such program"), std::string::npos);
 }
 
 TEST_F(ResultMenuTest, CopyPathPutsEveryPathOnTheClipboard) {

@@ -9,6 +9,7 @@
 int main(int argc, char** argv) {
     ferret::testing::TempDir root;
     ferret::testing::SetUpTestEnvironment(root);
+    ferret::testing::SealDesktopApplications(root);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

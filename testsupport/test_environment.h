@@ -25,4 +25,16 @@ inline void SetUpTestEnvironment(TempDir& root) {
     SetAppLocale(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
+// For the window tests: a desktop of their own with the system's file types but none of its
+// applications, so that no test finds, let alone starts, a program installed here; its one
+// application, "Notes", takes no file type. Call before anything asks the desktop's registry
+// (it reads the folders once a process).
+inline void SealDesktopApplications(TempDir& root) {
+    root.MakeDir("share");
+    root.Symlink("/usr/share/mime", "share/mime");
+    setenv("XDG_DATA_DIRS", root.Path("share").c_str(), 1);
+    root.WriteFile("data/applications/ferret-test-notes.desktop",
+                   "[Desktop Entry]\nType=Application\nName=Notes\nExec=true %f\n");
+}
+
 }  // namespace ferret::testing

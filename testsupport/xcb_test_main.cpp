@@ -81,6 +81,7 @@ pid_t StartSessionBus() {
 int main(int argc, char** argv) {
     ferret::testing::TempDir root;
     ferret::testing::SetUpTestEnvironment(root);
+    ferret::testing::SealDesktopApplications(root);
     const pid_t xvfb = StartXvfb();
     if (xvfb < 0) {
         std::fprintf(stderr, "Xvfb could not be started (the test script installs it)\n");
