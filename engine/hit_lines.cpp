@@ -1,0 +1,144 @@
+#include "engine/hit_lines.h"
+
+#include <algorithm>
+
+#include "engine/plain_matcher.h"
+
+namespace ferret {
+namespace {
+
+// Characters in `bytes`: UTF-8 lead bytes and bytes that cannot continue one each count.
+std::int64_t Characters(std::string_view bytes) {
+    std::int64_t count = 0;
+    for (const char c : bytes) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// The byte offset `characters` characters into `bytes` (or its end), never inside a character.
+std::size_t AfterCharacters(std::string_view bytes, std::size_t characters) {
+    std::size_t at = 0;
+    for (std::size_t seen = 0; at < bytes.size(); ++at) {
+        if ((static_cast<unsigned char>(bytes[at]) & 0xC0) != 0x80) {
+            if (seen == characters) {
+                break;
+            }
+            ++seen;
+        }
+    }
+    return at;
+}
+
+// `line` cut to kHitLineLength characters around the character `around`, each cut marked.
+std::string Shown(std::string_view line, std::int64_t around) {
+    if (Characters(line) <= static_cast<std::int64_t>(kHitLineLength)) {
+        return std::string(line);
+    }
+    // A third before the hit, the rest after it.
+    const std::int64_t start = std::max<std::int64_t>(0, around - kHitLineLength / 3);
+    const std::size_t from = AfterCharacters(line, static_cast<std::size_t>(start));
+    std::string_view kept = line.substr(from);
+    kept = kept.substr(0, AfterCharacters(kept, kHitLineLength));
+    std::string shown = from > 0 ? "…" : "";
+    shown.append(kept);
+    if (from + kept.size() < line.size()) {
+        shown += "…";
+    }
+    return shown;
+}
+
+struct Line {
+    std::size_t start = 0;  // byte offset of its first character
+    std::size_t end = 0;    // of its end (the line end's first byte, or the text's end)
+};
+
+// The line that starts at `start`.
+Line LineAt(std::string_view text, std::size_t start) {
+    std::size_t end = start;
+    while (end < text.size() && text[end] != '\n' && text[end] != '\r') {
+        ++end;
+    }
+    return {start, end};
+}
+
+// Where the line after `line` starts, or npos at the text's end.
+std::size_t NextLineStart(std::string_view text, const Line& line) {
+    if (line.end >= text.size()) {
+        return std::string_view::npos;
+    }
+    if (text[line.end] == '\r' && line.end + 1 < text.size() && text[line.end + 1] == '\n') {
+        return line.end + 2;
+    }
+    return line.end + 1;
+}
+
+}  // namespace
+
+std::vector<std::size_t> PlainHitStarts(std::string_view text, const PlainMatcher& matcher) {
+    std::vector<std::size_t> starts;
+    if (matcher.empty()) {
+        return starts;
+    }
+    for (std::size_t at = matcher.Find(text.data(), text.size(), 0); at != std::string_view::npos;
+         at = matcher.Find(text.data(), text.size(), at + 1)) {
+        starts.push_back(at);
+    }
+    return starts;
+}
+
+std::vector<HitLine> LinesOfHits(std::string_view text, const std::vector<std::size_t>& starts,
+                                 int context) {
+    context = std::clamp(context, 0, 3);
+    std::vector<HitLine> lines;
+    std::vector<Line> before;     // the last `context` lines passed without hits
+    std::int64_t after_left = 0;  // context lines still to show after the last hit line
+    std::size_t next_hit = 0;
+    std::int64_t number = 1;
+    for (std::size_t start = 0; start != std::string_view::npos;) {
+        if (next_hit >= starts.size() && after_left == 0) {
+            break;
+        }
+        const Line line = LineAt(text, start);
+        const std::size_t next = NextLineStart(text, line);
+        const std::size_t line_stop = next == std::string_view::npos ? text.size() : next;
+        std::int32_t hits = 0;
+        std::size_t first = 0;
+        while (next_hit < starts.size() && starts[next_hit] < line_stop) {
+            if (hits == 0) {
+                first = std::max(starts[next_hit], line.start);
+            }
+            ++hits;
+            ++next_hit;
+        }
+        const std::string_view body = text.substr(line.start, line.end - line.start);
+        if (hits > 0) {
+            for (std::size_t i = 0; i < before.size(); ++i) {
+                const std::string_view shown =
+                    text.substr(before[i].start, before[i].end - before[i].start);
+                lines.push_back(
+                    {number - static_cast<std::int64_t>(before.size() - i), 0, 0, Shown(shown, 0)});
+            }
+            before.clear();
+            const std::int64_t column =
+                Characters(body.substr(0, std::min(first, line.end) - line.start)) + 1;
+            lines.push_back({number, column, hits, Shown(body, column - 1)});
+            after_left = context;
+        } else if (after_left > 0) {
+            lines.push_back({number, 0, 0, Shown(body, 0)});
+            --after_left;
+        } else if (context > 0) {
+            before.push_back(line);
+            if (before.size() > static_cast<std::size_t>(context)) {
+                before.erase(before.begin());
+            }
+        }
+        start = next;
+        ++number;
+    }
+    return lines;
+}
+
+}  // namespace ferret

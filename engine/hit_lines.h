@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ferret {
+
+class PlainMatcher;
+
+// A line of a file's text shown for its hits: a line that holds hits, or one of the lines of
+// context around them.
+struct HitLine {
+    std::int64_t number = 0;  // 1-based; lines end at a line feed, CR LF or a lone CR
+    std::int64_t column = 0;  // 1-based, in characters, of its first hit; 0 for a context line
+    std::int32_t hits = 0;    // hits that start in it; 0 for a context line
+    std::string text;         // the line without its end, cut around the first hit when long
+};
+
+// The longest line text kept, in characters; a longer line keeps this much around its first hit
+// and marks each cut with "…".
+inline constexpr std::size_t kHitLineLength = 300;
+
+// The byte offsets in `text` where the hits of `matcher` start, overlapping ones included, as
+// the search counts them.
+std::vector<std::size_t> PlainHitStarts(std::string_view text, const PlainMatcher& matcher);
+
+// The lines of `text` (a file's text as UTF-8) that hold the hits starting at `starts` (byte
+// offsets, ascending), in order, each with up to `context` lines (0 to 3) before and after it;
+// a line is listed once, as a hit line when it holds a hit. A column counts characters from the
+// line's start, each byte that is not part of UTF-8 as one.
+std::vector<HitLine> LinesOfHits(std::string_view text, const std::vector<std::size_t>& starts,
+                                 int context);
+
+}  // namespace ferret
