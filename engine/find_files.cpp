@@ -372,7 +372,10 @@ class Walker {
         std::string arena;
         std::vector<Entry> entries;
         if (!ReadEntries(dir.get(), arena, entries)) {
-            TellNotListed(task.path, errno);
+            // A folder removed while it is read ends with ENOENT: as above, no loss.
+            if (errno != ENOENT) {
+                TellNotListed(task.path, errno);
+            }
             return;
         }
         std::shared_ptr<const std::string> root;  // shared by this folder's records
