@@ -113,29 +113,27 @@ std::int32_t OfficeFiles::Ask(clsFile& record, const std::string& source, const 
     std::int32_t count = 0;
     std::int32_t number = 0;
     std::string description;
-    if (IsSpreadsheetName(record.Filename())) {
-        cExcelFindReplace handler(link_.get());
+    // Both handlers take the same settings and answer the same way.
+    const auto use = [&](auto& handler) {
         handler.SetFilename(source);
         handler.SetFindText(find);
-        handler.SetReplaceText(rewrite ? replace : std::string());
         handler.SetMatchCase(!ignore_case);
         handler.SetSaveTo(save_to);
         count = rewrite ? handler.Replace() : handler.Find();
         number = handler.ErrCode();
         description = handler.ErrDescription();
         saved = handler.Saved();
+    };
+    if (IsSpreadsheetName(record.Filename())) {
+        cExcelFindReplace handler(link_.get());
+        // A spreadsheet rewrites whenever it has a replacement text, so a search gives none.
+        handler.SetReplaceText(rewrite ? replace : std::string());
+        use(handler);
         record.SetExcelResults(handler.TakeExcelResults());
     } else {
         cWordFindReplace handler(link_.get());
-        handler.SetFilename(source);
-        handler.SetFindText(find);
         handler.SetReplaceText(replace);
-        handler.SetMatchCase(!ignore_case);
-        handler.SetSaveTo(save_to);
-        count = rewrite ? handler.Replace() : handler.Find();
-        number = handler.ErrCode();
-        description = handler.ErrDescription();
-        saved = handler.Saved();
+        use(handler);
     }
     if (number != 0) {
         error = Status::Error(number, record.FullPath() + ": " + description);
@@ -193,9 +191,9 @@ std::int32_t OfficeFiles::PrepareReplace(clsFile& record, const std::string& fin
     std::string_view bytes;
     if (changed.get() < 0 || fstat(changed.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         !ReadWholeFile(changed.get(), static_cast<std::uint64_t>(info.st_size), bytes)) {
-        return failed(errno != 0 ? errno : EIO,
-                      std::string("cannot read the document LibreOffice saved: ") +
-                          strerror(errno != 0 ? errno : EIO));
+        const int why = errno != 0 ? errno : EIO;
+        return failed(why,
+                      std::string("cannot read the document LibreOffice saved: ") + strerror(why));
     }
     if (bytes == original) {
         return count;  // nothing changed: the file is not touched

@@ -10,70 +10,73 @@
 #include <QApplication>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "testsupport/test_environment.h"
 
 namespace {
 
-// Starts Xvfb on a free display and points DISPLAY at it; its process, or -1.
-pid_t StartXvfb() {
+// Starts a server that dies with the tests and writes its first line to the descriptor whose
+// number `argv` holds where "{fd}" stands; that line, or "" when it did not start. `pid`
+// receives its process.
+std::string StartServer(std::vector<std::string> argv, pid_t& pid) {
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) {
-        return -1;
+        return {};
     }
-    const pid_t child = fork();
-    if (child == 0) {
+    for (std::string& argument : argv) {
+        if (const std::size_t at = argument.find("{fd}"); at != std::string::npos) {
+            argument.replace(at, 4, std::to_string(pipe_fds[1]));
+        }
+    }
+    pid = fork();
+    if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGTERM);  // gone with the tests, however they end
-        close(pipe_fds[0]);
-        const std::string fd = std::to_string(pipe_fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1400x900x24", "-nolisten",
-               "tcp", "-noreset", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipe_fds[1]);
-    std::string number;
-    char c = 0;
-    while (read(pipe_fds[0], &c, 1) == 1 && c != '\n') {
-        number.push_back(c);
-    }
-    close(pipe_fds[0]);
-    if (child < 0 || number.empty()) {
-        return -1;
-    }
-    setenv("DISPLAY", (":" + number).c_str(), 1);
-    return child;
-}
-
-// Starts a session bus of the tests' own (nothing reaches the user's desktop) and points
-// DBUS_SESSION_BUS_ADDRESS at it; its process, or -1.
-pid_t StartSessionBus() {
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) {
-        return -1;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(pipe_fds[0]);
         const int quiet = open("/dev/null", O_WRONLY);
         dup2(quiet, 2);
-        const std::string print = "--print-address=" + std::to_string(pipe_fds[1]);
-        execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", print.c_str(),
-               static_cast<char*>(nullptr));
+        std::vector<char*> args;
+        for (std::string& argument : argv) {
+            args.push_back(argument.data());
+        }
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
         _exit(127);
     }
     close(pipe_fds[1]);
-    std::string address;
+    std::string line;
     char c = 0;
     while (read(pipe_fds[0], &c, 1) == 1 && c != '\n') {
-        address.push_back(c);
+        line.push_back(c);
     }
     close(pipe_fds[0]);
-    if (child < 0 || address.empty()) {
+    return pid < 0 ? std::string() : line;
+}
+
+// Xvfb on a free display, DISPLAY pointing at it; its process, or -1.
+pid_t StartXvfb() {
+    pid_t pid = -1;
+    const std::string number = StartServer({"Xvfb", "-displayfd", "{fd}", "-screen", "0",
+                                            "1400x900x24", "-nolisten", "tcp", "-noreset"},
+                                           pid);
+    if (number.empty()) {
+        return -1;
+    }
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+    return pid;
+}
+
+// A session bus of the tests' own (nothing reaches the user's desktop),
+// DBUS_SESSION_BUS_ADDRESS pointing at it; its process, or -1.
+pid_t StartSessionBus() {
+    pid_t pid = -1;
+    const std::string address =
+        StartServer({"dbus-daemon", "--session", "--nofork", "--print-address={fd}"}, pid);
+    if (address.empty()) {
         return -1;
     }
     setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-    return child;
+    return pid;
 }
 
 }  // namespace
