@@ -395,7 +395,7 @@ std::string WhyNotRewritable(const std::string& path) {
 RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
-                             std::string_view& original) {
+                             std::string_view& original, FileHits* hits, int context) {
     Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat before {};
     if (input.get() < 0 || fstat(input.get(), &before) != 0) {
@@ -434,11 +434,17 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
     const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
     std::string replaced;
     std::int64_t count = 0;
-    if (Status status = pattern.Replace(body, replacement, true, replaced, count); !status.ok()) {
+    std::vector<std::size_t> starts;
+    if (Status status = pattern.Replace(body, replacement, true, replaced, count,
+                                        hits != nullptr ? &starts : nullptr);
+        !status.ok()) {
         return Failed(status.description());
     }
     if (count == 0) {
         return {};  // nothing to change: the file is not touched
+    }
+    if (hits != nullptr) {
+        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, starts, context);
     }
     if (mark != ByteOrderMark::kNone) {
         if (Status status = EncodeAsFile(mark, exact, replacement, replaced); !status.ok()) {

@@ -90,11 +90,12 @@ std::string WhyNotRewritable(const std::string& path);
 
 // Works out the rewrite of the file at `path` without touching it: `count` as for
 // ReplaceFilePattern, and when `rewritten`, `rewrite` is ready for MakeNewFile and `original`
-// holds the file's bytes (valid until this thread reads its next file).
+// holds the file's bytes (valid until this thread reads its next file). `hits`, when given,
+// receives the lines of the new text that hold replacements, with `context` lines around each.
 RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
-                             std::string_view& original);
+                             std::string_view& original, FileHits* hits = nullptr, int context = 0);
 
 // Opens the file at `path` for a rewrite worked out elsewhere (by an office handler): when it
 // may be rewritten under the rules of PrepareRewrite, `rewrite` is ready but for its content,

@@ -438,4 +438,40 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
     return Saturated(static_cast<std::uint64_t>(count));
 }
 
+std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
+                                const RegExp* pattern, const PatternShortcut* shortcut, int context,
+                                const DetailsSink& details, FileHits& hits, std::string* error) {
+    hits = {};
+    FileReader file(folder, path);
+    if (!file.ok()) {
+        return kNotSearched;
+    }
+    Report(details, file.details());
+    std::string_view bytes;
+    if (!ReadWholeFile(file.fd(), file.details().size, bytes)) {
+        return kNotSearched;
+    }
+    std::string decoded;
+    std::string_view text;
+    const bool marked = FileTextAsUtf8(bytes, decoded, text) != ByteOrderMark::kNone;
+    std::vector<std::size_t> starts;
+    if (pattern == nullptr) {
+        starts = PlainHitStarts(text, matcher);
+    } else if (shortcut == nullptr ||
+               shortcut->required.Find(text.data(), text.size(), 0) != std::string_view::npos) {
+        const Status status = pattern->ForEachMatch(text, [&](const RegexMatch& match) {
+            starts.push_back(match.first_index);
+            return true;
+        });
+        if (!status.ok()) {
+            if (error != nullptr) {
+                *error = status.description();
+            }
+            return kNotSearched;
+        }
+    }
+    hits = HitsOfText(text, marked, starts, context);
+    return Saturated(starts.size());
+}
+
 }  // namespace ferret

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/hit_lines.h"
 #include "engine/plain_matcher.h"
 #include "util/status.h"
 
@@ -96,5 +97,14 @@ inline std::int32_t SearchFilePattern(const std::string& path, const RegExp& pat
 // from a longer text after its start (see RegExp::CountInRange).
 Status CountPattern(std::string_view text, const RegExp& pattern, const PatternShortcut* shortcut,
                     std::int64_t& count, bool starts_text = true);
+
+// Searches the file as SearchFileText does, or as SearchFilePattern with `pattern` when given,
+// but reads it whole and, when it has hits, lists where they are in `hits` with `context` lines
+// around each (a pattern's hit at the line it starts in). Returns the count, or kNotSearched as
+// those do.
+std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
+                                const RegExp* pattern, const PatternShortcut* shortcut, int context,
+                                const DetailsSink& details, FileHits& hits,
+                                std::string* error = nullptr);
 
 }  // namespace ferret

@@ -141,4 +141,18 @@ std::vector<HitLine> LinesOfHits(std::string_view text, const std::vector<std::s
     return lines;
 }
 
+FileHits HitsOfText(std::string_view text, bool marked, const std::vector<std::size_t>& starts,
+                    int context) {
+    FileHits hits;
+    if (starts.empty()) {
+        return hits;
+    }
+    if (!marked && text.find('\0') != std::string_view::npos) {
+        hits.binary = true;
+        return hits;
+    }
+    hits.lines = LinesOfHits(text, starts, context);
+    return hits;
+}
+
 }  // namespace ferret

@@ -19,6 +19,12 @@ struct HitLine {
     std::string text;         // the line without its end, cut around the first hit when long
 };
 
+// Where a file's hits are: its hit lines in order, or only that it is binary.
+struct FileHits {
+    bool binary = false;  // it holds a NUL byte and no text mark: its lines are not shown
+    std::vector<HitLine> lines;
+};
+
 // The longest line text kept, in characters; a longer line keeps this much around its first hit
 // and marks each cut with "…".
 inline constexpr std::size_t kHitLineLength = 300;
@@ -33,5 +39,10 @@ std::vector<std::size_t> PlainHitStarts(std::string_view text, const PlainMatche
 // line's start, each byte that is not part of UTF-8 as one.
 std::vector<HitLine> LinesOfHits(std::string_view text, const std::vector<std::size_t>& starts,
                                  int context);
+
+// The hits of a file's decoded text as FileHits: binary when `marked` is false and `text` holds a
+// NUL byte, its lines otherwise.
+FileHits HitsOfText(std::string_view text, bool marked, const std::vector<std::size_t>& starts,
+                    int context);
 
 }  // namespace ferret

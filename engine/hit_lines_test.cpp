@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
+#include "engine/content_search.h"
 #include "engine/plain_matcher.h"
+#include "engine/regex.h"
+#include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
@@ -94,6 +99,129 @@ TEST(HitLines, LongLinesAreCutAroundTheirFirstHit) {
     const std::vector<Shown> cut = Lines(wide, "x");
     ASSERT_EQ(cut.size(), 1u);
     EXPECT_EQ(cut[0].text.substr(cut[0].text.size() - 5), "é…");
+}
+
+// A file's hit lines as the run lists them, and its count as the counting search gives it.
+struct FileLines {
+    std::int32_t count = 0;
+    std::int32_t counted = 0;
+    FileHits hits;
+};
+
+FileLines OfFile(const testing::TempDir& dir, const std::string& name, const std::string& find,
+                 bool ignore_case = false, bool pattern = false, int context = 0) {
+    FileLines found;
+    const PlainMatcher matcher(find, ignore_case);
+    const std::atomic<bool> stop{false};
+    if (pattern) {
+        RegExp compiled;
+        EXPECT_TRUE(compiled.Compile(find, ignore_case).ok());
+        const auto shortcut = MakePatternShortcut(find, ignore_case);
+        found.count = SearchFileHitLines(AT_FDCWD, dir.Path(name), matcher, &compiled,
+                                         shortcut.get(), context, {}, found.hits);
+        found.counted = SearchFilePattern(dir.Path(name), compiled, shortcut.get());
+    } else {
+        found.count = SearchFileHitLines(AT_FDCWD, dir.Path(name), matcher, nullptr, nullptr,
+                                         context, {}, found.hits);
+        found.counted = SearchFileText(dir.Path(name), matcher, stop);
+    }
+    return found;
+}
+
+std::vector<Shown> ShownOf(const FileHits& hits) {
+    std::vector<Shown> shown;
+    for (const HitLine& line : hits.lines) {
+        shown.push_back({line.number, line.column, line.hits, line.text});
+    }
+    return shown;
+}
+
+// Files are read whole, so hits across the counting scan's 64 KiB blocks are where they are; the
+// count is the counting search's.
+TEST(FileHitLines, HitsAcrossBlockSeamsKeepTheirLines) {
+    const testing::TempDir dir;
+    std::string text;
+    std::vector<Shown> expected;
+    std::int64_t number = 1;
+    for (const std::size_t seam : {65536u, 131072u, 196608u}) {
+        // Lines of 99 characters up to just before the seam, then a hit split by it.
+        while (text.size() + 100 < seam - 3) {
+            text += std::string(99, 'a') + "\n";
+            ++number;
+        }
+        const std::size_t pad = seam - 3 - text.size();
+        text += std::string(pad, 'b') + "NEEDLE\n";
+        expected.push_back(
+            {number, static_cast<std::int64_t>(pad) + 1, 1, std::string(pad, 'b') + "NEEDLE"});
+        ++number;
+    }
+    text += "last NEEDLE";
+    expected.push_back({number, 6, 1, "last NEEDLE"});
+    dir.WriteFile("big.txt", text);
+    const FileLines found = OfFile(dir, "big.txt", "needle", true);
+    EXPECT_EQ(found.count, 4);
+    EXPECT_EQ(found.counted, 4);
+    EXPECT_EQ(ShownOf(found.hits), expected);
+}
+
+// Marked and UTF-16 files give their decoded text, columns in characters after the mark.
+TEST(FileHitLines, MarkedAndUtf16FilesGiveTheirDecodedText) {
+    const testing::TempDir dir;
+    dir.WriteFile("bom.txt", "\xEF\xBB\xBFx\r\n\xC3\xA9t\xC3\xA9 x");
+    // "é x\nZ\rx" in UTF-16 LE and BE.
+    dir.WriteFile("le.txt", std::string("\xFF\xFE\xE9\0 \0x\0\n\0Z\0\r\0x\0", 16));
+    dir.WriteFile("be.txt", std::string("\xFE\xFF\0\xE9\0 \0x\0\n\0Z\0\r\0x", 16));
+    EXPECT_EQ(ShownOf(OfFile(dir, "bom.txt", "x").hits),
+              (std::vector<Shown>{{1, 1, 1, "x"}, {2, 5, 1, "été x"}}));
+    for (const char* name : {"le.txt", "be.txt"}) {
+        const FileLines found = OfFile(dir, name, "x");
+        EXPECT_EQ(found.count, 2) << name;
+        EXPECT_EQ(found.counted, 2) << name;
+        EXPECT_FALSE(found.hits.binary) << name;
+        EXPECT_EQ(ShownOf(found.hits), (std::vector<Shown>{{1, 3, 1, "é x"}, {3, 1, 1, "x"}}))
+            << name;
+    }
+}
+
+// A pattern's hit belongs to the line it starts in, also when it spans lines; overlapping plain
+// hits are counted as the search counts them.
+TEST(FileHitLines, PatternsAndOverlappingHits) {
+    const testing::TempDir dir;
+    dir.WriteFile("p.txt", "one\nend\nstart\nnext end\nstart\r\nnext");
+    const FileLines spanning = OfFile(dir, "p.txt", "start\\r?\\nnext", false, true);
+    EXPECT_EQ(spanning.count, 2);
+    EXPECT_EQ(spanning.counted, 2);
+    EXPECT_EQ(ShownOf(spanning.hits), (std::vector<Shown>{{3, 1, 1, "start"}, {5, 1, 1, "start"}}));
+    const FileLines within = OfFile(dir, "p.txt", "E[a-z]d", true, true, 1);
+    EXPECT_EQ(within.count, 2);
+    EXPECT_EQ(within.counted, 2);
+    EXPECT_EQ(ShownOf(within.hits), (std::vector<Shown>{{1, 0, 0, "one"},
+                                                        {2, 1, 1, "end"},
+                                                        {3, 0, 0, "start"},
+                                                        {4, 6, 1, "next end"},
+                                                        {5, 0, 0, "start"}}));
+    dir.WriteFile("o.txt", "aaaa\naa");
+    const FileLines overlapping = OfFile(dir, "o.txt", "aa");
+    EXPECT_EQ(overlapping.count, overlapping.counted);
+    EXPECT_EQ(ShownOf(overlapping.hits), (std::vector<Shown>{{1, 1, 3, "aaaa"}, {2, 1, 1, "aa"}}));
+}
+
+// A file with a NUL byte is binary: its hits are counted, its bytes not shown. A file that
+// cannot be read is not searched.
+TEST(FileHitLines, BinaryFilesGiveOnlyTheirCount) {
+    const testing::TempDir dir;
+    dir.WriteFile("b.bin", std::string("ELF\0\0hit\nhit", 12));
+    const FileLines binary = OfFile(dir, "b.bin", "hit");
+    EXPECT_EQ(binary.count, 2);
+    EXPECT_TRUE(binary.hits.binary);
+    EXPECT_TRUE(binary.hits.lines.empty());
+    const FileLines none = OfFile(dir, "b.bin", "absent");
+    EXPECT_EQ(none.count, 0);
+    EXPECT_FALSE(none.hits.binary);
+    FileHits hits;
+    EXPECT_EQ(SearchFileHitLines(AT_FDCWD, dir.Path("gone"), PlainMatcher("x", false), nullptr,
+                                 nullptr, 0, {}, hits),
+              kNotSearched);
 }
 
 }  // namespace

@@ -603,9 +603,13 @@ Status RegExp::ForEachMatch(std::string_view text,
 }
 
 Status RegExp::Replace(std::string_view text, std::string_view replacement, bool global,
-                       std::string& result, std::int64_t& replaced) const {
+                       std::string& result, std::int64_t& replaced,
+                       std::vector<std::size_t>* starts) const {
     result.clear();
     replaced = 0;
+    if (starts != nullptr) {
+        starts->clear();
+    }
     if (!code_) {
         return NotCompiled();
     }
@@ -622,6 +626,9 @@ Status RegExp::Replace(std::string_view text, std::string_view replacement, bool
                 out.reserve(text.size());
             }
             out.append(text.substr(copied, start - copied));
+            if (starts != nullptr) {
+                starts->push_back(out.size());
+            }
             for (const Piece& piece : pieces) {
                 switch (piece.kind) {
                     case Piece::Kind::kLiteral:

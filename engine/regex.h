@@ -88,9 +88,11 @@ class RegExp {
     // `text` with every match (or only the first when `global` is false) replaced by
     // `replacement` with its "$" sequences expanded: "$$", "$&", "$`", "$'", "$1".."$99" and,
     // when the pattern names groups, "$<name>". Bytes outside the matches are copied exactly.
-    // `replaced` receives the number of replacements.
+    // `replaced` receives the number of replacements and `starts`, when given, where each
+    // replacement starts in `result`.
     [[nodiscard]] Status Replace(std::string_view text, std::string_view replacement, bool global,
-                                 std::string& result, std::int64_t& replaced) const;
+                                 std::string& result, std::int64_t& replaced,
+                                 std::vector<std::size_t>* starts = nullptr) const;
 
   private:
     struct CodeDeleter {

@@ -209,7 +209,8 @@ class ProblemBox {
 class EarlySearch {
   public:
     // Returns the count of a file, or nothing to leave the file to the content stage.
-    using Search = std::function<std::optional<std::int32_t>(clsFile&, std::vector<RunProblem>&)>;
+    using Search =
+        std::function<std::optional<std::int32_t>(clsFile&, std::vector<RunProblem>&, FileHits&)>;
 
     EarlySearch(unsigned workers, Search search, RunControl& control)
         : search_(std::move(search)), control_(control) {
@@ -245,13 +246,16 @@ class EarlySearch {
         }
         threads_.clear();
     }
-    // After Finish: the count found for `record`, its problems added to `problems`.
-    std::optional<std::int32_t> Take(const clsFile* record, std::vector<RunProblem>& problems) {
+    // After Finish: the count found for `record`, its problems added to `problems` and its hit
+    // lines put in `hits`.
+    std::optional<std::int32_t> Take(const clsFile* record, std::vector<RunProblem>& problems,
+                                     FileHits& hits) {
         const auto found = done_.find(record);
         if (found == done_.end()) {
             return std::nullopt;
         }
         problems = std::move(found->second.problems);
+        hits = std::move(found->second.hits);
         return found->second.count;
     }
 
@@ -259,6 +263,7 @@ class EarlySearch {
     struct Done {
         std::int32_t count = 0;
         std::vector<RunProblem> problems;
+        FileHits hits;
     };
     // Files are taken a few at a time: one hand-off per file would cost more than a small file.
     static constexpr std::size_t kTake = 16;
@@ -285,7 +290,8 @@ class EarlySearch {
                     break;  // the content stage, waiting for this, does the rest itself
                 }
                 Done done;
-                if (std::optional<std::int32_t> found = search_(*record, done.problems)) {
+                if (std::optional<std::int32_t> found =
+                        search_(*record, done.problems, done.hits)) {
                     done.count = *found;
                     results.emplace_back(record, std::move(done));
                 }
@@ -358,8 +364,8 @@ class Run {
             SearchTools tools(request_, fields_.search_text);
             EarlySearch early(
                 std::max(1u, Workers() - 1),
-                [&](clsFile& record, std::vector<RunProblem>& problems) {
-                    return SearchOne(tools, record, problems, true);
+                [&](clsFile& record, std::vector<RunProblem>& problems, FileHits& hits) {
+                    return SearchOne(tools, record, problems, hits, true);
                 },
                 control_);
             result_.files = BuildFileList(&early);
@@ -495,8 +501,10 @@ class Run {
         std::function<bool(std::size_t index)> stands;
     };
 
+    // `hits`, when given, holds each file's hit lines, each slot written before its count is
+    // taken.
     void RunStage(OrderedStage& stage, std::vector<clsFile*>& records, ProblemBox& problems,
-                  const Holding* holding = nullptr) {
+                  std::vector<FileHits>* hits, const Holding* holding = nullptr) {
         stage.workers = Workers();
         stage.may_start = [this] { return !control_.Paused() || control_.Stopped(); };
         const std::size_t total = records.size();
@@ -510,6 +518,13 @@ class Run {
         };
         const auto deliver = [&](std::size_t index, std::int32_t count) {
             record_count(index, count);
+            if (hits != nullptr) {
+                FileHits lines = std::move((*hits)[index]);
+                (*hits)[index] = {};
+                if (count >= 1) {
+                    sink_.HitLines(index, std::move(lines));
+                }
+            }
             sink_.FileDone(index, total, count);
         };
         Ready ready;
@@ -568,7 +583,8 @@ class Run {
     // Searches one file; nothing when it is an office document and `early` (those go to
     // LibreOffice in list order).
     std::optional<std::int32_t> SearchOne(SearchTools& tools, clsFile& record,
-                                          std::vector<RunProblem>& problems, bool early) {
+                                          std::vector<RunProblem>& problems, FileHits& hits,
+                                          bool early) {
         const std::atomic<bool>& stop = control_.StopFlag();
         if (stop.load()) {
             return 0;
@@ -588,6 +604,9 @@ class Run {
             }
             const int folder = t_open_folder.For(record);
             const std::string name = NameIn(folder, record);
+            if (request_.hit_lines) {
+                return SearchHitLines(tools, record, folder, name, problems, hits);
+            }
             if (!control_.UseRegex()) {
                 errno = 0;
                 const std::int32_t count =
@@ -626,6 +645,34 @@ class Run {
         }
     }
 
+    // SearchOne for a run that lists hit lines.
+    std::int32_t SearchHitLines(SearchTools& tools, clsFile& record, int folder,
+                                const std::string& name, std::vector<RunProblem>& problems,
+                                FileHits& hits) {
+        const RegExp* compiled = nullptr;
+        if (control_.UseRegex()) {
+            compiled = tools.pattern.Get([&](const Status& status) {
+                problems.push_back({RunStage::kSearch, ProblemKind::kBadPattern, status});
+            });
+            if (compiled == nullptr) {
+                return kNotSearched;
+            }
+        }
+        std::string error;
+        errno = 0;
+        const std::int32_t count = SearchFileHitLines(
+            folder, name, tools.matcher, compiled, compiled ? tools.pattern.Shortcut() : nullptr,
+            *request_.hit_lines, DetailsFor(record), hits, &error);
+        if (!error.empty()) {
+            problems.push_back(
+                {RunStage::kSearch, ProblemKind::kFile,
+                 Status::Error(kRegexErrorTooComplex, record.FullPath() + ": " + error)});
+        } else if (count == kNotSearched && errno != ENOENT) {
+            problems.push_back(NotSearched(record));
+        }
+        return count;
+    }
+
     void SearchInFileList(clsFiles& files, SearchTools& tools, EarlySearch& early) {
         struct CloseFolder {
             ~CloseFolder() { t_open_folder.Close(); }
@@ -633,19 +680,24 @@ class Run {
         std::vector<clsFile*> records = RecordsOf(files);
         sink_.ContentStage(RunKind::kSearch, records.size());
         ProblemBox problems;
+        std::vector<FileHits> hits(request_.hit_lines ? records.size() : 0);
         OrderedStage stage;
         stage.process = [&](std::size_t index) -> std::int32_t {
             std::vector<RunProblem> found;
-            std::optional<std::int32_t> count = early.Take(records[index], found);
+            FileHits lines;
+            std::optional<std::int32_t> count = early.Take(records[index], found, lines);
             if (!count) {
-                count = SearchOne(tools, *records[index], found, false);
+                count = SearchOne(tools, *records[index], found, lines, false);
+            }
+            if (!hits.empty()) {
+                hits[index] = std::move(lines);
             }
             for (RunProblem& problem : found) {
                 problems.Add(index, std::move(problem));
             }
             return count.value_or(kNotSearched);
         };
-        RunStage(stage, records, problems);
+        RunStage(stage, records, problems, hits.empty() ? nullptr : &hits);
     }
 
     void ReplaceInFileList(clsFiles& files, RestorePoint* restore) {
@@ -672,6 +724,7 @@ class Run {
         // count is taken.
         std::vector<std::unique_ptr<RewriteBatch::Item>> prepared(records.size());
         std::vector<std::int32_t> counts_after(records.size(), 0);
+        std::vector<FileHits> hits(request_.hit_lines ? records.size() : 0);
         std::mutex targets_mutex;
         std::unordered_set<std::string> targets;  // protected by targets_mutex
 
@@ -719,13 +772,13 @@ class Run {
                 if (const std::string why = WhyNotRewritable(record.FullPath()); !why.empty()) {
                     try {
                         Status error;
-                        const std::int32_t hits = office.Search(record, text, ignore_case, error);
+                        const std::int32_t found = office.Search(record, text, ignore_case, error);
                         file_problem(index, std::move(error));
-                        if (hits > 0) {
+                        if (found > 0) {
                             file_problem(index, Status::Error(75, record.FullPath() + ": " + why));
                             return kNotSearched;
                         }
-                        return hits;
+                        return found;
                     } catch (const std::exception& failure) {
                         file_problem(index,
                                      Status::Error(7, record.FullPath() + ": " + failure.what()));
@@ -765,9 +818,10 @@ class Run {
                 }
                 auto item = std::make_unique<RewriteBatch::Item>();
                 std::string_view original;
-                const RewriteResult result =
-                    PrepareRewrite(path, *compiled, replacement, lazy.Shortcut(),
-                                   DetailsFor(record), item->rewrite, original);
+                const RewriteResult result = PrepareRewrite(
+                    path, *compiled, replacement, lazy.Shortcut(), DetailsFor(record),
+                    item->rewrite, original, hits.empty() ? nullptr : &hits[index],
+                    request_.hit_lines.value_or(0));
                 if (result.count == kNotSearched) {
                     file_problem(index, Status::Error(75, path + ": " + result.error));
                     return kNotSearched;
@@ -843,7 +897,7 @@ class Run {
             return true;
         };
         try {
-            RunStage(stage, records, problems, &holding);
+            RunStage(stage, records, problems, hits.empty() ? nullptr : &hits, &holding);
         } catch (...) {
             for (std::unique_ptr<RewriteBatch::Item>& item : prepared) {
                 if (item) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/hit_lines.h"
 #include "engine/result_records.h"
 #include "engine/rewrite_batch.h"
 #include "engine/search_fields.h"
@@ -50,6 +51,9 @@ struct RunRequest {
     // Whether the files' sizes and dates will be shown (the list and tree reports): a search
     // then takes them from each file it opens; otherwise they are read only if asked for.
     bool want_details = true;
+    // The files' hit lines, with this many context lines (0 to 3) around each; none when unset.
+    // A replace run gives the lines of the new text.
+    std::optional<int> hit_lines;
 };
 
 // Stop, Pause and the pattern switch of the run in progress. Every member is safe from any
@@ -116,14 +120,16 @@ struct ListTotals {
 
 // Receives a run's progress. Every call comes on the thread that called ExecuteRun, in this
 // order: Listing, Listed, then (when there is a content stage) ContentStage, each file's
-// problems and FileDone in list order, Totals. A restore-point problem comes before Listing.
-// The calls must return quickly: the workers wait for them.
+// problems, hit lines (when asked for and it has hits) and FileDone in list order, Totals. A
+// restore-point problem comes before Listing. The calls must return quickly: the workers wait for
+// them.
 class RunSink {
   public:
     virtual ~RunSink() = default;
     virtual void Listing() {}
     virtual void Listed(const ListTotals& /*totals*/) {}
     virtual void ContentStage(RunKind /*kind*/, std::size_t /*files*/) {}
+    virtual void HitLines(std::size_t /*index*/, FileHits /*hits*/) {}
     virtual void FileDone(std::size_t /*index*/, std::size_t /*total*/, std::int32_t /*count*/) {}
     virtual void Problem(const RunProblem& /*problem*/) {}
     virtual void Totals(std::int32_t /*strings_found*/, std::int32_t /*files_with_hits*/) {}

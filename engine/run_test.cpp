@@ -37,6 +37,14 @@ class RecordingSink : public RunSink {
             on_file(index);
         }
     }
+    void HitLines(std::size_t index, FileHits hits) override {
+        std::string call = "lines " + std::to_string(index);
+        for (const HitLine& line : hits.lines) {
+            call += " " + std::to_string(line.number) + ":" + std::to_string(line.column) + ":" +
+                    line.text;
+        }
+        Add(call);
+    }
     void Problem(const RunProblem& problem) override {
         Add("problem " + std::to_string(static_cast<int>(problem.kind)) + " " +
             std::to_string(problem.status.number()));
@@ -190,6 +198,41 @@ TEST_F(RunTest, ATextFileNamedLikeADocumentIsReplacedAsText) {
     const RunResult result = Run();
     EXPECT_EQ(result.strings_found, 2);
     EXPECT_EQ(dir_.ReadFile("notes.doc"), "done one\r\ndone two\r\n");
+}
+
+// Each file's hit lines come just before its result, in list order, whichever worker searched
+// it; a replace run gives the lines of the new text.
+TEST_F(RunTest, HitLinesComeBeforeTheirFilesInListOrder) {
+    dir_.WriteFile("f04.txt", "first\nhit and hit\nlast hit");
+    request_.hit_lines = 0;
+    Run();
+    std::vector<std::string> expected = {"listing", "listed 12", "search 12"};
+    for (int i = 0; i < 12; ++i) {
+        if (i == 4) {
+            expected.push_back("lines 4 2:1:hit and hit 3:6:last hit");
+        } else if (i % 4 == 0) {
+            expected.push_back("lines " + std::to_string(i) + " 1:1:hit and hit");
+        }
+        // f04 has three hits.
+        const char* const count = i == 4 ? "3" : i % 4 == 0 ? "2" : "0";
+        expected.push_back("file " + std::to_string(i) + "/12 " + count);
+    }
+    expected.push_back("totals 7 3");
+    EXPECT_EQ(sink_.calls, expected);
+
+    const TempDir restore;
+    request_.kind = RunKind::kReplace;
+    request_.fields.replace_text = "HIT";
+    request_.approved_extensions = ".txt";
+    request_.restore_folder = restore.path();
+    request_.restore_quantity = 1;
+    request_.hit_lines = 1;
+    sink_.calls.clear();
+    Run();
+    EXPECT_NE(std::find(sink_.calls.begin(), sink_.calls.end(),
+                        "lines 4 1:0:first 2:1:HIT and HIT 3:6:last HIT"),
+              sink_.calls.end());
+    EXPECT_EQ(dir_.ReadFile("f04.txt"), "first\nHIT and HIT\nlast HIT");
 }
 
 }  // namespace
