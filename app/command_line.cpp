@@ -7,7 +7,7 @@
 namespace ferret {
 namespace {
 
-constexpr const char* kValueSwitches[] = {"-p", "-k", "-l", "-s", "-r", "-config"};
+constexpr const char* kValueSwitches[] = {"-p", "-k", "-l", "-s", "-r", "-config", "-hits"};
 
 bool IsValueSwitch(const std::string& argument) {
     for (const char* name : kValueSwitches) {
@@ -159,6 +159,7 @@ void clsCommandLine::ProcessCommandLine() {
         start_path_ = GetSwitchValue("p", ' ');
         file_mask_ = GetSwitchValue("k", ' ');
         log_path_ = GetSwitchValue("l", ' ');
+        hits_path_ = GetSwitchValue("hits", ' ');
         search_string_ = GetSwitchValue("s", ' ');
         replace_string_ = GetSwitchValue("r", ' ');
         process_type_ = GetSwitchValue("e", ':');

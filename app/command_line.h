@@ -11,9 +11,9 @@ namespace ferret {
 // The grammar is a small splitter: the text is cut at every "-" outside double quotes, each
 // piece trimmed of spaces is one element. A flag counts when an element is exactly its name
 // (case-sensitive): m, rx, b, x, i. A value switch is an element that starts with its name
-// followed by its separator: "p folder", "k mask", "l file", "s text", "r text", "config file"
-// (separator " ") and "e:search" or "e:replace" (separator ":"). "undo" alone, or "undo id"
-// (a restore point, or "list"), undoes a replace run. The first matching element wins;
+// followed by its separator: "p folder", "k mask", "l file", "s text", "r text", "config file",
+// "hits file" (separator " ") and "e:search" or "e:replace" (separator ":"). "undo" alone, or
+// "undo id" (a restore point, or "list"), undoes a replace run. The first matching element wins;
 // anything else is ignored. Inside quotes "-" is plain text and "" stands for one quote; the
 // character after a closing quote is dropped. A value is everything after the separator.
 class clsCommandLine {
@@ -34,6 +34,8 @@ class clsCommandLine {
     bool RunMinimized() const { return run_minimized_; }
     const std::string& StartPath() const { return start_path_; }
     const std::string& LogPath() const { return log_path_; }
+    // "-hits": where the hit lines go ("-" for standard output).
+    const std::string& HitsPath() const { return hits_path_; }
     const std::string& ConfigFile() const { return config_file_; }
     const std::string& SearchString() const { return search_string_; }
     const std::string& ReplaceString() const { return replace_string_; }
@@ -67,6 +69,7 @@ class clsCommandLine {
     bool run_minimized_ = false;
     std::string start_path_;
     std::string log_path_;
+    std::string hits_path_;
     std::string config_file_;
     std::string search_string_;
     std::string replace_string_;

@@ -112,6 +112,10 @@ TEST(CommandLine, RebuiltArgumentsArriveWhole) {
     EXPECT_TRUE(line.SearchSubFolders());
     // A switch and its value in one argument, as some launchers pass them.
     EXPECT_EQ(FromArgs({"-s a-b", "-x"}).SearchString(), "a-b");
+    // "-" alone is a value: standard output for the hit lines.
+    EXPECT_EQ(FromArgs({"-hits", "-", "-x"}).HitsPath(), "-");
+    EXPECT_EQ(FromArgs({"-hits", "/tmp/a-b.txt", "-h"}).HitsPath(), "/tmp/a-b.txt");
+    EXPECT_TRUE(FromArgs({"-hits", "-", "-x"}).ExitOnComplete());
     // A lone space argument still counts as command-line text.
     EXPECT_TRUE(FromArgs({" "}).HasArguments());
     EXPECT_FALSE(FromArgs({}).HasArguments());

@@ -3,12 +3,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "reports/hit_line_text.h"
 #include "settings/error_log.h"
 #include "settings/search_config.h"
 #include "settings/settings.h"
@@ -110,6 +114,56 @@ void TellFileProblems(const RunDriver& driver, int& status) {
     std::fflush(stderr);
 }
 
+// Where an unattended run's hit lines go: standard output as each file is done ("-"), or a file
+// written whole when the run ends, in one step as the report is. A binary file's lines are not
+// listed; a note on standard error tells of it.
+class HitLineOutput {
+  public:
+    explicit HitLineOutput(std::string path) : path_(std::move(path)) {}
+
+    bool ToStandardOutput() const { return path_ == "-"; }
+
+    void Take(const clsFile& file, const FileHits& hits) {
+        const std::string path = file.FullPath();
+        if (hits.binary) {
+            std::fprintf(stderr, "ferret: note: %s: binary file with %d hit(s); not listed\n",
+                         path.c_str(), file.ItemsFound());
+            return;
+        }
+        for (const HitLine& line : hits.lines) {
+            if (line.hits > 0) {
+                AppendQuickfixLine(text_, path, line);
+            }
+        }
+        if (ToStandardOutput() && !text_.empty()) {
+            if (error_ == 0 && std::fwrite(text_.data(), 1, text_.size(), stdout) != text_.size()) {
+                error_ = errno != 0 ? errno : EIO;
+            }
+            text_.clear();
+        }
+    }
+
+    // Writes what is left; the error, with the path, when the lines could not all be written.
+    Status Finish() {
+        if (!ToStandardOutput()) {
+            return WriteOutputFile(path_, text_);
+        }
+        if (std::fflush(stdout) != 0 && error_ == 0) {
+            error_ = errno != 0 ? errno : EIO;
+        }
+        // A reader that has seen enough (head) is no failure.
+        if (error_ != 0 && error_ != EPIPE) {
+            return Status::Error(error_, std::string("standard output: ") + strerror(error_));
+        }
+        return {};
+    }
+
+  private:
+    std::string path_;
+    std::string text_;
+    int error_ = 0;
+};
+
 }  // namespace
 
 SearchFields LoadStartupFields() {
@@ -162,6 +216,19 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
             return kExitBadInput;
         }
         int status = kExitDone;
+        std::optional<HitLineOutput> hit_lines;
+        if (!line.HitsPath().empty() && wants_run) {
+            hit_lines.emplace(line.HitsPath());
+            driver.SetHitLineTaker([&hit_lines](const clsFile& file, const FileHits& hits) {
+                hit_lines->Take(file, hits);
+            });
+        }
+        struct DropTaker {
+            RunDriver& driver;
+            ~DropTaker() { driver.SetHitLineTaker({}); }
+        } drop_taker{driver};
+        // With the hit lines on standard output, the run's own lines go to standard error.
+        std::FILE* const told = hit_lines && hit_lines->ToStandardOutput() ? stderr : stdout;
         {
             const ReportTypeForRun report_type(driver, !line.LogPath().empty());
             if (line.ProcessType() == "search") {
@@ -175,16 +242,24 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
                 driver.StartProcess("Replace", fields);
                 TellFileProblems(driver, status);
                 for (const std::string& left : driver.LeftoversRemoved()) {
-                    std::printf("Removed %s, a new file an interrupted replace run had left\n",
-                                left.c_str());
+                    std::fprintf(told,
+                                 "Removed %s, a new file an interrupted replace run had left\n",
+                                 left.c_str());
                 }
                 if (driver.ReplaceRefused()) {
                     status = kExitBadInput;
                 } else if (!driver.RestorePointFolder().empty()) {
                     const std::string& folder = driver.RestorePointFolder();
-                    std::printf("Restore point: %s (undo with: ferret -undo %s)\n", folder.c_str(),
-                                folder.substr(folder.rfind('/') + 1).c_str());
-                    std::fflush(stdout);
+                    std::fprintf(told, "Restore point: %s (undo with: ferret -undo %s)\n",
+                                 folder.c_str(), folder.substr(folder.rfind('/') + 1).c_str());
+                    std::fflush(told);
+                }
+            }
+            if (hit_lines) {
+                if (const Status written = hit_lines->Finish(); !written.ok()) {
+                    Tell(view, "cannot write the hit lines to '" + line.HitsPath() +
+                                   "': " + written.description());
+                    status = kExitBadInput;
                 }
             }
             if (!line.LogPath().empty()) {

@@ -53,6 +53,9 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
   -config FILE     take the search from a saved search file (.frs); -p -k -s -r
                    -b -i -rx are then not used
   -l FILE          write the report (summary with file list) to FILE
+  -hits FILE       write each line with hits as "PATH:LINE:COLUMN: TEXT" (what
+                   vim -q and editors read) to FILE; "-hits -" to standard
+                   output. A replace run lists its new text.
   -m               start with the window minimised
   -x               exit when the run is done
   -undo            undo the last replace run (from its restore point)
@@ -91,6 +94,8 @@ Examples:
   ferret -p ~/site -k "*.htm;*.html" -s "Copyright 2025" -e:search -b -l report.txt -x
   ferret -p ~/site -k "*.html" -s "old-host" -r "new-host" -e:replace -b -x
   ferret -config ~/searches/links.frs -e:search -x
+  ferret -p ~/src -k "*.c;*.h" -b -s "PATH_MAX" -e:search -hits - -x > hits.txt
+  vim -q hits.txt
 )";
 
 // Deep trees hold one open folder per level during a walk.

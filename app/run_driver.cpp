@@ -1,5 +1,6 @@
 #include "app/run_driver.h"
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 #include <optional>
@@ -70,6 +71,15 @@ bool RunDriver::MakeRequest(const std::string& mode, RunRequest& request) {
     // Only the list and the tree show sizes and dates.
     const int report = ReportType();
     request.want_details = view_.HasReportViews() && (report == 0 || report == 1);
+    gather_hit_lines_ = view_.HasReportViews() && report == kHitLinesReport;
+    if (gather_hit_lines_) {
+        request.hit_lines = std::clamp(
+            SettingAsInt(
+                GetSettingValue(kSettingsKey, kHitLineContext, SettingDefault(kHitLineContext)), 0),
+            0, 3);
+    } else if (hit_taker_) {
+        request.hit_lines = 0;
+    }
     if (fields_.size_option == SearchFields::kSizeSpecified) {
         const std::optional<double> kb = ParseNumber(fields_.size_text);
         if (!kb) {
@@ -117,6 +127,7 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         EnableForm("stop");
 
         results_.reset();
+        hit_table_.reset();
         restore_folder_.clear();
         leftovers_removed_.clear();
         file_problems_.clear();
@@ -126,9 +137,20 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         office_extensions_.clear();
         RunRequest request;
         if (MakeRequest(mode, request)) {
+            if (gather_hit_lines_) {
+                hit_table_ = std::make_shared<HitLineTable>();
+                hit_table_->replaced = request.kind == RunKind::kReplace;
+                hit_table_->marked =
+                    hit_table_->replaced ? fields_.replace_text : fields_.search_text;
+                hit_table_->regex = fields_.regex && !hit_table_->replaced;
+                hit_table_->ignore_case = fields_.ignore_case;
+            }
             office_extensions_ = request.office_extensions;
             RunResult result = ExecuteRun(request, *this, control_);
             results_ = std::move(result.files);
+            if (hit_table_) {
+                hit_table_->files = results_;
+            }
             replace_refused_ = result.replace_refused;
             restore_folder_ = result.restore_point;
             stopped_ = result.stopped;
@@ -211,6 +233,15 @@ void RunDriver::ContentStage(RunKind kind, std::size_t files) {
     view_.ProcessEvents();
     progress_verb_ = replace ? "...replacing in file " : "...searching in file ";
     of_total_ = " of " + std::to_string(files);
+}
+
+void RunDriver::HitLines(std::size_t /*index*/, const clsFile& file, FileHits hits) {
+    if (hit_taker_) {
+        hit_taker_(file, hits);
+    }
+    if (hit_table_) {
+        hit_table_->entries.push_back({&file, std::move(hits)});
+    }
 }
 
 void RunDriver::FileDone(std::size_t index, std::size_t total, std::int32_t count) {
@@ -324,6 +355,9 @@ void RunDriver::ShowReport() {
         case 3:
             DisplaySummary(true);
             break;
+        case kHitLinesReport:
+            DisplayHitLines();
+            break;
         default:
             break;
     }
@@ -361,6 +395,14 @@ void RunDriver::DisplayStructuredList() {
     view_.ProcessEvents();
     view_.ShowStructuredTree(BuildStructuredTree(results_, ReportInput()));
     view_.SetBusy(false);
+}
+
+void RunDriver::DisplayHitLines() {
+    if (!view_.HasReportViews()) {
+        return;
+    }
+    view_.ShowHitLines(hit_table_);
+    view_.SetStatusText(1, "...report generated");
 }
 
 void RunDriver::DisplaySummary(bool with_file_list) {

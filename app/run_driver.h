@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "engine/result_records.h"
 #include "engine/run.h"
 #include "engine/search_fields.h"
+#include "reports/hit_line_text.h"
 
 namespace ferret {
 
@@ -61,6 +63,15 @@ class RunDriver : private RunSink {
     // The detailed list and the structured tree, built here and handed to the view.
     void DisplayFileList();
     void DisplayStructuredList();
+    // The hit-lines report.
+    void DisplayHitLines();
+
+    // While set, every run gathers the files' hit lines and hands each file's to `take`, in list
+    // order on the run's thread (the unattended run's quickfix file).
+    using HitLineTaker = std::function<void(const clsFile&, const FileHits&)>;
+    void SetHitLineTaker(HitLineTaker take) { hit_taker_ = std::move(take); }
+    // The last run's hit lines, when its report was the hit-lines report; null otherwise.
+    const std::shared_ptr<HitLineTable>& HitLineResults() const { return hit_table_; }
     // Re-reads the report type and applies the view rule; `force` redraws the last results.
     void RefreshSettings(bool force);
     // While set, runs show this report type instead of the stored one.
@@ -97,6 +108,7 @@ class RunDriver : private RunSink {
     void Listing() override;
     void Listed(const ListTotals& totals) override;
     void ContentStage(RunKind kind, std::size_t files) override;
+    void HitLines(std::size_t index, const clsFile& file, FileHits hits) override;
     void FileDone(std::size_t index, std::size_t total, std::int32_t count) override;
     void Problem(const RunProblem& problem) override;
     void Totals(std::int32_t strings_found, std::int32_t files_with_hits) override;
@@ -117,6 +129,9 @@ class RunDriver : private RunSink {
     bool run_regex_ = false;  // the pattern switch as the last run ended
     std::string office_extensions_;
     std::shared_ptr<clsFiles> results_;
+    HitLineTaker hit_taker_;
+    std::shared_ptr<HitLineTable> hit_table_;
+    bool gather_hit_lines_ = false;  // the run in progress fills hit_table_
     std::int32_t files_with_hits_ = 0;
     std::int32_t strings_found_ = 0;
     bool has_highlight_ = false;

@@ -3,13 +3,19 @@
 #include <cstddef>
 #include <string>
 
+#include <memory>
+
 #include "reports/file_list_rows.h"
+#include "reports/hit_line_text.h"
 #include "reports/structured_nodes.h"
 #include "util/message_box.h"
 
 namespace ferret {
 
 class clsFiles;
+
+// The report codes of "ReportType" beyond the four summary and list ones.
+inline constexpr int kHitLinesReport = 4;
 
 // What a run needs from the window: texts to show, the idle/running switch, messages and the
 // report views. The window implements it over its widgets; the unattended run and the tests use
@@ -53,8 +59,10 @@ class RunView {
     // The detailed list and the structured tree, built by the run; shown in their views.
     virtual void ShowFileList(FileListRows /*rows*/) {}
     virtual void ShowStructuredTree(StructuredTree /*tree*/) {}
-    // Shows the view of report type `code` (0 file list, 1 tree, 2 and 3 text) and hides the
-    // others.
+    // The hit lines of the last run's files; null when the run did not gather them.
+    virtual void ShowHitLines(std::shared_ptr<const HitLineTable> /*table*/) {}
+    // Shows the view of report type `code` (0 file list, 1 tree, 2 and 3 text, 4 hit lines) and
+    // hides the others.
     virtual void ShowReportView(int /*code*/) {}
     // Empties the report views other than the one of `code`, and the text box unless `code`
     // is 2 or 3, before the last results are drawn again.

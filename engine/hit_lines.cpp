@@ -1,6 +1,9 @@
 #include "engine/hit_lines.h"
 
+#include <string.h>
+
 #include <algorithm>
+#include <cstring>
 
 #include "engine/plain_matcher.h"
 
@@ -55,8 +58,14 @@ struct Line {
     std::size_t end = 0;    // of its end (the line end's first byte, or the text's end)
 };
 
-// The line that starts at `start`.
-Line LineAt(std::string_view text, std::size_t start) {
+// The line that starts at `start`; `only_line_feeds`: the text holds no carriage return.
+Line LineAt(std::string_view text, std::size_t start, bool only_line_feeds) {
+    if (only_line_feeds) {
+        const void* end = std::memchr(text.data() + start, '\n', text.size() - start);
+        return {start, end == nullptr
+                           ? text.size()
+                           : static_cast<std::size_t>(static_cast<const char*>(end) - text.data())};
+    }
     std::size_t end = start;
     while (end < text.size() && text[end] != '\n' && text[end] != '\r') {
         ++end;
@@ -64,15 +73,49 @@ Line LineAt(std::string_view text, std::size_t start) {
     return {start, end};
 }
 
-// Where the line after `line` starts, or npos at the text's end.
+// The line feeds in `bytes`, eight bytes at a time.
+std::int64_t LineFeeds(std::string_view bytes) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+    std::int64_t count = 0;
+    std::size_t at = 0;
+    for (; at + 8 <= bytes.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + at, 8);
+        const std::uint64_t x = word ^ (kOnes * '\n');
+        // The high bit of each byte of x that is zero.
+        const std::uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
+        // Each such bit moved to its byte's lowest place, the bytes summed in the top byte.
+        count += static_cast<std::int64_t>(((zero >> 7) * kOnes) >> 56);
+    }
+    for (; at < bytes.size(); ++at) {
+        count += bytes[at] == '\n';
+    }
+    return count;
+}
+
+// Where the line holding `at` starts, looking back no further than `from` (a line start).
+std::size_t LineStartOf(std::string_view text, std::size_t from, std::size_t at) {
+    if (at <= from) {
+        return from;
+    }
+    const void* end = memrchr(text.data() + from, '\n', at - from);
+    return end == nullptr
+               ? from
+               : static_cast<std::size_t>(static_cast<const char*>(end) - text.data()) + 1;
+}
+
+// Where the line after `line` starts, or npos when it is the last.
 std::size_t NextLineStart(std::string_view text, const Line& line) {
     if (line.end >= text.size()) {
         return std::string_view::npos;
     }
-    if (text[line.end] == '\r' && line.end + 1 < text.size() && text[line.end + 1] == '\n') {
-        return line.end + 2;
-    }
-    return line.end + 1;
+    const std::size_t next =
+        text[line.end] == '\r' && line.end + 1 < text.size() && text[line.end + 1] == '\n'
+            ? line.end + 2
+            : line.end + 1;
+    // A line end that ends the text starts no line.
+    return next < text.size() ? next : std::string_view::npos;
 }
 
 }  // namespace
@@ -97,13 +140,28 @@ std::vector<HitLine> LinesOfHits(std::string_view text, const std::vector<std::s
     std::int64_t after_left = 0;  // context lines still to show after the last hit line
     std::size_t next_hit = 0;
     std::int64_t number = 1;
+    // Without carriage returns the lines between hits are counted, not walked one by one.
+    const bool only_line_feeds = text.find('\r') == std::string_view::npos;
     for (std::size_t start = 0; start != std::string_view::npos;) {
         if (next_hit >= starts.size() && after_left == 0) {
             break;
         }
-        const Line line = LineAt(text, start);
+        if (only_line_feeds && after_left == 0) {
+            // Straight to the lines of context before the next hit's line.
+            std::size_t skip_to = LineStartOf(text, start, std::min(starts[next_hit], text.size()));
+            for (int back = 0; back < context && skip_to > start; ++back) {
+                skip_to = LineStartOf(text, start, skip_to - 1);
+            }
+            if (skip_to > start) {
+                number += LineFeeds(text.substr(start, skip_to - start));
+                start = skip_to;
+                before.clear();
+            }
+        }
+        const Line line = LineAt(text, start, only_line_feeds);
         const std::size_t next = NextLineStart(text, line);
-        const std::size_t line_stop = next == std::string_view::npos ? text.size() : next;
+        // The last line takes every hit left, one at the text's very end included.
+        const std::size_t line_stop = next;
         std::int32_t hits = 0;
         std::size_t first = 0;
         while (next_hit < starts.size() && starts[next_hit] < line_stop) {

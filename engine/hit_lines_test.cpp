@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "engine/content_search.h"
@@ -44,6 +45,12 @@ TEST(HitLines, LineEndsOfEveryKindAndTheTextsEnds) {
     EXPECT_TRUE(Lines("no hit\n", "x").empty());
     // A hit of a line end belongs to the line it ends.
     EXPECT_EQ(Lines("a\r\nb", "\r\n"), (std::vector<Shown>{{1, 2, 1, "a"}}));
+    // A last line end starts no line: a pattern's empty hit at the text's end is in the line
+    // before it.
+    const std::vector<HitLine> at_end = LinesOfHits("a\n", {2}, 1);
+    ASSERT_EQ(at_end.size(), 1u);
+    EXPECT_EQ(at_end[0].number, 1);
+    EXPECT_EQ(at_end[0].text, "a");
 }
 
 // Columns count characters; several hits in one line, overlapping ones included, make one line
@@ -99,6 +106,70 @@ TEST(HitLines, LongLinesAreCutAroundTheirFirstHit) {
     const std::vector<Shown> cut = Lines(wide, "x");
     ASSERT_EQ(cut.size(), 1u);
     EXPECT_EQ(cut[0].text.substr(cut[0].text.size() - 5), "é…");
+}
+
+// The lines of hits the slow way: split into lines, then look at each.
+std::vector<Shown> ReferenceLines(const std::string& text, char hit, int context) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == '\n' || text[i] == '\r') {
+            lines.push_back(line);
+            line.clear();
+            if (i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n') {
+                ++i;
+            }
+            if (i + 1 == text.size()) {
+                break;  // a last line end starts no line
+            }
+        } else {
+            line.push_back(text[i]);
+        }
+    }
+    std::vector<bool> listed(lines.size(), false);
+    std::vector<bool> holds(lines.size(), false);
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        if (lines[n].find(hit) != std::string::npos) {
+            holds[n] = true;
+            for (std::size_t k = n >= static_cast<std::size_t>(context) ? n - context : 0;
+                 k <= n + context && k < lines.size(); ++k) {
+                listed[k] = true;
+            }
+        }
+    }
+    std::vector<Shown> shown;
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        if (!listed[n]) {
+            continue;
+        }
+        const auto count = std::count(lines[n].begin(), lines[n].end(), hit);
+        shown.push_back({static_cast<std::int64_t>(n) + 1,
+                         holds[n] ? static_cast<std::int64_t>(lines[n].find(hit)) + 1 : 0,
+                         static_cast<std::int32_t>(count), lines[n]});
+    }
+    return shown;
+}
+
+// Lines are counted in jumps between hits, walked one by one near them: random texts with and
+// without carriage returns give what a plain split of the text gives.
+TEST(HitLines, RandomTextsAgreeWithASplitIntoLines) {
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    for (int round = 0; round < 400; ++round) {
+        const bool returns = round % 2 == 1;
+        std::string text;
+        const int length = static_cast<int>(next() % 300);
+        for (int i = 0; i < length; ++i) {
+            const unsigned pick = next() % 40;
+            text += pick == 0 ? 'x' : pick < 6 ? '\n' : (returns && pick < 8) ? '\r' : 'a';
+        }
+        const int context = round % 4;
+        EXPECT_EQ(Lines(text, "x", false, context), ReferenceLines(text, 'x', context))
+            << "round " << round;
+    }
 }
 
 // A file's hit lines as the run lists them, and its count as the counting search gives it.

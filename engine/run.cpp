@@ -522,7 +522,7 @@ class Run {
                 FileHits lines = std::move((*hits)[index]);
                 (*hits)[index] = {};
                 if (count >= 1) {
-                    sink_.HitLines(index, std::move(lines));
+                    sink_.HitLines(index, *records[index], std::move(lines));
                 }
             }
             sink_.FileDone(index, total, count);

@@ -129,7 +129,7 @@ class RunSink {
     virtual void Listing() {}
     virtual void Listed(const ListTotals& /*totals*/) {}
     virtual void ContentStage(RunKind /*kind*/, std::size_t /*files*/) {}
-    virtual void HitLines(std::size_t /*index*/, FileHits /*hits*/) {}
+    virtual void HitLines(std::size_t /*index*/, const clsFile& /*file*/, FileHits /*hits*/) {}
     virtual void FileDone(std::size_t /*index*/, std::size_t /*total*/, std::int32_t /*count*/) {}
     virtual void Problem(const RunProblem& /*problem*/) {}
     virtual void Totals(std::int32_t /*strings_found*/, std::int32_t /*files_with_hits*/) {}

@@ -37,7 +37,7 @@ class RecordingSink : public RunSink {
             on_file(index);
         }
     }
-    void HitLines(std::size_t index, FileHits hits) override {
+    void HitLines(std::size_t index, const clsFile& /*file*/, FileHits hits) override {
         std::string call = "lines " + std::to_string(index);
         for (const HitLine& line : hits.lines) {
             call += " " + std::to_string(line.number) + ":" + std::to_string(line.column) + ":" +

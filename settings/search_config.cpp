@@ -139,6 +139,10 @@ Status LoadSearchSettings(const std::string& file, SearchSettings& settings) {
 Status WriteReportFile(const std::string& path, std::string_view text) {
     std::string bytes(text);
     bytes += '\n';
+    return WriteOutputFile(path, bytes);
+}
+
+Status WriteOutputFile(const std::string& path, std::string_view bytes) {
     // /dev/stdout and its kin name a file this process already has open (often a shell
     // redirection): written through that descriptor, the text lands where the shell's own
     // output goes, in order, instead of replacing or overwriting it.

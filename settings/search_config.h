@@ -33,5 +33,7 @@ struct SearchSettings {
 // belongs to another user than us and the owner of its target. A FIFO without a reader is an
 // error rather than a wait without end. Errors carry the path and the reason.
 [[nodiscard]] Status WriteReportFile(const std::string& path, std::string_view text);
+// The same with exactly `bytes`.
+[[nodiscard]] Status WriteOutputFile(const std::string& path, std::string_view bytes);
 
 }  // namespace ferret

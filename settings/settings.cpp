@@ -50,7 +50,7 @@ std::string SettingDefault(std::string_view name) {
         {kFerretWidth, "-1"},      {kFerretTop, "-1"},          {kFerretLeft, "-1"},
         {kSearchSubfolders, "1"},  {kAutoReportUpdate, "True"}, {kDisplayQuickLinks, "False"},
         {kLogging, "False"},       {kFileHandlerWord, "False"}, {kFileHandlerExcel, "False"},
-        {kPreviewFontSize, "10"},  {kRestoreQuantity, "10"},
+        {kPreviewFontSize, "10"},  {kRestoreQuantity, "10"},    {kHitLineContext, "0"},
     };
     // Linux programs do not keep user files beside their binary, so the start folder is home.
     if (name == kStartupFolder) {

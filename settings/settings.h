@@ -15,7 +15,7 @@ inline constexpr char kSettingsKey[] = "SOFTWARE\\Mallo\\Ferret";
 // units; booleans are "True" or "False"; "SearchSubfolders" is "1" or "0".
 inline constexpr char kStartupFolder[] = "StartupFolder";    // folder path
 inline constexpr char kFileFilterMask[] = "FileFilterMask";  // mask text, "none": "*.*"
-inline constexpr char kReportType[] = "ReportType";          // report code 0..3
+inline constexpr char kReportType[] = "ReportType";          // report code 0..4
 inline constexpr char kFerretHeight[] = "FerretHeight";      // -1 or less: designed size
 inline constexpr char kFerretWidth[] = "FerretWidth";
 inline constexpr char kFerretTop[] = "FerretTop";
@@ -32,6 +32,7 @@ inline constexpr char kExtList[] = "ext_list";                     // extensions
 inline constexpr char kPreviewFontSize[] = "preview_font_size";    // point size
 inline constexpr char kRestoreFolder[] = "RestoreFolder";          // folder of the restore points
 inline constexpr char kRestoreQuantity[] = "RestoreQuantity";      // kept: -1 all, 0 none
+inline constexpr char kHitLineContext[] = "HitLineContext";        // lines around a hit, 0..3
 
 // The text of `valueName` under `keyPath` of the current user. A missing key or value, or an empty
 // text, gives `defaultText`; an error while reading gives an empty text. Never cached: every call

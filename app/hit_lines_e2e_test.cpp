@@ -1,0 +1,148 @@
+// The hit lines of unattended runs (-hits), against ripgrep and vim on real trees.
+#include <limits.h>
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include "testsupport/run_program.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::FindProgram;
+using testing::ProgramResult;
+using testing::RunProgram;
+using testing::TempDir;
+
+ProgramResult Ferret(const std::vector<std::string>& arguments) {
+    return RunProgram(FERRET_BINARY, arguments);
+}
+
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A place as "PATH:LINE:COLUMN", the path resolved, so that a file reached by two names (a
+// link) is one place.
+using Place = std::tuple<std::string, long, long>;
+
+Place Resolved(const std::string& path, long line, long column) {
+    char real[PATH_MAX];
+    return {realpath(path.c_str(), real) != nullptr ? real : path, line, column};
+}
+
+// The places of quickfix lines; each line must have the form "PATH:LINE:COLUMN:TEXT" (ferret
+// puts a space before TEXT, ripgrep does not).
+std::set<Place> Places(const std::string& text, std::size_t* count = nullptr) {
+    static const std::regex form(R"(^(.+?):([0-9]+):([0-9]+):(.*)$)");
+    std::set<Place> places;
+    const std::vector<std::string> lines = LinesOf(text);
+    for (const std::string& line : lines) {
+        std::smatch part;
+        EXPECT_TRUE(std::regex_match(line, part, form)) << line;
+        if (!part.empty()) {
+            places.insert(Resolved(part[1], std::stol(part[2]), std::stol(part[3])));
+        }
+    }
+    if (count != nullptr) {
+        *count = lines.size();
+    }
+    return places;
+}
+
+// Every line of a search of /usr/include that holds PATH_MAX, each once with its first hit's
+// column, as ripgrep finds them following links (ferret follows them too); and vim reads the file.
+TEST(HitLinesFile, ASearchOfUsrIncludeGivesRipgrepsPlaces) {
+    const std::string rg = FindProgram("rg");
+    if (rg.empty()) {
+        GTEST_SKIP() << "ripgrep is not installed";
+    }
+    const TempDir dir;
+    const std::string out = dir.Path("hits.txt");
+    const ProgramResult run = Ferret({"-p", "/usr/include", "-k", "*.h", "-b", "-s", "PATH_MAX",
+                                      "-e:search", "-hits", out, "-x"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const ProgramResult peer =
+        RunProgram(rg, {"-L", "-n", "--column", "-F", "PATH_MAX", "--glob", "*.h", "/usr/include"});
+    ASSERT_EQ(peer.exit_code, 0) << peer.err;
+    std::size_t lines = 0;
+    std::size_t peer_lines = 0;
+    const std::set<Place> ours = Places(dir.ReadFile("hits.txt"), &lines);
+    EXPECT_GT(ours.size(), 10u);
+    EXPECT_EQ(ours, Places(peer.out, &peer_lines));
+    // A folder reached by two names is walked once (ripgrep walks it twice).
+    EXPECT_LE(lines, peer_lines);
+
+    const std::string vim = FindProgram("vim");
+    if (vim.empty()) {
+        return;
+    }
+    const std::string listed = dir.Path("vim.txt");
+    const ProgramResult read = RunProgram(
+        "/usr/bin/timeout",
+        {"60", vim, "-N", "-u", "NONE", "-i", "NONE", "-es", "-q", out, "-c",
+         "redir! > " + listed +
+             " | for e in getqflist() | silent echo bufname(e.bufnr) . ':' . e.lnum . ':' . e.col "
+             ". ':' | endfor | redir END",
+         "-c", "qa!"});
+    ASSERT_EQ(read.exit_code, 0) << read.err;
+    std::string text;
+    for (const std::string& line : LinesOf(dir.ReadFile("vim.txt"))) {
+        if (!line.empty()) {
+            text += line + "\n";
+        }
+    }
+    EXPECT_EQ(Places(text), ours);
+}
+
+// Lines of every kind of text, to a file or standard output; a binary file is told, not listed;
+// a replace run lists its new text and says where its restore point is on standard error.
+TEST(HitLinesFile, TextsOfEveryKindAndReplaceRuns) {
+    const TempDir dir;
+    dir.WriteFile("tree/crlf.txt", "one\r\ntwo x\r\nx three\r\n");
+    dir.WriteFile("tree/cr.txt", "a\rb x");
+    // "é x" in UTF-16 LE.
+    dir.WriteFile("tree/wide.txt", std::string("\xFF\xFE\xE9\0 \0x\0", 8));
+    dir.WriteFile("tree/data.txt", std::string("x\0x", 3));
+    dir.WriteFile("tree/none.txt", "nothing");
+    const std::string tree = dir.Path("tree");
+    const ProgramResult run =
+        Ferret({"-p", tree, "-k", "*.txt", "-s", "x", "-e:search", "-hits", "-", "-x"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, tree + "/cr.txt:2:3: b x\n" + tree + "/crlf.txt:2:5: two x\n" + tree +
+                           "/crlf.txt:3:1: x three\n" + tree + "/wide.txt:1:3: é x\n");
+    EXPECT_NE(run.err.find(tree + "/data.txt: binary file with 2 hit(s)"), std::string::npos)
+        << run.err;
+
+    const ProgramResult replaced = Ferret(
+        {"-p", tree, "-k", "crlf.txt", "-s", "x", "-r", "NEW", "-e:replace", "-hits", "-", "-x"});
+    ASSERT_EQ(replaced.exit_code, 0) << replaced.err;
+    EXPECT_EQ(replaced.out,
+              tree + "/crlf.txt:2:5: two NEW\n" + tree + "/crlf.txt:3:1: NEW three\n");
+    EXPECT_NE(replaced.err.find("Restore point: "), std::string::npos) << replaced.err;
+    EXPECT_EQ(dir.ReadFile("tree/crlf.txt"), "one\r\ntwo NEW\r\nNEW three\r\n");
+
+    // A file: written whole, an empty one when nothing is found; a place it cannot go is told.
+    const ProgramResult empty = Ferret({"-p", tree, "-k", "*.txt", "-s", "absent", "-e:search",
+                                        "-hits", dir.Path("none.qf"), "-x"});
+    ASSERT_EQ(empty.exit_code, 0) << empty.err;
+    EXPECT_EQ(dir.ReadFile("none.qf"), "");
+    const ProgramResult refused = Ferret({"-p", tree, "-k", "*.txt", "-s", "x", "-e:search",
+                                          "-hits", dir.Path("none.txt/out.qf"), "-x"});
+    EXPECT_EQ(refused.exit_code, 2);
+    EXPECT_NE(refused.err.find("cannot write the hit lines"), std::string::npos) << refused.err;
+}
+
+}  // namespace
+}  // namespace ferret

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Ferret's hit lines (`-hits`) against ripgrep's (`rg -L -j2 -n --column`) on real trees, the
+# caches warm, both written to a file: the ratio of the median times (ferret / rg), the two run in
+# turns, with the peak resident memory of each and the lines each wrote.
+#   bench/hit_lines.sh BUILD_DIR [TREE...]     (default trees: /usr/include and /usr)
+# RUNS sets the runs per command for trees under 1 GB (default 20; larger trees get 3); WORD and
+# RARE set the texts (a frequent word with over 150,000 hits in /usr/include, and a rare one).
+#
+# Both follow links; ripgrep walks a folder reached by two names twice, ferret once, so rg may
+# write more lines.
+set -euo pipefail
+build=${1:?usage: bench/hit_lines.sh BUILD_DIR [TREE...]}
+shift
+trees=("$@")
+[ ${#trees[@]} -gt 0 ] || trees=(/usr/include /usr)
+word=${WORD:-return}
+rare=${RARE:-PATH_MAX}
+for tool in rg python3; do
+    command -v "$tool" >/dev/null || { echo "$tool is needed: apt-get install ripgrep python3" >&2; exit 1; }
+done
+ferret=$(realpath "$build/ferret")
+work=$(mktemp -d /tmp/ferret-hits-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
+unset DISPLAY WAYLAND_DISPLAY
+
+# Median wall times in ms of the shell commands "$1" and "$2", run $3 times each, in turns.
+medians() {
+    python3 - "$@" <<'PY'
+import statistics, subprocess, sys, time
+commands = sys.argv[1:3]
+runs = int(sys.argv[3])
+times = [[], []]
+for turn in range(runs + 1):
+    for which, command in enumerate(commands):
+        began = time.perf_counter()
+        subprocess.run(command, shell=True, stderr=subprocess.DEVNULL)
+        if turn > 0:  # the first turn warms up
+            times[which].append(time.perf_counter() - began)
+print(" ".join("%.1f" % (statistics.median(t) * 1000) for t in times))
+PY
+}
+peak() {  # peak resident memory in MB of the shell command "$1"
+    /usr/bin/time -f "%M" -o "$work/m" sh -c "$1" >/dev/null 2>&1 || true
+    awk '{printf "%.0f", $1 / 1024}' "$work/m"
+}
+
+printf '%-14s %-10s %10s %10s %7s %9s %9s %9s %9s\n' tree text "ferret ms" "rg ms" ratio \
+    "ferret MB" "rg MB" "ferret ln" "rg ln"
+for tree in "${trees[@]}"; do
+    size=$(du -sb "$tree" 2>/dev/null | cut -f1)
+    runs=${RUNS:-20}
+    [ "$size" -lt 1000000000 ] || runs=3
+    find "$tree" -type f -exec cat {} + >/dev/null 2>&1 || true  # warm the cache
+    q=$(printf '%q' "$tree")
+    for text in "$word" "$rare"; do
+        t=$(printf '%q' "$text")
+        fc="$ferret -p $q -k '*' -b -s $t -e:search -hits $work/ferret.txt -x"
+        rc="rg -L -j2 -n --column -F $t $q > $work/rg.txt"
+        read -r ft rt < <(medians "$fc" "$rc" "$runs")
+        printf '%-14s %-10s %10s %10s %7s %9s %9s %9s %9s\n' "$tree" "$text" "$ft" "$rt" \
+            "$(awk -v a="$ft" -v b="$rt" 'BEGIN {printf "%.2f", a / b}')" "$(peak "$fc")" \
+            "$(peak "$rc")" "$(wc -l < "$work/ferret.txt")" "$(wc -l < "$work/rg.txt")"
+    done
+done

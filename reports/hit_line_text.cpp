@@ -1,0 +1,37 @@
+#include "reports/hit_line_text.h"
+
+#include <charconv>
+
+namespace ferret {
+namespace {
+
+void AppendNumber(std::string& out, std::int64_t number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    out.append(digits, end);
+}
+
+}  // namespace
+
+void AppendQuickfixLine(std::string& out, std::string_view path, const HitLine& line) {
+    out.append(path);
+    out += ':';
+    AppendNumber(out, line.number);
+    out += ':';
+    AppendNumber(out, line.column);
+    out += ": ";
+    out.append(line.text);
+    out += '\n';
+}
+
+std::string QuickfixLines(std::string_view path, const FileHits& hits) {
+    std::string out;
+    for (const HitLine& line : hits.lines) {
+        if (line.hits > 0) {
+            AppendQuickfixLine(out, path, line);
+        }
+    }
+    return out;
+}
+
+}  // namespace ferret

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/hit_lines.h"
+
+namespace ferret {
+
+class clsFile;
+class clsFiles;
+
+// Appends "PATH:LINE:COLUMN: TEXT" and a line feed for a hit line, the form of a list of places
+// that editors read (vim -q, Emacs's grep mode, problem matchers).
+void AppendQuickfixLine(std::string& out, std::string_view path, const HitLine& line);
+// The quickfix lines of a file's hit lines, context lines left out; none for a binary file.
+std::string QuickfixLines(std::string_view path, const FileHits& hits);
+
+// The hit lines of a run's files with hits, in list order.
+struct FileHitLines {
+    const clsFile* file = nullptr;  // one of HitLineTable::files
+    FileHits hits;
+};
+struct HitLineTable {
+    std::shared_ptr<clsFiles> files;  // keeps the records alive
+    std::vector<FileHitLines> entries;
+    // What marks the hits in a line: the search text, or the replacement in a replace run
+    // (whose lines show the new text), and how it was searched.
+    std::string marked;
+    bool regex = false;
+    bool ignore_case = false;
+    bool replaced = false;
+};
+
+}  // namespace ferret
