@@ -49,6 +49,7 @@
 #include "app/explorer_bar.h"
 #include "app/file_list_model.h"
 #include "app/help_window.h"
+#include "app/hit_lines_view.h"
 #include "app/options_dialog.h"
 #include "app/problems_dialog.h"
 #include "app/restore_points_dialog.h"
@@ -196,6 +197,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
         // Type names ("plain text document") are read whole, not cut.
         list_view_->resizeColumnToContents(kColumnType);
         reports_->setCurrentWidget(list_view_);
+    };
+    handlers.hit_lines = [this](std::shared_ptr<const HitLineTable> table) {
+        hit_view_->ShowTable(std::move(table));
+        reports_->setCurrentWidget(hit_view_);
     };
     handlers.structured_tree = [this](std::shared_ptr<StructuredTree> tree) {
         tree_model_->ResetTree(std::move(*tree));
@@ -495,10 +500,18 @@ void frmMain::BuildWidgets() {
     report_text_->setObjectName(QStringLiteral("rtbReport"));
     report_text_->setReadOnly(true);
     report_text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    hit_view_ = new HitLinesView;
+    hit_view_->on_open = [this](const std::string& path, std::int64_t line, std::int64_t column) {
+        OpenFilePreviewer(path, line, column);
+    };
+    hit_view_->on_menu = [this](const std::vector<std::string>& paths, const QPoint& global) {
+        result_menu_->Show(paths, global);
+    };
     reports_ = new QStackedWidget;
     reports_->addWidget(list_view_);
     reports_->addWidget(tree_view_);
     reports_->addWidget(report_text_);
+    reports_->addWidget(hit_view_);
 
     auto* right = new QWidget;
     right->setObjectName(QStringLiteral("reportArea"));
@@ -629,7 +642,8 @@ bool frmMain::OpenQuickLink(const QString& key) {
     return true;
 }
 
-frmPreview* frmMain::OpenFilePreviewer(const std::string& path) {
+frmPreview* frmMain::OpenFilePreviewer(const std::string& path, std::int64_t line,
+                                       std::int64_t column) {
     const QFileInfo info(Q(path));
     if (path.empty() || !info.exists() || info.isDir()) {
         return nullptr;
@@ -663,6 +677,8 @@ frmPreview* frmMain::OpenFilePreviewer(const std::string& path) {
     preview->UseRegEx = regex_->isChecked();
     preview->FindText = driver_->HasHighlight() ? driver_->HighlightText() : std::string();
     preview->IgnoreCase = ignore_case_->isChecked();
+    preview->StartLine = line;
+    preview->StartColumn = column;
     preview->show();
     preview->Load();
     return preview;
@@ -809,8 +825,9 @@ void frmMain::BuildMenus() {
     QMenu* types = tools->addMenu(QStringLiteral("Reporting Type"));
     const QStringList type_texts = {
         QStringLiteral("Detailed file list"), QStringLiteral("Structured report"),
-        QStringLiteral("Summary report"), QStringLiteral("Summary report with file list")};
-    for (int code = 0; code < 4; ++code) {
+        QStringLiteral("Summary report"), QStringLiteral("Summary report with file list"),
+        QStringLiteral("Hit lines")};
+    for (int code = 0; code < 5; ++code) {
         report_types_[code] = types->addAction(type_texts[code]);
         report_types_[code]->setCheckable(true);
         connect(report_types_[code], &QAction::triggered, this,
@@ -975,6 +992,7 @@ frmProblems* frmMain::ShowProblems(bool modal) {
 void frmMain::ClearReportModels() {
     file_model_->Clear();
     tree_model_->Clear();
+    hit_view_->Clear();
 }
 
 void frmMain::WaitForRun() {
@@ -1021,6 +1039,7 @@ void frmMain::EnableForm(bool running) {
     replace_->setEnabled(!running);
     tree_view_->setEnabled(!running);
     list_view_->setEnabled(!running);
+    hit_view_->setEnabled(!running);
 }
 
 void frmMain::UpdateReplaceButton() {
@@ -1035,6 +1054,8 @@ void frmMain::ShowReportView(int code) {
         reports_->setCurrentWidget(tree_view_);
     } else if (code == 2 || code == 3) {
         reports_->setCurrentWidget(report_text_);
+    } else if (code == kHitLinesReport) {
+        reports_->setCurrentWidget(hit_view_);
     }
 }
 
@@ -1157,7 +1178,7 @@ void frmMain::ShowUndoOutcome(const Status& status) {
 void frmMain::RefreshSettings() {
     const int code =
         SettingAsInt(GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType)), 0);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         report_types_[i]->setChecked(i == code);
     }
     if (IsRunning()) {
@@ -1319,7 +1340,7 @@ void frmMain::LoadSettings() {
     }
     const int code =
         SettingAsInt(GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType)), 0);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         report_types_[i]->setChecked(i == code);
     }
     const int height = SettingAsInt(GetSettingValue(kSettingsKey, kFerretHeight, "-1"), -1);

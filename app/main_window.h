@@ -39,6 +39,7 @@ class ResultMenu;
 class frmProblems;
 class frmPreview;
 class FileListModel;
+class HitLinesView;
 class StructuredModel;
 class WindowRunView;
 class TaskProgress;
@@ -98,8 +99,10 @@ class frmMain : public QMainWindow {
     // About > Help: the help window with its table of contents, or nullptr (after a message)
     // when the pages are not installed.
     HelpWindow* ShowHelp();
-    // A previewer for `path` marking the last run's text, or nullptr when `path` is not a file.
-    frmPreview* OpenFilePreviewer(const std::string& path);
+    // A previewer for `path` marking the last run's text, or nullptr when `path` is not a file;
+    // scrolled to `line` with the hit at `column` (characters) selected when they are given.
+    frmPreview* OpenFilePreviewer(const std::string& path, std::int64_t line = 0,
+                                  std::int64_t column = 0);
     // One previewer per selected row of the detailed list, in list order.
     std::vector<frmPreview*> PreviewFiles();
     // Whether the Pause button can be pressed (the run is under way).
@@ -118,6 +121,7 @@ class frmMain : public QMainWindow {
     ExplorerBar* Bar() const { return bar_; }
     FileListModel* FileModel() const { return file_model_; }
     StructuredModel* TreeModel() const { return tree_model_; }
+    HitLinesView* HitLines() const { return hit_view_; }
     ResultMenu* ResultFilesMenu() const { return result_menu_.get(); }
 
   protected:
@@ -182,6 +186,7 @@ class frmMain : public QMainWindow {
     FileListModel* file_model_ = nullptr;
     QTreeView* tree_view_ = nullptr;
     StructuredModel* tree_model_ = nullptr;
+    HitLinesView* hit_view_ = nullptr;
     QPlainTextEdit* report_text_ = nullptr;
     QString report_shown_;
     QLabel* status_[3] = {};
@@ -194,7 +199,7 @@ class frmMain : public QMainWindow {
     QAction* stop_action_ = nullptr;
     QAction* save_report_ = nullptr;
     QAction* print_report_ = nullptr;
-    QAction* report_types_[4] = {};
+    QAction* report_types_[5] = {};
     HelpWindow* help_ = nullptr;
     std::unique_ptr<ResultMenu> result_menu_;
     UndoOutcome last_undo_;  // written by the run thread, read after it is joined

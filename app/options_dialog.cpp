@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <exception>
@@ -31,7 +32,7 @@ namespace {
 constexpr char kUnexpectedError[] = "7";
 
 const char* const kReportTypes[] = {"Detailed file list", "Structured report", "Summary report",
-                                    "Summary report with file list"};
+                                    "Summary report with file list", "Hit lines"};
 
 QLabel* WrappedLabel(const QString& text) {
     auto* label = new QLabel(text);
@@ -105,10 +106,20 @@ QWidget* frmOptions::BuildGeneralTab() {
     auto* type_row = new QHBoxLayout;
     type_row->addWidget(new QLabel(QStringLiteral("Report Type:")));
     type_row->addWidget(cboReportType_, 1);
+    spnHitContext_ = new QSpinBox;
+    spnHitContext_->setObjectName(QStringLiteral("spnHitContext"));
+    spnHitContext_->setRange(0, 3);
+    auto* context_label = new QLabel(QStringLiteral("Lines shown around each &hit line:"));
+    context_label->setBuddy(spnHitContext_);
+    auto* context_row = new QHBoxLayout;
+    context_row->addWidget(context_label);
+    context_row->addWidget(spnHitContext_);
+    context_row->addStretch();
     auto* reporting_layout = new QVBoxLayout(reporting);
     reporting_layout->addWidget(cbAutoUpdate_);
     reporting_layout->addLayout(type_row);
     reporting_layout->addWidget(lblReportType_);
+    reporting_layout->addLayout(context_row);
 
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
@@ -207,7 +218,7 @@ QWidget* frmOptions::BuildHandlerTab() {
 }
 
 void frmOptions::Load() {
-    for (int code = 0; code < 4; ++code) {
+    for (int code = 0; code < 5; ++code) {
         cboReportType_->addItem(QString::fromLatin1(kReportTypes[code]), code);
     }
     // Anything but a known position (a hand-edited or damaged setting) shows the first type.
@@ -221,6 +232,10 @@ void frmOptions::Load() {
 
     txtUndoFolder_->setText(QString::fromStdString(
         GetSettingValue(kSettingsKey, kRestoreFolder, SettingDefault(kRestoreFolder))));
+    spnHitContext_->setValue(std::clamp(
+        SettingAsInt(
+            GetSettingValue(kSettingsKey, kHitLineContext, SettingDefault(kHitLineContext)), 0),
+        0, 3));
     txtUndoQuantity_->setText(QString::fromStdString(
         GetSettingValue(kSettingsKey, kRestoreQuantity, SettingDefault(kRestoreQuantity))));
 
@@ -257,6 +272,7 @@ void frmOptions::Load() {
 void frmOptions::Connect() {
     const auto enable_apply = [this] { cmdApply_->setEnabled(true); };
     connect(cboReportType_, &QComboBox::currentIndexChanged, this, enable_apply);
+    connect(spnHitContext_, &QSpinBox::valueChanged, this, enable_apply);
     connect(txtUndoFolder_, &QLineEdit::textEdited, this, enable_apply);
     connect(txtUndoQuantity_, &QLineEdit::textEdited, this, enable_apply);
     connect(cmdBrowse_, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
@@ -332,6 +348,7 @@ bool frmOptions::SaveAllSettings() {
             {kRestoreFolder, restore_folder},
             {kRestoreQuantity, QString::number(quantity)},
             {kReportType, QString::number(cboReportType_->currentData().toInt())},
+            {kHitLineContext, QString::number(spnHitContext_->value())},
             {kLogging, BoolText(cbLogging_->isChecked())},
             {kDisplayQuickLinks, BoolText(cbQuickLinks_->isChecked())},
             {kAutoReportUpdate, BoolText(cbAutoUpdate_->isChecked())},

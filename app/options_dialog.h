@@ -12,6 +12,7 @@ class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
+class QSpinBox;
 
 namespace ferret {
 
@@ -71,6 +72,7 @@ class frmOptions : public QDialog {
     QCheckBox* cbAutoUpdate_ = nullptr;
     QComboBox* cboReportType_ = nullptr;
     QLabel* lblReportType_ = nullptr;
+    QSpinBox* spnHitContext_ = nullptr;
     QLineEdit* txtUndoFolder_ = nullptr;
     QLineEdit* txtUndoQuantity_ = nullptr;
     QPushButton* cmdBrowse_ = nullptr;

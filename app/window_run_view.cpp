@@ -155,6 +155,10 @@ void WindowRunView::ShowStructuredTree(StructuredTree tree) {
     Post([this, shared] { handlers_.structured_tree(shared); });
 }
 
+void WindowRunView::ShowHitLines(std::shared_ptr<const HitLineTable> table) {
+    Post([this, table = std::move(table)] { handlers_.hit_lines(table); });
+}
+
 void WindowRunView::OpenResultsGroup() {
     Post([this] { handlers_.results_group(); });
 }

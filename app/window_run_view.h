@@ -38,6 +38,7 @@ class WindowRunView : public RunView {
         std::function<void()> results_group;
         std::function<void(std::shared_ptr<FileListRows> rows)> file_list;
         std::function<void(std::shared_ptr<StructuredTree> tree)> structured_tree;
+        std::function<void(std::shared_ptr<const HitLineTable> table)> hit_lines;
         std::function<void(std::size_t done, std::size_t total)> progress;
     };
 
@@ -67,6 +68,7 @@ class WindowRunView : public RunView {
     bool HasReportViews() const override { return true; }
     void ShowFileList(FileListRows rows) override;
     void ShowStructuredTree(StructuredTree tree) override;
+    void ShowHitLines(std::shared_ptr<const HitLineTable> table) override;
 
   private:
     // Runs `call` on the window's thread: at once when already there, else queued.

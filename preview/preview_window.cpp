@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <algorithm>
 
 #include "engine/content_search.h"
 #include "preview/find_replace.h"
@@ -97,6 +98,36 @@ QString ReadText(const std::string& path, QString& error) {
         return {};
     }
     return DecodeFileText(bytes);
+}
+
+// The place of `line` and `column` (characters) in `text`, whose lines end at "\n", and the
+// length of the mark that starts there (0 when none does, or no column is given).
+void SelectionAt(const QString& text, const std::vector<TextMark>& marks, std::int64_t line,
+                 std::int64_t column, int& from, int& length) {
+    qsizetype at = 0;
+    for (std::int64_t passed = 1; passed < line; ++passed) {
+        const qsizetype end = text.indexOf(QLatin1Char('\n'), at);
+        if (end < 0) {
+            return;  // the file has fewer lines now
+        }
+        at = end + 1;
+    }
+    for (std::int64_t passed = 1; passed < column && at < text.size(); ++passed) {
+        if (text[at] == QLatin1Char('\n')) {
+            break;
+        }
+        at += text[at].isHighSurrogate() && at + 1 < text.size() ? 2 : 1;
+    }
+    from = static_cast<int>(at);
+    length = 0;
+    if (column > 0) {
+        const auto mark =
+            std::lower_bound(marks.begin(), marks.end(), from,
+                             [](const TextMark& m, int position) { return m.start < position; });
+        if (mark != marks.end() && mark->start == from) {
+            length = mark->length;
+        }
+    }
 }
 
 QTextCharFormat MarkFormat(int size) {
@@ -232,6 +263,9 @@ void frmPreview::Start(std::shared_ptr<const QString> text, bool mark) {
         OneCharacterLineEnds(QString::fromStdString(ConvertSpecialChars(FindText)));
     const bool use_regex = UseRegEx;
     const bool ignore_case = IgnoreCase;
+    // Only a load goes to the line asked for; marking again keeps to the start, as before.
+    const std::int64_t start_line = text ? 0 : StartLine;
+    const std::int64_t start_column = StartColumn;
     const QFont font = box_->font();
     const int size = mark_size_;
     worker_ = std::thread([=] {
@@ -251,6 +285,11 @@ void frmPreview::Start(std::shared_ptr<const QString> text, bool mark) {
             } else {
                 marks = FindPlainMarks(content, find, ignore_case);
             }
+        }
+        int select_from = -1;
+        int select_length = 0;
+        if (start_line > 0 && error.isEmpty()) {
+            SelectionAt(content, marks, start_line, start_column, select_from, select_length);
         }
         auto document = std::make_unique<QTextDocument>();
         document->setUndoRedoEnabled(false);
@@ -285,9 +324,9 @@ void frmPreview::Start(std::shared_ptr<const QString> text, bool mark) {
         const int count = static_cast<int>(marks.size());
         QMetaObject::invokeMethod(
             self.data(),
-            [self, ready, count, marked, error] {
+            [self, ready, count, marked, error, select_from, select_length] {
                 if (self != nullptr) {
-                    self->Finish(ready, count, marked, error);
+                    self->Finish(ready, count, marked, error, select_from, select_length);
                 }
             },
             Qt::QueuedConnection);
@@ -299,14 +338,21 @@ void frmPreview::Start(std::shared_ptr<const QString> text, bool mark) {
 namespace ferret {
 
 void frmPreview::Finish(std::shared_ptr<QTextDocument> document, int count, bool marked,
-                        const QString& error) {
+                        const QString& error, int select_from, int select_length) {
     loading_ = false;
     document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
     box_->setDocument(document.get());
     document_ = std::move(document);  // the one shown before goes now
     box_->setPlaceholderText(QString());
     QTextCursor start(document_.get());
+    if (select_from >= 0) {
+        start.setPosition(select_from);
+        start.setPosition(select_from + select_length, QTextCursor::KeepAnchor);
+    }
     box_->setTextCursor(start);
+    if (select_from >= 0) {
+        box_->centerCursor();
+    }
     mark_count_ = marked && error.isEmpty() ? count : 0;
     QString caption = QString::fromLatin1(kCaption);
     if (marked && error.isEmpty()) {

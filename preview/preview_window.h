@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,6 +33,10 @@ class frmPreview : public QMainWindow {
     std::string FindText;  // empty: nothing is marked
     bool IgnoreCase = false;
     bool UseRegEx = false;
+    // Where Load puts the cursor: a line (1-based; 0 the start) and the column of a hit in it
+    // (characters, 1-based), which is then selected. Lines end as the run counts them.
+    std::int64_t StartLine = 0;
+    std::int64_t StartColumn = 0;
 
     // Reads the file and marks the hits; returns at once. A file that cannot be read shows
     // "...File Could Not be Displayed".
@@ -63,8 +68,9 @@ class frmPreview : public QMainWindow {
     // Builds the document for `text` (or for the file when `text` is null) with or without
     // marks on the worker thread, then puts it in place.
     void Start(std::shared_ptr<const QString> text, bool mark);
+    // `select_from` (-1: the start) and `select_length`: what to select and show.
     void Finish(std::shared_ptr<QTextDocument> document, int count, bool marked,
-                const QString& error);
+                const QString& error, int select_from, int select_length);
     void StopWorker();
     QString CurrentText() const;
 

@@ -1,0 +1,261 @@
+#include "app/hit_lines_view.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QStackedWidget>
+#include <QtTest/QTest>
+#include <chrono>
+
+#include "app/main_window.h"
+#include "preview/preview_window.h"
+#include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+bool WaitUntil(const std::function<bool()>& done, double seconds) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > give_up) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// What the list shows, row by row: a file as "NAME [HITS]", a line as "NUMBER: TEXT" (a
+// context line with "-" after its number), a note as "(TEXT)".
+std::vector<std::string> Rows(const HitLinesModel& model) {
+    std::vector<std::string> rows;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QModelIndex index = model.index(row);
+        const auto kind =
+            static_cast<HitLinesModel::Kind>(index.data(HitLinesModel::kKindRole).toInt());
+        const std::string text = index.data().toString().toStdString();
+        switch (kind) {
+            case HitLinesModel::Kind::kFile:
+                rows.push_back(text + " [" +
+                               index.data(HitLinesModel::kHitsRole).toString().toStdString() + "]");
+                break;
+            case HitLinesModel::Kind::kHit:
+            case HitLinesModel::Kind::kContext:
+                rows.push_back(index.data(HitLinesModel::kNumberRole).toString().toStdString() +
+                               (kind == HitLinesModel::Kind::kHit ? ": " : "- ") + text);
+                break;
+            case HitLinesModel::Kind::kNote:
+                rows.push_back("(" + text + ")");
+                break;
+        }
+    }
+    return rows;
+}
+
+std::vector<frmPreview*> Previews() {
+    std::vector<frmPreview*> found;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* preview = dynamic_cast<frmPreview*>(widget); preview && preview->isVisible()) {
+            found.push_back(preview);
+        }
+    }
+    return found;
+}
+
+class HitLinesReportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "4").ok());
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kHitLineContext, "1").ok());
+        tree_.WriteFile("b.txt", "one\ntwo hit\nthree\n\nfive hit hit\n");
+        tree_.WriteFile("a.txt", "hit first\r\nsecond\r\n");
+        tree_.WriteFile("sub/c.txt", std::string("bin\0hit", 7));
+        tree_.WriteFile("d.txt", "miss");
+    }
+    void TearDown() override {
+        for (frmPreview* preview : Previews()) {
+            preview->close();
+        }
+    }
+    SearchFields Fields(const std::string& text) const {
+        SearchFields fields;
+        fields.folder = tree_.path();
+        fields.file_mask = "*.txt";
+        fields.recursive = true;
+        fields.search_text = text;
+        return fields;
+    }
+    void Run(frmMain& window, const QString& mode) {
+        ASSERT_TRUE(window.StartRun(mode));
+        window.WaitForRun();
+        QApplication::processEvents();
+    }
+    // The row of the line `number` of the file `name`.
+    static int RowOf(const HitLinesModel& model, const std::string& name, std::int64_t number) {
+        const std::vector<std::string> rows = Rows(model);
+        bool in_file = false;
+        for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
+            if (model.PlaceOf(row).line < 0) {
+                in_file = rows[static_cast<std::size_t>(row)].rfind(name + " [", 0) == 0;
+            } else if (in_file &&
+                       model.index(row).data(HitLinesModel::kNumberRole).toLongLong() == number) {
+                return row;
+            }
+        }
+        return -1;
+    }
+
+    TempDir tree_;
+};
+
+// The view fills with the files in the run's order, each with its lines and their context; a
+// click on a column sorts the files, a second click turns the order round; a file's lines close
+// and open again.
+TEST_F(HitLinesReportTest, FillsInRunOrderSortsAndClosesFiles) {
+    frmMain window;
+    window.SetFields(Fields("hit"));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    Run(window, QStringLiteral("Search"));
+    HitLinesView* view = window.HitLines();
+    auto* reports = window.findChild<QStackedWidget*>();
+    ASSERT_NE(reports, nullptr);
+    EXPECT_EQ(reports->currentWidget(), view);
+    HitLinesModel& model = *view->Model();
+    const std::vector<std::string> in_run_order = {
+        "a.txt [1]",
+        "1: hit first",
+        "2- second",
+        "b.txt [3]",
+        "1- one",
+        "2: two hit",
+        "3- three",
+        "4- ",
+        "5: five hit hit",
+        "c.txt [1]",
+        "(Binary file: 1 hit(s), its bytes not shown)",
+    };
+    EXPECT_EQ(Rows(model), in_run_order);
+
+    QHeaderView* header = view->Header();
+    const auto click = [header](int column) {
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+    };
+    click(1);  // hits, fewest first; ties keep the run's order
+    std::vector<std::string> files;
+    for (int file = 0; file < model.FileCount(); ++file) {
+        files.push_back(model.FileAt(file).file->Filename());
+    }
+    EXPECT_EQ(files, (std::vector<std::string>{"a.txt", "c.txt", "b.txt"}));
+    click(0);
+    click(0);  // names, last first
+    EXPECT_EQ(Rows(model).front(), "c.txt [1]");
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    EXPECT_EQ(header->sortIndicatorSection(), 0);
+
+    // Left on a line goes to its file, Left again closes it, Right opens it.
+    QListView* list = view->List();
+    const int line = RowOf(model, "b.txt", 3);
+    list->setCurrentIndex(model.index(line));
+    QTest::keyClick(list, Qt::Key_Left);
+    EXPECT_EQ(model.PlaceOf(list->currentIndex().row()).line, -1);
+    const int rows = model.rowCount();
+    QTest::keyClick(list, Qt::Key_Left);
+    EXPECT_EQ(model.rowCount(), rows - 5);
+    EXPECT_EQ(RowOf(model, "b.txt", 5), -1);
+    QTest::keyClick(list, Qt::Key_Right);
+    EXPECT_EQ(model.rowCount(), rows);
+    EXPECT_EQ(Rows(model)[static_cast<std::size_t>(RowOf(model, "b.txt", 5))], "5: five hit hit");
+
+    // A run with another report gathers no lines; this one then says how to get them.
+    window.ChooseReportType(3);
+    window.WaitForRun();
+    Run(window, QStringLiteral("Search"));
+    window.ChooseReportType(4);
+    EXPECT_TRUE(WaitUntil([&] { return !window.IsRunning() && model.rowCount() == 1; }, 10));
+    EXPECT_EQ(model.index(0).data().toString().left(24),
+              QStringLiteral("The hit lines are gather"));
+}
+
+// Enter or a double click on a line opens the previewer there with the hit selected; Ctrl+C
+// copies the selected lines as quickfix lines, a file's row standing for all its lines.
+TEST_F(HitLinesReportTest, OpensThePreviewerAtTheHitAndCopiesQuickfixLines) {
+    frmMain window;
+    window.SetFields(Fields("hit"));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    Run(window, QStringLiteral("Search"));
+    HitLinesView* view = window.HitLines();
+    HitLinesModel& model = *view->Model();
+    QListView* list = view->List();
+
+    const int five = RowOf(model, "b.txt", 5);
+    ASSERT_GE(five, 0);
+    list->scrollTo(model.index(five));
+    const QPoint centre = list->visualRect(model.index(five)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre);
+    ASSERT_EQ(Previews().size(), 1u);
+    frmPreview* preview = Previews()[0];
+    ASSERT_TRUE(WaitUntil([preview] { return !preview->IsLoading(); }, 10));
+    EXPECT_EQ(preview->FilePath, tree_.Path("b.txt"));
+    // Line 5 starts after 4 + 8 + 6 + 1 characters; its first hit is its sixth character.
+    QTextCursor at = preview->Box()->textCursor();
+    EXPECT_EQ(at.selectionStart(), 24);
+    EXPECT_EQ(at.selectedText(), QStringLiteral("hit"));
+    preview->close();
+
+    // Enter on the line after a CR LF line end.
+    list->setCurrentIndex(model.index(RowOf(model, "a.txt", 1)));
+    QTest::keyClick(list, Qt::Key_Return);
+    ASSERT_EQ(Previews().size(), 1u);
+    preview = Previews()[0];
+    ASSERT_TRUE(WaitUntil([preview] { return !preview->IsLoading(); }, 10));
+    EXPECT_EQ(preview->Box()->textCursor().selectionStart(), 0);
+    EXPECT_EQ(preview->Box()->textCursor().selectedText(), QStringLiteral("hit"));
+    preview->close();
+    window.activateWindow();
+
+    list->clearSelection();
+    list->selectionModel()->select(model.index(RowOf(model, "b.txt", 2)),
+                                   QItemSelectionModel::Select);
+    list->selectionModel()->select(model.index(RowOf(model, "b.txt", 3)),  // context: left out
+                                   QItemSelectionModel::Select);
+    list->selectionModel()->select(model.index(model.RowOfFile(0)), QItemSelectionModel::Select);
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    const std::string a = tree_.Path("a.txt");
+    const std::string b = tree_.Path("b.txt");
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
+              a + ":1:1: hit first\n" + b + ":2:5: two hit\n");
+    EXPECT_EQ(view->SelectedPaths().size(), 2u);
+}
+
+// A replace run lists the lines of the new text, its replacement marked.
+TEST_F(HitLinesReportTest, AReplaceRunListsTheNewText) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kHitLineContext, "0").ok());
+    frmMain window;
+    SearchFields fields = Fields("hit");
+    fields.replace_text = "HIT";
+    window.SetFields(fields);
+    Run(window, QStringLiteral("Replace"));
+    HitLinesModel& model = *window.HitLines()->Model();
+    EXPECT_EQ(Rows(model),
+              (std::vector<std::string>{"a.txt [1]", "1: HIT first", "b.txt [3]", "2: two HIT",
+                                        "5: five HIT HIT", "c.txt [1]",
+                                        "(Binary file: 1 hit(s), its bytes not shown)"}));
+    ASSERT_NE(model.Table(), nullptr);
+    EXPECT_EQ(model.Table()->marked, "HIT");
+    EXPECT_EQ(tree_.ReadFile("b.txt"), "one\ntwo HIT\nthree\n\nfive HIT HIT\n");
+}
+
+}  // namespace
+}  // namespace ferret
