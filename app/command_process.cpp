@@ -124,16 +124,20 @@ class HitLineOutput {
     bool ToStandardOutput() const { return path_ == "-"; }
 
     void Take(const clsFile& file, const FileHits& hits) {
-        const std::string path = file.FullPath();
         if (hits.binary) {
-            std::fprintf(stderr, "ferret: note: %s: binary file with %d hit(s); not listed\n",
-                         path.c_str(), file.ItemsFound());
+            ++binary_;
             return;
         }
+        const std::string path = file.FullPath();
+        bool listed = false;
         for (const HitLine& line : hits.lines) {
-            if (line.hits > 0) {
+            if (line.hits > 0 && line.number > 0) {
                 AppendQuickfixLine(text_, path, line);
+                listed = true;
             }
+        }
+        if (!listed && !hits.lines.empty()) {
+            ++documents_;
         }
         if (ToStandardOutput() && !text_.empty()) {
             if (error_ == 0 && std::fwrite(text_.data(), 1, text_.size(), stdout) != text_.size()) {
@@ -144,7 +148,20 @@ class HitLineOutput {
     }
 
     // Writes what is left; the error, with the path, when the lines could not all be written.
+    // Notes on standard error what was not listed.
     Status Finish() {
+        if (binary_ > 0) {
+            std::fprintf(stderr,
+                         "ferret: note: %zu binary file(s) with hits are not listed (each holds a "
+                         "NUL byte)\n",
+                         binary_);
+        }
+        if (documents_ > 0) {
+            std::fprintf(stderr,
+                         "ferret: note: %zu document(s) or spreadsheet(s) with hits are not "
+                         "listed (their hits are in paragraphs or cells, not lines)\n",
+                         documents_);
+        }
         if (!ToStandardOutput()) {
             return WriteOutputFile(path_, text_);
         }
@@ -162,6 +179,8 @@ class HitLineOutput {
     std::string path_;
     std::string text_;
     int error_ = 0;
+    std::size_t binary_ = 0;
+    std::size_t documents_ = 0;
 };
 
 }  // namespace

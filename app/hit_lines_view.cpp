@@ -157,7 +157,8 @@ QVariant HitLinesModel::data(const QModelIndex& index, int role) const {
         case kKindRole:
             return static_cast<int>(line->hits > 0 ? Kind::kHit : Kind::kContext);
         case kNumberRole:
-            return static_cast<qlonglong>(line->number);
+            // A document's paragraph or a spreadsheet's cell has no line number.
+            return line->number > 0 ? QVariant(static_cast<qlonglong>(line->number)) : QVariant();
         default:
             return {};
     }

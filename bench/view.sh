@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fills the detailed list and the structured tree from a search over 100,000 files (all with a
-# hit) in the real window on the offscreen platform. Usage: bench/view.sh BUILD_DIR [FILES]
+# hit), and the hit-lines report of 100,000 files with ten hit lines each, in the real window on
+# the offscreen platform. Usage: bench/view.sh BUILD_DIR [FILES]
 set -euo pipefail
 build=${1:?usage: bench/view.sh BUILD_DIR [FILES]}
 files=${2:-100000}
@@ -23,3 +24,21 @@ export QT_QPA_PLATFORM=offscreen HOME="$work" XDG_CONFIG_HOME="$work/config" \
     XDG_DATA_HOME="$work/data"
 echo "detailed list:   $("$build/view_bench" "$work/tree" 0 2>/dev/null)"
 echo "structured tree: $("$build/view_bench" "$work/tree" 1 2>/dev/null)"
+
+# The hit-lines report with a million hits: ten lines with a hit in each of 100,000 files.
+rm -rf "$work/tree"
+mkdir -p "$work/tree"
+python3 - "$work/tree" "$files" <<'PY'
+import os, sys
+root, total = sys.argv[1], int(sys.argv[2])
+per_folder = 100
+for n in range(total):
+    folder = os.path.join(root, f"d{n // 10000}", f"e{(n // per_folder) % 100:02d}")
+    if n % per_folder == 0:
+        os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, f"page{n % per_folder:03d}.html"), "w") as f:
+        for line in range(10):
+            f.write(f"<p>line {line}: a needle in the hay</p>\n")
+PY
+echo "hit lines (1,000,000 hits):"
+"$build/view_bench" "$work/tree" 4 2>/dev/null | sed 's/^/  /'

@@ -1,15 +1,20 @@
 // Times how long the window takes from the end of a search to a filled report view, and the
 // longest time the window's event loop went unanswered during the whole run.
 // Usage: view_bench FOLDER REPORT_TYPE (0 = detailed list, 1 = structured tree, 2 = summary,
-// 3 = summary with file list)
+// 3 = summary with file list, 4 = hit lines). For the hit lines it also times, with the same
+// stall watch, a sort of the files by their hits and a jump to the last line.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QHeaderView>
+#include <QListView>
 #include <QTreeView>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "app/file_list_model.h"
+#include "app/hit_lines_view.h"
 #include "app/main_window.h"
 #include "app/structured_model.h"
 #include "settings/settings.h"
@@ -66,14 +71,36 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     window.repaint();  // the first screenful of rows is drawn
     const qint64 filled = clock.elapsed();
-    const auto shown = type == "0"   ? static_cast<std::size_t>(window.FileModel()->rowCount())
-                       : type == "1" ? window.TreeModel()->tree().size()
-                                     : static_cast<std::size_t>(window.ReportTextShown().size());
+    const auto shown =
+        type == "0"   ? static_cast<std::size_t>(window.FileModel()->rowCount())
+        : type == "1" ? window.TreeModel()->tree().size()
+        : type == "4" ? static_cast<std::size_t>(window.HitLines()->Model()->rowCount())
+                      : static_cast<std::size_t>(window.ReportTextShown().size());
     std::printf("run %.3f s, end of search to filled view %.3f s, longest stall %lld ms, %zu %s\n",
                 filled / 1000.0, (filled - search_end) / 1000.0,
                 static_cast<long long>(longest_stall), shown,
                 type == "0"   ? "rows"
                 : type == "1" ? "tree nodes"
+                : type == "4" ? "rows of files and lines"
                               : "characters of report");
+    if (type == "4") {
+        ferret::HitLinesView* view = window.HitLines();
+        // Each step, then the events it left, under the same watch.
+        const auto timed = [&](const char* what, const std::function<void()>& step) {
+            longest_stall = 0;
+            last_tick = clock.elapsed();
+            const qint64 began = clock.elapsed();
+            step();
+            QApplication::processEvents();
+            view->List()->repaint();
+            const qint64 took = clock.elapsed() - began;
+            longest_stall = std::max(longest_stall, clock.elapsed() - last_tick);
+            std::printf("%s %.3f s, longest stall %lld ms\n", what, took / 1000.0,
+                        static_cast<long long>(longest_stall));
+        };
+        timed("sort by hits", [&] { emit view->Header()->sectionClicked(1); });
+        timed("to the last line", [&] { view->List()->scrollToBottom(); });
+        timed("close all files", [&] { view->Model()->SetAllOpen(false); });
+    }
     return search_end < 0 ? 1 : 0;
 }

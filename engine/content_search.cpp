@@ -24,6 +24,9 @@ constexpr std::size_t kBlockSize = 64 * 1024;
 constexpr std::uint64_t kStopCheckBytes = 4 * 1024 * 1024;
 // Files larger than this are worth a read-ahead hint (a system call of its own).
 constexpr std::uint64_t kReadAheadHint = 1024 * 1024;
+// A binary file up to this size is read whole for its hit lines (then found to have none); a
+// larger one is looked at first, and counted in blocks.
+constexpr std::uint64_t kWholeBinaryBytes = 1024 * 1024;
 
 std::int32_t Saturated(std::uint64_t count) {
     return count > static_cast<std::uint64_t>(kMaxHitCount) ? kMaxHitCount
@@ -139,7 +142,10 @@ bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) 
     };
     thread_local Storage storage;
     if (storage.size < expected_size + 1) {
-        storage.Grow(static_cast<std::size_t>(expected_size) + 1, 0);
+        // Half again at least: files met in growing sizes would otherwise each cost a new buffer.
+        storage.Grow(
+            std::max(static_cast<std::size_t>(expected_size) + 1, storage.size + storage.size / 2),
+            0);
     }
     std::size_t filled = 0;
     for (;;) {
@@ -447,6 +453,35 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
         return kNotSearched;
     }
     Report(details, file.details());
+    // A large file whose first block holds a NUL byte and no text mark is binary: it is only
+    // counted, as a search without lines counts, and never held whole. Smaller files are read
+    // once, whole, and looked at then.
+    char head[kBlockSize];
+    ssize_t got = 0;
+    if (file.details().size > kWholeBinaryBytes) {
+        do {
+            got = pread(file.fd(), head, sizeof head, 0);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            return kNotSearched;
+        }
+    }
+    const std::string_view first(head, static_cast<std::size_t>(got));
+    if (got > 0 && DetectByteOrderMark(first) == ByteOrderMark::kNone &&
+        first.find('\0') != std::string_view::npos) {
+        std::int32_t count = 0;
+        if (pattern == nullptr) {
+            const std::int64_t found = ScanOpenFile(file.fd(), matcher, nullptr, false);
+            if (found < 0) {
+                return kNotSearched;
+            }
+            count = Saturated(static_cast<std::uint64_t>(found));
+        } else {
+            count = SearchFilePattern(folder, path, *pattern, shortcut, {}, error);
+        }
+        hits.binary = count > 0;
+        return count;
+    }
     std::string_view bytes;
     if (!ReadWholeFile(file.fd(), file.details().size, bytes)) {
         return kNotSearched;

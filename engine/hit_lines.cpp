@@ -199,6 +199,10 @@ std::vector<HitLine> LinesOfHits(std::string_view text, const std::vector<std::s
     return lines;
 }
 
+std::string CutLine(std::string_view line, std::int64_t around) {
+    return Shown(line, around);
+}
+
 FileHits HitsOfText(std::string_view text, bool marked, const std::vector<std::size_t>& starts,
                     int context) {
     FileHits hits;

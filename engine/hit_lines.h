@@ -19,7 +19,12 @@ struct HitLine {
     std::string text;         // the line without its end, cut around the first hit when long
 };
 
-// Where a file's hits are: its hit lines in order, or only that it is binary.
+// `line` as a hit line shows it: cut to kHitLineLength characters around the character
+// `around`, each cut marked with "…".
+std::string CutLine(std::string_view line, std::int64_t around);
+
+// Where a file's hits are: its hit lines in order, or only that it is binary. A document's or a
+// spreadsheet's places are not lines: their number and column are 0, the text says where.
 struct FileHits {
     bool binary = false;  // it holds a NUL byte and no text mark: its lines are not shown
     std::vector<HitLine> lines;

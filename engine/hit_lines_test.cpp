@@ -286,6 +286,18 @@ TEST(FileHitLines, BinaryFilesGiveOnlyTheirCount) {
     EXPECT_EQ(binary.count, 2);
     EXPECT_TRUE(binary.hits.binary);
     EXPECT_TRUE(binary.hits.lines.empty());
+    // A large file is counted in blocks when its first one shows it binary, read whole when only
+    // a later one does: the same count either way, and no lines.
+    const std::string filler(600000, 'a');
+    dir.WriteFile("early.bin", std::string("\0", 1) + filler + "hit" + filler + "hit");
+    dir.WriteFile("late.bin", filler + "hit" + std::string("\0", 1) + filler + "hit");
+    for (const char* name : {"early.bin", "late.bin"}) {
+        const FileLines found = OfFile(dir, name, "hit");
+        EXPECT_EQ(found.count, 2) << name;
+        EXPECT_TRUE(found.hits.binary) << name;
+        EXPECT_TRUE(found.hits.lines.empty()) << name;
+        EXPECT_EQ(OfFile(dir, name, "h.t", false, true).count, 2) << name;
+    }
     const FileLines none = OfFile(dir, "b.bin", "absent");
     EXPECT_EQ(none.count, 0);
     EXPECT_FALSE(none.hits.binary);

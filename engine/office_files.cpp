@@ -18,6 +18,16 @@
 namespace ferret {
 namespace {
 
+// A paragraph's or a cell's text as one hit line: its line breaks as blanks, cut as lines are.
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\n' || c == '\r' || c == '\v') {
+            c = ' ';
+        }
+    }
+    return CutLine(text, 0);
+}
+
 // A folder of our own for LibreOffice's input and output, made afresh for each file (private:
 // nobody else can put anything there) and removed with whatever LibreOffice left in it.
 class Scratch {
@@ -109,7 +119,8 @@ bool OfficeFiles::Takes(const clsFile& record) const {
 
 std::int32_t OfficeFiles::Ask(clsFile& record, const std::string& source, const std::string& find,
                               const std::string& replace, bool ignore_case, bool rewrite,
-                              const std::string& save_to, bool& saved, Status& error) {
+                              const std::string& save_to, bool& saved, Status& error,
+                              FileHits* hits) {
     std::int32_t count = 0;
     std::int32_t number = 0;
     std::string description;
@@ -129,11 +140,24 @@ std::int32_t OfficeFiles::Ask(clsFile& record, const std::string& source, const 
         // A spreadsheet rewrites whenever it has a replacement text, so a search gives none.
         handler.SetReplaceText(rewrite ? replace : std::string());
         use(handler);
+        if (hits != nullptr) {
+            *hits = {};
+            for (const cExcelResult& cell : handler.ExcelResults()) {
+                hits->lines.push_back(
+                    {0, 0, 1, OneLine(cell.SheetName() + "!" + cell.Cell() + ": " + cell.Text())});
+            }
+        }
         record.SetExcelResults(handler.TakeExcelResults());
     } else {
         cWordFindReplace handler(link_.get());
         handler.SetReplaceText(replace);
         use(handler);
+        if (hits != nullptr) {
+            *hits = {};
+            for (const auto& [text, found] : handler.Paragraphs()) {
+                hits->lines.push_back({0, 0, found, OneLine(text)});
+            }
+        }
     }
     if (number != 0) {
         error = Status::Error(number, record.FullPath() + ": " + description);
@@ -142,16 +166,16 @@ std::int32_t OfficeFiles::Ask(clsFile& record, const std::string& source, const 
 }
 
 std::int32_t OfficeFiles::Search(clsFile& record, const std::string& find, bool ignore_case,
-                                 Status& error) {
+                                 Status& error, FileHits* hits) {
     bool saved = false;
     return Ask(record, record.FullPath(), find, std::string(), ignore_case, false, std::string(),
-               saved, error);
+               saved, error, hits);
 }
 
 std::int32_t OfficeFiles::PrepareReplace(clsFile& record, const std::string& find,
                                          const std::string& replace, bool ignore_case,
                                          PreparedRewrite& rewrite, std::string& original,
-                                         bool& rewritten, Status& error) {
+                                         bool& rewritten, Status& error, FileHits* hits) {
     rewritten = false;
     const std::string path = record.FullPath();
     const auto failed = [&](int number, const std::string& why) {
@@ -180,7 +204,7 @@ std::int32_t OfficeFiles::PrepareReplace(clsFile& record, const std::string& fin
     }
     bool saved = false;
     const std::int32_t count = Ask(record, scratch.Path(source_name), find, replace, ignore_case,
-                                   true, scratch.Path(saved_name), saved, error);
+                                   true, scratch.Path(saved_name), saved, error, hits);
     if (!error.ok() || count <= 0 || !saved) {
         return count;
     }

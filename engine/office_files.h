@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/content_replace.h"
+#include "engine/hit_lines.h"
 #include "office/office_session.h"
 #include "util/status.h"
 
@@ -35,7 +36,9 @@ class OfficeFiles {
 
     // Counts the hits of an office file as it is; a spreadsheet's hit cells go to its record. A
     // handler's failure comes back in `error`.
-    std::int32_t Search(clsFile& record, const std::string& find, bool ignore_case, Status& error);
+    // `hits`, when given, receives the paragraphs or cells of the hits.
+    std::int32_t Search(clsFile& record, const std::string& find, bool ignore_case, Status& error,
+                        FileHits* hits = nullptr);
 
     // Works out a replace in an office file without touching it, as PrepareRewrite does for a
     // text file: LibreOffice reads a private copy of the file as it was opened and saves the
@@ -45,14 +48,14 @@ class OfficeFiles {
     std::int32_t PrepareReplace(clsFile& record, const std::string& find,
                                 const std::string& replace, bool ignore_case,
                                 PreparedRewrite& rewrite, std::string& original, bool& rewritten,
-                                Status& error);
+                                Status& error, FileHits* hits = nullptr);
 
   private:
     // Asks the handler for `record`, reading `source` and saving, when `save_to` is not empty,
     // there.
     std::int32_t Ask(clsFile& record, const std::string& source, const std::string& find,
                      const std::string& replace, bool ignore_case, bool rewrite,
-                     const std::string& save_to, bool& saved, Status& error);
+                     const std::string& save_to, bool& saved, Status& error, FileHits* hits);
 
     std::string handlers_;
     std::unique_ptr<OfficeLink> link_;

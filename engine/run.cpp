@@ -596,7 +596,8 @@ class Run {
                 }
                 Status error;
                 const std::int32_t count =
-                    tools.office.Search(record, tools.text, tools.ignore_case, error);
+                    tools.office.Search(record, tools.text, tools.ignore_case, error,
+                                        request_.hit_lines ? &hits : nullptr);
                 if (!error.ok()) {
                     problems.push_back({RunStage::kSearch, ProblemKind::kFile, error});
                 }
@@ -790,9 +791,9 @@ class Run {
                     std::string original;
                     bool rewritten = false;
                     Status error;
-                    const std::int32_t count =
-                        office.PrepareReplace(record, text, replacement, ignore_case, item->rewrite,
-                                              original, rewritten, error);
+                    const std::int32_t count = office.PrepareReplace(
+                        record, text, replacement, ignore_case, item->rewrite, original, rewritten,
+                        error, hits.empty() ? nullptr : &hits[index]);
                     file_problem(index, std::move(error));
                     if (!rewritten) {
                         return count;

@@ -16,10 +16,14 @@ class cExcelResult {
     const std::string& Cell() const { return cell_; }
     // Drops every "$", so "$B$7" is kept as "B7".
     void SetCell(std::string_view address);
+    // What the cell shows (after the replacement in a replace run).
+    const std::string& Text() const { return text_; }
+    void SetText(std::string text) { text_ = std::move(text); }
 
   private:
     std::string sheet_name_;
     std::string cell_;
+    std::string text_;
 };
 
 // The hit cells of one spreadsheet, in the order they were found. Positions are 1-based.

@@ -12,8 +12,10 @@ Requests:
 A rewrite never touches "path": the changed document is saved, in the format it was read in, as
 the new file "save_to", and only when there was something to replace. Ferret puts it in place.
 Answers:
-  {"count": n, "cells": [[sheet, "$A$1"], ...], "saved": bool, "error": 0 | number,
-   "description": text}
+  {"count": n, "cells": [[sheet, "$A$1", text], ...], "paragraphs": [[text, hits], ...],
+   "saved": bool, "error": 0 | number, "description": text}
+A cell's text and a paragraph's text are those after the rewrite, when there was one; the
+paragraphs are those of a document's hits, in order, each once.
 The first line written, before any request, is {"ready": true} or an answer with an error.
 """
 
@@ -133,6 +135,48 @@ def save_to(document, path):
         raise OfficeError(ERROR_SAVE, "the document cannot be saved: %s" % error)
 
 
+def same_paragraph(first, second):
+    """Whether two cursors at paragraph starts are at the same one."""
+    try:
+        text = first.getText()
+        return text == second.getText() and text.compareRegionStarts(first, second) == 0
+    except Exception:
+        return False
+
+
+def hit_paragraphs(found):
+    """A cursor at the start of each paragraph that holds hits, in order, with its hits. The
+    cursors stay where they are through a replacement."""
+    paragraphs = []
+    for index in range(found.getCount()):
+        hit = found.getByIndex(index)
+        try:
+            cursor = hit.getText().createTextCursorByRange(hit.getStart())
+            cursor.gotoStartOfParagraph(False)
+        except Exception:
+            cursor = None
+        if paragraphs and cursor is not None and paragraphs[-1][0] is not None and \
+                same_paragraph(paragraphs[-1][0], cursor):
+            paragraphs[-1][1] += 1
+        else:
+            paragraphs.append([cursor, 1])
+    return paragraphs
+
+
+def paragraph_texts(paragraphs):
+    texts = []
+    for cursor, hits in paragraphs:
+        text = ""
+        if cursor is not None:
+            try:
+                cursor.gotoEndOfParagraph(True)
+                text = cursor.getString()
+            except Exception:
+                pass
+        texts.append([text, hits])
+    return texts
+
+
 def word(office, request):
     document = office.open(request["path"])
     try:
@@ -142,6 +186,7 @@ def word(office, request):
             search.SearchCaseSensitive = request["match_case"]
             found = document.findAll(search)
             count = found.getCount() if found is not None else 0
+            paragraphs = hit_paragraphs(found) if count > 0 else []
             if request["rewrite"] and count > 0:
                 replace = document.createReplaceDescriptor()
                 replace.SearchString = request["find"]
@@ -153,9 +198,10 @@ def word(office, request):
         except Exception as error:
             raise OfficeError(ERROR_CALL, str(error))
         saved = request["rewrite"] and count > 0
+        texts = paragraph_texts(paragraphs)
         if saved:
             save_to(document, request.get("save_to", ""))
-        return {"count": count, "cells": [], "saved": saved}
+        return {"count": count, "cells": [], "paragraphs": texts, "saved": saved}
     finally:
         try:
             document.close(True)
@@ -193,10 +239,12 @@ def sheet(office, request):
                 if positions and positions[0] == (0, 0):
                     positions.append(positions.pop(0))
                 for row, column in positions:
+                    cell = current.getCellByPosition(column, row)
                     if rewrite:
                         # The whole cell takes the replacement, read as if typed in.
-                        current.getCellByPosition(column, row).setFormula(request["replace"])
-                    cells.append([current.getName(), "$%s$%d" % (column_letters(column), row + 1)])
+                        cell.setFormula(request["replace"])
+                    cells.append([current.getName(), "$%s$%d" % (column_letters(column), row + 1),
+                                  cell.getString()])
                     count += 1
         except Exception as error:
             return {"count": count, "cells": cells, "error": ERROR_CALL,

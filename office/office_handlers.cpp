@@ -52,12 +52,14 @@ OfficeAnswer cOfficeFindReplace::Ask(OfficeRequest::Kind kind, bool rewrite) {
 }
 
 std::int32_t cWordFindReplace::Find() {
-    const OfficeAnswer answer = Ask(OfficeRequest::Kind::kDocument, false);
+    OfficeAnswer answer = Ask(OfficeRequest::Kind::kDocument, false);
+    paragraphs_ = std::move(answer.paragraphs);
     return answer.error != 0 ? -1 : answer.count;
 }
 
 std::int32_t cWordFindReplace::Replace() {
-    const OfficeAnswer answer = Ask(OfficeRequest::Kind::kDocument, true);
+    OfficeAnswer answer = Ask(OfficeRequest::Kind::kDocument, true);
+    paragraphs_ = std::move(answer.paragraphs);
     return answer.error != 0 ? -1 : answer.count;
 }
 
@@ -79,8 +81,11 @@ std::unique_ptr<cExcelResults> cExcelFindReplace::TakeExcelResults() {
 
 std::int32_t cExcelFindReplace::Run() {
     const OfficeAnswer answer = Ask(OfficeRequest::Kind::kSpreadsheet, !ReplaceText().empty());
-    for (const auto& [sheet, cell] : answer.cells) {
-        ExcelResults().Add(sheet, cell);
+    for (std::size_t i = 0; i < answer.cells.size(); ++i) {
+        cExcelResult& entry = ExcelResults().Add(answer.cells[i].first, answer.cells[i].second);
+        if (i < answer.cell_texts.size()) {
+            entry.SetText(answer.cell_texts[i]);
+        }
     }
     // After an error the hits found before it stand.
     return answer.count >= 0 ? answer.count : static_cast<std::int32_t>(answer.cells.size());

@@ -59,6 +59,14 @@ class cWordFindReplace : public cOfficeFindReplace {
     std::int32_t Replace();
     // Whether LibreOffice and the bridge can be started here.
     static bool IsInstalled();
+    // The paragraphs of the last Find or Replace that hold hits, in order, each with its hits;
+    // their text after the replacement.
+    const std::vector<std::pair<std::string, std::int32_t>>& Paragraphs() const {
+        return paragraphs_;
+    }
+
+  private:
+    std::vector<std::pair<std::string, std::int32_t>> paragraphs_;
 };
 
 // Finds (and, when ReplaceText is not empty, replaces) in a spreadsheet (.xls, .xlt, .xlsx,

@@ -111,6 +111,11 @@ OfficeAnswer ParseAnswer(const std::string& line) {
         const QJsonArray pair = cell.toArray();
         answer.cells.emplace_back(pair.at(0).toString().toStdString(),
                                   pair.at(1).toString().toStdString());
+        answer.cell_texts.push_back(pair.at(2).toString().toStdString());
+    }
+    for (const QJsonValue paragraph : object.value(QStringLiteral("paragraphs")).toArray()) {
+        const QJsonArray pair = paragraph.toArray();
+        answer.paragraphs.emplace_back(pair.at(0).toString().toStdString(), pair.at(1).toInt(1));
     }
     return answer;
 }

@@ -45,7 +45,10 @@ struct OfficeRequest {
 struct OfficeAnswer {
     std::int32_t count = -1;                                 // -1: the file could not be searched
     std::vector<std::pair<std::string, std::string>> cells;  // sheet, "$A$1"
-    bool saved = false;                                      // `save_to` was written
+    std::vector<std::string> cell_texts;                     // each cell's text, when told
+    // A document's paragraphs that hold hits, in order: the text and its hits.
+    std::vector<std::pair<std::string, std::int32_t>> paragraphs;
+    bool saved = false;  // `save_to` was written
     std::int32_t error = 0;
     std::string description;
 };

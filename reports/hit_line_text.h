@@ -15,7 +15,8 @@ class clsFiles;
 // Appends "PATH:LINE:COLUMN: TEXT" and a line feed for a hit line, the form of a list of places
 // that editors read (vim -q, Emacs's grep mode, problem matchers).
 void AppendQuickfixLine(std::string& out, std::string_view path, const HitLine& line);
-// The quickfix lines of a file's hit lines, context lines left out; none for a binary file.
+// The quickfix lines of a file's hit lines, context lines left out; none for a binary file or
+// for places that are not lines (a document's paragraphs, a spreadsheet's cells).
 std::string QuickfixLines(std::string_view path, const FileHits& hits);
 
 // The hit lines of a run's files with hits, in list order.
