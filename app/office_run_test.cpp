@@ -18,6 +18,7 @@
 #include "app/headless_view.h"
 #include "app/run_driver.h"
 #include "engine/restore_point.h"
+#include "engine/run.h"
 #include "settings/settings.h"
 #include "testsupport/run_program.h"
 #include "testsupport/temp_dir.h"
@@ -365,6 +366,55 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
         EXPECT_NE(view.ReportText().find(".../c.txt"), std::string::npos) << on;
     }
     EXPECT_TRUE(cWordFindReplace::IsInstalled());
+}
+
+// Hit lines of office files: a document's paragraphs with hits, each once with its hits, and a
+// spreadsheet's cells with their texts; a replace run gives them as they are after it.
+TEST_F(OfficeTest, HitLinesAreParagraphsAndCells) {
+    ASSERT_EQ(Fixture(*setup_,
+                      {Document(dir_.Path("a.docx"), {"no hit", "one word and a word", "word"}),
+                       Sheets(dir_.Path("b.ods"),
+                              QJsonArray{QJsonArray{"S1", QJsonArray{QJsonArray{"x", "a word"}}}})},
+                      dir_)
+                  .size(),
+              2);
+    struct Lines : RunSink {
+        void HitLines(std::size_t /*index*/, const clsFile& file, FileHits hits) override {
+            for (const HitLine& line : hits.lines) {
+                taken.push_back(file.Filename() + " " + std::to_string(line.number) + " " +
+                                std::to_string(line.hits) + " " + line.text);
+            }
+        }
+        std::vector<std::string> taken;
+    };
+    RunRequest request;
+    request.kind = RunKind::kSearch;
+    request.fields.folder = dir_.path();
+    request.fields.file_mask = "*.docx;*.ods";
+    request.fields.search_text = "word";
+    request.office_extensions = ".docx|.ods|";
+    request.office_setup = setup_;
+    request.hit_lines = 0;
+    request.workers = 1;
+    Lines found;
+    RunControl control;
+    control.Reset(false);
+    ExecuteRun(request, found, control);
+    EXPECT_EQ(found.taken,
+              (std::vector<std::string>{"a.docx 0 2 one word and a word", "a.docx 0 1 word",
+                                        "b.ods 0 1 S1!B1: a word"}));
+
+    const TempDir restore;
+    request.kind = RunKind::kReplace;
+    request.fields.replace_text = "term";
+    request.restore_folder = restore.path();
+    request.restore_quantity = 1;
+    Lines replaced;
+    control.Reset(false);
+    ExecuteRun(request, replaced, control);
+    EXPECT_EQ(replaced.taken,
+              (std::vector<std::string>{"a.docx 0 2 one term and a term", "a.docx 0 1 term",
+                                        "b.ods 0 1 S1!B1: term"}));
 }
 
 // A replace run keeps office files before LibreOffice rewrites them: the run is undone byte for

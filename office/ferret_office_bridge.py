@@ -169,6 +169,8 @@ def paragraph_texts(paragraphs):
         text = ""
         if cursor is not None:
             try:
+                # A replacement at the paragraph's start may have moved the cursor past it.
+                cursor.gotoStartOfParagraph(False)
                 cursor.gotoEndOfParagraph(True)
                 text = cursor.getString()
             except Exception:
