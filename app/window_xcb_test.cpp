@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCompleter>
 #include <QDateTimeEdit>
@@ -16,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -32,6 +34,7 @@
 #include <QWheelEvent>
 #include <QtTest/QTest>
 
+#include "app/hit_lines_view.h"
 #include "app/main_window.h"
 #include "app/options_dialog.h"
 #include "app/run_view.h"
@@ -239,6 +242,65 @@ TEST_F(WindowOnX, RightClickSelectsTheRowUnderThePointer) {
     EXPECT_EQ(shown.front(), QStringLiteral("&Ferret Results Previewer"));
     EXPECT_EQ(list->selectionModel()->selectedRows().size(), 3);
     EXPECT_TRUE(list->selectionModel()->isRowSelected(2, QModelIndex()));
+}
+
+// The hit-lines report as the X server delivers the user's input: a click gives the list the
+// focus, Enter opens the line in the previewer, Ctrl+C copies it for an editor and the right
+// button on a file gives the file menu.
+TEST_F(WindowOnX, HitLinesAnswerTheKeyboardAndTheMouse) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "4").ok());
+    tree_.WriteFile("d.txt", "first\nsecond hello\n");
+    frmMain window;
+    Show(window);
+    window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("second"));
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    Run(window);
+    HitLinesModel& model = *window.HitLines()->Model();
+    QListView* list = window.HitLines()->List();
+    ASSERT_EQ(model.rowCount(), 2);  // d.txt and its line 2
+    const auto at = [&](int row) {
+        return list->viewport()->mapTo(&window, list->visualRect(model.index(row)).center());
+    };
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, at(1));
+    EXPECT_EQ(QApplication::focusWidget(), list);
+    QTest::keyClick(window.windowHandle(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
+              tree_.Path("d.txt") + ":2:1: second hello\n");
+    QTest::keyClick(window.windowHandle(), Qt::Key_Return);
+    frmPreview* preview = nullptr;
+    for (int wait = 0; wait < 250 && preview == nullptr; ++wait) {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* found = dynamic_cast<frmPreview*>(widget); found && !found->IsLoading()) {
+                preview = found;
+            }
+        }
+        QTest::qWait(20);
+    }
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(preview->Box()->textCursor().selectionStart(), 6);
+    EXPECT_EQ(preview->Box()->textCursor().selectedText(), QStringLiteral("second"));
+    preview->close();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    QStringList shown;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions()) {
+                shown.push_back(action->text());
+            }
+            menu->close();
+            watch.stop();
+        }
+    });
+    watch.start(20);
+    QTest::mouseClick(window.windowHandle(), Qt::RightButton, {}, at(0));
+    for (int wait = 0; wait < 250 && shown.isEmpty(); ++wait) {
+        QTest::qWait(20);
+    }
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.front(), QStringLiteral("&Ferret Results Previewer"));
 }
 
 // Controls are enabled only when they can act.
