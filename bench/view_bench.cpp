@@ -5,9 +5,9 @@
 // stall watch, a sort of the files by their hits and a jump to the last line.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QHeaderView>
 #include <QListView>
+#include <QTimer>
 #include <QTreeView>
 #include <cstdio>
 #include <functional>
@@ -71,11 +71,11 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     window.repaint();  // the first screenful of rows is drawn
     const qint64 filled = clock.elapsed();
-    const auto shown =
-        type == "0"   ? static_cast<std::size_t>(window.FileModel()->rowCount())
-        : type == "1" ? window.TreeModel()->tree().size()
-        : type == "4" ? static_cast<std::size_t>(window.HitLines()->Model()->rowCount())
-                      : static_cast<std::size_t>(window.ReportTextShown().size());
+    const auto shown = type == "0"   ? static_cast<std::size_t>(window.FileModel()->rowCount())
+                       : type == "1" ? window.TreeModel()->tree().size()
+                       : type == "4"
+                           ? static_cast<std::size_t>(window.HitLines()->Model()->rowCount())
+                           : static_cast<std::size_t>(window.ReportTextShown().size());
     std::printf("run %.3f s, end of search to filled view %.3f s, longest stall %lld ms, %zu %s\n",
                 filled / 1000.0, (filled - search_end) / 1000.0,
                 static_cast<long long>(longest_stall), shown,
