@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -392,17 +393,21 @@ std::string WhyNotRewritable(const std::string& path) {
     return Refusal(path, file);
 }
 
-RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
-                             std::string_view replacement, const PatternShortcut* shortcut,
-                             const DetailsSink& details, PreparedRewrite& rewrite,
-                             std::string_view& original, FileHits* hits, int context) {
-    Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    struct stat before {};
+namespace {
+
+// The file at `path` opened and read for a rewrite: `input`, its state `before` and its bytes
+// `text`; `no_match` when `shortcut` shows the pattern cannot match (nothing is then read). An
+// empty text, or why not.
+std::string ReadForRewrite(const std::string& path, const DetailsSink& details, Fd& input,
+                           struct stat& before, const PatternShortcut* shortcut, bool& no_match,
+                           std::string_view& text) {
+    no_match = false;
+    input.Reset(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (input.get() < 0 || fstat(input.get(), &before) != 0) {
-        return Failed(ErrnoText("cannot open the file", errno));
+        return ErrnoText("cannot open the file", errno);
     }
     if (!S_ISREG(before.st_mode)) {
-        return Failed("not a regular file");
+        return "not a regular file";
     }
     if (details) {
         FileDetails read_details;
@@ -414,38 +419,28 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
     if (shortcut != nullptr) {
         const std::int64_t found = ScanOpenFile(input.get(), shortcut->required, nullptr, true);
         if (found < 0) {
-            return Failed(ErrnoText("cannot read the file", errno));
+            return ErrnoText("cannot read the file", errno);
         }
         if (found == 0) {
-            return {};  // the pattern cannot match
+            no_match = true;
+            return {};
         }
         if (lseek(input.get(), 0, SEEK_SET) != 0) {
-            return Failed(ErrnoText("cannot read the file again", errno));
+            return ErrnoText("cannot read the file again", errno);
         }
     }
-    std::string_view text;
     if (!ReadWholeFile(input.get(), static_cast<std::uint64_t>(before.st_size), text)) {
-        return Failed(ErrnoText("cannot read the file", errno));
+        return ErrnoText("cannot read the file", errno);
     }
-    // A marked text file is replaced in as text, in its own encoding.
-    std::string decoded;
-    std::string_view body;
-    bool exact = true;
-    const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
-    std::string replaced;
-    std::int64_t count = 0;
-    std::vector<std::size_t> starts;
-    if (Status status = pattern.Replace(body, replacement, true, replaced, count,
-                                        hits != nullptr ? &starts : nullptr);
-        !status.ok()) {
-        return Failed(status.description());
-    }
-    if (count == 0) {
-        return {};  // nothing to change: the file is not touched
-    }
-    if (hits != nullptr) {
-        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, starts, context);
-    }
+    return {};
+}
+
+// The rest of a rewrite once the new text is known: encoded as the file was and, when it
+// differs from `text`, the file adopted for the rewrite.
+RewriteResult FinishRewrite(const std::string& path, Fd& input, const struct stat& before,
+                            std::string_view text, ByteOrderMark mark, bool exact,
+                            std::string_view replacement, std::string replaced, std::int64_t count,
+                            PreparedRewrite& rewrite, std::string_view& original) {
     if (mark != ByteOrderMark::kNone) {
         if (Status status = EncodeAsFile(mark, exact, replacement, replaced); !status.ok()) {
             return Failed(status.description());
@@ -464,6 +459,127 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
     original = text;
     result.rewritten = true;
     return result;
+}
+
+}  // namespace
+
+std::uint64_t ContentDigest(std::string_view bytes) {
+    // FNV-1a over eight bytes a step, mixed: enough to tell a changed file from its preview.
+    std::uint64_t digest = 14695981039346656037ull ^ bytes.size();
+    std::size_t at = 0;
+    for (; at + 8 <= bytes.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + at, 8);
+        digest = (digest ^ word) * 1099511628211ull;
+        digest ^= digest >> 29;
+    }
+    for (; at < bytes.size(); ++at) {
+        digest = (digest ^ static_cast<unsigned char>(bytes[at])) * 1099511628211ull;
+    }
+    return digest;
+}
+
+std::uint64_t FileDigest(const std::string& path) {
+    const Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat info {};
+    std::string_view bytes;
+    if (input.get() < 0 || fstat(input.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        !ReadWholeFile(input.get(), static_cast<std::uint64_t>(info.st_size), bytes)) {
+        return 0;
+    }
+    return ContentDigest(bytes);
+}
+
+RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
+                             std::string_view replacement, const PatternShortcut* shortcut,
+                             const DetailsSink& details, PreparedRewrite& rewrite,
+                             std::string_view& original, FileHits* hits, int context,
+                             RewritePlan* plan) {
+    Fd input;
+    struct stat before {};
+    bool no_match = false;
+    std::string_view text;
+    if (std::string why = ReadForRewrite(path, details, input, before, shortcut, no_match, text);
+        !why.empty()) {
+        return Failed(std::move(why));
+    }
+    if (no_match) {
+        return {};  // the pattern cannot match
+    }
+    // A marked text file is replaced in as text, in its own encoding.
+    std::string decoded;
+    std::string_view body;
+    bool exact = true;
+    const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
+    std::string replaced;
+    std::int64_t count = 0;
+    std::vector<std::size_t> starts;
+    if (Status status = pattern.Replace(body, replacement, true, replaced, count,
+                                        hits != nullptr ? &starts : nullptr,
+                                        plan != nullptr ? &plan->edits : nullptr);
+        !status.ok()) {
+        return Failed(status.description());
+    }
+    if (count == 0) {
+        return {};  // nothing to change: the file is not touched
+    }
+    if (hits != nullptr) {
+        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, starts, context);
+    }
+    if (plan != nullptr) {
+        plan->text.assign(body);
+        plan->mark = mark;
+        plan->digest = ContentDigest(text);
+    }
+    return FinishRewrite(path, input, before, text, mark, exact, replacement, std::move(replaced),
+                         count, rewrite, original);
+}
+
+RewriteResult PrepareChosenRewrite(const std::string& path, std::uint64_t digest,
+                                   const std::vector<TextEdit>& edits, const DetailsSink& details,
+                                   PreparedRewrite& rewrite, std::string_view& original,
+                                   FileHits* hits, int context) {
+    Fd input;
+    struct stat before {};
+    bool no_match = false;
+    std::string_view text;
+    if (std::string why = ReadForRewrite(path, details, input, before, nullptr, no_match, text);
+        !why.empty()) {
+        return Failed(std::move(why));
+    }
+    if (ContentDigest(text) != digest) {
+        return Failed(kChangedSincePreview);
+    }
+    std::string decoded;
+    std::string_view body;
+    bool exact = true;
+    const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        if (edits[i].end < edits[i].start || edits[i].end > body.size() ||
+            (i > 0 && edits[i].start < edits[i - 1].end)) {
+            return Failed("the changes chosen do not fit the file; it was left as it is");
+        }
+    }
+    if (edits.empty()) {
+        return {};
+    }
+    std::string replaced = ApplyEdits(body, edits);
+    if (hits != nullptr) {
+        std::vector<std::size_t> starts;
+        std::size_t shift = 0;
+        for (const TextEdit& edit : edits) {
+            starts.push_back(edit.start + shift);
+            shift = shift + edit.text.size() - (edit.end - edit.start);
+        }
+        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, starts, context);
+    }
+    // The texts put in must be writable in the file's encoding, as a replacement must.
+    std::string put_in;
+    for (const TextEdit& edit : edits) {
+        put_in += edit.text;
+    }
+    return FinishRewrite(path, input, before, text, mark, exact, put_in, std::move(replaced),
+                         static_cast<std::int64_t>(edits.size()), rewrite, original);
 }
 
 std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite,

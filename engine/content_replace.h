@@ -8,8 +8,10 @@
 #include <string_view>
 
 #include "engine/content_search.h"
+#include "engine/text_edit.h"
 #include "settings/extension_list.h"
 #include "util/file_handle.h"
+#include "util/text_encoding.h"
 
 namespace ferret {
 
@@ -88,14 +90,40 @@ std::string SwapInContentAt(int folder, const std::string& name, int input,
 // we are root), for files another program rewrites.
 std::string WhyNotRewritable(const std::string& path);
 
+// What a rewrite would change in a file, for a preview, and to rewrite only part of it later.
+struct RewritePlan {
+    std::vector<TextEdit> edits;  // of `text`, in order
+    std::string text;             // the file's text as decoded (after its byte-order mark)
+    ByteOrderMark mark = ByteOrderMark::kNone;
+    std::uint64_t digest = 0;  // of the bytes read (ContentDigest)
+};
+// A digest of a file's bytes that tells whether they changed.
+std::uint64_t ContentDigest(std::string_view bytes);
+// The digest of the file at `path` as it is now; 0 when it cannot be read.
+std::uint64_t FileDigest(const std::string& path);
+
+// Why a file changed after its preview was left alone.
+inline constexpr char kChangedSincePreview[] =
+    "the file changed after the preview; it was left as it is";
+
 // Works out the rewrite of the file at `path` without touching it: `count` as for
 // ReplaceFilePattern, and when `rewritten`, `rewrite` is ready for MakeNewFile and `original`
 // holds the file's bytes (valid until this thread reads its next file). `hits`, when given,
-// receives the lines of the new text that hold replacements, with `context` lines around each.
+// receives the lines of the new text that hold replacements, with `context` lines around each;
+// `plan`, when given and the file has matches, what the rewrite changes.
 RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
-                             std::string_view& original, FileHits* hits = nullptr, int context = 0);
+                             std::string_view& original, FileHits* hits = nullptr, int context = 0,
+                             RewritePlan* plan = nullptr);
+
+// The same for a rewrite chosen from a preview: `edits` (in order, of the text as decoded) made
+// to the file at `path`, when its bytes are still those of `digest`; otherwise the file is left
+// alone with kChangedSincePreview. `hits` as for PrepareRewrite.
+RewriteResult PrepareChosenRewrite(const std::string& path, std::uint64_t digest,
+                                   const std::vector<TextEdit>& edits, const DetailsSink& details,
+                                   PreparedRewrite& rewrite, std::string_view& original,
+                                   FileHits* hits = nullptr, int context = 0);
 
 // Opens the file at `path` for a rewrite worked out elsewhere (by an office handler): when it
 // may be rewritten under the rules of PrepareRewrite, `rewrite` is ready but for its content,

@@ -175,7 +175,8 @@ std::int32_t OfficeFiles::Search(clsFile& record, const std::string& find, bool 
 std::int32_t OfficeFiles::PrepareReplace(clsFile& record, const std::string& find,
                                          const std::string& replace, bool ignore_case,
                                          PreparedRewrite& rewrite, std::string& original,
-                                         bool& rewritten, Status& error, FileHits* hits) {
+                                         bool& rewritten, Status& error, FileHits* hits,
+                                         std::optional<std::uint64_t> digest) {
     rewritten = false;
     const std::string path = record.FullPath();
     const auto failed = [&](int number, const std::string& why) {
@@ -184,6 +185,9 @@ std::int32_t OfficeFiles::PrepareReplace(clsFile& record, const std::string& fin
     };
     if (std::string why = OpenForRewrite(path, rewrite, original); !why.empty()) {
         return failed(75, why);
+    }
+    if (digest && ContentDigest(original) != *digest) {
+        return failed(75, kChangedSincePreview);
     }
     // LibreOffice reads a copy of what was read here, so what it changes is what the restore
     // point keeps, whatever happens to the path meanwhile.

@@ -44,11 +44,13 @@ class OfficeFiles {
     // text file: LibreOffice reads a private copy of the file as it was opened and saves the
     // changed document as a private new file, whose bytes become `rewrite.content`. When
     // `rewritten`, `rewrite` is ready for MakeNewFile and `original` holds the file's bytes.
-    // Returns the hits, or kNotSearched with the reason in `error`.
+    // Returns the hits, or kNotSearched with the reason in `error`. With `digest`, a file whose
+    // bytes no longer have it (read since a preview) is left alone.
     std::int32_t PrepareReplace(clsFile& record, const std::string& find,
                                 const std::string& replace, bool ignore_case,
                                 PreparedRewrite& rewrite, std::string& original, bool& rewritten,
-                                Status& error, FileHits* hits = nullptr);
+                                Status& error, FileHits* hits = nullptr,
+                                std::optional<std::uint64_t> digest = std::nullopt);
 
   private:
     // Asks the handler for `record`, reading `source` and saving, when `save_to` is not empty,

@@ -604,11 +604,14 @@ Status RegExp::ForEachMatch(std::string_view text,
 
 Status RegExp::Replace(std::string_view text, std::string_view replacement, bool global,
                        std::string& result, std::int64_t& replaced,
-                       std::vector<std::size_t>* starts) const {
+                       std::vector<std::size_t>* starts, std::vector<TextEdit>* edits) const {
     result.clear();
     replaced = 0;
     if (starts != nullptr) {
         starts->clear();
+    }
+    if (edits != nullptr) {
+        edits->clear();
     }
     if (!code_) {
         return NotCompiled();
@@ -626,8 +629,9 @@ Status RegExp::Replace(std::string_view text, std::string_view replacement, bool
                 out.reserve(text.size());
             }
             out.append(text.substr(copied, start - copied));
+            const std::size_t piece_start = out.size();
             if (starts != nullptr) {
-                starts->push_back(out.size());
+                starts->push_back(piece_start);
             }
             for (const Piece& piece : pieces) {
                 switch (piece.kind) {
@@ -652,6 +656,9 @@ Status RegExp::Replace(std::string_view text, std::string_view replacement, bool
                         out.append(text.substr(end));
                         break;
                 }
+            }
+            if (edits != nullptr) {
+                edits->push_back({start, end, out.substr(piece_start)});
             }
             copied = end;
             ++count;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/text_edit.h"
 #include "util/status.h"
 
 struct pcre2_real_code_8;
@@ -88,11 +89,12 @@ class RegExp {
     // `text` with every match (or only the first when `global` is false) replaced by
     // `replacement` with its "$" sequences expanded: "$$", "$&", "$`", "$'", "$1".."$99" and,
     // when the pattern names groups, "$<name>". Bytes outside the matches are copied exactly.
-    // `replaced` receives the number of replacements and `starts`, when given, where each
-    // replacement starts in `result`.
+    // `replaced` receives the number of replacements, `starts`, when given, where each
+    // replacement starts in `result`, and `edits` each replacement as an edit of `text`.
     [[nodiscard]] Status Replace(std::string_view text, std::string_view replacement, bool global,
                                  std::string& result, std::int64_t& replaced,
-                                 std::vector<std::size_t>* starts = nullptr) const;
+                                 std::vector<std::size_t>* starts = nullptr,
+                                 std::vector<TextEdit>* edits = nullptr) const;
 
   private:
     struct CodeDeleter {

@@ -346,11 +346,13 @@ class Run {
         std::unique_ptr<RestorePoint> restore;
         const bool rewrites = request_.kind == RunKind::kReplace && !fields_.search_text.empty() &&
                               !fields_.replace_text.empty();
-        // Nothing is rewritten without a way back: no restore point, no run.
-        if (rewrites && !request_.restore_folder.empty()) {
+        // Nothing is rewritten without a way back: no restore point, no run. A preview writes
+        // nothing.
+        const bool writes = rewrites && !request_.preview;
+        if (writes && !request_.restore_folder.empty()) {
             result_.leftovers_removed = RemoveLeftovers(request_.restore_folder);
         }
-        if (rewrites && request_.restore_quantity != 0) {
+        if (writes && request_.restore_quantity != 0) {
             const Status made = RestorePoint::Create(request_.restore_folder, fields_.search_text,
                                                      fields_.replace_text, fields_.folder, restore);
             if (!made.ok()) {
@@ -371,7 +373,7 @@ class Run {
             result_.files = BuildFileList(&early);
             Guarded(RunStage::kSearch, [&] { SearchInFileList(*result_.files, tools, early); });
         } else if (rewrites) {
-            result_.files = BuildFileList(nullptr);
+            result_.files = request_.chosen ? ChosenFileList() : BuildFileList(nullptr);
             Guarded(RunStage::kReplace, [&] { ReplaceInFileList(*result_.files, restore.get()); });
             if (restore) {
                 if (restore->Finish()) {
@@ -488,6 +490,22 @@ class Run {
         return std::shared_ptr<clsFiles>(finder.TakeFiles());
     }
 
+    // The files of the changes chosen from a preview, in their order.
+    std::shared_ptr<clsFiles> ChosenFileList() {
+        sink_.Listing();
+        auto files = std::make_shared<clsFiles>();
+        for (const ChosenChange& change : *request_.chosen) {
+            const std::size_t slash = change.path.rfind('/');
+            const std::string folder =
+                slash == std::string::npos ? std::string() : change.path.substr(0, slash);
+            files->Add(change.path.substr(slash == std::string::npos ? 0 : slash + 1),
+                       folder.empty() && slash == 0 ? "/" : folder, std::string(), 0);
+        }
+        const auto count = static_cast<std::int32_t>(files->Count());
+        sink_.Listed({count, count, "000.000"});
+        return files;
+    }
+
     // Runs a stage's workers so that Pause and Stop reach them, and delivers each file's
     // problems and count in list order.
     using Ready = std::vector<std::pair<std::size_t, std::int32_t>>;
@@ -501,10 +519,11 @@ class Run {
         std::function<bool(std::size_t index)> stands;
     };
 
-    // `hits`, when given, holds each file's hit lines, each slot written before its count is
-    // taken.
+    // `hits`, when given, holds each file's hit lines, and `previews` each file's preview, each
+    // slot written before its count is taken.
     void RunStage(OrderedStage& stage, std::vector<clsFile*>& records, ProblemBox& problems,
-                  std::vector<FileHits>* hits, const Holding* holding = nullptr) {
+                  std::vector<FileHits>* hits, const Holding* holding = nullptr,
+                  std::vector<std::optional<FilePreview>>* previews = nullptr) {
         stage.workers = Workers();
         stage.may_start = [this] { return !control_.Paused() || control_.Stopped(); };
         const std::size_t total = records.size();
@@ -523,6 +542,13 @@ class Run {
                 (*hits)[index] = {};
                 if (count >= 1) {
                     sink_.HitLines(index, *records[index], std::move(lines));
+                }
+            }
+            if (previews != nullptr && (*previews)[index]) {
+                FilePreview preview = std::move(*(*previews)[index]);
+                (*previews)[index].reset();
+                if (count >= 1) {
+                    sink_.Previewed(index, *records[index], std::move(preview));
                 }
             }
             sink_.FileDone(index, total, count);
@@ -726,6 +752,11 @@ class Run {
         std::vector<std::unique_ptr<RewriteBatch::Item>> prepared(records.size());
         std::vector<std::int32_t> counts_after(records.size(), 0);
         std::vector<FileHits> hits(request_.hit_lines ? records.size() : 0);
+        const bool preview = request_.preview;
+        std::vector<std::optional<FilePreview>> previews(preview ? records.size() : 0);
+        const auto chosen_for = [&](std::size_t index) -> const ChosenChange* {
+            return request_.chosen ? &(*request_.chosen)[index] : nullptr;
+        };
         std::mutex targets_mutex;
         std::unordered_set<std::string> targets;  // protected by targets_mutex
 
@@ -787,13 +818,31 @@ class Run {
                     }
                 }
                 try {
+                    if (preview) {
+                        Status error;
+                        const std::int32_t found =
+                            office.Search(record, text, ignore_case, error,
+                                          hits.empty() ? nullptr : &hits[index]);
+                        file_problem(index, std::move(error));
+                        if (found > 0) {
+                            FilePreview shown;
+                            shown.office = true;
+                            shown.plan.digest = FileDigest(record.FullPath());
+                            previews[index] = std::move(shown);
+                        }
+                        return found;
+                    }
                     auto item = std::make_unique<RewriteBatch::Item>();
                     std::string original;
                     bool rewritten = false;
                     Status error;
+                    std::optional<std::uint64_t> digest;
+                    if (const ChosenChange* chosen = chosen_for(index)) {
+                        digest = chosen->digest;
+                    }
                     const std::int32_t count = office.PrepareReplace(
                         record, text, replacement, ignore_case, item->rewrite, original, rewritten,
-                        error, hits.empty() ? nullptr : &hits[index]);
+                        error, hits.empty() ? nullptr : &hits[index], digest);
                     file_problem(index, std::move(error));
                     if (!rewritten) {
                         return count;
@@ -819,13 +868,27 @@ class Run {
                 }
                 auto item = std::make_unique<RewriteBatch::Item>();
                 std::string_view original;
-                const RewriteResult result = PrepareRewrite(
-                    path, *compiled, replacement, lazy.Shortcut(), DetailsFor(record),
-                    item->rewrite, original, hits.empty() ? nullptr : &hits[index],
-                    request_.hit_lines.value_or(0));
+                FileHits* const lines = hits.empty() ? nullptr : &hits[index];
+                RewritePlan plan;
+                const ChosenChange* chosen = chosen_for(index);
+                const RewriteResult result =
+                    chosen != nullptr
+                        ? PrepareChosenRewrite(path, chosen->digest, chosen->edits,
+                                               DetailsFor(record), item->rewrite, original, lines,
+                                               request_.hit_lines.value_or(0))
+                        : PrepareRewrite(path, *compiled, replacement, lazy.Shortcut(),
+                                         DetailsFor(record), item->rewrite, original, lines,
+                                         request_.hit_lines.value_or(0), preview ? &plan : nullptr);
                 if (result.count == kNotSearched) {
                     file_problem(index, Status::Error(75, path + ": " + result.error));
                     return kNotSearched;
+                }
+                if (preview) {
+                    // Worked out and told; the file stays as it is.
+                    if (result.rewritten) {
+                        previews[index] = FilePreview{std::move(plan), false};
+                    }
+                    return result.count;
                 }
                 if (!result.rewritten) {
                     return result.count;
@@ -898,7 +961,8 @@ class Run {
             return true;
         };
         try {
-            RunStage(stage, records, problems, hits.empty() ? nullptr : &hits, &holding);
+            RunStage(stage, records, problems, hits.empty() ? nullptr : &hits, &holding,
+                     previews.empty() ? nullptr : &previews);
         } catch (...) {
             for (std::unique_ptr<RewriteBatch::Item>& item : prepared) {
                 if (item) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/content_replace.h"
 #include "engine/hit_lines.h"
 #include "engine/result_records.h"
 #include "engine/rewrite_batch.h"
@@ -23,6 +24,20 @@ namespace ferret {
 
 // What a run does after listing the files.
 enum class RunKind { kList, kSearch, kReplace };
+
+// What a replace run would do to one file, as a preview tells it.
+struct FilePreview {
+    RewritePlan plan;     // a text file's changes; none for an office document
+    bool office = false;  // a document or spreadsheet: its handler changes it as a whole
+};
+
+// A change chosen from a preview: some or all of a file's edits, or an office document whole.
+struct ChosenChange {
+    std::string path;
+    std::uint64_t digest = 0;  // of the bytes the preview read
+    std::vector<TextEdit> edits;
+    bool office = false;
+};
 
 // Everything one run needs, taken when it starts: the search fields and the settings of that
 // moment. The engine reads no settings, so a change in the options during a run reaches only
@@ -54,6 +69,13 @@ struct RunRequest {
     // The files' hit lines, with this many context lines (0 to 3) around each; none when unset.
     // A replace run gives the lines of the new text.
     std::optional<int> hit_lines;
+    // Replace: each file's changes are worked out and told (RunSink::Previewed), and no file is
+    // written and no restore point kept.
+    bool preview = false;
+    // Replace: instead of a walk and a search, these changes to these files, as a preview found
+    // them and the user chose them. A file no longer as the preview read it is left alone and
+    // told.
+    std::shared_ptr<const std::vector<ChosenChange>> chosen;
 };
 
 // Stop, Pause and the pattern switch of the run in progress. Every member is safe from any
@@ -120,7 +142,8 @@ struct ListTotals {
 
 // Receives a run's progress. Every call comes on the thread that called ExecuteRun, in this
 // order: Listing, Listed, then (when there is a content stage) ContentStage, each file's
-// problems, hit lines (when asked for and it has hits) and FileDone in list order, Totals. A
+// problems, hit lines (when asked for and it has hits), its preview (a preview run, when it
+// would change) and FileDone in list order, Totals. A
 // restore-point problem comes before Listing. The calls must return quickly: the workers wait for
 // them.
 class RunSink {
@@ -130,6 +153,8 @@ class RunSink {
     virtual void Listed(const ListTotals& /*totals*/) {}
     virtual void ContentStage(RunKind /*kind*/, std::size_t /*files*/) {}
     virtual void HitLines(std::size_t /*index*/, const clsFile& /*file*/, FileHits /*hits*/) {}
+    virtual void Previewed(std::size_t /*index*/, const clsFile& /*file*/,
+                           FilePreview /*preview*/) {}
     virtual void FileDone(std::size_t /*index*/, std::size_t /*total*/, std::int32_t /*count*/) {}
     virtual void Problem(const RunProblem& /*problem*/) {}
     virtual void Totals(std::int32_t /*strings_found*/, std::int32_t /*files_with_hits*/) {}

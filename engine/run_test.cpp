@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -233,6 +234,98 @@ TEST_F(RunTest, HitLinesComeBeforeTheirFilesInListOrder) {
                         "lines 4 1:0:first 2:1:HIT and HIT 3:6:last HIT"),
               sink_.calls.end());
     EXPECT_EQ(dir_.ReadFile("f04.txt"), "first\nHIT and HIT\nlast HIT");
+}
+
+// A preview run tells each file's changes and writes nothing; a run of the changes chosen from
+// it writes exactly those, the same bytes as a plain replace run for the same choice, and
+// leaves a file changed since the preview alone.
+TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
+    const TempDir plain_copy;
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"crlf.txt", "hit one\r\nno\r\nhit hit"},
+        {"bom.txt", "\xEF\xBB\xBFhit \xC3\xA9"},
+        {"wide.txt", std::string("\xFF\xFEh\0i\0t\0 \0x\0", 12)},
+        {"f01.txt", "nothing"},
+    };
+    for (const auto& [name, content] : files) {
+        dir_.WriteFile(name, content);
+        plain_copy.WriteFile(name, content);
+    }
+    for (int i = 0; i < 12; ++i) {
+        plain_copy.WriteFile(
+            std::string("f") + (i < 10 ? "0" : "") + std::to_string(i) + ".txt",
+            dir_.ReadFile(std::string("f") + (i < 10 ? "0" : "") + std::to_string(i) + ".txt"));
+    }
+    struct Previews : RecordingSink {
+        void Previewed(std::size_t /*index*/, const clsFile& file, FilePreview preview) override {
+            seen.push_back({file.FullPath(), std::move(preview)});
+        }
+        std::vector<std::pair<std::string, FilePreview>> seen;
+    };
+    const TempDir restore;
+    request_.kind = RunKind::kReplace;
+    request_.fields.replace_text = "HIT";
+    request_.approved_extensions = ".txt";
+    request_.restore_folder = restore.path();
+    request_.restore_quantity = 1;
+    request_.preview = true;
+    Previews previews;
+    control_.Reset(false);
+    const RunResult previewed = ExecuteRun(request_, previews, control_);
+    EXPECT_TRUE(previewed.restore_point.empty());
+    EXPECT_TRUE(restore.Names().empty());
+    for (const auto& [name, content] : files) {
+        EXPECT_EQ(dir_.ReadFile(name), content) << name;
+    }
+    std::map<std::string, FilePreview> by_name;
+    for (auto& [path, preview] : previews.seen) {
+        by_name[path.substr(path.rfind('/') + 1)] = preview;
+    }
+    ASSERT_EQ(by_name.size(), 6u);  // crlf, bom, wide and f00, f04, f08
+    EXPECT_EQ(by_name["crlf.txt"].plan.edits,
+              (std::vector<TextEdit>{{0, 3, "HIT"}, {13, 16, "HIT"}, {17, 20, "HIT"}}));
+    EXPECT_EQ(by_name["bom.txt"].plan.mark, ByteOrderMark::kUtf8);
+    EXPECT_EQ(by_name["bom.txt"].plan.text, "hit \xC3\xA9");
+    EXPECT_EQ(by_name["wide.txt"].plan.mark, ByteOrderMark::kUtf16LE);
+    EXPECT_EQ(by_name["wide.txt"].plan.text, "hit x");
+
+    // Everything chosen: the bytes of a plain replace run.
+    auto all = std::make_shared<std::vector<ChosenChange>>();
+    for (const auto& [path, preview] : previews.seen) {
+        all->push_back({path, preview.plan.digest, preview.plan.edits, false});
+    }
+    request_.preview = false;
+    request_.chosen = all;
+    RecordingSink chosen_sink;
+    control_.Reset(false);
+    const RunResult written = ExecuteRun(request_, chosen_sink, control_);
+    EXPECT_FALSE(written.restore_point.empty());
+    EXPECT_EQ(written.strings_found, 11);
+    request_.chosen.reset();
+    request_.fields.folder = plain_copy.path();
+    control_.Reset(false);
+    ExecuteRun(request_, sink_, control_);
+    for (const std::string& name : plain_copy.Names()) {
+        EXPECT_EQ(dir_.ReadFile(name), plain_copy.ReadFile(name)) << name;
+    }
+
+    // Part of a file chosen, and a file changed since its preview.
+    request_.fields.folder = dir_.path();
+    dir_.WriteFile("crlf.txt", "hit one\r\nno\r\nhit hit");
+    dir_.WriteFile("f00.txt", "hit and hit");
+    const std::uint64_t crlf = ContentDigest("hit one\r\nno\r\nhit hit");
+    const std::uint64_t f00 = ContentDigest("hit and hit");
+    dir_.WriteFile("f00.txt", "hit and hit, changed");
+    request_.chosen = std::make_shared<std::vector<ChosenChange>>(
+        std::vector<ChosenChange>{{dir_.Path("crlf.txt"), crlf, {{13, 16, "HIT"}}, false},
+                                  {dir_.Path("f00.txt"), f00, {{0, 3, "HIT"}}, false}});
+    RecordingSink part;
+    control_.Reset(false);
+    const RunResult partly = ExecuteRun(request_, part, control_);
+    EXPECT_EQ(dir_.ReadFile("crlf.txt"), "hit one\r\nno\r\nHIT hit");
+    EXPECT_EQ(dir_.ReadFile("f00.txt"), "hit and hit, changed");
+    EXPECT_EQ(partly.strings_found, 1);
+    EXPECT_NE(std::find(part.calls.begin(), part.calls.end(), "problem 0 75"), part.calls.end());
 }
 
 }  // namespace
