@@ -24,8 +24,11 @@ echo "== sanitizers"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFERRET_SANITIZE=ON \
     -DFERRET_BUILD_BENCH=OFF >/dev/null
 cmake --build build/asan -j"$jobs"
+# The patch of all /usr/include is the same code as the small patch test, over four copies of
+# the tree: the plain build's run of it is enough.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build/asan --output-on-failure -j"$jobs"
+    ctest --test-dir build/asan --output-on-failure -j"$jobs" \
+    -E "DiffRun.APatchOfUsrIncludeAppliesToOtherCopies"
 echo "== thread sanitizer (the engine's threaded stages)"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERRET_TSAN=ON \
     -DFERRET_BUILD_BENCH=OFF >/dev/null

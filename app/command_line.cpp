@@ -7,7 +7,8 @@
 namespace ferret {
 namespace {
 
-constexpr const char* kValueSwitches[] = {"-p", "-k", "-l", "-s", "-r", "-config", "-hits"};
+constexpr const char* kValueSwitches[] = {"-p", "-k",      "-l",    "-s",
+                                          "-r", "-config", "-hits", "-diff"};
 
 bool IsValueSwitch(const std::string& argument) {
     for (const char* name : kValueSwitches) {
@@ -160,6 +161,7 @@ void clsCommandLine::ProcessCommandLine() {
         file_mask_ = GetSwitchValue("k", ' ');
         log_path_ = GetSwitchValue("l", ' ');
         hits_path_ = GetSwitchValue("hits", ' ');
+        diff_path_ = GetSwitchValue("diff", ' ');
         search_string_ = GetSwitchValue("s", ' ');
         replace_string_ = GetSwitchValue("r", ' ');
         process_type_ = GetSwitchValue("e", ':');

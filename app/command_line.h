@@ -12,10 +12,10 @@ namespace ferret {
 // piece trimmed of spaces is one element. A flag counts when an element is exactly its name
 // (case-sensitive): m, rx, b, x, i. A value switch is an element that starts with its name
 // followed by its separator: "p folder", "k mask", "l file", "s text", "r text", "config file",
-// "hits file" (separator " ") and "e:search" or "e:replace" (separator ":"). "undo" alone, or
-// "undo id" (a restore point, or "list"), undoes a replace run. The first matching element wins;
-// anything else is ignored. Inside quotes "-" is plain text and "" stands for one quote; the
-// character after a closing quote is dropped. A value is everything after the separator.
+// "hits file", "diff file" (separator " ") and "e:search" or "e:replace" (separator ":"). "undo"
+// alone, or "undo id" (a restore point, or "list"), undoes a replace run. The first matching
+// element wins; anything else is ignored. Inside quotes "-" is plain text and "" stands for one
+// quote; the character after a closing quote is dropped. A value is everything after the separator.
 class clsCommandLine {
   public:
     // Parses `raw_text`, the arguments as one text (see RebuildCommandLine).
@@ -36,6 +36,9 @@ class clsCommandLine {
     const std::string& LogPath() const { return log_path_; }
     // "-hits": where the hit lines go ("-" for standard output).
     const std::string& HitsPath() const { return hits_path_; }
+    // "-diff": where a replace run's changes go as a patch, the files left as they are ("-" for
+    // standard output).
+    const std::string& DiffPath() const { return diff_path_; }
     const std::string& ConfigFile() const { return config_file_; }
     const std::string& SearchString() const { return search_string_; }
     const std::string& ReplaceString() const { return replace_string_; }
@@ -70,6 +73,7 @@ class clsCommandLine {
     std::string start_path_;
     std::string log_path_;
     std::string hits_path_;
+    std::string diff_path_;
     std::string config_file_;
     std::string search_string_;
     std::string replace_string_;

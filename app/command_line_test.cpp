@@ -116,6 +116,8 @@ TEST(CommandLine, RebuiltArgumentsArriveWhole) {
     EXPECT_EQ(FromArgs({"-hits", "-", "-x"}).HitsPath(), "-");
     EXPECT_EQ(FromArgs({"-hits", "/tmp/a-b.txt", "-h"}).HitsPath(), "/tmp/a-b.txt");
     EXPECT_TRUE(FromArgs({"-hits", "-", "-x"}).ExitOnComplete());
+    EXPECT_EQ(FromArgs({"-diff", "-", "-hits", "h-1.txt"}).DiffPath(), "-");
+    EXPECT_EQ(FromArgs({"-diff", "-", "-hits", "h-1.txt"}).HitsPath(), "h-1.txt");
     // A lone space argument still counts as command-line text.
     EXPECT_TRUE(FromArgs({" "}).HasArguments());
     EXPECT_FALSE(FromArgs({}).HasArguments());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "reports/hit_line_text.h"
+#include "reports/unified_diff.h"
 #include "settings/error_log.h"
 #include "settings/search_config.h"
 #include "settings/settings.h"
@@ -114,31 +115,16 @@ void TellFileProblems(const RunDriver& driver, int& status) {
     std::fflush(stderr);
 }
 
-// Where an unattended run's hit lines go: standard output as each file is done ("-"), or a file
-// written whole when the run ends, in one step as the report is. A binary file's lines are not
-// listed; a note on standard error tells of it.
-class HitLineOutput {
+// Text an unattended run writes as it goes: to standard output at once ("-"), or to a file
+// written whole when the run ends, in one step as the report is.
+class RunOutput {
   public:
-    explicit HitLineOutput(std::string path) : path_(std::move(path)) {}
+    explicit RunOutput(std::string path) : path_(std::move(path)) {}
 
     bool ToStandardOutput() const { return path_ == "-"; }
-
-    void Take(const clsFile& file, const FileHits& hits) {
-        if (hits.binary) {
-            ++binary_;
-            return;
-        }
-        const std::string path = file.FullPath();
-        bool listed = false;
-        for (const HitLine& line : hits.lines) {
-            if (line.hits > 0 && line.number > 0) {
-                AppendQuickfixLine(text_, path, line);
-                listed = true;
-            }
-        }
-        if (!listed && !hits.lines.empty()) {
-            ++documents_;
-        }
+    // Where the text goes; Flush hands it on.
+    std::string& Text() { return text_; }
+    void Flush() {
         if (ToStandardOutput() && !text_.empty()) {
             if (error_ == 0 && std::fwrite(text_.data(), 1, text_.size(), stdout) != text_.size()) {
                 error_ = errno != 0 ? errno : EIO;
@@ -146,22 +132,8 @@ class HitLineOutput {
             text_.clear();
         }
     }
-
-    // Writes what is left; the error, with the path, when the lines could not all be written.
-    // Notes on standard error what was not listed.
+    // Writes what is left; the error, with the path, when the text could not all be written.
     Status Finish() {
-        if (binary_ > 0) {
-            std::fprintf(stderr,
-                         "ferret: note: %zu binary file(s) with hits are not listed (each holds a "
-                         "NUL byte)\n",
-                         binary_);
-        }
-        if (documents_ > 0) {
-            std::fprintf(stderr,
-                         "ferret: note: %zu document(s) or spreadsheet(s) with hits are not "
-                         "listed (their hits are in paragraphs or cells, not lines)\n",
-                         documents_);
-        }
         if (!ToStandardOutput()) {
             return WriteOutputFile(path_, text_);
         }
@@ -179,8 +151,98 @@ class HitLineOutput {
     std::string path_;
     std::string text_;
     int error_ = 0;
+};
+
+// An unattended run's hit lines as quickfix lines. A binary file's lines, and a document's or
+// spreadsheet's places, are not listed; a note on standard error tells how many.
+class HitLineOutput : public RunOutput {
+  public:
+    using RunOutput::RunOutput;
+
+    void Take(const clsFile& file, const FileHits& hits) {
+        if (hits.binary) {
+            ++binary_;
+            return;
+        }
+        const std::string path = file.FullPath();
+        bool listed = false;
+        for (const HitLine& line : hits.lines) {
+            if (line.hits > 0 && line.number > 0) {
+                AppendQuickfixLine(Text(), path, line);
+                listed = true;
+            }
+        }
+        if (!listed && !hits.lines.empty()) {
+            ++documents_;
+        }
+        Flush();
+    }
+
+    Status Finish() {
+        if (binary_ > 0) {
+            std::fprintf(stderr,
+                         "ferret: note: %zu binary file(s) with hits are not listed (each holds a "
+                         "NUL byte)\n",
+                         binary_);
+        }
+        if (documents_ > 0) {
+            std::fprintf(stderr,
+                         "ferret: note: %zu document(s) or spreadsheet(s) with hits are not "
+                         "listed (their hits are in paragraphs or cells, not lines)\n",
+                         documents_);
+        }
+        return RunOutput::Finish();
+    }
+
+  private:
     std::size_t binary_ = 0;
     std::size_t documents_ = 0;
+};
+
+// A replace run's changes as a patch for `patch -p0` and `git apply -p0` run in the start
+// folder: each file's path under it, and for files a text patch cannot carry (UTF-16, NUL bytes,
+// documents and spreadsheets) the line diff gives binary files.
+class DiffOutput : public RunOutput {
+  public:
+    DiffOutput(std::string path, const std::string& folder) : RunOutput(std::move(path)) {
+        // Changed files are named by their real paths, so the folder is taken as real too.
+        std::unique_ptr<char, decltype(&free)> resolved(realpath(folder.c_str(), nullptr), &free);
+        folder_ = resolved ? resolved.get() : folder;
+        if (folder_.empty() || folder_.back() != '/') {
+            folder_ += '/';
+        }
+    }
+
+    void Take(const clsFile& file, const FilePreview& preview) {
+        // The file itself, links resolved: a patch does not go through links. One outside the
+        // folder keeps its full path.
+        std::string label = preview.target.empty() ? file.FullPath() : preview.target;
+        if (label.rfind(folder_, 0) == 0) {
+            label.erase(0, folder_.size());
+        }
+        const RewritePlan& plan = preview.plan;
+        const bool text =
+            !preview.office &&
+            (plan.mark == ByteOrderMark::kNone || plan.mark == ByteOrderMark::kUtf8) &&
+            plan.text.find('\0') == std::string::npos;
+        if (!text) {
+            Text() += BinaryDiff(label);
+        } else if (plan.mark == ByteOrderMark::kUtf8) {
+            // The mark stays where it is: the edits move by its three bytes.
+            std::vector<TextEdit> edits = plan.edits;
+            for (TextEdit& edit : edits) {
+                edit.start += 3;
+                edit.end += 3;
+            }
+            Text() += UnifiedDiff(label, "\xEF\xBB\xBF" + plan.text, edits);
+        } else {
+            Text() += UnifiedDiff(label, plan.text, plan.edits);
+        }
+        Flush();
+    }
+
+  private:
+    std::string folder_;
 };
 
 }  // namespace
@@ -234,7 +296,18 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
             Tell(view, "the folder '" + fields.folder + "' does not exist");
             return kExitBadInput;
         }
+        if (!line.DiffPath().empty() && line.ProcessType() != "replace") {
+            Tell(view, "-diff shows the changes of a replace run: it needs -e:replace");
+            return kExitBadInput;
+        }
         int status = kExitDone;
+        std::optional<DiffOutput> diff;
+        if (!line.DiffPath().empty()) {
+            diff.emplace(line.DiffPath(), fields.folder);
+            driver.SetPreviewTaker([&diff](const clsFile& file, const FilePreview& preview) {
+                diff->Take(file, preview);
+            });
+        }
         std::optional<HitLineOutput> hit_lines;
         if (!line.HitsPath().empty() && wants_run) {
             hit_lines.emplace(line.HitsPath());
@@ -244,10 +317,16 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
         }
         struct DropTaker {
             RunDriver& driver;
-            ~DropTaker() { driver.SetHitLineTaker({}); }
+            ~DropTaker() {
+                driver.SetHitLineTaker({});
+                driver.SetPreviewTaker({});
+            }
         } drop_taker{driver};
-        // With the hit lines on standard output, the run's own lines go to standard error.
-        std::FILE* const told = hit_lines && hit_lines->ToStandardOutput() ? stderr : stdout;
+        // With hit lines or a patch on standard output, the run's own lines go to standard error.
+        std::FILE* const told =
+            (hit_lines && hit_lines->ToStandardOutput()) || (diff && diff->ToStandardOutput())
+                ? stderr
+                : stdout;
         {
             const ReportTypeForRun report_type(driver, !line.LogPath().empty());
             if (line.ProcessType() == "search") {
@@ -272,6 +351,13 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
                     std::fprintf(told, "Restore point: %s (undo with: ferret -undo %s)\n",
                                  folder.c_str(), folder.substr(folder.rfind('/') + 1).c_str());
                     std::fflush(told);
+                }
+            }
+            if (diff) {
+                if (const Status written = diff->Finish(); !written.ok()) {
+                    Tell(view, "cannot write the changes to '" + line.DiffPath() +
+                                   "': " + written.description());
+                    status = kExitBadInput;
                 }
             }
             if (hit_lines) {

@@ -56,6 +56,9 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
   -hits FILE       write each line with hits as "PATH:LINE:COLUMN: TEXT" (what
                    vim -q and editors read) to FILE; "-hits -" to standard
                    output. A replace run lists its new text.
+  -diff FILE       with -e:replace: change no file, but write the changes as a
+                   patch to FILE ("-diff -" to standard output), to apply with
+                   "patch -p0" or "git apply -p0" in the start folder
   -m               start with the window minimised
   -x               exit when the run is done
   -undo            undo the last replace run (from its restore point)
@@ -96,6 +99,7 @@ Examples:
   ferret -config ~/searches/links.frs -e:search -x
   ferret -p ~/src -k "*.c;*.h" -b -s "PATH_MAX" -e:search -hits - -x > hits.txt
   vim -q hits.txt
+  ferret -p ~/site -k "*.html" -b -s "http:" -r "https:" -e:replace -diff - -x | less
 )";
 
 // Deep trees hold one open folder per level during a walk.

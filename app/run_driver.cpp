@@ -97,6 +97,7 @@ bool RunDriver::MakeRequest(const std::string& mode, RunRequest& request) {
         request.office_extensions = CurrentHandlerExtensions(&request.office_setup);
     }
     if (request.kind == RunKind::kReplace) {
+        request.preview = static_cast<bool>(preview_taker_);
         request.approved_extensions = ApprovedExtensionList();
         request.restore_folder = RestoreFolderSetting();
         request.restore_quantity = RestoreQuantitySetting();
@@ -241,6 +242,12 @@ void RunDriver::HitLines(std::size_t /*index*/, const clsFile& file, FileHits hi
     }
     if (hit_table_) {
         hit_table_->entries.push_back({&file, std::move(hits)});
+    }
+}
+
+void RunDriver::Previewed(std::size_t /*index*/, const clsFile& file, FilePreview preview) {
+    if (preview_taker_) {
+        preview_taker_(file, preview);
     }
 }
 

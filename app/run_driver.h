@@ -70,6 +70,10 @@ class RunDriver : private RunSink {
     // order on the run's thread (the unattended run's quickfix file).
     using HitLineTaker = std::function<void(const clsFile&, const FileHits&)>;
     void SetHitLineTaker(HitLineTaker take) { hit_taker_ = std::move(take); }
+    // While set, replace runs are previews: each file's changes go to `take` (in list order, on
+    // the run's thread) and no file is written.
+    using PreviewTaker = std::function<void(const clsFile&, const FilePreview&)>;
+    void SetPreviewTaker(PreviewTaker take) { preview_taker_ = std::move(take); }
     // The last run's hit lines, when its report was the hit-lines report; null otherwise.
     const std::shared_ptr<HitLineTable>& HitLineResults() const { return hit_table_; }
     // Re-reads the report type and applies the view rule; `force` redraws the last results.
@@ -109,6 +113,7 @@ class RunDriver : private RunSink {
     void Listed(const ListTotals& totals) override;
     void ContentStage(RunKind kind, std::size_t files) override;
     void HitLines(std::size_t index, const clsFile& file, FileHits hits) override;
+    void Previewed(std::size_t index, const clsFile& file, FilePreview preview) override;
     void FileDone(std::size_t index, std::size_t total, std::int32_t count) override;
     void Problem(const RunProblem& problem) override;
     void Totals(std::int32_t strings_found, std::int32_t files_with_hits) override;
@@ -130,6 +135,7 @@ class RunDriver : private RunSink {
     std::string office_extensions_;
     std::shared_ptr<clsFiles> results_;
     HitLineTaker hit_taker_;
+    PreviewTaker preview_taker_;
     std::shared_ptr<HitLineTable> hit_table_;
     bool gather_hit_lines_ = false;  // the run in progress fills hit_table_
     std::int32_t files_with_hits_ = 0;

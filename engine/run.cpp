@@ -1,6 +1,7 @@
 #include "engine/run.h"
 
 #include <errno.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -828,6 +829,9 @@ class Run {
                             FilePreview shown;
                             shown.office = true;
                             shown.plan.digest = FileDigest(record.FullPath());
+                            std::unique_ptr<char, decltype(&free)> resolved(
+                                realpath(record.FullPath().c_str(), nullptr), &free);
+                            shown.target = resolved ? resolved.get() : record.FullPath();
                             previews[index] = std::move(shown);
                         }
                         return found;
@@ -884,9 +888,14 @@ class Run {
                     return kNotSearched;
                 }
                 if (preview) {
-                    // Worked out and told; the file stays as it is.
+                    // Worked out and told; the file stays as it is. A file reached again by
+                    // another name (a link) is told once, as it would be rewritten once.
                     if (result.rewritten) {
-                        previews[index] = FilePreview{std::move(plan), false};
+                        std::lock_guard lock(targets_mutex);
+                        if (!targets.insert(item->rewrite.target).second) {
+                            return 0;
+                        }
+                        previews[index] = FilePreview{std::move(plan), false, item->rewrite.target};
                     }
                     return result.count;
                 }

@@ -29,6 +29,7 @@ enum class RunKind { kList, kSearch, kReplace };
 struct FilePreview {
     RewritePlan plan;     // a text file's changes; none for an office document
     bool office = false;  // a document or spreadsheet: its handler changes it as a whole
+    std::string target;   // the file changed, links resolved (a file is told once)
 };
 
 // A change chosen from a preview: some or all of a file's edits, or an office document whole.

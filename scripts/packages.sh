@@ -6,6 +6,6 @@ OFFICE_PACKAGES=(libreoffice-writer libreoffice-calc python3-uno)
 # The install test checks the desktop entry, the AppStream file and the manual page with these;
 # the regex differential test takes ECMAScript's own behaviour from Node.js; the window tests that
 # need a real X server start Xvfb and a session bus of their own; the hit lines are checked
-# against ripgrep and read back with vim.
+# against ripgrep and read back with vim, and patches applied with patch and git.
 TEST_PACKAGES=(libgtest-dev clang-format poppler-utils desktop-file-utils appstream groff-base
-               nodejs python3 xvfb dbus ripgrep vim)
+               nodejs python3 xvfb dbus ripgrep vim patch git)

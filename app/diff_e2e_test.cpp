@@ -1,0 +1,112 @@
+// A replace run's changes as a patch (-diff), applied with patch and git to other copies.
+#include <gtest/gtest.h>
+
+#include "testsupport/run_program.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::FindProgram;
+using testing::ProgramResult;
+using testing::RunProgram;
+using testing::TempDir;
+
+ProgramResult Ferret(const std::vector<std::string>& arguments) {
+    return RunProgram(FERRET_BINARY, arguments);
+}
+
+// Whether two trees hold the same names with the same bytes (links compared as links).
+bool SameTrees(const std::string& a, const std::string& b, std::string& difference) {
+    const ProgramResult compared = RunProgram("/usr/bin/diff", {"-r", "--no-dereference", a, b});
+    difference = compared.out.substr(0, 2000) + compared.err.substr(0, 500);
+    return compared.exit_code == 0;
+}
+
+// Files a patch cannot carry, and lines ends of every kind, round-trip through patch.
+TEST(DiffRun, APatchOfAReplaceRunMakesWhatTheRunMakes) {
+    const std::string patch = FindProgram("patch");
+    if (patch.empty()) {
+        GTEST_SKIP() << "patch is not installed";
+    }
+    const TempDir dir;
+    for (const char* copy : {"diffed", "patched", "replaced"}) {
+        dir.WriteFile(std::string(copy) + "/crlf.txt", "one old\r\ntwo\r\nold three\r\n");
+        dir.WriteFile(std::string(copy) + "/open.txt", "first\nlast old");
+        dir.WriteFile(std::string(copy) + "/sub/bom.txt", "\xEF\xBB\xBFold \xC3\xA9\n");
+        dir.WriteFile(std::string(copy) + "/wide.txt", std::string("\xFF\xFEo\0l\0d\0", 8));
+        dir.WriteFile(std::string(copy) + "/same.txt", "nothing here\n");
+    }
+    const ProgramResult run = Ferret({"-p", dir.Path("diffed"), "-k", "*.txt", "-b", "-s", "old",
+                                      "-r", "new", "-e:replace", "-diff", "-", "-x"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    // Nothing written, no restore point.
+    EXPECT_EQ(dir.ReadFile("diffed/crlf.txt"), "one old\r\ntwo\r\nold three\r\n");
+    EXPECT_EQ(run.err.find("Restore point"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("--- crlf.txt\n+++ crlf.txt\n@@ -1,3 +1,3 @@\n-one old\r\n+one new\r\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("-last old\n\\ No newline at end of file\n+last new\n\\ No newline at "
+                           "end of file\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("Binary files wide.txt and wide.txt differ\n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("same.txt"), std::string::npos) << run.out;
+
+    dir.WriteFile("out.patch", run.out);
+    const ProgramResult applied =
+        RunProgram(patch, {"-s", "-p0", "-d", dir.Path("patched"), "-i", dir.Path("out.patch")});
+    // patch does all but the binary file.
+    EXPECT_EQ(applied.exit_code, 0) << applied.out << applied.err;
+    EXPECT_EQ(dir.ReadFile("patched/wide.txt"), std::string("\xFF\xFEo\0l\0d\0", 8));
+    const ProgramResult replaced = Ferret({"-p", dir.Path("replaced"), "-k", "*.txt", "-b", "-s",
+                                           "old", "-r", "new", "-e:replace", "-x"});
+    ASSERT_EQ(replaced.exit_code, 0) << replaced.err;
+    for (const char* name : {"crlf.txt", "open.txt", "sub/bom.txt", "same.txt"}) {
+        EXPECT_EQ(dir.ReadFile(std::string("patched/") + name),
+                  dir.ReadFile(std::string("replaced/") + name))
+            << name;
+    }
+
+    // -diff belongs to a replace run.
+    const ProgramResult search = Ferret(
+        {"-p", dir.Path("diffed"), "-s", "old", "-e:search", "-diff", dir.Path("x.patch"), "-x"});
+    EXPECT_EQ(search.exit_code, 2);
+    EXPECT_NE(search.err.find("-diff"), std::string::npos) << search.err;
+}
+
+// The whole of /usr/include: the patch changes no file, and patch and git apply make of two more
+// copies exactly what a plain replace run makes of a third.
+TEST(DiffRun, APatchOfUsrIncludeAppliesToOtherCopies) {
+    const std::string patch = FindProgram("patch");
+    const std::string git = FindProgram("git");
+    if (patch.empty() || git.empty()) {
+        GTEST_SKIP() << "patch or git is not installed";
+    }
+    const TempDir dir;
+    for (const char* copy : {"diffed", "patched", "applied", "replaced"}) {
+        ASSERT_EQ(RunProgram("/bin/cp", {"-a", "/usr/include", dir.Path(copy)}).exit_code, 0);
+    }
+    const std::string out = dir.Path("out.patch");
+    const ProgramResult run = Ferret({"-p", dir.Path("diffed"), "-k", "*", "-b", "-s", "const",
+                                      "-r", "CONST", "-e:replace", "-diff", out, "-x"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    std::string difference;
+    EXPECT_TRUE(SameTrees("/usr/include", dir.Path("diffed"), difference)) << difference;
+    const ProgramResult patched =
+        RunProgram(patch, {"-s", "-p0", "-d", dir.Path("patched"), "-i", out});
+    EXPECT_EQ(patched.exit_code, 0) << patched.out.substr(0, 2000) << patched.err;
+    const ProgramResult applied =
+        RunProgram(git, {"-C", dir.Path("applied"), "apply", "-p0", "--whitespace=nowarn", out});
+    EXPECT_EQ(applied.exit_code, 0) << applied.err.substr(0, 2000);
+    const ProgramResult replaced = Ferret({"-p", dir.Path("replaced"), "-k", "*", "-b", "-s",
+                                           "const", "-r", "CONST", "-e:replace", "-x"});
+    ASSERT_EQ(replaced.exit_code, 0) << replaced.err;
+    EXPECT_TRUE(SameTrees(dir.Path("patched"), dir.Path("replaced"), difference)) << difference;
+    EXPECT_TRUE(SameTrees(dir.Path("applied"), dir.Path("replaced"), difference)) << difference;
+    EXPECT_FALSE(SameTrees("/usr/include", dir.Path("replaced"), difference));
+}
+
+}  // namespace
+}  // namespace ferret
