@@ -444,10 +444,88 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
     return Saturated(static_cast<std::uint64_t>(count));
 }
 
+namespace {
+
+// The hits of a file's bytes (all of them, read), as SearchFileHitLines gives them.
+std::int32_t HitsOfBytes(std::string_view bytes, const PlainMatcher& matcher, const RegExp* pattern,
+                         const PatternShortcut* shortcut, int context, FileHits& hits,
+                         std::string* error) {
+    std::string decoded;
+    std::string_view text;
+    const bool marked = FileTextAsUtf8(bytes, decoded, text) != ByteOrderMark::kNone;
+    // One list per thread, kept between files: most files' starts fit in what it already has.
+    thread_local std::vector<std::size_t> starts;
+    starts.clear();
+    if (pattern == nullptr) {
+        if (!matcher.empty()) {
+            for (std::size_t at = matcher.Find(text.data(), text.size(), 0);
+                 at != std::string_view::npos;
+                 at = matcher.Find(text.data(), text.size(), at + 1)) {
+                starts.push_back(at);
+            }
+        }
+    } else if (shortcut == nullptr ||
+               shortcut->required.Find(text.data(), text.size(), 0) != std::string_view::npos) {
+        const Status status = pattern->ForEachMatch(text, [&](const RegexMatch& match) {
+            starts.push_back(match.first_index);
+            return true;
+        });
+        if (!status.ok()) {
+            if (error != nullptr) {
+                *error = status.description();
+            }
+            return kNotSearched;
+        }
+    }
+    hits = HitsOfText(text, marked, starts, context);
+    return Saturated(starts.size());
+}
+
+}  // namespace
+
 std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
                                 const RegExp* pattern, const PatternShortcut* shortcut, int context,
-                                const DetailsSink& details, FileHits& hits, std::string* error) {
+                                const DetailsSink& details, FileHits& hits, std::string* error,
+                                bool walked_regular) {
     hits = {};
+    if (walked_regular && !details) {
+        // As SearchFileText: no link followed and no details asked for. A file that fits in a
+        // block, as most do, is read in it and searched there.
+        const Fd fd(
+            OpenAt(folder, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+        if (fd.get() < 0) {
+            return kNotSearched;
+        }
+        thread_local std::unique_ptr<char[]> block(new char[kBlockSize]);
+        std::size_t filled = 0;
+        for (;;) {
+            const ssize_t got = read(fd.get(), block.get() + filled, kBlockSize - filled);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                return kNotSearched;  // a FIFO put there with nothing to read says EAGAIN
+            }
+            if (got == 0 || filled + static_cast<std::size_t>(got) == kBlockSize) {
+                filled += static_cast<std::size_t>(got);
+                break;
+            }
+            filled += static_cast<std::size_t>(got);
+        }
+        if (filled == 0) {
+            // Empty, or a FIFO or device put there since the walk: only a file counts.
+            FileDetails now;
+            if (!ReadOpenFileDetails(fd.get(), now) || !now.is_regular) {
+                return kNotSearched;
+            }
+            return 0;
+        }
+        if (filled < kBlockSize) {
+            return HitsOfBytes(std::string_view(block.get(), filled), matcher, pattern, shortcut,
+                               context, hits, error);
+        }
+        // A larger file is taken the long way, which looks at it first.
+    }
     FileReader file(folder, path);
     if (!file.ok()) {
         return kNotSearched;
@@ -486,27 +564,7 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
     if (!ReadWholeFile(file.fd(), file.details().size, bytes)) {
         return kNotSearched;
     }
-    std::string decoded;
-    std::string_view text;
-    const bool marked = FileTextAsUtf8(bytes, decoded, text) != ByteOrderMark::kNone;
-    std::vector<std::size_t> starts;
-    if (pattern == nullptr) {
-        starts = PlainHitStarts(text, matcher);
-    } else if (shortcut == nullptr ||
-               shortcut->required.Find(text.data(), text.size(), 0) != std::string_view::npos) {
-        const Status status = pattern->ForEachMatch(text, [&](const RegexMatch& match) {
-            starts.push_back(match.first_index);
-            return true;
-        });
-        if (!status.ok()) {
-            if (error != nullptr) {
-                *error = status.description();
-            }
-            return kNotSearched;
-        }
-    }
-    hits = HitsOfText(text, marked, starts, context);
-    return Saturated(starts.size());
+    return HitsOfBytes(bytes, matcher, pattern, shortcut, context, hits, error);
 }
 
 }  // namespace ferret

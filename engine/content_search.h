@@ -101,10 +101,10 @@ Status CountPattern(std::string_view text, const RegExp& pattern, const PatternS
 // Searches the file as SearchFileText does, or as SearchFilePattern with `pattern` when given,
 // but reads it whole and, when it has hits, lists where they are in `hits` with `context` lines
 // around each (a pattern's hit at the line it starts in). Returns the count, or kNotSearched as
-// those do.
+// those do; `walked_regular` as for SearchFileText.
 std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
                                 const RegExp* pattern, const PatternShortcut* shortcut, int context,
                                 const DetailsSink& details, FileHits& hits,
-                                std::string* error = nullptr);
+                                std::string* error = nullptr, bool walked_regular = false);
 
 }  // namespace ferret

@@ -690,7 +690,8 @@ class Run {
         errno = 0;
         const std::int32_t count = SearchFileHitLines(
             folder, name, tools.matcher, compiled, compiled ? tools.pattern.Shortcut() : nullptr,
-            *request_.hit_lines, DetailsFor(record), hits, &error);
+            *request_.hit_lines, request_.want_details ? DetailsFor(record) : DetailsSink(), hits,
+            &error, !request_.want_details && record.DetailsPending());
         if (!error.empty()) {
             problems.push_back(
                 {RunStage::kSearch, ProblemKind::kFile,
