@@ -25,6 +25,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -51,6 +52,7 @@
 #include "app/help_window.h"
 #include "app/hit_lines_view.h"
 #include "app/options_dialog.h"
+#include "app/preview_replace_dialog.h"
 #include "app/problems_dialog.h"
 #include "app/restore_points_dialog.h"
 #include "app/result_menu.h"
@@ -542,6 +544,13 @@ void frmMain::BuildWidgets() {
     replace_action_ = search_bar->addAction(style()->standardIcon(QStyle::SP_BrowserReload),
                                             QStringLiteral("Replace"));
     replace_action_->setToolTip(QStringLiteral("Start replace process"));
+    preview_action_ = search_bar->addAction(
+        style()->standardIcon(QStyle::SP_FileDialogDetailedView), QStringLiteral("Preview"));
+    preview_action_->setObjectName(QStringLiteral("cmdPreviewReplace"));
+    preview_action_->setToolTip(
+        QStringLiteral("See every change a replace would make and choose which to make"));
+    preview_action_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+R")));
+    connect(preview_action_, &QAction::triggered, this, [this] { PreviewReplace(); });
     connect(search_action_, &QAction::triggered, this,
             [this] { StartRun(QStringLiteral("Search")); });
     connect(replace_action_, &QAction::triggered, this,
@@ -834,6 +843,8 @@ void frmMain::BuildMenus() {
                 [this, code] { ChooseReportType(code); });
     }
     tools->addSeparator();
+    tools->addAction(preview_action_);
+    tools->addSeparator();
     connect(tools->addAction(QStringLiteral("Clear Search History")), &QAction::triggered, this,
             [this] { ClearHistory(); });
     tools->addSeparator();
@@ -921,8 +932,12 @@ bool frmMain::StartRun(const QString& mode) {
         box.exec();
         return false;
     }
-    const SearchFields fields = Fields();
-    const std::string kind = S(mode);
+    return StartRunWith(S(mode), Fields());
+}
+
+bool frmMain::StartRunWith(const std::string& kind, const SearchFields& fields,
+                           std::function<void()> after) {
+    run_end_ = std::move(after);
     ClearReportModels();
     // Pause and Stop come on when the run has reset its flags and says it is running.
     search_action_->setEnabled(false);
@@ -966,6 +981,11 @@ std::thread frmMain::RunUnattended(const clsCommandLine& line, std::atomic<int>&
 void frmMain::OnRunFinished() {
     if (run_thread_.joinable()) {
         run_thread_.join();
+    }
+    if (run_end_) {
+        std::function<void()> after = std::move(run_end_);
+        run_end_ = nullptr;
+        after();
     }
     pause_action_->setToolTip(QStringLiteral("Pause the current search"));
     EnableForm(false);
@@ -1043,8 +1063,61 @@ void frmMain::EnableForm(bool running) {
 }
 
 void frmMain::UpdateReplaceButton() {
-    replace_action_->setEnabled(!running_ && !find_->currentText().isEmpty() &&
-                                !replace_->text().isEmpty());
+    const bool can = !running_ && !find_->currentText().isEmpty() && !replace_->text().isEmpty();
+    replace_action_->setEnabled(can);
+    preview_action_->setEnabled(can);
+}
+
+frmPreviewReplace* frmMain::PreviewReplace() {
+    if (IsRunning() || find_->currentText().isEmpty() || replace_->text().isEmpty()) {
+        return nullptr;
+    }
+    if (!IsFolder(folder_->currentText())) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Folder Error"),
+                        QStringLiteral("The folder you have selected does not exist"),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return nullptr;
+    }
+    const SearchFields fields = Fields();
+    auto* dialog = new frmPreviewReplace(this);
+    const QPointer<frmPreviewReplace> shown(dialog);
+    dialog->on_replace = [this, fields](std::vector<ChosenChange> chosen) {
+        ReplaceChosen(fields, std::move(chosen));
+    };
+    // Each file as the preview finds it, on this window's thread.
+    driver_->SetPreviewTaker([this, shown](const clsFile& file, const FilePreview& preview) {
+        auto copy = std::make_shared<FilePreview>(preview);
+        QMetaObject::invokeMethod(
+            this,
+            [shown, copy, path = file.FullPath(), hits = file.ItemsFound()] {
+                if (shown != nullptr) {
+                    shown->AddFile(path, hits, *copy);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+    dialog->show();
+    const bool started = StartRunWith("Replace", fields, [this, shown] {
+        driver_->SetPreviewTaker({});
+        if (shown != nullptr) {
+            shown->Finish(driver_->Stopped());
+        }
+    });
+    if (!started) {
+        driver_->SetPreviewTaker({});
+        dialog->close();
+        return nullptr;
+    }
+    return dialog;
+}
+
+bool frmMain::ReplaceChosen(const SearchFields& fields, std::vector<ChosenChange> chosen) {
+    if (IsRunning()) {
+        return false;
+    }
+    driver_->SetChosen(std::make_shared<const std::vector<ChosenChange>>(std::move(chosen)));
+    return StartRunWith("Replace", fields, [this] { driver_->SetChosen(nullptr); });
 }
 
 void frmMain::ShowReportView(int code) {

@@ -39,6 +39,7 @@ class ResultMenu;
 class frmProblems;
 class frmPreview;
 class FileListModel;
+class frmPreviewReplace;
 class HitLinesView;
 class StructuredModel;
 class WindowRunView;
@@ -59,6 +60,12 @@ class frmMain : public QMainWindow {
     // What the toolbar buttons and the Enter key do: checks the folder, then starts the run.
     // Returns false when the run could not start.
     bool StartRun(const QString& mode);
+    // Preview Replace: a replace run that writes nothing, its changes shown file by file in a
+    // window of their own as they are found; "Replace Selected" there writes the chosen ones.
+    // nullptr when it could not start.
+    frmPreviewReplace* PreviewReplace();
+    // A replace run of just `chosen` (a preview's choice), with the preview's fields.
+    bool ReplaceChosen(const SearchFields& fields, std::vector<ChosenChange> chosen);
     bool IsRunning() const { return run_thread_.joinable(); }
     // Waits for the current run to end (for tests and closing).
     void WaitForRun();
@@ -131,6 +138,10 @@ class frmMain : public QMainWindow {
 
   private:
     void ShowProblemCount();
+    // Starts a run of `kind` ("Search", "Replace") over `fields`; `after` runs on this thread
+    // once it has ended.
+    bool StartRunWith(const std::string& kind, const SearchFields& fields,
+                      std::function<void()> after = nullptr);
     void BuildWidgets();
     void BuildMenus();
     void BuildPopups();
@@ -195,6 +206,8 @@ class frmMain : public QMainWindow {
     std::unique_ptr<TaskProgress> task_progress_;  // the same on the task bar entry
     QAction* search_action_ = nullptr;
     QAction* replace_action_ = nullptr;
+    QAction* preview_action_ = nullptr;
+    std::function<void()> run_end_;  // what StartRunWith's caller asked for at the run's end
     QAction* pause_action_ = nullptr;
     QAction* stop_action_ = nullptr;
     QAction* save_report_ = nullptr;

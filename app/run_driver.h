@@ -74,6 +74,10 @@ class RunDriver : private RunSink {
     // the run's thread) and no file is written.
     using PreviewTaker = std::function<void(const clsFile&, const FilePreview&)>;
     void SetPreviewTaker(PreviewTaker take) { preview_taker_ = std::move(take); }
+    // While set, replace runs write only these changes (a preview's, as chosen).
+    void SetChosen(std::shared_ptr<const std::vector<ChosenChange>> chosen) {
+        chosen_ = std::move(chosen);
+    }
     // The last run's hit lines, when its report was the hit-lines report; null otherwise.
     const std::shared_ptr<HitLineTable>& HitLineResults() const { return hit_table_; }
     // Re-reads the report type and applies the view rule; `force` redraws the last results.
@@ -136,6 +140,7 @@ class RunDriver : private RunSink {
     std::shared_ptr<clsFiles> results_;
     HitLineTaker hit_taker_;
     PreviewTaker preview_taker_;
+    std::shared_ptr<const std::vector<ChosenChange>> chosen_;
     std::shared_ptr<HitLineTable> hit_table_;
     bool gather_hit_lines_ = false;  // the run in progress fills hit_table_
     std::int32_t files_with_hits_ = 0;

@@ -1,0 +1,402 @@
+#include "app/preview_replace_dialog.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace ferret {
+namespace {
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+constexpr quintptr kFileRow = 0;
+// How many files show their changes as they come.
+constexpr int kOpenFiles = 50;  // internal id of a file's row; a change's is its file + 1
+
+enum Column { kChange = 0, kBefore = 1, kAfter = 2 };
+
+// Draws a line before or after its change with the changed part marked: struck out and red
+// before, bold and green after. The part is what differs between the two texts.
+class ChangeDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        if (!index.parent().isValid() || index.column() == kChange) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QString text = item.text;
+        item.text.clear();
+        const QWidget* widget = option.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &item, painter, widget);
+        const QString other =
+            index.siblingAtColumn(index.column() == kBefore ? kAfter : kBefore).data().toString();
+        qsizetype prefix = 0;
+        while (prefix < text.size() && prefix < other.size() && text[prefix] == other[prefix]) {
+            ++prefix;
+        }
+        qsizetype suffix = 0;
+        while (suffix < text.size() - prefix && suffix < other.size() - prefix &&
+               text[text.size() - 1 - suffix] == other[other.size() - 1 - suffix]) {
+            ++suffix;
+        }
+        const bool selected = (option.state & QStyle::State_Selected) != 0;
+        const QColor ink =
+            option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+        QFont marked = option.font;
+        QColor mark_ink;
+        if (index.column() == kBefore) {
+            marked.setStrikeOut(true);
+            mark_ink = selected ? ink : QColor(180, 0, 0);
+        } else {
+            marked.setBold(true);
+            mark_ink = selected ? ink : QColor(0, 120, 0);
+        }
+        painter->save();
+        painter->setClipRect(option.rect);
+        const QRect area = option.rect.adjusted(4, 0, -4, 0);
+        const int baseline = area.top() + (area.height() - option.fontMetrics.height()) / 2 +
+                             option.fontMetrics.ascent();
+        int x = area.left();
+        const auto draw = [&](const QString& piece, const QFont& font, const QColor& color) {
+            painter->setFont(font);
+            painter->setPen(color);
+            painter->drawText(x, baseline, piece);
+            x += QFontMetrics(font).horizontalAdvance(piece);
+        };
+        draw(text.left(prefix), option.font, ink);
+        draw(text.mid(prefix, text.size() - prefix - suffix), marked, mark_ink);
+        draw(text.right(suffix), option.font, ink);
+        painter->restore();
+    }
+};
+
+}  // namespace
+
+PreviewChangesModel::PreviewChangesModel(QObject* parent) : QAbstractItemModel(parent) {}
+
+QModelIndex PreviewChangesModel::index(int row, int column, const QModelIndex& parent) const {
+    if (row < 0 || column < 0 || column > kAfter) {
+        return {};
+    }
+    if (!parent.isValid()) {
+        return row < FileCount() ? createIndex(row, column, kFileRow) : QModelIndex();
+    }
+    if (parent.internalId() != kFileRow) {
+        return {};
+    }
+    const File& file = files_[static_cast<std::size_t>(parent.row())];
+    return row < static_cast<int>(file.lines.size())
+               ? createIndex(row, column, static_cast<quintptr>(parent.row()) + 1)
+               : QModelIndex();
+}
+
+QModelIndex PreviewChangesModel::parent(const QModelIndex& child) const {
+    if (!child.isValid() || child.internalId() == kFileRow) {
+        return {};
+    }
+    return createIndex(static_cast<int>(child.internalId() - 1), 0, kFileRow);
+}
+
+int PreviewChangesModel::rowCount(const QModelIndex& parent) const {
+    if (!parent.isValid()) {
+        return FileCount();
+    }
+    if (parent.internalId() != kFileRow || parent.column() != 0) {
+        return 0;
+    }
+    return static_cast<int>(files_[static_cast<std::size_t>(parent.row())].lines.size());
+}
+
+int PreviewChangesModel::columnCount(const QModelIndex& /*parent*/) const {
+    return 3;
+}
+
+QVariant PreviewChangesModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+        return {};
+    }
+    switch (section) {
+        case kChange:
+            return QStringLiteral("File / Line");
+        case kBefore:
+            return QStringLiteral("Before");
+        case kAfter:
+            return QStringLiteral("After");
+        default:
+            return {};
+    }
+}
+
+Qt::CheckState PreviewChangesModel::FileState(const File& file) const {
+    if (file.chosen_count == 0) {
+        return Qt::Unchecked;
+    }
+    return file.chosen_count == static_cast<std::int64_t>(file.chosen.size())
+               ? Qt::Checked
+               : Qt::PartiallyChecked;
+}
+
+QVariant PreviewChangesModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid()) {
+        return {};
+    }
+    if (index.internalId() == kFileRow) {
+        const File& file = files_[static_cast<std::size_t>(index.row())];
+        if (role == Qt::CheckStateRole && index.column() == kChange) {
+            return FileState(file);
+        }
+        if (role == Qt::ToolTipRole) {
+            return Q(file.path);
+        }
+        if (role != Qt::DisplayRole) {
+            return {};
+        }
+        const std::size_t slash = file.path.rfind('/');
+        switch (index.column()) {
+            case kChange:
+                return Q(file.path.substr(slash == std::string::npos ? 0 : slash + 1));
+            case kBefore:
+                return Q(file.path.substr(0, slash == std::string::npos ? 0 : slash));
+            case kAfter:
+                if (file.office) {
+                    return QStringLiteral("%1 hit(s), replaced by LibreOffice as a whole")
+                        .arg(file.hits);
+                }
+                return QStringLiteral("%1 of %2 change(s) chosen")
+                    .arg(file.chosen_count)
+                    .arg(file.chosen.size());
+            default:
+                return {};
+        }
+    }
+    const File& file = files_[static_cast<std::size_t>(index.internalId() - 1)];
+    const std::size_t change = static_cast<std::size_t>(index.row());
+    const ChangeLine& line = file.lines[change];
+    if (role == Qt::CheckStateRole && index.column() == kChange) {
+        return file.chosen[change] != 0 ? Qt::Checked : Qt::Unchecked;
+    }
+    if (role != Qt::DisplayRole) {
+        return {};
+    }
+    switch (index.column()) {
+        case kChange:
+            return QStringLiteral("line %1").arg(line.number);
+        case kBefore:
+            return Q(line.before);
+        case kAfter:
+            return Q(line.after);
+        default:
+            return {};
+    }
+}
+
+Qt::ItemFlags PreviewChangesModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) {
+        return Qt::NoItemFlags;
+    }
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (index.column() == kChange) {
+        flags |= Qt::ItemIsUserCheckable;
+    }
+    return flags;
+}
+
+void PreviewChangesModel::Choose(File& file, std::size_t change, bool on) {
+    if ((file.chosen[change] != 0) == on) {
+        return;
+    }
+    file.chosen[change] = on ? 1 : 0;
+    const int step = on ? 1 : -1;
+    file.chosen_count += step;
+    chosen_changes_ += file.office ? step * file.hits : step;
+}
+
+bool PreviewChangesModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!index.isValid() || role != Qt::CheckStateRole || index.column() != kChange) {
+        return false;
+    }
+    // A file's box that was partly on turns all on; a change's turns that change.
+    const bool on = value.toInt() != Qt::Unchecked;
+    if (index.internalId() == kFileRow) {
+        File& file = files_[static_cast<std::size_t>(index.row())];
+        for (std::size_t change = 0; change < file.chosen.size(); ++change) {
+            Choose(file, change, on);
+        }
+        emit dataChanged(index, index.siblingAtColumn(kAfter));
+        if (!file.lines.empty()) {
+            emit dataChanged(this->index(0, kChange, index),
+                             this->index(static_cast<int>(file.lines.size()) - 1, kChange, index));
+        }
+    } else {
+        const QModelIndex file_index = parent(index);
+        File& file = files_[static_cast<std::size_t>(file_index.row())];
+        Choose(file, static_cast<std::size_t>(index.row()), on);
+        emit dataChanged(index, index);
+        emit dataChanged(file_index, file_index.siblingAtColumn(kAfter));
+    }
+    Changed();
+    return true;
+}
+
+void PreviewChangesModel::AddFile(const std::string& path, std::int32_t hits,
+                                  const FilePreview& preview) {
+    File file;
+    file.path = preview.target.empty() ? path : preview.target;
+    file.digest = preview.plan.digest;
+    file.office = preview.office;
+    file.hits = hits;
+    if (file.office) {
+        file.chosen.assign(1, 1);
+        file.chosen_count = 1;
+        changes_ += hits;
+        chosen_changes_ += hits;
+    } else {
+        file.edits = preview.plan.edits;
+        file.lines = ChangeLinesOf(preview.plan.text, file.edits);
+        file.chosen.assign(file.edits.size(), 1);
+        file.chosen_count = static_cast<std::int64_t>(file.edits.size());
+        changes_ += file.chosen_count;
+        chosen_changes_ += file.chosen_count;
+    }
+    const int row = FileCount();
+    beginInsertRows(QModelIndex(), row, row);
+    files_.push_back(std::move(file));
+    endInsertRows();
+    Changed();
+}
+
+void PreviewChangesModel::Clear() {
+    beginResetModel();
+    files_.clear();
+    changes_ = 0;
+    chosen_changes_ = 0;
+    endResetModel();
+    Changed();
+}
+
+int PreviewChangesModel::ChosenFiles() const {
+    return static_cast<int>(std::count_if(files_.begin(), files_.end(),
+                                          [](const File& file) { return file.chosen_count > 0; }));
+}
+
+std::vector<ChosenChange> PreviewChangesModel::Chosen() const {
+    std::vector<ChosenChange> chosen;
+    for (const File& file : files_) {
+        if (file.chosen_count == 0) {
+            continue;
+        }
+        ChosenChange change;
+        change.path = file.path;
+        change.digest = file.digest;
+        change.office = file.office;
+        for (std::size_t i = 0; i < file.edits.size(); ++i) {
+            if (file.chosen[i] != 0) {
+                change.edits.push_back(file.edits[i]);
+            }
+        }
+        chosen.push_back(std::move(change));
+    }
+    return chosen;
+}
+
+void PreviewChangesModel::Changed() {
+    if (on_changed) {
+        on_changed();
+    }
+}
+
+frmPreviewReplace::frmPreviewReplace(QWidget* owner) : QMainWindow(owner) {
+    setWindowFlag(Qt::Window);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(QStringLiteral("frmPreviewReplace"));
+    setWindowTitle(QStringLiteral("Preview Replace"));
+    model_ = new PreviewChangesModel(this);
+    view_ = new QTreeView;
+    view_->setObjectName(QStringLiteral("tvChanges"));
+    view_->setModel(model_);
+    view_->setUniformRowHeights(true);
+    view_->setItemDelegate(new ChangeDelegate(view_));
+    view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    view_->header()->resizeSection(kChange, digit * 28);
+    view_->header()->resizeSection(kBefore, digit * 50);
+    totals_ = new QLabel;
+    totals_->setObjectName(QStringLiteral("lblTotals"));
+    replace_ = new QPushButton(QStringLiteral("&Replace Selected"));
+    replace_->setObjectName(QStringLiteral("cmdReplaceSelected"));
+    replace_->setEnabled(false);
+    auto* close_button = new QPushButton(QStringLiteral("&Close"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(totals_, 1);
+    buttons->addWidget(replace_);
+    buttons->addWidget(close_button);
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(view_, 1);
+    layout->addLayout(buttons);
+    setCentralWidget(central);
+    resize(digit * 150, fontMetrics().height() * 36);
+
+    model_->on_changed = [this] { ShowTotals(); };
+    connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+    connect(replace_, &QPushButton::clicked, this, [this] {
+        std::vector<ChosenChange> chosen = model_->Chosen();
+        if (chosen.empty() || !on_replace) {
+            return;
+        }
+        on_replace(std::move(chosen));
+        close();
+    });
+    ShowTotals();
+}
+
+void frmPreviewReplace::AddFile(const std::string& path, std::int32_t hits,
+                                const FilePreview& preview) {
+    model_->AddFile(path, hits, preview);
+    // The first files show their changes at once; the rest open on a click.
+    if (model_->FileCount() <= kOpenFiles) {
+        view_->expand(model_->index(model_->FileCount() - 1, 0));
+    }
+}
+
+void frmPreviewReplace::Finish(bool stopped) {
+    finished_ = true;
+    stopped_ = stopped;
+    ShowTotals();
+}
+
+QString frmPreviewReplace::Totals() const {
+    return totals_->text();
+}
+
+void frmPreviewReplace::ShowTotals() {
+    QString text = QStringLiteral("%1 of %2 change(s) in %3 of %4 file(s) chosen")
+                       .arg(model_->ChosenChanges())
+                       .arg(model_->Changes())
+                       .arg(model_->ChosenFiles())
+                       .arg(model_->FileCount());
+    if (!finished_) {
+        text += QStringLiteral(" (still looking)");
+    } else if (stopped_) {
+        text += QStringLiteral(" (stopped: the files after these were not looked at)");
+    }
+    totals_->setText(text);
+    replace_->setEnabled(finished_ && model_->ChosenChanges() > 0);
+}
+
+}  // namespace ferret

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QMainWindow>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/run.h"
+#include "reports/change_lines.h"
+
+class QLabel;
+class QPushButton;
+class QTreeView;
+
+namespace ferret {
+
+// The files a replace run would change, each with its changes as lines before and after, every
+// file and every change with a check box (all on). A file's box is partly on when only some of
+// its changes are.
+class PreviewChangesModel : public QAbstractItemModel {
+  public:
+    explicit PreviewChangesModel(QObject* parent = nullptr);
+
+    QModelIndex index(int row, int column,
+                      const QModelIndex& parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // A file the preview found, added at the end.
+    void AddFile(const std::string& path, std::int32_t hits, const FilePreview& preview);
+    void Clear();
+
+    int FileCount() const { return static_cast<int>(files_.size()); }
+    // Changes in all, and those chosen; files with any chosen.
+    std::int64_t Changes() const { return changes_; }
+    std::int64_t ChosenChanges() const { return chosen_changes_; }
+    int ChosenFiles() const;
+
+    // What is chosen, file by file in the preview's order.
+    std::vector<ChosenChange> Chosen() const;
+
+    // Called whenever the choice or the files change.
+    std::function<void()> on_changed;
+
+  private:
+    struct File {
+        std::string path;
+        std::uint64_t digest = 0;
+        bool office = false;
+        std::int32_t hits = 0;  // a document's; a text file has one change per hit
+        std::vector<TextEdit> edits;
+        std::vector<ChangeLine> lines;
+        std::vector<char> chosen;  // by change; an office document's one entry is the file
+        std::int64_t chosen_count = 0;
+    };
+    Qt::CheckState FileState(const File& file) const;
+    void Choose(File& file, std::size_t change, bool on);
+    void Changed();
+
+    std::vector<File> files_;
+    std::int64_t changes_ = 0;
+    std::int64_t chosen_changes_ = 0;
+};
+
+// The window of Preview Replace: fills while the preview runs; "Replace Selected" then writes
+// exactly the chosen changes, through the same safe swap and restore point as a replace run.
+class frmPreviewReplace : public QMainWindow {
+  public:
+    explicit frmPreviewReplace(QWidget* owner = nullptr);
+
+    // From the preview run, on the window's thread.
+    void AddFile(const std::string& path, std::int32_t hits, const FilePreview& preview);
+    // The preview run has ended; `stopped` when it ended early.
+    void Finish(bool stopped);
+
+    // What "Replace Selected" does with the chosen changes.
+    std::function<void(std::vector<ChosenChange> chosen)> on_replace;
+
+    PreviewChangesModel* Model() const { return model_; }
+    QTreeView* View() const { return view_; }
+    QPushButton* ReplaceButton() const { return replace_; }
+    QString Totals() const;
+
+  private:
+    void ShowTotals();
+
+    PreviewChangesModel* model_ = nullptr;
+    QTreeView* view_ = nullptr;
+    QLabel* totals_ = nullptr;
+    QPushButton* replace_ = nullptr;
+    bool finished_ = false;
+    bool stopped_ = false;
+};
+
+}  // namespace ferret

@@ -1,0 +1,99 @@
+#include "app/preview_replace_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTreeView>
+#include <QtTest/QTest>
+#include <chrono>
+
+#include "app/main_window.h"
+#include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::TempDir;
+
+bool WaitUntil(const std::function<bool()>& done, double seconds) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > give_up) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// The preview lists every file and change and writes nothing; the choice then writes all the
+// changes but one change and one file left out, leaves a file changed since alone and tells of
+// it, and its restore point undoes exactly what it wrote.
+TEST(PreviewReplace, WritesExactlyWhatIsChosen) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
+    const TempDir tree;
+    tree.WriteFile("a.txt", "old one\r\nold two\r\n");
+    tree.WriteFile("b.txt", "old");
+    tree.WriteFile("c.txt", "nothing");
+    tree.WriteFile("d.txt", "old here");
+    frmMain window;
+    SearchFields fields;
+    fields.folder = tree.path();
+    fields.file_mask = "*.txt";
+    fields.search_text = "old";
+    fields.replace_text = "new";
+    window.SetFields(fields);
+    frmPreviewReplace* preview = window.PreviewReplace();
+    ASSERT_NE(preview, nullptr);
+    const QPointer<frmPreviewReplace> alive(preview);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return !window.IsRunning() && alive &&
+                   !preview->Totals().contains(QStringLiteral("still"));
+        },
+        20));
+    PreviewChangesModel& model = *preview->Model();
+    ASSERT_EQ(model.FileCount(), 3);
+    EXPECT_EQ(model.Changes(), 4);
+    EXPECT_EQ(preview->Totals(), QStringLiteral("4 of 4 change(s) in 3 of 3 file(s) chosen"));
+    EXPECT_EQ(tree.ReadFile("a.txt"), "old one\r\nold two\r\n");
+    EXPECT_EQ(tree.ReadFile("b.txt"), "old");
+    // The rows: files in the run's order, each change as its line before and after.
+    const QModelIndex a = model.index(0, 0);
+    EXPECT_EQ(a.data().toString(), QStringLiteral("a.txt"));
+    ASSERT_EQ(model.rowCount(a), 2);
+    EXPECT_EQ(model.index(1, 0, a).data().toString(), QStringLiteral("line 2"));
+    EXPECT_EQ(model.index(1, 1, a).data().toString(), QStringLiteral("old two"));
+    EXPECT_EQ(model.index(1, 2, a).data().toString(), QStringLiteral("new two"));
+
+    // Leave out a's second change and all of b; d changes on disk meanwhile.
+    ASSERT_TRUE(model.setData(model.index(1, 0, a), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_EQ(a.data(Qt::CheckStateRole).toInt(), Qt::PartiallyChecked);
+    ASSERT_TRUE(model.setData(model.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_EQ(preview->Totals(), QStringLiteral("2 of 4 change(s) in 2 of 3 file(s) chosen"));
+    tree.WriteFile("d.txt", "old here, and more");
+    ASSERT_TRUE(preview->ReplaceButton()->isEnabled());
+    preview->ReplaceButton()->click();
+    ASSERT_TRUE(WaitUntil([&] { return !window.IsRunning(); }, 20));
+    QApplication::processEvents();
+    EXPECT_EQ(tree.ReadFile("a.txt"), "new one\r\nold two\r\n");
+    EXPECT_EQ(tree.ReadFile("b.txt"), "old");
+    EXPECT_EQ(tree.ReadFile("d.txt"), "old here, and more");
+    ASSERT_EQ(window.Driver().FileProblems().size(), 1u);
+    EXPECT_NE(window.Driver().FileProblems()[0].text.find("changed after the preview"),
+              std::string::npos);
+    EXPECT_TRUE(window.ProblemsButton()->isVisibleTo(&window));
+
+    const std::string point = window.Driver().RestorePointFolder();
+    ASSERT_FALSE(point.empty());
+    ASSERT_TRUE(window.UndoReplace(point, false));
+    window.WaitForRun();
+    EXPECT_EQ(window.LastUndo().restored, 1);
+    EXPECT_EQ(tree.ReadFile("a.txt"), "old one\r\nold two\r\n");
+    EXPECT_EQ(tree.ReadFile("d.txt"), "old here, and more");
+}
+
+}  // namespace
+}  // namespace ferret

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Preview Replace of a large replace over /usr/include (about 7,000 files change) in the real
+# window on the offscreen platform, against a search of the same text: when the first files show,
+# when the preview is complete, and the longest stall of the window. Nothing is written.
+#   bench/preview_replace.sh BUILD_DIR [FOLDER] [SEARCH] [REPLACE]
+set -euo pipefail
+build=${1:?usage: bench/preview_replace.sh BUILD_DIR [FOLDER] [SEARCH] [REPLACE]}
+folder=${2:-/usr/include}
+search=${3:-const}
+replace=${4:-CONST}
+[ -x "$build/preview_replace_bench" ] || { echo "no $build/preview_replace_bench: build the benchmarks first" >&2; exit 1; }
+work=$(mktemp -d /tmp/ferret-preview-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/config" "$work/data"
+export QT_QPA_PLATFORM=offscreen HOME="$work" XDG_CONFIG_HOME="$work/config" \
+    XDG_DATA_HOME="$work/data"
+find "$folder" -type f -exec cat {} + >/dev/null 2>&1 || true  # warm the cache
+for run in 1 2 3; do
+    "$build/preview_replace_bench" "$folder" "$search" "$replace" 2>/dev/null
+done
