@@ -229,11 +229,14 @@ void RunDriver::Listed(const ListTotals& totals) {
 
 void RunDriver::ContentStage(RunKind kind, std::size_t files) {
     const bool replace = kind == RunKind::kReplace;
-    view_.SetStatusText(1,
-                        replace ? "...replacing inside of files" : "...searching inside of files");
+    view_.SetStatusText(1, !replace         ? "...searching inside of files"
+                           : preview_taker_ ? "...working out the changes (nothing is written)"
+                                            : "...replacing inside of files");
     view_.AddSearchToList(fields_.search_text);
     view_.ProcessEvents();
-    progress_verb_ = replace ? "...replacing in file " : "...searching in file ";
+    progress_verb_ = !replace         ? "...searching in file "
+                     : preview_taker_ ? "...previewing the changes in file "
+                                      : "...replacing in file ";
     of_total_ = " of " + std::to_string(files);
 }
 
