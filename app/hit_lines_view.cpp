@@ -443,7 +443,9 @@ HitLinesView::HitLinesView(QWidget* parent) : QWidget(parent) {
     header_->setSortIndicatorShown(false);
     header_->setStretchLastSection(true);
     header_->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // A view's own header is as tall as its captions; a header in a layout would otherwise take
+    // its much larger minimum size.
+    header_->setFixedHeight(header_->sizeHint().height());
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
     header_->resizeSection(0, std::max(digit * 32, header_->sectionSizeHint(0)));
     header_->resizeSection(1, std::max(digit * 9, header_->sectionSizeHint(1)));
