@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QString>
@@ -82,12 +83,41 @@ std::optional<QString> MatchName(const QStringList& names, const QString& wanted
 std::mutex damaged_mutex;
 std::map<QString, std::pair<qint64, QDateTime>> damaged_files;  // protected by damaged_mutex
 
+// Whether the file holds a serialized value ("@Variant(...)"), which this store never writes:
+// QSettings would unpack it with QDataStream, where a damaged length asks for gigabytes.
+bool HoldsSerializedValue(const QString& file) {
+    QFile input(file);
+    if (!input.open(QIODevice::ReadOnly)) {
+        return false;  // QSettings says what is wrong with it
+    }
+    while (!input.atEnd()) {
+        const QByteArray line = input.readLine();
+        const qsizetype equals = line.indexOf('=');
+        if (equals < 0) {
+            continue;
+        }
+        QByteArray value = line.mid(equals + 1).trimmed();
+        if (value.startsWith('"')) {
+            value.remove(0, 1);
+        }
+        if (value.startsWith("@Variant(")) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Null when the file cannot be read or parsed: writing would replace it with the part QSettings
 // understood, and reading would give a partial view.
 std::unique_ptr<QSettings> OpenSettings(const QString& file) {
-    auto settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
     const QFileInfo info(file);
     const std::pair state(info.size(), info.lastModified());
+    if (HoldsSerializedValue(file)) {
+        std::lock_guard lock(damaged_mutex);
+        damaged_files[file] = state;
+        return nullptr;
+    }
+    auto settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
     std::lock_guard lock(damaged_mutex);
     if (settings->status() == QSettings::FormatError) {
         damaged_files[file] = state;

@@ -217,6 +217,15 @@ TEST_F(RegistryTest, WritesAreAtomicAndNeverReplaceADamagedFile) {
     }
     EXPECT_EQ(config_.ReadFile("Mallo/Ferret.conf"), damaged);
 
+    // A serialized value, never written by this store, is damage too: unpacked, its length asks
+    // for gigabytes.
+    static const char kSerialized[] = "a=1\nb[Sub/Deeper]=@Variant(\\\0\0\0\0\x31\x38QString)\n";
+    const std::string serialized(kSerialized, sizeof kSerialized - 1);
+    config_.WriteFile("Mallo/Ferret.conf", serialized);
+    EXPECT_EQ(registry.Value(), Text(""));
+    EXPECT_EQ(registry.SetValue(std::string("1")).number(), kRegistryError);
+    EXPECT_EQ(config_.ReadFile("Mallo/Ferret.conf"), serialized);
+
     config_.WriteFile("Other", "a file where the folder belongs");
     EXPECT_FALSE(Key("SOFTWARE\\Other\\Tool").SetValue(std::string("v")).ok());
     config_.MakeDir("Third/Tool.conf");
