@@ -304,9 +304,8 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
         std::optional<DiffOutput> diff;
         if (!line.DiffPath().empty()) {
             diff.emplace(line.DiffPath(), fields.folder);
-            driver.SetPreviewTaker([&diff](const clsFile& file, const FilePreview& preview) {
-                diff->Take(file, preview);
-            });
+            driver.SetPreviewTaker(
+                [&diff](const clsFile& file, FilePreview& preview) { diff->Take(file, preview); });
         }
         std::optional<HitLineOutput> hit_lines;
         if (!line.HitsPath().empty() && wants_run) {

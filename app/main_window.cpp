@@ -1086,17 +1086,21 @@ frmPreviewReplace* frmMain::PreviewReplace() {
         ReplaceChosen(fields, std::move(chosen));
     };
     // Each file as the preview finds it, on this window's thread.
-    driver_->SetPreviewTaker([this, shown](const clsFile& file, const FilePreview& preview) {
-        auto copy = std::make_shared<FilePreview>(preview);
-        QMetaObject::invokeMethod(
-            this,
-            [shown, copy, path = file.FullPath(), hits = file.ItemsFound()] {
-                if (shown != nullptr) {
-                    shown->AddFile(path, hits, *copy);
-                }
-            },
-            Qt::QueuedConnection);
-    });
+    driver_->SetPreviewTaker(
+        [this, shown](const clsFile& file, FilePreview& preview) {
+            // The window needs the changes and their lines, not the text.
+            preview.plan.text = std::string();
+            auto copy = std::make_shared<FilePreview>(std::move(preview));
+            QMetaObject::invokeMethod(
+                this,
+                [shown, copy, path = file.FullPath(), hits = file.ItemsFound()] {
+                    if (shown != nullptr) {
+                        shown->AddFile(path, hits, std::move(*copy));
+                    }
+                },
+                Qt::QueuedConnection);
+        },
+        true);
     dialog->show();
     const bool started = StartRunWith("Replace", fields, [this, shown] {
         driver_->SetPreviewTaker({});

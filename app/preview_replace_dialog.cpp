@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -222,6 +223,9 @@ void PreviewChangesModel::Choose(File& file, std::size_t change, bool on) {
     }
     file.chosen[change] = on ? 1 : 0;
     const int step = on ? 1 : -1;
+    if (file.chosen_count == 0 || (file.chosen_count == 1 && !on)) {
+        chosen_files_ += step;
+    }
     file.chosen_count += step;
     chosen_changes_ += file.office ? step * file.hits : step;
 }
@@ -253,8 +257,20 @@ bool PreviewChangesModel::setData(const QModelIndex& index, const QVariant& valu
     return true;
 }
 
-void PreviewChangesModel::AddFile(const std::string& path, std::int32_t hits,
-                                  const FilePreview& preview) {
+void PreviewChangesModel::AddFiles(std::vector<Found> found) {
+    if (found.empty()) {
+        return;
+    }
+    const int first = FileCount();
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(found.size()) - 1);
+    for (Found& one : found) {
+        Append(one.path, one.hits, std::move(one.preview));
+    }
+    endInsertRows();
+    Changed();
+}
+
+void PreviewChangesModel::Append(const std::string& path, std::int32_t hits, FilePreview preview) {
     File file;
     file.path = preview.target.empty() ? path : preview.target;
     file.digest = preview.plan.digest;
@@ -266,18 +282,17 @@ void PreviewChangesModel::AddFile(const std::string& path, std::int32_t hits,
         changes_ += hits;
         chosen_changes_ += hits;
     } else {
-        file.edits = preview.plan.edits;
-        file.lines = ChangeLinesOf(preview.plan.text, file.edits);
+        file.edits = std::move(preview.plan.edits);
+        file.lines = std::move(preview.plan.lines);
         file.chosen.assign(file.edits.size(), 1);
         file.chosen_count = static_cast<std::int64_t>(file.edits.size());
         changes_ += file.chosen_count;
         chosen_changes_ += file.chosen_count;
     }
-    const int row = FileCount();
-    beginInsertRows(QModelIndex(), row, row);
+    if (file.chosen_count > 0) {
+        ++chosen_files_;
+    }
     files_.push_back(std::move(file));
-    endInsertRows();
-    Changed();
 }
 
 void PreviewChangesModel::Clear() {
@@ -285,13 +300,9 @@ void PreviewChangesModel::Clear() {
     files_.clear();
     changes_ = 0;
     chosen_changes_ = 0;
+    chosen_files_ = 0;
     endResetModel();
     Changed();
-}
-
-int PreviewChangesModel::ChosenFiles() const {
-    return static_cast<int>(std::count_if(files_.begin(), files_.end(),
-                                          [](const File& file) { return file.chosen_count > 0; }));
 }
 
 std::vector<ChosenChange> PreviewChangesModel::Chosen() const {
@@ -353,6 +364,10 @@ frmPreviewReplace::frmPreviewReplace(QWidget* owner) : QMainWindow(owner) {
     resize(digit * 150, fontMetrics().height() * 36);
 
     model_->on_changed = [this] { ShowTotals(); };
+    batch_timer_ = new QTimer(this);
+    batch_timer_->setSingleShot(true);
+    batch_timer_->setInterval(50);
+    connect(batch_timer_, &QTimer::timeout, this, [this] { AddWaiting(); });
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
     connect(replace_, &QPushButton::clicked, this, [this] {
         std::vector<ChosenChange> chosen = model_->Chosen();
@@ -365,16 +380,28 @@ frmPreviewReplace::frmPreviewReplace(QWidget* owner) : QMainWindow(owner) {
     ShowTotals();
 }
 
-void frmPreviewReplace::AddFile(const std::string& path, std::int32_t hits,
-                                const FilePreview& preview) {
-    model_->AddFile(path, hits, preview);
+void frmPreviewReplace::AddFile(const std::string& path, std::int32_t hits, FilePreview preview) {
+    // Files come one by one from the run; they go into the list a batch at a time, so that the
+    // window never spends its time on one row after another.
+    waiting_.push_back({path, hits, std::move(preview)});
+    if (!batch_timer_->isActive()) {
+        batch_timer_->start();
+    }
+}
+
+void frmPreviewReplace::AddWaiting() {
+    const int before = model_->FileCount();
+    std::vector<PreviewChangesModel::Found> batch = std::move(waiting_);
+    waiting_.clear();
+    model_->AddFiles(std::move(batch));
     // The first files show their changes at once; the rest open on a click.
-    if (model_->FileCount() <= kOpenFiles) {
-        view_->expand(model_->index(model_->FileCount() - 1, 0));
+    for (int file = before; file < std::min(model_->FileCount(), kOpenFiles); ++file) {
+        view_->expand(model_->index(file, 0));
     }
 }
 
 void frmPreviewReplace::Finish(bool stopped) {
+    AddWaiting();
     finished_ = true;
     stopped_ = stopped;
     ShowTotals();

@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/change_lines.h"
 #include "engine/run.h"
-#include "reports/change_lines.h"
 
 class QLabel;
 class QPushButton;
+class QTimer;
 class QTreeView;
 
 namespace ferret {
@@ -35,15 +36,20 @@ class PreviewChangesModel : public QAbstractItemModel {
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    // A file the preview found, added at the end.
-    void AddFile(const std::string& path, std::int32_t hits, const FilePreview& preview);
+    // Files the preview found, added at the end.
+    struct Found {
+        std::string path;
+        std::int32_t hits = 0;
+        FilePreview preview;
+    };
+    void AddFiles(std::vector<Found> found);
     void Clear();
 
     int FileCount() const { return static_cast<int>(files_.size()); }
     // Changes in all, and those chosen; files with any chosen.
     std::int64_t Changes() const { return changes_; }
     std::int64_t ChosenChanges() const { return chosen_changes_; }
-    int ChosenFiles() const;
+    int ChosenFiles() const { return chosen_files_; }
 
     // What is chosen, file by file in the preview's order.
     std::vector<ChosenChange> Chosen() const;
@@ -62,6 +68,7 @@ class PreviewChangesModel : public QAbstractItemModel {
         std::vector<char> chosen;  // by change; an office document's one entry is the file
         std::int64_t chosen_count = 0;
     };
+    void Append(const std::string& path, std::int32_t hits, FilePreview preview);
     Qt::CheckState FileState(const File& file) const;
     void Choose(File& file, std::size_t change, bool on);
     void Changed();
@@ -69,6 +76,7 @@ class PreviewChangesModel : public QAbstractItemModel {
     std::vector<File> files_;
     std::int64_t changes_ = 0;
     std::int64_t chosen_changes_ = 0;
+    int chosen_files_ = 0;
 };
 
 // The window of Preview Replace: fills while the preview runs; "Replace Selected" then writes
@@ -78,7 +86,7 @@ class frmPreviewReplace : public QMainWindow {
     explicit frmPreviewReplace(QWidget* owner = nullptr);
 
     // From the preview run, on the window's thread.
-    void AddFile(const std::string& path, std::int32_t hits, const FilePreview& preview);
+    void AddFile(const std::string& path, std::int32_t hits, FilePreview preview);
     // The preview run has ended; `stopped` when it ended early.
     void Finish(bool stopped);
 
@@ -92,6 +100,7 @@ class frmPreviewReplace : public QMainWindow {
 
   private:
     void ShowTotals();
+    void AddWaiting();
 
     PreviewChangesModel* model_ = nullptr;
     QTreeView* view_ = nullptr;
@@ -99,6 +108,8 @@ class frmPreviewReplace : public QMainWindow {
     QPushButton* replace_ = nullptr;
     bool finished_ = false;
     bool stopped_ = false;
+    std::vector<PreviewChangesModel::Found> waiting_;  // found, not yet in the list
+    QTimer* batch_timer_ = nullptr;
 };
 
 }  // namespace ferret

@@ -72,8 +72,13 @@ class RunDriver : private RunSink {
     void SetHitLineTaker(HitLineTaker take) { hit_taker_ = std::move(take); }
     // While set, replace runs are previews: each file's changes go to `take` (in list order, on
     // the run's thread) and no file is written.
-    using PreviewTaker = std::function<void(const clsFile&, const FilePreview&)>;
-    void SetPreviewTaker(PreviewTaker take) { preview_taker_ = std::move(take); }
+    // `preview` may be moved from.
+    using PreviewTaker = std::function<void(const clsFile&, FilePreview& preview)>;
+    // `lines`: the changes also as lines before and after.
+    void SetPreviewTaker(PreviewTaker take, bool lines = false) {
+        preview_taker_ = std::move(take);
+        preview_lines_ = lines;
+    }
     // While set, replace runs write only these changes (a preview's, as chosen).
     void SetChosen(std::shared_ptr<const std::vector<ChosenChange>> chosen) {
         chosen_ = std::move(chosen);
@@ -140,6 +145,7 @@ class RunDriver : private RunSink {
     std::shared_ptr<clsFiles> results_;
     HitLineTaker hit_taker_;
     PreviewTaker preview_taker_;
+    bool preview_lines_ = false;
     std::shared_ptr<const std::vector<ChosenChange>> chosen_;
     std::shared_ptr<HitLineTable> hit_table_;
     bool gather_hit_lines_ = false;  // the run in progress fills hit_table_

@@ -494,7 +494,7 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
                              std::string_view& original, FileHits* hits, int context,
-                             RewritePlan* plan) {
+                             RewritePlan* plan, bool plan_lines) {
     Fd input;
     struct stat before {};
     bool no_match = false;
@@ -527,12 +527,63 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
         *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, starts, context);
     }
     if (plan != nullptr) {
-        plan->text.assign(body);
+        if (plan_lines) {
+            plan->lines = ChangeLinesOf(body, plan->edits);
+        } else {
+            plan->text.assign(body);
+        }
         plan->mark = mark;
         plan->digest = ContentDigest(text);
     }
     return FinishRewrite(path, input, before, text, mark, exact, replacement, std::move(replaced),
                          count, rewrite, original);
+}
+
+RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& matcher,
+                                  std::string_view replacement, const DetailsSink& details,
+                                  PreparedRewrite& rewrite, std::string_view& original,
+                                  FileHits* hits, int context, RewritePlan& plan, bool lines) {
+    Fd input;
+    struct stat before {};
+    bool no_match = false;
+    std::string_view text;
+    if (std::string why = ReadForRewrite(path, details, input, before, nullptr, no_match, text);
+        !why.empty()) {
+        return Failed(std::move(why));
+    }
+    std::string decoded;
+    std::string_view body;
+    bool exact = true;
+    const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
+    plan.edits.clear();
+    const std::size_t length = matcher.MaxHitLength();
+    for (std::size_t at = matcher.Find(body.data(), body.size(), 0); at != std::string_view::npos;
+         at = matcher.Find(body.data(), body.size(), at + length)) {
+        plan.edits.push_back({at, at + length, std::string(replacement)});
+    }
+    if (plan.edits.empty()) {
+        return {};
+    }
+    std::string replaced = ApplyEdits(body, plan.edits);
+    if (hits != nullptr) {
+        std::vector<std::size_t> starts;
+        std::size_t shift = 0;
+        for (const TextEdit& edit : plan.edits) {
+            starts.push_back(edit.start + shift);
+            shift = shift + edit.text.size() - (edit.end - edit.start);
+        }
+        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, starts, context);
+    }
+    // The lines are for a view, the text for a patch: either is worked out, not both.
+    if (lines) {
+        plan.lines = ChangeLinesOf(body, plan.edits);
+    } else {
+        plan.text.assign(body);
+    }
+    plan.mark = mark;
+    plan.digest = ContentDigest(text);
+    return FinishRewrite(path, input, before, text, mark, exact, replacement, std::move(replaced),
+                         static_cast<std::int64_t>(plan.edits.size()), rewrite, original);
 }
 
 RewriteResult PrepareChosenRewrite(const std::string& path, std::uint64_t digest,

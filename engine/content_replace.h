@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/change_lines.h"
 #include "engine/content_search.h"
 #include "engine/text_edit.h"
 #include "settings/extension_list.h"
@@ -92,8 +93,11 @@ std::string WhyNotRewritable(const std::string& path);
 
 // What a rewrite would change in a file, for a preview, and to rewrite only part of it later.
 struct RewritePlan {
-    std::vector<TextEdit> edits;  // of `text`, in order
-    std::string text;             // the file's text as decoded (after its byte-order mark)
+    std::vector<TextEdit> edits;  // of the file's text as decoded, in order
+    // Each edit as its line before and after, when asked for; otherwise the file's text as
+    // decoded (after its byte-order mark), for a patch.
+    std::vector<ChangeLine> lines;
+    std::string text;
     ByteOrderMark mark = ByteOrderMark::kNone;
     std::uint64_t digest = 0;  // of the bytes read (ContentDigest)
 };
@@ -110,12 +114,21 @@ inline constexpr char kChangedSincePreview[] =
 // ReplaceFilePattern, and when `rewritten`, `rewrite` is ready for MakeNewFile and `original`
 // holds the file's bytes (valid until this thread reads its next file). `hits`, when given,
 // receives the lines of the new text that hold replacements, with `context` lines around each;
-// `plan`, when given and the file has matches, what the rewrite changes.
+// `plan`, when given and the file has matches, what the rewrite changes (with its lines when
+// `plan_lines`).
 RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
                              std::string_view& original, FileHits* hits = nullptr, int context = 0,
-                             RewritePlan* plan = nullptr);
+                             RewritePlan* plan = nullptr, bool plan_lines = false);
+
+// PrepareRewrite for a preview of a plain text replaced by a plain text (no "$" in it): the
+// matches of `matcher` (case kept), leftmost and not overlapping as the pattern finds them, give
+// the same changes, found faster. `lines`: the plan's changes also as lines.
+RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& matcher,
+                                  std::string_view replacement, const DetailsSink& details,
+                                  PreparedRewrite& rewrite, std::string_view& original,
+                                  FileHits* hits, int context, RewritePlan& plan, bool lines);
 
 // The same for a rewrite chosen from a preview: `edits` (in order, of the text as decoded) made
 // to the file at `path`, when its bytes are still those of `digest`; otherwise the file is left

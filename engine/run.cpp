@@ -755,6 +755,14 @@ class Run {
         std::vector<std::int32_t> counts_after(records.size(), 0);
         std::vector<FileHits> hits(request_.hit_lines ? records.size() : 0);
         const bool preview = request_.preview;
+        // A plain text previewed with case kept and a replacement without "$" sequences: the
+        // plain matcher finds the same changes as the escaped pattern, faster. Ignoring case, the
+        // pattern also folds letters beyond ASCII, which the matcher does not.
+        std::optional<PlainMatcher> plain_preview;
+        if (preview && !control_.UseRegex() && !ignore_case &&
+            replacement.find('$') == std::string::npos && !text.empty()) {
+            plain_preview.emplace(text, false);
+        }
         std::vector<std::optional<FilePreview>> previews(preview ? records.size() : 0);
         const auto chosen_for = [&](std::size_t index) -> const ChosenChange* {
             return request_.chosen ? &(*request_.chosen)[index] : nullptr;
@@ -876,14 +884,19 @@ class Run {
                 FileHits* const lines = hits.empty() ? nullptr : &hits[index];
                 RewritePlan plan;
                 const ChosenChange* chosen = chosen_for(index);
+                const int context = request_.hit_lines.value_or(0);
                 const RewriteResult result =
-                    chosen != nullptr
-                        ? PrepareChosenRewrite(path, chosen->digest, chosen->edits,
-                                               DetailsFor(record), item->rewrite, original, lines,
-                                               request_.hit_lines.value_or(0))
+                    chosen != nullptr ? PrepareChosenRewrite(path, chosen->digest, chosen->edits,
+                                                             DetailsFor(record), item->rewrite,
+                                                             original, lines, context)
+                    : plain_preview && !control_.UseRegex()
+                        ? PreparePlainPreview(path, *plain_preview, replacement, DetailsFor(record),
+                                              item->rewrite, original, lines, context, plan,
+                                              request_.preview_lines)
                         : PrepareRewrite(path, *compiled, replacement, lazy.Shortcut(),
                                          DetailsFor(record), item->rewrite, original, lines,
-                                         request_.hit_lines.value_or(0), preview ? &plan : nullptr);
+                                         context, preview ? &plan : nullptr,
+                                         request_.preview_lines);
                 if (result.count == kNotSearched) {
                     file_problem(index, Status::Error(75, path + ": " + result.error));
                     return kNotSearched;

@@ -73,6 +73,8 @@ struct RunRequest {
     // Replace: each file's changes are worked out and told (RunSink::Previewed), and no file is
     // written and no restore point kept.
     bool preview = false;
+    // A preview's changes also as lines before and after (FilePreview::plan.lines).
+    bool preview_lines = false;
     // Replace: instead of a walk and a search, these changes to these files, as a preview found
     // them and the user chose them. A file no longer as the preview read it is left alone and
     // told.

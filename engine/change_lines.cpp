@@ -1,4 +1,4 @@
-#include "reports/change_lines.h"
+#include "engine/change_lines.h"
 
 #include "engine/hit_lines.h"
 
