@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
     qint64 last_tick = 0;
     qint64 longest_stall = 0;
     qint64 first_files = -1;
+    qint64 run_end = -1;  // the run itself has ended; the window may still be adding its files
     QPointer<ferret::frmPreviewReplace> preview;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
@@ -52,6 +53,10 @@ int main(int argc, char** argv) {
         last_tick = now;
         if (first_files < 0 && preview != nullptr && preview->Model()->FileCount() > 0) {
             first_files = now;
+        }
+        if (run_end < 0 && preview != nullptr &&
+            window.StatusText(1).startsWith(QStringLiteral("Elapse"))) {
+            run_end = now;
         }
     });
     clock.restart();
@@ -65,9 +70,9 @@ int main(int argc, char** argv) {
     }
     const qint64 complete = clock.elapsed();
     std::printf(
-        "search %.3f s; preview: first files %.3f s, complete %.3f s (%.2f x the search), "
-        "%d files, %lld changes, longest stall %lld ms\n",
-        searched / 1000.0, first_files / 1000.0, complete / 1000.0,
+        "search %.3f s; preview: first files %.3f s, run %.3f s, complete %.3f s (%.2f x the "
+        "search), %d files, %lld changes, longest stall %lld ms\n",
+        searched / 1000.0, first_files / 1000.0, run_end / 1000.0, complete / 1000.0,
         static_cast<double>(complete) / static_cast<double>(searched),
         preview->Model()->FileCount(), static_cast<long long>(preview->Model()->Changes()),
         static_cast<long long>(longest_stall));
