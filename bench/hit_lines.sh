@@ -42,7 +42,7 @@ PY
 }
 peak() {  # peak resident memory in MB of the shell command "$1"
     /usr/bin/time -f "%M" -o "$work/m" sh -c "$1" >/dev/null 2>&1 || true
-    awk '{printf "%.0f", $1 / 1024}' "$work/m"
+    awk 'END {printf "%.0f", $1 / 1024}' "$work/m"  # the last line: time may say the status first
 }
 
 printf '%-14s %-10s %10s %10s %7s %9s %9s %9s %9s\n' tree text "ferret ms" "rg ms" ratio \

@@ -45,7 +45,7 @@ PY
 }
 peak() {  # peak resident memory in MB of the shell command "$1"
     /usr/bin/time -f "%M" -o "$work/m" sh -c "$1" >/dev/null 2>&1 || true
-    awk '{printf "%.0f", $1 / 1024}' "$work/m"
+    awk 'END {printf "%.0f", $1 / 1024}' "$work/m"  # the last line: time may say the status first
 }
 rg_hits() { sh -c "$1" 2>/dev/null | awk -F: '{s += $NF} END {print s + 0}'; }
 ferret_hits() {
