@@ -1083,7 +1083,7 @@ frmPreviewReplace* frmMain::PreviewReplace() {
     auto* dialog = new frmPreviewReplace(this);
     const QPointer<frmPreviewReplace> shown(dialog);
     dialog->on_replace = [this, fields](std::vector<ChosenChange> chosen) {
-        ReplaceChosen(fields, std::move(chosen));
+        return ReplaceChosen(fields, std::move(chosen));
     };
     // Each file as the preview finds it, on this window's thread.
     driver_->SetPreviewTaker(

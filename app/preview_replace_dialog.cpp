@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyledItemDelegate>
@@ -374,7 +375,13 @@ frmPreviewReplace::frmPreviewReplace(QWidget* owner) : QMainWindow(owner) {
         if (chosen.empty() || !on_replace) {
             return;
         }
-        on_replace(std::move(chosen));
+        // While another run is under way the choice stays here, to be written after it.
+        if (!on_replace(std::move(chosen))) {
+            QMessageBox::information(this, windowTitle(),
+                                     QStringLiteral("Another run is under way. Replace Selected "
+                                                    "when it has ended."));
+            return;
+        }
         close();
     });
     ShowTotals();

@@ -90,8 +90,9 @@ class frmPreviewReplace : public QMainWindow {
     // The preview run has ended; `stopped` when it ended early.
     void Finish(bool stopped);
 
-    // What "Replace Selected" does with the chosen changes.
-    std::function<void(std::vector<ChosenChange> chosen)> on_replace;
+    // What "Replace Selected" does with the chosen changes; false when they could not be handed
+    // on (the window stays open).
+    std::function<bool(std::vector<ChosenChange> chosen)> on_replace;
 
     PreviewChangesModel* Model() const { return model_; }
     QTreeView* View() const { return view_; }
