@@ -1085,6 +1085,9 @@ frmPreviewReplace* frmMain::PreviewReplace() {
     dialog->on_replace = [this, fields](std::vector<ChosenChange> chosen) {
         return ReplaceChosen(fields, std::move(chosen));
     };
+    dialog->on_open = [this](const std::string& path, std::int64_t line, std::int64_t column) {
+        OpenFilePreviewer(path, line, column);
+    };
     // Each file as the preview finds it, on this window's thread.
     driver_->SetPreviewTaker(
         [this, shown](const clsFile& file, FilePreview& preview) {

@@ -326,6 +326,19 @@ std::vector<ChosenChange> PreviewChangesModel::Chosen() const {
     return chosen;
 }
 
+bool PreviewChangesModel::ChangeAt(const QModelIndex& index, std::string& path, std::int64_t& line,
+                                   std::int64_t& column) const {
+    if (!index.isValid() || index.internalId() == kFileRow) {
+        return false;
+    }
+    const File& file = files_[static_cast<std::size_t>(index.internalId() - 1)];
+    const ChangeLine& change = file.lines[static_cast<std::size_t>(index.row())];
+    path = file.path;
+    line = change.number;
+    column = change.column;
+    return true;
+}
+
 void PreviewChangesModel::Changed() {
     if (on_changed) {
         on_changed();
@@ -370,6 +383,15 @@ frmPreviewReplace::frmPreviewReplace(QWidget* owner) : QMainWindow(owner) {
     batch_timer_->setInterval(50);
     connect(batch_timer_, &QTimer::timeout, this, [this] { AddWaiting(); });
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+    // Enter or a double click shows the change in its file.
+    connect(view_, &QTreeView::activated, this, [this](const QModelIndex& index) {
+        std::string path;
+        std::int64_t line = 0;
+        std::int64_t column = 0;
+        if (on_open && model_->ChangeAt(index, path, line, column)) {
+            on_open(path, line, column);
+        }
+    });
     connect(replace_, &QPushButton::clicked, this, [this] {
         std::vector<ChosenChange> chosen = model_->Chosen();
         if (chosen.empty() || !on_replace) {

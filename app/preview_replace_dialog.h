@@ -53,6 +53,9 @@ class PreviewChangesModel : public QAbstractItemModel {
 
     // What is chosen, file by file in the preview's order.
     std::vector<ChosenChange> Chosen() const;
+    // The file and the line of a change's row; false for a file's row.
+    bool ChangeAt(const QModelIndex& index, std::string& path, std::int64_t& line,
+                  std::int64_t& column) const;
 
     // Called whenever the choice or the files change.
     std::function<void()> on_changed;
@@ -90,6 +93,8 @@ class frmPreviewReplace : public QMainWindow {
     // The preview run has ended; `stopped` when it ended early.
     void Finish(bool stopped);
 
+    // Opens a file at a line and column (characters): Enter or a double click on a change.
+    std::function<void(const std::string& path, std::int64_t line, std::int64_t column)> on_open;
     // What "Replace Selected" does with the chosen changes; false when they could not be handed
     // on (the window stays open).
     std::function<bool(std::vector<ChosenChange> chosen)> on_replace;

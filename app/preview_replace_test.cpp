@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeView>
 #include <QtTest/QTest>
 #include <chrono>
 
 #include "app/main_window.h"
+#include "preview/preview_window.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 
@@ -67,6 +69,24 @@ TEST(PreviewReplace, WritesExactlyWhatIsChosen) {
     EXPECT_EQ(model.index(1, 0, a).data().toString(), QStringLiteral("line 2"));
     EXPECT_EQ(model.index(1, 1, a).data().toString(), QStringLiteral("old two"));
     EXPECT_EQ(model.index(1, 2, a).data().toString(), QStringLiteral("new two"));
+
+    // A change opens its file in the previewer there, the text to go selected.
+    emit preview->View()->activated(model.index(1, 0, a));
+    frmPreview* shown = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* found = dynamic_cast<frmPreview*>(widget); found && !found->IsLoading()) {
+                    shown = found;
+                }
+            }
+            return shown != nullptr;
+        },
+        10));
+    EXPECT_EQ(shown->FilePath, tree.Path("a.txt"));
+    EXPECT_EQ(shown->Box()->textCursor().selectionStart(), 8);  // "old one\n" before it
+    EXPECT_EQ(shown->Box()->textCursor().selectedText(), QStringLiteral("old"));
+    shown->close();
 
     // Leave out a's second change and all of b; d changes on disk meanwhile.
     ASSERT_TRUE(model.setData(model.index(1, 0, a), Qt::Unchecked, Qt::CheckStateRole));

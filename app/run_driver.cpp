@@ -188,9 +188,11 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
                                   "Missing Information", MessageIcon::Information);
             }
             ShowReport();
+            // A preview wrote nothing: the files still hold the search text.
+            const std::string& marked = preview_taker_ ? fields_.search_text : fields_.replace_text;
             has_highlight_ = !fields_.replace_text.empty();
             if (has_highlight_) {
-                highlight_text_ = fields_.replace_text;
+                highlight_text_ = marked;
             }
         }
         {
