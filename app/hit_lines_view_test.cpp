@@ -14,23 +14,14 @@
 #include "app/main_window.h"
 #include "preview/preview_window.h"
 #include "settings/settings.h"
+#include "testsupport/qt_wait.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
 using testing::TempDir;
-
-bool WaitUntil(const std::function<bool()>& done, double seconds) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > give_up) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using testing::WaitUntil;
 
 // What the list shows, row by row: a file as "NAME [HITS]", a line as "NUMBER: TEXT" (a
 // context line with "-" after its number), a note as "(TEXT)".

@@ -37,6 +37,7 @@
 #include "preview/print_document.h"
 #include "settings/settings.h"
 #include "testsupport/message_recorder.h"
+#include "testsupport/qt_wait.h"
 #include "testsupport/temp_dir.h"
 #include "util/message_box.h"
 
@@ -44,6 +45,7 @@ namespace ferret {
 namespace {
 
 using testing::TempDir;
+using testing::WaitUntil;
 
 class MainWindowTest : public ::testing::Test {
   protected:
@@ -79,18 +81,6 @@ TEST_F(MainWindowTest, SearchFromTheWindowShowsTheReport) {
     EXPECT_TRUE(window.StatusText(1).startsWith(QStringLiteral("Elapse Process Time: ")));
     EXPECT_EQ(window.StatusText(3), QStringLiteral("Files Matched: 2"));
     EXPECT_TRUE(window.Bar()->IsExpanded(QStringLiteral("Results")));
-}
-
-// Processes events until `done` holds or `seconds` have passed; returns whether it holds.
-bool WaitUntil(const std::function<bool()>& done, double seconds) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > give_up) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
 }
 
 TEST_F(MainWindowTest, MessagesOfTheLayersBelowShowAsBoxesInTheWindow) {

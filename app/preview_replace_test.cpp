@@ -12,23 +12,14 @@
 #include "app/main_window.h"
 #include "preview/preview_window.h"
 #include "settings/settings.h"
+#include "testsupport/qt_wait.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
 using testing::TempDir;
-
-bool WaitUntil(const std::function<bool()>& done, double seconds) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > give_up) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using testing::WaitUntil;
 
 // The preview lists every file and change and writes nothing; the choice then writes all the
 // changes but one change and one file left out, leaves a file changed since alone and tells of

@@ -566,13 +566,8 @@ RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& m
     }
     std::string replaced = ApplyEdits(body, plan.edits);
     if (hits != nullptr) {
-        std::vector<std::size_t> starts;
-        std::size_t shift = 0;
-        for (const TextEdit& edit : plan.edits) {
-            starts.push_back(edit.start + shift);
-            shift = shift + edit.text.size() - (edit.end - edit.start);
-        }
-        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, starts, context);
+        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, StartsAfterEdits(plan.edits),
+                           context);
     }
     // The lines are for a view, the text for a patch: either is worked out, not both.
     if (lines) {
@@ -616,13 +611,8 @@ RewriteResult PrepareChosenRewrite(const std::string& path, std::uint64_t digest
     }
     std::string replaced = ApplyEdits(body, edits);
     if (hits != nullptr) {
-        std::vector<std::size_t> starts;
-        std::size_t shift = 0;
-        for (const TextEdit& edit : edits) {
-            starts.push_back(edit.start + shift);
-            shift = shift + edit.text.size() - (edit.end - edit.start);
-        }
-        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, starts, context);
+        *hits =
+            HitsOfText(replaced, mark != ByteOrderMark::kNone, StartsAfterEdits(edits), context);
     }
     // The texts put in must be writable in the file's encoding, as a replacement must.
     std::string put_in;

@@ -457,13 +457,7 @@ std::int32_t HitsOfBytes(std::string_view bytes, const PlainMatcher& matcher, co
     thread_local std::vector<std::size_t> starts;
     starts.clear();
     if (pattern == nullptr) {
-        if (!matcher.empty()) {
-            for (std::size_t at = matcher.Find(text.data(), text.size(), 0);
-                 at != std::string_view::npos;
-                 at = matcher.Find(text.data(), text.size(), at + 1)) {
-                starts.push_back(at);
-            }
-        }
+        PlainHitStarts(text, matcher, starts);
     } else if (shortcut == nullptr ||
                shortcut->required.Find(text.data(), text.size(), 0) != std::string_view::npos) {
         const Status status = pattern->ForEachMatch(text, [&](const RegexMatch& match) {

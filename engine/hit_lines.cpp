@@ -35,8 +35,9 @@ std::size_t AfterCharacters(std::string_view bytes, std::size_t characters) {
     return at;
 }
 
-// `line` cut to kHitLineLength characters around the character `around`, each cut marked.
-std::string Shown(std::string_view line, std::int64_t around) {
+}  // namespace
+
+std::string CutLine(std::string_view line, std::int64_t around) {
     if (Characters(line) <= static_cast<std::int64_t>(kHitLineLength)) {
         return std::string(line);
     }
@@ -52,6 +53,8 @@ std::string Shown(std::string_view line, std::int64_t around) {
     }
     return shown;
 }
+
+namespace {
 
 struct Line {
     std::size_t start = 0;  // byte offset of its first character
@@ -120,14 +123,31 @@ std::size_t NextLineStart(std::string_view text, const Line& line) {
 
 }  // namespace
 
-std::vector<std::size_t> PlainHitStarts(std::string_view text, const PlainMatcher& matcher) {
-    std::vector<std::size_t> starts;
+void PlainHitStarts(std::string_view text, const PlainMatcher& matcher,
+                    std::vector<std::size_t>& starts) {
+    starts.clear();
     if (matcher.empty()) {
-        return starts;
+        return;
     }
     for (std::size_t at = matcher.Find(text.data(), text.size(), 0); at != std::string_view::npos;
          at = matcher.Find(text.data(), text.size(), at + 1)) {
         starts.push_back(at);
+    }
+}
+
+std::vector<std::size_t> PlainHitStarts(std::string_view text, const PlainMatcher& matcher) {
+    std::vector<std::size_t> starts;
+    PlainHitStarts(text, matcher, starts);
+    return starts;
+}
+
+std::vector<std::size_t> StartsAfterEdits(const std::vector<TextEdit>& edits) {
+    std::vector<std::size_t> starts;
+    starts.reserve(edits.size());
+    std::size_t shift = 0;
+    for (const TextEdit& edit : edits) {
+        starts.push_back(edit.start + shift);
+        shift = shift + edit.text.size() - (edit.end - edit.start);
     }
     return starts;
 }
@@ -176,16 +196,16 @@ std::vector<HitLine> LinesOfHits(std::string_view text, const std::vector<std::s
             for (std::size_t i = 0; i < before.size(); ++i) {
                 const std::string_view shown =
                     text.substr(before[i].start, before[i].end - before[i].start);
-                lines.push_back(
-                    {number - static_cast<std::int64_t>(before.size() - i), 0, 0, Shown(shown, 0)});
+                lines.push_back({number - static_cast<std::int64_t>(before.size() - i), 0, 0,
+                                 CutLine(shown, 0)});
             }
             before.clear();
             const std::int64_t column =
                 Characters(body.substr(0, std::min(first, line.end) - line.start)) + 1;
-            lines.push_back({number, column, hits, Shown(body, column - 1)});
+            lines.push_back({number, column, hits, CutLine(body, column - 1)});
             after_left = context;
         } else if (after_left > 0) {
-            lines.push_back({number, 0, 0, Shown(body, 0)});
+            lines.push_back({number, 0, 0, CutLine(body, 0)});
             --after_left;
         } else if (context > 0) {
             before.push_back(line);
@@ -197,10 +217,6 @@ std::vector<HitLine> LinesOfHits(std::string_view text, const std::vector<std::s
         ++number;
     }
     return lines;
-}
-
-std::string CutLine(std::string_view line, std::int64_t around) {
-    return Shown(line, around);
 }
 
 FileHits HitsOfText(std::string_view text, bool marked, const std::vector<std::size_t>& starts,

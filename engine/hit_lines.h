@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/text_edit.h"
+
 namespace ferret {
 
 class PlainMatcher;
@@ -37,6 +39,12 @@ inline constexpr std::size_t kHitLineLength = 300;
 // The byte offsets in `text` where the hits of `matcher` start, overlapping ones included, as
 // the search counts them.
 std::vector<std::size_t> PlainHitStarts(std::string_view text, const PlainMatcher& matcher);
+// The same into `starts`, whose room is kept (for a list kept from file to file).
+void PlainHitStarts(std::string_view text, const PlainMatcher& matcher,
+                    std::vector<std::size_t>& starts);
+
+// Where each of `edits` (in order) starts in the text they make.
+std::vector<std::size_t> StartsAfterEdits(const std::vector<TextEdit>& edits);
 
 // The lines of `text` (a file's text as UTF-8) that hold the hits starting at `starts` (byte
 // offsets, ascending), in order, each with up to `context` lines (0 to 3) before and after it;

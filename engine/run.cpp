@@ -332,6 +332,19 @@ RunProblem NotSearched(const clsFile& record) {
                           (error != 0 ? strerror(error) : "it is no longer a regular file") + ")")};
 }
 
+// Why a search gave `count` for `record`: the pattern failed on its text (`error`), or, when
+// not searched, it could not be read (right after the failed call). A file gone is no loss.
+void TellNotSearched(const clsFile& record, std::int32_t count, const std::string& error,
+                     std::vector<RunProblem>& problems) {
+    if (!error.empty()) {
+        problems.push_back(
+            {RunStage::kSearch, ProblemKind::kFile,
+             Status::Error(kRegexErrorTooComplex, record.FullPath() + ": " + error)});
+    } else if (count == kNotSearched && errno != ENOENT) {
+        problems.push_back(NotSearched(record));
+    }
+}
+
 void DropPrepared(RewriteBatch::Item& item, RestorePoint* restore) {
     if (restore != nullptr) {
         restore->Drop(item.kept);
@@ -657,13 +670,7 @@ class Run {
             errno = 0;
             const std::int32_t count = SearchFilePattern(
                 folder, name, *compiled, tools.pattern.Shortcut(), DetailsFor(record), &error);
-            if (!error.empty()) {
-                problems.push_back(
-                    {RunStage::kSearch, ProblemKind::kFile,
-                     Status::Error(kRegexErrorTooComplex, record.FullPath() + ": " + error)});
-            } else if (count == kNotSearched && errno != ENOENT) {
-                problems.push_back(NotSearched(record));
-            }
+            TellNotSearched(record, count, error, problems);
             return count;
         } catch (const std::exception& failure) {
             // Out of memory for this file: the run goes on.
@@ -692,13 +699,7 @@ class Run {
             folder, name, tools.matcher, compiled, compiled ? tools.pattern.Shortcut() : nullptr,
             *request_.hit_lines, request_.want_details ? DetailsFor(record) : DetailsSink(), hits,
             &error, !request_.want_details && record.DetailsPending());
-        if (!error.empty()) {
-            problems.push_back(
-                {RunStage::kSearch, ProblemKind::kFile,
-                 Status::Error(kRegexErrorTooComplex, record.FullPath() + ": " + error)});
-        } else if (count == kNotSearched && errno != ENOENT) {
-            problems.push_back(NotSearched(record));
-        }
+        TellNotSearched(record, count, error, problems);
         return count;
     }
 
