@@ -186,9 +186,9 @@ QVariant PreviewChangesModel::data(const QModelIndex& index, int role) const {
                 return {};
         }
     }
-    const File& file = files_[static_cast<std::size_t>(index.internalId() - 1)];
+    const std::size_t file_at = static_cast<std::size_t>(index.internalId() - 1);
+    const File& file = files_[file_at];
     const std::size_t change = static_cast<std::size_t>(index.row());
-    const ChangeLine& line = file.lines[change];
     if (role == Qt::CheckStateRole && index.column() == kChange) {
         return file.chosen[change] != 0 ? Qt::Checked : Qt::Unchecked;
     }
@@ -197,14 +197,23 @@ QVariant PreviewChangesModel::data(const QModelIndex& index, int role) const {
     }
     switch (index.column()) {
         case kChange:
-            return QStringLiteral("line %1").arg(line.number);
+            return QStringLiteral("line %1").arg(file.lines.places[change].number);
         case kBefore:
-            return Q(line.before);
+            return Q(Shown(file_at, change).before);
         case kAfter:
-            return Q(line.after);
+            return Q(Shown(file_at, change).after);
         default:
             return {};
     }
+}
+
+const ChangeLine& PreviewChangesModel::Shown(std::size_t file, std::size_t change) const {
+    if (file != shown_file_ || change != shown_change_) {
+        shown_ = ChangeLineAt(files_[file].lines, files_[file].edits, change);
+        shown_file_ = file;
+        shown_change_ = change;
+    }
+    return shown_;
 }
 
 Qt::ItemFlags PreviewChangesModel::flags(const QModelIndex& index) const {
@@ -299,6 +308,7 @@ void PreviewChangesModel::Append(const std::string& path, std::int32_t hits, Fil
 void PreviewChangesModel::Clear() {
     beginResetModel();
     files_.clear();
+    shown_file_ = static_cast<std::size_t>(-1);
     changes_ = 0;
     chosen_changes_ = 0;
     chosen_files_ = 0;
@@ -332,7 +342,7 @@ bool PreviewChangesModel::ChangeAt(const QModelIndex& index, std::string& path, 
         return false;
     }
     const File& file = files_[static_cast<std::size_t>(index.internalId() - 1)];
-    const ChangeLine& change = file.lines[static_cast<std::size_t>(index.row())];
+    const ChangeLines::Place& change = file.lines.places[static_cast<std::size_t>(index.row())];
     path = file.path;
     line = change.number;
     column = change.column;

@@ -67,7 +67,7 @@ class PreviewChangesModel : public QAbstractItemModel {
         bool office = false;
         std::int32_t hits = 0;  // a document's; a text file has one change per hit
         std::vector<TextEdit> edits;
-        std::vector<ChangeLine> lines;
+        ChangeLines lines;         // where the edits are; their lines are cut when shown
         std::vector<char> chosen;  // by change; an office document's one entry is the file
         std::int64_t chosen_count = 0;
     };
@@ -75,11 +75,17 @@ class PreviewChangesModel : public QAbstractItemModel {
     Qt::CheckState FileState(const File& file) const;
     void Choose(File& file, std::size_t change, bool on);
     void Changed();
+    // Change `change` of file `file` as its lines, the last one asked for kept: a row is drawn
+    // from both of its texts.
+    const ChangeLine& Shown(std::size_t file, std::size_t change) const;
 
     std::vector<File> files_;
     std::int64_t changes_ = 0;
     std::int64_t chosen_changes_ = 0;
     int chosen_files_ = 0;
+    mutable ChangeLine shown_;
+    mutable std::size_t shown_file_ = static_cast<std::size_t>(-1);
+    mutable std::size_t shown_change_ = 0;
 };
 
 // The window of Preview Replace: fills while the preview runs; "Replace Selected" then writes

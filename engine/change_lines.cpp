@@ -1,5 +1,10 @@
 #include "engine/change_lines.h"
 
+#include <string.h>
+
+#include <algorithm>
+#include <cstring>
+
 #include "engine/hit_lines.h"
 
 namespace ferret {
@@ -10,8 +15,7 @@ bool IsLineEnd(char c) {
 }
 
 // Line ends inside a change shown as one mark each, so that the change stays on one line.
-std::string OnOneLine(std::string_view text) {
-    std::string shown;
+void AppendOnOneLine(std::string& shown, std::string_view text) {
     for (std::size_t at = 0; at < text.size(); ++at) {
         if (text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n') {
             ++at;
@@ -22,51 +26,120 @@ std::string OnOneLine(std::string_view text) {
             shown += text[at];
         }
     }
-    return shown;
 }
 
-std::int64_t Characters(std::string_view bytes) {
-    std::int64_t count = 0;
-    for (const char c : bytes) {
-        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+// The first line end at or after `from`, or the text's end.
+std::size_t LineEndFrom(std::string_view text, std::size_t from, bool only_line_feeds) {
+    if (from >= text.size()) {
+        return text.size();
     }
-    return count;
+    if (only_line_feeds) {
+        const void* end = std::memchr(text.data() + from, '\n', text.size() - from);
+        return end == nullptr
+                   ? text.size()
+                   : static_cast<std::size_t>(static_cast<const char*>(end) - text.data());
+    }
+    while (from < text.size() && !IsLineEnd(text[from])) {
+        ++from;
+    }
+    return from;
 }
 
 }  // namespace
 
-std::vector<ChangeLine> ChangeLinesOf(std::string_view text, const std::vector<TextEdit>& edits) {
-    std::vector<ChangeLine> lines;
-    lines.reserve(edits.size());
+ChangeLines ChangeLinesOf(std::string_view text, const std::vector<TextEdit>& edits) {
+    ChangeLines lines;
+    lines.places.reserve(edits.size());
+    // Without carriage returns lines are counted eight bytes at a time, not walked.
+    const bool only_line_feeds = text.find('\r') == std::string_view::npos;
     std::int64_t number = 1;
     std::size_t line_start = 0;  // of line `number`
-    std::size_t at = 0;          // where counting stopped, at or after line_start
+    std::size_t counted = 0;     // where counting stopped, at or after line_start
+    std::size_t line_end = 0;    // of the last change's line, which the next may share
+    // The piece of `text` kept last: it starts at `kept_from` in `text` and at `kept_at` in
+    // lines.text, and runs to `kept_to`.
+    std::size_t kept_from = 0;
+    std::size_t kept_at = 0;
+    std::size_t kept_to = 0;
+    bool kept_any = false;
+    std::int64_t column = 1;
+    std::size_t column_at = 0;  // where `column` was counted to
     for (const TextEdit& edit : edits) {
-        // Lines up to the change's start, counted on from the last change.
-        for (; at < edit.start && at < text.size(); ++at) {
-            if (text[at] == '\n' ||
-                (text[at] == '\r' && (at + 1 >= text.size() || text[at + 1] != '\n'))) {
-                ++number;
-                line_start = at + 1;
+        const std::size_t start = std::min(edit.start, text.size());
+        const std::size_t line_before = line_start;
+        if (start > counted) {
+            if (only_line_feeds) {
+                const std::string_view passed = text.substr(counted, start - counted);
+                if (const void* last = memrchr(passed.data(), '\n', passed.size())) {
+                    number += LineFeeds(passed);
+                    line_start =
+                        static_cast<std::size_t>(static_cast<const char*>(last) - text.data()) + 1;
+                }
+            } else {
+                for (std::size_t at = counted; at < start; ++at) {
+                    if (text[at] == '\n' ||
+                        (text[at] == '\r' && (at + 1 >= text.size() || text[at + 1] != '\n'))) {
+                        ++number;
+                        line_start = at + 1;
+                    }
+                }
             }
+            counted = start;
         }
-        // The line's end: the first line end at or after the change's end.
-        std::size_t line_end = std::max(edit.end, edit.start);
-        while (line_end < text.size() && !IsLineEnd(text[line_end])) {
-            ++line_end;
+        // Changes on one long line are counted on from the last, not from the line's start.
+        if (kept_any && line_start == line_before && column_at <= start) {
+            column += Characters(text.substr(column_at, start - column_at));
+        } else {
+            column = Characters(text.substr(line_start, start - line_start)) + 1;
         }
-        const std::string_view head = text.substr(line_start, edit.start - line_start);
-        const std::string_view changed = text.substr(edit.start, edit.end - edit.start);
-        const std::string_view tail = text.substr(edit.end, line_end - edit.end);
-        ChangeLine line;
-        line.number = number;
-        line.column = Characters(head) + 1;
-        const std::int64_t around = line.column - 1;
-        line.before = CutLine(std::string(head) + OnOneLine(changed) + std::string(tail), around);
-        line.after = CutLine(std::string(head) + OnOneLine(edit.text) + std::string(tail), around);
-        lines.push_back(std::move(line));
+        column_at = start;
+        // The end of the line the change ends in: the last change's, when it ends before it.
+        const std::size_t end = std::clamp(edit.end, start, text.size());
+        if (!kept_any || end > line_end) {
+            line_end = LineEndFrom(text, end, only_line_feeds);
+        }
+        if (kept_any && line_start < kept_to) {
+            // The line, or the line before it, is kept already: the piece grows.
+            if (line_end > kept_to) {
+                lines.text.append(text.substr(kept_to, line_end - kept_to));
+                kept_to = line_end;
+            }
+        } else {
+            kept_from = line_start;
+            kept_at = lines.text.size();
+            kept_to = line_end;
+            lines.text.append(text.substr(line_start, line_end - line_start));
+            kept_any = true;
+        }
+        lines.places.push_back({number, column, line_start - kept_from + kept_at,
+                                start - kept_from + kept_at, line_end - kept_from + kept_at});
     }
     return lines;
+}
+
+ChangeLine ChangeLineAt(const ChangeLines& lines, const std::vector<TextEdit>& edits,
+                        std::size_t index) {
+    const ChangeLines::Place& place = lines.places[index];
+    const TextEdit& edit = edits[index];
+    const std::string_view text = lines.text;
+    const std::size_t changed_end =
+        std::min(place.at + (std::max(edit.end, edit.start) - edit.start), place.to);
+    const std::string_view head = text.substr(place.from, place.at - place.from);
+    const std::string_view changed = text.substr(place.at, changed_end - place.at);
+    const std::string_view tail = text.substr(changed_end, place.to - changed_end);
+    ChangeLine line;
+    line.number = place.number;
+    line.column = place.column;
+    const std::int64_t around = place.column - 1;
+    std::string shown(head);
+    AppendOnOneLine(shown, changed);
+    shown.append(tail);
+    line.before = CutLine(shown, around);
+    shown.resize(head.size());
+    AppendOnOneLine(shown, edit.text);
+    shown.append(tail);
+    line.after = CutLine(shown, around);
+    return line;
 }
 
 }  // namespace ferret

@@ -18,6 +18,10 @@
 #include <mutex>
 #include <vector>
 
+// Inlined: the digest of every file a preview reads is on its hot path.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
 #include "engine/file_details.h"
 #include "engine/regex.h"
 #include "util/app_paths.h"
@@ -435,19 +439,44 @@ std::string ReadForRewrite(const std::string& path, const DetailsSink& details, 
     return {};
 }
 
+std::int32_t CountOf(std::int64_t count) {
+    return count > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(count);
+}
+
+// The end of a preview of the file at `path` (in the state `before`): told as a rewrite when
+// its text `changes` and the file may be rewritten. Nothing is adopted: the run that writes
+// opens the file again.
+RewriteResult FinishPreview(const std::string& path, const struct stat& before, std::int64_t count,
+                            bool changes) {
+    RewriteResult result;
+    result.count = CountOf(count);
+    if (!changes) {
+        return result;
+    }
+    if (std::string refused = Refusal(path, before); !refused.empty()) {
+        return Failed(std::move(refused));
+    }
+    result.rewritten = true;
+    return result;
+}
+
 // The rest of a rewrite once the new text is known: encoded as the file was and, when it
-// differs from `text`, the file adopted for the rewrite.
+// differs from `text`, the file adopted for the rewrite (or, for a `preview`, only told).
 RewriteResult FinishRewrite(const std::string& path, Fd& input, const struct stat& before,
                             std::string_view text, ByteOrderMark mark, bool exact,
                             std::string_view replacement, std::string replaced, std::int64_t count,
-                            PreparedRewrite& rewrite, std::string_view& original) {
+                            PreparedRewrite& rewrite, std::string_view& original,
+                            bool preview = false) {
     if (mark != ByteOrderMark::kNone) {
         if (Status status = EncodeAsFile(mark, exact, replacement, replaced); !status.ok()) {
             return Failed(status.description());
         }
     }
+    if (preview) {
+        return FinishPreview(path, before, count, replaced != text);
+    }
     RewriteResult result;
-    result.count = count > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(count);
+    result.count = CountOf(count);
     if (replaced == text) {
         return result;  // each match replaced by itself: the file is not touched
     }
@@ -464,19 +493,41 @@ RewriteResult FinishRewrite(const std::string& path, Fd& input, const struct sta
 }  // namespace
 
 std::uint64_t ContentDigest(std::string_view bytes) {
-    // FNV-1a over eight bytes a step, mixed: enough to tell a changed file from its preview.
-    std::uint64_t digest = 14695981039346656037ull ^ bytes.size();
-    std::size_t at = 0;
-    for (; at + 8 <= bytes.size(); at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes.data() + at, 8);
-        digest = (digest ^ word) * 1099511628211ull;
-        digest ^= digest >> 29;
+    return XXH3_64bits(bytes.data(), bytes.size());
+}
+
+std::string RealPaths::Of(const std::string& path) {
+    struct stat file {};
+    if (lstat(path.c_str(), &file) != 0) {
+        return {};
     }
-    for (; at < bytes.size(); ++at) {
-        digest = (digest ^ static_cast<unsigned char>(bytes[at])) * 1099511628211ull;
+    const auto resolve = [](const std::string& name) {
+        std::unique_ptr<char, decltype(&free)> resolved(realpath(name.c_str(), nullptr), &free);
+        return resolved ? std::string(resolved.get()) : std::string();
+    };
+    if (S_ISLNK(file.st_mode)) {
+        return resolve(path);
     }
-    return digest;
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                               : slash == 0               ? std::string("/")
+                                                          : path.substr(0, slash);
+    std::string real;
+    {
+        std::lock_guard lock(mutex_);
+        if (const auto known = folders_.find(folder); known != folders_.end()) {
+            real = known->second;
+        }
+    }
+    if (real.empty()) {
+        real = resolve(folder);
+        if (real.empty()) {
+            return {};
+        }
+        std::lock_guard lock(mutex_);
+        folders_.emplace(folder, real);
+    }
+    return (real == "/" ? real : real + "/") + path.substr(slash + 1);
 }
 
 std::uint64_t FileDigest(const std::string& path) {
@@ -536,7 +587,7 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
         plan->digest = ContentDigest(text);
     }
     return FinishRewrite(path, input, before, text, mark, exact, replacement, std::move(replaced),
-                         count, rewrite, original);
+                         count, rewrite, original, plan != nullptr);
 }
 
 RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& matcher,
@@ -564,11 +615,6 @@ RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& m
     if (plan.edits.empty()) {
         return {};
     }
-    std::string replaced = ApplyEdits(body, plan.edits);
-    if (hits != nullptr) {
-        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, StartsAfterEdits(plan.edits),
-                           context);
-    }
     // The lines are for a view, the text for a patch: either is worked out, not both.
     if (lines) {
         plan.lines = ChangeLinesOf(body, plan.edits);
@@ -577,8 +623,20 @@ RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& m
     }
     plan.mark = mark;
     plan.digest = ContentDigest(text);
+    const auto count = static_cast<std::int64_t>(plan.edits.size());
+    if (hits == nullptr && mark == ByteOrderMark::kNone) {
+        // The new text itself is not needed: every match is the same bytes, so it differs from
+        // the old unless they are the replacement's.
+        return FinishPreview(path, before, count,
+                             body.substr(plan.edits.front().start, length) != replacement);
+    }
+    std::string replaced = ApplyEdits(body, plan.edits);
+    if (hits != nullptr) {
+        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, StartsAfterEdits(plan.edits),
+                           context);
+    }
     return FinishRewrite(path, input, before, text, mark, exact, replacement, std::move(replaced),
-                         static_cast<std::int64_t>(plan.edits.size()), rewrite, original);
+                         count, rewrite, original, true);
 }
 
 RewriteResult PrepareChosenRewrite(const std::string& path, std::uint64_t digest,

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "engine/change_lines.h"
 #include "engine/content_search.h"
@@ -96,15 +98,28 @@ struct RewritePlan {
     std::vector<TextEdit> edits;  // of the file's text as decoded, in order
     // Each edit as its line before and after, when asked for; otherwise the file's text as
     // decoded (after its byte-order mark), for a patch.
-    std::vector<ChangeLine> lines;
+    ChangeLines lines;
     std::string text;
     ByteOrderMark mark = ByteOrderMark::kNone;
     std::uint64_t digest = 0;  // of the bytes read (ContentDigest)
 };
-// A digest of a file's bytes that tells whether they changed.
+// A digest of a file's bytes that tells whether they changed (XXH3, not for adversaries:
+// only files of our own are rewritten).
 std::uint64_t ContentDigest(std::string_view bytes);
 // The digest of the file at `path` as it is now; 0 when it cannot be read.
 std::uint64_t FileDigest(const std::string& path);
+
+// The real paths of files, each folder resolved once: a preview names each file it would
+// change by its real path without a look at every part of each path.
+class RealPaths {
+  public:
+    // The real path of the file at `path`; empty when it cannot be resolved.
+    std::string Of(const std::string& path);
+
+  private:
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::string> folders_;  // protected by mutex_
+};
 
 // Why a file changed after its preview was left alone.
 inline constexpr char kChangedSincePreview[] =
@@ -115,7 +130,8 @@ inline constexpr char kChangedSincePreview[] =
 // holds the file's bytes (valid until this thread reads its next file). `hits`, when given,
 // receives the lines of the new text that hold replacements, with `context` lines around each;
 // `plan`, when given and the file has matches, what the rewrite changes (with its lines when
-// `plan_lines`).
+// `plan_lines`): the file is then only previewed, and `rewrite` and `original` are left as they
+// are (`rewritten` says that the file would change and may be rewritten).
 RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,

@@ -235,5 +235,52 @@ TEST(LastRewrite, ReplacesALinkRatherThanWritingThroughIt) {
     EXPECT_TRUE(S_ISREG(info.st_mode));
 }
 
+// A preview tells a file changed since by its digest: a byte changed anywhere, words moved
+// between the digest's lanes and one byte more all tell.
+TEST(ContentDigest, TellsEveryChange) {
+    std::string text;
+    for (int i = 0; i < 100; ++i) {
+        text += static_cast<char>('a' + i % 7);
+    }
+    for (std::size_t size = 0; size <= text.size(); ++size) {
+        const std::string_view before(text.data(), size);
+        const std::uint64_t digest = ContentDigest(before);
+        EXPECT_NE(ContentDigest(std::string(before) + '\0'), digest) << size;
+        for (std::size_t at = 0; at < size; ++at) {
+            std::string changed(before);
+            changed[at] = static_cast<char>(changed[at] ^ 0x20);
+            ASSERT_NE(ContentDigest(changed), digest) << size << " " << at;
+        }
+        if (size >= 64) {
+            std::string swapped(before);
+            std::swap_ranges(swapped.begin(), swapped.begin() + 8, swapped.begin() + 8 + 1);
+            EXPECT_NE(ContentDigest(swapped), digest);
+            std::string moved(before);
+            std::swap_ranges(moved.begin(), moved.begin() + 8, moved.begin() + 32);
+            EXPECT_NE(ContentDigest(moved), digest);
+        }
+    }
+}
+
+// A preview names files by their real paths, reached through links to folders or files or by
+// a name with "." and "..".
+TEST(RealPaths, ResolveFoldersOnceAndFileLinks) {
+    TempDir dir;
+    dir.WriteFile("real/file.txt", "x");
+    dir.Symlink("real", "folder-link");
+    dir.Symlink("real/file.txt", "file-link.txt");
+    char* resolved = realpath(dir.path().c_str(), nullptr);
+    ASSERT_NE(resolved, nullptr);
+    const std::string root = resolved;
+    free(resolved);
+    RealPaths paths;
+    EXPECT_EQ(paths.Of(dir.Path("real/file.txt")), root + "/real/file.txt");
+    EXPECT_EQ(paths.Of(dir.Path("folder-link/file.txt")), root + "/real/file.txt");
+    EXPECT_EQ(paths.Of(dir.Path("file-link.txt")), root + "/real/file.txt");
+    EXPECT_EQ(paths.Of(dir.Path("real/../real/./file.txt")), root + "/real/file.txt");
+    EXPECT_EQ(paths.Of(dir.Path("real/missing.txt")), "");
+    EXPECT_EQ(paths.Of("/"), "/");
+}
+
 }  // namespace
 }  // namespace ferret

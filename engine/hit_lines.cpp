@@ -5,21 +5,14 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/plain_matcher.h"
 
 namespace ferret {
 namespace {
-
-// Characters in `bytes`: UTF-8 lead bytes and bytes that cannot continue one each count.
-std::int64_t Characters(std::string_view bytes) {
-    std::int64_t count = 0;
-    for (const char c : bytes) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-            ++count;
-        }
-    }
-    return count;
-}
 
 // The byte offset `characters` characters into `bytes` (or its end), never inside a character.
 std::size_t AfterCharacters(std::string_view bytes, std::size_t characters) {
@@ -35,7 +28,73 @@ std::size_t AfterCharacters(std::string_view bytes, std::size_t characters) {
     return at;
 }
 
+#if defined(__x86_64__)
+// The bytes of `bytes` that `counted` marks (it gives 0xFF for each such byte of 16), from the
+// start up to the last whole 16 bytes; `at` is left where they end.
+template <typename Counted>
+std::int64_t CountSixteens(std::string_view bytes, Counted counted, std::size_t& at) {
+    std::int64_t count = 0;
+    const std::size_t whole = bytes.size() & ~std::size_t{15};
+    at = 0;
+    while (at < whole) {
+        // Each byte lane counts to at most 255 before the lanes are summed.
+        const std::size_t stop = std::min(whole, at + 255 * 16);
+        __m128i lanes = _mm_setzero_si128();
+        for (; at < stop; at += 16) {
+            const __m128i chunk =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + at));
+            lanes = _mm_sub_epi8(lanes, counted(chunk));
+        }
+        const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+        count += _mm_cvtsi128_si64(sums) + _mm_extract_epi16(sums, 4);
+    }
+    return count;
+}
+#endif
+
 }  // namespace
+
+std::int64_t Characters(std::string_view bytes) {
+    std::int64_t count = 0;
+    std::size_t at = 0;
+#if defined(__x86_64__)
+    // Continuation bytes are 0x80 to 0xBF: below -64 as signed bytes.
+    count = CountSixteens(
+        bytes, [](__m128i chunk) { return _mm_cmpgt_epi8(chunk, _mm_set1_epi8(-65)); }, at);
+#endif
+    for (; at < bytes.size(); ++at) {
+        if ((static_cast<unsigned char>(bytes[at]) & 0xC0) != 0x80) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+std::int64_t LineFeeds(std::string_view bytes) {
+    std::int64_t count = 0;
+    std::size_t at = 0;
+#if defined(__x86_64__)
+    count = CountSixteens(
+        bytes, [](__m128i chunk) { return _mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n')); }, at);
+#else
+    // Eight bytes at a time.
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+    for (; at + 8 <= bytes.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + at, 8);
+        const std::uint64_t x = word ^ (kOnes * '\n');
+        // The high bit of each byte of x that is zero.
+        const std::uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
+        // Each such bit moved to its byte's lowest place, the bytes summed in the top byte.
+        count += static_cast<std::int64_t>(((zero >> 7) * kOnes) >> 56);
+    }
+#endif
+    for (; at < bytes.size(); ++at) {
+        count += bytes[at] == '\n';
+    }
+    return count;
+}
 
 std::string CutLine(std::string_view line, std::int64_t around) {
     if (Characters(line) <= static_cast<std::int64_t>(kHitLineLength)) {
@@ -74,27 +133,6 @@ Line LineAt(std::string_view text, std::size_t start, bool only_line_feeds) {
         ++end;
     }
     return {start, end};
-}
-
-// The line feeds in `bytes`, eight bytes at a time.
-std::int64_t LineFeeds(std::string_view bytes) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101u;
-    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
-    std::int64_t count = 0;
-    std::size_t at = 0;
-    for (; at + 8 <= bytes.size(); at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes.data() + at, 8);
-        const std::uint64_t x = word ^ (kOnes * '\n');
-        // The high bit of each byte of x that is zero.
-        const std::uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
-        // Each such bit moved to its byte's lowest place, the bytes summed in the top byte.
-        count += static_cast<std::int64_t>(((zero >> 7) * kOnes) >> 56);
-    }
-    for (; at < bytes.size(); ++at) {
-        count += bytes[at] == '\n';
-    }
-    return count;
 }
 
 // Where the line holding `at` starts, looking back no further than `from` (a line start).

@@ -21,6 +21,11 @@ struct HitLine {
     std::string text;         // the line without its end, cut around the first hit when long
 };
 
+// Characters in `bytes`: UTF-8 lead bytes and bytes that cannot continue one each count.
+std::int64_t Characters(std::string_view bytes);
+// The line feeds in `bytes`.
+std::int64_t LineFeeds(std::string_view bytes);
+
 // `line` as a hit line shows it: cut to kHitLineLength characters around the character
 // `around`, each cut marked with "…".
 std::string CutLine(std::string_view line, std::int64_t around);

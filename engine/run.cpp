@@ -770,6 +770,11 @@ class Run {
         };
         std::mutex targets_mutex;
         std::unordered_set<std::string> targets;  // protected by targets_mutex
+        RealPaths real_paths;                     // a preview's names of the files it would change
+        // Only the list and the tree show sizes and dates.
+        const auto details_for = [this](clsFile& record) {
+            return request_.want_details ? DetailsFor(record) : DetailsSink();
+        };
 
         // Documents the office handlers changed: their bytes are not text to keep as the last
         // rewrite.
@@ -839,9 +844,10 @@ class Run {
                             FilePreview shown;
                             shown.office = true;
                             shown.plan.digest = FileDigest(record.FullPath());
-                            std::unique_ptr<char, decltype(&free)> resolved(
-                                realpath(record.FullPath().c_str(), nullptr), &free);
-                            shown.target = resolved ? resolved.get() : record.FullPath();
+                            shown.target = real_paths.Of(record.FullPath());
+                            if (shown.target.empty()) {
+                                shown.target = record.FullPath();
+                            }
                             previews[index] = std::move(shown);
                         }
                         return found;
@@ -888,14 +894,14 @@ class Run {
                 const int context = request_.hit_lines.value_or(0);
                 const RewriteResult result =
                     chosen != nullptr ? PrepareChosenRewrite(path, chosen->digest, chosen->edits,
-                                                             DetailsFor(record), item->rewrite,
+                                                             details_for(record), item->rewrite,
                                                              original, lines, context)
                     : plain_preview && !control_.UseRegex()
-                        ? PreparePlainPreview(path, *plain_preview, replacement, DetailsFor(record),
-                                              item->rewrite, original, lines, context, plan,
-                                              request_.preview_lines)
+                        ? PreparePlainPreview(path, *plain_preview, replacement,
+                                              details_for(record), item->rewrite, original, lines,
+                                              context, plan, request_.preview_lines)
                         : PrepareRewrite(path, *compiled, replacement, lazy.Shortcut(),
-                                         DetailsFor(record), item->rewrite, original, lines,
+                                         details_for(record), item->rewrite, original, lines,
                                          context, preview ? &plan : nullptr,
                                          request_.preview_lines);
                 if (result.count == kNotSearched) {
@@ -906,11 +912,18 @@ class Run {
                     // Worked out and told; the file stays as it is. A file reached again by
                     // another name (a link) is told once, as it would be rewritten once.
                     if (result.rewritten) {
-                        std::lock_guard lock(targets_mutex);
-                        if (!targets.insert(item->rewrite.target).second) {
-                            return 0;
+                        std::string target = real_paths.Of(path);
+                        if (target.empty()) {
+                            file_problem(index, Status::Error(75, path + ": " + kChangedMeanwhile));
+                            return kNotSearched;
                         }
-                        previews[index] = FilePreview{std::move(plan), false, item->rewrite.target};
+                        {
+                            std::lock_guard lock(targets_mutex);
+                            if (!targets.insert(target).second) {
+                                return 0;
+                            }
+                        }
+                        previews[index] = FilePreview{std::move(plan), false, std::move(target)};
                     }
                     return result.count;
                 }
