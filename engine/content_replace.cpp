@@ -176,15 +176,16 @@ void IgnoreLeaseBreaks() {
     });
 }
 
-// Why the regular file `file`, opened at `path`, may not be rewritten, or an empty text.
-std::string Refusal(const std::string& path, const struct stat& file) {
+// Why the regular file `file`, opened at `place`, may not be rewritten, or an empty text.
+std::string Refusal(const FilePlace& place, const struct stat& file) {
     struct stat link {};
-    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
-        !MayFollowLink(link.st_uid, file.st_uid)) {
+    if (fstatat(place.folder, place.name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(link.st_mode) && !MayFollowLink(link.st_uid, file.st_uid)) {
         return "it is a link that belongs to another user; it was not followed";
     }
     // Read-only means the owner may not write it, whoever we are (root may write anything).
-    if ((file.st_mode & S_IWUSR) == 0 || access(path.c_str(), W_OK) != 0) {
+    if ((file.st_mode & S_IWUSR) == 0 ||
+        faccessat(place.folder, place.name.c_str(), W_OK, 0) != 0) {
         return "the file is read-only";
     }
     if (geteuid() != 0 && file.st_uid != geteuid()) {
@@ -193,12 +194,13 @@ std::string Refusal(const std::string& path, const struct stat& file) {
     return {};
 }
 
-// Takes the file `input`, opened at `path` in the state `before`, for a rewrite when it may be
+// Takes the file `input`, opened at `place` in the state `before`, for a rewrite when it may be
 // rewritten: its folder, name and mode go to `rewrite`, which then owns it. Returns why not, or
 // an empty text.
-std::string Adopt(const std::string& path, Fd& input, const struct stat& before,
+std::string Adopt(const FilePlace& place, Fd& input, const struct stat& before,
                   PreparedRewrite& rewrite) {
-    if (std::string refused = Refusal(path, before); !refused.empty()) {
+    const std::string& path = place.path;
+    if (std::string refused = Refusal(place, before); !refused.empty()) {
         return refused;
     }
     // A link is followed: the file it points to is rewritten and the link stays a link. Only
@@ -399,14 +401,15 @@ std::string WhyNotRewritable(const std::string& path) {
 
 namespace {
 
-// The file at `path` opened and read for a rewrite: `input`, its state `before` and its bytes
+// The file at `place` opened and read for a rewrite: `input`, its state `before` and its bytes
 // `text`; `no_match` when `shortcut` shows the pattern cannot match (nothing is then read). An
 // empty text, or why not.
-std::string ReadForRewrite(const std::string& path, const DetailsSink& details, Fd& input,
+std::string ReadForRewrite(const FilePlace& place, const DetailsSink& details, Fd& input,
                            struct stat& before, const PatternShortcut* shortcut, bool& no_match,
                            std::string_view& text) {
     no_match = false;
-    input.Reset(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    input.Reset(
+        openat(place.folder, place.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (input.get() < 0 || fstat(input.get(), &before) != 0) {
         return ErrnoText("cannot open the file", errno);
     }
@@ -443,17 +446,17 @@ std::int32_t CountOf(std::int64_t count) {
     return count > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(count);
 }
 
-// The end of a preview of the file at `path` (in the state `before`): told as a rewrite when
+// The end of a preview of the file at `place` (in the state `before`): told as a rewrite when
 // its text `changes` and the file may be rewritten. Nothing is adopted: the run that writes
 // opens the file again.
-RewriteResult FinishPreview(const std::string& path, const struct stat& before, std::int64_t count,
+RewriteResult FinishPreview(const FilePlace& place, const struct stat& before, std::int64_t count,
                             bool changes) {
     RewriteResult result;
     result.count = CountOf(count);
     if (!changes) {
         return result;
     }
-    if (std::string refused = Refusal(path, before); !refused.empty()) {
+    if (std::string refused = Refusal(place, before); !refused.empty()) {
         return Failed(std::move(refused));
     }
     result.rewritten = true;
@@ -462,7 +465,7 @@ RewriteResult FinishPreview(const std::string& path, const struct stat& before, 
 
 // The rest of a rewrite once the new text is known: encoded as the file was and, when it
 // differs from `text`, the file adopted for the rewrite (or, for a `preview`, only told).
-RewriteResult FinishRewrite(const std::string& path, Fd& input, const struct stat& before,
+RewriteResult FinishRewrite(const FilePlace& place, Fd& input, const struct stat& before,
                             std::string_view text, ByteOrderMark mark, bool exact,
                             std::string_view replacement, std::string replaced, std::int64_t count,
                             PreparedRewrite& rewrite, std::string_view& original,
@@ -473,7 +476,7 @@ RewriteResult FinishRewrite(const std::string& path, Fd& input, const struct sta
         }
     }
     if (preview) {
-        return FinishPreview(path, before, count, replaced != text);
+        return FinishPreview(place, before, count, replaced != text);
     }
     RewriteResult result;
     result.count = CountOf(count);
@@ -481,7 +484,7 @@ RewriteResult FinishRewrite(const std::string& path, Fd& input, const struct sta
         return result;  // each match replaced by itself: the file is not touched
     }
     // Only files with hits get here.
-    if (std::string refused = Adopt(path, input, before, rewrite); !refused.empty()) {
+    if (std::string refused = Adopt(place, input, before, rewrite); !refused.empty()) {
         return Failed(std::move(refused));
     }
     rewrite.content = std::move(replaced);
@@ -496,9 +499,10 @@ std::uint64_t ContentDigest(std::string_view bytes) {
     return XXH3_64bits(bytes.data(), bytes.size());
 }
 
-std::string RealPaths::Of(const std::string& path) {
+std::string RealPaths::Of(const FilePlace& place) {
+    const std::string& path = place.path;
     struct stat file {};
-    if (lstat(path.c_str(), &file) != 0) {
+    if (fstatat(place.folder, place.name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
         return {};
     }
     const auto resolve = [](const std::string& name) {
@@ -541,7 +545,7 @@ std::uint64_t FileDigest(const std::string& path) {
     return ContentDigest(bytes);
 }
 
-RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
+RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
                              std::string_view& original, FileHits* hits, int context,
@@ -550,7 +554,7 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
     struct stat before {};
     bool no_match = false;
     std::string_view text;
-    if (std::string why = ReadForRewrite(path, details, input, before, shortcut, no_match, text);
+    if (std::string why = ReadForRewrite(place, details, input, before, shortcut, no_match, text);
         !why.empty()) {
         return Failed(std::move(why));
     }
@@ -586,11 +590,11 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
         plan->mark = mark;
         plan->digest = ContentDigest(text);
     }
-    return FinishRewrite(path, input, before, text, mark, exact, replacement, std::move(replaced),
+    return FinishRewrite(place, input, before, text, mark, exact, replacement, std::move(replaced),
                          count, rewrite, original, plan != nullptr);
 }
 
-RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& matcher,
+RewriteResult PreparePlainPreview(const FilePlace& place, const PlainMatcher& matcher,
                                   std::string_view replacement, const DetailsSink& details,
                                   PreparedRewrite& rewrite, std::string_view& original,
                                   FileHits* hits, int context, RewritePlan& plan, bool lines) {
@@ -598,7 +602,7 @@ RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& m
     struct stat before {};
     bool no_match = false;
     std::string_view text;
-    if (std::string why = ReadForRewrite(path, details, input, before, nullptr, no_match, text);
+    if (std::string why = ReadForRewrite(place, details, input, before, nullptr, no_match, text);
         !why.empty()) {
         return Failed(std::move(why));
     }
@@ -627,7 +631,7 @@ RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& m
     if (hits == nullptr && mark == ByteOrderMark::kNone) {
         // The new text itself is not needed: every match is the same bytes, so it differs from
         // the old unless they are the replacement's.
-        return FinishPreview(path, before, count,
+        return FinishPreview(place, before, count,
                              body.substr(plan.edits.front().start, length) != replacement);
     }
     std::string replaced = ApplyEdits(body, plan.edits);
@@ -635,11 +639,11 @@ RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& m
         *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, StartsAfterEdits(plan.edits),
                            context);
     }
-    return FinishRewrite(path, input, before, text, mark, exact, replacement, std::move(replaced),
+    return FinishRewrite(place, input, before, text, mark, exact, replacement, std::move(replaced),
                          count, rewrite, original, true);
 }
 
-RewriteResult PrepareChosenRewrite(const std::string& path, std::uint64_t digest,
+RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
                                    const std::vector<TextEdit>& edits, const DetailsSink& details,
                                    PreparedRewrite& rewrite, std::string_view& original,
                                    FileHits* hits, int context) {
@@ -647,7 +651,7 @@ RewriteResult PrepareChosenRewrite(const std::string& path, std::uint64_t digest
     struct stat before {};
     bool no_match = false;
     std::string_view text;
-    if (std::string why = ReadForRewrite(path, details, input, before, nullptr, no_match, text);
+    if (std::string why = ReadForRewrite(place, details, input, before, nullptr, no_match, text);
         !why.empty()) {
         return Failed(std::move(why));
     }
@@ -677,7 +681,7 @@ RewriteResult PrepareChosenRewrite(const std::string& path, std::uint64_t digest
     for (const TextEdit& edit : edits) {
         put_in += edit.text;
     }
-    return FinishRewrite(path, input, before, text, mark, exact, put_in, std::move(replaced),
+    return FinishRewrite(place, input, before, text, mark, exact, put_in, std::move(replaced),
                          static_cast<std::int64_t>(edits.size()), rewrite, original);
 }
 

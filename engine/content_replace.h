@@ -93,6 +93,18 @@ std::string SwapInContentAt(int folder, const std::string& name, int input,
 // we are root), for files another program rewrites.
 std::string WhyNotRewritable(const std::string& path);
 
+// A file to work on: its path (for messages, and to follow a link to the file), opened as `name`
+// in the open folder `folder`, which is not looked up again. A path alone is opened as it is.
+struct FilePlace {
+    FilePlace(const std::string& file_path)  // NOLINT(google-explicit-constructor)
+        : path(file_path), name(file_path) {}
+    FilePlace(const std::string& file_path, int open_folder, const std::string& file_name)
+        : path(file_path), folder(open_folder), name(file_name) {}
+    const std::string& path;
+    int folder = AT_FDCWD;
+    const std::string& name;
+};
+
 // What a rewrite would change in a file, for a preview, and to rewrite only part of it later.
 struct RewritePlan {
     std::vector<TextEdit> edits;  // of the file's text as decoded, in order
@@ -113,8 +125,8 @@ std::uint64_t FileDigest(const std::string& path);
 // change by its real path without a look at every part of each path.
 class RealPaths {
   public:
-    // The real path of the file at `path`; empty when it cannot be resolved.
-    std::string Of(const std::string& path);
+    // The real path of the file at `place`; empty when it cannot be resolved.
+    std::string Of(const FilePlace& place);
 
   private:
     std::mutex mutex_;
@@ -132,7 +144,7 @@ inline constexpr char kChangedSincePreview[] =
 // `plan`, when given and the file has matches, what the rewrite changes (with its lines when
 // `plan_lines`): the file is then only previewed, and `rewrite` and `original` are left as they
 // are (`rewritten` says that the file would change and may be rewritten).
-RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
+RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
                              std::string_view& original, FileHits* hits = nullptr, int context = 0,
@@ -141,7 +153,7 @@ RewriteResult PrepareRewrite(const std::string& path, const RegExp& pattern,
 // PrepareRewrite for a preview of a plain text replaced by a plain text (no "$" in it): the
 // matches of `matcher` (case kept), leftmost and not overlapping as the pattern finds them, give
 // the same changes, found faster. `lines`: the plan's changes also as lines.
-RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& matcher,
+RewriteResult PreparePlainPreview(const FilePlace& place, const PlainMatcher& matcher,
                                   std::string_view replacement, const DetailsSink& details,
                                   PreparedRewrite& rewrite, std::string_view& original,
                                   FileHits* hits, int context, RewritePlan& plan, bool lines);
@@ -149,7 +161,7 @@ RewriteResult PreparePlainPreview(const std::string& path, const PlainMatcher& m
 // The same for a rewrite chosen from a preview: `edits` (in order, of the text as decoded) made
 // to the file at `path`, when its bytes are still those of `digest`; otherwise the file is left
 // alone with kChangedSincePreview. `hits` as for PrepareRewrite.
-RewriteResult PrepareChosenRewrite(const std::string& path, std::uint64_t digest,
+RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
                                    const std::vector<TextEdit>& edits, const DetailsSink& details,
                                    PreparedRewrite& rewrite, std::string_view& original,
                                    FileHits* hits = nullptr, int context = 0);

@@ -279,7 +279,7 @@ TEST(RealPaths, ResolveFoldersOnceAndFileLinks) {
     EXPECT_EQ(paths.Of(dir.Path("file-link.txt")), root + "/real/file.txt");
     EXPECT_EQ(paths.Of(dir.Path("real/../real/./file.txt")), root + "/real/file.txt");
     EXPECT_EQ(paths.Of(dir.Path("real/missing.txt")), "");
-    EXPECT_EQ(paths.Of("/"), "/");
+    EXPECT_EQ(paths.Of(std::string("/")), "/");
 }
 
 }  // namespace

@@ -124,7 +124,6 @@ std::vector<clsFile*> RecordsOf(clsFiles& files) {
     return records;
 }
 
-// Fills a record's size and time from the file a stage has open, when the walk left them.
 // The folder of the file a thread searched last, kept open: files are searched in list order,
 // a folder's files one after another, so most are opened by name in an open folder instead of
 // by a path looked up from the root every time.
@@ -731,6 +730,9 @@ class Run {
     }
 
     void ReplaceInFileList(clsFiles& files, RestorePoint* restore) {
+        struct CloseFolder {
+            ~CloseFolder() { t_open_folder.Close(); }
+        } close_folder;
         std::vector<clsFile*> records = RecordsOf(files);
         sink_.ContentStage(RunKind::kReplace, records.size());
         const bool ignore_case = fields_.ignore_case;
@@ -878,6 +880,9 @@ class Run {
                 return 0;  // not opened
             }
             const std::string path = record.FullPath();
+            const int folder = t_open_folder.For(record);
+            const std::string name = NameIn(folder, record);
+            const FilePlace place(path, folder, name);
             try {
                 LazyPattern& lazy = control_.UseRegex() ? as_pattern : as_plain;
                 const RegExp* compiled = lazy.Get([&](const Status& status) {
@@ -893,14 +898,14 @@ class Run {
                 const ChosenChange* chosen = chosen_for(index);
                 const int context = request_.hit_lines.value_or(0);
                 const RewriteResult result =
-                    chosen != nullptr ? PrepareChosenRewrite(path, chosen->digest, chosen->edits,
+                    chosen != nullptr ? PrepareChosenRewrite(place, chosen->digest, chosen->edits,
                                                              details_for(record), item->rewrite,
                                                              original, lines, context)
                     : plain_preview && !control_.UseRegex()
-                        ? PreparePlainPreview(path, *plain_preview, replacement,
+                        ? PreparePlainPreview(place, *plain_preview, replacement,
                                               details_for(record), item->rewrite, original, lines,
                                               context, plan, request_.preview_lines)
-                        : PrepareRewrite(path, *compiled, replacement, lazy.Shortcut(),
+                        : PrepareRewrite(place, *compiled, replacement, lazy.Shortcut(),
                                          details_for(record), item->rewrite, original, lines,
                                          context, preview ? &plan : nullptr,
                                          request_.preview_lines);
@@ -912,7 +917,7 @@ class Run {
                     // Worked out and told; the file stays as it is. A file reached again by
                     // another name (a link) is told once, as it would be rewritten once.
                     if (result.rewritten) {
-                        std::string target = real_paths.Of(path);
+                        std::string target = real_paths.Of(place);
                         if (target.empty()) {
                             file_problem(index, Status::Error(75, path + ": " + kChangedMeanwhile));
                             return kNotSearched;
