@@ -306,7 +306,7 @@ TEST_F(FaultRun, PathsLongerThanPathMaxAreSearchedAndLeftAloneByReplace) {
     run = FerretWithin(60, ReplaceArguments(Tree(), "*.txt", "hit", "miss"));
     EXPECT_EQ(run.exit_code, 1) << run.err;
     EXPECT_NE(run.err.find("ferret: not done: "), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("deep.txt: cannot open the file"), std::string::npos);
+    EXPECT_NE(run.err.find("deep.txt: cannot open the file"), std::string::npos) << run.err;
     EXPECT_EQ(dir_.ReadFile("tree/near.txt"), "miss");
     char content[16] = {};
     const int deep = openat(at, "deep.txt", O_RDONLY | O_CLOEXEC);

@@ -206,8 +206,11 @@ std::string Adopt(const FilePlace& place, Fd& input, const struct stat& before,
     // A link is followed: the file it points to is rewritten and the link stays a link. Only
     // files with hits are resolved, as resolving costs a look at every part of the path.
     std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
+    if (!resolved) {
+        return ErrnoText("cannot open the file", errno);  // a path too long to resolve, or gone
+    }
     struct stat resolved_info {};
-    if (!resolved || stat(resolved.get(), &resolved_info) != 0 ||
+    if (stat(resolved.get(), &resolved_info) != 0 ||
         resolved_info.st_dev != before.st_dev || resolved_info.st_ino != before.st_ino) {
         return kChangedMeanwhile;
     }
