@@ -305,7 +305,8 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
         if (!line.DiffPath().empty()) {
             diff.emplace(line.DiffPath(), fields.folder);
             driver.SetPreviewTaker(
-                [&diff](const clsFile& file, FilePreview& preview) { diff->Take(file, preview); });
+                [&diff](const clsFile& file, FilePreview& preview) { diff->Take(file, preview); },
+                true);
         }
         std::optional<HitLineOutput> hit_lines;
         if (!line.HitsPath().empty() && wants_run) {

@@ -1080,7 +1080,10 @@ frmPreviewReplace* frmMain::PreviewReplace() {
         return nullptr;
     }
     const SearchFields fields = Fields();
-    auto* dialog = new frmPreviewReplace(this);
+    auto* dialog = new frmPreviewReplace(
+        std::make_shared<const ChangeFinder>(fields.search_text, fields.replace_text, fields.regex,
+                                             fields.ignore_case),
+        this);
     const QPointer<frmPreviewReplace> shown(dialog);
     dialog->on_replace = [this, fields](std::vector<ChosenChange> chosen) {
         return ReplaceChosen(fields, std::move(chosen));
@@ -1089,21 +1092,17 @@ frmPreviewReplace* frmMain::PreviewReplace() {
         OpenFilePreviewer(path, line, column);
     };
     // Each file as the preview finds it, on this window's thread.
-    driver_->SetPreviewTaker(
-        [this, shown](const clsFile& file, FilePreview& preview) {
-            // The window needs the changes and their lines, not the text.
-            preview.plan.text = std::string();
-            auto copy = std::make_shared<FilePreview>(std::move(preview));
-            QMetaObject::invokeMethod(
-                this,
-                [shown, copy, path = file.FullPath(), hits = file.ItemsFound()] {
-                    if (shown != nullptr) {
-                        shown->AddFile(path, hits, std::move(*copy));
-                    }
-                },
-                Qt::QueuedConnection);
-        },
-        true);
+    driver_->SetPreviewTaker([this, shown](const clsFile& file, FilePreview& preview) {
+        auto copy = std::make_shared<FilePreview>(std::move(preview));
+        QMetaObject::invokeMethod(
+            this,
+            [shown, copy, path = file.FullPath(), hits = file.ItemsFound()] {
+                if (shown != nullptr) {
+                    shown->AddFile(path, hits, std::move(*copy));
+                }
+            },
+            Qt::QueuedConnection);
+    });
     dialog->show();
     const bool started = StartRunWith("Replace", fields, [this, shown] {
         driver_->SetPreviewTaker({});

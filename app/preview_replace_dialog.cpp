@@ -89,7 +89,9 @@ class ChangeDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-PreviewChangesModel::PreviewChangesModel(QObject* parent) : QAbstractItemModel(parent) {}
+PreviewChangesModel::PreviewChangesModel(std::shared_ptr<const ChangeFinder> finder,
+                                         QObject* parent)
+    : QAbstractItemModel(parent), finder_(std::move(finder)) {}
 
 QModelIndex PreviewChangesModel::index(int row, int column, const QModelIndex& parent) const {
     if (row < 0 || column < 0 || column > kAfter) {
@@ -102,7 +104,7 @@ QModelIndex PreviewChangesModel::index(int row, int column, const QModelIndex& p
         return {};
     }
     const File& file = files_[static_cast<std::size_t>(parent.row())];
-    return row < static_cast<int>(file.lines.size())
+    return row < static_cast<int>(file.edits.size())
                ? createIndex(row, column, static_cast<quintptr>(parent.row()) + 1)
                : QModelIndex();
 }
@@ -121,7 +123,81 @@ int PreviewChangesModel::rowCount(const QModelIndex& parent) const {
     if (parent.internalId() != kFileRow || parent.column() != 0) {
         return 0;
     }
-    return static_cast<int>(files_[static_cast<std::size_t>(parent.row())].lines.size());
+    return static_cast<int>(files_[static_cast<std::size_t>(parent.row())].edits.size());
+}
+
+bool PreviewChangesModel::hasChildren(const QModelIndex& parent) const {
+    if (!parent.isValid()) {
+        return !files_.empty();
+    }
+    if (parent.internalId() != kFileRow || parent.column() != 0) {
+        return false;
+    }
+    const File& file = files_[static_cast<std::size_t>(parent.row())];
+    return !file.office && (file.fetched ? !file.edits.empty() : file.hits > 0);
+}
+
+bool PreviewChangesModel::canFetchMore(const QModelIndex& parent) const {
+    if (!parent.isValid() || parent.internalId() != kFileRow) {
+        return false;
+    }
+    const File& file = files_[static_cast<std::size_t>(parent.row())];
+    return !file.office && !file.fetched;
+}
+
+void PreviewChangesModel::fetchMore(const QModelIndex& parent) {
+    if (canFetchMore(parent)) {
+        Fetch(parent.row());
+    }
+}
+
+void PreviewChangesModel::Fetch(int row) {
+    if (row < 0 || row >= FileCount()) {
+        return;
+    }
+    File& file = files_[static_cast<std::size_t>(row)];
+    if (file.office || file.fetched) {
+        return;
+    }
+    RewritePlan plan;
+    const Status shown = finder_ ? PreviewChanges(file.path, file.digest, *finder_, plan)
+                                 : Status::Error(EINVAL, "no way to work out the changes");
+    // The file stops counting as a whole; it counts again by its changes.
+    const bool on = file.chosen_count > 0;
+    changes_ -= file.hits;
+    if (on) {
+        chosen_changes_ -= file.hits;
+        --chosen_files_;
+    }
+    file.fetched = true;
+    file.chosen.clear();
+    file.chosen_count = 0;
+    const QModelIndex file_index = index(row, 0);
+    if (!shown.ok()) {
+        // Changed since the preview: it would not be written, so it is not chosen.
+        file.not_shown = shown.description();
+        file.hits = 0;
+    } else {
+        const auto count = static_cast<int>(plan.edits.size());
+        if (count > 0) {
+            beginInsertRows(file_index, 0, count - 1);
+        }
+        file.edits = std::move(plan.edits);
+        file.lines = std::move(plan.lines);
+        file.hits = count;
+        file.chosen.assign(file.edits.size(), on ? 1 : 0);
+        file.chosen_count = on ? count : 0;
+        changes_ += count;
+        if (on && count > 0) {
+            chosen_changes_ += count;
+            ++chosen_files_;
+        }
+        if (count > 0) {
+            endInsertRows();
+        }
+    }
+    emit dataChanged(file_index, file_index.siblingAtColumn(kAfter));
+    Changed();
 }
 
 int PreviewChangesModel::columnCount(const QModelIndex& /*parent*/) const {
@@ -145,7 +221,7 @@ QVariant PreviewChangesModel::headerData(int section, Qt::Orientation orientatio
 }
 
 Qt::CheckState PreviewChangesModel::FileState(const File& file) const {
-    if (file.chosen_count == 0) {
+    if (file.chosen_count == 0 || file.chosen.empty()) {
         return Qt::Unchecked;
     }
     return file.chosen_count == static_cast<std::int64_t>(file.chosen.size())
@@ -175,13 +251,16 @@ QVariant PreviewChangesModel::data(const QModelIndex& index, int role) const {
             case kBefore:
                 return Q(file.path.substr(0, slash == std::string::npos ? 0 : slash));
             case kAfter:
+                if (!file.not_shown.empty()) {
+                    return QStringLiteral("Left out: %1").arg(Q(file.not_shown));
+                }
                 if (file.office) {
                     return QStringLiteral("%1 hit(s), replaced by LibreOffice as a whole")
                         .arg(file.hits);
                 }
                 return QStringLiteral("%1 of %2 change(s) chosen")
-                    .arg(file.chosen_count)
-                    .arg(file.chosen.size());
+                    .arg(file.chosen_count * Weight(file))
+                    .arg(file.hits);
             default:
                 return {};
         }
@@ -221,7 +300,9 @@ Qt::ItemFlags PreviewChangesModel::flags(const QModelIndex& index) const {
         return Qt::NoItemFlags;
     }
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (index.column() == kChange) {
+    const bool left_out = index.internalId() == kFileRow &&
+                          !files_[static_cast<std::size_t>(index.row())].not_shown.empty();
+    if (index.column() == kChange && !left_out) {
         flags |= Qt::ItemIsUserCheckable;
     }
     return flags;
@@ -237,7 +318,7 @@ void PreviewChangesModel::Choose(File& file, std::size_t change, bool on) {
         chosen_files_ += step;
     }
     file.chosen_count += step;
-    chosen_changes_ += file.office ? step * file.hits : step;
+    chosen_changes_ += step * Weight(file);
 }
 
 bool PreviewChangesModel::setData(const QModelIndex& index, const QVariant& value, int role) {
@@ -252,9 +333,9 @@ bool PreviewChangesModel::setData(const QModelIndex& index, const QVariant& valu
             Choose(file, change, on);
         }
         emit dataChanged(index, index.siblingAtColumn(kAfter));
-        if (!file.lines.empty()) {
+        if (file.fetched && !file.edits.empty()) {
             emit dataChanged(this->index(0, kChange, index),
-                             this->index(static_cast<int>(file.lines.size()) - 1, kChange, index));
+                             this->index(static_cast<int>(file.edits.size()) - 1, kChange, index));
         }
     } else {
         const QModelIndex file_index = parent(index);
@@ -286,22 +367,12 @@ void PreviewChangesModel::Append(const std::string& path, std::int32_t hits, Fil
     file.digest = preview.plan.digest;
     file.office = preview.office;
     file.hits = hits;
-    if (file.office) {
-        file.chosen.assign(1, 1);
-        file.chosen_count = 1;
-        changes_ += hits;
-        chosen_changes_ += hits;
-    } else {
-        file.edits = std::move(preview.plan.edits);
-        file.lines = std::move(preview.plan.lines);
-        file.chosen.assign(file.edits.size(), 1);
-        file.chosen_count = static_cast<std::int64_t>(file.edits.size());
-        changes_ += file.chosen_count;
-        chosen_changes_ += file.chosen_count;
-    }
-    if (file.chosen_count > 0) {
-        ++chosen_files_;
-    }
+    // Chosen as a whole until its changes are worked out.
+    file.chosen.assign(1, 1);
+    file.chosen_count = 1;
+    changes_ += hits;
+    chosen_changes_ += hits;
+    ++chosen_files_;
     files_.push_back(std::move(file));
 }
 
@@ -326,7 +397,8 @@ std::vector<ChosenChange> PreviewChangesModel::Chosen() const {
         change.path = file.path;
         change.digest = file.digest;
         change.office = file.office;
-        for (std::size_t i = 0; i < file.edits.size(); ++i) {
+        change.all = !file.office && !file.fetched;
+        for (std::size_t i = 0; file.fetched && i < file.edits.size(); ++i) {
             if (file.chosen[i] != 0) {
                 change.edits.push_back(file.edits[i]);
             }
@@ -355,12 +427,13 @@ void PreviewChangesModel::Changed() {
     }
 }
 
-frmPreviewReplace::frmPreviewReplace(QWidget* owner) : QMainWindow(owner) {
+frmPreviewReplace::frmPreviewReplace(std::shared_ptr<const ChangeFinder> finder, QWidget* owner)
+    : QMainWindow(owner) {
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("frmPreviewReplace"));
     setWindowTitle(QStringLiteral("Preview Replace"));
-    model_ = new PreviewChangesModel(this);
+    model_ = new PreviewChangesModel(std::move(finder), this);
     view_ = new QTreeView;
     view_->setObjectName(QStringLiteral("tvChanges"));
     view_->setModel(model_);
@@ -393,6 +466,12 @@ frmPreviewReplace::frmPreviewReplace(QWidget* owner) : QMainWindow(owner) {
     batch_timer_->setInterval(50);
     connect(batch_timer_, &QTimer::timeout, this, [this] { AddWaiting(); });
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+    // A file's changes are worked out when it is opened.
+    connect(view_, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        if (!index.parent().isValid()) {
+            model_->Fetch(index.row());
+        }
+    });
     // Enter or a double click shows the change in its file.
     connect(view_, &QTreeView::activated, this, [this](const QModelIndex& index) {
         std::string path;
@@ -435,6 +514,7 @@ void frmPreviewReplace::AddWaiting() {
     model_->AddFiles(std::move(batch));
     // The first files show their changes at once; the rest open on a click.
     for (int file = before; file < std::min(model_->FileCount(), kOpenFiles); ++file) {
+        model_->Fetch(file);
         view_->expand(model_->index(file, 0));
     }
 }

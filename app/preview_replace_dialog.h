@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/change_finder.h"
 #include "engine/change_lines.h"
 #include "engine/run.h"
 
@@ -20,10 +21,12 @@ namespace ferret {
 
 // The files a replace run would change, each with its changes as lines before and after, every
 // file and every change with a check box (all on). A file's box is partly on when only some of
-// its changes are.
+// its changes are. A file's changes are worked out again from it (`finder`, its digest checked)
+// when they are first shown: most files of a large preview are never opened.
 class PreviewChangesModel : public QAbstractItemModel {
   public:
-    explicit PreviewChangesModel(QObject* parent = nullptr);
+    explicit PreviewChangesModel(std::shared_ptr<const ChangeFinder> finder,
+                                 QObject* parent = nullptr);
 
     QModelIndex index(int row, int column,
                       const QModelIndex& parent = QModelIndex()) const override;
@@ -35,6 +38,12 @@ class PreviewChangesModel : public QAbstractItemModel {
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+    // Works out the changes of the file in row `file`, unless they are known.
+    void Fetch(int file);
 
     // Files the preview found, added at the end.
     struct Found {
@@ -65,12 +74,21 @@ class PreviewChangesModel : public QAbstractItemModel {
         std::string path;
         std::uint64_t digest = 0;
         bool office = false;
-        std::int32_t hits = 0;  // a document's; a text file has one change per hit
+        std::int32_t hits = 0;  // its changes (a document's hits)
+        // A text file's changes are worked out: `edits` and `lines` hold them. Until then the
+        // file is chosen as a whole, as a document is.
+        bool fetched = false;
+        std::string not_shown;  // why its changes could not be worked out: it is left out
         std::vector<TextEdit> edits;
-        ChangeLines lines;         // where the edits are; their lines are cut when shown
-        std::vector<char> chosen;  // by change; an office document's one entry is the file
+        ChangeLines lines;  // where the edits are; their lines are cut when shown
+        // By change; a document's or a file's not worked out, one entry for the whole file.
+        std::vector<char> chosen;
         std::int64_t chosen_count = 0;
     };
+    // Changes each entry of a file's `chosen` stands for.
+    static std::int64_t Weight(const File& file) {
+        return file.office || !file.fetched ? file.hits : 1;
+    }
     void Append(const std::string& path, std::int32_t hits, FilePreview preview);
     Qt::CheckState FileState(const File& file) const;
     void Choose(File& file, std::size_t change, bool on);
@@ -79,6 +97,7 @@ class PreviewChangesModel : public QAbstractItemModel {
     // from both of its texts.
     const ChangeLine& Shown(std::size_t file, std::size_t change) const;
 
+    const std::shared_ptr<const ChangeFinder> finder_;
     std::vector<File> files_;
     std::int64_t changes_ = 0;
     std::int64_t chosen_changes_ = 0;
@@ -92,7 +111,9 @@ class PreviewChangesModel : public QAbstractItemModel {
 // exactly the chosen changes, through the same safe swap and restore point as a replace run.
 class frmPreviewReplace : public QMainWindow {
   public:
-    explicit frmPreviewReplace(QWidget* owner = nullptr);
+    // `finder` works out a file's changes when they are shown, as the preview found them.
+    explicit frmPreviewReplace(std::shared_ptr<const ChangeFinder> finder,
+                               QWidget* owner = nullptr);
 
     // From the preview run, on the window's thread.
     void AddFile(const std::string& path, std::int32_t hits, FilePreview preview);

@@ -106,5 +106,68 @@ TEST(PreviewReplace, WritesExactlyWhatIsChosen) {
     EXPECT_EQ(tree.ReadFile("d.txt"), "old here, and more");
 }
 
+// A large preview works out only the changes of the files it shows: the others are chosen whole
+// and written as a replace run writes them, and one changed before it was opened shows why it
+// is left out and is not written.
+TEST(PreviewReplace, FilesNotOpenedAreWrittenWholeAndChangedOnesLeftOut) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
+    const TempDir tree;
+    const auto name = [](int i) { return "f" + std::to_string(100 + i) + ".txt"; };
+    for (int i = 0; i < 60; ++i) {
+        tree.WriteFile(name(i), "old\nx old\n");
+    }
+    frmMain window;
+    SearchFields fields;
+    fields.folder = tree.path();
+    fields.file_mask = "*.txt";
+    fields.search_text = "old";
+    fields.replace_text = "new";
+    window.SetFields(fields);
+    frmPreviewReplace* preview = window.PreviewReplace();
+    ASSERT_NE(preview, nullptr);
+    const QPointer<frmPreviewReplace> alive(preview);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return !window.IsRunning() && alive &&
+                   !preview->Totals().contains(QStringLiteral("still"));
+        },
+        20));
+    PreviewChangesModel& model = *preview->Model();
+    ASSERT_EQ(model.FileCount(), 60);
+    EXPECT_EQ(preview->Totals(), QStringLiteral("120 of 120 change(s) in 60 of 60 file(s) chosen"));
+    // The first files show their changes; the later ones only say how many they have.
+    EXPECT_EQ(model.rowCount(model.index(0, 0)), 2);
+    const QModelIndex late = model.index(55, 0);
+    EXPECT_EQ(model.rowCount(late), 0);
+    EXPECT_TRUE(model.hasChildren(late));
+    EXPECT_EQ(model.index(56, 2).data().toString(), QStringLiteral("2 of 2 change(s) chosen"));
+
+    // One file changes, then is opened: it is left out and says why.
+    tree.WriteFile(name(55), "old\nx old\nold\n");
+    preview->View()->expand(late);
+    QApplication::processEvents();
+    EXPECT_EQ(model.rowCount(late), 0);
+    EXPECT_EQ(late.data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+    EXPECT_TRUE(model.index(55, 2).data().toString().contains(QStringLiteral("changed after")));
+    EXPECT_FALSE(model.flags(late).testFlag(Qt::ItemIsUserCheckable));
+    EXPECT_EQ(preview->Totals(), QStringLiteral("118 of 118 change(s) in 59 of 60 file(s) chosen"));
+    // Another is opened as it was: its changes show, one is left out.
+    const QModelIndex opened = model.index(57, 0);
+    preview->View()->expand(opened);
+    QApplication::processEvents();
+    ASSERT_EQ(model.rowCount(opened), 2);
+    EXPECT_EQ(model.index(1, 1, opened).data().toString(), QStringLiteral("x old"));
+    ASSERT_TRUE(model.setData(model.index(1, 0, opened), Qt::Unchecked, Qt::CheckStateRole));
+
+    preview->ReplaceButton()->click();
+    ASSERT_TRUE(WaitUntil([&] { return !window.IsRunning(); }, 20));
+    QApplication::processEvents();
+    EXPECT_EQ(tree.ReadFile(name(0)), "new\nx new\n");
+    EXPECT_EQ(tree.ReadFile(name(56)), "new\nx new\n");  // never opened, written whole
+    EXPECT_EQ(tree.ReadFile(name(57)), "new\nx old\n");
+    EXPECT_EQ(tree.ReadFile(name(55)), "old\nx old\nold\n");
+    EXPECT_TRUE(window.Driver().FileProblems().empty());
+}
+
 }  // namespace
 }  // namespace ferret

@@ -98,7 +98,7 @@ bool RunDriver::MakeRequest(const std::string& mode, RunRequest& request) {
     }
     if (request.kind == RunKind::kReplace) {
         request.preview = static_cast<bool>(preview_taker_);
-        request.preview_lines = preview_lines_;
+        request.preview_changes = preview_changes_;
         request.chosen = chosen_;
         request.approved_extensions = ApprovedExtensionList();
         request.restore_folder = RestoreFolderSetting();

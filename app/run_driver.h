@@ -70,14 +70,13 @@ class RunDriver : private RunSink {
     // order on the run's thread (the unattended run's quickfix file).
     using HitLineTaker = std::function<void(const clsFile&, const FileHits&)>;
     void SetHitLineTaker(HitLineTaker take) { hit_taker_ = std::move(take); }
-    // While set, replace runs are previews: each file's changes go to `take` (in list order, on
-    // the run's thread) and no file is written.
-    // `preview` may be moved from.
+    // While set, replace runs are previews: each file that would change goes to `take` (in
+    // list order, on the run's thread) and no file is written. `preview` may be moved from.
     using PreviewTaker = std::function<void(const clsFile&, FilePreview& preview)>;
-    // `lines`: the changes also as lines before and after.
-    void SetPreviewTaker(PreviewTaker take, bool lines = false) {
+    // `changes`: each file's changes and text, for a patch (RunRequest::preview_changes).
+    void SetPreviewTaker(PreviewTaker take, bool changes = false) {
         preview_taker_ = std::move(take);
-        preview_lines_ = lines;
+        preview_changes_ = changes;
     }
     // While set, replace runs write only these changes (a preview's, as chosen).
     void SetChosen(std::shared_ptr<const std::vector<ChosenChange>> chosen) {
@@ -145,7 +144,7 @@ class RunDriver : private RunSink {
     std::shared_ptr<clsFiles> results_;
     HitLineTaker hit_taker_;
     PreviewTaker preview_taker_;
-    bool preview_lines_ = false;
+    bool preview_changes_ = false;
     std::shared_ptr<const std::vector<ChosenChange>> chosen_;
     std::shared_ptr<HitLineTable> hit_table_;
     bool gather_hit_lines_ = false;  // the run in progress fills hit_table_

@@ -10,6 +10,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstring>
@@ -22,6 +23,7 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include "engine/change_finder.h"
 #include "engine/file_details.h"
 #include "engine/regex.h"
 #include "util/app_paths.h"
@@ -210,8 +212,8 @@ std::string Adopt(const FilePlace& place, Fd& input, const struct stat& before,
         return ErrnoText("cannot open the file", errno);  // a path too long to resolve, or gone
     }
     struct stat resolved_info {};
-    if (stat(resolved.get(), &resolved_info) != 0 ||
-        resolved_info.st_dev != before.st_dev || resolved_info.st_ino != before.st_ino) {
+    if (stat(resolved.get(), &resolved_info) != 0 || resolved_info.st_dev != before.st_dev ||
+        resolved_info.st_ino != before.st_ino) {
         return kChangedMeanwhile;
     }
     const std::string target = resolved.get();
@@ -467,19 +469,15 @@ RewriteResult FinishPreview(const FilePlace& place, const struct stat& before, s
 }
 
 // The rest of a rewrite once the new text is known: encoded as the file was and, when it
-// differs from `text`, the file adopted for the rewrite (or, for a `preview`, only told).
+// differs from `text`, the file adopted for the rewrite.
 RewriteResult FinishRewrite(const FilePlace& place, Fd& input, const struct stat& before,
                             std::string_view text, ByteOrderMark mark, bool exact,
                             std::string_view replacement, std::string replaced, std::int64_t count,
-                            PreparedRewrite& rewrite, std::string_view& original,
-                            bool preview = false) {
+                            PreparedRewrite& rewrite, std::string_view& original) {
     if (mark != ByteOrderMark::kNone) {
         if (Status status = EncodeAsFile(mark, exact, replacement, replaced); !status.ok()) {
             return Failed(status.description());
         }
-    }
-    if (preview) {
-        return FinishPreview(place, before, count, replaced != text);
     }
     RewriteResult result;
     result.count = CountOf(count);
@@ -548,11 +546,38 @@ std::uint64_t FileDigest(const std::string& path) {
     return ContentDigest(bytes);
 }
 
+Status PreviewChanges(const std::string& path, std::uint64_t digest, const ChangeFinder& finder,
+                      RewritePlan& plan) {
+    // The file is named by its real path: a link in its place is not followed.
+    const Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    struct stat info {};
+    if (input.get() < 0 || fstat(input.get(), &info) != 0) {
+        return Status::Error(errno, ErrnoText("cannot open the file", errno));
+    }
+    std::string_view text;
+    if (!S_ISREG(info.st_mode) ||
+        !ReadWholeFile(input.get(), static_cast<std::uint64_t>(info.st_size), text)) {
+        return Status::Error(EIO, "the file cannot be read");
+    }
+    if (ContentDigest(text) != digest) {
+        return Status::Error(ESTALE, kChangedSincePreview);
+    }
+    std::string decoded;
+    std::string_view body;
+    plan.mark = FileTextAsUtf8(text, decoded, body);
+    plan.digest = digest;
+    std::int64_t count = 0;
+    if (Status status = finder.Find(body, &plan.edits, count); !status.ok()) {
+        return status;
+    }
+    plan.lines = ChangeLinesOf(body, plan.edits);
+    return {};
+}
+
 RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
-                             std::string_view& original, FileHits* hits, int context,
-                             RewritePlan* plan, bool plan_lines) {
+                             std::string_view& original, FileHits* hits, int context) {
     Fd input;
     struct stat before {};
     bool no_match = false;
@@ -573,8 +598,7 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
     std::int64_t count = 0;
     std::vector<std::size_t> starts;
     if (Status status = pattern.Replace(body, replacement, true, replaced, count,
-                                        hits != nullptr ? &starts : nullptr,
-                                        plan != nullptr ? &plan->edits : nullptr);
+                                        hits != nullptr ? &starts : nullptr);
         !status.ok()) {
         return Failed(status.description());
     }
@@ -584,72 +608,79 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
     if (hits != nullptr) {
         *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, starts, context);
     }
-    if (plan != nullptr) {
-        if (plan_lines) {
-            plan->lines = ChangeLinesOf(body, plan->edits);
-        } else {
-            plan->text.assign(body);
-        }
-        plan->mark = mark;
-        plan->digest = ContentDigest(text);
-    }
     return FinishRewrite(place, input, before, text, mark, exact, replacement, std::move(replaced),
-                         count, rewrite, original, plan != nullptr);
+                         count, rewrite, original);
 }
 
-RewriteResult PreparePlainPreview(const FilePlace& place, const PlainMatcher& matcher,
-                                  std::string_view replacement, const DetailsSink& details,
-                                  PreparedRewrite& rewrite, std::string_view& original,
-                                  FileHits* hits, int context, RewritePlan& plan, bool lines) {
+RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
+                             const DetailsSink& details, FileHits* hits, int context,
+                             RewritePlan& plan, bool changes) {
     Fd input;
     struct stat before {};
     bool no_match = false;
     std::string_view text;
-    if (std::string why = ReadForRewrite(place, details, input, before, nullptr, no_match, text);
+    if (std::string why =
+            ReadForRewrite(place, details, input, before, finder.Shortcut(), no_match, text);
         !why.empty()) {
         return Failed(std::move(why));
+    }
+    if (no_match) {
+        return {};
     }
     std::string decoded;
     std::string_view body;
     bool exact = true;
     const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
-    plan.edits.clear();
-    const std::size_t length = matcher.MaxHitLength();
-    for (std::size_t at = matcher.Find(body.data(), body.size(), 0); at != std::string_view::npos;
-         at = matcher.Find(body.data(), body.size(), at + length)) {
-        plan.edits.push_back({at, at + length, std::string(replacement)});
+    // A plain text's changes are only counted unless they are asked for, or needed for hit
+    // lines or to write a marked file's new text.
+    const bool keep = changes || hits != nullptr || mark != ByteOrderMark::kNone || !finder.Plain();
+    std::int64_t count = 0;
+    if (Status status = finder.Find(body, keep ? &plan.edits : nullptr, count); !status.ok()) {
+        return Failed(status.description());
     }
-    if (plan.edits.empty()) {
+    if (count == 0) {
         return {};
-    }
-    // The lines are for a view, the text for a patch: either is worked out, not both.
-    if (lines) {
-        plan.lines = ChangeLinesOf(body, plan.edits);
-    } else {
-        plan.text.assign(body);
     }
     plan.mark = mark;
     plan.digest = ContentDigest(text);
-    const auto count = static_cast<std::int64_t>(plan.edits.size());
-    if (hits == nullptr && mark == ByteOrderMark::kNone) {
-        // The new text itself is not needed: every match is the same bytes, so it differs from
-        // the old unless they are the replacement's.
-        return FinishPreview(place, before, count,
-                             body.substr(plan.edits.front().start, length) != replacement);
+    if (changes) {
+        plan.text.assign(body);
     }
-    std::string replaced = ApplyEdits(body, plan.edits);
-    if (hits != nullptr) {
-        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, StartsAfterEdits(plan.edits),
-                           context);
+    bool differs = !finder.PutsBackPlain();
+    if (keep) {
+        if (hits != nullptr || mark != ByteOrderMark::kNone) {
+            std::string replaced = ApplyEdits(body, plan.edits);
+            if (hits != nullptr) {
+                *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone,
+                                   StartsAfterEdits(plan.edits), context);
+            }
+            // The texts put in must be writable in the file's encoding, as the run writes them.
+            if (mark != ByteOrderMark::kNone) {
+                std::string put_in;
+                for (const TextEdit& edit : plan.edits) {
+                    put_in += edit.text;
+                }
+                if (Status status = EncodeAsFile(mark, exact, put_in, replaced); !status.ok()) {
+                    return Failed(status.description());
+                }
+            }
+            differs = replaced != text;
+        } else {
+            differs = std::any_of(plan.edits.begin(), plan.edits.end(), [&](const TextEdit& e) {
+                return body.substr(e.start, e.end - e.start) != e.text;
+            });
+        }
+        if (!changes) {
+            plan.edits = {};
+        }
     }
-    return FinishRewrite(place, input, before, text, mark, exact, replacement, std::move(replaced),
-                         count, rewrite, original, true);
+    return FinishPreview(place, before, count, differs);
 }
 
 RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
-                                   const std::vector<TextEdit>& edits, const DetailsSink& details,
-                                   PreparedRewrite& rewrite, std::string_view& original,
-                                   FileHits* hits, int context) {
+                                   const std::vector<TextEdit>* chosen, const ChangeFinder& finder,
+                                   const DetailsSink& details, PreparedRewrite& rewrite,
+                                   std::string_view& original, FileHits* hits, int context) {
     Fd input;
     struct stat before {};
     bool no_match = false;
@@ -665,6 +696,15 @@ RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
     std::string_view body;
     bool exact = true;
     const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
+    // Every change, worked out again from the same bytes, gives what the preview found.
+    std::vector<TextEdit> found;
+    if (chosen == nullptr) {
+        std::int64_t count = 0;
+        if (Status status = finder.Find(body, &found, count); !status.ok()) {
+            return Failed(status.description());
+        }
+    }
+    const std::vector<TextEdit>& edits = chosen != nullptr ? *chosen : found;
     for (std::size_t i = 0; i < edits.size(); ++i) {
         if (edits[i].end < edits[i].start || edits[i].end > body.size() ||
             (i > 0 && edits[i].start < edits[i - 1].end)) {

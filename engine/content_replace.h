@@ -18,6 +18,8 @@
 
 namespace ferret {
 
+class ChangeFinder;
+
 class RegExp;
 
 // Whether a replace run may rewrite `file_name`: its extension (from the last point, empty when
@@ -108,10 +110,8 @@ struct FilePlace {
 // What a rewrite would change in a file, for a preview, and to rewrite only part of it later.
 struct RewritePlan {
     std::vector<TextEdit> edits;  // of the file's text as decoded, in order
-    // Each edit as its line before and after, when asked for; otherwise the file's text as
-    // decoded (after its byte-order mark), for a patch.
-    ChangeLines lines;
-    std::string text;
+    ChangeLines lines;            // where the edits are by line, for a view (PreviewChanges)
+    std::string text;  // the file's text as decoded (after its byte-order mark), for a patch
     ByteOrderMark mark = ByteOrderMark::kNone;
     std::uint64_t digest = 0;  // of the bytes read (ContentDigest)
 };
@@ -137,34 +137,38 @@ class RealPaths {
 inline constexpr char kChangedSincePreview[] =
     "the file changed after the preview; it was left as it is";
 
-// Works out the rewrite of the file at `path` without touching it: `count` as for
+// Works out the rewrite of the file at `place` without touching it: `count` as for
 // ReplaceFilePattern, and when `rewritten`, `rewrite` is ready for MakeNewFile and `original`
 // holds the file's bytes (valid until this thread reads its next file). `hits`, when given,
-// receives the lines of the new text that hold replacements, with `context` lines around each;
-// `plan`, when given and the file has matches, what the rewrite changes (with its lines when
-// `plan_lines`): the file is then only previewed, and `rewrite` and `original` are left as they
-// are (`rewritten` says that the file would change and may be rewritten).
+// receives the lines of the new text that hold replacements, with `context` lines around each.
 RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
-                             std::string_view& original, FileHits* hits = nullptr, int context = 0,
-                             RewritePlan* plan = nullptr, bool plan_lines = false);
+                             std::string_view& original, FileHits* hits = nullptr, int context = 0);
 
-// PrepareRewrite for a preview of a plain text replaced by a plain text (no "$" in it): the
-// matches of `matcher` (case kept), leftmost and not overlapping as the pattern finds them, give
-// the same changes, found faster. `lines`: the plan's changes also as lines.
-RewriteResult PreparePlainPreview(const FilePlace& place, const PlainMatcher& matcher,
-                                  std::string_view replacement, const DetailsSink& details,
-                                  PreparedRewrite& rewrite, std::string_view& original,
-                                  FileHits* hits, int context, RewritePlan& plan, bool lines);
+// Previews the rewrite of the file at `place`, which stays as it is: `count` as for
+// PrepareRewrite, and `rewritten` when the file would change and may be rewritten. `plan` gets
+// the digest of the bytes read and their mark and, with `changes`, the changes that `finder`
+// finds and the text as decoded (for a patch); without, a plain text's changes are only counted.
+// `hits` as for PrepareRewrite.
+RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
+                             const DetailsSink& details, FileHits* hits, int context,
+                             RewritePlan& plan, bool changes);
 
-// The same for a rewrite chosen from a preview: `edits` (in order, of the text as decoded) made
-// to the file at `path`, when its bytes are still those of `digest`; otherwise the file is left
-// alone with kChangedSincePreview. `hits` as for PrepareRewrite.
+// The changes of a previewed file worked out again, each with its line before and after: the
+// file at `path` (its real path) when its bytes are still those of `digest`; otherwise an error
+// with kChangedSincePreview.
+Status PreviewChanges(const std::string& path, std::uint64_t digest, const ChangeFinder& finder,
+                      RewritePlan& plan);
+
+// PrepareRewrite for changes chosen from a preview: `chosen` (in order, of the text as decoded),
+// or when null every change `finder` finds, made to the file at `place` when its bytes are still
+// those of `digest`; otherwise the file is left alone with kChangedSincePreview.
 RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
-                                   const std::vector<TextEdit>& edits, const DetailsSink& details,
-                                   PreparedRewrite& rewrite, std::string_view& original,
-                                   FileHits* hits = nullptr, int context = 0);
+                                   const std::vector<TextEdit>* chosen, const ChangeFinder& finder,
+                                   const DetailsSink& details, PreparedRewrite& rewrite,
+                                   std::string_view& original, FileHits* hits = nullptr,
+                                   int context = 0);
 
 // Opens the file at `path` for a rewrite worked out elsewhere (by an office handler): when it
 // may be rewritten under the rules of PrepareRewrite, `rewrite` is ready but for its content,

@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/change_finder.h"
 #include "engine/content_replace.h"
 #include "engine/content_search.h"
 #include "engine/file_details.h"
@@ -758,13 +759,11 @@ class Run {
         std::vector<std::int32_t> counts_after(records.size(), 0);
         std::vector<FileHits> hits(request_.hit_lines ? records.size() : 0);
         const bool preview = request_.preview;
-        // A plain text previewed with case kept and a replacement without "$" sequences: the
-        // plain matcher finds the same changes as the escaped pattern, faster. Ignoring case, the
-        // pattern also folds letters beyond ASCII, which the matcher does not.
-        std::optional<PlainMatcher> plain_preview;
-        if (preview && !control_.UseRegex() && !ignore_case &&
-            replacement.find('$') == std::string::npos && !text.empty()) {
-            plain_preview.emplace(text, false);
+        // A preview and a run of chosen changes find the changes the same way, file by file.
+        std::optional<ChangeFinder> finder;
+        if (preview || request_.chosen) {
+            finder.emplace(fields_.search_text, fields_.replace_text, control_.UseRegex(),
+                           ignore_case);
         }
         std::vector<std::optional<FilePreview>> previews(preview ? records.size() : 0);
         const auto chosen_for = [&](std::size_t index) -> const ChosenChange* {
@@ -898,17 +897,15 @@ class Run {
                 const ChosenChange* chosen = chosen_for(index);
                 const int context = request_.hit_lines.value_or(0);
                 const RewriteResult result =
-                    chosen != nullptr ? PrepareChosenRewrite(place, chosen->digest, chosen->edits,
-                                                             details_for(record), item->rewrite,
-                                                             original, lines, context)
-                    : plain_preview && !control_.UseRegex()
-                        ? PreparePlainPreview(place, *plain_preview, replacement,
-                                              details_for(record), item->rewrite, original, lines,
-                                              context, plan, request_.preview_lines)
-                        : PrepareRewrite(place, *compiled, replacement, lazy.Shortcut(),
-                                         details_for(record), item->rewrite, original, lines,
-                                         context, preview ? &plan : nullptr,
-                                         request_.preview_lines);
+                    chosen != nullptr
+                        ? PrepareChosenRewrite(
+                              place, chosen->digest, chosen->all ? nullptr : &chosen->edits,
+                              *finder, details_for(record), item->rewrite, original, lines, context)
+                    : preview ? PreparePreview(place, *finder, details_for(record), lines, context,
+                                               plan, request_.preview_changes)
+                              : PrepareRewrite(place, *compiled, replacement, lazy.Shortcut(),
+                                               details_for(record), item->rewrite, original, lines,
+                                               context);
                 if (result.count == kNotSearched) {
                     file_problem(index, Status::Error(75, path + ": " + result.error));
                     return kNotSearched;

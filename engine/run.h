@@ -27,7 +27,8 @@ enum class RunKind { kList, kSearch, kReplace };
 
 // What a replace run would do to one file, as a preview tells it.
 struct FilePreview {
-    RewritePlan plan;     // a text file's changes; none for an office document
+    RewritePlan plan;     // a text file's digest, and its changes when asked for; none for an
+                          // office document
     bool office = false;  // a document or spreadsheet: its handler changes it as a whole
     std::string target;   // the file changed, links resolved (a file is told once)
 };
@@ -38,6 +39,9 @@ struct ChosenChange {
     std::uint64_t digest = 0;  // of the bytes the preview read
     std::vector<TextEdit> edits;
     bool office = false;
+    // Every change of the file, worked out again from the same bytes (their digest checked):
+    // a file whose changes were never looked at one by one.
+    bool all = false;
 };
 
 // Everything one run needs, taken when it starts: the search fields and the settings of that
@@ -73,8 +77,10 @@ struct RunRequest {
     // Replace: each file's changes are worked out and told (RunSink::Previewed), and no file is
     // written and no restore point kept.
     bool preview = false;
-    // A preview's changes also as lines before and after (FilePreview::plan.lines).
-    bool preview_lines = false;
+    // A preview's changes of each file and its text, for a patch. Without, a preview counts
+    // the changes and keeps the digest, and the changes are worked out when they are shown
+    // (PreviewChanges).
+    bool preview_changes = false;
     // Replace: instead of a walk and a search, these changes to these files, as a preview found
     // them and the user chose them. A file no longer as the preview read it is left alone and
     // told.

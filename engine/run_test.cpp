@@ -1,5 +1,7 @@
 #include "engine/run.h"
 
+#include "engine/change_finder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -269,6 +271,7 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     request_.restore_folder = restore.path();
     request_.restore_quantity = 1;
     request_.preview = true;
+    request_.preview_changes = true;
     Previews previews;
     control_.Reset(false);
     const RunResult previewed = ExecuteRun(request_, previews, control_);
@@ -289,10 +292,36 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     EXPECT_EQ(by_name["wide.txt"].plan.mark, ByteOrderMark::kUtf16LE);
     EXPECT_EQ(by_name["wide.txt"].plan.text, "hit x");
 
-    // Everything chosen: the bytes of a plain replace run.
+    // A preview for the window only counts and keeps the digests; each file's changes, worked
+    // out again when shown, are the same.
+    request_.preview_changes = false;
+    Previews counted;
+    control_.Reset(false);
+    ExecuteRun(request_, counted, control_);
+    ASSERT_EQ(counted.seen.size(), previews.seen.size());
+    const ChangeFinder finder("hit", "HIT", false, false);
+    for (std::size_t i = 0; i < counted.seen.size(); ++i) {
+        const auto& [path, preview] = counted.seen[i];
+        EXPECT_EQ(path, previews.seen[i].first);
+        EXPECT_TRUE(preview.plan.edits.empty()) << path;
+        EXPECT_TRUE(preview.plan.text.empty()) << path;
+        EXPECT_EQ(preview.plan.digest, previews.seen[i].second.plan.digest) << path;
+        RewritePlan shown;
+        ASSERT_TRUE(PreviewChanges(preview.target, preview.plan.digest, finder, shown).ok())
+            << path;
+        EXPECT_EQ(shown.edits, previews.seen[i].second.plan.edits) << path;
+        EXPECT_EQ(shown.lines.size(), shown.edits.size()) << path;
+    }
+    RewritePlan stale;
+    EXPECT_FALSE(PreviewChanges(dir_.Path("crlf.txt"), 1, finder, stale).ok());
+
+    // Everything chosen, some files change by change and the others whole: the bytes of a
+    // plain replace run.
     auto all = std::make_shared<std::vector<ChosenChange>>();
     for (const auto& [path, preview] : previews.seen) {
-        all->push_back({path, preview.plan.digest, preview.plan.edits, false});
+        const bool whole = all->size() % 2 == 1;
+        all->push_back({path, preview.plan.digest,
+                        whole ? std::vector<TextEdit>() : preview.plan.edits, false, whole});
     }
     request_.preview = false;
     request_.chosen = all;
@@ -316,16 +345,23 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     const std::uint64_t crlf = ContentDigest("hit one\r\nno\r\nhit hit");
     const std::uint64_t f00 = ContentDigest("hit and hit");
     dir_.WriteFile("f00.txt", "hit and hit, changed");
+    dir_.WriteFile("f04.txt", "hit");
+    const std::uint64_t f04 = ContentDigest("hit");
+    dir_.WriteFile("f04.txt", "hit hit");
     request_.chosen = std::make_shared<std::vector<ChosenChange>>(
         std::vector<ChosenChange>{{dir_.Path("crlf.txt"), crlf, {{13, 16, "HIT"}}, false},
-                                  {dir_.Path("f00.txt"), f00, {{0, 3, "HIT"}}, false}});
+                                  {dir_.Path("f00.txt"), f00, {{0, 3, "HIT"}}, false},
+                                  {dir_.Path("f04.txt"), f04, {}, false, true}});
     RecordingSink part;
     control_.Reset(false);
     const RunResult partly = ExecuteRun(request_, part, control_);
     EXPECT_EQ(dir_.ReadFile("crlf.txt"), "hit one\r\nno\r\nHIT hit");
     EXPECT_EQ(dir_.ReadFile("f00.txt"), "hit and hit, changed");
+    EXPECT_EQ(dir_.ReadFile("f04.txt"), "hit hit");
     EXPECT_EQ(partly.strings_found, 1);
-    EXPECT_NE(std::find(part.calls.begin(), part.calls.end(), "problem 0 75"), part.calls.end());
+    // Both files changed since are told.
+    EXPECT_EQ(std::count(part.calls.begin(), part.calls.end(), "problem 0 75"), 2)
+        << ::testing::PrintToString(part.calls);
 }
 
 }  // namespace

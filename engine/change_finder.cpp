@@ -1,0 +1,46 @@
+#include "engine/change_finder.h"
+
+namespace ferret {
+
+ChangeFinder::ChangeFinder(std::string_view search_text, std::string_view replace_text, bool regex,
+                           bool ignore_case)
+    : replacement_(ConvertSpecialChars(replace_text)) {
+    const std::string text = ConvertSpecialChars(search_text);
+    if (!regex && !ignore_case && !text.empty() && replacement_.find('$') == std::string::npos) {
+        plain_.emplace(text, false);
+        same_ = text == replacement_;
+        return;
+    }
+    // Plain texts are replaced as patterns too, escaped first.
+    const std::string pattern = regex ? text : RegExEncodeString(text);
+    shortcut_ = MakePatternShortcut(pattern, ignore_case);
+    status_ = pattern_.Compile(pattern, ignore_case);
+}
+
+Status ChangeFinder::Find(std::string_view body, std::vector<TextEdit>* edits,
+                          std::int64_t& count) const {
+    count = 0;
+    if (edits != nullptr) {
+        edits->clear();
+    }
+    if (!status_.ok()) {
+        return status_;
+    }
+    if (plain_) {
+        // Leftmost and not overlapping, as the pattern finds them.
+        const std::size_t length = plain_->MaxHitLength();
+        for (std::size_t at = plain_->Find(body.data(), body.size(), 0);
+             at != std::string_view::npos;
+             at = plain_->Find(body.data(), body.size(), at + length)) {
+            ++count;
+            if (edits != nullptr) {
+                edits->push_back({at, at + length, replacement_});
+            }
+        }
+        return {};
+    }
+    std::string replaced;
+    return pattern_.Replace(body, replacement_, true, replaced, count, nullptr, edits);
+}
+
+}  // namespace ferret
