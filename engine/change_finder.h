@@ -29,9 +29,10 @@ class ChangeFinder {
     const Status& status() const { return status_; }
     // What lets a file that cannot hold a change go unread; nullptr when nothing does.
     const PatternShortcut* Shortcut() const { return shortcut_.get(); }
-    // A plain text kept in case: every change takes out the search text itself and puts in the
-    // same replacement, so whether a text changes is known from the texts alone.
-    bool Plain() const { return plain_.has_value(); }
+    // For a plain text kept in case, its matcher (exact: its changes are its leftmost hits that
+    // do not overlap); nullptr otherwise. Every change then takes out the search text itself
+    // and puts in the same replacement, so whether a text changes is known from the texts alone.
+    const PlainMatcher* Plain() const { return plain_ ? &*plain_ : nullptr; }
     // For Plain: the replacement is the search text, and no change alters a text.
     bool PutsBackPlain() const { return same_; }
 

@@ -406,13 +406,9 @@ std::string WhyNotRewritable(const std::string& path) {
 
 namespace {
 
-// The file at `place` opened and read for a rewrite: `input`, its state `before` and its bytes
-// `text`; `no_match` when `shortcut` shows the pattern cannot match (nothing is then read). An
-// empty text, or why not.
-std::string ReadForRewrite(const FilePlace& place, const DetailsSink& details, Fd& input,
-                           struct stat& before, const PatternShortcut* shortcut, bool& no_match,
-                           std::string_view& text) {
-    no_match = false;
+// The regular file at `place` opened as `input`, its state `before`; an empty text, or why not.
+std::string OpenToRead(const FilePlace& place, const DetailsSink& details, Fd& input,
+                       struct stat& before) {
     input.Reset(
         openat(place.folder, place.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (input.get() < 0 || fstat(input.get(), &before) != 0) {
@@ -426,6 +422,74 @@ std::string ReadForRewrite(const FilePlace& place, const DetailsSink& details, F
         if (ReadOpenFileDetails(input.get(), read_details)) {
             details(read_details.size, read_details.created);
         }
+    }
+    return {};
+}
+
+// The changes of a plain text (`matcher`, exact: leftmost, not overlapping) in the open file
+// `input`, counted a block at a time with the digest of all its bytes: what a preview needs of a
+// file it does not show, without holding the file whole. False when it cannot be read (errno),
+// or when it has a byte-order mark (`marked`): its text is not its bytes.
+bool CountPlainChanges(int input, const PlainMatcher& matcher, std::int64_t& count,
+                       std::uint64_t& digest, bool& marked) {
+    constexpr std::size_t kBlock = 64 * 1024;
+    const std::size_t length = matcher.MaxHitLength();
+    // The tail of each block goes in front of the next, so changes across the seam are found.
+    const std::size_t carry_room = length - 1;
+    thread_local std::vector<char> storage;
+    if (storage.size() < carry_room + kBlock) {
+        storage.resize(carry_room + kBlock);
+    }
+    char* const buffer = storage.data();
+    XXH3_state_t state;
+    XXH3_64bits_reset(&state);
+    count = 0;
+    marked = false;
+    std::size_t carried = 0;
+    std::uint64_t offset = 0;     // of buffer[0] in the file
+    std::uint64_t free_from = 0;  // where the next change may start: after the last one
+    for (bool first = true;; first = false) {
+        ssize_t got;
+        do {
+            got = read(input, buffer + carried, kBlock);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        XXH3_64bits_update(&state, buffer + carried, static_cast<std::size_t>(got));
+        const std::size_t filled = carried + static_cast<std::size_t>(got);
+        if (first &&
+            DetectByteOrderMark(std::string_view(buffer, filled)) != ByteOrderMark::kNone) {
+            marked = true;
+            return false;
+        }
+        for (std::size_t at =
+                 matcher.Find(buffer, filled, free_from > offset ? free_from - offset : 0);
+             at != std::string_view::npos; at = matcher.Find(buffer, filled, at + length)) {
+            ++count;
+            free_from = offset + at + length;
+        }
+        const std::size_t keep = std::min(carry_room, filled);
+        std::memmove(buffer, buffer + filled - keep, keep);
+        offset += filled - keep;
+        carried = keep;
+    }
+    digest = XXH3_64bits_digest(&state);
+    return true;
+}
+
+// The file at `place` opened and read for a rewrite: `input`, its state `before` and its bytes
+// `text`; `no_match` when `shortcut` shows the pattern cannot match (nothing is then read). An
+// empty text, or why not.
+std::string ReadForRewrite(const FilePlace& place, const DetailsSink& details, Fd& input,
+                           struct stat& before, const PatternShortcut* shortcut, bool& no_match,
+                           std::string_view& text) {
+    no_match = false;
+    if (std::string why = OpenToRead(place, details, input, before); !why.empty()) {
+        return why;
     }
     // Most files hold no hit: a scan in small blocks settles that without reading them whole.
     if (shortcut != nullptr) {
@@ -615,6 +679,27 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
 RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
                              const DetailsSink& details, FileHits* hits, int context,
                              RewritePlan& plan, bool changes) {
+    if (finder.Plain() != nullptr && !changes && hits == nullptr) {
+        // Only counted: read a block at a time, never held whole. A marked file is read whole
+        // below, as its text must be decoded.
+        Fd input;
+        struct stat before {};
+        if (std::string why = OpenToRead(place, details, input, before); !why.empty()) {
+            return Failed(std::move(why));
+        }
+        std::int64_t count = 0;
+        bool marked = false;
+        if (CountPlainChanges(input.get(), *finder.Plain(), count, plan.digest, marked)) {
+            if (count == 0) {
+                return {};
+            }
+            plan.mark = ByteOrderMark::kNone;
+            return FinishPreview(place, before, count, !finder.PutsBackPlain());
+        }
+        if (!marked) {
+            return Failed(ErrnoText("cannot read the file", errno));
+        }
+    }
     Fd input;
     struct stat before {};
     bool no_match = false;
@@ -633,7 +718,8 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
     const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
     // A plain text's changes are only counted unless they are asked for, or needed for hit
     // lines or to write a marked file's new text.
-    const bool keep = changes || hits != nullptr || mark != ByteOrderMark::kNone || !finder.Plain();
+    const bool keep =
+        changes || hits != nullptr || mark != ByteOrderMark::kNone || finder.Plain() == nullptr;
     std::int64_t count = 0;
     if (Status status = finder.Find(body, keep ? &plan.edits : nullptr, count); !status.ok()) {
         return Failed(status.description());

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <random>
 
+#include "engine/change_finder.h"
 #include "engine/regex.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/unprivileged.h"
@@ -280,6 +282,50 @@ TEST(RealPaths, ResolveFoldersOnceAndFileLinks) {
     EXPECT_EQ(paths.Of(dir.Path("real/../real/./file.txt")), root + "/real/file.txt");
     EXPECT_EQ(paths.Of(dir.Path("real/missing.txt")), "");
     EXPECT_EQ(paths.Of(std::string("/")), "/");
+}
+
+// A preview that only counts reads a file a block at a time: its count and digest are those of
+// the whole file, for changes across the blocks' seams and texts that overlap themselves.
+TEST(PreparePreview, CountingInBlocksGivesTheWholeFilesCount) {
+    TempDir dir;
+    std::mt19937 random(3);
+    for (const std::string search : {"aa", "aba", "abcab", "a"}) {
+        const ChangeFinder finder(search, "X", false, false);
+        for (const std::size_t size :
+             {std::size_t{10}, std::size_t{65535}, std::size_t{65537}, std::size_t{200000}}) {
+            std::string text;
+            while (text.size() < size) {
+                text += "ab"[random() % 2];
+                if (random() % 3 == 0) {
+                    text += std::string(random() % 7, 'a');
+                }
+            }
+            text.resize(size);
+            dir.WriteFile("f.txt", text);
+            RewritePlan counted;
+            RewritePlan whole;
+            const RewriteResult fast =
+                PreparePreview(dir.Path("f.txt"), finder, {}, nullptr, 0, counted, false);
+            const RewriteResult slow =
+                PreparePreview(dir.Path("f.txt"), finder, {}, nullptr, 0, whole, true);
+            ASSERT_EQ(fast.count, slow.count) << search << " " << size;
+            ASSERT_EQ(static_cast<std::size_t>(slow.count), whole.edits.size());
+            EXPECT_TRUE(counted.edits.empty());
+            if (slow.count > 0) {
+                EXPECT_EQ(counted.digest, ContentDigest(text));
+                EXPECT_EQ(whole.digest, ContentDigest(text));
+                EXPECT_TRUE(fast.rewritten);
+            }
+        }
+    }
+    // A marked file is decoded whole, counted as its text.
+    dir.WriteFile("bom.txt",
+                  "\xEF\xBB\xBF"
+                  "aa aa");
+    RewritePlan marked;
+    const ChangeFinder finder("aa", "b", false, false);
+    EXPECT_EQ(PreparePreview(dir.Path("bom.txt"), finder, {}, nullptr, 0, marked, false).count, 2);
+    EXPECT_EQ(marked.mark, ByteOrderMark::kUtf8);
 }
 
 }  // namespace

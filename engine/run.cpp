@@ -204,14 +204,20 @@ class ProblemBox {
     std::atomic<bool> any_{false};
 };
 
-// Searches files while the walk is still listing them, in the order the walk finds them, on
-// workers of its own, so the walk and the search overlap. The content stage then takes each
-// file's count in list order, searching itself only what was not searched yet.
+// What searching or previewing one file found.
+struct FileFound {
+    std::vector<RunProblem> problems;
+    FileHits hits;
+    std::optional<FilePreview> preview;  // a preview's file that would change
+};
+
+// Searches (or previews) files while the walk is still listing them, in the order the walk finds
+// them, on workers of its own, so the walk and the search overlap. The content stage then takes
+// each file's count in list order, searching itself only what was not searched yet.
 class EarlySearch {
   public:
     // Returns the count of a file, or nothing to leave the file to the content stage.
-    using Search =
-        std::function<std::optional<std::int32_t>(clsFile&, std::vector<RunProblem>&, FileHits&)>;
+    using Search = std::function<std::optional<std::int32_t>(clsFile&, FileFound&)>;
 
     EarlySearch(unsigned workers, Search search, RunControl& control)
         : search_(std::move(search)), control_(control) {
@@ -247,24 +253,20 @@ class EarlySearch {
         }
         threads_.clear();
     }
-    // After Finish: the count found for `record`, its problems added to `problems` and its hit
-    // lines put in `hits`.
-    std::optional<std::int32_t> Take(const clsFile* record, std::vector<RunProblem>& problems,
-                                     FileHits& hits) {
-        const auto found = done_.find(record);
-        if (found == done_.end()) {
+    // After Finish: the count found for `record`, and what else was found in `found`.
+    std::optional<std::int32_t> Take(const clsFile* record, FileFound& found) {
+        const auto done = done_.find(record);
+        if (done == done_.end()) {
             return std::nullopt;
         }
-        problems = std::move(found->second.problems);
-        hits = std::move(found->second.hits);
-        return found->second.count;
+        found = std::move(done->second.found);
+        return done->second.count;
     }
 
   private:
     struct Done {
         std::int32_t count = 0;
-        std::vector<RunProblem> problems;
-        FileHits hits;
+        FileFound found;
     };
     // Files are taken a few at a time: one hand-off per file would cost more than a small file.
     static constexpr std::size_t kTake = 16;
@@ -291,8 +293,7 @@ class EarlySearch {
                     break;  // the content stage, waiting for this, does the rest itself
                 }
                 Done done;
-                if (std::optional<std::int32_t> found =
-                        search_(*record, done.problems, done.hits)) {
+                if (std::optional<std::int32_t> found = search_(*record, done.found)) {
                     done.count = *found;
                     results.emplace_back(record, std::move(done));
                 }
@@ -380,12 +381,22 @@ class Run {
             SearchTools tools(request_, fields_.search_text);
             EarlySearch early(
                 std::max(1u, Workers() - 1),
-                [&](clsFile& record, std::vector<RunProblem>& problems, FileHits& hits) {
-                    return SearchOne(tools, record, problems, hits, true);
+                [&](clsFile& record, FileFound& found) {
+                    return SearchOne(tools, record, found.problems, found.hits, true);
                 },
                 control_);
             result_.files = BuildFileList(&early);
             Guarded(RunStage::kSearch, [&] { SearchInFileList(*result_.files, tools, early); });
+        } else if (rewrites && request_.preview && !request_.chosen) {
+            // A preview writes nothing: it too starts while the walk still lists files.
+            PreviewTools tools(request_, control_.UseRegex());
+            EarlySearch early(
+                std::max(1u, Workers() - 1),
+                [&](clsFile& record, FileFound& found) { return PreviewOne(tools, record, found); },
+                control_);
+            result_.files = BuildFileList(&early);
+            Guarded(RunStage::kReplace,
+                    [&] { ReplaceInFileList(*result_.files, nullptr, &tools, &early); });
         } else if (rewrites) {
             result_.files = request_.chosen ? ChosenFileList() : BuildFileList(nullptr);
             Guarded(RunStage::kReplace, [&] { ReplaceInFileList(*result_.files, restore.get()); });
@@ -620,6 +631,74 @@ class Run {
         OfficeFiles office;
     };
 
+    // What a preview works with, made once before the walk.
+    struct PreviewTools {
+        PreviewTools(const RunRequest& request, bool regex)
+            : finder(request.fields.search_text, request.fields.replace_text, regex,
+                     request.fields.ignore_case),
+              kept_copies(request.restore_folder),
+              office(request.office_extensions, request.office_setup) {}
+        const ChangeFinder finder;
+        const RestoreFolderGuard kept_copies;
+        OfficeFiles office;
+        RealPaths real_paths;  // the names of the files it would change
+        std::mutex targets_mutex;
+        std::unordered_set<std::string> targets;  // protected by targets_mutex
+    };
+
+    // Previews one text file: its count, and in `found` its problems, hit lines and, when it
+    // would change, its preview. Nothing for an office document, or a pattern that cannot be
+    // used: the content stage takes those.
+    std::optional<std::int32_t> PreviewOne(PreviewTools& tools, clsFile& record, FileFound& found) {
+        if (control_.Stopped()) {
+            return 0;
+        }
+        if (tools.office.Takes(record) || !tools.finder.status().ok()) {
+            return std::nullopt;
+        }
+        const std::string path = record.FullPath();
+        if (tools.kept_copies.Contains(path) ||
+            !IsApprovedForReplace(record.Filename(), request_.approved_extensions)) {
+            return 0;  // the way back of earlier runs is never rewritten
+        }
+        const int folder = t_open_folder.For(record);
+        const std::string name = NameIn(folder, record);
+        const FilePlace place(path, folder, name);
+        const auto problem = [&](const std::string& why) {
+            found.problems.push_back(
+                {RunStage::kReplace, ProblemKind::kFile, Status::Error(75, path + ": " + why)});
+            return kNotSearched;
+        };
+        try {
+            RewritePlan plan;
+            const RewriteResult result = PreparePreview(
+                place, tools.finder, request_.want_details ? DetailsFor(record) : DetailsSink(),
+                request_.hit_lines ? &found.hits : nullptr, request_.hit_lines.value_or(0), plan,
+                request_.preview_changes);
+            if (result.count == kNotSearched) {
+                return problem(result.error);
+            }
+            if (result.rewritten) {
+                // A file reached again by another name (a link) is told once, as it would be
+                // rewritten once.
+                std::string target = tools.real_paths.Of(place);
+                if (target.empty()) {
+                    return problem(kChangedMeanwhile);
+                }
+                {
+                    std::lock_guard lock(tools.targets_mutex);
+                    if (!tools.targets.insert(target).second) {
+                        return 0;
+                    }
+                }
+                found.preview = FilePreview{std::move(plan), false, std::move(target)};
+            }
+            return result.count;
+        } catch (const std::exception& error) {
+            return problem(error.what());
+        }
+    }
+
     // Searches one file; nothing when it is an office document and `early` (those go to
     // LibreOffice in list order).
     std::optional<std::int32_t> SearchOne(SearchTools& tools, clsFile& record,
@@ -713,16 +792,15 @@ class Run {
         std::vector<FileHits> hits(request_.hit_lines ? records.size() : 0);
         OrderedStage stage;
         stage.process = [&](std::size_t index) -> std::int32_t {
-            std::vector<RunProblem> found;
-            FileHits lines;
-            std::optional<std::int32_t> count = early.Take(records[index], found, lines);
+            FileFound found;
+            std::optional<std::int32_t> count = early.Take(records[index], found);
             if (!count) {
-                count = SearchOne(tools, *records[index], found, lines, false);
+                count = SearchOne(tools, *records[index], found.problems, found.hits, false);
             }
             if (!hits.empty()) {
-                hits[index] = std::move(lines);
+                hits[index] = std::move(found.hits);
             }
-            for (RunProblem& problem : found) {
+            for (RunProblem& problem : found.problems) {
                 problems.Add(index, std::move(problem));
             }
             return count.value_or(kNotSearched);
@@ -730,7 +808,10 @@ class Run {
         RunStage(stage, records, problems, hits.empty() ? nullptr : &hits);
     }
 
-    void ReplaceInFileList(clsFiles& files, RestorePoint* restore) {
+    // `preview` and `early` for a preview: what it works with, and the files it previewed while
+    // the walk went on.
+    void ReplaceInFileList(clsFiles& files, RestorePoint* restore,
+                           PreviewTools* preview_tools = nullptr, EarlySearch* early = nullptr) {
         struct CloseFolder {
             ~CloseFolder() { t_open_folder.Close(); }
         } close_folder;
@@ -758,10 +839,10 @@ class Run {
         std::vector<std::unique_ptr<RewriteBatch::Item>> prepared(records.size());
         std::vector<std::int32_t> counts_after(records.size(), 0);
         std::vector<FileHits> hits(request_.hit_lines ? records.size() : 0);
-        const bool preview = request_.preview;
-        // A preview and a run of chosen changes find the changes the same way, file by file.
+        const bool preview = preview_tools != nullptr;
+        // A run of chosen changes finds a file's changes again as its preview did.
         std::optional<ChangeFinder> finder;
-        if (preview || request_.chosen) {
+        if (request_.chosen) {
             finder.emplace(fields_.search_text, fields_.replace_text, control_.UseRegex(),
                            ignore_case);
         }
@@ -771,7 +852,6 @@ class Run {
         };
         std::mutex targets_mutex;
         std::unordered_set<std::string> targets;  // protected by targets_mutex
-        RealPaths real_paths;                     // a preview's names of the files it would change
         // Only the list and the tree show sizes and dates.
         const auto details_for = [this](clsFile& record) {
             return request_.want_details ? DetailsFor(record) : DetailsSink();
@@ -811,6 +891,25 @@ class Run {
         OrderedStage stage;
         stage.process = [&](std::size_t index) -> std::int32_t {
             clsFile& record = *records[index];
+            if (preview) {
+                // Text files, previewed while the walk went on or now.
+                FileFound found;
+                std::optional<std::int32_t> count =
+                    early != nullptr ? early->Take(&record, found) : std::nullopt;
+                if (!count) {
+                    count = PreviewOne(*preview_tools, record, found);
+                }
+                if (count) {
+                    for (RunProblem& problem : found.problems) {
+                        problems.Add(index, std::move(problem));
+                    }
+                    if (!hits.empty()) {
+                        hits[index] = std::move(found.hits);
+                    }
+                    previews[index] = std::move(found.preview);
+                    return *count;
+                }
+            }
             if (control_.Stopped() || kept_copies.Contains(record.FullPath())) {
                 return 0;  // the way back of earlier runs is never rewritten
             }
@@ -845,7 +944,7 @@ class Run {
                             FilePreview shown;
                             shown.office = true;
                             shown.plan.digest = FileDigest(record.FullPath());
-                            shown.target = real_paths.Of(record.FullPath());
+                            shown.target = preview_tools->real_paths.Of(record.FullPath());
                             if (shown.target.empty()) {
                                 shown.target = record.FullPath();
                             }
@@ -893,7 +992,6 @@ class Run {
                 auto item = std::make_unique<RewriteBatch::Item>();
                 std::string_view original;
                 FileHits* const lines = hits.empty() ? nullptr : &hits[index];
-                RewritePlan plan;
                 const ChosenChange* chosen = chosen_for(index);
                 const int context = request_.hit_lines.value_or(0);
                 const RewriteResult result =
@@ -901,33 +999,12 @@ class Run {
                         ? PrepareChosenRewrite(
                               place, chosen->digest, chosen->all ? nullptr : &chosen->edits,
                               *finder, details_for(record), item->rewrite, original, lines, context)
-                    : preview ? PreparePreview(place, *finder, details_for(record), lines, context,
-                                               plan, request_.preview_changes)
-                              : PrepareRewrite(place, *compiled, replacement, lazy.Shortcut(),
-                                               details_for(record), item->rewrite, original, lines,
-                                               context);
+                        : PrepareRewrite(place, *compiled, replacement, lazy.Shortcut(),
+                                         details_for(record), item->rewrite, original, lines,
+                                         context);
                 if (result.count == kNotSearched) {
                     file_problem(index, Status::Error(75, path + ": " + result.error));
                     return kNotSearched;
-                }
-                if (preview) {
-                    // Worked out and told; the file stays as it is. A file reached again by
-                    // another name (a link) is told once, as it would be rewritten once.
-                    if (result.rewritten) {
-                        std::string target = real_paths.Of(place);
-                        if (target.empty()) {
-                            file_problem(index, Status::Error(75, path + ": " + kChangedMeanwhile));
-                            return kNotSearched;
-                        }
-                        {
-                            std::lock_guard lock(targets_mutex);
-                            if (!targets.insert(target).second) {
-                                return 0;
-                            }
-                        }
-                        previews[index] = FilePreview{std::move(plan), false, std::move(target)};
-                    }
-                    return result.count;
                 }
                 if (!result.rewritten) {
                     return result.count;
