@@ -44,6 +44,8 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <limits>
+#include <mutex>
+#include <vector>
 
 #include "app/command_process.h"
 #include "app/common_dialog.h"
@@ -1091,14 +1093,34 @@ frmPreviewReplace* frmMain::PreviewReplace() {
     dialog->on_open = [this](const std::string& path, std::int64_t line, std::int64_t column) {
         OpenFilePreviewer(path, line, column);
     };
-    // Each file as the preview finds it, on this window's thread.
-    driver_->SetPreviewTaker([this, shown](const clsFile& file, FilePreview& preview) {
-        auto copy = std::make_shared<FilePreview>(std::move(preview));
+    // The files the preview finds go to this window's thread together: one hand-off per file
+    // would keep it busy when files come thousands a second.
+    struct Found {
+        QPointer<frmPreviewReplace> dialog;
+        std::mutex mutex;
+        std::vector<PreviewChangesModel::Found> files;  // protected by mutex
+        bool posted = false;                            // protected by mutex
+    };
+    const auto found = std::make_shared<Found>();
+    found->dialog = dialog;
+    driver_->SetPreviewTaker([this, found](const clsFile& file, FilePreview& preview) {
+        std::lock_guard lock(found->mutex);
+        found->files.push_back({file.FullPath(), file.ItemsFound(), std::move(preview)});
+        if (found->posted) {
+            return;
+        }
+        found->posted = true;
         QMetaObject::invokeMethod(
             this,
-            [shown, copy, path = file.FullPath(), hits = file.ItemsFound()] {
-                if (shown != nullptr) {
-                    shown->AddFile(path, hits, std::move(*copy));
+            [found] {
+                std::vector<PreviewChangesModel::Found> files;
+                {
+                    std::lock_guard taken(found->mutex);
+                    files.swap(found->files);
+                    found->posted = false;
+                }
+                if (found->dialog != nullptr) {
+                    found->dialog->AddFiles(std::move(files));
                 }
             },
             Qt::QueuedConnection);

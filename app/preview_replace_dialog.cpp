@@ -12,6 +12,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <iterator>
 
 namespace ferret {
 namespace {
@@ -498,10 +499,14 @@ frmPreviewReplace::frmPreviewReplace(std::shared_ptr<const ChangeFinder> finder,
     ShowTotals();
 }
 
-void frmPreviewReplace::AddFile(const std::string& path, std::int32_t hits, FilePreview preview) {
-    // Files come one by one from the run; they go into the list a batch at a time, so that the
-    // window never spends its time on one row after another.
-    waiting_.push_back({path, hits, std::move(preview)});
+void frmPreviewReplace::AddFiles(std::vector<PreviewChangesModel::Found> found) {
+    // Files come in small groups from the run; they go into the list a batch at a time, so that
+    // the window never spends its time on one row after another.
+    if (waiting_.empty()) {
+        waiting_ = std::move(found);
+    } else {
+        std::move(found.begin(), found.end(), std::back_inserter(waiting_));
+    }
     if (!batch_timer_->isActive()) {
         batch_timer_->start();
     }

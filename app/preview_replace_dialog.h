@@ -116,7 +116,7 @@ class frmPreviewReplace : public QMainWindow {
                                QWidget* owner = nullptr);
 
     // From the preview run, on the window's thread.
-    void AddFile(const std::string& path, std::int32_t hits, FilePreview preview);
+    void AddFiles(std::vector<PreviewChangesModel::Found> found);
     // The preview run has ended; `stopped` when it ended early.
     void Finish(bool stopped);
 

@@ -15,6 +15,18 @@ mkdir -p "$work/config" "$work/data"
 export QT_QPA_PLATFORM=offscreen HOME="$work" XDG_CONFIG_HOME="$work/config" \
     XDG_DATA_HOME="$work/data"
 find "$folder" -type f -exec cat {} + >/dev/null 2>&1 || true  # warm the cache
-for run in 1 2 3; do
+# Nine runs, each printed, then the medians: one run on a machine that is busy says little.
+for run in 1 2 3 4 5 6 7 8 9; do
     "$build/preview_replace_bench" "$folder" "$search" "$replace" 2>/dev/null
-done
+done | tee "$work/runs"
+awk '{ for (i = 1; i <= NF; ++i) {
+           if ($i == "search") search[NR] = $(i + 1);
+           if ($i == "complete") complete[NR] = $(i + 1);
+           if ($i == "files") first[NR] = $(i + 1);
+       } ratio[NR] = complete[NR] / search[NR] }
+     function median(a, n,   i, j, t, b) {
+         for (i = 1; i <= n; ++i) b[i] = a[i];
+         for (i = 1; i <= n; ++i) for (j = i + 1; j <= n; ++j) if (b[j] < b[i]) { t = b[i]; b[i] = b[j]; b[j] = t }
+         return b[int((n + 1) / 2)] }
+     END { printf "median of %d runs: search %.3f s, first files %.3f s, preview complete %.3f s, %.2f x the search\n",
+                  NR, median(search, NR), median(first, NR), median(complete, NR), median(ratio, NR) }' "$work/runs"

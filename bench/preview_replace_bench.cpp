@@ -78,6 +78,9 @@ int main(int argc, char** argv) {
         return !window.IsRunning() && !preview->Totals().contains(QStringLiteral("still"));
     });
     const qint64 complete = clock.elapsed();
+    if (run_end < 0) {
+        run_end = complete;  // the run ended between two ticks, the window already complete
+    }
     std::printf(
         "search %.3f s; preview: first files %.3f s, run %.3f s, complete %.3f s (%.2f x the "
         "search), %d files, %lld changes, longest stall %lld ms\n",

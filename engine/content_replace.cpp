@@ -179,10 +179,15 @@ void IgnoreLeaseBreaks() {
 }
 
 // Why the regular file `file`, opened at `place`, may not be rewritten, or an empty text.
-std::string Refusal(const FilePlace& place, const struct stat& file) {
+std::string Refusal(const FilePlace& place, const struct stat& file, bool* name_is_link = nullptr) {
     struct stat link {};
-    if (fstatat(place.folder, place.name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(link.st_mode) && !MayFollowLink(link.st_uid, file.st_uid)) {
+    const bool is_link =
+        fstatat(place.folder, place.name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(link.st_mode);
+    if (name_is_link != nullptr) {
+        *name_is_link = is_link;
+    }
+    if (is_link && !MayFollowLink(link.st_uid, file.st_uid)) {
         return "it is a link that belongs to another user; it was not followed";
     }
     // Read-only means the owner may not write it, whoever we are (root may write anything).
@@ -190,7 +195,7 @@ std::string Refusal(const FilePlace& place, const struct stat& file) {
         faccessat(place.folder, place.name.c_str(), W_OK, 0) != 0) {
         return "the file is read-only";
     }
-    if (geteuid() != 0 && file.st_uid != geteuid()) {
+    if (const uid_t us = geteuid(); us != 0 && file.st_uid != us) {
         return "the file belongs to another user, whose ownership could not be kept";
     }
     return {};
@@ -239,7 +244,14 @@ bool IsApprovedForReplace(std::string_view file_name, std::string_view list) {
     const std::size_t dot = file_name.rfind('.');
     const std::string_view extension =
         dot == std::string_view::npos ? std::string_view() : file_name.substr(dot);
-    return FoldCase(list).find(FoldCase(extension)) != std::string::npos;
+    // A run asks about every file with the same list: it is folded once.
+    thread_local std::string last_list;
+    thread_local std::string folded_list;
+    if (list != last_list) {
+        last_list.assign(list);
+        folded_list = FoldCase(list);
+    }
+    return folded_list.find(FoldCase(extension)) != std::string::npos;
 }
 
 void DeleteFileQuietly(const std::string& path) {
@@ -427,11 +439,11 @@ std::string OpenToRead(const FilePlace& place, const DetailsSink& details, Fd& i
 }
 
 // The changes of a plain text (`matcher`, exact: leftmost, not overlapping) in the open file
-// `input`, counted a block at a time with the digest of all its bytes: what a preview needs of a
-// file it does not show, without holding the file whole. False when it cannot be read (errno),
-// or when it has a byte-order mark (`marked`): its text is not its bytes.
-bool CountPlainChanges(int input, const PlainMatcher& matcher, std::int64_t& count,
-                       std::uint64_t& digest, bool& marked) {
+// `input` of `size` bytes, counted a block at a time with the digest of all its bytes: what a
+// preview needs of a file it does not show, without holding the file whole. False when it cannot
+// be read (errno), or when it has a byte-order mark (`marked`): its text is not its bytes.
+bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matcher,
+                       std::int64_t& count, std::uint64_t& digest, bool& marked) {
     constexpr std::size_t kBlock = 64 * 1024;
     const std::size_t length = matcher.MaxHitLength();
     // The tail of each block goes in front of the next, so changes across the seam are found.
@@ -448,6 +460,7 @@ bool CountPlainChanges(int input, const PlainMatcher& matcher, std::int64_t& cou
     std::size_t carried = 0;
     std::uint64_t offset = 0;     // of buffer[0] in the file
     std::uint64_t free_from = 0;  // where the next change may start: after the last one
+    std::uint64_t total = 0;      // bytes read
     for (bool first = true;; first = false) {
         ssize_t got;
         do {
@@ -460,6 +473,10 @@ bool CountPlainChanges(int input, const PlainMatcher& matcher, std::int64_t& cou
             break;
         }
         XXH3_64bits_update(&state, buffer + carried, static_cast<std::size_t>(got));
+        total += static_cast<std::uint64_t>(got);
+        // A short read that brings the file to its size ends it: no read is spent to learn so.
+        // Should it have grown meanwhile, its digest tells when the changes are written.
+        const bool ended = static_cast<std::size_t>(got) < kBlock && total == size;
         const std::size_t filled = carried + static_cast<std::size_t>(got);
         if (first &&
             DetectByteOrderMark(std::string_view(buffer, filled)) != ByteOrderMark::kNone) {
@@ -471,6 +488,9 @@ bool CountPlainChanges(int input, const PlainMatcher& matcher, std::int64_t& cou
              at != std::string_view::npos; at = matcher.Find(buffer, filled, at + length)) {
             ++count;
             free_from = offset + at + length;
+        }
+        if (ended) {
+            break;
         }
         const std::size_t keep = std::min(carry_room, filled);
         std::memmove(buffer, buffer + filled - keep, keep);
@@ -525,7 +545,7 @@ RewriteResult FinishPreview(const FilePlace& place, const struct stat& before, s
     if (!changes) {
         return result;
     }
-    if (std::string refused = Refusal(place, before); !refused.empty()) {
+    if (std::string refused = Refusal(place, before, &result.name_is_link); !refused.empty()) {
         return Failed(std::move(refused));
     }
     result.rewritten = true;
@@ -564,17 +584,20 @@ std::uint64_t ContentDigest(std::string_view bytes) {
     return XXH3_64bits(bytes.data(), bytes.size());
 }
 
-std::string RealPaths::Of(const FilePlace& place) {
+std::string RealPaths::Of(const FilePlace& place, std::optional<bool> name_is_link) {
     const std::string& path = place.path;
-    struct stat file {};
-    if (fstatat(place.folder, place.name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
-        return {};
+    if (!name_is_link) {
+        struct stat file {};
+        if (fstatat(place.folder, place.name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
+            return {};
+        }
+        name_is_link = S_ISLNK(file.st_mode);
     }
     const auto resolve = [](const std::string& name) {
         std::unique_ptr<char, decltype(&free)> resolved(realpath(name.c_str(), nullptr), &free);
         return resolved ? std::string(resolved.get()) : std::string();
     };
-    if (S_ISLNK(file.st_mode)) {
+    if (*name_is_link) {
         return resolve(path);
     }
     const std::size_t slash = path.rfind('/');
@@ -689,7 +712,8 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
         }
         std::int64_t count = 0;
         bool marked = false;
-        if (CountPlainChanges(input.get(), *finder.Plain(), count, plan.digest, marked)) {
+        if (CountPlainChanges(input.get(), static_cast<std::uint64_t>(before.st_size),
+                              *finder.Plain(), count, plan.digest, marked)) {
             if (count == 0) {
                 return {};
             }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -36,10 +37,11 @@ inline constexpr char kChangedMeanwhile[] =
 
 // What a rewrite produced, for the caller to keep.
 struct RewriteResult {
-    std::int32_t count = 0;   // replacements made, or kNotSearched
-    std::string error;        // why the file was left alone, when count is kNotSearched
-    bool rewritten = false;   // false also when every match was replaced by itself
-    std::string new_content;  // the file's new bytes, when it was rewritten
+    std::int32_t count = 0;     // replacements made, or kNotSearched
+    std::string error;          // why the file was left alone, when count is kNotSearched
+    bool rewritten = false;     // false also when every match was replaced by itself
+    std::string new_content;    // the file's new bytes, when it was rewritten
+    bool name_is_link = false;  // for a preview: the file was reached through a link
 };
 
 // Keeps a way back before a rewrite: given the file about to be replaced (links resolved), its
@@ -125,8 +127,9 @@ std::uint64_t FileDigest(const std::string& path);
 // change by its real path without a look at every part of each path.
 class RealPaths {
   public:
-    // The real path of the file at `place`; empty when it cannot be resolved.
-    std::string Of(const FilePlace& place);
+    // The real path of the file at `place`; empty when it cannot be resolved. `name_is_link`,
+    // when known, saves a look at the name.
+    std::string Of(const FilePlace& place, std::optional<bool> name_is_link = std::nullopt);
 
   private:
     std::mutex mutex_;

@@ -656,9 +656,11 @@ class Run {
         if (tools.office.Takes(record) || !tools.finder.status().ok()) {
             return std::nullopt;
         }
+        if (!IsApprovedForReplace(record.Filename(), request_.approved_extensions)) {
+            return 0;  // not opened
+        }
         const std::string path = record.FullPath();
-        if (tools.kept_copies.Contains(path) ||
-            !IsApprovedForReplace(record.Filename(), request_.approved_extensions)) {
+        if (tools.kept_copies.Contains(path)) {
             return 0;  // the way back of earlier runs is never rewritten
         }
         const int folder = t_open_folder.For(record);
@@ -681,7 +683,7 @@ class Run {
             if (result.rewritten) {
                 // A file reached again by another name (a link) is told once, as it would be
                 // rewritten once.
-                std::string target = tools.real_paths.Of(place);
+                std::string target = tools.real_paths.Of(place, result.name_is_link);
                 if (target.empty()) {
                     return problem(kChangedMeanwhile);
                 }
