@@ -161,7 +161,7 @@ void PreviewChangesModel::Fetch(int row) {
         return;
     }
     RewritePlan plan;
-    const Status shown = finder_ ? PreviewChanges(file.path, file.digest, *finder_, plan)
+    const Status shown = finder_ ? PreviewChanges(file.path, file.seen, *finder_, plan)
                                  : Status::Error(EINVAL, "no way to work out the changes");
     // The file stops counting as a whole; it counts again by its changes.
     const bool on = file.chosen_count > 0;
@@ -183,6 +183,7 @@ void PreviewChangesModel::Fetch(int row) {
         if (count > 0) {
             beginInsertRows(file_index, 0, count - 1);
         }
+        file.digest = plan.digest;
         file.edits = std::move(plan.edits);
         file.lines = std::move(plan.lines);
         file.hits = count;
@@ -366,6 +367,7 @@ void PreviewChangesModel::Append(const std::string& path, std::int32_t hits, Fil
     File file;
     file.path = preview.target.empty() ? path : preview.target;
     file.digest = preview.plan.digest;
+    file.seen = preview.plan.seen;
     file.office = preview.office;
     file.hits = hits;
     // Chosen as a whole until its changes are worked out.
@@ -397,6 +399,7 @@ std::vector<ChosenChange> PreviewChangesModel::Chosen() const {
         ChosenChange change;
         change.path = file.path;
         change.digest = file.digest;
+        change.seen = file.seen;
         change.office = file.office;
         change.all = !file.office && !file.fetched;
         for (std::size_t i = 0; file.fetched && i < file.edits.size(); ++i) {
@@ -464,7 +467,7 @@ frmPreviewReplace::frmPreviewReplace(std::shared_ptr<const ChangeFinder> finder,
     model_->on_changed = [this] { ShowTotals(); };
     batch_timer_ = new QTimer(this);
     batch_timer_->setSingleShot(true);
-    batch_timer_->setInterval(50);
+    batch_timer_->setInterval(100);
     connect(batch_timer_, &QTimer::timeout, this, [this] { AddWaiting(); });
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
     // A file's changes are worked out when it is opened.
@@ -507,7 +510,11 @@ void frmPreviewReplace::AddFiles(std::vector<PreviewChangesModel::Found> found) 
     } else {
         std::move(found.begin(), found.end(), std::back_inserter(waiting_));
     }
-    if (!batch_timer_->isActive()) {
+    // The first files show at once; the rest come every so often, as each batch costs the
+    // window a new layout and paint.
+    if (model_->FileCount() == 0) {
+        AddWaiting();
+    } else if (!batch_timer_->isActive()) {
         batch_timer_->start();
     }
 }

@@ -21,7 +21,7 @@ namespace ferret {
 
 // The files a replace run would change, each with its changes as lines before and after, every
 // file and every change with a check box (all on). A file's box is partly on when only some of
-// its changes are. A file's changes are worked out again from it (`finder`, its digest checked)
+// its changes are. A file's changes are found again in it (`finder`, while it is as it was seen)
 // when they are first shown: most files of a large preview are never opened.
 class PreviewChangesModel : public QAbstractItemModel {
   public:
@@ -72,7 +72,8 @@ class PreviewChangesModel : public QAbstractItemModel {
   private:
     struct File {
         std::string path;
-        std::uint64_t digest = 0;
+        std::uint64_t digest = 0;  // of the bytes its changes were found in (a document's)
+        FileIdentity seen;         // the file as the preview saw it
         bool office = false;
         std::int32_t hits = 0;  // its changes (a document's hits)
         // A text file's changes are worked out: `edits` and `lines` hold them. Until then the

@@ -19,11 +19,12 @@ find "$folder" -type f -exec cat {} + >/dev/null 2>&1 || true  # warm the cache
 for run in 1 2 3 4 5 6 7 8 9; do
     "$build/preview_replace_bench" "$folder" "$search" "$replace" 2>/dev/null
 done | tee "$work/runs"
-awk '{ for (i = 1; i <= NF; ++i) {
-           if ($i == "search") search[NR] = $(i + 1);
-           if ($i == "complete") complete[NR] = $(i + 1);
-           if ($i == "files") first[NR] = $(i + 1);
-       } ratio[NR] = complete[NR] / search[NR] }
+awk '{ search[NR] = $2
+       for (i = 1; i <= NF; ++i) {
+           if ($i == "complete") complete[NR] = $(i + 1)
+           if ($i == "first") first[NR] = $(i + 2)
+       }
+       ratio[NR] = complete[NR] / search[NR] }
      function median(a, n,   i, j, t, b) {
          for (i = 1; i <= n; ++i) b[i] = a[i];
          for (i = 1; i <= n; ++i) for (j = i + 1; j <= n; ++j) if (b[j] < b[i]) { t = b[i]; b[i] = b[j]; b[j] = t }

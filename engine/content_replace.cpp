@@ -19,7 +19,7 @@
 #include <mutex>
 #include <vector>
 
-// Inlined: the digest of every file a preview reads is on its hot path.
+// Inlined: a preview takes the digest of every file whose changes it finds.
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
@@ -439,11 +439,11 @@ std::string OpenToRead(const FilePlace& place, const DetailsSink& details, Fd& i
 }
 
 // The changes of a plain text (`matcher`, exact: leftmost, not overlapping) in the open file
-// `input` of `size` bytes, counted a block at a time with the digest of all its bytes: what a
-// preview needs of a file it does not show, without holding the file whole. False when it cannot
-// be read (errno), or when it has a byte-order mark (`marked`): its text is not its bytes.
+// `input` of `size` bytes, counted a block at a time: what a preview needs of a file it does not
+// show, without holding the file whole. False when it cannot be read (errno), or when it has a
+// byte-order mark (`marked`): its text is not its bytes.
 bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matcher,
-                       std::int64_t& count, std::uint64_t& digest, bool& marked) {
+                       std::int64_t& count, bool& marked) {
     constexpr std::size_t kBlock = 64 * 1024;
     const std::size_t length = matcher.MaxHitLength();
     // The tail of each block goes in front of the next, so changes across the seam are found.
@@ -453,8 +453,6 @@ bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matche
         storage.resize(carry_room + kBlock);
     }
     char* const buffer = storage.data();
-    XXH3_state_t state;
-    XXH3_64bits_reset(&state);
     count = 0;
     marked = false;
     std::size_t carried = 0;
@@ -472,10 +470,9 @@ bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matche
         if (got == 0) {
             break;
         }
-        XXH3_64bits_update(&state, buffer + carried, static_cast<std::size_t>(got));
         total += static_cast<std::uint64_t>(got);
         // A short read that brings the file to its size ends it: no read is spent to learn so.
-        // Should it have grown meanwhile, its digest tells when the changes are written.
+        // Should it have grown meanwhile, its identity tells when the changes are written.
         const bool ended = static_cast<std::size_t>(got) < kBlock && total == size;
         const std::size_t filled = carried + static_cast<std::size_t>(got);
         if (first &&
@@ -497,7 +494,6 @@ bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matche
         offset += filled - keep;
         carried = keep;
     }
-    digest = XXH3_64bits_digest(&state);
     return true;
 }
 
@@ -584,6 +580,10 @@ std::uint64_t ContentDigest(std::string_view bytes) {
     return XXH3_64bits(bytes.data(), bytes.size());
 }
 
+FileIdentity IdentityOf(const struct stat& file) {
+    return {file.st_dev, file.st_ino, file.st_size, file.st_mtim, file.st_ctim};
+}
+
 std::string RealPaths::Of(const FilePlace& place, std::optional<bool> name_is_link) {
     const std::string& path = place.path;
     if (!name_is_link) {
@@ -633,7 +633,7 @@ std::uint64_t FileDigest(const std::string& path) {
     return ContentDigest(bytes);
 }
 
-Status PreviewChanges(const std::string& path, std::uint64_t digest, const ChangeFinder& finder,
+Status PreviewChanges(const std::string& path, const FileIdentity& seen, const ChangeFinder& finder,
                       RewritePlan& plan) {
     // The file is named by its real path: a link in its place is not followed.
     const Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
@@ -641,18 +641,20 @@ Status PreviewChanges(const std::string& path, std::uint64_t digest, const Chang
     if (input.get() < 0 || fstat(input.get(), &info) != 0) {
         return Status::Error(errno, ErrnoText("cannot open the file", errno));
     }
+    if (!(IdentityOf(info) == seen)) {
+        return Status::Error(ESTALE, kChangedSincePreview);
+    }
     std::string_view text;
     if (!S_ISREG(info.st_mode) ||
         !ReadWholeFile(input.get(), static_cast<std::uint64_t>(info.st_size), text)) {
         return Status::Error(EIO, "the file cannot be read");
     }
-    if (ContentDigest(text) != digest) {
-        return Status::Error(ESTALE, kChangedSincePreview);
-    }
     std::string decoded;
     std::string_view body;
     plan.mark = FileTextAsUtf8(text, decoded, body);
-    plan.digest = digest;
+    // The changes shown are written only to these bytes.
+    plan.digest = ContentDigest(text);
+    plan.seen = seen;
     std::int64_t count = 0;
     if (Status status = finder.Find(body, &plan.edits, count); !status.ok()) {
         return status;
@@ -713,11 +715,12 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
         std::int64_t count = 0;
         bool marked = false;
         if (CountPlainChanges(input.get(), static_cast<std::uint64_t>(before.st_size),
-                              *finder.Plain(), count, plan.digest, marked)) {
+                              *finder.Plain(), count, marked)) {
             if (count == 0) {
                 return {};
             }
             plan.mark = ByteOrderMark::kNone;
+            plan.seen = IdentityOf(before);
             return FinishPreview(place, before, count, !finder.PutsBackPlain());
         }
         if (!marked) {
@@ -752,8 +755,9 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
         return {};
     }
     plan.mark = mark;
-    plan.digest = ContentDigest(text);
+    plan.seen = IdentityOf(before);
     if (changes) {
+        plan.digest = ContentDigest(text);
         plan.text.assign(body);
     }
     bool differs = !finder.PutsBackPlain();
@@ -788,9 +792,10 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
 }
 
 RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
-                                   const std::vector<TextEdit>* chosen, const ChangeFinder& finder,
-                                   const DetailsSink& details, PreparedRewrite& rewrite,
-                                   std::string_view& original, FileHits* hits, int context) {
+                                   const FileIdentity& seen, const std::vector<TextEdit>* chosen,
+                                   const ChangeFinder& finder, const DetailsSink& details,
+                                   PreparedRewrite& rewrite, std::string_view& original,
+                                   FileHits* hits, int context) {
     Fd input;
     struct stat before {};
     bool no_match = false;
@@ -799,7 +804,7 @@ RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
         !why.empty()) {
         return Failed(std::move(why));
     }
-    if (ContentDigest(text) != digest) {
+    if (chosen != nullptr ? ContentDigest(text) != digest : !(IdentityOf(before) == seen)) {
         return Failed(kChangedSincePreview);
     }
     std::string decoded;

@@ -109,13 +109,33 @@ struct FilePlace {
     const std::string& name;
 };
 
+// A file as it was looked at, told apart from itself after any write without reading it again:
+// a write changes its change time (and a new file in its place, its number).
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{};
+    timespec changed{};
+    bool operator==(const FileIdentity& other) const {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec &&
+               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+FileIdentity IdentityOf(const struct stat& file);
+
 // What a rewrite would change in a file, for a preview, and to rewrite only part of it later.
 struct RewritePlan {
     std::vector<TextEdit> edits;  // of the file's text as decoded, in order
     ChangeLines lines;            // where the edits are by line, for a view (PreviewChanges)
     std::string text;  // the file's text as decoded (after its byte-order mark), for a patch
     ByteOrderMark mark = ByteOrderMark::kNone;
-    std::uint64_t digest = 0;  // of the bytes read (ContentDigest)
+    std::uint64_t digest = 0;  // of the bytes read (ContentDigest), when its changes were found
+    // The file as it was read. A preview that only counts keeps no digest: the changes are
+    // found again while the file is still as it was.
+    FileIdentity seen;
 };
 // A digest of a file's bytes that tells whether they changed (XXH3, not for adversaries:
 // only files of our own are rewritten).
@@ -151,27 +171,28 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
 
 // Previews the rewrite of the file at `place`, which stays as it is: `count` as for
 // PrepareRewrite, and `rewritten` when the file would change and may be rewritten. `plan` gets
-// the digest of the bytes read and their mark and, with `changes`, the changes that `finder`
-// finds and the text as decoded (for a patch); without, a plain text's changes are only counted.
-// `hits` as for PrepareRewrite.
+// the file's identity and mark and, with `changes`, the changes that `finder` finds, the text as
+// decoded (for a patch) and its digest; without, the changes are only counted. `hits` as for
+// PrepareRewrite.
 RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
                              const DetailsSink& details, FileHits* hits, int context,
                              RewritePlan& plan, bool changes);
 
-// The changes of a previewed file worked out again, each with its line before and after: the
-// file at `path` (its real path) when its bytes are still those of `digest`; otherwise an error
-// with kChangedSincePreview.
-Status PreviewChanges(const std::string& path, std::uint64_t digest, const ChangeFinder& finder,
+// The changes of a previewed file found again, each with its line before and after, and the
+// digest of the bytes they were found in: the file at `path` (its real path) when it is still as
+// `seen`; otherwise an error with kChangedSincePreview.
+Status PreviewChanges(const std::string& path, const FileIdentity& seen, const ChangeFinder& finder,
                       RewritePlan& plan);
 
-// PrepareRewrite for changes chosen from a preview: `chosen` (in order, of the text as decoded),
-// or when null every change `finder` finds, made to the file at `place` when its bytes are still
-// those of `digest`; otherwise the file is left alone with kChangedSincePreview.
+// PrepareRewrite for changes chosen from a preview: `chosen` (in order, of the text as decoded)
+// made to the file at `place` when its bytes are still those of `digest`; or, when null, every
+// change `finder` finds when the file is still as `seen`. Otherwise the file is left alone with
+// kChangedSincePreview.
 RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
-                                   const std::vector<TextEdit>* chosen, const ChangeFinder& finder,
-                                   const DetailsSink& details, PreparedRewrite& rewrite,
-                                   std::string_view& original, FileHits* hits = nullptr,
-                                   int context = 0);
+                                   const FileIdentity& seen, const std::vector<TextEdit>* chosen,
+                                   const ChangeFinder& finder, const DetailsSink& details,
+                                   PreparedRewrite& rewrite, std::string_view& original,
+                                   FileHits* hits = nullptr, int context = 0);
 
 // Opens the file at `path` for a rewrite worked out elsewhere (by an office handler): when it
 // may be rewritten under the rules of PrepareRewrite, `rewrite` is ready but for its content,

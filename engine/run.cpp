@@ -998,9 +998,10 @@ class Run {
                 const int context = request_.hit_lines.value_or(0);
                 const RewriteResult result =
                     chosen != nullptr
-                        ? PrepareChosenRewrite(
-                              place, chosen->digest, chosen->all ? nullptr : &chosen->edits,
-                              *finder, details_for(record), item->rewrite, original, lines, context)
+                        ? PrepareChosenRewrite(place, chosen->digest, chosen->seen,
+                                               chosen->all ? nullptr : &chosen->edits, *finder,
+                                               details_for(record), item->rewrite, original, lines,
+                                               context)
                         : PrepareRewrite(place, *compiled, replacement, lazy.Shortcut(),
                                          details_for(record), item->rewrite, original, lines,
                                          context);

@@ -39,9 +39,10 @@ struct ChosenChange {
     std::uint64_t digest = 0;  // of the bytes the preview read
     std::vector<TextEdit> edits;
     bool office = false;
-    // Every change of the file, worked out again from the same bytes (their digest checked):
+    // Every change of the file, found again while it is still as the preview saw it (`seen`):
     // a file whose changes were never looked at one by one.
     bool all = false;
+    FileIdentity seen;
 };
 
 // Everything one run needs, taken when it starts: the search fields and the settings of that

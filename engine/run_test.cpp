@@ -292,8 +292,8 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     EXPECT_EQ(by_name["wide.txt"].plan.mark, ByteOrderMark::kUtf16LE);
     EXPECT_EQ(by_name["wide.txt"].plan.text, "hit x");
 
-    // A preview for the window only counts and keeps the digests; each file's changes, worked
-    // out again when shown, are the same.
+    // A preview for the window only counts, and keeps each file's identity; its changes, found
+    // again when shown, are the same, with the same digest.
     request_.preview_changes = false;
     Previews counted;
     control_.Reset(false);
@@ -305,15 +305,15 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
         EXPECT_EQ(path, previews.seen[i].first);
         EXPECT_TRUE(preview.plan.edits.empty()) << path;
         EXPECT_TRUE(preview.plan.text.empty()) << path;
-        EXPECT_EQ(preview.plan.digest, previews.seen[i].second.plan.digest) << path;
+        EXPECT_TRUE(preview.plan.seen == previews.seen[i].second.plan.seen) << path;
         RewritePlan shown;
-        ASSERT_TRUE(PreviewChanges(preview.target, preview.plan.digest, finder, shown).ok())
-            << path;
+        ASSERT_TRUE(PreviewChanges(preview.target, preview.plan.seen, finder, shown).ok()) << path;
         EXPECT_EQ(shown.edits, previews.seen[i].second.plan.edits) << path;
         EXPECT_EQ(shown.lines.size(), shown.edits.size()) << path;
+        EXPECT_EQ(shown.digest, previews.seen[i].second.plan.digest) << path;
     }
     RewritePlan stale;
-    EXPECT_FALSE(PreviewChanges(dir_.Path("crlf.txt"), 1, finder, stale).ok());
+    EXPECT_FALSE(PreviewChanges(dir_.Path("crlf.txt"), FileIdentity{}, finder, stale).ok());
 
     // Everything chosen, some files change by change and the others whole: the bytes of a
     // plain replace run.
@@ -321,7 +321,8 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     for (const auto& [path, preview] : previews.seen) {
         const bool whole = all->size() % 2 == 1;
         all->push_back({path, preview.plan.digest,
-                        whole ? std::vector<TextEdit>() : preview.plan.edits, false, whole});
+                        whole ? std::vector<TextEdit>() : preview.plan.edits, false, whole,
+                        preview.plan.seen});
     }
     request_.preview = false;
     request_.chosen = all;
@@ -345,19 +346,21 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     const std::uint64_t crlf = ContentDigest("hit one\r\nno\r\nhit hit");
     const std::uint64_t f00 = ContentDigest("hit and hit");
     dir_.WriteFile("f00.txt", "hit and hit, changed");
+    // A file never opened is known by its identity.
     dir_.WriteFile("f04.txt", "hit");
-    const std::uint64_t f04 = ContentDigest("hit");
-    dir_.WriteFile("f04.txt", "hit hit");
-    request_.chosen = std::make_shared<std::vector<ChosenChange>>(
-        std::vector<ChosenChange>{{dir_.Path("crlf.txt"), crlf, {{13, 16, "HIT"}}, false},
-                                  {dir_.Path("f00.txt"), f00, {{0, 3, "HIT"}}, false},
-                                  {dir_.Path("f04.txt"), f04, {}, false, true}});
+    struct stat f04 {};
+    ASSERT_EQ(stat(dir_.Path("f04.txt").c_str(), &f04), 0);
+    dir_.WriteFile("f04.txt", "hot!");
+    request_.chosen = std::make_shared<std::vector<ChosenChange>>(std::vector<ChosenChange>{
+        {dir_.Path("crlf.txt"), crlf, {{13, 16, "HIT"}}, false, false, {}},
+        {dir_.Path("f00.txt"), f00, {{0, 3, "HIT"}}, false, false, {}},
+        {dir_.Path("f04.txt"), 0, {}, false, true, IdentityOf(f04)}});
     RecordingSink part;
     control_.Reset(false);
     const RunResult partly = ExecuteRun(request_, part, control_);
     EXPECT_EQ(dir_.ReadFile("crlf.txt"), "hit one\r\nno\r\nHIT hit");
     EXPECT_EQ(dir_.ReadFile("f00.txt"), "hit and hit, changed");
-    EXPECT_EQ(dir_.ReadFile("f04.txt"), "hit hit");
+    EXPECT_EQ(dir_.ReadFile("f04.txt"), "hot!");
     EXPECT_EQ(partly.strings_found, 1);
     // Both files changed since are told.
     EXPECT_EQ(std::count(part.calls.begin(), part.calls.end(), "problem 0 75"), 2)
