@@ -467,7 +467,7 @@ frmPreviewReplace::frmPreviewReplace(std::shared_ptr<const ChangeFinder> finder,
     model_->on_changed = [this] { ShowTotals(); };
     batch_timer_ = new QTimer(this);
     batch_timer_->setSingleShot(true);
-    batch_timer_->setInterval(100);
+    batch_timer_->setInterval(250);
     connect(batch_timer_, &QTimer::timeout, this, [this] { AddWaiting(); });
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
     // A file's changes are worked out when it is opened.

@@ -181,7 +181,9 @@ void IgnoreLeaseBreaks() {
 // Why the regular file `file`, opened at `place`, may not be rewritten, or an empty text.
 std::string Refusal(const FilePlace& place, const struct stat& file, bool* name_is_link = nullptr) {
     struct stat link {};
+    // A file opened as walked was opened without following a link.
     const bool is_link =
+        !place.regular &&
         fstatat(place.folder, place.name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(link.st_mode);
     if (name_is_link != nullptr) {
@@ -421,8 +423,10 @@ namespace {
 // The regular file at `place` opened as `input`, its state `before`; an empty text, or why not.
 std::string OpenToRead(const FilePlace& place, const DetailsSink& details, Fd& input,
                        struct stat& before) {
+    // A link put in place of a walked file since the walk is not followed.
     input.Reset(
-        openat(place.folder, place.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        openat(place.folder, place.name.c_str(),
+               O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (place.regular ? O_NOFOLLOW : 0)));
     if (input.get() < 0 || fstat(input.get(), &before) != 0) {
         return ErrnoText("cannot open the file", errno);
     }

@@ -99,14 +99,17 @@ std::string WhyNotRewritable(const std::string& path);
 
 // A file to work on: its path (for messages, and to follow a link to the file), opened as `name`
 // in the open folder `folder`, which is not looked up again. A path alone is opened as it is.
+// `regular`: the walk found a regular file there, not a link, and no link is followed to it.
 struct FilePlace {
     FilePlace(const std::string& file_path)  // NOLINT(google-explicit-constructor)
         : path(file_path), name(file_path) {}
-    FilePlace(const std::string& file_path, int open_folder, const std::string& file_name)
-        : path(file_path), folder(open_folder), name(file_name) {}
+    FilePlace(const std::string& file_path, int open_folder, const std::string& file_name,
+              bool walked_regular = false)
+        : path(file_path), folder(open_folder), name(file_name), regular(walked_regular) {}
     const std::string& path;
     int folder = AT_FDCWD;
     const std::string& name;
+    bool regular = false;
 };
 
 // A file as it was looked at, told apart from itself after any write without reading it again:

@@ -665,7 +665,8 @@ class Run {
         }
         const int folder = t_open_folder.For(record);
         const std::string name = NameIn(folder, record);
-        const FilePlace place(path, folder, name);
+        // The walk leaves the details of the regular files it found to whoever opens them.
+        const FilePlace place(path, folder, name, record.DetailsPending());
         const auto problem = [&](const std::string& why) {
             found.problems.push_back(
                 {RunStage::kReplace, ProblemKind::kFile, Status::Error(75, path + ": " + why)});

@@ -367,5 +367,45 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
         << ::testing::PrintToString(part.calls);
 }
 
+// A preview names each file by its real path, and a file reached by a second name (a link to
+// it, or a folder link) is told once, as it would be rewritten once; a read-only file is left
+// out and told.
+TEST_F(RunTest, APreviewTellsEachFileOnceByItsRealPath) {
+    const TempDir tree;
+    tree.WriteFile("real/a.txt", "hit");
+    tree.WriteFile("real/b.txt", "hit hit");
+    tree.Symlink("real/a.txt", "link-to-a.txt");
+    tree.Symlink("real", "folder-link");
+    tree.WriteFile("locked.txt", "hit");
+    chmod(tree.Path("locked.txt").c_str(), 0444);
+    struct Previews : RecordingSink {
+        void Previewed(std::size_t /*index*/, const clsFile& /*file*/,
+                       FilePreview preview) override {
+            targets.push_back(preview.target);
+        }
+        std::vector<std::string> targets;
+    };
+    request_.kind = RunKind::kReplace;
+    request_.fields.folder = tree.path();
+    request_.fields.recursive = true;
+    request_.fields.replace_text = "HIT";
+    request_.approved_extensions = ".txt";
+    request_.preview = true;
+    Previews previews;
+    control_.Reset(false);
+    ExecuteRun(request_, previews, control_);
+    char* resolved = realpath(tree.path().c_str(), nullptr);
+    ASSERT_NE(resolved, nullptr);
+    const std::string root = resolved;
+    free(resolved);
+    std::sort(previews.targets.begin(), previews.targets.end());
+    EXPECT_EQ(previews.targets,
+              (std::vector<std::string>{root + "/real/a.txt", root + "/real/b.txt"}));
+    // Read-only means the owner may not write it, whoever runs the preview.
+    EXPECT_EQ(std::count(previews.calls.begin(), previews.calls.end(), "problem 0 75"), 1)
+        << ::testing::PrintToString(previews.calls);
+    EXPECT_EQ(tree.ReadFile("real/a.txt"), "hit");
+}
+
 }  // namespace
 }  // namespace ferret
