@@ -21,9 +21,11 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-constexpr quintptr kFileRow = 0;
-// How many files show their changes as they come.
-constexpr int kOpenFiles = 50;  // internal id of a file's row; a change's is its file + 1
+constexpr quintptr kFileRow = 0;  // internal id of a file's row; a change's is its file + 1
+// How many files show their changes as they come, and the largest that does: a larger file's
+// changes take the window a while to find, so it waits to be opened.
+constexpr int kOpenFiles = 50;
+constexpr off_t kOpenAtOnceBytes = 4 << 20;
 
 enum Column { kChange = 0, kBefore = 1, kAfter = 2 };
 
@@ -161,8 +163,14 @@ void PreviewChangesModel::Fetch(int row) {
         return;
     }
     RewritePlan plan;
+    if (file.seen.size > kOpenAtOnceBytes) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
     const Status shown = finder_ ? PreviewChanges(file.path, file.seen, *finder_, plan)
                                  : Status::Error(EINVAL, "no way to work out the changes");
+    if (file.seen.size > kOpenAtOnceBytes) {
+        QApplication::restoreOverrideCursor();
+    }
     // The file stops counting as a whole; it counts again by its changes.
     const bool on = file.chosen_count > 0;
     changes_ -= file.hits;
@@ -526,8 +534,10 @@ void frmPreviewReplace::AddWaiting() {
     model_->AddFiles(std::move(batch));
     // The first files show their changes at once; the rest open on a click.
     for (int file = before; file < std::min(model_->FileCount(), kOpenFiles); ++file) {
-        model_->Fetch(file);
-        view_->expand(model_->index(file, 0));
+        if (model_->FileSize(file) <= kOpenAtOnceBytes) {
+            model_->Fetch(file);
+            view_->expand(model_->index(file, 0));
+        }
     }
 }
 

@@ -55,6 +55,8 @@ class PreviewChangesModel : public QAbstractItemModel {
     void Clear();
 
     int FileCount() const { return static_cast<int>(files_.size()); }
+    // The size of the file in row `file` when the preview read it.
+    off_t FileSize(int file) const { return files_[static_cast<std::size_t>(file)].seen.size; }
     // Changes in all, and those chosen; files with any chosen.
     std::int64_t Changes() const { return changes_; }
     std::int64_t ChosenChanges() const { return chosen_changes_; }

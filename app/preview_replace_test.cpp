@@ -116,6 +116,9 @@ TEST(PreviewReplace, FilesNotOpenedAreWrittenWholeAndChangedOnesLeftOut) {
     for (int i = 0; i < 60; ++i) {
         tree.WriteFile(name(i), "old\nx old\n");
     }
+    // A large file among the first waits to be opened too.
+    const std::string large = "old\nx old\n" + std::string(5 << 20, 'x');
+    tree.WriteFile(name(1), large);
     frmMain window;
     SearchFields fields;
     fields.folder = tree.path();
@@ -137,6 +140,7 @@ TEST(PreviewReplace, FilesNotOpenedAreWrittenWholeAndChangedOnesLeftOut) {
     EXPECT_EQ(preview->Totals(), QStringLiteral("120 of 120 change(s) in 60 of 60 file(s) chosen"));
     // The first files show their changes; the later ones only say how many they have.
     EXPECT_EQ(model.rowCount(model.index(0, 0)), 2);
+    EXPECT_EQ(model.rowCount(model.index(1, 0)), 0);
     const QModelIndex late = model.index(55, 0);
     EXPECT_EQ(model.rowCount(late), 0);
     EXPECT_TRUE(model.hasChildren(late));
@@ -164,6 +168,7 @@ TEST(PreviewReplace, FilesNotOpenedAreWrittenWholeAndChangedOnesLeftOut) {
     QApplication::processEvents();
     EXPECT_EQ(tree.ReadFile(name(0)), "new\nx new\n");
     EXPECT_EQ(tree.ReadFile(name(56)), "new\nx new\n");  // never opened, written whole
+    EXPECT_EQ(tree.ReadFile(name(1)), "new\nx new\n" + std::string(5 << 20, 'x'));
     EXPECT_EQ(tree.ReadFile(name(57)), "new\nx old\n");
     EXPECT_EQ(tree.ReadFile(name(55)), "old\nx old\nold\n");
     EXPECT_TRUE(window.Driver().FileProblems().empty());
