@@ -21,6 +21,26 @@ namespace {
 using testing::TempDir;
 using testing::WaitUntil;
 
+// The window's preview of "old" to "new" in the text files of `folder`, once it is complete;
+// nullptr when it did not complete.
+frmPreviewReplace* PreviewOldToNew(frmMain& window, const std::string& folder) {
+    SearchFields fields;
+    fields.folder = folder;
+    fields.file_mask = "*.txt";
+    fields.search_text = "old";
+    fields.replace_text = "new";
+    window.SetFields(fields);
+    frmPreviewReplace* preview = window.PreviewReplace();
+    const QPointer<frmPreviewReplace> alive(preview);
+    const bool complete = WaitUntil(
+        [&] {
+            return !window.IsRunning() && alive &&
+                   !preview->Totals().contains(QStringLiteral("still"));
+        },
+        20);
+    return complete ? preview : nullptr;
+}
+
 // The preview lists every file and change and writes nothing; the choice then writes all the
 // changes but one change and one file left out, leaves a file changed since alone and tells of
 // it, and its restore point undoes exactly what it wrote.
@@ -32,21 +52,8 @@ TEST(PreviewReplace, WritesExactlyWhatIsChosen) {
     tree.WriteFile("c.txt", "nothing");
     tree.WriteFile("d.txt", "old here");
     frmMain window;
-    SearchFields fields;
-    fields.folder = tree.path();
-    fields.file_mask = "*.txt";
-    fields.search_text = "old";
-    fields.replace_text = "new";
-    window.SetFields(fields);
-    frmPreviewReplace* preview = window.PreviewReplace();
+    frmPreviewReplace* preview = PreviewOldToNew(window, tree.path());
     ASSERT_NE(preview, nullptr);
-    const QPointer<frmPreviewReplace> alive(preview);
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            return !window.IsRunning() && alive &&
-                   !preview->Totals().contains(QStringLiteral("still"));
-        },
-        20));
     PreviewChangesModel& model = *preview->Model();
     ASSERT_EQ(model.FileCount(), 3);
     EXPECT_EQ(model.Changes(), 4);
@@ -120,21 +127,8 @@ TEST(PreviewReplace, FilesNotOpenedAreWrittenWholeAndChangedOnesLeftOut) {
     const std::string large = "old\nx old\n" + std::string(5 << 20, 'x');
     tree.WriteFile(name(1), large);
     frmMain window;
-    SearchFields fields;
-    fields.folder = tree.path();
-    fields.file_mask = "*.txt";
-    fields.search_text = "old";
-    fields.replace_text = "new";
-    window.SetFields(fields);
-    frmPreviewReplace* preview = window.PreviewReplace();
+    frmPreviewReplace* preview = PreviewOldToNew(window, tree.path());
     ASSERT_NE(preview, nullptr);
-    const QPointer<frmPreviewReplace> alive(preview);
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            return !window.IsRunning() && alive &&
-                   !preview->Totals().contains(QStringLiteral("still"));
-        },
-        20));
     PreviewChangesModel& model = *preview->Model();
     ASSERT_EQ(model.FileCount(), 60);
     EXPECT_EQ(preview->Totals(), QStringLiteral("120 of 120 change(s) in 60 of 60 file(s) chosen"));
