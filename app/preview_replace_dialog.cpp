@@ -22,9 +22,9 @@ QString Q(const std::string& text) {
 }
 
 constexpr quintptr kFileRow = 0;  // internal id of a file's row; a change's is its file + 1
-// How many files show their changes as they come, and the largest that does: a larger file's
-// changes take the window a while to find, so it waits to be opened.
-constexpr int kOpenFiles = 50;
+// How many files show their changes as they come (enough to fill the window), and the largest
+// that does: a larger file's changes take the window a while to find, so it waits to be opened.
+constexpr int kOpenFiles = 20;
 constexpr off_t kOpenAtOnceBytes = 4 << 20;
 
 enum Column { kChange = 0, kBefore = 1, kAfter = 2 };
@@ -364,16 +364,20 @@ void PreviewChangesModel::AddFiles(std::vector<Found> found) {
     }
     const int first = FileCount();
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(found.size()) - 1);
+    if (files_.capacity() < files_.size() + found.size()) {
+        files_.reserve(std::max(files_.size() + found.size(), 2 * files_.size()));
+    }
     for (Found& one : found) {
-        Append(one.path, one.hits, std::move(one.preview));
+        Append(one, std::move(one.preview));
     }
     endInsertRows();
     Changed();
 }
 
-void PreviewChangesModel::Append(const std::string& path, std::int32_t hits, FilePreview preview) {
+void PreviewChangesModel::Append(Found& found, FilePreview preview) {
+    const std::int32_t hits = found.hits;
     File file;
-    file.path = preview.target.empty() ? path : preview.target;
+    file.path = std::move(preview.target.empty() ? found.path : preview.target);
     file.digest = preview.plan.digest;
     file.seen = preview.plan.seen;
     file.office = preview.office;

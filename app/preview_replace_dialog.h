@@ -92,7 +92,7 @@ class PreviewChangesModel : public QAbstractItemModel {
     static std::int64_t Weight(const File& file) {
         return file.office || !file.fetched ? file.hits : 1;
     }
-    void Append(const std::string& path, std::int32_t hits, FilePreview preview);
+    void Append(Found& found, FilePreview preview);
     Qt::CheckState FileState(const File& file) const;
     void Choose(File& file, std::size_t change, bool on);
     void Changed();

@@ -9,6 +9,9 @@ ChangeFinder::ChangeFinder(std::string_view search_text, std::string_view replac
     if (!regex && !ignore_case && !text.empty() && replacement_.find('$') == std::string::npos) {
         plain_.emplace(text, false);
         same_ = text == replacement_;
+        for (std::size_t part = 1; part < text.size() && !overlaps_; ++part) {
+            overlaps_ = text.compare(0, part, text, text.size() - part, part) == 0;
+        }
         return;
     }
     // Plain texts are replaced as patterns too, escaped first.

@@ -35,6 +35,8 @@ class ChangeFinder {
     const PlainMatcher* Plain() const { return plain_ ? &*plain_ : nullptr; }
     // For Plain: the replacement is the search text, and no change alters a text.
     bool PutsBackPlain() const { return same_; }
+    // For Plain: two hits of the text can overlap ("aa" in "aaa"), so not every hit is a change.
+    bool PlainOverlaps() const { return overlaps_; }
 
     // The changes in `body` (a file's text as decoded), in order: their number in `count`, and
     // each of them in `edits` when given.
@@ -47,7 +49,8 @@ class ChangeFinder {
     // finds the same changes as the escaped pattern, faster. Ignoring case, the pattern also
     // folds letters beyond ASCII, which the matcher does not.
     std::optional<PlainMatcher> plain_;
-    bool same_ = false;  // the plain text is its own replacement
+    bool same_ = false;      // the plain text is its own replacement
+    bool overlaps_ = false;  // the plain text begins with an end of itself
     RegExp pattern_;
     std::unique_ptr<PatternShortcut> shortcut_;
     Status status_;

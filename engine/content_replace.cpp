@@ -444,9 +444,10 @@ std::string OpenToRead(const FilePlace& place, const DetailsSink& details, Fd& i
 
 // The changes of a plain text (`matcher`, exact: leftmost, not overlapping) in the open file
 // `input` of `size` bytes, counted a block at a time: what a preview needs of a file it does not
-// show, without holding the file whole. False when it cannot be read (errno), or when it has a
-// byte-order mark (`marked`): its text is not its bytes.
-bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matcher,
+// show, without holding the file whole. `overlaps`: two hits can overlap, so the changes are the
+// leftmost hits that do not. False when it cannot be read (errno), or when it has a byte-order
+// mark (`marked`): its text is not its bytes.
+bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matcher, bool overlaps,
                        std::int64_t& count, bool& marked) {
     constexpr std::size_t kBlock = 64 * 1024;
     const std::size_t length = matcher.MaxHitLength();
@@ -484,11 +485,16 @@ bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matche
             marked = true;
             return false;
         }
-        for (std::size_t at =
-                 matcher.Find(buffer, filled, free_from > offset ? free_from - offset : 0);
-             at != std::string_view::npos; at = matcher.Find(buffer, filled, at + length)) {
-            ++count;
-            free_from = offset + at + length;
+        if (!overlaps) {
+            // Hits that cannot overlap are all changes: counted as a search counts them.
+            count += static_cast<std::int64_t>(matcher.Count(buffer, filled, carried));
+        } else {
+            for (std::size_t at =
+                     matcher.Find(buffer, filled, free_from > offset ? free_from - offset : 0);
+                 at != std::string_view::npos; at = matcher.Find(buffer, filled, at + length)) {
+                ++count;
+                free_from = offset + at + length;
+            }
         }
         if (ended) {
             break;
@@ -719,7 +725,7 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
         std::int64_t count = 0;
         bool marked = false;
         if (CountPlainChanges(input.get(), static_cast<std::uint64_t>(before.st_size),
-                              *finder.Plain(), count, marked)) {
+                              *finder.Plain(), finder.PlainOverlaps(), count, marked)) {
             if (count == 0) {
                 return {};
             }

@@ -290,7 +290,7 @@ TEST(RealPaths, ResolveFoldersOnceAndFileLinks) {
 TEST(PreparePreview, CountingInBlocksGivesTheWholeFilesCount) {
     TempDir dir;
     std::mt19937 random(3);
-    for (const std::string search : {"aa", "aba", "abcab", "a"}) {
+    for (const std::string search : {"aa", "aba", "abcab", "a", "ab", "ba"}) {
         const ChangeFinder finder(search, "X", false, false);
         for (const std::size_t size :
              {std::size_t{10}, std::size_t{65535}, std::size_t{65537}, std::size_t{200000}}) {
