@@ -482,12 +482,6 @@ frmPreviewReplace::frmPreviewReplace(std::shared_ptr<const ChangeFinder> finder,
     batch_timer_->setInterval(250);
     connect(batch_timer_, &QTimer::timeout, this, [this] { AddWaiting(); });
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
-    // A file's changes are worked out when it is opened.
-    connect(view_, &QTreeView::expanded, this, [this](const QModelIndex& index) {
-        if (!index.parent().isValid()) {
-            model_->Fetch(index.row());
-        }
-    });
     // Enter or a double click shows the change in its file.
     connect(view_, &QTreeView::activated, this, [this](const QModelIndex& index) {
         std::string path;

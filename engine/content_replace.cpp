@@ -651,7 +651,7 @@ Status PreviewChanges(const std::string& path, const FileIdentity& seen, const C
     if (input.get() < 0 || fstat(input.get(), &info) != 0) {
         return Status::Error(errno, ErrnoText("cannot open the file", errno));
     }
-    if (!(IdentityOf(info) == seen)) {
+    if (IdentityOf(info) != seen) {
         return Status::Error(ESTALE, kChangedSincePreview);
     }
     std::string_view text;
@@ -814,7 +814,7 @@ RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
         !why.empty()) {
         return Failed(std::move(why));
     }
-    if (chosen != nullptr ? ContentDigest(text) != digest : !(IdentityOf(before) == seen)) {
+    if (chosen != nullptr ? ContentDigest(text) != digest : IdentityOf(before) != seen) {
         return Failed(kChangedSincePreview);
     }
     std::string decoded;
