@@ -114,10 +114,16 @@ std::string ConvertSpecialChars(std::string_view text) {
 }
 
 std::string RegExEncodeString(std::string_view text) {
+    // Every ASCII character that is not a letter or digit: a backslash before any of them stands
+    // for the character itself, so no "?", "{" or "}" can turn a plain text into a pattern.
+    // "\Q...\E" is not used: it ends early on a text holding "\E".
     std::string encoded;
     encoded.reserve(text.size() * 2);
     for (const char c : text) {
-        if (std::strchr("\\()[]*^$.+|&<>", c) != nullptr && c != '\0') {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool letter_or_digit = (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
+                                     (byte >= 'a' && byte <= 'z');
+        if (byte > 0x20 && byte < 0x7F && !letter_or_digit) {
             encoded.push_back('\\');
         }
         encoded.push_back(c);

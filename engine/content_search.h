@@ -27,8 +27,8 @@ inline constexpr std::int32_t kNotSearched = -1;
 // carriage return and line feed), "^^Tab" and "^^Blank" (nothing), replaced in that order.
 std::string ConvertSpecialChars(std::string_view text);
 
-// `text` as a pattern that matches it literally: a backslash before each of \ ( ) [ ] * ^ $ . +
-// | & < >. Other characters, "?", "{" and "}" among them, are left as they are.
+// `text` as a pattern that matches exactly that text: a backslash before every ASCII character
+// that is not a letter, a digit, a blank or a control character.
 std::string RegExEncodeString(std::string_view text);
 
 // Where a file's size and times go when the search reads them from the open file.

@@ -35,7 +35,9 @@ TEST(ContentSearch, EscapeWordsAndPatternEscaping) {
     EXPECT_EQ(ConvertSpecialChars("^^^^Tab"), "^^\t");
     EXPECT_EQ(RegExEncodeString("a.b(c)"), "a\\.b\\(c\\)");
     EXPECT_EQ(RegExEncodeString("\\[]*^$+|&<>"), "\\\\\\[\\]\\*\\^\\$\\+\\|\\&\\<\\>");
-    EXPECT_EQ(RegExEncodeString("what? {1}"), "what? {1}");
+    EXPECT_EQ(RegExEncodeString("what? {1}"), "what\\? \\{1\\}");
+    // Letters, digits, blanks and text beyond ASCII stand for themselves as they are.
+    EXPECT_EQ(RegExEncodeString("Ab9 \t\xC3\xA9_\\E"), "Ab9 \t\xC3\xA9\\_\\\\E");
 }
 
 TEST(ContentSearch, PlainCountsOverlappingAndPatternDoesNot) {

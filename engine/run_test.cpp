@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -405,6 +406,91 @@ TEST_F(RunTest, APreviewTellsEachFileOnceByItsRealPath) {
     EXPECT_EQ(std::count(previews.calls.begin(), previews.calls.end(), "problem 0 75"), 1)
         << ::testing::PrintToString(previews.calls);
     EXPECT_EQ(tree.ReadFile("real/a.txt"), "hit");
+}
+
+// A plain text is that text in every path: searched, replaced plainly, replaced ignoring case or
+// with "$" sequences in the replacement (which go through the pattern engine), and previewed.
+// Held against a literal count and a literal replace for every ASCII punctuation character.
+TEST_F(RunTest, APlainTextIsThatTextInEveryPath) {
+    const auto fold = [](std::string text, bool ignore_case) {
+        if (ignore_case) {
+            std::transform(text.begin(), text.end(), text.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        }
+        return text;
+    };
+    const auto count_overlapping = [&](const std::string& body, const std::string& text,
+                                       bool ignore_case) {
+        const std::string folded = fold(body, ignore_case);
+        const std::string needle = fold(text, ignore_case);
+        std::int32_t count = 0;
+        for (std::size_t at = folded.find(needle); at != std::string::npos;
+             at = folded.find(needle, at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    // "$&" stands for the hit itself; a "$" before nothing it could name is a "$".
+    const auto replace_all = [&](const std::string& body, const std::string& text,
+                                 const std::string& replacement, bool ignore_case,
+                                 std::int32_t& count) {
+        const std::string folded = fold(body, ignore_case);
+        const std::string needle = fold(text, ignore_case);
+        std::string out;
+        std::size_t from = 0;
+        count = 0;
+        for (std::size_t at = folded.find(needle); at != std::string::npos;
+             at = folded.find(needle, at + needle.size())) {
+            out.append(body, from, at - from);
+            std::string put = replacement;
+            for (std::size_t amp = put.find("$&"); amp != std::string::npos;
+                 amp = put.find("$&", amp + text.size())) {
+                put.replace(amp, 2, body.substr(at, text.size()));
+            }
+            out += put;
+            from = at + needle.size();
+            ++count;
+        }
+        return out + body.substr(from);
+    };
+    const std::string punctuation = "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~";
+    request_.fields.file_mask = "case.txt";
+    request_.approved_extensions = ".txt";
+    request_.workers = 2;
+    int cases = 0;
+    for (const char p : punctuation) {
+        const std::string c(1, p);
+        const std::string body = "a ab abc A" + c + "B a" + c + "b " + c + c + c + " x" + c +
+                                 "{2} xx" + c + "{2}} X" + c + "{2} aa a{2} \\E " + c + "\n" + "b" +
+                                 c + " " + c + "$& end";
+        for (const std::string& text : {c, "a" + c, c + c, "x" + c + "{2}", "a" + c + "b"}) {
+            for (const bool ignore_case : {false, true}) {
+                SCOPED_TRACE("text '" + text + "'" + (ignore_case ? " ignoring case" : ""));
+                dir_.WriteFile("case.txt", body);
+                request_.kind = RunKind::kSearch;
+                request_.fields.search_text = text;
+                request_.fields.replace_text.clear();
+                request_.fields.ignore_case = ignore_case;
+                EXPECT_EQ(Run().strings_found, count_overlapping(body, text, ignore_case));
+                for (const std::string replacement : {"<>", "US$", "[$&]"}) {
+                    SCOPED_TRACE("replacement '" + replacement + "'");
+                    std::int32_t expected_count = 0;
+                    const std::string expected =
+                        replace_all(body, text, replacement, ignore_case, expected_count);
+                    request_.kind = RunKind::kReplace;
+                    request_.fields.replace_text = replacement;
+                    dir_.WriteFile("case.txt", body);
+                    request_.preview = true;
+                    EXPECT_EQ(Run().strings_found, expected_count);
+                    request_.preview = false;
+                    EXPECT_EQ(Run().strings_found, expected_count);
+                    EXPECT_EQ(dir_.ReadFile("case.txt"), expected);
+                    ++cases;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(cases, 32 * 5 * 2 * 3);
 }
 
 }  // namespace
