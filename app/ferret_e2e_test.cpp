@@ -200,6 +200,80 @@ TEST_F(UnattendedRun, AReportThroughAnotherUsersLinkInASharedFolderIsRefused) {
     EXPECT_EQ(dir_.ReadFile("private"), "root only");
 }
 
+// -l, -hits and -diff in a shared sticky folder: another user's link to a folder on the way,
+// a name they made first and a FIFO of theirs are each refused with status 2, and leave
+// everything as it was; a new output is ours, with our umask.
+TEST_F(UnattendedRun, OutputsGoNowhereAnotherUserLeadsNorIntoTheirFiles) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give files and links to another user";
+    }
+    dir_.WriteFile("tree/a.txt", "x\n");
+    dir_.MakeDir("private");
+    ASSERT_EQ(chmod(dir_.Path("private").c_str(), 0700), 0);
+    dir_.WriteFile("private/shadow", "secret");
+    dir_.MakeDir("shared");
+    ASSERT_EQ(chmod(dir_.Path("shared").c_str(), 01777), 0);
+    dir_.Symlink(dir_.Path("private"), "shared/reports");
+    dir_.WriteFile("shared/theirs.txt", "their text");
+    ASSERT_EQ(chmod(dir_.Path("shared/theirs.txt").c_str(), 0644), 0);
+    dir_.MakeFifo("shared/pipe");
+    for (const char* name : {"shared/reports", "shared/theirs.txt", "shared/pipe"}) {
+        ASSERT_EQ(lchown(dir_.Path(name).c_str(), 65534, 65534), 0);
+    }
+    const int reader = open(dir_.Path("shared/pipe").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+
+    const std::vector<std::string> search = {"-p", Tree(), "-k", "*.txt", "-s", "x", "-e:search"};
+    const std::vector<std::string> replace = {"-p", Tree(), "-k", "*.txt",     "-s",
+                                              "x",  "-r",   "y",  "-e:replace"};
+    const struct {
+        const char* option;
+        const std::vector<std::string>& run;
+    } outputs[] = {{"-l", search}, {"-hits", search}, {"-diff", replace}};
+    for (const auto& output : outputs) {
+        for (const char* target : {"shared/reports/shadow", "shared/theirs.txt", "shared/pipe"}) {
+            std::vector<std::string> arguments = output.run;
+            arguments.insert(arguments.end(), {output.option, dir_.Path(target), "-x"});
+            const ProgramResult run = Ferret(arguments);
+            EXPECT_EQ(run.exit_code, 2) << output.option << " " << target << ": " << run.err;
+            EXPECT_NE(run.err.find("another user"), std::string::npos) << run.err;
+        }
+    }
+    EXPECT_EQ(dir_.ReadFile("private/shadow"), "secret");
+    EXPECT_EQ(dir_.ReadFile("shared/theirs.txt"), "their text");
+    struct stat info {};
+    ASSERT_EQ(stat(dir_.Path("shared/theirs.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    char buffer[64];
+    EXPECT_LE(read(reader, buffer, sizeof buffer), 0);
+    close(reader);
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "x\n");
+
+    // A new output is ours with our umask, also through our own link; standard output,
+    // /dev/stdout and /dev/null are written as ever.
+    dir_.MakeDir("ours");
+    dir_.Symlink(dir_.Path("ours"), "shared/mine");
+    std::vector<std::string> arguments = search;
+    arguments.insert(arguments.end(),
+                     {"-l", dir_.Path("shared/mine/report.txt"), "-hits", "-", "-x"});
+    const mode_t saved = umask(027);
+    const ProgramResult run = Ferret(arguments);
+    umask(saved);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, Tree() + "/a.txt:1:1: x\n");
+    ASSERT_EQ(stat(dir_.Path("ours/report.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, geteuid());
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_NE(dir_.ReadFile("ours/report.txt").find("found 1 times"), std::string::npos);
+    arguments = replace;
+    arguments.insert(arguments.end(), {"-l", "/dev/stdout", "-diff", "/dev/null", "-x"});
+    const ProgramResult shown = Ferret(arguments);
+    ASSERT_EQ(shown.exit_code, 0) << shown.err;
+    EXPECT_NE(shown.out.find("found 1 times"), std::string::npos) << shown.out;
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "x\n");
+}
+
 TEST_F(UnattendedRun, EmptySearchListsEveryFileWithoutCounts) {
     dir_.WriteFile("tree/one.txt", "1");
     dir_.WriteFile("tree/deep/two.txt", "2");

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include "util/app_paths.h"
 #include "util/file_handle.h"
 #include "util/message_box.h"
+#include "util/own_folder.h"
 
 namespace ferret {
 namespace {
@@ -28,13 +30,29 @@ std::string Field(std::string text) {
     return text;
 }
 
+// The log's folder is reached as any output's; the log itself is a regular file, never
+// followed as a link, and never another user's to read.
 bool AppendLine(const std::string& path, const std::string& line) {
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
+    OutputPlace place;
+    if (!OpenOutputPlace(path, false, place).ok()) {
         return false;
     }
-    const bool written = WriteAll(fd, line);
-    return close(fd) == 0 && written;
+    const auto usable = [&place](const struct stat& info) {
+        return S_ISREG(info.st_mode) && !IsOthersOutput(place, info);
+    };
+    struct stat info {};
+    if (fstatat(place.folder.get(), place.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !usable(info)) {
+        return false;  // not even opened: a FIFO's reader would notice
+    }
+    Fd fd(openat(place.folder.get(), place.name.c_str(),
+                 O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK,
+                 0600));
+    if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !usable(info)) {
+        return false;
+    }
+    const bool written = WriteAll(fd.get(), line);
+    return close(fd.release()) == 0 && written;
 }
 
 bool WriteEntry(const std::string& label, const std::string& number,

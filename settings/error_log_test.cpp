@@ -166,5 +166,36 @@ TEST_F(ErrorLogTest, UnwritableLogShowsOneMessagePerEntry) {
     EXPECT_EQ(root_.ReadFile("elsewhere.txt"), "untouched\n");
 }
 
+TEST_F(ErrorLogTest, TheLogGoesNowhereAnotherUserLeadsNorIntoTheirFile) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give files and links to another user";
+    }
+    SetLogging("True");
+    root_.MakeDir("private");
+    ASSERT_EQ(chmod(root_.Path("private").c_str(), 0700), 0);
+    root_.MakeDir("shared");
+    ASSERT_EQ(chmod(root_.Path("shared").c_str(), 01777), 0);
+    root_.Symlink(root_.Path("private"), "shared/data");
+    ASSERT_EQ(lchown(root_.Path("shared/data").c_str(), 65534, 65534), 0);
+    SetDataFolder("shared/data");
+    LogError("frmMain: StartProcess", "1", "through their link");
+    EXPECT_EQ(boxes_, 1);
+    EXPECT_TRUE(root_.Names("private").empty());
+
+    SetDataFolder("shared");
+    root_.WriteFile("shared/ferret.log", "their log\n");
+    ASSERT_EQ(chmod(root_.Path("shared/ferret.log").c_str(), 0644), 0);
+    ASSERT_EQ(lchown(root_.Path("shared/ferret.log").c_str(), 65534, 65534), 0);
+    LogError("frmMain: StartProcess", "2", "into their file");
+    EXPECT_EQ(boxes_, 2);
+    EXPECT_EQ(root_.ReadFile("shared/ferret.log"), "their log\n");
+
+    // A log of our own in the same folder is written.
+    ASSERT_EQ(lchown(root_.Path("shared/ferret.log").c_str(), 0, 0), 0);
+    LogError("frmMain: StartProcess", "3", "ours");
+    EXPECT_EQ(boxes_, 2);
+    EXPECT_NE(root_.ReadFile("shared/ferret.log").find("\t3\tours\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace ferret

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -262,7 +261,7 @@ Status CheckNames(const std::string& path, std::string_view section, std::string
     return Status();
 }
 
-std::string TemporaryName(const std::string& folder, const std::string& base) {
+std::string TemporaryName(const std::string& base) {
     std::uint64_t random = 0;
     if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
         // No entropy source: the exclusive create and the retries still keep it safe.
@@ -272,49 +271,62 @@ std::string TemporaryName(const std::string& folder, const std::string& base) {
     }
     static constexpr char kHex[] = "0123456789abcdef";
     // Keeps the name within NAME_MAX however long the target's name is.
-    std::string name = folder + "/." + base.substr(0, 200) + ".";
+    std::string name = "." + base.substr(0, 200) + ".";
     for (int shift = 60; shift >= 0; shift -= 4) {
         name.push_back(kHex[(random >> shift) & 0xF]);
     }
     return name + ".tmp";
 }
 
-void SyncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);  // best effort: the rename is already done
-        close(fd);
+void SyncFolder(int folder) {
+    const Fd opened(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (opened.get() >= 0) {
+        fsync(opened.get());  // best effort: the rename is already done
     }
 }
 
 }  // namespace
 
+Status OutputRefused(const std::string& path, const Status& reason) {
+    return Status::Error(reason.number(), "Cannot write '" + path + "': " + reason.description());
+}
+
 Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
-    std::string target = path;
-    struct stat info {};
-    if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (char* real = realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
+    OutputPlace place;
+    if (Status status = OpenOutputPlace(path, true, place); !status.ok()) {
+        return OutputRefused(path, status);
     }
-    const bool exists = stat(target.c_str(), &info) == 0;
+    return WriteFileAtomicallyAt(path, place, bytes);
+}
+
+Status WriteFileAtomicallyAt(const std::string& path, const OutputPlace& place,
+                             std::string_view bytes) {
+    const int folder = place.folder.get();
+    const char* name = place.name.c_str();
+    struct stat info {};
+    const bool exists = fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT) {
+        return FileError(errno, "Cannot write", path);
+    }
     if (exists && S_ISDIR(info.st_mode)) {
         return FileError(EISDIR, "Cannot write", path);
     }
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : target.substr(0, slash);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (exists && IsOthersOutput(place, info)) {
+        return Status::Error(EPERM, "Cannot write '" + path +
+                                        "': it belongs to another user (uid " +
+                                        std::to_string(info.st_uid) +
+                                        ") and lies where others may write; remove it or choose "
+                                        "another name");
+    }
 
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = TemporaryName(folder, base);
-        // Private until the final mode is set, so the new content is never exposed more widely.
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                  exists ? 0600 : 0666);
+        temporary = TemporaryName(place.name);
+        // Private until the final mode is set, so the new content is never exposed more widely;
+        // a new file is ours with 0666 less the umask.
+        fd = openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                    exists ? 0600 : 0666);
         if (fd < 0 && errno != EEXIST) {
             break;
         }
@@ -326,7 +338,7 @@ Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
         if (fd >= 0) {
             close(fd);
         }
-        unlink(temporary.c_str());
+        unlinkat(folder, temporary.c_str(), 0);
         return FileError(error, "Cannot write", path);
     };
     if (exists) {
@@ -348,7 +360,7 @@ Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
     if (closed != 0) {
         return fail(errno);
     }
-    if (rename(temporary.c_str(), target.c_str()) != 0) {
+    if (renameat(folder, temporary.c_str(), folder, name) != 0) {
         return fail(errno);
     }
     SyncFolder(folder);

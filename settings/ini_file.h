@@ -6,17 +6,26 @@
 #include <utility>
 #include <vector>
 
+#include "util/own_folder.h"
 #include "util/status.h"
 
 namespace ferret {
 
 // Replaces `path` with `bytes` so that a reader sees either the old file or the new one, never a
 // mix: the bytes go to a temporary file beside the target (created exclusively, unpredictable
-// name), are flushed to disk and renamed over it. An existing file keeps its permission bits (and
-// its owner where allowed); a new one gets 0666 less the umask. A link is followed, so the file it
-// points to is replaced and the link stays. On failure the temporary file is removed, the old file
-// is left as it was, and the error carries the path and the reason.
+// name, in the folder opened as OpenOutputPlace opens it), are flushed to disk and renamed over
+// it within that folder. Links, on the way and at the end, are followed under the link rule
+// (OpenOutputPlace), so the file a link points to is replaced and the link stays. An existing
+// file keeps its permission bits (and its owner where allowed), unless it is another user's to
+// read (IsOthersOutput): then it is refused (EPERM) and left as it was. A new file is ours with
+// 0666 less the umask. On failure the temporary file is removed, the old file is left as it was,
+// and the error carries the path and the reason.
 Status WriteFileAtomically(const std::string& path, std::string_view bytes);
+// The same at a place already found (`path` names it in errors).
+Status WriteFileAtomicallyAt(const std::string& path, const OutputPlace& place,
+                             std::string_view bytes);
+// "Cannot write 'PATH': " and the reason OpenOutputPlace gave, with its number.
+Status OutputRefused(const std::string& path, const Status& reason);
 
 // Reads the profile file `path` as UTF-8 text: a leading UTF-8 byte order mark is skipped, and a
 // file that is not valid UTF-8 is taken as Windows-1252 and converted. Line ends are left as they

@@ -377,6 +377,40 @@ TEST_F(IniFileTest, AtomicWriteKeepsModeAndLinks) {
     EXPECT_EQ(FolderNames(dir_.path()), (std::set<std::string>{"kept", "fresh", "link"}));
 }
 
+TEST_F(IniFileTest, AtomicWriteNeverLandsWhereAnotherUserLeadsOrInTheirFile) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give files and links to another user";
+    }
+    dir_.MakeDir("private");
+    ASSERT_EQ(chmod(dir_.Path("private").c_str(), 0700), 0);
+    dir_.WriteFile("private/a.ini", "[s]\r\nk=ours\r\n");
+    dir_.MakeDir("shared");
+    ASSERT_EQ(chmod(dir_.Path("shared").c_str(), 01777), 0);
+    dir_.Symlink(dir_.Path("private"), "shared/settings");
+    ASSERT_EQ(lchown(dir_.Path("shared/settings").c_str(), 65534, 65534), 0);
+    cINI ini = At("s", "k", "shared/settings/a.ini");
+    ini.SetValue("theirs");
+    EXPECT_EQ(ini.LastReturnCode(), 0);
+    EXPECT_EQ(ini.LastStatus().number(), EPERM);
+    EXPECT_EQ(dir_.ReadFile("private/a.ini"), "[s]\r\nk=ours\r\n");
+    EXPECT_EQ(FolderNames(dir_.Path("private")), (std::set<std::string>{"a.ini"}));
+
+    dir_.WriteFile("shared/b.ini", "[s]\r\nk=theirs\r\n");
+    ASSERT_EQ(lchown(dir_.Path("shared/b.ini").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(WriteFileAtomically(dir_.Path("shared/b.ini"), "ours").number(), EPERM);
+    EXPECT_EQ(dir_.ReadFile("shared/b.ini"), "[s]\r\nk=theirs\r\n");
+    EXPECT_EQ(FolderNames(dir_.Path("shared")), (std::set<std::string>{"settings", "b.ini"}));
+
+    // In a folder only its owner may write, their file is rewritten and stays theirs, as before.
+    dir_.WriteFile("c.ini", "old");
+    ASSERT_EQ(lchown(dir_.Path("c.ini").c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(WriteFileAtomically(dir_.Path("c.ini"), "new").ok());
+    struct stat info {};
+    ASSERT_EQ(lstat(dir_.Path("c.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(dir_.ReadFile("c.ini"), "new");
+}
+
 TEST(CLngDefaultTest, WholeNumbersOrTheFallback) {
     const struct {
         const char* text;

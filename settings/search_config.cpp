@@ -58,29 +58,34 @@ bool IsTerminalOrNull(const struct stat& info) {
     return IsNull(info) || kind == 4 || kind == 5 || (kind >= 136 && kind <= 143);
 }
 
-// `terminal_only`: a character device is written only when it is a terminal.
-Status WriteInto(const std::string& path, std::string_view bytes, bool terminal_only) {
+// Writes into the FIFO or device `expected` that lies at `place`. `terminal_only`: a character
+// device is written only when it is a terminal.
+Status WriteInto(const std::string& path, const OutputPlace& place, const struct stat& expected,
+                 std::string_view bytes, bool terminal_only) {
     // O_NONBLOCK makes opening a FIFO without a reader fail (ENXIO) instead of waiting forever.
-    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
+    Fd fd(openat(place.folder.get(), place.name.c_str(),
+                 O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    if (fd.get() < 0) {
         return ReportError(errno, path);
     }
-    if (terminal_only && !isatty(fd)) {
-        close(fd);
+    struct stat opened {};
+    if (fstat(fd.get(), &opened) != 0) {
+        return ReportError(errno, path);
+    }
+    if (opened.st_dev != expected.st_dev || opened.st_ino != expected.st_ino) {
+        return Status::Error(EAGAIN, "Cannot write '" + path + "': it changed while it was opened");
+    }
+    if (terminal_only && !isatty(fd.get())) {
         return Status::Error(EPERM, "Cannot write '" + path + "': it is a device");
     }
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        const int error = errno;
-        close(fd);
-        return ReportError(error, path);
+    const int flags = fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return ReportError(errno, path);
     }
-    if (!WriteAll(fd, bytes)) {
-        const int error = errno;
-        close(fd);
-        return ReportError(error, path);
+    if (!WriteAll(fd.get(), bytes)) {
+        return ReportError(errno, path);
     }
-    if (close(fd) != 0) {
+    if (close(fd.release()) != 0) {
         return ReportError(errno, path);
     }
     return Status();
@@ -149,25 +154,26 @@ Status WriteOutputFile(const std::string& path, std::string_view bytes) {
     if (const int fd = InheritedDescriptor(path); fd >= 0) {
         return WriteAll(fd, bytes) ? Status() : ReportError(errno, path);
     }
-    struct stat info {};
-    struct stat link {};
-    const bool exists = stat(path.c_str(), &info) == 0;
-    // As the kernel's protected_symlinks in shared folders: a link is followed only when it is
-    // ours or belongs to the owner of what it points to.
-    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
-        (!exists ? link.st_uid != geteuid() : !MayFollowLink(link.st_uid, info.st_uid))) {
-        return Status::Error(
-            EPERM, "Cannot write '" + path + "': it is a link that belongs to another user");
+    OutputPlace place;
+    if (Status status = OpenOutputPlace(path, true, place); !status.ok()) {
+        return OutputRefused(path, status);
     }
-    if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    struct stat info {};
+    if (fstatat(place.folder.get(), place.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode) && !S_ISLNK(info.st_mode)) {
         // A pipe, a terminal or /dev/null; never a disk or another device, which is not even
-        // opened (opening some has effects of its own).
+        // opened (opening some has effects of its own), nor another user's FIFO, whose reader
+        // would get our text.
+        if (S_ISFIFO(info.st_mode) && info.st_uid != geteuid()) {
+            return Status::Error(
+                EPERM, "Cannot write '" + path + "': it is a FIFO that belongs to another user");
+        }
         if (!S_ISFIFO(info.st_mode) && !IsTerminalOrNull(info)) {
             return Status::Error(EPERM, "Cannot write '" + path + "': it is a device");
         }
-        return WriteInto(path, bytes, S_ISCHR(info.st_mode) && !IsNull(info));
+        return WriteInto(path, place, info, bytes, S_ISCHR(info.st_mode) && !IsNull(info));
     }
-    return WriteFileAtomically(path, bytes);
+    return WriteFileAtomicallyAt(path, place, bytes);
 }
 
 }  // namespace ferret

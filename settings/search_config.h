@@ -28,10 +28,13 @@ struct SearchSettings {
 [[nodiscard]] Status LoadSearchSettings(const std::string& file, SearchSettings& settings);
 
 // Writes `text` and one "\n" to `path`, replacing any file of that name: atomically for a regular
-// file or a new one, straight into it when the target is a FIFO, a terminal, /dev/null or a file
-// this process has open (/dev/stdout). Any other device is refused, and so is a link that
-// belongs to another user than us and the owner of its target. A FIFO without a reader is an
-// error rather than a wait without end. Errors carry the path and the reason.
+// file or a new one (WriteFileAtomically), straight into it when the target is a FIFO of ours, a
+// terminal, /dev/null or a file this process has open (/dev/stdout, /dev/fd/N). The path is
+// taken as OpenOutputPlace takes it: a link of another user on the way or at the end is not
+// followed unless they own what it leads to. Refused: any other device, another user's FIFO, and
+// another user's file where others may write or where their link led (IsOthersOutput). A FIFO
+// without a reader is an error rather than a wait without end. Errors carry the path and the
+// reason.
 [[nodiscard]] Status WriteReportFile(const std::string& path, std::string_view text);
 // The same with exactly `bytes`.
 [[nodiscard]] Status WriteOutputFile(const std::string& path, std::string_view bytes);

@@ -204,5 +204,114 @@ TEST_F(SearchConfigTest, ReportRefusesDisksOtherDevicesAndOtherUsersLinks) {
     EXPECT_EQ(dir_.ReadFile("secret"), "report\n");
 }
 
+// Another user's things in a shared sticky folder, beside a folder only we may enter.
+class SharedOutputTest : public SearchConfigTest {
+  protected:
+    static constexpr uid_t kOther = 65534;
+
+    void SetUp() override {
+        if (geteuid() != 0) {
+            GTEST_SKIP() << "needs root to give files and links to another user";
+        }
+        dir_.MakeDir("private");
+        ASSERT_EQ(chmod(dir_.Path("private").c_str(), 0700), 0);
+        dir_.WriteFile("private/shadow", "secret");
+        dir_.MakeDir("shared");
+        ASSERT_EQ(chmod(dir_.Path("shared").c_str(), 01777), 0);
+    }
+    void GiveAway(const std::string& relative) const {
+        ASSERT_EQ(lchown(dir_.Path(relative).c_str(), kOther, kOther), 0);
+    }
+    struct stat Lstat(const std::string& relative) const {
+        struct stat info {};
+        EXPECT_EQ(lstat(dir_.Path(relative).c_str(), &info), 0) << relative;
+        return info;
+    }
+};
+
+TEST_F(SharedOutputTest, EveryFolderOnTheWayFollowsOnlyLinksThatMayBeFollowed) {
+    // Their link stands for our private folder: nothing is written through it, at any depth.
+    dir_.Symlink(dir_.Path("private"), "shared/reports");
+    GiveAway("shared/reports");
+    dir_.MakeDir("private/sub");
+    for (const char* output : {"shared/reports/shadow", "shared/reports/sub/../shadow"}) {
+        const Status refused = WriteReportFile(dir_.Path(output), "report");
+        EXPECT_EQ(refused.number(), EPERM) << output;
+        EXPECT_NE(refused.description().find("a link that belongs to another user"),
+                  std::string::npos)
+            << refused.description();
+    }
+    EXPECT_EQ(dir_.ReadFile("private/shadow"), "secret");
+    EXPECT_EQ(dir_.Names("private"), (std::vector<std::string>{"shadow", "sub"}));
+
+    // Their link to their own folder may be followed, but a file of theirs there is theirs to
+    // read: not written.
+    dir_.MakeDir("theirs");
+    GiveAway("theirs");
+    dir_.WriteFile("theirs/old.txt", "their text");
+    GiveAway("theirs/old.txt");
+    dir_.Symlink(dir_.Path("theirs"), "shared/their-folder");
+    GiveAway("shared/their-folder");
+    EXPECT_EQ(WriteReportFile(dir_.Path("shared/their-folder/old.txt"), "report").number(), EPERM);
+    EXPECT_EQ(dir_.ReadFile("theirs/old.txt"), "their text");
+
+    // Our own link to our own folder, on the way and relative, is followed.
+    dir_.MakeDir("ours");
+    dir_.Symlink("../ours", "shared/mine");
+    ASSERT_TRUE(WriteReportFile(dir_.Path("shared/mine/report.txt"), "report").ok());
+    EXPECT_EQ(dir_.ReadFile("ours/report.txt"), "report\n");
+}
+
+TEST_F(SharedOutputTest, ANameAnotherUserMadeFirstIsRefusedAndANewOutputIsOurs) {
+    dir_.WriteFile("shared/report.txt", "their text");
+    ASSERT_EQ(chmod(dir_.Path("shared/report.txt").c_str(), 0644), 0);
+    GiveAway("shared/report.txt");
+    const Status refused = WriteOutputFile(dir_.Path("shared/report.txt"), "root's report");
+    EXPECT_EQ(refused.number(), EPERM);
+    EXPECT_NE(refused.description().find("Cannot write '" + dir_.Path("shared/report.txt") +
+                                         "': it belongs to another user"),
+              std::string::npos)
+        << refused.description();
+    EXPECT_EQ(dir_.ReadFile("shared/report.txt"), "their text");
+    EXPECT_EQ(Lstat("shared/report.txt").st_uid, kOther);
+    EXPECT_EQ(Lstat("shared/report.txt").st_mode & 07777, 0644u);
+    EXPECT_EQ(dir_.Names("shared"), (std::vector<std::string>{"report.txt"}));
+
+    // Once they take it away, the name is ours, with our umask.
+    ASSERT_EQ(unlink(dir_.Path("shared/report.txt").c_str()), 0);
+    const mode_t saved = umask(027);
+    const Status written = WriteOutputFile(dir_.Path("shared/report.txt"), "root's report");
+    umask(saved);
+    ASSERT_TRUE(written.ok()) << written.description();
+    EXPECT_EQ(dir_.ReadFile("shared/report.txt"), "root's report");
+    EXPECT_EQ(Lstat("shared/report.txt").st_uid, geteuid());
+    EXPECT_EQ(Lstat("shared/report.txt").st_mode & 07777, 0640u);
+}
+
+TEST_F(SharedOutputTest, AFifoIsWrittenOnlyWhenItIsOurs) {
+    dir_.MakeFifo("shared/pipe");
+    GiveAway("shared/pipe");
+    const int reader = open(dir_.Path("shared/pipe").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const Status refused = WriteReportFile(dir_.Path("shared/pipe"), "root's report");
+    EXPECT_EQ(refused.number(), EPERM);
+    EXPECT_NE(refused.description().find("belongs to another user"), std::string::npos)
+        << refused.description();
+    char buffer[64];
+    EXPECT_LE(read(reader, buffer, sizeof buffer), 0);
+    close(reader);
+    EXPECT_TRUE(S_ISFIFO(Lstat("shared/pipe").st_mode));
+
+    // What this process already has open, and /dev/null, are written as ever.
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_TRUE(WriteReportFile("/dev/fd/" + std::to_string(ends[1]), "inherited").ok());
+    close(ends[1]);
+    const ssize_t got = read(ends[0], buffer, sizeof buffer);
+    close(ends[0]);
+    EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<std::size_t>(got) : 0), "inherited\n");
+    EXPECT_TRUE(WriteReportFile("/dev/null", "discarded").ok());
+}
+
 }  // namespace
 }  // namespace ferret
