@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "reports/hit_line_text.h"
+#include "reports/quoted_name.h"
 #include "reports/unified_diff.h"
 #include "settings/error_log.h"
 #include "settings/search_config.h"
@@ -100,14 +101,27 @@ class ReportTypeForRun {
     bool active_;
 };
 
+// A problem as one line: its path written as names are in text outputs, the rest of its text
+// (which may name the file again) with control characters escaped.
+std::string ProblemLine(const RunDriver::FileProblem& problem) {
+    std::string line;
+    std::string_view rest = problem.text;
+    if (!problem.path.empty() && rest.starts_with(problem.path)) {
+        AppendQuotedName(line, problem.path);
+        rest.remove_prefix(problem.path.size());
+    }
+    AppendEscapedText(line, rest);
+    return line;
+}
+
 // One line on standard error for every file the run could not do, whether or not the error log
 // is on, and the status that tells a script so.
 void TellFileProblems(const RunDriver& driver, int& status) {
     for (const RunDriver::FileProblem& problem : driver.FileProblems()) {
-        std::fprintf(stderr, "ferret: not done: %s\n", problem.text.c_str());
+        std::fprintf(stderr, "ferret: not done: %s\n", ProblemLine(problem).c_str());
     }
     for (const std::string& notice : driver.Notices()) {
-        std::fprintf(stderr, "ferret: note: %s\n", notice.c_str());
+        std::fprintf(stderr, "ferret: note: %s\n", EscapedText(notice).c_str());
     }
     if (!driver.FileProblems().empty() && status == kExitDone) {
         status = kExitNotDone;
@@ -342,14 +356,15 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
                 for (const std::string& left : driver.LeftoversRemoved()) {
                     std::fprintf(told,
                                  "Removed %s, a new file an interrupted replace run had left\n",
-                                 left.c_str());
+                                 QuotedName(left).c_str());
                 }
                 if (driver.ReplaceRefused()) {
                     status = kExitBadInput;
                 } else if (!driver.RestorePointFolder().empty()) {
                     const std::string& folder = driver.RestorePointFolder();
                     std::fprintf(told, "Restore point: %s (undo with: ferret -undo %s)\n",
-                                 folder.c_str(), folder.substr(folder.rfind('/') + 1).c_str());
+                                 QuotedName(folder).c_str(),
+                                 QuotedName(folder.substr(folder.rfind('/') + 1)).c_str());
                     std::fflush(told);
                 }
             }

@@ -1,5 +1,7 @@
 #include "app/headless_view.h"
 
+#include "reports/quoted_name.h"
+
 namespace ferret {
 
 HeadlessView::HeadlessView(bool progress, std::FILE* err) : progress_(progress), err_(err) {}
@@ -59,7 +61,8 @@ void HeadlessView::ShowMessage(const std::string& text, const std::string& title
     std::lock_guard lock(mutex_);
     ClearProgressLine();
     messages_.push_back(title + ": " + text);
-    std::fprintf(err_, "ferret: %s: %s\n", title.c_str(), text.c_str());
+    // Names in a message are data: none may rewrite the terminal.
+    std::fprintf(err_, "ferret: %s: %s\n", title.c_str(), EscapedText(text, true).c_str());
     std::fflush(err_);
 }
 

@@ -22,6 +22,7 @@
 #include "app/run_driver.h"
 #include "app/signal_stop.h"
 #include "app/undo_command.h"
+#include "reports/quoted_name.h"
 #ifdef FERRET_WINDOW_PROGRAM
 #include <QApplication>
 #include <QIcon>
@@ -69,6 +70,12 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
 
 Flags count only as written: lower case, on their own.
 Search texts may use ^^CrLf (line break), ^^Tab (tab) and ^^Blank (empty).
+
+Names from disk: -hits, the report and the lines on standard error write a name
+as it is unless it holds a control character (or begins with '"'); then it is
+written in double quotes with C escapes (\t, \n, \r, \033, \", \\), so each
+line is one entry. -diff quotes names as "git diff" does. A hit line's text
+keeps its tabs; its other control characters are escaped the same way.
 
 A replace run rewrites only files whose extension is approved (Tools > Options
 in the window, or the setting "ext_list"); files without an extension count
@@ -264,7 +271,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "ferret: there is no display to open the saved search '%s' on; add "
                      "-e:search -x to run it without a window (see 'ferret --help')\n",
-                     saved_search.c_str());
+                     ferret::EscapedText(saved_search).c_str());
         return 2;
     }
     if (!command_line.HasArguments()) {

@@ -69,6 +69,7 @@
 #include "office/office_handlers.h"
 #include "preview/preview_window.h"
 #include "preview/print_document.h"
+#include "reports/quoted_name.h"
 #include "reports/summary_report.h"
 #include "settings/error_log.h"
 #include "settings/search_config.h"
@@ -218,7 +219,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     previous_message_handler_ = SetMessageBoxHandler(
         [this](const std::string& text, const std::string& title, MessageIcon icon) {
             if (view_->Unattended()) {
-                std::fprintf(stderr, "ferret: %s: %s\n", title.c_str(), text.c_str());
+                std::fprintf(stderr, "ferret: %s: %s\n", title.c_str(),
+                             EscapedText(text, true).c_str());
             }
             QMetaObject::invokeMethod(
                 this,

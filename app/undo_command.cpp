@@ -7,6 +7,7 @@
 
 #include "app/command_process.h"
 #include "engine/restore_point.h"
+#include "reports/quoted_name.h"
 #include "settings/settings.h"
 
 namespace ferret {
@@ -28,7 +29,7 @@ int UndoCommand(const std::string& target, std::FILE* out, std::FILE* err) {
     if (target != "list") {
         for (const std::string& left : RemoveLeftovers(base)) {
             std::fprintf(out, "Removed %s, a new file an interrupted replace run had left\n",
-                         left.c_str());
+                         QuotedName(left).c_str());
         }
     }
     const std::vector<RestorePointInfo> points = ListRestorePoints(base);
@@ -39,8 +40,9 @@ int UndoCommand(const std::string& target, std::FILE* out, std::FILE* err) {
         for (const RestorePointInfo& point : points) {
             std::fprintf(out, "%s  %s  %d file(s)  \"%s\" -> \"%s\"  in %s\n", point.id.c_str(),
                          RestorePointTime(point.created.tv_sec).c_str(), point.Pending(),
-                         point.search_text.c_str(), point.replace_text.c_str(),
-                         point.start_folder.c_str());
+                         EscapedText(point.search_text).c_str(),
+                         EscapedText(point.replace_text).c_str(),
+                         QuotedName(point.start_folder).c_str());
         }
         return kExitDone;
     }
@@ -62,15 +64,16 @@ int UndoCommand(const std::string& target, std::FILE* out, std::FILE* err) {
     UndoOutcome outcome;
     if (const Status status = UndoRestorePoint(chosen->folder, outcome); !status.ok()) {
         std::fprintf(err, "ferret: cannot undo %s: %s\n", chosen->id.c_str(),
-                     status.description().c_str());
+                     EscapedText(status.description()).c_str());
         return kExitUndoNothing;
     }
     std::fprintf(out, "Restored %d file(s) of the replace run %s (\"%s\" -> \"%s\").\n",
-                 outcome.restored, chosen->id.c_str(), chosen->search_text.c_str(),
-                 chosen->replace_text.c_str());
+                 outcome.restored, chosen->id.c_str(), EscapedText(chosen->search_text).c_str(),
+                 EscapedText(chosen->replace_text).c_str());
     for (const UndoOutcome::Refusal& refusal : outcome.refused) {
-        std::fprintf(err, "ferret: not restored: %s: %s\n", refusal.path.c_str(),
-                     refusal.reason.c_str());
+        // One line a file, whatever its name holds.
+        std::fprintf(err, "ferret: not restored: %s: %s\n", QuotedName(refusal.path).c_str(),
+                     EscapedText(refusal.reason).c_str());
     }
     return outcome.refused.empty() ? kExitDone : kExitUndoPartly;
 }

@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "reports/quoted_name.h"
+
 namespace ferret {
 namespace {
 
@@ -100,7 +102,7 @@ void WindowRunView::SetBusy(bool busy) {
 void WindowRunView::ShowMessage(const std::string& text, const std::string& title,
                                 MessageIcon icon) {
     if (unattended_.load()) {
-        std::fprintf(stderr, "ferret: %s: %s\n", title.c_str(), text.c_str());
+        std::fprintf(stderr, "ferret: %s: %s\n", title.c_str(), EscapedText(text, true).c_str());
         Post([this, t = Q(text), c = Q(title), icon] { handlers_.notice(t, c, icon); });
         return;
     }

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "reports/quoted_name.h"
+
 namespace ferret {
 namespace {
 
@@ -14,13 +16,13 @@ void AppendNumber(std::string& out, std::int64_t number) {
 }  // namespace
 
 void AppendQuickfixLine(std::string& out, std::string_view path, const HitLine& line) {
-    out.append(path);
+    AppendQuotedName(out, path);
     out += ':';
     AppendNumber(out, line.number);
     out += ':';
     AppendNumber(out, line.column);
     out += ": ";
-    out.append(line.text);
+    AppendEscapedText(out, line.text);
     out += '\n';
 }
 

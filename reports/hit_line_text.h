@@ -13,7 +13,10 @@ class clsFile;
 class clsFiles;
 
 // Appends "PATH:LINE:COLUMN: TEXT" and a line feed for a hit line, the form of a list of places
-// that editors read (vim -q, Emacs's grep mode, problem matchers).
+// that editors read (vim -q, Emacs's grep mode, problem matchers). One hit line is one line
+// whatever the path and text hold: the path is written as QuotedName writes it (as it is, unless
+// it holds a control character), the text with its control characters but TAB escaped
+// (EscapedText), so that no line can rewrite a terminal either.
 void AppendQuickfixLine(std::string& out, std::string_view path, const HitLine& line);
 // The quickfix lines of a file's hit lines, context lines left out; none for a binary file or
 // for places that are not lines (a document's paragraphs, a spreadsheet's cells).

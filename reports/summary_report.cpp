@@ -5,6 +5,7 @@
 #include "engine/append_string.h"
 #include "engine/result_records.h"
 #include "office/office_handlers.h"
+#include "reports/quoted_name.h"
 #include "settings/error_log.h"
 #include "util/text_fold.h"
 
@@ -21,9 +22,9 @@ void AppendSheetLines(AppendString& out, clsFile& file) {
     std::string previous_sheet;
     for (const cExcelResult& hit : file.ExcelResults()) {
         if (!EqualsIgnoringCase(hit.SheetName(), previous_sheet)) {
-            out.AddToString("\n\t\tSheet: " + hit.SheetName() + "\n");
+            out.AddToString("\n\t\tSheet: " + EscapedText(hit.SheetName()) + "\n");
         }
-        out.AddToString("\t\t\t" + hit.Cell() + "\n");
+        out.AddToString("\t\t\t" + EscapedText(hit.Cell()) + "\n");
         previous_sheet = hit.SheetName();
     }
 }
@@ -61,10 +62,11 @@ std::string BuildSummaryReport(const clsFiles* files, const SummaryHeader& heade
         "\n\n" + "Use Regular Expressions:  " + OnOff(header.regex) + "\n" +
         "Include subfolders:  " + OnOff(header.recursive) + "\n" +
         "Ignore Case:         " + OnOff(header.ignore_case) + "\n\n" + "Root Search Directory: \n" +
-        header.folder + "\n" + "(this will be replaced by .../ in the report section)\n");
+        QuotedName(header.folder) + "\n" +
+        "(this will be replaced by .../ in the report section)\n");
     if (!header.restore_point.empty()) {
-        out.AddToString("\nRestore point (Tools > Undo Last Replace): \n" + header.restore_point +
-                        "\n");
+        out.AddToString("\nRestore point (Tools > Undo Last Replace): \n" +
+                        QuotedName(header.restore_point) + "\n");
     }
     out.AddToString(kDashes + "\n\n");
     const std::int32_t total_files = files != nullptr ? files->Count() : 0;
@@ -81,8 +83,9 @@ std::string BuildSummaryReport(const clsFiles* files, const SummaryHeader& heade
                         if (hits >= 1) {
                             out.AddToString(" [" + std::to_string(hits) + "]\t");
                         }
-                        out.AddToString(ShortenedFolder(file.RootPath(), header.folder) +
-                                        file.Filename());
+                        // One line a file, whatever its name holds.
+                        out.AddToString(QuotedName(ShortenedFolder(file.RootPath(), header.folder) +
+                                                   file.Filename()));
                         if (IsSpreadsheetName(file.Filename()) && hooks.handled_by_office &&
                             hooks.handled_by_office(file.Filename())) {
                             AppendSheetLines(out, file);

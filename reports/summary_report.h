@@ -43,7 +43,8 @@ struct SummaryHooks {
 
 // The summary report: header, the file list when `with_file_list` is set (files with hits, or
 // every file when there was no search text), the closing sentence and the credit line. Lines end
-// in "\n". `files` may be null (no run yet).
+// in "\n"; each listed file is one line, its path written as QuotedName writes names, and so are
+// the start folder and the restore point. `files` may be null (no run yet).
 std::string BuildSummaryReport(const clsFiles* files, const SummaryHeader& header,
                                const SummaryTotals& totals, bool with_file_list,
                                const SummaryHooks& hooks);

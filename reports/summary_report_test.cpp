@@ -105,6 +105,34 @@ TEST_F(SummaryReportTest, SpreadsheetHitsShareASheetLineIgnoringCase) {
         << report;
 }
 
+// One line a listed file: a name holding a line feed or an escape sequence forges no row, and
+// the start folder and restore point are written the same way; ordinary names stay as they are.
+TEST(SummaryReport, NamesWithControlCharactersKeepOneLineAFile) {
+    clsFiles files;
+    files.Add("a\n [9]\t.../.bashrc", "/data/site/", "", 0)->SetItemsFound(1);
+    files.Add("\x1B[2Jx\r.txt", "/data/site/n\tm/", "", 0)->SetItemsFound(2);
+    files.Add("two words \xC3\xA9.txt", "/data/site/", "", 0)->SetItemsFound(3);
+    SummaryHeader header = Header("x");
+    header.folder = "/data/site\n";
+    header.restore_point = "/r/\x1B]0;t\a";
+    files.Add("moved.txt", "/data/site\n/", "", 0)->SetItemsFound(4);
+    const std::string report = BuildSummaryReport(&files, header, {10, 4}, true, Hooks());
+    EXPECT_NE(report.find("Root Search Directory: \n\"/data/site\\n\"\n"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("Restore point (Tools > Undo Last Replace): \n\"/r/\\033]0;t\\a\"\n"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("File(s):\n   [..] - Items found in the file\n\n"
+                          " [1]\t\"/data/site/a\\n [9]\\t.../.bashrc\"\n"
+                          " [2]\t\"/data/site/n\\tm/\\033[2Jx\\r.txt\"\n"
+                          " [3]\t/data/site/two words \xC3\xA9.txt\n"
+                          " [4]\t.../moved.txt\n\n"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(report.find('\x1B'), std::string::npos);
+    EXPECT_EQ(report.find('\r'), std::string::npos);
+}
+
 TEST(ShortenedFolder, RootAndRepeats) {
     EXPECT_EQ(ShortenedFolder("/usr/include/", "/usr/include"), ".../");
     EXPECT_EQ(ShortenedFolder("/usr/include/sys/", "/usr/include/"), ".../sys/");

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "reports/quoted_name.h"
+
 namespace ferret {
 namespace {
 
@@ -63,7 +65,7 @@ std::string Range(std::int64_t first, std::int64_t count) {
 
 }  // namespace
 
-std::string UnifiedDiff(std::string_view label, std::string_view original,
+std::string UnifiedDiff(std::string_view name, std::string_view original,
                         const std::vector<TextEdit>& edits, int context) {
     const std::vector<std::size_t> starts = LineStarts(original);
     const auto lines = static_cast<std::int64_t>(starts.size()) - 1;
@@ -125,7 +127,8 @@ std::string UnifiedDiff(std::string_view label, std::string_view original,
         }
     }
 
-    std::string out = "--- " + std::string(label) + "\n+++ " + std::string(label) + "\n";
+    const std::string label = PatchName(name) + std::string(PatchNameEnd(name));
+    std::string out = "--- " + label + "\n+++ " + label + "\n";
     std::int64_t shift = 0;  // new lines minus old ones in the blocks already written
     for (std::size_t first_block = 0; first_block < blocks.size();) {
         // Blocks whose context would touch go in one hunk.
@@ -176,8 +179,9 @@ std::string UnifiedDiff(std::string_view label, std::string_view original,
     return out;
 }
 
-std::string BinaryDiff(std::string_view label) {
-    return "Binary files " + std::string(label) + " and " + std::string(label) + " differ\n";
+std::string BinaryDiff(std::string_view name) {
+    const std::string label = PatchName(name);
+    return "Binary files " + label + " and " + label + " differ\n";
 }
 
 }  // namespace ferret
