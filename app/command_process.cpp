@@ -346,6 +346,9 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
             if (line.ProcessType() == "search") {
                 driver.StartProcess("Search", fields);
                 TellFileProblems(driver, status);
+                if (driver.PatternRefused()) {
+                    status = kExitBadInput;
+                }
             } else if (line.ProcessType() == "replace") {
                 // Without both texts the run says so and changes nothing.
                 if (fields.search_text.empty() || fields.replace_text.empty()) {
@@ -358,7 +361,7 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
                                  "Removed %s, a new file an interrupted replace run had left\n",
                                  QuotedName(left).c_str());
                 }
-                if (driver.ReplaceRefused()) {
+                if (driver.ReplaceRefused() || driver.PatternRefused()) {
                     status = kExitBadInput;
                 } else if (!driver.RestorePointFolder().empty()) {
                     const std::string& folder = driver.RestorePointFolder();
@@ -382,7 +385,8 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
                     status = kExitBadInput;
                 }
             }
-            if (!line.LogPath().empty()) {
+            // A refused pattern searched nothing: no report claims it found nothing.
+            if (!line.LogPath().empty() && !driver.PatternRefused()) {
                 const Status written = WriteReportFile(line.LogPath(), view.ReportText());
                 if (!written.ok()) {
                     Tell(view, "cannot write the report file '" + line.LogPath() +

@@ -1,6 +1,9 @@
 // A replace run's changes as a patch (-diff), applied with patch and git to other copies.
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
+
 #include "testsupport/run_program.h"
 #include "testsupport/temp_dir.h"
 
@@ -88,10 +91,22 @@ TEST(DiffRun, APatchOfUsrIncludeAppliesToOtherCopies) {
     for (const char* copy : {"diffed", "patched", "applied", "replaced"}) {
         ASSERT_EQ(RunProgram("/bin/cp", {"-a", "/usr/include", dir.Path(copy)}).exit_code, 0);
     }
+    // A copy keeps the absolute links of the tree (cblas.h to /etc/alternatives and on): what
+    // they lead to lies outside the copy, is not rewritten and has no place in the patch.
+    const auto only_outside_told = [](const ProgramResult& run) {
+        std::istringstream lines(run.err);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("ferret: not done: ", 0) == 0 &&
+                line.find("it lies outside the folder") == std::string::npos) {
+                return false;
+            }
+        }
+        return run.exit_code == 0 || run.exit_code == 1;
+    };
     const std::string out = dir.Path("out.patch");
     const ProgramResult run = Ferret({"-p", dir.Path("diffed"), "-k", "*", "-b", "-s", "const",
                                       "-r", "CONST", "-e:replace", "-diff", out, "-x"});
-    ASSERT_EQ(run.exit_code, 0) << run.err;
+    ASSERT_TRUE(only_outside_told(run)) << run.exit_code << run.err.substr(0, 2000);
     std::string difference;
     EXPECT_TRUE(SameTrees("/usr/include", dir.Path("diffed"), difference)) << difference;
     const ProgramResult patched =
@@ -102,7 +117,7 @@ TEST(DiffRun, APatchOfUsrIncludeAppliesToOtherCopies) {
     EXPECT_EQ(applied.exit_code, 0) << applied.err.substr(0, 2000);
     const ProgramResult replaced = Ferret({"-p", dir.Path("replaced"), "-k", "*", "-b", "-s",
                                            "const", "-r", "CONST", "-e:replace", "-x"});
-    ASSERT_EQ(replaced.exit_code, 0) << replaced.err;
+    ASSERT_TRUE(only_outside_told(replaced)) << replaced.exit_code << replaced.err.substr(0, 2000);
     EXPECT_TRUE(SameTrees(dir.Path("patched"), dir.Path("replaced"), difference)) << difference;
     EXPECT_TRUE(SameTrees(dir.Path("applied"), dir.Path("replaced"), difference)) << difference;
     EXPECT_FALSE(SameTrees("/usr/include", dir.Path("replaced"), difference));

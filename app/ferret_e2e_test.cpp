@@ -156,15 +156,6 @@ TEST_F(UnattendedRun, CaretPatternInvalidPatternAndUnreadableFile) {
     Search(caret);
     EXPECT_NE(Report().find(" [1]\t.../lines.txt\n"), std::string::npos);
 
-    Options invalid{"(x"};
-    invalid.regex = true;
-    const ProgramResult run = Search(invalid);
-    EXPECT_EQ(run.exit_code, 0);
-    EXPECT_NE(run.err.find("regular expression"), std::string::npos) << run.err;
-    EXPECT_EQ(Report(), Header(invalid, Tree()) + Listed("") +
-                            Footer("Your search string was found 0 times in 0 files out of 1 "
-                                   "total files searched."));
-
     chmod(Tree().c_str(), 0777);
     dir_.WriteFile("tree/locked.txt", "x x x");
     chmod(dir_.Path("tree/locked.txt").c_str(), 0);
@@ -327,21 +318,30 @@ TEST_F(UnattendedRun, BadInputExitsWithTwoAndSaysWhy) {
 // No unattended run waits for a message box nobody can answer: scripts and CI set the offscreen
 // platform, which without a display is a headless run; with one (the offscreen platform never
 // uses it) the window opens, and a run that ends the program (-x) must not wait for its box.
-TEST_F(UnattendedRun, InvalidPatternEndsAtOnceWithOrWithoutAWindow) {
-    dir_.WriteFile("tree/a.txt", "x");
+// A pattern that cannot be used refuses the run before anything is listed, searched or
+// written, with or without a window, for a search and a replace alike.
+TEST_F(UnattendedRun, InvalidPatternRefusesTheRunWithOrWithoutAWindow) {
+    dir_.WriteFile("tree/a.txt", "x (");
+    dir_.WriteFile("report.txt", "the last report");
     for (const std::vector<std::string>& environment :
          {std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"},
           std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "DISPLAY=:99"}}) {
-        SCOPED_TRACE(environment.back());
-        const ProgramResult run = FerretWithin(
-            30, environment,
-            {"-p", Tree(), "-k", "*.txt", "-s", "(", "-rx", "-e:search", "-l", report_, "-x"});
-        EXPECT_EQ(run.exit_code, 0) << run.err;
-        EXPECT_NE(run.err.find("ferret: Regular Expression: The regular expression cannot be used"),
-                  std::string::npos)
-            << run.err;
-        EXPECT_NE(Report().find("found 0 times in 0 files out of 1 total files searched."),
-                  std::string::npos);
+        for (const std::vector<std::string>& process :
+             {std::vector<std::string>{"-e:search"},
+              std::vector<std::string>{"-e:replace", "-r", "y"}}) {
+            SCOPED_TRACE(environment.back() + " " + process.front());
+            std::vector<std::string> arguments{"-p", Tree(), "-k", "*.txt", "-s",
+                                               "(",  "-rx",  "-l", report_, "-x"};
+            arguments.insert(arguments.end(), process.begin(), process.end());
+            const ProgramResult run = FerretWithin(30, environment, arguments);
+            EXPECT_EQ(run.exit_code, 2) << run.err;
+            EXPECT_NE(
+                run.err.find("ferret: Regular Expression: The regular expression cannot be used"),
+                std::string::npos)
+                << run.err;
+            EXPECT_EQ(Report(), "the last report");
+            EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "x (");
+        }
     }
     const ProgramResult bare = FerretWithin(30, {"QT_QPA_PLATFORM=offscreen"}, {});
     EXPECT_EQ(bare.exit_code, 2) << bare.err;
@@ -428,7 +428,10 @@ TEST_F(ReplaceRun, PatternsEscapesAndReplacementSequences) {
         const char* after;
     } cases[] = {
         {"a.b", "X", {"-rx"}, "a.b axb", "X X"},
-        {"ab?", "X", {}, "a ab abc", "X X Xc"},  // "?" keeps its pattern meaning
+        // A plain text is that text, with "-i" or a "$" in the replacement too.
+        {"ab?", "X", {"-i"}, "a ab abc ab? aa a{2}", "a ab abc X aa a{2}"},
+        {"ab?", "US$", {}, "a ab abc ab? AB?", "a ab abc US$ AB?"},
+        {"x?", "<>", {"-i"}, "x? y X?", "<> y <>"},
         {"ab", "$&$&", {}, "ab-ab", "abab-abab"},
         {"a^^Blankb", "^^Blank", {}, "xaby", "xy"},
         {"abc", "X", {"-i"}, "abc ABC Abc", "X X X"},
@@ -467,6 +470,41 @@ TEST_F(ReplaceRun, LinksOtherUsersPlantedAreNotFollowedAndAreTold) {
     // A search may follow them: it changes nothing.
     ASSERT_EQ(Ferret({"-p", Tree(), "-k", "*.txt", "-b", "-s", "old", "-e:search", "-x"}).exit_code,
               0);
+}
+
+// A tree copied with its absolute links (as "cp -a" keeps them) leads out of itself: what they
+// lead to is searched, never rewritten, and told; links that stay inside, absolute or not, are
+// followed as before, and a patch names only files inside.
+TEST_F(ReplaceRun, NoLinkLeadsARewriteOutOfItsFolder) {
+    dir_.WriteFile("live/site/page.txt", "old live page");
+    dir_.WriteFile("live/site/inc/header.txt", "old live header");
+    dir_.WriteFile("tree/own.txt", "old copy");
+    dir_.WriteFile("tree/inc/real.txt", "old inside");
+    dir_.Symlink(dir_.Path("live/site/page.txt"), "tree/page.txt");
+    dir_.Symlink(dir_.Path("live/site/inc"), "tree/linked-inc");
+    dir_.Symlink(dir_.Path("tree/inc/real.txt"), "tree/absolute-inside.txt");
+    dir_.Symlink("inc/real.txt", "tree/relative-inside.txt");
+    for (const bool diff : {true, false}) {
+        SCOPED_TRACE(diff ? "-diff" : "replace");
+        const ProgramResult run =
+            diff ? Replace("old", "new", {"-diff", dir_.Path("out.patch")}) : Replace("old", "new");
+        EXPECT_EQ(run.exit_code, 1) << run.err;
+        for (const char* told : {"/page.txt: it lies outside the folder ",
+                                 "/linked-inc/header.txt: it lies outside the folder "}) {
+            EXPECT_NE(run.err.find(told), std::string::npos) << run.err;
+        }
+        EXPECT_EQ(dir_.ReadFile("live/site/page.txt"), "old live page");
+        EXPECT_EQ(dir_.ReadFile("live/site/inc/header.txt"), "old live header");
+        if (diff) {
+            const std::string patch = dir_.ReadFile("out.patch");
+            EXPECT_EQ(patch.find("live"), std::string::npos) << patch;
+            EXPECT_NE(patch.find("+++ own.txt"), std::string::npos) << patch;
+            EXPECT_NE(patch.find("+++ inc/real.txt"), std::string::npos) << patch;
+            EXPECT_EQ(Tree("own.txt"), "old copy");
+        }
+    }
+    EXPECT_EQ(Tree("own.txt"), "new copy");
+    EXPECT_EQ(Tree("inc/real.txt"), "new inside");
 }
 
 TEST_F(ReplaceRun, AFileAnotherProgramHasOpenForWritingIsLeftAlone) {

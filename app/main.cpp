@@ -44,8 +44,9 @@ window without running.
 Switches (each starts with "-"; a value holding "-" or a quote is quoted):
   -p FOLDER        start folder (default: the folder used last)
   -k MASK          file mask, patterns separated by ";" (as "*.htm;*.html")
-  -s TEXT          search text
-  -r TEXT          replacement text
+  -s TEXT          search text: each character stands for itself unless -rx
+  -r TEXT          replacement text; "$&" puts in the text found and "$$" a "$"
+                   (with -rx "$1" and so on put in the groups), plain text too
   -e:search        run a search
   -e:replace       run a replace (needs -s and -r)
   -b               include subfolders
@@ -95,8 +96,9 @@ Exit status: 0 when the run was done (or none was asked for); 1 when it ended
 but some files could not be listed, read or rewritten (each is told on standard
 error as "ferret: not done: PATH: REASON"); 2 when the saved
 search, the start folder or the report file could not be read or written, a
-replace run lacks its search or replacement text, or no restore point could be
-made; 130 or 143 when a signal stopped a run that had no such failure. -undo: 0
+replace run lacks its search or replacement text, the search text is a regular
+expression that cannot be used (nothing is searched), or no restore point could
+be made; 130 or 143 when a signal stopped a run that had no such failure. -undo: 0
 when every file was restored, 1 when some had changed since the run and were
 left as they are, 2 when there was nothing to undo.
 

@@ -136,6 +136,7 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         file_problems_.clear();
         notices_.clear();
         replace_refused_ = false;
+        pattern_refused_ = false;
         stopped_ = false;
         office_extensions_.clear();
         RunRequest request;
@@ -155,6 +156,7 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
                 hit_table_->files = results_;
             }
             replace_refused_ = result.replace_refused;
+            pattern_refused_ = result.pattern_refused;
             restore_folder_ = result.restore_point;
             stopped_ = result.stopped;
             if (result.content_stage) {
@@ -176,6 +178,9 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         }
         if (replace_refused_) {
             view_.SetStatusText(1, "...nothing replaced");
+        } else if (pattern_refused_) {
+            view_.SetStatusText(1,
+                                mode == "Search" ? "...nothing searched" : "...nothing replaced");
         } else if (mode == "Search") {
             ShowReport();
             has_highlight_ = !fields_.search_text.empty();

@@ -112,6 +112,8 @@ class RunDriver : private RunSink {
     // New files that interrupted replace runs had left, removed by the last run.
     const std::vector<std::string>& LeftoversRemoved() const { return leftovers_removed_; }
     bool ReplaceRefused() const { return replace_refused_; }
+    // The last run's search text was a pattern that cannot be used: nothing was searched.
+    bool PatternRefused() const { return pattern_refused_; }
     // Whether the last run was stopped before its end.
     bool Stopped() const { return stopped_; }
 
@@ -155,6 +157,7 @@ class RunDriver : private RunSink {
     std::string restore_folder_;
     std::string restore_base_;
     bool replace_refused_ = false;
+    bool pattern_refused_ = false;
     bool stopped_ = false;
     std::optional<int> report_override_;
     int last_report_code_ = -1;

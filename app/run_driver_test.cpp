@@ -146,13 +146,15 @@ TEST_F(RunDriverTest, PauseHoldsTheRunUntilResumedOrStopped) {
     EXPECT_TRUE(driver_.IsPaused());  // flags stay until the next run
 }
 
-TEST_F(RunDriverTest, InvalidPatternMarksFilesAndLogs) {
+// A pattern that cannot be used is told and logged, and nothing is listed or searched.
+TEST_F(RunDriverTest, InvalidPatternRefusesTheRunAndLogs) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kLogging, "True").ok());
     fields_.search_text = "(unclosed";
     fields_.regex = true;
     driver_.StartProcess("Search", fields_);
     (void)SaveSettingValue(kSettingsKey, kLogging, "False");
-    EXPECT_EQ(driver_.Results()->Item(1)->ItemsFound(), -1);
+    EXPECT_TRUE(driver_.PatternRefused());
+    EXPECT_TRUE(!driver_.Results() || driver_.Results()->Count() == 0);
     EXPECT_EQ(driver_.StringsFound(), 0);
     const std::string log = [] {
         std::FILE* file = std::fopen(DataFilePath("ferret.log").c_str(), "r");

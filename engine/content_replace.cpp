@@ -2,11 +2,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -218,17 +220,36 @@ std::string Adopt(const FilePlace& place, Fd& input, const struct stat& before,
     if (!resolved) {
         return ErrnoText("cannot open the file", errno);  // a path too long to resolve, or gone
     }
-    struct stat resolved_info {};
-    if (stat(resolved.get(), &resolved_info) != 0 || resolved_info.st_dev != before.st_dev ||
-        resolved_info.st_ino != before.st_ino) {
-        return kChangedMeanwhile;
-    }
     const std::string target = resolved.get();
     const std::size_t slash = target.rfind('/');
-    rewrite.folder_holder.Reset(
-        OpenPath(target.substr(0, slash + 1), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (rewrite.folder_holder.get() < 0) {
-        return ErrnoText("cannot open its folder", errno);
+    if (place.beneath != nullptr) {
+        // The folder is opened from the start folder down without following a link, so one put
+        // on the way since the path was resolved cannot lead the rewrite out either.
+        const std::optional<std::string> inside = place.beneath->Inside(target);
+        if (!inside) {
+            return place.beneath->OutsideText();
+        }
+        const std::size_t cut = inside->rfind('/');
+        rewrite.folder_holder.Reset(place.beneath->OpenFolderBeneath(
+            cut == std::string::npos ? std::string() : inside->substr(0, cut)));
+        if (rewrite.folder_holder.get() < 0) {
+            return errno == ELOOP || errno == EXDEV || errno == ENOENT || errno == ENOTDIR
+                       ? std::string(kChangedMeanwhile)
+                       : ErrnoText("cannot open its folder", errno);
+        }
+    } else {
+        rewrite.folder_holder.Reset(
+            OpenPath(target.substr(0, slash + 1), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (rewrite.folder_holder.get() < 0) {
+            return ErrnoText("cannot open its folder", errno);
+        }
+    }
+    // The name in the folder opened is the file that was read.
+    struct stat resolved_info {};
+    if (fstatat(rewrite.folder_holder.get(), target.c_str() + slash + 1, &resolved_info,
+                AT_SYMLINK_NOFOLLOW) != 0 ||
+        resolved_info.st_dev != before.st_dev || resolved_info.st_ino != before.st_ino) {
+        return kChangedMeanwhile;
     }
     rewrite.folder = rewrite.folder_holder.get();
     rewrite.target = target;
@@ -241,6 +262,69 @@ std::string Adopt(const FilePlace& place, Fd& input, const struct stat& before,
 }
 
 }  // namespace
+
+StartFolder::StartFolder(const std::string& path) {
+    std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
+    if (!resolved) {
+        return;
+    }
+    fd_.Reset(open(resolved.get(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (fd_.get() >= 0) {
+        real_ = resolved.get();
+    }
+}
+
+std::optional<std::string> StartFolder::Inside(const std::string& target) const {
+    if (real_.empty()) {
+        return std::nullopt;
+    }
+    if (real_ == "/") {
+        return target.substr(1);
+    }
+    if (target == real_) {
+        return std::string();
+    }
+    if (target.size() > real_.size() && target.compare(0, real_.size(), real_) == 0 &&
+        target[real_.size()] == '/') {
+        return target.substr(real_.size() + 1);
+    }
+    return std::nullopt;
+}
+
+int StartFolder::OpenFolderBeneath(const std::string& relative) const {
+    if (relative.empty()) {
+        return fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
+    }
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long opened = syscall(SYS_openat2, fd_.get(), relative.c_str(), &how, sizeof how);
+    if (opened >= 0 || errno != ENOSYS) {
+        return static_cast<int>(opened);
+    }
+    // A kernel before 5.6: a step at a time, none of them a link. A real path has no "..".
+    Fd at(fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
+    for (std::size_t start = 0; at.get() >= 0 && start <= relative.size();) {
+        std::size_t end = relative.find('/', start);
+        if (end == std::string::npos) {
+            end = relative.size();
+        }
+        const std::string step = relative.substr(start, end - start);
+        if (step == "..") {
+            errno = EXDEV;
+            return -1;
+        }
+        if (!step.empty() && step != ".") {
+            at.Reset(openat(at.get(), step.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        }
+        start = end + 1;
+    }
+    return at.release();
+}
+
+std::string StartFolder::OutsideText() const {
+    return "it lies outside the folder " + real_ + " (a link leads there); it was not rewritten";
+}
 
 bool IsApprovedForReplace(std::string_view file_name, std::string_view list) {
     const std::size_t dot = file_name.rfind('.');
@@ -814,7 +898,10 @@ RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
         !why.empty()) {
         return Failed(std::move(why));
     }
-    if (chosen != nullptr ? ContentDigest(text) != digest : IdentityOf(before) != seen) {
+    // The same file as the preview's, not only the same bytes: a folder swapped for a link to
+    // a copy elsewhere since is not followed to the copy.
+    if (before.st_dev != seen.device || before.st_ino != seen.inode ||
+        (chosen != nullptr ? ContentDigest(text) != digest : IdentityOf(before) != seen)) {
         return Failed(kChangedSincePreview);
     }
     std::string decoded;
@@ -853,8 +940,8 @@ RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
                          static_cast<std::int64_t>(edits.size()), rewrite, original);
 }
 
-std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite,
-                           std::string& original) {
+std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite, std::string& original,
+                           const StartFolder* beneath) {
     Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat before {};
     if (input.get() < 0 || fstat(input.get(), &before) != 0) {
@@ -868,7 +955,7 @@ std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite,
         return ErrnoText("cannot read the file", errno);
     }
     original.assign(text);
-    return Adopt(path, input, before, rewrite);
+    return Adopt(FilePlace(path, AT_FDCWD, path, false, beneath), input, before, rewrite);
 }
 
 RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,

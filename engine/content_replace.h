@@ -97,19 +97,50 @@ std::string SwapInContentAt(int folder, const std::string& name, int input,
 // we are root), for files another program rewrites.
 std::string WhyNotRewritable(const std::string& path);
 
+// The folder a run was sent to, which every file it rewrites must lie beneath: no link, the
+// user's own included, leads a rewrite out of it (a tree copied with its absolute links would
+// otherwise change the files they point to). Opened once, its own links resolved: the user
+// named it. Immutable after construction; safe to share between threads.
+class StartFolder {
+  public:
+    explicit StartFolder(const std::string& path);
+
+    // The folder's real path; empty when it could not be opened (nothing lies beneath it then).
+    const std::string& real() const { return real_; }
+    // `target`, a real path, relative to the folder ("" for the folder itself); nothing when it
+    // lies outside.
+    std::optional<std::string> Inside(const std::string& target) const;
+    // Opens the folder `relative` (a real path's part beneath this folder, as Inside gives it)
+    // beneath this one without following any link, so that none put on the way since leads
+    // out. An O_PATH descriptor, or -1 with errno set (ELOOP or EXDEV for a link on the way).
+    int OpenFolderBeneath(const std::string& relative) const;
+    // Why a file that resolves outside the folder was not rewritten.
+    std::string OutsideText() const;
+
+  private:
+    std::string real_;
+    Fd fd_;
+};
+
 // A file to work on: its path (for messages, and to follow a link to the file), opened as `name`
 // in the open folder `folder`, which is not looked up again. A path alone is opened as it is.
 // `regular`: the walk found a regular file there, not a link, and no link is followed to it.
+// `beneath`: when set, the file is rewritten only when it lies beneath that folder.
 struct FilePlace {
     FilePlace(const std::string& file_path)  // NOLINT(google-explicit-constructor)
         : path(file_path), name(file_path) {}
     FilePlace(const std::string& file_path, int open_folder, const std::string& file_name,
-              bool walked_regular = false)
-        : path(file_path), folder(open_folder), name(file_name), regular(walked_regular) {}
+              bool walked_regular = false, const StartFolder* start = nullptr)
+        : path(file_path),
+          folder(open_folder),
+          name(file_name),
+          regular(walked_regular),
+          beneath(start) {}
     const std::string& path;
     int folder = AT_FDCWD;
     const std::string& name;
     bool regular = false;
+    const StartFolder* beneath = nullptr;
 };
 
 // A file as it was looked at, told apart from itself after any write without reading it again:
@@ -198,10 +229,11 @@ RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
                                    FileHits* hits = nullptr, int context = 0);
 
 // Opens the file at `path` for a rewrite worked out elsewhere (by an office handler): when it
-// may be rewritten under the rules of PrepareRewrite, `rewrite` is ready but for its content,
-// and `original` holds the file's bytes as read. Returns why not, or an empty text.
-std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite,
-                           std::string& original);
+// may be rewritten under the rules of PrepareRewrite (beneath `beneath`, when given), `rewrite`
+// is ready but for its content, and `original` holds the file's bytes as read. Returns why not,
+// or an empty text.
+std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite, std::string& original,
+                           const StartFolder* beneath = nullptr);
 
 // Replaces every match of `pattern` in the file at `path` with `replacement` (its "$"
 // sequences expanded). A file without matches is not opened for writing. Otherwise the new

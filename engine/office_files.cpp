@@ -176,14 +176,15 @@ std::int32_t OfficeFiles::PrepareReplace(clsFile& record, const std::string& fin
                                          const std::string& replace, bool ignore_case,
                                          PreparedRewrite& rewrite, std::string& original,
                                          bool& rewritten, Status& error, FileHits* hits,
-                                         std::optional<std::uint64_t> digest) {
+                                         std::optional<std::uint64_t> digest,
+                                         const StartFolder* beneath) {
     rewritten = false;
     const std::string path = record.FullPath();
     const auto failed = [&](int number, const std::string& why) {
         error = Status::Error(number, path + ": " + why);
         return kNotSearched;
     };
-    if (std::string why = OpenForRewrite(path, rewrite, original); !why.empty()) {
+    if (std::string why = OpenForRewrite(path, rewrite, original, beneath); !why.empty()) {
         return failed(75, why);
     }
     if (digest && ContentDigest(original) != *digest) {

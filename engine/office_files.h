@@ -45,12 +45,14 @@ class OfficeFiles {
     // changed document as a private new file, whose bytes become `rewrite.content`. When
     // `rewritten`, `rewrite` is ready for MakeNewFile and `original` holds the file's bytes.
     // Returns the hits, or kNotSearched with the reason in `error`. With `digest`, a file whose
-    // bytes no longer have it (read since a preview) is left alone.
+    // bytes no longer have it (read since a preview) is left alone, and so is one that does not
+    // lie beneath `beneath`, when given.
     std::int32_t PrepareReplace(clsFile& record, const std::string& find,
                                 const std::string& replace, bool ignore_case,
                                 PreparedRewrite& rewrite, std::string& original, bool& rewritten,
                                 Status& error, FileHits* hits = nullptr,
-                                std::optional<std::uint64_t> digest = std::nullopt);
+                                std::optional<std::uint64_t> digest = std::nullopt,
+                                const StartFolder* beneath = nullptr);
 
   private:
     // Asks the handler for `record`, reading `source` and saving, when `save_to` is not empty,

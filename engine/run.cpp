@@ -361,6 +361,10 @@ class Run {
         std::unique_ptr<RestorePoint> restore;
         const bool rewrites = request_.kind == RunKind::kReplace && !fields_.search_text.empty() &&
                               !fields_.replace_text.empty();
+        const bool searches = request_.kind == RunKind::kSearch && !fields_.search_text.empty();
+        if ((rewrites || searches) && PatternRefused()) {
+            return std::move(result_);
+        }
         // Nothing is rewritten without a way back: no restore point, no run. A preview writes
         // nothing.
         const bool writes = rewrites && !request_.preview;
@@ -417,6 +421,24 @@ class Run {
     }
 
   private:
+    // A pattern that cannot be used would find nothing in any file: the run is refused before
+    // the walk instead of reporting no hits as if it had searched.
+    bool PatternRefused() {
+        if (!control_.UseRegex()) {
+            return false;
+        }
+        RegExp pattern;
+        Status compiled =
+            pattern.Compile(ConvertSpecialChars(fields_.search_text), fields_.ignore_case);
+        if (compiled.ok()) {
+            return false;
+        }
+        sink_.Problem({request_.kind == RunKind::kReplace ? RunStage::kReplace : RunStage::kSearch,
+                       ProblemKind::kBadPattern, std::move(compiled)});
+        result_.pattern_refused = true;
+        return true;
+    }
+
     // A stage that fails as a whole (out of memory, no thread) is told as a problem; the run
     // still reports what it has.
     template <typename Stage>
@@ -637,13 +659,13 @@ class Run {
             : finder(request.fields.search_text, request.fields.replace_text, regex,
                      request.fields.ignore_case),
               kept_copies(request.restore_folder),
+              start(request.fields.folder),
               office(request.office_extensions, request.office_setup) {}
         const ChangeFinder finder;
         const RestoreFolderGuard kept_copies;
+        const StartFolder start;  // what it would rewrite lies beneath it
         OfficeFiles office;
         RealPaths real_paths;  // the names of the files it would change
-        std::mutex targets_mutex;
-        std::unordered_set<std::string> targets;  // protected by targets_mutex
     };
 
     // Previews one text file: its count, and in `found` its problems, hit lines and, when it
@@ -666,7 +688,7 @@ class Run {
         const int folder = t_open_folder.For(record);
         const std::string name = NameIn(folder, record);
         // The walk leaves the details of the regular files it found to whoever opens them.
-        const FilePlace place(path, folder, name, record.DetailsPending());
+        const FilePlace place(path, folder, name, record.DetailsPending(), &tools.start);
         const auto problem = [&](const std::string& why) {
             found.problems.push_back(
                 {RunStage::kReplace, ProblemKind::kFile, Status::Error(75, path + ": " + why)});
@@ -682,17 +704,15 @@ class Run {
                 return problem(result.error);
             }
             if (result.rewritten) {
-                // A file reached again by another name (a link) is told once, as it would be
-                // rewritten once.
+                // A file reached by two names is told once, by the first in list order (see
+                // ReplaceInFileList): a file previewed while the walk went on may belong to a
+                // visit of its folder that the walk drops for another.
                 std::string target = tools.real_paths.Of(place, result.name_is_link);
                 if (target.empty()) {
                     return problem(kChangedMeanwhile);
                 }
-                {
-                    std::lock_guard lock(tools.targets_mutex);
-                    if (!tools.targets.insert(target).second) {
-                        return 0;
-                    }
+                if (!tools.start.Inside(target)) {
+                    return problem(tools.start.OutsideText());
                 }
                 found.preview = FilePreview{std::move(plan), false, std::move(target)};
             }
@@ -825,6 +845,12 @@ class Run {
         const std::string text = ConvertSpecialChars(fields_.search_text);
         const std::string& approved = request_.approved_extensions;
         const RestoreFolderGuard kept_copies(request_.restore_folder);
+        // Every file rewritten lies beneath the folder the run was sent to.
+        const StartFolder start(fields_.folder);
+        const auto outside = [&start](const std::string& path) {
+            std::unique_ptr<char, decltype(&free)> real(realpath(path.c_str(), nullptr), &free);
+            return real && !start.Inside(real.get());
+        };
         // Plain texts are replaced as patterns too, escaped first.
         LazyPattern as_pattern(text, ignore_case);
         LazyPattern as_plain(RegExEncodeString(text), ignore_case);
@@ -920,7 +946,11 @@ class Run {
             if (office.Takes(record)) {
                 // The same rules as for a text file, before the document reaches its handler:
                 // one that may not be rewritten is only searched, and told when it has hits.
-                if (const std::string why = WhyNotRewritable(record.FullPath()); !why.empty()) {
+                std::string why = WhyNotRewritable(record.FullPath());
+                if (why.empty() && outside(record.FullPath())) {
+                    why = start.OutsideText();
+                }
+                if (!why.empty()) {
                     try {
                         Status error;
                         const std::int32_t found = office.Search(record, text, ignore_case, error);
@@ -965,7 +995,7 @@ class Run {
                     }
                     const std::int32_t count = office.PrepareReplace(
                         record, text, replacement, ignore_case, item->rewrite, original, rewritten,
-                        error, hits.empty() ? nullptr : &hits[index], digest);
+                        error, hits.empty() ? nullptr : &hits[index], digest, &start);
                     file_problem(index, std::move(error));
                     if (!rewritten) {
                         return count;
@@ -983,7 +1013,7 @@ class Run {
             const std::string path = record.FullPath();
             const int folder = t_open_folder.For(record);
             const std::string name = NameIn(folder, record);
-            const FilePlace place(path, folder, name);
+            const FilePlace place(path, folder, name, false, &start);
             try {
                 LazyPattern& lazy = control_.UseRegex() ? as_pattern : as_plain;
                 const RegExp* compiled = lazy.Get([&](const Status& status) {
@@ -1052,8 +1082,15 @@ class Run {
             }
             waiting.clear();
         };
+        // The files a preview told of, by their real paths.
+        std::unordered_set<std::string> told;
         Holding holding;
         holding.take = [&](std::size_t index, std::int32_t count, Ready& ready) {
+            if (preview && previews[index] && !told.insert(previews[index]->target).second) {
+                // Reached again by another name (a link): told once, as it is rewritten once.
+                previews[index].reset();
+                count = 0;
+            }
             counts_after[index] = count;
             if (prepared[index]) {
                 if (batch.size() == 0) {

@@ -153,9 +153,9 @@ struct ListTotals {
 // Receives a run's progress. Every call comes on the thread that called ExecuteRun, in this
 // order: Listing, Listed, then (when there is a content stage) ContentStage, each file's
 // problems, hit lines (when asked for and it has hits), its preview (a preview run, when it
-// would change) and FileDone in list order, Totals. A
-// restore-point problem comes before Listing. The calls must return quickly: the workers wait for
-// them.
+// would change) and FileDone in list order, Totals. A pattern that cannot be used and a
+// restore-point problem come before Listing, and end the run there. The calls must return quickly:
+// the workers wait for them.
 class RunSink {
   public:
     virtual ~RunSink() = default;
@@ -182,6 +182,9 @@ struct RunResult {
     // whether the run refused to start because none could be made.
     std::string restore_point;
     bool replace_refused = false;
+    // The search text is a pattern that cannot be used: the run refused to start (nothing was
+    // listed, searched or written) and told why as a kBadPattern problem.
+    bool pattern_refused = false;
     // New files that earlier replace runs, killed before they ended, had left; removed.
     std::vector<std::string> leftovers_removed;
     bool stopped = false;

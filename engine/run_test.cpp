@@ -1,6 +1,7 @@
 #include "engine/run.h"
 
 #include "engine/change_finder.h"
+#include "engine/regex.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +26,12 @@ using testing::TempDir;
 // Writes what the run reports, one line per call, and lets a test act on a call.
 class RecordingSink : public RunSink {
   public:
-    void Listing() override { Add("listing"); }
+    void Listing() override {
+        Add("listing");
+        if (on_listing) {
+            on_listing();
+        }
+    }
     void Listed(const ListTotals& totals) override {
         Add("listed " + std::to_string(totals.matched));
         listed.store(true);
@@ -61,6 +67,7 @@ class RecordingSink : public RunSink {
     std::thread::id thread;  // every call must come on the run's thread
     bool other_thread = false;
     std::function<void(std::size_t)> on_file;
+    std::function<void()> on_listing;
     std::atomic<bool> listed{false};  // for a look from another thread during the run
 
   private:
@@ -125,8 +132,10 @@ TEST_F(RunTest, ReportsEveryStepInListOrderOnTheRunsThread) {
 }
 
 TEST_F(RunTest, AFilesProblemComesJustBeforeItsResult) {
+    // The pattern switch turned on once the run has started (as the window's check box may):
+    // the run was not refused, and the first file to need the pattern finds it unusable.
     request_.fields.search_text = "(unclosed";
-    request_.fields.regex = true;
+    sink_.on_listing = [this] { control_.SetUseRegex(true); };
     Run();
     ASSERT_GE(sink_.calls.size(), 5u);
     EXPECT_EQ(sink_.calls[3].rfind("problem 1 ", 0), 0u) << sink_.calls[3];  // kBadPattern
@@ -352,9 +361,14 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     struct stat f04 {};
     ASSERT_EQ(stat(dir_.Path("f04.txt").c_str(), &f04), 0);
     dir_.WriteFile("f04.txt", "hot!");
+    // The preview's identity of each file: the same file is written, not one in its place.
+    struct stat crlf_seen {};
+    struct stat f00_seen {};
+    ASSERT_EQ(stat(dir_.Path("crlf.txt").c_str(), &crlf_seen), 0);
+    ASSERT_EQ(stat(dir_.Path("f00.txt").c_str(), &f00_seen), 0);
     request_.chosen = std::make_shared<std::vector<ChosenChange>>(std::vector<ChosenChange>{
-        {dir_.Path("crlf.txt"), crlf, {{13, 16, "HIT"}}, false, false, {}},
-        {dir_.Path("f00.txt"), f00, {{0, 3, "HIT"}}, false, false, {}},
+        {dir_.Path("crlf.txt"), crlf, {{13, 16, "HIT"}}, false, false, IdentityOf(crlf_seen)},
+        {dir_.Path("f00.txt"), f00, {{0, 3, "HIT"}}, false, false, IdentityOf(f00_seen)},
         {dir_.Path("f04.txt"), 0, {}, false, true, IdentityOf(f04)}});
     RecordingSink part;
     control_.Reset(false);
@@ -377,6 +391,11 @@ TEST_F(RunTest, APreviewTellsEachFileOnceByItsRealPath) {
     tree.WriteFile("real/b.txt", "hit hit");
     tree.Symlink("real/a.txt", "link-to-a.txt");
     tree.Symlink("real", "folder-link");
+    // Links that race the walk to the same folder: a visit it drops for another must not take
+    // the file's one preview with it.
+    for (int i = 0; i < 12; ++i) {
+        tree.Symlink("../real", "more-links/" + std::to_string(i));
+    }
     tree.WriteFile("locked.txt", "hit");
     chmod(tree.Path("locked.txt").c_str(), 0444);
     struct Previews : RecordingSink {
@@ -392,20 +411,91 @@ TEST_F(RunTest, APreviewTellsEachFileOnceByItsRealPath) {
     request_.fields.replace_text = "HIT";
     request_.approved_extensions = ".txt";
     request_.preview = true;
-    Previews previews;
-    control_.Reset(false);
-    ExecuteRun(request_, previews, control_);
     char* resolved = realpath(tree.path().c_str(), nullptr);
     ASSERT_NE(resolved, nullptr);
     const std::string root = resolved;
     free(resolved);
-    std::sort(previews.targets.begin(), previews.targets.end());
-    EXPECT_EQ(previews.targets,
-              (std::vector<std::string>{root + "/real/a.txt", root + "/real/b.txt"}));
-    // Read-only means the owner may not write it, whoever runs the preview.
-    EXPECT_EQ(std::count(previews.calls.begin(), previews.calls.end(), "problem 0 75"), 1)
-        << ::testing::PrintToString(previews.calls);
+    for (int round = 0; round < 20; ++round) {
+        Previews previews;
+        control_.Reset(false);
+        ExecuteRun(request_, previews, control_);
+        std::sort(previews.targets.begin(), previews.targets.end());
+        ASSERT_EQ(previews.targets,
+                  (std::vector<std::string>{root + "/real/a.txt", root + "/real/b.txt"}))
+            << "round " << round;
+        // Read-only means the owner may not write it, whoever runs the preview.
+        ASSERT_EQ(std::count(previews.calls.begin(), previews.calls.end(), "problem 0 75"), 1)
+            << ::testing::PrintToString(previews.calls);
+    }
     EXPECT_EQ(tree.ReadFile("real/a.txt"), "hit");
+}
+
+// Replace Selected opens what the preview saw: a folder swapped since for a link to a copy
+// elsewhere, whose file holds the same bytes, is not followed there, whether the change was
+// chosen one by one or with its whole file.
+TEST_F(RunTest, AChoiceIsNotWrittenThroughAFolderSwappedSinceThePreview) {
+    const TempDir tree;
+    const TempDir elsewhere;
+    tree.WriteFile("shared/notes.txt", "hit here");
+    elsewhere.WriteFile("private/notes.txt", "hit here");
+    struct Previews : RecordingSink {
+        void Previewed(std::size_t /*index*/, const clsFile& /*file*/,
+                       FilePreview preview) override {
+            seen.push_back(std::move(preview));
+        }
+        std::vector<FilePreview> seen;
+    };
+    request_.kind = RunKind::kReplace;
+    request_.fields.folder = tree.path();
+    request_.fields.recursive = true;
+    request_.fields.replace_text = "HIT";
+    request_.approved_extensions = ".txt";
+    request_.preview = true;
+    request_.preview_changes = true;
+    Previews previews;
+    control_.Reset(false);
+    ExecuteRun(request_, previews, control_);
+    ASSERT_EQ(previews.seen.size(), 1u);
+    const FilePreview& preview = previews.seen.front();
+    ASSERT_EQ(rename(tree.Path("shared").c_str(), tree.Path("shared-old").c_str()), 0);
+    tree.Symlink(elsewhere.Path("private"), "shared");
+    for (const bool whole : {false, true}) {
+        SCOPED_TRACE(whole ? "whole file" : "change by change");
+        ChosenChange change;
+        change.path = preview.target;
+        change.digest = preview.plan.digest;
+        change.edits = preview.plan.edits;
+        change.seen = preview.plan.seen;
+        change.all = whole;
+        request_.preview = false;
+        request_.preview_changes = false;
+        request_.chosen = std::make_shared<const std::vector<ChosenChange>>(1, change);
+        sink_.calls.clear();
+        const RunResult result = Run();
+        EXPECT_EQ(result.strings_found, 0);
+        EXPECT_EQ(elsewhere.ReadFile("private/notes.txt"), "hit here");
+        EXPECT_EQ(std::count(sink_.calls.begin(), sink_.calls.end(), "problem 0 75"), 1)
+            << ::testing::PrintToString(sink_.calls);
+    }
+    EXPECT_EQ(tree.ReadFile("shared-old/notes.txt"), "hit here");
+}
+
+// A pattern that cannot be used ends a search or a replace before the walk, told once.
+TEST_F(RunTest, APatternThatCannotBeUsedRefusesTheRunBeforeTheWalk) {
+    request_.fields.search_text = "hit(";
+    request_.fields.regex = true;
+    for (const RunKind kind : {RunKind::kSearch, RunKind::kReplace}) {
+        request_.kind = kind;
+        request_.fields.replace_text = "done";
+        request_.approved_extensions = ".txt";
+        sink_.calls.clear();
+        const RunResult result = Run();
+        EXPECT_TRUE(result.pattern_refused);
+        EXPECT_FALSE(result.content_stage);
+        EXPECT_EQ(sink_.calls,
+                  std::vector<std::string>{"problem 1 " + std::to_string(kRegexErrorSyntax)});
+    }
+    EXPECT_EQ(dir_.ReadFile("f00.txt"), "hit and hit");
 }
 
 // A plain text is that text in every path: searched, replaced plainly, replaced ignoring case or
