@@ -159,6 +159,8 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
             pattern_refused_ = result.pattern_refused;
             restore_folder_ = result.restore_point;
             stopped_ = result.stopped;
+            // The reports show every file the run finished: a Stop now stops only their filling.
+            control_.Reset(control_.UseRegex());
             if (result.content_stage) {
                 files_with_hits_ = result.files_with_hits;
                 strings_found_ = result.strings_found;
