@@ -80,7 +80,9 @@ keeps its tabs; its other control characters are escaped the same way.
 
 A replace run rewrites only files whose extension is approved (Tools > Options
 in the window, or the setting "ext_list"); files without an extension count
-as approved. Each file is replaced in one step by a complete new copy that
+as approved. It rewrites only files beneath its start folder: a link that
+leads out of it, the user's own included, is searched through but never
+rewritten through, and the file is told. Each file is replaced in one step by a complete new copy that
 keeps its permissions, owner and extended attributes; on any failure the file
 stays as it was and counts as -1. Before a file is replaced its original is
 kept in a restore point (Tools > Options: folder and how many are kept; 0
