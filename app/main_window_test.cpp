@@ -83,6 +83,24 @@ TEST_F(MainWindowTest, SearchFromTheWindowShowsTheReport) {
     EXPECT_TRUE(window.Bar()->IsExpanded(QStringLiteral("Results")));
 }
 
+// A pattern that cannot be read is told in a box before anything is listed, and the window's
+// report claims no search.
+TEST_F(MainWindowTest, APatternThatCannotBeReadIsToldBeforeAnythingRuns) {
+    testing::MessageRecorder recorder;
+    frmMain window;
+    SearchFields fields = Search("hit(");
+    fields.regex = true;
+    window.SetFields(fields);
+    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    window.WaitForRun();
+    ASSERT_TRUE(WaitUntil([&] { return !recorder.messages().empty(); }, 5));
+    EXPECT_EQ(recorder.messages().front().title, QStringLiteral("Regular Expression"));
+    EXPECT_TRUE(recorder.messages().front().text.startsWith(
+        QStringLiteral("The regular expression cannot be used")));
+    EXPECT_FALSE(window.ReportTextShown().contains(QStringLiteral("a.txt")));
+    EXPECT_NE(window.StatusText(3), QStringLiteral("Files Matched: 0"));
+}
+
 TEST_F(MainWindowTest, MessagesOfTheLayersBelowShowAsBoxesInTheWindow) {
     testing::MessageRecorder recorder;
     frmMain window;
