@@ -39,12 +39,64 @@ std::string QuotedIfNeeded(const std::string& value) {
     return NeedsQuotes(value) ? Quoted(value) : value;
 }
 
-std::string TrimSpaces(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) {
-        return {};
+// One element of the split, and where its quoted text began (npos when it has none).
+struct Piece {
+    std::string text;
+    std::size_t quoted_from = std::string::npos;
+};
+
+std::vector<Piece> SplitPieces(const std::string& text, char delimiter) {
+    std::vector<Piece> pieces;
+    Piece piece;
+    bool in_quotes = false;
+    const auto finish = [&] {
+        if (!piece.text.empty()) {
+            pieces.push_back(std::move(piece));
+        }
+        piece = Piece();
+    };
+    // Walks by index rather than cutting the text one character at a time: same result,
+    // linear time.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == delimiter) {
+            if (in_quotes) {
+                piece.text.push_back(c);
+            } else {
+                finish();
+            }
+        } else if (c == '"') {
+            if (!in_quotes) {
+                in_quotes = true;
+                piece.quoted_from = piece.text.size();
+            } else if (i + 1 < text.size() && text[i + 1] == '"') {
+                piece.text.push_back('"');
+                ++i;
+            } else {
+                finish();
+                in_quotes = false;
+                ++i;  // the character after a closing quote is dropped
+            }
+        } else {
+            piece.text.push_back(c);
+        }
     }
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+    finish();
+    return pieces;
+}
+
+// The element a piece gives: without the spaces around it, except those the user quoted. On a
+// command line a blank at a value's end can only have been quoted on purpose.
+std::string Trimmed(const Piece& piece) {
+    // A quote ends its piece, so the quoted text, when there is one, is the piece's end.
+    std::string text = piece.text;
+    std::size_t end = text.size();
+    while (end > 0 && end - 1 < piece.quoted_from && text[end - 1] == ' ') {
+        --end;
+    }
+    text.resize(end);
+    const std::size_t first = text.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first);
 }
 
 bool EqualsAsciiIgnoringCase(const std::string& a, const std::string& b) {
@@ -110,48 +162,16 @@ std::string clsCommandLine::TakeChars(std::string& text, std::size_t count) {
 
 std::vector<std::string> clsCommandLine::SplitArguments(const std::string& text, char delimiter) {
     std::vector<std::string> elements;
-    std::string element;
-    bool in_quotes = false;
-    // Walks by index rather than cutting the text one character at a time: same result,
-    // linear time.
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == delimiter) {
-            if (in_quotes) {
-                element.push_back(c);
-            } else if (!element.empty()) {
-                elements.push_back(std::move(element));
-                element.clear();
-            }
-        } else if (c == '"') {
-            if (!in_quotes) {
-                in_quotes = true;
-            } else if (i + 1 < text.size() && text[i + 1] == '"') {
-                element.push_back('"');
-                ++i;
-            } else {
-                if (!element.empty()) {
-                    elements.push_back(std::move(element));
-                    element.clear();
-                }
-                in_quotes = false;
-                ++i;  // the character after a closing quote is dropped
-            }
-        } else {
-            element.push_back(c);
-        }
-    }
-    if (!element.empty()) {
-        elements.push_back(std::move(element));
+    for (Piece& piece : SplitPieces(text, delimiter)) {
+        elements.push_back(std::move(piece.text));
     }
     return elements;
 }
 
 void clsCommandLine::ProcessCommandLine() {
     try {
-        elements_ = SplitArguments(raw_text_, '-');
-        for (std::string& element : elements_) {
-            element = TrimSpaces(element);
+        for (const Piece& piece : SplitPieces(raw_text_, '-')) {
+            elements_.push_back(Trimmed(piece));
         }
         run_minimized_ = HasSwitch("m", true);
         use_regex_ = HasSwitch("rx", true);

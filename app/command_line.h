@@ -9,13 +9,15 @@ namespace ferret {
 // construction.
 //
 // The grammar is a small splitter: the text is cut at every "-" outside double quotes, each
-// piece trimmed of spaces is one element. A flag counts when an element is exactly its name
-// (case-sensitive): m, rx, b, x, i. A value switch is an element that starts with its name
-// followed by its separator: "p folder", "k mask", "l file", "s text", "r text", "config file",
-// "hits file", "diff file" (separator " ") and "e:search" or "e:replace" (separator ":"). "undo"
-// alone, or "undo id" (a restore point, or "list"), undoes a replace run. The first matching
-// element wins; anything else is ignored. Inside quotes "-" is plain text and "" stands for one
-// quote; the character after a closing quote is dropped. A value is everything after the separator.
+// piece trimmed of the spaces around it that no quote kept is one element (a blank at the end of
+// a quoted value stays: on a command line it was quoted on purpose). A flag counts when an
+// element is exactly its name (case-sensitive): m, rx, b, x, i. A value switch is an element that
+// starts with its name followed by its separator: "p folder", "k mask", "l file", "s text",
+// "r text", "config file", "hits file", "diff file" (separator " ") and "e:search" or
+// "e:replace" (separator ":"). "undo" alone, or "undo id" (a restore point, or "list"), undoes a
+// replace run. The first matching element wins; anything else is ignored. Inside quotes "-" is
+// plain text and "" stands for one quote; the character after a closing quote is dropped. A
+// value is everything after the separator.
 class clsCommandLine {
   public:
     // Parses `raw_text`, the arguments as one text (see RebuildCommandLine).
@@ -47,7 +49,7 @@ class clsCommandLine {
     bool Undo() const { return undo_; }
     const std::string& UndoTarget() const { return undo_target_; }
 
-    // The elements the split produced, trimmed, in order.
+    // The elements the split produced, trimmed of unquoted spaces, in order.
     const std::vector<std::string>& Elements() const { return elements_; }
 
     // The pieces of the grammar, public for tests.

@@ -123,6 +123,28 @@ TEST(CommandLine, RebuiltArgumentsArriveWhole) {
     EXPECT_FALSE(FromArgs({}).HasArguments());
 }
 
+// The shell has split the line already, so a blank at the end of a value was quoted on purpose:
+// it arrives, and a search for "foo " does not find the "foo" of "foobar".
+TEST(CommandLine, QuotedBlanksAtAValuesEndArrive) {
+    EXPECT_EQ(FromArgs({"-s", "foo ", "-r", "bar ", "-x"}).SearchString(), "foo ");
+    EXPECT_EQ(FromArgs({"-s", "foo ", "-r", "bar ", "-x"}).ReplaceString(), "bar ");
+    EXPECT_TRUE(FromArgs({"-s", "foo ", "-x"}).ExitOnComplete());
+    EXPECT_EQ(FromArgs({"-s foo  "}).SearchString(), "foo  ");  // switch and value in one
+    EXPECT_EQ(FromArgs({"-s", "  "}).SearchString(), "  ");
+    EXPECT_EQ(FromArgs({"-s", " a "}).SearchString(), " a ");
+    EXPECT_EQ(FromArgs({"-p", "/tmp/folder ", "-k", "*.txt "}).StartPath(), "/tmp/folder ");
+    EXPECT_EQ(FromArgs({"-p", "/tmp/folder ", "-k", "*.txt "}).FileMask(), "*.txt ");
+    // Typed as one text, the same: quoted blanks stay, the blanks between switches go.
+    const clsCommandLine typed(R"(-s "foo " -r bar   -x  )");
+    EXPECT_EQ(typed.SearchString(), "foo ");
+    EXPECT_EQ(typed.ReplaceString(), "bar");
+    EXPECT_TRUE(typed.ExitOnComplete());
+    EXPECT_EQ(clsCommandLine(R"(  -s "a -x "  -i)").SearchString(), "a -x ");
+    EXPECT_EQ(clsCommandLine(R"(-s ""  -x)").SearchString(), "");
+    EXPECT_TRUE(clsCommandLine(R"(-s ""  -x)").ExitOnComplete());
+    EXPECT_EQ(clsCommandLine(R"(-s "unended )").SearchString(), "unended ");
+}
+
 TEST(CommandLine, SplitKeepsTextBeforeAQuoteInTheElement) {
     EXPECT_EQ(clsCommandLine::SplitArguments(R"(-s "two words"-x)", '-'),
               (std::vector<std::string>{"s two words", "x"}));

@@ -144,6 +144,14 @@ TEST_F(UndoRun, ARestoreFolderOthersMayWriteToIsNeitherUsedNorUndoneFrom) {
     EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red");
 }
 
+// A value given on the command line arrives whole: the blank at the end of "foo " was quoted on
+// purpose, so "foobar" keeps its "foo".
+TEST_F(UndoRun, AValuesTrailingBlankIsPartOfIt) {
+    dir_.WriteFile("tree/a.txt", "foo x foobar");
+    ASSERT_EQ(Replace("foo ", "bar ").exit_code, 0);
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "bar x foobar");
+}
+
 // A replace run over kFiles files that gets `signal_number` once its journal shows a few files,
 // while it is still going. Returns the run's wait status.
 class InterruptedRun : public UndoRun {

@@ -2,13 +2,12 @@
 // lists.
 //
 // The input is read twice:
-// - as the raw command-line text: parsing must finish, every element must be trimmed, and the
-//   values it yields, passed again as separate arguments, must come back the same;
+// - as the raw command-line text: parsing must finish, every element must be trimmed of the
+//   spaces no quote kept, and the values it yields, passed again as separate arguments, must
+//   come back the same;
 // - as a recipe for an argument list of known switches, flags and values: each value must
-//   arrive whole (the first one of a switch wins), and each flag must be seen.
-//
-// The grammar trims every element, so a value's trailing spaces cannot survive any quoting; such
-// values are kept out of the argument lists.
+//   arrive whole, blanks at its ends included (the first one of a switch wins), and each flag
+//   must be seen.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -68,22 +67,23 @@ std::string Joined(const std::vector<std::string>& arguments) {
 }
 
 // The "-e:" value travels in its switch's own argument; only the part after its first space is
-// quoted, so a "-" or a quote before that space would be cut by the split.
+// quoted, so a "-" or a quote before that space would be cut by the split, and so would that
+// space when it ends the value (nothing after it is quoted).
 bool ProcessTypeTravelsWhole(const std::string& value) {
-    const std::string head = value.substr(0, value.find(' '));
-    return head.find_first_of("-\"") == std::string::npos;
-}
-
-bool EndsWithSpace(const std::string& value) {
-    return !value.empty() && value.back() == ' ';
+    const std::size_t space = value.find(' ');
+    const std::string head = value.substr(0, space);
+    return head.find_first_of("-\"") == std::string::npos &&
+           (space == std::string::npos || space + 1 < value.size());
 }
 
 void CheckRawText(const std::string& raw) {
     const clsCommandLine line(raw);
     const Parsed parsed(line);
     FUZZ_CHECK(line.HasArguments() == !raw.empty(), Printable(raw));
+    // Only a quote keeps a space at an element's end.
+    const bool quoted = raw.find('"') != std::string::npos;
     for (const std::string& element : line.Elements()) {
-        FUZZ_CHECK(element.empty() || (element.front() != ' ' && element.back() != ' '),
+        FUZZ_CHECK(element.empty() || (element.front() != ' ' && (quoted || element.back() != ' ')),
                    "untrimmed element " + Printable(element) + " of " + Printable(raw));
     }
 
@@ -118,7 +118,6 @@ void CheckRawText(const std::string& raw) {
     if (arguments.empty()) {
         return;
     }
-    // Values never end in a space here: the elements they come from are trimmed.
     const std::string rebuilt = clsCommandLine::RebuildCommandLine(arguments);
     Parsed again{clsCommandLine(rebuilt)};
     if (!type_travels) {
@@ -149,9 +148,6 @@ void CheckArgumentList(const uint8_t* data, size_t size) {
             continue;
         }
         std::string text = input.ConsumeRandomLengthString(64);
-        while (EndsWithSpace(text)) {
-            text.pop_back();
-        }
         if (kind == 3) {
             if (!ProcessTypeTravelsWhole(text)) {
                 continue;
