@@ -3,6 +3,8 @@
 #include <errno.h>
 
 #include <QDateTime>
+#include <exception>
+#include <new>
 #include <vector>
 
 #include "app/command_process.h"
@@ -18,7 +20,9 @@ std::string RestorePointTime(long long seconds) {
         .toStdString();
 }
 
-int UndoCommand(const std::string& target, std::FILE* out, std::FILE* err) {
+namespace {
+
+int Undo(const std::string& target, std::FILE* out, std::FILE* err) {
     const std::string base = RestoreFolderSetting();
     if (const Status trusted = CheckRestoreFolder(base);
         !trusted.ok() && trusted.number() != ENOENT) {
@@ -72,10 +76,25 @@ int UndoCommand(const std::string& target, std::FILE* out, std::FILE* err) {
                  EscapedText(chosen->replace_text).c_str());
     for (const UndoOutcome::Refusal& refusal : outcome.refused) {
         // One line a file, whatever its name holds.
-        std::fprintf(err, "ferret: not restored: %s: %s\n", QuotedName(refusal.path).c_str(),
+        std::fprintf(err, "ferret: not done: %s: %s\n", QuotedName(refusal.path).c_str(),
                      EscapedText(refusal.reason).c_str());
     }
     return outcome.refused.empty() ? kExitDone : kExitUndoPartly;
+}
+
+}  // namespace
+
+int UndoCommand(const std::string& target, std::FILE* out, std::FILE* err) {
+    // The files are put back one at a time, each told when it fails; whatever fails around
+    // them (memory for the list of restore points, say) is told too, never an abort.
+    try {
+        return Undo(target, out, err);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(err, "ferret: cannot undo: there was not enough memory\n");
+    } catch (const std::exception& error) {
+        std::fprintf(err, "ferret: cannot undo: %s\n", error.what());
+    }
+    return kExitUndoNothing;
 }
 
 }  // namespace ferret

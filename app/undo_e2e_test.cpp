@@ -86,7 +86,7 @@ TEST_F(UndoRun, UndoListsAndPutsBackTheRunsNewestFirst) {
     // The older run by its id: the files have changed since, so nothing is touched.
     ProgramResult older = Ferret({"-undo", points[0]});
     EXPECT_EQ(older.exit_code, 1);
-    EXPECT_EQ(Count(older.err, "ferret: not restored: "), 2u) << older.err;
+    EXPECT_EQ(Count(older.err, "ferret: not done: "), 2u) << older.err;
     EXPECT_NE(older.err.find("it has changed since the replace run"), std::string::npos);
     EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "blue blue");
 
@@ -142,6 +142,66 @@ TEST_F(UndoRun, ARestoreFolderOthersMayWriteToIsNeitherUsedNorUndoneFrom) {
     ASSERT_EQ(chmod(dir_.Path("data/restore").c_str(), 0700), 0);
     EXPECT_EQ(Ferret({"-undo"}).exit_code, 0);
     EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red");
+}
+
+// A file many times larger than the memory the undo may map is put back byte for byte: it is
+// checked and its original copied back a block at a time. Held whole, as the run that rewrote it
+// held it, it would need three times its size, and the undo would abort.
+TEST_F(UndoRun, AFileLargerThanTheUndosMemoryIsPutBackByteForByte) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "a sanitizer build reserves terabytes of address space for itself";
+#endif
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    constexpr std::size_t kSize = 80 * kMiB;
+    // The program alone maps about 60 MiB; 150 MiB leave room for blocks, not for the file.
+    constexpr std::size_t kLimit = 150 * kMiB;
+    std::string original;
+    original.reserve(kSize);
+    for (std::size_t mib = 0; original.size() < kSize; ++mib) {
+        std::string block = "needle in block " + std::to_string(mib) + "\n";
+        while (block.size() < kMiB) {
+            block += std::to_string(block.size() * 7919 + mib) + " hay\n";
+        }
+        block.resize(kMiB - 1);
+        original += block + "\n";
+    }
+    dir_.WriteFile("tree/big.txt", original);
+    ASSERT_EQ(Replace("needle", "pin").exit_code, 0);
+    ASSERT_FALSE(dir_.ReadFile("tree/big.txt") == original);
+
+    const ProgramResult undo =
+        RunProgram("/usr/bin/timeout", {"-s", "KILL", "120", "/usr/bin/prlimit",
+                                        "--as=" + std::to_string(kLimit), FERRET_BINARY, "-undo"});
+    EXPECT_EQ(undo.exit_code, 0) << undo.err;
+    EXPECT_NE(undo.out.find("Restored 1 file(s)"), std::string::npos) << undo.out;
+    EXPECT_TRUE(dir_.ReadFile("tree/big.txt") == original);
+    EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"big.txt"});
+    EXPECT_TRUE(RestorePoints().empty());
+}
+
+// The last rewrite's content ("~~temprpl.frr") is private to the user and goes when its run is
+// undone; undoing an older run leaves a later run's in place.
+TEST_F(UndoRun, TheLastRewritesContentIsPrivateAndGoesWithItsRun) {
+    dir_.WriteFile("tree/a.txt", "red");
+    ASSERT_EQ(Replace("red", "green").exit_code, 0);
+    const std::string kept = dir_.Path("data/~~temprpl.frr");
+    struct stat info {};
+    ASSERT_EQ(lstat(kept.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(dir_.ReadFile("data/~~temprpl.frr"), "green");
+    dir_.WriteFile("tree/b.txt", "blue");
+    ASSERT_EQ(Replace("blue", "cyan").exit_code, 0);
+    EXPECT_EQ(dir_.ReadFile("data/~~temprpl.frr"), "cyan");
+
+    const std::vector<std::string> points = RestorePoints();
+    ASSERT_EQ(points.size(), 2u);
+    ASSERT_EQ(Ferret({"-undo", points[0]}).exit_code, 0);
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red");
+    EXPECT_EQ(dir_.ReadFile("data/~~temprpl.frr"), "cyan");
+    ASSERT_EQ(Ferret({"-undo"}).exit_code, 0);
+    EXPECT_EQ(dir_.ReadFile("tree/b.txt"), "blue");
+    EXPECT_EQ(lstat(kept.c_str(), &info), -1);
 }
 
 // A value given on the command line arrives whole: the blank at the end of "foo " was quoted on

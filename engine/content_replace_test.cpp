@@ -237,6 +237,19 @@ TEST(LastRewrite, ReplacesALinkRatherThanWritingThroughIt) {
     EXPECT_TRUE(S_ISREG(info.st_mode));
 }
 
+// What the last rewritten file got is the user's alone, whatever the umask allows.
+TEST(LastRewrite, IsPrivateToTheUser) {
+    const mode_t umask_before = umask(0);
+    const Status kept = KeepLastRewrite("private content");
+    umask(umask_before);
+    ASSERT_TRUE(kept.ok());
+    struct stat info {};
+    ASSERT_EQ(lstat(LastRewritePath().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(info.st_uid, geteuid());
+}
+
 // A preview tells a file changed since by its digest: a byte changed anywhere, words moved
 // between the digest's lanes and one byte more all tell.
 TEST(ContentDigest, TellsEveryChange) {

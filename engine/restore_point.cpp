@@ -13,7 +13,10 @@
 #include <algorithm>
 #include <charconv>
 #include <ctime>
+#include <exception>
 #include <map>
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "engine/content_replace.h"
@@ -251,8 +254,8 @@ Status RemovePointAt(int base, int point, const std::string& id, const std::stri
     return {};
 }
 
-Status AppendLine(int journal, const std::string& line) {
-    if (!WriteAll(journal, line + "\n") || fdatasync(journal) != 0) {
+Status AppendLine(int journal, const std::string& line, int (*flush)(int) = ::fdatasync) {
+    if (!WriteAll(journal, line + "\n") || flush(journal) != 0) {
         return ErrnoStatus("cannot write the restore point's journal", errno);
     }
     return {};
@@ -276,6 +279,75 @@ bool PlainFullPath(const std::string& path) {
         start = slash + 1;
     }
     return true;
+}
+
+// An undo reads and writes a block at a time, so a file of any size is put back in the same
+// memory.
+constexpr std::size_t kUndoBlock = std::size_t{1} << 20;
+
+struct Block {
+    std::unique_ptr<char[]> bytes{new char[kUndoBlock]};
+};
+
+// ContentChecksum of everything `from` holds from its start, and its size; also written to `to`
+// unless that is -1, so the checksum is that of exactly the bytes written. False with errno set
+// when reading or writing fails.
+bool StreamChecksum(int from, int to, Block& block, std::string& checksum, std::uint64_t& size) {
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    size = 0;
+    for (;;) {
+        const ssize_t got = pread(from, block.bytes.get(), kUndoBlock, static_cast<off_t>(size));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        const std::string_view bytes(block.bytes.get(), static_cast<std::size_t>(got));
+        if (to >= 0 && !WriteAll(to, bytes)) {
+            return false;
+        }
+        hash.addData(QByteArrayView(bytes.data(), got));
+        size += static_cast<std::uint64_t>(got);
+    }
+    checksum = hash.result().toHex().toStdString();
+    return true;
+}
+
+// Removes the last rewrite's content ("~~temprpl.frr") when it is what the run of `info` wrote
+// into a file that is now put back: the run is undone, and no later run has written it since.
+// Only a regular file of the user's own is read, never through a link.
+void RemoveLastRewriteOf(const RestorePointInfo& info) {
+    const std::string path = LastRewritePath();
+    const std::size_t slash = path.rfind('/');
+    const Fd folder(
+        open(path.substr(0, slash + 1).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.get() < 0) {
+        return;
+    }
+    const std::string name = path.substr(slash + 1);
+    const Fd kept(openat(folder.get(), name.c_str(),
+                         O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    struct stat info_now {};
+    if (kept.get() < 0 || fstat(kept.get(), &info_now) != 0 || !S_ISREG(info_now.st_mode) ||
+        info_now.st_uid != geteuid()) {
+        return;
+    }
+    Block block;
+    std::string checksum;
+    std::uint64_t size = 0;
+    if (!StreamChecksum(kept.get(), -1, block, checksum, size)) {
+        return;
+    }
+    for (const RestoreEntry& entry : info.entries) {
+        if (entry.restored && !entry.new_checksum.empty() && entry.new_checksum == checksum) {
+            unlinkat(folder.get(), name.c_str(), 0);
+            return;
+        }
+    }
 }
 
 // Puts one file back; an empty text when done, else why it was left alone.
@@ -307,11 +379,12 @@ std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int 
     if (!S_ISREG(now.st_mode)) {
         return "it is no longer a regular file; " + kept;
     }
-    std::string current;
-    if (!ReadAll(input.get(), current)) {
+    Block block;
+    std::string checksum;
+    std::uint64_t size = 0;
+    if (!StreamChecksum(input.get(), -1, block, checksum, size)) {
         return std::string("it cannot be read (") + strerror(errno) + "); " + kept;
     }
-    const std::string checksum = ContentChecksum(current);
     if (checksum == entry.old_checksum) {
         return {};  // already as it was (the run stopped before replacing it)
     }
@@ -331,17 +404,52 @@ std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int 
                "entry looks forged; " +
                kept;
     }
-    std::string original;
-    if (!ReadFileAt(files, copy_name.c_str(), original)) {
+    const Fd copy(openat(files, copy_name.c_str(),
+                         O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    struct stat copy_info {};
+    if (copy.get() < 0 || fstat(copy.get(), &copy_info) != 0) {
         return "its kept copy cannot be read (" + std::string(strerror(errno)) + "); " + kept;
     }
-    if (original.size() != entry.size || ContentChecksum(original) != entry.old_checksum) {
+    if (!S_ISREG(copy_info.st_mode) ||
+        static_cast<std::uint64_t>(copy_info.st_size) != entry.size) {
         return "its kept copy is damaged; " + kept;
     }
-    // The content is the run's to undo; the permissions are the user's, also a later chmod.
+    // A new file beside it with the file's owner, group, attributes and mode (the content is the
+    // run's to undo; the permissions are the user's, also a later chmod), filled from the copy.
+    PreparedRewrite rewrite;
+    rewrite.folder = folder.get();
+    rewrite.name = name;
+    rewrite.input = input.get();
+    rewrite.before = now;
+    rewrite.mode = now.st_mode & 07777;
+    rewrite.temporary = NewTemporaryName(folder.get(), name);
+    if (std::string error = MakeNewFile(rewrite, nullptr); !error.empty()) {
+        return error + "; " + kept;
+    }
+    const auto abandon = [&](std::string why) {
+        DropNewFile(rewrite);
+        return why + "; " + kept;
+    };
+    std::string copied;
+    if (!StreamChecksum(copy.get(), rewrite.output.get(), block, copied, size)) {
+        return abandon(std::string("its original cannot be copied back (") + strerror(errno) + ")");
+    }
+    if (size != entry.size || copied != entry.old_checksum) {
+        return abandon("its kept copy is damaged");
+    }
+    // A write clears the set-user and set-group bits of a file that is not root's, so the mode
+    // is given again; the times go last, after every write.
     const timespec times[2] = {entry.access_time, entry.modify_time};
-    std::string failed =
-        SwapInContentAt(folder.get(), name, input.get(), now, original, now.st_mode & 07777, times);
+    if (fchmod(rewrite.output.get(), rewrite.mode) != 0) {
+        return abandon(std::string("cannot keep the file's permissions: ") + strerror(errno));
+    }
+    if (futimens(rewrite.output.get(), times) != 0) {
+        return abandon(std::string("cannot set the file's times: ") + strerror(errno));
+    }
+    if (fdatasync(rewrite.output.get()) != 0) {
+        return abandon(std::string("cannot flush the new content to disk: ") + strerror(errno));
+    }
+    std::string failed = SwitchIn(rewrite);
     put_back = failed.empty();
     return failed;
 }
@@ -463,7 +571,7 @@ Status RestorePoint::WriteCopy(std::uint64_t number, std::string_view bytes) {
     if (copy.get() < 0) {
         return ErrnoStatus("cannot create " + CopyPath(folder_, number), errno);
     }
-    if (!WriteAll(copy.get(), bytes) || fdatasync(copy.get()) != 0 || fsync(files_folder_) != 0) {
+    if (!WriteAll(copy.get(), bytes) || flush_.file(copy.get()) != 0 || fsync(files_folder_) != 0) {
         const Status failed = ErrnoStatus("cannot write " + CopyPath(folder_, number), errno);
         unlinkat(files_folder_, name.c_str(), 0);
         return failed;
@@ -473,7 +581,7 @@ Status RestorePoint::WriteCopy(std::uint64_t number, std::string_view bytes) {
 
 Status RestorePoint::AppendJournal(const std::string& line) {
     std::lock_guard lock(journal_mutex_);
-    return AppendLine(journal_, line);
+    return AppendLine(journal_, line, flush_.file);
 }
 
 std::string RestorePoint::EntryLine(std::uint64_t number, const std::string& target,
@@ -545,7 +653,7 @@ Status RestorePoint::Record(const std::vector<std::string>& lines) {
         text += '\n';
     }
     std::lock_guard lock(journal_mutex_);
-    if (!WriteAll(journal_, text) || fdatasync(journal_) != 0) {
+    if (!WriteAll(journal_, text) || flush_.file(journal_) != 0) {
         return ErrnoStatus("cannot write the restore point's journal", errno);
     }
     kept_.fetch_add(static_cast<int>(lines.size()));
@@ -723,7 +831,17 @@ Status UndoRestorePoint(const std::string& folder, UndoOutcome& outcome) {
             continue;
         }
         bool put_back = false;
-        std::string why = RestoreOne(folder, *entry, files.get(), put_back);
+        std::string why;
+        // One file that cannot be put back, for whatever reason, never stops the others.
+        try {
+            why = RestoreOne(folder, *entry, files.get(), put_back);
+        } catch (const std::bad_alloc&) {
+            why = "there was not enough memory to put it back; its original is kept as " +
+                  CopyPath(folder, entry->number);
+        } catch (const std::exception& error) {
+            why = std::string(error.what()) + "; its original is kept as " +
+                  CopyPath(folder, entry->number);
+        }
         if (!why.empty()) {
             outcome.refused.push_back({entry->path, std::move(why)});
             continue;
@@ -734,6 +852,11 @@ Status UndoRestorePoint(const std::string& folder, UndoOutcome& outcome) {
         }
         entry->restored = true;
         outcome.restored += put_back ? 1 : 0;
+    }
+    try {
+        RemoveLastRewriteOf(info);
+    } catch (const std::exception&) {
+        // Not enough memory to read it: it stays, as it would after any run.
     }
     if (outcome.refused.empty()) {
         outcome.removed = RemovePointAt(base.get(), point.get(), id, folder).ok();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -38,6 +39,15 @@ namespace ferret {
 
 // BLAKE2b-256 of `bytes`, in lower-case hexadecimal.
 std::string ContentChecksum(std::string_view bytes);
+
+// How what is written is made durable: `file` flushes one file's data (fdatasync), `file_system`
+// a whole file system (syncfs). Both return 0 or -1 with errno set. A restore point and the
+// rewrite batches that use it flush through these, so a test can make one fail and see that no
+// name is switched unless its way back is on disk.
+struct DiskFlush {
+    int (*file)(int fd) = ::fdatasync;
+    int (*file_system)(int fd) = ::syncfs;
+};
 
 // One file of a restore point.
 struct RestoreEntry {
@@ -112,6 +122,10 @@ class RestorePoint {
     Status Record(const std::vector<std::string>& lines);
     // A descriptor on the restore point's file system.
     int FileSystem() const { return point_; }
+    // How the journal, the kept copies and the batches that keep originals here are flushed
+    // (fdatasync and syncfs unless changed). Set before the first file is kept; read-only after.
+    void SetDiskFlush(const DiskFlush& flush) { flush_ = flush; }
+    const DiskFlush& Flush() const { return flush_; }
     // Notes that the run ended with everything it did on disk; a later run need not look for
     // its temporary files.
     Status End();
@@ -145,6 +159,7 @@ class RestorePoint {
     const int files_folder_;  // flushed after each new copy
     std::atomic<std::uint64_t> next_number_{1};
     std::atomic<int> kept_{0};
+    DiskFlush flush_;
 };
 
 // Whether a path lies in the restore-point folder `base`, as given or with its links resolved: a
@@ -178,7 +193,11 @@ struct UndoOutcome {
 
 // Puts back every file of the restore point in `folder` that still holds what the run wrote:
 // its old bytes, permissions and times, in one rename each. A file changed since the run is
-// not touched and is listed with the reason. A fully restored restore point is removed.
+// not touched and is listed with the reason, as is one that could not be put back for any other
+// reason (running out of memory included). Memory stays bounded by a block whatever the files'
+// sizes: the file is checked and its kept original copied into a new file beside it a block at
+// a time before the switch. A fully restored restore point is removed, and so is the last
+// rewrite's content (LastRewritePath) when it is what this run wrote into a file now put back.
 Status UndoRestorePoint(const std::string& folder, UndoOutcome& outcome);
 
 // Removes the oldest restore points under `base` beyond `keep` (-1 keeps all).

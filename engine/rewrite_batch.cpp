@@ -14,7 +14,9 @@ namespace ferret {
 
 RewriteBatch::RewriteBatch(RestorePoint* restore,
                            std::function<void(const SwitchMoment&)> before_switch)
-    : restore_(restore), before_switch_(std::move(before_switch)) {}
+    : restore_(restore),
+      before_switch_(std::move(before_switch)),
+      flush_(restore != nullptr ? restore->Flush() : DiskFlush()) {}
 
 RewriteBatch::~RewriteBatch() {
     Abandon();
@@ -36,9 +38,9 @@ void RewriteBatch::Abandon() {
     bytes_ = 0;
 }
 
-bool RewriteBatch::Sync(int fd) {
+bool RewriteBatch::Sync(int fd) const {
     // syncfs flushes a whole file system at once: one wait for the disk instead of one a file.
-    return syncfs(fd) == 0;
+    return flush_.file_system(fd) == 0;
 }
 
 std::vector<RewriteBatch::Outcome> RewriteBatch::Commit() {
@@ -144,7 +146,7 @@ std::vector<RewriteBatch::Outcome> RewriteBatch::Commit() {
 
 Status RewriteBatch::Finish() {
     for (auto& [device, fd] : switched_on_) {
-        if (fd.get() >= 0 && syncfs(fd.get()) != 0) {
+        if (fd.get() >= 0 && !Sync(fd.get())) {
             return Status::Error(
                 errno, std::string("cannot flush the rewritten files to disk: ") + strerror(errno));
         }

@@ -45,7 +45,8 @@ class RewriteBatch {
         std::string new_content;  // when rewritten
     };
 
-    // `restore` may be null (no way back is kept).
+    // `restore` may be null (no way back is kept). Files are flushed as `restore` says
+    // (RestorePoint::Flush), or with syncfs without one.
     RewriteBatch(RestorePoint* restore, std::function<void(const SwitchMoment&)> before_switch);
     ~RewriteBatch();
     RewriteBatch(const RewriteBatch&) = delete;
@@ -65,10 +66,11 @@ class RewriteBatch {
     Status Finish();
 
   private:
-    static bool Sync(int fd);
+    bool Sync(int fd) const;
 
     RestorePoint* const restore_;
     const std::function<void(const SwitchMoment&)> before_switch_;
+    const DiskFlush flush_;
     std::vector<std::unique_ptr<Item>> items_;
     std::uint64_t bytes_ = 0;
     // One open file on every file system a commit switched names on, for the last flush.

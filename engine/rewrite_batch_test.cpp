@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/content_replace.h"
 #include "engine/restore_point.h"
+#include "engine/rewrite_batch.h"
 #include "engine/run.h"
 #include "testsupport/temp_dir.h"
 #include "util/file_handle.h"
@@ -219,6 +221,94 @@ TEST_F(ReplaceWithRestorePoints, ANewFileAKilledRunLeftIsRemovedByTheNextRun) {
     EXPECT_EQ(access(bystander.c_str(), F_OK), 0);
     EXPECT_TRUE(RemoveLeftovers(dir_.Path("restore")).empty());
 }
+
+// A batch whose flush fails leaves every file as it was and tells it: the journal's flush, the
+// kept originals' and the new files' are each needed before any name is switched.
+int restore_file_system = -1;  // the restore point's descriptor, for the flushes below
+
+int FlushFails(int) {
+    errno = EIO;
+    return -1;
+}
+int FlushFailsOnTheRestorePoint(int fd) {
+    return fd == restore_file_system ? FlushFails(fd) : ::syncfs(fd);
+}
+int FlushFailsElsewhere(int fd) {
+    return fd == restore_file_system ? ::syncfs(fd) : FlushFails(fd);
+}
+
+struct FlushCase {
+    const char* name;
+    DiskFlush flush;
+    const char* told;  // in every file's error; nullptr when the batch goes through
+};
+
+class FailedFlush : public ::testing::TestWithParam<FlushCase> {};
+
+std::string FlushCaseName(const ::testing::TestParamInfo<FlushCase>& param) {
+    return param.param.name;
+}
+
+TEST_P(FailedFlush, LeavesEveryFileAsItWasAndTellsIt) {
+    const FlushCase& flush = GetParam();
+    constexpr int kFiles = 5;
+    TempDir dir;
+    for (int i = 0; i < kFiles; ++i) {
+        dir.WriteFile("tree/f" + std::to_string(i) + ".txt", "old " + std::to_string(i));
+    }
+    std::unique_ptr<RestorePoint> point;
+    ASSERT_TRUE(
+        RestorePoint::Create(dir.Path("restore"), "old", "new", dir.Path("tree"), point).ok());
+    point->SetDiskFlush(flush.flush);
+    restore_file_system = point->FileSystem();
+    std::vector<RewriteBatch::Outcome> outcomes;
+    {
+        RewriteBatch batch(point.get(), {});
+        for (int i = 0; i < kFiles; ++i) {
+            auto item = std::make_unique<RewriteBatch::Item>();
+            item->index = static_cast<std::size_t>(i);
+            item->count = 1;
+            std::string original;
+            ASSERT_EQ(OpenForRewrite(dir.Path("tree/f" + std::to_string(i) + ".txt"), item->rewrite,
+                                     original),
+                      "");
+            item->rewrite.content = "new " + std::to_string(i);
+            ASSERT_TRUE(point->KeepOriginal(item->rewrite, original, item->kept).ok());
+            batch.Add(std::move(item));
+        }
+        outcomes = batch.Commit();
+    }
+    ASSERT_EQ(outcomes.size(), static_cast<std::size_t>(kFiles));
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string text = dir.ReadFile("tree/f" + std::to_string(i) + ".txt");
+        if (flush.told == nullptr) {
+            EXPECT_TRUE(outcomes[i].rewritten);
+            EXPECT_EQ(text, "new " + std::to_string(i));
+            continue;
+        }
+        EXPECT_FALSE(outcomes[i].rewritten) << i;
+        EXPECT_EQ(outcomes[i].count, kNotSearched) << i;
+        EXPECT_NE(outcomes[i].error.find(flush.told), std::string::npos) << outcomes[i].error;
+        EXPECT_EQ(text, "old " + std::to_string(i));
+    }
+    if (flush.told != nullptr) {
+        // Nothing beside the files, and no copy kept of a file that was not rewritten.
+        EXPECT_EQ(dir.Names("tree").size(), static_cast<std::size_t>(kFiles));
+        EXPECT_TRUE(dir.Names("restore/" + point->Id() + "/files").empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RewriteBatch, FailedFlush,
+    ::testing::Values(FlushCase{"NoFailure", DiskFlush(), nullptr},
+                      FlushCase{"Journal", DiskFlush{FlushFails, ::syncfs},
+                                "cannot write the restore point's journal: Input/output error"},
+                      FlushCase{"KeptOriginals",
+                                DiskFlush{::fdatasync, FlushFailsOnTheRestorePoint},
+                                "cannot flush the kept originals to disk: Input/output error"},
+                      FlushCase{"NewFiles", DiskFlush{::fdatasync, FlushFailsElsewhere},
+                                "the new content could not be flushed to disk"}),
+    FlushCaseName);
 
 }  // namespace
 }  // namespace ferret
