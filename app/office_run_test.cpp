@@ -629,6 +629,70 @@ TEST_F(OfficeTest, AnotherUsersGroupWritableDocumentIsOnlySearched) {
     EXPECT_EQ(dir_.Names("shared"), (std::vector<std::string>{"theirs.docx", "theirs.txt"}));
 }
 
+// A LibreOffice that does not answer in time is killed, and nothing of it stays: not its
+// profile, not its temporary files (in the TMPDIR it was given), not the pipes it made in /tmp.
+TEST_F(OfficeTest, AnOfficeKilledAfterATimeOutLeavesNothingBehind) {
+    const std::string bridge_dir = setup_->bridge.substr(0, setup_->bridge.rfind('/'));
+    // The real bridge and LibreOffice; a request notes the pipes the process group listens on
+    // (found as the sockets its processes hold, by their names in /proc/net/unix) and hangs.
+    dir_.WriteFile(
+        "hanging_bridge.py",
+        "import os, sys, time\n"
+        "sys.path.insert(0, '" +
+            bridge_dir +
+            "')\n"
+            "import ferret_office_bridge as bridge\n"
+            "def pipes():\n"
+            "    group = os.getpgrp()\n"
+            "    inodes = set()\n"
+            "    for pid in filter(str.isdigit, os.listdir('/proc')):\n"
+            "        try:\n"
+            "            with open('/proc/%s/stat' % pid) as f: stat = f.read()\n"
+            "            if int(stat[stat.rindex(')') + 2:].split()[2]) != group: continue\n"
+            "            for fd in os.listdir('/proc/%s/fd' % pid):\n"
+            "                link = os.readlink('/proc/%s/fd/%s' % (pid, fd))\n"
+            "                if link.startswith('socket:['): inodes.add(link[8:-1])\n"
+            "        except (OSError, ValueError): pass\n"
+            "    with open('/proc/net/unix') as f:\n"
+            "        rows = [line.split(None, 7) for line in f.readlines()[1:]]\n"
+            "    return sorted({r[7].strip() for r in rows if len(r) == 8 and r[6] in inodes})\n"
+            "def hang(office, request):\n"
+            "    with open(os.environ['FERRET_TEST_PIPES'], 'w') as f:\n"
+            "        f.write('\\n'.join(pipes()))\n"
+            "    time.sleep(1000)\n"
+            "bridge.word = hang\n"
+            "sys.exit(bridge.main())\n");
+    dir_.MakeDir("scratch");
+    setenv("TMPDIR", dir_.Path("scratch").c_str(), 1);
+    setenv("FERRET_TEST_PIPES", dir_.Path("pipes.txt").c_str(), 1);
+    OfficeSetup setup = *setup_;
+    setup.bridge = dir_.Path("hanging_bridge.py");
+    setup.file_timeout = std::chrono::seconds(3);
+    {
+        OfficeLink link(setup);
+        OfficeRequest request;
+        request.path = dir_.Path("never-opened.doc");
+        const OfficeAnswer answer = link.Ask(request);
+        EXPECT_EQ(answer.count, -1);
+        EXPECT_NE(answer.description.find("did not answer"), std::string::npos)
+            << answer.description;
+        // Gone at once, not only when the link ends.
+        EXPECT_EQ(dir_.Names("scratch"), std::vector<std::string>{});
+    }
+    unsetenv("TMPDIR");
+    unsetenv("FERRET_TEST_PIPES");
+    std::vector<std::string> pipes;
+    std::ifstream listed(dir_.Path("pipes.txt"));
+    for (std::string pipe; std::getline(listed, pipe);) {
+        pipes.push_back(pipe);
+    }
+    ASSERT_FALSE(pipes.empty()) << "the office's pipes were not found";
+    for (const std::string& pipe : pipes) {
+        struct stat info {};
+        EXPECT_NE(lstat(pipe.c_str(), &info), 0) << pipe << " was left behind";
+    }
+}
+
 }  // namespace
 
 // A bridge that says it is ready, starts a child in its group and then never answers.

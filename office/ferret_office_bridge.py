@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Finds and replaces text in word-processor documents and spreadsheets for Ferret.
 
-Started by Ferret with the path of LibreOffice's soffice program. Starts one hidden LibreOffice
-with a private profile, then answers requests, one JSON object per line on standard input, with
+Started by Ferret with the path of LibreOffice's soffice program and, optionally, the folder for
+its profile (Ferret gives one inside the private folder that is also LibreOffice's TMPDIR, and
+removes that folder however LibreOffice ends). Starts one hidden LibreOffice with a private
+profile, then answers requests, one JSON object per line on standard input, with
 one JSON object per line on standard output, until standard input ends; LibreOffice is shut
 down on the way out.
 
@@ -65,8 +67,12 @@ def column_letters(column):
 
 
 class Office:
-    def __init__(self, soffice):
-        self.profile = tempfile.mkdtemp(prefix="ferret-office-")
+    def __init__(self, soffice, profile=None):
+        if profile:
+            os.makedirs(profile, mode=0o700, exist_ok=True)
+            self.profile = profile
+        else:
+            self.profile = tempfile.mkdtemp(prefix="ferret-office-")
         pipe = "ferret_%d_%s" % (os.getpid(), uuid.uuid4().hex[:12])
         connect = "pipe,name=%s;urp;StarOffice.ComponentContext" % pipe
         self.process = subprocess.Popen(
@@ -272,11 +278,11 @@ def answer(message):
 
 
 def main():
-    if len(sys.argv) != 2:
-        sys.stderr.write("usage: ferret_office_bridge.py SOFFICE\n")
+    if len(sys.argv) not in (2, 3):
+        sys.stderr.write("usage: ferret_office_bridge.py SOFFICE [PROFILE]\n")
         return 2
     try:
-        office = Office(sys.argv[1])
+        office = Office(sys.argv[1], sys.argv[2] if len(sys.argv) == 3 else None)
     except OfficeError as error:
         answer({"count": -1, "cells": [], "error": error.number, "description": error.description})
         return 1

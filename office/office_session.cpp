@@ -1,5 +1,6 @@
 #include "office/office_session.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -14,11 +15,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string_view>
 #include <thread>
 
 #include "util/app_paths.h"
+#include "util/file_handle.h"
 
 extern char** environ;
 
@@ -120,6 +126,78 @@ OfficeAnswer ParseAnswer(const std::string& line) {
     return answer;
 }
 
+// The names in the open folder `folder`, without "." and "..".
+std::vector<std::string> NamesIn(int folder) {
+    std::vector<std::string> names;
+    DIR* listing = fdopendir(fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    if (listing == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    closedir(listing);
+    return names;
+}
+
+// Removes the folder `name` in `at` with everything in it, never following a link (a link is
+// removed as a link). A folder of ours the office made read-only is emptied all the same.
+void RemoveFolderAt(int at, const char* name, int depth = 0) {
+    const Fd folder(openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (folder.get() >= 0 && depth < 64 && fstat(folder.get(), &info) == 0 &&
+        info.st_uid == geteuid()) {
+        fchmod(folder.get(), 0700);
+        for (const std::string& entry : NamesIn(folder.get())) {
+            if (unlinkat(folder.get(), entry.c_str(), 0) != 0 &&
+                (errno == EISDIR || errno == EPERM)) {
+                RemoveFolderAt(folder.get(), entry.c_str(), depth + 1);
+            }
+        }
+    }
+    unlinkat(at, name, AT_REMOVEDIR);
+}
+
+std::string ReadProcFile(const std::string& path) {
+    const Fd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string text;
+    if (file.get() < 0 || !ReadAll(file.get(), text)) {
+        return {};
+    }
+    return text;
+}
+
+// The processes of the process group `group` that have not ended (zombies have).
+std::vector<std::string> LiveMembers(pid_t group) {
+    std::vector<std::string> members;
+    const Fd proc(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (proc.get() < 0) {
+        return members;
+    }
+    for (const std::string& name : NamesIn(proc.get())) {
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        // "pid (command) state ppid pgrp ...": the command may hold anything but ends at the
+        // last ")".
+        const std::string stat = ReadProcFile("/proc/" + name + "/stat");
+        const std::size_t close = stat.rfind(')');
+        char state = 0;
+        long parent = 0;
+        long member_of = 0;
+        if (close != std::string::npos &&
+            std::sscanf(stat.c_str() + close + 1, " %c %ld %ld", &state, &parent, &member_of) ==
+                3 &&
+            member_of == group && state != 'Z' && state != 'X') {
+            members.push_back(name);
+        }
+    }
+    return members;
+}
+
 OfficeAnswer Failure(int number, std::string description) {
     OfficeAnswer answer;
     answer.error = number;
@@ -172,9 +250,31 @@ int OfficeLink::Starts() const {
 }
 
 Status OfficeLink::Start() {
+    // The office's own folder: its profile, and its TMPDIR.
+    const char* base = std::getenv("TMPDIR");
+    std::string folder =
+        std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/ferret-office-XXXXXX";
+    if (mkdtemp(folder.data()) == nullptr) {
+        const int error = errno;
+        return Status::Error(
+            error,
+            std::string("cannot make a private folder for LibreOffice: ") + std::strerror(error),
+            "Ferret.OfficeLink");
+    }
+    folder_ = folder;
+    if (mkdir((folder_ + "/tmp").c_str(), 0700) != 0) {
+        const int error = errno;
+        RemoveLeftovers();
+        return Status::Error(
+            error,
+            std::string("cannot make a private folder for LibreOffice: ") + std::strerror(error),
+            "Ferret.OfficeLink");
+    }
     int sockets[2] = {-1, -1};
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
-        return Status::Error(errno, std::strerror(errno), "Ferret.OfficeLink");
+        const int error = errno;
+        RemoveLeftovers();
+        return Status::Error(error, std::strerror(error), "Ferret.OfficeLink");
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -191,20 +291,35 @@ Status OfficeLink::Start() {
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-    std::vector<std::string> argv = {setup_.python, setup_.bridge, setup_.soffice};
+    std::vector<std::string> argv = {setup_.python, setup_.bridge, setup_.soffice,
+                                     folder_ + "/profile"};
     std::vector<char*> args;
     for (std::string& arg : argv) {
         args.push_back(arg.data());
     }
     args.push_back(nullptr);
+    // Our environment, but for TMPDIR: LibreOffice's temporary files go to the private folder.
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::strncmp(*entry, "TMPDIR=", 7) != 0) {
+            environment.emplace_back(*entry);
+        }
+    }
+    environment.push_back("TMPDIR=" + folder_ + "/tmp");
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
     pid_t pid = -1;
     const int spawned =
-        posix_spawn(&pid, setup_.python.c_str(), &actions, &attributes, args.data(), environ);
+        posix_spawn(&pid, setup_.python.c_str(), &actions, &attributes, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(sockets[1]);
     if (spawned != 0) {
         close(sockets[0]);
+        RemoveLeftovers();
         return Status::Error(spawned, std::strerror(spawned), "Ferret.OfficeLink");
     }
     pid_ = pid;
@@ -215,19 +330,85 @@ Status OfficeLink::Start() {
     if (!ReadLine(std::chrono::steady_clock::now() + setup_.start_timeout, ready) ||
         ready.find("\"ready\"") == std::string::npos) {
         const OfficeAnswer answer = ready.empty() ? OfficeAnswer() : ParseAnswer(ready);
-        Stop(true);
+        Stop(true);  // and its leftovers go
         return Status::Error(
             kErrorNotStarted,
             answer.description.empty() ? "LibreOffice could not be started" : answer.description,
             "Ferret.OfficeLink");
     }
+    NotePipes();  // noted now too, should LibreOffice crash before it is stopped
     return Status();
+}
+
+void OfficeLink::NotePipes() {
+    // The sockets the group's processes hold...
+    std::set<std::string> inodes;
+    for (const std::string& member : LiveMembers(pid_)) {
+        const std::string fds = "/proc/" + member + "/fd";
+        const Fd folder(open(fds.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.get() < 0) {
+            continue;
+        }
+        for (const std::string& fd : NamesIn(folder.get())) {
+            char target[64] = {};
+            const ssize_t length = readlinkat(folder.get(), fd.c_str(), target, sizeof target - 1);
+            const std::string_view link(target, length > 0 ? static_cast<std::size_t>(length) : 0);
+            if (link.size() > 9 && link.substr(0, 8) == "socket:[" && link.back() == ']') {
+                inodes.insert(std::string(link.substr(8, link.size() - 9)));
+            }
+        }
+    }
+    // ...and the names they are bound to: "Num RefCount Protocol Flags Type St Inode Path".
+    const std::string table = ReadProcFile("/proc/net/unix");
+    std::size_t start = table.find('\n');
+    while (start != std::string::npos && start + 1 < table.size()) {
+        const std::size_t end = table.find('\n', start + 1);
+        const std::string line =
+            table.substr(start + 1, end == std::string::npos ? end : end - start - 1);
+        start = end;
+        char inode[32] = {};
+        int path_at = 0;
+        if (std::sscanf(line.c_str(), "%*s %*s %*s %*s %*s %*s %31s %n", inode, &path_at) != 1 ||
+            path_at <= 0 || inodes.count(inode) == 0) {
+            continue;
+        }
+        const std::string path = line.substr(static_cast<std::size_t>(path_at));
+        // Only LibreOffice's own pipes, named by it.
+        const std::size_t slash = path.rfind('/');
+        if (!path.empty() && path[0] == '/' && path.compare(slash + 1, 9, "OSL_PIPE_") == 0 &&
+            std::find(pipes_.begin(), pipes_.end(), path) == pipes_.end()) {
+            pipes_.push_back(path);
+        }
+    }
+}
+
+void OfficeLink::RemoveLeftovers() {
+    if (pid_ >= 0) {
+        // A process killed while it made a file may still make it: the files go once every
+        // process is gone (zombies are).
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!LiveMembers(pid_).empty() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    for (const std::string& pipe : pipes_) {
+        struct stat info {};
+        if (lstat(pipe.c_str(), &info) == 0 && S_ISSOCK(info.st_mode) && info.st_uid == geteuid()) {
+            unlink(pipe.c_str());
+        }
+    }
+    pipes_.clear();
+    if (!folder_.empty()) {
+        RemoveFolderAt(AT_FDCWD, folder_.c_str());
+        folder_.clear();
+    }
 }
 
 void OfficeLink::Stop(bool kill) {
     if (pid_ < 0) {
         return;
     }
+    NotePipes();
     if (socket_ >= 0) {
         // The end of its input tells the bridge to close LibreOffice and leave.
         shutdown(socket_, SHUT_WR);
@@ -254,6 +435,7 @@ void OfficeLink::Stop(bool kill) {
     if (socket_ >= 0) {
         close(socket_);
     }
+    RemoveLeftovers();
     pid_ = -1;
     socket_ = -1;
     pending_.clear();

@@ -57,6 +57,12 @@ struct OfficeAnswer {
 // the other. Started on first use; a LibreOffice that hangs over one file is killed (that file
 // gets its failure answer) and the next file starts a fresh one. Shut down when destroyed,
 // whatever happened before. Thread-safe: requests are served one at a time.
+//
+// Each LibreOffice gets a private folder of its own under $TMPDIR (else /tmp),
+// "ferret-office-XXXXXX", holding its profile and serving as its TMPDIR; its pipes, which it
+// always makes in /tmp, are noted while it runs. However it ends (shut down, timed out, killed,
+// crashed), once its processes are gone the folder goes with everything in it, and so do its
+// pipes.
 class OfficeLink {
   public:
     explicit OfficeLink(OfficeSetup setup);
@@ -71,6 +77,10 @@ class OfficeLink {
   private:
     Status Start();
     void Stop(bool kill);
+    // Notes the pipes the office's processes listen on, to remove them once it is gone.
+    void NotePipes();
+    // Removes the private folder and the pipes of an office whose processes are gone.
+    void RemoveLeftovers();
     Status Send(const std::string& line);
     // Reads one line until `deadline`; false on timeout, end or error.
     bool ReadLine(std::chrono::steady_clock::time_point deadline, std::string& line);
@@ -79,8 +89,10 @@ class OfficeLink {
     mutable std::mutex mutex_;
     pid_t pid_ = -1;
     int socket_ = -1;
-    std::string pending_;  // read past the last line
-    bool broken_ = false;  // the last start failed: later files fail at once
+    std::string pending_;             // read past the last line
+    std::string folder_;              // the running office's private folder ("" when none)
+    std::vector<std::string> pipes_;  // the paths of its pipes
+    bool broken_ = false;             // the last start failed: later files fail at once
     Status start_error_;
     int starts_ = 0;
 };
