@@ -465,20 +465,24 @@ TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
 
 // Office documents go through the same way in as text files: the mode, the owner's extended
 // attributes and a link to the document are kept, nothing is left beside them or in the private
-// folder LibreOffice worked in, and the undo puts each back through its link.
+// folder LibreOffice worked in, and the undo puts each back through its link. A link that leads
+// out of the start folder is not followed for the rewrite, and is told.
 TEST_F(OfficeTest, ReplacedDocumentsKeepModeAttributesAndLinksAndAreUndone) {
     ASSERT_EQ(Fixture(*setup_,
                       {Document(dir_.Path("tree/a.docx"), {"the old text"}),
-                       Document(dir_.Path("outside/target.odt"), {"old, reached by a link"})},
+                       Document(dir_.Path("tree/docs/target.odt"), {"old, reached by a link"}),
+                       Document(dir_.Path("outside/other.odt"), {"old, out of the tree"})},
                       dir_)
                   .size(),
-              2);
-    dir_.Symlink(dir_.Path("outside/target.odt"), "tree/linked.odt");
+              3);
+    dir_.Symlink(dir_.Path("tree/docs/target.odt"), "tree/linked.odt");
+    dir_.Symlink(dir_.Path("outside/other.odt"), "tree/leads-out.odt");
+    const std::string other = dir_.ReadFile("outside/other.odt");
     ASSERT_EQ(chmod(dir_.Path("tree/a.docx").c_str(), 0640), 0);
     const bool attributes =
         setxattr(dir_.Path("tree/a.docx").c_str(), "user.origin", "mail", 4, 0) == 0;
     const std::string a = dir_.ReadFile("tree/a.docx");
-    const std::string target = dir_.ReadFile("outside/target.odt");
+    const std::string target = dir_.ReadFile("tree/docs/target.odt");
     dir_.MakeDir("scratch");
     setenv("TMPDIR", dir_.Path("scratch").c_str(), 1);
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
@@ -493,7 +497,11 @@ TEST_F(OfficeTest, ReplacedDocumentsKeepModeAttributesAndLinksAndAreUndone) {
     driver.StartProcess("Replace", fields);
     unsetenv("TMPDIR");
     EXPECT_EQ(driver.StringsFound(), 2);
-    EXPECT_TRUE(driver.FileProblems().empty());
+    ASSERT_EQ(driver.FileProblems().size(), 1u);
+    EXPECT_NE(driver.FileProblems()[0].text.find("/leads-out.odt: it lies outside the folder"),
+              std::string::npos)
+        << driver.FileProblems()[0].text;
+    EXPECT_EQ(dir_.ReadFile("outside/other.odt"), other);
     struct stat info {};
     ASSERT_EQ(stat(dir_.Path("tree/a.docx").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
@@ -506,12 +514,13 @@ TEST_F(OfficeTest, ReplacedDocumentsKeepModeAttributesAndLinksAndAreUndone) {
     ASSERT_EQ(lstat(dir_.Path("tree/linked.odt").c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     const QJsonArray dumped = Fixture(
-        *setup_, {Dump(dir_.Path("tree/a.docx")), Dump(dir_.Path("outside/target.odt"))}, dir_);
+        *setup_, {Dump(dir_.Path("tree/a.docx")), Dump(dir_.Path("tree/docs/target.odt"))}, dir_);
     ASSERT_EQ(dumped.size(), 2);
     EXPECT_EQ(dumped[0].toObject()["filter"].toString(), QStringLiteral("MS Word 2007 XML"));
     EXPECT_EQ(dumped[0].toObject()["text"].toString(), QStringLiteral("the new text"));
     EXPECT_EQ(dumped[1].toObject()["text"].toString(), QStringLiteral("new, reached by a link"));
-    EXPECT_EQ(dir_.Names("tree"), (std::vector<std::string>{"a.docx", "linked.odt"}));
+    EXPECT_EQ(dir_.Names("tree"),
+              (std::vector<std::string>{"a.docx", "docs", "leads-out.odt", "linked.odt"}));
     EXPECT_TRUE(dir_.Names("scratch").empty());
 
     const std::vector<RestorePointInfo> points = ListRestorePoints(dir_.Path("restore"));
@@ -522,7 +531,7 @@ TEST_F(OfficeTest, ReplacedDocumentsKeepModeAttributesAndLinksAndAreUndone) {
     EXPECT_EQ(outcome.restored, 2);
     EXPECT_TRUE(outcome.refused.empty());
     EXPECT_EQ(dir_.ReadFile("tree/a.docx"), a);
-    EXPECT_EQ(dir_.ReadFile("outside/target.odt"), target);
+    EXPECT_EQ(dir_.ReadFile("tree/docs/target.odt"), target);
     ASSERT_EQ(lstat(dir_.Path("tree/linked.odt").c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     (void)SaveSettingValue(kSettingsKey, kFileHandlerWord, "False");
