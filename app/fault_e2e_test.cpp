@@ -125,6 +125,30 @@ TEST_F(FaultRun, SigtermStopsASearchOfTheWholeMachineWithinASecond) {
         << report.substr(0, 3000);
 }
 
+// A run stopped while it searches a huge file lists every file it finished, in -l's report as in
+// its totals, not only the first.
+TEST_F(FaultRun, AStoppedRunsReportListsEveryFileItFinished) {
+    std::vector<std::pair<int, std::string>> finished;
+    for (int i = 0; i < 12; ++i) {
+        const std::string name =
+            std::string("a") + (i < 10 ? "0" : "") + std::to_string(i) + ".txt";
+        dir_.WriteFile("tree/" + name, "a needle");
+        finished.emplace_back(1, ".../" + name);
+    }
+    // Holes read as zeros: far more than the run has time for before the signal. In a subfolder,
+    // so it is listed, and searched, after the files beside the start.
+    dir_.WriteSizedFile("tree/z/huge.txt", off_t{64} << 30);
+    std::vector<std::string> arguments = {"--preserve-status", "-s", "TERM", "-k", "20", "3",
+                                          FERRET_BINARY};
+    for (const std::string& argument : SearchArguments(Tree(), "*.txt", "needle")) {
+        arguments.push_back(argument);
+    }
+    const ProgramResult run = RunProgram("/usr/bin/timeout", arguments);
+    EXPECT_EQ(run.exit_code, 143) << run.err;
+    EXPECT_EQ(ListedLines(Report()), finished) << Report();
+    EXPECT_NE(Report().find("found 12 times in 12 files"), std::string::npos) << Report();
+}
+
 // 300 folders of 20 files holding one hit each; every second folder is hit by the fault.
 struct WideTree {
     static std::string Folder(int i) {

@@ -138,9 +138,9 @@ void OrderedStage::Run(std::size_t total) {
         stop_workers();
         if (take_after_end) {
             for (; index < total; ++index) {
-                if (ready[index].load(std::memory_order_acquire) != 0) {
-                    take_after_end(index, counts[index]);
-                }
+                take_after_end(index, ready[index].load(std::memory_order_acquire) != 0
+                                          ? std::optional<std::int32_t>(counts[index])
+                                          : std::nullopt);
             }
         }
     } catch (...) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace ferret {
 
@@ -18,9 +19,10 @@ struct OrderedStage {
     // Asked by a worker before it starts a file: false holds it back (paused), and it asks
     // again when `Wake` is called.
     std::function<bool()> may_start;
-    // When the stage ends early, files already started still finish; this receives their
-    // counts (for work that cannot be undone, such as a rewritten file). May be empty.
-    std::function<void(std::size_t index, std::int32_t count)> take_after_end;
+    // When the stage ends early, files already started still finish; this receives, in order,
+    // every file not taken: its count when it was done, nothing when it was not (work done
+    // elsewhere meanwhile may still count). May be empty.
+    std::function<void(std::size_t index, std::optional<std::int32_t> count)> take_after_end;
     unsigned workers = 2;
     // How far the workers may run ahead of the results taken.
     std::size_t lookahead = 128;

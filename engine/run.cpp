@@ -568,9 +568,12 @@ class Run {
 
     // `hits`, when given, holds each file's hit lines, and `previews` each file's preview, each
     // slot written before its count is taken.
+    // `done_early`, for a search: the count of a file searched while the walk went on, with its
+    // hit lines and problems put in their places, or nothing.
     void RunStage(OrderedStage& stage, std::vector<clsFile*>& records, ProblemBox& problems,
                   std::vector<FileHits>* hits, const Holding* holding = nullptr,
-                  std::vector<std::optional<FilePreview>>* previews = nullptr) {
+                  std::vector<std::optional<FilePreview>>* previews = nullptr,
+                  const std::function<std::optional<std::int32_t>(std::size_t)>& done_early = {}) {
         stage.workers = Workers();
         stage.may_start = [this] { return !control_.Paused() || control_.Stopped(); };
         const std::size_t total = records.size();
@@ -613,11 +616,23 @@ class Run {
             }
             return !control_.StopPause();
         };
-        // Files rewritten after a stop was asked for are rewritten: their counts stand.
+        // Files rewritten after a stop was asked for are rewritten: their counts stand. Files
+        // searched by then were searched, by the stage or while the walk went on (`done_early`):
+        // they are told as any other, with their hit lines. A worker still on a large file holds
+        // back the results taken in order, not the work.
         if (request_.kind == RunKind::kReplace) {
-            stage.take_after_end = [&](std::size_t index, std::int32_t count) {
-                if (holding == nullptr || holding->stands(index)) {
-                    record_count(index, count);
+            stage.take_after_end = [&](std::size_t index, std::optional<std::int32_t> count) {
+                if (count && (holding == nullptr || holding->stands(index))) {
+                    record_count(index, *count);
+                }
+            };
+        } else {
+            stage.take_after_end = [&](std::size_t index, std::optional<std::int32_t> count) {
+                if (!count && done_early) {
+                    count = done_early(index);
+                }
+                if (count) {
+                    deliver(index, *count);
                 }
             };
         }
@@ -814,21 +829,34 @@ class Run {
         ProblemBox problems;
         std::vector<FileHits> hits(request_.hit_lines ? records.size() : 0);
         OrderedStage stage;
-        stage.process = [&](std::size_t index) -> std::int32_t {
-            FileFound found;
-            std::optional<std::int32_t> count = early.Take(records[index], found);
-            if (!count) {
-                count = SearchOne(tools, *records[index], found.problems, found.hits, false);
-            }
+        // Puts what was found of file `index` in its places.
+        const auto keep = [&](std::size_t index, FileFound& found) {
             if (!hits.empty()) {
                 hits[index] = std::move(found.hits);
             }
             for (RunProblem& problem : found.problems) {
                 problems.Add(index, std::move(problem));
             }
+        };
+        stage.process = [&](std::size_t index) -> std::int32_t {
+            FileFound found;
+            std::optional<std::int32_t> count = early.Take(records[index], found);
+            if (!count) {
+                count = SearchOne(tools, *records[index], found.problems, found.hits, false);
+            }
+            keep(index, found);
             return count.value_or(kNotSearched);
         };
-        RunStage(stage, records, problems, hits.empty() ? nullptr : &hits);
+        const auto done_early = [&](std::size_t index) {
+            FileFound found;
+            std::optional<std::int32_t> count = early.Take(records[index], found);
+            if (count) {
+                keep(index, found);
+            }
+            return count;
+        };
+        RunStage(stage, records, problems, hits.empty() ? nullptr : &hits, nullptr, nullptr,
+                 done_early);
     }
 
     // `preview` and `early` for a preview: what it works with, and the files it previewed while
