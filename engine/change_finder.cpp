@@ -15,7 +15,7 @@ ChangeFinder::ChangeFinder(std::string_view search_text, std::string_view replac
         return;
     }
     // Plain texts are replaced as patterns too, escaped first.
-    const std::string pattern = regex ? text : RegExEncodeString(text);
+    const std::string pattern = SearchPattern(search_text, regex);
     shortcut_ = MakePatternShortcut(pattern, ignore_case);
     status_ = pattern_.Compile(pattern, ignore_case);
 }

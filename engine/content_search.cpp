@@ -131,6 +131,11 @@ std::string RegExEncodeString(std::string_view text) {
     return encoded;
 }
 
+std::string SearchPattern(std::string_view typed, bool regex) {
+    std::string text = ConvertSpecialChars(typed);
+    return regex ? text : RegExEncodeString(text);
+}
+
 bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) {
     // Kept per thread and never cleared: zeroing or copying the room of the largest file for
     // every file would cost more than reading it.

@@ -36,6 +36,9 @@ TEST(ContentSearch, EscapeWordsAndPatternEscaping) {
     EXPECT_EQ(RegExEncodeString("a.b(c)"), "a\\.b\\(c\\)");
     EXPECT_EQ(RegExEncodeString("\\[]*^$+|&<>"), "\\\\\\[\\]\\*\\^\\$\\+\\|\\&\\<\\>");
     EXPECT_EQ(RegExEncodeString("what? {1}"), "what\\? \\{1\\}");
+    // Escape words first, then the quoting: the tab they stand for is a tab, not "\t".
+    EXPECT_EQ(SearchPattern("a?^^Tab$", false), "a\\?\t\\$");
+    EXPECT_EQ(SearchPattern("a?^^Tab$", true), "a?\t$");
     // Letters, digits, blanks and text beyond ASCII stand for themselves as they are.
     EXPECT_EQ(RegExEncodeString("Ab9 \t\xC3\xA9_\\E"), "Ab9 \t\xC3\xA9\\_\\\\E");
 }

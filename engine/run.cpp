@@ -429,7 +429,7 @@ class Run {
         }
         RegExp pattern;
         Status compiled =
-            pattern.Compile(ConvertSpecialChars(fields_.search_text), fields_.ignore_case);
+            pattern.Compile(SearchPattern(fields_.search_text, true), fields_.ignore_case);
         if (compiled.ok()) {
             return false;
         }
@@ -659,7 +659,7 @@ class Run {
             : ignore_case(request.fields.ignore_case),
               text(ConvertSpecialChars(search_text)),
               matcher(text, ignore_case),
-              pattern(text, ignore_case),
+              pattern(SearchPattern(search_text, true), ignore_case),
               office(request.office_extensions, request.office_setup) {}
         const bool ignore_case;
         const std::string text;
@@ -880,8 +880,8 @@ class Run {
             return real && !start.Inside(real.get());
         };
         // Plain texts are replaced as patterns too, escaped first.
-        LazyPattern as_pattern(text, ignore_case);
-        LazyPattern as_plain(RegExEncodeString(text), ignore_case);
+        LazyPattern as_pattern(SearchPattern(fields_.search_text, true), ignore_case);
+        LazyPattern as_plain(SearchPattern(fields_.search_text, false), ignore_case);
         OfficeFiles office(request_.office_extensions, request_.office_setup);
         ProblemBox problems;
         const auto file_problem = [&problems](std::size_t index, Status status) {
