@@ -291,6 +291,11 @@ std::optional<std::string> StartFolder::Inside(const std::string& target) const 
     return std::nullopt;
 }
 
+bool StartFolder::LeadsOut(const std::string& path) const {
+    std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
+    return resolved && !Inside(resolved.get());
+}
+
 int StartFolder::OpenFolderBeneath(const std::string& relative) const {
     if (relative.empty()) {
         return fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);

@@ -110,6 +110,9 @@ class StartFolder {
     // `target`, a real path, relative to the folder ("" for the folder itself); nothing when it
     // lies outside.
     std::optional<std::string> Inside(const std::string& target) const;
+    // Whether the file at `path`, its links resolved, lies outside the folder (false when it
+    // cannot be resolved: opening it will tell why).
+    bool LeadsOut(const std::string& path) const;
     // Opens the folder `relative` (a real path's part beneath this folder, as Inside gives it)
     // beneath this one without following any link, so that none put on the way since leads
     // out. An O_PATH descriptor, or -1 with errno set (ELOOP or EXDEV for a link on the way).

@@ -838,15 +838,6 @@ class Run {
                 problems.Add(index, std::move(problem));
             }
         };
-        stage.process = [&](std::size_t index) -> std::int32_t {
-            FileFound found;
-            std::optional<std::int32_t> count = early.Take(records[index], found);
-            if (!count) {
-                count = SearchOne(tools, *records[index], found.problems, found.hits, false);
-            }
-            keep(index, found);
-            return count.value_or(kNotSearched);
-        };
         const auto done_early = [&](std::size_t index) {
             FileFound found;
             std::optional<std::int32_t> count = early.Take(records[index], found);
@@ -854,6 +845,16 @@ class Run {
                 keep(index, found);
             }
             return count;
+        };
+        stage.process = [&](std::size_t index) -> std::int32_t {
+            if (std::optional<std::int32_t> count = done_early(index)) {
+                return *count;
+            }
+            FileFound found;
+            const std::optional<std::int32_t> count =
+                SearchOne(tools, *records[index], found.problems, found.hits, false);
+            keep(index, found);
+            return count.value_or(kNotSearched);
         };
         RunStage(stage, records, problems, hits.empty() ? nullptr : &hits, nullptr, nullptr,
                  done_early);
@@ -875,10 +876,6 @@ class Run {
         const RestoreFolderGuard kept_copies(request_.restore_folder);
         // Every file rewritten lies beneath the folder the run was sent to.
         const StartFolder start(fields_.folder);
-        const auto outside = [&start](const std::string& path) {
-            std::unique_ptr<char, decltype(&free)> real(realpath(path.c_str(), nullptr), &free);
-            return real && !start.Inside(real.get());
-        };
         // Plain texts are replaced as patterns too, escaped first.
         LazyPattern as_pattern(SearchPattern(fields_.search_text, true), ignore_case);
         LazyPattern as_plain(SearchPattern(fields_.search_text, false), ignore_case);
@@ -975,7 +972,7 @@ class Run {
                 // The same rules as for a text file, before the document reaches its handler:
                 // one that may not be rewritten is only searched, and told when it has hits.
                 std::string why = WhyNotRewritable(record.FullPath());
-                if (why.empty() && outside(record.FullPath())) {
+                if (why.empty() && start.LeadsOut(record.FullPath())) {
                     why = start.OutsideText();
                 }
                 if (!why.empty()) {

@@ -254,17 +254,13 @@ Status OfficeLink::Start() {
     const char* base = std::getenv("TMPDIR");
     std::string folder =
         std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/ferret-office-XXXXXX";
-    if (mkdtemp(folder.data()) == nullptr) {
-        const int error = errno;
-        return Status::Error(
-            error,
-            std::string("cannot make a private folder for LibreOffice: ") + std::strerror(error),
-            "Ferret.OfficeLink");
+    const bool made = mkdtemp(folder.data()) != nullptr;
+    if (made) {
+        folder_ = folder;
     }
-    folder_ = folder;
-    if (mkdir((folder_ + "/tmp").c_str(), 0700) != 0) {
+    if (!made || mkdir((folder_ + "/tmp").c_str(), 0700) != 0) {
         const int error = errno;
-        RemoveLeftovers();
+        RemoveOwnFiles();
         return Status::Error(
             error,
             std::string("cannot make a private folder for LibreOffice: ") + std::strerror(error),
@@ -273,7 +269,7 @@ Status OfficeLink::Start() {
     int sockets[2] = {-1, -1};
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) {
         const int error = errno;
-        RemoveLeftovers();
+        RemoveOwnFiles();
         return Status::Error(error, std::strerror(error), "Ferret.OfficeLink");
     }
     posix_spawn_file_actions_t actions;
@@ -319,7 +315,7 @@ Status OfficeLink::Start() {
     close(sockets[1]);
     if (spawned != 0) {
         close(sockets[0]);
-        RemoveLeftovers();
+        RemoveOwnFiles();
         return Status::Error(spawned, std::strerror(spawned), "Ferret.OfficeLink");
     }
     pid_ = pid;
@@ -382,7 +378,7 @@ void OfficeLink::NotePipes() {
     }
 }
 
-void OfficeLink::RemoveLeftovers() {
+void OfficeLink::RemoveOwnFiles() {
     if (pid_ >= 0) {
         // A process killed while it made a file may still make it: the files go once every
         // process is gone (zombies are).
@@ -435,7 +431,7 @@ void OfficeLink::Stop(bool kill) {
     if (socket_ >= 0) {
         close(socket_);
     }
-    RemoveLeftovers();
+    RemoveOwnFiles();
     pid_ = -1;
     socket_ = -1;
     pending_.clear();

@@ -80,7 +80,7 @@ class OfficeLink {
     // Notes the pipes the office's processes listen on, to remove them once it is gone.
     void NotePipes();
     // Removes the private folder and the pipes of an office whose processes are gone.
-    void RemoveLeftovers();
+    void RemoveOwnFiles();
     Status Send(const std::string& line);
     // Reads one line until `deadline`; false on timeout, end or error.
     bool ReadLine(std::chrono::steady_clock::time_point deadline, std::string& line);
