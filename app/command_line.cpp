@@ -114,7 +114,7 @@ bool EqualsAsciiIgnoringCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-clsCommandLine::clsCommandLine(std::string raw_text) : raw_text_(std::move(raw_text)) {
+CommandLine::CommandLine(std::string raw_text) : raw_text_(std::move(raw_text)) {
     try {
         if (!raw_text_.empty()) {
             has_arguments_ = true;
@@ -125,7 +125,7 @@ clsCommandLine::clsCommandLine(std::string raw_text) : raw_text_(std::move(raw_t
     }
 }
 
-std::string clsCommandLine::RebuildCommandLine(const std::vector<std::string>& arguments) {
+std::string CommandLine::RebuildCommandLine(const std::vector<std::string>& arguments) {
     std::string text;
     bool value_expected = false;
     for (const std::string& argument : arguments) {
@@ -151,7 +151,7 @@ std::string clsCommandLine::RebuildCommandLine(const std::vector<std::string>& a
     return text;
 }
 
-std::string clsCommandLine::TakeChars(std::string& text, std::size_t count) {
+std::string CommandLine::TakeChars(std::string& text, std::size_t count) {
     if (text.empty() || count == 0 || count > text.size()) {
         return {};
     }
@@ -160,7 +160,7 @@ std::string clsCommandLine::TakeChars(std::string& text, std::size_t count) {
     return taken;
 }
 
-std::vector<std::string> clsCommandLine::SplitArguments(const std::string& text, char delimiter) {
+std::vector<std::string> CommandLine::SplitArguments(const std::string& text, char delimiter) {
     std::vector<std::string> elements;
     for (Piece& piece : SplitPieces(text, delimiter)) {
         elements.push_back(std::move(piece.text));
@@ -168,7 +168,7 @@ std::vector<std::string> clsCommandLine::SplitArguments(const std::string& text,
     return elements;
 }
 
-void clsCommandLine::ProcessCommandLine() {
+void CommandLine::ProcessCommandLine() {
     try {
         for (const Piece& piece : SplitPieces(raw_text_, '-')) {
             elements_.push_back(Trimmed(piece));
@@ -194,7 +194,7 @@ void clsCommandLine::ProcessCommandLine() {
     }
 }
 
-bool clsCommandLine::HasSwitch(const std::string& name, bool case_sensitive) const {
+bool CommandLine::HasSwitch(const std::string& name, bool case_sensitive) const {
     for (const std::string& element : elements_) {
         if (case_sensitive ? element == name : EqualsAsciiIgnoringCase(element, name)) {
             return true;
@@ -203,7 +203,7 @@ bool clsCommandLine::HasSwitch(const std::string& name, bool case_sensitive) con
     return false;
 }
 
-std::string clsCommandLine::GetSwitchValue(const std::string& name, char separator) const {
+std::string CommandLine::GetSwitchValue(const std::string& name, char separator) const {
     for (const std::string& element : elements_) {
         if (element.compare(0, name.size(), name) != 0) {
             continue;

@@ -18,10 +18,10 @@ namespace ferret {
 // replace run. The first matching element wins; anything else is ignored. Inside quotes "-" is
 // plain text and "" stands for one quote; the character after a closing quote is dropped. A
 // value is everything after the separator.
-class clsCommandLine {
+class CommandLine {
   public:
     // Parses `raw_text`, the arguments as one text (see RebuildCommandLine).
-    explicit clsCommandLine(std::string raw_text);
+    explicit CommandLine(std::string raw_text);
 
     // Joins the arguments after the program's name into the one text the grammar reads, quoting
     // values that hold a space, a "-" or a quote so they arrive whole.

@@ -5,19 +5,19 @@
 namespace ferret {
 namespace {
 
-clsCommandLine FromArgs(const std::vector<std::string>& args) {
-    return clsCommandLine(clsCommandLine::RebuildCommandLine(args));
+CommandLine FromArgs(const std::vector<std::string>& args) {
+    return CommandLine(CommandLine::RebuildCommandLine(args));
 }
 
 TEST(CommandLine, NoTextMeansInteractive) {
-    const clsCommandLine line("");
+    const CommandLine line("");
     EXPECT_FALSE(line.HasArguments());
     EXPECT_TRUE(line.StartPath().empty());
     EXPECT_FALSE(line.ExitOnComplete());
 }
 
 TEST(CommandLine, OnlySpacesHasArgumentsButNoSwitches) {
-    const clsCommandLine line("   ");
+    const CommandLine line("   ");
     EXPECT_TRUE(line.HasArguments());
     EXPECT_TRUE(line.ProcessType().empty());
     EXPECT_TRUE(line.StartPath().empty());
@@ -27,21 +27,21 @@ TEST(CommandLine, OnlySpacesHasArgumentsButNoSwitches) {
 
 TEST(CommandLine, QuotedPathAndTextWithDashAndFlagLast) {
     // The shell form: ferret -p "/tmp/a b" -s "x-y" -x
-    const clsCommandLine line = FromArgs({"-p", "/tmp/a b", "-s", "x-y", "-x"});
+    const CommandLine line = FromArgs({"-p", "/tmp/a b", "-s", "x-y", "-x"});
     EXPECT_EQ(line.StartPath(), "/tmp/a b");
     EXPECT_EQ(line.SearchString(), "x-y");
     EXPECT_TRUE(line.ExitOnComplete());
     EXPECT_TRUE(line.HasArguments());
 
     // The same typed as one text.
-    const clsCommandLine typed(R"(-p "/tmp/a b" -s "x-y" -x)");
+    const CommandLine typed(R"(-p "/tmp/a b" -s "x-y" -x)");
     EXPECT_EQ(typed.StartPath(), "/tmp/a b");
     EXPECT_EQ(typed.SearchString(), "x-y");
     EXPECT_TRUE(typed.ExitOnComplete());
 }
 
 TEST(CommandLine, EveryValueSwitchAndFlag) {
-    const clsCommandLine line(
+    const CommandLine line(
         "-p /srv/www -k *.htm;*.html -l /tmp/report.txt -s old -r new -e:replace "
         "-config /tmp/x.frs -m -rx -b -x -i");
     EXPECT_EQ(line.StartPath(), "/srv/www");
@@ -59,51 +59,51 @@ TEST(CommandLine, EveryValueSwitchAndFlag) {
 }
 
 TEST(CommandLine, FlagsCountOnlyExactlyAsWritten) {
-    EXPECT_FALSE(clsCommandLine("-M").RunMinimized());
-    EXPECT_FALSE(clsCommandLine("-X").ExitOnComplete());
-    EXPECT_FALSE(clsCommandLine("-xm").ExitOnComplete());
-    EXPECT_FALSE(clsCommandLine("-xm").RunMinimized());
-    EXPECT_TRUE(clsCommandLine("-  x  ").ExitOnComplete());
-    EXPECT_TRUE(clsCommandLine("-s a -x").ExitOnComplete());  // last, unquoted
+    EXPECT_FALSE(CommandLine("-M").RunMinimized());
+    EXPECT_FALSE(CommandLine("-X").ExitOnComplete());
+    EXPECT_FALSE(CommandLine("-xm").ExitOnComplete());
+    EXPECT_FALSE(CommandLine("-xm").RunMinimized());
+    EXPECT_TRUE(CommandLine("-  x  ").ExitOnComplete());
+    EXPECT_TRUE(CommandLine("-s a -x").ExitOnComplete());  // last, unquoted
     // A flag inside a quoted value is part of the value.
-    const clsCommandLine quoted(R"(-s "a -x b")");
+    const CommandLine quoted(R"(-s "a -x b")");
     EXPECT_FALSE(quoted.ExitOnComplete());
     EXPECT_EQ(quoted.SearchString(), "a -x b");
 }
 
 TEST(CommandLine, DoubledQuotesInsideQuotes) {
-    const clsCommandLine line(R"(-s "say ""hi""" -x)");
+    const CommandLine line(R"(-s "say ""hi""" -x)");
     EXPECT_EQ(line.SearchString(), R"(say "hi")");
     EXPECT_TRUE(line.ExitOnComplete());
     EXPECT_EQ(FromArgs({"-s", R"(a"b)"}).SearchString(), R"(a"b)");
     // Quotes the user meant stay, also at the ends of the value (searching for "index.html").
     EXPECT_EQ(FromArgs({"-s", R"("index.html")"}).SearchString(), R"("index.html")");
-    EXPECT_EQ(clsCommandLine(R"(-s """x""")").SearchString(), R"("x")");
+    EXPECT_EQ(CommandLine(R"(-s """x""")").SearchString(), R"("x")");
 }
 
 TEST(CommandLine, RegexFlagIsNotTheReplaceValue) {
-    const clsCommandLine line("-rx -r new -s old");
+    const CommandLine line("-rx -r new -s old");
     EXPECT_TRUE(line.UseRegEx());
     EXPECT_EQ(line.ReplaceString(), "new");
-    const clsCommandLine regex_only("-rx -s old");
+    const CommandLine regex_only("-rx -s old");
     EXPECT_TRUE(regex_only.ReplaceString().empty());
 }
 
 TEST(CommandLine, ProcessTypeNeedsItsColon) {
-    EXPECT_EQ(clsCommandLine("-e:search").ProcessType(), "search");
-    EXPECT_EQ(clsCommandLine("-e:Search").ProcessType(), "Search");  // the run decides
-    EXPECT_EQ(clsCommandLine("-e search").ProcessType(), "");
-    EXPECT_EQ(clsCommandLine("-p").StartPath(), "");
+    EXPECT_EQ(CommandLine("-e:search").ProcessType(), "search");
+    EXPECT_EQ(CommandLine("-e:Search").ProcessType(), "Search");  // the run decides
+    EXPECT_EQ(CommandLine("-e search").ProcessType(), "");
+    EXPECT_EQ(CommandLine("-p").StartPath(), "");
 }
 
 TEST(CommandLine, FirstMatchingValueWinsAndUnknownSwitchesAreIgnored) {
-    const clsCommandLine line("-s first -q what -s second -zz");
+    const CommandLine line("-s first -q what -s second -zz");
     EXPECT_EQ(line.SearchString(), "first");
     EXPECT_TRUE(line.HasArguments());
 }
 
 TEST(CommandLine, RebuiltArgumentsArriveWhole) {
-    const clsCommandLine line =
+    const CommandLine line =
         FromArgs({"-s", "-leading dash", "-r", "", "-k", "*.c;*.h", "-p", "/x/y-z", "-b"});
     EXPECT_EQ(line.SearchString(), "-leading dash");
     EXPECT_EQ(line.ReplaceString(), "");
@@ -135,36 +135,35 @@ TEST(CommandLine, QuotedBlanksAtAValuesEndArrive) {
     EXPECT_EQ(FromArgs({"-p", "/tmp/folder ", "-k", "*.txt "}).StartPath(), "/tmp/folder ");
     EXPECT_EQ(FromArgs({"-p", "/tmp/folder ", "-k", "*.txt "}).FileMask(), "*.txt ");
     // Typed as one text, the same: quoted blanks stay, the blanks between switches go.
-    const clsCommandLine typed(R"(-s "foo " -r bar   -x  )");
+    const CommandLine typed(R"(-s "foo " -r bar   -x  )");
     EXPECT_EQ(typed.SearchString(), "foo ");
     EXPECT_EQ(typed.ReplaceString(), "bar");
     EXPECT_TRUE(typed.ExitOnComplete());
-    EXPECT_EQ(clsCommandLine(R"(  -s "a -x "  -i)").SearchString(), "a -x ");
-    EXPECT_EQ(clsCommandLine(R"(-s ""  -x)").SearchString(), "");
-    EXPECT_TRUE(clsCommandLine(R"(-s ""  -x)").ExitOnComplete());
-    EXPECT_EQ(clsCommandLine(R"(-s "unended )").SearchString(), "unended ");
+    EXPECT_EQ(CommandLine(R"(  -s "a -x "  -i)").SearchString(), "a -x ");
+    EXPECT_EQ(CommandLine(R"(-s ""  -x)").SearchString(), "");
+    EXPECT_TRUE(CommandLine(R"(-s ""  -x)").ExitOnComplete());
+    EXPECT_EQ(CommandLine(R"(-s "unended )").SearchString(), "unended ");
 }
 
 TEST(CommandLine, SplitKeepsTextBeforeAQuoteInTheElement) {
-    EXPECT_EQ(clsCommandLine::SplitArguments(R"(-s "two words"-x)", '-'),
+    EXPECT_EQ(CommandLine::SplitArguments(R"(-s "two words"-x)", '-'),
               (std::vector<std::string>{"s two words", "x"}));
     // The character after a closing quote is dropped, whatever it is.
-    EXPECT_EQ(clsCommandLine::SplitArguments(R"(-s "a"bc)", '-'),
+    EXPECT_EQ(CommandLine::SplitArguments(R"(-s "a"bc)", '-'),
               (std::vector<std::string>{"s a", "c"}));
     // An unterminated quote runs to the end of the text.
-    EXPECT_EQ(clsCommandLine::SplitArguments(R"(-s "a-b)", '-'),
-              (std::vector<std::string>{"s a-b"}));
+    EXPECT_EQ(CommandLine::SplitArguments(R"(-s "a-b)", '-'), (std::vector<std::string>{"s a-b"}));
 }
 
 TEST(CommandLine, TakeChars) {
     std::string text = "abc";
-    EXPECT_EQ(clsCommandLine::TakeChars(text, 0), "");
-    EXPECT_EQ(clsCommandLine::TakeChars(text, 4), "");
+    EXPECT_EQ(CommandLine::TakeChars(text, 0), "");
+    EXPECT_EQ(CommandLine::TakeChars(text, 4), "");
     EXPECT_EQ(text, "abc");
-    EXPECT_EQ(clsCommandLine::TakeChars(text, 2), "ab");
+    EXPECT_EQ(CommandLine::TakeChars(text, 2), "ab");
     EXPECT_EQ(text, "c");
     std::string empty;
-    EXPECT_EQ(clsCommandLine::TakeChars(empty, 1), "");
+    EXPECT_EQ(CommandLine::TakeChars(empty, 1), "");
 }
 
 }  // namespace

@@ -173,7 +173,7 @@ class HitLineOutput : public RunOutput {
   public:
     using RunOutput::RunOutput;
 
-    void Take(const clsFile& file, const FileHits& hits) {
+    void Take(const FileRecord& file, const FileHits& hits) {
         if (hits.binary) {
             ++binary_;
             return;
@@ -227,7 +227,7 @@ class DiffOutput : public RunOutput {
         }
     }
 
-    void Take(const clsFile& file, const FilePreview& preview) {
+    void Take(const FileRecord& file, const FilePreview& preview) {
         // The file itself, links resolved: a patch does not go through links. One outside the
         // folder keeps its full path.
         std::string label = preview.target.empty() ? file.FullPath() : preview.target;
@@ -274,7 +274,7 @@ SearchFields LoadStartupFields() {
     return fields;
 }
 
-int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
+int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
                    SearchFields& fields) {
     try {
         const bool wants_run = line.ProcessType() == "search" || line.ProcessType() == "replace";
@@ -318,14 +318,14 @@ int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
         std::optional<DiffOutput> diff;
         if (!line.DiffPath().empty()) {
             diff.emplace(line.DiffPath(), fields.folder);
-            driver.SetPreviewTaker(
-                [&diff](const clsFile& file, FilePreview& preview) { diff->Take(file, preview); },
-                true);
+            driver.SetPreviewTaker([&diff](const FileRecord& file,
+                                           FilePreview& preview) { diff->Take(file, preview); },
+                                   true);
         }
         std::optional<HitLineOutput> hit_lines;
         if (!line.HitsPath().empty() && wants_run) {
             hit_lines.emplace(line.HitsPath());
-            driver.SetHitLineTaker([&hit_lines](const clsFile& file, const FileHits& hits) {
+            driver.SetHitLineTaker([&hit_lines](const FileRecord& file, const FileHits& hits) {
                 hit_lines->Take(file, hits);
             });
         }

@@ -19,7 +19,6 @@ SearchFields LoadStartupFields();
 // names, runs the search that -e asks for and writes the report file that -l names (the summary
 // with the file list, whatever report type the user has chosen, which is left as it was).
 // Problems are told on standard error through the view. Returns the exit status.
-int CommandProcess(const clsCommandLine& line, RunDriver& driver, RunView& view,
-                   SearchFields& fields);
+int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view, SearchFields& fields);
 
 }  // namespace ferret

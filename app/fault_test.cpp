@@ -26,7 +26,7 @@
 #include "app/run_driver.h"
 #include "engine/content_replace.h"
 #include "engine/content_search.h"
-#include "engine/find_files.h"
+#include "engine/file_finder.h"
 #include "engine/regex.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
@@ -61,8 +61,8 @@ struct WalkResult {
 };
 
 WalkResult Walk(const std::string& root, const std::string& mask,
-                const std::function<void(clsFindFiles&)>& configure = {}) {
-    clsFindFiles finder;
+                const std::function<void(FileFinder&)>& configure = {}) {
+    FileFinder finder;
     finder.SetStartDirectory(root);
     finder.SetFilterMask(mask);
     if (configure) {
@@ -70,7 +70,7 @@ WalkResult Walk(const std::string& root, const std::string& mask,
     }
     finder.PerformSearch();
     WalkResult result;
-    for (const clsFile& file : finder.Files()) {
+    for (const FileRecord& file : finder.Files()) {
         result.listed.push_back(file.FullPath().substr(root.size() + 1));
     }
     result.searched = finder.Searched();
@@ -266,7 +266,7 @@ TEST(WalkFaults, FoldersRemovedDuringTheWalkLoseNothingElse) {
                 RemoveTree(tree.Folder(dir, i));
             }
         });
-        const WalkResult walk = Walk(dir.Path("tree"), "*.txt", [&](clsFindFiles& finder) {
+        const WalkResult walk = Walk(dir.Path("tree"), "*.txt", [&](FileFinder& finder) {
             if (with_size_filter) {
                 finder.SetFileSizeLimit(1000);  // the details are read: a file may go between
             }
@@ -507,14 +507,14 @@ TEST_F(DeepTree, WalkListsFilesBeyondPathMax) {
     // Every level: ".", ".." and the next folder; a file where there is one.
     EXPECT_EQ(walk.searched, 3 + 19 * 3 + 1 + 3);
     EXPECT_EQ(walk.matched, 2);
-    clsFindFiles finder;
+    FileFinder finder;
     finder.SetStartDirectory(dir_.path());
     finder.PerformSearch();
     ASSERT_EQ(finder.Files().Count(), 2);
     EXPECT_EQ(finder.Files().Item(1)->Size(), "11 bytes");  // read when asked, by the long path
     // With the details read by the walk as well.
     const WalkResult sized =
-        Walk(dir_.path(), "*.txt", [](clsFindFiles& f) { f.SetFileSizeLimit(100); });
+        Walk(dir_.path(), "*.txt", [](FileFinder& f) { f.SetFileSizeLimit(100); });
     EXPECT_EQ(sized.listed, walk.listed);
 }
 
@@ -615,7 +615,7 @@ TEST_F(HeadlessRun, CyclesEndAndFifosAreNeverOpened) {
     EXPECT_TRUE(RunWithFifoSwap(dir, "Search", [&](const RunDriver& driver) {
         Paths listed;
         std::vector<std::int32_t> counts;
-        for (const clsFile& file : *driver.Results()) {
+        for (const FileRecord& file : *driver.Results()) {
             listed.push_back(file.FullPath().substr(dir.path().size() + 1));
             counts.push_back(file.ItemsFound());
         }
@@ -629,7 +629,7 @@ TEST_F(HeadlessRun, CyclesEndAndFifosAreNeverOpened) {
     unlink(dir.Path("swapped.txt").c_str());
     dir.WriteFile("swapped.txt", "hit");
     EXPECT_TRUE(RunWithFifoSwap(dir, "Replace", [&](const RunDriver& driver) {
-        const clsFile* swapped = driver.Results()->Item(3);
+        const FileRecord* swapped = driver.Results()->Item(3);
         return driver.StringsFound() == 2 && swapped->ItemsFound() == kNotSearched;
     }));
     EXPECT_EQ(dir.ReadFile("a/one.txt"), "miss");

@@ -2,7 +2,7 @@
 
 #include <unordered_set>
 
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 
 namespace ferret {
 
@@ -78,7 +78,7 @@ void FileListModel::sort(int column, Qt::SortOrder order) {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void FileListModel::ResetRows(std::vector<FileListRow> rows, std::shared_ptr<clsFiles> owner) {
+void FileListModel::ResetRows(std::vector<FileListRow> rows, std::shared_ptr<FileRecords> owner) {
     beginResetModel();
     rows_ = std::move(rows);
     owner_ = std::move(owner);
@@ -104,7 +104,7 @@ void FileListModel::ColumnClicked(int column) {
     sort(column, SortOrder());
 }
 
-clsFile* FileListModel::Record(int row) const {
+FileRecord* FileListModel::Record(int row) const {
     if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) {
         return nullptr;
     }
@@ -112,7 +112,7 @@ clsFile* FileListModel::Record(int row) const {
 }
 
 std::string FileListModel::FullPath(int row) const {
-    const clsFile* record = Record(row);
+    const FileRecord* record = Record(row);
     return record != nullptr ? record->FullPath() : std::string();
 }
 

@@ -9,8 +9,8 @@
 
 namespace ferret {
 
-class clsFile;
-class clsFiles;
+class FileRecord;
+class FileRecords;
 
 // The detailed file list: six columns over rows made by BuildFileListRows. The rows point into
 // a run's collection, which the model keeps alive while it shows them (or, for rows given
@@ -29,7 +29,7 @@ class FileListModel : public QAbstractTableModel {
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // Replaces all rows, in the given order. The sort state of ColumnClicked is kept.
-    void ResetRows(std::vector<FileListRow> rows, std::shared_ptr<clsFiles> owner = nullptr);
+    void ResetRows(std::vector<FileListRow> rows, std::shared_ptr<FileRecords> owner = nullptr);
     void Clear() { ResetRows({}); }
     // Drops the rows of these files (moved to the trash, for instance).
     void RemovePaths(const std::vector<std::string>& paths);
@@ -43,14 +43,14 @@ class FileListModel : public QAbstractTableModel {
     }
 
     // The record of a row, or nullptr for a row that does not exist.
-    clsFile* Record(int row) const;
+    FileRecord* Record(int row) const;
     // The real full path of a row, to open on double-click; empty for a row that does not exist.
     std::string FullPath(int row) const;
     const std::vector<FileListRow>& rows() const { return rows_; }
 
   private:
     std::vector<FileListRow> rows_;
-    std::shared_ptr<clsFiles> owner_;  // what rows_ point into
+    std::shared_ptr<FileRecords> owner_;  // what rows_ point into
     FileListSortToggle toggle_;
 };
 

@@ -15,7 +15,7 @@
 #include <numeric>
 
 #include "engine/content_search.h"
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 #include "preview/text_marks.h"
 
 namespace ferret {

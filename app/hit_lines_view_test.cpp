@@ -50,10 +50,10 @@ std::vector<std::string> Rows(const HitLinesModel& model) {
     return rows;
 }
 
-std::vector<frmPreview*> Previews() {
-    std::vector<frmPreview*> found;
+std::vector<PreviewWindow*> Previews() {
+    std::vector<PreviewWindow*> found;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* preview = dynamic_cast<frmPreview*>(widget); preview && preview->isVisible()) {
+        if (auto* preview = dynamic_cast<PreviewWindow*>(widget); preview && preview->isVisible()) {
             found.push_back(preview);
         }
     }
@@ -71,7 +71,7 @@ class HitLinesReportTest : public ::testing::Test {
         tree_.WriteFile("d.txt", "miss");
     }
     void TearDown() override {
-        for (frmPreview* preview : Previews()) {
+        for (PreviewWindow* preview : Previews()) {
             preview->close();
         }
     }
@@ -83,7 +83,7 @@ class HitLinesReportTest : public ::testing::Test {
         fields.search_text = text;
         return fields;
     }
-    void Run(frmMain& window, const QString& mode) {
+    void Run(MainWindow& window, const QString& mode) {
         ASSERT_TRUE(window.StartRun(mode));
         window.WaitForRun();
         QApplication::processEvents();
@@ -110,7 +110,7 @@ class HitLinesReportTest : public ::testing::Test {
 // click on a column sorts the files, a second click turns the order round; a file's lines close
 // and open again.
 TEST_F(HitLinesReportTest, FillsInRunOrderSortsAndClosesFiles) {
-    frmMain window;
+    MainWindow window;
     window.SetFields(Fields("hit"));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -180,7 +180,7 @@ TEST_F(HitLinesReportTest, FillsInRunOrderSortsAndClosesFiles) {
 // Enter or a double click on a line opens the previewer there with the hit selected; Ctrl+C
 // copies the selected lines as quickfix lines, a file's row standing for all its lines.
 TEST_F(HitLinesReportTest, OpensThePreviewerAtTheHitAndCopiesQuickfixLines) {
-    frmMain window;
+    MainWindow window;
     window.SetFields(Fields("hit"));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -196,7 +196,7 @@ TEST_F(HitLinesReportTest, OpensThePreviewerAtTheHitAndCopiesQuickfixLines) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre);
     ASSERT_EQ(Previews().size(), 1u);
-    frmPreview* preview = Previews()[0];
+    PreviewWindow* preview = Previews()[0];
     ASSERT_TRUE(WaitUntil([preview] { return !preview->IsLoading(); }, 10));
     EXPECT_EQ(preview->FilePath, tree_.Path("b.txt"));
     // Line 5 starts after 4 + 8 + 6 + 1 characters; its first hit is its sixth character.
@@ -233,7 +233,7 @@ TEST_F(HitLinesReportTest, OpensThePreviewerAtTheHitAndCopiesQuickfixLines) {
 // A replace run lists the lines of the new text, its replacement marked.
 TEST_F(HitLinesReportTest, AReplaceRunListsTheNewText) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kHitLineContext, "0").ok());
-    frmMain window;
+    MainWindow window;
     SearchFields fields = Fields("hit");
     fields.replace_text = "HIT";
     window.SetFields(fields);

@@ -138,7 +138,7 @@ bool HasDisplay() {
 // asks for a run, a report or an exit, or the one ".frs" file a file manager hands over when the
 // user opens it. Empty when the command line is an unattended run.
 std::string SavedSearchToOpen(const std::vector<std::string>& arguments,
-                              const ferret::clsCommandLine& command_line) {
+                              const ferret::CommandLine& command_line) {
     if (arguments.size() == 1) {
         const std::string& path = arguments.front();
         struct stat info {};
@@ -157,7 +157,7 @@ std::string SavedSearchToOpen(const std::vector<std::string>& arguments,
 #ifdef FERRET_WINDOW_PROGRAM
 // The window, with the unattended run (when there are switches) on a thread of its own so the
 // window stays live; it closes when the run is done if -x asks for it.
-int RunWithWindow(int argc, char** argv, const ferret::clsCommandLine& command_line,
+int RunWithWindow(int argc, char** argv, const ferret::CommandLine& command_line,
                   const std::string& saved_search, ferret::SignalStop* stop_signals,
                   std::atomic<ferret::RunDriver*>& signalled_driver) {
     QApplication app(argc, argv);
@@ -166,7 +166,7 @@ int RunWithWindow(int argc, char** argv, const ferret::clsCommandLine& command_l
     // Lets the desktop match the window to the installed entry and its icon.
     QApplication::setDesktopFileName(QStringLiteral("org.mallo.Ferret"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("ferret")));
-    ferret::frmMain window;
+    ferret::MainWindow window;
     if (!command_line.HasArguments()) {
         window.show();
         return QApplication::exec();
@@ -238,8 +238,7 @@ int main(int argc, char** argv) {
     // A file size limit makes a write fail (and the file stay as it was) instead of killing us.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    const ferret::clsCommandLine command_line(
-        ferret::clsCommandLine::RebuildCommandLine(arguments));
+    const ferret::CommandLine command_line(ferret::CommandLine::RebuildCommandLine(arguments));
     // Undoing needs no window, whether there is a display or not.
     if (command_line.Undo()) {
         return ferret::UndoCommand(command_line.UndoTarget(), stdout, stderr);

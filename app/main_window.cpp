@@ -48,8 +48,8 @@
 #include <vector>
 
 #include "app/command_process.h"
-#include "app/common_dialog.h"
 #include "app/explorer_bar.h"
+#include "app/file_dialogs.h"
 #include "app/file_list_model.h"
 #include "app/help_window.h"
 #include "app/hit_lines_view.h"
@@ -58,7 +58,7 @@
 #include "app/problems_dialog.h"
 #include "app/restore_points_dialog.h"
 #include "app/result_menu.h"
-#include "app/results_window.h"
+#include "app/spreadsheet_hits_window.h"
 #include "app/structured_model.h"
 #include "app/task_progress.h"
 #include "app/undo_command.h"
@@ -77,7 +77,7 @@
 #include "settings/settings.h"
 #include "util/app_locale.h"
 #include "util/app_paths.h"
-#include "util/shell_folders.h"
+#include "util/user_folders.h"
 
 namespace ferret {
 namespace {
@@ -130,7 +130,7 @@ bool IsFolder(const QString& path) {
 
 }  // namespace
 
-frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Ferret v%1.%2.0.%3")
                        .arg(FERRET_VERSION_MAJOR)
                        .arg(FERRET_VERSION_MINOR)
@@ -235,7 +235,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     EnableForm(false);
 }
 
-frmMain::~frmMain() {
+MainWindow::~MainWindow() {
     // Children going away move the focus, and the tree it looks at may be gone already.
     disconnect(focus_watch_);
     if (IsRunning()) {
@@ -245,7 +245,7 @@ frmMain::~frmMain() {
     SetMessageBoxHandler(std::move(previous_message_handler_));
 }
 
-void frmMain::BuildWidgets() {
+void MainWindow::BuildWidgets() {
     bar_ = new ExplorerBar;
     bar_->setMinimumWidth(300);
     if (GetSettingValue(kSettingsKey, kDisplayQuickLinks, SettingDefault(kDisplayQuickLinks)) ==
@@ -595,7 +595,7 @@ void frmMain::BuildWidgets() {
     connect(problems_button_, &QToolButton::clicked, this, [this] { ShowProblems(); });
 }
 
-void frmMain::BuildQuickLinks() {
+void MainWindow::BuildQuickLinks() {
     QWidget* links = bar_->AddPanel(QStringLiteral("Quick Links"), QStringLiteral("Quick Links"));
     struct Link {
         const char* key;
@@ -624,21 +624,21 @@ void frmMain::BuildQuickLinks() {
     }
 }
 
-bool frmMain::OpenQuickLink(const QString& key) {
+bool MainWindow::OpenQuickLink(const QString& key) {
     int id = -1;
     if (key == QLatin1String("MyDocuments")) {
-        id = clsSpecialFolders::kPersonal;
+        id = UserFolders::kPersonal;
     } else if (key == QLatin1String("Desktop")) {
-        id = clsSpecialFolders::kDesktop;
+        id = UserFolders::kDesktop;
     } else if (key == QLatin1String("MyPictures")) {
-        id = clsSpecialFolders::kMyPictures;
+        id = UserFolders::kMyPictures;
     } else if (key == QLatin1String("Programs")) {
-        id = clsSpecialFolders::kProgramFiles;
+        id = UserFolders::kProgramFiles;
     }
-    QString path = Q(clsSpecialFolders().GetFolderPath(id));
+    QString path = Q(UserFolders().GetFolderPath(id));
     // A user folder the desktop never made (no Documents or Desktop folder) is the home folder,
     // as the desktops' own rule for these folders says.
-    if (!IsFolder(path) && id != clsSpecialFolders::kProgramFiles) {
+    if (!IsFolder(path) && id != UserFolders::kProgramFiles) {
         path = Q(HomeFolder());
     }
     if (!IsFolder(path)) {
@@ -655,8 +655,8 @@ bool frmMain::OpenQuickLink(const QString& key) {
     return true;
 }
 
-frmPreview* frmMain::OpenFilePreviewer(const std::string& path, std::int64_t line,
-                                       std::int64_t column) {
+PreviewWindow* MainWindow::OpenFilePreviewer(const std::string& path, std::int64_t line,
+                                             std::int64_t column) {
     const QFileInfo info(Q(path));
     if (path.empty() || !info.exists() || info.isDir()) {
         return nullptr;
@@ -665,9 +665,9 @@ frmPreview* frmMain::OpenFilePreviewer(const std::string& path, std::int64_t lin
     // application.
     if (UseSpecialFileHandler(path, CurrentHandlerExtensions())) {
         if (IsSpreadsheetName(path)) {
-            auto* cells = new frmResultsExcel(this);
-            const std::shared_ptr<clsFiles>& results = driver_->Results();
-            clsFile* record = results ? results->Item(path) : nullptr;
+            auto* cells = new SpreadsheetHitsWindow(this);
+            const std::shared_ptr<FileRecords>& results = driver_->Results();
+            FileRecord* record = results ? results->Item(path) : nullptr;
             cells->SetExcelResults(
                 record != nullptr && record->HasExcelResults() ? &record->ExcelResults() : nullptr);
             // At the pointer, inside the screen.
@@ -685,7 +685,7 @@ frmPreview* frmMain::OpenFilePreviewer(const std::string& path, std::int64_t lin
         }
         return nullptr;
     }
-    auto* preview = new frmPreview(this);
+    auto* preview = new PreviewWindow(this);
     preview->FilePath = path;
     preview->UseRegEx = regex_->isChecked();
     preview->FindText = driver_->HasHighlight() ? driver_->HighlightText() : std::string();
@@ -697,17 +697,17 @@ frmPreview* frmMain::OpenFilePreviewer(const std::string& path, std::int64_t lin
     return preview;
 }
 
-std::vector<frmPreview*> frmMain::PreviewFiles() {
-    std::vector<frmPreview*> opened;
+std::vector<PreviewWindow*> MainWindow::PreviewFiles() {
+    std::vector<PreviewWindow*> opened;
     for (const QModelIndex& row : list_view_->selectionModel()->selectedRows()) {
-        if (frmPreview* preview = OpenFilePreviewer(file_model_->FullPath(row.row()))) {
+        if (PreviewWindow* preview = OpenFilePreviewer(file_model_->FullPath(row.row()))) {
             opened.push_back(preview);
         }
     }
     return opened;
 }
 
-void frmMain::BuildPopups() {
+void MainWindow::BuildPopups() {
     // The mask box: preset masks first, then the usual editing commands.
     mask_->lineEdit()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(mask_->lineEdit(), &QWidget::customContextMenuRequested, this,
@@ -762,7 +762,7 @@ void frmMain::BuildPopups() {
     });
 }
 
-void frmMain::ShowAbout() {
+void MainWindow::ShowAbout() {
     QDialog about(this);
     about.setWindowTitle(QStringLiteral("About Ferret"));
     auto* layout = new QVBoxLayout(&about);
@@ -801,14 +801,14 @@ void frmMain::ShowAbout() {
     about.exec();
 }
 
-HelpWindow* frmMain::ShowHelp() {
+HelpWindow* MainWindow::ShowHelp() {
     if (help_ == nullptr) {
         help_ = new HelpWindow(this);
     }
     return help_->ShowContents() ? help_ : nullptr;
 }
 
-void frmMain::BuildMenus() {
+void MainWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     QAction* open = file->addAction(QStringLiteral("&Open Configuration"));
     open->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
@@ -825,7 +825,7 @@ void frmMain::BuildMenus() {
     print_report_->setEnabled(false);
     connect(print_report_, &QAction::triggered, this, [this] {
         try {
-            cPrintRTB::PrintRTF(*report_text_->document(), 1440, 1440, 1440, 1440, this);
+            PrintDocument::PrintRTF(*report_text_->document(), 1440, 1440, 1440, 1440, this);
         } catch (const std::exception& error) {
             LogError("frmMain: mnuPrint_Click", "1", error.what());
         }
@@ -874,7 +874,7 @@ void frmMain::BuildMenus() {
             [this] { ShowAbout(); });
 }
 
-SearchFields frmMain::Fields() const {
+SearchFields MainWindow::Fields() const {
     SearchFields fields;
     fields.folder = S(folder_->currentText());
     fields.file_mask = S(mask_->currentText());
@@ -894,7 +894,7 @@ SearchFields frmMain::Fields() const {
     return fields;
 }
 
-void frmMain::SetFields(const SearchFields& fields) {
+void MainWindow::SetFields(const SearchFields& fields) {
     folder_guard_ = true;
     folder_->setEditText(Q(fields.folder));
     folder_guard_ = false;
@@ -925,7 +925,7 @@ void frmMain::SetFields(const SearchFields& fields) {
     ignore_case_->setChecked(fields.ignore_case);
 }
 
-bool frmMain::StartRun(const QString& mode) {
+bool MainWindow::StartRun(const QString& mode) {
     if (IsRunning()) {
         return false;
     }
@@ -939,8 +939,8 @@ bool frmMain::StartRun(const QString& mode) {
     return StartRunWith(S(mode), Fields());
 }
 
-bool frmMain::StartRunWith(const std::string& kind, const SearchFields& fields,
-                           std::function<void()> after) {
+bool MainWindow::StartRunWith(const std::string& kind, const SearchFields& fields,
+                              std::function<void()> after) {
     run_end_ = std::move(after);
     ClearReportModels();
     // Pause and Stop come on when the run has reset its flags and says it is running.
@@ -955,11 +955,11 @@ bool frmMain::StartRunWith(const std::string& kind, const SearchFields& fields,
     return true;
 }
 
-RunView& frmMain::View() {
+RunView& MainWindow::View() {
     return *view_;
 }
 
-std::thread frmMain::RunUnattended(const clsCommandLine& line, std::atomic<int>& status) {
+std::thread MainWindow::RunUnattended(const CommandLine& line, std::atomic<int>& status) {
     EnableForm(true);
     SearchFields fields = Fields();
     view_->SetUnattended(line.ExitOnComplete());
@@ -982,7 +982,7 @@ std::thread frmMain::RunUnattended(const clsCommandLine& line, std::atomic<int>&
     });
 }
 
-void frmMain::OnRunFinished() {
+void MainWindow::OnRunFinished() {
     if (run_thread_.joinable()) {
         run_thread_.join();
     }
@@ -996,14 +996,14 @@ void frmMain::OnRunFinished() {
     ShowProblemCount();
 }
 
-void frmMain::ShowProblemCount() {
+void MainWindow::ShowProblemCount() {
     const std::size_t not_done = driver_->FileProblems().size();
     problems_button_->setText(QStringLiteral("%1 file(s) not done").arg(not_done));
     problems_button_->setVisible(not_done > 0);
 }
 
-frmProblems* frmMain::ShowProblems(bool modal) {
-    auto* dialog = new frmProblems(driver_->FileProblems(), result_menu_.get(), this);
+ProblemsDialog* MainWindow::ShowProblems(bool modal) {
+    auto* dialog = new ProblemsDialog(driver_->FileProblems(), result_menu_.get(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     if (!modal) {
         dialog->show();
@@ -1013,19 +1013,19 @@ frmProblems* frmMain::ShowProblems(bool modal) {
     return nullptr;
 }
 
-void frmMain::ClearReportModels() {
+void MainWindow::ClearReportModels() {
     file_model_->Clear();
     tree_model_->Clear();
     hit_view_->Clear();
 }
 
-void frmMain::WaitForRun() {
+void MainWindow::WaitForRun() {
     while (IsRunning()) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     }
 }
 
-void frmMain::PressPause() {
+void MainWindow::PressPause() {
     const bool paused = driver_->PressPause();
     pause_action_->setToolTip(paused ? QStringLiteral("Resume the current search")
                                      : QStringLiteral("Pause the current search"));
@@ -1038,15 +1038,15 @@ void frmMain::PressPause() {
     }
 }
 
-void frmMain::PressStop() {
+void MainWindow::PressStop() {
     driver_->PressStop();
 }
 
-bool frmMain::CanPause() const {
+bool MainWindow::CanPause() const {
     return pause_action_->isEnabled();
 }
 
-void frmMain::EnableForm(bool running) {
+void MainWindow::EnableForm(bool running) {
     running_ = running;
     UpdateReplaceButton();
     // Busy while the files are listed; the count of files done once the search has them all.
@@ -1066,13 +1066,13 @@ void frmMain::EnableForm(bool running) {
     hit_view_->setEnabled(!running);
 }
 
-void frmMain::UpdateReplaceButton() {
+void MainWindow::UpdateReplaceButton() {
     const bool can = !running_ && !find_->currentText().isEmpty() && !replace_->text().isEmpty();
     replace_action_->setEnabled(can);
     preview_action_->setEnabled(can);
 }
 
-frmPreviewReplace* frmMain::PreviewReplace() {
+PreviewReplaceDialog* MainWindow::PreviewReplace() {
     if (IsRunning() || find_->currentText().isEmpty() || replace_->text().isEmpty()) {
         return nullptr;
     }
@@ -1084,11 +1084,11 @@ frmPreviewReplace* frmMain::PreviewReplace() {
         return nullptr;
     }
     const SearchFields fields = Fields();
-    auto* dialog = new frmPreviewReplace(
+    auto* dialog = new PreviewReplaceDialog(
         std::make_shared<const ChangeFinder>(fields.search_text, fields.replace_text, fields.regex,
                                              fields.ignore_case),
         this);
-    const QPointer<frmPreviewReplace> shown(dialog);
+    const QPointer<PreviewReplaceDialog> shown(dialog);
     dialog->on_replace = [this, fields](std::vector<ChosenChange> chosen) {
         return ReplaceChosen(fields, std::move(chosen));
     };
@@ -1098,14 +1098,14 @@ frmPreviewReplace* frmMain::PreviewReplace() {
     // The files the preview finds go to this window's thread together: one hand-off per file
     // would keep it busy when files come thousands a second.
     struct Found {
-        QPointer<frmPreviewReplace> dialog;
+        QPointer<PreviewReplaceDialog> dialog;
         std::mutex mutex;
         std::vector<PreviewChangesModel::Found> files;  // protected by mutex
         bool posted = false;                            // protected by mutex
     };
     const auto found = std::make_shared<Found>();
     found->dialog = dialog;
-    driver_->SetPreviewTaker([this, found](const clsFile& file, FilePreview& preview) {
+    driver_->SetPreviewTaker([this, found](const FileRecord& file, FilePreview& preview) {
         std::lock_guard lock(found->mutex);
         found->files.push_back({file.FullPath(), file.ItemsFound(), std::move(preview)});
         if (found->posted) {
@@ -1142,7 +1142,7 @@ frmPreviewReplace* frmMain::PreviewReplace() {
     return dialog;
 }
 
-bool frmMain::ReplaceChosen(const SearchFields& fields, std::vector<ChosenChange> chosen) {
+bool MainWindow::ReplaceChosen(const SearchFields& fields, std::vector<ChosenChange> chosen) {
     if (IsRunning()) {
         return false;
     }
@@ -1150,7 +1150,7 @@ bool frmMain::ReplaceChosen(const SearchFields& fields, std::vector<ChosenChange
     return StartRunWith("Replace", fields, [this] { driver_->SetChosen(nullptr); });
 }
 
-void frmMain::ShowReportView(int code) {
+void MainWindow::ShowReportView(int code) {
     if (code == 0) {
         reports_->setCurrentWidget(list_view_);
     } else if (code == 1) {
@@ -1162,20 +1162,20 @@ void frmMain::ShowReportView(int code) {
     }
 }
 
-void frmMain::ChooseReportType(int code) {
+void MainWindow::ChooseReportType(int code) {
     LogError("frmMain: barMenu_ItemClick",
              SaveSettingValue(kSettingsKey, kReportType, std::to_string(code)));
     RefreshSettings();
 }
 
-void frmMain::ShowOptions() {
+void MainWindow::ShowOptions() {
     // Both handlers go through LibreOffice: either can be used exactly when it can be started.
-    frmOptions options(this, [](int) { return FindOfficeSetup().has_value(); });
+    OptionsDialog options(this, [](int) { return FindOfficeSetup().has_value(); });
     options.exec();
     RefreshSettings();
 }
 
-bool frmMain::UndoLastReplace() {
+bool MainWindow::UndoLastReplace() {
     const std::string base = RestoreFolderSetting();
     if (const Status trusted = CheckRestoreFolder(base);
         !trusted.ok() && trusted.number() != ENOENT) {
@@ -1195,14 +1195,14 @@ bool frmMain::UndoLastReplace() {
     return UndoReplace(points.front().folder, true);
 }
 
-void frmMain::ShowRestorePoints() {
-    frmRestorePoints dialog(RestoreFolderSetting(), this);
+void MainWindow::ShowRestorePoints() {
+    RestorePointsDialog dialog(RestoreFolderSetting(), this);
     if (dialog.exec() == QDialog::Accepted && !dialog.ChosenFolder().empty()) {
         UndoReplace(dialog.ChosenFolder(), true);
     }
 }
 
-bool frmMain::UndoReplace(const std::string& folder, bool ask) {
+bool MainWindow::UndoReplace(const std::string& folder, bool ask) {
     if (IsRunning()) {
         return false;
     }
@@ -1247,7 +1247,7 @@ bool frmMain::UndoReplace(const std::string& folder, bool ask) {
     return true;
 }
 
-void frmMain::ShowUndoOutcome(const Status& status) {
+void MainWindow::ShowUndoOutcome(const Status& status) {
     QString text;
     QMessageBox::Icon icon = QMessageBox::Information;
     if (!status.ok()) {
@@ -1278,7 +1278,7 @@ void frmMain::ShowUndoOutcome(const Status& status) {
     box->open();
 }
 
-void frmMain::RefreshSettings() {
+void MainWindow::RefreshSettings() {
     const int code =
         SettingAsInt(GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType)), 0);
     for (int i = 0; i < 5; ++i) {
@@ -1297,7 +1297,7 @@ void frmMain::RefreshSettings() {
     });
 }
 
-void frmMain::ToggleFolderTree(bool focus_tree) {
+void MainWindow::ToggleFolderTree(bool focus_tree) {
     if (folder_tree_->isVisible()) {
         folder_tree_->hide();
         return;
@@ -1311,37 +1311,36 @@ void frmMain::ToggleFolderTree(bool focus_tree) {
     folder_tree_->scrollTo(folder_tree_->currentIndex(), QAbstractItemView::PositionAtCenter);
 }
 
-void frmMain::PlaceFolderTree() {
+void MainWindow::PlaceFolderTree() {
     const int top = folder_->y() + folder_->height() + 1;
     folder_tree_->setGeometry(folder_->x(), top, folder_->width(),
                               std::max(0, report_area_->height() - top));
 }
 
-const QString& frmMain::ReportTextShown() const {
+const QString& MainWindow::ReportTextShown() const {
     return report_shown_;
 }
 
-QString frmMain::StatusText(int panel) const {
+QString MainWindow::StatusText(int panel) const {
     return panel >= 1 && panel <= 3 ? status_[panel - 1]->text() : QString();
 }
 
 namespace {
 
 constexpr char kConfigurationFilter[] = "Search Configuration Files (*.frs)|*.frs";
-constexpr std::int32_t kDialogFlags = clsCommonDialog::OFN_EXPLORER |
-                                      clsCommonDialog::OFN_OVERWRITEPROMPT |
-                                      clsCommonDialog::OFN_HIDEREADONLY;
+constexpr std::int32_t kDialogFlags =
+    FileDialogs::OFN_EXPLORER | FileDialogs::OFN_OVERWRITEPROMPT | FileDialogs::OFN_HIDEREADONLY;
 
 }  // namespace
 
-bool frmMain::LoadSearchFile(std::string file) {
+bool MainWindow::LoadSearchFile(std::string file) {
     if (file.empty()) {
-        clsCommonDialog dialog;
+        FileDialogs dialog;
         dialog.SetOwner(this);
         dialog.SetDialogTitle("Select a file: ");
         dialog.SetDefaultExt("frs");
         dialog.SetFilter(kConfigurationFilter);
-        dialog.Setflags(clsCommonDialog::OFN_EXPLORER | clsCommonDialog::OFN_HIDEREADONLY);
+        dialog.Setflags(FileDialogs::OFN_EXPLORER | FileDialogs::OFN_HIDEREADONLY);
         if (dialog.ShowOpen() <= 0) {
             return false;
         }
@@ -1366,8 +1365,8 @@ bool frmMain::LoadSearchFile(std::string file) {
     return true;
 }
 
-bool frmMain::SaveSearchFile() {
-    clsCommonDialog dialog;
+bool MainWindow::SaveSearchFile() {
+    FileDialogs dialog;
     dialog.SetOwner(this);
     dialog.SetDialogTitle("Select a file: ");
     dialog.SetDefaultExt("frs");
@@ -1392,8 +1391,8 @@ bool frmMain::SaveSearchFile() {
     return true;
 }
 
-bool frmMain::SaveReport() {
-    clsCommonDialog dialog;
+bool MainWindow::SaveReport() {
+    FileDialogs dialog;
     dialog.SetOwner(this);
     dialog.SetDialogTitle("Select a file: ");
     dialog.SetDefaultExt("log");
@@ -1410,13 +1409,13 @@ bool frmMain::SaveReport() {
     return true;
 }
 
-void frmMain::ClearHistory() {
+void MainWindow::ClearHistory() {
     find_->clear();
     find_->setEditText(QString());
     ClearSearchList();
 }
 
-std::vector<std::string> frmMain::History() const {
+std::vector<std::string> MainWindow::History() const {
     std::vector<std::string> entries;
     for (int i = 0; i < find_->count(); ++i) {
         entries.push_back(S(find_->itemText(i)));
@@ -1424,7 +1423,7 @@ std::vector<std::string> frmMain::History() const {
     return entries;
 }
 
-void frmMain::LoadSettings() {
+void MainWindow::LoadSettings() {
     driver_->RefreshSettings(false);
     folder_guard_ = true;
     const QString folder =
@@ -1465,7 +1464,7 @@ void frmMain::LoadSettings() {
     find_->setEditText(QString());
 }
 
-void frmMain::SaveSettings() {
+void MainWindow::SaveSettings() {
     constexpr char kLabel[] = "frmMain: Form_Unload";
     LogError(kLabel, SaveSettingValue(kSettingsKey, kStartupFolder, S(folder_->currentText())));
     LogError(kLabel, SaveSettingValue(kSettingsKey, kFerretHeight,
@@ -1486,7 +1485,7 @@ void frmMain::SaveSettings() {
     SaveSearchList(History());
 }
 
-void frmMain::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     driver_->PressStop();  // a run of this window, or an unattended one, ends at the next file
     if (IsRunning()) {
         run_thread_.join();
@@ -1495,7 +1494,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void frmMain::keyPressEvent(QKeyEvent* event) {
+void MainWindow::keyPressEvent(QKeyEvent* event) {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !IsRunning()) {
         StartRun(QStringLiteral("Search"));
         return;
@@ -1503,7 +1502,7 @@ void frmMain::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
-bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == report_area_ && event->type() == QEvent::Resize && folder_tree_->isVisible()) {
         PlaceFolderTree();
     }

@@ -36,10 +36,10 @@ namespace ferret {
 class ExplorerBar;
 class HelpWindow;
 class ResultMenu;
-class frmProblems;
-class frmPreview;
+class ProblemsDialog;
+class PreviewWindow;
 class FileListModel;
-class frmPreviewReplace;
+class PreviewReplaceDialog;
 class HitLinesView;
 class StructuredModel;
 class WindowRunView;
@@ -48,10 +48,10 @@ class TaskProgress;
 // The main window: the search fields in the explorer bar on the left, the folder box with its
 // drop-down folder tree and the report views on the right, toolbars, menus and status bar. Runs
 // go to a thread of their own so the window keeps answering; Pause and Stop reach them at once.
-class frmMain : public QMainWindow {
+class MainWindow : public QMainWindow {
   public:
-    explicit frmMain(QWidget* parent = nullptr);
-    ~frmMain() override;
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // The search fields as the widgets hold them, and back.
     SearchFields Fields() const;
@@ -63,7 +63,7 @@ class frmMain : public QMainWindow {
     // Preview Replace: a replace run that writes nothing, its changes shown file by file in a
     // window of their own as they are found; "Replace Selected" there writes the chosen ones.
     // nullptr when it could not start.
-    frmPreviewReplace* PreviewReplace();
+    PreviewReplaceDialog* PreviewReplace();
     // A replace run of just `chosen` (a preview's choice), with the preview's fields.
     bool ReplaceChosen(const SearchFields& fields, std::vector<ChosenChange> chosen);
     bool IsRunning() const { return run_thread_.joinable(); }
@@ -92,7 +92,7 @@ class frmMain : public QMainWindow {
     void ShowRestorePoints();
     // The files the last run could not do, in a dialog (the status bar's "N file(s) not done").
     // The dialog is returned open when `modal` is false (for tests), else nullptr after it.
-    frmProblems* ShowProblems(bool modal = true);
+    ProblemsDialog* ShowProblems(bool modal = true);
     // The status bar's button for them; hidden after a run that did every file.
     QToolButton* ProblemsButton() const { return problems_button_; }
     // Undoes the restore point in `folder` on the run thread (asking first when `ask`), then
@@ -108,10 +108,10 @@ class frmMain : public QMainWindow {
     HelpWindow* ShowHelp();
     // A previewer for `path` marking the last run's text, or nullptr when `path` is not a file;
     // scrolled to `line` with the hit at `column` (characters) selected when they are given.
-    frmPreview* OpenFilePreviewer(const std::string& path, std::int64_t line = 0,
-                                  std::int64_t column = 0);
+    PreviewWindow* OpenFilePreviewer(const std::string& path, std::int64_t line = 0,
+                                     std::int64_t column = 0);
     // One previewer per selected row of the detailed list, in list order.
-    std::vector<frmPreview*> PreviewFiles();
+    std::vector<PreviewWindow*> PreviewFiles();
     // Whether the Pause button can be pressed (the run is under way).
     bool CanPause() const;
 
@@ -119,7 +119,7 @@ class frmMain : public QMainWindow {
     // Runs on the returned thread; `status` receives the exit status, and the window closes
     // at the end when -x asks for it (its messages then go to standard error as well, and no
     // box waits for an answer).
-    std::thread RunUnattended(const clsCommandLine& line, std::atomic<int>& status);
+    std::thread RunUnattended(const CommandLine& line, std::atomic<int>& status);
 
     RunDriver& Driver() { return *driver_; }
     RunView& View();

@@ -25,8 +25,8 @@
 #include <chrono>
 #include <thread>
 
-#include "app/common_dialog.h"
 #include "app/explorer_bar.h"
+#include "app/file_dialogs.h"
 #include "app/file_list_model.h"
 #include "app/help_window.h"
 #include "app/options_dialog.h"
@@ -67,7 +67,7 @@ class MainWindowTest : public ::testing::Test {
 };
 
 TEST_F(MainWindowTest, SearchFromTheWindowShowsTheReport) {
-    frmMain window;
+    MainWindow window;
     EXPECT_EQ(window.windowTitle().left(8), QStringLiteral("Ferret v"));
     EXPECT_EQ(window.Bar()->Keys(),
               (QStringList{"Search", "MODIFIED", "SIZE", "Replace", "Results"}));
@@ -87,7 +87,7 @@ TEST_F(MainWindowTest, SearchFromTheWindowShowsTheReport) {
 // report claims no search.
 TEST_F(MainWindowTest, APatternThatCannotBeReadIsToldBeforeAnythingRuns) {
     testing::MessageRecorder recorder;
-    frmMain window;
+    MainWindow window;
     SearchFields fields = Search("hit(");
     fields.regex = true;
     window.SetFields(fields);
@@ -103,7 +103,7 @@ TEST_F(MainWindowTest, APatternThatCannotBeReadIsToldBeforeAnythingRuns) {
 
 TEST_F(MainWindowTest, MessagesOfTheLayersBelowShowAsBoxesInTheWindow) {
     testing::MessageRecorder recorder;
-    frmMain window;
+    MainWindow window;
     std::thread([] {
         ShowMessageBox("The file cannot be moved to the trash", "Move to Trash",
                        MessageIcon::Warning);
@@ -124,7 +124,7 @@ TEST_F(MainWindowTest, MessagesOfTheLayersBelowShowAsBoxesInTheWindow) {
 
 // The walk of the whole machine takes minutes; Stop ends it at once and the window is idle.
 TEST_F(MainWindowTest, StopWhileTheFileListIsBuiltReturnsTheWindowToIdle) {
-    frmMain window;
+    MainWindow window;
     SearchFields fields = Search("QString");
     fields.folder = "/";
     fields.file_mask = "*";
@@ -143,7 +143,7 @@ TEST_F(MainWindowTest, StopWhileTheFileListIsBuiltReturnsTheWindowToIdle) {
 }
 
 TEST_F(MainWindowTest, ARunWithFilesNotDoneShowsTheirNumberAndLists) {
-    frmMain window;
+    MainWindow window;
     window.SetFields(Search("hit"));
     ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
     window.WaitForRun();
@@ -159,7 +159,7 @@ TEST_F(MainWindowTest, ARunWithFilesNotDoneShowsTheirNumberAndLists) {
     QApplication::processEvents();
     ASSERT_FALSE(window.ProblemsButton()->isHidden());
     EXPECT_EQ(window.ProblemsButton()->text(), QStringLiteral("1 file(s) not done"));
-    frmProblems* problems = window.ShowProblems(false);
+    ProblemsDialog* problems = window.ShowProblems(false);
     ASSERT_NE(problems, nullptr);
     ASSERT_EQ(problems->List()->topLevelItemCount(), 1);
     EXPECT_EQ(problems->List()->topLevelItem(0)->text(0).toStdString(), tree_.Path("a.txt"));
@@ -170,7 +170,7 @@ TEST_F(MainWindowTest, ARunWithFilesNotDoneShowsTheirNumberAndLists) {
 }
 
 TEST_F(MainWindowTest, ReportTypesFollowTheMenuAndTheAutoUpdateSetting) {
-    frmMain window;
+    MainWindow window;
     window.SetFields(Search("hit"));
     ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
     window.WaitForRun();
@@ -189,7 +189,7 @@ TEST_F(MainWindowTest, ReportTypesFollowTheMenuAndTheAutoUpdateSetting) {
     EXPECT_GT(window.TreeModel()->rowCount(), 0);
     // Without automatic updates the views only switch.
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kAutoReportUpdate, "False").ok());
-    frmMain other;
+    MainWindow other;
     other.SetFields(Search("hit"));
     ASSERT_TRUE(other.StartRun(QStringLiteral("Search")));
     other.WaitForRun();
@@ -201,7 +201,7 @@ TEST_F(MainWindowTest, ReportTypesFollowTheMenuAndTheAutoUpdateSetting) {
 }
 
 TEST_F(MainWindowTest, ReplaceSortingAndFolders) {
-    frmMain window;
+    MainWindow window;
     SearchFields fields = Search("hit");
     fields.replace_text = "HIT";
     window.SetFields(fields);
@@ -243,7 +243,7 @@ TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {
     for (int i = 0; i < 400; ++i) {
         tree_.WriteFile("many/f" + std::to_string(i) + ".txt", std::string(20000, 'h'));
     }
-    frmMain window;
+    MainWindow window;
     window.SetFields(Search("h"));
     ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
     while (!window.CanPause() && window.IsRunning()) {
@@ -268,7 +268,7 @@ TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {
 
 TEST_F(MainWindowTest, FieldsRoundTripAndSettingsComeBack) {
     {
-        frmMain window;
+        MainWindow window;
         SearchFields fields = Search("x");
         fields.file_mask = "*.htm;*.html";
         fields.size_option = SearchFields::kSizeSpecified;
@@ -284,7 +284,7 @@ TEST_F(MainWindowTest, FieldsRoundTripAndSettingsComeBack) {
         EXPECT_TRUE(back.recursive);
         window.close();
     }
-    frmMain reopened;
+    MainWindow reopened;
     const SearchFields loaded = reopened.Fields();
     EXPECT_EQ(loaded.folder, tree_.path());
     EXPECT_EQ(loaded.file_mask, "*.htm;*.html");
@@ -295,23 +295,23 @@ TEST_F(MainWindowTest, FieldsRoundTripAndSettingsComeBack) {
 class DialogAnswer {
   public:
     explicit DialogAnswer(std::string path) {
-        previous_ = clsCommonDialog::SetTestHook(
-            [path](const clsCommonDialog::Request&) -> clsCommonDialog::Answer {
+        previous_ =
+            FileDialogs::SetTestHook([path](const FileDialogs::Request&) -> FileDialogs::Answer {
                 if (path.empty()) {
                     return std::nullopt;
                 }
                 return std::vector<std::string>{path};
             });
     }
-    ~DialogAnswer() { clsCommonDialog::SetTestHook(previous_); }
+    ~DialogAnswer() { FileDialogs::SetTestHook(previous_); }
 
   private:
-    clsCommonDialog::Hook previous_;
+    FileDialogs::Hook previous_;
 };
 
 TEST_F(MainWindowTest, ConfigurationsReportsAndHistory) {
     {
-        frmMain window;
+        MainWindow window;
         SearchFields fields = Search("hit");
         fields.regex = true;
         fields.file_mask = "*.htm";
@@ -347,13 +347,13 @@ TEST_F(MainWindowTest, ConfigurationsReportsAndHistory) {
         window.close();
     }
     {
-        frmMain reopened;
+        MainWindow reopened;
         EXPECT_EQ(reopened.History(), std::vector<std::string>{"hit"});
         reopened.ClearHistory();
         EXPECT_TRUE(reopened.History().empty());
         reopened.close();
     }
-    frmMain cleared;
+    MainWindow cleared;
     EXPECT_TRUE(cleared.History().empty());
 }
 
@@ -373,7 +373,7 @@ QString* AnswerNextMessage() {
 }
 
 TEST_F(MainWindowTest, MissingFolderStopsTheRunBeforeItStarts) {
-    frmMain window;
+    MainWindow window;
     SearchFields fields = Search("x");
     fields.folder = tree_.Path("absent");
     window.SetFields(fields);
@@ -387,7 +387,7 @@ int Twips(int twips, const QWidget* widget) {
 }
 
 TEST_F(MainWindowTest, KeyboardDropDownAndLayout) {
-    frmMain window;
+    MainWindow window;
     window.SetFields(Search("hit"));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -453,7 +453,7 @@ QAbstractButton* ButtonWithText(const QWidget& window, const QString& text) {
 }
 
 TEST_F(MainWindowTest, FieldRules) {
-    frmMain window;
+    MainWindow window;
     // The size box keeps only a number: digits with at most one point.
     auto* size = window.findChild<QLineEdit*>(QStringLiteral("txtSize"));
     ASSERT_NE(size, nullptr);
@@ -501,7 +501,7 @@ TEST_F(MainWindowTest, FieldRules) {
 
 TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
-    frmMain window;
+    MainWindow window;
     window.SetFields(Search("hit"));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -529,9 +529,9 @@ TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
     // Qt Test's double-click sends only the second press; a user's starts with a click.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centre);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, centre);
-    std::vector<frmPreview*> previews;
+    std::vector<PreviewWindow*> previews;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* preview = dynamic_cast<frmPreview*>(widget)) {
+        if (auto* preview = dynamic_cast<PreviewWindow*>(widget)) {
             previews.push_back(preview);
         }
     }
@@ -540,11 +540,11 @@ TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
     EXPECT_EQ(previews[0]->FindText, "hit");
     // Every selected row gets a previewer of its own.
     list->selectAll();
-    const std::vector<frmPreview*> both = window.PreviewFiles();
+    const std::vector<PreviewWindow*> both = window.PreviewFiles();
     ASSERT_EQ(both.size(), 2u);
     EXPECT_NE(both[0]->FilePath, both[1]->FilePath);
     EXPECT_EQ(window.OpenFilePreviewer(tree_.Path("sub")), nullptr);  // a folder
-    for (frmPreview* preview : both) {
+    for (PreviewWindow* preview : both) {
         preview->close();
     }
     previews[0]->close();
@@ -564,7 +564,7 @@ TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
     first->trigger();
     std::vector<std::string> opened_paths;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* preview = dynamic_cast<frmPreview*>(widget); preview && preview->isVisible()) {
+        if (auto* preview = dynamic_cast<PreviewWindow*>(widget); preview && preview->isVisible()) {
             opened_paths.push_back(preview->FilePath);
         }
     }
@@ -578,11 +578,11 @@ TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
 TEST_F(MainWindowTest, QuickLinksOnlyWhenSwitchedOnAndHelpPages) {
     for (const char* value : {"False", "true", "1"}) {
         ASSERT_TRUE(SaveSettingValue(kSettingsKey, kDisplayQuickLinks, value).ok());
-        frmMain window;
+        MainWindow window;
         EXPECT_EQ(window.Bar()->Keys().front(), QStringLiteral("Search")) << value;
     }
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kDisplayQuickLinks, "True").ok());
-    frmMain window;
+    MainWindow window;
     EXPECT_EQ(window.Bar()->Keys(),
               (QStringList{"Quick Links", "Search", "MODIFIED", "SIZE", "Replace", "Results"}));
     EXPECT_TRUE(window.OpenQuickLink(QStringLiteral("Programs")));
@@ -615,7 +615,7 @@ namespace ferret {
 namespace {
 
 TEST_F(MainWindowTest, OptionsDialogAndPrintReport) {
-    frmMain window;
+    MainWindow window;
     window.SetFields(Search("hit"));
     ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
     window.WaitForRun();
@@ -623,25 +623,26 @@ TEST_F(MainWindowTest, OptionsDialogAndPrintReport) {
     ASSERT_TRUE(window.ReportTextShown().contains(QStringLiteral(".../a.txt")));
     // File > Print Report prints the summary; here into a PDF file instead of a printer.
     const std::string pdf = tree_.Path("report.pdf");
-    const cPrintRTB::DialogHook previous = cPrintRTB::SetDialogHook([pdf](QPrinter& printer) {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(QString::fromStdString(pdf));
-        return true;
-    });
+    const PrintDocument::DialogHook previous =
+        PrintDocument::SetDialogHook([pdf](QPrinter& printer) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(QString::fromStdString(pdf));
+            return true;
+        });
     for (QAction* action : window.findChildren<QAction*>()) {
         if (action->text() == QStringLiteral("&Print Report")) {
             ASSERT_TRUE(action->isEnabled());
             action->trigger();
         }
     }
-    cPrintRTB::SetDialogHook(previous);
+    PrintDocument::SetDialogHook(previous);
     const std::string printed = tree_.ReadFile("report.pdf");
     EXPECT_EQ(printed.rfind("%PDF", 0), 0u);
     // Choosing the detailed list in the options shows the last results in it on OK.
     bool answered = false;
     QTimer::singleShot(0, [&answered] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* options = dynamic_cast<frmOptions*>(widget);
+            if (auto* options = dynamic_cast<OptionsDialog*>(widget);
                 options && options->isVisible()) {
                 options->findChild<QComboBox*>(QStringLiteral("cboReportType"))->setCurrentIndex(0);
                 options->findChild<QPushButton*>(QStringLiteral("cmdOk"))->click();

@@ -65,9 +65,9 @@ QJsonObject Dump(const std::string& path) {
     return {{"op", "dump"}, {"path", QString::fromStdString(path)}};
 }
 
-std::vector<std::string> Cells(cExcelResults& results) {
+std::vector<std::string> Cells(SpreadsheetHits& results) {
     std::vector<std::string> cells;
-    for (const cExcelResult& hit : results) {
+    for (const SpreadsheetHit& hit : results) {
         cells.push_back(hit.SheetName() + "!" + hit.Cell());
     }
     return cells;
@@ -105,29 +105,29 @@ TEST_F(OfficeTest, FindAndReplaceInDocumentsAndSpreadsheets) {
     OfficeLink link(*setup_);
 
     // Counts with and without match case; a template counts like a document.
-    cWordFindReplace letter(&link);
+    DocumentHandler letter(&link);
     letter.SetFilename(dir_.Path("letter.doc"));
     letter.SetFindText("needle");
     EXPECT_EQ(letter.Find(), 3);
-    cWordFindReplace exact(&link);
+    DocumentHandler exact(&link);
     exact.SetFilename(dir_.Path("letter.doc"));
     exact.SetFindText("needle");
     exact.SetMatchCase(true);
     EXPECT_EQ(exact.Find(), 1);
-    cWordFindReplace form(&link);
+    DocumentHandler form(&link);
     form.SetFilename(dir_.Path("form.dot"));
     form.SetFindText("NEEDLE");
     EXPECT_EQ(form.Find(), 1);
 
     // Spreadsheet hits: the second sheet only, three cells, relative addresses; case matters
     // only when asked.
-    cExcelFindReplace book(&link);
+    SpreadsheetHandler book(&link);
     book.SetFilename(dir_.Path("book.xls"));
     book.SetFindText("needle");
     EXPECT_EQ(book.Find(), 3);
     EXPECT_EQ(Cells(book.ExcelResults()),
               (std::vector<std::string>{"Data!C1", "Data!B3", "Data!A1"}));
-    cExcelFindReplace cased(&link);
+    SpreadsheetHandler cased(&link);
     cased.SetFilename(dir_.Path("book.xls"));
     cased.SetFindText("needle");
     cased.SetMatchCase(true);
@@ -137,7 +137,7 @@ TEST_F(OfficeTest, FindAndReplaceInDocumentsAndSpreadsheets) {
     // Replace in a document: saved as the new file named, the text changed, still Word
     // 97-2003; the document read is never written.
     const std::string letter_before = dir_.ReadFile("letter.doc");
-    cWordFindReplace change(&link);
+    DocumentHandler change(&link);
     change.SetFilename(dir_.Path("letter.doc"));
     change.SetFindText("needle");
     change.SetReplaceText("pin");
@@ -146,7 +146,7 @@ TEST_F(OfficeTest, FindAndReplaceInDocumentsAndSpreadsheets) {
     EXPECT_TRUE(change.Saved());
     EXPECT_EQ(dir_.ReadFile("letter.doc"), letter_before);
     // Without a new file to save to nothing is written, and the call says why.
-    cWordFindReplace nowhere(&link);
+    DocumentHandler nowhere(&link);
     nowhere.SetFilename(dir_.Path("letter.doc"));
     nowhere.SetFindText("needle");
     nowhere.SetReplaceText("pin");
@@ -154,13 +154,13 @@ TEST_F(OfficeTest, FindAndReplaceInDocumentsAndSpreadsheets) {
     EXPECT_NE(nowhere.ErrDescription().find("no new file"), std::string::npos);
     EXPECT_FALSE(nowhere.Saved());
     // A spreadsheet replace sets whole cells, and only when there is a replacement text.
-    cExcelFindReplace counted(&link);
+    SpreadsheetHandler counted(&link);
     counted.SetFilename(dir_.Path("plan.xlt"));
     counted.SetFindText("needle");
     counted.SetSaveTo(dir_.Path("plan-new.xlt"));
     EXPECT_EQ(counted.Replace(), 1);
     EXPECT_FALSE(counted.Saved());
-    cExcelFindReplace rewrite(&link);
+    SpreadsheetHandler rewrite(&link);
     rewrite.SetFilename(dir_.Path("book.xls"));
     rewrite.SetFindText("needle");
     rewrite.SetReplaceText("pin");
@@ -236,11 +236,11 @@ TEST_F(OfficeTest, ModernDocumentsAndSpreadsheetsKeepTheirFormat) {
         int hits;
     } documents[] = {{"a.docx", 2}, {"b.odt", 1}};
     for (const auto& document : documents) {
-        cWordFindReplace find(&link);
+        DocumentHandler find(&link);
         find.SetFilename(dir_.Path(document.name));
         find.SetFindText("needle");
         EXPECT_EQ(find.Find(), document.hits) << document.name;
-        cWordFindReplace replace(&link);
+        DocumentHandler replace(&link);
         replace.SetFilename(dir_.Path(document.name));
         replace.SetFindText("needle");
         replace.SetReplaceText("pin");
@@ -248,13 +248,13 @@ TEST_F(OfficeTest, ModernDocumentsAndSpreadsheetsKeepTheirFormat) {
         EXPECT_EQ(replace.Replace(), document.hits) << document.name;
     }
     for (const char* name : {"c.xlsx", "d.ods"}) {
-        cExcelFindReplace find(&link);
+        SpreadsheetHandler find(&link);
         find.SetFilename(dir_.Path(name));
         find.SetFindText("needle");
         EXPECT_EQ(find.Find(), 2) << name;
         EXPECT_EQ(Cells(find.ExcelResults()), (std::vector<std::string>{"Plan!B2", "Plan!A1"}))
             << name;
-        cExcelFindReplace replace(&link);
+        SpreadsheetHandler replace(&link);
         replace.SetFilename(dir_.Path(name));
         replace.SetFindText("needle");
         replace.SetReplaceText("pin");
@@ -283,13 +283,13 @@ TEST_F(OfficeTest, ModernDocumentsAndSpreadsheetsKeepTheirFormat) {
 TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
     dir_.WriteFile("broken.doc", std::string("\xD0\xCF\x11\xE0 not really a document", 27));
     OfficeLink link(*setup_);
-    cWordFindReplace broken(&link);
+    DocumentHandler broken(&link);
     broken.SetFilename(dir_.Path("broken.doc"));
     broken.SetFindText("x");
     EXPECT_EQ(broken.Find(), -1);
     EXPECT_NE(broken.ErrCode(), 0);
     EXPECT_FALSE(broken.ErrDescription().empty());
-    cExcelFindReplace missing(&link);
+    SpreadsheetHandler missing(&link);
     missing.SetFilename(dir_.Path("missing.xls"));
     missing.SetFindText("x");
     EXPECT_EQ(missing.Find(), 0);  // a spreadsheet counts what it found before the error
@@ -351,8 +351,8 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
     // files are searched as bytes like any other. The binary formats hold the text in ways a
     // byte search may or may not see; the text file is found either way.
     setenv("FERRET_OFFICE_BRIDGE", "/nonexistent/bridge.py", 1);
-    EXPECT_FALSE(cWordFindReplace::IsInstalled());
-    EXPECT_FALSE(cExcelFindReplace::IsExcelInstalled());
+    EXPECT_FALSE(DocumentHandler::IsInstalled());
+    EXPECT_FALSE(SpreadsheetHandler::IsExcelInstalled());
     for (const char* on : {"True", "False"}) {
         if (std::string(on) == "False") {
             unsetenv("FERRET_OFFICE_BRIDGE");
@@ -365,7 +365,7 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
         EXPECT_EQ(view.ReportText().find("Sheet:"), std::string::npos) << on;
         EXPECT_NE(view.ReportText().find(".../c.txt"), std::string::npos) << on;
     }
-    EXPECT_TRUE(cWordFindReplace::IsInstalled());
+    EXPECT_TRUE(DocumentHandler::IsInstalled());
 }
 
 // Hit lines of office files: a document's paragraphs with hits, each once with its hits, and a
@@ -379,7 +379,7 @@ TEST_F(OfficeTest, HitLinesAreParagraphsAndCells) {
                   .size(),
               2);
     struct Lines : RunSink {
-        void HitLines(std::size_t /*index*/, const clsFile& file, FileHits hits) override {
+        void HitLines(std::size_t /*index*/, const FileRecord& file, FileHits hits) override {
             for (const HitLine& line : hits.lines) {
                 taken.push_back(file.Filename() + " " + std::to_string(line.number) + " " +
                                 std::to_string(line.hits) + " " + line.text);

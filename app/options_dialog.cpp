@@ -21,7 +21,7 @@
 #include <string>
 #include <utility>
 
-#include "app/common_dialog.h"
+#include "app/file_dialogs.h"
 #include "settings/error_log.h"
 #include "settings/settings.h"
 
@@ -50,7 +50,7 @@ bool SettingIsTrue(const char* name) {
 
 }  // namespace
 
-frmOptions::frmOptions(QWidget* parent, std::function<bool(int handler)> handler_available)
+OptionsDialog::OptionsDialog(QWidget* parent, std::function<bool(int handler)> handler_available)
     : QDialog(parent), handler_available_(std::move(handler_available)) {
     setWindowTitle(QStringLiteral("Options"));
     auto* tabs = new QTabWidget;
@@ -90,7 +90,7 @@ frmOptions::frmOptions(QWidget* parent, std::function<bool(int handler)> handler
     Connect();
 }
 
-QWidget* frmOptions::BuildGeneralTab() {
+QWidget* OptionsDialog::BuildGeneralTab() {
     cbLogging_ = new QCheckBox(QStringLiteral("Enable logging"));
     cbLogging_->setObjectName(QStringLiteral("cbLogging"));
     cbQuickLinks_ = new QCheckBox(QStringLiteral("Display Quick Links"));
@@ -131,7 +131,7 @@ QWidget* frmOptions::BuildGeneralTab() {
     return page;
 }
 
-QWidget* frmOptions::BuildRestorePointFrame() {
+QWidget* OptionsDialog::BuildRestorePointFrame() {
     auto* frame = new QGroupBox(QStringLiteral("Restore Point "));
     txtUndoFolder_ = new QLineEdit;
     txtUndoFolder_->setObjectName(QStringLiteral("txtUndoFolder"));
@@ -163,7 +163,7 @@ QWidget* frmOptions::BuildRestorePointFrame() {
     return frame;
 }
 
-QWidget* frmOptions::BuildExtensionTab() {
+QWidget* OptionsDialog::BuildExtensionTab() {
     lbExt_ = new QListWidget;
     lbExt_->setObjectName(QStringLiteral("lbExt"));
     lbExt_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -201,7 +201,7 @@ QWidget* frmOptions::BuildExtensionTab() {
     return page;
 }
 
-QWidget* frmOptions::BuildHandlerTab() {
+QWidget* OptionsDialog::BuildHandlerTab() {
     lbFileHandler_ = new QListWidget;
     lbFileHandler_->setObjectName(QStringLiteral("lbFileHandler"));
     auto* page = new QWidget;
@@ -217,7 +217,7 @@ QWidget* frmOptions::BuildHandlerTab() {
     return page;
 }
 
-void frmOptions::Load() {
+void OptionsDialog::Load() {
     for (int code = 0; code < 5; ++code) {
         cboReportType_->addItem(QString::fromLatin1(kReportTypes[code]), code);
     }
@@ -269,7 +269,7 @@ void frmOptions::Load() {
     cmdApply_->setEnabled(false);
 }
 
-void frmOptions::Connect() {
+void OptionsDialog::Connect() {
     const auto enable_apply = [this] { cmdApply_->setEnabled(true); };
     connect(cboReportType_, &QComboBox::currentIndexChanged, this, enable_apply);
     connect(spnHitContext_, &QSpinBox::valueChanged, this, enable_apply);
@@ -302,7 +302,7 @@ void frmOptions::Connect() {
     connect(cmdCancel_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void frmOptions::HandlerChanged(QListWidgetItem* item) {
+void OptionsDialog::HandlerChanged(QListWidgetItem* item) {
     if (item->checkState() == Qt::Checked) {
         const int handler = item->data(Qt::UserRole).toInt();
         // Finding out may mean starting the office application.
@@ -324,7 +324,7 @@ void frmOptions::HandlerChanged(QListWidgetItem* item) {
     cmdApply_->setEnabled(true);
 }
 
-bool frmOptions::SaveAllSettings() {
+bool OptionsDialog::SaveAllSettings() {
     static constexpr char kLabel[] = "frmOptions: SaveAllSettings";
     bool failed = false;
     std::string failure;
@@ -383,7 +383,7 @@ bool frmOptions::SaveAllSettings() {
     return false;
 }
 
-void frmOptions::cmdAddExt_Click() {
+void OptionsDialog::cmdAddExt_Click() {
     try {
         if (extensions_.Add(txtExtension_->text().toStdString())) {
             lbExt_->addItem(QString::fromStdString(extensions_.Entries().back()));
@@ -395,7 +395,7 @@ void frmOptions::cmdAddExt_Click() {
     }
 }
 
-void frmOptions::cmdDelete_Click() {
+void OptionsDialog::cmdDelete_Click() {
     try {
         const int position = SelectedExtension();
         if (!extensions_.Delete(position)) {
@@ -416,13 +416,13 @@ void frmOptions::cmdDelete_Click() {
     }
 }
 
-void frmOptions::cmdDefault_Click() {
+void OptionsDialog::cmdDefault_Click() {
     LoadDefaultExt();
     cmdApply_->setEnabled(true);
 }
 
-void frmOptions::cmdBrowse_Click() {
-    clsCommonDialog dialog;
+void OptionsDialog::cmdBrowse_Click() {
+    FileDialogs dialog;
     dialog.SetOwner(this);
     dialog.SetDialogTitle("Undo Folder");
     dialog.SetInitDir(txtUndoFolder_->text().toStdString());
@@ -436,7 +436,7 @@ void frmOptions::cmdBrowse_Click() {
     }
 }
 
-void frmOptions::LoadDefaultExt() {
+void OptionsDialog::LoadDefaultExt() {
     try {
         extensions_.ResetToDefaults();
         ShowExtensions();
@@ -445,7 +445,7 @@ void frmOptions::LoadDefaultExt() {
     }
 }
 
-void frmOptions::LoadCustomExt() {
+void OptionsDialog::LoadCustomExt() {
     try {
         extensions_.AppendStored(GetSettingValue(kSettingsKey, kExtList, SettingDefault(kExtList)));
         ShowExtensions();
@@ -454,24 +454,24 @@ void frmOptions::LoadCustomExt() {
     }
 }
 
-void frmOptions::ShowExtensions() {
+void OptionsDialog::ShowExtensions() {
     lbExt_->clear();
     for (const std::string& extension : extensions_.Entries()) {
         lbExt_->addItem(QString::fromStdString(extension));
     }
 }
 
-int frmOptions::SelectedExtension() const {
+int OptionsDialog::SelectedExtension() const {
     const QList<QListWidgetItem*> selected = lbExt_->selectedItems();
     return selected.isEmpty() ? -1 : lbExt_->row(selected.front());
 }
 
-void frmOptions::Inform(const QString& text, const QString& title) {
+void OptionsDialog::Inform(const QString& text, const QString& title) {
     QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
     box.exec();
 }
 
-bool frmOptions::eventFilter(QObject* watched, QEvent* event) {
+bool OptionsDialog::eventFilter(QObject* watched, QEvent* event) {
     // Enter in the extension box adds the extension rather than pressing OK.
     if (watched == txtExtension_ && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();

@@ -24,7 +24,7 @@ namespace ferret {
 // from the store again, whatever the dialog's result.
 //
 // Widgets carry the object names of their controls (cbLogging, cboReportType, lbExt, cmdOk, ...).
-class frmOptions : public QDialog {
+class OptionsDialog : public QDialog {
   public:
     // Item data of lbFileHandler's items, as given to `handler_available`.
     static constexpr int kWordHandler = 0;
@@ -32,8 +32,8 @@ class frmOptions : public QDialog {
 
     // `handler_available` answers whether a handler's office application can be used; it is asked
     // only when the user checks that handler. An empty function means none can.
-    explicit frmOptions(QWidget* parent = nullptr,
-                        std::function<bool(int handler)> handler_available = {});
+    explicit OptionsDialog(QWidget* parent = nullptr,
+                           std::function<bool(int handler)> handler_available = {});
 
     // Writes every setting from the controls, as OK and Apply do. On the first value that cannot
     // be written: logs it, tells the user and returns false, leaving the dialog as it was.

@@ -53,8 +53,8 @@ QStringList Defaults() {
 
 // The stored text itself: GetSettingValue would give an empty text as the default.
 std::string Setting(const char* name) {
-    return RegistryValueText(cRegistry().ValueEx(kHKeyCurrentUser, kSettingsKey, name, kRegString,
-                                                 std::string("missing")));
+    return RegistryValueText(Registry().ValueEx(kHKeyCurrentUser, kSettingsKey, name, kRegString,
+                                                std::string("missing")));
 }
 
 class OptionsDialogTest : public ::testing::Test {
@@ -73,7 +73,7 @@ class OptionsDialogTest : public ::testing::Test {
     }
 
     // Types `text` into the extension box and presses "Add".
-    static void AddExtension(const frmOptions& dialog, const QString& text) {
+    static void AddExtension(const OptionsDialog& dialog, const QString& text) {
         Find<QLineEdit>(dialog, "txtExtension")->setText(text);
         Find<QPushButton>(dialog, "cmdAddExt")->click();
     }
@@ -89,7 +89,7 @@ TEST_F(OptionsDialogTest, OpeningShowsTheStoredValuesWithoutMessages) {
     Store(kFileHandlerWord, "True");
     Store(kExtList, ".log,.sh");
     int availability_asked = 0;
-    frmOptions dialog(nullptr, [&](int) {
+    OptionsDialog dialog(nullptr, [&](int) {
         ++availability_asked;
         return true;
     });
@@ -140,7 +140,7 @@ TEST_F(OptionsDialogTest, OpeningShowsTheStoredValuesWithoutMessages) {
 
 TEST_F(OptionsDialogTest, ChangingQuickLinksWarnsItWaitsForTheNextStart) {
     Store(kDisplayQuickLinks, "True");
-    frmOptions dialog;
+    OptionsDialog dialog;
     auto* quick_links = Find<QCheckBox>(dialog, "cbQuickLinks");
     quick_links->click();
     quick_links->click();
@@ -156,13 +156,13 @@ TEST_F(OptionsDialogTest, ChangingQuickLinksWarnsItWaitsForTheNextStart) {
 TEST_F(OptionsDialogTest, UnusableReportTypeShowsTheFirst) {
     for (const char* stored : {"5", "-1", "two", "1.5"}) {
         Store(kReportType, stored);
-        frmOptions dialog;
+        OptionsDialog dialog;
         EXPECT_EQ(Find<QComboBox>(dialog, "cboReportType")->currentIndex(), 0) << stored;
     }
 }
 
 TEST_F(OptionsDialogTest, AddingExtensions) {
-    frmOptions dialog;
+    OptionsDialog dialog;
     auto* list = Find<QListWidget>(dialog, "lbExt");
     auto* text = Find<QLineEdit>(dialog, "txtExtension");
     auto* apply = Find<QPushButton>(dialog, "cmdApply");
@@ -193,21 +193,21 @@ TEST_F(OptionsDialogTest, AddingExtensions) {
 
 TEST_F(OptionsDialogTest, CustomExtensionsComeBackInTheirOrder) {
     {
-        frmOptions dialog;
+        OptionsDialog dialog;
         AddExtension(dialog, QStringLiteral("log"));
         AddExtension(dialog, QStringLiteral(".sh"));
         Find<QPushButton>(dialog, "cmdOk")->click();
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
     }
     EXPECT_EQ(Setting(kExtList), ".log,.sh");
-    frmOptions reopened;
+    OptionsDialog reopened;
     EXPECT_EQ(Items(Find<QListWidget>(reopened, "lbExt")), Defaults() << ".log"
                                                                       << ".sh");
 }
 
 TEST_F(OptionsDialogTest, OnlyCustomExtensionsCanBeDeleted) {
     Store(kExtList, ".log,.sh");
-    frmOptions dialog;
+    OptionsDialog dialog;
     auto* list = Find<QListWidget>(dialog, "lbExt");
     auto* remove = Find<QPushButton>(dialog, "cmdDelete");
     EXPECT_FALSE(remove->isEnabled());
@@ -237,7 +237,7 @@ TEST_F(OptionsDialogTest, OnlyCustomExtensionsCanBeDeleted) {
 
 TEST_F(OptionsDialogTest, DefaultDropsTheCustomExtensionsOnSave) {
     Store(kExtList, ".log,.sh");
-    frmOptions dialog;
+    OptionsDialog dialog;
     Find<QPushButton>(dialog, "cmdDefault")->click();
     EXPECT_EQ(Items(Find<QListWidget>(dialog, "lbExt")), Defaults());
     EXPECT_TRUE(Find<QPushButton>(dialog, "cmdApply")->isEnabled());
@@ -248,10 +248,10 @@ TEST_F(OptionsDialogTest, DefaultDropsTheCustomExtensionsOnSave) {
 
 TEST_F(OptionsDialogTest, HandlerNeedsItsApplication) {
     {
-        frmOptions dialog;  // no handler is available
+        OptionsDialog dialog;  // no handler is available
         auto* handlers = Find<QListWidget>(dialog, "lbFileHandler");
-        handlers->item(frmOptions::kWordHandler)->setCheckState(Qt::Checked);
-        handlers->item(frmOptions::kExcelHandler)->setCheckState(Qt::Checked);
+        handlers->item(OptionsDialog::kWordHandler)->setCheckState(Qt::Checked);
+        handlers->item(OptionsDialog::kExcelHandler)->setCheckState(Qt::Checked);
         EXPECT_EQ(handlers->item(0)->checkState(), Qt::Unchecked);
         EXPECT_EQ(handlers->item(1)->checkState(), Qt::Unchecked);
         ASSERT_EQ(messages_.messages().size(), 2u);
@@ -268,20 +268,20 @@ TEST_F(OptionsDialogTest, HandlerNeedsItsApplication) {
     }
     messages_.Clear();
     std::vector<int> asked;
-    frmOptions dialog(nullptr, [&asked](int handler) {
+    OptionsDialog dialog(nullptr, [&asked](int handler) {
         asked.push_back(handler);
-        return handler == frmOptions::kWordHandler;
+        return handler == OptionsDialog::kWordHandler;
     });
     auto* handlers = Find<QListWidget>(dialog, "lbFileHandler");
-    handlers->item(frmOptions::kWordHandler)->setCheckState(Qt::Checked);
-    handlers->item(frmOptions::kExcelHandler)->setCheckState(Qt::Checked);
+    handlers->item(OptionsDialog::kWordHandler)->setCheckState(Qt::Checked);
+    handlers->item(OptionsDialog::kExcelHandler)->setCheckState(Qt::Checked);
     EXPECT_EQ(handlers->item(0)->checkState(), Qt::Checked);
     EXPECT_EQ(handlers->item(1)->checkState(), Qt::Unchecked);
     EXPECT_EQ(messages_.Texts(), QStringList{"Excel must be installed for this handler"});
     EXPECT_TRUE(Find<QPushButton>(dialog, "cmdApply")->isEnabled());
     // Unchecking asks nothing.
-    handlers->item(frmOptions::kWordHandler)->setCheckState(Qt::Unchecked);
-    handlers->item(frmOptions::kWordHandler)->setCheckState(Qt::Checked);
+    handlers->item(OptionsDialog::kWordHandler)->setCheckState(Qt::Unchecked);
+    handlers->item(OptionsDialog::kWordHandler)->setCheckState(Qt::Checked);
     EXPECT_EQ(asked, (std::vector<int>{0, 1, 0}));
     Find<QPushButton>(dialog, "cmdOk")->click();
     EXPECT_EQ(Setting(kFileHandlerWord), "True");
@@ -290,7 +290,7 @@ TEST_F(OptionsDialogTest, HandlerNeedsItsApplication) {
 
 TEST_F(OptionsDialogTest, CancelKeepsTheStoredValues) {
     Store(kReportType, "1");
-    frmOptions dialog;
+    OptionsDialog dialog;
     Find<QComboBox>(dialog, "cboReportType")->setCurrentIndex(3);
     EXPECT_TRUE(Find<QPushButton>(dialog, "cmdApply")->isEnabled());
     Find<QCheckBox>(dialog, "cbLogging")->click();
@@ -303,7 +303,7 @@ TEST_F(OptionsDialogTest, CancelKeepsTheStoredValues) {
 }
 
 TEST_F(OptionsDialogTest, ApplySavesEverythingAndStaysOpen) {
-    frmOptions dialog;
+    OptionsDialog dialog;
     dialog.show();
     Find<QComboBox>(dialog, "cboReportType")->setCurrentIndex(3);
     Find<QCheckBox>(dialog, "cbAutoUpdate")->click();
@@ -325,7 +325,7 @@ TEST_F(OptionsDialogTest, ApplySavesEverythingAndStaysOpen) {
 }
 
 TEST_F(OptionsDialogTest, FailedSaveTellsTheUserAndKeepsTheDialogOpen) {
-    frmOptions dialog;
+    OptionsDialog dialog;
     dialog.show();
     Find<QComboBox>(dialog, "cboReportType")->setCurrentIndex(2);
     // A configuration folder below a plain file cannot be created, whoever runs the test.

@@ -443,7 +443,8 @@ void PreviewChangesModel::Changed() {
     }
 }
 
-frmPreviewReplace::frmPreviewReplace(std::shared_ptr<const ChangeFinder> finder, QWidget* owner)
+PreviewReplaceDialog::PreviewReplaceDialog(std::shared_ptr<const ChangeFinder> finder,
+                                           QWidget* owner)
     : QMainWindow(owner) {
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -508,7 +509,7 @@ frmPreviewReplace::frmPreviewReplace(std::shared_ptr<const ChangeFinder> finder,
     ShowTotals();
 }
 
-void frmPreviewReplace::AddFiles(std::vector<PreviewChangesModel::Found> found) {
+void PreviewReplaceDialog::AddFiles(std::vector<PreviewChangesModel::Found> found) {
     // Files come in small groups from the run; they go into the list a batch at a time, so that
     // the window never spends its time on one row after another.
     if (waiting_.empty()) {
@@ -525,7 +526,7 @@ void frmPreviewReplace::AddFiles(std::vector<PreviewChangesModel::Found> found) 
     }
 }
 
-void frmPreviewReplace::AddWaiting() {
+void PreviewReplaceDialog::AddWaiting() {
     const int before = model_->FileCount();
     std::vector<PreviewChangesModel::Found> batch = std::move(waiting_);
     waiting_.clear();
@@ -539,18 +540,18 @@ void frmPreviewReplace::AddWaiting() {
     }
 }
 
-void frmPreviewReplace::Finish(bool stopped) {
+void PreviewReplaceDialog::Finish(bool stopped) {
     AddWaiting();
     finished_ = true;
     stopped_ = stopped;
     ShowTotals();
 }
 
-QString frmPreviewReplace::Totals() const {
+QString PreviewReplaceDialog::Totals() const {
     return totals_->text();
 }
 
-void frmPreviewReplace::ShowTotals() {
+void PreviewReplaceDialog::ShowTotals() {
     QString text = QStringLiteral("%1 of %2 change(s) in %3 of %4 file(s) chosen")
                        .arg(model_->ChosenChanges())
                        .arg(model_->Changes())

@@ -112,11 +112,11 @@ class PreviewChangesModel : public QAbstractItemModel {
 
 // The window of Preview Replace: fills while the preview runs; "Replace Selected" then writes
 // exactly the chosen changes, through the same safe swap and restore point as a replace run.
-class frmPreviewReplace : public QMainWindow {
+class PreviewReplaceDialog : public QMainWindow {
   public:
     // `finder` works out a file's changes when they are shown, as the preview found them.
-    explicit frmPreviewReplace(std::shared_ptr<const ChangeFinder> finder,
-                               QWidget* owner = nullptr);
+    explicit PreviewReplaceDialog(std::shared_ptr<const ChangeFinder> finder,
+                                  QWidget* owner = nullptr);
 
     // From the preview run, on the window's thread.
     void AddFiles(std::vector<PreviewChangesModel::Found> found);

@@ -23,15 +23,15 @@ using testing::WaitUntil;
 
 // The window's preview of "old" to "new" in the text files of `folder`, once it is complete;
 // nullptr when it did not complete.
-frmPreviewReplace* PreviewOldToNew(frmMain& window, const std::string& folder) {
+PreviewReplaceDialog* PreviewOldToNew(MainWindow& window, const std::string& folder) {
     SearchFields fields;
     fields.folder = folder;
     fields.file_mask = "*.txt";
     fields.search_text = "old";
     fields.replace_text = "new";
     window.SetFields(fields);
-    frmPreviewReplace* preview = window.PreviewReplace();
-    const QPointer<frmPreviewReplace> alive(preview);
+    PreviewReplaceDialog* preview = window.PreviewReplace();
+    const QPointer<PreviewReplaceDialog> alive(preview);
     const bool complete = WaitUntil(
         [&] {
             return !window.IsRunning() && alive &&
@@ -51,8 +51,8 @@ TEST(PreviewReplace, WritesExactlyWhatIsChosen) {
     tree.WriteFile("b.txt", "old");
     tree.WriteFile("c.txt", "nothing");
     tree.WriteFile("d.txt", "old here");
-    frmMain window;
-    frmPreviewReplace* preview = PreviewOldToNew(window, tree.path());
+    MainWindow window;
+    PreviewReplaceDialog* preview = PreviewOldToNew(window, tree.path());
     ASSERT_NE(preview, nullptr);
     PreviewChangesModel& model = *preview->Model();
     ASSERT_EQ(model.FileCount(), 3);
@@ -70,11 +70,12 @@ TEST(PreviewReplace, WritesExactlyWhatIsChosen) {
 
     // A change opens its file in the previewer there, the text to go selected.
     emit preview->View()->activated(model.index(1, 0, a));
-    frmPreview* shown = nullptr;
+    PreviewWindow* shown = nullptr;
     ASSERT_TRUE(WaitUntil(
         [&] {
             for (QWidget* widget : QApplication::topLevelWidgets()) {
-                if (auto* found = dynamic_cast<frmPreview*>(widget); found && !found->IsLoading()) {
+                if (auto* found = dynamic_cast<PreviewWindow*>(widget);
+                    found && !found->IsLoading()) {
                     shown = found;
                 }
             }
@@ -126,8 +127,8 @@ TEST(PreviewReplace, FilesNotOpenedAreWrittenWholeAndChangedOnesLeftOut) {
     // A large file among the first waits to be opened too.
     const std::string large = "old\nx old\n" + std::string(5 << 20, 'x');
     tree.WriteFile(name(1), large);
-    frmMain window;
-    frmPreviewReplace* preview = PreviewOldToNew(window, tree.path());
+    MainWindow window;
+    PreviewReplaceDialog* preview = PreviewOldToNew(window, tree.path());
     ASSERT_NE(preview, nullptr);
     PreviewChangesModel& model = *preview->Model();
     ASSERT_EQ(model.FileCount(), 60);

@@ -11,8 +11,8 @@
 
 namespace ferret {
 
-frmProblems::frmProblems(const std::vector<RunDriver::FileProblem>& problems, ResultMenu* menu,
-                         QWidget* parent)
+ProblemsDialog::ProblemsDialog(const std::vector<RunDriver::FileProblem>& problems,
+                               ResultMenu* menu, QWidget* parent)
     : QDialog(parent) {
     setWindowTitle(QStringLiteral("Files Not Done"));
     list_ = new QTreeWidget;

@@ -14,10 +14,10 @@ class ResultMenu;
 
 // The files the last run could not do, with the reasons. A row's right-click menu is the one of
 // the result files (open, open the folder, properties and the like).
-class frmProblems : public QDialog {
+class ProblemsDialog : public QDialog {
   public:
-    frmProblems(const std::vector<RunDriver::FileProblem>& problems, ResultMenu* menu,
-                QWidget* parent = nullptr);
+    ProblemsDialog(const std::vector<RunDriver::FileProblem>& problems, ResultMenu* menu,
+                   QWidget* parent = nullptr);
 
     QTreeWidget* List() const { return list_; }
 

@@ -38,37 +38,36 @@ std::string FolderText(std::string location) {
 }  // namespace
 
 PropertiesDialog::PropertiesDialog(const std::string& path, QWidget* parent) : QDialog(parent) {
-    clsFileInfo info;
+    FileInfo info;
     loaded_ = info.SetFilePath(path, false);
-    const std::string name = loaded_ ? info.fName32bit() : clsFileInfo::StripFileFromPath(path);
+    const std::string name = loaded_ ? info.Name() : FileInfo::FileNameOf(path);
     setWindowTitle(Q(name) + QStringLiteral(" Properties"));
 
     auto* form = new QFormLayout;
     form->setLabelAlignment(Qt::AlignLeft);
     AddLine(form, QStringLiteral("Name:"), name);
     if (loaded_) {
-        if (!info.fIconName().empty()) {
-            setWindowIcon(QIcon::fromTheme(Q(info.fIconName())));
+        if (!info.IconName().empty()) {
+            setWindowIcon(QIcon::fromTheme(Q(info.IconName())));
         }
         AddSeparator(form);
-        AddLine(form, QStringLiteral("Type:"), info.fType());
-        AddLine(form, QStringLiteral("Location:"), FolderText(info.fLocation()));
-        AddLine(form, QStringLiteral("Size:"), SizeText(info.fSizeFormated(), info.fSize()));
-        if (info.fATTR_Compressed()) {
+        AddLine(form, QStringLiteral("Type:"), info.Type());
+        AddLine(form, QStringLiteral("Location:"), FolderText(info.Location()));
+        AddLine(form, QStringLiteral("Size:"), SizeText(info.SizeText(), info.Size()));
+        if (info.Compressed()) {
             AddLine(form, QStringLiteral("Compressed size:"),
-                    SizeText(info.fSizeCompressedFormated(), info.fSizeCompressed()));
+                    SizeText(info.CompressedSizeText(), info.CompressedSize()));
         }
         AddSeparator(form);
-        AddLine(form, QStringLiteral("Created:"), info.fDateCreated());
-        AddLine(form, QStringLiteral("Modified:"), info.fDateModified());
-        AddLine(form, QStringLiteral("Accessed:"), info.fDateAccessed());
+        AddLine(form, QStringLiteral("Created:"), info.CreatedText());
+        AddLine(form, QStringLiteral("Modified:"), info.ModifiedText());
+        AddLine(form, QStringLiteral("Accessed:"), info.AccessedText());
         AddSeparator(form);
         auto* attributes = new QWidget;
         auto* boxes = new QHBoxLayout(attributes);
         boxes->setContentsMargins(0, 0, 0, 0);
-        for (const auto& [text, on] :
-             {std::pair{QStringLiteral("Read-only"), info.fATTR_ReadOnly()},
-              std::pair{QStringLiteral("Hidden"), info.fATTR_Hidden()}}) {
+        for (const auto& [text, on] : {std::pair{QStringLiteral("Read-only"), info.ReadOnly()},
+                                       std::pair{QStringLiteral("Hidden"), info.Hidden()}}) {
             auto* box = new QCheckBox(text);
             box->setChecked(on);
             box->setEnabled(false);
@@ -102,18 +101,13 @@ void PropertiesDialog::AddSeparator(QFormLayout* form) {
     form->addRow(line);
 }
 
-void PropertiesDialog::AddVersion(QFormLayout* form, const clsFileInfo& info) {
+void PropertiesDialog::AddVersion(QFormLayout* form, const FileInfo& info) {
     const std::pair<const char*, const std::string*> lines[] = {
-        {"File version:", &info.fVersion()},
-        {"Description:", &info.fDecription()},
-        {"Product name:", &info.fProductName()},
-        {"Product version:", &info.fProductVersion()},
-        {"Company:", &info.fCompanyName()},
-        {"Copyright:", &info.fCopyright()},
-        {"Trademarks:", &info.fLegalTrademark()},
-        {"Original file name:", &info.fOriginalFileName()},
-        {"Internal name:", &info.fInternalName()},
-        {"Language:", &info.fLanguage()},
+        {"File version:", &info.Version()},       {"Description:", &info.Description()},
+        {"Product name:", &info.ProductName()},   {"Product version:", &info.ProductVersion()},
+        {"Company:", &info.CompanyName()},        {"Copyright:", &info.Copyright()},
+        {"Trademarks:", &info.LegalTrademark()},  {"Original file name:", &info.OriginalFileName()},
+        {"Internal name:", &info.InternalName()}, {"Language:", &info.Language()},
     };
     bool any = false;
     for (const auto& [label, value] : lines) {
@@ -128,7 +122,7 @@ void PropertiesDialog::AddVersion(QFormLayout* form, const clsFileInfo& info) {
             AddLine(form, QString::fromLatin1(label), *value);
         }
     }
-    AddLine(form, QStringLiteral("Target system:"), info.fTargetOS());
+    AddLine(form, QStringLiteral("Target system:"), info.TargetSystem());
 }
 
 QString PropertiesDialog::FieldText(const QString& label) const {
@@ -155,7 +149,7 @@ PropertiesDialog* ShowProperties(const std::string& path, QWidget* parent) {
     auto* dialog = new PropertiesDialog(path, parent);
     if (!dialog->Loaded()) {
         delete dialog;
-        clsFileInfo().SetFilePath(path, true);  // says why
+        FileInfo().SetFilePath(path, true);  // says why
         return nullptr;
     }
     dialog->setAttribute(Qt::WA_DeleteOnClose);

@@ -8,9 +8,9 @@ class QFormLayout;
 
 namespace ferret {
 
-class clsFileInfo;
+class FileInfo;
 
-// The "Properties" window of one result file: what clsFileInfo reads of it (name, location, type,
+// The "Properties" window of one result file: what FileInfo reads of it (name, location, type,
 // sizes, times, attributes and, for Windows executables, the version resource), read once when
 // the window is made. It only shows; nothing in it changes the file.
 class PropertiesDialog : public QDialog {
@@ -28,7 +28,7 @@ class PropertiesDialog : public QDialog {
   private:
     void AddLine(QFormLayout* form, const QString& label, const std::string& value);
     void AddSeparator(QFormLayout* form);
-    void AddVersion(QFormLayout* form, const clsFileInfo& info);
+    void AddVersion(QFormLayout* form, const FileInfo& info);
 
     bool loaded_ = false;
 };

@@ -8,7 +8,7 @@
 
 #include "app/file_list_model.h"
 #include "app/structured_model.h"
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 
 namespace ferret {
 namespace {
@@ -39,7 +39,7 @@ class FileListModelTest : public ::testing::Test {
         model_.ResetRows(BuildFileListRows(&files_, Input(true, "/")).rows);
     }
 
-    clsFiles files_;
+    FileRecords files_;
     FileListModel model_;
     Tester tester_{&model_, Tester::FailureReportingMode::Fatal};
 };
@@ -116,7 +116,7 @@ class StructuredModelTest : public ::testing::Test {
         return {};
     }
 
-    clsFiles files_;
+    FileRecords files_;
     StructuredModel model_;
     Tester tester_{&model_, Tester::FailureReportingMode::Fatal};
 };

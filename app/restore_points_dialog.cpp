@@ -15,7 +15,7 @@
 
 namespace ferret {
 
-frmRestorePoints::frmRestorePoints(std::string base, QWidget* parent)
+RestorePointsDialog::RestorePointsDialog(std::string base, QWidget* parent)
     : QDialog(parent), base_(std::move(base)) {
     setWindowTitle(QStringLiteral("Restore Points"));
     list_ = new QTreeWidget;
@@ -71,7 +71,7 @@ frmRestorePoints::frmRestorePoints(std::string base, QWidget* parent)
     Reload();
 }
 
-void frmRestorePoints::Reload() {
+void RestorePointsDialog::Reload() {
     points_ = ListRestorePoints(base_);
     list_->clear();
     for (const RestorePointInfo& point : points_) {
@@ -94,12 +94,12 @@ void frmRestorePoints::Reload() {
     delete_->setEnabled(!points_.empty());
 }
 
-int frmRestorePoints::SelectedRow() const {
+int RestorePointsDialog::SelectedRow() const {
     const QList<QTreeWidgetItem*> selected = list_->selectedItems();
     return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.front());
 }
 
-void frmRestorePoints::DeleteSelected(bool ask) {
+void RestorePointsDialog::DeleteSelected(bool ask) {
     const int row = SelectedRow();
     if (row < 0) {
         return;

@@ -14,9 +14,9 @@ namespace ferret {
 // Tools > Restore Points: the replace runs that can be undone, newest first, with their date,
 // search and replace texts, files still to restore and start folder. "Undo" closes the dialog
 // with the chosen restore point in ChosenFolder; "Delete" removes the chosen one after asking.
-class frmRestorePoints : public QDialog {
+class RestorePointsDialog : public QDialog {
   public:
-    explicit frmRestorePoints(std::string base, QWidget* parent = nullptr);
+    explicit RestorePointsDialog(std::string base, QWidget* parent = nullptr);
 
     // The restore point to undo, after the dialog was accepted.
     const std::string& ChosenFolder() const { return chosen_; }

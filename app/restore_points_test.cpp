@@ -9,7 +9,7 @@
 #include <QTreeWidget>
 #include <QtTest/QTest>
 
-#include "app/common_dialog.h"
+#include "app/file_dialogs.h"
 #include "app/main_window.h"
 #include "app/options_dialog.h"
 #include "app/restore_points_dialog.h"
@@ -38,7 +38,7 @@ class RestorePointWindowTest : public ::testing::Test {
         (void)SaveSettingValue(kSettingsKey, kRestoreFolder, "");
         (void)SaveSettingValue(kSettingsKey, kReportType, "0");
     }
-    void Replace(frmMain& window, const std::string& search, const std::string& replacement) {
+    void Replace(MainWindow& window, const std::string& search, const std::string& replacement) {
         SearchFields fields;
         fields.folder = dir_.Path("tree");
         fields.file_mask = "*.txt";
@@ -55,7 +55,7 @@ class RestorePointWindowTest : public ::testing::Test {
 TEST_F(RestorePointWindowTest, OptionsFrameStoresTheFolderAndARefusedQuantityChangesNothing) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kRestoreFolder, "").ok());
     MessageRecorder messages;
-    frmOptions options;
+    OptionsDialog options;
     auto* folder = options.findChild<QLineEdit*>(QStringLiteral("txtUndoFolder"));
     auto* quantity = options.findChild<QLineEdit*>(QStringLiteral("txtUndoQuantity"));
     auto* browse = options.findChild<QPushButton*>(QStringLiteral("cmdBrowse"));
@@ -65,13 +65,13 @@ TEST_F(RestorePointWindowTest, OptionsFrameStoresTheFolderAndARefusedQuantityCha
     EXPECT_EQ(browse->toolTip(), QStringLiteral("Browse for a directory"));
 
     std::string asked_title;
-    const clsCommonDialog::Hook previous =
-        clsCommonDialog::SetTestHook([&](const clsCommonDialog::Request& request) {
+    const FileDialogs::Hook previous =
+        FileDialogs::SetTestHook([&](const FileDialogs::Request& request) {
             asked_title = request.title;
-            return clsCommonDialog::Answer(std::vector<std::string>{dir_.Path("undo")});
+            return FileDialogs::Answer(std::vector<std::string>{dir_.Path("undo")});
         });
     browse->click();
-    clsCommonDialog::SetTestHook(previous);
+    FileDialogs::SetTestHook(previous);
     EXPECT_EQ(asked_title, "Undo Folder");
     EXPECT_EQ(folder->text().toStdString(), dir_.Path("undo"));
 
@@ -97,7 +97,7 @@ TEST_F(RestorePointWindowTest, OptionsFrameStoresTheFolderAndARefusedQuantityCha
 
 TEST_F(RestorePointWindowTest, ToolsMenuUndoesTheLastReplaceRun) {
     MessageRecorder messages;
-    frmMain window;
+    MainWindow window;
     QStringList tools;
     for (QAction* menu : window.menuBar()->actions()) {
         if (menu->text() == QStringLiteral("Tools")) {
@@ -137,14 +137,14 @@ TEST_F(RestorePointWindowTest, ToolsMenuUndoesTheLastReplaceRun) {
 
 TEST_F(RestorePointWindowTest, RestorePointListUndoesOrDeletesTheChosenRun) {
     MessageRecorder messages;
-    frmMain window;
+    MainWindow window;
     Replace(window, "red", "green");
     const std::string first = window.Driver().RestorePointFolder();
     Replace(window, "green", "blue");
     const std::string second = window.Driver().RestorePointFolder();
     ASSERT_NE(first, second);
 
-    frmRestorePoints dialog(dir_.Path("restore"));
+    RestorePointsDialog dialog(dir_.Path("restore"));
     QTreeWidget* list = dialog.List();
     ASSERT_EQ(list->topLevelItemCount(), 2);
     EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("green"));  // newest first

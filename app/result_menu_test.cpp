@@ -12,7 +12,7 @@
 
 #include "app/file_list_model.h"
 #include "app/properties_dialog.h"
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 #include "testsupport/temp_dir.h"
 #include "util/message_box.h"
 
@@ -30,7 +30,7 @@ TEST(ResultMenuPathsTest, ClickedRowComesFirstThenTheOtherSelectedRows) {
 }
 
 TEST(ResultMenuPathsTest, PathsComeFromTheRowsUnderAndBesideTheClick) {
-    std::vector<clsFile> files(4);
+    std::vector<FileRecord> files(4);
     std::vector<FileListRow> rows;
     for (std::size_t i = 0; i < files.size(); ++i) {
         files[i].SetRootPath("/data/site/");

@@ -250,7 +250,7 @@ void RunDriver::ContentStage(RunKind kind, std::size_t files) {
     of_total_ = " of " + std::to_string(files);
 }
 
-void RunDriver::HitLines(std::size_t /*index*/, const clsFile& file, FileHits hits) {
+void RunDriver::HitLines(std::size_t /*index*/, const FileRecord& file, FileHits hits) {
     if (hit_taker_) {
         hit_taker_(file, hits);
     }
@@ -259,7 +259,7 @@ void RunDriver::HitLines(std::size_t /*index*/, const clsFile& file, FileHits hi
     }
 }
 
-void RunDriver::Previewed(std::size_t /*index*/, const clsFile& file, FilePreview preview) {
+void RunDriver::Previewed(std::size_t /*index*/, const FileRecord& file, FilePreview preview) {
     if (preview_taker_) {
         preview_taker_(file, preview);
     }

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/run_view.h"
+#include "engine/file_records.h"
 #include "engine/pro_timer.h"
-#include "engine/result_records.h"
 #include "engine/run.h"
 #include "engine/search_fields.h"
 #include "reports/hit_line_text.h"
@@ -68,11 +68,11 @@ class RunDriver : private RunSink {
 
     // While set, every run gathers the files' hit lines and hands each file's to `take`, in list
     // order on the run's thread (the unattended run's quickfix file).
-    using HitLineTaker = std::function<void(const clsFile&, const FileHits&)>;
+    using HitLineTaker = std::function<void(const FileRecord&, const FileHits&)>;
     void SetHitLineTaker(HitLineTaker take) { hit_taker_ = std::move(take); }
     // While set, replace runs are previews: each file that would change goes to `take` (in
     // list order, on the run's thread) and no file is written. `preview` may be moved from.
-    using PreviewTaker = std::function<void(const clsFile&, FilePreview& preview)>;
+    using PreviewTaker = std::function<void(const FileRecord&, FilePreview& preview)>;
     // `changes`: each file's changes and text, for a patch (RunRequest::preview_changes).
     void SetPreviewTaker(PreviewTaker take, bool changes = false) {
         preview_taker_ = std::move(take);
@@ -90,7 +90,7 @@ class RunDriver : private RunSink {
     void SetReportTypeOverride(std::optional<int> code) { report_override_ = code; }
 
     // The last run's results; shared, so a view may keep them past the next run.
-    const std::shared_ptr<clsFiles>& Results() const { return results_; }
+    const std::shared_ptr<FileRecords>& Results() const { return results_; }
     std::int32_t FilesWithHits() const { return files_with_hits_; }
     std::int32_t StringsFound() const { return strings_found_; }
     bool HasHighlight() const { return has_highlight_; }
@@ -122,8 +122,8 @@ class RunDriver : private RunSink {
     void Listing() override;
     void Listed(const ListTotals& totals) override;
     void ContentStage(RunKind kind, std::size_t files) override;
-    void HitLines(std::size_t index, const clsFile& file, FileHits hits) override;
-    void Previewed(std::size_t index, const clsFile& file, FilePreview preview) override;
+    void HitLines(std::size_t index, const FileRecord& file, FileHits hits) override;
+    void Previewed(std::size_t index, const FileRecord& file, FilePreview preview) override;
     void FileDone(std::size_t index, std::size_t total, std::int32_t count) override;
     void Problem(const RunProblem& problem) override;
     void Totals(std::int32_t strings_found, std::int32_t files_with_hits) override;
@@ -143,7 +143,7 @@ class RunDriver : private RunSink {
     std::vector<std::string> notices_;
     bool run_regex_ = false;  // the pattern switch as the last run ended
     std::string office_extensions_;
-    std::shared_ptr<clsFiles> results_;
+    std::shared_ptr<FileRecords> results_;
     HitLineTaker hit_taker_;
     PreviewTaker preview_taker_;
     bool preview_changes_ = false;

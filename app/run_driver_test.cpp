@@ -61,7 +61,7 @@ class RunDriverTest : public ::testing::Test {
         const std::string& report = view_.ReportText();
         std::int32_t files = 0;
         std::int32_t strings = 0;
-        for (const clsFile& file : *driver_.Results()) {
+        for (const FileRecord& file : *driver_.Results()) {
             if (file.ItemsFound() > 0) {
                 ++files;
                 strings += file.ItemsFound();
@@ -111,7 +111,7 @@ TEST_F(RunDriverTest, WithoutSearchTextOnlyTheListIsBuilt) {
     fields_.search_text.clear();
     driver_.StartProcess("Search", fields_);
     EXPECT_EQ(driver_.StringsFound(), 0);
-    for (const clsFile& file : *driver_.Results()) {
+    for (const FileRecord& file : *driver_.Results()) {
         EXPECT_EQ(file.ItemsFound(), 0);
     }
     EXPECT_EQ(view_.RunLog().find("string(s) found"), std::string::npos);

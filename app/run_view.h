@@ -12,7 +12,7 @@
 
 namespace ferret {
 
-class clsFiles;
+class FileRecords;
 
 // The report codes of "ReportType" beyond the four summary and list ones.
 inline constexpr int kHitLinesReport = 4;

@@ -64,7 +64,7 @@ class WindowOnX : public ::testing::Test {
         tree_.WriteFile("c.txt", "hello");
     }
     // The window on screen with the focus, the fields set to search the tree.
-    void Show(frmMain& window) {
+    void Show(MainWindow& window) {
         SearchFields fields;
         fields.folder = tree_.path();
         fields.file_mask = "*.*";
@@ -73,7 +73,7 @@ class WindowOnX : public ::testing::Test {
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     }
-    static void Run(frmMain& window) {
+    static void Run(MainWindow& window) {
         window.WaitForRun();
         QApplication::processEvents();
     }
@@ -89,7 +89,7 @@ class WindowOnX : public ::testing::Test {
 // history holds.
 TEST_F(WindowOnX, TypedTextIsSearchedAsTyped) {
     SaveSearchList({"hello", "PATH_MAX"});
-    frmMain window;
+    MainWindow window;
     Show(window);
     auto* find = window.findChild<QComboBox*>(QStringLiteral("cboFind"));
     auto* mask = window.findChild<QComboBox*>(QStringLiteral("cboFilterMask"));
@@ -128,7 +128,7 @@ TEST_F(WindowOnX, TypedTextIsSearchedAsTyped) {
 
 // The folder tree below the folder box closes when its job is done.
 TEST_F(WindowOnX, TheFolderDropDownClosesOnEnterEscapeAndFocusLeaving) {
-    frmMain window;
+    MainWindow window;
     Show(window);
     auto* folder = window.findChild<QComboBox*>(QStringLiteral("cboFolder"));
     auto* tree = window.findChild<QTreeView*>(QStringLiteral("ftv"));
@@ -158,7 +158,7 @@ TEST_F(WindowOnX, TheFolderDropDownClosesOnEnterEscapeAndFocusLeaving) {
 // Turning the wheel over the left panel scrolls it; only a control with the focus takes the
 // wheel as a change of its value.
 TEST_F(WindowOnX, TheWheelChangesOnlyAFocusedControl) {
-    frmMain window;
+    MainWindow window;
     Show(window);
     for (QRadioButton* option : window.findChildren<QRadioButton*>()) {
         if (option->text() == QStringLiteral("Specify Dates") ||
@@ -207,7 +207,7 @@ TEST_F(WindowOnX, TheWheelChangesOnlyAFocusedControl) {
 // list shows selected: the clicked file first, then the others.
 TEST_F(WindowOnX, RightClickSelectsTheRowUnderThePointer) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
-    frmMain window;
+    MainWindow window;
     Show(window);
     window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("hello"));
     ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
@@ -250,7 +250,7 @@ TEST_F(WindowOnX, RightClickSelectsTheRowUnderThePointer) {
 TEST_F(WindowOnX, HitLinesAnswerTheKeyboardAndTheMouse) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "4").ok());
     tree_.WriteFile("d.txt", "first\nsecond hello\n");
-    frmMain window;
+    MainWindow window;
     Show(window);
     window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("second"));
     ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
@@ -267,10 +267,10 @@ TEST_F(WindowOnX, HitLinesAnswerTheKeyboardAndTheMouse) {
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
               tree_.Path("d.txt") + ":2:1: second hello\n");
     QTest::keyClick(window.windowHandle(), Qt::Key_Return);
-    frmPreview* preview = nullptr;
+    PreviewWindow* preview = nullptr;
     for (int wait = 0; wait < 250 && preview == nullptr; ++wait) {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* found = dynamic_cast<frmPreview*>(widget); found && !found->IsLoading()) {
+            if (auto* found = dynamic_cast<PreviewWindow*>(widget); found && !found->IsLoading()) {
                 preview = found;
             }
         }
@@ -308,7 +308,7 @@ TEST_F(WindowOnX, ControlsAreEnabledOnlyWhenTheyCanAct) {
     for (int i = 0; i < 3000; ++i) {
         tree_.WriteFile("many/f" + std::to_string(i) + ".txt", "hello");
     }
-    frmMain window;
+    MainWindow window;
     Show(window);
     window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("hello"));
     window.findChild<QLineEdit*>(QStringLiteral("txtReplace"))->setText(QStringLiteral("bye"));
@@ -345,7 +345,7 @@ TEST_F(WindowOnX, ControlsAreEnabledOnlyWhenTheyCanAct) {
     EXPECT_FALSE(progress->isVisible());
 
     // After a deletion the next entry is selected, and Delete can delete it.
-    frmOptions options(&window);
+    OptionsDialog options(&window);
     options.show();
     auto* extension = options.findChild<QLineEdit*>(QStringLiteral("txtExtension"));
     auto* add = options.findChild<QPushButton*>(QStringLiteral("cmdAddExt"));
@@ -373,7 +373,7 @@ TEST_F(WindowOnX, ADocumentNothingCanOpenOffersOpenWith) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
     tree_.WriteFile("letter.docx", std::string("PK\x03\x04") + " not much of a document");
     // The tests' desktop has no application for documents, only "Notes", which takes no type.
-    frmMain window;
+    MainWindow window;
     Show(window);
     QString told;
     QStringList buttons;
@@ -423,7 +423,7 @@ TEST_F(WindowOnX, TheTaskBarEntryShowsTheRunsProgress) {
     ASSERT_EQ(std::fscanf(started, "%ld", &monitor_pid), 1);
     pclose(started);
     QTest::qWait(500);  // subscribed
-    frmMain window;
+    MainWindow window;
     Show(window);
     window.View().SetRunning(true);
     window.View().ShowProgressCount(250, 1000);
@@ -459,7 +459,7 @@ void Shot(QWidget& widget, const char* name) {
 // horizontal scroll bar runs the usual way.
 TEST_F(WindowOnX, LayoutsFitTheirTexts) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
-    frmMain window;
+    MainWindow window;
     Show(window);
     window.resize(700, 600);
     window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("hello"));
@@ -487,7 +487,7 @@ TEST_F(WindowOnX, LayoutsFitTheirTexts) {
     EXPECT_GT(header->offset(), 0);
     Shot(window, "main-window");
 
-    frmOptions options(&window);
+    OptionsDialog options(&window);
     options.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&options));
     auto* handlers = options.findChild<QListWidget*>(QStringLiteral("lbFileHandler"));
@@ -523,7 +523,7 @@ TEST_F(WindowOnX, LayoutsFitTheirTexts) {
     find->close();
 
     // The previewer with its hits marked.
-    frmPreview preview;
+    PreviewWindow preview;
     preview.FilePath = tree_.Path("a.txt");
     preview.FindText = "hello";
     preview.show();

@@ -15,12 +15,12 @@ long long SearchAll(ferret::OfficeLink* link, const std::string& text,
     long long hits = 0;
     for (const std::string& file : files) {
         if (ferret::IsSpreadsheetName(file)) {
-            ferret::cExcelFindReplace handler(link);
+            ferret::SpreadsheetHandler handler(link);
             handler.SetFilename(file);
             handler.SetFindText(text);
             hits += handler.Find();
         } else {
-            ferret::cWordFindReplace handler(link);
+            ferret::DocumentHandler handler(link);
             handler.SetFilename(file);
             handler.SetFindText(text);
             hits += handler.Find();

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
-    auto* preview = new ferret::frmPreview;
+    auto* preview = new ferret::PreviewWindow;
     preview->setAttribute(Qt::WA_DeleteOnClose, false);
     preview->FilePath = argv[1];
     preview->FindText = argv[2];

@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "preview_replace_bench: cannot write the settings\n");
         return 2;
     }
-    ferret::frmMain window;
+    ferret::MainWindow window;
     window.show();
     ferret::SearchFields fields;
     fields.folder = argv[1];
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     qint64 longest_stall = 0;
     qint64 first_files = -1;
     qint64 run_end = -1;  // the run itself has ended; the window may still be adding its files
-    QPointer<ferret::frmPreviewReplace> preview;
+    QPointer<ferret::PreviewReplaceDialog> preview;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();

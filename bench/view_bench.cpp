@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "view_bench: cannot write the settings\n");
         return 2;
     }
-    ferret::frmMain window;
+    ferret::MainWindow window;
     window.show();
     ferret::SearchFields fields;
     fields.folder = argv[1];

@@ -8,14 +8,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/find_files.h"
+#include "engine/file_finder.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: walk_bench FOLDER [MASK]\n");
         return 2;
     }
-    auto* finder = new ferret::clsFindFiles;
+    auto* finder = new ferret::FileFinder;
     finder->SetStartDirectory(argv[1]);
     finder->SetFilterMask(argc > 2 ? argv[2] : "*.*");
     finder->SetRecursive(true);

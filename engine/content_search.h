@@ -15,7 +15,7 @@
 
 namespace ferret {
 
-class clsFile;
+class FileRecord;
 class RegExp;
 
 // Hit counts are 32-bit: a file with more hits than that reports the largest count.

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "engine/content_search.h"
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 #include "office/office_handlers.h"
 #include "util/file_handle.h"
 
@@ -112,14 +112,14 @@ OfficeFiles::OfficeFiles(std::string handlers, const std::optional<OfficeSetup>&
 
 OfficeFiles::~OfficeFiles() = default;
 
-bool OfficeFiles::Takes(const clsFile& record) const {
+bool OfficeFiles::Takes(const FileRecord& record) const {
     return !handlers_.empty() && UseSpecialFileHandler(record.Filename(), handlers_) &&
            LooksLikeOfficeContent(record.FullPath());
 }
 
-std::int32_t OfficeFiles::Ask(clsFile& record, const std::string& source, const std::string& find,
-                              const std::string& replace, bool ignore_case, bool rewrite,
-                              const std::string& save_to, bool& saved, Status& error,
+std::int32_t OfficeFiles::Ask(FileRecord& record, const std::string& source,
+                              const std::string& find, const std::string& replace, bool ignore_case,
+                              bool rewrite, const std::string& save_to, bool& saved, Status& error,
                               FileHits* hits) {
     std::int32_t count = 0;
     std::int32_t number = 0;
@@ -136,20 +136,20 @@ std::int32_t OfficeFiles::Ask(clsFile& record, const std::string& source, const 
         saved = handler.Saved();
     };
     if (IsSpreadsheetName(record.Filename())) {
-        cExcelFindReplace handler(link_.get());
+        SpreadsheetHandler handler(link_.get());
         // A spreadsheet rewrites whenever it has a replacement text, so a search gives none.
         handler.SetReplaceText(rewrite ? replace : std::string());
         use(handler);
         if (hits != nullptr) {
             *hits = {};
-            for (const cExcelResult& cell : handler.ExcelResults()) {
+            for (const SpreadsheetHit& cell : handler.ExcelResults()) {
                 hits->lines.push_back(
                     {0, 0, 1, OneLine(cell.SheetName() + "!" + cell.Cell() + ": " + cell.Text())});
             }
         }
         record.SetExcelResults(handler.TakeExcelResults());
     } else {
-        cWordFindReplace handler(link_.get());
+        DocumentHandler handler(link_.get());
         handler.SetReplaceText(replace);
         use(handler);
         if (hits != nullptr) {
@@ -165,14 +165,14 @@ std::int32_t OfficeFiles::Ask(clsFile& record, const std::string& source, const 
     return count;
 }
 
-std::int32_t OfficeFiles::Search(clsFile& record, const std::string& find, bool ignore_case,
+std::int32_t OfficeFiles::Search(FileRecord& record, const std::string& find, bool ignore_case,
                                  Status& error, FileHits* hits) {
     bool saved = false;
     return Ask(record, record.FullPath(), find, std::string(), ignore_case, false, std::string(),
                saved, error, hits);
 }
 
-std::int32_t OfficeFiles::PrepareReplace(clsFile& record, const std::string& find,
+std::int32_t OfficeFiles::PrepareReplace(FileRecord& record, const std::string& find,
                                          const std::string& replace, bool ignore_case,
                                          PreparedRewrite& rewrite, std::string& original,
                                          bool& rewritten, Status& error, FileHits* hits,

@@ -12,7 +12,7 @@
 
 namespace ferret {
 
-class clsFile;
+class FileRecord;
 
 // Whether the file at `path` starts as the documents LibreOffice opens do: OLE2 (.doc, .xls),
 // ZIP (the Open XML and OpenDocument formats), RTF or XML (the flat formats). A file that
@@ -32,13 +32,13 @@ class OfficeFiles {
     // An office file by its name and by its first bytes: a plain text file named ".doc" is
     // searched and replaced as the text it is, so it is never saved in another format or with
     // a mark it did not have.
-    bool Takes(const clsFile& record) const;
+    bool Takes(const FileRecord& record) const;
 
     // Counts the hits of an office file as it is; a spreadsheet's hit cells go to its record. A
     // handler's failure comes back in `error`.
     // `hits`, when given, receives the paragraphs or cells of the hits.
-    std::int32_t Search(clsFile& record, const std::string& find, bool ignore_case, Status& error,
-                        FileHits* hits = nullptr);
+    std::int32_t Search(FileRecord& record, const std::string& find, bool ignore_case,
+                        Status& error, FileHits* hits = nullptr);
 
     // Works out a replace in an office file without touching it, as PrepareRewrite does for a
     // text file: LibreOffice reads a private copy of the file as it was opened and saves the
@@ -47,7 +47,7 @@ class OfficeFiles {
     // Returns the hits, or kNotSearched with the reason in `error`. With `digest`, a file whose
     // bytes no longer have it (read since a preview) is left alone, and so is one that does not
     // lie beneath `beneath`, when given.
-    std::int32_t PrepareReplace(clsFile& record, const std::string& find,
+    std::int32_t PrepareReplace(FileRecord& record, const std::string& find,
                                 const std::string& replace, bool ignore_case,
                                 PreparedRewrite& rewrite, std::string& original, bool& rewritten,
                                 Status& error, FileHits* hits = nullptr,
@@ -57,7 +57,7 @@ class OfficeFiles {
   private:
     // Asks the handler for `record`, reading `source` and saving, when `save_to` is not empty,
     // there.
-    std::int32_t Ask(clsFile& record, const std::string& source, const std::string& find,
+    std::int32_t Ask(FileRecord& record, const std::string& source, const std::string& find,
                      const std::string& replace, bool ignore_case, bool rewrite,
                      const std::string& save_to, bool& saved, Status& error, FileHits* hits);
 

@@ -19,7 +19,7 @@
 #include "engine/content_replace.h"
 #include "engine/content_search.h"
 #include "engine/file_details.h"
-#include "engine/find_files.h"
+#include "engine/file_finder.h"
 #include "engine/office_files.h"
 #include "engine/ordered_stage.h"
 #include "engine/regex.h"
@@ -116,10 +116,10 @@ class LazyPattern {
     std::unique_ptr<PatternShortcut> shortcut_;
 };
 
-std::vector<clsFile*> RecordsOf(clsFiles& files) {
-    std::vector<clsFile*> records;
+std::vector<FileRecord*> RecordsOf(FileRecords& files) {
+    std::vector<FileRecord*> records;
     records.reserve(static_cast<std::size_t>(files.Count()));
-    for (clsFile& file : files) {
+    for (FileRecord& file : files) {
         records.push_back(&file);
     }
     return records;
@@ -131,7 +131,7 @@ std::vector<clsFile*> RecordsOf(clsFiles& files) {
 class OpenFolder {
   public:
     // A descriptor of `record`'s folder, or AT_FDCWD when it cannot be opened.
-    int For(const clsFile& record) {
+    int For(const FileRecord& record) {
         const std::shared_ptr<const std::string>& root = record.SharedRootPath();
         if (root != root_) {
             root_ = root;
@@ -152,11 +152,11 @@ class OpenFolder {
 thread_local OpenFolder t_open_folder;
 
 // The name to open in `folder` (from OpenFolder::For): the full path when no folder is open.
-std::string NameIn(int folder, const clsFile& record) {
+std::string NameIn(int folder, const FileRecord& record) {
     return folder == AT_FDCWD ? record.FullPath() : record.Filename();
 }
 
-DetailsSink DetailsFor(clsFile& record) {
+DetailsSink DetailsFor(FileRecord& record) {
     if (!record.DetailsPending()) {
         return {};  // nothing to learn: the open file need not be asked
     }
@@ -176,7 +176,7 @@ class ProblemBox {
         any_.store(true, std::memory_order_release);
     }
     // Hands the problems of file `index`, the file at `path`, to the sink.
-    void Deliver(std::size_t index, const clsFile& file, RunSink& sink) {
+    void Deliver(std::size_t index, const FileRecord& file, RunSink& sink) {
         if (!any_.load(std::memory_order_acquire)) {
             return;
         }
@@ -217,7 +217,7 @@ struct FileFound {
 class EarlySearch {
   public:
     // Returns the count of a file, or nothing to leave the file to the content stage.
-    using Search = std::function<std::optional<std::int32_t>(clsFile&, FileFound&)>;
+    using Search = std::function<std::optional<std::int32_t>(FileRecord&, FileFound&)>;
 
     EarlySearch(unsigned workers, Search search, RunControl& control)
         : search_(std::move(search)), control_(control) {
@@ -230,7 +230,7 @@ class EarlySearch {
     EarlySearch& operator=(const EarlySearch&) = delete;
 
     // From the walk's threads.
-    void Listed(const std::vector<clsFile*>& records) {
+    void Listed(const std::vector<FileRecord*>& records) {
         std::lock_guard lock(mutex_);
         if (finished_) {
             return;
@@ -254,7 +254,7 @@ class EarlySearch {
         threads_.clear();
     }
     // After Finish: the count found for `record`, and what else was found in `found`.
-    std::optional<std::int32_t> Take(const clsFile* record, FileFound& found) {
+    std::optional<std::int32_t> Take(const FileRecord* record, FileFound& found) {
         const auto done = done_.find(record);
         if (done == done_.end()) {
             return std::nullopt;
@@ -272,8 +272,8 @@ class EarlySearch {
     static constexpr std::size_t kTake = 16;
 
     void Work() {
-        std::vector<clsFile*> taken;
-        std::vector<std::pair<const clsFile*, Done>> results;
+        std::vector<FileRecord*> taken;
+        std::vector<std::pair<const FileRecord*, Done>> results;
         std::unique_lock lock(mutex_);
         for (;;) {
             work_.wait(lock, [this] { return finished_ || !queue_.empty(); });
@@ -285,7 +285,7 @@ class EarlySearch {
             queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
             lock.unlock();
             results.clear();
-            for (clsFile* record : taken) {
+            for (FileRecord* record : taken) {
                 if (control_.StopPause()) {
                     break;  // waits while paused; a stopped run searches nothing more
                 }
@@ -309,11 +309,11 @@ class EarlySearch {
     RunControl& control_;
     std::mutex mutex_;
     std::condition_variable work_;
-    std::deque<clsFile*> queue_;  // protected by mutex_
-    bool finished_ = false;       // protected by mutex_
+    std::deque<FileRecord*> queue_;  // protected by mutex_
+    bool finished_ = false;          // protected by mutex_
     std::atomic<bool> ending_{false};
     // Protected by mutex_ until Finish, then read by the content stage alone.
-    std::unordered_map<const clsFile*, Done> done_;
+    std::unordered_map<const FileRecord*, Done> done_;
     std::vector<std::thread> threads_;
 };
 
@@ -323,7 +323,7 @@ constexpr std::uint64_t kBatchBytes = 32 << 20;
 constexpr auto kBatchTime = std::chrono::milliseconds(300);
 
 // Why a file could not be searched, as far as the last failed call says.
-RunProblem NotSearched(const clsFile& record) {
+RunProblem NotSearched(const FileRecord& record) {
     const int error = errno;
     // Without an error the open file was not a regular file: something was put in its place.
     return {
@@ -335,7 +335,7 @@ RunProblem NotSearched(const clsFile& record) {
 
 // Why a search gave `count` for `record`: the pattern failed on its text (`error`), or, when
 // not searched, it could not be read (right after the failed call). A file gone is no loss.
-void TellNotSearched(const clsFile& record, std::int32_t count, const std::string& error,
+void TellNotSearched(const FileRecord& record, std::int32_t count, const std::string& error,
                      std::vector<RunProblem>& problems) {
     if (!error.empty()) {
         problems.push_back(
@@ -385,7 +385,7 @@ class Run {
             SearchTools tools(request_, fields_.search_text);
             EarlySearch early(
                 std::max(1u, Workers() - 1),
-                [&](clsFile& record, FileFound& found) {
+                [&](FileRecord& record, FileFound& found) {
                     return SearchOne(tools, record, found.problems, found.hits, true);
                 },
                 control_);
@@ -396,7 +396,9 @@ class Run {
             PreviewTools tools(request_, control_.UseRegex());
             EarlySearch early(
                 std::max(1u, Workers() - 1),
-                [&](clsFile& record, FileFound& found) { return PreviewOne(tools, record, found); },
+                [&](FileRecord& record, FileFound& found) {
+                    return PreviewOne(tools, record, found);
+                },
                 control_);
             result_.files = BuildFileList(&early);
             Guarded(RunStage::kReplace,
@@ -455,9 +457,9 @@ class Run {
                                      : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     }
 
-    std::shared_ptr<clsFiles> BuildFileList(EarlySearch* early) {
+    std::shared_ptr<FileRecords> BuildFileList(EarlySearch* early) {
         sink_.Listing();
-        clsFindFiles finder;
+        FileFinder finder;
         switch (fields_.size_option) {
             case SearchFields::kSizeSmall:
                 finder.SetGreaterThanSize(false);
@@ -512,7 +514,7 @@ class Run {
         }
         WalkWatcher watcher;
         if (early != nullptr) {
-            watcher.listed = [early](const std::vector<clsFile*>& records) {
+            watcher.listed = [early](const std::vector<FileRecord*>& records) {
                 early->Listed(records);
             };
             watcher.ending = [early] { early->Finish(); };
@@ -534,13 +536,13 @@ class Run {
                            Status::Error(EPERM, path + ": " + reason), path});
         }
         sink_.Listed({finder.Searched(), finder.Matched(), finder.SearchTime()});
-        return std::shared_ptr<clsFiles>(finder.TakeFiles());
+        return std::shared_ptr<FileRecords>(finder.TakeFiles());
     }
 
     // The files of the changes chosen from a preview, in their order.
-    std::shared_ptr<clsFiles> ChosenFileList() {
+    std::shared_ptr<FileRecords> ChosenFileList() {
         sink_.Listing();
-        auto files = std::make_shared<clsFiles>();
+        auto files = std::make_shared<FileRecords>();
         for (const ChosenChange& change : *request_.chosen) {
             const std::size_t slash = change.path.rfind('/');
             const std::string folder =
@@ -570,7 +572,7 @@ class Run {
     // slot written before its count is taken.
     // `done_early`, for a search: the count of a file searched while the walk went on, with its
     // hit lines and problems put in their places, or nothing.
-    void RunStage(OrderedStage& stage, std::vector<clsFile*>& records, ProblemBox& problems,
+    void RunStage(OrderedStage& stage, std::vector<FileRecord*>& records, ProblemBox& problems,
                   std::vector<FileHits>* hits, const Holding* holding = nullptr,
                   std::vector<std::optional<FilePreview>>* previews = nullptr,
                   const std::function<std::optional<std::int32_t>(std::size_t)>& done_early = {}) {
@@ -686,7 +688,8 @@ class Run {
     // Previews one text file: its count, and in `found` its problems, hit lines and, when it
     // would change, its preview. Nothing for an office document, or a pattern that cannot be
     // used: the content stage takes those.
-    std::optional<std::int32_t> PreviewOne(PreviewTools& tools, clsFile& record, FileFound& found) {
+    std::optional<std::int32_t> PreviewOne(PreviewTools& tools, FileRecord& record,
+                                           FileFound& found) {
         if (control_.Stopped()) {
             return 0;
         }
@@ -739,7 +742,7 @@ class Run {
 
     // Searches one file; nothing when it is an office document and `early` (those go to
     // LibreOffice in list order).
-    std::optional<std::int32_t> SearchOne(SearchTools& tools, clsFile& record,
+    std::optional<std::int32_t> SearchOne(SearchTools& tools, FileRecord& record,
                                           std::vector<RunProblem>& problems, FileHits& hits,
                                           bool early) {
         const std::atomic<bool>& stop = control_.StopFlag();
@@ -798,7 +801,7 @@ class Run {
     }
 
     // SearchOne for a run that lists hit lines.
-    std::int32_t SearchHitLines(SearchTools& tools, clsFile& record, int folder,
+    std::int32_t SearchHitLines(SearchTools& tools, FileRecord& record, int folder,
                                 const std::string& name, std::vector<RunProblem>& problems,
                                 FileHits& hits) {
         const RegExp* compiled = nullptr;
@@ -820,11 +823,11 @@ class Run {
         return count;
     }
 
-    void SearchInFileList(clsFiles& files, SearchTools& tools, EarlySearch& early) {
+    void SearchInFileList(FileRecords& files, SearchTools& tools, EarlySearch& early) {
         struct CloseFolder {
             ~CloseFolder() { t_open_folder.Close(); }
         } close_folder;
-        std::vector<clsFile*> records = RecordsOf(files);
+        std::vector<FileRecord*> records = RecordsOf(files);
         sink_.ContentStage(RunKind::kSearch, records.size());
         ProblemBox problems;
         std::vector<FileHits> hits(request_.hit_lines ? records.size() : 0);
@@ -862,12 +865,12 @@ class Run {
 
     // `preview` and `early` for a preview: what it works with, and the files it previewed while
     // the walk went on.
-    void ReplaceInFileList(clsFiles& files, RestorePoint* restore,
+    void ReplaceInFileList(FileRecords& files, RestorePoint* restore,
                            PreviewTools* preview_tools = nullptr, EarlySearch* early = nullptr) {
         struct CloseFolder {
             ~CloseFolder() { t_open_folder.Close(); }
         } close_folder;
-        std::vector<clsFile*> records = RecordsOf(files);
+        std::vector<FileRecord*> records = RecordsOf(files);
         sink_.ContentStage(RunKind::kReplace, records.size());
         const bool ignore_case = fields_.ignore_case;
         const std::string replacement = ConvertSpecialChars(fields_.replace_text);
@@ -907,7 +910,7 @@ class Run {
         std::mutex targets_mutex;
         std::unordered_set<std::string> targets;  // protected by targets_mutex
         // Only the list and the tree show sizes and dates.
-        const auto details_for = [this](clsFile& record) {
+        const auto details_for = [this](FileRecord& record) {
             return request_.want_details ? DetailsFor(record) : DetailsSink();
         };
 
@@ -944,7 +947,7 @@ class Run {
 
         OrderedStage stage;
         stage.process = [&](std::size_t index) -> std::int32_t {
-            clsFile& record = *records[index];
+            FileRecord& record = *records[index];
             if (preview) {
                 // Text files, previewed while the walk went on or now.
                 FileFound found;

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "engine/content_replace.h"
+#include "engine/file_records.h"
 #include "engine/hit_lines.h"
-#include "engine/result_records.h"
 #include "engine/rewrite_batch.h"
 #include "engine/search_fields.h"
 #include "office/office_session.h"
@@ -143,7 +143,7 @@ struct RunProblem {
 };
 
 // What the walk found: entries seen, names that passed the mask, and the walk's time as
-// clsFindFiles::SearchTime gives it.
+// FileFinder::SearchTime gives it.
 struct ListTotals {
     std::int32_t searched = 0;
     std::int32_t matched = 0;
@@ -162,8 +162,8 @@ class RunSink {
     virtual void Listing() {}
     virtual void Listed(const ListTotals& /*totals*/) {}
     virtual void ContentStage(RunKind /*kind*/, std::size_t /*files*/) {}
-    virtual void HitLines(std::size_t /*index*/, const clsFile& /*file*/, FileHits /*hits*/) {}
-    virtual void Previewed(std::size_t /*index*/, const clsFile& /*file*/,
+    virtual void HitLines(std::size_t /*index*/, const FileRecord& /*file*/, FileHits /*hits*/) {}
+    virtual void Previewed(std::size_t /*index*/, const FileRecord& /*file*/,
                            FilePreview /*preview*/) {}
     virtual void FileDone(std::size_t /*index*/, std::size_t /*total*/, std::int32_t /*count*/) {}
     virtual void Problem(const RunProblem& /*problem*/) {}
@@ -173,7 +173,7 @@ class RunSink {
 struct RunResult {
     // The listed files with their counts; shared with whatever shows them, so views may keep
     // it after the next run has started.
-    std::shared_ptr<clsFiles> files;
+    std::shared_ptr<FileRecords> files;
     std::int32_t files_with_hits = 0;  // saturating at kMaxHitCount
     std::int32_t strings_found = 0;
     // True when the content stage ran (a search or replace with its texts).

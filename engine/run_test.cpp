@@ -47,7 +47,7 @@ class RecordingSink : public RunSink {
             on_file(index);
         }
     }
-    void HitLines(std::size_t index, const clsFile& /*file*/, FileHits hits) override {
+    void HitLines(std::size_t index, const FileRecord& /*file*/, FileHits hits) override {
         std::string call = "lines " + std::to_string(index);
         for (const HitLine& line : hits.lines) {
             call += " " + std::to_string(line.number) + ":" + std::to_string(line.column) + ":" +
@@ -169,7 +169,7 @@ TEST_F(RunTest, StopDuringTheSearchKeepsWhatWasDone) {
             ++told;
         }
     }
-    for (const clsFile& file : *result.files) {
+    for (const FileRecord& file : *result.files) {
         if (file.ItemsFound() > 0) {
             strings += file.ItemsFound();
             ++files;
@@ -290,7 +290,8 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
             dir_.ReadFile(std::string("f") + (i < 10 ? "0" : "") + std::to_string(i) + ".txt"));
     }
     struct Previews : RecordingSink {
-        void Previewed(std::size_t /*index*/, const clsFile& file, FilePreview preview) override {
+        void Previewed(std::size_t /*index*/, const FileRecord& file,
+                       FilePreview preview) override {
             seen.push_back({file.FullPath(), std::move(preview)});
         }
         std::vector<std::pair<std::string, FilePreview>> seen;
@@ -427,7 +428,7 @@ TEST_F(RunTest, APreviewTellsEachFileOnceByItsRealPath) {
     tree.WriteFile("locked.txt", "hit");
     chmod(tree.Path("locked.txt").c_str(), 0444);
     struct Previews : RecordingSink {
-        void Previewed(std::size_t /*index*/, const clsFile& /*file*/,
+        void Previewed(std::size_t /*index*/, const FileRecord& /*file*/,
                        FilePreview preview) override {
             targets.push_back(preview.target);
         }
@@ -467,7 +468,7 @@ TEST_F(RunTest, AChoiceIsNotWrittenThroughAFolderSwappedSinceThePreview) {
     tree.WriteFile("shared/notes.txt", "hit here");
     elsewhere.WriteFile("private/notes.txt", "hit here");
     struct Previews : RecordingSink {
-        void Previewed(std::size_t /*index*/, const clsFile& /*file*/,
+        void Previewed(std::size_t /*index*/, const FileRecord& /*file*/,
                        FilePreview preview) override {
             seen.push_back(std::move(preview));
         }

@@ -31,7 +31,7 @@ struct Parsed {
     std::string start_path, file_mask, log_path, search, replace, process_type, config;
     bool minimized, regex, sub_folders, exit_on_complete, ignore_case, has_arguments;
 
-    explicit Parsed(const clsCommandLine& line)
+    explicit Parsed(const CommandLine& line)
         : start_path(line.StartPath()),
           file_mask(line.FileMask()),
           log_path(line.LogPath()),
@@ -77,7 +77,7 @@ bool ProcessTypeTravelsWhole(const std::string& value) {
 }
 
 void CheckRawText(const std::string& raw) {
-    const clsCommandLine line(raw);
+    const CommandLine line(raw);
     const Parsed parsed(line);
     FUZZ_CHECK(line.HasArguments() == !raw.empty(), Printable(raw));
     // Only a quote keeps a space at an element's end.
@@ -118,8 +118,8 @@ void CheckRawText(const std::string& raw) {
     if (arguments.empty()) {
         return;
     }
-    const std::string rebuilt = clsCommandLine::RebuildCommandLine(arguments);
-    Parsed again{clsCommandLine(rebuilt)};
+    const std::string rebuilt = CommandLine::RebuildCommandLine(arguments);
+    Parsed again{CommandLine(rebuilt)};
     if (!type_travels) {
         again.process_type = parsed.process_type;
     }
@@ -171,8 +171,8 @@ void CheckArgumentList(const uint8_t* data, size_t size) {
             expected[which] = text;
         }
     }
-    const std::string rebuilt = clsCommandLine::RebuildCommandLine(arguments);
-    const clsCommandLine line(rebuilt);
+    const std::string rebuilt = CommandLine::RebuildCommandLine(arguments);
+    const CommandLine line(rebuilt);
     const std::string where = "arguments " + Joined(arguments) + "\nrebuilt " + Printable(rebuilt);
     const std::string* got[] = {&line.StartPath(),    &line.FileMask(),      &line.LogPath(),
                                 &line.SearchString(), &line.ReplaceString(), &line.ConfigFile()};

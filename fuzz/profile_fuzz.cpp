@@ -1,10 +1,11 @@
-// The profile-file reader and writer (cINI, the ".frs" search settings and the search history)
+// The profile-file reader and writer (IniFile, the ".frs" search settings and the search history)
 // on arbitrary file bytes.
 //
 // The input is the content of a profile file. On it:
 // - LoadSearchSettings succeeds, and what it loaded, saved again, loads back equal;
-// - every key cINI lists has a value, and the history reader gives what cINI gives key by key;
-// - a cINI write of a generated key succeeds exactly when the names and value can be stored,
+// - every key IniFile lists has a value, and the history reader gives what IniFile gives key by
+// key;
+// - a IniFile write of a generated key succeeds exactly when the names and value can be stored,
 //   reads back equal, and leaves every other key, section and their order as they were;
 // - a generated history list written into the file reads back as written, the other sections
 //   untouched.
@@ -72,7 +73,7 @@ std::string Trimmed(std::string_view text) {
     return std::string(text);
 }
 
-// What a file holds as cINI reads it: its sections in order, and for the first kMaxSections of
+// What a file holds as IniFile reads it: its sections in order, and for the first kMaxSections of
 // them their first kMaxKeys keys in order with their values.
 struct Contents {
     std::vector<std::string> sections;
@@ -81,7 +82,7 @@ struct Contents {
 
 Contents Read(const std::string& path) {
     Contents contents;
-    cINI ini;
+    IniFile ini;
     ini.SetPath(path);
     ini.SetDefault(kMissing);
     ini.EnumerateAllSections(contents.sections);
@@ -243,7 +244,7 @@ void CheckIniWrite(const std::string& bytes, FuzzedDataProvider& input) {
         return;
     }
     const Contents before = Read(path);
-    cINI ini;
+    IniFile ini;
     ini.SetPath(path);
     ini.SetSection(section);
     ini.SetKey(key);
@@ -284,9 +285,9 @@ void CheckIniWrite(const std::string& bytes, FuzzedDataProvider& input) {
     }
 }
 
-// The history as cINI reads it key by key: each key of the section once, empty values left out.
+// The history as IniFile reads it key by key: each key of the section once, empty values left out.
 std::vector<std::string> HistoryByKeys(std::size_t limit) {
-    cINI ini;
+    IniFile ini;
     ini.SetPath(DataFilePath("ferret.dat"));
     ini.SetSection("Search List");
     ini.SetDefault(kMissing);

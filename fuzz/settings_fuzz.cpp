@@ -1,4 +1,4 @@
-// The settings store (cRegistry over QSettings files) on arbitrary file content.
+// The settings store (Registry over QSettings files) on arbitrary file content.
 //
 // The input is the content of the key file SOFTWARE\Mallo\Fuzz, that is
 // $XDG_CONFIG_HOME/Mallo/Fuzz.conf. On it:
@@ -51,7 +51,7 @@ bool ValidValueName(const std::string& name) {
     return !name.empty() && name != "." && name.find_first_of("/\\") == std::string::npos;
 }
 
-// The components below the file's key, as cRegistry splits them.
+// The components below the file's key, as Registry splits them.
 std::vector<std::string> Components(const std::string& below) {
     std::vector<std::string> parts;
     std::size_t start = 0;
@@ -111,8 +111,8 @@ void PlaceFile(const std::string& bytes) {
     utimensat(AT_FDCWD, ConfFile().c_str(), times, 0);
 }
 
-cRegistry Key(const std::string& path, const std::string& value_name) {
-    cRegistry registry;
+Registry Key(const std::string& path, const std::string& value_name) {
+    Registry registry;
     registry.SetSectionKey(path);
     registry.SetValueKey(value_name);
     registry.SetDefault(kMissing);
@@ -147,9 +147,9 @@ void Check(const std::string& bytes, FuzzedDataProvider& input) {
     const std::string below = input.ConsumeRandomLengthString(24);
     const std::string path = below.empty() ? kRootKey : std::string(kRootKey) + "\\" + below;
     const std::string name = input.ConsumeRandomLengthString(16);
-    cRegistry root = Key(kRootKey, name);
+    Registry root = Key(kRootKey, name);
     const bool parses = root.KeyExists();
-    const cRegistry key = Key(path, name);
+    const Registry key = Key(path, name);
     const bool key_exists = key.KeyExists();
     key.Value();
     std::vector<std::string> names;
@@ -198,7 +198,7 @@ void Check(const std::string& bytes, FuzzedDataProvider& input) {
         (type == kRegBinary && value.index() == 2) ||
         ((type == kRegNumber || type == kRegNumberBigEndian) && value.index() == 1);
     const bool acceptable = parses && valid_path && ValidValueName(name) && type_fits;
-    cRegistry writer = Key(path, name);
+    Registry writer = Key(path, name);
     writer.SetValueType(type);
     const Status status = writer.SetValue(value);
     const std::string where = "key " + Printable(path) + " name " + Printable(name) + " type " +

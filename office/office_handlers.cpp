@@ -33,7 +33,7 @@ OfficeAnswer AskOffice(OfficeLink* link, const OfficeRequest& request) {
 
 }  // namespace
 
-OfficeAnswer cOfficeFindReplace::Ask(OfficeRequest::Kind kind, bool rewrite) {
+OfficeAnswer OfficeHandler::Ask(OfficeRequest::Kind kind, bool rewrite) {
     OfficeRequest request;
     request.kind = kind;
     request.path = filename_;
@@ -51,38 +51,38 @@ OfficeAnswer cOfficeFindReplace::Ask(OfficeRequest::Kind kind, bool rewrite) {
     return answer;
 }
 
-std::int32_t cWordFindReplace::Find() {
+std::int32_t DocumentHandler::Find() {
     OfficeAnswer answer = Ask(OfficeRequest::Kind::kDocument, false);
     paragraphs_ = std::move(answer.paragraphs);
     return answer.error != 0 ? -1 : answer.count;
 }
 
-std::int32_t cWordFindReplace::Replace() {
+std::int32_t DocumentHandler::Replace() {
     OfficeAnswer answer = Ask(OfficeRequest::Kind::kDocument, true);
     paragraphs_ = std::move(answer.paragraphs);
     return answer.error != 0 ? -1 : answer.count;
 }
 
-bool cWordFindReplace::IsInstalled() {
+bool DocumentHandler::IsInstalled() {
     return FindOfficeSetup().has_value();
 }
 
-cExcelResults& cExcelFindReplace::ExcelResults() {
+SpreadsheetHits& SpreadsheetHandler::ExcelResults() {
     if (results_ == nullptr) {
-        results_ = std::make_unique<cExcelResults>();
+        results_ = std::make_unique<SpreadsheetHits>();
     }
     return *results_;
 }
 
-std::unique_ptr<cExcelResults> cExcelFindReplace::TakeExcelResults() {
+std::unique_ptr<SpreadsheetHits> SpreadsheetHandler::TakeExcelResults() {
     ExcelResults();
     return std::move(results_);
 }
 
-std::int32_t cExcelFindReplace::Run() {
+std::int32_t SpreadsheetHandler::Run() {
     const OfficeAnswer answer = Ask(OfficeRequest::Kind::kSpreadsheet, !ReplaceText().empty());
     for (std::size_t i = 0; i < answer.cells.size(); ++i) {
-        cExcelResult& entry = ExcelResults().Add(answer.cells[i].first, answer.cells[i].second);
+        SpreadsheetHit& entry = ExcelResults().Add(answer.cells[i].first, answer.cells[i].second);
         if (i < answer.cell_texts.size()) {
             entry.SetText(answer.cell_texts[i]);
         }
@@ -91,15 +91,15 @@ std::int32_t cExcelFindReplace::Run() {
     return answer.count >= 0 ? answer.count : static_cast<std::int32_t>(answer.cells.size());
 }
 
-std::int32_t cExcelFindReplace::Find() {
+std::int32_t SpreadsheetHandler::Find() {
     return Run();
 }
 
-std::int32_t cExcelFindReplace::Replace() {
+std::int32_t SpreadsheetHandler::Replace() {
     return Run();
 }
 
-bool cExcelFindReplace::IsExcelInstalled() {
+bool SpreadsheetHandler::IsExcelInstalled() {
     return FindOfficeSetup().has_value();
 }
 

@@ -4,14 +4,14 @@
 #include <memory>
 #include <string>
 
-#include "office/excel_results.h"
 #include "office/office_session.h"
+#include "office/spreadsheet_hits.h"
 
 namespace ferret {
 
 // What both office handlers are given and report. Each object serves one file. With a link the
 // run's LibreOffice is used; without one the call starts and ends its own.
-class cOfficeFindReplace {
+class OfficeHandler {
   public:
     const std::string& Filename() const { return filename_; }
     void SetFilename(std::string path) { filename_ = std::move(path); }
@@ -31,7 +31,7 @@ class cOfficeFindReplace {
     const std::string& ErrDescription() const { return err_description_; }
 
   protected:
-    explicit cOfficeFindReplace(OfficeLink* link) : link_(link) {}
+    explicit OfficeHandler(OfficeLink* link) : link_(link) {}
     // Sends the request for this file; an error is kept in ErrCode and ErrDescription.
     OfficeAnswer Ask(OfficeRequest::Kind kind, bool rewrite);
 
@@ -48,9 +48,9 @@ class cOfficeFindReplace {
 };
 
 // Finds and replaces in a word-processor document (.doc, .dot, .docx, .odt).
-class cWordFindReplace : public cOfficeFindReplace {
+class DocumentHandler : public OfficeHandler {
   public:
-    explicit cWordFindReplace(OfficeLink* link = nullptr) : cOfficeFindReplace(link) {}
+    explicit DocumentHandler(OfficeLink* link = nullptr) : OfficeHandler(link) {}
 
     // The number of hits, each counted once; -1 after an error (ErrCode says which).
     std::int32_t Find();
@@ -72,15 +72,15 @@ class cWordFindReplace : public cOfficeFindReplace {
 // Finds (and, when ReplaceText is not empty, replaces) in a spreadsheet (.xls, .xlt, .xlsx,
 // .ods): a hit is
 // a cell whose value holds the text; replacing sets the whole cell to the replacement.
-class cExcelFindReplace : public cOfficeFindReplace {
+class SpreadsheetHandler : public OfficeHandler {
   public:
-    explicit cExcelFindReplace(OfficeLink* link = nullptr)
-        : cOfficeFindReplace(link), results_(std::make_unique<cExcelResults>()) {}
+    explicit SpreadsheetHandler(OfficeLink* link = nullptr)
+        : OfficeHandler(link), results_(std::make_unique<SpreadsheetHits>()) {}
 
     // The hit cells of the last Find or Replace, sheets in order.
-    cExcelResults& ExcelResults();
+    SpreadsheetHits& ExcelResults();
     // Hands the hit cells over (to the file's result record).
-    std::unique_ptr<cExcelResults> TakeExcelResults();
+    std::unique_ptr<SpreadsheetHits> TakeExcelResults();
 
     // Both count the hit cells; both rewrite them, saving to SaveTo, exactly when ReplaceText is
     // not empty. After an error the count is the hits found before it.
@@ -91,7 +91,7 @@ class cExcelFindReplace : public cOfficeFindReplace {
   private:
     std::int32_t Run();
 
-    std::unique_ptr<cExcelResults> results_;
+    std::unique_ptr<SpreadsheetHits> results_;
 };
 
 // Which extensions go to the office handlers: ".xls|.xlt|.xlsx|.ods|" when "FileHandlerExcel" is

@@ -63,12 +63,12 @@ QString ReadText(const std::string& path, QString& error) {
     struct stat info {};
     std::string bytes;
     bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (ok && info.st_size > frmPreview::kMaxPreviewBytes) {
+    if (ok && info.st_size > PreviewWindow::kMaxPreviewBytes) {
         close(fd);
         error = QStringLiteral("%1\n\nThe file is %2 MB; files up to %3 MB can be previewed.")
                     .arg(QString::fromLatin1(kCannotDisplay))
                     .arg(info.st_size >> 20)
-                    .arg(frmPreview::kMaxPreviewBytes >> 20);
+                    .arg(PreviewWindow::kMaxPreviewBytes >> 20);
         return {};
     }
     if (ok) {
@@ -86,7 +86,7 @@ QString ReadText(const std::string& path, QString& error) {
                 break;
             }
             bytes.append(buffer, static_cast<std::size_t>(got));
-            if (static_cast<qint64>(bytes.size()) > frmPreview::kMaxPreviewBytes) {
+            if (static_cast<qint64>(bytes.size()) > PreviewWindow::kMaxPreviewBytes) {
                 ok = false;  // grew while being read
                 break;
             }
@@ -140,7 +140,7 @@ QTextCharFormat MarkFormat(int size) {
 
 }  // namespace
 
-frmPreview::frmPreview(QWidget* owner) : QMainWindow(owner) {
+PreviewWindow::PreviewWindow(QWidget* owner) : QMainWindow(owner) {
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QString::fromLatin1(kCaption));
@@ -196,17 +196,17 @@ frmPreview::frmPreview(QWidget* owner) : QMainWindow(owner) {
     large_size_->setChecked(mark_size_ == 14);
 }
 
-frmPreview::~frmPreview() {
+PreviewWindow::~PreviewWindow() {
     StopWorker();
     box_->setDocument(nullptr);  // the box lets go of the document before it is freed
 }
 
-void frmPreview::closeEvent(QCloseEvent* event) {
+void PreviewWindow::closeEvent(QCloseEvent* event) {
     StopWorker();
     QMainWindow::closeEvent(event);
 }
 
-void frmPreview::StopWorker() {
+void PreviewWindow::StopWorker() {
     if (cancel_) {
         cancel_->store(true);
     }
@@ -215,24 +215,24 @@ void frmPreview::StopWorker() {
     }
 }
 
-void frmPreview::Load() {
+void PreviewWindow::Load() {
     path_label_->setText(QString::fromStdString(FilePath));
     box_->setPlaceholderText(QStringLiteral("...loading"));
     Start(nullptr, true);
 }
 
-bool frmPreview::Highlighting() const {
+bool PreviewWindow::Highlighting() const {
     return highlight_->isChecked();
 }
 
-QString frmPreview::CurrentText() const {
+QString PreviewWindow::CurrentText() const {
     QString text = box_->document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
     text.replace(QChar::LineSeparator, QLatin1Char('\n'));
     return text;
 }
 
-void frmPreview::SetHighlighting(bool on) {
+void PreviewWindow::SetHighlighting(bool on) {
     highlight_->setChecked(on);
     if (!on) {
         setWindowTitle(QString::fromLatin1(kCaption));
@@ -240,7 +240,7 @@ void frmPreview::SetHighlighting(bool on) {
     Start(std::make_shared<const QString>(CurrentText()), on);
 }
 
-void frmPreview::SetMarkSize(int points) {
+void PreviewWindow::SetMarkSize(int points) {
     mark_size_ = points == 10 ? 10 : 14;
     LogError("frmPreview: mnuFont_Click",
              SaveSettingValue(kSettingsKey, kPreviewFontSize, std::to_string(mark_size_)));
@@ -251,12 +251,12 @@ void frmPreview::SetMarkSize(int points) {
     }
 }
 
-void frmPreview::Start(std::shared_ptr<const QString> text, bool mark) {
+void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
     StopWorker();
     loading_ = true;
     auto cancel = std::make_shared<std::atomic<bool>>(false);
     cancel_ = cancel;
-    QPointer<frmPreview> self(this);
+    QPointer<PreviewWindow> self(this);
     QThread* gui = thread();
     const std::string path = FilePath;
     const QString find =
@@ -337,8 +337,8 @@ void frmPreview::Start(std::shared_ptr<const QString> text, bool mark) {
 
 namespace ferret {
 
-void frmPreview::Finish(std::shared_ptr<QTextDocument> document, int count, bool marked,
-                        const QString& error, int select_from, int select_length) {
+void PreviewWindow::Finish(std::shared_ptr<QTextDocument> document, int count, bool marked,
+                           const QString& error, int select_from, int select_length) {
     loading_ = false;
     document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
     box_->setDocument(document.get());
@@ -364,22 +364,22 @@ void frmPreview::Finish(std::shared_ptr<QTextDocument> document, int count, bool
     }
 }
 
-void frmPreview::OpenFind() {
+void PreviewWindow::OpenFind() {
     const QTextCursor cursor = box_->textCursor();
     const QString text =
         cursor.hasSelection() ? cursor.selectedText() : QString::fromStdString(FindText);
     FindReplaceDialog::Show(this, box_, kFindDown, text);
 }
 
-void frmPreview::CopySelection() {
+void PreviewWindow::CopySelection() {
     QApplication::clipboard()->clear();
     QApplication::clipboard()->setText(
         box_->textCursor().selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n')));
 }
 
-int frmPreview::Print() {
+int PreviewWindow::Print() {
     try {
-        return cPrintRTB::PrintRTF(*box_->document(), 1440, 1440, 1440, 1440, this);
+        return PrintDocument::PrintRTF(*box_->document(), 1440, 1440, 1440, 1440, this);
     } catch (const std::exception& error) {
         LogError("frmPreview: mnuPrint_Click", "1", error.what());
     }

@@ -23,10 +23,10 @@ namespace ferret {
 // Shows one file's text with every hit marked in blue and bold, the number of hits in the
 // caption. Reading, decoding and marking run on a thread of their own, so a large file never
 // stops the window; the text appears when it is ready.
-class frmPreview : public QMainWindow {
+class PreviewWindow : public QMainWindow {
   public:
-    explicit frmPreview(QWidget* owner = nullptr);
-    ~frmPreview() override;
+    explicit PreviewWindow(QWidget* owner = nullptr);
+    ~PreviewWindow() override;
 
     // Set before Load.
     std::string FilePath;

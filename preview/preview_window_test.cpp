@@ -24,12 +24,12 @@ class PreviewTest : public ::testing::Test {
         ASSERT_TRUE(SaveSettingValue(kSettingsKey, kPreviewFontSize, "10").ok());
     }
     // Opens a previewer on `content` and waits until its text is in place.
-    frmPreview* Open(const std::string& content, const std::string& find, bool regex = false,
-                     bool ignore_case = false) {
+    PreviewWindow* Open(const std::string& content, const std::string& find, bool regex = false,
+                        bool ignore_case = false) {
         const std::string name = "file" + std::to_string(++files_) + ".txt";
         dir_.WriteFile(name, content);
         const std::string path = dir_.Path(name);
-        auto* preview = new frmPreview;
+        auto* preview = new PreviewWindow;
         preview->setAttribute(Qt::WA_DeleteOnClose, false);
         windows_.emplace_back(preview);
         preview->FilePath = path;
@@ -40,7 +40,7 @@ class PreviewTest : public ::testing::Test {
         Wait(*preview);
         return preview;
     }
-    static void Wait(const frmPreview& preview) {
+    static void Wait(const PreviewWindow& preview) {
         QElapsedTimer clock;
         clock.start();
         while (preview.IsLoading() && clock.elapsed() < 20000) {
@@ -49,7 +49,7 @@ class PreviewTest : public ::testing::Test {
         ASSERT_FALSE(preview.IsLoading());
     }
     // Marked characters: blue, bold, at the given size.
-    static int MarkedCharacters(const frmPreview& preview, int size) {
+    static int MarkedCharacters(const PreviewWindow& preview, int size) {
         int marked = 0;
         const QTextDocument* document = preview.Box()->document();
         for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
@@ -66,21 +66,21 @@ class PreviewTest : public ::testing::Test {
     }
     TempDir dir_;
     int files_ = 0;
-    std::vector<std::unique_ptr<frmPreview>> windows_;
+    std::vector<std::unique_ptr<PreviewWindow>> windows_;
 };
 
 TEST_F(PreviewTest, PlainMarksCountInTheCaption) {
-    frmPreview* two = Open("abab\naaaa\n", "ab");
+    PreviewWindow* two = Open("abab\naaaa\n", "ab");
     EXPECT_EQ(two->windowTitle(), QStringLiteral("File Preview (Text Mode) [2 found]"));
     EXPECT_EQ(MarkedCharacters(*two, 10), 4);
     EXPECT_EQ(Open("aaaa", "aa")->MarkCount(), 2);
-    frmPreview* none = Open("nothing here", "zz");
+    PreviewWindow* none = Open("nothing here", "zz");
     EXPECT_EQ(none->windowTitle(), QStringLiteral("File Preview (Text Mode) [0 found]"));
-    frmPreview* unmarked = Open("nothing here", "");
+    PreviewWindow* unmarked = Open("nothing here", "");
     EXPECT_EQ(unmarked->windowTitle(), QStringLiteral("File Preview (Text Mode)"));
     EXPECT_EQ(unmarked->Box()->toPlainText(), QStringLiteral("nothing here"));
     // Ignoring case, and line ends of every kind keep the marks on their hits.
-    frmPreview* lines = Open("x\r\nHIT\ry\nhit\r\n", "hit", false, true);
+    PreviewWindow* lines = Open("x\r\nHIT\ry\nhit\r\n", "hit", false, true);
     EXPECT_EQ(lines->MarkCount(), 2);
     EXPECT_EQ(MarkedCharacters(*lines, 10), 6);
     EXPECT_EQ(lines->Box()->toPlainText(), QStringLiteral("x\nHIT\ny\nhit\n"));
@@ -98,7 +98,7 @@ TEST_F(PreviewTest, MarkedUtf16FilesShowAsText) {
             const char low = static_cast<char>(c.unicode() & 0xFF);
             bytes += big_endian ? std::string{high, low} : std::string{low, high};
         }
-        frmPreview* preview = Open(bytes, "old");
+        PreviewWindow* preview = Open(bytes, "old");
         EXPECT_EQ(preview->Box()->toPlainText(), QStringLiteral("[Key]\n\"old\"=\"\u00e9old\"\n"));
         EXPECT_EQ(preview->windowTitle(), QStringLiteral("File Preview (Text Mode) [2 found]"));
         EXPECT_EQ(MarkedCharacters(*preview, 10), 6);
@@ -106,20 +106,20 @@ TEST_F(PreviewTest, MarkedUtf16FilesShowAsText) {
 }
 
 TEST_F(PreviewTest, PatternMarksAndABadPattern) {
-    frmPreview* digits = Open("é1 😀22 x333", "\\d+", true);
+    PreviewWindow* digits = Open("é1 😀22 x333", "\\d+", true);
     EXPECT_EQ(digits->MarkCount(), 3);
     EXPECT_EQ(MarkedCharacters(*digits, 10), 6);
     QTextCursor second(digits->Box()->document());
     second.setPosition(6);  // inside "22", after the two UTF-16 units of the emoji
     EXPECT_EQ(second.charFormat().fontWeight(), QFont::Bold);
-    frmPreview* bad = Open("text (", "(", true);
+    PreviewWindow* bad = Open("text (", "(", true);
     EXPECT_EQ(bad->windowTitle(), QStringLiteral("File Preview (Text Mode)"));
     EXPECT_EQ(MarkedCharacters(*bad, 10), 0);
     EXPECT_EQ(bad->Box()->toPlainText(), QStringLiteral("text ("));
 }
 
 TEST_F(PreviewTest, HighlightingAndFontSize) {
-    frmPreview* preview = Open("one two one", "one");
+    PreviewWindow* preview = Open("one two one", "one");
     preview->SetHighlighting(false);
     Wait(*preview);
     EXPECT_FALSE(preview->Highlighting());
@@ -135,7 +135,7 @@ TEST_F(PreviewTest, HighlightingAndFontSize) {
     EXPECT_EQ(preview->windowTitle(), QStringLiteral("File Preview (Text Mode) [2 found]"));
     // Any stored size but 10 is the large one.
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kPreviewFontSize, "12").ok());
-    frmPreview* large = Open("one", "one");
+    PreviewWindow* large = Open("one", "one");
     EXPECT_EQ(large->MarkSize(), 14);
     EXPECT_EQ(MarkedCharacters(*large, 14), 3);
     QStringList items;
@@ -147,7 +147,7 @@ TEST_F(PreviewTest, HighlightingAndFontSize) {
 }
 
 TEST_F(PreviewTest, UnreadableFileAndClosingWhileLoading) {
-    auto* missing = new frmPreview;
+    auto* missing = new PreviewWindow;
     windows_.emplace_back(missing);
     missing->setAttribute(Qt::WA_DeleteOnClose, false);
     missing->FilePath = dir_.Path("absent.txt");
@@ -163,7 +163,7 @@ TEST_F(PreviewTest, UnreadableFileAndClosingWhileLoading) {
     }
     dir_.WriteFile("big.txt", big);
     const std::string path = dir_.Path("big.txt");
-    QPointer<frmPreview> closing = new frmPreview;
+    QPointer<PreviewWindow> closing = new PreviewWindow;
     closing->FilePath = path;
     closing->FindText = "hit";
     closing->Load();

@@ -16,21 +16,21 @@
 namespace ferret {
 namespace {
 
-cPrintRTB::DialogHook& Hook() {
-    static cPrintRTB::DialogHook hook;
+PrintDocument::DialogHook& Hook() {
+    static PrintDocument::DialogHook hook;
     return hook;
 }
 
 }  // namespace
 
-cPrintRTB::DialogHook cPrintRTB::SetDialogHook(DialogHook hook) {
+PrintDocument::DialogHook PrintDocument::SetDialogHook(DialogHook hook) {
     DialogHook previous = std::move(Hook());
     Hook() = std::move(hook);
     return previous;
 }
 
-int cPrintRTB::PrintRTF(const QTextDocument& document, int left_margin, int top_margin,
-                        int right_margin, int bottom_margin, QWidget* owner) {
+int PrintDocument::PrintRTF(const QTextDocument& document, int left_margin, int top_margin,
+                            int right_margin, int bottom_margin, QWidget* owner) {
     QPrinter printer(QPrinter::HighResolution);
     bool confirmed = false;
     if (Hook()) {
@@ -45,8 +45,8 @@ int cPrintRTB::PrintRTF(const QTextDocument& document, int left_margin, int top_
     return PrintPages(document, printer, left_margin, top_margin, right_margin, bottom_margin);
 }
 
-int cPrintRTB::PrintPages(const QTextDocument& document, QPrinter& printer, int left_margin,
-                          int top_margin, int right_margin, int bottom_margin) {
+int PrintDocument::PrintPages(const QTextDocument& document, QPrinter& printer, int left_margin,
+                              int top_margin, int right_margin, int bottom_margin) {
     // Margins count from the paper's edge, whatever the printer cannot reach.
     printer.setFullPage(true);
     const QMarginsF inches(left_margin / 1440.0, top_margin / 1440.0, right_margin / 1440.0,

@@ -10,7 +10,7 @@ namespace ferret {
 
 // Prints a text document page by page within margins given in twips (1/1440 inch), after the
 // print dialog. The document is laid out anew for the printer; the one shown is not touched.
-class cPrintRTB {
+class PrintDocument {
   public:
     // Shows the print dialog for `owner`; when the user confirms, prints every page of
     // `document` with the margins (left, top, right, bottom, as the callers have always passed

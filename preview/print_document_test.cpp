@@ -26,17 +26,17 @@ using testing::TempDir;
 class PrintToFile {
   public:
     PrintToFile(std::string pdf, bool confirm) {
-        previous_ = cPrintRTB::SetDialogHook([pdf, confirm](QPrinter& printer) {
+        previous_ = PrintDocument::SetDialogHook([pdf, confirm](QPrinter& printer) {
             printer.setOutputFormat(QPrinter::PdfFormat);
             printer.setOutputFileName(QString::fromStdString(pdf));
             printer.setPageSize(QPageSize(QPageSize::Letter));
             return confirm;
         });
     }
-    ~PrintToFile() { cPrintRTB::SetDialogHook(previous_); }
+    ~PrintToFile() { PrintDocument::SetDialogHook(previous_); }
 
   private:
-    cPrintRTB::DialogHook previous_;
+    PrintDocument::DialogHook previous_;
 };
 
 // The page count and the words' boxes, from the poppler tools.
@@ -101,7 +101,7 @@ TEST(Printing, PagesWithOneInchMargins) {
     const std::string pdf = dir.Path("three.pdf");
     {
         PrintToFile to(pdf, true);
-        EXPECT_EQ(cPrintRTB::PrintRTF(three, 1440, 1440, 1440, 1440), 3);
+        EXPECT_EQ(PrintDocument::PrintRTF(three, 1440, 1440, 1440, 1440), 3);
     }
     EXPECT_EQ(PdfPages(pdf), 3);
 
@@ -120,7 +120,7 @@ TEST(Printing, PagesWithOneInchMargins) {
     int pages = 0;
     {
         PrintToFile to(long_pdf, true);
-        pages = cPrintRTB::PrintRTF(long_text, 1440, 1440, 1440, 1440);
+        pages = PrintDocument::PrintRTF(long_text, 1440, 1440, 1440, 1440);
     }
     EXPECT_GT(pages, 3);
     EXPECT_EQ(PdfPages(long_pdf), pages);
@@ -138,7 +138,7 @@ TEST(Printing, CancelPrintsNothing) {
     document.setPlainText(QStringLiteral("text"));
     const std::string pdf = dir.Path("cancelled.pdf");
     PrintToFile to(pdf, false);
-    EXPECT_EQ(cPrintRTB::PrintRTF(document, 1440, 1440, 1440, 1440), 0);
+    EXPECT_EQ(PrintDocument::PrintRTF(document, 1440, 1440, 1440, 1440), 0);
     EXPECT_TRUE(dir.Names().empty());
 }
 
@@ -162,7 +162,7 @@ TEST(Printing, ThePreviewersLongLinesWrapWithinTheMargins) {
         content += line + "\n";
     }
     dir.WriteFile("long.txt", content);
-    frmPreview preview;
+    PreviewWindow preview;
     preview.FilePath = dir.Path("long.txt");
     preview.FindText = "L0";
     preview.Load();

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string_view>
 
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 #include "settings/error_log.h"
 #include "util/app_locale.h"
 #include "util/file_info.h"
@@ -177,21 +177,21 @@ std::string FlagsText(const FileFacts& facts) {
 }
 
 FileFactsReader SystemFileFactsReader() {
-    auto info = std::make_shared<clsFileInfo>();
+    auto info = std::make_shared<FileInfo>();
     return [info](const std::string& full_path) {
         FileFacts facts;
         // The reader keeps the previous file's information on failure; never show that.
         if (info->SetFilePath(full_path, false)) {
-            facts.type = info->fType();
-            facts.hidden = info->fATTR_Hidden();
-            facts.read_only = info->fATTR_ReadOnly();
-            facts.system = info->fATTR_System();
+            facts.type = info->Type();
+            facts.hidden = info->Hidden();
+            facts.read_only = info->ReadOnly();
+            facts.system = info->System();
         }
         return facts;
     };
 }
 
-FileListRows BuildFileListRows(const clsFiles* files, const ReportBuildInput& input) {
+FileListRows BuildFileListRows(const FileRecords* files, const ReportBuildInput& input) {
     FileListRows out;
     if (files == nullptr) {
         return out;
@@ -205,7 +205,7 @@ FileListRows BuildFileListRows(const clsFiles* files, const ReportBuildInput& in
     const SizeTextReader sizes;
     try {
         out.rows.reserve(static_cast<std::size_t>(files->Count()));
-        for (clsFile& file : *files) {
+        for (FileRecord& file : *files) {
             if (input.searched && file.ItemsFound() < 1) {
                 continue;
             }
@@ -232,7 +232,7 @@ FileListRows BuildFileListRows(const clsFiles* files, const ReportBuildInput& in
     return out;
 }
 
-FileListRows BuildFileListRows(const std::shared_ptr<clsFiles>& files,
+FileListRows BuildFileListRows(const std::shared_ptr<FileRecords>& files,
                                const ReportBuildInput& input) {
     FileListRows rows = BuildFileListRows(files.get(), input);
     rows.owner = files;

@@ -10,8 +10,8 @@
 
 namespace ferret {
 
-class clsFile;
-class clsFiles;
+class FileRecord;
+class FileRecords;
 
 // Stands for the start folder in the folder texts of the list and the tree.
 inline constexpr char kRootSelected[] = "(root selected)";
@@ -35,7 +35,7 @@ std::string FlagsText(const FileFacts& facts);
 // Gives the facts of the file at a full path. A file that cannot be read gets empty facts.
 using FileFactsReader = std::function<FileFacts(const std::string& full_path)>;
 
-// Reads through one clsFileInfo shared by the calls, without telling the user about files that
+// Reads through one FileInfo shared by the calls, without telling the user about files that
 // cannot be read. Each returned reader is for one thread.
 FileFactsReader SystemFileFactsReader();
 
@@ -78,7 +78,7 @@ inline constexpr char kTooManyItemsTitle[] = "Max Results Exceeded";
 // One row of the detailed file list.
 struct FileListRow {
     // Owned by the collection the rows were built from (FileListRows::owner keeps it).
-    clsFile* record = nullptr;
+    FileRecord* record = nullptr;
     std::array<std::string, kFileListColumnCount> text;
     // Sort keys of the number columns.
     std::int32_t items_found = 0;
@@ -88,7 +88,7 @@ struct FileListRow {
 struct FileListRows {
     std::vector<FileListRow> rows;
     // The collection the rows point into, kept alive for as long as the rows are shown.
-    std::shared_ptr<clsFiles> owner;
+    std::shared_ptr<FileRecords> owner;
     // The collection holds more than the display limit's records: no rows were made and the
     // caller shows kTooManyItemsText.
     bool too_many = false;
@@ -98,9 +98,9 @@ struct FileListRows {
 // search text was given, every file otherwise. Stores each file's type in its record
 // (SetFiletype). `files` may be null (no run yet). An error ends the build, is logged under
 // "frmMain: DisplayFileList" and keeps the rows made so far.
-FileListRows BuildFileListRows(const clsFiles* files, const ReportBuildInput& input);
+FileListRows BuildFileListRows(const FileRecords* files, const ReportBuildInput& input);
 // The same over a run's shared results, which the rows then keep.
-FileListRows BuildFileListRows(const std::shared_ptr<clsFiles>& files,
+FileListRows BuildFileListRows(const std::shared_ptr<FileRecords>& files,
                                const ReportBuildInput& input);
 
 // The number of bytes a size text stands for: "1,023 bytes", "1.00 KB", "512.0 KB", "1.00 MB",

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_locale.h"
 #include "util/message_box.h"
@@ -34,7 +34,7 @@ Texts Column(const std::vector<FileListRow>& rows, int column) {
 }
 
 TEST(FileListRowsBuild, ColumnTextsAndLeftOutFiles) {
-    clsFiles files;
+    FileRecords files;
     files.Add("a.txt", "/data/site/sub/", "2.00 MB", 0)->SetItemsFound(12);
     files.Add("b.txt", "/data/site/", "", 0);
     files.Add("c.txt", "/data/site/", "", 0)->SetItemsFound(-1);  // could not be searched
@@ -54,9 +54,9 @@ TEST(FileListRowsBuild, ColumnTextsAndLeftOutFiles) {
 TEST(FileListRowsBuild, DisplayLimitCountsTheWholeCollection) {
     EXPECT_GE(kFileListDisplayLimit, 100000);  // large runs are shown
     for (const std::int32_t count : {10, 11}) {
-        clsFiles files;
+        FileRecords files;
         for (std::int32_t i = 0; i < count; ++i) {
-            auto record = std::make_unique<clsFile>();
+            auto record = std::make_unique<FileRecord>();
             record->SetFilename("f" + std::to_string(i));
             files.AddUnique(std::move(record));
         }
@@ -74,7 +74,7 @@ TEST(FileListRowsBuild, DisplayLimitCountsTheWholeCollection) {
 }
 
 TEST(FileListRowsBuild, StopEndsTheFillAfterTheCurrentRow) {
-    clsFiles files;
+    FileRecords files;
     for (int i = 0; i < 5; ++i) {
         files.Add("f" + std::to_string(i), "/data/site/", "", 0)->SetItemsFound(i % 2);
     }
@@ -91,7 +91,7 @@ TEST(FileListRowsBuild, SystemReaderIsQuietAboutMissingFiles) {
         [&boxes](const std::string&, const std::string&, MessageIcon) { ++boxes; });
     testing::TempDir dir;
     dir.WriteFile(".hidden.txt", "text");
-    clsFiles files;
+    FileRecords files;
     files.Add("missing.txt", "/nonexistent-ferret-folder/", "", 0);
     files.Add(".hidden.txt", dir.path() + "/", "", 0);
     files.Add("missing2.txt", "/nonexistent-ferret-folder/", "", 0);

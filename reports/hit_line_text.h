@@ -9,8 +9,8 @@
 
 namespace ferret {
 
-class clsFile;
-class clsFiles;
+class FileRecord;
+class FileRecords;
 
 // Appends "PATH:LINE:COLUMN: TEXT" and a line feed for a hit line, the form of a list of places
 // that editors read (vim -q, Emacs's grep mode, problem matchers). One hit line is one line
@@ -24,11 +24,11 @@ std::string QuickfixLines(std::string_view path, const FileHits& hits);
 
 // The hit lines of a run's files with hits, in list order.
 struct FileHitLines {
-    const clsFile* file = nullptr;  // one of HitLineTable::files
+    const FileRecord* file = nullptr;  // one of HitLineTable::files
     FileHits hits;
 };
 struct HitLineTable {
-    std::shared_ptr<clsFiles> files;  // keeps the records alive
+    std::shared_ptr<FileRecords> files;  // keeps the records alive
     std::vector<FileHitLines> entries;
     // What marks the hits in a line: the search text, or the replacement in a replace run
     // (whose lines show the new text), and how it was searched.

@@ -4,7 +4,7 @@
 #include <functional>
 #include <unordered_map>
 
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 #include "settings/error_log.h"
 
 namespace ferret {
@@ -46,7 +46,7 @@ std::uint32_t StructuredTree::Add(std::uint32_t parent, std::string key, std::st
     return id;
 }
 
-StructuredTree BuildStructuredTree(const clsFiles* files, const ReportBuildInput& input) {
+StructuredTree BuildStructuredTree(const FileRecords* files, const ReportBuildInput& input) {
     StructuredTree tree;
     if (files == nullptr) {
         return tree;
@@ -97,7 +97,7 @@ StructuredTree BuildStructuredTree(const clsFiles* files, const ReportBuildInput
 
     try {
         std::uint32_t k = 0;
-        for (clsFile& file : *files) {
+        for (FileRecord& file : *files) {
             if (input.searched && file.ItemsFound() < 1) {
                 continue;
             }

@@ -9,7 +9,7 @@
 
 namespace ferret {
 
-class clsFiles;
+class FileRecords;
 
 // The picture a node shows; a view maps these to icons.
 enum class NodeImage { kRoot, kDetail, kFile, kFolder };
@@ -47,7 +47,8 @@ class StructuredTree {
     const StructuredNode* Find(std::string_view key) const;
 
   private:
-    friend StructuredTree BuildStructuredTree(const clsFiles* files, const ReportBuildInput& input);
+    friend StructuredTree BuildStructuredTree(const FileRecords* files,
+                                              const ReportBuildInput& input);
 
     std::uint32_t Add(std::uint32_t parent, std::string key, std::string text, NodeImage image,
                       std::string tag = {});
@@ -62,8 +63,8 @@ class StructuredTree {
 // "frmMain: CreateNewNode - " followed by its folder and left out. Any other error ends the
 // build, is logged under "frmMain: DisplayStructuredList" and keeps the nodes made so far.
 // `files` may be null (no run yet): the tree is then the root alone.
-StructuredTree BuildStructuredTree(const clsFiles* files, const ReportBuildInput& input);
-inline StructuredTree BuildStructuredTree(const std::shared_ptr<clsFiles>& files,
+StructuredTree BuildStructuredTree(const FileRecords* files, const ReportBuildInput& input);
+inline StructuredTree BuildStructuredTree(const std::shared_ptr<FileRecords>& files,
                                           const ReportBuildInput& input) {
     return BuildStructuredTree(files.get(), input);  // the tree holds copies of what it shows
 }

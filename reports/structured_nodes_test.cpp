@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 #include "util/message_box.h"
@@ -19,7 +19,7 @@ using Texts = std::vector<std::string>;
 // Builds from (file name, folder, hits) triples.
 StructuredTree Build(const std::vector<std::tuple<std::string, std::string, int>>& records,
                      bool searched, const std::string& start_folder = "/s") {
-    clsFiles files;
+    FileRecords files;
     for (const auto& [name, root, hits] : records) {
         files.Add(name, root, "1.00 KB", 0)->SetItemsFound(hits);
     }
@@ -120,7 +120,7 @@ TEST(StructuredNodesBuild, FileNumbersHaveNoGapsWhenFilesAreLeftOut) {
 }
 
 TEST(StructuredNodesBuild, StopEndsTheBuildAfterTheCurrentFile) {
-    clsFiles files;
+    FileRecords files;
     for (int i = 0; i < 4; ++i) {
         files.Add("f" + std::to_string(i), "/s/", "", 0);
     }
@@ -157,10 +157,10 @@ TEST(StructuredNodesScale, HundredThousandFilesWithoutMessages) {
     int boxes = 0;
     const MessageBoxHandler previous = SetMessageBoxHandler(
         [&boxes](const std::string&, const std::string&, MessageIcon) { ++boxes; });
-    clsFiles files;
+    FileRecords files;
     constexpr int kFiles = 100000;
     for (int i = 0; i < kFiles; ++i) {
-        auto record = std::make_unique<clsFile>();
+        auto record = std::make_unique<FileRecord>();
         record->SetFilename("file" + std::to_string(i) + ".txt");
         record->SetRootPath("/nonexistent-ferret-root/d" + std::to_string(i % 300) + "/sub" +
                             std::to_string(i % 7) + "/");

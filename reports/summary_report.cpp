@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "engine/append_string.h"
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 #include "office/office_handlers.h"
 #include "reports/quoted_name.h"
 #include "settings/error_log.h"
@@ -18,9 +18,9 @@ const char* OnOff(bool on) {
     return on ? "ON" : "OFF";
 }
 
-void AppendSheetLines(AppendString& out, clsFile& file) {
+void AppendSheetLines(AppendString& out, FileRecord& file) {
     std::string previous_sheet;
-    for (const cExcelResult& hit : file.ExcelResults()) {
+    for (const SpreadsheetHit& hit : file.ExcelResults()) {
         if (!EqualsIgnoringCase(hit.SheetName(), previous_sheet)) {
             out.AddToString("\n\t\tSheet: " + EscapedText(hit.SheetName()) + "\n");
         }
@@ -49,7 +49,7 @@ std::string ShortenedFolder(const std::string& root_path, const std::string& fol
     return out.append(root_path, start);
 }
 
-std::string BuildSummaryReport(const clsFiles* files, const SummaryHeader& header,
+std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& header,
                                const SummaryTotals& totals, bool with_file_list,
                                const SummaryHooks& hooks) {
     const bool searched = !header.search_text.empty();
@@ -77,7 +77,7 @@ std::string BuildSummaryReport(const clsFiles* files, const SummaryHeader& heade
         }
         try {
             if (files != nullptr) {
-                for (clsFile& file : *files) {
+                for (FileRecord& file : *files) {
                     const std::int32_t hits = file.ItemsFound();
                     if (hits >= 1 || !searched) {
                         if (hits >= 1) {

@@ -6,7 +6,7 @@
 
 namespace ferret {
 
-class clsFiles;
+class FileRecords;
 
 // The maker's name and web address, for the report's credit line and the about box.
 inline constexpr char kMakerName[] = "Mallo";
@@ -45,7 +45,7 @@ struct SummaryHooks {
 // every file when there was no search text), the closing sentence and the credit line. Lines end
 // in "\n"; each listed file is one line, its path written as QuotedName writes names, and so are
 // the start folder and the restore point. `files` may be null (no run yet).
-std::string BuildSummaryReport(const clsFiles* files, const SummaryHeader& header,
+std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& header,
                                const SummaryTotals& totals, bool with_file_list,
                                const SummaryHooks& hooks);
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 
 namespace ferret {
 namespace {
@@ -47,7 +47,7 @@ class SummaryReportTest : public ::testing::Test {
         files_.Add("c.txt", "/data/site/sub/data/site/", "", 0)->SetItemsFound(-1);
         files_.Add("d.txt", "/data/site/sub/", "", 0)->SetItemsFound(1);
     }
-    clsFiles files_;
+    FileRecords files_;
 };
 
 TEST_F(SummaryReportTest, WithFileListListsFilesWithHits) {
@@ -90,8 +90,8 @@ TEST_F(SummaryReportTest, WithoutFileListAndWithStop) {
 }
 
 TEST_F(SummaryReportTest, SpreadsheetHitsShareASheetLineIgnoringCase) {
-    clsFiles files;
-    clsFile* book = files.Add("book.xls", "/data/site/", "", 0);
+    FileRecords files;
+    FileRecord* book = files.Add("book.xls", "/data/site/", "", 0);
     book->SetItemsFound(3);
     book->ExcelResults().Add("Sheet1", "$A$1");
     book->ExcelResults().Add("SHEET1", "B2");
@@ -108,7 +108,7 @@ TEST_F(SummaryReportTest, SpreadsheetHitsShareASheetLineIgnoringCase) {
 // One line a listed file: a name holding a line feed or an escape sequence forges no row, and
 // the start folder and restore point are written the same way; ordinary names stay as they are.
 TEST(SummaryReport, NamesWithControlCharactersKeepOneLineAFile) {
-    clsFiles files;
+    FileRecords files;
     files.Add("a\n [9]\t.../.bashrc", "/data/site/", "", 0)->SetItemsFound(1);
     files.Add("\x1B[2Jx\r.txt", "/data/site/n\tm/", "", 0)->SetItemsFound(2);
     files.Add("two words \xC3\xA9.txt", "/data/site/", "", 0)->SetItemsFound(3);

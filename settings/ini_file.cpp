@@ -372,12 +372,12 @@ Status ReadProfileText(const std::string& path, std::string& text) {
     return ReadDecoded(path, text, bom);
 }
 
-void cINI::Finish(Status status) {
+void IniFile::Finish(Status status) {
     last_return_code_ = status.ok() ? 1 : 0;
     last_status_ = std::move(status);
 }
 
-std::string cINI::Value() const {
+std::string IniFile::Value() const {
     Profile profile;
     if (!LoadProfile(path_, profile).ok()) {
         return default_;
@@ -393,7 +393,7 @@ std::string cINI::Value() const {
     return default_;
 }
 
-void cINI::SetValue(std::string_view text) {
+void IniFile::SetValue(std::string_view text) {
     const std::string_view section = ProfileTrim(section_);
     const std::string_view key = ProfileTrim(key_);
     if (Status status = CheckNames(path_, section, key); !status.ok()) {
@@ -443,7 +443,7 @@ void cINI::SetValue(std::string_view text) {
     Finish(WriteFileAtomically(path_, Serialize(profile)));
 }
 
-void cINI::DeleteKey() {
+void IniFile::DeleteKey() {
     Profile profile;
     bool exists = false;
     if (Status status = LoadProfile(path_, profile, &exists); !status.ok() || !exists) {
@@ -467,7 +467,7 @@ void cINI::DeleteKey() {
     Finish(WriteFileAtomically(path_, Serialize(profile)));
 }
 
-void cINI::DeleteSection() {
+void IniFile::DeleteSection() {
     Profile profile;
     bool exists = false;
     if (Status status = LoadProfile(path_, profile, &exists); !status.ok() || !exists) {
@@ -489,23 +489,23 @@ void cINI::DeleteSection() {
     Finish(WriteFileAtomically(path_, Serialize(profile)));
 }
 
-std::string cINI::INISection() const {
+std::string IniFile::INISection() const {
     std::vector<std::string> names;
     EnumerateCurrentSection(names);
     return JoinWithNul(names);
 }
 
-void cINI::SetINISection(std::string_view /*text*/) {
+void IniFile::SetINISection(std::string_view /*text*/) {
     DeleteSection();
 }
 
-std::string cINI::Sections() const {
+std::string IniFile::Sections() const {
     std::vector<std::string> names;
     EnumerateAllSections(names);
     return JoinWithNul(names);
 }
 
-int cINI::EnumerateCurrentSection(std::vector<std::string>& names) const {
+int IniFile::EnumerateCurrentSection(std::vector<std::string>& names) const {
     names.clear();
     Profile profile;
     if (LoadProfile(path_, profile).ok()) {
@@ -519,7 +519,7 @@ int cINI::EnumerateCurrentSection(std::vector<std::string>& names) const {
     return static_cast<int>(names.size());
 }
 
-int cINI::EnumerateAllSections(std::vector<std::string>& names) const {
+int IniFile::EnumerateAllSections(std::vector<std::string>& names) const {
     names.clear();
     Profile profile;
     if (LoadProfile(path_, profile).ok()) {
@@ -532,7 +532,7 @@ int cINI::EnumerateAllSections(std::vector<std::string>& names) const {
     return static_cast<int>(names.size());
 }
 
-std::int32_t cINI::CLngDefault(std::string_view text, std::int32_t fallback) {
+std::int32_t IniFile::CLngDefault(std::string_view text, std::int32_t fallback) {
     std::string_view digits = ProfileTrim(text);
     bool negative = false;
     if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {

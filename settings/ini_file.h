@@ -59,7 +59,7 @@ std::string_view ProfileValueAsRead(std::string_view raw);
 // quote characters at both ends) is written in double quotes, so it reads back exactly.
 //
 // One object is not safe to share between threads.
-class cINI {
+class IniFile {
   public:
     // Result of the last write or delete: non-zero on success, 0 on failure; 0 before any.
     int LastReturnCode() const { return last_return_code_; }

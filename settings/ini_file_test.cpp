@@ -37,9 +37,9 @@ bool Exists(const std::string& path) {
 
 class IniFileTest : public ::testing::Test {
   protected:
-    cINI At(const std::string& section, const std::string& key,
-            const std::string& file = "a.ini") const {
-        cINI ini;
+    IniFile At(const std::string& section, const std::string& key,
+               const std::string& file = "a.ini") const {
+        IniFile ini;
         ini.SetPath(dir_.Path(file));
         ini.SetSection(section);
         ini.SetKey(key);
@@ -50,7 +50,7 @@ class IniFileTest : public ::testing::Test {
 };
 
 TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault) {
-    cINI ini = At("s", "k");
+    IniFile ini = At("s", "k");
     EXPECT_EQ(ini.Default(), "");
     EXPECT_EQ(ini.LastReturnCode(), 0);
     EXPECT_FALSE(ini.Success());
@@ -64,7 +64,7 @@ TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault) {
 }
 
 TEST_F(IniFileTest, WritesCrlfAndMatchesNamesIgnoringCase) {
-    cINI writer = At("Search Criteria", "Search");
+    IniFile writer = At("Search Criteria", "Search");
     writer.SetValue("needle");
     EXPECT_EQ(writer.LastReturnCode(), 1);
     EXPECT_TRUE(writer.LastStatus().ok());
@@ -74,10 +74,10 @@ TEST_F(IniFileTest, WritesCrlfAndMatchesNamesIgnoringCase) {
         SCOPED_TRACE(section);
         EXPECT_EQ(At(section, "sEaRcH").Value(), "needle");
     }
-    cINI unicode = At("Größe", "Ärger");
+    IniFile unicode = At("Größe", "Ärger");
     unicode.SetValue("1");
     EXPECT_EQ(At("GRÖßE", "äRGER").Value(), "1");
-    cINI again = At("SEARCH criteria", "SEARCH");
+    IniFile again = At("SEARCH criteria", "SEARCH");
     again.SetValue("other");
     EXPECT_EQ(dir_.ReadFile("a.ini"), "[Search Criteria]\r\nSearch=other\r\n[Größe]\r\nÄrger=1\r\n")
         << "the stored spelling is kept";
@@ -107,7 +107,7 @@ TEST_F(IniFileTest, ReadingRules) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         dir_.WriteFile("a.ini", "[s]\n"s + c.line + "\n");
-        cINI ini = At("s", "k");
+        IniFile ini = At("s", "k");
         ini.SetDefault("<none>");
         EXPECT_EQ(ini.Value(), c.value != nullptr ? c.value : "<none>");
     }
@@ -192,7 +192,7 @@ TEST_F(IniFileTest, ValuesRoundTripExactly) {
                  {"a\0b"s, "k=ab"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        cINI ini = At("s", "k");
+        IniFile ini = At("s", "k");
         ini.SetValue(c.value);
         ASSERT_TRUE(ini.Success());
         EXPECT_EQ(dir_.ReadFile("a.ini"), "[s]\r\n" + c.line + "\r\n");
@@ -214,7 +214,7 @@ TEST_F(IniFileTest, RefusesWhatALineCannotHold) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.section) + "/" + c.key + "/" + c.value);
         dir_.WriteFile("a.ini", before);
-        cINI ini = At(c.section, c.key);
+        IniFile ini = At(c.section, c.key);
         ini.SetValue(c.value);
         EXPECT_EQ(ini.LastReturnCode(), 0);
         EXPECT_EQ(ini.LastStatus().number(), EINVAL);
@@ -229,7 +229,7 @@ TEST_F(IniFileTest, RefusesWhatALineCannotHold) {
 }
 
 TEST_F(IniFileTest, EnumerationsListNamesOnceInFileOrder) {
-    cINI ini = At("one", "");
+    IniFile ini = At("one", "");
     std::vector<std::string> names{"stale"};
     EXPECT_EQ(ini.EnumerateAllSections(names), 0) << "no file";
     EXPECT_TRUE(names.empty());
@@ -258,7 +258,7 @@ TEST_F(IniFileTest, EnumerationsListNamesOnceInFileOrder) {
 TEST_F(IniFileTest, DeleteKeyAndDeleteSection) {
     const std::string text = "[One]\na=1\nb=2\nA=3\n[Two]\n; two's\nc=4\n[one]\na=5\nd=6\n";
     dir_.WriteFile("a.ini", text);
-    cINI ini = At("ONE", "a");
+    IniFile ini = At("ONE", "a");
     ini.DeleteKey();
     EXPECT_EQ(ini.LastReturnCode(), 1);
     EXPECT_EQ(dir_.ReadFile("a.ini"),
@@ -276,7 +276,7 @@ TEST_F(IniFileTest, DeleteKeyAndDeleteSection) {
     EXPECT_EQ(ini.LastReturnCode(), 1);
     EXPECT_EQ(dir_.ReadFile("a.ini"), "");
 
-    cINI absent = At("s", "k", "absent.ini");
+    IniFile absent = At("s", "k", "absent.ini");
     absent.DeleteKey();
     EXPECT_EQ(absent.LastReturnCode(), 1);
     absent.DeleteSection();
@@ -289,7 +289,7 @@ TEST_F(IniFileTest, FilesThatCannotBeReadAreNeverWritten) {
     dir_.MakeFifo("fifo.ini");
     for (const char* name : {"folder.ini", "fifo.ini"}) {
         SCOPED_TRACE(name);
-        cINI ini = At("s", "k", name);
+        IniFile ini = At("s", "k", name);
         ini.SetDefault("d");
         EXPECT_EQ(ini.Value(), "d");
         std::vector<std::string> names;
@@ -308,7 +308,7 @@ TEST_F(IniFileTest, FilesThatCannotBeReadAreNeverWritten) {
 
 TEST_F(IniFileTest, FailedWriteLeavesNoTemporaryFile) {
     dir_.WriteFile("plain", "x");
-    cINI ini = At("s", "k", "plain/a.ini");
+    IniFile ini = At("s", "k", "plain/a.ini");
     ini.SetValue("v");
     EXPECT_EQ(ini.LastReturnCode(), 0);
     EXPECT_EQ(ini.LastStatus().number(), ENOTDIR);
@@ -342,7 +342,7 @@ class FileSizeLimit {
 
 TEST_F(IniFileTest, FailedWriteKeepsTheOldFile) {
     dir_.WriteFile("a.ini", "[s]\nk=old\n");
-    cINI ini = At("s", "k");
+    IniFile ini = At("s", "k");
     {
         FileSizeLimit limit(64);
         ini.SetValue(std::string(1000, 'n'));
@@ -388,7 +388,7 @@ TEST_F(IniFileTest, AtomicWriteNeverLandsWhereAnotherUserLeadsOrInTheirFile) {
     ASSERT_EQ(chmod(dir_.Path("shared").c_str(), 01777), 0);
     dir_.Symlink(dir_.Path("private"), "shared/settings");
     ASSERT_EQ(lchown(dir_.Path("shared/settings").c_str(), 65534, 65534), 0);
-    cINI ini = At("s", "k", "shared/settings/a.ini");
+    IniFile ini = At("s", "k", "shared/settings/a.ini");
     ini.SetValue("theirs");
     EXPECT_EQ(ini.LastReturnCode(), 0);
     EXPECT_EQ(ini.LastStatus().number(), EPERM);
@@ -424,12 +424,12 @@ TEST(CLngDefaultTest, WholeNumbersOrTheFallback) {
                    {"-2147483648", -2147483647 - 1}};
     for (const auto& c : numbers) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(cINI::CLngDefault(c.text, -99), c.expected);
+        EXPECT_EQ(IniFile::CLngDefault(c.text, -99), c.expected);
     }
     for (const char* text : {"2147483648", "-2147483649", "99999999999999999999", "", " ", "-",
                              "1.5", "1,000", "abc", "12abc", "0x10", "- 1", "True"}) {
         SCOPED_TRACE(text);
-        EXPECT_EQ(cINI::CLngDefault(text, -99), -99);
+        EXPECT_EQ(IniFile::CLngDefault(text, -99), -99);
     }
 }
 

@@ -262,7 +262,7 @@ std::string RegistryValueText(const RegistryValue& value) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-void cRegistry::SetMachine(const std::string& name) {
+void Registry::SetMachine(const std::string& name) {
     if (name.size() < 3) {
         machine_.clear();
     } else {
@@ -270,17 +270,17 @@ void cRegistry::SetMachine(const std::string& name) {
     }
 }
 
-std::string cRegistry::RootText() const {
+std::string Registry::RootText() const {
     return std::to_string(class_key_);
 }
 
-bool cRegistry::KeyExists() const {
+bool Registry::KeyExists() const {
     const auto where = Locate(machine_, class_key_, section_key_);
     const auto settings = OpenFile(where);
     return settings != nullptr && EnterGroups(*settings, where->groups, false);
 }
 
-Status cRegistry::CreateKey() {
+Status Registry::CreateKey() {
     const Status failed =
         Status::Error(kRegistryError, "Failed to create registry Key: '" + section_key_, kSource);
     const auto where = Locate(machine_, class_key_, section_key_);
@@ -292,7 +292,7 @@ Status cRegistry::CreateKey() {
     return Sync(*settings) ? Status() : failed;
 }
 
-Status cRegistry::DeleteKey() {
+Status Registry::DeleteKey() {
     const Status failed = Status::Error(
         kRegistryError,
         "Failed to delete registry Key: '" + RootText() + "',Section: '" + section_key_, kSource);
@@ -317,7 +317,7 @@ Status cRegistry::DeleteKey() {
     return Sync(*settings) ? Status() : failed;
 }
 
-Status cRegistry::DeleteValue() {
+Status Registry::DeleteValue() {
     const std::string key = "'" + RootText() + "',Section: '" + section_key_;
     const auto where = Locate(machine_, class_key_, section_key_);
     const auto settings = OpenFile(where);
@@ -338,7 +338,7 @@ Status cRegistry::DeleteValue() {
     return Sync(*settings) ? Status() : failed;
 }
 
-RegistryValue cRegistry::Value() const {
+RegistryValue Registry::Value() const {
     const auto where = Locate(machine_, class_key_, section_key_);
     const auto settings = OpenFile(where);
     if (settings == nullptr || !EnterGroups(*settings, where->groups, false)) {
@@ -353,7 +353,7 @@ RegistryValue cRegistry::Value() const {
     return FromStored(settings->value(*name)).value_or(default_);
 }
 
-Status cRegistry::SetValue(const RegistryValue& value) {
+Status Registry::SetValue(const RegistryValue& value) {
     const Status failed = Status::Error(
         kRegistryError,
         "Failed to set registry value Key: '" + RootText() + "',Section: '" + section_key_ +
@@ -396,7 +396,7 @@ Status cRegistry::SetValue(const RegistryValue& value) {
     return Sync(*settings) ? Status() : failed;
 }
 
-Status cRegistry::EnumerateValues(std::vector<std::string>* names) const {
+Status Registry::EnumerateValues(std::vector<std::string>* names) const {
     names->clear();
     const auto where = Locate(machine_, class_key_, section_key_);
     const auto settings = OpenFile(where);
@@ -414,7 +414,7 @@ Status cRegistry::EnumerateValues(std::vector<std::string>* names) const {
     return {};
 }
 
-Status cRegistry::EnumerateSections(std::vector<std::string>* names) const {
+Status Registry::EnumerateSections(std::vector<std::string>* names) const {
     names->clear();
     const auto where = Locate(machine_, class_key_, section_key_);
     const auto settings = OpenFile(where);
@@ -430,10 +430,10 @@ Status cRegistry::EnumerateSections(std::vector<std::string>* names) const {
     return {};
 }
 
-RegistryValue cRegistry::ValueEx(std::int32_t class_key, const std::string& section_key,
-                                 const std::string& value_key, int value_type,
-                                 const RegistryValue& default_value) const {
-    cRegistry one = *this;
+RegistryValue Registry::ValueEx(std::int32_t class_key, const std::string& section_key,
+                                const std::string& value_key, int value_type,
+                                const RegistryValue& default_value) const {
+    Registry one = *this;
     one.class_key_ = class_key;
     one.section_key_ = section_key;
     one.value_key_ = value_key;
@@ -442,10 +442,10 @@ RegistryValue cRegistry::ValueEx(std::int32_t class_key, const std::string& sect
     return one.Value();
 }
 
-Status cRegistry::SetValueEx(std::int32_t class_key, const std::string& section_key,
-                             const std::string& value_key, int value_type,
-                             const RegistryValue& value) {
-    cRegistry one = *this;
+Status Registry::SetValueEx(std::int32_t class_key, const std::string& section_key,
+                            const std::string& value_key, int value_type,
+                            const RegistryValue& value) {
+    Registry one = *this;
     one.class_key_ = class_key;
     one.section_key_ = section_key;
     one.value_key_ = value_key;

@@ -15,7 +15,7 @@ namespace ferret {
 // decimal numbers. Only the current user's root has a store here.
 inline constexpr std::int32_t kHKeyCurrentUser = static_cast<std::int32_t>(0x80000001u);
 
-// Registry data types (cRegistry::ValueType).
+// Registry data types (Registry::ValueType).
 inline constexpr int kRegString = 1;
 inline constexpr int kRegExpandString = 2;
 inline constexpr int kRegBinary = 3;
@@ -23,7 +23,7 @@ inline constexpr int kRegNumber = 4;
 inline constexpr int kRegNumberBigEndian = 5;
 inline constexpr int kRegMultiString = 7;
 
-// The number of every error cRegistry returns; their source is "ferret.cRegistry".
+// The number of every error Registry returns; their source is "ferret.cRegistry".
 inline constexpr int kRegistryError = 26001;
 
 // A value: text, a 32-bit number or raw bytes.
@@ -45,7 +45,7 @@ std::string RegistryValueText(const RegistryValue& value);
 // later are expandable strings: reading them expands each set %NAME% variable.
 //
 // One object is not safe to share between threads; separate objects on the same file are.
-class cRegistry {
+class Registry {
   public:
     // Remote computer name. A set value of three or more characters gets a leading "\\" unless
     // it has one; shorter values clear it. There is no remote registry here: while a machine is

@@ -43,8 +43,8 @@ class RegistryTest : public ::testing::Test {
     RegistryTest() { setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1); }
     ~RegistryTest() override { setenv("XDG_CONFIG_HOME", saved_.c_str(), 1); }
 
-    static cRegistry Key(const std::string& path, const std::string& value_name = "Name") {
-        cRegistry registry;
+    static Registry Key(const std::string& path, const std::string& value_name = "Name") {
+        Registry registry;
         registry.SetSectionKey(path);
         registry.SetValueKey(value_name);
         return registry;
@@ -55,7 +55,7 @@ class RegistryTest : public ::testing::Test {
 };
 
 TEST_F(RegistryTest, FirstStartHasNoKeyAndReadsTheDefault) {
-    cRegistry registry = Key(kKey);
+    Registry registry = Key(kKey);
     EXPECT_EQ(registry.ClassKey(), kHKeyCurrentUser);
     EXPECT_FALSE(registry.KeyExists());
     EXPECT_EQ(registry.Value(), Text(""));
@@ -72,7 +72,7 @@ TEST_F(RegistryTest, KeyPathsThatCannotBeOpened) {
          {"", "SOFTWARE\\Mallo", "HARDWARE\\Mallo\\Ferret", "SOFTWARE\\\\Mallo\\Ferret",
           "SOFTWARE\\Mallo\\Ferret\\", "SOFTWARE\\..\\Ferret", "SOFTWARE\\Ma/llo\\F"}) {
         SCOPED_TRACE(path);
-        cRegistry registry = Key(path);
+        Registry registry = Key(path);
         EXPECT_EQ(registry.CreateKey().description(),
                   std::string("Failed to create registry Key: '") + path);
         EXPECT_FALSE(registry.KeyExists());
@@ -88,7 +88,7 @@ TEST_F(RegistryTest, KeyIsAPrivateFileAndFurtherComponentsAreGroups) {
     ASSERT_EQ(stat(config_.Path("Mallo").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
 
-    cRegistry deeper = Key("SOFTWARE\\Mallo\\Ferret\\Sub\\Deeper");
+    Registry deeper = Key("SOFTWARE\\Mallo\\Ferret\\Sub\\Deeper");
     ASSERT_TRUE(deeper.CreateKey().ok());
     std::vector<std::string> names;
     ASSERT_TRUE(Key("SOFTWARE\\Mallo\\Ferret\\sub").EnumerateSections(&names).ok());
@@ -107,7 +107,7 @@ TEST_F(RegistryTest, KeyIsAPrivateFileAndFurtherComponentsAreGroups) {
 }
 
 TEST_F(RegistryTest, TextsRoundTripAndNamesIgnoreCase) {
-    cRegistry registry = Key(kKey, "Logging");
+    Registry registry = Key(kKey, "Logging");
     for (const std::string text : {"plain", "a, b", "\"quoted\"", "C:\\dir", "x=y;z #h",
                                    "@ByteArray(x)", " spaced ", "Ünïcödé ✓", "[section]"}) {
         ASSERT_TRUE(registry.SetValue(text).ok());
@@ -135,7 +135,7 @@ TEST_F(RegistryTest, TextsWithTwoPercentSignsExpandOnReading) {
         {"100%", "100%"},
         {"%%", "%%"},
     };
-    cRegistry registry = Key(kKey);
+    Registry registry = Key(kKey);
     for (const auto& [stored, read] : cases) {
         ASSERT_TRUE(registry.SetValue(std::string(stored)).ok());
         EXPECT_EQ(registry.Value(), Text(read)) << stored;
@@ -144,7 +144,7 @@ TEST_F(RegistryTest, TextsWithTwoPercentSignsExpandOnReading) {
 }
 
 TEST_F(RegistryTest, NumbersBytesAndTypeMismatches) {
-    cRegistry registry = Key(kKey);
+    Registry registry = Key(kKey);
     registry.SetValueType(kRegNumber);
     ASSERT_TRUE(registry.SetValue(std::int32_t{-42}).ok());
     EXPECT_EQ(registry.Value(), Text("-42"));
@@ -162,7 +162,7 @@ TEST_F(RegistryTest, NumbersBytesAndTypeMismatches) {
 }
 
 TEST_F(RegistryTest, ErrorTextsAndRemoteMachines) {
-    cRegistry registry = Key(kKey, "Gone");
+    Registry registry = Key(kKey, "Gone");
     const Status no_key = registry.DeleteValue();
     EXPECT_EQ(no_key.number(), 26001);
     EXPECT_EQ(no_key.source(), "ferret.cRegistry");
@@ -181,7 +181,7 @@ TEST_F(RegistryTest, ErrorTextsAndRemoteMachines) {
               "Failed to set registry value Key: '-2147483646',Section: "
               "'SOFTWARE\\Mallo\\Ferret',Key: 'Gone' to value: 'abc'");
 
-    cRegistry remote = Key(kKey);
+    Registry remote = Key(kKey);
     ASSERT_TRUE(remote.SetValue(std::string("local")).ok());
     remote.SetMachine("ab");
     EXPECT_EQ(remote.Machine(), "");
@@ -197,7 +197,7 @@ TEST_F(RegistryTest, ErrorTextsAndRemoteMachines) {
 }
 
 TEST_F(RegistryTest, WritesAreAtomicAndNeverReplaceADamagedFile) {
-    cRegistry registry = Key(kKey);
+    Registry registry = Key(kKey);
     for (int i = 0; i < 20; ++i) {
         registry.SetValueKey("Value" + std::to_string(i));
         ASSERT_TRUE(registry.SetValue(std::string(static_cast<std::size_t>(i) * 50, 'x')).ok());

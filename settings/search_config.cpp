@@ -122,7 +122,7 @@ Status LoadSearchSettings(const std::string& file, SearchSettings& settings) {
     if (Status status = ReadProfileText(file, text); !status.ok()) {
         return status;
     }
-    cINI ini;
+    IniFile ini;
     ini.SetPath(file);
     const auto read = [&ini](const char* section, const char* key) {
         ini.SetSection(section);
@@ -134,9 +134,9 @@ Status LoadSearchSettings(const std::string& file, SearchSettings& settings) {
     loaded.replace = read(kCriteria, "Replace");
     loaded.path = read(kCriteria, "Path");
     loaded.file_mask = read(kCriteria, "FileMask");
-    loaded.sub_folders = cINI::CLngDefault(read(kOptions, "SubFolders"), 0);
-    loaded.ignore_case = cINI::CLngDefault(read(kOptions, "IgnoreCase"), 0);
-    loaded.regex = cINI::CLngDefault(read(kOptions, "RegEx"), 0);
+    loaded.sub_folders = IniFile::CLngDefault(read(kOptions, "SubFolders"), 0);
+    loaded.ignore_case = IniFile::CLngDefault(read(kOptions, "IgnoreCase"), 0);
+    loaded.regex = IniFile::CLngDefault(read(kOptions, "RegEx"), 0);
     settings = std::move(loaded);
     return Status();
 }

@@ -72,7 +72,7 @@ TEST_F(SearchConfigTest, TextsRoundTripExactly) {
 TEST_F(SearchConfigTest, SavingOverAFileLeavesOnlyItsTwoSections) {
     dir_.WriteFile("search.frs", "[Extra]\nx=1\n[Options]\nStale=2\n[Search Criteria]\nOld=3\n");
     ASSERT_TRUE(SaveSearchSettings(File(), Sample()).ok());
-    cINI ini;
+    IniFile ini;
     ini.SetPath(File());
     EXPECT_EQ(ini.Sections(), "Search Criteria\0Options"s);
     ini.SetSection("Options");

@@ -14,14 +14,14 @@ namespace {
 constexpr const char* kFileName = "ferret.dat";
 constexpr const char* kHistorySection = "Search List";
 
-cINI HistoryFile() {
-    cINI ini;
+IniFile HistoryFile() {
+    IniFile ini;
     ini.SetPath(DataFilePath(kFileName));
     ini.SetSection(kHistorySection);
     return ini;
 }
 
-// One line of a profile file read by cINI's rules: a section line ("[name]"), a key line
+// One line of a profile file read by IniFile's rules: a section line ("[name]"), a key line
 // ("name=value", not starting with ";") or anything else.
 struct ProfileLine {
     enum class Kind { kOther, kSection, kKey } kind = Kind::kOther;
@@ -84,8 +84,8 @@ std::vector<std::string> GetSearchList() {
         }
         return entries;
     }
-    // One pass with cINI's reading rules (first line of a key wins, blocks of the section that
-    // occur twice are one): asking cINI key by key rereads the file for every entry.
+    // One pass with IniFile's reading rules (first line of a key wins, blocks of the section that
+    // occur twice are one): asking IniFile key by key rereads the file for every entry.
     std::unordered_set<std::string> seen;
     ForEachLine(text, [&](const ProfileLine& line, bool inside) {
         if (inside && line.kind == ProfileLine::Kind::kKey && !line.name.empty() &&
@@ -165,7 +165,7 @@ void SaveSearchList(const std::vector<std::string>& entries) {
 }
 
 void ClearSearchList() {
-    cINI ini = HistoryFile();
+    IniFile ini = HistoryFile();
     ini.DeleteSection();
     if (!ini.Success()) {
         LogError("modMruList: ClearSearchList", ini.LastStatus());

@@ -52,7 +52,7 @@ class SearchHistoryTest : public ::testing::Test {
                    : std::string();
     }
     std::vector<std::string> Sections() const {
-        cINI ini;
+        IniFile ini;
         ini.SetPath(root_.Path("data/ferret.dat"));
         std::vector<std::string> names;
         ini.EnumerateAllSections(names);
@@ -136,7 +136,7 @@ TEST_F(SearchHistoryTest, LoadReadsTheFileAsCiniDoes) {
     };
     for (const std::string& file : files) {
         WriteHistory(file);
-        cINI ini;
+        IniFile ini;
         ini.SetPath(root_.Path("data/ferret.dat"));
         ini.SetSection("Search List");
         std::vector<std::string> keys;

@@ -10,7 +10,7 @@ namespace ferret {
 std::string GetSettingValue(const std::string& keyPath, const std::string& valueName,
                             const std::string& defaultText) {
     try {
-        cRegistry registry;
+        Registry registry;
         registry.SetClassKey(kHKeyCurrentUser);
         registry.SetSectionKey(keyPath);
         if (!registry.KeyExists()) {
@@ -27,7 +27,7 @@ std::string GetSettingValue(const std::string& keyPath, const std::string& value
 
 Status SaveSettingValue(const std::string& keyPath, const std::string& valueName,
                         const std::string& text) {
-    cRegistry registry;
+    Registry registry;
     registry.SetClassKey(kHKeyCurrentUser);
     registry.SetSectionKey(keyPath);
     if (!registry.KeyExists()) {

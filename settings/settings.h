@@ -8,7 +8,7 @@
 namespace ferret {
 
 // The registry key that holds every user setting (a file under the configuration folder, see
-// cRegistry).
+// Registry).
 inline constexpr char kSettingsKey[] = "SOFTWARE\\Mallo\\Ferret";
 
 // Value names; SettingDefault gives each one's default. Window geometry is in the window's own
@@ -40,7 +40,7 @@ inline constexpr char kHitLineContext[] = "HitLineContext";        // lines arou
 std::string GetSettingValue(const std::string& keyPath, const std::string& valueName,
                             const std::string& defaultText);
 
-// Writes `text` as a string value (expandable when it holds two "%" signs, see cRegistry),
+// Writes `text` as a string value (expandable when it holds two "%" signs, see Registry),
 // creating the key when missing. The file is replaced atomically; on an error nothing is written.
 [[nodiscard]] Status SaveSettingValue(const std::string& keyPath, const std::string& valueName,
                                       const std::string& text);

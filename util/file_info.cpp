@@ -655,14 +655,14 @@ bool ReadVersionResource(std::string_view image, VersionResource& out) {
     return ReadVersionResource(read, image.size(), out);
 }
 
-void clsFileInfo::TimeText::Set(std::int64_t seconds, std::uint32_t nanoseconds) {
+void FileInfo::TimeText::Set(std::int64_t seconds, std::uint32_t nanoseconds) {
     seconds_ = seconds;
     nanoseconds_ = nanoseconds;
     set_ = true;
     formatted_ = false;
 }
 
-const std::string& clsFileInfo::TimeText::Text() const {
+const std::string& FileInfo::TimeText::Text() const {
     if (!formatted_) {
         text_ = set_ ? FormatTime(seconds_, nanoseconds_) : std::string();
         formatted_ = true;
@@ -670,7 +670,7 @@ const std::string& clsFileInfo::TimeText::Text() const {
     return text_;
 }
 
-bool clsFileInfo::SetFilePath(const std::string& path, bool tell_user) {
+bool FileInfo::SetFilePath(const std::string& path, bool tell_user) {
     struct statx info {};
     int fd = -1;
     if (!OpenExisting(path, info, fd)) {
@@ -679,15 +679,15 @@ bool clsFileInfo::SetFilePath(const std::string& path, bool tell_user) {
         }
         return false;
     }
-    ClearFileInfo();
+    Clear();
     file_path_ = path;
     Fill(info, fd);
     return true;
 }
 
-bool clsFileInfo::RefreshInfo() {
+bool FileInfo::Refresh() {
     const std::string path = file_path_;
-    ClearFileInfo();
+    Clear();
     file_path_ = path;
     struct statx info {};
     int fd = -1;
@@ -698,11 +698,11 @@ bool clsFileInfo::RefreshInfo() {
     return true;
 }
 
-void clsFileInfo::Fill(const struct statx& info, int fd) {
+void FileInfo::Fill(const struct statx& info, int fd) {
     const std::string& path = file_path_;
-    name_ = StripFileFromPath(path);
+    name_ = FileNameOf(path);
     location_ = path.substr(0, path.size() - name_.size());
-    extension_ = StripFileExtention(name_);
+    extension_ = ExtensionOf(name_);
 
     size_ = info.stx_size;
     size_text_ = FormatSize(static_cast<std::int64_t>(size_));
@@ -733,14 +733,14 @@ void clsFileInfo::Fill(const struct statx& info, int fd) {
         compressed_size_text_ = kNotCompressed;
     }
 
-    target_os_ = TargetOSText(0);
+    target_os_ = TargetSystemText(0);
     if (fd >= 0) {
         ReadVersion(fd);
         close(fd);
     }
 }
 
-bool clsFileInfo::ReadVersion(int fd) {
+bool FileInfo::ReadVersion(int fd) {
     char magic[2] = {};
     if (size_ < 64 || pread(fd, magic, 2, 0) != 2 || magic[0] != 'M' || magic[1] != 'Z') {
         return false;
@@ -765,7 +765,7 @@ bool clsFileInfo::ReadVersion(int fd) {
         return false;
     }
     if (resource.has_fixed_info) {
-        target_os_ = TargetOSText(resource.file_os);
+        target_os_ = TargetSystemText(resource.file_os);
     }
     if (resource.has_translation) {
         language_ = LanguageName(resource.language);
@@ -786,12 +786,12 @@ bool clsFileInfo::ReadVersion(int fd) {
     return true;
 }
 
-void clsFileInfo::ClearFileInfo() {
-    *this = clsFileInfo();
+void FileInfo::Clear() {
+    *this = FileInfo();
 }
 
-bool clsFileInfo::ChangeAttribute(const char* name, bool& flag, bool on,
-                                  const std::function<Status()>& change) {
+bool FileInfo::ChangeAttribute(const char* name, bool& flag, bool on,
+                               const std::function<Status()>& change) {
     last_status_ =
         file_path_.empty() ? Status::Error(ENOENT, "No file has been chosen", kSource) : change();
     if (!last_status_.ok()) {
@@ -809,27 +809,27 @@ bool clsFileInfo::ChangeAttribute(const char* name, bool& flag, bool on,
     return true;
 }
 
-bool clsFileInfo::SetfATTR_Archive(bool on) {
+bool FileInfo::SetArchive(bool on) {
     return ChangeAttribute("ARCHIVE", archive_, on, [on] {
         return on ? Unsupported("Linux keeps no archive attribute") : Status();
     });
 }
 
-bool clsFileInfo::SetfATTR_Compressed(bool on) {
+bool FileInfo::SetCompressed(bool on) {
     return ChangeAttribute("COMPRESSED", compressed_, on,
                            [this, on] { return ChangeCompression(file_path_, on); });
 }
 
-bool clsFileInfo::SetfATTR_Hidden(bool on) {
+bool FileInfo::SetHidden(bool on) {
     return ChangeAttribute("HIDDEN", hidden_, on, [this, on] {
-        const std::string name = StripFileFromPath(file_path_);
+        const std::string name = FileNameOf(file_path_);
         const bool hidden = !name.empty() && name.front() == '.';
         return hidden == on ? Status()
                             : Unsupported("Linux hides a file by a name that starts with \".\"");
     });
 }
 
-bool clsFileInfo::SetfATTR_Normal(bool on) {
+bool FileInfo::SetNormal(bool on) {
     if (!on) {
         return true;
     }
@@ -847,24 +847,24 @@ bool clsFileInfo::SetfATTR_Normal(bool on) {
     return true;
 }
 
-bool clsFileInfo::SetfATTR_ReadOnly(bool on) {
+bool FileInfo::SetReadOnly(bool on) {
     return ChangeAttribute("READ-ONLY", read_only_, on,
                            [this, on] { return ChangeWriteBits(file_path_, on); });
 }
 
-bool clsFileInfo::SetfATTR_System(bool on) {
+bool FileInfo::SetSystem(bool on) {
     return ChangeAttribute("SYSTEM", system_, on, [on] {
         return on ? Unsupported("Linux keeps no system attribute") : Status();
     });
 }
 
-bool clsFileInfo::SetfATTR_Temporary(bool on) {
+bool FileInfo::SetTemporary(bool on) {
     return ChangeAttribute("TEMPORARY", temporary_, on, [on] {
         return on ? Unsupported("Linux keeps no temporary attribute") : Status();
     });
 }
 
-bool clsFileInfo::CheckIfFileExists(const std::string& path) {
+bool FileInfo::IsReadableFile(const std::string& path) {
     struct statx info {};
     int fd = -1;
     const bool exists = OpenExisting(path, info, fd);
@@ -874,8 +874,8 @@ bool clsFileInfo::CheckIfFileExists(const std::string& path) {
     return exists;
 }
 
-std::string clsFileInfo::ConvertLong2Short(const std::string& path, bool tell_user) {
-    if (!CheckIfFileExists(path)) {
+std::string FileInfo::ShortPath(const std::string& path, bool tell_user) {
+    if (!IsReadableFile(path)) {
         if (tell_user) {
             ShowNotFound("Could not find this file to convert to 16bit file name.");
         }
@@ -884,17 +884,17 @@ std::string clsFileInfo::ConvertLong2Short(const std::string& path, bool tell_us
     return path;
 }
 
-std::string clsFileInfo::StripFileFromPath(const std::string& path) {
+std::string FileInfo::FileNameOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string clsFileInfo::StripFileExtention(const std::string& name) {
+std::string FileInfo::ExtensionOf(const std::string& name) {
     const std::size_t dot = name.rfind('.');
     return dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
 
-std::string clsFileInfo::FormatSize(std::int64_t size) {
+std::string FileInfo::FormatSize(std::int64_t size) {
     if (size == -1) {
         return "0.0KB (0 bytes)";
     }
@@ -904,7 +904,7 @@ std::string clsFileInfo::FormatSize(std::int64_t size) {
     return FormatFileSize(static_cast<std::uint64_t>(size));
 }
 
-std::string clsFileInfo::TargetOSText(std::uint32_t file_os) {
+std::string FileInfo::TargetSystemText(std::uint32_t file_os) {
     switch (file_os) {
         case 0x10000:
             return "MS-DOS";
@@ -929,7 +929,7 @@ std::string clsFileInfo::TargetOSText(std::uint32_t file_os) {
     }
 }
 
-std::string clsFileInfo::LanguageName(std::uint16_t langid) {
+std::string FileInfo::LanguageName(std::uint16_t langid) {
     if ((langid & 0x3FF) == 0) {
         return "Language Neutral";
     }

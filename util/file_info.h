@@ -14,7 +14,7 @@ namespace ferret {
 // Everything the system can tell about one file: attributes, sizes, names, type name, times and,
 // for Windows executables, the version resource. Setting FilePath reads it all at once; the
 // attribute flags can also be set (they change the file). Not thread-safe.
-class clsFileInfo {
+class FileInfo {
   public:
     // Reads the file's information. For a file that cannot be opened for reading (or a folder)
     // the previous information stays, the not-found message is shown when `tell_user` is set,
@@ -24,99 +24,96 @@ class clsFileInfo {
 
     // Reads everything again for the stored path; false when it can no longer be opened (the
     // properties are then cleared, the path kept).
-    bool RefreshInfo();
+    bool Refresh();
     // Every flag false, every text empty, every number 0 (the version numbers "0").
-    void ClearFileInfo();
+    void Clear();
 
     // Attributes: hidden = the name starts with "."; read-only = the owner may not write it;
     // compressed = the file system's compression flag; archive, system, temporary are false
     // here; normal = none of the others.
-    bool fATTR_Archive() const { return archive_; }
-    bool fATTR_Compressed() const { return compressed_; }
-    bool fATTR_Hidden() const { return hidden_; }
-    bool fATTR_Normal() const { return normal_; }
-    bool fATTR_ReadOnly() const { return read_only_; }
-    bool fATTR_System() const { return system_; }
-    bool fATTR_Temporary() const { return temporary_; }
+    bool Archive() const { return archive_; }
+    bool Compressed() const { return compressed_; }
+    bool Hidden() const { return hidden_; }
+    bool Normal() const { return normal_; }
+    bool ReadOnly() const { return read_only_; }
+    bool System() const { return system_; }
+    bool Temporary() const { return temporary_; }
 
     // Setting a flag changes the file where Linux has a place for it: read-only the write
     // permission bits, compressed the file system's compression flag. Asking for a state Linux
     // cannot give (archive, system or temporary on; hidden changed, which would mean renaming)
     // is an error. An error is shown in a message box and the result is false; on success the
-    // flag is recorded and fATTR_Normal becomes false. Setting normal on makes the file
+    // flag is recorded and Normal becomes false. Setting normal on makes the file
     // writable by its owner and uncompressed and records normal alone; setting it off does
     // nothing.
-    bool SetfATTR_Archive(bool on);
-    bool SetfATTR_Compressed(bool on);
-    bool SetfATTR_Hidden(bool on);
-    bool SetfATTR_Normal(bool on);
-    bool SetfATTR_ReadOnly(bool on);
-    bool SetfATTR_System(bool on);
-    bool SetfATTR_Temporary(bool on);
+    bool SetArchive(bool on);
+    bool SetCompressed(bool on);
+    bool SetHidden(bool on);
+    bool SetNormal(bool on);
+    bool SetReadOnly(bool on);
+    bool SetSystem(bool on);
+    bool SetTemporary(bool on);
     // The outcome of the last attribute change.
     const Status& LastStatus() const { return last_status_; }
 
     // The text after the last "." of the file name; empty without one.
-    const std::string& fFileExtention() const { return extension_; }
-    std::uint64_t fSize() const { return size_; }
-    const std::string& fSizeFormated() const { return size_text_; }
+    const std::string& Extension() const { return extension_; }
+    std::uint64_t Size() const { return size_; }
+    const std::string& SizeText() const { return size_text_; }
     // The space the file takes on disk when the file system compresses it, else 0 and
     // "Not Compressed".
-    std::uint64_t fSizeCompressed() const { return compressed_size_; }
-    const std::string& fSizeCompressedFormated() const { return compressed_size_text_; }
+    std::uint64_t CompressedSize() const { return compressed_size_; }
+    const std::string& CompressedSizeText() const { return compressed_size_text_; }
 
-    // Short (8.3) names are the long names on Linux.
-    const std::string& fPath32bit() const { return file_path_; }
-    const std::string& fName32bit() const { return name_; }
-    const std::string& fPath16bit() const { return file_path_; }
-    const std::string& fName16bit() const { return name_; }
+    // The file name; short (8.3) names are the long names on Linux.
+    const std::string& Name() const { return name_; }
     // The folder of the file with its trailing "/"; empty for a bare file name.
-    const std::string& fLocation() const { return location_; }
+    const std::string& Location() const { return location_; }
 
     // The file's type name (from the MIME database, by name only, never by content), or its
     // upper-cased extension followed by " File" when the database knows none.
-    const std::string& fType() const { return type_; }
+    const std::string& Type() const { return type_; }
     // The icon theme's name for the file's type ("text-plain"), for the window to look up.
-    const std::string& fIconName() const { return icon_name_; }
+    const std::string& IconName() const { return icon_name_; }
 
     // Local time as the long date, a space and the long time (without a time zone).
     // Formatted on first use: report fills read many files and never show their times.
-    const std::string& fDateCreated() const { return created_.Text(); }
-    const std::string& fDateModified() const { return modified_.Text(); }
-    const std::string& fDateAccessed() const { return accessed_.Text(); }
+    const std::string& CreatedText() const { return created_.Text(); }
+    const std::string& ModifiedText() const { return modified_.Text(); }
+    const std::string& AccessedText() const { return accessed_.Text(); }
 
     // The version resource of a Windows executable; other files have none: the texts empty, the
     // numbers "0" and the target system "Undefined or Unknown".
-    const std::string& fTargetOS() const { return target_os_; }
-    const std::string& fVersion() const { return version_; }
-    const std::string& fVersion_Major() const { return version_major_; }
-    const std::string& fVersion_Minor() const { return version_minor_; }
-    const std::string& fVersion_Rev() const { return version_rev_; }
-    const std::string& fDecription() const { return description_; }
-    const std::string& fCopyright() const { return copyright_; }
-    const std::string& fCompanyName() const { return company_; }
-    const std::string& fInternalName() const { return internal_name_; }
-    const std::string& fLegalTrademark() const { return trademark_; }
-    const std::string& fOriginalFileName() const { return original_name_; }
-    const std::string& fProductName() const { return product_name_; }
-    const std::string& fProductVersion() const { return product_version_; }
-    const std::string& fLanguage() const { return language_; }
+    const std::string& TargetSystem() const { return target_os_; }
+    const std::string& Version() const { return version_; }
+    const std::string& VersionMajor() const { return version_major_; }
+    const std::string& VersionMinor() const { return version_minor_; }
+    const std::string& VersionRevision() const { return version_rev_; }
+    const std::string& Description() const { return description_; }
+    const std::string& Copyright() const { return copyright_; }
+    const std::string& CompanyName() const { return company_; }
+    const std::string& InternalName() const { return internal_name_; }
+    const std::string& LegalTrademark() const { return trademark_; }
+    const std::string& OriginalFileName() const { return original_name_; }
+    const std::string& ProductName() const { return product_name_; }
+    const std::string& ProductVersion() const { return product_version_; }
+    const std::string& Language() const { return language_; }
 
     // True when `path` can be opened for reading and is not a folder.
-    static bool CheckIfFileExists(const std::string& path);
+    static bool IsReadableFile(const std::string& path);
     // The short form of `path`, which on Linux is the path itself; for a missing file, empty
     // (with a message when `tell_user` is set).
-    static std::string ConvertLong2Short(const std::string& path, bool tell_user = true);
+    static std::string ShortPath(const std::string& path, bool tell_user = true);
     // The part after the last "/"; a path without one comes back unchanged.
-    static std::string StripFileFromPath(const std::string& path);
+    static std::string FileNameOf(const std::string& path);
     // The part after the last "."; empty when there is none.
-    static std::string StripFileExtention(const std::string& name);
+    static std::string ExtensionOf(const std::string& name);
 
     // A size as "1,023 bytes", "1.00 KB", "146.5 KB", "4.77 MB", "2.00 GB" in the locale's
     // separators; -1 (no size) gives "0.0KB (0 bytes)".
     static std::string FormatSize(std::int64_t size);
     // The target-system text for a version resource's operating-system value.
-    static std::string TargetOSText(std::uint32_t file_os);
+    static std::string TargetSystemText(std::uint32_t file_os);
     // The name of a Windows language identifier, as "English (United States)".
     static std::string LanguageName(std::uint16_t langid);
 

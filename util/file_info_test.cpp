@@ -216,7 +216,7 @@ TEST(FileInfoHelpers, ReadableSizes) {
         {std::int64_t{5000} << 30, "5,000.0 GB"},  // past the table: still gigabytes
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(clsFileInfo::FormatSize(c.size), c.text) << c.size;
+        EXPECT_EQ(FileInfo::FormatSize(c.size), c.text) << c.size;
     }
 }
 
@@ -234,17 +234,17 @@ TEST(FileInfoHelpers, StripPathAndExtension) {
         {"/home/u/name.", "name.", ""},
     };
     for (const auto& c : cases) {
-        const std::string name = clsFileInfo::StripFileFromPath(c.path);
+        const std::string name = FileInfo::FileNameOf(c.path);
         EXPECT_EQ(name, c.name) << c.path;
-        EXPECT_EQ(clsFileInfo::StripFileExtention(name), c.extension) << c.path;
+        EXPECT_EQ(FileInfo::ExtensionOf(name), c.extension) << c.path;
     }
 }
 
 TEST(FileInfoHelpers, TargetSystemsAndLanguages) {
-    EXPECT_EQ(clsFileInfo::TargetOSText(0x10001), "16bit Windows on DOS (Windows 3.0, 3.1x)");
-    EXPECT_EQ(clsFileInfo::TargetOSText(0x30003), "32-bit Presentation Manager on 32 bit OS/2");
-    EXPECT_EQ(clsFileInfo::TargetOSText(0x40000), "Windows NT");
-    EXPECT_EQ(clsFileInfo::TargetOSText(0x40005), "Undefined or Unknown");
+    EXPECT_EQ(FileInfo::TargetSystemText(0x10001), "16bit Windows on DOS (Windows 3.0, 3.1x)");
+    EXPECT_EQ(FileInfo::TargetSystemText(0x30003), "32-bit Presentation Manager on 32 bit OS/2");
+    EXPECT_EQ(FileInfo::TargetSystemText(0x40000), "Windows NT");
+    EXPECT_EQ(FileInfo::TargetSystemText(0x40005), "Undefined or Unknown");
     const struct {
         std::uint16_t langid;
         const char* name;
@@ -254,26 +254,24 @@ TEST(FileInfoHelpers, TargetSystemsAndLanguages) {
         {0x0000, "Language Neutral"},        {0x007F, "Unknown language"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(clsFileInfo::LanguageName(c.langid), c.name) << std::hex << c.langid;
+        EXPECT_EQ(FileInfo::LanguageName(c.langid), c.name) << std::hex << c.langid;
     }
 }
 
 TEST_F(FileInfoTest, NamesFolderAndSizes) {
     dir_.MakeDir("sub dir");
     const std::string path = Write("sub dir/report.final.TXT", std::string(1023, 'x'));
-    clsFileInfo info;
+    FileInfo info;
     ASSERT_TRUE(info.SetFilePath(path));
     EXPECT_EQ(info.FilePath(), path);
-    EXPECT_EQ(info.fPath16bit(), path) << "short names are the long names";
-    EXPECT_EQ(info.fName32bit(), "report.final.TXT");
-    EXPECT_EQ(info.fName16bit(), "report.final.TXT");
-    EXPECT_EQ(info.fLocation(), dir_.Path("sub dir") + "/");
-    EXPECT_EQ(info.fFileExtention(), "TXT");
-    EXPECT_EQ(info.fSize(), 1023u);
-    EXPECT_EQ(info.fSizeFormated(), "1,023 bytes");
+    EXPECT_EQ(info.Name(), "report.final.TXT");
+    EXPECT_EQ(info.Location(), dir_.Path("sub dir") + "/");
+    EXPECT_EQ(info.Extension(), "TXT");
+    EXPECT_EQ(info.Size(), 1023u);
+    EXPECT_EQ(info.SizeText(), "1,023 bytes");
     dir_.WriteSizedFile("big.bin", 5000000);
     ASSERT_TRUE(info.SetFilePath(dir_.Path("big.bin")));
-    EXPECT_EQ(info.fSizeFormated(), "4.77 MB");
+    EXPECT_EQ(info.SizeText(), "4.77 MB");
     EXPECT_TRUE(boxes_.empty());
 }
 
@@ -288,9 +286,9 @@ TEST_F(FileInfoTest, TypeNames) {
         {"d\xC3\xA4t.\xC3\xBCnkn\xC3\xB6wn", "\xC3\x9CNKN\xC3\x96WN File"},
     };
     for (const auto& c : fallbacks) {
-        clsFileInfo info;
+        FileInfo info;
         ASSERT_TRUE(info.SetFilePath(Write(c.name, "?")));
-        EXPECT_EQ(info.fType(), c.type) << c.name;
+        EXPECT_EQ(info.Type(), c.type) << c.name;
     }
     // Answers are remembered per name ending; names that only a special pattern recognises
     // must still get their own type, whatever was looked up before.
@@ -300,13 +298,13 @@ TEST_F(FileInfoTest, TypeNames) {
     const QMimeDatabase database;
     for (int round = 0; round < 2; ++round) {
         for (const char* name : names) {
-            clsFileInfo info;
+            FileInfo info;
             ASSERT_TRUE(info.SetFilePath(Write(name, "")));
             const QMimeType mime =
                 database.mimeTypeForFile(QString::fromUtf8(name), QMimeDatabase::MatchExtension);
             ASSERT_FALSE(mime.isDefault()) << name;
-            EXPECT_EQ(info.fType(), mime.comment().toStdString()) << name;
-            EXPECT_EQ(info.fIconName(), mime.iconName().toStdString()) << name;
+            EXPECT_EQ(info.Type(), mime.comment().toStdString()) << name;
+            EXPECT_EQ(info.IconName(), mime.iconName().toStdString()) << name;
         }
     }
 }
@@ -317,11 +315,11 @@ TEST_F(FileInfoTest, TimesAreLongDateAndLongTimeInLocalTime) {
     const QDateTime accessed(QDate(2024, 12, 25), QTime(17, 0, 59), Qt::LocalTime);
     dir_.SetTimes("dated.txt", static_cast<std::time_t>(modified.toSecsSinceEpoch()),
                   static_cast<std::time_t>(accessed.toSecsSinceEpoch()));
-    clsFileInfo info;
+    FileInfo info;
     ASSERT_TRUE(info.SetFilePath(path));
-    EXPECT_EQ(info.fDateModified(), "Thursday, March 4, 2021 5:06:07 AM");
-    EXPECT_EQ(info.fDateAccessed(), "Wednesday, December 25, 2024 5:00:59 PM");
-    EXPECT_NE(info.fDateCreated().find(", 20"), std::string::npos) << info.fDateCreated();
+    EXPECT_EQ(info.ModifiedText(), "Thursday, March 4, 2021 5:06:07 AM");
+    EXPECT_EQ(info.AccessedText(), "Wednesday, December 25, 2024 5:00:59 PM");
+    EXPECT_NE(info.CreatedText().find(", 20"), std::string::npos) << info.CreatedText();
 }
 
 TEST_F(FileInfoTest, AttributesOfFiles) {
@@ -339,15 +337,15 @@ TEST_F(FileInfoTest, AttributesOfFiles) {
     for (const auto& c : cases) {
         const std::string path = Write(c.name, "x");
         ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
-        clsFileInfo info;
+        FileInfo info;
         ASSERT_TRUE(info.SetFilePath(path)) << c.name;
-        EXPECT_EQ(info.fATTR_Hidden(), c.hidden) << c.name;
-        EXPECT_EQ(info.fATTR_ReadOnly(), c.read_only) << c.name;
-        EXPECT_FALSE(info.fATTR_Archive() || info.fATTR_System() || info.fATTR_Temporary());
-        EXPECT_EQ(info.fATTR_Normal(), !c.hidden && !c.read_only && !info.fATTR_Compressed());
-        if (!info.fATTR_Compressed()) {
-            EXPECT_EQ(info.fSizeCompressed(), 0u);
-            EXPECT_EQ(info.fSizeCompressedFormated(), "Not Compressed");
+        EXPECT_EQ(info.Hidden(), c.hidden) << c.name;
+        EXPECT_EQ(info.ReadOnly(), c.read_only) << c.name;
+        EXPECT_FALSE(info.Archive() || info.System() || info.Temporary());
+        EXPECT_EQ(info.Normal(), !c.hidden && !c.read_only && !info.Compressed());
+        if (!info.Compressed()) {
+            EXPECT_EQ(info.CompressedSize(), 0u);
+            EXPECT_EQ(info.CompressedSizeText(), "Not Compressed");
         }
     }
 }
@@ -355,48 +353,48 @@ TEST_F(FileInfoTest, AttributesOfFiles) {
 TEST_F(FileInfoTest, ClearingReadOnlyKeepsHidden) {
     const std::string path = Write(".secret", "x");
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-    clsFileInfo info;
+    FileInfo info;
     ASSERT_TRUE(info.SetFilePath(path));
-    ASSERT_TRUE(info.fATTR_Hidden() && info.fATTR_ReadOnly());
+    ASSERT_TRUE(info.Hidden() && info.ReadOnly());
 
-    EXPECT_TRUE(info.SetfATTR_ReadOnly(false));
-    EXPECT_FALSE(info.fATTR_ReadOnly());
-    EXPECT_TRUE(info.fATTR_Hidden());
+    EXPECT_TRUE(info.SetReadOnly(false));
+    EXPECT_FALSE(info.ReadOnly());
+    EXPECT_TRUE(info.Hidden());
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
-    ASSERT_TRUE(info.RefreshInfo());
-    EXPECT_FALSE(info.fATTR_ReadOnly());
-    EXPECT_TRUE(info.fATTR_Hidden());
+    ASSERT_TRUE(info.Refresh());
+    EXPECT_FALSE(info.ReadOnly());
+    EXPECT_TRUE(info.Hidden());
 
-    EXPECT_TRUE(info.SetfATTR_ReadOnly(true));
+    EXPECT_TRUE(info.SetReadOnly(true));
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0444u) << "nobody may write a read-only file";
     EXPECT_TRUE(boxes_.empty());
 }
 
 TEST_F(FileInfoTest, AttributesLinuxHasNoPlaceForAreErrors) {
-    using Setter = bool (clsFileInfo::*)(bool);
-    using Getter = bool (clsFileInfo::*)() const;
+    using Setter = bool (FileInfo::*)(bool);
+    using Getter = bool (FileInfo::*)() const;
     const struct {
         Setter set;
         Getter get;
         const char* label;
     } cases[] = {
-        {&clsFileInfo::SetfATTR_Archive, &clsFileInfo::fATTR_Archive, "ARCHIVE"},
-        {&clsFileInfo::SetfATTR_System, &clsFileInfo::fATTR_System, "SYSTEM"},
-        {&clsFileInfo::SetfATTR_Temporary, &clsFileInfo::fATTR_Temporary, "TEMPORARY"},
-        {&clsFileInfo::SetfATTR_Hidden, &clsFileInfo::fATTR_Hidden, "HIDDEN"},
+        {&FileInfo::SetArchive, &FileInfo::Archive, "ARCHIVE"},
+        {&FileInfo::SetSystem, &FileInfo::System, "SYSTEM"},
+        {&FileInfo::SetTemporary, &FileInfo::Temporary, "TEMPORARY"},
+        {&FileInfo::SetHidden, &FileInfo::Hidden, "HIDDEN"},
     };
     const std::string path = Write("visible.txt", "x");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        clsFileInfo info;
+        FileInfo info;
         ASSERT_TRUE(info.SetFilePath(path));
         boxes_.clear();
         EXPECT_FALSE((info.*c.set)(true));
         EXPECT_FALSE((info.*c.get)());
-        EXPECT_TRUE(info.fATTR_Normal()) << "a refused change records nothing";
+        EXPECT_TRUE(info.Normal()) << "a refused change records nothing";
         ASSERT_EQ(boxes_.size(), 1u);
         const std::string& description = info.LastStatus().description();
         EXPECT_EQ(boxes_[0].text,
@@ -409,37 +407,37 @@ TEST_F(FileInfoTest, AttributesLinuxHasNoPlaceForAreErrors) {
 
         // The state the file is already in is no error; Normal goes off as recorded.
         EXPECT_TRUE((info.*c.set)(false));
-        EXPECT_FALSE(info.fATTR_Normal());
+        EXPECT_FALSE(info.Normal());
         EXPECT_EQ(boxes_.size(), 1u);
     }
-    clsFileInfo hidden;
+    FileInfo hidden;
     ASSERT_TRUE(hidden.SetFilePath(Write(".dot", "x")));
-    EXPECT_TRUE(hidden.SetfATTR_Hidden(true));
-    EXPECT_FALSE(hidden.SetfATTR_Hidden(false)) << "that would mean renaming the file";
-    clsFileInfo none;
-    EXPECT_FALSE(none.SetfATTR_ReadOnly(true)) << "no file chosen";
+    EXPECT_TRUE(hidden.SetHidden(true));
+    EXPECT_FALSE(hidden.SetHidden(false)) << "that would mean renaming the file";
+    FileInfo none;
+    EXPECT_FALSE(none.SetReadOnly(true)) << "no file chosen";
 }
 
 TEST_F(FileInfoTest, NormalAndCompressed) {
     const std::string path = Write("normal.txt", std::string(10000, 'a'));
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-    clsFileInfo info;
+    FileInfo info;
     ASSERT_TRUE(info.SetFilePath(path));
-    EXPECT_TRUE(info.SetfATTR_Normal(false));
+    EXPECT_TRUE(info.SetNormal(false));
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0444u) << "normal off does nothing";
-    EXPECT_TRUE(info.SetfATTR_Normal(true));
-    EXPECT_TRUE(info.fATTR_Normal());
+    EXPECT_TRUE(info.SetNormal(true));
+    EXPECT_TRUE(info.Normal());
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
 
     // Compression depends on the file system: it works, or the error is shown.
-    if (info.SetfATTR_Compressed(true)) {
-        EXPECT_TRUE(info.fATTR_Compressed());
-        EXPECT_TRUE(info.SetfATTR_Compressed(false));
+    if (info.SetCompressed(true)) {
+        EXPECT_TRUE(info.Compressed());
+        EXPECT_TRUE(info.SetCompressed(false));
     } else {
-        EXPECT_FALSE(info.fATTR_Compressed());
+        EXPECT_FALSE(info.Compressed());
         ASSERT_EQ(boxes_.size(), 1u);
         EXPECT_NE(boxes_[0].text.find("COMPRESSED file attribute"), std::string::npos);
     }
@@ -447,9 +445,9 @@ TEST_F(FileInfoTest, NormalAndCompressed) {
 
 TEST_F(FileInfoTest, MissingFileKeepsThePreviousInformation) {
     const std::string path = Write("kept.txt", std::string(1500, 'k'));
-    clsFileInfo info;
+    FileInfo info;
     ASSERT_TRUE(info.SetFilePath(path));
-    const std::string type = info.fType();
+    const std::string type = info.Type();
     const std::string missing = dir_.Path("gone.txt");
 
     EXPECT_FALSE(info.SetFilePath(missing, false));
@@ -463,14 +461,14 @@ TEST_F(FileInfoTest, MissingFileKeepsThePreviousInformation) {
     EXPECT_EQ(boxes_[0].title, "  File Not Found");
     EXPECT_EQ(boxes_[0].icon, MessageIcon::Warning);
     EXPECT_EQ(info.FilePath(), path);
-    EXPECT_EQ(info.fSizeFormated(), "1.46 KB");
-    EXPECT_EQ(info.fType(), type);
+    EXPECT_EQ(info.SizeText(), "1.46 KB");
+    EXPECT_EQ(info.Type(), type);
 
-    EXPECT_TRUE(clsFileInfo::CheckIfFileExists(path));
-    EXPECT_FALSE(clsFileInfo::CheckIfFileExists(""));
-    EXPECT_EQ(clsFileInfo::ConvertLong2Short(missing, false), "");
+    EXPECT_TRUE(FileInfo::IsReadableFile(path));
+    EXPECT_FALSE(FileInfo::IsReadableFile(""));
+    EXPECT_EQ(FileInfo::ShortPath(missing, false), "");
     EXPECT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(clsFileInfo::ConvertLong2Short(missing), "");
+    EXPECT_EQ(FileInfo::ShortPath(missing), "");
     ASSERT_EQ(boxes_.size(), 2u);
     EXPECT_EQ(boxes_[1].text, "Could not find this file to convert to 16bit file name.");
     EXPECT_EQ(boxes_[1].title, "  File Not Found");
@@ -481,26 +479,26 @@ TEST_F(FileInfoTest, MissingFileKeepsThePreviousInformation) {
 TEST_F(FileInfoTest, VersionResourceOfAWindowsExecutable) {
     for (const bool pe32_plus : {false, true}) {
         SCOPED_TRACE(pe32_plus ? "PE32+" : "PE32");
-        clsFileInfo info;
+        FileInfo info;
         ASSERT_TRUE(info.SetFilePath(Write("tool.exe", PeImage(VersionRecord({}), pe32_plus))));
         const struct {
             const std::string& value;
             const char* expected;
         } fields[] = {
-            {info.fTargetOS(), "Win32 API on Windows NT"},
-            {info.fVersion(), "1.2.3.4"},
-            {info.fVersion_Major(), "1"},
-            {info.fVersion_Minor(), "2"},
-            {info.fVersion_Rev(), "3"},
-            {info.fDecription(), "Ferret test tool"},
-            {info.fCopyright(), "\xC2\xA9 2004 Mallo"},
-            {info.fCompanyName(), "Mallo Software"},
-            {info.fInternalName(), "ftool"},
-            {info.fLegalTrademark(), "Ferret\xE2\x84\xA2"},
-            {info.fOriginalFileName(), "ftool.exe"},
-            {info.fProductName(), "Ferret"},
-            {info.fProductVersion(), "1.2"},
-            {info.fLanguage(), "English (United States)"},
+            {info.TargetSystem(), "Win32 API on Windows NT"},
+            {info.Version(), "1.2.3.4"},
+            {info.VersionMajor(), "1"},
+            {info.VersionMinor(), "2"},
+            {info.VersionRevision(), "3"},
+            {info.Description(), "Ferret test tool"},
+            {info.Copyright(), "\xC2\xA9 2004 Mallo"},
+            {info.CompanyName(), "Mallo Software"},
+            {info.InternalName(), "ftool"},
+            {info.LegalTrademark(), "Ferret\xE2\x84\xA2"},
+            {info.OriginalFileName(), "ftool.exe"},
+            {info.ProductName(), "Ferret"},
+            {info.ProductVersion(), "1.2"},
+            {info.Language(), "English (United States)"},
         };
         for (const auto& field : fields) {
             EXPECT_EQ(field.value, field.expected);
@@ -523,11 +521,11 @@ TEST_F(FileInfoTest, VersionNumbersFromUnusualVersionTexts) {
     for (const auto& c : cases) {
         VersionParts parts;
         parts.tables = {{u"040904B0", {{u"FileVersion", c.version}}}};
-        clsFileInfo info;
+        FileInfo info;
         ASSERT_TRUE(info.SetFilePath(Write("v.dll", PeImage(VersionRecord(parts)))));
-        EXPECT_EQ(info.fVersion_Major() + " " + info.fVersion_Minor() + " " + info.fVersion_Rev(),
+        EXPECT_EQ(info.VersionMajor() + " " + info.VersionMinor() + " " + info.VersionRevision(),
                   c.numbers)
-            << info.fVersion();
+            << info.Version();
     }
 }
 
@@ -562,11 +560,11 @@ TEST_F(FileInfoTest, FilesWithoutAVersionResource) {
         {"truncated.exe", PeImage(VersionRecord({})).substr(0, 0x230)},
     };
     for (const auto& c : cases) {
-        clsFileInfo info;
+        FileInfo info;
         ASSERT_TRUE(info.SetFilePath(Write(c.name, c.content))) << c.name;
-        EXPECT_EQ(info.fTargetOS(), "Undefined or Unknown") << c.name;
-        EXPECT_EQ(info.fVersion() + info.fCompanyName() + info.fLanguage(), "") << c.name;
-        EXPECT_EQ(info.fVersion_Major() + info.fVersion_Minor() + info.fVersion_Rev(), "000");
+        EXPECT_EQ(info.TargetSystem(), "Undefined or Unknown") << c.name;
+        EXPECT_EQ(info.Version() + info.CompanyName() + info.Language(), "") << c.name;
+        EXPECT_EQ(info.VersionMajor() + info.VersionMinor() + info.VersionRevision(), "000");
     }
 }
 

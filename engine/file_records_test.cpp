@@ -1,4 +1,4 @@
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@ namespace ferret {
 namespace {
 
 TEST(ResultRecords, KeysAreFullPathsIgnoringCase) {
-    clsFiles files;
-    clsFile* a = files.Add("A.txt", "/data/Docs/", "1 KB", 2.5, "ignored key");
-    clsFile* b = files.Add("b.txt", "/data/Docs", "2 KB", 3.5);  // "/" added for the key
+    FileRecords files;
+    FileRecord* a = files.Add("A.txt", "/data/Docs/", "1 KB", 2.5, "ignored key");
+    FileRecord* b = files.Add("b.txt", "/data/Docs", "2 KB", 3.5);  // "/" added for the key
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(files.Count(), 2);
@@ -30,11 +30,11 @@ TEST(ResultRecords, KeysAreFullPathsIgnoringCase) {
 }
 
 TEST(ResultRecords, UnicodeCaseAndNamesDifferingOnlyInCase) {
-    clsFiles files;
-    clsFile* upper = files.Add("ÉTÉ.txt", "/m/", "", 0);
+    FileRecords files;
+    FileRecord* upper = files.Add("ÉTÉ.txt", "/m/", "", 0);
     EXPECT_EQ(files.Item("/m/été.TXT"), upper);
     // Linux keeps both spellings: both are listed, the exact one is found first.
-    clsFile* lower = files.Add("été.txt", "/m/", "", 0);
+    FileRecord* lower = files.Add("été.txt", "/m/", "", 0);
     ASSERT_NE(lower, nullptr);
     EXPECT_EQ(files.Count(), 2);
     EXPECT_EQ(files.Item("/m/été.txt"), lower);
@@ -46,12 +46,12 @@ TEST(ResultRecords, UnicodeCaseAndNamesDifferingOnlyInCase) {
 }
 
 TEST(ResultRecords, OrderIterationAndRemove) {
-    clsFiles files;
+    FileRecords files;
     for (const char* name : {"c", "a", "b"}) {
         files.Add(name, "/r/", "", 0);
     }
     std::string order;
-    for (clsFile& file : files) {
+    for (FileRecord& file : files) {
         order += file.Filename();
     }
     EXPECT_EQ(order, "cab");
@@ -66,9 +66,9 @@ TEST(ResultRecords, OrderIterationAndRemove) {
 }
 
 TEST(ResultRecords, ExcelResultsAttachOnFirstRead) {
-    clsFile file;
+    FileRecord file;
     EXPECT_FALSE(file.HasExcelResults());
-    cExcelResults& results = file.ExcelResults();
+    SpreadsheetHits& results = file.ExcelResults();
     EXPECT_EQ(results.Count(), 0);
     EXPECT_TRUE(file.HasExcelResults());
     results.Add("Sheet 1", "$B$7");
@@ -79,13 +79,13 @@ TEST(ResultRecords, ExcelResultsAttachOnFirstRead) {
 }
 
 TEST(ResultRecords, ManyRecordsKeepConstantTimeLookups) {
-    clsFiles files;
+    FileRecords files;
     constexpr int kCount = 20000;
     for (int i = 0; i < kCount; ++i) {
         files.Add("file" + std::to_string(i) + ".txt", "/big/", "", 0);
     }
     for (int i = 0; i < kCount; i += 997) {
-        const clsFile* found = files.Item("/BIG/FILE" + std::to_string(i) + ".TXT");
+        const FileRecord* found = files.Item("/BIG/FILE" + std::to_string(i) + ".TXT");
         ASSERT_NE(found, nullptr);
         EXPECT_EQ(found, files.Item(i + 1));
     }

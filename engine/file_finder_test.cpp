@@ -1,4 +1,4 @@
-#include "engine/find_files.h"
+#include "engine/file_finder.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,9 +23,9 @@ using testing::RunUnprivileged;
 using testing::TempDir;
 
 // The listed paths, relative to `root`, in result order.
-std::vector<std::string> Listed(const clsFiles& files, const std::string& root) {
+std::vector<std::string> Listed(const FileRecords& files, const std::string& root) {
     std::vector<std::string> paths;
-    for (const clsFile& file : files) {
+    for (const FileRecord& file : files) {
         paths.push_back(file.FullPath().substr(root.size() + 1));
     }
     return paths;
@@ -38,8 +38,8 @@ struct Walk {
 };
 
 Walk RunWalk(const TempDir& dir, const std::string& mask,
-             const std::function<void(clsFindFiles&)>& configure = {}) {
-    clsFindFiles finder;
+             const std::function<void(FileFinder&)>& configure = {}) {
+    FileFinder finder;
     finder.SetStartDirectory(dir.path());
     finder.SetFilterMask(mask);
     if (configure) {
@@ -83,10 +83,10 @@ TEST(FindFiles, IncludeAndExcludeMasks) {
     Walk include = RunWalk(dir, "*.htm;*.html");
     EXPECT_EQ(include.listed, (Paths{"a.htm", "b.html", "d.HTM"}));
     EXPECT_EQ(include.matched, 3);
-    Walk exclude = RunWalk(dir, "*.htm;*.html", [](clsFindFiles& f) { f.SetSearchType(0); });
+    Walk exclude = RunWalk(dir, "*.htm;*.html", [](FileFinder& f) { f.SetSearchType(0); });
     EXPECT_EQ(exclude.listed, (Paths{"c.css"}));
     EXPECT_EQ(exclude.matched, 1);
-    Walk neither = RunWalk(dir, "*.*", [](clsFindFiles& f) { f.SetSearchType(2); });
+    Walk neither = RunWalk(dir, "*.*", [](FileFinder& f) { f.SetSearchType(2); });
     EXPECT_TRUE(neither.listed.empty());
 }
 
@@ -104,7 +104,7 @@ TEST(FindFiles, WithoutRecursionSubfoldersAreCountedNotEntered) {
     TempDir dir;
     dir.WriteFile("top.txt", "");
     dir.WriteFile("sub/deep.txt", "");
-    Walk walk = RunWalk(dir, "*.*", [](clsFindFiles& f) { f.SetRecursive(false); });
+    Walk walk = RunWalk(dir, "*.*", [](FileFinder& f) { f.SetRecursive(false); });
     EXPECT_EQ(walk.listed, (Paths{"top.txt"}));
     EXPECT_EQ(walk.searched, 4);
 }
@@ -116,7 +116,7 @@ TEST(FindFiles, SizeFiltersAreInclusive) {
     dir.WriteSizedFile("edge.bin", 1024000);
     dir.WriteSizedFile("big.bin", 1024001);
     const auto sized = [&](double limit, bool at_least) {
-        return RunWalk(dir, "*.bin", [&](clsFindFiles& f) {
+        return RunWalk(dir, "*.bin", [&](FileFinder& f) {
             f.SetFileSizeLimit(limit);
             f.SetGreaterThanSize(at_least);
         });
@@ -133,12 +133,12 @@ TEST(FindFiles, SizeFiltersAreInclusive) {
 TEST(FindFiles, RecordsCarrySizeTextFolderAndCreationTime) {
     TempDir dir;
     dir.WriteSizedFile("k.bin", 1024);
-    clsFindFiles finder;
+    FileFinder finder;
     finder.SetStartDirectory(dir.path() + "/");
     finder.SetFilterMask("*.bin");
     finder.PerformSearch();
     ASSERT_EQ(finder.Files().Count(), 1);
-    const clsFile* file = finder.Files().Item(1);
+    const FileRecord* file = finder.Files().Item(1);
     EXPECT_EQ(file->Size(), "1.00 KB");
     EXPECT_EQ(file->RootPath(), dir.path() + "/");
     EXPECT_EQ(file->Filename(), "k.bin");
@@ -157,7 +157,7 @@ TEST(FindFiles, BetweenDatesIsInclusiveToTheSecond) {
     const double second = 1.0 / kSecondsPerDay;
     const auto between = [&](DateTime from, DateTime to, std::int32_t which) {
         return RunWalk(dir, "*.txt",
-                       [&](clsFindFiles& f) {
+                       [&](FileFinder& f) {
                            f.SetDateType(kDateBetween);
                            f.SetDateFrom(from);
                            f.SetDateTo(to);
@@ -176,7 +176,7 @@ TEST(FindFiles, BetweenDatesIsInclusiveToTheSecond) {
     const std::size_t created_as_modified = between(m, m, kFileDateCreated);
     EXPECT_EQ(created_now + created_as_modified, 1u);
     // Unknown filter kinds list nothing but still count the mask match.
-    Walk unknown = RunWalk(dir, "*.txt", [](clsFindFiles& f) { f.SetDateType(7); });
+    Walk unknown = RunWalk(dir, "*.txt", [](FileFinder& f) { f.SetDateType(7); });
     EXPECT_TRUE(unknown.listed.empty());
     EXPECT_EQ(unknown.matched, 1);
 }
@@ -206,7 +206,7 @@ TEST(FindFiles, WeekFilterOnRealFiles) {
     dir.WriteFile("fresh.txt", "");
     dir.WriteFile("old.txt", "");
     dir.SetTimes("old.txt", now - 40 * 86400, now);
-    Walk walk = RunWalk(dir, "*.txt", [](clsFindFiles& f) { f.SetDateType(kDateWithinWeek); });
+    Walk walk = RunWalk(dir, "*.txt", [](FileFinder& f) { f.SetDateType(kDateWithinWeek); });
     EXPECT_EQ(walk.listed, (Paths{"fresh.txt"}));
     EXPECT_EQ(walk.matched, 2);
 }
@@ -275,7 +275,7 @@ TEST(FindFiles, KernelFileSystemsAreEnteredOnlyFromInside) {
         testing::RunLimited(20, 256, [&] { return RunWalk(dir, "*").listed == Paths{"own.txt"}; });
     EXPECT_EQ(failure, "");
 
-    clsFindFiles finder;
+    FileFinder finder;
     finder.SetStartDirectory("/proc/self");
     finder.SetFilterMask("status");
     finder.SetRecursive(false);
@@ -292,14 +292,14 @@ TEST(FindFiles, StopEndsTheWalkAndPauseHoldsIt) {
     }
     std::atomic<bool> stop{true};
     std::atomic<bool> pause{false};
-    Walk walk = RunWalk(dir, "*.txt", [&](clsFindFiles& f) { f.SetControl({&stop, &pause}); });
+    Walk walk = RunWalk(dir, "*.txt", [&](FileFinder& f) { f.SetControl({&stop, &pause}); });
     EXPECT_TRUE(walk.listed.empty());
 
     for (const bool resume : {true, false}) {
         SCOPED_TRACE(resume ? "resumed" : "stopped while paused");
         stop = false;
         pause = true;
-        clsFindFiles finder;
+        FileFinder finder;
         finder.SetStartDirectory(dir.path());
         finder.SetFilterMask("*.txt");
         finder.SetControl({&stop, &pause});
@@ -352,7 +352,7 @@ TEST(FindFiles, NamesAreKeptAsBytes) {
 
 TEST(FindFiles, MissingStartFolderGivesNothing) {
     TempDir dir;
-    clsFindFiles finder;
+    FileFinder finder;
     int completed = 0;
     finder.SearchCompleted = [&] { ++completed; };
     finder.SetStartDirectory(dir.Path("absent"));
@@ -374,7 +374,7 @@ TEST(FindFiles, MissingStartFolderGivesNothing) {
 }
 
 TEST(FindFiles, DefaultsAndHandOver) {
-    clsFindFiles finder;
+    FileFinder finder;
     EXPECT_EQ(finder.StartDirectory(), "/");
     EXPECT_EQ(finder.FilterMask(), "*.txt");
     EXPECT_EQ(finder.SearchType(), 1);
@@ -382,7 +382,7 @@ TEST(FindFiles, DefaultsAndHandOver) {
     EXPECT_EQ(finder.FileSizeLimit(), -1);
     EXPECT_TRUE(finder.Recursive());
     EXPECT_TRUE(finder.SearchTime().empty());
-    std::unique_ptr<clsFiles> taken = finder.TakeFiles();
+    std::unique_ptr<FileRecords> taken = finder.TakeFiles();
     ASSERT_NE(taken, nullptr);
     EXPECT_EQ(finder.Files().Parent(), &finder);
     EXPECT_NE(&finder.Files(), taken.get());
@@ -397,7 +397,7 @@ TEST(FindFiles, UnreadableFoldersAreSkipped) {
     chmod(dir.Path("locked").c_str(), 0);
     chmod(dir.Path("listonly").c_str(), 0444);  // names readable, entries not reachable
     const int status = RunUnprivileged([&] {
-        clsFindFiles finder;
+        FileFinder finder;
         finder.SetStartDirectory(dir.path());
         finder.SetFilterMask("*.txt");
         finder.PerformSearch();
@@ -408,7 +408,7 @@ TEST(FindFiles, UnreadableFoldersAreSkipped) {
             finder.Matched() != 2) {
             return false;
         }
-        const clsFile* unreachable = finder.Files().Item(1);
+        const FileRecord* unreachable = finder.Files().Item(1);
         if (!unreachable->Size().empty() || finder.Files().Item(2)->Size() != "0 bytes") {
             return false;
         }

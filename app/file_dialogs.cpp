@@ -1,4 +1,4 @@
-#include "app/common_dialog.h"
+#include "app/file_dialogs.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -11,8 +11,8 @@ namespace {
 // their failures.
 constexpr int kCannotShow = -0x0002;
 
-clsCommonDialog::Hook& TestHook() {
-    static clsCommonDialog::Hook hook;
+FileDialogs::Hook& TestHook() {
+    static FileDialogs::Hook hook;
     return hook;
 }
 
@@ -98,17 +98,17 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-clsCommonDialog::Hook clsCommonDialog::SetTestHook(Hook hook) {
+FileDialogs::Hook FileDialogs::SetTestHook(Hook hook) {
     Hook previous = std::move(TestHook());
     TestHook() = std::move(hook);
     return previous;
 }
 
-std::vector<std::string> clsCommonDialog::NameFilters() const {
+std::vector<std::string> FileDialogs::NameFilters() const {
     return NameFilters(filter_);
 }
 
-std::vector<std::string> clsCommonDialog::NameFilters(const std::string& filter) {
+std::vector<std::string> FileDialogs::NameFilters(const std::string& filter) {
     std::vector<std::string> filters;
     if (filter.empty()) {
         return filters;
@@ -121,7 +121,7 @@ std::vector<std::string> clsCommonDialog::NameFilters(const std::string& filter)
     return filters;
 }
 
-clsCommonDialog::Request clsCommonDialog::MakeRequest(Request::Kind kind) const {
+FileDialogs::Request FileDialogs::MakeRequest(Request::Kind kind) const {
     Request request;
     request.kind = kind;
     request.title = title_;
@@ -141,8 +141,8 @@ clsCommonDialog::Request clsCommonDialog::MakeRequest(Request::Kind kind) const 
 
 namespace {
 
-clsCommonDialog::Answer Show(const clsCommonDialog::Request& request, QWidget* owner) {
-    using Kind = clsCommonDialog::Request::Kind;
+FileDialogs::Answer Show(const FileDialogs::Request& request, QWidget* owner) {
+    using Kind = FileDialogs::Request::Kind;
     const QString title = QString::fromStdString(request.title);
     const QString folder = QString::fromStdString(request.folder);
     std::vector<std::string> chosen;
@@ -184,7 +184,7 @@ clsCommonDialog::Answer Show(const clsCommonDialog::Request& request, QWidget* o
 
 }  // namespace
 
-clsCommonDialog::Answer clsCommonDialog::Ask(const Request& request, bool& shown) const {
+FileDialogs::Answer FileDialogs::Ask(const Request& request, bool& shown) const {
     if (TestHook()) {
         return TestHook()(request);
     }
@@ -193,7 +193,7 @@ clsCommonDialog::Answer clsCommonDialog::Ask(const Request& request, bool& shown
     return shown ? Show(request, owner_) : Answer();
 }
 
-int clsCommonDialog::ShowFileDialog(Request::Kind kind) {
+int FileDialogs::ShowFileDialog(Request::Kind kind) {
     const Request request = MakeRequest(kind);
     bool shown = true;
     Answer answer = Ask(request, shown);
@@ -240,15 +240,15 @@ int clsCommonDialog::ShowFileDialog(Request::Kind kind) {
     return 1;
 }
 
-int clsCommonDialog::ShowOpen() {
+int FileDialogs::ShowOpen() {
     return ShowFileDialog(Request::Kind::kOpen);
 }
 
-int clsCommonDialog::ShowSave() {
+int FileDialogs::ShowSave() {
     return ShowFileDialog(Request::Kind::kSave);
 }
 
-int clsCommonDialog::Browse() {
+int FileDialogs::Browse() {
     const Request request = MakeRequest(Request::Kind::kFolder);
     bool shown = true;
     Answer answer = Ask(request, shown);
@@ -265,7 +265,7 @@ int clsCommonDialog::Browse() {
     return 1;
 }
 
-std::vector<std::string> clsCommonDialog::ParseFileNames() const {
+std::vector<std::string> FileDialogs::ParseFileNames() const {
     std::vector<std::string> parts = Split(filename_, '\0');
     while (!parts.empty() && parts.back().empty()) {
         parts.pop_back();

@@ -1,4 +1,4 @@
-#include "app/results_window.h"
+#include "app/spreadsheet_hits_window.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -6,11 +6,11 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include "office/excel_results.h"
+#include "office/spreadsheet_hits.h"
 
 namespace ferret {
 
-frmResultsExcel::frmResultsExcel(QWidget* owner) : QWidget(owner, Qt::Tool) {
+SpreadsheetHitsWindow::SpreadsheetHitsWindow(QWidget* owner) : QWidget(owner, Qt::Tool) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Excel Search Results"));
     resize(320, 240);
@@ -27,18 +27,18 @@ frmResultsExcel::frmResultsExcel(QWidget* owner) : QWidget(owner, Qt::Tool) {
     layout->addWidget(list_);
 }
 
-void frmResultsExcel::SetExcelResults(const cExcelResults* results) {
+void SpreadsheetHitsWindow::SetExcelResults(const SpreadsheetHits* results) {
     list_->clear();
     if (results == nullptr) {
         return;
     }
-    for (const cExcelResult& hit : *results) {
+    for (const SpreadsheetHit& hit : *results) {
         list_->addTopLevelItem(new QTreeWidgetItem(
             {QString::fromStdString(hit.SheetName()), QString::fromStdString(hit.Cell())}));
     }
 }
 
-void frmResultsExcel::keyReleaseEvent(QKeyEvent* event) {
+void SpreadsheetHitsWindow::keyReleaseEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Space) {
         close();
         return;
@@ -46,7 +46,7 @@ void frmResultsExcel::keyReleaseEvent(QKeyEvent* event) {
     QWidget::keyReleaseEvent(event);
 }
 
-bool frmResultsExcel::eventFilter(QObject* watched, QEvent* event) {
+bool SpreadsheetHitsWindow::eventFilter(QObject* watched, QEvent* event) {
     // The list's keys close the window too; a press on the list moves it, as on a title bar.
     if (event->type() == QEvent::KeyRelease) {
         const int key = static_cast<QKeyEvent*>(event)->key();

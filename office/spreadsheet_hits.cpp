@@ -1,8 +1,8 @@
-#include "office/excel_results.h"
+#include "office/spreadsheet_hits.h"
 
 namespace ferret {
 
-void cExcelResult::SetCell(std::string_view address) {
+void SpreadsheetHit::SetCell(std::string_view address) {
     cell_.clear();
     for (char c : address) {
         if (c != '$') {
@@ -11,21 +11,21 @@ void cExcelResult::SetCell(std::string_view address) {
     }
 }
 
-cExcelResult& cExcelResults::Add(const std::string& sheet_name, const std::string& cell) {
-    cExcelResult& entry = entries_.emplace_back();
+SpreadsheetHit& SpreadsheetHits::Add(const std::string& sheet_name, const std::string& cell) {
+    SpreadsheetHit& entry = entries_.emplace_back();
     entry.SetSheetName(sheet_name);
     entry.SetCell(cell);
     return entry;
 }
 
-cExcelResult* cExcelResults::Item(std::int32_t position) {
+SpreadsheetHit* SpreadsheetHits::Item(std::int32_t position) {
     if (position < 1 || position > Count()) {
         return nullptr;
     }
     return &entries_[static_cast<std::size_t>(position - 1)];
 }
 
-bool cExcelResults::Remove(std::int32_t position) {
+bool SpreadsheetHits::Remove(std::int32_t position) {
     if (position < 1 || position > Count()) {
         return false;
     }

@@ -1,4 +1,4 @@
-#include "util/shell_folders.h"
+#include "util/user_folders.h"
 
 #include <sys/stat.h>
 
@@ -25,7 +25,7 @@ std::string Location(QStandardPaths::StandardLocation location) {
 
 }  // namespace
 
-std::string clsSpecialFolders::GetFolderPath(int csidl, std::intptr_t /*owner*/) const {
+std::string UserFolders::GetFolderPath(int csidl, std::intptr_t /*owner*/) const {
     std::string path;
     switch (csidl) {
         case kPersonal:

@@ -9,21 +9,21 @@
 #include <vector>
 
 #include "engine/date_time.h"
-#include "office/excel_results.h"
+#include "office/spreadsheet_hits.h"
 
 namespace ferret {
 
-class clsFindFiles;
+class FileFinder;
 
 // One file of a run: made by the walk, given its hit count by the content stage and its type by
 // the reports. Not thread-safe, reading included (details may load on first read); different
 // records may be used from different threads.
-class clsFile {
+class FileRecord {
   public:
     // Reading attaches an empty collection when none is attached yet.
-    cExcelResults& ExcelResults();
+    SpreadsheetHits& ExcelResults();
     bool HasExcelResults() const { return excel_results_ != nullptr; }
-    void SetExcelResults(std::unique_ptr<cExcelResults> results);
+    void SetExcelResults(std::unique_ptr<SpreadsheetHits> results);
 
     // Hits: 0 before the content stage and without hits, -1 when the file could not be searched.
     std::int32_t ItemsFound() const { return items_found_; }
@@ -68,9 +68,9 @@ class clsFile {
     void SetRawDetails(std::uint64_t size_bytes, const timespec& created);
 
   private:
-    friend class clsFiles;
+    friend class FileRecords;
 
-    std::unique_ptr<cExcelResults> excel_results_;
+    std::unique_ptr<SpreadsheetHits> excel_results_;
     std::int32_t items_found_ = 0;
     std::string filetype_;
     mutable std::string size_;
@@ -97,27 +97,27 @@ class clsFile {
 // otherwise returns the earliest record whose key differs only in case. Only an exact repeat of
 // a full path is refused. Lookups by key and position take constant time. A record's key is
 // fixed when it is added: do not rename a record while it is in a collection. Not thread-safe.
-class clsFiles {
+class FileRecords {
   public:
-    clsFiles() = default;
-    clsFiles(const clsFiles&) = delete;
-    clsFiles& operator=(const clsFiles&) = delete;
+    FileRecords() = default;
+    FileRecords(const FileRecords&) = delete;
+    FileRecords& operator=(const FileRecords&) = delete;
 
     // Adds a record; `key` is accepted and ignored (the key is always the full path). Returns
     // nullptr, adding nothing, when a record with exactly this full path exists.
-    clsFile* Add(std::string_view file_name, std::string_view root_path, std::string size,
-                 DateTime creation, std::string_view key = {});
+    FileRecord* Add(std::string_view file_name, std::string_view root_path, std::string size,
+                    DateTime creation, std::string_view key = {});
     // Adds a ready-made record; nullptr (and the record is dropped) for an exact repeat.
-    clsFile* Add(std::unique_ptr<clsFile> record);
+    FileRecord* Add(std::unique_ptr<FileRecord> record);
     // The walk's form: it never lists a path twice, so the check is skipped and the key index
     // is built only when a lookup by key first needs it.
-    void AddUnique(std::unique_ptr<clsFile> record);
+    void AddUnique(std::unique_ptr<FileRecord> record);
     // Room for `count` more records.
     void Reserve(std::size_t count);
 
     // By 1-based position or by key; nullptr when there is no such record.
-    clsFile* Item(std::int32_t position) const;
-    clsFile* Item(std::string_view key) const;
+    FileRecord* Item(std::int32_t position) const;
+    FileRecord* Item(std::string_view key) const;
 
     std::int32_t Count() const { return static_cast<std::int32_t>(records_.size()); }
 
@@ -126,15 +126,15 @@ class clsFiles {
     bool Remove(std::string_view key);
 
     // The finder that made this collection; not owned, valid only while that finder exists.
-    clsFindFiles* Parent() const { return parent_; }
-    void SetParent(clsFindFiles* finder) { parent_ = finder; }
+    FileFinder* Parent() const { return parent_; }
+    void SetParent(FileFinder* finder) { parent_ = finder; }
 
     class Iterator {
       public:
-        using Inner = std::vector<std::unique_ptr<clsFile>>::const_iterator;
+        using Inner = std::vector<std::unique_ptr<FileRecord>>::const_iterator;
         explicit Iterator(Inner inner) : inner_(inner) {}
-        clsFile& operator*() const { return **inner_; }
-        clsFile* operator->() const { return inner_->get(); }
+        FileRecord& operator*() const { return **inner_; }
+        FileRecord* operator->() const { return inner_->get(); }
         Iterator& operator++() {
             ++inner_;
             return *this;
@@ -150,24 +150,24 @@ class clsFiles {
   private:
     struct Slot {
         std::uint64_t hash = 0;
-        clsFile* record = nullptr;  // nullptr: empty slot
+        FileRecord* record = nullptr;  // nullptr: empty slot
     };
 
     static std::uint64_t HashUpdate(std::uint64_t state, std::string_view text);
     static std::uint64_t RootHashState(const std::string& root);
-    clsFile* Insert(std::unique_ptr<clsFile> record, std::uint64_t hash);
+    FileRecord* Insert(std::unique_ptr<FileRecord> record, std::uint64_t hash);
     void EnsureIndex() const;
     void Grow() const;     // doubles the index, reusing the stored hashes
     void Reindex() const;  // rebuilds the index from the records
-    void PlaceInIndex(std::uint64_t hash, clsFile* record) const;
+    void PlaceInIndex(std::uint64_t hash, FileRecord* record) const;
 
-    std::vector<std::unique_ptr<clsFile>> records_;
+    std::vector<std::unique_ptr<FileRecord>> records_;
     // Open addressing on the hash of the case-folded key; equal keys are confirmed by comparing
     // the texts, so folded keys are never stored. At most half full.
     // Built on demand (mutable for lookups); covers records_ up to indexed_count_.
     mutable std::vector<Slot> index_;
     mutable std::size_t indexed_count_ = 0;
-    clsFindFiles* parent_ = nullptr;
+    FileFinder* parent_ = nullptr;
 };
 
 }  // namespace ferret

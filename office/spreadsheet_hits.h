@@ -8,7 +8,7 @@
 namespace ferret {
 
 // One spreadsheet hit: the sheet and the cell's relative address.
-class cExcelResult {
+class SpreadsheetHit {
   public:
     const std::string& SheetName() const { return sheet_name_; }
     void SetSheetName(std::string name) { sheet_name_ = std::move(name); }
@@ -27,11 +27,11 @@ class cExcelResult {
 };
 
 // The hit cells of one spreadsheet, in the order they were found. Positions are 1-based.
-class cExcelResults {
+class SpreadsheetHits {
   public:
-    cExcelResult& Add(const std::string& sheet_name, const std::string& cell);
+    SpreadsheetHit& Add(const std::string& sheet_name, const std::string& cell);
     // nullptr when `position` is out of range.
-    cExcelResult* Item(std::int32_t position);
+    SpreadsheetHit* Item(std::int32_t position);
     std::int32_t Count() const { return static_cast<std::int32_t>(entries_.size()); }
     bool Remove(std::int32_t position);
 
@@ -39,7 +39,7 @@ class cExcelResults {
     auto end() const { return entries_.end(); }
 
   private:
-    std::vector<cExcelResult> entries_;
+    std::vector<SpreadsheetHit> entries_;
 };
 
 }  // namespace ferret

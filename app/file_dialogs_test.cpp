@@ -1,4 +1,4 @@
-#include "app/common_dialog.h"
+#include "app/file_dialogs.h"
 
 #include <gtest/gtest.h>
 
@@ -16,24 +16,23 @@ namespace {
 
 using namespace std::string_literals;
 using Paths = std::vector<std::string>;
-using Kind = clsCommonDialog::Request::Kind;
+using Kind = FileDialogs::Request::Kind;
 
 // Answers every dialog with `answer` and keeps the request it was given.
 class DialogAnswer {
   public:
-    explicit DialogAnswer(clsCommonDialog::Answer answer) {
-        previous_ =
-            clsCommonDialog::SetTestHook([this, answer](const clsCommonDialog::Request& request) {
-                requests_.push_back(request);
-                return answer;
-            });
+    explicit DialogAnswer(FileDialogs::Answer answer) {
+        previous_ = FileDialogs::SetTestHook([this, answer](const FileDialogs::Request& request) {
+            requests_.push_back(request);
+            return answer;
+        });
     }
-    ~DialogAnswer() { clsCommonDialog::SetTestHook(previous_); }
-    const std::vector<clsCommonDialog::Request>& requests() const { return requests_; }
+    ~DialogAnswer() { FileDialogs::SetTestHook(previous_); }
+    const std::vector<FileDialogs::Request>& requests() const { return requests_; }
 
   private:
-    clsCommonDialog::Hook previous_;
-    std::vector<clsCommonDialog::Request> requests_;
+    FileDialogs::Hook previous_;
+    std::vector<FileDialogs::Request> requests_;
 };
 
 TEST(CommonDialogFilter, PairsBecomeQtNameFilters) {
@@ -53,8 +52,8 @@ TEST(CommonDialogFilter, PairsBecomeQtNameFilters) {
         {"One|*.1|Two", {"One (*.1)"}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(clsCommonDialog::NameFilters(c.filter), c.expected) << c.filter;
-        clsCommonDialog dialog;
+        EXPECT_EQ(FileDialogs::NameFilters(c.filter), c.expected) << c.filter;
+        FileDialogs dialog;
         dialog.SetFilter(c.filter);
         EXPECT_EQ(dialog.Filter(), c.filter) << "read back as set";
         EXPECT_EQ(dialog.NameFilters(), c.expected);
@@ -62,7 +61,7 @@ TEST(CommonDialogFilter, PairsBecomeQtNameFilters) {
 }
 
 TEST(CommonDialog, DefaultsAndMaxFileSize) {
-    clsCommonDialog dialog;
+    FileDialogs dialog;
     EXPECT_EQ(dialog.FilterIndex(), 0);
     EXPECT_EQ(dialog.flags(), 0);
     EXPECT_EQ(dialog.MaxFileSize(), 256);
@@ -83,16 +82,16 @@ TEST(CommonDialog, RequestCarriesTheProperties) {
         bool confirm;
     } cases[] = {
         {Kind::kOpen, 0, 0, 0, false, false},
-        {Kind::kOpen, clsCommonDialog::OFN_ALLOWMULTISELECT | clsCommonDialog::OFN_EXPLORER, 2, 1,
-         true, false},
-        {Kind::kOpen, clsCommonDialog::OFN_OVERWRITEPROMPT, 3, 0, false, false},
-        {Kind::kSave, clsCommonDialog::OFN_OVERWRITEPROMPT | clsCommonDialog::OFN_HIDEREADONLY, 1,
-         0, false, true},
-        {Kind::kSave, clsCommonDialog::OFN_ALLOWMULTISELECT, -1, 0, false, false},
+        {Kind::kOpen, FileDialogs::OFN_ALLOWMULTISELECT | FileDialogs::OFN_EXPLORER, 2, 1, true,
+         false},
+        {Kind::kOpen, FileDialogs::OFN_OVERWRITEPROMPT, 3, 0, false, false},
+        {Kind::kSave, FileDialogs::OFN_OVERWRITEPROMPT | FileDialogs::OFN_HIDEREADONLY, 1, 0, false,
+         true},
+        {Kind::kSave, FileDialogs::OFN_ALLOWMULTISELECT, -1, 0, false, false},
     };
     for (const auto& c : cases) {
         DialogAnswer answer(std::nullopt);
-        clsCommonDialog dialog;
+        FileDialogs dialog;
         dialog.SetDialogTitle("Select a file: ");
         dialog.SetInitDir("/srv/configs");
         dialog.SetFilename("start.frs");
@@ -102,7 +101,7 @@ TEST(CommonDialog, RequestCarriesTheProperties) {
         dialog.Setflags(c.flags);
         EXPECT_EQ(c.kind == Kind::kOpen ? dialog.ShowOpen() : dialog.ShowSave(), 0);
         ASSERT_EQ(answer.requests().size(), 1u);
-        const clsCommonDialog::Request& request = answer.requests()[0];
+        const FileDialogs::Request& request = answer.requests()[0];
         EXPECT_EQ(request.kind, c.kind);
         EXPECT_EQ(request.title, "Select a file: ");
         EXPECT_EQ(request.folder, "/srv/configs");
@@ -117,10 +116,10 @@ TEST(CommonDialog, RequestCarriesTheProperties) {
 }
 
 TEST(CommonDialog, CancelKeepsEveryProperty) {
-    for (const clsCommonDialog::Answer& cancel :
-         {clsCommonDialog::Answer(), clsCommonDialog::Answer(Paths{})}) {
+    for (const FileDialogs::Answer& cancel :
+         {FileDialogs::Answer(), FileDialogs::Answer(Paths{})}) {
         DialogAnswer answer(cancel);
-        clsCommonDialog dialog;
+        FileDialogs dialog;
         dialog.SetFilename("/keep/this.frs");
         EXPECT_EQ(dialog.ShowOpen(), 0);
         EXPECT_EQ(dialog.ShowSave(), 0);
@@ -157,8 +156,8 @@ TEST(CommonDialog, ChosenFiles) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DialogAnswer answer(c.chosen);
-        clsCommonDialog dialog;
-        dialog.Setflags(clsCommonDialog::OFN_ALLOWMULTISELECT);
+        FileDialogs dialog;
+        dialog.Setflags(FileDialogs::OFN_ALLOWMULTISELECT);
         EXPECT_EQ(dialog.ShowOpen(), 1);
         EXPECT_EQ(dialog.Filename(), c.filename);
         EXPECT_EQ(dialog.FileTitle(), c.title);
@@ -178,7 +177,7 @@ TEST(CommonDialog, ParseFileNamesOfAGivenFilename) {
         {"\0a\0b"s, {"a", "b"}},
     };
     for (const auto& c : cases) {
-        clsCommonDialog dialog;
+        FileDialogs dialog;
         dialog.SetFilename(c.filename);
         EXPECT_EQ(dialog.ParseFileNames(), c.expected);
     }
@@ -197,13 +196,13 @@ TEST(CommonDialog, SaveAddsTheDefaultExtension) {
     };
     for (const auto& c : cases) {
         DialogAnswer answer(Paths{c.chosen});
-        clsCommonDialog dialog;
+        FileDialogs dialog;
         dialog.SetDefaultExt(c.default_ext);
         EXPECT_EQ(dialog.ShowSave(), 1);
         EXPECT_EQ(dialog.Filename(), c.filename);
     }
     DialogAnswer answer(Paths{"/d/name"});
-    clsCommonDialog open;
+    FileDialogs open;
     open.SetDefaultExt("frs");
     EXPECT_EQ(open.ShowOpen(), 1);
     EXPECT_EQ(open.Filename(), "/d/name") << "an opened file is taken as it is";
@@ -211,7 +210,7 @@ TEST(CommonDialog, SaveAddsTheDefaultExtension) {
 
 TEST(CommonDialog, BrowseSetsThePath) {
     DialogAnswer answer(Paths{"/var/undo/"});
-    clsCommonDialog dialog;
+    FileDialogs dialog;
     dialog.SetDialogTitle("Undo Folder");
     dialog.SetFilename("/untouched");
     EXPECT_EQ(dialog.Browse(), 1);
@@ -246,12 +245,12 @@ TEST(CommonDialogShown, OpenDialogIsSetUpAndAnswers) {
     testing::TempDir dir;
     dir.WriteFile("a.frs", "x");
     dir.WriteFile("b.frs", "y");
-    clsCommonDialog dialog;
+    FileDialogs dialog;
     dialog.SetDialogTitle("Select a file: ");
     dialog.SetInitDir(dir.path());
     dialog.SetFilter("Search Configuration Files (*.frs)|*.frs|All Files (*.*)|*.*");
     dialog.SetFilterIndex(2);
-    dialog.Setflags(clsCommonDialog::OFN_ALLOWMULTISELECT);
+    dialog.Setflags(FileDialogs::OFN_ALLOWMULTISELECT);
     bool seen = false;
     WhenShown([&](QFileDialog& shown) {
         seen = true;
@@ -271,10 +270,10 @@ TEST(CommonDialogShown, OpenDialogIsSetUpAndAnswers) {
 }
 
 TEST(CommonDialogShown, SaveDialogCancelled) {
-    clsCommonDialog dialog;
+    FileDialogs dialog;
     dialog.SetFilename("kept.frs");
     dialog.SetDefaultExt("frs");
-    dialog.Setflags(clsCommonDialog::OFN_OVERWRITEPROMPT);
+    dialog.Setflags(FileDialogs::OFN_OVERWRITEPROMPT);
     WhenShown([](QFileDialog& shown) {
         EXPECT_EQ(shown.acceptMode(), QFileDialog::AcceptSave);
         EXPECT_EQ(shown.defaultSuffix().toStdString(), "frs");
@@ -288,7 +287,7 @@ TEST(CommonDialogShown, SaveDialogCancelled) {
 TEST(CommonDialogShown, FolderBrowser) {
     testing::TempDir dir;
     dir.MakeDir("chosen");
-    clsCommonDialog dialog;
+    FileDialogs dialog;
     dialog.SetInitDir(dir.path());
     WhenShown([&](QFileDialog& shown) {
         EXPECT_EQ(shown.fileMode(), QFileDialog::Directory);

@@ -1,4 +1,4 @@
-#include "engine/find_files.h"
+#include "engine/file_finder.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -168,7 +168,7 @@ bool EarlierInWalk(const Ancestor* a_parent, std::size_t a_index, const Ancestor
 // What one folder contributes, in order: files and, in their place, the results of subfolders.
 struct FolderResult {
     struct Item {
-        std::unique_ptr<clsFile> file;
+        std::unique_ptr<FileRecord> file;
         std::unique_ptr<FolderResult> folder;
     };
     std::vector<Item> items;
@@ -232,7 +232,7 @@ class Walker {
 
     // Walks from `start` (ending in "/") and adds what it finds to `files`. Returns false when
     // a worker failed (out of memory): `files` then holds what was put together.
-    bool Run(const std::string& start, clsFiles& files) {
+    bool Run(const std::string& start, FileRecords& files) {
         FolderResult root;
         // However the walk ends, the watcher hears of it before the records it was told of and
         // that did not make the list are dropped with `root`.
@@ -423,7 +423,7 @@ class Walker {
             if (!root) {
                 root = std::make_shared<const std::string>(task.path);
             }
-            auto record = std::make_unique<clsFile>();
+            auto record = std::make_unique<FileRecord>();
             record->SetFilename(std::string(name));
             record->SetRootPath(root);
             if (!settings_.NeedsDetails()) {
@@ -475,7 +475,7 @@ class Walker {
         if (!watcher_.listed) {
             return;
         }
-        std::vector<clsFile*> records;
+        std::vector<FileRecord*> records;
         for (const FolderResult::Item& item : folder.items) {
             if (item.file) {
                 records.push_back(item.file.get());
@@ -506,7 +506,7 @@ class Walker {
     // Adds the records depth first, subfolders in their place, and counts what the folders that
     // stay saw (a superseded visit's folders are left out); no recursion, so a tree of any depth
     // is safe.
-    void Collect(FolderResult& root, clsFiles& files) {
+    void Collect(FolderResult& root, FileRecords& files) {
         files.Reserve(static_cast<std::size_t>(listed_at_most_));
         std::vector<std::pair<FolderResult*, std::size_t>> stack{{&root, 0}};
         seen_ = root.seen;
@@ -549,31 +549,31 @@ class Walker {
 
 }  // namespace
 
-clsFindFiles::clsFindFiles() : files_(std::make_unique<clsFiles>()) {}
+FileFinder::FileFinder() : files_(std::make_unique<FileRecords>()) {}
 
-clsFindFiles::~clsFindFiles() = default;
+FileFinder::~FileFinder() = default;
 
-clsFiles& clsFindFiles::Files() {
+FileRecords& FileFinder::Files() {
     if (!files_) {
-        files_ = std::make_unique<clsFiles>();
+        files_ = std::make_unique<FileRecords>();
         files_->SetParent(this);
     }
     return *files_;
 }
 
-std::unique_ptr<clsFiles> clsFindFiles::TakeFiles() {
+std::unique_ptr<FileRecords> FileFinder::TakeFiles() {
     Files();
     return std::move(files_);
 }
 
-void clsFindFiles::SetStartDirectory(std::string folder) {
+void FileFinder::SetStartDirectory(std::string folder) {
     if (folder.empty() || folder.back() != '/') {
         folder.push_back('/');
     }
     start_directory_ = std::move(folder);
 }
 
-void clsFindFiles::PerformSearch() {
+void FileFinder::PerformSearch() {
     stopped_ = false;
     try {
         const Settings settings{NameMask(filter_mask_),
@@ -607,7 +607,7 @@ void clsFindFiles::PerformSearch() {
     Completed();
 }
 
-void clsFindFiles::Completed() {
+void FileFinder::Completed() {
     if (SearchCompleted) {
         SearchCompleted();
     }

@@ -12,7 +12,7 @@ namespace ferret {
 
 // The open, save and folder dialogs behind properties, over QFileDialog. Printing (the print
 // dialog and ending a print job) belongs with the printing work and is not here yet.
-class clsCommonDialog {
+class FileDialogs {
   public:
     // The dialog flags the program passes; the values are those of the original platform so
     // that callers and stored settings keep their meaning.

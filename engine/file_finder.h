@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/date_time.h"
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 
 namespace ferret {
 
@@ -57,7 +57,7 @@ struct FolderId {
 };
 
 struct WalkWatcher {
-    std::function<void(const std::vector<clsFile*>& records)> listed;
+    std::function<void(const std::vector<FileRecord*>& records)> listed;
     std::function<void()> ending;
     // What the walk could not list, with the reason: a folder (its path ends in "/") that could
     // not be read, a link it would not follow. On the walk's threads, before `ending`.
@@ -75,19 +75,19 @@ struct WalkWatcher {
 // One finder serves one run; it is used from one thread at a time (the walk itself reads
 // folders on a few threads of its own and returns when they are done). Property changes during
 // PerformSearch do not affect that walk. Without date and size filters the files' sizes and
-// times are read when first asked for (clsFile::SetDetailsPending).
-class clsFindFiles {
+// times are read when first asked for (FileRecord::SetDetailsPending).
+class FileFinder {
   public:
-    clsFindFiles();
-    ~clsFindFiles();
-    clsFindFiles(const clsFindFiles&) = delete;
-    clsFindFiles& operator=(const clsFindFiles&) = delete;
+    FileFinder();
+    ~FileFinder();
+    FileFinder(const FileFinder&) = delete;
+    FileFinder& operator=(const FileFinder&) = delete;
 
     // Where accepted files are added. After TakeFiles a fresh empty collection is made, with
     // this finder as its Parent.
-    clsFiles& Files();
+    FileRecords& Files();
     // Hands the collection over (to become the run's result set).
-    std::unique_ptr<clsFiles> TakeFiles();
+    std::unique_ptr<FileRecords> TakeFiles();
 
     // Root of the walk, kept with a trailing "/". Default "/".
     const std::string& StartDirectory() const { return start_directory_; }
@@ -151,7 +151,7 @@ class clsFindFiles {
   private:
     void Completed();
 
-    std::unique_ptr<clsFiles> files_;
+    std::unique_ptr<FileRecords> files_;
     std::string start_directory_ = "/";
     std::int32_t search_type_ = 1;
     std::int32_t date_type_ = kDateAny;

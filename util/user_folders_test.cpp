@@ -1,4 +1,4 @@
-#include "util/shell_folders.h"
+#include "util/user_folders.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -47,13 +47,13 @@ TEST_F(SpecialFoldersTest, UserFoldersThatExist) {
         int csidl;
         const char* folder;
     } cases[] = {
-        {clsSpecialFolders::kPersonal, "Documents"},
-        {clsSpecialFolders::kDesktop, "Desktop"},
-        {clsSpecialFolders::kMyPictures, "Pictures"},
+        {UserFolders::kPersonal, "Documents"},
+        {UserFolders::kDesktop, "Desktop"},
+        {UserFolders::kMyPictures, "Pictures"},
     };
     for (const auto& c : cases) {
         root_.MakeDir(std::string("home/") + c.folder);
-        clsSpecialFolders folders;
+        UserFolders folders;
         EXPECT_EQ(folders.GetFolderPath(c.csidl, 0), Home() + "/" + c.folder) << c.csidl;
         folders.SetNoAlias(true);
         EXPECT_EQ(folders.GetFolderPath(c.csidl), Home() + "/" + c.folder) << c.csidl;
@@ -61,7 +61,7 @@ TEST_F(SpecialFoldersTest, UserFoldersThatExist) {
 }
 
 TEST_F(SpecialFoldersTest, MissingFoldersNeedAFlag) {
-    clsSpecialFolders folders;
+    UserFolders folders;
     const std::string pictures = Home() + "/Pictures";
     EXPECT_EQ(folders.GetFolderPath(39, 0), "") << "verified: it does not exist";
 
@@ -73,12 +73,12 @@ TEST_F(SpecialFoldersTest, MissingFoldersNeedAFlag) {
     folders.SetPerUserInit(true);
     EXPECT_EQ(folders.GetFolderPath(39, 0), pictures);
     EXPECT_TRUE(IsFolder(pictures));
-    EXPECT_EQ(clsSpecialFolders().GetFolderPath(39, 0), pictures) << "now it exists";
+    EXPECT_EQ(UserFolders().GetFolderPath(39, 0), pictures) << "now it exists";
 }
 
 TEST_F(SpecialFoldersTest, FolderThatCannotBeCreated) {
     root_.WriteFile("home/Pictures", "a file where the folder belongs");
-    clsSpecialFolders folders;
+    UserFolders folders;
     folders.SetPerUserInit(true);
     EXPECT_EQ(folders.GetFolderPath(39, 0), "");
     folders.SetDontVerify(true);
@@ -93,14 +93,14 @@ TEST_F(SpecialFoldersTest, UserDirsFileNamesTheFolders) {
     root_.MakeDir("home/Bilder");
     root_.MakeDir("home/Dokumente");
     root_.MakeDir("home/Schreibtisch");
-    clsSpecialFolders folders;
+    UserFolders folders;
     EXPECT_EQ(folders.GetFolderPath(39, 0), Home() + "/Bilder");
     EXPECT_EQ(folders.GetFolderPath(5, 0), Home() + "/Dokumente");
     EXPECT_EQ(folders.GetFolderPath(16, 0), Home() + "/Schreibtisch");
 }
 
 TEST_F(SpecialFoldersTest, ProgramsAndUnknownIdentifiers) {
-    clsSpecialFolders folders;
+    UserFolders folders;
     EXPECT_EQ(folders.GetFolderPath(38, 0), "/usr/bin");
     folders.SetDontVerify(true);
     folders.SetPerUserInit(true);
@@ -110,7 +110,7 @@ TEST_F(SpecialFoldersTest, ProgramsAndUnknownIdentifiers) {
 }
 
 TEST(SpecialFolders, FlagsDefaultOff) {
-    const clsSpecialFolders folders;
+    const UserFolders folders;
     EXPECT_FALSE(folders.PerUserInit());
     EXPECT_FALSE(folders.NoAlias());
     EXPECT_FALSE(folders.DontVerify());

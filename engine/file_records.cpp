@@ -1,4 +1,4 @@
-#include "engine/result_records.h"
+#include "engine/file_records.h"
 
 #include <fcntl.h>
 
@@ -10,51 +10,51 @@
 
 namespace ferret {
 
-const std::shared_ptr<const std::string>& clsFile::EmptyRoot() {
+const std::shared_ptr<const std::string>& FileRecord::EmptyRoot() {
     static const std::shared_ptr<const std::string> empty = std::make_shared<std::string>();
     return empty;
 }
 
-cExcelResults& clsFile::ExcelResults() {
+SpreadsheetHits& FileRecord::ExcelResults() {
     if (!excel_results_) {
-        excel_results_ = std::make_unique<cExcelResults>();
+        excel_results_ = std::make_unique<SpreadsheetHits>();
     }
     return *excel_results_;
 }
 
-void clsFile::SetExcelResults(std::unique_ptr<cExcelResults> results) {
+void FileRecord::SetExcelResults(std::unique_ptr<SpreadsheetHits> results) {
     excel_results_ = std::move(results);
 }
 
-const std::string& clsFile::Size() const {
+const std::string& FileRecord::Size() const {
     if (details_pending_) {
         LoadDetails();
     }
     return size_;
 }
 
-DateTime clsFile::CreationTime() const {
+DateTime FileRecord::CreationTime() const {
     if (details_pending_) {
         LoadDetails();
     }
     return creation_time_;
 }
 
-void clsFile::SetDetails(std::uint64_t size_bytes, DateTime created) {
+void FileRecord::SetDetails(std::uint64_t size_bytes, DateTime created) {
     size_ = FormatFileSize(size_bytes);
     creation_time_ = created;
     details_pending_ = false;
     raw_held_ = false;
 }
 
-void clsFile::SetRawDetails(std::uint64_t size_bytes, const timespec& created) {
+void FileRecord::SetRawDetails(std::uint64_t size_bytes, const timespec& created) {
     raw_size_ = size_bytes;
     raw_created_ = created;
     raw_held_ = true;
     details_pending_ = true;
 }
 
-void clsFile::LoadDetails() const {
+void FileRecord::LoadDetails() const {
     details_pending_ = false;
     if (raw_held_) {
         raw_held_ = false;
@@ -69,11 +69,11 @@ void clsFile::LoadDetails() const {
     }
 }
 
-void clsFile::SetRootPath(std::string path) {
+void FileRecord::SetRootPath(std::string path) {
     root_path_ = std::make_shared<const std::string>(std::move(path));
 }
 
-std::string clsFile::FullPath() const {
+std::string FileRecord::FullPath() const {
     const std::string& root = *root_path_;
     std::string path;
     path.reserve(root.size() + 1 + filename_.size());
@@ -92,7 +92,7 @@ constexpr std::uint64_t kHashPrime = 1099511628211ull;
 
 }  // namespace
 
-std::uint64_t clsFiles::HashUpdate(std::uint64_t state, std::string_view text) {
+std::uint64_t FileRecords::HashUpdate(std::uint64_t state, std::string_view text) {
     // FNV-1a over the folded code points, so keys that differ only in case hash alike.
     for (std::size_t pos = 0; pos < text.size();) {
         const unsigned char lead = static_cast<unsigned char>(text[pos]);
@@ -108,14 +108,14 @@ std::uint64_t clsFiles::HashUpdate(std::uint64_t state, std::string_view text) {
     return state;
 }
 
-std::uint64_t clsFiles::RootHashState(const std::string& root) {
+std::uint64_t FileRecords::RootHashState(const std::string& root) {
     const std::uint64_t state = HashUpdate(kHashSeed, root);
     return (root.empty() || root.back() != '/') ? HashUpdate(state, "/") : state;
 }
 
-clsFile* clsFiles::Add(std::string_view file_name, std::string_view root_path, std::string size,
-                       DateTime creation, std::string_view /*key*/) {
-    auto record = std::make_unique<clsFile>();
+FileRecord* FileRecords::Add(std::string_view file_name, std::string_view root_path,
+                             std::string size, DateTime creation, std::string_view /*key*/) {
+    auto record = std::make_unique<FileRecord>();
     record->filename_ = file_name;
     record->root_path_ = std::make_shared<const std::string>(root_path);
     record->size_ = std::move(size);
@@ -123,26 +123,26 @@ clsFile* clsFiles::Add(std::string_view file_name, std::string_view root_path, s
     return Add(std::move(record));
 }
 
-clsFile* clsFiles::Add(std::unique_ptr<clsFile> record) {
+FileRecord* FileRecords::Add(std::unique_ptr<FileRecord> record) {
     const std::uint64_t hash = HashUpdate(RootHashState(*record->root_path_), record->filename_);
     return Insert(std::move(record), hash);
 }
 
-void clsFiles::AddUnique(std::unique_ptr<clsFile> record) {
+void FileRecords::AddUnique(std::unique_ptr<FileRecord> record) {
     records_.push_back(std::move(record));  // ordered when the index is built
 }
 
-void clsFiles::Reserve(std::size_t count) {
+void FileRecords::Reserve(std::size_t count) {
     records_.reserve(records_.size() + count);
 }
 
-void clsFiles::EnsureIndex() const {
+void FileRecords::EnsureIndex() const {
     if (indexed_count_ != records_.size()) {
         Reindex();
     }
 }
 
-clsFile* clsFiles::Insert(std::unique_ptr<clsFile> record, std::uint64_t hash) {
+FileRecord* FileRecords::Insert(std::unique_ptr<FileRecord> record, std::uint64_t hash) {
     EnsureIndex();
     if (!index_.empty()) {
         const std::size_t mask = index_.size() - 1;
@@ -159,7 +159,7 @@ clsFile* clsFiles::Insert(std::unique_ptr<clsFile> record, std::uint64_t hash) {
         }
     }
     record->order_ = records_.size();
-    clsFile* raw = record.get();
+    FileRecord* raw = record.get();
     records_.push_back(std::move(record));
     if (records_.size() * 2 > index_.size()) {
         Grow();
@@ -169,7 +169,7 @@ clsFile* clsFiles::Insert(std::unique_ptr<clsFile> record, std::uint64_t hash) {
     return raw;
 }
 
-void clsFiles::PlaceInIndex(std::uint64_t hash, clsFile* record) const {
+void FileRecords::PlaceInIndex(std::uint64_t hash, FileRecord* record) const {
     const std::size_t mask = index_.size() - 1;
     std::size_t i = hash & mask;
     while (index_[i].record != nullptr) {
@@ -178,7 +178,7 @@ void clsFiles::PlaceInIndex(std::uint64_t hash, clsFile* record) const {
     index_[i] = {hash, record};
 }
 
-void clsFiles::Grow() const {
+void FileRecords::Grow() const {
     std::vector<Slot> old = std::move(index_);
     index_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
     for (const Slot& slot : old) {
@@ -188,7 +188,7 @@ void clsFiles::Grow() const {
     }
 }
 
-void clsFiles::Reindex() const {
+void FileRecords::Reindex() const {
     std::size_t capacity = 16;
     while (capacity < records_.size() * 2) {
         capacity *= 2;
@@ -209,26 +209,26 @@ void clsFiles::Reindex() const {
     indexed_count_ = records_.size();
 }
 
-clsFile* clsFiles::Item(std::int32_t position) const {
+FileRecord* FileRecords::Item(std::int32_t position) const {
     if (position < 1 || position > Count()) {
         return nullptr;
     }
     return records_[static_cast<std::size_t>(position - 1)].get();
 }
 
-clsFile* clsFiles::Item(std::string_view key) const {
+FileRecord* FileRecords::Item(std::string_view key) const {
     EnsureIndex();
     if (index_.empty()) {
         return nullptr;
     }
     const std::uint64_t hash = HashUpdate(kHashSeed, key);
     const std::size_t mask = index_.size() - 1;
-    clsFile* best = nullptr;
+    FileRecord* best = nullptr;
     for (std::size_t i = hash & mask; index_[i].record != nullptr; i = (i + 1) & mask) {
         if (index_[i].hash != hash) {
             continue;
         }
-        clsFile* candidate = index_[i].record;
+        FileRecord* candidate = index_[i].record;
         const std::string candidate_key = candidate->FullPath();
         if (candidate_key == key) {
             return candidate;
@@ -241,7 +241,7 @@ clsFile* clsFiles::Item(std::string_view key) const {
     return best;
 }
 
-bool clsFiles::Remove(std::int32_t position) {
+bool FileRecords::Remove(std::int32_t position) {
     if (Item(position) == nullptr) {
         return false;
     }
@@ -250,8 +250,8 @@ bool clsFiles::Remove(std::int32_t position) {
     return true;
 }
 
-bool clsFiles::Remove(std::string_view key) {
-    clsFile* record = Item(key);
+bool FileRecords::Remove(std::string_view key) {
+    FileRecord* record = Item(key);
     if (record == nullptr) {
         return false;
     }

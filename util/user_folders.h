@@ -7,7 +7,7 @@ namespace ferret {
 
 // Turns the identifiers of the few special folders the program uses into paths: the user's
 // documents, desktop and pictures are the XDG user folders; the program files are /usr/bin.
-class clsSpecialFolders {
+class UserFolders {
   public:
     static constexpr int kPersonal = 5;  // "My Documents"
     static constexpr int kDesktop = 16;

@@ -1,4 +1,4 @@
-#include "app/results_window.h"
+#include "app/spreadsheet_hits_window.h"
 
 #include <gtest/gtest.h>
 
@@ -7,18 +7,18 @@
 #include <QTreeWidget>
 #include <QtTest/QTest>
 
-#include "office/excel_results.h"
+#include "office/spreadsheet_hits.h"
 
 namespace ferret {
 namespace {
 
 TEST(ResultsWindow, ListsTheHitCellsAndClosesOnEscapeOrSpace) {
-    cExcelResults results;
+    SpreadsheetHits results;
     results.Add("First", "$A$1");
     results.Add("First", "C7");
     results.Add("Second", "$B$2");
     for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Space}) {
-        QPointer<frmResultsExcel> window = new frmResultsExcel;
+        QPointer<SpreadsheetHitsWindow> window = new SpreadsheetHitsWindow;
         window->SetExcelResults(&results);
         EXPECT_EQ(window->windowTitle(), QStringLiteral("Excel Search Results"));
         QTreeWidget* list = window->List();
@@ -33,7 +33,7 @@ TEST(ResultsWindow, ListsTheHitCellsAndClosesOnEscapeOrSpace) {
         EXPECT_TRUE(window.isNull());
     }
     // A file whose record holds no hit cells shows an empty list.
-    frmResultsExcel empty;
+    SpreadsheetHitsWindow empty;
     empty.setAttribute(Qt::WA_DeleteOnClose, false);
     empty.SetExcelResults(nullptr);
     EXPECT_EQ(empty.List()->topLevelItemCount(), 0);

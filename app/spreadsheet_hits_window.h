@@ -6,16 +6,16 @@ class QTreeWidget;
 
 namespace ferret {
 
-class cExcelResults;
+class SpreadsheetHits;
 
 // The hit cells of one spreadsheet: sheet name and cell, one row each. Escape or Space closes
 // it; it can be dragged by its list.
-class frmResultsExcel : public QWidget {
+class SpreadsheetHitsWindow : public QWidget {
   public:
-    explicit frmResultsExcel(QWidget* owner = nullptr);
+    explicit SpreadsheetHitsWindow(QWidget* owner = nullptr);
 
     // The hits to show; null shows an empty list. Copied: the window may outlive the run.
-    void SetExcelResults(const cExcelResults* results);
+    void SetExcelResults(const SpreadsheetHits* results);
     QTreeWidget* List() const { return list_; }
 
   protected:
