@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/saved_search.h"
 #include "reports/hit_line_text.h"
 #include "reports/quoted_name.h"
 #include "reports/unified_diff.h"
@@ -21,8 +22,6 @@
 
 namespace ferret {
 namespace {
-
-constexpr int kSummaryWithFileList = 3;
 
 // Folders are kept absolute and clean, so the report can shorten the listed paths. The work is
 // done on the bytes: a folder name need not be UTF-8, and a round trip through QString would
@@ -73,33 +72,6 @@ bool IsFolder(const std::string& path) {
 void Tell(RunView& view, const std::string& text) {
     view.ShowMessage(text, "Unattended run", MessageIcon::Critical);
 }
-
-// Makes the run show the summary report with file list, and the user's own report type again
-// however the run ends. The choice is the run's alone: it is not stored, so runs at the same
-// time (from a schedule, say) cannot leave the user's setting changed.
-class ReportTypeForRun {
-  public:
-    ReportTypeForRun(RunDriver& driver, bool active) : driver_(driver), active_(active) {
-        if (!active_) {
-            return;
-        }
-        driver_.SetReportTypeOverride(kSummaryWithFileList);
-        driver_.RefreshSettings(false);
-    }
-    ~ReportTypeForRun() {
-        if (!active_) {
-            return;
-        }
-        driver_.SetReportTypeOverride(std::nullopt);
-        driver_.RefreshSettings(true);
-    }
-    ReportTypeForRun(const ReportTypeForRun&) = delete;
-    ReportTypeForRun& operator=(const ReportTypeForRun&) = delete;
-
-  private:
-    RunDriver& driver_;
-    bool active_;
-};
 
 // A problem as one line: its path written as names are in text outputs, the rest of its text
 // (which may name the file again) with control characters escaped.
@@ -286,13 +258,8 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
                                "': " + loaded.description());
                 return kExitBadInput;
             }
-            fields.search_text = saved.search;
-            fields.replace_text = saved.replace;
-            fields.file_mask = saved.file_mask;
-            fields.folder = AbsoluteFolder(saved.path);
-            fields.recursive = saved.sub_folders == 1;
-            fields.ignore_case = saved.ignore_case == 1;
-            fields.regex = saved.regex == 1;
+            ApplySavedSearch(saved, fields);
+            fields.folder = AbsoluteFolder(fields.folder);
         } else {
             if (!line.StartPath().empty()) {
                 fields.folder = AbsoluteFolder(line.StartPath());
@@ -315,36 +282,40 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
             return kExitBadInput;
         }
         int status = kExitDone;
+        RunOrder order;
+        order.fields = fields;
         std::optional<DiffOutput> diff;
         if (!line.DiffPath().empty()) {
             diff.emplace(line.DiffPath(), fields.folder);
-            driver.SetPreviewTaker([&diff](const FileRecord& file,
-                                           FilePreview& preview) { diff->Take(file, preview); },
-                                   true);
+            order.previewed = [&diff](const FileRecord& file, FilePreview& preview) {
+                diff->Take(file, preview);
+            };
+            order.preview_changes = true;
         }
         std::optional<HitLineOutput> hit_lines;
         if (!line.HitsPath().empty() && wants_run) {
             hit_lines.emplace(line.HitsPath());
-            driver.SetHitLineTaker([&hit_lines](const FileRecord& file, const FileHits& hits) {
+            order.hit_lines = [&hit_lines](const FileRecord& file, const FileHits& hits) {
                 hit_lines->Take(file, hits);
-            });
+            };
         }
-        struct DropTaker {
-            RunDriver& driver;
-            ~DropTaker() {
-                driver.SetHitLineTaker({});
-                driver.SetPreviewTaker({});
-            }
-        } drop_taker{driver};
+        // A report file holds the summary with every file, whatever the user's own report type:
+        // the choice is the run's alone and is not stored, so runs at the same time (from a
+        // schedule, say) cannot leave the user's setting changed. The window shows the user's
+        // type again afterwards.
+        const bool report_file = !line.LogPath().empty();
+        if (report_file) {
+            order.report = ReportType::kSummaryWithFileList;
+        }
         // With hit lines or a patch on standard output, the run's own lines go to standard error.
         std::FILE* const told =
             (hit_lines && hit_lines->ToStandardOutput()) || (diff && diff->ToStandardOutput())
                 ? stderr
                 : stdout;
         {
-            const ReportTypeForRun report_type(driver, !line.LogPath().empty());
             if (line.ProcessType() == "search") {
-                driver.StartProcess("Search", fields);
+                order.kind = RunKind::kSearch;
+                driver.StartProcess(std::move(order));
                 TellFileProblems(driver, status);
                 if (driver.PatternRefused()) {
                     status = kExitBadInput;
@@ -354,7 +325,8 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
                 if (fields.search_text.empty() || fields.replace_text.empty()) {
                     status = kExitBadInput;
                 }
-                driver.StartProcess("Replace", fields);
+                order.kind = diff ? RunKind::kPreview : RunKind::kReplace;
+                driver.StartProcess(std::move(order));
                 TellFileProblems(driver, status);
                 for (const std::string& left : driver.LeftoversRemoved()) {
                     std::fprintf(told,
@@ -393,6 +365,9 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
                                    "': " + written.description());
                     status = kExitBadInput;
                 }
+            }
+            if (report_file) {
+                driver.RefreshSettings(true);
             }
         }
         return status;

@@ -569,18 +569,18 @@ class HeadlessRun : public ::testing::Test {
 // A view that can act when the file list is complete, before any file is searched.
 class ListReadyView : public HeadlessView {
   public:
-    void SetStatusText(int panel, const std::string& text) override {
+    void SetStatusText(StatusPanel panel, const std::string& text) override {
         HeadlessView::SetStatusText(panel, text);
-        if (panel == 1 && text == "...file list completed" && on_list_ready) {
+        if (panel == StatusPanel::kProgress && text == "...file list completed" && on_list_ready) {
             on_list_ready();
         }
     }
     std::function<void()> on_list_ready;
 };
 
-// Runs `mode` over `dir` in a child process (so a hang fails instead of blocking), with
+// Runs a run of `kind` over `dir` in a child process (so a hang fails instead of blocking), with
 // "swapped.txt" turned into a FIFO once the file list is built; `check` judges the driver.
-bool RunWithFifoSwap(const TempDir& dir, const std::string& mode,
+bool RunWithFifoSwap(const TempDir& dir, RunKind kind,
                      const std::function<bool(const RunDriver&)>& check) {
     return FinishesWithin(30, [&] {
         ListReadyView view;
@@ -594,7 +594,7 @@ bool RunWithFifoSwap(const TempDir& dir, const std::string& mode,
         fields.file_mask = "*.txt";
         fields.search_text = "hit";
         fields.replace_text = "miss";
-        driver.StartProcess(mode, fields);
+        driver.StartProcess({kind, fields});
         return driver.Results() != nullptr && check(driver);
     });
 }
@@ -612,7 +612,7 @@ TEST_F(HeadlessRun, CyclesEndAndFifosAreNeverOpened) {
     dir.Symlink("pipe.txt", "pipe_link.txt");  // what a link points to decides
     dir.Symlink("/dev/zero", "zero.txt");      // a device would never end
     dir.WriteFile("swapped.txt", "hit");
-    EXPECT_TRUE(RunWithFifoSwap(dir, "Search", [&](const RunDriver& driver) {
+    EXPECT_TRUE(RunWithFifoSwap(dir, RunKind::kSearch, [&](const RunDriver& driver) {
         Paths listed;
         std::vector<std::int32_t> counts;
         for (const FileRecord& file : *driver.Results()) {
@@ -628,7 +628,7 @@ TEST_F(HeadlessRun, CyclesEndAndFifosAreNeverOpened) {
 
     unlink(dir.Path("swapped.txt").c_str());
     dir.WriteFile("swapped.txt", "hit");
-    EXPECT_TRUE(RunWithFifoSwap(dir, "Replace", [&](const RunDriver& driver) {
+    EXPECT_TRUE(RunWithFifoSwap(dir, RunKind::kReplace, [&](const RunDriver& driver) {
         const FileRecord* swapped = driver.Results()->Item(3);
         return driver.StringsFound() == 2 && swapped->ItemsFound() == kNotSearched;
     }));

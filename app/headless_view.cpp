@@ -19,13 +19,10 @@ void HeadlessView::ClearProgressLine() {
     }
 }
 
-void HeadlessView::SetStatusText(int panel, const std::string& text) {
-    if (panel < 1 || panel > 3) {
-        return;
-    }
+void HeadlessView::SetStatusText(StatusPanel panel, const std::string& text) {
     std::lock_guard lock(mutex_);
-    status_[panel - 1] = text;
-    if (!progress_ || panel != 1 || text.empty()) {
+    status_[static_cast<int>(panel)] = text;
+    if (!progress_ || panel != StatusPanel::kProgress || text.empty()) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -71,9 +68,9 @@ void HeadlessView::SetReportText(const std::string& text) {
     report_text_ = text;
 }
 
-std::string HeadlessView::StatusText(int panel) const {
+std::string HeadlessView::StatusText(StatusPanel panel) const {
     std::lock_guard lock(mutex_);
-    return panel >= 1 && panel <= 3 ? status_[panel - 1] : std::string();
+    return status_[static_cast<int>(panel)];
 }
 
 std::string HeadlessView::RunLog() const {

@@ -18,7 +18,7 @@ class HeadlessView : public RunView {
     explicit HeadlessView(bool progress = false, std::FILE* err = stderr);
     ~HeadlessView() override;
 
-    void SetStatusText(int panel, const std::string& text) override;
+    void SetStatusText(StatusPanel panel, const std::string& text) override;
     void SetRunLog(const std::string& text) override;
     void AppendRunLog(const std::string& text) override;
     void SetRunning(bool running) override;
@@ -27,7 +27,7 @@ class HeadlessView : public RunView {
     void SetReportText(const std::string& text) override;
     const std::string& ReportText() const override { return report_text_; }
 
-    std::string StatusText(int panel) const;
+    std::string StatusText(StatusPanel panel) const;
     std::string RunLog() const;
     bool Running() const;
     std::vector<std::string> Messages() const;
@@ -38,7 +38,7 @@ class HeadlessView : public RunView {
     mutable std::mutex mutex_;
     bool progress_;
     std::FILE* err_;
-    std::string status_[3];
+    std::string status_[kStatusPanelCount];
     std::string run_log_;
     std::string report_text_;
     bool running_ = false;

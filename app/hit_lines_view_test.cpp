@@ -83,8 +83,8 @@ class HitLinesReportTest : public ::testing::Test {
         fields.search_text = text;
         return fields;
     }
-    void Run(MainWindow& window, const QString& mode) {
-        ASSERT_TRUE(window.StartRun(mode));
+    void Run(MainWindow& window, RunKind kind) {
+        ASSERT_TRUE(window.StartRun(kind));
         window.WaitForRun();
         QApplication::processEvents();
     }
@@ -114,7 +114,7 @@ TEST_F(HitLinesReportTest, FillsInRunOrderSortsAndClosesFiles) {
     window.SetFields(Fields("hit"));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    Run(window, QStringLiteral("Search"));
+    Run(window, RunKind::kSearch);
     HitLinesView* view = window.HitLines();
     auto* reports = window.findChild<QStackedWidget*>();
     ASSERT_NE(reports, nullptr);
@@ -168,10 +168,10 @@ TEST_F(HitLinesReportTest, FillsInRunOrderSortsAndClosesFiles) {
     EXPECT_EQ(Rows(model)[static_cast<std::size_t>(RowOf(model, "b.txt", 5))], "5: five hit hit");
 
     // A run with another report gathers no lines; this one then says how to get them.
-    window.ChooseReportType(3);
+    window.ChooseReportType(ReportType::kSummaryWithFileList);
     window.WaitForRun();
-    Run(window, QStringLiteral("Search"));
-    window.ChooseReportType(4);
+    Run(window, RunKind::kSearch);
+    window.ChooseReportType(ReportType::kHitLines);
     EXPECT_TRUE(WaitUntil([&] { return !window.IsRunning() && model.rowCount() == 1; }, 10));
     EXPECT_EQ(model.index(0).data().toString().left(24),
               QStringLiteral("The hit lines are gather"));
@@ -184,7 +184,7 @@ TEST_F(HitLinesReportTest, OpensThePreviewerAtTheHitAndCopiesQuickfixLines) {
     window.SetFields(Fields("hit"));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    Run(window, QStringLiteral("Search"));
+    Run(window, RunKind::kSearch);
     HitLinesView* view = window.HitLines();
     HitLinesModel& model = *view->Model();
     QListView* list = view->List();
@@ -237,7 +237,7 @@ TEST_F(HitLinesReportTest, AReplaceRunListsTheNewText) {
     SearchFields fields = Fields("hit");
     fields.replace_text = "HIT";
     window.SetFields(fields);
-    Run(window, QStringLiteral("Replace"));
+    Run(window, RunKind::kReplace);
     HitLinesModel& model = *window.HitLines()->Model();
     EXPECT_EQ(Rows(model),
               (std::vector<std::string>{"a.txt [1]", "1: HIT first", "b.txt [3]", "2: two HIT",

@@ -185,11 +185,9 @@ int RunWithWindow(int argc, char** argv, const ferret::CommandLine& command_line
         window.Driver().Cancel();
     }
     std::atomic<int> status{0};
-    std::thread unattended = window.RunUnattended(command_line, status);
+    window.RunUnattended(command_line, status);
     const int loop = QApplication::exec();
-    if (unattended.joinable()) {
-        unattended.join();
-    }
+    window.WaitForRun();
     signalled_driver.store(nullptr);
     return status.load() != 0 ? status.load() : loop;
 }

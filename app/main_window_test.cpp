@@ -72,14 +72,15 @@ TEST_F(MainWindowTest, SearchFromTheWindowShowsTheReport) {
     EXPECT_EQ(window.Bar()->Keys(),
               (QStringList{"Search", "MODIFIED", "SIZE", "Replace", "Results"}));
     window.SetFields(Search("hit"));
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     window.WaitForRun();
     QApplication::processEvents();
     const QString report = window.ReportTextShown();
     EXPECT_TRUE(report.contains(QStringLiteral(" [2]\t.../a.txt"))) << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral(" [1]\t.../sub/b.txt")));
-    EXPECT_TRUE(window.StatusText(1).startsWith(QStringLiteral("Elapse Process Time: ")));
-    EXPECT_EQ(window.StatusText(3), QStringLiteral("Files Matched: 2"));
+    EXPECT_TRUE(window.StatusText(StatusPanel::kProgress)
+                    .startsWith(QStringLiteral("Elapse Process Time: ")));
+    EXPECT_EQ(window.StatusText(StatusPanel::kMatched), QStringLiteral("Files Matched: 2"));
     EXPECT_TRUE(window.Bar()->IsExpanded(QStringLiteral("Results")));
 }
 
@@ -91,14 +92,14 @@ TEST_F(MainWindowTest, APatternThatCannotBeReadIsToldBeforeAnythingRuns) {
     SearchFields fields = Search("hit(");
     fields.regex = true;
     window.SetFields(fields);
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     window.WaitForRun();
     ASSERT_TRUE(WaitUntil([&] { return !recorder.messages().empty(); }, 5));
     EXPECT_EQ(recorder.messages().front().title, QStringLiteral("Regular Expression"));
     EXPECT_TRUE(recorder.messages().front().text.startsWith(
         QStringLiteral("The regular expression cannot be used")));
     EXPECT_FALSE(window.ReportTextShown().contains(QStringLiteral("a.txt")));
-    EXPECT_NE(window.StatusText(3), QStringLiteral("Files Matched: 0"));
+    EXPECT_NE(window.StatusText(StatusPanel::kMatched), QStringLiteral("Files Matched: 0"));
 }
 
 TEST_F(MainWindowTest, MessagesOfTheLayersBelowShowAsBoxesInTheWindow) {
@@ -129,23 +130,28 @@ TEST_F(MainWindowTest, StopWhileTheFileListIsBuiltReturnsTheWindowToIdle) {
     fields.folder = "/";
     fields.file_mask = "*";
     window.SetFields(fields);
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     ASSERT_TRUE(WaitUntil(
-        [&] { return window.StatusText(1) == QStringLiteral("...building file list"); }, 10));
+        [&] {
+            return window.StatusText(StatusPanel::kProgress) ==
+                   QStringLiteral("...building file list");
+        },
+        10));
     const auto pressed = std::chrono::steady_clock::now();
     window.PressStop();
     ASSERT_TRUE(WaitUntil([&] { return !window.IsRunning(); }, 5));
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count(), 1);
     QApplication::processEvents();
-    EXPECT_TRUE(window.StatusText(1).startsWith(QStringLiteral("Elapse Process Time: ")))
-        << window.StatusText(1).toStdString();
+    EXPECT_TRUE(window.StatusText(StatusPanel::kProgress)
+                    .startsWith(QStringLiteral("Elapse Process Time: ")))
+        << window.StatusText(StatusPanel::kProgress).toStdString();
     EXPECT_TRUE(window.Driver().Stopped());
 }
 
 TEST_F(MainWindowTest, ARunWithFilesNotDoneShowsTheirNumberAndLists) {
     MainWindow window;
     window.SetFields(Search("hit"));
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     window.WaitForRun();
     QApplication::processEvents();
     EXPECT_TRUE(window.ProblemsButton()->isHidden());
@@ -154,7 +160,7 @@ TEST_F(MainWindowTest, ARunWithFilesNotDoneShowsTheirNumberAndLists) {
     SearchFields fields = Search("hit");
     fields.replace_text = "done";
     window.SetFields(fields);
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Replace")));
+    ASSERT_TRUE(window.StartRun(RunKind::kReplace));
     window.WaitForRun();
     QApplication::processEvents();
     ASSERT_FALSE(window.ProblemsButton()->isHidden());
@@ -172,9 +178,9 @@ TEST_F(MainWindowTest, ARunWithFilesNotDoneShowsTheirNumberAndLists) {
 TEST_F(MainWindowTest, ReportTypesFollowTheMenuAndTheAutoUpdateSetting) {
     MainWindow window;
     window.SetFields(Search("hit"));
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     window.WaitForRun();
-    window.ChooseReportType(0);
+    window.ChooseReportType(ReportType::kFileList);
     window.WaitForRun();
     QApplication::processEvents();
     ASSERT_EQ(window.FileModel()->rowCount(), 2);
@@ -183,7 +189,7 @@ TEST_F(MainWindowTest, ReportTypesFollowTheMenuAndTheAutoUpdateSetting) {
     const QString first = window.FileModel()->index(0, 0).data().toString();
     window.FileModel()->ColumnClicked(2);
     EXPECT_NE(window.FileModel()->index(0, 0).data().toString(), first);
-    window.ChooseReportType(1);
+    window.ChooseReportType(ReportType::kStructured);
     window.WaitForRun();
     QApplication::processEvents();
     EXPECT_GT(window.TreeModel()->rowCount(), 0);
@@ -191,9 +197,9 @@ TEST_F(MainWindowTest, ReportTypesFollowTheMenuAndTheAutoUpdateSetting) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kAutoReportUpdate, "False").ok());
     MainWindow other;
     other.SetFields(Search("hit"));
-    ASSERT_TRUE(other.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(other.StartRun(RunKind::kSearch));
     other.WaitForRun();
-    other.ChooseReportType(0);
+    other.ChooseReportType(ReportType::kFileList);
     other.WaitForRun();
     QApplication::processEvents();
     EXPECT_EQ(other.FileModel()->rowCount(), 0);
@@ -205,16 +211,16 @@ TEST_F(MainWindowTest, ReplaceSortingAndFolders) {
     SearchFields fields = Search("hit");
     fields.replace_text = "HIT";
     window.SetFields(fields);
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Replace")));
+    ASSERT_TRUE(window.StartRun(RunKind::kReplace));
     window.WaitForRun();
     EXPECT_EQ(tree_.ReadFile("a.txt"), "HIT HIT");
     EXPECT_EQ(tree_.ReadFile("sub/b.txt"), "HIT");
     EXPECT_EQ(window.Driver().StringsFound(), 3);
     // Every column sorts, and a second click turns the order round.
     window.SetFields(Search(""));
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     window.WaitForRun();
-    window.ChooseReportType(0);
+    window.ChooseReportType(ReportType::kFileList);
     window.WaitForRun();
     QApplication::processEvents();
     FileListModel* list = window.FileModel();
@@ -227,7 +233,7 @@ TEST_F(MainWindowTest, ReplaceSortingAndFolders) {
         EXPECT_EQ(list->SortColumn(), column);
     }
     // Folder nodes change their picture when opened and closed.
-    window.ChooseReportType(1);
+    window.ChooseReportType(ReportType::kStructured);
     window.WaitForRun();
     QApplication::processEvents();
     StructuredModel* tree = window.TreeModel();
@@ -245,7 +251,7 @@ TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {
     }
     MainWindow window;
     window.SetFields(Search("h"));
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     while (!window.CanPause() && window.IsRunning()) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     }
@@ -335,7 +341,7 @@ TEST_F(MainWindowTest, ConfigurationsReportsAndHistory) {
         EXPECT_TRUE(window.Fields().regex);
         // A search puts its text into the history, which comes back after a restart.
         window.SetFields(Search("hit"));
-        ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+        ASSERT_TRUE(window.StartRun(RunKind::kSearch));
         window.WaitForRun();
         QApplication::processEvents();
         {
@@ -378,7 +384,7 @@ TEST_F(MainWindowTest, MissingFolderStopsTheRunBeforeItStarts) {
     fields.folder = tree_.Path("absent");
     window.SetFields(fields);
     std::unique_ptr<QString> seen(AnswerNextMessage());
-    EXPECT_FALSE(window.StartRun(QStringLiteral("Search")));
+    EXPECT_FALSE(window.StartRun(RunKind::kSearch));
     EXPECT_EQ(*seen, QStringLiteral("The folder you have selected does not exist"));
 }
 
@@ -440,7 +446,7 @@ TEST_F(MainWindowTest, KeyboardDropDownAndLayout) {
     QTest::keyClick(find->lineEdit(), Qt::Key_Return);
     window.WaitForRun();
     QApplication::processEvents();
-    EXPECT_EQ(window.StatusText(3), QStringLiteral("Files Matched: 2"));
+    EXPECT_EQ(window.StatusText(StatusPanel::kMatched), QStringLiteral("Files Matched: 2"));
 }
 
 QAbstractButton* ButtonWithText(const QWidget& window, const QString& text) {
@@ -505,7 +511,7 @@ TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
     window.SetFields(Search("hit"));
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     window.WaitForRun();
     QApplication::processEvents();
     auto* list = window.findChild<QTableView*>(QStringLiteral("lvFiles"));
@@ -617,7 +623,7 @@ namespace {
 TEST_F(MainWindowTest, OptionsDialogAndPrintReport) {
     MainWindow window;
     window.SetFields(Search("hit"));
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     window.WaitForRun();
     QApplication::processEvents();
     ASSERT_TRUE(window.ReportTextShown().contains(QStringLiteral(".../a.txt")));

@@ -216,7 +216,7 @@ TEST_F(OfficeTest, ModernDocumentsAndSpreadsheetsKeepTheirFormat) {
         fields.search_text = "needle";
         HeadlessView view;
         RunDriver driver(view);
-        driver.StartProcess("Search", fields);
+        driver.StartProcess({RunKind::kSearch, fields});
         const std::string& report = view.ReportText();
         EXPECT_NE(report.find(" [1]\t.../a.docx\n"), std::string::npos) << report;  // case matters
         EXPECT_NE(report.find(" [1]\t.../b.odt\n"), std::string::npos) << report;
@@ -338,7 +338,7 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
         RunDriver driver(view);
         ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
         ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
-        driver.StartProcess("Search", fields);
+        driver.StartProcess({RunKind::kSearch, fields});
         const std::string& report = view.ReportText();
         EXPECT_NE(report.find(" [1]\t.../a.doc\n"), std::string::npos) << report;
         EXPECT_NE(report.find(" [2]\t.../b.xls\n\t\tSheet: S1\n\t\t\tA1\n\n\t\tSheet: S2\n"
@@ -361,7 +361,7 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
         ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, on).ok());
         HeadlessView view;
         RunDriver driver(view);
-        driver.StartProcess("Search", fields);
+        driver.StartProcess({RunKind::kSearch, fields});
         EXPECT_EQ(view.ReportText().find("Sheet:"), std::string::npos) << on;
         EXPECT_NE(view.ReportText().find(".../c.txt"), std::string::npos) << on;
     }
@@ -444,7 +444,7 @@ TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
     fields.replace_text = "new";
     HeadlessView view;
     RunDriver driver(view);
-    driver.StartProcess("Replace", fields);
+    driver.StartProcess({RunKind::kReplace, fields});
     EXPECT_EQ(driver.StringsFound(), 2);
     EXPECT_NE(dir_.ReadFile("tree/a.doc"), a);
     EXPECT_EQ(dir_.ReadFile("tree/locked.doc"), locked);
@@ -494,7 +494,7 @@ TEST_F(OfficeTest, ReplacedDocumentsKeepModeAttributesAndLinksAndAreUndone) {
     fields.replace_text = "new";
     HeadlessView view;
     RunDriver driver(view);
-    driver.StartProcess("Replace", fields);
+    driver.StartProcess({RunKind::kReplace, fields});
     unsetenv("TMPDIR");
     EXPECT_EQ(driver.StringsFound(), 2);
     ASSERT_EQ(driver.FileProblems().size(), 1u);

@@ -5,7 +5,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -13,6 +15,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <iterator>
+#include <mutex>
 
 namespace ferret {
 namespace {
@@ -507,6 +510,40 @@ PreviewReplaceDialog::PreviewReplaceDialog(std::shared_ptr<const ChangeFinder> f
         close();
     });
     ShowTotals();
+}
+
+std::function<void(const FileRecord&, FilePreview&)> PreviewReplaceDialog::FoundTaker() {
+    struct Found {
+        QPointer<PreviewReplaceDialog> dialog;
+        std::mutex mutex;
+        std::vector<PreviewChangesModel::Found> files;  // protected by mutex
+        bool posted = false;                            // protected by mutex
+    };
+    const auto found = std::make_shared<Found>();
+    found->dialog = this;
+    return [found](const FileRecord& file, FilePreview& preview) {
+        std::lock_guard lock(found->mutex);
+        found->files.push_back({file.FullPath(), file.ItemsFound(), std::move(preview)});
+        if (found->posted) {
+            return;
+        }
+        found->posted = true;
+        // The dialog may go while the hand-off is on its way: only its thread may look.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [found] {
+                std::vector<PreviewChangesModel::Found> files;
+                {
+                    std::lock_guard taken(found->mutex);
+                    files.swap(found->files);
+                    found->posted = false;
+                }
+                if (found->dialog != nullptr) {
+                    found->dialog->AddFiles(std::move(files));
+                }
+            },
+            Qt::QueuedConnection);
+    };
 }
 
 void PreviewReplaceDialog::AddFiles(std::vector<PreviewChangesModel::Found> found) {

@@ -120,6 +120,10 @@ class PreviewReplaceDialog : public QMainWindow {
 
     // From the preview run, on the window's thread.
     void AddFiles(std::vector<PreviewChangesModel::Found> found);
+    // What a preview run hands each file that would change to, from any thread: the files reach
+    // AddFiles together on this window's thread (one hand-off per file would keep it busy when
+    // files come thousands a second), and are dropped once the window is gone.
+    std::function<void(const FileRecord& file, FilePreview& preview)> FoundTaker();
     // The preview run has ended; `stopped` when it ended early.
     void Finish(bool stopped);
 

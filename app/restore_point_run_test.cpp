@@ -66,7 +66,7 @@ class RestorePointTest : public ::testing::Test {
     }
     void Replace(const std::string& replacement = "new") {
         fields_.replace_text = replacement;
-        driver_.StartProcess("Replace", fields_);
+        driver_.StartProcess({RunKind::kReplace, fields_});
     }
 
     TempDir dir_;
@@ -216,7 +216,7 @@ TEST_F(RestorePointTest, NoRestorePointMeansNoRunAndNothingTouched) {
         << view_.Messages()[0];
     EXPECT_NE(view_.Messages()[0].find("Nothing was replaced"), std::string::npos);
     // A search is not held back by it.
-    driver_.StartProcess("Search", fields_);
+    driver_.StartProcess({RunKind::kSearch, fields_});
     EXPECT_FALSE(driver_.ReplaceRefused());
     EXPECT_EQ(driver_.StringsFound(), 5);
 }

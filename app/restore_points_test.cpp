@@ -45,7 +45,7 @@ class RestorePointWindowTest : public ::testing::Test {
         fields.search_text = search;
         fields.replace_text = replacement;
         window.SetFields(fields);
-        ASSERT_TRUE(window.StartRun(QStringLiteral("Replace")));
+        ASSERT_TRUE(window.StartRun(RunKind::kReplace));
         window.WaitForRun();
         QApplication::processEvents();
     }
@@ -128,10 +128,10 @@ TEST_F(RestorePointWindowTest, ToolsMenuUndoesTheLastReplaceRun) {
     window.WaitForRun();
     QTRY_COMPARE(messages.messages().size(), std::size_t{1});
     EXPECT_EQ(messages.Texts()[0], QStringLiteral("2 file(s) restored."));
-    EXPECT_EQ(window.StatusText(1), QStringLiteral("...2 file(s) restored"));
+    EXPECT_EQ(window.StatusText(StatusPanel::kProgress), QStringLiteral("...2 file(s) restored"));
     EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red red");
     EXPECT_EQ(dir_.ReadFile("tree/sub/b.txt"), "red");
-    EXPECT_TRUE(window.StartRun(QStringLiteral("Search")));  // the window is free again
+    EXPECT_TRUE(window.StartRun(RunKind::kSearch));  // the window is free again
     window.WaitForRun();
 }
 

@@ -18,11 +18,6 @@
 namespace ferret {
 namespace {
 
-std::int32_t SaturatedAdd(std::int32_t a, std::int32_t b) {
-    const std::int64_t sum = static_cast<std::int64_t>(a) + b;
-    return sum > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(sum);
-}
-
 // A number typed in a text box: blanks around it allowed, a point or the locale's decimal
 // separator.
 std::optional<double> ParseNumber(std::string text) {
@@ -57,27 +52,31 @@ const char* StageLabel(RunStage stage) {
     return "frmMain: StartProcess";
 }
 
+bool Replaces(RunKind kind) {
+    return kind == RunKind::kReplace || kind == RunKind::kPreview ||
+           kind == RunKind::kChosenChanges;
+}
+
 }  // namespace
 
 RunDriver::RunDriver(RunView& view) : view_(view) {}
 
 RunDriver::~RunDriver() = default;
 
-bool RunDriver::MakeRequest(const std::string& mode, RunRequest& request) {
-    request.kind = mode == "Search"    ? RunKind::kSearch
-                   : mode == "Replace" ? RunKind::kReplace
-                                       : RunKind::kList;
+bool RunDriver::MakeRequest(RunRequest& request) {
+    request.kind = Replaces(order_.kind) ? RunKind::kReplace : order_.kind;
     request.fields = fields_;
     // Only the list and the tree show sizes and dates.
-    const int report = ReportType();
-    request.want_details = view_.HasReportViews() && (report == 0 || report == 1);
-    gather_hit_lines_ = view_.HasReportViews() && report == kHitLinesReport;
+    const std::optional<ReportType> report = ShownReport();
+    request.want_details = view_.HasReportViews() &&
+                           (report == ReportType::kFileList || report == ReportType::kStructured);
+    gather_hit_lines_ = view_.HasReportViews() && report == ReportType::kHitLines;
     if (gather_hit_lines_) {
         request.hit_lines = std::clamp(
             SettingAsInt(
                 GetSettingValue(kSettingsKey, kHitLineContext, SettingDefault(kHitLineContext)), 0),
             0, 3);
-    } else if (hit_taker_) {
+    } else if (order_.hit_lines) {
         request.hit_lines = 0;
     }
     if (fields_.size_option == SearchFields::kSizeSpecified) {
@@ -97,9 +96,11 @@ bool RunDriver::MakeRequest(const std::string& mode, RunRequest& request) {
         request.office_extensions = CurrentHandlerExtensions(&request.office_setup);
     }
     if (request.kind == RunKind::kReplace) {
-        request.preview = static_cast<bool>(preview_taker_);
-        request.preview_changes = preview_changes_;
-        request.chosen = chosen_;
+        request.preview = order_.kind == RunKind::kPreview;
+        request.preview_changes = request.preview && order_.preview_changes;
+        if (order_.kind == RunKind::kChosenChanges) {
+            request.chosen = order_.chosen;
+        }
         request.approved_extensions = ApprovedExtensionList();
         request.restore_folder = RestoreFolderSetting();
         request.restore_quantity = RestoreQuantitySetting();
@@ -108,11 +109,12 @@ bool RunDriver::MakeRequest(const std::string& mode, RunRequest& request) {
     return true;
 }
 
-void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields) {
+void RunDriver::StartProcess(RunOrder order) {
     ProTimer timer;
     try {
-        fields_ = fields;
-        control_.Reset(fields.regex);
+        order_ = std::move(order);
+        fields_ = order_.fields;
+        control_.Reset(fields_.regex);
         if (cancelled_.load()) {
             control_.Stop();
         }
@@ -123,11 +125,15 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         }
         files_with_hits_ = 0;
         strings_found_ = 0;
-        for (int panel = 1; panel <= 3; ++panel) {
+        for (const StatusPanel panel :
+             {StatusPanel::kProgress, StatusPanel::kSearched, StatusPanel::kMatched}) {
             view_.SetStatusText(panel, "");
         }
         view_.EnableReportMenus(false);
-        EnableForm("stop");
+        if (order_.report) {
+            view_.ShowReportView(*order_.report);
+        }
+        SetRunning(true);
 
         results_.reset();
         hit_table_.reset();
@@ -140,7 +146,7 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         stopped_ = false;
         office_extensions_.clear();
         RunRequest request;
-        if (MakeRequest(mode, request)) {
+        if (MakeRequest(request)) {
             if (gather_hit_lines_) {
                 hit_table_ = std::make_shared<HitLineTable>();
                 hit_table_->replaced = request.kind == RunKind::kReplace;
@@ -176,27 +182,29 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
         }
         run_regex_ = control_.UseRegex();
         if (stopped_) {
-            EnableForm("start");
+            SetRunning(false);
         }
         if (replace_refused_) {
-            view_.SetStatusText(1, "...nothing replaced");
+            view_.SetStatusText(StatusPanel::kProgress, "...nothing replaced");
         } else if (pattern_refused_) {
-            view_.SetStatusText(1,
-                                mode == "Search" ? "...nothing searched" : "...nothing replaced");
-        } else if (mode == "Search") {
+            view_.SetStatusText(StatusPanel::kProgress, order_.kind == RunKind::kSearch
+                                                            ? "...nothing searched"
+                                                            : "...nothing replaced");
+        } else if (order_.kind == RunKind::kSearch) {
             ShowReport();
             has_highlight_ = !fields_.search_text.empty();
             if (has_highlight_) {
                 highlight_text_ = fields_.search_text;
             }
-        } else if (mode == "Replace") {
+        } else if (Replaces(order_.kind)) {
             if (fields_.search_text.empty() || fields_.replace_text.empty()) {
                 view_.ShowMessage("A search and replace text must be supplied",
                                   "Missing Information", MessageIcon::Information);
             }
             ShowReport();
             // A preview wrote nothing: the files still hold the search text.
-            const std::string& marked = preview_taker_ ? fields_.search_text : fields_.replace_text;
+            const std::string& marked =
+                order_.kind == RunKind::kPreview ? fields_.search_text : fields_.replace_text;
             has_highlight_ = !fields_.replace_text.empty();
             if (has_highlight_) {
                 highlight_text_ = marked;
@@ -207,22 +215,29 @@ void RunDriver::StartProcess(const std::string& mode, const SearchFields& fields
             timer.StopTime();
             timer_ = nullptr;
         }
-        view_.SetStatusText(1, "Elapse Process Time: " + timer.ElapsedString());
+        view_.SetStatusText(StatusPanel::kProgress,
+                            "Elapse Process Time: " + timer.ElapsedString());
         view_.OpenResultsGroup();
-        EnableForm("start");
+        SetRunning(false);
     } catch (const std::exception& error) {
         {
             std::lock_guard lock(timer_mutex_);
             timer_ = nullptr;
         }
         LogError("frmMain: StartProcess", "7", error.what());
-        EnableForm("start");
+        SetRunning(false);
     }
+    // The takers may hold what the caller lent them, and the report chosen for the run is the
+    // run's alone: neither is kept past it.
+    order_.hit_lines = nullptr;
+    order_.previewed = nullptr;
+    order_.chosen.reset();
+    order_.report.reset();
 }
 
 void RunDriver::Listing() {
     view_.SetBusy(true);
-    view_.SetStatusText(1, "...building file list");
+    view_.SetStatusText(StatusPanel::kProgress, "...building file list");
     view_.AddMaskToList(fields_.file_mask);
 }
 
@@ -231,28 +246,30 @@ void RunDriver::Listed(const ListTotals& totals) {
     const std::string matched = std::to_string(totals.matched);
     view_.SetRunLog("Items Searched: " + searched + "\nFiles Matched: " + matched +
                     "\nFile List Time: " + totals.time + "\n");
-    view_.SetStatusText(1, "...file list completed");
-    view_.SetStatusText(2, "Items Searched: " + searched);
-    view_.SetStatusText(3, "Files Matched: " + matched);
+    view_.SetStatusText(StatusPanel::kProgress, "...file list completed");
+    view_.SetStatusText(StatusPanel::kSearched, "Items Searched: " + searched);
+    view_.SetStatusText(StatusPanel::kMatched, "Files Matched: " + matched);
     view_.SetBusy(false);
 }
 
 void RunDriver::ContentStage(RunKind kind, std::size_t files) {
     const bool replace = kind == RunKind::kReplace;
-    view_.SetStatusText(1, !replace         ? "...searching inside of files"
-                           : preview_taker_ ? "...working out the changes (nothing is written)"
-                                            : "...replacing inside of files");
+    const bool preview = order_.kind == RunKind::kPreview;
+    view_.SetStatusText(StatusPanel::kProgress,
+                        !replace  ? "...searching inside of files"
+                        : preview ? "...working out the changes (nothing is written)"
+                                  : "...replacing inside of files");
     view_.AddSearchToList(fields_.search_text);
     view_.ProcessEvents();
-    progress_verb_ = !replace         ? "...searching in file "
-                     : preview_taker_ ? "...previewing the changes in file "
-                                      : "...replacing in file ";
+    progress_verb_ = !replace  ? "...searching in file "
+                     : preview ? "...previewing the changes in file "
+                               : "...replacing in file ";
     of_total_ = " of " + std::to_string(files);
 }
 
 void RunDriver::HitLines(std::size_t /*index*/, const FileRecord& file, FileHits hits) {
-    if (hit_taker_) {
-        hit_taker_(file, hits);
+    if (order_.hit_lines) {
+        order_.hit_lines(file, hits);
     }
     if (hit_table_) {
         hit_table_->entries.push_back({&file, std::move(hits)});
@@ -260,13 +277,12 @@ void RunDriver::HitLines(std::size_t /*index*/, const FileRecord& file, FileHits
 }
 
 void RunDriver::Previewed(std::size_t /*index*/, const FileRecord& file, FilePreview preview) {
-    if (preview_taker_) {
-        preview_taker_(file, preview);
+    if (order_.previewed) {
+        order_.previewed(file, preview);
     }
 }
 
-void RunDriver::FileDone(std::size_t index, std::size_t total, std::int32_t count) {
-    AddToTotals(count);
+void RunDriver::FileDone(std::size_t index, std::size_t total, std::int32_t /*count*/) {
     view_.ShowProgressCount(index + 1, total);
     view_.ShowProgress(progress_verb_ + std::to_string(index + 1) + of_total_);
 }
@@ -299,14 +315,14 @@ void RunDriver::Problem(const RunProblem& problem) {
 void RunDriver::Totals(std::int32_t strings_found, std::int32_t files_with_hits) {
     view_.AppendRunLog("\n" + std::to_string(strings_found) + " string(s) found in \n" +
                        std::to_string(files_with_hits) + " file(s)");
-    view_.SetStatusText(3, "Files Matched: " + std::to_string(files_with_hits));
+    view_.SetStatusText(StatusPanel::kMatched, "Files Matched: " + std::to_string(files_with_hits));
 }
 
 bool RunDriver::StopPause() {
     try {
         view_.ProcessEvents();
         if (control_.StopPause()) {
-            EnableForm("start");
+            SetRunning(false);
             return true;
         }
         return false;
@@ -316,16 +332,9 @@ bool RunDriver::StopPause() {
     }
 }
 
-void RunDriver::EnableForm(const std::string& mode) {
-    view_.SetRunning(mode != "start");
+void RunDriver::SetRunning(bool running) {
+    view_.SetRunning(running);
     view_.ProcessEvents();
-}
-
-void RunDriver::AddToTotals(std::int32_t count) {
-    if (count >= 1) {
-        files_with_hits_ = SaturatedAdd(files_with_hits_, 1);
-        strings_found_ = SaturatedAdd(strings_found_, count);
-    }
 }
 
 bool RunDriver::PressPause() {
@@ -354,32 +363,34 @@ void RunDriver::Cancel() {
     PressStop();
 }
 
-int RunDriver::ReportType() const {
-    if (report_override_) {
-        return *report_override_;
+std::optional<ReportType> RunDriver::ShownReport() const {
+    if (order_.report) {
+        return order_.report;
     }
-    return SettingAsInt(GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType)),
-                        -1);
+    return ReportTypeOfCode(
+        SettingAsInt(GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType)), -1));
 }
 
 void RunDriver::ShowReport() {
-    switch (ReportType()) {
-        case 0:
+    const std::optional<ReportType> report = ShownReport();
+    if (!report) {
+        return;
+    }
+    switch (*report) {
+        case ReportType::kFileList:
             DisplayFileList();
             break;
-        case 1:
+        case ReportType::kStructured:
             DisplayStructuredList();
             break;
-        case 2:
+        case ReportType::kSummary:
             DisplaySummary(false);
             break;
-        case 3:
+        case ReportType::kSummaryWithFileList:
             DisplaySummary(true);
             break;
-        case kHitLinesReport:
+        case ReportType::kHitLines:
             DisplayHitLines();
-            break;
-        default:
             break;
     }
 }
@@ -397,7 +408,7 @@ void RunDriver::DisplayFileList() {
         return;
     }
     view_.SetBusy(true);
-    view_.SetStatusText(1, "...creating file list display");
+    view_.SetStatusText(StatusPanel::kProgress, "...creating file list display");
     view_.ProcessEvents();
     FileListRows rows = BuildFileListRows(results_, ReportInput());
     if (rows.too_many) {
@@ -412,7 +423,7 @@ void RunDriver::DisplayStructuredList() {
         return;
     }
     view_.SetBusy(true);
-    view_.SetStatusText(1, "...building structured display");
+    view_.SetStatusText(StatusPanel::kProgress, "...building structured display");
     view_.ProcessEvents();
     view_.ShowStructuredTree(BuildStructuredTree(results_, ReportInput()));
     view_.SetBusy(false);
@@ -423,12 +434,12 @@ void RunDriver::DisplayHitLines() {
         return;
     }
     view_.ShowHitLines(hit_table_);
-    view_.SetStatusText(1, "...report generated");
+    view_.SetStatusText(StatusPanel::kProgress, "...report generated");
 }
 
 void RunDriver::DisplaySummary(bool with_file_list) {
     view_.SetBusy(true);
-    view_.SetStatusText(1, "...creating summary report");
+    view_.SetStatusText(StatusPanel::kProgress, "...creating summary report");
     view_.ProcessEvents();
     SummaryHeader header;
     header.search_text = fields_.search_text;
@@ -458,23 +469,27 @@ void RunDriver::DisplaySummary(bool with_file_list) {
     };
     view_.SetReportText(BuildSummaryReport(
         results_.get(), header, {strings_found_, files_with_hits_}, with_file_list, hooks));
-    view_.SetStatusText(1, "...report generated");
+    view_.SetStatusText(StatusPanel::kProgress, "...report generated");
     view_.EnableReportMenus(true);
     view_.SetBusy(false);
 }
 
 void RunDriver::RefreshSettings(bool force) {
-    const int code = ReportType();
+    const std::optional<ReportType> report = ShownReport();
     const bool auto_update =
         IsTrue(GetSettingValue(kSettingsKey, kAutoReportUpdate, SettingDefault(kAutoReportUpdate)));
-    view_.ShowReportView(code);
-    if (force || (auto_update && code != last_report_code_ && last_report_code_ != -1)) {
-        view_.ClearReportViews(code);
+    if (!report) {
+        last_report_.reset();
+        return;
+    }
+    view_.ShowReportView(*report);
+    if (force || (auto_update && last_report_ && report != last_report_)) {
+        view_.ClearReportViews(*report);
         if (results_) {
             ShowReport();
         }
     }
-    last_report_code_ = code;
+    last_report_ = report;
 }
 
 }  // namespace ferret

@@ -17,14 +17,42 @@
 
 namespace ferret {
 
+// One run as the user asked for it: its kind, the fields it uses and, for the kinds that need
+// them, where its findings go. Everything a run needs travels here; nothing is set on the
+// driver before a run and cleared after it.
+struct RunOrder {
+    // Each file's hit lines, in list order on the run's thread (the unattended run's quickfix
+    // file); a run with a taker gathers them whatever its report.
+    using HitLineTaker = std::function<void(const FileRecord&, const FileHits&)>;
+    // Each file a preview would change, in list order on the run's thread. `preview` may be
+    // moved from.
+    using PreviewTaker = std::function<void(const FileRecord&, FilePreview& preview)>;
+
+    RunOrder() = default;
+    RunOrder(RunKind run_kind, SearchFields run_fields)
+        : kind(run_kind), fields(std::move(run_fields)) {}
+
+    RunKind kind = RunKind::kSearch;
+    SearchFields fields;
+    HitLineTaker hit_lines;
+    // kPreview: where each file that would change goes, and whether it carries its changes and
+    // text for a patch (RunRequest::preview_changes).
+    PreviewTaker previewed;
+    bool preview_changes = false;
+    // kChosenChanges: the changes to write, a preview's as chosen.
+    std::shared_ptr<const std::vector<ChosenChange>> chosen;
+    // The report shown instead of the stored type (an unattended run's report file); not stored.
+    std::optional<ReportType> report;
+};
+
 // The presenter of runs for the window and the unattended run: takes the settings a run needs,
 // hands the run to the engine, turns what the engine reports into the texts, messages and error
 // log entries the user sees, and shows the report the settings choose, all through a RunView.
 //
-// StartProcess runs on the caller's thread (the window gives it a thread of its own) and
-// returns when the run is done; the view is called from that thread. PressPause, PressStop and
-// SetUseRegex may be called from any thread. The other members are for the thread that starts
-// runs, between runs. Results stay until the next run starts.
+// StartProcess runs on the caller's thread (the window gives it a thread of its own, see
+// RunThread) and returns when the run is done; the view is called from that thread. PressPause,
+// PressStop, Cancel and SetUseRegex may be called from any thread. The other members are for the
+// thread that starts runs, between runs. Results stay until the next run starts.
 class RunDriver : private RunSink {
   public:
     explicit RunDriver(RunView& view);
@@ -32,16 +60,11 @@ class RunDriver : private RunSink {
     RunDriver(const RunDriver&) = delete;
     RunDriver& operator=(const RunDriver&) = delete;
 
-    // One run of kind "Search" or "Replace" (compared exactly; any other text only builds the
-    // list) over a copy of `fields`.
-    void StartProcess(const std::string& mode, const SearchFields& fields);
+    // One run, as ordered.
+    void StartProcess(RunOrder order);
 
     // The check between report rows: true when the run is to stop; while paused it waits.
     bool StopPause();
-    // "start" switches the window to idle, anything else to running.
-    void EnableForm(const std::string& mode);
-    // Adds one file's hit count to the totals (counts below 1 change nothing).
-    void AddToTotals(std::int32_t count);
 
     // The Pause button: pauses, or resumes when paused. Returns whether the run is now paused.
     // The run's elapsed time stands still while paused.
@@ -66,28 +89,10 @@ class RunDriver : private RunSink {
     // The hit-lines report.
     void DisplayHitLines();
 
-    // While set, every run gathers the files' hit lines and hands each file's to `take`, in list
-    // order on the run's thread (the unattended run's quickfix file).
-    using HitLineTaker = std::function<void(const FileRecord&, const FileHits&)>;
-    void SetHitLineTaker(HitLineTaker take) { hit_taker_ = std::move(take); }
-    // While set, replace runs are previews: each file that would change goes to `take` (in
-    // list order, on the run's thread) and no file is written. `preview` may be moved from.
-    using PreviewTaker = std::function<void(const FileRecord&, FilePreview& preview)>;
-    // `changes`: each file's changes and text, for a patch (RunRequest::preview_changes).
-    void SetPreviewTaker(PreviewTaker take, bool changes = false) {
-        preview_taker_ = std::move(take);
-        preview_changes_ = changes;
-    }
-    // While set, replace runs write only these changes (a preview's, as chosen).
-    void SetChosen(std::shared_ptr<const std::vector<ChosenChange>> chosen) {
-        chosen_ = std::move(chosen);
-    }
     // The last run's hit lines, when its report was the hit-lines report; null otherwise.
     const std::shared_ptr<HitLineTable>& HitLineResults() const { return hit_table_; }
     // Re-reads the report type and applies the view rule; `force` redraws the last results.
     void RefreshSettings(bool force);
-    // While set, runs show this report type instead of the stored one.
-    void SetReportTypeOverride(std::optional<int> code) { report_override_ = code; }
 
     // The last run's results; shared, so a view may keep them past the next run.
     const std::shared_ptr<FileRecords>& Results() const { return results_; }
@@ -130,8 +135,11 @@ class RunDriver : private RunSink {
 
     // The request of a run: the fields and the settings of this moment. False when the fields
     // cannot make one (the size is not a number); the error log was told.
-    bool MakeRequest(const std::string& mode, RunRequest& request);
-    int ReportType() const;
+    bool MakeRequest(RunRequest& request);
+    void SetRunning(bool running);
+    // The report the run in progress (or the last one) shows; none for a stored code no report
+    // has.
+    std::optional<ReportType> ShownReport() const;
     ReportBuildInput ReportInput();
 
     RunView& view_;
@@ -144,10 +152,7 @@ class RunDriver : private RunSink {
     bool run_regex_ = false;  // the pattern switch as the last run ended
     std::string office_extensions_;
     std::shared_ptr<FileRecords> results_;
-    HitLineTaker hit_taker_;
-    PreviewTaker preview_taker_;
-    bool preview_changes_ = false;
-    std::shared_ptr<const std::vector<ChosenChange>> chosen_;
+    RunOrder order_;  // the run in progress, or the last one
     std::shared_ptr<HitLineTable> hit_table_;
     bool gather_hit_lines_ = false;  // the run in progress fills hit_table_
     std::int32_t files_with_hits_ = 0;
@@ -159,8 +164,7 @@ class RunDriver : private RunSink {
     bool replace_refused_ = false;
     bool pattern_refused_ = false;
     bool stopped_ = false;
-    std::optional<int> report_override_;
-    int last_report_code_ = -1;
+    std::optional<ReportType> last_report_;
     std::string of_total_;  // " of N" in the progress text
     std::string progress_verb_;
 

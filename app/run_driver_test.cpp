@@ -21,9 +21,9 @@ using testing::TempDir;
 // A headless view that also keeps every text panel 1 showed and can act on one.
 class RecordingView : public HeadlessView {
   public:
-    void SetStatusText(int panel, const std::string& text) override {
+    void SetStatusText(StatusPanel panel, const std::string& text) override {
         HeadlessView::SetStatusText(panel, text);
-        if (panel == 1) {
+        if (panel == StatusPanel::kProgress) {
             std::lock_guard lock(mutex_);
             panel_one_.push_back(text);
         }
@@ -35,7 +35,7 @@ class RecordingView : public HeadlessView {
         std::lock_guard lock(mutex_);
         return panel_one_;
     }
-    std::function<void(int, const std::string&)> on_status;
+    std::function<void(StatusPanel, const std::string&)> on_status;
 
   private:
     mutable std::mutex mutex_;
@@ -84,7 +84,7 @@ class RunDriverTest : public ::testing::Test {
 };
 
 TEST_F(RunDriverTest, SearchRunCountsLogsAndReports) {
-    driver_.StartProcess("Search", fields_);
+    driver_.StartProcess({RunKind::kSearch, fields_});
     ASSERT_NE(driver_.Results(), nullptr);
     EXPECT_EQ(driver_.Results()->Count(), 40);
     EXPECT_EQ(driver_.FilesWithHits(), 10);
@@ -96,9 +96,9 @@ TEST_F(RunDriverTest, SearchRunCountsLogsAndReports) {
               "Items Searched: 42\nFiles Matched: 40\n");
     EXPECT_NE(log.find("  seconds\n\n20 string(s) found in \n10 file(s)"), std::string::npos)
         << log;
-    EXPECT_EQ(view_.StatusText(2), "Items Searched: 42");
-    EXPECT_EQ(view_.StatusText(3), "Files Matched: 10");
-    EXPECT_EQ(view_.StatusText(1).rfind("Elapse Process Time: ", 0), 0u);
+    EXPECT_EQ(view_.StatusText(StatusPanel::kSearched), "Items Searched: 42");
+    EXPECT_EQ(view_.StatusText(StatusPanel::kMatched), "Files Matched: 10");
+    EXPECT_EQ(view_.StatusText(StatusPanel::kProgress).rfind("Elapse Process Time: ", 0), 0u);
     EXPECT_FALSE(view_.Running());
     const std::vector<std::string> panel = view_.PanelOne();
     EXPECT_NE(std::find(panel.begin(), panel.end(), "...searching in file 40 of 40"), panel.end());
@@ -109,7 +109,7 @@ TEST_F(RunDriverTest, SearchRunCountsLogsAndReports) {
 
 TEST_F(RunDriverTest, WithoutSearchTextOnlyTheListIsBuilt) {
     fields_.search_text.clear();
-    driver_.StartProcess("Search", fields_);
+    driver_.StartProcess({RunKind::kSearch, fields_});
     EXPECT_EQ(driver_.StringsFound(), 0);
     for (const FileRecord& file : *driver_.Results()) {
         EXPECT_EQ(file.ItemsFound(), 0);
@@ -121,12 +121,12 @@ TEST_F(RunDriverTest, WithoutSearchTextOnlyTheListIsBuilt) {
 }
 
 TEST_F(RunDriverTest, StopEndsTheContentStageAfterTheCurrentFile) {
-    view_.on_status = [this](int panel, const std::string& text) {
-        if (panel == 1 && text == "...searching in file 8 of 40") {
+    view_.on_status = [this](StatusPanel panel, const std::string& text) {
+        if (panel == StatusPanel::kProgress && text == "...searching in file 8 of 40") {
             driver_.PressStop();
         }
     };
-    driver_.StartProcess("Search", fields_);
+    driver_.StartProcess({RunKind::kSearch, fields_});
     EXPECT_FALSE(view_.Running());
     EXPECT_TRUE(driver_.Stopped());
     // The report shows every file the run finished (f04 and f08 at least, and any the workers
@@ -139,8 +139,8 @@ TEST_F(RunDriverTest, StopEndsTheContentStageAfterTheCurrentFile) {
 
 TEST_F(RunDriverTest, PauseHoldsTheRunUntilResumedOrStopped) {
     std::thread presser;
-    view_.on_status = [&](int panel, const std::string& text) {
-        if (panel == 1 && text == "...searching in file 3 of 40") {
+    view_.on_status = [&](StatusPanel panel, const std::string& text) {
+        if (panel == StatusPanel::kProgress && text == "...searching in file 3 of 40") {
             EXPECT_TRUE(driver_.PressPause());
             presser = std::thread([this] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -149,12 +149,12 @@ TEST_F(RunDriverTest, PauseHoldsTheRunUntilResumedOrStopped) {
             });
         }
     };
-    driver_.StartProcess("Search", fields_);
+    driver_.StartProcess({RunKind::kSearch, fields_});
     presser.join();
     EXPECT_EQ(driver_.FilesWithHits(), 10);
 
-    view_.on_status = [&](int panel, const std::string& text) {
-        if (panel == 1 && text == "...searching in file 3 of 40") {
+    view_.on_status = [&](StatusPanel panel, const std::string& text) {
+        if (panel == StatusPanel::kProgress && text == "...searching in file 3 of 40") {
             driver_.PressPause();
             presser = std::thread([this] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -162,7 +162,7 @@ TEST_F(RunDriverTest, PauseHoldsTheRunUntilResumedOrStopped) {
             });
         }
     };
-    driver_.StartProcess("Search", fields_);
+    driver_.StartProcess({RunKind::kSearch, fields_});
     presser.join();
     EXPECT_TRUE(driver_.Stopped());
     ExpectReportListsEveryFileCounted();
@@ -175,7 +175,7 @@ TEST_F(RunDriverTest, InvalidPatternRefusesTheRunAndLogs) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kLogging, "True").ok());
     fields_.search_text = "(unclosed";
     fields_.regex = true;
-    driver_.StartProcess("Search", fields_);
+    driver_.StartProcess({RunKind::kSearch, fields_});
     (void)SaveSettingValue(kSettingsKey, kLogging, "False");
     EXPECT_TRUE(driver_.PatternRefused());
     EXPECT_TRUE(!driver_.Results() || driver_.Results()->Count() == 0);
@@ -198,11 +198,11 @@ TEST_F(RunDriverTest, InvalidPatternRefusesTheRunAndLogs) {
 
 TEST_F(RunDriverTest, ReportTypesAndReplaceWithoutTexts) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "7").ok());
-    driver_.StartProcess("Search", fields_);
+    driver_.StartProcess({RunKind::kSearch, fields_});
     EXPECT_TRUE(view_.ReportText().empty());
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "2").ok());
     fields_.replace_text.clear();
-    driver_.StartProcess("Replace", fields_);
+    driver_.StartProcess({RunKind::kReplace, fields_});
     ASSERT_EQ(view_.Messages().size(), 1u);
     EXPECT_EQ(view_.Messages()[0],
               "Missing Information: A search and replace text must be supplied");
@@ -219,7 +219,7 @@ TEST_F(RunDriverTest, LastRewriteKeptEvenWhenItLeftTheFileEmpty) {
     fields_.replace_text = "kept";
     tree.WriteFile("a.txt", "hit x");
     tree.WriteFile("b.txt", "hit");
-    driver_.StartProcess("Replace", fields_);
+    driver_.StartProcess({RunKind::kReplace, fields_});
     ASSERT_EQ(driver_.FilesWithHits(), 2);
     const auto last_rewrite = [] {
         std::ifstream file(LastRewritePath(), std::ios::binary);
@@ -232,7 +232,7 @@ TEST_F(RunDriverTest, LastRewriteKeptEvenWhenItLeftTheFileEmpty) {
     tree.WriteFile("a.txt", "hit x");
     tree.WriteFile("b.txt", "hit");
     fields_.replace_text = "^^Blank";
-    driver_.StartProcess("Replace", fields_);
+    driver_.StartProcess({RunKind::kReplace, fields_});
     ASSERT_EQ(driver_.FilesWithHits(), 2);
     ASSERT_EQ(tree.ReadFile("a.txt"), " x");
     ASSERT_EQ(tree.ReadFile("b.txt"), "");
@@ -242,12 +242,12 @@ TEST_F(RunDriverTest, LastRewriteKeptEvenWhenItLeftTheFileEmpty) {
 TEST_F(RunDriverTest, BadSizeTextGivesNoList) {
     fields_.size_option = SearchFields::kSizeSpecified;
     fields_.size_text = "ten";
-    driver_.StartProcess("Search", fields_);
+    driver_.StartProcess({RunKind::kSearch, fields_});
     EXPECT_EQ(driver_.Results(), nullptr);
     EXPECT_FALSE(view_.Running());
     fields_.size_text = " 1 ";
     fields_.size_at_least = false;
-    driver_.StartProcess("Search", fields_);
+    driver_.StartProcess({RunKind::kSearch, fields_});
     ASSERT_NE(driver_.Results(), nullptr);
     EXPECT_EQ(driver_.Results()->Count(), 40);
 }

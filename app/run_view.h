@@ -8,14 +8,17 @@
 #include "reports/file_list_rows.h"
 #include "reports/hit_line_text.h"
 #include "reports/structured_nodes.h"
+#include "settings/report_type.h"
 #include "util/message_box.h"
 
 namespace ferret {
 
 class FileRecords;
 
-// The report codes of "ReportType" beyond the four summary and list ones.
-inline constexpr int kHitLinesReport = 4;
+// The status bar's texts: what the run is doing (and, at its end, its time), the entries it
+// looked at, the files that matched.
+enum class StatusPanel { kProgress = 0, kSearched = 1, kMatched = 2 };
+inline constexpr int kStatusPanelCount = 3;
 
 // What a run needs from the window: texts to show, the idle/running switch, messages and the
 // report views. The window implements it over its widgets; the unattended run and the tests use
@@ -25,11 +28,12 @@ class RunView {
   public:
     virtual ~RunView() = default;
 
-    // Status bar panel 1, 2 or 3.
-    virtual void SetStatusText(int panel, const std::string& text) = 0;
-    // Panel 1's progress text, once per file ("...searching in file 7 of 90"); a view may show
-    // only some of them, as long as it keeps up with the run.
-    virtual void ShowProgress(const std::string& text) { SetStatusText(1, text); }
+    virtual void SetStatusText(StatusPanel panel, const std::string& text) = 0;
+    // The progress text, once per file ("...searching in file 7 of 90"); a view may show only
+    // some of them, as long as it keeps up with the run.
+    virtual void ShowProgress(const std::string& text) {
+        SetStatusText(StatusPanel::kProgress, text);
+    }
     // The same as numbers, just before each ShowProgress: files done of the files listed.
     virtual void ShowProgressCount(std::size_t /*done*/, std::size_t /*total*/) {}
     // The run log: replaced whole, or added to at its end.
@@ -61,13 +65,12 @@ class RunView {
     virtual void ShowStructuredTree(StructuredTree /*tree*/) {}
     // The hit lines of the last run's files; null when the run did not gather them.
     virtual void ShowHitLines(std::shared_ptr<const HitLineTable> /*table*/) {}
-    // Shows the view of report type `code` (0 file list, 1 tree, 2 and 3 text, 4 hit lines) and
-    // hides the others.
-    virtual void ShowReportView(int /*code*/) {}
-    // Empties the report views other than the one of `code`, and the text box unless `code`
-    // is 2 or 3, before the last results are drawn again.
-    virtual void ClearReportViews(int code) {
-        if (code != 2 && code != 3) {
+    // Shows the view of `report` and hides the others.
+    virtual void ShowReportView(ReportType /*report*/) {}
+    // Empties the report views other than the one of `report`, and the text box unless it is a
+    // summary, before the last results are drawn again.
+    virtual void ClearReportViews(ReportType report) {
+        if (!IsSummary(report)) {
             SetReportText("");
         }
     }

@@ -30,8 +30,8 @@ void WindowRunView::Post(std::function<void()> call) const {
     }
 }
 
-void WindowRunView::SetStatusText(int panel, const std::string& text) {
-    if (panel == 1) {
+void WindowRunView::SetStatusText(StatusPanel panel, const std::string& text) {
+    if (panel == StatusPanel::kProgress) {
         std::lock_guard lock(progress_mutex_);
         ++progress_generation_;  // a progress text still on its way is out of date
     }
@@ -75,7 +75,7 @@ void WindowRunView::ShowProgress(const std::string& text) {
                 done = progress_done_;
                 total = progress_total_;
             }
-            handlers_.status(1, shown);
+            handlers_.status(StatusPanel::kProgress, shown);
             if (handlers_.progress && total > 0) {
                 handlers_.progress(done, total);
             }
@@ -143,8 +143,8 @@ void WindowRunView::EnableReportMenus(bool enabled) {
     Post([this, enabled] { handlers_.report_menus(enabled); });
 }
 
-void WindowRunView::ShowReportView(int code) {
-    Post([this, code] { handlers_.report_view(code); });
+void WindowRunView::ShowReportView(ReportType report) {
+    Post([this, report] { handlers_.report_view(report); });
 }
 
 void WindowRunView::ShowFileList(FileListRows rows) {

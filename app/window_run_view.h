@@ -23,7 +23,7 @@ namespace ferret {
 class WindowRunView : public RunView {
   public:
     struct Handlers {
-        std::function<void(int panel, const QString& text)> status;
+        std::function<void(StatusPanel panel, const QString& text)> status;
         std::function<void(const QString& text, bool append)> run_log;
         std::function<void(bool running)> running;
         std::function<void(bool busy)> busy;
@@ -34,7 +34,7 @@ class WindowRunView : public RunView {
         std::function<void(const QString& text)> search_to_list;
         std::function<void(const QString& text)> report_text;
         std::function<void(bool enabled)> report_menus;
-        std::function<void(int code)> report_view;
+        std::function<void(ReportType report)> report_view;
         std::function<void()> results_group;
         std::function<void(std::shared_ptr<FileListRows> rows)> file_list;
         std::function<void(std::shared_ptr<StructuredTree> tree)> structured_tree;
@@ -49,7 +49,7 @@ class WindowRunView : public RunView {
     void SetUnattended(bool unattended) { unattended_.store(unattended); }
     bool Unattended() const { return unattended_.load(); }
 
-    void SetStatusText(int panel, const std::string& text) override;
+    void SetStatusText(StatusPanel panel, const std::string& text) override;
     // At most kProgressInterval apart; the latest text is the one shown.
     void ShowProgress(const std::string& text) override;
     void ShowProgressCount(std::size_t done, std::size_t total) override;
@@ -63,7 +63,7 @@ class WindowRunView : public RunView {
     void SetReportText(const std::string& text) override;
     const std::string& ReportText() const override;
     void EnableReportMenus(bool enabled) override;
-    void ShowReportView(int code) override;
+    void ShowReportView(ReportType report) override;
     void OpenResultsGroup() override;
     bool HasReportViews() const override { return true; }
     void ShowFileList(FileListRows rows) override;

@@ -210,7 +210,7 @@ TEST_F(WindowOnX, RightClickSelectsTheRowUnderThePointer) {
     MainWindow window;
     Show(window);
     window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("hello"));
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     Run(window);
     auto* list = window.findChild<QTableView*>(QStringLiteral("lvFiles"));
     ASSERT_EQ(list->model()->rowCount(), 3);
@@ -253,7 +253,7 @@ TEST_F(WindowOnX, HitLinesAnswerTheKeyboardAndTheMouse) {
     MainWindow window;
     Show(window);
     window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("second"));
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     Run(window);
     HitLinesModel& model = *window.HitLines()->Model();
     QListView* list = window.HitLines()->List();
@@ -321,7 +321,7 @@ TEST_F(WindowOnX, ControlsAreEnabledOnlyWhenTheyCanAct) {
     ASSERT_NE(replace, nullptr);
     EXPECT_TRUE(replace->isEnabled());
     // The run's end reaches the window only through its events, so it runs here.
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     EXPECT_FALSE(replace->isEnabled());
     window.PressStop();
     Run(window);
@@ -463,7 +463,7 @@ TEST_F(WindowOnX, LayoutsFitTheirTexts) {
     Show(window);
     window.resize(700, 600);
     window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("hello"));
-    ASSERT_TRUE(window.StartRun(QStringLiteral("Search")));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     Run(window);
     auto* list = window.findChild<QTableView*>(QStringLiteral("lvFiles"));
     ASSERT_EQ(list->model()->rowCount(), 3);

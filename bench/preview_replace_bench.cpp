@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     const double search_cpu = cpu(CLOCK_PROCESS_CPUTIME_ID);
     const double search_window = cpu(CLOCK_THREAD_CPUTIME_ID);
     clock.start();
-    if (!window.StartRun(QStringLiteral("Search"))) {
+    if (!window.StartRun(ferret::RunKind::kSearch)) {
         return 2;
     }
     wait_until([&] { return !window.IsRunning(); });

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     fields.recursive = true;
     fields.search_text = argv[2];
 
-    driver.StartProcess("Search", fields);
+    driver.StartProcess({ferret::RunKind::kSearch, fields});
     const std::int32_t full_count = driver.StringsFound();
     std::mt19937 random(12345);
     int stopped = 0, completed = 0, pauses = 0, wrong = 0;
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
                 }
             }
         });
-        driver.StartProcess("Search", fields);
+        driver.StartProcess({ferret::RunKind::kSearch, fields});
         done.store(true);
         presser.join();
         if (driver.StringsFound() == full_count) {

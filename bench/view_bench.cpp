@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
         last_tick = now;
         // A summary may be built between two ticks: then the first tick after the search's
         // own texts marks its end.
-        const QString status = window.StatusText(1);
+        const QString status = window.StatusText(ferret::StatusPanel::kProgress);
         searching = searching || status.startsWith(QStringLiteral("...searching"));
         if (search_end < 0 && (status == building ||
                                (searching && !status.startsWith(QStringLiteral("...searching"))))) {
@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     });
     clock.start();
     ticker.start(1);
-    if (!window.StartRun(QStringLiteral("Search"))) {
+    if (!window.StartRun(ferret::RunKind::kSearch)) {
         return 2;
     }
     window.WaitForRun();

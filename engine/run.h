@@ -22,8 +22,9 @@
 
 namespace ferret {
 
-// What a run does after listing the files.
-enum class RunKind { kList, kSearch, kReplace };
+// What the user asked a run to do after listing the files: search, replace, work out what a
+// replace would change without writing (a preview), or write changes chosen from a preview.
+enum class RunKind { kList, kSearch, kReplace, kPreview, kChosenChanges };
 
 // What a replace run would do to one file, as a preview tells it.
 struct FilePreview {

@@ -1,0 +1,67 @@
+#include "app/quick_links_panel.h"
+
+#include <QLayout>
+#include <QStyle>
+#include <QToolButton>
+
+#include "app/explorer_bar.h"
+#include "app/folder_box.h"
+#include "util/app_paths.h"
+#include "util/user_folders.h"
+
+namespace ferret {
+
+QuickLinksPanel::QuickLinksPanel(ExplorerBar& bar, QObject* owner) : QObject(owner) {
+    QWidget* links = bar.AddPanel(QStringLiteral("Quick Links"), QStringLiteral("Quick Links"));
+    struct Link {
+        const char* key;
+        const char* text;
+        const char* icon;
+        QStyle::StandardPixmap fallback;
+    };
+    const Link items[] = {
+        {"MyDocuments", "My Documents", "folder-documents", QStyle::SP_DirHomeIcon},
+        {"MyPictures", "My Pictures", "folder-pictures", QStyle::SP_DirIcon},
+        {"Desktop", "Desktop", "user-desktop", QStyle::SP_DesktopIcon},
+        {"Programs", "Programs", "applications-system", QStyle::SP_ComputerIcon},
+    };
+    for (const Link& item : items) {
+        auto* button = new QToolButton;
+        button->setObjectName(QString::fromLatin1(item.key));
+        button->setText(QString::fromLatin1(item.text));
+        button->setIcon(QIcon::fromTheme(QString::fromLatin1(item.icon),
+                                         bar.style()->standardIcon(item.fallback)));
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        button->setAutoRaise(true);
+        button->setCursor(Qt::PointingHandCursor);
+        const QString key = QString::fromLatin1(item.key);
+        connect(button, &QToolButton::clicked, this, [this, key] {
+            if (on_open) {
+                on_open(key);
+            }
+        });
+        links->layout()->addWidget(button);
+    }
+}
+
+QString QuickLinksPanel::FolderOf(const QString& key) {
+    int id = -1;
+    if (key == QLatin1String("MyDocuments")) {
+        id = UserFolders::kPersonal;
+    } else if (key == QLatin1String("Desktop")) {
+        id = UserFolders::kDesktop;
+    } else if (key == QLatin1String("MyPictures")) {
+        id = UserFolders::kMyPictures;
+    } else if (key == QLatin1String("Programs")) {
+        id = UserFolders::kProgramFiles;
+    } else {
+        return QString();
+    }
+    QString path = QString::fromStdString(UserFolders().GetFolderPath(id));
+    if (!IsFolder(path) && id != UserFolders::kProgramFiles) {
+        path = QString::fromStdString(HomeFolder());
+    }
+    return path;
+}
+
+}  // namespace ferret

@@ -1,0 +1,73 @@
+#include "app/run_status_bar.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolButton>
+#include <limits>
+
+#include "app/task_progress.h"
+
+namespace ferret {
+
+RunStatusBar::RunStatusBar(QStatusBar& bar) : QObject(&bar) {
+    for (QLabel*& text : texts_) {
+        text = new QLabel;
+        bar.addWidget(text, 1);
+    }
+    not_done_ = new QToolButton;
+    not_done_->setObjectName(QStringLiteral("cmdProblems"));
+    not_done_->setAutoRaise(true);
+    not_done_->setIcon(bar.style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    not_done_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    not_done_->setToolTip(QStringLiteral("Show the files that could not be done"));
+    not_done_->hide();
+    bar.addPermanentWidget(not_done_);
+    task_progress_ = std::make_unique<TaskProgress>(QStringLiteral("org.mallo.Ferret.desktop"));
+    progress_ = new QProgressBar;
+    progress_->setObjectName(QStringLiteral("runProgress"));
+    progress_->setMaximumWidth(bar.fontMetrics().averageCharWidth() * 24);
+    progress_->hide();
+    bar.addPermanentWidget(progress_);
+    connect(not_done_, &QToolButton::clicked, this, [this] {
+        if (on_show_not_done) {
+            on_show_not_done();
+        }
+    });
+}
+
+RunStatusBar::~RunStatusBar() = default;
+
+void RunStatusBar::SetText(StatusPanel panel, const QString& text) {
+    texts_[static_cast<int>(panel)]->setText(text);
+}
+
+QString RunStatusBar::Text(StatusPanel panel) const {
+    return texts_[static_cast<int>(panel)]->text();
+}
+
+void RunStatusBar::ShowProgress(std::size_t done, std::size_t total) {
+    // Counts beyond an int are shown in thousandths.
+    const bool huge = total > static_cast<std::size_t>(std::numeric_limits<int>::max());
+    progress_->setRange(0, huge ? 1000 : static_cast<int>(total));
+    progress_->setValue(huge ? static_cast<int>(done * 1000 / total) : static_cast<int>(done));
+    task_progress_->Show(static_cast<double>(done) / static_cast<double>(total));
+}
+
+void RunStatusBar::SetRunning(bool running) {
+    // Busy while the files are listed; the count of files done once the search has them all.
+    progress_->setRange(0, 0);
+    progress_->setVisible(running);
+    if (!running) {
+        task_progress_->Hide();
+    }
+}
+
+void RunStatusBar::ShowNotDone(std::size_t not_done) {
+    not_done_->setText(QStringLiteral("%1 file(s) not done").arg(not_done));
+    not_done_->setVisible(not_done > 0);
+}
+
+}  // namespace ferret

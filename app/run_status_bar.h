@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstddef>
+#include <functional>
+#include <memory>
+
+#include "app/run_view.h"
+
+class QLabel;
+class QProgressBar;
+class QStatusBar;
+class QToolButton;
+
+namespace ferret {
+
+class TaskProgress;
+
+// The window's status bar: the run's three texts, its progress (also on the program's task bar
+// entry) while it runs, and the button to the files the last run could not do.
+class RunStatusBar : public QObject {
+  public:
+    explicit RunStatusBar(QStatusBar& bar);
+    ~RunStatusBar() override;
+
+    void SetText(StatusPanel panel, const QString& text);
+    QString Text(StatusPanel panel) const;
+    // Files done of the files listed; busy until the first count comes.
+    void ShowProgress(std::size_t done, std::size_t total);
+    void SetRunning(bool running);
+    // "N file(s) not done", hidden when there are none.
+    void ShowNotDone(std::size_t not_done);
+    QToolButton* NotDoneButton() const { return not_done_; }
+
+    // The button was pressed.
+    std::function<void()> on_show_not_done;
+
+  private:
+    QLabel* texts_[kStatusPanelCount] = {};
+    QToolButton* not_done_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    std::unique_ptr<TaskProgress> task_progress_;
+};
+
+}  // namespace ferret

@@ -1,0 +1,193 @@
+#include "app/search_criteria_panel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRadioButton>
+
+#include "app/explorer_bar.h"
+#include "app/widget_rules.h"
+
+namespace ferret {
+namespace {
+
+std::string S(const QString& text) {
+    return text.toStdString();
+}
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+void AddUnique(QComboBox* box, const QString& text) {
+    if (box->findText(text, Qt::MatchFixedString | Qt::MatchCaseSensitive) < 0) {
+        box->addItem(text);
+    }
+}
+
+}  // namespace
+
+SearchCriteriaPanel::SearchCriteriaPanel(ExplorerBar& bar, QObject* owner) : QObject(owner) {
+    QWidget* search = bar.AddPanel(QStringLiteral("Search"), QStringLiteral("Search Criteria"));
+    search->layout()->addWidget(new QLabel(QStringLiteral("All or part of the file name:")));
+    mask_ = new QComboBox;
+    mask_->setObjectName(QStringLiteral("cboFilterMask"));
+    mask_->setEditable(true);
+    mask_->addItems({QStringLiteral("*.*"), QStringLiteral("*.asp;*.php;*.php3;*.php4"),
+                     QStringLiteral("*.htm;*.html"), QStringLiteral("*.php;*.php3"),
+                     QStringLiteral("*.txt")});
+    search->layout()->addWidget(mask_);
+    include_ = new QRadioButton(QStringLiteral("Include file(s) listed"));
+    exclude_ = new QRadioButton(QStringLiteral("Exclude file(s) listed"));
+    include_->setChecked(true);
+    search->layout()->addWidget(include_);
+    search->layout()->addWidget(exclude_);
+    search->layout()->addWidget(new QLabel(QStringLiteral("A word or phrase in the file:")));
+    find_ = new QComboBox;
+    find_->setObjectName(QStringLiteral("cboFind"));
+    find_->setEditable(true);
+    find_->setInsertPolicy(QComboBox::NoInsert);
+    search->layout()->addWidget(find_);
+    search->layout()->addWidget(new QLabel(QStringLiteral("Advanced Options:")));
+    regex_ = new QCheckBox(QStringLiteral("Regular e&xpression search"));
+    ignore_case_ = new QCheckBox(QStringLiteral("Ignore &case"));
+    recursive_ = new QCheckBox(QStringLiteral("Search sub&folders"));
+    const QString applies = QStringLiteral("Applies to Search text - not Replace text.");
+    regex_->setToolTip(applies);
+    ignore_case_->setToolTip(applies);
+    for (QCheckBox* box : {regex_, ignore_case_, recursive_}) {
+        QFont bold = box->font();
+        bold.setBold(true);
+        box->setFont(bold);
+        search->layout()->addWidget(box);
+    }
+    connect(regex_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on_regex_changed) {
+            on_regex_changed(on);
+        }
+    });
+    connect(find_, &QComboBox::editTextChanged, this, [this] {
+        if (on_search_text_changed) {
+            on_search_text_changed();
+        }
+    });
+    // The panel scrolls under the wheel; its values change only when the user is in them.
+    TakeWheelOnlyWhenFocused(mask_);
+    TakeWheelOnlyWhenFocused(find_);
+    OfferListWithoutTakingIt(mask_);
+    OfferListWithoutTakingIt(find_);
+    mask_->lineEdit()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(mask_->lineEdit(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { ShowMaskMenu(at); });
+}
+
+// Preset masks first, then the usual editing commands.
+void SearchCriteriaPanel::ShowMaskMenu(const QPoint& at) {
+    QMenu menu(mask_);
+    QMenu* templates = menu.addMenu(QStringLiteral("Search Templates"));
+    const std::pair<const char*, const char*> presets[] = {
+        {"Graphic Files (jpeg jpg bmp gif png)", "*.jpeg;*.jpg;*.gif;*.png;*.bmp"},
+        {"Log Files (log)", "*.log"},
+        {"Temporary Files (tmp log)", "*.log;*.tmp"},
+        {"Webpage Files (asp html htm php)", "*.htm;*.html;*.asp;*.aspx;*.css;*.inc;*.php;*.js"},
+        {"Text Files (txt)", "*.txt"},
+    };
+    for (const auto& [caption, mask] : presets) {
+        const QString text = QString::fromLatin1(mask);
+        connect(templates->addAction(QString::fromLatin1(caption)), &QAction::triggered, this,
+                [this, text] { mask_->setEditText(text); });
+    }
+    menu.addSeparator();
+    QLineEdit* edit = mask_->lineEdit();
+    connect(menu.addAction(QStringLiteral("Cut")), &QAction::triggered, edit, &QLineEdit::cut);
+    connect(menu.addAction(QStringLiteral("Copy")), &QAction::triggered, edit, &QLineEdit::copy);
+    connect(menu.addAction(QStringLiteral("Paste")), &QAction::triggered, edit, &QLineEdit::paste);
+    connect(menu.addAction(QStringLiteral("Delete")), &QAction::triggered, edit, &QLineEdit::del);
+    menu.exec(edit->mapToGlobal(at));
+}
+
+void SearchCriteriaPanel::ReadInto(SearchFields& fields) const {
+    fields.file_mask = S(mask_->currentText());
+    fields.include_listed = include_->isChecked();
+    fields.recursive = recursive_->isChecked();
+    fields.search_text = S(find_->currentText());
+    fields.regex = regex_->isChecked();
+    fields.ignore_case = ignore_case_->isChecked();
+}
+
+void SearchCriteriaPanel::Show(const SearchFields& fields) {
+    mask_->setEditText(Q(fields.file_mask));
+    (fields.include_listed ? include_ : exclude_)->setChecked(true);
+    recursive_->setChecked(fields.recursive);
+    find_->setEditText(Q(fields.search_text));
+    regex_->setChecked(fields.regex);
+    ignore_case_->setChecked(fields.ignore_case);
+}
+
+QString SearchCriteriaPanel::SearchText() const {
+    return find_->currentText();
+}
+
+QString SearchCriteriaPanel::Mask() const {
+    return mask_->currentText();
+}
+
+bool SearchCriteriaPanel::Regex() const {
+    return regex_->isChecked();
+}
+
+bool SearchCriteriaPanel::IgnoreCase() const {
+    return ignore_case_->isChecked();
+}
+
+bool SearchCriteriaPanel::Recursive() const {
+    return recursive_->isChecked();
+}
+
+void SearchCriteriaPanel::SetRecursive(bool on) {
+    recursive_->setChecked(on);
+}
+
+void SearchCriteriaPanel::SetStoredMask(const std::string& mask) {
+    if (mask == "none") {
+        mask_->setCurrentIndex(0);
+    } else {
+        mask_->setEditText(Q(mask));
+    }
+}
+
+void SearchCriteriaPanel::AddMaskToList(const QString& mask) {
+    AddUnique(mask_, mask);
+}
+
+void SearchCriteriaPanel::AddSearchToList(const QString& text) {
+    AddUnique(find_, text);
+}
+
+std::vector<std::string> SearchCriteriaPanel::History() const {
+    std::vector<std::string> entries;
+    for (int i = 0; i < find_->count(); ++i) {
+        entries.push_back(S(find_->itemText(i)));
+    }
+    return entries;
+}
+
+void SearchCriteriaPanel::SetHistory(const std::vector<std::string>& entries) {
+    for (const std::string& entry : entries) {
+        find_->addItem(Q(entry));
+    }
+    find_->setEditText(QString());
+}
+
+void SearchCriteriaPanel::ClearHistory() {
+    find_->clear();
+    find_->setEditText(QString());
+}
+
+void SearchCriteriaPanel::SetRunning(bool running) {
+    find_->setEnabled(!running);
+}
+
+}  // namespace ferret

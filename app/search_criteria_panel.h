@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/search_fields.h"
+
+class QCheckBox;
+class QComboBox;
+class QRadioButton;
+
+namespace ferret {
+
+class ExplorerBar;
+
+// The "Search Criteria" panel of the explorer bar: the file mask with its templates, whether
+// the mask includes or excludes, the search text with the texts used before, and the pattern,
+// case and subfolder switches.
+class SearchCriteriaPanel : public QObject {
+  public:
+    SearchCriteriaPanel(ExplorerBar& bar, QObject* owner);
+
+    // Its part of the fields, and back.
+    void ReadInto(SearchFields& fields) const;
+    void Show(const SearchFields& fields);
+
+    QString SearchText() const;
+    QString Mask() const;
+    bool Regex() const;
+    bool IgnoreCase() const;
+    bool Recursive() const;
+    void SetRecursive(bool on);
+    // The stored mask; "none" is the first of the list.
+    void SetStoredMask(const std::string& mask);
+
+    // The mask box and the search box keep the texts used in runs in their lists.
+    void AddMaskToList(const QString& mask);
+    void AddSearchToList(const QString& text);
+    // The search box's list, and an empty one (the box cleared too).
+    std::vector<std::string> History() const;
+    void SetHistory(const std::vector<std::string>& entries);
+    void ClearHistory();
+
+    // The search text cannot be changed while a run uses it.
+    void SetRunning(bool running);
+
+    // Called when the search text or the pattern switch changes.
+    std::function<void()> on_search_text_changed;
+    std::function<void(bool on)> on_regex_changed;
+
+  private:
+    void ShowMaskMenu(const QPoint& at);
+
+    QComboBox* mask_ = nullptr;
+    QRadioButton* include_ = nullptr;
+    QRadioButton* exclude_ = nullptr;
+    QComboBox* find_ = nullptr;
+    QCheckBox* regex_ = nullptr;
+    QCheckBox* ignore_case_ = nullptr;
+    QCheckBox* recursive_ = nullptr;
+};
+
+}  // namespace ferret
