@@ -110,7 +110,7 @@ bool RunDriver::MakeRequest(RunRequest& request) {
 }
 
 void RunDriver::StartProcess(RunOrder order) {
-    ProTimer timer;
+    RunTimer timer;
     try {
         order_ = std::move(order);
         fields_ = order_.fields;

@@ -10,7 +10,7 @@
 
 #include "app/run_view.h"
 #include "engine/file_records.h"
-#include "engine/pro_timer.h"
+#include "app/run_timer.h"
 #include "engine/run.h"
 #include "engine/search_fields.h"
 #include "reports/hit_line_text.h"
@@ -169,7 +169,7 @@ class RunDriver : private RunSink {
     std::string progress_verb_;
 
     std::mutex timer_mutex_;
-    ProTimer* timer_ = nullptr;  // protected by timer_mutex_; only during a run
+    RunTimer* timer_ = nullptr;  // protected by timer_mutex_; only during a run
 };
 
 }  // namespace ferret

@@ -2,7 +2,6 @@
 
 #include <exception>
 
-#include "engine/append_string.h"
 #include "engine/file_records.h"
 #include "office/office_handlers.h"
 #include "reports/quoted_name.h"
@@ -18,13 +17,13 @@ const char* OnOff(bool on) {
     return on ? "ON" : "OFF";
 }
 
-void AppendSheetLines(AppendString& out, FileRecord& file) {
+void AppendSheetLines(std::string& out, FileRecord& file) {
     std::string previous_sheet;
     for (const SpreadsheetHit& hit : file.ExcelResults()) {
         if (!EqualsIgnoringCase(hit.SheetName(), previous_sheet)) {
-            out.AddToString("\n\t\tSheet: " + EscapedText(hit.SheetName()) + "\n");
+            out.append("\n\t\tSheet: " + EscapedText(hit.SheetName()) + "\n");
         }
-        out.AddToString("\t\t\t" + EscapedText(hit.Cell()) + "\n");
+        out.append("\t\t\t" + EscapedText(hit.Cell()) + "\n");
         previous_sheet = hit.SheetName();
     }
 }
@@ -53,8 +52,8 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
                                const SummaryTotals& totals, bool with_file_list,
                                const SummaryHooks& hooks) {
     const bool searched = !header.search_text.empty();
-    AppendString out;
-    out.AddToString(
+    std::string out;
+    out.append(
         kDashes + "\n" + "Ferret v" + std::to_string(header.version_major) + "." +
         std::to_string(header.version_minor) + ".0." + std::to_string(header.version_revision) +
         " Results\n" + kDashes + "\n" + "Search string: " + header.search_text + "\n" +
@@ -65,15 +64,15 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
         QuotedName(header.folder) + "\n" +
         "(this will be replaced by .../ in the report section)\n");
     if (!header.restore_point.empty()) {
-        out.AddToString("\nRestore point (Tools > Undo Last Replace): \n" +
-                        QuotedName(header.restore_point) + "\n");
+        out.append("\nRestore point (Tools > Undo Last Replace): \n" +
+                   QuotedName(header.restore_point) + "\n");
     }
-    out.AddToString(kDashes + "\n\n");
+    out.append(kDashes + "\n\n");
     const std::int32_t total_files = files != nullptr ? files->Count() : 0;
     if (with_file_list) {
-        out.AddToString("File(s):\n");
+        out.append("File(s):\n");
         if (searched) {
-            out.AddToString("   [..] - Items found in the file\n\n");
+            out.append("   [..] - Items found in the file\n\n");
         }
         try {
             if (files != nullptr) {
@@ -81,16 +80,16 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
                     const std::int32_t hits = file.ItemsFound();
                     if (hits >= 1 || !searched) {
                         if (hits >= 1) {
-                            out.AddToString(" [" + std::to_string(hits) + "]\t");
+                            out.append(" [" + std::to_string(hits) + "]\t");
                         }
                         // One line a file, whatever its name holds.
-                        out.AddToString(QuotedName(ShortenedFolder(file.RootPath(), header.folder) +
-                                                   file.Filename()));
+                        out.append(QuotedName(ShortenedFolder(file.RootPath(), header.folder) +
+                                              file.Filename()));
                         if (IsSpreadsheetName(file.Filename()) && hooks.handled_by_office &&
                             hooks.handled_by_office(file.Filename())) {
                             AppendSheetLines(out, file);
                         }
-                        out.AddToString("\n");
+                        out.append("\n");
                     }
                     if (hooks.stop_requested && hooks.stop_requested()) {
                         break;
@@ -101,18 +100,18 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
             LogError("frmMain: DisplaySummary", "7", error.what());
         }
     }
-    out.AddToString("\n" + kDashes + "\n");
+    out.append("\n" + kDashes + "\n");
     if (searched) {
-        out.AddToString("Your search string was found " + std::to_string(totals.strings_found) +
-                        " times in " + std::to_string(totals.files_with_hits) + " files out of " +
-                        std::to_string(total_files) + " total files searched.");
+        out.append("Your search string was found " + std::to_string(totals.strings_found) +
+                   " times in " + std::to_string(totals.files_with_hits) + " files out of " +
+                   std::to_string(total_files) + " total files searched.");
     } else {
-        out.AddToString("Your search resulted in " + std::to_string(total_files) +
-                        " total files matched.");
+        out.append("Your search resulted in " + std::to_string(total_files) +
+                   " total files matched.");
     }
-    out.AddToString("\n\nReport generated: " + hooks.generated_at + "\n" + kDashes + "\n" +
-                    kMakerName + " - " + kMakerWebAddress);
-    return out.ReturnString();
+    out.append("\n\nReport generated: " + hooks.generated_at + "\n" + kDashes + "\n" + kMakerName +
+               " - " + kMakerWebAddress);
+    return out;
 }
 
 }  // namespace ferret

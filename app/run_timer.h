@@ -7,16 +7,13 @@ namespace ferret {
 
 // A stopwatch with pause and resume for timing a run. Paused time does not count; a Start after
 // StopTime begins a new measurement from zero. Not thread-safe.
-class ProTimer {
+class RunTimer {
   public:
     using Clock = std::chrono::steady_clock;
     using NowFunction = Clock::time_point (*)();
 
     // `now` reads the clock; tests pass their own.
-    explicit ProTimer(NowFunction now = &Clock::now) : now_(now) {}
-
-    // The steady clock is always a high-resolution counter here.
-    bool IsHiTimer() const { return true; }
+    explicit RunTimer(NowFunction now = &Clock::now) : now_(now) {}
 
     void Start();     // starts when stopped, resumes when paused, nothing while running
     void Pause();     // only while running

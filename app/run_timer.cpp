@@ -1,14 +1,14 @@
-#include "engine/pro_timer.h"
+#include "app/run_timer.h"
 
 #include "util/app_locale.h"
 
 namespace ferret {
 
-double ProTimer::CurrentSegment() const {
+double RunTimer::CurrentSegment() const {
     return std::chrono::duration<double, std::milli>(now_() - start_).count();
 }
 
-void ProTimer::Start() {
+void RunTimer::Start() {
     switch (state_) {
         case State::kStopped:
             accumulated_ms_ = 0;
@@ -24,25 +24,25 @@ void ProTimer::Start() {
     }
 }
 
-void ProTimer::Pause() {
+void RunTimer::Pause() {
     if (state_ == State::kRunning) {
         accumulated_ms_ += CurrentSegment();
         state_ = State::kPaused;
     }
 }
 
-void ProTimer::StopTime() {
+void RunTimer::StopTime() {
     if (state_ == State::kRunning) {
         accumulated_ms_ += CurrentSegment();
     }
     state_ = State::kStopped;
 }
 
-double ProTimer::Elapsed() const {
+double RunTimer::Elapsed() const {
     return state_ == State::kRunning ? accumulated_ms_ + CurrentSegment() : accumulated_ms_;
 }
 
-std::string ProTimer::ElapsedString() const {
+std::string RunTimer::ElapsedString() const {
     std::string text = FormatNumber(Elapsed() / 1000.0, 3, false);
     // Pad the integer part to three digits ("000.000"); the decimals are always three.
     const std::size_t integer_digits = text.size() - 4;
