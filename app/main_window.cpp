@@ -36,7 +36,7 @@
 #include "app/saved_search.h"
 #include "app/search_criteria_panel.h"
 #include "app/spreadsheet_hits_window.h"
-#include "app/undo_command.h"
+#include "app/undo_dialogs.h"
 #include "ferret_version.h"
 #include "office/office_handlers.h"
 #include "preview/preview_window.h"
@@ -514,21 +514,8 @@ void MainWindow::RefreshSettings() {
 }
 
 bool MainWindow::UndoLastReplace() {
-    const std::string base = RestoreFolderSetting();
-    if (const Status trusted = CheckRestoreFolder(base);
-        !trusted.ok() && trusted.number() != ENOENT) {
-        QMessageBox::warning(
-            this, QStringLiteral("Undo Last Replace"),
-            QStringLiteral("The restore points cannot be used: ") + Q(trusted.description()));
-        return false;
-    }
-    const std::vector<RestorePointInfo> points = ListRestorePoints(base);
-    if (points.empty()) {
-        Tell(this, QStringLiteral("Undo Last Replace"),
-             QStringLiteral("There is no replace run to undo in ") + Q(base));
-        return false;
-    }
-    return UndoReplace(points.front().folder, true);
+    const std::string newest = NewestRestorePoint(this, RestoreFolderSetting());
+    return !newest.empty() && UndoReplace(newest, true);
 }
 
 void MainWindow::ShowRestorePoints() {
@@ -539,26 +526,8 @@ void MainWindow::ShowRestorePoints() {
 }
 
 bool MainWindow::UndoReplace(const std::string& folder, bool ask) {
-    if (IsRunning()) {
+    if (IsRunning() || !ConfirmUndo(this, folder, ask)) {
         return false;
-    }
-    RestorePointInfo info;
-    if (const Status read = ReadRestorePoint(folder, info); !read.ok()) {
-        QMessageBox::warning(this, QStringLiteral("Undo"), Q(read.description()));
-        return false;
-    }
-    if (ask) {
-        const QString question =
-            QStringLiteral(
-                "Undo the replace run of %1?\n\nSearch: %2\nReplace: %3\nFolder: "
-                "%4\nFiles to put back: %5\n\nFiles changed since the run are left "
-                "as they are.")
-                .arg(Q(RestorePointTime(info.created.tv_sec)), Q(info.search_text),
-                     Q(info.replace_text), Q(info.start_folder))
-                .arg(info.Pending());
-        if (QMessageBox::question(this, QStringLiteral("Undo"), question) != QMessageBox::Yes) {
-            return false;
-        }
     }
     SetRunning(true);
     actions_->SetPauseAndStopEnabled(false);
@@ -575,40 +544,8 @@ bool MainWindow::UndoReplace(const std::string& folder, bool ask) {
         [this, status] {
             QApplication::restoreOverrideCursor();
             RunEnded();
-            ShowUndoOutcome(*status);
+            status_->SetText(StatusPanel::kProgress, ShowUndoOutcome(this, *status, last_undo_));
         });
-}
-
-void MainWindow::ShowUndoOutcome(const Status& status) {
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::Information;
-    if (!status.ok()) {
-        LogError("frmMain: UndoReplace", status);
-        icon = QMessageBox::Warning;
-        text = QStringLiteral("The replace run could not be undone: ") + Q(status.description());
-    } else {
-        text = QStringLiteral("%1 file(s) restored.").arg(last_undo_.restored);
-        if (!last_undo_.refused.empty()) {
-            icon = QMessageBox::Warning;
-            text += QStringLiteral("\n\n%1 file(s) were left as they are:")
-                        .arg(last_undo_.refused.size());
-            constexpr std::size_t kShown = 10;
-            for (std::size_t i = 0; i < last_undo_.refused.size() && i < kShown; ++i) {
-                text += QStringLiteral("\n") + Q(last_undo_.refused[i].path) +
-                        QStringLiteral(": ") + Q(last_undo_.refused[i].reason);
-            }
-            if (last_undo_.refused.size() > kShown) {
-                text += QStringLiteral("\n...and %1 more").arg(last_undo_.refused.size() - kShown);
-            }
-        }
-    }
-    status_->SetText(StatusPanel::kProgress,
-                     QStringLiteral("...%1 file(s) restored").arg(last_undo_.restored));
-    // Not modal: the window is usable while the outcome is read.
-    auto* box = new QMessageBox(icon, QStringLiteral("Undo"), text, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("undoOutcome"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
 }
 
 const QString& MainWindow::ReportTextShown() const {

@@ -145,7 +145,6 @@ class MainWindow : public QMainWindow {
     void RefreshSettings();
     void UpdateReplaceButton();
     void RunEnded();
-    void ShowUndoOutcome(const Status& status);
 
     std::unique_ptr<RunPresenter> runs_;
     // Messages of the layers below (ShowMessageBox) show in this window while it lives.
