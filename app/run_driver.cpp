@@ -112,104 +112,16 @@ bool RunDriver::MakeRequest(RunRequest& request) {
 void RunDriver::StartProcess(RunOrder order) {
     RunTimer timer;
     try {
-        order_ = std::move(order);
-        fields_ = order_.fields;
-        control_.Reset(fields_.regex);
-        if (cancelled_.load()) {
-            control_.Stop();
-        }
-        {
-            std::lock_guard lock(timer_mutex_);
-            timer.Start();
-            timer_ = &timer;
-        }
-        files_with_hits_ = 0;
-        strings_found_ = 0;
-        for (const StatusPanel panel :
-             {StatusPanel::kProgress, StatusPanel::kSearched, StatusPanel::kMatched}) {
-            view_.SetStatusText(panel, "");
-        }
-        view_.EnableReportMenus(false);
-        if (order_.report) {
-            view_.ShowReportView(*order_.report);
-        }
-        SetRunning(true);
-
-        results_.reset();
-        hit_table_.reset();
-        restore_folder_.clear();
-        leftovers_removed_.clear();
-        file_problems_.clear();
-        notices_.clear();
-        replace_refused_ = false;
-        pattern_refused_ = false;
-        stopped_ = false;
-        office_extensions_.clear();
+        BeginRun(std::move(order), timer);
         RunRequest request;
         if (MakeRequest(request)) {
-            if (gather_hit_lines_) {
-                hit_table_ = std::make_shared<HitLineTable>();
-                hit_table_->replaced = request.kind == RunKind::kReplace;
-                hit_table_->marked =
-                    hit_table_->replaced ? fields_.replace_text : fields_.search_text;
-                hit_table_->regex = fields_.regex && !hit_table_->replaced;
-                hit_table_->ignore_case = fields_.ignore_case;
-            }
-            office_extensions_ = request.office_extensions;
-            RunResult result = ExecuteRun(request, *this, control_);
-            results_ = std::move(result.files);
-            if (hit_table_) {
-                hit_table_->files = results_;
-            }
-            replace_refused_ = result.replace_refused;
-            pattern_refused_ = result.pattern_refused;
-            restore_folder_ = result.restore_point;
-            stopped_ = result.stopped;
-            // The reports show every file the run finished: a Stop now stops only their filling.
-            control_.Reset(control_.UseRegex());
-            if (result.content_stage) {
-                files_with_hits_ = result.files_with_hits;
-                strings_found_ = result.strings_found;
-            }
-            leftovers_removed_ = std::move(result.leftovers_removed);
-            for (const std::string& left : leftovers_removed_) {
-                view_.AppendRunLog("\nRemoved " + left +
-                                   ", a new file an interrupted replace run had left");
-            }
-            if (!restore_folder_.empty()) {
-                view_.AppendRunLog("\nRestore point: " + restore_folder_);
-            }
+            Execute(request);
         }
         run_regex_ = control_.UseRegex();
         if (stopped_) {
             SetRunning(false);
         }
-        if (replace_refused_) {
-            view_.SetStatusText(StatusPanel::kProgress, "...nothing replaced");
-        } else if (pattern_refused_) {
-            view_.SetStatusText(StatusPanel::kProgress, order_.kind == RunKind::kSearch
-                                                            ? "...nothing searched"
-                                                            : "...nothing replaced");
-        } else if (order_.kind == RunKind::kSearch) {
-            ShowReport();
-            has_highlight_ = !fields_.search_text.empty();
-            if (has_highlight_) {
-                highlight_text_ = fields_.search_text;
-            }
-        } else if (Replaces(order_.kind)) {
-            if (fields_.search_text.empty() || fields_.replace_text.empty()) {
-                view_.ShowMessage("A search and replace text must be supplied",
-                                  "Missing Information", MessageIcon::Information);
-            }
-            ShowReport();
-            // A preview wrote nothing: the files still hold the search text.
-            const std::string& marked =
-                order_.kind == RunKind::kPreview ? fields_.search_text : fields_.replace_text;
-            has_highlight_ = !fields_.replace_text.empty();
-            if (has_highlight_) {
-                highlight_text_ = marked;
-            }
-        }
+        ShowOutcome();
         {
             std::lock_guard lock(timer_mutex_);
             timer.StopTime();
@@ -233,6 +145,109 @@ void RunDriver::StartProcess(RunOrder order) {
     order_.previewed = nullptr;
     order_.chosen.reset();
     order_.report.reset();
+}
+
+void RunDriver::BeginRun(RunOrder order, RunTimer& timer) {
+    order_ = std::move(order);
+    fields_ = order_.fields;
+    control_.Reset(fields_.regex);
+    if (cancelled_.load()) {
+        control_.Stop();
+    }
+    {
+        std::lock_guard lock(timer_mutex_);
+        timer.Start();
+        timer_ = &timer;
+    }
+    files_with_hits_ = 0;
+    strings_found_ = 0;
+    for (const StatusPanel panel :
+         {StatusPanel::kProgress, StatusPanel::kSearched, StatusPanel::kMatched}) {
+        view_.SetStatusText(panel, "");
+    }
+    view_.EnableReportMenus(false);
+    if (order_.report) {
+        view_.ShowReportView(*order_.report);
+    }
+    SetRunning(true);
+
+    results_.reset();
+    hit_table_.reset();
+    restore_folder_.clear();
+    leftovers_removed_.clear();
+    file_problems_.clear();
+    notices_.clear();
+    replace_refused_ = false;
+    pattern_refused_ = false;
+    stopped_ = false;
+    office_extensions_.clear();
+}
+
+void RunDriver::Execute(const RunRequest& request) {
+    if (gather_hit_lines_) {
+        hit_table_ = std::make_shared<HitLineTable>();
+        hit_table_->replaced = request.kind == RunKind::kReplace;
+        hit_table_->marked = hit_table_->replaced ? fields_.replace_text : fields_.search_text;
+        hit_table_->regex = fields_.regex && !hit_table_->replaced;
+        hit_table_->ignore_case = fields_.ignore_case;
+    }
+    office_extensions_ = request.office_extensions;
+    RunResult result = ExecuteRun(request, *this, control_);
+    results_ = std::move(result.files);
+    if (hit_table_) {
+        hit_table_->files = results_;
+    }
+    replace_refused_ = result.replace_refused;
+    pattern_refused_ = result.pattern_refused;
+    restore_folder_ = result.restore_point;
+    stopped_ = result.stopped;
+    // The reports show every file the run finished: a Stop now stops only their filling.
+    control_.Reset(control_.UseRegex());
+    if (result.content_stage) {
+        files_with_hits_ = result.files_with_hits;
+        strings_found_ = result.strings_found;
+    }
+    leftovers_removed_ = std::move(result.leftovers_removed);
+    for (const std::string& left : leftovers_removed_) {
+        view_.AppendRunLog("\nRemoved " + left +
+                           ", a new file an interrupted replace run had left");
+    }
+    if (!restore_folder_.empty()) {
+        view_.AppendRunLog("\nRestore point: " + restore_folder_);
+    }
+}
+
+void RunDriver::ShowOutcome() {
+    if (replace_refused_) {
+        view_.SetStatusText(StatusPanel::kProgress, "...nothing replaced");
+        return;
+    }
+    if (pattern_refused_) {
+        view_.SetStatusText(StatusPanel::kProgress, order_.kind == RunKind::kSearch
+                                                        ? "...nothing searched"
+                                                        : "...nothing replaced");
+        return;
+    }
+    if (order_.kind == RunKind::kSearch) {
+        ShowReport();
+        has_highlight_ = !fields_.search_text.empty();
+        if (has_highlight_) {
+            highlight_text_ = fields_.search_text;
+        }
+    } else if (Replaces(order_.kind)) {
+        if (fields_.search_text.empty() || fields_.replace_text.empty()) {
+            view_.ShowMessage("A search and replace text must be supplied", "Missing Information",
+                              MessageIcon::Information);
+        }
+        ShowReport();
+        // A preview wrote nothing: the files still hold the search text.
+        const std::string& marked =
+            order_.kind == RunKind::kPreview ? fields_.search_text : fields_.replace_text;
+        has_highlight_ = !fields_.replace_text.empty();
+        if (has_highlight_) {
+            highlight_text_ = marked;
+        }
+    }
 }
 
 void RunDriver::Listing() {

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
+#include "app/run_timer.h"
 #include "app/run_view.h"
 #include "engine/file_records.h"
-#include "app/run_timer.h"
 #include "engine/run.h"
 #include "engine/search_fields.h"
 #include "reports/hit_line_text.h"
@@ -136,6 +136,11 @@ class RunDriver : private RunSink {
     // The request of a run: the fields and the settings of this moment. False when the fields
     // cannot make one (the size is not a number); the error log was told.
     bool MakeRequest(RunRequest& request);
+    // The parts of StartProcess: the state and the view made ready, the engine's run and its
+    // results taken, and what the user is shown of them.
+    void BeginRun(RunOrder order, RunTimer& timer);
+    void Execute(const RunRequest& request);
+    void ShowOutcome();
     void SetRunning(bool running);
     // The report the run in progress (or the last one) shows; none for a stored code no report
     // has.
