@@ -15,9 +15,9 @@
 #include "reports/hit_line_text.h"
 #include "reports/quoted_name.h"
 #include "reports/unified_diff.h"
+#include "settings/app_settings.h"
 #include "settings/error_log.h"
 #include "settings/search_config.h"
-#include "settings/settings.h"
 
 namespace ferret {
 namespace {
@@ -262,15 +262,11 @@ class DiffOutput : public RunOutput {
 }  // namespace
 
 SearchFields LoadStartupFields() {
+    const AppSettings settings = ReadAppSettings();
     SearchFields fields;
-    fields.folder = AbsoluteFolder(
-        GetSettingValue(kSettingsKey, kStartupFolder, SettingDefault(kStartupFolder)));
-    const std::string mask =
-        GetSettingValue(kSettingsKey, kFileFilterMask, SettingDefault(kFileFilterMask));
-    fields.file_mask = mask == "none" ? "*.*" : mask;
-    fields.recursive = SettingAsInt(GetSettingValue(kSettingsKey, kSearchSubfolders,
-                                                    SettingDefault(kSearchSubfolders)),
-                                    0) == 1;
+    fields.folder = AbsoluteFolder(settings.startup_folder);
+    fields.file_mask = settings.file_filter_mask == "none" ? "*.*" : settings.file_filter_mask;
+    fields.recursive = settings.search_subfolders;
     return fields;
 }
 

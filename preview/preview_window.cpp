@@ -22,8 +22,8 @@
 #include "engine/content_search.h"
 #include "preview/find_replace.h"
 #include "preview/print_document.h"
+#include "settings/app_settings.h"
 #include "settings/error_log.h"
-#include "settings/settings.h"
 
 namespace ferret {
 namespace {
@@ -189,9 +189,7 @@ PreviewWindow::PreviewWindow(QWidget* owner) : QMainWindow(owner) {
     connect(box_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { menu_->popup(box_->viewport()->mapToGlobal(at)); });
 
-    // Only 10 and 14 are used; any other stored size is the large one.
-    const int stored = SettingAsInt(GetSettingValue(kSettingsKey, kPreviewFontSize, "10"), 14);
-    mark_size_ = stored == 10 ? 10 : 14;
+    mark_size_ = ReadAppSettings().preview_font_size;
     normal_size_->setChecked(mark_size_ == 10);
     large_size_->setChecked(mark_size_ == 14);
 }
@@ -242,8 +240,7 @@ void PreviewWindow::SetHighlighting(bool on) {
 
 void PreviewWindow::SetMarkSize(int points) {
     mark_size_ = points == 10 ? 10 : 14;
-    LogError("frmPreview: mnuFont_Click",
-             SaveSettingValue(kSettingsKey, kPreviewFontSize, std::to_string(mark_size_)));
+    LogError("frmPreview: mnuFont_Click", SavePreviewFontSize(mark_size_));
     normal_size_->setChecked(mark_size_ == 10);
     large_size_->setChecked(mark_size_ == 14);
     if (highlight_->isChecked()) {
