@@ -393,7 +393,10 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
         }
         return status;
     } catch (const std::exception& error) {
-        LogError("frmMain: CommandProcess", "7", error.what());
+        if (!LogError("frmMain: CommandProcess", "7", error.what())) {
+            const UserMessage told = LogFailureMessage();
+            view.ShowMessage(told.text, told.title, told.icon);
+        }
         return kExitBadInput;
     }
 }

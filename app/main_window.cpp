@@ -214,23 +214,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     };
     view_ = std::make_unique<WindowRunView>(this, std::move(handlers));
     driver_ = std::make_unique<RunDriver>(*view_);
-    // A failed move to the trash or a log that cannot be written shows as a box here, from any
-    // thread; it never waits for an answer, so no caller is held up by it.
-    previous_message_handler_ = SetMessageBoxHandler(
-        [this](const std::string& text, const std::string& title, MessageIcon icon) {
-            if (view_->Unattended()) {
-                std::fprintf(stderr, "ferret: %s: %s\n", title.c_str(),
-                             EscapedText(text, true).c_str());
-            }
-            QMetaObject::invokeMethod(
-                this,
-                [this, t = Q(text), c = Q(title), icon] {
-                    auto* box = new QMessageBox(BoxIcon(icon), c, t, QMessageBox::Ok, this);
-                    box->setAttribute(Qt::WA_DeleteOnClose);
-                    box->open();
-                },
-                Qt::QueuedConnection);
-        });
     LoadSettings();
     EnableForm(false);
 }
@@ -242,7 +225,6 @@ MainWindow::~MainWindow() {
         driver_->PressStop();
         run_thread_.join();
     }
-    SetMessageBoxHandler(std::move(previous_message_handler_));
 }
 
 void MainWindow::BuildWidgets() {

@@ -163,8 +163,6 @@ class MainWindow : public QMainWindow {
 
     std::unique_ptr<WindowRunView> view_;
     std::unique_ptr<RunDriver> driver_;
-    // Messages of the layers below (ShowMessageBox) show in this window while it lives.
-    MessageBoxHandler previous_message_handler_;
     std::thread run_thread_;
 
     ExplorerBar* bar_ = nullptr;

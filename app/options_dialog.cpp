@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "app/file_dialogs.h"
+#include "app/message_boxes.h"
 #include "settings/error_log.h"
 
 namespace ferret {
@@ -32,6 +33,14 @@ constexpr char kUnexpectedError[] = "7";
 
 const char* const kReportTypes[] = {"Detailed file list", "Structured report", "Summary report",
                                     "Summary report with file list", "Hit lines"};
+
+// An entry the error log cannot take is told over the dialog.
+template <typename... Args>
+void Log(QWidget* dialog, const Args&... args) {
+    if (!LogError(args...)) {
+        OpenMessageBox(dialog, LogFailureMessage());
+    }
+}
 
 QLabel* WrappedLabel(const QString& text) {
     auto* label = new QLabel(text);
@@ -343,14 +352,14 @@ bool OptionsDialog::SaveAllSettings() {
             lbFileHandler_->item(kExcelHandler)->checkState() == Qt::Checked;
         chosen.extension_list = extensions_.StoredText();
         if (const Status saved = SaveOptionSettings(chosen); !saved.ok()) {
-            LogError(kLabel, saved);
+            Log(this, kLabel, saved);
             failed = true;
             failure = saved.description();
         } else {
             settings_ = std::move(chosen);
         }
     } catch (const std::exception& error) {
-        LogError(kLabel, kUnexpectedError, error.what());
+        Log(this, kLabel, kUnexpectedError, error.what());
         failed = true;
         failure = error.what();
     }
@@ -373,7 +382,7 @@ void OptionsDialog::cmdAddExt_Click() {
         }
         txtExtension_->clear();
     } catch (const std::exception& error) {
-        LogError("frmOptions: cmdAddExt_Click", kUnexpectedError, error.what());
+        Log(this, "frmOptions: cmdAddExt_Click", kUnexpectedError, error.what());
     }
 }
 
@@ -394,7 +403,7 @@ void OptionsDialog::cmdDelete_Click() {
         cmdDelete_->setEnabled(extensions_.IsDeletable(SelectedExtension()));
         cmdApply_->setEnabled(true);
     } catch (const std::exception& error) {
-        LogError("frmOptions: cmdDelete_Click", kUnexpectedError, error.what());
+        Log(this, "frmOptions: cmdDelete_Click", kUnexpectedError, error.what());
     }
 }
 
@@ -423,7 +432,7 @@ void OptionsDialog::LoadDefaultExt() {
         extensions_.ResetToDefaults();
         ShowExtensions();
     } catch (const std::exception& error) {
-        LogError("frmOptions: LoadDefaultExt", kUnexpectedError, error.what());
+        Log(this, "frmOptions: LoadDefaultExt", kUnexpectedError, error.what());
     }
 }
 
@@ -432,7 +441,7 @@ void OptionsDialog::LoadCustomExt() {
         extensions_.AppendStored(settings_.extension_list);
         ShowExtensions();
     } catch (const std::exception& error) {
-        LogError("frmOptions: LoadCustomExt", kUnexpectedError, error.what());
+        Log(this, "frmOptions: LoadCustomExt", kUnexpectedError, error.what());
     }
 }
 

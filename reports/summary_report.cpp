@@ -98,7 +98,9 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
                 }
             }
         } catch (const std::exception& error) {
-            LogError("frmMain: DisplaySummary", "7", error.what());
+            if (!LogError("frmMain: DisplaySummary", "7", error.what()) && hooks.log_failed) {
+                hooks.log_failed();
+            }
         }
     }
     out.AddToString("\n" + kDashes + "\n");
