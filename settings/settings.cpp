@@ -51,8 +51,9 @@ FileStamp StampOf(const std::string& path) {
 class SettingsStore {
   public:
     static SettingsStore& Instance() {
-        static SettingsStore store;
-        return store;
+        // Never destroyed: a thread still reading at exit finds it whole.
+        static SettingsStore* const store = new SettingsStore;
+        return *store;
     }
 
     std::shared_ptr<const RegistryKeyValues> Read(const std::string& keyPath) {
