@@ -121,7 +121,9 @@ CommandLine::CommandLine(std::string raw_text) : raw_text_(std::move(raw_text)) 
             ProcessCommandLine();
         }
     } catch (const std::exception& error) {
-        LogError("clsCommandLine: Class_Initialize", "7", error.what());
+        if (!LogError("clsCommandLine: Class_Initialize", kLogNumberUnexpected, error.what())) {
+            log_failed_ = true;
+        }
     }
 }
 
@@ -190,7 +192,9 @@ void CommandLine::ProcessCommandLine() {
         undo_target_ = GetSwitchValue("undo", ' ');
         undo_ = HasSwitch("undo", true) || !undo_target_.empty();
     } catch (const std::exception& error) {
-        LogError("clsCommandLine: ProcessCommandLine", "7", error.what());
+        if (!LogError("clsCommandLine: ProcessCommandLine", kLogNumberUnexpected, error.what())) {
+            log_failed_ = true;
+        }
     }
 }
 

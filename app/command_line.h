@@ -47,6 +47,9 @@ class CommandLine {
     const std::string& FileMask() const { return file_mask_; }
     // "-undo": the restore point to undo ("" for the newest), or "list".
     bool Undo() const { return undo_; }
+    // Whether an error of reading the command line could not be written to the error log (see
+    // LogError): the caller tells the user.
+    bool LogFailed() const { return log_failed_; }
     const std::string& UndoTarget() const { return undo_target_; }
 
     // The elements the split produced, trimmed of unquoted spaces, in order.
@@ -64,6 +67,7 @@ class CommandLine {
     std::string GetSwitchValue(const std::string& name, char separator) const;
 
     std::string raw_text_;
+    bool log_failed_ = false;
     std::vector<std::string> elements_;
     std::string process_type_;
     bool exit_on_complete_ = false;

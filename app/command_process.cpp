@@ -16,9 +16,9 @@
 #include "reports/hit_line_text.h"
 #include "reports/quoted_name.h"
 #include "reports/unified_diff.h"
+#include "settings/app_settings.h"
 #include "settings/error_log.h"
 #include "settings/search_config.h"
-#include "settings/settings.h"
 
 namespace ferret {
 namespace {
@@ -234,15 +234,11 @@ class DiffOutput : public RunOutput {
 }  // namespace
 
 SearchFields LoadStartupFields() {
+    const AppSettings settings = ReadAppSettings();
     SearchFields fields;
-    fields.folder = AbsoluteFolder(
-        GetSettingValue(kSettingsKey, kStartupFolder, SettingDefault(kStartupFolder)));
-    const std::string mask =
-        GetSettingValue(kSettingsKey, kFileFilterMask, SettingDefault(kFileFilterMask));
-    fields.file_mask = mask == "none" ? "*.*" : mask;
-    fields.recursive = SettingAsInt(GetSettingValue(kSettingsKey, kSearchSubfolders,
-                                                    SettingDefault(kSearchSubfolders)),
-                                    0) == 1;
+    fields.folder = AbsoluteFolder(settings.startup_folder);
+    fields.file_mask = settings.file_filter_mask == "none" ? "*.*" : settings.file_filter_mask;
+    fields.recursive = settings.search_subfolders;
     return fields;
 }
 
@@ -372,7 +368,10 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
         }
         return status;
     } catch (const std::exception& error) {
-        LogError("frmMain: CommandProcess", "7", error.what());
+        if (!LogError("frmMain: CommandProcess", kLogNumberUnexpected, error.what())) {
+            const UserMessage told = LogFailureMessage();
+            view.ShowMessage(told.text, told.title, told.icon);
+        }
         return kExitBadInput;
     }
 }

@@ -23,6 +23,7 @@
 #include "app/signal_stop.h"
 #include "app/undo_command.h"
 #include "reports/quoted_name.h"
+#include "settings/error_log.h"
 #ifdef FERRET_WINDOW_PROGRAM
 #include <QApplication>
 #include <QIcon>
@@ -237,6 +238,10 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
 
     const ferret::CommandLine command_line(ferret::CommandLine::RebuildCommandLine(arguments));
+    if (command_line.LogFailed()) {
+        const ferret::UserMessage told = ferret::LogFailureMessage();
+        std::fprintf(stderr, "ferret: %s: %s\n", told.title.c_str(), told.text.c_str());
+    }
     // Undoing needs no window, whether there is a display or not.
     if (command_line.Undo()) {
         return ferret::UndoCommand(command_line.UndoTarget(), stdout, stderr);

@@ -149,9 +149,9 @@ bool MainActions::CanPause() const {
     return pause_->isEnabled();
 }
 
-void MainActions::CheckReportType(ReportType report) {
+void MainActions::CheckReportType(std::optional<ReportType> report) {
     for (int code = 0; code < kReportTypeCount; ++code) {
-        report_types_[code]->setChecked(code == static_cast<int>(report));
+        report_types_[code]->setChecked(report && code == ReportCode(*report));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <functional>
+#include <optional>
 
 #include "settings/report_type.h"
 
@@ -44,7 +45,8 @@ class MainActions : public QObject {
     // Pause becomes Resume while the run is paused.
     void ShowPaused(bool paused);
     bool CanPause() const;
-    void CheckReportType(ReportType report);
+    // Ticks `report`'s item; none for a stored type no report has.
+    void CheckReportType(std::optional<ReportType> report);
     // Saving and printing need a summary report.
     void EnableReportMenus(bool enabled);
 

@@ -23,6 +23,7 @@
 #include "app/file_dialogs.h"
 #include "app/folder_box.h"
 #include "app/help_window.h"
+#include "app/message_boxes.h"
 #include "app/options_dialog.h"
 #include "app/preview_replace_dialog.h"
 #include "app/problems_dialog.h"
@@ -43,10 +44,10 @@
 #include "preview/print_document.h"
 #include "reports/quoted_name.h"
 #include "reports/summary_report.h"
+#include "settings/app_settings.h"
 #include "settings/error_log.h"
 #include "settings/search_config.h"
 #include "settings/search_history.h"
-#include "settings/settings.h"
 
 namespace ferret {
 namespace {
@@ -68,20 +69,6 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-QMessageBox::Icon BoxIcon(MessageIcon icon) {
-    switch (icon) {
-        case MessageIcon::Warning:
-            return QMessageBox::Warning;
-        case MessageIcon::Critical:
-            return QMessageBox::Critical;
-        case MessageIcon::Question:
-            return QMessageBox::Question;
-        case MessageIcon::Information:
-            break;
-    }
-    return QMessageBox::Information;
-}
-
 void Tell(QWidget* owner, const QString& title, const QString& text) {
     QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, owner);
     box.exec();
@@ -90,15 +77,6 @@ void Tell(QWidget* owner, const QString& title, const QString& text) {
 constexpr char kNoFolder[] = "The folder you have selected does not exist";
 constexpr char kConfigurationFilter[] = "Search Configuration Files (*.frs)|*.frs";
 
-// The stored report type; a stored code no report has counts as the detailed list, as the menu
-// shows it.
-ReportType StoredReportType() {
-    return ReportTypeOfCode(
-               SettingAsInt(GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType)),
-                            0))
-        .value_or(ReportType::kFileList);
-}
-
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
@@ -106,40 +84,22 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
                        .arg(FERRET_VERSION_MAJOR)
                        .arg(FERRET_VERSION_MINOR)
                        .arg(FERRET_VERSION_PATCH));
-    BuildPanels();
+    const AppSettings settings = ReadAppSettings();
+    BuildPanels(settings);
     actions_ = new MainActions(*this, ActionHandlers());
     runs_ = std::make_unique<RunPresenter>(this, ViewHandlers());
-    // A failed move to the trash or a log that cannot be written shows as a box here, from any
-    // thread; it never waits for an answer, so no caller is held up by it.
-    previous_message_handler_ = SetMessageBoxHandler(
-        [this](const std::string& text, const std::string& title, MessageIcon icon) {
-            if (runs_->View().Unattended()) {
-                std::fprintf(stderr, "ferret: %s: %s\n", title.c_str(),
-                             EscapedText(text, true).c_str());
-            }
-            QMetaObject::invokeMethod(
-                this,
-                [this, t = Q(text), c = Q(title), icon] {
-                    auto* box = new QMessageBox(BoxIcon(icon), c, t, QMessageBox::Ok, this);
-                    box->setAttribute(Qt::WA_DeleteOnClose);
-                    box->open();
-                },
-                Qt::QueuedConnection);
-        });
-    LoadSettings();
+    LoadSettings(settings);
     SetRunning(false);
 }
 
 MainWindow::~MainWindow() {
     runs_->StopAndJoin();
-    SetMessageBoxHandler(std::move(previous_message_handler_));
 }
 
-void MainWindow::BuildPanels() {
+void MainWindow::BuildPanels(const AppSettings& settings) {
     bar_ = new ExplorerBar;
     bar_->setMinimumWidth(300);
-    if (GetSettingValue(kSettingsKey, kDisplayQuickLinks, SettingDefault(kDisplayQuickLinks)) ==
-        "True") {
+    if (settings.display_quick_links) {
         auto* links = new QuickLinksPanel(*bar_, this);
         links->on_open = [this](const QString& key) { OpenQuickLink(key); };
     }
@@ -203,11 +163,11 @@ WindowRunView::Handlers MainWindow::ViewHandlers() {
         }
     };
     handlers.message = [this](const QString& text, const QString& title, MessageIcon icon) {
-        QMessageBox box(BoxIcon(icon), title, text, QMessageBox::Ok, this);
+        QMessageBox box(MessageBoxIcon(icon), title, text, QMessageBox::Ok, this);
         box.exec();
     };
     handlers.notice = [this](const QString& text, const QString& title, MessageIcon icon) {
-        auto* box = new QMessageBox(BoxIcon(icon), title, text, QMessageBox::Ok, this);
+        auto* box = new QMessageBox(MessageBoxIcon(icon), title, text, QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
         box->show();
@@ -269,7 +229,7 @@ PreviewWindow* MainWindow::OpenFilePreviewer(const std::string& path, std::int64
     }
     // Office files are not text: spreadsheets list their hit cells, documents open in their own
     // application.
-    if (UseSpecialFileHandler(path, CurrentHandlerExtensions())) {
+    if (UseSpecialFileHandler(path, CurrentHandlerExtensions(ReadAppSettings()))) {
         if (IsSpreadsheetName(path)) {
             auto* cells = new SpreadsheetHitsWindow(this);
             const std::shared_ptr<FileRecords>& results = Driver().Results();
@@ -324,7 +284,7 @@ void MainWindow::PrintReport() {
     try {
         PrintDocument::PrintRTF(*reports_->TextView()->document(), 1440, 1440, 1440, 1440, this);
     } catch (const std::exception& error) {
-        LogError("frmMain: mnuPrint_Click", "1", error.what());
+        TellIfLogFailed(!LogError("frmMain: mnuPrint_Click", kLogNumberPrintFailed, error.what()));
     }
 }
 
@@ -490,8 +450,7 @@ bool MainWindow::ReplaceChosen(const SearchFields& fields, std::vector<ChosenCha
 }
 
 void MainWindow::ChooseReportType(ReportType report) {
-    LogError("frmMain: barMenu_ItemClick",
-             SaveSettingValue(kSettingsKey, kReportType, std::to_string(static_cast<int>(report))));
+    Log("frmMain: barMenu_ItemClick", SaveReportType(report));
     RefreshSettings();
 }
 
@@ -503,7 +462,7 @@ void MainWindow::ShowOptions() {
 }
 
 void MainWindow::RefreshSettings() {
-    actions_->CheckReportType(StoredReportType());
+    actions_->CheckReportType(ReadAppSettings().report_type);
     if (IsRunning()) {
         return;  // the run shows its report in the type stored now
     }
@@ -514,12 +473,12 @@ void MainWindow::RefreshSettings() {
 }
 
 bool MainWindow::UndoLastReplace() {
-    const std::string newest = NewestRestorePoint(this, RestoreFolderSetting());
+    const std::string newest = NewestRestorePoint(this, ReadAppSettings().restore_folder);
     return !newest.empty() && UndoReplace(newest, true);
 }
 
 void MainWindow::ShowRestorePoints() {
-    RestorePointsDialog dialog(RestoreFolderSetting(), this);
+    RestorePointsDialog dialog(ReadAppSettings().restore_folder, this);
     if (dialog.exec() == QDialog::Accepted && !dialog.ChosenFolder().empty()) {
         UndoReplace(dialog.ChosenFolder(), true);
     }
@@ -641,55 +600,59 @@ bool MainWindow::SaveReport() {
 
 void MainWindow::ClearHistory() {
     criteria_->ClearHistory();
-    ClearSearchList();
+    bool log_failed = false;
+    ClearSearchList(&log_failed);
+    TellIfLogFailed(log_failed);
+}
+
+void MainWindow::Log(const std::string& label, const Status& status) {
+    TellIfLogFailed(!LogError(label, status));
+}
+
+void MainWindow::TellIfLogFailed(bool failed) {
+    if (failed) {
+        OpenMessageBox(this, LogFailureMessage());
+    }
 }
 
 std::vector<std::string> MainWindow::History() const {
     return criteria_->History();
 }
 
-void MainWindow::LoadSettings() {
+void MainWindow::LoadSettings(const AppSettings& settings) {
     Driver().RefreshSettings(false);
-    folder_->SetFolder(
-        Q(GetSettingValue(kSettingsKey, kStartupFolder, SettingDefault(kStartupFolder))));
-    criteria_->SetStoredMask(
-        GetSettingValue(kSettingsKey, kFileFilterMask, SettingDefault(kFileFilterMask)));
-    actions_->CheckReportType(StoredReportType());
-    const int height = SettingAsInt(GetSettingValue(kSettingsKey, kFerretHeight, "-1"), -1);
-    const int width = SettingAsInt(GetSettingValue(kSettingsKey, kFerretWidth, "-1"), -1);
-    const int top = SettingAsInt(GetSettingValue(kSettingsKey, kFerretTop, "-1"), -1);
-    const int left = SettingAsInt(GetSettingValue(kSettingsKey, kFerretLeft, "-1"), -1);
-    resize(width > -1 ? TwipsToPixels(width, this) : 1100,
-           height > -1 ? TwipsToPixels(height, this) : 720);
-    if (top > -1 || left > -1) {
-        move(left > -1 ? TwipsToPixels(left, this) : x(),
-             top > -1 ? TwipsToPixels(top, this) : y());
+    folder_->SetFolder(Q(settings.startup_folder));
+    criteria_->SetStoredMask(settings.file_filter_mask);
+    actions_->CheckReportType(settings.report_type);
+    resize(settings.ferret_width > -1 ? TwipsToPixels(settings.ferret_width, this) : 1100,
+           settings.ferret_height > -1 ? TwipsToPixels(settings.ferret_height, this) : 720);
+    if (settings.ferret_top > -1 || settings.ferret_left > -1) {
+        move(settings.ferret_left > -1 ? TwipsToPixels(settings.ferret_left, this) : x(),
+             settings.ferret_top > -1 ? TwipsToPixels(settings.ferret_top, this) : y());
     }
-    criteria_->SetRecursive(SettingAsInt(GetSettingValue(kSettingsKey, kSearchSubfolders,
-                                                         SettingDefault(kSearchSubfolders)),
-                                         0) == 1);
-    criteria_->SetHistory(GetSearchList());
+    criteria_->SetRecursive(settings.search_subfolders);
+    bool log_failed = false;
+    criteria_->SetHistory(GetSearchList(&log_failed));
+    TellIfLogFailed(log_failed);
 }
 
 void MainWindow::SaveSettings() {
-    constexpr char kLabel[] = "frmMain: Form_Unload";
-    LogError(kLabel, SaveSettingValue(kSettingsKey, kStartupFolder, S(folder_->Folder())));
-    LogError(kLabel, SaveSettingValue(kSettingsKey, kFerretHeight,
-                                      std::to_string(PixelsToTwips(height(), this))));
-    LogError(kLabel, SaveSettingValue(kSettingsKey, kFerretWidth,
-                                      std::to_string(PixelsToTwips(width(), this))));
-    LogError(kLabel,
-             SaveSettingValue(kSettingsKey, kFerretTop, std::to_string(PixelsToTwips(y(), this))));
-    LogError(kLabel,
-             SaveSettingValue(kSettingsKey, kFerretLeft, std::to_string(PixelsToTwips(x(), this))));
-    LogError(kLabel, SaveSettingValue(kSettingsKey, kFileFilterMask, S(criteria_->Mask())));
-    LogError(kLabel, SaveSettingValue(kSettingsKey, kSearchSizeOpt,
-                                      std::to_string(dates_and_sizes_->SizeOption())));
-    LogError(kLabel, SaveSettingValue(kSettingsKey, kSearchDateOpt,
-                                      std::to_string(dates_and_sizes_->DateOption())));
-    LogError(kLabel,
-             SaveSettingValue(kSettingsKey, kSearchSubfolders, criteria_->Recursive() ? "1" : "0"));
-    SaveSearchList(History());
+    AppSettings settings;
+    settings.startup_folder = S(folder_->Folder());
+    settings.ferret_height = PixelsToTwips(height(), this);
+    settings.ferret_width = PixelsToTwips(width(), this);
+    settings.ferret_top = PixelsToTwips(y(), this);
+    settings.ferret_left = PixelsToTwips(x(), this);
+    settings.file_filter_mask = S(criteria_->Mask());
+    settings.search_size_option = dates_and_sizes_->SizeOption();
+    settings.search_date_option = dates_and_sizes_->DateOption();
+    settings.search_subfolders = criteria_->Recursive();
+    for (const Status& failure : SaveWindowSettings(settings)) {
+        Log("frmMain: Form_Unload", failure);
+    }
+    bool log_failed = false;
+    SaveSearchList(History(), &log_failed);
+    TellIfLogFailed(log_failed);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -12,6 +12,7 @@
 #include "app/run_presenter.h"
 #include "engine/restore_point.h"
 #include "engine/search_fields.h"
+#include "settings/app_settings.h"
 #include "settings/report_type.h"
 #include "util/message_box.h"
 
@@ -129,7 +130,7 @@ class MainWindow : public QMainWindow {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    void BuildPanels();
+    void BuildPanels(const AppSettings& settings);
     WindowRunView::Handlers ViewHandlers();
     MainActions::Handlers ActionHandlers();
     // Starts `order`; `after` runs on this thread once it has ended.
@@ -137,7 +138,7 @@ class MainWindow : public QMainWindow {
     // Whether the folder box names a folder; tells the user when not.
     bool CheckFolder();
     void PrintReport();
-    void LoadSettings();
+    void LoadSettings(const AppSettings& settings);
     void SaveSettings();
     // Which controls can be used: while a run runs, or when idle.
     void SetRunning(bool running);
@@ -145,10 +146,11 @@ class MainWindow : public QMainWindow {
     void RefreshSettings();
     void UpdateReplaceButton();
     void RunEnded();
+    // Logs an error; the user is told when the entry cannot be written.
+    void Log(const std::string& label, const Status& status);
+    void TellIfLogFailed(bool failed);
 
     std::unique_ptr<RunPresenter> runs_;
-    // Messages of the layers below (ShowMessageBox) show in this window while it lives.
-    MessageBoxHandler previous_message_handler_;
     bool running_ = false;  // between a run's start and its end reaching the window
 
     ExplorerBar* bar_ = nullptr;

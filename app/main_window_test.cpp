@@ -39,7 +39,6 @@
 #include "testsupport/message_recorder.h"
 #include "testsupport/qt_wait.h"
 #include "testsupport/temp_dir.h"
-#include "util/message_box.h"
 
 namespace ferret {
 namespace {
@@ -100,27 +99,6 @@ TEST_F(MainWindowTest, APatternThatCannotBeReadIsToldBeforeAnythingRuns) {
         QStringLiteral("The regular expression cannot be used")));
     EXPECT_FALSE(window.ReportTextShown().contains(QStringLiteral("a.txt")));
     EXPECT_NE(window.StatusText(StatusPanel::kMatched), QStringLiteral("Files Matched: 0"));
-}
-
-TEST_F(MainWindowTest, MessagesOfTheLayersBelowShowAsBoxesInTheWindow) {
-    testing::MessageRecorder recorder;
-    MainWindow window;
-    std::thread([] {
-        ShowMessageBox("The file cannot be moved to the trash", "Move to Trash",
-                       MessageIcon::Warning);
-    }).join();
-    ShowMessageBox("File Not Found", "Properties", MessageIcon::Information);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.messages().size() == 2; }, 5));
-    // Both may be open at once, and the recorder finds open boxes in no fixed order.
-    for (const testing::MessageRecorder::Message& message : recorder.messages()) {
-        if (message.title == QStringLiteral("Move to Trash")) {
-            EXPECT_EQ(message.text, QStringLiteral("The file cannot be moved to the trash"));
-            EXPECT_EQ(message.icon, QMessageBox::Warning);
-        } else {
-            EXPECT_EQ(message.title, QStringLiteral("Properties"));
-            EXPECT_EQ(message.text, QStringLiteral("File Not Found"));
-        }
-    }
 }
 
 // The walk of the whole machine takes minutes; Stop ends it at once and the window is idle.

@@ -298,10 +298,11 @@ TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
     // The list follows the settings; extensions match whole and in any case.
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
-    EXPECT_EQ(GetHandlerExtensions(true), ".xls|.xlt|.xlsx|.ods|.doc|.dot|.docx|.odt|");
-    EXPECT_EQ(GetHandlerExtensions(false), "");
+    EXPECT_EQ(GetHandlerExtensions(true, ReadAppSettings()),
+              ".xls|.xlt|.xlsx|.ods|.doc|.dot|.docx|.odt|");
+    EXPECT_EQ(GetHandlerExtensions(false, ReadAppSettings()), "");
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "true").ok());
-    const std::string sheets_only = GetHandlerExtensions(true);
+    const std::string sheets_only = GetHandlerExtensions(true, ReadAppSettings());
     EXPECT_EQ(sheets_only, ".xls|.xlt|.xlsx|.ods|");
     EXPECT_TRUE(UseSpecialFileHandler("A.XLT", sheets_only));
     EXPECT_TRUE(UseSpecialFileHandler("b.Ods", sheets_only));

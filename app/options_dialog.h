@@ -3,7 +3,8 @@
 #include <QDialog>
 #include <functional>
 
-#include "settings/extension_list.h"
+#include "settings/app_settings.h"
+#include "util/extension_list.h"
 
 class QCheckBox;
 class QComboBox;
@@ -18,8 +19,8 @@ namespace ferret {
 
 // The options dialog: report type, automatic report update, error logging, quick links, where
 // replace runs keep their restore points and how many, the approved extension list of replace
-// runs and the two special file handlers. It reads every value
-// from the settings store when built and writes them back on OK and Apply only; Cancel loses what
+// runs and the two special file handlers. It reads the settings once, when built, and writes them
+// back on OK and Apply only; Cancel loses what
 // changed since the last Apply. Show it with exec(); afterwards the caller reads the settings
 // from the store again, whatever the dialog's result.
 //
@@ -65,6 +66,7 @@ class OptionsDialog : public QDialog {
     void Inform(const QString& text, const QString& title);
 
     std::function<bool(int)> handler_available_;
+    AppSettings settings_;      // as read when the dialog opened, then as last applied
     ExtensionList extensions_;  // what lbExt shows, entry for entry
 
     QCheckBox* cbLogging_ = nullptr;

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "settings/extension_list.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 #include "testsupport/message_recorder.h"
 #include "testsupport/temp_dir.h"
+#include "util/extension_list.h"
 
 namespace ferret {
 namespace {

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "app/message_boxes.h"
 #include "util/app_locale.h"
 #include "util/file_info.h"
 
@@ -39,7 +40,7 @@ std::string FolderText(std::string location) {
 
 PropertiesDialog::PropertiesDialog(const std::string& path, QWidget* parent) : QDialog(parent) {
     FileInfo info;
-    loaded_ = info.SetFilePath(path, false);
+    loaded_ = info.SetFilePath(path);
     const std::string name = loaded_ ? info.Name() : FileInfo::FileNameOf(path);
     setWindowTitle(Q(name) + QStringLiteral(" Properties"));
 
@@ -149,7 +150,7 @@ PropertiesDialog* ShowProperties(const std::string& path, QWidget* parent) {
     auto* dialog = new PropertiesDialog(path, parent);
     if (!dialog->Loaded()) {
         delete dialog;
-        FileInfo().SetFilePath(path, true);  // says why
+        OpenMessageBox(parent, FileInfo::NotFoundMessage(path));
         return nullptr;
     }
     dialog->setAttribute(Qt::WA_DeleteOnClose);

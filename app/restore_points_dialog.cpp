@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/message_boxes.h"
 #include "app/undo_command.h"
 #include "settings/error_log.h"
 
@@ -114,7 +115,9 @@ void RestorePointsDialog::DeleteSelected(bool ask) {
         return;
     }
     if (const Status removed = RemoveRestorePoint(point.folder); !removed.ok()) {
-        LogError("frmRestorePoints: DeleteSelected", removed);
+        if (!LogError("frmRestorePoints: DeleteSelected", removed)) {
+            OpenMessageBox(this, LogFailureMessage());
+        }
         QMessageBox::warning(this, QStringLiteral("Delete Restore Point"),
                              QString::fromStdString(removed.description()));
     }

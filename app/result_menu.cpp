@@ -25,9 +25,9 @@
 #include <map>
 
 #include "app/file_list_model.h"
+#include "app/message_boxes.h"
 #include "app/properties_dialog.h"
 #include "settings/error_log.h"
-#include "util/message_box.h"
 
 namespace ferret {
 namespace {
@@ -160,6 +160,7 @@ ResultMenu::ResultMenu(QWidget* owner) : owner_(owner), launcher_(DesktopLaunche
                                      QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
     };
+    tell_ = [this](const UserMessage& message) { OpenMessageBox(owner_, message); };
 }
 
 std::vector<DesktopApp> ResultMenu::AppsFor(const std::string& path) const {
@@ -320,8 +321,10 @@ void ResultMenu::Properties(const std::string& path) {
 }
 
 void ResultMenu::Fail(const QString& title, const std::string& number, const std::string& text) {
-    LogError(kLabel, number, text);
-    ShowMessageBox(text, title.toStdString(), MessageIcon::Warning);
+    if (!LogError(kLabel, number, text)) {
+        tell_(LogFailureMessage());
+    }
+    tell_({text, title.toStdString(), MessageIcon::Warning});
 }
 
 }  // namespace ferret

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "util/desktop_apps.h"
+#include "util/message_box.h"
 
 class QAbstractItemView;
 class QMenu;
@@ -69,6 +70,8 @@ class ResultMenu {
     void SetConfirm(std::function<bool(const QString& question)> confirm) {
         confirm_ = std::move(confirm);
     }
+    // Tells the user of a failure. Default: a box over the owner, not waited for.
+    void SetTell(std::function<void(const UserMessage& message)> tell) { tell_ = std::move(tell); }
     // The menu for `paths` (the clicked file first); nullptr when there are none. It is a child
     // of the owner and must go before it; its actions call back into this object, which must
     // outlive the menu.
@@ -97,6 +100,7 @@ class ResultMenu {
     PathsHandler trashed_;
     DesktopLauncher launcher_;
     std::function<bool(const QString&)> confirm_;
+    std::function<void(const UserMessage&)> tell_;
 };
 
 }  // namespace ferret

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
@@ -13,8 +14,9 @@
 #include "app/file_list_model.h"
 #include "app/properties_dialog.h"
 #include "engine/file_records.h"
+#include "testsupport/message_recorder.h"
+#include "testsupport/qt_wait.h"
 #include "testsupport/temp_dir.h"
-#include "util/message_box.h"
 
 namespace ferret {
 namespace {
@@ -116,10 +118,8 @@ class ResultMenuTest : public ::testing::Test {
             questions_.push_back(question);
             return answer_;
         });
-        previous_ = SetMessageBoxHandler([this](const std::string& text, const std::string&,
-                                                MessageIcon) { messages_.push_back(text); });
+        menu_.SetTell([this](const UserMessage& message) { messages_.push_back(message.text); });
     }
-    void TearDown() override { SetMessageBoxHandler(previous_); }
 
     std::string File(const std::string& name) const { return tree_.Path("files/" + name); }
     Paths TwoFiles() const { return {File("a.txt"), File("my notes.txt")}; }
@@ -160,7 +160,6 @@ class ResultMenuTest : public ::testing::Test {
     QStringList questions_;
     bool answer_ = true;
     Paths messages_;
-    MessageBoxHandler previous_;
 };
 
 TEST_F(ResultMenuTest, PreviewerComesFirstAndStartsNothing) {
@@ -301,6 +300,22 @@ TEST_F(ResultMenuTest, PropertiesShowTheFirstFile) {
     dialog->close();
 }
 
+// Without a handler of its own a failure shows as a box over the owner, not waited for.
+TEST(ResultMenuBoxTest, FailuresShowAsBoxesOverTheOwner) {
+    testing::MessageRecorder recorder;
+    TempDir tree;
+    QWidget owner;
+    ResultMenu menu(&owner);
+    menu.SetConfirm([](const QString&) { return true; });
+    EXPECT_FALSE(menu.MoveToTrash({tree.Path("missing.txt")}));
+    ASSERT_TRUE(testing::WaitUntil([&] { return !recorder.messages().empty(); }, 5));
+    ASSERT_EQ(recorder.messages().size(), 1u);
+    EXPECT_EQ(recorder.messages()[0].title, QStringLiteral("Move to Trash"));
+    EXPECT_TRUE(
+        recorder.messages()[0].text.contains(QString::fromStdString(tree.Path("missing.txt"))));
+    EXPECT_EQ(recorder.messages()[0].icon, QMessageBox::Warning);
+}
+
 TEST(PropertiesDialogTest, SizesAttributesAndMissingFiles) {
     TempDir tree;
     tree.WriteFile(".hidden.bin", std::string(2048, 'x'));
@@ -310,20 +325,18 @@ TEST(PropertiesDialogTest, SizesAttributesAndMissingFiles) {
     EXPECT_EQ(dialog.FieldText(QStringLiteral("Hidden")), QStringLiteral("checked"));
     EXPECT_TRUE(dialog.FieldText(QStringLiteral("No such line:")).isEmpty());
 
-    Paths messages;
-    const MessageBoxHandler previous =
-        SetMessageBoxHandler([&](const std::string& text, const std::string&, MessageIcon) {
-            messages.push_back(text);
-        });
+    testing::MessageRecorder messages;
     PropertiesDialog missing(tree.Path("missing.txt"));
     EXPECT_FALSE(missing.Loaded());
     EXPECT_EQ(missing.FieldText(QStringLiteral("Name:")), QStringLiteral("missing.txt"));
-    EXPECT_TRUE(messages.empty());
+    QApplication::processEvents();
+    EXPECT_TRUE(messages.messages().empty());
     QWidget owner;
     EXPECT_EQ(ShowProperties(tree.Path("missing.txt"), &owner), nullptr);
-    EXPECT_EQ(messages.size(), 1u);
+    ASSERT_TRUE(testing::WaitUntil([&] { return !messages.messages().empty(); }, 5));
+    EXPECT_EQ(messages.messages().size(), 1u);
+    EXPECT_EQ(messages.messages()[0].title, QStringLiteral("  File Not Found"));
     EXPECT_TRUE(owner.findChildren<PropertiesDialog*>().isEmpty());
-    SetMessageBoxHandler(previous);
 }
 
 }  // namespace

@@ -10,10 +10,10 @@
 #include "ferret_version.h"
 #include "office/office_handlers.h"
 #include "reports/summary_report.h"
+#include "settings/app_settings.h"
 #include "settings/error_log.h"
-#include "settings/extension_list.h"
-#include "settings/settings.h"
 #include "util/app_locale.h"
+#include "util/extension_list.h"
 
 namespace ferret {
 namespace {
@@ -66,24 +66,22 @@ RunDriver::~RunDriver() = default;
 bool RunDriver::MakeRequest(RunRequest& request) {
     request.kind = Replaces(order_.kind) ? RunKind::kReplace : order_.kind;
     request.fields = fields_;
+    settings_ = ReadAppSettings();
     // Only the list and the tree show sizes and dates.
     const std::optional<ReportType> report = ShownReport();
     request.want_details = view_.HasReportViews() &&
                            (report == ReportType::kFileList || report == ReportType::kStructured);
     gather_hit_lines_ = view_.HasReportViews() && report == ReportType::kHitLines;
     if (gather_hit_lines_) {
-        request.hit_lines = std::clamp(
-            SettingAsInt(
-                GetSettingValue(kSettingsKey, kHitLineContext, SettingDefault(kHitLineContext)), 0),
-            0, 3);
+        request.hit_lines = settings_.hit_line_context;
     } else if (order_.hit_lines) {
         request.hit_lines = 0;
     }
     if (fields_.size_option == SearchFields::kSizeSpecified) {
         const std::optional<double> kb = ParseNumber(fields_.size_text);
         if (!kb) {
-            LogError("frmMain: BuildFileList", "13",
-                     "Type mismatch: the size '" + fields_.size_text + "' is not a number");
+            Log("frmMain: BuildFileList", kLogNumberTypeMismatch,
+                "Type mismatch: the size '" + fields_.size_text + "' is not a number");
             return false;
         }
         request.size_kb = *kb;
@@ -93,7 +91,7 @@ bool RunDriver::MakeRequest(RunRequest& request) {
                           (request.kind == RunKind::kReplace && !fields_.replace_text.empty()));
     if (content) {
         // LibreOffice is looked for only when a handler is switched on.
-        request.office_extensions = CurrentHandlerExtensions(&request.office_setup);
+        request.office_extensions = CurrentHandlerExtensions(settings_, &request.office_setup);
     }
     if (request.kind == RunKind::kReplace) {
         request.preview = order_.kind == RunKind::kPreview;
@@ -101,9 +99,9 @@ bool RunDriver::MakeRequest(RunRequest& request) {
         if (order_.kind == RunKind::kChosenChanges) {
             request.chosen = order_.chosen;
         }
-        request.approved_extensions = ApprovedExtensionList();
-        request.restore_folder = RestoreFolderSetting();
-        request.restore_quantity = RestoreQuantitySetting();
+        request.approved_extensions = ApprovedExtensionList(settings_.extension_list);
+        request.restore_folder = settings_.restore_folder;
+        request.restore_quantity = settings_.restore_quantity;
         restore_base_ = request.restore_folder;
     }
     return true;
@@ -136,7 +134,7 @@ void RunDriver::StartProcess(RunOrder order) {
             std::lock_guard lock(timer_mutex_);
             timer_ = nullptr;
         }
-        LogError("frmMain: StartProcess", "7", error.what());
+        Log("frmMain: StartProcess", kLogNumberUnexpected, error.what());
         SetRunning(false);
     }
     // The takers may hold what the caller lent them, and the report chosen for the run is the
@@ -228,6 +226,9 @@ void RunDriver::ShowOutcome() {
                                                         : "...nothing replaced");
         return;
     }
+    // The report is drawn as the settings are when the run ends: a type chosen while it ran
+    // applies to it.
+    settings_ = ReadAppSettings();
     if (order_.kind == RunKind::kSearch) {
         ShowReport();
         has_highlight_ = !fields_.search_text.empty();
@@ -304,7 +305,9 @@ void RunDriver::FileDone(std::size_t index, std::size_t total, std::int32_t /*co
 
 void RunDriver::Problem(const RunProblem& problem) {
     const char* label = StageLabel(problem.stage);
-    LogError(label, problem.status);
+    if (!LogError(label, problem.status)) {
+        TellLogFailure();
+    }
     switch (problem.kind) {
         case ProblemKind::kFile:
             file_problems_.push_back({problem.path, problem.status.description()});
@@ -342,7 +345,7 @@ bool RunDriver::StopPause() {
         }
         return false;
     } catch (const std::exception& error) {
-        LogError("frmMain: StopPause", "7", error.what());
+        Log("frmMain: StopPause", kLogNumberUnexpected, error.what());
         return false;
     }
 }
@@ -379,11 +382,17 @@ void RunDriver::Cancel() {
 }
 
 std::optional<ReportType> RunDriver::ShownReport() const {
-    if (order_.report) {
-        return order_.report;
+    return order_.report ? order_.report : settings_.report_type;
+}
+
+void RunDriver::Log(const char* label, const char* number, const std::string& description) {
+    if (!LogError(label, number, description)) {
+        TellLogFailure();
     }
-    return ReportTypeOfCode(
-        SettingAsInt(GetSettingValue(kSettingsKey, kReportType, SettingDefault(kReportType)), -1));
+}
+
+void RunDriver::TellLogFailure() {
+    view_.ShowNotice(LogFailureMessage());
 }
 
 void RunDriver::ShowReport() {
@@ -415,6 +424,7 @@ ReportBuildInput RunDriver::ReportInput() {
     input.start_folder = fields_.folder;
     input.searched = !fields_.search_text.empty();
     input.stop_requested = [this] { return StopPause(); };
+    input.log_failed = [this] { TellLogFailure(); };
     return input;
 }
 
@@ -470,15 +480,16 @@ void RunDriver::DisplaySummary(bool with_file_list) {
     header.version_revision = FERRET_VERSION_PATCH;
     SummaryHooks hooks;
     hooks.stop_requested = [this] { return StopPause(); };
+    hooks.log_failed = [this] { TellLogFailure(); };
     hooks.generated_at = FormatGeneralDateTime(QDateTime::currentDateTime());
     // The office handlers of the run, when it had any; a list alone asks the settings, once.
     std::optional<std::string> handlers;
     if (!office_extensions_.empty()) {
         handlers = office_extensions_;
     }
-    hooks.handled_by_office = [&handlers](const std::string& file_name) {
+    hooks.handled_by_office = [this, &handlers](const std::string& file_name) {
         if (!handlers) {
-            handlers = CurrentHandlerExtensions();
+            handlers = CurrentHandlerExtensions(settings_);
         }
         return UseSpecialFileHandler(file_name, *handlers);
     };
@@ -490,9 +501,9 @@ void RunDriver::DisplaySummary(bool with_file_list) {
 }
 
 void RunDriver::RefreshSettings(bool force) {
+    settings_ = ReadAppSettings();
     const std::optional<ReportType> report = ShownReport();
-    const bool auto_update =
-        IsTrue(GetSettingValue(kSettingsKey, kAutoReportUpdate, SettingDefault(kAutoReportUpdate)));
+    const bool auto_update = settings_.auto_report_update;
     if (!report) {
         last_report_.reset();
         return;

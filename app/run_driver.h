@@ -14,6 +14,7 @@
 #include "engine/run.h"
 #include "engine/search_fields.h"
 #include "reports/hit_line_text.h"
+#include "settings/app_settings.h"
 
 namespace ferret {
 
@@ -145,6 +146,9 @@ class RunDriver : private RunSink {
     // The report the run in progress (or the last one) shows; none for a stored code no report
     // has.
     std::optional<ReportType> ShownReport() const;
+    // Logs an entry; the user is told when it cannot be written.
+    void Log(const char* label, const char* number, const std::string& description);
+    void TellLogFailure();
     ReportBuildInput ReportInput();
 
     RunView& view_;
@@ -170,6 +174,7 @@ class RunDriver : private RunSink {
     bool pattern_refused_ = false;
     bool stopped_ = false;
     std::optional<ReportType> last_report_;
+    AppSettings settings_;  // as the run in progress, or the last refresh, read them
     std::string of_total_;  // " of N" in the progress text
     std::string progress_verb_;
 

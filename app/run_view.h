@@ -48,6 +48,11 @@ class RunView {
     virtual void ProcessEvents() {}
     virtual void ShowMessage(const std::string& text, const std::string& title,
                              MessageIcon icon) = 0;
+    // A message the run does not wait for (a log entry that could not be written): shown
+    // without holding up the caller.
+    virtual void ShowNotice(const UserMessage& message) {
+        ShowMessage(message.text, message.title, message.icon);
+    }
 
     // The mask box and the search box keep the texts used in runs in their lists.
     virtual void AddMaskToList(const std::string& /*mask*/) {}

@@ -10,7 +10,7 @@
 #include "app/command_process.h"
 #include "engine/restore_point.h"
 #include "reports/quoted_name.h"
-#include "settings/settings.h"
+#include "settings/app_settings.h"
 
 namespace ferret {
 
@@ -23,7 +23,7 @@ std::string RestorePointTime(long long seconds) {
 namespace {
 
 int Undo(const std::string& target, std::FILE* out, std::FILE* err) {
-    const std::string base = RestoreFolderSetting();
+    const std::string base = ReadAppSettings().restore_folder;
     if (const Status trusted = CheckRestoreFolder(base);
         !trusted.ok() && trusted.number() != ENOENT) {
         std::fprintf(err, "ferret: the restore points cannot be used: %s\n",

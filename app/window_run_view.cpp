@@ -118,6 +118,16 @@ void WindowRunView::ShowMessage(const std::string& text, const std::string& titl
     }
 }
 
+void WindowRunView::ShowNotice(const UserMessage& message) {
+    if (unattended_.load()) {
+        std::fprintf(stderr, "ferret: %s: %s\n", message.title.c_str(),
+                     EscapedText(message.text, true).c_str());
+    }
+    Post([this, t = Q(message.text), c = Q(message.title), icon = message.icon] {
+        handlers_.notice(t, c, icon);
+    });
+}
+
 void WindowRunView::AddMaskToList(const std::string& mask) {
     Post([this, t = Q(mask)] { handlers_.mask_to_list(t); });
 }

@@ -58,6 +58,7 @@ class WindowRunView : public RunView {
     void SetRunning(bool running) override;
     void SetBusy(bool busy) override;
     void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
+    void ShowNotice(const UserMessage& message) override;
     void AddMaskToList(const std::string& mask) override;
     void AddSearchToList(const std::string& text) override;
     void SetReportText(const std::string& text) override;

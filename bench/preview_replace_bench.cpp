@@ -12,7 +12,7 @@
 
 #include "app/main_window.h"
 #include "app/preview_replace_dialog.h"
-#include "settings/settings.h"
+#include "settings/app_settings.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     // The summary report: the search's own time, not a list's.
-    if (!ferret::SaveSettingValue(ferret::kSettingsKey, ferret::kReportType, "2").ok()) {
+    if (!ferret::SaveReportType(ferret::ReportType::kSummary).ok()) {
         std::fprintf(stderr, "preview_replace_bench: cannot write the settings\n");
         return 2;
     }

@@ -11,12 +11,14 @@
 #include <QTreeView>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/file_list_model.h"
 #include "app/hit_lines_view.h"
 #include "app/main_window.h"
 #include "app/structured_model.h"
+#include "settings/app_settings.h"
 #include "settings/settings.h"
 
 int main(int argc, char** argv) {
@@ -25,8 +27,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
-    const std::string type = argv[2];
-    if (!ferret::SaveSettingValue(ferret::kSettingsKey, ferret::kReportType, type).ok()) {
+    const std::optional<ferret::ReportType> type =
+        ferret::ReportTypeOfCode(ferret::SettingAsInt(argv[2], -1));
+    if (!type) {
+        std::fprintf(stderr, "view_bench: REPORT_TYPE is a number from 0 to 4\n");
+        return 2;
+    }
+    if (!ferret::SaveReportType(*type).ok()) {
         std::fprintf(stderr, "view_bench: cannot write the settings\n");
         return 2;
     }
@@ -44,9 +51,10 @@ int main(int argc, char** argv) {
     qint64 longest_stall = 0;
     qint64 search_end = -1;
     bool searching = false;
-    const QString building = type == "0"   ? QStringLiteral("...creating file list display")
-                             : type == "1" ? QStringLiteral("...building structured display")
-                                           : QStringLiteral("...creating summary report");
+    const QString building =
+        type == ferret::ReportType::kFileList     ? QStringLiteral("...creating file list display")
+        : type == ferret::ReportType::kStructured ? QStringLiteral("...building structured display")
+                                                  : QStringLiteral("...creating summary report");
     // A 1 ms timer: the gaps between its ticks are the times the window could not answer.
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
@@ -71,19 +79,20 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     window.repaint();  // the first screenful of rows is drawn
     const qint64 filled = clock.elapsed();
-    const auto shown = type == "0"   ? static_cast<std::size_t>(window.FileModel()->rowCount())
-                       : type == "1" ? window.TreeModel()->tree().size()
-                       : type == "4"
+    const auto shown = type == ferret::ReportType::kFileList
+                           ? static_cast<std::size_t>(window.FileModel()->rowCount())
+                       : type == ferret::ReportType::kStructured ? window.TreeModel()->tree().size()
+                       : type == ferret::ReportType::kHitLines
                            ? static_cast<std::size_t>(window.HitLines()->Model()->rowCount())
                            : static_cast<std::size_t>(window.ReportTextShown().size());
     std::printf("run %.3f s, end of search to filled view %.3f s, longest stall %lld ms, %zu %s\n",
                 filled / 1000.0, (filled - search_end) / 1000.0,
                 static_cast<long long>(longest_stall), shown,
-                type == "0"   ? "rows"
-                : type == "1" ? "tree nodes"
-                : type == "4" ? "rows of files and lines"
-                              : "characters of report");
-    if (type == "4") {
+                type == ferret::ReportType::kFileList     ? "rows"
+                : type == ferret::ReportType::kStructured ? "tree nodes"
+                : type == ferret::ReportType::kHitLines   ? "rows of files and lines"
+                                                          : "characters of report");
+    if (type == ferret::ReportType::kHitLines) {
         ferret::HitLinesView* view = window.HitLines();
         // Each step, then the events it left, under the same watch.
         const auto timed = [&](const char* what, const std::function<void()>& step) {

@@ -13,7 +13,7 @@
 #include "engine/change_lines.h"
 #include "engine/content_search.h"
 #include "engine/text_edit.h"
-#include "settings/extension_list.h"
+#include "util/extension_list.h"
 #include "util/file_handle.h"
 #include "util/text_encoding.h"
 

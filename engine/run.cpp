@@ -26,7 +26,7 @@
 #include "engine/restore_point.h"
 #include "engine/rewrite_batch.h"
 #include "office/office_handlers.h"
-#include "settings/extension_list.h"
+#include "util/extension_list.h"
 #include "util/file_handle.h"
 
 namespace ferret {

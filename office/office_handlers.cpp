@@ -1,6 +1,6 @@
 #include "office/office_handlers.h"
 
-#include "settings/settings.h"
+#include "settings/app_settings.h"
 #include "util/text_fold.h"
 
 namespace ferret {
@@ -103,28 +103,27 @@ bool SpreadsheetHandler::IsExcelInstalled() {
     return FindOfficeSetup().has_value();
 }
 
-std::string GetHandlerExtensions(bool office_available) {
+std::string GetHandlerExtensions(bool office_available, const AppSettings& settings) {
     std::string list;
     if (!office_available) {
         return list;
     }
-    if (IsTrue(GetSettingValue(kSettingsKey, kFileHandlerExcel, "False"))) {
+    if (settings.file_handler_excel) {
         list += ".xls|.xlt|.xlsx|.ods|";
     }
-    if (IsTrue(GetSettingValue(kSettingsKey, kFileHandlerWord, "False"))) {
+    if (settings.file_handler_word) {
         list += ".doc|.dot|.docx|.odt|";
     }
     return list;
 }
 
-std::string CurrentHandlerExtensions(std::optional<OfficeSetup>* setup) {
-    const bool wanted = IsTrue(GetSettingValue(kSettingsKey, kFileHandlerWord, "False")) ||
-                        IsTrue(GetSettingValue(kSettingsKey, kFileHandlerExcel, "False"));
+std::string CurrentHandlerExtensions(const AppSettings& settings,
+                                     std::optional<OfficeSetup>* setup) {
     std::optional<OfficeSetup> found;
-    if (wanted) {
+    if (settings.file_handler_word || settings.file_handler_excel) {
         found = FindOfficeSetup();
     }
-    std::string list = GetHandlerExtensions(found.has_value());
+    std::string list = GetHandlerExtensions(found.has_value(), settings);
     if (setup != nullptr) {
         *setup = std::move(found);
     }

@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "office/office_session.h"
 #include "office/spreadsheet_hits.h"
+#include "settings/app_settings.h"
 
 namespace ferret {
 
@@ -94,15 +96,15 @@ class SpreadsheetHandler : public OfficeHandler {
     std::unique_ptr<SpreadsheetHits> results_;
 };
 
-// Which extensions go to the office handlers: ".xls|.xlt|.xlsx|.ods|" when "FileHandlerExcel" is
-// "True", then ".doc|.dot|.docx|.odt|" when "FileHandlerWord" is "True", each only when
-// LibreOffice can be used
-// (`office_available`, found once by the caller for a whole run).
-std::string GetHandlerExtensions(bool office_available);
+// Which extensions go to the office handlers: ".xls|.xlt|.xlsx|.ods|" when the spreadsheet
+// handler is on, then ".doc|.dot|.docx|.odt|" when the document handler is, each only when
+// LibreOffice can be used (`office_available`, found once by the caller for a whole run).
+std::string GetHandlerExtensions(bool office_available, const AppSettings& settings);
 
-// The handler list as the settings and this computer make it now: LibreOffice is looked for only
+// The handler list as `settings` and this computer make it now: LibreOffice is looked for only
 // when a handler is switched on. `setup` receives what was found.
-std::string CurrentHandlerExtensions(std::optional<OfficeSetup>* setup = nullptr);
+std::string CurrentHandlerExtensions(const AppSettings& settings,
+                                     std::optional<OfficeSetup>* setup = nullptr);
 
 // Whether `file_name`'s extension (from its last dot) is one of `handler_list`'s, ignoring
 // case. A name without an extension never is.

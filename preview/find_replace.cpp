@@ -119,9 +119,6 @@ std::vector<int> ReplaceAllStarts(const QString& text, const QString& find,
 
 namespace {
 
-QPointer<FindReplaceDialog> g_open;
-FindReplaceDialog::MessageFunction g_message;
-
 constexpr char kTitle[] = "Find/Replace";
 
 // The box's characters with one character per cursor position.
@@ -137,24 +134,29 @@ QString BoxText(const QPlainTextEdit& box) {
 FindReplaceDialog* FindReplaceDialog::Show(QWidget* owner, QPlainTextEdit* box, int flags,
                                            const QString& find_text, bool replace_mode,
                                            const QString& replacement) {
-    if (g_open != nullptr) {
-        return g_open;
+    if (FindReplaceDialog* open = Current(owner)) {
+        return open;
     }
     auto* dialog = new FindReplaceDialog(owner, box, flags, find_text, replace_mode, replacement);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    g_open = dialog;
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
     return dialog;
 }
 
-FindReplaceDialog* FindReplaceDialog::Current() {
-    return g_open;
-}
-
-void FindReplaceDialog::SetMessageFunction(MessageFunction function) {
-    g_message = std::move(function);
+FindReplaceDialog* FindReplaceDialog::Current(const QWidget* owner) {
+    if (owner == nullptr) {
+        return nullptr;
+    }
+    // A closed one may wait for its deletion a while; it no longer counts.
+    for (FindReplaceDialog* dialog :
+         owner->findChildren<FindReplaceDialog*>(Qt::FindDirectChildrenOnly)) {
+        if (dialog->isVisible()) {
+            return dialog;
+        }
+    }
+    return nullptr;
 }
 
 FindReplaceDialog::FindReplaceDialog(QWidget* owner, QPlainTextEdit* box, int flags,
@@ -239,8 +241,8 @@ int FindReplaceDialog::Flags() const {
 }
 
 void FindReplaceDialog::Tell(const QString& text, bool warning) {
-    if (g_message) {
-        g_message(text, QString::fromLatin1(kTitle), warning);
+    if (message_) {
+        message_(text, QString::fromLatin1(kTitle), warning);
         return;
     }
     QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information,

@@ -45,17 +45,17 @@ std::vector<int> ReplaceAllStarts(const QString& text, const QString& find,
 
 }  // namespace text_find
 
-// The modeless Find (or Replace) dialog over a text box. One is open at a time; it closes with
-// the window that owns it. Messages go through `Message`, which tests replace.
+// The modeless Find (or Replace) dialog over a text box. A window has one open at a time; it
+// closes with that window. Messages show as boxes unless SetMessageFunction replaces them.
 class FindReplaceDialog : public QDialog {
   public:
-    // Opens the dialog for `owner` and `box`, unless one is open already (then nothing happens
-    // and the open one is returned).
+    // Opens the dialog for `owner` and `box`, unless `owner` has one open already (then nothing
+    // happens and the open one is returned).
     static FindReplaceDialog* Show(QWidget* owner, QPlainTextEdit* box, int flags,
                                    const QString& find_text, bool replace_mode = false,
                                    const QString& replacement = QString());
-    // The dialog that is open, or nullptr.
-    static FindReplaceDialog* Current();
+    // The dialog `owner` has open, or nullptr.
+    static FindReplaceDialog* Current(const QWidget* owner);
 
     // What the buttons do; public for tests.
     bool FindNext();
@@ -71,7 +71,7 @@ class FindReplaceDialog : public QDialog {
 
     // Shows a message: text, title, whether it is a warning. A message box unless replaced.
     using MessageFunction = std::function<void(const QString&, const QString&, bool warning)>;
-    static void SetMessageFunction(MessageFunction function);
+    void SetMessageFunction(MessageFunction function) { message_ = std::move(function); }
 
   private:
     FindReplaceDialog(QWidget* owner, QPlainTextEdit* box, int flags, const QString& find_text,
@@ -87,6 +87,7 @@ class FindReplaceDialog : public QDialog {
     QCheckBox* match_case_ = nullptr;
     QRadioButton* up_ = nullptr;
     QRadioButton* down_ = nullptr;
+    MessageFunction message_;
 };
 
 }  // namespace ferret

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTextCursor>
+#include <utility>
 
 namespace ferret {
 namespace {
@@ -69,17 +70,21 @@ class FindReplaceDialogTest : public ::testing::Test {
         box_ = new QPlainTextEdit(owner_);
         box_->setPlainText(QStringLiteral("one two one\nthree one"));
         owner_->setCentralWidget(box_);
-        FindReplaceDialog::SetMessageFunction(
-            [this](const QString& text, const QString& title, bool warning) {
-                messages_.push_back(text);
-                EXPECT_EQ(title, QStringLiteral("Find/Replace"));
-                (void)warning;
-            });
     }
     void TearDown() override {
-        FindReplaceDialog::SetMessageFunction({});
         delete owner_;
         QApplication::processEvents();
+    }
+    // Show, with the dialog's messages recorded.
+    template <typename... Args>
+    FindReplaceDialog* Show(Args&&... args) {
+        FindReplaceDialog* dialog = FindReplaceDialog::Show(std::forward<Args>(args)...);
+        dialog->SetMessageFunction([this](const QString& text, const QString& title, bool warning) {
+            messages_.push_back(text);
+            EXPECT_EQ(title, QStringLiteral("Find/Replace"));
+            (void)warning;
+        });
+        return dialog;
     }
     QMainWindow* owner_ = nullptr;
     QPlainTextEdit* box_ = nullptr;
@@ -87,10 +92,9 @@ class FindReplaceDialogTest : public ::testing::Test {
 };
 
 TEST_F(FindReplaceDialogTest, FindNextBothWaysAndOneDialogAtATime) {
-    FindReplaceDialog* dialog =
-        FindReplaceDialog::Show(owner_, box_, kFindDown, QStringLiteral("one"));
+    FindReplaceDialog* dialog = Show(owner_, box_, kFindDown, QStringLiteral("one"));
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(FindReplaceDialog::Show(owner_, box_, kFindDown, QStringLiteral("two")), dialog);
+    EXPECT_EQ(Show(owner_, box_, kFindDown, QStringLiteral("two")), dialog);
     EXPECT_EQ(dialog->FindField()->text(), QStringLiteral("one"));
     ASSERT_TRUE(dialog->FindNext());
     EXPECT_EQ(box_->textCursor().selectionStart(), 0);
@@ -107,8 +111,8 @@ TEST_F(FindReplaceDialogTest, FindNextBothWaysAndOneDialogAtATime) {
 }
 
 TEST_F(FindReplaceDialogTest, ReplaceAndReplaceAllWithTheirMessages) {
-    FindReplaceDialog* dialog = FindReplaceDialog::Show(
-        owner_, box_, kFindDown, QStringLiteral("ONE"), true, QStringLiteral("one one"));
+    FindReplaceDialog* dialog =
+        Show(owner_, box_, kFindDown, QStringLiteral("ONE"), true, QStringLiteral("one one"));
     // Replace first finds, then replaces what it found (the case rule is the search's).
     ASSERT_TRUE(dialog->ReplaceOne());
     EXPECT_EQ(box_->textCursor().selectionStart(), 0);
@@ -126,18 +130,17 @@ TEST_F(FindReplaceDialogTest, ReplaceAndReplaceAllWithTheirMessages) {
 }
 
 TEST_F(FindReplaceDialogTest, ClosingTheOwnerClosesTheDialog) {
-    QPointer<FindReplaceDialog> dialog =
-        FindReplaceDialog::Show(owner_, box_, kFindDown, QStringLiteral("one"));
+    QPointer<FindReplaceDialog> dialog = Show(owner_, box_, kFindDown, QStringLiteral("one"));
     ASSERT_FALSE(dialog.isNull());
     delete owner_;
     owner_ = nullptr;
     QApplication::processEvents();
     EXPECT_TRUE(dialog.isNull());
-    EXPECT_EQ(FindReplaceDialog::Current(), nullptr);
     // A new one can be opened afterwards.
     owner_ = new QMainWindow;
     box_ = new QPlainTextEdit(owner_);
-    EXPECT_NE(FindReplaceDialog::Show(owner_, box_, kFindDown, QStringLiteral("x")), nullptr);
+    EXPECT_EQ(FindReplaceDialog::Current(owner_), nullptr);
+    EXPECT_NE(Show(owner_, box_, kFindDown, QStringLiteral("x")), nullptr);
 }
 
 }  // namespace

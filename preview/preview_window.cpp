@@ -11,6 +11,7 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -22,8 +23,8 @@
 #include "engine/content_search.h"
 #include "preview/find_replace.h"
 #include "preview/print_document.h"
+#include "settings/app_settings.h"
 #include "settings/error_log.h"
-#include "settings/settings.h"
 
 namespace ferret {
 namespace {
@@ -189,9 +190,7 @@ PreviewWindow::PreviewWindow(QWidget* owner) : QMainWindow(owner) {
     connect(box_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { menu_->popup(box_->viewport()->mapToGlobal(at)); });
 
-    // Only 10 and 14 are used; any other stored size is the large one.
-    const int stored = SettingAsInt(GetSettingValue(kSettingsKey, kPreviewFontSize, "10"), 14);
-    mark_size_ = stored == 10 ? 10 : 14;
+    mark_size_ = ReadAppSettings().preview_font_size;
     normal_size_->setChecked(mark_size_ == 10);
     large_size_->setChecked(mark_size_ == 14);
 }
@@ -242,8 +241,9 @@ void PreviewWindow::SetHighlighting(bool on) {
 
 void PreviewWindow::SetMarkSize(int points) {
     mark_size_ = points == 10 ? 10 : 14;
-    LogError("frmPreview: mnuFont_Click",
-             SaveSettingValue(kSettingsKey, kPreviewFontSize, std::to_string(mark_size_)));
+    if (!LogError("frmPreview: mnuFont_Click", SavePreviewFontSize(mark_size_))) {
+        TellLogFailure();
+    }
     normal_size_->setChecked(mark_size_ == 10);
     large_size_->setChecked(mark_size_ == 14);
     if (highlight_->isChecked()) {
@@ -279,7 +279,16 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
                 if (const Status found =
                         FindPatternMarks(content, find.toStdString(), ignore_case, marks);
                     !found.ok()) {
-                    LogError("frmPreview: HighlightWordsRegEx", found);
+                    if (!LogError("frmPreview: HighlightWordsRegEx", found)) {
+                        QMetaObject::invokeMethod(
+                            self.data(),
+                            [self] {
+                                if (self != nullptr) {
+                                    self->TellLogFailure();
+                                }
+                            },
+                            Qt::QueuedConnection);
+                    }
                     marked = false;
                 }
             } else {
@@ -381,9 +390,19 @@ int PreviewWindow::Print() {
     try {
         return PrintDocument::PrintRTF(*box_->document(), 1440, 1440, 1440, 1440, this);
     } catch (const std::exception& error) {
-        LogError("frmPreview: mnuPrint_Click", "1", error.what());
+        if (!LogError("frmPreview: mnuPrint_Click", kLogNumberPrintFailed, error.what())) {
+            TellLogFailure();
+        }
     }
     return 0;
+}
+
+void PreviewWindow::TellLogFailure() {
+    const UserMessage message = LogFailureMessage();
+    auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(message.title),
+                                QString::fromStdString(message.text), QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 }  // namespace ferret

@@ -73,6 +73,8 @@ class PreviewWindow : public QMainWindow {
                 const QString& error, int select_from, int select_length);
     void StopWorker();
     QString CurrentText() const;
+    // An entry the error log could not take, as a box over this window (not waited for).
+    void TellLogFailure();
 
     QPlainTextEdit* box_ = nullptr;
     QLabel* path_label_ = nullptr;

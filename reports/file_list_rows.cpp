@@ -181,7 +181,7 @@ FileFactsReader SystemFileFactsReader() {
     return [info](const std::string& full_path) {
         FileFacts facts;
         // The reader keeps the previous file's information on failure; never show that.
-        if (info->SetFilePath(full_path, false)) {
+        if (info->SetFilePath(full_path)) {
             facts.type = info->Type();
             facts.hidden = info->Hidden();
             facts.read_only = info->ReadOnly();
@@ -227,7 +227,10 @@ FileListRows BuildFileListRows(const FileRecords* files, const ReportBuildInput&
             }
         }
     } catch (const std::exception& error) {
-        LogError("frmMain: DisplayFileList", "7", error.what());
+        if (!LogError("frmMain: DisplayFileList", kLogNumberUnexpected, error.what()) &&
+            input.log_failed) {
+            input.log_failed();
+        }
     }
     return out;
 }

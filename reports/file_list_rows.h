@@ -56,6 +56,9 @@ struct ReportBuildInput {
     FileFactsReader read_facts;
     // Larger collections make no rows (FileListRows::too_many).
     std::int32_t display_limit = kFileListDisplayLimit;
+    // Called for each error-log entry of the build that could not be written (LogError), so the
+    // caller can tell the user; may be empty.
+    std::function<void()> log_failed = nullptr;
 };
 
 enum FileListColumn : int {

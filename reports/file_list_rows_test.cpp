@@ -9,7 +9,6 @@
 #include "engine/file_records.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_locale.h"
-#include "util/message_box.h"
 
 namespace ferret {
 namespace {
@@ -87,8 +86,6 @@ TEST(FileListRowsBuild, StopEndsTheFillAfterTheCurrentRow) {
 
 TEST(FileListRowsBuild, SystemReaderIsQuietAboutMissingFiles) {
     int boxes = 0;
-    const MessageBoxHandler previous = SetMessageBoxHandler(
-        [&boxes](const std::string&, const std::string&, MessageIcon) { ++boxes; });
     testing::TempDir dir;
     dir.WriteFile(".hidden.txt", "text");
     FileRecords files;
@@ -97,8 +94,8 @@ TEST(FileListRowsBuild, SystemReaderIsQuietAboutMissingFiles) {
     files.Add("missing2.txt", "/nonexistent-ferret-folder/", "", 0);
     ReportBuildInput input = Input(false);
     input.read_facts = nullptr;
+    input.log_failed = [&boxes] { ++boxes; };
     const FileListRows built = BuildFileListRows(&files, input);
-    SetMessageBoxHandler(previous);
     EXPECT_EQ(boxes, 0);
     EXPECT_EQ(Column(built.rows, kColumnFlags), (Texts{"", "H ", ""}));
     // The missing file after a real one does not take over the real one's type.

@@ -109,9 +109,12 @@ StructuredTree BuildStructuredTree(const FileRecords* files, const ReportBuildIn
             if (!folder.starts_with(prefix)) {
                 // The old build ended here with the file's parent missing; one stray record
                 // should not cost the rest of the report, so it is only left out.
-                LogError(
-                    "frmMain: CreateNewNode - " + std::string(folder.substr(0, folder.size() - 1)),
-                    "9", "The folder is not below the start folder");
+                if (!LogError("frmMain: CreateNewNode - " +
+                                  std::string(folder.substr(0, folder.size() - 1)),
+                              "9", "The folder is not below the start folder") &&
+                    input.log_failed) {
+                    input.log_failed();
+                }
             } else {
                 std::string_view relative = folder.substr(prefix.size());
                 if (!relative.empty()) {
@@ -138,7 +141,10 @@ StructuredTree BuildStructuredTree(const FileRecords* files, const ReportBuildIn
             }
         }
     } catch (const std::exception& error) {
-        LogError("frmMain: DisplayStructuredList", "7", error.what());
+        if (!LogError("frmMain: DisplayStructuredList", kLogNumberUnexpected, error.what()) &&
+            input.log_failed) {
+            input.log_failed();
+        }
     }
     return tree;
 }

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/file_records.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
-#include "util/message_box.h"
 
 namespace ferret {
 namespace {
@@ -18,7 +18,8 @@ using Texts = std::vector<std::string>;
 
 // Builds from (file name, folder, hits) triples.
 StructuredTree Build(const std::vector<std::tuple<std::string, std::string, int>>& records,
-                     bool searched, const std::string& start_folder = "/s") {
+                     bool searched, const std::string& start_folder = "/s",
+                     std::function<void()> log_failed = nullptr) {
     FileRecords files;
     for (const auto& [name, root, hits] : records) {
         files.Add(name, root, "1.00 KB", 0)->SetItemsFound(hits);
@@ -26,6 +27,7 @@ StructuredTree Build(const std::vector<std::tuple<std::string, std::string, int>
     ReportBuildInput input{start_folder, searched, nullptr, [](const std::string&) {
                                return FileFacts{"Text", true, false, false};
                            }};
+    input.log_failed = std::move(log_failed);
     return BuildStructuredTree(&files, input);
 }
 
@@ -152,11 +154,26 @@ TEST(StructuredNodesBuild, FolderOutsideTheStartFolderIsLoggedAndLeftOut) {
     EXPECT_NE(log.find("frmMain: CreateNewNode - /s2\t"), std::string::npos) << log;
 }
 
+// The presenter tells the user of each entry the log could not take.
+TEST(StructuredNodesBuild, AnEntryTheLogCannotTakeIsPassedOn) {
+    testing::TempDir root;
+    const std::string saved_config = std::getenv("XDG_CONFIG_HOME");
+    setenv("XDG_CONFIG_HOME", root.Path("config").c_str(), 1);
+    root.WriteFile("blocker", "a regular file where the data folder belongs");
+    setenv("FERRET_HOME", root.Path("blocker/data").c_str(), 1);
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kLogging, "True").ok());
+    int told = 0;
+    const StructuredTree tree = Build({{"a", "/s/", 1}, {"stray", "/other/", 1}, {"b", "/s2/", 1}},
+                                      false, "/s", [&told] { ++told; });
+    setenv("XDG_CONFIG_HOME", saved_config.c_str(), 1);
+    unsetenv("FERRET_HOME");
+    EXPECT_EQ(told, 2);
+    EXPECT_EQ(KeysStartingWith(tree, "file"), (Texts{"file0"}));
+}
+
 // How fast this goes is measured by bench/view.sh; here the shape and the silence count.
 TEST(StructuredNodesScale, HundredThousandFilesWithoutMessages) {
     int boxes = 0;
-    const MessageBoxHandler previous = SetMessageBoxHandler(
-        [&boxes](const std::string&, const std::string&, MessageIcon) { ++boxes; });
     FileRecords files;
     constexpr int kFiles = 100000;
     for (int i = 0; i < kFiles; ++i) {
@@ -168,9 +185,9 @@ TEST(StructuredNodesScale, HundredThousandFilesWithoutMessages) {
         files.AddUnique(std::move(record));
     }
     // The real reader, on files that do not exist.
-    const ReportBuildInput input{"/nonexistent-ferret-root", true, nullptr, nullptr};
+    ReportBuildInput input{"/nonexistent-ferret-root", true, nullptr, nullptr};
+    input.log_failed = [&boxes] { ++boxes; };
     const StructuredTree tree = BuildStructuredTree(&files, input);
-    SetMessageBoxHandler(previous);
     EXPECT_EQ(boxes, 0);
     // Root, root folder, 300 + 2,100 folders, and six nodes per file.
     EXPECT_EQ(tree.size(), 2u + 300u + 2100u + 6u * kFiles);

@@ -97,7 +97,10 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
                 }
             }
         } catch (const std::exception& error) {
-            LogError("frmMain: DisplaySummary", "7", error.what());
+            if (!LogError("frmMain: DisplaySummary", kLogNumberUnexpected, error.what()) &&
+                hooks.log_failed) {
+                hooks.log_failed();
+            }
         }
     }
     out.append("\n" + kDashes + "\n");

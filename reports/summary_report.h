@@ -39,6 +39,9 @@ struct SummaryHooks {
     std::function<bool(const std::string& file_name)> handled_by_office;
     // The "Report generated: " time text.
     std::string generated_at;
+    // Called for each error-log entry of the build that could not be written (LogError), so the
+    // caller can tell the user; may be empty.
+    std::function<void()> log_failed = nullptr;
 };
 
 // The summary report: header, the file list when `with_file_list` is set (files with hits, or

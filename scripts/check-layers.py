@@ -6,7 +6,7 @@ The layers, lowest first; each may use those listed for it (and itself):
   util      nothing else
   settings  util
   office    settings, util
-  engine    office, settings, util; of settings only the pure helpers and the error log, as the
+  engine    office, settings, util; of settings only the error log, as the
             engine reads no settings: it gets them in its request
   reports   engine, office, settings, util
   preview   engine, office, settings, util
@@ -28,7 +28,7 @@ BELOW = {
     "app": {"preview", "reports", "engine", "office", "settings", "util"},
 }
 # The settings headers the engine may include: no reading of the store behind them.
-ENGINE_SETTINGS = {"settings/extension_list.h", "settings/error_log.h"}
+ENGINE_SETTINGS = {"settings/error_log.h"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
 

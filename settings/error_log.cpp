@@ -8,11 +8,10 @@
 #include <QDateTime>
 #include <mutex>
 
-#include "settings/settings.h"
+#include "settings/app_settings.h"
 #include "util/app_locale.h"
 #include "util/app_paths.h"
 #include "util/file_handle.h"
-#include "util/message_box.h"
 #include "util/own_folder.h"
 
 namespace ferret {
@@ -67,36 +66,33 @@ bool WriteEntry(const std::string& label, const std::string& number,
     return AppendLine(DataFilePath("ferret.log"), line);
 }
 
-void ReportLogFailure() {
-    try {
-        ShowMessageBox("There was an error in creating an error log entry", "Log Error",
-                       MessageIcon::Information);
-    } catch (...) {
-        // Nothing is left to tell the user with.
-    }
-}
-
 }  // namespace
 
-void LogError(const std::string& label, const std::string& number, const std::string& description) {
-    bool written = false;
+bool LogError(const std::string& label, const std::string& number, const std::string& description) {
     try {
-        if (!IsTrue(GetSettingValue(kSettingsKey, kLogging, SettingDefault(kLogging)))) {
-            return;
+        if (!ReadAppSettings().logging) {
+            return true;
         }
-        written = WriteEntry(label, number, description);
+        return WriteEntry(label, number, description);
     } catch (...) {
-        written = false;
-    }
-    if (!written) {
-        ReportLogFailure();
+        return false;
     }
 }
 
-void LogError(const std::string& label, const Status& status) {
-    if (!status.ok()) {
-        LogError(label, std::to_string(status.number()), status.description());
+bool LogError(const std::string& label, const Status& status) {
+    if (status.ok()) {
+        return true;
     }
+    try {
+        return LogError(label, std::to_string(status.number()), status.description());
+    } catch (...) {
+        return false;
+    }
+}
+
+UserMessage LogFailureMessage() {
+    return {"There was an error in creating an error log entry", "Log Error",
+            MessageIcon::Information};
 }
 
 }  // namespace ferret

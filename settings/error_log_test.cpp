@@ -13,7 +13,6 @@
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_locale.h"
-#include "util/message_box.h"
 
 namespace ferret {
 namespace {
@@ -35,26 +34,25 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return parts;
 }
 
-// Settings and log in a fresh folder per test; message boxes are recorded, not shown.
+// Settings and log in a fresh folder per test; the messages the user would be shown are counted.
 class ErrorLogTest : public ::testing::Test {
   protected:
     ErrorLogTest() {
         setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
         SetDataFolder("data");
-        previous_ = SetMessageBoxHandler(
-            [this](const std::string& text, const std::string& title, MessageIcon icon) {
-                EXPECT_EQ(text, "There was an error in creating an error log entry");
-                EXPECT_EQ(title, "Log Error");
-                EXPECT_EQ(icon, MessageIcon::Information);
-                ++boxes_;
-            });
     }
     ~ErrorLogTest() override {
-        SetMessageBoxHandler(previous_);
         setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
         unsetenv("FERRET_HOME");  // as the test main leaves it
     }
 
+    // An entry the log could not take is a box for the user.
+    template <typename... Args>
+    void Log(const Args&... args) {
+        if (!LogError(args...)) {
+            ++boxes_;
+        }
+    }
     void SetDataFolder(const std::string& relative) {
         setenv("FERRET_HOME", root_.Path(relative).c_str(), 1);
     }
@@ -80,34 +78,33 @@ class ErrorLogTest : public ::testing::Test {
     const std::string saved_config_ = Env("XDG_CONFIG_HOME");
     testing::TempDir root_;
     std::atomic<int> boxes_ = 0;
-    MessageBoxHandler previous_;
 };
 
 TEST_F(ErrorLogTest, OffUnlessLoggingIsExactlyTrueOnEveryCall) {
-    LogError("frmMain: StartProcess", "5", "no setting");
+    Log("frmMain: StartProcess", "5", "no setting");
     EXPECT_FALSE(LogExists());
     for (const char* text : {"False", "true", " True"}) {
         SetLogging(text);
-        LogError("frmMain: StartProcess", "5", text);
+        Log("frmMain: StartProcess", "5", text);
         EXPECT_FALSE(LogExists()) << text;
     }
     root_.WriteFile("blocker", "a regular file");
     SetDataFolder("blocker/data");
-    LogError("frmMain: StartProcess", "5", "still off");
+    Log("frmMain: StartProcess", "5", "still off");
     EXPECT_EQ(boxes_, 0);
 
     SetDataFolder("data");
     SetLogging("True");
-    LogError("frmMain: StartProcess", "5", "on");
+    Log("frmMain: StartProcess", "5", "on");
     SetLogging("False");
-    LogError("frmMain: StartProcess", "5", "off again");
+    Log("frmMain: StartProcess", "5", "off again");
     EXPECT_EQ(Entries().size(), 1u);
 }
 
 TEST_F(ErrorLogTest, EntryIsOneLineOfFourFieldsInAPrivateFile) {
     SetLogging("True");
     const std::string before = FormatGeneralDateTime(QDateTime::currentDateTime());
-    LogError("frmMain: BuildFileList", "13", "Type mismatch");
+    Log("frmMain: BuildFileList", "13", "Type mismatch");
     const std::string after = FormatGeneralDateTime(QDateTime::currentDateTime());
     const auto entries = Entries();
     ASSERT_EQ(entries.size(), 1u);
@@ -125,11 +122,11 @@ TEST_F(ErrorLogTest, EntryIsOneLineOfFourFieldsInAPrivateFile) {
 TEST_F(ErrorLogTest, EntriesAreAppendedOldestFirstAndStayOneLine) {
     root_.WriteFile("data/ferret.log", "an earlier entry\n");
     SetLogging("True");
-    LogError("modMruList: SaveSearchList", "1", "first");
-    LogError("frmMain: StopPause", "7", "");
-    LogError("frmMain:\tStop", "8", "one\r\ntwo\tthree\n");
-    LogError("frmOptions: SaveAllSettings", Status());
-    LogError("frmOptions: SaveAllSettings", Status::Error(26001, "Failed", "ferret.cRegistry"));
+    Log("modMruList: SaveSearchList", "1", "first");
+    Log("frmMain: StopPause", "7", "");
+    Log("frmMain:\tStop", "8", "one\r\ntwo\tthree\n");
+    Log("frmOptions: SaveAllSettings", Status());
+    Log("frmOptions: SaveAllSettings", Status::Error(26001, "Failed", "ferret.cRegistry"));
     const auto entries = Entries();
     ASSERT_EQ(entries.size(), 5u);
     EXPECT_EQ(entries[0], std::vector<std::string>{"an earlier entry"});
@@ -146,22 +143,26 @@ TEST_F(ErrorLogTest, EntriesAreAppendedOldestFirstAndStayOneLine) {
 }
 
 TEST_F(ErrorLogTest, UnwritableLogShowsOneMessagePerEntry) {
+    const UserMessage message = LogFailureMessage();
+    EXPECT_EQ(message.text, "There was an error in creating an error log entry");
+    EXPECT_EQ(message.title, "Log Error");
+    EXPECT_EQ(message.icon, MessageIcon::Information);
     SetLogging("True");
     root_.WriteFile("blocker", "a regular file");
     SetDataFolder("blocker/data");
-    EXPECT_NO_THROW(LogError("frmMain: StartProcess", "1", "a"));
-    EXPECT_NO_THROW(LogError("frmMain: StartProcess", "2", "b"));
+    EXPECT_NO_THROW(Log("frmMain: StartProcess", "1", "a"));
+    EXPECT_NO_THROW(Log("frmMain: StartProcess", "2", "b"));
     EXPECT_EQ(boxes_, 2);
 
     SetDataFolder("data");
     root_.MakeDir("data/ferret.log");
-    LogError("frmMain: StartProcess", "3", "the log is a folder");
+    Log("frmMain: StartProcess", "3", "the log is a folder");
     EXPECT_EQ(boxes_, 3);
 
     SetDataFolder("linked");
     root_.WriteFile("elsewhere.txt", "untouched\n");
     root_.Symlink(root_.Path("elsewhere.txt"), "linked/ferret.log");
-    LogError("frmMain: StartProcess", "4", "links are not followed");
+    Log("frmMain: StartProcess", "4", "links are not followed");
     EXPECT_EQ(boxes_, 4);
     EXPECT_EQ(root_.ReadFile("elsewhere.txt"), "untouched\n");
 }
@@ -178,7 +179,7 @@ TEST_F(ErrorLogTest, TheLogGoesNowhereAnotherUserLeadsNorIntoTheirFile) {
     root_.Symlink(root_.Path("private"), "shared/data");
     ASSERT_EQ(lchown(root_.Path("shared/data").c_str(), 65534, 65534), 0);
     SetDataFolder("shared/data");
-    LogError("frmMain: StartProcess", "1", "through their link");
+    Log("frmMain: StartProcess", "1", "through their link");
     EXPECT_EQ(boxes_, 1);
     EXPECT_TRUE(root_.Names("private").empty());
 
@@ -186,13 +187,13 @@ TEST_F(ErrorLogTest, TheLogGoesNowhereAnotherUserLeadsNorIntoTheirFile) {
     root_.WriteFile("shared/ferret.log", "their log\n");
     ASSERT_EQ(chmod(root_.Path("shared/ferret.log").c_str(), 0644), 0);
     ASSERT_EQ(lchown(root_.Path("shared/ferret.log").c_str(), 65534, 65534), 0);
-    LogError("frmMain: StartProcess", "2", "into their file");
+    Log("frmMain: StartProcess", "2", "into their file");
     EXPECT_EQ(boxes_, 2);
     EXPECT_EQ(root_.ReadFile("shared/ferret.log"), "their log\n");
 
     // A log of our own in the same folder is written.
     ASSERT_EQ(lchown(root_.Path("shared/ferret.log").c_str(), 0, 0), 0);
-    LogError("frmMain: StartProcess", "3", "ours");
+    Log("frmMain: StartProcess", "3", "ours");
     EXPECT_EQ(boxes_, 2);
     EXPECT_NE(root_.ReadFile("shared/ferret.log").find("\t3\tours\n"), std::string::npos);
 }

@@ -226,6 +226,7 @@ std::string ExpandVariables(const std::string& text) {
     return expanded;
 }
 
+// The stored value before expansion; none for what this store cannot read.
 std::optional<RegistryValue> FromStored(const QVariant& stored) {
     std::string text;
     switch (stored.typeId()) {
@@ -246,7 +247,14 @@ std::optional<RegistryValue> FromStored(const QVariant& stored) {
             text = stored.toString().toStdString();
             break;
     }
-    return RegistryValue(IsExpandable(text) ? ExpandVariables(text) : text);
+    return RegistryValue(std::move(text));
+}
+
+RegistryValue Expanded(RegistryValue value) {
+    if (auto* text = std::get_if<std::string>(&value); text != nullptr && IsExpandable(*text)) {
+        *text = ExpandVariables(*text);
+    }
+    return value;
 }
 
 }  // namespace
@@ -350,7 +358,8 @@ RegistryValue Registry::Value() const {
     if (!name) {
         return default_;
     }
-    return FromStored(settings->value(*name)).value_or(default_);
+    const std::optional<RegistryValue> stored = FromStored(settings->value(*name));
+    return stored ? Expanded(*stored) : default_;
 }
 
 Status Registry::SetValue(const RegistryValue& value) {
@@ -428,6 +437,53 @@ Status Registry::EnumerateSections(std::vector<std::string>* names) const {
         names->push_back(name.toStdString());
     }
     return {};
+}
+
+RegistryKeyValues Registry::ReadKey() const {
+    RegistryKeyValues read;
+    const auto where = Locate(machine_, class_key_, section_key_);
+    const auto settings = OpenFile(where);
+    if (settings == nullptr || !EnterGroups(*settings, where->groups, false)) {
+        return read;
+    }
+    read.exists_ = true;
+    for (const QString& name : settings->childKeys()) {
+        if (!ValidValueName(name)) {
+            continue;
+        }
+        if (std::optional<RegistryValue> stored = FromStored(settings->value(name))) {
+            read.values_.emplace_back(name.toStdString(), std::move(*stored));
+        }
+    }
+    return read;
+}
+
+std::string Registry::KeyFile() const {
+    const auto where = Locate(machine_, class_key_, section_key_);
+    return where ? where->file.toStdString() : std::string();
+}
+
+std::optional<RegistryValue> RegistryKeyValues::Find(const std::string& name) const {
+    const QString wanted = QString::fromStdString(name);
+    if (!exists_ || !ValidValueName(wanted)) {
+        return std::nullopt;
+    }
+    // As MatchName: the exact spelling first, else the first equal ignoring case.
+    const std::pair<std::string, RegistryValue>* found = nullptr;
+    for (const auto& entry : values_) {
+        if (entry.first == name) {
+            found = &entry;
+            break;
+        }
+        if (found == nullptr &&
+            QString::fromStdString(entry.first).compare(wanted, Qt::CaseInsensitive) == 0) {
+            found = &entry;
+        }
+    }
+    if (found == nullptr) {
+        return std::nullopt;
+    }
+    return Expanded(found->second);
 }
 
 RegistryValue Registry::ValueEx(std::int32_t class_key, const std::string& section_key,

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -31,6 +32,21 @@ using RegistryValue = std::variant<std::string, std::int32_t, QByteArray>;
 
 // The value as text: numbers in decimal, bytes as they are.
 std::string RegistryValueText(const RegistryValue& value);
+
+// A key's values as one read of its file found them. Answers as Registry::KeyExists and
+// Registry::Value would have at that moment: names matched the same way, expandable texts
+// expanded when asked for (so the environment of that time counts, as with Value()).
+class RegistryKeyValues {
+  public:
+    bool Exists() const { return exists_; }
+    // The value `name`, or nothing when the key or the value is missing or unreadable.
+    std::optional<RegistryValue> Find(const std::string& name) const;
+
+  private:
+    friend class Registry;
+    bool exists_ = false;
+    std::vector<std::pair<std::string, RegistryValue>> values_;  // as stored, not expanded
+};
 
 // Access to the per-user registry, kept in settings files. A key path "SOFTWARE\<Folder>\<File>"
 // is the file ConfigFolder()/<Folder>/<File>.conf; further path components are nested groups in
@@ -73,6 +89,12 @@ class Registry {
     // The value names (subkey names) of SectionKey(); their count is names->size().
     Status EnumerateValues(std::vector<std::string>* names) const;
     Status EnumerateSections(std::vector<std::string>* names) const;
+
+    // Every value of SectionKey() in one read of the file.
+    RegistryKeyValues ReadKey() const;
+    // The file that holds SectionKey(), whether or not it exists; empty for a path that cannot
+    // be opened.
+    std::string KeyFile() const;
 
     // Type used by SetValue; default kRegString.
     int ValueType() const { return value_type_; }

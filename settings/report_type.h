@@ -22,6 +22,10 @@ inline std::optional<ReportType> ReportTypeOfCode(int code) {
     return static_cast<ReportType>(code);
 }
 
+inline int ReportCode(ReportType type) {
+    return static_cast<int>(type);
+}
+
 // The summary reports show in the text box, the others in views of their own.
 inline bool IsSummary(ReportType type) {
     return type == ReportType::kSummary || type == ReportType::kSummaryWithFileList;

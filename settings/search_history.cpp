@@ -73,14 +73,28 @@ void ForEachLine(std::string_view text, Visit visit) {
     }
 }
 
+// Notes in `log_failed` an error-log entry that could not be written.
+void Told(bool* log_failed, bool written) {
+    if (log_failed != nullptr && !written) {
+        *log_failed = true;
+    }
+}
+
+void Reset(bool* log_failed) {
+    if (log_failed != nullptr) {
+        *log_failed = false;
+    }
+}
+
 }  // namespace
 
-std::vector<std::string> GetSearchList() {
+std::vector<std::string> GetSearchList(bool* log_failed) {
+    Reset(log_failed);
     std::vector<std::string> entries;
     std::string text;
     if (Status status = ReadProfileText(DataFilePath(kFileName), text); !status.ok()) {
         if (status.number() != ENOENT) {
-            LogError("modMruList: GetSearchList", status);
+            Told(log_failed, LogError("modMruList: GetSearchList", status));
         }
         return entries;
     }
@@ -96,7 +110,8 @@ std::vector<std::string> GetSearchList() {
     return entries;
 }
 
-Status WriteSearchList(const std::vector<std::string>& entries) {
+Status WriteSearchList(const std::vector<std::string>& entries, bool* log_failed) {
+    Reset(log_failed);
     const std::string path = DataFilePath(kFileName);
     std::string text;
     if (Status status = ReadProfileText(path, text); !status.ok() && status.number() != ENOENT) {
@@ -120,8 +135,9 @@ Status WriteSearchList(const std::vector<std::string>& entries) {
     int index = 0;
     for (const std::string& entry : entries) {
         if (entry.find_first_of("\r\n") != std::string::npos) {
-            LogError("modMruList: SaveSearchList", std::to_string(EINVAL),
-                     "A search text with a line break cannot be stored in the history");
+            Told(log_failed,
+                 LogError("modMruList: SaveSearchList", std::to_string(EINVAL),
+                          "A search text with a line break cannot be stored in the history"));
             continue;
         }
         const std::string value = ProfileValueText(entry);
@@ -155,20 +171,22 @@ Status WriteSearchList(const std::vector<std::string>& entries) {
     return WriteFileAtomically(path, out);
 }
 
-void SaveSearchList(const std::vector<std::string>& entries) {
+void SaveSearchList(const std::vector<std::string>& entries, bool* log_failed) {
+    Reset(log_failed);
     if (entries.empty()) {
         return;
     }
-    if (Status status = WriteSearchList(entries); !status.ok()) {
-        LogError("modMruList: SaveSearchList", status);
+    if (Status status = WriteSearchList(entries, log_failed); !status.ok()) {
+        Told(log_failed, LogError("modMruList: SaveSearchList", status));
     }
 }
 
-void ClearSearchList() {
+void ClearSearchList(bool* log_failed) {
+    Reset(log_failed);
     IniFile ini = HistoryFile();
     ini.DeleteSection();
     if (!ini.Success()) {
-        LogError("modMruList: ClearSearchList", ini.LastStatus());
+        Told(log_failed, LogError("modMruList: ClearSearchList", ini.LastStatus()));
     }
 }
 

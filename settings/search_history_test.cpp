@@ -10,7 +10,6 @@
 #include "settings/ini_file.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
-#include "util/message_box.h"
 
 namespace ferret {
 namespace {
@@ -29,11 +28,8 @@ class SearchHistoryTest : public ::testing::Test {
     SearchHistoryTest() {
         setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
         setenv("FERRET_HOME", root_.Path("data").c_str(), 1);
-        previous_ = SetMessageBoxHandler([this](const std::string& text, const std::string&,
-                                                MessageIcon) { boxes_.push_back(text); });
     }
     ~SearchHistoryTest() override {
-        SetMessageBoxHandler(previous_);
         setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
         unsetenv("FERRET_HOME");
     }
@@ -61,8 +57,6 @@ class SearchHistoryTest : public ::testing::Test {
 
     const std::string saved_config_ = Env("XDG_CONFIG_HOME");
     testing::TempDir root_;
-    MessageBoxHandler previous_;
-    std::vector<std::string> boxes_;
 };
 
 TEST_F(SearchHistoryTest, FirstStartIsEmptyAndOneSearchIsSaved) {
@@ -178,7 +172,8 @@ TEST_F(SearchHistoryTest, SavingKeepsASecondByteOrderMarkInTheFirstLine) {
 
 TEST_F(SearchHistoryTest, EntriesAProfileLineCannotHoldAreLeftOut) {
     TurnLoggingOn();
-    SaveSearchList({"a", "", "two\nlines", "cr\rhere", "b", std::string("\0", 1)});
+    bool log_failed = true;
+    SaveSearchList({"a", "", "two\nlines", "cr\rhere", "b", std::string("\0", 1)}, &log_failed);
     EXPECT_EQ(History(), "[Search List]\r\nitem_0=a\r\nitem_1=b\r\n");
     const std::string log = Log();
     std::size_t entries = 0;
@@ -187,7 +182,7 @@ TEST_F(SearchHistoryTest, EntriesAProfileLineCannotHoldAreLeftOut) {
         ++entries;
     }
     EXPECT_EQ(entries, 2u) << log;
-    EXPECT_TRUE(boxes_.empty());
+    EXPECT_FALSE(log_failed);
 }
 
 TEST_F(SearchHistoryTest, AThousandEntriesAllLoad) {
@@ -203,18 +198,31 @@ TEST_F(SearchHistoryTest, AThousandEntriesAllLoad) {
 TEST_F(SearchHistoryTest, FailuresAreLoggedUnderTheirLabels) {
     TurnLoggingOn();
     root_.MakeDir("data/ferret.dat");  // a folder where the file belongs
-    EXPECT_TRUE(GetSearchList().empty());
-    SaveSearchList({"x"});
-    ClearSearchList();
+    bool log_failed[3] = {true, true, true};
+    EXPECT_TRUE(GetSearchList(&log_failed[0]).empty());
+    SaveSearchList({"x"}, &log_failed[1]);
+    ClearSearchList(&log_failed[2]);
     const std::string log = Log();
     for (const char* label : {"modMruList: GetSearchList", "modMruList: SaveSearchList",
                               "modMruList: ClearSearchList"}) {
         EXPECT_NE(log.find(std::string("\t") + label + "\t"), std::string::npos) << label;
     }
-    EXPECT_TRUE(boxes_.empty());
+    EXPECT_FALSE(log_failed[0] || log_failed[1] || log_failed[2]);
     const Status status = WriteSearchList({"x"});
     EXPECT_FALSE(status.ok());
     EXPECT_NE(status.description().find("ferret.dat"), std::string::npos);
+}
+
+// The window tells the user of each entry the log could not take.
+TEST_F(SearchHistoryTest, EntriesTheLogCannotTakeAreReported) {
+    TurnLoggingOn();
+    root_.WriteFile("blocker", "a regular file where the data folder belongs");
+    setenv("FERRET_HOME", root_.Path("blocker/data").c_str(), 1);
+    bool log_failed[2] = {false, false};
+    EXPECT_TRUE(GetSearchList(&log_failed[0]).empty());
+    SaveSearchList({"x"}, &log_failed[1]);
+    EXPECT_TRUE(log_failed[0]);
+    EXPECT_TRUE(log_failed[1]);
 }
 
 TEST(FindComboItem, ExactAndPrefixMatchesIgnoreCase) {

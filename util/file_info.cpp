@@ -23,7 +23,6 @@
 #include <vector>
 
 #include "util/app_locale.h"
-#include "util/message_box.h"
 
 namespace ferret {
 namespace {
@@ -584,10 +583,6 @@ constexpr LanguageTag kLanguages[] = {
     {0x1C09, "en-ZA"},      {0x241A, "sr-Latn-RS"}, {0x281A, "sr-Cyrl-RS"}, {0x2C0A, "es-AR"},
 };
 
-void ShowNotFound(const std::string& text) {
-    ShowMessageBox(text, "  File Not Found", MessageIcon::Warning);
-}
-
 Status Unsupported(const std::string& why) {
     return Status::Error(EOPNOTSUPP, why, kSource);
 }
@@ -670,19 +665,21 @@ const std::string& FileInfo::TimeText::Text() const {
     return text_;
 }
 
-bool FileInfo::SetFilePath(const std::string& path, bool tell_user) {
+bool FileInfo::SetFilePath(const std::string& path) {
     struct statx info {};
     int fd = -1;
     if (!OpenExisting(path, info, fd)) {
-        if (tell_user) {
-            ShowNotFound(path + "\n\nThis file does not exist.  Can not get it's information.");
-        }
         return false;
     }
     Clear();
     file_path_ = path;
     Fill(info, fd);
     return true;
+}
+
+UserMessage FileInfo::NotFoundMessage(const std::string& path) {
+    return {path + "\n\nThis file does not exist.  Can not get it's information.",
+            "  File Not Found", MessageIcon::Warning};
 }
 
 bool FileInfo::Refresh() {
@@ -795,18 +792,20 @@ bool FileInfo::ChangeAttribute(const char* name, bool& flag, bool on,
     last_status_ =
         file_path_.empty() ? Status::Error(ENOENT, "No file has been chosen", kSource) : change();
     if (!last_status_.ok()) {
-        const std::string number = std::to_string(last_status_.number());
-        const std::string& description = last_status_.description();
-        ShowMessageBox(std::string(kSource) +
-                           " encountered the following error while setting the " + name +
-                           " file attribute:\n\nError Number = " + number +
-                           "\nError Description = " + description,
-                       "  Error  -  " + description, MessageIcon::Warning);
+        failed_attribute_ = name;
         return false;
     }
     flag = on;
     normal_ = false;
     return true;
+}
+
+UserMessage FileInfo::AttributeFailureMessage() const {
+    const std::string& description = last_status_.description();
+    return {std::string(kSource) + " encountered the following error while setting the " +
+                failed_attribute_ + " file attribute:\n\nError Number = " +
+                std::to_string(last_status_.number()) + "\nError Description = " + description,
+            "  Error  -  " + description, MessageIcon::Warning};
 }
 
 bool FileInfo::SetArchive(bool on) {
@@ -874,14 +873,8 @@ bool FileInfo::IsReadableFile(const std::string& path) {
     return exists;
 }
 
-std::string FileInfo::ShortPath(const std::string& path, bool tell_user) {
-    if (!IsReadableFile(path)) {
-        if (tell_user) {
-            ShowNotFound("Could not find this file to convert to 16bit file name.");
-        }
-        return {};
-    }
-    return path;
+std::string FileInfo::ShortPath(const std::string& path) {
+    return IsReadableFile(path) ? path : std::string();
 }
 
 std::string FileInfo::FileNameOf(const std::string& path) {

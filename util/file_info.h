@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "util/message_box.h"
 #include "util/status.h"
 
 struct statx;
@@ -17,9 +18,10 @@ namespace ferret {
 class FileInfo {
   public:
     // Reads the file's information. For a file that cannot be opened for reading (or a folder)
-    // the previous information stays, the not-found message is shown when `tell_user` is set,
-    // and the result is false. Report fills over many files pass false.
-    bool SetFilePath(const std::string& path, bool tell_user = true);
+    // the previous information stays and the result is false; a caller that tells the user why
+    // shows NotFoundMessage(path).
+    bool SetFilePath(const std::string& path);
+    static UserMessage NotFoundMessage(const std::string& path);
     const std::string& FilePath() const { return file_path_; }
 
     // Reads everything again for the stored path; false when it can no longer be opened (the
@@ -42,9 +44,9 @@ class FileInfo {
     // Setting a flag changes the file where Linux has a place for it: read-only the write
     // permission bits, compressed the file system's compression flag. Asking for a state Linux
     // cannot give (archive, system or temporary on; hidden changed, which would mean renaming)
-    // is an error. An error is shown in a message box and the result is false; on success the
-    // flag is recorded and Normal becomes false. Setting normal on makes the file
-    // writable by its owner and uncompressed and records normal alone; setting it off does
+    // is an error: the result is false, and AttributeFailureMessage() is what the user is shown
+    // of it; on success the flag is recorded and Normal becomes false. Setting normal on makes the
+    // file writable by its owner and uncompressed and records normal alone; setting it off does
     // nothing.
     bool SetArchive(bool on);
     bool SetCompressed(bool on);
@@ -55,6 +57,8 @@ class FileInfo {
     bool SetTemporary(bool on);
     // The outcome of the last attribute change.
     const Status& LastStatus() const { return last_status_; }
+    // The message of the last attribute change that failed.
+    UserMessage AttributeFailureMessage() const;
 
     // The text after the last "." of the file name; empty without one.
     const std::string& Extension() const { return extension_; }
@@ -101,9 +105,8 @@ class FileInfo {
 
     // True when `path` can be opened for reading and is not a folder.
     static bool IsReadableFile(const std::string& path);
-    // The short form of `path`, which on Linux is the path itself; for a missing file, empty
-    // (with a message when `tell_user` is set).
-    static std::string ShortPath(const std::string& path, bool tell_user = true);
+    // The short form of `path`, which on Linux is the path itself; for a missing file, empty.
+    static std::string ShortPath(const std::string& path);
     // The part after the last "/"; a path without one comes back unchanged.
     static std::string FileNameOf(const std::string& path);
     // The part after the last "."; empty when there is none.
@@ -170,6 +173,7 @@ class FileInfo {
     std::string product_version_;
     std::string language_;
     Status last_status_;
+    const char* failed_attribute_ = "";  // named in AttributeFailureMessage
 };
 
 // The version resource of a Windows executable (PE file), as far as Ferret shows it.

@@ -11,16 +11,9 @@
 #include <vector>
 
 #include "testsupport/temp_dir.h"
-#include "util/message_box.h"
 
 namespace ferret {
 namespace {
-
-struct Box {
-    std::string text;
-    std::string title;
-    MessageIcon icon;
-};
 
 // ---- A hand-made Windows executable with a version resource. ----
 
@@ -177,25 +170,15 @@ std::string PeImage(const std::string& record, bool pe32_plus = false) {
     return image + rsrc;
 }
 
-// Files in a temporary folder; message boxes are recorded, not shown.
+// Files in a temporary folder.
 class FileInfoTest : public ::testing::Test {
   protected:
-    FileInfoTest() {
-        previous_ = SetMessageBoxHandler(
-            [this](const std::string& text, const std::string& title, MessageIcon icon) {
-                boxes_.push_back({text, title, icon});
-            });
-    }
-    ~FileInfoTest() override { SetMessageBoxHandler(previous_); }
-
     std::string Write(const std::string& name, const std::string& content) {
         dir_.WriteFile(name, content);
         return dir_.Path(name);
     }
 
     testing::TempDir dir_;
-    MessageBoxHandler previous_;
-    std::vector<Box> boxes_;
 };
 
 TEST(FileInfoHelpers, ReadableSizes) {
@@ -272,7 +255,6 @@ TEST_F(FileInfoTest, NamesFolderAndSizes) {
     dir_.WriteSizedFile("big.bin", 5000000);
     ASSERT_TRUE(info.SetFilePath(dir_.Path("big.bin")));
     EXPECT_EQ(info.SizeText(), "4.77 MB");
-    EXPECT_TRUE(boxes_.empty());
 }
 
 TEST_F(FileInfoTest, TypeNames) {
@@ -370,7 +352,6 @@ TEST_F(FileInfoTest, ClearingReadOnlyKeepsHidden) {
     EXPECT_TRUE(info.SetReadOnly(true));
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0444u) << "nobody may write a read-only file";
-    EXPECT_TRUE(boxes_.empty());
 }
 
 TEST_F(FileInfoTest, AttributesLinuxHasNoPlaceForAreErrors) {
@@ -391,24 +372,22 @@ TEST_F(FileInfoTest, AttributesLinuxHasNoPlaceForAreErrors) {
         SCOPED_TRACE(c.label);
         FileInfo info;
         ASSERT_TRUE(info.SetFilePath(path));
-        boxes_.clear();
         EXPECT_FALSE((info.*c.set)(true));
         EXPECT_FALSE((info.*c.get)());
         EXPECT_TRUE(info.Normal()) << "a refused change records nothing";
-        ASSERT_EQ(boxes_.size(), 1u);
+        const UserMessage box = info.AttributeFailureMessage();
         const std::string& description = info.LastStatus().description();
-        EXPECT_EQ(boxes_[0].text,
+        EXPECT_EQ(box.text,
                   "ferret.clsFileInfo encountered the following error while setting the " +
                       std::string(c.label) + " file attribute:\n\nError Number = " +
                       std::to_string(info.LastStatus().number()) +
                       "\nError Description = " + description);
-        EXPECT_EQ(boxes_[0].title, "  Error  -  " + description);
-        EXPECT_EQ(boxes_[0].icon, MessageIcon::Warning);
+        EXPECT_EQ(box.title, "  Error  -  " + description);
+        EXPECT_EQ(box.icon, MessageIcon::Warning);
 
         // The state the file is already in is no error; Normal goes off as recorded.
         EXPECT_TRUE((info.*c.set)(false));
         EXPECT_FALSE(info.Normal());
-        EXPECT_EQ(boxes_.size(), 1u);
     }
     FileInfo hidden;
     ASSERT_TRUE(hidden.SetFilePath(Write(".dot", "x")));
@@ -438,8 +417,8 @@ TEST_F(FileInfoTest, NormalAndCompressed) {
         EXPECT_TRUE(info.SetCompressed(false));
     } else {
         EXPECT_FALSE(info.Compressed());
-        ASSERT_EQ(boxes_.size(), 1u);
-        EXPECT_NE(boxes_[0].text.find("COMPRESSED file attribute"), std::string::npos);
+        EXPECT_NE(info.AttributeFailureMessage().text.find("COMPRESSED file attribute"),
+                  std::string::npos);
     }
 }
 
@@ -450,28 +429,20 @@ TEST_F(FileInfoTest, MissingFileKeepsThePreviousInformation) {
     const std::string type = info.Type();
     const std::string missing = dir_.Path("gone.txt");
 
-    EXPECT_FALSE(info.SetFilePath(missing, false));
-    EXPECT_FALSE(info.SetFilePath(dir_.path(), false)) << "a folder is no file";
-    EXPECT_TRUE(boxes_.empty()) << "report fills never ask the user";
-
     EXPECT_FALSE(info.SetFilePath(missing));
-    ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(boxes_[0].text,
-              missing + "\n\nThis file does not exist.  Can not get it's information.");
-    EXPECT_EQ(boxes_[0].title, "  File Not Found");
-    EXPECT_EQ(boxes_[0].icon, MessageIcon::Warning);
+    EXPECT_FALSE(info.SetFilePath(dir_.path())) << "a folder is no file";
+    const UserMessage box = FileInfo::NotFoundMessage(missing);
+    EXPECT_EQ(box.text, missing + "\n\nThis file does not exist.  Can not get it's information.");
+    EXPECT_EQ(box.title, "  File Not Found");
+    EXPECT_EQ(box.icon, MessageIcon::Warning);
     EXPECT_EQ(info.FilePath(), path);
     EXPECT_EQ(info.SizeText(), "1.46 KB");
     EXPECT_EQ(info.Type(), type);
 
     EXPECT_TRUE(FileInfo::IsReadableFile(path));
     EXPECT_FALSE(FileInfo::IsReadableFile(""));
-    EXPECT_EQ(FileInfo::ShortPath(missing, false), "");
-    EXPECT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(FileInfo::ShortPath(missing), "");
-    ASSERT_EQ(boxes_.size(), 2u);
-    EXPECT_EQ(boxes_[1].text, "Could not find this file to convert to 16bit file name.");
-    EXPECT_EQ(boxes_[1].title, "  File Not Found");
+    EXPECT_EQ(FileInfo::ShortPath(path), path);
 }
 
 // ---- Version resources. ----

@@ -1,0 +1,28 @@
+#include "app/message_boxes.h"
+
+#include <QString>
+
+namespace ferret {
+
+QMessageBox::Icon MessageBoxIcon(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Critical:
+            return QMessageBox::Critical;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::Information:
+            break;
+    }
+    return QMessageBox::Information;
+}
+
+void OpenMessageBox(QWidget* parent, const UserMessage& message) {
+    auto* box = new QMessageBox(MessageBoxIcon(message.icon), QString::fromStdString(message.title),
+                                QString::fromStdString(message.text), QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+}  // namespace ferret

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/report_type.h"
+#include "util/app_paths.h"
+#include "util/status.h"
+
+namespace ferret {
+
+// Every user setting of kSettingsKey, read at once. Each field holds its default until a stored
+// text replaces it: a missing value and an empty text read as the default. How a stored text
+// reads is told per field; window geometry is in twips.
+struct AppSettings {
+    // "StartupFolder".
+    std::string startup_folder = HomeFolder();
+    // "FileFilterMask"; "none" stands for "*.*".
+    std::string file_filter_mask = "none";
+    // "ReportType": nothing when the stored code names no report, as a hand-edited "7" or "two";
+    // then no report is drawn and none is offered as chosen.
+    std::optional<ReportType> report_type = ReportType::kFileList;
+    // "FerretHeight", "FerretWidth", "FerretTop", "FerretLeft": -1 or less is the designed size
+    // and place; a text that is no whole number is -1.
+    int ferret_height = -1;
+    int ferret_width = -1;
+    int ferret_top = -1;
+    int ferret_left = -1;
+    // "SearchSubfolders": on only for the number 1.
+    bool search_subfolders = true;
+    // "SearchSizeOpt", "SearchDateOpt": the window's size and date choices (0..4), kept for other
+    // versions of the program; written only, never read here.
+    int search_size_option = 0;
+    int search_date_option = 0;
+    // Boolean settings are on only for exactly "True".
+    bool auto_report_update = true;    // "AutoReportUpdate"
+    bool display_quick_links = false;  // "DisplayQuickLinks"
+    bool logging = false;              // "logging": the error log
+    bool file_handler_word = false;    // "FileHandlerWord"
+    bool file_handler_excel = false;   // "FileHandlerExcel"
+    // "ext_list": the user's own approved extensions joined by ",".
+    std::string extension_list;
+    // "preview_font_size": 10, or 14 for any other stored text.
+    int preview_font_size = 10;
+    // "RestoreFolder".
+    std::string restore_folder = DataFilePath("restore");
+    // "RestoreQuantity": restore points kept, -1 all (as is anything below), 0 none; a text that
+    // is no whole number is the default.
+    int restore_quantity = 10;
+    // "HitLineContext": lines shown around a hit, 0..3 (numbers beyond are brought within); a
+    // text that is no whole number is the default.
+    int hit_line_context = 0;
+};
+
+// The settings as the store holds them now, in one read. Never fails: what cannot be read is the
+// default. Thread-safe.
+AppSettings ReadAppSettings();
+
+// The writers for the values the program changes. Each value is written as its own atomic
+// rewrite of the file; the error is the store's ("ferret.cRegistry").
+[[nodiscard]] Status SaveReportType(ReportType type);
+[[nodiscard]] Status SavePreviewFontSize(int points);
+// What the options dialog edits: the restore folder and quantity, the report type (none is
+// written as the first), the hit-line context, the error log, quick links, automatic report
+// update, both office handlers and the extension list, in that order. Stops at the first failure.
+[[nodiscard]] Status SaveOptionSettings(const AppSettings& settings);
+// What the main window keeps when it closes: the start folder, its height, width, top and left,
+// the file mask, the size and date choices and the subfolder choice, in that order. Each is tried;
+// the failures come back in order.
+std::vector<Status> SaveWindowSettings(const AppSettings& settings);
+
+}  // namespace ferret

@@ -1,0 +1,238 @@
+#include "settings/app_settings.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+#include "util/app_paths.h"
+
+namespace ferret {
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Each test gets its own configuration, home and data folders.
+class AppSettingsTest : public ::testing::Test {
+  protected:
+    AppSettingsTest() {
+        setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
+        setenv("HOME", root_.Path("home").c_str(), 1);
+        setenv("FERRET_HOME", root_.Path("data").c_str(), 1);
+    }
+    ~AppSettingsTest() override {
+        setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
+        setenv("HOME", saved_home_.c_str(), 1);
+        unsetenv("FERRET_HOME");  // as the test main leaves it
+    }
+
+    // The settings file as another program would write it.
+    void WriteFile(const std::string& text) const {
+        root_.WriteFile("config/Mallo/Ferret.conf", text);
+    }
+    static void Store(const char* name, const std::string& text) {
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, name, text).ok()) << name;
+    }
+
+    const std::string saved_config_ = Env("XDG_CONFIG_HOME");
+    const std::string saved_home_ = Env("HOME");
+    testing::TempDir root_;
+};
+
+TEST_F(AppSettingsTest, AnEmptyStoreGivesEveryDefault) {
+    const AppSettings settings = ReadAppSettings();
+    EXPECT_EQ(settings.startup_folder, root_.Path("home"));
+    EXPECT_EQ(settings.file_filter_mask, "none");
+    EXPECT_EQ(settings.report_type, ReportType::kFileList);
+    EXPECT_EQ(settings.ferret_height, -1);
+    EXPECT_EQ(settings.ferret_width, -1);
+    EXPECT_EQ(settings.ferret_top, -1);
+    EXPECT_EQ(settings.ferret_left, -1);
+    EXPECT_TRUE(settings.search_subfolders);
+    EXPECT_TRUE(settings.auto_report_update);
+    EXPECT_FALSE(settings.display_quick_links);
+    EXPECT_FALSE(settings.logging);
+    EXPECT_FALSE(settings.file_handler_word);
+    EXPECT_FALSE(settings.file_handler_excel);
+    EXPECT_EQ(settings.extension_list, "");
+    EXPECT_EQ(settings.preview_font_size, 10);
+    EXPECT_EQ(settings.restore_folder, root_.Path("data") + "/restore");
+    EXPECT_EQ(settings.restore_quantity, 10);
+    EXPECT_EQ(settings.hit_line_context, 0);
+    struct stat info {};
+    EXPECT_NE(stat(root_.Path("config").c_str(), &info), 0) << "reading creates no folder";
+
+    // Empty texts are the defaults too.
+    WriteFile("[General]\nReportType=\nHitLineContext=\nlogging=\nRestoreFolder=\n");
+    const AppSettings empty = ReadAppSettings();
+    EXPECT_EQ(empty.report_type, ReportType::kFileList);
+    EXPECT_EQ(empty.hit_line_context, 0);
+    EXPECT_FALSE(empty.logging);
+    EXPECT_EQ(empty.restore_folder, root_.Path("data") + "/restore");
+}
+
+TEST_F(AppSettingsTest, StoredTextsReadAsTheirFieldsSay) {
+    WriteFile(
+        "[General]\nReportType=4\nFerretHeight=7200\nSearchSubfolders=0\nAutoReportUpdate=False\n"
+        "logging=True\nFileHandlerExcel=True\next_list=\".log,.sh\"\npreview_font_size=14\n"
+        "RestoreQuantity=-1\nHitLineContext=2\nStartupFolder=%HOME%/projects\n");
+    const AppSettings settings = ReadAppSettings();
+    EXPECT_EQ(settings.report_type, ReportType::kHitLines);
+    EXPECT_EQ(settings.ferret_height, 7200);
+    EXPECT_FALSE(settings.search_subfolders);
+    EXPECT_FALSE(settings.auto_report_update);
+    EXPECT_TRUE(settings.logging);
+    EXPECT_TRUE(settings.file_handler_excel);
+    EXPECT_FALSE(settings.file_handler_word);
+    EXPECT_EQ(settings.extension_list, ".log,.sh");
+    EXPECT_EQ(settings.preview_font_size, 14);
+    EXPECT_EQ(settings.restore_quantity, -1);
+    EXPECT_EQ(settings.hit_line_context, 2);
+    EXPECT_EQ(settings.startup_folder, root_.Path("home") + "/projects");
+}
+
+TEST_F(AppSettingsTest, CorruptNumbersFallBackToTheFieldsDefault) {
+    WriteFile(
+        "[General]\nFerretWidth=wide\nRestoreQuantity=many\nHitLineContext=1.5\n"
+        "SearchSubfolders=yes\nlogging=true\n");
+    const AppSettings settings = ReadAppSettings();
+    EXPECT_EQ(settings.ferret_width, -1);
+    EXPECT_EQ(settings.restore_quantity, 10);
+    EXPECT_EQ(settings.hit_line_context, 0);
+    // A switch holds exactly "1" or "True"; any other text is off.
+    EXPECT_FALSE(settings.search_subfolders);
+    EXPECT_FALSE(settings.logging);
+
+    // Numbers beyond a field's range are brought within it.
+    WriteFile("[General]\nRestoreQuantity=-7\nHitLineContext=9\npreview_font_size=12\n");
+    const AppSettings beyond = ReadAppSettings();
+    EXPECT_EQ(beyond.restore_quantity, -1);
+    EXPECT_EQ(beyond.hit_line_context, 3);
+    EXPECT_EQ(beyond.preview_font_size, 14);
+}
+
+// A run with such a code draws no report, so the snapshot does not claim one.
+TEST_F(AppSettingsTest, AReportCodeThatNamesNoReportIsNone) {
+    for (const char* stored : {"5", "-1", "two", "1.5"}) {
+        Store(kReportType, stored);
+        EXPECT_EQ(ReadAppSettings().report_type, std::nullopt) << stored;
+    }
+    Store(kReportType, " 3 ");
+    EXPECT_EQ(ReadAppSettings().report_type, ReportType::kSummaryWithFileList);
+}
+
+TEST_F(AppSettingsTest, TheStoreSeesWhatAnotherWriterChanged) {
+    WriteFile("[General]\nReportType=2\n");
+    EXPECT_EQ(ReadAppSettings().report_type, ReportType::kSummary);
+    EXPECT_EQ(GetSettingValue(kSettingsKey, kReportType, ""), "2");
+
+    // Replaced by a rename, as editors and QSettings write.
+    root_.WriteFile("config/Mallo/Ferret.conf.new", "[General]\nReportType=1\nlogging=True\n");
+    ASSERT_EQ(rename(root_.Path("config/Mallo/Ferret.conf.new").c_str(),
+                     root_.Path("config/Mallo/Ferret.conf").c_str()),
+              0);
+    EXPECT_EQ(ReadAppSettings().report_type, ReportType::kStructured);
+    EXPECT_TRUE(ReadAppSettings().logging);
+
+    // Rewritten in place to the same size: only its time tells.
+    WriteFile("[General]\nReportType=3\nlogging=True\n");
+    root_.SetTimes("config/Mallo/Ferret.conf", 2'000'000'000, 2'000'000'000);
+    EXPECT_EQ(ReadAppSettings().report_type, ReportType::kSummaryWithFileList);
+
+    // Removed: the defaults again.
+    ASSERT_EQ(unlink(root_.Path("config/Mallo/Ferret.conf").c_str()), 0);
+    EXPECT_EQ(ReadAppSettings().report_type, ReportType::kFileList);
+    EXPECT_FALSE(ReadAppSettings().logging);
+}
+
+TEST_F(AppSettingsTest, WritersStoreTheirValuesAsTheyAreRead) {
+    AppSettings options = ReadAppSettings();
+    options.restore_folder = root_.Path("undo");
+    options.restore_quantity = 0;
+    options.report_type = ReportType::kSummary;
+    options.hit_line_context = 3;
+    options.logging = true;
+    options.display_quick_links = true;
+    options.auto_report_update = false;
+    options.file_handler_word = true;
+    options.extension_list = ".log";
+    ASSERT_TRUE(SaveOptionSettings(options).ok());
+    ASSERT_TRUE(SavePreviewFontSize(14).ok());
+    AppSettings window;
+    window.startup_folder = root_.Path("start");
+    window.ferret_height = 9000;
+    window.file_filter_mask = "*.txt";
+    window.search_subfolders = false;
+    window.search_size_option = 3;
+    EXPECT_TRUE(SaveWindowSettings(window).empty());
+
+    const AppSettings read = ReadAppSettings();
+    EXPECT_EQ(read.restore_folder, root_.Path("undo"));
+    EXPECT_EQ(read.restore_quantity, 0);
+    EXPECT_EQ(read.report_type, ReportType::kSummary);
+    EXPECT_EQ(read.hit_line_context, 3);
+    EXPECT_TRUE(read.logging);
+    EXPECT_TRUE(read.display_quick_links);
+    EXPECT_FALSE(read.auto_report_update);
+    EXPECT_TRUE(read.file_handler_word);
+    EXPECT_FALSE(read.file_handler_excel);
+    EXPECT_EQ(read.extension_list, ".log");
+    EXPECT_EQ(read.preview_font_size, 14);
+    EXPECT_EQ(read.startup_folder, root_.Path("start"));
+    EXPECT_EQ(read.ferret_height, 9000);
+    EXPECT_EQ(read.file_filter_mask, "*.txt");
+    EXPECT_FALSE(read.search_subfolders);
+    EXPECT_EQ(GetSettingValue(kSettingsKey, kSearchSizeOpt, ""), "3");
+    ASSERT_TRUE(SaveReportType(ReportType::kHitLines).ok());
+    EXPECT_EQ(ReadAppSettings().report_type, ReportType::kHitLines);
+}
+
+TEST_F(AppSettingsTest, EachOfTheWindowsValuesIsTriedAndFailuresComeBack) {
+    const std::string damaged = "ReportType=3\n[Unclosed\n";
+    WriteFile(damaged);
+    const std::vector<Status> failures = SaveWindowSettings(AppSettings());
+    ASSERT_EQ(failures.size(), 9u);
+    EXPECT_EQ(failures[8].number(), 26001);
+    EXPECT_EQ(SaveOptionSettings(AppSettings()).number(), 26001);
+    EXPECT_EQ(root_.ReadFile("config/Mallo/Ferret.conf"), damaged);
+}
+
+// Runs read the settings from their worker threads while the window writes them.
+TEST_F(AppSettingsTest, ThreadsReadWholeValuesWhileOneWrites) {
+    Store(kExtList, ".aaa");
+    std::atomic<bool> done = false;
+    std::atomic<int> torn = 0;
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i) {
+        readers.emplace_back([&] {
+            while (!done.load()) {
+                const std::string list = ReadAppSettings().extension_list;
+                if (list != ".aaa" && list != ".bbbbbb") {
+                    ++torn;
+                }
+            }
+        });
+    }
+    for (int i = 0; i < 30; ++i) {
+        Store(kExtList, i % 2 == 0 ? ".bbbbbb" : ".aaa");
+    }
+    done = true;
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(ReadAppSettings().extension_list, ".aaa");
+}
+
+}  // namespace
+}  // namespace ferret
