@@ -242,32 +242,76 @@ SearchFields LoadStartupFields() {
     return fields;
 }
 
+namespace {
+
+// The fields from the saved search the switches name, or from the switches, over the startup
+// fields. False, after telling why, when the saved search cannot be read.
+bool TakeFields(const CommandLine& line, RunView& view, SearchFields& fields) {
+    if (!line.ConfigFile().empty()) {
+        SearchSettings saved;
+        const Status loaded = LoadSearchSettings(line.ConfigFile(), saved);
+        if (!loaded.ok()) {
+            Tell(view, "cannot read the saved search '" + line.ConfigFile() +
+                           "': " + loaded.description());
+            return false;
+        }
+        ApplySavedSearch(saved, fields);
+        fields.folder = AbsoluteFolder(fields.folder);
+        return true;
+    }
+    if (!line.StartPath().empty()) {
+        fields.folder = AbsoluteFolder(line.StartPath());
+    }
+    fields.search_text = line.SearchString();
+    fields.replace_text = line.ReplaceString();
+    fields.regex = line.UseRegEx();
+    fields.ignore_case = line.IgnoreCase();
+    fields.recursive = line.SearchSubFolders();
+    if (!line.FileMask().empty()) {
+        fields.file_mask = line.FileMask();
+    }
+    return true;
+}
+
+// What a replace run tells on the run's own lines: the leftovers it removed and its restore
+// point, or that it refused to start.
+void TellReplaceOutcome(const RunDriver& driver, std::FILE* told, int& status) {
+    for (const std::string& left : driver.LeftoversRemoved()) {
+        std::fprintf(told, "Removed %s, a new file an interrupted replace run had left\n",
+                     QuotedName(left).c_str());
+    }
+    if (driver.ReplaceRefused() || driver.PatternRefused()) {
+        status = kExitBadInput;
+    } else if (!driver.RestorePointFolder().empty()) {
+        const std::string& folder = driver.RestorePointFolder();
+        std::fprintf(told, "Restore point: %s (undo with: ferret -undo %s)\n",
+                     QuotedName(folder).c_str(),
+                     QuotedName(folder.substr(folder.rfind('/') + 1)).c_str());
+        std::fflush(told);
+    }
+}
+
+// Ends an output of the run; one that cannot be written makes the status bad input.
+template <typename Output>
+void FinishOutput(std::optional<Output>& output, RunView& view, const std::string& what,
+                  const std::string& path, int& status) {
+    if (!output) {
+        return;
+    }
+    if (const Status written = output->Finish(); !written.ok()) {
+        Tell(view, "cannot write " + what + " to '" + path + "': " + written.description());
+        status = kExitBadInput;
+    }
+}
+
+}  // namespace
+
 int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
                    SearchFields& fields) {
     try {
         const bool wants_run = line.ProcessType() == "search" || line.ProcessType() == "replace";
-        if (!line.ConfigFile().empty()) {
-            SearchSettings saved;
-            const Status loaded = LoadSearchSettings(line.ConfigFile(), saved);
-            if (!loaded.ok()) {
-                Tell(view, "cannot read the saved search '" + line.ConfigFile() +
-                               "': " + loaded.description());
-                return kExitBadInput;
-            }
-            ApplySavedSearch(saved, fields);
-            fields.folder = AbsoluteFolder(fields.folder);
-        } else {
-            if (!line.StartPath().empty()) {
-                fields.folder = AbsoluteFolder(line.StartPath());
-            }
-            fields.search_text = line.SearchString();
-            fields.replace_text = line.ReplaceString();
-            fields.regex = line.UseRegEx();
-            fields.ignore_case = line.IgnoreCase();
-            fields.recursive = line.SearchSubFolders();
-            if (!line.FileMask().empty()) {
-                fields.file_mask = line.FileMask();
-            }
+        if (!TakeFields(line, view, fields)) {
+            return kExitBadInput;
         }
         if (wants_run && !IsFolder(fields.folder)) {
             Tell(view, "the folder '" + fields.folder + "' does not exist");
@@ -308,69 +352,41 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
             (hit_lines && hit_lines->ToStandardOutput()) || (diff && diff->ToStandardOutput())
                 ? stderr
                 : stdout;
-        {
-            if (line.ProcessType() == "search") {
-                order.kind = RunKind::kSearch;
-                driver.StartProcess(std::move(order));
-                TellFileProblems(driver, status);
-                if (driver.PatternRefused()) {
-                    status = kExitBadInput;
-                }
-            } else if (line.ProcessType() == "replace") {
-                // Without both texts the run says so and changes nothing.
-                if (fields.search_text.empty() || fields.replace_text.empty()) {
-                    status = kExitBadInput;
-                }
-                order.kind = diff ? RunKind::kPreview : RunKind::kReplace;
-                driver.StartProcess(std::move(order));
-                TellFileProblems(driver, status);
-                for (const std::string& left : driver.LeftoversRemoved()) {
-                    std::fprintf(told,
-                                 "Removed %s, a new file an interrupted replace run had left\n",
-                                 QuotedName(left).c_str());
-                }
-                if (driver.ReplaceRefused() || driver.PatternRefused()) {
-                    status = kExitBadInput;
-                } else if (!driver.RestorePointFolder().empty()) {
-                    const std::string& folder = driver.RestorePointFolder();
-                    std::fprintf(told, "Restore point: %s (undo with: ferret -undo %s)\n",
-                                 QuotedName(folder).c_str(),
-                                 QuotedName(folder.substr(folder.rfind('/') + 1)).c_str());
-                    std::fflush(told);
-                }
+        if (line.ProcessType() == "search") {
+            order.kind = RunKind::kSearch;
+            driver.StartProcess(std::move(order));
+            TellFileProblems(driver, status);
+            if (driver.PatternRefused()) {
+                status = kExitBadInput;
             }
-            if (diff) {
-                if (const Status written = diff->Finish(); !written.ok()) {
-                    Tell(view, "cannot write the changes to '" + line.DiffPath() +
-                                   "': " + written.description());
-                    status = kExitBadInput;
-                }
+        } else if (line.ProcessType() == "replace") {
+            // Without both texts the run says so and changes nothing.
+            if (fields.search_text.empty() || fields.replace_text.empty()) {
+                status = kExitBadInput;
             }
-            if (hit_lines) {
-                if (const Status written = hit_lines->Finish(); !written.ok()) {
-                    Tell(view, "cannot write the hit lines to '" + line.HitsPath() +
-                                   "': " + written.description());
-                    status = kExitBadInput;
-                }
+            order.kind = diff ? RunKind::kPreview : RunKind::kReplace;
+            driver.StartProcess(std::move(order));
+            TellFileProblems(driver, status);
+            TellReplaceOutcome(driver, told, status);
+        }
+        FinishOutput(diff, view, "the changes", line.DiffPath(), status);
+        FinishOutput(hit_lines, view, "the hit lines", line.HitsPath(), status);
+        // A refused pattern searched nothing: no report claims it found nothing.
+        if (report_file && !driver.PatternRefused()) {
+            const Status written = WriteReportFile(line.LogPath(), view.ReportText());
+            if (!written.ok()) {
+                Tell(view, "cannot write the report file '" + line.LogPath() +
+                               "': " + written.description());
+                status = kExitBadInput;
             }
-            // A refused pattern searched nothing: no report claims it found nothing.
-            if (!line.LogPath().empty() && !driver.PatternRefused()) {
-                const Status written = WriteReportFile(line.LogPath(), view.ReportText());
-                if (!written.ok()) {
-                    Tell(view, "cannot write the report file '" + line.LogPath() +
-                                   "': " + written.description());
-                    status = kExitBadInput;
-                }
-            }
-            if (report_file) {
-                driver.RefreshSettings(true);
-            }
+        }
+        if (report_file) {
+            driver.RefreshSettings(true);
         }
         return status;
     } catch (const std::exception& error) {
         if (!LogError("frmMain: CommandProcess", kLogNumberUnexpected, error.what())) {
-            const UserMessage told = LogFailureMessage();
-            view.ShowMessage(told.text, told.title, told.icon);
+            view.ShowNotice(LogFailureMessage());
         }
         return kExitBadInput;
     }
