@@ -7,9 +7,11 @@
 
 #include "office/office_session.h"
 #include "office/spreadsheet_hits.h"
-#include "settings/app_settings.h"
 
 namespace ferret {
+
+// Only named here: the engine includes this header, and reads no settings.
+struct AppSettings;
 
 // What both office handlers are given and report. Each object serves one file. With a link the
 // run's LibreOffice is used; without one the call starts and ends its own.
