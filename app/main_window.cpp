@@ -1,10 +1,7 @@
 #include "app/main_window.h"
 
-#include <errno.h>
-
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -14,13 +11,12 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QVBoxLayout>
-#include <cstdio>
 
 #include "app/about_dialog.h"
 #include "app/command_process.h"
 #include "app/date_size_panels.h"
 #include "app/explorer_bar.h"
-#include "app/file_dialogs.h"
+#include "app/file_menu.h"
 #include "app/folder_box.h"
 #include "app/help_window.h"
 #include "app/message_boxes.h"
@@ -34,7 +30,6 @@
 #include "app/result_menu.h"
 #include "app/results_log_panel.h"
 #include "app/run_status_bar.h"
-#include "app/saved_search.h"
 #include "app/search_criteria_panel.h"
 #include "app/spreadsheet_hits_window.h"
 #include "app/undo_dialogs.h"
@@ -42,11 +37,8 @@
 #include "office/office_handlers.h"
 #include "preview/preview_window.h"
 #include "preview/print_document.h"
-#include "reports/quoted_name.h"
-#include "reports/summary_report.h"
 #include "settings/app_settings.h"
 #include "settings/error_log.h"
-#include "settings/search_config.h"
 #include "settings/search_history.h"
 
 namespace ferret {
@@ -75,7 +67,6 @@ void Tell(QWidget* owner, const QString& title, const QString& text) {
 }
 
 constexpr char kNoFolder[] = "The folder you have selected does not exist";
-constexpr char kConfigurationFilter[] = "Search Configuration Files (*.frs)|*.frs";
 
 }  // namespace
 
@@ -532,70 +523,20 @@ ResultMenu* MainWindow::ResultFilesMenu() const {
 }
 
 bool MainWindow::LoadSearchFile(std::string file) {
-    if (file.empty()) {
-        FileDialogs dialog;
-        dialog.SetOwner(this);
-        dialog.SetDialogTitle("Select a file: ");
-        dialog.SetDefaultExt("frs");
-        dialog.SetFilter(kConfigurationFilter);
-        dialog.Setflags(FileDialogs::OFN_EXPLORER | FileDialogs::OFN_HIDEREADONLY);
-        if (dialog.ShowOpen() <= 0) {
-            return false;
-        }
-        file = dialog.Filename();
-    }
-    // A file that does not exist clears the fields, as an empty search would.
-    SearchSettings saved;
-    const Status loaded = LoadSearchSettings(file, saved);
-    if (!loaded.ok() && loaded.number() != ENOENT) {
-        QMessageBox::warning(this, QStringLiteral("Open Configuration"), Q(loaded.description()));
+    SearchFields fields = Fields();
+    if (!OpenSavedSearch(this, std::move(file), fields)) {
         return false;
     }
-    SearchFields fields = Fields();
-    ApplySavedSearch(saved, fields);
     SetFields(fields);
     return true;
 }
 
-namespace {
-
-// Where the window saves a file: the user picks it, with `title`, `extension` and `filter`.
-// Empty when cancelled.
-std::string ChooseSaveFile(QWidget* owner, const char* extension, const char* filter) {
-    FileDialogs dialog;
-    dialog.SetOwner(owner);
-    dialog.SetDialogTitle("Select a file: ");
-    dialog.SetDefaultExt(extension);
-    dialog.SetFilter(filter);
-    dialog.Setflags(FileDialogs::OFN_EXPLORER | FileDialogs::OFN_OVERWRITEPROMPT |
-                    FileDialogs::OFN_HIDEREADONLY);
-    return dialog.ShowSave() > 0 ? dialog.Filename() : std::string();
-}
-
-}  // namespace
-
 bool MainWindow::SaveSearchFile() {
-    const std::string file = ChooseSaveFile(this, "frs", kConfigurationFilter);
-    if (file.empty()) {
-        return false;
-    }
-    if (const Status saved = SaveSearchSettings(file, SavedSearchOf(Fields())); !saved.ok()) {
-        QMessageBox::warning(this, QStringLiteral("Save Configuration"), Q(saved.description()));
-        return false;
-    }
-    return true;
+    return SaveSearchAs(this, Fields());
 }
 
 bool MainWindow::SaveReport() {
-    const std::string file = ChooseSaveFile(this, "log", "Log files (*.log)|*.log");
-    if (file.empty()) {
-        return false;
-    }
-    if (const Status written = WriteReportFile(file, S(ReportTextShown())); !written.ok()) {
-        QMessageBox::warning(this, QStringLiteral("Save Report"), Q(written.description()));
-        return false;
-    }
-    return true;
+    return SaveReportAs(this, S(ReportTextShown()));
 }
 
 void MainWindow::ClearHistory() {
