@@ -20,28 +20,17 @@
 #include <set>
 #include <thread>
 
-#include "testsupport/run_program.h"
+#include "testsupport/ferret_program.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
+using testing::FerretWithin;
 using testing::ProgramResult;
 using testing::RemoveTree;
 using testing::RunProgram;
 using testing::TempDir;
-
-// Runs ferret, killed after `seconds` (timeout then exits with 124 or 137, never 0).
-ProgramResult FerretWithin(int seconds, const std::vector<std::string>& arguments,
-                           bool unprivileged = false, const std::string& memory_limit = {}) {
-    std::vector<std::string> command = {"-s", "KILL", std::to_string(seconds)};
-    if (!memory_limit.empty()) {
-        command.insert(command.end(), {"/usr/bin/prlimit", "--as=" + memory_limit});
-    }
-    command.push_back(FERRET_BINARY);
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    return RunProgram("/usr/bin/timeout", command, unprivileged);
-}
 
 // The listed lines of a summary report ("[count]\t.../path"), each path as written.
 std::vector<std::pair<int, std::string>> ListedLines(const std::string& report) {
@@ -479,10 +468,10 @@ TEST_F(FaultRun, FiveGiBSparseFileIsSearchedInBoundedMemory) {
     // shows it was read in pieces. A sanitizer build reserves terabytes of address space for
     // its own bookkeeping, so there only the resident peak speaks.
 #if defined(__SANITIZE_ADDRESS__)
-    const char* const limit = "";
+    const std::vector<std::string> limit;
     constexpr long kPeakBoundKib = 1024 * 1024;
 #else
-    const char* const limit = "2147483648";
+    const std::vector<std::string> limit = {"--as=2147483648"};
     constexpr long kPeakBoundKib = 256 * 1024;
 #endif
     const RunPeak run = RunWithPeak([&] {

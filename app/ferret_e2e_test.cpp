@@ -12,32 +12,18 @@
 #include <sstream>
 
 #include "ferret_version.h"
-#include "testsupport/run_program.h"
+#include "testsupport/ferret_program.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
+using testing::Ferret;
+using testing::FerretWithin;
 using testing::ProgramResult;
-using testing::RunProgram;
 using testing::TempDir;
 
 const std::string kDashes(80, '-');
-
-ProgramResult Ferret(const std::vector<std::string>& arguments, bool unprivileged = false) {
-    return RunProgram(FERRET_BINARY, arguments, unprivileged);
-}
-
-// Runs ferret with `environment` ("NAME=value") added, killed after `seconds`: a run that waits
-// for an answer nobody gives then fails instead of hanging.
-ProgramResult FerretWithin(int seconds, const std::vector<std::string>& environment,
-                           const std::vector<std::string>& arguments) {
-    std::vector<std::string> command = {"-s", "KILL", std::to_string(seconds), "/usr/bin/env"};
-    command.insert(command.end(), environment.begin(), environment.end());
-    command.push_back(FERRET_BINARY);
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    return RunProgram("/usr/bin/timeout", command);
-}
 
 // The report with its date line made constant.
 std::string Masked(std::string report) {
@@ -333,7 +319,7 @@ TEST_F(UnattendedRun, InvalidPatternRefusesTheRunWithOrWithoutAWindow) {
             std::vector<std::string> arguments{"-p", Tree(), "-k", "*.txt", "-s",
                                                "(",  "-rx",  "-l", report_, "-x"};
             arguments.insert(arguments.end(), process.begin(), process.end());
-            const ProgramResult run = FerretWithin(30, environment, arguments);
+            const ProgramResult run = FerretWithin(30, arguments, false, {}, environment);
             EXPECT_EQ(run.exit_code, 2) << run.err;
             EXPECT_NE(
                 run.err.find("ferret: Regular Expression: The regular expression cannot be used"),
@@ -343,7 +329,7 @@ TEST_F(UnattendedRun, InvalidPatternRefusesTheRunWithOrWithoutAWindow) {
             EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "x (");
         }
     }
-    const ProgramResult bare = FerretWithin(30, {"QT_QPA_PLATFORM=offscreen"}, {});
+    const ProgramResult bare = FerretWithin(30, {}, false, {}, {"QT_QPA_PLATFORM=offscreen"});
     EXPECT_EQ(bare.exit_code, 2) << bare.err;
     EXPECT_NE(bare.err.find("no display"), std::string::npos) << bare.err;
 }
@@ -369,9 +355,10 @@ class ReplaceRun : public UnattendedRun {
     }
     ProgramResult ReplaceWithFileLimit(long bytes, const std::string& search,
                                        const std::string& replacement) {
-        return RunProgram("/usr/bin/prlimit",
-                          {"--fsize=" + std::to_string(bytes), FERRET_BINARY, "-p", Tree(), "-k",
-                           "*.*", "-b", "-s", search, "-r", replacement, "-e:replace", "-x"});
+        return FerretWithin(
+            60,
+            {"-p", Tree(), "-k", "*.*", "-b", "-s", search, "-r", replacement, "-e:replace", "-x"},
+            false, {"--fsize=" + std::to_string(bytes)});
     }
     std::string Tree(const std::string& name) const { return dir_.ReadFile("tree/" + name); }
     using UnattendedRun::Tree;
@@ -666,11 +653,11 @@ TEST_F(ReplaceRun, MissingTextsChangeNothing) {
 }
 
 TEST(FerretBinary, VersionAndHelpAnswerFirst) {
-    const auto version = RunProgram(FERRET_BINARY, {"--version"});
+    const auto version = Ferret({"--version"});
     EXPECT_EQ(version.exit_code, 0);
     EXPECT_EQ(version.out, std::string("ferret ") + FERRET_VERSION + "\n");
 
-    const auto help = RunProgram(FERRET_BINARY, {"-p", "/tmp", "--help"});
+    const auto help = Ferret({"-p", "/tmp", "--help"});
     EXPECT_EQ(help.exit_code, 0);
     for (const char* text : {"-e:search", "-e:replace", "-config FILE", "-rx", "Examples:"}) {
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
@@ -679,7 +666,7 @@ TEST(FerretBinary, VersionAndHelpAnswerFirst) {
 }
 
 TEST(FerretBinary, WithoutArgumentsSaysThereIsNoWindowYet) {
-    const auto bare = RunProgram(FERRET_BINARY, {});
+    const auto bare = Ferret({});
     EXPECT_EQ(bare.exit_code, 2);
     EXPECT_NE(bare.err.find("--help"), std::string::npos);
 }
