@@ -9,18 +9,11 @@ CommandLine FromArgs(const std::vector<std::string>& args) {
     return CommandLine(CommandLine::RebuildCommandLine(args));
 }
 
-TEST(CommandLine, NoTextMeansInteractive) {
-    const CommandLine line("");
-    EXPECT_FALSE(line.HasArguments());
-    EXPECT_TRUE(line.StartPath().empty());
-    EXPECT_FALSE(line.ExitOnComplete());
-}
-
-TEST(CommandLine, OnlySpacesHasArgumentsButNoSwitches) {
+TEST(CommandLine, NoTextMeansInteractiveButBlanksAreArguments) {
+    EXPECT_FALSE(CommandLine("").HasArguments());
     const CommandLine line("   ");
     EXPECT_TRUE(line.HasArguments());
     EXPECT_TRUE(line.ProcessType().empty());
-    EXPECT_TRUE(line.StartPath().empty());
     EXPECT_FALSE(line.RunMinimized() || line.UseRegEx() || line.SearchSubFolders() ||
                  line.ExitOnComplete() || line.IgnoreCase());
 }
@@ -153,17 +146,6 @@ TEST(CommandLine, SplitKeepsTextBeforeAQuoteInTheElement) {
               (std::vector<std::string>{"s a", "c"}));
     // An unterminated quote runs to the end of the text.
     EXPECT_EQ(CommandLine::SplitArguments(R"(-s "a-b)", '-'), (std::vector<std::string>{"s a-b"}));
-}
-
-TEST(CommandLine, TakeChars) {
-    std::string text = "abc";
-    EXPECT_EQ(CommandLine::TakeChars(text, 0), "");
-    EXPECT_EQ(CommandLine::TakeChars(text, 4), "");
-    EXPECT_EQ(text, "abc");
-    EXPECT_EQ(CommandLine::TakeChars(text, 2), "ab");
-    EXPECT_EQ(text, "c");
-    std::string empty;
-    EXPECT_EQ(CommandLine::TakeChars(empty, 1), "");
 }
 
 }  // namespace
