@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -362,30 +361,6 @@ TEST(FindFiles, MissingStartFolderGivesNothing) {
     EXPECT_EQ(finder.Searched(), 0);
     EXPECT_EQ(finder.Matched(), 0);
     EXPECT_EQ(completed, 1);
-    // Digits, a point, two decimals, two blanks and "seconds".
-    const std::string time = finder.SearchTime();
-    const std::size_t point = time.find('.');
-    ASSERT_NE(point, std::string::npos) << time;
-    EXPECT_GT(point, 0u);
-    EXPECT_EQ(time.substr(point + 3), "  seconds");
-    EXPECT_TRUE(std::all_of(time.begin(), time.begin() + static_cast<long>(point), ::isdigit) &&
-                ::isdigit(time[point + 1]) && ::isdigit(time[point + 2]))
-        << time;
-}
-
-TEST(FindFiles, DefaultsAndHandOver) {
-    FileFinder finder;
-    EXPECT_EQ(finder.StartDirectory(), "/");
-    EXPECT_EQ(finder.FilterMask(), "*.txt");
-    EXPECT_EQ(finder.SearchType(), 1);
-    EXPECT_EQ(finder.DateType(), kDateAny);
-    EXPECT_EQ(finder.FileSizeLimit(), -1);
-    EXPECT_TRUE(finder.Recursive());
-    EXPECT_TRUE(finder.SearchTime().empty());
-    std::unique_ptr<FileRecords> taken = finder.TakeFiles();
-    ASSERT_NE(taken, nullptr);
-    EXPECT_EQ(finder.Files().Parent(), &finder);
-    EXPECT_NE(&finder.Files(), taken.get());
 }
 
 TEST(FindFiles, UnreadableFoldersAreSkipped) {

@@ -109,12 +109,5 @@ TEST_F(SpecialFoldersTest, ProgramsAndUnknownIdentifiers) {
     }
 }
 
-TEST(SpecialFolders, FlagsDefaultOff) {
-    const UserFolders folders;
-    EXPECT_FALSE(folders.PerUserInit());
-    EXPECT_FALSE(folders.NoAlias());
-    EXPECT_FALSE(folders.DontVerify());
-}
-
 }  // namespace
 }  // namespace ferret
