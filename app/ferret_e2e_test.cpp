@@ -112,29 +112,6 @@ TEST_F(UnattendedRun, PlainCountsOverlapPatternCountsDoNot) {
                                    "total files searched."));
 }
 
-TEST_F(UnattendedRun, HitsAcrossBlockBoundariesIgnoreCaseAndEscapeWords) {
-    std::string big(70000, '.');
-    big.replace(4094, 5, "HeLLo");
-    big.replace(65534, 5, "hello");
-    dir_.WriteFile("tree/big.txt", big);
-    dir_.WriteFile("tree/tabs.txt", "a\tb a\tb ab");
-    Options exact{"hello"};
-    Search(exact);
-    EXPECT_EQ(Report(), Header(exact, Tree()) + Listed(" [1]\t.../big.txt\n") +
-                            Footer("Your search string was found 1 times in 1 files out of 2 "
-                                   "total files searched."));
-    Options folded{"hello"};
-    folded.ignore_case = true;
-    Search(folded);
-    EXPECT_NE(Report().find(" [2]\t.../big.txt\n"), std::string::npos);
-    Options tab{"a^^Tabb"};
-    Search(tab);
-    EXPECT_NE(Report().find(" [2]\t.../tabs.txt\n"), std::string::npos) << Report();
-    Options blank{"a^^Blankb"};
-    Search(blank);
-    EXPECT_NE(Report().find(" [1]\t.../tabs.txt\n"), std::string::npos);
-}
-
 TEST_F(UnattendedRun, CaretPatternInvalidPatternAndUnreadableFile) {
     dir_.WriteFile("tree/lines.txt", "x1\nx2\nx3\n");
     Options caret{"^x"};
@@ -334,15 +311,6 @@ TEST_F(UnattendedRun, InvalidPatternRefusesTheRunWithOrWithoutAWindow) {
     EXPECT_NE(bare.err.find("no display"), std::string::npos) << bare.err;
 }
 
-// ASCII text as a UTF-16 file with its mark, as registry exports are written.
-std::string Utf16File(const std::string& ascii, bool big_endian) {
-    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
-    for (const char c : ascii) {
-        bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
-    }
-    return bytes;
-}
-
 class ReplaceRun : public UnattendedRun {
   protected:
     ProgramResult Replace(const std::string& search, const std::string& replacement,
@@ -533,56 +501,6 @@ TEST_F(ReplaceRun, BytesOutsideTheMatchesSurvive) {
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     EXPECT_EQ(Tree("hard.txt"), "new");
     EXPECT_EQ(dir_.ReadFile("hard-elsewhere"), "old");
-}
-
-// Registry exports are UTF-16 with a mark: found by plain text and by pattern, replaced in
-// their own encoding, every other byte kept; a UTF-8 file keeps its mark.
-TEST_F(ReplaceRun, MarkedTextFilesAreReplacedInTheirOwnEncoding) {
-    const std::string text = "[HKEY_CURRENT_USER\\Software]\r\n\"Host\"=\"old.example\"\r\n";
-    const std::string after = "[HKEY_CURRENT_USER\\Software]\r\n\"Host\"=\"new.example\"\r\n";
-    dir_.WriteFile("tree/le.reg", Utf16File(text, false));
-    dir_.WriteFile("tree/be.reg", Utf16File(text, true));
-    dir_.WriteFile("tree/marked.txt", "\xEF\xBB\xBF" + text);
-    const ProgramResult search = Search({"\"Host\"=\"old", "*.*"});
-    ASSERT_EQ(search.exit_code, 0) << search.err;
-    EXPECT_NE(Report().find("found 3 times in 3 files"), std::string::npos) << Report();
-    Options pattern{"o[a-z]d\\.ex", "*.*"};
-    pattern.regex = true;
-    ASSERT_EQ(Search(pattern).exit_code, 0);
-    EXPECT_NE(Report().find("found 3 times in 3 files"), std::string::npos) << Report();
-
-    const ProgramResult run = Replace("old", "new");
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(Tree("le.reg"), Utf16File(after, false));
-    EXPECT_EQ(Tree("be.reg"), Utf16File(after, true));
-    EXPECT_EQ(Tree("marked.txt"), "\xEF\xBB\xBF" + after);
-}
-
-// Patterns read as ECMAScript reads them: a replace up to the line end keeps the carriage
-// return, in every encoding; an octal line feed is found however the run narrows its search.
-TEST_F(ReplaceRun, PatternsKeepCarriageReturnsAndFindOctalLineFeeds) {
-    const std::string before = "a=old\r\nb=old\r\n";
-    const std::string after = "a=new\r\nb=new\r\n";
-    dir_.WriteFile("tree/plain.txt", before);
-    dir_.WriteFile("tree/marked.txt", "\xEF\xBB\xBF" + before);
-    dir_.WriteFile("tree/le.reg", Utf16File(before, false));
-    dir_.WriteFile("tree/be.reg", Utf16File(before, true));
-    const ProgramResult run = Replace("=.*", "=new", {"-rx"});
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(Tree("plain.txt"), after);
-    EXPECT_EQ(Tree("marked.txt"), "\xEF\xBB\xBF" + after);
-    EXPECT_EQ(Tree("le.reg"), Utf16File(after, false));
-    EXPECT_EQ(Tree("be.reg"), Utf16File(after, true));
-
-    dir_.WriteFile("tree/lines.txt", "a\nb\r\n\r");
-    for (const auto& [pattern, found] : {std::pair{"a\\012b", "found 1 times in 1 files"},
-                                         std::pair{"a\\12b", "found 1 times in 1 files"},
-                                         std::pair{"^.", "found 1 times in 1 files"}}) {
-        Options o{pattern, "lines.txt"};
-        o.regex = true;
-        ASSERT_EQ(Search(o).exit_code, 0) << pattern;
-        EXPECT_NE(Report().find(found), std::string::npos) << pattern << "\n" << Report();
-    }
 }
 
 TEST_F(ReplaceRun, FilesThatCannotBeRewrittenKeepTheirBytes) {
