@@ -102,26 +102,6 @@ TEST_F(UndoRun, UndoListsAndPutsBackTheRunsNewestFirst) {
     EXPECT_EQ(Ferret({"-undo", "20000101_000000_000"}).exit_code, 2);
 }
 
-TEST_F(UndoRun, ARestoreFolderThatCannotBeWrittenStopsTheReplaceRun) {
-    dir_.WriteFile("tree/a.txt", "red");
-    dir_.MakeDir("data/restore");
-    if (geteuid() == 0) {
-        // Run as a user the lock applies to, owning the files it would rewrite.
-        for (const char* path : {"tree", "tree/a.txt", "data", "data/restore"}) {
-            ASSERT_EQ(chown(dir_.Path(path).c_str(), 65534, 65534), 0);
-        }
-    }
-    chmod(dir_.Path("data/restore").c_str(), 0555);
-    const ProgramResult run = Replace("red", "green", true);
-    EXPECT_EQ(run.exit_code, 2);
-    EXPECT_NE(run.err.find("No restore point can be made in '" + dir_.Path("data/restore") + "'"),
-              std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("Nothing was replaced"), std::string::npos);
-    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red");
-    EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"a.txt"});
-}
-
 TEST_F(UndoRun, ARestoreFolderOthersMayWriteToIsNeitherUsedNorUndoneFrom) {
     dir_.WriteFile("tree/a.txt", "red");
     ASSERT_EQ(Replace("red", "green").exit_code, 0);
@@ -173,31 +153,6 @@ TEST_F(UndoRun, AFileLargerThanTheUndosMemoryIsPutBackByteForByte) {
     EXPECT_TRUE(dir_.ReadFile("tree/big.txt") == original);
     EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"big.txt"});
     EXPECT_TRUE(RestorePoints().empty());
-}
-
-// The last rewrite's content ("~~temprpl.frr") is private to the user and goes when its run is
-// undone; undoing an older run leaves a later run's in place.
-TEST_F(UndoRun, TheLastRewritesContentIsPrivateAndGoesWithItsRun) {
-    dir_.WriteFile("tree/a.txt", "red");
-    ASSERT_EQ(Replace("red", "green").exit_code, 0);
-    const std::string kept = dir_.Path("data/~~temprpl.frr");
-    struct stat info {};
-    ASSERT_EQ(lstat(kept.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISREG(info.st_mode));
-    EXPECT_EQ(info.st_mode & 07777, 0600u);
-    EXPECT_EQ(dir_.ReadFile("data/~~temprpl.frr"), "green");
-    dir_.WriteFile("tree/b.txt", "blue");
-    ASSERT_EQ(Replace("blue", "cyan").exit_code, 0);
-    EXPECT_EQ(dir_.ReadFile("data/~~temprpl.frr"), "cyan");
-
-    const std::vector<std::string> points = RestorePoints();
-    ASSERT_EQ(points.size(), 2u);
-    ASSERT_EQ(Ferret({"-undo", points[0]}).exit_code, 0);
-    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red");
-    EXPECT_EQ(dir_.ReadFile("data/~~temprpl.frr"), "cyan");
-    ASSERT_EQ(Ferret({"-undo"}).exit_code, 0);
-    EXPECT_EQ(dir_.ReadFile("tree/b.txt"), "blue");
-    EXPECT_EQ(lstat(kept.c_str(), &info), -1);
 }
 
 // A value given on the command line arrives whole: the blank at the end of "foo " was quoted on
