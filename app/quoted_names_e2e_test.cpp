@@ -31,7 +31,9 @@ const std::vector<std::string>& Names() {
                                                    " lead blank.txt", "tab\tname.txt",
                                                    "cr\rname.txt",    "esc\x1B[2J\x1B[Hname.txt",
                                                    kForged,           "sub dir/in sub.txt",
-                                                   "caf\xC3\xA9.txt", "trail blank .txt"};
+                                                   "caf\xC3\xA9.txt", "trail blank .txt",
+                                                   "quote\"in.txt",   "\"start.txt",
+                                                   "back\\slash.txt", "c1\xC2\x9Bx.txt"};
     return names;
 }
 
