@@ -544,22 +544,6 @@ TEST_F(DeepTree, ReplaceBeyondPathMaxFailsCleanly) {
     EXPECT_EQ(walk.listed.size(), 2u);
 }
 
-TEST(OddNames, NewlinesInvalidUtf8AndDashesAreSearchedByTheirBytes) {
-    TempDir dir;
-    const Paths names = {"-dash.txt", "bad\xff\xfe.txt", "line\nbreak.txt", "sub\ndir/-x\x80.txt"};
-    for (const std::string& name : names) {
-        dir.WriteFile(name, "hit hit");
-    }
-    const WalkResult walk = Walk(dir.path(), "*.txt");
-    EXPECT_EQ(walk.listed, names);
-    const std::atomic<bool> stop{false};
-    for (const std::string& name : walk.listed) {
-        EXPECT_EQ(SearchFileText(dir.Path(name), PlainMatcher("hit", false), stop), 2) << name;
-    }
-    // A mask that starts with a dash is a mask like any other.
-    EXPECT_EQ(Walk(dir.path(), "-*").listed, (Paths{"-dash.txt", "sub\ndir/-x\x80.txt"}));
-}
-
 class HeadlessRun : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok()); }
