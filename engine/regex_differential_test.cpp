@@ -96,14 +96,6 @@ std::string ReadBytes(const std::string& path, std::size_t limit = std::string::
     return bytes;
 }
 
-void WriteBytes(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.good()) {
-        throw std::runtime_error("cannot write " + path);
-    }
-}
-
 std::string Sha256(std::string_view bytes) {
     return QCryptographicHash::hash(
                QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
@@ -155,29 +147,16 @@ std::string Escaped(std::string_view bytes, bool quoted = true) {
 
 // A folder for the corpus and the copies Ferret rewrites. Every rewrite is flushed to disk
 // (fdatasync), thousands of them here, so memory-backed /dev/shm is used where there is one.
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        const char* tmp = std::getenv("TMPDIR");
-        for (const std::string& base :
-             {std::string("/dev/shm"),
-              std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp")}) {
-            std::string pattern = base + "/ferret-differential-XXXXXX";
-            if (access(base.c_str(), W_OK) == 0 && mkdtemp(pattern.data()) != nullptr) {
-                path_ = pattern;
-                return;
-            }
-        }
-        throw std::runtime_error("no scratch folder could be made");
+std::unique_ptr<testing::TempDir> ScratchFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string saved = tmp != nullptr ? tmp : "";
+    if (access("/dev/shm", W_OK) == 0) {
+        setenv("TMPDIR", "/dev/shm", 1);
     }
-    ~ScratchFolder() { testing::RemoveTree(path_); }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    std::string Path(const std::string& relative) const { return path_ + "/" + relative; }
-
-  private:
-    std::string path_;
-};
+    auto folder = std::make_unique<testing::TempDir>();
+    tmp != nullptr ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
+    return folder;
+}
 
 // ---- The corpus ------------------------------------------------------------------------------
 
@@ -822,17 +801,16 @@ TEST(RegexDifferential, SearchAndReplaceMatchEcmaScript) {
     const std::string script = std::string(FERRET_SOURCE_DIR) + "/testsupport/ecma_reference.mjs";
     const auto started = Clock::now();
 
-    ScratchFolder scratch;
+    const std::unique_ptr<testing::TempDir> scratch_folder = ScratchFolder();
+    const testing::TempDir& scratch = *scratch_folder;
     const std::vector<CorpusFile> corpus = BuildCorpus();
     std::vector<std::string> originals;
     std::vector<std::string> copies;
-    fs::create_directory(scratch.Path("corpus"));
-    fs::create_directory(scratch.Path("work"));
     for (const CorpusFile& file : corpus) {
         originals.push_back(scratch.Path("corpus/" + file.name));
         copies.push_back(scratch.Path("work/" + file.name));
-        WriteBytes(originals.back(), file.bytes);
-        WriteBytes(copies.back(), file.bytes);
+        scratch.WriteFile("corpus/" + file.name, file.bytes);
+        scratch.WriteFile("work/" + file.name, file.bytes);
     }
 
     std::vector<Case> cases = HandWrittenCases();
@@ -862,7 +840,8 @@ TEST(RegexDifferential, SearchAndReplaceMatchEcmaScript) {
     QJsonObject manifest{{"files", json_files}, {"cases", json_cases}};
     const std::string manifest_path = scratch.Path("manifest.json");
     const std::string result_path = scratch.Path("reference.json");
-    WriteBytes(manifest_path, QJsonDocument(manifest).toJson(QJsonDocument::Compact).toStdString());
+    scratch.WriteFile("manifest.json",
+                      QJsonDocument(manifest).toJson(QJsonDocument::Compact).toStdString());
 
     const testing::ProgramResult reference =
         testing::RunProgram(node, {script, manifest_path, result_path});
@@ -916,7 +895,7 @@ TEST(RegexDifferential, SearchAndReplaceMatchEcmaScript) {
                     {c, f, std::to_string(expected_count), std::to_string(count)});
             }
             if (copy_changed[f]) {
-                WriteBytes(copies[f], corpus[f].bytes);
+                scratch.WriteFile("work/" + corpus[f].name, corpus[f].bytes);
                 copy_changed[f] = false;
             }
             const RewriteResult rewrite =
