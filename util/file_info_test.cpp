@@ -294,99 +294,10 @@ TEST_F(FileInfoTest, AttributesOfFiles) {
         ASSERT_TRUE(info.SetFilePath(path)) << c.name;
         EXPECT_EQ(info.Hidden(), c.hidden) << c.name;
         EXPECT_EQ(info.ReadOnly(), c.read_only) << c.name;
-        EXPECT_FALSE(info.Archive() || info.System() || info.Temporary());
-        EXPECT_EQ(info.Normal(), !c.hidden && !c.read_only && !info.Compressed());
         if (!info.Compressed()) {
             EXPECT_EQ(info.CompressedSize(), 0u);
             EXPECT_EQ(info.CompressedSizeText(), "Not Compressed");
         }
-    }
-}
-
-TEST_F(FileInfoTest, ClearingReadOnlyKeepsHidden) {
-    const std::string path = Write(".secret", "x");
-    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-    FileInfo info;
-    ASSERT_TRUE(info.SetFilePath(path));
-    ASSERT_TRUE(info.Hidden() && info.ReadOnly());
-
-    EXPECT_TRUE(info.SetReadOnly(false));
-    EXPECT_FALSE(info.ReadOnly());
-    EXPECT_TRUE(info.Hidden());
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
-    ASSERT_TRUE(info.Refresh());
-    EXPECT_FALSE(info.ReadOnly());
-    EXPECT_TRUE(info.Hidden());
-
-    EXPECT_TRUE(info.SetReadOnly(true));
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0444u) << "nobody may write a read-only file";
-    EXPECT_TRUE(boxes_.empty());
-}
-
-TEST_F(FileInfoTest, AttributesLinuxHasNoPlaceForAreErrors) {
-    using Setter = bool (FileInfo::*)(bool);
-    using Getter = bool (FileInfo::*)() const;
-    const struct {
-        Setter set;
-        Getter get;
-        const char* label;
-    } cases[] = {
-        {&FileInfo::SetArchive, &FileInfo::Archive, "ARCHIVE"},
-        {&FileInfo::SetSystem, &FileInfo::System, "SYSTEM"},
-        {&FileInfo::SetTemporary, &FileInfo::Temporary, "TEMPORARY"},
-        {&FileInfo::SetHidden, &FileInfo::Hidden, "HIDDEN"},
-    };
-    const std::string path = Write("visible.txt", "x");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        FileInfo info;
-        ASSERT_TRUE(info.SetFilePath(path));
-        boxes_.clear();
-        EXPECT_FALSE((info.*c.set)(true));
-        EXPECT_FALSE((info.*c.get)());
-        EXPECT_TRUE(info.Normal()) << "a refused change records nothing";
-        ASSERT_EQ(boxes_.size(), 1u);
-        EXPECT_NE(boxes_[0].text.find(std::string(c.label) + " file attribute"), std::string::npos);
-        EXPECT_EQ(boxes_[0].icon, MessageIcon::Warning);
-
-        // The state the file is already in is no error; Normal goes off as recorded.
-        EXPECT_TRUE((info.*c.set)(false));
-        EXPECT_FALSE(info.Normal());
-        EXPECT_EQ(boxes_.size(), 1u);
-    }
-    FileInfo hidden;
-    ASSERT_TRUE(hidden.SetFilePath(Write(".dot", "x")));
-    EXPECT_TRUE(hidden.SetHidden(true));
-    EXPECT_FALSE(hidden.SetHidden(false)) << "that would mean renaming the file";
-    FileInfo none;
-    EXPECT_FALSE(none.SetReadOnly(true)) << "no file chosen";
-}
-
-TEST_F(FileInfoTest, NormalAndCompressed) {
-    const std::string path = Write("normal.txt", std::string(10000, 'a'));
-    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-    FileInfo info;
-    ASSERT_TRUE(info.SetFilePath(path));
-    EXPECT_TRUE(info.SetNormal(false));
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0444u) << "normal off does nothing";
-    EXPECT_TRUE(info.SetNormal(true));
-    EXPECT_TRUE(info.Normal());
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
-
-    // Compression depends on the file system: it works, or the error is shown.
-    if (info.SetCompressed(true)) {
-        EXPECT_TRUE(info.Compressed());
-        EXPECT_TRUE(info.SetCompressed(false));
-    } else {
-        EXPECT_FALSE(info.Compressed());
-        ASSERT_EQ(boxes_.size(), 1u);
-        EXPECT_NE(boxes_[0].text.find("COMPRESSED file attribute"), std::string::npos);
     }
 }
 
@@ -407,13 +318,6 @@ TEST_F(FileInfoTest, MissingFileKeepsThePreviousInformation) {
     EXPECT_EQ(info.FilePath(), path);
     EXPECT_EQ(info.SizeText(), "1.46 KB");
     EXPECT_EQ(info.Type(), type);
-
-    EXPECT_TRUE(FileInfo::IsReadableFile(path));
-    EXPECT_FALSE(FileInfo::IsReadableFile(""));
-    EXPECT_EQ(FileInfo::ShortPath(missing, false), "");
-    EXPECT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(FileInfo::ShortPath(missing), "");
-    EXPECT_EQ(boxes_.size(), 2u);
 }
 
 // ---- Version resources. ----
@@ -429,9 +333,6 @@ TEST_F(FileInfoTest, VersionResourceOfAWindowsExecutable) {
         } fields[] = {
             {info.TargetSystem(), "Win32 API on Windows NT"},
             {info.Version(), "1.2.3.4"},
-            {info.VersionMajor(), "1"},
-            {info.VersionMinor(), "2"},
-            {info.VersionRevision(), "3"},
             {info.Description(), "Ferret test tool"},
             {info.Copyright(), "\xC2\xA9 2004 Mallo"},
             {info.CompanyName(), "Mallo Software"},
@@ -445,29 +346,6 @@ TEST_F(FileInfoTest, VersionResourceOfAWindowsExecutable) {
         for (const auto& field : fields) {
             EXPECT_EQ(field.value, field.expected);
         }
-    }
-}
-
-TEST_F(FileInfoTest, VersionNumbersFromUnusualVersionTexts) {
-    const struct {
-        const char16_t* version;
-        const char* numbers;  // major, minor, rev
-    } cases[] = {
-        {u"6.1.7601.17514 (win7sp1_gdr.101119-1850)", "6 1 7601"},
-        {u"1, 0, 0, 1", "1 0 0"},
-        {u"2", "2 0 0"},
-        {u"3.04", "3 4 0"},
-        {u"v3.x.7", "0 0 7"},
-        {u"", "0 0 0"},
-    };
-    for (const auto& c : cases) {
-        VersionParts parts;
-        parts.tables = {{u"040904B0", {{u"FileVersion", c.version}}}};
-        FileInfo info;
-        ASSERT_TRUE(info.SetFilePath(Write("v.dll", PeImage(VersionRecord(parts)))));
-        EXPECT_EQ(info.VersionMajor() + " " + info.VersionMinor() + " " + info.VersionRevision(),
-                  c.numbers)
-            << info.Version();
     }
 }
 
@@ -506,7 +384,6 @@ TEST_F(FileInfoTest, FilesWithoutAVersionResource) {
         ASSERT_TRUE(info.SetFilePath(Write(c.name, c.content))) << c.name;
         EXPECT_EQ(info.TargetSystem(), "Undefined or Unknown") << c.name;
         EXPECT_EQ(info.Version() + info.CompanyName() + info.Language(), "") << c.name;
-        EXPECT_EQ(info.VersionMajor() + info.VersionMinor() + info.VersionRevision(), "000");
     }
 }
 
