@@ -65,6 +65,21 @@ QJsonObject Dump(const std::string& path) {
     return {{"op", "dump"}, {"path", QString::fromStdString(path)}};
 }
 
+// A handler of `Handler` for `path` that looks for `find`, replacing it by `replace` into
+// `save_to` when they are given.
+template <typename Handler>
+std::unique_ptr<Handler> Handle(OfficeLink& link, const std::string& path, const char* find,
+                                bool match_case = false, const char* replace = "",
+                                const std::string& save_to = {}) {
+    auto handler = std::make_unique<Handler>(&link);
+    handler->SetFilename(path);
+    handler->SetFindText(find);
+    handler->SetMatchCase(match_case);
+    handler->SetReplaceText(replace);
+    handler->SetSaveTo(save_to);
+    return handler;
+}
+
 std::vector<std::string> Cells(SpreadsheetHits& results) {
     std::vector<std::string> cells;
     for (const SpreadsheetHit& hit : results) {
@@ -120,64 +135,41 @@ TEST_F(OfficeTest, FindAndReplaceInEveryFormat) {
     for (const auto& document : documents) {
         SCOPED_TRACE(document.name);
         const std::string before = dir_.ReadFile(document.name);
-        for (const bool match_case : {false, true}) {
-            DocumentHandler find(&link);
-            find.SetFilename(dir_.Path(document.name));
-            find.SetFindText("needle");
-            find.SetMatchCase(match_case);
-            EXPECT_EQ(find.Find(), match_case ? 1 : 3);
-        }
-        DocumentHandler change(&link);
-        change.SetFilename(dir_.Path(document.name));
-        change.SetFindText("needle");
-        change.SetReplaceText("pin");
-        change.SetSaveTo(dir_.Path(std::string("new-") + document.name));
-        EXPECT_EQ(change.Replace(), 3);
-        EXPECT_TRUE(change.Saved());
+        const std::string path = dir_.Path(document.name);
+        EXPECT_EQ(Handle<DocumentHandler>(link, path, "needle")->Find(), 3);
+        EXPECT_EQ(Handle<DocumentHandler>(link, path, "needle", true)->Find(), 1);
+        const auto change = Handle<DocumentHandler>(link, path, "needle", false, "pin",
+                                                    dir_.Path(std::string("new-") + document.name));
+        EXPECT_EQ(change->Replace(), 3);
+        EXPECT_TRUE(change->Saved());
         EXPECT_EQ(dir_.ReadFile(document.name), before);
         dumps.append(Dump(dir_.Path(std::string("new-") + document.name)));
     }
-    DocumentHandler form(&link);
-    form.SetFilename(dir_.Path("form.dot"));
-    form.SetFindText("NEEDLE");
-    EXPECT_EQ(form.Find(), 1);
+    EXPECT_EQ(Handle<DocumentHandler>(link, dir_.Path("form.dot"), "NEEDLE")->Find(), 1);
     // Without a new file to save to nothing is written, and the call says why.
-    DocumentHandler nowhere(&link);
-    nowhere.SetFilename(dir_.Path("a.doc"));
-    nowhere.SetFindText("needle");
-    nowhere.SetReplaceText("pin");
-    EXPECT_EQ(nowhere.Replace(), -1);
-    EXPECT_NE(nowhere.ErrDescription().find("no new file"), std::string::npos);
-    EXPECT_FALSE(nowhere.Saved());
+    const auto nowhere = Handle<DocumentHandler>(link, dir_.Path("a.doc"), "needle", false, "pin");
+    EXPECT_EQ(nowhere->Replace(), -1);
+    EXPECT_NE(nowhere->ErrDescription().find("no new file"), std::string::npos);
+    EXPECT_FALSE(nowhere->Saved());
     for (const auto& sheet : sheets) {
         SCOPED_TRACE(sheet.name);
-        SpreadsheetHandler find(&link);
-        find.SetFilename(dir_.Path(sheet.name));
-        find.SetFindText("needle");
-        EXPECT_EQ(find.Find(), 3);
-        EXPECT_EQ(Cells(find.ExcelResults()),
+        const std::string path = dir_.Path(sheet.name);
+        const auto find = Handle<SpreadsheetHandler>(link, path, "needle");
+        EXPECT_EQ(find->Find(), 3);
+        EXPECT_EQ(Cells(find->ExcelResults()),
                   (std::vector<std::string>{"Data!C1", "Data!B3", "Data!A1"}));
-        EXPECT_EQ(find.ErrCode(), 0);
-        SpreadsheetHandler cased(&link);
-        cased.SetFilename(dir_.Path(sheet.name));
-        cased.SetFindText("needle");
-        cased.SetMatchCase(true);
-        EXPECT_EQ(cased.Find(), 2);
-        SpreadsheetHandler rewrite(&link);
-        rewrite.SetFilename(dir_.Path(sheet.name));
-        rewrite.SetFindText("needle");
-        rewrite.SetReplaceText("pin");
-        rewrite.SetSaveTo(dir_.Path(std::string("new-") + sheet.name));
-        EXPECT_EQ(rewrite.Find(), 3);  // a replacement text rewrites even on Find
-        EXPECT_TRUE(rewrite.Saved());
+        EXPECT_EQ(find->ErrCode(), 0);
+        EXPECT_EQ(Handle<SpreadsheetHandler>(link, path, "needle", true)->Find(), 2);
+        const auto rewrite = Handle<SpreadsheetHandler>(
+            link, path, "needle", false, "pin", dir_.Path(std::string("new-") + sheet.name));
+        EXPECT_EQ(rewrite->Find(), 3);  // a replacement text rewrites even on Find
+        EXPECT_TRUE(rewrite->Saved());
         dumps.append(Dump(dir_.Path(std::string("new-") + sheet.name)));
     }
-    SpreadsheetHandler counted(&link);
-    counted.SetFilename(dir_.Path("plan.xlt"));
-    counted.SetFindText("needle");
-    counted.SetSaveTo(dir_.Path("plan-new.xlt"));
-    EXPECT_EQ(counted.Replace(), 1);
-    EXPECT_FALSE(counted.Saved());
+    const auto counted = Handle<SpreadsheetHandler>(link, dir_.Path("plan.xlt"), "needle", false,
+                                                    "", dir_.Path("plan-new.xlt"));
+    EXPECT_EQ(counted->Replace(), 1);
+    EXPECT_FALSE(counted->Saved());
     EXPECT_EQ(link.Starts(), 1);  // one LibreOffice served every file
 
     const QJsonArray dumped = Fixture(*setup_, dumps, dir_);
@@ -205,17 +197,13 @@ TEST_F(OfficeTest, FindAndReplaceInEveryFormat) {
 TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
     dir_.WriteFile("broken.doc", std::string("\xD0\xCF\x11\xE0 not really a document", 27));
     OfficeLink link(*setup_);
-    DocumentHandler broken(&link);
-    broken.SetFilename(dir_.Path("broken.doc"));
-    broken.SetFindText("x");
-    EXPECT_EQ(broken.Find(), -1);
-    EXPECT_NE(broken.ErrCode(), 0);
-    EXPECT_FALSE(broken.ErrDescription().empty());
-    SpreadsheetHandler missing(&link);
-    missing.SetFilename(dir_.Path("missing.xls"));
-    missing.SetFindText("x");
-    EXPECT_EQ(missing.Find(), 0);  // a spreadsheet counts what it found before the error
-    EXPECT_NE(missing.ErrCode(), 0);
+    const auto broken = Handle<DocumentHandler>(link, dir_.Path("broken.doc"), "x");
+    EXPECT_EQ(broken->Find(), -1);
+    EXPECT_NE(broken->ErrCode(), 0);
+    EXPECT_FALSE(broken->ErrDescription().empty());
+    const auto missing = Handle<SpreadsheetHandler>(link, dir_.Path("missing.xls"), "x");
+    EXPECT_EQ(missing->Find(), 0);  // a spreadsheet counts what it found before the error
+    EXPECT_NE(missing->ErrCode(), 0);
 
     // The list follows the settings; extensions match whole and in any case.
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
