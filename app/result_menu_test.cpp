@@ -22,13 +22,6 @@ namespace {
 using testing::TempDir;
 using Paths = std::vector<std::string>;
 
-TEST(ResultMenuPathsTest, ClickedRowComesFirstThenTheOtherSelectedRows) {
-    EXPECT_EQ(ContextMenuRows(2, {3, 0}), (std::vector<int>{2, 0, 3}));
-    EXPECT_EQ(ContextMenuRows(3, {3, 0, 0}), (std::vector<int>{3, 0}));
-    EXPECT_TRUE(ContextMenuRows(-1, {0, 1}).empty());
-    EXPECT_TRUE(ContextMenuRows(1, {}).empty());
-}
-
 TEST(ResultMenuPathsTest, PathsComeFromTheRowsUnderAndBesideTheClick) {
     std::vector<FileRecord> files(4);
     std::vector<FileListRow> rows;
