@@ -18,6 +18,13 @@ namespace {
 
 using testing::TempDir;
 
+std::string ReadWhole(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
 // A headless view that also keeps every text panel 1 showed and can act on one.
 class RecordingView : public HeadlessView {
   public:
@@ -180,18 +187,7 @@ TEST_F(RunDriverTest, InvalidPatternRefusesTheRunAndLogs) {
     EXPECT_TRUE(driver_.PatternRefused());
     EXPECT_TRUE(!driver_.Results() || driver_.Results()->Count() == 0);
     EXPECT_EQ(driver_.StringsFound(), 0);
-    const std::string log = [] {
-        std::FILE* file = std::fopen(DataFilePath("ferret.log").c_str(), "r");
-        std::string text;
-        if (file != nullptr) {
-            char buffer[4096];
-            while (std::size_t got = std::fread(buffer, 1, sizeof buffer, file)) {
-                text.append(buffer, got);
-            }
-            std::fclose(file);
-        }
-        return text;
-    }();
+    const std::string log = ReadWhole(DataFilePath("ferret.log"));
     EXPECT_NE(log.find("frmMain: SearchInFileList\t5017"), std::string::npos) << log;
     ASSERT_FALSE(view_.Messages().empty());
 }
@@ -221,13 +217,7 @@ TEST_F(RunDriverTest, LastRewriteKeptEvenWhenItLeftTheFileEmpty) {
     tree.WriteFile("b.txt", "hit");
     driver_.StartProcess({RunKind::kReplace, fields_});
     ASSERT_EQ(driver_.FilesWithHits(), 2);
-    const auto last_rewrite = [] {
-        std::ifstream file(LastRewritePath(), std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    };
-    EXPECT_EQ(last_rewrite(), "kept");
+    EXPECT_EQ(ReadWhole(LastRewritePath()), "kept");
 
     tree.WriteFile("a.txt", "hit x");
     tree.WriteFile("b.txt", "hit");
@@ -236,7 +226,7 @@ TEST_F(RunDriverTest, LastRewriteKeptEvenWhenItLeftTheFileEmpty) {
     ASSERT_EQ(driver_.FilesWithHits(), 2);
     ASSERT_EQ(tree.ReadFile("a.txt"), " x");
     ASSERT_EQ(tree.ReadFile("b.txt"), "");
-    EXPECT_EQ(last_rewrite(), "");
+    EXPECT_EQ(ReadWhole(LastRewritePath()), "");
 }
 
 TEST_F(RunDriverTest, BadSizeTextGivesNoList) {
