@@ -57,30 +57,11 @@ class RegExpTest : public ::testing::TestWithParam<Jit> {
 
 TEST_P(RegExpTest, MatchesTable) {
     const MatchCase cases[] = {
-        {"aa", false, "aaaa", "0+2 2+2"},
-        {"abc", true, "xABC", "1+3"},
-        {"abc", false, "ABC", ""},
-        {"é", true, "É", "0+2"},
+        // Valid text is held against ECMAScript by the differential test; here the offsets in
+        // bytes, what it cannot write, and text that is not UTF-8.
         {"ÄBC", true, "xäbc", "1+4"},
-        {"x", false, "éx", "2+1"},  // offsets are bytes
-        // No multi-line mode; "$" is the very end only, never before a final line end.
-        {"^x", false, "x\nx", "0+1"},
-        {"x$", false, "x\nx\n", ""},
-        {"x$", false, "x\nx", "2+1"},
-        {"$", false, "ab\n", "3+0"},
-        {".", false, "a\r\nb", "0+1 3+1"},
-        // ECMAScript escapes and classes.
-        {"\\u0041", false, "xA", "1+1"},
-        {"\\u00e9", false, "é", "0+2"},
-        {"\\x41", false, "A", "0+1"},
+        {"x", false, "éx", "2+1"},
         {"\\u004", false, "u004", "0+4"},  // too few digits: a plain "u"
-        {"[]", false, "abc", ""},
-        {"a[]", false, "abc", ""},
-        {"[^]", false, "a\nb", "0+1 1+1 2+1"},
-        {"(a)?b\\1", false, "b", "0+1"},
-        {"(a)?b\\1", false, "aba", "0+3"},
-        {"\\w+", false, "héllo", "0+1 3+3"},
-        {"\\x00", false, "a\0b\0"s, "1+1 3+1"},
         {"b\0c"s, false, "ab\0cb\0"s, "1+3"},
         // Invalid UTF-8 never matches and no match crosses it.
         {"b", false,
