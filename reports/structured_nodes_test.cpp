@@ -9,7 +9,6 @@
 #include "engine/file_records.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
-#include "util/message_box.h"
 
 namespace ferret {
 namespace {
@@ -150,30 +149,6 @@ TEST(StructuredNodesBuild, FolderOutsideTheStartFolderIsLoggedAndLeftOut) {
     EXPECT_EQ(tree.Find("file1")->text, "c");
     EXPECT_NE(log.find("frmMain: CreateNewNode - /other/place\t"), std::string::npos) << log;
     EXPECT_NE(log.find("frmMain: CreateNewNode - /s2\t"), std::string::npos) << log;
-}
-
-// How fast this goes is measured by bench/view.sh; here the shape and the silence count.
-TEST(StructuredNodesScale, HundredThousandFilesWithoutMessages) {
-    int boxes = 0;
-    const MessageBoxHandler previous = SetMessageBoxHandler(
-        [&boxes](const std::string&, const std::string&, MessageIcon) { ++boxes; });
-    FileRecords files;
-    constexpr int kFiles = 100000;
-    for (int i = 0; i < kFiles; ++i) {
-        auto record = std::make_unique<FileRecord>();
-        record->SetFilename("file" + std::to_string(i) + ".txt");
-        record->SetRootPath("/nonexistent-ferret-root/d" + std::to_string(i % 300) + "/sub" +
-                            std::to_string(i % 7) + "/");
-        record->SetItemsFound(1);
-        files.AddUnique(std::move(record));
-    }
-    // The real reader, on files that do not exist.
-    const ReportBuildInput input{"/nonexistent-ferret-root", true, nullptr, nullptr};
-    const StructuredTree tree = BuildStructuredTree(&files, input);
-    SetMessageBoxHandler(previous);
-    EXPECT_EQ(boxes, 0);
-    // Root, root folder, 300 + 2,100 folders, and six nodes per file.
-    EXPECT_EQ(tree.size(), 2u + 300u + 2100u + 6u * kFiles);
 }
 
 }  // namespace
