@@ -21,7 +21,6 @@
 #include <thread>
 #include <tuple>
 
-#include "app/headless_view.h"
 #include "app/run_driver.h"
 #include "engine/content_replace.h"
 #include "engine/content_search.h"
@@ -29,6 +28,7 @@
 #include "engine/regex.h"
 #include "settings/settings.h"
 #include "testsupport/limited.h"
+#include "testsupport/recording_view.h"
 #include "testsupport/run_program.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/unprivileged.h"
@@ -486,37 +486,29 @@ class HeadlessRun : public ::testing::Test {
     void TearDown() override { (void)SaveSettingValue(kSettingsKey, kReportType, "0"); }
 };
 
-// A view that can act when the file list is complete, before any file is searched.
-class ListReadyView : public HeadlessView {
-  public:
-    void SetStatusText(StatusPanel panel, const std::string& text) override {
-        HeadlessView::SetStatusText(panel, text);
-        if (panel == StatusPanel::kProgress && text == "...file list completed" && on_list_ready) {
-            on_list_ready();
-        }
-    }
-    std::function<void()> on_list_ready;
-};
-
 // Runs a run of `kind` over `dir` in a child process (so a hang fails instead of blocking), with
 // "swapped.txt" turned into a FIFO once the file list is built; `check` judges the driver.
 bool RunWithFifoSwap(const TempDir& dir, RunKind kind,
                      const std::function<bool(const RunDriver&)>& check) {
-    return RunLimited(30, 4096, [&] {
-               ListReadyView view;
-               view.on_list_ready = [&] {
-                   unlink(dir.Path("swapped.txt").c_str());
-                   dir.MakeFifo("swapped.txt");
-               };
-               RunDriver driver(view);
-               SearchFields fields;
-               fields.folder = dir.path();
-               fields.file_mask = "*.txt";
-               fields.search_text = "hit";
-               fields.replace_text = "miss";
-               driver.StartProcess({kind, fields});
-               return driver.Results() != nullptr && check(driver);
-           }) == "";
+    const std::string failure = RunLimited(30, 4096, [&] {
+        testing::RecordingView view;
+        // When the file list is complete, before any file is searched.
+        view.on_status = [&](StatusPanel panel, const std::string& text) {
+            if (panel == StatusPanel::kProgress && text == "...file list completed") {
+                unlink(dir.Path("swapped.txt").c_str());
+                dir.MakeFifo("swapped.txt");
+            }
+        };
+        RunDriver driver(view);
+        SearchFields fields;
+        fields.folder = dir.path();
+        fields.file_mask = "*.txt";
+        fields.search_text = "hit";
+        fields.replace_text = "miss";
+        driver.StartProcess({kind, fields});
+        return driver.Results() != nullptr && check(driver);
+    });
+    return failure.empty();
 }
 
 TEST_F(HeadlessRun, CyclesEndAndFifosAreNeverOpened) {

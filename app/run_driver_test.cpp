@@ -7,15 +7,16 @@
 #include <sstream>
 #include <thread>
 
-#include "app/headless_view.h"
 #include "engine/content_replace.h"
 #include "settings/settings.h"
+#include "testsupport/recording_view.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_paths.h"
 
 namespace ferret {
 namespace {
 
+using testing::RecordingView;
 using testing::TempDir;
 
 std::string ReadWhole(const std::string& path) {
@@ -24,30 +25,6 @@ std::string ReadWhole(const std::string& path) {
     text << file.rdbuf();
     return text.str();
 }
-
-// A headless view that also keeps every text panel 1 showed and can act on one.
-class RecordingView : public HeadlessView {
-  public:
-    void SetStatusText(StatusPanel panel, const std::string& text) override {
-        HeadlessView::SetStatusText(panel, text);
-        if (panel == StatusPanel::kProgress) {
-            std::lock_guard lock(mutex_);
-            panel_one_.push_back(text);
-        }
-        if (on_status) {
-            on_status(panel, text);
-        }
-    }
-    std::vector<std::string> PanelOne() const {
-        std::lock_guard lock(mutex_);
-        return panel_one_;
-    }
-    std::function<void(StatusPanel, const std::string&)> on_status;
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> panel_one_;
-};
 
 class RunDriverTest : public ::testing::Test {
   protected:
@@ -107,7 +84,7 @@ TEST_F(RunDriverTest, SearchRunCountsLogsAndReports) {
     EXPECT_EQ(view_.StatusText(StatusPanel::kMatched), "Files Matched: 10");
     EXPECT_EQ(view_.StatusText(StatusPanel::kProgress).rfind("Elapse Process Time: ", 0), 0u);
     EXPECT_FALSE(view_.Running());
-    const std::vector<std::string> panel = view_.PanelOne();
+    const std::vector<std::string> panel = view_.Progress();
     EXPECT_NE(std::find(panel.begin(), panel.end(), "...searching in file 40 of 40"), panel.end());
     EXPECT_NE(view_.ReportText().find("[2]\t.../f04.txt"), std::string::npos);
     EXPECT_TRUE(driver_.HasHighlight());
