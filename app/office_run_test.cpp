@@ -99,6 +99,14 @@ class OfficeTest : public ::testing::Test {
         }
         ASSERT_TRUE(setup_.has_value()) << "LibreOffice, python3-uno or the bridge is missing";
     }
+    void TearDown() override {
+        Handlers("False", "False");
+        (void)SaveSettingValue(kSettingsKey, kRestoreFolder, "");
+    }
+    static void Handlers(const char* word, const char* excel) {
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, word).ok());
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, excel).ok());
+    }
     std::optional<OfficeSetup> setup_;
     TempDir dir_;
 };
@@ -206,11 +214,10 @@ TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
     EXPECT_NE(missing->ErrCode(), 0);
 
     // The list follows the settings; extensions match whole and in any case.
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
+    Handlers("True", "True");
     EXPECT_EQ(GetHandlerExtensions(true), ".xls|.xlt|.xlsx|.ods|.doc|.dot|.docx|.odt|");
     EXPECT_EQ(GetHandlerExtensions(false), "");
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "true").ok());
+    Handlers("true", "True");
     const std::string sheets_only = GetHandlerExtensions(true);
     EXPECT_EQ(sheets_only, ".xls|.xlt|.xlsx|.ods|");
     EXPECT_TRUE(UseSpecialFileHandler("A.XLT", sheets_only));
@@ -222,8 +229,6 @@ TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
     EXPECT_FALSE(UseSpecialFileHandler("a.ls", sheets_only));
     EXPECT_FALSE(UseSpecialFileHandler("xls", sheets_only));
     EXPECT_FALSE(UseSpecialFileHandler("a.xls.txt", sheets_only));
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "False").ok());
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "False").ok());
 }
 
 // A run with the handlers on: documents and spreadsheets counted by LibreOffice, the summary
@@ -246,8 +251,7 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
     {
         HeadlessView view;
         RunDriver driver(view);
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
+        Handlers("True", "True");
         driver.StartProcess({RunKind::kSearch, fields});
         const std::string& report = view.ReportText();
         EXPECT_NE(report.find(" [1]\t.../a.doc\n"), std::string::npos) << report;
@@ -267,8 +271,7 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
         if (std::string(on) == "False") {
             unsetenv("FERRET_OFFICE_BRIDGE");
         }
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, on).ok());
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, on).ok());
+        Handlers(on, on);
         HeadlessView view;
         RunDriver driver(view);
         driver.StartProcess({RunKind::kSearch, fields});
@@ -344,8 +347,7 @@ TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
     ASSERT_EQ(chmod(dir_.Path("tree/locked.doc").c_str(), 0444), 0);
     const std::string locked = dir_.ReadFile("tree/locked.doc");
     const std::string b = dir_.ReadFile("tree/b.xls");
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
+    Handlers("True", "True");
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kRestoreFolder, dir_.Path("restore")).ok());
     SearchFields fields;
     fields.folder = dir_.Path("tree");
@@ -370,7 +372,6 @@ TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
     EXPECT_TRUE(outcome.refused.empty());
     EXPECT_EQ(dir_.ReadFile("tree/a.doc"), a);
     EXPECT_EQ(dir_.ReadFile("tree/b.xls"), b);
-    (void)SaveSettingValue(kSettingsKey, kRestoreFolder, "");
 }
 
 // Office documents go through the same way in as text files: the mode, the owner's extended
@@ -444,8 +445,6 @@ TEST_F(OfficeTest, ReplacedDocumentsKeepModeAttributesAndLinksAndAreUndone) {
     EXPECT_EQ(dir_.ReadFile("tree/docs/target.odt"), target);
     ASSERT_EQ(lstat(dir_.Path("tree/linked.odt").c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
-    (void)SaveSettingValue(kSettingsKey, kFileHandlerWord, "False");
-    (void)SaveSettingValue(kSettingsKey, kRestoreFolder, "");
 }
 
 // The real program, with a bridge that lets another program write to the document while
@@ -495,7 +494,6 @@ TEST_F(OfficeTest, ADocumentWrittenToDuringTheSaveKeepsThatWrite) {
     const ProgramResult list = Ferret({"-undo", "list"});
     EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1) << list.out;
     EXPECT_NE(list.out.find("  1 file(s)  \"old\" -> \"new\""), std::string::npos) << list.out;
-    (void)SaveSettingValue(kSettingsKey, kFileHandlerWord, "False");
 }
 
 // Run by one user on a document of another user that the group may write: searched, told, and
