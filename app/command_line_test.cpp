@@ -18,21 +18,6 @@ TEST(CommandLine, NoTextMeansInteractiveButBlanksAreArguments) {
                  line.ExitOnComplete() || line.IgnoreCase());
 }
 
-TEST(CommandLine, QuotedPathAndTextWithDashAndFlagLast) {
-    // The shell form: ferret -p "/tmp/a b" -s "x-y" -x
-    const CommandLine line = FromArgs({"-p", "/tmp/a b", "-s", "x-y", "-x"});
-    EXPECT_EQ(line.StartPath(), "/tmp/a b");
-    EXPECT_EQ(line.SearchString(), "x-y");
-    EXPECT_TRUE(line.ExitOnComplete());
-    EXPECT_TRUE(line.HasArguments());
-
-    // The same typed as one text.
-    const CommandLine typed(R"(-p "/tmp/a b" -s "x-y" -x)");
-    EXPECT_EQ(typed.StartPath(), "/tmp/a b");
-    EXPECT_EQ(typed.SearchString(), "x-y");
-    EXPECT_TRUE(typed.ExitOnComplete());
-}
-
 TEST(CommandLine, EveryValueSwitchAndFlag) {
     const CommandLine line(
         "-p /srv/www -k *.htm;*.html -l /tmp/report.txt -s old -r new -e:replace "
