@@ -153,15 +153,6 @@ std::string CommandLine::RebuildCommandLine(const std::vector<std::string>& argu
     return text;
 }
 
-std::string CommandLine::TakeChars(std::string& text, std::size_t count) {
-    if (text.empty() || count == 0 || count > text.size()) {
-        return {};
-    }
-    std::string taken = text.substr(0, count);
-    text.erase(0, count);
-    return taken;
-}
-
 std::vector<std::string> CommandLine::SplitArguments(const std::string& text, char delimiter) {
     std::vector<std::string> elements;
     for (Piece& piece : SplitPieces(text, delimiter)) {

@@ -57,9 +57,6 @@ class CommandLine {
 
     // The pieces of the grammar, public for tests.
     static std::vector<std::string> SplitArguments(const std::string& text, char delimiter);
-    // Removes and returns the first `count` characters; nothing when `text` is empty, `count`
-    // is 0 or longer than `text`.
-    static std::string TakeChars(std::string& text, std::size_t count);
 
   private:
     void ProcessCommandLine();

@@ -9,35 +9,13 @@ CommandLine FromArgs(const std::vector<std::string>& args) {
     return CommandLine(CommandLine::RebuildCommandLine(args));
 }
 
-TEST(CommandLine, NoTextMeansInteractive) {
-    const CommandLine line("");
-    EXPECT_FALSE(line.HasArguments());
-    EXPECT_TRUE(line.StartPath().empty());
-    EXPECT_FALSE(line.ExitOnComplete());
-}
-
-TEST(CommandLine, OnlySpacesHasArgumentsButNoSwitches) {
+TEST(CommandLine, NoTextMeansInteractiveButBlanksAreArguments) {
+    EXPECT_FALSE(CommandLine("").HasArguments());
     const CommandLine line("   ");
     EXPECT_TRUE(line.HasArguments());
     EXPECT_TRUE(line.ProcessType().empty());
-    EXPECT_TRUE(line.StartPath().empty());
     EXPECT_FALSE(line.RunMinimized() || line.UseRegEx() || line.SearchSubFolders() ||
                  line.ExitOnComplete() || line.IgnoreCase());
-}
-
-TEST(CommandLine, QuotedPathAndTextWithDashAndFlagLast) {
-    // The shell form: ferret -p "/tmp/a b" -s "x-y" -x
-    const CommandLine line = FromArgs({"-p", "/tmp/a b", "-s", "x-y", "-x"});
-    EXPECT_EQ(line.StartPath(), "/tmp/a b");
-    EXPECT_EQ(line.SearchString(), "x-y");
-    EXPECT_TRUE(line.ExitOnComplete());
-    EXPECT_TRUE(line.HasArguments());
-
-    // The same typed as one text.
-    const CommandLine typed(R"(-p "/tmp/a b" -s "x-y" -x)");
-    EXPECT_EQ(typed.StartPath(), "/tmp/a b");
-    EXPECT_EQ(typed.SearchString(), "x-y");
-    EXPECT_TRUE(typed.ExitOnComplete());
 }
 
 TEST(CommandLine, EveryValueSwitchAndFlag) {
@@ -153,17 +131,6 @@ TEST(CommandLine, SplitKeepsTextBeforeAQuoteInTheElement) {
               (std::vector<std::string>{"s a", "c"}));
     // An unterminated quote runs to the end of the text.
     EXPECT_EQ(CommandLine::SplitArguments(R"(-s "a-b)", '-'), (std::vector<std::string>{"s a-b"}));
-}
-
-TEST(CommandLine, TakeChars) {
-    std::string text = "abc";
-    EXPECT_EQ(CommandLine::TakeChars(text, 0), "");
-    EXPECT_EQ(CommandLine::TakeChars(text, 4), "");
-    EXPECT_EQ(text, "abc");
-    EXPECT_EQ(CommandLine::TakeChars(text, 2), "ab");
-    EXPECT_EQ(text, "c");
-    std::string empty;
-    EXPECT_EQ(CommandLine::TakeChars(empty, 1), "");
 }
 
 }  // namespace

@@ -4,27 +4,18 @@
 #include <sstream>
 #include <string>
 
-#include "testsupport/run_program.h"
+#include "testsupport/ferret_program.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
+using testing::Ferret;
 using testing::FindProgram;
 using testing::ProgramResult;
 using testing::RunProgram;
+using testing::SameTrees;
 using testing::TempDir;
-
-ProgramResult Ferret(const std::vector<std::string>& arguments) {
-    return RunProgram(FERRET_BINARY, arguments);
-}
-
-// Whether two trees hold the same names with the same bytes (links compared as links).
-bool SameTrees(const std::string& a, const std::string& b, std::string& difference) {
-    const ProgramResult compared = RunProgram("/usr/bin/diff", {"-r", "--no-dereference", a, b});
-    difference = compared.out.substr(0, 2000) + compared.err.substr(0, 500);
-    return compared.exit_code == 0;
-}
 
 // Files a patch cannot carry, and lines ends of every kind, round-trip through patch.
 TEST(DiffRun, APatchOfAReplaceRunMakesWhatTheRunMakes) {

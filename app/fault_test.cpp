@@ -1,14 +1,12 @@
 // The walk, the search and the replace when the file system changes under them: folders and
 // files that vanish, lock up or shrink mid-run, paths beyond PATH_MAX, odd names, link cycles,
 // FIFOs, huge sparse files and binary files.
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -21,62 +19,33 @@
 #include <random>
 #include <set>
 #include <thread>
+#include <tuple>
 
-#include "app/headless_view.h"
 #include "app/run_driver.h"
 #include "engine/content_replace.h"
 #include "engine/content_search.h"
 #include "engine/file_finder.h"
 #include "engine/regex.h"
 #include "settings/settings.h"
+#include "testsupport/limited.h"
+#include "testsupport/recording_view.h"
+#include "testsupport/run_program.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/unprivileged.h"
+#include "testsupport/walk.h"
 
 namespace ferret {
 namespace {
 
 using testing::RemoveTree;
+using testing::RunLimited;
+using testing::RunProgram;
 using testing::RunUnprivileged;
 using testing::TempDir;
+using testing::Walk;
+using testing::WalkResult;
 
 using Paths = std::vector<std::string>;
-
-// Runs `check` in a child process that is killed after `seconds`: a hang becomes a failure
-// instead of a test run that never ends. Returns true when `check` returned true in time.
-bool FinishesWithin(unsigned seconds, const std::function<bool()>& check) {
-    const pid_t child = fork();
-    if (child == 0) {
-        alarm(seconds);
-        _exit(check() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-struct WalkResult {
-    Paths listed;  // relative to the start folder
-    std::int32_t searched = 0;
-    std::int32_t matched = 0;
-};
-
-WalkResult Walk(const std::string& root, const std::string& mask,
-                const std::function<void(FileFinder&)>& configure = {}) {
-    FileFinder finder;
-    finder.SetStartDirectory(root);
-    finder.SetFilterMask(mask);
-    if (configure) {
-        configure(finder);
-    }
-    finder.PerformSearch();
-    WalkResult result;
-    for (const FileRecord& file : finder.Files()) {
-        result.listed.push_back(file.FullPath().substr(root.size() + 1));
-    }
-    result.searched = finder.Searched();
-    result.matched = finder.Matched();
-    return result;
-}
 
 // A tree of `folders` folders of `files` files each, named so that byte order is walk order.
 struct WideTree {
@@ -202,30 +171,14 @@ void ExpectConsistentListing(const WideTree& tree, const WalkResult& walk) {
     }
 }
 
-void ChownTree(const std::string& path, uid_t uid, gid_t gid) {
-    ASSERT_EQ(lchown(path.c_str(), uid, gid), 0) << path;
-    struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        return;
-    }
-    DIR* dir = opendir(path.c_str());
-    ASSERT_NE(dir, nullptr);
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            ChownTree(path + "/" + name, uid, gid);
-        }
-    }
-    closedir(dir);
-}
-
 TEST(WalkFaults, FoldersLockedDuringTheWalkComeWholeOrNotAtAll) {
     TempDir dir;
     const WideTree tree;
     tree.Make(dir);
     chmod(dir.path().c_str(), 0755);
     if (geteuid() == 0) {
-        ChownTree(dir.path(), 65534, 65534);  // so the unprivileged walker may lock its folders
+        // So the unprivileged walker may lock its folders.
+        ASSERT_EQ(RunProgram("/bin/chown", {"-R", "65534:65534", dir.path()}).exit_code, 0);
     }
     // Run as a user the locks apply to.
     const int status = RunUnprivileged([&] {
@@ -435,10 +388,11 @@ TEST(ReplaceFaults, FileRemovedWhileReplacedIsNotBroughtBack) {
     EXPECT_EQ(dir.Names(), Paths{});
 }
 
-// A chain of folders, each name `name_length` bytes long, `levels` deep below `root`, built
-// relative to each parent so no call ever sees the whole path. Returns the folder path of
-// each level (index 0 is `root`).
-Paths MakeDeepFolders(const std::string& root, int levels, std::size_t name_length) {
+// A chain of `levels` folders below `root`, each name `name_length` bytes long, built relative to
+// each parent so no call ever sees the whole path; `files` (level, name, content) are written on
+// the way. Returns the folder path of each level (index 0 is `root`).
+Paths MakeDeepFolders(const std::string& root, int levels, std::size_t name_length,
+                      const std::vector<std::tuple<int, std::string, std::string>>& files) {
     Paths folders{root};
     int parent = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     EXPECT_GE(parent, 0);
@@ -451,46 +405,28 @@ Paths MakeDeepFolders(const std::string& root, int levels, std::size_t name_leng
         close(parent);
         parent = child;
         folders.push_back(folders.back() + "/" + name);
+        for (const auto& [at, file, content] : files) {
+            const int fd = at != level
+                               ? -1
+                               : openat(parent, file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            if (fd >= 0) {
+                EXPECT_EQ(write(fd, content.data(), content.size()),
+                          static_cast<ssize_t>(content.size()));
+                close(fd);
+            }
+        }
     }
     close(parent);
     return folders;
-}
-
-// Writes `content` into `name` in the folder at `folder`, however long its path.
-void WriteDeepFile(const std::string& folder, const std::string& name, const std::string& content) {
-    int at = AT_FDCWD;
-    std::string rest = folder;
-    // Walk down in pieces the kernel accepts.
-    while (rest.size() >= PATH_MAX / 2) {
-        const std::size_t cut = rest.rfind('/', PATH_MAX / 2);
-        ASSERT_NE(cut, std::string::npos);
-        const int next =
-            openat(at, rest.substr(0, cut + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ASSERT_GE(next, 0);
-        if (at != AT_FDCWD) {
-            close(at);
-        }
-        at = next;
-        rest.erase(0, cut + 1);
-    }
-    const int fd =
-        openat(at, (rest + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-    close(fd);
-    if (at != AT_FDCWD) {
-        close(at);
-    }
 }
 
 class DeepTree : public ::testing::Test {
   protected:
     void SetUp() override {
         // 20 levels of 250 bytes: the deepest folder lies about 5,000 bytes down.
-        folders_ = MakeDeepFolders(dir_.path(), 20, 250);
+        folders_ = MakeDeepFolders(dir_.path(), 20, 250,
+                                   {{5, "mid.txt", "hit"}, {20, "deep.txt", "hit and hit"}});
         ASSERT_GT(folders_.back().size(), static_cast<std::size_t>(PATH_MAX));
-        WriteDeepFile(folders_[5], "mid.txt", "hit");
-        WriteDeepFile(folders_.back(), "deep.txt", "hit and hit");
         deep_ = folders_.back() + "/deep.txt";
     }
     TempDir dir_;
@@ -544,49 +480,24 @@ TEST_F(DeepTree, ReplaceBeyondPathMaxFailsCleanly) {
     EXPECT_EQ(walk.listed.size(), 2u);
 }
 
-TEST(OddNames, NewlinesInvalidUtf8AndDashesAreSearchedByTheirBytes) {
-    TempDir dir;
-    const Paths names = {"-dash.txt", "bad\xff\xfe.txt", "line\nbreak.txt", "sub\ndir/-x\x80.txt"};
-    for (const std::string& name : names) {
-        dir.WriteFile(name, "hit hit");
-    }
-    const WalkResult walk = Walk(dir.path(), "*.txt");
-    EXPECT_EQ(walk.listed, names);
-    const std::atomic<bool> stop{false};
-    for (const std::string& name : walk.listed) {
-        EXPECT_EQ(SearchFileText(dir.Path(name), PlainMatcher("hit", false), stop), 2) << name;
-    }
-    // A mask that starts with a dash is a mask like any other.
-    EXPECT_EQ(Walk(dir.path(), "-*").listed, (Paths{"-dash.txt", "sub\ndir/-x\x80.txt"}));
-}
-
 class HeadlessRun : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok()); }
     void TearDown() override { (void)SaveSettingValue(kSettingsKey, kReportType, "0"); }
 };
 
-// A view that can act when the file list is complete, before any file is searched.
-class ListReadyView : public HeadlessView {
-  public:
-    void SetStatusText(StatusPanel panel, const std::string& text) override {
-        HeadlessView::SetStatusText(panel, text);
-        if (panel == StatusPanel::kProgress && text == "...file list completed" && on_list_ready) {
-            on_list_ready();
-        }
-    }
-    std::function<void()> on_list_ready;
-};
-
 // Runs a run of `kind` over `dir` in a child process (so a hang fails instead of blocking), with
 // "swapped.txt" turned into a FIFO once the file list is built; `check` judges the driver.
 bool RunWithFifoSwap(const TempDir& dir, RunKind kind,
                      const std::function<bool(const RunDriver&)>& check) {
-    return FinishesWithin(30, [&] {
-        ListReadyView view;
-        view.on_list_ready = [&] {
-            unlink(dir.Path("swapped.txt").c_str());
-            dir.MakeFifo("swapped.txt");
+    const std::string failure = RunLimited(30, 4096, [&] {
+        testing::RecordingView view;
+        // When the file list is complete, before any file is searched.
+        view.on_status = [&](StatusPanel panel, const std::string& text) {
+            if (panel == StatusPanel::kProgress && text == "...file list completed") {
+                unlink(dir.Path("swapped.txt").c_str());
+                dir.MakeFifo("swapped.txt");
+            }
         };
         RunDriver driver(view);
         SearchFields fields;
@@ -597,6 +508,7 @@ bool RunWithFifoSwap(const TempDir& dir, RunKind kind,
         driver.StartProcess({kind, fields});
         return driver.Results() != nullptr && check(driver);
     });
+    return failure.empty();
 }
 
 TEST_F(HeadlessRun, CyclesEndAndFifosAreNeverOpened) {

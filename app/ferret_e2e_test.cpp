@@ -12,32 +12,18 @@
 #include <sstream>
 
 #include "ferret_version.h"
-#include "testsupport/run_program.h"
+#include "testsupport/ferret_program.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
+using testing::Ferret;
+using testing::FerretWithin;
 using testing::ProgramResult;
-using testing::RunProgram;
 using testing::TempDir;
 
 const std::string kDashes(80, '-');
-
-ProgramResult Ferret(const std::vector<std::string>& arguments, bool unprivileged = false) {
-    return RunProgram(FERRET_BINARY, arguments, unprivileged);
-}
-
-// Runs ferret with `environment` ("NAME=value") added, killed after `seconds`: a run that waits
-// for an answer nobody gives then fails instead of hanging.
-ProgramResult FerretWithin(int seconds, const std::vector<std::string>& environment,
-                           const std::vector<std::string>& arguments) {
-    std::vector<std::string> command = {"-s", "KILL", std::to_string(seconds), "/usr/bin/env"};
-    command.insert(command.end(), environment.begin(), environment.end());
-    command.push_back(FERRET_BINARY);
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    return RunProgram("/usr/bin/timeout", command);
-}
 
 // The report with its date line made constant.
 std::string Masked(std::string report) {
@@ -124,29 +110,6 @@ TEST_F(UnattendedRun, PlainCountsOverlapPatternCountsDoNot) {
     EXPECT_EQ(Report(), Header(pattern, Tree()) + Listed(" [2]\t.../a.txt\n [1]\t.../sub/b.txt\n") +
                             Footer("Your search string was found 3 times in 2 files out of 2 "
                                    "total files searched."));
-}
-
-TEST_F(UnattendedRun, HitsAcrossBlockBoundariesIgnoreCaseAndEscapeWords) {
-    std::string big(70000, '.');
-    big.replace(4094, 5, "HeLLo");
-    big.replace(65534, 5, "hello");
-    dir_.WriteFile("tree/big.txt", big);
-    dir_.WriteFile("tree/tabs.txt", "a\tb a\tb ab");
-    Options exact{"hello"};
-    Search(exact);
-    EXPECT_EQ(Report(), Header(exact, Tree()) + Listed(" [1]\t.../big.txt\n") +
-                            Footer("Your search string was found 1 times in 1 files out of 2 "
-                                   "total files searched."));
-    Options folded{"hello"};
-    folded.ignore_case = true;
-    Search(folded);
-    EXPECT_NE(Report().find(" [2]\t.../big.txt\n"), std::string::npos);
-    Options tab{"a^^Tabb"};
-    Search(tab);
-    EXPECT_NE(Report().find(" [2]\t.../tabs.txt\n"), std::string::npos) << Report();
-    Options blank{"a^^Blankb"};
-    Search(blank);
-    EXPECT_NE(Report().find(" [1]\t.../tabs.txt\n"), std::string::npos);
 }
 
 TEST_F(UnattendedRun, CaretPatternInvalidPatternAndUnreadableFile) {
@@ -299,20 +262,27 @@ TEST_F(UnattendedRun, NoRunWithoutTheExactProcessWord) {
 }
 
 TEST_F(UnattendedRun, BadInputExitsWithTwoAndSaysWhy) {
-    dir_.WriteFile("tree/a.txt", "x");
-    const ProgramResult missing_config =
-        Ferret({"-config", dir_.Path("nope.frs"), "-e:search", "-x"});
-    EXPECT_EQ(missing_config.exit_code, 2);
-    EXPECT_NE(missing_config.err.find("nope.frs"), std::string::npos);
-    const ProgramResult missing_folder =
-        Ferret({"-p", dir_.Path("absent"), "-s", "x", "-e:search", "-x"});
-    EXPECT_EQ(missing_folder.exit_code, 2);
-    EXPECT_NE(missing_folder.err.find("absent"), std::string::npos);
+    dir_.WriteFile("tree/a.txt", "old");
     dir_.WriteFile("plain-file", "");
-    const ProgramResult bad_report = Ferret(
-        {"-p", Tree(), "-s", "x", "-e:search", "-l", dir_.Path("plain-file/report.txt"), "-x"});
-    EXPECT_EQ(bad_report.exit_code, 2);
-    EXPECT_NE(bad_report.err.find("report.txt"), std::string::npos);
+    const struct {
+        std::vector<std::string> arguments;
+        std::string told;
+    } cases[] = {
+        {{"-config", dir_.Path("nope.frs"), "-e:search"}, "nope.frs"},
+        {{"-p", dir_.Path("absent"), "-s", "x", "-e:search"}, "absent"},
+        {{"-p", Tree(), "-s", "x", "-e:search", "-l", dir_.Path("plain-file/report.txt")},
+         "report.txt"},
+        {{"-p", Tree(), "-k", "*.*", "-s", "old", "-e:replace"},
+         "A search and replace text must be supplied"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = c.arguments;
+        arguments.push_back("-x");
+        const ProgramResult run = Ferret(arguments);
+        EXPECT_EQ(run.exit_code, 2) << c.told;
+        EXPECT_NE(run.err.find(c.told), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "old");
 }
 
 // No unattended run waits for a message box nobody can answer: scripts and CI set the offscreen
@@ -333,7 +303,7 @@ TEST_F(UnattendedRun, InvalidPatternRefusesTheRunWithOrWithoutAWindow) {
             std::vector<std::string> arguments{"-p", Tree(), "-k", "*.txt", "-s",
                                                "(",  "-rx",  "-l", report_, "-x"};
             arguments.insert(arguments.end(), process.begin(), process.end());
-            const ProgramResult run = FerretWithin(30, environment, arguments);
+            const ProgramResult run = FerretWithin(30, arguments, false, {}, environment);
             EXPECT_EQ(run.exit_code, 2) << run.err;
             EXPECT_NE(
                 run.err.find("ferret: Regular Expression: The regular expression cannot be used"),
@@ -343,18 +313,9 @@ TEST_F(UnattendedRun, InvalidPatternRefusesTheRunWithOrWithoutAWindow) {
             EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "x (");
         }
     }
-    const ProgramResult bare = FerretWithin(30, {"QT_QPA_PLATFORM=offscreen"}, {});
+    const ProgramResult bare = FerretWithin(30, {}, false, {}, {"QT_QPA_PLATFORM=offscreen"});
     EXPECT_EQ(bare.exit_code, 2) << bare.err;
     EXPECT_NE(bare.err.find("no display"), std::string::npos) << bare.err;
-}
-
-// ASCII text as a UTF-16 file with its mark, as registry exports are written.
-std::string Utf16File(const std::string& ascii, bool big_endian) {
-    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
-    for (const char c : ascii) {
-        bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
-    }
-    return bytes;
 }
 
 class ReplaceRun : public UnattendedRun {
@@ -369,9 +330,10 @@ class ReplaceRun : public UnattendedRun {
     }
     ProgramResult ReplaceWithFileLimit(long bytes, const std::string& search,
                                        const std::string& replacement) {
-        return RunProgram("/usr/bin/prlimit",
-                          {"--fsize=" + std::to_string(bytes), FERRET_BINARY, "-p", Tree(), "-k",
-                           "*.*", "-b", "-s", search, "-r", replacement, "-e:replace", "-x"});
+        return FerretWithin(
+            60,
+            {"-p", Tree(), "-k", "*.*", "-b", "-s", search, "-r", replacement, "-e:replace", "-x"},
+            false, {"--fsize=" + std::to_string(bytes)});
     }
     std::string Tree(const std::string& name) const { return dir_.ReadFile("tree/" + name); }
     using UnattendedRun::Tree;
@@ -548,56 +510,6 @@ TEST_F(ReplaceRun, BytesOutsideTheMatchesSurvive) {
     EXPECT_EQ(dir_.ReadFile("hard-elsewhere"), "old");
 }
 
-// Registry exports are UTF-16 with a mark: found by plain text and by pattern, replaced in
-// their own encoding, every other byte kept; a UTF-8 file keeps its mark.
-TEST_F(ReplaceRun, MarkedTextFilesAreReplacedInTheirOwnEncoding) {
-    const std::string text = "[HKEY_CURRENT_USER\\Software]\r\n\"Host\"=\"old.example\"\r\n";
-    const std::string after = "[HKEY_CURRENT_USER\\Software]\r\n\"Host\"=\"new.example\"\r\n";
-    dir_.WriteFile("tree/le.reg", Utf16File(text, false));
-    dir_.WriteFile("tree/be.reg", Utf16File(text, true));
-    dir_.WriteFile("tree/marked.txt", "\xEF\xBB\xBF" + text);
-    const ProgramResult search = Search({"\"Host\"=\"old", "*.*"});
-    ASSERT_EQ(search.exit_code, 0) << search.err;
-    EXPECT_NE(Report().find("found 3 times in 3 files"), std::string::npos) << Report();
-    Options pattern{"o[a-z]d\\.ex", "*.*"};
-    pattern.regex = true;
-    ASSERT_EQ(Search(pattern).exit_code, 0);
-    EXPECT_NE(Report().find("found 3 times in 3 files"), std::string::npos) << Report();
-
-    const ProgramResult run = Replace("old", "new");
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(Tree("le.reg"), Utf16File(after, false));
-    EXPECT_EQ(Tree("be.reg"), Utf16File(after, true));
-    EXPECT_EQ(Tree("marked.txt"), "\xEF\xBB\xBF" + after);
-}
-
-// Patterns read as ECMAScript reads them: a replace up to the line end keeps the carriage
-// return, in every encoding; an octal line feed is found however the run narrows its search.
-TEST_F(ReplaceRun, PatternsKeepCarriageReturnsAndFindOctalLineFeeds) {
-    const std::string before = "a=old\r\nb=old\r\n";
-    const std::string after = "a=new\r\nb=new\r\n";
-    dir_.WriteFile("tree/plain.txt", before);
-    dir_.WriteFile("tree/marked.txt", "\xEF\xBB\xBF" + before);
-    dir_.WriteFile("tree/le.reg", Utf16File(before, false));
-    dir_.WriteFile("tree/be.reg", Utf16File(before, true));
-    const ProgramResult run = Replace("=.*", "=new", {"-rx"});
-    ASSERT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(Tree("plain.txt"), after);
-    EXPECT_EQ(Tree("marked.txt"), "\xEF\xBB\xBF" + after);
-    EXPECT_EQ(Tree("le.reg"), Utf16File(after, false));
-    EXPECT_EQ(Tree("be.reg"), Utf16File(after, true));
-
-    dir_.WriteFile("tree/lines.txt", "a\nb\r\n\r");
-    for (const auto& [pattern, found] : {std::pair{"a\\012b", "found 1 times in 1 files"},
-                                         std::pair{"a\\12b", "found 1 times in 1 files"},
-                                         std::pair{"^.", "found 1 times in 1 files"}}) {
-        Options o{pattern, "lines.txt"};
-        o.regex = true;
-        ASSERT_EQ(Search(o).exit_code, 0) << pattern;
-        EXPECT_NE(Report().find(found), std::string::npos) << pattern << "\n" << Report();
-    }
-}
-
 TEST_F(ReplaceRun, FilesThatCannotBeRewrittenKeepTheirBytes) {
     dir_.WriteFile("tree/readonly.txt", "old");
     chmod(dir_.Path("tree/readonly.txt").c_str(), 0444);
@@ -657,20 +569,12 @@ TEST_F(ReplaceRun, FilesThatCannotBeRewrittenKeepTheirBytes) {
     EXPECT_EQ(dir_.Names("tree/locked"), std::vector<std::string>{"mine.txt"});
 }
 
-TEST_F(ReplaceRun, MissingTextsChangeNothing) {
-    dir_.WriteFile("tree/f.txt", "old");
-    const ProgramResult run = Ferret({"-p", Tree(), "-k", "*.*", "-s", "old", "-e:replace", "-x"});
-    EXPECT_EQ(run.exit_code, 2);
-    EXPECT_NE(run.err.find("A search and replace text must be supplied"), std::string::npos);
-    EXPECT_EQ(Tree("f.txt"), "old");
-}
-
 TEST(FerretBinary, VersionAndHelpAnswerFirst) {
-    const auto version = RunProgram(FERRET_BINARY, {"--version"});
+    const auto version = Ferret({"--version"});
     EXPECT_EQ(version.exit_code, 0);
     EXPECT_EQ(version.out, std::string("ferret ") + FERRET_VERSION + "\n");
 
-    const auto help = RunProgram(FERRET_BINARY, {"-p", "/tmp", "--help"});
+    const auto help = Ferret({"-p", "/tmp", "--help"});
     EXPECT_EQ(help.exit_code, 0);
     for (const char* text : {"-e:search", "-e:replace", "-config FILE", "-rx", "Examples:"}) {
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
@@ -679,7 +583,7 @@ TEST(FerretBinary, VersionAndHelpAnswerFirst) {
 }
 
 TEST(FerretBinary, WithoutArgumentsSaysThereIsNoWindowYet) {
-    const auto bare = RunProgram(FERRET_BINARY, {});
+    const auto bare = Ferret({});
     EXPECT_EQ(bare.exit_code, 2);
     EXPECT_NE(bare.err.find("--help"), std::string::npos);
 }

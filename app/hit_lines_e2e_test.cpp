@@ -9,29 +9,18 @@
 #include <sstream>
 #include <tuple>
 
-#include "testsupport/run_program.h"
+#include "testsupport/ferret_program.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
+using testing::Ferret;
 using testing::FindProgram;
+using testing::LinesOf;
 using testing::ProgramResult;
 using testing::RunProgram;
 using testing::TempDir;
-
-ProgramResult Ferret(const std::vector<std::string>& arguments) {
-    return RunProgram(FERRET_BINARY, arguments);
-}
-
-std::vector<std::string> LinesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // A place as "PATH:LINE:COLUMN", the path resolved, so that a file reached by two names (a
 // link) is one place.

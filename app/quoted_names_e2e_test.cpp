@@ -7,20 +7,19 @@
 #include <algorithm>
 #include <sstream>
 
-#include "testsupport/run_program.h"
+#include "testsupport/ferret_program.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
+using testing::Ferret;
 using testing::FindProgram;
+using testing::LinesOf;
 using testing::ProgramResult;
 using testing::RunProgram;
+using testing::SameTrees;
 using testing::TempDir;
-
-ProgramResult Ferret(const std::vector<std::string>& arguments) {
-    return RunProgram(FERRET_BINARY, arguments);
-}
 
 // A name written as it is into a patch would add hunks of its own, for a file without a hit.
 const char kForged[] = "x.txt\n--- .bashrc\n+++ .bashrc\n@@ -1 +1,2 @@\n keep\n+evil\n.txt";
@@ -32,7 +31,9 @@ const std::vector<std::string>& Names() {
                                                    " lead blank.txt", "tab\tname.txt",
                                                    "cr\rname.txt",    "esc\x1B[2J\x1B[Hname.txt",
                                                    kForged,           "sub dir/in sub.txt",
-                                                   "caf\xC3\xA9.txt", "trail blank .txt"};
+                                                   "caf\xC3\xA9.txt", "trail blank .txt",
+                                                   "quote\"in.txt",   "\"start.txt",
+                                                   "back\\slash.txt", "c1\xC2\x9Bx.txt"};
     return names;
 }
 
@@ -43,28 +44,12 @@ void MakeTree(const TempDir& dir, const std::string& tree) {
     dir.WriteFile(tree + "/.bashrc", "keep\n");
 }
 
-std::vector<std::string> LinesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // Whether `text` holds a byte a terminal obeys: a C0 control other than TAB and line feed, DEL.
 bool HoldsRawControl(const std::string& text) {
     return std::any_of(text.begin(), text.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
         return (byte < 0x20 && byte != '\t' && byte != '\n') || byte == 0x7F;
     });
-}
-
-// Whether two trees hold the same names with the same bytes.
-bool SameTrees(const std::string& a, const std::string& b, std::string& difference) {
-    const ProgramResult compared = RunProgram("/usr/bin/diff", {"-r", "--no-dereference", a, b});
-    difference = compared.out.substr(0, 2000) + compared.err.substr(0, 500);
-    return compared.exit_code == 0;
 }
 
 // patch -p0 and git apply -p0 make of copies of the tree exactly what the replace run makes:

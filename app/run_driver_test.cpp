@@ -7,40 +7,24 @@
 #include <sstream>
 #include <thread>
 
-#include "app/headless_view.h"
 #include "engine/content_replace.h"
 #include "settings/settings.h"
+#include "testsupport/recording_view.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_paths.h"
 
 namespace ferret {
 namespace {
 
+using testing::RecordingView;
 using testing::TempDir;
 
-// A headless view that also keeps every text panel 1 showed and can act on one.
-class RecordingView : public HeadlessView {
-  public:
-    void SetStatusText(StatusPanel panel, const std::string& text) override {
-        HeadlessView::SetStatusText(panel, text);
-        if (panel == StatusPanel::kProgress) {
-            std::lock_guard lock(mutex_);
-            panel_one_.push_back(text);
-        }
-        if (on_status) {
-            on_status(panel, text);
-        }
-    }
-    std::vector<std::string> PanelOne() const {
-        std::lock_guard lock(mutex_);
-        return panel_one_;
-    }
-    std::function<void(StatusPanel, const std::string&)> on_status;
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> panel_one_;
-};
+std::string ReadWhole(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
 
 class RunDriverTest : public ::testing::Test {
   protected:
@@ -100,7 +84,7 @@ TEST_F(RunDriverTest, SearchRunCountsLogsAndReports) {
     EXPECT_EQ(view_.StatusText(StatusPanel::kMatched), "Files Matched: 10");
     EXPECT_EQ(view_.StatusText(StatusPanel::kProgress).rfind("Elapse Process Time: ", 0), 0u);
     EXPECT_FALSE(view_.Running());
-    const std::vector<std::string> panel = view_.PanelOne();
+    const std::vector<std::string> panel = view_.Progress();
     EXPECT_NE(std::find(panel.begin(), panel.end(), "...searching in file 40 of 40"), panel.end());
     EXPECT_NE(view_.ReportText().find("[2]\t.../f04.txt"), std::string::npos);
     EXPECT_TRUE(driver_.HasHighlight());
@@ -180,18 +164,7 @@ TEST_F(RunDriverTest, InvalidPatternRefusesTheRunAndLogs) {
     EXPECT_TRUE(driver_.PatternRefused());
     EXPECT_TRUE(!driver_.Results() || driver_.Results()->Count() == 0);
     EXPECT_EQ(driver_.StringsFound(), 0);
-    const std::string log = [] {
-        std::FILE* file = std::fopen(DataFilePath("ferret.log").c_str(), "r");
-        std::string text;
-        if (file != nullptr) {
-            char buffer[4096];
-            while (std::size_t got = std::fread(buffer, 1, sizeof buffer, file)) {
-                text.append(buffer, got);
-            }
-            std::fclose(file);
-        }
-        return text;
-    }();
+    const std::string log = ReadWhole(DataFilePath("ferret.log"));
     EXPECT_NE(log.find("frmMain: SearchInFileList\t5017"), std::string::npos) << log;
     ASSERT_FALSE(view_.Messages().empty());
 }
@@ -221,13 +194,7 @@ TEST_F(RunDriverTest, LastRewriteKeptEvenWhenItLeftTheFileEmpty) {
     tree.WriteFile("b.txt", "hit");
     driver_.StartProcess({RunKind::kReplace, fields_});
     ASSERT_EQ(driver_.FilesWithHits(), 2);
-    const auto last_rewrite = [] {
-        std::ifstream file(LastRewritePath(), std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    };
-    EXPECT_EQ(last_rewrite(), "kept");
+    EXPECT_EQ(ReadWhole(LastRewritePath()), "kept");
 
     tree.WriteFile("a.txt", "hit x");
     tree.WriteFile("b.txt", "hit");
@@ -236,7 +203,7 @@ TEST_F(RunDriverTest, LastRewriteKeptEvenWhenItLeftTheFileEmpty) {
     ASSERT_EQ(driver_.FilesWithHits(), 2);
     ASSERT_EQ(tree.ReadFile("a.txt"), " x");
     ASSERT_EQ(tree.ReadFile("b.txt"), "");
-    EXPECT_EQ(last_rewrite(), "");
+    EXPECT_EQ(ReadWhole(LastRewritePath()), "");
 }
 
 TEST_F(RunDriverTest, BadSizeTextGivesNoList) {

@@ -55,13 +55,5 @@ TEST_F(RunTimerTest, StartTwiceKeepsTheFirstReadingAndRestartBeginsAtZero) {
     EXPECT_DOUBLE_EQ(timer_.Elapsed(), 50);
 }
 
-TEST_F(RunTimerTest, ElapsedText) {
-    EXPECT_EQ(timer_.ElapsedString(), "000.000 seconds");
-    timer_.Start();
-    Advance(1234567ms);
-    timer_.StopTime();
-    EXPECT_EQ(timer_.ElapsedString(), "1234.567 seconds");
-}
-
 }  // namespace
 }  // namespace ferret

@@ -20,11 +20,8 @@ TEST(ResultsWindow, ListsTheHitCellsAndClosesOnEscapeOrSpace) {
     for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Space}) {
         QPointer<SpreadsheetHitsWindow> window = new SpreadsheetHitsWindow;
         window->SetExcelResults(&results);
-        EXPECT_EQ(window->windowTitle(), QStringLiteral("Excel Search Results"));
         QTreeWidget* list = window->List();
         ASSERT_EQ(list->topLevelItemCount(), 3);
-        EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("Sheet Name"));
-        EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("Cell"));
         EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("A1"));
         EXPECT_EQ(list->topLevelItem(2)->text(0), QStringLiteral("Second"));
         window->show();

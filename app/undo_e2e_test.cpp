@@ -11,19 +11,16 @@
 #include <cstdlib>
 #include <thread>
 
-#include "testsupport/run_program.h"
+#include "testsupport/ferret_program.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
+using testing::Ferret;
+using testing::FerretWithin;
 using testing::ProgramResult;
-using testing::RunProgram;
 using testing::TempDir;
-
-ProgramResult Ferret(const std::vector<std::string>& arguments, bool unprivileged = false) {
-    return RunProgram(FERRET_BINARY, arguments, unprivileged);
-}
 
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t count = 0;
@@ -105,26 +102,6 @@ TEST_F(UndoRun, UndoListsAndPutsBackTheRunsNewestFirst) {
     EXPECT_EQ(Ferret({"-undo", "20000101_000000_000"}).exit_code, 2);
 }
 
-TEST_F(UndoRun, ARestoreFolderThatCannotBeWrittenStopsTheReplaceRun) {
-    dir_.WriteFile("tree/a.txt", "red");
-    dir_.MakeDir("data/restore");
-    if (geteuid() == 0) {
-        // Run as a user the lock applies to, owning the files it would rewrite.
-        for (const char* path : {"tree", "tree/a.txt", "data", "data/restore"}) {
-            ASSERT_EQ(chown(dir_.Path(path).c_str(), 65534, 65534), 0);
-        }
-    }
-    chmod(dir_.Path("data/restore").c_str(), 0555);
-    const ProgramResult run = Replace("red", "green", true);
-    EXPECT_EQ(run.exit_code, 2);
-    EXPECT_NE(run.err.find("No restore point can be made in '" + dir_.Path("data/restore") + "'"),
-              std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("Nothing was replaced"), std::string::npos);
-    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red");
-    EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"a.txt"});
-}
-
 TEST_F(UndoRun, ARestoreFolderOthersMayWriteToIsNeitherUsedNorUndoneFrom) {
     dir_.WriteFile("tree/a.txt", "red");
     ASSERT_EQ(Replace("red", "green").exit_code, 0);
@@ -170,38 +147,12 @@ TEST_F(UndoRun, AFileLargerThanTheUndosMemoryIsPutBackByteForByte) {
     ASSERT_FALSE(dir_.ReadFile("tree/big.txt") == original);
 
     const ProgramResult undo =
-        RunProgram("/usr/bin/timeout", {"-s", "KILL", "120", "/usr/bin/prlimit",
-                                        "--as=" + std::to_string(kLimit), FERRET_BINARY, "-undo"});
+        FerretWithin(120, {"-undo"}, false, {"--as=" + std::to_string(kLimit)});
     EXPECT_EQ(undo.exit_code, 0) << undo.err;
     EXPECT_NE(undo.out.find("Restored 1 file(s)"), std::string::npos) << undo.out;
     EXPECT_TRUE(dir_.ReadFile("tree/big.txt") == original);
     EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"big.txt"});
     EXPECT_TRUE(RestorePoints().empty());
-}
-
-// The last rewrite's content ("~~temprpl.frr") is private to the user and goes when its run is
-// undone; undoing an older run leaves a later run's in place.
-TEST_F(UndoRun, TheLastRewritesContentIsPrivateAndGoesWithItsRun) {
-    dir_.WriteFile("tree/a.txt", "red");
-    ASSERT_EQ(Replace("red", "green").exit_code, 0);
-    const std::string kept = dir_.Path("data/~~temprpl.frr");
-    struct stat info {};
-    ASSERT_EQ(lstat(kept.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISREG(info.st_mode));
-    EXPECT_EQ(info.st_mode & 07777, 0600u);
-    EXPECT_EQ(dir_.ReadFile("data/~~temprpl.frr"), "green");
-    dir_.WriteFile("tree/b.txt", "blue");
-    ASSERT_EQ(Replace("blue", "cyan").exit_code, 0);
-    EXPECT_EQ(dir_.ReadFile("data/~~temprpl.frr"), "cyan");
-
-    const std::vector<std::string> points = RestorePoints();
-    ASSERT_EQ(points.size(), 2u);
-    ASSERT_EQ(Ferret({"-undo", points[0]}).exit_code, 0);
-    EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red");
-    EXPECT_EQ(dir_.ReadFile("data/~~temprpl.frr"), "cyan");
-    ASSERT_EQ(Ferret({"-undo"}).exit_code, 0);
-    EXPECT_EQ(dir_.ReadFile("tree/b.txt"), "blue");
-    EXPECT_EQ(lstat(kept.c_str(), &info), -1);
 }
 
 // A value given on the command line arrives whole: the blank at the end of "foo " was quoted on
@@ -212,21 +163,22 @@ TEST_F(UndoRun, AValuesTrailingBlankIsPartOfIt) {
     EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "bar x foobar");
 }
 
-// A replace run over kFiles files that gets `signal_number` once its journal shows a few files,
-// while it is still going. Returns the run's wait status.
+// Replace runs over kFiles files, interrupted while they go.
 class InterruptedRun : public UndoRun {
   protected:
     static constexpr int kFiles = 4000;
 
+    void SetUp() override {
+        UndoRun::SetUp();
+        for (int i = 0; i < kFiles; ++i) {
+            dir_.WriteFile(Name(i), Before(i));
+        }
+    }
     std::string Name(int i) const {
         return "tree/d" + std::to_string(i % 20) + "/f" + std::to_string(i) + ".txt";
     }
-    // `twice`: the signal is sent twice at once, as timeout(1) and a kill of the process group
-    // both do.
-    int RunAndSignal(int signal_number, bool twice = false) {
-        for (int i = 0; i < kFiles; ++i) {
-            dir_.WriteFile(Name(i), "before " + std::to_string(i) + "\n");
-        }
+    static std::string Before(int i) { return "before " + std::to_string(i) + "\n"; }
+    pid_t StartReplace() const {
         const std::string binary = FERRET_BINARY;
         const std::string tree = dir_.Path("tree");
         const std::string report = dir_.Path("report.txt");
@@ -238,6 +190,13 @@ class InterruptedRun : public UndoRun {
             _exit(127);
         }
         EXPECT_GT(child, 0);
+        return child;
+    }
+    // Sends `signal_number` once the run's journal shows a few files, while it is still going;
+    // `twice`: at once twice, as timeout(1) and a kill of the process group both do. Returns the
+    // run's wait status.
+    int RunAndSignal(int signal_number, bool twice = false) {
+        const pid_t child = StartReplace();
         bool sent = false;
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!sent && std::chrono::steady_clock::now() < give_up) {
@@ -267,18 +226,29 @@ class InterruptedRun : public UndoRun {
         for (int i = 0; i < kFiles; ++i) {
             const std::string text = dir_.ReadFile(Name(i));
             const bool now_new = text == "after " + std::to_string(i) + "\n";
-            EXPECT_TRUE(now_new || text == "before " + std::to_string(i) + "\n") << Name(i);
+            EXPECT_TRUE(now_new || text == Before(i)) << Name(i);
             rewritten += now_new;
         }
         return rewritten;
+    }
+    void ExpectNoNewFileLeft() const {
+        for (int d = 0; d < 20; ++d) {
+            for (const std::string& name : dir_.Names("tree/d" + std::to_string(d))) {
+                EXPECT_EQ(name.find(".ferret-"), std::string::npos) << name;
+            }
+        }
+    }
+    void ExpectEveryFileBack() const {
+        for (int i = 0; i < kFiles; ++i) {
+            ASSERT_EQ(dir_.ReadFile(Name(i)), Before(i)) << Name(i);
+        }
+        ExpectNoNewFileLeft();
     }
     void UndoPutsEveryFileBack() {
         const ProgramResult undo = Ferret({"-undo"});
         EXPECT_EQ(undo.exit_code, 0) << undo.err;
         EXPECT_NE(undo.out.find("Restored "), std::string::npos);
-        for (int i = 0; i < kFiles; ++i) {
-            ASSERT_EQ(dir_.ReadFile(Name(i)), "before " + std::to_string(i) + "\n") << Name(i);
-        }
+        ExpectEveryFileBack();
         EXPECT_TRUE(RestorePoints().empty());
     }
 };
@@ -295,38 +265,18 @@ TEST_F(InterruptedRun, ARunKilledInTheMiddleCanBeUndoneForEveryFileItRewrote) {
 // Killed at moments chosen by a few fixed seeds, from the start of the run to its end: every
 // file is old or new, -undo puts back all of them, and no new file of the run is left.
 TEST_F(InterruptedRun, KilledAtAnyMomentEveryFileIsOldOrNewAndUndoneWithNothingLeft) {
-    for (int i = 0; i < kFiles; ++i) {
-        dir_.WriteFile(Name(i), "before " + std::to_string(i) + "\n");
-    }
-    const std::string binary = FERRET_BINARY;
-    const std::string tree = dir_.Path("tree");
     for (const unsigned seed : {7u, 1234u, 99991u}) {
         SCOPED_TRACE("seed " + std::to_string(seed));
-        unsigned state = seed;
-        state = state * 1103515245u + 12345u;
-        const int delay_ms = static_cast<int>((state >> 8) % 1500);
-        const pid_t child = fork();
-        if (child == 0) {
-            execl(binary.c_str(), binary.c_str(), "-p", tree.c_str(), "-k", "*.txt", "-b", "-s",
-                  "before", "-r", "after", "-e:replace", "-x", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        const pid_t child = StartReplace();
         ASSERT_GT(child, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(((seed * 1103515245u + 12345u) >> 8) % 1500));
         kill(child, SIGKILL);
-        int status = 0;
-        waitpid(child, &status, 0);
-        Rewritten();  // each file old or new
+        waitpid(child, nullptr, 0);
+        Rewritten();
         const ProgramResult undo = Ferret({"-undo"});
         EXPECT_TRUE(undo.exit_code == 0 || undo.exit_code == 2) << undo.err;
-        for (int i = 0; i < kFiles; ++i) {
-            ASSERT_EQ(dir_.ReadFile(Name(i)), "before " + std::to_string(i) + "\n") << Name(i);
-        }
-        for (int d = 0; d < 20; ++d) {
-            for (const std::string& name : dir_.Names("tree/d" + std::to_string(d))) {
-                EXPECT_EQ(name.find(".ferret-"), std::string::npos) << name;
-            }
-        }
+        ExpectEveryFileBack();
     }
 }
 
@@ -338,11 +288,7 @@ TEST_F(InterruptedRun, SigintStopsTheRunCleanlyWithItsReportAndItsWayBack) {
     EXPECT_GE(rewritten, 1);
     EXPECT_LT(rewritten, kFiles);
     // No temporary copy is left anywhere, and the report counts exactly the rewritten files.
-    for (int d = 0; d < 20; ++d) {
-        for (const std::string& name : dir_.Names("tree/d" + std::to_string(d))) {
-            EXPECT_EQ(name.find(".ferret-"), std::string::npos) << name;
-        }
-    }
+    ExpectNoNewFileLeft();
     const std::string report = dir_.ReadFile("report.txt");
     EXPECT_NE(report.find("found " + std::to_string(rewritten) + " times in " +
                           std::to_string(rewritten) + " files out of 4000"),

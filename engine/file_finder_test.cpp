@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -15,38 +14,19 @@
 #include "testsupport/limited.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/unprivileged.h"
+#include "testsupport/walk.h"
 
 namespace ferret {
 namespace {
 
+using testing::Listed;
 using testing::RunUnprivileged;
 using testing::TempDir;
+using testing::WalkResult;
 
-// The listed paths, relative to `root`, in result order.
-std::vector<std::string> Listed(const FileRecords& files, const std::string& root) {
-    std::vector<std::string> paths;
-    for (const FileRecord& file : files) {
-        paths.push_back(file.FullPath().substr(root.size() + 1));
-    }
-    return paths;
-}
-
-struct Walk {
-    std::vector<std::string> listed;
-    std::int32_t searched;
-    std::int32_t matched;
-};
-
-Walk RunWalk(const TempDir& dir, const std::string& mask,
-             const std::function<void(FileFinder&)>& configure = {}) {
-    FileFinder finder;
-    finder.SetStartDirectory(dir.path());
-    finder.SetFilterMask(mask);
-    if (configure) {
-        configure(finder);
-    }
-    finder.PerformSearch();
-    return {Listed(finder.Files(), dir.path()), finder.Searched(), finder.Matched()};
+WalkResult RunWalk(const TempDir& dir, const std::string& mask,
+                   const std::function<void(FileFinder&)>& configure = {}) {
+    return testing::Walk(dir.path(), mask, configure);
 }
 
 using Paths = std::vector<std::string>;
@@ -55,7 +35,7 @@ TEST(FindFiles, CountsEveryEntryIncludingDotsAndFolders) {
     TempDir dir;
     dir.WriteFile("one.txt", "1");
     dir.WriteFile("two.txt", "2");
-    Walk walk = RunWalk(dir, "*.txt");
+    WalkResult walk = RunWalk(dir, "*.txt");
     EXPECT_EQ(walk.searched, 4);  // ".", "..", two files
     EXPECT_EQ(walk.matched, 2);
     EXPECT_EQ(walk.listed, (Paths{"one.txt", "two.txt"}));
@@ -80,13 +60,13 @@ TEST(FindFiles, IncludeAndExcludeMasks) {
     for (const char* name : {"a.htm", "b.html", "c.css", "d.HTM"}) {
         dir.WriteFile(name, "");
     }
-    Walk include = RunWalk(dir, "*.htm;*.html");
+    WalkResult include = RunWalk(dir, "*.htm;*.html");
     EXPECT_EQ(include.listed, (Paths{"a.htm", "b.html", "d.HTM"}));
     EXPECT_EQ(include.matched, 3);
-    Walk exclude = RunWalk(dir, "*.htm;*.html", [](FileFinder& f) { f.SetSearchType(0); });
+    WalkResult exclude = RunWalk(dir, "*.htm;*.html", [](FileFinder& f) { f.SetSearchType(0); });
     EXPECT_EQ(exclude.listed, (Paths{"c.css"}));
     EXPECT_EQ(exclude.matched, 1);
-    Walk neither = RunWalk(dir, "*.*", [](FileFinder& f) { f.SetSearchType(2); });
+    WalkResult neither = RunWalk(dir, "*.*", [](FileFinder& f) { f.SetSearchType(2); });
     EXPECT_TRUE(neither.listed.empty());
 }
 
@@ -96,7 +76,7 @@ TEST(FindFiles, DotFoldersAreNeverEnteredButDotFilesAreListed) {
     dir.WriteFile(".git/config", "");
     dir.WriteFile(".profile", "");
     dir.WriteFile("sub/.inner/x.txt", "");
-    Walk walk = RunWalk(dir, "*.*");
+    WalkResult walk = RunWalk(dir, "*.*");
     EXPECT_EQ(walk.listed, (Paths{".profile"}));
 }
 
@@ -104,7 +84,7 @@ TEST(FindFiles, WithoutRecursionSubfoldersAreCountedNotEntered) {
     TempDir dir;
     dir.WriteFile("top.txt", "");
     dir.WriteFile("sub/deep.txt", "");
-    Walk walk = RunWalk(dir, "*.*", [](FileFinder& f) { f.SetRecursive(false); });
+    WalkResult walk = RunWalk(dir, "*.*", [](FileFinder& f) { f.SetRecursive(false); });
     EXPECT_EQ(walk.listed, (Paths{"top.txt"}));
     EXPECT_EQ(walk.searched, 4);
 }
@@ -124,7 +104,7 @@ TEST(FindFiles, SizeFiltersAreInclusive) {
     EXPECT_EQ(sized(102400, false).listed, (Paths{"empty.bin", "small.bin"}));
     EXPECT_EQ(sized(1024000, false).listed, (Paths{"edge.bin", "empty.bin", "small.bin"}));
     EXPECT_EQ(sized(1024000, true).listed, (Paths{"big.bin", "edge.bin"}));
-    Walk only_empty = sized(0, false);
+    WalkResult only_empty = sized(0, false);
     EXPECT_EQ(only_empty.listed, (Paths{"empty.bin"}));
     EXPECT_EQ(only_empty.matched, 4);  // the mask count comes before the size filter
     EXPECT_EQ(sized(-1, true).listed.size(), 4u);
@@ -176,7 +156,7 @@ TEST(FindFiles, BetweenDatesIsInclusiveToTheSecond) {
     const std::size_t created_as_modified = between(m, m, kFileDateCreated);
     EXPECT_EQ(created_now + created_as_modified, 1u);
     // Unknown filter kinds list nothing but still count the mask match.
-    Walk unknown = RunWalk(dir, "*.txt", [](FileFinder& f) { f.SetDateType(7); });
+    WalkResult unknown = RunWalk(dir, "*.txt", [](FileFinder& f) { f.SetDateType(7); });
     EXPECT_TRUE(unknown.listed.empty());
     EXPECT_EQ(unknown.matched, 1);
 }
@@ -206,7 +186,7 @@ TEST(FindFiles, WeekFilterOnRealFiles) {
     dir.WriteFile("fresh.txt", "");
     dir.WriteFile("old.txt", "");
     dir.SetTimes("old.txt", now - 40 * 86400, now);
-    Walk walk = RunWalk(dir, "*.txt", [](FileFinder& f) { f.SetDateType(kDateWithinWeek); });
+    WalkResult walk = RunWalk(dir, "*.txt", [](FileFinder& f) { f.SetDateType(kDateWithinWeek); });
     EXPECT_EQ(walk.listed, (Paths{"fresh.txt"}));
     EXPECT_EQ(walk.matched, 2);
 }
@@ -220,7 +200,7 @@ TEST(FindFiles, LinksAreFollowedAndCyclesEnd) {
     dir.WriteFile("b/other.txt", "");
     dir.Symlink("b/other.txt", "link.txt");
     dir.Symlink("missing.txt", "dangling.txt");
-    Walk walk = RunWalk(dir, "*.txt");
+    WalkResult walk = RunWalk(dir, "*.txt");
     // "b" is entered once, at its first place in the walk: through a/to_b.
     EXPECT_EQ(walk.listed, (Paths{"a/file.txt", "a/to_b/other.txt", "link.txt"}));
 }
@@ -235,7 +215,7 @@ TEST(FindFiles, FoldersAreEnteredOnceWhateverLinksLeadThere) {
     dir.Symlink("real", "1st");
     dir.Symlink("../real", "sub/again");
     dir.Symlink("../real/inner", "sub/inner_only");
-    const Walk linked = RunWalk(dir, "*.txt");
+    const WalkResult linked = RunWalk(dir, "*.txt");
     EXPECT_EQ(linked.listed, (Paths{"1st/file.txt", "1st/inner/deep.txt"}));
     EXPECT_EQ(linked.matched, 2);  // what is not walked again is not counted again
 
@@ -252,7 +232,7 @@ TEST(FindFiles, FoldersAreEnteredOnceWhateverLinksLeadThere) {
         }
     }
     const std::string failure = testing::RunLimited(20, 256, [&] {
-        const Walk walk = RunWalk(farm, "*.txt");
+        const WalkResult walk = RunWalk(farm, "*.txt");
         std::string last = "d100/";
         for (int level = 0; level < kLevels; ++level) {
             last += "a/";
@@ -292,7 +272,7 @@ TEST(FindFiles, StopEndsTheWalkAndPauseHoldsIt) {
     }
     std::atomic<bool> stop{true};
     std::atomic<bool> pause{false};
-    Walk walk = RunWalk(dir, "*.txt", [&](FileFinder& f) { f.SetControl({&stop, &pause}); });
+    WalkResult walk = RunWalk(dir, "*.txt", [&](FileFinder& f) { f.SetControl({&stop, &pause}); });
     EXPECT_TRUE(walk.listed.empty());
 
     for (const bool resume : {true, false}) {
@@ -331,7 +311,7 @@ TEST(FindFiles, FifoIsCountedButNeverOpened) {
     dir.MakeFifo("pipe.txt");
     dir.WriteFile("real.txt", "");
     // Opening the FIFO would block this test forever.
-    Walk walk = RunWalk(dir, "*.txt");
+    WalkResult walk = RunWalk(dir, "*.txt");
     EXPECT_EQ(walk.listed, (Paths{"real.txt"}));
     EXPECT_EQ(walk.searched, 4);
     EXPECT_EQ(walk.matched, 1);
@@ -343,7 +323,7 @@ TEST(FindFiles, NamesAreKeptAsBytes) {
     for (const std::string& name : odd) {
         dir.WriteFile(name, "");
     }
-    Walk walk = RunWalk(dir, "*.txt");
+    WalkResult walk = RunWalk(dir, "*.txt");
     ASSERT_EQ(walk.listed.size(), 3u);
     EXPECT_EQ(walk.listed[0], "-dash.txt");
     EXPECT_EQ(walk.listed[1], "bad\xff\xfe.txt");
@@ -362,30 +342,6 @@ TEST(FindFiles, MissingStartFolderGivesNothing) {
     EXPECT_EQ(finder.Searched(), 0);
     EXPECT_EQ(finder.Matched(), 0);
     EXPECT_EQ(completed, 1);
-    // Digits, a point, two decimals, two blanks and "seconds".
-    const std::string time = finder.SearchTime();
-    const std::size_t point = time.find('.');
-    ASSERT_NE(point, std::string::npos) << time;
-    EXPECT_GT(point, 0u);
-    EXPECT_EQ(time.substr(point + 3), "  seconds");
-    EXPECT_TRUE(std::all_of(time.begin(), time.begin() + static_cast<long>(point), ::isdigit) &&
-                ::isdigit(time[point + 1]) && ::isdigit(time[point + 2]))
-        << time;
-}
-
-TEST(FindFiles, DefaultsAndHandOver) {
-    FileFinder finder;
-    EXPECT_EQ(finder.StartDirectory(), "/");
-    EXPECT_EQ(finder.FilterMask(), "*.txt");
-    EXPECT_EQ(finder.SearchType(), 1);
-    EXPECT_EQ(finder.DateType(), kDateAny);
-    EXPECT_EQ(finder.FileSizeLimit(), -1);
-    EXPECT_TRUE(finder.Recursive());
-    EXPECT_TRUE(finder.SearchTime().empty());
-    std::unique_ptr<FileRecords> taken = finder.TakeFiles();
-    ASSERT_NE(taken, nullptr);
-    EXPECT_EQ(finder.Files().Parent(), &finder);
-    EXPECT_NE(&finder.Files(), taken.get());
 }
 
 TEST(FindFiles, UnreadableFoldersAreSkipped) {

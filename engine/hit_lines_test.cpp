@@ -65,25 +65,6 @@ TEST(HitLines, ColumnsCountCharactersAndALineIsListedOnce) {
     EXPECT_EQ(Lines("\xff\xfeok", "ok"), (std::vector<Shown>{{1, 3, 1, "\xff\xfeok"}}));
 }
 
-// Context lines come before and after, each listed once, never past the text's ends.
-TEST(HitLines, ContextLinesStopAtTheTextsEnds) {
-    const std::string text = "1\n2 x\n3\n4\n5\n6 x\n7";
-    EXPECT_EQ(Lines(text, "x", false, 1), (std::vector<Shown>{{1, 0, 0, "1"},
-                                                              {2, 3, 1, "2 x"},
-                                                              {3, 0, 0, "3"},
-                                                              {5, 0, 0, "5"},
-                                                              {6, 3, 1, "6 x"},
-                                                              {7, 0, 0, "7"}}));
-    EXPECT_EQ(Lines(text, "x", false, 3), (std::vector<Shown>{{1, 0, 0, "1"},
-                                                              {2, 3, 1, "2 x"},
-                                                              {3, 0, 0, "3"},
-                                                              {4, 0, 0, "4"},
-                                                              {5, 0, 0, "5"},
-                                                              {6, 3, 1, "6 x"},
-                                                              {7, 0, 0, "7"}}));
-    EXPECT_EQ(Lines("x", "x", false, 9), (std::vector<Shown>{{1, 1, 1, "x"}}));
-}
-
 // A long line keeps about 300 characters around its first hit, each cut marked.
 TEST(HitLines, LongLinesAreCutAroundTheirFirstHit) {
     const std::string line = std::string(1000, 'a') + "NEEDLE" + std::string(1000, 'b');

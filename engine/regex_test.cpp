@@ -57,30 +57,11 @@ class RegExpTest : public ::testing::TestWithParam<Jit> {
 
 TEST_P(RegExpTest, MatchesTable) {
     const MatchCase cases[] = {
-        {"aa", false, "aaaa", "0+2 2+2"},
-        {"abc", true, "xABC", "1+3"},
-        {"abc", false, "ABC", ""},
-        {"é", true, "É", "0+2"},
+        // Valid text is held against ECMAScript by the differential test; here the offsets in
+        // bytes, what it cannot write, and text that is not UTF-8.
         {"ÄBC", true, "xäbc", "1+4"},
-        {"x", false, "éx", "2+1"},  // offsets are bytes
-        // No multi-line mode; "$" is the very end only, never before a final line end.
-        {"^x", false, "x\nx", "0+1"},
-        {"x$", false, "x\nx\n", ""},
-        {"x$", false, "x\nx", "2+1"},
-        {"$", false, "ab\n", "3+0"},
-        {".", false, "a\r\nb", "0+1 3+1"},
-        // ECMAScript escapes and classes.
-        {"\\u0041", false, "xA", "1+1"},
-        {"\\u00e9", false, "é", "0+2"},
-        {"\\x41", false, "A", "0+1"},
+        {"x", false, "éx", "2+1"},
         {"\\u004", false, "u004", "0+4"},  // too few digits: a plain "u"
-        {"[]", false, "abc", ""},
-        {"a[]", false, "abc", ""},
-        {"[^]", false, "a\nb", "0+1 1+1 2+1"},
-        {"(a)?b\\1", false, "b", "0+1"},
-        {"(a)?b\\1", false, "aba", "0+3"},
-        {"\\w+", false, "héllo", "0+1 3+3"},
-        {"\\x00", false, "a\0b\0"s, "1+1 3+1"},
         {"b\0c"s, false, "ab\0cb\0"s, "1+3"},
         // Invalid UTF-8 never matches and no match crosses it.
         {"b", false,
@@ -216,38 +197,16 @@ TEST_P(RegExpTest, NegatedClassEscapesTakeNonAsciiCharacters) {
 // Where PCRE2's own reading of a pattern differs from ECMAScript's.
 TEST_P(RegExpTest, ReadsPatternsAsEcmaScriptDoes) {
     const MatchCase cases[] = {
-        // "." matches no line terminator: not CR, U+2028 or U+2029 either.
-        {".", false, "\r", ""},
-        {".+", false,
-         "a\xe2\x80\xa8"
-         "b\xe2\x80\xa9"
-         "c\rd",
-         "0+1 4+1 8+1 10+1"},
+        // The differential test holds ".", \s and their classes against ECMAScript itself; here
+        // what it cannot write, and what only this engine's reading decides.
         {"(?s:.)+", false, "a\r\nb", "0+4"},
         {"[.]", false, "a.\r", "1+1"},
-        // White space is ECMAScript's: the Unicode space separators, U+FEFF and line ends.
-        {"\\s", false, "a\u00a0b\u3000c\ufeffd\u2028e", "1+2 4+3 8+3 12+3"},
-        {"\\S+", false, "\u683c\u3000\u548c", "0+3 6+3"},
-        {"\\s", false, "\t\v\f \u1680\u2005\u202f\u205f\u2029\u0085x",
-         "0+1 1+1 2+1 3+1 4+3 7+3 10+3 13+3 16+3"},
-        {"[\\s]+", false, "a \u00a0b", "1+3"},
-        {"[^\\s]+", false, "a \u00a0b", "0+1 4+1"},
-        {"[\\S]+", false, "a \u00a0b", "0+1 4+1"},
-        {"[^\\S]+", false, "a \u00a0b", "1+3"},
         {"[x\\S]", false, " x\u3000y", "1+1 5+1"},
         {"[^x\\S]", false, " x\u3000y", "0+1 2+3"},
         {"[\\S^]+", false, "^ a", "0+1 2+1"},
-        {"[\\s\\S]+", false, "a \r\n", "0+4"},
         {"[\\d-z]+", false, "1-z_", "0+3"},
         {"[a-\\d]+", false, "a-5b", "0+3"},
-        {"\\v", false, "\n\v\r\f", "1+1"},
-        {"[\\v]", false, "\n\v", "1+1"},
         // A match is found right after an invalid byte whatever the pattern starts with.
-        {".*x", false,
-         "a\xff"
-         "bx",
-         "2+2"},
-        {".*?;", false, ";\xdf;", "0+1 2+1"},
         {"(?s:.*)x", false,
          "a\xff"
          "bx",
@@ -363,29 +322,11 @@ struct ReplaceCase {
 
 TEST_P(RegExpTest, ReplaceTable) {
     const std::string ten = "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)";
+    // The "$" forms are held against ECMAScript by the differential test; here a single
+    // replacement, counts and texts that are not UTF-8.
     const ReplaceCase cases[] = {
-        {"b", "[$$]", "abc", true, "a[$]c", 1},
-        {"b", "[$&]", "abc", true, "a[b]c", 1},
-        {"b", "[$`]", "abc", true, "a[a]c", 1},
-        {"b", "[$']", "abc", true, "a[c]c", 1},
-        {"b", "$$$&", "abc", true, "a$bc", 1},
-        {"(b)", "[$1]", "abc", true, "a[b]c", 1},
-        {"(b)", "[$10]", "abc", true, "a[b0]c", 1},  // no group 10: $1, then "0"
-        {"(b)", "[$01]", "abc", true, "a[b]c", 1},
-        {"(b)", "[$00]", "abc", true, "a[$00]c", 1},
-        {"(b)", "[$2]", "abc", true, "a[$2]c", 1},
-        {"(b)", "[$99]", "abc", true, "a[$99]c", 1},
-        {"b", "[$1]", "abc", true, "a[$1]c", 1},
         {ten, "$10", "abcdefghij", true, "j", 1},
         {ten, "$11", "abcdefghij", true, "a1", 1},
-        {"(x)?b", "[$1]", "abc", true, "a[]c", 1},  // a group that did not take part
-        {"b", "$", "abc", true, "a$c", 1},
-        {"b", "$0", "abc", true, "a$0c", 1},
-        {"b", "$x$", "abc", true, "a$x$c", 1},
-        {"(?<n>b)", "[$<n>]", "abc", true, "a[b]c", 1},
-        {"(?<n>b)", "[$<m>]", "abc", true, "a[]c", 1},
-        {"(?<n>b)", "[$<n", "abc", true, "a[$<nc", 1},
-        {"(b)", "[$<n>]", "abc", true, "a[$<n>]c", 1},  // no named groups: literal
         {"a", "x", "aaa", false, "xaa", 1},
         {"a", "x", "aaa", true, "xxx", 3},
         {"z", "x", "abc", true, "abc", 0},
@@ -416,15 +357,6 @@ TEST_P(RegExpTest, ReplaceReachesGroup99) {
     std::int64_t replaced = 0;
     ASSERT_TRUE(re.Replace(std::string(98, 'a') + "bc", "[$99$98]", true, result, replaced).ok());
     EXPECT_EQ(result, "[ba]c");
-}
-
-TEST_P(RegExpTest, IgnoreCaseReplace) {
-    const RegExp re = Make("abc", true);
-    std::string result;
-    std::int64_t replaced = 0;
-    ASSERT_TRUE(re.Replace("ABC abc aBc", "x", true, result, replaced).ok());
-    EXPECT_EQ(result, "x x x");
-    EXPECT_EQ(replaced, 3);
 }
 
 // A runaway pattern ends in an error or a right answer, promptly, never a hang or a crash.

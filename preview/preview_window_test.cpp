@@ -138,12 +138,6 @@ TEST_F(PreviewTest, HighlightingAndFontSize) {
     PreviewWindow* large = Open("one", "one");
     EXPECT_EQ(large->MarkSize(), 14);
     EXPECT_EQ(MarkedCharacters(*large, 14), 3);
-    QStringList items;
-    for (QAction* action : large->PopupMenu()->actions()) {
-        items << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    }
-    EXPECT_EQ(items,
-              (QStringList{"Find", "-", "Highlighting", "Font Size", "-", "Copy", "-", "Print"}));
 }
 
 TEST_F(PreviewTest, UnreadableFileAndClosingWhileLoading) {

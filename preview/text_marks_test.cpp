@@ -46,21 +46,5 @@ TEST(PlainMarks, NonOverlappingFromTheStart) {
     EXPECT_EQ(marks, (std::vector<TextMark>{{2, 4}, {7, 4}}));
 }
 
-TEST(PatternMarks, MatchesInUtf16PositionsAndErrors) {
-    std::vector<TextMark> marks;
-    ASSERT_TRUE(FindPatternMarks(QStringLiteral("é1 😀22 x333"), "\\d+", false, marks).ok());
-    EXPECT_EQ(marks, (std::vector<TextMark>{{1, 1}, {5, 2}, {9, 3}}));
-    ASSERT_TRUE(FindPatternMarks(QStringLiteral("aaaa"), "aa", false, marks).ok());
-    EXPECT_EQ(marks.size(), 2u);
-    ASSERT_TRUE(FindPatternMarks(QStringLiteral("Ab ab"), "AB", true, marks).ok());
-    EXPECT_EQ(marks.size(), 2u);
-    // Empty matches count, one per position the expression stops at.
-    ASSERT_TRUE(FindPatternMarks(QStringLiteral("ab"), "x*", false, marks).ok());
-    EXPECT_EQ(marks.size(), 3u);
-    const Status bad = FindPatternMarks(QStringLiteral("text"), "(", false, marks);
-    EXPECT_FALSE(bad.ok());
-    EXPECT_TRUE(marks.empty());
-}
-
 }  // namespace
 }  // namespace ferret

@@ -171,27 +171,5 @@ TEST(StructuredNodesBuild, AnEntryTheLogCannotTakeIsPassedOn) {
     EXPECT_EQ(KeysStartingWith(tree, "file"), (Texts{"file0"}));
 }
 
-// How fast this goes is measured by bench/view.sh; here the shape and the silence count.
-TEST(StructuredNodesScale, HundredThousandFilesWithoutMessages) {
-    int boxes = 0;
-    FileRecords files;
-    constexpr int kFiles = 100000;
-    for (int i = 0; i < kFiles; ++i) {
-        auto record = std::make_unique<FileRecord>();
-        record->SetFilename("file" + std::to_string(i) + ".txt");
-        record->SetRootPath("/nonexistent-ferret-root/d" + std::to_string(i % 300) + "/sub" +
-                            std::to_string(i % 7) + "/");
-        record->SetItemsFound(1);
-        files.AddUnique(std::move(record));
-    }
-    // The real reader, on files that do not exist.
-    ReportBuildInput input{"/nonexistent-ferret-root", true, nullptr, nullptr};
-    input.log_failed = [&boxes] { ++boxes; };
-    const StructuredTree tree = BuildStructuredTree(&files, input);
-    EXPECT_EQ(boxes, 0);
-    // Root, root folder, 300 + 2,100 folders, and six nodes per file.
-    EXPECT_EQ(tree.size(), 2u + 300u + 2100u + 6u * kFiles);
-}
-
 }  // namespace
 }  // namespace ferret

@@ -65,44 +65,6 @@ TEST(UnifiedDiff, NamesAreQuotedAsGitQuotesThem) {
               "Binary files \"w\\nx y.txt\" and \"w\\nx y.txt\" differ\n");
 }
 
-// patch and git apply each change the files so named, and nothing else.
-TEST(UnifiedDiff, PatchAndGitApplyReadTheNamesBack) {
-    const std::string patch = FindProgram("patch");
-    const std::string git = FindProgram("git");
-    if (patch.empty() || git.empty()) {
-        GTEST_SKIP() << "patch or git is not installed";
-    }
-    const std::vector<std::string> names = {
-        "plain.txt",       "two words.txt",   " lead.txt",       "trail .txt",
-        "tab\there.txt",   "a\nb.txt",        "cr\rname.txt",    "esc\x1B[2Jname.txt",
-        "quote\"in.txt",   "\"start.txt",     "back\\slash.txt", "caf\xC3\xA9.txt",
-        "c1\xC2\x9Bx.txt", "dir x/in sub.txt"};
-    const TempDir dir;
-    std::string diff;
-    for (const std::string& name : names) {
-        diff += UnifiedDiff(name, "old\n", {{0, 3, "new"}});
-    }
-    dir.WriteFile("p.diff", diff);
-    for (const char* tool : {"patch", "git"}) {
-        const std::string tree = std::string("tree-") + tool;
-        for (const std::string& name : names) {
-            dir.WriteFile(tree + "/" + name, "old\n");
-        }
-        dir.WriteFile(tree + "/.bashrc", "keep\n");
-        const auto applied =
-            tool == std::string("patch")
-                ? RunProgram(patch, {"-s", "-p0", "-d", dir.Path(tree), "-i", dir.Path("p.diff")})
-                : RunProgram("/usr/bin/env",
-                             {"GIT_CONFIG_NOSYSTEM=1", "GIT_CEILING_DIRECTORIES=" + dir.path(), git,
-                              "-C", dir.Path(tree), "apply", "-p0", dir.Path("p.diff")});
-        EXPECT_EQ(applied.exit_code, 0) << tool << "\n" << diff << applied.out << applied.err;
-        for (const std::string& name : names) {
-            EXPECT_EQ(dir.ReadFile(tree + "/" + name), "new\n") << tool << " " << name;
-        }
-        EXPECT_EQ(dir.ReadFile(tree + "/.bashrc"), "keep\n") << tool;
-    }
-}
-
 // Random texts (line feeds, CR LF, lone CR, with and without a last line feed) and random
 // edits (line ends put in and taken out, empty matches): `patch` makes of the original exactly
 // what the edits make.

@@ -4,12 +4,10 @@
 //   node ecma_reference.mjs MANIFEST.json RESULT.json
 //
 // MANIFEST: {"files": [path, ...],
-//            "cases": [{"pattern", "ignoreCase", "replacement", "files": [index, ...]?}, ...],
-//            "dump": [{"case", "file", "path"}, ...]?}
-// Without "dump", RESULT gets, per case, whether the pattern compiles and, per file, the hit count,
-// the replacement count (-1 when the replace is refused) and the SHA-256 of the file's bytes after
-// the replace. With "dump", only the listed pairs are worked out and their bytes written to
-// "path", so that a disagreement can be shown byte by byte.
+//            "cases": [{"pattern", "ignoreCase", "replacement", "files": [index, ...]?}, ...]}
+// RESULT gets, per case, whether the pattern compiles and, per file, the hit count, the
+// replacement count (-1 when the replace is refused) and the SHA-256 of the file's bytes after
+// the replace.
 //
 // Node's own RegExp (flags "gu", plus "i") does the matching; everything Ferret adds around it is
 // redone here from its documented behaviour: byte-order marks, invalid UTF-8 as a barrier, and
@@ -372,32 +370,20 @@ function pair(item, compiled, fileIndex) {
     return { count, replacements: after.replacements, bytes: after.bytes };
 }
 
-if (manifest.dump) {
-    const compiledCases = new Map();
-    for (const { case: caseIndex, file, path } of manifest.dump) {
-        if (!compiledCases.has(caseIndex)) {
-            compiledCases.set(caseIndex, compile(manifest.cases[caseIndex]));
-        }
-        const result = pair(manifest.cases[caseIndex], compiledCases.get(caseIndex), file);
-        writeFileSync(path, result.skip ? Buffer.alloc(0) : result.bytes);
-    }
-    writeFileSync(resultPath, '{"dumped":true}\n');
-} else {
-    const allFiles = files.map((_, i) => i);
-    const results = manifest.cases.map((item) => {
-        const { compiled, error } = compileOrError(item);
-        if (!compiled) return { valid: false, error };
-        const perFile = (item.files ?? allFiles).map((fileIndex) => {
-            const result = pair(item, compiled, fileIndex);
-            if (result.skip) return { file: fileIndex, skip: true };
-            return {
-                file: fileIndex,
-                count: result.count,
-                replacements: result.replacements,
-                sha256: createHash('sha256').update(result.bytes).digest('hex'),
-            };
-        });
-        return { valid: true, results: perFile };
+const allFiles = files.map((_, i) => i);
+const results = manifest.cases.map((item) => {
+    const { compiled, error } = compileOrError(item);
+    if (!compiled) return { valid: false, error };
+    const perFile = (item.files ?? allFiles).map((fileIndex) => {
+        const result = pair(item, compiled, fileIndex);
+        if (result.skip) return { file: fileIndex, skip: true };
+        return {
+            file: fileIndex,
+            count: result.count,
+            replacements: result.replacements,
+            sha256: createHash('sha256').update(result.bytes).digest('hex'),
+        };
     });
-    writeFileSync(resultPath, JSON.stringify({ cases: results }));
-}
+    return { valid: true, results: perFile };
+});
+writeFileSync(resultPath, JSON.stringify({ cases: results }));

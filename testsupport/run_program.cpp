@@ -82,4 +82,19 @@ std::string FindProgram(const std::string& name) {
     return {};
 }
 
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool SameTrees(const std::string& a, const std::string& b, std::string& difference) {
+    const ProgramResult compared = RunProgram("/usr/bin/diff", {"-r", "--no-dereference", a, b});
+    difference = compared.out.substr(0, 2000) + compared.err.substr(0, 500);
+    return compared.exit_code == 0;
+}
+
 }  // namespace ferret::testing

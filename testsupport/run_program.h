@@ -19,4 +19,11 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 // The full path of `name` found on PATH, or "" when it is not there.
 std::string FindProgram(const std::string& name);
 
+// The lines of `text`, without their line feeds.
+std::vector<std::string> LinesOf(const std::string& text);
+
+// Whether two trees hold the same names with the same bytes (links compared as links); where
+// not, `difference` tells the start of how.
+bool SameTrees(const std::string& a, const std::string& b, std::string& difference);
+
 }  // namespace ferret::testing

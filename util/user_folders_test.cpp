@@ -52,37 +52,12 @@ TEST_F(SpecialFoldersTest, UserFoldersThatExist) {
         {UserFolders::kMyPictures, "Pictures"},
     };
     for (const auto& c : cases) {
+        // Verified: a folder that does not exist is not made up, nor made.
+        EXPECT_EQ(UserFolders().GetFolderPath(c.csidl), "") << c.csidl;
+        EXPECT_FALSE(IsFolder(Home() + "/" + c.folder));
         root_.MakeDir(std::string("home/") + c.folder);
-        UserFolders folders;
-        EXPECT_EQ(folders.GetFolderPath(c.csidl, 0), Home() + "/" + c.folder) << c.csidl;
-        folders.SetNoAlias(true);
-        EXPECT_EQ(folders.GetFolderPath(c.csidl), Home() + "/" + c.folder) << c.csidl;
+        EXPECT_EQ(UserFolders().GetFolderPath(c.csidl), Home() + "/" + c.folder) << c.csidl;
     }
-}
-
-TEST_F(SpecialFoldersTest, MissingFoldersNeedAFlag) {
-    UserFolders folders;
-    const std::string pictures = Home() + "/Pictures";
-    EXPECT_EQ(folders.GetFolderPath(39, 0), "") << "verified: it does not exist";
-
-    folders.SetDontVerify(true);
-    EXPECT_EQ(folders.GetFolderPath(39, 0), pictures);
-    EXPECT_FALSE(IsFolder(pictures)) << "not verifying creates nothing";
-
-    folders.SetDontVerify(false);
-    folders.SetPerUserInit(true);
-    EXPECT_EQ(folders.GetFolderPath(39, 0), pictures);
-    EXPECT_TRUE(IsFolder(pictures));
-    EXPECT_EQ(UserFolders().GetFolderPath(39, 0), pictures) << "now it exists";
-}
-
-TEST_F(SpecialFoldersTest, FolderThatCannotBeCreated) {
-    root_.WriteFile("home/Pictures", "a file where the folder belongs");
-    UserFolders folders;
-    folders.SetPerUserInit(true);
-    EXPECT_EQ(folders.GetFolderPath(39, 0), "");
-    folders.SetDontVerify(true);
-    EXPECT_EQ(folders.GetFolderPath(39, 0), Home() + "/Pictures");
 }
 
 TEST_F(SpecialFoldersTest, UserDirsFileNamesTheFolders) {
@@ -100,20 +75,12 @@ TEST_F(SpecialFoldersTest, UserDirsFileNamesTheFolders) {
 }
 
 TEST_F(SpecialFoldersTest, ProgramsAndUnknownIdentifiers) {
+    root_.MakeDir("home/Pictures");
     UserFolders folders;
-    EXPECT_EQ(folders.GetFolderPath(38, 0), "/usr/bin");
-    folders.SetDontVerify(true);
-    folders.SetPerUserInit(true);
+    EXPECT_EQ(folders.GetFolderPath(38), "/usr/bin");
     for (const int csidl : {0, 1, 2, 6, 17, 26, 37, 40, -1, 39 | 0x800, 0x7FFFFFFF}) {
-        EXPECT_EQ(folders.GetFolderPath(csidl, 0), "") << csidl;
+        EXPECT_EQ(folders.GetFolderPath(csidl), "") << csidl;
     }
-}
-
-TEST(SpecialFolders, FlagsDefaultOff) {
-    const UserFolders folders;
-    EXPECT_FALSE(folders.PerUserInit());
-    EXPECT_FALSE(folders.NoAlias());
-    EXPECT_FALSE(folders.DontVerify());
 }
 
 }  // namespace
