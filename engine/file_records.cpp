@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 
-#include <algorithm>
 
 #include "engine/file_details.h"
 #include "util/file_size_text.h"
@@ -239,26 +238,6 @@ FileRecord* FileRecords::Item(std::string_view key) const {
         }
     }
     return best;
-}
-
-bool FileRecords::Remove(std::int32_t position) {
-    if (Item(position) == nullptr) {
-        return false;
-    }
-    records_.erase(records_.begin() + (position - 1));
-    Reindex();
-    return true;
-}
-
-bool FileRecords::Remove(std::string_view key) {
-    FileRecord* record = Item(key);
-    if (record == nullptr) {
-        return false;
-    }
-    records_.erase(std::find_if(records_.begin(), records_.end(),
-                                [record](const auto& owned) { return owned.get() == record; }));
-    Reindex();
-    return true;
 }
 
 }  // namespace ferret

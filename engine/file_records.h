@@ -121,10 +121,6 @@ class FileRecords {
 
     std::int32_t Count() const { return static_cast<std::int32_t>(records_.size()); }
 
-    // Removing takes time in proportion to the collection's size.
-    bool Remove(std::int32_t position);
-    bool Remove(std::string_view key);
-
     // The finder that made this collection; not owned, valid only while that finder exists.
     FileFinder* Parent() const { return parent_; }
     void SetParent(FileFinder* finder) { parent_ = finder; }

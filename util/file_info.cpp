@@ -14,7 +14,6 @@
 #include <QMimeDatabase>
 #include <QString>
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -27,7 +26,6 @@
 namespace ferret {
 namespace {
 
-constexpr const char* kSource = "ferret.clsFileInfo";
 constexpr const char* kNotCompressed = "Not Compressed";
 constexpr std::uint64_t kReadBudget = std::uint64_t{64} << 20;
 
@@ -210,38 +208,6 @@ class TypeNames {
 TypeName FindTypeName(const std::string& name) {
     static TypeNames names;
     return names.Find(name);
-}
-
-// A version text is cut at "." and ","; each part counts up to its first non-digit, so
-// "6.1.7601.17514 (win7sp1)" gives 6, 1 and 7601 and parts that are missing give 0.
-std::array<std::string, 3> SplitVersion(std::string_view version) {
-    std::array<std::string, 3> numbers{"0", "0", "0"};
-    std::size_t part = 0;
-    std::size_t pos = 0;
-    while (part < numbers.size() && pos <= version.size()) {
-        std::size_t end = version.find_first_of(".,", pos);
-        if (end == std::string_view::npos) {
-            end = version.size();
-        }
-        std::string_view piece = version.substr(pos, end - pos);
-        while (!piece.empty() && (piece.front() == ' ' || piece.front() == '\t')) {
-            piece.remove_prefix(1);
-        }
-        std::size_t digits = 0;
-        while (digits < piece.size() && piece[digits] >= '0' && piece[digits] <= '9') {
-            ++digits;
-        }
-        piece = piece.substr(0, digits);
-        while (piece.size() > 1 && piece.front() == '0') {
-            piece.remove_prefix(1);
-        }
-        if (!piece.empty()) {
-            numbers[part] = std::string(piece);
-        }
-        ++part;
-        pos = end + 1;
-    }
-    return numbers;
 }
 
 // ---- The version resource of a PE file. Every offset in the image is untrusted. ----
@@ -583,52 +549,6 @@ constexpr LanguageTag kLanguages[] = {
     {0x1C09, "en-ZA"},      {0x241A, "sr-Latn-RS"}, {0x281A, "sr-Cyrl-RS"}, {0x2C0A, "es-AR"},
 };
 
-Status Unsupported(const std::string& why) {
-    return Status::Error(EOPNOTSUPP, why, kSource);
-}
-
-Status Failure(int number) {
-    return Status::Error(number, std::strerror(number), kSource);
-}
-
-Status ChangeWriteBits(const std::string& path, bool read_only) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        return Failure(errno);
-    }
-    const mode_t mode = info.st_mode & 07777;
-    const mode_t wanted = read_only ? mode & ~mode_t{0222} : mode | S_IWUSR;
-    if (wanted != mode && chmod(path.c_str(), wanted) != 0) {
-        return Failure(errno);
-    }
-    return Status();
-}
-
-Status ChangeCompression(const std::string& path, bool on) {
-    struct statx info {};
-    int fd = -1;
-    errno = 0;
-    if (!OpenExisting(path, info, fd)) {
-        return Failure(errno != 0 ? errno : ENOENT);
-    }
-    if (fd < 0) {
-        return Unsupported("Only regular files can be compressed");
-    }
-    Status status;
-    int flags = 0;
-    if (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
-        // No flags at all: the file is not compressed, which is all that turning it off asks.
-        status = on ? Failure(errno == ENOTTY ? EOPNOTSUPP : errno) : Status();
-    } else if (((flags & FS_COMPR_FL) != 0) != on) {
-        flags = on ? flags | FS_COMPR_FL : flags & ~FS_COMPR_FL;
-        if (ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) {
-            status = Failure(errno == ENOTTY ? EOPNOTSUPP : errno);
-        }
-    }
-    close(fd);
-    return status;
-}
-
 }  // namespace
 
 bool ReadVersionResource(const ByteReader& read, std::uint64_t file_size, VersionResource& out) {
@@ -721,7 +641,6 @@ void FileInfo::Fill(const struct statx& info, int fd) {
     hidden_ = !name_.empty() && name_.front() == '.';
     read_only_ = (info.stx_mode & S_IWUSR) == 0;
     compressed_ = S_ISREG(info.stx_mode) && IsCompressed(fd, info);
-    normal_ = !(archive_ || compressed_ || hidden_ || read_only_ || system_ || temporary_);
 
     if (compressed_) {
         compressed_size_ = info.stx_blocks * 512;
@@ -776,105 +695,11 @@ bool FileInfo::ReadVersion(int fd) {
     original_name_ = resource.original_filename;
     product_name_ = resource.product_name;
     product_version_ = resource.product_version;
-    const std::array<std::string, 3> numbers = SplitVersion(version_);
-    version_major_ = numbers[0];
-    version_minor_ = numbers[1];
-    version_rev_ = numbers[2];
     return true;
 }
 
 void FileInfo::Clear() {
     *this = FileInfo();
-}
-
-bool FileInfo::ChangeAttribute(const char* name, bool& flag, bool on,
-                               const std::function<Status()>& change) {
-    last_status_ =
-        file_path_.empty() ? Status::Error(ENOENT, "No file has been chosen", kSource) : change();
-    if (!last_status_.ok()) {
-        failed_attribute_ = name;
-        return false;
-    }
-    flag = on;
-    normal_ = false;
-    return true;
-}
-
-UserMessage FileInfo::AttributeFailureMessage() const {
-    const std::string& description = last_status_.description();
-    return {std::string(kSource) + " encountered the following error while setting the " +
-                failed_attribute_ + " file attribute:\n\nError Number = " +
-                std::to_string(last_status_.number()) + "\nError Description = " + description,
-            "  Error  -  " + description, MessageIcon::Warning};
-}
-
-bool FileInfo::SetArchive(bool on) {
-    return ChangeAttribute("ARCHIVE", archive_, on, [on] {
-        return on ? Unsupported("Linux keeps no archive attribute") : Status();
-    });
-}
-
-bool FileInfo::SetCompressed(bool on) {
-    return ChangeAttribute("COMPRESSED", compressed_, on,
-                           [this, on] { return ChangeCompression(file_path_, on); });
-}
-
-bool FileInfo::SetHidden(bool on) {
-    return ChangeAttribute("HIDDEN", hidden_, on, [this, on] {
-        const std::string name = FileNameOf(file_path_);
-        const bool hidden = !name.empty() && name.front() == '.';
-        return hidden == on ? Status()
-                            : Unsupported("Linux hides a file by a name that starts with \".\"");
-    });
-}
-
-bool FileInfo::SetNormal(bool on) {
-    if (!on) {
-        return true;
-    }
-    bool ignored = false;
-    if (!ChangeAttribute("NORMAL", ignored, true, [this] {
-            Status status = ChangeWriteBits(file_path_, false);
-            if (status.ok() && compressed_) {
-                status = ChangeCompression(file_path_, false);
-            }
-            return status;
-        })) {
-        return false;
-    }
-    normal_ = true;
-    return true;
-}
-
-bool FileInfo::SetReadOnly(bool on) {
-    return ChangeAttribute("READ-ONLY", read_only_, on,
-                           [this, on] { return ChangeWriteBits(file_path_, on); });
-}
-
-bool FileInfo::SetSystem(bool on) {
-    return ChangeAttribute("SYSTEM", system_, on, [on] {
-        return on ? Unsupported("Linux keeps no system attribute") : Status();
-    });
-}
-
-bool FileInfo::SetTemporary(bool on) {
-    return ChangeAttribute("TEMPORARY", temporary_, on, [on] {
-        return on ? Unsupported("Linux keeps no temporary attribute") : Status();
-    });
-}
-
-bool FileInfo::IsReadableFile(const std::string& path) {
-    struct statx info {};
-    int fd = -1;
-    const bool exists = OpenExisting(path, info, fd);
-    if (fd >= 0) {
-        close(fd);
-    }
-    return exists;
-}
-
-std::string FileInfo::ShortPath(const std::string& path) {
-    return IsReadableFile(path) ? path : std::string();
 }
 
 std::string FileInfo::FileNameOf(const std::string& path) {

@@ -27,38 +27,15 @@ class FileInfo {
     // Reads everything again for the stored path; false when it can no longer be opened (the
     // properties are then cleared, the path kept).
     bool Refresh();
-    // Every flag false, every text empty, every number 0 (the version numbers "0").
+    // Every flag false, every text empty, every number 0.
     void Clear();
 
     // Attributes: hidden = the name starts with "."; read-only = the owner may not write it;
-    // compressed = the file system's compression flag; archive, system, temporary are false
-    // here; normal = none of the others.
-    bool Archive() const { return archive_; }
+    // compressed = the file system's compression flag; system is false here.
     bool Compressed() const { return compressed_; }
     bool Hidden() const { return hidden_; }
-    bool Normal() const { return normal_; }
     bool ReadOnly() const { return read_only_; }
     bool System() const { return system_; }
-    bool Temporary() const { return temporary_; }
-
-    // Setting a flag changes the file where Linux has a place for it: read-only the write
-    // permission bits, compressed the file system's compression flag. Asking for a state Linux
-    // cannot give (archive, system or temporary on; hidden changed, which would mean renaming)
-    // is an error: the result is false, and AttributeFailureMessage() is what the user is shown
-    // of it; on success the flag is recorded and Normal becomes false. Setting normal on makes the
-    // file writable by its owner and uncompressed and records normal alone; setting it off does
-    // nothing.
-    bool SetArchive(bool on);
-    bool SetCompressed(bool on);
-    bool SetHidden(bool on);
-    bool SetNormal(bool on);
-    bool SetReadOnly(bool on);
-    bool SetSystem(bool on);
-    bool SetTemporary(bool on);
-    // The outcome of the last attribute change.
-    const Status& LastStatus() const { return last_status_; }
-    // The message of the last attribute change that failed.
-    UserMessage AttributeFailureMessage() const;
 
     // The text after the last "." of the file name; empty without one.
     const std::string& Extension() const { return extension_; }
@@ -86,13 +63,10 @@ class FileInfo {
     const std::string& ModifiedText() const { return modified_.Text(); }
     const std::string& AccessedText() const { return accessed_.Text(); }
 
-    // The version resource of a Windows executable; other files have none: the texts empty, the
-    // numbers "0" and the target system "Undefined or Unknown".
+    // The version resource of a Windows executable; other files have none: the texts empty and
+    // the target system "Undefined or Unknown".
     const std::string& TargetSystem() const { return target_os_; }
     const std::string& Version() const { return version_; }
-    const std::string& VersionMajor() const { return version_major_; }
-    const std::string& VersionMinor() const { return version_minor_; }
-    const std::string& VersionRevision() const { return version_rev_; }
     const std::string& Description() const { return description_; }
     const std::string& Copyright() const { return copyright_; }
     const std::string& CompanyName() const { return company_; }
@@ -103,10 +77,6 @@ class FileInfo {
     const std::string& ProductVersion() const { return product_version_; }
     const std::string& Language() const { return language_; }
 
-    // True when `path` can be opened for reading and is not a folder.
-    static bool IsReadableFile(const std::string& path);
-    // The short form of `path`, which on Linux is the path itself; for a missing file, empty.
-    static std::string ShortPath(const std::string& path);
     // The part after the last "/"; a path without one comes back unchanged.
     static std::string FileNameOf(const std::string& path);
     // The part after the last "."; empty when there is none.
@@ -123,17 +93,12 @@ class FileInfo {
   private:
     void Fill(const struct ::statx& info, int fd);
     bool ReadVersion(int fd);
-    bool ChangeAttribute(const char* name, bool& flag, bool on,
-                         const std::function<Status()>& change);
 
     std::string file_path_;
-    bool archive_ = false;
     bool compressed_ = false;
     bool hidden_ = false;
-    bool normal_ = false;
     bool read_only_ = false;
     bool system_ = false;
-    bool temporary_ = false;
     std::string extension_;
     std::uint64_t size_ = 0;
     std::string size_text_;
@@ -160,9 +125,6 @@ class FileInfo {
     TimeText accessed_;
     std::string target_os_;
     std::string version_;
-    std::string version_major_ = "0";
-    std::string version_minor_ = "0";
-    std::string version_rev_ = "0";
     std::string description_;
     std::string copyright_;
     std::string company_;
@@ -172,7 +134,6 @@ class FileInfo {
     std::string product_name_;
     std::string product_version_;
     std::string language_;
-    Status last_status_;
     const char* failed_attribute_ = "";  // named in AttributeFailureMessage
 };
 
