@@ -7,10 +7,6 @@
 namespace ferret {
 namespace {
 
-// The platform's "dialog could not be initialised" code, negated as the show operations return
-// their failures.
-constexpr int kCannotShow = -0x0002;
-
 FileDialogs::Hook& TestHook() {
     static FileDialogs::Hook hook;
     return hook;
@@ -71,41 +67,12 @@ std::string QtNameFilter(const std::string& description, const std::string& patt
     return base.empty() ? "(" + qt_patterns + ")" : base + " (" + qt_patterns + ")";
 }
 
-std::string Parent(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return {};
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool Within(const std::string& path, const std::string& folder) {
-    if (folder.empty()) {
-        return true;
-    }
-    if (folder == "/") {
-        return path.starts_with('/');
-    }
-    return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
-}
-
-std::string Join(const std::string& folder, const std::string& name) {
-    if (folder.empty()) {
-        return name;
-    }
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
 }  // namespace
 
 FileDialogs::Hook FileDialogs::SetTestHook(Hook hook) {
     Hook previous = std::move(TestHook());
     TestHook() = std::move(hook);
     return previous;
-}
-
-std::vector<std::string> FileDialogs::NameFilters() const {
-    return NameFilters(filter_);
 }
 
 std::vector<std::string> FileDialogs::NameFilters(const std::string& filter) {
@@ -119,24 +86,6 @@ std::vector<std::string> FileDialogs::NameFilters(const std::string& filter) {
         filters.push_back(QtNameFilter(parts[i], parts[i + 1]));
     }
     return filters;
-}
-
-FileDialogs::Request FileDialogs::MakeRequest(Request::Kind kind) const {
-    Request request;
-    request.kind = kind;
-    request.title = title_;
-    request.folder = init_dir_;
-    if (kind == Request::Kind::kFolder) {
-        return request;
-    }
-    request.file_name = filename_.substr(0, filename_.find('\0'));
-    request.name_filters = NameFilters();
-    const int count = static_cast<int>(request.name_filters.size());
-    request.selected_filter = filter_index_ >= 1 && filter_index_ <= count ? filter_index_ - 1 : 0;
-    request.default_suffix = default_ext_.starts_with('.') ? default_ext_.substr(1) : default_ext_;
-    request.multiple = kind == Request::Kind::kOpen && (flags_ & OFN_ALLOWMULTISELECT) != 0;
-    request.confirm_overwrite = kind == Request::Kind::kSave && (flags_ & OFN_OVERWRITEPROMPT) != 0;
-    return request;
 }
 
 namespace {
@@ -157,23 +106,15 @@ FileDialogs::Answer Show(const FileDialogs::Request& request, QWidget* owner) {
     dialog.setAcceptMode(request.kind == Kind::kSave ? QFileDialog::AcceptSave
                                                      : QFileDialog::AcceptOpen);
     dialog.setFileMode(request.kind == Kind::kSave ? QFileDialog::AnyFile
-                       : request.multiple          ? QFileDialog::ExistingFiles
                                                    : QFileDialog::ExistingFile);
-    if (request.kind == Kind::kSave && !request.confirm_overwrite) {
-        dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    }
     if (!request.name_filters.empty()) {
         QStringList filters;
         for (const std::string& filter : request.name_filters) {
             filters << QString::fromStdString(filter);
         }
         dialog.setNameFilters(filters);
-        dialog.selectNameFilter(filters.at(request.selected_filter));
     }
     dialog.setDefaultSuffix(QString::fromStdString(request.default_suffix));
-    if (!request.file_name.empty()) {
-        dialog.selectFile(QString::fromStdString(request.file_name));
-    }
     if (dialog.exec() == QDialog::Accepted) {
         for (const QString& path : dialog.selectedFiles()) {
             chosen.push_back(path.toStdString());
@@ -182,104 +123,54 @@ FileDialogs::Answer Show(const FileDialogs::Request& request, QWidget* owner) {
     return chosen;
 }
 
+// The one path the user chose; empty when cancelled or no dialog can be shown.
+std::string Ask(const FileDialogs::Request& request, QWidget* owner) {
+    FileDialogs::Answer answer;
+    if (TestHook()) {
+        answer = TestHook()(request);
+    } else if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+        answer = Show(request, owner);
+    }
+    return answer && !answer->empty() ? answer->front() : std::string();
+}
+
 }  // namespace
 
-FileDialogs::Answer FileDialogs::Ask(const Request& request, bool& shown) const {
-    if (TestHook()) {
-        return TestHook()(request);
-    }
-    // Without a QApplication no dialog can be shown.
-    shown = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-    return shown ? Show(request, owner_) : Answer();
+std::string FileDialogs::OpenFile(QWidget* owner, const std::string& title,
+                                  const std::string& filter) {
+    Request request;
+    request.title = title;
+    request.name_filters = NameFilters(filter);
+    return Ask(request, owner);
 }
 
-int FileDialogs::ShowFileDialog(Request::Kind kind) {
-    const Request request = MakeRequest(kind);
-    bool shown = true;
-    Answer answer = Ask(request, shown);
-    if (!shown) {
-        return kCannotShow;
+std::string FileDialogs::SaveFile(QWidget* owner, const std::string& title,
+                                  const std::string& filter, const std::string& suffix) {
+    Request request;
+    request.kind = Request::Kind::kSave;
+    request.title = title;
+    request.name_filters = NameFilters(filter);
+    request.default_suffix = suffix;
+    std::string path = Ask(request, owner);
+    const std::size_t slash = path.rfind('/');
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    if (!path.empty() && !suffix.empty() && path.find('.', name) == std::string::npos) {
+        path += "." + suffix;
     }
-    if (!answer || answer->empty()) {
-        return 0;
-    }
-    std::vector<std::string>& paths = *answer;
-    if (kind == Request::Kind::kSave && !request.default_suffix.empty()) {
-        for (std::string& path : paths) {
-            const std::size_t slash = path.rfind('/');
-            const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
-            if (path.find('.', name) == std::string::npos) {
-                path += "." + request.default_suffix;
-            }
-        }
-    }
-    const std::size_t slash = paths.front().rfind('/');
-    file_title_ = slash == std::string::npos ? paths.front() : paths.front().substr(slash + 1);
-    if (paths.size() == 1) {
-        filename_ = paths.front();
-        path_ = filename_.substr(0, filename_.size() - file_title_.size());
-        return 1;
-    }
-    // Several files: their folder and the names relative to it, NUL-separated.
-    std::string folder = Parent(paths.front());
-    for (const std::string& path : paths) {
-        while (!folder.empty() && !Within(path, folder)) {
-            folder = Parent(folder);
-        }
-    }
-    filename_ = folder;
-    for (const std::string& path : paths) {
-        std::size_t skip = folder.size();
-        if (!folder.empty() && folder.back() != '/') {
-            ++skip;
-        }
-        filename_ += '\0';
-        filename_ += path.substr(skip);
-    }
-    path_ = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    return 1;
+    return path;
 }
 
-int FileDialogs::ShowOpen() {
-    return ShowFileDialog(Request::Kind::kOpen);
-}
-
-int FileDialogs::ShowSave() {
-    return ShowFileDialog(Request::Kind::kSave);
-}
-
-int FileDialogs::Browse() {
-    const Request request = MakeRequest(Request::Kind::kFolder);
-    bool shown = true;
-    Answer answer = Ask(request, shown);
-    if (!shown) {
-        return kCannotShow;
+std::string FileDialogs::ChooseFolder(QWidget* owner, const std::string& title,
+                                      const std::string& start) {
+    Request request;
+    request.kind = Request::Kind::kFolder;
+    request.title = title;
+    request.folder = start;
+    std::string path = Ask(request, owner);
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
     }
-    if (!answer || answer->empty() || answer->front().empty()) {
-        return 0;
-    }
-    path_ = answer->front();
-    while (path_.size() > 1 && path_.back() == '/') {
-        path_.pop_back();
-    }
-    return 1;
-}
-
-std::vector<std::string> FileDialogs::ParseFileNames() const {
-    std::vector<std::string> parts = Split(filename_, '\0');
-    while (!parts.empty() && parts.back().empty()) {
-        parts.pop_back();
-    }
-    if (parts.size() <= 1) {
-        return parts;
-    }
-    std::vector<std::string> paths;
-    for (std::size_t i = 1; i < parts.size(); ++i) {
-        if (!parts[i].empty()) {
-            paths.push_back(Join(parts[0], parts[i]));
-        }
-    }
-    return paths;
+    return path;
 }
 
 }  // namespace ferret

@@ -18,33 +18,16 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The file the user picks to save into, with `extension` added to a bare name. Empty when
-// cancelled.
-std::string ChooseSaveFile(QWidget* owner, const char* extension, const char* filter) {
-    FileDialogs dialog;
-    dialog.SetOwner(owner);
-    dialog.SetDialogTitle("Select a file: ");
-    dialog.SetDefaultExt(extension);
-    dialog.SetFilter(filter);
-    dialog.Setflags(FileDialogs::OFN_EXPLORER | FileDialogs::OFN_OVERWRITEPROMPT |
-                    FileDialogs::OFN_HIDEREADONLY);
-    return dialog.ShowSave() > 0 ? dialog.Filename() : std::string();
-}
+constexpr char kTitle[] = "Select a file: ";
 
 }  // namespace
 
 bool OpenSavedSearch(QWidget* owner, std::string file, SearchFields& fields) {
     if (file.empty()) {
-        FileDialogs dialog;
-        dialog.SetOwner(owner);
-        dialog.SetDialogTitle("Select a file: ");
-        dialog.SetDefaultExt("frs");
-        dialog.SetFilter(kConfigurationFilter);
-        dialog.Setflags(FileDialogs::OFN_EXPLORER | FileDialogs::OFN_HIDEREADONLY);
-        if (dialog.ShowOpen() <= 0) {
+        file = FileDialogs::OpenFile(owner, kTitle, kConfigurationFilter);
+        if (file.empty()) {
             return false;
         }
-        file = dialog.Filename();
     }
     SearchSettings saved;
     const Status loaded = LoadSearchSettings(file, saved);
@@ -57,7 +40,7 @@ bool OpenSavedSearch(QWidget* owner, std::string file, SearchFields& fields) {
 }
 
 bool SaveSearchAs(QWidget* owner, const SearchFields& fields) {
-    const std::string file = ChooseSaveFile(owner, "frs", kConfigurationFilter);
+    const std::string file = FileDialogs::SaveFile(owner, kTitle, kConfigurationFilter, "frs");
     if (file.empty()) {
         return false;
     }
@@ -69,7 +52,7 @@ bool SaveSearchAs(QWidget* owner, const SearchFields& fields) {
 }
 
 bool SaveReportAs(QWidget* owner, const std::string& report) {
-    const std::string file = ChooseSaveFile(owner, "log", "Log files (*.log)|*.log");
+    const std::string file = FileDialogs::SaveFile(owner, kTitle, "Log files (*.log)|*.log", "log");
     if (file.empty()) {
         return false;
     }

@@ -412,15 +412,9 @@ void OptionsDialog::cmdDefault_Click() {
 }
 
 void OptionsDialog::cmdBrowse_Click() {
-    FileDialogs dialog;
-    dialog.SetOwner(this);
-    dialog.SetDialogTitle("Undo Folder");
-    dialog.SetInitDir(txtUndoFolder_->text().toStdString());
-    if (dialog.Browse() == 1 && !dialog.Path().empty()) {
-        std::string folder = dialog.Path();
-        while (folder.size() > 1 && folder.back() == '/') {
-            folder.pop_back();
-        }
+    const std::string folder =
+        FileDialogs::ChooseFolder(this, "Undo Folder", txtUndoFolder_->text().toStdString());
+    if (!folder.empty()) {
         txtUndoFolder_->setText(QString::fromStdString(folder));
         cmdApply_->setEnabled(true);
     }

@@ -45,20 +45,20 @@ QuickLinksPanel::QuickLinksPanel(ExplorerBar& bar, QObject* owner) : QObject(own
 }
 
 QString QuickLinksPanel::FolderOf(const QString& key) {
-    int id = -1;
+    UserFolder folder = UserFolder::kDocuments;
     if (key == QLatin1String("MyDocuments")) {
-        id = UserFolders::kPersonal;
+        folder = UserFolder::kDocuments;
     } else if (key == QLatin1String("Desktop")) {
-        id = UserFolders::kDesktop;
+        folder = UserFolder::kDesktop;
     } else if (key == QLatin1String("MyPictures")) {
-        id = UserFolders::kMyPictures;
+        folder = UserFolder::kPictures;
     } else if (key == QLatin1String("Programs")) {
-        id = UserFolders::kProgramFiles;
+        folder = UserFolder::kPrograms;
     } else {
         return QString();
     }
-    QString path = QString::fromStdString(UserFolders().GetFolderPath(id));
-    if (!IsFolder(path) && id != UserFolders::kProgramFiles) {
+    QString path = QString::fromStdString(UserFolderPath(folder));
+    if (!IsFolder(path) && folder != UserFolder::kPrograms) {
         path = QString::fromStdString(HomeFolder());
     }
     return path;

@@ -5,8 +5,6 @@
 #include <QStandardPaths>
 #include <QString>
 
-#include "util/app_paths.h"
-
 namespace ferret {
 namespace {
 
@@ -25,32 +23,23 @@ std::string Location(QStandardPaths::StandardLocation location) {
 
 }  // namespace
 
-std::string UserFolders::GetFolderPath(int csidl, std::intptr_t /*owner*/) const {
+std::string UserFolderPath(UserFolder folder) {
     std::string path;
-    switch (csidl) {
-        case kPersonal:
+    switch (folder) {
+        case UserFolder::kDocuments:
             path = Location(QStandardPaths::DocumentsLocation);
             break;
-        case kDesktop:
+        case UserFolder::kDesktop:
             path = Location(QStandardPaths::DesktopLocation);
             break;
-        case kProgramFiles:
-            path = "/usr/bin";
-            break;
-        case kMyPictures:
+        case UserFolder::kPictures:
             path = Location(QStandardPaths::PicturesLocation);
             break;
-        default:
-            return {};
+        case UserFolder::kPrograms:
+            path = "/usr/bin";
+            break;
     }
-    if (path.empty() || IsFolder(path)) {
-        return path;
-    }
-    // Private to the user, as a new user folder should be.
-    if (per_user_init_ && MakePath(path, 0700).ok()) {
-        return path;
-    }
-    return dont_verify_ ? path : std::string();
+    return path.empty() || IsFolder(path) ? path : std::string();
 }
 
 }  // namespace ferret

@@ -22,15 +22,15 @@ bool IsFolder(const std::string& path) {
 }
 
 // A fresh home and configuration folder for each test, so the XDG user folders are known.
-class SpecialFoldersTest : public ::testing::Test {
+class UserFoldersTest : public ::testing::Test {
   protected:
-    SpecialFoldersTest() {
+    UserFoldersTest() {
         root_.MakeDir("home");
         root_.MakeDir("config");
         setenv("HOME", Home().c_str(), 1);
         setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
     }
-    ~SpecialFoldersTest() override {
+    ~UserFoldersTest() override {
         setenv("HOME", saved_home_.c_str(), 1);
         setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
     }
@@ -42,25 +42,25 @@ class SpecialFoldersTest : public ::testing::Test {
     testing::TempDir root_;
 };
 
-TEST_F(SpecialFoldersTest, UserFoldersThatExist) {
+TEST_F(UserFoldersTest, UserFoldersThatExist) {
     const struct {
-        int csidl;
+        UserFolder which;
         const char* folder;
     } cases[] = {
-        {UserFolders::kPersonal, "Documents"},
-        {UserFolders::kDesktop, "Desktop"},
-        {UserFolders::kMyPictures, "Pictures"},
+        {UserFolder::kDocuments, "Documents"},
+        {UserFolder::kDesktop, "Desktop"},
+        {UserFolder::kPictures, "Pictures"},
     };
     for (const auto& c : cases) {
-        // Verified: a folder that does not exist is not made up, nor made.
-        EXPECT_EQ(UserFolders().GetFolderPath(c.csidl), "") << c.csidl;
+        // A folder that does not exist is not made up, nor made.
+        EXPECT_EQ(UserFolderPath(c.which), "") << c.folder;
         EXPECT_FALSE(IsFolder(Home() + "/" + c.folder));
         root_.MakeDir(std::string("home/") + c.folder);
-        EXPECT_EQ(UserFolders().GetFolderPath(c.csidl), Home() + "/" + c.folder) << c.csidl;
+        EXPECT_EQ(UserFolderPath(c.which), Home() + "/" + c.folder) << c.folder;
     }
 }
 
-TEST_F(SpecialFoldersTest, UserDirsFileNamesTheFolders) {
+TEST_F(UserFoldersTest, UserDirsFileNamesTheFolders) {
     root_.WriteFile("config/user-dirs.dirs",
                     "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"
                     "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n"
@@ -68,19 +68,13 @@ TEST_F(SpecialFoldersTest, UserDirsFileNamesTheFolders) {
     root_.MakeDir("home/Bilder");
     root_.MakeDir("home/Dokumente");
     root_.MakeDir("home/Schreibtisch");
-    UserFolders folders;
-    EXPECT_EQ(folders.GetFolderPath(39, 0), Home() + "/Bilder");
-    EXPECT_EQ(folders.GetFolderPath(5, 0), Home() + "/Dokumente");
-    EXPECT_EQ(folders.GetFolderPath(16, 0), Home() + "/Schreibtisch");
+    EXPECT_EQ(UserFolderPath(UserFolder::kPictures), Home() + "/Bilder");
+    EXPECT_EQ(UserFolderPath(UserFolder::kDocuments), Home() + "/Dokumente");
+    EXPECT_EQ(UserFolderPath(UserFolder::kDesktop), Home() + "/Schreibtisch");
 }
 
-TEST_F(SpecialFoldersTest, ProgramsAndUnknownIdentifiers) {
-    root_.MakeDir("home/Pictures");
-    UserFolders folders;
-    EXPECT_EQ(folders.GetFolderPath(38), "/usr/bin");
-    for (const int csidl : {0, 1, 2, 6, 17, 26, 37, 40, -1, 39 | 0x800, 0x7FFFFFFF}) {
-        EXPECT_EQ(folders.GetFolderPath(csidl), "") << csidl;
-    }
+TEST_F(UserFoldersTest, ProgramsAreTheSystemsPrograms) {
+    EXPECT_EQ(UserFolderPath(UserFolder::kPrograms), "/usr/bin");
 }
 
 }  // namespace
