@@ -554,21 +554,18 @@ bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matche
     std::uint64_t free_from = 0;  // where the next change may start: after the last one
     std::uint64_t total = 0;      // bytes read
     for (bool first = true;; first = false) {
-        ssize_t got;
-        do {
-            got = read(input, buffer + carried, kBlock);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) {
+        const ReadResult got = ReadSome(input, buffer + carried, kBlock);
+        if (got.failed()) {
             return false;
         }
-        if (got == 0) {
+        if (got.bytes == 0) {
             break;
         }
-        total += static_cast<std::uint64_t>(got);
+        total += got.bytes;
         // A short read that brings the file to its size ends it: no read is spent to learn so.
         // Should it have grown meanwhile, its identity tells when the changes are written.
-        const bool ended = static_cast<std::size_t>(got) < kBlock && total == size;
-        const std::size_t filled = carried + static_cast<std::size_t>(got);
+        const bool ended = got.bytes < kBlock && total == size;
+        const std::size_t filled = carried + got.bytes;
         if (first &&
             DetectByteOrderMark(std::string_view(buffer, filled)) != ByteOrderMark::kNone) {
             marked = true;

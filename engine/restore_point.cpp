@@ -296,22 +296,19 @@ bool StreamChecksum(int from, int to, Block& block, std::string& checksum, std::
     QCryptographicHash hash(QCryptographicHash::Blake2b_256);
     size = 0;
     for (;;) {
-        const ssize_t got = pread(from, block.bytes.get(), kUndoBlock, static_cast<off_t>(size));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
+        const ReadResult got = ReadSomeAt(from, block.bytes.get(), kUndoBlock, size);
+        if (got.failed()) {
             return false;
         }
-        if (got == 0) {
+        if (got.bytes == 0) {
             break;
         }
-        const std::string_view bytes(block.bytes.get(), static_cast<std::size_t>(got));
+        const std::string_view bytes(block.bytes.get(), got.bytes);
         if (to >= 0 && !WriteAll(to, bytes)) {
             return false;
         }
-        hash.addData(QByteArrayView(bytes.data(), got));
-        size += static_cast<std::uint64_t>(got);
+        hash.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(got.bytes)));
+        size += got.bytes;
     }
     checksum = hash.result().toHex().toStdString();
     return true;
