@@ -184,10 +184,10 @@ std::int32_t OfficeFiles::PrepareReplace(FileRecord& record, const std::string& 
         return kNotSearched;
     };
     if (std::string why = OpenForRewrite(path, rewrite, original, beneath); !why.empty()) {
-        return failed(75, why);
+        return failed(kFileAccessError, why);
     }
     if (digest && ContentDigest(original) != *digest) {
-        return failed(75, kChangedSincePreview);
+        return failed(kFileAccessError, kChangedSincePreview);
     }
     // LibreOffice reads a copy of what was read here, so what it changes is what the restore
     // point keeps, whatever happens to the path meanwhile.

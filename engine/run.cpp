@@ -20,6 +20,7 @@
 #include "engine/content_search.h"
 #include "engine/file_details.h"
 #include "engine/file_finder.h"
+#include "engine/hit_count.h"
 #include "engine/office_files.h"
 #include "engine/ordered_stage.h"
 #include "engine/regex.h"
@@ -81,10 +82,9 @@ void RunControl::Changed() {
 
 namespace {
 
-std::int32_t SaturatedAdd(std::int32_t a, std::int32_t b) {
-    const std::int64_t sum = static_cast<std::int64_t>(a) + b;
-    return sum > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(sum);
-}
+// The error number of a file or a stage that failed with an exception, which is nearly always
+// for want of memory: the number the pattern engine gives that.
+constexpr int kOutOfMemory = kRegexErrorOutOfMemory;
 
 // A pattern compiled once, when a file first needs it, with what lets most text go unmatched.
 // Thread-safe.
@@ -448,7 +448,7 @@ class Run {
         try {
             stage();
         } catch (const std::exception& error) {
-            sink_.Problem({where, ProblemKind::kFile, Status::Error(7, error.what())});
+            sink_.Problem({where, ProblemKind::kFile, Status::Error(kOutOfMemory, error.what())});
         }
     }
 
@@ -708,8 +708,8 @@ class Run {
         // The walk leaves the details of the regular files it found to whoever opens them.
         const FilePlace place(path, folder, name, record.DetailsPending(), &tools.start);
         const auto problem = [&](const std::string& why) {
-            found.problems.push_back(
-                {RunStage::kReplace, ProblemKind::kFile, Status::Error(75, path + ": " + why)});
+            found.problems.push_back({RunStage::kReplace, ProblemKind::kFile,
+                                      Status::Error(kFileAccessError, path + ": " + why)});
             return kNotSearched;
         };
         try {
@@ -935,7 +935,8 @@ class Run {
                                                 : "no restore copy could be kept, so the file "
                                                   "was left as it is: " +
                                                       kept.description();
-                    file_problem(index, Status::Error(75, records[index]->FullPath() + ": " + why));
+                    file_problem(index, Status::Error(kFileAccessError,
+                                                      records[index]->FullPath() + ": " + why));
                     return kNotSearched;
                 }
             }
@@ -984,13 +985,14 @@ class Run {
                         const std::int32_t found = office.Search(record, text, ignore_case, error);
                         file_problem(index, std::move(error));
                         if (found > 0) {
-                            file_problem(index, Status::Error(75, record.FullPath() + ": " + why));
+                            file_problem(index, Status::Error(kFileAccessError,
+                                                              record.FullPath() + ": " + why));
                             return kNotSearched;
                         }
                         return found;
                     } catch (const std::exception& failure) {
-                        file_problem(index,
-                                     Status::Error(7, record.FullPath() + ": " + failure.what()));
+                        file_problem(index, Status::Error(kOutOfMemory, record.FullPath() + ": " +
+                                                                            failure.what()));
                         return kNotSearched;
                     }
                 }
@@ -1031,7 +1033,8 @@ class Run {
                     from_handler[index] = 1;
                     return hold(index, std::move(item), original, count);
                 } catch (const std::exception& error) {
-                    file_problem(index, Status::Error(7, record.FullPath() + ": " + error.what()));
+                    file_problem(index, Status::Error(kOutOfMemory,
+                                                      record.FullPath() + ": " + error.what()));
                     return kNotSearched;
                 }
             }
@@ -1065,7 +1068,8 @@ class Run {
                                          details_for(record), item->rewrite, original, lines,
                                          context);
                 if (result.count == kNotSearched) {
-                    file_problem(index, Status::Error(75, path + ": " + result.error));
+                    file_problem(index,
+                                 Status::Error(kFileAccessError, path + ": " + result.error));
                     return kNotSearched;
                 }
                 if (!result.rewritten) {
@@ -1073,7 +1077,7 @@ class Run {
                 }
                 return hold(index, std::move(item), original, result.count);
             } catch (const std::exception& error) {
-                file_problem(index, Status::Error(7, path + ": " + error.what()));
+                file_problem(index, Status::Error(kOutOfMemory, path + ": " + error.what()));
                 return kNotSearched;
             }
         };
@@ -1086,9 +1090,9 @@ class Run {
             for (RewriteBatch::Outcome& outcome : batch.Commit()) {
                 counts_after[outcome.index] = outcome.count;
                 if (outcome.count == kNotSearched) {
-                    file_problem(outcome.index,
-                                 Status::Error(75, records[outcome.index]->FullPath() + ": " +
-                                                       outcome.error));
+                    file_problem(outcome.index, Status::Error(kFileAccessError,
+                                                              records[outcome.index]->FullPath() +
+                                                                  ": " + outcome.error));
                 } else if (outcome.rewritten) {
                     if (from_handler[outcome.index] == 0) {
                         last_content = std::move(outcome.new_content);
