@@ -554,21 +554,18 @@ bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matche
     std::uint64_t free_from = 0;  // where the next change may start: after the last one
     std::uint64_t total = 0;      // bytes read
     for (bool first = true;; first = false) {
-        ssize_t got;
-        do {
-            got = read(input, buffer + carried, kBlock);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) {
+        const ReadResult got = ReadSome(input, buffer + carried, kBlock);
+        if (got.failed()) {
             return false;
         }
-        if (got == 0) {
+        if (got.bytes == 0) {
             break;
         }
-        total += static_cast<std::uint64_t>(got);
+        total += got.bytes;
         // A short read that brings the file to its size ends it: no read is spent to learn so.
         // Should it have grown meanwhile, its identity tells when the changes are written.
-        const bool ended = static_cast<std::size_t>(got) < kBlock && total == size;
-        const std::size_t filled = carried + static_cast<std::size_t>(got);
+        const bool ended = got.bytes < kBlock && total == size;
+        const std::size_t filled = carried + got.bytes;
         if (first &&
             DetectByteOrderMark(std::string_view(buffer, filled)) != ByteOrderMark::kNone) {
             marked = true;
@@ -596,34 +593,62 @@ bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matche
     return true;
 }
 
-// The file at `place` opened and read for a rewrite: `input`, its state `before` and its bytes
-// `text`; `no_match` when `shortcut` shows the pattern cannot match (nothing is then read). An
-// empty text, or why not.
-std::string ReadForRewrite(const FilePlace& place, const DetailsSink& details, Fd& input,
-                           struct stat& before, const PatternShortcut* shortcut, bool& no_match,
-                           std::string_view& text) {
-    no_match = false;
-    if (std::string why = OpenToRead(place, details, input, before); !why.empty()) {
+// A file opened and read for a rewrite or a preview, its text decoded. Not copied: `body` may
+// point into `decoded`.
+struct FileText {
+    FileText() = default;
+    FileText(const FileText&) = delete;
+    FileText& operator=(const FileText&) = delete;
+
+    FileIdentity Identity() const { return IdentityOf(before); }
+
+    Fd input;
+    struct stat before {};   // its state when it was opened
+    std::string_view bytes;  // as read: valid until this thread reads its next file
+    std::string decoded;     // room for the text of a file that is not UTF-8
+    std::string_view body;   // the text as UTF-8, after its byte-order mark
+    ByteOrderMark mark = ByteOrderMark::kNone;
+    bool exact = true;      // the bytes decode exactly: written back, those outside a change stay
+    bool no_match = false;  // the shortcut showed that the pattern cannot match: nothing was read
+};
+
+// The opening that every rewrite and preview shares: the file at `place` opened, read and decoded
+// into `file`, unless `shortcut` shows that the pattern cannot match. An empty text, or why not.
+std::string ReadText(const FilePlace& place, const DetailsSink& details,
+                     const PatternShortcut* shortcut, FileText& file) {
+    if (std::string why = OpenToRead(place, details, file.input, file.before); !why.empty()) {
         return why;
     }
+    const int input = file.input.get();
     // Most files hold no hit: a scan in small blocks settles that without reading them whole.
     if (shortcut != nullptr) {
-        const std::int64_t found = ScanOpenFile(input.get(), shortcut->required, nullptr, true);
+        const std::int64_t found = ScanOpenFile(input, shortcut->required, nullptr, true);
         if (found < 0) {
             return ErrnoText("cannot read the file", errno);
         }
         if (found == 0) {
-            no_match = true;
+            file.no_match = true;
             return {};
         }
-        if (lseek(input.get(), 0, SEEK_SET) != 0) {
+        if (lseek(input, 0, SEEK_SET) != 0) {
             return ErrnoText("cannot read the file again", errno);
         }
     }
-    if (!ReadWholeFile(input.get(), static_cast<std::uint64_t>(before.st_size), text)) {
+    if (!ReadWholeFile(input, static_cast<std::uint64_t>(file.before.st_size), file.bytes)) {
         return ErrnoText("cannot read the file", errno);
     }
+    // A marked text file is replaced in as text, in its own encoding.
+    file.mark = FileTextAsUtf8(file.bytes, file.decoded, file.body, &file.exact);
     return {};
+}
+
+// The texts that `edits` put in, one after another.
+std::string TextsPutIn(const std::vector<TextEdit>& edits) {
+    std::string put_in;
+    for (const TextEdit& edit : edits) {
+        put_in += edit.text;
+    }
+    return put_in;
 }
 
 std::int32_t CountOf(std::int64_t count) {
@@ -647,30 +672,93 @@ RewriteResult FinishPreview(const FilePlace& place, const struct stat& before, s
     return result;
 }
 
-// The rest of a rewrite once the new text is known: encoded as the file was and, when it
-// differs from `text`, the file adopted for the rewrite.
-RewriteResult FinishRewrite(const FilePlace& place, Fd& input, const struct stat& before,
-                            std::string_view text, ByteOrderMark mark, bool exact,
-                            std::string_view replacement, std::string replaced, std::int64_t count,
-                            PreparedRewrite& rewrite, std::string_view& original) {
-    if (mark != ByteOrderMark::kNone) {
-        if (Status status = EncodeAsFile(mark, exact, replacement, replaced); !status.ok()) {
+// The rest of a rewrite once the new text is known: encoded as `file` was and, when it differs
+// from the file's bytes, the file adopted for the rewrite. `replacement`: the texts put in.
+RewriteResult FinishRewrite(const FilePlace& place, FileText& file, std::string_view replacement,
+                            std::string replaced, std::int64_t count, PreparedRewrite& rewrite,
+                            std::string_view& original) {
+    if (file.mark != ByteOrderMark::kNone) {
+        if (Status status = EncodeAsFile(file.mark, file.exact, replacement, replaced);
+            !status.ok()) {
             return Failed(status.description());
         }
     }
     RewriteResult result;
     result.count = CountOf(count);
-    if (replaced == text) {
+    if (replaced == file.bytes) {
         return result;  // each match replaced by itself: the file is not touched
     }
     // Only files with hits get here.
-    if (std::string refused = Adopt(place, input, before, rewrite); !refused.empty()) {
+    if (std::string refused = Adopt(place, file.input, file.before, rewrite); !refused.empty()) {
         return Failed(std::move(refused));
     }
     rewrite.content = std::move(replaced);
-    original = text;
+    original = file.bytes;
     result.rewritten = true;
     return result;
+}
+
+// A preview that only counts a plain text's changes: the file read a block at a time, never
+// held whole. Nothing when it has a byte-order mark: its text must then be decoded, read whole.
+std::optional<RewriteResult> CountPlainPreview(const FilePlace& place, const ChangeFinder& finder,
+                                               const DetailsSink& details, RewritePlan& plan) {
+    Fd input;
+    struct stat before {};
+    if (std::string why = OpenToRead(place, details, input, before); !why.empty()) {
+        return Failed(std::move(why));
+    }
+    std::int64_t count = 0;
+    bool marked = false;
+    if (CountPlainChanges(input.get(), static_cast<std::uint64_t>(before.st_size), *finder.Plain(),
+                          finder.PlainOverlaps(), count, marked)) {
+        if (count == 0) {
+            return RewriteResult();
+        }
+        plan.mark = ByteOrderMark::kNone;
+        plan.seen = IdentityOf(before);
+        return FinishPreview(place, before, count, !finder.PutsBackPlain());
+    }
+    if (!marked) {
+        return Failed(ErrnoText("cannot read the file", errno));
+    }
+    return std::nullopt;
+}
+
+// Whether `edits` change the bytes of `file` as a run would write them (`differs`), and with
+// `hits` the lines of the new text that hold them. Fails when the texts put in cannot be written
+// in the file's encoding, as the run would fail.
+Status EditsChangeBytes(const FileText& file, const std::vector<TextEdit>& edits, FileHits* hits,
+                        int context, bool& differs) {
+    const bool marked = file.mark != ByteOrderMark::kNone;
+    if (hits == nullptr && !marked) {
+        differs = std::any_of(edits.begin(), edits.end(), [&](const TextEdit& e) {
+            return file.body.substr(e.start, e.end - e.start) != e.text;
+        });
+        return {};
+    }
+    std::string replaced = ApplyEdits(file.body, edits);
+    if (hits != nullptr) {
+        *hits = HitsOfText(replaced, marked, StartsAfterEdits(edits), context);
+    }
+    if (marked) {
+        if (Status status = EncodeAsFile(file.mark, file.exact, TextsPutIn(edits), replaced);
+            !status.ok()) {
+            return status;
+        }
+    }
+    differs = replaced != file.bytes;
+    return {};
+}
+
+// Whether `edits` lie in order within a text of `size` bytes, none overlapping the one before.
+bool EditsFit(const std::vector<TextEdit>& edits, std::size_t size) {
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        if (edits[i].end < edits[i].start || edits[i].end > size ||
+            (i > 0 && edits[i].start < edits[i - 1].end)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -766,26 +854,17 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
                              std::string_view& original, FileHits* hits, int context) {
-    Fd input;
-    struct stat before {};
-    bool no_match = false;
-    std::string_view text;
-    if (std::string why = ReadForRewrite(place, details, input, before, shortcut, no_match, text);
-        !why.empty()) {
+    FileText file;
+    if (std::string why = ReadText(place, details, shortcut, file); !why.empty()) {
         return Failed(std::move(why));
     }
-    if (no_match) {
+    if (file.no_match) {
         return {};  // the pattern cannot match
     }
-    // A marked text file is replaced in as text, in its own encoding.
-    std::string decoded;
-    std::string_view body;
-    bool exact = true;
-    const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
     std::string replaced;
     std::int64_t count = 0;
     std::vector<std::size_t> starts;
-    if (Status status = pattern.Replace(body, replacement, true, replaced, count,
+    if (Status status = pattern.Replace(file.body, replacement, true, replaced, count,
                                         hits != nullptr ? &starts : nullptr);
         !status.ok()) {
         return Failed(status.description());
@@ -794,100 +873,55 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
         return {};  // nothing to change: the file is not touched
     }
     if (hits != nullptr) {
-        *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone, starts, context);
+        *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone, starts, context);
     }
-    return FinishRewrite(place, input, before, text, mark, exact, replacement, std::move(replaced),
-                         count, rewrite, original);
+    return FinishRewrite(place, file, replacement, std::move(replaced), count, rewrite, original);
 }
 
 RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
                              const DetailsSink& details, FileHits* hits, int context,
                              RewritePlan& plan, bool changes) {
     if (finder.Plain() != nullptr && !changes && hits == nullptr) {
-        // Only counted: read a block at a time, never held whole. A marked file is read whole
-        // below, as its text must be decoded.
-        Fd input;
-        struct stat before {};
-        if (std::string why = OpenToRead(place, details, input, before); !why.empty()) {
-            return Failed(std::move(why));
-        }
-        std::int64_t count = 0;
-        bool marked = false;
-        if (CountPlainChanges(input.get(), static_cast<std::uint64_t>(before.st_size),
-                              *finder.Plain(), finder.PlainOverlaps(), count, marked)) {
-            if (count == 0) {
-                return {};
-            }
-            plan.mark = ByteOrderMark::kNone;
-            plan.seen = IdentityOf(before);
-            return FinishPreview(place, before, count, !finder.PutsBackPlain());
-        }
-        if (!marked) {
-            return Failed(ErrnoText("cannot read the file", errno));
+        if (std::optional<RewriteResult> counted =
+                CountPlainPreview(place, finder, details, plan)) {
+            return std::move(*counted);
         }
     }
-    Fd input;
-    struct stat before {};
-    bool no_match = false;
-    std::string_view text;
-    if (std::string why =
-            ReadForRewrite(place, details, input, before, finder.Shortcut(), no_match, text);
-        !why.empty()) {
+    FileText file;
+    if (std::string why = ReadText(place, details, finder.Shortcut(), file); !why.empty()) {
         return Failed(std::move(why));
     }
-    if (no_match) {
+    if (file.no_match) {
         return {};
     }
-    std::string decoded;
-    std::string_view body;
-    bool exact = true;
-    const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
     // A plain text's changes are only counted unless they are asked for, or needed for hit
     // lines or to write a marked file's new text.
-    const bool keep =
-        changes || hits != nullptr || mark != ByteOrderMark::kNone || finder.Plain() == nullptr;
+    const bool keep = changes || hits != nullptr || file.mark != ByteOrderMark::kNone ||
+                      finder.Plain() == nullptr;
     std::int64_t count = 0;
-    if (Status status = finder.Find(body, keep ? &plan.edits : nullptr, count); !status.ok()) {
+    if (Status status = finder.Find(file.body, keep ? &plan.edits : nullptr, count); !status.ok()) {
         return Failed(status.description());
     }
     if (count == 0) {
         return {};
     }
-    plan.mark = mark;
-    plan.seen = IdentityOf(before);
+    plan.mark = file.mark;
+    plan.seen = file.Identity();
     if (changes) {
-        plan.digest = ContentDigest(text);
-        plan.text.assign(body);
+        plan.digest = ContentDigest(file.bytes);
+        plan.text.assign(file.body);
     }
     bool differs = !finder.PutsBackPlain();
     if (keep) {
-        if (hits != nullptr || mark != ByteOrderMark::kNone) {
-            std::string replaced = ApplyEdits(body, plan.edits);
-            if (hits != nullptr) {
-                *hits = HitsOfText(replaced, mark != ByteOrderMark::kNone,
-                                   StartsAfterEdits(plan.edits), context);
-            }
-            // The texts put in must be writable in the file's encoding, as the run writes them.
-            if (mark != ByteOrderMark::kNone) {
-                std::string put_in;
-                for (const TextEdit& edit : plan.edits) {
-                    put_in += edit.text;
-                }
-                if (Status status = EncodeAsFile(mark, exact, put_in, replaced); !status.ok()) {
-                    return Failed(status.description());
-                }
-            }
-            differs = replaced != text;
-        } else {
-            differs = std::any_of(plan.edits.begin(), plan.edits.end(), [&](const TextEdit& e) {
-                return body.substr(e.start, e.end - e.start) != e.text;
-            });
+        if (Status status = EditsChangeBytes(file, plan.edits, hits, context, differs);
+            !status.ok()) {
+            return Failed(status.description());
         }
         if (!changes) {
             plan.edits = {};
         }
     }
-    return FinishPreview(place, before, count, differs);
+    return FinishPreview(place, file.before, count, differs);
 }
 
 RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
@@ -895,53 +929,38 @@ RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
                                    const ChangeFinder& finder, const DetailsSink& details,
                                    PreparedRewrite& rewrite, std::string_view& original,
                                    FileHits* hits, int context) {
-    Fd input;
-    struct stat before {};
-    bool no_match = false;
-    std::string_view text;
-    if (std::string why = ReadForRewrite(place, details, input, before, nullptr, no_match, text);
-        !why.empty()) {
+    FileText file;
+    if (std::string why = ReadText(place, details, nullptr, file); !why.empty()) {
         return Failed(std::move(why));
     }
     // The same file as the preview's, not only the same bytes: a folder swapped for a link to
     // a copy elsewhere since is not followed to the copy.
-    if (before.st_dev != seen.device || before.st_ino != seen.inode ||
-        (chosen != nullptr ? ContentDigest(text) != digest : IdentityOf(before) != seen)) {
+    if (file.before.st_dev != seen.device || file.before.st_ino != seen.inode ||
+        (chosen != nullptr ? ContentDigest(file.bytes) != digest : file.Identity() != seen)) {
         return Failed(kChangedSincePreview);
     }
-    std::string decoded;
-    std::string_view body;
-    bool exact = true;
-    const ByteOrderMark mark = FileTextAsUtf8(text, decoded, body, &exact);
     // Every change, worked out again from the same bytes, gives what the preview found.
     std::vector<TextEdit> found;
     if (chosen == nullptr) {
         std::int64_t count = 0;
-        if (Status status = finder.Find(body, &found, count); !status.ok()) {
+        if (Status status = finder.Find(file.body, &found, count); !status.ok()) {
             return Failed(status.description());
         }
     }
     const std::vector<TextEdit>& edits = chosen != nullptr ? *chosen : found;
-    for (std::size_t i = 0; i < edits.size(); ++i) {
-        if (edits[i].end < edits[i].start || edits[i].end > body.size() ||
-            (i > 0 && edits[i].start < edits[i - 1].end)) {
-            return Failed("the changes chosen do not fit the file; it was left as it is");
-        }
+    if (!EditsFit(edits, file.body.size())) {
+        return Failed("the changes chosen do not fit the file; it was left as it is");
     }
     if (edits.empty()) {
         return {};
     }
-    std::string replaced = ApplyEdits(body, edits);
+    std::string replaced = ApplyEdits(file.body, edits);
     if (hits != nullptr) {
-        *hits =
-            HitsOfText(replaced, mark != ByteOrderMark::kNone, StartsAfterEdits(edits), context);
+        *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone, StartsAfterEdits(edits),
+                           context);
     }
     // The texts put in must be writable in the file's encoding, as a replacement must.
-    std::string put_in;
-    for (const TextEdit& edit : edits) {
-        put_in += edit.text;
-    }
-    return FinishRewrite(place, input, before, text, mark, exact, put_in, std::move(replaced),
+    return FinishRewrite(place, file, TextsPutIn(edits), std::move(replaced),
                          static_cast<std::int64_t>(edits.size()), rewrite, original);
 }
 

@@ -31,6 +31,10 @@ bool IsApprovedForReplace(std::string_view file_name, std::string_view list);
 // Deletes a file and ignores every failure.
 void DeleteFileQuietly(const std::string& path);
 
+// The error number of a file that could not be rewritten as asked and was left as it is (the
+// log's "Path/File access error").
+inline constexpr int kFileAccessError = 75;
+
 // Why a file that changed after it was read was left alone.
 inline constexpr char kChangedMeanwhile[] =
     "the file changed while it was being rewritten; it was left as it is";

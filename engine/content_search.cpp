@@ -1,6 +1,5 @@
 #include "engine/content_search.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,16 +59,6 @@ class FileReader {
     bool ok() const { return fd_ >= 0; }
     int fd() const { return fd_; }
     const FileDetails& details() const { return details_; }
-
-    // Reads up to `size` bytes; 0 at the end, -1 on an error.
-    ssize_t Read(char* into, std::size_t size) {
-        for (;;) {
-            const ssize_t got = read(fd_, into, size);
-            if (got >= 0 || errno != EINTR) {
-                return got;
-            }
-        }
-    }
 
   private:
     void Close() {
@@ -163,17 +152,14 @@ bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) 
         if (filled == storage.size) {
             storage.Grow(storage.size * 2, filled);  // the file grew since it was looked at
         }
-        const ssize_t got = read(fd, storage.bytes.get() + filled, storage.size - filled);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
+        const ReadResult got = ReadSome(fd, storage.bytes.get() + filled, storage.size - filled);
+        if (got.failed()) {
             return false;
         }
-        if (got == 0) {
+        if (got.bytes == 0) {
             break;
         }
-        filled += static_cast<std::size_t>(got);
+        filled += got.bytes;
     }
     text = std::string_view(storage.bytes.get(), filled);
     return true;
@@ -218,20 +204,17 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
     std::uint64_t since_check = 0;
     bool first_block = true;
     for (;;) {
-        ssize_t got;
-        do {
-            got = read(fd, buffer + carried, kBlockSize);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) {
+        const ReadResult got = ReadSome(fd, buffer + carried, kBlockSize);
+        if (got.failed()) {
             return -1;
         }
-        if (got == 0) {
+        if (got.bytes == 0) {
             break;
         }
         if (bytes_read != nullptr) {
-            *bytes_read += static_cast<std::uint64_t>(got);
+            *bytes_read += got.bytes;
         }
-        std::size_t filled = carried + static_cast<std::size_t>(got);
+        std::size_t filled = carried + got.bytes;
         if (first_block) {
             first_block = false;
             // A marked text file is searched as text: the mark is not part of it, and UTF-16 is
@@ -254,7 +237,7 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
         const std::size_t keep = std::min(carry_room, filled);
         std::memmove(buffer, buffer + filled - keep, keep);
         carried = keep;
-        since_check += static_cast<std::uint64_t>(got);
+        since_check += got.bytes;
         if (stop != nullptr && since_check >= kStopCheckBytes) {
             since_check = 0;
             if (stop->load(std::memory_order_relaxed)) {
@@ -364,15 +347,12 @@ ByLines CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut
             storage.resize(carried + kBlockSize);
         }
         char* const buffer = storage.data();
-        ssize_t got;
-        do {
-            got = read(fd, buffer + carried, kBlockSize);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) {
+        const ReadResult got = ReadSome(fd, buffer + carried, kBlockSize);
+        if (got.failed()) {
             return ByLines::kCannotRead;
         }
-        std::size_t filled = carried + static_cast<std::size_t>(got);
-        if (first_block && got > 0) {
+        std::size_t filled = carried + got.bytes;
+        if (first_block && got.bytes > 0) {
             first_block = false;
             const ByteOrderMark mark = DetectByteOrderMark(std::string_view(buffer, filled));
             if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE) {
@@ -385,7 +365,7 @@ ByLines CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut
         }
         // The lines complete so far; at the end of the file, all that is left.
         std::size_t complete = filled;
-        if (got > 0) {
+        if (got.bytes > 0) {
             const void* last = memrchr(buffer, '\n', filled);
             if (last == nullptr) {
                 carried = filled;  // a line longer than the block: read on
@@ -400,7 +380,7 @@ ByLines CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut
             return ByLines::kDone;
         }
         count += in_block;
-        if (got == 0) {
+        if (got.bytes == 0) {
             return ByLines::kDone;
         }
         starts_text = false;
@@ -502,21 +482,11 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
             return kNotSearched;
         }
         thread_local std::unique_ptr<char[]> block(new char[kBlockSize]);
-        std::size_t filled = 0;
-        for (;;) {
-            const ssize_t got = read(fd.get(), block.get() + filled, kBlockSize - filled);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                return kNotSearched;  // a FIFO put there with nothing to read says EAGAIN
-            }
-            if (got == 0 || filled + static_cast<std::size_t>(got) == kBlockSize) {
-                filled += static_cast<std::size_t>(got);
-                break;
-            }
-            filled += static_cast<std::size_t>(got);
+        const ReadResult got = ReadFull(fd.get(), block.get(), kBlockSize);
+        if (got.failed()) {
+            return kNotSearched;  // a FIFO put there with nothing to read says EAGAIN
         }
+        const std::size_t filled = got.bytes;
         if (filled == 0) {
             // Empty, or a FIFO or device put there since the walk: only a file counts.
             FileDetails now;
@@ -540,17 +510,15 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
     // counted, as a search without lines counts, and never held whole. Smaller files are read
     // once, whole, and looked at then.
     char head[kBlockSize];
-    ssize_t got = 0;
+    ReadResult got;
     if (file.details().size > kWholeBinaryBytes) {
-        do {
-            got = pread(file.fd(), head, sizeof head, 0);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) {
+        got = ReadSomeAt(file.fd(), head, sizeof head, 0);
+        if (got.failed()) {
             return kNotSearched;
         }
     }
-    const std::string_view first(head, static_cast<std::size_t>(got));
-    if (got > 0 && DetectByteOrderMark(first) == ByteOrderMark::kNone &&
+    const std::string_view first(head, got.bytes);
+    if (got.bytes > 0 && DetectByteOrderMark(first) == ByteOrderMark::kNone &&
         first.find('\0') != std::string_view::npos) {
         std::int32_t count = 0;
         if (pattern == nullptr) {

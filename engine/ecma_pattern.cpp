@@ -498,6 +498,44 @@ class Parser {
         }
     }
 
+    enum class Options { kInline, kGroup, kOther };
+
+    // Reads the options of the group at `start`: "(?i)", "(?s:", "(?-s)", "(?^i)". An inline
+    // option goes to `term` as it is and sets `dotall` for the rest of the enclosing group
+    // (kInline); the options of a group become its prefix, and `group_dotall` its own (kGroup).
+    // Anything else is left to PCRE2 (kOther).
+    Options ParseOptions(Term& term, std::size_t start, bool& dotall, Group& group,
+                         bool& group_dotall) {
+        std::size_t j = start + 2;
+        bool on = true;
+        bool new_dotall = dotall;
+        while (j < p_.size() && (IsLetter(p_[j]) || p_[j] == '-' || p_[j] == '^')) {
+            if (p_[j] == '-') {
+                on = false;
+            } else if (p_[j] == '^') {
+                new_dotall = false;
+            } else if (p_[j] == 's') {
+                new_dotall = on;
+            } else if (p_[j] == 'x') {
+                structured_ = false;  // white space and comments are no longer items
+            }
+            ++j;
+        }
+        if (j < p_.size() && p_[j] == ')') {
+            structured_ = false;
+            dotall = new_dotall;
+            Verbatim(term, start, j + 1);
+            return Options::kInline;
+        }
+        if (j < p_.size() && p_[j] == ':' && j > start + 2) {
+            group_dotall = new_dotall;
+            group.prefix.assign(p_.substr(start, j + 1 - start));
+            i_ = j + 1;
+            return Options::kGroup;
+        }
+        return Options::kOther;
+    }
+
     // Reads the group at i_ into `term`; false when it is no group but an item that takes no
     // quantifier (an inline option, a comment).
     bool ParseGroup(Term& term, bool& dotall) {
@@ -551,37 +589,16 @@ class Parser {
                 i_ = end;
             }
         } else {
-            // Options: "(?i)", "(?s:", "(?-s)", "(?^i)"; anything else is left to PCRE2.
-            std::size_t j = start + 2;
-            bool on = true;
-            bool new_dotall = dotall;
-            while (j < p_.size() && (IsLetter(p_[j]) || p_[j] == '-' || p_[j] == '^')) {
-                if (p_[j] == '-') {
-                    on = false;
-                } else if (p_[j] == '^') {
-                    new_dotall = false;
-                } else if (p_[j] == 's') {
-                    new_dotall = on;
-                } else if (p_[j] == 'x') {
-                    structured_ = false;  // white space and comments are no longer items
-                }
-                ++j;
-            }
-            if (j < p_.size() && p_[j] == ')') {
-                structured_ = false;
-                dotall = new_dotall;  // for the rest of the enclosing group
-                Verbatim(term, start, j + 1);
-                return false;
-            }
-            if (j < p_.size() && p_[j] == ':' && j > start + 2) {
-                group_dotall = new_dotall;
-                group->prefix.assign(p_.substr(start, j + 1 - start));
-                i_ = j + 1;
-            } else {
-                // Recursion, subroutine calls, callouts, named references and the like.
-                structured_ = false;
-                Verbatim(term, start, until_close());
-                return true;
+            switch (ParseOptions(term, start, dotall, *group, group_dotall)) {
+                case Options::kInline:
+                    return false;
+                case Options::kOther:
+                    // Recursion, subroutine calls, callouts, named references and the like.
+                    structured_ = false;
+                    Verbatim(term, start, until_close());
+                    return true;
+                case Options::kGroup:
+                    break;
             }
         }
         if (group->prefix == "(?|") {

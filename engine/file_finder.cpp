@@ -337,37 +337,43 @@ class Walker {
         return true;
     }
 
-    void ReadFolder(const FolderTask& task, std::vector<FolderTask>& found, std::int32_t& seen,
-                    std::int32_t& matched) {
-        // Deep folders' paths may pass PATH_MAX; OpenPath still reaches them.
-        const Fd dir(OpenPath(task.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // Whether the walk enters the folder of `task`, open as `dir`: not gone, not one it is
+    // already inside or has entered by another way, not excluded.
+    bool Enter(const FolderTask& task, int dir) {
         struct stat self {};
-        if (dir.get() < 0 || fstat(dir.get(), &self) != 0) {
+        if (dir < 0 || fstat(dir, &self) != 0) {
             // Gone since its parent was read is no loss; one that cannot be read is told.
             if (errno != ENOENT && errno != ENOTDIR) {
                 TellNotListed(task.path, errno);
             }
-            return;
+            return false;
         }
         for (const Ancestor* up = task.parent; up != nullptr; up = up->parent) {
             if (up->device == self.st_dev && up->inode == self.st_ino) {
-                return;  // a link back to a folder we are already inside
+                return false;  // a link back to a folder we are already inside
             }
         }
         if (task.parent != nullptr && self.st_dev != root_device_ &&
             kernel_devices_.count(self.st_dev) != 0) {
-            return;  // the kernel's own file systems, unless the walk starts inside one
+            return false;  // the kernel's own file systems, unless the walk starts inside one
         }
         if (task.parent == nullptr) {
             root_device_ = self.st_dev;  // read before any other folder is queued
         }
         if (settings_.excluded && settings_.excluded->device == self.st_dev &&
             settings_.excluded->inode == self.st_ino) {
-            return;  // however a link leads there
+            return false;  // however a link leads there
         }
         task.result->self = {self.st_dev, self.st_ino, task.parent, task.index};
-        if (!Claim(task, self)) {
-            return;  // entered once, wherever links lead to it from
+        return Claim(task, self);  // entered once, wherever links lead to it from
+    }
+
+    void ReadFolder(const FolderTask& task, std::vector<FolderTask>& found, std::int32_t& seen,
+                    std::int32_t& matched) {
+        // Deep folders' paths may pass PATH_MAX; OpenPath still reaches them.
+        const Fd dir(OpenPath(task.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!Enter(task, dir.get())) {
+            return;
         }
         std::string arena;
         std::vector<Entry> entries;
@@ -420,29 +426,40 @@ class Walker {
                 continue;
             }
             ++matched;
-            if (!root) {
-                root = std::make_shared<const std::string>(task.path);
-            }
-            auto record = std::make_unique<FileRecord>();
-            record->SetFilename(std::string(name));
-            record->SetRootPath(root);
-            if (!settings_.NeedsDetails()) {
-                if (have_details) {
-                    record->SetDetails(details.size, LocalDateTimeFromFileTime(details.created));
-                } else {
-                    record->SetDetailsPending();
-                }
-            } else {
-                if (!have_details && !ReadFileDetails(dir.get(), c_name, details)) {
-                    continue;  // gone since the folder was read, or out of reach
-                }
-                if (!PassesFilters(details)) {
-                    continue;
-                }
-                record->SetDetails(details.size, LocalDateTimeFromFileTime(details.created));
-            }
-            task.result->items.emplace_back().file = std::move(record);
+            AddFile(task, dir.get(), name, c_name, have_details ? &details : nullptr, root);
         }
+    }
+
+    // Lists the regular file `name` of the folder of `task` (open as `dir`) when it passes the
+    // filters; `details`, when already read. `root`: the folder's path, made for its first file.
+    void AddFile(const FolderTask& task, int dir, std::string_view name, const char* c_name,
+                 const FileDetails* details, std::shared_ptr<const std::string>& root) {
+        if (!root) {
+            root = std::make_shared<const std::string>(task.path);
+        }
+        auto record = std::make_unique<FileRecord>();
+        record->SetFilename(std::string(name));
+        record->SetRootPath(root);
+        if (!settings_.NeedsDetails()) {
+            if (details != nullptr) {
+                record->SetDetails(details->size, LocalDateTimeFromFileTime(details->created));
+            } else {
+                record->SetDetailsPending();
+            }
+        } else {
+            FileDetails read;
+            if (details == nullptr) {
+                if (!ReadFileDetails(dir, c_name, read)) {
+                    return;  // gone since the folder was read, or out of reach
+                }
+                details = &read;
+            }
+            if (!PassesFilters(*details)) {
+                return;
+            }
+            record->SetDetails(details->size, LocalDateTimeFromFileTime(details->created));
+        }
+        task.result->items.emplace_back().file = std::move(record);
     }
 
     void TellNotListed(const std::string& path, int error) const {

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 
-
 #include "engine/file_details.h"
 #include "util/file_size_text.h"
 #include "util/text_fold.h"

@@ -88,12 +88,11 @@ bool LooksLikeOfficeContent(const std::string& path) {
     if (file.get() < 0) {
         return true;
     }
-    const ssize_t got = read(file.get(), head, sizeof head);
-    if (got < 0) {
+    const ReadResult got = ReadSome(file.get(), reinterpret_cast<char*>(head), sizeof head);
+    if (got.failed()) {
         return true;
     }
-    const std::string_view start(reinterpret_cast<const char*>(head),
-                                 static_cast<std::size_t>(got));
+    const std::string_view start(reinterpret_cast<const char*>(head), got.bytes);
     static constexpr unsigned char kOle2[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     return start == std::string_view(reinterpret_cast<const char*>(kOle2), sizeof kOle2) ||
            start.substr(0, 4) == std::string_view("PK\x03\x04", 4) ||
@@ -185,10 +184,10 @@ std::int32_t OfficeFiles::PrepareReplace(FileRecord& record, const std::string& 
         return kNotSearched;
     };
     if (std::string why = OpenForRewrite(path, rewrite, original, beneath); !why.empty()) {
-        return failed(75, why);
+        return failed(kFileAccessError, why);
     }
     if (digest && ContentDigest(original) != *digest) {
-        return failed(75, kChangedSincePreview);
+        return failed(kFileAccessError, kChangedSincePreview);
     }
     // LibreOffice reads a copy of what was read here, so what it changes is what the restore
     // point keeps, whatever happens to the path meanwhile.

@@ -9,8 +9,127 @@
 #include <vector>
 
 namespace ferret {
+namespace {
 
+// Files are claimed this many at a time.
+constexpr std::size_t kChunk = 8;
+
+}  // namespace
+
+// Files are claimed a few at a time with one atomic step, and the results are published file by
+// file without a lock: a hand-off through a lock per file costs more than searching a small
+// file. The calling thread searches too whenever the next result is not ready, so it seldom
+// sleeps.
 struct OrderedStage::Shared {
+    enum class Claim { kGot, kNone, kTooFar };
+
+    Shared(const OrderedStage& of, std::size_t files)
+        : stage(of),
+          total(files),
+          counts(files, 0),
+          ready(new std::atomic<std::uint8_t>[std::max<std::size_t>(files, 1)]) {
+        for (std::size_t i = 0; i < total; ++i) {
+            ready[i].store(0, std::memory_order_relaxed);
+        }
+    }
+
+    Claim ClaimFiles(std::size_t& first, std::size_t& last) {
+        std::size_t from = next.load(std::memory_order_relaxed);
+        do {
+            if (from >= total || finished.load(std::memory_order_acquire)) {
+                return Claim::kNone;
+            }
+            if (from >= taken.load(std::memory_order_acquire) + stage.lookahead) {
+                return Claim::kTooFar;
+            }
+            last = std::min(from + kChunk, total);
+        } while (!next.compare_exchange_weak(from, last, std::memory_order_acq_rel));
+        first = from;
+        return Claim::kGot;
+    }
+
+    template <typename Until>
+    void Hold(const Until& until) {
+        std::unique_lock lock(mutex);
+        held.fetch_add(1);
+        changed.wait(lock, [&] { return finished.load() || until(); });
+        held.fetch_sub(1);
+    }
+
+    // Does the files [first, last) unless the stage ends meanwhile.
+    void WorkOn(std::size_t first, std::size_t last) {
+        for (std::size_t index = first; index < last; ++index) {
+            if (stage.may_start && !stage.may_start()) {
+                Hold([&] { return stage.may_start(); });
+            }
+            if (finished.load(std::memory_order_acquire)) {
+                return;
+            }
+            counts[index] = stage.process(index);
+            ready[index].store(1, std::memory_order_release);
+            ready[index].notify_one();
+        }
+    }
+
+    // A worker thread's life.
+    void Work() {
+        for (;;) {
+            std::size_t first = 0;
+            std::size_t last = 0;
+            switch (ClaimFiles(first, last)) {
+                case Claim::kNone:
+                    return;
+                case Claim::kTooFar: {
+                    const std::size_t waiting_for = next.load();
+                    Hold([&] { return waiting_for < taken.load() + stage.lookahead; });
+                    break;
+                }
+                case Claim::kGot:
+                    WorkOn(first, last);
+                    break;
+            }
+        }
+    }
+
+    // On the calling thread: waits for the result of file `index`, working on other files
+    // meanwhile, and marks it taken.
+    void AwaitResult(std::size_t index) {
+        while (ready[index].load(std::memory_order_acquire) == 0) {
+            std::size_t first = 0;
+            std::size_t last = 0;
+            if (ClaimFiles(first, last) == Claim::kGot) {
+                WorkOn(first, last);
+            } else {
+                ready[index].wait(0, std::memory_order_acquire);
+            }
+        }
+        taken.store(index + 1);  // seq_cst: ordered before the look at `held`
+        if (held.load() > 0) {
+            std::lock_guard lock(mutex);
+            changed.notify_all();
+        }
+    }
+
+    // No new file is started after this.
+    void Finish() {
+        std::lock_guard lock(mutex);
+        finished.store(true, std::memory_order_release);
+        changed.notify_all();
+    }
+
+    std::optional<std::int32_t> CountOf(std::size_t index) const {
+        return ready[index].load(std::memory_order_acquire) != 0
+                   ? std::optional<std::int32_t>(counts[index])
+                   : std::nullopt;
+    }
+
+    const OrderedStage& stage;
+    const std::size_t total;
+    std::vector<std::int32_t> counts;
+    const std::unique_ptr<std::atomic<std::uint8_t>[]> ready;
+    std::atomic<std::size_t> next{0};   // the first file nobody has claimed
+    std::atomic<std::size_t> taken{0};  // results taken so far
+    std::atomic<bool> finished{false};  // no new file is started
     // Only for the slow paths: a pause, and workers that ran as far ahead as they may.
     std::mutex mutex;
     std::condition_variable changed;
@@ -25,84 +144,11 @@ void OrderedStage::Wake() {
 }
 
 void OrderedStage::Run(std::size_t total) {
-    // Files are claimed a few at a time with one atomic step, and the results are published
-    // file by file without a lock: a hand-off through a lock per file costs more than searching
-    // a small file. The calling thread searches too whenever the next result is not ready, so it
-    // seldom sleeps.
-    constexpr std::size_t kChunk = 8;
-    Shared shared;
-    std::vector<std::int32_t> counts(total, 0);
-    const std::unique_ptr<std::atomic<std::uint8_t>[]> ready(
-        new std::atomic<std::uint8_t>[std::max<std::size_t>(total, 1)]);
-    for (std::size_t i = 0; i < total; ++i) {
-        ready[i].store(0, std::memory_order_relaxed);
-    }
-    std::atomic<std::size_t> next{0};   // the first file nobody has claimed
-    std::atomic<std::size_t> taken{0};  // results taken so far
-    std::atomic<bool> finished{false};  // no new file is started
-
-    enum class Claim { kGot, kNone, kTooFar };
-    const auto claim = [&](std::size_t& first, std::size_t& last) {
-        std::size_t from = next.load(std::memory_order_relaxed);
-        do {
-            if (from >= total || finished.load(std::memory_order_acquire)) {
-                return Claim::kNone;
-            }
-            if (from >= taken.load(std::memory_order_acquire) + lookahead) {
-                return Claim::kTooFar;
-            }
-            last = std::min(from + kChunk, total);
-        } while (!next.compare_exchange_weak(from, last, std::memory_order_acq_rel));
-        first = from;
-        return Claim::kGot;
-    };
-    const auto hold = [&](const auto& until) {
-        std::unique_lock lock(shared.mutex);
-        shared.held.fetch_add(1);
-        shared.changed.wait(lock, [&] { return finished.load() || until(); });
-        shared.held.fetch_sub(1);
-    };
-    // Does the files [first, last) unless the stage ends meanwhile.
-    const auto work_on = [&](std::size_t first, std::size_t last) {
-        for (std::size_t index = first; index < last; ++index) {
-            if (may_start && !may_start()) {
-                hold([&] { return may_start(); });
-            }
-            if (finished.load(std::memory_order_acquire)) {
-                return;
-            }
-            counts[index] = process(index);
-            ready[index].store(1, std::memory_order_release);
-            ready[index].notify_one();
-        }
-    };
-    const auto work = [&] {
-        for (;;) {
-            std::size_t first = 0;
-            std::size_t last = 0;
-            switch (claim(first, last)) {
-                case Claim::kNone:
-                    return;
-                case Claim::kTooFar: {
-                    const std::size_t waiting_for = next.load();
-                    hold([&] { return waiting_for < taken.load() + lookahead; });
-                    break;
-                }
-                case Claim::kGot:
-                    work_on(first, last);
-                    break;
-            }
-        }
-    };
-
+    Shared shared(*this, total);
     std::vector<std::thread> threads;
     shared_ = &shared;
     const auto stop_workers = [&] {
-        {
-            std::lock_guard lock(shared.mutex);
-            finished.store(true, std::memory_order_release);
-            shared.changed.notify_all();
-        }
+        shared.Finish();
         for (std::thread& thread : threads) {
             thread.join();
         }
@@ -112,25 +158,12 @@ void OrderedStage::Run(std::size_t total) {
     try {
         // The calling thread is one of the workers.
         for (unsigned i = 1; i < std::max(workers, 1u); ++i) {
-            threads.emplace_back(work);
+            threads.emplace_back([&shared] { shared.Work(); });
         }
         std::size_t index = 0;
         for (; index < total; ++index) {
-            while (ready[index].load(std::memory_order_acquire) == 0) {
-                std::size_t first = 0;
-                std::size_t last = 0;
-                if (claim(first, last) == Claim::kGot) {
-                    work_on(first, last);
-                } else {
-                    ready[index].wait(0, std::memory_order_acquire);
-                }
-            }
-            taken.store(index + 1);  // seq_cst: ordered before the look at `held`
-            if (shared.held.load() > 0) {
-                std::lock_guard lock(shared.mutex);
-                shared.changed.notify_all();
-            }
-            if (!take(index, counts[index])) {
+            shared.AwaitResult(index);
+            if (!take(index, shared.counts[index])) {
                 ++index;
                 break;
             }
@@ -138,9 +171,7 @@ void OrderedStage::Run(std::size_t total) {
         stop_workers();
         if (take_after_end) {
             for (; index < total; ++index) {
-                take_after_end(index, ready[index].load(std::memory_order_acquire) != 0
-                                          ? std::optional<std::int32_t>(counts[index])
-                                          : std::nullopt);
+                take_after_end(index, shared.CountOf(index));
             }
         }
     } catch (...) {

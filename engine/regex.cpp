@@ -216,6 +216,33 @@ bool MatchStateFor(const pcre2_code* code, ThreadMatchState*& cached,
     return true;
 }
 
+// The match data and context of one scan: the thread's own when they are free, else made for
+// it; the thread's are free again when the scan ends.
+class ScanState {
+  public:
+    explicit ScanState(const pcre2_code* code)
+        : ok_(MatchStateFor(code, cached_, own_data_, own_context_, data_, context_)) {}
+    ~ScanState() {
+        if (cached_ != nullptr) {
+            cached_->busy = false;
+        }
+    }
+    ScanState(const ScanState&) = delete;
+    ScanState& operator=(const ScanState&) = delete;
+
+    bool ok() const { return ok_; }
+    pcre2_match_data* data() const { return data_; }
+    pcre2_match_context* context() const { return context_; }
+
+  private:
+    ThreadMatchState* cached_ = nullptr;
+    std::unique_ptr<pcre2_match_data, MatchDataFree> own_data_;
+    std::unique_ptr<pcre2_match_context, MatchContextFree> own_context_;
+    pcre2_match_data* data_ = nullptr;  // the cached ones or own_data_ and own_context_
+    pcre2_match_context* context_ = nullptr;
+    const bool ok_;
+};
+
 // Walks the matches of `text` the way ECMAScript's global matching does; `on_match` receives
 // each Found and returns false to stop.
 //
@@ -232,22 +259,12 @@ Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view 
             OnMatch&& on_match, std::size_t from = 0, bool text_continues = false,
             bool starts_text = true) {
     (void)jit;  // the thread's JIT stack is in every match context
-    ThreadMatchState* cached = nullptr;
-    std::unique_ptr<pcre2_match_data, MatchDataFree> own_data;
-    std::unique_ptr<pcre2_match_context, MatchContextFree> own_context;
-    pcre2_match_data* data_ptr = nullptr;  // the cached ones or own_data and own_context
-    pcre2_match_context* context_ptr = nullptr;
-    if (!MatchStateFor(code, cached, own_data, own_context, data_ptr, context_ptr)) {
+    const ScanState state(code);
+    if (!state.ok()) {
         return MatchError(PCRE2_ERROR_NOMEMORY);
     }
-    struct Release {
-        ThreadMatchState* state;
-        ~Release() {
-            if (state != nullptr) {
-                state->busy = false;
-            }
-        }
-    } release{cached};
+    pcre2_match_data* const data_ptr = state.data();
+    pcre2_match_context* const context_ptr = state.context();
 
     // PCRE2 10.42 refuses a null subject even when it is empty.
     const char* chars = text.data() != nullptr ? text.data() : "";

@@ -296,22 +296,19 @@ bool StreamChecksum(int from, int to, Block& block, std::string& checksum, std::
     QCryptographicHash hash(QCryptographicHash::Blake2b_256);
     size = 0;
     for (;;) {
-        const ssize_t got = pread(from, block.bytes.get(), kUndoBlock, static_cast<off_t>(size));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
+        const ReadResult got = ReadSomeAt(from, block.bytes.get(), kUndoBlock, size);
+        if (got.failed()) {
             return false;
         }
-        if (got == 0) {
+        if (got.bytes == 0) {
             break;
         }
-        const std::string_view bytes(block.bytes.get(), static_cast<std::size_t>(got));
+        const std::string_view bytes(block.bytes.get(), got.bytes);
         if (to >= 0 && !WriteAll(to, bytes)) {
             return false;
         }
-        hash.addData(QByteArrayView(bytes.data(), got));
-        size += static_cast<std::uint64_t>(got);
+        hash.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(got.bytes)));
+        size += got.bytes;
     }
     checksum = hash.result().toHex().toStdString();
     return true;
@@ -350,13 +347,19 @@ void RemoveLastRewriteOf(const RestorePointInfo& info) {
     }
 }
 
-// Puts one file back; an empty text when done, else why it was left alone.
-// `put_back`: the file was rewritten with its original (not so when it already was as before).
-std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int files,
-                       bool& put_back) {
-    put_back = false;
-    const std::string copy_name = CopyName(entry.number);
-    const std::string kept = "its original is kept as " + CopyPath(point, entry.number);
+// A file a restore point's entry names, opened as it is now.
+struct RewrittenFile {
+    Fd folder;
+    std::string name;
+    Fd input;
+    struct stat now {};
+};
+
+// Opens the file of `entry` into `file` and checks that it holds what the run wrote: an empty
+// text when its original may be put back, or when it already is as it was (`already`); else why
+// it is left alone, ending with `kept`.
+std::string CheckRewritten(const RestoreEntry& entry, const std::string& kept, Block& block,
+                           RewrittenFile& file, bool& already) {
     if (!PlainFullPath(entry.path)) {
         return "the journal names it by a path the run could not have written, so the entry "
                "looks forged; " +
@@ -364,29 +367,27 @@ std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int 
     }
     // The run wrote the path with its links resolved: a link on the way now is not followed.
     const std::size_t slash = entry.path.rfind('/');
-    Fd folder;
-    if (const Status reached = OpenFolderNoLinks(entry.path.substr(0, slash + 1), folder);
+    if (const Status reached = OpenFolderNoLinks(entry.path.substr(0, slash + 1), file.folder);
         !reached.ok()) {
         return reached.description() + "; " + kept;
     }
-    const std::string name = entry.path.substr(slash + 1);
-    Fd input(openat(folder.get(), name.c_str(),
-                    O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
-    struct stat now {};
-    if (input.get() < 0 || fstat(input.get(), &now) != 0) {
+    file.name = entry.path.substr(slash + 1);
+    file.input.Reset(openat(file.folder.get(), file.name.c_str(),
+                            O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    if (file.input.get() < 0 || fstat(file.input.get(), &file.now) != 0) {
         return std::string("it cannot be opened (") + strerror(errno) + "); " + kept;
     }
-    if (!S_ISREG(now.st_mode)) {
+    if (!S_ISREG(file.now.st_mode)) {
         return "it is no longer a regular file; " + kept;
     }
-    Block block;
     std::string checksum;
     std::uint64_t size = 0;
-    if (!StreamChecksum(input.get(), -1, block, checksum, size)) {
+    if (!StreamChecksum(file.input.get(), -1, block, checksum, size)) {
         return std::string("it cannot be read (") + strerror(errno) + "); " + kept;
     }
     if (checksum == entry.old_checksum) {
-        return {};  // already as it was (the run stopped before replacing it)
+        already = true;  // the run stopped before replacing it
+        return {};
     }
     if (entry.new_checksum.empty()) {
         return "the run ended while another program was rewriting it, so it cannot be told "
@@ -399,12 +400,19 @@ std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int 
     // The run gives the new file the old one's mode, so a set-user or set-group bit in the
     // journal that the file lacks was never the run's.
     const mode_t special = S_ISUID | S_ISGID;
-    if ((entry.mode & special & ~now.st_mode) != 0) {
+    if ((entry.mode & special & ~file.now.st_mode) != 0) {
         return "the journal gives it a set-user or set-group mode it does not have, so the "
                "entry looks forged; " +
                kept;
     }
-    const Fd copy(openat(files, copy_name.c_str(),
+    return {};
+}
+
+// Replaces the checked `file` with the kept copy of `entry` in `files`: an empty text when done
+// (`put_back`), else why not.
+std::string PutBackCopy(const RestoreEntry& entry, int files, const std::string& kept, Block& block,
+                        RewrittenFile& file, bool& put_back) {
+    const Fd copy(openat(files, CopyName(entry.number).c_str(),
                          O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     struct stat copy_info {};
     if (copy.get() < 0 || fstat(copy.get(), &copy_info) != 0) {
@@ -417,12 +425,12 @@ std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int 
     // A new file beside it with the file's owner, group, attributes and mode (the content is the
     // run's to undo; the permissions are the user's, also a later chmod), filled from the copy.
     PreparedRewrite rewrite;
-    rewrite.folder = folder.get();
-    rewrite.name = name;
-    rewrite.input = input.get();
-    rewrite.before = now;
-    rewrite.mode = now.st_mode & 07777;
-    rewrite.temporary = NewTemporaryName(folder.get(), name);
+    rewrite.folder = file.folder.get();
+    rewrite.name = file.name;
+    rewrite.input = file.input.get();
+    rewrite.before = file.now;
+    rewrite.mode = file.now.st_mode & 07777;
+    rewrite.temporary = NewTemporaryName(file.folder.get(), file.name);
     if (std::string error = MakeNewFile(rewrite, nullptr); !error.empty()) {
         return error + "; " + kept;
     }
@@ -431,6 +439,7 @@ std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int 
         return why + "; " + kept;
     };
     std::string copied;
+    std::uint64_t size = 0;
     if (!StreamChecksum(copy.get(), rewrite.output.get(), block, copied, size)) {
         return abandon(std::string("its original cannot be copied back (") + strerror(errno) + ")");
     }
@@ -452,6 +461,22 @@ std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int 
     std::string failed = SwitchIn(rewrite);
     put_back = failed.empty();
     return failed;
+}
+
+// Puts one file back; an empty text when done, else why it was left alone.
+// `put_back`: the file was rewritten with its original (not so when it already was as before).
+std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int files,
+                       bool& put_back) {
+    put_back = false;
+    const std::string kept = "its original is kept as " + CopyPath(point, entry.number);
+    Block block;
+    RewrittenFile file;
+    bool already = false;
+    if (std::string why = CheckRewritten(entry, kept, block, file, already);
+        !why.empty() || already) {
+        return why;
+    }
+    return PutBackCopy(entry, files, kept, block, file, put_back);
 }
 
 }  // namespace
@@ -712,6 +737,31 @@ Status ReadRestorePoint(const std::string& folder, RestorePointInfo& info) {
 
 namespace {
 
+// The entry a journal's "file" line (`fields`, of file `number`) tells of; false when a field
+// does not read.
+bool ParseFileLine(const std::vector<std::string_view>& fields, std::uint64_t number,
+                   RestoreEntry& entry) {
+    entry.number = number;
+    entry.path = Unescaped(fields[2]);
+    entry.old_checksum = std::string(fields[3]);
+    entry.new_checksum = fields[4] == "-" ? std::string() : std::string(fields[4]);
+    unsigned mode = 0;
+    unsigned uid = 0;
+    unsigned gid = 0;
+    if (!ParseNumber(fields[5], entry.size) || !ParseNumber(fields[6], mode, 8) ||
+        !ParseNumber(fields[7], uid) || !ParseNumber(fields[8], gid) ||
+        !ParseTime(fields[9], entry.access_time) || !ParseTime(fields[10], entry.modify_time)) {
+        return false;
+    }
+    entry.mode = static_cast<mode_t>(mode & 07777);
+    if (fields.size() == 12) {
+        entry.temporary = Unescaped(fields[11]);
+    }
+    entry.uid = static_cast<uid_t>(uid);
+    entry.gid = static_cast<gid_t>(gid);
+    return true;
+}
+
 Status ReadRestorePointAt(int point, const std::string& folder, RestorePointInfo& info) {
     std::string text;
     if (!ReadFileAt(point, kJournal, text)) {
@@ -755,25 +805,9 @@ Status ReadRestorePointAt(int point, const std::string& folder, RestorePointInfo
         } else if (kind == "file" && (fields.size() == 11 || fields.size() == 12) &&
                    ParseNumber(fields[1], number)) {
             RestoreEntry entry;
-            entry.number = number;
-            entry.path = Unescaped(fields[2]);
-            entry.old_checksum = std::string(fields[3]);
-            entry.new_checksum = fields[4] == "-" ? std::string() : std::string(fields[4]);
-            unsigned mode = 0;
-            unsigned uid = 0;
-            unsigned gid = 0;
-            if (!ParseNumber(fields[5], entry.size) || !ParseNumber(fields[6], mode, 8) ||
-                !ParseNumber(fields[7], uid) || !ParseNumber(fields[8], gid) ||
-                !ParseTime(fields[9], entry.access_time) ||
-                !ParseTime(fields[10], entry.modify_time)) {
+            if (!ParseFileLine(fields, number, entry)) {
                 continue;
             }
-            entry.mode = static_cast<mode_t>(mode & 07777);
-            if (fields.size() == 12) {
-                entry.temporary = Unescaped(fields[11]);
-            }
-            entry.uid = static_cast<uid_t>(uid);
-            entry.gid = static_cast<gid_t>(gid);
             by_number[number] = info.entries.size();
             info.entries.push_back(std::move(entry));
         } else if (fields.size() >= 2 && ParseNumber(fields[1], number) &&

@@ -20,6 +20,7 @@
 #include "engine/content_search.h"
 #include "engine/file_details.h"
 #include "engine/file_finder.h"
+#include "engine/hit_count.h"
 #include "engine/office_files.h"
 #include "engine/ordered_stage.h"
 #include "engine/regex.h"
@@ -81,10 +82,9 @@ void RunControl::Changed() {
 
 namespace {
 
-std::int32_t SaturatedAdd(std::int32_t a, std::int32_t b) {
-    const std::int64_t sum = static_cast<std::int64_t>(a) + b;
-    return sum > kMaxHitCount ? kMaxHitCount : static_cast<std::int32_t>(sum);
-}
+// The error number of a file or a stage that failed with an exception, which is nearly always
+// for want of memory: the number the pattern engine gives that.
+constexpr int kOutOfMemory = kRegexErrorOutOfMemory;
 
 // A pattern compiled once, when a file first needs it, with what lets most text go unmatched.
 // Thread-safe.
@@ -352,6 +352,560 @@ void DropPrepared(RewriteBatch::Item& item, RestorePoint* restore) {
     }
 }
 
+// Lets the folder a thread kept open go when a content stage ends.
+struct CloseOpenFolder {
+    CloseOpenFolder() = default;
+    CloseOpenFolder(const CloseOpenFolder&) = delete;
+    CloseOpenFolder& operator=(const CloseOpenFolder&) = delete;
+    ~CloseOpenFolder() { t_open_folder.Close(); }
+};
+
+// What a preview works with, made once before the walk.
+struct PreviewTools {
+    PreviewTools(const RunRequest& request, bool regex)
+        : finder(request.fields.search_text, request.fields.replace_text, regex,
+                 request.fields.ignore_case),
+          kept_copies(request.restore_folder),
+          start(request.fields.folder),
+          office(request.office_extensions, request.office_setup) {}
+    const ChangeFinder finder;
+    const RestoreFolderGuard kept_copies;
+    const StartFolder start;  // what it would rewrite lies beneath it
+    OfficeFiles office;
+    RealPaths real_paths;  // the names of the files it would change
+};
+
+// Previews one text file: its count, and in `found` its problems, hit lines and, when it
+// would change, its preview. Nothing for an office document, or a pattern that cannot be
+// used: the content stage takes those.
+std::optional<std::int32_t> PreviewOne(const RunRequest& request, const RunControl& control,
+                                       PreviewTools& tools, FileRecord& record, FileFound& found) {
+    if (control.Stopped()) {
+        return 0;
+    }
+    if (tools.office.Takes(record) || !tools.finder.status().ok()) {
+        return std::nullopt;
+    }
+    if (!IsApprovedForReplace(record.Filename(), request.approved_extensions)) {
+        return 0;  // not opened
+    }
+    const std::string path = record.FullPath();
+    if (tools.kept_copies.Contains(path)) {
+        return 0;  // the way back of earlier runs is never rewritten
+    }
+    const int folder = t_open_folder.For(record);
+    const std::string name = NameIn(folder, record);
+    // The walk leaves the details of the regular files it found to whoever opens them.
+    const FilePlace place(path, folder, name, record.DetailsPending(), &tools.start);
+    const auto problem = [&](const std::string& why) {
+        found.problems.push_back({RunStage::kReplace, ProblemKind::kFile,
+                                  Status::Error(kFileAccessError, path + ": " + why)});
+        return kNotSearched;
+    };
+    try {
+        RewritePlan plan;
+        const RewriteResult result = PreparePreview(
+            place, tools.finder, request.want_details ? DetailsFor(record) : DetailsSink(),
+            request.hit_lines ? &found.hits : nullptr, request.hit_lines.value_or(0), plan,
+            request.preview_changes);
+        if (result.count == kNotSearched) {
+            return problem(result.error);
+        }
+        if (result.rewritten) {
+            // A file reached by two names is told once, by the first in list order (see
+            // RewriteHolding): a file previewed while the walk went on may belong to a
+            // visit of its folder that the walk drops for another.
+            std::string target = tools.real_paths.Of(place, result.name_is_link);
+            if (target.empty()) {
+                return problem(kChangedMeanwhile);
+            }
+            if (!tools.start.Inside(target)) {
+                return problem(tools.start.OutsideText());
+            }
+            found.preview = FilePreview{std::move(plan), false, std::move(target)};
+        }
+        return result.count;
+    } catch (const std::exception& error) {
+        return problem(error.what());
+    }
+}
+
+// Files taken in list order whose counts are final, each with its count.
+using Ready = std::vector<std::pair<std::size_t, std::int32_t>>;
+
+// Files whose results wait for others (rewrites switched in a batch at a time), on the thread
+// that takes the results.
+class Holding {
+  public:
+    virtual ~Holding() = default;
+    // Gets each file in list order and adds to `ready`, in order, those whose counts are final.
+    virtual void Take(std::size_t index, std::int32_t count, Ready& ready) = 0;
+    // Adds the rest when the stage ends.
+    virtual void Flush(Ready& ready) = 0;
+    // Whether a file worked on after a stop ended the stage was changed for good (its count
+    // then stands).
+    virtual bool Stands(std::size_t index) = 0;
+};
+
+// Tells the sink what became of each file, in list order, and adds its count to the run's
+// totals. `hits`, when given, holds each file's hit lines, and `previews` each file's preview.
+class Delivery {
+  public:
+    Delivery(RunSink& sink, RunResult& result, const std::vector<FileRecord*>& records,
+             ProblemBox& problems, std::vector<FileHits>* hits,
+             std::vector<std::optional<FilePreview>>* previews)
+        : sink_(sink),
+          result_(result),
+          records_(records),
+          problems_(problems),
+          hits_(hits),
+          previews_(previews) {}
+
+    // The file's problems, and its count in its record and in the totals.
+    void Count(std::size_t index, std::int32_t count) {
+        problems_.Deliver(index, *records_[index], sink_);
+        if (count >= 1) {
+            result_.files_with_hits = SaturatedAdd(result_.files_with_hits, 1);
+            result_.strings_found = SaturatedAdd(result_.strings_found, count);
+        }
+        records_[index]->SetItemsFound(count);
+    }
+    // Count, then the file's hit lines and preview when it has hits, then that it is done.
+    void Deliver(std::size_t index, std::int32_t count) {
+        Count(index, count);
+        if (hits_ != nullptr) {
+            FileHits lines = std::move((*hits_)[index]);
+            (*hits_)[index] = {};
+            if (count >= 1) {
+                sink_.HitLines(index, *records_[index], std::move(lines));
+            }
+        }
+        if (previews_ != nullptr && (*previews_)[index]) {
+            FilePreview preview = std::move(*(*previews_)[index]);
+            (*previews_)[index].reset();
+            if (count >= 1) {
+                sink_.Previewed(index, *records_[index], std::move(preview));
+            }
+        }
+        sink_.FileDone(index, records_.size(), count);
+    }
+    void Deliver(const Ready& ready) {
+        for (const auto& [index, count] : ready) {
+            Deliver(index, count);
+        }
+    }
+
+  private:
+    RunSink& sink_;
+    RunResult& result_;
+    const std::vector<FileRecord*>& records_;
+    ProblemBox& problems_;
+    std::vector<FileHits>* const hits_;
+    std::vector<std::optional<FilePreview>>* const previews_;
+};
+
+// What the files of a replace stage are worked on with, made once for the stage. `regex`: the
+// pattern switch when the stage starts, for a run of chosen changes.
+struct ReplaceTools {
+    ReplaceTools(const RunRequest& request, bool regex)
+        : ignore_case(request.fields.ignore_case),
+          replacement(ConvertSpecialChars(request.fields.replace_text)),
+          text(ConvertSpecialChars(request.fields.search_text)),
+          kept_copies(request.restore_folder),
+          start(request.fields.folder),
+          as_pattern(SearchPattern(request.fields.search_text, true), ignore_case),
+          as_plain(SearchPattern(request.fields.search_text, false), ignore_case),
+          office(request.office_extensions, request.office_setup) {
+        if (request.chosen) {
+            finder.emplace(request.fields.search_text, request.fields.replace_text, regex,
+                           ignore_case);
+        }
+    }
+
+    const bool ignore_case;
+    const std::string replacement;
+    const std::string text;
+    const RestoreFolderGuard kept_copies;
+    // Every file rewritten lies beneath the folder the run was sent to.
+    const StartFolder start;
+    // Plain texts are replaced as patterns too, escaped first.
+    LazyPattern as_pattern;
+    LazyPattern as_plain;
+    OfficeFiles office;
+    // A run of chosen changes finds a file's changes again as its preview did.
+    std::optional<ChangeFinder> finder;
+};
+
+// What the workers of a replace stage leave for the thread that takes the results: each file's
+// slots are written by the worker on it before its count is taken.
+struct ReplaceSlots {
+    ReplaceSlots(std::size_t files, bool hit_lines, bool preview)
+        : prepared(files),
+          hits(hit_lines ? files : 0),
+          previews(preview ? files : 0),
+          from_handler(files, 0) {}
+
+    // Holds a file's problem, when `status` is one, until the file is taken.
+    void Problem(std::size_t index, Status status) {
+        if (!status.ok()) {
+            problems.Add(index, {RunStage::kReplace, ProblemKind::kFile, std::move(status)});
+        }
+    }
+    FileHits* HitsOf(std::size_t index) { return hits.empty() ? nullptr : &hits[index]; }
+    // Gives up the rewrites worked out and never taken into a batch: their files stay as they
+    // are.
+    void DropAll(RestorePoint* restore) {
+        for (std::unique_ptr<RewriteBatch::Item>& item : prepared) {
+            if (item) {
+                DropPrepared(*item, restore);
+            }
+        }
+    }
+
+    ProblemBox problems;
+    std::vector<std::unique_ptr<RewriteBatch::Item>> prepared;
+    std::vector<FileHits> hits;
+    std::vector<std::optional<FilePreview>> previews;
+    // Documents the office handlers changed: their bytes are not text to keep as the last
+    // rewrite.
+    std::vector<char> from_handler;
+};
+
+// Works out, on a worker thread, what a replace stage does to one file: a text rewrite, a
+// rewrite of the changes chosen from a preview, a preview, or an office document's rewrite by
+// its handler. A rewrite worked out is held in its slot until its batch is switched in.
+class ReplaceWorker {
+  public:
+    // `preview` and `early` for a preview: what it works with, and the files it previewed while
+    // the walk went on.
+    ReplaceWorker(const RunRequest& request, const RunControl& control,
+                  const std::vector<FileRecord*>& records, ReplaceTools& tools, ReplaceSlots& slots,
+                  RestorePoint* restore, PreviewTools* preview, EarlySearch* early)
+        : request_(request),
+          control_(control),
+          records_(records),
+          tools_(tools),
+          slots_(slots),
+          restore_(restore),
+          preview_(preview),
+          early_(early) {}
+
+    std::int32_t Process(std::size_t index) {
+        FileRecord& record = *records_[index];
+        if (preview_ != nullptr) {
+            if (const std::optional<std::int32_t> count = PreviewText(index, record)) {
+                return *count;
+            }
+        }
+        if (control_.Stopped() || tools_.kept_copies.Contains(record.FullPath())) {
+            return 0;  // the way back of earlier runs is never rewritten
+        }
+        // Office documents go to their handlers whatever the approved list says.
+        if (tools_.office.Takes(record)) {
+            return Office(index, record);
+        }
+        return Text(index, record);
+    }
+
+  private:
+    // A text file, previewed while the walk went on or now; nothing for a file the preview left
+    // to the rest of the stage.
+    std::optional<std::int32_t> PreviewText(std::size_t index, FileRecord& record) {
+        FileFound found;
+        std::optional<std::int32_t> count =
+            early_ != nullptr ? early_->Take(&record, found) : std::nullopt;
+        if (!count) {
+            count = PreviewOne(request_, control_, *preview_, record, found);
+        }
+        if (count) {
+            for (RunProblem& problem : found.problems) {
+                slots_.problems.Add(index, std::move(problem));
+            }
+            if (!slots_.hits.empty()) {
+                slots_.hits[index] = std::move(found.hits);
+            }
+            slots_.previews[index] = std::move(found.preview);
+        }
+        return count;
+    }
+
+    std::int32_t Office(std::size_t index, FileRecord& record) {
+        // The same rules as for a text file, before the document reaches its handler: one that
+        // may not be rewritten is only searched, and told when it has hits.
+        std::string why = WhyNotRewritable(record.FullPath());
+        if (why.empty() && tools_.start.LeadsOut(record.FullPath())) {
+            why = tools_.start.OutsideText();
+        }
+        try {
+            if (!why.empty()) {
+                return OfficeSearchOnly(index, record, why);
+            }
+            return preview_ != nullptr ? OfficePreview(index, record)
+                                       : OfficeRewrite(index, record);
+        } catch (const std::exception& failure) {
+            slots_.Problem(index,
+                           Status::Error(kOutOfMemory, record.FullPath() + ": " + failure.what()));
+            return kNotSearched;
+        }
+    }
+
+    std::int32_t OfficeSearchOnly(std::size_t index, FileRecord& record, const std::string& why) {
+        Status error;
+        const std::int32_t found =
+            tools_.office.Search(record, tools_.text, tools_.ignore_case, error);
+        slots_.Problem(index, std::move(error));
+        if (found > 0) {
+            slots_.Problem(index, Status::Error(kFileAccessError, record.FullPath() + ": " + why));
+            return kNotSearched;
+        }
+        return found;
+    }
+
+    std::int32_t OfficePreview(std::size_t index, FileRecord& record) {
+        Status error;
+        const std::int32_t found = tools_.office.Search(record, tools_.text, tools_.ignore_case,
+                                                        error, slots_.HitsOf(index));
+        slots_.Problem(index, std::move(error));
+        if (found > 0) {
+            FilePreview shown;
+            shown.office = true;
+            shown.plan.digest = FileDigest(record.FullPath());
+            shown.target = preview_->real_paths.Of(record.FullPath());
+            if (shown.target.empty()) {
+                shown.target = record.FullPath();
+            }
+            slots_.previews[index] = std::move(shown);
+        }
+        return found;
+    }
+
+    std::int32_t OfficeRewrite(std::size_t index, FileRecord& record) {
+        auto item = std::make_unique<RewriteBatch::Item>();
+        std::string original;
+        bool rewritten = false;
+        Status error;
+        std::optional<std::uint64_t> digest;
+        if (const ChosenChange* chosen = ChosenFor(index)) {
+            digest = chosen->digest;
+        }
+        const std::int32_t count = tools_.office.PrepareReplace(
+            record, tools_.text, tools_.replacement, tools_.ignore_case, item->rewrite, original,
+            rewritten, error, slots_.HitsOf(index), digest, &tools_.start);
+        slots_.Problem(index, std::move(error));
+        if (!rewritten) {
+            return count;
+        }
+        slots_.from_handler[index] = 1;
+        return Hold(index, std::move(item), original, count);
+    }
+
+    // A text file: every match replaced, or the changes chosen from a preview made again.
+    std::int32_t Text(std::size_t index, FileRecord& record) {
+        if (!IsApprovedForReplace(record.Filename(), request_.approved_extensions)) {
+            return 0;  // not opened
+        }
+        const std::string path = record.FullPath();
+        const int folder = t_open_folder.For(record);
+        const std::string name = NameIn(folder, record);
+        const FilePlace place(path, folder, name, false, &tools_.start);
+        try {
+            LazyPattern& lazy = control_.UseRegex() ? tools_.as_pattern : tools_.as_plain;
+            const RegExp* compiled = lazy.Get([&](const Status& status) {
+                slots_.problems.Add(index, {RunStage::kReplace, ProblemKind::kBadPattern, status});
+            });
+            if (compiled == nullptr) {
+                return kNotSearched;
+            }
+            auto item = std::make_unique<RewriteBatch::Item>();
+            std::string_view original;
+            const ChosenChange* chosen = ChosenFor(index);
+            const RewriteResult result =
+                chosen != nullptr ? RewriteChosen(index, place, *chosen, *item, original)
+                                  : RewriteText(index, place, *compiled, lazy, *item, original);
+            if (result.count == kNotSearched) {
+                slots_.Problem(index, Status::Error(kFileAccessError, path + ": " + result.error));
+                return kNotSearched;
+            }
+            if (!result.rewritten) {
+                return result.count;
+            }
+            return Hold(index, std::move(item), original, result.count);
+        } catch (const std::exception& error) {
+            slots_.Problem(index, Status::Error(kOutOfMemory, path + ": " + error.what()));
+            return kNotSearched;
+        }
+    }
+
+    RewriteResult RewriteText(std::size_t index, const FilePlace& place, const RegExp& pattern,
+                              const LazyPattern& lazy, RewriteBatch::Item& item,
+                              std::string_view& original) {
+        return PrepareRewrite(place, pattern, tools_.replacement, lazy.Shortcut(),
+                              DetailsOf(*records_[index]), item.rewrite, original,
+                              slots_.HitsOf(index), request_.hit_lines.value_or(0));
+    }
+
+    RewriteResult RewriteChosen(std::size_t index, const FilePlace& place,
+                                const ChosenChange& chosen, RewriteBatch::Item& item,
+                                std::string_view& original) {
+        return PrepareChosenRewrite(place, chosen.digest, chosen.seen,
+                                    chosen.all ? nullptr : &chosen.edits, *tools_.finder,
+                                    DetailsOf(*records_[index]), item.rewrite, original,
+                                    slots_.HitsOf(index), request_.hit_lines.value_or(0));
+    }
+
+    // Keeps the original of a worked-out rewrite and holds it for the next batch.
+    std::int32_t Hold(std::size_t index, std::unique_ptr<RewriteBatch::Item> item,
+                      std::string_view original, std::int32_t count) {
+        {
+            // A file reached again by another name (a link) is rewritten once.
+            std::lock_guard lock(targets_mutex_);
+            if (!targets_.insert(item->rewrite.target).second) {
+                return 0;
+            }
+        }
+        if (restore_ != nullptr) {
+            if (const Status kept = restore_->KeepOriginal(item->rewrite, original, item->kept);
+                !kept.ok()) {
+                const std::string why = kept.number() == EAGAIN
+                                            ? kept.description()
+                                            : "no restore copy could be kept, so the file was "
+                                              "left as it is: " +
+                                                  kept.description();
+                slots_.Problem(index, Status::Error(kFileAccessError,
+                                                    records_[index]->FullPath() + ": " + why));
+                return kNotSearched;
+            }
+        }
+        item->index = index;
+        item->count = count;
+        slots_.prepared[index] = std::move(item);
+        return count;
+    }
+
+    const ChosenChange* ChosenFor(std::size_t index) const {
+        return request_.chosen ? &(*request_.chosen)[index] : nullptr;
+    }
+    // Only the list and the tree show sizes and dates.
+    DetailsSink DetailsOf(FileRecord& record) const {
+        return request_.want_details ? DetailsFor(record) : DetailsSink();
+    }
+
+    const RunRequest& request_;
+    const RunControl& control_;
+    const std::vector<FileRecord*>& records_;
+    ReplaceTools& tools_;
+    ReplaceSlots& slots_;
+    RestorePoint* const restore_;
+    PreviewTools* const preview_;
+    EarlySearch* const early_;
+    std::mutex targets_mutex_;
+    std::unordered_set<std::string> targets_;  // protected by targets_mutex_
+};
+
+// The taking side of a replace stage: rewrites are switched in a batch at a time, so the files
+// a batch holds wait for it and, to keep the list order, so do the files after them.
+class RewriteHolding final : public Holding {
+  public:
+    RewriteHolding(const std::vector<FileRecord*>& records, ReplaceSlots& slots,
+                   RestorePoint* restore, std::function<void(const SwitchMoment&)> before_switch)
+        : records_(records),
+          slots_(slots),
+          restore_(restore),
+          batch_(restore, std::move(before_switch)),
+          counts_after_(records.size(), 0) {}
+
+    void Take(std::size_t index, std::int32_t count, Ready& ready) override {
+        if (!slots_.previews.empty() && slots_.previews[index] &&
+            !told_.insert(slots_.previews[index]->target).second) {
+            // Reached again by another name (a link): told once, as it is rewritten once.
+            slots_.previews[index].reset();
+            count = 0;
+        }
+        counts_after_[index] = count;
+        if (slots_.prepared[index]) {
+            if (batch_.size() == 0) {
+                first_held_ = std::chrono::steady_clock::now();
+            }
+            batch_.Add(std::move(slots_.prepared[index]));
+        }
+        if (batch_.size() == 0) {
+            ready.emplace_back(index, count);
+            return;
+        }
+        waiting_.push_back(index);
+        if (batch_.size() >= kBatchFiles || batch_.bytes() >= kBatchBytes ||
+            std::chrono::steady_clock::now() - first_held_ >= kBatchTime) {
+            Commit(ready);
+        }
+    }
+    void Flush(Ready& ready) override { Commit(ready); }
+    bool Stands(std::size_t index) override {
+        if (slots_.prepared[index]) {  // worked out, never switched in: the file is as it was
+            DropPrepared(*slots_.prepared[index], restore_);
+            slots_.prepared[index].reset();
+            return false;
+        }
+        return true;
+    }
+
+    // After the stage: the switched names flushed to disk, and the last text rewritten kept.
+    void Finish(RunSink& sink) {
+        if (const Status flushed = batch_.Finish(); !flushed.ok()) {
+            sink.Problem({RunStage::kReplace, ProblemKind::kFile, flushed});
+        }
+        if (last_content_) {
+            if (Status kept = KeepLastRewrite(*last_content_); !kept.ok()) {
+                sink.Problem({RunStage::kReplace, ProblemKind::kFile, kept});
+            }
+        }
+    }
+
+  private:
+    void Commit(Ready& ready) {
+        for (RewriteBatch::Outcome& outcome : batch_.Commit()) {
+            Settle(outcome);
+        }
+        for (const std::size_t index : waiting_) {
+            ready.emplace_back(index, counts_after_[index]);
+        }
+        waiting_.clear();
+    }
+
+    void Settle(RewriteBatch::Outcome& outcome) {
+        const std::size_t index = outcome.index;
+        counts_after_[index] = outcome.count;
+        if (outcome.count == kNotSearched) {
+            slots_.Problem(index, Status::Error(kFileAccessError, records_[index]->FullPath() +
+                                                                      ": " + outcome.error));
+        } else if (outcome.rewritten) {
+            if (slots_.from_handler[index] == 0) {
+                last_content_ = std::move(outcome.new_content);
+            }
+            if (outcome.names > 1) {
+                // The new file takes this name only: hard links cannot be kept in step.
+                slots_.problems.Add(
+                    index, {RunStage::kReplace, ProblemKind::kNotice,
+                            Status::Error(EMLINK, records_[index]->FullPath() + ": it has " +
+                                                      std::to_string(outcome.names) +
+                                                      " names; this one was rewritten, the "
+                                                      "others keep the old text")});
+            }
+        }
+    }
+
+    const std::vector<FileRecord*>& records_;
+    ReplaceSlots& slots_;
+    RestorePoint* const restore_;
+    RewriteBatch batch_;
+    std::vector<std::size_t> waiting_;
+    std::chrono::steady_clock::time_point first_held_ = std::chrono::steady_clock::now();
+    std::vector<std::int32_t> counts_after_;
+    // The last file rewritten, which may have been left empty.
+    std::optional<std::string> last_content_;
+    // The files a preview told of, by their real paths.
+    std::unordered_set<std::string> told_;
+};
+
 class Run {
   public:
     Run(const RunRequest& request, RunSink& sink, RunControl& control)
@@ -397,7 +951,7 @@ class Run {
             EarlySearch early(
                 std::max(1u, Workers() - 1),
                 [&](FileRecord& record, FileFound& found) {
-                    return PreviewOne(tools, record, found);
+                    return PreviewOne(request_, control_, tools, record, found);
                 },
                 control_);
             result_.files = BuildFileList(&early);
@@ -448,7 +1002,7 @@ class Run {
         try {
             stage();
         } catch (const std::exception& error) {
-            sink_.Problem({where, ProblemKind::kFile, Status::Error(7, error.what())});
+            sink_.Problem({where, ProblemKind::kFile, Status::Error(kOutOfMemory, error.what())});
         }
     }
 
@@ -457,9 +1011,8 @@ class Run {
                                      : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     }
 
-    std::shared_ptr<FileRecords> BuildFileList(EarlySearch* early) {
-        sink_.Listing();
-        FileFinder finder;
+    // The size and date filters of the search fields.
+    void SetFilters(FileFinder& finder) const {
         switch (fields_.size_option) {
             case SearchFields::kSizeSmall:
                 finder.SetGreaterThanSize(false);
@@ -501,6 +1054,12 @@ class Run {
             default:
                 break;
         }
+    }
+
+    std::shared_ptr<FileRecords> BuildFileList(EarlySearch* early) {
+        sink_.Listing();
+        FileFinder finder;
+        SetFilters(finder);
         finder.SetFilterMask(fields_.file_mask);
         finder.SetSearchType(fields_.include_listed ? 1 : 0);
         finder.SetRecursive(fields_.recursive);
@@ -556,88 +1115,64 @@ class Run {
     }
 
     // Runs a stage's workers so that Pause and Stop reach them, and delivers each file's
-    // problems and count in list order.
-    using Ready = std::vector<std::pair<std::size_t, std::int32_t>>;
-    // Files whose results wait for others (rewrites switched in a batch at a time). `take` gets
-    // each file in list order and adds to `ready`, in order, those whose counts are final;
-    // `flush` the rest when the stage ends; `stands` says whether a file worked on after a stop
-    // ended the stage was changed for good (its count then stands).
-    struct Holding {
-        std::function<void(std::size_t index, std::int32_t count, Ready& ready)> take;
-        std::function<void(Ready& ready)> flush;
-        std::function<bool(std::size_t index)> stands;
-    };
-
-    // `hits`, when given, holds each file's hit lines, and `previews` each file's preview, each
-    // slot written before its count is taken.
+    // problems and count in list order. `hits`, when given, holds each file's hit lines, and
+    // `previews` each file's preview, each slot written before its count is taken.
     // `done_early`, for a search: the count of a file searched while the walk went on, with its
     // hit lines and problems put in their places, or nothing.
     void RunStage(OrderedStage& stage, std::vector<FileRecord*>& records, ProblemBox& problems,
-                  std::vector<FileHits>* hits, const Holding* holding = nullptr,
+                  std::vector<FileHits>* hits, Holding* holding = nullptr,
                   std::vector<std::optional<FilePreview>>* previews = nullptr,
                   const std::function<std::optional<std::int32_t>(std::size_t)>& done_early = {}) {
         stage.workers = Workers();
         stage.may_start = [this] { return !control_.Paused() || control_.Stopped(); };
-        const std::size_t total = records.size();
-        const auto record_count = [&](std::size_t index, std::int32_t count) {
-            problems.Deliver(index, *records[index], sink_);
-            if (count >= 1) {
-                result_.files_with_hits = SaturatedAdd(result_.files_with_hits, 1);
-                result_.strings_found = SaturatedAdd(result_.strings_found, count);
-            }
-            records[index]->SetItemsFound(count);
-        };
-        const auto deliver = [&](std::size_t index, std::int32_t count) {
-            record_count(index, count);
-            if (hits != nullptr) {
-                FileHits lines = std::move((*hits)[index]);
-                (*hits)[index] = {};
-                if (count >= 1) {
-                    sink_.HitLines(index, *records[index], std::move(lines));
-                }
-            }
-            if (previews != nullptr && (*previews)[index]) {
-                FilePreview preview = std::move(*(*previews)[index]);
-                (*previews)[index].reset();
-                if (count >= 1) {
-                    sink_.Previewed(index, *records[index], std::move(preview));
-                }
-            }
-            sink_.FileDone(index, total, count);
-        };
+        Delivery delivery(sink_, result_, records, problems, hits, previews);
         Ready ready;
         stage.take = [&](std::size_t index, std::int32_t count) {
             if (holding == nullptr) {
-                deliver(index, count);
+                delivery.Deliver(index, count);
             } else {
                 ready.clear();
-                holding->take(index, count, ready);
-                for (const auto& [file, final_count] : ready) {
-                    deliver(file, final_count);
-                }
+                holding->Take(index, count, ready);
+                delivery.Deliver(ready);
             }
             return !control_.StopPause();
         };
-        // Files rewritten after a stop was asked for are rewritten: their counts stand. Files
-        // searched by then were searched, by the stage or while the walk went on (`done_early`):
-        // they are told as any other, with their hit lines. A worker still on a large file holds
-        // back the results taken in order, not the work.
+        stage.take_after_end = AfterEnd(delivery, holding, done_early);
+        RunWoken(stage, records.size());
+        if (holding != nullptr) {
+            ready.clear();
+            holding->Flush(ready);
+            delivery.Deliver(ready);
+        }
+    }
+
+    // What becomes of the files not taken when a stop ended a stage. Files rewritten after a stop
+    // was asked for are rewritten: their counts stand. Files searched by then were searched, by
+    // the stage or while the walk went on (`done_early`): they are told as any other, with their
+    // hit lines. A worker still on a large file holds back the results taken in order, not the
+    // work.
+    std::function<void(std::size_t, std::optional<std::int32_t>)> AfterEnd(
+        Delivery& delivery, Holding* holding,
+        const std::function<std::optional<std::int32_t>(std::size_t)>& done_early) const {
         if (request_.kind == RunKind::kReplace) {
-            stage.take_after_end = [&](std::size_t index, std::optional<std::int32_t> count) {
-                if (count && (holding == nullptr || holding->stands(index))) {
-                    record_count(index, *count);
-                }
-            };
-        } else {
-            stage.take_after_end = [&](std::size_t index, std::optional<std::int32_t> count) {
-                if (!count && done_early) {
-                    count = done_early(index);
-                }
-                if (count) {
-                    deliver(index, *count);
+            return [&delivery, holding](std::size_t index, std::optional<std::int32_t> count) {
+                if (count && (holding == nullptr || holding->Stands(index))) {
+                    delivery.Count(index, *count);
                 }
             };
         }
+        return [&delivery, &done_early](std::size_t index, std::optional<std::int32_t> count) {
+            if (!count && done_early) {
+                count = done_early(index);
+            }
+            if (count) {
+                delivery.Deliver(index, *count);
+            }
+        };
+    }
+
+    // Runs the stage with Stop and Pause waking its held-back workers.
+    void RunWoken(OrderedStage& stage, std::size_t total) {
         control_.SetWake([&stage] { stage.Wake(); });
         try {
             stage.Run(total);
@@ -646,13 +1181,6 @@ class Run {
             throw;
         }
         control_.SetWake({});
-        if (holding != nullptr) {
-            ready.clear();
-            holding->flush(ready);
-            for (const auto& [file, final_count] : ready) {
-                deliver(file, final_count);
-            }
-        }
     }
 
     // What a search run searches with, made once before the walk.
@@ -669,76 +1197,6 @@ class Run {
         LazyPattern pattern;
         OfficeFiles office;
     };
-
-    // What a preview works with, made once before the walk.
-    struct PreviewTools {
-        PreviewTools(const RunRequest& request, bool regex)
-            : finder(request.fields.search_text, request.fields.replace_text, regex,
-                     request.fields.ignore_case),
-              kept_copies(request.restore_folder),
-              start(request.fields.folder),
-              office(request.office_extensions, request.office_setup) {}
-        const ChangeFinder finder;
-        const RestoreFolderGuard kept_copies;
-        const StartFolder start;  // what it would rewrite lies beneath it
-        OfficeFiles office;
-        RealPaths real_paths;  // the names of the files it would change
-    };
-
-    // Previews one text file: its count, and in `found` its problems, hit lines and, when it
-    // would change, its preview. Nothing for an office document, or a pattern that cannot be
-    // used: the content stage takes those.
-    std::optional<std::int32_t> PreviewOne(PreviewTools& tools, FileRecord& record,
-                                           FileFound& found) {
-        if (control_.Stopped()) {
-            return 0;
-        }
-        if (tools.office.Takes(record) || !tools.finder.status().ok()) {
-            return std::nullopt;
-        }
-        if (!IsApprovedForReplace(record.Filename(), request_.approved_extensions)) {
-            return 0;  // not opened
-        }
-        const std::string path = record.FullPath();
-        if (tools.kept_copies.Contains(path)) {
-            return 0;  // the way back of earlier runs is never rewritten
-        }
-        const int folder = t_open_folder.For(record);
-        const std::string name = NameIn(folder, record);
-        // The walk leaves the details of the regular files it found to whoever opens them.
-        const FilePlace place(path, folder, name, record.DetailsPending(), &tools.start);
-        const auto problem = [&](const std::string& why) {
-            found.problems.push_back(
-                {RunStage::kReplace, ProblemKind::kFile, Status::Error(75, path + ": " + why)});
-            return kNotSearched;
-        };
-        try {
-            RewritePlan plan;
-            const RewriteResult result = PreparePreview(
-                place, tools.finder, request_.want_details ? DetailsFor(record) : DetailsSink(),
-                request_.hit_lines ? &found.hits : nullptr, request_.hit_lines.value_or(0), plan,
-                request_.preview_changes);
-            if (result.count == kNotSearched) {
-                return problem(result.error);
-            }
-            if (result.rewritten) {
-                // A file reached by two names is told once, by the first in list order (see
-                // ReplaceInFileList): a file previewed while the walk went on may belong to a
-                // visit of its folder that the walk drops for another.
-                std::string target = tools.real_paths.Of(place, result.name_is_link);
-                if (target.empty()) {
-                    return problem(kChangedMeanwhile);
-                }
-                if (!tools.start.Inside(target)) {
-                    return problem(tools.start.OutsideText());
-                }
-                found.preview = FilePreview{std::move(plan), false, std::move(target)};
-            }
-            return result.count;
-        } catch (const std::exception& error) {
-            return problem(error.what());
-        }
-    }
 
     // Searches one file; nothing when it is an office document and `early` (those go to
     // LibreOffice in list order).
@@ -824,9 +1282,7 @@ class Run {
     }
 
     void SearchInFileList(FileRecords& files, SearchTools& tools, EarlySearch& early) {
-        struct CloseFolder {
-            ~CloseFolder() { t_open_folder.Close(); }
-        } close_folder;
+        const CloseOpenFolder close_folder;
         std::vector<FileRecord*> records = RecordsOf(files);
         sink_.ContentStage(RunKind::kSearch, records.size());
         ProblemBox problems;
@@ -866,304 +1322,24 @@ class Run {
     // `preview` and `early` for a preview: what it works with, and the files it previewed while
     // the walk went on.
     void ReplaceInFileList(FileRecords& files, RestorePoint* restore,
-                           PreviewTools* preview_tools = nullptr, EarlySearch* early = nullptr) {
-        struct CloseFolder {
-            ~CloseFolder() { t_open_folder.Close(); }
-        } close_folder;
+                           PreviewTools* preview = nullptr, EarlySearch* early = nullptr) {
+        const CloseOpenFolder close_folder;
         std::vector<FileRecord*> records = RecordsOf(files);
         sink_.ContentStage(RunKind::kReplace, records.size());
-        const bool ignore_case = fields_.ignore_case;
-        const std::string replacement = ConvertSpecialChars(fields_.replace_text);
-        const std::string text = ConvertSpecialChars(fields_.search_text);
-        const std::string& approved = request_.approved_extensions;
-        const RestoreFolderGuard kept_copies(request_.restore_folder);
-        // Every file rewritten lies beneath the folder the run was sent to.
-        const StartFolder start(fields_.folder);
-        // Plain texts are replaced as patterns too, escaped first.
-        LazyPattern as_pattern(SearchPattern(fields_.search_text, true), ignore_case);
-        LazyPattern as_plain(SearchPattern(fields_.search_text, false), ignore_case);
-        OfficeFiles office(request_.office_extensions, request_.office_setup);
-        ProblemBox problems;
-        const auto file_problem = [&problems](std::size_t index, Status status) {
-            if (!status.ok()) {
-                problems.Add(index, {RunStage::kReplace, ProblemKind::kFile, std::move(status)});
-            }
-        };
-        // The last file rewritten, which may have been left empty.
-        std::optional<std::string> last_content;
-        // Rewrites worked out by the workers, each file's slot written by one worker before its
-        // count is taken.
-        std::vector<std::unique_ptr<RewriteBatch::Item>> prepared(records.size());
-        std::vector<std::int32_t> counts_after(records.size(), 0);
-        std::vector<FileHits> hits(request_.hit_lines ? records.size() : 0);
-        const bool preview = preview_tools != nullptr;
-        // A run of chosen changes finds a file's changes again as its preview did.
-        std::optional<ChangeFinder> finder;
-        if (request_.chosen) {
-            finder.emplace(fields_.search_text, fields_.replace_text, control_.UseRegex(),
-                           ignore_case);
-        }
-        std::vector<std::optional<FilePreview>> previews(preview ? records.size() : 0);
-        const auto chosen_for = [&](std::size_t index) -> const ChosenChange* {
-            return request_.chosen ? &(*request_.chosen)[index] : nullptr;
-        };
-        std::mutex targets_mutex;
-        std::unordered_set<std::string> targets;  // protected by targets_mutex
-        // Only the list and the tree show sizes and dates.
-        const auto details_for = [this](FileRecord& record) {
-            return request_.want_details ? DetailsFor(record) : DetailsSink();
-        };
-
-        // Documents the office handlers changed: their bytes are not text to keep as the last
-        // rewrite.
-        std::vector<char> from_handler(records.size(), 0);
-        // Keeps the original of a worked-out rewrite and holds it for the next batch.
-        const auto hold = [&](std::size_t index, std::unique_ptr<RewriteBatch::Item> item,
-                              std::string_view original, std::int32_t count) -> std::int32_t {
-            {
-                // A file reached again by another name (a link) is rewritten once.
-                std::lock_guard lock(targets_mutex);
-                if (!targets.insert(item->rewrite.target).second) {
-                    return 0;
-                }
-            }
-            if (restore != nullptr) {
-                if (const Status kept = restore->KeepOriginal(item->rewrite, original, item->kept);
-                    !kept.ok()) {
-                    const std::string why = kept.number() == EAGAIN
-                                                ? kept.description()
-                                                : "no restore copy could be kept, so the file "
-                                                  "was left as it is: " +
-                                                      kept.description();
-                    file_problem(index, Status::Error(75, records[index]->FullPath() + ": " + why));
-                    return kNotSearched;
-                }
-            }
-            item->index = index;
-            item->count = count;
-            prepared[index] = std::move(item);
-            return count;
-        };
-
+        ReplaceTools tools(request_, control_.UseRegex());
+        ReplaceSlots slots(records.size(), request_.hit_lines.has_value(), preview != nullptr);
+        ReplaceWorker worker(request_, control_, records, tools, slots, restore, preview, early);
         OrderedStage stage;
-        stage.process = [&](std::size_t index) -> std::int32_t {
-            FileRecord& record = *records[index];
-            if (preview) {
-                // Text files, previewed while the walk went on or now.
-                FileFound found;
-                std::optional<std::int32_t> count =
-                    early != nullptr ? early->Take(&record, found) : std::nullopt;
-                if (!count) {
-                    count = PreviewOne(*preview_tools, record, found);
-                }
-                if (count) {
-                    for (RunProblem& problem : found.problems) {
-                        problems.Add(index, std::move(problem));
-                    }
-                    if (!hits.empty()) {
-                        hits[index] = std::move(found.hits);
-                    }
-                    previews[index] = std::move(found.preview);
-                    return *count;
-                }
-            }
-            if (control_.Stopped() || kept_copies.Contains(record.FullPath())) {
-                return 0;  // the way back of earlier runs is never rewritten
-            }
-            // Office documents go to their handlers whatever the approved list says.
-            if (office.Takes(record)) {
-                // The same rules as for a text file, before the document reaches its handler:
-                // one that may not be rewritten is only searched, and told when it has hits.
-                std::string why = WhyNotRewritable(record.FullPath());
-                if (why.empty() && start.LeadsOut(record.FullPath())) {
-                    why = start.OutsideText();
-                }
-                if (!why.empty()) {
-                    try {
-                        Status error;
-                        const std::int32_t found = office.Search(record, text, ignore_case, error);
-                        file_problem(index, std::move(error));
-                        if (found > 0) {
-                            file_problem(index, Status::Error(75, record.FullPath() + ": " + why));
-                            return kNotSearched;
-                        }
-                        return found;
-                    } catch (const std::exception& failure) {
-                        file_problem(index,
-                                     Status::Error(7, record.FullPath() + ": " + failure.what()));
-                        return kNotSearched;
-                    }
-                }
-                try {
-                    if (preview) {
-                        Status error;
-                        const std::int32_t found =
-                            office.Search(record, text, ignore_case, error,
-                                          hits.empty() ? nullptr : &hits[index]);
-                        file_problem(index, std::move(error));
-                        if (found > 0) {
-                            FilePreview shown;
-                            shown.office = true;
-                            shown.plan.digest = FileDigest(record.FullPath());
-                            shown.target = preview_tools->real_paths.Of(record.FullPath());
-                            if (shown.target.empty()) {
-                                shown.target = record.FullPath();
-                            }
-                            previews[index] = std::move(shown);
-                        }
-                        return found;
-                    }
-                    auto item = std::make_unique<RewriteBatch::Item>();
-                    std::string original;
-                    bool rewritten = false;
-                    Status error;
-                    std::optional<std::uint64_t> digest;
-                    if (const ChosenChange* chosen = chosen_for(index)) {
-                        digest = chosen->digest;
-                    }
-                    const std::int32_t count = office.PrepareReplace(
-                        record, text, replacement, ignore_case, item->rewrite, original, rewritten,
-                        error, hits.empty() ? nullptr : &hits[index], digest, &start);
-                    file_problem(index, std::move(error));
-                    if (!rewritten) {
-                        return count;
-                    }
-                    from_handler[index] = 1;
-                    return hold(index, std::move(item), original, count);
-                } catch (const std::exception& error) {
-                    file_problem(index, Status::Error(7, record.FullPath() + ": " + error.what()));
-                    return kNotSearched;
-                }
-            }
-            if (!IsApprovedForReplace(record.Filename(), approved)) {
-                return 0;  // not opened
-            }
-            const std::string path = record.FullPath();
-            const int folder = t_open_folder.For(record);
-            const std::string name = NameIn(folder, record);
-            const FilePlace place(path, folder, name, false, &start);
-            try {
-                LazyPattern& lazy = control_.UseRegex() ? as_pattern : as_plain;
-                const RegExp* compiled = lazy.Get([&](const Status& status) {
-                    problems.Add(index, {RunStage::kReplace, ProblemKind::kBadPattern, status});
-                });
-                if (compiled == nullptr) {
-                    return kNotSearched;
-                }
-                auto item = std::make_unique<RewriteBatch::Item>();
-                std::string_view original;
-                FileHits* const lines = hits.empty() ? nullptr : &hits[index];
-                const ChosenChange* chosen = chosen_for(index);
-                const int context = request_.hit_lines.value_or(0);
-                const RewriteResult result =
-                    chosen != nullptr
-                        ? PrepareChosenRewrite(place, chosen->digest, chosen->seen,
-                                               chosen->all ? nullptr : &chosen->edits, *finder,
-                                               details_for(record), item->rewrite, original, lines,
-                                               context)
-                        : PrepareRewrite(place, *compiled, replacement, lazy.Shortcut(),
-                                         details_for(record), item->rewrite, original, lines,
-                                         context);
-                if (result.count == kNotSearched) {
-                    file_problem(index, Status::Error(75, path + ": " + result.error));
-                    return kNotSearched;
-                }
-                if (!result.rewritten) {
-                    return result.count;
-                }
-                return hold(index, std::move(item), original, result.count);
-            } catch (const std::exception& error) {
-                file_problem(index, Status::Error(7, path + ": " + error.what()));
-                return kNotSearched;
-            }
-        };
-        // Rewrites are switched in a batch at a time: the files a batch holds wait for it, and
-        // so, to keep the list order, do the files after them.
-        RewriteBatch batch(restore, request_.before_switch);
-        std::vector<std::size_t> waiting;
-        auto first_held = std::chrono::steady_clock::now();
-        const auto commit = [&](Ready& ready) {
-            for (RewriteBatch::Outcome& outcome : batch.Commit()) {
-                counts_after[outcome.index] = outcome.count;
-                if (outcome.count == kNotSearched) {
-                    file_problem(outcome.index,
-                                 Status::Error(75, records[outcome.index]->FullPath() + ": " +
-                                                       outcome.error));
-                } else if (outcome.rewritten) {
-                    if (from_handler[outcome.index] == 0) {
-                        last_content = std::move(outcome.new_content);
-                    }
-                    if (outcome.names > 1) {
-                        // The new file takes this name only: hard links cannot be kept in step.
-                        problems.Add(
-                            outcome.index,
-                            {RunStage::kReplace, ProblemKind::kNotice,
-                             Status::Error(EMLINK, records[outcome.index]->FullPath() +
-                                                       ": it has " + std::to_string(outcome.names) +
-                                                       " names; this one was rewritten, the "
-                                                       "others keep the old text")});
-                    }
-                }
-            }
-            for (const std::size_t index : waiting) {
-                ready.emplace_back(index, counts_after[index]);
-            }
-            waiting.clear();
-        };
-        // The files a preview told of, by their real paths.
-        std::unordered_set<std::string> told;
-        Holding holding;
-        holding.take = [&](std::size_t index, std::int32_t count, Ready& ready) {
-            if (preview && previews[index] && !told.insert(previews[index]->target).second) {
-                // Reached again by another name (a link): told once, as it is rewritten once.
-                previews[index].reset();
-                count = 0;
-            }
-            counts_after[index] = count;
-            if (prepared[index]) {
-                if (batch.size() == 0) {
-                    first_held = std::chrono::steady_clock::now();
-                }
-                batch.Add(std::move(prepared[index]));
-            }
-            if (batch.size() == 0) {
-                ready.emplace_back(index, count);
-                return;
-            }
-            waiting.push_back(index);
-            if (batch.size() >= kBatchFiles || batch.bytes() >= kBatchBytes ||
-                std::chrono::steady_clock::now() - first_held >= kBatchTime) {
-                commit(ready);
-            }
-        };
-        holding.flush = [&](Ready& ready) { commit(ready); };
-        holding.stands = [&](std::size_t index) {
-            if (prepared[index]) {  // worked out, never switched in: the file is as it was
-                DropPrepared(*prepared[index], restore);
-                prepared[index].reset();
-                return false;
-            }
-            return true;
-        };
+        stage.process = [&worker](std::size_t index) { return worker.Process(index); };
+        RewriteHolding holding(records, slots, restore, request_.before_switch);
         try {
-            RunStage(stage, records, problems, hits.empty() ? nullptr : &hits, &holding,
-                     previews.empty() ? nullptr : &previews);
+            RunStage(stage, records, slots.problems, slots.hits.empty() ? nullptr : &slots.hits,
+                     &holding, slots.previews.empty() ? nullptr : &slots.previews);
         } catch (...) {
-            for (std::unique_ptr<RewriteBatch::Item>& item : prepared) {
-                if (item) {
-                    DropPrepared(*item, restore);
-                }
-            }
+            slots.DropAll(restore);
             throw;
         }
-        if (const Status flushed = batch.Finish(); !flushed.ok()) {
-            sink_.Problem({RunStage::kReplace, ProblemKind::kFile, flushed});
-        }
-        if (last_content) {
-            if (Status kept = KeepLastRewrite(*last_content); !kept.ok()) {
-                sink_.Problem({RunStage::kReplace, ProblemKind::kFile, kept});
-            }
-        }
+        holding.Finish(sink_);
     }
 
     const RunRequest& request_;

@@ -25,6 +25,7 @@
 #include "preview/print_document.h"
 #include "settings/app_settings.h"
 #include "settings/error_log.h"
+#include "util/file_handle.h"
 
 namespace ferret {
 namespace {
@@ -76,17 +77,14 @@ QString ReadText(const std::string& path, QString& error) {
         bytes.reserve(static_cast<std::size_t>(info.st_size));
         char buffer[1 << 16];
         while (true) {
-            const ssize_t got = read(fd, buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
+            const ReadResult got = ReadSome(fd, buffer, sizeof buffer);
+            if (got.failed()) {
                 ok = false;
             }
-            if (got <= 0) {
+            if (got.failed() || got.bytes == 0) {
                 break;
             }
-            bytes.append(buffer, static_cast<std::size_t>(got));
+            bytes.append(buffer, got.bytes);
             if (static_cast<qint64>(bytes.size()) > PreviewWindow::kMaxPreviewBytes) {
                 ok = false;  // grew while being read
                 break;

@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -50,20 +52,85 @@ inline bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
-// Reads the rest of the file into `bytes`, going on after interruptions. False with errno set on
-// a read error (`bytes` then holds what was read).
+// What a read gave: how many bytes came (0 at the end of the file), or why it failed. A failed
+// read leaves errno set to `error` as well, for callers that tell it later.
+struct ReadResult {
+    std::size_t bytes = 0;
+    int error = 0;
+    bool failed() const { return error != 0; }
+};
+
+namespace read_detail {
+
+// A signal that arrives during a read is no reason to give up on it.
+template <typename ReadOnce>
+ReadResult Retried(ReadOnce read_once) {
+    for (;;) {
+        const ssize_t got = read_once();
+        if (got >= 0) {
+            return {static_cast<std::size_t>(got), 0};
+        }
+        if (errno != EINTR) {
+            return {0, errno};
+        }
+    }
+}
+
+// Reads on after short reads until `size` bytes came or the file ended; on a failure, `bytes`
+// counts those that came before it.
+template <typename ReadSomeAt>
+ReadResult Filled(std::size_t size, ReadSomeAt read_some_at) {
+    ReadResult total;
+    while (total.bytes < size) {
+        const ReadResult got = read_some_at(total.bytes);
+        if (got.failed()) {
+            return {total.bytes, got.error};
+        }
+        if (got.bytes == 0) {
+            break;
+        }
+        total.bytes += got.bytes;
+    }
+    return total;
+}
+
+}  // namespace read_detail
+
+// One read of up to `size` bytes from the file's position: a short read is the caller's to
+// continue.
+inline ReadResult ReadSome(int fd, char* into, std::size_t size) {
+    return read_detail::Retried([&] { return read(fd, into, size); });
+}
+
+// One read of up to `size` bytes at `offset`, the file's position untouched.
+inline ReadResult ReadSomeAt(int fd, char* into, std::size_t size, std::uint64_t offset) {
+    return read_detail::Retried([&] { return pread(fd, into, size, static_cast<off_t>(offset)); });
+}
+
+// `size` bytes from the file's position, fewer only when the file ends first.
+inline ReadResult ReadFull(int fd, char* into, std::size_t size) {
+    return read_detail::Filled(
+        size, [&](std::size_t done) { return ReadSome(fd, into + done, size - done); });
+}
+
+// `size` bytes at `offset`, fewer only when the file ends first; the file's position untouched.
+inline ReadResult ReadFullAt(int fd, char* into, std::size_t size, std::uint64_t offset) {
+    return read_detail::Filled(size, [&](std::size_t done) {
+        return ReadSomeAt(fd, into + done, size - done, offset + done);
+    });
+}
+
+// Reads the rest of the file into `bytes`. False with errno set on a read error (`bytes` then
+// holds what was read).
 inline bool ReadAll(int fd, std::string& bytes) {
     bytes.clear();
     char block[65536];
     for (;;) {
-        const ssize_t got = read(fd, block, sizeof block);
-        if (got < 0 && errno == EINTR) {
-            continue;
+        const ReadResult got = ReadSome(fd, block, sizeof block);
+        if (got.failed() || got.bytes == 0) {
+            return !got.failed();
         }
-        if (got <= 0) {
-            return got == 0;
-        }
-        bytes.append(block, static_cast<std::size_t>(got));
+        bytes.append(block, got.bytes);
     }
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "util/app_locale.h"
+#include "util/file_handle.h"
 
 namespace ferret {
 namespace {
@@ -658,23 +659,13 @@ void FileInfo::Fill(const struct statx& info, int fd) {
 
 bool FileInfo::ReadVersion(int fd) {
     char magic[2] = {};
-    if (size_ < 64 || pread(fd, magic, 2, 0) != 2 || magic[0] != 'M' || magic[1] != 'Z') {
+    if (size_ < 64 || ReadSomeAt(fd, magic, 2, 0).bytes != 2 || magic[0] != 'M' ||
+        magic[1] != 'Z') {
         return false;
     }
     const ByteReader read = [fd](std::uint64_t offset, std::size_t size, char* out) {
-        while (size > 0) {
-            const ssize_t got = pread(fd, out, size, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                return false;
-            }
-            out += got;
-            size -= static_cast<std::size_t>(got);
-            offset += static_cast<std::uint64_t>(got);
-        }
-        return true;
+        const ReadResult got = ReadFullAt(fd, out, size, offset);
+        return !got.failed() && got.bytes == size;
     };
     VersionResource resource;
     if (!ReadVersionResource(read, size_, resource)) {
