@@ -40,21 +40,18 @@ std::optional<double> ParseNumber(std::string text) {
 }
 
 // The error log's label of each stage, as the log has always named them.
-const char* StageLabel(RunStage stage) {
+const char* StageLabel(RunKind stage) {
     switch (stage) {
-        case RunStage::kList:
+        case RunKind::kList:
             return "frmMain: BuildFileList";
-        case RunStage::kSearch:
+        case RunKind::kSearch:
             return "frmMain: SearchInFileList";
-        case RunStage::kReplace:
+        case RunKind::kReplace:
+        case RunKind::kPreview:
+        case RunKind::kChosenChanges:
             return "frmMain: ReplaceInFileList";
     }
     return "frmMain: StartProcess";
-}
-
-bool Replaces(RunKind kind) {
-    return kind == RunKind::kReplace || kind == RunKind::kPreview ||
-           kind == RunKind::kChosenChanges;
 }
 
 }  // namespace
@@ -64,7 +61,7 @@ RunDriver::RunDriver(RunView& view) : view_(view) {}
 RunDriver::~RunDriver() = default;
 
 bool RunDriver::MakeRequest(RunRequest& request) {
-    request.kind = Replaces(order_.kind) ? RunKind::kReplace : order_.kind;
+    request.kind = order_.kind;
     request.fields = fields_;
     settings_ = ReadAppSettings();
     // Only the list and the tree show sizes and dates.
@@ -86,19 +83,16 @@ bool RunDriver::MakeRequest(RunRequest& request) {
         }
         request.size_kb = *kb;
     }
-    const bool content = !fields_.search_text.empty() &&
-                         (request.kind == RunKind::kSearch ||
-                          (request.kind == RunKind::kReplace && !fields_.replace_text.empty()));
+    const bool content =
+        !fields_.search_text.empty() && (request.kind == RunKind::kSearch ||
+                                         (Replaces(request.kind) && !fields_.replace_text.empty()));
     if (content) {
         // LibreOffice is looked for only when a handler is switched on.
         request.office_extensions = CurrentHandlerExtensions(settings_, &request.office_setup);
     }
-    if (request.kind == RunKind::kReplace) {
-        request.preview = order_.kind == RunKind::kPreview;
-        request.preview_changes = request.preview && order_.preview_changes;
-        if (order_.kind == RunKind::kChosenChanges) {
-            request.chosen = order_.chosen;
-        }
+    if (Replaces(request.kind)) {
+        request.preview_changes = order_.preview_changes;
+        request.chosen = order_.chosen;
         request.approved_extensions = ApprovedExtensionList(settings_.extension_list);
         request.restore_folder = settings_.restore_folder;
         request.restore_quantity = settings_.restore_quantity;
@@ -184,7 +178,7 @@ void RunDriver::BeginRun(RunOrder order, RunTimer& timer) {
 void RunDriver::Execute(const RunRequest& request) {
     if (gather_hit_lines_) {
         hit_table_ = std::make_shared<HitLineTable>();
-        hit_table_->replaced = request.kind == RunKind::kReplace;
+        hit_table_->replaced = Replaces(request.kind);
         hit_table_->marked = hit_table_->replaced ? fields_.replace_text : fields_.search_text;
         hit_table_->regex = fields_.regex && !hit_table_->replaced;
         hit_table_->ignore_case = fields_.ignore_case;
@@ -269,8 +263,8 @@ void RunDriver::Listed(const ListTotals& totals) {
 }
 
 void RunDriver::ContentStage(RunKind kind, std::size_t files) {
-    const bool replace = kind == RunKind::kReplace;
-    const bool preview = order_.kind == RunKind::kPreview;
+    const bool replace = Replaces(kind);
+    const bool preview = kind == RunKind::kPreview;
     view_.SetStatusText(StatusPanel::kProgress,
                         !replace  ? "...searching inside of files"
                         : preview ? "...working out the changes (nothing is written)"

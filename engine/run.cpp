@@ -327,7 +327,7 @@ RunProblem NotSearched(const FileRecord& record) {
     const int error = errno;
     // Without an error the open file was not a regular file: something was put in its place.
     return {
-        RunStage::kSearch, ProblemKind::kFile,
+        RunKind::kSearch, ProblemKind::kFile,
         Status::Error(error != 0 ? error : EINVAL,
                       record.FullPath() + ": the file cannot be read (" +
                           (error != 0 ? strerror(error) : "it is no longer a regular file") + ")")};
@@ -339,7 +339,7 @@ void TellNotSearched(const FileRecord& record, std::int32_t count, const std::st
                      std::vector<RunProblem>& problems) {
     if (!error.empty()) {
         problems.push_back(
-            {RunStage::kSearch, ProblemKind::kFile,
+            {RunKind::kSearch, ProblemKind::kFile,
              Status::Error(kRegexErrorTooComplex, record.FullPath() + ": " + error)});
     } else if (count == kNotSearched && errno != ENOENT) {
         problems.push_back(NotSearched(record));
@@ -398,7 +398,7 @@ std::optional<std::int32_t> PreviewOne(const RunRequest& request, const RunContr
     // The walk leaves the details of the regular files it found to whoever opens them.
     const FilePlace place(path, folder, name, record.DetailsPending(), &tools.start);
     const auto problem = [&](const std::string& why) {
-        found.problems.push_back({RunStage::kReplace, ProblemKind::kFile,
+        found.problems.push_back({RunKind::kReplace, ProblemKind::kFile,
                                   Status::Error(kFileAccessError, path + ": " + why)});
         return kNotSearched;
     };
@@ -516,7 +516,7 @@ struct ReplaceTools {
           as_pattern(SearchPattern(request.fields.search_text, true), ignore_case),
           as_plain(SearchPattern(request.fields.search_text, false), ignore_case),
           office(request.office_extensions, request.office_setup) {
-        if (request.chosen) {
+        if (request.kind == RunKind::kChosenChanges) {
             finder.emplace(request.fields.search_text, request.fields.replace_text, regex,
                            ignore_case);
         }
@@ -548,7 +548,7 @@ struct ReplaceSlots {
     // Holds a file's problem, when `status` is one, until the file is taken.
     void Problem(std::size_t index, Status status) {
         if (!status.ok()) {
-            problems.Add(index, {RunStage::kReplace, ProblemKind::kFile, std::move(status)});
+            problems.Add(index, {RunKind::kReplace, ProblemKind::kFile, std::move(status)});
         }
     }
     FileHits* HitsOf(std::size_t index) { return hits.empty() ? nullptr : &hits[index]; }
@@ -603,6 +603,13 @@ class ReplaceWorker {
         // Office documents go to their handlers whatever the approved list says.
         if (tools_.office.Takes(record)) {
             return Office(index, record);
+        }
+        // A preview writes nothing: a text file it could not work out is told, never rewritten.
+        if (preview_ != nullptr) {
+            slots_.Problem(index, Status::Error(kFileAccessError,
+                                                record.FullPath() + ": " +
+                                                    preview_->finder.status().description()));
+            return kNotSearched;
         }
         return Text(index, record);
     }
@@ -711,7 +718,7 @@ class ReplaceWorker {
         try {
             LazyPattern& lazy = control_.UseRegex() ? tools_.as_pattern : tools_.as_plain;
             const RegExp* compiled = lazy.Get([&](const Status& status) {
-                slots_.problems.Add(index, {RunStage::kReplace, ProblemKind::kBadPattern, status});
+                slots_.problems.Add(index, {RunKind::kReplace, ProblemKind::kBadPattern, status});
             });
             if (compiled == nullptr) {
                 return kNotSearched;
@@ -783,7 +790,7 @@ class ReplaceWorker {
     }
 
     const ChosenChange* ChosenFor(std::size_t index) const {
-        return request_.chosen ? &(*request_.chosen)[index] : nullptr;
+        return request_.kind == RunKind::kChosenChanges ? &(*request_.chosen)[index] : nullptr;
     }
     // Only the list and the tree show sizes and dates.
     DetailsSink DetailsOf(FileRecord& record) const {
@@ -851,11 +858,11 @@ class RewriteHolding final : public Holding {
     // After the stage: the switched names flushed to disk, and the last text rewritten kept.
     void Finish(RunSink& sink) {
         if (const Status flushed = batch_.Finish(); !flushed.ok()) {
-            sink.Problem({RunStage::kReplace, ProblemKind::kFile, flushed});
+            sink.Problem({RunKind::kReplace, ProblemKind::kFile, flushed});
         }
         if (last_content_) {
             if (Status kept = KeepLastRewrite(*last_content_); !kept.ok()) {
-                sink.Problem({RunStage::kReplace, ProblemKind::kFile, kept});
+                sink.Problem({RunKind::kReplace, ProblemKind::kFile, kept});
             }
         }
     }
@@ -884,7 +891,7 @@ class RewriteHolding final : public Holding {
             if (outcome.names > 1) {
                 // The new file takes this name only: hard links cannot be kept in step.
                 slots_.problems.Add(
-                    index, {RunStage::kReplace, ProblemKind::kNotice,
+                    index, {RunKind::kReplace, ProblemKind::kNotice,
                             Status::Error(EMLINK, records_[index]->FullPath() + ": it has " +
                                                       std::to_string(outcome.names) +
                                                       " names; this one was rewritten, the "
@@ -913,7 +920,7 @@ class Run {
 
     RunResult Execute() {
         std::unique_ptr<RestorePoint> restore;
-        const bool rewrites = request_.kind == RunKind::kReplace && !fields_.search_text.empty() &&
+        const bool rewrites = Replaces(request_.kind) && !fields_.search_text.empty() &&
                               !fields_.replace_text.empty();
         const bool searches = request_.kind == RunKind::kSearch && !fields_.search_text.empty();
         if ((rewrites || searches) && PatternRefused()) {
@@ -921,7 +928,7 @@ class Run {
         }
         // Nothing is rewritten without a way back: no restore point, no run. A preview writes
         // nothing.
-        const bool writes = rewrites && !request_.preview;
+        const bool writes = rewrites && request_.kind != RunKind::kPreview;
         if (writes && !request_.restore_folder.empty()) {
             result_.leftovers_removed = RemoveLeftovers(request_.restore_folder);
         }
@@ -929,7 +936,7 @@ class Run {
             const Status made = RestorePoint::Create(request_.restore_folder, fields_.search_text,
                                                      fields_.replace_text, fields_.folder, restore);
             if (!made.ok()) {
-                sink_.Problem({RunStage::kReplace, ProblemKind::kNoRestorePoint, made});
+                sink_.Problem({RunKind::kReplace, ProblemKind::kNoRestorePoint, made});
                 result_.replace_refused = true;
                 return std::move(result_);
             }
@@ -944,8 +951,8 @@ class Run {
                 },
                 control_);
             result_.files = BuildFileList(&early);
-            Guarded(RunStage::kSearch, [&] { SearchInFileList(*result_.files, tools, early); });
-        } else if (rewrites && request_.preview && !request_.chosen) {
+            Guarded(RunKind::kSearch, [&] { SearchInFileList(*result_.files, tools, early); });
+        } else if (rewrites && request_.kind == RunKind::kPreview) {
             // A preview writes nothing: it too starts while the walk still lists files.
             PreviewTools tools(request_, control_.UseRegex());
             EarlySearch early(
@@ -955,11 +962,12 @@ class Run {
                 },
                 control_);
             result_.files = BuildFileList(&early);
-            Guarded(RunStage::kReplace,
+            Guarded(RunKind::kReplace,
                     [&] { ReplaceInFileList(*result_.files, nullptr, &tools, &early); });
         } else if (rewrites) {
-            result_.files = request_.chosen ? ChosenFileList() : BuildFileList(nullptr);
-            Guarded(RunStage::kReplace, [&] { ReplaceInFileList(*result_.files, restore.get()); });
+            result_.files = request_.kind == RunKind::kChosenChanges ? ChosenFileList()
+                                                                     : BuildFileList(nullptr);
+            Guarded(RunKind::kReplace, [&] { ReplaceInFileList(*result_.files, restore.get()); });
             if (restore) {
                 if (restore->Finish()) {
                     result_.restore_point = restore->Folder();
@@ -989,7 +997,7 @@ class Run {
         if (compiled.ok()) {
             return false;
         }
-        sink_.Problem({request_.kind == RunKind::kReplace ? RunStage::kReplace : RunStage::kSearch,
+        sink_.Problem({Replaces(request_.kind) ? RunKind::kReplace : RunKind::kSearch,
                        ProblemKind::kBadPattern, std::move(compiled)});
         result_.pattern_refused = true;
         return true;
@@ -998,7 +1006,7 @@ class Run {
     // A stage that fails as a whole (out of memory, no thread) is told as a problem; the run
     // still reports what it has.
     template <typename Stage>
-    void Guarded(RunStage where, Stage stage) {
+    void Guarded(RunKind where, Stage stage) {
         try {
             stage();
         } catch (const std::exception& error) {
@@ -1086,12 +1094,12 @@ class Run {
             not_listed.emplace_back(path, reason);
         };
         // A run that rewrites files follows no link another user could have planted.
-        finder.SetOwnLinksOnly(request_.kind == RunKind::kReplace);
+        finder.SetOwnLinksOnly(Replaces(request_.kind));
         finder.SetWatcher(std::move(watcher));
         finder.PerformSearch();
         std::sort(not_listed.begin(), not_listed.end());
         for (const auto& [path, reason] : not_listed) {
-            sink_.Problem({RunStage::kList, ProblemKind::kFile,
+            sink_.Problem({RunKind::kList, ProblemKind::kFile,
                            Status::Error(EPERM, path + ": " + reason), path});
         }
         sink_.Listed({finder.Searched(), finder.Matched(), finder.SearchTime()});
@@ -1102,7 +1110,9 @@ class Run {
     std::shared_ptr<FileRecords> ChosenFileList() {
         sink_.Listing();
         auto files = std::make_shared<FileRecords>();
-        for (const ChosenChange& change : *request_.chosen) {
+        // A list that never came chooses nothing.
+        static const std::vector<ChosenChange> kNone;
+        for (const ChosenChange& change : request_.chosen ? *request_.chosen : kNone) {
             const std::size_t slash = change.path.rfind('/');
             const std::string folder =
                 slash == std::string::npos ? std::string() : change.path.substr(0, slash);
@@ -1119,10 +1129,10 @@ class Run {
     // `previews` each file's preview, each slot written before its count is taken.
     // `done_early`, for a search: the count of a file searched while the walk went on, with its
     // hit lines and problems put in their places, or nothing.
-    void RunStage(OrderedStage& stage, std::vector<FileRecord*>& records, ProblemBox& problems,
-                  std::vector<FileHits>* hits, Holding* holding = nullptr,
-                  std::vector<std::optional<FilePreview>>* previews = nullptr,
-                  const std::function<std::optional<std::int32_t>(std::size_t)>& done_early = {}) {
+    void RunKind(OrderedStage& stage, std::vector<FileRecord*>& records, ProblemBox& problems,
+                 std::vector<FileHits>* hits, Holding* holding = nullptr,
+                 std::vector<std::optional<FilePreview>>* previews = nullptr,
+                 const std::function<std::optional<std::int32_t>(std::size_t)>& done_early = {}) {
         stage.workers = Workers();
         stage.may_start = [this] { return !control_.Paused() || control_.Stopped(); };
         Delivery delivery(sink_, result_, records, problems, hits, previews);
@@ -1154,7 +1164,7 @@ class Run {
     std::function<void(std::size_t, std::optional<std::int32_t>)> AfterEnd(
         Delivery& delivery, Holding* holding,
         const std::function<std::optional<std::int32_t>(std::size_t)>& done_early) const {
-        if (request_.kind == RunKind::kReplace) {
+        if (Replaces(request_.kind)) {
             return [&delivery, holding](std::size_t index, std::optional<std::int32_t> count) {
                 if (count && (holding == nullptr || holding->Stands(index))) {
                     delivery.Count(index, *count);
@@ -1217,7 +1227,7 @@ class Run {
                     tools.office.Search(record, tools.text, tools.ignore_case, error,
                                         request_.hit_lines ? &hits : nullptr);
                 if (!error.ok()) {
-                    problems.push_back({RunStage::kSearch, ProblemKind::kFile, error});
+                    problems.push_back({RunKind::kSearch, ProblemKind::kFile, error});
                 }
                 return count;
             }
@@ -1239,7 +1249,7 @@ class Run {
                 return count;
             }
             const RegExp* compiled = tools.pattern.Get([&](const Status& status) {
-                problems.push_back({RunStage::kSearch, ProblemKind::kBadPattern, status});
+                problems.push_back({RunKind::kSearch, ProblemKind::kBadPattern, status});
             });
             if (compiled == nullptr) {
                 return kNotSearched;
@@ -1252,7 +1262,7 @@ class Run {
             return count;
         } catch (const std::exception& failure) {
             // Out of memory for this file: the run goes on.
-            problems.push_back({RunStage::kSearch, ProblemKind::kFile,
+            problems.push_back({RunKind::kSearch, ProblemKind::kFile,
                                 Status::Error(ENOMEM, record.FullPath() + ": " + failure.what())});
             return kNotSearched;
         }
@@ -1265,7 +1275,7 @@ class Run {
         const RegExp* compiled = nullptr;
         if (control_.UseRegex()) {
             compiled = tools.pattern.Get([&](const Status& status) {
-                problems.push_back({RunStage::kSearch, ProblemKind::kBadPattern, status});
+                problems.push_back({RunKind::kSearch, ProblemKind::kBadPattern, status});
             });
             if (compiled == nullptr) {
                 return kNotSearched;
@@ -1315,8 +1325,8 @@ class Run {
             keep(index, found);
             return count.value_or(kNotSearched);
         };
-        RunStage(stage, records, problems, hits.empty() ? nullptr : &hits, nullptr, nullptr,
-                 done_early);
+        RunKind(stage, records, problems, hits.empty() ? nullptr : &hits, nullptr, nullptr,
+                done_early);
     }
 
     // `preview` and `early` for a preview: what it works with, and the files it previewed while
@@ -1325,7 +1335,7 @@ class Run {
                            PreviewTools* preview = nullptr, EarlySearch* early = nullptr) {
         const CloseOpenFolder close_folder;
         std::vector<FileRecord*> records = RecordsOf(files);
-        sink_.ContentStage(RunKind::kReplace, records.size());
+        sink_.ContentStage(request_.kind, records.size());
         ReplaceTools tools(request_, control_.UseRegex());
         ReplaceSlots slots(records.size(), request_.hit_lines.has_value(), preview != nullptr);
         ReplaceWorker worker(request_, control_, records, tools, slots, restore, preview, early);
@@ -1333,8 +1343,8 @@ class Run {
         stage.process = [&worker](std::size_t index) { return worker.Process(index); };
         RewriteHolding holding(records, slots, restore, request_.before_switch);
         try {
-            RunStage(stage, records, slots.problems, slots.hits.empty() ? nullptr : &slots.hits,
-                     &holding, slots.previews.empty() ? nullptr : &slots.previews);
+            RunKind(stage, records, slots.problems, slots.hits.empty() ? nullptr : &slots.hits,
+                    &holding, slots.previews.empty() ? nullptr : &slots.previews);
         } catch (...) {
             slots.DropAll(restore);
             throw;

@@ -26,6 +26,13 @@ namespace ferret {
 // replace would change without writing (a preview), or write changes chosen from a preview.
 enum class RunKind { kList, kSearch, kReplace, kPreview, kChosenChanges };
 
+// Whether a run of `kind` has a replace stage: it works out each file's changes, and writes them
+// unless it is a preview.
+constexpr bool Replaces(RunKind kind) {
+    return kind == RunKind::kReplace || kind == RunKind::kPreview ||
+           kind == RunKind::kChosenChanges;
+}
+
 // What a replace run would do to one file, as a preview tells it.
 struct FilePreview {
     RewritePlan plan;     // a text file's digest, and its changes when asked for; none for an
@@ -76,16 +83,15 @@ struct RunRequest {
     // The files' hit lines, with this many context lines (0 to 3) around each; none when unset.
     // A replace run gives the lines of the new text.
     std::optional<int> hit_lines;
-    // Replace: each file's changes are worked out and told (RunSink::Previewed), and no file is
+    // kPreview: each file's changes are worked out and told (RunSink::Previewed); no file is
     // written and no restore point kept.
-    bool preview = false;
     // A preview's changes of each file and its text, for a patch. Without, a preview counts
     // the changes and keeps the digest, and the changes are worked out when they are shown
     // (PreviewChanges).
     bool preview_changes = false;
-    // Replace: instead of a walk and a search, these changes to these files, as a preview found
-    // them and the user chose them. A file no longer as the preview read it is left alone and
-    // told.
+    // kChosenChanges: instead of a walk and a search, these changes to these files, as a preview
+    // found them and the user chose them (none when unset). A file no longer as the preview read
+    // it is left alone and told.
     std::shared_ptr<const std::vector<ChosenChange>> chosen;
 };
 
@@ -124,8 +130,7 @@ class RunControl {
     std::function<void()> wake_;  // protected by mutex_
 };
 
-// Where in a run a problem arose, and what it means for the user.
-enum class RunStage { kList, kSearch, kReplace };
+// What a problem means for the user.
 enum class ProblemKind {
     kFile,            // one file could not be done as asked; the run goes on
     kBadPattern,      // the regular expression cannot be used: no file is searched with it
@@ -134,10 +139,12 @@ enum class ProblemKind {
 };
 struct RunProblem {
     RunProblem() = default;
-    RunProblem(RunStage at, ProblemKind what, Status why, std::string about = {})
+    RunProblem(RunKind at, ProblemKind what, Status why, std::string about = {})
         : stage(at), kind(what), status(std::move(why)), path(std::move(about)) {}
 
-    RunStage stage = RunStage::kSearch;
+    // Where it arose: kList while the files are listed, else the content stage, kSearch or
+    // kReplace (a preview's and chosen changes' too).
+    RunKind stage = RunKind::kSearch;
     ProblemKind kind = ProblemKind::kFile;
     Status status;     // its number and description, the file's path leading the description
     std::string path;  // the file or folder it is about, when it is about one

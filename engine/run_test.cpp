@@ -37,8 +37,7 @@ class RecordingSink : public RunSink {
         listed.store(true);
     }
     void ContentStage(RunKind kind, std::size_t files) override {
-        Add(std::string(kind == RunKind::kReplace ? "replace " : "search ") +
-            std::to_string(files));
+        Add(std::string(Replaces(kind) ? "replace " : "search ") + std::to_string(files));
     }
     void FileDone(std::size_t index, std::size_t total, std::int32_t count) override {
         Add("file " + std::to_string(index) + "/" + std::to_string(total) + " " +
@@ -302,7 +301,7 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     request_.approved_extensions = ".txt";
     request_.restore_folder = restore.path();
     request_.restore_quantity = 1;
-    request_.preview = true;
+    request_.kind = RunKind::kPreview;
     request_.preview_changes = true;
     Previews previews;
     control_.Reset(false);
@@ -356,13 +355,14 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
                         whole ? std::vector<TextEdit>() : preview.plan.edits, false, whole,
                         preview.plan.seen});
     }
-    request_.preview = false;
+    request_.kind = RunKind::kChosenChanges;
     request_.chosen = all;
     RecordingSink chosen_sink;
     control_.Reset(false);
     const RunResult written = ExecuteRun(request_, chosen_sink, control_);
     EXPECT_FALSE(written.restore_point.empty());
     EXPECT_EQ(written.strings_found, 11);
+    request_.kind = RunKind::kReplace;
     request_.chosen.reset();
     request_.fields.folder = plain_copy.path();
     control_.Reset(false);
@@ -388,6 +388,7 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     struct stat f00_seen {};
     ASSERT_EQ(stat(dir_.Path("crlf.txt").c_str(), &crlf_seen), 0);
     ASSERT_EQ(stat(dir_.Path("f00.txt").c_str(), &f00_seen), 0);
+    request_.kind = RunKind::kChosenChanges;
     request_.chosen = std::make_shared<std::vector<ChosenChange>>(std::vector<ChosenChange>{
         {dir_.Path("crlf.txt"), crlf, {{13, 16, "HIT"}}, false, false, IdentityOf(crlf_seen)},
         {dir_.Path("f00.txt"), f00, {{0, 3, "HIT"}}, false, false, IdentityOf(f00_seen)},
@@ -402,6 +403,12 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     // Both files changed since are told.
     EXPECT_EQ(std::count(part.calls.begin(), part.calls.end(), "problem 0 75"), 2)
         << ::testing::PrintToString(part.calls);
+
+    // Chosen changes that never came write nothing, not every hit.
+    request_.chosen.reset();
+    control_.Reset(false);
+    EXPECT_EQ(ExecuteRun(request_, sink_, control_).strings_found, 0);
+    EXPECT_EQ(dir_.ReadFile("f00.txt"), "hit and hit, changed");
 }
 
 // A preview names each file by its real path, and a file reached by a second name (a link to
@@ -439,7 +446,7 @@ TEST_F(RunTest, APreviewTellsEachFileOnceByItsRealPath) {
     request_.fields.recursive = true;
     request_.fields.replace_text = "HIT";
     request_.approved_extensions = ".txt";
-    request_.preview = true;
+    request_.kind = RunKind::kPreview;
     char* resolved = realpath(tree.path().c_str(), nullptr);
     ASSERT_NE(resolved, nullptr);
     const std::string root = resolved;
@@ -479,7 +486,7 @@ TEST_F(RunTest, AChoiceIsNotWrittenThroughAFolderSwappedSinceThePreview) {
     request_.fields.recursive = true;
     request_.fields.replace_text = "HIT";
     request_.approved_extensions = ".txt";
-    request_.preview = true;
+    request_.kind = RunKind::kPreview;
     request_.preview_changes = true;
     Previews previews;
     control_.Reset(false);
@@ -496,7 +503,7 @@ TEST_F(RunTest, AChoiceIsNotWrittenThroughAFolderSwappedSinceThePreview) {
         change.edits = preview.plan.edits;
         change.seen = preview.plan.seen;
         change.all = whole;
-        request_.preview = false;
+        request_.kind = RunKind::kChosenChanges;
         request_.preview_changes = false;
         request_.chosen = std::make_shared<const std::vector<ChosenChange>>(1, change);
         sink_.calls.clear();
@@ -599,9 +606,9 @@ TEST_F(RunTest, APlainTextIsThatTextInEveryPath) {
                     request_.kind = RunKind::kReplace;
                     request_.fields.replace_text = replacement;
                     dir_.WriteFile("case.txt", body);
-                    request_.preview = true;
+                    request_.kind = RunKind::kPreview;
                     EXPECT_EQ(Run().strings_found, expected_count);
-                    request_.preview = false;
+                    request_.kind = RunKind::kReplace;
                     EXPECT_EQ(Run().strings_found, expected_count);
                     EXPECT_EQ(dir_.ReadFile("case.txt"), expected);
                     ++cases;
