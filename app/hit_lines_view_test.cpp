@@ -198,7 +198,7 @@ TEST_F(HitLinesReportTest, OpensThePreviewerAtTheHitAndCopiesQuickfixLines) {
     ASSERT_EQ(Previews().size(), 1u);
     PreviewWindow* preview = Previews()[0];
     ASSERT_TRUE(WaitUntil([preview] { return !preview->IsLoading(); }, 10));
-    EXPECT_EQ(preview->FilePath, tree_.Path("b.txt"));
+    EXPECT_EQ(preview->Target().path, tree_.Path("b.txt"));
     // Line 5 starts after 4 + 8 + 6 + 1 characters; its first hit is its sixth character.
     QTextCursor at = preview->Box()->textCursor();
     EXPECT_EQ(at.selectionStart(), 24);

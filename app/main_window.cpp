@@ -225,8 +225,8 @@ PreviewWindow* MainWindow::OpenFilePreviewer(const std::string& path, std::int64
             auto* cells = new SpreadsheetHitsWindow(this);
             const std::shared_ptr<FileRecords>& results = Driver().Results();
             FileRecord* record = results ? results->Item(path) : nullptr;
-            cells->SetExcelResults(
-                record != nullptr && record->HasExcelResults() ? &record->ExcelResults() : nullptr);
+            cells->SetSheetHits(record != nullptr && record->HasSheetHits() ? &record->SheetHits()
+                                                                            : nullptr);
             // At the pointer, inside the screen.
             QRect place(QCursor::pos(), cells->size());
             if (const QScreen* screen = QGuiApplication::screenAt(QCursor::pos())) {
@@ -243,14 +243,9 @@ PreviewWindow* MainWindow::OpenFilePreviewer(const std::string& path, std::int64
         return nullptr;
     }
     auto* preview = new PreviewWindow(this);
-    preview->FilePath = path;
-    preview->UseRegEx = criteria_->Regex();
-    preview->FindText = Driver().HasHighlight() ? Driver().HighlightText() : std::string();
-    preview->IgnoreCase = criteria_->IgnoreCase();
-    preview->StartLine = line;
-    preview->StartColumn = column;
     preview->show();
-    preview->Load();
+    preview->Load({path, Driver().HasHighlight() ? Driver().HighlightText() : std::string(),
+                   criteria_->IgnoreCase(), criteria_->Regex(), line, column});
     return preview;
 }
 

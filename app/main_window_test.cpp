@@ -415,13 +415,13 @@ TEST_F(MainWindowTest, ListKeysAndDoubleClicksOpenTheRealFile) {
         }
     }
     ASSERT_EQ(previews.size(), 1u);
-    EXPECT_EQ(previews[0]->FilePath, tree_.Path("sub/b.txt"));
-    EXPECT_EQ(previews[0]->FindText, "hit");
+    EXPECT_EQ(previews[0]->Target().path, tree_.Path("sub/b.txt"));
+    EXPECT_EQ(previews[0]->Target().marked, "hit");
     // Every selected row gets a previewer of its own.
     list->selectAll();
     const std::vector<PreviewWindow*> both = window.PreviewFiles();
     ASSERT_EQ(both.size(), 2u);
-    EXPECT_NE(both[0]->FilePath, both[1]->FilePath);
+    EXPECT_NE(both[0]->Target().path, both[1]->Target().path);
     EXPECT_EQ(window.OpenFilePreviewer(tree_.Path("sub")), nullptr);  // a folder
     for (PreviewWindow* preview : both) {
         preview->close();

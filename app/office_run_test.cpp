@@ -164,7 +164,7 @@ TEST_F(OfficeTest, FindAndReplaceInEveryFormat) {
         const std::string path = dir_.Path(sheet.name);
         const auto find = Handle<SpreadsheetHandler>(link, path, "needle");
         EXPECT_EQ(find->Find(), 3);
-        EXPECT_EQ(Cells(find->ExcelResults()),
+        EXPECT_EQ(Cells(find->SheetHits()),
                   (std::vector<std::string>{"Data!C1", "Data!B3", "Data!A1"}));
         EXPECT_EQ(find->ErrCode(), 0);
         EXPECT_EQ(Handle<SpreadsheetHandler>(link, path, "needle", true)->Find(), 2);
@@ -267,7 +267,7 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
     // byte search may or may not see; the text file is found either way.
     setenv("FERRET_OFFICE_BRIDGE", "/nonexistent/bridge.py", 1);
     EXPECT_FALSE(DocumentHandler::IsInstalled());
-    EXPECT_FALSE(SpreadsheetHandler::IsExcelInstalled());
+    EXPECT_FALSE(SpreadsheetHandler::IsInstalled());
     for (const char* on : {"True", "False"}) {
         if (std::string(on) == "False") {
             unsetenv("FERRET_OFFICE_BRIDGE");

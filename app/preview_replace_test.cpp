@@ -82,7 +82,7 @@ TEST(PreviewReplace, WritesExactlyWhatIsChosen) {
             return shown != nullptr;
         },
         10));
-    EXPECT_EQ(shown->FilePath, tree.Path("a.txt"));
+    EXPECT_EQ(shown->Target().path, tree.Path("a.txt"));
     EXPECT_EQ(shown->Box()->textCursor().selectionStart(), 8);  // "old one\n" before it
     EXPECT_EQ(shown->Box()->textCursor().selectedText(), QStringLiteral("old"));
     shown->close();

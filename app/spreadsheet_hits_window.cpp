@@ -27,7 +27,7 @@ SpreadsheetHitsWindow::SpreadsheetHitsWindow(QWidget* owner) : QWidget(owner, Qt
     layout->addWidget(list_);
 }
 
-void SpreadsheetHitsWindow::SetExcelResults(const SpreadsheetHits* results) {
+void SpreadsheetHitsWindow::SetSheetHits(const SpreadsheetHits* results) {
     list_->clear();
     if (results == nullptr) {
         return;

@@ -15,7 +15,7 @@ class SpreadsheetHitsWindow : public QWidget {
     explicit SpreadsheetHitsWindow(QWidget* owner = nullptr);
 
     // The hits to show; null shows an empty list. Copied: the window may outlive the run.
-    void SetExcelResults(const SpreadsheetHits* results);
+    void SetSheetHits(const SpreadsheetHits* results);
     QTreeWidget* List() const { return list_; }
 
   protected:

@@ -19,7 +19,7 @@ TEST(ResultsWindow, ListsTheHitCellsAndClosesOnEscapeOrSpace) {
     results.Add("Second", "$B$2");
     for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Space}) {
         QPointer<SpreadsheetHitsWindow> window = new SpreadsheetHitsWindow;
-        window->SetExcelResults(&results);
+        window->SetSheetHits(&results);
         QTreeWidget* list = window->List();
         ASSERT_EQ(list->topLevelItemCount(), 3);
         EXPECT_EQ(list->topLevelItem(0)->text(1), QStringLiteral("A1"));
@@ -32,7 +32,7 @@ TEST(ResultsWindow, ListsTheHitCellsAndClosesOnEscapeOrSpace) {
     // A file whose record holds no hit cells shows an empty list.
     SpreadsheetHitsWindow empty;
     empty.setAttribute(Qt::WA_DeleteOnClose, false);
-    empty.SetExcelResults(nullptr);
+    empty.SetSheetHits(nullptr);
     EXPECT_EQ(empty.List()->topLevelItemCount(), 0);
 }
 

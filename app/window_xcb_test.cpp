@@ -497,10 +497,8 @@ TEST_F(WindowOnX, LayoutsFitTheirTexts) {
 
     // The previewer with its hits marked.
     PreviewWindow preview;
-    preview.FilePath = tree_.Path("a.txt");
-    preview.FindText = "hello";
     preview.show();
-    preview.Load();
+    preview.Load({tree_.Path("a.txt"), "hello", false, false, 0, 0});
     for (int wait = 0; wait < 500 && preview.IsLoading(); ++wait) {
         QTest::qWait(10);
     }

@@ -18,8 +18,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     auto* preview = new ferret::PreviewWindow;
     preview->setAttribute(Qt::WA_DeleteOnClose, false);
-    preview->FilePath = argv[1];
-    preview->FindText = argv[2];
     preview->show();
 
     QElapsedTimer clock;
@@ -33,7 +31,7 @@ int main(int argc, char** argv) {
     });
     clock.start();
     ticker.start(1);
-    preview->Load();
+    preview->Load({argv[1], argv[2], false, false, 0, 0});
     while (preview->IsLoading()) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     }

@@ -13,15 +13,15 @@ const std::shared_ptr<const std::string>& FileRecord::EmptyRoot() {
     return empty;
 }
 
-SpreadsheetHits& FileRecord::ExcelResults() {
-    if (!excel_results_) {
-        excel_results_ = std::make_unique<SpreadsheetHits>();
+SpreadsheetHits& FileRecord::SheetHits() {
+    if (!sheet_hits_) {
+        sheet_hits_ = std::make_unique<SpreadsheetHits>();
     }
-    return *excel_results_;
+    return *sheet_hits_;
 }
 
-void FileRecord::SetExcelResults(std::unique_ptr<SpreadsheetHits> results) {
-    excel_results_ = std::move(results);
+void FileRecord::SetSheetHits(std::unique_ptr<SpreadsheetHits> results) {
+    sheet_hits_ = std::move(results);
 }
 
 const std::string& FileRecord::Size() const {

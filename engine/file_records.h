@@ -21,9 +21,9 @@ class FileFinder;
 class FileRecord {
   public:
     // Reading attaches an empty collection when none is attached yet.
-    SpreadsheetHits& ExcelResults();
-    bool HasExcelResults() const { return excel_results_ != nullptr; }
-    void SetExcelResults(std::unique_ptr<SpreadsheetHits> results);
+    SpreadsheetHits& SheetHits();
+    bool HasSheetHits() const { return sheet_hits_ != nullptr; }
+    void SetSheetHits(std::unique_ptr<SpreadsheetHits> results);
 
     // Hits: 0 before the content stage and without hits, -1 when the file could not be searched.
     std::int32_t ItemsFound() const { return items_found_; }
@@ -70,7 +70,7 @@ class FileRecord {
   private:
     friend class FileRecords;
 
-    std::unique_ptr<SpreadsheetHits> excel_results_;
+    std::unique_ptr<SpreadsheetHits> sheet_hits_;
     std::int32_t items_found_ = 0;
     std::string filetype_;
     mutable std::string size_;

@@ -141,12 +141,12 @@ std::int32_t OfficeFiles::Ask(FileRecord& record, const std::string& source,
         use(handler);
         if (hits != nullptr) {
             *hits = {};
-            for (const SpreadsheetHit& cell : handler.ExcelResults()) {
+            for (const SpreadsheetHit& cell : handler.SheetHits()) {
                 hits->lines.push_back(
                     {0, 0, 1, OneLine(cell.SheetName() + "!" + cell.Cell() + ": " + cell.Text())});
             }
         }
-        record.SetExcelResults(handler.TakeExcelResults());
+        record.SetSheetHits(handler.TakeSheetHits());
     } else {
         DocumentHandler handler(link_.get());
         handler.SetReplaceText(replace);

@@ -67,22 +67,22 @@ bool DocumentHandler::IsInstalled() {
     return FindOfficeSetup().has_value();
 }
 
-SpreadsheetHits& SpreadsheetHandler::ExcelResults() {
+SpreadsheetHits& SpreadsheetHandler::SheetHits() {
     if (results_ == nullptr) {
         results_ = std::make_unique<SpreadsheetHits>();
     }
     return *results_;
 }
 
-std::unique_ptr<SpreadsheetHits> SpreadsheetHandler::TakeExcelResults() {
-    ExcelResults();
+std::unique_ptr<SpreadsheetHits> SpreadsheetHandler::TakeSheetHits() {
+    SheetHits();
     return std::move(results_);
 }
 
 std::int32_t SpreadsheetHandler::Run() {
     const OfficeAnswer answer = Ask(OfficeRequest::Kind::kSpreadsheet, !ReplaceText().empty());
     for (std::size_t i = 0; i < answer.cells.size(); ++i) {
-        SpreadsheetHit& entry = ExcelResults().Add(answer.cells[i].first, answer.cells[i].second);
+        SpreadsheetHit& entry = SheetHits().Add(answer.cells[i].first, answer.cells[i].second);
         if (i < answer.cell_texts.size()) {
             entry.SetText(answer.cell_texts[i]);
         }
@@ -99,7 +99,7 @@ std::int32_t SpreadsheetHandler::Replace() {
     return Run();
 }
 
-bool SpreadsheetHandler::IsExcelInstalled() {
+bool SpreadsheetHandler::IsInstalled() {
     return FindOfficeSetup().has_value();
 }
 

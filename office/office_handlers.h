@@ -82,15 +82,15 @@ class SpreadsheetHandler : public OfficeHandler {
         : OfficeHandler(link), results_(std::make_unique<SpreadsheetHits>()) {}
 
     // The hit cells of the last Find or Replace, sheets in order.
-    SpreadsheetHits& ExcelResults();
+    SpreadsheetHits& SheetHits();
     // Hands the hit cells over (to the file's result record).
-    std::unique_ptr<SpreadsheetHits> TakeExcelResults();
+    std::unique_ptr<SpreadsheetHits> TakeSheetHits();
 
     // Both count the hit cells; both rewrite them, saving to SaveTo, exactly when ReplaceText is
     // not empty. After an error the count is the hits found before it.
     std::int32_t Find();
     std::int32_t Replace();
-    static bool IsExcelInstalled();
+    static bool IsInstalled();
 
   private:
     std::int32_t Run();

@@ -212,8 +212,9 @@ void PreviewWindow::StopWorker() {
     }
 }
 
-void PreviewWindow::Load() {
-    path_label_->setText(QString::fromStdString(FilePath));
+void PreviewWindow::Load(PreviewTarget target) {
+    target_ = std::move(target);
+    path_label_->setText(QString::fromStdString(target_.path));
     box_->setPlaceholderText(QStringLiteral("...loading"));
     Start(nullptr, true);
 }
@@ -256,14 +257,14 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
     cancel_ = cancel;
     QPointer<PreviewWindow> self(this);
     QThread* gui = thread();
-    const std::string path = FilePath;
+    const std::string path = target_.path;
     const QString find =
-        OneCharacterLineEnds(QString::fromStdString(ConvertSpecialChars(FindText)));
-    const bool use_regex = UseRegEx;
-    const bool ignore_case = IgnoreCase;
+        OneCharacterLineEnds(QString::fromStdString(ConvertSpecialChars(target_.marked)));
+    const bool use_regex = target_.regex;
+    const bool ignore_case = target_.ignore_case;
     // Only a load goes to the line asked for; marking again keeps to the start, as before.
-    const std::int64_t start_line = text ? 0 : StartLine;
-    const std::int64_t start_column = StartColumn;
+    const std::int64_t start_line = text ? 0 : target_.line;
+    const std::int64_t start_column = target_.column;
     const QFont font = box_->font();
     const int size = mark_size_;
     worker_ = std::thread([=] {
@@ -374,7 +375,7 @@ void PreviewWindow::Finish(std::shared_ptr<QTextDocument> document, int count, b
 void PreviewWindow::OpenFind() {
     const QTextCursor cursor = box_->textCursor();
     const QString text =
-        cursor.hasSelection() ? cursor.selectedText() : QString::fromStdString(FindText);
+        cursor.hasSelection() ? cursor.selectedText() : QString::fromStdString(target_.marked);
     FindReplaceDialog::Show(this, box_, kFindDown, text);
 }
 

@@ -20,6 +20,18 @@ class QTextDocument;
 
 namespace ferret {
 
+// What a previewer shows: a file, the text marked in it, and where its cursor goes: a line
+// (1-based; 0 the start) and the column of a hit in it (characters, 1-based), which is then
+// selected. Lines end as the run counts them.
+struct PreviewTarget {
+    std::string path;
+    std::string marked;  // empty: nothing is marked
+    bool ignore_case = false;
+    bool regex = false;
+    std::int64_t line = 0;
+    std::int64_t column = 0;
+};
+
 // Shows one file's text with every hit marked in blue and bold, the number of hits in the
 // caption. Reading, decoding and marking run on a thread of their own, so a large file never
 // stops the window; the text appears when it is ready.
@@ -28,19 +40,10 @@ class PreviewWindow : public QMainWindow {
     explicit PreviewWindow(QWidget* owner = nullptr);
     ~PreviewWindow() override;
 
-    // Set before Load.
-    std::string FilePath;
-    std::string FindText;  // empty: nothing is marked
-    bool IgnoreCase = false;
-    bool UseRegEx = false;
-    // Where Load puts the cursor: a line (1-based; 0 the start) and the column of a hit in it
-    // (characters, 1-based), which is then selected. Lines end as the run counts them.
-    std::int64_t StartLine = 0;
-    std::int64_t StartColumn = 0;
-
-    // Reads the file and marks the hits; returns at once. A file that cannot be read shows
-    // "...File Could Not be Displayed".
-    void Load();
+    // Reads `target`'s file and marks its hits; returns at once. A file that cannot be read
+    // shows "...File Could Not be Displayed".
+    void Load(PreviewTarget target);
+    const PreviewTarget& Target() const { return target_; }
     bool IsLoading() const { return loading_; }
     // Called each time a text has been put in place (tests wait for it).
     void SetLoadedCallback(std::function<void()> callback) { loaded_ = std::move(callback); }
@@ -82,6 +85,7 @@ class PreviewWindow : public QMainWindow {
     QAction* highlight_ = nullptr;
     QAction* normal_size_ = nullptr;
     QAction* large_size_ = nullptr;
+    PreviewTarget target_;
     int mark_size_ = 10;
     int mark_count_ = 0;
     bool loading_ = false;

@@ -32,11 +32,7 @@ class PreviewTest : public ::testing::Test {
         auto* preview = new PreviewWindow;
         preview->setAttribute(Qt::WA_DeleteOnClose, false);
         windows_.emplace_back(preview);
-        preview->FilePath = path;
-        preview->FindText = find;
-        preview->UseRegEx = regex;
-        preview->IgnoreCase = ignore_case;
-        preview->Load();
+        preview->Load({path, find, ignore_case, regex, 0, 0});
         Wait(*preview);
         return preview;
     }
@@ -144,9 +140,7 @@ TEST_F(PreviewTest, UnreadableFileAndClosingWhileLoading) {
     auto* missing = new PreviewWindow;
     windows_.emplace_back(missing);
     missing->setAttribute(Qt::WA_DeleteOnClose, false);
-    missing->FilePath = dir_.Path("absent.txt");
-    missing->FindText = "x";
-    missing->Load();
+    missing->Load({dir_.Path("absent.txt"), "x", false, false, 0, 0});
     Wait(*missing);
     EXPECT_EQ(missing->Box()->toPlainText(), QStringLiteral("...File Could Not be Displayed"));
     EXPECT_EQ(missing->windowTitle(), QStringLiteral("File Preview (Text Mode)"));
@@ -158,9 +152,7 @@ TEST_F(PreviewTest, UnreadableFileAndClosingWhileLoading) {
     dir_.WriteFile("big.txt", big);
     const std::string path = dir_.Path("big.txt");
     QPointer<PreviewWindow> closing = new PreviewWindow;
-    closing->FilePath = path;
-    closing->FindText = "hit";
-    closing->Load();
+    closing->Load({path, "hit", false, false, 0, 0});
     closing->close();
     QApplication::processEvents();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

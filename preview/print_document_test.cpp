@@ -138,9 +138,7 @@ TEST(Printing, ThePreviewersLongLinesWrapWithinTheMargins) {
     }
     dir.WriteFile("long.txt", content);
     PreviewWindow preview;
-    preview.FilePath = dir.Path("long.txt");
-    preview.FindText = "L0";
-    preview.Load();
+    preview.Load({dir.Path("long.txt"), "L0", false, false, 0, 0});
     QElapsedTimer clock;
     clock.start();
     while (preview.IsLoading() && clock.elapsed() < 20000) {

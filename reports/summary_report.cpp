@@ -19,7 +19,7 @@ const char* OnOff(bool on) {
 
 void AppendSheetLines(std::string& out, FileRecord& file) {
     std::string previous_sheet;
-    for (const SpreadsheetHit& hit : file.ExcelResults()) {
+    for (const SpreadsheetHit& hit : file.SheetHits()) {
         if (!EqualsIgnoringCase(hit.SheetName(), previous_sheet)) {
             out.append("\n\t\tSheet: " + EscapedText(hit.SheetName()) + "\n");
         }

@@ -93,9 +93,9 @@ TEST_F(SummaryReportTest, SpreadsheetHitsShareASheetLineIgnoringCase) {
     FileRecords files;
     FileRecord* book = files.Add("book.xls", "/data/site/", "", 0);
     book->SetItemsFound(3);
-    book->ExcelResults().Add("Sheet1", "$A$1");
-    book->ExcelResults().Add("SHEET1", "B2");
-    book->ExcelResults().Add("Other", "C3");
+    book->SheetHits().Add("Sheet1", "$A$1");
+    book->SheetHits().Add("SHEET1", "B2");
+    book->SheetHits().Add("Other", "C3");
     SummaryHooks hooks = Hooks();
     hooks.handled_by_office = [](const std::string&) { return true; };
     const std::string report = BuildSummaryReport(&files, Header("x"), {3, 1}, true, hooks);
