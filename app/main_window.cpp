@@ -268,7 +268,7 @@ HelpWindow* MainWindow::ShowHelp() {
 
 void MainWindow::PrintReport() {
     try {
-        PrintDocument::PrintRTF(*reports_->TextView()->document(), 1440, 1440, 1440, 1440, this);
+        PrintDocument::Print(*reports_->TextView()->document(), 1440, 1440, 1440, 1440, this);
     } catch (const std::exception& error) {
         TellIfLogFailed(!LogError("frmMain: mnuPrint_Click", kLogNumberPrintFailed, error.what()));
     }

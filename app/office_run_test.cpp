@@ -157,7 +157,7 @@ TEST_F(OfficeTest, FindAndReplaceInEveryFormat) {
     // Without a new file to save to nothing is written, and the call says why.
     const auto nowhere = Handle<DocumentHandler>(link, dir_.Path("a.doc"), "needle", false, "pin");
     EXPECT_EQ(nowhere->Replace(), -1);
-    EXPECT_NE(nowhere->ErrDescription().find("no new file"), std::string::npos);
+    EXPECT_NE(nowhere->ErrorText().find("no new file"), std::string::npos);
     EXPECT_FALSE(nowhere->Saved());
     for (const auto& sheet : sheets) {
         SCOPED_TRACE(sheet.name);
@@ -208,7 +208,7 @@ TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
     const auto broken = Handle<DocumentHandler>(link, dir_.Path("broken.doc"), "x");
     EXPECT_EQ(broken->Find(), -1);
     EXPECT_NE(broken->ErrCode(), 0);
-    EXPECT_FALSE(broken->ErrDescription().empty());
+    EXPECT_FALSE(broken->ErrorText().empty());
     const auto missing = Handle<SpreadsheetHandler>(link, dir_.Path("missing.xls"), "x");
     EXPECT_EQ(missing->Find(), 0);  // a spreadsheet counts what it found before the error
     EXPECT_NE(missing->ErrCode(), 0);

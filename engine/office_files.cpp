@@ -131,7 +131,7 @@ std::int32_t OfficeFiles::Ask(FileRecord& record, const std::string& source,
         handler.SetSaveTo(save_to);
         count = rewrite ? handler.Replace() : handler.Find();
         number = handler.ErrCode();
-        description = handler.ErrDescription();
+        description = handler.ErrorText();
         saved = handler.Saved();
     };
     if (IsSpreadsheetName(record.Filename())) {

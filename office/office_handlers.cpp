@@ -46,7 +46,7 @@ OfficeAnswer OfficeHandler::Ask(OfficeRequest::Kind kind, bool rewrite) {
     saved_ = answer.saved;
     if (answer.error != 0) {
         err_code_ = answer.error;
-        err_description_ = answer.description;
+        error_text_ = answer.description;
     }
     return answer;
 }

@@ -32,11 +32,11 @@ class OfficeHandler {
     // Whether the last call saved the document to SaveTo.
     bool Saved() const { return saved_; }
     std::int32_t ErrCode() const { return err_code_; }
-    const std::string& ErrDescription() const { return err_description_; }
+    const std::string& ErrorText() const { return error_text_; }
 
   protected:
     explicit OfficeHandler(OfficeLink* link) : link_(link) {}
-    // Sends the request for this file; an error is kept in ErrCode and ErrDescription.
+    // Sends the request for this file; an error is kept in ErrCode and ErrorText.
     OfficeAnswer Ask(OfficeRequest::Kind kind, bool rewrite);
 
   private:
@@ -48,7 +48,7 @@ class OfficeHandler {
     bool match_case_ = false;
     bool saved_ = false;
     std::int32_t err_code_ = 0;
-    std::string err_description_;
+    std::string error_text_;
 };
 
 // Finds and replaces in a word-processor document (.doc, .dot, .docx, .odt).

@@ -387,7 +387,7 @@ void PreviewWindow::CopySelection() {
 
 int PreviewWindow::Print() {
     try {
-        return PrintDocument::PrintRTF(*box_->document(), 1440, 1440, 1440, 1440, this);
+        return PrintDocument::Print(*box_->document(), 1440, 1440, 1440, 1440, this);
     } catch (const std::exception& error) {
         if (!LogError("frmPreview: mnuPrint_Click", kLogNumberPrintFailed, error.what())) {
             TellLogFailure();

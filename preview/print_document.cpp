@@ -29,8 +29,8 @@ PrintDocument::DialogHook PrintDocument::SetDialogHook(DialogHook hook) {
     return previous;
 }
 
-int PrintDocument::PrintRTF(const QTextDocument& document, int left_margin, int top_margin,
-                            int right_margin, int bottom_margin, QWidget* owner) {
+int PrintDocument::Print(const QTextDocument& document, int left_margin, int top_margin,
+                         int right_margin, int bottom_margin, QWidget* owner) {
     QPrinter printer(QPrinter::HighResolution);
     bool confirmed = false;
     if (Hook()) {

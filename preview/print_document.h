@@ -15,8 +15,8 @@ class PrintDocument {
     // Shows the print dialog for `owner`; when the user confirms, prints every page of
     // `document` with the margins (left, top, right, bottom, as the callers have always passed
     // them) and returns the number of pages. Cancelling prints nothing and returns 0.
-    static int PrintRTF(const QTextDocument& document, int left_margin, int top_margin,
-                        int right_margin, int bottom_margin, QWidget* owner = nullptr);
+    static int Print(const QTextDocument& document, int left_margin, int top_margin,
+                     int right_margin, int bottom_margin, QWidget* owner = nullptr);
 
     // Prints on a printer that is already set up, without a dialog. Returns the page count.
     static int PrintPages(const QTextDocument& document, QPrinter& printer, int left_margin,

@@ -101,7 +101,7 @@ TEST(Printing, PageBreaksMakePages) {
     const std::string pdf = dir.Path("three.pdf");
     {
         PrintToFile to(pdf, true);
-        EXPECT_EQ(PrintDocument::PrintRTF(three, 1440, 1440, 1440, 1440), 3);
+        EXPECT_EQ(PrintDocument::Print(three, 1440, 1440, 1440, 1440), 3);
     }
     EXPECT_EQ(PdfPages(pdf), 3);
 }
@@ -112,7 +112,7 @@ TEST(Printing, CancelPrintsNothing) {
     document.setPlainText(QStringLiteral("text"));
     const std::string pdf = dir.Path("cancelled.pdf");
     PrintToFile to(pdf, false);
-    EXPECT_EQ(PrintDocument::PrintRTF(document, 1440, 1440, 1440, 1440), 0);
+    EXPECT_EQ(PrintDocument::Print(document, 1440, 1440, 1440, 1440), 0);
     EXPECT_TRUE(dir.Names().empty());
 }
 
