@@ -143,10 +143,6 @@ TEST_F(ErrorLogTest, EntriesAreAppendedOldestFirstAndStayOneLine) {
 }
 
 TEST_F(ErrorLogTest, UnwritableLogShowsOneMessagePerEntry) {
-    const UserMessage message = LogFailureMessage();
-    EXPECT_EQ(message.text, "There was an error in creating an error log entry");
-    EXPECT_EQ(message.title, "Log Error");
-    EXPECT_EQ(message.icon, MessageIcon::Information);
     SetLogging("True");
     root_.WriteFile("blocker", "a regular file");
     SetDataFolder("blocker/data");
