@@ -254,16 +254,5 @@ TEST(FindComboItem, ExactAndPrefixMatchesIgnoreCase) {
     EXPECT_EQ(FindComboItem({}, "", false), -1);
 }
 
-TEST_F(SearchHistoryTest, ATextDifferingOnlyInCaseIsNotAddedAgain) {
-    Entries box = GetSearchList();
-    for (const char* search : {"Needle", "needle", "NEEDLE", "haystack", "Needles"}) {
-        if (FindComboItem(box, search, true) < 0) {
-            box.push_back(search);
-        }
-    }
-    SaveSearchList(box);
-    EXPECT_EQ(GetSearchList(), (Entries{"Needle", "haystack", "Needles"}));
-}
-
 }  // namespace
 }  // namespace ferret
