@@ -59,21 +59,6 @@ class SearchHistoryTest : public ::testing::Test {
     testing::TempDir root_;
 };
 
-TEST_F(SearchHistoryTest, SavedEntriesComeBackInOrder) {
-    const Entries cases[] = {
-        {"one"},
-        {"first", "second", "third"},
-        {"  blanks around  ", "\"quoted\"", "'single'", "a=b", "[not a section]", "; no comment"},
-        {"\xC3\xA9t\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC", "tab\there"},
-        {std::string(300, 'x'), std::string(5000, 'y')},
-    };
-    for (const Entries& entries : cases) {
-        SaveSearchList(entries);
-        EXPECT_EQ(GetSearchList(), entries) << entries.front();
-    }
-    EXPECT_EQ(Log(), "");
-}
-
 TEST_F(SearchHistoryTest, EmptyListLeavesTheStoredHistory) {
     EXPECT_TRUE(GetSearchList().empty());
     SaveSearchList({});
