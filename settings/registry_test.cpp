@@ -1,6 +1,5 @@
 #include "settings/registry.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -22,19 +21,6 @@ RegistryValue Text(const std::string& text) {
 std::string Env(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
-}
-
-std::vector<std::string> FolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] != '.') {
-                names.push_back(entry->d_name);
-            }
-        }
-        closedir(dir);
-    }
-    return names;
 }
 
 // Each test gets its own configuration folder: QSettings caches files by path.
@@ -64,7 +50,7 @@ TEST_F(RegistryTest, FirstStartHasNoKeyAndReadsTheDefault) {
     std::vector<std::string> names{"stale"};
     EXPECT_FALSE(registry.EnumerateValues(&names).ok());
     EXPECT_TRUE(names.empty());
-    EXPECT_TRUE(FolderNames(config_.path()).empty()) << "reading creates nothing";
+    EXPECT_TRUE(config_.Names().empty()) << "reading creates nothing";
 }
 
 TEST_F(RegistryTest, KeyPathsThatCannotBeOpened) {
@@ -78,7 +64,7 @@ TEST_F(RegistryTest, KeyPathsThatCannotBeOpened) {
         EXPECT_FALSE(registry.KeyExists());
         EXPECT_FALSE(registry.SetValue(std::string("x")).ok());
     }
-    EXPECT_TRUE(FolderNames(config_.path()).empty());
+    EXPECT_TRUE(config_.Names().empty());
 }
 
 TEST_F(RegistryTest, KeyIsAPrivateFileAndFurtherComponentsAreGroups) {
@@ -103,7 +89,7 @@ TEST_F(RegistryTest, KeyIsAPrivateFileAndFurtherComponentsAreGroups) {
     EXPECT_FALSE(deeper.KeyExists());
     EXPECT_TRUE(Key("SOFTWARE\\Mallo\\Ferret\\Sub").KeyExists());
     ASSERT_TRUE(Key(kKey).DeleteKey().ok());
-    EXPECT_TRUE(FolderNames(config_.Path("Mallo")).empty());
+    EXPECT_TRUE(config_.Names("Mallo").empty());
 }
 
 TEST_F(RegistryTest, TextsRoundTripAndNamesIgnoreCase) {
@@ -190,7 +176,7 @@ TEST_F(RegistryTest, WritesAreAtomicAndNeverReplaceADamagedFile) {
         registry.SetValueKey("Value" + std::to_string(i));
         ASSERT_TRUE(registry.SetValue(std::string(static_cast<std::size_t>(i) * 50, 'x')).ok());
     }
-    EXPECT_EQ(FolderNames(config_.Path("Mallo")), std::vector<std::string>{"Ferret.conf"});
+    EXPECT_EQ(config_.Names("Mallo"), std::vector<std::string>{"Ferret.conf"});
 
     const std::string damaged = "[General\nReportType=2\nnot a setting line\n";
     config_.WriteFile("Mallo/Ferret.conf", damaged);
