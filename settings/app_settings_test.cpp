@@ -11,31 +11,16 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_paths.h"
 
 namespace ferret {
 namespace {
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
 // Each test gets its own configuration, home and data folders.
 class AppSettingsTest : public ::testing::Test {
   protected:
-    AppSettingsTest() {
-        setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
-        setenv("HOME", root_.Path("home").c_str(), 1);
-        setenv("FERRET_HOME", root_.Path("data").c_str(), 1);
-    }
-    ~AppSettingsTest() override {
-        setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
-        setenv("HOME", saved_home_.c_str(), 1);
-        unsetenv("FERRET_HOME");  // as the test main leaves it
-    }
-
     // The settings file as another program would write it.
     void WriteFile(const std::string& text) const {
         root_.WriteFile("config/Mallo/Ferret.conf", text);
@@ -44,9 +29,10 @@ class AppSettingsTest : public ::testing::Test {
         ASSERT_TRUE(SaveSettingValue(kSettingsKey, name, text).ok()) << name;
     }
 
-    const std::string saved_config_ = Env("XDG_CONFIG_HOME");
-    const std::string saved_home_ = Env("HOME");
     testing::TempDir root_;
+    testing::ScopedEnv config_{"XDG_CONFIG_HOME", root_.Path("config")};
+    testing::ScopedEnv home_{"HOME", root_.Path("home")};
+    testing::ScopedEnv data_{"FERRET_HOME", root_.Path("data")};
 };
 
 TEST_F(AppSettingsTest, AnEmptyStoreOrEmptyTextsGiveTheDefaults) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
@@ -18,17 +19,9 @@ RegistryValue Text(const std::string& text) {
     return RegistryValue(text);
 }
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
 // Each test gets its own configuration folder: QSettings caches files by path.
 class RegistryTest : public ::testing::Test {
   protected:
-    RegistryTest() { setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1); }
-    ~RegistryTest() override { setenv("XDG_CONFIG_HOME", saved_.c_str(), 1); }
-
     static Registry Key(const std::string& path, const std::string& value_name = "Name") {
         Registry registry;
         registry.SetSectionKey(path);
@@ -36,8 +29,8 @@ class RegistryTest : public ::testing::Test {
         return registry;
     }
 
-    const std::string saved_ = Env("XDG_CONFIG_HOME");
     testing::TempDir config_;
+    testing::ScopedEnv env_{"XDG_CONFIG_HOME", config_.path()};
 };
 
 TEST_F(RegistryTest, FirstStartHasNoKeyAndReadsTheDefault) {

@@ -9,6 +9,7 @@
 
 #include "settings/ini_file.h"
 #include "settings/settings.h"
+#include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
@@ -16,24 +17,10 @@ namespace {
 
 using Entries = std::vector<std::string>;
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
 // The history file and the error log in a fresh data folder, settings in a fresh configuration
 // folder, for each test.
 class SearchHistoryTest : public ::testing::Test {
   protected:
-    SearchHistoryTest() {
-        setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
-        setenv("FERRET_HOME", root_.Path("data").c_str(), 1);
-    }
-    ~SearchHistoryTest() override {
-        setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
-        unsetenv("FERRET_HOME");
-    }
-
     void TurnLoggingOn() { ASSERT_TRUE(SaveSettingValue(kSettingsKey, kLogging, "True").ok()); }
     std::string History() const { return root_.ReadFile("data/ferret.dat"); }
     void WriteHistory(const std::string& text) const { root_.WriteFile("data/ferret.dat", text); }
@@ -55,8 +42,9 @@ class SearchHistoryTest : public ::testing::Test {
         return names;
     }
 
-    const std::string saved_config_ = Env("XDG_CONFIG_HOME");
     testing::TempDir root_;
+    testing::ScopedEnv config_{"XDG_CONFIG_HOME", root_.Path("config")};
+    testing::ScopedEnv data_{"FERRET_HOME", root_.Path("data")};
 };
 
 TEST_F(SearchHistoryTest, EmptyListLeavesTheStoredHistory) {

@@ -6,33 +6,20 @@
 #include <cstdlib>
 #include <string>
 
+#include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
 // Each test gets its own configuration and home folders: QSettings caches files by path.
 class SettingsTest : public ::testing::Test {
   protected:
-    SettingsTest() {
-        setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
-        setenv("HOME", root_.Path("home").c_str(), 1);
-    }
-    ~SettingsTest() override {
-        setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
-        setenv("HOME", saved_home_.c_str(), 1);
-    }
-
     static std::string Get(const char* name) { return GetSettingValue(kSettingsKey, name, "dflt"); }
 
-    const std::string saved_config_ = Env("XDG_CONFIG_HOME");
-    const std::string saved_home_ = Env("HOME");
     testing::TempDir root_;
+    testing::ScopedEnv config_{"XDG_CONFIG_HOME", root_.Path("config")};
+    testing::ScopedEnv home_{"HOME", root_.Path("home")};
 };
 
 TEST_F(SettingsTest, SavedTextsReadBackAndEmptyOnesGiveTheDefault) {
