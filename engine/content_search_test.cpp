@@ -38,18 +38,6 @@ TEST(ContentSearch, EscapeWordsAndPatternEscaping) {
     EXPECT_EQ(SearchPattern("a?^^Tab$", true), "a?\t$");
 }
 
-TEST(ContentSearch, PlainCountsOverlappingAndPatternDoesNot) {
-    TempDir dir;
-    dir.WriteFile("a.txt", "aaaa");
-    EXPECT_EQ(Plain(dir, "a.txt", "aa"), 3);
-    EXPECT_EQ(Pattern(dir, "a.txt", "aa"), 2);
-    dir.WriteFile("case.txt", "abc Abc ABC");
-    EXPECT_EQ(Plain(dir, "case.txt", "ABC"), 1);
-    EXPECT_EQ(Plain(dir, "case.txt", "ABC", true), 3);
-    dir.WriteFile("lines.txt", "x1\nx2\n");
-    EXPECT_EQ(Pattern(dir, "lines.txt", "^x"), 1);  // no multi-line mode
-}
-
 TEST(ContentSearch, HitsAcrossBlockSeamsCountOnce) {
     TempDir dir;
     // Hits straddling 4 KiB, 64 KiB and the reader's own 256 KiB blocks, and one at the end.
