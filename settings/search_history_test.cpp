@@ -191,33 +191,16 @@ TEST_F(SearchHistoryTest, EntriesTheLogCannotTakeAreReported) {
 }
 
 TEST(FindComboItem, ExactAndPrefixMatchesIgnoreCase) {
-    const Entries items = {"Alpha", "beta",
-                           "\xC3\x89"
-                           "COLE",
-                           "alphabet", "Beta"};
+    const Entries items = {"Alpha", "beta", "ÉCOLE", "alphabet", "Beta"};
     const struct {
         const char* text;
         bool exact;
         int index;
     } cases[] = {
-        {"alpha", true, 0},
-        {"ALPHABET", true, 3},
-        {"alph", true, -1},
-        {"beta", true, 1},
-        {"BETA", true, 1},
-        {"\xC3\xA9"
-         "cole",
-         true, 2},
-        {"alph", false, 0},
-        {"ALPHAB", false, 3},
-        {"BET", false, 1},
-        {"\xC3\xA9"
-         "c",
-         false, 2},
-        {"betamax", false, -1},
-        {"x", false, -1},
-        {"", false, 0},
-        {"", true, -1},
+        {"alpha", true, 0}, {"ALPHABET", true, 3}, {"alph", true, -1},     {"beta", true, 1},
+        {"BETA", true, 1},  {"école", true, 2},    {"alph", false, 0},     {"ALPHAB", false, 3},
+        {"BET", false, 1},  {"éc", false, 2},      {"betamax", false, -1}, {"x", false, -1},
+        {"", false, 0},     {"", true, -1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(FindComboItem(items, c.text, c.exact), c.index)
