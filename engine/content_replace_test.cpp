@@ -62,19 +62,6 @@ TEST(ReplaceFilePattern, CountsReplacementsAndKeepsOtherBytes) {
     EXPECT_EQ(Replace(dir.Path("empty.txt"), "x", "y").count, 0);
 }
 
-TEST(ReplaceFilePattern, FileWithoutHitsIsNotTouched) {
-    TempDir dir;
-    dir.WriteFile("quiet.txt", "nothing here");
-    dir.SetTimes("quiet.txt", 1000000000, 1000000000);
-    struct stat before {};
-    stat(dir.Path("quiet.txt").c_str(), &before);
-    EXPECT_EQ(Replace(dir.Path("quiet.txt"), "absent", "x").count, 0);
-    struct stat after {};
-    stat(dir.Path("quiet.txt").c_str(), &after);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_mtim.tv_sec, 1000000000);
-}
-
 TEST(ReplaceFilePattern, KeepsModeOwnerAndExtendedAttributes) {
     TempDir dir;
     dir.WriteFile("run.sh", "#!/bin/sh\necho old\n");
@@ -98,23 +85,6 @@ TEST(ReplaceFilePattern, KeepsModeOwnerAndExtendedAttributes) {
         EXPECT_STREQ(value, "kept");
     }
     EXPECT_EQ(dir.ReadFile("run.sh"), "#!/bin/sh\necho new\n");
-}
-
-TEST(ReplaceFilePattern, LinksAreFollowedAndKept) {
-    TempDir dir;
-    dir.WriteFile("real.txt", "old");
-    dir.Symlink("real.txt", "link.txt");
-    dir.WriteFile("hard.txt", "old");
-    ASSERT_EQ(link(dir.Path("hard.txt").c_str(), dir.Path("other-name.txt").c_str()), 0);
-    EXPECT_EQ(Replace(dir.Path("link.txt"), "old", "new").count, 1);
-    struct stat info {};
-    ASSERT_EQ(lstat(dir.Path("link.txt").c_str(), &info), 0);
-    EXPECT_TRUE(S_ISLNK(info.st_mode));
-    EXPECT_EQ(dir.ReadFile("real.txt"), "new");
-    // A hard link is a second name: it keeps the old bytes; the name replaced gets the new.
-    EXPECT_EQ(Replace(dir.Path("hard.txt"), "old", "new").count, 1);
-    EXPECT_EQ(dir.ReadFile("hard.txt"), "new");
-    EXPECT_EQ(dir.ReadFile("other-name.txt"), "old");
 }
 
 // The new content is written beside the file as ".NAME.ferret-XXXXXX" first; NAME is shortened
@@ -167,16 +137,9 @@ TEST(ReplaceFilePattern, NamesAsLongAsTheFolderAllowsAreReplaced) {
 
 TEST(ReplaceFilePattern, RefusalsLeaveTheFileExactlyAsItWas) {
     TempDir dir;
-    dir.WriteFile("readonly.txt", "old");
-    chmod(dir.Path("readonly.txt").c_str(), 0444);
-    RewriteResult result = Replace(dir.Path("readonly.txt"), "old", "new");
-    EXPECT_EQ(result.count, kNotSearched);
-    EXPECT_NE(result.error.find("read-only"), std::string::npos);
-    EXPECT_EQ(dir.ReadFile("readonly.txt"), "old");
-
     dir.WriteFile("moving.txt", "old");
-    result = Replace(dir.Path("moving.txt"), "old", "new",
-                     [&] { dir.WriteFile("moving.txt", "theirs"); });
+    RewriteResult result = Replace(dir.Path("moving.txt"), "old", "new",
+                                   [&] { dir.WriteFile("moving.txt", "theirs"); });
     EXPECT_EQ(result.count, kNotSearched);
     EXPECT_EQ(dir.ReadFile("moving.txt"), "theirs");
 
@@ -184,7 +147,7 @@ TEST(ReplaceFilePattern, RefusalsLeaveTheFileExactlyAsItWas) {
     result =
         Replace(dir.Path("gone.txt"), "old", "new", [&] { unlink(dir.Path("gone.txt").c_str()); });
     EXPECT_EQ(result.count, kNotSearched);
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"moving.txt", "readonly.txt"}));
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"moving.txt"});
     EXPECT_EQ(Replace(dir.Path("never-there.txt"), "old", "new").count, kNotSearched);
 }
 

@@ -33,26 +33,9 @@ TEST(ContentSearch, EscapeWordsAndPatternEscaping) {
     EXPECT_EQ(ConvertSpecialChars("a^^Tabb^^CrLfc^^Blankd"), "a\tb\r\ncd");
     EXPECT_EQ(ConvertSpecialChars("^^tab stays"), "^^tab stays");  // case-sensitive
     EXPECT_EQ(ConvertSpecialChars("^^^^Tab"), "^^\t");
-    EXPECT_EQ(RegExEncodeString("a.b(c)"), "a\\.b\\(c\\)");
-    EXPECT_EQ(RegExEncodeString("\\[]*^$+|&<>"), "\\\\\\[\\]\\*\\^\\$\\+\\|\\&\\<\\>");
-    EXPECT_EQ(RegExEncodeString("what? {1}"), "what\\? \\{1\\}");
     // Escape words first, then the quoting: the tab they stand for is a tab, not "\t".
     EXPECT_EQ(SearchPattern("a?^^Tab$", false), "a\\?\t\\$");
     EXPECT_EQ(SearchPattern("a?^^Tab$", true), "a?\t$");
-    // Letters, digits, blanks and text beyond ASCII stand for themselves as they are.
-    EXPECT_EQ(RegExEncodeString("Ab9 \t\xC3\xA9_\\E"), "Ab9 \t\xC3\xA9\\_\\\\E");
-}
-
-TEST(ContentSearch, PlainCountsOverlappingAndPatternDoesNot) {
-    TempDir dir;
-    dir.WriteFile("a.txt", "aaaa");
-    EXPECT_EQ(Plain(dir, "a.txt", "aa"), 3);
-    EXPECT_EQ(Pattern(dir, "a.txt", "aa"), 2);
-    dir.WriteFile("case.txt", "abc Abc ABC");
-    EXPECT_EQ(Plain(dir, "case.txt", "ABC"), 1);
-    EXPECT_EQ(Plain(dir, "case.txt", "ABC", true), 3);
-    dir.WriteFile("lines.txt", "x1\nx2\n");
-    EXPECT_EQ(Pattern(dir, "lines.txt", "^x"), 1);  // no multi-line mode
 }
 
 TEST(ContentSearch, HitsAcrossBlockSeamsCountOnce) {
@@ -163,16 +146,6 @@ TEST(ContentSearch, PatternsByBlocksOfLinesCountAsTheWholeFile) {
     const PatternShortcut shortcut{PlainMatcher("ab", false), true};
     EXPECT_EQ(Pattern(dir, "wide.txt", "^ab", &shortcut), 1);
     EXPECT_EQ(Pattern(dir, "wide.txt", "ab", &shortcut), 2);
-}
-
-TEST(ContentSearch, ReportsTheDetailsOfTheOpenedFile) {
-    TempDir dir;
-    dir.WriteFile("sized.txt", std::string(1500, 'x'));
-    std::uint64_t seen_size = 0;
-    const std::atomic<bool> stop{false};
-    SearchFileText(dir.Path("sized.txt"), PlainMatcher("x", false), stop,
-                   [&](std::uint64_t size, const timespec&) { seen_size = size; });
-    EXPECT_EQ(seen_size, 1500u);
 }
 
 // A file the walk saw as a regular file is opened by name in its open folder without a look at

@@ -23,6 +23,10 @@ namespace {
 
 using testing::TempDir;
 
+std::string Numbered(int i) {
+    return std::string("f") + (i < 10 ? "0" : "") + std::to_string(i) + ".txt";
+}
+
 // Writes what the run reports, one line per call, and lets a test act on a call.
 class RecordingSink : public RunSink {
   public:
@@ -61,6 +65,9 @@ class RecordingSink : public RunSink {
     void Totals(std::int32_t strings_found, std::int32_t files_with_hits) override {
         Add("totals " + std::to_string(strings_found) + " " + std::to_string(files_with_hits));
     }
+    void Previewed(std::size_t /*index*/, const FileRecord& file, FilePreview preview) override {
+        seen.push_back({file.FullPath(), std::move(preview)});
+    }
 
     std::vector<std::string> calls;
     std::thread::id thread;  // every call must come on the run's thread
@@ -68,6 +75,7 @@ class RecordingSink : public RunSink {
     std::function<void(std::size_t)> on_file;
     std::function<void()> on_listing;
     std::atomic<bool> listed{false};  // for a look from another thread during the run
+    std::vector<std::pair<std::string, FilePreview>> seen;  // path and preview
 
   private:
     void Add(std::string call) {
@@ -85,8 +93,7 @@ class RunTest : public ::testing::Test {
     void SetUp() override {
         // f00 .. f11, every fourth with two hits; many workers, so the order is the run's doing.
         for (int i = 0; i < 12; ++i) {
-            const std::string name = std::string("f") + (i < 10 ? "0" : "") + std::to_string(i);
-            dir_.WriteFile(name + ".txt", i % 4 == 0 ? "hit and hit" : "nothing");
+            dir_.WriteFile(Numbered(i), i % 4 == 0 ? "hit and hit" : "nothing");
         }
         request_.kind = RunKind::kSearch;
         request_.fields.folder = dir_.path();
@@ -284,26 +291,16 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
         plain_copy.WriteFile(name, content);
     }
     for (int i = 0; i < 12; ++i) {
-        plain_copy.WriteFile(
-            std::string("f") + (i < 10 ? "0" : "") + std::to_string(i) + ".txt",
-            dir_.ReadFile(std::string("f") + (i < 10 ? "0" : "") + std::to_string(i) + ".txt"));
+        plain_copy.WriteFile(Numbered(i), dir_.ReadFile(Numbered(i)));
     }
-    struct Previews : RecordingSink {
-        void Previewed(std::size_t /*index*/, const FileRecord& file,
-                       FilePreview preview) override {
-            seen.push_back({file.FullPath(), std::move(preview)});
-        }
-        std::vector<std::pair<std::string, FilePreview>> seen;
-    };
     const TempDir restore;
-    request_.kind = RunKind::kReplace;
     request_.fields.replace_text = "HIT";
     request_.approved_extensions = ".txt";
     request_.restore_folder = restore.path();
     request_.restore_quantity = 1;
     request_.kind = RunKind::kPreview;
     request_.preview_changes = true;
-    Previews previews;
+    RecordingSink previews;
     control_.Reset(false);
     const RunResult previewed = ExecuteRun(request_, previews, control_);
     EXPECT_TRUE(previewed.restore_point.empty());
@@ -326,7 +323,7 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     // A preview for the window only counts, and keeps each file's identity; its changes, found
     // again when shown, are the same, with the same digest.
     request_.preview_changes = false;
-    Previews counted;
+    RecordingSink counted;
     control_.Reset(false);
     ExecuteRun(request_, counted, control_);
     ASSERT_EQ(counted.seen.size(), previews.seen.size());
@@ -434,14 +431,6 @@ TEST_F(RunTest, APreviewTellsEachFileOnceByItsRealPath) {
     }
     tree.WriteFile("locked.txt", "hit");
     chmod(tree.Path("locked.txt").c_str(), 0444);
-    struct Previews : RecordingSink {
-        void Previewed(std::size_t /*index*/, const FileRecord& /*file*/,
-                       FilePreview preview) override {
-            targets.push_back(preview.target);
-        }
-        std::vector<std::string> targets;
-    };
-    request_.kind = RunKind::kReplace;
     request_.fields.folder = tree.path();
     request_.fields.recursive = true;
     request_.fields.replace_text = "HIT";
@@ -452,12 +441,15 @@ TEST_F(RunTest, APreviewTellsEachFileOnceByItsRealPath) {
     const std::string root = resolved;
     free(resolved);
     for (int round = 0; round < 5; ++round) {
-        Previews previews;
+        RecordingSink previews;
         control_.Reset(false);
         ExecuteRun(request_, previews, control_);
-        std::sort(previews.targets.begin(), previews.targets.end());
-        ASSERT_EQ(previews.targets,
-                  (std::vector<std::string>{root + "/real/a.txt", root + "/real/b.txt"}))
+        std::vector<std::string> targets;
+        for (const auto& [path, preview] : previews.seen) {
+            targets.push_back(preview.target);
+        }
+        std::sort(targets.begin(), targets.end());
+        ASSERT_EQ(targets, (std::vector<std::string>{root + "/real/a.txt", root + "/real/b.txt"}))
             << "round " << round;
         // Read-only means the owner may not write it, whoever runs the preview.
         ASSERT_EQ(std::count(previews.calls.begin(), previews.calls.end(), "problem 0 75"), 1)
@@ -474,25 +466,17 @@ TEST_F(RunTest, AChoiceIsNotWrittenThroughAFolderSwappedSinceThePreview) {
     const TempDir elsewhere;
     tree.WriteFile("shared/notes.txt", "hit here");
     elsewhere.WriteFile("private/notes.txt", "hit here");
-    struct Previews : RecordingSink {
-        void Previewed(std::size_t /*index*/, const FileRecord& /*file*/,
-                       FilePreview preview) override {
-            seen.push_back(std::move(preview));
-        }
-        std::vector<FilePreview> seen;
-    };
-    request_.kind = RunKind::kReplace;
     request_.fields.folder = tree.path();
     request_.fields.recursive = true;
     request_.fields.replace_text = "HIT";
     request_.approved_extensions = ".txt";
     request_.kind = RunKind::kPreview;
     request_.preview_changes = true;
-    Previews previews;
+    RecordingSink previews;
     control_.Reset(false);
     ExecuteRun(request_, previews, control_);
     ASSERT_EQ(previews.seen.size(), 1u);
-    const FilePreview& preview = previews.seen.front();
+    const FilePreview& preview = previews.seen.front().second;
     ASSERT_EQ(rename(tree.Path("shared").c_str(), tree.Path("shared-old").c_str()), 0);
     tree.Symlink(elsewhere.Path("private"), "shared");
     for (const bool whole : {false, true}) {
@@ -603,7 +587,6 @@ TEST_F(RunTest, APlainTextIsThatTextInEveryPath) {
                     std::int32_t expected_count = 0;
                     const std::string expected =
                         replace_all(body, text, replacement, ignore_case, expected_count);
-                    request_.kind = RunKind::kReplace;
                     request_.fields.replace_text = replacement;
                     dir_.WriteFile("case.txt", body);
                     request_.kind = RunKind::kPreview;

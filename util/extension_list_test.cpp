@@ -14,16 +14,6 @@ Strings CustomPart(const ExtensionList& list) {
     return Strings(list.Entries().begin() + kDefaultExtensionCount, list.Entries().end());
 }
 
-TEST(ExtensionList, DefaultsComeFirstInTheirFixedOrder) {
-    const Strings defaults = DefaultExtensions();
-    ASSERT_EQ(static_cast<int>(defaults.size()), kDefaultExtensionCount);
-    EXPECT_EQ(defaults.front(), ".asp");
-    EXPECT_EQ(defaults[7], ".html");
-    EXPECT_EQ(defaults.back(), ".xml");
-    EXPECT_EQ(ExtensionList().Entries(), defaults);
-    EXPECT_EQ(ExtensionList().StoredText(), "");
-}
-
 TEST(ExtensionList, StoredTextRoundTrips) {
     EXPECT_TRUE(SplitCustomExtensions("").empty());
     EXPECT_EQ(SplitCustomExtensions(".log"), Strings{".log"});
