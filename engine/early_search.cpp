@@ -1,0 +1,81 @@
+#include "engine/early_search.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace ferret {
+
+EarlySearch::EarlySearch(unsigned workers, Search search, RunControl& control)
+    : search_(std::move(search)), control_(control) {
+    for (unsigned i = 0; i < workers; ++i) {
+        threads_.emplace_back([this] { Work(); });
+    }
+}
+
+void EarlySearch::Listed(const std::vector<FileRecord*>& records) {
+    std::lock_guard lock(mutex_);
+    if (finished_) {
+        return;
+    }
+    queue_.insert(queue_.end(), records.begin(), records.end());
+    work_.notify_all();
+}
+
+void EarlySearch::Finish() {
+    {
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+        ending_.store(true, std::memory_order_relaxed);
+        queue_.clear();
+        work_.notify_all();
+    }
+    for (std::thread& thread : threads_) {
+        thread.join();
+    }
+    threads_.clear();
+}
+
+std::optional<std::int32_t> EarlySearch::Take(const FileRecord* record, FileFound& found) {
+    const auto done = done_.find(record);
+    if (done == done_.end()) {
+        return std::nullopt;
+    }
+    found = std::move(done->second.found);
+    return done->second.count;
+}
+
+void EarlySearch::Work() {
+    std::vector<FileRecord*> taken;
+    std::vector<std::pair<const FileRecord*, Done>> results;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        work_.wait(lock, [this] { return finished_ || !queue_.empty(); });
+        if (finished_) {
+            return;
+        }
+        const std::size_t count = std::min(kTake, queue_.size());
+        taken.assign(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+        lock.unlock();
+        results.clear();
+        for (FileRecord* record : taken) {
+            if (control_.StopPause()) {
+                break;  // waits while paused; a stopped run searches nothing more
+            }
+            if (ending_.load(std::memory_order_relaxed)) {
+                break;  // the content stage, waiting for this, does the rest itself
+            }
+            Done done;
+            if (std::optional<std::int32_t> found = search_(*record, done.found)) {
+                done.count = *found;
+                results.emplace_back(record, std::move(done));
+            }
+        }
+        lock.lock();
+        for (auto& [record, done] : results) {
+            done_.emplace(record, std::move(done));
+        }
+    }
+}
+
+}  // namespace ferret

@@ -1,0 +1,185 @@
+#include "engine/run_stage.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "engine/file_details.h"
+#include "engine/hit_count.h"
+
+namespace ferret {
+
+unsigned RunContext::Workers() const {
+    return request.workers != 0 ? request.workers
+                                : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
+std::vector<FileRecord*> RecordsOf(FileRecords& files) {
+    std::vector<FileRecord*> records;
+    records.reserve(static_cast<std::size_t>(files.Count()));
+    for (FileRecord& file : files) {
+        records.push_back(&file);
+    }
+    return records;
+}
+
+thread_local OpenFolder t_open_folder;
+
+int OpenFolder::For(const FileRecord& record) {
+    const std::shared_ptr<const std::string>& root = record.SharedRootPath();
+    if (root != root_) {
+        root_ = root;
+        fd_.Reset(root->empty() ? -1 : OpenPath(*root, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    return fd_.get() >= 0 ? fd_.get() : AT_FDCWD;
+}
+
+void OpenFolder::Close() {
+    fd_.Reset();
+    root_.reset();
+}
+
+std::string NameIn(int folder, const FileRecord& record) {
+    return folder == AT_FDCWD ? record.FullPath() : record.Filename();
+}
+
+DetailsSink DetailsFor(FileRecord& record) {
+    if (!record.DetailsPending()) {
+        return {};  // nothing to learn: the open file need not be asked
+    }
+    return [&record](std::uint64_t size, const timespec& created) {
+        if (record.DetailsPending()) {
+            record.SetRawDetails(size, created);
+        }
+    };
+}
+
+void ProblemBox::Add(std::size_t index, RunProblem problem) {
+    std::lock_guard lock(mutex_);
+    held_.emplace(index, std::move(problem));
+    any_.store(true, std::memory_order_release);
+}
+
+void ProblemBox::Deliver(std::size_t index, const FileRecord& file, RunSink& sink) {
+    if (!any_.load(std::memory_order_acquire)) {
+        return;
+    }
+    std::vector<RunProblem> found;
+    {
+        std::lock_guard lock(mutex_);
+        const auto [first, last] = held_.equal_range(index);
+        for (auto it = first; it != last; ++it) {
+            found.push_back(std::move(it->second));
+        }
+        held_.erase(first, last);
+        any_.store(!held_.empty(), std::memory_order_release);
+    }
+    for (RunProblem& problem : found) {
+        if (problem.path.empty() && problem.kind != ProblemKind::kBadPattern) {
+            problem.path = file.FullPath();
+        }
+        sink.Problem(problem);
+    }
+}
+
+void Delivery::Count(std::size_t index, std::int32_t count) {
+    problems_.Deliver(index, *records_[index], sink_);
+    if (count >= 1) {
+        result_.files_with_hits = SaturatedAdd(result_.files_with_hits, 1);
+        result_.strings_found = SaturatedAdd(result_.strings_found, count);
+    }
+    records_[index]->SetItemsFound(count);
+}
+
+void Delivery::Deliver(std::size_t index, std::int32_t count) {
+    Count(index, count);
+    if (hits_ != nullptr) {
+        FileHits lines = std::move((*hits_)[index]);
+        (*hits_)[index] = {};
+        if (count >= 1) {
+            sink_.HitLines(index, *records_[index], std::move(lines));
+        }
+    }
+    if (previews_ != nullptr && (*previews_)[index]) {
+        FilePreview preview = std::move(*(*previews_)[index]);
+        (*previews_)[index].reset();
+        if (count >= 1) {
+            sink_.Previewed(index, *records_[index], std::move(preview));
+        }
+    }
+    sink_.FileDone(index, records_.size(), count);
+}
+
+void Delivery::Deliver(const Ready& ready) {
+    for (const auto& [index, count] : ready) {
+        Deliver(index, count);
+    }
+}
+
+namespace {
+
+// What becomes of the files not taken when a stop ended a stage. Files rewritten after a stop
+// was asked for are rewritten: their counts stand. Files searched by then were searched, by the
+// stage or while the walk went on (`done_early`): they are told as any other, with their hit
+// lines. A worker still on a large file holds back the results taken in order, not the work.
+std::function<void(std::size_t, std::optional<std::int32_t>)> AfterEnd(
+    RunKind kind, Delivery& delivery, Holding* holding, const DoneEarly& done_early) {
+    if (Replaces(kind)) {
+        return [&delivery, holding](std::size_t index, std::optional<std::int32_t> count) {
+            if (count && (holding == nullptr || holding->Stands(index))) {
+                delivery.Count(index, *count);
+            }
+        };
+    }
+    return [&delivery, &done_early](std::size_t index, std::optional<std::int32_t> count) {
+        if (!count && done_early) {
+            count = done_early(index);
+        }
+        if (count) {
+            delivery.Deliver(index, *count);
+        }
+    };
+}
+
+// Runs the stage with Stop and Pause waking its held-back workers.
+void RunWoken(RunControl& control, OrderedStage& stage, std::size_t total) {
+    control.SetWake([&stage] { stage.Wake(); });
+    try {
+        stage.Run(total);
+    } catch (...) {
+        control.SetWake({});
+        throw;
+    }
+    control.SetWake({});
+}
+
+}  // namespace
+
+void RunContentStage(const RunContext& run, OrderedStage& stage, std::vector<FileRecord*>& records,
+                     ProblemBox& problems, std::vector<FileHits>* hits, Holding* holding,
+                     std::vector<std::optional<FilePreview>>* previews,
+                     const DoneEarly& done_early) {
+    RunControl& control = run.control;
+    stage.workers = run.Workers();
+    stage.may_start = [&control] { return !control.Paused() || control.Stopped(); };
+    Delivery delivery(run.sink, run.result, records, problems, hits, previews);
+    Ready ready;
+    stage.take = [&](std::size_t index, std::int32_t count) {
+        if (holding == nullptr) {
+            delivery.Deliver(index, count);
+        } else {
+            ready.clear();
+            holding->Take(index, count, ready);
+            delivery.Deliver(ready);
+        }
+        return !control.StopPause();
+    };
+    stage.take_after_end = AfterEnd(run.request.kind, delivery, holding, done_early);
+    RunWoken(control, stage, records.size());
+    if (holding != nullptr) {
+        ready.clear();
+        holding->Flush(ready);
+        delivery.Deliver(ready);
+    }
+}
+
+}  // namespace ferret

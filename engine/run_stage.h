@@ -1,0 +1,185 @@
+#pragma once
+
+#include <fcntl.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/content_search.h"
+#include "engine/file_records.h"
+#include "engine/hit_lines.h"
+#include "engine/ordered_stage.h"
+#include "engine/regex.h"
+#include "engine/run.h"
+#include "util/file_handle.h"
+
+// What the content stages of a run (search, replace, preview) share: how they open files, hold
+// problems and tell the sink about each file in list order.
+namespace ferret {
+
+// The error number of a file or a stage that failed with an exception, which is nearly always
+// for want of memory: the number the pattern engine gives that.
+constexpr int kOutOfMemory = kRegexErrorOutOfMemory;
+
+// The run a stage belongs to.
+struct RunContext {
+    const RunRequest& request;
+    RunSink& sink;
+    RunControl& control;
+    RunResult& result;
+
+    // How many files are worked on at once.
+    unsigned Workers() const;
+};
+
+// A pattern compiled once, when a file first needs it, with what lets most text go unmatched.
+// Thread-safe.
+class LazyPattern {
+  public:
+    LazyPattern(std::string text, bool ignore_case)
+        : text_(std::move(text)), ignore_case_(ignore_case) {}
+
+    // The compiled pattern, or nullptr when it cannot be used (`on_error` was told once).
+    const RegExp* Get(const std::function<void(const Status&)>& on_error) {
+        std::call_once(compiled_, [&] {
+            shortcut_ = MakePatternShortcut(text_, ignore_case_);
+            status_ = pattern_.Compile(text_, ignore_case_);
+            if (!status_.ok()) {
+                on_error(status_);
+            }
+        });
+        return status_.ok() ? &pattern_ : nullptr;
+    }
+    // Valid after Get.
+    const PatternShortcut* Shortcut() const { return shortcut_.get(); }
+
+  private:
+    const std::string text_;
+    const bool ignore_case_;
+    std::once_flag compiled_;
+    RegExp pattern_;
+    Status status_;
+    std::unique_ptr<PatternShortcut> shortcut_;
+};
+
+// The folder of the file a thread searched last, kept open: files are searched in list order,
+// a folder's files one after another, so most are opened by name in an open folder instead of
+// by a path looked up from the root every time.
+class OpenFolder {
+  public:
+    // A descriptor of `record`'s folder, or AT_FDCWD when it cannot be opened.
+    int For(const FileRecord& record);
+    // Lets the folder go (a thread that lives on must not keep it busy).
+    void Close();
+
+  private:
+    std::shared_ptr<const std::string> root_;
+    Fd fd_;
+};
+extern thread_local OpenFolder t_open_folder;
+
+// Lets the folder a thread kept open go when a content stage ends.
+struct CloseOpenFolder {
+    CloseOpenFolder() = default;
+    CloseOpenFolder(const CloseOpenFolder&) = delete;
+    CloseOpenFolder& operator=(const CloseOpenFolder&) = delete;
+    ~CloseOpenFolder() { t_open_folder.Close(); }
+};
+
+// The name to open in `folder` (from OpenFolder::For): the full path when no folder is open.
+std::string NameIn(int folder, const FileRecord& record);
+
+// What learns `record`'s size and date from the open file, when the walk left them to it.
+DetailsSink DetailsFor(FileRecord& record);
+
+// The problems of the files being worked on, held until their files are taken in list order.
+class ProblemBox {
+  public:
+    void Add(std::size_t index, RunProblem problem);
+    // Hands the problems of file `index` to the sink.
+    void Deliver(std::size_t index, const FileRecord& file, RunSink& sink);
+
+  private:
+    std::mutex mutex_;
+    std::multimap<std::size_t, RunProblem> held_;  // protected by mutex_
+    std::atomic<bool> any_{false};
+};
+
+// What searching or previewing one file found.
+struct FileFound {
+    std::vector<RunProblem> problems;
+    FileHits hits;
+    std::optional<FilePreview> preview;  // a preview's file that would change
+};
+
+// Files taken in list order whose counts are final, each with its count.
+using Ready = std::vector<std::pair<std::size_t, std::int32_t>>;
+
+// Files whose results wait for others (rewrites switched in a batch at a time), on the thread
+// that takes the results.
+class Holding {
+  public:
+    virtual ~Holding() = default;
+    // Gets each file in list order and adds to `ready`, in order, those whose counts are final.
+    virtual void Take(std::size_t index, std::int32_t count, Ready& ready) = 0;
+    // Adds the rest when the stage ends.
+    virtual void Flush(Ready& ready) = 0;
+    // Whether a file worked on after a stop ended the stage was changed for good (its count
+    // then stands).
+    virtual bool Stands(std::size_t index) = 0;
+};
+
+// Tells the sink what became of each file, in list order, and adds its count to the run's
+// totals. `hits`, when given, holds each file's hit lines, and `previews` each file's preview.
+class Delivery {
+  public:
+    Delivery(RunSink& sink, RunResult& result, const std::vector<FileRecord*>& records,
+             ProblemBox& problems, std::vector<FileHits>* hits,
+             std::vector<std::optional<FilePreview>>* previews)
+        : sink_(sink),
+          result_(result),
+          records_(records),
+          problems_(problems),
+          hits_(hits),
+          previews_(previews) {}
+
+    // The file's problems, and its count in its record and in the totals.
+    void Count(std::size_t index, std::int32_t count);
+    // Count, then the file's hit lines and preview when it has hits, then that it is done.
+    void Deliver(std::size_t index, std::int32_t count);
+    void Deliver(const Ready& ready);
+
+  private:
+    RunSink& sink_;
+    RunResult& result_;
+    const std::vector<FileRecord*>& records_;
+    ProblemBox& problems_;
+    std::vector<FileHits>* const hits_;
+    std::vector<std::optional<FilePreview>>* const previews_;
+};
+
+std::vector<FileRecord*> RecordsOf(FileRecords& files);
+
+// The count of a file searched while the walk went on, with its hit lines and problems put in
+// their places, or nothing.
+using DoneEarly = std::function<std::optional<std::int32_t>(std::size_t index)>;
+
+// Runs a stage's workers so that Pause and Stop reach them, and delivers each file's problems
+// and count in list order. `hits`, when given, holds each file's hit lines, and `previews` each
+// file's preview, each slot written before its count is taken. `done_early`, for a search: what
+// was searched while the walk went on.
+void RunContentStage(const RunContext& run, OrderedStage& stage, std::vector<FileRecord*>& records,
+                     ProblemBox& problems, std::vector<FileHits>* hits, Holding* holding = nullptr,
+                     std::vector<std::optional<FilePreview>>* previews = nullptr,
+                     const DoneEarly& done_early = {});
+
+}  // namespace ferret

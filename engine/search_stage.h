@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "engine/early_search.h"
+#include "engine/office_files.h"
+#include "engine/plain_matcher.h"
+#include "engine/run_stage.h"
+
+namespace ferret {
+
+// A search run's content stage: what it searches with, made once before the walk, and the
+// search of each file.
+class SearchStage {
+  public:
+    explicit SearchStage(const RunContext& run);
+
+    // Searches one file; nothing when it is an office document and `early` (those go to
+    // LibreOffice in list order).
+    std::optional<std::int32_t> SearchOne(FileRecord& record, FileFound& found, bool early);
+    // Searches every file of `files` not searched while the walk went on, in `early`.
+    void Run(FileRecords& files, EarlySearch& early);
+
+  private:
+    std::int32_t SearchHitLines(FileRecord& record, int folder, const std::string& name,
+                                FileFound& found);
+
+    const RunContext& run_;
+    const bool ignore_case_;
+    const std::string text_;
+    const PlainMatcher matcher_;
+    LazyPattern pattern_;
+    OfficeFiles office_;
+};
+
+}  // namespace ferret
