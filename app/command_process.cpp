@@ -1,6 +1,5 @@
 #include "app/command_process.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +18,7 @@
 #include "settings/app_settings.h"
 #include "settings/error_log.h"
 #include "settings/search_config.h"
+#include "util/app_paths.h"
 
 namespace ferret {
 namespace {
@@ -64,13 +64,8 @@ std::string AbsoluteFolder(const std::string& folder) {
     return clean.empty() ? "." : clean;
 }
 
-bool IsFolder(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 void Tell(RunView& view, const std::string& text) {
-    view.ShowMessage(text, "Unattended run", MessageIcon::Critical);
+    view.ShowMessage(text, "Unattended run", MessageIcon::kCritical);
 }
 
 // A problem as one line: its path written as names are in text outputs, the rest of its text
@@ -381,7 +376,7 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
             }
         }
         if (report_file) {
-            driver.RefreshSettings(true);
+            driver.RefreshSettings(ReadAppSettings(), true);
         }
         return status;
     } catch (const std::exception& error) {

@@ -5,18 +5,16 @@
 #include <QMessageBox>
 
 #include "app/file_dialogs.h"
+#include "app/qt_text.h"
 #include "app/saved_search.h"
 #include "reports/summary_report.h"
 #include "settings/search_config.h"
 
 namespace ferret {
+
 namespace {
 
 constexpr char kConfigurationFilter[] = "Search Configuration Files (*.frs)|*.frs";
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 constexpr char kTitle[] = "Select a file: ";
 

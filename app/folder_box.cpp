@@ -2,20 +2,17 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTreeView>
 
+#include "app/qt_text.h"
 #include "app/widget_rules.h"
+#include "util/app_paths.h"
 
 namespace ferret {
-
-bool IsFolder(const QString& path) {
-    return !path.isEmpty() && QFileInfo(path).isDir();
-}
 
 FolderBox::FolderBox(QWidget* area) : QObject(area), area_(area) {
     box_ = new QComboBox;
@@ -61,7 +58,7 @@ FolderBox::FolderBox(QWidget* area) : QObject(area), area_(area) {
     tree_->installEventFilter(this);  // Escape closes it
     area_->installEventFilter(this);  // it follows the area's size
     connect(box_, &QComboBox::editTextChanged, this, [this](const QString& text) {
-        if (!guard_ && IsFolder(text)) {
+        if (!guard_ && IsFolder(S(text))) {
             tree_->setCurrentIndex(model_->index(text));
         }
     });
@@ -80,7 +77,7 @@ void FolderBox::SetFolder(const QString& folder) {
     guard_ = true;
     box_->setEditText(folder);
     guard_ = false;
-    if (IsFolder(folder)) {
+    if (IsFolder(S(folder))) {
         tree_->setCurrentIndex(model_->index(folder));
     }
 }

@@ -40,7 +40,4 @@ class FolderBox : public QObject {
     QMetaObject::Connection focus_watch_;
 };
 
-// Whether `path` names an existing folder.
-bool IsFolder(const QString& path);
-
 }  // namespace ferret

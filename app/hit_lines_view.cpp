@@ -14,16 +14,14 @@
 #include <algorithm>
 #include <numeric>
 
+#include "app/qt_text.h"
 #include "engine/content_search.h"
 #include "engine/file_records.h"
 #include "preview/text_marks.h"
 
 namespace ferret {
-namespace {
 
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
+namespace {
 
 // Room for the open/close arrow before a file's name, and for it before a line's number.
 constexpr int kArrowWidth = 18;

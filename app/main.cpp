@@ -23,6 +23,7 @@
 #include "app/signal_stop.h"
 #include "app/undo_command.h"
 #include "reports/quoted_name.h"
+#include "settings/app_settings.h"
 #include "settings/error_log.h"
 #ifdef FERRET_WINDOW_PROGRAM
 #include <QApplication>
@@ -295,7 +296,7 @@ int main(int argc, char** argv) {
         driver.Cancel();
     }
     ferret::SearchFields fields = ferret::LoadStartupFields();
-    driver.RefreshSettings(false);
+    driver.RefreshSettings(ferret::ReadAppSettings(), false);
     const int status = ferret::CommandProcess(command_line, driver, view, fields);
     signalled_driver.store(nullptr);
     return stop_signals ? stop_signals->ExitStatus(status) : status;

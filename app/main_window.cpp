@@ -23,6 +23,7 @@
 #include "app/options_dialog.h"
 #include "app/preview_replace_dialog.h"
 #include "app/problems_dialog.h"
+#include "app/qt_text.h"
 #include "app/quick_links_panel.h"
 #include "app/replace_panel.h"
 #include "app/report_views.h"
@@ -40,8 +41,10 @@
 #include "settings/app_settings.h"
 #include "settings/error_log.h"
 #include "settings/search_history.h"
+#include "util/app_paths.h"
 
 namespace ferret {
+
 namespace {
 
 // Twips are 1/1440 inch; at 96 dots per inch 15 twips make a pixel.
@@ -52,13 +55,6 @@ int TwipsToPixels(int twips, const QWidget* widget) {
 int PixelsToTwips(int pixels, const QWidget* widget) {
     const qreal dpi = widget->screen() != nullptr ? widget->screen()->logicalDotsPerInch() : 96;
     return static_cast<int>(pixels * 1440.0 / dpi + 0.5);
-}
-
-std::string S(const QString& text) {
-    return text.toStdString();
-}
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
 }
 
 void Tell(QWidget* owner, const QString& title, const QString& text) {
@@ -204,7 +200,7 @@ MainActions::Handlers MainWindow::ActionHandlers() {
 
 bool MainWindow::OpenQuickLink(const QString& key) {
     const QString path = QuickLinksPanel::FolderOf(key);
-    if (!IsFolder(path)) {
+    if (!IsFolder(S(path))) {
         Tell(this, QStringLiteral("Folder Error"), QString::fromLatin1(kNoFolder));
         return false;
     }
@@ -291,7 +287,7 @@ void MainWindow::SetFields(const SearchFields& fields) {
 }
 
 bool MainWindow::CheckFolder() {
-    if (IsFolder(folder_->Folder())) {
+    if (IsFolder(S(folder_->Folder()))) {
         return true;
     }
     Tell(this, QStringLiteral("Folder Error"), QString::fromLatin1(kNoFolder));
@@ -448,14 +444,16 @@ void MainWindow::ShowOptions() {
 }
 
 void MainWindow::RefreshSettings() {
-    actions_->CheckReportType(ReadAppSettings().report_type);
+    const AppSettings settings = ReadAppSettings();
+    actions_->CheckReportType(settings.report_type);
     if (IsRunning()) {
         return;  // the run shows its report in the type stored now
     }
     // Drawing the last results again may take a while: it goes to the run thread too. The
     // report shows the fields the last run used, whatever the boxes hold now.
     actions_->SetSearchEnabled(false);
-    runs_->StartWork([this] { Driver().RefreshSettings(false); }, [this] { RunEnded(); });
+    runs_->StartWork([this, settings] { Driver().RefreshSettings(settings, false); },
+                     [this] { RunEnded(); });
 }
 
 bool MainWindow::UndoLastReplace() {
@@ -556,7 +554,7 @@ std::vector<std::string> MainWindow::History() const {
 }
 
 void MainWindow::LoadSettings(const AppSettings& settings) {
-    Driver().RefreshSettings(false);
+    Driver().RefreshSettings(settings, false);
     folder_->SetFolder(Q(settings.startup_folder));
     criteria_->SetStoredMask(settings.file_filter_mask);
     actions_->CheckReportType(settings.report_type);

@@ -14,7 +14,6 @@
 #include "engine/search_fields.h"
 #include "settings/app_settings.h"
 #include "settings/report_type.h"
-#include "util/message_box.h"
 
 class QToolButton;
 

@@ -6,13 +6,13 @@ namespace ferret {
 
 QMessageBox::Icon MessageBoxIcon(MessageIcon icon) {
     switch (icon) {
-        case MessageIcon::Warning:
+        case MessageIcon::kWarning:
             return QMessageBox::Warning;
-        case MessageIcon::Critical:
+        case MessageIcon::kCritical:
             return QMessageBox::Critical;
-        case MessageIcon::Question:
+        case MessageIcon::kQuestion:
             return QMessageBox::Question;
-        case MessageIcon::Information:
+        case MessageIcon::kInformation:
             break;
     }
     return QMessageBox::Information;

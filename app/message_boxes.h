@@ -2,7 +2,7 @@
 
 #include <QMessageBox>
 
-#include "util/message_box.h"
+#include "util/user_message.h"
 
 class QWidget;
 

@@ -17,12 +17,11 @@
 #include <iterator>
 #include <mutex>
 
-namespace ferret {
-namespace {
+#include "app/qt_text.h"
 
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
+namespace ferret {
+
+namespace {
 
 constexpr quintptr kFileRow = 0;  // internal id of a file's row; a change's is its file + 1
 // How many files show their changes as they come (enough to fill the window), and the largest

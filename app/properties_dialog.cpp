@@ -10,15 +10,13 @@
 #include <QVBoxLayout>
 
 #include "app/message_boxes.h"
+#include "app/qt_text.h"
 #include "util/app_locale.h"
 #include "util/file_info.h"
 
 namespace ferret {
-namespace {
 
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
+namespace {
 
 // "146.5 KB (150,016 bytes)"; small sizes are already given in bytes.
 std::string SizeText(const std::string& formatted, std::uint64_t bytes) {

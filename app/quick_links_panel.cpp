@@ -6,6 +6,7 @@
 
 #include "app/explorer_bar.h"
 #include "app/folder_box.h"
+#include "app/qt_text.h"
 #include "util/app_paths.h"
 #include "util/user_folders.h"
 
@@ -58,7 +59,7 @@ QString QuickLinksPanel::FolderOf(const QString& key) {
         return QString();
     }
     QString path = QString::fromStdString(UserFolderPath(folder));
-    if (!IsFolder(path) && folder != UserFolder::kPrograms) {
+    if (!IsFolder(S(path)) && folder != UserFolder::kPrograms) {
         path = QString::fromStdString(HomeFolder());
     }
     return path;

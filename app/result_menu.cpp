@@ -27,9 +27,11 @@
 #include "app/file_list_model.h"
 #include "app/message_boxes.h"
 #include "app/properties_dialog.h"
+#include "app/qt_text.h"
 #include "settings/error_log.h"
 
 namespace ferret {
+
 namespace {
 
 constexpr char kLabel[] = "frmMain: ShellContextMenu";
@@ -37,10 +39,6 @@ constexpr char kLabel[] = "frmMain: ShellContextMenu";
 // not start, "Path/File access error" for a file that cannot be moved.
 constexpr char kStartError[] = "53";
 constexpr char kAccessError[] = "75";
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 // The file's MIME type, by its name and content (as the file manager tells it); the registry
 // adds the applications of the broader types it belongs to.
@@ -324,7 +322,7 @@ void ResultMenu::Fail(const QString& title, const std::string& number, const std
     if (!LogError(kLabel, number, text)) {
         tell_(LogFailureMessage());
     }
-    tell_({text, title.toStdString(), MessageIcon::Warning});
+    tell_({text, title.toStdString(), MessageIcon::kWarning});
 }
 
 }  // namespace ferret

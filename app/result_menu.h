@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "util/desktop_apps.h"
-#include "util/message_box.h"
+#include "util/user_message.h"
 
 class QAbstractItemView;
 class QMenu;

@@ -232,7 +232,7 @@ void RunDriver::ShowOutcome() {
     } else if (Replaces(order_.kind)) {
         if (fields_.search_text.empty() || fields_.replace_text.empty()) {
             view_.ShowMessage("A search and replace text must be supplied", "Missing Information",
-                              MessageIcon::Information);
+                              MessageIcon::kInformation);
         }
         ShowReport();
         // A preview wrote nothing: the files still hold the search text.
@@ -312,14 +312,14 @@ void RunDriver::Problem(const RunProblem& problem) {
         case ProblemKind::kBadPattern:
             view_.ShowMessage(
                 "The regular expression cannot be used: " + problem.status.description(),
-                "Regular Expression", MessageIcon::Warning);
+                "Regular Expression", MessageIcon::kWarning);
             break;
         case ProblemKind::kNoRestorePoint:
             view_.ShowMessage("No restore point can be made in '" + restore_base_ +
                                   "': " + problem.status.description() +
                                   "\n\nNothing was replaced, as the files could not be put back. "
                                   "Choose another restore point folder in Tools > Options.",
-                              "Restore Point", MessageIcon::Critical);
+                              "Restore Point", MessageIcon::kCritical);
             break;
     }
 }
@@ -431,7 +431,7 @@ void RunDriver::DisplayFileList() {
     view_.ProcessEvents();
     FileListRows rows = BuildFileListRows(results_, ReportInput());
     if (rows.too_many) {
-        view_.ShowMessage(kTooManyItemsText, kTooManyItemsTitle, MessageIcon::Information);
+        view_.ShowMessage(kTooManyItemsText, kTooManyItemsTitle, MessageIcon::kInformation);
     }
     view_.ShowFileList(std::move(rows));
     view_.SetBusy(false);
@@ -494,8 +494,8 @@ void RunDriver::DisplaySummary(bool with_file_list) {
     view_.SetBusy(false);
 }
 
-void RunDriver::RefreshSettings(bool force) {
-    settings_ = ReadAppSettings();
+void RunDriver::RefreshSettings(const AppSettings& settings, bool force) {
+    settings_ = settings;
     const std::optional<ReportType> report = ShownReport();
     const bool auto_update = settings_.auto_report_update;
     if (!report) {

@@ -92,8 +92,9 @@ class RunDriver : private RunSink {
 
     // The last run's hit lines, when its report was the hit-lines report; null otherwise.
     const std::shared_ptr<HitLineTable>& HitLineResults() const { return hit_table_; }
-    // Re-reads the report type and applies the view rule; `force` redraws the last results.
-    void RefreshSettings(bool force);
+    // Takes the settings as they are now and shows the report type they name; `force` redraws
+    // the last results.
+    void RefreshSettings(const AppSettings& settings, bool force);
 
     // The last run's results; shared, so a view may keep them past the next run.
     const std::shared_ptr<FileRecords>& Results() const { return results_; }

@@ -9,7 +9,7 @@
 #include "reports/hit_line_text.h"
 #include "reports/structured_nodes.h"
 #include "settings/report_type.h"
-#include "util/message_box.h"
+#include "util/user_message.h"
 
 namespace ferret {
 

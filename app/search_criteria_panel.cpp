@@ -9,17 +9,12 @@
 #include <QRadioButton>
 
 #include "app/explorer_bar.h"
+#include "app/qt_text.h"
 #include "app/widget_rules.h"
 
 namespace ferret {
-namespace {
 
-std::string S(const QString& text) {
-    return text.toStdString();
-}
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
+namespace {
 
 void AddUnique(QComboBox* box, const QString& text) {
     if (box->findText(text, Qt::MatchFixedString | Qt::MatchCaseSensitive) < 0) {

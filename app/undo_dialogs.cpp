@@ -5,17 +5,11 @@
 #include <QMessageBox>
 #include <vector>
 
+#include "app/qt_text.h"
 #include "app/undo_command.h"
 #include "settings/error_log.h"
 
 namespace ferret {
-namespace {
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-}  // namespace
 
 std::string NewestRestorePoint(QWidget* owner, const std::string& base) {
     if (const Status trusted = CheckRestoreFolder(base);

@@ -5,16 +5,10 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "app/qt_text.h"
 #include "reports/quoted_name.h"
 
 namespace ferret {
-namespace {
-
-QString Q(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-}  // namespace
 
 WindowRunView::WindowRunView(QObject* window, Handlers handlers)
     : window_(window), handlers_(std::move(handlers)) {}

@@ -92,7 +92,7 @@ bool LogError(const std::string& label, const Status& status) {
 
 UserMessage LogFailureMessage() {
     return {"There was an error in creating an error log entry", "Log Error",
-            MessageIcon::Information};
+            MessageIcon::kInformation};
 }
 
 }  // namespace ferret

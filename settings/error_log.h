@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "util/message_box.h"
 #include "util/status.h"
+#include "util/user_message.h"
 
 namespace ferret {
 

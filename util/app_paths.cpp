@@ -81,6 +81,11 @@ std::string ConfigFolder() {
     return config.empty() ? HomeFolder() + "/.config" : config;
 }
 
+bool IsFolder(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 Status MakePath(const std::string& path, unsigned mode) {
     if (path.empty()) {
         return Status::Error(ENOENT, "empty folder path");

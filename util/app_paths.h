@@ -28,6 +28,9 @@ std::string HomeFolder();
 // or under the install prefix's share/ferret. Empty when neither exists.
 std::string ShippedFolder(const std::string& name);
 
+// Whether `path` names a folder, links followed.
+bool IsFolder(const std::string& path);
+
 // Creates `path` and its missing parents; the last level gets `mode`.
 Status MakePath(const std::string& path, unsigned mode);
 

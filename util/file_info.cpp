@@ -600,7 +600,7 @@ bool FileInfo::SetFilePath(const std::string& path) {
 
 UserMessage FileInfo::NotFoundMessage(const std::string& path) {
     return {path + "\n\nThis file does not exist.  Can not get it's information.",
-            "  File Not Found", MessageIcon::Warning};
+            "  File Not Found", MessageIcon::kWarning};
 }
 
 bool FileInfo::Refresh() {

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "util/message_box.h"
 #include "util/status.h"
+#include "util/user_message.h"
 
 struct statx;
 

@@ -295,7 +295,7 @@ TEST_F(FileInfoTest, MissingFileKeepsThePreviousInformation) {
     const UserMessage box = FileInfo::NotFoundMessage(missing);
     EXPECT_EQ(box.text, missing + "\n\nThis file does not exist.  Can not get it's information.");
     EXPECT_EQ(box.title, "  File Not Found");
-    EXPECT_EQ(box.icon, MessageIcon::Warning);
+    EXPECT_EQ(box.icon, MessageIcon::kWarning);
     EXPECT_EQ(info.FilePath(), path);
     EXPECT_EQ(info.SizeText(), "1.46 KB");
     EXPECT_EQ(info.Type(), type);

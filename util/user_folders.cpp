@@ -1,17 +1,12 @@
 #include "util/user_folders.h"
 
-#include <sys/stat.h>
-
 #include <QStandardPaths>
 #include <QString>
 
+#include "util/app_paths.h"
+
 namespace ferret {
 namespace {
-
-bool IsFolder(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 std::string Location(QStandardPaths::StandardLocation location) {
     std::string path = QStandardPaths::writableLocation(location).toStdString();

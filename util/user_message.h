@@ -4,14 +4,14 @@
 
 namespace ferret {
 
-enum class MessageIcon { Information, Warning, Critical, Question };
+enum class MessageIcon { kInformation, kWarning, kCritical, kQuestion };
 
 // A message for the user from code that shows nothing itself: it travels up to the window, which
 // shows it as a box, or to a run without one, which writes it to standard error.
 struct UserMessage {
     std::string text;
     std::string title;
-    MessageIcon icon = MessageIcon::Information;
+    MessageIcon icon = MessageIcon::kInformation;
 };
 
 }  // namespace ferret
