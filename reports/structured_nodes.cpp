@@ -46,6 +46,77 @@ std::uint32_t StructuredTree::Add(std::uint32_t parent, std::string key, std::st
     return id;
 }
 
+namespace {
+
+// Adds the nodes of one file to a structured tree, its folders made as they are first needed.
+class TreeBuilder {
+  public:
+    TreeBuilder(StructuredTree& tree, const ReportBuildInput& input) : tree_(tree), input_(input) {}
+
+    // Makes the folder node of `relative` and any missing ancestor, upper ones first.
+    std::uint32_t FolderNode(std::string_view relative) {
+        if (const auto found = folders_.find(relative); found != folders_.end()) {
+            return found->second;
+        }
+        auto top = folders_.find(std::string_view());
+        if (top == folders_.end()) {
+            const std::uint32_t id = tree_.Add(StructuredTree::kRootId, kRootSelected,
+                                               kRootSelected, NodeImage::kFolder, kFolderTag);
+            top = folders_.emplace(std::string(), id).first;
+        }
+        std::uint32_t parent = top->second;
+        std::size_t start = 0;
+        while (start < relative.size()) {
+            std::size_t slash = relative.find('/', start);
+            if (slash == std::string_view::npos) {
+                slash = relative.size();
+            }
+            const std::string_view upto = relative.substr(0, slash);
+            if (const auto found = folders_.find(upto); found != folders_.end()) {
+                parent = found->second;
+            } else {
+                parent = tree_.Add(parent, kRootSelected + ("/" + std::string(upto)),
+                                   std::string(relative.substr(start, slash - start)),
+                                   NodeImage::kFolder, kFolderTag);
+                folders_.emplace(std::string(upto), parent);
+            }
+            start = slash + 1;
+        }
+        return parent;
+    }
+
+    // The file's node with its detail lines, below its folder's.
+    void AddFile(std::uint32_t parent, const FileRecord& file, const FileFacts& facts,
+                 const std::string& full_path) {
+        const std::string number = std::to_string(files_++);
+        const std::uint32_t node =
+            tree_.Add(parent, "file" + number, file.Filename(), NodeImage::kFile);
+        tree_.Add(node, "path" + number, "Path: " + file.RootPath(), NodeImage::kDetail, full_path);
+        tree_.Add(node, "size" + number, "Size: " + file.Size(), NodeImage::kDetail);
+        tree_.Add(node, "type" + number, "Type: " + facts.type, NodeImage::kDetail);
+        tree_.Add(node, "flags" + number, "Flags: " + FlagsText(facts), NodeImage::kDetail);
+        if (input_.searched) {
+            tree_.Add(node, "item" + number, "Items Found: " + std::to_string(file.ItemsFound()),
+                      NodeImage::kDetail);
+        }
+    }
+
+  private:
+    StructuredTree& tree_;
+    const ReportBuildInput& input_;
+    FolderIndex folders_;
+    std::uint32_t files_ = 0;
+};
+
+void LogFailure(const ReportBuildInput& input, const std::string& where, const std::string& number,
+                const std::string& text) {
+    if (!LogError(where, number, text) && input.log_failed) {
+        input.log_failed();
+    }
+}
+
+}  // namespace
+
 StructuredTree BuildStructuredTree(const FileRecords* files, const ReportBuildInput& input) {
     StructuredTree tree;
     if (files == nullptr) {
@@ -58,45 +129,11 @@ StructuredTree BuildStructuredTree(const FileRecords* files, const ReportBuildIn
         prefix.pop_back();
     }
     prefix.push_back('/');
-
     // Six nodes per file at most, plus folders; reserving untouched memory costs little, while
     // regrowing a vector of hundreds of thousands of nodes shows.
-    tree.nodes_.reserve(static_cast<std::size_t>(files->Count()) * 6 + 2);
-    FolderIndex folders;
-    // Makes the folder node of `relative` and any missing ancestor, upper ones first.
-    const auto folder_node = [&tree, &folders](std::string_view relative) {
-        if (const auto found = folders.find(relative); found != folders.end()) {
-            return found->second;
-        }
-        auto top = folders.find(std::string_view());
-        if (top == folders.end()) {
-            const std::uint32_t id = tree.Add(StructuredTree::kRootId, kRootSelected, kRootSelected,
-                                              NodeImage::kFolder, kFolderTag);
-            top = folders.emplace(std::string(), id).first;
-        }
-        std::uint32_t parent = top->second;
-        std::size_t start = 0;
-        while (start < relative.size()) {
-            std::size_t slash = relative.find('/', start);
-            if (slash == std::string_view::npos) {
-                slash = relative.size();
-            }
-            const std::string_view upto = relative.substr(0, slash);
-            if (const auto found = folders.find(upto); found != folders.end()) {
-                parent = found->second;
-            } else {
-                parent = tree.Add(parent, kRootSelected + ("/" + std::string(upto)),
-                                  std::string(relative.substr(start, slash - start)),
-                                  NodeImage::kFolder, kFolderTag);
-                folders.emplace(std::string(upto), parent);
-            }
-            start = slash + 1;
-        }
-        return parent;
-    };
-
+    tree.Reserve(static_cast<std::size_t>(files->Count()) * 6 + 2);
+    TreeBuilder builder(tree, input);
     try {
-        std::uint32_t k = 0;
         for (FileRecord& file : *files) {
             if (input.searched && file.ItemsFound() < 1) {
                 continue;
@@ -109,42 +146,23 @@ StructuredTree BuildStructuredTree(const FileRecords* files, const ReportBuildIn
             if (!folder.starts_with(prefix)) {
                 // The old build ended here with the file's parent missing; one stray record
                 // should not cost the rest of the report, so it is only left out.
-                if (!LogError("frmMain: CreateNewNode - " +
-                                  std::string(folder.substr(0, folder.size() - 1)),
-                              "9", "The folder is not below the start folder") &&
-                    input.log_failed) {
-                    input.log_failed();
-                }
+                LogFailure(
+                    input,
+                    "frmMain: CreateNewNode - " + std::string(folder.substr(0, folder.size() - 1)),
+                    "9", "The folder is not below the start folder");
             } else {
                 std::string_view relative = folder.substr(prefix.size());
                 if (!relative.empty()) {
                     relative.remove_suffix(1);
                 }
-                const std::uint32_t parent = folder_node(relative);
-                const std::string number = std::to_string(k);
-                const std::uint32_t node =
-                    tree.Add(parent, "file" + number, file.Filename(), NodeImage::kFile);
-                tree.Add(node, "path" + number, "Path: " + file.RootPath(), NodeImage::kDetail,
-                         full_path);
-                tree.Add(node, "size" + number, "Size: " + file.Size(), NodeImage::kDetail);
-                tree.Add(node, "type" + number, "Type: " + facts.type, NodeImage::kDetail);
-                tree.Add(node, "flags" + number, "Flags: " + FlagsText(facts), NodeImage::kDetail);
-                if (input.searched) {
-                    tree.Add(node, "item" + number,
-                             "Items Found: " + std::to_string(file.ItemsFound()),
-                             NodeImage::kDetail);
-                }
-                ++k;
+                builder.AddFile(builder.FolderNode(relative), file, facts, full_path);
             }
             if (input.stop_requested && input.stop_requested()) {
                 break;
             }
         }
     } catch (const std::exception& error) {
-        if (!LogError("frmMain: DisplayStructuredList", kLogNumberUnexpected, error.what()) &&
-            input.log_failed) {
-            input.log_failed();
-        }
+        LogFailure(input, "frmMain: DisplayStructuredList", kLogNumberUnexpected, error.what());
     }
     return tree;
 }

@@ -46,13 +46,12 @@ class StructuredTree {
     // The node with `key`, or nullptr. Walks all nodes: for tests and occasional use.
     const StructuredNode* Find(std::string_view key) const;
 
-  private:
-    friend StructuredTree BuildStructuredTree(const FileRecords* files,
-                                              const ReportBuildInput& input);
-
+    // A new last child of `parent`; returns its id.
     std::uint32_t Add(std::uint32_t parent, std::string key, std::string text, NodeImage image,
                       std::string tag = {});
+    void Reserve(std::size_t nodes) { nodes_.reserve(nodes); }
 
+  private:
     std::vector<StructuredNode> nodes_;
 };
 

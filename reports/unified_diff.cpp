@@ -63,59 +63,72 @@ std::string Range(std::int64_t first, std::int64_t count) {
     return std::to_string(count == 0 ? first : first + 1) + "," + std::to_string(count);
 }
 
-}  // namespace
+// The original's lines, by where they start.
+class OriginalLines {
+  public:
+    explicit OriginalLines(std::string_view text) : text_(text), starts_(LineStarts(text)) {}
 
-std::string UnifiedDiff(std::string_view name, std::string_view original,
-                        const std::vector<TextEdit>& edits, int context) {
-    const std::vector<std::size_t> starts = LineStarts(original);
-    const auto lines = static_cast<std::int64_t>(starts.size()) - 1;
-    const auto line_of = [&](std::size_t offset) -> std::int64_t {
-        const auto after = std::upper_bound(starts.begin(), starts.end() - 1, offset);
-        return std::clamp<std::int64_t>(after - starts.begin() - 1, 0, lines - 1);
-    };
+    std::int64_t count() const { return static_cast<std::int64_t>(starts_.size()) - 1; }
+    std::string_view text() const { return text_; }
+    // Where `line` starts; count() gives the text's end.
+    std::size_t Start(std::int64_t line) const { return starts_[static_cast<std::size_t>(line)]; }
+    std::string_view Text(std::int64_t line) const {
+        return text_.substr(Start(line), Start(line + 1) - Start(line));
+    }
+    // The line that holds `offset`.
+    std::int64_t LineOf(std::size_t offset) const {
+        const auto after = std::upper_bound(starts_.begin(), starts_.end() - 1, offset);
+        return std::clamp<std::int64_t>(after - starts_.begin() - 1, 0, count() - 1);
+    }
+
+  private:
+    const std::string_view text_;
+    const std::vector<std::size_t> starts_;
+};
+
+// The edits that change something, in runs of changed lines.
+std::vector<Block> GroupEdits(const OriginalLines& lines, const std::vector<TextEdit>& edits) {
     std::vector<Block> blocks;
     for (const TextEdit& edit : edits) {
-        if (original.substr(edit.start, edit.end - edit.start) == edit.text) {
+        if (lines.text().substr(edit.start, edit.end - edit.start) == edit.text) {
             continue;  // replaced by itself
         }
         std::int64_t first = 0;
         std::int64_t last = -1;
-        if (lines > 0) {
-            first = line_of(edit.start);
-            last = edit.end > edit.start ? line_of(edit.end - 1) : first;
+        if (lines.count() > 0) {
+            first = lines.LineOf(edit.start);
+            last = edit.end > edit.start ? lines.LineOf(edit.end - 1) : first;
         }
         // Lines next to each other change together, as one run.
-        if (!blocks.empty() && (lines == 0 || first <= blocks.back().last + 1)) {
+        if (!blocks.empty() && (lines.count() == 0 || first <= blocks.back().last + 1)) {
             blocks.back().last = std::max(blocks.back().last, last);
         } else {
             blocks.push_back({first, last, {}, {}});
         }
         blocks.back().edits.push_back(edit);
     }
-    if (blocks.empty()) {
-        return {};
+    return blocks;
+}
+
+void Replace(const OriginalLines& lines, Block& block) {
+    const std::size_t from = lines.count() > 0 ? lines.Start(block.first) : 0;
+    const std::size_t to = lines.count() > 0 ? lines.Start(block.last + 1) : 0;
+    std::vector<TextEdit> shifted = block.edits;
+    for (TextEdit& edit : shifted) {
+        edit.start -= from;
+        edit.end -= from;
     }
-    const auto line_text = [&](std::int64_t line) {
-        return original.substr(
-            starts[static_cast<std::size_t>(line)],
-            starts[static_cast<std::size_t>(line) + 1] - starts[static_cast<std::size_t>(line)]);
-    };
-    const auto replace = [&](Block& block) {
-        const std::size_t from = lines > 0 ? starts[static_cast<std::size_t>(block.first)] : 0;
-        const std::size_t to = lines > 0 ? starts[static_cast<std::size_t>(block.last) + 1] : 0;
-        std::vector<TextEdit> shifted = block.edits;
-        for (TextEdit& edit : shifted) {
-            edit.start -= from;
-            edit.end -= from;
-        }
-        block.replaced = ApplyEdits(original.substr(from, to - from), shifted);
-    };
+    block.replaced = ApplyEdits(lines.text().substr(from, to - from), shifted);
+}
+
+// Works out each block's new text. A block whose new text ends inside a line (its last line
+// feed replaced) runs on into the next line, and with it into any block there.
+void ReplaceBlocks(const OriginalLines& lines, std::vector<Block>& blocks) {
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         Block& block = blocks[b];
-        replace(block);
-        // A block whose new text ends inside a line (its last line feed replaced) runs on into
-        // the next line, and with it into any block there.
-        while (!block.replaced.empty() && block.replaced.back() != '\n' && block.last < lines - 1) {
+        Replace(lines, block);
+        while (!block.replaced.empty() && block.replaced.back() != '\n' &&
+               block.last < lines.count() - 1) {
             ++block.last;
             while (b + 1 < blocks.size() && blocks[b + 1].first <= block.last + 1) {
                 block.last = std::max(block.last, blocks[b + 1].last);
@@ -123,13 +136,66 @@ std::string UnifiedDiff(std::string_view name, std::string_view original,
                                    blocks[b + 1].edits.end());
                 blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(b) + 1);
             }
-            replace(block);
+            Replace(lines, block);
         }
     }
+}
 
+// The hunk of blocks [first_block, end_block) with `context` lines around them. `shift`: new
+// lines minus old ones in the blocks before, and after this hunk on return.
+std::string Hunk(const OriginalLines& lines, const std::vector<Block>& blocks,
+                 std::size_t first_block, std::size_t end_block, int context, std::int64_t& shift) {
+    const std::int64_t hunk_first = std::max<std::int64_t>(0, blocks[first_block].first - context);
+    const std::int64_t hunk_last =
+        std::min<std::int64_t>(lines.count() - 1, blocks[end_block - 1].last + context);
+    std::string body;
+    std::int64_t old_count = 0;
+    std::int64_t new_count = 0;
+    std::int64_t at = hunk_first;
+    std::int64_t hunk_shift = shift;
+    for (std::size_t b = first_block; b < end_block; ++b) {
+        const Block& block = blocks[b];
+        for (; at < block.first; ++at) {
+            AppendLine(body, ' ', lines.Text(at));
+            ++old_count;
+            ++new_count;
+        }
+        for (std::int64_t line = block.first; line <= block.last; ++line) {
+            AppendLine(body, '-', lines.Text(line));
+            ++old_count;
+        }
+        const std::vector<std::string_view> added = Lines(block.replaced);
+        for (const std::string_view line : added) {
+            AppendLine(body, '+', line);
+            ++new_count;
+        }
+        hunk_shift += static_cast<std::int64_t>(added.size()) - (block.last - block.first + 1);
+        at = block.last + 1;
+    }
+    for (; at <= hunk_last; ++at) {
+        AppendLine(body, ' ', lines.Text(at));
+        ++old_count;
+        ++new_count;
+    }
+    std::string hunk = "@@ -" + Range(hunk_first, old_count) + " +" +
+                       Range(hunk_first + shift, new_count) + " @@\n" + body;
+    shift = hunk_shift;
+    return hunk;
+}
+
+}  // namespace
+
+std::string UnifiedDiff(std::string_view name, std::string_view original,
+                        const std::vector<TextEdit>& edits, int context) {
+    const OriginalLines lines(original);
+    std::vector<Block> blocks = GroupEdits(lines, edits);
+    if (blocks.empty()) {
+        return {};
+    }
+    ReplaceBlocks(lines, blocks);
     const std::string label = PatchName(name) + std::string(PatchNameEnd(name));
     std::string out = "--- " + label + "\n+++ " + label + "\n";
-    std::int64_t shift = 0;  // new lines minus old ones in the blocks already written
+    std::int64_t shift = 0;
     for (std::size_t first_block = 0; first_block < blocks.size();) {
         // Blocks whose context would touch go in one hunk.
         std::size_t end_block = first_block + 1;
@@ -137,43 +203,7 @@ std::string UnifiedDiff(std::string_view name, std::string_view original,
                blocks[end_block].first - blocks[end_block - 1].last - 1 <= 2 * context) {
             ++end_block;
         }
-        const std::int64_t hunk_first =
-            std::max<std::int64_t>(0, blocks[first_block].first - context);
-        const std::int64_t hunk_last =
-            std::min<std::int64_t>(lines - 1, blocks[end_block - 1].last + context);
-        std::string body;
-        std::int64_t old_count = 0;
-        std::int64_t new_count = 0;
-        std::int64_t at = hunk_first;
-        std::int64_t hunk_shift = shift;
-        for (std::size_t b = first_block; b < end_block; ++b) {
-            const Block& block = blocks[b];
-            for (; at < block.first; ++at) {
-                AppendLine(body, ' ', line_text(at));
-                ++old_count;
-                ++new_count;
-            }
-            for (std::int64_t line = block.first; line <= block.last; ++line) {
-                AppendLine(body, '-', line_text(line));
-                ++old_count;
-            }
-            const std::vector<std::string_view> added = Lines(block.replaced);
-            for (const std::string_view line : added) {
-                AppendLine(body, '+', line);
-                ++new_count;
-            }
-            hunk_shift += static_cast<std::int64_t>(added.size()) - (block.last - block.first + 1);
-            at = block.last + 1;
-        }
-        for (; at <= hunk_last; ++at) {
-            AppendLine(body, ' ', line_text(at));
-            ++old_count;
-            ++new_count;
-        }
-        out += "@@ -" + Range(hunk_first, old_count) + " +" + Range(hunk_first + shift, new_count) +
-               " @@\n";
-        out += body;
-        shift = hunk_shift;
+        out += Hunk(lines, blocks, first_block, end_block, context, shift);
         first_block = end_block;
     }
     return out;
