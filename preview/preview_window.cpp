@@ -19,6 +19,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
+#include <span>
 
 #include "engine/content_search.h"
 #include "preview/find_replace.h"
@@ -135,6 +136,55 @@ QTextCharFormat MarkFormat(int size) {
     format.setFontWeight(QFont::Bold);
     format.setFontPointSize(size);
     return format;
+}
+
+// The marks of `find` in `content`; false when the pattern cannot be used, which is logged
+// (`log_failed` when that failed too).
+bool FindMarks(const QString& content, const QString& find, bool use_regex, bool ignore_case,
+               std::vector<TextMark>& marks, bool& log_failed) {
+    if (!use_regex) {
+        marks = FindPlainMarks(content, find, ignore_case);
+        return true;
+    }
+    if (const Status found = FindPatternMarks(content, find.toStdString(), ignore_case, marks);
+        !found.ok()) {
+        log_failed = !LogError("frmPreview: HighlightWordsRegEx", found);
+        return false;
+    }
+    return true;
+}
+
+// A document of `shown` with `marks` in the mark format; null when `cancel` was set meanwhile.
+std::unique_ptr<QTextDocument> MarkedDocument(const QString& shown, std::span<const TextMark> marks,
+                                              const QFont& font, int size,
+                                              const std::atomic<bool>& cancel) {
+    auto document = std::make_unique<QTextDocument>();
+    document->setUndoRedoEnabled(false);
+    document->setDefaultFont(font);
+    QTextCursor cursor(document.get());
+    // Inside an edit block the cursor does not lay text out to find its place on screen, which
+    // would otherwise happen for every mark.
+    cursor.beginEditBlock();
+    constexpr qsizetype kPiece = 1 << 20;
+    for (qsizetype at = 0; at < shown.size() && !cancel.load(); at += kPiece) {
+        cursor.insertText(shown.mid(at, kPiece));
+    }
+    const QTextCharFormat format = MarkFormat(size);
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        if ((i & 4095) == 0 && cancel.load()) {
+            return nullptr;
+        }
+        if (marks[i].length > 0) {
+            cursor.setPosition(marks[i].start);
+            cursor.setPosition(marks[i].start + marks[i].length, QTextCursor::KeepAnchor);
+            cursor.mergeCharFormat(format);
+        }
+    }
+    cursor.endEditBlock();
+    if (cancel.load()) {
+        return nullptr;
+    }
+    return document;
 }
 
 }  // namespace
@@ -273,25 +323,17 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
         std::vector<TextMark> marks;
         bool marked = false;
         if (mark && !find.isEmpty() && error.isEmpty()) {
-            marked = true;
-            if (use_regex) {
-                if (const Status found =
-                        FindPatternMarks(content, find.toStdString(), ignore_case, marks);
-                    !found.ok()) {
-                    if (!LogError("frmPreview: HighlightWordsRegEx", found)) {
-                        QMetaObject::invokeMethod(
-                            self.data(),
-                            [self] {
-                                if (self != nullptr) {
-                                    self->TellLogFailure();
-                                }
-                            },
-                            Qt::QueuedConnection);
-                    }
-                    marked = false;
-                }
-            } else {
-                marks = FindPlainMarks(content, find, ignore_case);
+            bool log_failed = false;
+            marked = FindMarks(content, find, use_regex, ignore_case, marks, log_failed);
+            if (log_failed) {
+                QMetaObject::invokeMethod(
+                    self.data(),
+                    [self] {
+                        if (self != nullptr) {
+                            self->TellLogFailure();
+                        }
+                    },
+                    Qt::QueuedConnection);
             }
         }
         int select_from = -1;
@@ -299,31 +341,11 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
         if (start_line > 0 && error.isEmpty()) {
             SelectionAt(content, marks, start_line, start_column, select_from, select_length);
         }
-        auto document = std::make_unique<QTextDocument>();
-        document->setUndoRedoEnabled(false);
-        document->setDefaultFont(font);
-        QTextCursor cursor(document.get());
-        // Inside an edit block the cursor does not lay text out to find its place on screen,
-        // which would otherwise happen for every mark.
-        cursor.beginEditBlock();
-        const QString shown = error.isEmpty() ? GroupedLines(content) : error;
-        constexpr qsizetype kPiece = 1 << 20;
-        for (qsizetype at = 0; at < shown.size() && !cancel->load(); at += kPiece) {
-            cursor.insertText(shown.mid(at, kPiece));
-        }
-        const QTextCharFormat format = MarkFormat(size);
-        for (std::size_t i = 0; i < marks.size() && marked; ++i) {
-            if ((i & 4095) == 0 && cancel->load()) {
-                return;
-            }
-            if (marks[i].length > 0) {
-                cursor.setPosition(marks[i].start);
-                cursor.setPosition(marks[i].start + marks[i].length, QTextCursor::KeepAnchor);
-                cursor.mergeCharFormat(format);
-            }
-        }
-        cursor.endEditBlock();
-        if (cancel->load()) {
+        std::unique_ptr<QTextDocument> document =
+            MarkedDocument(error.isEmpty() ? GroupedLines(content) : error,
+                           marked ? std::span<const TextMark>(marks) : std::span<const TextMark>(),
+                           font, size, *cancel);
+        if (document == nullptr) {
             return;
         }
         document->moveToThread(gui);
