@@ -299,21 +299,41 @@ void FinishOutput(std::optional<Output>& output, RunView& view, const std::strin
     }
 }
 
+// Whether the fields taken from the command line make a run that can start; tells why not.
+bool CanRun(const CommandLine& line, RunView& view, const SearchFields& fields) {
+    const bool wants_run = line.ProcessType() == "search" || line.ProcessType() == "replace";
+    if (wants_run && !IsFolder(fields.folder)) {
+        Tell(view, "the folder '" + fields.folder + "' does not exist");
+        return false;
+    }
+    if (!line.DiffPath().empty() && line.ProcessType() != "replace") {
+        Tell(view, "-diff shows the changes of a replace run: it needs -e:replace");
+        return false;
+    }
+    return true;
+}
+
+// The report file of a run, then the window's report as the user's settings have it again.
+void WriteReport(const CommandLine& line, RunDriver& driver, RunView& view, int& status) {
+    // A refused pattern searched nothing: no report claims it found nothing.
+    if (!driver.PatternRefused()) {
+        const Status written = WriteReportFile(line.LogPath(), view.ReportText());
+        if (!written.ok()) {
+            Tell(view,
+                 "cannot write the report file '" + line.LogPath() + "': " + written.description());
+            status = kExitBadInput;
+        }
+    }
+    driver.RefreshSettings(ReadAppSettings(), true);
+}
+
 }  // namespace
 
 int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
                    SearchFields& fields) {
     try {
         const bool wants_run = line.ProcessType() == "search" || line.ProcessType() == "replace";
-        if (!TakeFields(line, view, fields)) {
-            return kExitBadInput;
-        }
-        if (wants_run && !IsFolder(fields.folder)) {
-            Tell(view, "the folder '" + fields.folder + "' does not exist");
-            return kExitBadInput;
-        }
-        if (!line.DiffPath().empty() && line.ProcessType() != "replace") {
-            Tell(view, "-diff shows the changes of a replace run: it needs -e:replace");
+        if (!TakeFields(line, view, fields) || !CanRun(line, view, fields)) {
             return kExitBadInput;
         }
         int status = kExitDone;
@@ -366,17 +386,8 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
         }
         FinishOutput(diff, view, "the changes", line.DiffPath(), status);
         FinishOutput(hit_lines, view, "the hit lines", line.HitsPath(), status);
-        // A refused pattern searched nothing: no report claims it found nothing.
-        if (report_file && !driver.PatternRefused()) {
-            const Status written = WriteReportFile(line.LogPath(), view.ReportText());
-            if (!written.ok()) {
-                Tell(view, "cannot write the report file '" + line.LogPath() +
-                               "': " + written.description());
-                status = kExitBadInput;
-            }
-        }
         if (report_file) {
-            driver.RefreshSettings(ReadAppSettings(), true);
+            WriteReport(line, driver, view, status);
         }
         return status;
     } catch (const std::exception& error) {

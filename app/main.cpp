@@ -218,6 +218,37 @@ int HandOverToWindow(char** argv) {
 }
 #endif
 
+// A run without a window: unattended, its messages and progress on standard error.
+int RunWithoutWindow(const ferret::CommandLine& command_line, const std::string& saved_search,
+                     ferret::SignalStop* stop_signals,
+                     std::atomic<ferret::RunDriver*>& signalled_driver) {
+    if (!saved_search.empty()) {
+        std::fprintf(stderr,
+                     "ferret: there is no display to open the saved search '%s' on; add "
+                     "-e:search -x to run it without a window (see 'ferret --help')\n",
+                     ferret::EscapedText(saved_search).c_str());
+        return 2;
+    }
+    if (!command_line.HasArguments()) {
+        std::fputs(
+            "ferret: there is no display to open the window on; see 'ferret --help' for "
+            "runs from the command line\n",
+            stderr);
+        return 2;
+    }
+    ferret::HeadlessView view(isatty(STDERR_FILENO) == 1);
+    ferret::RunDriver driver(view);
+    signalled_driver.store(&driver);
+    if (stop_signals && stop_signals->Received() != 0) {
+        driver.Cancel();
+    }
+    ferret::SearchFields fields = ferret::LoadStartupFields();
+    driver.RefreshSettings(ferret::ReadAppSettings(), false);
+    const int status = ferret::CommandProcess(command_line, driver, view, fields);
+    signalled_driver.store(nullptr);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -274,30 +305,7 @@ int main(int argc, char** argv) {
         return stop_signals ? stop_signals->ExitStatus(status) : status;
     }
 #endif
-    if (!saved_search.empty()) {
-        std::fprintf(stderr,
-                     "ferret: there is no display to open the saved search '%s' on; add "
-                     "-e:search -x to run it without a window (see 'ferret --help')\n",
-                     ferret::EscapedText(saved_search).c_str());
-        return 2;
-    }
-    if (!command_line.HasArguments()) {
-        std::fputs(
-            "ferret: there is no display to open the window on; see 'ferret --help' for "
-            "runs from the command line\n",
-            stderr);
-        return 2;
-    }
-    // Without a window the run is unattended: messages and progress go to standard error.
-    ferret::HeadlessView view(isatty(STDERR_FILENO) == 1);
-    ferret::RunDriver driver(view);
-    signalled_driver.store(&driver);
-    if (stop_signals && stop_signals->Received() != 0) {
-        driver.Cancel();
-    }
-    ferret::SearchFields fields = ferret::LoadStartupFields();
-    driver.RefreshSettings(ferret::ReadAppSettings(), false);
-    const int status = ferret::CommandProcess(command_line, driver, view, fields);
-    signalled_driver.store(nullptr);
+    const int status = RunWithoutWindow(command_line, saved_search,
+                                        stop_signals ? &*stop_signals : nullptr, signalled_driver);
     return stop_signals ? stop_signals->ExitStatus(status) : status;
 }

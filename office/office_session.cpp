@@ -198,6 +198,49 @@ std::vector<std::string> LiveMembers(pid_t group) {
     return members;
 }
 
+// Starts `argv` with `stdio` as its standard input and output, in a process group of its own
+// (so LibreOffice goes with the bridge when it has to be killed) and with `tmpdir` as its
+// TMPDIR; returns 0 or the error number.
+int SpawnInGroup(std::vector<std::string> argv, int stdio, const std::string& tmpdir, pid_t& pid) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, stdio, 0);
+    posix_spawn_file_actions_adddup2(&actions, stdio, 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // The program's own ignored SIGPIPE is not passed on.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    std::vector<char*> args;
+    for (std::string& arg : argv) {
+        args.push_back(arg.data());
+    }
+    args.push_back(nullptr);
+    // Our environment, but for TMPDIR.
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::strncmp(*entry, "TMPDIR=", 7) != 0) {
+            environment.emplace_back(*entry);
+        }
+    }
+    environment.push_back("TMPDIR=" + tmpdir);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    const int spawned =
+        posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return spawned;
+}
+
 OfficeAnswer Failure(int number, std::string description) {
     OfficeAnswer answer;
     answer.error = number;
@@ -272,46 +315,10 @@ Status OfficeLink::Start() {
         RemoveOwnFiles();
         return Status::Error(error, std::strerror(error), "Ferret.OfficeLink");
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, sockets[1], 0);
-    posix_spawn_file_actions_adddup2(&actions, sockets[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // A group of its own, so LibreOffice goes with the bridge when it has to be killed; the
-    // program's own ignored SIGPIPE is not passed on.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-    std::vector<std::string> argv = {setup_.python, setup_.bridge, setup_.soffice,
-                                     folder_ + "/profile"};
-    std::vector<char*> args;
-    for (std::string& arg : argv) {
-        args.push_back(arg.data());
-    }
-    args.push_back(nullptr);
-    // Our environment, but for TMPDIR: LibreOffice's temporary files go to the private folder.
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "TMPDIR=", 7) != 0) {
-            environment.emplace_back(*entry);
-        }
-    }
-    environment.push_back("TMPDIR=" + folder_ + "/tmp");
-    std::vector<char*> envp;
-    for (std::string& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
     pid_t pid = -1;
     const int spawned =
-        posix_spawn(&pid, setup_.python.c_str(), &actions, &attributes, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+        SpawnInGroup({setup_.python, setup_.bridge, setup_.soffice, folder_ + "/profile"},
+                     sockets[1], folder_ + "/tmp", pid);
     close(sockets[1]);
     if (spawned != 0) {
         close(sockets[0]);
