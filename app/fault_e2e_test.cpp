@@ -16,18 +16,20 @@
 #include <climits>
 #include <cstdio>
 #include <functional>
-#include <random>
 #include <regex>
 #include <set>
 #include <thread>
 
 #include "testsupport/ferret_program.h"
+#include "testsupport/made_content.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
+using testing::BinaryWithNeedles;
 using testing::FerretWithin;
+using testing::NeedleEveryMiB;
 using testing::ProgramResult;
 using testing::RemoveTree;
 using testing::RunProgram;
@@ -235,14 +237,6 @@ TEST_F(WideTreeRun, FoldersLockedDuringTheRunLoseNothingElse) {
     ExpectNothingElseLost(run, Report());
 }
 
-std::string NeedleEveryMiB(int mib) {
-    std::string text(static_cast<std::size_t>(mib) << 20, '.');
-    for (int i = 0; i < mib; ++i) {
-        text.replace(static_cast<std::size_t>(i) << 20, 6, "needle");
-    }
-    return text;
-}
-
 std::string Replaced(std::string text) {
     for (std::size_t at = text.find("needle"); at != std::string::npos;
          at = text.find("needle", at)) {
@@ -255,41 +249,36 @@ TEST_F(FaultRun, FileShrinkingDuringTheRunIsCountedSanelyAndNeverHalfRewritten) 
     const std::string original = NeedleEveryMiB(64);
     const std::string shrunk = original.substr(0, std::size_t{8} << 20);
     const std::string path = Tree() + "/big.txt";
-    for (int round = 0; round < 3; ++round) {
-        dir_.WriteFile("tree/big.txt", original);
-        std::thread shrinker([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100 * round));
-            EXPECT_EQ(truncate(path.c_str(), off_t{8} << 20), 0);
-        });
-        const ProgramResult run = FerretWithin(60, SearchArguments(Tree(), "*.txt", "needle"));
-        shrinker.join();
-        // A rewrite given up is told, and the run says not everything was done.
-        const bool given_up = run.err.find("ferret: not done: ") != std::string::npos;
-        EXPECT_EQ(run.exit_code, given_up ? 1 : 0) << run.err;
-        const auto lines = ListedLines(Report());
-        ASSERT_EQ(lines.size(), 1u) << Report();
-        EXPECT_GE(lines[0].first, 8);
-        EXPECT_LE(lines[0].first, 64);
-    }
-    for (int round = 0; round < 3; ++round) {
-        dir_.WriteFile("tree/big.txt", original);
-        std::thread shrinker([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100 * round));
-            EXPECT_EQ(truncate(path.c_str(), off_t{8} << 20), 0);
-        });
-        const ProgramResult run =
-            FerretWithin(60, ReplaceArguments(Tree(), "*.txt", "needle", "pin"));
-        shrinker.join();
-        // A rewrite given up is told, and the run says not everything was done.
-        const bool given_up = run.err.find("ferret: not done: ") != std::string::npos;
-        EXPECT_EQ(run.exit_code, given_up ? 1 : 0) << run.err;
-        // The shrink came before the read, during it (the rewrite is then given up), or after
-        // the new file took the old one's place (and shrank that). Never a mix.
-        const std::string now = dir_.ReadFile("tree/big.txt");
-        const std::string new_then_shrunk = Replaced(original).substr(0, std::size_t{8} << 20);
-        EXPECT_TRUE(now == Replaced(shrunk) || now == shrunk || now == new_then_shrunk)
-            << "round " << round << ": " << now.size() << " bytes";
-        EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"big.txt"});
+    for (const bool replace : {false, true}) {
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE((replace ? "replace, round " : "search, round ") + std::to_string(round));
+            dir_.WriteFile("tree/big.txt", original);
+            std::thread shrinker([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100 * round));
+                EXPECT_EQ(truncate(path.c_str(), off_t{8} << 20), 0);
+            });
+            const ProgramResult run =
+                FerretWithin(60, replace ? ReplaceArguments(Tree(), "*.txt", "needle", "pin")
+                                         : SearchArguments(Tree(), "*.txt", "needle"));
+            shrinker.join();
+            // A rewrite given up is told, and the run says not everything was done.
+            const bool given_up = run.err.find("ferret: not done: ") != std::string::npos;
+            EXPECT_EQ(run.exit_code, given_up ? 1 : 0) << run.err;
+            if (!replace) {
+                const auto lines = ListedLines(Report());
+                ASSERT_EQ(lines.size(), 1u) << Report();
+                EXPECT_GE(lines[0].first, 8);
+                EXPECT_LE(lines[0].first, 64);
+                continue;
+            }
+            // The shrink came before the read, during it (the rewrite is then given up), or
+            // after the new file took the old one's place (and shrank that). Never a mix.
+            const std::string now = dir_.ReadFile("tree/big.txt");
+            const std::string new_then_shrunk = Replaced(original).substr(0, std::size_t{8} << 20);
+            EXPECT_TRUE(now == Replaced(shrunk) || now == shrunk || now == new_then_shrunk)
+                << now.size() << " bytes";
+            EXPECT_EQ(dir_.Names("tree"), std::vector<std::string>{"big.txt"});
+        }
     }
 }
 
@@ -462,18 +451,8 @@ TEST_F(FaultRun, FiveGiBSparseFileIsSearchedInBoundedMemory) {
 }
 
 TEST_F(FaultRun, BinaryFileIsCountedAndRewrittenByteForByte) {
-    std::mt19937 random(777);
-    std::string original(1 << 20, '\0');
-    for (char& c : original) {
-        c = static_cast<char>(random() & 0xff);
-        if (c == 'n' || c == 'N') {
-            c = '\0';  // "needle" only where it is put
-        }
-    }
-    for (const std::size_t where :
-         {std::size_t{0}, std::size_t{4094}, std::size_t{262141}, original.size() - 6}) {
-        original.replace(where, 6, "needle");
-    }
+    constexpr std::size_t kSize = 1 << 20;
+    const std::string original = BinaryWithNeedles(kSize, {0, 4094, 262141, kSize - 6}, 777);
     dir_.WriteFile("tree/blob.txt", original);
     ProgramResult run = FerretWithin(60, SearchArguments(Tree(), "*.txt", "needle"));
     EXPECT_EQ(run.exit_code, 0) << run.err;

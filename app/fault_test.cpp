@@ -1,6 +1,6 @@
 // The walk, the search and the replace when the file system changes under them: folders and
 // files that vanish, lock up or shrink mid-run, paths beyond PATH_MAX, odd names, link cycles,
-// FIFOs, huge sparse files and binary files.
+// FIFOs and binary files.
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -14,9 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
-#include <fstream>
 #include <functional>
-#include <random>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -28,6 +26,7 @@
 #include "engine/regex.h"
 #include "settings/settings.h"
 #include "testsupport/limited.h"
+#include "testsupport/made_content.h"
 #include "testsupport/recording_view.h"
 #include "testsupport/run_program.h"
 #include "testsupport/temp_dir.h"
@@ -37,6 +36,8 @@
 namespace ferret {
 namespace {
 
+using testing::BinaryWithNeedles;
+using testing::NeedleEveryMiB;
 using testing::RemoveTree;
 using testing::RunLimited;
 using testing::RunProgram;
@@ -246,15 +247,6 @@ TEST(WalkFaults, StartFolderRemovedBeforeTheWalkGivesAnEmptyList) {
     const WalkResult walk = Walk(start, "*.txt");
     EXPECT_TRUE(walk.listed.empty());
     EXPECT_EQ(walk.searched, 0);
-}
-
-// Hits at the start of every MiB of a `mib` MiB file.
-std::string NeedleEveryMiB(int mib) {
-    std::string text(static_cast<std::size_t>(mib) << 20, '.');
-    for (int i = 0; i < mib; ++i) {
-        text.replace(static_cast<std::size_t>(i) << 20, 6, "needle");
-    }
-    return text;
 }
 
 std::int32_t SearchWithHook(const std::string& path, const std::function<void()>& after_open) {
@@ -551,67 +543,11 @@ TEST_F(HeadlessRun, CyclesEndAndFifosAreNeverOpened) {
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
-// A "VmHWM:" (peak) or "VmRSS:" (now) figure of this process, in KiB.
-long ResidentKiB(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0) {
-            return std::stol(line.substr(field.size()));
-        }
-    }
-    return -1;
-}
-
-TEST(HugeFiles, FiveGiBSparseFileIsSearchedInBoundedMemory) {
-    TempDir dir;
-    constexpr off_t kSize = off_t{5} << 30;
-    dir.WriteSizedFile("huge.bin", kSize);
-    const int fd = open(dir.Path("huge.bin").c_str(), O_WRONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    // One hit at the start, one across the last block seam, one that ends the file.
-    ASSERT_EQ(pwrite(fd, "needle", 6, 0), 6);
-    ASSERT_EQ(pwrite(fd, "needle", 6, kSize - (256 << 10) - 3), 6);
-    ASSERT_EQ(pwrite(fd, "needle", 6, kSize - 6), 6);
-    close(fd);
-    // The peak so far belongs to other tests: start it again from what is resident now.
-    {
-        std::ofstream reset("/proc/self/clear_refs");
-        reset << "5";
-    }
-    const long before = ResidentKiB("VmRSS:");
-    ASSERT_GT(before, 0);
-    ASSERT_LE(ResidentKiB("VmHWM:"), before + 1024) << "the peak was not reset";
-    const std::atomic<bool> stop{false};
-    EXPECT_EQ(SearchFileText(dir.Path("huge.bin"), PlainMatcher("needle", false), stop), 3);
-    const long peak = ResidentKiB("VmHWM:");
-    RecordProperty("peak_growth_kib", static_cast<int>(peak - before));
-    std::printf("resident before: %ld KiB, peak while searching 5 GiB: %ld KiB\n", before, peak);
-    EXPECT_LT(peak - before, 64 * 1024);
-}
-
-// Random bytes of every value, NULs included, without the letter "n" so "needle" occurs only
-// where it is put.
-std::string BinaryWithNeedles(std::size_t size, const std::vector<std::size_t>& at) {
-    std::mt19937 random(12345);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) {
-        c = static_cast<char>(random() & 0xff);
-        if (c == 'n' || c == 'N') {
-            c = '\0';
-        }
-    }
-    for (const std::size_t where : at) {
-        bytes.replace(where, 6, "needle");
-    }
-    return bytes;
-}
-
 TEST(BinaryFiles, HitsAreCountedAndARewriteKeepsEveryOtherByte) {
     TempDir dir;
     constexpr std::size_t kSize = 1 << 20;
     const std::vector<std::size_t> at = {0, (256 << 10) - 2, 700001, kSize - 6};
-    const std::string original = BinaryWithNeedles(kSize, at);
+    const std::string original = BinaryWithNeedles(kSize, at, 12345);
     dir.WriteFile("blob.txt", original);
     const std::string path = dir.Path("blob.txt");
     const std::atomic<bool> stop{false};

@@ -59,15 +59,20 @@ class MainWindowTest : public ::testing::Test {
         fields.search_text = text;
         return fields;
     }
+    // Runs `fields` in `window` to its end and lets the window show the results.
+    static void RunToEnd(MainWindow& window, const SearchFields& fields,
+                         RunKind kind = RunKind::kSearch) {
+        window.SetFields(fields);
+        ASSERT_TRUE(window.StartRun(kind));
+        window.WaitForRun();
+        QApplication::processEvents();
+    }
     TempDir tree_;
 };
 
 TEST_F(MainWindowTest, SearchFromTheWindowShowsTheReport) {
     MainWindow window;
-    window.SetFields(Search("hit"));
-    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
-    window.WaitForRun();
-    QApplication::processEvents();
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(window, Search("hit")));
     const QString report = window.ReportTextShown();
     EXPECT_TRUE(report.contains(QStringLiteral(" [2]\t.../a.txt"))) << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral(" [1]\t.../sub/b.txt")));
@@ -119,19 +124,13 @@ TEST_F(MainWindowTest, StopWhileTheFileListIsBuiltReturnsTheWindowToIdle) {
 
 TEST_F(MainWindowTest, ARunWithFilesNotDoneShowsTheirNumberAndLists) {
     MainWindow window;
-    window.SetFields(Search("hit"));
-    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
-    window.WaitForRun();
-    QApplication::processEvents();
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(window, Search("hit")));
     EXPECT_TRUE(window.ProblemsButton()->isHidden());
 
     ASSERT_EQ(chmod(tree_.Path("a.txt").c_str(), 0444), 0);
     SearchFields fields = Search("hit");
     fields.replace_text = "done";
-    window.SetFields(fields);
-    ASSERT_TRUE(window.StartRun(RunKind::kReplace));
-    window.WaitForRun();
-    QApplication::processEvents();
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(window, fields, RunKind::kReplace));
     ASSERT_FALSE(window.ProblemsButton()->isHidden());
     EXPECT_EQ(window.ProblemsButton()->text(), QStringLiteral("1 file(s) not done"));
     ProblemsDialog* problems = window.ShowProblems(false);
@@ -265,10 +264,7 @@ TEST_F(MainWindowTest, ConfigurationsReportsAndHistory) {
         EXPECT_EQ(window.Fields().file_mask, "*.htm");
         EXPECT_TRUE(window.Fields().regex);
         // A search puts its text into the history, which comes back after a restart.
-        window.SetFields(Search("hit"));
-        ASSERT_TRUE(window.StartRun(RunKind::kSearch));
-        window.WaitForRun();
-        QApplication::processEvents();
+        ASSERT_NO_FATAL_FAILURE(RunToEnd(window, Search("hit")));
         {
             DialogAnswer answer(tree_.Path("report.log"));
             ASSERT_TRUE(window.SaveReport());
@@ -463,18 +459,9 @@ TEST_F(MainWindowTest, QuickLinksOnlyWhenSwitchedOnAndHelpPages) {
     EXPECT_EQ(window.ShowHelp(), help);  // one help window
 }
 
-}  // namespace
-}  // namespace ferret
-
-namespace ferret {
-namespace {
-
 TEST_F(MainWindowTest, OptionsDialogAndPrintReport) {
     MainWindow window;
-    window.SetFields(Search("hit"));
-    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
-    window.WaitForRun();
-    QApplication::processEvents();
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(window, Search("hit")));
     ASSERT_TRUE(window.ReportTextShown().contains(QStringLiteral(".../a.txt")));
     // File > Print Report prints the summary; here into a PDF file instead of a printer.
     const std::string pdf = tree_.Path("report.pdf");

@@ -103,6 +103,18 @@ class OfficeTest : public ::testing::Test {
         Handlers("False", "False");
         (void)SaveSettingValue(kSettingsKey, kRestoreFolder, "");
     }
+    // Has LibreOffice make every file `requests` describe.
+    void Make(const QJsonArray& requests) {
+        ASSERT_EQ(Fixture(*setup_, requests, dir_).size(), requests.size());
+    }
+    // Writes `name`, a bridge that runs the real one after `change` has altered it.
+    std::string Bridge(const std::string& name, const std::string& change) {
+        const std::string bridge_dir = setup_->bridge.substr(0, setup_->bridge.rfind('/'));
+        dir_.WriteFile(name, "import os, sys, time\nsys.path.insert(0, '" + bridge_dir +
+                                 "')\nimport ferret_office_bridge as bridge\n" + change +
+                                 "sys.exit(bridge.main())\n");
+        return dir_.Path(name);
+    }
     static void Handlers(const char* word, const char* excel) {
         ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, word).ok());
         ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerExcel, excel).ok());
@@ -137,7 +149,7 @@ TEST_F(OfficeTest, FindAndReplaceInEveryFormat) {
     for (const auto& sheet : sheets) {
         make.append(Sheets(dir_.Path(sheet.name), book));
     }
-    ASSERT_EQ(Fixture(*setup_, make, dir_).size(), make.size());
+    ASSERT_NO_FATAL_FAILURE(Make(make));
     OfficeLink link(*setup_);
     QJsonArray dumps = {Dump(dir_.Path("plan.xlt"))};
     for (const auto& document : documents) {
@@ -235,14 +247,11 @@ TEST_F(OfficeTest, FilesThatCannotBeOpenedAndTheHandlerList) {
 // A run with the handlers on: documents and spreadsheets counted by LibreOffice, the summary
 // listing hit cells under their sheets; with the handlers off they are searched as bytes.
 TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
-    ASSERT_EQ(Fixture(*setup_,
-                      {Document(dir_.Path("a.doc"), {"find the word here"}),
-                       Sheets(dir_.Path("b.xls"),
-                              QJsonArray{QJsonArray{"S1", QJsonArray{QJsonArray{"word"}}},
-                                         QJsonArray{"S2", QJsonArray{QJsonArray{"", "a word"}}}})},
-                      dir_)
-                  .size(),
-              2);
+    ASSERT_NO_FATAL_FAILURE(
+        Make({Document(dir_.Path("a.doc"), {"find the word here"}),
+              Sheets(dir_.Path("b.xls"),
+                     QJsonArray{QJsonArray{"S1", QJsonArray{QJsonArray{"word"}}},
+                                QJsonArray{"S2", QJsonArray{QJsonArray{"", "a word"}}}})}));
     dir_.WriteFile("c.txt", "word");
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
     SearchFields fields;
@@ -285,13 +294,10 @@ TEST_F(OfficeTest, RunsUseTheHandlersOnlyWhenSwitchedOn) {
 // Hit lines of office files: a document's paragraphs with hits, each once with its hits, and a
 // spreadsheet's cells with their texts; a replace run gives them as they are after it.
 TEST_F(OfficeTest, HitLinesAreParagraphsAndCells) {
-    ASSERT_EQ(Fixture(*setup_,
-                      {Document(dir_.Path("a.docx"), {"no hit", "one word and a word", "word"}),
-                       Sheets(dir_.Path("b.ods"),
-                              QJsonArray{QJsonArray{"S1", QJsonArray{QJsonArray{"x", "a word"}}}})},
-                      dir_)
-                  .size(),
-              2);
+    ASSERT_NO_FATAL_FAILURE(
+        Make({Document(dir_.Path("a.docx"), {"no hit", "one word and a word", "word"}),
+              Sheets(dir_.Path("b.ods"),
+                     QJsonArray{QJsonArray{"S1", QJsonArray{QJsonArray{"x", "a word"}}}})}));
     struct Lines : RunSink {
         void HitLines(std::size_t /*index*/, const FileRecord& file, FileHits hits) override {
             for (const HitLine& line : hits.lines) {
@@ -334,15 +340,12 @@ TEST_F(OfficeTest, HitLinesAreParagraphsAndCells) {
 // A replace run keeps office files before LibreOffice rewrites them: the run is undone byte for
 // byte, and a file the handler left alone is not part of the restore point.
 TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
-    ASSERT_EQ(Fixture(*setup_,
-                      {Document(dir_.Path("tree/a.doc"), {"the old text"}),
-                       Document(dir_.Path("tree/quiet.doc"), {"nothing to see"}),
-                       Document(dir_.Path("tree/locked.doc"), {"old and read-only"}),
-                       Sheets(dir_.Path("tree/b.xls"),
-                              QJsonArray{QJsonArray{"S1", QJsonArray{QJsonArray{"old"}}}})},
-                      dir_)
-                  .size(),
-              4);
+    ASSERT_NO_FATAL_FAILURE(
+        Make({Document(dir_.Path("tree/a.doc"), {"the old text"}),
+              Document(dir_.Path("tree/quiet.doc"), {"nothing to see"}),
+              Document(dir_.Path("tree/locked.doc"), {"old and read-only"}),
+              Sheets(dir_.Path("tree/b.xls"),
+                     QJsonArray{QJsonArray{"S1", QJsonArray{QJsonArray{"old"}}}})}));
     const std::string a = dir_.ReadFile("tree/a.doc");
     // A read-only document is searched, never rewritten, and told, as a text file would be.
     ASSERT_EQ(chmod(dir_.Path("tree/locked.doc").c_str(), 0444), 0);
@@ -380,13 +383,10 @@ TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {
 // folder LibreOffice worked in, and the undo puts each back through its link. A link that leads
 // out of the start folder is not followed for the rewrite, and is told.
 TEST_F(OfficeTest, ReplacedDocumentsKeepModeAttributesAndLinksAndAreUndone) {
-    ASSERT_EQ(Fixture(*setup_,
-                      {Document(dir_.Path("tree/a.docx"), {"the old text"}),
-                       Document(dir_.Path("tree/docs/target.odt"), {"old, reached by a link"}),
-                       Document(dir_.Path("outside/other.odt"), {"old, out of the tree"})},
-                      dir_)
-                  .size(),
-              3);
+    ASSERT_NO_FATAL_FAILURE(
+        Make({Document(dir_.Path("tree/a.docx"), {"the old text"}),
+              Document(dir_.Path("tree/docs/target.odt"), {"old, reached by a link"}),
+              Document(dir_.Path("outside/other.odt"), {"old, out of the tree"})}));
     dir_.Symlink(dir_.Path("tree/docs/target.odt"), "tree/linked.odt");
     dir_.Symlink(dir_.Path("outside/other.odt"), "tree/leads-out.odt");
     const std::string other = dir_.ReadFile("outside/other.odt");
@@ -452,27 +452,20 @@ TEST_F(OfficeTest, ReplacedDocumentsKeepModeAttributesAndLinksAndAreUndone) {
 // LibreOffice is saving it: that write is kept, the run tells the file was not done and exits
 // with 1, and the next run, with nobody writing, replaces as usual.
 TEST_F(OfficeTest, ADocumentWrittenToDuringTheSaveKeepsThatWrite) {
-    ASSERT_EQ(Fixture(*setup_, {Document(dir_.Path("tree/a.doc"), {"the old text"})}, dir_).size(),
-              1);
-    const std::string bridge_dir = setup_->bridge.substr(0, setup_->bridge.rfind('/'));
-    dir_.WriteFile("writer_bridge.py",
-                   "import os, sys\n"
-                   "sys.path.insert(0, '" +
-                       bridge_dir +
-                       "')\n"
-                       "import ferret_office_bridge as bridge\n"
-                       "saved = bridge.save_to\n"
-                       "def save_to(document, path):\n"
-                       "    writer = os.environ.get('FERRET_TEST_WRITER')\n"
-                       "    if writer:\n"
-                       "        with open(writer, 'ab') as f: f.write(b'written meanwhile')\n"
-                       "    saved(document, path)\n"
-                       "bridge.save_to = save_to\n"
-                       "sys.exit(bridge.main())\n");
+    ASSERT_NO_FATAL_FAILURE(Make({Document(dir_.Path("tree/a.doc"), {"the old text"})}));
+    const std::string writer_bridge =
+        Bridge("writer_bridge.py",
+               "saved = bridge.save_to\n"
+               "def save_to(document, path):\n"
+               "    writer = os.environ.get('FERRET_TEST_WRITER')\n"
+               "    if writer:\n"
+               "        with open(writer, 'ab') as f: f.write(b'written meanwhile')\n"
+               "    saved(document, path)\n"
+               "bridge.save_to = save_to\n");
     const std::string path = dir_.Path("tree/a.doc");
     const std::string before = dir_.ReadFile("tree/a.doc");
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kFileHandlerWord, "True").ok());
-    setenv("FERRET_OFFICE_BRIDGE", dir_.Path("writer_bridge.py").c_str(), 1);
+    setenv("FERRET_OFFICE_BRIDGE", writer_bridge.c_str(), 1);
     setenv("FERRET_TEST_WRITER", path.c_str(), 1);
     const std::vector<std::string> replace = {
         "-p", dir_.Path("tree"), "-k", "*.doc", "-s", "old", "-r", "new", "-e:replace", "-x"};
@@ -503,9 +496,7 @@ TEST_F(OfficeTest, AnotherUsersGroupWritableDocumentIsOnlySearched) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to run as another user";
     }
-    ASSERT_EQ(Fixture(*setup_, {Document(dir_.Path("shared/theirs.docx"), {"the old text"})}, dir_)
-                  .size(),
-              1);
+    ASSERT_NO_FATAL_FAILURE(Make({Document(dir_.Path("shared/theirs.docx"), {"the old text"})}));
     dir_.WriteFile("shared/theirs.txt", "the old text");
     for (const char* name : {"shared/theirs.docx", "shared/theirs.txt"}) {
         ASSERT_EQ(chown(dir_.Path(name).c_str(), 0, 65534), 0);
@@ -549,41 +540,34 @@ TEST_F(OfficeTest, AnotherUsersGroupWritableDocumentIsOnlySearched) {
 // A LibreOffice that does not answer in time is killed, and nothing of it stays: not its
 // profile, not its temporary files (in the TMPDIR it was given), not the pipes it made in /tmp.
 TEST_F(OfficeTest, AnOfficeKilledAfterATimeOutLeavesNothingBehind) {
-    const std::string bridge_dir = setup_->bridge.substr(0, setup_->bridge.rfind('/'));
     // The real bridge and LibreOffice; a request notes the pipes the process group listens on
     // (found as the sockets its processes hold, by their names in /proc/net/unix) and hangs.
-    dir_.WriteFile(
-        "hanging_bridge.py",
-        "import os, sys, time\n"
-        "sys.path.insert(0, '" +
-            bridge_dir +
-            "')\n"
-            "import ferret_office_bridge as bridge\n"
-            "def pipes():\n"
-            "    group = os.getpgrp()\n"
-            "    inodes = set()\n"
-            "    for pid in filter(str.isdigit, os.listdir('/proc')):\n"
-            "        try:\n"
-            "            with open('/proc/%s/stat' % pid) as f: stat = f.read()\n"
-            "            if int(stat[stat.rindex(')') + 2:].split()[2]) != group: continue\n"
-            "            for fd in os.listdir('/proc/%s/fd' % pid):\n"
-            "                link = os.readlink('/proc/%s/fd/%s' % (pid, fd))\n"
-            "                if link.startswith('socket:['): inodes.add(link[8:-1])\n"
-            "        except (OSError, ValueError): pass\n"
-            "    with open('/proc/net/unix') as f:\n"
-            "        rows = [line.split(None, 7) for line in f.readlines()[1:]]\n"
-            "    return sorted({r[7].strip() for r in rows if len(r) == 8 and r[6] in inodes})\n"
-            "def hang(office, request):\n"
-            "    with open(os.environ['FERRET_TEST_PIPES'], 'w') as f:\n"
-            "        f.write('\\n'.join(pipes()))\n"
-            "    time.sleep(1000)\n"
-            "bridge.word = hang\n"
-            "sys.exit(bridge.main())\n");
+    const std::string hanging_bridge =
+        Bridge("hanging_bridge.py",
+               "def pipes():\n"
+               "    group = os.getpgrp()\n"
+               "    inodes = set()\n"
+               "    for pid in filter(str.isdigit, os.listdir('/proc')):\n"
+               "        try:\n"
+               "            with open('/proc/%s/stat' % pid) as f: stat = f.read()\n"
+               "            if int(stat[stat.rindex(')') + 2:].split()[2]) != group: continue\n"
+               "            for fd in os.listdir('/proc/%s/fd' % pid):\n"
+               "                link = os.readlink('/proc/%s/fd/%s' % (pid, fd))\n"
+               "                if link.startswith('socket:['): inodes.add(link[8:-1])\n"
+               "        except (OSError, ValueError): pass\n"
+               "    with open('/proc/net/unix') as f:\n"
+               "        rows = [line.split(None, 7) for line in f.readlines()[1:]]\n"
+               "    return sorted({r[7].strip() for r in rows if len(r) == 8 and r[6] in inodes})\n"
+               "def hang(office, request):\n"
+               "    with open(os.environ['FERRET_TEST_PIPES'], 'w') as f:\n"
+               "        f.write('\\n'.join(pipes()))\n"
+               "    time.sleep(1000)\n"
+               "bridge.word = hang\n");
     dir_.MakeDir("scratch");
     setenv("TMPDIR", dir_.Path("scratch").c_str(), 1);
     setenv("FERRET_TEST_PIPES", dir_.Path("pipes.txt").c_str(), 1);
     OfficeSetup setup = *setup_;
-    setup.bridge = dir_.Path("hanging_bridge.py");
+    setup.bridge = hanging_bridge;
     setup.file_timeout = std::chrono::seconds(3);
     {
         OfficeLink link(setup);

@@ -73,9 +73,5 @@ TEST_F(UserFoldersTest, UserDirsFileNamesTheFolders) {
     EXPECT_EQ(UserFolderPath(UserFolder::kDesktop), Home() + "/Schreibtisch");
 }
 
-TEST_F(UserFoldersTest, ProgramsAreTheSystemsPrograms) {
-    EXPECT_EQ(UserFolderPath(UserFolder::kPrograms), "/usr/bin");
-}
-
 }  // namespace
 }  // namespace ferret
