@@ -112,7 +112,7 @@ TEST_F(UnattendedRun, PlainCountsOverlapPatternCountsDoNot) {
                                    "total files searched."));
 }
 
-TEST_F(UnattendedRun, CaretPatternInvalidPatternAndUnreadableFile) {
+TEST_F(UnattendedRun, CaretPatternAndUnreadableFile) {
     dir_.WriteFile("tree/lines.txt", "x1\nx2\nx3\n");
     Options caret{"^x"};
     caret.regex = true;
