@@ -21,22 +21,7 @@ trap 'rm -rf "$work"' EXIT
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 unset DISPLAY WAYLAND_DISPLAY
 
-# Median wall times in ms of the shell commands "$1" and "$2", run $3 times each, in turns.
-medians() {
-    python3 - "$@" <<'PY'
-import statistics, subprocess, sys, time
-commands = sys.argv[1:3]
-runs = int(sys.argv[3])
-times = [[], []]
-for turn in range(runs + 1):
-    for which, command in enumerate(commands):
-        began = time.perf_counter()
-        subprocess.run(command, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if turn > 0:  # the first turn warms up
-            times[which].append(time.perf_counter() - began)
-print(" ".join("%.1f" % (statistics.median(t) * 1000) for t in times))
-PY
-}
+source "$(dirname "$0")/common.sh"
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 # Whether two outputs are the same, but for the time a report was made and its restore point.
 plain() { grep -a -v -e '^Report generated: ' -e "^$XDG_DATA_HOME/ferret/restore/" "$1"; }
@@ -45,10 +30,7 @@ same() { cmp -s <(plain "$1") <(plain "$2") && echo same || echo DIFFERENT; }
 printf '%-14s %-18s %10s %10s %9s %s\n' tree run "old ms" "new ms" new/old output
 [[ " $parts " == *" search "* ]] || trees=()
 for tree in "${trees[@]}"; do
-    size=$(du -sb "$tree" 2>/dev/null | cut -f1)
-    runs=${RUNS:-20}
-    [ "$size" -lt 1000000000 ] || runs=3
-    find "$tree" -type f -exec cat {} + >/dev/null 2>&1 || true  # warm the cache
+    runs=$(warm_tree "$tree")
     q=$(printf '%q' "$tree")
     for kind in plain pattern folded hits-word hits-rare; do
         case $kind in
@@ -68,12 +50,6 @@ done
 # Replace runs with restore points, each build on a fresh copy, the order swapped every run.
 [[ " $parts " == *" replace "* ]] || exit 0
 cp -rL /usr/include "$work/master" 2>/dev/null || true
-fresh() {
-    rm -rf "$work/tree" "$XDG_DATA_HOME/ferret/restore"
-    cp -a "$work/master" "$work/tree"
-    sync
-    find "$work/tree" -name '*.h' -exec cat {} + >/dev/null
-}
 replace() {  # build, text, new text, output; prints the seconds it took
     local start end
     fresh
@@ -89,7 +65,8 @@ for case in small large; do
         small) text=__THROW to=__THROW_X ;;
         large) text=endif to=endif_done ;;
     esac
-    : >"$work/old.ms" >"$work/new.ms"
+    : >"$work/old.ms"
+    : >"$work/new.ms"
     for run in $(seq "${REPLACE_RUNS:-5}"); do
         if [ $((run % 2)) -eq 1 ]; then
             replace "$old" "$text" "$to" "$work/old.txt" >>"$work/old.ms"

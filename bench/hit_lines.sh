@@ -24,22 +24,7 @@ trap 'rm -rf "$work"' EXIT
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 unset DISPLAY WAYLAND_DISPLAY
 
-# Median wall times in ms of the shell commands "$1" and "$2", run $3 times each, in turns.
-medians() {
-    python3 - "$@" <<'PY'
-import statistics, subprocess, sys, time
-commands = sys.argv[1:3]
-runs = int(sys.argv[3])
-times = [[], []]
-for turn in range(runs + 1):
-    for which, command in enumerate(commands):
-        began = time.perf_counter()
-        subprocess.run(command, shell=True, stderr=subprocess.DEVNULL)
-        if turn > 0:  # the first turn warms up
-            times[which].append(time.perf_counter() - began)
-print(" ".join("%.1f" % (statistics.median(t) * 1000) for t in times))
-PY
-}
+source "$(dirname "$0")/common.sh"
 peak() {  # peak resident memory in MB of the shell command "$1"
     /usr/bin/time -f "%M" -o "$work/m" sh -c "$1" >/dev/null 2>&1 || true
     awk 'END {printf "%.0f", $1 / 1024}' "$work/m"  # the last line: time may say the status first
@@ -48,10 +33,7 @@ peak() {  # peak resident memory in MB of the shell command "$1"
 printf '%-14s %-10s %10s %10s %7s %9s %9s %9s %9s\n' tree text "ferret ms" "rg ms" ratio \
     "ferret MB" "rg MB" "ferret ln" "rg ln"
 for tree in "${trees[@]}"; do
-    size=$(du -sb "$tree" 2>/dev/null | cut -f1)
-    runs=${RUNS:-20}
-    [ "$size" -lt 1000000000 ] || runs=3
-    find "$tree" -type f -exec cat {} + >/dev/null 2>&1 || true  # warm the cache
+    runs=$(warm_tree "$tree")
     q=$(printf '%q' "$tree")
     for text in "$word" "$rare"; do
         t=$(printf '%q' "$text")

@@ -16,12 +16,7 @@ unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$XDG_CONFIG_HOME/Mallo"
 cp -rL /usr/include "$work/master" 2>/dev/null || true
 
-fresh() {
-    rm -rf "$work/tree" "$XDG_DATA_HOME/ferret/restore"
-    cp -a "$work/master" "$work/tree"
-    sync
-    find "$work/tree" -name '*.h' -exec cat {} + >/dev/null
-}
+source "$(dirname "$0")/common.sh"
 keep() { printf '[General]\nRestoreQuantity=%s\n' "$1" >"$XDG_CONFIG_HOME/Mallo/Ferret.conf"; }
 seconds() {  # runs "$@" and prints the seconds it took
     local start end
@@ -46,7 +41,7 @@ for case in small large; do
         large) text=endif new=endif_done ;;
     esac
     files=$(rg -l -F "$text" -g '*.h' "$work/master" | wc -l)
-    : >"$work/kept" >"$work/none" >"$work/pipe"
+    for f in kept none pipe; do : >"$work/$f"; done
     for _ in $(seq "$runs"); do
         fresh; keep 10; seconds run_ferret "$text" "$new" >>"$work/kept"; echo >>"$work/kept"
         kept_done=$(replaced "$new")

@@ -1,5 +1,7 @@
 #include "engine/run_stage.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <thread>
 

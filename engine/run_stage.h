@@ -1,7 +1,5 @@
 #pragma once
 
-#include <fcntl.h>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
