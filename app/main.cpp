@@ -59,7 +59,9 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
   -l FILE          write the report (summary with file list) to FILE
   -hits FILE       write each line with hits as "PATH:LINE:COLUMN: TEXT" (what
                    vim -q and editors read) to FILE; "-hits -" to standard
-                   output. A replace run lists its new text.
+                   output. Lines end at LF; COLUMN is the 1-based byte offset
+                   of the first hit in the line, as grep and ripgrep give it.
+                   A replace run lists its new text.
   -diff FILE       with -e:replace: change no file, but write the changes as a
                    patch to FILE ("-diff -" to standard output), to apply with
                    "patch -p0" or "git apply -p0" in the start folder

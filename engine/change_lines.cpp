@@ -28,21 +28,18 @@ void AppendOnOneLine(std::string& shown, std::string_view text) {
     }
 }
 
-// The first line end at or after `from`, or the text's end.
-std::size_t LineEndFrom(std::string_view text, std::size_t from, bool only_line_feeds) {
+// Where the line that holds `from` ends: at its line feed, or the carriage return before it,
+// or the text's end.
+std::size_t LineEndFrom(std::string_view text, std::size_t from) {
     if (from >= text.size()) {
         return text.size();
     }
-    if (only_line_feeds) {
-        const void* end = std::memchr(text.data() + from, '\n', text.size() - from);
-        return end == nullptr
-                   ? text.size()
-                   : static_cast<std::size_t>(static_cast<const char*>(end) - text.data());
+    const void* found = std::memchr(text.data() + from, '\n', text.size() - from);
+    if (found == nullptr) {
+        return text.size();
     }
-    while (from < text.size() && !IsLineEnd(text[from])) {
-        ++from;
-    }
-    return from;
+    const std::size_t end = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    return end > from && text[end - 1] == '\r' ? end - 1 : end;
 }
 
 }  // namespace
@@ -50,8 +47,6 @@ std::size_t LineEndFrom(std::string_view text, std::size_t from, bool only_line_
 ChangeLines ChangeLinesOf(std::string_view text, const std::vector<TextEdit>& edits) {
     ChangeLines lines;
     lines.places.reserve(edits.size());
-    // Without carriage returns lines are counted eight bytes at a time, not walked.
-    const bool only_line_feeds = text.find('\r') == std::string_view::npos;
     std::int64_t number = 1;
     std::size_t line_start = 0;  // of line `number`
     std::size_t counted = 0;     // where counting stopped, at or after line_start
@@ -62,41 +57,23 @@ ChangeLines ChangeLinesOf(std::string_view text, const std::vector<TextEdit>& ed
     std::size_t kept_at = 0;
     std::size_t kept_to = 0;
     bool kept_any = false;
-    std::int64_t column = 1;
-    std::size_t column_at = 0;  // where `column` was counted to
     for (const TextEdit& edit : edits) {
         const std::size_t start = std::min(edit.start, text.size());
-        const std::size_t line_before = line_start;
         if (start > counted) {
-            if (only_line_feeds) {
-                const std::string_view passed = text.substr(counted, start - counted);
-                if (const void* last = memrchr(passed.data(), '\n', passed.size())) {
-                    number += LineFeeds(passed);
-                    line_start =
-                        static_cast<std::size_t>(static_cast<const char*>(last) - text.data()) + 1;
-                }
-            } else {
-                for (std::size_t at = counted; at < start; ++at) {
-                    if (text[at] == '\n' ||
-                        (text[at] == '\r' && (at + 1 >= text.size() || text[at + 1] != '\n'))) {
-                        ++number;
-                        line_start = at + 1;
-                    }
-                }
+            const std::string_view passed = text.substr(counted, start - counted);
+            if (const void* last = memrchr(passed.data(), '\n', passed.size())) {
+                number += LineFeeds(passed);
+                line_start =
+                    static_cast<std::size_t>(static_cast<const char*>(last) - text.data()) + 1;
             }
             counted = start;
         }
-        // Changes on one long line are counted on from the last, not from the line's start.
-        if (kept_any && line_start == line_before && column_at <= start) {
-            column += Characters(text.substr(column_at, start - column_at));
-        } else {
-            column = Characters(text.substr(line_start, start - line_start)) + 1;
-        }
-        column_at = start;
+        // Bytes, as editors count columns.
+        const std::int64_t column = static_cast<std::int64_t>(start - line_start) + 1;
         // The end of the line the change ends in: the last change's, when it ends before it.
         const std::size_t end = std::clamp(edit.end, start, text.size());
         if (!kept_any || end > line_end) {
-            line_end = LineEndFrom(text, end, only_line_feeds);
+            line_end = LineEndFrom(text, end);
         }
         if (kept_any && line_start < kept_to) {
             // The line, or the line before it, is kept already: the piece grows.
@@ -130,7 +107,7 @@ ChangeLine ChangeLineAt(const ChangeLines& lines, const std::vector<TextEdit>& e
     ChangeLine line;
     line.number = place.number;
     line.column = place.column;
-    const std::int64_t around = place.column - 1;
+    const std::int64_t around = Characters(text.substr(place.from, place.at - place.from));
     std::string shown(head);
     AppendOnOneLine(shown, changed);
     shown.append(tail);

@@ -13,7 +13,7 @@ namespace ferret {
 // One change of a preview as a line before and after it.
 struct ChangeLine {
     std::int64_t number = 0;  // of the line the change starts in, 1-based
-    std::int64_t column = 0;  // of the change in that line, in characters, 1-based
+    std::int64_t column = 0;  // of the change in that line, in bytes, 1-based
     std::string before;       // the line as it is, cut around the change as hit lines are
     std::string after;        // the line with this change alone made
 };
@@ -35,8 +35,8 @@ struct ChangeLines {
     bool empty() const { return places.empty(); }
 };
 
-// The places of `edits` (in order) of `text`: lines end at a line feed, CR LF or a lone CR, as
-// for hit lines.
+// The places of `edits` (in order) of `text`: lines end at a line feed (a carriage return before
+// it is part of the line end) and columns count bytes, as for hit lines.
 ChangeLines ChangeLinesOf(std::string_view text, const std::vector<TextEdit>& edits);
 
 // Change `index` of `lines` (worked out from `edits`) as its line before and after. A change

@@ -23,9 +23,6 @@ constexpr std::size_t kBlockSize = 64 * 1024;
 constexpr std::uint64_t kStopCheckBytes = 4 * 1024 * 1024;
 // Files larger than this are worth a read-ahead hint (a system call of its own).
 constexpr std::uint64_t kReadAheadHint = 1024 * 1024;
-// A binary file up to this size is read whole for its hit lines (then found to have none); a
-// larger one is looked at first, and counted in blocks.
-constexpr std::uint64_t kWholeBinaryBytes = 1024 * 1024;
 
 std::int32_t Saturated(std::uint64_t count) {
     return count > static_cast<std::uint64_t>(kMaxHitCount) ? kMaxHitCount
@@ -330,63 +327,118 @@ Status CountPattern(std::string_view text, const RegExp& pattern, const PatternS
 
 namespace {
 
+// The text of an open file a block at a time, after its UTF-8 mark: what the caller keeps of a
+// block stays in front of the next one's bytes. The room is one per thread, kept between files,
+// and grows only for what is kept; kept bytes are moved only when bytes before them are let go,
+// so a line of any length is read in linear time.
+class TextBlocks {
+  public:
+    explicit TextBlocks(int fd) : fd_(fd), storage_(Storage()) {}
+    TextBlocks(const TextBlocks&) = delete;
+    TextBlocks& operator=(const TextBlocks&) = delete;
+
+    // Keeps the last `keep` bytes of text() and reads on. False when the file has nothing more
+    // (nor kept), and when it cannot be read (failed()).
+    bool Next(std::size_t keep) {
+        if (ended_) {
+            return false;
+        }
+        const std::size_t let_go = filled_ - keep;
+        offset_ += let_go;
+        if (let_go > 0 && keep > 0) {
+            std::memmove(storage_.data(), storage_.data() + let_go, keep);
+        }
+        filled_ = keep;
+        if (storage_.size() < filled_ + kBlockSize) {
+            storage_.resize(std::max(filled_ + kBlockSize, storage_.size() * 2));
+        }
+        const ReadResult got = ReadSome(fd_, storage_.data() + filled_, kBlockSize);
+        if (got.failed()) {
+            failed_ = true;
+            return false;
+        }
+        if (got.bytes == 0) {
+            ended_ = true;
+            return filled_ > 0;
+        }
+        new_from_ = filled_;
+        filled_ += got.bytes;
+        if (first_) {
+            first_ = false;
+            mark_ = DetectByteOrderMark(text());
+            if (mark_ == ByteOrderMark::kUtf8) {
+                filled_ -= 3;
+                std::memmove(storage_.data(), storage_.data() + 3, filled_);
+            }
+        }
+        return true;
+    }
+
+    std::string_view text() const { return {storage_.data(), filled_}; }
+    // Where text() starts in the file's text.
+    std::uint64_t offset() const { return offset_; }
+    // Where the bytes read by the last Next start in text().
+    std::size_t new_from() const { return ended_ ? filled_ : new_from_; }
+    // text() runs to the file's end.
+    bool at_end() const { return ended_; }
+    bool failed() const { return failed_; }
+    ByteOrderMark mark() const { return mark_; }
+
+  private:
+    static std::vector<char>& Storage() {
+        thread_local std::vector<char> storage;
+        return storage;
+    }
+
+    const int fd_;
+    std::vector<char>& storage_;
+    std::size_t filled_ = 0;
+    std::size_t new_from_ = 0;
+    std::uint64_t offset_ = 0;
+    bool first_ = true;
+    bool ended_ = false;
+    bool failed_ = false;
+    ByteOrderMark mark_ = ByteOrderMark::kNone;
+};
+
+// How many bytes of `blocks`' text end its complete lines: up to its last line feed, or all of it
+// at the file's end. Only the bytes read last are looked at: the rest ends no line.
+std::size_t CompleteLines(const TextBlocks& blocks) {
+    const std::string_view text = blocks.text();
+    if (blocks.at_end()) {
+        return text.size();
+    }
+    const std::size_t from = blocks.new_from();
+    const void* last = memrchr(text.data() + from, '\n', text.size() - from);
+    return last == nullptr
+               ? 0
+               : static_cast<std::size_t>(static_cast<const char*>(last) - text.data()) + 1;
+}
+
 enum class ByLines { kDone, kCannotRead, kUtf16 };
 
 // Counts a pattern that stays within lines a block of whole lines at a time, so a large file
-// needs no room of its own: the block is one per thread, grown only for a line longer than it.
-// A UTF-16 file is left to the caller (kUtf16), to be decoded whole.
+// needs no room of its own. A UTF-16 file is left to the caller (kUtf16), to be decoded whole.
 ByLines CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& shortcut,
                             std::int64_t& count, Status& status) {
-    thread_local std::vector<char> storage;
-    std::size_t carried = 0;  // an unfinished line from the block before
-    bool first_block = true;
-    bool starts_text = true;
+    TextBlocks blocks(fd);
     count = 0;
-    for (;;) {
-        if (storage.size() < carried + kBlockSize) {
-            storage.resize(carried + kBlockSize);
+    std::size_t keep = 0;
+    while (blocks.Next(keep)) {
+        if (blocks.mark() == ByteOrderMark::kUtf16LE || blocks.mark() == ByteOrderMark::kUtf16BE) {
+            return ByLines::kUtf16;
         }
-        char* const buffer = storage.data();
-        const ReadResult got = ReadSome(fd, buffer + carried, kBlockSize);
-        if (got.failed()) {
-            return ByLines::kCannotRead;
-        }
-        std::size_t filled = carried + got.bytes;
-        if (first_block && got.bytes > 0) {
-            first_block = false;
-            const ByteOrderMark mark = DetectByteOrderMark(std::string_view(buffer, filled));
-            if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE) {
-                return ByLines::kUtf16;
-            }
-            if (mark == ByteOrderMark::kUtf8) {
-                filled -= 3;
-                std::memmove(buffer, buffer + 3, filled);
-            }
-        }
-        // The lines complete so far; at the end of the file, all that is left.
-        std::size_t complete = filled;
-        if (got.bytes > 0) {
-            const void* last = memrchr(buffer, '\n', filled);
-            if (last == nullptr) {
-                carried = filled;  // a line longer than the block: read on
-                continue;
-            }
-            complete = static_cast<std::size_t>(static_cast<const char*>(last) - buffer) + 1;
-        }
+        const std::size_t complete = CompleteLines(blocks);
         std::int64_t in_block = 0;
-        status = CountPattern(std::string_view(buffer, complete), pattern, &shortcut, in_block,
-                              starts_text);
+        status = CountPattern(blocks.text().substr(0, complete), pattern, &shortcut, in_block,
+                              blocks.offset() == 0);
         if (!status.ok()) {
             return ByLines::kDone;
         }
         count += in_block;
-        if (got.bytes == 0) {
-            return ByLines::kDone;
-        }
-        starts_text = false;
-        carried = filled - complete;
-        std::memmove(buffer, buffer + complete, carried);
+        keep = blocks.text().size() - complete;
     }
+    return blocks.failed() ? ByLines::kCannotRead : ByLines::kDone;
 }
 
 }  // namespace
@@ -466,6 +518,88 @@ std::int32_t HitsOfBytes(std::string_view bytes, const PlainMatcher& matcher, co
     return Saturated(starts.size());
 }
 
+// Where the hits of a search are put: into hit lines, or only counted (a binary file).
+struct HitTaker {
+    HitLineBuilder* lines;  // null: only counted
+    std::uint64_t count = 0;
+
+    void Take(std::uint64_t offset) {
+        ++count;
+        if (lines != nullptr) {
+            lines->Hit(offset);
+        }
+    }
+    void Passed(std::string_view text) {
+        if (lines != nullptr) {
+            lines->Feed(text);
+        }
+    }
+};
+
+// The hits of a plain text in the rest of `blocks`, a block at a time: each block's hits that
+// start before the last MaxHitLength - 1 bytes, which go in front of the next block.
+bool PlainHitsInBlocks(TextBlocks& blocks, const PlainMatcher& matcher, HitTaker& taker) {
+    if (matcher.empty()) {
+        return true;
+    }
+    const std::size_t carry = matcher.MaxHitLength() - 1;
+    std::size_t keep = 0;
+    do {
+        const std::string_view text = blocks.text();
+        const std::size_t limit =
+            blocks.at_end() ? text.size() : text.size() - std::min(carry, text.size());
+        for (std::size_t at = matcher.Find(text.data(), text.size(), 0);
+             at != std::string_view::npos && at < limit;
+             at = matcher.Find(text.data(), text.size(), at + 1)) {
+            taker.Take(blocks.offset() + at);
+        }
+        taker.Passed(text.substr(0, limit));
+        keep = text.size() - limit;
+    } while (blocks.Next(keep));
+    return !blocks.failed();
+}
+
+// The hits of a pattern that stays within lines in the rest of `blocks`, a block of whole lines
+// at a time, the pattern run only on the lines that hold its required text.
+Status PatternHitsByLines(TextBlocks& blocks, const RegExp& pattern,
+                          const PatternShortcut& shortcut, HitTaker& taker) {
+    bool first = true;
+    std::size_t keep = 0;
+    while (first || blocks.Next(keep)) {
+        first = false;
+        const std::size_t complete = CompleteLines(blocks);
+        const std::string_view text = blocks.text().substr(0, complete);
+        for (std::size_t hit = shortcut.required.Find(text.data(), text.size(), 0);
+             hit != std::string_view::npos;) {
+            const void* before = memrchr(text.data(), '\n', hit);
+            const std::size_t line_start =
+                before == nullptr
+                    ? 0
+                    : static_cast<std::size_t>(static_cast<const char*>(before) - text.data()) + 1;
+            const void* after = std::memchr(text.data() + hit, '\n', text.size() - hit);
+            const std::size_t line_end =
+                after == nullptr
+                    ? text.size()
+                    : static_cast<std::size_t>(static_cast<const char*>(after) - text.data());
+            if (Status status =
+                    pattern.ForEachMatchInRange(text, line_start, line_end, blocks.offset() == 0,
+                                                [&](const RegexMatch& match) {
+                                                    taker.Take(blocks.offset() + match.first_index);
+                                                    return true;
+                                                });
+                !status.ok()) {
+                return status;
+            }
+            hit = line_end < text.size()
+                      ? shortcut.required.Find(text.data(), text.size(), line_end + 1)
+                      : std::string_view::npos;
+        }
+        taker.Passed(text);
+        keep = blocks.text().size() - complete;
+    }
+    return blocks.failed() ? Status::Error(EIO, "the file cannot be read") : Status();
+}
+
 }  // namespace
 
 std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
@@ -473,71 +607,64 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
                                 const DetailsSink& details, FileHits& hits, std::string* error,
                                 bool walked_regular) {
     hits = {};
+    Fd opened;
     if (walked_regular && !details) {
-        // As SearchFileText: no link followed and no details asked for. A file that fits in a
-        // block, as most do, is read in it and searched there.
-        const Fd fd(
+        // As SearchFileText: no link followed and no details asked for.
+        opened.Reset(
             OpenAt(folder, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
-        if (fd.get() < 0) {
+        if (opened.get() < 0) {
             return kNotSearched;
         }
-        thread_local std::unique_ptr<char[]> block(new char[kBlockSize]);
-        const ReadResult got = ReadFull(fd.get(), block.get(), kBlockSize);
-        if (got.failed()) {
+    } else {
+        FileReader file(folder, path);
+        if (!file.ok()) {
+            return kNotSearched;
+        }
+        Report(details, file.details());
+        opened.Reset(fcntl(file.fd(), F_DUPFD_CLOEXEC, 0));
+        if (opened.get() < 0) {
+            return kNotSearched;
+        }
+    }
+    const int fd = opened.get();
+    TextBlocks blocks(fd);
+    if (!blocks.Next(0)) {
+        if (blocks.failed()) {
             return kNotSearched;  // a FIFO put there with nothing to read says EAGAIN
         }
-        const std::size_t filled = got.bytes;
-        if (filled == 0) {
-            // Empty, or a FIFO or device put there since the walk: only a file counts.
-            FileDetails now;
-            if (!ReadOpenFileDetails(fd.get(), now) || !now.is_regular) {
-                return kNotSearched;
-            }
-            return 0;
-        }
-        if (filled < kBlockSize) {
-            return HitsOfBytes(std::string_view(block.get(), filled), matcher, pattern, shortcut,
-                               context, hits, error);
-        }
-        // A larger file is taken the long way, which looks at it first.
+        // Empty, or a FIFO or device put there since the walk: only a file counts.
+        FileDetails now;
+        return ReadOpenFileDetails(fd, now) && now.is_regular ? 0 : kNotSearched;
     }
-    FileReader file(folder, path);
-    if (!file.ok()) {
-        return kNotSearched;
-    }
-    Report(details, file.details());
-    // A large file whose first block holds a NUL byte and no text mark is binary: it is only
-    // counted, as a search without lines counts, and never held whole. Smaller files are read
-    // once, whole, and looked at then.
-    char head[kBlockSize];
-    ReadResult got;
-    if (file.details().size > kWholeBinaryBytes) {
-        got = ReadSomeAt(file.fd(), head, sizeof head, 0);
-        if (got.failed()) {
+    const ByteOrderMark mark = blocks.mark();
+    const bool utf16 = mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE;
+    // A file whose first block holds a NUL byte and no text mark is binary: it is only counted.
+    const bool binary =
+        mark == ByteOrderMark::kNone && blocks.text().find('\0') != std::string_view::npos;
+    HitLineBuilder builder(context, hits.lines);
+    HitTaker taker{binary ? nullptr : &builder};
+    if (pattern == nullptr && !utf16) {
+        if (!PlainHitsInBlocks(blocks, matcher, taker)) {
             return kNotSearched;
         }
-    }
-    const std::string_view first(head, got.bytes);
-    if (got.bytes > 0 && DetectByteOrderMark(first) == ByteOrderMark::kNone &&
-        first.find('\0') != std::string_view::npos) {
-        std::int32_t count = 0;
-        if (pattern == nullptr) {
-            const std::int64_t found = ScanOpenFile(file.fd(), matcher, nullptr, false);
-            if (found < 0) {
-                return kNotSearched;
+    } else if (pattern != nullptr && !utf16 && shortcut != nullptr && shortcut->within_lines) {
+        if (Status status = PatternHitsByLines(blocks, *pattern, *shortcut, taker); !status.ok()) {
+            if (error != nullptr && !blocks.failed()) {
+                *error = status.description();
             }
-            count = Saturated(static_cast<std::uint64_t>(found));
-        } else {
-            count = SearchFilePattern(folder, path, *pattern, shortcut, {}, error);
+            return kNotSearched;
         }
-        hits.binary = count > 0;
-        return count;
+    } else {
+        // Decoded, or matched across lines: the file is read whole.
+        std::string_view bytes;
+        if (lseek(fd, 0, SEEK_SET) != 0 || !ReadWholeFile(fd, 0, bytes)) {
+            return kNotSearched;
+        }
+        return HitsOfBytes(bytes, matcher, pattern, shortcut, context, hits, error);
     }
-    std::string_view bytes;
-    if (!ReadWholeFile(file.fd(), file.details().size, bytes)) {
-        return kNotSearched;
-    }
-    return HitsOfBytes(bytes, matcher, pattern, shortcut, context, hits, error);
+    builder.Finish();
+    hits.binary = binary && taker.count > 0;
+    return Saturated(taker.count);
 }
 
 }  // namespace ferret

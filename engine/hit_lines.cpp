@@ -113,54 +113,6 @@ std::string CutLine(std::string_view line, std::int64_t around) {
     return shown;
 }
 
-namespace {
-
-struct Line {
-    std::size_t start = 0;  // byte offset of its first character
-    std::size_t end = 0;    // of its end (the line end's first byte, or the text's end)
-};
-
-// The line that starts at `start`; `only_line_feeds`: the text holds no carriage return.
-Line LineAt(std::string_view text, std::size_t start, bool only_line_feeds) {
-    if (only_line_feeds) {
-        const void* end = std::memchr(text.data() + start, '\n', text.size() - start);
-        return {start, end == nullptr
-                           ? text.size()
-                           : static_cast<std::size_t>(static_cast<const char*>(end) - text.data())};
-    }
-    std::size_t end = start;
-    while (end < text.size() && text[end] != '\n' && text[end] != '\r') {
-        ++end;
-    }
-    return {start, end};
-}
-
-// Where the line holding `at` starts, looking back no further than `from` (a line start).
-std::size_t LineStartOf(std::string_view text, std::size_t from, std::size_t at) {
-    if (at <= from) {
-        return from;
-    }
-    const void* end = memrchr(text.data() + from, '\n', at - from);
-    return end == nullptr
-               ? from
-               : static_cast<std::size_t>(static_cast<const char*>(end) - text.data()) + 1;
-}
-
-// Where the line after `line` starts, or npos when it is the last.
-std::size_t NextLineStart(std::string_view text, const Line& line) {
-    if (line.end >= text.size()) {
-        return std::string_view::npos;
-    }
-    const std::size_t next =
-        text[line.end] == '\r' && line.end + 1 < text.size() && text[line.end + 1] == '\n'
-            ? line.end + 2
-            : line.end + 1;
-    // A line end that ends the text starts no line.
-    return next < text.size() ? next : std::string_view::npos;
-}
-
-}  // namespace
-
 void PlainHitStarts(std::string_view text, const PlainMatcher& matcher,
                     std::vector<std::size_t>& starts) {
     starts.clear();
@@ -190,70 +142,277 @@ std::vector<std::size_t> StartsAfterEdits(const std::vector<TextEdit>& edits) {
     return starts;
 }
 
+namespace {
+
+// A cut line's room: kHitLineLength characters, one more to tell that a line is longer, and the
+// characters kept before a hit (a third of the room, one more for a carriage return before it).
+constexpr std::uint64_t kHeadChars = kHitLineLength + 1;
+constexpr std::uint64_t kBeforeChars = kHitLineLength / 3 + 1;
+
+// Where the last `count` characters of `bytes` start (0 when it holds fewer).
+std::size_t LastCharacters(std::string_view bytes, std::uint64_t count) {
+    if (count == 0) {
+        return bytes.size();
+    }
+    std::uint64_t seen = 0;
+    for (std::size_t at = bytes.size(); at > 0;) {
+        --at;
+        if ((static_cast<unsigned char>(bytes[at]) & 0xC0) != 0x80 && ++seen == count) {
+            return at;
+        }
+    }
+    return 0;
+}
+
+// `kept` followed by `more`, of which only the last `count` characters are kept.
+void KeepLast(std::string& kept, std::string_view more, std::uint64_t count) {
+    kept.append(more.substr(LastCharacters(more, count)));
+    kept.erase(0, LastCharacters(kept, count));
+}
+
+// Where the line holding `at` starts, looking back no further than `from` (a line start).
+std::size_t LineStartIn(std::string_view text, std::size_t from, std::size_t at) {
+    if (at <= from) {
+        return from;
+    }
+    const void* end = memrchr(text.data() + from, '\n', at - from);
+    return end == nullptr
+               ? from
+               : static_cast<std::size_t>(static_cast<const char*>(end) - text.data()) + 1;
+}
+
+std::int32_t SaturatedSum(std::int32_t a, std::int32_t b) {
+    const std::int64_t sum = static_cast<std::int64_t>(a) + b;
+    return sum > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(sum);
+}
+
+}  // namespace
+
+HitLineBuilder::HitLineBuilder(int context, std::vector<HitLine>& out)
+    : context_(std::clamp(context, 0, 3)), out_(out) {}
+
+std::int32_t HitLineBuilder::TakeHits(std::uint64_t through, std::uint64_t& first) {
+    std::int32_t count = 0;
+    for (; next_hit_ < hits_.size() && hits_[next_hit_] <= through; ++next_hit_) {
+        if (count == 0) {
+            first = hits_[next_hit_];
+        }
+        count = SaturatedSum(count, 1);
+    }
+    if (next_hit_ == hits_.size()) {
+        hits_.clear();
+        next_hit_ = 0;
+    }
+    return count;
+}
+
+void HitLineBuilder::Emit(HitLine line, bool hit) {
+    if (hit) {
+        for (HitLine& waiting : before_) {
+            out_.push_back(std::move(waiting));
+        }
+        before_.clear();
+        out_.push_back(std::move(line));
+        after_left_ = context_;
+    } else if (after_left_ > 0) {
+        out_.push_back(std::move(line));
+        --after_left_;
+    } else if (context_ > 0) {
+        before_.push_back(std::move(line));
+        if (before_.size() > static_cast<std::size_t>(context_)) {
+            before_.erase(before_.begin());
+        }
+    }
+}
+
+void HitLineBuilder::Line(std::string_view line, std::uint64_t start, std::uint64_t end) {
+    std::uint64_t first = 0;
+    const std::int32_t hits = TakeHits(end, first);
+    if (hits == 0 && after_left_ == 0 && context_ == 0) {
+        ++number_;
+        return;
+    }
+    const std::string_view body =
+        !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
+    HitLine shown;
+    shown.number = number_++;
+    if (hits > 0) {
+        const std::size_t at = static_cast<std::size_t>(
+            std::min<std::uint64_t>(first > start ? first - start : 0, body.size()));
+        shown.column = static_cast<std::int64_t>(at) + 1;
+        shown.hits = hits;
+        shown.text = CutLine(body, Characters(body.substr(0, at)));
+    } else {
+        shown.text = CutLine(body, 0);
+    }
+    Emit(std::move(shown), hits > 0);
+}
+
+void HitLineBuilder::Add(std::string_view segment, std::uint64_t at, std::uint64_t through) {
+    OpenLine& line = open_;
+    if (Characters(line.head) < static_cast<std::int64_t>(kHeadChars)) {
+        const std::uint64_t room = kHeadChars - static_cast<std::uint64_t>(Characters(line.head));
+        line.head.append(segment.substr(0, AfterCharacters(segment, room)));
+    }
+    std::uint64_t first = 0;
+    const std::int32_t hits = TakeHits(through, first);
+    if (hits > 0 && line.hits == 0) {
+        const std::size_t in = static_cast<std::size_t>(
+            std::min<std::uint64_t>(first > at ? first - at : 0, segment.size()));
+        const std::string_view before = segment.substr(0, in);
+        KeepLast(line.before, before, kBeforeChars);
+        line.first = line.bytes + in;
+        line.first_chars = line.chars + static_cast<std::uint64_t>(Characters(before));
+        const std::string_view rest = segment.substr(in);
+        line.after.assign(rest.substr(0, AfterCharacters(rest, kHeadChars)));
+        line.after_chars = static_cast<std::uint64_t>(Characters(line.after));
+    } else if (line.hits == 0) {
+        KeepLast(line.before, segment, kBeforeChars);
+    } else if (line.after_chars < kHeadChars) {
+        const std::string_view more =
+            segment.substr(0, AfterCharacters(segment, kHeadChars - line.after_chars));
+        line.after.append(more);
+        line.after_chars += static_cast<std::uint64_t>(Characters(more));
+    }
+    line.hits = SaturatedSum(line.hits, hits);
+    line.bytes += segment.size();
+    line.chars += static_cast<std::uint64_t>(Characters(segment));
+    if (!segment.empty()) {
+        line.carriage_return = segment.back() == '\r';
+    }
+}
+
+void HitLineBuilder::CloseOpenLine() {
+    const OpenLine& line = open_;
+    // A carriage return is part of the line end only before a line feed.
+    const std::uint64_t cut = line.carriage_return && line.ended ? 1 : 0;
+    const std::uint64_t body_chars = line.chars - cut;
+    const std::string_view head(line.head);
+    HitLine shown;
+    shown.number = number_++;
+    if (line.hits > 0) {
+        shown.hits = line.hits;
+        shown.column = static_cast<std::int64_t>(std::min(line.first, line.bytes - cut)) + 1;
+    }
+    if (body_chars <= kHitLineLength) {
+        shown.text.assign(head.substr(0, AfterCharacters(head, body_chars)));
+    } else if (line.hits == 0) {
+        shown.text.assign(head.substr(0, AfterCharacters(head, kHitLineLength))).append("…");
+    } else {
+        // As CutLine: a third of the room before the first hit, the rest from it on.
+        const std::uint64_t around = std::min(line.first_chars, body_chars);
+        std::string_view before(line.before);
+        // A hit on the line end: the carriage return before it is not shown.
+        before = before.substr(0, LastCharacters(before, line.first_chars - around));
+        const std::uint64_t shown_before = std::min<std::uint64_t>(around, kHitLineLength / 3);
+        before = before.substr(LastCharacters(before, shown_before));
+        const std::string_view after(line.after);
+        const std::uint64_t start = around - shown_before;
+        shown.text = start > 0 ? "…" : "";
+        shown.text.append(before);
+        shown.text.append(after.substr(
+            0,
+            AfterCharacters(after, std::min(kHitLineLength - shown_before, body_chars - around))));
+        if (start + kHitLineLength < body_chars) {
+            shown.text += "…";
+        }
+    }
+    const bool hit = line.hits > 0;
+    open_ = OpenLine();
+    Emit(std::move(shown), hit);
+}
+
+void HitLineBuilder::WholeLines(std::string_view piece, std::size_t pos, std::uint64_t base) {
+    while (pos < piece.size()) {
+        if (after_left_ == 0) {
+            // Straight to the lines of context before the next hit's line, or before the last
+            // line of the piece.
+            std::size_t target = piece.size() - (piece.back() == '\n' ? 1 : 0);
+            if (next_hit_ < hits_.size() && hits_[next_hit_] < base + piece.size()) {
+                target = static_cast<std::size_t>(
+                    std::max<std::uint64_t>(hits_[next_hit_], base + pos) - base);
+            }
+            std::size_t skip_to = LineStartIn(piece, pos, target);
+            for (int back = 0; back < context_ && skip_to > pos; ++back) {
+                skip_to = LineStartIn(piece, pos, skip_to - 1);
+            }
+            if (skip_to > pos) {
+                number_ += LineFeeds(piece.substr(pos, skip_to - pos));
+                pos = skip_to;
+                before_.clear();
+            }
+        }
+        const void* found = std::memchr(piece.data() + pos, '\n', piece.size() - pos);
+        if (found == nullptr ||
+            static_cast<const char*>(found) + 1 == piece.data() + piece.size()) {
+            // The piece's last line stays open: it may go on, and a hit at the text's very end
+            // belongs to it.
+            const std::size_t end =
+                found == nullptr
+                    ? piece.size()
+                    : static_cast<std::size_t>(static_cast<const char*>(found) - piece.data());
+            open_.open = true;
+            Add(piece.substr(pos, end - pos), base + pos, base + piece.size() - 1);
+            open_.ended = found != nullptr;
+            return;
+        }
+        const std::size_t end =
+            static_cast<std::size_t>(static_cast<const char*>(found) - piece.data());
+        Line(piece.substr(pos, end - pos), base + pos, base + end);
+        pos = end + 1;
+    }
+}
+
+void HitLineBuilder::Feed(std::string_view piece) {
+    if (piece.empty()) {
+        return;
+    }
+    const std::uint64_t base = fed_;
+    fed_ += piece.size();
+    std::size_t pos = 0;
+    if (open_.open && open_.ended) {
+        CloseOpenLine();  // more text follows its line feed: it is not the last line
+    } else if (open_.open) {
+        const void* found = std::memchr(piece.data(), '\n', piece.size());
+        const std::size_t end =
+            found == nullptr
+                ? piece.size()
+                : static_cast<std::size_t>(static_cast<const char*>(found) - piece.data());
+        Add(piece.substr(0, end), base, base + std::min(end, piece.size() - 1));
+        if (found == nullptr) {
+            return;
+        }
+        open_.ended = true;
+        if (end + 1 == piece.size()) {
+            return;
+        }
+        CloseOpenLine();
+        pos = end + 1;
+    }
+    WholeLines(piece, pos, base);
+}
+
+void HitLineBuilder::Finish() {
+    if (!open_.open && next_hit_ < hits_.size()) {
+        open_.open = true;  // an empty text: its hit is in line 1
+    }
+    if (!open_.open) {
+        return;
+    }
+    // Hits at the text's very end belong to its last line.
+    Add({}, fed_, UINT64_MAX);
+    CloseOpenLine();
+}
+
 std::vector<HitLine> LinesOfHits(std::string_view text, const std::vector<std::size_t>& starts,
                                  int context) {
-    context = std::clamp(context, 0, 3);
     std::vector<HitLine> lines;
-    std::vector<Line> before;     // the last `context` lines passed without hits
-    std::int64_t after_left = 0;  // context lines still to show after the last hit line
-    std::size_t next_hit = 0;
-    std::int64_t number = 1;
-    // Without carriage returns the lines between hits are counted, not walked one by one.
-    const bool only_line_feeds = text.find('\r') == std::string_view::npos;
-    for (std::size_t start = 0; start != std::string_view::npos;) {
-        if (next_hit >= starts.size() && after_left == 0) {
-            break;
-        }
-        if (only_line_feeds && after_left == 0) {
-            // Straight to the lines of context before the next hit's line.
-            std::size_t skip_to = LineStartOf(text, start, std::min(starts[next_hit], text.size()));
-            for (int back = 0; back < context && skip_to > start; ++back) {
-                skip_to = LineStartOf(text, start, skip_to - 1);
-            }
-            if (skip_to > start) {
-                number += LineFeeds(text.substr(start, skip_to - start));
-                start = skip_to;
-                before.clear();
-            }
-        }
-        const Line line = LineAt(text, start, only_line_feeds);
-        const std::size_t next = NextLineStart(text, line);
-        // The last line takes every hit left, one at the text's very end included.
-        const std::size_t line_stop = next;
-        std::int32_t hits = 0;
-        std::size_t first = 0;
-        while (next_hit < starts.size() && starts[next_hit] < line_stop) {
-            if (hits == 0) {
-                first = std::max(starts[next_hit], line.start);
-            }
-            ++hits;
-            ++next_hit;
-        }
-        const std::string_view body = text.substr(line.start, line.end - line.start);
-        if (hits > 0) {
-            for (std::size_t i = 0; i < before.size(); ++i) {
-                const std::string_view shown =
-                    text.substr(before[i].start, before[i].end - before[i].start);
-                lines.push_back({number - static_cast<std::int64_t>(before.size() - i), 0, 0,
-                                 CutLine(shown, 0)});
-            }
-            before.clear();
-            const std::int64_t column =
-                Characters(body.substr(0, std::min(first, line.end) - line.start)) + 1;
-            lines.push_back({number, column, hits, CutLine(body, column - 1)});
-            after_left = context;
-        } else if (after_left > 0) {
-            lines.push_back({number, 0, 0, CutLine(body, 0)});
-            --after_left;
-        } else if (context > 0) {
-            before.push_back(line);
-            if (before.size() > static_cast<std::size_t>(context)) {
-                before.erase(before.begin());
-            }
-        }
-        start = next;
-        ++number;
+    HitLineBuilder builder(context, lines);
+    for (const std::size_t start : starts) {
+        builder.Hit(start);
     }
+    builder.Feed(text);
+    builder.Finish();
     return lines;
 }
 

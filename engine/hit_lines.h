@@ -15,10 +15,14 @@ class PlainMatcher;
 // A line of a file's text shown for its hits: a line that holds hits, or one of the lines of
 // context around them.
 struct HitLine {
-    std::int64_t number = 0;  // 1-based; lines end at a line feed, CR LF or a lone CR
-    std::int64_t column = 0;  // 1-based, in characters, of its first hit; 0 for a context line
-    std::int32_t hits = 0;    // hits that start in it; 0 for a context line
-    std::string text;         // the line without its end, cut around the first hit when long
+    // 1-based; lines end at a line feed (a carriage return before it belongs to the line end, a
+    // lone one is a character), as editors, grep and ripgrep count them.
+    std::int64_t number = 0;
+    // 1-based, in bytes of the UTF-8 text from the line's start, of its first hit; 0 for a
+    // context line. Editors (vim's %c), grep and ripgrep count so.
+    std::int64_t column = 0;
+    std::int32_t hits = 0;  // hits that start in it; 0 for a context line
+    std::string text;       // the line without its end, cut around the first hit when long
 };
 
 // Characters in `bytes`: UTF-8 lead bytes and bytes that cannot continue one each count.
@@ -51,10 +55,67 @@ void PlainHitStarts(std::string_view text, const PlainMatcher& matcher,
 // Where each of `edits` (in order) starts in the text they make.
 std::vector<std::size_t> StartsAfterEdits(const std::vector<TextEdit>& edits);
 
+// Builds the hit lines of a text that is given a piece at a time, so a file of any size and with
+// any number of hits is read in the same memory: a few lines of context, each cut to
+// kHitLineLength characters, and the hits of one piece. Hits (byte offsets from the text's start,
+// ascending) are given before the piece that holds them; a hit at the text's very end belongs to
+// the last line. Lines go to `out` as they are complete: a hit line with up to `context` lines
+// (0 to 3) before and after it, each line listed once.
+class HitLineBuilder {
+  public:
+    HitLineBuilder(int context, std::vector<HitLine>& out);
+    HitLineBuilder(const HitLineBuilder&) = delete;
+    HitLineBuilder& operator=(const HitLineBuilder&) = delete;
+
+    void Hit(std::uint64_t offset) { hits_.push_back(offset); }
+    void Feed(std::string_view piece);
+    // The text has ended: the last line goes out.
+    void Finish();
+    // Bytes fed so far.
+    std::uint64_t Fed() const { return fed_; }
+
+  private:
+    // A line that goes on past the piece it starts in: what its hit line or context line needs
+    // of it, never the whole line.
+    struct OpenLine {
+        bool open = false;
+        std::uint64_t bytes = 0;  // so far, its line end not included
+        std::uint64_t chars = 0;  // the same in characters
+        std::string head;         // its first kHitLineLength + 1 characters
+        std::string before;       // the characters just before its first hit (or its end)
+        std::string after;        // from its first hit on, as many as a cut line shows
+        std::uint64_t after_chars = 0;
+        std::uint64_t first = 0;  // byte offset of its first hit in the line
+        std::uint64_t first_chars = 0;
+        std::int32_t hits = 0;
+        bool ended = false;            // its line feed was seen
+        bool carriage_return = false;  // its last byte is a carriage return
+    };
+
+    // Adds to the open line the bytes `segment`, which start at `at` in the text, and the hits
+    // up to `through`.
+    void Add(std::string_view segment, std::uint64_t at, std::uint64_t through);
+    void CloseOpenLine();
+    // The lines of `piece` from `pos` on; `base` is where the piece starts in the text.
+    void WholeLines(std::string_view piece, std::size_t pos, std::uint64_t base);
+    // The line `line` (its line feed at `end` not included), which starts at `start`.
+    void Line(std::string_view line, std::uint64_t start, std::uint64_t end);
+    void Emit(HitLine line, bool hit);
+    std::int32_t TakeHits(std::uint64_t through, std::uint64_t& first);
+
+    const int context_;
+    std::vector<HitLine>& out_;
+    std::vector<std::uint64_t> hits_;  // given and not yet placed
+    std::size_t next_hit_ = 0;
+    std::uint64_t fed_ = 0;
+    std::int64_t number_ = 1;      // of the line that starts at fed_ (or is open)
+    std::vector<HitLine> before_;  // the last lines passed without hits, for context
+    int after_left_ = 0;           // context lines still to show after the last hit line
+    OpenLine open_;
+};
+
 // The lines of `text` (a file's text as UTF-8) that hold the hits starting at `starts` (byte
-// offsets, ascending), in order, each with up to `context` lines (0 to 3) before and after it;
-// a line is listed once, as a hit line when it holds a hit. A column counts characters from the
-// line's start, each byte that is not part of UTF-8 as one.
+// offsets, ascending), as HitLineBuilder lists them.
 std::vector<HitLine> LinesOfHits(std::string_view text, const std::vector<std::size_t>& starts,
                                  int context);
 

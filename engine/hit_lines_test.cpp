@@ -32,13 +32,18 @@ std::vector<Shown> Lines(std::string_view text, std::string_view find, bool igno
 }
 
 void PrintTo(const Shown& line, std::ostream* out) {
-    *out << line.number << ":" << line.column << " [" << line.hits << "] " << line.text;
+    std::string text = line.text;
+    for (std::size_t at = text.find('\r'); at != std::string::npos; at = text.find('\r', at)) {
+        text.replace(at, 1, "\\r");
+    }
+    *out << line.number << ":" << line.column << " [" << line.hits << "] " << text;
 }
 
-// Lines end at a line feed, CR LF or a lone CR; the first and last lines count like the others.
-TEST(HitLines, LineEndsOfEveryKindAndTheTextsEnds) {
+// Lines end at a line feed, a carriage return before it included; a lone carriage return is a
+// character, as editors, grep and ripgrep take it. The first and last lines count like the others.
+TEST(HitLines, LineEndsAndTheTextsEnds) {
     EXPECT_EQ(Lines("x here\nno\r\nthere x\rand x", "x"),
-              (std::vector<Shown>{{1, 1, 1, "x here"}, {3, 7, 1, "there x"}, {4, 5, 1, "and x"}}));
+              (std::vector<Shown>{{1, 1, 1, "x here"}, {3, 7, 2, "there x\rand x"}}));
     EXPECT_EQ(Lines("\n\nx", "x"), (std::vector<Shown>{{3, 1, 1, "x"}}));
     EXPECT_EQ(Lines("x\r\n", "x"), (std::vector<Shown>{{1, 1, 1, "x"}}));
     EXPECT_TRUE(Lines("", "x").empty());
@@ -53,15 +58,14 @@ TEST(HitLines, LineEndsOfEveryKindAndTheTextsEnds) {
     EXPECT_EQ(at_end[0].text, "a");
 }
 
-// Columns count characters; several hits in one line, overlapping ones included, make one line
-// with the first hit's column.
-TEST(HitLines, ColumnsCountCharactersAndALineIsListedOnce) {
+// Columns count bytes, as vim's %c, grep and ripgrep do; several hits in one line, overlapping ones
+// included, make one line with the first hit's column.
+TEST(HitLines, ColumnsCountBytesAndALineIsListedOnce) {
     EXPECT_EQ(Lines("Größe: Maß und Maß", "Maß"),
-              (std::vector<Shown>{{1, 8, 2, "Größe: Maß und Maß"}}));
+              (std::vector<Shown>{{1, 10, 2, "Größe: Maß und Maß"}}));
     EXPECT_EQ(Lines("xaaaa", "aa"), (std::vector<Shown>{{1, 2, 3, "xaaaa"}}));
     EXPECT_EQ(Lines("one NEEDLE\ntwo needle", "needle", true),
               (std::vector<Shown>{{1, 5, 1, "one NEEDLE"}, {2, 5, 1, "two needle"}}));
-    // A byte that is not UTF-8 is one character.
     EXPECT_EQ(Lines("\xff\xfeok", "ok"), (std::vector<Shown>{{1, 3, 1, "\xff\xfeok"}}));
 }
 
@@ -94,12 +98,12 @@ std::vector<Shown> ReferenceLines(const std::string& text, char hit, int context
     std::vector<std::string> lines;
     std::string line;
     for (std::size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || text[i] == '\n' || text[i] == '\r') {
+        if (i == text.size() || text[i] == '\n') {
+            if (!line.empty() && line.back() == '\r' && i < text.size()) {
+                line.pop_back();
+            }
             lines.push_back(line);
             line.clear();
-            if (i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n') {
-                ++i;
-            }
             if (i + 1 == text.size()) {
                 break;  // a last line end starts no line
             }
@@ -124,9 +128,11 @@ std::vector<Shown> ReferenceLines(const std::string& text, char hit, int context
             continue;
         }
         const auto count = std::count(lines[n].begin(), lines[n].end(), hit);
-        shown.push_back({static_cast<std::int64_t>(n) + 1,
-                         holds[n] ? static_cast<std::int64_t>(lines[n].find(hit)) + 1 : 0,
-                         static_cast<std::int32_t>(count), lines[n]});
+        const std::size_t first = holds[n] ? lines[n].find(hit) : 0;
+        shown.push_back(
+            {static_cast<std::int64_t>(n) + 1, holds[n] ? static_cast<std::int64_t>(first) + 1 : 0,
+             static_cast<std::int32_t>(count),
+             CutLine(lines[n], Characters(std::string_view(lines[n]).substr(0, first)))});
     }
     return shown;
 }
@@ -150,6 +156,72 @@ TEST(HitLines, RandomTextsAgreeWithASplitIntoLines) {
         const int context = round % 4;
         EXPECT_EQ(Lines(text, "x", false, context), ReferenceLines(text, 'x', context))
             << "round " << round;
+    }
+}
+
+// The lines of `text` with hits at `starts`, the text given to a builder in pieces cut at
+// `cuts` (ascending offsets).
+std::vector<Shown> InPieces(std::string_view text, const std::vector<std::size_t>& starts,
+                            const std::vector<std::size_t>& cuts, int context) {
+    std::vector<HitLine> lines;
+    HitLineBuilder builder(context, lines);
+    std::size_t from = 0;
+    std::size_t next_start = 0;
+    for (std::size_t i = 0; i <= cuts.size(); ++i) {
+        const std::size_t to = i < cuts.size() ? cuts[i] : text.size();
+        // A piece's hits come before it.
+        for (; next_start < starts.size() && (starts[next_start] < to || i == cuts.size());
+             ++next_start) {
+            builder.Hit(starts[next_start]);
+        }
+        builder.Feed(text.substr(from, to - from));
+        from = to;
+    }
+    builder.Finish();
+    std::vector<Shown> shown;
+    for (const HitLine& line : lines) {
+        shown.push_back({line.number, line.column, line.hits, line.text});
+    }
+    return shown;
+}
+
+// A text given a piece at a time, cut anywhere (inside a character, between a carriage return
+// and its line feed, inside lines far longer than a cut line), gives the lines of the whole text.
+TEST(HitLines, PiecesGiveTheLinesOfTheWholeText) {
+    std::uint32_t seed = 777;
+    const auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    for (int round = 0; round < 600; ++round) {
+        std::string text;
+        const int length = static_cast<int>(next() % (round % 3 == 0 ? 3000 : 200));
+        const unsigned lines_every = round % 3 == 0 ? 900 : 20;
+        for (int i = 0; i < length; ++i) {
+            const unsigned pick = next() % lines_every;
+            text += pick == 0 ? "x" : pick == 1 ? "\n" : pick == 2 ? "\r" : pick < 6 ? "é" : "a";
+        }
+        std::vector<std::size_t> starts;
+        for (std::size_t at = text.find('x'); at != std::string::npos;
+             at = text.find('x', at + 1)) {
+            starts.push_back(at);
+        }
+        if (round % 5 == 0) {
+            starts.push_back(text.size());  // an empty hit at the very end
+        }
+        std::vector<std::size_t> cuts;
+        for (std::size_t at = next() % 50; at < text.size(); at += 1 + next() % 400) {
+            cuts.push_back(at);
+        }
+        const int context = round % 4;
+        std::vector<Shown> whole;
+        for (const HitLine& line : LinesOfHits(text, starts, context)) {
+            whole.push_back({line.number, line.column, line.hits, line.text});
+        }
+        ASSERT_EQ(InPieces(text, starts, cuts, context), whole) << "round " << round;
+        if (round % 5 != 0) {
+            ASSERT_EQ(whole, ReferenceLines(text, 'x', context)) << "round " << round;
+        }
     }
 }
 
@@ -216,7 +288,7 @@ TEST(FileHitLines, HitsAcrossBlockSeamsKeepTheirLines) {
     EXPECT_EQ(ShownOf(found.hits), expected);
 }
 
-// Marked and UTF-16 files give their decoded text, columns in characters after the mark.
+// Marked and UTF-16 files give their text as UTF-8, columns in its bytes after the mark.
 TEST(FileHitLines, MarkedAndUtf16FilesGiveTheirDecodedText) {
     const testing::TempDir dir;
     dir.WriteFile("bom.txt", "\xEF\xBB\xBFx\r\n\xC3\xA9t\xC3\xA9 x");
@@ -224,13 +296,13 @@ TEST(FileHitLines, MarkedAndUtf16FilesGiveTheirDecodedText) {
     dir.WriteFile("le.txt", std::string("\xFF\xFE\xE9\0 \0x\0\n\0Z\0\r\0x\0", 16));
     dir.WriteFile("be.txt", std::string("\xFE\xFF\0\xE9\0 \0x\0\n\0Z\0\r\0x", 16));
     EXPECT_EQ(ShownOf(OfFile(dir, "bom.txt", "x").hits),
-              (std::vector<Shown>{{1, 1, 1, "x"}, {2, 5, 1, "été x"}}));
+              (std::vector<Shown>{{1, 1, 1, "x"}, {2, 7, 1, "été x"}}));
     for (const char* name : {"le.txt", "be.txt"}) {
         const FileLines found = OfFile(dir, name, "x");
         EXPECT_EQ(found.count, 2) << name;
         EXPECT_EQ(found.counted, 2) << name;
         EXPECT_FALSE(found.hits.binary) << name;
-        EXPECT_EQ(ShownOf(found.hits), (std::vector<Shown>{{1, 3, 1, "é x"}, {3, 1, 1, "x"}}))
+        EXPECT_EQ(ShownOf(found.hits), (std::vector<Shown>{{1, 4, 1, "é x"}, {2, 3, 1, "Z\rx"}}))
             << name;
     }
 }
@@ -267,17 +339,23 @@ TEST(FileHitLines, BinaryFilesGiveOnlyTheirCount) {
     EXPECT_EQ(binary.count, 2);
     EXPECT_TRUE(binary.hits.binary);
     EXPECT_TRUE(binary.hits.lines.empty());
-    // A large file is counted in blocks when its first one shows it binary, read whole when only
-    // a later one does: the same count either way, and no lines.
+    // Only the first block is looked at, as the file is read a block at a time: a NUL byte
+    // after it is shown in the line that holds it. The count is the same either way.
     const std::string filler(600000, 'a');
     dir.WriteFile("early.bin", std::string("\0", 1) + filler + "hit" + filler + "hit");
     dir.WriteFile("late.bin", filler + "hit" + std::string("\0", 1) + filler + "hit");
-    for (const char* name : {"early.bin", "late.bin"}) {
-        const FileLines found = OfFile(dir, name, "hit");
-        EXPECT_EQ(found.count, 2) << name;
-        EXPECT_TRUE(found.hits.binary) << name;
-        EXPECT_TRUE(found.hits.lines.empty()) << name;
-        EXPECT_EQ(OfFile(dir, name, "h.t", false, true).count, 2) << name;
+    for (const bool pattern : {false, true}) {
+        const FileLines early = OfFile(dir, "early.bin", pattern ? "h.t" : "hit", false, pattern);
+        EXPECT_EQ(early.count, 2) << pattern;
+        EXPECT_TRUE(early.hits.binary) << pattern;
+        EXPECT_TRUE(early.hits.lines.empty()) << pattern;
+        const FileLines late = OfFile(dir, "late.bin", pattern ? "h.t" : "hit", false, pattern);
+        EXPECT_EQ(late.count, 2) << pattern;
+        EXPECT_FALSE(late.hits.binary) << pattern;
+        ASSERT_EQ(late.hits.lines.size(), 1u) << pattern;
+        EXPECT_EQ(late.hits.lines[0].hits, 2) << pattern;
+        EXPECT_EQ(late.hits.lines[0].column, 600001) << pattern;
+        EXPECT_NE(late.hits.lines[0].text.find(std::string("hit\0", 4)), std::string::npos);
     }
     const FileLines none = OfFile(dir, "b.bin", "absent");
     EXPECT_EQ(none.count, 0);

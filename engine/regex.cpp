@@ -587,6 +587,24 @@ Status RegExp::CountInRange(std::string_view text, std::size_t begin, std::size_
     return status;
 }
 
+Status RegExp::ForEachMatchInRange(std::string_view text, std::size_t begin, std::size_t end,
+                                   bool starts_text,
+                                   const std::function<bool(const RegexMatch&)>& on_match) const {
+    if (!code_ || !on_match) {
+        return NotCompiled();
+    }
+    if (begin > end || end > text.size()) {
+        return Status::Error(kRegexErrorInvalidCall, "Invalid range for a regular expression",
+                             kSource);
+    }
+    return Scan(
+        code_.get(), jit_, whole_text_, text.substr(0, end), true,
+        [&](const Found& found) {
+            return on_match(RegexMatch{found.start(), found.end() - found.start()});
+        },
+        begin, end < text.size(), starts_text);
+}
+
 Status RegExp::Execute(std::string_view text, std::vector<RegexMatch>& matches) const {
     matches.clear();
     if (!code_) {

@@ -81,6 +81,11 @@ class RegExp {
     [[nodiscard]] Status CountInRange(std::string_view text, std::size_t begin, std::size_t end,
                                       std::int64_t& count, bool starts_text = true) const;
 
+    // The same calling `on_match` for each of those matches in order; returning false stops.
+    [[nodiscard]] Status ForEachMatchInRange(
+        std::string_view text, std::size_t begin, std::size_t end, bool starts_text,
+        const std::function<bool(const RegexMatch&)>& on_match) const;
+
     // Every match in order.
     [[nodiscard]] Status Execute(std::string_view text, std::vector<RegexMatch>& matches) const;
     // Calls `on_match` for each match in order; returning false stops. The text is not copied.

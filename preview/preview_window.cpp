@@ -100,7 +100,8 @@ QString ReadText(const std::string& path, QString& error) {
     return DecodeFileText(bytes);
 }
 
-// The place of `line` and `column` (characters) in `text`, whose lines end at "\n", and the
+// The place of `line` and `column` in `text`, whose lines end at "\n" (a lone "\r" is a
+// character, as for editors), the column counting the bytes of the line's UTF-8 text; and the
 // length of the mark that starts there (0 when none does, or no column is given).
 void SelectionAt(const QString& text, const std::vector<TextMark>& marks, std::int64_t line,
                  std::int64_t column, int& from, int& length) {
@@ -112,11 +113,15 @@ void SelectionAt(const QString& text, const std::vector<TextMark>& marks, std::i
         }
         at = end + 1;
     }
-    for (std::int64_t passed = 1; passed < column && at < text.size(); ++passed) {
-        if (text[at] == QLatin1Char('\n')) {
+    for (std::int64_t bytes = 0; at < text.size() && text[at] != QLatin1Char('\n');) {
+        const bool pair = text[at].isHighSurrogate() && at + 1 < text.size();
+        const char16_t unit = text[at].unicode();
+        const int width = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+        if (bytes + width > column - 1) {
             break;
         }
-        at += text[at].isHighSurrogate() && at + 1 < text.size() ? 2 : 1;
+        bytes += width;
+        at += pair ? 2 : 1;
     }
     from = static_cast<int>(at);
     length = 0;
@@ -319,7 +324,11 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
     const int size = mark_size_;
     worker_ = std::thread([=] {
         QString error;
-        const QString content = text ? *text : OneCharacterLineEnds(ReadText(path, error));
+        // Lines and columns are found where only CR LF is one character: a lone CR is part of
+        // its line there, as for the editors the places are given for, and takes the same room.
+        QString by_line_feeds = text ? QString() : ReadText(path, error);
+        by_line_feeds.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        const QString content = text ? *text : OneCharacterLineEnds(by_line_feeds);
         std::vector<TextMark> marks;
         bool marked = false;
         if (mark && !find.isEmpty() && error.isEmpty()) {
@@ -339,7 +348,7 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
         int select_from = -1;
         int select_length = 0;
         if (start_line > 0 && error.isEmpty()) {
-            SelectionAt(content, marks, start_line, start_column, select_from, select_length);
+            SelectionAt(by_line_feeds, marks, start_line, start_column, select_from, select_length);
         }
         std::unique_ptr<QTextDocument> document =
             MarkedDocument(error.isEmpty() ? GroupedLines(content) : error,

@@ -84,6 +84,18 @@ TEST_F(PreviewTest, PlainMarksCountInTheCaption) {
     EXPECT_EQ(Open("a\r\nb a\r\nb", "a^^CrLfb")->MarkCount(), 2);
 }
 
+// A hit line's place (lines ending at LF, a lone CR in its line; columns in bytes) selects its
+// hit, after non-ASCII text too.
+TEST_F(PreviewTest, OpensAtAHitLinesPlace) {
+    dir_.WriteFile("at.txt", "one\r\nGrüße\rdas 日本 hit\nhit\n");
+    PreviewWindow preview;
+    preview.Load({dir_.Path("at.txt"), "hit", false, false, 2, 20});
+    Wait(preview);
+    const QTextCursor cursor = preview.Box()->textCursor();
+    EXPECT_EQ(cursor.selectedText(), QStringLiteral("hit"));
+    EXPECT_EQ(cursor.selectionStart(), 17);
+}
+
 TEST_F(PreviewTest, MarkedUtf16FilesShowAsText) {
     // "[Key]\r\nold=old\r\n" in UTF-16, both byte orders, behind their marks.
     const std::string text = "[Key]\r\n\"old\"=\"\xC3\xA9old\"\r\n";
