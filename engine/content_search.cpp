@@ -12,6 +12,7 @@
 #include "engine/file_details.h"
 #include "engine/pattern_literal.h"
 #include "engine/regex.h"
+#include "engine/text_blocks.h"
 #include "util/file_handle.h"
 #include "util/text_encoding.h"
 
@@ -327,94 +328,6 @@ Status CountPattern(std::string_view text, const RegExp& pattern, const PatternS
 
 namespace {
 
-// The text of an open file a block at a time, after its UTF-8 mark: what the caller keeps of a
-// block stays in front of the next one's bytes. The room is one per thread, kept between files,
-// and grows only for what is kept; kept bytes are moved only when bytes before them are let go,
-// so a line of any length is read in linear time.
-class TextBlocks {
-  public:
-    explicit TextBlocks(int fd) : fd_(fd), storage_(Storage()) {}
-    TextBlocks(const TextBlocks&) = delete;
-    TextBlocks& operator=(const TextBlocks&) = delete;
-
-    // Keeps the last `keep` bytes of text() and reads on. False when the file has nothing more
-    // (nor kept), and when it cannot be read (failed()).
-    bool Next(std::size_t keep) {
-        if (ended_) {
-            return false;
-        }
-        const std::size_t let_go = filled_ - keep;
-        offset_ += let_go;
-        if (let_go > 0 && keep > 0) {
-            std::memmove(storage_.data(), storage_.data() + let_go, keep);
-        }
-        filled_ = keep;
-        if (storage_.size() < filled_ + kBlockSize) {
-            storage_.resize(std::max(filled_ + kBlockSize, storage_.size() * 2));
-        }
-        const ReadResult got = ReadSome(fd_, storage_.data() + filled_, kBlockSize);
-        if (got.failed()) {
-            failed_ = true;
-            return false;
-        }
-        if (got.bytes == 0) {
-            ended_ = true;
-            return filled_ > 0;
-        }
-        new_from_ = filled_;
-        filled_ += got.bytes;
-        if (first_) {
-            first_ = false;
-            mark_ = DetectByteOrderMark(text());
-            if (mark_ == ByteOrderMark::kUtf8) {
-                filled_ -= 3;
-                std::memmove(storage_.data(), storage_.data() + 3, filled_);
-            }
-        }
-        return true;
-    }
-
-    std::string_view text() const { return {storage_.data(), filled_}; }
-    // Where text() starts in the file's text.
-    std::uint64_t offset() const { return offset_; }
-    // Where the bytes read by the last Next start in text().
-    std::size_t new_from() const { return ended_ ? filled_ : new_from_; }
-    // text() runs to the file's end.
-    bool at_end() const { return ended_; }
-    bool failed() const { return failed_; }
-    ByteOrderMark mark() const { return mark_; }
-
-  private:
-    static std::vector<char>& Storage() {
-        thread_local std::vector<char> storage;
-        return storage;
-    }
-
-    const int fd_;
-    std::vector<char>& storage_;
-    std::size_t filled_ = 0;
-    std::size_t new_from_ = 0;
-    std::uint64_t offset_ = 0;
-    bool first_ = true;
-    bool ended_ = false;
-    bool failed_ = false;
-    ByteOrderMark mark_ = ByteOrderMark::kNone;
-};
-
-// How many bytes of `blocks`' text end its complete lines: up to its last line feed, or all of it
-// at the file's end. Only the bytes read last are looked at: the rest ends no line.
-std::size_t CompleteLines(const TextBlocks& blocks) {
-    const std::string_view text = blocks.text();
-    if (blocks.at_end()) {
-        return text.size();
-    }
-    const std::size_t from = blocks.new_from();
-    const void* last = memrchr(text.data() + from, '\n', text.size() - from);
-    return last == nullptr
-               ? 0
-               : static_cast<std::size_t>(static_cast<const char*>(last) - text.data()) + 1;
-}
-
 enum class ByLines { kDone, kCannotRead, kUtf16 };
 
 // Counts a pattern that stays within lines a block of whole lines at a time, so a large file
@@ -439,6 +352,60 @@ ByLines CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut
         keep = blocks.text().size() - complete;
     }
     return blocks.failed() ? ByLines::kCannotRead : ByLines::kDone;
+}
+
+// Where the hits of a search are put: into hit lines, or only counted (a binary file).
+struct HitTaker {
+    HitLineBuilder* lines;  // null: only counted
+    std::uint64_t count = 0;
+
+    void Take(std::uint64_t offset) {
+        ++count;
+        if (lines != nullptr) {
+            lines->Hit(offset);
+        }
+    }
+    void Passed(std::string_view text) {
+        if (lines != nullptr) {
+            lines->Feed(text);
+        }
+    }
+};
+
+// The matches of `pattern` in the rest of `blocks`, a window at a time.
+Status PatternHitsInWindows(TextBlocks& blocks, const RegExp& pattern, HitTaker& taker) {
+    return ForEachWindow(
+        blocks, pattern.LookBehind(), kLongestMatch,
+        [&](std::string_view window, std::size_t from, bool starts_text, bool at_end,
+            std::size_t& resume) {
+            const std::uint64_t base = blocks.offset();
+            return pattern.MatchWindow(
+                window, from, starts_text, at_end,
+                [&](const RegexMatch& match) {
+                    taker.Take(base + match.first_index);
+                    return true;
+                },
+                resume);
+        },
+        [&](std::string_view text) { taker.Passed(text); });
+}
+
+bool IsUtf16(ByteOrderMark mark) {
+    return mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE;
+}
+
+// Counts a pattern's matches in the open file `fd` read whole and decoded.
+bool CountPatternInWholeFile(int fd, std::uint64_t size, const RegExp& pattern,
+                             const PatternShortcut* shortcut, std::int64_t& count, Status& status) {
+    std::string_view bytes;
+    if (lseek(fd, 0, SEEK_SET) != 0 || !ReadWholeFile(fd, size, bytes)) {
+        return false;
+    }
+    std::string decoded;
+    std::string_view text;
+    FileTextAsUtf8(bytes, decoded, text);
+    status = CountPattern(text, pattern, shortcut, count);
+    return true;
 }
 
 }  // namespace
@@ -468,15 +435,35 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
                 break;
         }
     }
-    if (!counted) {
-        std::string_view bytes;
-        if (!ReadWholeFile(file.fd(), file.details().size, bytes)) {
+    if (!counted && shortcut != nullptr) {
+        // A file without the required text holds no match: most are passed over by a quick scan.
+        const std::int64_t found = ScanOpenFile(file.fd(), shortcut->required, nullptr, true);
+        if (found <= 0) {
+            return found < 0 ? kNotSearched : 0;
+        }
+        if (lseek(file.fd(), 0, SEEK_SET) != 0) {
             return kNotSearched;
         }
-        std::string decoded;
-        std::string_view text;
-        FileTextAsUtf8(bytes, decoded, text);
-        status = CountPattern(text, pattern, shortcut, count);
+    }
+    if (!counted) {
+        TextBlocks blocks(file.fd());
+        if (!blocks.Next(0) && blocks.failed()) {
+            return kNotSearched;
+        }
+        if (IsUtf16(blocks.mark())) {
+            // Decoded whole.
+            if (!CountPatternInWholeFile(file.fd(), file.details().size, pattern, shortcut, count,
+                                         status)) {
+                return kNotSearched;
+            }
+        } else {
+            HitTaker taker{nullptr};
+            status = PatternHitsInWindows(blocks, pattern, taker);
+            if (blocks.failed()) {
+                return kNotSearched;
+            }
+            count = static_cast<std::int64_t>(std::min<std::uint64_t>(taker.count, INT64_MAX));
+        }
     }
     if (!status.ok()) {
         if (error != nullptr) {
@@ -517,24 +504,6 @@ std::int32_t HitsOfBytes(std::string_view bytes, const PlainMatcher& matcher, co
     hits = HitsOfText(text, marked, starts, context);
     return Saturated(starts.size());
 }
-
-// Where the hits of a search are put: into hit lines, or only counted (a binary file).
-struct HitTaker {
-    HitLineBuilder* lines;  // null: only counted
-    std::uint64_t count = 0;
-
-    void Take(std::uint64_t offset) {
-        ++count;
-        if (lines != nullptr) {
-            lines->Hit(offset);
-        }
-    }
-    void Passed(std::string_view text) {
-        if (lines != nullptr) {
-            lines->Feed(text);
-        }
-    }
-};
 
 // The hits of a plain text in the rest of `blocks`, a block at a time: each block's hits that
 // start before the last MaxHitLength - 1 bytes, which go in front of the next block.
@@ -637,7 +606,7 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
         return ReadOpenFileDetails(fd, now) && now.is_regular ? 0 : kNotSearched;
     }
     const ByteOrderMark mark = blocks.mark();
-    const bool utf16 = mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE;
+    const bool utf16 = IsUtf16(mark);
     // A file whose first block holds a NUL byte and no text mark is binary: it is only counted.
     const bool binary =
         mark == ByteOrderMark::kNone && blocks.text().find('\0') != std::string_view::npos;
@@ -654,8 +623,15 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
             }
             return kNotSearched;
         }
+    } else if (pattern != nullptr && !utf16) {
+        if (Status status = PatternHitsInWindows(blocks, *pattern, taker); !status.ok()) {
+            if (error != nullptr && !blocks.failed()) {
+                *error = status.description();
+            }
+            return kNotSearched;
+        }
     } else {
-        // Decoded, or matched across lines: the file is read whole.
+        // Decoded: the file is read whole.
         std::string_view bytes;
         if (lseek(fd, 0, SEEK_SET) != 0 || !ReadWholeFile(fd, 0, bytes)) {
             return kNotSearched;

@@ -5,6 +5,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -254,10 +255,14 @@ class ScanState {
 //
 // Matching starts at `from`; `text_continues` says the real text goes on after `text`, so its
 // end is not the end for "$".
+//
+// With `resume` (a window of a longer text, `text_continues`), a match that could go on past the
+// window's end is not taken: the scan stops there and `resume` receives where it starts, or the
+// window's end when no match can start in it any more.
 template <typename OnMatch>
 Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view text, bool global,
             OnMatch&& on_match, std::size_t from = 0, bool text_continues = false,
-            bool starts_text = true) {
+            bool starts_text = true, std::size_t* resume = nullptr) {
     (void)jit;  // the thread's JIT stack is in every match context
     const ScanState state(code);
     if (!state.ok()) {
@@ -274,23 +279,31 @@ Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view 
     // keeps binary texts, cut into many short runs, fast.
     std::uint32_t min_length = 0;
     pcre2_pattern_info(code, PCRE2_INFO_MINLENGTH, &min_length);
-    std::size_t run_start = whole_text ? 0 : from;
-    std::size_t run_end = whole_text ? text.size() : ValidRunEnd(text, from);
+    // A window's text before `from` is the text's own: the pattern may look back at it.
+    std::size_t run_start = whole_text || resume != nullptr ? 0 : from;
+    std::size_t run_end = whole_text ? text.size() : ValidRunEnd(text, run_start);
     std::size_t pos = from;
-    const std::uint32_t end_option = text_continues ? PCRE2_NOTEOL : 0u;
+    const bool partial = resume != nullptr && text_continues;
+    const std::uint32_t end_option = text_continues && !partial ? PCRE2_NOTEOL : 0u;
+    if (resume != nullptr) {
+        *resume = text.size();
+    }
     for (;;) {
         while (pos > run_end) {
             run_start = run_end + 1;
             run_end = ValidRunEnd(text, run_start);
         }
-        if (!whole_text && run_end - pos < min_length) {
+        // The run the window ends in goes on in the next one.
+        const bool open_run = partial && run_end == text.size();
+        if (!whole_text && !open_run && run_end - pos < min_length) {
             if (run_end >= text.size()) {
                 break;
             }
             pos = run_end + 1;
             continue;
         }
-        std::uint32_t options = end_option | (run_start == 0 && !starts_text ? PCRE2_NOTBOL : 0u);
+        std::uint32_t options = end_option | (run_start == 0 && !starts_text ? PCRE2_NOTBOL : 0u) |
+                                (open_run ? PCRE2_PARTIAL_HARD : 0u);
         if (!whole_text) {
             // Run boundaries inside the text are not its start or end.
             options |= PCRE2_NO_UTF_CHECK | (run_start > 0 ? PCRE2_NOTBOL : 0u) |
@@ -298,6 +311,10 @@ Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view 
         }
         const int rc = pcre2_match(code, subject + run_start, run_end - run_start, pos - run_start,
                                    options, data_ptr, context_ptr);
+        if (rc == PCRE2_ERROR_PARTIAL) {
+            *resume = run_start + ovector[0];
+            break;
+        }
         if (rc == PCRE2_ERROR_NOMATCH) {
             if (run_end >= text.size()) {
                 break;
@@ -314,6 +331,11 @@ Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view 
         if (end < start || start < pos) {
             // Only \K inside an assertion can do this, and it is not enabled.
             return MatchError(PCRE2_ERROR_INTERNAL);
+        }
+        if (open_run && end == text.size()) {
+            // Complete here, but the text goes on: it is matched again with what follows.
+            *resume = start;
+            break;
         }
         if (!on_match(found) || !global) {
             break;
@@ -470,7 +492,59 @@ std::vector<Piece> ParseReplacement(std::string_view replacement, const pcre2_co
     return pieces;
 }
 
+// Appends what `found` in `text` expands `pieces` of `replacement` to.
+void Expand(const std::vector<Piece>& pieces, std::string_view replacement, std::string_view text,
+            const Found& found, std::string& out) {
+    const std::size_t start = found.start();
+    const std::size_t end = found.end();
+    for (const Piece& piece : pieces) {
+        switch (piece.kind) {
+            case Piece::Kind::kLiteral:
+                out.append(replacement.substr(piece.offset, piece.length));
+                break;
+            case Piece::Kind::kGroup: {
+                std::size_t first = 0;
+                std::size_t last = 0;
+                if (found.Group(piece.group, first, last)) {
+                    out.append(text.substr(first, last - first));
+                }  // a group that did not take part gives nothing
+                break;
+            }
+            case Piece::Kind::kMatch:
+                out.append(text.substr(start, end - start));
+                break;
+            case Piece::Kind::kBefore:
+                out.append(text.substr(0, start));
+                break;
+            case Piece::Kind::kAfter:
+                out.append(text.substr(end));
+                break;
+        }
+    }
+}
+
 }  // namespace
+
+struct RegExp::Replacement::Pieces {
+    std::vector<Piece> list;
+};
+
+RegExp::Replacement::Replacement(const RegExp& pattern, std::string_view text)
+    : text_(text), pieces_(new Pieces) {
+    if (pattern.code_) {
+        pieces_->list =
+            ParseReplacement(text_, pattern.code_.get(),
+                             static_cast<std::uint32_t>(pattern.group_count_), pattern.has_names_);
+    }
+}
+
+RegExp::Replacement::~Replacement() = default;
+
+bool RegExp::Replacement::NeedsWholeText() const {
+    return std::any_of(pieces_->list.begin(), pieces_->list.end(), [](const Piece& piece) {
+        return piece.kind == Piece::Kind::kBefore || piece.kind == Piece::Kind::kAfter;
+    });
+}
 
 void RegExp::CodeDeleter::operator()(pcre2_real_code_8* code) const {
     pcre2_code_free(code);
@@ -517,7 +591,8 @@ Status RegExp::Compile(std::string_view pattern, bool ignore_case, Jit jit) {
         // same results, only slower.
         // A pattern starting with (*NO_JIT) compiles "successfully" to no JIT code at all.
         std::size_t jit_size = 0;
-        if (pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0 &&
+        // Partial matching too: a file is matched a window at a time.
+        if (pcre2_jit_compile(code, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD) == 0 &&
             pcre2_pattern_info(code, PCRE2_INFO_JITSIZE, &jit_size) == 0 && jit_size > 0) {
             jit_ = true;
         } else {
@@ -540,6 +615,11 @@ Status RegExp::Compile(std::string_view pattern, bool ignore_case, Jit jit) {
     pcre2_pattern_info(code, PCRE2_INFO_NAMECOUNT, &names);
     group_count_ = static_cast<int>(captures);
     has_names_ = names > 0;
+    // Characters of up to four bytes; a lookbehind inside a lookbehind may look further back than
+    // the longest one, \b one character back.
+    std::uint32_t behind = 0;
+    pcre2_pattern_info(code, PCRE2_INFO_MAXLOOKBEHIND, &behind);
+    look_behind_ = 4 * (4 * static_cast<std::size_t>(behind) + 1);
     return {};
 }
 
@@ -605,6 +685,51 @@ Status RegExp::ForEachMatchInRange(std::string_view text, std::size_t begin, std
         begin, end < text.size(), starts_text);
 }
 
+Status RegExp::MatchWindow(std::string_view window, std::size_t from, bool starts_text, bool at_end,
+                           const std::function<bool(const RegexMatch&)>& on_match,
+                           std::size_t& resume) const {
+    resume = window.size();
+    if (!code_ || !on_match) {
+        return NotCompiled();
+    }
+    return Scan(
+        code_.get(), jit_, whole_text_, window, true,
+        [&](const Found& found) {
+            return on_match(RegexMatch{found.start(), found.end() - found.start()});
+        },
+        from, !at_end, starts_text, &resume);
+}
+
+Status RegExp::ReplaceWindow(
+    std::string_view window, std::size_t from, bool starts_text, bool at_end,
+    const Replacement& replacement, std::string& out, std::int64_t& replaced, std::size_t& resume,
+    const std::function<void(std::size_t, const TextEdit&)>& on_match) const {
+    resume = window.size();
+    if (!code_) {
+        return NotCompiled();
+    }
+    std::size_t copied = from;
+    Status status = Scan(
+        code_.get(), jit_, whole_text_, window, true,
+        [&](const Found& found) {
+            const std::size_t start = found.start();
+            out.append(window.substr(copied, start - copied));
+            const std::size_t piece_start = out.size();
+            Expand(replacement.pieces_->list, replacement.text_, window, found, out);
+            if (on_match) {
+                on_match(piece_start, {start, found.end(), out.substr(piece_start)});
+            }
+            copied = found.end();
+            ++replaced;
+            return true;
+        },
+        from, !at_end, starts_text, &resume);
+    if (status.ok() && resume > copied) {
+        out.append(window.substr(copied, resume - copied));
+    }
+    return status;
+}
+
 Status RegExp::Execute(std::string_view text, std::vector<RegexMatch>& matches) const {
     matches.clear();
     if (!code_) {
@@ -668,30 +793,7 @@ Status RegExp::Replace(std::string_view text, std::string_view replacement, bool
             if (starts != nullptr) {
                 starts->push_back(piece_start);
             }
-            for (const Piece& piece : pieces) {
-                switch (piece.kind) {
-                    case Piece::Kind::kLiteral:
-                        out.append(replacement.substr(piece.offset, piece.length));
-                        break;
-                    case Piece::Kind::kGroup: {
-                        std::size_t first = 0;
-                        std::size_t last = 0;
-                        if (found.Group(piece.group, first, last)) {
-                            out.append(text.substr(first, last - first));
-                        }  // a group that did not take part gives nothing
-                        break;
-                    }
-                    case Piece::Kind::kMatch:
-                        out.append(text.substr(start, end - start));
-                        break;
-                    case Piece::Kind::kBefore:
-                        out.append(text.substr(0, start));
-                        break;
-                    case Piece::Kind::kAfter:
-                        out.append(text.substr(end));
-                        break;
-                }
-            }
+            Expand(pieces, replacement, text, found, out);
             if (edits != nullptr) {
                 edits->push_back({start, end, out.substr(piece_start)});
             }

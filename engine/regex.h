@@ -86,6 +86,47 @@ class RegExp {
         std::string_view text, std::size_t begin, std::size_t end, bool starts_text,
         const std::function<bool(const RegexMatch&)>& on_match) const;
 
+    // The matches of a text given a window at a time (a file read a block at a time): calls
+    // `on_match` for each match in `window` from `from` on. Unless `at_end` (the text ends with
+    // the window), a match that could go on past the window's end is left for the next window,
+    // which must hold the text from `resume` on: where that match starts, or the window's end.
+    // It should also hold the LookBehind() bytes before `resume`, which the pattern may look at.
+    // `starts_text`: window[0] is the start of the whole text. A window should not end inside
+    // a character.
+    [[nodiscard]] Status MatchWindow(std::string_view window, std::size_t from, bool starts_text,
+                                     bool at_end,
+                                     const std::function<bool(const RegexMatch&)>& on_match,
+                                     std::size_t& resume) const;
+    // Bytes before a match's start that matching it may look at, at most: what a window keeps
+    // in front of where the next one resumes.
+    std::size_t LookBehind() const { return look_behind_; }
+
+    // A replacement text split once into what each match expands to (see Replace).
+    class Replacement {
+      public:
+        Replacement(const RegExp& pattern, std::string_view text);
+        ~Replacement();
+        Replacement(const Replacement&) = delete;
+        Replacement& operator=(const Replacement&) = delete;
+        // It takes the text before or after a match ("$`", "$'"): only a whole text has them.
+        bool NeedsWholeText() const;
+
+      private:
+        friend class RegExp;
+        struct Pieces;
+        const std::string text_;
+        std::unique_ptr<Pieces> pieces_;
+    };
+    // MatchWindow for a replace: appends to `out` the window's text from `from` to `resume` with
+    // each match in it replaced by `replacement`, and adds the replacements to `replaced`.
+    // `on_match`, when given, receives each match's place in `out` and what it was replaced with.
+    [[nodiscard]] Status ReplaceWindow(
+        std::string_view window, std::size_t from, bool starts_text, bool at_end,
+        const Replacement& replacement, std::string& out, std::int64_t& replaced,
+        std::size_t& resume,
+        const std::function<void(std::size_t at_in_out, const TextEdit& edit)>& on_match = {})
+        const;
+
     // Every match in order.
     [[nodiscard]] Status Execute(std::string_view text, std::vector<RegexMatch>& matches) const;
     // Calls `on_match` for each match in order; returning false stops. The text is not copied.
@@ -110,6 +151,7 @@ class RegExp {
     bool whole_text_ = false;  // JIT code is given the whole text rather than run by run
     int group_count_ = 0;
     bool has_names_ = false;
+    std::size_t look_behind_ = 0;
 };
 
 }  // namespace ferret

@@ -1,0 +1,126 @@
+#include "engine/text_blocks.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "util/file_handle.h"
+
+namespace ferret {
+namespace {
+
+std::vector<char>& ThreadStorage() {
+    thread_local std::vector<char> storage;
+    return storage;
+}
+
+}  // namespace
+
+TextBlocks::TextBlocks(int fd, std::size_t block)
+    : fd_(fd), block_(block), storage_(ThreadStorage()) {}
+
+bool TextBlocks::Next(std::size_t keep) {
+    if (ended_) {
+        return false;
+    }
+    const std::size_t let_go = filled_ - keep;
+    offset_ += let_go;
+    if (let_go > 0 && keep > 0) {
+        std::memmove(storage_.data(), storage_.data() + let_go, keep);
+    }
+    filled_ = keep;
+    if (storage_.size() < filled_ + block_) {
+        storage_.resize(std::max(filled_ + block_, storage_.size() * 2));
+    }
+    const ReadResult got = ReadSome(fd_, storage_.data() + filled_, block_);
+    if (got.failed()) {
+        failed_ = true;
+        return false;
+    }
+    if (got.bytes == 0) {
+        ended_ = true;
+        return filled_ > 0;
+    }
+    new_from_ = filled_;
+    filled_ += got.bytes;
+    if (first_) {
+        first_ = false;
+        mark_ = DetectByteOrderMark(text());
+        if (mark_ == ByteOrderMark::kUtf8) {
+            filled_ -= 3;
+            std::memmove(storage_.data(), storage_.data() + 3, filled_);
+        }
+    }
+    return true;
+}
+
+std::size_t CompleteLines(const TextBlocks& blocks) {
+    const std::string_view text = blocks.text();
+    if (blocks.at_end()) {
+        return text.size();
+    }
+    const std::size_t from = blocks.new_from();
+    const void* last = memrchr(text.data() + from, '\n', text.size() - from);
+    return last == nullptr
+               ? 0
+               : static_cast<std::size_t>(static_cast<const char*>(last) - text.data()) + 1;
+}
+
+std::size_t WholeCharactersEnd(std::string_view text) {
+    const std::size_t size = text.size();
+    for (std::size_t back = 1; back <= std::min<std::size_t>(4, size); ++back) {
+        const auto byte = static_cast<unsigned char>(text[size - back]);
+        if ((byte & 0xC0) == 0x80) {
+            continue;
+        }
+        const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return length > back ? size - back : size;
+    }
+    return size;
+}
+
+Status ForEachWindow(TextBlocks& blocks, std::size_t look_behind, std::uint64_t longest,
+                     const WindowStep& step, const std::function<void(std::string_view)>& passed) {
+    std::size_t from = 0;    // where matching resumes, in text()
+    std::size_t handed = 0;  // how much of text() went to `passed`
+    for (;;) {
+        const std::string_view text = blocks.text();
+        const bool at_end = blocks.at_end();
+        const std::size_t end = at_end ? text.size() : WholeCharactersEnd(text);
+        std::size_t resume = end;
+        if (Status status = step(text.substr(0, end), from, blocks.offset() == 0, at_end, resume);
+            !status.ok()) {
+            return status;
+        }
+        if (at_end) {
+            if (passed && handed < text.size()) {
+                passed(text.substr(handed));
+            }
+            return {};
+        }
+        if (end - resume > longest) {
+            return Status::Error(kMatchTooLong,
+                                 "a match runs on past " + std::to_string(longest >> 20) +
+                                     " MB, the longest one looked for; the rest of the file was "
+                                     "not searched");
+        }
+        // The next window holds a little of the text before `resume`, from a character's start.
+        std::size_t keep_from = resume > look_behind ? resume - look_behind : 0;
+        while (keep_from < resume && (static_cast<unsigned char>(text[keep_from]) & 0xC0) == 0x80) {
+            ++keep_from;
+        }
+        if (passed && keep_from > handed) {
+            passed(text.substr(handed, keep_from - handed));
+        }
+        handed = std::max(handed, keep_from) - keep_from;
+        from = resume - keep_from;
+        if (!blocks.Next(text.size() - keep_from)) {
+            return blocks.failed() ? Status::Error(EIO, "the file cannot be read") : Status();
+        }
+    }
+}
+
+}  // namespace ferret

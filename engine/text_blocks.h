@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "util/status.h"
+#include "util/text_encoding.h"
+
+namespace ferret {
+
+// The text of an open file a block at a time, after its UTF-8 mark: what the caller keeps of a
+// block stays in front of the next one's bytes. The room is one per thread, kept between files,
+// and grows only for what is kept; kept bytes are moved only when bytes before them are let go,
+// so a line of any length is read in linear time.
+class TextBlocks {
+  public:
+    static constexpr std::size_t kBlockSize = 64 * 1024;
+
+    // `block`: how much each read asks for (smaller in tests, to cut texts anywhere).
+    explicit TextBlocks(int fd, std::size_t block = kBlockSize);
+    TextBlocks(const TextBlocks&) = delete;
+    TextBlocks& operator=(const TextBlocks&) = delete;
+
+    // Keeps the last `keep` bytes of text() and reads on. False when the file has nothing more
+    // (nor kept), and when it cannot be read (failed()).
+    bool Next(std::size_t keep);
+
+    std::string_view text() const { return {storage_.data(), filled_}; }
+    // Where text() starts in the file's text.
+    std::uint64_t offset() const { return offset_; }
+    // Where the bytes read by the last Next start in text().
+    std::size_t new_from() const { return ended_ ? filled_ : new_from_; }
+    // text() runs to the file's end.
+    bool at_end() const { return ended_; }
+    bool failed() const { return failed_; }
+    ByteOrderMark mark() const { return mark_; }
+
+  private:
+    const int fd_;
+    const std::size_t block_;
+    std::vector<char>& storage_;
+    std::size_t filled_ = 0;
+    std::size_t new_from_ = 0;
+    std::uint64_t offset_ = 0;
+    bool first_ = true;
+    bool ended_ = false;
+    bool failed_ = false;
+    ByteOrderMark mark_ = ByteOrderMark::kNone;
+};
+
+// How many bytes of `blocks`' text end its complete lines: up to its last line feed, or all of it
+// at the file's end. Only the bytes read last are looked at: the rest ends no line.
+std::size_t CompleteLines(const TextBlocks& blocks);
+
+// How much of `text` holds whole UTF-8 characters: a character cut by the block's end is left
+// for the next block.
+std::size_t WholeCharactersEnd(std::string_view text);
+
+// One window of a text matched a window at a time (RegExp::MatchWindow): `window` from `from`,
+// `starts_text` when window[0] starts the text, `at_end` when the text ends with it. Sets where
+// the next window resumes (`resume`, in this window).
+using WindowStep = std::function<Status(std::string_view window, std::size_t from, bool starts_text,
+                                        bool at_end, std::size_t& resume)>;
+
+// The too-long match's error number (a file a match runs on in past the longest one allowed).
+inline constexpr int kMatchTooLong = 27;  // EFBIG
+
+// Walks the text of `blocks` (its first block read) a window at a time: each window is the text
+// from a little before where the last one left off (`look_behind` bytes) to the end of the bytes
+// read, cut at a whole character. `passed`, when given, receives the text in order, each byte
+// once, and each byte only after every match that starts before it was found. A match still
+// unfinished past `longest` bytes ends the walk with kMatchTooLong.
+Status ForEachWindow(TextBlocks& blocks, std::size_t look_behind, std::uint64_t longest,
+                     const WindowStep& step,
+                     const std::function<void(std::string_view)>& passed = {});
+
+}  // namespace ferret
