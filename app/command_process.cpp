@@ -97,10 +97,15 @@ void TellFileProblems(const RunDriver& driver, int& status) {
 }
 
 // Text an unattended run writes as it goes: to standard output at once ("-"), or to a file
-// written whole when the run ends, in one step as the report is.
+// put in place whole when the run ends, in one step as the report is (its text goes to the new
+// file's temporary as it comes, so no run holds it all).
 class RunOutput {
   public:
-    explicit RunOutput(std::string path) : path_(std::move(path)) {}
+    explicit RunOutput(std::string path) : path_(std::move(path)) {
+        if (!ToStandardOutput()) {
+            opened_ = file_.Open(path_);
+        }
+    }
 
     bool ToStandardOutput() const { return path_ == "-"; }
     // Where the text goes; Flush hands it on.
@@ -111,12 +116,18 @@ class RunOutput {
                 error_ = errno != 0 ? errno : EIO;
             }
             text_.clear();
+        } else if (!ToStandardOutput() && text_.size() >= kFileChunk) {
+            WriteToFile();
         }
     }
     // Writes what is left; the error, with the path, when the text could not all be written.
     Status Finish() {
         if (!ToStandardOutput()) {
-            return WriteOutputFile(path_, text_);
+            WriteToFile();
+            if (!opened_.ok()) {
+                return opened_;
+            }
+            return file_.Finish();
         }
         if (std::fflush(stdout) != 0 && error_ == 0) {
             error_ = errno != 0 ? errno : EIO;
@@ -129,9 +140,20 @@ class RunOutput {
     }
 
   private:
+    static constexpr std::size_t kFileChunk = 1 << 20;
+
+    void WriteToFile() {
+        if (opened_.ok()) {
+            opened_ = file_.Write(text_);
+        }
+        text_.clear();
+    }
+
     std::string path_;
     std::string text_;
     int error_ = 0;
+    OutputStream file_;
+    Status opened_;  // of the file: a failure, once, is told when the run ends
 };
 
 // An unattended run's hit lines as quickfix lines. A binary file's lines, and a document's or

@@ -282,7 +282,15 @@ void RunDriver::HitLines(std::size_t /*index*/, const FileRecord& file, FileHits
         order_.hit_lines(file, hits);
     }
     if (hit_table_) {
-        hit_table_->entries.push_back({&file, std::move(hits)});
+        // A file with many lines comes in parts.
+        if (!hit_table_->entries.empty() && hit_table_->entries.back().file == &file) {
+            std::vector<HitLine>& lines = hit_table_->entries.back().hits.lines;
+            lines.insert(lines.end(), std::make_move_iterator(hits.lines.begin()),
+                         std::make_move_iterator(hits.lines.end()));
+            hit_table_->entries.back().hits.binary |= hits.binary;
+        } else {
+            hit_table_->entries.push_back({&file, std::move(hits)});
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "engine/content_search.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -356,8 +357,11 @@ ByLines CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut
 
 // Where the hits of a search are put: into hit lines, or only counted (a binary file).
 struct HitTaker {
-    HitLineBuilder* lines;  // null: only counted
+    HitLineBuilder* lines;     // null: only counted
+    FileHits* hits = nullptr;  // where `lines` puts them
+    const HitFlush* flush = nullptr;
     std::uint64_t count = 0;
+    bool left = false;  // the flush ended the search
 
     void Take(std::uint64_t offset) {
         ++count;
@@ -366,8 +370,12 @@ struct HitTaker {
         }
     }
     void Passed(std::string_view text) {
-        if (lines != nullptr) {
-            lines->Feed(text);
+        if (lines == nullptr) {
+            return;
+        }
+        lines->Feed(text);
+        if (flush != nullptr && *flush && hits->lines.size() >= kHitLinesAtOnce && !left) {
+            left = !(*flush)(*hits);
         }
     }
 };
@@ -379,6 +387,9 @@ Status PatternHitsInWindows(TextBlocks& blocks, const RegExp& pattern, HitTaker&
         [&](std::string_view window, std::size_t from, bool starts_text, bool at_end,
             std::size_t& resume) {
             const std::uint64_t base = blocks.offset();
+            if (taker.left) {
+                return Status::Error(ECANCELED, "the search was left");
+            }
             return pattern.MatchWindow(
                 window, from, starts_text, at_end,
                 [&](const RegexMatch& match) {
@@ -524,7 +535,7 @@ bool PlainHitsInBlocks(TextBlocks& blocks, const PlainMatcher& matcher, HitTaker
         }
         taker.Passed(text.substr(0, limit));
         keep = text.size() - limit;
-    } while (blocks.Next(keep));
+    } while (!taker.left && blocks.Next(keep));
     return !blocks.failed();
 }
 
@@ -534,7 +545,7 @@ Status PatternHitsByLines(TextBlocks& blocks, const RegExp& pattern,
                           const PatternShortcut& shortcut, HitTaker& taker) {
     bool first = true;
     std::size_t keep = 0;
-    while (first || blocks.Next(keep)) {
+    while (!taker.left && (first || blocks.Next(keep))) {
         first = false;
         const std::size_t complete = CompleteLines(blocks);
         const std::string_view text = blocks.text().substr(0, complete);
@@ -574,7 +585,7 @@ Status PatternHitsByLines(TextBlocks& blocks, const RegExp& pattern,
 std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
                                 const RegExp* pattern, const PatternShortcut* shortcut, int context,
                                 const DetailsSink& details, FileHits& hits, std::string* error,
-                                bool walked_regular) {
+                                bool walked_regular, const HitFlush& flush) {
     hits = {};
     Fd opened;
     if (walked_regular && !details) {
@@ -611,7 +622,7 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
     const bool binary =
         mark == ByteOrderMark::kNone && blocks.text().find('\0') != std::string_view::npos;
     HitLineBuilder builder(context, hits.lines);
-    HitTaker taker{binary ? nullptr : &builder};
+    HitTaker taker{binary ? nullptr : &builder, &hits, &flush};
     if (pattern == nullptr && !utf16) {
         if (!PlainHitsInBlocks(blocks, matcher, taker)) {
             return kNotSearched;
@@ -624,7 +635,8 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
             return kNotSearched;
         }
     } else if (pattern != nullptr && !utf16) {
-        if (Status status = PatternHitsInWindows(blocks, *pattern, taker); !status.ok()) {
+        if (Status status = PatternHitsInWindows(blocks, *pattern, taker);
+            !status.ok() && !taker.left) {
             if (error != nullptr && !blocks.failed()) {
                 *error = status.description();
             }
@@ -637,6 +649,9 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
             return kNotSearched;
         }
         return HitsOfBytes(bytes, matcher, pattern, shortcut, context, hits, error);
+    }
+    if (taker.left) {
+        return kHitsLeft;
     }
     builder.Finish();
     hits.binary = binary && taker.count > 0;

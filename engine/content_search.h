@@ -107,13 +107,23 @@ inline std::int32_t SearchFilePattern(const std::string& path, const RegExp& pat
 Status CountPattern(std::string_view text, const RegExp& pattern, const PatternShortcut* shortcut,
                     std::int64_t& count, bool starts_text = true);
 
+// Hands on the hit lines found so far of a file still being searched, which then go from
+// `hits`; false ends the search (kHitsLeft).
+using HitFlush = std::function<bool(FileHits& hits)>;
+// A search whose HitFlush ended it.
+inline constexpr std::int32_t kHitsLeft = -2;
+// How many hit lines a search gathers before it hands them to its HitFlush.
+inline constexpr std::size_t kHitLinesAtOnce = 4096;
+
 // Searches the file as SearchFileText does, or as SearchFilePattern with `pattern` when given,
-// but reads it whole and, when it has hits, lists where they are in `hits` with `context` lines
-// around each (a pattern's hit at the line it starts in). Returns the count, or kNotSearched as
-// those do; `walked_regular` as for SearchFileText.
+// and, when it has hits, lists where they are in `hits` with `context` lines around each (a
+// pattern's hit at the line it starts in). Returns the count, or kNotSearched as those do;
+// `walked_regular` as for SearchFileText. The file is read a block at a time (a file decoded
+// from UTF-16 whole); `flush`, when given, gets the lines every kHitLinesAtOnce.
 std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
                                 const RegExp* pattern, const PatternShortcut* shortcut, int context,
                                 const DetailsSink& details, FileHits& hits,
-                                std::string* error = nullptr, bool walked_regular = false);
+                                std::string* error = nullptr, bool walked_regular = false,
+                                const HitFlush& flush = {});
 
 }  // namespace ferret

@@ -97,7 +97,7 @@ struct OrderedStage::Shared {
         while (ready[index].load(std::memory_order_acquire) == 0) {
             std::size_t first = 0;
             std::size_t last = 0;
-            if (ClaimFiles(first, last) == Claim::kGot) {
+            if (stage.caller_works && ClaimFiles(first, last) == Claim::kGot) {
                 WorkOn(first, last);
             } else {
                 ready[index].wait(0, std::memory_order_acquire);
@@ -129,12 +129,27 @@ struct OrderedStage::Shared {
     const std::unique_ptr<std::atomic<std::uint8_t>[]> ready;
     std::atomic<std::size_t> next{0};   // the first file nobody has claimed
     std::atomic<std::size_t> taken{0};  // results taken so far
+    std::atomic<std::size_t> done{0};   // results `take` is done with
     std::atomic<bool> finished{false};  // no new file is started
     // Only for the slow paths: a pause, and workers that ran as far ahead as they may.
     std::mutex mutex;
     std::condition_variable changed;
     std::atomic<int> held{0};  // workers waiting on `changed`
 };
+
+bool OrderedStage::Leads(std::size_t index) const {
+    const Shared* shared = shared_;
+    return shared != nullptr && shared->done.load(std::memory_order_acquire) == index;
+}
+
+bool OrderedStage::AwaitLead(std::size_t index) {
+    Shared* shared = shared_;
+    if (shared == nullptr) {
+        return false;
+    }
+    shared->Hold([&] { return shared->done.load() == index; });
+    return shared->done.load() == index;
+}
 
 void OrderedStage::Wake() {
     if (Shared* shared = shared_) {
@@ -156,14 +171,20 @@ void OrderedStage::Run(std::size_t total) {
         shared_ = nullptr;
     };
     try {
-        // The calling thread is one of the workers.
-        for (unsigned i = 1; i < std::max(workers, 1u); ++i) {
+        // The calling thread is one of the workers, unless it only takes results.
+        for (unsigned i = caller_works ? 1 : 0; i < std::max(workers, 1u); ++i) {
             threads.emplace_back([&shared] { shared.Work(); });
         }
         std::size_t index = 0;
         for (; index < total; ++index) {
             shared.AwaitResult(index);
-            if (!take(index, shared.counts[index])) {
+            const bool go_on = take(index, shared.counts[index]);
+            shared.done.store(index + 1);  // seq_cst: ordered before the look at `held`
+            if (shared.held.load() > 0) {
+                std::lock_guard lock(shared.mutex);
+                shared.changed.notify_all();
+            }
+            if (!go_on) {
                 ++index;
                 break;
             }

@@ -26,10 +26,19 @@ struct OrderedStage {
     unsigned workers = 2;
     // How far the workers may run ahead of the results taken.
     std::size_t lookahead = 128;
+    // Whether the calling thread works on files too while it waits for a result. A stage whose
+    // workers wait to lead (AwaitLead) needs it free to take results.
+    bool caller_works = true;
 
     void Run(std::size_t total);
     // Tells held-back workers to ask `may_start` again. Safe from any thread.
     void Wake();
+    // Whether every file before `index` is taken, `take` done with each: the worker on file
+    // `index` may then hand on what it found while it goes on, as nothing else is handed on
+    // before its count. Safe from any worker while Run runs.
+    bool Leads(std::size_t index) const;
+    // Waits until file `index` leads; false when the stage ended first.
+    bool AwaitLead(std::size_t index);
 
   private:
     struct Shared;

@@ -158,12 +158,13 @@ struct ListTotals {
     std::string time;
 };
 
-// Receives a run's progress. Every call comes on the thread that called ExecuteRun, in this
-// order: Listing, Listed, then (when there is a content stage) ContentStage, each file's
-// problems, hit lines (when asked for and it has hits), its preview (a preview run, when it
-// would change) and FileDone in list order, Totals. A pattern that cannot be used and a
-// restore-point problem come before Listing, and end the run there. The calls must return quickly:
-// the workers wait for them.
+// Receives a run's progress. The calls come one at a time, in this order: Listing, Listed, then
+// (when there is a content stage) ContentStage, each file's problems, hit lines (when asked for
+// and it has hits), its preview (a preview run, when it would change) and FileDone in list
+// order, Totals. A file with many hit lines gives them in several calls, the first ones while
+// it is still searched, on the thread searching it; every other call comes on the thread that
+// called ExecuteRun. A pattern that cannot be used and a restore-point problem come before
+// Listing, and end the run there. The calls must return quickly: the workers wait for them.
 class RunSink {
   public:
     virtual ~RunSink() = default;

@@ -83,6 +83,21 @@ void ProblemBox::Deliver(std::size_t index, const FileRecord& file, RunSink& sin
     }
 }
 
+bool HitFlow::Flush(std::size_t index, FileHits& hits) {
+    if (!stage_.Leads(index)) {
+        if (hits.lines.size() < kHeldLines) {
+            return true;
+        }
+        if (!stage_.AwaitLead(index)) {
+            return false;
+        }
+    }
+    sink_.HitLines(index, *records_[index], std::move(hits));
+    hits = {};
+    streamed_[index] = 1;
+    return true;
+}
+
 void Delivery::Count(std::size_t index, std::int32_t count) {
     problems_.Deliver(index, *records_[index], sink_);
     if (count >= 1) {
@@ -97,7 +112,8 @@ void Delivery::Deliver(std::size_t index, std::int32_t count) {
     if (hits_ != nullptr) {
         FileHits lines = std::move((*hits_)[index]);
         (*hits_)[index] = {};
-        if (count >= 1) {
+        const bool streamed = flow_ != nullptr && flow_->Streamed(index);
+        if (count >= 1 && (!streamed || !lines.lines.empty() || lines.binary)) {
             sink_.HitLines(index, *records_[index], std::move(lines));
         }
     }
@@ -158,12 +174,14 @@ void RunWoken(RunControl& control, OrderedStage& stage, std::size_t total) {
 
 void RunContentStage(const RunContext& run, OrderedStage& stage, std::vector<FileRecord*>& records,
                      ProblemBox& problems, std::vector<FileHits>* hits, Holding* holding,
-                     std::vector<std::optional<FilePreview>>* previews,
-                     const DoneEarly& done_early) {
+                     std::vector<std::optional<FilePreview>>* previews, const DoneEarly& done_early,
+                     const HitFlow* flow) {
     RunControl& control = run.control;
     stage.workers = run.Workers();
     stage.may_start = [&control] { return !control.Paused() || control.Stopped(); };
-    Delivery delivery(run.sink, run.result, records, problems, hits, previews);
+    // A worker whose lines wait for its file to lead needs this thread free to take results.
+    stage.caller_works = flow == nullptr;
+    Delivery delivery(run.sink, run.result, records, problems, hits, previews, flow);
     Ready ready;
     stage.take = [&](std::size_t index, std::int32_t count) {
         if (holding == nullptr) {

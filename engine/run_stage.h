@@ -119,6 +119,30 @@ struct FileFound {
     std::optional<FilePreview> preview;  // a preview's file that would change
 };
 
+// Hands the hit lines of a file still being searched to the sink when the file leads (every
+// file before it told), so a file with any number of hits is held a few thousand lines at a
+// time. A file that does not lead holds its lines; past kHeldLines its worker waits to lead,
+// which needs a stage whose calling thread only takes results (OrderedStage::caller_works).
+class HitFlow {
+  public:
+    static constexpr std::size_t kHeldLines = 64 * 1024;
+
+    HitFlow(OrderedStage& stage, RunSink& sink, const std::vector<FileRecord*>& records)
+        : stage_(stage), sink_(sink), records_(records), streamed_(records.size(), 0) {}
+
+    // On the worker of file `index`: hands on its lines in `hits` when it may. False when the
+    // stage ended meanwhile.
+    bool Flush(std::size_t index, FileHits& hits);
+    // Whether lines of file `index` went to the sink already (read after its count is taken).
+    bool Streamed(std::size_t index) const { return streamed_[index] != 0; }
+
+  private:
+    OrderedStage& stage_;
+    RunSink& sink_;
+    const std::vector<FileRecord*>& records_;
+    std::vector<char> streamed_;  // each written by its file's worker before its count
+};
+
 // Files taken in list order whose counts are final, each with its count.
 using Ready = std::vector<std::pair<std::size_t, std::int32_t>>;
 
@@ -142,13 +166,14 @@ class Delivery {
   public:
     Delivery(RunSink& sink, RunResult& result, const std::vector<FileRecord*>& records,
              ProblemBox& problems, std::vector<FileHits>* hits,
-             std::vector<std::optional<FilePreview>>* previews)
+             std::vector<std::optional<FilePreview>>* previews, const HitFlow* flow = nullptr)
         : sink_(sink),
           result_(result),
           records_(records),
           problems_(problems),
           hits_(hits),
-          previews_(previews) {}
+          previews_(previews),
+          flow_(flow) {}
 
     // The file's problems, and its count in its record and in the totals.
     void Count(std::size_t index, std::int32_t count);
@@ -163,6 +188,7 @@ class Delivery {
     ProblemBox& problems_;
     std::vector<FileHits>* const hits_;
     std::vector<std::optional<FilePreview>>* const previews_;
+    const HitFlow* const flow_;
 };
 
 std::vector<FileRecord*> RecordsOf(FileRecords& files);
@@ -175,9 +201,10 @@ using DoneEarly = std::function<std::optional<std::int32_t>(std::size_t index)>;
 // and count in list order. `hits`, when given, holds each file's hit lines, and `previews` each
 // file's preview, each slot written before its count is taken. `done_early`, for a search: what
 // was searched while the walk went on.
+// `flow`, when given, handed on some of the files' lines while they were searched.
 void RunContentStage(const RunContext& run, OrderedStage& stage, std::vector<FileRecord*>& records,
                      ProblemBox& problems, std::vector<FileHits>* hits, Holding* holding = nullptr,
                      std::vector<std::optional<FilePreview>>* previews = nullptr,
-                     const DoneEarly& done_early = {});
+                     const DoneEarly& done_early = {}, const HitFlow* flow = nullptr);
 
 }  // namespace ferret

@@ -46,8 +46,8 @@ SearchStage::SearchStage(const RunContext& run)
       pattern_(SearchPattern(run.request.fields.search_text, true), ignore_case_),
       office_(run.request.office_extensions, run.request.office_setup) {}
 
-std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound& found,
-                                                   bool early) {
+std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound& found, bool early,
+                                                   HitFlow* flow, std::size_t index) {
     const RunRequest& request = run_.request;
     const std::atomic<bool>& stop = run_.control.StopFlag();
     if (stop.load()) {
@@ -69,7 +69,21 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
         const int folder = t_open_folder.For(record);
         const std::string name = NameIn(folder, record);
         if (request.hit_lines) {
-            return SearchHitLines(record, folder, name, found);
+            // While the walk goes on a file with many lines is left to the stage, which hands
+            // them on as they are found.
+            const HitFlush flush =
+                flow != nullptr
+                    ? HitFlush([flow, index](FileHits& hits) { return flow->Flush(index, hits); })
+                    : HitFlush([](FileHits&) { return false; });
+            const std::int32_t count = SearchHitLines(record, folder, name, found, flush);
+            if (count == kHitsLeft) {
+                found.hits = {};
+                if (early) {
+                    return std::nullopt;
+                }
+                return 0;  // the stage ended meanwhile
+            }
+            return count;
         }
         if (!run_.control.UseRegex()) {
             errno = 0;
@@ -104,7 +118,7 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
 }
 
 std::int32_t SearchStage::SearchHitLines(FileRecord& record, int folder, const std::string& name,
-                                         FileFound& found) {
+                                         FileFound& found, const HitFlush& flush) {
     const RunRequest& request = run_.request;
     const RegExp* compiled = nullptr;
     if (run_.control.UseRegex()) {
@@ -120,7 +134,7 @@ std::int32_t SearchStage::SearchHitLines(FileRecord& record, int folder, const s
     const std::int32_t count = SearchFileHitLines(
         folder, name, matcher_, compiled, compiled ? pattern_.Shortcut() : nullptr,
         *request.hit_lines, request.want_details ? DetailsFor(record) : DetailsSink(), found.hits,
-        &error, !request.want_details && record.DetailsPending());
+        &error, !request.want_details && record.DetailsPending(), flush);
     TellNotSearched(record, count, error, found.problems);
     return count;
 }
@@ -132,6 +146,10 @@ void SearchStage::Run(FileRecords& files, EarlySearch& early) {
     ProblemBox problems;
     std::vector<FileHits> hits(run_.request.hit_lines ? records.size() : 0);
     OrderedStage stage;
+    std::optional<HitFlow> flow;
+    if (!hits.empty()) {
+        flow.emplace(stage, run_.sink, records);
+    }
     // Puts what was found of file `index` in its places.
     const auto keep = [&](std::size_t index, FileFound& found) {
         if (!hits.empty()) {
@@ -154,12 +172,13 @@ void SearchStage::Run(FileRecords& files, EarlySearch& early) {
             return *count;
         }
         FileFound found;
-        const std::optional<std::int32_t> count = SearchOne(*records[index], found, false);
+        const std::optional<std::int32_t> count =
+            SearchOne(*records[index], found, false, flow ? &*flow : nullptr, index);
         keep(index, found);
         return count.value_or(kNotSearched);
     };
     RunContentStage(run_, stage, records, problems, hits.empty() ? nullptr : &hits, nullptr,
-                    nullptr, done_early);
+                    nullptr, done_early, flow ? &*flow : nullptr);
 }
 
 }  // namespace ferret

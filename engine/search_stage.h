@@ -19,13 +19,16 @@ class SearchStage {
 
     // Searches one file; nothing when it is an office document and `early` (those go to
     // LibreOffice in list order).
-    std::optional<std::int32_t> SearchOne(FileRecord& record, FileFound& found, bool early);
+    // `flow`: what hands on the hit lines of file `index` of the stage while it is searched
+    // (none while the walk goes on: a file with many lines is then left to the stage).
+    std::optional<std::int32_t> SearchOne(FileRecord& record, FileFound& found, bool early,
+                                          HitFlow* flow = nullptr, std::size_t index = 0);
     // Searches every file of `files` not searched while the walk went on, in `early`.
     void Run(FileRecords& files, EarlySearch& early);
 
   private:
     std::int32_t SearchHitLines(FileRecord& record, int folder, const std::string& name,
-                                FileFound& found);
+                                FileFound& found, const HitFlush& flush);
 
     const RunContext& run_;
     const bool ignore_case_;

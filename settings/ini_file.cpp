@@ -299,12 +299,31 @@ Status WriteFileAtomically(const std::string& path, std::string_view bytes) {
     return WriteFileAtomicallyAt(path, place, bytes);
 }
 
-Status WriteFileAtomicallyAt(const std::string& path, const OutputPlace& place,
-                             std::string_view bytes) {
-    const int folder = place.folder.get();
+AtomicFile::~AtomicFile() {
+    Abandon();
+}
+
+void AtomicFile::Abandon() {
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+        unlinkat(folder_, temporary_.c_str(), 0);
+    }
+}
+
+Status AtomicFile::Fail(int error) {
+    Abandon();
+    return FileError(error, "Cannot write", path_);
+}
+
+Status AtomicFile::Begin(const std::string& path, const OutputPlace& place) {
+    Abandon();
+    path_ = path;
+    folder_ = place.folder.get();
+    name_ = place.name;
     const char* name = place.name.c_str();
     struct stat info {};
-    const bool exists = fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool exists = fstatat(folder_, name, &info, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT) {
         return FileError(errno, "Cannot write", path);
     }
@@ -318,53 +337,65 @@ Status WriteFileAtomicallyAt(const std::string& path, const OutputPlace& place,
                                         ") and lies where others may write; remove it or choose "
                                         "another name");
     }
-
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = TemporaryName(place.name);
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        temporary_ = TemporaryName(place.name);
         // Private until the final mode is set, so the new content is never exposed more widely;
         // a new file is ours with 0666 less the umask.
-        fd = openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                    exists ? 0600 : 0666);
-        if (fd < 0 && errno != EEXIST) {
+        fd_ = openat(folder_, temporary_.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, exists ? 0600 : 0666);
+        if (fd_ < 0 && errno != EEXIST) {
             break;
         }
     }
-    if (fd < 0) {
+    if (fd_ < 0) {
         return FileError(errno, "Cannot write", path);
     }
-    const auto fail = [&](int error) {
-        if (fd >= 0) {
-            close(fd);
-        }
-        unlinkat(folder, temporary.c_str(), 0);
-        return FileError(error, "Cannot write", path);
-    };
     if (exists) {
-        if (fchown(fd, info.st_uid, info.st_gid) != 0) {
+        if (fchown(fd_, info.st_uid, info.st_gid) != 0) {
             // Only root may give a file away; the file then becomes ours, as any rewrite would.
         }
-        if (fchmod(fd, info.st_mode & 07777) != 0) {
-            return fail(errno);
+        if (fchmod(fd_, info.st_mode & 07777) != 0) {
+            return Fail(errno);
         }
     }
-    if (!WriteAll(fd, bytes)) {
-        return fail(errno);
-    }
-    if (fsync(fd) != 0) {
-        return fail(errno);
-    }
-    const int closed = close(fd);
-    fd = -1;
-    if (closed != 0) {
-        return fail(errno);
-    }
-    if (renameat(folder, temporary.c_str(), folder, name) != 0) {
-        return fail(errno);
-    }
-    SyncFolder(folder);
     return Status();
+}
+
+Status AtomicFile::Write(std::string_view bytes) {
+    if (fd_ < 0) {
+        return FileError(EBADF, "Cannot write", path_);
+    }
+    return WriteAll(fd_, bytes) ? Status() : Fail(errno);
+}
+
+Status AtomicFile::Commit() {
+    if (fd_ < 0) {
+        return FileError(EBADF, "Cannot write", path_);
+    }
+    if (fsync(fd_) != 0) {
+        return Fail(errno);
+    }
+    const int closed = close(fd_);
+    fd_ = -1;
+    if (closed != 0 || renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) != 0) {
+        const int error = errno;
+        unlinkat(folder_, temporary_.c_str(), 0);
+        return FileError(error, "Cannot write", path_);
+    }
+    SyncFolder(folder_);
+    return Status();
+}
+
+Status WriteFileAtomicallyAt(const std::string& path, const OutputPlace& place,
+                             std::string_view bytes) {
+    AtomicFile file;
+    if (Status status = file.Begin(path, place); !status.ok()) {
+        return status;
+    }
+    if (Status status = file.Write(bytes); !status.ok()) {
+        return status;
+    }
+    return file.Commit();
 }
 
 Status ReadProfileText(const std::string& path, std::string& text) {

@@ -24,6 +24,32 @@ Status WriteFileAtomically(const std::string& path, std::string_view bytes);
 // The same at a place already found (`path` names it in errors).
 Status WriteFileAtomicallyAt(const std::string& path, const OutputPlace& place,
                              std::string_view bytes);
+// WriteFileAtomicallyAt a part at a time: Begin makes the temporary file (after the same
+// checks), Write adds to it, Commit flushes it and puts it in place. Given up (the temporary
+// file removed, the old file as it was) when a step fails or the object goes first. The place's
+// folder must stay open until then.
+class AtomicFile {
+  public:
+    AtomicFile() = default;
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    [[nodiscard]] Status Begin(const std::string& path, const OutputPlace& place);
+    [[nodiscard]] Status Write(std::string_view bytes);
+    [[nodiscard]] Status Commit();
+
+  private:
+    void Abandon();
+    Status Fail(int error);
+
+    std::string path_;
+    int folder_ = -1;
+    std::string name_;
+    std::string temporary_;
+    int fd_ = -1;
+};
+
 // "Cannot write 'PATH': " and the reason OpenOutputPlace gave, with its number.
 Status OutputRefused(const std::string& path, const Status& reason);
 

@@ -58,13 +58,13 @@ bool IsTerminalOrNull(const struct stat& info) {
     return IsNull(info) || kind == 4 || kind == 5 || (kind >= 136 && kind <= 143);
 }
 
-// Writes into the FIFO or device `expected` that lies at `place`. `terminal_only`: a character
-// device is written only when it is a terminal.
-Status WriteInto(const std::string& path, const OutputPlace& place, const struct stat& expected,
-                 std::string_view bytes, bool terminal_only) {
+// Opens for writing the FIFO or device `expected` that lies at `place`. `terminal_only`: a
+// character device is written only when it is a terminal.
+Status OpenInto(const std::string& path, const OutputPlace& place, const struct stat& expected,
+                bool terminal_only, Fd& fd) {
     // O_NONBLOCK makes opening a FIFO without a reader fail (ENXIO) instead of waiting forever.
-    Fd fd(openat(place.folder.get(), place.name.c_str(),
-                 O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    fd.Reset(openat(place.folder.get(), place.name.c_str(),
+                    O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     if (fd.get() < 0) {
         return ReportError(errno, path);
     }
@@ -80,12 +80,6 @@ Status WriteInto(const std::string& path, const OutputPlace& place, const struct
     }
     const int flags = fcntl(fd.get(), F_GETFL);
     if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        return ReportError(errno, path);
-    }
-    if (!WriteAll(fd.get(), bytes)) {
-        return ReportError(errno, path);
-    }
-    if (close(fd.release()) != 0) {
         return ReportError(errno, path);
     }
     return Status();
@@ -147,19 +141,20 @@ Status WriteReportFile(const std::string& path, std::string_view text) {
     return WriteOutputFile(path, bytes);
 }
 
-Status WriteOutputFile(const std::string& path, std::string_view bytes) {
+Status OutputStream::Open(const std::string& path) {
+    path_ = path;
     // /dev/stdout and its kin name a file this process already has open (often a shell
     // redirection): written through that descriptor, the text lands where the shell's own
     // output goes, in order, instead of replacing or overwriting it.
     if (const int fd = InheritedDescriptor(path); fd >= 0) {
-        return WriteAll(fd, bytes) ? Status() : ReportError(errno, path);
+        inherited_ = fd;
+        return Status();
     }
-    OutputPlace place;
-    if (Status status = OpenOutputPlace(path, true, place); !status.ok()) {
+    if (Status status = OpenOutputPlace(path, true, place_); !status.ok()) {
         return OutputRefused(path, status);
     }
     struct stat info {};
-    if (fstatat(place.folder.get(), place.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (fstatat(place_.folder.get(), place_.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode) && !S_ISLNK(info.st_mode)) {
         // A pipe, a terminal or /dev/null; never a disk or another device, which is not even
         // opened (opening some has effects of its own), nor another user's FIFO, whose reader
@@ -171,9 +166,39 @@ Status WriteOutputFile(const std::string& path, std::string_view bytes) {
         if (!S_ISFIFO(info.st_mode) && !IsTerminalOrNull(info)) {
             return Status::Error(EPERM, "Cannot write '" + path + "': it is a device");
         }
-        return WriteInto(path, place, info, bytes, S_ISCHR(info.st_mode) && !IsNull(info));
+        return OpenInto(path, place_, info, S_ISCHR(info.st_mode) && !IsNull(info), direct_);
     }
-    return WriteFileAtomicallyAt(path, place, bytes);
+    whole_ = true;
+    return file_.Begin(path, place_);
+}
+
+Status OutputStream::Write(std::string_view bytes) {
+    if (whole_) {
+        return file_.Write(bytes);
+    }
+    const int fd = inherited_ >= 0 ? inherited_ : direct_.get();
+    return WriteAll(fd, bytes) ? Status() : ReportError(errno, path_);
+}
+
+Status OutputStream::Finish() {
+    if (whole_) {
+        return file_.Commit();
+    }
+    if (direct_.get() >= 0 && close(direct_.release()) != 0) {
+        return ReportError(errno, path_);
+    }
+    return Status();
+}
+
+Status WriteOutputFile(const std::string& path, std::string_view bytes) {
+    OutputStream output;
+    if (Status status = output.Open(path); !status.ok()) {
+        return status;
+    }
+    if (Status status = output.Write(bytes); !status.ok()) {
+        return status;
+    }
+    return output.Finish();
 }
 
 }  // namespace ferret

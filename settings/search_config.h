@@ -4,6 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include "settings/ini_file.h"
+#include "util/file_handle.h"
+#include "util/own_folder.h"
 #include "util/status.h"
 
 namespace ferret {
@@ -38,5 +41,24 @@ struct SearchSettings {
 [[nodiscard]] Status WriteReportFile(const std::string& path, std::string_view text);
 // The same with exactly `bytes`.
 [[nodiscard]] Status WriteOutputFile(const std::string& path, std::string_view bytes);
+
+// WriteOutputFile a part at a time, for an output as long as a run makes it: a file is put in
+// place whole when Finish succeeds (given up, the old file as it was, when a step fails or the
+// object goes first); a pipe, a terminal or a file this process has open gets each part as it
+// comes.
+class OutputStream {
+  public:
+    [[nodiscard]] Status Open(const std::string& path);
+    [[nodiscard]] Status Write(std::string_view bytes);
+    [[nodiscard]] Status Finish();
+
+  private:
+    std::string path_;
+    OutputPlace place_;
+    AtomicFile file_;
+    bool whole_ = false;  // a file, written through file_
+    Fd direct_;           // a FIFO or terminal
+    int inherited_ = -1;  // a descriptor this process has open
+};
 
 }  // namespace ferret
