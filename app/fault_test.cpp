@@ -328,7 +328,7 @@ RewriteResult ReplaceNeedles(const std::string& path, const std::function<void()
                 after_open();
             }
         },
-        {}, before_swap);
+        before_swap);
 }
 
 TEST(ReplaceFaults, FileShrunkWhileReadIsLeftAsTheOtherWriterMadeIt) {

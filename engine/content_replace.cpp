@@ -2,10 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/openat2.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -26,8 +28,10 @@
 #include <xxhash.h>
 
 #include "engine/change_finder.h"
+#include "engine/file_data.h"
 #include "engine/file_details.h"
 #include "engine/regex.h"
+#include "engine/text_blocks.h"
 #include "util/app_paths.h"
 #include "util/file_handle.h"
 #include "util/own_folder.h"
@@ -373,6 +377,34 @@ Status KeepLastRewrite(std::string_view content) {
     return {};
 }
 
+Status KeepLastRewriteOf(int file) {
+    if (Status status = EnsureDataFolder(); !status.ok()) {
+        return status;
+    }
+    struct stat info {};
+    if (fstat(file, &info) != 0) {
+        return Status::Error(errno, ErrnoText("cannot read the last file rewritten", errno));
+    }
+    const std::string target = LastRewritePath();
+    std::string temporary = target + "-XXXXXX";
+    Fd output(mkostemp(temporary.data(), O_CLOEXEC));
+    if (output.get() < 0) {
+        return Status::Error(errno, ErrnoText("cannot create " + temporary, errno));
+    }
+    const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
+    // A clone where the file systems allow; holes stay holes.
+    const bool copied = ioctl(output.get(), FICLONE, file) == 0 ||
+                        (CopyFileData(file, 0, size, output.get(), 0, HasHoles(file)) &&
+                         EndFile(output.get(), size));
+    // rename() replaces a link at the target rather than writing where it points.
+    if (!copied || fdatasync(output.get()) != 0 || rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        unlink(temporary.c_str());
+        return Status::Error(error, ErrnoText("cannot write " + target, error));
+    }
+    return {};
+}
+
 std::string SwapInContent(const std::string& target, int input, const struct stat& before,
                           std::string_view content, mode_t mode, const timespec* times,
                           const std::function<void()>& before_swap) {
@@ -413,21 +445,59 @@ std::string NewTemporaryName(int folder, std::string_view name) {
     return TemporaryName(folder, name);
 }
 
-std::string MakeNewFile(PreparedRewrite& rewrite, const timespec* times) {
-    // Created exclusively, readable by us alone until it is complete.
+namespace {
+
+// Makes the new file of `rewrite`, empty.
+std::string CreateNewFile(PreparedRewrite& rewrite) {
+    // Unnamed where the file system allows: a run killed before the file is named leaves
+    // nothing. Readable by us alone until it is complete.
+    rewrite.output.Reset(openat(rewrite.folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (rewrite.output.get() >= 0) {
+        rewrite.unnamed = true;
+        return {};
+    }
+    rewrite.unnamed = false;
+    if (rewrite.temporary.empty()) {
+        rewrite.temporary = NewTemporaryName(rewrite.folder, rewrite.name);
+    }
     rewrite.output.Reset(openat(rewrite.folder, rewrite.temporary.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (rewrite.output.get() < 0) {
         return ErrnoText("cannot create a new file beside it", errno);
     }
+    return {};
+}
+
+// Gives the unnamed new file of `rewrite` its temporary name.
+bool NameNewFile(PreparedRewrite& rewrite) {
+    const std::string self = "/proc/self/fd/" + std::to_string(rewrite.output.get());
+    if (linkat(AT_FDCWD, self.c_str(), rewrite.folder, rewrite.temporary.c_str(),
+               AT_SYMLINK_FOLLOW) != 0) {
+        return false;
+    }
+    rewrite.unnamed = false;
+    return true;
+}
+
+}  // namespace
+
+std::string MakeNewFile(PreparedRewrite& rewrite, const timespec* times) {
     const auto abandon = [&](std::string why) {
         DropNewFile(rewrite);
         return why;
     };
-    const struct stat& before = rewrite.before;
-    if (!WriteAll(rewrite.output.get(), rewrite.content)) {
-        return abandon(ErrnoText("cannot write the new content", errno));
+    if (!rewrite.written) {
+        if (std::string why = CreateNewFile(rewrite); !why.empty()) {
+            return why;
+        }
+        if (!WriteAll(rewrite.output.get(), rewrite.content)) {
+            return abandon(ErrnoText("cannot write the new content", errno));
+        }
     }
+    if (rewrite.unnamed && !NameNewFile(rewrite)) {
+        return abandon(ErrnoText("cannot name the new file beside it", errno));
+    }
+    const struct stat& before = rewrite.before;
     struct stat made {};
     if (fstat(rewrite.output.get(), &made) != 0) {
         return abandon(ErrnoText("cannot read the new file", errno));
@@ -453,8 +523,11 @@ std::string MakeNewFile(PreparedRewrite& rewrite, const timespec* times) {
 void DropNewFile(PreparedRewrite& rewrite) {
     if (rewrite.output.get() >= 0) {
         rewrite.output.Reset();
-        unlinkat(rewrite.folder, rewrite.temporary.c_str(), 0);
+        if (!rewrite.unnamed) {
+            unlinkat(rewrite.folder, rewrite.temporary.c_str(), 0);
+        }
     }
+    rewrite.unnamed = false;
 }
 
 std::string SwitchIn(PreparedRewrite& rewrite, const std::function<void()>& before_swap) {
@@ -612,9 +685,9 @@ struct FileText {
     bool no_match = false;  // the shortcut showed that the pattern cannot match: nothing was read
 };
 
-// The opening that every rewrite and preview shares: the file at `place` opened, read and decoded
-// into `file`, unless `shortcut` shows that the pattern cannot match. An empty text, or why not.
-std::string ReadText(const FilePlace& place, const DetailsSink& details,
+// The opening that every rewrite and preview shares: the file at `place` opened into `file`,
+// unless `shortcut` shows that the pattern cannot match (`no_match`). An empty text, or why not.
+std::string OpenText(const FilePlace& place, const DetailsSink& details,
                      const PatternShortcut* shortcut, FileText& file) {
     if (std::string why = OpenToRead(place, details, file.input, file.before); !why.empty()) {
         return why;
@@ -634,12 +707,28 @@ std::string ReadText(const FilePlace& place, const DetailsSink& details,
             return ErrnoText("cannot read the file again", errno);
         }
     }
-    if (!ReadWholeFile(input, static_cast<std::uint64_t>(file.before.st_size), file.bytes)) {
+    return {};
+}
+
+// The opened `file` read whole from its start and decoded. An empty text, or why not.
+std::string ReadWhole(FileText& file) {
+    const int input = file.input.get();
+    if (lseek(input, 0, SEEK_SET) != 0 ||
+        !ReadWholeFile(input, static_cast<std::uint64_t>(file.before.st_size), file.bytes)) {
         return ErrnoText("cannot read the file", errno);
     }
     // A marked text file is replaced in as text, in its own encoding.
     file.mark = FileTextAsUtf8(file.bytes, file.decoded, file.body, &file.exact);
     return {};
+}
+
+// OpenText, then ReadWhole unless the pattern cannot match.
+std::string ReadText(const FilePlace& place, const DetailsSink& details,
+                     const PatternShortcut* shortcut, FileText& file) {
+    if (std::string why = OpenText(place, details, shortcut, file); !why.empty() || file.no_match) {
+        return why;
+    }
+    return ReadWhole(file);
 }
 
 // The texts that `edits` put in, one after another.
@@ -675,8 +764,7 @@ RewriteResult FinishPreview(const FilePlace& place, const struct stat& before, s
 // The rest of a rewrite once the new text is known: encoded as `file` was and, when it differs
 // from the file's bytes, the file adopted for the rewrite. `replacement`: the texts put in.
 RewriteResult FinishRewrite(const FilePlace& place, FileText& file, std::string_view replacement,
-                            std::string replaced, std::int64_t count, PreparedRewrite& rewrite,
-                            std::string_view& original) {
+                            std::string replaced, std::int64_t count, PreparedRewrite& rewrite) {
     if (file.mark != ByteOrderMark::kNone) {
         if (Status status = EncodeAsFile(file.mark, file.exact, replacement, replaced);
             !status.ok()) {
@@ -692,8 +780,12 @@ RewriteResult FinishRewrite(const FilePlace& place, FileText& file, std::string_
     if (std::string refused = Adopt(place, file.input, file.before, rewrite); !refused.empty()) {
         return Failed(std::move(refused));
     }
+    if (rewrite.want_checksums) {
+        rewrite.old_checksum = ContentChecksum(file.bytes);
+        rewrite.old_size = file.bytes.size();
+        rewrite.new_checksum = ContentChecksum(replaced);
+    }
     rewrite.content = std::move(replaced);
-    original = file.bytes;
     result.rewritten = true;
     return result;
 }
@@ -850,16 +942,236 @@ Status PreviewChanges(const std::string& path, const FileIdentity& seen, const C
     return {};
 }
 
-RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
-                             std::string_view replacement, const PatternShortcut* shortcut,
-                             const DetailsSink& details, PreparedRewrite& rewrite,
-                             std::string_view& original, FileHits* hits, int context) {
-    FileText file;
-    if (std::string why = ReadText(place, details, shortcut, file); !why.empty()) {
-        return Failed(std::move(why));
+namespace {
+
+// A rewrite of a file's UTF-8 text worked out a window at a time (ForEachWindow): from its first
+// change on, the new bytes go to a new file beside it as the file is read, so a file of any size
+// takes a few blocks of memory. Up to the first change nothing is written: that part is copied
+// from the file itself then, in the kernel.
+class StreamedRewrite {
+  public:
+    StreamedRewrite(const FilePlace& place, FileText& file, const RegExp& pattern,
+                    const RegExp::Replacement& with, PreparedRewrite& rewrite, FileHits* hits,
+                    int context)
+        : place_(place),
+          file_(file),
+          pattern_(pattern),
+          with_(with),
+          rewrite_(rewrite),
+          hits_(hits),
+          context_(context) {}
+
+    // Every byte of the file as it is read, for its checksum.
+    void OldBytes(std::string_view bytes) {
+        old_hash_.Add(bytes);
+        old_size_ += bytes.size();
     }
-    if (file.no_match) {
-        return {};  // the pattern cannot match
+
+    // `blocks` holds the file's first block. With `lines` (a pattern that stays within lines)
+    // the pattern runs only on the lines that hold the text every match holds, a block of whole
+    // lines at a time; nothing is returned when a line is too long for that (the file is then to
+    // be read again without `lines`). Otherwise a window at a time.
+    std::optional<RewriteResult> Run(TextBlocks& blocks, const PatternShortcut* lines) {
+        mark_bytes_ = blocks.mark() == ByteOrderMark::kUtf8 ? 3 : 0;
+        sparse_ = HasHoles(Input());
+        if (rewrite_.want_checksums) {
+            new_hash_.Add(std::string_view("\xEF\xBB\xBF", mark_bytes_));
+        }
+        if (hits_ != nullptr && (blocks.mark() != ByteOrderMark::kNone ||
+                                 blocks.text().find('\0') == std::string_view::npos)) {
+            lines_.emplace(context_, hits_->lines);
+        }
+        const Status status =
+            lines != nullptr
+                ? ByLines(blocks, *lines)
+                : ForEachWindow(blocks, pattern_.LookBehind(), kLongestMatch,
+                                [this](std::string_view window, std::size_t from, bool starts_text,
+                                       bool at_end, std::size_t& resume) {
+                                    return Step(window, from, starts_text, at_end, resume);
+                                });
+        if (!status.ok() || blocks.failed()) {
+            DropNewFile(rewrite_);
+            if (status.number() == kLongLine) {
+                return std::nullopt;
+            }
+            return Failed(blocks.failed() ? ErrnoText("cannot read the file", EIO)
+                                          : status.description());
+        }
+        return Finish();
+    }
+
+    // The file as read: its own descriptor, or the rewrite's once adopted.
+    int Input() const { return rewrite_.input >= 0 ? rewrite_.input : file_.input.get(); }
+
+  private:
+    // A line longer than this is not held whole: the file is matched a window at a time.
+    static constexpr std::size_t kLongestLine = 1 << 20;
+    static constexpr int kLongLine = -2;  // no error number: only this class gives it
+
+    Status ByLines(TextBlocks& blocks, const PatternShortcut& shortcut) {
+        std::size_t keep = 0;
+        for (bool first = true; first || blocks.Next(keep); first = false) {
+            const std::size_t complete = CompleteLines(blocks);
+            if (complete == 0 && blocks.text().size() > kLongestLine) {
+                return Status::Error(kLongLine, "a long line");
+            }
+            const std::string_view text = blocks.text().substr(0, complete);
+            out_.clear();
+            encodable_ = true;
+            std::size_t copied = 0;
+            for (std::size_t hit = shortcut.required.Find(text.data(), text.size(), 0);
+                 hit != std::string_view::npos;) {
+                const auto [start, end] = LineAround(text, hit);
+                out_.append(text.substr(copied, start - copied));
+                if (Status status = pattern_.ReplaceInRange(
+                        text, start, end, blocks.offset() == 0, with_, out_, count_,
+                        [&](std::size_t at, const TextEdit& edit) { Edited(text, at, edit); });
+                    !status.ok()) {
+                    return status;
+                }
+                copied = end;
+                hit = end < text.size() ? shortcut.required.Find(text.data(), text.size(), end + 1)
+                                        : std::string_view::npos;
+            }
+            out_.append(text.substr(copied));
+            if (Status status = Emit(); !status.ok()) {
+                return status;
+            }
+            keep = blocks.text().size() - complete;
+        }
+        return {};
+    }
+
+    // A replacement at `at` in out_, of `edit` of `window`.
+    void Edited(std::string_view window, std::size_t at, const TextEdit& edit) {
+        if (lines_) {
+            lines_->Hit(new_size_ + at);
+        }
+        changed_ = changed_ || window.substr(edit.start, edit.end - edit.start) != edit.text;
+        // A file marked as UTF-8 stays UTF-8.
+        encodable_ = encodable_ && (mark_bytes_ == 0 || IsValidUtf8(edit.text));
+    }
+
+    Status Step(std::string_view window, std::size_t from, bool starts_text, bool at_end,
+                std::size_t& resume) {
+        out_.clear();
+        encodable_ = true;
+        if (Status status = pattern_.ReplaceWindow(
+                window, from, starts_text, at_end, with_, out_, count_, resume,
+                [&](std::size_t at, const TextEdit& edit) { Edited(window, at, edit); });
+            !status.ok()) {
+            return status;
+        }
+        return Emit();
+    }
+
+    // What out_ holds of the new text, written (from the first change on), checksummed and
+    // given to the hit lines.
+    Status Emit() {
+        if (!encodable_) {
+            return Status::Error(EILSEQ,
+                                 "the replacement text cannot be written as UTF-8, the file's "
+                                 "encoding; it was left as it is");
+        }
+        if (changed_ && !writer_) {
+            if (std::string why = Start(); !why.empty()) {
+                return Status::Error(kFileAccessError, why);
+            }
+        }
+        if (!writer_) {
+            unchanged_ += out_.size();  // the file's own text, copied when a change comes
+        } else if (!writer_->Write(out_)) {
+            return Status::Error(errno, ErrnoText("cannot write the new content", errno));
+        }
+        if (rewrite_.want_checksums) {
+            new_hash_.Add(out_);
+        }
+        if (lines_) {
+            lines_->Feed(out_);
+        }
+        new_size_ += out_.size();
+        return {};
+    }
+
+    // The first change: the file adopted, its new file made and the text before it copied.
+    std::string Start() {
+        if (rewrite_.input < 0) {
+            if (std::string refused = Adopt(place_, file_.input, file_.before, rewrite_);
+                !refused.empty()) {
+                return refused;
+            }
+        }
+        if (std::string why = CreateNewFile(rewrite_); !why.empty()) {
+            return why;
+        }
+        writer_.emplace(rewrite_.output.get(), sparse_);
+        if (!writer_->Copy(rewrite_.input, 0, mark_bytes_ + unchanged_)) {
+            return ErrnoText("cannot write the new content", errno);
+        }
+        return {};
+    }
+
+    RewriteResult Finish() {
+        RewriteResult result;
+        result.count = CountOf(count_);
+        if (!writer_) {
+            return result;  // no match, or each replaced by itself: the file is not touched
+        }
+        if (!writer_->Finish()) {
+            const std::string why = ErrnoText("cannot write the new content", errno);
+            DropNewFile(rewrite_);
+            return Failed(why);
+        }
+        if (lines_) {
+            lines_->Finish();
+        }
+        if (hits_ != nullptr && !lines_) {
+            hits_->binary = true;
+        }
+        rewrite_.written = true;
+        if (rewrite_.want_checksums) {
+            rewrite_.old_checksum = old_hash_.Hex();
+            rewrite_.old_size = old_size_;
+            rewrite_.new_checksum = new_hash_.Hex();
+        }
+        result.rewritten = true;
+        return result;
+    }
+
+    const FilePlace& place_;
+    FileText& file_;
+    const RegExp& pattern_;
+    const RegExp::Replacement& with_;
+    PreparedRewrite& rewrite_;
+    FileHits* const hits_;
+    const int context_;
+    std::size_t mark_bytes_ = 0;
+    bool sparse_ = false;
+    std::string out_;
+    std::int64_t count_ = 0;
+    bool changed_ = false;
+    bool encodable_ = true;        // the texts put in in out_ can be written in the file's encoding
+    std::uint64_t unchanged_ = 0;  // text bytes before the first change, not yet written
+    std::uint64_t new_size_ = 0;   // of the new text so far
+    std::optional<NewFileWriter> writer_;
+    std::optional<HitLineBuilder> lines_;
+    ContentHash old_hash_;
+    ContentHash new_hash_;
+    std::uint64_t old_size_ = 0;
+};
+
+// The whole-text way, for what a window at a time cannot do: `file` opened, read here.
+RewriteResult RewriteWhole(const FilePlace& place, FileText& file, const RegExp& pattern,
+                           std::string_view replacement, PreparedRewrite& rewrite, FileHits* hits,
+                           int context) {
+    if (file.before.st_size > static_cast<off_t>(kLongestMatch)) {
+        return Failed(
+            "it is decoded from UTF-16, or the replacement takes the text before or "
+            "after a match ($` or $'), which needs the whole file; files over " +
+            std::to_string(kLongestMatch >> 20) + " MB are left as they are");
+    }
+    if (std::string why = ReadWhole(file); !why.empty()) {
+        return Failed(std::move(why));
     }
     std::string replaced;
     std::int64_t count = 0;
@@ -875,9 +1187,52 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
     if (hits != nullptr) {
         *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone, starts, context);
     }
-    return FinishRewrite(place, file, replacement, std::move(replaced), count, rewrite, original);
+    return FinishRewrite(place, file, replacement, std::move(replaced), count, rewrite);
 }
 
+}  // namespace
+
+RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
+                             std::string_view replacement, const PatternShortcut* shortcut,
+                             const DetailsSink& details, PreparedRewrite& rewrite, FileHits* hits,
+                             int context) {
+    FileText file;
+    if (std::string why = OpenText(place, details, shortcut, file); !why.empty()) {
+        return Failed(std::move(why));
+    }
+    if (file.no_match) {
+        return {};  // the pattern cannot match
+    }
+    const RegExp::Replacement with(pattern, replacement);
+    const PatternShortcut* by_lines =
+        shortcut != nullptr && shortcut->within_lines ? shortcut : nullptr;
+    for (;;) {
+        StreamedRewrite streamed(place, file, pattern, with, rewrite, hits, context);
+        TextBlocks blocks(streamed.Input());
+        if (rewrite.want_checksums) {
+            blocks.OnRead([&streamed](std::string_view bytes) { streamed.OldBytes(bytes); });
+        }
+        if (!blocks.Next(0) && blocks.failed()) {
+            return Failed(ErrnoText("cannot read the file", errno));
+        }
+        const ByteOrderMark mark = blocks.mark();
+        if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE ||
+            with.NeedsWholeText()) {
+            return RewriteWhole(place, file, pattern, replacement, rewrite, hits, context);
+        }
+        if (std::optional<RewriteResult> result = streamed.Run(blocks, by_lines)) {
+            return std::move(*result);
+        }
+        // A line too long to hold: again, a window at a time.
+        by_lines = nullptr;
+        if (hits != nullptr) {
+            *hits = {};
+        }
+        if (lseek(streamed.Input(), 0, SEEK_SET) != 0) {
+            return Failed(ErrnoText("cannot read the file again", errno));
+        }
+    }
+}
 RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
                              const DetailsSink& details, FileHits* hits, int context,
                              RewritePlan& plan, bool changes) {
@@ -927,8 +1282,7 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
 RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
                                    const FileIdentity& seen, const std::vector<TextEdit>* chosen,
                                    const ChangeFinder& finder, const DetailsSink& details,
-                                   PreparedRewrite& rewrite, std::string_view& original,
-                                   FileHits* hits, int context) {
+                                   PreparedRewrite& rewrite, FileHits* hits, int context) {
     FileText file;
     if (std::string why = ReadText(place, details, nullptr, file); !why.empty()) {
         return Failed(std::move(why));
@@ -961,7 +1315,7 @@ RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
     }
     // The texts put in must be writable in the file's encoding, as a replacement must.
     return FinishRewrite(place, file, TextsPutIn(edits), std::move(replaced),
-                         static_cast<std::int64_t>(edits.size()), rewrite, original);
+                         static_cast<std::int64_t>(edits.size()), rewrite);
 }
 
 std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite, std::string& original,
@@ -984,21 +1338,12 @@ std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite, st
 
 RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
                                  std::string_view replacement, const PatternShortcut* shortcut,
-                                 const DetailsSink& details, const OriginalKeeper& keep_original,
+                                 const DetailsSink& details,
                                  const std::function<void()>& before_swap) {
     PreparedRewrite rewrite;
-    std::string_view original;
-    RewriteResult result =
-        PrepareRewrite(path, pattern, replacement, shortcut, details, rewrite, original);
+    RewriteResult result = PrepareRewrite(path, pattern, replacement, shortcut, details, rewrite);
     if (!result.rewritten) {
         return result;
-    }
-    if (keep_original) {
-        if (Status kept = keep_original(rewrite.target, rewrite.before, original, rewrite.content);
-            !kept.ok()) {
-            return Failed("no restore copy could be kept, so the file was left as it is: " +
-                          kept.description());
-        }
     }
     rewrite.temporary = NewTemporaryName(rewrite.folder, rewrite.name);
     if (std::string error = MakeNewFile(rewrite, nullptr); !error.empty()) {
@@ -1012,7 +1357,6 @@ RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
     if (std::string error = SwitchIn(rewrite, before_swap); !error.empty()) {
         return Failed(std::move(error));
     }
-    result.new_content = std::move(rewrite.content);
     return result;
 }
 

@@ -44,15 +44,8 @@ struct RewriteResult {
     std::int32_t count = 0;     // replacements made, or kNotSearched
     std::string error;          // why the file was left alone, when count is kNotSearched
     bool rewritten = false;     // false also when every match was replaced by itself
-    std::string new_content;    // the file's new bytes, when it was rewritten
     bool name_is_link = false;  // for a preview: the file was reached through a link
 };
-
-// Keeps a way back before a rewrite: given the file about to be replaced (links resolved), its
-// state when it was read, what it holds and what it is going to hold. Runs before the file is
-// touched; a failure leaves the file as it was.
-using OriginalKeeper = std::function<Status(const std::string& target, const struct stat& before,
-                                            std::string_view original, std::string_view replaced)>;
 
 // A rewrite worked out and checked but not yet made: the new bytes of a file, then a new file
 // beside it under a temporary name, then the switch of the name to the new file.
@@ -63,19 +56,30 @@ struct PreparedRewrite {
     int input = -1;         // the file as it was read
     struct stat before {};  // its state then
     mode_t mode = 0;        // the new file's permissions
-    std::string content;    // the new bytes
+    std::string content;    // the new bytes, unless `written`
     std::string temporary;  // the new file's name in `folder`
-    Fd output;              // the new file, once made
+    Fd output;              // the new file, once made (open for reading and writing)
     Fd folder_holder;       // owners of `folder` and `input` when the rewrite opened them
     Fd input_holder;
+    // `output` holds the new bytes already: written as the file was read. It may have no name
+    // yet (`unnamed`, made with O_TMPFILE): MakeNewFile gives it `temporary`, so a run killed
+    // before that leaves nothing behind.
+    bool written = false;
+    bool unnamed = false;
+    // Asked for before the rewrite is worked out (a restore point keeps them): the checksums
+    // (ContentChecksum) of the old and the new bytes, and the old bytes' number.
+    bool want_checksums = false;
+    std::string old_checksum;
+    std::string new_checksum;
+    std::uint64_t old_size = 0;
 };
 
 // A fresh name for a new file beside `name` in `folder`: ".NAME.ferret-XXXXXX" with random
 // letters, NAME shortened to fit the longest name the folder allows.
 std::string NewTemporaryName(int folder, std::string_view name);
-// Makes the new file `rewrite.temporary` with the new bytes and the old file's owner, group,
-// extended attributes and `rewrite.mode` (and the times `times` when given), not yet flushed.
-// Returns an empty text, or why not (nothing is then left behind).
+// Makes the new file `rewrite.temporary` with the new bytes (or names the one `written`) and the
+// old file's owner, group, extended attributes and `rewrite.mode` (and the times `times` when
+// given), not yet flushed. Returns an empty text, or why not (nothing is then left behind).
 std::string MakeNewFile(PreparedRewrite& rewrite, const timespec* times);
 // Switches the name to the new file in one rename, unless the old file changed since `before`
 // (the new file is then removed). `before_swap` runs just before the last look (for tests).
@@ -201,14 +205,17 @@ class RealPaths {
 inline constexpr char kChangedSincePreview[] =
     "the file changed after the preview; it was left as it is";
 
-// Works out the rewrite of the file at `place` without touching it: `count` as for
-// ReplaceFilePattern, and when `rewritten`, `rewrite` is ready for MakeNewFile and `original`
-// holds the file's bytes (valid until this thread reads its next file). `hits`, when given,
-// receives the lines of the new text that hold replacements, with `context` lines around each.
+// Works out the rewrite of the file at `place`: `count` as for ReplaceFilePattern, and when
+// `rewritten`, `rewrite` is ready for MakeNewFile. The file is read a block at a time and its
+// new bytes written, from its first change on, to a new file beside it (unnamed where the file
+// system allows), so any file takes the same memory; the file itself is not touched. A file
+// decoded from UTF-16, and a replacement that takes the text before or after a match ("$`",
+// "$'"), need the whole text: up to kLongestMatch bytes. `hits`, when given, receives the
+// lines of the new text that hold replacements, with `context` lines around each.
 RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
                              const DetailsSink& details, PreparedRewrite& rewrite,
-                             std::string_view& original, FileHits* hits = nullptr, int context = 0);
+                             FileHits* hits = nullptr, int context = 0);
 
 // Previews the rewrite of the file at `place`, which stays as it is: `count` as for
 // PrepareRewrite, and `rewritten` when the file would change and may be rewritten. `plan` gets
@@ -232,8 +239,8 @@ Status PreviewChanges(const std::string& path, const FileIdentity& seen, const C
 RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
                                    const FileIdentity& seen, const std::vector<TextEdit>* chosen,
                                    const ChangeFinder& finder, const DetailsSink& details,
-                                   PreparedRewrite& rewrite, std::string_view& original,
-                                   FileHits* hits = nullptr, int context = 0);
+                                   PreparedRewrite& rewrite, FileHits* hits = nullptr,
+                                   int context = 0);
 
 // Opens the file at `path` for a rewrite worked out elsewhere (by an office handler): when it
 // may be rewritten under the rules of PrepareRewrite (beneath `beneath`, when given), `rewrite`
@@ -249,19 +256,19 @@ std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite, st
 // followed and kept. The file is left exactly as it was, and the count is kNotSearched, when it
 // cannot be read, is read-only, belongs to someone whose ownership we cannot keep, changed
 // while it was being rewritten, or when any step of the rewrite fails.
-// A `shortcut` skips the pattern on a file without its required text. `keep_original`, when
-// set, is given the file's old and new content before it is replaced. `before_swap` runs just
+// A `shortcut` skips the pattern on a file without its required text. `before_swap` runs just
 // before the rename (for tests).
 RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
                                  std::string_view replacement,
                                  const PatternShortcut* shortcut = nullptr,
                                  const DetailsSink& details = {},
-                                 const OriginalKeeper& keep_original = {},
                                  const std::function<void()>& before_swap = {});
 
 // Where the last rewritten content is kept: "~~temprpl.frr" in the data folder.
 std::string LastRewritePath();
 // Replaces that file's content with `content`, in one step and without following a link.
 [[nodiscard]] Status KeepLastRewrite(std::string_view content);
+// The same with the bytes of the open file `file` (its holes kept).
+[[nodiscard]] Status KeepLastRewriteOf(int file);
 
 }  // namespace ferret

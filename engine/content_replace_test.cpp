@@ -31,7 +31,7 @@ RegExp Compiled(const std::string& pattern, bool ignore_case = false) {
 
 RewriteResult Replace(const std::string& path, const std::string& pattern,
                       const std::string& replacement, const std::function<void()>& hook = {}) {
-    return ReplaceFilePattern(path, Compiled(pattern), replacement, nullptr, {}, {}, hook);
+    return ReplaceFilePattern(path, Compiled(pattern), replacement, nullptr, {}, hook);
 }
 
 TEST(ApprovedExtensions, ContainmentInTheListText) {
@@ -55,7 +55,6 @@ TEST(ReplaceFilePattern, CountsReplacementsAndKeepsOtherBytes) {
     EXPECT_EQ(result.count, 2);
     const std::string expected = std::string("[a.ba.b]\r\n\0\xff\xfe [a.ba.b] axb\r\n", 29);
     EXPECT_EQ(dir.ReadFile("f.txt"), expected);
-    EXPECT_EQ(result.new_content, expected);
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"f.txt"});
 
     dir.WriteFile("empty.txt", "");

@@ -551,16 +551,7 @@ Status PatternHitsByLines(TextBlocks& blocks, const RegExp& pattern,
         const std::string_view text = blocks.text().substr(0, complete);
         for (std::size_t hit = shortcut.required.Find(text.data(), text.size(), 0);
              hit != std::string_view::npos;) {
-            const void* before = memrchr(text.data(), '\n', hit);
-            const std::size_t line_start =
-                before == nullptr
-                    ? 0
-                    : static_cast<std::size_t>(static_cast<const char*>(before) - text.data()) + 1;
-            const void* after = std::memchr(text.data() + hit, '\n', text.size() - hit);
-            const std::size_t line_end =
-                after == nullptr
-                    ? text.size()
-                    : static_cast<std::size_t>(static_cast<const char*>(after) - text.data());
+            const auto [line_start, line_end] = LineAround(text, hit);
             if (Status status =
                     pattern.ForEachMatchInRange(text, line_start, line_end, blocks.offset() == 0,
                                                 [&](const RegexMatch& match) {

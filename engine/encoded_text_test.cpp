@@ -83,7 +83,6 @@ TEST(EncodedText, ReplacingKeepsTheEncodingTheMarkAndEveryOtherByte) {
         RewriteResult result = ReplaceFilePattern(path, plain, "n\xC3\xAA\xF0\x9F\x98\x80w");
         EXPECT_EQ(result.count, 3) << before[i].name << ": " << result.error;
         EXPECT_EQ(dir.ReadFile(before[i].name), after[i].bytes) << before[i].name;
-        EXPECT_EQ(result.new_content, after[i].bytes);
         result = ReplaceFilePattern(path, grouped, "[$1]");
         EXPECT_EQ(result.count, 1) << before[i].name;
         EXPECT_EQ(dir.ReadFile(before[i].name), after_grouped[i].bytes) << before[i].name;

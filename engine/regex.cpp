@@ -730,6 +730,40 @@ Status RegExp::ReplaceWindow(
     return status;
 }
 
+Status RegExp::ReplaceInRange(
+    std::string_view text, std::size_t begin, std::size_t end, bool starts_text,
+    const Replacement& replacement, std::string& out, std::int64_t& replaced,
+    const std::function<void(std::size_t, const TextEdit&)>& on_match) const {
+    if (!code_) {
+        return NotCompiled();
+    }
+    if (begin > end || end > text.size()) {
+        return Status::Error(kRegexErrorInvalidCall, "Invalid range for a regular expression",
+                             kSource);
+    }
+    const std::string_view part = text.substr(0, end);
+    std::size_t copied = begin;
+    Status status = Scan(
+        code_.get(), jit_, whole_text_, part, true,
+        [&](const Found& found) {
+            const std::size_t start = found.start();
+            out.append(part.substr(copied, start - copied));
+            const std::size_t piece_start = out.size();
+            Expand(replacement.pieces_->list, replacement.text_, part, found, out);
+            if (on_match) {
+                on_match(piece_start, {start, found.end(), out.substr(piece_start)});
+            }
+            copied = found.end();
+            ++replaced;
+            return true;
+        },
+        begin, end < text.size(), starts_text);
+    if (status.ok()) {
+        out.append(part.substr(copied));
+    }
+    return status;
+}
+
 Status RegExp::Execute(std::string_view text, std::vector<RegexMatch>& matches) const {
     matches.clear();
     if (!code_) {

@@ -127,6 +127,14 @@ class RegExp {
         const std::function<void(std::size_t at_in_out, const TextEdit& edit)>& on_match = {})
         const;
 
+    // ReplaceWindow for the matches that start in text[begin, end) (as CountInRange), appending
+    // that part of the text, replaced, to `out`.
+    [[nodiscard]] Status ReplaceInRange(
+        std::string_view text, std::size_t begin, std::size_t end, bool starts_text,
+        const Replacement& replacement, std::string& out, std::int64_t& replaced,
+        const std::function<void(std::size_t at_in_out, const TextEdit& edit)>& on_match = {})
+        const;
+
     // Every match in order.
     [[nodiscard]] Status Execute(std::string_view text, std::vector<RegexMatch>& matches) const;
     // Calls `on_match` for each match in order; returning false stops. The text is not copied.

@@ -870,7 +870,7 @@ TEST(RegexDifferential, SearchAndReplaceMatchEcmaScript) {
                 copy_changed[f] = false;
             }
             const RewriteResult rewrite =
-                ReplaceFilePattern(copies[f], regex, item.replacement, shortcut.get(), {}, {});
+                ReplaceFilePattern(copies[f], regex, item.replacement, shortcut.get(), {});
             const std::string after = ReadBytes(copies[f]);
             copy_changed[f] = after != corpus[f].bytes;
             if (rewrite.count != expected_replacements) {

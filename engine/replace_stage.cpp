@@ -250,11 +250,11 @@ class ReplaceWorker {
                 return kNotSearched;
             }
             auto item = std::make_unique<RewriteBatch::Item>();
-            std::string_view original;
+            item->rewrite.want_checksums = restore_ != nullptr;
             const ChosenChange* chosen = ChosenFor(index);
-            const RewriteResult result =
-                chosen != nullptr ? RewriteChosen(index, place, *chosen, *item, original)
-                                  : RewriteText(index, place, *compiled, lazy, *item, original);
+            const RewriteResult result = chosen != nullptr
+                                             ? RewriteChosen(index, place, *chosen, *item)
+                                             : RewriteText(index, place, *compiled, lazy, *item);
             if (result.count == kNotSearched) {
                 slots_.Problem(index, Status::Error(kFileAccessError, path + ": " + result.error));
                 return kNotSearched;
@@ -262,7 +262,7 @@ class ReplaceWorker {
             if (!result.rewritten) {
                 return result.count;
             }
-            return Hold(index, std::move(item), original, result.count);
+            return Hold(index, std::move(item), {}, result.count);
         } catch (const std::exception& error) {
             slots_.Problem(index, Status::Error(kOutOfMemory, path + ": " + error.what()));
             return kNotSearched;
@@ -270,23 +270,22 @@ class ReplaceWorker {
     }
 
     RewriteResult RewriteText(std::size_t index, const FilePlace& place, const RegExp& pattern,
-                              const LazyPattern& lazy, RewriteBatch::Item& item,
-                              std::string_view& original) {
+                              const LazyPattern& lazy, RewriteBatch::Item& item) {
         return PrepareRewrite(place, pattern, tools_.replacement, lazy.Shortcut(),
-                              DetailsOf(*records_[index]), item.rewrite, original,
-                              slots_.HitsOf(index), request_.hit_lines.value_or(0));
+                              DetailsOf(*records_[index]), item.rewrite, slots_.HitsOf(index),
+                              request_.hit_lines.value_or(0));
     }
 
     RewriteResult RewriteChosen(std::size_t index, const FilePlace& place,
-                                const ChosenChange& chosen, RewriteBatch::Item& item,
-                                std::string_view& original) {
+                                const ChosenChange& chosen, RewriteBatch::Item& item) {
         return PrepareChosenRewrite(place, chosen.digest, chosen.seen,
                                     chosen.all ? nullptr : &chosen.edits, *tools_.finder,
-                                    DetailsOf(*records_[index]), item.rewrite, original,
-                                    slots_.HitsOf(index), request_.hit_lines.value_or(0));
+                                    DetailsOf(*records_[index]), item.rewrite, slots_.HitsOf(index),
+                                    request_.hit_lines.value_or(0));
     }
 
-    // Keeps the original of a worked-out rewrite and holds it for the next batch.
+    // Keeps the original of a worked-out rewrite and holds it for the next batch. `original`:
+    // the old bytes of a document a handler rewrote, for their checksum.
     std::int32_t Hold(std::size_t index, std::unique_ptr<RewriteBatch::Item> item,
                       std::string_view original, std::int32_t count) {
         {
@@ -297,8 +296,13 @@ class ReplaceWorker {
             }
         }
         if (restore_ != nullptr) {
-            if (const Status kept = restore_->KeepOriginal(item->rewrite, original, item->kept);
-                !kept.ok()) {
+            PreparedRewrite& rewrite = item->rewrite;
+            if (rewrite.old_checksum.empty()) {
+                rewrite.old_checksum = ContentChecksum(original);
+                rewrite.old_size = original.size();
+                rewrite.new_checksum = ContentChecksum(rewrite.content);
+            }
+            if (const Status kept = restore_->KeepOriginal(rewrite, item->kept); !kept.ok()) {
                 const std::string why = kept.number() == EAGAIN
                                             ? kept.description()
                                             : "no restore copy could be kept, so the file was "
@@ -386,8 +390,10 @@ class RewriteHolding final : public Holding {
         if (const Status flushed = batch_.Finish(); !flushed.ok()) {
             sink.Problem({RunKind::kReplace, ProblemKind::kFile, flushed});
         }
-        if (last_content_) {
-            if (Status kept = KeepLastRewrite(*last_content_); !kept.ok()) {
+        if (last_any_) {
+            const Status kept = last_file_.get() >= 0 ? KeepLastRewriteOf(last_file_.get())
+                                                      : KeepLastRewrite(last_content_);
+            if (!kept.ok()) {
                 sink.Problem({RunKind::kReplace, ProblemKind::kFile, kept});
             }
         }
@@ -412,7 +418,9 @@ class RewriteHolding final : public Holding {
                                                                       ": " + outcome.error));
         } else if (outcome.rewritten) {
             if (slots_.from_handler[index] == 0) {
+                last_any_ = true;
                 last_content_ = std::move(outcome.new_content);
+                last_file_ = std::move(outcome.new_file);
             }
             if (outcome.names > 1) {
                 // The new file takes this name only: hard links cannot be kept in step.
@@ -433,8 +441,11 @@ class RewriteHolding final : public Holding {
     std::vector<std::size_t> waiting_;
     std::chrono::steady_clock::time_point first_held_ = std::chrono::steady_clock::now();
     std::vector<std::int32_t> counts_after_;
-    // The last file rewritten, which may have been left empty.
-    std::optional<std::string> last_content_;
+    // The last text file rewritten (which may have been left empty): its new bytes, or the new
+    // file that holds them.
+    bool last_any_ = false;
+    std::string last_content_;
+    Fd last_file_;
     // The files a preview told of, by their real paths.
     std::unordered_set<std::string> told_;
 };

@@ -481,12 +481,6 @@ std::string RestoreOne(const std::string& point, const RestoreEntry& entry, int 
 
 }  // namespace
 
-std::string ContentChecksum(std::string_view bytes) {
-    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
-    hash.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    return hash.result().toHex().toStdString();
-}
-
 RestoreFolderGuard::RestoreFolderGuard(const std::string& base) {
     if (base.empty()) {
         return;
@@ -610,18 +604,18 @@ Status RestorePoint::AppendJournal(const std::string& line) {
 }
 
 std::string RestorePoint::EntryLine(std::uint64_t number, const std::string& target,
-                                    const struct stat& before, std::string_view original,
-                                    const std::string& new_checksum) {
+                                    const struct stat& before, const std::string& old_checksum,
+                                    std::uint64_t old_size, const std::string& new_checksum) {
     char numbers[160];
-    snprintf(numbers, sizeof numbers, "%llu\t%o\t%u\t%u",
-             static_cast<unsigned long long>(original.size()), before.st_mode & 07777,
-             static_cast<unsigned>(before.st_uid), static_cast<unsigned>(before.st_gid));
-    return "file\t" + std::to_string(number) + "\t" + Escaped(target) + "\t" +
-           ContentChecksum(original) + "\t" + new_checksum + "\t" + numbers + "\t" +
-           TimeText(before.st_atim) + "\t" + TimeText(before.st_mtim);
+    snprintf(numbers, sizeof numbers, "%llu\t%o\t%u\t%u", static_cast<unsigned long long>(old_size),
+             before.st_mode & 07777, static_cast<unsigned>(before.st_uid),
+             static_cast<unsigned>(before.st_gid));
+    return "file\t" + std::to_string(number) + "\t" + Escaped(target) + "\t" + old_checksum + "\t" +
+           new_checksum + "\t" + numbers + "\t" + TimeText(before.st_atim) + "\t" +
+           TimeText(before.st_mtim);
 }
 
-Status RestorePoint::KeepOriginal(PreparedRewrite& rewrite, std::string_view original, Kept& kept) {
+Status RestorePoint::KeepOriginal(PreparedRewrite& rewrite, Kept& kept) {
     kept.number = next_number_.fetch_add(1);
     const std::string name = CopyName(kept.number);
     // The open file itself, so what is kept is what was read whatever the path holds now.
@@ -637,7 +631,10 @@ Status RestorePoint::KeepOriginal(PreparedRewrite& rewrite, std::string_view ori
         if (copy.get() < 0) {
             return ErrnoStatus("cannot create " + CopyPath(folder_, kept.number), errno);
         }
-        if (ioctl(copy.get(), FICLONE, rewrite.input) != 0 && !WriteAll(copy.get(), original)) {
+        const std::uint64_t size = static_cast<std::uint64_t>(rewrite.before.st_size);
+        if (ioctl(copy.get(), FICLONE, rewrite.input) != 0 &&
+            (!CopyFileData(rewrite.input, 0, size, copy.get(), 0, HasHoles(rewrite.input)) ||
+             !EndFile(copy.get(), size))) {
             const Status failed =
                 ErrnoStatus("cannot write " + CopyPath(folder_, kept.number), errno);
             unlinkat(files_folder_, name.c_str(), 0);
@@ -655,8 +652,8 @@ Status RestorePoint::KeepOriginal(PreparedRewrite& rewrite, std::string_view ori
     if (linked) {
         rewrite.before.st_ctim = now.st_ctim;
     }
-    kept.line = EntryLine(kept.number, rewrite.target, rewrite.before, original,
-                          ContentChecksum(rewrite.content));
+    kept.line = EntryLine(kept.number, rewrite.target, rewrite.before, rewrite.old_checksum,
+                          rewrite.old_size, rewrite.new_checksum);
     return {};
 }
 
@@ -695,7 +692,8 @@ Status RestorePoint::KeepCopy(std::uint64_t number, const std::string& target,
     if (Status status = WriteCopy(number, original); !status.ok()) {
         return status;
     }
-    const std::string line = EntryLine(number, target, before, original, new_checksum);
+    const std::string line =
+        EntryLine(number, target, before, ContentChecksum(original), original.size(), new_checksum);
     if (Status status = AppendJournal(line); !status.ok()) {
         unlinkat(files_folder_, CopyName(number).c_str(), 0);
         return status;

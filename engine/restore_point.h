@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/content_replace.h"
+#include "engine/file_data.h"
 #include "util/status.h"
 
 namespace ferret {
@@ -36,9 +37,6 @@ namespace ferret {
 // than SHA-256 here, and a run hashes every rewritten file twice. Kept originals and journal
 // lines are on disk before the file they keep is replaced, so after a crash at any moment each
 // file is either as it was or has its copy.
-
-// BLAKE2b-256 of `bytes`, in lower-case hexadecimal.
-std::string ContentChecksum(std::string_view bytes);
 
 // How what is written is made durable: `file` flushes one file's data (fdatasync), `file_system`
 // a whole file system (syncfs). Both return 0 or -1 with errno set. A restore point and the
@@ -107,11 +105,12 @@ class RestorePoint {
         std::uint64_t number = 0;
         std::string line;  // the journal line, without the new file's name
     };
-    // Keeps the original of `rewrite` (the file as read, holding `original`) without flushing
-    // it: a hard link to the old file itself where the file system allows (a rewrite never
-    // writes to it), else a clone of it, else a copy. `rewrite.before` is brought up to date
-    // (a link changes the file's status time); a file changed since it was read is refused.
-    Status KeepOriginal(PreparedRewrite& rewrite, std::string_view original, Kept& kept);
+    // Keeps the original of `rewrite` (the file as read, its checksums worked out) without
+    // flushing it: a hard link to the old file itself where the file system allows (a rewrite
+    // never writes to it), else a clone of it, else a copy with its holes. `rewrite.before` is
+    // brought up to date (a link changes the file's status time); a file changed since it was
+    // read is refused.
+    Status KeepOriginal(PreparedRewrite& rewrite, Kept& kept);
     // Forgets a kept original whose rewrite was given up.
     void Drop(const Kept& kept);
     // The same after its journal line was recorded: the journal then says it was not rewritten,
@@ -146,8 +145,8 @@ class RestorePoint {
                     std::string_view original, const std::string& new_checksum);
     Status AppendJournal(const std::string& line);
     static std::string EntryLine(std::uint64_t number, const std::string& target,
-                                 const struct stat& before, std::string_view original,
-                                 const std::string& new_checksum);
+                                 const struct stat& before, const std::string& old_checksum,
+                                 std::uint64_t old_size, const std::string& new_checksum);
 
     const std::string folder_;
     const std::string id_;

@@ -60,7 +60,9 @@ class CommitPass {
             outcomes_[i].index = items_[i]->index;
             outcomes_[i].count = items_[i]->count;
             PreparedRewrite& rewrite = items_[i]->rewrite;
-            rewrite.temporary = NewTemporaryName(rewrite.folder, rewrite.name);
+            if (rewrite.temporary.empty()) {  // a new file written already may have its name
+                rewrite.temporary = NewTemporaryName(rewrite.folder, rewrite.name);
+            }
         }
     }
 
@@ -139,6 +141,7 @@ class CommitPass {
                 before_switch({rewrite.target, restore_ != nullptr ? restore_->Folder() : "",
                                items_[i]->kept.number, rewrite.temporary});
             }
+            Fd new_file(rewrite.written ? fcntl(rewrite.output.get(), F_DUPFD_CLOEXEC, 0) : -1);
             if (std::string error = SwitchIn(rewrite); !error.empty()) {
                 Fail(i, std::move(error));
                 continue;
@@ -146,6 +149,7 @@ class CommitPass {
             outcomes_[i].rewritten = true;
             outcomes_[i].names = rewrite.before.st_nlink;
             outcomes_[i].new_content = std::move(rewrite.content);
+            outcomes_[i].new_file = std::move(new_file);
         }
     }
 

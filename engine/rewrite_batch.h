@@ -41,8 +41,11 @@ class RewriteBatch {
         std::int32_t count = 0;  // kNotSearched when the file was left as it was
         std::string error;
         bool rewritten = false;
-        nlink_t names = 1;        // the names the file had
-        std::string new_content;  // when rewritten
+        nlink_t names = 1;  // the names the file had
+        // When rewritten: its new bytes, or the new file that holds them when they were
+        // written as the file was read.
+        std::string new_content;
+        Fd new_file;
     };
 
     // `restore` may be null (no way back is kept). Files are flushed as `restore` says

@@ -266,7 +266,10 @@ TEST_P(FailedFlush, LeavesEveryFileAsItWasAndTellsIt) {
                                      original),
                       "");
             item->rewrite.content = "new " + std::to_string(i);
-            ASSERT_TRUE(point->KeepOriginal(item->rewrite, original, item->kept).ok());
+            item->rewrite.old_checksum = ContentChecksum(original);
+            item->rewrite.old_size = original.size();
+            item->rewrite.new_checksum = ContentChecksum(item->rewrite.content);
+            ASSERT_TRUE(point->KeepOriginal(item->rewrite, item->kept).ok());
             batch.Add(std::move(item));
         }
         outcomes = batch.Commit();

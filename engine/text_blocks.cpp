@@ -44,6 +44,9 @@ bool TextBlocks::Next(std::size_t keep) {
         ended_ = true;
         return filled_ > 0;
     }
+    if (on_read_) {
+        on_read_(std::string_view(storage_.data() + filled_, got.bytes));
+    }
     new_from_ = filled_;
     filled_ += got.bytes;
     if (first_) {
@@ -67,6 +70,17 @@ std::size_t CompleteLines(const TextBlocks& blocks) {
     return last == nullptr
                ? 0
                : static_cast<std::size_t>(static_cast<const char*>(last) - text.data()) + 1;
+}
+
+LineSpan LineAround(std::string_view text, std::size_t at) {
+    const void* before = memrchr(text.data(), '\n', at);
+    const void* after = std::memchr(text.data() + at, '\n', text.size() - at);
+    return {before == nullptr
+                ? 0
+                : static_cast<std::size_t>(static_cast<const char*>(before) - text.data()) + 1,
+            after == nullptr
+                ? text.size()
+                : static_cast<std::size_t>(static_cast<const char*>(after) - text.data())};
 }
 
 std::size_t WholeCharactersEnd(std::string_view text) {

@@ -24,6 +24,9 @@ class TextBlocks {
     TextBlocks(const TextBlocks&) = delete;
     TextBlocks& operator=(const TextBlocks&) = delete;
 
+    // Gives every byte read, as it is read (its mark too), to `reader`.
+    void OnRead(std::function<void(std::string_view)> reader) { on_read_ = std::move(reader); }
+
     // Keeps the last `keep` bytes of text() and reads on. False when the file has nothing more
     // (nor kept), and when it cannot be read (failed()).
     bool Next(std::size_t keep);
@@ -49,11 +52,20 @@ class TextBlocks {
     bool ended_ = false;
     bool failed_ = false;
     ByteOrderMark mark_ = ByteOrderMark::kNone;
+    std::function<void(std::string_view)> on_read_;
 };
 
 // How many bytes of `blocks`' text end its complete lines: up to its last line feed, or all of it
 // at the file's end. Only the bytes read last are looked at: the rest ends no line.
 std::size_t CompleteLines(const TextBlocks& blocks);
+
+// The line of `text` that holds byte `at`: where it starts, and where its line feed (or the
+// text's end) is.
+struct LineSpan {
+    std::size_t start = 0;
+    std::size_t end = 0;
+};
+LineSpan LineAround(std::string_view text, std::size_t at);
 
 // How much of `text` holds whole UTF-8 characters: a character cut by the block's end is left
 // for the next block.

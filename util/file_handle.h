@@ -18,6 +18,13 @@ class Fd {
     ~Fd() { Reset(); }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            Reset(other.release());
+        }
+        return *this;
+    }
     int get() const { return fd_; }
     // Closes the descriptor held and holds `fd` instead.
     void Reset(int fd = -1) {

@@ -1,0 +1,197 @@
+#include "engine/file_data.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "util/file_handle.h"
+
+namespace ferret {
+namespace {
+
+constexpr std::size_t kHoleBlock = 4096;
+constexpr std::size_t kCopyBlock = 1 << 20;
+
+bool AllZero(const char* bytes, std::size_t size) {
+    static const char zeros[kHoleBlock] = {};
+    return std::memcmp(bytes, zeros, size) == 0;
+}
+
+// Copies [offset, offset + length) of `from` to `to` at `to_offset`: in the kernel, else
+// through a buffer.
+bool CopyData(int from, std::uint64_t offset, std::uint64_t length, int to,
+              std::uint64_t to_offset) {
+    loff_t in = static_cast<loff_t>(offset);
+    loff_t out = static_cast<loff_t>(to_offset);
+    std::uint64_t left = length;
+    while (left > 0) {
+        const ssize_t copied =
+            copy_file_range(from, &in, to, &out, std::min<std::uint64_t>(left, 1u << 30), 0);
+        if (copied > 0) {
+            left -= static_cast<std::uint64_t>(copied);
+            continue;
+        }
+        if (copied == 0) {
+            errno = EIO;  // the file ended early: it changed while it was copied
+            return false;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+            return false;
+        }
+        break;  // not in the kernel here: through a buffer
+    }
+    std::vector<char> buffer(left > 0 ? std::min<std::uint64_t>(left, kCopyBlock) : 0);
+    while (left > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        const ReadResult got =
+            ReadFullAt(from, buffer.data(), want, static_cast<std::uint64_t>(in));
+        if (got.failed() || got.bytes == 0) {
+            if (!got.failed()) {
+                errno = EIO;
+            }
+            return false;
+        }
+        for (std::size_t done = 0; done < got.bytes;) {
+            const ssize_t wrote = pwrite(to, buffer.data() + done, got.bytes - done, out);
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                return false;
+            }
+            done += static_cast<std::size_t>(wrote);
+            out += wrote;
+        }
+        in += static_cast<loff_t>(got.bytes);
+        left -= got.bytes;
+    }
+    return true;
+}
+
+}  // namespace
+
+struct ContentHash::State {
+    QCryptographicHash hash{QCryptographicHash::Blake2b_256};
+};
+
+ContentHash::ContentHash() : state_(new State) {}
+ContentHash::~ContentHash() = default;
+
+void ContentHash::Add(std::string_view bytes) {
+    state_->hash.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+std::string ContentHash::Hex() const {
+    return state_->hash.result().toHex().toStdString();
+}
+
+std::string ContentChecksum(std::string_view bytes) {
+    ContentHash hash;
+    hash.Add(bytes);
+    return hash.Hex();
+}
+
+bool HasHoles(int fd) {
+    struct stat info {};
+    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+           static_cast<std::uint64_t>(info.st_blocks) * 512 <
+               static_cast<std::uint64_t>(info.st_size);
+}
+
+bool CopyFileData(int from, std::uint64_t offset, std::uint64_t length, int to,
+                  std::uint64_t to_offset, bool keep_holes) {
+    if (!keep_holes) {
+        return CopyData(from, offset, length, to, to_offset);
+    }
+    // Only the parts with data are copied; what lies between stays a hole in `to`.
+    const std::uint64_t end = offset + length;
+    for (std::uint64_t at = offset; at < end;) {
+        const off_t data = lseek(from, static_cast<off_t>(at), SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO) {
+                return true;  // only a hole to the end
+            }
+            return CopyData(from, at, end - at, to, to_offset + (at - offset));
+        }
+        if (static_cast<std::uint64_t>(data) >= end) {
+            return true;
+        }
+        off_t hole = lseek(from, data, SEEK_HOLE);
+        if (hole < 0) {
+            hole = static_cast<off_t>(end);
+        }
+        const std::uint64_t stop = std::min<std::uint64_t>(static_cast<std::uint64_t>(hole), end);
+        const std::uint64_t start = static_cast<std::uint64_t>(data);
+        if (!CopyData(from, start, stop - start, to, to_offset + (start - offset))) {
+            return false;
+        }
+        at = stop;
+    }
+    return true;
+}
+
+bool EndFile(int fd, std::uint64_t size) {
+    return ftruncate(fd, static_cast<off_t>(size)) == 0;
+}
+
+bool NewFileWriter::Write(std::string_view bytes) {
+    const auto zero_block_at = [&](std::size_t at, std::uint64_t file_offset) {
+        return keep_holes_ && file_offset % kHoleBlock == 0 && bytes.size() - at >= kHoleBlock &&
+               AllZero(bytes.data() + at, kHoleBlock);
+    };
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        // Whole blocks of zeros are passed over, to stay holes.
+        if (zero_block_at(at, written_)) {
+            written_ += kHoleBlock;
+            at += kHoleBlock;
+            continue;
+        }
+        // The data up to the next block of zeros, written at once.
+        std::size_t end = at;
+        while (end < bytes.size() && (end == at || !zero_block_at(end, written_ + (end - at)))) {
+            const std::uint64_t offset = written_ + (end - at);
+            end += std::min<std::size_t>(kHoleBlock - static_cast<std::size_t>(offset % kHoleBlock),
+                                         bytes.size() - end);
+            if (!keep_holes_) {
+                end = bytes.size();
+            }
+        }
+        for (; at < end;) {
+            const ssize_t wrote =
+                pwrite(fd_, bytes.data() + at, end - at, static_cast<off_t>(written_));
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                if (wrote == 0) {
+                    errno = EIO;
+                }
+                return false;
+            }
+            written_ += static_cast<std::uint64_t>(wrote);
+            at += static_cast<std::size_t>(wrote);
+        }
+    }
+    return true;
+}
+
+bool NewFileWriter::Copy(int from, std::uint64_t offset, std::uint64_t length) {
+    if (!CopyFileData(from, offset, length, fd_, written_, keep_holes_)) {
+        return false;
+    }
+    written_ += length;
+    return true;
+}
+
+}  // namespace ferret
