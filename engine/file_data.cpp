@@ -144,54 +144,93 @@ bool EndFile(int fd, std::uint64_t size) {
     return ftruncate(fd, static_cast<off_t>(size)) == 0;
 }
 
-bool NewFileWriter::Write(std::string_view bytes) {
-    const auto zero_block_at = [&](std::size_t at, std::uint64_t file_offset) {
-        return keep_holes_ && file_offset % kHoleBlock == 0 && bytes.size() - at >= kHoleBlock &&
-               AllZero(bytes.data() + at, kHoleBlock);
-    };
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        // Whole blocks of zeros are passed over, to stay holes.
-        if (zero_block_at(at, written_)) {
-            written_ += kHoleBlock;
-            at += kHoleBlock;
+bool NewFileWriter::Put(std::string_view bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        const ssize_t wrote =
+            pwrite(fd_, bytes.data() + at, bytes.size() - at, static_cast<off_t>(written_));
+        if (wrote < 0 && errno == EINTR) {
             continue;
         }
-        // The data up to the next block of zeros, written at once.
-        std::size_t end = at;
-        while (end < bytes.size() && (end == at || !zero_block_at(end, written_ + (end - at)))) {
-            const std::uint64_t offset = written_ + (end - at);
-            end += std::min<std::size_t>(kHoleBlock - static_cast<std::size_t>(offset % kHoleBlock),
-                                         bytes.size() - end);
-            if (!keep_holes_) {
-                end = bytes.size();
+        if (wrote <= 0) {
+            if (wrote == 0) {
+                errno = EIO;
             }
+            return false;
         }
-        for (; at < end;) {
-            const ssize_t wrote =
-                pwrite(fd_, bytes.data() + at, end - at, static_cast<off_t>(written_));
-            if (wrote < 0 && errno == EINTR) {
-                continue;
-            }
-            if (wrote <= 0) {
-                if (wrote == 0) {
-                    errno = EIO;
-                }
-                return false;
-            }
-            written_ += static_cast<std::uint64_t>(wrote);
-            at += static_cast<std::size_t>(wrote);
-        }
+        written_ += static_cast<std::uint64_t>(wrote);
+        at += static_cast<std::size_t>(wrote);
     }
     return true;
 }
 
+bool NewFileWriter::PutBlock(std::string_view block) {
+    if (AllZero(block.data(), block.size())) {
+        written_ += block.size();
+        return true;
+    }
+    return Put(block);
+}
+
+bool NewFileWriter::Write(std::string_view bytes) {
+    if (!keep_holes_) {
+        return Put(bytes);
+    }
+    // Blocks are judged whole, however the bytes come: a block of zeros is left a hole.
+    if (!pending_.empty()) {
+        const std::size_t take = std::min(kHoleBlock - pending_.size(), bytes.size());
+        pending_.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+        if (pending_.size() < kHoleBlock) {
+            return true;
+        }
+        if (!PutBlock(pending_)) {
+            return false;
+        }
+        pending_.clear();
+    }
+    const std::size_t whole = bytes.size() / kHoleBlock * kHoleBlock;
+    for (std::size_t at = 0; at < whole;) {
+        if (AllZero(bytes.data() + at, kHoleBlock)) {
+            written_ += kHoleBlock;
+            at += kHoleBlock;
+            continue;
+        }
+        // The blocks of data up to the next block of zeros, written at once.
+        std::size_t end = at + kHoleBlock;
+        while (end < whole && !AllZero(bytes.data() + end, kHoleBlock)) {
+            end += kHoleBlock;
+        }
+        if (!Put(bytes.substr(at, end - at))) {
+            return false;
+        }
+        at = end;
+    }
+    pending_.assign(bytes.substr(whole));
+    return true;
+}
+
 bool NewFileWriter::Copy(int from, std::uint64_t offset, std::uint64_t length) {
+    if (!pending_.empty()) {
+        if (!Put(pending_)) {
+            return false;
+        }
+        pending_.clear();
+    }
     if (!CopyFileData(from, offset, length, fd_, written_, keep_holes_)) {
         return false;
     }
     written_ += length;
     return true;
+}
+
+bool NewFileWriter::Finish() {
+    if (!pending_.empty()) {
+        if (!PutBlock(pending_)) {
+            return false;
+        }
+        pending_.clear();
+    }
+    return EndFile(fd_, written_);
 }
 
 }  // namespace ferret

@@ -51,13 +51,19 @@ class NewFileWriter {
     // The part of `from` at [offset, offset + length), copied.
     bool Copy(int from, std::uint64_t offset, std::uint64_t length);
     // Ends the file at what was written.
-    bool Finish() { return EndFile(fd_, written_); }
-    std::uint64_t written() const { return written_; }
+    bool Finish();
+    std::uint64_t written() const { return written_ + pending_.size(); }
 
   private:
+    // Writes `bytes` at written_.
+    bool Put(std::string_view bytes);
+    // A whole block (or the last part of one): left out when it holds only zeros.
+    bool PutBlock(std::string_view block);
+
     const int fd_;
     const bool keep_holes_;
-    std::uint64_t written_ = 0;
+    std::uint64_t written_ = 0;  // bytes written or left as holes
+    std::string pending_;        // the start of a block not yet complete (with keep_holes)
 };
 
 }  // namespace ferret

@@ -440,7 +440,12 @@ std::string PutBackCopy(const RestoreEntry& entry, int files, const std::string&
     };
     std::string copied;
     std::uint64_t size = 0;
-    if (!StreamChecksum(copy.get(), rewrite.output.get(), block, copied, size)) {
+    // A copy with holes is copied with them, and what was written is checked.
+    const bool sparse = HasHoles(copy.get());
+    if (sparse ? !CopyFileData(copy.get(), 0, entry.size, rewrite.output.get(), 0, true) ||
+                     !EndFile(rewrite.output.get(), entry.size) ||
+                     !StreamChecksum(rewrite.output.get(), -1, block, copied, size)
+               : !StreamChecksum(copy.get(), rewrite.output.get(), block, copied, size)) {
         return abandon(std::string("its original cannot be copied back (") + strerror(errno) + ")");
     }
     if (size != entry.size || copied != entry.old_checksum) {
