@@ -963,7 +963,7 @@ class StreamedRewrite {
 
     // Every byte of the file as it is read, for its checksum.
     void OldBytes(std::string_view bytes) {
-        old_hash_.Add(bytes);
+        checksums_.Add(kOld, bytes);
         old_size_ += bytes.size();
     }
 
@@ -975,7 +975,7 @@ class StreamedRewrite {
         mark_bytes_ = blocks.mark() == ByteOrderMark::kUtf8 ? 3 : 0;
         sparse_ = HasHoles(Input());
         if (rewrite_.want_checksums) {
-            new_hash_.Add(std::string_view("\xEF\xBB\xBF", mark_bytes_));
+            checksums_.Add(kNew, std::string_view("\xEF\xBB\xBF", mark_bytes_));
         }
         if (hits_ != nullptr && (blocks.mark() != ByteOrderMark::kNone ||
                                  blocks.text().find('\0') == std::string_view::npos)) {
@@ -1084,7 +1084,7 @@ class StreamedRewrite {
             return Status::Error(errno, ErrnoText("cannot write the new content", errno));
         }
         if (rewrite_.want_checksums) {
-            new_hash_.Add(out_);
+            checksums_.Add(kNew, out_);
         }
         if (lines_) {
             lines_->Feed(out_);
@@ -1130,9 +1130,9 @@ class StreamedRewrite {
         }
         rewrite_.written = true;
         if (rewrite_.want_checksums) {
-            rewrite_.old_checksum = old_hash_.Hex();
+            rewrite_.old_checksum = checksums_.Hex(kOld);
             rewrite_.old_size = old_size_;
-            rewrite_.new_checksum = new_hash_.Hex();
+            rewrite_.new_checksum = checksums_.Hex(kNew);
         }
         result.rewritten = true;
         return result;
@@ -1155,8 +1155,9 @@ class StreamedRewrite {
     std::uint64_t new_size_ = 0;   // of the new text so far
     std::optional<NewFileWriter> writer_;
     std::optional<HitLineBuilder> lines_;
-    ContentHash old_hash_;
-    ContentHash new_hash_;
+    static constexpr int kOld = 0;
+    static constexpr int kNew = 1;
+    ChecksumPair checksums_;
     std::uint64_t old_size_ = 0;
 };
 

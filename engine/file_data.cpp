@@ -7,7 +7,11 @@
 
 #include <QCryptographicHash>
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "util/file_handle.h"
@@ -93,6 +97,84 @@ void ContentHash::Add(std::string_view bytes) {
 
 std::string ContentHash::Hex() const {
     return state_->hash.result().toHex().toStdString();
+}
+
+struct ChecksumPair::Shared {
+    static constexpr std::size_t kMostHeld = 8 << 20;
+    static constexpr std::size_t kInline = 1 << 20;
+
+    void Work() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return !queue.empty() || ending; });
+            if (queue.empty()) {
+                return;
+            }
+            auto [which, bytes] = std::move(queue.front());
+            queue.pop_front();
+            lock.unlock();
+            hashes[which].Add(bytes);
+            lock.lock();
+            held -= bytes.size();
+            changed.notify_all();
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::pair<int, std::string>> queue;  // protected by mutex
+    std::size_t held = 0;                           // protected by mutex
+    bool ending = false;                            // protected by mutex
+    ContentHash hashes[2];  // each touched by the worker alone while it runs
+    std::thread worker;
+    std::size_t inline_bytes = 0;  // hashed by the caller, before the worker started
+};
+
+ChecksumPair::ChecksumPair() : shared_(new Shared) {}
+
+ChecksumPair::~ChecksumPair() {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->ending = true;
+        shared_->changed.notify_all();
+    }
+    if (shared_->worker.joinable()) {
+        shared_->worker.join();
+    }
+}
+
+void ChecksumPair::Add(int which, std::string_view bytes) {
+    if (bytes.empty()) {
+        return;
+    }
+    Shared& shared = *shared_;
+    // Most files are small: a thread of their own would cost more than their checksums.
+    if (!shared.worker.joinable() && shared.inline_bytes + bytes.size() <= Shared::kInline) {
+        shared.inline_bytes += bytes.size();
+        shared.hashes[which].Add(bytes);
+        return;
+    }
+    std::unique_lock lock(shared.mutex);
+    if (!shared.worker.joinable()) {
+        shared.worker = std::thread([&shared] { shared.Work(); });
+    }
+    shared.changed.wait(lock, [&] { return shared.held < Shared::kMostHeld; });
+    shared.queue.emplace_back(which, std::string(bytes));
+    shared.held += bytes.size();
+    shared.changed.notify_all();
+}
+
+std::string ChecksumPair::Hex(int which) {
+    Shared& shared = *shared_;
+    {
+        std::lock_guard lock(shared.mutex);
+        shared.ending = true;
+        shared.changed.notify_all();
+    }
+    if (shared.worker.joinable()) {
+        shared.worker.join();
+    }
+    return shared.hashes[which].Hex();
 }
 
 std::string ContentChecksum(std::string_view bytes) {

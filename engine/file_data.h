@@ -24,6 +24,26 @@ class ContentHash {
     std::unique_ptr<State> state_;
 };
 
+// Two ContentHash checksums (of a file's old and new bytes, say) worked out on a thread of their
+// own while the bytes come, a few megabytes of them held at most: hashing costs more than
+// reading and writing them.
+class ChecksumPair {
+  public:
+    ChecksumPair();
+    ~ChecksumPair();
+    ChecksumPair(const ChecksumPair&) = delete;
+    ChecksumPair& operator=(const ChecksumPair&) = delete;
+
+    // More bytes for checksum `which` (0 or 1); they are copied.
+    void Add(int which, std::string_view bytes);
+    // Waits until every byte given is hashed; checksum `which`.
+    std::string Hex(int which);
+
+  private:
+    struct Shared;
+    std::unique_ptr<Shared> shared_;
+};
+
 // BLAKE2b-256 of `bytes`, in lower-case hexadecimal.
 std::string ContentChecksum(std::string_view bytes);
 
