@@ -44,16 +44,16 @@ row() {  # CASE "F_S F_KB" "P_S P_KB" PEER
     printf '%-28s %8s %9s %8s %9s %7s  %s\n' "$1" "$fs" "$((fk / 1024))" "$ps" "$((pk / 1024))" \
         "$(awk -v a="$fs" -v b="$ps" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')" "$4"
 }
-ferret_search() { "$ferret" -p "$work/tree" -k "*.txt" -s "$@" -e:search -l "$work/report.txt" -x; }
+search=("$ferret" -p "$work/tree" -k "*.txt" -e:search -l "$work/report.txt" -x -s)
 
 cat "$work/tree/big.txt" >/dev/null
 echo "file: $(($(stat -c %s "$work/tree/big.txt") >> 20)) MB"
 printf '%-28s %8s %9s %8s %9s %7s  %s\n' case "ferret s" "ferret MB" "peer s" "peer MB" ratio peer
-row "search PATH_MAX" "$(median_of "$runs" ferret_search PATH_MAX)" \
+row "search PATH_MAX" "$(median_of "$runs" "${search[@]}" PATH_MAX)" \
     "$(median_of "$runs" rg --no-mmap -c -F PATH_MAX "$work/tree/big.txt")" "rg -c -F"
-row "search [A-Z]+_MAX\\b" "$(median_of "$runs" ferret_search '[A-Z]+_MAX\b' -rx)" \
+row "search [A-Z]+_MAX\\b" "$(median_of "$runs" "${search[@]}" '[A-Z]+_MAX\b' -rx)" \
     "$(median_of "$runs" rg --no-mmap -c '[A-Z]+_MAX\b' "$work/tree/big.txt")" "rg -c"
-row "search MAX\\s*\\n\\s*# (lines)" "$(median_of "$runs" ferret_search 'MAX\s*\n\s*#' -rx)" \
+row "search MAX\\s*\\n\\s*# (lines)" "$(median_of "$runs" "${search[@]}" 'MAX\s*\n\s*#' -rx)" \
     "$(median_of "$runs" rg --no-mmap -U -c 'MAX\s*\n\s*#' "$work/tree/big.txt")" "rg -U -c"
 row "-hits return" \
     "$(median_of "$runs" "$ferret" -p "$work/tree" -k "*.txt" -s return -e:search -hits - -x)" \

@@ -969,9 +969,8 @@ class StreamedRewrite {
 
     // `blocks` holds the file's first block. With `lines` (a pattern that stays within lines)
     // the pattern runs only on the lines that hold the text every match holds, a block of whole
-    // lines at a time; nothing is returned when a line is too long for that (the file is then to
-    // be read again without `lines`). Otherwise a window at a time.
-    std::optional<RewriteResult> Run(TextBlocks& blocks, const PatternShortcut* lines) {
+    // lines at a time; otherwise, and from a line too long to hold on, a window at a time.
+    RewriteResult Run(TextBlocks& blocks, const PatternShortcut* lines) {
         mark_bytes_ = blocks.mark() == ByteOrderMark::kUtf8 ? 3 : 0;
         sparse_ = HasHoles(Input());
         if (rewrite_.want_checksums) {
@@ -981,19 +980,9 @@ class StreamedRewrite {
                                  blocks.text().find('\0') == std::string_view::npos)) {
             lines_.emplace(context_, hits_->lines);
         }
-        const Status status =
-            lines != nullptr
-                ? ByLines(blocks, *lines)
-                : ForEachWindow(blocks, pattern_.LookBehind(), kLongestMatch,
-                                [this](std::string_view window, std::size_t from, bool starts_text,
-                                       bool at_end, std::size_t& resume) {
-                                    return Step(window, from, starts_text, at_end, resume);
-                                });
+        const Status status = lines != nullptr ? ByLines(blocks, *lines) : InWindows(blocks);
         if (!status.ok() || blocks.failed()) {
             DropNewFile(rewrite_);
-            if (status.number() == kLongLine) {
-                return std::nullopt;
-            }
             return Failed(blocks.failed() ? ErrnoText("cannot read the file", EIO)
                                           : status.description());
         }
@@ -1004,16 +993,20 @@ class StreamedRewrite {
     int Input() const { return rewrite_.input >= 0 ? rewrite_.input : file_.input.get(); }
 
   private:
-    // A line longer than this is not held whole: the file is matched a window at a time.
-    static constexpr std::size_t kLongestLine = 1 << 20;
-    static constexpr int kLongLine = -2;  // no error number: only this class gives it
+    Status InWindows(TextBlocks& blocks) {
+        return ForEachWindow(blocks, pattern_.LookBehind(), kLongestMatch,
+                             [this](std::string_view window, std::size_t from, bool starts_text,
+                                    bool at_end, std::size_t& resume) {
+                                 return Step(window, from, starts_text, at_end, resume);
+                             });
+    }
 
     Status ByLines(TextBlocks& blocks, const PatternShortcut& shortcut) {
         std::size_t keep = 0;
         for (bool first = true; first || blocks.Next(keep); first = false) {
             const std::size_t complete = CompleteLines(blocks);
             if (complete == 0 && blocks.text().size() > kLongestLine) {
-                return Status::Error(kLongLine, "a long line");
+                return InWindows(blocks);  // from the start of the long line on
             }
             const std::string_view text = blocks.text().substr(0, complete);
             out_.clear();
@@ -1205,34 +1198,20 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
         return {};  // the pattern cannot match
     }
     const RegExp::Replacement with(pattern, replacement);
-    const PatternShortcut* by_lines =
-        shortcut != nullptr && shortcut->within_lines ? shortcut : nullptr;
-    for (;;) {
-        StreamedRewrite streamed(place, file, pattern, with, rewrite, hits, context);
-        TextBlocks blocks(streamed.Input());
-        if (rewrite.want_checksums) {
-            blocks.OnRead([&streamed](std::string_view bytes) { streamed.OldBytes(bytes); });
-        }
-        if (!blocks.Next(0) && blocks.failed()) {
-            return Failed(ErrnoText("cannot read the file", errno));
-        }
-        const ByteOrderMark mark = blocks.mark();
-        if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE ||
-            with.NeedsWholeText()) {
-            return RewriteWhole(place, file, pattern, replacement, rewrite, hits, context);
-        }
-        if (std::optional<RewriteResult> result = streamed.Run(blocks, by_lines)) {
-            return std::move(*result);
-        }
-        // A line too long to hold: again, a window at a time.
-        by_lines = nullptr;
-        if (hits != nullptr) {
-            *hits = {};
-        }
-        if (lseek(streamed.Input(), 0, SEEK_SET) != 0) {
-            return Failed(ErrnoText("cannot read the file again", errno));
-        }
+    StreamedRewrite streamed(place, file, pattern, with, rewrite, hits, context);
+    TextBlocks blocks(file.input.get());
+    if (rewrite.want_checksums) {
+        blocks.OnRead([&streamed](std::string_view bytes) { streamed.OldBytes(bytes); });
     }
+    if (!blocks.Next(0) && blocks.failed()) {
+        return Failed(ErrnoText("cannot read the file", errno));
+    }
+    const ByteOrderMark mark = blocks.mark();
+    if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE ||
+        with.NeedsWholeText()) {
+        return RewriteWhole(place, file, pattern, replacement, rewrite, hits, context);
+    }
+    return streamed.Run(blocks, shortcut != nullptr && shortcut->within_lines ? shortcut : nullptr);
 }
 RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
                              const DetailsSink& details, FileHits* hits, int context,

@@ -329,32 +329,6 @@ Status CountPattern(std::string_view text, const RegExp& pattern, const PatternS
 
 namespace {
 
-enum class ByLines { kDone, kCannotRead, kUtf16 };
-
-// Counts a pattern that stays within lines a block of whole lines at a time, so a large file
-// needs no room of its own. A UTF-16 file is left to the caller (kUtf16), to be decoded whole.
-ByLines CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& shortcut,
-                            std::int64_t& count, Status& status) {
-    TextBlocks blocks(fd);
-    count = 0;
-    std::size_t keep = 0;
-    while (blocks.Next(keep)) {
-        if (blocks.mark() == ByteOrderMark::kUtf16LE || blocks.mark() == ByteOrderMark::kUtf16BE) {
-            return ByLines::kUtf16;
-        }
-        const std::size_t complete = CompleteLines(blocks);
-        std::int64_t in_block = 0;
-        status = CountPattern(blocks.text().substr(0, complete), pattern, &shortcut, in_block,
-                              blocks.offset() == 0);
-        if (!status.ok()) {
-            return ByLines::kDone;
-        }
-        count += in_block;
-        keep = blocks.text().size() - complete;
-    }
-    return blocks.failed() ? ByLines::kCannotRead : ByLines::kDone;
-}
-
 // Where the hits of a search are put: into hit lines, or only counted (a binary file).
 struct HitTaker {
     HitLineBuilder* lines;     // null: only counted
@@ -399,6 +373,39 @@ Status PatternHitsInWindows(TextBlocks& blocks, const RegExp& pattern, HitTaker&
                 resume);
         },
         [&](std::string_view text) { taker.Passed(text); });
+}
+
+enum class ByLines { kDone, kCannotRead, kUtf16 };
+
+// Counts a pattern that stays within lines a block of whole lines at a time, so a large file
+// needs no room of its own. A UTF-16 file is left to the caller (kUtf16), to be decoded whole.
+ByLines CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& shortcut,
+                            std::int64_t& count, Status& status) {
+    TextBlocks blocks(fd);
+    count = 0;
+    std::size_t keep = 0;
+    while (blocks.Next(keep)) {
+        if (blocks.mark() == ByteOrderMark::kUtf16LE || blocks.mark() == ByteOrderMark::kUtf16BE) {
+            return ByLines::kUtf16;
+        }
+        const std::size_t complete = CompleteLines(blocks);
+        if (complete == 0 && blocks.text().size() > kLongestLine) {
+            // From the start of a line too long to hold on, a window at a time.
+            HitTaker taker{nullptr};
+            status = PatternHitsInWindows(blocks, pattern, taker);
+            count += static_cast<std::int64_t>(std::min<std::uint64_t>(taker.count, INT64_MAX));
+            return blocks.failed() ? ByLines::kCannotRead : ByLines::kDone;
+        }
+        std::int64_t in_block = 0;
+        status = CountPattern(blocks.text().substr(0, complete), pattern, &shortcut, in_block,
+                              blocks.offset() == 0);
+        if (!status.ok()) {
+            return ByLines::kDone;
+        }
+        count += in_block;
+        keep = blocks.text().size() - complete;
+    }
+    return blocks.failed() ? ByLines::kCannotRead : ByLines::kDone;
 }
 
 bool IsUtf16(ByteOrderMark mark) {
@@ -548,6 +555,9 @@ Status PatternHitsByLines(TextBlocks& blocks, const RegExp& pattern,
     while (!taker.left && (first || blocks.Next(keep))) {
         first = false;
         const std::size_t complete = CompleteLines(blocks);
+        if (complete == 0 && blocks.text().size() > kLongestLine) {
+            return PatternHitsInWindows(blocks, pattern, taker);  // from the long line on
+        }
         const std::string_view text = blocks.text().substr(0, complete);
         for (std::size_t hit = shortcut.required.Find(text.data(), text.size(), 0);
              hit != std::string_view::npos;) {

@@ -7,6 +7,9 @@
 
 #include <string>
 
+#include "engine/content_replace.h"
+#include "engine/content_search.h"
+#include "engine/regex.h"
 #include "engine/restore_point.h"
 #include "engine/run.h"
 #include "testsupport/limited.h"
@@ -191,6 +194,55 @@ TEST(LargeFile, ASparseFileKeepsItsHoles) {
     char end[20] = {};
     ASSERT_EQ(pread(file.get(), end, sizeof end, kHole), 20);
     EXPECT_EQ(std::string(end, 20), "a needle at the end\n");
+}
+
+// A pattern that stays within lines is run line by line, but a line too long to hold is matched
+// a window at a time from its start on: the count, the hit lines and the replace are those of
+// the whole text.
+TEST(LargeFile, ALineTooLongToHoldIsMatchedInWindows) {
+    const TempDir dir;
+    std::string text;
+    for (int i = 0; i < 2000; ++i) {
+        text += "short needle1 line " + std::to_string(i) + "\n";
+    }
+    for (int i = 0; text.size() < (std::size_t{5} << 20); ++i) {
+        text += i % 1000 == 0 ? "neeedle" + std::to_string(i % 10) + " " : "some words ";
+    }
+    text += "\nend needle2\nlast needle3";
+    dir.WriteFile("long.txt", text);
+    RegExp pattern;
+    ASSERT_TRUE(pattern.Compile("ne+dle\\d", false).ok());
+    const auto shortcut = MakePatternShortcut("ne+dle\\d", false);
+    ASSERT_NE(shortcut, nullptr);
+    ASSERT_TRUE(shortcut->within_lines);
+
+    std::vector<RegexMatch> matches;
+    ASSERT_TRUE(pattern.Execute(text, matches).ok());
+    std::vector<std::size_t> starts;
+    for (const RegexMatch& match : matches) {
+        starts.push_back(match.first_index);
+    }
+    EXPECT_EQ(SearchFilePattern(dir.Path("long.txt"), pattern, shortcut.get()),
+              static_cast<std::int32_t>(matches.size()));
+    FileHits hits;
+    EXPECT_EQ(SearchFileHitLines(AT_FDCWD, dir.Path("long.txt"), PlainMatcher("x", false), &pattern,
+                                 shortcut.get(), 1, {}, hits),
+              static_cast<std::int32_t>(matches.size()));
+    const std::vector<HitLine> whole = LinesOfHits(text, starts, 1);
+    ASSERT_EQ(hits.lines.size(), whole.size());
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        EXPECT_EQ(hits.lines[i].number, whole[i].number) << i;
+        EXPECT_EQ(hits.lines[i].column, whole[i].column) << i;
+        EXPECT_EQ(hits.lines[i].hits, whole[i].hits) << i;
+        EXPECT_EQ(hits.lines[i].text, whole[i].text) << i;
+    }
+
+    std::string replaced;
+    std::int64_t count = 0;
+    ASSERT_TRUE(pattern.Replace(text, "<$&>", true, replaced, count).ok());
+    EXPECT_EQ(ReplaceFilePattern(dir.Path("long.txt"), pattern, "<$&>", shortcut.get()).count,
+              count);
+    EXPECT_TRUE(dir.ReadFile("long.txt") == replaced);
 }
 
 }  // namespace

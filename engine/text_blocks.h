@@ -55,6 +55,10 @@ class TextBlocks {
     std::function<void(std::string_view)> on_read_;
 };
 
+// A line longer than this is not held whole to be matched by itself: from such a line on, a
+// file is matched a window at a time (ForEachWindow).
+inline constexpr std::size_t kLongestLine = 1 << 20;
+
 // How many bytes of `blocks`' text end its complete lines: up to its last line feed, or all of it
 // at the file's end. Only the bytes read last are looked at: the rest ends no line.
 std::size_t CompleteLines(const TextBlocks& blocks);
