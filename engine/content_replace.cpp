@@ -396,8 +396,10 @@ Status KeepLastRewriteOf(int file) {
     const bool copied = ioctl(output.get(), FICLONE, file) == 0 ||
                         (CopyFileData(file, 0, size, output.get(), 0, HasHoles(file)) &&
                          EndFile(output.get(), size));
-    // rename() replaces a link at the target rather than writing where it points.
-    if (!copied || fdatasync(output.get()) != 0 || rename(temporary.c_str(), target.c_str()) != 0) {
+    // Not flushed: a copy for the user's convenience, as large as the file, need not wait for
+    // the disk as the rewritten file did. rename() replaces a link at the target rather than
+    // writing where it points.
+    if (!copied || rename(temporary.c_str(), target.c_str()) != 0) {
         const int error = errno;
         unlink(temporary.c_str());
         return Status::Error(error, ErrnoText("cannot write " + target, error));
