@@ -7,8 +7,8 @@
 namespace ferret {
 namespace {
 
-constexpr const char* kValueSwitches[] = {"-p", "-k",      "-l",    "-s",
-                                          "-r", "-config", "-hits", "-diff"};
+constexpr const char* kValueSwitches[] = {"-p",      "-k",    "-l",    "-s",   "-r",
+                                          "-config", "-hits", "-diff", "-json"};
 
 bool IsValueSwitch(const std::string& argument) {
     for (const char* name : kValueSwitches) {
@@ -174,6 +174,7 @@ void CommandLine::ProcessCommandLine() {
         file_mask_ = GetSwitchValue("k", ' ');
         log_path_ = GetSwitchValue("l", ' ');
         hits_path_ = GetSwitchValue("hits", ' ');
+        json_path_ = GetSwitchValue("json", ' ');
         diff_path_ = GetSwitchValue("diff", ' ');
         search_string_ = GetSwitchValue("s", ' ');
         replace_string_ = GetSwitchValue("r", ' ');

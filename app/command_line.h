@@ -38,6 +38,8 @@ class CommandLine {
     const std::string& LogPath() const { return log_path_; }
     // "-hits": where the hit lines go ("-" for standard output).
     const std::string& HitsPath() const { return hits_path_; }
+    // "-json": where the hits go as JSON Lines ("-" for standard output).
+    const std::string& JsonPath() const { return json_path_; }
     // "-diff": where a replace run's changes go as a patch, the files left as they are ("-" for
     // standard output).
     const std::string& DiffPath() const { return diff_path_; }
@@ -76,6 +78,7 @@ class CommandLine {
     std::string start_path_;
     std::string log_path_;
     std::string hits_path_;
+    std::string json_path_;
     std::string diff_path_;
     std::string config_file_;
     std::string search_string_;

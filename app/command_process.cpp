@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <QByteArray>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include "settings/error_log.h"
 #include "settings/search_config.h"
 #include "util/app_paths.h"
+#include "util/text_encoding.h"
 
 namespace ferret {
 namespace {
@@ -202,6 +205,105 @@ class HitLineOutput : public RunOutput {
     std::size_t documents_ = 0;
 };
 
+// Appends `"key":"value"` for a text of the run, or, when it is not UTF-8 (a name from disk may be
+// any bytes), `"key_bytes":"BASE64"` as ripgrep's --json does, so no byte is lost or altered.
+void AppendJsonText(std::string& out, std::string_view key, std::string_view value) {
+    out += '"';
+    out += key;
+    if (!IsValidUtf8(value)) {
+        out += "_bytes\":\"";
+        out +=
+            QByteArray(value.data(), static_cast<qsizetype>(value.size())).toBase64().toStdString();
+        out += '"';
+        return;
+    }
+    out += "\":\"";
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+// An unattended run's hits as JSON Lines, in the spirit of `rg --json`: one object per hit as
+// it is found, {"type":"hit","path":…,"line":N,"column":C,"start":S,"end":E,"text":…} (bytes
+// in the line, as -hits counts them; the text cut as -hits cuts it), then one per file with
+// hits or a problem, {"type":"file","path":…,"hits":N} or {…,"problem":…}, and a summary.
+class JsonOutput : public RunOutput {
+  public:
+    using RunOutput::RunOutput;
+
+    void Take(const FileRecord& file, const FileHits& hits) {
+        const std::string path = file.FullPath();
+        for (const HitLine& line : hits.lines) {
+            if (line.hits == 0 || line.number == 0) {
+                continue;  // context, or a document's place
+            }
+            if (line.spans.empty()) {  // a decoded file's lines know their first hit only
+                Hit(path, line, static_cast<std::uint64_t>(line.column - 1), std::nullopt);
+            }
+            for (const HitLine::Span& span : line.spans) {
+                Hit(path, line, span.start, span.end);
+            }
+        }
+        Flush();
+    }
+
+    // The files with hits or problems, and the totals, once the run is done.
+    void Files(const RunDriver& driver) {
+        std::int64_t files = 0;
+        std::int64_t total = 0;
+        if (const std::shared_ptr<FileRecords>& records = driver.Results()) {
+            for (const FileRecord& record : *records) {
+                ++files;
+                if (record.ItemsFound() > 0) {
+                    total += record.ItemsFound();
+                    Text() += "{\"type\":\"file\",";
+                    AppendJsonText(Text(), "path", record.FullPath());
+                    Text() += ",\"hits\":" + std::to_string(record.ItemsFound()) + "}\n";
+                }
+            }
+        }
+        for (const RunDriver::FileProblem& problem : driver.FileProblems()) {
+            Text() += "{\"type\":\"file\",";
+            AppendJsonText(Text(), "path", problem.path);
+            Text() += ',';
+            AppendJsonText(Text(), "problem", problem.text);
+            Text() += "}\n";
+        }
+        Text() += "{\"type\":\"summary\",\"files\":" + std::to_string(files) +
+                  ",\"files_with_hits\":" + std::to_string(driver.FilesWithHits()) +
+                  ",\"hits\":" + std::to_string(total) +
+                  ",\"problems\":" + std::to_string(driver.FileProblems().size()) + "}\n";
+        Flush();
+    }
+
+  private:
+    void Hit(const std::string& path, const HitLine& line, std::uint64_t start,
+             std::optional<std::uint64_t> end) {
+        std::string& out = Text();
+        out += "{\"type\":\"hit\",";
+        AppendJsonText(out, "path", path);
+        out += ",\"line\":" + std::to_string(line.number) +
+               ",\"column\":" + std::to_string(start + 1) + ",\"start\":" + std::to_string(start);
+        if (end) {
+            out += ",\"end\":" + std::to_string(*end);
+        }
+        out += ',';
+        AppendJsonText(out, "text", line.text);
+        out += "}\n";
+    }
+};
+
 // A replace run's changes as a patch for `patch -p0` and `git apply -p0` run in the start
 // folder: each file's path under it, and for files a text patch cannot carry (UTF-16, NUL bytes,
 // documents and spreadsheets) the line diff gives binary files.
@@ -372,8 +474,20 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
         std::optional<HitLineOutput> hit_lines;
         if (!line.HitsPath().empty() && wants_run) {
             hit_lines.emplace(line.HitsPath());
-            order.hit_lines = [&hit_lines](const FileRecord& file, const FileHits& hits) {
-                hit_lines->Take(file, hits);
+        }
+        std::optional<JsonOutput> json;
+        if (!line.JsonPath().empty() && wants_run) {
+            json.emplace(line.JsonPath());
+            order.hit_spans = true;
+        }
+        if (hit_lines || json) {
+            order.hit_lines = [&hit_lines, &json](const FileRecord& file, const FileHits& hits) {
+                if (hit_lines) {
+                    hit_lines->Take(file, hits);
+                }
+                if (json) {
+                    json->Take(file, hits);
+                }
             };
         }
         // A report file holds the summary with every file, whatever the user's own report type:
@@ -385,10 +499,11 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
             order.report = ReportType::kSummaryWithFileList;
         }
         // With hit lines or a patch on standard output, the run's own lines go to standard error.
-        std::FILE* const told =
-            (hit_lines && hit_lines->ToStandardOutput()) || (diff && diff->ToStandardOutput())
-                ? stderr
-                : stdout;
+        std::FILE* const told = (hit_lines && hit_lines->ToStandardOutput()) ||
+                                        (diff && diff->ToStandardOutput()) ||
+                                        (json && json->ToStandardOutput())
+                                    ? stderr
+                                    : stdout;
         if (line.ProcessType() == "search") {
             order.kind = RunKind::kSearch;
             driver.StartProcess(std::move(order));
@@ -408,6 +523,10 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
         }
         FinishOutput(diff, view, "the changes", line.DiffPath(), status);
         FinishOutput(hit_lines, view, "the hit lines", line.HitsPath(), status);
+        if (json) {
+            json->Files(driver);
+        }
+        FinishOutput(json, view, "the hits as JSON", line.JsonPath(), status);
         if (report_file) {
             WriteReport(line, driver, view, status);
         }

@@ -182,5 +182,65 @@ TEST(HitLinesFile, LinesAndColumnsAreTheEditorsOwn) {
     EXPECT_EQ(landed, ours.size());
 }
 
+// -json writes each hit as a JSON object (a name that is not UTF-8 as base64), then each file
+// with hits and a summary: parsed by Python's json, its places are the -hits places, its
+// counts add up, and a binary file's hits are counted though not listed.
+TEST(HitLinesFile, JsonLinesHoldEveryHit) {
+    const std::string python = FindProgram("python3");
+    if (python.empty()) {
+        GTEST_SKIP() << "python3 is not installed";
+    }
+    const TempDir dir;
+    dir.WriteFile("tree/plain.txt", "one x\nno\r\nx and x\n");
+    dir.WriteFile("tree/odd\xff.txt", "Gr\xc3\xbc\xc3\x9f x \"quoted\" \\ x\n");
+    dir.WriteFile("tree/data.bin.txt", std::string("x\0x", 3));
+    const std::string tree = dir.Path("tree");
+    const ProgramResult json = Ferret({"-p", tree, "-k", "*.txt", "-s", "x", "-e:search", "-json",
+                                       dir.Path("hits.json"), "-hits", dir.Path("hits.txt"), "-x"});
+    ASSERT_EQ(json.exit_code, 0) << json.err;
+    dir.WriteFile("read.py", R"(import base64, json, sys
+hits, files, firsts = 0, 0, {}
+summary = None
+for text in open(sys.argv[1], encoding="utf-8"):
+    item = json.loads(text)
+    if item["type"] != "summary":
+        path = item.get("path") or base64.b64decode(item["path_bytes"]).decode("latin-1")
+    if item["type"] == "hit":
+        hits += 1
+        assert item["end"] - item["start"] == 1, item
+        key = (path, item["line"])
+        firsts[key] = min(firsts.get(key, 10**9), item["column"])
+    elif item["type"] == "file":
+        files += item["hits"]
+    else:
+        summary = item
+for (path, line), column in sorted(firsts.items()):
+    print("%s:%d:%d:" % (path, line, column))
+print("hits %d files %d summary %d %d" % (hits, files, summary["hits"], summary["files_with_hits"]))
+)");
+    const ProgramResult read = RunProgram(python, {dir.Path("read.py"), dir.Path("hits.json")});
+    ASSERT_EQ(read.exit_code, 0) << read.err;
+    // The binary file's two hits are in its file object and the summary, not listed as hits.
+    EXPECT_NE(read.out.find("hits 5 files 7 summary 7 3"), std::string::npos) << read.out;
+    std::string places;
+    for (const std::string& line : LinesOf(read.out)) {
+        if (line.rfind("hits ", 0) != 0) {
+            places += line + "\n";
+        }
+    }
+    // The odd name as Latin-1 in Python; as its bytes in -hits, quoted there.
+    const std::set<Place> from_json = Places(places);
+    std::set<Place> from_hits;
+    for (const Place& place : Places(dir.ReadFile("hits.txt"))) {
+        std::string path = std::get<0>(place);
+        if (path.find("odd") != std::string::npos) {
+            path = dir.Path("tree/odd\xc3\xbf.txt");
+        }
+        from_hits.insert({path, std::get<1>(place), std::get<2>(place)});
+    }
+    EXPECT_EQ(from_json.size(), 3u);
+    EXPECT_EQ(from_json, from_hits);
+}
+
 }  // namespace
 }  // namespace ferret

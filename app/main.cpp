@@ -62,6 +62,11 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
                    output. Lines end at LF; COLUMN is the 1-based byte offset
                    of the first hit in the line, as grep and ripgrep give it.
                    A replace run lists its new text.
+  -json FILE       write each hit as a JSON object on a line of its own (path,
+                   line, byte column, start and end in the line, the line's
+                   text; a name that is not UTF-8 as "path_bytes" in base64),
+                   then each file with hits or a problem, then a summary;
+                   "-json -" to standard output
   -diff FILE       with -e:replace: change no file, but write the changes as a
                    patch to FILE ("-diff -" to standard output), to apply with
                    "patch -p0" or "git apply -p0" in the start folder

@@ -74,6 +74,9 @@ bool RunDriver::MakeRequest(RunRequest& request) {
     } else if (order_.hit_lines) {
         request.hit_lines = 0;
     }
+    if (order_.hit_lines) {
+        request.hit_spans = order_.hit_spans;
+    }
     if (fields_.size_option == SearchFields::kSizeSpecified) {
         const std::optional<double> kb = ParseNumber(fields_.size_text);
         if (!kb) {

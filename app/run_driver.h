@@ -36,6 +36,8 @@ struct RunOrder {
     RunKind kind = RunKind::kSearch;
     SearchFields fields;
     HitLineTaker hit_lines;
+    // The hit lines list where each hit starts and ends (HitLine::spans).
+    bool hit_spans = false;
     // kPreview: where each file that would change goes, and whether it carries its changes and
     // text for a patch (RunRequest::preview_changes).
     PreviewTaker previewed;

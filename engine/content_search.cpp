@@ -337,10 +337,10 @@ struct HitTaker {
     std::uint64_t count = 0;
     bool left = false;  // the flush ended the search
 
-    void Take(std::uint64_t offset) {
+    void Take(std::uint64_t offset, std::uint64_t length) {
         ++count;
         if (lines != nullptr) {
-            lines->Hit(offset);
+            lines->Hit(offset, length);
         }
     }
     void Passed(std::string_view text) {
@@ -367,7 +367,7 @@ Status PatternHitsInWindows(TextBlocks& blocks, const RegExp& pattern, HitTaker&
             return pattern.MatchWindow(
                 window, from, starts_text, at_end,
                 [&](const RegexMatch& match) {
-                    taker.Take(base + match.first_index);
+                    taker.Take(base + match.first_index, match.length);
                     return true;
                 },
                 resume);
@@ -538,7 +538,7 @@ bool PlainHitsInBlocks(TextBlocks& blocks, const PlainMatcher& matcher, HitTaker
         for (std::size_t at = matcher.Find(text.data(), text.size(), 0);
              at != std::string_view::npos && at < limit;
              at = matcher.Find(text.data(), text.size(), at + 1)) {
-            taker.Take(blocks.offset() + at);
+            taker.Take(blocks.offset() + at, matcher.MaxHitLength());
         }
         taker.Passed(text.substr(0, limit));
         keep = text.size() - limit;
@@ -562,12 +562,12 @@ Status PatternHitsByLines(TextBlocks& blocks, const RegExp& pattern,
         for (std::size_t hit = shortcut.required.Find(text.data(), text.size(), 0);
              hit != std::string_view::npos;) {
             const auto [line_start, line_end] = LineAround(text, hit);
-            if (Status status =
-                    pattern.ForEachMatchInRange(text, line_start, line_end, blocks.offset() == 0,
-                                                [&](const RegexMatch& match) {
-                                                    taker.Take(blocks.offset() + match.first_index);
-                                                    return true;
-                                                });
+            if (Status status = pattern.ForEachMatchInRange(
+                    text, line_start, line_end, blocks.offset() == 0,
+                    [&](const RegexMatch& match) {
+                        taker.Take(blocks.offset() + match.first_index, match.length);
+                        return true;
+                    });
                 !status.ok()) {
                 return status;
             }
@@ -586,7 +586,7 @@ Status PatternHitsByLines(TextBlocks& blocks, const RegExp& pattern,
 std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
                                 const RegExp* pattern, const PatternShortcut* shortcut, int context,
                                 const DetailsSink& details, FileHits& hits, std::string* error,
-                                bool walked_regular, const HitFlush& flush) {
+                                bool walked_regular, const HitFlush& flush, bool spans) {
     hits = {};
     Fd opened;
     if (walked_regular && !details) {
@@ -622,7 +622,7 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
     // A file whose first block holds a NUL byte and no text mark is binary: it is only counted.
     const bool binary =
         mark == ByteOrderMark::kNone && blocks.text().find('\0') != std::string_view::npos;
-    HitLineBuilder builder(context, hits.lines);
+    HitLineBuilder builder(context, hits.lines, spans);
     HitTaker taker{binary ? nullptr : &builder, &hits, &flush};
     if (pattern == nullptr && !utf16) {
         if (!PlainHitsInBlocks(blocks, matcher, taker)) {

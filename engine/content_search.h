@@ -124,6 +124,6 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
                                 const RegExp* pattern, const PatternShortcut* shortcut, int context,
                                 const DetailsSink& details, FileHits& hits,
                                 std::string* error = nullptr, bool walked_regular = false,
-                                const HitFlush& flush = {});
+                                const HitFlush& flush = {}, bool spans = false);
 
 }  // namespace ferret

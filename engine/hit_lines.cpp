@@ -188,19 +188,26 @@ std::int32_t SaturatedSum(std::int32_t a, std::int32_t b) {
 
 }  // namespace
 
-HitLineBuilder::HitLineBuilder(int context, std::vector<HitLine>& out)
-    : context_(std::clamp(context, 0, 3)), out_(out) {}
+HitLineBuilder::HitLineBuilder(int context, std::vector<HitLine>& out, bool spans)
+    : context_(std::clamp(context, 0, 3)), out_(out), spans_(spans) {}
 
-std::int32_t HitLineBuilder::TakeHits(std::uint64_t through, std::uint64_t& first) {
+std::int32_t HitLineBuilder::TakeHits(std::uint64_t through, std::uint64_t& first,
+                                      std::uint64_t line_start, std::vector<HitLine::Span>& spans) {
     std::int32_t count = 0;
     for (; next_hit_ < hits_.size() && hits_[next_hit_] <= through; ++next_hit_) {
+        const std::uint64_t at = hits_[next_hit_];
         if (count == 0) {
-            first = hits_[next_hit_];
+            first = at;
         }
         count = SaturatedSum(count, 1);
+        if (spans_) {
+            const std::uint64_t start = at > line_start ? at - line_start : 0;
+            spans.push_back({start, start + lengths_[next_hit_]});
+        }
     }
     if (next_hit_ == hits_.size()) {
         hits_.clear();
+        lengths_.clear();
         next_hit_ = 0;
     }
     return count;
@@ -227,7 +234,8 @@ void HitLineBuilder::Emit(HitLine line, bool hit) {
 
 void HitLineBuilder::Line(std::string_view line, std::uint64_t start, std::uint64_t end) {
     std::uint64_t first = 0;
-    const std::int32_t hits = TakeHits(end, first);
+    std::vector<HitLine::Span> spans;
+    const std::int32_t hits = TakeHits(end, first, start, spans);
     if (hits == 0 && after_left_ == 0 && context_ == 0) {
         ++number_;
         return;
@@ -242,6 +250,7 @@ void HitLineBuilder::Line(std::string_view line, std::uint64_t start, std::uint6
         shown.column = static_cast<std::int64_t>(at) + 1;
         shown.hits = hits;
         shown.text = CutLine(body, Characters(body.substr(0, at)));
+        shown.spans = std::move(spans);
     } else {
         shown.text = CutLine(body, 0);
     }
@@ -255,7 +264,7 @@ void HitLineBuilder::Add(std::string_view segment, std::uint64_t at, std::uint64
         line.head.append(segment.substr(0, AfterCharacters(segment, room)));
     }
     std::uint64_t first = 0;
-    const std::int32_t hits = TakeHits(through, first);
+    const std::int32_t hits = TakeHits(through, first, line.start, line.spans);
     if (hits > 0 && line.hits == 0) {
         const std::size_t in = static_cast<std::size_t>(
             std::min<std::uint64_t>(first > at ? first - at : 0, segment.size()));
@@ -292,6 +301,7 @@ void HitLineBuilder::CloseOpenLine() {
     shown.number = number_++;
     if (line.hits > 0) {
         shown.hits = line.hits;
+        shown.spans = line.spans;
         shown.column = static_cast<std::int64_t>(std::min(line.first, line.bytes - cut)) + 1;
     }
     if (body_chars <= kHitLineLength) {
@@ -352,6 +362,7 @@ void HitLineBuilder::WholeLines(std::string_view piece, std::size_t pos, std::ui
                     ? piece.size()
                     : static_cast<std::size_t>(static_cast<const char*>(found) - piece.data());
             open_.open = true;
+            open_.start = base + pos;
             Add(piece.substr(pos, end - pos), base + pos, base + piece.size() - 1);
             open_.ended = found != nullptr;
             return;
@@ -395,6 +406,7 @@ void HitLineBuilder::Feed(std::string_view piece) {
 void HitLineBuilder::Finish() {
     if (!open_.open && next_hit_ < hits_.size()) {
         open_.open = true;  // an empty text: its hit is in line 1
+        open_.start = fed_;
     }
     if (!open_.open) {
         return;

@@ -23,6 +23,13 @@ struct HitLine {
     std::int64_t column = 0;
     std::int32_t hits = 0;  // hits that start in it; 0 for a context line
     std::string text;       // the line without its end, cut around the first hit when long
+    // Where each hit starts and ends, in bytes from the line's start (an end may pass the line),
+    // when they were asked for (HitLineBuilder).
+    struct Span {
+        std::uint64_t start = 0;
+        std::uint64_t end = 0;
+    };
+    std::vector<Span> spans = {};
 };
 
 // Characters in `bytes`: UTF-8 lead bytes and bytes that cannot continue one each count.
@@ -63,11 +70,17 @@ std::vector<std::size_t> StartsAfterEdits(const std::vector<TextEdit>& edits);
 // (0 to 3) before and after it, each line listed once.
 class HitLineBuilder {
   public:
-    HitLineBuilder(int context, std::vector<HitLine>& out);
+    // `spans`: each hit line lists its hits' places (Hit's lengths).
+    HitLineBuilder(int context, std::vector<HitLine>& out, bool spans = false);
     HitLineBuilder(const HitLineBuilder&) = delete;
     HitLineBuilder& operator=(const HitLineBuilder&) = delete;
 
-    void Hit(std::uint64_t offset) { hits_.push_back(offset); }
+    void Hit(std::uint64_t offset, std::uint64_t length = 0) {
+        hits_.push_back(offset);
+        if (spans_) {
+            lengths_.push_back(length);
+        }
+    }
     void Feed(std::string_view piece);
     // The text has ended: the last line goes out.
     void Finish();
@@ -79,6 +92,8 @@ class HitLineBuilder {
     // of it, never the whole line.
     struct OpenLine {
         bool open = false;
+        std::uint64_t start = 0;  // in the text
+        std::vector<HitLine::Span> spans;
         std::uint64_t bytes = 0;  // so far, its line end not included
         std::uint64_t chars = 0;  // the same in characters
         std::string head;         // its first kHitLineLength + 1 characters
@@ -101,11 +116,16 @@ class HitLineBuilder {
     // The line `line` (its line feed at `end` not included), which starts at `start`.
     void Line(std::string_view line, std::uint64_t start, std::uint64_t end);
     void Emit(HitLine line, bool hit);
-    std::int32_t TakeHits(std::uint64_t through, std::uint64_t& first);
+    // The hits up to `through`, the first at `first`; their places go to `spans`, from
+    // `line_start`, when asked for.
+    std::int32_t TakeHits(std::uint64_t through, std::uint64_t& first, std::uint64_t line_start,
+                          std::vector<HitLine::Span>& spans);
 
     const int context_;
     std::vector<HitLine>& out_;
-    std::vector<std::uint64_t> hits_;  // given and not yet placed
+    const bool spans_;
+    std::vector<std::uint64_t> hits_;     // given and not yet placed
+    std::vector<std::uint64_t> lengths_;  // their lengths, with spans_
     std::size_t next_hit_ = 0;
     std::uint64_t fed_ = 0;
     std::int64_t number_ = 1;      // of the line that starts at fed_ (or is open)

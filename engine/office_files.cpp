@@ -143,7 +143,11 @@ std::int32_t OfficeFiles::Ask(FileRecord& record, const std::string& source,
             *hits = {};
             for (const SpreadsheetHit& cell : handler.SheetHits()) {
                 hits->lines.push_back(
-                    {0, 0, 1, OneLine(cell.SheetName() + "!" + cell.Cell() + ": " + cell.Text())});
+                    {0,
+                     0,
+                     1,
+                     OneLine(cell.SheetName() + "!" + cell.Cell() + ": " + cell.Text()),
+                     {}});
             }
         }
         record.SetSheetHits(handler.TakeSheetHits());
@@ -154,7 +158,7 @@ std::int32_t OfficeFiles::Ask(FileRecord& record, const std::string& source,
         if (hits != nullptr) {
             *hits = {};
             for (const auto& [text, found] : handler.Paragraphs()) {
-                hits->lines.push_back({0, 0, found, OneLine(text)});
+                hits->lines.push_back({0, 0, found, OneLine(text), {}});
             }
         }
     }

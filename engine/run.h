@@ -83,6 +83,8 @@ struct RunRequest {
     // The files' hit lines, with this many context lines (0 to 3) around each; none when unset.
     // A replace run gives the lines of the new text.
     std::optional<int> hit_lines;
+    // With hit lines: each lists where each of its hits starts and ends (HitLine::spans).
+    bool hit_spans = false;
     // kPreview: each file's changes are worked out and told (RunSink::Previewed); no file is
     // written and no restore point kept.
     // A preview's changes of each file and its text, for a patch. Without, a preview counts

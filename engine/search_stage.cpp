@@ -134,7 +134,7 @@ std::int32_t SearchStage::SearchHitLines(FileRecord& record, int folder, const s
     const std::int32_t count = SearchFileHitLines(
         folder, name, matcher_, compiled, compiled ? pattern_.Shortcut() : nullptr,
         *request.hit_lines, request.want_details ? DetailsFor(record) : DetailsSink(), found.hits,
-        &error, !request.want_details && record.DetailsPending(), flush);
+        &error, !request.want_details && record.DetailsPending(), flush, request.hit_spans);
     TellNotSearched(record, count, error, found.problems);
     return count;
 }
