@@ -437,6 +437,41 @@ bool CanRun(const CommandLine& line, RunView& view, const SearchFields& fields) 
     return true;
 }
 
+// The outputs of an unattended run as its switches ask for them.
+struct Outputs {
+    // Opens them and gives `order` what feeds them.
+    void Open(const CommandLine& line, bool wants_run, RunOrder& order) {
+        if (!line.DiffPath().empty()) {
+            diff.emplace(line.DiffPath(), order.fields.folder);
+            order.previewed = [this](const FileRecord& file, FilePreview& preview) {
+                diff->Take(file, preview);
+            };
+            order.preview_changes = true;
+        }
+        if (!line.HitsPath().empty() && wants_run) {
+            hit_lines.emplace(line.HitsPath());
+        }
+        if (!line.JsonPath().empty() && wants_run) {
+            json.emplace(line.JsonPath());
+            order.hit_spans = true;
+        }
+        if (hit_lines || json) {
+            order.hit_lines = [this](const FileRecord& file, const FileHits& hits) {
+                if (hit_lines) {
+                    hit_lines->Take(file, hits);
+                }
+                if (json) {
+                    json->Take(file, hits);
+                }
+            };
+        }
+    }
+
+    std::optional<DiffOutput> diff;
+    std::optional<HitLineOutput> hit_lines;
+    std::optional<JsonOutput> json;
+};
+
 // The report file of a run, then the window's report as the user's settings have it again.
 void WriteReport(const CommandLine& line, RunDriver& driver, RunView& view, int& status) {
     // A refused pattern searched nothing: no report claims it found nothing.
@@ -463,33 +498,11 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
         int status = kExitDone;
         RunOrder order;
         order.fields = fields;
-        std::optional<DiffOutput> diff;
-        if (!line.DiffPath().empty()) {
-            diff.emplace(line.DiffPath(), fields.folder);
-            order.previewed = [&diff](const FileRecord& file, FilePreview& preview) {
-                diff->Take(file, preview);
-            };
-            order.preview_changes = true;
-        }
-        std::optional<HitLineOutput> hit_lines;
-        if (!line.HitsPath().empty() && wants_run) {
-            hit_lines.emplace(line.HitsPath());
-        }
-        std::optional<JsonOutput> json;
-        if (!line.JsonPath().empty() && wants_run) {
-            json.emplace(line.JsonPath());
-            order.hit_spans = true;
-        }
-        if (hit_lines || json) {
-            order.hit_lines = [&hit_lines, &json](const FileRecord& file, const FileHits& hits) {
-                if (hit_lines) {
-                    hit_lines->Take(file, hits);
-                }
-                if (json) {
-                    json->Take(file, hits);
-                }
-            };
-        }
+        Outputs outputs;
+        outputs.Open(line, wants_run, order);
+        std::optional<DiffOutput>& diff = outputs.diff;
+        std::optional<HitLineOutput>& hit_lines = outputs.hit_lines;
+        std::optional<JsonOutput>& json = outputs.json;
         // A report file holds the summary with every file, whatever the user's own report type:
         // the choice is the run's alone and is not stored, so runs at the same time (from a
         // schedule, say) cannot leave the user's setting changed. The window shows the user's

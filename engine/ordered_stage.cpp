@@ -142,6 +142,17 @@ bool OrderedStage::Leads(std::size_t index) const {
     return shared != nullptr && shared->done.load(std::memory_order_acquire) == index;
 }
 
+namespace {
+
+// The stage whose Run this thread is in, if any.
+thread_local const OrderedStage* t_running = nullptr;
+
+}  // namespace
+
+bool OrderedStage::OnCallingThread() const {
+    return t_running == this;
+}
+
 bool OrderedStage::AwaitLead(std::size_t index) {
     Shared* shared = shared_;
     if (shared == nullptr) {
@@ -162,6 +173,8 @@ void OrderedStage::Run(std::size_t total) {
     Shared shared(*this, total);
     std::vector<std::thread> threads;
     shared_ = &shared;
+    const OrderedStage* const outer = t_running;
+    t_running = this;
     const auto stop_workers = [&] {
         shared.Finish();
         for (std::thread& thread : threads) {
@@ -169,6 +182,7 @@ void OrderedStage::Run(std::size_t total) {
         }
         threads.clear();
         shared_ = nullptr;
+        t_running = outer;
     };
     try {
         // The calling thread is one of the workers, unless it only takes results.

@@ -26,8 +26,7 @@ struct OrderedStage {
     unsigned workers = 2;
     // How far the workers may run ahead of the results taken.
     std::size_t lookahead = 128;
-    // Whether the calling thread works on files too while it waits for a result. A stage whose
-    // workers wait to lead (AwaitLead) needs it free to take results.
+    // Whether the calling thread works on files too while it waits for a result.
     bool caller_works = true;
 
     void Run(std::size_t total);
@@ -37,8 +36,11 @@ struct OrderedStage {
     // `index` may then hand on what it found while it goes on, as nothing else is handed on
     // before its count. Safe from any worker while Run runs.
     bool Leads(std::size_t index) const;
-    // Waits until file `index` leads; false when the stage ended first.
+    // Waits until file `index` leads; false when the stage ended first. Never on the calling
+    // thread (OnCallingThread): it takes the results that make a file lead.
     bool AwaitLead(std::size_t index);
+    // Whether this is the thread that called Run.
+    bool OnCallingThread() const;
 
   private:
     struct Shared;

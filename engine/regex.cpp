@@ -244,6 +244,18 @@ class ScanState {
     const bool ok_;
 };
 
+// The options of a pcre2_match call on the run [run_start, run_end) of a text of `size` bytes,
+// `options` given.
+std::uint32_t RunOptions(bool whole_text, std::uint32_t options, std::size_t run_start,
+                         std::size_t run_end, std::size_t size) {
+    if (!whole_text) {
+        // Run boundaries inside the text are not its start or end.
+        options |= PCRE2_NO_UTF_CHECK | (run_start > 0 ? PCRE2_NOTBOL : 0u) |
+                   (run_end < size ? PCRE2_NOTEOL : 0u);
+    }
+    return options;
+}
+
 // Walks the matches of `text` the way ECMAScript's global matching does; `on_match` receives
 // each Found and returns false to stop.
 //
@@ -268,13 +280,10 @@ Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view 
     if (!state.ok()) {
         return MatchError(PCRE2_ERROR_NOMEMORY);
     }
-    pcre2_match_data* const data_ptr = state.data();
-    pcre2_match_context* const context_ptr = state.context();
-
     // PCRE2 10.42 refuses a null subject even when it is empty.
     const char* chars = text.data() != nullptr ? text.data() : "";
     const auto subject = reinterpret_cast<PCRE2_SPTR>(chars);
-    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data_ptr);
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(state.data());
     // A run of valid UTF-8 shorter than the shortest possible match is skipped unsearched, which
     // keeps binary texts, cut into many short runs, fast.
     std::uint32_t min_length = 0;
@@ -295,22 +304,16 @@ Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view 
         }
         // The run the window ends in goes on in the next one.
         const bool open_run = partial && run_end == text.size();
-        if (!whole_text && !open_run && run_end - pos < min_length) {
-            if (run_end >= text.size()) {
-                break;
-            }
-            pos = run_end + 1;
-            continue;
-        }
-        std::uint32_t options = end_option | (run_start == 0 && !starts_text ? PCRE2_NOTBOL : 0u) |
-                                (open_run ? PCRE2_PARTIAL_HARD : 0u);
-        if (!whole_text) {
-            // Run boundaries inside the text are not its start or end.
-            options |= PCRE2_NO_UTF_CHECK | (run_start > 0 ? PCRE2_NOTBOL : 0u) |
-                       (run_end < text.size() ? PCRE2_NOTEOL : 0u);
-        }
-        const int rc = pcre2_match(code, subject + run_start, run_end - run_start, pos - run_start,
-                                   options, data_ptr, context_ptr);
+        const bool too_short = !whole_text && !open_run && run_end - pos < min_length;
+        const std::uint32_t options =
+            RunOptions(whole_text,
+                       end_option | (run_start == 0 && !starts_text ? PCRE2_NOTBOL : 0u) |
+                           (open_run ? PCRE2_PARTIAL_HARD : 0u),
+                       run_start, run_end, text.size());
+        const int rc = too_short
+                           ? PCRE2_ERROR_NOMATCH
+                           : pcre2_match(code, subject + run_start, run_end - run_start,
+                                         pos - run_start, options, state.data(), state.context());
         if (rc == PCRE2_ERROR_PARTIAL) {
             *resume = run_start + ovector[0];
             break;
@@ -340,13 +343,11 @@ Status Scan(const pcre2_code* code, bool jit, bool whole_text, std::string_view 
         if (!on_match(found) || !global) {
             break;
         }
-        if (end > start) {
-            pos = end;
-        } else if (end < text.size()) {
-            pos = end + CharLength(text, end);
-        } else {
+        if (end == start && end == text.size()) {
             break;
         }
+        // After an empty match the search goes on a character later.
+        pos = end > start ? end : end + CharLength(text, end);
     }
     return {};
 }

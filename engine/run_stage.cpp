@@ -85,7 +85,8 @@ void ProblemBox::Deliver(std::size_t index, const FileRecord& file, RunSink& sin
 
 bool HitFlow::Flush(std::size_t index, FileHits& hits) {
     if (!stage_.Leads(index)) {
-        if (hits.lines.size() < kHeldLines) {
+        // The calling thread takes the results that make a file lead: it holds its lines on.
+        if (hits.lines.size() < kHeldLines || stage_.OnCallingThread()) {
             return true;
         }
         if (!stage_.AwaitLead(index)) {
@@ -179,8 +180,6 @@ void RunContentStage(const RunContext& run, OrderedStage& stage, std::vector<Fil
     RunControl& control = run.control;
     stage.workers = run.Workers();
     stage.may_start = [&control] { return !control.Paused() || control.Stopped(); };
-    // A worker whose lines wait for its file to lead needs this thread free to take results.
-    stage.caller_works = flow == nullptr;
     Delivery delivery(run.sink, run.result, records, problems, hits, previews, flow);
     Ready ready;
     stage.take = [&](std::size_t index, std::int32_t count) {
