@@ -118,8 +118,7 @@ Status ForEachWindow(TextBlocks& blocks, std::size_t look_behind, std::uint64_t 
         if (end - resume > longest) {
             return Status::Error(kMatchTooLong,
                                  "a match runs on past " + std::to_string(longest >> 20) +
-                                     " MB, the longest one looked for; the rest of the file was "
-                                     "not searched");
+                                     " MB, the longest one followed; the file was left out");
         }
         // The next window holds a little of the text before `resume`, from a character's start.
         std::size_t keep_from = resume > look_behind ? resume - look_behind : 0;
