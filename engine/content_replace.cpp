@@ -357,7 +357,12 @@ std::string LastRewritePath() {
     return DataFilePath("~~temprpl.frr");
 }
 
-Status KeepLastRewrite(std::string_view content) {
+namespace {
+
+// Puts a new "~~temprpl.frr" in place in one step, its bytes written by `fill` into the open new
+// file; flushed first when `flush`. rename() replaces a link at the target rather than writing
+// where it points.
+Status ReplaceLastRewrite(const std::function<bool(int output)>& fill, bool flush) {
     if (Status status = EnsureDataFolder(); !status.ok()) {
         return status;
     }
@@ -367,8 +372,7 @@ Status KeepLastRewrite(std::string_view content) {
     if (output.get() < 0) {
         return Status::Error(errno, ErrnoText("cannot create " + temporary, errno));
     }
-    // rename() replaces a link at the target rather than writing where it points.
-    if (!WriteAll(output.get(), content) || fdatasync(output.get()) != 0 ||
+    if (!fill(output.get()) || (flush && fdatasync(output.get()) != 0) ||
         rename(temporary.c_str(), target.c_str()) != 0) {
         const int error = errno;
         unlink(temporary.c_str());
@@ -377,34 +381,27 @@ Status KeepLastRewrite(std::string_view content) {
     return {};
 }
 
+}  // namespace
+
+Status KeepLastRewrite(std::string_view content) {
+    return ReplaceLastRewrite([content](int output) { return WriteAll(output, content); }, true);
+}
+
 Status KeepLastRewriteOf(int file) {
-    if (Status status = EnsureDataFolder(); !status.ok()) {
-        return status;
-    }
     struct stat info {};
     if (fstat(file, &info) != 0) {
         return Status::Error(errno, ErrnoText("cannot read the last file rewritten", errno));
     }
-    const std::string target = LastRewritePath();
-    std::string temporary = target + "-XXXXXX";
-    Fd output(mkostemp(temporary.data(), O_CLOEXEC));
-    if (output.get() < 0) {
-        return Status::Error(errno, ErrnoText("cannot create " + temporary, errno));
-    }
     const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
-    // A clone where the file systems allow; holes stay holes.
-    const bool copied = ioctl(output.get(), FICLONE, file) == 0 ||
-                        (CopyFileData(file, 0, size, output.get(), 0, HasHoles(file)) &&
-                         EndFile(output.get(), size));
-    // Not flushed: a copy for the user's convenience, as large as the file, need not wait for
-    // the disk as the rewritten file did. rename() replaces a link at the target rather than
-    // writing where it points.
-    if (!copied || rename(temporary.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        unlink(temporary.c_str());
-        return Status::Error(error, ErrnoText("cannot write " + target, error));
-    }
-    return {};
+    // A clone where the file systems allow; holes stay holes. Not flushed: a copy for the user's
+    // convenience, as large as the file, need not wait for the disk as the rewritten file did.
+    return ReplaceLastRewrite(
+        [file, size](int output) {
+            return ioctl(output, FICLONE, file) == 0 ||
+                   (CopyFileData(file, 0, size, output, 0, HasHoles(file)) &&
+                    EndFile(output, size));
+        },
+        false);
 }
 
 std::string SwapInContent(const std::string& target, int input, const struct stat& before,

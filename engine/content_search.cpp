@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "engine/file_details.h"
@@ -57,6 +58,8 @@ class FileReader {
 
     bool ok() const { return fd_ >= 0; }
     int fd() const { return fd_; }
+    // Gives the open file up without closing it.
+    int release() { return std::exchange(fd_, -1); }
     const FileDetails& details() const { return details_; }
 
   private:
@@ -602,10 +605,7 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
             return kNotSearched;
         }
         Report(details, file.details());
-        opened.Reset(fcntl(file.fd(), F_DUPFD_CLOEXEC, 0));
-        if (opened.get() < 0) {
-            return kNotSearched;
-        }
+        opened.Reset(file.release());
     }
     const int fd = opened.get();
     TextBlocks blocks(fd);

@@ -65,17 +65,11 @@ bool CopyData(int from, std::uint64_t offset, std::uint64_t length, int to,
             }
             return false;
         }
-        for (std::size_t done = 0; done < got.bytes;) {
-            const ssize_t wrote = pwrite(to, buffer.data() + done, got.bytes - done, out);
-            if (wrote < 0 && errno == EINTR) {
-                continue;
-            }
-            if (wrote <= 0) {
-                return false;
-            }
-            done += static_cast<std::size_t>(wrote);
-            out += wrote;
+        if (!WriteAllAt(to, std::string_view(buffer.data(), got.bytes),
+                        static_cast<std::uint64_t>(out))) {
+            return false;
         }
+        out += static_cast<loff_t>(got.bytes);
         in += static_cast<loff_t>(got.bytes);
         left -= got.bytes;
     }
@@ -227,21 +221,10 @@ bool EndFile(int fd, std::uint64_t size) {
 }
 
 bool NewFileWriter::Put(std::string_view bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        const ssize_t wrote =
-            pwrite(fd_, bytes.data() + at, bytes.size() - at, static_cast<off_t>(written_));
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            if (wrote == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        written_ += static_cast<std::uint64_t>(wrote);
-        at += static_cast<std::size_t>(wrote);
+    if (!WriteAllAt(fd_, bytes, written_)) {
+        return false;
     }
+    written_ += bytes.size();
     return true;
 }
 

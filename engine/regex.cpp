@@ -701,6 +701,41 @@ Status RegExp::MatchWindow(std::string_view window, std::size_t from, bool start
         from, !at_end, starts_text, &resume);
 }
 
+namespace {
+
+// Appends text[from, stop) to `out` with each match in it replaced by `pieces` of `replacement`;
+// `stop` is where a window's scan stops (`resume`, when given), else the text's end. Scan's
+// other arguments as there.
+Status ReplaceScan(const pcre2_code* code, bool jit, bool whole_text, std::string_view text,
+                   std::size_t from, bool text_continues, bool starts_text, std::size_t* resume,
+                   const std::vector<Piece>& pieces, std::string_view replacement, std::string& out,
+                   std::int64_t& replaced,
+                   const std::function<void(std::size_t, const TextEdit&)>& on_match) {
+    std::size_t copied = from;
+    Status status = Scan(
+        code, jit, whole_text, text, true,
+        [&](const Found& found) {
+            const std::size_t start = found.start();
+            out.append(text.substr(copied, start - copied));
+            const std::size_t piece_start = out.size();
+            Expand(pieces, replacement, text, found, out);
+            if (on_match) {
+                on_match(piece_start, {start, found.end(), out.substr(piece_start)});
+            }
+            copied = found.end();
+            ++replaced;
+            return true;
+        },
+        from, text_continues, starts_text, resume);
+    const std::size_t stop = resume != nullptr ? *resume : text.size();
+    if (status.ok() && stop > copied) {
+        out.append(text.substr(copied, stop - copied));
+    }
+    return status;
+}
+
+}  // namespace
+
 Status RegExp::ReplaceWindow(
     std::string_view window, std::size_t from, bool starts_text, bool at_end,
     const Replacement& replacement, std::string& out, std::int64_t& replaced, std::size_t& resume,
@@ -709,26 +744,8 @@ Status RegExp::ReplaceWindow(
     if (!code_) {
         return NotCompiled();
     }
-    std::size_t copied = from;
-    Status status = Scan(
-        code_.get(), jit_, whole_text_, window, true,
-        [&](const Found& found) {
-            const std::size_t start = found.start();
-            out.append(window.substr(copied, start - copied));
-            const std::size_t piece_start = out.size();
-            Expand(replacement.pieces_->list, replacement.text_, window, found, out);
-            if (on_match) {
-                on_match(piece_start, {start, found.end(), out.substr(piece_start)});
-            }
-            copied = found.end();
-            ++replaced;
-            return true;
-        },
-        from, !at_end, starts_text, &resume);
-    if (status.ok() && resume > copied) {
-        out.append(window.substr(copied, resume - copied));
-    }
-    return status;
+    return ReplaceScan(code_.get(), jit_, whole_text_, window, from, !at_end, starts_text, &resume,
+                       replacement.pieces_->list, replacement.text_, out, replaced, on_match);
 }
 
 Status RegExp::ReplaceInRange(
@@ -742,27 +759,9 @@ Status RegExp::ReplaceInRange(
         return Status::Error(kRegexErrorInvalidCall, "Invalid range for a regular expression",
                              kSource);
     }
-    const std::string_view part = text.substr(0, end);
-    std::size_t copied = begin;
-    Status status = Scan(
-        code_.get(), jit_, whole_text_, part, true,
-        [&](const Found& found) {
-            const std::size_t start = found.start();
-            out.append(part.substr(copied, start - copied));
-            const std::size_t piece_start = out.size();
-            Expand(replacement.pieces_->list, replacement.text_, part, found, out);
-            if (on_match) {
-                on_match(piece_start, {start, found.end(), out.substr(piece_start)});
-            }
-            copied = found.end();
-            ++replaced;
-            return true;
-        },
-        begin, end < text.size(), starts_text);
-    if (status.ok()) {
-        out.append(part.substr(copied));
-    }
-    return status;
+    return ReplaceScan(code_.get(), jit_, whole_text_, text.substr(0, end), begin,
+                       end < text.size(), starts_text, nullptr, replacement.pieces_->list,
+                       replacement.text_, out, replaced, on_match);
 }
 
 Status RegExp::Execute(std::string_view text, std::vector<RegexMatch>& matches) const {

@@ -59,6 +59,25 @@ inline bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// The same at `offset`, the file's position left as it is.
+inline bool WriteAllAt(int fd, std::string_view bytes, std::uint64_t offset) {
+    while (!bytes.empty()) {
+        const ssize_t done = pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            if (done == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(done));
+        offset += static_cast<std::uint64_t>(done);
+    }
+    return true;
+}
+
 // What a read gave: how many bytes came (0 at the end of the file), or why it failed. A failed
 // read leaves errno set to `error` as well, for callers that tell it later.
 struct ReadResult {
