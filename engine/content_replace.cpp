@@ -1011,19 +1011,17 @@ class StreamedRewrite {
             out_.clear();
             encodable_ = true;
             std::size_t copied = 0;
-            for (std::size_t hit = shortcut.required.Find(text.data(), text.size(), 0);
-                 hit != std::string_view::npos;) {
-                const auto [start, end] = LineAround(text, hit);
-                out_.append(text.substr(copied, start - copied));
-                if (Status status = pattern_.ReplaceInRange(
-                        text, start, end, blocks.offset() == 0, with_, out_, count_,
-                        [&](std::size_t at, const TextEdit& edit) { Edited(text, at, edit); });
-                    !status.ok()) {
-                    return status;
-                }
-                copied = end;
-                hit = end < text.size() ? shortcut.required.Find(text.data(), text.size(), end + 1)
-                                        : std::string_view::npos;
+            if (Status status = ForEachLineHolding(
+                    text, shortcut.required,
+                    [&](std::size_t start, std::size_t end) {
+                        out_.append(text.substr(copied, start - copied));
+                        copied = end;
+                        return pattern_.ReplaceInRange(
+                            text, start, end, blocks.offset() == 0, with_, out_, count_,
+                            [&](std::size_t at, const TextEdit& edit) { Edited(text, at, edit); });
+                    });
+                !status.ok()) {
+                return status;
             }
             out_.append(text.substr(copied));
             if (Status status = Emit(); !status.ok()) {

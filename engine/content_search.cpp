@@ -282,6 +282,20 @@ std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatc
     return count < 0 ? kNotSearched : Saturated(static_cast<std::uint64_t>(count));
 }
 
+Status ForEachLineHolding(std::string_view text, const PlainMatcher& required,
+                          const std::function<Status(std::size_t, std::size_t)>& line) {
+    for (std::size_t hit = required.Find(text.data(), text.size(), 0);
+         hit != std::string_view::npos;) {
+        const auto [start, end] = LineAround(text, hit);
+        if (Status status = line(start, end); !status.ok()) {
+            return status;
+        }
+        hit = end < text.size() ? required.Find(text.data(), text.size(), end + 1)
+                                : std::string_view::npos;
+    }
+    return {};
+}
+
 std::unique_ptr<PatternShortcut> MakePatternShortcut(std::string_view pattern, bool ignore_case) {
     const std::string literal = RequiredLiteral(pattern);
     // A plain matcher folds only ASCII letters the way the pattern does.
@@ -301,33 +315,18 @@ Status CountPattern(std::string_view text, const RegExp& pattern, const PatternS
         return pattern.Count(text, count);
     }
     const PlainMatcher& required = shortcut->required;
-    std::size_t hit = required.Find(text.data(), text.size(), 0);
-    if (hit == std::string_view::npos) {
-        return {};  // no match can exist
-    }
     if (!shortcut->within_lines) {
-        return pattern.Count(text, count);
+        return required.Find(text.data(), text.size(), 0) == std::string_view::npos
+                   ? Status()  // no match can exist
+                   : pattern.Count(text, count);
     }
     // Only the lines that hold the required text can hold a match.
-    while (hit != std::string_view::npos) {
-        const std::size_t line_start =
-            text.rfind('\n', hit) == std::string_view::npos ? 0 : text.rfind('\n', hit) + 1;
-        std::size_t line_end = text.find('\n', hit);
-        if (line_end == std::string_view::npos) {
-            line_end = text.size();
-        }
+    return ForEachLineHolding(text, required, [&](std::size_t start, std::size_t end) {
         std::int64_t in_line = 0;
-        if (Status status = pattern.CountInRange(text, line_start, line_end, in_line, starts_text);
-            !status.ok()) {
-            return status;
-        }
+        Status status = pattern.CountInRange(text, start, end, in_line, starts_text);
         count += in_line;
-        if (line_end >= text.size()) {
-            break;
-        }
-        hit = required.Find(text.data(), text.size(), line_end + 1);
-    }
-    return {};
+        return status;
+    });
 }
 
 namespace {
@@ -562,21 +561,17 @@ Status PatternHitsByLines(TextBlocks& blocks, const RegExp& pattern,
             return PatternHitsInWindows(blocks, pattern, taker);  // from the long line on
         }
         const std::string_view text = blocks.text().substr(0, complete);
-        for (std::size_t hit = shortcut.required.Find(text.data(), text.size(), 0);
-             hit != std::string_view::npos;) {
-            const auto [line_start, line_end] = LineAround(text, hit);
-            if (Status status = pattern.ForEachMatchInRange(
-                    text, line_start, line_end, blocks.offset() == 0,
-                    [&](const RegexMatch& match) {
-                        taker.Take(blocks.offset() + match.first_index, match.length);
-                        return true;
-                    });
-                !status.ok()) {
-                return status;
-            }
-            hit = line_end < text.size()
-                      ? shortcut.required.Find(text.data(), text.size(), line_end + 1)
-                      : std::string_view::npos;
+        if (Status status = ForEachLineHolding(
+                text, shortcut.required,
+                [&](std::size_t start, std::size_t end) {
+                    return pattern.ForEachMatchInRange(
+                        text, start, end, blocks.offset() == 0, [&](const RegexMatch& match) {
+                            taker.Take(blocks.offset() + match.first_index, match.length);
+                            return true;
+                        });
+                });
+            !status.ok()) {
+            return status;
         }
         taker.Passed(text);
         keep = blocks.text().size() - complete;

@@ -82,6 +82,11 @@ struct PatternShortcut {
     bool within_lines;      // no match spans a line feed: only lines holding `required` count
 };
 
+// Calls `line` with the start and the end (its line feed, or the text's end) of each line of
+// `text` that holds `required`, in order; the first error it returns ends the walk.
+Status ForEachLineHolding(std::string_view text, const PlainMatcher& required,
+                          const std::function<Status(std::size_t start, std::size_t end)>& line);
+
 // The shortcut for `pattern` (its required text and whether it stays within lines), or nullptr
 // when none can be used safely.
 std::unique_ptr<PatternShortcut> MakePatternShortcut(std::string_view pattern, bool ignore_case);

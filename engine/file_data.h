@@ -72,7 +72,6 @@ class NewFileWriter {
     bool Copy(int from, std::uint64_t offset, std::uint64_t length);
     // Ends the file at what was written.
     bool Finish();
-    std::uint64_t written() const { return written_ + pending_.size(); }
 
   private:
     // Writes `bytes` at written_.

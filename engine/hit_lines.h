@@ -84,8 +84,6 @@ class HitLineBuilder {
     void Feed(std::string_view piece);
     // The text has ended: the last line goes out.
     void Finish();
-    // Bytes fed so far.
-    std::uint64_t Fed() const { return fed_; }
 
   private:
     // A line that goes on past the piece it starts in: what its hit line or context line needs
