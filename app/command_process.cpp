@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/saved_search.h"
+#include "engine/change_finder.h"
 #include "reports/hit_line_text.h"
 #include "reports/quoted_name.h"
 #include "reports/unified_diff.h"
@@ -21,6 +22,7 @@
 #include "settings/error_log.h"
 #include "settings/search_config.h"
 #include "util/app_paths.h"
+#include "util/spill_buffer.h"
 #include "util/text_encoding.h"
 
 namespace ferret {
@@ -327,26 +329,71 @@ class DiffOutput : public RunOutput {
         }
         const RewritePlan& plan = preview.plan;
         const bool text =
-            !preview.office &&
+            !preview.office && preview.finder &&
             (plan.mark == ByteOrderMark::kNone || plan.mark == ByteOrderMark::kUtf8) &&
-            plan.text.find('\0') == std::string::npos;
+            !plan.holds_nul;
         if (!text) {
             Text() += BinaryDiff(label);
-        } else if (plan.mark == ByteOrderMark::kUtf8) {
-            // The mark stays where it is: the edits move by its three bytes.
-            std::vector<TextEdit> edits = plan.edits;
-            for (TextEdit& edit : edits) {
-                edit.start += 3;
-                edit.end += 3;
-            }
-            Text() += UnifiedDiff(label, "\xEF\xBB\xBF" + plan.text, edits);
-        } else {
-            Text() += UnifiedDiff(label, plan.text, plan.edits);
+            Flush();
+            return;
         }
-        Flush();
+        // A file's patch goes out whole or not at all.
+        SpillBuffer patch;
+        if (const Status made = MakePatch(label, preview, patch); !made.ok()) {
+            LeftOut(preview, made);
+            return;
+        }
+        const Status copied = patch.Drain([this](std::string_view bytes) {
+            Text() += bytes;
+            Flush();
+            return Status();
+        });
+        if (!copied.ok()) {
+            LeftOut(preview, copied);
+        }
+    }
+
+    // Writes what is left; an error when a file's changes could not be put in the patch.
+    Status Finish() {
+        Status status = RunOutput::Finish();
+        if (status.ok() && left_out_ > 0) {
+            status = Status::Error(EIO, std::to_string(left_out_) +
+                                            (left_out_ == 1 ? " file was" : " files were") +
+                                            " left out of it; the first, " + first_left_out_);
+        }
+        return status;
     }
 
   private:
+    void LeftOut(const FilePreview& preview, const Status& why) {
+        if (left_out_++ == 0) {
+            first_left_out_ = QuotedName(preview.target) + ": " + why.description();
+        }
+    }
+
+    // The patch of a previewed file as `label`, its changes found again as it is read.
+    static Status MakePatch(const std::string& label, const FilePreview& preview,
+                            SpillBuffer& patch) {
+        Fd original;
+        if (Status status = OpenPreviewed(preview.target, preview.plan.seen, original);
+            !status.ok()) {
+            return status;
+        }
+        const int fd = original.get();
+        UnifiedDiffWriter writer(
+            label,
+            [fd](std::uint64_t offset, char* into, std::size_t size) {
+                return ReadFullAt(fd, into, size, offset).bytes == size;
+            },
+            [&patch](std::string_view bytes) { return patch.Append(bytes); });
+        if (Status status = StreamChanges(fd, *preview.finder, writer); !status.ok()) {
+            return status;
+        }
+        return writer.Finish();
+    }
+
+    std::size_t left_out_ = 0;  // files whose changes could not be put in the patch
+    std::string first_left_out_;
     std::string folder_;
 };
 

@@ -1,8 +1,15 @@
 // A replace run's changes as a patch (-diff), applied with patch and git to other copies.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "testsupport/ferret_program.h"
 #include "testsupport/temp_dir.h"
@@ -112,6 +119,86 @@ TEST(DiffRun, APatchOfUsrIncludeAppliesToOtherCopies) {
     EXPECT_TRUE(SameTrees(dir.Path("patched"), dir.Path("replaced"), difference)) << difference;
     EXPECT_TRUE(SameTrees(dir.Path("applied"), dir.Path("replaced"), difference)) << difference;
     EXPECT_FALSE(SameTrees("/usr/include", dir.Path("replaced"), difference));
+}
+
+// Runs ferret with `arguments`, its output thrown away: its peak resident memory in MiB, or -1
+// when it did not end with status 0.
+long PeakMibOf(const std::vector<std::string>& arguments) {
+    std::vector<std::string> words = {FERRET_BINARY};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        return -1;
+    }
+    return usage.ru_maxrss / 1024;
+}
+
+// Writes a text of about `size` bytes with "old" in every thousandth line, or "new" when
+// `replaced`.
+void WriteLongText(const std::string& path, std::size_t size, bool replaced) {
+    std::ofstream out(path, std::ios::binary);
+    std::string chunk;
+    std::size_t written = 0;
+    for (long line = 0; written < size; ++line) {
+        chunk += "line " + std::to_string(line) + " of a long text";
+        if (line % 1000 == 0) {
+            chunk += replaced ? " with new in it" : " with old in it";
+        }
+        chunk += '\n';
+        if (chunk.size() >= (1 << 20)) {
+            out << chunk;
+            written += chunk.size();
+            chunk.clear();
+        }
+    }
+    out << chunk;
+}
+
+// A patch of a file eight times larger than the memory the run may take beyond a small one's:
+// neither the file nor its patch is held, and patch makes of it what the replace would.
+TEST(DiffRun, APatchOfAFileLargerThanMemoryIsMadeAsItIsRead) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's own memory is not the run's";
+#endif
+    const std::string patch = FindProgram("patch");
+    if (patch.empty()) {
+        GTEST_SKIP() << "patch is not installed";
+    }
+    constexpr long kLimitMib = 32;
+    const TempDir dir;
+    dir.MakeDir("small");
+    dir.MakeDir("big");
+    WriteLongText(dir.Path("small/f.txt"), 1 << 20, false);
+    WriteLongText(dir.Path("big/f.txt"), std::size_t{8 * kLimitMib} << 20, false);
+    WriteLongText(dir.Path("wanted.txt"), std::size_t{8 * kLimitMib} << 20, true);
+    const auto diff = [&](const char* folder) {
+        return PeakMibOf({"-p", dir.Path(folder), "-k", "*.txt", "-b", "-s", "old", "-r", "new",
+                          "-e:replace", "-diff", dir.Path(std::string(folder) + ".patch"), "-x"});
+    };
+    const long small = diff("small");
+    const long big = diff("big");
+    ASSERT_GT(small, 0);
+    ASSERT_GT(big, 0);
+    EXPECT_LE(big - small, kLimitMib) << small << " MiB for 1 MiB, " << big << " for 256 MiB";
+    const ProgramResult applied =
+        RunProgram(patch, {"-s", "-p0", "-d", dir.Path("big"), "-i", dir.Path("big.patch")});
+    ASSERT_EQ(applied.exit_code, 0) << applied.out << applied.err;
+    EXPECT_TRUE(dir.ReadFile("big/f.txt") == dir.ReadFile("wanted.txt"));
 }
 
 }  // namespace

@@ -12,9 +12,9 @@ ChangeFinder::ChangeFinder(std::string_view search_text, std::string_view replac
         for (std::size_t part = 1; part < text.size() && !overlaps_; ++part) {
             overlaps_ = text.compare(0, part, text, text.size() - part, part) == 0;
         }
-        return;
     }
-    // Plain texts are replaced as patterns too, escaped first.
+    // Plain texts are replaced as patterns too, escaped first: a file too large to hold whole
+    // is worked through a window at a time, which only the pattern does.
     const std::string pattern = SearchPattern(search_text, regex);
     shortcut_ = MakePatternShortcut(pattern, ignore_case);
     status_ = pattern_.Compile(pattern, ignore_case);

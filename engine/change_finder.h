@@ -38,6 +38,11 @@ class ChangeFinder {
     // For Plain: two hits of the text can overlap ("aa" in "aaa"), so not every hit is a change.
     bool PlainOverlaps() const { return overlaps_; }
 
+    // The same changes as a pattern and its replacement text ("$" sequences expanded), for a
+    // text taken a window at a time.
+    const RegExp& Pattern() const { return pattern_; }
+    const std::string& ReplacementText() const { return replacement_; }
+
     // The changes in `body` (a file's text as decoded), in order: their number in `count`, and
     // each of them in `edits` when given.
     [[nodiscard]] Status Find(std::string_view body, std::vector<TextEdit>* edits,

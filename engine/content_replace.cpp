@@ -721,13 +721,32 @@ std::string ReadWhole(FileText& file) {
     return {};
 }
 
-// OpenText, then ReadWhole unless the pattern cannot match.
-std::string ReadText(const FilePlace& place, const DetailsSink& details,
-                     const PatternShortcut* shortcut, FileText& file) {
-    if (std::string why = OpenText(place, details, shortcut, file); !why.empty() || file.no_match) {
-        return why;
+// ReadWhole for what cannot be worked a window at a time: files up to kLongestMatch.
+std::string ReadWholeUpToLongest(FileText& file) {
+    if (file.before.st_size > static_cast<off_t>(kLongestMatch)) {
+        return "it is decoded from UTF-16, or the replacement takes the text before or after a "
+               "match ($` or $'), which needs the whole file; files over " +
+               std::to_string(kLongestMatch >> 20) + " MB are left as they are";
     }
     return ReadWhole(file);
+}
+
+// `edits` of `text` told to `listener`, with the text between them.
+Status TellEdits(std::string_view text, const std::vector<TextEdit>& edits,
+                 ChangeListener& listener) {
+    std::size_t told = 0;
+    for (const TextEdit& edit : edits) {
+        if (Status status = listener.Keep(text.substr(told, edit.start - told)); !status.ok()) {
+            return status;
+        }
+        if (Status status =
+                listener.Change(text.substr(edit.start, edit.end - edit.start), edit.text);
+            !status.ok()) {
+            return status;
+        }
+        told = edit.end;
+    }
+    return listener.Keep(text.substr(told));
 }
 
 // The texts that `edits` put in, one after another.
@@ -840,6 +859,9 @@ Status EditsChangeBytes(const FileText& file, const std::vector<TextEdit>& edits
     differs = replaced != file.bytes;
     return {};
 }
+
+inline constexpr char kChosenMisfit[] =
+    "the changes chosen do not fit the file; it was left as it is";
 
 // Whether `edits` lie in order within a text of `size` bytes, none overlapping the one before.
 bool EditsFit(const std::vector<TextEdit>& edits, std::size_t size) {
@@ -960,18 +982,28 @@ class StreamedRewrite {
           hits_(hits),
           context_(context) {}
 
+    // Only works out what the rewrite would do: nothing is written (a preview).
+    void PreviewOnly() { preview_ = true; }
+    // Gives the text and its changes, as they are worked out, to `listener`.
+    void Listen(ChangeListener* listener) { listener_ = listener; }
+
     // Every byte of the file as it is read, for its checksum.
     void OldBytes(std::string_view bytes) {
         checksums_.Add(kOld, bytes);
         old_size_ += bytes.size();
     }
 
-    // `blocks` holds the file's first block. With `lines` (a pattern that stays within lines)
-    // the pattern runs only on the lines that hold the text every match holds, a block of whole
-    // lines at a time; otherwise, and from a line too long to hold on, a window at a time.
-    RewriteResult Run(TextBlocks& blocks, const PatternShortcut* lines) {
+    // `blocks` holds the file's first block. With `edits` (of the text, in order) those are the
+    // changes. Otherwise the pattern finds them: with `lines` (a pattern that stays within lines)
+    // only on the lines that hold the text every match holds, a block of whole lines at a time;
+    // otherwise, and from a line too long to hold on, a window at a time.
+    RewriteResult Run(TextBlocks& blocks, const PatternShortcut* lines,
+                      const std::vector<TextEdit>* edits = nullptr) {
         mark_bytes_ = blocks.mark() == ByteOrderMark::kUtf8 ? 3 : 0;
-        sparse_ = HasHoles(Input());
+        sparse_ = !preview_ && HasHoles(Input());
+        if (listener_ != nullptr) {
+            listened_ = listener_->Keep(std::string_view("\xEF\xBB\xBF", mark_bytes_));
+        }
         if (rewrite_.want_checksums) {
             checksums_.Add(kNew, std::string_view("\xEF\xBB\xBF", mark_bytes_));
         }
@@ -979,13 +1011,18 @@ class StreamedRewrite {
                                  blocks.text().find('\0') == std::string_view::npos)) {
             lines_.emplace(context_, hits_->lines);
         }
-        const Status status = lines != nullptr ? ByLines(blocks, *lines) : InWindows(blocks);
+        Status status = edits != nullptr   ? ByEdits(blocks, *edits)
+                        : lines != nullptr ? ByLines(blocks, *lines)
+                                           : InWindows(blocks);
+        if (status.ok()) {
+            status = listened_;
+        }
         if (!status.ok() || blocks.failed()) {
             DropNewFile(rewrite_);
             return Failed(blocks.failed() ? ErrnoText("cannot read the file", EIO)
                                           : status.description());
         }
-        return Finish();
+        return preview_ ? FinishPreview() : Finish();
     }
 
     // The file as read: its own descriptor, or the rewrite's once adopted.
@@ -1010,6 +1047,7 @@ class StreamedRewrite {
             const std::string_view text = blocks.text().substr(0, complete);
             out_.clear();
             encodable_ = true;
+            told_ = 0;
             std::size_t copied = 0;
             if (Status status = ForEachLineHolding(
                     text, shortcut.required,
@@ -1024,12 +1062,58 @@ class StreamedRewrite {
                 return status;
             }
             out_.append(text.substr(copied));
-            if (Status status = Emit(); !status.ok()) {
+            if (Status status = Emit(text, complete); !status.ok()) {
                 return status;
             }
             keep = blocks.text().size() - complete;
         }
         return {};
+    }
+
+    // Changes given, rather than found: each applied as the text reaches its end. The text is
+    // cut only between whole characters, as the new text's hit lines need.
+    Status ByEdits(TextBlocks& blocks, const std::vector<TextEdit>& edits) {
+        std::size_t next = 0;
+        std::size_t keep = 0;
+        for (bool first = true; first || blocks.Next(keep); first = false) {
+            const std::string_view text = blocks.text();
+            const std::uint64_t base = blocks.offset();
+            out_.clear();
+            encodable_ = true;
+            told_ = 0;
+            std::size_t done = 0;
+            for (; next < edits.size() && edits[next].end <= base + text.size(); ++next) {
+                const TextEdit& edit = edits[next];
+                if (edit.start < base + done || edit.end < edit.start) {
+                    return Status::Error(EINVAL, kChosenMisfit);
+                }
+                const TextEdit here{static_cast<std::size_t>(edit.start - base),
+                                    static_cast<std::size_t>(edit.end - base), edit.text};
+                out_.append(text.substr(done, here.start - done));
+                const std::size_t at = out_.size();
+                out_ += here.text;
+                ++count_;
+                Edited(text, at, here);
+                done = here.end;
+            }
+            std::size_t upto = blocks.at_end() ? text.size() : WholeCharactersEnd(text);
+            if (next < edits.size()) {
+                if (edits[next].start < base + done) {
+                    return Status::Error(EINVAL, kChosenMisfit);
+                }
+                upto = std::min<std::uint64_t>(upto, edits[next].start - base);
+            }
+            upto = std::max(upto, done);
+            out_.append(text.substr(done, upto - done));
+            if (Status status = Emit(text, upto); !status.ok()) {
+                return status;
+            }
+            keep = text.size() - upto;
+            if (blocks.at_end()) {
+                break;
+            }
+        }
+        return next < edits.size() ? Status::Error(EINVAL, kChosenMisfit) : Status();
     }
 
     // A replacement at `at` in out_, of `edit` of `window`.
@@ -1040,30 +1124,42 @@ class StreamedRewrite {
         changed_ = changed_ || window.substr(edit.start, edit.end - edit.start) != edit.text;
         // A file marked as UTF-8 stays UTF-8.
         encodable_ = encodable_ && (mark_bytes_ == 0 || IsValidUtf8(edit.text));
+        if (listener_ != nullptr && listened_.ok()) {
+            listened_ = listener_->Keep(window.substr(told_, edit.start - told_));
+            if (listened_.ok()) {
+                listened_ =
+                    listener_->Change(window.substr(edit.start, edit.end - edit.start), edit.text);
+            }
+            told_ = edit.end;
+        }
     }
 
     Status Step(std::string_view window, std::size_t from, bool starts_text, bool at_end,
                 std::size_t& resume) {
         out_.clear();
         encodable_ = true;
+        told_ = from;
         if (Status status = pattern_.ReplaceWindow(
                 window, from, starts_text, at_end, with_, out_, count_, resume,
                 [&](std::size_t at, const TextEdit& edit) { Edited(window, at, edit); });
             !status.ok()) {
             return status;
         }
-        return Emit();
+        return Emit(window, resume);
     }
 
-    // What out_ holds of the new text, written (from the first change on), checksummed and
-    // given to the hit lines.
-    Status Emit() {
+    // What out_ holds of the new text (`text` up to `end`, changed), written (from the first
+    // change on), checksummed and given to the hit lines.
+    Status Emit(std::string_view text, std::size_t end) {
+        if (listener_ != nullptr && listened_.ok()) {
+            listened_ = listener_->Keep(text.substr(told_, end - told_));
+        }
         if (!encodable_) {
             return Status::Error(EILSEQ,
                                  "the replacement text cannot be written as UTF-8, the file's "
                                  "encoding; it was left as it is");
         }
-        if (changed_ && !writer_) {
+        if (changed_ && !writer_ && !preview_) {
             if (std::string why = Start(); !why.empty()) {
                 return Status::Error(kFileAccessError, why);
             }
@@ -1101,6 +1197,27 @@ class StreamedRewrite {
         return {};
     }
 
+    RewriteResult FinishPreview() {
+        if (count_ > 0) {
+            FinishHitLines();
+        }
+        if (listener_ != nullptr) {
+            RewriteResult told;  // the changes were only told: nothing is to be rewritten
+            told.count = CountOf(count_);
+            return told;
+        }
+        return ferret::FinishPreview(place_, file_.before, count_, changed_);
+    }
+
+    void FinishHitLines() {
+        if (lines_) {
+            lines_->Finish();
+        }
+        if (hits_ != nullptr && !lines_) {
+            hits_->binary = true;
+        }
+    }
+
     RewriteResult Finish() {
         RewriteResult result;
         result.count = CountOf(count_);
@@ -1112,12 +1229,7 @@ class StreamedRewrite {
             DropNewFile(rewrite_);
             return Failed(why);
         }
-        if (lines_) {
-            lines_->Finish();
-        }
-        if (hits_ != nullptr && !lines_) {
-            hits_->binary = true;
-        }
+        FinishHitLines();
         rewrite_.written = true;
         if (rewrite_.want_checksums) {
             rewrite_.old_checksum = checksums_.Hex(kOld);
@@ -1135,6 +1247,10 @@ class StreamedRewrite {
     PreparedRewrite& rewrite_;
     FileHits* const hits_;
     const int context_;
+    bool preview_ = false;
+    ChangeListener* listener_ = nullptr;
+    Status listened_;       // what the listener said last
+    std::size_t told_ = 0;  // how far it was told of the text at hand
     std::size_t mark_bytes_ = 0;
     bool sparse_ = false;
     std::string out_;
@@ -1155,13 +1271,7 @@ class StreamedRewrite {
 RewriteResult RewriteWhole(const FilePlace& place, FileText& file, const RegExp& pattern,
                            std::string_view replacement, PreparedRewrite& rewrite, FileHits* hits,
                            int context) {
-    if (file.before.st_size > static_cast<off_t>(kLongestMatch)) {
-        return Failed(
-            "it is decoded from UTF-16, or the replacement takes the text before or "
-            "after a match ($` or $'), which needs the whole file; files over " +
-            std::to_string(kLongestMatch >> 20) + " MB are left as they are");
-    }
-    if (std::string why = ReadWhole(file); !why.empty()) {
+    if (std::string why = ReadWholeUpToLongest(file); !why.empty()) {
         return Failed(std::move(why));
     }
     std::string replaced;
@@ -1179,6 +1289,41 @@ RewriteResult RewriteWhole(const FilePlace& place, FileText& file, const RegExp&
         *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone, starts, context);
     }
     return FinishRewrite(place, file, replacement, std::move(replaced), count, rewrite);
+}
+
+// PrepareChosenRewrite the whole-text way: `file` opened, read here.
+RewriteResult ChosenWhole(const FilePlace& place, FileText& file, std::uint64_t digest,
+                          const std::vector<TextEdit>* chosen, const ChangeFinder& finder,
+                          PreparedRewrite& rewrite, FileHits* hits, int context) {
+    if (std::string why = ReadWholeUpToLongest(file); !why.empty()) {
+        return Failed(std::move(why));
+    }
+    if (chosen != nullptr && ContentDigest(file.bytes) != digest) {
+        return Failed(kChangedSincePreview);
+    }
+    // Every change, worked out again from the same bytes, gives what the preview found.
+    std::vector<TextEdit> found;
+    if (chosen == nullptr) {
+        std::int64_t count = 0;
+        if (Status status = finder.Find(file.body, &found, count); !status.ok()) {
+            return Failed(status.description());
+        }
+    }
+    const std::vector<TextEdit>& edits = chosen != nullptr ? *chosen : found;
+    if (!EditsFit(edits, file.body.size())) {
+        return Failed(kChosenMisfit);
+    }
+    if (edits.empty()) {
+        return {};
+    }
+    std::string replaced = ApplyEdits(file.body, edits);
+    if (hits != nullptr) {
+        *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone, StartsAfterEdits(edits),
+                           context);
+    }
+    // The texts put in must be writable in the file's encoding, as a replacement must.
+    return FinishRewrite(place, file, TextsPutIn(edits), std::move(replaced),
+                         static_cast<std::int64_t>(edits.size()), rewrite);
 }
 
 }  // namespace
@@ -1210,9 +1355,54 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
     }
     return streamed.Run(blocks, shortcut != nullptr && shortcut->within_lines ? shortcut : nullptr);
 }
+namespace {
+
+// A preview of what needs the whole text (UTF-16, "$`" or "$'"): `file` opened, read here.
+RewriteResult PreviewWhole(const FilePlace& place, FileText& file, const ChangeFinder& finder,
+                           FileHits* hits, int context, RewritePlan& plan, bool changes) {
+    if (std::string why = ReadWholeUpToLongest(file); !why.empty()) {
+        return Failed(std::move(why));
+    }
+    std::int64_t count = 0;
+    if (Status status = finder.Find(file.body, &plan.edits, count); !status.ok()) {
+        return Failed(status.description());
+    }
+    if (count == 0) {
+        return {};
+    }
+    plan.mark = file.mark;
+    plan.holds_nul = changes && file.body.find('\0') != std::string_view::npos;
+    bool differs = false;
+    if (Status status = EditsChangeBytes(file, plan.edits, hits, context, differs); !status.ok()) {
+        return Failed(status.description());
+    }
+    plan.edits = {};
+    return FinishPreview(place, file.before, count, differs);
+}
+
+// The shortcut that lets a streamed rewrite take a block of lines at a time, if any.
+const PatternShortcut* WithinLines(const PatternShortcut* shortcut) {
+    return shortcut != nullptr && shortcut->within_lines ? shortcut : nullptr;
+}
+
+bool IsUtf16(ByteOrderMark mark) {
+    return mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE;
+}
+
+// Reads what is left of `blocks`, so that every byte of the file was read.
+void ReadToEnd(TextBlocks& blocks) {
+    while (blocks.Next(0)) {
+    }
+}
+
+}  // namespace
+
 RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
                              const DetailsSink& details, FileHits* hits, int context,
                              RewritePlan& plan, bool changes) {
+    if (!finder.status().ok()) {
+        return Failed(finder.status().description());
+    }
     if (finder.Plain() != nullptr && !changes && hits == nullptr) {
         if (std::optional<RewriteResult> counted =
                 CountPlainPreview(place, finder, details, plan)) {
@@ -1220,40 +1410,84 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
         }
     }
     FileText file;
-    if (std::string why = ReadText(place, details, finder.Shortcut(), file); !why.empty()) {
+    if (std::string why = OpenText(place, details, finder.Shortcut(), file); !why.empty()) {
         return Failed(std::move(why));
     }
     if (file.no_match) {
         return {};
     }
-    // A plain text's changes are only counted unless they are asked for, or needed for hit
-    // lines or to write a marked file's new text.
-    const bool keep = changes || hits != nullptr || file.mark != ByteOrderMark::kNone ||
-                      finder.Plain() == nullptr;
-    std::int64_t count = 0;
-    if (Status status = finder.Find(file.body, keep ? &plan.edits : nullptr, count); !status.ok()) {
-        return Failed(status.description());
-    }
-    if (count == 0) {
-        return {};
-    }
-    plan.mark = file.mark;
     plan.seen = file.Identity();
+    const RegExp::Replacement with(finder.Pattern(), finder.ReplacementText());
+    PreparedRewrite none;  // a preview writes nothing
+    StreamedRewrite streamed(place, file, finder.Pattern(), with, none, hits, context);
+    streamed.PreviewOnly();
+    TextBlocks blocks(file.input.get());
+    bool nul = false;
     if (changes) {
-        plan.digest = ContentDigest(file.bytes);
-        plan.text.assign(file.body);
+        blocks.OnRead([&nul](std::string_view bytes) {
+            nul = nul || std::memchr(bytes.data(), 0, bytes.size()) != nullptr;
+        });
     }
-    bool differs = !finder.PutsBackPlain();
-    if (keep) {
-        if (Status status = EditsChangeBytes(file, plan.edits, hits, context, differs);
-            !status.ok()) {
-            return Failed(status.description());
-        }
-        if (!changes) {
-            plan.edits = {};
-        }
+    if (!blocks.Next(0) && blocks.failed()) {
+        return Failed(ErrnoText("cannot read the file", errno));
     }
-    return FinishPreview(place, file.before, count, differs);
+    if (IsUtf16(blocks.mark()) || with.NeedsWholeText()) {
+        return PreviewWhole(place, file, finder, hits, context, plan, changes);
+    }
+    plan.mark = blocks.mark();
+    RewriteResult result = streamed.Run(blocks, WithinLines(finder.Shortcut()));
+    plan.holds_nul = nul;
+    return result;
+}
+
+Status OpenPreviewed(const std::string& path, const FileIdentity& seen, Fd& file) {
+    // The file is named by its real path: a link in its place is not followed.
+    file.Reset(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    struct stat info {};
+    if (file.get() < 0 || fstat(file.get(), &info) != 0) {
+        return Status::Error(errno, ErrnoText("cannot open the file", errno));
+    }
+    if (IdentityOf(info) != seen || !S_ISREG(info.st_mode)) {
+        return Status::Error(ESTALE, kChangedSincePreview);
+    }
+    return {};
+}
+
+Status StreamChanges(int file, const ChangeFinder& finder, ChangeListener& listener) {
+    if (!finder.status().ok()) {
+        return finder.status();
+    }
+    FileText text;
+    if (fstat(file, &text.before) != 0 || lseek(file, 0, SEEK_SET) != 0) {
+        return Status::Error(errno, ErrnoText("cannot read the file", errno));
+    }
+    const std::string path = "/proc/self/fd/" + std::to_string(file);
+    const RegExp::Replacement with(finder.Pattern(), finder.ReplacementText());
+    TextBlocks blocks(file);
+    if (!blocks.Next(0) && blocks.failed()) {
+        return Status::Error(EIO, ErrnoText("cannot read the file", errno));
+    }
+    if (IsUtf16(blocks.mark()) || with.NeedsWholeText()) {
+        text.input.Reset(dup(file));
+        if (std::string why = ReadWholeUpToLongest(text); !why.empty()) {
+            return Status::Error(EFBIG, why);
+        }
+        std::vector<TextEdit> edits;
+        std::int64_t count = 0;
+        if (Status status = finder.Find(text.body, &edits, count); !status.ok()) {
+            return status;
+        }
+        return TellEdits(text.body, edits, listener);
+    }
+    PreparedRewrite none;
+    StreamedRewrite streamed(path, text, finder.Pattern(), with, none, nullptr, 0);
+    streamed.PreviewOnly();
+    streamed.Listen(&listener);
+    const RewriteResult result = streamed.Run(blocks, WithinLines(finder.Shortcut()));
+    if (result.count == kNotSearched) {
+        return Status::Error(EIO, result.error);
+    }
+    return {};
 }
 
 RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
@@ -1261,38 +1495,51 @@ RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
                                    const ChangeFinder& finder, const DetailsSink& details,
                                    PreparedRewrite& rewrite, FileHits* hits, int context) {
     FileText file;
-    if (std::string why = ReadText(place, details, nullptr, file); !why.empty()) {
+    if (std::string why = OpenText(place, details, nullptr, file); !why.empty()) {
         return Failed(std::move(why));
     }
     // The same file as the preview's, not only the same bytes: a folder swapped for a link to
     // a copy elsewhere since is not followed to the copy.
     if (file.before.st_dev != seen.device || file.before.st_ino != seen.inode ||
-        (chosen != nullptr ? ContentDigest(file.bytes) != digest : file.Identity() != seen)) {
+        (chosen == nullptr && file.Identity() != seen)) {
         return Failed(kChangedSincePreview);
     }
-    // Every change, worked out again from the same bytes, gives what the preview found.
-    std::vector<TextEdit> found;
-    if (chosen == nullptr) {
-        std::int64_t count = 0;
-        if (Status status = finder.Find(file.body, &found, count); !status.ok()) {
-            return Failed(status.description());
-        }
-    }
-    const std::vector<TextEdit>& edits = chosen != nullptr ? *chosen : found;
-    if (!EditsFit(edits, file.body.size())) {
-        return Failed("the changes chosen do not fit the file; it was left as it is");
-    }
-    if (edits.empty()) {
+    if (chosen != nullptr && chosen->empty()) {
         return {};
     }
-    std::string replaced = ApplyEdits(file.body, edits);
-    if (hits != nullptr) {
-        *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone, StartsAfterEdits(edits),
-                           context);
+    if (!finder.status().ok()) {
+        return Failed(finder.status().description());
     }
-    // The texts put in must be writable in the file's encoding, as a replacement must.
-    return FinishRewrite(place, file, TextsPutIn(edits), std::move(replaced),
-                         static_cast<std::int64_t>(edits.size()), rewrite);
+    const RegExp::Replacement with(finder.Pattern(), finder.ReplacementText());
+    StreamedRewrite streamed(place, file, finder.Pattern(), with, rewrite, hits, context);
+    TextBlocks blocks(file.input.get());
+    // The chosen changes are written only to the bytes they were chosen in.
+    XXH3_state_t read;
+    XXH3_64bits_reset(&read);
+    blocks.OnRead([&](std::string_view bytes) {
+        XXH3_64bits_update(&read, bytes.data(), bytes.size());
+        if (rewrite.want_checksums) {
+            streamed.OldBytes(bytes);
+        }
+    });
+    if (!blocks.Next(0) && blocks.failed()) {
+        return Failed(ErrnoText("cannot read the file", errno));
+    }
+    if (IsUtf16(blocks.mark()) || (chosen == nullptr && with.NeedsWholeText())) {
+        return ChosenWhole(place, file, digest, chosen, finder, rewrite, hits, context);
+    }
+    RewriteResult result =
+        streamed.Run(blocks, chosen != nullptr ? nullptr : WithinLines(finder.Shortcut()), chosen);
+    if (chosen == nullptr) {
+        return result;
+    }
+    ReadToEnd(blocks);
+    if (blocks.failed() || XXH3_64bits_digest(&read) != digest) {
+        DropNewFile(rewrite);
+        rewrite.written = false;
+        return Failed(kChangedSincePreview);
+    }
+    return result;
 }
 
 std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite, std::string& original,

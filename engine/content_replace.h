@@ -175,7 +175,7 @@ FileIdentity IdentityOf(const struct stat& file);
 struct RewritePlan {
     std::vector<TextEdit> edits;  // of the file's text as decoded, in order
     ChangeLines lines;            // where the edits are by line, for a view (PreviewChanges)
-    std::string text;  // the file's text as decoded (after its byte-order mark), for a patch
+    bool holds_nul = false;  // asked with its changes: a NUL byte, which a text patch cannot carry
     ByteOrderMark mark = ByteOrderMark::kNone;
     std::uint64_t digest = 0;  // of the bytes read (ContentDigest), when its changes were found
     // The file as it was read. A preview that only counts keeps no digest: the changes are
@@ -217,11 +217,10 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
                              const DetailsSink& details, PreparedRewrite& rewrite,
                              FileHits* hits = nullptr, int context = 0);
 
-// Previews the rewrite of the file at `place`, which stays as it is: `count` as for
-// PrepareRewrite, and `rewritten` when the file would change and may be rewritten. `plan` gets
-// the file's identity and mark and, with `changes`, the changes that `finder` finds, the text as
-// decoded (for a patch) and its digest; without, the changes are only counted. `hits` as for
-// PrepareRewrite.
+// Previews the rewrite of the file at `place`, which stays as it is, a block at a time: `count`
+// as for PrepareRewrite, and `rewritten` when the file would change and may be rewritten. `plan`
+// gets the file's identity and mark and, with `changes` (for a patch made later with
+// StreamChanges), whether its text holds a NUL byte. `hits` as for PrepareRewrite.
 RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
                              const DetailsSink& details, FileHits* hits, int context,
                              RewritePlan& plan, bool changes);
@@ -231,6 +230,15 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
 // `seen`; otherwise an error with kChangedSincePreview.
 Status PreviewChanges(const std::string& path, const FileIdentity& seen, const ChangeFinder& finder,
                       RewritePlan& plan);
+
+// Opens a previewed file again to stream its changes: the file at `path` (its real path) when it
+// is still as `seen`; otherwise an error with kChangedSincePreview.
+Status OpenPreviewed(const std::string& path, const FileIdentity& seen, Fd& file);
+
+// The changes that `finder` finds in the open `file`, told to `listener` with the text around them
+// as the file is read a block at a time. A UTF-8 mark is told as text kept; a text decoded from
+// UTF-16 is told as UTF-8, read whole (up to kLongestMatch bytes).
+Status StreamChanges(int file, const ChangeFinder& finder, ChangeListener& listener);
 
 // PrepareRewrite for changes chosen from a preview: `chosen` (in order, of the text as decoded)
 // made to the file at `place` when its bytes are still those of `digest`; or, when null, every

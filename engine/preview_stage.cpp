@@ -11,7 +11,7 @@ std::optional<std::int32_t> PreviewOne(const RunRequest& request, const RunContr
     if (control.Stopped()) {
         return 0;
     }
-    if (tools.office.Takes(record) || !tools.finder.status().ok()) {
+    if (tools.office.Takes(record) || !tools.finder->status().ok()) {
         return std::nullopt;
     }
     if (!IsApprovedForReplace(record.Filename(), request.approved_extensions)) {
@@ -33,7 +33,7 @@ std::optional<std::int32_t> PreviewOne(const RunRequest& request, const RunContr
     try {
         RewritePlan plan;
         const RewriteResult result = PreparePreview(
-            place, tools.finder, request.want_details ? DetailsFor(record) : DetailsSink(),
+            place, *tools.finder, request.want_details ? DetailsFor(record) : DetailsSink(),
             request.hit_lines ? &found.hits : nullptr, request.hit_lines.value_or(0), plan,
             request.preview_changes);
         if (result.count == kNotSearched) {
@@ -50,7 +50,7 @@ std::optional<std::int32_t> PreviewOne(const RunRequest& request, const RunContr
             if (!tools.start.Inside(target)) {
                 return problem(tools.start.OutsideText());
             }
-            found.preview = FilePreview{std::move(plan), false, std::move(target)};
+            found.preview = FilePreview{std::move(plan), false, std::move(target), tools.finder};
         }
         return result.count;
     } catch (const std::exception& error) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "engine/change_finder.h"
@@ -14,12 +15,14 @@ namespace ferret {
 // What a preview works with, made once before the walk.
 struct PreviewTools {
     PreviewTools(const RunRequest& request, bool regex)
-        : finder(request.fields.search_text, request.fields.replace_text, regex,
-                 request.fields.ignore_case),
+        : finder(std::make_shared<const ChangeFinder>(request.fields.search_text,
+                                                      request.fields.replace_text, regex,
+                                                      request.fields.ignore_case)),
           kept_copies(request.restore_folder),
           start(request.fields.folder),
           office(request.office_extensions, request.office_setup) {}
-    const ChangeFinder finder;
+    // Shared with the previews: a patch is made of a file's changes found again.
+    const std::shared_ptr<const ChangeFinder> finder;
     const RestoreFolderGuard kept_copies;
     const StartFolder start;  // what it would rewrite lies beneath it
     OfficeFiles office;

@@ -134,7 +134,7 @@ class ReplaceWorker {
         if (preview_ != nullptr) {
             slots_.Problem(index, Status::Error(kFileAccessError,
                                                 record.FullPath() + ": " +
-                                                    preview_->finder.status().description()));
+                                                    preview_->finder->status().description()));
             return kNotSearched;
         }
         return Text(index, record);

@@ -39,6 +39,7 @@ struct FilePreview {
                           // office document
     bool office = false;  // a document or spreadsheet: its handler changes it as a whole
     std::string target;   // the file changed, links resolved (a file is told once)
+    std::shared_ptr<const ChangeFinder> finder;  // what found its changes, to find them again
 };
 
 // A change chosen from a preview: some or all of a file's edits, or an office document whole.

@@ -28,6 +28,21 @@ std::string Numbered(int i) {
 }
 
 // Writes what the run reports, one line per call, and lets a test act on a call.
+// A text's changes as they stream by: the text, and each change as an edit of it.
+struct RecordedChanges : ChangeListener {
+    Status Keep(std::string_view kept) override {
+        text += kept;
+        return {};
+    }
+    Status Change(std::string_view taken_out, std::string_view put_in) override {
+        edits.push_back({text.size(), text.size() + taken_out.size(), std::string(put_in)});
+        text += taken_out;
+        return {};
+    }
+    std::string text;
+    std::vector<TextEdit> edits;
+};
+
 class RecordingSink : public RunSink {
   public:
     void Listing() override {
@@ -313,12 +328,20 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
         by_name[path.substr(path.rfind('/') + 1)] = preview;
     }
     ASSERT_EQ(by_name.size(), 6u);  // crlf, bom, wide and f00, f04, f08
-    EXPECT_EQ(by_name["crlf.txt"].plan.edits,
+    // A patch's changes are found again as the file is read.
+    const auto changes_of = [](const FilePreview& preview) {
+        RecordedChanges changes;
+        Fd file;
+        EXPECT_TRUE(OpenPreviewed(preview.target, preview.plan.seen, file).ok());
+        EXPECT_TRUE(StreamChanges(file.get(), *preview.finder, changes).ok());
+        return changes;
+    };
+    EXPECT_EQ(changes_of(by_name["crlf.txt"]).edits,
               (std::vector<TextEdit>{{0, 3, "HIT"}, {13, 16, "HIT"}, {17, 20, "HIT"}}));
     EXPECT_EQ(by_name["bom.txt"].plan.mark, ByteOrderMark::kUtf8);
-    EXPECT_EQ(by_name["bom.txt"].plan.text, "hit \xC3\xA9");
+    EXPECT_EQ(changes_of(by_name["bom.txt"]).text, "\xEF\xBB\xBFhit \xC3\xA9");
     EXPECT_EQ(by_name["wide.txt"].plan.mark, ByteOrderMark::kUtf16LE);
-    EXPECT_EQ(by_name["wide.txt"].plan.text, "hit x");
+    EXPECT_EQ(changes_of(by_name["wide.txt"]).text, "hit x");
 
     // A preview for the window only counts, and keeps each file's identity; its changes, found
     // again when shown, are the same, with the same digest.
@@ -328,17 +351,18 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     ExecuteRun(request_, counted, control_);
     ASSERT_EQ(counted.seen.size(), previews.seen.size());
     const ChangeFinder finder("hit", "HIT", false, false);
+    std::vector<RewritePlan> shown_plans;
     for (std::size_t i = 0; i < counted.seen.size(); ++i) {
         const auto& [path, preview] = counted.seen[i];
         EXPECT_EQ(path, previews.seen[i].first);
         EXPECT_TRUE(preview.plan.edits.empty()) << path;
-        EXPECT_TRUE(preview.plan.text.empty()) << path;
         EXPECT_TRUE(preview.plan.seen == previews.seen[i].second.plan.seen) << path;
         RewritePlan shown;
         ASSERT_TRUE(PreviewChanges(preview.target, preview.plan.seen, finder, shown).ok()) << path;
-        EXPECT_EQ(shown.edits, previews.seen[i].second.plan.edits) << path;
+        EXPECT_EQ(shown.edits.size(), changes_of(previews.seen[i].second).edits.size()) << path;
         EXPECT_EQ(shown.lines.size(), shown.edits.size()) << path;
-        EXPECT_EQ(shown.digest, previews.seen[i].second.plan.digest) << path;
+        EXPECT_EQ(shown.digest, FileDigest(preview.target)) << path;
+        shown_plans.push_back(std::move(shown));
     }
     RewritePlan stale;
     EXPECT_FALSE(PreviewChanges(dir_.Path("crlf.txt"), FileIdentity{}, finder, stale).ok());
@@ -347,10 +371,10 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     // plain replace run.
     auto all = std::make_shared<std::vector<ChosenChange>>();
     for (const auto& [path, preview] : previews.seen) {
+        const RewritePlan& shown = shown_plans[all->size()];
         const bool whole = all->size() % 2 == 1;
-        all->push_back({path, preview.plan.digest,
-                        whole ? std::vector<TextEdit>() : preview.plan.edits, false, whole,
-                        preview.plan.seen});
+        all->push_back({path, shown.digest, whole ? std::vector<TextEdit>() : shown.edits, false,
+                        whole, preview.plan.seen});
     }
     request_.kind = RunKind::kChosenChanges;
     request_.chosen = all;

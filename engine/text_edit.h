@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/status.h"
+
 namespace ferret {
 
 // One replacement in a text: the bytes [start, end) become `text`.
@@ -13,6 +15,15 @@ struct TextEdit {
     std::size_t end = 0;
     std::string text;
     bool operator==(const TextEdit&) const = default;
+};
+
+// Takes a text's changes as the text streams by, in order: each stretch kept as it is, and each
+// change with what it takes out and puts in. Together they are the whole text, each byte once.
+class ChangeListener {
+  public:
+    virtual ~ChangeListener() = default;
+    virtual Status Keep(std::string_view text) = 0;
+    virtual Status Change(std::string_view taken_out, std::string_view put_in) = 0;
 };
 
 // `original` with `edits` (ascending, none overlapping another, all within it) made.

@@ -1,58 +1,15 @@
 #include "reports/unified_diff.h"
 
 #include <algorithm>
-#include <cstdint>
+#include <cstring>
+#include <limits>
 
 #include "reports/quoted_name.h"
 
 namespace ferret {
 namespace {
 
-// Where each line starts, lines ending after a line feed, and the text's end last.
-std::vector<std::size_t> LineStarts(std::string_view text) {
-    std::vector<std::size_t> starts;
-    if (!text.empty()) {
-        starts.push_back(0);
-    }
-    for (std::size_t at = text.find('\n'); at != std::string_view::npos;
-         at = text.find('\n', at + 1)) {
-        if (at + 1 < text.size()) {
-            starts.push_back(at + 1);
-        }
-    }
-    starts.push_back(text.size());
-    return starts;
-}
-
-// The text cut into lines, each with its line feed when it has one.
-std::vector<std::string_view> Lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        const std::size_t stop = end == std::string_view::npos ? text.size() : end + 1;
-        lines.push_back(text.substr(start, stop - start));
-        start = stop;
-    }
-    return lines;
-}
-
-// A run of changed lines: the original's lines [first, last] (none when last < first) and
-// what the edits make of them.
-struct Block {
-    std::int64_t first = 0;
-    std::int64_t last = -1;
-    std::vector<TextEdit> edits;  // offsets in the original
-    std::string replaced;
-};
-
-void AppendLine(std::string& out, char prefix, std::string_view line) {
-    out += prefix;
-    out.append(line);
-    if (line.empty() || line.back() != '\n') {
-        out += "\n\\ No newline at end of file\n";
-    }
-}
+constexpr char kNoNewline[] = "\n\\ No newline at end of file\n";
 
 // "START,COUNT" as unified diffs give a range of lines (1-based), "START" alone for one line;
 // an empty range names the line before it.
@@ -63,150 +20,263 @@ std::string Range(std::int64_t first, std::int64_t count) {
     return std::to_string(count == 0 ? first : first + 1) + "," + std::to_string(count);
 }
 
-// The original's lines, by where they start.
-class OriginalLines {
-  public:
-    explicit OriginalLines(std::string_view text) : text_(text), starts_(LineStarts(text)) {}
-
-    std::int64_t count() const { return static_cast<std::int64_t>(starts_.size()) - 1; }
-    std::string_view text() const { return text_; }
-    // Where `line` starts; count() gives the text's end.
-    std::size_t Start(std::int64_t line) const { return starts_[static_cast<std::size_t>(line)]; }
-    std::string_view Text(std::int64_t line) const {
-        return text_.substr(Start(line), Start(line + 1) - Start(line));
-    }
-    // The line that holds `offset`.
-    std::int64_t LineOf(std::size_t offset) const {
-        const auto after = std::upper_bound(starts_.begin(), starts_.end() - 1, offset);
-        return std::clamp<std::int64_t>(after - starts_.begin() - 1, 0, count() - 1);
-    }
-
-  private:
-    const std::string_view text_;
-    const std::vector<std::size_t> starts_;
-};
-
-// The edits that change something, in runs of changed lines.
-std::vector<Block> GroupEdits(const OriginalLines& lines, const std::vector<TextEdit>& edits) {
-    std::vector<Block> blocks;
-    for (const TextEdit& edit : edits) {
-        if (lines.text().substr(edit.start, edit.end - edit.start) == edit.text) {
-            continue;  // replaced by itself
-        }
-        std::int64_t first = 0;
-        std::int64_t last = -1;
-        if (lines.count() > 0) {
-            first = lines.LineOf(edit.start);
-            last = edit.end > edit.start ? lines.LineOf(edit.end - 1) : first;
-        }
-        // Lines next to each other change together, as one run.
-        if (!blocks.empty() && (lines.count() == 0 || first <= blocks.back().last + 1)) {
-            blocks.back().last = std::max(blocks.back().last, last);
-        } else {
-            blocks.push_back({first, last, {}, {}});
-        }
-        blocks.back().edits.push_back(edit);
-    }
-    return blocks;
-}
-
-void Replace(const OriginalLines& lines, Block& block) {
-    const std::size_t from = lines.count() > 0 ? lines.Start(block.first) : 0;
-    const std::size_t to = lines.count() > 0 ? lines.Start(block.last + 1) : 0;
-    std::vector<TextEdit> shifted = block.edits;
-    for (TextEdit& edit : shifted) {
-        edit.start -= from;
-        edit.end -= from;
-    }
-    block.replaced = ApplyEdits(lines.text().substr(from, to - from), shifted);
-}
-
-// Works out each block's new text. A block whose new text ends inside a line (its last line
-// feed replaced) runs on into the next line, and with it into any block there.
-void ReplaceBlocks(const OriginalLines& lines, std::vector<Block>& blocks) {
-    for (std::size_t b = 0; b < blocks.size(); ++b) {
-        Block& block = blocks[b];
-        Replace(lines, block);
-        while (!block.replaced.empty() && block.replaced.back() != '\n' &&
-               block.last < lines.count() - 1) {
-            ++block.last;
-            while (b + 1 < blocks.size() && blocks[b + 1].first <= block.last + 1) {
-                block.last = std::max(block.last, blocks[b + 1].last);
-                block.edits.insert(block.edits.end(), blocks[b + 1].edits.begin(),
-                                   blocks[b + 1].edits.end());
-                blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(b) + 1);
+// Appends `text` to `into` as lines starting with `prefix`, a line at a time; `line_start`: the
+// last line appended before ended. Counts the lines begun in `lines`.
+Status AppendLines(SpillBuffer& into, char prefix, std::string_view text, bool& line_start,
+                   std::int64_t& lines) {
+    while (!text.empty()) {
+        if (line_start) {
+            if (Status status = into.Append(std::string_view(&prefix, 1)); !status.ok()) {
+                return status;
             }
-            Replace(lines, block);
+            ++lines;
         }
+        const std::size_t end = text.find('\n');
+        const std::size_t take = end == std::string_view::npos ? text.size() : end + 1;
+        if (Status status = into.Append(text.substr(0, take)); !status.ok()) {
+            return status;
+        }
+        line_start = end != std::string_view::npos;
+        text.remove_prefix(take);
     }
-}
-
-// The hunk of blocks [first_block, end_block) with `context` lines around them. `shift`: new
-// lines minus old ones in the blocks before, and after this hunk on return.
-std::string Hunk(const OriginalLines& lines, const std::vector<Block>& blocks,
-                 std::size_t first_block, std::size_t end_block, int context, std::int64_t& shift) {
-    const std::int64_t hunk_first = std::max<std::int64_t>(0, blocks[first_block].first - context);
-    const std::int64_t hunk_last =
-        std::min<std::int64_t>(lines.count() - 1, blocks[end_block - 1].last + context);
-    std::string body;
-    std::int64_t old_count = 0;
-    std::int64_t new_count = 0;
-    std::int64_t at = hunk_first;
-    std::int64_t hunk_shift = shift;
-    for (std::size_t b = first_block; b < end_block; ++b) {
-        const Block& block = blocks[b];
-        for (; at < block.first; ++at) {
-            AppendLine(body, ' ', lines.Text(at));
-            ++old_count;
-            ++new_count;
-        }
-        for (std::int64_t line = block.first; line <= block.last; ++line) {
-            AppendLine(body, '-', lines.Text(line));
-            ++old_count;
-        }
-        const std::vector<std::string_view> added = Lines(block.replaced);
-        for (const std::string_view line : added) {
-            AppendLine(body, '+', line);
-            ++new_count;
-        }
-        hunk_shift += static_cast<std::int64_t>(added.size()) - (block.last - block.first + 1);
-        at = block.last + 1;
-    }
-    for (; at <= hunk_last; ++at) {
-        AppendLine(body, ' ', lines.Text(at));
-        ++old_count;
-        ++new_count;
-    }
-    std::string hunk = "@@ -" + Range(hunk_first, old_count) + " +" +
-                       Range(hunk_first + shift, new_count) + " @@\n" + body;
-    shift = hunk_shift;
-    return hunk;
+    return {};
 }
 
 }  // namespace
 
-std::string UnifiedDiff(std::string_view name, std::string_view original,
-                        const std::vector<TextEdit>& edits, int context) {
-    const OriginalLines lines(original);
-    std::vector<Block> blocks = GroupEdits(lines, edits);
-    if (blocks.empty()) {
+UnifiedDiffWriter::UnifiedDiffWriter(std::string_view name, Reader read, Output out, int context,
+                                     std::size_t in_memory)
+    : label_(PatchName(name) + std::string(PatchNameEnd(name))),
+      read_(std::move(read)),
+      out_(std::move(out)),
+      context_(std::max(0, context)),
+      new_text_(in_memory),
+      hunk_(in_memory) {}
+
+Status UnifiedDiffWriter::Keep(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view piece =
+            end == std::string_view::npos ? text : text.substr(0, end + 1);
+        offset_ += piece.size();
+        if (segment_changed_) {
+            if (Status status = PutIn(piece); !status.ok()) {
+                return status;
+            }
+        }
+        new_line_start_ = end != std::string_view::npos;
+        text.remove_prefix(piece.size());
+        if (new_line_start_) {
+            ++line_;
+            if (Status status = EndSegment(); !status.ok()) {
+                return status;
+            }
+        }
+    }
+    return {};
+}
+
+Status UnifiedDiffWriter::Change(std::string_view taken_out, std::string_view put_in) {
+    if (taken_out == put_in) {
+        return Keep(taken_out);  // replaced by itself: nothing changes
+    }
+    if (!segment_changed_) {
+        segment_changed_ = true;
+        if (!block_open_) {
+            if (Status status = OpenBlock(); !status.ok()) {
+                return status;
+            }
+        }
+        // The segment's new text begins, at a line's start, with what it kept before this
+        // change.
+        new_line_start_ = true;
+        std::string head;
+        for (std::uint64_t at = segment_.from; at < offset_;) {
+            head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(1 << 16, offset_ - at)));
+            if (!read_(at, head.data(), head.size())) {
+                return Status::Error(EIO, "cannot read the file again");
+            }
+            if (Status status = PutIn(head); !status.ok()) {
+                return status;
+            }
+            at += head.size();
+        }
+    }
+    if (Status status = PutIn(put_in); !status.ok()) {
+        return status;
+    }
+    offset_ += taken_out.size();
+    line_ += std::count(taken_out.begin(), taken_out.end(), '\n');
+    if (!taken_out.empty() && taken_out.back() == '\n' && new_line_start_) {
+        return EndSegment();
+    }
+    return {};
+}
+
+Status UnifiedDiffWriter::PutIn(std::string_view text) {
+    return AppendLines(new_text_, '+', text, new_line_start_, new_lines_);
+}
+
+// Both texts start a line at offset_: the segment before it ends.
+Status UnifiedDiffWriter::EndSegment() {
+    const LineRun ended = segment_;
+    segment_ = {offset_, line_};
+    if (segment_changed_) {
+        segment_changed_ = false;  // the block goes on
         return {};
     }
-    ReplaceBlocks(lines, blocks);
-    const std::string label = PatchName(name) + std::string(PatchNameEnd(name));
-    std::string out = "--- " + label + "\n+++ " + label + "\n";
-    std::int64_t shift = 0;
-    for (std::size_t first_block = 0; first_block < blocks.size();) {
-        // Blocks whose context would touch go in one hunk.
-        std::size_t end_block = first_block + 1;
-        while (end_block < blocks.size() &&
-               blocks[end_block].first - blocks[end_block - 1].last - 1 <= 2 * context) {
-            ++end_block;
+    if (block_open_) {
+        if (Status status = CloseBlock(ended); !status.ok()) {
+            return status;
         }
-        out += Hunk(lines, blocks, first_block, end_block, context, shift);
-        first_block = end_block;
     }
-    return out;
+    return Unchanged(ended);
+}
+
+// The unchanged line from `start` to offset_.
+Status UnifiedDiffWriter::Unchanged(LineRun start) {
+    recent_.push_back(start);
+    if (recent_.size() > static_cast<std::size_t>(context_)) {
+        recent_.erase(recent_.begin());
+    }
+    if (!hunk_open_) {
+        return {};
+    }
+    ++gap_;
+    if (gap_ <= context_) {
+        context_end_ = offset_;
+    }
+    // Changes whose context would touch share a hunk.
+    return gap_ > 2 * context_ ? CloseHunk() : Status();
+}
+
+Status UnifiedDiffWriter::OpenBlock() {
+    block_open_ = true;
+    block_ = segment_;
+    new_lines_ = 0;
+    LineRun context = after_block_;
+    if (!hunk_open_) {
+        hunk_open_ = true;
+        context = recent_.empty() ? block_ : recent_.front();
+        hunk_first_ = context.line;
+        hunk_old_ = 0;
+        hunk_new_ = 0;
+        hunk_shift_ = shift_;
+    }
+    recent_.clear();
+    std::int64_t lines = 0;
+    const Status status = CopyLines(' ', context.from, block_.from, lines);
+    hunk_old_ += lines;
+    hunk_new_ += lines;
+    return status;
+}
+
+Status UnifiedDiffWriter::CloseBlock(LineRun end) {
+    block_open_ = false;
+    std::int64_t old_lines = 0;
+    if (Status status = CopyLines('-', block_.from, end.from, old_lines); !status.ok()) {
+        return status;
+    }
+    if (!new_text_.empty() && new_text_.back() != '\n') {
+        if (Status status = new_text_.Append(kNoNewline); !status.ok()) {
+            return status;
+        }
+    }
+    if (Status status =
+            new_text_.Drain([this](std::string_view bytes) { return hunk_.Append(bytes); });
+        !status.ok()) {
+        return status;
+    }
+    hunk_old_ += old_lines;
+    hunk_new_ += new_lines_;
+    hunk_shift_ += new_lines_ - old_lines;
+    after_block_ = end;
+    context_end_ = end.from;
+    gap_ = 0;
+    return {};
+}
+
+Status UnifiedDiffWriter::CloseHunk() {
+    hunk_open_ = false;
+    std::int64_t lines = 0;
+    if (Status status = CopyLines(' ', after_block_.from, context_end_, lines); !status.ok()) {
+        return status;
+    }
+    hunk_old_ += lines;
+    hunk_new_ += lines;
+    std::string head;
+    if (!headed_) {
+        headed_ = true;
+        head = "--- " + label_ + "\n+++ " + label_ + "\n";
+    }
+    head += "@@ -" + Range(hunk_first_, hunk_old_) + " +" + Range(hunk_first_ + shift_, hunk_new_) +
+            " @@\n";
+    shift_ = hunk_shift_;
+    if (Status status = out_(head); !status.ok()) {
+        return status;
+    }
+    return hunk_.Drain(out_);
+}
+
+// The original's lines [from, to) into the hunk, each after `prefix`.
+Status UnifiedDiffWriter::CopyLines(char prefix, std::uint64_t from, std::uint64_t to,
+                                    std::int64_t& lines) {
+    std::string block;
+    bool line_start = true;
+    for (std::uint64_t at = from; at < to;) {
+        block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(1 << 16, to - at)));
+        if (!read_(at, block.data(), block.size())) {
+            return Status::Error(EIO, "cannot read the file again");
+        }
+        if (Status status = AppendLines(hunk_, prefix, block, line_start, lines); !status.ok()) {
+            return status;
+        }
+        at += block.size();
+    }
+    return line_start ? Status() : hunk_.Append(kNoNewline);
+}
+
+Status UnifiedDiffWriter::Finish() {
+    if (segment_changed_ || offset_ > segment_.from) {
+        if (Status status = EndSegment(); !status.ok()) {
+            return status;
+        }
+    }
+    if (block_open_) {
+        if (Status status = CloseBlock(segment_); !status.ok()) {
+            return status;
+        }
+    }
+    return hunk_open_ ? CloseHunk() : Status();
+}
+
+std::string UnifiedDiff(std::string_view name, std::string_view original,
+                        const std::vector<TextEdit>& edits, int context) {
+    std::string diff;
+    UnifiedDiffWriter writer(
+        name,
+        [original](std::uint64_t offset, char* into, std::size_t size) {
+            if (offset > original.size() || size > original.size() - offset) {
+                return false;
+            }
+            std::memcpy(into, original.data() + offset, size);
+            return true;
+        },
+        [&diff](std::string_view bytes) {
+            diff.append(bytes);
+            return Status();
+        },
+        context, std::numeric_limits<std::size_t>::max());
+    // Held in memory, nothing can fail.
+    std::size_t told = 0;
+    for (const TextEdit& edit : edits) {
+        (void)writer.Keep(original.substr(told, edit.start - told));
+        (void)writer.Change(original.substr(edit.start, edit.end - edit.start), edit.text);
+        told = edit.end;
+    }
+    (void)writer.Keep(original.substr(told));
+    (void)writer.Finish();
+    return diff;
 }
 
 std::string BinaryDiff(std::string_view name) {

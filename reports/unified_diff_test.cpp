@@ -111,5 +111,66 @@ TEST(UnifiedDiff, PatchMakesWhatTheEditsMake) {
     }
 }
 
+// The writer fed a stretch at a time, its hunks spilled to a file past a few bytes, writes the
+// patch the whole text gives; and it stops with an error when the original cannot be read back.
+TEST(UnifiedDiff, AStreamedPatchIsTheWholeTextsPatch) {
+    std::uint32_t seed = 7;
+    const auto next = [&seed](std::uint32_t range) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % range;
+    };
+    const char* const pieces[] = {"a", "bb", "\n", "\r\n", "x\n\n\n\n", "yy"};
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        for (std::uint32_t i = next(200); i > 0; --i) {
+            text += pieces[next(6)];
+        }
+        std::vector<TextEdit> edits;
+        for (std::size_t at = 0; at <= text.size(); at += 1 + next(30)) {
+            const std::size_t end = std::min(text.size(), at + next(5));
+            edits.push_back({at, end, std::string(pieces[next(6)]).substr(0, next(3))});
+            at = end;
+        }
+        const int context = static_cast<int>(next(4));
+        std::string streamed;
+        bool readable = true;
+        UnifiedDiffWriter writer(
+            "f",
+            [&](std::uint64_t offset, char* into, std::size_t size) {
+                text.copy(into, size, offset);
+                return readable;
+            },
+            [&](std::string_view bytes) {
+                streamed.append(bytes);
+                return Status();
+            },
+            context, 1 + next(8));
+        // Each stretch cut in two anywhere.
+        const auto feed = [&](std::string_view kept) {
+            const std::size_t cut = next(static_cast<std::uint32_t>(kept.size() + 1));
+            ASSERT_TRUE(writer.Keep(kept.substr(0, cut)).ok());
+            ASSERT_TRUE(writer.Keep(kept.substr(cut)).ok());
+        };
+        std::size_t told = 0;
+        for (const TextEdit& edit : edits) {
+            feed(std::string_view(text).substr(told, edit.start - told));
+            ASSERT_TRUE(
+                writer
+                    .Change(std::string_view(text).substr(edit.start, edit.end - edit.start),
+                            edit.text)
+                    .ok());
+            told = edit.end;
+        }
+        feed(std::string_view(text).substr(told));
+        ASSERT_TRUE(writer.Finish().ok());
+        ASSERT_EQ(streamed, UnifiedDiff("f", text, edits, context)) << round;
+    }
+    UnifiedDiffWriter unreadable(
+        "f", [](std::uint64_t, char*, std::size_t) { return false; },
+        [](std::string_view) { return Status(); });
+    ASSERT_TRUE(unreadable.Keep("a\nb").ok());
+    EXPECT_FALSE(unreadable.Change("b", "c").ok());
+}
+
 }  // namespace
 }  // namespace ferret
