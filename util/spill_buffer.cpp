@@ -41,7 +41,9 @@ Status SpillBuffer::Append(std::string_view bytes) {
     return memory_.size() > in_memory_ ? Spill() : Status();
 }
 
-char SpillBuffer::back() const { return memory_.empty() ? last_spilled_ : memory_.back(); }
+char SpillBuffer::back() const {
+    return memory_.empty() ? last_spilled_ : memory_.back();
+}
 
 Status SpillBuffer::Spill() {
     if (file_.get() < 0) {
@@ -63,8 +65,8 @@ Status SpillBuffer::Drain(const std::function<Status(std::string_view)>& out) {
     if (spilled_ > 0) {
         std::vector<char> block(in_memory_ > 0 ? in_memory_ : 64 * 1024);
         for (std::uint64_t at = 0; at < spilled_;) {
-            const std::size_t want = static_cast<std::size_t>(
-                std::min<std::uint64_t>(block.size(), spilled_ - at));
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), spilled_ - at));
             const ReadResult got = ReadFullAt(file_.get(), block.data(), want, at);
             if (got.failed() || got.bytes != want) {
                 if (!got.failed()) {
