@@ -1,5 +1,7 @@
 #include "app/hit_lines_view.h"
 
+#include "reports/hit_line_text.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
@@ -58,9 +60,9 @@ int HitLinesModel::LinesShown(int file) const {
     if (!IsOpen(file)) {
         return 0;
     }
-    const FileHits& hits = FileAt(file).hits;
+    const FileHitLines& entry = FileAt(file);
     // A binary file, or one whose lines are not known, shows a note instead.
-    return hits.binary || hits.lines.empty() ? 1 : static_cast<int>(hits.lines.size());
+    return entry.binary || entry.count == 0 ? 1 : static_cast<int>(entry.count);
 }
 
 void HitLinesModel::Recount() {
@@ -90,15 +92,30 @@ const FileHitLines& HitLinesModel::FileAt(int file) const {
     return table_->entries[static_cast<std::size_t>(order_[static_cast<std::size_t>(file)])];
 }
 
-const HitLine* HitLinesModel::LineAt(int row) const {
-    const Place place = PlaceOf(row);
+std::optional<HitLine> HitLinesModel::Line(const Place& place, bool text) const {
     if (place.file < 0 || place.line < 0) {
-        return nullptr;
+        return std::nullopt;
     }
-    const std::vector<HitLine>& lines = FileAt(place.file).hits.lines;
-    return static_cast<std::size_t>(place.line) < lines.size()
-               ? &lines[static_cast<std::size_t>(place.line)]
-               : nullptr;
+    const FileHitLines& entry = FileAt(place.file);
+    const auto index = static_cast<std::size_t>(place.line);
+    if (entry.binary || index >= entry.count) {
+        return std::nullopt;
+    }
+    if (!text) {
+        return table_->lines.At(entry.first + index);
+    }
+    if (std::optional<HitLine> line = TableLine(*table_, entry, index, reader_)) {
+        return line;
+    }
+    static const std::string kUnreadable =
+        "(this line cannot be read again: the file changed or is gone)";
+    std::optional<HitLine> gone = table_->lines.At(entry.first + index);
+    gone->text = kUnreadable;
+    return gone;
+}
+
+std::optional<HitLine> HitLinesModel::LineAt(int row) const {
+    return Line(PlaceOf(row), true);
 }
 
 std::string HitLinesModel::FullPath(int row) const {
@@ -136,11 +153,12 @@ QVariant HitLinesModel::data(const QModelIndex& index, int role) const {
                 return {};
         }
     }
-    const HitLine* line = LineAt(index.row());
-    if (line == nullptr) {
+    // Only the text is read from the file, and only for the rows drawn.
+    const std::optional<HitLine> line = Line(place, role == Qt::DisplayRole);
+    if (!line) {
         if (role == Qt::DisplayRole) {
             const QString hits = QString::number(entry.file->ItemsFound());
-            return entry.hits.binary
+            return entry.binary
                        ? QStringLiteral("Binary file: %1 hit(s), its bytes not shown").arg(hits)
                        : QStringLiteral(
                              "%1 hit(s); the previewer or the file's own "
@@ -251,8 +269,13 @@ std::string HitLinesModel::QuickfixText(std::vector<int> rows) const {
         const FileHitLines& entry = FileAt(place.file);
         if (place.line < 0) {
             whole_file = place.file;
-            text += QuickfixLines(entry.file->FullPath(), entry.hits);
-        } else if (const HitLine* line = LineAt(row); line != nullptr && line->hits > 0) {
+            for (std::size_t line = 0; line < entry.count && !entry.binary; ++line) {
+                const std::optional<HitLine> hit = Line({place.file, static_cast<int>(line)}, true);
+                if (hit && hit->hits > 0 && hit->number > 0) {
+                    AppendQuickfixLine(text, entry.file->FullPath(), *hit);
+                }
+            }
+        } else if (const std::optional<HitLine> line = LineAt(row); line && line->hits > 0) {
             AppendQuickfixLine(text, entry.file->FullPath(), *line);
         }
     }
@@ -525,12 +548,14 @@ void HitLinesView::Activate(int row) {
         return;
     }
     const FileHitLines& entry = model_->FileAt(place.file);
-    if (const HitLine* line = model_->LineAt(row)) {
-        on_open(entry.file->FullPath(), line->number, line->column);
+    if (place.line >= 0 && !entry.binary) {
+        const HitLine line = model_->Table()->lines.At(entry.first + place.line);
+        on_open(entry.file->FullPath(), line.number, line.column);
         return;
     }
     // A file's own row (or its note) opens it at its first hit.
-    for (const HitLine& line : entry.hits.lines) {
+    for (std::size_t at = entry.first; at < entry.first + entry.count && !entry.binary; ++at) {
+        const HitLine line = model_->Table()->lines.At(at);
         if (line.hits > 0) {
             on_open(entry.file->FullPath(), line.number, line.column);
             return;

@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "reports/hit_line_text.h"
+#include "reports/hit_line_table.h"
 
 class QHeaderView;
 class QListView;
@@ -49,8 +50,9 @@ class HitLinesModel : public QAbstractListModel {
     int FileCount() const { return static_cast<int>(order_.size()); }
     int RowOfFile(int file) const;
     const FileHitLines& FileAt(int file) const;
-    // The hit or context line of a row; nullptr for other rows.
-    const HitLine* LineAt(int row) const;
+    // The hit or context line of a row, its text read again from its file; none for other rows.
+    // A line that cannot be read again says so as its text.
+    std::optional<HitLine> LineAt(int row) const;
     // The file a row belongs to; empty for the note.
     std::string FullPath(int row) const;
 
@@ -70,7 +72,11 @@ class HitLinesModel : public QAbstractListModel {
     int LinesShown(int file) const;
     void Recount();
 
+    // The line `line` of `file`, with its text when `text`.
+    std::optional<HitLine> Line(const Place& place, bool text) const;
+
     std::shared_ptr<const HitLineTable> table_;
+    mutable HitLineReader reader_;
     QString note_;
     std::vector<int> order_;      // display position -> entry of the table
     std::vector<char> open_;      // by display position

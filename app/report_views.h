@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "reports/file_list_rows.h"
-#include "reports/hit_line_text.h"
+#include "reports/hit_line_table.h"
 #include "reports/structured_nodes.h"
 #include "settings/report_type.h"
 

@@ -77,6 +77,7 @@ bool RunDriver::MakeRequest(RunRequest& request) {
     if (order_.hit_lines) {
         request.hit_spans = order_.hit_spans;
     }
+    request.longest_match = static_cast<std::uint64_t>(settings_.longest_match_mb) << 20;
     if (fields_.size_option == SearchFields::kSizeSpecified) {
         const std::optional<double> kb = ParseNumber(fields_.size_text);
         if (!kb) {
@@ -285,15 +286,7 @@ void RunDriver::HitLines(std::size_t /*index*/, const FileRecord& file, FileHits
         order_.hit_lines(file, hits);
     }
     if (hit_table_) {
-        // A file with many lines comes in parts.
-        if (!hit_table_->entries.empty() && hit_table_->entries.back().file == &file) {
-            std::vector<HitLine>& lines = hit_table_->entries.back().hits.lines;
-            lines.insert(lines.end(), std::make_move_iterator(hits.lines.begin()),
-                         std::make_move_iterator(hits.lines.end()));
-            hit_table_->entries.back().hits.binary |= hits.binary;
-        } else {
-            hit_table_->entries.push_back({&file, std::move(hits)});
-        }
+        hit_table_->Add(file, hits);
     }
 }
 

@@ -13,7 +13,7 @@
 #include "engine/file_records.h"
 #include "engine/run.h"
 #include "engine/search_fields.h"
-#include "reports/hit_line_text.h"
+#include "reports/hit_line_table.h"
 #include "settings/app_settings.h"
 
 namespace ferret {

@@ -7,9 +7,12 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QListView>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeView>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,6 +23,26 @@
 #include "app/structured_model.h"
 #include "settings/app_settings.h"
 #include "settings/settings.h"
+
+namespace {
+
+// A figure of /proc/self/status ("VmRSS:", "VmHWM:") in MB.
+long StatusMib(const char* name) {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long kib = -1;
+    while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, name, std::strlen(name)) == 0) {
+            kib = std::atol(line + std::strlen(name));
+        }
+    }
+    if (status != nullptr) {
+        std::fclose(status);
+    }
+    return kib / 1024;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -110,6 +133,16 @@ int main(int argc, char** argv) {
         timed("sort by hits", [&] { emit view->Header()->sectionClicked(1); });
         timed("to the last line", [&] { view->List()->scrollToBottom(); });
         timed("close all files", [&] { view->Model()->SetAllOpen(false); });
+        timed("open all files", [&] { view->Model()->SetAllOpen(true); });
+        timed("page through 100 screens", [&] {
+            QListView* list = view->List();
+            for (int page = 0; page < 100; ++page) {
+                list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum() / 100 *
+                                                    page);
+                list->repaint();
+            }
+        });
     }
+    std::printf("memory: resident %ld MB, peak %ld MB\n", StatusMib("VmRSS:"), StatusMib("VmHWM:"));
     return search_end < 0 ? 1 : 0;
 }

@@ -3,7 +3,7 @@
 namespace ferret {
 
 ChangeFinder::ChangeFinder(std::string_view search_text, std::string_view replace_text, bool regex,
-                           bool ignore_case)
+                           bool ignore_case, std::uint64_t longest_match)
     : replacement_(ConvertSpecialChars(replace_text)) {
     const std::string text = ConvertSpecialChars(search_text);
     if (!regex && !ignore_case && !text.empty() && replacement_.find('$') == std::string::npos) {
@@ -17,6 +17,7 @@ ChangeFinder::ChangeFinder(std::string_view search_text, std::string_view replac
     // is worked through a window at a time, which only the pattern does.
     const std::string pattern = SearchPattern(search_text, regex);
     shortcut_ = MakePatternShortcut(pattern, ignore_case);
+    pattern_.SetLongestMatch(longest_match);
     status_ = pattern_.Compile(pattern, ignore_case);
 }
 

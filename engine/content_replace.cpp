@@ -721,12 +721,12 @@ std::string ReadWhole(FileText& file) {
     return {};
 }
 
-// ReadWhole for what cannot be worked a window at a time: files up to kLongestMatch.
-std::string ReadWholeUpToLongest(FileText& file) {
-    if (file.before.st_size > static_cast<off_t>(kLongestMatch)) {
+// ReadWhole for what cannot be worked a window at a time: files up to `longest` bytes.
+std::string ReadWholeUpToLongest(FileText& file, std::uint64_t longest) {
+    if (static_cast<std::uint64_t>(file.before.st_size) > longest) {
         return "it is decoded from UTF-16, or the replacement takes the text before or after a "
                "match ($` or $'), which needs the whole file; files over " +
-               std::to_string(kLongestMatch >> 20) + " MB are left as they are";
+               std::to_string(longest >> 20) + " MB are left as they are";
     }
     return ReadWhole(file);
 }
@@ -1010,6 +1010,8 @@ class StreamedRewrite {
         if (hits_ != nullptr && (blocks.mark() != ByteOrderMark::kNone ||
                                  blocks.text().find('\0') == std::string_view::npos)) {
             lines_.emplace(context_, hits_->lines);
+            // The lines are of the new text: read again from the new file, not a preview's.
+            hits_->text_from = preview_ ? -1 : static_cast<int>(mark_bytes_);
         }
         Status status = edits != nullptr   ? ByEdits(blocks, *edits)
                         : lines != nullptr ? ByLines(blocks, *lines)
@@ -1030,7 +1032,7 @@ class StreamedRewrite {
 
   private:
     Status InWindows(TextBlocks& blocks) {
-        return ForEachWindow(blocks, pattern_.LookBehind(), kLongestMatch,
+        return ForEachWindow(blocks, pattern_.LookBehind(), pattern_.LongestMatch(),
                              [this](std::string_view window, std::size_t from, bool starts_text,
                                     bool at_end, std::size_t& resume) {
                                  return Step(window, from, starts_text, at_end, resume);
@@ -1271,7 +1273,7 @@ class StreamedRewrite {
 RewriteResult RewriteWhole(const FilePlace& place, FileText& file, const RegExp& pattern,
                            std::string_view replacement, PreparedRewrite& rewrite, FileHits* hits,
                            int context) {
-    if (std::string why = ReadWholeUpToLongest(file); !why.empty()) {
+    if (std::string why = ReadWholeUpToLongest(file, pattern.LongestMatch()); !why.empty()) {
         return Failed(std::move(why));
     }
     std::string replaced;
@@ -1295,7 +1297,8 @@ RewriteResult RewriteWhole(const FilePlace& place, FileText& file, const RegExp&
 RewriteResult ChosenWhole(const FilePlace& place, FileText& file, std::uint64_t digest,
                           const std::vector<TextEdit>* chosen, const ChangeFinder& finder,
                           PreparedRewrite& rewrite, FileHits* hits, int context) {
-    if (std::string why = ReadWholeUpToLongest(file); !why.empty()) {
+    if (std::string why = ReadWholeUpToLongest(file, finder.Pattern().LongestMatch());
+        !why.empty()) {
         return Failed(std::move(why));
     }
     if (chosen != nullptr && ContentDigest(file.bytes) != digest) {
@@ -1360,7 +1363,8 @@ namespace {
 // A preview of what needs the whole text (UTF-16, "$`" or "$'"): `file` opened, read here.
 RewriteResult PreviewWhole(const FilePlace& place, FileText& file, const ChangeFinder& finder,
                            FileHits* hits, int context, RewritePlan& plan, bool changes) {
-    if (std::string why = ReadWholeUpToLongest(file); !why.empty()) {
+    if (std::string why = ReadWholeUpToLongest(file, finder.Pattern().LongestMatch());
+        !why.empty()) {
         return Failed(std::move(why));
     }
     std::int64_t count = 0;
@@ -1469,7 +1473,8 @@ Status StreamChanges(int file, const ChangeFinder& finder, ChangeListener& liste
     }
     if (IsUtf16(blocks.mark()) || with.NeedsWholeText()) {
         text.input.Reset(dup(file));
-        if (std::string why = ReadWholeUpToLongest(text); !why.empty()) {
+        if (std::string why = ReadWholeUpToLongest(text, finder.Pattern().LongestMatch());
+            !why.empty()) {
             return Status::Error(EFBIG, why);
         }
         std::vector<TextEdit> edits;

@@ -359,7 +359,7 @@ struct HitTaker {
 // The matches of `pattern` in the rest of `blocks`, a window at a time.
 Status PatternHitsInWindows(TextBlocks& blocks, const RegExp& pattern, HitTaker& taker) {
     return ForEachWindow(
-        blocks, pattern.LookBehind(), kLongestMatch,
+        blocks, pattern.LookBehind(), pattern.LongestMatch(),
         [&](std::string_view window, std::size_t from, bool starts_text, bool at_end,
             std::size_t& resume) {
             const std::uint64_t base = blocks.offset();
@@ -618,6 +618,7 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
     const bool binary =
         mark == ByteOrderMark::kNone && blocks.text().find('\0') != std::string_view::npos;
     HitLineBuilder builder(context, hits.lines, spans);
+    hits.text_from = utf16 ? -1 : (mark == ByteOrderMark::kUtf8 ? 3 : 0);
     HitTaker taker{binary ? nullptr : &builder, &hits, &flush};
     if (pattern == nullptr && !utf16) {
         if (!PlainHitsInBlocks(blocks, matcher, taker)) {

@@ -18,10 +18,6 @@ namespace ferret {
 class FileRecord;
 class RegExp;
 
-// The longest match a pattern is followed through, as a file is matched a window at a time: a
-// file with a longer one is told, not read whole.
-inline constexpr std::uint64_t kLongestMatch = std::uint64_t{64} << 20;
-
 // Hit counts are 32-bit: a file with more hits than that reports the largest count.
 inline constexpr std::int32_t kMaxHitCount = 2147483647;
 // The count of a file that could not be searched.

@@ -244,6 +244,7 @@ void HitLineBuilder::Line(std::string_view line, std::uint64_t start, std::uint6
         !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
     HitLine shown;
     shown.number = number_++;
+    shown.offset = start;
     if (hits > 0) {
         const std::size_t at = static_cast<std::size_t>(
             std::min<std::uint64_t>(first > start ? first - start : 0, body.size()));
@@ -299,6 +300,7 @@ void HitLineBuilder::CloseOpenLine() {
     const std::string_view head(line.head);
     HitLine shown;
     shown.number = number_++;
+    shown.offset = line.start;
     if (line.hits > 0) {
         shown.hits = line.hits;
         shown.spans = line.spans;

@@ -30,6 +30,7 @@ struct HitLine {
         std::uint64_t end = 0;
     };
     std::vector<Span> spans = {};
+    std::uint64_t offset = 0;  // where the line starts in the text, in bytes
 };
 
 // Characters in `bytes`: UTF-8 lead bytes and bytes that cannot continue one each count.
@@ -45,6 +46,10 @@ std::string CutLine(std::string_view line, std::int64_t around);
 // spreadsheet's places are not lines: their number and column are 0, the text says where.
 struct FileHits {
     bool binary = false;  // it holds a NUL byte and no text mark: its lines are not shown
+    // Where its lines' texts can be read again: the bytes before the text in the file (its UTF-8
+    // mark), so that a line starts at text_from + offset; -1 when they cannot (a preview's new
+    // text, a text decoded from UTF-16, a document's places).
+    int text_from = -1;
     std::vector<HitLine> lines;
 };
 

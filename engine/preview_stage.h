@@ -15,9 +15,9 @@ namespace ferret {
 // What a preview works with, made once before the walk.
 struct PreviewTools {
     PreviewTools(const RunRequest& request, bool regex)
-        : finder(std::make_shared<const ChangeFinder>(request.fields.search_text,
-                                                      request.fields.replace_text, regex,
-                                                      request.fields.ignore_case)),
+        : finder(std::make_shared<const ChangeFinder>(
+              request.fields.search_text, request.fields.replace_text, regex,
+              request.fields.ignore_case, request.longest_match)),
           kept_copies(request.restore_folder),
           start(request.fields.folder),
           office(request.office_extensions, request.office_setup) {}

@@ -15,6 +15,9 @@ struct pcre2_real_code_8;
 
 namespace ferret {
 
+// The longest match a pattern is followed through by default (RegExp::LongestMatch).
+inline constexpr std::uint64_t kLongestMatch = std::uint64_t{64} << 20;
+
 // Status numbers; 5017 is the old component's own number for a rejected pattern.
 inline constexpr int kRegexErrorInvalidCall = 5;    // no pattern compiled
 inline constexpr int kRegexErrorOutOfMemory = 7;    // a result too big to hold
@@ -100,6 +103,11 @@ class RegExp {
     // Bytes before a match's start that matching it may look at, at most: what a window keeps
     // in front of where the next one resumes.
     std::size_t LookBehind() const { return look_behind_; }
+    // How far a match is followed as a text is matched a window at a time, and how much of a
+    // text that must be matched whole is (kLongestMatch unless set): a file past it is told,
+    // not read whole.
+    void SetLongestMatch(std::uint64_t bytes) { longest_match_ = bytes; }
+    std::uint64_t LongestMatch() const { return longest_match_; }
 
     // A replacement text split once into what each match expands to (see Replace).
     class Replacement {
@@ -160,6 +168,7 @@ class RegExp {
     int group_count_ = 0;
     bool has_names_ = false;
     std::size_t look_behind_ = 0;
+    std::uint64_t longest_match_ = kLongestMatch;
 };
 
 }  // namespace ferret

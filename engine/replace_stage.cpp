@@ -39,12 +39,14 @@ struct ReplaceTools {
           text(ConvertSpecialChars(request.fields.search_text)),
           kept_copies(request.restore_folder),
           start(request.fields.folder),
-          as_pattern(SearchPattern(request.fields.search_text, true), ignore_case),
-          as_plain(SearchPattern(request.fields.search_text, false), ignore_case),
+          as_pattern(SearchPattern(request.fields.search_text, true), ignore_case,
+                     request.longest_match),
+          as_plain(SearchPattern(request.fields.search_text, false), ignore_case,
+                   request.longest_match),
           office(request.office_extensions, request.office_setup) {
         if (request.kind == RunKind::kChosenChanges) {
             finder.emplace(request.fields.search_text, request.fields.replace_text, regex,
-                           ignore_case);
+                           ignore_case, request.longest_match);
         }
     }
 

@@ -15,6 +15,7 @@
 #include "engine/content_replace.h"
 #include "engine/file_records.h"
 #include "engine/hit_lines.h"
+#include "engine/regex.h"
 #include "engine/rewrite_batch.h"
 #include "engine/search_fields.h"
 #include "office/office_session.h"
@@ -86,6 +87,9 @@ struct RunRequest {
     std::optional<int> hit_lines;
     // With hit lines: each lists where each of its hits starts and ends (HitLine::spans).
     bool hit_spans = false;
+    // How far a match is followed, and how much of a file that must be read whole is
+    // (RegExp::SetLongestMatch).
+    std::uint64_t longest_match = kLongestMatch;
     // kPreview: each file's changes are worked out and told (RunSink::Previewed); no file is
     // written and no restore point kept.
     // A preview's changes of each file and its text, for a patch. Without, a preview counts

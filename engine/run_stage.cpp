@@ -93,8 +93,10 @@ bool HitFlow::Flush(std::size_t index, FileHits& hits) {
             return false;
         }
     }
+    const int text_from = hits.text_from;
     sink_.HitLines(index, *records_[index], std::move(hits));
     hits = {};
+    hits.text_from = text_from;
     streamed_[index] = 1;
     return true;
 }

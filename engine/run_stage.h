@@ -43,13 +43,14 @@ struct RunContext {
 // Thread-safe.
 class LazyPattern {
   public:
-    LazyPattern(std::string text, bool ignore_case)
-        : text_(std::move(text)), ignore_case_(ignore_case) {}
+    LazyPattern(std::string text, bool ignore_case, std::uint64_t longest_match)
+        : text_(std::move(text)), ignore_case_(ignore_case), longest_match_(longest_match) {}
 
     // The compiled pattern, or nullptr when it cannot be used (`on_error` was told once).
     const RegExp* Get(const std::function<void(const Status&)>& on_error) {
         std::call_once(compiled_, [&] {
             shortcut_ = MakePatternShortcut(text_, ignore_case_);
+            pattern_.SetLongestMatch(longest_match_);
             status_ = pattern_.Compile(text_, ignore_case_);
             if (!status_.ok()) {
                 on_error(status_);
@@ -63,6 +64,7 @@ class LazyPattern {
   private:
     const std::string text_;
     const bool ignore_case_;
+    const std::uint64_t longest_match_;
     std::once_flag compiled_;
     RegExp pattern_;
     Status status_;

@@ -255,6 +255,42 @@ TEST_F(RunTest, ATextFileNamedLikeADocumentIsReplacedAsText) {
     EXPECT_EQ(dir_.ReadFile("notes.doc"), "done one\r\ndone two\r\n");
 }
 
+// How far a match is followed, and how large a file that must be matched whole may be, is the
+// request's: a file past it is told as a problem and left as it is.
+TEST_F(RunTest, TheLongestMatchFollowedIsTheRequests) {
+    const std::string long_match = "a" + std::string(3 << 20, 'b') + "z\n";
+    dir_.WriteFile("long.txt", long_match);
+    std::string wide = "\xFF\xFE";
+    for (int i = 0; i < (1 << 20); ++i) {
+        wide += std::string("a\0z\0", 4);
+    }
+    dir_.WriteFile("wide.txt", wide);
+    request_.fields.search_text = "a[^z]*z";
+    request_.fields.regex = true;
+    request_.workers = 1;
+    const auto problems = [this] {
+        return std::count_if(sink_.calls.begin(), sink_.calls.end(),
+                             [](const std::string& call) { return call.rfind("problem", 0) == 0; });
+    };
+    EXPECT_EQ(Run().files_with_hits, 2);
+    EXPECT_EQ(problems(), 0);
+
+    request_.longest_match = 1 << 20;
+    sink_.calls.clear();
+    EXPECT_EQ(Run().files_with_hits, 1) << "the wide file is searched whole";
+    EXPECT_EQ(problems(), 1);
+
+    request_.kind = RunKind::kReplace;
+    request_.fields.search_text = "z";
+    request_.fields.replace_text = "$'";
+    request_.approved_extensions = ".txt";
+    sink_.calls.clear();
+    EXPECT_EQ(Run().files_with_hits, 0);
+    EXPECT_EQ(problems(), 2);
+    EXPECT_TRUE(dir_.ReadFile("long.txt") == long_match);
+    EXPECT_TRUE(dir_.ReadFile("wide.txt") == wide);
+}
+
 // Each file's hit lines come just before its result, in list order, whichever worker searched
 // it; a replace run gives the lines of the new text.
 TEST_F(RunTest, HitLinesComeBeforeTheirFilesInListOrder) {

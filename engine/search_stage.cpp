@@ -43,7 +43,8 @@ SearchStage::SearchStage(const RunContext& run)
       ignore_case_(run.request.fields.ignore_case),
       text_(ConvertSpecialChars(run.request.fields.search_text)),
       matcher_(text_, ignore_case_),
-      pattern_(SearchPattern(run.request.fields.search_text, true), ignore_case_),
+      pattern_(SearchPattern(run.request.fields.search_text, true), ignore_case_,
+               run.request.longest_match),
       office_(run.request.office_extensions, run.request.office_setup) {}
 
 std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound& found, bool early,

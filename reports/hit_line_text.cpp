@@ -26,14 +26,4 @@ void AppendQuickfixLine(std::string& out, std::string_view path, const HitLine& 
     out += '\n';
 }
 
-std::string QuickfixLines(std::string_view path, const FileHits& hits) {
-    std::string out;
-    for (const HitLine& line : hits.lines) {
-        if (line.hits > 0 && line.number > 0) {
-            AppendQuickfixLine(out, path, line);
-        }
-    }
-    return out;
-}
-
 }  // namespace ferret

@@ -85,6 +85,12 @@ const Field kFields[] = {
          s.hit_line_context = std::clamp(SettingAsInt(t, AppSettings().hit_line_context), 0, 3);
      },
      [](const AppSettings& s) { return std::to_string(s.hit_line_context); }},
+    {kLongestMatchMb,
+     [](AppSettings& s, const std::string& t) {
+         s.longest_match_mb = std::clamp<std::int64_t>(
+             SettingAsInt(t, static_cast<int>(AppSettings().longest_match_mb)), 1, 16384);
+     },
+     [](const AppSettings& s) { return std::to_string(s.longest_match_mb); }},
 };
 
 const Field* FieldNamed(std::string_view name) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,11 @@ struct AppSettings {
     // "HitLineContext": lines shown around a hit, 0..3 (numbers beyond are brought within); a
     // text that is no whole number is the default.
     int hit_line_context = 0;
+    // "LongestMatchMB": how far a match is followed through a file, and how large a file that
+    // must be matched whole (decoded from UTF-16, or replaced with "$`" or "$'") may be, in MB:
+    // 1..16384; a file past it is told and left out. A text that is no whole number is the
+    // default.
+    std::int64_t longest_match_mb = 64;
 };
 
 // The settings as the store holds them now, in one read. Never fails: what cannot be read is the

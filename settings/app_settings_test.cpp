@@ -56,7 +56,8 @@ TEST_F(AppSettingsTest, StoredTextsReadAsTheirFieldsSay) {
     WriteFile(
         "[General]\nReportType=4\nFerretHeight=7200\nSearchSubfolders=0\nAutoReportUpdate=False\n"
         "logging=True\nFileHandlerExcel=True\next_list=\".log,.sh\"\npreview_font_size=14\n"
-        "RestoreQuantity=-1\nHitLineContext=2\nStartupFolder=%HOME%/projects\n");
+        "RestoreQuantity=-1\nHitLineContext=2\nStartupFolder=%HOME%/projects\n"
+        "LongestMatchMB=512\n");
     const AppSettings settings = ReadAppSettings();
     EXPECT_EQ(settings.report_type, ReportType::kHitLines);
     EXPECT_EQ(settings.ferret_height, 7200);
@@ -69,6 +70,7 @@ TEST_F(AppSettingsTest, StoredTextsReadAsTheirFieldsSay) {
     EXPECT_EQ(settings.preview_font_size, 14);
     EXPECT_EQ(settings.restore_quantity, -1);
     EXPECT_EQ(settings.hit_line_context, 2);
+    EXPECT_EQ(settings.longest_match_mb, 512);
     EXPECT_EQ(settings.startup_folder, root_.Path("home") + "/projects");
 }
 
@@ -80,15 +82,19 @@ TEST_F(AppSettingsTest, CorruptNumbersFallBackToTheFieldsDefault) {
     EXPECT_EQ(settings.ferret_width, -1);
     EXPECT_EQ(settings.restore_quantity, 10);
     EXPECT_EQ(settings.hit_line_context, 0);
+    EXPECT_EQ(settings.longest_match_mb, 64);
     // A switch holds exactly "1" or "True"; any other text is off.
     EXPECT_FALSE(settings.search_subfolders);
     EXPECT_FALSE(settings.logging);
 
     // Numbers beyond a field's range are brought within it.
-    WriteFile("[General]\nRestoreQuantity=-7\nHitLineContext=9\npreview_font_size=12\n");
+    WriteFile(
+        "[General]\nRestoreQuantity=-7\nHitLineContext=9\npreview_font_size=12\n"
+        "LongestMatchMB=0\n");
     const AppSettings beyond = ReadAppSettings();
     EXPECT_EQ(beyond.restore_quantity, -1);
     EXPECT_EQ(beyond.hit_line_context, 3);
+    EXPECT_EQ(beyond.longest_match_mb, 1);
     EXPECT_EQ(beyond.preview_font_size, 14);
 }
 

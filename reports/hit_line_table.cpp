@@ -1,0 +1,160 @@
+#include "reports/hit_line_table.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "engine/file_records.h"
+
+namespace ferret {
+
+void HitLineStore::Add(const HitLine& line, int text_from) {
+    if (size_ % kChunk == 0) {
+        chunks_.push_back(std::make_unique<Place[]>(kChunk));
+    }
+    Place& place = chunks_[size_ / kChunk][size_ % kChunk];
+    if (text_from < 0) {
+        place = {kept_.size(), 0, kKept};
+        kept_.push_back(line);
+    } else {
+        const std::int64_t column =
+            line.hits > 0 ? std::clamp<std::int64_t>(line.column, 1, kKept - 1) : 0;
+        place = {line.offset + static_cast<std::uint64_t>(text_from), kBigNumber,
+                 static_cast<std::uint32_t>(column)};
+        if (line.number >= 0 && line.number < kBigNumber) {
+            place.number = static_cast<std::uint32_t>(line.number);
+        } else {
+            big_numbers_[size_] = line.number;
+        }
+    }
+    ++size_;
+}
+
+bool HitLineStore::TextKept(std::size_t index) const {
+    return PlaceAt(index).column == kKept;
+}
+
+std::uint64_t HitLineStore::FileOffset(std::size_t index) const {
+    return PlaceAt(index).offset;
+}
+
+HitLine HitLineStore::At(std::size_t index) const {
+    const Place& place = PlaceAt(index);
+    if (place.column == kKept) {
+        return kept_[place.offset];
+    }
+    HitLine line;
+    line.number = place.number == kBigNumber ? big_numbers_.at(index) : place.number;
+    line.column = place.column;
+    line.hits = place.column > 0 ? 1 : 0;
+    return line;
+}
+
+void HitLineTable::Add(const FileRecord& file, const FileHits& hits) {
+    if (entries.empty() || entries.back().file != &file) {
+        entries.push_back({&file, false, lines.size(), 0});
+    }
+    FileHitLines& entry = entries.back();
+    entry.binary = entry.binary || hits.binary;
+    for (const HitLine& line : hits.lines) {
+        lines.Add(line, hits.text_from);
+    }
+    entry.count += hits.lines.size();
+}
+
+int HitLineReader::Open(const std::string& path) {
+    const auto found = std::find_if(open_.begin(), open_.end(),
+                                    [&](const OpenFile& file) { return file.path == path; });
+    if (found != open_.end()) {
+        std::rotate(found, found + 1, open_.end());
+        return open_.back().fd.get();
+    }
+    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) {
+        return -1;
+    }
+    constexpr std::size_t kKeptOpen = 4;
+    if (open_.size() == kKeptOpen) {
+        open_.erase(open_.begin());
+    }
+    open_.push_back({path, std::move(fd)});
+    return open_.back().fd.get();
+}
+
+std::optional<std::string> HitLineReader::Text(const std::string& path, std::uint64_t offset,
+                                               std::int64_t column) {
+    const int fd = Open(path);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    // A line of up to this much is read whole; of a longer one, what is around its first hit.
+    constexpr std::size_t kRead = 64 * 1024;
+    constexpr std::uint64_t kAround = 4 * kHitLineLength * 4;  // characters of up to 4 bytes
+    std::string bytes(kRead, '\0');
+    const std::uint64_t hit = column > 0 ? static_cast<std::uint64_t>(column - 1) : 0;
+    ReadResult got = ReadFullAt(fd, bytes.data(), bytes.size(), offset);
+    if (got.failed() || (got.bytes == 0 && hit > 0)) {
+        return std::nullopt;
+    }
+    bytes.resize(got.bytes);
+    std::size_t end = bytes.find('\n');
+    bool cut_before = false;
+    bool cut_after = false;
+    if (end == std::string::npos && got.bytes == kRead) {
+        cut_after = true;
+        if (hit + kAround > kRead) {
+            // Far into a long line: only around its hit, from a character's start.
+            std::uint64_t from = hit > kAround ? hit - kAround : 0;
+            got = ReadFullAt(fd, bytes.data(), kRead, offset + from);
+            if (got.failed()) {
+                return std::nullopt;
+            }
+            bytes.resize(got.bytes);
+            std::size_t skip = 0;
+            while (skip < bytes.size() &&
+                   (static_cast<unsigned char>(bytes[skip]) & 0xC0) == 0x80) {
+                ++skip;
+            }
+            bytes.erase(0, skip);
+            from += skip;
+            cut_before = from > 0;
+            end = bytes.find('\n');
+            cut_after = end == std::string::npos && got.bytes == kRead;
+            column = static_cast<std::int64_t>(hit - from) + 1;
+        }
+    }
+    std::string_view line(bytes.data(), end == std::string::npos ? bytes.size() : end);
+    if (end != std::string::npos && !line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    const std::size_t at = std::min<std::size_t>(column > 0 ? column - 1 : 0, line.size());
+    std::string text = CutLine(line, column > 0 ? Characters(line.substr(0, at)) : 0);
+    constexpr std::string_view kCut = "…";
+    if (cut_before && text.rfind(kCut, 0) != 0) {
+        text.insert(0, kCut);
+    }
+    if (cut_after && (text.size() < kCut.size() ||
+                      text.compare(text.size() - kCut.size(), kCut.size(), kCut) != 0)) {
+        text += kCut;
+    }
+    return text;
+}
+
+std::optional<HitLine> TableLine(const HitLineTable& table, const FileHitLines& entry,
+                                 std::size_t index, HitLineReader& reader) {
+    const std::size_t at = entry.first + index;
+    HitLine line = table.lines.At(at);
+    if (table.lines.TextKept(at)) {
+        return line;
+    }
+    std::optional<std::string> text =
+        reader.Text(entry.file->FullPath(), table.lines.FileOffset(at), line.column);
+    if (!text) {
+        return std::nullopt;
+    }
+    line.text = std::move(*text);
+    return line;
+}
+
+}  // namespace ferret

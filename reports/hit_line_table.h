@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/hit_lines.h"
+#include "util/file_handle.h"
+
+namespace ferret {
+
+class FileRecord;
+class FileRecords;
+
+// A run's hit lines as the window keeps them, in the order they came: of a line whose text can
+// be read again from its file only its place (16 bytes); other lines (a preview's new text, a
+// text decoded from UTF-16, a document's places) whole. So millions of lines take little more
+// than their number.
+class HitLineStore {
+  public:
+    // `text_from`: as FileHits::text_from of the file the line belongs to.
+    void Add(const HitLine& line, int text_from);
+    std::size_t size() const { return size_; }
+    // Line `index` without its text, unless it was kept whole (TextKept); a line kept by its
+    // place tells one hit (its first).
+    HitLine At(std::size_t index) const;
+    bool TextKept(std::size_t index) const;
+    // Where line `index` starts in its file, when its text was not kept.
+    std::uint64_t FileOffset(std::size_t index) const;
+
+  private:
+    struct Place {
+        std::uint64_t offset;  // in the file; with kKept, the index of the kept line
+        std::uint32_t number;  // kBigNumber: in big_numbers_
+        std::uint32_t column;  // 0 for a context line; kKept: the line is kept whole
+    };
+    static constexpr std::size_t kChunk = std::size_t{1} << 16;
+    static constexpr std::uint32_t kKept = 0x80000000u;
+    static constexpr std::uint32_t kBigNumber = 0xFFFFFFFFu;
+
+    const Place& PlaceAt(std::size_t index) const {
+        return chunks_[index / kChunk][index % kChunk];
+    }
+
+    // Fixed chunks: the store grows without moving what it holds.
+    std::vector<std::unique_ptr<Place[]>> chunks_;
+    std::size_t size_ = 0;
+    std::vector<HitLine> kept_;
+    std::unordered_map<std::size_t, std::int64_t> big_numbers_;  // by index
+};
+
+// The hit lines of a run's file with hits: lines [first, first + count) of the table's store.
+struct FileHitLines {
+    const FileRecord* file = nullptr;  // one of HitLineTable::files
+    bool binary = false;               // its lines are not shown (FileHits::binary)
+    std::size_t first = 0;
+    std::size_t count = 0;
+};
+
+// The hit lines of a run's files with hits, in list order.
+struct HitLineTable {
+    // Adds `hits` of `file`, to its entry when it is the last one (a file's lines come in parts).
+    void Add(const FileRecord& file, const FileHits& hits);
+
+    std::shared_ptr<FileRecords> files;  // keeps the records alive
+    std::vector<FileHitLines> entries;
+    HitLineStore lines;
+    // What marks the hits in a line: the search text, or the replacement in a replace run
+    // (whose lines show the new text), and how it was searched.
+    std::string marked;
+    bool regex = false;
+    bool ignore_case = false;
+    bool replaced = false;
+};
+
+// Reads hit lines' texts again from their files, cut as HitLineBuilder cuts them; the last few
+// files stay open, as the rows drawn together mostly share one.
+class HitLineReader {
+  public:
+    // The text of the line at `offset` of the file at `path`, its first hit at byte `column`
+    // (1-based; 0 for a context line); nothing when the file cannot be read there.
+    std::optional<std::string> Text(const std::string& path, std::uint64_t offset,
+                                    std::int64_t column);
+
+  private:
+    int Open(const std::string& path);
+
+    struct OpenFile {
+        std::string path;
+        Fd fd;
+    };
+    std::vector<OpenFile> open_;  // the most recent last
+};
+
+// Line `index` of `table`'s store, its text read again when it was not kept (`reader`).
+std::optional<HitLine> TableLine(const HitLineTable& table, const FileHitLines& entry,
+                                 std::size_t index, HitLineReader& reader);
+
+}  // namespace ferret
