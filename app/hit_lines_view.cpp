@@ -475,6 +475,9 @@ HitLinesView::HitLinesView(QWidget* parent) : QWidget(parent) {
     list_->setObjectName(QStringLiteral("lvHitLines"));
     list_->setModel(model_);
     list_->setUniformItemSizes(true);
+    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    list_->setLayoutMode(QListView::Batched);
+    list_->setBatchSize(200000);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setItemDelegate(new HitLinesDelegate(header_, model_, list_));
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

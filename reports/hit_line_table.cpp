@@ -15,39 +15,54 @@ void HitLineStore::Add(const HitLine& line, int text_from) {
     }
     Place& place = chunks_[size_ / kChunk][size_ % kChunk];
     if (text_from < 0) {
-        place = {kept_.size(), 0, kKept};
+        place = {static_cast<std::uint32_t>(kept_.size()), kKept << 8, 0};
         kept_.push_back(line);
+        ++size_;
+        return;
+    }
+    const std::uint64_t offset = line.offset + static_cast<std::uint64_t>(text_from);
+    const std::int64_t column = line.hits > 0 ? std::max<std::int64_t>(line.column, 1) : 0;
+    if (offset < (std::uint64_t{1} << 40) && line.number >= 0 &&
+        line.number <= std::numeric_limits<std::uint32_t>::max() && column < kWide) {
+        place = {
+            static_cast<std::uint32_t>(offset),
+            static_cast<std::uint32_t>(offset >> 32) | (static_cast<std::uint32_t>(column) << 8),
+            static_cast<std::uint32_t>(line.number)};
     } else {
-        const std::int64_t column =
-            line.hits > 0 ? std::clamp<std::int64_t>(line.column, 1, kKept - 1) : 0;
-        place = {line.offset + static_cast<std::uint64_t>(text_from), kBigNumber,
-                 static_cast<std::uint32_t>(column)};
-        if (line.number >= 0 && line.number < kBigNumber) {
-            place.number = static_cast<std::uint32_t>(line.number);
-        } else {
-            big_numbers_[size_] = line.number;
-        }
+        place = {0, kWide << 8, 0};
+        wide_[size_] = {offset, line.number, column};
     }
     ++size_;
 }
 
 bool HitLineStore::TextKept(std::size_t index) const {
-    return PlaceAt(index).column == kKept;
+    return ColumnOf(PlaceAt(index)) == kKept;
 }
 
 std::uint64_t HitLineStore::FileOffset(std::size_t index) const {
-    return PlaceAt(index).offset;
+    const Place& place = PlaceAt(index);
+    if (ColumnOf(place) == kWide) {
+        return wide_.at(index).offset;
+    }
+    return place.offset | (static_cast<std::uint64_t>(place.high & 0xFF) << 32);
 }
 
 HitLine HitLineStore::At(std::size_t index) const {
     const Place& place = PlaceAt(index);
-    if (place.column == kKept) {
+    const std::uint32_t column = ColumnOf(place);
+    if (column == kKept) {
         return kept_[place.offset];
     }
     HitLine line;
-    line.number = place.number == kBigNumber ? big_numbers_.at(index) : place.number;
-    line.column = place.column;
-    line.hits = place.column > 0 ? 1 : 0;
+    if (column == kWide) {
+        const Wide& wide = wide_.at(index);
+        line.number = wide.number;
+        line.column = wide.column;
+    } else {
+        line.number = place.number;
+        line.column = column;
+    }
+    line.hits = line.column > 0 ? 1 : 0;
     return line;
 }
 

@@ -17,7 +17,7 @@ class FileRecord;
 class FileRecords;
 
 // A run's hit lines as the window keeps them, in the order they came: of a line whose text can
-// be read again from its file only its place (16 bytes); other lines (a preview's new text, a
+// be read again from its file only its place (12 bytes); other lines (a preview's new text, a
 // text decoded from UTF-16, a document's places) whole. So millions of lines take little more
 // than their number.
 class HitLineStore {
@@ -33,14 +33,22 @@ class HitLineStore {
     std::uint64_t FileOffset(std::size_t index) const;
 
   private:
+    // A place that fits: an offset below 2^40, a number below 2^32 and a column below 2^24 - 2.
     struct Place {
-        std::uint64_t offset;  // in the file; with kKept, the index of the kept line
-        std::uint32_t number;  // kBigNumber: in big_numbers_
-        std::uint32_t column;  // 0 for a context line; kKept: the line is kept whole
+        std::uint32_t offset;  // its low 32 bits; with kKept, the index of the kept line
+        std::uint32_t high;    // the offset's bits 32 to 39, then the column (0: a context line)
+        std::uint32_t number;
+    };
+    // Places that do not fit, by index.
+    struct Wide {
+        std::uint64_t offset = 0;
+        std::int64_t number = 0;
+        std::int64_t column = 0;
     };
     static constexpr std::size_t kChunk = std::size_t{1} << 16;
-    static constexpr std::uint32_t kKept = 0x80000000u;
-    static constexpr std::uint32_t kBigNumber = 0xFFFFFFFFu;
+    static constexpr std::uint32_t kKept = 0xFFFFFF;  // as the column
+    static constexpr std::uint32_t kWide = 0xFFFFFE;
+    static std::uint32_t ColumnOf(const Place& place) { return place.high >> 8; }
 
     const Place& PlaceAt(std::size_t index) const {
         return chunks_[index / kChunk][index % kChunk];
@@ -50,7 +58,7 @@ class HitLineStore {
     std::vector<std::unique_ptr<Place[]>> chunks_;
     std::size_t size_ = 0;
     std::vector<HitLine> kept_;
-    std::unordered_map<std::size_t, std::int64_t> big_numbers_;  // by index
+    std::unordered_map<std::size_t, Wide> wide_;
 };
 
 // The hit lines of a run's file with hits: lines [first, first + count) of the table's store.

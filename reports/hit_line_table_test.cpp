@@ -76,11 +76,16 @@ TEST(HitLineTable, KeepsWhatCannotBeReadAgainAndLargeNumbers) {
     FileHits placed;
     placed.text_from = 0;
     const std::int64_t big = std::int64_t{1} << 40;
-    placed.lines = {{big, 5, 1, "x"}, {big + 1, 0, 0, "y"}};
+    placed.lines = {{big, 5, 1, "x"}, {big + 1, 0, 0, "y"}, {7, big, 1, "z"}, {8, 1, 1, "w"}};
     placed.lines[0].offset = 123;
+    placed.lines[3].offset = std::uint64_t{1} << 41;
     table.Add(*record, placed);
     ASSERT_EQ(table.entries.size(), 1u);
-    EXPECT_EQ(table.entries[0].count, 3u);
+    EXPECT_EQ(table.entries[0].count, 5u);
+    EXPECT_EQ(table.lines.At(3).number, 7);
+    EXPECT_EQ(table.lines.At(3).column, big);
+    EXPECT_EQ(table.lines.FileOffset(4), std::uint64_t{1} << 41);
+    EXPECT_EQ(table.lines.At(4).column, 1);
     EXPECT_TRUE(table.lines.TextKept(0));
     EXPECT_EQ(table.lines.At(0).text, "Paragraph 3: hit hit");
     EXPECT_EQ(table.lines.At(0).hits, 2);
