@@ -724,8 +724,8 @@ std::string ReadWhole(FileText& file) {
 // ReadWhole for what cannot be worked a window at a time: files up to `longest` bytes.
 std::string ReadWholeUpToLongest(FileText& file, std::uint64_t longest) {
     if (static_cast<std::uint64_t>(file.before.st_size) > longest) {
-        return "it is decoded from UTF-16, or the replacement takes the text before or after a "
-               "match ($` or $'), which needs the whole file; files over " +
+        return "the replacement takes the text before or after a match ($` or $'), which "
+               "needs the whole file; files over " +
                std::to_string(longest >> 20) + " MB are left as they are";
     }
     return ReadWhole(file);
@@ -999,19 +999,25 @@ class StreamedRewrite {
     // otherwise, and from a line too long to hold on, a window at a time.
     RewriteResult Run(TextBlocks& blocks, const PatternShortcut* lines,
                       const std::vector<TextEdit>* edits = nullptr) {
-        mark_bytes_ = blocks.mark() == ByteOrderMark::kUtf8 ? 3 : 0;
+        mark_ = blocks.mark();
+        mark_bytes_ = MarkLength(mark_);
+        const std::string_view mark = mark_ == ByteOrderMark::kUtf8      ? "\xEF\xBB\xBF"
+                                      : mark_ == ByteOrderMark::kUtf16LE ? "\xFF\xFE"
+                                      : mark_ == ByteOrderMark::kUtf16BE ? "\xFE\xFF"
+                                                                         : "";
         sparse_ = !preview_ && HasHoles(Input());
-        if (listener_ != nullptr) {
-            listened_ = listener_->Keep(std::string_view("\xEF\xBB\xBF", mark_bytes_));
+        if (listener_ != nullptr && mark_ == ByteOrderMark::kUtf8) {
+            listened_ = listener_->Keep(mark);  // a part of the first line in a patch
         }
         if (rewrite_.want_checksums) {
-            checksums_.Add(kNew, std::string_view("\xEF\xBB\xBF", mark_bytes_));
+            checksums_.Add(kNew, mark);
         }
-        if (hits_ != nullptr && (blocks.mark() != ByteOrderMark::kNone ||
-                                 blocks.text().find('\0') == std::string_view::npos)) {
+        if (hits_ != nullptr &&
+            (mark_ != ByteOrderMark::kNone || blocks.text().find('\0') == std::string_view::npos)) {
             lines_.emplace(context_, hits_->lines);
-            // The lines are of the new text: read again from the new file, not a preview's.
-            hits_->text_from = preview_ ? -1 : static_cast<int>(mark_bytes_);
+            // The lines are of the new text: read again from the new file, not a preview's,
+            // and not from where UTF-16 bytes are.
+            hits_->text_from = preview_ || Utf16() ? -1 : static_cast<int>(mark_bytes_);
         }
         Status status = edits != nullptr   ? ByEdits(blocks, *edits)
                         : lines != nullptr ? ByLines(blocks, *lines)
@@ -1019,12 +1025,28 @@ class StreamedRewrite {
         if (status.ok()) {
             status = listened_;
         }
+        // Damaged UTF-16 decodes to a text that would not encode back to the bytes outside the
+        // matches.
+        if (status.ok() && !blocks.exact() && count_ > 0) {
+            status = Status::Error(EILSEQ, std::string("the file is marked as ") + MarkName() +
+                                               " but is not valid " + MarkName() +
+                                               " throughout; it was left as it is");
+        }
         if (!status.ok() || blocks.failed()) {
             DropNewFile(rewrite_);
             return Failed(blocks.failed() ? ErrnoText("cannot read the file", EIO)
                                           : status.description());
         }
         return preview_ ? FinishPreview() : Finish();
+    }
+
+    bool Utf16() const {
+        return mark_ == ByteOrderMark::kUtf16LE || mark_ == ByteOrderMark::kUtf16BE;
+    }
+    const char* MarkName() const {
+        return mark_ == ByteOrderMark::kUtf16LE   ? "UTF-16LE"
+               : mark_ == ByteOrderMark::kUtf16BE ? "UTF-16BE"
+                                                  : "UTF-8";
     }
 
     // The file as read: its own descriptor, or the rewrite's once adopted.
@@ -1157,22 +1179,31 @@ class StreamedRewrite {
             listened_ = listener_->Keep(text.substr(told_, end - told_));
         }
         if (!encodable_) {
-            return Status::Error(EILSEQ,
-                                 "the replacement text cannot be written as UTF-8, the file's "
-                                 "encoding; it was left as it is");
+            return Status::Error(EILSEQ, std::string("the replacement text cannot be written as ") +
+                                             MarkName() +
+                                             ", the file's encoding; it was left as it is");
         }
         if (changed_ && !writer_ && !preview_) {
             if (std::string why = Start(); !why.empty()) {
                 return Status::Error(kFileAccessError, why);
             }
         }
+        // The new bytes: the text itself, or its UTF-16 for such a file.
+        std::string_view bytes = out_;
+        if (Utf16() && (writer_ || rewrite_.want_checksums)) {
+            if (!EncodeUtf16(out_, mark_ == ByteOrderMark::kUtf16BE, encoded_)) {
+                return Status::Error(EILSEQ, "the new text cannot be written as UTF-16");
+            }
+            bytes = encoded_;
+        }
         if (!writer_) {
-            unchanged_ += out_.size();  // the file's own text, copied when a change comes
-        } else if (!writer_->Write(out_)) {
+            // The file's own bytes, copied when a change comes.
+            unchanged_ += Utf16() ? Utf16Length(out_) : out_.size();
+        } else if (!writer_->Write(bytes)) {
             return Status::Error(errno, ErrnoText("cannot write the new content", errno));
         }
         if (rewrite_.want_checksums) {
-            checksums_.Add(kNew, out_);
+            checksums_.Add(kNew, bytes);
         }
         if (lines_) {
             lines_->Feed(out_);
@@ -1253,7 +1284,9 @@ class StreamedRewrite {
     ChangeListener* listener_ = nullptr;
     Status listened_;       // what the listener said last
     std::size_t told_ = 0;  // how far it was told of the text at hand
+    ByteOrderMark mark_ = ByteOrderMark::kNone;
     std::size_t mark_bytes_ = 0;
+    std::string encoded_;  // out_ as UTF-16, for such a file
     bool sparse_ = false;
     std::string out_;
     std::int64_t count_ = 0;
@@ -1351,16 +1384,14 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
     if (!blocks.Next(0) && blocks.failed()) {
         return Failed(ErrnoText("cannot read the file", errno));
     }
-    const ByteOrderMark mark = blocks.mark();
-    if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE ||
-        with.NeedsWholeText()) {
+    if (with.NeedsWholeText()) {
         return RewriteWhole(place, file, pattern, replacement, rewrite, hits, context);
     }
     return streamed.Run(blocks, shortcut != nullptr && shortcut->within_lines ? shortcut : nullptr);
 }
 namespace {
 
-// A preview of what needs the whole text (UTF-16, "$`" or "$'"): `file` opened, read here.
+// A preview of what needs the whole text ("$`" or "$'"): `file` opened, read here.
 RewriteResult PreviewWhole(const FilePlace& place, FileText& file, const ChangeFinder& finder,
                            FileHits* hits, int context, RewritePlan& plan, bool changes) {
     if (std::string why = ReadWholeUpToLongest(file, finder.Pattern().LongestMatch());
@@ -1387,10 +1418,6 @@ RewriteResult PreviewWhole(const FilePlace& place, FileText& file, const ChangeF
 // The shortcut that lets a streamed rewrite take a block of lines at a time, if any.
 const PatternShortcut* WithinLines(const PatternShortcut* shortcut) {
     return shortcut != nullptr && shortcut->within_lines ? shortcut : nullptr;
-}
-
-bool IsUtf16(ByteOrderMark mark) {
-    return mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE;
 }
 
 // Reads what is left of `blocks`, so that every byte of the file was read.
@@ -1435,7 +1462,7 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
     if (!blocks.Next(0) && blocks.failed()) {
         return Failed(ErrnoText("cannot read the file", errno));
     }
-    if (IsUtf16(blocks.mark()) || with.NeedsWholeText()) {
+    if (with.NeedsWholeText()) {
         return PreviewWhole(place, file, finder, hits, context, plan, changes);
     }
     plan.mark = blocks.mark();
@@ -1471,7 +1498,7 @@ Status StreamChanges(int file, const ChangeFinder& finder, ChangeListener& liste
     if (!blocks.Next(0) && blocks.failed()) {
         return Status::Error(EIO, ErrnoText("cannot read the file", errno));
     }
-    if (IsUtf16(blocks.mark()) || with.NeedsWholeText()) {
+    if (with.NeedsWholeText()) {
         text.input.Reset(dup(file));
         if (std::string why = ReadWholeUpToLongest(text, finder.Pattern().LongestMatch());
             !why.empty()) {
@@ -1530,7 +1557,7 @@ RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
     if (!blocks.Next(0) && blocks.failed()) {
         return Failed(ErrnoText("cannot read the file", errno));
     }
-    if (IsUtf16(blocks.mark()) || (chosen == nullptr && with.NeedsWholeText())) {
+    if (chosen == nullptr && with.NeedsWholeText()) {
         return ChosenWhole(place, file, digest, chosen, finder, rewrite, hits, context);
     }
     RewriteResult result =

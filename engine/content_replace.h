@@ -208,9 +208,10 @@ inline constexpr char kChangedSincePreview[] =
 // Works out the rewrite of the file at `place`: `count` as for ReplaceFilePattern, and when
 // `rewritten`, `rewrite` is ready for MakeNewFile. The file is read a block at a time and its
 // new bytes written, from its first change on, to a new file beside it (unnamed where the file
-// system allows), so any file takes the same memory; the file itself is not touched. A file
-// decoded from UTF-16, and a replacement that takes the text before or after a match ("$`",
-// "$'"), need the whole text: up to kLongestMatch bytes. `hits`, when given, receives the
+// system allows), so any file takes the same memory; the file itself is not touched. A file in
+// UTF-16 is decoded and encoded again as it goes. A replacement that takes the text before or
+// after a match ("$`", "$'") needs the whole text: up to the pattern's LongestMatch bytes.
+// `hits`, when given, receives the
 // lines of the new text that hold replacements, with `context` lines around each.
 RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
                              std::string_view replacement, const PatternShortcut* shortcut,
@@ -237,7 +238,7 @@ Status OpenPreviewed(const std::string& path, const FileIdentity& seen, Fd& file
 
 // The changes that `finder` finds in the open `file`, told to `listener` with the text around them
 // as the file is read a block at a time. A UTF-8 mark is told as text kept; a text decoded from
-// UTF-16 is told as UTF-8, read whole (up to kLongestMatch bytes).
+// UTF-16 is told as UTF-8.
 Status StreamChanges(int file, const ChangeFinder& finder, ChangeListener& listener);
 
 // PrepareRewrite for changes chosen from a preview: `chosen` (in order, of the text as decoded)

@@ -169,21 +169,43 @@ bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) 
 
 namespace {
 
-// The rest of ScanOpenFile for a UTF-16 file, whose first block is `head`: read whole and decoded.
-std::int64_t ScanUtf16(int fd, std::string head, const PlainMatcher& matcher, bool first_hit_only) {
-    std::string_view rest;
-    if (!ReadWholeFile(fd, 0, rest)) {
-        return -1;
+// The rest of ScanOpenFile for a UTF-16 file, whose first block is `head`: decoded a block at a
+// time, the tail of each block's text in front of the next.
+std::int64_t ScanUtf16(int fd, std::string_view head, const PlainMatcher& matcher,
+                       bool first_hit_only) {
+    Utf16Decoder decoder(DetectByteOrderMark(head) == ByteOrderMark::kUtf16BE);
+    const std::size_t carry_room = matcher.MaxHitLength() - 1;
+    thread_local std::string text;
+    text.clear();
+    decoder.Decode(head.substr(2), text);
+    thread_local std::vector<char> block(kBlockSize);
+    std::size_t carried = 0;
+    std::uint64_t count = 0;
+    for (bool ended = false;;) {
+        if (first_hit_only) {
+            if (matcher.Find(text.data(), text.size(), 0) != std::string_view::npos) {
+                return 1;
+            }
+        } else {
+            count += matcher.Count(text.data(), text.size(), carried);
+        }
+        if (ended) {
+            break;
+        }
+        carried = std::min(carry_room, text.size());
+        text.erase(0, text.size() - carried);
+        const ReadResult got = ReadSome(fd, block.data(), block.size());
+        if (got.failed()) {
+            return -1;
+        }
+        ended = got.bytes == 0;
+        if (ended) {
+            decoder.Finish(text);
+        } else {
+            decoder.Decode(std::string_view(block.data(), got.bytes), text);
+        }
     }
-    head.append(rest);
-    std::string decoded;
-    std::string_view text;
-    FileTextAsUtf8(head, decoded, text);
-    if (first_hit_only) {
-        return matcher.Find(text.data(), text.size(), 0) != std::string_view::npos ? 1 : 0;
-    }
-    return static_cast<std::int64_t>(
-        std::min<std::uint64_t>(matcher.Count(text.data(), text.size()), INT64_MAX));
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX));
 }
 
 }  // namespace
@@ -226,7 +248,7 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
                 filled -= 3;
                 std::memmove(buffer, buffer + 3, filled);
             } else if (mark != ByteOrderMark::kNone) {
-                return ScanUtf16(fd, std::string(buffer, filled), matcher, first_hit_only);
+                return ScanUtf16(fd, std::string_view(buffer, filled), matcher, first_hit_only);
             }
         }
         if (first_hit_only) {
@@ -377,55 +399,32 @@ Status PatternHitsInWindows(TextBlocks& blocks, const RegExp& pattern, HitTaker&
         [&](std::string_view text) { taker.Passed(text); });
 }
 
-enum class ByLines { kDone, kCannotRead, kUtf16 };
-
 // Counts a pattern that stays within lines a block of whole lines at a time, so a large file
-// needs no room of its own. A UTF-16 file is left to the caller (kUtf16), to be decoded whole.
-ByLines CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& shortcut,
-                            std::int64_t& count, Status& status) {
+// needs no room of its own. False when the file cannot be read.
+bool CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& shortcut,
+                         std::int64_t& count, Status& status) {
     TextBlocks blocks(fd);
     count = 0;
     std::size_t keep = 0;
     while (blocks.Next(keep)) {
-        if (blocks.mark() == ByteOrderMark::kUtf16LE || blocks.mark() == ByteOrderMark::kUtf16BE) {
-            return ByLines::kUtf16;
-        }
         const std::size_t complete = CompleteLines(blocks);
         if (complete == 0 && blocks.text().size() > kLongestLine) {
             // From the start of a line too long to hold on, a window at a time.
             HitTaker taker{nullptr};
             status = PatternHitsInWindows(blocks, pattern, taker);
             count += static_cast<std::int64_t>(std::min<std::uint64_t>(taker.count, INT64_MAX));
-            return blocks.failed() ? ByLines::kCannotRead : ByLines::kDone;
+            return !blocks.failed();
         }
         std::int64_t in_block = 0;
         status = CountPattern(blocks.text().substr(0, complete), pattern, &shortcut, in_block,
                               blocks.offset() == 0);
         if (!status.ok()) {
-            return ByLines::kDone;
+            return true;
         }
         count += in_block;
         keep = blocks.text().size() - complete;
     }
-    return blocks.failed() ? ByLines::kCannotRead : ByLines::kDone;
-}
-
-bool IsUtf16(ByteOrderMark mark) {
-    return mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE;
-}
-
-// Counts a pattern's matches in the open file `fd` read whole and decoded.
-bool CountPatternInWholeFile(int fd, std::uint64_t size, const RegExp& pattern,
-                             const PatternShortcut* shortcut, std::int64_t& count, Status& status) {
-    std::string_view bytes;
-    if (lseek(fd, 0, SEEK_SET) != 0 || !ReadWholeFile(fd, size, bytes)) {
-        return false;
-    }
-    std::string decoded;
-    std::string_view text;
-    FileTextAsUtf8(bytes, decoded, text);
-    status = CountPattern(text, pattern, shortcut, count);
-    return true;
+    return !blocks.failed();
 }
 
 }  // namespace
@@ -440,20 +439,9 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
     Report(details, file.details());
     std::int64_t count = 0;
     Status status;
-    bool counted = false;
-    if (shortcut != nullptr && shortcut->within_lines) {
-        switch (CountPatternByLines(file.fd(), pattern, *shortcut, count, status)) {
-            case ByLines::kCannotRead:
-                return kNotSearched;
-            case ByLines::kDone:
-                counted = true;
-                break;
-            case ByLines::kUtf16:
-                if (lseek(file.fd(), 0, SEEK_SET) != 0) {
-                    return kNotSearched;
-                }
-                break;
-        }
+    const bool counted = shortcut != nullptr && shortcut->within_lines;
+    if (counted && !CountPatternByLines(file.fd(), pattern, *shortcut, count, status)) {
+        return kNotSearched;
     }
     if (!counted && shortcut != nullptr) {
         // A file without the required text holds no match: most are passed over by a quick scan.
@@ -470,20 +458,12 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
         if (!blocks.Next(0) && blocks.failed()) {
             return kNotSearched;
         }
-        if (IsUtf16(blocks.mark())) {
-            // Decoded whole.
-            if (!CountPatternInWholeFile(file.fd(), file.details().size, pattern, shortcut, count,
-                                         status)) {
-                return kNotSearched;
-            }
-        } else {
-            HitTaker taker{nullptr};
-            status = PatternHitsInWindows(blocks, pattern, taker);
-            if (blocks.failed()) {
-                return kNotSearched;
-            }
-            count = static_cast<std::int64_t>(std::min<std::uint64_t>(taker.count, INT64_MAX));
+        HitTaker taker{nullptr};
+        status = PatternHitsInWindows(blocks, pattern, taker);
+        if (blocks.failed()) {
+            return kNotSearched;
         }
+        count = static_cast<std::int64_t>(std::min<std::uint64_t>(taker.count, INT64_MAX));
     }
     if (!status.ok()) {
         if (error != nullptr) {
@@ -495,35 +475,6 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
 }
 
 namespace {
-
-// The hits of a file's bytes (all of them, read), as SearchFileHitLines gives them.
-std::int32_t HitsOfBytes(std::string_view bytes, const PlainMatcher& matcher, const RegExp* pattern,
-                         const PatternShortcut* shortcut, int context, FileHits& hits,
-                         std::string* error) {
-    std::string decoded;
-    std::string_view text;
-    const bool marked = FileTextAsUtf8(bytes, decoded, text) != ByteOrderMark::kNone;
-    // One list per thread, kept between files: most files' starts fit in what it already has.
-    thread_local std::vector<std::size_t> starts;
-    starts.clear();
-    if (pattern == nullptr) {
-        PlainHitStarts(text, matcher, starts);
-    } else if (shortcut == nullptr ||
-               shortcut->required.Find(text.data(), text.size(), 0) != std::string_view::npos) {
-        const Status status = pattern->ForEachMatch(text, [&](const RegexMatch& match) {
-            starts.push_back(match.first_index);
-            return true;
-        });
-        if (!status.ok()) {
-            if (error != nullptr) {
-                *error = status.description();
-            }
-            return kNotSearched;
-        }
-    }
-    hits = HitsOfText(text, marked, starts, context);
-    return Saturated(starts.size());
-}
 
 // The hits of a plain text in the rest of `blocks`, a block at a time: each block's hits that
 // start before the last MaxHitLength - 1 bytes, which go in front of the next block.
@@ -613,39 +564,30 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
         return ReadOpenFileDetails(fd, now) && now.is_regular ? 0 : kNotSearched;
     }
     const ByteOrderMark mark = blocks.mark();
-    const bool utf16 = IsUtf16(mark);
     // A file whose first block holds a NUL byte and no text mark is binary: it is only counted.
     const bool binary =
         mark == ByteOrderMark::kNone && blocks.text().find('\0') != std::string_view::npos;
     HitLineBuilder builder(context, hits.lines, spans);
-    hits.text_from = utf16 ? -1 : (mark == ByteOrderMark::kUtf8 ? 3 : 0);
+    // Lines of a text decoded from UTF-16 are not where its bytes are.
+    hits.text_from = mark == ByteOrderMark::kUtf8 ? 3 : (mark == ByteOrderMark::kNone ? 0 : -1);
     HitTaker taker{binary ? nullptr : &builder, &hits, &flush};
-    if (pattern == nullptr && !utf16) {
+    if (pattern == nullptr) {
         if (!PlainHitsInBlocks(blocks, matcher, taker)) {
             return kNotSearched;
         }
-    } else if (pattern != nullptr && !utf16 && shortcut != nullptr && shortcut->within_lines) {
+    } else if (shortcut != nullptr && shortcut->within_lines) {
         if (Status status = PatternHitsByLines(blocks, *pattern, *shortcut, taker); !status.ok()) {
             if (error != nullptr && !blocks.failed()) {
                 *error = status.description();
             }
             return kNotSearched;
         }
-    } else if (pattern != nullptr && !utf16) {
-        if (Status status = PatternHitsInWindows(blocks, *pattern, taker);
-            !status.ok() && !taker.left) {
-            if (error != nullptr && !blocks.failed()) {
-                *error = status.description();
-            }
-            return kNotSearched;
+    } else if (Status status = PatternHitsInWindows(blocks, *pattern, taker);
+               !status.ok() && !taker.left) {
+        if (error != nullptr && !blocks.failed()) {
+            *error = status.description();
         }
-    } else {
-        // Decoded: the file is read whole.
-        std::string_view bytes;
-        if (lseek(fd, 0, SEEK_SET) != 0 || !ReadWholeFile(fd, 0, bytes)) {
-            return kNotSearched;
-        }
-        return HitsOfBytes(bytes, matcher, pattern, shortcut, context, hits, error);
+        return kNotSearched;
     }
     if (taker.left) {
         return kHitsLeft;

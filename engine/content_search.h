@@ -119,8 +119,8 @@ inline constexpr std::size_t kHitLinesAtOnce = 4096;
 // Searches the file as SearchFileText does, or as SearchFilePattern with `pattern` when given,
 // and, when it has hits, lists where they are in `hits` with `context` lines around each (a
 // pattern's hit at the line it starts in). Returns the count, or kNotSearched as those do;
-// `walked_regular` as for SearchFileText. The file is read a block at a time (a file decoded
-// from UTF-16 whole); `flush`, when given, gets the lines every kHitLinesAtOnce.
+// `walked_regular` as for SearchFileText. The file is read a block at a time (UTF-16 decoded as
+// it is read); `flush`, when given, gets the lines every kHitLinesAtOnce.
 std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
                                 const RegExp* pattern, const PatternShortcut* shortcut, int context,
                                 const DetailsSink& details, FileHits& hits,

@@ -6,6 +6,8 @@
 #include "engine/content_replace.h"
 #include "engine/content_search.h"
 #include "engine/regex.h"
+#include "engine/restore_point.h"
+#include "engine/run.h"
 #include "testsupport/temp_dir.h"
 #include "util/text_encoding.h"
 
@@ -120,6 +122,93 @@ TEST(EncodedText, WhatTheEncodingCannotHoldLeavesTheFileAlone) {
     RegExp absent;
     ASSERT_TRUE(absent.Compile("absent", false).ok());
     EXPECT_EQ(ReplaceFilePattern(dir.Path("damaged.reg"), absent, "x").count, 0);
+}
+
+// A UTF-16 file of many blocks, characters outside the basic plane wherever a block may end,
+// is searched and replaced as it is read: the counts, hit lines and new bytes of its text.
+TEST(EncodedText, Utf16ThroughManyBlocks) {
+    TempDir dir;
+    std::string text;
+    for (int line = 0; text.size() < 400000; ++line) {
+        text += "line " + std::to_string(line) + (line % 7 == 0 ? " old \xF0\x9F\x98\x80" : "") +
+                (line % 5 == 0 ? " caf\xC3\xA9" : "") + "\r\n";
+    }
+    std::size_t olds = 0;
+    for (std::size_t at = text.find("old"); at != std::string::npos;
+         at = text.find("old", at + 1)) {
+        ++olds;
+    }
+    std::string replaced = text;
+    for (std::size_t at = replaced.find("old"); at != std::string::npos;
+         at = replaced.find("old", at + 4)) {
+        replaced.replace(at, 3, "n\xF0\x9F\x98\x80w");
+    }
+    const std::atomic<bool> stop{false};
+    RegExp old;
+    ASSERT_TRUE(old.Compile("old \xF0\x9F\x98\x80", false).ok());
+    for (const Encoded& form : EveryForm(text)) {
+        if (form.bytes.rfind("\xFF\xFE", 0) != 0 && form.bytes.rfind("\xFE\xFF", 0) != 0) {
+            continue;
+        }
+        dir.WriteFile(form.name, form.bytes);
+        const std::string path = dir.Path(form.name);
+        EXPECT_EQ(SearchFileText(path, PlainMatcher("old", false), stop), olds) << form.name;
+        EXPECT_EQ(SearchFilePattern(path, old), olds) << form.name;
+        FileHits hits;
+        const std::int32_t cafes = SearchFileHitLines(
+            AT_FDCWD, path, PlainMatcher("caf\xC3\xA9", false), nullptr, nullptr, 0, {}, hits);
+        EXPECT_EQ(cafes, static_cast<std::int32_t>(hits.lines.size()));
+        ASSERT_FALSE(hits.lines.empty());
+        EXPECT_EQ(hits.text_from, -1) << "its lines are not where its bytes are";
+        const HitLine& last = hits.lines.back();
+        EXPECT_EQ(last.text.substr(last.text.size() - 5), "caf\xC3\xA9");
+        EXPECT_EQ(last.column, static_cast<std::int64_t>(last.text.size()) - 4);
+        RegExp plain;
+        ASSERT_TRUE(plain.Compile("old", false).ok());
+        const RewriteResult result = ReplaceFilePattern(path, plain, "n\xF0\x9F\x98\x80w");
+        EXPECT_EQ(result.count, static_cast<std::int32_t>(olds)) << result.error;
+        const std::vector<Encoded> after = EveryForm(replaced);
+        for (const Encoded& wanted : after) {
+            if (std::string(wanted.name) == form.name) {
+                EXPECT_TRUE(dir.ReadFile(form.name) == wanted.bytes) << form.name;
+            }
+        }
+    }
+}
+
+// A replace run keeps a UTF-16 file's way back, its checksums those of its bytes: undone, it is
+// as it was.
+TEST(EncodedText, AUtf16FileReplacedInARunIsUndoneExactly) {
+    TempDir dir;
+    std::string text;
+    for (int line = 0; text.size() < 200000; ++line) {
+        text += "line " + std::to_string(line) + " old \xF0\x9F\x98\x80\n";
+    }
+    std::string little;
+    ASSERT_TRUE(EncodeUtf16(text, false, little));
+    const std::string before = "\xFF\xFE" + little;
+    dir.MakeDir("tree");
+    dir.WriteFile("tree/wide.txt", before);
+    RunRequest request;
+    request.kind = RunKind::kReplace;
+    request.fields.folder = dir.Path("tree");
+    request.fields.file_mask = "*.txt";
+    request.fields.search_text = "old";
+    request.fields.replace_text = "new";
+    request.approved_extensions = ".txt";
+    request.restore_folder = dir.Path("restore");
+    request.restore_quantity = 1;
+    RunSink sink;
+    RunControl control;
+    EXPECT_GT(ExecuteRun(request, sink, control).strings_found, 1000);
+    EXPECT_NE(dir.ReadFile("tree/wide.txt"), before);
+    const std::vector<RestorePointInfo> points = ListRestorePoints(dir.Path("restore"));
+    ASSERT_EQ(points.size(), 1u);
+    UndoOutcome outcome;
+    ASSERT_TRUE(UndoRestorePoint(points[0].folder, outcome).ok());
+    EXPECT_EQ(outcome.restored, 1);
+    EXPECT_TRUE(outcome.refused.empty());
+    EXPECT_TRUE(dir.ReadFile("tree/wide.txt") == before);
 }
 
 }  // namespace

@@ -277,7 +277,7 @@ TEST_F(RunTest, TheLongestMatchFollowedIsTheRequests) {
 
     request_.longest_match = 1 << 20;
     sink_.calls.clear();
-    EXPECT_EQ(Run().files_with_hits, 1) << "the wide file is searched whole";
+    EXPECT_EQ(Run().files_with_hits, 1) << "the wide file's matches are short";
     EXPECT_EQ(problems(), 1);
 
     request_.kind = RunKind::kReplace;

@@ -40,24 +40,50 @@ bool TextBlocks::Next(std::size_t keep) {
         failed_ = true;
         return false;
     }
+    new_from_ = filled_;
     if (got.bytes == 0) {
         ended_ = true;
+        if (decoder_) {
+            thread_local std::string tail;
+            tail.clear();
+            decoder_->Finish(tail);
+            Put(tail);
+        }
         return filled_ > 0;
     }
+    std::string_view read(storage_.data() + filled_, got.bytes);
     if (on_read_) {
-        on_read_(std::string_view(storage_.data() + filled_, got.bytes));
+        on_read_(read);
     }
-    new_from_ = filled_;
-    filled_ += got.bytes;
     if (first_) {
         first_ = false;
-        mark_ = DetectByteOrderMark(text());
+        mark_ = DetectByteOrderMark(read);
         if (mark_ == ByteOrderMark::kUtf8) {
-            filled_ -= 3;
-            std::memmove(storage_.data(), storage_.data() + 3, filled_);
+            read.remove_prefix(3);
+            std::memmove(storage_.data() + filled_, read.data(), read.size());
+        } else if (mark_ == ByteOrderMark::kUtf16LE || mark_ == ByteOrderMark::kUtf16BE) {
+            decoder_.emplace(mark_ == ByteOrderMark::kUtf16BE);
+            read.remove_prefix(2);
         }
     }
+    if (!decoder_) {
+        filled_ += read.size();
+        return true;
+    }
+    // Decoded beside, then put where the bytes were read.
+    thread_local std::string decoded;
+    decoded.clear();
+    decoder_->Decode(read, decoded);
+    Put(decoded);
     return true;
+}
+
+void TextBlocks::Put(std::string_view text) {
+    if (storage_.size() < filled_ + text.size()) {
+        storage_.resize(std::max(filled_ + text.size(), storage_.size() * 2));
+    }
+    std::memcpy(storage_.data() + filled_, text.data(), text.size());
+    filled_ += text.size();
 }
 
 std::size_t CompleteLines(const TextBlocks& blocks) {

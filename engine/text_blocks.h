@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -11,8 +12,9 @@
 
 namespace ferret {
 
-// The text of an open file a block at a time, after its UTF-8 mark: what the caller keeps of a
-// block stays in front of the next one's bytes. The room is one per thread, kept between files,
+// The text of an open file a block at a time, as UTF-8: after its UTF-8 mark, or decoded from
+// UTF-16 after that mark (offsets are then those of the UTF-8 text). What the caller keeps of a
+// block stays in front of the next one's text. The room is one per thread, kept between files,
 // and grows only for what is kept; kept bytes are moved only when bytes before them are let go,
 // so a line of any length is read in linear time.
 class TextBlocks {
@@ -40,8 +42,13 @@ class TextBlocks {
     bool at_end() const { return ended_; }
     bool failed() const { return failed_; }
     ByteOrderMark mark() const { return mark_; }
+    // Whether the text encodes back to the file's bytes (false only for damaged UTF-16), as far
+    // as it was read.
+    bool exact() const { return !decoder_ || decoder_->exact(); }
 
   private:
+    void Put(std::string_view text);
+
     const int fd_;
     const std::size_t block_;
     std::vector<char>& storage_;
@@ -53,6 +60,7 @@ class TextBlocks {
     bool failed_ = false;
     ByteOrderMark mark_ = ByteOrderMark::kNone;
     std::function<void(std::string_view)> on_read_;
+    std::optional<Utf16Decoder> decoder_;
 };
 
 // A line longer than this is not held whole to be matched by itself: from such a line on, a

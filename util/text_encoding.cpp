@@ -52,19 +52,19 @@ std::size_t MarkLength(ByteOrderMark mark) {
     return 0;
 }
 
-bool DecodeUtf16(std::string_view bytes, bool big_endian, std::string& utf8) {
-    utf8.clear();
-    utf8.reserve(bytes.size());
-    bool exact = true;
+std::size_t Utf16Decoder::Units(std::string_view bytes, std::string& utf8) {
     std::size_t at = 0;
     for (; at + 1 < bytes.size(); at += 2) {
-        const char16_t unit = Unit(bytes, at, big_endian);
+        const char16_t unit = Unit(bytes, at, big_endian_);
         if (unit < 0x80) {
             utf8.push_back(static_cast<char>(unit));
             continue;
         }
-        if (unit >= 0xD800 && unit <= 0xDBFF && at + 3 < bytes.size()) {
-            const char16_t low = Unit(bytes, at + 2, big_endian);
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (at + 3 >= bytes.size()) {
+                break;  // its pair, if any, comes next
+            }
+            const char16_t low = Unit(bytes, at + 2, big_endian_);
             if (low >= 0xDC00 && low <= 0xDFFF) {
                 AppendUtf8(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
                                (static_cast<char32_t>(low) - 0xDC00),
@@ -75,16 +75,51 @@ bool DecodeUtf16(std::string_view bytes, bool big_endian, std::string& utf8) {
         }
         if (unit >= 0xD800 && unit <= 0xDFFF) {
             AppendUtf8(kReplacementCharacter, utf8);
-            exact = false;
+            exact_ = false;
             continue;
         }
         AppendUtf8(unit, utf8);
     }
-    if (at < bytes.size()) {
-        AppendUtf8(kReplacementCharacter, utf8);
-        exact = false;
+    return at;
+}
+
+void Utf16Decoder::Decode(std::string_view bytes, std::string& utf8) {
+    // What waits completes, a few bytes at a time, with the first bytes of this piece.
+    while (!waiting_.empty() && !bytes.empty()) {
+        const std::size_t take = std::min<std::size_t>(bytes.size(), 4 - waiting_.size());
+        waiting_.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+        waiting_.erase(0, Units(waiting_, utf8));
     }
-    return exact;
+    if (!waiting_.empty()) {
+        return;  // still cut
+    }
+    const std::size_t used = Units(bytes, utf8);
+    waiting_.assign(bytes.substr(used));
+}
+
+void Utf16Decoder::Finish(std::string& utf8) {
+    if (waiting_.empty()) {
+        return;
+    }
+    // A high surrogate without its pair, then maybe an odd byte.
+    if (waiting_.size() >= 2) {
+        AppendUtf8(kReplacementCharacter, utf8);
+    }
+    if (waiting_.size() % 2 == 1) {
+        AppendUtf8(kReplacementCharacter, utf8);
+    }
+    waiting_.clear();
+    exact_ = false;
+}
+
+bool DecodeUtf16(std::string_view bytes, bool big_endian, std::string& utf8) {
+    utf8.clear();
+    utf8.reserve(bytes.size());
+    Utf16Decoder decoder(big_endian);
+    decoder.Decode(bytes, utf8);
+    decoder.Finish(utf8);
+    return decoder.exact();
 }
 
 bool EncodeUtf16(std::string_view utf8, bool big_endian, std::string& out) {
@@ -103,6 +138,17 @@ bool EncodeUtf16(std::string_view utf8, bool big_endian, std::string& out) {
         }
     }
     return true;
+}
+
+std::size_t Utf16Length(std::string_view utf8) {
+    std::size_t length = 0;
+    for (const char byte : utf8) {
+        const auto c = static_cast<unsigned char>(byte);
+        // Each character one unit, from U+10000 on (a four-byte lead) two.
+        length += (c & 0xC0) != 0x80 ? 2 : 0;
+        length += c >= 0xF0 ? 2 : 0;
+    }
+    return length;
 }
 
 bool IsValidUtf8(std::string_view text) {

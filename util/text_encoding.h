@@ -22,8 +22,32 @@ std::size_t MarkLength(ByteOrderMark mark);
 // becomes U+FFFD; the result is then false, as the text would not encode back to the same bytes.
 bool DecodeUtf16(std::string_view bytes, bool big_endian, std::string& utf8);
 
+// DecodeUtf16 for a text that comes a piece at a time: a unit or a surrogate pair cut by a
+// piece's end waits for the next.
+class Utf16Decoder {
+  public:
+    explicit Utf16Decoder(bool big_endian) : big_endian_(big_endian) {}
+    // Appends the UTF-8 of `bytes` to `utf8`.
+    void Decode(std::string_view bytes, std::string& utf8);
+    // The text has ended: what still waits (an odd byte, a lone high surrogate) becomes U+FFFD.
+    void Finish(std::string& utf8);
+    // Whether what was decoded encodes back to the same bytes.
+    bool exact() const { return exact_; }
+
+  private:
+    // Decodes the whole units of `bytes` but a last high surrogate; how many bytes it took.
+    std::size_t Units(std::string_view bytes, std::string& utf8);
+
+    const bool big_endian_;
+    std::string waiting_;  // at most a high surrogate and one byte more
+    bool exact_ = true;
+};
+
 // Encodes UTF-8 text as UTF-16. False, with `out` unusable, when `utf8` is not valid UTF-8.
 bool EncodeUtf16(std::string_view utf8, bool big_endian, std::string& out);
+
+// How many bytes the valid UTF-8 text `utf8` takes as UTF-16.
+std::size_t Utf16Length(std::string_view utf8);
 
 // Whether `text` is valid UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view text);

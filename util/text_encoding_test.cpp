@@ -59,5 +59,42 @@ TEST(TextEncoding, MarksAndUtf16BothWays) {
     EXPECT_EQ(view, "\xFE");
 }
 
+// UTF-16 that comes a piece at a time, cut anywhere (inside a unit, between a surrogate pair's
+// halves), decodes as it does whole, lone surrogates and an odd last byte too.
+TEST(TextEncoding, Utf16DecodedAPieceAtATimeIsDecodedWhole) {
+    std::uint32_t seed = 5;
+    const auto next = [&seed](std::uint32_t range) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % range;
+    };
+    const char16_t units[] = {u'a', u'\n', 0xE9, 0xD83D, 0xDE00, 0xDBFF, 0xDFFF, 0x20AC};
+    for (int round = 0; round < 500; ++round) {
+        std::string bytes;
+        for (std::uint32_t i = next(40); i > 0; --i) {
+            const char16_t unit = units[next(8)];
+            bytes.push_back(static_cast<char>(unit & 0xFF));
+            bytes.push_back(static_cast<char>(unit >> 8));
+        }
+        if (next(4) == 0) {
+            bytes.push_back('x');
+        }
+        std::string whole;
+        const bool exact = DecodeUtf16(bytes, false, whole);
+        Utf16Decoder decoder(false);
+        std::string pieces;
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t length = std::min<std::size_t>(1 + next(5), bytes.size() - at);
+            decoder.Decode(std::string_view(bytes).substr(at, length), pieces);
+            at += length;
+        }
+        decoder.Finish(pieces);
+        ASSERT_EQ(pieces, whole) << round;
+        ASSERT_EQ(decoder.exact(), exact) << round;
+        if (exact) {
+            EXPECT_EQ(Utf16Length(whole), bytes.size()) << round;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ferret
