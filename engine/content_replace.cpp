@@ -1205,11 +1205,21 @@ class StreamedRewrite {
         if (rewrite_.want_checksums) {
             checksums_.Add(kNew, bytes);
         }
-        if (lines_) {
-            lines_->Feed(out_);
-        }
         new_size_ += out_.size();
-        return {};
+        if (!lines_) {
+            return {};
+        }
+        lines_->Feed(out_);
+        // Handed on only once the file is rewritten: many lines wait on disk.
+        if (hits_->lines.size() < kHitLinesAtOnce) {
+            return {};
+        }
+        if (!hits_->spilled) {
+            hits_->spilled = std::make_shared<HitLineSpill>();
+        }
+        Status spilled = hits_->spilled->Add(hits_->lines);
+        hits_->lines.clear();
+        return spilled;
     }
 
     // The first change: the file adopted, its new file made and the text before it copied.

@@ -445,3 +445,95 @@ FileHits HitsOfText(std::string_view text, bool marked, const std::vector<std::s
 }
 
 }  // namespace ferret
+
+namespace ferret {
+namespace {
+
+template <typename Number>
+void PutNumber(std::string& out, Number number) {
+    out.append(reinterpret_cast<const char*>(&number), sizeof number);
+}
+
+// Reads a number at `at` of `bytes`, moving `at` past it; false when they end first.
+template <typename Number>
+bool GetNumber(std::string_view bytes, std::size_t& at, Number& number) {
+    if (bytes.size() - at < sizeof number) {
+        return false;
+    }
+    std::memcpy(&number, bytes.data() + at, sizeof number);
+    at += sizeof number;
+    return true;
+}
+
+// One line read back from `bytes` at `at`; false, `at` as it was, when its bytes end first.
+bool GetLine(std::string_view bytes, std::size_t& at, HitLine& line) {
+    std::size_t next = at;
+    std::uint32_t text = 0;
+    std::uint32_t spans = 0;
+    if (!GetNumber(bytes, next, line.number) || !GetNumber(bytes, next, line.column) ||
+        !GetNumber(bytes, next, line.hits) || !GetNumber(bytes, next, line.offset) ||
+        !GetNumber(bytes, next, text) || bytes.size() - next < text) {
+        return false;
+    }
+    line.text.assign(bytes.substr(next, text));
+    next += text;
+    if (!GetNumber(bytes, next, spans) || (bytes.size() - next) / 16 < spans) {
+        return false;
+    }
+    line.spans.resize(spans);
+    for (HitLine::Span& span : line.spans) {
+        GetNumber(bytes, next, span.start);
+        GetNumber(bytes, next, span.end);
+    }
+    at = next;
+    return true;
+}
+
+}  // namespace
+
+Status HitLineSpill::Add(const std::vector<HitLine>& lines) {
+    std::string bytes;
+    for (const HitLine& line : lines) {
+        PutNumber(bytes, line.number);
+        PutNumber(bytes, line.column);
+        PutNumber(bytes, line.hits);
+        PutNumber(bytes, line.offset);
+        PutNumber(bytes, static_cast<std::uint32_t>(line.text.size()));
+        bytes += line.text;
+        PutNumber(bytes, static_cast<std::uint32_t>(line.spans.size()));
+        for (const HitLine::Span& span : line.spans) {
+            PutNumber(bytes, span.start);
+            PutNumber(bytes, span.end);
+        }
+    }
+    return buffer_.Append(bytes);
+}
+
+Status HitLineSpill::Take(std::size_t at_once,
+                          const std::function<void(std::vector<HitLine>)>& part) {
+    std::string carried;  // a line cut by a piece's end
+    std::vector<HitLine> lines;
+    const Status drained = buffer_.Drain([&](std::string_view piece) {
+        std::string joined;
+        if (!carried.empty()) {
+            joined = std::move(carried) + std::string(piece);
+            piece = joined;
+        }
+        std::size_t at = 0;
+        for (HitLine line; GetLine(piece, at, line); line = HitLine()) {
+            lines.push_back(std::move(line));
+            if (lines.size() >= at_once) {
+                part(std::move(lines));
+                lines.clear();
+            }
+        }
+        carried.assign(piece.substr(at));
+        return Status();
+    });
+    if (!lines.empty()) {
+        part(std::move(lines));
+    }
+    return drained;
+}
+
+}  // namespace ferret

@@ -6,7 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include <functional>
+#include <memory>
+
 #include "engine/text_edit.h"
+#include "util/spill_buffer.h"
 
 namespace ferret {
 
@@ -42,6 +46,20 @@ std::int64_t LineFeeds(std::string_view bytes);
 // `around`, each cut marked with "…".
 std::string CutLine(std::string_view line, std::int64_t around);
 
+// Hit lines set aside in a SpillBuffer (a temporary file past a little memory), to be read back
+// in order a part at a time: the lines of a file that cannot be handed on while it is worked on.
+class HitLineSpill {
+  public:
+    [[nodiscard]] Status Add(const std::vector<HitLine>& lines);
+    bool empty() const { return buffer_.empty(); }
+    // Gives the lines back in order, `at_once` at a time, to `part`; then it is empty.
+    [[nodiscard]] Status Take(std::size_t at_once,
+                              const std::function<void(std::vector<HitLine>)>& part);
+
+  private:
+    SpillBuffer buffer_;
+};
+
 // Where a file's hits are: its hit lines in order, or only that it is binary. A document's or a
 // spreadsheet's places are not lines: their number and column are 0, the text says where.
 struct FileHits {
@@ -51,6 +69,8 @@ struct FileHits {
     // text, a text decoded from UTF-16, a document's places).
     int text_from = -1;
     std::vector<HitLine> lines;
+    // Lines before `lines`, set aside when a file has many and cannot hand them on yet.
+    std::shared_ptr<HitLineSpill> spilled;
 };
 
 // The longest line text kept, in characters; a longer line keeps this much around its first hit

@@ -366,5 +366,46 @@ TEST(FileHitLines, BinaryFilesGiveOnlyTheirCount) {
               kNotSearched);
 }
 
+// Lines set aside read back as they were, in order and in parts, however the store cuts them.
+TEST(HitLineSpill, LinesComeBackAsTheyWent) {
+    std::vector<HitLine> lines;
+    for (int i = 0; i < 30000; ++i) {
+        HitLine line{i + 1, i % 7, i % 3, std::string(static_cast<std::size_t>(i % 90), 'x')};
+        line.text += std::string("\0\xFF\n", 3);
+        line.offset = static_cast<std::uint64_t>(i) << 33;
+        line.spans.resize(static_cast<std::size_t>(i % 3), {7, 9});
+        lines.push_back(line);
+    }
+    HitLineSpill spill;
+    for (std::size_t at = 0; at < lines.size(); at += 4096) {
+        const std::size_t end = std::min(lines.size(), at + 4096);
+        ASSERT_TRUE(spill
+                        .Add({lines.begin() + static_cast<std::ptrdiff_t>(at),
+                              lines.begin() + static_cast<std::ptrdiff_t>(end)})
+                        .ok());
+    }
+    std::vector<HitLine> back;
+    std::size_t parts = 0;
+    ASSERT_TRUE(spill
+                    .Take(1000,
+                          [&](std::vector<HitLine> part) {
+                              EXPECT_LE(part.size(), 1000u);
+                              ++parts;
+                              back.insert(back.end(), part.begin(), part.end());
+                          })
+                    .ok());
+    EXPECT_EQ(parts, 30u);
+    ASSERT_EQ(back.size(), lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        ASSERT_EQ(back[i].number, lines[i].number) << i;
+        ASSERT_EQ(back[i].column, lines[i].column) << i;
+        ASSERT_EQ(back[i].hits, lines[i].hits) << i;
+        ASSERT_EQ(back[i].text, lines[i].text) << i;
+        ASSERT_EQ(back[i].offset, lines[i].offset) << i;
+        ASSERT_EQ(back[i].spans.size(), lines[i].spans.size()) << i;
+    }
+    EXPECT_TRUE(spill.empty());
+}
+
 }  // namespace
 }  // namespace ferret

@@ -98,8 +98,8 @@ RunRequest RequestFor(const std::string& folder, RunKind kind) {
     return request;
 }
 
-// A search with hit lines, a replace with a restore point and its undo of a file eight times
-// larger than the memory each may take: the file is never held, nor are its lines.
+// A search and a replace with hit lines, the replace with a restore point, and its undo of a file
+// eight times larger than the memory each may take: the file is never held, nor are its lines.
 TEST(LargeFile, SearchReplaceAndUndoTakeNoMoreMemoryThanASmallFile) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's own memory is not the run's";
@@ -132,10 +132,12 @@ TEST(LargeFile, SearchReplaceAndUndoTakeNoMoreMemoryThanASmallFile) {
                                           RequestFor(dir.Path("tree"), RunKind::kReplace);
                                       request.restore_folder = dir.Path("restore");
                                       request.restore_quantity = 2;
+                                      request.hit_lines = 0;
                                       CountingSink sink;
                                       RunControl control;
                                       const RunResult result = ExecuteRun(request, sink, control);
-                                      return result.strings_found == hits && sink.problems == 0;
+                                      return result.strings_found == hits && sink.lines == hits &&
+                                             sink.in_order && sink.problems == 0;
                                   }),
               "");
     EXPECT_TRUE(SameBytes(dir.Path("tree/big.txt"), dir.Path("after.txt")));

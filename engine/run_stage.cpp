@@ -116,6 +116,26 @@ void Delivery::Deliver(std::size_t index, std::int32_t count) {
         FileHits lines = std::move((*hits_)[index]);
         (*hits_)[index] = {};
         const bool streamed = flow_ != nullptr && flow_->Streamed(index);
+        if (count >= 1 && lines.spilled) {
+            // Lines set aside on disk go on a part at a time, before those still held.
+            FileHits part;
+            part.text_from = lines.text_from;
+            const Status taken =
+                lines.spilled->Take(kHitLinesAtOnce, [&](std::vector<HitLine> got) {
+                    part.lines = std::move(got);
+                    sink_.HitLines(index, *records_[index], std::move(part));
+                    part = {};
+                    part.text_from = lines.text_from;
+                });
+            lines.spilled.reset();
+            if (!taken.ok()) {
+                const std::string path = records_[index]->FullPath();
+                sink_.Problem({RunKind::kReplace, ProblemKind::kFile,
+                               Status::Error(EIO, path + ": its hit lines set aside are lost: " +
+                                                      taken.description()),
+                               path});
+            }
+        }
         if (count >= 1 && (!streamed || !lines.lines.empty() || lines.binary)) {
             sink_.HitLines(index, *records_[index], std::move(lines));
         }
