@@ -2,10 +2,10 @@
 # Memory and time on one large text file made of real text (the headers of /usr/include, end to
 # end, to SIZE_MB, default 2048) against ripgrep and GNU sed in the same run: a plain and a
 # pattern search, the hit lines of a frequent text, a plain and a pattern replace (with a
-# restore point, the default) against `sed -i`, and the undo of the replace; then lines of
-# 50, 100 and 200 MB with no hit, and 1,000,000 and 3,000,000 hit lines in one file. Wall
-# seconds (medians of RUNS, default 3; replaces once each, REPLACE_RUNS) and peak memory from
-# /usr/bin/time. The files go to TMPDIR (default /tmp). Usage: bench/large.sh BUILD_DIR
+# restore point, the default) against `sed -i`, the undo of the replace and its patch (-diff);
+# then lines of 50, 100 and 200 MB with no hit, and 1,000,000 and 3,000,000 hit lines in one
+# file. Wall seconds (medians of RUNS, default 3; replaces once each, REPLACE_RUNS) and peak
+# memory from /usr/bin/time. The files go to TMPDIR (default /tmp). Usage: bench/large.sh BUILD_DIR
 set -euo pipefail
 build=${1:?usage: bench/large.sh BUILD_DIR}
 runs=${RUNS:-3}
@@ -93,6 +93,12 @@ id=$(find "$XDG_DATA_HOME/ferret/restore" -mindepth 1 -maxdepth 1 -printf '%f\n'
 read -r us uk <<<"$(measure "$ferret" -undo "$id")"
 printf '%-28s %8s %9s\n' "undo" "$us" "$((uk / 1024))"
 cmp -s "$work/master.txt" "$work/tree/big.txt" || echo "  the undo did not give the original back"
+
+# The patch of the same replace, the file left as it is.
+read -r ds dk <<<"$(measure "$ferret" -p "$work/tree" -k "*.txt" -s PATH_MAX -r PATH_LIMIT -e:replace -diff "$work/big.diff" -x)"
+printf '%-28s %8s %9s   %s\n' "-diff PATH_MAX" "$ds" "$((dk / 1024))" "$(($(stat -c %s "$work/big.diff") >> 20)) MB of patch"
+cmp -s "$work/master.txt" "$work/tree/big.txt" || echo "  -diff changed the file"
+rm -f "$work/big.diff"
 rm -f "$work/master.txt" "$work/ferret.txt" "$work/tree/big.txt"
 
 # Lines of any length in linear time: one line with no hit.
