@@ -401,8 +401,9 @@ PreviewReplaceDialog* MainWindow::PreviewReplace() {
     }
     const SearchFields fields = Fields();
     auto* dialog = new PreviewReplaceDialog(
-        std::make_shared<const ChangeFinder>(fields.search_text, fields.replace_text, fields.regex,
-                                             fields.ignore_case),
+        std::make_shared<const ChangeFinder>(
+            fields.search_text, fields.replace_text, fields.regex, fields.ignore_case,
+            static_cast<std::uint64_t>(ReadAppSettings().longest_match_mb) << 20),
         this);
     dialog->on_replace = [this, fields](std::vector<ChosenChange> chosen) {
         return ReplaceChosen(fields, std::move(chosen));

@@ -139,7 +139,8 @@ bool PreviewChangesModel::hasChildren(const QModelIndex& parent) const {
         return false;
     }
     const File& file = files_[static_cast<std::size_t>(parent.row())];
-    return !file.office && (file.fetched ? !file.edits.empty() : file.hits > 0);
+    return !file.office && file.whole_only.empty() &&
+           (file.fetched ? !file.edits.empty() : file.hits > 0);
 }
 
 bool PreviewChangesModel::canFetchMore(const QModelIndex& parent) const {
@@ -147,7 +148,7 @@ bool PreviewChangesModel::canFetchMore(const QModelIndex& parent) const {
         return false;
     }
     const File& file = files_[static_cast<std::size_t>(parent.row())];
-    return !file.office && !file.fetched;
+    return !file.office && !file.fetched && file.whole_only.empty();
 }
 
 void PreviewChangesModel::fetchMore(const QModelIndex& parent) {
@@ -172,6 +173,13 @@ void PreviewChangesModel::Fetch(int row) {
                                  : Status::Error(EINVAL, "no way to work out the changes");
     if (file.seen.size > kOpenAtOnceBytes) {
         QApplication::restoreOverrideCursor();
+    }
+    if (shown.number() == EFBIG) {
+        // Too large to list: it stays chosen, or not, as a whole.
+        file.whole_only = shown.description();
+        const QModelIndex file_index = index(row, 0);
+        emit dataChanged(file_index, file_index.siblingAtColumn(kAfter));
+        return;
     }
     // The file stops counting as a whole; it counts again by its changes.
     const bool on = file.chosen_count > 0;
@@ -269,6 +277,11 @@ QVariant PreviewChangesModel::data(const QModelIndex& index, int role) const {
                 if (file.office) {
                     return QStringLiteral("%1 hit(s), replaced by LibreOffice as a whole")
                         .arg(file.hits);
+                }
+                if (!file.whole_only.empty()) {
+                    return QStringLiteral("%1 change(s), chosen as a whole: %2")
+                        .arg(file.hits)
+                        .arg(Q(file.whole_only));
                 }
                 return QStringLiteral("%1 of %2 change(s) chosen")
                     .arg(file.chosen_count * Weight(file))

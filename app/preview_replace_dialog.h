@@ -81,7 +81,8 @@ class PreviewChangesModel : public QAbstractItemModel {
         // A text file's changes are worked out: `edits` and `lines` hold them. Until then the
         // file is chosen as a whole, as a document is.
         bool fetched = false;
-        std::string not_shown;  // why its changes could not be worked out: it is left out
+        std::string not_shown;   // why its changes could not be worked out: it is left out
+        std::string whole_only;  // why its changes are not listed: it is chosen as a whole
         std::vector<TextEdit> edits;
         ChangeLines lines;  // where the edits are; their lines are cut when shown
         // By change; a document's or a file's not worked out, one entry for the whole file.

@@ -124,9 +124,11 @@ TEST(PreviewReplace, FilesNotOpenedAreWrittenWholeAndChangedOnesLeftOut) {
     for (int i = 0; i < 60; ++i) {
         tree.WriteFile(name(i), "old\nx old\n");
     }
-    // A large file among the first waits to be opened too.
+    // A large file among the first waits to be opened too; past the longest match set, its
+    // changes are not listed when it is.
     const std::string large = "old\nx old\n" + std::string(5 << 20, 'x');
     tree.WriteFile(name(1), large);
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kLongestMatchMb, "4").ok());
     MainWindow window;
     PreviewReplaceDialog* preview = PreviewOldToNew(window, tree.path());
     ASSERT_NE(preview, nullptr);
@@ -157,6 +159,16 @@ TEST(PreviewReplace, FilesNotOpenedAreWrittenWholeAndChangedOnesLeftOut) {
     ASSERT_EQ(model.rowCount(opened), 2);
     EXPECT_EQ(model.index(1, 1, opened).data().toString(), QStringLiteral("x old"));
     ASSERT_TRUE(model.setData(model.index(1, 0, opened), Qt::Unchecked, Qt::CheckStateRole));
+    // The large one, opened, stays chosen as a whole and says why.
+    const QModelIndex large_row = model.index(1, 0);
+    preview->View()->expand(large_row);
+    QApplication::processEvents();
+    EXPECT_EQ(model.rowCount(large_row), 0);
+    EXPECT_FALSE(model.hasChildren(large_row));
+    EXPECT_EQ(large_row.data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_TRUE(model.index(1, 2).data().toString().contains(QStringLiteral("as a whole")))
+        << model.index(1, 2).data().toString().toStdString();
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kLongestMatchMb, "64").ok());
 
     preview->ReplaceButton()->click();
     ASSERT_TRUE(WaitUntil([&] { return !window.IsRunning(); }, 20));

@@ -944,6 +944,12 @@ Status PreviewChanges(const std::string& path, const FileIdentity& seen, const C
     if (IdentityOf(info) != seen) {
         return Status::Error(ESTALE, kChangedSincePreview);
     }
+    // Every change is listed with its line: a file past the bound is taken whole instead.
+    if (static_cast<std::uint64_t>(info.st_size) > finder.Pattern().LongestMatch()) {
+        return Status::Error(EFBIG, "its changes are listed one by one in files up to " +
+                                        std::to_string(finder.Pattern().LongestMatch() >> 20) +
+                                        " MB (LongestMatchMB)");
+    }
     std::string_view text;
     if (!S_ISREG(info.st_mode) ||
         !ReadWholeFile(input.get(), static_cast<std::uint64_t>(info.st_size), text)) {

@@ -228,7 +228,8 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
 
 // The changes of a previewed file found again, each with its line before and after, and the
 // digest of the bytes they were found in: the file at `path` (its real path) when it is still as
-// `seen`; otherwise an error with kChangedSincePreview.
+// `seen`; otherwise an error with kChangedSincePreview. The file is read whole: one larger than
+// the pattern's LongestMatch is not, and the error is EFBIG.
 Status PreviewChanges(const std::string& path, const FileIdentity& seen, const ChangeFinder& finder,
                       RewritePlan& plan);
 
