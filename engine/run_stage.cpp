@@ -85,11 +85,35 @@ void ProblemBox::Deliver(std::size_t index, const FileRecord& file, RunSink& sin
 
 bool HitFlow::Flush(std::size_t index, FileHits& hits) {
     if (!stage_.Leads(index)) {
-        // The calling thread takes the results that make a file lead: it holds its lines on.
-        if (hits.lines.size() < kHeldLines || stage_.OnCallingThread()) {
+        if (hits.lines.size() < kHeldLines) {
+            return true;
+        }
+        // The calling thread takes the results that make a file lead: it cannot wait, so its
+        // lines wait on disk.
+        if (stage_.OnCallingThread()) {
+            if (!hits.spilled) {
+                hits.spilled = std::make_shared<HitLineSpill>();
+            }
+            // Should the disk fail, the lines stay in the spill's memory: none is lost.
+            const Status spilled = hits.spilled->Add(hits.lines);
+            (void)spilled;
+            hits.lines.clear();
             return true;
         }
         if (!stage_.AwaitLead(index)) {
+            return false;
+        }
+    }
+    if (hits.spilled) {
+        // Those set aside go first.
+        const Status taken = hits.spilled->Take(kHitLinesAtOnce, [&](std::vector<HitLine> part) {
+            FileHits lines;
+            lines.text_from = hits.text_from;
+            lines.lines = std::move(part);
+            sink_.HitLines(index, *records_[index], std::move(lines));
+        });
+        hits.spilled.reset();
+        if (!taken.ok()) {
             return false;
         }
     }

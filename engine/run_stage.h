@@ -123,8 +123,9 @@ struct FileFound {
 
 // Hands the hit lines of a file still being searched to the sink when the file leads (every
 // file before it told), so a file with any number of hits is held a few thousand lines at a
-// time. A file that does not lead holds its lines; past kHeldLines its worker waits to lead
-// (but for the stage's calling thread, which takes the results that make files lead).
+// time. A file that does not lead holds its lines; past kHeldLines its worker waits to lead,
+// but for the stage's calling thread, which takes the results that make files lead: its lines
+// wait on disk (HitLineSpill).
 class HitFlow {
   public:
     static constexpr std::size_t kHeldLines = 64 * 1024;
