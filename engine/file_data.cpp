@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "util/blake2b.h"
 #include "util/file_handle.h"
 
 namespace ferret {
@@ -79,21 +79,29 @@ bool CopyData(int from, std::uint64_t offset, std::uint64_t length, int to,
 }  // namespace
 
 struct ContentHash::State {
-    QCryptographicHash hash{QCryptographicHash::Blake2b_256};
+    Blake2b hash{32};
 };
 
 ContentHash::ContentHash() : state_(new State) {}
 ContentHash::~ContentHash() = default;
 
 void ContentHash::Add(std::string_view bytes) {
-    state_->hash.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    state_->hash.Add(bytes);
 }
 
 std::string ContentHash::Hex() const {
-    return state_->hash.result().toHex().toStdString();
+    Blake2b done = state_->hash;  // the hash may go on
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const char byte : done.Digest()) {
+        hex += kDigits[(static_cast<unsigned char>(byte) >> 4) & 0xF];
+        hex += kDigits[static_cast<unsigned char>(byte) & 0xF];
+    }
+    return hex;
 }
 
-struct ChecksumPair::Shared {
+// One checksum of a pair, worked out on a thread of its own once its bytes pass kInline.
+struct ChecksumPair::Lane {
     static constexpr std::size_t kMostHeld = 8 << 20;
     static constexpr std::size_t kInline = 1 << 20;
 
@@ -104,71 +112,73 @@ struct ChecksumPair::Shared {
             if (queue.empty()) {
                 return;
             }
-            auto [which, bytes] = std::move(queue.front());
+            std::string bytes = std::move(queue.front());
             queue.pop_front();
             lock.unlock();
-            hashes[which].Add(bytes);
+            hash.Add(bytes);
             lock.lock();
             held -= bytes.size();
             changed.notify_all();
         }
     }
 
+    void Add(std::string_view bytes) {
+        // Most files are small: a thread of their own would cost more than their checksums.
+        if (!worker.joinable() && inline_bytes + bytes.size() <= kInline) {
+            inline_bytes += bytes.size();
+            hash.Add(bytes);
+            return;
+        }
+        std::unique_lock lock(mutex);
+        if (!worker.joinable()) {
+            worker = std::thread([this] { Work(); });
+        }
+        changed.wait(lock, [&] { return held < kMostHeld; });
+        queue.emplace_back(bytes);
+        held += bytes.size();
+        changed.notify_all();
+    }
+
+    // Waits until every byte given is hashed.
+    void End() {
+        {
+            std::lock_guard lock(mutex);
+            ending = true;
+            changed.notify_all();
+        }
+        if (worker.joinable()) {
+            worker.join();
+        }
+    }
+
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<std::pair<int, std::string>> queue;  // protected by mutex
-    std::size_t held = 0;                           // protected by mutex
-    bool ending = false;                            // protected by mutex
-    ContentHash hashes[2];  // each touched by the worker alone while it runs
+    std::deque<std::string> queue;  // protected by mutex
+    std::size_t held = 0;           // protected by mutex
+    bool ending = false;            // protected by mutex
+    ContentHash hash;               // touched by the worker alone while it runs
     std::thread worker;
     std::size_t inline_bytes = 0;  // hashed by the caller, before the worker started
 };
 
-ChecksumPair::ChecksumPair() : shared_(new Shared) {}
+ChecksumPair::ChecksumPair() : lanes_{std::make_unique<Lane>(), std::make_unique<Lane>()} {}
 
 ChecksumPair::~ChecksumPair() {
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->ending = true;
-        shared_->changed.notify_all();
-    }
-    if (shared_->worker.joinable()) {
-        shared_->worker.join();
+    for (const std::unique_ptr<Lane>& lane : lanes_) {
+        lane->End();
     }
 }
 
 void ChecksumPair::Add(int which, std::string_view bytes) {
-    if (bytes.empty()) {
-        return;
+    if (!bytes.empty()) {
+        lanes_[which != 0 ? 1 : 0]->Add(bytes);
     }
-    Shared& shared = *shared_;
-    // Most files are small: a thread of their own would cost more than their checksums.
-    if (!shared.worker.joinable() && shared.inline_bytes + bytes.size() <= Shared::kInline) {
-        shared.inline_bytes += bytes.size();
-        shared.hashes[which].Add(bytes);
-        return;
-    }
-    std::unique_lock lock(shared.mutex);
-    if (!shared.worker.joinable()) {
-        shared.worker = std::thread([&shared] { shared.Work(); });
-    }
-    shared.changed.wait(lock, [&] { return shared.held < Shared::kMostHeld; });
-    shared.queue.emplace_back(which, std::string(bytes));
-    shared.held += bytes.size();
-    shared.changed.notify_all();
 }
 
 std::string ChecksumPair::Hex(int which) {
-    Shared& shared = *shared_;
-    {
-        std::lock_guard lock(shared.mutex);
-        shared.ending = true;
-        shared.changed.notify_all();
-    }
-    if (shared.worker.joinable()) {
-        shared.worker.join();
-    }
-    return shared.hashes[which].Hex();
+    Lane& lane = *lanes_[which != 0 ? 1 : 0];
+    lane.End();
+    return lane.hash.Hex();
 }
 
 std::string ContentChecksum(std::string_view bytes) {

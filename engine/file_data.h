@@ -24,8 +24,8 @@ class ContentHash {
     std::unique_ptr<State> state_;
 };
 
-// Two ContentHash checksums (of a file's old and new bytes, say) worked out on a thread of their
-// own while the bytes come, a few megabytes of them held at most: hashing costs more than
+// Two ContentHash checksums (of a file's old and new bytes, say) worked out on threads of their
+// own while the bytes come, a few megabytes of each held at most: hashing costs more than
 // reading and writing them.
 class ChecksumPair {
   public:
@@ -40,8 +40,8 @@ class ChecksumPair {
     std::string Hex(int which);
 
   private:
-    struct Shared;
-    std::unique_ptr<Shared> shared_;
+    struct Lane;
+    std::unique_ptr<Lane> lanes_[2];  // the two checksums, each on a thread of its own
 };
 
 // BLAKE2b-256 of `bytes`, in lower-case hexadecimal.

@@ -9,7 +9,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
 #include <algorithm>
 #include <charconv>
 #include <ctime>
@@ -20,6 +19,7 @@
 #include <utility>
 
 #include "engine/content_replace.h"
+#include "engine/file_data.h"
 #include "util/app_paths.h"
 #include "util/file_handle.h"
 #include "util/own_folder.h"
@@ -293,7 +293,7 @@ struct Block {
 // unless that is -1, so the checksum is that of exactly the bytes written. False with errno set
 // when reading or writing fails.
 bool StreamChecksum(int from, int to, Block& block, std::string& checksum, std::uint64_t& size) {
-    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    ContentHash hash;
     size = 0;
     for (;;) {
         const ReadResult got = ReadSomeAt(from, block.bytes.get(), kUndoBlock, size);
@@ -307,10 +307,10 @@ bool StreamChecksum(int from, int to, Block& block, std::string& checksum, std::
         if (to >= 0 && !WriteAll(to, bytes)) {
             return false;
         }
-        hash.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(got.bytes)));
+        hash.Add(bytes);
         size += got.bytes;
     }
-    checksum = hash.result().toHex().toStdString();
+    checksum = hash.Hex();
     return true;
 }
 
