@@ -1,6 +1,7 @@
 #include "reports/hit_line_table.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <limits>
@@ -86,7 +87,9 @@ int HitLineReader::Open(const std::string& path) {
         return open_.back().fd.get();
     }
     Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.get() < 0) {
+    // Only a file is read: a FIFO or a device put in its place since is not.
+    struct stat info {};
+    if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return -1;
     }
     constexpr std::size_t kKeptOpen = 4;

@@ -1,5 +1,7 @@
 #include "reports/hit_line_table.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -59,10 +61,14 @@ TEST(HitLineTable, LinesKeptByTheirPlacesReadBackAsFound) {
             EXPECT_EQ(read->text, found[at].text) << at;
         }
     }
-    // A file cut short since cannot give its lines again.
+    // A file cut short since cannot give its lines again, nor a device put in a file's place.
     dir.WriteFile("long.txt", "before\n");
     HitLineReader fresh;
     EXPECT_FALSE(TableLine(table, table.entries[1], table.entries[1].count - 1, fresh).has_value());
+    ASSERT_EQ(unlink(dir.Path("bom.txt").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/zero", dir.Path("bom.txt").c_str()), 0);
+    HitLineReader again;
+    EXPECT_FALSE(TableLine(table, table.entries[0], 0, again).has_value());
 }
 
 // Lines whose text cannot be read again are kept whole; line numbers of any size survive.
