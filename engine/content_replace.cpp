@@ -731,24 +731,6 @@ std::string ReadWholeUpToLongest(FileText& file, std::uint64_t longest) {
     return ReadWhole(file);
 }
 
-// `edits` of `text` told to `listener`, with the text between them.
-Status TellEdits(std::string_view text, const std::vector<TextEdit>& edits,
-                 ChangeListener& listener) {
-    std::size_t told = 0;
-    for (const TextEdit& edit : edits) {
-        if (Status status = listener.Keep(text.substr(told, edit.start - told)); !status.ok()) {
-            return status;
-        }
-        if (Status status =
-                listener.Change(text.substr(edit.start, edit.end - edit.start), edit.text);
-            !status.ok()) {
-            return status;
-        }
-        told = edit.end;
-    }
-    return listener.Keep(text.substr(told));
-}
-
 // The texts that `edits` put in, one after another.
 std::string TextsPutIn(const std::vector<TextEdit>& edits) {
     std::string put_in;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QByteArray>
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -91,13 +92,10 @@ void ContentHash::Add(std::string_view bytes) {
 
 std::string ContentHash::Hex() const {
     Blake2b done = state_->hash;  // the hash may go on
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (const char byte : done.Digest()) {
-        hex += kDigits[(static_cast<unsigned char>(byte) >> 4) & 0xF];
-        hex += kDigits[static_cast<unsigned char>(byte) & 0xF];
-    }
-    return hex;
+    const std::string digest = done.Digest();
+    return QByteArray::fromRawData(digest.data(), static_cast<qsizetype>(digest.size()))
+        .toHex()
+        .toStdString();
 }
 
 // One checksum of a pair, worked out on a thread of its own once its bytes pass kInline.

@@ -83,6 +83,22 @@ void ProblemBox::Deliver(std::size_t index, const FileRecord& file, RunSink& sin
     }
 }
 
+namespace {
+
+// Hands the lines `hits` set aside to `sink` a part at a time, and lets them go.
+Status HandOnSpilled(RunSink& sink, std::size_t index, const FileRecord& record, FileHits& hits) {
+    const Status taken = hits.spilled->Take(kHitLinesAtOnce, [&](std::vector<HitLine> part) {
+        FileHits lines;
+        lines.text_from = hits.text_from;
+        lines.lines = std::move(part);
+        sink.HitLines(index, record, std::move(lines));
+    });
+    hits.spilled.reset();
+    return taken;
+}
+
+}  // namespace
+
 bool HitFlow::Flush(std::size_t index, FileHits& hits) {
     if (!stage_.Leads(index)) {
         if (hits.lines.size() < kHeldLines) {
@@ -104,18 +120,9 @@ bool HitFlow::Flush(std::size_t index, FileHits& hits) {
             return false;
         }
     }
-    if (hits.spilled) {
-        // Those set aside go first.
-        const Status taken = hits.spilled->Take(kHitLinesAtOnce, [&](std::vector<HitLine> part) {
-            FileHits lines;
-            lines.text_from = hits.text_from;
-            lines.lines = std::move(part);
-            sink_.HitLines(index, *records_[index], std::move(lines));
-        });
-        hits.spilled.reset();
-        if (!taken.ok()) {
-            return false;
-        }
+    // Those set aside go first.
+    if (hits.spilled && !HandOnSpilled(sink_, index, *records_[index], hits).ok()) {
+        return false;
     }
     const int text_from = hits.text_from;
     sink_.HitLines(index, *records_[index], std::move(hits));
@@ -141,18 +148,9 @@ void Delivery::Deliver(std::size_t index, std::int32_t count) {
         (*hits_)[index] = {};
         const bool streamed = flow_ != nullptr && flow_->Streamed(index);
         if (count >= 1 && lines.spilled) {
-            // Lines set aside on disk go on a part at a time, before those still held.
-            FileHits part;
-            part.text_from = lines.text_from;
-            const Status taken =
-                lines.spilled->Take(kHitLinesAtOnce, [&](std::vector<HitLine> got) {
-                    part.lines = std::move(got);
-                    sink_.HitLines(index, *records_[index], std::move(part));
-                    part = {};
-                    part.text_from = lines.text_from;
-                });
-            lines.spilled.reset();
-            if (!taken.ok()) {
+            // Lines set aside on disk go first.
+            if (const Status taken = HandOnSpilled(sink_, index, *records_[index], lines);
+                !taken.ok()) {
                 const std::string path = records_[index]->FullPath();
                 sink_.Problem({RunKind::kReplace, ProblemKind::kFile,
                                Status::Error(EIO, path + ": its hit lines set aside are lost: " +

@@ -19,4 +19,21 @@ std::string ApplyEdits(std::string_view original, const std::vector<TextEdit>& e
     return out;
 }
 
+Status TellEdits(std::string_view text, const std::vector<TextEdit>& edits,
+                 ChangeListener& listener) {
+    std::size_t told = 0;
+    for (const TextEdit& edit : edits) {
+        if (Status status = listener.Keep(text.substr(told, edit.start - told)); !status.ok()) {
+            return status;
+        }
+        if (Status status =
+                listener.Change(text.substr(edit.start, edit.end - edit.start), edit.text);
+            !status.ok()) {
+            return status;
+        }
+        told = edit.end;
+    }
+    return listener.Keep(text.substr(told));
+}
+
 }  // namespace ferret

@@ -26,6 +26,10 @@ class ChangeListener {
     virtual Status Change(std::string_view taken_out, std::string_view put_in) = 0;
 };
 
+// `edits` (in order, within `text`) told to `listener` with the text between them.
+Status TellEdits(std::string_view text, const std::vector<TextEdit>& edits,
+                 ChangeListener& listener);
+
 // `original` with `edits` (ascending, none overlapping another, all within it) made.
 std::string ApplyEdits(std::string_view original, const std::vector<TextEdit>& edits);
 

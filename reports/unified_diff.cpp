@@ -90,16 +90,10 @@ Status UnifiedDiffWriter::Change(std::string_view taken_out, std::string_view pu
         // The segment's new text begins, at a line's start, with what it kept before this
         // change.
         new_line_start_ = true;
-        std::string head;
-        for (std::uint64_t at = segment_.from; at < offset_;) {
-            head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(1 << 16, offset_ - at)));
-            if (!read_(at, head.data(), head.size())) {
-                return Status::Error(EIO, "cannot read the file again");
-            }
-            if (Status status = PutIn(head); !status.ok()) {
-                return status;
-            }
-            at += head.size();
+        if (Status status = ReadBack(segment_.from, offset_,
+                                     [this](std::string_view head) { return PutIn(head); });
+            !status.ok()) {
+            return status;
         }
     }
     if (Status status = PutIn(put_in); !status.ok()) {
@@ -221,19 +215,30 @@ Status UnifiedDiffWriter::CloseHunk() {
 // The original's lines [from, to) into the hunk, each after `prefix`.
 Status UnifiedDiffWriter::CopyLines(char prefix, std::uint64_t from, std::uint64_t to,
                                     std::int64_t& lines) {
-    std::string block;
     bool line_start = true;
-    for (std::uint64_t at = from; at < to;) {
+    if (Status status = ReadBack(from, to,
+                                 [&](std::string_view block) {
+                                     return AppendLines(hunk_, prefix, block, line_start, lines);
+                                 });
+        !status.ok()) {
+        return status;
+    }
+    return line_start ? Status() : hunk_.Append(kNoNewline);
+}
+
+Status UnifiedDiffWriter::ReadBack(std::uint64_t from, std::uint64_t to,
+                                   const std::function<Status(std::string_view)>& piece) {
+    std::string block;
+    for (std::uint64_t at = from; at < to; at += block.size()) {
         block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(1 << 16, to - at)));
         if (!read_(at, block.data(), block.size())) {
             return Status::Error(EIO, "cannot read the file again");
         }
-        if (Status status = AppendLines(hunk_, prefix, block, line_start, lines); !status.ok()) {
+        if (Status status = piece(block); !status.ok()) {
             return status;
         }
-        at += block.size();
     }
-    return line_start ? Status() : hunk_.Append(kNoNewline);
+    return {};
 }
 
 Status UnifiedDiffWriter::Finish() {
@@ -268,13 +273,7 @@ std::string UnifiedDiff(std::string_view name, std::string_view original,
         },
         context, std::numeric_limits<std::size_t>::max());
     // Held in memory, nothing can fail.
-    std::size_t told = 0;
-    for (const TextEdit& edit : edits) {
-        (void)writer.Keep(original.substr(told, edit.start - told));
-        (void)writer.Change(original.substr(edit.start, edit.end - edit.start), edit.text);
-        told = edit.end;
-    }
-    (void)writer.Keep(original.substr(told));
+    (void)TellEdits(original, edits, writer);
     (void)writer.Finish();
     return diff;
 }

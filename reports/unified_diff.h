@@ -45,6 +45,9 @@ class UnifiedDiffWriter : public ChangeListener {
     Status CloseBlock(LineRun end);
     Status CloseHunk();
     Status CopyLines(char prefix, std::uint64_t from, std::uint64_t to, std::int64_t& lines);
+    // The original's bytes [from, to), a block at a time, to `piece`.
+    Status ReadBack(std::uint64_t from, std::uint64_t to,
+                    const std::function<Status(std::string_view)>& piece);
 
     const std::string label_;
     const Reader read_;

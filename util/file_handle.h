@@ -40,11 +40,15 @@ class Fd {
     int fd_;
 };
 
-// Writes all of `bytes`, going on after short writes and interruptions. False with errno set
-// (EIO when the file took nothing).
-inline bool WriteAll(int fd, std::string_view bytes) {
+namespace write_detail {
+
+// Writes on after short writes and interruptions; `write_some(bytes, written)` writes from
+// `bytes` with `written` bytes already written.
+template <typename WriteSome>
+bool Whole(std::string_view bytes, WriteSome write_some) {
+    std::uint64_t written = 0;
     while (!bytes.empty()) {
-        const ssize_t done = write(fd, bytes.data(), bytes.size());
+        const ssize_t done = write_some(bytes, written);
         if (done < 0 && errno == EINTR) {
             continue;
         }
@@ -55,27 +59,26 @@ inline bool WriteAll(int fd, std::string_view bytes) {
             return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(done));
+        written += static_cast<std::uint64_t>(done);
     }
     return true;
 }
 
+}  // namespace write_detail
+
+// Writes all of `bytes`, going on after short writes and interruptions. False with errno set
+// (EIO when the file took nothing).
+inline bool WriteAll(int fd, std::string_view bytes) {
+    return write_detail::Whole(bytes, [fd](std::string_view rest, std::uint64_t) {
+        return write(fd, rest.data(), rest.size());
+    });
+}
+
 // The same at `offset`, the file's position left as it is.
 inline bool WriteAllAt(int fd, std::string_view bytes, std::uint64_t offset) {
-    while (!bytes.empty()) {
-        const ssize_t done = pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done <= 0) {
-            if (done == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-        offset += static_cast<std::uint64_t>(done);
-    }
-    return true;
+    return write_detail::Whole(bytes, [fd, offset](std::string_view rest, std::uint64_t written) {
+        return pwrite(fd, rest.data(), rest.size(), static_cast<off_t>(offset + written));
+    });
 }
 
 // What a read gave: how many bytes came (0 at the end of the file), or why it failed. A failed
