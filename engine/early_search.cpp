@@ -50,7 +50,7 @@ void EarlySearch::Work() {
     std::unique_lock lock(mutex_);
     for (;;) {
         work_.wait(lock, [this] { return finished_ || !queue_.empty(); });
-        if (finished_) {
+        if (finished_ || held_lines_ >= kHeldLines) {
             return;
         }
         const std::size_t count = std::min(kTake, queue_.size());
@@ -73,6 +73,7 @@ void EarlySearch::Work() {
         }
         lock.lock();
         for (auto& [record, done] : results) {
+            held_lines_ += done.found.hits.lines.size();
             done_.emplace(record, std::move(done));
         }
     }

@@ -44,6 +44,9 @@ class EarlySearch {
     };
     // Files are taken a few at a time: one hand-off per file would cost more than a small file.
     static constexpr std::size_t kTake = 16;
+    // The hit lines held for the content stage before the early search leaves the rest to it,
+    // which hands them on as it goes: memory stays the same however many files have hits.
+    static constexpr std::size_t kHeldLines = 8192;
 
     void Work();
 
@@ -53,6 +56,7 @@ class EarlySearch {
     std::condition_variable work_;
     std::deque<FileRecord*> queue_;  // protected by mutex_
     bool finished_ = false;          // protected by mutex_
+    std::size_t held_lines_ = 0;     // protected by mutex_
     std::atomic<bool> ending_{false};
     // Protected by mutex_ until Finish, then read by the content stage alone.
     std::unordered_map<const FileRecord*, Done> done_;
