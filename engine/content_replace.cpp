@@ -682,6 +682,7 @@ struct FileText {
     ByteOrderMark mark = ByteOrderMark::kNone;
     bool exact = true;      // the bytes decode exactly: written back, those outside a change stay
     bool no_match = false;  // the shortcut showed that the pattern cannot match: nothing was read
+    bool binary = false;    // left out as binary (FilePlace::skip_binary)
 };
 
 // The opening that every rewrite and preview shares: the file at `place` opened into `file`,
@@ -694,7 +695,12 @@ std::string OpenText(const FilePlace& place, const DetailsSink& details,
     const int input = file.input.get();
     // Most files hold no hit: a scan in small blocks settles that without reading them whole.
     if (shortcut != nullptr) {
-        const std::int64_t found = ScanOpenFile(input, shortcut->required, nullptr, true);
+        const std::int64_t found =
+            ScanOpenFile(input, shortcut->required, nullptr, true, nullptr, place.skip_binary);
+        if (found == kLeftOutBinary) {
+            file.binary = file.no_match = true;
+            return {};
+        }
         if (found < 0) {
             return ErrnoText("cannot read the file", errno);
         }
@@ -707,6 +713,13 @@ std::string OpenText(const FilePlace& place, const DetailsSink& details,
         }
     }
     return {};
+}
+
+// What a file the pattern cannot match in gives: nothing, or that it was left out as binary.
+RewriteResult LeftOutOrNone(const FileText& file) {
+    RewriteResult result;
+    result.count = file.binary ? kLeftOutBinary : 0;
+    return result;
 }
 
 // The opened `file` read whole from its start and decoded. An empty text, or why not.
@@ -1371,7 +1384,7 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
         return Failed(std::move(why));
     }
     if (file.no_match) {
-        return {};  // the pattern cannot match
+        return LeftOutOrNone(file);  // the pattern cannot match
     }
     const RegExp::Replacement with(pattern, replacement);
     StreamedRewrite streamed(place, file, pattern, with, rewrite, hits, context);
@@ -1381,6 +1394,10 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
     }
     if (!blocks.Next(0) && blocks.failed()) {
         return Failed(ErrnoText("cannot read the file", errno));
+    }
+    if (place.skip_binary && LeftOutAsBinary(blocks.mark(), blocks.text())) {
+        file.binary = true;
+        return LeftOutOrNone(file);
     }
     if (with.NeedsWholeText()) {
         return RewriteWhole(place, file, pattern, replacement, rewrite, hits, context);
@@ -1432,7 +1449,7 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
     if (!finder.status().ok()) {
         return Failed(finder.status().description());
     }
-    if (finder.Plain() != nullptr && !changes && hits == nullptr) {
+    if (finder.Plain() != nullptr && !changes && hits == nullptr && !place.skip_binary) {
         if (std::optional<RewriteResult> counted =
                 CountPlainPreview(place, finder, details, plan)) {
             return std::move(*counted);
@@ -1443,7 +1460,7 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
         return Failed(std::move(why));
     }
     if (file.no_match) {
-        return {};
+        return LeftOutOrNone(file);
     }
     plan.seen = file.Identity();
     const RegExp::Replacement with(finder.Pattern(), finder.ReplacementText());
@@ -1459,6 +1476,10 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
     }
     if (!blocks.Next(0) && blocks.failed()) {
         return Failed(ErrnoText("cannot read the file", errno));
+    }
+    if (place.skip_binary && LeftOutAsBinary(blocks.mark(), blocks.text())) {
+        file.binary = true;
+        return LeftOutOrNone(file);
     }
     if (with.NeedsWholeText()) {
         return PreviewWhole(place, file, finder, hits, context, plan, changes);

@@ -152,6 +152,8 @@ struct FilePlace {
     const std::string& name;
     bool regular = false;
     const StartFolder* beneath = nullptr;
+    // A binary file (LeftOutAsBinary) is left alone and its count is kLeftOutBinary.
+    bool skip_binary = false;
 };
 
 // A file as it was looked at, told apart from itself after any write without reading it again:

@@ -210,8 +210,25 @@ std::int64_t ScanUtf16(int fd, std::string_view head, const PlainMatcher& matche
 
 }  // namespace
 
+bool LeftOutAsBinary(ByteOrderMark mark, std::string_view first) {
+    return mark != ByteOrderMark::kUtf16LE && mark != ByteOrderMark::kUtf16BE &&
+           std::memchr(first.data(), 0, first.size()) != nullptr;
+}
+
+bool FileLooksBinary(int folder, const char* name) {
+    const Fd fd(openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    thread_local std::vector<char> block(kBlockSize);
+    const ReadResult got =
+        fd.get() < 0 ? ReadResult{} : ReadSome(fd.get(), block.data(), block.size());
+    if (fd.get() < 0 || got.failed()) {
+        return false;
+    }
+    const std::string_view first(block.data(), got.bytes);
+    return LeftOutAsBinary(DetectByteOrderMark(first), first);
+}
+
 std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
-                          bool first_hit_only, std::uint64_t* bytes_read) {
+                          bool first_hit_only, std::uint64_t* bytes_read, bool skip_binary) {
     if (matcher.empty()) {
         return 0;
     }
@@ -244,6 +261,9 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
             // A marked text file is searched as text: the mark is not part of it, and UTF-16 is
             // searched as the UTF-8 it decodes to.
             const ByteOrderMark mark = DetectByteOrderMark(std::string_view(buffer, filled));
+            if (skip_binary && LeftOutAsBinary(mark, std::string_view(buffer, filled))) {
+                return kLeftOutBinary;
+            }
             if (mark == ByteOrderMark::kUtf8) {
                 filled -= 3;
                 std::memmove(buffer, buffer + 3, filled);
@@ -274,7 +294,7 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
 
 std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatcher& matcher,
                             const std::atomic<bool>& stop, const DetailsSink& details,
-                            bool walked_regular) {
+                            bool walked_regular, bool skip_binary) {
     if (walked_regular && !details) {
         const Fd fd(
             OpenAt(folder, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
@@ -282,7 +302,11 @@ std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatc
             return kNotSearched;
         }
         std::uint64_t bytes = 0;
-        const std::int64_t count = ScanOpenFile(fd.get(), matcher, &stop, false, &bytes);
+        const std::int64_t count =
+            ScanOpenFile(fd.get(), matcher, &stop, false, &bytes, skip_binary);
+        if (count == kLeftOutBinary) {
+            return kLeftOutBinary;
+        }
         if (count < 0) {
             return kNotSearched;  // a FIFO put there with nothing to read says EAGAIN
         }
@@ -300,7 +324,10 @@ std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatc
         return kNotSearched;
     }
     Report(details, file.details());
-    const std::int64_t count = ScanOpenFile(file.fd(), matcher, &stop, false);
+    const std::int64_t count = ScanOpenFile(file.fd(), matcher, &stop, false, nullptr, skip_binary);
+    if (count == kLeftOutBinary) {
+        return kLeftOutBinary;
+    }
     return count < 0 ? kNotSearched : Saturated(static_cast<std::uint64_t>(count));
 }
 
@@ -402,11 +429,18 @@ Status PatternHitsInWindows(TextBlocks& blocks, const RegExp& pattern, HitTaker&
 // Counts a pattern that stays within lines a block of whole lines at a time, so a large file
 // needs no room of its own. False when the file cannot be read.
 bool CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& shortcut,
-                         std::int64_t& count, Status& status) {
+                         std::int64_t& count, Status& status, bool skip_binary) {
     TextBlocks blocks(fd);
     count = 0;
     std::size_t keep = 0;
+    // Only the first block read tells: a long first line keeps the offset at 0 past it.
+    bool first = true;
     while (blocks.Next(keep)) {
+        if (skip_binary && first && LeftOutAsBinary(blocks.mark(), blocks.text())) {
+            count = kLeftOutBinary;
+            return true;
+        }
+        first = false;
         const std::size_t complete = CompleteLines(blocks);
         if (complete == 0 && blocks.text().size() > kLongestLine) {
             // From the start of a line too long to hold on, a window at a time.
@@ -431,7 +465,7 @@ bool CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& s
 
 std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp& pattern,
                                const PatternShortcut* shortcut, const DetailsSink& details,
-                               std::string* error) {
+                               std::string* error, bool skip_binary) {
     FileReader file(folder, path);
     if (!file.ok()) {
         return kNotSearched;
@@ -440,12 +474,20 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
     std::int64_t count = 0;
     Status status;
     const bool counted = shortcut != nullptr && shortcut->within_lines;
-    if (counted && !CountPatternByLines(file.fd(), pattern, *shortcut, count, status)) {
+    if (counted &&
+        !CountPatternByLines(file.fd(), pattern, *shortcut, count, status, skip_binary)) {
         return kNotSearched;
+    }
+    if (counted && count == kLeftOutBinary) {
+        return kLeftOutBinary;
     }
     if (!counted && shortcut != nullptr) {
         // A file without the required text holds no match: most are passed over by a quick scan.
-        const std::int64_t found = ScanOpenFile(file.fd(), shortcut->required, nullptr, true);
+        const std::int64_t found =
+            ScanOpenFile(file.fd(), shortcut->required, nullptr, true, nullptr, skip_binary);
+        if (found == kLeftOutBinary) {
+            return kLeftOutBinary;
+        }
         if (found <= 0) {
             return found < 0 ? kNotSearched : 0;
         }
@@ -457,6 +499,10 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
         TextBlocks blocks(file.fd());
         if (!blocks.Next(0) && blocks.failed()) {
             return kNotSearched;
+        }
+        // The quick scan above looked already.
+        if (skip_binary && shortcut == nullptr && LeftOutAsBinary(blocks.mark(), blocks.text())) {
+            return kLeftOutBinary;
         }
         HitTaker taker{nullptr};
         status = PatternHitsInWindows(blocks, pattern, taker);
@@ -535,7 +581,8 @@ Status PatternHitsByLines(TextBlocks& blocks, const RegExp& pattern,
 std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
                                 const RegExp* pattern, const PatternShortcut* shortcut, int context,
                                 const DetailsSink& details, FileHits& hits, std::string* error,
-                                bool walked_regular, const HitFlush& flush, bool spans) {
+                                bool walked_regular, const HitFlush& flush, bool spans,
+                                bool skip_binary) {
     hits = {};
     Fd opened;
     if (walked_regular && !details) {
@@ -564,6 +611,9 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
         return ReadOpenFileDetails(fd, now) && now.is_regular ? 0 : kNotSearched;
     }
     const ByteOrderMark mark = blocks.mark();
+    if (skip_binary && LeftOutAsBinary(mark, blocks.text())) {
+        return kLeftOutBinary;
+    }
     // A file whose first block holds a NUL byte and no text mark is binary: it is only counted.
     const bool binary =
         mark == ByteOrderMark::kNone && blocks.text().find('\0') != std::string_view::npos;

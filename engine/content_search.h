@@ -12,6 +12,7 @@
 #include "engine/hit_lines.h"
 #include "engine/plain_matcher.h"
 #include "util/status.h"
+#include "util/text_encoding.h"
 
 namespace ferret {
 
@@ -22,6 +23,16 @@ class RegExp;
 inline constexpr std::int32_t kMaxHitCount = 2147483647;
 // The count of a file that could not be searched.
 inline constexpr std::int32_t kNotSearched = -1;
+
+// The count of a file left out as binary (LeftOutAsBinary) when binary files are skipped.
+inline constexpr std::int32_t kLeftOutBinary = -3;
+
+// Whether a file whose first block is `first` (its mark `mark`) is binary, as git and grep tell
+// it: a NUL byte there, unless the file is UTF-16 with its mark.
+bool LeftOutAsBinary(ByteOrderMark mark, std::string_view first);
+// The same test on the regular file `name` in the open folder `folder`, opened without following
+// a link; false when it cannot be read (the search then says why).
+bool FileLooksBinary(int folder, const char* name);
 
 // The escape words a one-line text box uses for what it cannot hold: "^^CrLf" (a line break,
 // carriage return and line feed), "^^Tab" and "^^Blank" (nothing), replaced in that order.
@@ -51,9 +62,10 @@ using DetailsSink = std::function<void(std::uint64_t size, const timespec& creat
 //
 // `folder`: where `path` is looked up; AT_FDCWD for a full path (which may pass PATH_MAX),
 // otherwise an open folder and a name in it, which spares the lookup of every folder above.
+// `skip_binary`: a binary file (LeftOutAsBinary) is not searched and gives kLeftOutBinary.
 std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatcher& matcher,
                             const std::atomic<bool>& stop, const DetailsSink& details = {},
-                            bool walked_regular = false);
+                            bool walked_regular = false, bool skip_binary = false);
 inline std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
                                    const std::atomic<bool>& stop, const DetailsSink& details = {},
                                    bool walked_regular = false) {
@@ -62,9 +74,11 @@ inline std::int32_t SearchFileText(const std::string& path, const PlainMatcher& 
 
 // Scans the rest of the open file `fd` in blocks: the number of hits (overlapping), or 1 as
 // soon as one is found when `first_hit_only`; 0 when `stop` is set during the scan; -1 on a
-// read error. `bytes_read`, when given, receives how many bytes were read.
+// read error; kLeftOutBinary, with `skip_binary`, when the first block is binary.
+// `bytes_read`, when given, receives how many bytes were read.
 std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
-                          bool first_hit_only, std::uint64_t* bytes_read = nullptr);
+                          bool first_hit_only, std::uint64_t* bytes_read = nullptr,
+                          bool skip_binary = false);
 
 // Reads the rest of the open file `fd` (about `expected_size` bytes; more or fewer if it changed)
 // into a buffer kept for the calling thread, so memory stays at the largest file read and no
@@ -92,10 +106,11 @@ std::unique_ptr<PatternShortcut> MakePatternShortcut(std::string_view pattern, b
 // only on the lines that hold it, the file read a block of whole lines at a time (memory: a
 // block and the longest line); other patterns see the whole file, read into memory. Returns
 // kNotSearched when the file cannot be read or the pattern fails on its text; the reason then goes
-// to `error` when given. `folder` as for SearchFileText.
+// to `error` when given. `folder` and `skip_binary` as for SearchFileText.
 std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp& pattern,
                                const PatternShortcut* shortcut = nullptr,
-                               const DetailsSink& details = {}, std::string* error = nullptr);
+                               const DetailsSink& details = {}, std::string* error = nullptr,
+                               bool skip_binary = false);
 inline std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
                                       const PatternShortcut* shortcut = nullptr,
                                       const DetailsSink& details = {},
@@ -120,11 +135,13 @@ inline constexpr std::size_t kHitLinesAtOnce = 4096;
 // and, when it has hits, lists where they are in `hits` with `context` lines around each (a
 // pattern's hit at the line it starts in). Returns the count, or kNotSearched as those do;
 // `walked_regular` as for SearchFileText. The file is read a block at a time (UTF-16 decoded as
-// it is read); `flush`, when given, gets the lines every kHitLinesAtOnce.
+// it is read); `flush`, when given, gets the lines every kHitLinesAtOnce. `skip_binary` as for
+// SearchFileText.
 std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
                                 const RegExp* pattern, const PatternShortcut* shortcut, int context,
                                 const DetailsSink& details, FileHits& hits,
                                 std::string* error = nullptr, bool walked_regular = false,
-                                const HitFlush& flush = {}, bool spans = false);
+                                const HitFlush& flush = {}, bool spans = false,
+                                bool skip_binary = false);
 
 }  // namespace ferret

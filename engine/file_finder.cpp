@@ -24,7 +24,9 @@
 #include <utility>
 #include <vector>
 
+#include "engine/content_search.h"
 #include "engine/file_details.h"
+#include "engine/ignore_rules.h"
 #include "engine/mask_match.h"
 #include "util/app_locale.h"
 #include "util/file_handle.h"
@@ -136,6 +138,9 @@ struct Settings {
     DateTime today;
     std::optional<FolderId> excluded;
     bool own_links_only;
+    std::optional<NameMask> skip_folders;  // none: every folder is entered
+    bool ignore_files;
+    bool skip_binary;
 
     // Without date and size filters the walk need not read any file's details.
     bool NeedsDetails() const { return date_type != kDateAny || size_limit != -1; }
@@ -184,7 +189,23 @@ struct FolderTask {
     const Ancestor* parent;
     std::size_t index;  // among the parent's items
     FolderResult* result;
+    std::shared_ptr<const IgnoreScope> ignore;  // the parent's, when ignore files count
 };
+
+// Whether any of a folder's entries is named as `wanted` asks.
+template <typename Wanted>
+bool HoldsEntry(const std::string& arena, const std::vector<Entry>& entries, Wanted wanted) {
+    return std::any_of(entries.begin(), entries.end(), [&](const Entry& entry) {
+        return wanted(std::string_view(arena.data() + entry.name_offset, entry.name_length));
+    });
+}
+
+// The last part of a folder path ending in "/".
+std::string_view FolderName(std::string_view path) {
+    path.remove_suffix(1);
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
 
 // The devices of the kernel's own file systems (processes, devices, kernel objects): walking
 // them lists no user's files, and their links multiply paths without end.
@@ -240,7 +261,7 @@ class Walker {
             Walker& walker;
             ~EndingGuard() { walker.TellEnding(); }
         } ending_guard{*this};
-        pending_.push_back({start, nullptr, 0, &root});
+        pending_.push_back({start, nullptr, 0, &root, nullptr});
         const unsigned helpers = std::min(3u, std::max(1u, std::thread::hardware_concurrency()));
         std::vector<std::thread> threads;
         for (unsigned i = 1; i < helpers; ++i) {
@@ -257,6 +278,7 @@ class Walker {
 
     std::int32_t seen() const { return seen_; }
     std::int32_t matched() const { return matched_; }
+    std::int32_t binary_left_out() const { return binary_left_out_.load(); }
     bool stopped() const { return stopped_; }
     // Time spent waiting while the walk was paused.
     std::chrono::steady_clock::duration paused() const { return paused_; }
@@ -384,6 +406,16 @@ class Walker {
             }
             return;
         }
+        std::shared_ptr<const IgnoreScope> ignore;
+        if (settings_.ignore_files) {
+            ignore = task.parent == nullptr
+                         ? IgnoreScope::ForStart(task.path)
+                         : task.ignore->Enter(
+                               FolderName(task.path), dir.get(),
+                               HoldsEntry(arena, entries,
+                                          [](std::string_view name) { return name == ".git"; }),
+                               HoldsEntry(arena, entries, &IgnoreScope::IsRulesFile));
+        }
         std::shared_ptr<const std::string> root;  // shared by this folder's records
         task.result->items.reserve(entries.size());
         for (const Entry& entry : entries) {
@@ -408,19 +440,24 @@ class Walker {
                 type = details.is_folder ? DT_DIR : details.is_regular ? DT_REG : DT_UNKNOWN;
             }
             if (type == DT_DIR) {
-                if (name.front() != '.' && settings_.recursive) {
+                if (name.front() != '.' && settings_.recursive &&
+                    !(settings_.skip_folders && settings_.skip_folders->Matches(name)) &&
+                    !(ignore && ignore->Ignored(name, true))) {
                     const std::size_t index = task.result->items.size();
                     auto& item = task.result->items.emplace_back();
                     item.folder = std::make_unique<FolderResult>();
                     std::string path = task.path;
                     path.append(name).push_back('/');
                     found.push_back(
-                        {std::move(path), &task.result->self, index, item.folder.get()});
+                        {std::move(path), &task.result->self, index, item.folder.get(), ignore});
                 }
                 continue;
             }
             if (type != DT_REG) {
                 continue;  // FIFOs, sockets and devices: opening them could block or harm
+            }
+            if (ignore && ignore->Ignored(name, false)) {
+                continue;
             }
             if (static_cast<std::int32_t>(settings_.mask.Matches(name)) != settings_.search_type) {
                 continue;
@@ -458,6 +495,10 @@ class Walker {
                 return;
             }
             record->SetDetails(details->size, LocalDateTimeFromFileTime(details->created));
+        }
+        if (settings_.skip_binary && FileLooksBinary(dir, c_name)) {
+            binary_left_out_.fetch_add(1, std::memory_order_relaxed);
+            return;
         }
         task.result->items.emplace_back().file = std::move(record);
     }
@@ -561,6 +602,7 @@ class Walker {
     std::int32_t seen_ = 0;            // of the walk once it is put together
     std::int32_t matched_ = 0;
     std::atomic<bool> failed_{false};
+    std::atomic<std::int32_t> binary_left_out_{0};
     bool ended_ = false;  // the watcher was told the walk ended
 };
 
@@ -593,18 +635,22 @@ void FileFinder::SetStartDirectory(std::string folder) {
 void FileFinder::PerformSearch() {
     stopped_ = false;
     try {
-        const Settings settings{NameMask(filter_mask_),
-                                search_type_,
-                                recursive_,
-                                date_type_,
-                                date_from_,
-                                date_to_,
-                                file_date_type_,
-                                file_size_limit_,
-                                greater_than_size_,
-                                CurrentLocalDateTime(),
-                                excluded_,
-                                own_links_only_};
+        const Settings settings{
+            NameMask(filter_mask_),
+            search_type_,
+            recursive_,
+            date_type_,
+            date_from_,
+            date_to_,
+            file_date_type_,
+            file_size_limit_,
+            greater_than_size_,
+            CurrentLocalDateTime(),
+            excluded_,
+            own_links_only_,
+            skip_folders_.empty() ? std::nullopt : std::optional<NameMask>(skip_folders_),
+            ignore_files_,
+            skip_binary_};
         const std::string start = start_directory_;
         const auto began = std::chrono::steady_clock::now();
         Walker walker(settings, control_, watcher_);
@@ -617,6 +663,7 @@ void FileFinder::PerformSearch() {
         stopped_ = walker.stopped();
         searched_ = walker.seen();
         matched_ = walker.matched();
+        binary_left_out_ = walker.binary_left_out();
         search_time_ = FormatNumber(elapsed_ms / 1000.0, 2, true) + "  seconds";
     } catch (const std::exception&) {
         // Out of memory and the like: keep what was found, report the earlier counts.

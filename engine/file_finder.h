@@ -136,6 +136,19 @@ class FileFinder {
     // told through the watcher. Default: every link is followed.
     void SetOwnLinksOnly(bool own) { own_links_only_ = own; }
 
+    // Folder names the walk never enters, in the mask's syntax (";"-separated, "*" and "?",
+    // case ignored). Default: empty, none.
+    void SetSkipFolders(std::string mask) { skip_folders_ = std::move(mask); }
+    // Leaves out what the ignore files leave out (IgnoreScope): ignored folders are not entered,
+    // ignored files not listed. Default: off.
+    void SetIgnoreFiles(bool on) { ignore_files_ = on; }
+    // Opens each file that passes the filters and leaves it out when its first block marks it
+    // as binary (LeftOutAsBinary). For a run that only lists; a search tells binary files from
+    // the block it reads anyway. Default: off.
+    void SetSkipBinary(bool on) { skip_binary_ = on; }
+    // Files the last walk left out as binary.
+    std::int32_t BinaryLeftOut() const { return binary_left_out_; }
+
     // Stop and pause for the next walks. Default: neither.
     void SetControl(WalkControl control) { control_ = control; }
     // Who is told of files as they are listed, for the next walks. Default: nobody.
@@ -169,6 +182,10 @@ class FileFinder {
     WalkWatcher watcher_;
     std::optional<FolderId> excluded_;
     bool own_links_only_ = false;
+    std::string skip_folders_;
+    bool ignore_files_ = false;
+    bool skip_binary_ = false;
+    std::int32_t binary_left_out_ = 0;
     bool stopped_ = false;
 };
 

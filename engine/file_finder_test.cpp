@@ -80,6 +80,48 @@ TEST(FindFiles, DotFoldersAreNeverEnteredButDotFilesAreListed) {
     EXPECT_EQ(walk.listed, (Paths{".profile"}));
 }
 
+TEST(FindFiles, FoldersToSkipAreNeverEnteredWhereverTheyAre) {
+    TempDir dir;
+    for (const char* name :
+         {"a.txt", "node_modules/x.js", "src/node_modules/y.js", "src/Build/z.o",
+          "src/builder/kept.c", "src/main.c", "notes/node_modules", "cache-1/c.txt"}) {
+        dir.WriteFile(name, "");
+    }
+    const auto skipping = [](const std::string& mask) {
+        return [mask](FileFinder& f) { f.SetSkipFolders(mask); };
+    };
+    // Case ignored as in the mask; a file of a skipped name is still listed; " ;" and blanks as
+    // in a mask.
+    WalkResult walk = RunWalk(dir, "*.*", skipping("node_modules; build;cache-?"));
+    EXPECT_EQ(walk.listed,
+              (Paths{"a.txt", "notes/node_modules", "src/builder/kept.c", "src/main.c"}));
+    // The skipped folders are still entries seen; their own entries are not.
+    EXPECT_EQ(walk.searched, RunWalk(dir, "*.*").searched - 3 * 3 - 3);
+    EXPECT_EQ(RunWalk(dir, "*.*", skipping("")).listed.size(), 8u);
+    // The start folder itself is not skipped by its name.
+    EXPECT_EQ(testing::Walk(dir.Path("node_modules"), "*.*", skipping("node_modules")).listed,
+              (Paths{"x.js"}));
+}
+
+TEST(FindFiles, ABinaryFileIsLeftOutWhenAsked) {
+    TempDir dir;
+    dir.WriteFile("text.txt", "plain");
+    dir.WriteFile("nul.bin", std::string("a\0b", 3));
+    dir.WriteFile("utf16.txt", std::string("\xFF\xFE"
+                                           "a\0",
+                                           4));
+    dir.WriteFile("empty.txt", "");
+    FileFinder finder;
+    finder.SetStartDirectory(dir.path());
+    finder.SetFilterMask("*.*");
+    finder.SetSkipBinary(true);
+    finder.PerformSearch();
+    EXPECT_EQ(testing::Listed(finder.Files(), dir.path()),
+              (Paths{"empty.txt", "text.txt", "utf16.txt"}));
+    EXPECT_EQ(finder.BinaryLeftOut(), 1);
+    EXPECT_EQ(finder.Matched(), 4);  // the mask still matched it
+}
+
 TEST(FindFiles, WithoutRecursionSubfoldersAreCountedNotEntered) {
     TempDir dir;
     dir.WriteFile("top.txt", "");

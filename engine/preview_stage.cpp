@@ -24,7 +24,8 @@ std::optional<std::int32_t> PreviewOne(const RunRequest& request, const RunContr
     const int folder = t_open_folder.For(record);
     const std::string name = NameIn(folder, record);
     // The walk leaves the details of the regular files it found to whoever opens them.
-    const FilePlace place(path, folder, name, record.DetailsPending(), &tools.start);
+    FilePlace place(path, folder, name, record.DetailsPending(), &tools.start);
+    place.skip_binary = request.fields.skip_binary;
     const auto problem = [&](const std::string& why) {
         found.problems.push_back({RunKind::kReplace, ProblemKind::kFile,
                                   Status::Error(kFileAccessError, path + ": " + why)});

@@ -242,7 +242,8 @@ class ReplaceWorker {
         const std::string path = record.FullPath();
         const int folder = t_open_folder.For(record);
         const std::string name = NameIn(folder, record);
-        const FilePlace place(path, folder, name, false, &tools_.start);
+        FilePlace place(path, folder, name, false, &tools_.start);
+        place.skip_binary = request_.fields.skip_binary;
         try {
             LazyPattern& lazy = control_.UseRegex() ? tools_.as_pattern : tools_.as_plain;
             const RegExp* compiled = lazy.Get([&](const Status& status) {

@@ -136,7 +136,7 @@ class Run {
                 PruneRestorePoints(request_.restore_folder, request_.restore_quantity);
             }
         } else {
-            result_.files = BuildFileList(nullptr);
+            result_.files = BuildFileList(nullptr, false);
             return std::move(result_);
         }
         result_.content_stage = true;
@@ -219,13 +219,17 @@ class Run {
         }
     }
 
-    std::shared_ptr<FileRecords> BuildFileList(EarlySearch* early) {
+    std::shared_ptr<FileRecords> BuildFileList(EarlySearch* early, bool content = true) {
         sink_.Listing();
         FileFinder finder;
         SetFilters(finder);
         finder.SetFilterMask(fields_.file_mask);
         finder.SetSearchType(fields_.include_listed ? 1 : 0);
         finder.SetRecursive(fields_.recursive);
+        finder.SetSkipFolders(fields_.skip_folders);
+        finder.SetIgnoreFiles(fields_.use_ignore_files);
+        // A search or replace tells binary files from the first block it reads anyway.
+        finder.SetSkipBinary(fields_.skip_binary && !content);
         finder.SetStartDirectory(fields_.folder);
         finder.SetControl({&control_.StopFlag(), &control_.PauseFlag()});
         // The restore folder holds the way back of earlier runs: never listed, never rewritten.
@@ -258,6 +262,7 @@ class Run {
                            Status::Error(EPERM, path + ": " + reason), path});
         }
         sink_.Listed({finder.Searched(), finder.Matched(), finder.SearchTime()});
+        result_.binary_left_out += finder.BinaryLeftOut();
         return std::shared_ptr<FileRecords>(finder.TakeFiles());
     }
 

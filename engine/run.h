@@ -192,6 +192,9 @@ struct RunResult {
     std::shared_ptr<FileRecords> files;
     std::int32_t files_with_hits = 0;  // saturating at kMaxHitCount
     std::int32_t strings_found = 0;
+    // Files left out as binary (SearchFields::skip_binary): a search's stay in `files` with the
+    // count kLeftOutBinary, a listing's are not in it.
+    std::int32_t binary_left_out = 0;
     // True when the content stage ran (a search or replace with its texts).
     bool content_stage = false;
     // The restore point this replace run kept ("" when it rewrote nothing or kept none), and

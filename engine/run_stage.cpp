@@ -137,6 +137,8 @@ void Delivery::Count(std::size_t index, std::int32_t count) {
     if (count >= 1) {
         result_.files_with_hits = SaturatedAdd(result_.files_with_hits, 1);
         result_.strings_found = SaturatedAdd(result_.strings_found, count);
+    } else if (count == kLeftOutBinary) {
+        ++result_.binary_left_out;
     }
     records_[index]->SetItemsFound(count);
 }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -660,6 +661,82 @@ TEST_F(RunTest, APlainTextIsThatTextInEveryPath) {
         }
     }
     EXPECT_EQ(cases, 32 * 5 * 2 * 3);
+}
+
+TEST_F(RunTest, BinaryFilesAreLeftOutOfEveryKindOfRunWhenAsked) {
+    const std::string late_nul = std::string(70 * 1024, 'x') + '\0' + " hit\n";
+    const std::map<std::string, std::string> files = {
+        {"text.txt", "a hit\nhit\n"},
+        {"nul.txt", std::string("hit\0hit\n", 8)},
+        {"marked8.txt", std::string("\xEF\xBB\xBFhit hit\0\n", 12)},
+        {"late.txt", late_nul},                                   // NUL past the first block
+        {"utf16.txt", std::string("\xFF\xFEh\0i\0t\0\n\0", 10)},  // NULs, but marked text
+    };
+    const auto write_all = [&] {
+        for (const auto& [name, bytes] : files) {
+            dir_.WriteFile("mixed/" + name, bytes);
+        }
+    };
+    request_.fields.folder = dir_.Path("mixed");
+    request_.fields.file_mask = "*.txt";
+    request_.approved_extensions = ".txt";
+    request_.fields.replace_text = "HIT";
+    struct Case {
+        RunKind kind;
+        std::string text;
+        bool regex;
+        std::optional<int> hit_lines;
+        bool want_details;
+    };
+    const std::vector<Case> cases = {
+        {RunKind::kSearch, "hit", false, std::nullopt, true},
+        {RunKind::kSearch, "hit", false, std::nullopt, false},
+        {RunKind::kSearch, "h.t", true, std::nullopt, true},          // within lines
+        {RunKind::kSearch, "hi(?:t|\\n)", true, std::nullopt, true},  // may cross lines
+        {RunKind::kSearch, "[h]it", true, std::nullopt, true},        // nothing required
+        {RunKind::kSearch, "hit", false, 0, true},
+        {RunKind::kSearch, "h.t", true, 1, false},
+        {RunKind::kPreview, "hit", false, std::nullopt, true},
+        {RunKind::kPreview, "[h]it", true, 0, true},
+        {RunKind::kReplace, "hit", false, std::nullopt, true},
+        {RunKind::kReplace, "[h]it", true, std::nullopt, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text + " kind " + std::to_string(static_cast<int>(c.kind)));
+        write_all();
+        request_.kind = c.kind;
+        request_.fields.search_text = c.text;
+        request_.fields.regex = c.regex;
+        request_.hit_lines = c.hit_lines;
+        request_.want_details = c.want_details;
+        request_.fields.skip_binary = false;
+        const RunResult all = Run();
+        write_all();
+        request_.fields.skip_binary = true;
+        const RunResult text_only = Run();
+        EXPECT_EQ(all.binary_left_out, 0);
+        EXPECT_EQ(text_only.binary_left_out, 2);
+        // text.txt 2, late.txt 1, utf16.txt 1; the binary ones 2 each
+        EXPECT_EQ(text_only.strings_found, 4);
+        EXPECT_EQ(all.strings_found, 8);
+        for (const std::string name : {"nul.txt", "marked8.txt"}) {
+            EXPECT_EQ(text_only.files->Item(dir_.Path("mixed/" + name))->ItemsFound(),
+                      kLeftOutBinary);
+            EXPECT_EQ(dir_.ReadFile("mixed/" + name), files.at(name));  // never rewritten
+        }
+        if (c.kind == RunKind::kReplace) {
+            EXPECT_EQ(dir_.ReadFile("mixed/text.txt"), "a HIT\nHIT\n");
+        }
+    }
+    // A run that only lists opens the files to tell, and leaves the binary ones out of its list.
+    write_all();
+    request_.kind = RunKind::kList;
+    request_.fields.search_text.clear();
+    request_.fields.skip_binary = true;
+    const RunResult listed = Run();
+    EXPECT_EQ(listed.files->Count(), 3);
+    EXPECT_EQ(listed.binary_left_out, 2);
+    EXPECT_EQ(listed.files->Item(dir_.Path("mixed/nul.txt")), nullptr);
 }
 
 }  // namespace

@@ -38,6 +38,14 @@ struct SearchFields {
     std::int32_t date_kind = 0;  // 0 modified, 1 accessed, 2 created, -1 none chosen
     DateTime date_from = 0;
     DateTime date_to = 0;
+    // Folder names the walk never enters: ";"-separated, in the file mask's syntax; empty: none.
+    std::string skip_folders;
+    // Files and folders that the ignore files (.gitignore, .ignore, git's exclude files) leave
+    // out are not listed, and their folders not walked.
+    bool use_ignore_files = false;
+    // Files whose first block holds a NUL byte (and that have no text mark) are neither searched
+    // nor listed.
+    bool skip_binary = false;
     std::string search_text;
     std::string replace_text;
     bool regex = false;

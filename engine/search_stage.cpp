@@ -88,10 +88,12 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
         }
         if (!run_.control.UseRegex()) {
             errno = 0;
-            const std::int32_t count =
-                request.want_details
-                    ? SearchFileText(folder, name, matcher_, stop, DetailsFor(record))
-                    : SearchFileText(folder, name, matcher_, stop, {}, record.DetailsPending());
+            const bool skip_binary = request.fields.skip_binary;
+            const std::int32_t count = request.want_details
+                                           ? SearchFileText(folder, name, matcher_, stop,
+                                                            DetailsFor(record), false, skip_binary)
+                                           : SearchFileText(folder, name, matcher_, stop, {},
+                                                            record.DetailsPending(), skip_binary);
             if (count == kNotSearched && errno != ENOENT) {  // gone is no loss
                 found.problems.push_back(NotSearched(record));
             }
@@ -105,8 +107,9 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
         }
         std::string error;
         errno = 0;
-        const std::int32_t count = SearchFilePattern(folder, name, *compiled, pattern_.Shortcut(),
-                                                     DetailsFor(record), &error);
+        const std::int32_t count =
+            SearchFilePattern(folder, name, *compiled, pattern_.Shortcut(), DetailsFor(record),
+                              &error, request.fields.skip_binary);
         TellNotSearched(record, count, error, found.problems);
         return count;
     } catch (const std::exception& failure) {
@@ -135,7 +138,8 @@ std::int32_t SearchStage::SearchHitLines(FileRecord& record, int folder, const s
     const std::int32_t count = SearchFileHitLines(
         folder, name, matcher_, compiled, compiled ? pattern_.Shortcut() : nullptr,
         *request.hit_lines, request.want_details ? DetailsFor(record) : DetailsSink(), found.hits,
-        &error, !request.want_details && record.DetailsPending(), flush, request.hit_spans);
+        &error, !request.want_details && record.DetailsPending(), flush, request.hit_spans,
+        request.fields.skip_binary);
     TellNotSearched(record, count, error, found.problems);
     return count;
 }
