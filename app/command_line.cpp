@@ -7,8 +7,8 @@
 namespace ferret {
 namespace {
 
-constexpr const char* kValueSwitches[] = {"-p",      "-k",    "-l",    "-s",   "-r",
-                                          "-config", "-hits", "-diff", "-json"};
+constexpr const char* kValueSwitches[] = {"-p",      "-k",    "-l",    "-s",    "-r",
+                                          "-config", "-hits", "-diff", "-json", "-skip"};
 
 bool IsValueSwitch(const std::string& argument) {
     for (const char* name : kValueSwitches) {
@@ -181,6 +181,9 @@ void CommandLine::ProcessCommandLine() {
         process_type_ = GetSwitchValue("e", ':');
         config_file_ = GetSwitchValue("config", ' ');
         ignore_case_ = HasSwitch("i", true);
+        skip_folders_ = GetSwitchValue("skip", ' ');
+        git_ignore_ = HasSwitch("gitignore", true);
+        no_binary_ = HasSwitch("nobinary", true);
         undo_target_ = GetSwitchValue("undo", ' ');
         undo_ = HasSwitch("undo", true) || !undo_target_.empty();
     } catch (const std::exception& error) {

@@ -47,6 +47,11 @@ class CommandLine {
     const std::string& SearchString() const { return search_string_; }
     const std::string& ReplaceString() const { return replace_string_; }
     const std::string& FileMask() const { return file_mask_; }
+    // "-skip": folder names the walk does not enter; "-gitignore": what the ignore files leave
+    // out is left out; "-nobinary": binary files are neither searched nor listed.
+    const std::string& SkipFolders() const { return skip_folders_; }
+    bool GitIgnore() const { return git_ignore_; }
+    bool NoBinary() const { return no_binary_; }
     // "-undo": the restore point to undo ("" for the newest), or "list".
     bool Undo() const { return undo_; }
     // Whether an error of reading the command line could not be written to the error log (see
@@ -84,6 +89,9 @@ class CommandLine {
     std::string search_string_;
     std::string replace_string_;
     std::string file_mask_;
+    std::string skip_folders_;
+    bool git_ignore_ = false;
+    bool no_binary_ = false;
     bool undo_ = false;
     std::string undo_target_;
 };

@@ -96,6 +96,14 @@ TEST(CommandLine, RebuiltArgumentsArriveWhole) {
     EXPECT_TRUE(FromArgs({"-hits", "-", "-x"}).ExitOnComplete());
     EXPECT_EQ(FromArgs({"-diff", "-", "-hits", "h-1.txt"}).DiffPath(), "-");
     EXPECT_EQ(FromArgs({"-diff", "-", "-hits", "h-1.txt"}).HitsPath(), "h-1.txt");
+    // What a walk leaves out: a list of folder names with dashes, and two flags.
+    const CommandLine skipping =
+        FromArgs({"-skip", "node_modules;build-out", "-gitignore", "-nobinary", "-s", "x"});
+    EXPECT_EQ(skipping.SkipFolders(), "node_modules;build-out");
+    EXPECT_TRUE(skipping.GitIgnore() && skipping.NoBinary());
+    EXPECT_EQ(skipping.SearchString(), "x");
+    const CommandLine plain = FromArgs({"-s", "skip", "-k", "*.nobinary"});
+    EXPECT_FALSE(plain.GitIgnore() || plain.NoBinary() || !plain.SkipFolders().empty());
     // A lone space argument still counts as command-line text.
     EXPECT_TRUE(FromArgs({" "}).HasArguments());
     EXPECT_FALSE(FromArgs({}).HasArguments());

@@ -125,6 +125,12 @@ class RunOutput {
             WriteToFile();
         }
     }
+    // Hands the text on once there is a chunk of it: a file with many hits is never held whole.
+    void FlushIfLarge() {
+        if (text_.size() >= kFileChunk) {
+            Flush();
+        }
+    }
     // Writes what is left; the error, with the path, when the text could not all be written.
     Status Finish() {
         if (!ToStandardOutput()) {
@@ -145,7 +151,7 @@ class RunOutput {
     }
 
   private:
-    static constexpr std::size_t kFileChunk = 1 << 20;
+    static constexpr std::size_t kFileChunk = 64 << 10;
 
     void WriteToFile() {
         if (opened_.ok()) {
@@ -178,6 +184,7 @@ class HitLineOutput : public RunOutput {
             if (line.hits > 0 && line.number > 0) {
                 AppendQuickfixLine(Text(), path, line);
                 listed = true;
+                FlushIfLarge();
             }
         }
         if (!listed && !hits.lines.empty()) {
@@ -256,6 +263,7 @@ class JsonOutput : public RunOutput {
             for (const HitLine::Span& span : line.spans) {
                 Hit(path, line, span.start, span.end);
             }
+            FlushIfLarge();
         }
         Flush();
     }
@@ -266,7 +274,7 @@ class JsonOutput : public RunOutput {
         std::int64_t total = 0;
         if (const std::shared_ptr<FileRecords>& records = driver.Results()) {
             for (const FileRecord& record : *records) {
-                ++files;
+                files += record.ItemsFound() == kLeftOutBinary ? 0 : 1;
                 if (record.ItemsFound() > 0) {
                     total += record.ItemsFound();
                     Text() += "{\"type\":\"file\",";
@@ -285,7 +293,11 @@ class JsonOutput : public RunOutput {
         Text() += "{\"type\":\"summary\",\"files\":" + std::to_string(files) +
                   ",\"files_with_hits\":" + std::to_string(driver.FilesWithHits()) +
                   ",\"hits\":" + std::to_string(total) +
-                  ",\"problems\":" + std::to_string(driver.FileProblems().size()) + "}\n";
+                  ",\"problems\":" + std::to_string(driver.FileProblems().size()) +
+                  (driver.BinaryLeftOut() > 0
+                       ? ",\"binary_left_out\":" + std::to_string(driver.BinaryLeftOut())
+                       : std::string()) +
+                  "}\n";
         Flush();
     }
 
@@ -412,6 +424,15 @@ namespace {
 
 // The fields from the saved search the switches name, or from the switches, over the startup
 // fields. False, after telling why, when the saved search cannot be read.
+// The switches of what a walk leaves out, which add to a saved search as to the other switches.
+void TakeSkipSwitches(const CommandLine& line, SearchFields& fields) {
+    if (!line.SkipFolders().empty()) {
+        fields.skip_folders = line.SkipFolders();
+    }
+    fields.use_ignore_files = fields.use_ignore_files || line.GitIgnore();
+    fields.skip_binary = fields.skip_binary || line.NoBinary();
+}
+
 bool TakeFields(const CommandLine& line, RunView& view, SearchFields& fields) {
     if (!line.ConfigFile().empty()) {
         SearchSettings saved;
@@ -423,8 +444,10 @@ bool TakeFields(const CommandLine& line, RunView& view, SearchFields& fields) {
         }
         ApplySavedSearch(saved, fields);
         fields.folder = AbsoluteFolder(fields.folder);
+        TakeSkipSwitches(line, fields);
         return true;
     }
+    TakeSkipSwitches(line, fields);
     if (!line.StartPath().empty()) {
         fields.folder = AbsoluteFolder(line.StartPath());
     }

@@ -54,8 +54,16 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
   -b               include subfolders
   -i               ignore case
   -rx              the search text is a regular expression
+  -skip LIST       folders never entered: names or patterns separated by ";" (as
+                   "node_modules;build;.venv;__pycache__"), case ignored
+  -gitignore       leave out what .gitignore (inside a git repository), .ignore,
+                   the repository's info/exclude and git's global excludes file
+                   leave out, as git does; ignored folders are not entered
+  -nobinary        leave out binary files (a NUL byte in their first 64 KiB, not
+                   UTF-16 with a mark): not searched, not listed, not replaced;
+                   the report counts them
   -config FILE     take the search from a saved search file (.frs); -p -k -s -r
-                   -b -i -rx are then not used
+                   -b -i -rx are then not used (-skip -gitignore -nobinary add)
   -l FILE          write the report (summary with file list) to FILE
   -hits FILE       write each line with hits as "PATH:LINE:COLUMN: TEXT" (what
                    vim -q and editors read) to FILE; "-hits -" to standard

@@ -196,6 +196,7 @@ void RunDriver::Execute(const RunRequest& request) {
     replace_refused_ = result.replace_refused;
     pattern_refused_ = result.pattern_refused;
     restore_folder_ = result.restore_point;
+    binary_left_out_ = result.binary_left_out;
     stopped_ = result.stopped;
     // The reports show every file the run finished: a Stop now stops only their filling.
     control_.Reset(control_.UseRegex());
@@ -253,6 +254,7 @@ void RunDriver::Listing() {
     view_.SetBusy(true);
     view_.SetStatusText(StatusPanel::kProgress, "...building file list");
     view_.AddMaskToList(fields_.file_mask);
+    view_.AddSkipFoldersToList(fields_.skip_folders);
 }
 
 void RunDriver::Listed(const ListTotals& totals) {
@@ -473,6 +475,10 @@ void RunDriver::DisplaySummary(bool with_file_list) {
     header.recursive = fields_.recursive;
     header.ignore_case = fields_.ignore_case;
     header.restore_point = restore_folder_;
+    header.skip_folders = fields_.skip_folders;
+    header.use_ignore_files = fields_.use_ignore_files;
+    header.skip_binary = fields_.skip_binary;
+    header.binary_left_out = binary_left_out_;
     header.version_major = FERRET_VERSION_MAJOR;
     header.version_minor = FERRET_VERSION_MINOR;
     header.version_revision = FERRET_VERSION_PATCH;

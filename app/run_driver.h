@@ -101,6 +101,8 @@ class RunDriver : private RunSink {
     // The last run's results; shared, so a view may keep them past the next run.
     const std::shared_ptr<FileRecords>& Results() const { return results_; }
     std::int32_t FilesWithHits() const { return files_with_hits_; }
+    // Files the last run left out as binary (SearchFields::skip_binary).
+    std::int32_t BinaryLeftOut() const { return binary_left_out_; }
     std::int32_t StringsFound() const { return strings_found_; }
     bool HasHighlight() const { return has_highlight_; }
     const std::string& HighlightText() const { return highlight_text_; }
@@ -172,6 +174,7 @@ class RunDriver : private RunSink {
     bool has_highlight_ = false;
     std::string highlight_text_;
     std::string restore_folder_;
+    std::int32_t binary_left_out_ = 0;  // of the last run
     std::string restore_base_;
     bool replace_refused_ = false;
     bool pattern_refused_ = false;

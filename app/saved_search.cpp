@@ -10,6 +10,9 @@ void ApplySavedSearch(const SearchSettings& saved, SearchFields& fields) {
     fields.recursive = saved.sub_folders == 1;
     fields.ignore_case = saved.ignore_case == 1;
     fields.regex = saved.regex == 1;
+    fields.skip_folders = saved.skip_folders;
+    fields.use_ignore_files = saved.git_ignore == 1;
+    fields.skip_binary = saved.no_binary == 1;
 }
 
 SearchSettings SavedSearchOf(const SearchFields& fields) {
@@ -21,6 +24,9 @@ SearchSettings SavedSearchOf(const SearchFields& fields) {
     saved.sub_folders = fields.recursive ? 1 : 0;
     saved.ignore_case = fields.ignore_case ? 1 : 0;
     saved.regex = fields.regex ? 1 : 0;
+    saved.skip_folders = fields.skip_folders;
+    saved.git_ignore = fields.use_ignore_files ? 1 : 0;
+    saved.no_binary = fields.skip_binary ? 1 : 0;
     return saved;
 }
 

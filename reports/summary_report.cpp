@@ -63,12 +63,26 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
         "Ignore Case:         " + OnOff(header.ignore_case) + "\n\n" + "Root Search Directory: \n" +
         QuotedName(header.folder) + "\n" +
         "(this will be replaced by .../ in the report section)\n");
+    if (!header.skip_folders.empty() || header.use_ignore_files || header.skip_binary) {
+        out.append("\n");
+        if (!header.skip_folders.empty()) {
+            out.append("Folders skipped:     " + EscapedText(header.skip_folders) + "\n");
+        }
+        if (header.use_ignore_files) {
+            out.append("Skip files that .gitignore skips:  ON\n");
+        }
+        if (header.skip_binary) {
+            out.append("Skip binary files:   ON\n");
+        }
+    }
     if (!header.restore_point.empty()) {
         out.append("\nRestore point (Tools > Undo Last Replace): \n" +
                    QuotedName(header.restore_point) + "\n");
     }
     out.append(kDashes + "\n\n");
-    const std::int32_t total_files = files != nullptr ? files->Count() : 0;
+    // A search keeps the files it left out as binary in its list, uncounted.
+    const std::int32_t total_files =
+        (files != nullptr ? files->Count() : 0) - (searched ? header.binary_left_out : 0);
     if (with_file_list) {
         out.append("File(s):\n");
         if (searched) {
@@ -111,6 +125,11 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
     } else {
         out.append("Your search resulted in " + std::to_string(total_files) +
                    " total files matched.");
+    }
+    if (header.binary_left_out > 0) {
+        out.append(" " + std::to_string(header.binary_left_out) +
+                   (header.binary_left_out == 1 ? " binary file was" : " binary files were") +
+                   " left out.");
     }
     out.append("\n\nReport generated: " + hooks.generated_at + "\n" + kDashes + "\n" + kMakerName +
                " - " + kMakerWebAddress);

@@ -22,6 +22,11 @@ struct SummaryHeader {
     bool recursive = false;
     bool ignore_case = false;
     std::string restore_point;  // where the replace run kept the files' originals, if anywhere
+    // What the walk left out; named only when used, so other reports read as they always did.
+    std::string skip_folders;
+    bool use_ignore_files = false;
+    bool skip_binary = false;
+    std::int32_t binary_left_out = 0;  // files left out as binary
     int version_major = 0;
     int version_minor = 0;
     int version_revision = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/content_search.h"
 #include "engine/file_records.h"
 
 namespace ferret {
@@ -87,6 +88,35 @@ TEST_F(SummaryReportTest, WithoutFileListAndWithStop) {
     EXPECT_NE(stopped.find(".../a.txt"), std::string::npos);
     EXPECT_EQ(stopped.find(".../sub/d.txt"), std::string::npos);
     EXPECT_NE(stopped.find("out of 4 total files searched."), std::string::npos);
+}
+
+TEST_F(SummaryReportTest, WhatTheWalkLeftOutIsNamedOnlyWhenUsed) {
+    files_.Add("tool", "/data/site/bin/", "", 0)->SetItemsFound(kLeftOutBinary);
+    SummaryHeader header = Header("x");
+    header.skip_folders = "node_modules;build";
+    header.use_ignore_files = true;
+    header.skip_binary = true;
+    header.binary_left_out = 1;
+    const std::string report = BuildSummaryReport(&files_, header, {4, 2}, false, Hooks());
+    const std::string plain = ExpectedHeader("x");
+    const std::size_t before_dashes = plain.size() - kDashes.size() - 2;
+    EXPECT_EQ(report, plain.substr(0, before_dashes) +
+                          "\nFolders skipped:     node_modules;build\n"
+                          "Skip files that .gitignore skips:  ON\n"
+                          "Skip binary files:   ON\n" +
+                          plain.substr(before_dashes) + "\n" + kDashes +
+                          "\nYour search string was found 4 times in 2 files out of 4 total "
+                          "files searched. 1 binary file was left out." +
+                          kCredit);
+    // A list run's left-out files are not in its list; none left out says nothing.
+    header.search_text.clear();
+    header.binary_left_out = 2;
+    EXPECT_NE(BuildSummaryReport(&files_, header, {0, 0}, false, Hooks())
+                  .find("resulted in 5 total files matched. 2 binary files were left out."),
+              std::string::npos);
+    header.binary_left_out = 0;
+    EXPECT_EQ(BuildSummaryReport(&files_, header, {0, 0}, false, Hooks()).find("left out"),
+              std::string::npos);
 }
 
 TEST_F(SummaryReportTest, SpreadsheetHitsShareASheetLineIgnoringCase) {

@@ -89,8 +89,8 @@ Status OpenInto(const std::string& path, const OutputPlace& place, const struct 
 
 Status SaveSearchSettings(const std::string& file, const SearchSettings& settings) {
     // Refused before the old file is deleted, so a text that cannot be stored costs nothing.
-    for (const std::string* text :
-         {&settings.search, &settings.replace, &settings.path, &settings.file_mask}) {
+    for (const std::string* text : {&settings.search, &settings.replace, &settings.path,
+                                    &settings.file_mask, &settings.skip_folders}) {
         if (text->find_first_of("\r\n") != std::string::npos) {
             return Status::Error(EINVAL, "Cannot write '" + file +
                                              "': a line break cannot be stored in a profile line");
@@ -101,13 +101,22 @@ Status SaveSearchSettings(const std::string& file, const SearchSettings& setting
     const auto line = [](const char* key, std::string_view value) {
         return std::string(key) + "=" + ProfileValueText(value) + "\r\n";
     };
-    const std::string text = std::string("[") + kCriteria + "]\r\n" +
-                             line("Search", settings.search) + line("Replace", settings.replace) +
-                             line("Path", settings.path) + line("FileMask", settings.file_mask) +
-                             "[" + kOptions + "]\r\n" +
-                             line("SubFolders", std::to_string(settings.sub_folders)) +
-                             line("IgnoreCase", std::to_string(settings.ignore_case)) +
-                             line("RegEx", std::to_string(settings.regex));
+    std::string text = std::string("[") + kCriteria + "]\r\n" + line("Search", settings.search) +
+                       line("Replace", settings.replace) + line("Path", settings.path) +
+                       line("FileMask", settings.file_mask);
+    if (!settings.skip_folders.empty()) {
+        text += line("SkipFolders", settings.skip_folders);
+    }
+    text += std::string("[") + kOptions + "]\r\n" +
+            line("SubFolders", std::to_string(settings.sub_folders)) +
+            line("IgnoreCase", std::to_string(settings.ignore_case)) +
+            line("RegEx", std::to_string(settings.regex));
+    if (settings.git_ignore != 0) {
+        text += line("GitIgnore", std::to_string(settings.git_ignore));
+    }
+    if (settings.no_binary != 0) {
+        text += line("NoBinary", std::to_string(settings.no_binary));
+    }
     return WriteFileAtomically(file, text);
 }
 
@@ -131,6 +140,9 @@ Status LoadSearchSettings(const std::string& file, SearchSettings& settings) {
     loaded.sub_folders = IniFile::CLngDefault(read(kOptions, "SubFolders"), 0);
     loaded.ignore_case = IniFile::CLngDefault(read(kOptions, "IgnoreCase"), 0);
     loaded.regex = IniFile::CLngDefault(read(kOptions, "RegEx"), 0);
+    loaded.skip_folders = read(kCriteria, "SkipFolders");
+    loaded.git_ignore = IniFile::CLngDefault(read(kOptions, "GitIgnore"), 0);
+    loaded.no_binary = IniFile::CLngDefault(read(kOptions, "NoBinary"), 0);
     settings = std::move(loaded);
     return Status();
 }

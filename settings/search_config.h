@@ -15,19 +15,24 @@ namespace ferret {
 struct SearchSettings {
     std::string search, replace, path, file_mask;
     std::int32_t sub_folders = 0, ignore_case = 0, regex = 0;
+    // Newer keys, written only when set, so a search that does not use them is saved as before
+    // and a file without them loads as it always did.
+    std::string skip_folders;                    // "Search Criteria" SkipFolders
+    std::int32_t git_ignore = 0, no_binary = 0;  // "Options" GitIgnore, NoBinary
 };
 
 // Deletes an existing file of that name first, then writes section "Search Criteria" keys Search,
-// Replace, Path, FileMask and section "Options" keys SubFolders, IgnoreCase, RegEx (decimal), in
-// that order, so the file holds these seven keys and nothing else. NULs in the texts are dropped;
+// Replace, Path, FileMask (and SkipFolders when not empty) and section "Options" keys SubFolders,
+// IgnoreCase, RegEx (decimal; then GitIgnore and NoBinary when not 0), in that order, so the file
+// holds these keys and nothing else. NULs in the texts are dropped;
 // a text holding a line break cannot be stored and fails the save. Stops at the first failed write
 // and returns its error (with the path and the reason).
 [[nodiscard]] Status SaveSearchSettings(const std::string& file, const SearchSettings& settings);
 
-// Loads the seven values. A missing file gives an error with number ENOENT and leaves `settings`
-// untouched (callers decide: the window clears its fields, the command line stops); so does a
-// file that cannot be read. An "Options" value that is missing or not a whole number loads as 0,
-// and the rest of the file is still used.
+// Loads the values (a key that is missing loads as empty or 0). A missing file gives an error with
+// number ENOENT and leaves `settings` untouched (callers decide: the window clears its fields, the
+// command line stops); so does a file that cannot be read. An "Options" value that is missing or
+// not a whole number loads as 0, and the rest of the file is still used.
 [[nodiscard]] Status LoadSearchSettings(const std::string& file, SearchSettings& settings);
 
 // Writes `text` and one "\n" to `path`, replacing any file of that name: atomically for a regular
