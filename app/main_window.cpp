@@ -160,6 +160,9 @@ WindowRunView::Handlers MainWindow::ViewHandlers() {
         box->show();
     };
     handlers.mask_to_list = [this](const QString& text) { criteria_->AddMaskToList(text); };
+    handlers.skip_folders_to_list = [this](const QString& text) {
+        criteria_->AddSkipFoldersToList(text);
+    };
     handlers.search_to_list = [this](const QString& text) { criteria_->AddSearchToList(text); };
     handlers.report_text = [this](const QString& text) { reports_->SetReportText(text); };
     handlers.report_menus = [this](bool enabled) { actions_->EnableReportMenus(enabled); };
@@ -566,6 +569,7 @@ void MainWindow::LoadSettings(const AppSettings& settings) {
              settings.ferret_top > -1 ? TwipsToPixels(settings.ferret_top, this) : y());
     }
     criteria_->SetRecursive(settings.search_subfolders);
+    criteria_->SetStoredSkips(settings);
     bool log_failed = false;
     criteria_->SetHistory(GetSearchList(&log_failed));
     TellIfLogFailed(log_failed);
@@ -582,6 +586,7 @@ void MainWindow::SaveSettings() {
     settings.search_size_option = dates_and_sizes_->SizeOption();
     settings.search_date_option = dates_and_sizes_->DateOption();
     settings.search_subfolders = criteria_->Recursive();
+    criteria_->StoreSkipsInto(settings);
     for (const Status& failure : SaveWindowSettings(settings)) {
         Log("frmMain: Form_Unload", failure);
     }

@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileSystemModel>
 #include <QLineEdit>
@@ -32,6 +33,7 @@
 #include "app/structured_model.h"
 #include "preview/preview_window.h"
 #include "preview/print_document.h"
+#include "settings/app_settings.h"
 #include "settings/settings.h"
 #include "testsupport/message_recorder.h"
 #include "testsupport/qt_wait.h"
@@ -282,6 +284,138 @@ TEST_F(MainWindowTest, ConfigurationsReportsAndHistory) {
     }
     MainWindow cleared;
     EXPECT_TRUE(cleared.History().empty());
+}
+
+// The skip box and the two skip switches of a window.
+struct SkipControls {
+    explicit SkipControls(const MainWindow& window)
+        : folders(window.findChild<QComboBox*>(QStringLiteral("cboSkipFolders"))),
+          git_ignore(window.findChild<QCheckBox*>(QStringLiteral("chkGitIgnore"))),
+          no_binary(window.findChild<QCheckBox*>(QStringLiteral("chkNoBinary"))) {}
+    bool Found() const { return folders && git_ignore && no_binary; }
+
+    QComboBox* folders;
+    QCheckBox* git_ignore;
+    QCheckBox* no_binary;
+};
+
+// Each test starts with nothing skipped, whatever a window closed before kept.
+void StoreNoSkips() {
+    ASSERT_TRUE(SaveWindowSettings(AppSettings()).empty());
+}
+
+// What the skip controls hold is what a run gets and walks by.
+TEST_F(MainWindowTest, TheSkipControlsGiveTheFieldsARunWalksBy) {
+    ASSERT_NO_FATAL_FAILURE(StoreNoSkips());
+    tree_.WriteFile("node_modules/d.txt", "hit");
+    tree_.WriteFile("build/e.txt", "hit");
+    tree_.MakeDir(".git");
+    tree_.WriteFile(".gitignore", "ignored.txt\n");
+    tree_.WriteFile("ignored.txt", "hit");
+    tree_.WriteFile("binary.txt", std::string("hit\0hit", 7));
+    MainWindow window;
+    window.SetFields(Search("hit"));
+    const SkipControls skips(window);
+    ASSERT_TRUE(skips.Found());
+    EXPECT_EQ(window.Fields().skip_folders, "");
+    EXPECT_FALSE(window.Fields().use_ignore_files);
+    EXPECT_FALSE(window.Fields().skip_binary);
+
+    skips.folders->setEditText(QStringLiteral("node_modules;build"));
+    skips.git_ignore->setChecked(true);
+    skips.no_binary->setChecked(true);
+    const SearchFields fields = window.Fields();
+    EXPECT_EQ(fields.skip_folders, "node_modules;build");
+    EXPECT_TRUE(fields.use_ignore_files);
+    EXPECT_TRUE(fields.skip_binary);
+
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    window.WaitForRun();
+    QApplication::processEvents();
+    // The run's own copy of the fields, which its request is made of.
+    const SearchFields& ran = window.Driver().Fields();
+    EXPECT_EQ(ran.skip_folders, "node_modules;build");
+    EXPECT_TRUE(ran.use_ignore_files);
+    EXPECT_TRUE(ran.skip_binary);
+    const std::string report = window.ReportTextShown().toStdString();
+    EXPECT_NE(report.find(" [2]\t.../a.txt"), std::string::npos) << report;
+    EXPECT_NE(report.find(" [1]\t.../sub/b.txt"), std::string::npos) << report;
+    for (const char* left_out : {"d.txt", "e.txt", "ignored.txt", "binary.txt"}) {
+        EXPECT_EQ(report.find(left_out), std::string::npos) << left_out << "\n" << report;
+    }
+    // The run's text is offered again; the box keeps what it shows.
+    EXPECT_GE(skips.folders->findText(QStringLiteral("node_modules;build")), 0);
+    EXPECT_EQ(skips.folders->currentText(), QStringLiteral("node_modules;build"));
+}
+
+// Fields shown in the window, as from a saved search, set the skip controls.
+TEST_F(MainWindowTest, ShownFieldsSetTheSkipControls) {
+    ASSERT_NO_FATAL_FAILURE(StoreNoSkips());
+    MainWindow window;
+    const SkipControls skips(window);
+    ASSERT_TRUE(skips.Found());
+    SearchFields fields = Search("hit");
+    fields.skip_folders = "vendor;.venv";
+    fields.use_ignore_files = true;
+    fields.skip_binary = true;
+    window.SetFields(fields);
+    EXPECT_EQ(skips.folders->currentText(), QStringLiteral("vendor;.venv"));
+    EXPECT_TRUE(skips.git_ignore->isChecked());
+    EXPECT_TRUE(skips.no_binary->isChecked());
+    {
+        DialogAnswer answer(tree_.Path("skips.frs"));
+        ASSERT_TRUE(window.SaveSearchFile());
+    }
+
+    window.SetFields(Search("hit"));
+    EXPECT_EQ(skips.folders->currentText(), QString());
+    EXPECT_FALSE(skips.git_ignore->isChecked());
+    EXPECT_FALSE(skips.no_binary->isChecked());
+
+    {
+        DialogAnswer answer(tree_.Path("skips.frs"));
+        ASSERT_TRUE(window.LoadSearchFile(""));
+    }
+    EXPECT_EQ(skips.folders->currentText(), QStringLiteral("vendor;.venv"));
+    EXPECT_TRUE(skips.git_ignore->isChecked());
+    EXPECT_TRUE(skips.no_binary->isChecked());
+}
+
+// The skip text, the texts of runs and the switches are where the last session left them.
+TEST_F(MainWindowTest, TheSkipsComeBackInTheNextSession) {
+    ASSERT_NO_FATAL_FAILURE(StoreNoSkips());
+    {
+        MainWindow window;
+        SearchFields fields = Search("hit");
+        fields.skip_folders = "sub";
+        window.SetFields(fields);
+        ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+        window.WaitForRun();
+        QApplication::processEvents();
+        const SkipControls skips(window);
+        ASSERT_TRUE(skips.Found());
+        skips.folders->setEditText(QStringLiteral("build"));
+        skips.no_binary->setChecked(true);
+        window.close();
+    }
+    {
+        MainWindow reopened;
+        const SkipControls skips(reopened);
+        ASSERT_TRUE(skips.Found());
+        EXPECT_EQ(skips.folders->currentText(), QStringLiteral("build"));
+        ASSERT_EQ(skips.folders->count(), 1);
+        EXPECT_EQ(skips.folders->itemText(0), QStringLiteral("sub"));
+        EXPECT_FALSE(skips.git_ignore->isChecked());
+        EXPECT_TRUE(skips.no_binary->isChecked());
+        EXPECT_EQ(reopened.Fields().skip_folders, "build");
+        EXPECT_TRUE(reopened.Fields().skip_binary);
+    }
+    const AppSettings stored = ReadAppSettings();
+    EXPECT_EQ(stored.skip_folders, "build");
+    EXPECT_EQ(stored.skip_folders_history, std::vector<std::string>{"sub"});
+    EXPECT_FALSE(stored.use_ignore_files);
+    EXPECT_TRUE(stored.skip_binary);
+    StoreNoSkips();
 }
 
 TEST_F(MainWindowTest, MissingFolderStopsTheRunBeforeItStarts) {

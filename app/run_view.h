@@ -54,8 +54,9 @@ class RunView {
         ShowMessage(message.text, message.title, message.icon);
     }
 
-    // The mask box and the search box keep the texts used in runs in their lists.
+    // The mask box, the skip box and the search box keep the texts used in runs in their lists.
     virtual void AddMaskToList(const std::string& /*mask*/) {}
+    virtual void AddSkipFoldersToList(const std::string& /*text*/) {}
     virtual void AddSearchToList(const std::string& /*text*/) {}
 
     // Report views. The text box holds the summary reports and is what "Save Report" writes.

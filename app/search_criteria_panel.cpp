@@ -39,6 +39,7 @@ SearchCriteriaPanel::SearchCriteriaPanel(ExplorerBar& bar, QObject* owner) : QOb
     include_->setChecked(true);
     search->layout()->addWidget(include_);
     search->layout()->addWidget(exclude_);
+    AddSkipControls(search);
     search->layout()->addWidget(new QLabel(QStringLiteral("A word or phrase in the file:")));
     find_ = new QComboBox;
     find_->setObjectName(QStringLiteral("cboFind"));
@@ -78,6 +79,39 @@ SearchCriteriaPanel::SearchCriteriaPanel(ExplorerBar& bar, QObject* owner) : QOb
             [this](const QPoint& at) { ShowMaskMenu(at); });
 }
 
+// What the walk leaves out besides the mask: folders by name, what the ignore files leave out,
+// binary files.
+void SearchCriteriaPanel::AddSkipControls(QWidget* panel) {
+    auto* label = new QLabel(QStringLiteral("Folders to &skip:"));
+    skip_folders_ = new QComboBox;
+    skip_folders_->setObjectName(QStringLiteral("cboSkipFolders"));
+    skip_folders_->setEditable(true);
+    // The list holds the texts of runs only, not whatever Enter was pressed on.
+    skip_folders_->setInsertPolicy(QComboBox::NoInsert);
+    skip_folders_->lineEdit()->setPlaceholderText(QStringLiteral("e.g. node_modules;build;.venv"));
+    skip_folders_->setToolTip(QStringLiteral(
+        "Names of folders the search never enters, separated by \";\" (* and ? work "
+        "as in the file name box),\nfor example node_modules;build;.venv;__pycache__"));
+    label->setBuddy(skip_folders_);
+    use_ignore_files_ = new QCheckBox(QStringLiteral("Skip files that .&gitignore skips"));
+    use_ignore_files_->setObjectName(QStringLiteral("chkGitIgnore"));
+    use_ignore_files_->setToolTip(
+        QStringLiteral("Leaves out the files and folders that .gitignore, .ignore and git's "
+                       "exclude files leave out"));
+    skip_binary_ = new QCheckBox(QStringLiteral("Skip &binary files"));
+    skip_binary_->setObjectName(QStringLiteral("chkNoBinary"));
+    skip_binary_->setToolTip(
+        QStringLiteral("Leaves out files with a NUL byte near their start: they are neither "
+                       "searched nor listed"));
+    QLayout* layout = panel->layout();
+    layout->addWidget(label);
+    layout->addWidget(skip_folders_);
+    layout->addWidget(use_ignore_files_);
+    layout->addWidget(skip_binary_);
+    TakeWheelOnlyWhenFocused(skip_folders_);
+    OfferListWithoutTakingIt(skip_folders_);
+}
+
 // Preset masks first, then the usual editing commands.
 void SearchCriteriaPanel::ShowMaskMenu(const QPoint& at) {
     QMenu menu(mask_);
@@ -107,6 +141,9 @@ void SearchCriteriaPanel::ReadInto(SearchFields& fields) const {
     fields.file_mask = S(mask_->currentText());
     fields.include_listed = include_->isChecked();
     fields.recursive = recursive_->isChecked();
+    fields.skip_folders = S(skip_folders_->currentText());
+    fields.use_ignore_files = use_ignore_files_->isChecked();
+    fields.skip_binary = skip_binary_->isChecked();
     fields.search_text = S(find_->currentText());
     fields.regex = regex_->isChecked();
     fields.ignore_case = ignore_case_->isChecked();
@@ -116,6 +153,9 @@ void SearchCriteriaPanel::Show(const SearchFields& fields) {
     mask_->setEditText(Q(fields.file_mask));
     (fields.include_listed ? include_ : exclude_)->setChecked(true);
     recursive_->setChecked(fields.recursive);
+    skip_folders_->setEditText(Q(fields.skip_folders));
+    use_ignore_files_->setChecked(fields.use_ignore_files);
+    skip_binary_->setChecked(fields.skip_binary);
     find_->setEditText(Q(fields.search_text));
     regex_->setChecked(fields.regex);
     ignore_case_->setChecked(fields.ignore_case);
@@ -153,8 +193,37 @@ void SearchCriteriaPanel::SetStoredMask(const std::string& mask) {
     }
 }
 
+void SearchCriteriaPanel::SetStoredSkips(const AppSettings& settings) {
+    for (const std::string& entry : settings.skip_folders_history) {
+        AddUnique(skip_folders_, Q(entry));
+    }
+    skip_folders_->setEditText(Q(settings.skip_folders));
+    use_ignore_files_->setChecked(settings.use_ignore_files);
+    skip_binary_->setChecked(settings.skip_binary);
+}
+
+void SearchCriteriaPanel::StoreSkipsInto(AppSettings& settings) const {
+    settings.skip_folders = S(skip_folders_->currentText());
+    settings.skip_folders_history.clear();
+    for (int i = 0; i < skip_folders_->count(); ++i) {
+        settings.skip_folders_history.push_back(S(skip_folders_->itemText(i)));
+    }
+    settings.use_ignore_files = use_ignore_files_->isChecked();
+    settings.skip_binary = skip_binary_->isChecked();
+}
+
 void SearchCriteriaPanel::AddMaskToList(const QString& mask) {
     AddUnique(mask_, mask);
+}
+
+// A run that skips nothing has nothing to offer again. The first entry of an empty list would
+// take the box's text, which the user may have changed while the run ran.
+void SearchCriteriaPanel::AddSkipFoldersToList(const QString& text) {
+    if (!text.isEmpty()) {
+        const QString shown = skip_folders_->currentText();
+        AddUnique(skip_folders_, text);
+        skip_folders_->setEditText(shown);
+    }
 }
 
 void SearchCriteriaPanel::AddSearchToList(const QString& text) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/search_fields.h"
+#include "settings/app_settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -17,8 +18,9 @@ namespace ferret {
 class ExplorerBar;
 
 // The "Search Criteria" panel of the explorer bar: the file mask with its templates, whether
-// the mask includes or excludes, the search text with the texts used before, and the pattern,
-// case and subfolder switches.
+// the mask includes or excludes, the folders to skip with the texts used before, the ignore-file
+// and binary switches, the search text with the texts used before, and the pattern, case and
+// subfolder switches.
 class SearchCriteriaPanel : public QObject {
   public:
     SearchCriteriaPanel(ExplorerBar& bar, QObject* owner);
@@ -36,8 +38,13 @@ class SearchCriteriaPanel : public QObject {
     // The stored mask; "none" is the first of the list.
     void SetStoredMask(const std::string& mask);
 
-    // The mask box and the search box keep the texts used in runs in their lists.
+    // The skip box's text and list and the two skip switches, from the settings and back.
+    void SetStoredSkips(const AppSettings& settings);
+    void StoreSkipsInto(AppSettings& settings) const;
+
+    // The mask box, the skip box and the search box keep the texts used in runs in their lists.
     void AddMaskToList(const QString& mask);
+    void AddSkipFoldersToList(const QString& text);
     void AddSearchToList(const QString& text);
     // The search box's list, and an empty one (the box cleared too).
     std::vector<std::string> History() const;
@@ -52,11 +59,15 @@ class SearchCriteriaPanel : public QObject {
     std::function<void(bool on)> on_regex_changed;
 
   private:
+    void AddSkipControls(QWidget* panel);
     void ShowMaskMenu(const QPoint& at);
 
     QComboBox* mask_ = nullptr;
     QRadioButton* include_ = nullptr;
     QRadioButton* exclude_ = nullptr;
+    QComboBox* skip_folders_ = nullptr;
+    QCheckBox* use_ignore_files_ = nullptr;
+    QCheckBox* skip_binary_ = nullptr;
     QComboBox* find_ = nullptr;
     QCheckBox* regex_ = nullptr;
     QCheckBox* ignore_case_ = nullptr;

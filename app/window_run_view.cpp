@@ -126,6 +126,10 @@ void WindowRunView::AddMaskToList(const std::string& mask) {
     Post([this, t = Q(mask)] { handlers_.mask_to_list(t); });
 }
 
+void WindowRunView::AddSkipFoldersToList(const std::string& text) {
+    Post([this, t = Q(text)] { handlers_.skip_folders_to_list(t); });
+}
+
 void WindowRunView::AddSearchToList(const std::string& text) {
     Post([this, t = Q(text)] { handlers_.search_to_list(t); });
 }

@@ -31,6 +31,7 @@ class WindowRunView : public RunView {
         // Shows a message without waiting for it to be answered.
         std::function<void(const QString& text, const QString& title, MessageIcon icon)> notice;
         std::function<void(const QString& text)> mask_to_list;
+        std::function<void(const QString& text)> skip_folders_to_list;
         std::function<void(const QString& text)> search_to_list;
         std::function<void(const QString& text)> report_text;
         std::function<void(bool enabled)> report_menus;
@@ -60,6 +61,7 @@ class WindowRunView : public RunView {
     void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
     void ShowNotice(const UserMessage& message) override;
     void AddMaskToList(const std::string& mask) override;
+    void AddSkipFoldersToList(const std::string& text) override;
     void AddSearchToList(const std::string& text) override;
     void SetReportText(const std::string& text) override;
     const std::string& ReportText() const override;

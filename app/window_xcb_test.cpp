@@ -40,6 +40,7 @@
 #include "app/run_view.h"
 #include "preview/find_replace.h"
 #include "preview/preview_window.h"
+#include "settings/app_settings.h"
 #include "settings/search_history.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
@@ -146,6 +147,97 @@ TEST_F(WindowOnX, TypedTextIsSearchedAsTyped) {
     QApplication::processEvents();
     EXPECT_EQ(mask->currentText(), QStringLiteral("*.h"));
     EXPECT_EQ(window.Fields().file_mask, "*.h");
+}
+
+// Keys as the X server delivers them, to whichever control has the focus.
+void Press(MainWindow& window, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+    QTest::keyClick(window.windowHandle(), key, modifiers);
+    QApplication::processEvents();
+}
+void TypeInto(MainWindow& window, const QString& text) {
+    for (const QChar c : text) {
+        QTest::keyClick(window.windowHandle(), c.toLatin1());
+    }
+    QApplication::processEvents();
+}
+
+// Whether `box`, or the line it is edited in, has the focus.
+bool HasFocus(const QComboBox* box) {
+    return QApplication::focusWidget() == box || QApplication::focusWidget() == box->lineEdit();
+}
+
+// The skip box and both skip switches are reached and used from the keyboard, by their
+// mnemonics and in Tab order, and the box offers the text of an earlier run.
+TEST_F(WindowOnX, TheSkipControlsAnswerTheKeyboardAndOfferEarlierTexts) {
+    ASSERT_TRUE(SaveWindowSettings(AppSettings()).empty());
+    tree_.WriteFile("vendor/d.txt", "hello");
+    MainWindow window;
+    Show(window);
+    auto* find = window.findChild<QComboBox*>(QStringLiteral("cboFind"));
+    auto* skip = window.findChild<QComboBox*>(QStringLiteral("cboSkipFolders"));
+    auto* git_ignore = window.findChild<QCheckBox*>(QStringLiteral("chkGitIgnore"));
+    auto* no_binary = window.findChild<QCheckBox*>(QStringLiteral("chkNoBinary"));
+    ASSERT_TRUE(find && skip && git_ignore && no_binary);
+    find->setEditText(QStringLiteral("hello"));
+    find->lineEdit()->setFocus();
+    QApplication::processEvents();
+
+    Press(window, Qt::Key_S, Qt::AltModifier);
+    EXPECT_TRUE(HasFocus(skip));
+    TypeInto(window, QStringLiteral("vendor"));
+    EXPECT_EQ(skip->currentText(), QStringLiteral("vendor"));
+    Press(window, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), git_ignore);
+    Press(window, Qt::Key_Space);
+    EXPECT_TRUE(git_ignore->isChecked());
+    Press(window, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), no_binary);
+    Press(window, Qt::Key_Space);
+    EXPECT_TRUE(no_binary->isChecked());
+    // The mnemonics switch them from anywhere (a button's mnemonic clicks it a moment later).
+    find->lineEdit()->setFocus();
+    Press(window, Qt::Key_G, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !git_ignore->isChecked(); }, 2000));
+    EXPECT_EQ(QApplication::focusWidget(), git_ignore);
+    Press(window, Qt::Key_B, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !no_binary->isChecked(); }, 2000));
+    EXPECT_EQ(QApplication::focusWidget(), no_binary);
+    const SearchFields fields = window.Fields();
+    EXPECT_EQ(fields.skip_folders, "vendor");
+    EXPECT_FALSE(fields.use_ignore_files);
+    EXPECT_FALSE(fields.skip_binary);
+
+    // Enter in the skip box runs the search, which does not enter "vendor".
+    Press(window, Qt::Key_S, Qt::AltModifier);
+    Press(window, Qt::Key_Return);
+    Run(window);
+    EXPECT_TRUE(window.ReportTextShown().contains(QStringLiteral("found 4 times in 3 files")))
+        << window.ReportTextShown().toStdString();
+    EXPECT_FALSE(window.ReportTextShown().contains(QStringLiteral("d.txt")));
+
+    // Emptied, the box's list (F4) offers the run's text, and the keys pick it.
+    Press(window, Qt::Key_S, Qt::AltModifier);
+    Press(window, Qt::Key_A, Qt::ControlModifier);
+    Press(window, Qt::Key_Delete);
+    ASSERT_EQ(skip->currentText(), QString());
+    Press(window, Qt::Key_F4);
+    ASSERT_TRUE(skip->view()->isVisible());
+    EXPECT_EQ(skip->view()->model()->rowCount(), 1);
+    EXPECT_EQ(skip->view()->model()->index(0, 0).data().toString(), QStringLiteral("vendor"));
+    Press(window, Qt::Key_Down);
+    QTest::keyClick(skip->view(), Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_FALSE(skip->view()->isVisible());
+    EXPECT_EQ(skip->currentText(), QStringLiteral("vendor"));
+
+    // Typing the start of it offers it below the box, without taking the typed text.
+    Press(window, Qt::Key_A, Qt::ControlModifier);
+    TypeInto(window, QStringLiteral("ven"));
+    QAbstractItemView* offered = skip->completer()->popup();
+    ASSERT_TRUE(offered->isVisible());
+    EXPECT_EQ(offered->model()->index(0, 0).data().toString(), QStringLiteral("vendor"));
+    EXPECT_EQ(skip->currentText(), QStringLiteral("ven"));
+    Press(window, Qt::Key_Escape);
 }
 
 // The folder tree below the folder box closes when its job is done.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
 
 #include "settings/settings.h"
 
@@ -22,6 +23,55 @@ struct Field {
 
 int Geometry(const std::string& text) {
     return SettingAsInt(text, -1);
+}
+
+// A switch of the search's own, stored as "1" or "0" like "SearchSubfolders".
+bool Switch(const std::string& text) {
+    return SettingAsInt(text, 0) == 1;
+}
+std::string SwitchText(bool on) {
+    return on ? "1" : "0";
+}
+
+// The newest entries, in their order, without empty ones, repeats (the later one stays) or
+// ones a line break would split.
+std::vector<std::string> KeptHistory(const std::vector<std::string>& entries) {
+    std::vector<std::string> kept;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        if (kept.size() == AppSettings::kSkipFoldersKept) {
+            break;
+        }
+        if (!it->empty() && it->find_first_of("\r\n") == std::string::npos &&
+            std::find(kept.begin(), kept.end(), *it) == kept.end()) {
+            kept.push_back(*it);
+        }
+    }
+    std::reverse(kept.begin(), kept.end());
+    return kept;
+}
+
+// One entry a line; a hand-edited file may end its lines with "\r\n".
+std::vector<std::string> HistoryOfText(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return KeptHistory(lines);
+}
+
+std::string TextOfHistory(const std::vector<std::string>& entries) {
+    std::string text;
+    for (const std::string& entry : KeptHistory(entries)) {
+        text += (text.empty() ? "" : "\n") + entry;
+    }
+    return text;
 }
 
 const Field kFields[] = {
@@ -47,6 +97,15 @@ const Field kFields[] = {
     {kSearchSubfolders,
      [](AppSettings& s, const std::string& t) { s.search_subfolders = SettingAsInt(t, 0) == 1; },
      [](const AppSettings& s) { return std::string(s.search_subfolders ? "1" : "0"); }},
+    {kSkipFolders, [](AppSettings& s, const std::string& t) { s.skip_folders = t; },
+     [](const AppSettings& s) { return s.skip_folders; }},
+    {kSkipFoldersHistory,
+     [](AppSettings& s, const std::string& t) { s.skip_folders_history = HistoryOfText(t); },
+     [](const AppSettings& s) { return TextOfHistory(s.skip_folders_history); }},
+    {kGitIgnore, [](AppSettings& s, const std::string& t) { s.use_ignore_files = Switch(t); },
+     [](const AppSettings& s) { return SwitchText(s.use_ignore_files); }},
+    {kNoBinary, [](AppSettings& s, const std::string& t) { s.skip_binary = Switch(t); },
+     [](const AppSettings& s) { return SwitchText(s.skip_binary); }},
     {kSearchSizeOpt, nullptr,
      [](const AppSettings& s) { return std::to_string(s.search_size_option); }},
     {kSearchDateOpt, nullptr,
@@ -162,7 +221,8 @@ Status SaveOptionSettings(const AppSettings& settings) {
 std::vector<Status> SaveWindowSettings(const AppSettings& settings) {
     std::vector<Status> failures;
     for (const char* name : {kStartupFolder, kFerretHeight, kFerretWidth, kFerretTop, kFerretLeft,
-                             kFileFilterMask, kSearchSizeOpt, kSearchDateOpt, kSearchSubfolders}) {
+                             kFileFilterMask, kSearchSizeOpt, kSearchDateOpt, kSearchSubfolders,
+                             kSkipFolders, kSkipFoldersHistory, kGitIgnore, kNoBinary}) {
         if (Status saved = Save(settings, name); !saved.ok()) {
             failures.push_back(std::move(saved));
         }

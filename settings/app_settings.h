@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +11,13 @@
 #include "util/status.h"
 
 namespace ferret {
+
+// Value names of the search's skips, beside those of settings/settings.h: the last texts of the
+// window's boxes and switches, which the unattended run takes as its defaults too.
+inline constexpr char kSkipFolders[] = "SkipFolders";                // folder names, ";"-separated
+inline constexpr char kSkipFoldersHistory[] = "SkipFoldersHistory";  // texts, one a line
+inline constexpr char kGitIgnore[] = "GitIgnore";                    // "1" or "0"
+inline constexpr char kNoBinary[] = "NoBinary";                      // "1" or "0"
 
 // Every user setting of kSettingsKey, read at once. Each field holds its default until a stored
 // text replaces it: a missing value and an empty text read as the default. How a stored text
@@ -30,6 +38,16 @@ struct AppSettings {
     int ferret_left = -1;
     // "SearchSubfolders": on only for the number 1.
     bool search_subfolders = true;
+    // "SkipFolders": the folder names a walk never enters, in the file mask's syntax.
+    std::string skip_folders;
+    // "SkipFoldersHistory": the skip texts of earlier runs, oldest first, one a line; empty lines
+    // and repeats are dropped and only the newest kSkipFoldersKept are kept.
+    std::vector<std::string> skip_folders_history;
+    static constexpr std::size_t kSkipFoldersKept = 20;
+    // "GitIgnore", "NoBinary": on only for the number 1. What the ignore files leave out is left
+    // out; binary files are neither searched nor listed.
+    bool use_ignore_files = false;
+    bool skip_binary = false;
     // "SearchSizeOpt", "SearchDateOpt": the window's size and date choices (0..4), kept for other
     // versions of the program; written only, never read here.
     int search_size_option = 0;
@@ -72,8 +90,8 @@ AppSettings ReadAppSettings();
 // update, both office handlers and the extension list, in that order. Stops at the first failure.
 [[nodiscard]] Status SaveOptionSettings(const AppSettings& settings);
 // What the main window keeps when it closes: the start folder, its height, width, top and left,
-// the file mask, the size and date choices and the subfolder choice, in that order. Each is tried;
-// the failures come back in order.
+// the file mask, the size and date choices, the subfolder choice, the skip text and its history
+// and the two skip switches, in that order. Each is tried; the failures come back in order.
 std::vector<Status> SaveWindowSettings(const AppSettings& settings);
 
 }  // namespace ferret

@@ -178,10 +178,72 @@ TEST_F(AppSettingsTest, EachOfTheWindowsValuesIsTriedAndFailuresComeBack) {
     const std::string damaged = "ReportType=3\n[Unclosed\n";
     WriteFile(damaged);
     const std::vector<Status> failures = SaveWindowSettings(AppSettings());
-    ASSERT_EQ(failures.size(), 9u);
-    EXPECT_EQ(failures[8].number(), 26001);
+    ASSERT_EQ(failures.size(), 13u);
+    EXPECT_EQ(failures[12].number(), 26001);
     EXPECT_EQ(SaveOptionSettings(AppSettings()).number(), 26001);
     EXPECT_EQ(root_.ReadFile("config/Mallo/Ferret.conf"), damaged);
+}
+
+// The skip text, its history and the two skip switches: none and off until stored, as the
+// window and the command line start from them.
+TEST_F(AppSettingsTest, TheSkipsDefaultToNoneAndReadAsStored) {
+    const AppSettings none = ReadAppSettings();
+    EXPECT_EQ(none.skip_folders, "");
+    EXPECT_TRUE(none.skip_folders_history.empty());
+    EXPECT_FALSE(none.use_ignore_files);
+    EXPECT_FALSE(none.skip_binary);
+    EXPECT_EQ(SettingDefault(kGitIgnore), "0");
+    EXPECT_EQ(SettingDefault(kSkipFoldersHistory), "");
+
+    WriteFile(
+        "[General]\nSkipFolders=\"node_modules;build\"\nSkipFoldersHistory=\"a;b\\n\\nc\\r\\na;"
+        "b\\nd\"\n"
+        "GitIgnore=1\nNoBinary= 1 \n");
+    const AppSettings stored = ReadAppSettings();
+    EXPECT_EQ(stored.skip_folders, "node_modules;build");
+    // Empty lines and the older of a repeat are dropped.
+    EXPECT_EQ(stored.skip_folders_history, (std::vector<std::string>{"c", "a;b", "d"}));
+    EXPECT_TRUE(stored.use_ignore_files);
+    EXPECT_TRUE(stored.skip_binary);
+
+    // A switch is on only for the number 1.
+    for (const char* text : {"2", "yes", "True", "-1", "1.0"}) {
+        WriteFile(std::string("[General]\nGitIgnore=") + text + "\nNoBinary=" + text + "\n");
+        EXPECT_FALSE(ReadAppSettings().use_ignore_files) << text;
+        EXPECT_FALSE(ReadAppSettings().skip_binary) << text;
+    }
+}
+
+TEST_F(AppSettingsTest, TheWindowKeepsTheSkipsAndTheNewestOfTheirHistory) {
+    AppSettings window;
+    window.skip_folders = ".git;node_modules";
+    window.use_ignore_files = true;
+    window.skip_binary = true;
+    for (int i = 0; i < 25; ++i) {
+        window.skip_folders_history.push_back("dir" + std::to_string(i));
+    }
+    // One that a line break would split cannot be kept.
+    window.skip_folders_history.push_back("two\nlines");
+    EXPECT_TRUE(SaveWindowSettings(window).empty());
+    EXPECT_EQ(GetSettingValue(kSettingsKey, kGitIgnore, ""), "1");
+    EXPECT_EQ(GetSettingValue(kSettingsKey, kNoBinary, ""), "1");
+
+    const AppSettings read = ReadAppSettings();
+    EXPECT_EQ(read.skip_folders, ".git;node_modules");
+    EXPECT_TRUE(read.use_ignore_files);
+    EXPECT_TRUE(read.skip_binary);
+    ASSERT_EQ(read.skip_folders_history.size(), AppSettings::kSkipFoldersKept);
+    EXPECT_EQ(read.skip_folders_history.front(), "dir5");
+    EXPECT_EQ(read.skip_folders_history.back(), "dir24");
+
+    // Switched off and emptied, they read as off and empty again.
+    EXPECT_TRUE(SaveWindowSettings(AppSettings()).empty());
+    const AppSettings cleared = ReadAppSettings();
+    EXPECT_EQ(cleared.skip_folders, "");
+    EXPECT_TRUE(cleared.skip_folders_history.empty());
+    EXPECT_FALSE(cleared.use_ignore_files);
+    EXPECT_FALSE(cleared.skip_binary);
+    EXPECT_EQ(GetSettingValue(kSettingsKey, kNoBinary, ""), "0");
 }
 
 // Runs read the settings from their worker threads while the window writes them.

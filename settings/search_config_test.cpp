@@ -20,11 +20,26 @@ using namespace std::string_literals;
 bool operator==(const SearchSettings& a, const SearchSettings& b) {
     return a.search == b.search && a.replace == b.replace && a.path == b.path &&
            a.file_mask == b.file_mask && a.sub_folders == b.sub_folders &&
-           a.ignore_case == b.ignore_case && a.regex == b.regex;
+           a.ignore_case == b.ignore_case && a.regex == b.regex &&
+           a.skip_folders == b.skip_folders && a.git_ignore == b.git_ignore &&
+           a.no_binary == b.no_binary;
+}
+
+SearchSettings Settings(std::string search, std::string replace, std::string path, std::string mask,
+                        std::int32_t sub_folders, std::int32_t ignore_case, std::int32_t regex) {
+    SearchSettings settings;
+    settings.search = std::move(search);
+    settings.replace = std::move(replace);
+    settings.path = std::move(path);
+    settings.file_mask = std::move(mask);
+    settings.sub_folders = sub_folders;
+    settings.ignore_case = ignore_case;
+    settings.regex = regex;
+    return settings;
 }
 
 SearchSettings Sample() {
-    return {"needle", "thread", "/home/user/web", "*.htm;*.html", 0, 1, 1};
+    return Settings("needle", "thread", "/home/user/web", "*.htm;*.html", 0, 1, 1);
 }
 
 class SearchConfigTest : public ::testing::Test {
@@ -50,6 +65,36 @@ TEST_F(SearchConfigTest, SavesSevenKeysInOrderAndLoadsThemBack) {
     EXPECT_TRUE(loaded == Sample());
 }
 
+TEST_F(SearchConfigTest, WhatAWalkLeavesOutIsSavedOnlyWhenUsed) {
+    SearchSettings settings = Sample();
+    settings.skip_folders = "node_modules;build";
+    settings.git_ignore = 1;
+    settings.no_binary = 1;
+    ASSERT_TRUE(SaveSearchSettings(File(), settings).ok());
+    EXPECT_EQ(dir_.ReadFile("search.frs"),
+              "[Search Criteria]\r\n"
+              "Search=needle\r\n"
+              "Replace=thread\r\n"
+              "Path=/home/user/web\r\n"
+              "FileMask=*.htm;*.html\r\n"
+              "SkipFolders=node_modules;build\r\n"
+              "[Options]\r\n"
+              "SubFolders=0\r\n"
+              "IgnoreCase=1\r\n"
+              "RegEx=1\r\n"
+              "GitIgnore=1\r\n"
+              "NoBinary=1\r\n");
+    SearchSettings loaded;
+    ASSERT_TRUE(LoadSearchSettings(File(), loaded).ok());
+    EXPECT_TRUE(loaded == settings);
+    // A file saved before these keys existed loads with none of them.
+    ASSERT_TRUE(SaveSearchSettings(File(), Sample()).ok());
+    ASSERT_TRUE(LoadSearchSettings(File(), loaded).ok());
+    EXPECT_TRUE(loaded == Sample());
+    settings.skip_folders = "a\nb";
+    EXPECT_FALSE(SaveSearchSettings(File(), settings).ok());
+}
+
 TEST_F(SearchConfigTest, SavingOverAFileLeavesOnlyItsTwoSections) {
     dir_.WriteFile("search.frs", "[Extra]\nx=1\n[Options]\nStale=2\n[Search Criteria]\nOld=3\n");
     ASSERT_TRUE(SaveSearchSettings(File(), Sample()).ok());
@@ -72,14 +117,14 @@ TEST_F(SearchConfigTest, OptionsThatAreNotWholeNumbersLoadAsZero) {
         SCOPED_TRACE(c.name);
         dir_.WriteFile("search.frs",
                        "[Search Criteria]\nSearch=kept\nFileMask=*.txt\n[Options]\n"s + c.options);
-        SearchSettings loaded{"x", "y", "z", "w", 5, 5, 5};
+        SearchSettings loaded = Settings("x", "y", "z", "w", 5, 5, 5);
         ASSERT_TRUE(LoadSearchSettings(File(), loaded).ok());
-        EXPECT_TRUE(loaded == (SearchSettings{"kept", "", "", "*.txt", 0, 0, 0}));
+        EXPECT_TRUE(loaded == Settings("kept", "", "", "*.txt", 0, 0, 0));
     }
     dir_.WriteFile("search.frs", "[options]\nsubfolders= 1 \nREGEX=\"2\"\n");
     SearchSettings loaded;
     ASSERT_TRUE(LoadSearchSettings(File(), loaded).ok());
-    EXPECT_TRUE(loaded == (SearchSettings{"", "", "", "", 1, 0, 2}));
+    EXPECT_TRUE(loaded == Settings("", "", "", "", 1, 0, 2));
 }
 
 TEST_F(SearchConfigTest, FilesThatCannotBeLoadedLeaveTheSettingsUntouched) {
