@@ -178,11 +178,12 @@ class HitLineOutput : public RunOutput {
             ++binary_;
             return;
         }
-        const std::string path = file.FullPath();
+        const std::string path = QuotedName(file.FullPath());
         bool listed = false;
         for (const HitLine& line : hits.lines) {
             if (line.hits > 0 && line.number > 0) {
-                AppendQuickfixLine(Text(), path, line);
+                Text() += path;
+                AppendQuickfixPlace(Text(), line);
                 listed = true;
                 FlushIfLarge();
             }

@@ -52,7 +52,8 @@ echo "tree: $(find "$repo" -type f | wc -l) files, $(git -C "$repo" ls-files --o
 printf '%-10s %10s %10s %7s %9s %9s %9s\n' text "ferret ms" "rg ms" ratio "ferret MB" "rg MB" files
 for text in "$word" "$rare"; do
     t=$(printf '%q' "$text")
-    fc="$ferret -p $repo -k '*' -b -gitignore -nobinary -s $t -e:search -hits $work/ferret.txt -x"
+    # Both write their lines to standard output into a file (-hits FILE would also sync it).
+    fc="$ferret -p $repo -k '*' -b -gitignore -nobinary -s $t -e:search -hits - -x > $work/ferret.txt"
     rc="rg -j2 -n --column -F $t $repo > $work/rg.txt"
     sh -c "$fc" >/dev/null 2>&1
     sh -c "$rc" || true

@@ -97,7 +97,9 @@ std::int64_t LineFeeds(std::string_view bytes) {
 }
 
 std::string CutLine(std::string_view line, std::int64_t around) {
-    if (Characters(line) <= static_cast<std::int64_t>(kHitLineLength)) {
+    // A line of no more bytes than the length has no more characters either: most lines.
+    if (line.size() <= kHitLineLength ||
+        Characters(line) <= static_cast<std::int64_t>(kHitLineLength)) {
         return std::string(line);
     }
     // A third before the hit, the rest after it.
@@ -250,7 +252,8 @@ void HitLineBuilder::Line(std::string_view line, std::uint64_t start, std::uint6
             std::min<std::uint64_t>(first > start ? first - start : 0, body.size()));
         shown.column = static_cast<std::int64_t>(at) + 1;
         shown.hits = hits;
-        shown.text = CutLine(body, Characters(body.substr(0, at)));
+        shown.text = body.size() <= kHitLineLength ? std::string(body)
+                                                   : CutLine(body, Characters(body.substr(0, at)));
         shown.spans = std::move(spans);
     } else {
         shown.text = CutLine(body, 0);

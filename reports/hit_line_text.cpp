@@ -17,6 +17,10 @@ void AppendNumber(std::string& out, std::int64_t number) {
 
 void AppendQuickfixLine(std::string& out, std::string_view path, const HitLine& line) {
     AppendQuotedName(out, path);
+    AppendQuickfixPlace(out, line);
+}
+
+void AppendQuickfixPlace(std::string& out, const HitLine& line) {
     out += ':';
     AppendNumber(out, line.number);
     out += ':';

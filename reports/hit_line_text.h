@@ -18,5 +18,8 @@ class FileRecords;
 // it holds a control character), the text with its control characters but TAB escaped
 // (EscapedText), so that no line can rewrite a terminal either.
 void AppendQuickfixLine(std::string& out, std::string_view path, const HitLine& line);
+// The same line after its path, for a caller that appends the path (as QuotedName gives it)
+// itself: a file's many lines quote it once.
+void AppendQuickfixPlace(std::string& out, const HitLine& line);
 
 }  // namespace ferret

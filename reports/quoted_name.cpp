@@ -1,5 +1,9 @@
 #include "reports/quoted_name.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ferret {
 namespace {
 
@@ -18,8 +22,35 @@ std::size_t ControlAt(std::string_view text, std::size_t at) {
     return 0;
 }
 
+// The first place from `at` on that may hold a control character (a byte below 0x20, DEL, or
+// 0xC2, which may lead a C1 control), or the text's size. Sixteen bytes at a time: hit lines and
+// names are mostly plain, and a tab in a line must not send all of it down the slow path.
+std::size_t NextSuspect(std::string_view text, std::size_t at) {
+#if defined(__SSE2__)
+    const __m128i below_space = _mm_set1_epi8(0x1F);
+    const __m128i del = _mm_set1_epi8(0x7F);
+    const __m128i c1_lead = _mm_set1_epi8(static_cast<char>(0xC2));
+    for (; at + 16 <= text.size(); at += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+        const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(chunk, below_space), below_space);
+        const __m128i suspect = _mm_or_si128(
+            low, _mm_or_si128(_mm_cmpeq_epi8(chunk, del), _mm_cmpeq_epi8(chunk, c1_lead)));
+        if (const int mask = _mm_movemask_epi8(suspect); mask != 0) {
+            return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        }
+    }
+#endif
+    for (; at < text.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (byte < 0x20 || byte == 0x7F || byte == 0xC2) {
+            return at;
+        }
+    }
+    return text.size();
+}
+
 bool HoldsControl(std::string_view text) {
-    for (std::size_t at = 0; at < text.size(); ++at) {
+    for (std::size_t at = NextSuspect(text, 0); at < text.size(); at = NextSuspect(text, at + 1)) {
         if (ControlAt(text, at) > 0) {
             return true;
         }
@@ -89,21 +120,21 @@ std::string_view PatchNameEnd(std::string_view name) {
 }
 
 void AppendEscapedText(std::string& out, std::string_view text, bool keep_line_feeds) {
-    if (!HoldsControl(text)) {
-        out.append(text);
-        return;
-    }
-    for (std::size_t at = 0; at < text.size(); ++at) {
+    std::size_t kept = 0;  // the bytes before it are in `out`
+    for (std::size_t at = NextSuspect(text, 0); at < text.size(); at = NextSuspect(text, at)) {
         const std::size_t control = ControlAt(text, at);
         if (control == 0 || text[at] == '\t' || (keep_line_feeds && text[at] == '\n')) {
-            out += text[at];
+            ++at;
             continue;
         }
+        out.append(text.substr(kept, at - kept));
         for (const char byte : text.substr(at, control)) {
             AppendEscape(out, static_cast<unsigned char>(byte));
         }
-        at += control - 1;
+        at += control;
+        kept = at;
     }
+    out.append(text.substr(kept));
 }
 
 std::string EscapedText(std::string_view text, bool keep_line_feeds) {

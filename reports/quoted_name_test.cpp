@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace ferret {
 namespace {
 
@@ -50,6 +54,25 @@ TEST(QuotedName, TextsKeepTabsAndEscapeOtherControls) {
     EXPECT_EQ(EscapedText("one\ntwo"), "one\\ntwo");
     EXPECT_EQ(EscapedText("one\ntwo\x1B", true), "one\ntwo\\033");
     EXPECT_EQ(EscapedText("\xC2\x85next line"), "\\302\\205next line");
+}
+
+// Long texts are looked at sixteen bytes at a time: a control is found wherever it stands, and
+// the bytes around it are kept.
+TEST(QuotedName, AControlIsFoundAtAnyPlaceOfALongText) {
+    const std::string plain = "0123456789abcdefghijklmnopqrstuvwxyz\xC3\xA9\xC2\xA0-_";
+    const std::vector<std::pair<std::string, std::string>> controls = {
+        {"\x01", "\\001"},          {"\x1F", "\\037"}, {"\x7F", "\\177"},
+        {"\xC2\x9F", "\\302\\237"}, {"\t", "\t"},      {"\xC2\x80", "\\302\\200"}};
+    for (std::size_t at = 0; at <= plain.size(); ++at) {
+        for (const auto& [control, escaped] : controls) {
+            const std::string text = plain.substr(0, at) + control + plain.substr(at);
+            EXPECT_EQ(EscapedText(text), plain.substr(0, at) + escaped + plain.substr(at))
+                << at << " " << escaped;
+            EXPECT_NE(QuotedName(text), text) << at;  // a name is quoted for any control
+        }
+    }
+    EXPECT_EQ(EscapedText(plain), plain);
+    EXPECT_EQ(QuotedName(plain), plain);
 }
 
 }  // namespace
