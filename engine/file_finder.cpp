@@ -28,6 +28,8 @@
 #include "engine/file_details.h"
 #include "engine/ignore_rules.h"
 #include "engine/mask_match.h"
+#include "engine/office_files.h"
+#include "office/office_handlers.h"
 #include "util/app_locale.h"
 #include "util/file_handle.h"
 #include "util/own_folder.h"
@@ -141,6 +143,7 @@ struct Settings {
     std::optional<NameMask> skip_folders;  // none: every folder is entered
     bool ignore_files;
     bool skip_binary;
+    std::string office_handlers;  // kept although binary (SetSkipBinary)
 
     // Without date and size filters the walk need not read any file's details.
     bool NeedsDetails() const { return date_type != kDateAny || size_limit != -1; }
@@ -496,7 +499,10 @@ class Walker {
             }
             record->SetDetails(details->size, LocalDateTimeFromFileTime(details->created));
         }
-        if (settings_.skip_binary && FileLooksBinary(dir, c_name)) {
+        if (settings_.skip_binary && FileLooksBinary(dir, c_name) &&
+            !(!settings_.office_handlers.empty() &&
+              UseSpecialFileHandler(c_name, settings_.office_handlers) &&
+              LooksLikeOfficeContent(record->FullPath()))) {
             binary_left_out_.fetch_add(1, std::memory_order_relaxed);
             return;
         }
@@ -650,7 +656,8 @@ void FileFinder::PerformSearch() {
             own_links_only_,
             skip_folders_.empty() ? std::nullopt : std::optional<NameMask>(skip_folders_),
             ignore_files_,
-            skip_binary_};
+            skip_binary_,
+            office_handlers_};
         const std::string start = start_directory_;
         const auto began = std::chrono::steady_clock::now();
         Walker walker(settings, control_, watcher_);

@@ -144,8 +144,12 @@ class FileFinder {
     void SetIgnoreFiles(bool on) { ignore_files_ = on; }
     // Opens each file that passes the filters and leaves it out when its first block marks it
     // as binary (LeftOutAsBinary). For a run that only lists; a search tells binary files from
-    // the block it reads anyway. Default: off.
-    void SetSkipBinary(bool on) { skip_binary_ = on; }
+    // the block it reads anyway. `office_handlers` (GetHandlerExtensions' list): documents a
+    // search would hand to the office suite are kept, as a search keeps them. Default: off.
+    void SetSkipBinary(bool on, std::string office_handlers = {}) {
+        skip_binary_ = on;
+        office_handlers_ = std::move(office_handlers);
+    }
     // Files the last walk left out as binary.
     std::int32_t BinaryLeftOut() const { return binary_left_out_; }
 
@@ -185,6 +189,7 @@ class FileFinder {
     std::string skip_folders_;
     bool ignore_files_ = false;
     bool skip_binary_ = false;
+    std::string office_handlers_;
     std::int32_t binary_left_out_ = 0;
     bool stopped_ = false;
 };

@@ -120,6 +120,19 @@ TEST(FindFiles, ABinaryFileIsLeftOutWhenAsked) {
               (Paths{"empty.txt", "text.txt", "utf16.txt"}));
     EXPECT_EQ(finder.BinaryLeftOut(), 1);
     EXPECT_EQ(finder.Matched(), 4);  // the mask still matched it
+
+    // A document the office suite would search stays, as a search keeps it; a file that only
+    // bears a document's name does not.
+    dir.WriteFile("letter.docx", std::string("PK\x03\x04\0\0", 6));
+    dir.WriteFile("fake.docx", std::string("a\0b", 3));
+    FileFinder with_office;
+    with_office.SetStartDirectory(dir.path());
+    with_office.SetFilterMask("*.*");
+    with_office.SetSkipBinary(true, ".doc|.docx|");
+    with_office.PerformSearch();
+    EXPECT_EQ(testing::Listed(with_office.Files(), dir.path()),
+              (Paths{"empty.txt", "letter.docx", "text.txt", "utf16.txt"}));
+    EXPECT_EQ(with_office.BinaryLeftOut(), 2);
 }
 
 TEST(FindFiles, WithoutRecursionSubfoldersAreCountedNotEntered) {

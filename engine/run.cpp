@@ -229,7 +229,8 @@ class Run {
         finder.SetSkipFolders(fields_.skip_folders);
         finder.SetIgnoreFiles(fields_.use_ignore_files);
         // A search or replace tells binary files from the first block it reads anyway.
-        finder.SetSkipBinary(fields_.skip_binary && !content);
+        finder.SetSkipBinary(fields_.skip_binary && !content,
+                             request_.office_setup ? request_.office_extensions : std::string());
         finder.SetStartDirectory(fields_.folder);
         finder.SetControl({&control_.StopFlag(), &control_.PauseFlag()});
         // The restore folder holds the way back of earlier runs: never listed, never rewritten.
