@@ -27,6 +27,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -596,6 +597,43 @@ TEST_F(WindowOnX, LayoutsFitTheirTexts) {
     }
     ASSERT_FALSE(preview.IsLoading());
     Shot(preview, "previewer");
+}
+
+// The previewer opens with the chosen hit in the middle of its view, however far down the file
+// it is and whatever the lines before it wrap to.
+TEST_F(WindowOnX, ThePreviewerOpensWithTheHitInView) {
+    std::string text;
+    for (int line = 1; line <= 1200; ++line) {
+        text +=
+            line == 483 ? "    char needle[PATH_MAX];" : "int line" + std::to_string(line) + ";";
+        if (line % 7 == 0) {
+            text += std::string(400, 'x');  // wraps in the view
+        }
+        text += "\n";
+    }
+    tree_.WriteFile("long.h", text);
+    for (const std::int64_t line : {std::int64_t{483}, std::int64_t{1190}, std::int64_t{3}}) {
+        SCOPED_TRACE(line);
+        PreviewWindow preview;
+        preview.show();
+        preview.Load({tree_.Path("long.h"), line == 483 ? "needle" : "line", false, false, line,
+                      line == 483 ? 10 : 5});
+        for (int wait = 0; wait < 500 && preview.IsLoading(); ++wait) {
+            QTest::qWait(10);
+        }
+        ASSERT_FALSE(preview.IsLoading());
+        QTest::qWait(50);
+        const QPlainTextEdit* box = preview.Box();
+        const QRect cursor = box->cursorRect();
+        const QRect view = box->viewport()->rect();
+        EXPECT_TRUE(view.contains(cursor)) << cursor.y() << " in " << view.height();
+
+        if (line == 483) {
+            EXPECT_EQ(box->textCursor().selectedText(), QStringLiteral("needle"));
+            // In the middle, give or take a few lines.
+            EXPECT_LT(std::abs(cursor.center().y() - view.center().y()), view.height() / 4);
+        }
+    }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <algorithm>
 #include <span>
 
@@ -391,6 +392,9 @@ void PreviewWindow::Finish(std::shared_ptr<QTextDocument> document, int count, b
     box_->setTextCursor(start);
     if (select_from >= 0) {
         box_->centerCursor();
+        // The view scrolls by laid-out lines: once the new document has its final width and
+        // the lines before the hit are laid out, the centre is where it belongs.
+        QTimer::singleShot(0, box_, [box = box_] { box->centerCursor(); });
     }
     mark_count_ = marked && error.isEmpty() ? count : 0;
     QString caption = QString::fromLatin1(kCaption);
