@@ -636,5 +636,35 @@ TEST_F(WindowOnX, ThePreviewerOpensWithTheHitInView) {
     }
 }
 
+// F3 and Shift+F3 go to the next and the previous occurrence: of the hit text, with the run's
+// case rule, or of what the open Find dialog looks for.
+TEST_F(WindowOnX, F3FindsTheNextAndShiftF3ThePreviousHit) {
+    tree_.WriteFile("hits.txt", "needle one\nneedle two\nNEEDLE three\nneedle four\n");
+    PreviewWindow preview;
+    preview.show();
+    preview.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&preview));
+    preview.Load({tree_.Path("hits.txt"), "needle", true, false, 1, 1});
+    for (int wait = 0; wait < 500 && preview.IsLoading(); ++wait) {
+        QTest::qWait(10);
+    }
+    ASSERT_FALSE(preview.IsLoading());
+    EXPECT_EQ(preview.Box()->textCursor().selectionStart(), 0);
+    QTest::keyClick(preview.Box(), Qt::Key_F3);
+    EXPECT_EQ(preview.Box()->textCursor().selectionStart(), 11);
+    QTest::keyClick(preview.Box(), Qt::Key_F3);
+    EXPECT_EQ(preview.Box()->textCursor().selectedText(), QStringLiteral("NEEDLE"));
+    QTest::keyClick(preview.Box(), Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_EQ(preview.Box()->textCursor().selectionStart(), 11);
+    // With the Find dialog open, its text is looked for.
+    preview.OpenFind();
+    FindReplaceDialog* find = FindReplaceDialog::Current(&preview);
+    ASSERT_NE(find, nullptr);
+    find->FindField()->setText(QStringLiteral("four"));
+    EXPECT_TRUE(preview.FindAgain(true));
+    EXPECT_EQ(preview.Box()->textCursor().selectedText(), QStringLiteral("four"));
+    find->close();
+}
+
 }  // namespace
 }  // namespace ferret

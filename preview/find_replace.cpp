@@ -117,17 +117,16 @@ std::vector<int> ReplaceAllStarts(const QString& text, const QString& find,
 
 }  // namespace text_find
 
-namespace {
-
-constexpr char kTitle[] = "Find/Replace";
-
-// The box's characters with one character per cursor position.
-QString BoxText(const QPlainTextEdit& box) {
+QString text_find::BoxText(const QPlainTextEdit& box) {
     QString text = box.document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
     text.replace(QChar::LineSeparator, QLatin1Char('\n'));
     return text;
 }
+
+namespace {
+
+constexpr char kTitle[] = "Find/Replace";
 
 }  // namespace
 
@@ -254,7 +253,7 @@ bool FindReplaceDialog::Search(bool down, bool tell_when_missing) {
     if (box_ == nullptr) {
         return false;
     }
-    const QString text = BoxText(*box_);
+    const QString text = text_find::BoxText(*box_);
     QTextCursor cursor = box_->textCursor();
     const int start = cursor.selectionStart();
     const int length = cursor.selectionEnd() - start;
@@ -274,7 +273,11 @@ bool FindReplaceDialog::Search(bool down, bool tell_when_missing) {
 }
 
 bool FindReplaceDialog::FindNext() {
-    const bool found = Search(down_->isChecked(), true);
+    return FindAgain(down_->isChecked());
+}
+
+bool FindReplaceDialog::FindAgain(bool down) {
+    const bool found = Search(down, true);
     if (found && box_ != nullptr) {
         box_->ensureCursorVisible();
     }
@@ -304,7 +307,7 @@ int FindReplaceDialog::ReplaceAll() {
     const QString find = find_->text();
     const QString replacement = replace_->text();
     const std::vector<int> starts =
-        text_find::ReplaceAllStarts(BoxText(*box_), find, replacement, Flags());
+        text_find::ReplaceAllStarts(text_find::BoxText(*box_), find, replacement, Flags());
     if (!starts.empty()) {
         QTextCursor cursor(box_->document());
         cursor.beginEditBlock();

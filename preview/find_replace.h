@@ -25,6 +25,9 @@ enum FindFlags : int {
 // Searching a text the way the find dialog does. Positions are 0-based.
 namespace text_find {
 
+// The box's characters with one character per cursor position (line ends as "\n").
+QString BoxText(const QPlainTextEdit& box);
+
 // Letters a-z in either case and the digits; anything else ends a word.
 bool IsWordChar(QChar c);
 // Whether `text` has no word character directly before `start` nor directly after the
@@ -59,6 +62,8 @@ class FindReplaceDialog : public QDialog {
 
     // What the buttons do; public for tests.
     bool FindNext();
+    // Find Next in the given direction, whichever the dialog's is (F3 and Shift+F3).
+    bool FindAgain(bool down);
     bool ReplaceOne();
     int ReplaceAll();
 

@@ -229,6 +229,13 @@ PreviewWindow::PreviewWindow(QWidget* owner) : QMainWindow(owner) {
     connect(normal_size_, &QAction::triggered, this, [this] { SetMarkSize(10); });
     connect(large_size_, &QAction::triggered, this, [this] { SetMarkSize(14); });
     menu_->addSeparator();
+    QAction* find_next = menu_->addAction(QStringLiteral("Find Next"));
+    find_next->setShortcut(QKeySequence::FindNext);
+    connect(find_next, &QAction::triggered, this, [this] { FindAgain(true); });
+    QAction* find_previous = menu_->addAction(QStringLiteral("Find Previous"));
+    find_previous->setShortcut(QKeySequence::FindPrevious);
+    connect(find_previous, &QAction::triggered, this, [this] { FindAgain(false); });
+    menu_->addSeparator();
     QAction* copy = menu_->addAction(QStringLiteral("Copy"));
     copy->setShortcut(QKeySequence(QStringLiteral("Ctrl+C")));
     connect(copy, &QAction::triggered, this, [this] { CopySelection(); });
@@ -237,7 +244,7 @@ PreviewWindow::PreviewWindow(QWidget* owner) : QMainWindow(owner) {
     print->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
     connect(print, &QAction::triggered, this, [this] { Print(); });
     // The shortcuts work without opening the menu.
-    for (QAction* action : {find, copy, print}) {
+    for (QAction* action : {find, find_next, find_previous, copy, print}) {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
     }
@@ -412,6 +419,40 @@ void PreviewWindow::OpenFind() {
     const QString text =
         cursor.hasSelection() ? cursor.selectedText() : QString::fromStdString(target_.marked);
     FindReplaceDialog::Show(this, box_, kFindDown, text);
+}
+
+bool PreviewWindow::FindAgain(bool down) {
+    if (FindReplaceDialog* open = FindReplaceDialog::Current(this)) {
+        return open->FindAgain(down);
+    }
+    QTextCursor cursor = box_->textCursor();
+    QString find = cursor.selectedText();
+    const int flags = target_.ignore_case ? 0 : kFindMatchCase;
+    if (find.isEmpty() || find.contains(QChar::ParagraphSeparator)) {
+        // The run's text when it is plain: a pattern's hits need the Find dialog's own text.
+        find =
+            target_.regex
+                ? QString()
+                : OneCharacterLineEnds(QString::fromStdString(ConvertSpecialChars(target_.marked)));
+    }
+    if (find.isEmpty()) {
+        OpenFind();
+        return false;
+    }
+    const QString text = text_find::BoxText(*box_);
+    const int start = cursor.selectionStart();
+    const std::optional<int> found =
+        down ? text_find::Down(text, start, cursor.selectionEnd() - start, find, flags)
+             : text_find::Up(text, start, find, flags);
+    if (!found) {
+        QApplication::beep();
+        return false;
+    }
+    cursor.setPosition(*found);
+    cursor.setPosition(*found + static_cast<int>(find.size()), QTextCursor::KeepAnchor);
+    box_->setTextCursor(cursor);
+    box_->ensureCursorVisible();
+    return true;
 }
 
 void PreviewWindow::CopySelection() {

@@ -54,6 +54,10 @@ class PreviewWindow : public QMainWindow {
     void SetMarkSize(int points);  // 10 ("Normal") or 14 ("Large")
     int MarkSize() const { return mark_size_; }
     void OpenFind();
+    // F3 and Shift+F3: the open Find dialog's search again, else the selected text's, else the
+    // run's plain search text's; with none of them the Find dialog opens. False when nothing
+    // more is found.
+    bool FindAgain(bool down);
     void CopySelection();
     int Print();
 
