@@ -38,6 +38,7 @@
 #include "office/office_handlers.h"
 #include "preview/preview_window.h"
 #include "preview/print_document.h"
+#include "preview/screen_fit.h"
 #include "settings/app_settings.h"
 #include "settings/error_log.h"
 #include "settings/search_history.h"
@@ -568,6 +569,8 @@ void MainWindow::LoadSettings(const AppSettings& settings) {
         move(settings.ferret_left > -1 ? TwipsToPixels(settings.ferret_left, this) : x(),
              settings.ferret_top > -1 ? TwipsToPixels(settings.ferret_top, this) : y());
     }
+    // A size kept from a larger screen or a smaller scale factor is cut to this screen's room.
+    FitOnScreen(*this);
     criteria_->SetRecursive(settings.search_subfolders);
     criteria_->SetStoredSkips(settings);
     bool log_failed = false;

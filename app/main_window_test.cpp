@@ -12,10 +12,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileSystemModel>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTimer>
 #include <QTreeView>
@@ -33,6 +35,7 @@
 #include "app/structured_model.h"
 #include "preview/preview_window.h"
 #include "preview/print_document.h"
+#include "preview/screen_fit.h"
 #include "settings/app_settings.h"
 #include "settings/settings.h"
 #include "testsupport/message_recorder.h"
@@ -382,6 +385,37 @@ TEST_F(MainWindowTest, ShownFieldsSetTheSkipControls) {
 }
 
 // The skip text, the texts of runs and the switches are where the last session left them.
+// A size and place kept from a larger screen are cut to this one's room: no edge, status bar or
+// button lies off screen.
+TEST_F(MainWindowTest, WindowsOpenInsideTheScreensRoom) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QRect room = screen->availableGeometry();
+    AppSettings kept;
+    kept.ferret_width = 15 * (room.width() + 900);  // in twips, 15 to a pixel at 96 dpi
+    kept.ferret_height = 15 * (room.height() + 700);
+    kept.ferret_left = 15 * (room.width() - 50);
+    kept.ferret_top = 15 * 40;
+    ASSERT_TRUE(SaveWindowSettings(kept).empty());
+    MainWindow window;
+    EXPECT_TRUE(room.contains(window.geometry()))
+        << window.x() << "," << window.y() << " " << window.width() << "x" << window.height();
+    PreviewWindow preview(&window);
+    EXPECT_TRUE(room.contains(preview.geometry()));
+
+    // A window that fits keeps its size and place.
+    QWidget small;
+    small.resize(room.width() / 2, room.height() / 2);
+    small.move(room.left() + 10, room.top() + 20);
+    FitOnScreen(small);
+    EXPECT_EQ(small.geometry(),
+              QRect(room.left() + 10, room.top() + 20, room.width() / 2, room.height() / 2));
+    small.resize(room.width() * 3, room.height() / 2);
+    FitOnScreen(small);
+    EXPECT_EQ(small.width(), room.width());
+    EXPECT_EQ(small.x(), room.left());
+}
+
 TEST_F(MainWindowTest, TheSkipsComeBackInTheNextSession) {
     ASSERT_NO_FATAL_FAILURE(StoreNoSkips());
     {

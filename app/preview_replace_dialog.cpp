@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "app/qt_text.h"
+#include "preview/screen_fit.h"
 
 namespace ferret {
 
@@ -491,6 +492,7 @@ PreviewReplaceDialog::PreviewReplaceDialog(std::shared_ptr<const ChangeFinder> f
     layout->addLayout(buttons);
     setCentralWidget(central);
     resize(digit * 150, fontMetrics().height() * 36);
+    FitOnScreen(*this);
 
     model_->on_changed = [this] { ShowTotals(); };
     batch_timer_ = new QTimer(this);

@@ -25,6 +25,7 @@
 #include "engine/content_search.h"
 #include "preview/find_replace.h"
 #include "preview/print_document.h"
+#include "preview/screen_fit.h"
 #include "settings/app_settings.h"
 #include "settings/error_log.h"
 #include "util/file_handle.h"
@@ -200,6 +201,7 @@ PreviewWindow::PreviewWindow(QWidget* owner) : QMainWindow(owner) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QString::fromLatin1(kCaption));
     resize(800, 600);
+    FitOnScreen(*this);
     box_ = new QPlainTextEdit;
     box_->setReadOnly(true);
     box_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
