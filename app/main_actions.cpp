@@ -139,6 +139,7 @@ void MainActions::SetReplaceEnabled(bool enabled) {
 }
 
 void MainActions::ShowPaused(bool paused) {
+    pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
     pause_->setToolTip(paused ? QStringLiteral("Resume the current search")
                               : QStringLiteral("Pause the current search"));
     pause_->setIcon(

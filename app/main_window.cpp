@@ -365,6 +365,7 @@ QToolButton* MainWindow::ProblemsButton() const {
 void MainWindow::PressPause() {
     const bool paused = runs_->PressPause();
     actions_->ShowPaused(paused);
+    status_->SetPaused(paused);
     if (paused) {
         QApplication::setOverrideCursor(Qt::ArrowCursor);
     } else {

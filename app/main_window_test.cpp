@@ -121,8 +121,9 @@ TEST_F(MainWindowTest, StopWhileTheFileListIsBuiltReturnsTheWindowToIdle) {
     ASSERT_TRUE(WaitUntil([&] { return !window.IsRunning(); }, 5));
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count(), 1);
     QApplication::processEvents();
-    EXPECT_TRUE(window.StatusText(StatusPanel::kProgress)
-                    .startsWith(QStringLiteral("Elapse Process Time: ")))
+    EXPECT_TRUE(
+        window.StatusText(StatusPanel::kProgress)
+            .startsWith(QStringLiteral("Stopped while listing the files. Elapse Process Time: ")))
         << window.StatusText(StatusPanel::kProgress).toStdString();
     EXPECT_TRUE(window.Driver().Stopped());
 }
@@ -184,9 +185,23 @@ TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {
     while (!window.CanPause() && window.IsRunning()) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     }
+    const auto action = [&window](const char* text) {
+        for (const QAction* found : window.findChildren<QAction*>()) {
+            if (found->text() == QLatin1String(text)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(action("Pause"));
     window.PressPause();
     QTest::qWait(100);
     EXPECT_TRUE(window.IsRunning());
+    // Paused, the button offers to resume and the status says paused.
+    EXPECT_TRUE(action("Resume"));
+    EXPECT_FALSE(action("Pause"));
+    EXPECT_TRUE(window.StatusText(StatusPanel::kProgress).startsWith(QStringLiteral("Paused: ")))
+        << window.StatusText(StatusPanel::kProgress).toStdString();
     // Running: the fields that feed a run are locked, Stop and Pause are not.
     for (const char* name : {"cboFolder", "cboFind", "txtReplace", "lvFiles", "tvReport"}) {
         EXPECT_FALSE(window.findChild<QWidget*>(QString::fromLatin1(name))->isEnabled()) << name;
@@ -196,6 +211,10 @@ TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {
     EXPECT_FALSE(window.IsRunning());
     EXPECT_LT(window.Driver().FilesWithHits(), 403);
     EXPECT_FALSE(window.CanPause());
+    // Stopped, the run says so and how far it came.
+    EXPECT_TRUE(window.StatusText(StatusPanel::kProgress).startsWith(QStringLiteral("Stopped ")))
+        << window.StatusText(StatusPanel::kProgress).toStdString();
+    EXPECT_TRUE(action("Pause"));
     for (const char* name : {"cboFolder", "cboFind", "txtReplace", "lvFiles", "tvReport"}) {
         EXPECT_TRUE(window.findChild<QWidget*>(QString::fromLatin1(name))->isEnabled()) << name;
     }

@@ -123,8 +123,17 @@ void RunDriver::StartProcess(RunOrder order) {
             timer.StopTime();
             timer_ = nullptr;
         }
+        // A stopped run is told as such, with how far it came: its totals are not a search's.
+        std::string stopped;
+        if (stopped_) {
+            stopped = stopped_listing_ ? "Stopped while listing the files"
+                                       : "Stopped at file " + std::to_string(done_at_stop_) +
+                                             " of " + std::to_string(files_total_) + " file(s)";
+            view_.AppendRunLog("\n" + stopped + ".");
+            stopped += ". ";
+        }
         view_.SetStatusText(StatusPanel::kProgress,
-                            "Elapse Process Time: " + timer.ElapsedString());
+                            stopped + "Elapse Process Time: " + timer.ElapsedString());
         view_.OpenResultsGroup();
         SetRunning(false);
     } catch (const std::exception& error) {
@@ -176,6 +185,11 @@ void RunDriver::BeginRun(RunOrder order, RunTimer& timer) {
     replace_refused_ = false;
     pattern_refused_ = false;
     stopped_ = false;
+    listing_ = true;
+    stopped_listing_ = false;
+    files_done_ = 0;
+    done_at_stop_ = 0;
+    files_total_ = 0;
     office_extensions_.clear();
 }
 
@@ -281,6 +295,8 @@ void RunDriver::ContentStage(RunKind kind, std::size_t files) {
                      : preview ? "...previewing the changes in file "
                                : "...replacing in file ";
     of_total_ = " of " + std::to_string(files);
+    files_total_ = files;
+    listing_ = false;
 }
 
 void RunDriver::HitLines(std::size_t /*index*/, const FileRecord& file, FileHits hits) {
@@ -299,6 +315,7 @@ void RunDriver::Previewed(std::size_t /*index*/, const FileRecord& file, FilePre
 }
 
 void RunDriver::FileDone(std::size_t index, std::size_t total, std::int32_t /*count*/) {
+    files_done_ = std::max(files_done_.load(), index + 1);
     view_.ShowProgressCount(index + 1, total);
     view_.ShowProgress(progress_verb_ + std::to_string(index + 1) + of_total_);
 }
@@ -369,6 +386,10 @@ bool RunDriver::PressPause() {
 }
 
 void RunDriver::PressStop() {
+    if (!stopped_listing_ && done_at_stop_ == 0) {
+        stopped_listing_ = listing_.load();
+        done_at_stop_ = files_done_.load();
+    }
     std::lock_guard lock(timer_mutex_);
     control_.Stop();
     if (timer_ != nullptr) {

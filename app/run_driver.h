@@ -179,6 +179,13 @@ class RunDriver : private RunSink {
     bool replace_refused_ = false;
     bool pattern_refused_ = false;
     bool stopped_ = false;
+    // Where Stop was pressed (PressStop may come from another thread): while the files were
+    // listed, else after how many of files_total_ files.
+    std::atomic<bool> listing_{false};
+    std::atomic<bool> stopped_listing_{false};
+    std::atomic<std::size_t> files_done_{0};
+    std::atomic<std::size_t> done_at_stop_{0};
+    std::size_t files_total_ = 0;
     std::optional<ReportType> last_report_;
     AppSettings settings_;  // as the run in progress, or the last refresh, read them
     std::string of_total_;  // " of N" in the progress text

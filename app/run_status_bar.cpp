@@ -41,7 +41,23 @@ RunStatusBar::RunStatusBar(QStatusBar& bar) : QObject(&bar) {
 RunStatusBar::~RunStatusBar() = default;
 
 void RunStatusBar::SetText(StatusPanel panel, const QString& text) {
+    if (panel == StatusPanel::kProgress) {
+        progress_text_ = text;
+        ShowProgressText();
+        return;
+    }
     texts_[static_cast<int>(panel)]->setText(text);
+}
+
+void RunStatusBar::SetPaused(bool paused) {
+    paused_ = paused;
+    progress_->setFormat(paused ? QStringLiteral("Paused") : QStringLiteral("%p%"));
+    ShowProgressText();
+}
+
+void RunStatusBar::ShowProgressText() {
+    texts_[static_cast<int>(StatusPanel::kProgress)]->setText(
+        paused_ ? QStringLiteral("Paused: ") + progress_text_ : progress_text_);
 }
 
 QString RunStatusBar::Text(StatusPanel panel) const {
@@ -62,6 +78,7 @@ void RunStatusBar::SetRunning(bool running) {
     progress_->setVisible(running);
     if (!running) {
         task_progress_->Hide();
+        SetPaused(false);
     }
 }
 

@@ -29,6 +29,8 @@ class RunStatusBar : public QObject {
     // Files done of the files listed; busy until the first count comes.
     void ShowProgress(std::size_t done, std::size_t total);
     void SetRunning(bool running);
+    // While paused the progress text says so, whatever the run writes there meanwhile.
+    void SetPaused(bool paused);
     // "N file(s) not done", hidden when there are none.
     void ShowNotDone(std::size_t not_done);
     QToolButton* NotDoneButton() const { return not_done_; }
@@ -37,7 +39,11 @@ class RunStatusBar : public QObject {
     std::function<void()> on_show_not_done;
 
   private:
+    void ShowProgressText();
+
     QLabel* texts_[kStatusPanelCount] = {};
+    QString progress_text_;  // the run's own, without the paused mark
+    bool paused_ = false;
     QToolButton* not_done_ = nullptr;
     QProgressBar* progress_ = nullptr;
     std::unique_ptr<TaskProgress> task_progress_;
