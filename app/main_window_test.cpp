@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QFileSystemModel>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPrinter>
@@ -404,6 +405,31 @@ TEST_F(MainWindowTest, ShownFieldsSetTheSkipControls) {
 }
 
 // The skip text, the texts of runs and the switches are where the last session left them.
+// A pattern that cannot be used is told as it is typed: the reason under the box, which goes
+// when the pattern is mended or is no pattern any more.
+TEST_F(MainWindowTest, APatternIsCheckedAsItIsTyped) {
+    MainWindow window;
+    const auto* problem = window.findChild<QLabel*>(QStringLiteral("lblPatternProblem"));
+    ASSERT_NE(problem, nullptr);
+    SearchFields fields = Search("a(b");
+    fields.regex = true;
+    window.SetFields(fields);
+    EXPECT_FALSE(problem->isHidden());
+    EXPECT_TRUE(
+        problem->text().startsWith(QStringLiteral("The regular expression cannot be used: ")))
+        << problem->text().toStdString();
+    auto* find = window.findChild<QComboBox*>(QStringLiteral("cboFind"));
+    ASSERT_NE(find, nullptr);
+    find->setEditText(QStringLiteral("a(b)"));
+    EXPECT_TRUE(problem->isHidden());
+    find->setEditText(QStringLiteral("[z-a]"));
+    EXPECT_FALSE(problem->isHidden());
+    fields.search_text = "[z-a]";
+    fields.regex = false;  // plain text: nothing to check
+    window.SetFields(fields);
+    EXPECT_TRUE(problem->isHidden());
+}
+
 // A size and place kept from a larger screen are cut to this one's room: no edge, status bar or
 // button lies off screen.
 TEST_F(MainWindowTest, WindowsOpenInsideTheScreensRoom) {

@@ -7,10 +7,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QStyle>
 
 #include "app/explorer_bar.h"
 #include "app/qt_text.h"
 #include "app/widget_rules.h"
+#include "engine/content_search.h"
+#include "engine/regex.h"
 
 namespace ferret {
 
@@ -46,6 +49,14 @@ SearchCriteriaPanel::SearchCriteriaPanel(ExplorerBar& bar, QObject* owner) : QOb
     find_->setEditable(true);
     find_->setInsertPolicy(QComboBox::NoInsert);
     search->layout()->addWidget(find_);
+    pattern_label_ = new QLabel;
+    pattern_label_->setObjectName(QStringLiteral("lblPatternProblem"));
+    pattern_label_->setWordWrap(true);
+    pattern_label_->hide();
+    search->layout()->addWidget(pattern_label_);
+    pattern_mark_ = find_->lineEdit()->addAction(
+        find_->style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
+    pattern_mark_->setVisible(false);
     search->layout()->addWidget(new QLabel(QStringLiteral("Advanced Options:")));
     regex_ = new QCheckBox(QStringLiteral("Regular e&xpression search"));
     ignore_case_ = new QCheckBox(QStringLiteral("Ignore &case"));
@@ -60,11 +71,14 @@ SearchCriteriaPanel::SearchCriteriaPanel(ExplorerBar& bar, QObject* owner) : QOb
         search->layout()->addWidget(box);
     }
     connect(regex_, &QCheckBox::toggled, this, [this](bool on) {
+        CheckPattern();
         if (on_regex_changed) {
             on_regex_changed(on);
         }
     });
+    connect(ignore_case_, &QCheckBox::toggled, this, [this] { CheckPattern(); });
     connect(find_, &QComboBox::editTextChanged, this, [this] {
+        CheckPattern();
         if (on_search_text_changed) {
             on_search_text_changed();
         }
@@ -77,6 +91,31 @@ SearchCriteriaPanel::SearchCriteriaPanel(ExplorerBar& bar, QObject* owner) : QOb
     mask_->lineEdit()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(mask_->lineEdit(), &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { ShowMaskMenu(at); });
+}
+
+// A pattern is compiled as the run would compile it (without the JIT: a keystroke's worth of
+// work), so a mistake shows while it is typed rather than after a run is started.
+void SearchCriteriaPanel::CheckPattern() {
+    QString problem;
+    const std::string text = S(find_->currentText());
+    if (regex_->isChecked() && !text.empty()) {
+        RegExp pattern;
+        const Status compiled = pattern.Compile(SearchPattern(text, true),
+                                                ignore_case_->isChecked(), RegExp::Jit::kOff);
+        if (!compiled.ok()) {
+            problem = QStringLiteral("The regular expression cannot be used: ") +
+                      Q(compiled.description());
+        }
+    }
+    if (problem == pattern_problem_) {
+        return;
+    }
+    pattern_problem_ = problem;
+    pattern_label_->setText(problem);
+    pattern_label_->setVisible(!problem.isEmpty());
+    pattern_mark_->setToolTip(problem);
+    pattern_mark_->setVisible(!problem.isEmpty());
+    find_->setToolTip(problem);
 }
 
 // What the walk leaves out besides the mask: folders by name, what the ignore files leave out,

@@ -9,7 +9,9 @@
 #include "engine/search_fields.h"
 #include "settings/app_settings.h"
 
+class QAction;
 class QCheckBox;
+class QLabel;
 class QComboBox;
 class QRadioButton;
 
@@ -54,12 +56,17 @@ class SearchCriteriaPanel : public QObject {
     // The search text cannot be changed while a run uses it.
     void SetRunning(bool running);
 
+    // Why the search text cannot be used as a regular expression, as it is typed; empty when it
+    // can, or when it is not one. The box is marked and the reason shown under it meanwhile.
+    QString PatternProblem() const { return pattern_problem_; }
+
     // Called when the search text or the pattern switch changes.
     std::function<void()> on_search_text_changed;
     std::function<void(bool on)> on_regex_changed;
 
   private:
     void AddSkipControls(QWidget* panel);
+    void CheckPattern();
     void ShowMaskMenu(const QPoint& at);
 
     QComboBox* mask_ = nullptr;
@@ -72,6 +79,9 @@ class SearchCriteriaPanel : public QObject {
     QCheckBox* regex_ = nullptr;
     QCheckBox* ignore_case_ = nullptr;
     QCheckBox* recursive_ = nullptr;
+    QLabel* pattern_label_ = nullptr;  // the reason, under the search box
+    QAction* pattern_mark_ = nullptr;  // the warning sign in the search box
+    QString pattern_problem_;
 };
 
 }  // namespace ferret
