@@ -125,6 +125,11 @@ void MainWindow::BuildPanels(const AppSettings& settings) {
 
     status_ = new RunStatusBar(*statusBar());
     status_->on_show_not_done = [this] { ShowProblems(); };
+    status_->on_undo = [this] {
+        if (!undo_folder_.empty()) {
+            UndoReplace(undo_folder_, true);
+        }
+    };
 }
 
 WindowRunView::Handlers MainWindow::ViewHandlers() {
@@ -310,6 +315,8 @@ bool MainWindow::StartOrder(RunOrder order, std::function<void()> after) {
         return false;
     }
     reports_->Clear();
+    undo_folder_.clear();  // the Undo offered is that of the run shown
+    status_->ShowUndo(false);
     // Pause and Stop come on when the run has reset its flags and says it is running.
     actions_->SetSearchEnabled(false);
     running_ = true;
@@ -318,6 +325,7 @@ bool MainWindow::StartOrder(RunOrder order, std::function<void()> after) {
         if (after) {
             after();
         }
+        undo_folder_ = Driver().RestorePointFolder();
         RunEnded();
     });
 }
@@ -345,6 +353,7 @@ void MainWindow::RunEnded() {
     actions_->ShowPaused(false);
     SetRunning(false);
     status_->ShowNotDone(Driver().FileProblems().size());
+    status_->ShowUndo(!undo_folder_.empty());
 }
 
 ProblemsDialog* MainWindow::ShowProblems(bool modal) {
@@ -490,8 +499,12 @@ bool MainWindow::UndoReplace(const std::string& folder, bool ask) {
             *status = UndoRestorePoint(folder, outcome);
             last_undo_ = std::move(outcome);
         },
-        [this, status] {
+        [this, status, folder] {
             QApplication::restoreOverrideCursor();
+            if (folder == undo_folder_ && status->ok()) {
+                undo_folder_.clear();  // that run is undone: nothing more to offer
+                Driver().NoteUndone();
+            }
             RunEnded();
             status_->SetText(StatusPanel::kProgress, ShowUndoOutcome(this, *status, last_undo_));
         });

@@ -162,7 +162,8 @@ class MainWindow : public QMainWindow {
     RunStatusBar* status_ = nullptr;
     MainActions* actions_ = nullptr;
     HelpWindow* help_ = nullptr;
-    UndoOutcome last_undo_;  // written by the run thread, read after it has ended
+    UndoOutcome last_undo_;    // written by the run thread, read after it has ended
+    std::string undo_folder_;  // the restore point of the replace run shown, until undone
 };
 
 }  // namespace ferret

@@ -1,6 +1,9 @@
 // Restore points in the window: the options frame, the Tools menu, the list dialog and undo.
 #include <gtest/gtest.h>
 
+#include <QTextEdit>
+#include <QToolButton>
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -108,9 +111,19 @@ TEST_F(RestorePointWindowTest, ToolsMenuUndoesTheLastReplaceRun) {
     ASSERT_FALSE(folder.empty());
     EXPECT_TRUE(window.ReportTextShown().contains(QString::fromStdString(folder)));
 
+    // The status bar offers to undo this run, asking first.
+    const QToolButton* offered = window.findChild<QToolButton*>(QStringLiteral("cmdUndoRun"));
+    ASSERT_NE(offered, nullptr);
+    EXPECT_FALSE(offered->isHidden());
     ASSERT_TRUE(window.UndoReplace(folder, false));
     EXPECT_TRUE(window.IsRunning() || window.LastUndo().restored == 2);
     window.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_TRUE(offered->isHidden());
+    // The run's log says it was undone, as its report no longer shows the files as they are.
+    const auto* log = window.findChild<QTextEdit*>(QStringLiteral("txtResults"));
+    ASSERT_NE(log, nullptr);
+    QTRY_VERIFY(log->toPlainText().contains(QStringLiteral("Undone: ")));
     QTRY_COMPARE(messages.messages().size(), std::size_t{1});
     EXPECT_EQ(messages.Texts()[0], QStringLiteral("2 file(s) restored."));
     EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red red");

@@ -10,6 +10,7 @@ namespace ferret {
 ResultsLogPanel::ResultsLogPanel(ExplorerBar& bar, QObject* owner) : QObject(owner) {
     QWidget* results = bar.AddPanel(QStringLiteral("Results"), QStringLiteral("Results"), false);
     log_ = new QTextEdit;
+    log_->setObjectName(QStringLiteral("txtResults"));
     log_->setReadOnly(true);
     log_->setMinimumHeight(120);
     results->layout()->addWidget(log_);

@@ -385,6 +385,10 @@ bool RunDriver::PressPause() {
     return paused;
 }
 
+void RunDriver::NoteUndone() {
+    view_.AppendRunLog("\nUndone: the files this replace run changed were put back.");
+}
+
 void RunDriver::PressStop() {
     if (!stopped_listing_ && done_at_stop_ == 0) {
         stopped_listing_ = listing_.load();

@@ -111,6 +111,9 @@ class RunDriver : private RunSink {
     // The restore point of the last replace run ("" when it rewrote nothing or kept none), and
     // whether that run refused to start because no restore point could be made.
     const std::string& RestorePointFolder() const { return restore_folder_; }
+    // The last run's restore point was undone: its log says so, as its report no longer shows
+    // the files as they are.
+    void NoteUndone();
     // What the last run could not do, one per file or folder: its path (empty when the problem
     // was not one file's) and the text, which starts with the path.
     struct FileProblem {

@@ -25,6 +25,20 @@ RunStatusBar::RunStatusBar(QStatusBar& bar) : QObject(&bar) {
     not_done_->setToolTip(QStringLiteral("Show the files that could not be done"));
     not_done_->hide();
     bar.addPermanentWidget(not_done_);
+    undo_ = new QToolButton;
+    undo_->setObjectName(QStringLiteral("cmdUndoRun"));
+    undo_->setAutoRaise(true);
+    undo_->setIcon(bar.style()->standardIcon(QStyle::SP_ArrowBack));
+    undo_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    undo_->setText(QStringLiteral("&Undo This Replace"));
+    undo_->setToolTip(QStringLiteral("Put back the files this replace run changed"));
+    undo_->hide();
+    bar.addPermanentWidget(undo_);
+    connect(undo_, &QToolButton::clicked, this, [this] {
+        if (on_undo) {
+            on_undo();
+        }
+    });
     task_progress_ = std::make_unique<TaskProgress>(QStringLiteral("org.mallo.Ferret.desktop"));
     progress_ = new QProgressBar;
     progress_->setObjectName(QStringLiteral("runProgress"));
@@ -80,6 +94,10 @@ void RunStatusBar::SetRunning(bool running) {
         task_progress_->Hide();
         SetPaused(false);
     }
+}
+
+void RunStatusBar::ShowUndo(bool shown) {
+    undo_->setVisible(shown);
 }
 
 void RunStatusBar::ShowNotDone(std::size_t not_done) {

@@ -34,9 +34,13 @@ class RunStatusBar : public QObject {
     // "N file(s) not done", hidden when there are none.
     void ShowNotDone(std::size_t not_done);
     QToolButton* NotDoneButton() const { return not_done_; }
+    // "Undo This Replace" after a replace run that left a restore point; hidden otherwise.
+    void ShowUndo(bool shown);
+    QToolButton* UndoButton() const { return undo_; }
 
-    // The button was pressed.
+    // The buttons were pressed.
     std::function<void()> on_show_not_done;
+    std::function<void()> on_undo;
 
   private:
     void ShowProgressText();
@@ -45,6 +49,7 @@ class RunStatusBar : public QObject {
     QString progress_text_;  // the run's own, without the paused mark
     bool paused_ = false;
     QToolButton* not_done_ = nullptr;
+    QToolButton* undo_ = nullptr;
     QProgressBar* progress_ = nullptr;
     std::unique_ptr<TaskProgress> task_progress_;
 };
