@@ -17,39 +17,36 @@ RunStatusBar::RunStatusBar(QStatusBar& bar) : QObject(&bar) {
         text = new QLabel;
         bar.addWidget(text, 1);
     }
-    not_done_ = new QToolButton;
-    not_done_->setObjectName(QStringLiteral("cmdProblems"));
-    not_done_->setAutoRaise(true);
-    not_done_->setIcon(bar.style()->standardIcon(QStyle::SP_MessageBoxWarning));
-    not_done_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    not_done_->setToolTip(QStringLiteral("Show the files that could not be done"));
-    not_done_->hide();
-    bar.addPermanentWidget(not_done_);
-    undo_ = new QToolButton;
-    undo_->setObjectName(QStringLiteral("cmdUndoRun"));
-    undo_->setAutoRaise(true);
-    undo_->setIcon(bar.style()->standardIcon(QStyle::SP_ArrowBack));
-    undo_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // A flat button beside the texts, hidden until it has something to offer; `pressed` is
+    // the callback it calls.
+    const auto add_button = [&](const char* name, QStyle::StandardPixmap icon, const char* tip,
+                                std::function<void()>& pressed) {
+        auto* button = new QToolButton;
+        button->setObjectName(QString::fromLatin1(name));
+        button->setAutoRaise(true);
+        button->setIcon(bar.style()->standardIcon(icon));
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        button->setToolTip(QString::fromLatin1(tip));
+        button->hide();
+        bar.addPermanentWidget(button);
+        connect(button, &QToolButton::clicked, this, [&pressed] {
+            if (pressed) {
+                pressed();
+            }
+        });
+        return button;
+    };
+    not_done_ = add_button("cmdProblems", QStyle::SP_MessageBoxWarning,
+                           "Show the files that could not be done", on_show_not_done);
+    undo_ = add_button("cmdUndoRun", QStyle::SP_ArrowBack,
+                       "Put back the files this replace run changed", on_undo);
     undo_->setText(QStringLiteral("&Undo This Replace"));
-    undo_->setToolTip(QStringLiteral("Put back the files this replace run changed"));
-    undo_->hide();
-    bar.addPermanentWidget(undo_);
-    connect(undo_, &QToolButton::clicked, this, [this] {
-        if (on_undo) {
-            on_undo();
-        }
-    });
     task_progress_ = std::make_unique<TaskProgress>(QStringLiteral("org.mallo.Ferret.desktop"));
     progress_ = new QProgressBar;
     progress_->setObjectName(QStringLiteral("runProgress"));
     progress_->setMaximumWidth(bar.fontMetrics().averageCharWidth() * 24);
     progress_->hide();
     bar.addPermanentWidget(progress_);
-    connect(not_done_, &QToolButton::clicked, this, [this] {
-        if (on_show_not_done) {
-            on_show_not_done();
-        }
-    });
 }
 
 RunStatusBar::~RunStatusBar() = default;
