@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
+#include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -459,6 +460,18 @@ TEST_F(MainWindowTest, WindowsOpenInsideTheScreensRoom) {
     FitOnScreen(small);
     EXPECT_EQ(small.width(), room.width());
     EXPECT_EQ(small.x(), room.left());
+}
+
+// The Results panel tells how many binary files the run left out.
+TEST_F(MainWindowTest, TheResultsTellTheBinaryFilesLeftOut) {
+    tree_.WriteFile("data.bin", std::string("hit\0hit", 7));
+    MainWindow window;
+    SearchFields fields = Search("hit");
+    fields.skip_binary = true;
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(window, fields));
+    const auto* log = window.findChild<QTextEdit*>(QStringLiteral("txtResults"));
+    ASSERT_NE(log, nullptr);
+    QTRY_VERIFY(log->toPlainText().contains(QStringLiteral("1 binary file(s) left out")));
 }
 
 TEST_F(MainWindowTest, TheSkipsComeBackInTheNextSession) {

@@ -211,6 +211,9 @@ void RunDriver::Execute(const RunRequest& request) {
     pattern_refused_ = result.pattern_refused;
     restore_folder_ = result.restore_point;
     binary_left_out_ = result.binary_left_out;
+    if (binary_left_out_ > 0) {
+        view_.AppendRunLog("\n" + std::to_string(binary_left_out_) + " binary file(s) left out");
+    }
     stopped_ = result.stopped;
     // The reports show every file the run finished: a Stop now stops only their filling.
     control_.Reset(control_.UseRegex());
