@@ -464,14 +464,17 @@ TEST_F(MainWindowTest, WindowsOpenInsideTheScreensRoom) {
 
 // The Results panel tells how many binary files the run left out.
 TEST_F(MainWindowTest, TheResultsTellTheBinaryFilesLeftOut) {
-    tree_.WriteFile("data.bin", std::string("hit\0hit", 7));
+    tree_.WriteFile("data.txt", std::string("hit\0hit", 7));
     MainWindow window;
     SearchFields fields = Search("hit");
     fields.skip_binary = true;
     ASSERT_NO_FATAL_FAILURE(RunToEnd(window, fields));
     const auto* log = window.findChild<QTextEdit*>(QStringLiteral("txtResults"));
     ASSERT_NE(log, nullptr);
-    QTRY_VERIFY(log->toPlainText().contains(QStringLiteral("1 binary file(s) left out")));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return log->toPlainText().contains(QStringLiteral("1 binary file(s) left out")); },
+        5))
+        << log->toPlainText().toStdString();
 }
 
 TEST_F(MainWindowTest, TheSkipsComeBackInTheNextSession) {

@@ -17,6 +17,7 @@
 #include "engine/restore_point.h"
 #include "settings/settings.h"
 #include "testsupport/message_recorder.h"
+#include "testsupport/qt_wait.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_paths.h"
 
@@ -25,6 +26,7 @@ namespace {
 
 using testing::MessageRecorder;
 using testing::TempDir;
+using testing::WaitUntil;
 
 class RestorePointWindowTest : public ::testing::Test {
   protected:
@@ -123,7 +125,9 @@ TEST_F(RestorePointWindowTest, ToolsMenuUndoesTheLastReplaceRun) {
     // The run's log says it was undone, as its report no longer shows the files as they are.
     const auto* log = window.findChild<QTextEdit*>(QStringLiteral("txtResults"));
     ASSERT_NE(log, nullptr);
-    QTRY_VERIFY(log->toPlainText().contains(QStringLiteral("Undone: ")));
+    EXPECT_TRUE(
+        WaitUntil([&] { return log->toPlainText().contains(QStringLiteral("Undone: ")); }, 5))
+        << log->toPlainText().toStdString();
     QTRY_COMPARE(messages.messages().size(), std::size_t{1});
     EXPECT_EQ(messages.Texts()[0], QStringLiteral("2 file(s) restored."));
     EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red red");
