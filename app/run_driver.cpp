@@ -297,7 +297,6 @@ void RunDriver::ContentStage(RunKind kind, std::size_t files) {
     progress_verb_ = !replace  ? "...searching in file "
                      : preview ? "...previewing the changes in file "
                                : "...replacing in file ";
-    of_total_ = " of " + std::to_string(files);
     files_total_ = files;
     listing_ = false;
 }
@@ -320,7 +319,8 @@ void RunDriver::Previewed(std::size_t /*index*/, const FileRecord& file, FilePre
 void RunDriver::FileDone(std::size_t index, std::size_t total, std::int32_t /*count*/) {
     files_done_ = std::max(files_done_.load(), index + 1);
     view_.ShowProgressCount(index + 1, total);
-    view_.ShowProgress(progress_verb_ + std::to_string(index + 1) + of_total_);
+    view_.ShowProgress(progress_verb_ + std::to_string(index + 1) + " of " +
+                       std::to_string(files_total_));
 }
 
 void RunDriver::Problem(const RunProblem& problem) {

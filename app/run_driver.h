@@ -191,7 +191,6 @@ class RunDriver : private RunSink {
     std::size_t files_total_ = 0;
     std::optional<ReportType> last_report_;
     AppSettings settings_;  // as the run in progress, or the last refresh, read them
-    std::string of_total_;  // " of N" in the progress text
     std::string progress_verb_;
 
     std::mutex timer_mutex_;

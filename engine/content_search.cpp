@@ -215,7 +215,7 @@ bool LeftOutAsBinary(ByteOrderMark mark, std::string_view first) {
            std::memchr(first.data(), 0, first.size()) != nullptr;
 }
 
-bool FileLooksBinary(int folder, const char* name) {
+bool FileLooksBinary(int folder, const char* name, std::string* head) {
     const Fd fd(openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     thread_local std::vector<char> block(kBlockSize);
     const ReadResult got =
@@ -224,6 +224,9 @@ bool FileLooksBinary(int folder, const char* name) {
         return false;
     }
     const std::string_view first(block.data(), got.bytes);
+    if (head != nullptr) {
+        head->assign(first.substr(0, 8));
+    }
     return LeftOutAsBinary(DetectByteOrderMark(first), first);
 }
 

@@ -31,8 +31,9 @@ inline constexpr std::int32_t kLeftOutBinary = -3;
 // it: a NUL byte there, unless the file is UTF-16 with its mark.
 bool LeftOutAsBinary(ByteOrderMark mark, std::string_view first);
 // The same test on the regular file `name` in the open folder `folder`, opened without following
-// a link; false when it cannot be read (the search then says why).
-bool FileLooksBinary(int folder, const char* name);
+// a link; false when it cannot be read (the search then says why). `head`, when given, gets the
+// file's first bytes (up to 8), so a caller need not read them again.
+bool FileLooksBinary(int folder, const char* name, std::string* head = nullptr);
 
 // The escape words a one-line text box uses for what it cannot hold: "^^CrLf" (a line break,
 // carriage return and line feed), "^^Tab" and "^^Blank" (nothing), replaced in that order.

@@ -499,10 +499,11 @@ class Walker {
             }
             record->SetDetails(details->size, LocalDateTimeFromFileTime(details->created));
         }
-        if (settings_.skip_binary && FileLooksBinary(dir, c_name) &&
+        std::string head;
+        if (settings_.skip_binary && FileLooksBinary(dir, c_name, &head) &&
             !(!settings_.office_handlers.empty() &&
               UseSpecialFileHandler(c_name, settings_.office_handlers) &&
-              LooksLikeOfficeContent(record->FullPath()))) {
+              LooksLikeOfficeHead(head))) {
             binary_left_out_.fetch_add(1, std::memory_order_relaxed);
             return;
         }

@@ -84,15 +84,15 @@ std::string Extension(const std::string& name) {
 
 bool LooksLikeOfficeContent(const std::string& path) {
     const Fd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    unsigned char head[8] = {};
+    char head[8] = {};
     if (file.get() < 0) {
         return true;
     }
-    const ReadResult got = ReadSome(file.get(), reinterpret_cast<char*>(head), sizeof head);
-    if (got.failed()) {
-        return true;
-    }
-    const std::string_view start(reinterpret_cast<const char*>(head), got.bytes);
+    const ReadResult got = ReadSome(file.get(), head, sizeof head);
+    return got.failed() || LooksLikeOfficeHead(std::string_view(head, got.bytes));
+}
+
+bool LooksLikeOfficeHead(std::string_view start) {
     static constexpr unsigned char kOle2[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     return start == std::string_view(reinterpret_cast<const char*>(kOle2), sizeof kOle2) ||
            start.substr(0, 4) == std::string_view("PK\x03\x04", 4) ||

@@ -18,6 +18,8 @@ class FileRecord;
 // ZIP (the Open XML and OpenDocument formats), RTF or XML (the flat formats). A file that
 // cannot be read goes to the handler, which says why.
 bool LooksLikeOfficeContent(const std::string& path);
+// The same test on a file's first bytes (8 are enough).
+bool LooksLikeOfficeHead(std::string_view head);
 
 // The office handlers of one run: one LibreOffice for all their files, shut down when this
 // ends however the run ends.

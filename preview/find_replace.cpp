@@ -124,6 +124,22 @@ QString text_find::BoxText(const QPlainTextEdit& box) {
     return text;
 }
 
+bool text_find::SelectNext(QPlainTextEdit& box, const QString& find, int flags, bool down) {
+    const QString text = BoxText(box);
+    QTextCursor cursor = box.textCursor();
+    const int start = cursor.selectionStart();
+    const std::optional<int> found =
+        down ? Down(text, start, cursor.selectionEnd() - start, find, flags)
+             : Up(text, start, find, flags);
+    if (!found) {
+        return false;
+    }
+    cursor.setPosition(*found);
+    cursor.setPosition(*found + static_cast<int>(find.size()), QTextCursor::KeepAnchor);
+    box.setTextCursor(cursor);
+    return true;
+}
+
 namespace {
 
 constexpr char kTitle[] = "Find/Replace";
@@ -253,22 +269,12 @@ bool FindReplaceDialog::Search(bool down, bool tell_when_missing) {
     if (box_ == nullptr) {
         return false;
     }
-    const QString text = text_find::BoxText(*box_);
-    QTextCursor cursor = box_->textCursor();
-    const int start = cursor.selectionStart();
-    const int length = cursor.selectionEnd() - start;
-    const std::optional<int> found =
-        down ? text_find::Down(text, start, length, find_->text(), Flags())
-             : text_find::Up(text, start, find_->text(), Flags());
-    if (!found) {
+    if (!text_find::SelectNext(*box_, find_->text(), Flags(), down)) {
         if (tell_when_missing) {
             Tell(QStringLiteral("No matches found"), true);
         }
         return false;
     }
-    cursor.setPosition(*found);
-    cursor.setPosition(*found + static_cast<int>(find_->text().size()), QTextCursor::KeepAnchor);
-    box_->setTextCursor(cursor);
     return true;
 }
 

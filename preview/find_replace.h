@@ -27,6 +27,9 @@ namespace text_find {
 
 // The box's characters with one character per cursor position (line ends as "\n").
 QString BoxText(const QPlainTextEdit& box);
+// Finds `find` from the box's selection (Down or Up) and selects it; false when it is not
+// there. The view is not scrolled.
+bool SelectNext(QPlainTextEdit& box, const QString& find, int flags, bool down);
 
 // Letters a-z in either case and the digits; anything else ends a word.
 bool IsWordChar(QChar c);

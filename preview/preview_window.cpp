@@ -427,7 +427,7 @@ bool PreviewWindow::FindAgain(bool down) {
     if (FindReplaceDialog* open = FindReplaceDialog::Current(this)) {
         return open->FindAgain(down);
     }
-    QTextCursor cursor = box_->textCursor();
+    const QTextCursor cursor = box_->textCursor();
     QString find = cursor.selectedText();
     const int flags = target_.ignore_case ? 0 : kFindMatchCase;
     if (find.isEmpty() || find.contains(QChar::ParagraphSeparator)) {
@@ -441,18 +441,10 @@ bool PreviewWindow::FindAgain(bool down) {
         OpenFind();
         return false;
     }
-    const QString text = text_find::BoxText(*box_);
-    const int start = cursor.selectionStart();
-    const std::optional<int> found =
-        down ? text_find::Down(text, start, cursor.selectionEnd() - start, find, flags)
-             : text_find::Up(text, start, find, flags);
-    if (!found) {
+    if (!text_find::SelectNext(*box_, find, flags, down)) {
         QApplication::beep();
         return false;
     }
-    cursor.setPosition(*found);
-    cursor.setPosition(*found + static_cast<int>(find.size()), QTextCursor::KeepAnchor);
-    box_->setTextCursor(cursor);
     box_->ensureCursorVisible();
     return true;
 }
