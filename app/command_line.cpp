@@ -181,6 +181,7 @@ void CommandLine::ProcessCommandLine() {
         process_type_ = GetSwitchValue("e", ':');
         config_file_ = GetSwitchValue("config", ' ');
         ignore_case_ = HasSwitch("i", true);
+        whole_word_ = HasSwitch("w", true);
         skip_folders_ = GetSwitchValue("skip", ' ');
         git_ignore_ = HasSwitch("gitignore", true);
         no_binary_ = HasSwitch("nobinary", true);

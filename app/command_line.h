@@ -52,6 +52,8 @@ class CommandLine {
     const std::string& SkipFolders() const { return skip_folders_; }
     bool GitIgnore() const { return git_ignore_; }
     bool NoBinary() const { return no_binary_; }
+    // "-w": hits are whole words.
+    bool WholeWord() const { return whole_word_; }
     // "-undo": the restore point to undo ("" for the newest), or "list".
     bool Undo() const { return undo_; }
     // Whether an error of reading the command line could not be written to the error log (see
@@ -92,6 +94,7 @@ class CommandLine {
     std::string skip_folders_;
     bool git_ignore_ = false;
     bool no_binary_ = false;
+    bool whole_word_ = false;
     bool undo_ = false;
     std::string undo_target_;
 };

@@ -456,6 +456,7 @@ bool TakeFields(const CommandLine& line, RunView& view, SearchFields& fields) {
     fields.replace_text = line.ReplaceString();
     fields.regex = line.UseRegEx();
     fields.ignore_case = line.IgnoreCase();
+    fields.whole_word = line.WholeWord();
     fields.recursive = line.SearchSubFolders();
     if (!line.FileMask().empty()) {
         fields.file_mask = line.FileMask();

@@ -135,6 +135,35 @@ TEST(HitLinesFile, TextsOfEveryKindAndReplaceRuns) {
     EXPECT_NE(refused.err.find("cannot write the hit lines"), std::string::npos) << refused.err;
 }
 
+// "-w": a hit starts and ends at a word's bounds, for a text and a pattern; a saved search
+// keeps it.
+TEST(HitLinesFile, WholeWordsOnly) {
+    const TempDir dir;
+    dir.WriteFile("tree/w.txt", "concat cats\ncat here\n(cat) cats_\nc.t a.cat.b\n");
+    const std::string tree = dir.Path("tree");
+    const std::string expected = tree + "/w.txt:2:1: cat here\n" + tree +
+                                 "/w.txt:3:2: (cat) cats_\n" + tree + "/w.txt:4:7: c.t a.cat.b\n";
+    const ProgramResult plain =
+        Ferret({"-p", tree, "-k", "*.txt", "-s", "cat", "-w", "-e:search", "-hits", "-", "-x"});
+    ASSERT_EQ(plain.exit_code, 0) << plain.err;
+    EXPECT_EQ(plain.out, expected);
+    const ProgramResult pattern = Ferret(
+        {"-p", tree, "-k", "*.txt", "-s", "c.t", "-rx", "-w", "-e:search", "-hits", "-", "-x"});
+    ASSERT_EQ(pattern.exit_code, 0) << pattern.err;
+    EXPECT_EQ(pattern.out, tree + "/w.txt:2:1: cat here\n" + tree + "/w.txt:3:2: (cat) cats_\n" +
+                               tree + "/w.txt:4:1: c.t a.cat.b\n");
+    // Without it, "cat" inside words counts too.
+    const ProgramResult inside =
+        Ferret({"-p", tree, "-k", "*.txt", "-s", "cat", "-e:search", "-hits", "-", "-x"});
+    EXPECT_EQ(LinesOf(inside.out).size(), 4u) << inside.out;
+    dir.WriteFile("w.frs", "[Search Criteria]\r\nSearch=cat\r\nPath=" + tree +
+                               "\r\nFileMask=*.txt\r\n[Options]\r\nWholeWord=1\r\n");
+    const ProgramResult saved =
+        Ferret({"-config", dir.Path("w.frs"), "-e:search", "-hits", "-", "-x"});
+    ASSERT_EQ(saved.exit_code, 0) << saved.err;
+    EXPECT_EQ(saved.out, expected);
+}
+
 // Lines and columns as the editors that read them count: lines end at LF (a lone CR is a
 // character), columns are bytes. ripgrep gives the same places, and vim's cursor lands on each
 // hit, after non-ASCII text too.

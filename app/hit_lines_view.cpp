@@ -434,15 +434,13 @@ class HitLinesDelegate : public QStyledItemDelegate {
         if (table == nullptr || table->marked.empty()) {
             return {};
         }
-        const std::string find = ConvertSpecialChars(table->marked);
-        if (table->regex) {
-            std::vector<TextMark> marks;
-            if (FindPatternMarks(text, find, table->ignore_case, marks).ok()) {
-                return marks;
-            }
-            return {};
+        std::vector<TextMark> marks;
+        if (!FindRunMarks(text, Q(ConvertSpecialChars(table->marked)), table->regex,
+                          table->ignore_case, table->whole_word, marks)
+                 .ok()) {
+            marks.clear();
         }
-        return FindPlainMarks(text, Q(find), table->ignore_case);
+        return marks;
     }
 
     QHeaderView* header_;

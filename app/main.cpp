@@ -53,6 +53,9 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
   -e:replace       run a replace (needs -s and -r)
   -b               include subfolders
   -i               ignore case
+  -w               whole words only: a hit starts and ends at a word's bounds,
+                   as "\b" on both sides of a pattern (a word is ASCII letters,
+                   digits and "_"; "cat" is not found in "concat" or "cats")
   -rx              the search text is a regular expression
   -skip LIST       folders never entered: names or patterns separated by ";" (as
                    "node_modules;build;.venv;__pycache__"), case ignored
@@ -63,7 +66,8 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
                    UTF-16 with a mark): not searched, not listed, not replaced;
                    the report counts them
   -config FILE     take the search from a saved search file (.frs); -p -k -s -r
-                   -b -i -rx are then not used (-skip -gitignore -nobinary add)
+                   -b -i -w -rx are then not used (-skip -gitignore -nobinary
+                   add)
   -l FILE          write the report (summary with file list) to FILE
   -hits FILE       write each line with hits as "PATH:LINE:COLUMN: TEXT" (what
                    vim -q and editors read) to FILE; "-hits -" to standard

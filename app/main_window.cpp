@@ -250,7 +250,8 @@ PreviewWindow* MainWindow::OpenFilePreviewer(const std::string& path, std::int64
     auto* preview = new PreviewWindow(this);
     preview->show();
     preview->Load({path, Driver().HasHighlight() ? Driver().HighlightText() : std::string(),
-                   criteria_->IgnoreCase(), criteria_->Regex(), line, column});
+                   criteria_->IgnoreCase(), criteria_->Regex(), line, column,
+                   criteria_->WholeWord()});
     return preview;
 }
 
@@ -417,6 +418,7 @@ PreviewReplaceDialog* MainWindow::PreviewReplace() {
     auto* dialog = new PreviewReplaceDialog(
         std::make_shared<const ChangeFinder>(
             fields.search_text, fields.replace_text, fields.regex, fields.ignore_case,
+            fields.whole_word,
             static_cast<std::uint64_t>(ReadAppSettings().longest_match_mb) << 20),
         this);
     dialog->on_replace = [this, fields](std::vector<ChosenChange> chosen) {

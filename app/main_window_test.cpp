@@ -34,6 +34,7 @@
 #include "app/help_window.h"
 #include "app/options_dialog.h"
 #include "app/problems_dialog.h"
+#include "app/saved_search.h"
 #include "app/structured_model.h"
 #include "preview/preview_window.h"
 #include "preview/print_document.h"
@@ -370,6 +371,31 @@ TEST_F(MainWindowTest, TheSkipControlsGiveTheFieldsARunWalksBy) {
     // The run's text is offered again; the box keeps what it shows.
     EXPECT_GE(skips.folders->findText(QStringLiteral("node_modules;build")), 0);
     EXPECT_EQ(skips.folders->currentText(), QStringLiteral("node_modules;build"));
+}
+
+// The window's whole-word option reaches the run, its report and the saved search.
+TEST_F(MainWindowTest, WholeWordsOnlyCountsWholeWords) {
+    tree_.WriteFile("words.txt", "hit shit hits (hit) hit_ hit.");
+    MainWindow window;
+    auto* whole = window.findChild<QCheckBox*>(QStringLiteral("chkWholeWord"));
+    ASSERT_NE(whole, nullptr);
+    window.SetFields(Search("hit"));
+    EXPECT_FALSE(whole->isChecked());
+    whole->setChecked(true);
+    EXPECT_TRUE(window.Fields().whole_word);
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    window.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_TRUE(window.Driver().Fields().whole_word);
+    const std::string report = window.ReportTextShown().toStdString();
+    EXPECT_NE(report.find(" [3]\t.../words.txt"), std::string::npos) << report;
+    EXPECT_NE(report.find(" [2]\t.../a.txt"), std::string::npos) << report;
+    EXPECT_NE(report.find("Whole Words Only:    ON"), std::string::npos) << report;
+    SearchFields shown = Search("hit");
+    shown.whole_word = true;
+    window.SetFields(shown);
+    EXPECT_TRUE(whole->isChecked());
+    EXPECT_TRUE(SavedSearchOf(window.Fields()).whole_word == 1);
 }
 
 // Fields shown in the window, as from a saved search, set the skip controls.

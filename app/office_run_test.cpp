@@ -337,6 +337,42 @@ TEST_F(OfficeTest, HitLinesAreParagraphsAndCells) {
                                         "b.ods 0 1 S1!B1: term"}));
 }
 
+// Whole words only: a document's words and a sheet's words inside their cells, not whole cells.
+TEST_F(OfficeTest, WholeWordsOnlyInDocumentsAndSheets) {
+    ASSERT_NO_FATAL_FAILURE(Make(
+        {Document(dir_.Path("a.docx"), {"words and a word", "swordfish word."}),
+         Sheets(
+             dir_.Path("b.ods"),
+             QJsonArray{QJsonArray{"S1", QJsonArray{QJsonArray{"a word", "wordy", "word"},
+                                                    QJsonArray{"(word)", "a.b", "x+y word"}}}})}));
+    RunRequest request;
+    request.kind = RunKind::kSearch;
+    request.fields.folder = dir_.path();
+    request.fields.file_mask = "*.docx;*.ods";
+    request.fields.whole_word = true;
+    request.office_extensions = ".docx|.ods|";
+    request.office_setup = setup_;
+    request.workers = 1;
+    RunSink sink;
+    RunControl control;
+    const auto counts = [&](const std::string& text) {
+        request.fields.search_text = text;
+        control.Reset(false);
+        const RunResult result = ExecuteRun(request, sink, control);
+        std::vector<std::int32_t> found;
+        for (const FileRecord& file : *result.files) {
+            found.push_back(file.ItemsFound());
+        }
+        return found;
+    };
+    EXPECT_EQ(counts("word"), (std::vector<std::int32_t>{2, 4}));
+    // A sheet's text is taken as it is, not as a pattern.
+    EXPECT_EQ(counts("a.b"), (std::vector<std::int32_t>{0, 1}));
+    EXPECT_EQ(counts("x+y"), (std::vector<std::int32_t>{0, 1}));
+    request.fields.whole_word = false;
+    EXPECT_EQ(counts("word"), (std::vector<std::int32_t>{4, 5}));
+}
+
 // A replace run keeps office files before LibreOffice rewrites them: the run is undone byte for
 // byte, and a file the handler left alone is not part of the restore point.
 TEST_F(OfficeTest, ReplaceRunsInOfficeFilesCanBeUndone) {

@@ -200,6 +200,8 @@ void RunDriver::Execute(const RunRequest& request) {
         hit_table_->marked = hit_table_->replaced ? fields_.replace_text : fields_.search_text;
         hit_table_->regex = fields_.regex && !hit_table_->replaced;
         hit_table_->ignore_case = fields_.ignore_case;
+        // The new text of a replace run is marked wherever it stands.
+        hit_table_->whole_word = fields_.whole_word && !hit_table_->replaced;
     }
     office_extensions_ = request.office_extensions;
     RunResult result = ExecuteRun(request, *this, control_);
@@ -502,6 +504,7 @@ void RunDriver::DisplaySummary(bool with_file_list) {
     header.regex = run_regex_;
     header.recursive = fields_.recursive;
     header.ignore_case = fields_.ignore_case;
+    header.whole_word = fields_.whole_word;
     header.restore_point = restore_folder_;
     header.skip_folders = fields_.skip_folders;
     header.use_ignore_files = fields_.use_ignore_files;

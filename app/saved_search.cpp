@@ -13,6 +13,7 @@ void ApplySavedSearch(const SearchSettings& saved, SearchFields& fields) {
     fields.skip_folders = saved.skip_folders;
     fields.use_ignore_files = saved.git_ignore == 1;
     fields.skip_binary = saved.no_binary == 1;
+    fields.whole_word = saved.whole_word == 1;
 }
 
 SearchSettings SavedSearchOf(const SearchFields& fields) {
@@ -27,6 +28,7 @@ SearchSettings SavedSearchOf(const SearchFields& fields) {
     saved.skip_folders = fields.skip_folders;
     saved.git_ignore = fields.use_ignore_files ? 1 : 0;
     saved.no_binary = fields.skip_binary ? 1 : 0;
+    saved.whole_word = fields.whole_word ? 1 : 0;
     return saved;
 }
 

@@ -60,11 +60,16 @@ SearchCriteriaPanel::SearchCriteriaPanel(ExplorerBar& bar, QObject* owner) : QOb
     search->layout()->addWidget(new QLabel(QStringLiteral("Advanced Options:")));
     regex_ = new QCheckBox(QStringLiteral("Regular e&xpression search"));
     ignore_case_ = new QCheckBox(QStringLiteral("Ignore &case"));
+    whole_word_ = new QCheckBox(QStringLiteral("&Whole words only"));
+    whole_word_->setObjectName(QStringLiteral("chkWholeWord"));
     recursive_ = new QCheckBox(QStringLiteral("Search sub&folders"));
     const QString applies = QStringLiteral("Applies to Search text - not Replace text.");
     regex_->setToolTip(applies);
     ignore_case_->setToolTip(applies);
-    for (QCheckBox* box : {regex_, ignore_case_, recursive_}) {
+    whole_word_->setToolTip(
+        QStringLiteral("A hit must start and end where a word does: \"cat\" is not found in "
+                       "\"concat\" or \"cats\"."));
+    for (QCheckBox* box : {regex_, ignore_case_, whole_word_, recursive_}) {
         QFont bold = box->font();
         bold.setBold(true);
         box->setFont(bold);
@@ -186,6 +191,7 @@ void SearchCriteriaPanel::ReadInto(SearchFields& fields) const {
     fields.search_text = S(find_->currentText());
     fields.regex = regex_->isChecked();
     fields.ignore_case = ignore_case_->isChecked();
+    fields.whole_word = whole_word_->isChecked();
 }
 
 void SearchCriteriaPanel::Show(const SearchFields& fields) {
@@ -198,6 +204,7 @@ void SearchCriteriaPanel::Show(const SearchFields& fields) {
     find_->setEditText(Q(fields.search_text));
     regex_->setChecked(fields.regex);
     ignore_case_->setChecked(fields.ignore_case);
+    whole_word_->setChecked(fields.whole_word);
 }
 
 QString SearchCriteriaPanel::SearchText() const {
@@ -214,6 +221,10 @@ bool SearchCriteriaPanel::Regex() const {
 
 bool SearchCriteriaPanel::IgnoreCase() const {
     return ignore_case_->isChecked();
+}
+
+bool SearchCriteriaPanel::WholeWord() const {
+    return whole_word_->isChecked();
 }
 
 bool SearchCriteriaPanel::Recursive() const {

@@ -35,6 +35,7 @@ class SearchCriteriaPanel : public QObject {
     QString Mask() const;
     bool Regex() const;
     bool IgnoreCase() const;
+    bool WholeWord() const;
     bool Recursive() const;
     void SetRecursive(bool on);
     // The stored mask; "none" is the first of the list.
@@ -78,6 +79,7 @@ class SearchCriteriaPanel : public QObject {
     QComboBox* find_ = nullptr;
     QCheckBox* regex_ = nullptr;
     QCheckBox* ignore_case_ = nullptr;
+    QCheckBox* whole_word_ = nullptr;
     QCheckBox* recursive_ = nullptr;
     QLabel* pattern_label_ = nullptr;  // the reason, under the search box
     QAction* pattern_mark_ = nullptr;  // the warning sign in the search box

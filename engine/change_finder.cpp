@@ -3,10 +3,11 @@
 namespace ferret {
 
 ChangeFinder::ChangeFinder(std::string_view search_text, std::string_view replace_text, bool regex,
-                           bool ignore_case, std::uint64_t longest_match)
+                           bool ignore_case, bool whole_word, std::uint64_t longest_match)
     : replacement_(ConvertSpecialChars(replace_text)) {
     const std::string text = ConvertSpecialChars(search_text);
-    if (!regex && !ignore_case && !text.empty() && replacement_.find('$') == std::string::npos) {
+    if (!regex && !ignore_case && !whole_word && !text.empty() &&
+        replacement_.find('$') == std::string::npos) {
         plain_.emplace(text, false);
         same_ = text == replacement_;
         for (std::size_t part = 1; part < text.size() && !overlaps_; ++part) {
@@ -15,7 +16,7 @@ ChangeFinder::ChangeFinder(std::string_view search_text, std::string_view replac
     }
     // Plain texts are replaced as patterns too, escaped first: a file too large to hold whole
     // is worked through a window at a time, which only the pattern does.
-    const std::string pattern = SearchPattern(search_text, regex);
+    const std::string pattern = SearchPattern(search_text, regex, whole_word);
     shortcut_ = MakePatternShortcut(pattern, ignore_case);
     pattern_.SetLongestMatch(longest_match);
     status_ = pattern_.Compile(pattern, ignore_case);

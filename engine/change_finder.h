@@ -23,8 +23,9 @@ class ChangeFinder {
     // The texts as typed (special characters such as "^t" are turned into what they stand for);
     // `regex`: the search text is a pattern and the replacement may use "$" sequences.
     // `longest_match`: as RegExp::SetLongestMatch.
+    // `whole_word`: as SearchFields::whole_word.
     ChangeFinder(std::string_view search_text, std::string_view replace_text, bool regex,
-                 bool ignore_case, std::uint64_t longest_match = kLongestMatch);
+                 bool ignore_case, bool whole_word, std::uint64_t longest_match = kLongestMatch);
 
     // Why the search text cannot be used (a pattern that does not compile), or ok.
     const Status& status() const { return status_; }

@@ -266,7 +266,7 @@ TEST(PreparePreview, CountingInBlocksGivesTheWholeFilesCount) {
     TempDir dir;
     std::mt19937 random(3);
     for (const std::string search : {"aa", "aba", "abcab", "a", "ab", "ba"}) {
-        const ChangeFinder finder(search, "X", false, false);
+        const ChangeFinder finder(search, "X", false, false, false);
         for (const std::size_t size :
              {std::size_t{10}, std::size_t{65535}, std::size_t{65537}, std::size_t{200000}}) {
             std::string text;
@@ -301,7 +301,7 @@ TEST(PreparePreview, CountingInBlocksGivesTheWholeFilesCount) {
                   "\xEF\xBB\xBF"
                   "aa aa");
     RewritePlan marked;
-    const ChangeFinder finder("aa", "b", false, false);
+    const ChangeFinder finder("aa", "b", false, false, false);
     EXPECT_EQ(PreparePreview(dir.Path("bom.txt"), finder, {}, nullptr, 0, marked, false).count, 2);
     EXPECT_EQ(marked.mark, ByteOrderMark::kUtf8);
 }
@@ -336,7 +336,7 @@ TEST(PrepareChosenRewrite, ChosenChangesAreMadeAsTheFileIsRead) {
     dir.WriteFile("f.txt", text);
     struct stat info {};
     ASSERT_EQ(stat(dir.Path("f.txt").c_str(), &info), 0);
-    const ChangeFinder finder("x", "y", false, false);
+    const ChangeFinder finder("x", "y", false, false, false);
     const auto prepare = [&](std::uint64_t digest, const std::vector<TextEdit>& chosen,
                              PreparedRewrite& rewrite) {
         return PrepareChosenRewrite(dir.Path("f.txt"), digest, IdentityOf(info), &chosen, finder,

@@ -122,9 +122,21 @@ std::string RegExEncodeString(std::string_view text) {
     return encoded;
 }
 
-std::string SearchPattern(std::string_view typed, bool regex) {
+std::string SearchPattern(std::string_view typed, bool regex, bool whole_word) {
     std::string text = ConvertSpecialChars(typed);
-    return regex ? text : RegExEncodeString(text);
+    if (!regex) {
+        text = RegExEncodeString(text);
+    }
+    return whole_word ? WholeWordPattern(text) : text;
+}
+
+std::string WholeWordPattern(std::string_view pattern) {
+    // The group keeps both bounds around every branch of an alternation, and takes no number
+    // from the pattern's own groups.
+    std::string wrapped = "\\b(?:";
+    wrapped.append(pattern);
+    wrapped += ")\\b";
+    return wrapped;
 }
 
 bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) {

@@ -46,7 +46,10 @@ std::string RegExEncodeString(std::string_view text);
 // The one way a search text as typed becomes what the pattern engine gets, for a search, a
 // replace and a preview alike: its escape words turned into what they stand for and, unless
 // `regex`, quoted whole (RegExEncodeString), so that a plain text is never read as a pattern.
-std::string SearchPattern(std::string_view typed, bool regex);
+// `whole_word` puts it between word bounds (WholeWordPattern).
+std::string SearchPattern(std::string_view typed, bool regex, bool whole_word = false);
+// `pattern` matching only where a word starts and ends, as "\b" on both sides.
+std::string WholeWordPattern(std::string_view pattern);
 
 // Where a file's size and times go when the search reads them from the open file.
 using DetailsSink = std::function<void(std::uint64_t size, const timespec& created)>;

@@ -100,8 +100,9 @@ bool LooksLikeOfficeHead(std::string_view start) {
            start.substr(0, 8) == "\xEF\xBB\xBF<?xml";
 }
 
-OfficeFiles::OfficeFiles(std::string handlers, const std::optional<OfficeSetup>& setup)
-    : handlers_(std::move(handlers)) {
+OfficeFiles::OfficeFiles(std::string handlers, const std::optional<OfficeSetup>& setup,
+                         bool whole_word)
+    : handlers_(std::move(handlers)), whole_word_(whole_word) {
     if (!handlers_.empty() && setup) {
         link_ = std::make_unique<OfficeLink>(*setup);
     } else {
@@ -128,6 +129,7 @@ std::int32_t OfficeFiles::Ask(FileRecord& record, const std::string& source,
         handler.SetFilename(source);
         handler.SetFindText(find);
         handler.SetMatchCase(!ignore_case);
+        handler.SetWholeWord(whole_word_);
         handler.SetSaveTo(save_to);
         count = rewrite ? handler.Replace() : handler.Find();
         number = handler.ErrCode();

@@ -25,8 +25,10 @@ bool LooksLikeOfficeHead(std::string_view head);
 // ends however the run ends.
 class OfficeFiles {
   public:
-    // `handlers`: the extensions that go to LibreOffice (none without `setup`).
-    OfficeFiles(std::string handlers, const std::optional<OfficeSetup>& setup);
+    // `handlers`: the extensions that go to LibreOffice (none without `setup`). `whole_word`:
+    // hits are whole words.
+    OfficeFiles(std::string handlers, const std::optional<OfficeSetup>& setup,
+                bool whole_word = false);
     ~OfficeFiles();
     OfficeFiles(const OfficeFiles&) = delete;
     OfficeFiles& operator=(const OfficeFiles&) = delete;
@@ -64,6 +66,7 @@ class OfficeFiles {
                      const std::string& save_to, bool& saved, Status& error, FileHits* hits);
 
     std::string handlers_;
+    bool whole_word_ = false;
     std::unique_ptr<OfficeLink> link_;
 };
 

@@ -17,10 +17,10 @@ struct PreviewTools {
     PreviewTools(const RunRequest& request, bool regex)
         : finder(std::make_shared<const ChangeFinder>(
               request.fields.search_text, request.fields.replace_text, regex,
-              request.fields.ignore_case, request.longest_match)),
+              request.fields.ignore_case, request.fields.whole_word, request.longest_match)),
           kept_copies(request.restore_folder),
           start(request.fields.folder),
-          office(request.office_extensions, request.office_setup) {}
+          office(request.office_extensions, request.office_setup, request.fields.whole_word) {}
     // Shared with the previews: a patch is made of a file's changes found again.
     const std::shared_ptr<const ChangeFinder> finder;
     const RestoreFolderGuard kept_copies;

@@ -39,14 +39,14 @@ struct ReplaceTools {
           text(ConvertSpecialChars(request.fields.search_text)),
           kept_copies(request.restore_folder),
           start(request.fields.folder),
-          as_pattern(SearchPattern(request.fields.search_text, true), ignore_case,
-                     request.longest_match),
-          as_plain(SearchPattern(request.fields.search_text, false), ignore_case,
-                   request.longest_match),
-          office(request.office_extensions, request.office_setup) {
+          as_pattern(SearchPattern(request.fields.search_text, true, request.fields.whole_word),
+                     ignore_case, request.longest_match),
+          as_plain(SearchPattern(request.fields.search_text, false, request.fields.whole_word),
+                   ignore_case, request.longest_match),
+          office(request.office_extensions, request.office_setup, request.fields.whole_word) {
         if (request.kind == RunKind::kChosenChanges) {
             finder.emplace(request.fields.search_text, request.fields.replace_text, regex,
-                           ignore_case, request.longest_match);
+                           ignore_case, request.fields.whole_word, request.longest_match);
         }
     }
 

@@ -1,6 +1,7 @@
 #include "engine/run.h"
 
 #include "engine/change_finder.h"
+#include "engine/content_search.h"
 #include "engine/regex.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +11,10 @@
 #include <cctype>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -387,7 +390,7 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     control_.Reset(false);
     ExecuteRun(request_, counted, control_);
     ASSERT_EQ(counted.seen.size(), previews.seen.size());
-    const ChangeFinder finder("hit", "HIT", false, false);
+    const ChangeFinder finder("hit", "HIT", false, false, false);
     std::vector<RewritePlan> shown_plans;
     for (std::size_t i = 0; i < counted.seen.size(); ++i) {
         const auto& [path, preview] = counted.seen[i];
@@ -661,6 +664,63 @@ TEST_F(RunTest, APlainTextIsThatTextInEveryPath) {
         }
     }
     EXPECT_EQ(cases, 32 * 5 * 2 * 3);
+}
+
+// Whole words are what "\b" on both sides finds: ECMAScript's own regular expressions are the
+// judge, for a plain text and a pattern, in a search, its hit lines, a preview and a replace.
+TEST_F(RunTest, WholeWordsAreWhatWordBoundsOnBothSidesFind) {
+    const std::string body =
+        "cat concat cats cat_ _cat cat. (cat) CAT Cat-cat\ncat\r\ncatcat x.cat.y $cat$ cat$ "
+        "cat9 9cat caf\xC3\xA9 \xC3\xA9"
+        "cat a.b a.bc ab a+b cat.dog\n";
+    request_.fields.file_mask = "words.txt";
+    request_.approved_extensions = ".txt";
+    request_.workers = 2;
+    request_.fields.whole_word = true;
+    const std::pair<std::string, bool> cases[] = {
+        {"cat", false}, {"cat.", false}, {".cat", false},   {"a.b", false},     {"a+b", false},
+        {"caf", false}, {"c.t", true},   {"cat|dog", true}, {"a\\.b|ab", true}, {"\\$cat", true}};
+    for (const auto& [text, regex] : cases) {
+        for (const bool ignore_case : {false, true}) {
+            SCOPED_TRACE("text '" + text + "'" + (regex ? " as a pattern" : "") +
+                         (ignore_case ? " ignoring case" : ""));
+            const std::regex judge(
+                "\\b(?:" + (regex ? text : RegExEncodeString(text)) + ")\\b",
+                ignore_case ? std::regex::ECMAScript | std::regex::icase : std::regex::ECMAScript);
+            const auto expected = static_cast<std::int32_t>(std::distance(
+                std::sregex_iterator(body.begin(), body.end(), judge), std::sregex_iterator()));
+            request_.fields.search_text = text;
+            request_.fields.regex = regex;
+            request_.fields.ignore_case = ignore_case;
+            request_.fields.replace_text.clear();
+            dir_.WriteFile("words.txt", body);
+            request_.kind = RunKind::kSearch;
+            EXPECT_EQ(Run().strings_found, expected);
+            request_.hit_lines = 0;
+            EXPECT_EQ(Run().strings_found, expected) << "hit lines";
+            request_.hit_lines.reset();
+            request_.fields.replace_text = "[$&]";
+            request_.kind = RunKind::kPreview;
+            EXPECT_EQ(Run().strings_found, expected) << "preview";
+            request_.kind = RunKind::kReplace;
+            EXPECT_EQ(Run().strings_found, expected) << "replace";
+            EXPECT_EQ(dir_.ReadFile("words.txt"), std::regex_replace(body, judge, "[$&]"));
+        }
+    }
+    // Off, the same text is found inside words too.
+    request_.fields.whole_word = false;
+    request_.fields.regex = false;
+    request_.fields.ignore_case = false;
+    request_.fields.search_text = "cat";
+    request_.fields.replace_text.clear();
+    request_.kind = RunKind::kSearch;
+    dir_.WriteFile("words.txt", body);
+    std::int32_t inside_words = 0;
+    for (std::size_t at = body.find("cat"); at != std::string::npos;
+         at = body.find("cat", at + 1)) {
+        ++inside_words;
+    }
+    EXPECT_EQ(Run().strings_found, inside_words);
 }
 
 TEST_F(RunTest, BinaryFilesAreLeftOutOfEveryKindOfRunWhenAsked) {

@@ -50,6 +50,9 @@ struct SearchFields {
     std::string replace_text;
     bool regex = false;
     bool ignore_case = false;
+    // Hits only where the text (or the pattern's match) starts and ends at a word's bounds, as
+    // "\b" on both sides would have it.
+    bool whole_word = false;
 };
 
 }  // namespace ferret

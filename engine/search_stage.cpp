@@ -43,9 +43,20 @@ SearchStage::SearchStage(const RunContext& run)
       ignore_case_(run.request.fields.ignore_case),
       text_(ConvertSpecialChars(run.request.fields.search_text)),
       matcher_(text_, ignore_case_),
-      pattern_(SearchPattern(run.request.fields.search_text, true), ignore_case_,
-               run.request.longest_match),
-      office_(run.request.office_extensions, run.request.office_setup) {}
+      pattern_(SearchPattern(run.request.fields.search_text, true, run.request.fields.whole_word),
+               ignore_case_, run.request.longest_match),
+      whole_word_(run.request.fields.whole_word),
+      plain_word_(SearchPattern(run.request.fields.search_text, false, true), ignore_case_,
+                  run.request.longest_match),
+      office_(run.request.office_extensions, run.request.office_setup,
+              run.request.fields.whole_word) {}
+
+LazyPattern* SearchStage::PatternNow() {
+    if (run_.control.UseRegex()) {
+        return &pattern_;
+    }
+    return whole_word_ ? &plain_word_ : nullptr;
+}
 
 std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound& found, bool early,
                                                    HitFlow* flow, std::size_t index) {
@@ -86,7 +97,8 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
             }
             return count;
         }
-        if (!run_.control.UseRegex()) {
+        LazyPattern* const lazy = PatternNow();
+        if (lazy == nullptr) {
             errno = 0;
             const bool skip_binary = request.fields.skip_binary;
             const std::int32_t count = request.want_details
@@ -99,7 +111,7 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
             }
             return count;
         }
-        const RegExp* compiled = pattern_.Get([&](const Status& status) {
+        const RegExp* compiled = lazy->Get([&](const Status& status) {
             found.problems.push_back({RunKind::kSearch, ProblemKind::kBadPattern, status});
         });
         if (compiled == nullptr) {
@@ -108,8 +120,8 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
         std::string error;
         errno = 0;
         const std::int32_t count =
-            SearchFilePattern(folder, name, *compiled, pattern_.Shortcut(), DetailsFor(record),
-                              &error, request.fields.skip_binary);
+            SearchFilePattern(folder, name, *compiled, lazy->Shortcut(), DetailsFor(record), &error,
+                              request.fields.skip_binary);
         TellNotSearched(record, count, error, found.problems);
         return count;
     } catch (const std::exception& failure) {
@@ -125,8 +137,9 @@ std::int32_t SearchStage::SearchHitLines(FileRecord& record, int folder, const s
                                          FileFound& found, const HitFlush& flush) {
     const RunRequest& request = run_.request;
     const RegExp* compiled = nullptr;
-    if (run_.control.UseRegex()) {
-        compiled = pattern_.Get([&](const Status& status) {
+    LazyPattern* const lazy = PatternNow();
+    if (lazy != nullptr) {
+        compiled = lazy->Get([&](const Status& status) {
             found.problems.push_back({RunKind::kSearch, ProblemKind::kBadPattern, status});
         });
         if (compiled == nullptr) {
@@ -136,9 +149,9 @@ std::int32_t SearchStage::SearchHitLines(FileRecord& record, int folder, const s
     std::string error;
     errno = 0;
     const std::int32_t count = SearchFileHitLines(
-        folder, name, matcher_, compiled, compiled ? pattern_.Shortcut() : nullptr,
-        *request.hit_lines, request.want_details ? DetailsFor(record) : DetailsSink(), found.hits,
-        &error, !request.want_details && record.DetailsPending(), flush, request.hit_spans,
+        folder, name, matcher_, compiled, compiled ? lazy->Shortcut() : nullptr, *request.hit_lines,
+        request.want_details ? DetailsFor(record) : DetailsSink(), found.hits, &error,
+        !request.want_details && record.DetailsPending(), flush, request.hit_spans,
         request.fields.skip_binary);
     TellNotSearched(record, count, error, found.problems);
     return count;

@@ -29,12 +29,18 @@ class SearchStage {
   private:
     std::int32_t SearchHitLines(FileRecord& record, int folder, const std::string& name,
                                 FileFound& found, const HitFlush& flush);
+    // The pattern a file is searched with as the pattern switch stands now; nullptr: the plain
+    // text, by the matcher.
+    LazyPattern* PatternNow();
 
     const RunContext& run_;
     const bool ignore_case_;
     const std::string text_;
     const PlainMatcher matcher_;
     LazyPattern pattern_;
+    // A plain text that must be a whole word is found as a pattern.
+    const bool whole_word_;
+    LazyPattern plain_word_;
     OfficeFiles office_;
 };
 

@@ -10,7 +10,7 @@ down on the way out.
 
 Requests:
   {"op": "word" | "sheet", "path": ..., "find": ..., "replace": ..., "match_case": bool,
-   "rewrite": bool, "save_to": ...}
+   "whole_word": bool, "rewrite": bool, "save_to": ...}
 A rewrite never touches "path": the changed document is saved, in the format it was read in, as
 the new file "save_to", and only when there was something to replace. Ferret puts it in place.
 Answers:
@@ -192,6 +192,7 @@ def word(office, request):
             search = document.createSearchDescriptor()
             search.SearchString = request["find"]
             search.SearchCaseSensitive = request["match_case"]
+            search.SearchWords = request.get("whole_word", False)
             found = document.findAll(search)
             count = found.getCount() if found is not None else 0
             paragraphs = hit_paragraphs(found) if count > 0 else []
@@ -200,6 +201,7 @@ def word(office, request):
                 replace.SearchString = request["find"]
                 replace.ReplaceString = request["replace"]
                 replace.SearchCaseSensitive = request["match_case"]
+                replace.SearchWords = request.get("whole_word", False)
                 document.replaceAll(replace)
         except OfficeError:
             raise
@@ -217,6 +219,12 @@ def word(office, request):
             pass
 
 
+def icu_literal(text):
+    """`text` as an ICU pattern that matches just it: a backslash before every character that
+    is not a letter, a digit or a blank."""
+    return "".join(c if c.isalnum() or c == " " else "\\" + c for c in text)
+
+
 def sheet(office, request):
     """Hit cells sheet by sheet, row by row; within a sheet the first cell comes last, as a
     search that starts after it would find it."""
@@ -230,9 +238,14 @@ def sheet(office, request):
             for index in range(sheets.getCount()):
                 current = sheets.getByIndex(index)
                 search = current.createSearchDescriptor()
-                search.SearchString = request["find"]
                 search.SearchCaseSensitive = request["match_case"]
+                # In a sheet "words" means whole cells: a whole word is asked for as a pattern.
                 search.SearchWords = False
+                if request.get("whole_word", False):
+                    search.SearchRegularExpression = True
+                    search.SearchString = r"\b" + icu_literal(request["find"]) + r"\b"
+                else:
+                    search.SearchString = request["find"]
                 search.SearchType = SEARCH_VALUES
                 search.SearchByRow = True
                 found = current.findAll(search)

@@ -40,6 +40,7 @@ OfficeAnswer OfficeHandler::Ask(OfficeRequest::Kind kind, bool rewrite) {
     request.find = find_;
     request.replace = replace_;
     request.match_case = match_case_;
+    request.whole_word = whole_word_;
     request.rewrite = rewrite;
     request.save_to = save_to_;
     OfficeAnswer answer = AskOffice(link_, request);

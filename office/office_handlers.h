@@ -25,6 +25,8 @@ class OfficeHandler {
     void SetReplaceText(std::string text) { replace_ = std::move(text); }
     bool MatchCase() const { return match_case_; }
     void SetMatchCase(bool on) { match_case_ = on; }
+    bool WholeWord() const { return whole_word_; }
+    void SetWholeWord(bool on) { whole_word_ = on; }
     // Where a rewrite saves the changed document: a new file, never the one read, so that the
     // caller can check and put it in place.
     const std::string& SaveTo() const { return save_to_; }
@@ -46,6 +48,7 @@ class OfficeHandler {
     std::string replace_;
     std::string save_to_;
     bool match_case_ = false;
+    bool whole_word_ = false;
     bool saved_ = false;
     std::int32_t err_code_ = 0;
     std::string error_text_;

@@ -93,6 +93,7 @@ QByteArray RequestLine(const OfficeRequest& request) {
     object[QStringLiteral("find")] = QString::fromStdString(request.find);
     object[QStringLiteral("replace")] = QString::fromStdString(request.replace);
     object[QStringLiteral("match_case")] = request.match_case;
+    object[QStringLiteral("whole_word")] = request.whole_word;
     object[QStringLiteral("rewrite")] = request.rewrite;
     object[QStringLiteral("save_to")] = QString::fromStdString(request.save_to);
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';

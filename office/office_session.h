@@ -38,8 +38,9 @@ struct OfficeRequest {
     std::string find;
     std::string replace;
     bool match_case = false;
-    bool rewrite = false;  // replace the hits and save the document in its own format...
-    std::string save_to;   // ...as this new file; `path` itself is never written
+    bool whole_word = false;  // hits only where a word starts and ends
+    bool rewrite = false;     // replace the hits and save the document in its own format...
+    std::string save_to;      // ...as this new file; `path` itself is never written
 };
 
 struct OfficeAnswer {

@@ -148,12 +148,8 @@ QTextCharFormat MarkFormat(int size) {
 // The marks of `find` in `content`; false when the pattern cannot be used, which is logged
 // (`log_failed` when that failed too).
 bool FindMarks(const QString& content, const QString& find, bool use_regex, bool ignore_case,
-               std::vector<TextMark>& marks, bool& log_failed) {
-    if (!use_regex) {
-        marks = FindPlainMarks(content, find, ignore_case);
-        return true;
-    }
-    if (const Status found = FindPatternMarks(content, find.toStdString(), ignore_case, marks);
+               bool whole_word, std::vector<TextMark>& marks, bool& log_failed) {
+    if (const Status found = FindRunMarks(content, find, use_regex, ignore_case, whole_word, marks);
         !found.ok()) {
         log_failed = !LogError("frmPreview: HighlightWordsRegEx", found);
         return false;
@@ -327,6 +323,7 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
         OneCharacterLineEnds(QString::fromStdString(ConvertSpecialChars(target_.marked)));
     const bool use_regex = target_.regex;
     const bool ignore_case = target_.ignore_case;
+    const bool whole_word = target_.whole_word;
     // Only a load goes to the line asked for; marking again keeps to the start, as before.
     const std::int64_t start_line = text ? 0 : target_.line;
     const std::int64_t start_column = target_.column;
@@ -343,7 +340,8 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
         bool marked = false;
         if (mark && !find.isEmpty() && error.isEmpty()) {
             bool log_failed = false;
-            marked = FindMarks(content, find, use_regex, ignore_case, marks, log_failed);
+            marked =
+                FindMarks(content, find, use_regex, ignore_case, whole_word, marks, log_failed);
             if (log_failed) {
                 QMetaObject::invokeMethod(
                     self.data(),

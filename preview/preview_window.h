@@ -30,6 +30,7 @@ struct PreviewTarget {
     bool regex = false;
     std::int64_t line = 0;
     std::int64_t column = 0;
+    bool whole_word = false;
 };
 
 // Shows one file's text with every hit marked in blue and bold, the number of hits in the

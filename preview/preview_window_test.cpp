@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <string>
+#include <tuple>
 
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
@@ -124,6 +126,23 @@ TEST_F(PreviewTest, PatternMarksAndABadPattern) {
     EXPECT_EQ(bad->windowTitle(), QStringLiteral("File Preview (Text Mode)"));
     EXPECT_EQ(MarkedCharacters(*bad, 10), 0);
     EXPECT_EQ(bad->Box()->toPlainText(), QStringLiteral("text ("));
+}
+
+// With whole words only, a hit inside a longer word is not marked, for a text and a pattern.
+TEST_F(PreviewTest, WholeWordsOnlyMarksWholeWords) {
+    dir_.WriteFile("words.txt", "cat concat cats (cat) a.b a.bc CAT");
+    const std::tuple<std::string, bool, bool, int> cases[] = {{"cat", false, false, 2},
+                                                              {"cat", false, true, 3},
+                                                              {"a.b", false, false, 1},
+                                                              {"c.t", true, false, 2},
+                                                              {"cat|a", true, false, 4}};
+    for (const auto& [find, regex, ignore_case, marks] : cases) {
+        SCOPED_TRACE(find);
+        PreviewWindow preview;
+        preview.Load({dir_.Path("words.txt"), find, ignore_case, regex, 0, 0, true});
+        Wait(preview);
+        EXPECT_EQ(preview.MarkCount(), marks);
+    }
 }
 
 TEST_F(PreviewTest, HighlightingAndFontSize) {

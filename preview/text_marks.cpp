@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "engine/content_search.h"
 #include "engine/regex.h"
 #include "util/text_encoding.h"
 
@@ -83,6 +84,22 @@ Status FindPatternMarks(const QString& text, const std::string& pattern, bool ig
                                   marks.push_back({start, unit - start});
                                   return true;
                               });
+}
+
+Status FindRunMarks(const QString& text, const QString& find, bool regex, bool ignore_case,
+                    bool whole_word, std::vector<TextMark>& marks) {
+    if (!regex && !whole_word) {
+        marks = FindPlainMarks(text, find, ignore_case);
+        return {};
+    }
+    if (find.isEmpty()) {
+        marks.clear();
+        return {};
+    }
+    const std::string typed = find.toStdString();
+    const std::string pattern = regex ? typed : RegExEncodeString(typed);
+    return FindPatternMarks(text, whole_word ? WholeWordPattern(pattern) : pattern, ignore_case,
+                            marks);
 }
 
 }  // namespace ferret

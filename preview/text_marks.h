@@ -30,4 +30,9 @@ std::vector<TextMark> FindPlainMarks(const QString& text, const QString& find, b
 Status FindPatternMarks(const QString& text, const std::string& pattern, bool ignore_case,
                         std::vector<TextMark>& marks);
 
+// The marks of a run's search text `find` (its escape words already turned) as the run finds
+// them: as a pattern when `regex`, and only as whole words when `whole_word`.
+Status FindRunMarks(const QString& text, const QString& find, bool regex, bool ignore_case,
+                    bool whole_word, std::vector<TextMark>& marks);
+
 }  // namespace ferret

@@ -82,6 +82,7 @@ struct HitLineTable {
     std::string marked;
     bool regex = false;
     bool ignore_case = false;
+    bool whole_word = false;
     bool replaced = false;
 };
 

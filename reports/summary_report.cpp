@@ -59,9 +59,9 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
         " Results\n" + kDashes + "\n" + "Search string: " + header.search_text + "\n" +
         "Replace string: " + header.replace_text + "\n\n" + "File Mask: " + header.file_mask +
         "\n\n" + "Use Regular Expressions:  " + OnOff(header.regex) + "\n" +
-        "Include subfolders:  " + OnOff(header.recursive) + "\n" +
-        "Ignore Case:         " + OnOff(header.ignore_case) + "\n\n" + "Root Search Directory: \n" +
-        QuotedName(header.folder) + "\n" +
+        "Include subfolders:  " + OnOff(header.recursive) + "\n" + "Ignore Case:         " +
+        OnOff(header.ignore_case) + "\n" + (header.whole_word ? "Whole Words Only:    ON\n" : "") +
+        "\n" + "Root Search Directory: \n" + QuotedName(header.folder) + "\n" +
         "(this will be replaced by .../ in the report section)\n");
     if (!header.skip_folders.empty() || header.use_ignore_files || header.skip_binary) {
         out.append("\n");

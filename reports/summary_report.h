@@ -21,6 +21,7 @@ struct SummaryHeader {
     bool regex = false;
     bool recursive = false;
     bool ignore_case = false;
+    bool whole_word = false;    // named only when on
     std::string restore_point;  // where the replace run kept the files' originals, if anywhere
     // What the walk left out; named only when used, so other reports read as they always did.
     std::string skip_folders;

@@ -117,6 +117,9 @@ Status SaveSearchSettings(const std::string& file, const SearchSettings& setting
     if (settings.no_binary != 0) {
         text += line("NoBinary", std::to_string(settings.no_binary));
     }
+    if (settings.whole_word != 0) {
+        text += line("WholeWord", std::to_string(settings.whole_word));
+    }
     return WriteFileAtomically(file, text);
 }
 
@@ -143,6 +146,7 @@ Status LoadSearchSettings(const std::string& file, SearchSettings& settings) {
     loaded.skip_folders = read(kCriteria, "SkipFolders");
     loaded.git_ignore = IniFile::CLngDefault(read(kOptions, "GitIgnore"), 0);
     loaded.no_binary = IniFile::CLngDefault(read(kOptions, "NoBinary"), 0);
+    loaded.whole_word = IniFile::CLngDefault(read(kOptions, "WholeWord"), 0);
     settings = std::move(loaded);
     return Status();
 }

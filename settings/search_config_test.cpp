@@ -22,7 +22,7 @@ bool operator==(const SearchSettings& a, const SearchSettings& b) {
            a.file_mask == b.file_mask && a.sub_folders == b.sub_folders &&
            a.ignore_case == b.ignore_case && a.regex == b.regex &&
            a.skip_folders == b.skip_folders && a.git_ignore == b.git_ignore &&
-           a.no_binary == b.no_binary;
+           a.no_binary == b.no_binary && a.whole_word == b.whole_word;
 }
 
 SearchSettings Settings(std::string search, std::string replace, std::string path, std::string mask,
@@ -70,6 +70,7 @@ TEST_F(SearchConfigTest, WhatAWalkLeavesOutIsSavedOnlyWhenUsed) {
     settings.skip_folders = "node_modules;build";
     settings.git_ignore = 1;
     settings.no_binary = 1;
+    settings.whole_word = 1;
     ASSERT_TRUE(SaveSearchSettings(File(), settings).ok());
     EXPECT_EQ(dir_.ReadFile("search.frs"),
               "[Search Criteria]\r\n"
@@ -83,7 +84,8 @@ TEST_F(SearchConfigTest, WhatAWalkLeavesOutIsSavedOnlyWhenUsed) {
               "IgnoreCase=1\r\n"
               "RegEx=1\r\n"
               "GitIgnore=1\r\n"
-              "NoBinary=1\r\n");
+              "NoBinary=1\r\n"
+              "WholeWord=1\r\n");
     SearchSettings loaded;
     ASSERT_TRUE(LoadSearchSettings(File(), loaded).ok());
     EXPECT_TRUE(loaded == settings);
