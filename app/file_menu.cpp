@@ -5,6 +5,7 @@
 #include <QMessageBox>
 
 #include "app/file_dialogs.h"
+#include "app/hit_lines_view.h"
 #include "app/qt_text.h"
 #include "app/saved_search.h"
 #include "reports/summary_report.h"
@@ -44,6 +45,29 @@ bool SaveSearchAs(QWidget* owner, const SearchFields& fields) {
     }
     if (const Status saved = SaveSearchSettings(file, SavedSearchOf(fields)); !saved.ok()) {
         QMessageBox::warning(owner, QStringLiteral("Save Configuration"), Q(saved.description()));
+        return false;
+    }
+    return true;
+}
+
+bool SaveHitLinesAs(QWidget* owner, const HitLinesModel& lines) {
+    const std::string file = FileDialogs::SaveFile(owner, kTitle, "Hit lines (*.txt)|*.txt", "txt");
+    if (file.empty()) {
+        return false;
+    }
+    OutputStream out;
+    Status status = out.Open(file);
+    if (status.ok()) {
+        lines.ForEachQuickfixPiece([&](std::string_view piece) {
+            status = out.Write(piece);
+            return status.ok();
+        });
+    }
+    if (status.ok()) {
+        status = out.Finish();
+    }
+    if (!status.ok()) {
+        QMessageBox::warning(owner, QStringLiteral("Save Report"), Q(status.description()));
         return false;
     }
     return true;

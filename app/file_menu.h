@@ -9,6 +9,8 @@ class QWidget;
 
 namespace ferret {
 
+class HitLinesModel;
+
 // The File menu's work with files, each asking for its file over `owner` and telling the user
 // what went wrong there.
 
@@ -20,5 +22,8 @@ bool OpenSavedSearch(QWidget* owner, std::string file, SearchFields& fields);
 bool SaveSearchAs(QWidget* owner, const SearchFields& fields);
 // The report text into a file the user picks. False when cancelled or not written.
 bool SaveReportAs(QWidget* owner, const std::string& report);
+// Every hit line of `lines` into a file the user picks, as -hits writes them; the file is put in
+// place whole once written. False when cancelled or not written.
+bool SaveHitLinesAs(QWidget* owner, const HitLinesModel& lines);
 
 }  // namespace ferret

@@ -282,6 +282,27 @@ std::string HitLinesModel::QuickfixText(std::vector<int> rows) const {
     return text;
 }
 
+bool HitLinesModel::ForEachQuickfixPiece(const std::function<bool(std::string_view)>& take) const {
+    constexpr std::size_t kPiece = std::size_t{1} << 16;
+    std::string piece;
+    for (int file = 0; file < FileCount(); ++file) {
+        const FileHitLines& entry = FileAt(file);
+        for (std::size_t line = 0; line < entry.count && !entry.binary; ++line) {
+            const std::optional<HitLine> hit = Line({file, static_cast<int>(line)}, true);
+            if (hit && hit->hits > 0 && hit->number > 0) {
+                AppendQuickfixLine(piece, entry.file->FullPath(), *hit);
+            }
+            if (piece.size() >= kPiece) {
+                if (!take(piece)) {
+                    return false;
+                }
+                piece.clear();
+            }
+        }
+    }
+    return piece.empty() || take(piece);
+}
+
 namespace {
 
 // Draws the rows of the list in the columns of the header above it.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "reports/hit_line_table.h"
@@ -66,6 +67,10 @@ class HitLinesModel : public QAbstractListModel {
     // "PATH:LINE:COLUMN: TEXT" lines of the hit lines among `rows`, in row order; a file's row
     // stands for all its hit lines.
     std::string QuickfixText(std::vector<int> rows) const;
+    // Every hit line as QuickfixText gives it, file after file in display order (binary files
+    // have none), handed to `take` in pieces of some 64 KiB, so that millions of lines need no
+    // more memory than a piece. Stops, returning false, when `take` does.
+    bool ForEachQuickfixPiece(const std::function<bool(std::string_view)>& take) const;
 
   private:
     // The rows below a file's own row.

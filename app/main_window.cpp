@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "app/about_dialog.h"
@@ -19,6 +20,7 @@
 #include "app/file_menu.h"
 #include "app/folder_box.h"
 #include "app/help_window.h"
+#include "app/hit_lines_view.h"
 #include "app/message_boxes.h"
 #include "app/options_dialog.h"
 #include "app/preview_replace_dialog.h"
@@ -39,6 +41,7 @@
 #include "preview/preview_window.h"
 #include "preview/print_document.h"
 #include "preview/screen_fit.h"
+#include "reports/quoted_name.h"
 #include "settings/app_settings.h"
 #include "settings/error_log.h"
 #include "settings/search_history.h"
@@ -274,7 +277,27 @@ HelpWindow* MainWindow::ShowHelp() {
 
 void MainWindow::PrintReport() {
     try {
-        PrintDocument::Print(*reports_->TextView()->document(), 1440, 1440, 1440, 1440, this);
+        const SearchFields& ran = Driver().Fields();
+        const bool hit_lines = reports_->HitLinesShown();
+        // Each page names the report, its text and its folder.
+        const QString title =
+            QStringLiteral("Ferret %1: %2 in %3")
+                .arg(hit_lines ? QStringLiteral("hit lines") : QStringLiteral("report"),
+                     Q(EscapedText("\"" + ran.search_text + "\"")), Q(QuotedName(ran.folder)));
+        if (!hit_lines) {
+            PrintDocument::Print(*reports_->TextView()->document(), 1440, 1440, 1440, 1440, this,
+                                 title);
+            return;
+        }
+        QString text;
+        reports_->HitLines()->Model()->ForEachQuickfixPiece([&text](std::string_view piece) {
+            text += QString::fromUtf8(piece.data(), static_cast<qsizetype>(piece.size()));
+            return true;
+        });
+        QTextDocument document;
+        document.setDefaultFont(reports_->TextView()->document()->defaultFont());
+        document.setPlainText(text);
+        PrintDocument::Print(document, 1440, 1440, 1440, 1440, this, title);
     } catch (const std::exception& error) {
         TellIfLogFailed(!LogError("frmMain: mnuPrint_Click", kLogNumberPrintFailed, error.what()));
     }
@@ -550,6 +573,9 @@ bool MainWindow::SaveSearchFile() {
 }
 
 bool MainWindow::SaveReport() {
+    if (reports_->HitLinesShown()) {
+        return SaveHitLinesAs(this, *reports_->HitLines()->Model());
+    }
     return SaveReportAs(this, S(ReportTextShown()));
 }
 

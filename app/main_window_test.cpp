@@ -43,11 +43,14 @@
 #include "settings/settings.h"
 #include "testsupport/message_recorder.h"
 #include "testsupport/qt_wait.h"
+#include "testsupport/run_program.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
 
+using testing::ProgramResult;
+using testing::RunProgram;
 using testing::TempDir;
 using testing::WaitUntil;
 
@@ -712,6 +715,45 @@ TEST_F(MainWindowTest, QuickLinksOnlyWhenSwitchedOnAndHelpPages) {
     EXPECT_EQ(help->CurrentPage(), QStringLiteral("index.html"));
     EXPECT_TRUE(help->PageText().contains(QStringLiteral("The command line")));
     EXPECT_EQ(window.ShowHelp(), help);  // one help window
+}
+
+// With the hit lines shown, Save Report writes them as -hits does, file after file, and Print
+// Report prints them with the report's name and "page N of M" on every page.
+TEST_F(MainWindowTest, HitLinesAreSavedAndPrintedAsText) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "4").ok());
+    tree_.WriteFile("many.txt", std::string(150, '\n') + "hit in line 151\n");
+    MainWindow window;
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(window, Search("hit")));
+    {
+        DialogAnswer answer(tree_.Path("lines.txt"));
+        ASSERT_TRUE(window.SaveReport());
+    }
+    const std::string root = tree_.path();
+    EXPECT_EQ(tree_.ReadFile("lines.txt"), root + "/a.txt:1:1: hit hit\n" + root +
+                                               "/many.txt:151:1: hit in line 151\n" + root +
+                                               "/sub/b.txt:1:1: hit\n");
+    const std::string pdf = tree_.Path("lines.pdf");
+    const PrintDocument::DialogHook previous =
+        PrintDocument::SetDialogHook([pdf](QPrinter& printer) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(QString::fromStdString(pdf));
+            return true;
+        });
+    int printed = 0;
+    for (QAction* action : window.findChildren<QAction*>()) {
+        if (action->text() == QStringLiteral("&Print Report")) {
+            ASSERT_TRUE(action->isEnabled());
+            action->trigger();
+            ++printed;
+        }
+    }
+    PrintDocument::SetDialogHook(previous);
+    ASSERT_EQ(printed, 1);
+    const ProgramResult text = RunProgram("/usr/bin/pdftotext", {"-raw", pdf, "-"});
+    ASSERT_EQ(text.exit_code, 0) << text.err;
+    EXPECT_NE(text.out.find("many.txt:151:1: hit in line 151"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("Ferret hit lines: \"hit\" in " + root), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("page 1 of 1"), std::string::npos) << text.out;
 }
 
 TEST_F(MainWindowTest, OptionsDialogAndPrintReport) {

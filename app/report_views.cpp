@@ -151,6 +151,10 @@ void ReportViews::ShowHitLines(std::shared_ptr<const HitLineTable> table) {
     stack_->setCurrentWidget(hit_view_);
 }
 
+bool ReportViews::HitLinesShown() const {
+    return stack_->currentWidget() == hit_view_;
+}
+
 void ReportViews::SetReportText(const QString& text) {
     report_shown_ = text;
     report_text_->setPlainText(text);

@@ -50,6 +50,8 @@ class ReportViews : public QObject {
     void SetReportText(const QString& text);
     const QString& ReportText() const { return report_shown_; }
     QPlainTextEdit* TextView() const { return report_text_; }
+    // Whether the hit lines are the report shown: then they are what is saved and printed.
+    bool HitLinesShown() const;
     // The rows cannot be opened while a run is changing them.
     void SetRunning(bool running);
     // The full paths of the list's selected rows, in list order.

@@ -490,6 +490,8 @@ void RunDriver::DisplayHitLines() {
     }
     view_.ShowHitLines(hit_table_);
     view_.SetStatusText(StatusPanel::kProgress, "...report generated");
+    // Lines gathered can be saved and printed as the other reports can.
+    view_.EnableReportMenus(hit_table_ != nullptr);
 }
 
 void RunDriver::DisplaySummary(bool with_file_list) {

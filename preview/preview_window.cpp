@@ -455,7 +455,14 @@ void PreviewWindow::CopySelection() {
 
 int PreviewWindow::Print() {
     try {
-        return PrintDocument::Print(*box_->document(), 1440, 1440, 1440, 1440, this);
+        // Each page names its file; a control character in the name would break the line.
+        QString title = QString::fromStdString(target_.path);
+        for (QChar& c : title) {
+            if (c.category() == QChar::Other_Control) {
+                c = QChar::ReplacementCharacter;
+            }
+        }
+        return PrintDocument::Print(*box_->document(), 1440, 1440, 1440, 1440, this, title);
     } catch (const std::exception& error) {
         if (!LogError("frmPreview: mnuPrint_Click", kLogNumberPrintFailed, error.what())) {
             TellLogFailure();

@@ -1,6 +1,7 @@
 #include "preview/print_document.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPrintDialog>
@@ -30,7 +31,8 @@ PrintDocument::DialogHook PrintDocument::SetDialogHook(DialogHook hook) {
 }
 
 int PrintDocument::Print(const QTextDocument& document, int left_margin, int top_margin,
-                         int right_margin, int bottom_margin, QWidget* owner) {
+                         int right_margin, int bottom_margin, QWidget* owner,
+                         const QString& title) {
     QPrinter printer(QPrinter::HighResolution);
     bool confirmed = false;
     if (Hook()) {
@@ -42,11 +44,13 @@ int PrintDocument::Print(const QTextDocument& document, int left_margin, int top
     if (!confirmed) {
         return 0;
     }
-    return PrintPages(document, printer, left_margin, top_margin, right_margin, bottom_margin);
+    return PrintPages(document, printer, left_margin, top_margin, right_margin, bottom_margin,
+                      title);
 }
 
 int PrintDocument::PrintPages(const QTextDocument& document, QPrinter& printer, int left_margin,
-                              int top_margin, int right_margin, int bottom_margin) {
+                              int top_margin, int right_margin, int bottom_margin,
+                              const QString& title) {
     // Margins count from the paper's edge, whatever the printer cannot reach.
     printer.setFullPage(true);
     const QMarginsF inches(left_margin / 1440.0, top_margin / 1440.0, right_margin / 1440.0,
@@ -64,7 +68,11 @@ int PrintDocument::PrintPages(const QTextDocument& document, QPrinter& printer, 
     copy->setDefaultTextOption(wrapping);
     copy->documentLayout()->setPaintDevice(&printer);
     copy->setDocumentMargin(0);
-    const QRectF body = printer.pageLayout().paintRectPixels(printer.resolution());
+    const QRectF area = printer.pageLayout().paintRectPixels(printer.resolution());
+    // The title's and the page number's bands come off the text's room.
+    const QFontMetricsF metrics(copy->defaultFont(), &printer);
+    const qreal band = title.isEmpty() ? 0 : metrics.height() * 2;
+    const QRectF body(0, band, area.width(), area.height() - 2 * band);
     copy->setPageSize(body.size());
     copy->pageCount();  // lays it out
 
@@ -104,13 +112,23 @@ int PrintDocument::PrintPages(const QTextDocument& document, QPrinter& printer, 
         }
         const std::size_t end =
             page + 1 < pages ? firsts[static_cast<std::size_t>(page) + 1] : lines.size();
+        if (!title.isEmpty()) {
+            painter.setFont(copy->defaultFont());
+            painter.drawText(QRectF(0, 0, area.width(), metrics.height()),
+                             Qt::AlignLeft | Qt::AlignTop,
+                             metrics.elidedText(title, Qt::ElideMiddle, area.width()));
+            painter.drawText(
+                QRectF(0, area.height() - metrics.height(), area.width(), metrics.height()),
+                Qt::AlignRight | Qt::AlignBottom,
+                QStringLiteral("page %1 of %2").arg(page + 1).arg(pages));
+        }
         const std::size_t first = firsts[static_cast<std::size_t>(page)];
         if (first >= lines.size()) {
             continue;  // an empty document: one blank page
         }
         painter.save();
-        painter.setClipRect(QRectF(0, 0, body.width(), body.height()));
-        painter.translate(0, -lines[first].top);
+        painter.setClipRect(body);
+        painter.translate(0, body.top() - lines[first].top);
         for (std::size_t i = first; i < end; ++i) {
             lines[i].line.draw(&painter, lines[i].at);
         }

@@ -156,7 +156,16 @@ TEST(Printing, ThePreviewersLongLinesWrapWithinTheMargins) {
                    text.end());
         return text;
     };
-    const std::string printed = PdfText("pdftotext -raw '" + pdf + "' - 2>/dev/null");
+    std::string printed = PdfText("pdftotext -raw '" + pdf + "' - 2>/dev/null");
+    // Every page names the file and says which page of how many it is.
+    const int pages = PdfPages(pdf);
+    for (int page = 1; page <= pages; ++page) {
+        const std::string head = dir.Path("long.txt");
+        const std::string foot = "page " + std::to_string(page) + " of " + std::to_string(pages);
+        const std::size_t at = printed.find(head + "\n" + foot + "\n");
+        ASSERT_NE(at, std::string::npos) << foot;
+        printed.erase(at, head.size() + foot.size() + 2);
+    }
     EXPECT_EQ(squeezed(printed), squeezed(content));
     for (int i = 0; i < 120; i += 7) {
         char mark[16];
@@ -171,6 +180,7 @@ TEST(Printing, ThePreviewersLongLinesWrapWithinTheMargins) {
     EXPECT_GE(words.y_min, 71);
     EXPECT_LE(words.y_min, 90);
     EXPECT_LE(words.y_max, 721);
+    EXPECT_GE(words.y_max, 700);  // the page number at the foot
 }
 
 }  // namespace
