@@ -15,6 +15,7 @@
 #include "app/about_dialog.h"
 #include "app/command_process.h"
 #include "app/date_size_panels.h"
+#include "app/editor_launcher.h"
 #include "app/explorer_bar.h"
 #include "app/file_menu.h"
 #include "app/folder_box.h"
@@ -110,6 +111,9 @@ void MainWindow::BuildPanels(const AppSettings& settings) {
     reports_ = new ReportViews(this);
     reports_->on_open = [this](const std::string& path, std::int64_t line, std::int64_t column) {
         OpenFilePreviewer(path, line, column);
+    };
+    reports_->on_edit = [this](const std::string& path, std::int64_t line, std::int64_t column) {
+        OpenInEditor(this, {path, line, column});
     };
     auto* right_layout = new QVBoxLayout(right);
     // The folder box and the reports end 175 twips short of the window's right edge.
