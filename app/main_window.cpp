@@ -252,6 +252,10 @@ PreviewWindow* MainWindow::OpenFilePreviewer(const std::string& path, std::int64
         return nullptr;
     }
     auto* preview = new PreviewWindow(this);
+    preview->SetEditorHandler(
+        [preview](const std::string& file, std::int64_t at_line, std::int64_t at_column) {
+            OpenInEditor(preview, {file, at_line, at_column});
+        });
     preview->show();
     preview->Load({path, Driver().HasHighlight() ? Driver().HighlightText() : std::string(),
                    criteria_->IgnoreCase(), criteria_->Regex(), line, column});
