@@ -2,6 +2,7 @@
 
 #include "reports/hit_line_text.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
@@ -504,6 +505,13 @@ HitLinesView::HitLinesView(QWidget* parent) : QWidget(parent) {
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->installEventFilter(this);
     list_->viewport()->installEventFilter(this);
+    // The list's own, so the key works wherever the report is, and only there.
+    edit_ = new QAction(QStringLiteral("Open in &Editor"), list_);
+    edit_->setObjectName(QStringLiteral("actHitLineEditor"));
+    edit_->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
+    edit_->setShortcutContext(Qt::WidgetShortcut);
+    list_->addAction(edit_);
+    connect(edit_, &QAction::triggered, this, [this] { EditCurrent(); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -545,6 +553,7 @@ HitLinesView::HitLinesView(QWidget* parent) : QWidget(parent) {
         const int row = pressed.row();
         connect(menu.addAction(QStringLiteral("&Open in Previewer")), &QAction::triggered, this,
                 [this, row] { Activate(row); });
+        menu.addAction(edit_);  // on the pressed row, which is the current one now
         connect(menu.addAction(QStringLiteral("&Copy Lines")), &QAction::triggered, this,
                 [this] { CopySelection(); });
         menu.exec(global);
@@ -564,26 +573,42 @@ void HitLinesView::Clear() {
     model_->SetTable(nullptr);
 }
 
-void HitLinesView::Activate(int row) {
+std::optional<HitLinesView::Target> HitLinesView::TargetOf(int row) const {
     const HitLinesModel::Place place = model_->PlaceOf(row);
-    if (place.file < 0 || !on_open) {
-        return;
+    if (place.file < 0) {
+        return std::nullopt;
     }
     const FileHitLines& entry = model_->FileAt(place.file);
     if (place.line >= 0 && !entry.binary) {
         const HitLine line = model_->Table()->lines.At(entry.first + place.line);
-        on_open(entry.file->FullPath(), line.number, line.column);
-        return;
+        return Target{entry.file->FullPath(), line.number, line.column};
     }
     // A file's own row (or its note) opens it at its first hit.
     for (std::size_t at = entry.first; at < entry.first + entry.count && !entry.binary; ++at) {
         const HitLine line = model_->Table()->lines.At(at);
         if (line.hits > 0) {
-            on_open(entry.file->FullPath(), line.number, line.column);
-            return;
+            return Target{entry.file->FullPath(), line.number, line.column};
         }
     }
-    on_open(entry.file->FullPath(), 0, 0);
+    return Target{entry.file->FullPath(), 0, 0};
+}
+
+void HitLinesView::Activate(int row) {
+    if (const std::optional<Target> target = TargetOf(row); target && on_open) {
+        on_open(target->path, target->line, target->column);
+    }
+}
+
+void HitLinesView::EditCurrent() {
+    if (!list_->currentIndex().isValid() || !on_edit) {
+        return;
+    }
+    if (const std::optional<Target> target = TargetOf(list_->currentIndex().row())) {
+        // A document's paragraph or a spreadsheet's cell has no line: the file opens at its
+        // start.
+        on_edit(target->path, std::max<std::int64_t>(target->line, 1),
+                std::max<std::int64_t>(target->column, 1));
+    }
 }
 
 void HitLinesView::ActivateCurrent() {
@@ -619,6 +644,11 @@ std::vector<std::string> HitLinesView::SelectedPaths() const {
         add(model_->FullPath(row));
     }
     return paths;
+}
+
+std::string HitLinesView::CurrentPath() const {
+    return list_->currentIndex().isValid() ? model_->FullPath(list_->currentIndex().row())
+                                           : std::string();
 }
 
 bool HitLinesView::eventFilter(QObject* watched, QEvent* event) {

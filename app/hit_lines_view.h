@@ -12,6 +12,7 @@
 
 #include "reports/hit_line_table.h"
 
+class QAction;
 class QHeaderView;
 class QListView;
 
@@ -92,7 +93,8 @@ class HitLinesModel : public QAbstractListModel {
 // The hit-lines report: a header of columns to sort the files by, over the list of files and
 // their lines, each hit marked as the previewer marks it and context lines greyed. Enter or a
 // double click on a line opens it; on a file, Enter, a click on its arrow, Left and Right open
-// and close its lines. Ctrl+C copies the selected lines as quickfix lines.
+// and close its lines. Ctrl+C copies the selected lines as quickfix lines; Ctrl+E opens the
+// current line in the user's editor.
 class HitLinesView : public QWidget {
   public:
     explicit HitLinesView(QWidget* parent = nullptr);
@@ -105,13 +107,22 @@ class HitLinesView : public QWidget {
     std::function<void(const std::string& path, std::int64_t line, std::int64_t column)> on_open;
     // The context menu of files, at a point on the screen.
     std::function<void(const std::vector<std::string>& paths, const QPoint& global)> on_menu;
+    // Opens a file in the user's editor at a line and column (1-based; the column in bytes, as
+    // HitLine counts it).
+    std::function<void(const std::string& path, std::int64_t line, std::int64_t column)> on_edit;
 
     // What Enter does on the current row.
     void ActivateCurrent();
+    // "Open in Editor" (Ctrl+E) on the current row: a line at its first hit (a context line at
+    // its start), a file at its first hit, a file without known lines at its start.
+    void EditCurrent();
+    QAction* EditAction() const { return edit_; }
     // Ctrl+C: the selected rows as quickfix lines on the clipboard.
     void CopySelection();
     // The files of the selected rows, the current row's first.
     std::vector<std::string> SelectedPaths() const;
+    // The file of the current row; empty when there is none.
+    std::string CurrentPath() const;
 
     HitLinesModel* Model() const { return model_; }
     QListView* List() const { return list_; }
@@ -121,11 +132,19 @@ class HitLinesView : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Where a row opens: its file and line and column (0 when not known).
+    struct Target {
+        std::string path;
+        std::int64_t line = 0;
+        std::int64_t column = 0;
+    };
+    std::optional<Target> TargetOf(int row) const;
     void Activate(int row);
 
     HitLinesModel* model_ = nullptr;
     QHeaderView* header_ = nullptr;
     QListView* list_ = nullptr;
+    QAction* edit_ = nullptr;
 };
 
 }  // namespace ferret

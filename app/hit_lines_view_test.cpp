@@ -2,16 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
 #include <QListView>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QStackedWidget>
 #include <QtTest/QTest>
 #include <chrono>
 
 #include "app/main_window.h"
+#include "app/result_menu.h"
 #include "preview/preview_window.h"
 #include "settings/settings.h"
 #include "testsupport/qt_wait.h"
@@ -228,6 +231,67 @@ TEST_F(HitLinesReportTest, OpensThePreviewerAtTheHitAndCopiesQuickfixLines) {
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
               a + ":1:1: hit first\n" + b + ":2:5: two hit\n");
     EXPECT_EQ(view->SelectedPaths().size(), 2u);
+}
+
+// "Open in Editor" hands on where a row is: a hit line at its first hit (its column in bytes),
+// a context line at its start, a file at its first hit, a binary file at its start; the file
+// menu of a file's row does as its key does. Nothing is started here.
+TEST_F(HitLinesReportTest, OpenInEditorTellsTheRowsPlace) {
+    tree_.WriteFile("utf8.txt", "ça hit\n");
+    MainWindow window;
+    window.SetFields(Fields("hit"));
+    Run(window, RunKind::kSearch);
+    HitLinesView* view = window.HitLines();
+    HitLinesModel& model = *view->Model();
+    struct Opened {
+        std::string path;
+        std::int64_t line;
+        std::int64_t column;
+        bool operator==(const Opened&) const = default;
+    };
+    std::vector<Opened> edited;
+    view->on_edit = [&edited](const std::string& path, std::int64_t line, std::int64_t column) {
+        edited.push_back({path, line, column});
+    };
+    const auto file_row = [&model](const std::string& name) {
+        for (int file = 0; file < model.FileCount(); ++file) {
+            if (model.FileAt(file).file->Filename() == name) {
+                return model.RowOfFile(file);
+            }
+        }
+        return -1;
+    };
+    const auto edit = [&](int row) {
+        EXPECT_GE(row, 0);
+        view->List()->setCurrentIndex(model.index(row));
+        view->EditAction()->trigger();
+    };
+    edit(RowOf(model, "b.txt", 5));
+    edit(RowOf(model, "b.txt", 3));
+    edit(file_row("b.txt"));
+    edit(RowOf(model, "utf8.txt", 1));
+    edit(file_row("c.txt"));
+    edit(file_row("c.txt") + 1);  // its note
+    const std::string b = tree_.Path("b.txt");
+    const std::string c = tree_.Path("sub/c.txt");
+    EXPECT_EQ(edited, (std::vector<Opened>{{b, 5, 6},
+                                           {b, 3, 1},
+                                           {b, 2, 5},
+                                           {tree_.Path("utf8.txt"), 1, 5},
+                                           {c, 1, 1},
+                                           {c, 1, 1}}));
+    EXPECT_EQ(view->EditAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+E")));
+
+    edited.clear();
+    view->List()->setCurrentIndex(model.index(file_row("b.txt")));
+    const std::unique_ptr<QMenu> menu = window.ResultFilesMenu()->Build(view->SelectedPaths());
+    ASSERT_NE(menu, nullptr);
+    for (QAction* action : menu->actions()) {
+        if (action->text() == QStringLiteral("Open in &Editor")) {
+            action->trigger();
+        }
+    }
+    EXPECT_EQ(edited, (std::vector<Opened>{{b, 2, 5}}));
 }
 
 // A replace run lists the lines of the new text, its replacement marked.

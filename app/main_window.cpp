@@ -16,6 +16,7 @@
 #include "app/about_dialog.h"
 #include "app/command_process.h"
 #include "app/date_size_panels.h"
+#include "app/editor_launcher.h"
 #include "app/explorer_bar.h"
 #include "app/file_menu.h"
 #include "app/folder_box.h"
@@ -113,6 +114,9 @@ void MainWindow::BuildPanels(const AppSettings& settings) {
     reports_ = new ReportViews(this);
     reports_->on_open = [this](const std::string& path, std::int64_t line, std::int64_t column) {
         OpenFilePreviewer(path, line, column);
+    };
+    reports_->on_edit = [this](const std::string& path, std::int64_t line, std::int64_t column) {
+        OpenInEditor(this, {path, line, column});
     };
     auto* right_layout = new QVBoxLayout(right);
     // The folder box and the reports end 175 twips short of the window's right edge.
@@ -251,6 +255,10 @@ PreviewWindow* MainWindow::OpenFilePreviewer(const std::string& path, std::int64
         return nullptr;
     }
     auto* preview = new PreviewWindow(this);
+    preview->SetEditorHandler(
+        [preview](const std::string& file, std::int64_t at_line, std::int64_t at_column) {
+            OpenInEditor(preview, {file, at_line, at_column});
+        });
     preview->show();
     preview->Load({path, Driver().HasHighlight() ? Driver().HighlightText() : std::string(),
                    criteria_->IgnoreCase(), criteria_->Regex(), line, column,

@@ -21,6 +21,7 @@
 #include <string>
 #include <utility>
 
+#include "app/editor_launcher.h"
 #include "app/file_dialogs.h"
 #include "app/message_boxes.h"
 #include "settings/error_log.h"
@@ -126,6 +127,7 @@ QWidget* OptionsDialog::BuildGeneralTab() {
     layout->addWidget(cbQuickLinks_);
     layout->addWidget(reporting);
     layout->addWidget(BuildRestorePointFrame());
+    layout->addWidget(BuildEditorFrame());
     layout->addStretch();
     return page;
 }
@@ -159,6 +161,25 @@ QWidget* OptionsDialog::BuildRestorePointFrame() {
         "kept; the oldest are removed beyond it, and 0 keeps none.")));
     layout->addLayout(folder_row);
     layout->addLayout(quantity_row);
+    return frame;
+}
+
+QWidget* OptionsDialog::BuildEditorFrame() {
+    auto* frame = new QGroupBox(QStringLiteral("Open in Editor"));
+    txtEditor_ = new QLineEdit;
+    txtEditor_->setObjectName(QStringLiteral("txtEditor"));
+    // What an empty box stands for on this desktop.
+    txtEditor_->setPlaceholderText(QString::fromStdString(EditorCommand(AppSettings())));
+    auto* label = new QLabel(QStringLiteral("&Editor command:"));
+    label->setBuddy(txtEditor_);
+    auto* row = new QHBoxLayout;
+    row->addWidget(label);
+    row->addWidget(txtEditor_, 1);
+    auto* layout = new QVBoxLayout(frame);
+    layout->addWidget(WrappedLabel(QStringLiteral(
+        "The program that opens a file at a hit: %f stands for the file, %l for the line, %c for "
+        "the column and %% for a percent sign. Empty: your desktop's text editor.")));
+    layout->addLayout(row);
     return frame;
 }
 
@@ -232,6 +253,7 @@ void OptionsDialog::Load() {
     txtUndoFolder_->setText(QString::fromStdString(settings_.restore_folder));
     spnHitContext_->setValue(settings_.hit_line_context);
     txtUndoQuantity_->setText(QString::number(settings_.restore_quantity));
+    txtEditor_->setText(QString::fromStdString(settings_.editor_command));
 
     cbLogging_->setChecked(settings_.logging);
     cbQuickLinks_->setChecked(settings_.display_quick_links);
@@ -269,6 +291,7 @@ void OptionsDialog::Connect() {
     connect(spnHitContext_, &QSpinBox::valueChanged, this, enable_apply);
     connect(txtUndoFolder_, &QLineEdit::textEdited, this, enable_apply);
     connect(txtUndoQuantity_, &QLineEdit::textEdited, this, enable_apply);
+    connect(txtEditor_, &QLineEdit::textEdited, this, enable_apply);
     connect(cmdBrowse_, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
     connect(cbQuickLinks_, &QCheckBox::toggled, this, [this] {
         // The quick-links panel is built once, when the main window opens.
@@ -350,6 +373,7 @@ bool OptionsDialog::SaveAllSettings() {
         chosen.file_handler_excel =
             lbFileHandler_->item(kExcelHandler)->checkState() == Qt::Checked;
         chosen.extension_list = extensions_.StoredText();
+        chosen.editor_command = txtEditor_->text().trimmed().toStdString();
         if (const Status saved = SaveOptionSettings(chosen); !saved.ok()) {
             Log(this, kLabel, saved);
             failed = true;

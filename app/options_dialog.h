@@ -18,11 +18,11 @@ class QSpinBox;
 namespace ferret {
 
 // The options dialog: report type, automatic report update, error logging, quick links, where
-// replace runs keep their restore points and how many, the approved extension list of replace
-// runs and the two special file handlers. It reads the settings once, when built, and writes them
-// back on OK and Apply only; Cancel loses what
-// changed since the last Apply. Show it with exec(); afterwards the caller reads the settings
-// from the store again, whatever the dialog's result.
+// replace runs keep their restore points and how many, the editor "Open in Editor" starts, the
+// approved extension list of replace runs and the two special file handlers. It reads the settings
+// once, when built, and writes them back on OK and Apply only; Cancel loses what changed since the
+// last Apply. Show it with exec(); afterwards the caller reads the settings from the store again,
+// whatever the dialog's result.
 //
 // Widgets carry the object names of their controls (cbLogging, cboReportType, lbExt, cmdOk, ...).
 class OptionsDialog : public QDialog {
@@ -54,6 +54,7 @@ class OptionsDialog : public QDialog {
   private:
     QWidget* BuildGeneralTab();
     QWidget* BuildRestorePointFrame();
+    QWidget* BuildEditorFrame();
     QWidget* BuildExtensionTab();
     QWidget* BuildHandlerTab();
     void Load();
@@ -78,6 +79,7 @@ class OptionsDialog : public QDialog {
     QLineEdit* txtUndoFolder_ = nullptr;
     QLineEdit* txtUndoQuantity_ = nullptr;
     QPushButton* cmdBrowse_ = nullptr;
+    QLineEdit* txtEditor_ = nullptr;
     QListWidget* lbExt_ = nullptr;
     QLineEdit* txtExtension_ = nullptr;
     QPushButton* cmdAddExt_ = nullptr;

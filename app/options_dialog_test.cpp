@@ -2,19 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "app/editor_launcher.h"
+#include "settings/app_settings.h"
 #include "settings/registry.h"
 #include "settings/settings.h"
 #include "testsupport/message_recorder.h"
@@ -62,7 +69,7 @@ class OptionsDialogTest : public ::testing::Test {
 
     static void StoreDefaults() {
         for (const char* name : {kReportType, kLogging, kDisplayQuickLinks, kAutoReportUpdate,
-                                 kFileHandlerWord, kFileHandlerExcel, kExtList}) {
+                                 kFileHandlerWord, kFileHandlerExcel, kExtList, kEditorCommand}) {
             ASSERT_TRUE(SaveSettingValue(kSettingsKey, name, SettingDefault(name)).ok()) << name;
         }
     }
@@ -283,6 +290,76 @@ TEST_F(OptionsDialogTest, ApplySavesEverythingAndStaysOpen) {
     Find<QPushButton>(dialog, "cmdCancel")->click();
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(Setting(kReportType), "3");
+}
+
+// The editor command shows as stored and is stored as typed, blanks around it dropped; an empty
+// box stands for the desktop's editor, whose command it shows greyed.
+TEST_F(OptionsDialogTest, TheEditorCommandIsShownAndStored) {
+    Store(kEditorCommand, "gedit +%l:%c \"%f\"");
+    OptionsDialog dialog;
+    dialog.show();
+    auto* box = Find<QLineEdit>(dialog, "txtEditor");
+    EXPECT_EQ(box->text(), QStringLiteral("gedit +%l:%c \"%f\""));
+    EXPECT_EQ(box->placeholderText().toStdString(), EditorCommand(AppSettings()));
+    EXPECT_FALSE(box->placeholderText().isEmpty());
+    auto* apply = Find<QPushButton>(dialog, "cmdApply");
+    EXPECT_FALSE(apply->isEnabled());
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("  code -g %f:%l:%c "));
+    EXPECT_TRUE(apply->isEnabled());
+    apply->click();
+    EXPECT_EQ(Setting(kEditorCommand), "code -g %f:%l:%c");
+    EXPECT_EQ(ReadAppSettings().editor_command, "code -g %f:%l:%c");
+    box->clear();
+    Find<QPushButton>(dialog, "cmdOk")->click();
+    EXPECT_EQ(Setting(kEditorCommand), "");
+    EXPECT_EQ(EditorCommand(ReadAppSettings()), box->placeholderText().toStdString());
+}
+
+// Each access key of the dialog is its own, and the editor command's label takes the keyboard
+// to its box.
+TEST_F(OptionsDialogTest, AccessKeysAreUnique) {
+    OptionsDialog dialog;
+    std::map<QChar, QStringList> owners;
+    const auto add = [&owners](const QString& text) {
+        for (qsizetype at = 0; at + 1 < text.size(); ++at) {
+            if (text[at] == QLatin1Char('&')) {
+                if (text[at + 1] != QLatin1Char('&')) {
+                    owners[text[at + 1].toLower()] << text;
+                }
+                ++at;
+            }
+        }
+    };
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->buddy() != nullptr) {
+            add(label->text());
+        }
+    }
+    for (const QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
+        add(button->text());
+    }
+    for (const QGroupBox* group : dialog.findChildren<QGroupBox*>()) {
+        add(group->title());
+    }
+    for (const QTabWidget* tabs : dialog.findChildren<QTabWidget*>()) {
+        for (int tab = 0; tab < tabs->count(); ++tab) {
+            add(tabs->tabText(tab));
+        }
+    }
+    for (const auto& [key, texts] : owners) {
+        EXPECT_EQ(texts.size(), 1) << texts.join(QStringLiteral(" | ")).toStdString();
+    }
+    ASSERT_EQ(owners.count(QLatin1Char('e')), 1u);
+    const QLabel* editor_label = nullptr;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->text() == QStringLiteral("&Editor command:")) {
+            editor_label = label;
+        }
+    }
+    ASSERT_NE(editor_label, nullptr);
+    EXPECT_EQ(editor_label->buddy(), Find<QLineEdit>(dialog, "txtEditor"));
 }
 
 TEST_F(OptionsDialogTest, FailedSaveTellsTheUserAndKeepsTheDialogOpen) {

@@ -1,5 +1,6 @@
 #include "app/report_views.h"
 
+#include <QAction>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -24,6 +25,7 @@ ReportViews::ReportViews(QWidget* owner) : QObject(owner) {
     });
     menu_->SetTrashedHandler(
         [this](const std::vector<std::string>& paths) { file_model_->RemovePaths(paths); });
+    menu_->SetEditorHandler([this](const std::string& path) { EditFromMenu(path); });
     BuildList(owner);
     BuildTree();
     // Plain text lays out only what is on screen, so a report of a hundred thousand files shows
@@ -38,6 +40,9 @@ ReportViews::ReportViews(QWidget* owner) : QObject(owner) {
     };
     hit_view_->on_menu = [this](const std::vector<std::string>& paths, const QPoint& global) {
         menu_->Show(paths, global);
+    };
+    hit_view_->on_edit = [this](const std::string& path, std::int64_t line, std::int64_t column) {
+        Edit(path, line, column);
     };
     stack_ = new QStackedWidget;
     stack_->addWidget(list_view_);
@@ -82,6 +87,17 @@ void ReportViews::BuildList(QWidget* owner) {
         menu_->Show(ContextMenuPaths(*list_view_, *file_model_, at),
                     list_view_->viewport()->mapToGlobal(at));
     });
+    // The list knows no line of a file's hits: the file opens at its start.
+    auto* edit = new QAction(QStringLiteral("Open in &Editor"), list_view_);
+    edit->setObjectName(QStringLiteral("actFileEditor"));
+    edit->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
+    edit->setShortcutContext(Qt::WidgetShortcut);
+    list_view_->addAction(edit);
+    connect(edit, &QAction::triggered, this, [this] {
+        if (const QModelIndex current = list_view_->currentIndex(); current.isValid()) {
+            Edit(file_model_->FullPath(current.row()), 1, 1);
+        }
+    });
 }
 
 void ReportViews::BuildTree() {
@@ -107,6 +123,22 @@ void ReportViews::Open(const std::string& path, std::int64_t line, std::int64_t 
     if (on_open) {
         on_open(path, line, column);
     }
+}
+
+void ReportViews::Edit(const std::string& path, std::int64_t line, std::int64_t column) {
+    if (!path.empty() && on_edit) {
+        on_edit(path, line, column);
+    }
+}
+
+void ReportViews::EditFromMenu(const std::string& path) {
+    // The hit lines' menu of a file was opened on its row, the current one: the file opens at
+    // its first hit.
+    if (stack_->currentWidget() == hit_view_ && hit_view_->CurrentPath() == path) {
+        hit_view_->EditCurrent();
+        return;
+    }
+    Edit(path, 1, 1);
 }
 
 void ReportViews::Show(ReportType report) {

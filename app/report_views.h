@@ -28,7 +28,8 @@ class StructuredModel;
 
 // The reports of the last run, one view each, one shown at a time: the detailed file list, the
 // folder tree, the summary text and the hit lines. A double-click or Enter opens a file; the
-// list and the hit lines have the result files' menu.
+// list and the hit lines have the result files' menu, and Ctrl+E opens their current file in
+// the user's editor (a hit line at its hit).
 class ReportViews : public QObject {
   public:
     // `owner`: the window, parent of the menu's dialogs.
@@ -64,12 +65,18 @@ class ReportViews : public QObject {
 
     // Opens `path`, at `line` with the hit at `column` (characters) when they are given.
     std::function<void(const std::string& path, std::int64_t line, std::int64_t column)> on_open;
+    // Opens `path` in the user's editor at `line` and `column` (1-based; the column in bytes of
+    // the line's UTF-8 text).
+    std::function<void(const std::string& path, std::int64_t line, std::int64_t column)> on_edit;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void Open(const std::string& path, std::int64_t line = 0, std::int64_t column = 0);
+    void Edit(const std::string& path, std::int64_t line, std::int64_t column);
+    // "Open in Editor" of the result files' menu.
+    void EditFromMenu(const std::string& path);
     void BuildList(QWidget* owner);
     void BuildTree();
 

@@ -188,6 +188,15 @@ std::unique_ptr<QMenu> ResultMenu::Build(const std::vector<std::string>& paths) 
                          [this, app, paths] { OpenWith(app, paths); });
     }
     open_with->menuAction()->setEnabled(!apps.empty());
+    QAction* editor = menu->addAction(QStringLiteral("Open in &Editor"));
+    editor->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
+    editor->setShortcutContext(Qt::WidgetShortcut);  // the lists' own action answers the key
+    editor->setEnabled(static_cast<bool>(editor_));
+    QObject::connect(editor, &QAction::triggered, [this, first = paths.front()] {
+        if (editor_) {
+            editor_(first);
+        }
+    });
     QObject::connect(menu->addAction(QStringLiteral("Open Containing Fol&der")),
                      &QAction::triggered,
                      [this, first = paths.front()] { OpenContainingFolder(first); });

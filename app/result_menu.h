@@ -46,9 +46,10 @@ struct DesktopLauncher {
 // The context menu of the result files, in the manner of a Linux file manager: "&Ferret Results
 // Previewer" first, then Open (each file with its type's default application; for a type with
 // none the user picks one), Open With (the desktop applications for the first file's MIME
-// type, the user's default first), Open Containing Folder, Copy Path, Move to Trash and
-// Properties. Each action works on all the paths the menu was built for, except Open With's
-// applications list, Open Containing Folder and Properties, which go by the first. Failures are
+// type, the user's default first), Open in Editor, Open Containing Folder, Copy Path, Move to
+// Trash and Properties. Each action works on all the paths the menu was built for, except Open
+// With's applications list, Open in Editor, Open Containing Folder and Properties, which go by
+// the first. Failures are
 // told in a message box and logged under "frmMain: ShellContextMenu".
 //
 // Lives as long as its owner window, which is the parent of its dialogs. GUI thread only.
@@ -61,6 +62,11 @@ class ResultMenu {
     // What "&Ferret Results Previewer" does with the paths (opening one previewer per path is
     // the handler's business). Without one the item is disabled.
     void SetPreviewHandler(PathsHandler handler) { preview_ = std::move(handler); }
+    // What "Open in &Editor" (shown with Ctrl+E, the key of the lists it serves) does with the
+    // first path. Without one the item is disabled.
+    void SetEditorHandler(std::function<void(const std::string& path)> handler) {
+        editor_ = std::move(handler);
+    }
     // Told the files that Move to Trash moved, so the list can drop their rows.
     void SetTrashedHandler(PathsHandler handler) { trashed_ = std::move(handler); }
     // Default: DesktopLauncher::System().
@@ -97,6 +103,7 @@ class ResultMenu {
 
     QWidget* owner_;
     PathsHandler preview_;
+    std::function<void(const std::string&)> editor_;
     PathsHandler trashed_;
     DesktopLauncher launcher_;
     std::function<bool(const QString&)> confirm_;

@@ -215,6 +215,33 @@ TEST_F(ResultMenuTest, OpenAndOpenWithStartTheDesktopApplications) {
     EXPECT_NE(messages_[0].find("Viewer could not be started: no such program"), std::string::npos);
 }
 
+// Open in Editor goes by the clicked file; without an editor to hand it to it cannot be chosen.
+// Each item's access key is its own.
+TEST_F(ResultMenuTest, OpenInEditorTakesTheFirstFile) {
+    ResultMenu bare(&owner_);
+    const std::unique_ptr<QMenu> without = bare.Build(TwoFiles());
+    EXPECT_FALSE(Find(*without, QStringLiteral("Open in &Editor"))->isEnabled());
+
+    Paths edited;
+    menu_.SetEditorHandler([&edited](const std::string& path) { edited.push_back(path); });
+    const std::unique_ptr<QMenu> menu = menu_.Build(TwoFiles());
+    QAction* editor = Find(*menu, QStringLiteral("Open in &Editor"));
+    ASSERT_NE(editor, nullptr);
+    EXPECT_TRUE(editor->isEnabled());
+    EXPECT_EQ(editor->shortcut(), QKeySequence(QStringLiteral("Ctrl+E")));
+    editor->trigger();
+    EXPECT_EQ(edited, (Paths{File("a.txt")}));
+    EXPECT_TRUE(runs_.empty());
+
+    QStringList keys;
+    for (const QString& text : Texts(*menu)) {
+        if (const qsizetype amp = text.indexOf(QLatin1Char('&')); amp >= 0) {
+            keys << text.mid(amp + 1, 1).toLower();
+        }
+    }
+    EXPECT_EQ(keys.removeDuplicates(), 0) << keys.join(',').toStdString();
+}
+
 TEST_F(ResultMenuTest, CopyPathPutsEveryPathOnTheClipboard) {
     const std::unique_ptr<QMenu> menu = menu_.Build(TwoFiles());
     Find(*menu, QStringLiteral("&Copy Path"))->trigger();

@@ -35,6 +35,7 @@
 #include <QWheelEvent>
 #include <QtTest/QTest>
 
+#include "app/editor_command.h"
 #include "app/hit_lines_view.h"
 #include "app/main_window.h"
 #include "app/options_dialog.h"
@@ -44,6 +45,9 @@
 #include "settings/app_settings.h"
 #include "settings/search_history.h"
 #include "settings/settings.h"
+#include "testsupport/message_recorder.h"
+#include "testsupport/qt_wait.h"
+#include "testsupport/stand_in_editor.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_locale.h"
 
@@ -473,6 +477,79 @@ TEST_F(WindowOnX, ADocumentNothingCanOpenOffersOpenWith) {
     EXPECT_TRUE(buttons.contains(QStringLiteral("Open With..."))) << told.toStdString();
     EXPECT_TRUE(offered.contains(QStringLiteral("Notes")));
     (void)SaveSettingValue(kSettingsKey, kFileHandlerWord, "False");
+}
+
+// Ctrl+E opens the current hit line in the user's editor at its hit (the column in bytes), the
+// previewer's cursor place likewise and a file of the detailed list at its start; the file's
+// name reaches the editor as it is, quotes, blanks and shell signs in it. A command that cannot
+// start is told.
+TEST_F(WindowOnX, OpenInEditorStartsTheEditorAtTheHit) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "4").ok());
+    const std::string name = "it's a \"note\" $(echo gone); ls.txt";
+    tree_.WriteFile(name, "first\nD\xC3\xA9 the second hello\n");
+    const std::string path = tree_.Path(name);
+    const testing::StandInEditor editor;
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kEditorCommand,
+                                 QuotedCommandWord(editor.Script()) + " " +
+                                     QuotedCommandWord(editor.Record()) +
+                                     " --line=%l --column=%c %f")
+                    .ok());
+    MainWindow window;
+    Show(window);
+    window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("second"));
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    Run(window);
+    HitLinesModel& model = *window.HitLines()->Model();
+    QListView* list = window.HitLines()->List();
+    ASSERT_EQ(model.rowCount(), 2);  // the file and its line 2
+    const QPoint line = list->viewport()->mapTo(&window, list->visualRect(model.index(1)).center());
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, line);
+    ASSERT_EQ(QApplication::focusWidget(), list);
+    Press(window, Qt::Key_E, Qt::ControlModifier);
+    // "Dé the " is 8 bytes.
+    EXPECT_EQ(editor.Arguments(), (std::vector<std::string>{"--line=2", "--column=9", path}));
+    EXPECT_TRUE(MenuAfterRightClick(window, line).contains(QStringLiteral("Open in &Editor")));
+
+    // In the previewer: the hit it opened at, then where the cursor was put.
+    Press(window, Qt::Key_Return);
+    PreviewWindow* preview = window.findChild<PreviewWindow*>();
+    ASSERT_NE(preview, nullptr);
+    ASSERT_TRUE(testing::WaitUntil([preview] { return !preview->IsLoading(); }, 10));
+    preview->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(preview));
+    QTest::keyClick(preview->windowHandle(), Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(editor.Arguments(), (std::vector<std::string>{"--line=2", "--column=9", path}));
+    QTextCursor cursor = preview->Box()->textCursor();
+    cursor.setPosition(20);  // before "hello"
+    preview->Box()->setTextCursor(cursor);
+    QTest::keyClick(preview->windowHandle(), Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(editor.Arguments(), (std::vector<std::string>{"--line=2", "--column=16", path}));
+    preview->close();
+
+    // The detailed list knows no line.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.ChooseReportType(ReportType::kFileList);
+    Run(window);
+    auto* files = window.findChild<QTableView*>(QStringLiteral("lvFiles"));
+    ASSERT_EQ(files->model()->rowCount(), 1);
+    QTest::mouseClick(
+        window.windowHandle(), Qt::LeftButton, {},
+        files->viewport()->mapTo(&window, files->visualRect(files->model()->index(0, 0)).center()));
+    ASSERT_EQ(QApplication::focusWidget(), files);
+    Press(window, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(editor.Arguments(), (std::vector<std::string>{"--line=1", "--column=1", path}));
+
+    // An editor that is not there.
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kEditorCommand, "/nonexistent/editor +%l %f").ok());
+    testing::MessageRecorder messages;
+    Press(window, Qt::Key_E, Qt::ControlModifier);
+    ASSERT_TRUE(testing::WaitUntil([&] { return !messages.messages().empty(); }, 10));
+    EXPECT_EQ(messages.messages()[0].title, QStringLiteral("Open in Editor"));
+    EXPECT_TRUE(messages.messages()[0].text.contains(
+        QStringLiteral("\"/nonexistent/editor\" could not be started")))
+        << messages.messages()[0].text.toStdString();
+    (void)SaveSettingValue(kSettingsKey, kEditorCommand, "");
 }
 
 // The task bar entry shows the run's progress through the launcher-entry signal, and loses it

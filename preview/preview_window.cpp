@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QStatusBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
@@ -238,11 +239,17 @@ PreviewWindow::PreviewWindow(QWidget* owner) : QMainWindow(owner) {
     copy->setShortcut(QKeySequence(QStringLiteral("Ctrl+C")));
     connect(copy, &QAction::triggered, this, [this] { CopySelection(); });
     menu_->addSeparator();
+    editor_ = menu_->addAction(QStringLiteral("Open in &Editor"));
+    editor_->setObjectName(QStringLiteral("mnuOpenInEditor"));
+    editor_->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
+    editor_->setEnabled(false);  // until there is an editor to open
+    connect(editor_, &QAction::triggered, this, [this] { OpenInEditor(); });
+    menu_->addSeparator();
     QAction* print = menu_->addAction(QStringLiteral("Print"));
     print->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
     connect(print, &QAction::triggered, this, [this] { Print(); });
     // The shortcuts work without opening the menu.
-    for (QAction* action : {find, find_next, find_previous, copy, print}) {
+    for (QAction* action : {find, find_next, find_previous, copy, editor_, print}) {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
     }
@@ -275,6 +282,7 @@ void PreviewWindow::StopWorker() {
 
 void PreviewWindow::Load(PreviewTarget target) {
     target_ = std::move(target);
+    text_shown_ = false;
     path_label_->setText(QString::fromStdString(target_.path));
     box_->setPlaceholderText(QStringLiteral("...loading"));
     Start(nullptr, true);
@@ -335,6 +343,18 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
         // its line there, as for the editors the places are given for, and takes the same room.
         QString by_line_feeds = text ? QString() : ReadText(path, error);
         by_line_feeds.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        std::shared_ptr<FalseLineEnds> false_ends;
+        if (!text) {
+            false_ends = std::make_shared<FalseLineEnds>();
+            for (qsizetype at = 0; at < by_line_feeds.size(); ++at) {
+                const QChar c = by_line_feeds[at];
+                if (c == QLatin1Char('\r')) {
+                    false_ends->returns.push_back(static_cast<int>(at));
+                } else if (c == QChar::LineSeparator || c == QChar::ParagraphSeparator) {
+                    false_ends->separators.push_back(static_cast<int>(at));
+                }
+            }
+        }
         const QString content = text ? *text : OneCharacterLineEnds(by_line_feeds);
         std::vector<TextMark> marks;
         bool marked = false;
@@ -371,9 +391,10 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
         const int count = static_cast<int>(marks.size());
         QMetaObject::invokeMethod(
             self.data(),
-            [self, ready, count, marked, error, select_from, select_length] {
+            [self, ready, count, marked, error, select_from, select_length, false_ends] {
                 if (self != nullptr) {
-                    self->Finish(ready, count, marked, error, select_from, select_length);
+                    self->Finish(ready, count, marked, error, select_from, select_length,
+                                 false_ends);
                 }
             },
             Qt::QueuedConnection);
@@ -385,8 +406,13 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
 namespace ferret {
 
 void PreviewWindow::Finish(std::shared_ptr<QTextDocument> document, int count, bool marked,
-                           const QString& error, int select_from, int select_length) {
+                           const QString& error, int select_from, int select_length,
+                           std::shared_ptr<const FalseLineEnds> false_ends) {
     loading_ = false;
+    if (false_ends) {
+        false_ends_ = std::move(false_ends);
+        text_shown_ = error.isEmpty();
+    }
     document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
     box_->setDocument(document.get());
     document_ = std::move(document);  // the one shown before goes now
@@ -445,6 +471,93 @@ bool PreviewWindow::FindAgain(bool down) {
     }
     box_->ensureCursorVisible();
     return true;
+}
+
+bool PreviewWindow::FalseLineEnds::Contains(int position) const {
+    return std::binary_search(returns.begin(), returns.end(), position) ||
+           std::binary_search(separators.begin(), separators.end(), position);
+}
+
+std::int64_t PreviewWindow::FalseLineEnds::Before(int position) const {
+    return (std::lower_bound(returns.begin(), returns.end(), position) - returns.begin()) +
+           (std::lower_bound(separators.begin(), separators.end(), position) - separators.begin());
+}
+
+int PreviewWindow::FalseLineEnds::Bytes(int position) const {
+    return std::binary_search(returns.begin(), returns.end(), position) ? 1 : 3;
+}
+
+PreviewWindow::FilePlace PreviewWindow::CursorPlace() const {
+    if (!text_shown_ || !false_ends_) {
+        return {std::max<std::int64_t>(target_.line, 1), std::max<std::int64_t>(target_.column, 1)};
+    }
+    const FalseLineEnds& false_ends = *false_ends_;
+    const QTextDocument* document = box_->document();
+    const int position = box_->textCursor().selectionStart();
+    const QTextBlock here = document->findBlock(position);
+    // The box's line ends before the cursor, a block's end and the line separators within, less
+    // those that end no line of the file. Counted when asked, so the text costs nothing more.
+    std::int64_t ends = here.text().left(position - here.position()).count(QChar::LineSeparator);
+    for (QTextBlock block = document->begin(); block.isValid() && block != here;
+         block = block.next()) {
+        ends += 1 + block.text().count(QChar::LineSeparator);
+    }
+    FilePlace place;
+    place.line = 1 + ends - false_ends.Before(position);
+
+    // Back to the start of the file's line, which may lie blocks before.
+    QTextBlock block = here;
+    int at = position - here.position();
+    while (true) {
+        const QString text = block.text();
+        while (at > 0 && !(text[at - 1] == QChar::LineSeparator &&
+                           !false_ends.Contains(block.position() + at - 1))) {
+            --at;
+        }
+        if (at > 0 || block.position() == 0 || !false_ends.Contains(block.position() - 1)) {
+            break;
+        }
+        block = block.previous();
+        at = block.length() - 1;
+    }
+    // Then forward to the cursor, counting bytes as the run counts them (SelectionAt): the line
+    // ends passed on the way are false ones.
+    std::int64_t bytes = 0;
+    for (int from = block.position() + at; from < position;) {
+        if (from == block.position() + block.length() - 1) {
+            bytes += false_ends.Bytes(from);
+            block = block.next();
+            ++from;
+            continue;
+        }
+        const QString text = block.text();
+        for (int i = from - block.position(); i < text.size() && from < position; ++i, ++from) {
+            const char16_t unit = text[i].unicode();
+            if (text[i].isHighSurrogate() && i + 1 < text.size()) {
+                bytes += 4;
+                ++i;
+                ++from;
+            } else if (unit == QChar::LineSeparator) {
+                bytes += false_ends.Bytes(from);
+            } else {
+                bytes += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+            }
+        }
+    }
+    place.column = 1 + bytes;
+    return place;
+}
+
+void PreviewWindow::SetEditorHandler(EditorHandler handler) {
+    edit_ = std::move(handler);
+    editor_->setEnabled(static_cast<bool>(edit_));
+}
+
+void PreviewWindow::OpenInEditor() {
+    if (edit_ && !target_.path.empty()) {
+        const FilePlace place = CursorPlace();
+        edit_(target_.path, place.line, place.column);
+    }
 }
 
 void PreviewWindow::CopySelection() {

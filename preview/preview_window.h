@@ -49,7 +49,22 @@ class PreviewWindow : public QMainWindow {
     // Called each time a text has been put in place (tests wait for it).
     void SetLoadedCallback(std::function<void()> callback) { loaded_ = std::move(callback); }
 
+    // Where the cursor is (the start of the selection) in the file: the line and the column,
+    // 1-based, counted as the run counts a hit's place (lines end at a line feed; the column in
+    // bytes of the line's UTF-8 text). Before the text is shown, the target's place.
+    struct FilePlace {
+        std::int64_t line = 1;
+        std::int64_t column = 1;
+    };
+    FilePlace CursorPlace() const;
+    // What "Open in Editor" (Ctrl+E) does with the file and the cursor's place. Without one the
+    // item is disabled.
+    using EditorHandler =
+        std::function<void(const std::string& path, std::int64_t line, std::int64_t column)>;
+    void SetEditorHandler(EditorHandler handler);
+
     // The pop-up menu's commands.
+    void OpenInEditor();
     void SetHighlighting(bool on);
     bool Highlighting() const;
     void SetMarkSize(int points);  // 10 ("Normal") or 14 ("Large")
@@ -76,9 +91,24 @@ class PreviewWindow : public QMainWindow {
     // Builds the document for `text` (or for the file when `text` is null) with or without
     // marks on the worker thread, then puts it in place.
     void Start(std::shared_ptr<const QString> text, bool mark);
-    // `select_from` (-1: the start) and `select_length`: what to select and show.
+    // The characters the box shows as line ends that do not end a line of the file, by their
+    // place in the text: lone carriage returns (one byte each) and line and paragraph separators
+    // of the file's own (three bytes each). Sorted; mostly none.
+    struct FalseLineEnds {
+        std::vector<int> returns;
+        std::vector<int> separators;
+
+        bool Contains(int position) const;
+        // How many lie before `position`.
+        std::int64_t Before(int position) const;
+        // The bytes in the file of the one at `position`.
+        int Bytes(int position) const;
+    };
+    // `select_from` (-1: the start) and `select_length`: what to select and show. `false_ends`:
+    // those of a text read from the file; null when the text is the one shown before.
     void Finish(std::shared_ptr<QTextDocument> document, int count, bool marked,
-                const QString& error, int select_from, int select_length);
+                const QString& error, int select_from, int select_length,
+                std::shared_ptr<const FalseLineEnds> false_ends);
     void StopWorker();
     QString CurrentText() const;
     // An entry the error log could not take, as a box over this window (not waited for).
@@ -90,10 +120,14 @@ class PreviewWindow : public QMainWindow {
     QAction* highlight_ = nullptr;
     QAction* normal_size_ = nullptr;
     QAction* large_size_ = nullptr;
+    QAction* editor_ = nullptr;
+    EditorHandler edit_;
     PreviewTarget target_;
     int mark_size_ = 10;
     int mark_count_ = 0;
     bool loading_ = false;
+    bool text_shown_ = false;  // the file's text is in the box, not a note about it
+    std::shared_ptr<const FalseLineEnds> false_ends_;
     std::function<void()> loaded_;
     std::shared_ptr<QTextDocument> document_;
     std::shared_ptr<std::atomic<bool>> cancel_;

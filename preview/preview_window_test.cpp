@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
@@ -96,6 +97,100 @@ TEST_F(PreviewTest, OpensAtAHitLinesPlace) {
     const QTextCursor cursor = preview.Box()->textCursor();
     EXPECT_EQ(cursor.selectedText(), QStringLiteral("hit"));
     EXPECT_EQ(cursor.selectionStart(), 17);
+}
+
+// The cursor's place in the file, as "Open in Editor" hands it on: the run's line and byte
+// column wherever the cursor is, past the box's paragraphs of many lines, CR LF, lone CRs, the
+// file's own line separators and characters of two, three and four bytes.
+TEST_F(PreviewTest, TheCursorsPlaceIsTheRunsLineAndByteColumn) {
+    std::string text;
+    for (int line = 1; line <= 200; ++line) {
+        text += line % 50 == 7    ? "mixed \r lone é日😀 end"
+                : line % 50 == 20 ? "own\u2028sep and \u2029para"
+                                  : "line " + std::to_string(line);
+        text += line % 3 == 0 ? "\r\n" : "\n";
+    }
+    PreviewWindow* preview = Open(text, "");
+    QString shown = QString::fromStdString(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    int checked = 0;
+    for (int position = 0; position <= shown.size(); ++position) {
+        if (position < shown.size() && shown[position].isLowSurrogate()) {
+            continue;  // inside a character
+        }
+        const qsizetype start = shown.lastIndexOf(QLatin1Char('\n'), position - 1) + 1;
+        const std::int64_t line = shown.left(position).count(QLatin1Char('\n')) + 1;
+        const std::int64_t column = shown.mid(start, position - start).toUtf8().size() + 1;
+        QTextCursor cursor(preview->Box()->document());
+        cursor.setPosition(position);
+        preview->Box()->setTextCursor(cursor);
+        const PreviewWindow::FilePlace place = preview->CursorPlace();
+        ASSERT_EQ(place.line, line) << position;
+        ASSERT_EQ(place.column, column) << position;
+        ++checked;
+    }
+    EXPECT_GT(checked, 1500);
+
+    // A selected hit is at its start: the place the run gave, which it was opened at.
+    dir_.WriteFile("hit.txt", "one\r\nGrüße\rdas 日本 hit\nhit\n");
+    PreviewWindow at_hit;
+    at_hit.Load({dir_.Path("hit.txt"), "hit", false, false, 2, 20});
+    Wait(at_hit);
+    ASSERT_EQ(at_hit.Box()->textCursor().selectedText(), QStringLiteral("hit"));
+    EXPECT_EQ(at_hit.CursorPlace().line, 2);
+    EXPECT_EQ(at_hit.CursorPlace().column, 20);
+    // Marked again, the text and so the places stay.
+    at_hit.SetHighlighting(false);
+    Wait(at_hit);
+    QTextCursor third(at_hit.Box()->document());
+    third.setPosition(at_hit.Box()->document()->characterCount() - 2);
+    at_hit.Box()->setTextCursor(third);
+    EXPECT_EQ(at_hit.CursorPlace().line, 3);
+    EXPECT_EQ(at_hit.CursorPlace().column, 4);
+}
+
+// "Open in Editor" hands the file and the cursor's place to its handler; without one it cannot
+// be chosen. A file that cannot be shown opens at the place asked for.
+TEST_F(PreviewTest, OpenInEditorTellsTheFileAndTheCursorsPlace) {
+    PreviewWindow* preview = Open("first\nsecond line\n", "line");
+    QAction* item = preview->findChild<QAction*>(QStringLiteral("mnuOpenInEditor"));
+    ASSERT_NE(item, nullptr);
+    EXPECT_FALSE(item->isEnabled());
+    EXPECT_EQ(item->shortcut(), QKeySequence(QStringLiteral("Ctrl+E")));
+    struct Opened {
+        std::string path;
+        std::int64_t line;
+        std::int64_t column;
+        bool operator==(const Opened&) const = default;
+    };
+    std::vector<Opened> opened;
+    const auto record = [&opened](const std::string& path, std::int64_t line, std::int64_t column) {
+        opened.push_back({path, line, column});
+    };
+    preview->SetEditorHandler(record);
+    EXPECT_TRUE(item->isEnabled());
+    QTextCursor cursor(preview->Box()->document());
+    cursor.setPosition(13);  // "second |line"
+    preview->Box()->setTextCursor(cursor);
+    item->trigger();
+    EXPECT_EQ(opened, (std::vector<Opened>{{preview->Target().path, 2, 8}}));
+
+    // Its access key is its own in the menu.
+    QStringList keys;
+    for (const QAction* action : preview->PopupMenu()->actions()) {
+        const qsizetype amp = action->text().indexOf(QLatin1Char('&'));
+        if (amp >= 0 && amp + 1 < action->text().size()) {
+            keys << action->text().mid(amp + 1, 1).toLower();
+        }
+    }
+    EXPECT_EQ(keys.count(QStringLiteral("e")), 1) << keys.join(',').toStdString();
+
+    PreviewWindow missing;
+    missing.SetEditorHandler(record);
+    missing.Load({dir_.Path("absent.txt"), "x", false, false, 7, 3});
+    Wait(missing);
+    missing.OpenInEditor();
+    EXPECT_EQ(opened.back(), (Opened{dir_.Path("absent.txt"), 7, 3}));
 }
 
 TEST_F(PreviewTest, MarkedUtf16FilesShowAsText) {

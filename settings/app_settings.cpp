@@ -150,6 +150,8 @@ const Field kFields[] = {
              SettingAsInt(t, static_cast<int>(AppSettings().longest_match_mb)), 1, 16384);
      },
      [](const AppSettings& s) { return std::to_string(s.longest_match_mb); }},
+    {kEditorCommand, [](AppSettings& s, const std::string& t) { s.editor_command = t; },
+     [](const AppSettings& s) { return s.editor_command; }},
 };
 
 const Field* FieldNamed(std::string_view name) {
@@ -208,9 +210,9 @@ Status SavePreviewFontSize(int points) {
 }
 
 Status SaveOptionSettings(const AppSettings& settings) {
-    for (const char* name :
-         {kRestoreFolder, kRestoreQuantity, kReportType, kHitLineContext, kLogging,
-          kDisplayQuickLinks, kAutoReportUpdate, kFileHandlerWord, kFileHandlerExcel, kExtList}) {
+    for (const char* name : {kRestoreFolder, kRestoreQuantity, kReportType, kHitLineContext,
+                             kLogging, kDisplayQuickLinks, kAutoReportUpdate, kFileHandlerWord,
+                             kFileHandlerExcel, kExtList, kEditorCommand}) {
         if (Status saved = Save(settings, name); !saved.ok()) {
             return saved;
         }

@@ -75,6 +75,10 @@ struct AppSettings {
     // 1..16384; a file past it is told and left out. A text that is no whole number is the
     // default.
     std::int64_t longest_match_mb = 64;
+    // "EditorCommand": how "Open in Editor" starts the user's editor, with %f, %l and %c for the
+    // file, the line and the column (app/editor_command.h); empty: the command for the desktop's
+    // default text editor.
+    std::string editor_command;
 };
 
 // The settings as the store holds them now, in one read. Never fails: what cannot be read is the
@@ -87,7 +91,8 @@ AppSettings ReadAppSettings();
 [[nodiscard]] Status SavePreviewFontSize(int points);
 // What the options dialog edits: the restore folder and quantity, the report type (none is
 // written as the first), the hit-line context, the error log, quick links, automatic report
-// update, both office handlers and the extension list, in that order. Stops at the first failure.
+// update, both office handlers, the extension list and the editor command, in that order. Stops
+// at the first failure.
 [[nodiscard]] Status SaveOptionSettings(const AppSettings& settings);
 // What the main window keeps when it closes: the start folder, its height, width, top and left,
 // the file mask, the size and date choices, the subfolder choice, the skip text and its history

@@ -40,6 +40,7 @@ TEST_F(AppSettingsTest, AnEmptyStoreOrEmptyTextsGiveTheDefaults) {
     EXPECT_EQ(settings.startup_folder, root_.Path("home"));
     EXPECT_EQ(settings.report_type, ReportType::kFileList);
     EXPECT_EQ(settings.restore_folder, root_.Path("data") + "/restore");
+    EXPECT_EQ(settings.editor_command, "");
     struct stat info {};
     EXPECT_NE(stat(root_.Path("config").c_str(), &info), 0) << "reading creates no folder";
 
@@ -57,7 +58,7 @@ TEST_F(AppSettingsTest, StoredTextsReadAsTheirFieldsSay) {
         "[General]\nReportType=4\nFerretHeight=7200\nSearchSubfolders=0\nAutoReportUpdate=False\n"
         "logging=True\nFileHandlerExcel=True\next_list=\".log,.sh\"\npreview_font_size=14\n"
         "RestoreQuantity=-1\nHitLineContext=2\nStartupFolder=%HOME%/projects\n"
-        "LongestMatchMB=512\n");
+        "LongestMatchMB=512\nEditorCommand=\"code -g %f:%l:%c\"\n");
     const AppSettings settings = ReadAppSettings();
     EXPECT_EQ(settings.report_type, ReportType::kHitLines);
     EXPECT_EQ(settings.ferret_height, 7200);
@@ -71,6 +72,8 @@ TEST_F(AppSettingsTest, StoredTextsReadAsTheirFieldsSay) {
     EXPECT_EQ(settings.restore_quantity, -1);
     EXPECT_EQ(settings.hit_line_context, 2);
     EXPECT_EQ(settings.longest_match_mb, 512);
+    // Its placeholders come back as written.
+    EXPECT_EQ(settings.editor_command, "code -g %f:%l:%c");
     EXPECT_EQ(settings.startup_folder, root_.Path("home") + "/projects");
 }
 
@@ -143,6 +146,7 @@ TEST_F(AppSettingsTest, WritersStoreTheirValuesAsTheyAreRead) {
     options.auto_report_update = false;
     options.file_handler_word = true;
     options.extension_list = ".log";
+    options.editor_command = "kate -l %l -c %c \"%f\"";
     ASSERT_TRUE(SaveOptionSettings(options).ok());
     ASSERT_TRUE(SavePreviewFontSize(14).ok());
     AppSettings window;
@@ -164,6 +168,7 @@ TEST_F(AppSettingsTest, WritersStoreTheirValuesAsTheyAreRead) {
     EXPECT_TRUE(read.file_handler_word);
     EXPECT_FALSE(read.file_handler_excel);
     EXPECT_EQ(read.extension_list, ".log");
+    EXPECT_EQ(read.editor_command, "kate -l %l -c %c \"%f\"");
     EXPECT_EQ(read.preview_font_size, 14);
     EXPECT_EQ(read.startup_folder, root_.Path("start"));
     EXPECT_EQ(read.ferret_height, 9000);

@@ -37,6 +37,7 @@ inline constexpr char kRestoreFolder[] = "RestoreFolder";          // folder of 
 inline constexpr char kRestoreQuantity[] = "RestoreQuantity";      // kept: -1 all, 0 none
 inline constexpr char kHitLineContext[] = "HitLineContext";        // lines around a hit, 0..3
 inline constexpr char kLongestMatchMb[] = "LongestMatchMB";        // MB a match is followed
+inline constexpr char kEditorCommand[] = "EditorCommand";          // command, "": the default
 
 // The store below the typed settings (settings/app_settings.h), which is what the program reads
 // and writes. Each key's file is kept parsed, shared by all threads, and read again only when the

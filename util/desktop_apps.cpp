@@ -75,6 +75,24 @@ std::vector<DesktopApp> AppsForType(const std::string& type) {
     return apps;
 }
 
+std::optional<AppCommand> DefaultAppCommand(const std::string& type) {
+    const AppInfo info{g_app_info_get_default_for_type(type.c_str(), FALSE)};
+    if (!info) {
+        return std::nullopt;
+    }
+    AppCommand command;
+    if (const char* program = g_app_info_get_executable(info.get())) {
+        command.program = program;
+    }
+    if (const char* line = g_app_info_get_commandline(info.get())) {
+        command.command_line = line;
+    }
+    if (command.program.empty()) {
+        return std::nullopt;
+    }
+    return command;
+}
+
 std::vector<DesktopApp> AllApps() {
     std::vector<DesktopApp> apps;
     std::set<std::string> seen;

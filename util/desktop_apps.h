@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,15 @@ struct DesktopApp {
 // recommended for the type, then those that take broader types. Applications the desktop hides
 // are left out; each is listed once.
 std::vector<DesktopApp> AppsForType(const std::string& type);
+
+// How the user's default application for a type is started, as its desktop entry says.
+struct AppCommand {
+    std::string program;       // the executable its command line starts ("gedit", "/usr/bin/kate")
+    std::string command_line;  // the entry's Exec line, its field codes (%f, %U, ...) as written
+};
+
+// The default application for files of MIME type `type`; none when the desktop has none.
+std::optional<AppCommand> DefaultAppCommand(const std::string& type);
 
 // Every application the desktop shows in its menus, by name: the choice when no application is
 // registered for a file.

@@ -42,7 +42,7 @@ std::string WaitForLines(const TempDir& dir, const std::string& name, std::size_
 
 // The registry reads the XDG folders once a process, so one test sets them up and asks
 // everything: applications of the user's data folder for a type of their own, the user's
-// default among them, one the desktop hides, and launching.
+// default among them and its command, one the desktop hides, and launching.
 TEST(DesktopAppsTest, TheRegistryListsDefaultsFirstHidesWhatTheDesktopHidesAndLaunches) {
     TempDir root;
     const std::string data = std::getenv("XDG_DATA_HOME");
@@ -86,6 +86,12 @@ TEST(DesktopAppsTest, TheRegistryListsDefaultsFirstHidesWhatTheDesktopHidesAndLa
     ASSERT_FALSE(apps.empty());
     EXPECT_EQ(apps.front().id, "ferret-test-viewer.desktop");
     EXPECT_TRUE(AppsForType("").empty());
+    // The default's command, for the editor chosen from it.
+    const std::optional<AppCommand> command = DefaultAppCommand("text/x-ferret-note");
+    ASSERT_TRUE(command.has_value());
+    EXPECT_EQ(command->program, record);
+    EXPECT_EQ(command->command_line, record + " " + root.Path("Viewer.log") + " %F");
+    EXPECT_FALSE(DefaultAppCommand("text/x-ferret-unknown").has_value());
     const std::vector<std::string> all = Names(AllApps());
     EXPECT_NE(std::find(all.begin(), all.end(), "Editor"), all.end());
     EXPECT_EQ(std::find(all.begin(), all.end(), "Hidden"), all.end());
