@@ -61,7 +61,7 @@ void ApplyOptionRule(QButtonGroup* group, std::vector<QWidget*> controls) {
 
 DateSizePanels::DateSizePanels(ExplorerBar& bar, QObject* owner) : QObject(owner) {
     QWidget* modified =
-        bar.AddPanel(QStringLiteral("MODIFIED"), QStringLiteral("When was it modified?"), false);
+        bar.AddPanel(QStringLiteral("MODIFIED"), QStringLiteral("When was it &modified?"), false);
     date_options_ =
         AddOptions(modified,
                    {QStringLiteral("Don't Remember"), QStringLiteral("Within the last week"),
@@ -86,7 +86,8 @@ DateSizePanels::DateSizePanels(ExplorerBar& bar, QObject* owner) : QObject(owner
     modified->layout()->addWidget(new QLabel(QStringLiteral("To:")));
     modified->layout()->addWidget(date_to_);
 
-    QWidget* size = bar.AddPanel(QStringLiteral("SIZE"), QStringLiteral("What size is it?"), false);
+    QWidget* size =
+        bar.AddPanel(QStringLiteral("SIZE"), QStringLiteral("What si&ze is it?"), false);
     size_options_ = AddOptions(
         size,
         {QStringLiteral("Don't Remember"), QStringLiteral("Small (less than 100KB)"),

@@ -1,9 +1,46 @@
 #include "app/explorer_bar.h"
 
+#include <QEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <functional>
+#include <utility>
 
 namespace ferret {
+
+namespace {
+
+// A panel title's access key opens the panel and goes to its first control, where a click on
+// the title opens or closes it: the key never hides what the user asked to reach.
+class TitleKey : public QObject {
+  public:
+    TitleKey(QWidget* body, std::function<void()> open, QObject* parent)
+        : QObject(parent), body_(body), open_(std::move(open)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Shortcut) {
+            return QObject::eventFilter(watched, event);
+        }
+        open_();
+        // The first control Tab would reach in the panel.
+        for (QWidget* next = body_->nextInFocusChain(); next != body_ && next != nullptr;
+             next = next->nextInFocusChain()) {
+            if (body_->isAncestorOf(next) && next->isVisibleTo(body_) && next->isEnabled() &&
+                (next->focusPolicy() & Qt::TabFocus) != 0) {
+                next->setFocus(Qt::ShortcutFocusReason);
+                break;
+            }
+        }
+        return true;
+    }
+
+  private:
+    QWidget* body_;
+    std::function<void()> open_;
+};
+
+}  // namespace
 
 ExplorerBar::ExplorerBar(QWidget* parent) : QScrollArea(parent) {
     auto* inner = new QWidget;
@@ -36,6 +73,8 @@ QWidget* ExplorerBar::AddPanel(const QString& key, const QString& title, bool ex
     column_->insertWidget(column_->count() - 1, button);
     column_->insertWidget(column_->count() - 1, body);
     connect(button, &QToolButton::toggled, this, [this, key](bool on) { SetExpanded(key, on); });
+    button->installEventFilter(new TitleKey(
+        body, [this, key] { SetExpanded(key, true); }, button));
     panels_[key] = {button, body};
     order_.push_back(key);
     return body;

@@ -16,7 +16,8 @@ class ExplorerBar : public QScrollArea {
   public:
     explicit ExplorerBar(QWidget* parent = nullptr);
 
-    // Adds a panel at the bottom and returns the widget that holds its items.
+    // Adds a panel at the bottom and returns the widget that holds its items. An access key in
+    // `title` ("&") opens the panel and goes to its first control.
     QWidget* AddPanel(const QString& key, const QString& title, bool expanded = true);
     void SetExpanded(const QString& key, bool expanded);
     bool IsExpanded(const QString& key) const;

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QStyle>
 #include <QToolBar>
 #include <QUrl>
@@ -39,7 +40,7 @@ void MainActions::BuildToolbars(QMainWindow& window) {
                                      QStringLiteral("Replace"));
     replace_->setToolTip(QStringLiteral("Start replace process"));
     preview_ = search_bar->addAction(style->standardIcon(QStyle::SP_FileDialogDetailedView),
-                                     QStringLiteral("Preview"));
+                                     QStringLiteral("&Preview"));
     preview_->setObjectName(QStringLiteral("cmdPreviewReplace"));
     preview_->setToolTip(
         QStringLiteral("See every change a replace would make and choose which to make"));
@@ -60,7 +61,7 @@ void MainActions::BuildToolbars(QMainWindow& window) {
 }
 
 void MainActions::BuildMenus(QMainWindow& window) {
-    QMenu* file = window.menuBar()->addMenu(QStringLiteral("File"));
+    QMenu* file = window.menuBar()->addMenu(QStringLiteral("F&ile"));
     QAction* open = file->addAction(QStringLiteral("&Open Configuration"));
     open->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
     Wire(open, handlers_.open_configuration);
@@ -68,7 +69,7 @@ void MainActions::BuildMenus(QMainWindow& window) {
     save->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
     Wire(save, handlers_.save_configuration);
     file->addSeparator();
-    save_report_ = file->addAction(QStringLiteral("Save Report"));
+    save_report_ = file->addAction(QStringLiteral("Save &Report"));
     Wire(save_report_, handlers_.save_report);
     print_report_ = file->addAction(QStringLiteral("&Print Report"));
     print_report_->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
@@ -78,12 +79,12 @@ void MainActions::BuildMenus(QMainWindow& window) {
     connect(file->addAction(QStringLiteral("E&xit")), &QAction::triggered, &window,
             &QWidget::close);
 
-    QMenu* tools = window.menuBar()->addMenu(QStringLiteral("Tools"));
-    QMenu* types = tools->addMenu(QStringLiteral("Reporting Type"));
+    QMenu* tools = window.menuBar()->addMenu(QStringLiteral("&Tools"));
+    QMenu* types = tools->addMenu(QStringLiteral("&Reporting Type"));
     const QStringList type_texts = {
-        QStringLiteral("Detailed file list"), QStringLiteral("Structured report"),
-        QStringLiteral("Summary report"), QStringLiteral("Summary report with file list"),
-        QStringLiteral("Hit lines")};
+        QStringLiteral("&Detailed file list"), QStringLiteral("S&tructured report"),
+        QStringLiteral("&Summary report"), QStringLiteral("Summary report with &file list"),
+        QStringLiteral("&Hit lines")};
     for (int code = 0; code < kReportTypeCount; ++code) {
         report_types_[code] = types->addAction(type_texts[code]);
         report_types_[code]->setCheckable(true);
@@ -97,26 +98,31 @@ void MainActions::BuildMenus(QMainWindow& window) {
     tools->addSeparator();
     tools->addAction(preview_);
     tools->addSeparator();
-    Wire(tools->addAction(QStringLiteral("Clear Search History")), handlers_.clear_history);
+    Wire(tools->addAction(QStringLiteral("&Clear Search History")), handlers_.clear_history);
     tools->addSeparator();
-    QAction* undo = tools->addAction(QStringLiteral("Undo Last Replace"));
+    QAction* undo = tools->addAction(QStringLiteral("&Undo Last Replace"));
     undo->setObjectName(QStringLiteral("mnuUndoLastReplace"));
     Wire(undo, handlers_.undo_last_replace);
-    QAction* points = tools->addAction(QStringLiteral("Restore Points..."));
+    QAction* points = tools->addAction(QStringLiteral("Restore Po&ints..."));
     points->setObjectName(QStringLiteral("mnuRestorePoints"));
     Wire(points, handlers_.restore_points);
     tools->addSeparator();
-    Wire(tools->addAction(QStringLiteral("Options")), handlers_.options);
+    Wire(tools->addAction(QStringLiteral("&Options")), handlers_.options);
 
-    QMenu* about = window.menuBar()->addMenu(QStringLiteral("About"));
-    QAction* help = about->addAction(QStringLiteral("Help"));
+    QMenu* about = window.menuBar()->addMenu(QStringLiteral("&About"));
+    QAction* help = about->addAction(QStringLiteral("&Help"));
     help->setShortcut(QKeySequence(Qt::Key_F1));
     Wire(help, handlers_.help);
     about->addSeparator();
     connect(about->addAction(QStringLiteral("&Mallo's Website")), &QAction::triggered, this,
             [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMakerWebAddress))); });
     about->addSeparator();
-    Wire(about->addAction(QStringLiteral("About Ferret")), handlers_.about);
+    Wire(about->addAction(QStringLiteral("&About Ferret")), handlers_.about);
+
+    // F10 opens the first menu, as it does in the desktop's other programs.
+    auto* menu_key = new QShortcut(QKeySequence(Qt::Key_F10), &window);
+    connect(menu_key, &QShortcut::activated, &window,
+            [&window, file] { window.menuBar()->setActiveAction(file->menuAction()); });
 }
 
 void MainActions::SetRunning(bool running) {

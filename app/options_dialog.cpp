@@ -55,14 +55,14 @@ OptionsDialog::OptionsDialog(QWidget* parent, std::function<bool(int handler)> h
     setWindowTitle(QStringLiteral("Options"));
     auto* tabs = new QTabWidget;
     tabs->setObjectName(QStringLiteral("tabOptions"));
-    tabs->addTab(BuildGeneralTab(), QStringLiteral("General"));
-    tabs->addTab(BuildExtensionTab(), QStringLiteral("Approved File List"));
-    tabs->addTab(BuildHandlerTab(), QStringLiteral("Special File Handlers"));
+    tabs->addTab(BuildGeneralTab(), QStringLiteral("&General"));
+    tabs->addTab(BuildExtensionTab(), QStringLiteral("A&pproved File List"));
+    tabs->addTab(BuildHandlerTab(), QStringLiteral("&Special File Handlers"));
 
     cmdOk_ = new QPushButton(QStringLiteral("OK"));
     cmdOk_->setObjectName(QStringLiteral("cmdOk"));
     cmdOk_->setDefault(true);
-    cmdApply_ = new QPushButton(QStringLiteral("Apply"));
+    cmdApply_ = new QPushButton(QStringLiteral("&Apply"));
     cmdApply_->setObjectName(QStringLiteral("cmdApply"));
     cmdCancel_ = new QPushButton(QStringLiteral("Cancel"));
     cmdCancel_->setObjectName(QStringLiteral("cmdCancel"));
@@ -91,20 +91,22 @@ OptionsDialog::OptionsDialog(QWidget* parent, std::function<bool(int handler)> h
 }
 
 QWidget* OptionsDialog::BuildGeneralTab() {
-    cbLogging_ = new QCheckBox(QStringLiteral("Enable logging"));
+    cbLogging_ = new QCheckBox(QStringLiteral("Enable &logging"));
     cbLogging_->setObjectName(QStringLiteral("cbLogging"));
-    cbQuickLinks_ = new QCheckBox(QStringLiteral("Display Quick Links"));
+    cbQuickLinks_ = new QCheckBox(QStringLiteral("Display Quic&k Links"));
     cbQuickLinks_->setObjectName(QStringLiteral("cbQuickLinks"));
 
     auto* reporting = new QGroupBox(QStringLiteral("Reporting Type"));
-    cbAutoUpdate_ = new QCheckBox(QStringLiteral("Auto update results on report change"));
+    cbAutoUpdate_ = new QCheckBox(QStringLiteral("Auto &update results on report change"));
     cbAutoUpdate_->setObjectName(QStringLiteral("cbAutoUpdate"));
     cboReportType_ = new QComboBox;
     cboReportType_->setObjectName(QStringLiteral("cboReportType"));
     lblReportType_ = WrappedLabel(QString());
     lblReportType_->setObjectName(QStringLiteral("lblReportType"));
     auto* type_row = new QHBoxLayout;
-    type_row->addWidget(new QLabel(QStringLiteral("Report Type:")));
+    auto* type_label = new QLabel(QStringLiteral("Report T&ype:"));
+    type_label->setBuddy(cboReportType_);
+    type_row->addWidget(type_label);
     type_row->addWidget(cboReportType_, 1);
     spnHitContext_ = new QSpinBox;
     spnHitContext_->setObjectName(QStringLiteral("spnHitContext"));
@@ -146,11 +148,15 @@ QWidget* OptionsDialog::BuildRestorePointFrame() {
     txtUndoQuantity_->setMaximumWidth(
         txtUndoQuantity_->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
     auto* folder_row = new QHBoxLayout;
-    folder_row->addWidget(new QLabel(QStringLiteral("File Directory:")));
+    auto* folder_label = new QLabel(QStringLiteral("File Di&rectory:"));
+    folder_label->setBuddy(txtUndoFolder_);
+    folder_row->addWidget(folder_label);
     folder_row->addWidget(txtUndoFolder_, 1);
     folder_row->addWidget(cmdBrowse_);
     auto* quantity_row = new QHBoxLayout;
-    quantity_row->addWidget(new QLabel(QStringLiteral("Quantity of files to store:")));
+    auto* quantity_label = new QLabel(QStringLiteral("&Quantity of files to store:"));
+    quantity_label->setBuddy(txtUndoQuantity_);
+    quantity_row->addWidget(quantity_label);
     quantity_row->addWidget(txtUndoQuantity_);
     quantity_row->addWidget(new QLabel(QStringLiteral("(enter -1 for ALL files)")));
     quantity_row->addStretch();
@@ -190,18 +196,20 @@ QWidget* OptionsDialog::BuildExtensionTab() {
     txtExtension_ = new QLineEdit;
     txtExtension_->setObjectName(QStringLiteral("txtExtension"));
     txtExtension_->installEventFilter(this);
-    cmdAddExt_ = new QPushButton(QStringLiteral("Add"));
+    cmdAddExt_ = new QPushButton(QStringLiteral("A&dd"));
     cmdAddExt_->setObjectName(QStringLiteral("cmdAddExt"));
     cmdAddExt_->setToolTip(QStringLiteral("Add custom format"));
-    cmdDefault_ = new QPushButton(QStringLiteral("default"));
+    cmdDefault_ = new QPushButton(QStringLiteral("de&fault"));
     cmdDefault_->setObjectName(QStringLiteral("cmdDefault"));
     cmdDefault_->setToolTip(QStringLiteral("Reset to default list"));
-    cmdDelete_ = new QPushButton(QStringLiteral("Delete"));
+    cmdDelete_ = new QPushButton(QStringLiteral("Dele&te"));
     cmdDelete_->setObjectName(QStringLiteral("cmdDelete"));
     cmdDelete_->setEnabled(false);  // nothing is selected yet
 
     auto* side = new QVBoxLayout;
-    side->addWidget(new QLabel(QStringLiteral("Add custom formats:")));
+    auto* add_label = new QLabel(QStringLiteral("Add custo&m formats:"));
+    add_label->setBuddy(txtExtension_);
+    side->addWidget(add_label);
     side->addWidget(txtExtension_);
     side->addWidget(cmdAddExt_);
     side->addWidget(cmdDefault_);

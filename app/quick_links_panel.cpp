@@ -13,7 +13,7 @@
 namespace ferret {
 
 QuickLinksPanel::QuickLinksPanel(ExplorerBar& bar, QObject* owner) : QObject(owner) {
-    QWidget* links = bar.AddPanel(QStringLiteral("Quick Links"), QStringLiteral("Quick Links"));
+    QWidget* links = bar.AddPanel(QStringLiteral("Quick Links"), QStringLiteral("&Quick Links"));
     struct Link {
         const char* key;
         const char* text;

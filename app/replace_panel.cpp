@@ -11,9 +11,11 @@ namespace ferret {
 
 ReplacePanel::ReplacePanel(ExplorerBar& bar, QObject* owner) : QObject(owner) {
     QWidget* panel =
-        bar.AddPanel(QStringLiteral("Replace"), QStringLiteral("Replace Criteria"), false);
-    panel->layout()->addWidget(new QLabel(QStringLiteral("Text to replace in the file:")));
+        bar.AddPanel(QStringLiteral("Replace"), QStringLiteral("&Replace Criteria"), false);
+    auto* label = new QLabel(QStringLiteral("Text t&o replace in the file:"));
+    panel->layout()->addWidget(label);
     replace_ = new QLineEdit;
+    label->setBuddy(replace_);
     replace_->setObjectName(QStringLiteral("txtReplace"));
     replace_->setToolTip(
         QStringLiteral("This is the text that will be used to replace the search string"));

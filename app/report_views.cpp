@@ -31,6 +31,7 @@ ReportViews::ReportViews(QWidget* owner) : QObject(owner) {
     // Plain text lays out only what is on screen, so a report of a hundred thousand files shows
     // at once.
     report_text_ = new QPlainTextEdit;
+    report_text_->setTabChangesFocus(true);
     report_text_->setObjectName(QStringLiteral("rtbReport"));
     report_text_->setReadOnly(true);
     report_text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -55,6 +56,8 @@ ReportViews::~ReportViews() = default;
 
 void ReportViews::BuildList(QWidget* owner) {
     list_view_ = new QTableView;
+    // Tab leaves the list for the next control, as in the other lists; the arrows move in it.
+    list_view_->setTabKeyNavigation(false);
     list_view_->setObjectName(QStringLiteral("lvFiles"));
     file_model_ = new FileListModel(this);
     list_view_->setModel(file_model_);
@@ -102,6 +105,7 @@ void ReportViews::BuildList(QWidget* owner) {
 
 void ReportViews::BuildTree() {
     tree_view_ = new QTreeView;
+    tree_view_->setTabKeyNavigation(false);
     tree_view_->setObjectName(QStringLiteral("tvReport"));
     tree_model_ = new StructuredModel(this);
     tree_view_->setModel(tree_model_);

@@ -26,10 +26,10 @@ RestorePointsDialog::RestorePointsDialog(std::string base, QWidget* parent)
     list_->setHeaderLabels({QStringLiteral("Date"), QStringLiteral("Search"),
                             QStringLiteral("Replace"), QStringLiteral("Files"),
                             QStringLiteral("Folder")});
-    undo_ = new QPushButton(QStringLiteral("Undo"));
+    undo_ = new QPushButton(QStringLiteral("&Undo"));
     undo_->setObjectName(QStringLiteral("cmdUndo"));
     undo_->setDefault(true);
-    delete_ = new QPushButton(QStringLiteral("Delete"));
+    delete_ = new QPushButton(QStringLiteral("&Delete"));
     delete_->setObjectName(QStringLiteral("cmdDelete"));
     auto* close = new QPushButton(QStringLiteral("Close"));
     close->setObjectName(QStringLiteral("cmdClose"));

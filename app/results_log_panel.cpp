@@ -8,10 +8,11 @@
 namespace ferret {
 
 ResultsLogPanel::ResultsLogPanel(ExplorerBar& bar, QObject* owner) : QObject(owner) {
-    QWidget* results = bar.AddPanel(QStringLiteral("Results"), QStringLiteral("Results"), false);
+    QWidget* results = bar.AddPanel(QStringLiteral("Results"), QStringLiteral("R&esults"), false);
     log_ = new QTextEdit;
     log_->setObjectName(QStringLiteral("txtResults"));
     log_->setReadOnly(true);
+    log_->setTabChangesFocus(true);
     log_->setMinimumHeight(120);
     results->layout()->addWidget(log_);
 }

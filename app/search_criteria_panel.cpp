@@ -28,8 +28,9 @@ void AddUnique(QComboBox* box, const QString& text) {
 }  // namespace
 
 SearchCriteriaPanel::SearchCriteriaPanel(ExplorerBar& bar, QObject* owner) : QObject(owner) {
-    QWidget* search = bar.AddPanel(QStringLiteral("Search"), QStringLiteral("Search Criteria"));
-    search->layout()->addWidget(new QLabel(QStringLiteral("All or part of the file name:")));
+    QWidget* search = bar.AddPanel(QStringLiteral("Search"), QStringLiteral("Searc&h Criteria"));
+    auto* mask_label = new QLabel(QStringLiteral("All or part of the file &name:"));
+    search->layout()->addWidget(mask_label);
     mask_ = new QComboBox;
     mask_->setObjectName(QStringLiteral("cboFilterMask"));
     mask_->setEditable(true);
@@ -37,14 +38,17 @@ SearchCriteriaPanel::SearchCriteriaPanel(ExplorerBar& bar, QObject* owner) : QOb
                      QStringLiteral("*.htm;*.html"), QStringLiteral("*.php;*.php3"),
                      QStringLiteral("*.txt")});
     search->layout()->addWidget(mask_);
-    include_ = new QRadioButton(QStringLiteral("Include file(s) listed"));
-    exclude_ = new QRadioButton(QStringLiteral("Exclude file(s) listed"));
+    mask_label->setBuddy(mask_);
+    include_ = new QRadioButton(QStringLiteral("Include file(s) &listed"));
+    exclude_ = new QRadioButton(QStringLiteral("Exclu&de file(s) listed"));
     include_->setChecked(true);
     search->layout()->addWidget(include_);
     search->layout()->addWidget(exclude_);
     AddSkipControls(search);
-    search->layout()->addWidget(new QLabel(QStringLiteral("A word or phrase in the file:")));
+    auto* find_label = new QLabel(QStringLiteral("A word or &phrase in the file:"));
+    search->layout()->addWidget(find_label);
     find_ = new QComboBox;
+    find_label->setBuddy(find_);
     find_->setObjectName(QStringLiteral("cboFind"));
     find_->setEditable(true);
     find_->setInsertPolicy(QComboBox::NoInsert);

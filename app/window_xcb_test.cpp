@@ -715,6 +715,69 @@ TEST_F(WindowOnX, ThePreviewerOpensWithTheHitInView) {
 
 // F3 and Shift+F3 go to the next and the previous occurrence: of the hit text, with the run's
 // case rule, or of what the open Find dialog looks for.
+// The menus and the panels are reached from the keyboard: F10 opens the first menu, a menu's
+// or a panel's access key opens it (a panel's goes to its first control and never closes it),
+// and Tab leaves each report for the next control.
+TEST_F(WindowOnX, MenusPanelsAndReportsAnswerTheKeyboard) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
+    MainWindow window;
+    Show(window);
+    const auto popup_title = [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        return menu != nullptr ? menu->title() : QString();
+    };
+    const auto close_popups = [&] {
+        while (QApplication::activePopupWidget() != nullptr) {
+            QApplication::activePopupWidget()->close();
+            QApplication::processEvents();
+        }
+    };
+    Press(window, Qt::Key_F10);
+    EXPECT_TRUE(testing::WaitUntil([&] { return popup_title() == QStringLiteral("F&ile"); }, 5))
+        << popup_title().toStdString();
+    close_popups();
+    Press(window, Qt::Key_I, Qt::AltModifier);
+    EXPECT_TRUE(testing::WaitUntil([&] { return popup_title() == QStringLiteral("F&ile"); }, 5))
+        << popup_title().toStdString();
+    close_popups();
+    Press(window, Qt::Key_T, Qt::AltModifier);
+    EXPECT_TRUE(testing::WaitUntil([&] { return popup_title() == QStringLiteral("&Tools"); }, 5))
+        << popup_title().toStdString();
+    close_popups();
+
+    auto* modified = window.findChild<QToolButton*>(QStringLiteral("panel_MODIFIED"));
+    ASSERT_NE(modified, nullptr);
+    ASSERT_FALSE(modified->isChecked());
+    for (int press = 0; press < 2; ++press) {
+        Press(window, Qt::Key_M, Qt::AltModifier);
+        EXPECT_TRUE(modified->isChecked()) << "press " << press;
+        auto* option = qobject_cast<QRadioButton*>(QApplication::focusWidget());
+        ASSERT_NE(option, nullptr) << "press " << press;
+        EXPECT_EQ(option->text(), QStringLiteral("Don't Remember"));
+    }
+    // A label's key goes to its box.
+    Press(window, Qt::Key_P, Qt::AltModifier);
+    EXPECT_TRUE(HasFocus(window.findChild<QComboBox*>(QStringLiteral("cboFind"))));
+
+    SearchFields fields = window.Fields();
+    fields.search_text = "hello";
+    window.SetFields(fields);
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    Run(window);
+    for (QAbstractScrollArea* report :
+         {static_cast<QAbstractScrollArea*>(window.findChild<QTableView*>()),
+          static_cast<QAbstractScrollArea*>(window.findChild<QPlainTextEdit*>())}) {
+        ASSERT_NE(report, nullptr);
+        report->setVisible(true);
+        report->setFocus();
+        ASSERT_TRUE(testing::WaitUntil([&] { return report->hasFocus(); }, 5));
+        Press(window, Qt::Key_Tab);
+        QWidget* next = QApplication::focusWidget();
+        EXPECT_TRUE(next != nullptr && next != report && !report->isAncestorOf(next))
+            << report->metaObject()->className();
+    }
+}
+
 TEST_F(WindowOnX, F3FindsTheNextAndShiftF3ThePreviousHit) {
     tree_.WriteFile("hits.txt", "needle one\nneedle two\nNEEDLE three\nneedle four\n");
     PreviewWindow preview;

@@ -212,30 +212,30 @@ PreviewWindow::PreviewWindow(QWidget* owner) : QMainWindow(owner) {
     statusBar()->addWidget(path_label_, 1);
 
     menu_ = new QMenu(QStringLiteral("MyPopUp"), this);
-    QAction* find = menu_->addAction(QStringLiteral("Find"));
+    QAction* find = menu_->addAction(QStringLiteral("&Find"));
     find->setShortcut(QKeySequence(QStringLiteral("Ctrl+F")));
     connect(find, &QAction::triggered, this, [this] { OpenFind(); });
     menu_->addSeparator();
-    highlight_ = menu_->addAction(QStringLiteral("Highlighting"));
+    highlight_ = menu_->addAction(QStringLiteral("&Highlighting"));
     highlight_->setCheckable(true);
     highlight_->setChecked(true);
     connect(highlight_, &QAction::triggered, this, [this](bool on) { SetHighlighting(on); });
-    QMenu* sizes = menu_->addMenu(QStringLiteral("Font Size"));
-    normal_size_ = sizes->addAction(QStringLiteral("Normal"));
-    large_size_ = sizes->addAction(QStringLiteral("Large"));
+    QMenu* sizes = menu_->addMenu(QStringLiteral("Font &Size"));
+    normal_size_ = sizes->addAction(QStringLiteral("&Normal"));
+    large_size_ = sizes->addAction(QStringLiteral("&Large"));
     normal_size_->setCheckable(true);
     large_size_->setCheckable(true);
     connect(normal_size_, &QAction::triggered, this, [this] { SetMarkSize(10); });
     connect(large_size_, &QAction::triggered, this, [this] { SetMarkSize(14); });
     menu_->addSeparator();
-    QAction* find_next = menu_->addAction(QStringLiteral("Find Next"));
+    QAction* find_next = menu_->addAction(QStringLiteral("Find &Next"));
     find_next->setShortcut(QKeySequence::FindNext);
     connect(find_next, &QAction::triggered, this, [this] { FindAgain(true); });
-    QAction* find_previous = menu_->addAction(QStringLiteral("Find Previous"));
+    QAction* find_previous = menu_->addAction(QStringLiteral("Find Pre&vious"));
     find_previous->setShortcut(QKeySequence::FindPrevious);
     connect(find_previous, &QAction::triggered, this, [this] { FindAgain(false); });
     menu_->addSeparator();
-    QAction* copy = menu_->addAction(QStringLiteral("Copy"));
+    QAction* copy = menu_->addAction(QStringLiteral("&Copy"));
     copy->setShortcut(QKeySequence(QStringLiteral("Ctrl+C")));
     connect(copy, &QAction::triggered, this, [this] { CopySelection(); });
     menu_->addSeparator();
@@ -245,7 +245,7 @@ PreviewWindow::PreviewWindow(QWidget* owner) : QMainWindow(owner) {
     editor_->setEnabled(false);  // until there is an editor to open
     connect(editor_, &QAction::triggered, this, [this] { OpenInEditor(); });
     menu_->addSeparator();
-    QAction* print = menu_->addAction(QStringLiteral("Print"));
+    QAction* print = menu_->addAction(QStringLiteral("&Print"));
     print->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
     connect(print, &QAction::triggered, this, [this] { Print(); });
     // The shortcuts work without opening the menu.
