@@ -460,6 +460,8 @@ PreviewReplaceDialog* MainWindow::PreviewReplace() {
     };
     RunOrder order{RunKind::kPreview, fields};
     order.previewed = dialog->FoundTaker();
+    order.not_previewed = dialog->LeftOutTaker();
+    dialog->Describe(fields);
     dialog->show();
     const QPointer<PreviewReplaceDialog> shown(dialog);
     if (!StartOrder(std::move(order), [this, shown] {

@@ -1,9 +1,13 @@
 #include "app/preview_replace_dialog.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPainter>
@@ -17,8 +21,10 @@
 #include <iterator>
 #include <mutex>
 
+#include "app/editor_launcher.h"
 #include "app/qt_text.h"
 #include "preview/screen_fit.h"
+#include "reports/quoted_name.h"
 
 namespace ferret {
 
@@ -86,7 +92,13 @@ class ChangeDelegate : public QStyledItemDelegate {
             painter->drawText(x, baseline, piece);
             x += QFontMetrics(font).horizontalAdvance(piece);
         };
-        draw(text.left(prefix), option.font, ink);
+        // A change far along a long line is brought into view: the start of the line gives way
+        // to "…" (the whole line is the row's tool tip).
+        QString lead = text.left(prefix);
+        if (option.fontMetrics.horizontalAdvance(lead) > area.width() / 3) {
+            lead = option.fontMetrics.elidedText(lead, Qt::ElideLeft, area.width() / 4);
+        }
+        draw(lead, option.font, ink);
         draw(text.mid(prefix, text.size() - prefix - suffix), marked, mark_ink);
         draw(text.right(suffix), option.font, ink);
         painter->restore();
@@ -297,6 +309,9 @@ QVariant PreviewChangesModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::CheckStateRole && index.column() == kChange) {
         return file.chosen[change] != 0 ? Qt::Checked : Qt::Unchecked;
     }
+    if (role == Qt::ToolTipRole && index.column() != kChange) {
+        return data(index, Qt::DisplayRole);  // a long line shows cut around its change
+    }
     if (role != Qt::DisplayRole) {
         return {};
     }
@@ -325,10 +340,12 @@ Qt::ItemFlags PreviewChangesModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) {
         return Qt::NoItemFlags;
     }
-    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    const bool left_out = index.internalId() == kFileRow &&
-                          !files_[static_cast<std::size_t>(index.row())].not_shown.empty();
-    if (index.column() == kChange && !left_out) {
+    Qt::ItemFlags flags = Qt::ItemIsSelectable;
+    if (!Choosable(index)) {
+        return flags;  // shown with its reason, greyed: it would not be written
+    }
+    flags |= Qt::ItemIsEnabled;
+    if (index.column() == kChange) {
         flags |= Qt::ItemIsUserCheckable;
     }
     return flags;
@@ -348,9 +365,11 @@ void PreviewChangesModel::Choose(File& file, std::size_t change, bool on) {
 }
 
 bool PreviewChangesModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (!index.isValid() || role != Qt::CheckStateRole || index.column() != kChange) {
+    if (!index.isValid() || role != Qt::CheckStateRole || index.column() != kChange ||
+        !Choosable(index)) {
         return false;
     }
+    touched_ = true;
     // A file's box that was partly on turns all on; a change's turns that change.
     const bool on = value.toInt() != Qt::Unchecked;
     if (index.internalId() == kFileRow) {
@@ -390,9 +409,58 @@ void PreviewChangesModel::AddFiles(std::vector<Found> found) {
     Changed();
 }
 
+bool PreviewChangesModel::Choosable(const QModelIndex& index) const {
+    if (!index.isValid()) {
+        return false;
+    }
+    const std::size_t file = index.internalId() == kFileRow
+                                 ? static_cast<std::size_t>(index.row())
+                                 : static_cast<std::size_t>(index.internalId() - 1);
+    return files_[file].not_shown.empty();
+}
+
+std::string PreviewChangesModel::PathAt(const QModelIndex& index) const {
+    if (!index.isValid()) {
+        return {};
+    }
+    const std::size_t file = index.internalId() == kFileRow
+                                 ? static_cast<std::size_t>(index.row())
+                                 : static_cast<std::size_t>(index.internalId() - 1);
+    return files_[file].path;
+}
+
+void PreviewChangesModel::ChooseAll(bool on) {
+    touched_ = true;
+    for (File& file : files_) {
+        for (std::size_t change = 0; change < file.chosen.size(); ++change) {
+            Choose(file, change, on);
+        }
+    }
+    if (FileCount() > 0) {
+        emit dataChanged(index(0, kChange), index(FileCount() - 1, kAfter));
+        for (int row = 0; row < FileCount(); ++row) {
+            const File& file = files_[static_cast<std::size_t>(row)];
+            if (file.fetched && !file.edits.empty()) {
+                const QModelIndex parent = index(row, 0);
+                emit dataChanged(index(0, kChange, parent),
+                                 index(static_cast<int>(file.edits.size()) - 1, kChange, parent));
+            }
+        }
+    }
+    Changed();
+}
+
 void PreviewChangesModel::Append(Found& found, FilePreview preview) {
     const std::int32_t hits = found.hits;
     File file;
+    if (!found.left_out.empty()) {
+        // Nothing of it is chosen, now or later: it has no changes to choose from.
+        file.path = std::move(found.path);
+        file.not_shown = std::move(found.left_out);
+        file.fetched = true;
+        files_.push_back(std::move(file));
+        return;
+    }
     file.path = std::move(preview.target.empty() ? found.path : preview.target);
     file.digest = preview.plan.digest;
     file.seen = preview.plan.seen;
@@ -476,18 +544,31 @@ PreviewReplaceDialog::PreviewReplaceDialog(std::shared_ptr<const ChangeFinder> f
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
     view_->header()->resizeSection(kChange, digit * 28);
     view_->header()->resizeSection(kBefore, digit * 50);
+    description_ = new QLabel;
+    description_->setObjectName(QStringLiteral("lblPreviewOf"));
+    description_->setWordWrap(true);
+    description_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     totals_ = new QLabel;
     totals_->setObjectName(QStringLiteral("lblTotals"));
     replace_ = new QPushButton(QStringLiteral("&Replace Selected"));
     replace_->setObjectName(QStringLiteral("cmdReplaceSelected"));
     replace_->setEnabled(false);
     auto* close_button = new QPushButton(QStringLiteral("&Close"));
+    auto* all = new QPushButton(QStringLiteral("Select &All"));
+    all->setObjectName(QStringLiteral("cmdChooseAll"));
+    auto* none = new QPushButton(QStringLiteral("Select &None"));
+    none->setObjectName(QStringLiteral("cmdChooseNone"));
+    connect(all, &QPushButton::clicked, this, [this] { model_->ChooseAll(true); });
+    connect(none, &QPushButton::clicked, this, [this] { model_->ChooseAll(false); });
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(all);
+    buttons->addWidget(none);
     buttons->addWidget(totals_, 1);
     buttons->addWidget(replace_);
     buttons->addWidget(close_button);
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
+    layout->addWidget(description_);
     layout->addWidget(view_, 1);
     layout->addLayout(buttons);
     setCentralWidget(central);
@@ -500,6 +581,13 @@ PreviewReplaceDialog::PreviewReplaceDialog(std::shared_ptr<const ChangeFinder> f
     batch_timer_->setInterval(250);
     connect(batch_timer_, &QTimer::timeout, this, [this] { AddWaiting(); });
     connect(close_button, &QPushButton::clicked, this, &QWidget::close);
+    view_->installEventFilter(this);
+    view_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (QMenu* menu = MenuFor(view_->indexAt(at))) {
+            menu->popup(view_->viewport()->mapToGlobal(at));
+        }
+    });
     // Enter or a double click shows the change in its file.
     connect(view_, &QTreeView::activated, this, [this](const QModelIndex& index) {
         std::string path;
@@ -521,12 +609,13 @@ PreviewReplaceDialog::PreviewReplaceDialog(std::shared_ptr<const ChangeFinder> f
                                                     "when it has ended."));
             return;
         }
+        replaced_ = true;
         close();
     });
     ShowTotals();
 }
 
-std::function<void(const FileRecord&, FilePreview&)> PreviewReplaceDialog::FoundTaker() {
+std::function<void(PreviewChangesModel::Found)> PreviewReplaceDialog::Taker() {
     struct Found {
         QPointer<PreviewReplaceDialog> dialog;
         std::mutex mutex;
@@ -535,9 +624,9 @@ std::function<void(const FileRecord&, FilePreview&)> PreviewReplaceDialog::Found
     };
     const auto found = std::make_shared<Found>();
     found->dialog = this;
-    return [found](const FileRecord& file, FilePreview& preview) {
+    return [found](PreviewChangesModel::Found file) {
         std::lock_guard lock(found->mutex);
-        found->files.push_back({file.FullPath(), file.ItemsFound(), std::move(preview)});
+        found->files.push_back(std::move(file));
         if (found->posted) {
             return;
         }
@@ -558,6 +647,119 @@ std::function<void(const FileRecord&, FilePreview&)> PreviewReplaceDialog::Found
             },
             Qt::QueuedConnection);
     };
+}
+
+std::function<void(const FileRecord&, FilePreview&)> PreviewReplaceDialog::FoundTaker() {
+    return [take = Taker()](const FileRecord& file, FilePreview& preview) {
+        take({file.FullPath(), file.ItemsFound(), std::move(preview), {}});
+    };
+}
+
+std::function<void(const std::string&, const std::string&)> PreviewReplaceDialog::LeftOutTaker() {
+    return [take = Taker()](const std::string& path, const std::string& why) {
+        // The reason alone: the row names the file.
+        const std::string named = path + ": ";
+        take({path, 0, {}, why.rfind(named, 0) == 0 ? why.substr(named.size()) : why});
+    };
+}
+
+void PreviewReplaceDialog::Describe(const SearchFields& fields) {
+    QStringList options;
+    if (fields.regex) {
+        options << QStringLiteral("regular expression");
+    }
+    if (fields.ignore_case) {
+        options << QStringLiteral("ignore case");
+    }
+    if (fields.whole_word) {
+        options << QStringLiteral("whole words only");
+    }
+    options << (fields.recursive ? QStringLiteral("subfolders") : QStringLiteral("no subfolders"));
+    // Texts and names as the reports write them: a control character cannot break the line.
+    description_->setText(
+        QStringLiteral("Preview (nothing is written until Replace Selected): replace %1 with %2 "
+                       "in %3, files %4; %5.")
+            .arg(Q("\"" + EscapedText(fields.search_text) + "\""),
+                 Q("\"" + EscapedText(fields.replace_text) + "\""), Q(QuotedName(fields.folder)),
+                 Q(EscapedText(fields.file_mask)), options.join(QStringLiteral(", "))));
+}
+
+void PreviewReplaceDialog::ToggleSelected() {
+    std::vector<QModelIndex> rows;
+    for (const QModelIndex& index : view_->selectionModel()->selectedRows(kChange)) {
+        if (model_->Choosable(index)) {
+            rows.push_back(index);
+        }
+    }
+    if (rows.empty()) {
+        return;
+    }
+    const bool on = model_->data(rows.front(), Qt::CheckStateRole).toInt() != Qt::Checked;
+    for (const QModelIndex& index : rows) {
+        model_->setData(index, on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+    }
+}
+
+QMenu* PreviewReplaceDialog::MenuFor(const QModelIndex& index) {
+    const std::string path = model_->PathAt(index);
+    if (path.empty()) {
+        return nullptr;
+    }
+    std::int64_t line = 1;
+    std::int64_t column = 1;
+    std::string changed;
+    model_->ChangeAt(index, changed, line, column);  // a change's row opens at the change
+    delete menu_;
+    menu_ = new QMenu(this);
+    connect(menu_->addAction(QStringLiteral("Open in &Previewer")), &QAction::triggered, this,
+            [this, path, line, column] {
+                if (on_open) {
+                    on_open(path, line, column);
+                }
+            });
+    connect(menu_->addAction(QStringLiteral("Open in &Editor")), &QAction::triggered, this,
+            [this, path, line, column] {
+                OpenInEditor(this, {path, line, column});
+            });
+    connect(menu_->addAction(QStringLiteral("&Copy Path")), &QAction::triggered, this,
+            [path] { QApplication::clipboard()->setText(Q(path)); });
+    return menu_;
+}
+
+bool PreviewReplaceDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+        ToggleSelected();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void PreviewReplaceDialog::keyPressEvent(QKeyEvent* event) {
+    // Escape closes the window as it closes a dialog (asking when a choice would be lost).
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void PreviewReplaceDialog::closeEvent(QCloseEvent* event) {
+    if (!replaced_ && model_->Touched()) {
+        const bool close =
+            confirm_close ? confirm_close()
+                          : QMessageBox::question(
+                                this, windowTitle(),
+                                QStringLiteral("Close the preview? The changes you chose are not "
+                                               "written."),
+                                QMessageBox::Close | QMessageBox::Cancel,
+                                QMessageBox::Cancel) == QMessageBox::Close;
+        if (!close) {
+            event->ignore();
+            return;
+        }
+    }
+    event->accept();
 }
 
 void PreviewReplaceDialog::AddFiles(std::vector<PreviewChangesModel::Found> found) {

@@ -11,8 +11,10 @@
 #include "engine/change_finder.h"
 #include "engine/change_lines.h"
 #include "engine/run.h"
+#include "engine/search_fields.h"
 
 class QLabel;
+class QMenu;
 class QPushButton;
 class QTimer;
 class QTreeView;
@@ -50,6 +52,8 @@ class PreviewChangesModel : public QAbstractItemModel {
         std::string path;
         std::int32_t hits = 0;
         FilePreview preview;
+        // Not empty: the file would not be written, for this reason. It is listed, never chosen.
+        std::string left_out;
     };
     void AddFiles(std::vector<Found> found);
     void Clear();
@@ -64,6 +68,14 @@ class PreviewChangesModel : public QAbstractItemModel {
 
     // What is chosen, file by file in the preview's order.
     std::vector<ChosenChange> Chosen() const;
+    // Chooses every change of every file that can be written, or none.
+    void ChooseAll(bool on);
+    // Whether the choice was changed (setData, ChooseAll) since the files came.
+    bool Touched() const { return touched_; }
+    // Whether the row of `index` can be chosen (a file left out cannot).
+    bool Choosable(const QModelIndex& index) const;
+    // The file of a row, a change's or a file's own.
+    std::string PathAt(const QModelIndex& index) const;
     // The file and the line of a change's row; false for a file's row.
     bool ChangeAt(const QModelIndex& index, std::string& path, std::int64_t& line,
                   std::int64_t& column) const;
@@ -103,6 +115,7 @@ class PreviewChangesModel : public QAbstractItemModel {
 
     const std::shared_ptr<const ChangeFinder> finder_;
     std::vector<File> files_;
+    bool touched_ = false;
     std::int64_t changes_ = 0;
     std::int64_t chosen_changes_ = 0;
     int chosen_files_ = 0;
@@ -134,19 +147,44 @@ class PreviewReplaceDialog : public QMainWindow {
     // on (the window stays open).
     std::function<bool(std::vector<ChosenChange> chosen)> on_replace;
 
+    // Each file the preview could not do, with why; from any thread, as FoundTaker. The file
+    // is listed as left out: unticked, and it cannot be ticked.
+    std::function<void(const std::string& path, const std::string& why)> LeftOutTaker();
+    // Names what is previewed: the texts, the folder and the options of the run.
+    void Describe(const SearchFields& fields);
+
+    // Asked before the window closes on a choice the user changed; true closes it. Default: a
+    // question box.
+    std::function<bool()> confirm_close;
+
     PreviewChangesModel* Model() const { return model_; }
     QTreeView* View() const { return view_; }
     QPushButton* ReplaceButton() const { return replace_; }
+    QLabel* Description() const { return description_; }
     QString Totals() const;
+    // Space on the list: every selected row takes the state the first choosable one does not
+    // have.
+    void ToggleSelected();
+    // The list's context menu for the row at `index`, built (tests run its actions).
+    QMenu* MenuFor(const QModelIndex& index);
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void ShowTotals();
     void AddWaiting();
+    std::function<void(PreviewChangesModel::Found)> Taker();
 
     PreviewChangesModel* model_ = nullptr;
     QTreeView* view_ = nullptr;
     QLabel* totals_ = nullptr;
+    QLabel* description_ = nullptr;
     QPushButton* replace_ = nullptr;
+    QMenu* menu_ = nullptr;
+    bool replaced_ = false;  // the choice was handed on: closing loses nothing
     bool finished_ = false;
     bool stopped_ = false;
     std::vector<PreviewChangesModel::Found> waiting_;  // found, not yet in the list

@@ -1,8 +1,12 @@
 #include "app/preview_replace_dialog.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeView>
@@ -179,6 +183,78 @@ TEST(PreviewReplace, FilesNotOpenedAreWrittenWholeAndChangedOnesLeftOut) {
     EXPECT_EQ(tree.ReadFile(name(57)), "new\nx old\n");
     EXPECT_EQ(tree.ReadFile(name(55)), "old\nx old\nold\n");
     EXPECT_TRUE(window.Driver().FileProblems().empty());
+}
+
+// The preview names what it previews; a file the replace would leave out is listed with why,
+// unticked and not choosable, and is not a file "not done"; the main window's report says
+// nothing was written. Select All/None, the menu of a row, and closing after a change of the
+// choice asks first.
+TEST(PreviewReplace, SaysWhatItIsAndListsWhatItWouldLeaveOut) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
+    const TempDir tree;
+    const TempDir outside;
+    tree.WriteFile("a.txt", "old\nold\n");
+    outside.WriteFile("o.txt", "old");
+    ASSERT_EQ(symlink(outside.Path("o.txt").c_str(), tree.Path("out.txt").c_str()), 0);
+    MainWindow window;
+    PreviewReplaceDialog* preview = PreviewOldToNew(window, tree.path());
+    ASSERT_NE(preview, nullptr);
+    const QString said = preview->Description()->text();
+    for (const QString& part :
+         {QStringLiteral("\"old\""), QStringLiteral("\"new\""), QString::fromStdString(tree.path()),
+          QStringLiteral("*.txt"), QStringLiteral("nothing is written")}) {
+        EXPECT_TRUE(said.contains(part)) << said.toStdString() << " lacks " << part.toStdString();
+    }
+    PreviewChangesModel& model = *preview->Model();
+    ASSERT_EQ(model.FileCount(), 2);
+    const QModelIndex left_out = model.index(1, 0);
+    EXPECT_EQ(left_out.data().toString(), QStringLiteral("out.txt"));
+    EXPECT_TRUE(model.index(1, 2).data().toString().startsWith(QStringLiteral("Left out: ")))
+        << model.index(1, 2).data().toString().toStdString();
+    EXPECT_EQ(left_out.data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+    EXPECT_FALSE(model.flags(left_out).testFlag(Qt::ItemIsEnabled));
+    EXPECT_FALSE(model.setData(left_out, Qt::Checked, Qt::CheckStateRole));
+    EXPECT_EQ(preview->Totals(), QStringLiteral("2 of 2 change(s) in 1 of 2 file(s) chosen"));
+    EXPECT_TRUE(window.Driver().FileProblems().empty());
+    EXPECT_TRUE(
+        window.ReportTextShown().contains(QStringLiteral("A preview: nothing was written.")))
+        << window.ReportTextShown().toStdString();
+
+    // None, then all: the file left out stays out.
+    preview->findChild<QPushButton*>(QStringLiteral("cmdChooseNone"))->click();
+    EXPECT_EQ(preview->Totals(), QStringLiteral("0 of 2 change(s) in 0 of 2 file(s) chosen"));
+    preview->findChild<QPushButton*>(QStringLiteral("cmdChooseAll"))->click();
+    EXPECT_EQ(preview->Totals(), QStringLiteral("2 of 2 change(s) in 1 of 2 file(s) chosen"));
+    QMenu* menu = preview->MenuFor(model.index(0, 0));
+    ASSERT_NE(menu, nullptr);
+    QStringList items;
+    for (QAction* action : menu->actions()) {
+        items << action->text();
+    }
+    EXPECT_EQ(items,
+              (QStringList{QStringLiteral("Open in &Previewer"), QStringLiteral("Open in &Editor"),
+                           QStringLiteral("&Copy Path")}));
+    menu->actions().back()->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(tree.Path("a.txt")));
+
+    // The choice was changed: closing asks, and No keeps the window.
+    int asked = 0;
+    bool answer = false;
+    preview->confirm_close = [&] {
+        ++asked;
+        return answer;
+    };
+    const QPointer<PreviewReplaceDialog> alive(preview);
+    preview->close();
+    QApplication::processEvents();
+    EXPECT_EQ(asked, 1);
+    ASSERT_TRUE(alive);
+    EXPECT_TRUE(preview->isVisible());
+    answer = true;
+    preview->close();
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(WaitUntil([&] { return alive.isNull(); }, 5));
+    EXPECT_EQ(tree.ReadFile("a.txt"), "old\nold\n");
 }
 
 }  // namespace

@@ -332,6 +332,12 @@ void RunDriver::Problem(const RunProblem& problem) {
     }
     switch (problem.kind) {
         case ProblemKind::kFile:
+            // A preview writes nothing, so nothing is left undone: its window says which files
+            // a replace would leave out.
+            if (order_.kind == RunKind::kPreview && order_.not_previewed && !problem.path.empty()) {
+                order_.not_previewed(problem.path, problem.status.description());
+                break;
+            }
             file_problems_.push_back({problem.path, problem.status.description()});
             break;
         case ProblemKind::kNotice:
@@ -355,6 +361,9 @@ void RunDriver::Problem(const RunProblem& problem) {
 void RunDriver::Totals(std::int32_t strings_found, std::int32_t files_with_hits) {
     view_.AppendRunLog("\n" + std::to_string(strings_found) + " string(s) found in \n" +
                        std::to_string(files_with_hits) + " file(s)");
+    if (order_.kind == RunKind::kPreview) {
+        view_.AppendRunLog("\nA preview: nothing was written.");
+    }
     view_.SetStatusText(StatusPanel::kMatched, "Files Matched: " + std::to_string(files_with_hits));
 }
 
@@ -507,6 +516,7 @@ void RunDriver::DisplaySummary(bool with_file_list) {
     header.recursive = fields_.recursive;
     header.ignore_case = fields_.ignore_case;
     header.whole_word = fields_.whole_word;
+    header.preview = order_.kind == RunKind::kPreview;
     header.restore_point = restore_folder_;
     header.skip_folders = fields_.skip_folders;
     header.use_ignore_files = fields_.use_ignore_files;

@@ -42,6 +42,9 @@ struct RunOrder {
     // text for a patch (RunRequest::preview_changes).
     PreviewTaker previewed;
     bool preview_changes = false;
+    // kPreview: each file the preview could not do, with why, on the run's thread; when set, such
+    // a file is told there (the preview's window lists it) rather than as a file not done.
+    std::function<void(const std::string& path, const std::string& why)> not_previewed;
     // kChosenChanges: the changes to write, a preview's as chosen.
     std::shared_ptr<const std::vector<ChosenChange>> chosen;
     // The report shown instead of the stored type (an unattended run's report file); not stored.

@@ -15,6 +15,7 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -39,6 +40,7 @@
 #include "app/hit_lines_view.h"
 #include "app/main_window.h"
 #include "app/options_dialog.h"
+#include "app/preview_replace_dialog.h"
 #include "app/run_view.h"
 #include "preview/find_replace.h"
 #include "preview/preview_window.h"
@@ -776,6 +778,57 @@ TEST_F(WindowOnX, MenusPanelsAndReportsAnswerTheKeyboard) {
         EXPECT_TRUE(next != nullptr && next != report && !report->isAncestorOf(next))
             << report->metaObject()->className();
     }
+}
+
+// In the preview's list Space ticks or clears every selected row at once, and Escape closes
+// the window, asking first when the choice was changed.
+TEST_F(WindowOnX, SpaceTogglesTheSelectedChangesAndEscapeAsks) {
+    tree_.WriteFile("p.txt", "old 1\nold 2\nold 3\n");
+    MainWindow window;
+    Show(window);
+    SearchFields fields = window.Fields();
+    fields.file_mask = "p.txt";
+    fields.search_text = "old";
+    fields.replace_text = "new";
+    window.SetFields(fields);
+    PreviewReplaceDialog* preview = window.PreviewReplace();
+    ASSERT_NE(preview, nullptr);
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] { return !window.IsRunning() && preview->Model()->FileCount() == 1; }, 20));
+    PreviewChangesModel& model = *preview->Model();
+    const QModelIndex file = model.index(0, 0);
+    preview->View()->expand(file);
+    ASSERT_TRUE(testing::WaitUntil([&] { return model.rowCount(file) == 3; }, 5));
+    preview->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(preview));
+    QItemSelectionModel* selection = preview->View()->selectionModel();
+    selection->select(model.index(0, 0, file),
+                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selection->select(model.index(2, 0, file),
+                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    preview->View()->setFocus();
+    QTest::keyClick(preview->View(), Qt::Key_Space);
+    const auto ticked = [&](int row) {
+        return model.index(row, 0, file).data(Qt::CheckStateRole).toInt() == Qt::Checked;
+    };
+    EXPECT_FALSE(ticked(0));
+    EXPECT_TRUE(ticked(1));
+    EXPECT_FALSE(ticked(2));
+    QTest::keyClick(preview->View(), Qt::Key_Space);
+    EXPECT_TRUE(ticked(0) && ticked(1) && ticked(2));
+
+    int asked = 0;
+    preview->confirm_close = [&] {
+        ++asked;
+        return false;
+    };
+    QTest::keyClick(preview->windowHandle(), Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(preview->isVisible());
+    preview->confirm_close = [] { return true; };
+    QTest::keyClick(preview->windowHandle(), Qt::Key_Escape);
+    EXPECT_TRUE(testing::WaitUntil([&] { return !preview->isVisible(); }, 5));
 }
 
 TEST_F(WindowOnX, F3FindsTheNextAndShiftF3ThePreviousHit) {

@@ -75,6 +75,9 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
             out.append("Skip binary files:   ON\n");
         }
     }
+    if (header.preview) {
+        out.append("\nA preview: nothing was written.\n");
+    }
     if (!header.restore_point.empty()) {
         out.append("\nRestore point (Tools > Undo Last Replace): \n" +
                    QuotedName(header.restore_point) + "\n");
