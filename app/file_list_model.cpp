@@ -1,5 +1,6 @@
 #include "app/file_list_model.h"
 
+#include <iterator>
 #include <unordered_set>
 
 #include "engine/file_records.h"
@@ -83,6 +84,16 @@ void FileListModel::ResetRows(std::vector<FileListRow> rows, std::shared_ptr<Fil
     rows_ = std::move(rows);
     owner_ = std::move(owner);
     endResetModel();
+}
+
+void FileListModel::AppendRows(std::vector<FileListRow> rows) {
+    if (rows.empty()) {
+        return;
+    }
+    const int first = rowCount();
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
+    std::move(rows.begin(), rows.end(), std::back_inserter(rows_));
+    endInsertRows();
 }
 
 void FileListModel::RemovePaths(const std::vector<std::string>& paths) {

@@ -31,6 +31,9 @@ class FileListModel : public QAbstractTableModel {
     // Replaces all rows, in the given order. The sort state of ColumnClicked is kept.
     void ResetRows(std::vector<FileListRow> rows, std::shared_ptr<FileRecords> owner = nullptr);
     void Clear() { ResetRows({}); }
+    // Adds rows at the end, as a run finishes their files; their records are kept alive by the
+    // run until its whole list replaces them.
+    void AppendRows(std::vector<FileListRow> rows);
     // Drops the rows of these files (moved to the trash, for instance).
     void RemovePaths(const std::vector<std::string>& paths);
 

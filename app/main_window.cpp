@@ -181,6 +181,10 @@ WindowRunView::Handlers MainWindow::ViewHandlers() {
     handlers.report_menus = [this](bool enabled) { actions_->EnableReportMenus(enabled); };
     handlers.report_view = [this](ReportType report) { reports_->Show(report); };
     handlers.results_group = [this] { bar_->SetExpanded(QStringLiteral("Results"), true); };
+    handlers.stream_files = [this](std::vector<FileRecord*> files, const std::string& folder,
+                                   bool searched) {
+        reports_->AppendFiles(files, folder, searched);
+    };
     handlers.file_list = [this](std::shared_ptr<FileListRows> rows) {
         reports_->ShowFileList(std::move(*rows));
     };

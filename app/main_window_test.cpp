@@ -226,6 +226,39 @@ TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {
     }
 }
 
+// The detailed list fills while the run goes, in list order, and ends with each file once.
+TEST_F(MainWindowTest, TheListFillsWhileTheRunGoes) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
+    // Every "h" looks ahead to its line's end: some two seconds of searching.
+    std::string lines;
+    for (int line = 0; line < 200; ++line) {
+        lines += std::string(99, 'h') + "\n";
+    }
+    char name[32];
+    for (int i = 0; i < 500; ++i) {
+        std::snprintf(name, sizeof name, "slow/f%03d.txt", i);
+        tree_.WriteFile(name, lines);
+    }
+    MainWindow window;
+    SearchFields fields = Search("h(?=h*\\n)");
+    fields.folder = tree_.Path("slow");
+    fields.regex = true;
+    window.SetFields(fields);
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    const FileListModel& list = *window.findChild<FileListModel*>();
+    ASSERT_TRUE(WaitUntil([&] { return list.rowCount() > 0 || !window.IsRunning(); }, 60));
+    EXPECT_TRUE(window.IsRunning()) << "no row came before the run ended";
+    const int shown = list.rowCount();
+    EXPECT_GT(shown, 0);
+    for (int row = 0; row < shown; ++row) {
+        std::snprintf(name, sizeof name, "f%03d.txt", row);
+        EXPECT_EQ(list.data(list.index(row, kColumnName)).toString().toStdString(), name);
+    }
+    window.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_EQ(list.rowCount(), 500);
+}
+
 TEST_F(MainWindowTest, FieldsRoundTripAndSettingsComeBack) {
     {
         MainWindow window;

@@ -169,6 +169,23 @@ void ReportViews::Clear() {
     hit_view_->Clear();
 }
 
+void ReportViews::AppendFiles(const std::vector<FileRecord*>& files,
+                              const std::string& start_folder, bool searched) {
+    ReportBuildInput input;
+    input.start_folder = start_folder;
+    input.searched = searched;
+    const FileListRowMaker maker(input);
+    std::vector<FileListRow> rows;
+    rows.reserve(files.size());
+    for (FileRecord* file : files) {
+        FileListRow row;
+        if (maker.Make(*file, row)) {
+            rows.push_back(std::move(row));
+        }
+    }
+    file_model_->AppendRows(std::move(rows));
+}
+
 void ReportViews::ShowFileList(FileListRows rows) {
     file_model_->ResetRows(std::move(rows.rows), std::move(rows.owner));
     // Type names ("plain text document") are read whole, not cut.

@@ -45,6 +45,9 @@ class ReportViews : public QObject {
     // run replaces.
     void Clear();
     void ShowFileList(FileListRows rows);
+    // Adds the rows of `files` to the list while a run goes (see RunView::StreamFile).
+    void AppendFiles(const std::vector<FileRecord*>& files, const std::string& start_folder,
+                     bool searched);
     void ShowStructuredTree(StructuredTree tree);
     void ShowHitLines(std::shared_ptr<const HitLineTable> table);
     // The summary text; it is what "Save Report" writes and "Print Report" prints.

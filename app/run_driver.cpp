@@ -301,6 +301,11 @@ void RunDriver::ContentStage(RunKind kind, std::size_t files) {
                                : "...replacing in file ";
     files_total_ = files;
     listing_ = false;
+    stream_searched_ = !fields_.search_text.empty();
+    stream_files_ = view_.HasReportViews() && ShownReport() == ReportType::kFileList;
+    if (stream_files_) {
+        view_.StartFileStream(fields_.folder, stream_searched_);
+    }
 }
 
 void RunDriver::HitLines(std::size_t /*index*/, const FileRecord& file, FileHits hits) {
@@ -318,7 +323,12 @@ void RunDriver::Previewed(std::size_t /*index*/, const FileRecord& file, FilePre
     }
 }
 
-void RunDriver::FileDone(std::size_t index, std::size_t total, std::int32_t /*count*/) {
+void RunDriver::FileDone(std::size_t index, std::size_t total, std::int32_t count,
+                         FileRecord& file) {
+    // The list fills as the run goes; a search's list has only files with hits.
+    if (stream_files_ && (count >= 1 || !stream_searched_)) {
+        view_.StreamFile(file);
+    }
     files_done_ = std::max(files_done_.load(), index + 1);
     view_.ShowProgressCount(index + 1, total);
     view_.ShowProgress(progress_verb_ + std::to_string(index + 1) + " of " +

@@ -141,7 +141,8 @@ class RunDriver : private RunSink {
     void ContentStage(RunKind kind, std::size_t files) override;
     void HitLines(std::size_t index, const FileRecord& file, FileHits hits) override;
     void Previewed(std::size_t index, const FileRecord& file, FilePreview preview) override;
-    void FileDone(std::size_t index, std::size_t total, std::int32_t count) override;
+    void FileDone(std::size_t index, std::size_t total, std::int32_t count,
+                  FileRecord& file) override;
     void Problem(const RunProblem& problem) override;
     void Totals(std::int32_t strings_found, std::int32_t files_with_hits) override;
 
@@ -175,6 +176,10 @@ class RunDriver : private RunSink {
     RunOrder order_;  // the run in progress, or the last one
     std::shared_ptr<HitLineTable> hit_table_;
     bool gather_hit_lines_ = false;  // the run in progress fills hit_table_
+    // The run in progress shows its files in the list as they are done (RunView::StreamFile),
+    // those with hits when it searches.
+    bool stream_files_ = false;
+    bool stream_searched_ = false;
     std::int32_t files_with_hits_ = 0;
     std::int32_t strings_found_ = 0;
     bool has_highlight_ = false;

@@ -68,6 +68,11 @@ class RunView {
     virtual bool HasReportViews() const { return false; }
     // The detailed list and the structured tree, built by the run; shown in their views.
     virtual void ShowFileList(FileListRows /*rows*/) {}
+    // The list filling while the run goes: StartFileStream when the run's content stage starts
+    // (the folder the rows are shown against, whether it searches), then StreamFile for each
+    // file to show, in list order, on the run's thread. ShowFileList then shows the whole list.
+    virtual void StartFileStream(const std::string& /*start_folder*/, bool /*searched*/) {}
+    virtual void StreamFile(FileRecord& /*file*/) {}
     virtual void ShowStructuredTree(StructuredTree /*tree*/) {}
     // The hit lines of the last run's files; null when the run did not gather them.
     virtual void ShowHitLines(std::shared_ptr<const HitLineTable> /*table*/) {}

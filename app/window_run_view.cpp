@@ -155,7 +155,52 @@ void WindowRunView::ShowReportView(ReportType report) {
     Post([this, report] { handlers_.report_view(report); });
 }
 
+void WindowRunView::StartFileStream(const std::string& start_folder, bool searched) {
+    std::lock_guard lock(stream_mutex_);
+    ++stream_generation_;
+    stream_waiting_.clear();
+    stream_posted_ = false;
+    stream_folder_ = start_folder;
+    stream_searched_ = searched;
+}
+
+void WindowRunView::StreamFile(FileRecord& file) {
+    std::lock_guard lock(stream_mutex_);
+    stream_waiting_.push_back(&file);
+    if (stream_posted_) {
+        return;  // the hand-off on its way takes this file too
+    }
+    stream_posted_ = true;
+    const std::uint64_t generation = stream_generation_;
+    Post([this, generation] {
+        QTimer::singleShot(kStreamInterval, window_, [this, generation] {
+            std::vector<FileRecord*> files;
+            std::string folder;
+            bool searched = false;
+            {
+                std::lock_guard taken(stream_mutex_);
+                if (generation != stream_generation_) {
+                    return;  // the run's whole list, or a new run, came first
+                }
+                stream_posted_ = false;
+                files.swap(stream_waiting_);
+                folder = stream_folder_;
+                searched = stream_searched_;
+            }
+            if (handlers_.stream_files) {
+                handlers_.stream_files(std::move(files), folder, searched);
+            }
+        });
+    });
+}
+
 void WindowRunView::ShowFileList(FileListRows rows) {
+    {
+        std::lock_guard lock(stream_mutex_);
+        ++stream_generation_;
+        stream_waiting_.clear();
+        stream_posted_ = false;
+    }
     auto shared = std::make_shared<FileListRows>(std::move(rows));
     Post([this, shared] { handlers_.file_list(shared); });
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/run_view.h"
 
@@ -38,6 +39,11 @@ class WindowRunView : public RunView {
         std::function<void(ReportType report)> report_view;
         std::function<void()> results_group;
         std::function<void(std::shared_ptr<FileListRows> rows)> file_list;
+        // Files for the list that fills while the run goes, with the folder the rows are shown
+        // against and whether files without hits are left out.
+        std::function<void(std::vector<FileRecord*> files, const std::string& start_folder,
+                           bool searched)>
+            stream_files;
         std::function<void(std::shared_ptr<StructuredTree> tree)> structured_tree;
         std::function<void(std::shared_ptr<const HitLineTable> table)> hit_lines;
         std::function<void(std::size_t done, std::size_t total)> progress;
@@ -70,6 +76,9 @@ class WindowRunView : public RunView {
     void OpenResultsGroup() override;
     bool HasReportViews() const override { return true; }
     void ShowFileList(FileListRows rows) override;
+    void StartFileStream(const std::string& start_folder, bool searched) override;
+    // Handed to the window at most kStreamInterval apart, in list order.
+    void StreamFile(FileRecord& file) override;
     void ShowStructuredTree(StructuredTree tree) override;
     void ShowHitLines(std::shared_ptr<const HitLineTable> table) override;
 
@@ -93,6 +102,17 @@ class WindowRunView : public RunView {
     bool progress_posted_ = false;           // protected: an update is on its way
     std::uint64_t progress_generation_ = 0;  // protected: panel 1 texts set since
     std::chrono::steady_clock::time_point progress_shown_at_{};  // protected
+
+    // Files reach the list in batches: one hand-off a file would keep the window busy, and a
+    // tenth of a second is still "as they are found".
+    static constexpr std::chrono::milliseconds kStreamInterval{100};
+    std::mutex stream_mutex_;
+    std::vector<FileRecord*> stream_waiting_;  // protected by stream_mutex_
+    bool stream_posted_ = false;               // protected: a hand-off is on its way
+    // Protected: StartFileStream and ShowFileList make what is on its way out of date.
+    std::uint64_t stream_generation_ = 0;
+    std::string stream_folder_;     // protected
+    bool stream_searched_ = false;  // protected
 };
 
 }  // namespace ferret

@@ -181,7 +181,10 @@ class RunSink {
     virtual void HitLines(std::size_t /*index*/, const FileRecord& /*file*/, FileHits /*hits*/) {}
     virtual void Previewed(std::size_t /*index*/, const FileRecord& /*file*/,
                            FilePreview /*preview*/) {}
-    virtual void FileDone(std::size_t /*index*/, std::size_t /*total*/, std::int32_t /*count*/) {}
+    // `file` is done: the run no longer changes its record, which lives as long as the run's
+    // results (RunResult::files).
+    virtual void FileDone(std::size_t /*index*/, std::size_t /*total*/, std::int32_t /*count*/,
+                          FileRecord& /*file*/) {}
     virtual void Problem(const RunProblem& /*problem*/) {}
     virtual void Totals(std::int32_t /*strings_found*/, std::int32_t /*files_with_hits*/) {}
 };

@@ -171,7 +171,7 @@ void Delivery::Deliver(std::size_t index, std::int32_t count) {
             sink_.Previewed(index, *records_[index], std::move(preview));
         }
     }
-    sink_.FileDone(index, records_.size(), count);
+    sink_.FileDone(index, records_.size(), count, *records_[index]);
 }
 
 void Delivery::Deliver(const Ready& ready) {

@@ -62,7 +62,8 @@ class RecordingSink : public RunSink {
     void ContentStage(RunKind kind, std::size_t files) override {
         Add(std::string(Replaces(kind) ? "replace " : "search ") + std::to_string(files));
     }
-    void FileDone(std::size_t index, std::size_t total, std::int32_t count) override {
+    void FileDone(std::size_t index, std::size_t total, std::int32_t count,
+                  FileRecord& /*file*/) override {
         Add("file " + std::to_string(index) + "/" + std::to_string(total) + " " +
             std::to_string(count));
         if (on_file) {

@@ -23,6 +23,8 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+}  // namespace
+
 // Reads size texts with the separators of the locale at construction, so a whole list is read
 // without asking the locale per row.
 class SizeTextReader {
@@ -91,6 +93,8 @@ class SizeTextReader {
     std::string group_;
     std::string decimal_;
 };
+
+namespace {
 
 // Both texts already case-folded.
 int CompareNaturalFolded(std::string_view a, std::string_view b) {
@@ -191,6 +195,32 @@ FileFactsReader SystemFileFactsReader() {
     };
 }
 
+FileListRowMaker::FileListRowMaker(const ReportBuildInput& input)
+    : start_folder_(input.start_folder),
+      searched_(input.searched),
+      read_facts_(input.read_facts ? input.read_facts : SystemFileFactsReader()),
+      sizes_(std::make_unique<SizeTextReader>()) {}
+
+FileListRowMaker::~FileListRowMaker() = default;
+
+bool FileListRowMaker::Make(FileRecord& file, FileListRow& row) const {
+    if (searched_ && file.ItemsFound() < 1) {
+        return false;
+    }
+    FileFacts facts = read_facts_(file.FullPath());
+    file.SetFiletype(facts.type);
+    row.record = &file;
+    row.items_found = file.ItemsFound();
+    row.size_bytes = sizes_->Bytes(file.Size());
+    row.text[kColumnName] = file.Filename();
+    row.text[kColumnFolder] = RootSelectedFolder(file.RootPath(), start_folder_);
+    row.text[kColumnItemsFound] = std::to_string(file.ItemsFound());
+    row.text[kColumnType] = std::move(facts.type);
+    row.text[kColumnSize] = file.Size();
+    row.text[kColumnFlags] = FlagsText(facts);
+    return true;
+}
+
 FileListRows BuildFileListRows(const FileRecords* files, const ReportBuildInput& input) {
     FileListRows out;
     if (files == nullptr) {
@@ -200,27 +230,14 @@ FileListRows BuildFileListRows(const FileRecords* files, const ReportBuildInput&
         out.too_many = true;
         return out;
     }
-    const FileFactsReader read_facts =
-        input.read_facts ? input.read_facts : SystemFileFactsReader();
-    const SizeTextReader sizes;
+    FileListRowMaker maker(input);
     try {
         out.rows.reserve(static_cast<std::size_t>(files->Count()));
         for (FileRecord& file : *files) {
-            if (input.searched && file.ItemsFound() < 1) {
+            FileListRow row;
+            if (!maker.Make(file, row)) {
                 continue;
             }
-            FileFacts facts = read_facts(file.FullPath());
-            file.SetFiletype(facts.type);
-            FileListRow row;
-            row.record = &file;
-            row.items_found = file.ItemsFound();
-            row.size_bytes = sizes.Bytes(file.Size());
-            row.text[kColumnName] = file.Filename();
-            row.text[kColumnFolder] = RootSelectedFolder(file.RootPath(), input.start_folder);
-            row.text[kColumnItemsFound] = std::to_string(file.ItemsFound());
-            row.text[kColumnType] = std::move(facts.type);
-            row.text[kColumnSize] = file.Size();
-            row.text[kColumnFlags] = FlagsText(facts);
             out.rows.push_back(std::move(row));
             if (input.stop_requested && input.stop_requested()) {
                 break;

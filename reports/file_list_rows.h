@@ -97,6 +97,27 @@ struct FileListRows {
     bool too_many = false;
 };
 
+class SizeTextReader;
+
+// Makes the detailed list's row of one file, as BuildFileListRows does for each: for a list
+// that fills while the run goes. Stores the file's type in its record. Use on one thread.
+class FileListRowMaker {
+  public:
+    explicit FileListRowMaker(const ReportBuildInput& input);
+    ~FileListRowMaker();
+    FileListRowMaker(const FileListRowMaker&) = delete;
+    FileListRowMaker& operator=(const FileListRowMaker&) = delete;
+
+    // False, making nothing, for a file the list leaves out (no hits after a search).
+    bool Make(FileRecord& file, FileListRow& row) const;
+
+  private:
+    std::string start_folder_;
+    bool searched_;
+    FileFactsReader read_facts_;
+    std::unique_ptr<SizeTextReader> sizes_;
+};
+
 // The rows of the detailed file list, in collection order: files with at least one hit when a
 // search text was given, every file otherwise. Stores each file's type in its record
 // (SetFiletype). `files` may be null (no run yet). An error ends the build, is logged under
