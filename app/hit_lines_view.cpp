@@ -57,6 +57,46 @@ void HitLinesModel::SetTable(std::shared_ptr<const HitLineTable> table, const QS
     endResetModel();
 }
 
+void HitLinesModel::TableGrew() {
+    if (!table_) {
+        return;
+    }
+    const std::size_t known = order_.size();
+    if (known > 0) {
+        // The last file shown before may have more lines now: they go after its others.
+        const auto last_entry = static_cast<int>(known - 1);
+        const int file =
+            static_cast<int>(std::find(order_.begin(), order_.end(), last_entry) - order_.begin());
+        const int first = first_row_[static_cast<std::size_t>(file)];
+        const int end = static_cast<std::size_t>(file) + 1 < known
+                            ? first_row_[static_cast<std::size_t>(file) + 1]
+                            : rows_;
+        const int before = end - first - 1;
+        const int now = LinesShown(file);
+        if (now > before) {
+            beginInsertRows(QModelIndex(), first + 1 + before, first + now);
+            Recount();
+            endInsertRows();
+        }
+        // Its row (its count) and a note that became a line.
+        emit dataChanged(index(first), index(first + now));
+    }
+    const std::size_t files = table_->entries.size();
+    if (files > known) {
+        order_.resize(files);
+        std::iota(order_.begin() + static_cast<std::ptrdiff_t>(known), order_.end(),
+                  static_cast<int>(known));
+        open_.resize(files, 1);
+        int added = 0;
+        for (std::size_t file = known; file < files; ++file) {
+            added += 1 + LinesShown(static_cast<int>(file));
+        }
+        beginInsertRows(QModelIndex(), rows_, rows_ + added - 1);
+        Recount();
+        endInsertRows();
+    }
+}
+
 int HitLinesModel::LinesShown(int file) const {
     if (!IsOpen(file)) {
         return 0;
@@ -142,8 +182,10 @@ QVariant HitLinesModel::data(const QModelIndex& index, int role) const {
                 return Q(entry.file->Filename());
             case kKindRole:
                 return static_cast<int>(Kind::kFile);
-            case kHitsRole:
-                return entry.file->ItemsFound();
+            case kHitsRole: {
+                const std::int32_t hits = table_->HitsOf(entry);
+                return hits >= 0 ? QVariant(hits) : QVariant();  // not known while it fills
+            }
             case kFolderRole:
                 return Q(entry.file->RootPath());
             case kOpenRole:
@@ -158,7 +200,8 @@ QVariant HitLinesModel::data(const QModelIndex& index, int role) const {
     const std::optional<HitLine> line = Line(place, role == Qt::DisplayRole);
     if (!line) {
         if (role == Qt::DisplayRole) {
-            const QString hits = QString::number(entry.file->ItemsFound());
+            const std::int32_t count = table_->HitsOf(entry);
+            const QString hits = count >= 0 ? QString::number(count) : QStringLiteral("…");
             return entry.binary
                        ? QStringLiteral("Binary file: %1 hit(s), its bytes not shown").arg(hits)
                        : QStringLiteral(
@@ -240,7 +283,8 @@ void HitLinesModel::SortBy(int column, Qt::SortOrder order) {
         });
     } else if (column == 1) {
         std::stable_sort(order_.begin(), order_.end(), [&](int a, int b) {
-            return record(a)->ItemsFound() < record(b)->ItemsFound();
+            return table_->HitsOf(entries[static_cast<std::size_t>(a)]) <
+                   table_->HitsOf(entries[static_cast<std::size_t>(b)]);
         });
     } else if (column == 2) {
         std::stable_sort(order_.begin(), order_.end(), [&](int a, int b) {
@@ -561,6 +605,10 @@ HitLinesView::HitLinesView(QWidget* parent) : QWidget(parent) {
 }
 
 void HitLinesView::ShowTable(std::shared_ptr<const HitLineTable> table) {
+    if (table != nullptr && table.get() == model_->Table()) {
+        model_->TableGrew();  // the table that filled while the run went: the view stays put
+        return;
+    }
     header_->setSortIndicatorShown(false);
     model_->SetTable(std::move(table),
                      QStringLiteral("The hit lines are gathered by a run that starts with this "

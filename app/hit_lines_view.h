@@ -41,6 +41,8 @@ class HitLinesModel : public QAbstractListModel {
     // Shows `table` with every file open; without one, `note` alone (or nothing).
     void SetTable(std::shared_ptr<const HitLineTable> table, const QString& note = QString());
     const HitLineTable* Table() const { return table_.get(); }
+    // The table shown has more files or lines at its end (it fills while the run goes).
+    void TableGrew();
 
     // Where a row is: the file (in display order) and its line (-1: the file's own row; the
     // line of a binary file or one without lines is its note); file -1: the report's note.

@@ -188,6 +188,7 @@ WindowRunView::Handlers MainWindow::ViewHandlers() {
     handlers.file_list = [this](std::shared_ptr<FileListRows> rows) {
         reports_->ShowFileList(std::move(*rows));
     };
+    handlers.hit_lines_grew = [this] { reports_->HitLines()->Model()->TableGrew(); };
     handlers.hit_lines = [this](std::shared_ptr<const HitLineTable> table) {
         reports_->ShowHitLines(std::move(table));
     };

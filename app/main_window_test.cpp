@@ -32,6 +32,7 @@
 #include "app/file_dialogs.h"
 #include "app/file_list_model.h"
 #include "app/help_window.h"
+#include "app/hit_lines_view.h"
 #include "app/options_dialog.h"
 #include "app/problems_dialog.h"
 #include "app/saved_search.h"
@@ -257,6 +258,41 @@ TEST_F(MainWindowTest, TheListFillsWhileTheRunGoes) {
     window.WaitForRun();
     QApplication::processEvents();
     EXPECT_EQ(list.rowCount(), 500);
+}
+
+// The hit lines fill while the run goes too, file after file, and end with each line once.
+TEST_F(MainWindowTest, TheHitLinesFillWhileTheRunGoes) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "4").ok());
+    std::string lines;
+    for (int line = 0; line < 200; ++line) {
+        lines += std::string(99, 'h') + "\n";
+    }
+    char name[32];
+    for (int i = 0; i < 500; ++i) {
+        std::snprintf(name, sizeof name, "slow/f%03d.txt", i);
+        tree_.WriteFile(name, lines);
+    }
+    MainWindow window;
+    SearchFields fields = Search("h(?=h*\\n)");
+    fields.folder = tree_.Path("slow");
+    fields.regex = true;
+    window.SetFields(fields);
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    const HitLinesModel& model = *window.HitLines()->Model();
+    ASSERT_TRUE(WaitUntil([&] { return model.FileCount() > 1 || !window.IsRunning(); }, 60));
+    EXPECT_TRUE(window.IsRunning()) << "no line came before the run ended";
+    const int files = model.FileCount();
+    for (int file = 0; file + 1 < files; ++file) {
+        std::snprintf(name, sizeof name, "f%03d.txt", file);
+        const QModelIndex row = model.index(model.RowOfFile(file));
+        EXPECT_EQ(row.data().toString().toStdString(), name);
+        EXPECT_EQ(model.FileAt(file).count, 200u) << name;
+    }
+    window.WaitForRun();
+    QApplication::processEvents();
+    ASSERT_EQ(model.FileCount(), 500);
+    EXPECT_EQ(model.rowCount(), 500 * 201);
+    EXPECT_EQ(model.index(model.RowOfFile(499)).data(HitLinesModel::kHitsRole).toInt(), 19800);
 }
 
 TEST_F(MainWindowTest, FieldsRoundTripAndSettingsComeBack) {

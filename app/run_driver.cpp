@@ -204,6 +204,11 @@ void RunDriver::Execute(const RunRequest& request) {
         hit_table_->whole_word = fields_.whole_word && !hit_table_->replaced;
     }
     office_extensions_ = request.office_extensions;
+    // The window shows the lines as they come, filling the table on its own thread.
+    stream_hits_ = hit_table_ != nullptr && view_.HasReportViews();
+    if (stream_hits_) {
+        view_.StartHitLines(hit_table_);
+    }
     RunResult result = ExecuteRun(request, *this, control_);
     results_ = std::move(result.files);
     if (hit_table_) {
@@ -312,7 +317,7 @@ void RunDriver::HitLines(std::size_t /*index*/, const FileRecord& file, FileHits
     if (order_.hit_lines) {
         order_.hit_lines(file, hits);
     }
-    if (hit_table_) {
+    if (hit_table_ && !(stream_hits_ && view_.StreamHitLines(file, hits))) {
         hit_table_->Add(file, hits);
     }
 }
@@ -328,6 +333,9 @@ void RunDriver::FileDone(std::size_t index, std::size_t total, std::int32_t coun
     // The list fills as the run goes; a search's list has only files with hits.
     if (stream_files_ && (count >= 1 || !stream_searched_)) {
         view_.StreamFile(file);
+    }
+    if (stream_hits_ && count >= 1) {
+        view_.StreamHitLinesDone(file, count);
     }
     files_done_ = std::max(files_done_.load(), index + 1);
     view_.ShowProgressCount(index + 1, total);

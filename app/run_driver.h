@@ -180,6 +180,7 @@ class RunDriver : private RunSink {
     // those with hits when it searches.
     bool stream_files_ = false;
     bool stream_searched_ = false;
+    bool stream_hits_ = false;  // the window fills hit_table_ as the lines come
     std::int32_t files_with_hits_ = 0;
     std::int32_t strings_found_ = 0;
     bool has_highlight_ = false;

@@ -73,6 +73,13 @@ class RunView {
     // file to show, in list order, on the run's thread. ShowFileList then shows the whole list.
     virtual void StartFileStream(const std::string& /*start_folder*/, bool /*searched*/) {}
     virtual void StreamFile(FileRecord& /*file*/) {}
+    // Hit lines that fill while the run goes: StartHitLines with the run's table, still empty,
+    // which the view shows and from then on fills on its own thread; StreamHitLines hands on a
+    // file's lines (false: not taken, the caller adds them itself) and StreamHitLinesDone its
+    // count once it is done, in the order of the sink's calls. ShowHitLines ends the filling.
+    virtual void StartHitLines(std::shared_ptr<HitLineTable> /*table*/) {}
+    virtual bool StreamHitLines(const FileRecord& /*file*/, FileHits& /*hits*/) { return false; }
+    virtual void StreamHitLinesDone(const FileRecord& /*file*/, std::int32_t /*hits*/) {}
     virtual void ShowStructuredTree(StructuredTree /*tree*/) {}
     // The hit lines of the last run's files; null when the run did not gather them.
     virtual void ShowHitLines(std::shared_ptr<const HitLineTable> /*table*/) {}

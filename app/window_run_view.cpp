@@ -194,6 +194,72 @@ void WindowRunView::StreamFile(FileRecord& file) {
     });
 }
 
+void WindowRunView::StartHitLines(std::shared_ptr<HitLineTable> table) {
+    {
+        std::lock_guard lock(stream_mutex_);
+        ++lines_generation_;
+        lines_waiting_.clear();
+        lines_posted_ = false;
+        table->filling = true;
+        filling_table_ = table;
+    }
+    Post([this, table] { handlers_.hit_lines(table); });
+}
+
+bool WindowRunView::StreamHitLines(const FileRecord& file, FileHits& hits) {
+    std::lock_guard lock(stream_mutex_);
+    if (!filling_table_) {
+        return false;
+    }
+    lines_waiting_.push_back({&file, std::move(hits), -1});
+    PostHitLines();
+    return true;
+}
+
+void WindowRunView::StreamHitLinesDone(const FileRecord& file, std::int32_t hits) {
+    std::lock_guard lock(stream_mutex_);
+    if (filling_table_) {
+        lines_waiting_.push_back({&file, {}, hits});
+        PostHitLines();
+    }
+}
+
+void WindowRunView::PostHitLines() {
+    if (lines_posted_) {
+        return;  // the hand-off on its way takes these too
+    }
+    lines_posted_ = true;
+    const std::uint64_t generation = lines_generation_;
+    Post([this, generation] {
+        QTimer::singleShot(kStreamInterval, window_,
+                           [this, generation] { TakeHitLines(generation); });
+    });
+}
+
+void WindowRunView::TakeHitLines(std::uint64_t generation) {
+    std::vector<WaitingLines> taken;
+    std::shared_ptr<HitLineTable> table;
+    {
+        std::lock_guard lock(stream_mutex_);
+        if (generation != lines_generation_ || !filling_table_) {
+            return;
+        }
+        lines_posted_ = false;
+        taken.swap(lines_waiting_);
+        table = filling_table_;
+    }
+    for (const WaitingLines& waiting : taken) {
+        if (waiting.done >= 0) {
+            table->SetHits(*waiting.file, waiting.done);
+        } else {
+            table->Add(*waiting.file, waiting.hits);
+        }
+    }
+    if (handlers_.hit_lines_grew) {
+        handlers_.hit_lines_grew();
+    }
+}
+
 void WindowRunView::ShowFileList(FileListRows rows) {
     {
         std::lock_guard lock(stream_mutex_);
@@ -211,7 +277,24 @@ void WindowRunView::ShowStructuredTree(StructuredTree tree) {
 }
 
 void WindowRunView::ShowHitLines(std::shared_ptr<const HitLineTable> table) {
-    Post([this, table = std::move(table)] { handlers_.hit_lines(table); });
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(stream_mutex_);
+        generation = lines_generation_;
+    }
+    Post([this, table = std::move(table), generation] {
+        // The lines still on their way go in first; then the table is whole.
+        TakeHitLines(generation);
+        {
+            std::lock_guard lock(stream_mutex_);
+            if (generation == lines_generation_ && filling_table_) {
+                filling_table_->filling = false;
+                filling_table_.reset();
+                ++lines_generation_;
+            }
+        }
+        handlers_.hit_lines(table);
+    });
 }
 
 void WindowRunView::OpenResultsGroup() {

@@ -46,6 +46,8 @@ class WindowRunView : public RunView {
             stream_files;
         std::function<void(std::shared_ptr<StructuredTree> tree)> structured_tree;
         std::function<void(std::shared_ptr<const HitLineTable> table)> hit_lines;
+        // The table shown grew (it fills while the run goes).
+        std::function<void()> hit_lines_grew;
         std::function<void(std::size_t done, std::size_t total)> progress;
     };
 
@@ -79,6 +81,9 @@ class WindowRunView : public RunView {
     void StartFileStream(const std::string& start_folder, bool searched) override;
     // Handed to the window at most kStreamInterval apart, in list order.
     void StreamFile(FileRecord& file) override;
+    void StartHitLines(std::shared_ptr<HitLineTable> table) override;
+    bool StreamHitLines(const FileRecord& file, FileHits& hits) override;
+    void StreamHitLinesDone(const FileRecord& file, std::int32_t hits) override;
     void ShowStructuredTree(StructuredTree tree) override;
     void ShowHitLines(std::shared_ptr<const HitLineTable> table) override;
 
@@ -113,6 +118,21 @@ class WindowRunView : public RunView {
     std::uint64_t stream_generation_ = 0;
     std::string stream_folder_;     // protected
     bool stream_searched_ = false;  // protected
+
+    // Hit lines on their way to the table the window fills, in the order they came; an entry
+    // without lines and with a count tells that its file is done.
+    struct WaitingLines {
+        const FileRecord* file = nullptr;
+        FileHits hits;
+        std::int32_t done = -1;  // the file's hits once it is done
+    };
+    // Adds what waits to the table, on the window's thread; nothing when `generation` is past.
+    void TakeHitLines(std::uint64_t generation);
+    void PostHitLines();                           // with stream_mutex_ held
+    std::vector<WaitingLines> lines_waiting_;      // protected by stream_mutex_
+    bool lines_posted_ = false;                    // protected
+    std::uint64_t lines_generation_ = 0;           // protected
+    std::shared_ptr<HitLineTable> filling_table_;  // protected: the table filled, if any
 };
 
 }  // namespace ferret

@@ -79,6 +79,23 @@ void HitLineTable::Add(const FileRecord& file, const FileHits& hits) {
     entry.count += hits.lines.size();
 }
 
+void HitLineTable::SetHits(const FileRecord& file, std::int32_t count) {
+    // The file done is one of the last ones added.
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        if (entry->file == &file) {
+            entry->hits = count;
+            return;
+        }
+    }
+}
+
+std::int32_t HitLineTable::HitsOf(const FileHitLines& entry) const {
+    if (entry.hits >= 0) {
+        return entry.hits;
+    }
+    return filling ? -1 : entry.file->ItemsFound();
+}
+
 int HitLineReader::Open(const std::string& path) {
     const auto found = std::find_if(open_.begin(), open_.end(),
                                     [&](const OpenFile& file) { return file.path == path; });

@@ -67,12 +67,18 @@ struct FileHitLines {
     bool binary = false;               // its lines are not shown (FileHits::binary)
     std::size_t first = 0;
     std::size_t count = 0;
+    // Its hits, when told with its lines (a table filled while the run goes); -1: its record's.
+    std::int32_t hits = -1;
 };
 
 // The hit lines of a run's files with hits, in list order.
 struct HitLineTable {
     // Adds `hits` of `file`, to its entry when it is the last one (a file's lines come in parts).
     void Add(const FileRecord& file, const FileHits& hits);
+    // The hits of `file`'s entry, told when the file is done (a table filled while the run goes).
+    void SetHits(const FileRecord& file, std::int32_t count);
+    // The hits of `entry`; -1 while a table that fills does not know them yet.
+    std::int32_t HitsOf(const FileHitLines& entry) const;
 
     std::shared_ptr<FileRecords> files;  // keeps the records alive
     std::vector<FileHitLines> entries;
@@ -84,6 +90,9 @@ struct HitLineTable {
     bool ignore_case = false;
     bool whole_word = false;
     bool replaced = false;
+    // Filled on the window's thread while the run goes: a record's count may not be read then
+    // (the run sets it), only the hits told with the lines.
+    bool filling = false;
 };
 
 // Reads hit lines' texts again from their files, cut as HitLineBuilder cuts them; the last few
