@@ -192,6 +192,7 @@ int RunWithWindow(int argc, char** argv, const ferret::CommandLine& command_line
     // Before the window, so that it opens in its colours.
     ferret::ColorScheme colors(ferret::DesktopSessionBus());
     ferret::MainWindow window;
+    window.on_options_saved = [&colors] { colors.Reload(); };
     if (!command_line.HasArguments()) {
         window.show();
         return QApplication::exec();
