@@ -20,6 +20,7 @@
 #include "app/qt_text.h"
 #include "engine/content_search.h"
 #include "engine/file_records.h"
+#include "preview/mark_colors.h"
 #include "preview/text_marks.h"
 
 namespace ferret {
@@ -481,7 +482,7 @@ class HitLinesDelegate : public QStyledItemDelegate {
             x += metrics.horizontalAdvance(before);
             const QString hit = text.mid(mark.start, mark.length);
             painter->setFont(bold);
-            painter->setPen(selected ? ink : QColor(0, 0, 255));
+            painter->setPen(selected ? ink : MarkColorsFor(option.palette).hit);
             painter->drawText(x, baseline, hit);
             x += bold_metrics.horizontalAdvance(hit);
             at = mark.start + mark.length;

@@ -29,7 +29,9 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "app/color_scheme.h"
 #include "app/main_window.h"
+#include "app/session_bus.h"
 #endif
 #include "ferret_version.h"
 
@@ -187,7 +189,10 @@ int RunWithWindow(int argc, char** argv, const ferret::CommandLine& command_line
     // Lets the desktop match the window to the installed entry and its icon.
     QApplication::setDesktopFileName(QStringLiteral("org.mallo.Ferret"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("ferret")));
+    // Before the window, so that it opens in its colours.
+    ferret::ColorScheme colors(ferret::DesktopSessionBus());
     ferret::MainWindow window;
+    window.on_options_saved = [&colors] { colors.Reload(); };
     if (!command_line.HasArguments()) {
         window.show();
         return QApplication::exec();

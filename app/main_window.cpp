@@ -494,6 +494,11 @@ void MainWindow::ChooseReportType(ReportType report) {
 void MainWindow::ShowOptions() {
     // Both handlers go through LibreOffice: either can be used exactly when it can be started.
     OptionsDialog options(this, [](int) { return FindOfficeSetup().has_value(); });
+    options.on_saved = [this] {
+        if (on_options_saved) {
+            on_options_saved();
+        }
+    };
     options.exec();
     RefreshSettings();
 }

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,6 +79,8 @@ class MainWindow : public QMainWindow {
     void ChooseReportType(ReportType report);
     // Tools > Options: the options dialog, then the report settings applied.
     void ShowOptions();
+    // Called each time the options dialog has saved the settings (OK or Apply).
+    std::function<void()> on_options_saved;
     // Tools > Undo Last Replace: asks, then undoes the newest restore point. False when there
     // is none or the user said no.
     bool UndoLastReplace();

@@ -866,5 +866,34 @@ TEST_F(MainWindowTest, OptionsDialogAndPrintReport) {
     EXPECT_EQ(window.FileModel()->rowCount(), 2);
 }
 
+// What the options save is passed on at once (the colour scheme follows it), on Apply as on OK.
+TEST_F(MainWindowTest, TheOptionsTellTheWindowsOwnerWhenSaved) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kColorScheme, "0").ok());
+    MainWindow window;
+    std::vector<std::string> seen;
+    window.on_options_saved = [&seen] {
+        seen.push_back(GetSettingValue(kSettingsKey, kColorScheme, ""));
+    };
+    bool answered = false;
+    QTimer::singleShot(0, [&answered] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* options = dynamic_cast<OptionsDialog*>(widget);
+                options && options->isVisible()) {
+                options->findChild<QComboBox*>(QStringLiteral("cboColorScheme"))
+                    ->setCurrentIndex(2);
+                options->findChild<QPushButton*>(QStringLiteral("cmdApply"))->click();
+                options->findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
+                answered = true;
+            }
+        }
+    });
+    window.ShowOptions();
+    window.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(seen, std::vector<std::string>{"2"});
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kColorScheme, "0").ok());
+}
+
 }  // namespace
 }  // namespace ferret

@@ -95,6 +95,16 @@ QWidget* OptionsDialog::BuildGeneralTab() {
     cbLogging_->setObjectName(QStringLiteral("cbLogging"));
     cbQuickLinks_ = new QCheckBox(QStringLiteral("Display Quic&k Links"));
     cbQuickLinks_->setObjectName(QStringLiteral("cbQuickLinks"));
+    cboColorScheme_ = new QComboBox;
+    cboColorScheme_->setObjectName(QStringLiteral("cboColorScheme"));
+    cboColorScheme_->setToolTip(
+        QStringLiteral("Following the desktop, Ferret is dark when the desktop prefers dark"));
+    auto* scheme_label = new QLabel(QStringLiteral("&Color scheme:"));
+    scheme_label->setBuddy(cboColorScheme_);
+    auto* scheme_row = new QHBoxLayout;
+    scheme_row->addWidget(scheme_label);
+    scheme_row->addWidget(cboColorScheme_);
+    scheme_row->addStretch();
 
     auto* reporting = new QGroupBox(QStringLiteral("Reporting Type"));
     cbAutoUpdate_ = new QCheckBox(QStringLiteral("Auto &update results on report change"));
@@ -127,6 +137,7 @@ QWidget* OptionsDialog::BuildGeneralTab() {
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(cbLogging_);
     layout->addWidget(cbQuickLinks_);
+    layout->addLayout(scheme_row);
     layout->addWidget(reporting);
     layout->addWidget(BuildRestorePointFrame());
     layout->addWidget(BuildEditorFrame());
@@ -249,7 +260,14 @@ void OptionsDialog::Load() {
     for (int code = 0; code < 5; ++code) {
         cboReportType_->addItem(QString::fromLatin1(kReportTypes[code]), code);
     }
+    // Item data: the stored codes.
+    cboColorScheme_->addItem(QStringLiteral("Follow the desktop"),
+                             static_cast<int>(ColorSchemeChoice::kDesktop));
+    cboColorScheme_->addItem(QStringLiteral("Light"), static_cast<int>(ColorSchemeChoice::kLight));
+    cboColorScheme_->addItem(QStringLiteral("Dark"), static_cast<int>(ColorSchemeChoice::kDark));
     settings_ = ReadAppSettings();
+    cboColorScheme_->setCurrentIndex(
+        cboColorScheme_->findData(static_cast<int>(settings_.color_scheme)));
     // A code that names no report (a hand-edited or damaged setting) shows the first type.
     cboReportType_->setCurrentIndex(
         ReportCode(settings_.report_type.value_or(ReportType::kFileList)));
@@ -296,6 +314,7 @@ void OptionsDialog::Load() {
 void OptionsDialog::Connect() {
     const auto enable_apply = [this] { cmdApply_->setEnabled(true); };
     connect(cboReportType_, &QComboBox::currentIndexChanged, this, enable_apply);
+    connect(cboColorScheme_, &QComboBox::currentIndexChanged, this, enable_apply);
     connect(spnHitContext_, &QSpinBox::valueChanged, this, enable_apply);
     connect(txtUndoFolder_, &QLineEdit::textEdited, this, enable_apply);
     connect(txtUndoQuantity_, &QLineEdit::textEdited, this, enable_apply);
@@ -374,6 +393,8 @@ bool OptionsDialog::SaveAllSettings() {
         chosen.restore_quantity = quantity;
         chosen.report_type = ReportTypeOfCode(cboReportType_->currentData().toInt());
         chosen.hit_line_context = spnHitContext_->value();
+        chosen.color_scheme =
+            static_cast<ColorSchemeChoice>(cboColorScheme_->currentData().toInt());
         chosen.logging = cbLogging_->isChecked();
         chosen.display_quick_links = cbQuickLinks_->isChecked();
         chosen.auto_report_update = cbAutoUpdate_->isChecked();
@@ -395,6 +416,9 @@ bool OptionsDialog::SaveAllSettings() {
         failure = error.what();
     }
     if (!failed) {
+        if (on_saved) {
+            on_saved();
+        }
         return true;
     }
     QMessageBox box(

@@ -17,12 +17,12 @@ class QSpinBox;
 
 namespace ferret {
 
-// The options dialog: report type, automatic report update, error logging, quick links, where
-// replace runs keep their restore points and how many, the editor "Open in Editor" starts, the
-// approved extension list of replace runs and the two special file handlers. It reads the settings
-// once, when built, and writes them back on OK and Apply only; Cancel loses what changed since the
-// last Apply. Show it with exec(); afterwards the caller reads the settings from the store again,
-// whatever the dialog's result.
+// The options dialog: report type, automatic report update, error logging, quick links, the
+// colour scheme, where replace runs keep their restore points and how many, the editor "Open in
+// Editor" starts, the approved extension list of replace runs and the two special file handlers.
+// It reads the settings once, when built, and writes them back on OK and Apply only; Cancel loses
+// what changed since the last Apply. Show it with exec(); afterwards the caller reads the settings
+// from the store again, whatever the dialog's result.
 //
 // Widgets carry the object names of their controls (cbLogging, cboReportType, lbExt, cmdOk, ...).
 class OptionsDialog : public QDialog {
@@ -39,6 +39,10 @@ class OptionsDialog : public QDialog {
     // Writes every setting from the controls, as OK and Apply do. On the first value that cannot
     // be written: logs it, tells the user and returns false, leaving the dialog as it was.
     bool SaveAllSettings();
+
+    // Called after each save that succeeded (OK or Apply), while the dialog is still open, so
+    // that what shows at once (the colour scheme) can follow.
+    std::function<void()> on_saved;
 
     // What the "Add", "Delete" and "default" buttons do. Deleting refuses (with a message) when
     // no custom extension is selected, even though the button is disabled then.
@@ -73,6 +77,7 @@ class OptionsDialog : public QDialog {
     QCheckBox* cbLogging_ = nullptr;
     QCheckBox* cbQuickLinks_ = nullptr;
     QCheckBox* cbAutoUpdate_ = nullptr;
+    QComboBox* cboColorScheme_ = nullptr;
     QComboBox* cboReportType_ = nullptr;
     QLabel* lblReportType_ = nullptr;
     QSpinBox* spnHitContext_ = nullptr;

@@ -68,8 +68,9 @@ class OptionsDialogTest : public ::testing::Test {
     void TearDown() override { StoreDefaults(); }
 
     static void StoreDefaults() {
-        for (const char* name : {kReportType, kLogging, kDisplayQuickLinks, kAutoReportUpdate,
-                                 kFileHandlerWord, kFileHandlerExcel, kExtList, kEditorCommand}) {
+        for (const char* name :
+             {kReportType, kLogging, kDisplayQuickLinks, kAutoReportUpdate, kFileHandlerWord,
+              kFileHandlerExcel, kExtList, kEditorCommand, kColorScheme}) {
             ASSERT_TRUE(SaveSettingValue(kSettingsKey, name, SettingDefault(name)).ok()) << name;
         }
     }
@@ -360,6 +361,48 @@ TEST_F(OptionsDialogTest, AccessKeysAreUnique) {
     }
     ASSERT_NE(editor_label, nullptr);
     EXPECT_EQ(editor_label->buddy(), Find<QLineEdit>(dialog, "txtEditor"));
+}
+
+TEST_F(OptionsDialogTest, TheColorSchemeIsChosenAndToldWhenSaved) {
+    Store(kColorScheme, "2");
+    OptionsDialog dialog;
+    int saved = 0;
+    dialog.on_saved = [&saved] { ++saved; };
+    dialog.show();
+    auto* schemes = Find<QComboBox>(dialog, "cboColorScheme");
+    ASSERT_EQ(schemes->count(), 3);
+    // The stored codes: the desktop's, light, dark.
+    EXPECT_EQ(schemes->itemText(0), QStringLiteral("Follow the desktop"));
+    for (int code = 0; code < 3; ++code) {
+        EXPECT_EQ(schemes->itemData(code).toInt(), code);
+    }
+    EXPECT_EQ(schemes->currentText(), QStringLiteral("Dark"));
+    schemes->setCurrentIndex(1);
+    auto* apply = Find<QPushButton>(dialog, "cmdApply");
+    ASSERT_TRUE(apply->isEnabled());
+    apply->click();
+    EXPECT_EQ(Setting(kColorScheme), "1");
+    EXPECT_EQ(saved, 1);
+    // Its label's access key goes to it.
+    QLabel* label = nullptr;
+    for (QLabel* candidate : dialog.findChildren<QLabel*>()) {
+        if (candidate->buddy() == schemes) {
+            label = candidate;
+        }
+    }
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), QStringLiteral("&Color scheme:"));
+    schemes->setCurrentIndex(0);
+    Find<QPushButton>(dialog, "cmdOk")->click();
+    EXPECT_EQ(Setting(kColorScheme), "0");
+    EXPECT_EQ(saved, 2);
+    // Cancel saves nothing and tells nothing.
+    OptionsDialog again;
+    again.on_saved = [&saved] { ++saved; };
+    Find<QComboBox>(again, "cboColorScheme")->setCurrentIndex(2);
+    Find<QPushButton>(again, "cmdCancel")->click();
+    EXPECT_EQ(Setting(kColorScheme), "0");
+    EXPECT_EQ(saved, 2);
 }
 
 TEST_F(OptionsDialogTest, FailedSaveTellsTheUserAndKeepsTheDialogOpen) {

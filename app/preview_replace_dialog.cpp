@@ -23,6 +23,7 @@
 
 #include "app/editor_launcher.h"
 #include "app/qt_text.h"
+#include "preview/mark_colors.h"
 #include "preview/screen_fit.h"
 #include "reports/quoted_name.h"
 
@@ -75,10 +76,10 @@ class ChangeDelegate : public QStyledItemDelegate {
         QColor mark_ink;
         if (index.column() == kBefore) {
             marked.setStrikeOut(true);
-            mark_ink = selected ? ink : QColor(180, 0, 0);
+            mark_ink = selected ? ink : MarkColorsFor(option.palette).removed;
         } else {
             marked.setBold(true);
-            mark_ink = selected ? ink : QColor(0, 120, 0);
+            mark_ink = selected ? ink : MarkColorsFor(option.palette).added;
         }
         painter->save();
         painter->setClipRect(option.rect);

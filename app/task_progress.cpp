@@ -1,14 +1,12 @@
 #include "app/task_progress.h"
 
-#include <sys/stat.h>
-
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QVariantMap>
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <string>
+
+#include "app/session_bus.h"
 
 namespace ferret {
 
@@ -30,30 +28,8 @@ void TaskProgress::Hide() {
     }
 }
 
-namespace {
-
-// Whether the desktop session has a bus: one named in the environment, or the user's in the
-// runtime folder. Without one the bus library would try to start one (autolaunch), which a
-// progress signal is not worth.
-bool HasSessionBus() {
-    if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-        address != nullptr && address[0] != '\0') {
-        return true;
-    }
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    struct stat bus {};
-    return runtime != nullptr && runtime[0] == '/' &&
-           stat((std::string(runtime) + "/bus").c_str(), &bus) == 0 && S_ISSOCK(bus.st_mode);
-}
-
-}  // namespace
-
 void TaskProgress::Send(double fraction, bool visible) {
-    static const bool has_bus = HasSessionBus();
-    if (!has_bus) {
-        return;
-    }
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = DesktopSessionBus();
     if (!bus.isConnected()) {
         return;
     }

@@ -25,6 +25,7 @@
 
 #include "engine/content_search.h"
 #include "preview/find_replace.h"
+#include "preview/mark_colors.h"
 #include "preview/print_document.h"
 #include "preview/screen_fit.h"
 #include "settings/app_settings.h"
@@ -138,9 +139,9 @@ void SelectionAt(const QString& text, const std::vector<TextMark>& marks, std::i
     }
 }
 
-QTextCharFormat MarkFormat(int size) {
+QTextCharFormat MarkFormat(int size, const QColor& color) {
     QTextCharFormat format;
-    format.setForeground(QColor(0, 0, 255));
+    format.setForeground(color);
     format.setFontWeight(QFont::Bold);
     format.setFontPointSize(size);
     return format;
@@ -160,7 +161,7 @@ bool FindMarks(const QString& content, const QString& find, bool use_regex, bool
 
 // A document of `shown` with `marks` in the mark format; null when `cancel` was set meanwhile.
 std::unique_ptr<QTextDocument> MarkedDocument(const QString& shown, std::span<const TextMark> marks,
-                                              const QFont& font, int size,
+                                              const QFont& font, int size, const QColor& color,
                                               const std::atomic<bool>& cancel) {
     auto document = std::make_unique<QTextDocument>();
     document->setUndoRedoEnabled(false);
@@ -173,7 +174,7 @@ std::unique_ptr<QTextDocument> MarkedDocument(const QString& shown, std::span<co
     for (qsizetype at = 0; at < shown.size() && !cancel.load(); at += kPiece) {
         cursor.insertText(shown.mid(at, kPiece));
     }
-    const QTextCharFormat format = MarkFormat(size);
+    const QTextCharFormat format = MarkFormat(size, color);
     for (std::size_t i = 0; i < marks.size(); ++i) {
         if ((i & 4095) == 0 && cancel.load()) {
             return nullptr;
@@ -337,6 +338,8 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
     const std::int64_t start_column = target_.column;
     const QFont font = box_->font();
     const int size = mark_size_;
+    mark_color_ = MarkColorsFor(palette()).hit;
+    const QColor color = mark_color_;
     worker_ = std::thread([=] {
         QString error;
         // Lines and columns are found where only CR LF is one character: a lone CR is part of
@@ -381,7 +384,7 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
         std::unique_ptr<QTextDocument> document =
             MarkedDocument(error.isEmpty() ? GroupedLines(content) : error,
                            marked ? std::span<const TextMark>(marks) : std::span<const TextMark>(),
-                           font, size, *cancel);
+                           font, size, color, *cancel);
         if (document == nullptr) {
             return;
         }
@@ -435,8 +438,25 @@ void PreviewWindow::Finish(std::shared_ptr<QTextDocument> document, int count, b
         caption += QStringLiteral(" [%1 found]").arg(count);
     }
     setWindowTitle(caption);
+    // The colours may have changed while the text was being marked.
+    MatchMarksToPalette();
     if (loaded_) {
         loaded_();
+    }
+}
+
+void PreviewWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        MatchMarksToPalette();
+    }
+    QMainWindow::changeEvent(event);
+}
+
+void PreviewWindow::MatchMarksToPalette() {
+    const QColor wanted = MarkColorsFor(palette()).hit;
+    if (wanted != mark_color_ && document_ != nullptr && !loading_) {
+        RecolorMarks(*document_, mark_color_, wanted);
+        mark_color_ = wanted;
     }
 }
 
@@ -575,7 +595,15 @@ int PreviewWindow::Print() {
                 c = QChar::ReplacementCharacter;
             }
         }
-        return PrintDocument::Print(*box_->document(), 1440, 1440, 1440, 1440, this, title);
+        // Paper is white, whatever the screen's colours: the marks print in the colour chosen
+        // for it.
+        const QColor paper_color = MarkColorsOn(Qt::white).hit;
+        if (mark_color_ == paper_color) {
+            return PrintDocument::Print(*box_->document(), 1440, 1440, 1440, 1440, this, title);
+        }
+        const std::unique_ptr<QTextDocument> paper(box_->document()->clone());
+        RecolorMarks(*paper, mark_color_, paper_color);
+        return PrintDocument::Print(*paper, 1440, 1440, 1440, 1440, this, title);
     } catch (const std::exception& error) {
         if (!LogError("frmPreview: mnuPrint_Click", kLogNumberPrintFailed, error.what())) {
             TellLogFailure();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QMainWindow>
 #include <QString>
 #include <atomic>
@@ -33,9 +34,10 @@ struct PreviewTarget {
     bool whole_word = false;
 };
 
-// Shows one file's text with every hit marked in blue and bold, the number of hits in the
-// caption. Reading, decoding and marking run on a thread of their own, so a large file never
-// stops the window; the text appears when it is ready.
+// Shows one file's text with every hit marked in bold and the hit colour of the palette's
+// background (see MarkColors), the number of hits in the caption. Reading, decoding and marking run
+// on a thread of their own, so a large file never stops the window; the text appears when it is
+// ready.
 class PreviewWindow : public QMainWindow {
   public:
     explicit PreviewWindow(QWidget* owner = nullptr);
@@ -86,6 +88,8 @@ class PreviewWindow : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // A new palette (another colour scheme) recolours the marks.
+    void changeEvent(QEvent* event) override;
 
   private:
     // Builds the document for `text` (or for the file when `text` is null) with or without
@@ -110,6 +114,8 @@ class PreviewWindow : public QMainWindow {
                 const QString& error, int select_from, int select_length,
                 std::shared_ptr<const FalseLineEnds> false_ends);
     void StopWorker();
+    // Gives the marks shown the hit colour of the window's palette now.
+    void MatchMarksToPalette();
     QString CurrentText() const;
     // An entry the error log could not take, as a box over this window (not waited for).
     void TellLogFailure();
@@ -124,6 +130,7 @@ class PreviewWindow : public QMainWindow {
     EditorHandler edit_;
     PreviewTarget target_;
     int mark_size_ = 10;
+    QColor mark_color_;  // of the marks in the document shown, or being built
     int mark_count_ = 0;
     bool loading_ = false;
     bool text_shown_ = false;  // the file's text is in the box, not a note about it

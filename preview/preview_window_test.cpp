@@ -5,14 +5,19 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPrinter>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <cstdlib>
 #include <string>
 #include <tuple>
 
+#include "preview/mark_colors.h"
+#include "preview/print_document.h"
 #include "settings/settings.h"
 #include "testsupport/temp_dir.h"
 
@@ -47,15 +52,16 @@ class PreviewTest : public ::testing::Test {
         }
         ASSERT_FALSE(preview.IsLoading());
     }
-    // Marked characters: blue, bold, at the given size.
-    static int MarkedCharacters(const PreviewWindow& preview, int size) {
+    // Marked characters: in the hit colour (blue on the light default palette), bold, at the
+    // given size.
+    static int MarkedCharacters(const PreviewWindow& preview, int size,
+                                const QColor& color = QColor(0, 0, 255)) {
         int marked = 0;
         const QTextDocument* document = preview.Box()->document();
         for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
             for (auto it = block.begin(); !it.atEnd(); ++it) {
                 const QTextCharFormat format = it.fragment().charFormat();
-                if (format.fontWeight() == QFont::Bold &&
-                    format.foreground().color() == QColor(0, 0, 255) &&
+                if (format.fontWeight() == QFont::Bold && format.foreground().color() == color &&
                     static_cast<int>(format.fontPointSize()) == size) {
                     marked += it.fragment().length();
                 }
@@ -260,6 +266,79 @@ TEST_F(PreviewTest, HighlightingAndFontSize) {
     PreviewWindow* large = Open("one", "one");
     EXPECT_EQ(large->MarkSize(), 14);
     EXPECT_EQ(MarkedCharacters(*large, 14), 3);
+}
+
+// In a dark palette the marks take the colour that stands out on it, and back; the text and the
+// place in it stay.
+TEST_F(PreviewTest, MarksFollowThePalette) {
+    PreviewWindow* preview = Open("one two one", "one");
+    const QColor light_hit = MarkColorsOn(preview->palette().color(QPalette::Base)).hit;
+    ASSERT_EQ(MarkedCharacters(*preview, 10, light_hit), 6);
+    QTextCursor cursor(preview->Box()->document());
+    cursor.setPosition(4);
+    cursor.setPosition(7, QTextCursor::KeepAnchor);
+    preview->Box()->setTextCursor(cursor);
+
+    QPalette dark = preview->palette();
+    dark.setColor(QPalette::Base, QColor(35, 35, 35));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    preview->setPalette(dark);
+    const QColor dark_hit = MarkColorsOn(QColor(35, 35, 35)).hit;
+    ASSERT_NE(dark_hit, light_hit);
+    EXPECT_EQ(MarkedCharacters(*preview, 10, dark_hit), 6);
+    EXPECT_EQ(MarkedCharacters(*preview, 10, light_hit), 0);
+    EXPECT_EQ(preview->Box()->textCursor().selectedText(), QStringLiteral("two"));
+    EXPECT_EQ(preview->Box()->toPlainText(), QStringLiteral("one two one"));
+    // Marked again (another size) in the dark palette: the dark colour.
+    preview->SetMarkSize(14);
+    Wait(*preview);
+    EXPECT_EQ(MarkedCharacters(*preview, 14, dark_hit), 6);
+
+    preview->setPalette(QPalette());
+    EXPECT_EQ(MarkedCharacters(*preview, 14, light_hit), 6);
+}
+
+// Paper is white: in the dark scheme the marks print in the colour for a light background, and
+// the window keeps its own.
+TEST_F(PreviewTest, MarksPrintInThePapersColour) {
+    PreviewWindow* preview = Open("hit hit hit hit hit hit\n", "hit");
+    QPalette dark = preview->palette();
+    dark.setColor(QPalette::Base, QColor(35, 35, 35));
+    preview->setPalette(dark);
+    const QColor screen = MarkColorsOn(QColor(35, 35, 35)).hit;
+    const QColor paper = MarkColorsOn(Qt::white).hit;
+    const std::string pdf = dir_.Path("marks.pdf");
+    const PrintDocument::DialogHook previous =
+        PrintDocument::SetDialogHook([pdf](QPrinter& printer) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(QString::fromStdString(pdf));
+            return true;
+        });
+    EXPECT_EQ(preview->Print(), 1);
+    PrintDocument::SetDialogHook(previous);
+    EXPECT_EQ(MarkedCharacters(*preview, 10, screen), 18);
+
+    const std::string page = dir_.Path("page");
+    ASSERT_EQ(
+        std::system(("pdftoppm -r 150 -png -singlefile '" + pdf + "' '" + page + "'").c_str()), 0);
+    const QImage image(QString::fromStdString(page + ".png"));
+    ASSERT_FALSE(image.isNull());
+    int paper_pixels = 0;
+    int screen_pixels = 0;
+    const auto near = [](QColor a, const QColor& b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                   std::abs(a.blue() - b.blue()) <
+               30;
+    };
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            paper_pixels += near(pixel, paper) ? 1 : 0;
+            screen_pixels += near(pixel, screen) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(paper_pixels, 50);
+    EXPECT_EQ(screen_pixels, 0);
 }
 
 TEST_F(PreviewTest, UnreadableFileAndClosingWhileLoading) {

@@ -152,6 +152,14 @@ const Field kFields[] = {
      [](const AppSettings& s) { return std::to_string(s.longest_match_mb); }},
     {kEditorCommand, [](AppSettings& s, const std::string& t) { s.editor_command = t; },
      [](const AppSettings& s) { return s.editor_command; }},
+    {kColorScheme,
+     [](AppSettings& s, const std::string& t) {
+         const int code = SettingAsInt(t, -1);
+         s.color_scheme = code == 1   ? ColorSchemeChoice::kLight
+                          : code == 2 ? ColorSchemeChoice::kDark
+                                      : ColorSchemeChoice::kDesktop;
+     },
+     [](const AppSettings& s) { return std::to_string(static_cast<int>(s.color_scheme)); }},
 };
 
 const Field* FieldNamed(std::string_view name) {
@@ -212,7 +220,7 @@ Status SavePreviewFontSize(int points) {
 Status SaveOptionSettings(const AppSettings& settings) {
     for (const char* name : {kRestoreFolder, kRestoreQuantity, kReportType, kHitLineContext,
                              kLogging, kDisplayQuickLinks, kAutoReportUpdate, kFileHandlerWord,
-                             kFileHandlerExcel, kExtList, kEditorCommand}) {
+                             kFileHandlerExcel, kExtList, kEditorCommand, kColorScheme}) {
         if (Status saved = Save(settings, name); !saved.ok()) {
             return saved;
         }

@@ -19,6 +19,10 @@ inline constexpr char kSkipFoldersHistory[] = "SkipFoldersHistory";  // texts, o
 inline constexpr char kGitIgnore[] = "GitIgnore";                    // "1" or "0"
 inline constexpr char kNoBinary[] = "NoBinary";                      // "1" or "0"
 
+// The window's colours: the desktop's preference (light when it has none), or always light or
+// always dark. The numbers are the stored codes.
+enum class ColorSchemeChoice { kDesktop = 0, kLight = 1, kDark = 2 };
+
 // Every user setting of kSettingsKey, read at once. Each field holds its default until a stored
 // text replaces it: a missing value and an empty text read as the default. How a stored text
 // reads is told per field; window geometry is in twips.
@@ -79,6 +83,8 @@ struct AppSettings {
     // file, the line and the column (app/editor_command.h); empty: the command for the desktop's
     // default text editor.
     std::string editor_command;
+    // "ColorScheme": a ColorSchemeChoice code; a text that names none follows the desktop.
+    ColorSchemeChoice color_scheme = ColorSchemeChoice::kDesktop;
 };
 
 // The settings as the store holds them now, in one read. Never fails: what cannot be read is the
@@ -91,8 +97,8 @@ AppSettings ReadAppSettings();
 [[nodiscard]] Status SavePreviewFontSize(int points);
 // What the options dialog edits: the restore folder and quantity, the report type (none is
 // written as the first), the hit-line context, the error log, quick links, automatic report
-// update, both office handlers, the extension list and the editor command, in that order. Stops
-// at the first failure.
+// update, both office handlers, the extension list, the editor command and the colour scheme,
+// in that order. Stops at the first failure.
 [[nodiscard]] Status SaveOptionSettings(const AppSettings& settings);
 // What the main window keeps when it closes: the start folder, its height, width, top and left,
 // the file mask, the size and date choices, the subfolder choice, the skip text and its history

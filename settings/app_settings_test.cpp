@@ -101,6 +101,19 @@ TEST_F(AppSettingsTest, CorruptNumbersFallBackToTheFieldsDefault) {
     EXPECT_EQ(beyond.preview_font_size, 14);
 }
 
+TEST_F(AppSettingsTest, TheColorSchemeFollowsTheDesktopUnlessACodeSaysOtherwise) {
+    EXPECT_EQ(ReadAppSettings().color_scheme, ColorSchemeChoice::kDesktop);
+    EXPECT_EQ(SettingDefault(kColorScheme), "0");
+    Store(kColorScheme, "2");
+    EXPECT_EQ(ReadAppSettings().color_scheme, ColorSchemeChoice::kDark);
+    Store(kColorScheme, " 1 ");
+    EXPECT_EQ(ReadAppSettings().color_scheme, ColorSchemeChoice::kLight);
+    for (const char* stored : {"3", "-1", "dark", "1.5"}) {
+        Store(kColorScheme, stored);
+        EXPECT_EQ(ReadAppSettings().color_scheme, ColorSchemeChoice::kDesktop) << stored;
+    }
+}
+
 // A run with such a code draws no report, so the snapshot does not claim one.
 TEST_F(AppSettingsTest, AReportCodeThatNamesNoReportIsNone) {
     for (const char* stored : {"5", "-1", "two", "1.5"}) {
@@ -147,6 +160,7 @@ TEST_F(AppSettingsTest, WritersStoreTheirValuesAsTheyAreRead) {
     options.file_handler_word = true;
     options.extension_list = ".log";
     options.editor_command = "kate -l %l -c %c \"%f\"";
+    options.color_scheme = ColorSchemeChoice::kDark;
     ASSERT_TRUE(SaveOptionSettings(options).ok());
     ASSERT_TRUE(SavePreviewFontSize(14).ok());
     AppSettings window;
@@ -169,6 +183,8 @@ TEST_F(AppSettingsTest, WritersStoreTheirValuesAsTheyAreRead) {
     EXPECT_FALSE(read.file_handler_excel);
     EXPECT_EQ(read.extension_list, ".log");
     EXPECT_EQ(read.editor_command, "kate -l %l -c %c \"%f\"");
+    EXPECT_EQ(read.color_scheme, ColorSchemeChoice::kDark);
+    EXPECT_EQ(GetSettingValue(kSettingsKey, kColorScheme, ""), "2");
     EXPECT_EQ(read.preview_font_size, 14);
     EXPECT_EQ(read.startup_folder, root_.Path("start"));
     EXPECT_EQ(read.ferret_height, 9000);
