@@ -128,7 +128,12 @@ TEST_F(RestorePointWindowTest, ToolsMenuUndoesTheLastReplaceRun) {
     EXPECT_TRUE(
         WaitUntil([&] { return log->toPlainText().contains(QStringLiteral("Undone: ")); }, 5))
         << log->toPlainText().toStdString();
-    QTRY_COMPARE(messages.messages().size(), std::size_t{1});
+    // So does the summary shown.
+    EXPECT_TRUE(window.ReportTextShown().contains(
+        QStringLiteral("Undone: the files this replace run changed were put back.")))
+        << window.ReportTextShown().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return messages.messages().size() == 1; }, 5))
+        << messages.messages().size();
     EXPECT_EQ(messages.Texts()[0], QStringLiteral("2 file(s) restored."));
     EXPECT_EQ(dir_.ReadFile("tree/a.txt"), "red red");
     EXPECT_EQ(dir_.ReadFile("tree/sub/b.txt"), "red");
@@ -165,7 +170,8 @@ TEST_F(RestorePointWindowTest, RestorePointListUndoesOrDeletesTheChosenRun) {
 
     ASSERT_TRUE(window.UndoReplace(first, false));
     window.WaitForRun();
-    QTRY_COMPARE(messages.messages().size(), std::size_t{1});
+    ASSERT_TRUE(WaitUntil([&] { return messages.messages().size() == 1; }, 5))
+        << messages.messages().size();
     EXPECT_TRUE(messages.Texts()[0].startsWith(
         QStringLiteral("0 file(s) restored.\n\n2 file(s) were left as they are:\n")))
         << messages.Texts()[0].toStdString();

@@ -178,6 +178,7 @@ void RunDriver::BeginRun(RunOrder order, RunTimer& timer) {
 
     results_.reset();
     hit_table_.reset();
+    undone_ = false;
     restore_folder_.clear();
     leftovers_removed_.clear();
     file_problems_.clear();
@@ -418,7 +419,13 @@ bool RunDriver::PressPause() {
 }
 
 void RunDriver::NoteUndone() {
+    undone_ = true;
     view_.AppendRunLog("\nUndone: the files this replace run changed were put back.");
+    // A summary shown says so too; the other reports are marked by the log and status bar.
+    const std::optional<ReportType> report = ShownReport();
+    if (report && IsSummary(*report) && results_) {
+        DisplaySummary(*report == ReportType::kSummaryWithFileList);
+    }
 }
 
 void RunDriver::PressStop() {
@@ -535,6 +542,7 @@ void RunDriver::DisplaySummary(bool with_file_list) {
     header.ignore_case = fields_.ignore_case;
     header.whole_word = fields_.whole_word;
     header.preview = order_.kind == RunKind::kPreview;
+    header.undone = undone_;
     header.restore_point = restore_folder_;
     header.skip_folders = fields_.skip_folders;
     header.use_ignore_files = fields_.use_ignore_files;

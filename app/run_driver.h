@@ -181,6 +181,7 @@ class RunDriver : private RunSink {
     bool stream_files_ = false;
     bool stream_searched_ = false;
     bool stream_hits_ = false;  // the window fills hit_table_ as the lines come
+    bool undone_ = false;       // the replace run shown was undone since
     std::int32_t files_with_hits_ = 0;
     std::int32_t strings_found_ = 0;
     bool has_highlight_ = false;

@@ -78,6 +78,9 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
     if (header.preview) {
         out.append("\nA preview: nothing was written.\n");
     }
+    if (header.undone) {
+        out.append("\nUndone: the files this replace run changed were put back.\n");
+    }
     if (!header.restore_point.empty()) {
         out.append("\nRestore point (Tools > Undo Last Replace): \n" +
                    QuotedName(header.restore_point) + "\n");

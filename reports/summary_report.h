@@ -23,6 +23,7 @@ struct SummaryHeader {
     bool ignore_case = false;
     bool whole_word = false;    // named only when on
     bool preview = false;       // a preview's report: its counts are of what would change
+    bool undone = false;        // the replace run was undone since: its files are as before
     std::string restore_point;  // where the replace run kept the files' originals, if anywhere
     // What the walk left out; named only when used, so other reports read as they always did.
     std::string skip_folders;
