@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -827,8 +828,9 @@ TEST_F(WindowOnX, SpaceTogglesTheSelectedChangesAndEscapeAsks) {
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(preview->isVisible());
     preview->confirm_close = [] { return true; };
+    const QPointer<PreviewReplaceDialog> alive(preview);  // it deletes itself on closing
     QTest::keyClick(preview->windowHandle(), Qt::Key_Escape);
-    EXPECT_TRUE(testing::WaitUntil([&] { return !preview->isVisible(); }, 5));
+    EXPECT_TRUE(testing::WaitUntil([&] { return alive.isNull(); }, 5));
 }
 
 TEST_F(WindowOnX, F3FindsTheNextAndShiftF3ThePreviousHit) {
