@@ -71,6 +71,24 @@ class MainWindowTest : public ::testing::Test {
         fields.search_text = text;
         return fields;
     }
+    // Starts a search of 500 files, "slow/f000.txt" on, with 200 lines each: every "h" looks
+    // ahead to its line's end, some seconds of searching in all.
+    void StartSlowSearch(MainWindow& window) {
+        std::string lines;
+        for (int line = 0; line < 200; ++line) {
+            lines += std::string(99, 'h') + "\n";
+        }
+        char name[32];
+        for (int i = 0; i < 500; ++i) {
+            std::snprintf(name, sizeof name, "slow/f%03d.txt", i);
+            tree_.WriteFile(name, lines);
+        }
+        SearchFields fields = Search("h(?=h*\\n)");
+        fields.folder = tree_.Path("slow");
+        fields.regex = true;
+        window.SetFields(fields);
+        ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    }
     // Runs `fields` in `window` to its end and lets the window show the results.
     static void RunToEnd(MainWindow& window, const SearchFields& fields,
                          RunKind kind = RunKind::kSearch) {
@@ -230,22 +248,9 @@ TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {
 // The detailed list fills while the run goes, in list order, and ends with each file once.
 TEST_F(MainWindowTest, TheListFillsWhileTheRunGoes) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
-    // Every "h" looks ahead to its line's end: some two seconds of searching.
-    std::string lines;
-    for (int line = 0; line < 200; ++line) {
-        lines += std::string(99, 'h') + "\n";
-    }
-    char name[32];
-    for (int i = 0; i < 500; ++i) {
-        std::snprintf(name, sizeof name, "slow/f%03d.txt", i);
-        tree_.WriteFile(name, lines);
-    }
     MainWindow window;
-    SearchFields fields = Search("h(?=h*\\n)");
-    fields.folder = tree_.Path("slow");
-    fields.regex = true;
-    window.SetFields(fields);
-    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    ASSERT_NO_FATAL_FAILURE(StartSlowSearch(window));
+    char name[32];
     const FileListModel& list = *window.findChild<FileListModel*>();
     ASSERT_TRUE(WaitUntil([&] { return list.rowCount() > 0 || !window.IsRunning(); }, 60));
     EXPECT_TRUE(window.IsRunning()) << "no row came before the run ended";
@@ -263,21 +268,9 @@ TEST_F(MainWindowTest, TheListFillsWhileTheRunGoes) {
 // The hit lines fill while the run goes too, file after file, and end with each line once.
 TEST_F(MainWindowTest, TheHitLinesFillWhileTheRunGoes) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "4").ok());
-    std::string lines;
-    for (int line = 0; line < 200; ++line) {
-        lines += std::string(99, 'h') + "\n";
-    }
-    char name[32];
-    for (int i = 0; i < 500; ++i) {
-        std::snprintf(name, sizeof name, "slow/f%03d.txt", i);
-        tree_.WriteFile(name, lines);
-    }
     MainWindow window;
-    SearchFields fields = Search("h(?=h*\\n)");
-    fields.folder = tree_.Path("slow");
-    fields.regex = true;
-    window.SetFields(fields);
-    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    ASSERT_NO_FATAL_FAILURE(StartSlowSearch(window));
+    char name[32];
     const HitLinesModel& model = *window.HitLines()->Model();
     ASSERT_TRUE(WaitUntil([&] { return model.FileCount() > 1 || !window.IsRunning(); }, 60));
     EXPECT_TRUE(window.IsRunning()) << "no line came before the run ended";
