@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/qt_text.h"
@@ -173,25 +174,37 @@ void WindowRunView::StreamFile(FileRecord& file) {
     stream_posted_ = true;
     const std::uint64_t generation = stream_generation_;
     Post([this, generation] {
-        QTimer::singleShot(kStreamInterval, window_, [this, generation] {
-            std::vector<FileRecord*> files;
-            std::string folder;
-            bool searched = false;
-            {
-                std::lock_guard taken(stream_mutex_);
-                if (generation != stream_generation_) {
-                    return;  // the run's whole list, or a new run, came first
-                }
-                stream_posted_ = false;
-                files.swap(stream_waiting_);
-                folder = stream_folder_;
-                searched = stream_searched_;
-            }
-            if (handlers_.stream_files) {
-                handlers_.stream_files(std::move(files), folder, searched);
-            }
-        });
+        QTimer::singleShot(kStreamInterval, window_,
+                           [this, generation] { HandOnFiles(generation); });
     });
+}
+
+void WindowRunView::HandOnFiles(std::uint64_t generation) {
+    std::vector<FileRecord*> files;
+    std::string folder;
+    bool searched = false;
+    bool more = false;
+    {
+        std::lock_guard taken(stream_mutex_);
+        if (generation != stream_generation_) {
+            return;  // the run's whole list, or a new run, came first
+        }
+        const auto count =
+            static_cast<std::ptrdiff_t>(std::min(stream_waiting_.size(), kStreamChunk));
+        files.assign(stream_waiting_.begin(), stream_waiting_.begin() + count);
+        stream_waiting_.erase(stream_waiting_.begin(), stream_waiting_.begin() + count);
+        more = !stream_waiting_.empty();
+        stream_posted_ = more;
+        folder = stream_folder_;
+        searched = stream_searched_;
+    }
+    if (handlers_.stream_files) {
+        handlers_.stream_files(std::move(files), folder, searched);
+    }
+    if (more) {
+        // The rest at once, but after what else waits: the window answers in between.
+        QTimer::singleShot(0, window_, [this, generation] { HandOnFiles(generation); });
+    }
 }
 
 void WindowRunView::StartHitLines(std::shared_ptr<HitLineTable> table) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -112,8 +113,12 @@ class WindowRunView : public RunView {
     // tenth of a second is still "as they are found".
     static constexpr std::chrono::milliseconds kStreamInterval{100};
     std::mutex stream_mutex_;
-    std::vector<FileRecord*> stream_waiting_;  // protected by stream_mutex_
-    bool stream_posted_ = false;               // protected: a hand-off is on its way
+    // Each row reads its file's type: a few hundred rows at a time keep the window answering.
+    static constexpr std::size_t kStreamChunk = 256;
+    // Hands on the next files waiting, on the window's thread; nothing when `generation` is past.
+    void HandOnFiles(std::uint64_t generation);
+    std::deque<FileRecord*> stream_waiting_;  // protected by stream_mutex_
+    bool stream_posted_ = false;              // protected: a hand-off is on its way
     // Protected: StartFileStream and ShowFileList make what is on its way out of date.
     std::uint64_t stream_generation_ = 0;
     std::string stream_folder_;     // protected
