@@ -251,7 +251,7 @@ TEST_F(MainWindowTest, TheListFillsWhileTheRunGoes) {
     MainWindow window;
     ASSERT_NO_FATAL_FAILURE(StartSlowSearch(window));
     char name[32];
-    const FileListModel& list = *window.findChild<FileListModel*>();
+    const FileListModel& list = *window.FileModel();
     ASSERT_TRUE(WaitUntil([&] { return list.rowCount() > 0 || !window.IsRunning(); }, 60));
     EXPECT_TRUE(window.IsRunning()) << "no row came before the run ended";
     const int shown = list.rowCount();
@@ -263,6 +263,25 @@ TEST_F(MainWindowTest, TheListFillsWhileTheRunGoes) {
     window.WaitForRun();
     QApplication::processEvents();
     EXPECT_EQ(list.rowCount(), 500);
+}
+
+// So does the tree, each file below its folder once.
+TEST_F(MainWindowTest, TheTreeFillsWhileTheRunGoes) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "1").ok());
+    MainWindow window;
+    ASSERT_NO_FATAL_FAILURE(StartSlowSearch(window));
+    const StructuredModel& tree = *window.TreeModel();
+    ASSERT_TRUE(
+        WaitUntil([&] { return tree.tree().Find("file0") != nullptr || !window.IsRunning(); }, 60));
+    EXPECT_TRUE(window.IsRunning()) << "no file came before the run ended";
+    const StructuredNode* first = tree.tree().Find("file0");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->text, "f000.txt");
+    EXPECT_EQ(tree.tree().node(first->parent).key, "(root selected)");
+    window.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_NE(tree.tree().Find("file499"), nullptr);
+    EXPECT_EQ(tree.tree().Find("file500"), nullptr);
 }
 
 // The hit lines fill while the run goes too, file after file, and end with each line once.

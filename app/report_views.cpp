@@ -174,6 +174,11 @@ void ReportViews::AppendFiles(const std::vector<FileRecord*>& files,
     ReportBuildInput input;
     input.start_folder = start_folder;
     input.searched = searched;
+    if (stack_->currentWidget() == tree_view_) {
+        tree_model_->AddFiles(files, input);
+        tree_view_->expandToDepth(1);  // as the whole tree opens
+        return;
+    }
     const FileListRowMaker maker(input);
     std::vector<FileListRow> rows;
     rows.reserve(files.size());

@@ -45,7 +45,8 @@ class ReportViews : public QObject {
     // run replaces.
     void Clear();
     void ShowFileList(FileListRows rows);
-    // Adds the rows of `files` to the list while a run goes (see RunView::StreamFile).
+    // Adds `files` to the list, or the tree when it is shown, while a run goes (see
+    // RunView::StreamFile).
     void AppendFiles(const std::vector<FileRecord*>& files, const std::string& start_folder,
                      bool searched);
     void ShowStructuredTree(StructuredTree tree);

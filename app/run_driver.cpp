@@ -308,7 +308,9 @@ void RunDriver::ContentStage(RunKind kind, std::size_t files) {
     files_total_ = files;
     listing_ = false;
     stream_searched_ = !fields_.search_text.empty();
-    stream_files_ = view_.HasReportViews() && ShownReport() == ReportType::kFileList;
+    const std::optional<ReportType> shown = ShownReport();
+    stream_files_ = view_.HasReportViews() &&
+                    (shown == ReportType::kFileList || shown == ReportType::kStructured);
     if (stream_files_) {
         view_.StartFileStream(fields_.folder, stream_searched_);
     }

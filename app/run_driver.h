@@ -176,8 +176,8 @@ class RunDriver : private RunSink {
     RunOrder order_;  // the run in progress, or the last one
     std::shared_ptr<HitLineTable> hit_table_;
     bool gather_hit_lines_ = false;  // the run in progress fills hit_table_
-    // The run in progress shows its files in the list as they are done (RunView::StreamFile),
-    // those with hits when it searches.
+    // The run in progress shows its files in the list or the tree as they are done
+    // (RunView::StreamFile), those with hits when it searches.
     bool stream_files_ = false;
     bool stream_searched_ = false;
     bool stream_hits_ = false;  // the window fills hit_table_ as the lines come

@@ -92,8 +92,27 @@ QVariant StructuredModel::data(const QModelIndex& index, int role) const {
     return {};
 }
 
+void StructuredModel::AddFiles(const std::vector<FileRecord*>& files,
+                               const ReportBuildInput& input) {
+    if (!grower_) {
+        grower_ = std::make_unique<StructuredTreeGrower>(tree_, input);
+        // Each node is a row inserted under its parent, which the view may show open.
+        tree_.adding = [this](std::uint32_t parent, std::uint32_t row) {
+            beginInsertRows(IndexOf(parent), static_cast<int>(row), static_cast<int>(row));
+        };
+        tree_.added = [this] {
+            expanded_.push_back(false);
+            endInsertRows();
+        };
+    }
+    for (FileRecord* file : files) {
+        grower_->Add(*file);
+    }
+}
+
 void StructuredModel::ResetTree(StructuredTree tree) {
     beginResetModel();
+    grower_.reset();
     tree_ = std::move(tree);
     expanded_.assign(tree_.size(), false);
     endResetModel();

@@ -2,6 +2,7 @@
 
 #include <QAbstractItemModel>
 #include <QIcon>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ class StructuredModel : public QAbstractItemModel {
 
     // Replaces the whole tree; every folder starts collapsed.
     void ResetTree(StructuredTree tree);
+    // Adds `files` to the tree shown, as a run finishes them; the first call after a reset
+    // starts the tree over `input`'s folder.
+    void AddFiles(const std::vector<FileRecord*>& files, const ReportBuildInput& input);
     void Clear() { ResetTree(StructuredTree()); }
     const StructuredTree& tree() const { return tree_; }
 
@@ -45,7 +49,8 @@ class StructuredModel : public QAbstractItemModel {
     QModelIndex IndexOf(std::uint32_t id) const;
 
     StructuredTree tree_;
-    std::vector<bool> expanded_;  // by node id
+    std::unique_ptr<StructuredTreeGrower> grower_;  // while the tree grows with a run
+    std::vector<bool> expanded_;                    // by node id
     QIcon root_icon_;
     QIcon detail_icon_;
     QIcon file_icon_;

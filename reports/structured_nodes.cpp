@@ -8,21 +8,6 @@
 #include "settings/error_log.h"
 
 namespace ferret {
-namespace {
-
-struct PathHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const {
-        return std::hash<std::string_view>()(text);
-    }
-};
-
-// Folder nodes by their path below the start folder ("" for the start folder itself, "a/b"),
-// so that folders of the same name in different branches stay apart.
-using FolderIndex = std::unordered_map<std::string, std::uint32_t, PathHash, std::equal_to<>>;
-
-}  // namespace
-
 StructuredTree::StructuredTree() {
     nodes_.push_back(StructuredNode{"Results", "Results: ", NodeImage::kRoot, {}, 0, 0, {}});
 }
@@ -40,18 +25,32 @@ std::uint32_t StructuredTree::Add(std::uint32_t parent, std::string key, std::st
                                   NodeImage image, std::string tag) {
     const auto id = static_cast<std::uint32_t>(nodes_.size());
     const auto row = static_cast<std::uint32_t>(nodes_[parent].children.size());
+    if (adding) {
+        adding(parent, row);
+    }
     nodes_.push_back(
         StructuredNode{std::move(key), std::move(text), image, std::move(tag), parent, row, {}});
     nodes_[parent].children.push_back(id);
+    if (added) {
+        added();
+    }
     return id;
 }
 
-namespace {
-
 // Adds the nodes of one file to a structured tree, its folders made as they are first needed.
-class TreeBuilder {
+class StructuredTreeGrower::Builder {
+    struct PathHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>()(text);
+        }
+    };
+    // Folder nodes by their path below the start folder ("" for the start folder itself,
+    // "a/b"), so that folders of the same name in different branches stay apart.
+    using FolderIndex = std::unordered_map<std::string, std::uint32_t, PathHash, std::equal_to<>>;
+
   public:
-    TreeBuilder(StructuredTree& tree, const ReportBuildInput& input) : tree_(tree), input_(input) {}
+    Builder(StructuredTree& tree, const ReportBuildInput& input) : tree_(tree), input_(input) {}
 
     // Makes the folder node of `relative` and any missing ancestor, upper ones first.
     std::uint32_t FolderNode(std::string_view relative) {
@@ -108,6 +107,8 @@ class TreeBuilder {
     std::uint32_t files_ = 0;
 };
 
+namespace {
+
 void LogFailure(const ReportBuildInput& input, const std::string& where, const std::string& number,
                 const std::string& text) {
     if (!LogError(where, number, text) && input.log_failed) {
@@ -117,46 +118,55 @@ void LogFailure(const ReportBuildInput& input, const std::string& where, const s
 
 }  // namespace
 
+StructuredTreeGrower::StructuredTreeGrower(StructuredTree& tree, ReportBuildInput input)
+    : input_(std::move(input)),
+      read_facts_(input_.read_facts ? input_.read_facts : SystemFileFactsReader()),
+      prefix_(input_.start_folder) {
+    while (!prefix_.empty() && prefix_.back() == '/') {
+        prefix_.pop_back();
+    }
+    prefix_.push_back('/');
+    builder_ = std::make_unique<Builder>(tree, input_);
+}
+
+StructuredTreeGrower::~StructuredTreeGrower() = default;
+
+void StructuredTreeGrower::Add(FileRecord& file) {
+    if (input_.searched && file.ItemsFound() < 1) {
+        return;
+    }
+    const std::string full_path = file.FullPath();
+    FileFacts facts = read_facts_(full_path);
+    file.SetFiletype(facts.type);
+    const std::string_view folder =
+        std::string_view(full_path).substr(0, full_path.size() - file.Filename().size());
+    if (!folder.starts_with(prefix_)) {
+        // The old build ended here with the file's parent missing; one stray record should not
+        // cost the rest of the report, so it is only left out.
+        LogFailure(input_,
+                   "frmMain: CreateNewNode - " + std::string(folder.substr(0, folder.size() - 1)),
+                   "9", "The folder is not below the start folder");
+        return;
+    }
+    std::string_view relative = folder.substr(prefix_.size());
+    if (!relative.empty()) {
+        relative.remove_suffix(1);
+    }
+    builder_->AddFile(builder_->FolderNode(relative), file, facts, full_path);
+}
+
 StructuredTree BuildStructuredTree(const FileRecords* files, const ReportBuildInput& input) {
     StructuredTree tree;
     if (files == nullptr) {
         return tree;
     }
-    const FileFactsReader read_facts =
-        input.read_facts ? input.read_facts : SystemFileFactsReader();
-    std::string prefix = input.start_folder;
-    while (!prefix.empty() && prefix.back() == '/') {
-        prefix.pop_back();
-    }
-    prefix.push_back('/');
     // Six nodes per file at most, plus folders; reserving untouched memory costs little, while
     // regrowing a vector of hundreds of thousands of nodes shows.
     tree.Reserve(static_cast<std::size_t>(files->Count()) * 6 + 2);
-    TreeBuilder builder(tree, input);
+    StructuredTreeGrower grower(tree, input);
     try {
         for (FileRecord& file : *files) {
-            if (input.searched && file.ItemsFound() < 1) {
-                continue;
-            }
-            const std::string full_path = file.FullPath();
-            FileFacts facts = read_facts(full_path);
-            file.SetFiletype(facts.type);
-            const std::string_view folder =
-                std::string_view(full_path).substr(0, full_path.size() - file.Filename().size());
-            if (!folder.starts_with(prefix)) {
-                // The old build ended here with the file's parent missing; one stray record
-                // should not cost the rest of the report, so it is only left out.
-                LogFailure(
-                    input,
-                    "frmMain: CreateNewNode - " + std::string(folder.substr(0, folder.size() - 1)),
-                    "9", "The folder is not below the start folder");
-            } else {
-                std::string_view relative = folder.substr(prefix.size());
-                if (!relative.empty()) {
-                    relative.remove_suffix(1);
-                }
-                builder.AddFile(builder.FolderNode(relative), file, facts, full_path);
-            }
+            grower.Add(file);
             if (input.stop_requested && input.stop_requested()) {
                 break;
             }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +53,11 @@ class StructuredTree {
                       std::string tag = {});
     void Reserve(std::size_t nodes) { nodes_.reserve(nodes); }
 
+    // Told around each Add, when set: the parent and the row the new node takes (a view of a
+    // tree that grows while it is shown).
+    std::function<void(std::uint32_t parent, std::uint32_t row)> adding;
+    std::function<void()> added;
+
   private:
     std::vector<StructuredNode> nodes_;
 };
@@ -63,6 +70,27 @@ class StructuredTree {
 // build, is logged under "frmMain: DisplayStructuredList" and keeps the nodes made so far.
 // `files` may be null (no run yet): the tree is then the root alone.
 StructuredTree BuildStructuredTree(const FileRecords* files, const ReportBuildInput& input);
+
+// Puts files into a tree one at a time, as BuildStructuredTree does: for a tree that grows while
+// the run goes. `tree` must outlive it. Not thread-safe.
+class StructuredTreeGrower {
+  public:
+    StructuredTreeGrower(StructuredTree& tree, ReportBuildInput input);
+    ~StructuredTreeGrower();
+    StructuredTreeGrower(const StructuredTreeGrower&) = delete;
+    StructuredTreeGrower& operator=(const StructuredTreeGrower&) = delete;
+
+    // Adds `file` below its folders (made as needed); nothing for a file without hits after a
+    // search, or (logged) one whose folder is not below the start folder. Stores its type.
+    void Add(FileRecord& file);
+
+  private:
+    class Builder;
+    ReportBuildInput input_;
+    FileFactsReader read_facts_;
+    std::string prefix_;  // the start folder, with one "/" at its end
+    std::unique_ptr<Builder> builder_;
+};
 inline StructuredTree BuildStructuredTree(const std::shared_ptr<FileRecords>& files,
                                           const ReportBuildInput& input) {
     return BuildStructuredTree(files.get(), input);  // the tree holds copies of what it shows
