@@ -354,8 +354,9 @@ void RunDriver::Problem(const RunProblem& problem) {
     switch (problem.kind) {
         case ProblemKind::kFile:
             // A preview writes nothing, so nothing is left undone: its window says which files
-            // a replace would leave out.
-            if (order_.kind == RunKind::kPreview && order_.not_previewed && !problem.path.empty()) {
+            // a replace would leave out. What the walk could not list is told as ever.
+            if (order_.kind == RunKind::kPreview && order_.not_previewed &&
+                problem.stage != RunKind::kList && !problem.path.empty()) {
                 order_.not_previewed(problem.path, problem.status.description());
                 break;
             }
