@@ -26,6 +26,7 @@
 #include <QTreeWidget>
 #include <QtTest/QTest>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/explorer_bar.h"
@@ -798,6 +799,18 @@ TEST_F(MainWindowTest, QuickLinksOnlyWhenSwitchedOnAndHelpPages) {
     EXPECT_EQ(window.ShowHelp(), help);  // one help window
 }
 
+// Once the window's options dialog is shown (modal, so from inside its loop), `act` answers it.
+void AnswerOptions(std::function<void(OptionsDialog&)> act) {
+    QTimer::singleShot(0, [act = std::move(act)] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* options = dynamic_cast<OptionsDialog*>(widget);
+                options && options->isVisible()) {
+                act(*options);
+            }
+        }
+    });
+}
+
 // With the hit lines shown, Save Report writes them as -hits does, file after file, and Print
 // Report prints them with the report's name and "page N of M" on every page.
 TEST_F(MainWindowTest, HitLinesAreSavedAndPrintedAsText) {
@@ -860,15 +873,10 @@ TEST_F(MainWindowTest, OptionsDialogAndPrintReport) {
     EXPECT_EQ(printed.rfind("%PDF", 0), 0u);
     // Choosing the detailed list in the options shows the last results in it on OK.
     bool answered = false;
-    QTimer::singleShot(0, [&answered] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* options = dynamic_cast<OptionsDialog*>(widget);
-                options && options->isVisible()) {
-                options->findChild<QComboBox*>(QStringLiteral("cboReportType"))->setCurrentIndex(0);
-                options->findChild<QPushButton*>(QStringLiteral("cmdOk"))->click();
-                answered = true;
-            }
-        }
+    AnswerOptions([&answered](OptionsDialog& options) {
+        options.findChild<QComboBox*>(QStringLiteral("cboReportType"))->setCurrentIndex(0);
+        options.findChild<QPushButton*>(QStringLiteral("cmdOk"))->click();
+        answered = true;
     });
     window.ShowOptions();
     window.WaitForRun();
@@ -887,17 +895,11 @@ TEST_F(MainWindowTest, TheOptionsTellTheWindowsOwnerWhenSaved) {
         seen.push_back(GetSettingValue(kSettingsKey, kColorScheme, ""));
     };
     bool answered = false;
-    QTimer::singleShot(0, [&answered] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* options = dynamic_cast<OptionsDialog*>(widget);
-                options && options->isVisible()) {
-                options->findChild<QComboBox*>(QStringLiteral("cboColorScheme"))
-                    ->setCurrentIndex(2);
-                options->findChild<QPushButton*>(QStringLiteral("cmdApply"))->click();
-                options->findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
-                answered = true;
-            }
-        }
+    AnswerOptions([&answered](OptionsDialog& options) {
+        options.findChild<QComboBox*>(QStringLiteral("cboColorScheme"))->setCurrentIndex(2);
+        options.findChild<QPushButton*>(QStringLiteral("cmdApply"))->click();
+        options.findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
+        answered = true;
     });
     window.ShowOptions();
     window.WaitForRun();

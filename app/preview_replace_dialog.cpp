@@ -410,24 +410,18 @@ void PreviewChangesModel::AddFiles(std::vector<Found> found) {
     Changed();
 }
 
+const PreviewChangesModel::File& PreviewChangesModel::FileOf(const QModelIndex& index) const {
+    return files_[index.internalId() == kFileRow
+                      ? static_cast<std::size_t>(index.row())
+                      : static_cast<std::size_t>(index.internalId() - 1)];
+}
+
 bool PreviewChangesModel::Choosable(const QModelIndex& index) const {
-    if (!index.isValid()) {
-        return false;
-    }
-    const std::size_t file = index.internalId() == kFileRow
-                                 ? static_cast<std::size_t>(index.row())
-                                 : static_cast<std::size_t>(index.internalId() - 1);
-    return files_[file].not_shown.empty();
+    return index.isValid() && FileOf(index).not_shown.empty();
 }
 
 std::string PreviewChangesModel::PathAt(const QModelIndex& index) const {
-    if (!index.isValid()) {
-        return {};
-    }
-    const std::size_t file = index.internalId() == kFileRow
-                                 ? static_cast<std::size_t>(index.row())
-                                 : static_cast<std::size_t>(index.internalId() - 1);
-    return files_[file].path;
+    return index.isValid() ? FileOf(index).path : std::string();
 }
 
 void PreviewChangesModel::ChooseAll(bool on) {

@@ -106,6 +106,8 @@ class PreviewChangesModel : public QAbstractItemModel {
         return file.office || !file.fetched ? file.hits : 1;
     }
     void Append(Found& found, FilePreview preview);
+    // The file of a valid index, a change's or a file's own row.
+    const File& FileOf(const QModelIndex& index) const;
     Qt::CheckState FileState(const File& file) const;
     void Choose(File& file, std::size_t change, bool on);
     void Changed();

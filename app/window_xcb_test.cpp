@@ -86,6 +86,12 @@ class WindowOnX : public ::testing::Test {
         window.WaitForRun();
         QApplication::processEvents();
     }
+    // Searches the tree for `text` as typed in the search box, to the run's end.
+    static void SearchFor(MainWindow& window, const QString& text) {
+        window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(text);
+        ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+        Run(window);
+    }
     static void Type(QWidget* box, const QString& text) {
         box->setFocus();
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
@@ -357,9 +363,7 @@ TEST_F(WindowOnX, HitLinesAnswerTheKeyboardAndTheMouse) {
     tree_.WriteFile("d.txt", "first\nsecond hello\n");
     MainWindow window;
     Show(window);
-    window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("second"));
-    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
-    Run(window);
+    ASSERT_NO_FATAL_FAILURE(SearchFor(window, QStringLiteral("second")));
     HitLinesModel& model = *window.HitLines()->Model();
     QListView* list = window.HitLines()->List();
     ASSERT_EQ(model.rowCount(), 2);  // d.txt and its line 2
@@ -499,9 +503,7 @@ TEST_F(WindowOnX, OpenInEditorStartsTheEditorAtTheHit) {
                     .ok());
     MainWindow window;
     Show(window);
-    window.findChild<QComboBox*>(QStringLiteral("cboFind"))->setEditText(QStringLiteral("second"));
-    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
-    Run(window);
+    ASSERT_NO_FATAL_FAILURE(SearchFor(window, QStringLiteral("second")));
     HitLinesModel& model = *window.HitLines()->Model();
     QListView* list = window.HitLines()->List();
     ASSERT_EQ(model.rowCount(), 2);  // the file and its line 2
