@@ -138,8 +138,10 @@ TEST_F(MainWindowTest, StopWhileTheFileListIsBuiltReturnsTheWindowToIdle) {
     ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     ASSERT_TRUE(WaitUntil(
         [&] {
-            return window.StatusText(StatusPanel::kProgress) ==
-                   QStringLiteral("...building file list");
+            // Files found are searched while the walk goes on.
+            const QString progress = window.StatusText(StatusPanel::kProgress);
+            return progress == QStringLiteral("...building file list") ||
+                   progress.endsWith(QStringLiteral(" (still listing)"));
         },
         10));
     const auto pressed = std::chrono::steady_clock::now();
@@ -264,6 +266,28 @@ TEST_F(MainWindowTest, TheListFillsWhileTheRunGoes) {
     window.WaitForRun();
     QApplication::processEvents();
     EXPECT_EQ(list.rowCount(), 500);
+}
+
+// The first files show while the walk still lists the rest.
+TEST_F(MainWindowTest, TheListFillsWhileTheWalkStillLists) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
+    tree_.WriteFile("walk/a/first.txt", "hit\n");
+    tree_.MakeManyFolders("walk/m", 8000);
+    tree_.WriteFile("walk/z.txt", "hit\n");
+    MainWindow window;
+    SearchFields fields = Search("hit");
+    fields.folder = tree_.Path("walk");
+    window.SetFields(fields);
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    const FileListModel& list = *window.FileModel();
+    ASSERT_TRUE(WaitUntil([&] { return list.rowCount() > 0 || !window.IsRunning(); }, 60));
+    // What the walk found is told only once it ends.
+    EXPECT_EQ(window.StatusText(StatusPanel::kSearched), QString()) << "the walk ended first";
+    EXPECT_EQ(list.data(list.index(0, kColumnName)).toString(), QStringLiteral("first.txt"));
+    window.WaitForRun();
+    QApplication::processEvents();
+    ASSERT_EQ(list.rowCount(), 2);
+    EXPECT_EQ(list.data(list.index(1, kColumnName)).toString(), QStringLiteral("z.txt"));
 }
 
 // So does the tree, each file below its folder once.

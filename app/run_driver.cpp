@@ -187,6 +187,7 @@ void RunDriver::BeginRun(RunOrder order, RunTimer& timer) {
     pattern_refused_ = false;
     stopped_ = false;
     listing_ = true;
+    content_started_ = false;
     stopped_listing_ = false;
     files_done_ = 0;
     done_at_stop_ = 0;
@@ -293,20 +294,36 @@ void RunDriver::Listed(const ListTotals& totals) {
     view_.SetBusy(false);
 }
 
+void RunDriver::ContentWhileListing(RunKind kind) {
+    StartContent(kind);
+}
+
 void RunDriver::ContentStage(RunKind kind, std::size_t files) {
+    files_total_ = files;
+    listing_ = false;
+    if (!content_started_) {
+        view_.SetStatusText(StatusPanel::kProgress,
+                            !Replaces(kind) ? "...searching inside of files"
+                            : kind == RunKind::kPreview
+                                ? "...working out the changes (nothing is written)"
+                                : "...replacing inside of files");
+        StartContent(kind);
+    } else if (files_done_ > 0) {
+        // The files told while the walk listed: now it is known of how many.
+        view_.ShowProgress(progress_verb_ + std::to_string(files_done_.load()) + " of " +
+                           std::to_string(files));
+    }
+}
+
+void RunDriver::StartContent(RunKind kind) {
+    content_started_ = true;
     const bool replace = Replaces(kind);
     const bool preview = kind == RunKind::kPreview;
-    view_.SetStatusText(StatusPanel::kProgress,
-                        !replace  ? "...searching inside of files"
-                        : preview ? "...working out the changes (nothing is written)"
-                                  : "...replacing inside of files");
     view_.AddSearchToList(fields_.search_text);
     view_.ProcessEvents();
     progress_verb_ = !replace  ? "...searching in file "
                      : preview ? "...previewing the changes in file "
                                : "...replacing in file ";
-    files_total_ = files;
-    listing_ = false;
     stream_searched_ = !fields_.search_text.empty();
     const std::optional<ReportType> shown = ShownReport();
     stream_files_ = view_.HasReportViews() &&
@@ -342,8 +359,10 @@ void RunDriver::FileDone(std::size_t index, std::size_t total, std::int32_t coun
     }
     files_done_ = std::max(files_done_.load(), index + 1);
     view_.ShowProgressCount(index + 1, total);
-    view_.ShowProgress(progress_verb_ + std::to_string(index + 1) + " of " +
-                       std::to_string(files_total_));
+    // While the walk still lists, how many files there are is not known yet.
+    view_.ShowProgress(
+        progress_verb_ + std::to_string(index + 1) +
+        (total == 0 ? std::string(" (still listing)") : " of " + std::to_string(files_total_)));
 }
 
 void RunDriver::Problem(const RunProblem& problem) {

@@ -138,7 +138,11 @@ class RunDriver : private RunSink {
     // What the engine reports, on the run's thread.
     void Listing() override;
     void Listed(const ListTotals& totals) override;
+    void ContentWhileListing(RunKind kind) override;
     void ContentStage(RunKind kind, std::size_t files) override;
+    // What ContentWhileListing and ContentStage share: the progress texts and the views that
+    // fill as files are done; the status text stays the walk's while it lists.
+    void StartContent(RunKind kind);
     void HitLines(std::size_t index, const FileRecord& file, FileHits hits) override;
     void Previewed(std::size_t index, const FileRecord& file, FilePreview preview) override;
     void FileDone(std::size_t index, std::size_t total, std::int32_t count,
@@ -179,6 +183,7 @@ class RunDriver : private RunSink {
     // The run in progress shows its files in the list or the tree as they are done
     // (RunView::StreamFile), those with hits when it searches.
     bool stream_files_ = false;
+    bool content_started_ = false;  // files are told (StartContent)
     bool stream_searched_ = false;
     bool stream_hits_ = false;  // the window fills hit_table_ as the lines come
     bool undone_ = false;       // the replace run shown was undone since

@@ -25,6 +25,18 @@ void WindowRunView::Post(std::function<void()> call) const {
     }
 }
 
+void WindowRunView::PostAfter(int wait_ms, std::function<void()> call) const {
+    Post([this, wait_ms, call = std::move(call)] { QTimer::singleShot(wait_ms, window_, call); });
+}
+
+int WindowRunView::Pace::WaitMs() const {
+    const auto now = std::chrono::steady_clock::now();
+    const auto due = last_ + interval_;
+    return due > now
+               ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count())
+               : 0;
+}
+
 void WindowRunView::SetStatusText(StatusPanel panel, const std::string& text) {
     if (panel == StatusPanel::kProgress) {
         std::lock_guard lock(progress_mutex_);
@@ -47,34 +59,26 @@ void WindowRunView::ShowProgress(const std::string& text) {
         return;  // the update on its way shows the latest text
     }
     progress_posted_ = true;
-    const auto now = std::chrono::steady_clock::now();
-    const auto due = progress_shown_at_ + kProgressInterval;
-    const int wait_ms =
-        due > now
-            ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count())
-            : 0;
     const std::uint64_t generation = progress_generation_;
-    Post([this, wait_ms, generation] {
-        QTimer::singleShot(wait_ms, window_, [this, generation] {
-            QString shown;
-            std::size_t done = 0;
-            std::size_t total = 0;
-            {
-                std::lock_guard shown_lock(progress_mutex_);
-                progress_posted_ = false;
-                if (generation != progress_generation_) {
-                    return;
-                }
-                progress_shown_at_ = std::chrono::steady_clock::now();
-                shown = progress_text_;
-                done = progress_done_;
-                total = progress_total_;
+    PostAfter(progress_pace_.WaitMs(), [this, generation] {
+        QString shown;
+        std::size_t done = 0;
+        std::size_t total = 0;
+        {
+            std::lock_guard shown_lock(progress_mutex_);
+            progress_posted_ = false;
+            if (generation != progress_generation_) {
+                return;
             }
-            handlers_.status(StatusPanel::kProgress, shown);
-            if (handlers_.progress && total > 0) {
-                handlers_.progress(done, total);
-            }
-        });
+            progress_pace_.Went();
+            shown = progress_text_;
+            done = progress_done_;
+            total = progress_total_;
+        }
+        handlers_.status(StatusPanel::kProgress, shown);
+        if (handlers_.progress && total > 0) {
+            handlers_.progress(done, total);
+        }
     });
 }
 
@@ -173,10 +177,7 @@ void WindowRunView::StreamFile(FileRecord& file) {
     }
     stream_posted_ = true;
     const std::uint64_t generation = stream_generation_;
-    Post([this, generation] {
-        QTimer::singleShot(kStreamInterval, window_,
-                           [this, generation] { HandOnFiles(generation); });
-    });
+    PostAfter(stream_pace_.WaitMs(), [this, generation] { HandOnFiles(generation); });
 }
 
 void WindowRunView::HandOnFiles(std::uint64_t generation) {
@@ -195,6 +196,7 @@ void WindowRunView::HandOnFiles(std::uint64_t generation) {
         stream_waiting_.erase(stream_waiting_.begin(), stream_waiting_.begin() + count);
         more = !stream_waiting_.empty();
         stream_posted_ = more;
+        stream_pace_.Went();
         folder = stream_folder_;
         searched = stream_searched_;
     }
@@ -243,10 +245,7 @@ void WindowRunView::PostHitLines() {
     }
     lines_posted_ = true;
     const std::uint64_t generation = lines_generation_;
-    Post([this, generation] {
-        QTimer::singleShot(kStreamInterval, window_,
-                           [this, generation] { TakeHitLines(generation); });
-    });
+    PostAfter(lines_pace_.WaitMs(), [this, generation] { TakeHitLines(generation); });
 }
 
 void WindowRunView::TakeHitLines(std::uint64_t generation) {
@@ -258,6 +257,7 @@ void WindowRunView::TakeHitLines(std::uint64_t generation) {
             return;
         }
         lines_posted_ = false;
+        lines_pace_.Went();
         taken.swap(lines_waiting_);
         table = filling_table_;
     }

@@ -89,8 +89,25 @@ class WindowRunView : public RunView {
     void ShowHitLines(std::shared_ptr<const HitLineTable> table) override;
 
   private:
+    // Hand-offs to the window at most an interval apart; the first after a quiet spell goes at
+    // once, so the first rows of a run show as soon as they are found.
+    class Pace {
+      public:
+        explicit Pace(std::chrono::milliseconds interval) : interval_(interval) {}
+        // How long the next hand-off waits, from now.
+        int WaitMs() const;
+        // A hand-off went now.
+        void Went() { last_ = std::chrono::steady_clock::now(); }
+
+      private:
+        const std::chrono::milliseconds interval_;
+        std::chrono::steady_clock::time_point last_{};
+    };
+
     // Runs `call` on the window's thread: at once when already there, else queued.
     void Post(std::function<void()> call) const;
+    // Runs `call` on the window's thread after `wait_ms`.
+    void PostAfter(int wait_ms, std::function<void()> call) const;
 
     QPointer<QObject> window_;
     Handlers handlers_;
@@ -107,7 +124,7 @@ class WindowRunView : public RunView {
     std::size_t progress_total_ = 0;         // protected
     bool progress_posted_ = false;           // protected: an update is on its way
     std::uint64_t progress_generation_ = 0;  // protected: panel 1 texts set since
-    std::chrono::steady_clock::time_point progress_shown_at_{};  // protected
+    Pace progress_pace_{kProgressInterval};  // protected
 
     // Files reach the list in batches: one hand-off a file would keep the window busy, and a
     // tenth of a second is still "as they are found".
@@ -119,6 +136,7 @@ class WindowRunView : public RunView {
     void HandOnFiles(std::uint64_t generation);
     std::deque<FileRecord*> stream_waiting_;  // protected by stream_mutex_
     bool stream_posted_ = false;              // protected: a hand-off is on its way
+    Pace stream_pace_{kStreamInterval};       // protected
     // Protected: StartFileStream and ShowFileList make what is on its way out of date.
     std::uint64_t stream_generation_ = 0;
     std::string stream_folder_;     // protected
@@ -136,6 +154,7 @@ class WindowRunView : public RunView {
     void PostHitLines();                           // with stream_mutex_ held
     std::vector<WaitingLines> lines_waiting_;      // protected by stream_mutex_
     bool lines_posted_ = false;                    // protected
+    Pace lines_pace_{kStreamInterval};             // protected
     std::uint64_t lines_generation_ = 0;           // protected
     std::shared_ptr<HitLineTable> filling_table_;  // protected: the table filled, if any
 };

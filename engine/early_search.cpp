@@ -21,13 +21,24 @@ void EarlySearch::Listed(const std::vector<FileRecord*>& records) {
     work_.notify_all();
 }
 
+void EarlySearch::Ordered(const std::vector<FileRecord*>& records) {
+    std::lock_guard lock(mutex_);
+    if (finished_) {
+        return;
+    }
+    ordered_.insert(ordered_.end(), records.begin(), records.end());
+    lead_.notify_one();
+}
+
 void EarlySearch::Finish() {
     {
         std::lock_guard lock(mutex_);
         finished_ = true;
         ending_.store(true, std::memory_order_relaxed);
         queue_.clear();
+        ordered_.clear();
         work_.notify_all();
+        lead_.notify_all();
     }
     for (std::thread& thread : threads_) {
         thread.join();
@@ -44,18 +55,63 @@ std::optional<std::int32_t> EarlySearch::Take(const FileRecord* record, FileFoun
     return done->second.count;
 }
 
+std::optional<std::int32_t> EarlySearch::TakeDone(const FileRecord* record, FileFound& found) {
+    const auto done = done_.find(record);
+    if (done == done_.end()) {
+        return std::nullopt;
+    }
+    const std::int32_t count = done->second.count;
+    found = std::move(done->second.found);
+    done_.erase(done);
+    held_lines_ -= std::min(held_lines_, found.hits.lines.size());
+    work_.notify_all();
+    return count;
+}
+
+void EarlySearch::Lead(const Next& next) {
+    for (;;) {
+        if (control_.StopPause()) {
+            return;  // waits while paused; after a stop the content stage tells the rest
+        }
+        std::unique_lock lock(mutex_);
+        lead_.wait(lock, [this] {
+            return finished_ || control_.Stopped() ||
+                   (!ordered_.empty() && in_hand_.count(ordered_.front()) == 0);
+        });
+        if (finished_ || control_.Stopped()) {
+            return;
+        }
+        FileRecord* const record = ordered_.front();
+        ordered_.pop_front();
+        FileFound found;
+        const std::optional<std::int32_t> count = TakeDone(record, found);
+        if (!count) {
+            // Left by the workers or not started: searched here, in its place.
+            const auto queued = std::find(queue_.begin(), queue_.end(), record);
+            if (queued != queue_.end()) {
+                queue_.erase(queued);
+            }
+        }
+        lock.unlock();
+        next(*record, count, found);
+        ++led_;
+    }
+}
+
 void EarlySearch::Work() {
     std::vector<FileRecord*> taken;
     std::vector<std::pair<const FileRecord*, Done>> results;
     std::unique_lock lock(mutex_);
     for (;;) {
-        work_.wait(lock, [this] { return finished_ || !queue_.empty(); });
-        if (finished_ || held_lines_ >= kHeldLines) {
+        work_.wait(lock,
+                   [this] { return finished_ || (!queue_.empty() && held_lines_ < kHeldLines); });
+        if (finished_) {
             return;
         }
         const std::size_t count = std::min(kTake, queue_.size());
         taken.assign(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
         queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+        in_hand_.insert(taken.begin(), taken.end());
         lock.unlock();
         results.clear();
         for (FileRecord* record : taken) {
@@ -76,6 +132,10 @@ void EarlySearch::Work() {
             held_lines_ += done.found.hits.lines.size();
             done_.emplace(record, std::move(done));
         }
+        for (const FileRecord* record : taken) {
+            in_hand_.erase(record);
+        }
+        lead_.notify_one();
     }
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/run_stage.h"
@@ -29,8 +30,20 @@ class EarlySearch {
     EarlySearch(const EarlySearch&) = delete;
     EarlySearch& operator=(const EarlySearch&) = delete;
 
+    // What Lead hands each file to, in order: its count and what was found when it was searched
+    // already, else nothing (the file is then searched by `next` itself).
+    using Next = std::function<void(FileRecord&, std::optional<std::int32_t> count, FileFound&)>;
+
     // From the walk's threads.
     void Listed(const std::vector<FileRecord*>& records);
+    // From the walk's threads: the files of the final list in their order, a part at a time.
+    void Ordered(const std::vector<FileRecord*>& records);
+    // On the run's thread while the walk goes on: gives `next` the files told as ordered, one
+    // after another, as soon as each is searched or may be searched by `next` itself (the
+    // workers left it or have not started it). Returns once the walk ends or the run stops;
+    // Led() files were taken.
+    void Lead(const Next& next);
+    std::size_t Led() const { return led_; }
     // Ends the workers once their current files are done; what is still queued is left to the
     // content stage. Called when the walk ends, before any record it told of may be dropped.
     void Finish();
@@ -44,19 +57,26 @@ class EarlySearch {
     };
     // Files are taken a few at a time: one hand-off per file would cost more than a small file.
     static constexpr std::size_t kTake = 16;
-    // The hit lines held for the content stage before the early search leaves the rest to it,
-    // which hands them on as it goes: memory stays the same however many files have hits.
+    // The hit lines held, for Lead or the content stage, before the workers wait for those to
+    // be taken: memory stays the same however many files have hits.
     static constexpr std::size_t kHeldLines = 8192;
 
     void Work();
+    // Under mutex_: gives up the count found for `record`, or nothing.
+    std::optional<std::int32_t> TakeDone(const FileRecord* record, FileFound& found);
 
     const Search search_;
     RunControl& control_;
     std::mutex mutex_;
     std::condition_variable work_;
+    std::condition_variable lead_;
     std::deque<FileRecord*> queue_;  // protected by mutex_
     bool finished_ = false;          // protected by mutex_
     std::size_t held_lines_ = 0;     // protected by mutex_
+    // Taken by a worker, not yet done or left.
+    std::unordered_set<const FileRecord*> in_hand_;  // protected by mutex_
+    std::deque<FileRecord*> ordered_;                // not yet led; protected by mutex_
+    std::size_t led_ = 0;                            // by Lead's thread alone
     std::atomic<bool> ending_{false};
     // Protected by mutex_ until Finish, then read by the content stage alone.
     std::unordered_map<const FileRecord*, Done> done_;

@@ -185,6 +185,7 @@ struct FolderResult {
     std::int32_t matched = 0;  // names that passed the mask
     // Read by a visit that a visit earlier in the walk's order (through another link) took over.
     bool superseded = false;  // protected by the walker's mutex until the walk ends
+    bool read = false;        // its items are final; protected by the walker's mutex
 };
 
 struct FolderTask {
@@ -265,6 +266,7 @@ class Walker {
             ~EndingGuard() { walker.TellEnding(); }
         } ending_guard{*this};
         pending_.push_back({start, nullptr, 0, &root, nullptr});
+        ordered_.emplace_back(&root, 0);
         const unsigned helpers = std::min(3u, std::max(1u, std::thread::hardware_concurrency()));
         std::vector<std::thread> threads;
         for (unsigned i = 1; i < helpers; ++i) {
@@ -316,6 +318,8 @@ class Walker {
             task.result->matched = matched;
             lock.lock();
             --busy_;
+            task.result->read = true;
+            TellOrdered();
             listed_at_most_ += matched;
             // Reversed so the first subfolder is taken next: the walk stays depth first and
             // holds few results at a time.
@@ -536,6 +540,40 @@ class Walker {
         }
     }
 
+    // Tells the files whose place in the final list is settled: those before the first folder
+    // not yet read. A folder the cursor reaches has nothing unread before it, so no visit
+    // earlier in the walk's order can still take it over. Under mutex_, so parts come in order.
+    void TellOrdered() {
+        if (!watcher_.ordered) {
+            return;
+        }
+        std::vector<FileRecord*> records;
+        while (!ordered_.empty()) {
+            auto& [folder, next] = ordered_.back();
+            if (!folder->read) {
+                break;
+            }
+            if (next == folder->items.size()) {
+                ordered_.pop_back();
+                continue;
+            }
+            FolderResult::Item& item = folder->items[next];
+            if (item.file) {
+                records.push_back(item.file.get());
+            } else if (item.folder && !item.folder->read) {
+                break;
+            } else if (item.folder && !item.folder->superseded) {
+                ++next;
+                ordered_.emplace_back(item.folder.get(), 0);
+                continue;
+            }
+            ++next;
+        }
+        if (!records.empty()) {
+            watcher_.ordered(records);
+        }
+    }
+
     void TellListed(const FolderResult& folder) const {
         if (!watcher_.listed) {
             return;
@@ -606,7 +644,9 @@ class Walker {
     std::vector<FolderTask> pending_;  // protected by mutex_
     int busy_ = 0;                     // protected by mutex_
     std::int32_t listed_at_most_ = 0;  // protected by mutex_
-    std::int32_t seen_ = 0;            // of the walk once it is put together
+    // Where the files told as ordered end: the folders entered, each with its next item.
+    std::vector<std::pair<FolderResult*, std::size_t>> ordered_;  // protected by mutex_
+    std::int32_t seen_ = 0;  // of the walk once it is put together
     std::int32_t matched_ = 0;
     std::atomic<bool> failed_{false};
     std::atomic<std::int32_t> binary_left_out_{0};

@@ -59,6 +59,11 @@ struct FolderId {
 struct WalkWatcher {
     std::function<void(const std::vector<FileRecord*>& records)> listed;
     std::function<void()> ending;
+    // The files of the final list (Files()) in their order, told a part at a time as soon as
+    // every folder before them is read, so their results can be shown in order while the walk
+    // goes on. On the walk's threads, one call at a time, before `ending`; at the end of the
+    // walk the parts told are the list's beginning, the rest not yet told.
+    std::function<void(const std::vector<FileRecord*>& records)> ordered;
     // What the walk could not list, with the reason: a folder (its path ends in "/") that could
     // not be read, a link it would not follow. On the walk's threads, before `ending`.
     std::function<void(const std::string& path, const std::string& reason)> not_listed;

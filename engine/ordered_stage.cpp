@@ -27,7 +27,10 @@ struct OrderedStage::Shared {
         : stage(of),
           total(files),
           counts(files, 0),
-          ready(new std::atomic<std::uint8_t>[std::max<std::size_t>(files, 1)]) {
+          ready(new std::atomic<std::uint8_t>[std::max<std::size_t>(files, 1)]),
+          next(std::min(of.first, files)),
+          taken(next.load()),
+          done(next.load()) {
         for (std::size_t i = 0; i < total; ++i) {
             ready[i].store(0, std::memory_order_relaxed);
         }
@@ -127,9 +130,9 @@ struct OrderedStage::Shared {
     const std::size_t total;
     std::vector<std::int32_t> counts;
     const std::unique_ptr<std::atomic<std::uint8_t>[]> ready;
-    std::atomic<std::size_t> next{0};   // the first file nobody has claimed
-    std::atomic<std::size_t> taken{0};  // results taken so far
-    std::atomic<std::size_t> done{0};   // results `take` is done with
+    std::atomic<std::size_t> next;      // the first file nobody has claimed
+    std::atomic<std::size_t> taken;     // results taken so far
+    std::atomic<std::size_t> done;      // results `take` is done with
     std::atomic<bool> finished{false};  // no new file is started
     // Only for the slow paths: a pause, and workers that ran as far ahead as they may.
     std::mutex mutex;
@@ -189,7 +192,7 @@ void OrderedStage::Run(std::size_t total) {
         for (unsigned i = caller_works ? 1 : 0; i < std::max(workers, 1u); ++i) {
             threads.emplace_back([&shared] { shared.Work(); });
         }
-        std::size_t index = 0;
+        std::size_t index = shared.done.load();
         for (; index < total; ++index) {
             shared.AwaitResult(index);
             const bool go_on = take(index, shared.counts[index]);

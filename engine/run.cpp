@@ -7,6 +7,7 @@
 #include <exception>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -109,7 +110,9 @@ class Run {
                     return search.SearchOne(record, found, true);
                 },
                 control_);
-            result_.files = BuildFileList(&early);
+            // Files are told in list order while the walk goes on.
+            result_.files = BuildFileList(
+                &early, true, [&] { Guarded(RunKind::kSearch, [&] { search.Lead(early); }); });
             Guarded(RunKind::kSearch, [&] { search.Run(*result_.files, early); });
         } else if (rewrites && request_.kind == RunKind::kPreview) {
             // A preview writes nothing: it too starts while the walk still lists files.
@@ -219,7 +222,10 @@ class Run {
         }
     }
 
-    std::shared_ptr<FileRecords> BuildFileList(EarlySearch* early, bool content = true) {
+    // `meanwhile`, when given, runs on this thread while the walk runs on its own, until the
+    // walk ends; the walk then tells `early` the files' order as it grows.
+    std::shared_ptr<FileRecords> BuildFileList(EarlySearch* early, bool content = true,
+                                               const std::function<void()>& meanwhile = {}) {
         sink_.Listing();
         FileFinder finder;
         SetFilters(finder);
@@ -245,6 +251,11 @@ class Run {
                 early->Listed(records);
             };
             watcher.ending = [early] { early->Finish(); };
+            if (meanwhile) {
+                watcher.ordered = [early](const std::vector<FileRecord*>& records) {
+                    early->Ordered(records);
+                };
+            }
         }
         std::mutex not_listed_mutex;
         // Protected by not_listed_mutex.
@@ -256,7 +267,19 @@ class Run {
         // A run that rewrites files follows no link another user could have planted.
         finder.SetOwnLinksOnly(Replaces(request_.kind));
         finder.SetWatcher(std::move(watcher));
-        finder.PerformSearch();
+        if (meanwhile) {
+            // The sink hears only from this thread.
+            std::thread walk([&finder] { finder.PerformSearch(); });
+            try {
+                meanwhile();
+            } catch (...) {
+                walk.join();
+                throw;
+            }
+            walk.join();
+        } else {
+            finder.PerformSearch();
+        }
         std::sort(not_listed.begin(), not_listed.end());
         for (const auto& [path, reason] : not_listed) {
             sink_.Problem({RunKind::kList, ProblemKind::kFile,

@@ -168,15 +168,18 @@ struct ListTotals {
 // Receives a run's progress. The calls come one at a time, in this order: Listing, Listed, then
 // (when there is a content stage) ContentStage, each file's problems, hit lines (when asked for
 // and it has hits), its preview (a preview run, when it would change) and FileDone in list
-// order, Totals. A file with many hit lines gives them in several calls, the first ones while
-// it is still searched, on the thread searching it; every other call comes on the thread that
-// called ExecuteRun. A pattern that cannot be used and a restore-point problem come before
-// Listing, and end the run there. The calls must return quickly: the workers wait for them.
+// order, Totals. A search tells its first files while the walk still lists: ContentWhileListing
+// then comes right after Listing, and those files' calls (FileDone's total 0) before Listed. A file
+// with many hit lines gives them in several calls, the first ones while it is still searched, on
+// the thread searching it; every other call comes on the thread that called ExecuteRun. A pattern
+// that cannot be used and a restore-point problem come before Listing, and end the run there. The
+// calls must return quickly: the workers wait for them.
 class RunSink {
   public:
     virtual ~RunSink() = default;
     virtual void Listing() {}
     virtual void Listed(const ListTotals& /*totals*/) {}
+    virtual void ContentWhileListing(RunKind /*kind*/) {}
     virtual void ContentStage(RunKind /*kind*/, std::size_t /*files*/) {}
     virtual void HitLines(std::size_t /*index*/, const FileRecord& /*file*/, FileHits /*hits*/) {}
     virtual void Previewed(std::size_t /*index*/, const FileRecord& /*file*/,

@@ -61,28 +61,6 @@ void ProblemBox::Add(std::size_t index, RunProblem problem) {
     any_.store(true, std::memory_order_release);
 }
 
-void ProblemBox::Deliver(std::size_t index, const FileRecord& file, RunSink& sink) {
-    if (!any_.load(std::memory_order_acquire)) {
-        return;
-    }
-    std::vector<RunProblem> found;
-    {
-        std::lock_guard lock(mutex_);
-        const auto [first, last] = held_.equal_range(index);
-        for (auto it = first; it != last; ++it) {
-            found.push_back(std::move(it->second));
-        }
-        held_.erase(first, last);
-        any_.store(!held_.empty(), std::memory_order_release);
-    }
-    for (RunProblem& problem : found) {
-        if (problem.path.empty() && problem.kind != ProblemKind::kBadPattern) {
-            problem.path = file.FullPath();
-        }
-        sink.Problem(problem);
-    }
-}
-
 namespace {
 
 // Hands the lines `hits` set aside to `sink` a part at a time, and lets them go.
@@ -132,46 +110,98 @@ bool HitFlow::Flush(std::size_t index, FileHits& hits) {
     return true;
 }
 
+namespace {
+
+// Tells the problems found in `record`, each naming its file.
+void TellProblems(RunSink& sink, const FileRecord& record, std::vector<RunProblem>& problems) {
+    for (RunProblem& problem : problems) {
+        if (problem.path.empty() && problem.kind != ProblemKind::kBadPattern) {
+            problem.path = record.FullPath();
+        }
+        sink.Problem(problem);
+    }
+}
+
+void AddCount(RunResult& result, FileRecord& record, std::int32_t count) {
+    if (count >= 1) {
+        result.files_with_hits = SaturatedAdd(result.files_with_hits, 1);
+        result.strings_found = SaturatedAdd(result.strings_found, count);
+    } else if (count == kLeftOutBinary) {
+        ++result.binary_left_out;
+    }
+    record.SetItemsFound(count);
+}
+
+// Hit lines, preview and FileDone: the end of TellFileDone.
+void TellFound(RunSink& sink, std::size_t index, std::size_t total, FileRecord& record,
+               std::int32_t count, FileFound& found, bool streamed, bool with_hits) {
+    FileHits& lines = found.hits;
+    if (with_hits) {
+        if (count >= 1 && lines.spilled) {
+            // Lines set aside on disk go first.
+            if (const Status taken = HandOnSpilled(sink, index, record, lines); !taken.ok()) {
+                const std::string path = record.FullPath();
+                sink.Problem({RunKind::kReplace, ProblemKind::kFile,
+                              Status::Error(EIO, path + ": its hit lines set aside are lost: " +
+                                                     taken.description()),
+                              path});
+            }
+        }
+        if (count >= 1 && (!streamed || !lines.lines.empty() || lines.binary)) {
+            sink.HitLines(index, record, std::move(lines));
+        }
+    }
+    if (found.preview && count >= 1) {
+        sink.Previewed(index, record, std::move(*found.preview));
+    }
+    sink.FileDone(index, total, count, record);
+}
+
+}  // namespace
+
+void TellFileDone(const RunContext& run, std::size_t index, std::size_t total, FileRecord& record,
+                  std::int32_t count, FileFound& found, bool streamed) {
+    TellProblems(run.sink, record, found.problems);
+    AddCount(run.result, record, count);
+    TellFound(run.sink, index, total, record, count, found, streamed,
+              run.request.hit_lines.has_value());
+}
+
+void ProblemBox::Deliver(std::size_t index, const FileRecord& file, RunSink& sink) {
+    if (!any_.load(std::memory_order_acquire)) {
+        return;
+    }
+    std::vector<RunProblem> found;
+    {
+        std::lock_guard lock(mutex_);
+        const auto [first, last] = held_.equal_range(index);
+        for (auto it = first; it != last; ++it) {
+            found.push_back(std::move(it->second));
+        }
+        held_.erase(first, last);
+        any_.store(!held_.empty(), std::memory_order_release);
+    }
+    TellProblems(sink, file, found);
+}
+
 void Delivery::Count(std::size_t index, std::int32_t count) {
     problems_.Deliver(index, *records_[index], sink_);
-    if (count >= 1) {
-        result_.files_with_hits = SaturatedAdd(result_.files_with_hits, 1);
-        result_.strings_found = SaturatedAdd(result_.strings_found, count);
-    } else if (count == kLeftOutBinary) {
-        ++result_.binary_left_out;
-    }
-    records_[index]->SetItemsFound(count);
+    AddCount(result_, *records_[index], count);
 }
 
 void Delivery::Deliver(std::size_t index, std::int32_t count) {
     Count(index, count);
+    FileFound found;
     if (hits_ != nullptr) {
-        FileHits lines = std::move((*hits_)[index]);
+        found.hits = std::move((*hits_)[index]);
         (*hits_)[index] = {};
-        const bool streamed = flow_ != nullptr && flow_->Streamed(index);
-        if (count >= 1 && lines.spilled) {
-            // Lines set aside on disk go first.
-            if (const Status taken = HandOnSpilled(sink_, index, *records_[index], lines);
-                !taken.ok()) {
-                const std::string path = records_[index]->FullPath();
-                sink_.Problem({RunKind::kReplace, ProblemKind::kFile,
-                               Status::Error(EIO, path + ": its hit lines set aside are lost: " +
-                                                      taken.description()),
-                               path});
-            }
-        }
-        if (count >= 1 && (!streamed || !lines.lines.empty() || lines.binary)) {
-            sink_.HitLines(index, *records_[index], std::move(lines));
-        }
     }
     if (previews_ != nullptr && (*previews_)[index]) {
-        FilePreview preview = std::move(*(*previews_)[index]);
+        found.preview = std::move((*previews_)[index]);
         (*previews_)[index].reset();
-        if (count >= 1) {
-            sink_.Previewed(index, *records_[index], std::move(preview));
-        }
     }
-    sink_.FileDone(index, records_.size(), count, *records_[index]);
+    TellFound(sink_, index, records_.size(), *records_[index], count, found,
+              flow_ != nullptr && flow_->Streamed(index), hits_ != nullptr);
 }
 
 void Delivery::Deliver(const Ready& ready) {

@@ -196,6 +196,12 @@ class Delivery {
 
 std::vector<FileRecord*> RecordsOf(FileRecords& files);
 
+// Tells the sink what became of file `index` of `total` (0 while the walk still lists): what
+// went wrong, its hit lines (but those `streamed` on already) and preview when it has hits, then
+// that it is done; adds its count to the run's totals.
+void TellFileDone(const RunContext& run, std::size_t index, std::size_t total, FileRecord& record,
+                  std::int32_t count, FileFound& found, bool streamed);
+
 // The count of a file searched while the walk went on, with its hit lines and problems put in
 // their places, or nothing.
 using DoneEarly = std::function<std::optional<std::int32_t>(std::size_t index)>;

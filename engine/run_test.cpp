@@ -31,7 +31,6 @@ std::string Numbered(int i) {
     return std::string("f") + (i < 10 ? "0" : "") + std::to_string(i) + ".txt";
 }
 
-// Writes what the run reports, one line per call, and lets a test act on a call.
 // A text's changes as they stream by: the text, and each change as an edit of it.
 struct RecordedChanges : ChangeListener {
     Status Keep(std::string_view kept) override {
@@ -47,8 +46,10 @@ struct RecordedChanges : ChangeListener {
     std::vector<TextEdit> edits;
 };
 
+// Writes what the run reports, one line per call, and lets a test act on a call.
 class RecordingSink : public RunSink {
   public:
+    void ContentWhileListing(RunKind /*kind*/) override { Add("while listing"); }
     void Listing() override {
         Add("listing");
         if (on_listing) {
@@ -108,6 +109,54 @@ class RecordingSink : public RunSink {
     }
 };
 
+// The calls of a run as if every file were told after the walk: "listing", "listed N" and
+// "search N" first, then the rest with each file's total N, once it is checked that files told
+// while the walk listed (total 0) came between "while listing" and "listed", the others after
+// "search N".
+std::vector<std::string> AsAfterTheWalk(const std::vector<std::string>& calls) {
+    enum class Phase { kStart, kListing, kEarly, kListed, kStage } phase = Phase::kStart;
+    std::vector<std::string> head;
+    std::vector<std::string> rest;
+    std::string total;
+    const auto starts = [](const std::string& call, const char* word) {
+        return call.rfind(word, 0) == 0;
+    };
+    for (const std::string& call : calls) {
+        if (call == "listing") {
+            EXPECT_EQ(phase, Phase::kStart);
+            phase = Phase::kListing;
+            head.push_back(call);
+        } else if (call == "while listing") {
+            EXPECT_EQ(phase, Phase::kListing);
+            phase = Phase::kEarly;
+        } else if (starts(call, "listed ")) {
+            EXPECT_TRUE(phase == Phase::kListing || phase == Phase::kEarly);
+            phase = Phase::kListed;
+            head.push_back(call);
+        } else if (starts(call, "search ") || starts(call, "replace ")) {
+            EXPECT_EQ(phase, Phase::kListed);
+            phase = Phase::kStage;
+            total = call.substr(call.find(' ') + 1);
+            head.push_back(call);
+        } else {
+            rest.push_back(call);
+        }
+        if (starts(call, "file ")) {
+            const std::size_t slash = call.find('/');
+            const std::string told = call.substr(slash + 1, call.find(' ', slash) - slash - 1);
+            EXPECT_EQ(phase, told == "0" ? Phase::kEarly : Phase::kStage) << call;
+        }
+    }
+    for (std::string& call : rest) {
+        if (starts(call, "file ")) {
+            const std::size_t slash = call.find('/');
+            call.replace(slash + 1, call.find(' ', slash) - slash - 1, total);
+        }
+    }
+    head.insert(head.end(), rest.begin(), rest.end());
+    return head;
+}
+
 class RunTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -139,7 +188,7 @@ TEST_F(RunTest, ReportsEveryStepInListOrderOnTheRunsThread) {
         expected.push_back("file " + std::to_string(i) + "/12 " + (i % 4 == 0 ? "2" : "0"));
     }
     expected.push_back("totals 6 3");
-    EXPECT_EQ(sink_.calls, expected);
+    EXPECT_EQ(AsAfterTheWalk(sink_.calls), expected);
     EXPECT_FALSE(sink_.other_thread);
     EXPECT_EQ(sink_.thread, std::this_thread::get_id());
     ASSERT_TRUE(result.files);
@@ -157,20 +206,46 @@ TEST_F(RunTest, ReportsEveryStepInListOrderOnTheRunsThread) {
     EXPECT_FALSE(listed.content_stage);
 }
 
+// While a long walk goes on, the files it has put in order are searched and told, in order,
+// with their hit lines; the rest follow once the list is whole, as if all came after it.
+TEST_F(RunTest, FilesAreToldInOrderWhileTheWalkStillLists) {
+    TempDir tree;
+    tree.WriteFile("a/first.txt", "hit\n");
+    tree.WriteFile("a/second.txt", "no\n");
+    tree.WriteFile("b.txt", "hit hit\n");
+    tree.MakeManyFolders("m", 8000);  // a twentieth of a second to walk
+    tree.WriteFile("z.txt", "hit\n");
+    request_.fields.folder = tree.path();
+    request_.hit_lines = 0;
+    const RunResult result = Run();
+    EXPECT_EQ(result.strings_found, 4);
+    const auto listed = std::find(sink_.calls.begin(), sink_.calls.end(), "listed 4");
+    ASSERT_NE(listed, sink_.calls.end());
+    EXPECT_NE(std::find(sink_.calls.begin(), listed, "file 0/0 1"), listed)
+        << "nothing was told before the walk ended: " << ::testing::PrintToString(sink_.calls);
+    EXPECT_EQ(
+        AsAfterTheWalk(sink_.calls),
+        (std::vector<std::string>{"listing", "listed 4", "search 4", "lines 0 1:1:hit",
+                                  "file 0/4 1", "file 1/4 0", "lines 2 1:1:hit hit", "file 2/4 2",
+                                  "lines 3 1:1:hit", "file 3/4 1", "totals 4 3"}));
+    EXPECT_FALSE(sink_.other_thread);
+}
+
 TEST_F(RunTest, AFilesProblemComesJustBeforeItsResult) {
     // The pattern switch turned on once the run has started (as the window's check box may):
     // the run was not refused, and the first file to need the pattern finds it unusable.
     request_.fields.search_text = "(unclosed";
     sink_.on_listing = [this] { control_.SetUseRegex(true); };
     Run();
-    ASSERT_GE(sink_.calls.size(), 5u);
-    EXPECT_EQ(sink_.calls[3].rfind("problem 1 ", 0), 0u) << sink_.calls[3];  // kBadPattern
+    const std::vector<std::string> calls = AsAfterTheWalk(sink_.calls);
+    ASSERT_GE(calls.size(), 5u);
+    EXPECT_EQ(calls[3].rfind("problem 1 ", 0), 0u) << calls[3];  // kBadPattern
     // Told once, for the file that found it; every file is "not searched".
-    EXPECT_EQ(std::count_if(sink_.calls.begin(), sink_.calls.end(),
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
                             [](const std::string& call) { return call.rfind("problem", 0) == 0; }),
               1);
-    EXPECT_EQ(sink_.calls[4], "file 0/12 -1");
-    EXPECT_EQ(sink_.calls.back(), "totals 0 0");
+    EXPECT_EQ(calls[4], "file 0/12 -1");
+    EXPECT_EQ(calls.back(), "totals 0 0");
 }
 
 TEST_F(RunTest, StopDuringTheSearchKeepsWhatWasDone) {
@@ -314,7 +389,7 @@ TEST_F(RunTest, HitLinesComeBeforeTheirFilesInListOrder) {
         expected.push_back("file " + std::to_string(i) + "/12 " + count);
     }
     expected.push_back("totals 7 3");
-    EXPECT_EQ(sink_.calls, expected);
+    EXPECT_EQ(AsAfterTheWalk(sink_.calls), expected);
 
     const TempDir restore;
     request_.kind = RunKind::kReplace;

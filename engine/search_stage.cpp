@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -59,7 +60,7 @@ LazyPattern* SearchStage::PatternNow() {
 }
 
 std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound& found, bool early,
-                                                   HitFlow* flow, std::size_t index) {
+                                                   const HitFlush* flush) {
     const RunRequest& request = run_.request;
     const std::atomic<bool>& stop = run_.control.StopFlag();
     if (stop.load()) {
@@ -81,13 +82,10 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
         const int folder = t_open_folder.For(record);
         const std::string name = NameIn(folder, record);
         if (request.hit_lines) {
-            // While the walk goes on a file with many lines is left to the stage, which hands
-            // them on as they are found.
-            const HitFlush flush =
-                flow != nullptr
-                    ? HitFlush([flow, index](FileHits& hits) { return flow->Flush(index, hits); })
-                    : HitFlush([](FileHits&) { return false; });
-            const std::int32_t count = SearchHitLines(record, folder, name, found, flush);
+            // A file with many lines is left to its turn, which hands them on as they are found.
+            static const HitFlush kLeave = [](FileHits&) { return false; };
+            const std::int32_t count =
+                SearchHitLines(record, folder, name, found, flush != nullptr ? *flush : kLeave);
             if (count == kHitsLeft) {
                 found.hits = {};
                 if (early) {
@@ -157,6 +155,30 @@ std::int32_t SearchStage::SearchHitLines(FileRecord& record, int folder, const s
     return count;
 }
 
+void SearchStage::Lead(EarlySearch& early) {
+    const CloseOpenFolder close_folder;
+    run_.sink.ContentWhileListing(RunKind::kSearch);
+    std::size_t index = 0;
+    early.Lead([&](FileRecord& record, std::optional<std::int32_t> count, FileFound& found) {
+        bool streamed = false;
+        if (!count) {
+            // Every file before it is told: its lines go on as they are found.
+            const HitFlush flush = [&](FileHits& hits) {
+                const int text_from = hits.text_from;
+                run_.sink.HitLines(index, record, std::move(hits));
+                hits = {};
+                hits.text_from = text_from;
+                streamed = true;
+                return true;
+            };
+            count = SearchOne(record, found, false, &flush).value_or(kNotSearched);
+        }
+        // The list's length is not known yet.
+        TellFileDone(run_, index, 0, record, *count, found, streamed);
+        ++index;
+    });
+}
+
 void SearchStage::Run(FileRecords& files, EarlySearch& early) {
     const CloseOpenFolder close_folder;
     std::vector<FileRecord*> records = RecordsOf(files);
@@ -164,6 +186,7 @@ void SearchStage::Run(FileRecords& files, EarlySearch& early) {
     ProblemBox problems;
     std::vector<FileHits> hits(run_.request.hit_lines ? records.size() : 0);
     OrderedStage stage;
+    stage.first = std::min(early.Led(), records.size());
     std::optional<HitFlow> flow;
     if (!hits.empty()) {
         flow.emplace(stage, run_.sink, records);
@@ -190,8 +213,11 @@ void SearchStage::Run(FileRecords& files, EarlySearch& early) {
             return *count;
         }
         FileFound found;
+        const HitFlush flush = [&flow, index](FileHits& lines) {
+            return flow->Flush(index, lines);
+        };
         const std::optional<std::int32_t> count =
-            SearchOne(*records[index], found, false, flow ? &*flow : nullptr, index);
+            SearchOne(*records[index], found, false, flow ? &flush : nullptr);
         keep(index, found);
         return count.value_or(kNotSearched);
     };

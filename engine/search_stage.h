@@ -19,11 +19,14 @@ class SearchStage {
 
     // Searches one file; nothing when it is an office document and `early` (those go to
     // LibreOffice in list order).
-    // `flow`: what hands on the hit lines of file `index` of the stage while it is searched
-    // (none while the walk goes on: a file with many lines is then left to the stage).
+    // `flush`: what hands on its hit lines while it is searched (none on the early search's
+    // workers: a file with many lines is then left to the file's turn in order).
     std::optional<std::int32_t> SearchOne(FileRecord& record, FileFound& found, bool early,
-                                          HitFlow* flow = nullptr, std::size_t index = 0);
-    // Searches every file of `files` not searched while the walk went on, in `early`.
+                                          const HitFlush* flush = nullptr);
+    // While the walk goes on, on the run's thread: tells the files in list order as they are
+    // searched, by `early` or here.
+    void Lead(EarlySearch& early);
+    // Searches every file of `files` not told by Lead nor searched while the walk went on.
     void Run(FileRecords& files, EarlySearch& early);
 
   private:

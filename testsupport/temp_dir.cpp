@@ -65,6 +65,18 @@ void TempDir::MakeDir(const std::string& relative) const {
     Check(mkdir(full.c_str(), 0755) == 0, "mkdir " + full);
 }
 
+void TempDir::MakeManyFolders(const std::string& relative, int count) const {
+    MakeDir(relative);
+    for (int i = 0; i < count; ++i) {
+        const std::string group = Path(relative) + "/" + std::to_string(i / 100);
+        if (i % 100 == 0) {
+            Check(mkdir(group.c_str(), 0755) == 0, "make " + group);
+        }
+        const std::string folder = group + "/" + std::to_string(i % 100);
+        Check(mkdir(folder.c_str(), 0755) == 0, "make " + folder);
+    }
+}
+
 void TempDir::Symlink(const std::string& target, const std::string& relative) const {
     const std::string full = Path(relative);
     MakeParents(full);
