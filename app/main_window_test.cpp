@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QFileSystemModel>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -230,9 +231,13 @@ TEST_F(MainWindowTest, PauseHoldsTheRunAndStopEndsIt) {
     EXPECT_FALSE(action("Pause"));
     EXPECT_TRUE(window.StatusText(StatusPanel::kProgress).startsWith(QStringLiteral("Paused: ")))
         << window.StatusText(StatusPanel::kProgress).toStdString();
-    // Running: the fields that feed a run are locked, Stop and Pause are not.
-    for (const char* name : {"cboFolder", "cboFind", "txtReplace", "lvFiles", "tvReport"}) {
+    // Running: the fields that feed a run are locked, Stop and Pause are not, nor the results
+    // shown so far.
+    for (const char* name : {"cboFolder", "cboFind", "txtReplace"}) {
         EXPECT_FALSE(window.findChild<QWidget*>(QString::fromLatin1(name))->isEnabled()) << name;
+    }
+    for (const char* name : {"lvFiles", "tvReport"}) {
+        EXPECT_TRUE(window.findChild<QWidget*>(QString::fromLatin1(name))->isEnabled()) << name;
     }
     window.PressStop();
     window.WaitForRun();
@@ -284,10 +289,16 @@ TEST_F(MainWindowTest, TheListFillsWhileTheWalkStillLists) {
     // What the walk found is told only once it ends.
     EXPECT_EQ(window.StatusText(StatusPanel::kSearched), QString()) << "the walk ended first";
     EXPECT_EQ(list.data(list.index(0, kColumnName)).toString(), QStringLiteral("first.txt"));
+    // The rows may be used while the run goes; only their order is the run's.
+    const auto* view = window.findChild<QTableView*>(QStringLiteral("lvFiles"));
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->isEnabled());
+    EXPECT_FALSE(view->horizontalHeader()->sectionsClickable());
     window.WaitForRun();
     QApplication::processEvents();
     ASSERT_EQ(list.rowCount(), 2);
     EXPECT_EQ(list.data(list.index(1, kColumnName)).toString(), QStringLiteral("z.txt"));
+    EXPECT_TRUE(view->horizontalHeader()->sectionsClickable());
 }
 
 // So does the tree, each file below its folder once.

@@ -219,9 +219,10 @@ void ReportViews::SetReportText(const QString& text) {
 }
 
 void ReportViews::SetRunning(bool running) {
-    tree_view_->setEnabled(!running);
-    list_view_->setEnabled(!running);
-    hit_view_->setEnabled(!running);
+    // The rows come as the run finishes their files and may be read and used meanwhile; only
+    // their order stays the run's until it ends.
+    list_view_->horizontalHeader()->setSectionsClickable(!running);
+    hit_view_->Header()->setSectionsClickable(!running);
 }
 
 std::vector<std::string> ReportViews::SelectedPaths() const {

@@ -54,8 +54,8 @@ TEST(EarlySearch, LeadHandsOnEveryFileInListOrderOnce) {
     std::thread walk([&] {
         // Listed backwards a folder at a time, ordered forwards with pauses between parts.
         for (int last = kFiles; last > 0; last -= 50) {
-            early.Listed(Part(records, static_cast<std::size_t>(last - 50),
-                              static_cast<std::size_t>(last)));
+            early.Listed(
+                Part(records, static_cast<std::size_t>(last - 50), static_cast<std::size_t>(last)));
         }
         for (std::size_t first = 0; first < kFiles; first += 60) {
             early.Ordered(Part(records, first, std::min<std::size_t>(first + 60, kFiles)));
