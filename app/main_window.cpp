@@ -11,6 +11,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextDocument>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include "app/about_dialog.h"
@@ -47,6 +48,7 @@
 #include "settings/error_log.h"
 #include "settings/search_history.h"
 #include "util/app_paths.h"
+#include "util/file_info.h"
 
 namespace ferret {
 
@@ -82,6 +84,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     runs_ = std::make_unique<RunPresenter>(this, ViewHandlers());
     LoadSettings(settings);
     SetRunning(false);
+    // The first rows of a run need the type names: loaded meanwhile, the window does not wait.
+    QThreadPool::globalInstance()->start([] { LoadTypeNames(); });
 }
 
 MainWindow::~MainWindow() {

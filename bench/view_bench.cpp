@@ -1,8 +1,10 @@
 // Times how long the window takes from the end of a search to a filled report view, and the
 // longest time the window's event loop went unanswered during the whole run.
-// Usage: view_bench FOLDER REPORT_TYPE (0 = detailed list, 1 = structured tree, 2 = summary,
-// 3 = summary with file list, 4 = hit lines). For the hit lines it also times, with the same
-// stall watch, a sort of the files by their hits and a jump to the last line.
+// Usage: view_bench FOLDER REPORT_TYPE [TEXT [MASK]] (0 = detailed list, 1 = structured tree,
+// 2 = summary, 3 = summary with file list, 4 = hit lines; TEXT "needle", MASK "*.*" unless
+// given). It tells too when the first result showed and when the walk's end did. For the hit lines
+// it also times, with the same stall watch, a sort of the files by their hits and a jump to the
+// last line.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -46,8 +48,8 @@ long StatusMib(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: view_bench FOLDER REPORT_TYPE\n");
+    if (argc < 3 || argc > 5) {
+        std::fprintf(stderr, "usage: view_bench FOLDER REPORT_TYPE [TEXT [MASK]]\n");
         return 2;
     }
     QApplication app(argc, argv);
@@ -65,16 +67,26 @@ int main(int argc, char** argv) {
     window.show();
     ferret::SearchFields fields;
     fields.folder = argv[1];
-    fields.file_mask = "*.*";
+    fields.file_mask = argc > 4 ? argv[4] : "*.*";
     fields.recursive = true;
-    fields.search_text = "needle";
+    fields.search_text = argc > 3 ? argv[3] : "needle";
     window.SetFields(fields);
 
     QElapsedTimer clock;
     qint64 last_tick = 0;
     qint64 longest_stall = 0;
+    qint64 longest_stall_at = 0;  // when it ended
     qint64 search_end = -1;
+    qint64 first_result = -1;
+    qint64 walk_end = -1;
     bool searching = false;
+    const auto results_shown = [&] {
+        return type == ferret::ReportType::kFileList ? window.FileModel()->rowCount() > 0
+               : type == ferret::ReportType::kStructured
+                   ? window.TreeModel()->tree().Find("file0") != nullptr
+               : type == ferret::ReportType::kHitLines ? window.HitLines()->Model()->rowCount() > 0
+                                                       : false;
+    };
     const QString building =
         type == ferret::ReportType::kFileList     ? QStringLiteral("...creating file list display")
         : type == ferret::ReportType::kStructured ? QStringLiteral("...building structured display")
@@ -83,17 +95,35 @@ int main(int argc, char** argv) {
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
-        longest_stall = std::max(longest_stall, now - last_tick);
+        if (now - last_tick > longest_stall) {
+            longest_stall = now - last_tick;
+            longest_stall_at = now;
+        }
         last_tick = now;
         // A summary may be built between two ticks: then the first tick after the search's
         // own texts marks its end.
+        if (first_result < 0 && results_shown()) {
+            first_result = now;
+        }
+        if (walk_end < 0 && !window.StatusText(ferret::StatusPanel::kSearched).isEmpty()) {
+            walk_end = now;
+        }
         const QString status = window.StatusText(ferret::StatusPanel::kProgress);
         searching = searching || status.startsWith(QStringLiteral("...searching"));
+        // The walk's end comes between texts of the search when it searches while listing.
         if (search_end < 0 && (status == building ||
-                               (searching && !status.startsWith(QStringLiteral("...searching"))))) {
+                               (searching && !status.startsWith(QStringLiteral("...searching")) &&
+                                status != QStringLiteral("...file list completed")))) {
             search_end = now;
         }
     });
+    // The run starts as a user's would, a moment after the window opened: what the window loads
+    // meanwhile (the file type names) is ready.
+    {
+        QEventLoop opening;
+        QTimer::singleShot(1000, &opening, &QEventLoop::quit);
+        opening.exec();
+    }
     clock.start();
     ticker.start(1);
     if (!window.StartRun(ferret::RunKind::kSearch)) {
@@ -116,6 +146,10 @@ int main(int argc, char** argv) {
                 : type == ferret::ReportType::kStructured ? "tree nodes"
                 : type == ferret::ReportType::kHitLines   ? "rows of files and lines"
                                                           : "characters of report");
+    std::printf(
+        "first result shown at %.3f s, the walk's end at %.3f s, the longest stall ended at "
+        "%.3f s\n",
+        first_result / 1000.0, walk_end / 1000.0, longest_stall_at / 1000.0);
     if (type == ferret::ReportType::kHitLines) {
         ferret::HitLinesView* view = window.HitLines();
         QListView* list = view->List();

@@ -27,7 +27,6 @@ void EarlySearch::Ordered(const std::vector<FileRecord*>& records) {
         return;
     }
     ordered_.insert(ordered_.end(), records.begin(), records.end());
-    lead_.notify_one();
 }
 
 void EarlySearch::Finish() {
@@ -74,10 +73,12 @@ void EarlySearch::Lead(const Next& next) {
             return;  // waits while paused; after a stop the content stage tells the rest
         }
         std::unique_lock lock(mutex_);
-        lead_.wait(lock, [this] {
-            return finished_ || control_.Stopped() ||
-                   (!ordered_.empty() && in_hand_.count(ordered_.front()) == 0);
-        });
+        // Woken only at the end: a look now and then tells files soon enough to be seen as they
+        // are found, and a wake-up per folder or file would slow the walk.
+        while (!(finished_ || control_.Stopped() ||
+                 (!ordered_.empty() && in_hand_.count(ordered_.front()) == 0))) {
+            lead_.wait_for(lock, kLookEvery);
+        }
         if (finished_ || control_.Stopped()) {
             return;
         }
@@ -135,7 +136,6 @@ void EarlySearch::Work() {
         for (const FileRecord* record : taken) {
             in_hand_.erase(record);
         }
-        lead_.notify_one();
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +58,8 @@ class EarlySearch {
     };
     // Files are taken a few at a time: one hand-off per file would cost more than a small file.
     static constexpr std::size_t kTake = 16;
+    // How often Lead looks for files to hand on when it has none.
+    static constexpr std::chrono::milliseconds kLookEvery{10};
     // The hit lines held, for Lead or the content stage, before the workers wait for those to
     // be taken: memory stays the same however many files have hits.
     static constexpr std::size_t kHeldLines = 8192;

@@ -761,4 +761,8 @@ std::string FileInfo::LanguageName(std::uint16_t langid) {
     return "Unknown language";
 }
 
+void LoadTypeNames() {
+    (void)FindTypeName("x.txt");
+}
+
 }  // namespace ferret
