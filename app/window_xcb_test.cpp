@@ -355,6 +355,37 @@ TEST_F(WindowOnX, RightClickSelectsTheRowUnderThePointer) {
     EXPECT_TRUE(list->selectionModel()->isRowSelected(2, QModelIndex()));
 }
 
+// A search's first rows show while the walk still lists the rest, and answer the mouse while
+// the run goes (here held by Pause, so that it surely still goes).
+TEST_F(WindowOnX, RowsShowWhileTheWalkListsAndAnswerTheMouse) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
+    tree_.WriteFile("walk/a/first.txt", "hello\n");
+    tree_.MakeManyFolders("walk/m", 8000);
+    tree_.WriteFile("walk/z.txt", "hello\n");
+    MainWindow window;
+    Show(window);
+    SearchFields fields = window.Fields();
+    fields.folder = tree_.Path("walk");
+    fields.search_text = "hello";
+    window.SetFields(fields);
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    auto* list = window.findChild<QTableView*>(QStringLiteral("lvFiles"));
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] { return list->model()->rowCount() > 0 || !window.IsRunning(); }, 60));
+    window.PressPause();
+    EXPECT_TRUE(window.IsRunning());
+    EXPECT_EQ(window.StatusText(StatusPanel::kSearched), QString()) << "the walk ended first";
+    const QStringList shown = MenuAfterRightClick(
+        window,
+        list->viewport()->mapTo(&window, list->visualRect(list->model()->index(0, 0)).center()));
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.front(), QStringLiteral("&Ferret Results Previewer"));
+    EXPECT_TRUE(list->selectionModel()->isRowSelected(0, QModelIndex()));
+    window.PressPause();  // resumes
+    Run(window);
+    EXPECT_EQ(list->model()->rowCount(), 2);
+}
+
 // The hit-lines report as the X server delivers the user's input: a click gives the list the
 // focus, so Ctrl+C copies the line for an editor, and the right button on a file gives the file
 // menu. (What the keys do once the list has them is the offscreen tests'.)
