@@ -274,6 +274,7 @@ class JsonOutput : public RunOutput {
         std::int64_t files = 0;
         std::int64_t total = 0;
         if (const std::shared_ptr<FileRecords>& records = driver.Results()) {
+            files += records->Total() - records->Count();  // let go: searched, without hits
             for (const FileRecord& record : *records) {
                 files += record.ItemsFound() == kLeftOutBinary ? 0 : 1;
                 if (record.ItemsFound() > 0) {
@@ -583,6 +584,9 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
         if (report_file) {
             order.report = ReportType::kSummaryWithFileList;
         }
+        // Only the report file and the JSON name the files after the run: without them a search
+        // of a whole system keeps none of its records.
+        order.keep_records = report_file || json;
         // With hit lines or a patch on standard output, the run's own lines go to standard error.
         std::FILE* const told = (hit_lines && hit_lines->ToStandardOutput()) ||
                                         (diff && diff->ToStandardOutput()) ||

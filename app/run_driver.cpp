@@ -63,6 +63,7 @@ RunDriver::~RunDriver() = default;
 bool RunDriver::MakeRequest(RunRequest& request) {
     request.kind = order_.kind;
     request.fields = fields_;
+    request.keep_records = order_.keep_records;
     settings_ = ReadAppSettings();
     // Only the list and the tree show sizes and dates.
     const std::optional<ReportType> report = ShownReport();

@@ -49,6 +49,9 @@ struct RunOrder {
     std::shared_ptr<const std::vector<ChosenChange>> chosen;
     // The report shown instead of the stored type (an unattended run's report file); not stored.
     std::optional<ReportType> report;
+    // Whether the files' records are read after the run (reports, lists); without, a search
+    // only counts them, and Results() holds none.
+    bool keep_records = true;
 };
 
 // The presenter of runs for the window and the unattended run: takes the settings a run needs,

@@ -76,11 +76,13 @@ bool AtFile(const std::string& text, int number) {
 TEST_F(RunDriverTest, SearchRunCountsLogsAndReports) {
     driver_.StartProcess({RunKind::kSearch, fields_});
     ASSERT_NE(driver_.Results(), nullptr);
-    EXPECT_EQ(driver_.Results()->Count(), 40);
+    // Files without hits are counted, not kept.
+    EXPECT_EQ(driver_.Results()->Total(), 40);
+    EXPECT_EQ(driver_.Results()->Count(), 10);
     EXPECT_EQ(driver_.FilesWithHits(), 10);
     EXPECT_EQ(driver_.StringsFound(), 20);
-    EXPECT_EQ(driver_.Results()->Item(4)->ItemsFound(), 2);
-    EXPECT_EQ(driver_.Results()->Item(5)->ItemsFound(), 0);
+    EXPECT_EQ(driver_.Results()->Item(dir_.Path("f04.txt"))->ItemsFound(), 2);
+    EXPECT_EQ(driver_.Results()->Item(dir_.Path("f05.txt")), nullptr);
     const std::string log = view_.RunLog();
     EXPECT_EQ(log.substr(0, log.find("File List Time: ")),
               "Items Searched: 42\nFiles Matched: 40\n");
@@ -225,7 +227,7 @@ TEST_F(RunDriverTest, BadSizeTextGivesNoList) {
     fields_.size_at_least = false;
     driver_.StartProcess({RunKind::kSearch, fields_});
     ASSERT_NE(driver_.Results(), nullptr);
-    EXPECT_EQ(driver_.Results()->Count(), 40);
+    EXPECT_EQ(driver_.Results()->Total(), 40);
 }
 
 }  // namespace

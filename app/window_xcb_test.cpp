@@ -356,17 +356,24 @@ TEST_F(WindowOnX, RightClickSelectsTheRowUnderThePointer) {
 }
 
 // A search's first rows show while the walk still lists the rest, and answer the mouse while
-// the run goes (here held by Pause, so that it surely still goes).
+// the run goes (some seconds of searching after the walk, held by Pause meanwhile).
 TEST_F(WindowOnX, RowsShowWhileTheWalkListsAndAnswerTheMouse) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
-    tree_.WriteFile("walk/a/first.txt", "hello\n");
+    tree_.WriteFile("walk/a/first.txt", "hh\n");
     tree_.MakeManyFolders("walk/m", 8000);
-    tree_.WriteFile("walk/z.txt", "hello\n");
+    std::string lines;
+    for (int line = 0; line < 200; ++line) {
+        lines += std::string(99, 'h') + "\n";
+    }
+    for (int i = 0; i < 300; ++i) {
+        tree_.WriteFile("walk/z/f" + std::to_string(100 + i) + ".txt", lines);
+    }
     MainWindow window;
     Show(window);
     SearchFields fields = window.Fields();
     fields.folder = tree_.Path("walk");
-    fields.search_text = "hello";
+    fields.search_text = "h(?=h*\\n)";  // every "h" looks ahead to its line's end
+    fields.regex = true;
     window.SetFields(fields);
     ASSERT_TRUE(window.StartRun(RunKind::kSearch));
     auto* list = window.findChild<QTableView*>(QStringLiteral("lvFiles"));
@@ -381,9 +388,9 @@ TEST_F(WindowOnX, RowsShowWhileTheWalkListsAndAnswerTheMouse) {
     ASSERT_FALSE(shown.isEmpty());
     EXPECT_EQ(shown.front(), QStringLiteral("&Ferret Results Previewer"));
     EXPECT_TRUE(list->selectionModel()->isRowSelected(0, QModelIndex()));
-    window.PressPause();  // resumes
+    window.PressStop();
     Run(window);
-    EXPECT_EQ(list->model()->rowCount(), 2);
+    EXPECT_GE(list->model()->rowCount(), 1);
 }
 
 // The hit-lines report as the X server delivers the user's input: a click gives the list the

@@ -1,6 +1,7 @@
 #include "engine/early_search.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace ferret {
@@ -21,12 +22,33 @@ void EarlySearch::Listed(const std::vector<FileRecord*>& records) {
     work_.notify_all();
 }
 
-void EarlySearch::Ordered(const std::vector<FileRecord*>& records) {
+void EarlySearch::Ordered(std::vector<std::unique_ptr<FileRecord>>& records) {
     std::lock_guard lock(mutex_);
-    if (finished_) {
-        return;
+    const bool was_empty = ordered_.empty();
+    for (std::unique_ptr<FileRecord>& record : records) {
+        ordered_.push_back(std::move(record));
     }
-    ordered_.insert(ordered_.end(), records.begin(), records.end());
+    if (was_empty) {
+        WakeLead();
+    }
+}
+
+void EarlySearch::WakeLead() {
+    // Only when Lead waits and can go on: a wake-up per folder or batch would slow the walk.
+    if (lead_waits_ && !ordered_.empty() && in_hand_.count(ordered_.front().get()) == 0) {
+        lead_.notify_one();
+    }
+}
+
+std::vector<std::unique_ptr<FileRecord>> EarlySearch::TakeNotLed() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::unique_ptr<FileRecord>> rest;
+    rest.reserve(ordered_.size());
+    for (std::unique_ptr<FileRecord>& record : ordered_) {
+        rest.push_back(std::move(record));
+    }
+    ordered_.clear();
+    return rest;
 }
 
 void EarlySearch::Finish() {
@@ -35,7 +57,6 @@ void EarlySearch::Finish() {
         finished_ = true;
         ending_.store(true, std::memory_order_relaxed);
         queue_.clear();
-        ordered_.clear();
         work_.notify_all();
         lead_.notify_all();
     }
@@ -68,34 +89,42 @@ std::optional<std::int32_t> EarlySearch::TakeDone(const FileRecord* record, File
 }
 
 void EarlySearch::Lead(const Next& next) {
+    // However Lead ends, the walk no longer waits for it.
+    struct Gone {
+        std::atomic<std::size_t>& taken;
+        ~Gone() { taken.store(std::numeric_limits<std::size_t>::max()); }
+    } gone{taken_};
     for (;;) {
         if (control_.StopPause()) {
             return;  // waits while paused; after a stop the content stage tells the rest
         }
         std::unique_lock lock(mutex_);
-        // Woken only at the end: a look now and then tells files soon enough to be seen as they
-        // are found, and a wake-up per folder or file would slow the walk.
         while (!(finished_ || control_.Stopped() ||
-                 (!ordered_.empty() && in_hand_.count(ordered_.front()) == 0))) {
-            lead_.wait_for(lock, kLookEvery);
+                 (!ordered_.empty() && in_hand_.count(ordered_.front().get()) == 0))) {
+            lead_waits_ = true;
+            lead_.wait_for(lock, kLookEvery);  // a Stop wakes nobody
+            lead_waits_ = false;
         }
         if (finished_ || control_.Stopped()) {
             return;
         }
-        FileRecord* const record = ordered_.front();
+        std::unique_ptr<FileRecord> record = std::move(ordered_.front());
         ordered_.pop_front();
         FileFound found;
-        const std::optional<std::int32_t> count = TakeDone(record, found);
+        const std::optional<std::int32_t> count = TakeDone(record.get(), found);
         if (!count) {
             // Left by the workers or not started: searched here, in its place.
-            const auto queued = std::find(queue_.begin(), queue_.end(), record);
+            const auto queued = std::find(queue_.begin(), queue_.end(), record.get());
             if (queued != queue_.end()) {
                 queue_.erase(queued);
             }
         }
         lock.unlock();
-        next(*record, count, found);
+        if (next(*record, count, found)) {
+            kept_->AddUnique(std::move(record));
+        }
         ++led_;
+        taken_.store(led_, std::memory_order_release);
     }
 }
 
@@ -136,6 +165,7 @@ void EarlySearch::Work() {
         for (const FileRecord* record : taken) {
             in_hand_.erase(record);
         }
+        WakeLead();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -32,19 +33,27 @@ class EarlySearch {
     EarlySearch& operator=(const EarlySearch&) = delete;
 
     // What Lead hands each file to, in order: its count and what was found when it was searched
-    // already, else nothing (the file is then searched by `next` itself).
-    using Next = std::function<void(FileRecord&, std::optional<std::int32_t> count, FileFound&)>;
+    // already, else nothing (the file is then searched by `next` itself). Returns whether the
+    // file's record is kept (in Kept()); else it is let go.
+    using Next = std::function<bool(FileRecord&, std::optional<std::int32_t> count, FileFound&)>;
 
     // From the walk's threads.
     void Listed(const std::vector<FileRecord*>& records);
-    // From the walk's threads: the files of the final list in their order, a part at a time.
-    void Ordered(const std::vector<FileRecord*>& records);
+    // From the walk's threads: the files of the list in their order, a part at a time, owned
+    // from now on.
+    void Ordered(std::vector<std::unique_ptr<FileRecord>>& records);
     // On the run's thread while the walk goes on: gives `next` the files told as ordered, one
     // after another, as soon as each is searched or may be searched by `next` itself (the
     // workers left it or have not started it). Returns once the walk ends or the run stops;
     // Led() files were taken.
     void Lead(const Next& next);
     std::size_t Led() const { return led_; }
+    // How many files Lead is done with, for the walk to keep no more than a few ahead
+    // (WalkControl::taken); the largest value once Lead has returned.
+    const std::atomic<std::size_t>& Taken() const { return taken_; }
+    // After Lead and Finish: the records Lead kept, in order, then those it did not reach.
+    std::unique_ptr<FileRecords> TakeKept() { return std::move(kept_); }
+    std::vector<std::unique_ptr<FileRecord>> TakeNotLed();
     // Ends the workers once their current files are done; what is still queued is left to the
     // content stage. Called when the walk ends, before any record it told of may be dropped.
     void Finish();
@@ -58,8 +67,10 @@ class EarlySearch {
     };
     // Files are taken a few at a time: one hand-off per file would cost more than a small file.
     static constexpr std::size_t kTake = 16;
-    // How often Lead looks for files to hand on when it has none.
+    // How often Lead looks for files to hand on when nothing woke it.
     static constexpr std::chrono::milliseconds kLookEvery{10};
+    // Under mutex_: wakes Lead when it waits and the next file may be handed on.
+    void WakeLead();
     // The hit lines held, for Lead or the content stage, before the workers wait for those to
     // be taken: memory stays the same however many files have hits.
     static constexpr std::size_t kHeldLines = 8192;
@@ -77,9 +88,12 @@ class EarlySearch {
     bool finished_ = false;          // protected by mutex_
     std::size_t held_lines_ = 0;     // protected by mutex_
     // Taken by a worker, not yet done or left.
-    std::unordered_set<const FileRecord*> in_hand_;  // protected by mutex_
-    std::deque<FileRecord*> ordered_;                // not yet led; protected by mutex_
-    std::size_t led_ = 0;                            // by Lead's thread alone
+    std::unordered_set<const FileRecord*> in_hand_;    // protected by mutex_
+    std::deque<std::unique_ptr<FileRecord>> ordered_;  // not yet led; protected by mutex_
+    std::size_t led_ = 0;                              // by Lead's thread alone
+    bool lead_waits_ = false;                          // protected by mutex_
+    std::atomic<std::size_t> taken_{0};
+    std::unique_ptr<FileRecords> kept_ = std::make_unique<FileRecords>();  // Lead's thread
     std::atomic<bool> ending_{false};
     // Protected by mutex_ until Finish, then read by the content stage alone.
     std::unordered_map<const FileRecord*, Done> done_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -32,13 +33,40 @@ std::vector<FileRecord*> Part(const std::vector<std::unique_ptr<FileRecord>>& re
     return part;
 }
 
+// Hands the records [first, last) over in order.
+void Order(EarlySearch& early, std::vector<std::unique_ptr<FileRecord>>& records, std::size_t first,
+           std::size_t last) {
+    std::vector<std::unique_ptr<FileRecord>> part;
+    for (std::size_t i = first; i < last; ++i) {
+        part.push_back(std::move(records[i]));
+    }
+    early.Ordered(part);
+}
+
+std::vector<std::string> Names(const FileRecords& records) {
+    std::vector<std::string> names;
+    for (const FileRecord& record : records) {
+        names.push_back(record.Filename());
+    }
+    return names;
+}
+
 // The walk lists files in one order and settles the list's order a part at a time; Lead hands
 // the files on in the list's order, each once, whether a worker searched it, the worker left it
-// (a "left" file: an office document, one with many lines) or nobody had started it. Each file
-// the workers search holds many lines: they must wait for Lead to take them, not stop.
+// (a "left" file: an office document, one with many lines) or nobody had started it, and keeps
+// the records it is asked to keep. Each file the workers search holds many lines: they must wait
+// for Lead to take them, not stop.
 TEST(EarlySearch, LeadHandsOnEveryFileInListOrderOnce) {
     constexpr int kFiles = 300;
-    const auto records = MakeRecords(kFiles);
+    auto records = MakeRecords(kFiles);
+    std::vector<std::string> expected;
+    std::vector<std::string> expected_kept;
+    for (const auto& record : records) {
+        expected.push_back(record->Filename());
+        if (record->Filename().rfind("file", 0) == 0) {
+            expected_kept.push_back(record->Filename());
+        }
+    }
     RunControl control;
     std::atomic<int> taken{0};
     EarlySearch early(
@@ -58,7 +86,7 @@ TEST(EarlySearch, LeadHandsOnEveryFileInListOrderOnce) {
                 Part(records, static_cast<std::size_t>(last - 50), static_cast<std::size_t>(last)));
         }
         for (std::size_t first = 0; first < kFiles; first += 60) {
-            early.Ordered(Part(records, first, std::min<std::size_t>(first + 60, kFiles)));
+            Order(early, records, first, std::min<std::size_t>(first + 60, kFiles));
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         // Lead takes what is ordered before the walk ends.
@@ -78,14 +106,14 @@ TEST(EarlySearch, LeadHandsOnEveryFileInListOrderOnce) {
             EXPECT_EQ(found.hits.lines.size(), 1000u);
         }
         got.push_back(record.Filename());
+        return record.Filename().rfind("file", 0) == 0;  // the left ones are let go
     });
     walk.join();
-    std::vector<std::string> expected;
-    for (const auto& record : records) {
-        expected.push_back(record->Filename());
-    }
     EXPECT_EQ(got, expected);
     EXPECT_EQ(early.Led(), static_cast<std::size_t>(kFiles));
+    EXPECT_EQ(early.Taken().load(), std::numeric_limits<std::size_t>::max()) << "the walk waits";
+    EXPECT_EQ(Names(*early.TakeKept()), expected_kept);
+    EXPECT_TRUE(early.TakeNotLed().empty());
     // Every left file at least was searched by Lead's own thread.
     EXPECT_GE(searched_here, kFiles / 7);
 }
@@ -93,7 +121,8 @@ TEST(EarlySearch, LeadHandsOnEveryFileInListOrderOnce) {
 // A stop ends Lead at once, and the walk's end ends it when nothing more is ordered; what it did
 // not take is left to the content stage.
 TEST(EarlySearch, LeadEndsWithAStopOrTheWalk) {
-    const auto records = MakeRecords(10);
+    auto records = MakeRecords(10);
+    const std::vector<FileRecord*> raw = Part(records, 0, 10);
     RunControl control;
     std::atomic<int> searched{0};
     {
@@ -104,33 +133,44 @@ TEST(EarlySearch, LeadEndsWithAStopOrTheWalk) {
                 return 1;
             },
             control);
-        early.Listed(Part(records, 0, 10));
-        early.Ordered(Part(records, 0, 4));
+        early.Listed(raw);
+        Order(early, records, 0, 4);
         int taken = 0;
         early.Lead([&](FileRecord&, std::optional<std::int32_t>, FileFound&) {
             if (++taken == 2) {
                 control.Stop();
             }
+            return true;
         });
+        early.Finish();
         EXPECT_EQ(early.Led(), 2u);
+        EXPECT_EQ(Names(*early.TakeKept()), (std::vector<std::string>{"file0", "file1"}));
+        // The rest, in order, for the content stage.
+        const auto rest = early.TakeNotLed();
+        ASSERT_EQ(rest.size(), 2u);
+        EXPECT_EQ(rest[0]->Filename(), "file2");
+        EXPECT_EQ(rest[1]->Filename(), "left3");
     }
     control.Reset(false);
+    records = MakeRecords(10);
+    const std::vector<FileRecord*> again = Part(records, 0, 10);
     EarlySearch early(
         1, [](FileRecord&, FileFound&) -> std::optional<std::int32_t> { return 1; }, control);
-    early.Listed(Part(records, 0, 10));
-    early.Ordered(Part(records, 0, 3));
+    early.Listed(again);
+    Order(early, records, 0, 3);
     std::thread walk([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         early.Finish();
     });
-    early.Lead([](FileRecord&, std::optional<std::int32_t>, FileFound&) {});
+    early.Lead([](FileRecord&, std::optional<std::int32_t>, FileFound&) { return true; });
     walk.join();
     EXPECT_EQ(early.Led(), 3u);
     // What Lead took is not the content stage's again.
     FileFound found;
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_FALSE(early.Take(records[i].get(), found).has_value()) << i;
+        EXPECT_FALSE(early.Take(again[i], found).has_value()) << i;
     }
+    EXPECT_EQ(early.TakeKept()->Count(), 3);
 }
 
 }  // namespace

@@ -300,8 +300,23 @@ class Walker {
             if (pending_.empty()) {
                 return;  // nothing queued and nobody left who could queue more
             }
-            FolderTask task = std::move(pending_.back());
-            pending_.pop_back();
+            if (TakerBehind()) {
+                wake_.wait_for(lock, std::chrono::milliseconds(2));
+                continue;
+            }
+            auto chosen = pending_.end() - 1;
+            if (ListedAhead()) {
+                // Only the folder the order waits for is read: the taker can always go on.
+                const FolderResult* waited = OrderWaitsFor();
+                chosen = std::find_if(pending_.begin(), pending_.end(),
+                                      [waited](const FolderTask& t) { return t.result == waited; });
+                if (chosen == pending_.end()) {
+                    wake_.wait_for(lock, std::chrono::milliseconds(2));
+                    continue;
+                }
+            }
+            FolderTask task = std::move(*chosen);
+            pending_.erase(chosen);
             ++busy_;
             lock.unlock();
             std::vector<FolderTask> found;
@@ -319,6 +334,9 @@ class Walker {
             lock.lock();
             --busy_;
             task.result->read = true;
+            listed_ += static_cast<std::size_t>(
+                std::count_if(task.result->items.begin(), task.result->items.end(),
+                              [](const FolderResult::Item& item) { return item.file != nullptr; }));
             TellOrdered();
             listed_at_most_ += matched;
             // Reversed so the first subfolder is taken next: the walk stays depth first and
@@ -547,19 +565,26 @@ class Walker {
         if (!watcher_.ordered) {
             return;
         }
-        std::vector<FileRecord*> records;
+        std::vector<std::unique_ptr<FileRecord>> records;
         while (!ordered_.empty()) {
             auto& [folder, next] = ordered_.back();
             if (!folder->read) {
                 break;
             }
             if (next == folder->items.size()) {
+                // Its files are handed over: only its folders stay, which links may still be
+                // compared with (their own places in the walk do not change).
+                auto& items = folder->items;
+                items.erase(std::remove_if(items.begin(), items.end(),
+                                           [](const FolderResult::Item& i) { return !i.folder; }),
+                            items.end());
+                items.shrink_to_fit();
                 ordered_.pop_back();
                 continue;
             }
             FolderResult::Item& item = folder->items[next];
             if (item.file) {
-                records.push_back(item.file.get());
+                records.push_back(std::move(item.file));
             } else if (item.folder && !item.folder->read) {
                 break;
             } else if (item.folder && !item.folder->superseded) {
@@ -570,8 +595,33 @@ class Walker {
             ++next;
         }
         if (!records.empty()) {
+            told_ += records.size();
             watcher_.ordered(records);
         }
+    }
+
+    // The folder the order waits for, if any: the first one not read yet.
+    const FolderResult* OrderWaitsFor() const {
+        if (ordered_.empty()) {
+            return nullptr;
+        }
+        const auto& [folder, next] = ordered_.back();
+        if (!folder->read) {
+            return folder;
+        }
+        return next < folder->items.size() ? folder->items[next].folder.get() : nullptr;
+    }
+
+    // Whether the taker has as many records told and not taken as it lets the walk keep
+    // (WalkControl::taken): the walk then waits for it.
+    bool TakerBehind() const {
+        return control_.taken != nullptr &&
+               told_ > control_.taken->load(std::memory_order_acquire) + control_.ahead;
+    }
+    // Whether as many records are listed and not told: only the folder the order waits for may
+    // be read then.
+    bool ListedAhead() const {
+        return control_.taken != nullptr && listed_ > told_ + control_.ahead;
     }
 
     void TellListed(const FolderResult& folder) const {
@@ -646,7 +696,9 @@ class Walker {
     std::int32_t listed_at_most_ = 0;  // protected by mutex_
     // Where the files told as ordered end: the folders entered, each with its next item.
     std::vector<std::pair<FolderResult*, std::size_t>> ordered_;  // protected by mutex_
-    std::int32_t seen_ = 0;  // of the walk once it is put together
+    std::size_t listed_ = 0;  // records of folders read; protected by mutex_
+    std::size_t told_ = 0;    // records handed over as ordered; protected by mutex_
+    std::int32_t seen_ = 0;   // of the walk once it is put together
     std::int32_t matched_ = 0;
     std::atomic<bool> failed_{false};
     std::atomic<std::int32_t> binary_left_out_{0};

@@ -43,6 +43,12 @@ bool PassesDateTest(std::int32_t date_type, DateTime from, DateTime to, std::int
 struct WalkControl {
     const std::atomic<bool>* stop = nullptr;   // set: the walk ends with what it has listed
     const std::atomic<bool>* pause = nullptr;  // set: the walk waits (its time stands still)
+    // How many of the records told as ordered (WalkWatcher::ordered) their taker is done with.
+    // Given, the walk keeps about `ahead` records beyond those (twice that and a few folders'
+    // worth at most), so memory stays the same however many files it lists; at the largest
+    // value it goes on freely.
+    const std::atomic<std::size_t>* taken = nullptr;
+    std::size_t ahead = 0;
 };
 
 // Told of the files a walk lists while it walks, so that work on them can start before the walk
@@ -59,11 +65,11 @@ struct FolderId {
 struct WalkWatcher {
     std::function<void(const std::vector<FileRecord*>& records)> listed;
     std::function<void()> ending;
-    // The files of the final list (Files()) in their order, told a part at a time as soon as
-    // every folder before them is read, so their results can be shown in order while the walk
-    // goes on. On the walk's threads, one call at a time, before `ending`; at the end of the
-    // walk the parts told are the list's beginning, the rest not yet told.
-    std::function<void(const std::vector<FileRecord*>& records)> ordered;
+    // The list's files in their order, handed over a part at a time as soon as every folder
+    // before them is read, so they can be worked on in order while the walk goes on: the
+    // watcher owns them, and Files() holds those not handed over, which follow them. On the
+    // walk's threads, one call at a time, before `ending`.
+    std::function<void(std::vector<std::unique_ptr<FileRecord>>& records)> ordered;
     // What the walk could not list, with the reason: a folder (its path ends in "/") that could
     // not be read, a link it would not follow. On the walk's threads, before `ending`.
     std::function<void(const std::string& path, const std::string& reason)> not_listed;

@@ -361,6 +361,53 @@ TEST(FindFiles, StopEndsTheWalkAndPauseHoldsIt) {
     }
 }
 
+// A taker that works through the files handed over in order holds the walk back: it never has
+// much more than it allows waiting, and the list is whole in the end.
+TEST(FindFiles, TheWalkKeepsNoMoreThanItsTakerLets) {
+    TempDir dir;
+    for (int folder = 0; folder < 60; ++folder) {
+        for (int file = 0; file < 20; ++file) {
+            dir.WriteFile(
+                "d" + std::to_string(100 + folder) + "/f" + std::to_string(10 + file) + ".txt", "");
+        }
+    }
+    std::atomic<std::size_t> taken{0};
+    std::atomic<std::size_t> told{0};
+    std::atomic<bool> done{false};
+    std::size_t most_waiting = 0;  // by the walk's calls, one at a time
+    std::thread taker([&] {
+        while (!done.load() || taken.load() < told.load()) {
+            if (taken.load() < told.load()) {
+                ++taken;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    });
+    std::vector<std::unique_ptr<FileRecord>> got;
+    FileFinder finder;
+    finder.SetStartDirectory(dir.path());
+    finder.SetFilterMask("*.txt");
+    finder.SetControl({nullptr, nullptr, &taken, 50});
+    WalkWatcher watcher;
+    watcher.ordered = [&](std::vector<std::unique_ptr<FileRecord>>& records) {
+        for (std::unique_ptr<FileRecord>& record : records) {
+            got.push_back(std::move(record));
+        }
+        told = got.size();
+        most_waiting = std::max(most_waiting, got.size() - taken.load());
+    };
+    finder.SetWatcher(watcher);
+    finder.PerformSearch();
+    done = true;
+    taker.join();
+    ASSERT_EQ(got.size(), 1200u);
+    EXPECT_EQ(finder.Files().Count(), 0);
+    EXPECT_EQ(got.front()->FullPath(), dir.Path("d100/f10.txt"));
+    EXPECT_EQ(got.back()->FullPath(), dir.Path("d159/f29.txt"));
+    // Folders read at once and folders read ahead of the order add to what waits.
+    EXPECT_LE(most_waiting, 2 * 50u + 3 * 20u);
+}
+
 TEST(FindFiles, FifoIsCountedButNeverOpened) {
     TempDir dir;
     dir.MakeFifo("pipe.txt");

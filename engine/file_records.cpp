@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
+
 #include "engine/file_details.h"
 #include "util/file_size_text.h"
 #include "util/text_fold.h"
@@ -128,6 +130,28 @@ FileRecord* FileRecords::Add(std::unique_ptr<FileRecord> record) {
 
 void FileRecords::AddUnique(std::unique_ptr<FileRecord> record) {
     records_.push_back(std::move(record));  // ordered when the index is built
+}
+
+void FileRecords::Append(FileRecords& other) {
+    records_.reserve(records_.size() + other.records_.size());
+    for (std::unique_ptr<FileRecord>& record : other.records_) {
+        records_.push_back(std::move(record));
+    }
+    let_go_ += other.let_go_;
+    other.records_.clear();
+    other.index_.clear();
+    other.indexed_count_ = 0;
+    other.let_go_ = 0;
+}
+
+void FileRecords::LetGo(const std::function<bool(const FileRecord&)>& drop) {
+    const auto kept = std::remove_if(
+        records_.begin(), records_.end(),
+        [&drop](const std::unique_ptr<FileRecord>& record) { return drop(*record); });
+    let_go_ += static_cast<std::int32_t>(records_.end() - kept);
+    records_.erase(kept, records_.end());
+    index_.clear();  // rebuilt when a lookup needs it
+    indexed_count_ = 0;
 }
 
 void FileRecords::Reserve(std::size_t count) {

@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -120,6 +121,15 @@ class FileRecords {
     FileRecord* Item(std::string_view key) const;
 
     std::int32_t Count() const { return static_cast<std::int32_t>(records_.size()); }
+    // Every file the collection was made for: those held and those let go.
+    std::int32_t Total() const { return Count() + let_go_; }
+
+    // Moves every record of `other` to the end of this one.
+    void Append(FileRecords& other);
+    // Lets go of the records `drop` picks, counting them in Total(); `count` more were let go
+    // before they were added.
+    void LetGo(const std::function<bool(const FileRecord&)>& drop);
+    void CountLetGo(std::int32_t count) { let_go_ += count; }
 
     // The finder that made this collection; not owned, valid only while that finder exists.
     FileFinder* Parent() const { return parent_; }
@@ -164,6 +174,7 @@ class FileRecords {
     mutable std::vector<Slot> index_;
     mutable std::size_t indexed_count_ = 0;
     FileFinder* parent_ = nullptr;
+    std::int32_t let_go_ = 0;
 };
 
 }  // namespace ferret

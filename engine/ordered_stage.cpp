@@ -28,7 +28,7 @@ struct OrderedStage::Shared {
           total(files),
           counts(files, 0),
           ready(new std::atomic<std::uint8_t>[std::max<std::size_t>(files, 1)]),
-          next(std::min(of.first, files)),
+          next(std::min(of.start, files)),
           taken(next.load()),
           done(next.load()) {
         for (std::size_t i = 0; i < total; ++i) {

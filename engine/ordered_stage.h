@@ -25,7 +25,7 @@ struct OrderedStage {
     std::function<void(std::size_t index, std::optional<std::int32_t> count)> take_after_end;
     unsigned workers = 2;
     // Files before this one were done elsewhere: the stage starts here.
-    std::size_t first = 0;
+    std::size_t start = 0;
     // How far the workers may run ahead of the results taken.
     std::size_t lookahead = 128;
     // Whether the calling thread works on files too while it waits for a result.

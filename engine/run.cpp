@@ -72,6 +72,10 @@ void RunControl::Changed() {
 
 namespace {
 
+// How many files a search's walk lists beyond those told: enough that the workers never wait
+// for the walk, few enough that memory does not grow with the tree.
+constexpr std::size_t kListedAhead = 1024;
+
 // One run: the walk, then the content stage its kind asks for.
 class Run {
   public:
@@ -104,16 +108,36 @@ class Run {
         if (request_.kind == RunKind::kSearch && !fields_.search_text.empty()) {
             // The search starts while the walk still lists files.
             SearchStage search(context_);
+            // As many as the stage has: the walk, held to the pace of the search, and Lead, which
+            // hands the results on, leave the cores to them.
             EarlySearch early(
-                std::max(1u, context_.Workers() - 1),
+                context_.Workers(),
                 [&](FileRecord& record, FileFound& found) {
                     return search.SearchOne(record, found, true);
                 },
                 control_);
-            // Files are told in list order while the walk goes on.
-            result_.files = BuildFileList(
+            // Files are told in list order while the walk goes on, which lists no more than a
+            // few thousand ahead: memory stays the same however many files there are.
+            std::shared_ptr<FileRecords> rest = BuildFileList(
                 &early, true, [&] { Guarded(RunKind::kSearch, [&] { search.Lead(early); }); });
-            Guarded(RunKind::kSearch, [&] { search.Run(*result_.files, early); });
+            // The list: the files Lead told and kept, then those it did not reach, in order.
+            result_.files = early.TakeKept();
+            result_.files->CountLetGo(static_cast<std::int32_t>(early.Led()) -
+                                      result_.files->Count());
+            std::vector<FileRecord*> records(early.Led(), nullptr);
+            for (std::unique_ptr<FileRecord>& record : early.TakeNotLed()) {
+                records.push_back(record.get());
+                result_.files->AddUnique(std::move(record));
+            }
+            for (FileRecord& record : *rest) {
+                records.push_back(&record);
+            }
+            result_.files->Append(*rest);
+            Guarded(RunKind::kSearch, [&] { search.Run(records, early); });
+            // A search's list holds the files with hits or problems; the rest are counted.
+            result_.files->LetGo([this](const FileRecord& file) {
+                return file.ItemsFound() == 0 || !request_.keep_records;
+            });
         } else if (rewrites && request_.kind == RunKind::kPreview) {
             // A preview writes nothing: it too starts while the walk still lists files.
             PreviewTools tools(request_, control_.UseRegex());
@@ -238,7 +262,9 @@ class Run {
         finder.SetSkipBinary(fields_.skip_binary && !content,
                              request_.office_setup ? request_.office_extensions : std::string());
         finder.SetStartDirectory(fields_.folder);
-        finder.SetControl({&control_.StopFlag(), &control_.PauseFlag()});
+        finder.SetControl({&control_.StopFlag(), &control_.PauseFlag(),
+                           early != nullptr && meanwhile ? &early->Taken() : nullptr,
+                           kListedAhead});
         // The restore folder holds the way back of earlier runs: never listed, never rewritten.
         struct stat kept {};
         if (!request_.restore_folder.empty() && stat(request_.restore_folder.c_str(), &kept) == 0 &&
@@ -252,7 +278,7 @@ class Run {
             };
             watcher.ending = [early] { early->Finish(); };
             if (meanwhile) {
-                watcher.ordered = [early](const std::vector<FileRecord*>& records) {
+                watcher.ordered = [early](std::vector<std::unique_ptr<FileRecord>>& records) {
                     early->Ordered(records);
                 };
             }

@@ -82,6 +82,9 @@ struct RunRequest {
     // Whether the files' sizes and dates will be shown (the list and tree reports): a search
     // then takes them from each file it opens; otherwise they are read only if asked for.
     bool want_details = true;
+    // A search keeps the records of its files with hits (or problems) in RunResult::files; when
+    // nothing will read them, it only counts them (FileRecords::Total).
+    bool keep_records = true;
     // The files' hit lines, with this many context lines (0 to 3) around each; none when unset.
     // A replace run gives the lines of the new text.
     std::optional<int> hit_lines;

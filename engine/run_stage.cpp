@@ -193,12 +193,12 @@ void Delivery::Deliver(std::size_t index, std::int32_t count) {
     Count(index, count);
     FileFound found;
     if (hits_ != nullptr) {
-        found.hits = std::move((*hits_)[index]);
-        (*hits_)[index] = {};
+        found.hits = std::move((*hits_)[index - first_]);
+        (*hits_)[index - first_] = {};
     }
-    if (previews_ != nullptr && (*previews_)[index]) {
-        found.preview = std::move((*previews_)[index]);
-        (*previews_)[index].reset();
+    if (previews_ != nullptr && (*previews_)[index - first_]) {
+        found.preview = std::move((*previews_)[index - first_]);
+        (*previews_)[index - first_].reset();
     }
     TellFound(sink_, index, records_.size(), *records_[index], count, found,
               flow_ != nullptr && flow_->Streamed(index), hits_ != nullptr);
@@ -256,7 +256,7 @@ void RunContentStage(const RunContext& run, OrderedStage& stage, std::vector<Fil
     RunControl& control = run.control;
     stage.workers = run.Workers();
     stage.may_start = [&control] { return !control.Paused() || control.Stopped(); };
-    Delivery delivery(run.sink, run.result, records, problems, hits, previews, flow);
+    Delivery delivery(run.sink, run.result, records, problems, hits, previews, flow, stage.start);
     Ready ready;
     stage.take = [&](std::size_t index, std::int32_t count) {
         if (holding == nullptr) {

@@ -167,16 +167,19 @@ class Holding {
 // totals. `hits`, when given, holds each file's hit lines, and `previews` each file's preview.
 class Delivery {
   public:
+    // `hits` and `previews` hold the files from `first` on.
     Delivery(RunSink& sink, RunResult& result, const std::vector<FileRecord*>& records,
              ProblemBox& problems, std::vector<FileHits>* hits,
-             std::vector<std::optional<FilePreview>>* previews, const HitFlow* flow = nullptr)
+             std::vector<std::optional<FilePreview>>* previews, const HitFlow* flow = nullptr,
+             std::size_t first = 0)
         : sink_(sink),
           result_(result),
           records_(records),
           problems_(problems),
           hits_(hits),
           previews_(previews),
-          flow_(flow) {}
+          flow_(flow),
+          first_(first) {}
 
     // The file's problems, and its count in its record and in the totals.
     void Count(std::size_t index, std::int32_t count);
@@ -192,6 +195,7 @@ class Delivery {
     std::vector<FileHits>* const hits_;
     std::vector<std::optional<FilePreview>>* const previews_;
     const HitFlow* const flow_;
+    const std::size_t first_;
 };
 
 std::vector<FileRecord*> RecordsOf(FileRecords& files);
@@ -208,7 +212,8 @@ using DoneEarly = std::function<std::optional<std::int32_t>(std::size_t index)>;
 
 // Runs a stage's workers so that Pause and Stop reach them, and delivers each file's problems
 // and count in list order. `hits`, when given, holds each file's hit lines, and `previews` each
-// file's preview, each slot written before its count is taken. `done_early`, for a search: what
+// file's preview (both from the stage's first file on), each slot written before its count is
+// taken. `done_early`, for a search: what
 // was searched while the walk went on.
 // `flow`, when given, handed on some of the files' lines while they were searched.
 void RunContentStage(const RunContext& run, OrderedStage& stage, std::vector<FileRecord*>& records,

@@ -192,11 +192,23 @@ TEST_F(RunTest, ReportsEveryStepInListOrderOnTheRunsThread) {
     EXPECT_FALSE(sink_.other_thread);
     EXPECT_EQ(sink_.thread, std::this_thread::get_id());
     ASSERT_TRUE(result.files);
-    EXPECT_EQ(result.files->Count(), 12);
+    // A search keeps the records of the files with hits; it counts all.
+    EXPECT_EQ(result.files->Count(), 3);
+    EXPECT_EQ(result.files->Total(), 12);
     EXPECT_EQ(result.strings_found, 6);
     EXPECT_EQ(result.files_with_hits, 3);
     EXPECT_TRUE(result.content_stage);
     EXPECT_FALSE(result.stopped);
+
+    // A run whose caller reads no record after it keeps none, and counts the same.
+    request_.keep_records = false;
+    sink_.calls.clear();
+    const RunResult counted = Run();
+    EXPECT_EQ(AsAfterTheWalk(sink_.calls), expected);
+    EXPECT_EQ(counted.files->Count(), 0);
+    EXPECT_EQ(counted.files->Total(), 12);
+    EXPECT_EQ(counted.strings_found, 6);
+    request_.keep_records = true;
 
     // Without its texts a run only lists; the caller tells the user.
     request_.kind = RunKind::kReplace;
@@ -311,7 +323,7 @@ TEST_F(RunTest, PauseHoldsTheWalkAndStopEndsItAtOnce) {
             runner.join();
             const bool prompt = resume || std::chrono::steady_clock::now() - released <
                                               std::chrono::milliseconds(200);
-            const int listed = result.files ? result.files->Count() : -1;
+            const int listed = result.files ? result.files->Total() : -1;
             return held && prompt && result.stopped != resume &&
                    (resume ? listed == 212 && result.strings_found == 206 : listed == 0);
         });

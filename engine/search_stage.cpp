@@ -176,17 +176,19 @@ void SearchStage::Lead(EarlySearch& early) {
         // The list's length is not known yet.
         TellFileDone(run_, index, 0, record, *count, found, streamed);
         ++index;
+        // A file without hits need not be kept: the totals count it.
+        return *count != 0 && run_.request.keep_records;
     });
 }
 
-void SearchStage::Run(FileRecords& files, EarlySearch& early) {
+void SearchStage::Run(std::vector<FileRecord*>& records, EarlySearch& early) {
     const CloseOpenFolder close_folder;
-    std::vector<FileRecord*> records = RecordsOf(files);
     run_.sink.ContentStage(RunKind::kSearch, records.size());
     ProblemBox problems;
-    std::vector<FileHits> hits(run_.request.hit_lines ? records.size() : 0);
     OrderedStage stage;
-    stage.first = std::min(early.Led(), records.size());
+    stage.start = std::min(early.Led(), records.size());
+    const std::size_t first = stage.start;
+    std::vector<FileHits> hits(run_.request.hit_lines ? records.size() - first : 0);
     std::optional<HitFlow> flow;
     if (!hits.empty()) {
         flow.emplace(stage, run_.sink, records);
@@ -194,7 +196,7 @@ void SearchStage::Run(FileRecords& files, EarlySearch& early) {
     // Puts what was found of file `index` in its places.
     const auto keep = [&](std::size_t index, FileFound& found) {
         if (!hits.empty()) {
-            hits[index] = std::move(found.hits);
+            hits[index - first] = std::move(found.hits);
         }
         for (RunProblem& problem : found.problems) {
             problems.Add(index, std::move(problem));

@@ -24,10 +24,11 @@ class SearchStage {
     std::optional<std::int32_t> SearchOne(FileRecord& record, FileFound& found, bool early,
                                           const HitFlush* flush = nullptr);
     // While the walk goes on, on the run's thread: tells the files in list order as they are
-    // searched, by `early` or here.
+    // searched, by `early` or here, and keeps the records of those with a count other than 0.
     void Lead(EarlySearch& early);
-    // Searches every file of `files` not told by Lead nor searched while the walk went on.
-    void Run(FileRecords& files, EarlySearch& early);
+    // Searches every file of `records` not told by Lead (those before early.Led(), which may be
+    // null) nor searched while the walk went on.
+    void Run(std::vector<FileRecord*>& records, EarlySearch& early);
 
   private:
     std::int32_t SearchHitLines(FileRecord& record, int folder, const std::string& name,

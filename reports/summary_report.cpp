@@ -88,7 +88,7 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
     out.append(kDashes + "\n\n");
     // A search keeps the files it left out as binary in its list, uncounted.
     const std::int32_t total_files =
-        (files != nullptr ? files->Count() : 0) - (searched ? header.binary_left_out : 0);
+        (files != nullptr ? files->Total() : 0) - (searched ? header.binary_left_out : 0);
     if (with_file_list) {
         out.append("File(s):\n");
         if (searched) {
