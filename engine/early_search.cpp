@@ -28,6 +28,7 @@ void EarlySearch::Ordered(std::vector<std::unique_ptr<FileRecord>>& records) {
     for (std::unique_ptr<FileRecord>& record : records) {
         ordered_.push_back(std::move(record));
     }
+    work_.notify_all();
     if (was_empty) {
         WakeLead();
     }
@@ -83,8 +84,11 @@ std::optional<std::int32_t> EarlySearch::TakeDone(const FileRecord* record, File
     const std::int32_t count = done->second.count;
     found = std::move(done->second.found);
     done_.erase(done);
+    const bool held_back = held_lines_ >= kHeldLines;
     held_lines_ -= std::min(held_lines_, found.hits.lines.size());
-    work_.notify_all();
+    if (held_back && held_lines_ < kHeldLines) {
+        work_.notify_all();  // the workers wait for this
+    }
     return count;
 }
 
@@ -94,6 +98,12 @@ void EarlySearch::Lead(const Next& next) {
         std::atomic<std::size_t>& taken;
         ~Gone() { taken.store(std::numeric_limits<std::size_t>::max()); }
     } gone{taken_};
+    struct Taking {
+        std::unique_ptr<FileRecord> record;
+        std::optional<std::int32_t> count;
+        FileFound found;
+    };
+    std::vector<Taking> taking;
     for (;;) {
         if (control_.StopPause()) {
             return;  // waits while paused; after a stop the content stage tells the rest
@@ -108,22 +118,37 @@ void EarlySearch::Lead(const Next& next) {
         if (finished_ || control_.Stopped()) {
             return;
         }
-        std::unique_ptr<FileRecord> record = std::move(ordered_.front());
-        ordered_.pop_front();
-        FileFound found;
-        const std::optional<std::int32_t> count = TakeDone(record.get(), found);
-        if (!count) {
-            // Left by the workers or not started: searched here, in its place.
-            const auto queued = std::find(queue_.begin(), queue_.end(), record.get());
-            if (queued != queue_.end()) {
-                queue_.erase(queued);
+        // The files searched already that come next, taken at once: one hand-off per file
+        // would keep the workers waiting for the lock.
+        taking.clear();
+        while (!ordered_.empty() && taking.size() < kTake) {
+            Taking& file = taking.emplace_back();
+            file.count = TakeDone(ordered_.front().get(), file.found);
+            if (!file.count && taking.size() > 1) {
+                taking.pop_back();  // not searched yet: the next look, after these
+                break;
+            }
+            file.record = std::move(ordered_.front());
+            ordered_.pop_front();
+            if (ordered_claimed_ > 0) {
+                --ordered_claimed_;
+            }
+            if (!file.count) {
+                // Left by the workers or not started: searched here, in its place.
+                const auto queued = std::find(queue_.begin(), queue_.end(), file.record.get());
+                if (queued != queue_.end()) {
+                    queue_.erase(queued);
+                }
+                break;
             }
         }
         lock.unlock();
-        if (next(*record, count, found)) {
-            kept_->AddUnique(std::move(record));
+        for (Taking& file : taking) {
+            if (next(*file.record, file.count, file.found)) {
+                kept_->AddUnique(std::move(file.record));
+            }
+            ++led_;
         }
-        ++led_;
         taken_.store(led_, std::memory_order_release);
     }
 }
@@ -133,14 +158,23 @@ void EarlySearch::Work() {
     std::vector<std::pair<const FileRecord*, Done>> results;
     std::unique_lock lock(mutex_);
     for (;;) {
-        work_.wait(lock,
-                   [this] { return finished_ || (!queue_.empty() && held_lines_ < kHeldLines); });
+        work_.wait(lock, [this] {
+            return finished_ || (held_lines_ < kHeldLines &&
+                                 (ordered_claimed_ < ordered_.size() || !queue_.empty()));
+        });
         if (finished_) {
             return;
         }
-        const std::size_t count = std::min(kTake, queue_.size());
-        taken.assign(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
-        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+        taken.clear();
+        // The files next in the list first: Lead waits for them.
+        while (taken.size() < kTake && ordered_claimed_ < ordered_.size()) {
+            taken.push_back(ordered_[ordered_claimed_++].get());
+        }
+        if (taken.empty()) {
+            const std::size_t count = std::min(kTake, queue_.size());
+            taken.assign(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+            queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+        }
         in_hand_.insert(taken.begin(), taken.end());
         lock.unlock();
         results.clear();

@@ -37,7 +37,8 @@ class EarlySearch {
     // file's record is kept (in Kept()); else it is let go.
     using Next = std::function<bool(FileRecord&, std::optional<std::int32_t> count, FileFound&)>;
 
-    // From the walk's threads.
+    // From the walk's threads: files in the order the walk finds them, searched in that order
+    // (after those told as ordered, which come first).
     void Listed(const std::vector<FileRecord*>& records);
     // From the walk's threads: the files of the list in their order, a part at a time, owned
     // from now on.
@@ -90,8 +91,10 @@ class EarlySearch {
     // Taken by a worker, not yet done or left.
     std::unordered_set<const FileRecord*> in_hand_;    // protected by mutex_
     std::deque<std::unique_ptr<FileRecord>> ordered_;  // not yet led; protected by mutex_
-    std::size_t led_ = 0;                              // by Lead's thread alone
-    bool lead_waits_ = false;                          // protected by mutex_
+    // How many of ordered_'s first records a worker took (or Lead, after them); protected.
+    std::size_t ordered_claimed_ = 0;
+    std::size_t led_ = 0;      // by Lead's thread alone
+    bool lead_waits_ = false;  // protected by mutex_
     std::atomic<std::size_t> taken_{0};
     std::unique_ptr<FileRecords> kept_ = std::make_unique<FileRecords>();  // Lead's thread
     std::atomic<bool> ending_{false};

@@ -273,13 +273,15 @@ class Run {
         }
         WalkWatcher watcher;
         if (early != nullptr) {
-            watcher.listed = [early](const std::vector<FileRecord*>& records) {
-                early->Listed(records);
-            };
             watcher.ending = [early] { early->Finish(); };
             if (meanwhile) {
+                // Searched in list order: what Lead needs next is searched first.
                 watcher.ordered = [early](std::vector<std::unique_ptr<FileRecord>>& records) {
                     early->Ordered(records);
+                };
+            } else {
+                watcher.listed = [early](const std::vector<FileRecord*>& records) {
+                    early->Listed(records);
                 };
             }
         }
