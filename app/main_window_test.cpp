@@ -30,6 +30,7 @@
 #include <functional>
 #include <thread>
 
+#include "app/command_line.h"
 #include "app/explorer_bar.h"
 #include "app/file_dialogs.h"
 #include "app/file_list_model.h"
@@ -271,6 +272,26 @@ TEST_F(MainWindowTest, TheListFillsWhileTheRunGoes) {
     window.WaitForRun();
     QApplication::processEvents();
     EXPECT_EQ(list.rowCount(), 500);
+}
+
+// A search given on the command line shows its files in the window, which keeps their records
+// (a run without a window keeps none it does not write out).
+TEST_F(MainWindowTest, ACommandLineSearchInTheWindowKeepsItsFiles) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
+    MainWindow window;
+    const CommandLine line(CommandLine::RebuildCommandLine(
+        {"-p", tree_.path(), "-k", "*.txt", "-b", "-s", "hit", "-e:search"}));
+    std::atomic<int> status{0};
+    ASSERT_TRUE(window.RunUnattended(line, status));
+    window.WaitForRun();
+    ASSERT_TRUE(WaitUntil([&] { return !window.IsRunning(); }, 10));
+    QApplication::processEvents();
+    ASSERT_NE(window.Driver().Results(), nullptr);
+    EXPECT_EQ(window.Driver().Results()->Count(), 2);
+    const FileListModel& list = *window.FileModel();
+    ASSERT_EQ(list.rowCount(), 2);
+    EXPECT_EQ(list.data(list.index(0, kColumnName)).toString(), QStringLiteral("a.txt"));
+    EXPECT_EQ(list.data(list.index(1, kColumnName)).toString(), QStringLiteral("b.txt"));
 }
 
 // The first files show while the walk still lists the rest.

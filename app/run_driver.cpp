@@ -63,7 +63,8 @@ RunDriver::~RunDriver() = default;
 bool RunDriver::MakeRequest(RunRequest& request) {
     request.kind = order_.kind;
     request.fields = fields_;
-    request.keep_records = order_.keep_records;
+    // The window's views hold on to the records of the files they show.
+    request.keep_records = order_.keep_records || view_.HasReportViews();
     settings_ = ReadAppSettings();
     // Only the list and the tree show sizes and dates.
     const std::optional<ReportType> report = ShownReport();

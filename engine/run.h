@@ -188,7 +188,8 @@ class RunSink {
     virtual void Previewed(std::size_t /*index*/, const FileRecord& /*file*/,
                            FilePreview /*preview*/) {}
     // `file` is done: the run no longer changes its record, which lives as long as the run's
-    // results (RunResult::files).
+    // results (RunResult::files) when the list keeps it; a search lets go of the record of a
+    // file without hits (of every file, without RunRequest::keep_records) once this returns.
     virtual void FileDone(std::size_t /*index*/, std::size_t /*total*/, std::int32_t /*count*/,
                           FileRecord& /*file*/) {}
     virtual void Problem(const RunProblem& /*problem*/) {}
