@@ -298,7 +298,7 @@ TEST_F(MainWindowTest, ACommandLineSearchInTheWindowKeepsItsFiles) {
 TEST_F(MainWindowTest, TheListFillsWhileTheWalkStillLists) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
     tree_.WriteFile("walk/a/first.txt", "hit\n");
-    tree_.MakeManyFolders("walk/m", 8000);
+    tree_.MakeManyFolders("walk/m", 5000);
     tree_.WriteFile("walk/z.txt", "hit\n");
     MainWindow window;
     SearchFields fields = Search("hit");

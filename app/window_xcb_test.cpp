@@ -360,12 +360,12 @@ TEST_F(WindowOnX, RightClickSelectsTheRowUnderThePointer) {
 TEST_F(WindowOnX, RowsShowWhileTheWalkListsAndAnswerTheMouse) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
     tree_.WriteFile("walk/a/first.txt", "hh\n");
-    tree_.MakeManyFolders("walk/m", 8000);
+    tree_.MakeManyFolders("walk/m", 5000);
     std::string lines;
     for (int line = 0; line < 200; ++line) {
         lines += std::string(99, 'h') + "\n";
     }
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 150; ++i) {
         tree_.WriteFile("walk/z/f" + std::to_string(100 + i) + ".txt", lines);
     }
     MainWindow window;

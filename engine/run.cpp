@@ -109,7 +109,8 @@ class Run {
             // The search starts while the walk still lists files.
             SearchStage search(context_);
             // As many as the stage has: the walk, held to the pace of the search, and Lead, which
-            // hands the results on, leave the cores to them.
+            // hands the results on, leave the cores to them. (One more is faster on large trees
+            // and holds more hit lines at once.)
             EarlySearch early(
                 context_.Workers(),
                 [&](FileRecord& record, FileFound& found) {
