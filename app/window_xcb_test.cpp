@@ -360,14 +360,7 @@ TEST_F(WindowOnX, RightClickSelectsTheRowUnderThePointer) {
 TEST_F(WindowOnX, RowsShowWhileTheWalkListsAndAnswerTheMouse) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
     tree_.WriteFile("walk/a/first.txt", "hh\n");
-    tree_.MakeManyFolders("walk/m", 5000);
-    std::string lines;
-    for (int line = 0; line < 200; ++line) {
-        lines += std::string(99, 'h') + "\n";
-    }
-    for (int i = 0; i < 150; ++i) {
-        tree_.WriteFile("walk/z/f" + std::to_string(100 + i) + ".txt", lines);
-    }
+    tree_.MakeManyFiles("walk/m", 4000, std::string(1000, 'h') + "\n");
     MainWindow window;
     Show(window);
     SearchFields fields = window.Fields();

@@ -225,21 +225,25 @@ TEST_F(RunTest, FilesAreToldInOrderWhileTheWalkStillLists) {
     tree.WriteFile("a/first.txt", "hit\n");
     tree.WriteFile("a/second.txt", "no\n");
     tree.WriteFile("b.txt", "hit hit\n");
-    tree.MakeManyFolders("m", 5000);  // some hundredths of a second to walk
+    tree.MakeManyFiles("m", 4000);
     tree.WriteFile("z.txt", "hit\n");
     request_.fields.folder = tree.path();
     request_.hit_lines = 0;
     const RunResult result = Run();
     EXPECT_EQ(result.strings_found, 4);
-    const auto listed = std::find(sink_.calls.begin(), sink_.calls.end(), "listed 4");
+    // The walk is held to the pace of the search: it cannot end before the first file is told.
+    const auto listed = std::find(sink_.calls.begin(), sink_.calls.end(), "listed 4004");
     ASSERT_NE(listed, sink_.calls.end());
     EXPECT_NE(std::find(sink_.calls.begin(), listed, "file 0/0 1"), listed)
-        << "nothing was told before the walk ended: " << ::testing::PrintToString(sink_.calls);
-    EXPECT_EQ(
-        AsAfterTheWalk(sink_.calls),
-        (std::vector<std::string>{"listing", "listed 4", "search 4", "lines 0 1:1:hit",
-                                  "file 0/4 1", "file 1/4 0", "lines 2 1:1:hit hit", "file 2/4 2",
-                                  "lines 3 1:1:hit", "file 3/4 1", "totals 4 3"}));
+        << "nothing was told before the walk ended";
+    std::vector<std::string> expected = {
+        "listing",       "listed 4004",   "search 4004",         "lines 0 1:1:hit",
+        "file 0/4004 1", "file 1/4004 0", "lines 2 1:1:hit hit", "file 2/4004 2"};
+    for (int i = 3; i < 4003; ++i) {
+        expected.push_back("file " + std::to_string(i) + "/4004 0");
+    }
+    expected.insert(expected.end(), {"lines 4003 1:1:hit", "file 4003/4004 1", "totals 4 3"});
+    EXPECT_EQ(AsAfterTheWalk(sink_.calls), expected);
     EXPECT_FALSE(sink_.other_thread);
 }
 

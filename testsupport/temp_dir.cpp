@@ -65,15 +65,21 @@ void TempDir::MakeDir(const std::string& relative) const {
     Check(mkdir(full.c_str(), 0755) == 0, "mkdir " + full);
 }
 
-void TempDir::MakeManyFolders(const std::string& relative, int count) const {
+void TempDir::MakeManyFiles(const std::string& relative, int count,
+                            const std::string& content) const {
     MakeDir(relative);
     for (int i = 0; i < count; ++i) {
         const std::string group = Path(relative) + "/" + std::to_string(i / 100);
         if (i % 100 == 0) {
             Check(mkdir(group.c_str(), 0755) == 0, "make " + group);
         }
-        const std::string folder = group + "/" + std::to_string(i % 100);
-        Check(mkdir(folder.c_str(), 0755) == 0, "make " + folder);
+        const std::string file = group + "/" + std::to_string(i % 100) + ".txt";
+        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        Check(fd >= 0, "make " + file);
+        const bool written =
+            write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+        close(fd);
+        Check(written, "write " + file);
     }
 }
 

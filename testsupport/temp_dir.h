@@ -26,8 +26,10 @@ class TempDir {
     // Writes a file of `size` bytes (sparse, so large sizes cost nothing).
     void WriteSizedFile(const std::string& relative, off_t size) const;
     void MakeDir(const std::string& relative) const;
-    // `count` empty folders below `relative`, a hundred to a folder: a walk that takes a while.
-    void MakeManyFolders(const std::string& relative, int count) const;
+    // `count` files holding `content` below `relative`, a hundred to a folder: a search's walk,
+    // held to the pace of the search, cannot end before the files ahead of them are told.
+    void MakeManyFiles(const std::string& relative, int count,
+                       const std::string& content = {}) const;
     void Symlink(const std::string& target, const std::string& relative) const;
     void MakeFifo(const std::string& relative) const;
     void SetTimes(const std::string& relative, std::time_t modified, std::time_t accessed) const;
