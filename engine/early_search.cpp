@@ -53,14 +53,16 @@ std::vector<std::unique_ptr<FileRecord>> EarlySearch::TakeNotLed() {
 }
 
 void EarlySearch::Finish() {
-    {
-        std::lock_guard lock(mutex_);
-        finished_ = true;
-        ending_.store(true, std::memory_order_relaxed);
-        queue_.clear();
-        work_.notify_all();
-        lead_.notify_all();
-    }
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    ending_.store(true, std::memory_order_relaxed);
+    queue_.clear();
+    work_.notify_all();
+    lead_.notify_all();
+}
+
+void EarlySearch::Join() {
+    Finish();
     for (std::thread& thread : threads_) {
         thread.join();
     }
@@ -68,12 +70,12 @@ void EarlySearch::Finish() {
 }
 
 std::optional<std::int32_t> EarlySearch::Take(const FileRecord* record, FileFound& found) {
-    const auto done = done_.find(record);
-    if (done == done_.end()) {
-        return std::nullopt;
-    }
-    found = std::move(done->second.found);
-    return done->second.count;
+    std::unique_lock lock(mutex_);
+    // A file a worker is still on is finished there, not searched twice.
+    ++takers_;
+    published_.wait(lock, [&] { return in_hand_.count(record) == 0; });
+    --takers_;
+    return TakeDone(record, found);
 }
 
 std::optional<std::int32_t> EarlySearch::TakeDone(const FileRecord* record, FileFound& found) {
@@ -134,12 +136,7 @@ void EarlySearch::Lead(const Next& next) {
                 --ordered_claimed_;
             }
             if (!file.count) {
-                // Left by the workers or not started: searched here, in its place.
-                const auto queued = std::find(queue_.begin(), queue_.end(), file.record.get());
-                if (queued != queue_.end()) {
-                    queue_.erase(queued);
-                }
-                break;
+                break;  // left by the workers or not started: searched here, in its place
             }
         }
         lock.unlock();
@@ -177,29 +174,53 @@ void EarlySearch::Work() {
         }
         in_hand_.insert(taken.begin(), taken.end());
         lock.unlock();
+        std::size_t searched = 0;
+        std::size_t published = 0;
         results.clear();
+        // Hands on the files searched so far; mutex_ held.
+        const auto publish = [&] {
+            for (auto& [record, done] : results) {
+                held_lines_ += done.found.hits.lines.size();
+                done_.emplace(record, std::move(done));
+            }
+            results.clear();
+            for (; published < searched; ++published) {
+                Release(taken[published]);
+            }
+        };
         for (FileRecord* record : taken) {
             if (control_.StopPause()) {
                 break;  // waits while paused; a stopped run searches nothing more
             }
             if (ending_.load(std::memory_order_relaxed)) {
-                break;  // the content stage, waiting for this, does the rest itself
+                break;  // the content stage does the rest itself
             }
             Done done;
-            if (std::optional<std::int32_t> found = search_(*record, done.found)) {
+            if (const std::optional<std::int32_t> found = search_(*record, done.found)) {
                 done.count = *found;
                 results.emplace_back(record, std::move(done));
             }
+            ++searched;
+            // A long file next must not hold back those searched before it; when the lock is
+            // busy, they go with the next file.
+            if (lock.try_lock()) {
+                publish();
+                lock.unlock();
+            }
         }
         lock.lock();
-        for (auto& [record, done] : results) {
-            held_lines_ += done.found.hits.lines.size();
-            done_.emplace(record, std::move(done));
-        }
-        for (const FileRecord* record : taken) {
-            in_hand_.erase(record);
+        publish();
+        for (std::size_t i = searched; i < taken.size(); ++i) {
+            Release(taken[i]);
         }
         WakeLead();
+    }
+}
+
+void EarlySearch::Release(const FileRecord* record) {
+    in_hand_.erase(record);
+    if (takers_ > 0) {
+        published_.notify_all();
     }
 }
 

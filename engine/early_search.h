@@ -28,7 +28,7 @@ class EarlySearch {
     using Search = std::function<std::optional<std::int32_t>(FileRecord&, FileFound&)>;
 
     EarlySearch(unsigned workers, Search search, RunControl& control);
-    ~EarlySearch() { Finish(); }
+    ~EarlySearch() { Join(); }
     EarlySearch(const EarlySearch&) = delete;
     EarlySearch& operator=(const EarlySearch&) = delete;
 
@@ -55,10 +55,13 @@ class EarlySearch {
     // After Lead and Finish: the records Lead kept, in order, then those it did not reach.
     std::unique_ptr<FileRecords> TakeKept() { return std::move(kept_); }
     std::vector<std::unique_ptr<FileRecord>> TakeNotLed();
-    // Ends the workers once their current files are done; what is still queued is left to the
-    // content stage. Called when the walk ends, before any record it told of may be dropped.
+    // Starts no more files: what is not started is left to the content stage, which need not
+    // wait for a worker still on a long file. Called when the walk ends.
     void Finish();
-    // After Finish: the count found for `record`, and what else was found in `found`.
+    // Finish, and waits for the workers to end: before any record they were told of is dropped.
+    void Join();
+    // After Finish: the count found for `record` (waiting for a worker still on it), and what
+    // else was found in `found`.
     std::optional<std::int32_t> Take(const FileRecord* record, FileFound& found);
 
   private:
@@ -79,15 +82,19 @@ class EarlySearch {
     void Work();
     // Under mutex_: gives up the count found for `record`, or nothing.
     std::optional<std::int32_t> TakeDone(const FileRecord* record, FileFound& found);
+    // A worker is done with `record`; mutex_ held.
+    void Release(const FileRecord* record);
 
     const Search search_;
     RunControl& control_;
     std::mutex mutex_;
     std::condition_variable work_;
     std::condition_variable lead_;
-    std::deque<FileRecord*> queue_;  // protected by mutex_
-    bool finished_ = false;          // protected by mutex_
-    std::size_t held_lines_ = 0;     // protected by mutex_
+    std::condition_variable published_;  // a worker let go of a file
+    int takers_ = 0;                     // waiting in Take; protected by mutex_
+    std::deque<FileRecord*> queue_;      // protected by mutex_
+    bool finished_ = false;              // protected by mutex_
+    std::size_t held_lines_ = 0;         // protected by mutex_
     // Taken by a worker, not yet done or left.
     std::unordered_set<const FileRecord*> in_hand_;    // protected by mutex_
     std::deque<std::unique_ptr<FileRecord>> ordered_;  // not yet led; protected by mutex_

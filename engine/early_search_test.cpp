@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <future>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,7 +54,7 @@ std::vector<std::string> Names(const FileRecords& records) {
     return names;
 }
 
-// The walk lists files in one order and settles the list's order a part at a time; Lead hands
+// The walk settles the list's order a part at a time; Lead hands
 // the files on in the list's order, each once, whether a worker searched it, the worker left it
 // (a "left" file: an office document, one with many lines) or nobody had started it, and keeps
 // the records it is asked to keep. Each file the workers search holds many lines: they must wait
@@ -80,11 +83,7 @@ TEST(EarlySearch, LeadHandsOnEveryFileInListOrderOnce) {
         },
         control);
     std::thread walk([&] {
-        // Listed backwards a folder at a time, ordered forwards with pauses between parts.
-        for (int last = kFiles; last > 0; last -= 50) {
-            early.Listed(
-                Part(records, static_cast<std::size_t>(last - 50), static_cast<std::size_t>(last)));
-        }
+        // Ordered with pauses between parts.
         for (std::size_t first = 0; first < kFiles; first += 60) {
             Order(early, records, first, std::min<std::size_t>(first + 60, kFiles));
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -122,18 +121,10 @@ TEST(EarlySearch, LeadHandsOnEveryFileInListOrderOnce) {
 // not take is left to the content stage.
 TEST(EarlySearch, LeadEndsWithAStopOrTheWalk) {
     auto records = MakeRecords(10);
-    const std::vector<FileRecord*> raw = Part(records, 0, 10);
     RunControl control;
-    std::atomic<int> searched{0};
     {
         EarlySearch early(
-            1,
-            [&](FileRecord&, FileFound&) -> std::optional<std::int32_t> {
-                ++searched;
-                return 1;
-            },
-            control);
-        early.Listed(raw);
+            1, [&](FileRecord&, FileFound&) -> std::optional<std::int32_t> { return 1; }, control);
         Order(early, records, 0, 4);
         int taken = 0;
         early.Lead([&](FileRecord&, std::optional<std::int32_t>, FileFound&) {
@@ -156,7 +147,6 @@ TEST(EarlySearch, LeadEndsWithAStopOrTheWalk) {
     const std::vector<FileRecord*> again = Part(records, 0, 10);
     EarlySearch early(
         1, [](FileRecord&, FileFound&) -> std::optional<std::int32_t> { return 1; }, control);
-    early.Listed(again);
     Order(early, records, 0, 3);
     std::thread walk([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -171,6 +161,63 @@ TEST(EarlySearch, LeadEndsWithAStopOrTheWalk) {
         EXPECT_FALSE(early.Take(again[i], found).has_value()) << i;
     }
     EXPECT_EQ(early.TakeKept()->Count(), 3);
+}
+
+// A worker on a long file holds back neither the files it searched before it nor the content
+// stage: the walk's end does not wait for it, the files before it are there to take, and only the
+// long file's own turn waits for its count.
+TEST(EarlySearch, ALongFileHoldsBackOnlyItself) {
+    auto records = MakeRecords(6);
+    records[5]->SetFilename("long");
+    const std::vector<FileRecord*> raw = Part(records, 0, 6);
+    RunControl control;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool on_long = false;
+    bool let_go = false;
+    EarlySearch early(
+        1,
+        [&](FileRecord& record, FileFound&) -> std::optional<std::int32_t> {
+            if (record.Filename() != "long") {
+                return 1;
+            }
+            std::unique_lock lock(mutex);
+            on_long = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return let_go; });
+            return 7;
+        },
+        control);
+    const auto release = [&] {
+        std::lock_guard lock(mutex);
+        let_go = true;
+        changed.notify_all();
+    };
+    Order(early, records, 0, 6);  // one worker takes them all at once
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return on_long; });
+    }
+    auto finished = std::async(std::launch::async, [&] { early.Finish(); });
+    if (finished.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        release();
+        FAIL() << "the walk's end waited for the long file";
+    }
+    const auto rest = early.TakeNotLed();
+    ASSERT_EQ(rest.size(), 6u);
+    FileFound found;
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(early.Take(raw[i], found), 1) << i;
+    }
+    auto long_count = std::async(std::launch::async, [&] {
+        FileFound its;
+        return early.Take(raw[5], its);
+    });
+    EXPECT_EQ(long_count.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout)
+        << "the long file was taken before its worker was done";
+    release();
+    EXPECT_EQ(long_count.get(), 7);
+    early.Join();
 }
 
 }  // namespace

@@ -135,6 +135,7 @@ class Run {
             }
             result_.files->Append(*rest);
             Guarded(RunKind::kSearch, [&] { search.Run(records, early); });
+            early.Join();  // a worker may still hold a file when the stage failed
             // A search's list holds the files with hits or problems; the rest are counted.
             result_.files->LetGo([this](const FileRecord& file) {
                 return file.ItemsFound() == 0 || !request_.keep_records;
@@ -274,13 +275,17 @@ class Run {
         }
         WalkWatcher watcher;
         if (early != nullptr) {
-            watcher.ending = [early] { early->Finish(); };
             if (meanwhile) {
+                // The records are the search's own: the content stage may start while a worker
+                // still searches one.
+                watcher.ending = [early] { early->Finish(); };
                 // Searched in list order: what Lead needs next is searched first.
                 watcher.ordered = [early](std::vector<std::unique_ptr<FileRecord>>& records) {
                     early->Ordered(records);
                 };
             } else {
+                // The walk drops the records that do not make the list once it has ended.
+                watcher.ending = [early] { early->Join(); };
                 watcher.listed = [early](const std::vector<FileRecord*>& records) {
                     early->Listed(records);
                 };
