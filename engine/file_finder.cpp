@@ -615,14 +615,13 @@ class Walker {
     // Whether the taker has as many records told and not taken as it lets the walk keep
     // (WalkControl::taken): the walk then waits for it.
     bool TakerBehind() const {
-        return control_.taken != nullptr &&
-               told_ > control_.taken->load(std::memory_order_acquire) + control_.ahead;
+        return Paced() && told_ > control_.taken->load(std::memory_order_acquire) + control_.ahead;
     }
     // Whether as many records are listed and not told: only the folder the order waits for may
     // be read then.
-    bool ListedAhead() const {
-        return control_.taken != nullptr && listed_ > told_ + control_.ahead;
-    }
+    bool ListedAhead() const { return Paced() && listed_ > told_ + control_.ahead; }
+    // Only records handed over in order are taken: without them the walk would wait for good.
+    bool Paced() const { return control_.taken != nullptr && watcher_.ordered; }
 
     void TellListed(const FolderResult& folder) const {
         if (!watcher_.listed) {

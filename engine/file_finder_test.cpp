@@ -406,6 +406,15 @@ TEST(FindFiles, TheWalkKeepsNoMoreThanItsTakerLets) {
     EXPECT_EQ(got.back()->FullPath(), dir.Path("d159/f29.txt"));
     // Folders read at once and folders read ahead of the order add to what waits.
     EXPECT_LE(most_waiting, 2 * 50u + 3 * 20u);
+
+    // Without records handed over in order, nothing is taken: the walk is not held.
+    std::atomic<std::size_t> none{0};
+    FileFinder unpaced;
+    unpaced.SetStartDirectory(dir.path());
+    unpaced.SetFilterMask("*.txt");
+    unpaced.SetControl({nullptr, nullptr, &none, 50});
+    unpaced.PerformSearch();
+    EXPECT_EQ(unpaced.Files().Count(), 1200);
 }
 
 TEST(FindFiles, FifoIsCountedButNeverOpened) {
