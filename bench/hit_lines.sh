@@ -6,6 +6,10 @@
 # RUNS sets the runs per command for trees under 1 GB (default 20; larger trees get 3); WORD and
 # RARE set the texts (a frequent word with over 150,000 hits in /usr/include, and a rare one).
 #
+# FERRET_ARGS and RG_ARGS add switches to each side: ripgrep stops reading a file at its first
+# NUL byte, ferret reads binary files whole to count them, so like for like is
+# FERRET_ARGS=-nobinary against rg, or ferret against RG_ARGS=--binary.
+#
 # Both follow links; ripgrep walks a folder reached by two names twice, ferret once, so rg may
 # write more lines.
 set -euo pipefail
@@ -25,9 +29,11 @@ export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 unset DISPLAY WAYLAND_DISPLAY
 
 source "$(dirname "$0")/common.sh"
-peak() {  # peak resident memory in MB of the shell command "$1"
-    /usr/bin/time -f "%M" -o "$work/m" sh -c "$1" >/dev/null 2>&1 || true
-    awk 'END {printf "%.0f", $1 / 1024}' "$work/m"  # the last line: time may say the status first
+peak() {  # peak resident memory in MB of the shell command "$1", the median of three runs
+    for _ in 1 2 3; do  # the threads' timing moves it by a megabyte or two
+        /usr/bin/time -f "%M" -o "$work/m" sh -c "$1" >/dev/null 2>&1 || true
+        tail -n 1 "$work/m"  # the last line: time may say the status first
+    done | sort -n | awk 'NR == 2 {printf "%.0f", $1 / 1024}'
 }
 
 printf '%-14s %-10s %10s %10s %7s %9s %9s %9s %9s\n' tree text "ferret ms" "rg ms" ratio \
@@ -37,8 +43,8 @@ for tree in "${trees[@]}"; do
     q=$(printf '%q' "$tree")
     for text in "$word" "$rare"; do
         t=$(printf '%q' "$text")
-        fc="$ferret -p $q -k '*' -b -s $t -e:search -hits $work/ferret.txt -x"
-        rc="rg -L -j2 -n --column -F $t $q > $work/rg.txt"
+        fc="$ferret -p $q -k '*' -b -s $t -e:search -hits $work/ferret.txt -x ${FERRET_ARGS:-}"
+        rc="rg -L -j2 -n --column ${RG_ARGS:-} -F $t $q > $work/rg.txt"
         read -r ft rt < <(medians "$fc" "$rc" "$runs")
         printf '%-14s %-10s %10s %10s %7s %9s %9s %9s %9s\n' "$tree" "$text" "$ft" "$rt" \
             "$(awk -v a="$ft" -v b="$rt" 'BEGIN {printf "%.2f", a / b}')" "$(peak "$fc")" \
