@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "app/qt_text.h"
 #include "reports/quoted_name.h"
@@ -214,6 +215,7 @@ void WindowRunView::StartHitLines(std::shared_ptr<HitLineTable> table) {
         std::lock_guard lock(stream_mutex_);
         ++lines_generation_;
         lines_waiting_.clear();
+        lines_store_ = {};
         lines_posted_ = false;
         table->filling = true;
         filling_table_ = table;
@@ -226,7 +228,11 @@ bool WindowRunView::StreamHitLines(const FileRecord& file, FileHits& hits) {
     if (!filling_table_) {
         return false;
     }
-    lines_waiting_.push_back({&file, std::move(hits), -1});
+    lines_waiting_.push_back({&file, lines_store_.size(), hits.lines.size(), hits.binary, -1});
+    for (const HitLine& line : hits.lines) {
+        lines_store_.Add(line, hits.text_from);
+    }
+    hits = {};
     PostHitLines();
     return true;
 }
@@ -234,7 +240,7 @@ bool WindowRunView::StreamHitLines(const FileRecord& file, FileHits& hits) {
 void WindowRunView::StreamHitLinesDone(const FileRecord& file, std::int32_t hits) {
     std::lock_guard lock(stream_mutex_);
     if (filling_table_) {
-        lines_waiting_.push_back({&file, {}, hits});
+        lines_waiting_.push_back({&file, 0, 0, false, hits});
         PostHitLines();
     }
 }
@@ -250,6 +256,7 @@ void WindowRunView::PostHitLines() {
 
 void WindowRunView::TakeHitLines(std::uint64_t generation) {
     std::vector<WaitingLines> taken;
+    HitLineStore store;
     std::shared_ptr<HitLineTable> table;
     {
         std::lock_guard lock(stream_mutex_);
@@ -259,13 +266,14 @@ void WindowRunView::TakeHitLines(std::uint64_t generation) {
         lines_posted_ = false;
         lines_pace_.Went();
         taken.swap(lines_waiting_);
+        store = std::exchange(lines_store_, {});
         table = filling_table_;
     }
     for (const WaitingLines& waiting : taken) {
         if (waiting.done >= 0) {
             table->SetHits(*waiting.file, waiting.done);
         } else {
-            table->Add(*waiting.file, waiting.hits);
+            table->Add(*waiting.file, store, waiting.first, waiting.count, waiting.binary);
         }
     }
     if (handlers_.hit_lines_grew) {

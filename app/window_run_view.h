@@ -142,17 +142,21 @@ class WindowRunView : public RunView {
     std::string stream_folder_;     // protected
     bool stream_searched_ = false;  // protected
 
-    // Hit lines on their way to the table the window fills, in the order they came; an entry
+    // Hit lines on their way to the table the window fills, in the order they came, kept by
+    // their places (lines_store_) so that millions on their way take little room; an entry
     // without lines and with a count tells that its file is done.
     struct WaitingLines {
         const FileRecord* file = nullptr;
-        FileHits hits;
+        std::size_t first = 0;  // its lines in lines_store_
+        std::size_t count = 0;
+        bool binary = false;
         std::int32_t done = -1;  // the file's hits once it is done
     };
     // Adds what waits to the table, on the window's thread; nothing when `generation` is past.
     void TakeHitLines(std::uint64_t generation);
     void PostHitLines();                           // with stream_mutex_ held
     std::vector<WaitingLines> lines_waiting_;      // protected by stream_mutex_
+    HitLineStore lines_store_;                     // protected by stream_mutex_
     bool lines_posted_ = false;                    // protected
     Pace lines_pace_{kStreamInterval};             // protected
     std::uint64_t lines_generation_ = 0;           // protected

@@ -10,11 +10,15 @@
 
 namespace ferret {
 
-void HitLineStore::Add(const HitLine& line, int text_from) {
+HitLineStore::Place& HitLineStore::NextPlace() {
     if (size_ % kChunk == 0) {
         chunks_.push_back(std::make_unique<Place[]>(kChunk));
     }
-    Place& place = chunks_[size_ / kChunk][size_ % kChunk];
+    return chunks_[size_ / kChunk][size_ % kChunk];
+}
+
+void HitLineStore::Add(const HitLine& line, int text_from) {
+    Place& place = NextPlace();
     if (text_from < 0) {
         place = {static_cast<std::uint32_t>(kept_.size()), kKept << 8, 0};
         kept_.push_back(line);
@@ -34,6 +38,22 @@ void HitLineStore::Add(const HitLine& line, int text_from) {
         wide_[size_] = {offset, line.number, column};
     }
     ++size_;
+}
+
+void HitLineStore::Append(const HitLineStore& from, std::size_t first, std::size_t count) {
+    for (std::size_t index = first; index < first + count; ++index) {
+        const Place& place = from.PlaceAt(index);
+        const std::uint32_t column = ColumnOf(place);
+        if (column == kKept) {
+            Add(from.kept_[place.offset], -1);
+            continue;
+        }
+        NextPlace() = place;
+        if (column == kWide) {
+            wide_[size_] = from.wide_.at(index);
+        }
+        ++size_;
+    }
 }
 
 bool HitLineStore::TextKept(std::size_t index) const {
@@ -67,16 +87,28 @@ HitLine HitLineStore::At(std::size_t index) const {
     return line;
 }
 
-void HitLineTable::Add(const FileRecord& file, const FileHits& hits) {
+FileHitLines& HitLineTable::EntryFor(const FileRecord& file, bool binary) {
     if (entries.empty() || entries.back().file != &file) {
         entries.push_back({&file, false, lines.size(), 0});
     }
     FileHitLines& entry = entries.back();
-    entry.binary = entry.binary || hits.binary;
+    entry.binary = entry.binary || binary;
+    return entry;
+}
+
+void HitLineTable::Add(const FileRecord& file, const FileHits& hits) {
+    FileHitLines& entry = EntryFor(file, hits.binary);
     for (const HitLine& line : hits.lines) {
         lines.Add(line, hits.text_from);
     }
     entry.count += hits.lines.size();
+}
+
+void HitLineTable::Add(const FileRecord& file, const HitLineStore& from, std::size_t first,
+                       std::size_t count, bool binary) {
+    FileHitLines& entry = EntryFor(file, binary);
+    lines.Append(from, first, count);
+    entry.count += count;
 }
 
 void HitLineTable::SetHits(const FileRecord& file, std::int32_t count) {

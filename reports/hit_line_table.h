@@ -24,6 +24,8 @@ class HitLineStore {
   public:
     // `text_from`: as FileHits::text_from of the file the line belongs to.
     void Add(const HitLine& line, int text_from);
+    // Adds lines [first, first + count) of `from`.
+    void Append(const HitLineStore& from, std::size_t first, std::size_t count);
     std::size_t size() const { return size_; }
     // Line `index` without its text, unless it was kept whole (TextKept); a line kept by its
     // place tells one hit (its first).
@@ -53,6 +55,8 @@ class HitLineStore {
     const Place& PlaceAt(std::size_t index) const {
         return chunks_[index / kChunk][index % kChunk];
     }
+    // The slot of the next line (size_ is then counted up).
+    Place& NextPlace();
 
     // Fixed chunks: the store grows without moving what it holds.
     std::vector<std::unique_ptr<Place[]>> chunks_;
@@ -75,6 +79,9 @@ struct FileHitLines {
 struct HitLineTable {
     // Adds `hits` of `file`, to its entry when it is the last one (a file's lines come in parts).
     void Add(const FileRecord& file, const FileHits& hits);
+    // Adds lines [first, first + count) of `from` as `file`'s, as Add does.
+    void Add(const FileRecord& file, const HitLineStore& from, std::size_t first, std::size_t count,
+             bool binary);
     // The hits of `file`'s entry, told when the file is done (a table filled while the run goes).
     void SetHits(const FileRecord& file, std::int32_t count);
     // The hits of `entry`; -1 while a table that fills does not know them yet.
@@ -93,6 +100,10 @@ struct HitLineTable {
     // Filled on the window's thread while the run goes: a record's count may not be read then
     // (the run sets it), only the hits told with the lines.
     bool filling = false;
+
+  private:
+    // `file`'s entry: the last one, or a new one after it.
+    FileHitLines& EntryFor(const FileRecord& file, bool binary);
 };
 
 // Reads hit lines' texts again from their files, cut as HitLineBuilder cuts them; the last few

@@ -100,6 +100,31 @@ TEST(HitLineTable, KeepsWhatCannotBeReadAgainAndLargeNumbers) {
     EXPECT_EQ(table.lines.FileOffset(1), 123u);
     EXPECT_EQ(table.lines.At(2).number, big + 1);
     EXPECT_EQ(table.lines.At(2).hits, 0);
+
+    // Lines handed on from one store to another (a window takes them from the run's) stay the
+    // same at their new places, past the chunk's end too.
+    HitLineTable shown;
+    FileHits before;
+    before.text_from = 0;
+    before.lines.assign((std::size_t{1} << 16) - 2, HitLine{1, 1, 1, "a"});
+    shown.Add(*record, before);
+    shown.Add(*record, table.lines, 0, 5, true);
+    ASSERT_EQ(shown.entries.size(), 1u);
+    EXPECT_TRUE(shown.entries[0].binary);
+    ASSERT_EQ(shown.lines.size(), before.lines.size() + 5);
+    for (std::size_t i = 0; i < 5; ++i) {
+        const std::size_t at = before.lines.size() + i;
+        const HitLine from = table.lines.At(i);
+        const HitLine to = shown.lines.At(at);
+        EXPECT_EQ(to.number, from.number) << i;
+        EXPECT_EQ(to.column, from.column) << i;
+        EXPECT_EQ(to.hits, from.hits) << i;
+        EXPECT_EQ(to.text, from.text) << i;
+        EXPECT_EQ(shown.lines.TextKept(at), table.lines.TextKept(i)) << i;
+        if (!table.lines.TextKept(i)) {
+            EXPECT_EQ(shown.lines.FileOffset(at), table.lines.FileOffset(i)) << i;
+        }
+    }
 }
 
 }  // namespace
