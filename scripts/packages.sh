@@ -1,5 +1,6 @@
 # The Debian packages Ferret needs, sourced by the run, test and package scripts.
-BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libpcre2-dev libglib2.0-dev libxxhash-dev)
+BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libpcre2-dev libglib2.0-dev libxxhash-dev
+                libuchardet-dev)
 # Word-processor documents and spreadsheets are searched through LibreOffice; without these
 # Ferret still works, with its office handlers unavailable.
 OFFICE_PACKAGES=(libreoffice-writer libreoffice-calc python3-uno)
