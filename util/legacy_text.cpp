@@ -56,6 +56,10 @@ std::string GuessEncoding(std::string_view sample) {
     if (name == "ISO-8859-1") {
         name = "WINDOWS-1252";
     }
+    // The text is not UTF-8 (nor ASCII, a part of it): a guess of either is no guess.
+    if (name == "UTF-8" || name == "ASCII") {
+        return {};
+    }
     return KnownEncoding(name) ? name : std::string();
 }
 

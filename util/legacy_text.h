@@ -12,8 +12,9 @@ namespace ferret {
 // iconv: every encoding it knows, by the names it knows.
 
 // The encoding of `sample`, text that is not UTF-8, as a name iconv knows; empty when the guess
-// is not sure. ISO-8859-1 is read as windows-1252, as browsers read it: the two differ only in
-// bytes 80 to 9F, which are control characters in the first and rarely meant as such.
+// is not sure (or is UTF-8). ISO-8859-1 is read as windows-1252, as browsers read it: the two
+// differ only in bytes 80 to 9F, which are control characters in the first and rarely meant as
+// such.
 std::string GuessEncoding(std::string_view sample);
 
 // Whether iconv converts between `name` and UTF-8.

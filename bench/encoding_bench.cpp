@@ -1,0 +1,151 @@
+// How well and how fast the encoding of text that is not UTF-8 is guessed, on real texts: the
+// translations of the programs on this machine (/usr/share/locale/LANG/LC_MESSAGES/*.mo), each
+// language written in the encodings its users' files are in. A guess is right when it decodes
+// the text to the same characters (windows-1252 for ISO-8859-1 text is right). Texts of several
+// sizes, each made of whole messages.
+//   encoding_bench [SAMPLES]     (default 20 texts of each size for each language and encoding)
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "util/legacy_text.h"
+
+namespace {
+
+std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// The translated messages of a gettext catalogue (UTF-8), the header left out.
+std::vector<std::string> Messages(const std::filesystem::path& path) {
+    const std::string data = ReadAll(path);
+    std::vector<std::string> messages;
+    const auto word = [&](std::size_t at) {
+        std::uint32_t value = 0;
+        std::memcpy(&value, data.data() + at, 4);
+        return value;
+    };
+    if (data.size() < 28 || word(0) != 0x950412de) {
+        return messages;  // not a little-endian catalogue
+    }
+    const std::uint32_t count = word(8);
+    const std::uint32_t table = word(16);
+    for (std::uint32_t i = 1; i < count && table + 8 * i + 8 <= data.size(); ++i) {
+        const std::uint32_t length = word(table + 8 * i);
+        const std::uint32_t offset = word(table + 8 * i + 4);
+        if (std::uint64_t{offset} + length <= data.size()) {
+            std::string message = data.substr(offset, length);
+            for (char& c : message) {
+                if (c == '\0') {
+                    c = '\n';  // plural forms
+                }
+            }
+            messages.push_back(std::move(message));
+        }
+    }
+    return messages;
+}
+
+bool HasNonAscii(const std::string& text) {
+    for (const unsigned char c : text) {
+        if (c >= 0x80) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string Decode(const std::string& encoding, const std::string& bytes) {
+    ferret::LegacyDecoder decoder(encoding);
+    std::string text;
+    if (!decoder.ok()) {
+        return text;
+    }
+    decoder.Decode(bytes, text);
+    decoder.Finish(text);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int samples = argc > 1 ? std::atoi(argv[1]) : 20;
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {"fr", "WINDOWS-1252"}, {"de", "ISO-8859-1"},   {"es", "WINDOWS-1252"},
+        {"fr", "ISO-8859-15"},  {"pl", "ISO-8859-2"},   {"cs", "ISO-8859-2"},
+        {"hu", "ISO-8859-2"},   {"ru", "WINDOWS-1251"}, {"ru", "KOI8-R"},
+        {"uk", "WINDOWS-1251"}, {"el", "ISO-8859-7"},   {"ja", "SHIFT_JIS"},
+        {"ja", "EUC-JP"},       {"zh_CN", "GB18030"},   {"zh_TW", "BIG5"},
+        {"ko", "EUC-KR"}};
+    const std::vector<std::size_t> sizes = {100, 300, 1000, 3000, 10000};
+    std::printf("%-6s %-13s", "lang", "encoding");
+    for (const std::size_t size : sizes) {
+        std::printf(" %8zu B", size);
+    }
+    std::printf("   right of texts, by size\n");
+    int all = 0;
+    int right = 0;
+    double seconds = 0;
+    std::map<std::string, int> wrong;
+    for (const auto& [language, encoding] : cases) {
+        // Messages with letters beyond ASCII that the encoding holds exactly.
+        std::vector<std::pair<std::string, std::string>> messages;
+        const std::filesystem::path folder =
+            std::filesystem::path("/usr/share/locale") / language / "LC_MESSAGES";
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            for (std::string& message : Messages(entry.path())) {
+                std::string bytes;
+                if (HasNonAscii(message) &&
+                    ferret::LegacyEncoder(encoding).Encode(message, bytes) &&
+                    Decode(encoding, bytes) == message) {
+                    messages.emplace_back(std::move(message), std::move(bytes));
+                }
+            }
+        }
+        std::printf("%-6s %-13s", language, encoding);
+        std::size_t next = 0;
+        for (const std::size_t size : sizes) {
+            int texts = 0;
+            int guessed = 0;
+            for (int sample = 0; sample < samples && next < messages.size(); ++sample) {
+                std::string text;
+                std::string bytes;
+                while (bytes.size() < size && next < messages.size()) {
+                    text += messages[next].first + "\n";
+                    bytes += messages[next].second + "\n";
+                    ++next;
+                }
+                ++texts;
+                const auto start = std::chrono::steady_clock::now();
+                const std::string guess = ferret::GuessEncoding(bytes);
+                seconds +=
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                if (!guess.empty() && Decode(guess, bytes) == text) {
+                    ++guessed;
+                } else {
+                    ++wrong[std::string(encoding) + " as " + (guess.empty() ? "?" : guess)];
+                }
+            }
+            std::printf(" %5d/%-4d", guessed, texts);
+            all += texts;
+            right += guessed;
+        }
+        std::printf("%s\n", messages.empty() ? "   (no texts on this machine)" : "");
+    }
+    std::printf("right: %d of %d (%.1f%%), %.3f ms a guess\n", right, all,
+                all != 0 ? 100.0 * right / all : 0.0, all != 0 ? 1000 * seconds / all : 0.0);
+    for (const auto& [what, times] : wrong) {
+        std::printf("  %3d × %s\n", times, what.c_str());
+    }
+    return 0;
+}
