@@ -128,9 +128,15 @@ void RunDriver::StartProcess(RunOrder order) {
         // A stopped run is told as such, with how far it came: its totals are not a search's.
         std::string stopped;
         if (stopped_) {
-            stopped = stopped_listing_ ? "Stopped while listing the files"
-                                       : "Stopped at file " + std::to_string(done_at_stop_) +
-                                             " of " + std::to_string(files_total_) + " file(s)";
+            const std::string at = "Stopped at file " + std::to_string(done_at_stop_);
+            if (!stopped_listing_) {
+                stopped = at + " of " + std::to_string(files_total_) + " file(s)";
+            } else if (done_at_stop_ > 0) {
+                // A search tells its first files while the walk still lists the rest.
+                stopped = at + " while listing the files";
+            } else {
+                stopped = "Stopped while listing the files";
+            }
             view_.AppendRunLog("\n" + stopped + ".");
             stopped += ". ";
         }
