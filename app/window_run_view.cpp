@@ -229,9 +229,7 @@ bool WindowRunView::StreamHitLines(const FileRecord& file, FileHits& hits) {
         return false;
     }
     lines_waiting_.push_back({&file, lines_store_.size(), hits.lines.size(), hits.binary, -1});
-    for (const HitLine& line : hits.lines) {
-        lines_store_.Add(line, hits.text_from);
-    }
+    lines_store_.Add(hits);
     hits = {};
     PostHitLines();
     return true;

@@ -40,6 +40,12 @@ void HitLineStore::Add(const HitLine& line, int text_from) {
     ++size_;
 }
 
+void HitLineStore::Add(const FileHits& hits) {
+    for (const HitLine& line : hits.lines) {
+        Add(line, hits.text_from);
+    }
+}
+
 void HitLineStore::Append(const HitLineStore& from, std::size_t first, std::size_t count) {
     for (std::size_t index = first; index < first + count; ++index) {
         const Place& place = from.PlaceAt(index);
@@ -98,9 +104,7 @@ FileHitLines& HitLineTable::EntryFor(const FileRecord& file, bool binary) {
 
 void HitLineTable::Add(const FileRecord& file, const FileHits& hits) {
     FileHitLines& entry = EntryFor(file, hits.binary);
-    for (const HitLine& line : hits.lines) {
-        lines.Add(line, hits.text_from);
-    }
+    lines.Add(hits);
     entry.count += hits.lines.size();
 }
 

@@ -24,6 +24,8 @@ class HitLineStore {
   public:
     // `text_from`: as FileHits::text_from of the file the line belongs to.
     void Add(const HitLine& line, int text_from);
+    // Adds every line of `hits`.
+    void Add(const FileHits& hits);
     // Adds lines [first, first + count) of `from`.
     void Append(const HitLineStore& from, std::size_t first, std::size_t count);
     std::size_t size() const { return size_; }

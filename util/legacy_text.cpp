@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <type_traits>
 
 namespace ferret {
 namespace {
@@ -133,13 +134,11 @@ bool LegacyEncoder::Encode(std::string_view utf8, std::string& out) {
     const int error = Run(encode_.get(), in, out);
     if (error == 0) {
         // What a stateful encoding needs to end in its initial state.
-        char* to = nullptr;
-        std::size_t to_left = 0;
-        std::string end(16, '\0');
-        to = end.data();
-        to_left = end.size();
+        char end[16];
+        char* to = end;
+        std::size_t to_left = sizeof end;
         iconv(encode_.get(), nullptr, nullptr, &to, &to_left);
-        out.append(end.data(), end.size() - to_left);
+        out.append(end, to);
         return true;
     }
     encode_.Reset();
