@@ -7,8 +7,8 @@
 namespace ferret {
 namespace {
 
-constexpr const char* kValueSwitches[] = {"-p",      "-k",    "-l",    "-s",    "-r",
-                                          "-config", "-hits", "-diff", "-json", "-skip"};
+constexpr const char* kValueSwitches[] = {"-p",    "-k",    "-l",    "-s",    "-r",  "-config",
+                                          "-hits", "-diff", "-json", "-skip", "-enc"};
 
 bool IsValueSwitch(const std::string& argument) {
     for (const char* name : kValueSwitches) {
@@ -183,6 +183,7 @@ void CommandLine::ProcessCommandLine() {
         ignore_case_ = HasSwitch("i", true);
         whole_word_ = HasSwitch("w", true);
         skip_folders_ = GetSwitchValue("skip", ' ');
+        encoding_ = GetSwitchValue("enc", ' ');
         git_ignore_ = HasSwitch("gitignore", true);
         no_binary_ = HasSwitch("nobinary", true);
         undo_target_ = GetSwitchValue("undo", ' ');

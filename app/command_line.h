@@ -52,6 +52,8 @@ class CommandLine {
     const std::string& SkipFolders() const { return skip_folders_; }
     bool GitIgnore() const { return git_ignore_; }
     bool NoBinary() const { return no_binary_; }
+    // "-enc": the encoding every file without a byte-order mark is read in.
+    const std::string& Encoding() const { return encoding_; }
     // "-w": hits are whole words.
     bool WholeWord() const { return whole_word_; }
     // "-undo": the restore point to undo ("" for the newest), or "list".
@@ -92,6 +94,7 @@ class CommandLine {
     std::string replace_string_;
     std::string file_mask_;
     std::string skip_folders_;
+    std::string encoding_;
     bool git_ignore_ = false;
     bool no_binary_ = false;
     bool whole_word_ = false;

@@ -22,6 +22,7 @@
 #include "settings/error_log.h"
 #include "settings/search_config.h"
 #include "util/app_paths.h"
+#include "util/legacy_text.h"
 #include "util/spill_buffer.h"
 #include "util/text_encoding.h"
 
@@ -322,7 +323,8 @@ class JsonOutput : public RunOutput {
 
 // A replace run's changes as a patch for `patch -p0` and `git apply -p0` run in the start
 // folder: each file's path under it, and for files a text patch cannot carry (UTF-16, NUL bytes,
-// documents and spreadsheets) the line diff gives binary files.
+// documents and spreadsheets) the line diff gives binary files. So does a file in a legacy
+// encoding: a patch is one text, in UTF-8, and lines in another encoding would garble it.
 class DiffOutput : public RunOutput {
   public:
     DiffOutput(std::string path, const std::string& folder) : RunOutput(std::move(path)) {
@@ -345,7 +347,7 @@ class DiffOutput : public RunOutput {
         const bool text =
             !preview.office && preview.finder &&
             (plan.mark == ByteOrderMark::kNone || plan.mark == ByteOrderMark::kUtf8) &&
-            !plan.holds_nul;
+            plan.legacy.empty() && !plan.holds_nul;
         if (!text) {
             Text() += BinaryDiff(label);
             Flush();
@@ -507,6 +509,11 @@ bool CanRun(const CommandLine& line, RunView& view, const SearchFields& fields) 
         Tell(view, "-diff shows the changes of a replace run: it needs -e:replace");
         return false;
     }
+    if (!line.Encoding().empty() && !KnownEncoding(line.Encoding())) {
+        Tell(view, "the encoding '" + line.Encoding() +
+                       "' is not known to this system (see iconv --list)");
+        return false;
+    }
     return true;
 }
 
@@ -571,6 +578,7 @@ int CommandProcess(const CommandLine& line, RunDriver& driver, RunView& view,
         int status = kExitDone;
         RunOrder order;
         order.fields = fields;
+        order.encoding = line.Encoding();
         Outputs outputs;
         outputs.Open(line, wants_run, order);
         std::optional<DiffOutput>& diff = outputs.diff;

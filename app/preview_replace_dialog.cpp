@@ -180,6 +180,7 @@ void PreviewChangesModel::Fetch(int row) {
         return;
     }
     RewritePlan plan;
+    plan.legacy = file.legacy;
     if (file.seen.size > kOpenAtOnceBytes) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
     }
@@ -459,6 +460,7 @@ void PreviewChangesModel::Append(Found& found, FilePreview preview) {
     file.path = std::move(preview.target.empty() ? found.path : preview.target);
     file.digest = preview.plan.digest;
     file.seen = preview.plan.seen;
+    file.legacy = preview.plan.legacy;
     file.office = preview.office;
     file.hits = hits;
     // Chosen as a whole until its changes are worked out.
@@ -491,6 +493,7 @@ std::vector<ChosenChange> PreviewChangesModel::Chosen() const {
         change.path = file.path;
         change.digest = file.digest;
         change.seen = file.seen;
+        change.legacy = file.legacy;
         change.office = file.office;
         change.all = !file.office && !file.fetched;
         for (std::size_t i = 0; file.fetched && i < file.edits.size(); ++i) {

@@ -88,6 +88,7 @@ class PreviewChangesModel : public QAbstractItemModel {
         std::string path;
         std::uint64_t digest = 0;  // of the bytes its changes were found in (a document's)
         FileIdentity seen;         // the file as the preview saw it
+        std::string legacy;        // the legacy encoding the preview read it in; empty: none
         bool office = false;
         std::int32_t hits = 0;  // its changes (a document's hits)
         // A text file's changes are worked out: `edits` and `lines` hold them. Until then the

@@ -80,6 +80,8 @@ bool RunDriver::MakeRequest(RunRequest& request) {
         request.hit_spans = order_.hit_spans;
     }
     request.longest_match = static_cast<std::uint64_t>(settings_.longest_match_mb) << 20;
+    request.encoding.forced = order_.encoding.empty() ? settings_.text_encoding : order_.encoding;
+    request.encoding.fallback = settings_.legacy_encoding;
     if (fields_.size_option == SearchFields::kSizeSpecified) {
         const std::optional<double> kb = ParseNumber(fields_.size_text);
         if (!kb) {

@@ -52,6 +52,9 @@ struct RunOrder {
     // Whether the files' records are read after the run (reports, lists); without, a search
     // only counts them, and Results() holds none.
     bool keep_records = true;
+    // The encoding every file without a byte-order mark is read in, over the setting's ("-enc");
+    // empty: the setting's.
+    std::string encoding;
 };
 
 // The presenter of runs for the window and the unattended run: takes the settings a run needs,

@@ -16,44 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/gettext_messages.h"
 #include "util/legacy_text.h"
 
 namespace {
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-// The translated messages of a gettext catalogue (UTF-8), the header left out.
-std::vector<std::string> Messages(const std::filesystem::path& path) {
-    const std::string data = ReadAll(path);
-    std::vector<std::string> messages;
-    const auto word = [&](std::size_t at) {
-        std::uint32_t value = 0;
-        std::memcpy(&value, data.data() + at, 4);
-        return value;
-    };
-    if (data.size() < 28 || word(0) != 0x950412de) {
-        return messages;  // not a little-endian catalogue
-    }
-    const std::uint32_t count = word(8);
-    const std::uint32_t table = word(16);
-    for (std::uint32_t i = 1; i < count && table + 8 * i + 8 <= data.size(); ++i) {
-        const std::uint32_t length = word(table + 8 * i);
-        const std::uint32_t offset = word(table + 8 * i + 4);
-        if (std::uint64_t{offset} + length <= data.size()) {
-            std::string message = data.substr(offset, length);
-            for (char& c : message) {
-                if (c == '\0') {
-                    c = '\n';  // plural forms
-                }
-            }
-            messages.push_back(std::move(message));
-        }
-    }
-    return messages;
-}
 
 bool HasNonAscii(const std::string& text) {
     for (const unsigned char c : text) {
@@ -103,7 +69,7 @@ int main(int argc, char** argv) {
             std::filesystem::path("/usr/share/locale") / language / "LC_MESSAGES";
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-            for (std::string& message : Messages(entry.path())) {
+            for (std::string& message : ferret::testing::CatalogueMessages(entry.path())) {
                 std::string bytes;
                 if (HasNonAscii(message) &&
                     ferret::LegacyEncoder(encoding).Encode(message, bytes) &&

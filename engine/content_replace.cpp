@@ -99,22 +99,46 @@ RewriteResult Failed(std::string why) {
     return result;
 }
 
-// Turns the UTF-8 text `replaced` into the bytes of a file with the byte-order mark `mark`.
-// Refused when the file's text did not decode exactly (damaged UTF-16: bytes outside the matches
-// would change) or the replacement is not valid UTF-8 (it cannot be written as that encoding).
-Status EncodeAsFile(ByteOrderMark mark, bool exact, std::string_view replacement,
-                    std::string& replaced) {
-    const char* const name = mark == ByteOrderMark::kUtf8      ? "UTF-8"
-                             : mark == ByteOrderMark::kUtf16LE ? "UTF-16LE"
-                                                               : "UTF-16BE";
+// Why a file whose text did not decode exactly is not rewritten: bytes outside the changes would
+// change.
+Status NotExact(ByteOrderMark mark, const std::string& legacy) {
+    const std::string name = EncodingName(mark, legacy);
+    return Status::Error(EILSEQ, mark != ByteOrderMark::kNone
+                                     ? "the file is marked as " + name + " but is not valid " +
+                                           name + " throughout; it was left as it is"
+                                     : "the file is not valid " + name +
+                                           " throughout, the encoding it was read in; it was "
+                                           "left as it is");
+}
+
+// Why a replacement that the file's encoding cannot hold is not written.
+Status NotEncodable(ByteOrderMark mark, const std::string& legacy) {
+    return Status::Error(EILSEQ, "the replacement cannot be written in " +
+                                     EncodingName(mark, legacy) +
+                                     ", the file's encoding; it was left as it is");
+}
+
+// Turns the UTF-8 text `replaced` into the bytes of a file with the byte-order mark `mark`, or
+// without one in the legacy encoding `legacy`. Refused when the file's text did not decode
+// exactly (bytes outside the matches would change) or the replacement cannot be written in that
+// encoding.
+Status EncodeAsFile(ByteOrderMark mark, const std::string& legacy, bool exact,
+                    std::string_view replacement, std::string& replaced) {
     if (!exact) {
-        return Status::Error(EILSEQ, std::string("the file is marked as ") + name +
-                                         " but is not valid " + name +
-                                         " throughout; it was left as it is");
+        return NotExact(mark, legacy);
     }
+    if (mark == ByteOrderMark::kNone) {
+        LegacyEncoder encoder(legacy);
+        std::string bytes;
+        if (!encoder.Encode(replaced, bytes)) {
+            return NotEncodable(mark, legacy);
+        }
+        replaced = std::move(bytes);
+        return {};
+    }
+    const std::string name = EncodingName(mark, legacy);
     if (!IsValidUtf8(replacement)) {
-        return Status::Error(EILSEQ, std::string("the replacement text cannot be written as ") +
-                                         name + ", the file's encoding; it was left as it is");
+        return NotEncodable(mark, legacy);
     }
     std::string bytes;
     if (mark == ByteOrderMark::kUtf8) {
@@ -122,7 +146,7 @@ Status EncodeAsFile(ByteOrderMark mark, bool exact, std::string_view replacement
     } else {
         const bool big_endian = mark == ByteOrderMark::kUtf16BE;
         if (!EncodeUtf16(replaced, big_endian, bytes)) {
-            return Status::Error(EILSEQ, std::string("the new text cannot be written as ") + name +
+            return Status::Error(EILSEQ, "the new text cannot be written as " + name +
                                              "; the file was left as it is");
         }
         bytes.insert(0, big_endian ? "\xFE\xFF" : "\xFF\xFE");
@@ -607,9 +631,10 @@ std::string OpenToRead(const FilePlace& place, const DetailsSink& details, Fd& i
 // `input` of `size` bytes, counted a block at a time: what a preview needs of a file it does not
 // show, without holding the file whole. `overlaps`: two hits can overlap, so the changes are the
 // leftmost hits that do not. False when it cannot be read (errno), or when it has a byte-order
-// mark (`marked`): its text is not its bytes.
+// mark or is in a legacy encoding (`encoding`, LegacyEncodingOf) (`marked`): its text is not its
+// bytes.
 bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matcher, bool overlaps,
-                       std::int64_t& count, bool& marked) {
+                       const EncodingChoice& encoding, std::int64_t& count, bool& marked) {
     constexpr std::size_t kBlock = 64 * 1024;
     const std::size_t length = matcher.MaxHitLength();
     // The tail of each block goes in front of the next, so changes across the seam are found.
@@ -639,7 +664,8 @@ bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matche
         const bool ended = got.bytes < kBlock && total == size;
         const std::size_t filled = carried + got.bytes;
         if (first &&
-            DetectByteOrderMark(std::string_view(buffer, filled)) != ByteOrderMark::kNone) {
+            (DetectByteOrderMark(std::string_view(buffer, filled)) != ByteOrderMark::kNone ||
+             !LegacyEncodingOf(std::string_view(buffer, filled), encoding).empty())) {
             marked = true;
             return false;
         }
@@ -679,7 +705,9 @@ struct FileText {
     std::string_view bytes;  // as read: valid until this thread reads its next file
     std::string decoded;     // room for the text of a file that is not UTF-8
     std::string_view body;   // the text as UTF-8, after its byte-order mark
+    const EncodingChoice* encoding = &kFoundEncodings;  // how it is decoded without a mark
     ByteOrderMark mark = ByteOrderMark::kNone;
+    std::string legacy;     // the legacy encoding it was decoded from; empty: none
     bool exact = true;      // the bytes decode exactly: written back, those outside a change stay
     bool no_match = false;  // the shortcut showed that the pattern cannot match: nothing was read
     bool binary = false;    // left out as binary (FilePlace::skip_binary)
@@ -693,10 +721,11 @@ std::string OpenText(const FilePlace& place, const DetailsSink& details,
         return why;
     }
     const int input = file.input.get();
+    file.encoding = place.encoding;
     // Most files hold no hit: a scan in small blocks settles that without reading them whole.
     if (shortcut != nullptr) {
-        const std::int64_t found =
-            ScanOpenFile(input, shortcut->required, nullptr, true, nullptr, place.skip_binary);
+        const std::int64_t found = ScanOpenFile(input, shortcut->required, nullptr, true, nullptr,
+                                                place.skip_binary, *place.encoding);
         if (found == kLeftOutBinary) {
             file.binary = file.no_match = true;
             return {};
@@ -729,8 +758,9 @@ std::string ReadWhole(FileText& file) {
         !ReadWholeFile(input, static_cast<std::uint64_t>(file.before.st_size), file.bytes)) {
         return ErrnoText("cannot read the file", errno);
     }
-    // A marked text file is replaced in as text, in its own encoding.
-    file.mark = FileTextAsUtf8(file.bytes, file.decoded, file.body, &file.exact);
+    // A marked or legacy text file is replaced in as text, in its own encoding.
+    file.mark = FileTextInEncoding(file.bytes, *file.encoding, file.decoded, file.body, file.legacy,
+                                   &file.exact);
     return {};
 }
 
@@ -778,8 +808,8 @@ RewriteResult FinishPreview(const FilePlace& place, const struct stat& before, s
 // from the file's bytes, the file adopted for the rewrite. `replacement`: the texts put in.
 RewriteResult FinishRewrite(const FilePlace& place, FileText& file, std::string_view replacement,
                             std::string replaced, std::int64_t count, PreparedRewrite& rewrite) {
-    if (file.mark != ByteOrderMark::kNone) {
-        if (Status status = EncodeAsFile(file.mark, file.exact, replacement, replaced);
+    if (file.mark != ByteOrderMark::kNone || !file.legacy.empty()) {
+        if (Status status = EncodeAsFile(file.mark, file.legacy, file.exact, replacement, replaced);
             !status.ok()) {
             return Failed(status.description());
         }
@@ -815,7 +845,7 @@ std::optional<RewriteResult> CountPlainPreview(const FilePlace& place, const Cha
     std::int64_t count = 0;
     bool marked = false;
     if (CountPlainChanges(input.get(), static_cast<std::uint64_t>(before.st_size), *finder.Plain(),
-                          finder.PlainOverlaps(), count, marked)) {
+                          finder.PlainOverlaps(), *place.encoding, count, marked)) {
         if (count == 0) {
             return RewriteResult();
         }
@@ -834,7 +864,7 @@ std::optional<RewriteResult> CountPlainPreview(const FilePlace& place, const Cha
 // in the file's encoding, as the run would fail.
 Status EditsChangeBytes(const FileText& file, const std::vector<TextEdit>& edits, FileHits* hits,
                         int context, bool& differs) {
-    const bool marked = file.mark != ByteOrderMark::kNone;
+    const bool marked = file.mark != ByteOrderMark::kNone || !file.legacy.empty();
     if (hits == nullptr && !marked) {
         differs = std::any_of(edits.begin(), edits.end(), [&](const TextEdit& e) {
             return file.body.substr(e.start, e.end - e.start) != e.text;
@@ -846,7 +876,8 @@ Status EditsChangeBytes(const FileText& file, const std::vector<TextEdit>& edits
         *hits = HitsOfText(replaced, marked, StartsAfterEdits(edits), context);
     }
     if (marked) {
-        if (Status status = EncodeAsFile(file.mark, file.exact, TextsPutIn(edits), replaced);
+        if (Status status =
+                EncodeAsFile(file.mark, file.legacy, file.exact, TextsPutIn(edits), replaced);
             !status.ok()) {
             return status;
         }
@@ -952,7 +983,9 @@ Status PreviewChanges(const std::string& path, const FileIdentity& seen, const C
     }
     std::string decoded;
     std::string_view body;
-    plan.mark = FileTextAsUtf8(text, decoded, body);
+    const std::string legacy = plan.legacy;
+    plan.mark =
+        FileTextInEncoding(text, EncodingChoice::Exactly(legacy), decoded, body, plan.legacy);
     // The changes shown are written only to these bytes.
     plan.digest = ContentDigest(text);
     plan.seen = seen;
@@ -1002,6 +1035,10 @@ class StreamedRewrite {
                       const std::vector<TextEdit>* edits = nullptr) {
         mark_ = blocks.mark();
         mark_bytes_ = MarkLength(mark_);
+        legacy_ = blocks.legacy();
+        if (!legacy_.empty()) {
+            encoder_.emplace(legacy_);
+        }
         const std::string_view mark = mark_ == ByteOrderMark::kUtf8      ? "\xEF\xBB\xBF"
                                       : mark_ == ByteOrderMark::kUtf16LE ? "\xFF\xFE"
                                       : mark_ == ByteOrderMark::kUtf16BE ? "\xFE\xFF"
@@ -1017,8 +1054,8 @@ class StreamedRewrite {
             (mark_ != ByteOrderMark::kNone || blocks.text().find('\0') == std::string_view::npos)) {
             lines_.emplace(context_, hits_->lines);
             // The lines are of the new text: read again from the new file, not a preview's,
-            // and not from where UTF-16 bytes are.
-            hits_->text_from = preview_ || Utf16() ? -1 : static_cast<int>(mark_bytes_);
+            // and not from where the bytes of a decoded text are.
+            hits_->text_from = preview_ || blocks.decoded() ? -1 : static_cast<int>(mark_bytes_);
         }
         Status status = edits != nullptr   ? ByEdits(blocks, *edits)
                         : lines != nullptr ? ByLines(blocks, *lines)
@@ -1026,12 +1063,10 @@ class StreamedRewrite {
         if (status.ok()) {
             status = listened_;
         }
-        // Damaged UTF-16 decodes to a text that would not encode back to the bytes outside the
-        // matches.
+        // Damaged UTF-16, or bytes the legacy encoding does not hold, decode to a text that
+        // would not encode back to the bytes outside the matches.
         if (status.ok() && !blocks.exact() && count_ > 0) {
-            status = Status::Error(EILSEQ, std::string("the file is marked as ") + MarkName() +
-                                               " but is not valid " + MarkName() +
-                                               " throughout; it was left as it is");
+            status = NotExact(mark_, legacy_);
         }
         if (!status.ok() || blocks.failed()) {
             DropNewFile(rewrite_);
@@ -1043,11 +1078,6 @@ class StreamedRewrite {
 
     bool Utf16() const {
         return mark_ == ByteOrderMark::kUtf16LE || mark_ == ByteOrderMark::kUtf16BE;
-    }
-    const char* MarkName() const {
-        return mark_ == ByteOrderMark::kUtf16LE   ? "UTF-16LE"
-               : mark_ == ByteOrderMark::kUtf16BE ? "UTF-16BE"
-                                                  : "UTF-8";
     }
 
     // The file as read: its own descriptor, or the rewrite's once adopted.
@@ -1180,18 +1210,24 @@ class StreamedRewrite {
             listened_ = listener_->Keep(text.substr(told_, end - told_));
         }
         if (!encodable_) {
-            return Status::Error(EILSEQ, std::string("the replacement text cannot be written as ") +
-                                             MarkName() +
-                                             ", the file's encoding; it was left as it is");
+            return NotEncodable(mark_, legacy_);
         }
         if (changed_ && !writer_ && !preview_) {
             if (std::string why = Start(); !why.empty()) {
                 return Status::Error(kFileAccessError, why);
             }
         }
-        // The new bytes: the text itself, or its UTF-16 for such a file.
+        // The new bytes: the text itself, or its UTF-16 or legacy bytes for such a file. A
+        // legacy text is always encoded: a preview learns so whether it can be written, and
+        // what comes before a change is measured in the file's bytes.
         std::string_view bytes = out_;
-        if (Utf16() && (writer_ || rewrite_.want_checksums)) {
+        if (encoder_) {
+            encoded_.clear();
+            if (!encoder_->Append(out_, encoded_)) {
+                return NotEncodable(mark_, legacy_);
+            }
+            bytes = encoded_;
+        } else if (Utf16() && (writer_ || rewrite_.want_checksums)) {
             if (!EncodeUtf16(out_, mark_ == ByteOrderMark::kUtf16BE, encoded_)) {
                 return Status::Error(EILSEQ, "the new text cannot be written as UTF-16");
             }
@@ -1199,7 +1235,7 @@ class StreamedRewrite {
         }
         if (!writer_) {
             // The file's own bytes, copied when a change comes.
-            unchanged_ += Utf16() ? Utf16Length(out_) : out_.size();
+            unchanged_ += encoder_ ? bytes.size() : Utf16() ? Utf16Length(out_) : out_.size();
         } else if (!writer_->Write(bytes)) {
             return Status::Error(errno, ErrnoText("cannot write the new content", errno));
         }
@@ -1268,6 +1304,19 @@ class StreamedRewrite {
         if (!writer_) {
             return result;  // no match, or each replaced by itself: the file is not touched
         }
+        if (encoder_) {
+            // A stateful encoding's text ends in its initial state.
+            encoded_.clear();
+            encoder_->End(encoded_);
+            if (rewrite_.want_checksums) {
+                checksums_.Add(kNew, encoded_);
+            }
+            if (!writer_->Write(encoded_)) {
+                const std::string why = ErrnoText("cannot write the new content", errno);
+                DropNewFile(rewrite_);
+                return Failed(why);
+            }
+        }
         if (!writer_->Finish()) {
             const std::string why = ErrnoText("cannot write the new content", errno);
             DropNewFile(rewrite_);
@@ -1297,7 +1346,9 @@ class StreamedRewrite {
     std::size_t told_ = 0;  // how far it was told of the text at hand
     ByteOrderMark mark_ = ByteOrderMark::kNone;
     std::size_t mark_bytes_ = 0;
-    std::string encoded_;  // out_ as UTF-16, for such a file
+    std::string legacy_;                    // the legacy encoding of the text, if any
+    std::optional<LegacyEncoder> encoder_;  // of legacy_
+    std::string encoded_;                   // out_ as UTF-16 or legacy_, for such a file
     bool sparse_ = false;
     std::string out_;
     std::int64_t count_ = 0;
@@ -1332,7 +1383,8 @@ RewriteResult RewriteWhole(const FilePlace& place, FileText& file, const RegExp&
         return {};  // nothing to change: the file is not touched
     }
     if (hits != nullptr) {
-        *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone, starts, context);
+        *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone || !file.legacy.empty(),
+                           starts, context);
     }
     return FinishRewrite(place, file, replacement, std::move(replaced), count, rewrite);
 }
@@ -1365,8 +1417,8 @@ RewriteResult ChosenWhole(const FilePlace& place, FileText& file, std::uint64_t 
     }
     std::string replaced = ApplyEdits(file.body, edits);
     if (hits != nullptr) {
-        *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone, StartsAfterEdits(edits),
-                           context);
+        *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone || !file.legacy.empty(),
+                           StartsAfterEdits(edits), context);
     }
     // The texts put in must be writable in the file's encoding, as a replacement must.
     return FinishRewrite(place, file, TextsPutIn(edits), std::move(replaced),
@@ -1388,7 +1440,7 @@ RewriteResult PrepareRewrite(const FilePlace& place, const RegExp& pattern,
     }
     const RegExp::Replacement with(pattern, replacement);
     StreamedRewrite streamed(place, file, pattern, with, rewrite, hits, context);
-    TextBlocks blocks(file.input.get());
+    TextBlocks blocks(file.input.get(), *place.encoding);
     if (rewrite.want_checksums) {
         blocks.OnRead([&streamed](std::string_view bytes) { streamed.OldBytes(bytes); });
     }
@@ -1421,6 +1473,7 @@ RewriteResult PreviewWhole(const FilePlace& place, FileText& file, const ChangeF
         return {};
     }
     plan.mark = file.mark;
+    plan.legacy = file.legacy;
     plan.holds_nul = changes && file.body.find('\0') != std::string_view::npos;
     bool differs = false;
     if (Status status = EditsChangeBytes(file, plan.edits, hits, context, differs); !status.ok()) {
@@ -1467,7 +1520,7 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
     PreparedRewrite none;  // a preview writes nothing
     StreamedRewrite streamed(place, file, finder.Pattern(), with, none, hits, context);
     streamed.PreviewOnly();
-    TextBlocks blocks(file.input.get());
+    TextBlocks blocks(file.input.get(), *place.encoding);
     bool nul = false;
     if (changes) {
         blocks.OnRead([&nul](std::string_view bytes) {
@@ -1485,6 +1538,7 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
         return PreviewWhole(place, file, finder, hits, context, plan, changes);
     }
     plan.mark = blocks.mark();
+    plan.legacy = blocks.legacy();
     RewriteResult result = streamed.Run(blocks, WithinLines(finder.Shortcut()));
     plan.holds_nul = nul;
     return result;
@@ -1503,7 +1557,8 @@ Status OpenPreviewed(const std::string& path, const FileIdentity& seen, Fd& file
     return {};
 }
 
-Status StreamChanges(int file, const ChangeFinder& finder, ChangeListener& listener) {
+Status StreamChanges(int file, const ChangeFinder& finder, ChangeListener& listener,
+                     const std::string& legacy) {
     if (!finder.status().ok()) {
         return finder.status();
     }
@@ -1513,7 +1568,9 @@ Status StreamChanges(int file, const ChangeFinder& finder, ChangeListener& liste
     }
     const std::string path = "/proc/self/fd/" + std::to_string(file);
     const RegExp::Replacement with(finder.Pattern(), finder.ReplacementText());
-    TextBlocks blocks(file);
+    const EncodingChoice encoding = EncodingChoice::Exactly(legacy);
+    text.encoding = &encoding;
+    TextBlocks blocks(file, encoding);
     if (!blocks.Next(0) && blocks.failed()) {
         return Status::Error(EIO, ErrnoText("cannot read the file", errno));
     }
@@ -1563,7 +1620,7 @@ RewriteResult PrepareChosenRewrite(const FilePlace& place, std::uint64_t digest,
     }
     const RegExp::Replacement with(finder.Pattern(), finder.ReplacementText());
     StreamedRewrite streamed(place, file, finder.Pattern(), with, rewrite, hits, context);
-    TextBlocks blocks(file.input.get());
+    TextBlocks blocks(file.input.get(), *place.encoding);
     // The chosen changes are written only to the bytes they were chosen in.
     XXH3_state_t read;
     XXH3_64bits_reset(&read);
@@ -1611,12 +1668,12 @@ std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite, st
     return Adopt(FilePlace(path, AT_FDCWD, path, false, beneath), input, before, rewrite);
 }
 
-RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
+RewriteResult ReplaceFilePattern(const FilePlace& place, const RegExp& pattern,
                                  std::string_view replacement, const PatternShortcut* shortcut,
                                  const DetailsSink& details,
                                  const std::function<void()>& before_swap) {
     PreparedRewrite rewrite;
-    RewriteResult result = PrepareRewrite(path, pattern, replacement, shortcut, details, rewrite);
+    RewriteResult result = PrepareRewrite(place, pattern, replacement, shortcut, details, rewrite);
     if (!result.rewritten) {
         return result;
     }

@@ -15,6 +15,7 @@
 #include "engine/text_edit.h"
 #include "util/extension_list.h"
 #include "util/file_handle.h"
+#include "util/legacy_text.h"
 #include "util/text_encoding.h"
 
 namespace ferret {
@@ -154,6 +155,8 @@ struct FilePlace {
     const StartFolder* beneath = nullptr;
     // A binary file (LeftOutAsBinary) is left alone and its count is kLeftOutBinary.
     bool skip_binary = false;
+    // How a file without a byte-order mark is decoded (TextBlocks); it outlives this.
+    const EncodingChoice* encoding = &kFoundEncodings;
 };
 
 // A file as it was looked at, told apart from itself after any write without reading it again:
@@ -179,6 +182,9 @@ struct RewritePlan {
     ChangeLines lines;            // where the edits are by line, for a view (PreviewChanges)
     bool holds_nul = false;  // asked with its changes: a NUL byte, which a text patch cannot carry
     ByteOrderMark mark = ByteOrderMark::kNone;
+    // The legacy encoding its text was decoded from, without a mark (empty: UTF-8). Read again,
+    // the file is decoded from it.
+    std::string legacy;
     std::uint64_t digest = 0;  // of the bytes read (ContentDigest), when its changes were found
     // The file as it was read. A preview that only counts keeps no digest: the changes are
     // found again while the file is still as it was.
@@ -231,7 +237,8 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
 // The changes of a previewed file found again, each with its line before and after, and the
 // digest of the bytes they were found in: the file at `path` (its real path) when it is still as
 // `seen`; otherwise an error with kChangedSincePreview. The file is read whole: one larger than
-// the pattern's LongestMatch is not, and the error is EFBIG.
+// the pattern's LongestMatch is not, and the error is EFBIG. The text is decoded as `plan.legacy`
+// says.
 Status PreviewChanges(const std::string& path, const FileIdentity& seen, const ChangeFinder& finder,
                       RewritePlan& plan);
 
@@ -241,8 +248,9 @@ Status OpenPreviewed(const std::string& path, const FileIdentity& seen, Fd& file
 
 // The changes that `finder` finds in the open `file`, told to `listener` with the text around them
 // as the file is read a block at a time. A UTF-8 mark is told as text kept; a text decoded from
-// UTF-16 is told as UTF-8.
-Status StreamChanges(int file, const ChangeFinder& finder, ChangeListener& listener);
+// UTF-16, or from the legacy encoding `legacy` (empty: none), is told as UTF-8.
+Status StreamChanges(int file, const ChangeFinder& finder, ChangeListener& listener,
+                     const std::string& legacy = {});
 
 // PrepareRewrite for changes chosen from a preview: `chosen` (in order, of the text as decoded)
 // made to the file at `place` when its bytes are still those of `digest`; or, when null, every
@@ -270,7 +278,7 @@ std::string OpenForRewrite(const std::string& path, PreparedRewrite& rewrite, st
 // while it was being rewritten, or when any step of the rewrite fails.
 // A `shortcut` skips the pattern on a file without its required text. `before_swap` runs just
 // before the rename (for tests).
-RewriteResult ReplaceFilePattern(const std::string& path, const RegExp& pattern,
+RewriteResult ReplaceFilePattern(const FilePlace& place, const RegExp& pattern,
                                  std::string_view replacement,
                                  const PatternShortcut* shortcut = nullptr,
                                  const DetailsSink& details = {},

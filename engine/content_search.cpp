@@ -181,15 +181,15 @@ bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) 
 
 namespace {
 
-// The rest of ScanOpenFile for a UTF-16 file, whose first block is `head`: decoded a block at a
-// time, the tail of each block's text in front of the next.
-std::int64_t ScanUtf16(int fd, std::string_view head, const PlainMatcher& matcher,
-                       bool first_hit_only) {
-    Utf16Decoder decoder(DetectByteOrderMark(head) == ByteOrderMark::kUtf16BE);
+// The rest of ScanOpenFile for a file whose text is decoded (`decoder`), the bytes of its first
+// block after its mark `head`: decoded a block at a time, the tail of each block's text in front
+// of the next.
+std::int64_t ScanDecoded(int fd, std::string_view head, PieceDecoder& decoder,
+                         const PlainMatcher& matcher, bool first_hit_only) {
     const std::size_t carry_room = matcher.MaxHitLength() - 1;
     thread_local std::string text;
     text.clear();
-    decoder.Decode(head.substr(2), text);
+    decoder.Decode(head, text);
     thread_local std::vector<char> block(kBlockSize);
     std::size_t carried = 0;
     std::uint64_t count = 0;
@@ -243,7 +243,8 @@ bool FileLooksBinary(int folder, const char* name, std::string* head) {
 }
 
 std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
-                          bool first_hit_only, std::uint64_t* bytes_read, bool skip_binary) {
+                          bool first_hit_only, std::uint64_t* bytes_read, bool skip_binary,
+                          const EncodingChoice& encoding) {
     if (matcher.empty()) {
         return 0;
     }
@@ -273,17 +274,21 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
         std::size_t filled = carried + got.bytes;
         if (first_block) {
             first_block = false;
-            // A marked text file is searched as text: the mark is not part of it, and UTF-16 is
-            // searched as the UTF-8 it decodes to.
-            const ByteOrderMark mark = DetectByteOrderMark(std::string_view(buffer, filled));
-            if (skip_binary && LeftOutAsBinary(mark, std::string_view(buffer, filled))) {
+            // A marked text file is searched as text: the mark is not part of it, and UTF-16 or
+            // a legacy encoding is searched as the UTF-8 it decodes to.
+            const std::string_view head(buffer, filled);
+            const ByteOrderMark mark = DetectByteOrderMark(head);
+            if (skip_binary && LeftOutAsBinary(mark, head)) {
                 return kLeftOutBinary;
             }
             if (mark == ByteOrderMark::kUtf8) {
                 filled -= 3;
                 std::memmove(buffer, buffer + 3, filled);
-            } else if (mark != ByteOrderMark::kNone) {
-                return ScanUtf16(fd, std::string_view(buffer, filled), matcher, first_hit_only);
+            } else if (const std::unique_ptr<PieceDecoder> decoder = MakeDecoder(
+                           mark, mark == ByteOrderMark::kNone ? LegacyEncodingOf(head, encoding)
+                                                              : std::string())) {
+                return ScanDecoded(fd, head.substr(MarkLength(mark)), *decoder, matcher,
+                                   first_hit_only);
             }
         }
         if (first_hit_only) {
@@ -309,7 +314,7 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
 
 std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatcher& matcher,
                             const std::atomic<bool>& stop, const DetailsSink& details,
-                            bool walked_regular, bool skip_binary) {
+                            bool walked_regular, bool skip_binary, const EncodingChoice& encoding) {
     if (walked_regular && !details) {
         const Fd fd(
             OpenAt(folder, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
@@ -318,7 +323,7 @@ std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatc
         }
         std::uint64_t bytes = 0;
         const std::int64_t count =
-            ScanOpenFile(fd.get(), matcher, &stop, false, &bytes, skip_binary);
+            ScanOpenFile(fd.get(), matcher, &stop, false, &bytes, skip_binary, encoding);
         if (count == kLeftOutBinary) {
             return kLeftOutBinary;
         }
@@ -339,7 +344,8 @@ std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatc
         return kNotSearched;
     }
     Report(details, file.details());
-    const std::int64_t count = ScanOpenFile(file.fd(), matcher, &stop, false, nullptr, skip_binary);
+    const std::int64_t count =
+        ScanOpenFile(file.fd(), matcher, &stop, false, nullptr, skip_binary, encoding);
     if (count == kLeftOutBinary) {
         return kLeftOutBinary;
     }
@@ -444,8 +450,9 @@ Status PatternHitsInWindows(TextBlocks& blocks, const RegExp& pattern, HitTaker&
 // Counts a pattern that stays within lines a block of whole lines at a time, so a large file
 // needs no room of its own. False when the file cannot be read.
 bool CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& shortcut,
-                         std::int64_t& count, Status& status, bool skip_binary) {
-    TextBlocks blocks(fd);
+                         std::int64_t& count, Status& status, bool skip_binary,
+                         const EncodingChoice& encoding) {
+    TextBlocks blocks(fd, encoding);
     count = 0;
     std::size_t keep = 0;
     // Only the first block read tells: a long first line keeps the offset at 0 past it.
@@ -480,7 +487,8 @@ bool CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& s
 
 std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp& pattern,
                                const PatternShortcut* shortcut, const DetailsSink& details,
-                               std::string* error, bool skip_binary) {
+                               std::string* error, bool skip_binary,
+                               const EncodingChoice& encoding) {
     FileReader file(folder, path);
     if (!file.ok()) {
         return kNotSearched;
@@ -490,7 +498,7 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
     Status status;
     const bool counted = shortcut != nullptr && shortcut->within_lines;
     if (counted &&
-        !CountPatternByLines(file.fd(), pattern, *shortcut, count, status, skip_binary)) {
+        !CountPatternByLines(file.fd(), pattern, *shortcut, count, status, skip_binary, encoding)) {
         return kNotSearched;
     }
     if (counted && count == kLeftOutBinary) {
@@ -498,8 +506,8 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
     }
     if (!counted && shortcut != nullptr) {
         // A file without the required text holds no match: most are passed over by a quick scan.
-        const std::int64_t found =
-            ScanOpenFile(file.fd(), shortcut->required, nullptr, true, nullptr, skip_binary);
+        const std::int64_t found = ScanOpenFile(file.fd(), shortcut->required, nullptr, true,
+                                                nullptr, skip_binary, encoding);
         if (found == kLeftOutBinary) {
             return kLeftOutBinary;
         }
@@ -511,7 +519,7 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
         }
     }
     if (!counted) {
-        TextBlocks blocks(file.fd());
+        TextBlocks blocks(file.fd(), encoding);
         if (!blocks.Next(0) && blocks.failed()) {
             return kNotSearched;
         }
@@ -597,7 +605,7 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
                                 const RegExp* pattern, const PatternShortcut* shortcut, int context,
                                 const DetailsSink& details, FileHits& hits, std::string* error,
                                 bool walked_regular, const HitFlush& flush, bool spans,
-                                bool skip_binary) {
+                                bool skip_binary, const EncodingChoice& encoding) {
     hits = {};
     Fd opened;
     if (walked_regular && !details) {
@@ -616,7 +624,7 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
         opened.Reset(file.release());
     }
     const int fd = opened.get();
-    TextBlocks blocks(fd);
+    TextBlocks blocks(fd, encoding);
     if (!blocks.Next(0)) {
         if (blocks.failed()) {
             return kNotSearched;  // a FIFO put there with nothing to read says EAGAIN
@@ -633,8 +641,8 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
     const bool binary =
         mark == ByteOrderMark::kNone && blocks.text().find('\0') != std::string_view::npos;
     HitLineBuilder builder(context, hits.lines, spans);
-    // Lines of a text decoded from UTF-16 are not where its bytes are.
-    hits.text_from = mark == ByteOrderMark::kUtf8 ? 3 : (mark == ByteOrderMark::kNone ? 0 : -1);
+    // Lines of a decoded text are not where its bytes are.
+    hits.text_from = mark == ByteOrderMark::kUtf8 ? 3 : (blocks.decoded() ? -1 : 0);
     HitTaker taker{binary ? nullptr : &builder, &hits, &flush};
     if (pattern == nullptr) {
         if (!PlainHitsInBlocks(blocks, matcher, taker)) {

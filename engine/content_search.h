@@ -11,6 +11,7 @@
 
 #include "engine/hit_lines.h"
 #include "engine/plain_matcher.h"
+#include "util/legacy_text.h"
 #include "util/status.h"
 #include "util/text_encoding.h"
 
@@ -67,9 +68,11 @@ using DetailsSink = std::function<void(std::uint64_t size, const timespec& creat
 // `folder`: where `path` is looked up; AT_FDCWD for a full path (which may pass PATH_MAX),
 // otherwise an open folder and a name in it, which spares the lookup of every folder above.
 // `skip_binary`: a binary file (LeftOutAsBinary) is not searched and gives kLeftOutBinary.
+// `encoding`: how a file without a byte-order mark is decoded (TextBlocks).
 std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatcher& matcher,
                             const std::atomic<bool>& stop, const DetailsSink& details = {},
-                            bool walked_regular = false, bool skip_binary = false);
+                            bool walked_regular = false, bool skip_binary = false,
+                            const EncodingChoice& encoding = kFoundEncodings);
 inline std::int32_t SearchFileText(const std::string& path, const PlainMatcher& matcher,
                                    const std::atomic<bool>& stop, const DetailsSink& details = {},
                                    bool walked_regular = false) {
@@ -79,10 +82,12 @@ inline std::int32_t SearchFileText(const std::string& path, const PlainMatcher& 
 // Scans the rest of the open file `fd` in blocks: the number of hits (overlapping), or 1 as
 // soon as one is found when `first_hit_only`; 0 when `stop` is set during the scan; -1 on a
 // read error; kLeftOutBinary, with `skip_binary`, when the first block is binary.
-// `bytes_read`, when given, receives how many bytes were read.
+// `bytes_read`, when given, receives how many bytes were read. A decoded text (a mark's, or
+// `encoding`'s) is searched as UTF-8, as TextBlocks gives it.
 std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
                           bool first_hit_only, std::uint64_t* bytes_read = nullptr,
-                          bool skip_binary = false);
+                          bool skip_binary = false,
+                          const EncodingChoice& encoding = kFoundEncodings);
 
 // Reads the rest of the open file `fd` (about `expected_size` bytes; more or fewer if it changed)
 // into a buffer kept for the calling thread, so memory stays at the largest file read and no
@@ -110,11 +115,12 @@ std::unique_ptr<PatternShortcut> MakePatternShortcut(std::string_view pattern, b
 // only on the lines that hold it, the file read a block of whole lines at a time (memory: a
 // block and the longest line); other patterns see the whole file, read into memory. Returns
 // kNotSearched when the file cannot be read or the pattern fails on its text; the reason then goes
-// to `error` when given. `folder` and `skip_binary` as for SearchFileText.
+// to `error` when given. `folder`, `skip_binary` and `encoding` as for SearchFileText.
 std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp& pattern,
                                const PatternShortcut* shortcut = nullptr,
                                const DetailsSink& details = {}, std::string* error = nullptr,
-                               bool skip_binary = false);
+                               bool skip_binary = false,
+                               const EncodingChoice& encoding = kFoundEncodings);
 inline std::int32_t SearchFilePattern(const std::string& path, const RegExp& pattern,
                                       const PatternShortcut* shortcut = nullptr,
                                       const DetailsSink& details = {},
@@ -139,13 +145,14 @@ inline constexpr std::size_t kHitLinesAtOnce = 4096;
 // and, when it has hits, lists where they are in `hits` with `context` lines around each (a
 // pattern's hit at the line it starts in). Returns the count, or kNotSearched as those do;
 // `walked_regular` as for SearchFileText. The file is read a block at a time (UTF-16 decoded as
-// it is read); `flush`, when given, gets the lines every kHitLinesAtOnce. `skip_binary` as for
-// SearchFileText.
+// it is read); `flush`, when given, gets the lines every kHitLinesAtOnce. `skip_binary` and
+// `encoding` as for SearchFileText.
 std::int32_t SearchFileHitLines(int folder, const std::string& path, const PlainMatcher& matcher,
                                 const RegExp* pattern, const PatternShortcut* shortcut, int context,
                                 const DetailsSink& details, FileHits& hits,
                                 std::string* error = nullptr, bool walked_regular = false,
                                 const HitFlush& flush = {}, bool spans = false,
-                                bool skip_binary = false);
+                                bool skip_binary = false,
+                                const EncodingChoice& encoding = kFoundEncodings);
 
 }  // namespace ferret

@@ -103,7 +103,7 @@ TEST(EncodedText, WhatTheEncodingCannotHoldLeavesTheFileAlone) {
             continue;
         }
         EXPECT_EQ(result.count, kNotSearched) << form.name;
-        EXPECT_NE(result.error.find("cannot be written as"), std::string::npos) << result.error;
+        EXPECT_NE(result.error.find("cannot be written in"), std::string::npos) << result.error;
         EXPECT_EQ(dir.ReadFile(form.name), form.bytes) << form.name;
     }
 

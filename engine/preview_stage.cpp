@@ -26,6 +26,7 @@ std::optional<std::int32_t> PreviewOne(const RunRequest& request, const RunContr
     // The walk leaves the details of the regular files it found to whoever opens them.
     FilePlace place(path, folder, name, record.DetailsPending(), &tools.start);
     place.skip_binary = request.fields.skip_binary;
+    place.encoding = &request.encoding;
     const auto problem = [&](const std::string& why) {
         found.problems.push_back({RunKind::kReplace, ProblemKind::kFile,
                                   Status::Error(kFileAccessError, path + ": " + why)});

@@ -46,6 +46,16 @@
 namespace ferret {
 namespace {
 
+// The corpus holds texts that are not valid UTF-8 on purpose: they are matched as bytes, as the
+// reference reads them.
+const EncodingChoice kAsBytes = EncodingChoice::Exactly("");
+
+FilePlace AsBytes(const std::string& path) {
+    FilePlace place(path);
+    place.encoding = &kAsBytes;
+    return place;
+}
+
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 using Clock = std::chrono::steady_clock;
@@ -860,7 +870,8 @@ TEST(RegexDifferential, SearchAndReplaceMatchEcmaScript) {
             ++compared;
             const std::int64_t expected_count = expected["count"].toInteger();
             const std::int64_t expected_replacements = expected["replacements"].toInteger();
-            const std::int32_t count = SearchFilePattern(originals[f], regex, shortcut.get());
+            const std::int32_t count = SearchFilePattern(
+                AT_FDCWD, originals[f], regex, shortcut.get(), {}, nullptr, false, kAsBytes);
             if (count != expected_count) {
                 found[kCount].push_back(
                     {c, f, std::to_string(expected_count), std::to_string(count)});
@@ -870,7 +881,7 @@ TEST(RegexDifferential, SearchAndReplaceMatchEcmaScript) {
                 copy_changed[f] = false;
             }
             const RewriteResult rewrite =
-                ReplaceFilePattern(copies[f], regex, item.replacement, shortcut.get(), {});
+                ReplaceFilePattern(AsBytes(copies[f]), regex, item.replacement, shortcut.get(), {});
             const std::string after = ReadBytes(copies[f]);
             copy_changed[f] = after != corpus[f].bytes;
             if (rewrite.count != expected_replacements) {

@@ -244,6 +244,7 @@ class ReplaceWorker {
         const std::string name = NameIn(folder, record);
         FilePlace place(path, folder, name, false, &tools_.start);
         place.skip_binary = request_.fields.skip_binary;
+        place.encoding = &request_.encoding;
         try {
             LazyPattern& lazy = control_.UseRegex() ? tools_.as_pattern : tools_.as_plain;
             const RegExp* compiled = lazy.Get([&](const Status& status) {
@@ -281,7 +282,11 @@ class ReplaceWorker {
 
     RewriteResult RewriteChosen(std::size_t index, const FilePlace& place,
                                 const ChosenChange& chosen, RewriteBatch::Item& item) {
-        return PrepareChosenRewrite(place, chosen.digest, chosen.seen,
+        // Read as the preview read it.
+        const EncodingChoice encoding = EncodingChoice::Exactly(chosen.legacy);
+        FilePlace as_previewed = place;
+        as_previewed.encoding = &encoding;
+        return PrepareChosenRewrite(as_previewed, chosen.digest, chosen.seen,
                                     chosen.all ? nullptr : &chosen.edits, *tools_.finder,
                                     DetailsOf(*records_[index]), item.rewrite, slots_.HitsOf(index),
                                     request_.hit_lines.value_or(0));

@@ -19,6 +19,7 @@
 #include "engine/rewrite_batch.h"
 #include "engine/search_fields.h"
 #include "office/office_session.h"
+#include "util/legacy_text.h"
 #include "util/status.h"
 
 namespace ferret {
@@ -53,6 +54,7 @@ struct ChosenChange {
     // a file whose changes were never looked at one by one.
     bool all = false;
     FileIdentity seen;
+    std::string legacy;  // the legacy encoding the preview decoded it from (RewritePlan)
 };
 
 // Everything one run needs, taken when it starts: the search fields and the settings of that
@@ -75,6 +77,9 @@ struct RunRequest {
     // kept (-1 all); 0 keeps none, and a run then rewrites without a way back.
     std::string restore_folder;
     int restore_quantity = 0;
+    // How the text of a file without a byte-order mark is read: in the encoding its start shows,
+    // or one forced.
+    EncodingChoice encoding;
     // Threads of the content stage; 0: one per processor, at most 8.
     unsigned workers = 0;
     // For tests: called just before a rewritten file's name is switched to its new content.

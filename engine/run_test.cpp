@@ -506,7 +506,7 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
         const RewritePlan& shown = shown_plans[all->size()];
         const bool whole = all->size() % 2 == 1;
         all->push_back({path, shown.digest, whole ? std::vector<TextEdit>() : shown.edits, false,
-                        whole, preview.plan.seen});
+                        whole, preview.plan.seen, preview.plan.legacy});
     }
     request_.kind = RunKind::kChosenChanges;
     request_.chosen = all;
@@ -543,9 +543,9 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     ASSERT_EQ(stat(dir_.Path("f00.txt").c_str(), &f00_seen), 0);
     request_.kind = RunKind::kChosenChanges;
     request_.chosen = std::make_shared<std::vector<ChosenChange>>(std::vector<ChosenChange>{
-        {dir_.Path("crlf.txt"), crlf, {{13, 16, "HIT"}}, false, false, IdentityOf(crlf_seen)},
-        {dir_.Path("f00.txt"), f00, {{0, 3, "HIT"}}, false, false, IdentityOf(f00_seen)},
-        {dir_.Path("f04.txt"), 0, {}, false, true, IdentityOf(f04)}});
+        {dir_.Path("crlf.txt"), crlf, {{13, 16, "HIT"}}, false, false, IdentityOf(crlf_seen), {}},
+        {dir_.Path("f00.txt"), f00, {{0, 3, "HIT"}}, false, false, IdentityOf(f00_seen), {}},
+        {dir_.Path("f04.txt"), 0, {}, false, true, IdentityOf(f04), {}}});
     RecordingSink part;
     control_.Reset(false);
     const RunResult partly = ExecuteRun(request_, part, control_);

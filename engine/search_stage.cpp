@@ -99,11 +99,12 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
         if (lazy == nullptr) {
             errno = 0;
             const bool skip_binary = request.fields.skip_binary;
-            const std::int32_t count = request.want_details
-                                           ? SearchFileText(folder, name, matcher_, stop,
-                                                            DetailsFor(record), false, skip_binary)
-                                           : SearchFileText(folder, name, matcher_, stop, {},
-                                                            record.DetailsPending(), skip_binary);
+            const std::int32_t count =
+                request.want_details
+                    ? SearchFileText(folder, name, matcher_, stop, DetailsFor(record), false,
+                                     skip_binary, request.encoding)
+                    : SearchFileText(folder, name, matcher_, stop, {}, record.DetailsPending(),
+                                     skip_binary, request.encoding);
             if (count == kNotSearched && errno != ENOENT) {  // gone is no loss
                 found.problems.push_back(NotSearched(record));
             }
@@ -119,7 +120,7 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
         errno = 0;
         const std::int32_t count =
             SearchFilePattern(folder, name, *compiled, lazy->Shortcut(), DetailsFor(record), &error,
-                              request.fields.skip_binary);
+                              request.fields.skip_binary, request.encoding);
         TellNotSearched(record, count, error, found.problems);
         return count;
     } catch (const std::exception& failure) {
@@ -150,7 +151,7 @@ std::int32_t SearchStage::SearchHitLines(FileRecord& record, int folder, const s
         folder, name, matcher_, compiled, compiled ? lazy->Shortcut() : nullptr, *request.hit_lines,
         request.want_details ? DetailsFor(record) : DetailsSink(), found.hits, &error,
         !request.want_details && record.DetailsPending(), flush, request.hit_spans,
-        request.fields.skip_binary);
+        request.fields.skip_binary, request.encoding);
     TellNotSearched(record, count, error, found.problems);
     return count;
 }

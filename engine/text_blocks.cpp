@@ -19,8 +19,29 @@ std::vector<char>& ThreadStorage() {
 
 }  // namespace
 
-TextBlocks::TextBlocks(int fd, std::size_t block)
-    : fd_(fd), block_(block), storage_(ThreadStorage()) {}
+TextBlocks::TextBlocks(int fd, const EncodingChoice& choice, std::size_t block)
+    : fd_(fd), choice_(choice), block_(block), storage_(ThreadStorage()) {}
+
+void TextBlocks::ChooseEncoding(std::string_view read) {
+    mark_ = DetectByteOrderMark(read);
+    if (mark_ == ByteOrderMark::kNone) {
+        std::string_view sample = read;
+        thread_local std::vector<char> more;
+        if (block_ < kEncodingSample && read.size() == block_) {
+            // Small blocks (tests) find the encoding from as much as a search's first block.
+            more.resize(kEncodingSample);
+            const ReadResult got = ReadFullAt(fd_, more.data(), more.size(), 0);
+            if (!got.failed()) {
+                sample = std::string_view(more.data(), got.bytes);
+            }
+        }
+        legacy_ = LegacyEncodingOf(sample, choice_);
+    }
+    decoder_ = MakeDecoder(mark_, legacy_);
+    if (!decoder_) {
+        legacy_.clear();  // an encoding iconv does not know: read as it is
+    }
+}
 
 bool TextBlocks::Next(std::size_t keep) {
     if (ended_) {
@@ -57,13 +78,12 @@ bool TextBlocks::Next(std::size_t keep) {
     }
     if (first_) {
         first_ = false;
-        mark_ = DetectByteOrderMark(read);
+        ChooseEncoding(read);
         if (mark_ == ByteOrderMark::kUtf8) {
             read.remove_prefix(3);
             std::memmove(storage_.data() + filled_, read.data(), read.size());
-        } else if (mark_ == ByteOrderMark::kUtf16LE || mark_ == ByteOrderMark::kUtf16BE) {
-            decoder_.emplace(mark_ == ByteOrderMark::kUtf16BE);
-            read.remove_prefix(2);
+        } else {
+            read.remove_prefix(MarkLength(mark_));
         }
     }
     if (!decoder_) {

@@ -3,17 +3,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "util/legacy_text.h"
 #include "util/status.h"
 #include "util/text_encoding.h"
 
 namespace ferret {
 
-// The text of an open file a block at a time, as UTF-8: after its UTF-8 mark, or decoded from
-// UTF-16 after that mark (offsets are then those of the UTF-8 text). What the caller keeps of a
+// The text of an open file a block at a time, as UTF-8: after its UTF-8 mark, decoded from UTF-16
+// after that mark, or without a mark decoded from the legacy encoding its first block shows
+// (LegacyEncodingOf); offsets are those of the UTF-8 text. What the caller keeps of a
 // block stays in front of the next one's text. The room is one per thread, kept between files,
 // and grows only for what is kept; kept bytes are moved only when bytes before them are let go,
 // so a line of any length is read in linear time.
@@ -21,8 +24,10 @@ class TextBlocks {
   public:
     static constexpr std::size_t kBlockSize = 64 * 1024;
 
-    // `block`: how much each read asks for (smaller in tests, to cut texts anywhere).
-    explicit TextBlocks(int fd, std::size_t block = kBlockSize);
+    // `choice` outlives this. `block`: how much each read asks for (smaller in tests, to cut
+    // texts anywhere).
+    explicit TextBlocks(int fd, const EncodingChoice& choice = kFoundEncodings,
+                        std::size_t block = kBlockSize);
     TextBlocks(const TextBlocks&) = delete;
     TextBlocks& operator=(const TextBlocks&) = delete;
 
@@ -42,14 +47,21 @@ class TextBlocks {
     bool at_end() const { return ended_; }
     bool failed() const { return failed_; }
     ByteOrderMark mark() const { return mark_; }
-    // Whether the text encodes back to the file's bytes (false only for damaged UTF-16), as far
-    // as it was read.
+    // The legacy encoding the text is decoded from; empty for UTF-8 and a marked text.
+    const std::string& legacy() const { return legacy_; }
+    // Whether text() is decoded from other bytes, which its offsets are then not those of.
+    bool decoded() const { return decoder_ != nullptr; }
+    // Whether the text encodes back to the file's bytes (false only for a decoded text that
+    // does not), as far as it was read.
     bool exact() const { return !decoder_ || decoder_->exact(); }
 
   private:
+    // Finds the encoding from the first bytes read, `read`.
+    void ChooseEncoding(std::string_view read);
     void Put(std::string_view text);
 
     const int fd_;
+    const EncodingChoice& choice_;
     const std::size_t block_;
     std::vector<char>& storage_;
     std::size_t filled_ = 0;
@@ -60,7 +72,8 @@ class TextBlocks {
     bool failed_ = false;
     ByteOrderMark mark_ = ByteOrderMark::kNone;
     std::function<void(std::string_view)> on_read_;
-    std::optional<Utf16Decoder> decoder_;
+    std::string legacy_;
+    std::unique_ptr<PieceDecoder> decoder_;
 };
 
 // A line longer than this is not held whole to be matched by itself: from such a line on, a

@@ -24,12 +24,15 @@ struct Walked {
     std::int64_t count = 0;
 };
 
+// The texts hold bytes that are not UTF-8: they are walked as they are.
+const EncodingChoice kAsBytes = EncodingChoice::Exactly("");
+
 Walked Walk(const std::string& path, const RegExp& pattern, std::string_view replacement,
             std::size_t block) {
     Walked walked;
     const Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     {
-        TextBlocks blocks(fd.get(), block);
+        TextBlocks blocks(fd.get(), kAsBytes, block);
         EXPECT_TRUE(blocks.Next(0) || !blocks.failed());
         const Status status = ForEachWindow(
             blocks, pattern.LookBehind(), 1 << 20,
@@ -48,7 +51,7 @@ Walked Walk(const std::string& path, const RegExp& pattern, std::string_view rep
         EXPECT_TRUE(status.ok()) << status.description();
     }
     const Fd again(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    TextBlocks blocks(again.get(), block);
+    TextBlocks blocks(again.get(), kAsBytes, block);
     EXPECT_TRUE(blocks.Next(0) || !blocks.failed());
     const RegExp::Replacement with(pattern, replacement);
     const Status status =
@@ -117,7 +120,7 @@ TEST(TextBlocks, AMatchPastTheLongestIsTold) {
     RegExp pattern;
     ASSERT_TRUE(pattern.Compile("a[\\s\\S]*b", false).ok());
     const Fd fd(open(dir.Path("long.txt").c_str(), O_RDONLY | O_CLOEXEC));
-    TextBlocks blocks(fd.get(), 100);
+    TextBlocks blocks(fd.get(), kFoundEncodings, 100);
     ASSERT_TRUE(blocks.Next(0));
     std::size_t most = 0;
     const Status status = ForEachWindow(blocks, pattern.LookBehind(), 1000,

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "settings/settings.h"
+#include "util/legacy_text.h"
 
 namespace ferret {
 namespace {
@@ -160,6 +161,16 @@ const Field kFields[] = {
                                       : ColorSchemeChoice::kDesktop;
      },
      [](const AppSettings& s) { return std::to_string(static_cast<int>(s.color_scheme)); }},
+    {kTextEncoding,
+     [](AppSettings& s, const std::string& t) {
+         s.text_encoding = KnownEncoding(t) ? t : std::string();
+     },
+     [](const AppSettings& s) { return s.text_encoding; }},
+    {kLegacyEncoding,
+     [](AppSettings& s, const std::string& t) {
+         s.legacy_encoding = KnownEncoding(t) ? t : AppSettings().legacy_encoding;
+     },
+     [](const AppSettings& s) { return s.legacy_encoding; }},
 };
 
 const Field* FieldNamed(std::string_view name) {
@@ -218,9 +229,10 @@ Status SavePreviewFontSize(int points) {
 }
 
 Status SaveOptionSettings(const AppSettings& settings) {
-    for (const char* name : {kRestoreFolder, kRestoreQuantity, kReportType, kHitLineContext,
-                             kLogging, kDisplayQuickLinks, kAutoReportUpdate, kFileHandlerWord,
-                             kFileHandlerExcel, kExtList, kEditorCommand, kColorScheme}) {
+    for (const char* name :
+         {kRestoreFolder, kRestoreQuantity, kReportType, kHitLineContext, kLogging,
+          kDisplayQuickLinks, kAutoReportUpdate, kFileHandlerWord, kFileHandlerExcel, kExtList,
+          kEditorCommand, kColorScheme, kTextEncoding, kLegacyEncoding}) {
         if (Status saved = Save(settings, name); !saved.ok()) {
             return saved;
         }

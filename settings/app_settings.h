@@ -85,6 +85,12 @@ struct AppSettings {
     std::string editor_command;
     // "ColorScheme": a ColorSchemeChoice code; a text that names none follows the desktop.
     ColorSchemeChoice color_scheme = ColorSchemeChoice::kDesktop;
+    // "TextEncoding": the encoding every file without a byte-order mark is read in; empty (as
+    // is a name the system does not know): each file's own, as its start shows it.
+    std::string text_encoding;
+    // "LegacyEncoding": the encoding of a file that is not UTF-8 when its own cannot be told
+    // (a name the system does not know is the default).
+    std::string legacy_encoding = "WINDOWS-1252";
 };
 
 // The settings as the store holds them now, in one read. Never fails: what cannot be read is the
@@ -97,8 +103,8 @@ AppSettings ReadAppSettings();
 [[nodiscard]] Status SavePreviewFontSize(int points);
 // What the options dialog edits: the restore folder and quantity, the report type (none is
 // written as the first), the hit-line context, the error log, quick links, automatic report
-// update, both office handlers, the extension list, the editor command and the colour scheme,
-// in that order. Stops at the first failure.
+// update, both office handlers, the extension list, the editor command, the colour scheme and
+// the two text encodings, in that order. Stops at the first failure.
 [[nodiscard]] Status SaveOptionSettings(const AppSettings& settings);
 // What the main window keeps when it closes: the start folder, its height, width, top and left,
 // the file mask, the size and date choices, the subfolder choice, the skip text and its history

@@ -38,7 +38,9 @@ inline constexpr char kRestoreQuantity[] = "RestoreQuantity";      // kept: -1 a
 inline constexpr char kHitLineContext[] = "HitLineContext";        // lines around a hit, 0..3
 inline constexpr char kLongestMatchMb[] = "LongestMatchMB";        // MB a match is followed
 inline constexpr char kEditorCommand[] = "EditorCommand";          // command, "": the default
-inline constexpr char kColorScheme[] = "ColorScheme";  // 0 the desktop's, 1 light, 2 dark
+inline constexpr char kColorScheme[] = "ColorScheme";        // 0 the desktop's, 1 light, 2 dark
+inline constexpr char kTextEncoding[] = "TextEncoding";      // of unmarked files, "": each its own
+inline constexpr char kLegacyEncoding[] = "LegacyEncoding";  // of those not UTF-8, when unsure
 
 // The store below the typed settings (settings/app_settings.h), which is what the program reads
 // and writes. Each key's file is kept parsed, shared by all threads, and read again only when the

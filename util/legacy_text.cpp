@@ -2,7 +2,11 @@
 
 #include <uchardet.h>
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <type_traits>
 
@@ -30,6 +34,10 @@ int Run(iconv_t cd, std::string_view& in, std::string& out) {
             return error;
         }
     }
+}
+
+bool IsUtf8Name(const std::string& name) {
+    return strcasecmp(name.c_str(), "UTF-8") == 0 || strcasecmp(name.c_str(), "UTF8") == 0;
 }
 
 }  // namespace
@@ -130,19 +138,108 @@ void LegacyDecoder::Finish(std::string& utf8) {
 }
 
 bool LegacyEncoder::Encode(std::string_view utf8, std::string& out) {
+    if (!Append(utf8, out)) {
+        return false;
+    }
+    End(out);
+    return true;
+}
+
+bool LegacyEncoder::Append(std::string_view utf8, std::string& out) {
     std::string_view in = utf8;
-    const int error = Run(encode_.get(), in, out);
-    if (error == 0) {
-        // What a stateful encoding needs to end in its initial state.
-        char end[16];
-        char* to = end;
-        std::size_t to_left = sizeof end;
-        iconv(encode_.get(), nullptr, nullptr, &to, &to_left);
-        out.append(end, to);
+    if (Run(encode_.get(), in, out) == 0) {
         return true;
     }
     encode_.Reset();
     return false;
+}
+
+void LegacyEncoder::End(std::string& out) {
+    // What a stateful encoding needs to end in its initial state.
+    char end[16];
+    char* to = end;
+    std::size_t to_left = sizeof end;
+    iconv(encode_.get(), nullptr, nullptr, &to, &to_left);
+    out.append(end, to);
+}
+
+std::string LegacyEncodingOf(std::string_view head, const EncodingChoice& choice) {
+    if (!choice.forced.empty()) {
+        return IsUtf8Name(choice.forced) ? std::string() : choice.forced;
+    }
+    if (std::memchr(head.data(), 0, head.size()) != nullptr) {
+        return {};  // binary: its bytes are searched as they are
+    }
+    // A character cut by the end of what was read is not held against the text.
+    std::size_t whole = head.size();
+    for (std::size_t back = 1; back <= std::min<std::size_t>(3, whole); ++back) {
+        const auto byte = static_cast<unsigned char>(head[whole - back]);
+        if ((byte & 0xC0) == 0xC0) {
+            whole -= back;
+            break;
+        }
+        if ((byte & 0xC0) != 0x80) {
+            break;
+        }
+    }
+    if (IsValidUtf8(head.substr(0, whole))) {
+        return {};
+    }
+    std::string guess = GuessEncoding(head);
+    return guess.empty() ? choice.fallback : guess;
+}
+
+std::unique_ptr<PieceDecoder> MakeDecoder(ByteOrderMark mark, const std::string& legacy) {
+    if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE) {
+        return std::make_unique<Utf16Decoder>(mark == ByteOrderMark::kUtf16BE);
+    }
+    if (mark != ByteOrderMark::kNone || legacy.empty()) {
+        return nullptr;
+    }
+    auto decoder = std::make_unique<LegacyDecoder>(legacy);
+    if (!decoder->ok()) {
+        return nullptr;
+    }
+    return decoder;
+}
+
+std::string EncodingName(ByteOrderMark mark, const std::string& legacy) {
+    switch (mark) {
+        case ByteOrderMark::kUtf16LE:
+            return "UTF-16LE";
+        case ByteOrderMark::kUtf16BE:
+            return "UTF-16BE";
+        case ByteOrderMark::kUtf8:
+            return "UTF-8";
+        case ByteOrderMark::kNone:
+            break;
+    }
+    return legacy.empty() ? "UTF-8" : legacy;
+}
+
+ByteOrderMark FileTextInEncoding(std::string_view bytes, const EncodingChoice& choice,
+                                 std::string& storage, std::string_view& text, std::string& legacy,
+                                 bool* exact) {
+    legacy.clear();
+    const ByteOrderMark mark = FileTextAsUtf8(bytes, storage, text, exact);
+    if (mark != ByteOrderMark::kNone) {
+        return mark;
+    }
+    legacy = LegacyEncodingOf(bytes.substr(0, kEncodingSample), choice);
+    const std::unique_ptr<PieceDecoder> decoder = MakeDecoder(mark, legacy);
+    if (!decoder) {
+        legacy.clear();
+        return mark;
+    }
+    storage.clear();
+    storage.reserve(bytes.size());
+    decoder->Decode(bytes, storage);
+    decoder->Finish(storage);
+    text = storage;
+    if (exact != nullptr) {
+        *exact = decoder->exact();
+    }
+    return mark;
 }
 
 }  // namespace ferret

@@ -2,8 +2,11 @@
 
 #include <iconv.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "util/text_encoding.h"
 
 namespace ferret {
 
@@ -41,18 +44,14 @@ class Iconv {
 // Decodes text in a legacy encoding into UTF-8 a piece at a time: a character cut by a piece's
 // end waits for the next. A byte sequence the encoding does not hold becomes U+FFFD, and the text
 // is then not exact.
-class LegacyDecoder {
+class LegacyDecoder final : public PieceDecoder {
   public:
     explicit LegacyDecoder(const std::string& encoding);
     // Whether the encoding is known.
     bool ok() const { return decode_.ok() && encode_.ok(); }
-    // Appends the UTF-8 of `bytes` to `utf8`.
-    void Decode(std::string_view bytes, std::string& utf8);
-    // The text has ended: what still waits (a character cut short) becomes U+FFFD.
-    void Finish(std::string& utf8);
-    // Whether what was decoded encodes back to the same bytes: only then may a file be rewritten
-    // from its text.
-    bool exact() const { return exact_; }
+    void Decode(std::string_view bytes, std::string& utf8) override;
+    void Finish(std::string& utf8) override;
+    bool exact() const override { return exact_; }
 
   private:
     // Decodes what it can of `bytes` (waiting_ first); how many bytes were taken.
@@ -67,17 +66,60 @@ class LegacyDecoder {
     bool exact_ = true;
 };
 
-// Encodes UTF-8 text in a legacy encoding.
+// Encodes UTF-8 text in a legacy encoding, whole or a piece at a time.
 class LegacyEncoder {
   public:
     explicit LegacyEncoder(const std::string& encoding) : encode_(encoding, "UTF-8") {}
     bool ok() const { return encode_.ok(); }
-    // Appends `utf8` in the encoding to `out`. False, with `out` unusable, when a character of
-    // it has no place in the encoding or `utf8` is not valid UTF-8.
+    // Appends `utf8` in the encoding to `out`, ending in the encoding's initial shift state.
+    // False, with `out` unusable, when a character of it has no place in the encoding or `utf8`
+    // is not valid UTF-8.
     bool Encode(std::string_view utf8, std::string& out);
+    // Encode for one piece of a longer text, whose shift state carries on to the next piece;
+    // End closes the text.
+    bool Append(std::string_view utf8, std::string& out);
+    void End(std::string& out);
 
   private:
     Iconv encode_;
 };
+
+// How the text of a file without a byte-order mark is read.
+struct EncodingChoice {
+    // Every such file is in this encoding (an iconv name; UTF-8: read as it is); empty: each
+    // file's own is found (EncodingOf).
+    std::string forced;
+    // The encoding of a file that is not UTF-8 when no guess is sure.
+    std::string fallback = "WINDOWS-1252";
+
+    // The choice that reads a file as it was read before: in `legacy`, or as UTF-8 when empty.
+    static EncodingChoice Exactly(const std::string& legacy) {
+        return {legacy.empty() ? std::string("UTF-8") : legacy, {}};
+    }
+};
+// How much of a file's start its encoding is found from: the first block a search reads.
+inline constexpr std::size_t kEncodingSample = 64 * 1024;
+
+// Every encoding found file by file, windows-1252 when unsure.
+inline const EncodingChoice kFoundEncodings{};
+
+// The legacy encoding to read a file without a byte-order mark in, from its first bytes `head`:
+// the forced one; none (empty: read as UTF-8) when `head` is valid UTF-8 (but for a character its
+// end cuts) or holds a NUL byte (binary); otherwise the guess, or the fallback.
+std::string LegacyEncodingOf(std::string_view head, const EncodingChoice& choice);
+
+// The decoder of a file's text after its mark: of UTF-16 for its mark, of `legacy` without one;
+// null when the text is read as it is (UTF-8) or `legacy` is not known.
+std::unique_ptr<PieceDecoder> MakeDecoder(ByteOrderMark mark, const std::string& legacy);
+
+// The name of the encoding a file's text was read in, for the user: its mark's, `legacy`, or
+// UTF-8.
+std::string EncodingName(ByteOrderMark mark, const std::string& legacy);
+
+// The text of a whole file as UTF-8, as FileTextAsUtf8 gives it, and decoded from the legacy
+// encoding `choice` gives it (`legacy`, empty when none) when it has no mark.
+ByteOrderMark FileTextInEncoding(std::string_view bytes, const EncodingChoice& choice,
+                                 std::string& storage, std::string_view& text, std::string& legacy,
+                                 bool* exact = nullptr);
 
 }  // namespace ferret

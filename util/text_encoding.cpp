@@ -1,5 +1,8 @@
 #include "util/text_encoding.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "util/text_fold.h"
 
 namespace ferret {
@@ -153,6 +156,15 @@ std::size_t Utf16Length(std::string_view utf8) {
 
 bool IsValidUtf8(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
+        // Every file's first block is looked at: runs of ASCII go eight bytes at a time.
+        std::uint64_t word = 0;
+        if (at + sizeof word <= text.size()) {
+            std::memcpy(&word, text.data() + at, sizeof word);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                at += sizeof word;
+                continue;
+            }
+        }
         if (static_cast<unsigned char>(text[at]) < 0x80) {
             ++at;
             continue;

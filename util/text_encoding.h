@@ -22,17 +22,28 @@ std::size_t MarkLength(ByteOrderMark mark);
 // becomes U+FFFD; the result is then false, as the text would not encode back to the same bytes.
 bool DecodeUtf16(std::string_view bytes, bool big_endian, std::string& utf8);
 
+// Decodes a file's text into UTF-8 as it comes, a piece at a time: what a piece's end cuts waits
+// for the next.
+class PieceDecoder {
+  public:
+    virtual ~PieceDecoder() = default;
+    // Appends the UTF-8 of `bytes` to `utf8`.
+    virtual void Decode(std::string_view bytes, std::string& utf8) = 0;
+    // The text has ended: what still waits (a character cut short) becomes U+FFFD.
+    virtual void Finish(std::string& utf8) = 0;
+    // Whether what was decoded encodes back to the same bytes: only then may a file be rewritten
+    // from its text.
+    virtual bool exact() const = 0;
+};
+
 // DecodeUtf16 for a text that comes a piece at a time: a unit or a surrogate pair cut by a
-// piece's end waits for the next.
-class Utf16Decoder {
+// piece's end waits for the next; an odd byte or a lone high surrogate at the end is U+FFFD.
+class Utf16Decoder final : public PieceDecoder {
   public:
     explicit Utf16Decoder(bool big_endian) : big_endian_(big_endian) {}
-    // Appends the UTF-8 of `bytes` to `utf8`.
-    void Decode(std::string_view bytes, std::string& utf8);
-    // The text has ended: what still waits (an odd byte, a lone high surrogate) becomes U+FFFD.
-    void Finish(std::string& utf8);
-    // Whether what was decoded encodes back to the same bytes.
-    bool exact() const { return exact_; }
+    void Decode(std::string_view bytes, std::string& utf8) override;
+    void Finish(std::string& utf8) override;
+    bool exact() const override { return exact_; }
 
   private:
     // Decodes the whole units of `bytes` but a last high surrogate; how many bytes it took.
