@@ -60,8 +60,10 @@ QString GroupedLines(QString text) {
     return text;
 }
 
-// Reads a whole file, refusing one too large to show.
-QString ReadText(const std::string& path, QString& error) {
+// Reads a whole file, refusing one too large to show, and decodes it as `choice` says;
+// `encoding` gets the name of the encoding it was read in.
+QString ReadText(const std::string& path, const EncodingChoice& choice, QString& error,
+                 QString& encoding) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         error = QString::fromLatin1(kCannotDisplay);
@@ -101,7 +103,7 @@ QString ReadText(const std::string& path, QString& error) {
         error = QString::fromLatin1(kCannotDisplay);
         return {};
     }
-    return DecodeFileText(bytes);
+    return DecodeFileText(bytes, choice, &encoding);
 }
 
 // The place of `line` and `column` in `text`, whose lines end at "\n" (a lone "\r" is a
@@ -211,6 +213,9 @@ PreviewWindow::PreviewWindow(QWidget* owner) : QMainWindow(owner) {
     setCentralWidget(box_);
     path_label_ = new QLabel;
     statusBar()->addWidget(path_label_, 1);
+    encoding_label_ = new QLabel;
+    encoding_label_->setToolTip(QStringLiteral("The encoding the file's text is read in"));
+    statusBar()->addPermanentWidget(encoding_label_);
 
     menu_ = new QMenu(QStringLiteral("MyPopUp"), this);
     QAction* find = menu_->addAction(QStringLiteral("&Find"));
@@ -340,11 +345,14 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
     const int size = mark_size_;
     mark_color_ = MarkColorsFor(palette()).hit;
     const QColor color = mark_color_;
+    const AppSettings settings = ReadAppSettings();
+    const EncodingChoice encodings{settings.text_encoding, settings.legacy_encoding};
     worker_ = std::thread([=] {
         QString error;
+        QString encoding;
         // Lines and columns are found where only CR LF is one character: a lone CR is part of
         // its line there, as for the editors the places are given for, and takes the same room.
-        QString by_line_feeds = text ? QString() : ReadText(path, error);
+        QString by_line_feeds = text ? QString() : ReadText(path, encodings, error, encoding);
         by_line_feeds.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         std::shared_ptr<FalseLineEnds> false_ends;
         if (!text) {
@@ -394,10 +402,10 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
         const int count = static_cast<int>(marks.size());
         QMetaObject::invokeMethod(
             self.data(),
-            [self, ready, count, marked, error, select_from, select_length, false_ends] {
+            [self, ready, count, marked, error, select_from, select_length, false_ends, encoding] {
                 if (self != nullptr) {
                     self->Finish(ready, count, marked, error, select_from, select_length,
-                                 false_ends);
+                                 false_ends, encoding);
                 }
             },
             Qt::QueuedConnection);
@@ -410,11 +418,13 @@ namespace ferret {
 
 void PreviewWindow::Finish(std::shared_ptr<QTextDocument> document, int count, bool marked,
                            const QString& error, int select_from, int select_length,
-                           std::shared_ptr<const FalseLineEnds> false_ends) {
+                           std::shared_ptr<const FalseLineEnds> false_ends,
+                           const QString& encoding) {
     loading_ = false;
     if (false_ends) {
         false_ends_ = std::move(false_ends);
         text_shown_ = error.isEmpty();
+        encoding_label_->setText(encoding);
     }
     document->setDocumentLayout(new QPlainTextDocumentLayout(document.get()));
     box_->setDocument(document.get());

@@ -112,7 +112,7 @@ class PreviewWindow : public QMainWindow {
     // those of a text read from the file; null when the text is the one shown before.
     void Finish(std::shared_ptr<QTextDocument> document, int count, bool marked,
                 const QString& error, int select_from, int select_length,
-                std::shared_ptr<const FalseLineEnds> false_ends);
+                std::shared_ptr<const FalseLineEnds> false_ends, const QString& encoding);
     void StopWorker();
     // Gives the marks shown the hit colour of the window's palette now.
     void MatchMarksToPalette();
@@ -122,6 +122,7 @@ class PreviewWindow : public QMainWindow {
 
     QPlainTextEdit* box_ = nullptr;
     QLabel* path_label_ = nullptr;
+    QLabel* encoding_label_ = nullptr;  // the encoding of the text shown
     QMenu* menu_ = nullptr;
     QAction* highlight_ = nullptr;
     QAction* normal_size_ = nullptr;

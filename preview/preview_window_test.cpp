@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -214,6 +215,35 @@ TEST_F(PreviewTest, MarkedUtf16FilesShowAsText) {
         EXPECT_EQ(preview->windowTitle(), QStringLiteral("File Preview (Text Mode) [2 found]"));
         EXPECT_EQ(MarkedCharacters(*preview, 10), 6);
     }
+}
+
+// A file in a legacy encoding shows its text and marks its hits, its encoding in the status bar;
+// the TextEncoding setting forces another.
+TEST_F(PreviewTest, LegacyFilesShowInTheirEncoding) {
+    // "Привет, мир! Привет" in KOI8-R, long enough to be told from the other Cyrillic encodings.
+    std::string bytes;
+    for (int i = 0; i < 20; ++i) {
+        bytes += "\xF0\xD2\xC9\xD7\xC5\xD4, \xCD\xC9\xD2! \xF0\xD2\xC9\xD7\xC5\xD4\n";
+    }
+    const auto encoding_shown = [](const PreviewWindow& preview) {
+        QStringList texts;
+        for (const QLabel* label : preview.findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        return texts;
+    };
+    PreviewWindow* preview = Open(bytes, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
+    EXPECT_TRUE(preview->Box()->toPlainText().startsWith(
+        QString::fromUtf8("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, "
+                          "\xD0\xBC\xD0\xB8\xD1\x80!")));
+    EXPECT_EQ(preview->windowTitle(), QStringLiteral("File Preview (Text Mode) [40 found]"));
+    EXPECT_TRUE(encoding_shown(*preview).contains(QStringLiteral("KOI8-R")));
+
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kTextEncoding, "ISO-8859-1").ok());
+    PreviewWindow* forced = Open(bytes, "\xD0\x9F");
+    EXPECT_EQ(forced->windowTitle(), QStringLiteral("File Preview (Text Mode) [0 found]"));
+    EXPECT_TRUE(encoding_shown(*forced).contains(QStringLiteral("ISO-8859-1")));
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kTextEncoding, "").ok());
 }
 
 TEST_F(PreviewTest, PatternMarksAndABadPattern) {

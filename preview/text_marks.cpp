@@ -4,6 +4,7 @@
 
 #include "engine/content_search.h"
 #include "engine/regex.h"
+#include "util/legacy_text.h"
 #include "util/text_encoding.h"
 
 namespace ferret {
@@ -17,16 +18,29 @@ constexpr std::array<char16_t, 32> kWindows1252High = {
 
 }  // namespace
 
-QString DecodeFileText(std::string_view bytes) {
+QString DecodeFileText(std::string_view bytes, const EncodingChoice& choice, QString* encoding) {
     const ByteOrderMark mark = DetectByteOrderMark(bytes);
-    if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE) {
+    const std::string legacy = mark == ByteOrderMark::kNone
+                                   ? LegacyEncodingOf(bytes.substr(0, kEncodingSample), choice)
+                                   : std::string();
+    if (const std::unique_ptr<PieceDecoder> decoder = MakeDecoder(mark, legacy)) {
         std::string utf8;
-        DecodeUtf16(bytes.substr(MarkLength(mark)), mark == ByteOrderMark::kUtf16BE, utf8);
+        decoder->Decode(bytes.substr(MarkLength(mark)), utf8);
+        decoder->Finish(utf8);
+        if (encoding != nullptr) {
+            *encoding = QString::fromStdString(EncodingName(mark, legacy));
+        }
         return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
     }
     if (IsValidUtf8(bytes)) {
         bytes.remove_prefix(MarkLength(mark));
+        if (encoding != nullptr) {
+            *encoding = QStringLiteral("UTF-8");
+        }
         return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    }
+    if (encoding != nullptr) {
+        *encoding = QStringLiteral("WINDOWS-1252");
     }
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* out = text.data();

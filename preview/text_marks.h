@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "util/legacy_text.h"
 #include "util/status.h"
 
 namespace ferret {
@@ -16,10 +17,12 @@ struct TextMark {
     bool operator==(const TextMark&) const = default;
 };
 
-// A file's bytes as text: UTF-16 after a UTF-16 byte-order mark, UTF-8 when they are valid UTF-8
-// (a leading byte-order mark dropped), Windows-1252 otherwise, so every byte shows as some
-// character.
-QString DecodeFileText(std::string_view bytes);
+// A file's bytes as text, as a search reads them: UTF-16 after a UTF-16 byte-order mark, the
+// legacy encoding `choice` gives a file without a mark whose start is not UTF-8, UTF-8 when they
+// are valid UTF-8 (a leading byte-order mark dropped), Windows-1252 otherwise, so every byte
+// shows as some character. `encoding`, when given, gets the name of the one used.
+QString DecodeFileText(std::string_view bytes, const EncodingChoice& choice = kFoundEncodings,
+                       QString* encoding = nullptr);
 
 // The occurrences of `find` in `text`, searched from the start, each one after the end of the
 // last (so "aa" occurs twice in "aaaa"). Ignoring case folds letters as Unicode does.
