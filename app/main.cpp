@@ -67,6 +67,9 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
   -nobinary        leave out binary files (a NUL byte in their first 64 KiB, not
                    UTF-16 with a mark): not searched, not listed, not replaced;
                    the report counts them
+  -enc NAME        read every file without a byte-order mark in the encoding
+                   NAME (as "ISO-8859-1", "KOI8-R", "SHIFT_JIS"; "iconv -l"
+                   lists them), rather than each in its own (see below)
   -config FILE     take the search from a saved search file (.frs); -p -k -s -r
                    -b -i -w -rx are then not used (-skip -gitignore -nobinary
                    add)
@@ -100,6 +103,19 @@ as it is unless it holds a control character (or begins with '"'); then it is
 written in double quotes with C escapes (\t, \n, \r, \033, \", \\), so each
 line is one entry. -diff quotes names as "git diff" does. A hit line's text
 keeps its tabs; its other control characters are escaped the same way.
+
+Encodings: a file is searched as text in its encoding, and hits, lines and
+columns are those of its text in UTF-8. A byte-order mark names the encoding
+(UTF-8, UTF-16). Otherwise a file whose first 64 KiB are UTF-8 (plain ASCII
+too) or hold a NUL byte is searched as its bytes; any other file's encoding is
+guessed from those 64 KiB (windows-1252, ISO-8859-2, windows-1251, KOI8-R,
+Shift_JIS, EUC-JP, GB18030, Big5, EUC-KR and more), and when no guess is sure
+it is the setting "LegacyEncoding" (windows-1252). -enc, or the setting
+"TextEncoding" (Tools > Options), names one encoding for every file without a
+mark. A replace run writes a file in its own encoding, every byte outside the
+hits as it was; a replacement the encoding cannot hold, or a file that is not
+valid in its encoding, leaves the file as it was and is told. -diff names a
+file in a legacy encoding as binary: a patch is one text, in UTF-8.
 
 A replace run rewrites only files whose extension is approved (Tools > Options
 in the window, or the setting "ext_list"); files without an extension count

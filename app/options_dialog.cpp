@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -19,17 +20,27 @@
 #include <QVBoxLayout>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "app/editor_launcher.h"
 #include "app/file_dialogs.h"
 #include "app/message_boxes.h"
 #include "settings/error_log.h"
+#include "util/legacy_text.h"
 
 namespace ferret {
 namespace {
 
 // Error number of the log entries for failures that are not a settings Status (out of memory).
+
+// What the encoding boxes offer; any other name iconv knows may be typed.
+const char* const kLegacyEncodings[] = {
+    "WINDOWS-1252", "ISO-8859-1", "ISO-8859-15",  "WINDOWS-1250", "ISO-8859-2",
+    "WINDOWS-1251", "KOI8-R",     "KOI8-U",       "ISO-8859-7",   "WINDOWS-1253",
+    "WINDOWS-1254", "ISO-8859-9", "WINDOWS-1255", "WINDOWS-1256", "SHIFT_JIS",
+    "EUC-JP",       "GB18030",    "BIG5",         "EUC-KR",       "UTF-8"};
+constexpr char kEachOwn[] = "Each file's own (found from its start)";
 
 const char* const kReportTypes[] = {"Detailed file list", "Structured report", "Summary report",
                                     "Summary report with file list", "Hit lines"};
@@ -58,6 +69,7 @@ OptionsDialog::OptionsDialog(QWidget* parent, std::function<bool(int handler)> h
     tabs->addTab(BuildGeneralTab(), QStringLiteral("&General"));
     tabs->addTab(BuildExtensionTab(), QStringLiteral("A&pproved File List"));
     tabs->addTab(BuildHandlerTab(), QStringLiteral("&Special File Handlers"));
+    tabs->addTab(BuildEncodingTab(), QStringLiteral("Text E&ncodings"));
 
     cmdOk_ = new QPushButton(QStringLiteral("OK"));
     cmdOk_->setObjectName(QStringLiteral("cmdOk"));
@@ -200,6 +212,46 @@ QWidget* OptionsDialog::BuildEditorFrame() {
     return frame;
 }
 
+QWidget* OptionsDialog::BuildEncodingTab() {
+    cboTextEncoding_ = new QComboBox;
+    cboTextEncoding_->setObjectName(QStringLiteral("cboTextEncoding"));
+    cboTextEncoding_->setEditable(true);
+    cboTextEncoding_->addItem(QString::fromLatin1(kEachOwn));
+    cboLegacyEncoding_ = new QComboBox;
+    cboLegacyEncoding_->setObjectName(QStringLiteral("cboLegacyEncoding"));
+    cboLegacyEncoding_->setEditable(true);
+    for (const char* name : kLegacyEncodings) {
+        cboTextEncoding_->addItem(QString::fromLatin1(name));
+        if (std::string_view(name) != "UTF-8") {
+            cboLegacyEncoding_->addItem(QString::fromLatin1(name));
+        }
+    }
+    auto* read_label = new QLabel(QStringLiteral("Read files &in:"));
+    read_label->setBuddy(cboTextEncoding_);
+    auto* unsure_label = new QLabel(QStringLiteral("&When unsure:"));
+    unsure_label->setBuddy(cboLegacyEncoding_);
+    auto* grid = new QGridLayout;
+    grid->addWidget(read_label, 0, 0);
+    grid->addWidget(cboTextEncoding_, 0, 1);
+    grid->addWidget(unsure_label, 1, 0);
+    grid->addWidget(cboLegacyEncoding_, 1, 1);
+    grid->setColumnStretch(1, 1);
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(WrappedLabel(QStringLiteral(
+        "A file that starts with a byte-order mark is read in the encoding the mark names, and one "
+        "whose start is UTF-8 (or plain ASCII) as UTF-8. Any other file is read in the encoding "
+        "its start shows (windows-1252, ISO-8859-2, KOI8-R, Shift_JIS, GB18030, ...), found "
+        "file by file, or when that is not sure in the encoding chosen for that. A replace writes "
+        "each file in the encoding it was read in.")));
+    layout->addLayout(grid);
+    layout->addWidget(WrappedLabel(QStringLiteral(
+        "Choose one encoding to read every file without a mark in it instead. Any name that "
+        "\"iconv -l\" lists may be typed.")));
+    layout->addStretch();
+    return page;
+}
+
 QWidget* OptionsDialog::BuildExtensionTab() {
     lbExt_ = new QListWidget;
     lbExt_->setObjectName(QStringLiteral("lbExt"));
@@ -280,6 +332,10 @@ void OptionsDialog::Load() {
     spnHitContext_->setValue(settings_.hit_line_context);
     txtUndoQuantity_->setText(QString::number(settings_.restore_quantity));
     txtEditor_->setText(QString::fromStdString(settings_.editor_command));
+    cboTextEncoding_->setCurrentText(settings_.text_encoding.empty()
+                                         ? QString::fromLatin1(kEachOwn)
+                                         : QString::fromStdString(settings_.text_encoding));
+    cboLegacyEncoding_->setCurrentText(QString::fromStdString(settings_.legacy_encoding));
 
     cbLogging_->setChecked(settings_.logging);
     cbQuickLinks_->setChecked(settings_.display_quick_links);
@@ -319,6 +375,8 @@ void OptionsDialog::Connect() {
     connect(txtUndoFolder_, &QLineEdit::textEdited, this, enable_apply);
     connect(txtUndoQuantity_, &QLineEdit::textEdited, this, enable_apply);
     connect(txtEditor_, &QLineEdit::textEdited, this, enable_apply);
+    connect(cboTextEncoding_, &QComboBox::currentTextChanged, this, enable_apply);
+    connect(cboLegacyEncoding_, &QComboBox::currentTextChanged, this, enable_apply);
     connect(cmdBrowse_, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
     connect(cbQuickLinks_, &QCheckBox::toggled, this, [this] {
         // The quick-links panel is built once, when the main window opens.
@@ -382,6 +440,22 @@ bool OptionsDialog::SaveAllSettings() {
         txtUndoQuantity_->setFocus();
         return false;
     }
+    QString text_encoding = cboTextEncoding_->currentText().trimmed();
+    if (text_encoding == QString::fromLatin1(kEachOwn)) {
+        text_encoding.clear();
+    }
+    const QString legacy_encoding = cboLegacyEncoding_->currentText().trimmed();
+    for (const auto& [box, name] : {std::pair{cboTextEncoding_, text_encoding},
+                                    std::pair{cboLegacyEncoding_, legacy_encoding}}) {
+        if ((!name.isEmpty() || box == cboLegacyEncoding_) && !KnownEncoding(name.toStdString())) {
+            Inform(QStringLiteral("The encoding \"%1\" is not known to this system; \"iconv -l\" "
+                                  "lists those it knows.")
+                       .arg(name),
+                   QStringLiteral("Options"));
+            box->setFocus();
+            return false;
+        }
+    }
     QString restore_folder = txtUndoFolder_->text().trimmed();
     if (restore_folder.isEmpty()) {
         restore_folder = QString::fromStdString(AppSettings().restore_folder);
@@ -403,6 +477,8 @@ bool OptionsDialog::SaveAllSettings() {
             lbFileHandler_->item(kExcelHandler)->checkState() == Qt::Checked;
         chosen.extension_list = extensions_.StoredText();
         chosen.editor_command = txtEditor_->text().trimmed().toStdString();
+        chosen.text_encoding = text_encoding.toStdString();
+        chosen.legacy_encoding = legacy_encoding.toStdString();
         if (const Status saved = SaveOptionSettings(chosen); !saved.ok()) {
             Log(this, kLabel, saved);
             failed = true;

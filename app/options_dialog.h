@@ -61,6 +61,7 @@ class OptionsDialog : public QDialog {
     QWidget* BuildEditorFrame();
     QWidget* BuildExtensionTab();
     QWidget* BuildHandlerTab();
+    QWidget* BuildEncodingTab();
     void Load();
     void Connect();
     void LoadDefaultExt();
@@ -91,6 +92,8 @@ class OptionsDialog : public QDialog {
     QPushButton* cmdDefault_ = nullptr;
     QPushButton* cmdDelete_ = nullptr;
     QListWidget* lbFileHandler_ = nullptr;
+    QComboBox* cboTextEncoding_ = nullptr;    // "TextEncoding"; the first item: each file's own
+    QComboBox* cboLegacyEncoding_ = nullptr;  // "LegacyEncoding"
     QPushButton* cmdOk_ = nullptr;
     QPushButton* cmdApply_ = nullptr;
     QPushButton* cmdCancel_ = nullptr;

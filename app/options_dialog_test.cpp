@@ -363,6 +363,34 @@ TEST_F(OptionsDialogTest, AccessKeysAreUnique) {
     EXPECT_EQ(editor_label->buddy(), Find<QLineEdit>(dialog, "txtEditor"));
 }
 
+// The encodings: each file's own by default; a name typed is stored when the system knows it and
+// refused, with nothing stored, when it does not.
+TEST_F(OptionsDialogTest, TextEncodingsAreChosenAndUnknownOnesRefused) {
+    OptionsDialog dialog;
+    dialog.show();
+    auto* read_in = Find<QComboBox>(dialog, "cboTextEncoding");
+    auto* unsure = Find<QComboBox>(dialog, "cboLegacyEncoding");
+    EXPECT_EQ(read_in->currentIndex(), 0);
+    EXPECT_EQ(unsure->currentText(), QStringLiteral("WINDOWS-1252"));
+    unsure->setCurrentText(QStringLiteral("KOI8-R"));
+    read_in->setCurrentText(QStringLiteral("NO-SUCH-8"));
+    auto* apply = Find<QPushButton>(dialog, "cmdApply");
+    ASSERT_TRUE(apply->isEnabled());
+    apply->click();
+    ASSERT_EQ(messages_.messages().size(), 1u);
+    EXPECT_TRUE(messages_.Texts().join('|').contains(QStringLiteral("NO-SUCH-8")));
+    EXPECT_EQ(Setting(kLegacyEncoding), "missing");
+    read_in->setCurrentText(QStringLiteral("ISO-8859-2"));
+    apply->click();
+    EXPECT_EQ(messages_.messages().size(), 1u);
+    EXPECT_EQ(ReadAppSettings().text_encoding, "ISO-8859-2");
+    EXPECT_EQ(ReadAppSettings().legacy_encoding, "KOI8-R");
+    read_in->setCurrentIndex(0);
+    Find<QPushButton>(dialog, "cmdOk")->click();
+    EXPECT_EQ(Setting(kTextEncoding), "");
+    EXPECT_EQ(ReadAppSettings().text_encoding, "");
+}
+
 TEST_F(OptionsDialogTest, TheColorSchemeIsChosenAndToldWhenSaved) {
     Store(kColorScheme, "2");
     OptionsDialog dialog;
