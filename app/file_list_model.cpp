@@ -1,9 +1,15 @@
 #include "app/file_list_model.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <iterator>
 #include <unordered_set>
 
 #include "engine/file_records.h"
+#include "settings/app_settings.h"
+#include "util/file_handle.h"
+#include "util/legacy_text.h"
 
 namespace ferret {
 
@@ -15,6 +21,28 @@ int FileListModel::rowCount(const QModelIndex& parent) const {
 
 int FileListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kFileListColumnCount;
+}
+
+QString FileListModel::ToolTip(const FileListRow& row) {
+    QString tip = QStringLiteral("Double-click file to preview contents");
+    if (row.record == nullptr) {
+        return tip;
+    }
+    // Read when asked: a name for every file listed would cost the list's memory. A FIFO put in
+    // a file's place must not hang the window.
+    const Fd file(
+        open(row.record->FullPath().c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat info {};
+    if (file.get() < 0 || fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return tip;
+    }
+    const AppSettings settings = ReadAppSettings();
+    const std::string encoding =
+        FileEncodingName(file.get(), {settings.text_encoding, settings.legacy_encoding});
+    if (!encoding.empty()) {
+        tip += QStringLiteral("\nText encoding: ") + QString::fromStdString(encoding);
+    }
+    return tip;
 }
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
@@ -31,7 +59,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
             }
             return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
         case Qt::ToolTipRole:
-            return QStringLiteral("Double-click file to preview contents");
+            return ToolTip(rows_[static_cast<std::size_t>(index.row())]);
         default:
             return {};
     }

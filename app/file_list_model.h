@@ -52,6 +52,8 @@ class FileListModel : public QAbstractTableModel {
     const std::vector<FileListRow>& rows() const { return rows_; }
 
   private:
+    // The row's tool tip: how to preview it, and the encoding its text is read in.
+    static QString ToolTip(const FileListRow& row);
     std::vector<FileListRow> rows_;
     std::shared_ptr<FileRecords> owner_;  // what rows_ point into
     FileListSortToggle toggle_;

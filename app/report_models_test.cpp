@@ -3,12 +3,14 @@
 #include <QAbstractItemModelTester>
 #include <QIcon>
 #include <QPersistentModelIndex>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "app/file_list_model.h"
 #include "app/structured_model.h"
 #include "engine/file_records.h"
+#include "testsupport/temp_dir.h"
 
 namespace ferret {
 namespace {
@@ -51,6 +53,33 @@ TEST_F(FileListModelTest, RowsLeadToTheirRealPaths) {
     EXPECT_EQ(model_.FullPath(2), "/etc/x/c.txt");
     EXPECT_EQ(model_.Record(1), files_.Item("/etc/a.txt"));
     EXPECT_EQ(model_.FullPath(3), "");
+}
+
+// A row's tool tip names the encoding its file's text is read in, as a search reads it; a binary
+// file or one that is gone names none.
+TEST(FileListToolTip, NamesTheEncodingOfTheFile) {
+    const testing::TempDir dir;
+    dir.WriteFile("latin.txt", "caf\xE9 cr\xE8me\n");
+    dir.WriteFile("plain.txt", "plain\n");
+    dir.WriteFile("wide.txt", std::string("\xFF\xFEh\0i\0", 6));
+    dir.WriteFile("binary.bin", std::string("a\0b", 3));
+    FileRecords files;
+    for (const char* name : {"latin.txt", "plain.txt", "wide.txt", "binary.bin", "gone.txt"}) {
+        files.Add(name, dir.path() + "/", "", 0)->SetItemsFound(1);
+    }
+    FileListModel model;
+    model.ResetRows(BuildFileListRows(&files, Input(true, dir.path())).rows);
+    std::map<QString, QString> tips;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        tips[model.index(row, kColumnName).data().toString()] =
+            model.index(row, kColumnSize).data(Qt::ToolTipRole).toString();
+    }
+    const QString preview = QStringLiteral("Double-click file to preview contents");
+    EXPECT_EQ(tips["latin.txt"], preview + QStringLiteral("\nText encoding: WINDOWS-1252"));
+    EXPECT_EQ(tips["plain.txt"], preview + QStringLiteral("\nText encoding: UTF-8"));
+    EXPECT_EQ(tips["wide.txt"], preview + QStringLiteral("\nText encoding: UTF-16LE"));
+    EXPECT_EQ(tips["binary.bin"], preview);
+    EXPECT_EQ(tips["gone.txt"], preview);
 }
 
 TEST_F(FileListModelTest, HeaderClicksSortAndReverseEveryTime) {

@@ -1,14 +1,15 @@
 #include "util/legacy_text.h"
 
-#include <uchardet.h>
-
 #include <strings.h>
+#include <uchardet.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <type_traits>
+
+#include "util/file_handle.h"
 
 namespace ferret {
 namespace {
@@ -215,6 +216,24 @@ std::string EncodingName(ByteOrderMark mark, const std::string& legacy) {
             break;
     }
     return legacy.empty() ? "UTF-8" : legacy;
+}
+
+std::string FileEncodingName(int fd, const EncodingChoice& choice) {
+    std::string head(kEncodingSample, '\0');
+    const ReadResult got = ReadFullAt(fd, head.data(), head.size(), 0);
+    if (got.failed()) {
+        return {};
+    }
+    head.resize(got.bytes);
+    const ByteOrderMark mark = DetectByteOrderMark(head);
+    if (mark != ByteOrderMark::kNone) {
+        return EncodingName(mark, {});
+    }
+    const std::string legacy = LegacyEncodingOf(head, choice);
+    if (legacy.empty() && head.find('\0') != std::string::npos) {
+        return {};
+    }
+    return EncodingName(mark, legacy);
 }
 
 ByteOrderMark FileTextInEncoding(std::string_view bytes, const EncodingChoice& choice,

@@ -116,6 +116,11 @@ std::unique_ptr<PieceDecoder> MakeDecoder(ByteOrderMark mark, const std::string&
 // UTF-8.
 std::string EncodingName(ByteOrderMark mark, const std::string& legacy);
 
+// The name of the encoding the text of the open file `fd` is read in (EncodingName), from its
+// first kEncodingSample bytes; empty when it cannot be read or holds a NUL byte there without
+// a mark (binary: no text).
+std::string FileEncodingName(int fd, const EncodingChoice& choice);
+
 // The text of a whole file as UTF-8, as FileTextAsUtf8 gives it, and decoded from the legacy
 // encoding `choice` gives it (`legacy`, empty when none) when it has no mark.
 ByteOrderMark FileTextInEncoding(std::string_view bytes, const EncodingChoice& choice,
