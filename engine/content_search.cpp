@@ -285,8 +285,10 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
                 filled -= 3;
                 std::memmove(buffer, buffer + 3, filled);
             } else if (const std::unique_ptr<PieceDecoder> decoder = MakeDecoder(
-                           mark, mark == ByteOrderMark::kNone ? LegacyEncodingOf(head, encoding)
-                                                              : std::string())) {
+                           mark,
+                           mark == ByteOrderMark::kNone ? LegacyEncodingOf(head, encoding)
+                                                        : std::string(),
+                           false)) {
                 return ScanDecoded(fd, head.substr(MarkLength(mark)), *decoder, matcher,
                                    first_hit_only);
             }
@@ -453,6 +455,7 @@ bool CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& s
                          std::int64_t& count, Status& status, bool skip_binary,
                          const EncodingChoice& encoding) {
     TextBlocks blocks(fd, encoding);
+    blocks.OnlyRead();
     count = 0;
     std::size_t keep = 0;
     // Only the first block read tells: a long first line keeps the offset at 0 past it.
@@ -520,6 +523,7 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
     }
     if (!counted) {
         TextBlocks blocks(file.fd(), encoding);
+        blocks.OnlyRead();
         if (!blocks.Next(0) && blocks.failed()) {
             return kNotSearched;
         }
@@ -625,6 +629,7 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
     }
     const int fd = opened.get();
     TextBlocks blocks(fd, encoding);
+    blocks.OnlyRead();
     if (!blocks.Next(0)) {
         if (blocks.failed()) {
             return kNotSearched;  // a FIFO put there with nothing to read says EAGAIN

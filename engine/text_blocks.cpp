@@ -37,7 +37,7 @@ void TextBlocks::ChooseEncoding(std::string_view read) {
         }
         legacy_ = LegacyEncodingOf(sample, choice_);
     }
-    decoder_ = MakeDecoder(mark_, legacy_);
+    decoder_ = MakeDecoder(mark_, legacy_, !only_read_);
     if (!decoder_) {
         legacy_.clear();  // an encoding iconv does not know: read as it is
     }

@@ -31,6 +31,10 @@ class TextBlocks {
     TextBlocks(const TextBlocks&) = delete;
     TextBlocks& operator=(const TextBlocks&) = delete;
 
+    // The text is only read, never written back: whether a decoded text encodes back to its
+    // bytes is not looked at (exact() stays true), which saves the work. Before the first Next.
+    void OnlyRead() { only_read_ = true; }
+
     // Gives every byte read, as it is read (its mark too), to `reader`.
     void OnRead(std::function<void(std::string_view)> reader) { on_read_ = std::move(reader); }
 
@@ -70,6 +74,7 @@ class TextBlocks {
     bool first_ = true;
     bool ended_ = false;
     bool failed_ = false;
+    bool only_read_ = false;
     ByteOrderMark mark_ = ByteOrderMark::kNone;
     std::function<void(std::string_view)> on_read_;
     std::string legacy_;

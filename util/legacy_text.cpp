@@ -4,9 +4,13 @@
 #include <uchardet.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 
 #include "util/file_handle.h"
@@ -16,25 +20,154 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
-// Runs `cd` over `in` into the end of `out`, growing it. Returns iconv's error (0 when all of
-// `in` went), with `in` left at what was not taken.
+// Runs `cd` over `in` into the end of `out`. Returns iconv's error (0 when all of `in` went),
+// with `in` left at what was not taken. Converts through a buffer of its own: a call costs what
+// it converts, however often a text full of bad bytes calls it again.
 int Run(iconv_t cd, std::string_view& in, std::string& out) {
     char* from = const_cast<char*>(in.data());
     std::size_t from_left = in.size();
+    char buffer[16 * 1024];
     for (;;) {
-        const std::size_t used = out.size();
-        out.resize(used + from_left * 4 + 16);
-        char* to = out.data() + used;
-        std::size_t to_left = out.size() - used;
+        char* to = buffer;
+        std::size_t to_left = sizeof buffer;
         const std::size_t done =
             iconv(cd, from_left != 0 ? &from : nullptr, &from_left, &to, &to_left);
         const int error = done == static_cast<std::size_t>(-1) ? errno : 0;
-        out.resize(out.size() - to_left);
-        in = in.substr(in.size() - from_left);
+        out.append(buffer, static_cast<std::size_t>(to - buffer));
+        in = std::string_view(from, from_left);
         if (error != E2BIG) {
             return error;
         }
     }
+}
+
+// A single-byte encoding as a table: what each byte decodes to, and whether that encodes back
+// to the byte.
+struct ByteTable {
+    std::array<std::array<char, 4>, 256> utf8{};
+    std::array<std::uint8_t, 256> length{};  // 0: the byte is not in the encoding
+    std::array<bool, 256> exact{};
+    bool ascii = true;  // bytes below 80 are themselves
+};
+
+// The table of `encoding`, made once for the process; null when it is not an encoding of one
+// byte a character that decodes each byte alone (iconv then does the work).
+std::shared_ptr<const ByteTable> MakeByteTable(const std::string& encoding) {
+    Iconv decode("UTF-8", encoding);
+    Iconv encode(encoding, "UTF-8");
+    if (!decode.ok() || !encode.ok()) {
+        return nullptr;
+    }
+    auto table = std::make_shared<ByteTable>();
+    std::string all;   // every byte the encoding holds, in order
+    std::string each;  // what they decode to one by one
+    for (int value = 0; value < 256; ++value) {
+        const char byte = static_cast<char>(value);
+        std::string_view in(&byte, 1);
+        std::string out;
+        decode.Reset();
+        const int error = Run(decode.get(), in, out);
+        if (error == EILSEQ) {
+            continue;
+        }
+        if (error != 0 || out.empty() || out.size() > 4) {
+            return nullptr;  // a byte that starts a longer character, or a shift
+        }
+        std::memcpy(table->utf8[value].data(), out.data(), out.size());
+        table->length[value] = static_cast<std::uint8_t>(out.size());
+        std::string_view text = out;
+        std::string back;
+        encode.Reset();
+        table->exact[value] =
+            Run(encode.get(), text, back) == 0 && back.size() == 1 && back[0] == byte;
+        table->ascii = table->ascii && (value >= 0x80 || (out.size() == 1 && out[0] == byte));
+        all.push_back(byte);
+        each += out;
+    }
+    // Encodings that join characters (windows-1258 composes accents) decode a run differently
+    // from its bytes alone.
+    std::string_view in = all;
+    std::string together;
+    decode.Reset();
+    if (Run(decode.get(), in, together) != 0 || together != each) {
+        return nullptr;
+    }
+    return table;
+}
+
+std::shared_ptr<const ByteTable> ByteTableOf(const std::string& encoding) {
+    static std::mutex mutex;
+    static std::map<std::string, std::shared_ptr<const ByteTable>> tables;
+    std::lock_guard lock(mutex);
+    const auto [at, made] = tables.try_emplace(encoding);
+    if (made) {
+        at->second = MakeByteTable(encoding);
+    }
+    return at->second;
+}
+
+// Decodes a single-byte encoding by its table.
+class ByteTableDecoder final : public PieceDecoder {
+  public:
+    explicit ByteTableDecoder(std::shared_ptr<const ByteTable> table) : table_(std::move(table)) {}
+
+    void Decode(std::string_view bytes, std::string& utf8) override {
+        const ByteTable& table = *table_;
+        const std::size_t start = utf8.size();
+        utf8.resize(start + bytes.size() * 4);  // a character takes at most 4 bytes
+        char* out = utf8.data() + start;
+        for (const char c : bytes) {
+            const auto value = static_cast<unsigned char>(c);
+            if (value < 0x80 && table.ascii) {
+                *out++ = c;
+                continue;
+            }
+            const std::uint8_t length = table.length[value];
+            if (length == 0) {
+                std::memcpy(out, kReplacement.data(), kReplacement.size());
+                out += kReplacement.size();
+                exact_ = false;
+                continue;
+            }
+            std::memcpy(out, table.utf8[value].data(), 4);
+            out += length;
+            exact_ = exact_ && table.exact[value];
+        }
+        utf8.resize(static_cast<std::size_t>(out - utf8.data()));
+    }
+    void Finish(std::string&) override {}
+    bool exact() const override { return exact_; }
+
+  private:
+    std::shared_ptr<const ByteTable> table_;
+    bool exact_ = true;
+};
+
+// What the guess of `head`'s encoding looks at: its lines that hold bytes beyond ASCII (a long
+// one around its first such byte), up to 4 KiB. ASCII tells the encodings apart little, and the
+// guess takes time by the byte.
+std::string GuessSample(std::string_view head) {
+    constexpr std::size_t kSample = 4 * 1024;
+    constexpr std::size_t kLine = 1024;
+    std::string sample;
+    for (std::size_t start = 0; start < head.size() && sample.size() < kSample;) {
+        const std::size_t feed = head.find('\n', start);
+        const std::size_t end = feed == std::string_view::npos ? head.size() : feed + 1;
+        const std::string_view line = head.substr(start, end - start);
+        start = end;
+        const auto high = std::find_if(
+            line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        if (high == line.end()) {
+            continue;
+        }
+        const std::size_t first = static_cast<std::size_t>(high - line.begin());
+        const std::size_t from = first > kLine / 4 ? first - kLine / 4 : 0;
+        sample.append(line.substr(from, kLine));
+        if (sample.back() != '\n') {
+            sample.push_back('\n');
+        }
+    }
+    return sample;
 }
 
 bool IsUtf8Name(const std::string& name) {
@@ -77,8 +210,8 @@ bool KnownEncoding(const std::string& name) {
     return !name.empty() && Iconv("UTF-8", name).ok() && Iconv(name, "UTF-8").ok();
 }
 
-LegacyDecoder::LegacyDecoder(const std::string& encoding)
-    : decode_("UTF-8", encoding), encode_(encoding, "UTF-8") {}
+LegacyDecoder::LegacyDecoder(const std::string& encoding, bool check_exact)
+    : decode_("UTF-8", encoding), encode_(encoding, "UTF-8"), check_exact_(check_exact) {}
 
 std::size_t LegacyDecoder::Convert(std::string_view bytes, std::string& utf8, bool last) {
     std::string_view in = bytes;
@@ -102,7 +235,7 @@ std::size_t LegacyDecoder::Convert(std::string_view bytes, std::string& utf8, bo
 }
 
 void LegacyDecoder::CheckBack(std::string_view bytes, std::string_view utf8) {
-    if (!exact_ || bytes.empty()) {
+    if (!check_exact_ || !exact_ || bytes.empty()) {
         return;
     }
     back_.clear();
@@ -168,6 +301,9 @@ std::string LegacyEncodingOf(std::string_view head, const EncodingChoice& choice
     if (!choice.forced.empty()) {
         return IsUtf8Name(choice.forced) ? std::string() : choice.forced;
     }
+    if (IsAsciiWithoutNul(head)) {
+        return {};
+    }
     if (std::memchr(head.data(), 0, head.size()) != nullptr) {
         return {};  // binary: its bytes are searched as they are
     }
@@ -186,18 +322,22 @@ std::string LegacyEncodingOf(std::string_view head, const EncodingChoice& choice
     if (IsValidUtf8(head.substr(0, whole))) {
         return {};
     }
-    std::string guess = GuessEncoding(head);
+    std::string guess = GuessEncoding(GuessSample(head));
     return guess.empty() ? choice.fallback : guess;
 }
 
-std::unique_ptr<PieceDecoder> MakeDecoder(ByteOrderMark mark, const std::string& legacy) {
+std::unique_ptr<PieceDecoder> MakeDecoder(ByteOrderMark mark, const std::string& legacy,
+                                          bool check_exact) {
     if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE) {
         return std::make_unique<Utf16Decoder>(mark == ByteOrderMark::kUtf16BE);
     }
     if (mark != ByteOrderMark::kNone || legacy.empty()) {
         return nullptr;
     }
-    auto decoder = std::make_unique<LegacyDecoder>(legacy);
+    if (std::shared_ptr<const ByteTable> table = ByteTableOf(legacy)) {
+        return std::make_unique<ByteTableDecoder>(std::move(table));
+    }
+    auto decoder = std::make_unique<LegacyDecoder>(legacy, check_exact);
     if (!decoder->ok()) {
         return nullptr;
     }

@@ -46,7 +46,9 @@ class Iconv {
 // is then not exact.
 class LegacyDecoder final : public PieceDecoder {
   public:
-    explicit LegacyDecoder(const std::string& encoding);
+    // Without `check_exact` the text is only read: whether it encodes back is not looked at,
+    // and exact() stays true.
+    explicit LegacyDecoder(const std::string& encoding, bool check_exact = true);
     // Whether the encoding is known.
     bool ok() const { return decode_.ok() && encode_.ok(); }
     void Decode(std::string_view bytes, std::string& utf8) override;
@@ -63,6 +65,7 @@ class LegacyDecoder final : public PieceDecoder {
     Iconv encode_;
     std::string waiting_;  // the start of a character cut by a piece's end
     std::string back_;     // room to encode back in
+    const bool check_exact_;
     bool exact_ = true;
 };
 
@@ -109,8 +112,11 @@ inline const EncodingChoice kFoundEncodings{};
 std::string LegacyEncodingOf(std::string_view head, const EncodingChoice& choice);
 
 // The decoder of a file's text after its mark: of UTF-16 for its mark, of `legacy` without one;
-// null when the text is read as it is (UTF-8) or `legacy` is not known.
-std::unique_ptr<PieceDecoder> MakeDecoder(ByteOrderMark mark, const std::string& legacy);
+// null when the text is read as it is (UTF-8) or `legacy` is not known. An encoding of one byte
+// a character (windows-1252, ISO-8859-2, KOI8-R, ...) is decoded by a table, far faster than
+// iconv; `check_exact` as for LegacyDecoder.
+std::unique_ptr<PieceDecoder> MakeDecoder(ByteOrderMark mark, const std::string& legacy,
+                                          bool check_exact = true);
 
 // The name of the encoding a file's text was read in, for the user: its mark's, `legacy`, or
 // UTF-8.

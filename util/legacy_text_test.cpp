@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <random>
 #include <string>
 #include <vector>
+
+#include "testsupport/limited.h"
 
 namespace ferret {
 namespace {
@@ -124,6 +128,52 @@ TEST(LegacyText, WhatTheEncodingCannotHoldIsTold) {
     EXPECT_FALSE(KnownEncoding("NO-SUCH-ENCODING"));
     EXPECT_FALSE(KnownEncoding(""));
     EXPECT_FALSE(LegacyDecoder("NO-SUCH-ENCODING").ok());
+}
+
+// The encodings of one byte a character are decoded by a table: every byte, in every piece, as
+// iconv decodes it, bytes outside the encoding told as not exact; one that joins characters
+// (windows-1258) is left to iconv and joins them still.
+TEST(LegacyText, TablesDecodeAsIconvDoes) {
+    std::string every;
+    for (int value = 1; value < 256; ++value) {
+        every.push_back(static_cast<char>(value));
+    }
+    for (const char* encoding : {"WINDOWS-1252", "ISO-8859-1", "ISO-8859-2", "ISO-8859-7",
+                                 "ISO-8859-15", "WINDOWS-1251", "KOI8-R", "KOI8-U", "WINDOWS-1250",
+                                 "WINDOWS-1253", "WINDOWS-1255", "IBM437", "WINDOWS-1258"}) {
+        SCOPED_TRACE(encoding);
+        bool iconv_exact = true;
+        const std::string by_iconv = Decoded(encoding, every, &iconv_exact);
+        const std::unique_ptr<PieceDecoder> decoder = MakeDecoder(ByteOrderMark::kNone, encoding);
+        ASSERT_TRUE(decoder);
+        std::string by_table;
+        for (std::size_t at = 0; at < every.size(); at += 7) {
+            decoder->Decode(std::string_view(every).substr(at, 7), by_table);
+        }
+        decoder->Finish(by_table);
+        EXPECT_EQ(by_table, by_iconv);
+        EXPECT_EQ(decoder->exact(), iconv_exact);
+    }
+    // "a" and a combining acute accent in windows-1258: one character, "á".
+    const std::unique_ptr<PieceDecoder> joining = MakeDecoder(ByteOrderMark::kNone, "WINDOWS-1258");
+    std::string joined;
+    joining->Decode("a\xEC", joined);
+    joining->Finish(joined);
+    EXPECT_EQ(joined, Decoded("WINDOWS-1258", "a\xEC"));
+}
+
+// A text that is nothing but bytes its encoding does not hold decodes in time that grows with
+// its size, each bad byte U+FFFD.
+TEST(LegacyText, BadBytesDecodeInLinearTime) {
+    const std::string failure = testing::RunLimited(60, 512, [] {
+        const std::string bad(8 << 20, '\xFF');
+        std::string text;
+        LegacyDecoder decoder("EUC-JP", false);
+        decoder.Decode(bad, text);
+        decoder.Finish(text);
+        return text.size() == bad.size() * 3;
+    });
+    EXPECT_EQ(failure, "");
 }
 
 // A paragraph in each language, in each encoding it is written in, is guessed as an encoding

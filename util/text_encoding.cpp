@@ -1,5 +1,10 @@
 #include "util/text_encoding.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -154,24 +159,60 @@ std::size_t Utf16Length(std::string_view utf8) {
     return length;
 }
 
+bool IsAsciiWithoutNul(std::string_view text) {
+    const char* const data = text.data();
+    const std::size_t size = text.size();
+    std::size_t at = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; at + 64 <= size; at += 64) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 48));
+        // The high bit of a byte beyond ASCII, and of each byte that is NUL.
+        const __m128i high = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+        const __m128i nul =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)),
+                         _mm_or_si128(_mm_cmpeq_epi8(c, zero), _mm_cmpeq_epi8(d, zero)));
+        if (_mm_movemask_epi8(_mm_or_si128(high, nul)) != 0) {
+            return false;
+        }
+    }
+#endif
+    for (; at < size; ++at) {
+        const auto byte = static_cast<unsigned char>(data[at]);
+        if (byte == 0 || byte >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool IsValidUtf8(std::string_view text) {
-    for (std::size_t at = 0; at < text.size();) {
-        // Every file's first block is looked at: runs of ASCII go eight bytes at a time.
-        std::uint64_t word = 0;
-        if (at + sizeof word <= text.size()) {
-            std::memcpy(&word, text.data() + at, sizeof word);
-            if ((word & 0x8080808080808080ULL) == 0) {
-                at += sizeof word;
+    const char* const data = text.data();
+    const std::size_t size = text.size();
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    for (std::size_t at = 0; at < size;) {
+        // Every file's first block is looked at: runs of ASCII go 32 bytes at a time.
+        while (at + 32 <= size) {
+            std::uint64_t words[4];
+            std::memcpy(words, data + at, sizeof words);
+            if (((words[0] | words[1] | words[2] | words[3]) & kHigh) != 0) {
+                break;
+            }
+            at += 32;
+        }
+        const std::size_t stop = std::min(size, at + 32);
+        for (; at < stop;) {
+            if (static_cast<unsigned char>(data[at]) < 0x80) {
+                ++at;
                 continue;
             }
-        }
-        if (static_cast<unsigned char>(text[at]) < 0x80) {
-            ++at;
-            continue;
-        }
-        const char32_t c = DecodeUtf8(text, at);
-        if (c >= 0xD800 && c <= 0xDFFF) {
-            return false;
+            const char32_t c = DecodeUtf8(text, at);
+            if (c >= 0xD800 && c <= 0xDFFF) {
+                return false;  // an invalid byte (DecodeUtf8 gives those as lone surrogates)
+            }
         }
     }
     return true;

@@ -96,5 +96,29 @@ TEST(TextEncoding, Utf16DecodedAPieceAtATimeIsDecodedWhole) {
     }
 }
 
+// ASCII without NUL is told in blocks of 64 bytes and byte by byte after them: a NUL or a byte
+// beyond ASCII anywhere, first or last in a block or in the tail, is seen; the UTF-8 check agrees.
+TEST(TextEncoding, AsciiAndUtf8AreToldWhereverTheOddByteIs) {
+    for (const std::size_t size : {0, 1, 63, 64, 65, 127, 128, 200}) {
+        const std::string ascii(size, 'a');
+        EXPECT_TRUE(IsAsciiWithoutNul(ascii)) << size;
+        EXPECT_TRUE(IsValidUtf8(ascii)) << size;
+        for (std::size_t at = 0; at < size; ++at) {
+            std::string nul = ascii;
+            nul[at] = '\0';
+            EXPECT_FALSE(IsAsciiWithoutNul(nul)) << size << " " << at;
+            EXPECT_TRUE(IsValidUtf8(nul)) << size << " " << at;
+            std::string high = ascii;
+            high[at] = '\xE9';
+            EXPECT_FALSE(IsAsciiWithoutNul(high)) << size << " " << at;
+            EXPECT_FALSE(IsValidUtf8(high)) << size << " " << at;
+            if (at + 2 <= size) {
+                high.replace(at, 2, "\xC3\xA9");
+                EXPECT_TRUE(IsValidUtf8(high)) << size << " " << at;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ferret

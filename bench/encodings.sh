@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# A tree of legacy files against a UTF-8 copy of it: the time of each search on the two (the
+# legacy one is decoded as it is read) and their ratio (legacy / UTF-8), and whether both found
+# the same hits. The tree is made from real texts: every translation catalogue on this machine
+# (/usr/share/locale/LANG/LC_MESSAGES/*.mo) of 13 languages, each written in an encoding its
+# users' files are in (windows-1252, ISO-8859-1, -15, -2, -7, windows-1251, KOI8-R, Shift_JIS,
+# EUC-JP, GB18030, Big5, EUC-KR) with iconv, and the UTF-8 copy is iconv's of those files back.
+#   bench/encodings.sh BUILD_DIR
+# RUNS sets the runs per search (default 20). Needs python3 and iconv.
+set -euo pipefail
+build=${1:?usage: bench/encodings.sh BUILD_DIR}
+ferret=$(realpath "$build/ferret")
+command -v python3 >/dev/null || { echo "python3 is needed: apt-get install python3" >&2; exit 1; }
+work=$(mktemp -d /tmp/ferret-encodings-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
+unset DISPLAY WAYLAND_DISPLAY
+source "$(dirname "$0")/common.sh"
+
+python3 - "$work" <<'PY'
+import os, struct, subprocess, sys
+work = sys.argv[1]
+cases = [("fr", "WINDOWS-1252"), ("de", "ISO-8859-1"), ("es", "ISO-8859-15"), ("pl", "ISO-8859-2"),
+         ("cs", "ISO-8859-2"), ("el", "ISO-8859-7"), ("ru", "WINDOWS-1251"), ("uk", "KOI8-U"),
+         ("ja", "SHIFT_JIS"), ("ja", "EUC-JP"), ("zh_CN", "GB18030"), ("zh_TW", "BIG5"),
+         ("ko", "EUC-KR")]
+
+def messages(path):
+    data = open(path, "rb").read()
+    if len(data) < 28 or struct.unpack_from("<I", data, 0)[0] != 0x950412DE:
+        return []
+    count, _, table = struct.unpack_from("<III", data, 8)
+    texts = []
+    for i in range(1, count):
+        length, offset = struct.unpack_from("<II", data, table + 8 * i)
+        texts.append(data[offset:offset + length].replace(b"\0", b"\n"))
+    return texts
+
+files = 0
+for language, encoding in cases:
+    folder = f"/usr/share/locale/{language}/LC_MESSAGES"
+    if not os.path.isdir(folder):
+        continue
+    for name in sorted(os.listdir(folder)):
+        text = b"\n".join(messages(os.path.join(folder, name)))
+        if len(text) < 2000:
+            continue
+        legacy = subprocess.run(["iconv", "-c", "-f", "UTF-8", "-t", encoding], input=text,
+                                capture_output=True).stdout
+        utf8 = subprocess.run(["iconv", "-f", encoding, "-t", "UTF-8"], input=legacy,
+                              capture_output=True).stdout
+        stem = f"{language}.{encoding}/{name[:-3]}.txt"
+        for tree, content in (("legacy", legacy), ("utf8", utf8)):
+            os.makedirs(os.path.dirname(f"{work}/{tree}/{stem}"), exist_ok=True)
+            open(f"{work}/{tree}/{stem}", "wb").write(content)
+        files += 1
+print(f"{files} files in each tree")
+PY
+du -sh "$work/legacy" "$work/utf8" | sed 's/^/  /'
+runs=$(warm_tree "$work/legacy")
+warm_tree "$work/utf8" >/dev/null
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+printf '%-22s %12s %12s %8s %s\n' search "legacy ms" "UTF-8 ms" ratio hits
+for kind in word rare pattern folded hits; do
+    case $kind in
+        word) args=(-s "file" -l) ;;
+        rare) args=(-s "%s" -l) ;;
+        pattern) args=(-s '[a-z]+ing\b' -rx -l) ;;
+        folded) args=(-s "ERROR" -i -l) ;;
+        hits) args=(-s "file" -hits) ;;
+    esac
+    q=$(printf '%q ' "${args[@]}")
+    read -r lt ut < <(medians \
+        "$ferret -p $work/legacy -k '*' -b $q $work/legacy.out -e:search -x" \
+        "$ferret -p $work/utf8 -k '*' -b $q $work/utf8.out -e:search -x" "$runs")
+    # The same hits: the reports' lines but for the tree's name and the time.
+    same=$(cmp -s <(grep -a -v '^Report generated' "$work/legacy.out" | sed "s#$work/legacy##g") \
+        <(grep -a -v '^Report generated' "$work/utf8.out" | sed "s#$work/utf8##g") &&
+        echo same || echo DIFFERENT)
+    printf '%-22s %12s %12s %8s %s\n' "$kind (${args[1]})" "$lt" "$ut" "$(ratio "$lt" "$ut")" "$same"
+done
