@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# A tree of legacy files against a UTF-8 copy of it: the time of each search on the two (the
+# Trees of legacy files against UTF-8 copies of them: the time of each search on the two (the
 # legacy one is decoded as it is read) and their ratio (legacy / UTF-8), and whether both found
-# the same hits. The tree is made from real texts: every translation catalogue on this machine
-# (/usr/share/locale/LANG/LC_MESSAGES/*.mo) of 13 languages, each written in an encoding its
-# users' files are in (windows-1252, ISO-8859-1, -15, -2, -7, windows-1251, KOI8-R, Shift_JIS,
-# EUC-JP, GB18030, Big5, EUC-KR) with iconv, and the UTF-8 copy is iconv's of those files back.
+# the same hits. The trees are made from real texts with iconv, the UTF-8 copy iconv's of the
+# legacy files back:
+#   catalogues: every translation catalogue on this machine (/usr/share/locale/LANG/LC_MESSAGES/
+#     *.mo) of 13 languages, each in an encoding its users' files are in (windows-1252,
+#     ISO-8859-1, -15, -2, -7, windows-1251, KOI8-U, Shift_JIS, EUC-JP, GB18030, Big5, EUC-KR):
+#     small files dense with letters beyond ASCII, the worst case, as each file's encoding is
+#     guessed from many of them;
+#   copyrights: the copyright files of the installed packages (/usr/share/doc/*/copyright) in
+#     windows-1252, as an old site's pages are: mostly ASCII, a name with an accent here and
+#     there.
 #   bench/encodings.sh BUILD_DIR
 # RUNS sets the runs per search (default 20). Needs python3 and iconv.
 set -euo pipefail
@@ -51,31 +57,52 @@ for language, encoding in cases:
                               capture_output=True).stdout
         stem = f"{language}.{encoding}/{name[:-3]}.txt"
         for tree, content in (("legacy", legacy), ("utf8", utf8)):
-            os.makedirs(os.path.dirname(f"{work}/{tree}/{stem}"), exist_ok=True)
-            open(f"{work}/{tree}/{stem}", "wb").write(content)
+            os.makedirs(os.path.dirname(f"{work}/catalogues/{tree}/{stem}"), exist_ok=True)
+            open(f"{work}/catalogues/{tree}/{stem}", "wb").write(content)
         files += 1
-print(f"{files} files in each tree")
+print(f"catalogues: {files} files in each tree")
+
+files = 0
+legacy_files = 0
+for package in sorted(os.listdir("/usr/share/doc")):
+    path = f"/usr/share/doc/{package}/copyright"
+    if not os.path.isfile(path):
+        continue
+    text = open(path, "rb").read()
+    legacy = subprocess.run(["iconv", "-c", "-f", "UTF-8", "-t", "WINDOWS-1252"], input=text,
+                            capture_output=True).stdout
+    utf8 = subprocess.run(["iconv", "-f", "WINDOWS-1252", "-t", "UTF-8"], input=legacy,
+                          capture_output=True).stdout
+    for tree, content in (("legacy", legacy), ("utf8", utf8)):
+        os.makedirs(f"{work}/copyrights/{tree}/{package}", exist_ok=True)
+        open(f"{work}/copyrights/{tree}/{package}/copyright", "wb").write(content)
+    files += 1
+    legacy_files += legacy != utf8
+print(f"copyrights: {files} files in each tree, {legacy_files} of them not ASCII")
 PY
-du -sh "$work/legacy" "$work/utf8" | sed 's/^/  /'
-runs=$(warm_tree "$work/legacy")
-warm_tree "$work/utf8" >/dev/null
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-printf '%-22s %12s %12s %8s %s\n' search "legacy ms" "UTF-8 ms" ratio hits
-for kind in word rare pattern folded hits; do
-    case $kind in
-        word) args=(-s "file" -l) ;;
-        rare) args=(-s "%s" -l) ;;
-        pattern) args=(-s '[a-z]+ing\b' -rx -l) ;;
-        folded) args=(-s "ERROR" -i -l) ;;
-        hits) args=(-s "file" -hits) ;;
-    esac
-    q=$(printf '%q ' "${args[@]}")
-    read -r lt ut < <(medians \
-        "$ferret -p $work/legacy -k '*' -b $q $work/legacy.out -e:search -x" \
-        "$ferret -p $work/utf8 -k '*' -b $q $work/utf8.out -e:search -x" "$runs")
-    # The same hits: the reports' lines but for the tree's name and the time.
-    same=$(cmp -s <(grep -a -v '^Report generated' "$work/legacy.out" | sed "s#$work/legacy##g") \
-        <(grep -a -v '^Report generated' "$work/utf8.out" | sed "s#$work/utf8##g") &&
-        echo same || echo DIFFERENT)
-    printf '%-22s %12s %12s %8s %s\n' "$kind (${args[1]})" "$lt" "$ut" "$(ratio "$lt" "$ut")" "$same"
+printf '%-11s %-22s %10s %10s %6s %s\n' tree search "legacy ms" "UTF-8 ms" ratio hits
+for tree in catalogues copyrights; do
+    runs=$(warm_tree "$work/$tree/legacy")
+    warm_tree "$work/$tree/utf8" >/dev/null
+    for kind in word rare pattern folded hits; do
+        case $kind in
+            word) args=(-s "file" -l) ;;
+            rare) args=(-s "%s" -l) ;;
+            pattern) args=(-s '[a-z]+ing\b' -rx -l) ;;
+            folded) args=(-s "ERROR" -i -l) ;;
+            hits) args=(-s "file" -hits) ;;
+        esac
+        q=$(printf '%q ' "${args[@]}")
+        read -r lt ut < <(medians \
+            "$ferret -p $work/$tree/legacy -k '*' -b $q $work/legacy.out -e:search -x" \
+            "$ferret -p $work/$tree/utf8 -k '*' -b $q $work/utf8.out -e:search -x" "$runs")
+        # The same hits: the outputs but for the tree's name and the time. Hit lines differ
+        # where a file's encoding was guessed wrong.
+        same=$(cmp -s <(grep -a -v '^Report generated' "$work/legacy.out" |
+            sed "s#$work/$tree/legacy##g") <(grep -a -v '^Report generated' "$work/utf8.out" |
+            sed "s#$work/$tree/utf8##g") && echo same || echo DIFFERENT)
+        printf '%-11s %-22s %10s %10s %6s %s\n' "$tree" "$kind (${args[1]})" "$lt" "$ut" \
+            "$(ratio "$lt" "$ut")" "$same"
+    done
 done

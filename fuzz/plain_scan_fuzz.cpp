@@ -25,6 +25,7 @@
 #include "engine/content_search.h"
 #include "engine/plain_matcher.h"
 #include "fuzz/fuzz_support.h"
+#include "util/legacy_text.h"
 #include "util/text_encoding.h"
 #include "util/text_fold.h"
 
@@ -165,10 +166,28 @@ void Check(FuzzedDataProvider& input) {
     const std::string path = fuzz::TempRoot() + "/scan.txt";
     fuzz::WriteFile(path, content);
     const std::atomic<bool> stop{false};
-    const std::int32_t in_file = SearchFileText(path, matcher, stop);
+    // Read as UTF-8, the file is its bytes.
+    const EncodingChoice as_bytes = EncodingChoice::Exactly("");
+    const std::int32_t in_file =
+        SearchFileText(AT_FDCWD, path, matcher, stop, {}, false, false, as_bytes);
     FUZZ_CHECK(in_file >= 0 && static_cast<std::uint64_t>(in_file) == whole,
                "file count " + std::to_string(in_file) + ", in memory " + std::to_string(whole) +
                    " (seam after " + std::to_string(split) + " bytes of the text)\n" + where);
+
+    // Read in the encoding its start shows (a legacy one when the bytes are not UTF-8), the file
+    // counts what its whole decoded text holds, decoded a block at a time or whole.
+    std::string storage;
+    std::string_view text;
+    std::string legacy;
+    FileTextInEncoding(content, kFoundEncodings, storage, text, legacy);
+    FUZZ_CHECK(legacy.empty() || fuzz::IsValidUtf8(text),
+               legacy + " decoded to invalid UTF-8\n" + where);
+    const std::uint64_t in_decoded = matcher.Count(text.data(), text.size());
+    const std::int32_t decoded_count = SearchFileText(path, matcher, stop);
+    FUZZ_CHECK(decoded_count >= 0 && static_cast<std::uint64_t>(decoded_count) == in_decoded,
+               "file count " + std::to_string(decoded_count) + " read as " +
+                   (legacy.empty() ? std::string("UTF-8") : legacy) + ", its decoded text " +
+                   std::to_string(in_decoded) + "\n" + where);
 }
 
 }  // namespace

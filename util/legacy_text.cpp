@@ -144,10 +144,10 @@ class ByteTableDecoder final : public PieceDecoder {
 };
 
 // What the guess of `head`'s encoding looks at: its lines that hold bytes beyond ASCII (a long
-// one around its first such byte), up to 4 KiB. ASCII tells the encodings apart little, and the
+// one around its first such byte), up to 2 KiB. ASCII tells the encodings apart little, and the
 // guess takes time by the byte.
 std::string GuessSample(std::string_view head) {
-    constexpr std::size_t kSample = 4 * 1024;
+    constexpr std::size_t kSample = 2 * 1024;
     constexpr std::size_t kLine = 1024;
     std::string sample;
     for (std::size_t start = 0; start < head.size() && sample.size() < kSample;) {
