@@ -180,11 +180,10 @@ void PreviewChangesModel::Fetch(int row) {
         return;
     }
     RewritePlan plan;
-    plan.legacy = file.legacy;
     if (file.seen.size > kOpenAtOnceBytes) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
     }
-    const Status shown = finder_ ? PreviewChanges(file.path, file.seen, *finder_, plan)
+    const Status shown = finder_ ? PreviewChanges(file.path, file.seen, *finder_, file.legacy, plan)
                                  : Status::Error(EINVAL, "no way to work out the changes");
     if (file.seen.size > kOpenAtOnceBytes) {
         QApplication::restoreOverrideCursor();

@@ -960,7 +960,7 @@ std::uint64_t FileDigest(const std::string& path) {
 }
 
 Status PreviewChanges(const std::string& path, const FileIdentity& seen, const ChangeFinder& finder,
-                      RewritePlan& plan) {
+                      const std::string& legacy, RewritePlan& plan) {
     // The file is named by its real path: a link in its place is not followed.
     const Fd input(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     struct stat info {};
@@ -983,7 +983,6 @@ Status PreviewChanges(const std::string& path, const FileIdentity& seen, const C
     }
     std::string decoded;
     std::string_view body;
-    const std::string legacy = plan.legacy;
     plan.mark =
         FileTextInEncoding(text, EncodingChoice::Exactly(legacy), decoded, body, plan.legacy);
     // The changes shown are written only to these bytes.

@@ -237,10 +237,10 @@ RewriteResult PreparePreview(const FilePlace& place, const ChangeFinder& finder,
 // The changes of a previewed file found again, each with its line before and after, and the
 // digest of the bytes they were found in: the file at `path` (its real path) when it is still as
 // `seen`; otherwise an error with kChangedSincePreview. The file is read whole: one larger than
-// the pattern's LongestMatch is not, and the error is EFBIG. The text is decoded as `plan.legacy`
-// says.
+// the pattern's LongestMatch is not, and the error is EFBIG. The text is decoded as the preview
+// decoded it: from the legacy encoding `legacy`, or none when empty (RewritePlan::legacy).
 Status PreviewChanges(const std::string& path, const FileIdentity& seen, const ChangeFinder& finder,
-                      RewritePlan& plan);
+                      const std::string& legacy, RewritePlan& plan);
 
 // Opens a previewed file again to stream its changes: the file at `path` (its real path) when it
 // is still as `seen`; otherwise an error with kChangedSincePreview.

@@ -431,6 +431,8 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
         {"crlf.txt", "hit one\r\nno\r\nhit hit"},
         {"bom.txt", "\xEF\xBB\xBFhit \xC3\xA9"},
         {"wide.txt", std::string("\xFF\xFEh\0i\0t\0 \0x\0", 12)},
+        // windows-1252: its changes are where they are in its decoded text, not its bytes.
+        {"latin.txt", "caf\xE9 hit \xE9t\xE9 hit\n"},
         {"f01.txt", "nothing"},
     };
     for (const auto& [name, content] : files) {
@@ -459,7 +461,7 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     for (auto& [path, preview] : previews.seen) {
         by_name[path.substr(path.rfind('/') + 1)] = preview;
     }
-    ASSERT_EQ(by_name.size(), 6u);  // crlf, bom, wide and f00, f04, f08
+    ASSERT_EQ(by_name.size(), 7u);  // crlf, bom, wide, latin and f00, f04, f08
     // A patch's changes are found again as the file is read.
     const auto changes_of = [](const FilePreview& preview) {
         RecordedChanges changes;
@@ -474,6 +476,7 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     EXPECT_EQ(changes_of(by_name["bom.txt"]).text, "\xEF\xBB\xBFhit \xC3\xA9");
     EXPECT_EQ(by_name["wide.txt"].plan.mark, ByteOrderMark::kUtf16LE);
     EXPECT_EQ(changes_of(by_name["wide.txt"]).text, "hit x");
+    EXPECT_FALSE(by_name["latin.txt"].plan.legacy.empty());  // a guess of a few words
 
     // A preview for the window only counts, and keeps each file's identity; its changes, found
     // again when shown, are the same, with the same digest.
@@ -490,14 +493,17 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
         EXPECT_TRUE(preview.plan.edits.empty()) << path;
         EXPECT_TRUE(preview.plan.seen == previews.seen[i].second.plan.seen) << path;
         RewritePlan shown;
-        ASSERT_TRUE(PreviewChanges(preview.target, preview.plan.seen, finder, shown).ok()) << path;
+        ASSERT_TRUE(
+            PreviewChanges(preview.target, preview.plan.seen, finder, preview.plan.legacy, shown)
+                .ok())
+            << path;
         EXPECT_EQ(shown.edits.size(), changes_of(previews.seen[i].second).edits.size()) << path;
         EXPECT_EQ(shown.lines.size(), shown.edits.size()) << path;
         EXPECT_EQ(shown.digest, FileDigest(preview.target)) << path;
         shown_plans.push_back(std::move(shown));
     }
     RewritePlan stale;
-    EXPECT_FALSE(PreviewChanges(dir_.Path("crlf.txt"), FileIdentity{}, finder, stale).ok());
+    EXPECT_FALSE(PreviewChanges(dir_.Path("crlf.txt"), FileIdentity{}, finder, {}, stale).ok());
 
     // Everything chosen, some files change by change and the others whole: the bytes of a
     // plain replace run.
@@ -514,7 +520,7 @@ TEST_F(RunTest, APreviewWritesNothingAndItsChoiceIsWrittenExactly) {
     control_.Reset(false);
     const RunResult written = ExecuteRun(request_, chosen_sink, control_);
     EXPECT_FALSE(written.restore_point.empty());
-    EXPECT_EQ(written.strings_found, 11);
+    EXPECT_EQ(written.strings_found, 13);
     request_.kind = RunKind::kReplace;
     request_.chosen.reset();
     request_.fields.folder = plain_copy.path();
