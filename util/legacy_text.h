@@ -90,7 +90,7 @@ class LegacyEncoder {
 // How the text of a file without a byte-order mark is read.
 struct EncodingChoice {
     // Every such file is in this encoding (an iconv name; UTF-8: read as it is); empty: each
-    // file's own is found (EncodingOf).
+    // file's own is found (LegacyEncodingOf).
     std::string forced;
     // The encoding of a file that is not UTF-8 when no guess is sure.
     std::string fallback = "WINDOWS-1252";
