@@ -116,12 +116,29 @@ class ByteTableDecoder final : public PieceDecoder {
         const std::size_t start = utf8.size();
         utf8.resize(start + bytes.size() * 4);  // a character takes at most 4 bytes
         char* out = utf8.data() + start;
-        for (const char c : bytes) {
-            const auto value = static_cast<unsigned char>(c);
-            if (value < 0x80 && table.ascii) {
-                *out++ = c;
-                continue;
+        const char* const data = bytes.data();
+        const std::size_t size = bytes.size();
+        for (std::size_t at = 0; at < size;) {
+            // Most such text is ASCII between its letters: runs of it are copied whole.
+            std::size_t run = at;
+            if (table.ascii) {
+                for (std::uint64_t word = 0; run + sizeof word <= size; run += sizeof word) {
+                    std::memcpy(&word, data + run, sizeof word);
+                    if ((word & 0x8080808080808080ULL) != 0) {
+                        break;
+                    }
+                }
+                while (run < size && static_cast<unsigned char>(data[run]) < 0x80) {
+                    ++run;
+                }
+                std::memcpy(out, data + at, run - at);
+                out += run - at;
+                at = run;
+                if (at == size) {
+                    break;
+                }
             }
+            const auto value = static_cast<unsigned char>(data[at++]);
             const std::uint8_t length = table.length[value];
             if (length == 0) {
                 std::memcpy(out, kReplacement.data(), kReplacement.size());
@@ -144,10 +161,10 @@ class ByteTableDecoder final : public PieceDecoder {
 };
 
 // What the guess of `head`'s encoding looks at: its lines that hold bytes beyond ASCII (a long
-// one around its first such byte), up to 2 KiB. ASCII tells the encodings apart little, and the
+// one around its first such byte), up to 1 KiB. ASCII tells the encodings apart little, and the
 // guess takes time by the byte.
 std::string GuessSample(std::string_view head) {
-    constexpr std::size_t kSample = 2 * 1024;
+    constexpr std::size_t kSample = 1024;
     constexpr std::size_t kLine = 1024;
     std::string sample;
     for (std::size_t start = 0; start < head.size() && sample.size() < kSample;) {
