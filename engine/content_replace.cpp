@@ -707,7 +707,9 @@ struct FileText {
     std::string_view body;   // the text as UTF-8, after its byte-order mark
     const EncodingChoice* encoding = &kFoundEncodings;  // how it is decoded without a mark
     ByteOrderMark mark = ByteOrderMark::kNone;
-    std::string legacy;     // the legacy encoding it was decoded from; empty: none
+    std::string legacy;  // the legacy encoding it was decoded from; empty: none
+    // Its text is not its bytes (after the mark): written back, it is encoded again.
+    bool Encoded() const { return mark != ByteOrderMark::kNone || !legacy.empty(); }
     bool exact = true;      // the bytes decode exactly: written back, those outside a change stay
     bool no_match = false;  // the shortcut showed that the pattern cannot match: nothing was read
     bool binary = false;    // left out as binary (FilePlace::skip_binary)
@@ -808,7 +810,7 @@ RewriteResult FinishPreview(const FilePlace& place, const struct stat& before, s
 // from the file's bytes, the file adopted for the rewrite. `replacement`: the texts put in.
 RewriteResult FinishRewrite(const FilePlace& place, FileText& file, std::string_view replacement,
                             std::string replaced, std::int64_t count, PreparedRewrite& rewrite) {
-    if (file.mark != ByteOrderMark::kNone || !file.legacy.empty()) {
+    if (file.Encoded()) {
         if (Status status = EncodeAsFile(file.mark, file.legacy, file.exact, replacement, replaced);
             !status.ok()) {
             return Failed(status.description());
@@ -864,7 +866,7 @@ std::optional<RewriteResult> CountPlainPreview(const FilePlace& place, const Cha
 // in the file's encoding, as the run would fail.
 Status EditsChangeBytes(const FileText& file, const std::vector<TextEdit>& edits, FileHits* hits,
                         int context, bool& differs) {
-    const bool marked = file.mark != ByteOrderMark::kNone || !file.legacy.empty();
+    const bool marked = file.Encoded();
     if (hits == nullptr && !marked) {
         differs = std::any_of(edits.begin(), edits.end(), [&](const TextEdit& e) {
             return file.body.substr(e.start, e.end - e.start) != e.text;
@@ -1382,8 +1384,7 @@ RewriteResult RewriteWhole(const FilePlace& place, FileText& file, const RegExp&
         return {};  // nothing to change: the file is not touched
     }
     if (hits != nullptr) {
-        *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone || !file.legacy.empty(),
-                           starts, context);
+        *hits = HitsOfText(replaced, file.Encoded(), starts, context);
     }
     return FinishRewrite(place, file, replacement, std::move(replaced), count, rewrite);
 }
@@ -1416,8 +1417,7 @@ RewriteResult ChosenWhole(const FilePlace& place, FileText& file, std::uint64_t 
     }
     std::string replaced = ApplyEdits(file.body, edits);
     if (hits != nullptr) {
-        *hits = HitsOfText(replaced, file.mark != ByteOrderMark::kNone || !file.legacy.empty(),
-                           StartsAfterEdits(edits), context);
+        *hits = HitsOfText(replaced, file.Encoded(), StartsAfterEdits(edits), context);
     }
     // The texts put in must be writable in the file's encoding, as a replacement must.
     return FinishRewrite(place, file, TextsPutIn(edits), std::move(replaced),

@@ -19,37 +19,29 @@ constexpr std::array<char16_t, 32> kWindows1252High = {
 }  // namespace
 
 QString DecodeFileText(std::string_view bytes, const EncodingChoice& choice, QString* encoding) {
-    const ByteOrderMark mark = DetectByteOrderMark(bytes);
-    const std::string legacy = mark == ByteOrderMark::kNone
-                                   ? LegacyEncodingOf(bytes.substr(0, kEncodingSample), choice)
-                                   : std::string();
-    if (const std::unique_ptr<PieceDecoder> decoder = MakeDecoder(mark, legacy)) {
-        std::string utf8;
-        decoder->Decode(bytes.substr(MarkLength(mark)), utf8);
-        decoder->Finish(utf8);
+    std::string storage;
+    std::string_view text;
+    std::string legacy;
+    const ByteOrderMark mark = FileTextInEncoding(bytes, choice, storage, text, legacy);
+    const bool decoded =
+        mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE || !legacy.empty();
+    if (decoded || IsValidUtf8(text)) {
         if (encoding != nullptr) {
             *encoding = QString::fromStdString(EncodingName(mark, legacy));
         }
-        return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-    }
-    if (IsValidUtf8(bytes)) {
-        bytes.remove_prefix(MarkLength(mark));
-        if (encoding != nullptr) {
-            *encoding = QStringLiteral("UTF-8");
-        }
-        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     }
     if (encoding != nullptr) {
         *encoding = QStringLiteral("WINDOWS-1252");
     }
-    QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-    QChar* out = text.data();
+    QString shown(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+    QChar* out = shown.data();
     for (const char byte : bytes) {
         const auto c = static_cast<unsigned char>(byte);
         const char16_t high = c >= 0x80 && c < 0xA0 ? kWindows1252High[c - 0x80] : 0;
         *out++ = QChar(high != 0 ? high : static_cast<char16_t>(c));
     }
-    return text;
+    return shown;
 }
 
 std::vector<TextMark> FindPlainMarks(const QString& text, const QString& find, bool ignore_case) {
