@@ -219,6 +219,9 @@ struct RunResult {
     // The search text is a pattern that cannot be used: the run refused to start (nothing was
     // listed, searched or written) and told why as a kBadPattern problem.
     bool pattern_refused = false;
+    // The pattern switch was turned on during the run and the pattern could not be used: the files
+    // that needed it were not searched, and the first of them told why.
+    bool pattern_failed = false;
     // New files that earlier replace runs, killed before they ended, had left; removed.
     std::vector<std::string> leftovers_removed;
     bool stopped = false;

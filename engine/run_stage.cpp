@@ -112,10 +112,17 @@ bool HitFlow::Flush(std::size_t index, FileHits& hits) {
 
 namespace {
 
-// Tells the problems found in `record`, each naming its file.
-void TellProblems(RunSink& sink, const FileRecord& record, std::vector<RunProblem>& problems) {
+// Tells the problems found in `record`, each naming its file. An unusable pattern is one problem
+// of the run, told with the first file that needed it.
+void TellProblems(RunSink& sink, const FileRecord& record, std::vector<RunProblem>& problems,
+                  RunResult& result) {
     for (RunProblem& problem : problems) {
-        if (problem.path.empty() && problem.kind != ProblemKind::kBadPattern) {
+        if (problem.kind == ProblemKind::kBadPattern) {
+            if (result.pattern_failed) {
+                continue;
+            }
+            result.pattern_failed = true;
+        } else if (problem.path.empty()) {
             problem.path = record.FullPath();
         }
         sink.Problem(problem);
@@ -161,13 +168,14 @@ void TellFound(RunSink& sink, std::size_t index, std::size_t total, FileRecord& 
 
 void TellFileDone(const RunContext& run, std::size_t index, std::size_t total, FileRecord& record,
                   std::int32_t count, FileFound& found, bool streamed) {
-    TellProblems(run.sink, record, found.problems);
+    TellProblems(run.sink, record, found.problems, run.result);
     AddCount(run.result, record, count);
     TellFound(run.sink, index, total, record, count, found, streamed,
               run.request.hit_lines.has_value());
 }
 
-void ProblemBox::Deliver(std::size_t index, const FileRecord& file, RunSink& sink) {
+void ProblemBox::Deliver(std::size_t index, const FileRecord& file, RunSink& sink,
+                         RunResult& result) {
     if (!any_.load(std::memory_order_acquire)) {
         return;
     }
@@ -181,11 +189,11 @@ void ProblemBox::Deliver(std::size_t index, const FileRecord& file, RunSink& sin
         held_.erase(first, last);
         any_.store(!held_.empty(), std::memory_order_release);
     }
-    TellProblems(sink, file, found);
+    TellProblems(sink, file, found, result);
 }
 
 void Delivery::Count(std::size_t index, std::int32_t count) {
-    problems_.Deliver(index, *records_[index], sink_);
+    problems_.Deliver(index, *records_[index], sink_, result_);
     AddCount(result_, *records_[index], count);
 }
 

@@ -46,17 +46,20 @@ class LazyPattern {
     LazyPattern(std::string text, bool ignore_case, std::uint64_t longest_match)
         : text_(std::move(text)), ignore_case_(ignore_case), longest_match_(longest_match) {}
 
-    // The compiled pattern, or nullptr when it cannot be used (`on_error` was told once).
+    // The compiled pattern, or nullptr when it cannot be used and `on_error` was told why. Every
+    // caller is told, not just the one that compiled it: workers run ahead of the list, and the
+    // run tells the problem with the first file in list order (TellProblems).
     const RegExp* Get(const std::function<void(const Status&)>& on_error) {
         std::call_once(compiled_, [&] {
             shortcut_ = MakePatternShortcut(text_, ignore_case_);
             pattern_.SetLongestMatch(longest_match_);
             status_ = pattern_.Compile(text_, ignore_case_);
-            if (!status_.ok()) {
-                on_error(status_);
-            }
         });
-        return status_.ok() ? &pattern_ : nullptr;
+        if (!status_.ok()) {
+            on_error(status_);
+            return nullptr;
+        }
+        return &pattern_;
     }
     // Valid after Get.
     const PatternShortcut* Shortcut() const { return shortcut_.get(); }
@@ -106,7 +109,7 @@ class ProblemBox {
   public:
     void Add(std::size_t index, RunProblem problem);
     // Hands the problems of file `index` to the sink.
-    void Deliver(std::size_t index, const FileRecord& file, RunSink& sink);
+    void Deliver(std::size_t index, const FileRecord& file, RunSink& sink, RunResult& result);
 
   private:
     std::mutex mutex_;

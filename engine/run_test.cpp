@@ -249,19 +249,30 @@ TEST_F(RunTest, FilesAreToldInOrderWhileTheWalkStillLists) {
 
 TEST_F(RunTest, AFilesProblemComesJustBeforeItsResult) {
     // The pattern switch turned on once the run has started (as the window's check box may):
-    // the run was not refused, and the first file to need the pattern finds it unusable.
+    // the run was not refused, and the first file to need the pattern finds it unusable. Workers
+    // run ahead, so any file may compile it first; the run tells it with file 0 all the same.
     request_.fields.search_text = "(unclosed";
+    request_.fields.replace_text = "done";
+    request_.approved_extensions = ".txt";
     sink_.on_listing = [this] { control_.SetUseRegex(true); };
-    Run();
-    const std::vector<std::string> calls = AsAfterTheWalk(sink_.calls);
-    ASSERT_GE(calls.size(), 5u);
-    EXPECT_EQ(calls[3].rfind("problem 1 ", 0), 0u) << calls[3];  // kBadPattern
-    // Told once, for the file that found it; every file is "not searched".
-    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
-                            [](const std::string& call) { return call.rfind("problem", 0) == 0; }),
-              1);
-    EXPECT_EQ(calls[4], "file 0/12 -1");
-    EXPECT_EQ(calls.back(), "totals 0 0");
+    for (const RunKind kind : {RunKind::kSearch, RunKind::kReplace}) {
+        request_.kind = kind;
+        control_.SetUseRegex(false);
+        sink_.calls.clear();
+        const RunResult result = Run();
+        const std::vector<std::string> calls = AsAfterTheWalk(sink_.calls);
+        ASSERT_GE(calls.size(), 5u);
+        EXPECT_EQ(calls[3].rfind("problem 1 ", 0), 0u) << calls[3];  // kBadPattern
+        // Told once, for the file that found it; every file is "not searched".
+        EXPECT_EQ(
+            std::count_if(calls.begin(), calls.end(),
+                          [](const std::string& call) { return call.rfind("problem", 0) == 0; }),
+            1);
+        EXPECT_EQ(calls[4], "file 0/12 -1");
+        EXPECT_EQ(calls.back(), "totals 0 0");
+        EXPECT_TRUE(result.pattern_failed);
+    }
+    EXPECT_EQ(dir_.ReadFile("f00.txt"), "hit and hit");
 }
 
 TEST_F(RunTest, StopDuringTheSearchKeepsWhatWasDone) {
