@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -220,6 +221,70 @@ std::int64_t ScanDecoded(int fd, std::string_view head, PieceDecoder& decoder,
     return static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX));
 }
 
+// The rest of ScanOpenFile for a legacy text and an ASCII text `matcher` finds, without the
+// file's encoding: the hits among its bytes, `buffer[0, filled)` its first block (the buffer has
+// room for the text and a byte more in front of a block). Nothing when a hit may read otherwise
+// once decoded (AsciiHitIsText): the caller decodes the file instead.
+std::optional<std::int64_t> ScanLegacyBytes(int fd, char* buffer, std::size_t filled,
+                                            const PlainMatcher& matcher,
+                                            const std::atomic<bool>* stop, bool first_hit_only,
+                                            std::uint64_t* bytes_read) {
+    const std::size_t length = matcher.MaxHitLength();
+    bool from_file_start = true;  // buffer[0] is the file's first byte
+    std::size_t from = 0;         // the first start of a hit not looked at yet
+    std::uint64_t count = 0;
+    std::uint64_t since_check = 0;
+    for (;;) {
+        // The hits with the byte after them at hand.
+        for (std::size_t at = filled > length ? matcher.Find(buffer, filled - 1, from)
+                                              : std::string_view::npos;
+             at != std::string_view::npos; at = matcher.Find(buffer, filled - 1, at + 1)) {
+            if (!AsciiHitIsText(std::string_view(buffer, at), from_file_start,
+                                static_cast<unsigned char>(buffer[at + length]))) {
+                return std::nullopt;
+            }
+            if (first_hit_only) {
+                return 1;
+            }
+            ++count;
+        }
+        from = std::max(from, filled >= length ? filled - length : 0);
+        // The bytes from the byte before the next start on go in front of the next block.
+        const std::size_t keep_from = from > 0 ? from - 1 : 0;
+        std::memmove(buffer, buffer + keep_from, filled - keep_from);
+        filled -= keep_from;
+        from -= keep_from;
+        from_file_start = from_file_start && keep_from == 0;
+        const ReadResult got = ReadSome(fd, buffer + filled, kBlockSize);
+        if (got.failed()) {
+            return -1;
+        }
+        if (got.bytes == 0) {
+            // A hit that ends the file.
+            const std::size_t at = matcher.Find(buffer, filled, from);
+            if (at != std::string_view::npos) {
+                if (!AsciiHitIsText(std::string_view(buffer, at), from_file_start, -1)) {
+                    return std::nullopt;
+                }
+                ++count;
+            }
+            break;
+        }
+        if (bytes_read != nullptr) {
+            *bytes_read += got.bytes;
+        }
+        filled += got.bytes;
+        since_check += got.bytes;
+        if (stop != nullptr && since_check >= kStopCheckBytes) {
+            since_check = 0;
+            if (stop->load(std::memory_order_relaxed)) {
+                return 0;
+            }
+        }
+    }
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX));
+}
+
 }  // namespace
 
 bool LeftOutAsBinary(ByteOrderMark mark, std::string_view first) {
@@ -242,18 +307,21 @@ bool FileLooksBinary(int folder, const char* name, std::string* head) {
     return LeftOutAsBinary(DetectByteOrderMark(first), first);
 }
 
+namespace {
+
 std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
                           bool first_hit_only, std::uint64_t* bytes_read, bool skip_binary,
-                          const EncodingChoice& encoding) {
+                          const EncodingChoice& encoding, bool legacy_as_bytes) {
     if (matcher.empty()) {
         return 0;
     }
     // The tail of each block goes in front of the next, so hits across the seam are found.
     const std::size_t carry_room = matcher.MaxHitLength() - 1;
-    // One buffer per thread, kept between files: a fresh one per file costs page faults.
+    // One buffer per thread, kept between files: a fresh one per file costs page faults. Two
+    // bytes more for ScanLegacyBytes.
     thread_local std::vector<char> buffer_storage;
-    if (buffer_storage.size() < carry_room + kBlockSize) {
-        buffer_storage.resize(carry_room + kBlockSize);
+    if (buffer_storage.size() < carry_room + 2 + kBlockSize) {
+        buffer_storage.resize(carry_room + 2 + kBlockSize);
     }
     char* const buffer = buffer_storage.data();
     std::size_t carried = 0;
@@ -281,14 +349,27 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
             if (skip_binary && LeftOutAsBinary(mark, head)) {
                 return kLeftOutBinary;
             }
+            std::string legacy;
+            if (mark == ByteOrderMark::kNone && !ReadAsBytes(head, encoding)) {
+                if (legacy_as_bytes) {
+                    if (const std::optional<std::int64_t> found = ScanLegacyBytes(
+                            fd, buffer, filled, matcher, stop, first_hit_only, bytes_read)) {
+                        return *found;
+                    }
+                    // Read again from the start, decoded.
+                    if (lseek(fd, 0, SEEK_SET) != 0) {
+                        return -1;
+                    }
+                    return ScanOpenFile(fd, matcher, stop, first_hit_only, bytes_read, skip_binary,
+                                        encoding, false);
+                }
+                legacy = LegacyEncodingOfText(head, encoding);
+            }
             if (mark == ByteOrderMark::kUtf8) {
                 filled -= 3;
                 std::memmove(buffer, buffer + 3, filled);
-            } else if (const std::unique_ptr<PieceDecoder> decoder = MakeDecoder(
-                           mark,
-                           mark == ByteOrderMark::kNone ? LegacyEncodingOf(head, encoding)
-                                                        : std::string(),
-                           false)) {
+            } else if (const std::unique_ptr<PieceDecoder> decoder =
+                           MakeDecoder(mark, legacy, false)) {
                 return ScanDecoded(fd, head.substr(MarkLength(mark)), *decoder, matcher,
                                    first_hit_only);
             }
@@ -312,6 +393,19 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
         }
     }
     return static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX));
+}
+
+}  // namespace
+
+std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
+                          bool first_hit_only, std::uint64_t* bytes_read, bool skip_binary,
+                          const EncodingChoice& encoding) {
+    // An ASCII text is found among a legacy file's bytes when every encoding the file may be in
+    // writes it so, which spares most such files the guess of their encoding and the decoding.
+    const bool legacy_as_bytes =
+        matcher.OnlyAsciiHits() && IsPortableAscii(matcher.text()) && KeepsAscii(encoding);
+    return ScanOpenFile(fd, matcher, stop, first_hit_only, bytes_read, skip_binary, encoding,
+                        legacy_as_bytes);
 }
 
 std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatcher& matcher,
@@ -456,6 +550,7 @@ bool CountPatternByLines(int fd, const RegExp& pattern, const PatternShortcut& s
                          const EncodingChoice& encoding) {
     TextBlocks blocks(fd, encoding);
     blocks.OnlyRead();
+    blocks.SkipLegacyWithout(shortcut.required);
     count = 0;
     std::size_t keep = 0;
     // Only the first block read tells: a long first line keeps the offset at 0 past it.
@@ -630,6 +725,11 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
     const int fd = opened.get();
     TextBlocks blocks(fd, encoding);
     blocks.OnlyRead();
+    if (pattern == nullptr) {
+        blocks.SkipLegacyWithout(matcher);
+    } else if (shortcut != nullptr) {
+        blocks.SkipLegacyWithout(shortcut->required);
+    }
     if (!blocks.Next(0)) {
         if (blocks.failed()) {
             return kNotSearched;  // a FIFO put there with nothing to read says EAGAIN

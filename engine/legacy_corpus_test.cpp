@@ -138,6 +138,25 @@ Counts SearchAll(const std::string& path, const std::vector<std::string>& words,
     return counts;
 }
 
+// ASCII texts to look for, which are found among a legacy file's bytes as they are: letters a
+// Shift_JIS or Big5 character may end in, and the first ASCII text of `text` that follows a
+// character beyond ASCII with nothing between.
+std::vector<std::string> AsciiWordsIn(const std::string& text) {
+    std::vector<std::string> words = {"a", "e", "n", "@", "%s", "ing", "A", "]"};
+    for (std::size_t at = text.size() / 3; at + 1 < text.size(); ++at) {
+        if (static_cast<unsigned char>(text[at]) >= 0x80 &&
+            static_cast<unsigned char>(text[at + 1]) < 0x80 && std::isalnum(text[at + 1])) {
+            std::size_t end = at + 1;
+            while (end < text.size() && end < at + 5 && std::isalnum(text[end])) {
+                ++end;
+            }
+            words.push_back(text.substr(at + 1, end - at - 1));
+            break;
+        }
+    }
+    return words;
+}
+
 TEST(LegacyCorpus, SearchesAndReplacesCountAndWriteAsTheUtf8Originals) {
     const TempDir dir;
     std::string licence;
@@ -182,6 +201,14 @@ TEST(LegacyCorpus, SearchesAndReplacesCountAndWriteAsTheUtf8Originals) {
             EXPECT_EQ(SearchAll(legacy_path, words, forced), in_utf8);
             if (right) {
                 EXPECT_EQ(SearchAll(legacy_path, words, kFoundEncodings), in_utf8);
+            }
+            // ASCII texts count the same whether the file's encoding is known or not.
+            const std::vector<std::string> ascii = AsciiWordsIn(original);
+            const Counts ascii_in_utf8 =
+                SearchAll(dir.Path(stem + ".utf8"), ascii, kFoundEncodings);
+            EXPECT_EQ(SearchAll(legacy_path, ascii, forced), ascii_in_utf8);
+            if (right) {
+                EXPECT_EQ(SearchAll(legacy_path, ascii, kFoundEncodings), ascii_in_utf8);
             }
 
             // Each word replaced by the next: the file is iconv's of the UTF-8 file so replaced.

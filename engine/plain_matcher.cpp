@@ -398,4 +398,11 @@ std::uint64_t PlainMatcher::CountFolded(const char* data, std::size_t size,
     return count;
 }
 
+bool PlainMatcher::OnlyAsciiHits() const {
+    // A character beyond ASCII, or a fold of one that is ("k" finds the Kelvin sign), is longer.
+    return max_hit_length_ == length_ && std::none_of(text_.begin(), text_.end(), [](char c) {
+               return static_cast<unsigned char>(c) >= 0x80;
+           });
+}
+
 }  // namespace ferret

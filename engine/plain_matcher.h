@@ -21,6 +21,9 @@ class PlainMatcher {
     bool empty() const { return length_ == 0; }
     // The longest a hit can be, in bytes.
     std::size_t MaxHitLength() const { return max_hit_length_; }
+    // The text, and whether every hit is ASCII (then as long as the text).
+    std::string_view text() const { return text_; }
+    bool OnlyAsciiHits() const;
 
     // Counts the hits that lie wholly in data[0, size) and end after data[min_end - 1], so a
     // caller that keeps the last MaxHitLength() - 1 bytes of one block in front of the next

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/plain_matcher.h"
 #include "util/file_handle.h"
 
 namespace ferret {
@@ -17,12 +18,50 @@ std::vector<char>& ThreadStorage() {
     return storage;
 }
 
+// Whether the bytes of the open file `fd` hold `required`, the first of them `first`, read from
+// its start; the file's offset stays where it is. True when they cannot be read.
+bool BytesHold(int fd, std::string_view first, const PlainMatcher& required) {
+    if (required.Find(first.data(), first.size(), 0) != std::string_view::npos) {
+        return true;
+    }
+    const std::size_t carry = std::min(required.MaxHitLength() - 1, first.size());
+    thread_local std::vector<char> buffer;
+    buffer.resize(carry + TextBlocks::kBlockSize);
+    std::memcpy(buffer.data(), first.data() + first.size() - carry, carry);
+    std::size_t filled = carry;
+    for (std::uint64_t offset = first.size();;) {
+        const ReadResult got =
+            ReadFullAt(fd, buffer.data() + filled, TextBlocks::kBlockSize, offset);
+        if (got.failed()) {
+            return true;
+        }
+        if (got.bytes == 0) {
+            return false;
+        }
+        offset += got.bytes;
+        filled += got.bytes;
+        if (required.Find(buffer.data(), filled, 0) != std::string_view::npos) {
+            return true;
+        }
+        const std::size_t keep = std::min(required.MaxHitLength() - 1, filled);
+        std::memmove(buffer.data(), buffer.data() + filled - keep, keep);
+        filled = keep;
+    }
+}
+
 }  // namespace
+
+void TextBlocks::SkipLegacyWithout(const PlainMatcher& required) {
+    if (!required.empty() && required.OnlyAsciiHits() && IsPortableAscii(required.text()) &&
+        KeepsAscii(choice_)) {
+        required_ = &required;
+    }
+}
 
 TextBlocks::TextBlocks(int fd, const EncodingChoice& choice, std::size_t block)
     : fd_(fd), choice_(choice), block_(block), storage_(ThreadStorage()) {}
 
-void TextBlocks::ChooseEncoding(std::string_view read) {
+bool TextBlocks::ChooseEncoding(std::string_view read) {
     mark_ = DetectByteOrderMark(read);
     if (mark_ == ByteOrderMark::kNone) {
         std::string_view sample = read;
@@ -35,12 +74,18 @@ void TextBlocks::ChooseEncoding(std::string_view read) {
                 sample = std::string_view(more.data(), got.bytes);
             }
         }
-        legacy_ = LegacyEncodingOf(sample, choice_);
+        if (!ReadAsBytes(sample, choice_)) {
+            if (required_ != nullptr && only_read_ && !BytesHold(fd_, read, *required_)) {
+                return false;
+            }
+            legacy_ = LegacyEncodingOfText(sample, choice_);
+        }
     }
     decoder_ = MakeDecoder(mark_, legacy_, !only_read_);
     if (!decoder_) {
         legacy_.clear();  // an encoding iconv does not know: read as it is
     }
+    return true;
 }
 
 bool TextBlocks::Next(std::size_t keep) {
@@ -78,7 +123,10 @@ bool TextBlocks::Next(std::size_t keep) {
     }
     if (first_) {
         first_ = false;
-        ChooseEncoding(read);
+        if (!ChooseEncoding(read)) {
+            ended_ = true;
+            return false;
+        }
         if (mark_ == ByteOrderMark::kUtf8) {
             read.remove_prefix(3);
             std::memmove(storage_.data() + filled_, read.data(), read.size());

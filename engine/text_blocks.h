@@ -14,6 +14,8 @@
 
 namespace ferret {
 
+class PlainMatcher;
+
 // The text of an open file a block at a time, as UTF-8: after its UTF-8 mark, decoded from UTF-16
 // after that mark, or without a mark decoded from the legacy encoding its first block shows
 // (LegacyEncodingOf); offsets are those of the UTF-8 text. What the caller keeps of a
@@ -34,6 +36,12 @@ class TextBlocks {
     // The text is only read, never written back: whether a decoded text encodes back to its
     // bytes is not looked at (exact() stays true), which saves the work. Before the first Next.
     void OnlyRead() { only_read_ = true; }
+
+    // A file in a legacy encoding whose bytes do not hold `required` reads as empty, when that
+    // is an ASCII text every encoding the file may be in writes as its bytes (KeepsAscii): it
+    // holds no hit, and its encoding need not be guessed. Before the first Next, with OnlyRead;
+    // `required` outlives this.
+    void SkipLegacyWithout(const PlainMatcher& required);
 
     // Gives every byte read, as it is read (its mark too), to `reader`.
     void OnRead(std::function<void(std::string_view)> reader) { on_read_ = std::move(reader); }
@@ -60,8 +68,9 @@ class TextBlocks {
     bool exact() const { return !decoder_ || decoder_->exact(); }
 
   private:
-    // Finds the encoding from the first bytes read, `read`.
-    void ChooseEncoding(std::string_view read);
+    // Finds the encoding from the first bytes read, `read`; false when the file is skipped
+    // (SkipLegacyWithout).
+    bool ChooseEncoding(std::string_view read);
     void Put(std::string_view text);
 
     const int fd_;
@@ -75,6 +84,7 @@ class TextBlocks {
     bool ended_ = false;
     bool failed_ = false;
     bool only_read_ = false;
+    const PlainMatcher* required_ = nullptr;
     ByteOrderMark mark_ = ByteOrderMark::kNone;
     std::function<void(std::string_view)> on_read_;
     std::string legacy_;

@@ -164,7 +164,7 @@ class ByteTableDecoder final : public PieceDecoder {
 // one around its first such byte), up to 1 KiB. ASCII tells the encodings apart little, and the
 // guess takes time by the byte.
 std::string GuessSample(std::string_view head) {
-    constexpr std::size_t kSample = 1024;
+    constexpr std::size_t kSample = 512;
     constexpr std::size_t kLine = 1024;
     std::string sample;
     for (std::size_t start = 0; start < head.size() && sample.size() < kSample;) {
@@ -216,11 +216,87 @@ std::string GuessEncoding(std::string_view sample) {
     if (name == "ISO-8859-1") {
         name = "WINDOWS-1252";
     }
-    // The text is not UTF-8 (nor ASCII, a part of it): a guess of either is no guess.
-    if (name == "UTF-8" || name == "ASCII") {
+    // The text is not UTF-8 (nor ASCII, a part of it): a guess of either is no guess. Nor are the
+    // seven-bit encodings, guessed for text whose only bytes beyond ASCII are no-break spaces,
+    // nor UTF-16 or UTF-32 without a NUL byte: every guess left keeps ASCII (KeepsAscii).
+    if (name == "UTF-8" || name == "ASCII" || !KeepsAscii(name)) {
         return {};
     }
     return KnownEncoding(name) ? name : std::string();
+}
+
+bool IsPortableAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 0x20 && c < 0x7F && c != '\\' && c != '~') || c == '\t' || c == '\n' ||
+               c == '\r';
+    });
+}
+
+bool KeepsAscii(const std::string& encoding) {
+    // East Asian encodings whose characters of two bytes or more all begin beyond ASCII (their
+    // later bytes may be ASCII), and windows-1258, whose accents join the letter before them.
+    static constexpr const char* kKept[] = {
+        "SHIFT_JIS", "SJIS", "CP932",      "WINDOWS-31J", "EUC-JP",      "EUC-JP-MS", "EUC-KR",
+        "CP949",     "UHC",  "JOHAB",      "EUC-TW",      "GB18030",     "GBK",       "GB2312",
+        "EUC-CN",    "BIG5", "BIG5-HKSCS", "CP950",       "WINDOWS-1258"};
+    if (std::any_of(std::begin(kKept), std::end(kKept),
+                    [&](const char* kept) { return strcasecmp(kept, encoding.c_str()) == 0; })) {
+        return true;
+    }
+    const std::shared_ptr<const ByteTable> table = ByteTableOf(encoding);
+    if (!table) {
+        return false;
+    }
+    for (int value = 0; value < 256; ++value) {
+        const char byte = static_cast<char>(value);
+        const bool portable = IsPortableAscii(std::string_view(&byte, 1));
+        const bool one = table->length[value] == 1;
+        const char decoded = table->utf8[value][0];
+        if (portable ? !one || decoded != byte : one && IsPortableAscii({&decoded, 1})) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool KeepsAscii(const EncodingChoice& choice) {
+    thread_local EncodingChoice asked{"-", "-"};
+    thread_local bool kept = false;
+    if (asked.forced != choice.forced || asked.fallback != choice.fallback) {
+        asked = choice;
+        // The guesses all keep ASCII (GuessEncoding).
+        kept = choice.forced.empty() ? KeepsAscii(choice.fallback)
+                                     : IsUtf8Name(choice.forced) || KeepsAscii(choice.forced);
+    }
+    return kept;
+}
+
+bool AsciiHitIsText(std::string_view before, bool from_file_start, int after) {
+    // windows-1258 joins an accent to the letter before it.
+    if (after == 0xCC || after == 0xD2 || after == 0xDE || after == 0xEC || after == 0xF2) {
+        return false;
+    }
+    // The bytes beyond ASCII just before the hit; the byte before them ends a character.
+    std::size_t start = before.size();
+    while (start > 0 && static_cast<unsigned char>(before[start - 1]) >= 0x80) {
+        --start;
+    }
+    if (start == 0 && !from_file_start) {
+        return false;  // where they begin is not at hand
+    }
+    // In Big5, GBK, GB18030 and UHC every character beyond ASCII is two bytes (or four, whose
+    // third begins beyond ASCII again): an odd run ends in a first byte, which takes the hit's.
+    if ((before.size() - start) % 2 != 0) {
+        return false;
+    }
+    // In Shift_JIS half-width katakana are one byte, the rest two.
+    std::size_t at = start;
+    while (at < before.size()) {
+        const auto byte = static_cast<unsigned char>(before[at]);
+        at +=
+            (byte >= 0xA1 && byte <= 0xDF) || byte == 0x80 || byte == 0xA0 || byte >= 0xFD ? 1 : 2;
+    }
+    return at == before.size();
 }
 
 bool KnownEncoding(const std::string& name) {
@@ -243,7 +319,9 @@ std::size_t LegacyDecoder::Convert(std::string_view bytes, std::string& utf8, bo
         if (error != 0) {
             // Bytes the encoding does not hold, or a character the text ends in the middle of.
             utf8 += kReplacement;
-            in.remove_prefix(1);
+            if (!in.empty()) {
+                in.remove_prefix(1);  // glibc's CP949 may take a bad pair whole, and say so
+            }
             decode_.Reset();
             exact_ = false;
         }
@@ -314,15 +392,15 @@ void LegacyEncoder::End(std::string& out) {
     out.append(end, to);
 }
 
-std::string LegacyEncodingOf(std::string_view head, const EncodingChoice& choice) {
+bool ReadAsBytes(std::string_view head, const EncodingChoice& choice) {
     if (!choice.forced.empty()) {
-        return IsUtf8Name(choice.forced) ? std::string() : choice.forced;
+        return IsUtf8Name(choice.forced);
     }
     if (IsAsciiWithoutNul(head)) {
-        return {};
+        return true;
     }
     if (std::memchr(head.data(), 0, head.size()) != nullptr) {
-        return {};  // binary: its bytes are searched as they are
+        return true;  // binary: its bytes are searched as they are
     }
     // A character cut by the end of what was read is not held against the text.
     std::size_t whole = head.size();
@@ -336,11 +414,19 @@ std::string LegacyEncodingOf(std::string_view head, const EncodingChoice& choice
             break;
         }
     }
-    if (IsValidUtf8(head.substr(0, whole))) {
-        return {};
+    return IsValidUtf8(head.substr(0, whole));
+}
+
+std::string LegacyEncodingOfText(std::string_view head, const EncodingChoice& choice) {
+    if (!choice.forced.empty()) {
+        return choice.forced;
     }
     std::string guess = GuessEncoding(GuessSample(head));
     return guess.empty() ? choice.fallback : guess;
+}
+
+std::string LegacyEncodingOf(std::string_view head, const EncodingChoice& choice) {
+    return ReadAsBytes(head, choice) ? std::string() : LegacyEncodingOfText(head, choice);
 }
 
 std::unique_ptr<PieceDecoder> MakeDecoder(ByteOrderMark mark, const std::string& legacy,

@@ -110,6 +110,30 @@ inline const EncodingChoice kFoundEncodings{};
 // the forced one; none (empty: read as UTF-8) when `head` is valid UTF-8 (but for a character its
 // end cuts) or holds a NUL byte (binary); otherwise the guess, or the fallback.
 std::string LegacyEncodingOf(std::string_view head, const EncodingChoice& choice);
+// The two halves of LegacyEncodingOf: whether it is none, and what it is otherwise.
+bool ReadAsBytes(std::string_view head, const EncodingChoice& choice);
+std::string LegacyEncodingOfText(std::string_view head, const EncodingChoice& choice);
+
+// A search for ASCII text need not know which legacy encoding a file is in, when every encoding
+// it may be in writes that text as its ASCII bytes and nothing else as those bytes: the hits in
+// the decoded text are then the hits among the bytes, but where East Asian characters or
+// windows-1258's accents run into them.
+//
+// Whether `text` is ASCII that every encoding KeepsAscii writes as these very bytes: printable
+// characters, tabs and line ends, but for "\" and "~", which Shift_JIS reads as "¥" and "‾".
+bool IsPortableAscii(std::string_view text);
+// Whether `encoding` writes every portable ASCII character as its own byte and nothing else as
+// such a byte, as the encodings of one byte a character that extend ASCII do, and the East Asian
+// ones whose characters of two bytes or more begin beyond ASCII.
+bool KeepsAscii(const std::string& encoding);
+// Whether every encoding `choice` may read a file without a mark in keeps ASCII.
+bool KeepsAscii(const EncodingChoice& choice);
+// Whether a portable ASCII text found among a legacy file's bytes, after `before` (from the
+// file's start when `from_file_start`, else the bytes at hand) and before the byte `after` (-1 at
+// the file's end), is that text in the file's decoded text, in every encoding that keeps ASCII.
+// False when it may not be: when it may begin within a character of two bytes, or its last letter
+// may take the accent after it.
+bool AsciiHitIsText(std::string_view before, bool from_file_start, int after);
 
 // The decoder of a file's text after its mark: of UTF-16 for its mark, of `legacy` without one;
 // null when the text is read as it is (UTF-8) or `legacy` is not known. An encoding of one byte

@@ -227,5 +227,63 @@ TEST(LegacyText, GuessesTheEncodingOfAParagraph) {
     }
 }
 
+// What lets an ASCII text be found among a legacy file's bytes without its encoding.
+TEST(LegacyText, AsciiIsItsBytesInEveryEncodingAGuessGives) {
+    EXPECT_TRUE(IsPortableAscii("<a href=\"x\">%s\tdone\r\n"));
+    EXPECT_FALSE(IsPortableAscii("C:\\"));  // Shift_JIS reads these as "¥" and "‾"
+    EXPECT_FALSE(IsPortableAscii("~"));
+    EXPECT_FALSE(IsPortableAscii("caf\xC3\xA9"));
+
+    for (const char* kept : {"WINDOWS-1252", "ISO-8859-7", "KOI8-R", "IBM866", "VISCII",
+                             "MAC-CYRILLIC", "TIS-620", "WINDOWS-1258"}) {
+        EXPECT_TRUE(KeepsAscii(std::string(kept))) << kept;
+    }
+    // Seven-bit encodings, UTF-16 and EBCDIC write ASCII otherwise.
+    for (const char* other : {"UTF-16LE", "UTF-32", "UTF-7", "ISO-2022-JP", "IBM037", "nonsense"}) {
+        EXPECT_FALSE(KeepsAscii(std::string(other))) << other;
+    }
+    EXPECT_TRUE(KeepsAscii(EncodingChoice{}));
+    EXPECT_FALSE(KeepsAscii(EncodingChoice{"", "UTF-16LE"}));
+    EXPECT_FALSE(KeepsAscii(EncodingChoice{"UTF-7", "WINDOWS-1252"}));
+
+    // No character of two bytes in the East Asian encodings is ASCII, whatever its second byte.
+    for (const char* kept : {"SHIFT_JIS", "CP932", "EUC-JP", "EUC-KR", "CP949", "GB18030", "GBK",
+                             "BIG5", "BIG5-HKSCS", "EUC-TW"}) {
+        SCOPED_TRACE(kept);
+        ASSERT_TRUE(KeepsAscii(std::string(kept)));
+        int ascii_out = 0;
+        for (int first = 0x80; first < 0x100; ++first) {
+            for (int second = 0; second < 0x100; ++second) {
+                const char pair[] = {static_cast<char>(first), static_cast<char>(second)};
+                LegacyDecoder decoder(kept, false);
+                std::string text;
+                decoder.Decode(std::string_view(pair, 2), text);
+                decoder.Finish(text);
+                for (std::size_t at = 0; at < text.size(); ++at) {
+                    const char c = text[at];
+                    if (IsPortableAscii(std::string_view(&c, 1)) &&
+                        (c != pair[1] || at + 1 != text.size())) {
+                        ++ascii_out;  // only a second byte the first did not take may be ASCII
+                    }
+                }
+            }
+        }
+        EXPECT_EQ(ascii_out, 0);
+    }
+
+    // Whether a hit found among the bytes is the text: it must begin a character in every
+    // encoding, and take no accent after it.
+    EXPECT_TRUE(AsciiHitIsText("", true, -1));
+    EXPECT_TRUE(AsciiHitIsText("x ", false, ' '));
+    EXPECT_TRUE(AsciiHitIsText("x\xA4\xA4", false, -1));  // after a Big5 or EUC character
+    EXPECT_FALSE(AsciiHitIsText("x\x82", false, -1));     // a Shift_JIS first byte takes it
+    EXPECT_FALSE(AsciiHitIsText("x\xA4\xA4\xA4", false, -1));
+    EXPECT_TRUE(AsciiHitIsText("x\xB1\xB1", false, -1));   // two half-width katakana, or one pair
+    EXPECT_FALSE(AsciiHitIsText("x\xB1\x82", false, -1));  // katakana, then a first byte
+    EXPECT_FALSE(AsciiHitIsText("\xA4\xA4", false, -1));   // where the run begins is not known
+    EXPECT_TRUE(AsciiHitIsText("\xA4\xA4", true, -1));
+    EXPECT_FALSE(AsciiHitIsText("x", false, 0xEC));  // windows-1258's acute joins the letter
+}
+
 }  // namespace
 }  // namespace ferret
