@@ -161,7 +161,7 @@ class ByteTableDecoder final : public PieceDecoder {
 };
 
 // What the guess of `head`'s encoding looks at: its lines that hold bytes beyond ASCII (a long
-// one around its first such byte), up to 1 KiB. ASCII tells the encodings apart little, and the
+// one around its first such byte), up to 512 bytes. ASCII tells the encodings apart little, and the
 // guess takes time by the byte.
 std::string GuessSample(std::string_view head) {
     constexpr std::size_t kSample = 512;
