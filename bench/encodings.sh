@@ -11,6 +11,9 @@
 #   copyrights: the copyright files of the installed packages (/usr/share/doc/*/copyright) in
 #     windows-1252, as an old site's pages are: mostly ASCII, a name with an accent here and
 #     there.
+# The searches: ASCII texts (a word, a rare one, a pattern, one ignoring case, hit lines), found
+# among a legacy file's bytes as they are where that is exact, and texts beyond ASCII ("é",
+# "файл", and "ФАЙЛ" ignoring case), which need each file's encoding.
 #   bench/encodings.sh BUILD_DIR
 # RUNS sets the runs per search (default 20). Needs python3 and iconv.
 set -euo pipefail
@@ -85,9 +88,12 @@ printf '%-11s %-22s %10s %10s %6s %s\n' tree search "legacy ms" "UTF-8 ms" ratio
 for tree in catalogues copyrights; do
     runs=$(warm_tree "$work/$tree/legacy")
     warm_tree "$work/$tree/utf8" >/dev/null
-    for kind in word rare pattern folded hits; do
+    for kind in word rare pattern folded hits accent cyrillic folded-cyrillic; do
         case $kind in
             word) args=(-s "file" -l) ;;
+            accent) args=(-s "é" -l) ;;
+            cyrillic) args=(-s "файл" -l) ;;
+            folded-cyrillic) args=(-s "ФАЙЛ" -i -l) ;;
             rare) args=(-s "%s" -l) ;;
             pattern) args=(-s '[a-z]+ing\b' -rx -l) ;;
             folded) args=(-s "ERROR" -i -l) ;;
