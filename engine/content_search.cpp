@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/file_details.h"
+#include "engine/legacy_forms.h"
 #include "engine/pattern_literal.h"
 #include "engine/regex.h"
 #include "engine/text_blocks.h"
@@ -362,6 +363,14 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
                     }
                     return ScanOpenFile(fd, matcher, stop, first_hit_only, bytes_read, skip_binary,
                                         encoding, false);
+                }
+                // A file that holds the text in none of the encodings it may be in holds no hit.
+                const LegacyForms* const forms = LegacyForms::For(matcher, encoding);
+                if (forms != nullptr &&
+                    !FileBytesHold(
+                        fd, head, [&](std::string_view bytes) { return forms->HeldIn(bytes); },
+                        forms->Longest())) {
+                    return 0;
                 }
                 legacy = LegacyEncodingOfText(head, encoding);
             }

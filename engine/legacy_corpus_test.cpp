@@ -163,6 +163,7 @@ TEST(LegacyCorpus, SearchesAndReplacesCountAndWriteAsTheUtf8Originals) {
     ASSERT_TRUE(ReadAll(Fd(open("/usr/share/common-licenses/GPL-3", O_RDONLY)).get(), licence));
     int files = 0;
     int guessed = 0;
+    std::vector<std::string> earlier_words;
     std::string wrong;
     for (const Case& test : kCases) {
         const std::string translations = Translations(test.language, 16 * 1024);
@@ -202,6 +203,15 @@ TEST(LegacyCorpus, SearchesAndReplacesCountAndWriteAsTheUtf8Originals) {
             if (right) {
                 EXPECT_EQ(SearchAll(legacy_path, words, kFoundEncodings), in_utf8);
             }
+            // The words of the files before, in other languages and encodings: most files are
+            // passed over without their encoding, as they hold them in none.
+            const Counts others_in_utf8 =
+                SearchAll(dir.Path(stem + ".utf8"), earlier_words, kFoundEncodings);
+            EXPECT_EQ(SearchAll(legacy_path, earlier_words, forced), others_in_utf8);
+            if (right) {
+                EXPECT_EQ(SearchAll(legacy_path, earlier_words, kFoundEncodings), others_in_utf8);
+            }
+            earlier_words.insert(earlier_words.end(), words.begin(), words.end());
             // ASCII texts count the same whether the file's encoding is known or not.
             const std::vector<std::string> ascii = AsciiWordsIn(original);
             const Counts ascii_in_utf8 =

@@ -405,4 +405,20 @@ bool PlainMatcher::OnlyAsciiHits() const {
            });
 }
 
+std::vector<std::vector<std::string>> PlainMatcher::CharacterVariants() const {
+    std::vector<std::vector<std::string>> variants;
+    if (ignore_case_) {
+        for (const CharClass& each : classes_) {
+            variants.push_back(each.forms);
+        }
+        return variants;
+    }
+    for (std::size_t pos = 0; pos < text_.size();) {
+        const std::size_t start = pos;
+        DecodeUtf8(text_, pos);
+        variants.push_back({text_.substr(start, pos - start)});
+    }
+    return variants;
+}
+
 }  // namespace ferret

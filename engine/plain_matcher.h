@@ -23,7 +23,12 @@ class PlainMatcher {
     std::size_t MaxHitLength() const { return max_hit_length_; }
     // The text, and whether every hit is ASCII (then as long as the text).
     std::string_view text() const { return text_; }
+    bool ignore_case() const { return ignore_case_; }
     bool OnlyAsciiHits() const;
+    // The characters of the text, each as the UTF-8 texts a hit may hold for it (itself, and
+    // without regard to case the characters that fold alike); a byte that is not UTF-8 stands
+    // for itself.
+    std::vector<std::vector<std::string>> CharacterVariants() const;
 
     // Counts the hits that lie wholly in data[0, size) and end after data[min_end - 1], so a
     // caller that keeps the last MaxHitLength() - 1 bytes of one block in front of the next

@@ -307,7 +307,9 @@ TEST_P(RegExpTest, RunawayPatternsStop) {
         const auto start = std::chrono::steady_clock::now();
         std::int64_t count = -1;
         const Status status = re.Count(c.text, count);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        // Unchecked, these take years; checked, under two seconds on a quiet machine. The bound
+        // leaves room for a machine busy with other tests.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
         if (status.ok()) {
             EXPECT_EQ(count, c.right_count);
         } else {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/legacy_forms.h"
 #include "engine/plain_matcher.h"
 #include "util/file_handle.h"
 
@@ -18,43 +19,16 @@ std::vector<char>& ThreadStorage() {
     return storage;
 }
 
-// Whether the bytes of the open file `fd` hold `required`, the first of them `first`, read from
-// its start; the file's offset stays where it is. True when they cannot be read.
-bool BytesHold(int fd, std::string_view first, const PlainMatcher& required) {
-    if (required.Find(first.data(), first.size(), 0) != std::string_view::npos) {
-        return true;
-    }
-    const std::size_t carry = std::min(required.MaxHitLength() - 1, first.size());
-    thread_local std::vector<char> buffer;
-    buffer.resize(carry + TextBlocks::kBlockSize);
-    std::memcpy(buffer.data(), first.data() + first.size() - carry, carry);
-    std::size_t filled = carry;
-    for (std::uint64_t offset = first.size();;) {
-        const ReadResult got =
-            ReadFullAt(fd, buffer.data() + filled, TextBlocks::kBlockSize, offset);
-        if (got.failed()) {
-            return true;
-        }
-        if (got.bytes == 0) {
-            return false;
-        }
-        offset += got.bytes;
-        filled += got.bytes;
-        if (required.Find(buffer.data(), filled, 0) != std::string_view::npos) {
-            return true;
-        }
-        const std::size_t keep = std::min(required.MaxHitLength() - 1, filled);
-        std::memmove(buffer.data(), buffer.data() + filled - keep, keep);
-        filled = keep;
-    }
-}
-
 }  // namespace
 
 void TextBlocks::SkipLegacyWithout(const PlainMatcher& required) {
-    if (!required.empty() && required.OnlyAsciiHits() && IsPortableAscii(required.text()) &&
-        KeepsAscii(choice_)) {
-        required_ = &required;
+    if (required.empty()) {
+        return;
+    }
+    if (required.OnlyAsciiHits() && IsPortableAscii(required.text()) && KeepsAscii(choice_)) {
+        required_ = &required;  // found among the bytes as they are, by the matcher
+    } else {
+        forms_ = LegacyForms::For(required, choice_);
     }
 }
 
@@ -75,7 +49,20 @@ bool TextBlocks::ChooseEncoding(std::string_view read) {
             }
         }
         if (!ReadAsBytes(sample, choice_)) {
-            if (required_ != nullptr && only_read_ && !BytesHold(fd_, read, *required_)) {
+            if (only_read_ && required_ != nullptr &&
+                !FileBytesHold(
+                    fd_, read,
+                    [&](std::string_view bytes) {
+                        return required_->Find(bytes.data(), bytes.size(), 0) !=
+                               std::string_view::npos;
+                    },
+                    required_->MaxHitLength())) {
+                return false;
+            }
+            if (only_read_ && forms_ != nullptr &&
+                !FileBytesHold(
+                    fd_, read, [&](std::string_view bytes) { return forms_->HeldIn(bytes); },
+                    forms_->Longest())) {
                 return false;
             }
             legacy_ = LegacyEncodingOfText(sample, choice_);

@@ -14,6 +14,7 @@
 
 namespace ferret {
 
+class LegacyForms;
 class PlainMatcher;
 
 // The text of an open file a block at a time, as UTF-8: after its UTF-8 mark, decoded from UTF-16
@@ -37,10 +38,10 @@ class TextBlocks {
     // bytes is not looked at (exact() stays true), which saves the work. Before the first Next.
     void OnlyRead() { only_read_ = true; }
 
-    // A file in a legacy encoding whose bytes do not hold `required` reads as empty, when that
-    // is an ASCII text every encoding the file may be in writes as its bytes (KeepsAscii): it
-    // holds no hit, and its encoding need not be guessed. Before the first Next, with OnlyRead;
-    // `required` outlives this.
+    // A file in a legacy encoding whose bytes hold `required` in none of the encodings it may be
+    // in reads as empty: it holds no hit, and its encoding need not be guessed. An ASCII text
+    // most such encodings write as its bytes (KeepsAscii); others, LegacyForms. Before the first
+    // Next, with OnlyRead; `required` outlives this.
     void SkipLegacyWithout(const PlainMatcher& required);
 
     // Gives every byte read, as it is read (its mark too), to `reader`.
@@ -85,6 +86,7 @@ class TextBlocks {
     bool failed_ = false;
     bool only_read_ = false;
     const PlainMatcher* required_ = nullptr;
+    const LegacyForms* forms_ = nullptr;
     ByteOrderMark mark_ = ByteOrderMark::kNone;
     std::function<void(std::string_view)> on_read_;
     std::string legacy_;

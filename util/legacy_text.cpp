@@ -11,7 +11,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <type_traits>
+#include <vector>
+
+#include <QChar>
+#include <QString>
 
 #include "util/file_handle.h"
 
@@ -218,11 +223,47 @@ std::string GuessEncoding(std::string_view sample) {
     }
     // The text is not UTF-8 (nor ASCII, a part of it): a guess of either is no guess. Nor are the
     // seven-bit encodings, guessed for text whose only bytes beyond ASCII are no-break spaces,
-    // nor UTF-16 or UTF-32 without a NUL byte: every guess left keeps ASCII (KeepsAscii).
-    if (name == "UTF-8" || name == "ASCII" || !KeepsAscii(name)) {
+    // nor UTF-16 or UTF-32 without a NUL byte: every guess left keeps ASCII (KeepsAscii), and is
+    // one a search may look for a text's forms in (CharacterForms).
+    const std::vector<std::string>& guessable = GuessableEncodings();
+    if (std::find(guessable.begin(), guessable.end(), name) == guessable.end()) {
         return {};
     }
     return KnownEncoding(name) ? name : std::string();
+}
+
+const std::vector<std::string>& GuessableEncodings() {
+    static const std::vector<std::string> kGuessable = [] {
+        // As uchardet names them (its Korean is UHC, EUC-KR with more syllables).
+        std::vector<std::string> names = {"WINDOWS-1250",
+                                          "WINDOWS-1251",
+                                          "WINDOWS-1252",
+                                          "WINDOWS-1253",
+                                          "WINDOWS-1255",
+                                          "WINDOWS-1256",
+                                          "WINDOWS-1257",
+                                          "WINDOWS-1258",
+                                          "KOI8-R",
+                                          "IBM852",
+                                          "IBM855",
+                                          "IBM866",
+                                          "MAC-CENTRALEUROPE",
+                                          "MAC-CYRILLIC",
+                                          "TIS-620",
+                                          "VISCII",
+                                          "SHIFT_JIS",
+                                          "EUC-JP",
+                                          "EUC-KR",
+                                          "UHC",
+                                          "EUC-TW",
+                                          "GB18030",
+                                          "BIG5"};
+        for (const int part : {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 16}) {
+            names.push_back("ISO-8859-" + std::to_string(part));
+        }
+        return names;
+    }();
+    return kGuessable;
 }
 
 bool IsPortableAscii(std::string_view text) {
@@ -234,11 +275,12 @@ bool IsPortableAscii(std::string_view text) {
 
 bool KeepsAscii(const std::string& encoding) {
     // East Asian encodings whose characters of two bytes or more all begin beyond ASCII (their
-    // later bytes may be ASCII), and windows-1258, whose accents join the letter before them.
+    // later bytes may be ASCII), windows-1258, whose accents join the letter before them, and
+    // windows-1255, whose points join some Hebrew letters.
     static constexpr const char* kKept[] = {
-        "SHIFT_JIS", "SJIS", "CP932",      "WINDOWS-31J", "EUC-JP",      "EUC-JP-MS", "EUC-KR",
-        "CP949",     "UHC",  "JOHAB",      "EUC-TW",      "GB18030",     "GBK",       "GB2312",
-        "EUC-CN",    "BIG5", "BIG5-HKSCS", "CP950",       "WINDOWS-1258"};
+        "SHIFT_JIS", "SJIS", "CP932",      "WINDOWS-31J", "EUC-JP",       "EUC-JP-MS",   "EUC-KR",
+        "CP949",     "UHC",  "JOHAB",      "EUC-TW",      "GB18030",      "GBK",         "GB2312",
+        "EUC-CN",    "BIG5", "BIG5-HKSCS", "CP950",       "WINDOWS-1258", "WINDOWS-1255"};
     if (std::any_of(std::begin(kKept), std::end(kKept),
                     [&](const char* kept) { return strcasecmp(kept, encoding.c_str()) == 0; })) {
         return true;
@@ -269,6 +311,76 @@ bool KeepsAscii(const EncodingChoice& choice) {
                                      : IsUtf8Name(choice.forced) || KeepsAscii(choice.forced);
     }
     return kept;
+}
+
+namespace {
+
+// The East Asian encodings a guess may give, whose forms of a character iconv tells.
+constexpr const char* kEastAsian[] = {"SHIFT_JIS", "EUC-JP",  "EUC-KR", "UHC",
+                                      "EUC-TW",    "GB18030", "BIG5"};
+
+// The characters Big5 writes in two ways (box drawing and two numerals, kept twice by some
+// tables); the other East Asian encodings a guess gives write each character one way.
+constexpr std::string_view kBig5Twins[][2] = {{"\xA2\xA4", "\xF9\xF9"}, {"\xA2\xA5", "\xF9\xE9"},
+                                              {"\xA2\xA7", "\xF9\xEB"}, {"\xA2\xA6", "\xF9\xEA"},
+                                              {"\xA2\x7E", "\xF9\xFA"}, {"\xA2\xA1", "\xF9\xFB"},
+                                              {"\xA2\xA3", "\xF9\xFD"}, {"\xA2\xA2", "\xF9\xFC"},
+                                              {"\xA2\xCC", "\xA4\x51"}, {"\xA2\xCE", "\xA4\xCA"}};
+
+}  // namespace
+
+std::optional<std::vector<std::string>> CharacterForms(const std::string& encoding,
+                                                       std::string_view character) {
+    std::vector<std::string> forms;
+    if (const std::shared_ptr<const ByteTable> table = ByteTableOf(encoding)) {
+        for (int value = 0; value < 256; ++value) {
+            if (table->length[value] == character.size() &&
+                std::memcmp(table->utf8[value].data(), character.data(), character.size()) == 0) {
+                forms.emplace_back(1, static_cast<char>(value));
+            }
+        }
+        return forms;
+    }
+    const bool east_asian =
+        std::any_of(std::begin(kEastAsian), std::end(kEastAsian),
+                    [&](const char* name) { return strcasecmp(name, encoding.c_str()) == 0; });
+    const bool joins = strcasecmp(encoding.c_str(), "WINDOWS-1258") == 0 ||
+                       strcasecmp(encoding.c_str(), "WINDOWS-1255") == 0;
+    if (!east_asian && !joins) {
+        return std::nullopt;
+    }
+    char32_t code = 0;
+    const QString text =
+        QString::fromUtf8(character.data(), static_cast<qsizetype>(character.size()));
+    if (!text.isEmpty()) {
+        code = text.at(0).isHighSurrogate() && text.size() > 1
+                   ? QChar::surrogateToUcs4(text.at(0), text.at(1))
+                   : text.at(0).unicode();
+    }
+    // windows-1258 writes an accented letter whole or as the letter and its accent, which reads
+    // back as the whole letter; windows-1255 joins some Hebrew letters and points so.
+    if (joins && !QChar::decomposition(code).isEmpty()) {
+        return std::nullopt;
+    }
+    Iconv encode(encoding, "UTF-8");
+    std::string_view in = character;
+    std::string form;
+    if (!encode.ok() || Run(encode.get(), in, form) != 0 || form.empty()) {
+        return forms;  // not in the encoding
+    }
+    forms.push_back(form);
+    if (strcasecmp(encoding.c_str(), "BIG5") == 0) {
+        for (const auto& twins : kBig5Twins) {
+            if (form == twins[0] || form == twins[1]) {
+                forms.emplace_back(form == twins[0] ? twins[1] : twins[0]);
+            }
+        }
+    }
+    // EUC-TW writes the characters of its first plane with two bytes, or four that name it.
+    if (strcasecmp(encoding.c_str(), "EUC-TW") == 0 && form.size() == 2) {
+        forms.push_back("\x8E\xA1" + form);
+    }
+    return forms;
 }
 
 bool AsciiHitIsText(std::string_view before, bool from_file_start, int after) {

@@ -3,8 +3,10 @@
 #include <iconv.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "util/text_encoding.h"
 
@@ -19,6 +21,16 @@ namespace ferret {
 // differ only in bytes 80 to 9F, which are control characters in the first and rarely meant as
 // such.
 std::string GuessEncoding(std::string_view sample);
+
+// The encodings GuessEncoding may give, and no other.
+const std::vector<std::string>& GuessableEncodings();
+
+// Every way `character` (one character, in UTF-8) is written in `encoding`: none when it has no
+// place in it. Nothing when the ways are not known: an encoding of more than one byte a character
+// other than those a guess may give, or windows-1258 for a character it may write as a letter and
+// an accent.
+std::optional<std::vector<std::string>> CharacterForms(const std::string& encoding,
+                                                       std::string_view character);
 
 // Whether iconv converts between `name` and UTF-8.
 bool KnownEncoding(const std::string& name);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include <random>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "testsupport/limited.h"
+#include "util/text_fold.h"
 
 namespace ferret {
 namespace {
@@ -247,8 +249,8 @@ TEST(LegacyText, AsciiIsItsBytesInEveryEncodingAGuessGives) {
     EXPECT_FALSE(KeepsAscii(EncodingChoice{"UTF-7", "WINDOWS-1252"}));
 
     // No character of two bytes in the East Asian encodings is ASCII, whatever its second byte.
-    for (const char* kept : {"SHIFT_JIS", "CP932", "EUC-JP", "EUC-KR", "CP949", "GB18030", "GBK",
-                             "BIG5", "BIG5-HKSCS", "EUC-TW"}) {
+    for (const char* kept : {"SHIFT_JIS", "CP932", "EUC-JP", "EUC-KR", "CP949", "UHC", "GB18030",
+                             "GBK", "BIG5", "BIG5-HKSCS", "EUC-TW", "WINDOWS-1255"}) {
         SCOPED_TRACE(kept);
         ASSERT_TRUE(KeepsAscii(std::string(kept)));
         int ascii_out = 0;
@@ -283,6 +285,66 @@ TEST(LegacyText, AsciiIsItsBytesInEveryEncodingAGuessGives) {
     EXPECT_FALSE(AsciiHitIsText("\xA4\xA4", false, -1));   // where the run begins is not known
     EXPECT_TRUE(AsciiHitIsText("\xA4\xA4", true, -1));
     EXPECT_FALSE(AsciiHitIsText("x", false, 0xEC));  // windows-1258's acute joins the letter
+}
+
+// The ways a character is written, which a search of a file's bytes looks for before its
+// encoding is known: all of them, in every encoding a guess may give, or it would miss hits.
+TEST(LegacyText, EveryWayACharacterIsWrittenIsKnown) {
+    const auto forms = [](const char* encoding, const char* character) {
+        return CharacterForms(encoding, character);
+    };
+    EXPECT_EQ(forms("WINDOWS-1252", "\xC3\xA9"), std::vector<std::string>{"\xE9"});  // é
+    EXPECT_EQ(forms("KOI8-R", "\xD1\x84"), std::vector<std::string>{"\xC6"});        // ф
+    EXPECT_EQ(forms("WINDOWS-1252", "\xD1\x84"), std::vector<std::string>{});
+    EXPECT_EQ(forms("WINDOWS-1252", "a"), std::vector<std::string>{"a"});
+    // Big5 writes 十 two ways; EUC-TW names the plane of its first-plane characters or not.
+    EXPECT_EQ(forms("BIG5", "\xE5\x8D\x81"), (std::vector<std::string>{"\xA4\x51", "\xA2\xCC"}));
+    EXPECT_EQ(forms("EUC-TW", "\xE5\x8D\x81")->size(), 2u);
+    // windows-1258 writes é whole or as e and its accent; an encoding not guessed is not known.
+    EXPECT_FALSE(forms("WINDOWS-1258", "\xC3\xA9"));
+    EXPECT_EQ(forms("WINDOWS-1258", "\xD1\x84"), std::vector<std::string>{});
+    EXPECT_FALSE(forms("CP932", "\xE5\x8D\x81"));
+
+    // Every guess is an encoding whose ways are known, and holds ASCII apart.
+    for (const std::string& encoding : GuessableEncodings()) {
+        EXPECT_TRUE(KnownEncoding(encoding)) << encoding;
+        EXPECT_TRUE(KeepsAscii(encoding)) << encoding;
+        EXPECT_TRUE(forms(encoding.c_str(), "x")) << encoding;
+    }
+    // Every character of two bytes (and EUC-JP's of three) is found by every way it is written.
+    for (const char* encoding :
+         {"SHIFT_JIS", "EUC-JP", "EUC-KR", "UHC", "EUC-TW", "GB18030", "BIG5"}) {
+        SCOPED_TRACE(encoding);
+        int missed = 0;
+        const auto check = [&](const std::string& bytes) {
+            LegacyDecoder decoder(encoding);
+            std::string text;
+            decoder.Decode(bytes, text);
+            decoder.Finish(text);
+            std::size_t at = 0;
+            DecodeUtf8(text, at);
+            if (!decoder.exact() || at != text.size()) {
+                return;  // not one character
+            }
+            const auto ways = CharacterForms(encoding, text);
+            if (!ways || std::find(ways->begin(), ways->end(), bytes) == ways->end()) {
+                ++missed;
+            }
+        };
+        for (int first = 0x81; first < 0xFF; ++first) {
+            for (int second = 0x40; second < 0xFF; ++second) {
+                check({static_cast<char>(first), static_cast<char>(second)});
+            }
+        }
+        if (std::string(encoding) == "EUC-JP") {
+            for (int second = 0xA1; second < 0xFF; ++second) {
+                for (int third = 0xA1; third < 0xFF; ++third) {
+                    check({'\x8F', static_cast<char>(second), static_cast<char>(third)});
+                }
+            }
+        }
+        EXPECT_EQ(missed, 0);
+    }
 }
 
 }  // namespace
