@@ -301,8 +301,9 @@ TEST_F(MainWindowTest, ACommandLineSearchInTheWindowKeepsItsFiles) {
 TEST_F(MainWindowTest, TheListFillsWhileTheWalkStillLists) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
     tree_.WriteFile("walk/a/first.txt", "hh\n");
-    // Every "h" looks ahead to its line's end: seconds of searching that hold the walk back.
-    tree_.MakeManyFiles("walk/m", 4000, std::string(1000, 'h') + "\n");
+    // Every "h" looks ahead to its line's end: a minute of searching (seconds would be over before
+    // Stop on a busy machine) that holds the walk back.
+    tree_.MakeManyFiles("walk/m", 4000, std::string(5000, 'h') + "\n");
     MainWindow window;
     SearchFields fields = Search("h(?=h*\\n)");
     fields.folder = tree_.Path("walk");
