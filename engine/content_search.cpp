@@ -183,6 +183,21 @@ bool ReadWholeFile(int fd, std::uint64_t expected_size, std::string_view& text) 
 
 namespace {
 
+// Whether `stop` is set, looked at once every kStopCheckBytes read (`since_check` counts them, the
+// last read `got` bytes).
+bool StopAsked(const std::atomic<bool>* stop, std::uint64_t& since_check, std::size_t got) {
+    since_check += got;
+    if (stop == nullptr || since_check < kStopCheckBytes) {
+        return false;
+    }
+    since_check = 0;
+    return stop->load(std::memory_order_relaxed);
+}
+
+std::int64_t AsInt64(std::uint64_t count) {
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX));
+}
+
 // The rest of ScanOpenFile for a file whose text is decoded (`decoder`), the bytes of its first
 // block after its mark `head`: decoded a block at a time, the tail of each block's text in front
 // of the next.
@@ -219,7 +234,7 @@ std::int64_t ScanDecoded(int fd, std::string_view head, PieceDecoder& decoder,
             decoder.Decode(std::string_view(block.data(), got.bytes), text);
         }
     }
-    return static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX));
+    return AsInt64(count);
 }
 
 // The rest of ScanOpenFile for a legacy text and an ASCII text `matcher` finds, without the
@@ -275,15 +290,11 @@ std::optional<std::int64_t> ScanLegacyBytes(int fd, char* buffer, std::size_t fi
             *bytes_read += got.bytes;
         }
         filled += got.bytes;
-        since_check += got.bytes;
-        if (stop != nullptr && since_check >= kStopCheckBytes) {
-            since_check = 0;
-            if (stop->load(std::memory_order_relaxed)) {
-                return 0;
-            }
+        if (StopAsked(stop, since_check, got.bytes)) {
+            return 0;
         }
     }
-    return static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX));
+    return AsInt64(count);
 }
 
 }  // namespace
@@ -393,15 +404,11 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
         const std::size_t keep = std::min(carry_room, filled);
         std::memmove(buffer, buffer + filled - keep, keep);
         carried = keep;
-        since_check += got.bytes;
-        if (stop != nullptr && since_check >= kStopCheckBytes) {
-            since_check = 0;
-            if (stop->load(std::memory_order_relaxed)) {
-                return 0;
-            }
+        if (StopAsked(stop, since_check, got.bytes)) {
+            return 0;
         }
     }
-    return static_cast<std::int64_t>(std::min<std::uint64_t>(count, INT64_MAX));
+    return AsInt64(count);
 }
 
 }  // namespace
