@@ -375,12 +375,7 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
                     return ScanOpenFile(fd, matcher, stop, first_hit_only, bytes_read, skip_binary,
                                         encoding, false);
                 }
-                // A file that holds the text in none of the encodings it may be in holds no hit.
-                const LegacyForms* const forms = LegacyForms::For(matcher, encoding);
-                if (forms != nullptr &&
-                    !FileBytesHold(
-                        fd, head, [&](std::string_view bytes) { return forms->HeldIn(bytes); },
-                        forms->Longest())) {
+                if (!LegacyBytesMayHold(fd, head, matcher, encoding)) {
                     return 0;
                 }
                 legacy = LegacyEncodingOfText(head, encoding);
@@ -418,10 +413,8 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
                           const EncodingChoice& encoding) {
     // An ASCII text is found among a legacy file's bytes when every encoding the file may be in
     // writes it so, which spares most such files the guess of their encoding and the decoding.
-    const bool legacy_as_bytes =
-        matcher.OnlyAsciiHits() && IsPortableAscii(matcher.text()) && KeepsAscii(encoding);
     return ScanOpenFile(fd, matcher, stop, first_hit_only, bytes_read, skip_binary, encoding,
-                        legacy_as_bytes);
+                        FoundAmongLegacyBytes(matcher, encoding));
 }
 
 std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatcher& matcher,

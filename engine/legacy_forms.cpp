@@ -144,4 +144,28 @@ bool FileBytesHold(int fd, std::string_view first,
     }
 }
 
+bool FoundAmongLegacyBytes(const PlainMatcher& matcher, const EncodingChoice& choice) {
+    return matcher.OnlyAsciiHits() && IsPortableAscii(matcher.text()) && KeepsAscii(choice);
+}
+
+bool LegacyBytesMayHold(int fd, std::string_view first, const PlainMatcher& matcher,
+                        const EncodingChoice& choice) {
+    if (matcher.empty()) {
+        return true;
+    }
+    if (FoundAmongLegacyBytes(matcher, choice)) {
+        return FileBytesHold(
+            fd, first,
+            [&](std::string_view bytes) {
+                return matcher.Find(bytes.data(), bytes.size(), 0) != std::string_view::npos;
+            },
+            matcher.MaxHitLength());
+    }
+    const LegacyForms* const forms = LegacyForms::For(matcher, choice);
+    return forms == nullptr ||
+           FileBytesHold(
+               fd, first, [&](std::string_view bytes) { return forms->HeldIn(bytes); },
+               forms->Longest());
+}
+
 }  // namespace ferret

@@ -35,6 +35,16 @@ class LegacyForms {
     std::size_t longest_ = 0;
 };
 
+// Whether `matcher`'s hits in a legacy file are found among its bytes as they are: an ASCII
+// text every encoding `choice` may read the file in writes as its bytes (KeepsAscii).
+bool FoundAmongLegacyBytes(const PlainMatcher& matcher, const EncodingChoice& choice);
+
+// Whether a legacy file may hold a hit of `matcher`: false only when its bytes (the open file
+// `fd`, its first bytes `first`) hold the text in none of the encodings `choice` may read it in,
+// which spares the guess of its encoding.
+bool LegacyBytesMayHold(int fd, std::string_view first, const PlainMatcher& matcher,
+                        const EncodingChoice& choice);
+
 // Whether the bytes of the open file `fd`, read from its start, hold a text `holds` finds (none
 // longer than `longest` bytes): `first` are its first bytes, the rest are read without moving the
 // file's offset. True when they cannot be read.

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "engine/legacy_forms.h"
-#include "engine/plain_matcher.h"
 #include "util/file_handle.h"
 
 namespace ferret {
@@ -22,14 +21,7 @@ std::vector<char>& ThreadStorage() {
 }  // namespace
 
 void TextBlocks::SkipLegacyWithout(const PlainMatcher& required) {
-    if (required.empty()) {
-        return;
-    }
-    if (required.OnlyAsciiHits() && IsPortableAscii(required.text()) && KeepsAscii(choice_)) {
-        required_ = &required;  // found among the bytes as they are, by the matcher
-    } else {
-        forms_ = LegacyForms::For(required, choice_);
-    }
+    required_ = &required;
 }
 
 TextBlocks::TextBlocks(int fd, const EncodingChoice& choice, std::size_t block)
@@ -50,19 +42,7 @@ bool TextBlocks::ChooseEncoding(std::string_view read) {
         }
         if (!ReadAsBytes(sample, choice_)) {
             if (only_read_ && required_ != nullptr &&
-                !FileBytesHold(
-                    fd_, read,
-                    [&](std::string_view bytes) {
-                        return required_->Find(bytes.data(), bytes.size(), 0) !=
-                               std::string_view::npos;
-                    },
-                    required_->MaxHitLength())) {
-                return false;
-            }
-            if (only_read_ && forms_ != nullptr &&
-                !FileBytesHold(
-                    fd_, read, [&](std::string_view bytes) { return forms_->HeldIn(bytes); },
-                    forms_->Longest())) {
+                !LegacyBytesMayHold(fd_, read, *required_, choice_)) {
                 return false;
             }
             legacy_ = LegacyEncodingOfText(sample, choice_);

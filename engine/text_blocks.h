@@ -14,7 +14,6 @@
 
 namespace ferret {
 
-class LegacyForms;
 class PlainMatcher;
 
 // The text of an open file a block at a time, as UTF-8: after its UTF-8 mark, decoded from UTF-16
@@ -39,9 +38,8 @@ class TextBlocks {
     void OnlyRead() { only_read_ = true; }
 
     // A file in a legacy encoding whose bytes hold `required` in none of the encodings it may be
-    // in reads as empty: it holds no hit, and its encoding need not be guessed. An ASCII text
-    // most such encodings write as its bytes (KeepsAscii); others, LegacyForms. Before the first
-    // Next, with OnlyRead; `required` outlives this.
+    // in (LegacyBytesMayHold) reads as empty: it holds no hit, and its encoding need not be
+    // guessed. Before the first Next, with OnlyRead; `required` outlives this.
     void SkipLegacyWithout(const PlainMatcher& required);
 
     // Gives every byte read, as it is read (its mark too), to `reader`.
@@ -86,7 +84,6 @@ class TextBlocks {
     bool failed_ = false;
     bool only_read_ = false;
     const PlainMatcher* required_ = nullptr;
-    const LegacyForms* forms_ = nullptr;
     ByteOrderMark mark_ = ByteOrderMark::kNone;
     std::function<void(std::string_view)> on_read_;
     std::string legacy_;
