@@ -166,12 +166,16 @@ class ByteTableDecoder final : public PieceDecoder {
 };
 
 // What the guess of `head`'s encoding looks at: its lines that hold bytes beyond ASCII (a long
-// one around its first such byte), up to 512 bytes. ASCII tells the encodings apart little, and the
-// guess takes time by the byte.
+// one around its first such byte), up to 512 bytes or 256 beyond ASCII. ASCII tells the
+// encodings apart little, and the guess takes time by the byte.
 std::string GuessSample(std::string_view head) {
     constexpr std::size_t kSample = 512;
+    // The guess takes its time over the bytes beyond ASCII: text dense with them (Cyrillic, East
+    // Asian) tells its encoding as surely from half as many.
+    constexpr std::size_t kHighBytes = 256;
     constexpr std::size_t kLine = 1024;
     std::string sample;
+    std::size_t high_count = 0;
     for (std::size_t start = 0; start < head.size() && sample.size() < kSample;) {
         const std::size_t feed = head.find('\n', start);
         const std::size_t end = feed == std::string_view::npos ? head.size() : feed + 1;
@@ -184,9 +188,21 @@ std::string GuessSample(std::string_view head) {
         }
         const std::size_t first = static_cast<std::size_t>(high - line.begin());
         const std::size_t from = first > kLine / 4 ? first - kLine / 4 : 0;
-        sample.append(line.substr(from, kLine));
+        const std::string_view part = line.substr(from, kLine);
+        std::size_t take = 0;
+        for (; take < part.size() && high_count < kHighBytes; ++take) {
+            high_count += static_cast<unsigned char>(part[take]) >= 0x80 ? 1 : 0;
+        }
+        // Cut between characters: below 0x30 no byte ends a character of more than one.
+        while (take < part.size() && static_cast<unsigned char>(part[take]) >= 0x30) {
+            ++take;
+        }
+        sample.append(part.substr(0, take));
         if (sample.back() != '\n') {
             sample.push_back('\n');
+        }
+        if (high_count >= kHighBytes) {
+            break;
         }
     }
     return sample;
@@ -229,7 +245,13 @@ std::string GuessEncoding(std::string_view sample) {
     if (std::find(guessable.begin(), guessable.end(), name) == guessable.end()) {
         return {};
     }
-    return KnownEncoding(name) ? name : std::string();
+    // Asked once per thread and name: opening converters costs more than the guess.
+    thread_local std::map<std::string, bool> known;
+    const auto [at, added] = known.try_emplace(name, false);
+    if (added) {
+        at->second = KnownEncoding(name);
+    }
+    return at->second ? name : std::string();
 }
 
 const std::vector<std::string>& GuessableEncodings() {
