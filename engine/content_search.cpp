@@ -375,10 +375,12 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
                     return ScanOpenFile(fd, matcher, stop, first_hit_only, bytes_read, skip_binary,
                                         encoding, false);
                 }
-                if (!LegacyBytesMayHold(fd, head, matcher, encoding)) {
+                std::optional<std::string> read_as =
+                    LegacyEncodingForHits(fd, head, head, &matcher, encoding);
+                if (!read_as) {
                     return 0;
                 }
-                legacy = LegacyEncodingOfText(head, encoding);
+                legacy = std::move(*read_as);
             }
             if (mark == ByteOrderMark::kUtf8) {
                 filled -= 3;

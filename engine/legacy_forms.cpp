@@ -18,74 +18,64 @@ constexpr std::size_t kMostForms = 32;
 
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
-std::unique_ptr<LegacyForms> MakeForms(const PlainMatcher& matcher, const EncodingChoice& choice) {
-    const std::vector<std::vector<std::string>> characters = matcher.CharacterVariants();
+// The forms of `characters` (each the text's character and its variants) in `encoding`: empty
+// when it has no place for one of them, nothing when how it writes the first is not known.
+std::optional<std::vector<std::string>> FormsIn(
+    const std::string& encoding, const std::vector<std::vector<std::string>>& characters) {
+    std::vector<std::string> starts = {std::string()};
     for (const std::vector<std::string>& variants : characters) {
+        std::vector<std::string> ways;
+        bool known = true;
         for (const std::string& variant : variants) {
             if (variant == kReplacementCharacter) {
-                return nullptr;  // what a decoder writes for bytes no encoding holds
-            }
-        }
-    }
-    std::vector<std::string> encodings;
-    if (choice.forced.empty()) {
-        encodings = GuessableEncodings();
-        encodings.push_back(choice.fallback);
-    } else {
-        encodings.push_back(choice.forced);
-    }
-    std::set<std::string> all;
-    for (const std::string& encoding : encodings) {
-        std::vector<std::string> starts = {std::string()};
-        bool held = true;
-        for (const std::vector<std::string>& variants : characters) {
-            std::vector<std::string> ways;
-            bool known = true;
-            for (const std::string& variant : variants) {
-                const std::optional<std::vector<std::string>> forms =
-                    CharacterForms(encoding, variant);
-                if (!forms) {
-                    known = false;
-                    break;
-                }
-                ways.insert(ways.end(), forms->begin(), forms->end());
-            }
-            if (!known || starts.size() * ways.size() > kMostForms) {
-                break;  // the forms of the text's start
-            }
-            if (ways.empty()) {
-                held = false;  // a character the encoding has no place for
+                known = false;  // what a decoder writes for bytes no encoding holds
                 break;
             }
-            std::vector<std::string> longer;
-            for (const std::string& start : starts) {
-                for (const std::string& way : ways) {
-                    longer.push_back(start + way);
-                }
+            const std::optional<std::vector<std::string>> forms = CharacterForms(encoding, variant);
+            if (!forms) {
+                known = false;
+                break;
             }
-            starts = std::move(longer);
+            ways.insert(ways.end(), forms->begin(), forms->end());
         }
-        if (!held) {
-            continue;
+        if (!known || starts.size() * ways.size() > kMostForms) {
+            break;  // the forms of the text's start
         }
-        if (starts.front().empty()) {
-            return nullptr;  // nothing is known of how this encoding writes the text
+        if (ways.empty()) {
+            return std::vector<std::string>();  // a character the encoding has no place for
         }
-        all.insert(starts.begin(), starts.end());
+        std::vector<std::string> longer;
+        for (const std::string& start : starts) {
+            for (const std::string& way : ways) {
+                longer.push_back(start + way);
+            }
+        }
+        starts = std::move(longer);
     }
-    return std::make_unique<LegacyForms>(std::vector<std::string>(all.begin(), all.end()));
+    if (starts.front().empty()) {
+        return std::nullopt;
+    }
+    return starts;
 }
 
 }  // namespace
 
-LegacyForms::LegacyForms(std::vector<std::string> forms) {
-    for (std::string& form : forms) {
+FormSet::FormSet(std::vector<std::string> forms) : forms_(std::move(forms)) {
+    for (const std::string& form : forms_) {
         longest_ = std::max(longest_, form.size());
-        by_first_byte_[static_cast<unsigned char>(form.front())].push_back(std::move(form));
+        by_first_byte_[static_cast<unsigned char>(form.front())].push_back(form);
     }
 }
 
-const LegacyForms* LegacyForms::For(const PlainMatcher& matcher, const EncodingChoice& choice) {
+LegacyForms::LegacyForms(std::vector<std::vector<std::string>> characters,
+                         const std::vector<std::string>& encodings)
+    : characters_(std::move(characters)) {
+    for (const std::string& name : encodings) {
+        encodings_.push_back(Encoding{name, false, std::nullopt});
+    }
+}
+
+LegacyForms& LegacyForms::For(const PlainMatcher& matcher, const EncodingChoice& choice) {
     struct Made {
         std::string text;
         bool ignore_case = false;
@@ -95,13 +85,54 @@ const LegacyForms* LegacyForms::For(const PlainMatcher& matcher, const EncodingC
     thread_local std::optional<Made> made;
     if (!made || made->text != matcher.text() || made->ignore_case != matcher.ignore_case() ||
         made->choice.forced != choice.forced || made->choice.fallback != choice.fallback) {
+        std::vector<std::string> encodings;
+        if (choice.forced.empty()) {
+            encodings = GuessableEncodings();
+            encodings.push_back(choice.fallback);
+        } else {
+            encodings.push_back(choice.forced);
+        }
         made = Made{std::string(matcher.text()), matcher.ignore_case(), choice,
-                    MakeForms(matcher, choice)};
+                    std::make_unique<LegacyForms>(matcher.CharacterVariants(), encodings)};
     }
-    return made->forms.get();
+    return *made->forms;
 }
 
-bool LegacyForms::HeldIn(std::string_view bytes) const {
+const FormSet* LegacyForms::Made(Encoding& encoding) {
+    if (!encoding.made) {
+        encoding.made = true;
+        if (std::optional<std::vector<std::string>> forms = FormsIn(encoding.name, characters_)) {
+            encoding.forms.emplace(std::move(*forms));
+        }
+    }
+    return encoding.forms ? &*encoding.forms : nullptr;
+}
+
+const FormSet* LegacyForms::All() {
+    if (!all_made_) {
+        all_made_ = true;
+        std::set<std::string> all;
+        for (Encoding& encoding : encodings_) {
+            if (Made(encoding) == nullptr) {
+                return nullptr;
+            }
+            all.insert(encoding.forms->forms().begin(), encoding.forms->forms().end());
+        }
+        all_.emplace(std::vector<std::string>(all.begin(), all.end()));
+    }
+    return all_ ? &*all_ : nullptr;
+}
+
+const FormSet* LegacyForms::In(std::string_view encoding) {
+    for (Encoding& known : encodings_) {
+        if (known.name == encoding) {
+            return Made(known);
+        }
+    }
+    return nullptr;
+}
+
+bool FormSet::HeldIn(std::string_view bytes) const {
     const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
     for (std::size_t at = 0; at < bytes.size(); ++at) {
         for (const std::string& form : by_first_byte_[data[at]]) {
@@ -148,24 +179,48 @@ bool FoundAmongLegacyBytes(const PlainMatcher& matcher, const EncodingChoice& ch
     return matcher.OnlyAsciiHits() && IsPortableAscii(matcher.text()) && KeepsAscii(choice);
 }
 
-bool LegacyBytesMayHold(int fd, std::string_view first, const PlainMatcher& matcher,
-                        const EncodingChoice& choice) {
-    if (matcher.empty()) {
-        return true;
-    }
-    if (FoundAmongLegacyBytes(matcher, choice)) {
-        return FileBytesHold(
-            fd, first,
-            [&](std::string_view bytes) {
-                return matcher.Find(bytes.data(), bytes.size(), 0) != std::string_view::npos;
-            },
-            matcher.MaxHitLength());
-    }
-    const LegacyForms* const forms = LegacyForms::For(matcher, choice);
-    return forms == nullptr ||
+namespace {
+
+bool FileHoldsForms(int fd, std::string_view first, const FormSet& forms) {
+    return !forms.empty() &&
            FileBytesHold(
-               fd, first, [&](std::string_view bytes) { return forms->HeldIn(bytes); },
-               forms->Longest());
+               fd, first, [&](std::string_view bytes) { return forms.HeldIn(bytes); },
+               forms.Longest());
+}
+
+}  // namespace
+
+std::optional<std::string> LegacyEncodingForHits(int fd, std::string_view first,
+                                                 std::string_view sample,
+                                                 const PlainMatcher* matcher,
+                                                 const EncodingChoice& choice) {
+    if (matcher == nullptr || matcher->empty()) {
+        return LegacyEncodingOfText(sample, choice);
+    }
+    if (FoundAmongLegacyBytes(*matcher, choice)) {
+        // The text's bytes are the same in every such encoding.
+        if (!FileBytesHold(
+                fd, first,
+                [&](std::string_view bytes) {
+                    return matcher->Find(bytes.data(), bytes.size(), 0) != std::string_view::npos;
+                },
+                matcher->MaxHitLength())) {
+            return std::nullopt;
+        }
+        return LegacyEncodingOfText(sample, choice);
+    }
+    LegacyForms& forms = LegacyForms::For(*matcher, choice);
+    if (forms.All() != nullptr && !FileHoldsForms(fd, first, *forms.All())) {
+        return std::nullopt;
+    }
+    std::string encoding = LegacyEncodingOfText(sample, choice);
+    // Its own encoding's forms are fewer: most files that hold a form of the text in another
+    // encoding (a common byte, as "é" in windows-1252 is) hold none of these.
+    const FormSet* const own = forms.In(encoding);
+    if (own != nullptr && !FileHoldsForms(fd, first, *own)) {
+        return std::nullopt;
+    }
+    return encoding;
 }
 
 }  // namespace ferret

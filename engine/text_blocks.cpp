@@ -41,11 +41,12 @@ bool TextBlocks::ChooseEncoding(std::string_view read) {
             }
         }
         if (!ReadAsBytes(sample, choice_)) {
-            if (only_read_ && required_ != nullptr &&
-                !LegacyBytesMayHold(fd_, read, *required_, choice_)) {
+            std::optional<std::string> read_as =
+                LegacyEncodingForHits(fd_, read, sample, only_read_ ? required_ : nullptr, choice_);
+            if (!read_as) {
                 return false;
             }
-            legacy_ = LegacyEncodingOfText(sample, choice_);
+            legacy_ = std::move(*read_as);
         }
     }
     decoder_ = MakeDecoder(mark_, legacy_, !only_read_);

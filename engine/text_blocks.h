@@ -37,9 +37,9 @@ class TextBlocks {
     // bytes is not looked at (exact() stays true), which saves the work. Before the first Next.
     void OnlyRead() { only_read_ = true; }
 
-    // A file in a legacy encoding whose bytes hold `required` in none of the encodings it may be
-    // in (LegacyBytesMayHold) reads as empty: it holds no hit, and its encoding need not be
-    // guessed. Before the first Next, with OnlyRead; `required` outlives this.
+    // A file in a legacy encoding whose bytes cannot hold `required` (LegacyEncodingForHits)
+    // reads as empty: it holds no hit, and it need not be decoded. Before the first Next, with
+    // OnlyRead; `required` outlives this.
     void SkipLegacyWithout(const PlainMatcher& required);
 
     // Gives every byte read, as it is read (its mark too), to `reader`.
