@@ -32,10 +32,10 @@ repo=$PWD
 findings_root="$repo/$build/findings"
 
 # Longest input per target: a long command line, a profile or settings file of some size, and
-# short patterns and names (the reference matchers are quadratic).
+# short patterns and names (the reference matchers are quadratic), and small archives.
 declare -A max_len=([command_line]=1024 [profile]=4096 [settings]=4096 [mask]=1024 [regex]=512
-                    [plain_scan]=2048 [ignore_rules]=4096)
-targets=(command_line profile settings mask regex plain_scan ignore_rules)
+                    [plain_scan]=2048 [ignore_rules]=4096 [archive]=4096)
+targets=(command_line profile settings mask regex plain_scan ignore_rules archive)
 
 failed=0
 results=()
