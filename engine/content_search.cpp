@@ -419,6 +419,12 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
                         FoundAmongLegacyBytes(matcher, encoding));
 }
 
+std::int64_t ScanStream(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
+                        bool skip_binary, const EncodingChoice& encoding) {
+    // Among a legacy text's bytes a hit may need the text read again, decoded: not here.
+    return ScanOpenFile(fd, matcher, stop, false, nullptr, skip_binary, encoding, false);
+}
+
 std::int32_t SearchFileText(int folder, const std::string& path, const PlainMatcher& matcher,
                             const std::atomic<bool>& stop, const DetailsSink& details,
                             bool walked_regular, bool skip_binary, const EncodingChoice& encoding) {
@@ -603,32 +609,38 @@ std::int32_t SearchFilePattern(int folder, const std::string& path, const RegExp
         return kNotSearched;
     }
     Report(details, file.details());
+    return CountPatternInOpenFile(file.fd(), pattern, shortcut, error, skip_binary, encoding, true);
+}
+
+std::int32_t CountPatternInOpenFile(int fd, const RegExp& pattern, const PatternShortcut* shortcut,
+                                    std::string* error, bool skip_binary,
+                                    const EncodingChoice& encoding, bool rewindable) {
     std::int64_t count = 0;
     Status status;
     const bool counted = shortcut != nullptr && shortcut->within_lines;
     if (counted &&
-        !CountPatternByLines(file.fd(), pattern, *shortcut, count, status, skip_binary, encoding)) {
+        !CountPatternByLines(fd, pattern, *shortcut, count, status, skip_binary, encoding)) {
         return kNotSearched;
     }
     if (counted && count == kLeftOutBinary) {
         return kLeftOutBinary;
     }
-    if (!counted && shortcut != nullptr) {
+    if (!counted && shortcut != nullptr && rewindable) {
         // A file without the required text holds no match: most are passed over by a quick scan.
-        const std::int64_t found = ScanOpenFile(file.fd(), shortcut->required, nullptr, true,
-                                                nullptr, skip_binary, encoding);
+        const std::int64_t found =
+            ScanOpenFile(fd, shortcut->required, nullptr, true, nullptr, skip_binary, encoding);
         if (found == kLeftOutBinary) {
             return kLeftOutBinary;
         }
         if (found <= 0) {
             return found < 0 ? kNotSearched : 0;
         }
-        if (lseek(file.fd(), 0, SEEK_SET) != 0) {
+        if (lseek(fd, 0, SEEK_SET) != 0) {
             return kNotSearched;
         }
     }
     if (!counted) {
-        TextBlocks blocks(file.fd(), encoding);
+        TextBlocks blocks(fd, encoding);
         blocks.OnlyRead();
         if (!blocks.Next(0) && blocks.failed()) {
             return kNotSearched;
@@ -733,7 +745,15 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
         Report(details, file.details());
         opened.Reset(file.release());
     }
-    const int fd = opened.get();
+    return SearchOpenHitLines(opened.get(), matcher, pattern, shortcut, context, hits, error, flush,
+                              spans, skip_binary, encoding, false);
+}
+
+std::int32_t SearchOpenHitLines(int fd, const PlainMatcher& matcher, const RegExp* pattern,
+                                const PatternShortcut* shortcut, int context, FileHits& hits,
+                                std::string* error, const HitFlush& flush, bool spans,
+                                bool skip_binary, const EncodingChoice& encoding, bool stream) {
+    hits = {};
     TextBlocks blocks(fd, encoding);
     blocks.OnlyRead();
     if (pattern == nullptr) {
@@ -747,7 +767,7 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
         }
         // Empty, or a FIFO or device put there since the walk: only a file counts.
         FileDetails now;
-        return ReadOpenFileDetails(fd, now) && now.is_regular ? 0 : kNotSearched;
+        return stream || (ReadOpenFileDetails(fd, now) && now.is_regular) ? 0 : kNotSearched;
     }
     const ByteOrderMark mark = blocks.mark();
     if (skip_binary && LeftOutAsBinary(mark, blocks.text())) {
@@ -757,8 +777,8 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
     const bool binary =
         mark == ByteOrderMark::kNone && blocks.text().find('\0') != std::string_view::npos;
     HitLineBuilder builder(context, hits.lines, spans);
-    // Lines of a decoded text are not where its bytes are.
-    hits.text_from = mark == ByteOrderMark::kUtf8 ? 3 : (blocks.decoded() ? -1 : 0);
+    // Lines of a decoded text are not where its bytes are, and a stream cannot be read again.
+    hits.text_from = stream || blocks.decoded() ? -1 : (mark == ByteOrderMark::kUtf8 ? 3 : 0);
     HitTaker taker{binary ? nullptr : &builder, &hits, &flush};
     if (pattern == nullptr) {
         if (!PlainHitsInBlocks(blocks, matcher, taker)) {

@@ -89,6 +89,11 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
                           bool skip_binary = false,
                           const EncodingChoice& encoding = kFoundEncodings);
 
+// ScanOpenFile, all hits counted, on a descriptor read once from where it stands (a socket):
+// nothing is read twice, nor at an offset.
+std::int64_t ScanStream(int fd, const PlainMatcher& matcher, const std::atomic<bool>* stop,
+                        bool skip_binary = false, const EncodingChoice& encoding = kFoundEncodings);
+
 // Reads the rest of the open file `fd` (about `expected_size` bytes; more or fewer if it changed)
 // into a buffer kept for the calling thread, so memory stays at the largest file read and no
 // buffer is allocated per file. `text` stays valid until the thread's next call. False on a
@@ -128,6 +133,12 @@ inline std::int32_t SearchFilePattern(const std::string& path, const RegExp& pat
     return SearchFilePattern(AT_FDCWD, path, pattern, shortcut, details, error);
 }
 
+// SearchFilePattern on the open file `fd`, read from where it stands; `rewindable` false: read
+// once (a socket), without the quick scan for the required text first.
+std::int32_t CountPatternInOpenFile(int fd, const RegExp& pattern, const PatternShortcut* shortcut,
+                                    std::string* error, bool skip_binary,
+                                    const EncodingChoice& encoding, bool rewindable);
+
 // The same over a text in memory. With `starts_text` false, `text` is a run of whole lines cut
 // from a longer text after its start (see RegExp::CountInRange).
 Status CountPattern(std::string_view text, const RegExp& pattern, const PatternShortcut* shortcut,
@@ -154,5 +165,11 @@ std::int32_t SearchFileHitLines(int folder, const std::string& path, const Plain
                                 const HitFlush& flush = {}, bool spans = false,
                                 bool skip_binary = false,
                                 const EncodingChoice& encoding = kFoundEncodings);
+// The same on the open file `fd`, from where it stands; `stream`: read once (a socket), so an
+// empty one is no loss and the lines' texts are kept (FileHits::text_from -1).
+std::int32_t SearchOpenHitLines(int fd, const PlainMatcher& matcher, const RegExp* pattern,
+                                const PatternShortcut* shortcut, int context, FileHits& hits,
+                                std::string* error, const HitFlush& flush, bool spans,
+                                bool skip_binary, const EncodingChoice& encoding, bool stream);
 
 }  // namespace ferret

@@ -31,6 +31,7 @@
 #include "engine/office_files.h"
 #include "office/office_handlers.h"
 #include "util/app_locale.h"
+#include "util/archive_reader.h"
 #include "util/file_handle.h"
 #include "util/own_folder.h"
 #include "util/text_fold.h"
@@ -144,6 +145,7 @@ struct Settings {
     bool ignore_files;
     bool skip_binary;
     std::string office_handlers;  // kept although binary (SetSkipBinary)
+    bool archives_listed;         // SetArchivesListed
 
     // Without date and size filters the walk need not read any file's details.
     bool NeedsDetails() const { return date_type != kDateAny || size_limit != -1; }
@@ -484,7 +486,8 @@ class Walker {
             if (ignore && ignore->Ignored(name, false)) {
                 continue;
             }
-            if (static_cast<std::int32_t>(settings_.mask.Matches(name)) != settings_.search_type) {
+            if (static_cast<std::int32_t>(settings_.mask.Matches(name)) != settings_.search_type &&
+                !(settings_.archives_listed && LooksLikeArchive(name))) {
                 continue;
             }
             ++matched;
@@ -516,7 +519,7 @@ class Walker {
                 }
                 details = &read;
             }
-            if (!PassesFilters(*details)) {
+            if (!PassesFilters(*details, settings_.archives_listed && LooksLikeArchive(name))) {
                 return;
             }
             record->SetDetails(details->size, LocalDateTimeFromFileTime(details->created));
@@ -638,8 +641,9 @@ class Walker {
         }
     }
 
-    bool PassesFilters(const FileDetails& details) const {
-        if (settings_.size_limit != -1) {
+    // `archive`: one whose entries the size filter applies to instead.
+    bool PassesFilters(const FileDetails& details, bool archive) const {
+        if (settings_.size_limit != -1 && !archive) {
             const double bytes = static_cast<double>(details.size);
             if (settings_.at_least ? bytes < settings_.size_limit : bytes > settings_.size_limit) {
                 return false;
@@ -749,7 +753,8 @@ void FileFinder::PerformSearch() {
             skip_folders_.empty() ? std::nullopt : std::optional<NameMask>(skip_folders_),
             ignore_files_,
             skip_binary_,
-            office_handlers_};
+            office_handlers_,
+            archives_listed_};
         const std::string start = start_directory_;
         const auto began = std::chrono::steady_clock::now();
         Walker walker(settings, control_, watcher_);

@@ -161,6 +161,9 @@ class FileFinder {
         skip_binary_ = on;
         office_handlers_ = std::move(office_handlers);
     }
+    // Lists archives and compressed files (LooksLikeArchive) whatever the mask and the size
+    // filter say: a search applies those to what is inside them. Default: off.
+    void SetArchivesListed(bool on) { archives_listed_ = on; }
     // Files the last walk left out as binary.
     std::int32_t BinaryLeftOut() const { return binary_left_out_; }
 
@@ -198,6 +201,7 @@ class FileFinder {
     std::optional<FolderId> excluded_;
     bool own_links_only_ = false;
     std::string skip_folders_;
+    bool archives_listed_ = false;
     bool ignore_files_ = false;
     bool skip_binary_ = false;
     std::string office_handlers_;

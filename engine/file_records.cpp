@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "engine/file_details.h"
 #include "util/file_size_text.h"
@@ -67,6 +68,19 @@ void FileRecord::LoadDetails() const {
         size_ = FormatFileSize(details.size);
         creation_time_ = LocalDateTimeFromFileTime(details.created);
     }
+}
+
+void FileRecord::SetInside(std::shared_ptr<const InsideFile> inside) {
+    std::string path = inside->container;
+    for (const std::string& name : inside->names) {
+        path += "//";
+        path += name;
+    }
+    // The last name's folder goes with the root, as a file's does.
+    const std::size_t last = inside->names.empty() ? std::string::npos : path.rfind('/');
+    filename_ = path.substr(last + 1);
+    SetRootPath(path.substr(0, last + 1));
+    inside_ = std::move(inside);
 }
 
 void FileRecord::SetRootPath(std::string path) {
@@ -142,6 +156,38 @@ void FileRecords::Append(FileRecords& other) {
     other.index_.clear();
     other.indexed_count_ = 0;
     other.let_go_ = 0;
+}
+
+void FileRecords::PlaceAfter(
+    std::vector<std::pair<const FileRecord*, std::unique_ptr<FileRecord>>>& inner) {
+    if (inner.empty()) {
+        return;
+    }
+    std::unordered_map<const FileRecord*, std::vector<std::unique_ptr<FileRecord>>> after;
+    for (auto& [container, record] : inner) {
+        after[container].push_back(std::move(record));
+    }
+    inner.clear();
+    std::vector<std::unique_ptr<FileRecord>> placed;
+    placed.reserve(records_.size() + inner.size());
+    for (std::unique_ptr<FileRecord>& record : records_) {
+        const auto found = after.find(record.get());
+        placed.push_back(std::move(record));
+        if (found != after.end()) {
+            for (std::unique_ptr<FileRecord>& each : found->second) {
+                placed.push_back(std::move(each));
+            }
+            after.erase(found);
+        }
+    }
+    for (auto& [container, records] : after) {
+        for (std::unique_ptr<FileRecord>& each : records) {
+            placed.push_back(std::move(each));
+        }
+    }
+    records_ = std::move(placed);
+    index_.clear();  // rebuilt when a lookup needs it
+    indexed_count_ = 0;
 }
 
 void FileRecords::LetGo(const std::function<bool(const FileRecord&)>& drop) {

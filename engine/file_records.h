@@ -16,6 +16,13 @@ namespace ferret {
 
 class FileFinder;
 
+// Where a record is when it is inside another file, an entry of an archive: never a file on
+// disk of its own, so nothing opens, writes or acts on it by its path.
+struct InsideFile {
+    std::string container;           // the archive's full path on disk
+    std::vector<std::string> names;  // inside it, outermost first, as the archive holds them
+};
+
 // One file of a run: made by the walk, given its hit count by the content stage and its type by
 // the reports. Not thread-safe, reading included (details may load on first read); different
 // records may be used from different threads.
@@ -55,8 +62,15 @@ class FileRecord {
     DateTime ModifiedTime() const { return modified_time_; }
     void SetModifiedTime(DateTime when) { modified_time_ = when; }
 
-    // RootPath (with a "/" added when missing) followed by Filename: the record's key.
+    // RootPath (with a "/" added when missing) followed by Filename: the record's key. For a
+    // file inside an archive, the archive's path, "//" and the names inside, as
+    // "/site/old.zip//docs/index.html".
     std::string FullPath() const;
+
+    // Null for a file on disk.
+    const InsideFile* Inside() const { return inside_.get(); }
+    // Makes the record that of a file inside an archive: its root and name from `inside`.
+    void SetInside(std::shared_ptr<const InsideFile> inside);
 
     // The walk found the file without reading its size and times: they are read on first use,
     // or given by a stage that has the file open (SetDetails), which saves a lookup by path.
@@ -72,6 +86,7 @@ class FileRecord {
     friend class FileRecords;
 
     std::unique_ptr<SpreadsheetHits> sheet_hits_;
+    std::shared_ptr<const InsideFile> inside_;
     std::int32_t items_found_ = 0;
     std::string filetype_;
     mutable std::string size_;
@@ -126,6 +141,9 @@ class FileRecords {
 
     // Moves every record of `other` to the end of this one.
     void Append(FileRecords& other);
+    // Moves each record of `inner` to just after the record paired with it (the archive it is
+    // in), keeping their order; those whose archive is not here go to the end.
+    void PlaceAfter(std::vector<std::pair<const FileRecord*, std::unique_ptr<FileRecord>>>& inner);
     // Lets go of the records `drop` picks, counting them in Total(); `count` more were let go
     // before they were added.
     void LetGo(const std::function<bool(const FileRecord&)>& drop);

@@ -474,8 +474,9 @@ bool GetLine(std::string_view bytes, std::size_t& at, HitLine& line) {
     std::uint32_t text = 0;
     std::uint32_t spans = 0;
     if (!GetNumber(bytes, next, line.number) || !GetNumber(bytes, next, line.column) ||
-        !GetNumber(bytes, next, line.hits) || !GetNumber(bytes, next, line.offset) ||
-        !GetNumber(bytes, next, text) || bytes.size() - next < text) {
+        !GetNumber(bytes, next, line.hits) || !GetNumber(bytes, next, line.page) ||
+        !GetNumber(bytes, next, line.offset) || !GetNumber(bytes, next, text) ||
+        bytes.size() - next < text) {
         return false;
     }
     line.text.assign(bytes.substr(next, text));
@@ -500,6 +501,7 @@ Status HitLineSpill::Add(const std::vector<HitLine>& lines) {
         PutNumber(bytes, line.number);
         PutNumber(bytes, line.column);
         PutNumber(bytes, line.hits);
+        PutNumber(bytes, line.page);
         PutNumber(bytes, line.offset);
         PutNumber(bytes, static_cast<std::uint32_t>(line.text.size()));
         bytes += line.text;

@@ -35,6 +35,7 @@ struct HitLine {
     };
     std::vector<Span> spans = {};
     std::uint64_t offset = 0;  // where the line starts in the text, in bytes
+    std::int32_t page = 0;     // 1-based, of a PDF's text, whose lines are counted by page; else 0
 };
 
 // Characters in `bytes`: UTF-8 lead bytes and bytes that cannot continue one each count.

@@ -22,6 +22,21 @@
 
 namespace ferret {
 
+SizeBound SizeBoundOf(const SearchFields& fields, double size_kb) {
+    switch (fields.size_option) {
+        case SearchFields::kSizeSmall:
+            return {102400, false};
+        case SearchFields::kSizeMedium:
+            return {1024000, false};
+        case SearchFields::kSizeLarge:
+            return {1024000, true};
+        case SearchFields::kSizeSpecified:
+            return {size_kb * 1024, fields.size_at_least};
+        default:
+            return {};
+    }
+}
+
 void RunControl::Reset(bool use_regex) {
     stop_.store(false);
     pause_.store(false);
@@ -136,6 +151,7 @@ class Run {
             result_.files->Append(*rest);
             Guarded(RunKind::kSearch, [&] { search.Run(records, early); });
             early.Join();  // a worker may still hold a file when the stage failed
+            result_.files->PlaceAfter(result_.inner_files);
             // A search's list holds the files with hits or problems; the rest are counted.
             result_.files->LetGo([this](const FileRecord& file) {
                 return file.ItemsFound() == 0 || !request_.keep_records;
@@ -205,25 +221,10 @@ class Run {
 
     // The size and date filters of the search fields.
     void SetFilters(FileFinder& finder) const {
-        switch (fields_.size_option) {
-            case SearchFields::kSizeSmall:
-                finder.SetGreaterThanSize(false);
-                finder.SetFileSizeLimit(102400);
-                break;
-            case SearchFields::kSizeMedium:
-                finder.SetGreaterThanSize(false);
-                finder.SetFileSizeLimit(1024000);
-                break;
-            case SearchFields::kSizeLarge:
-                finder.SetGreaterThanSize(true);
-                finder.SetFileSizeLimit(1024000);
-                break;
-            case SearchFields::kSizeSpecified:
-                finder.SetGreaterThanSize(fields_.size_at_least);
-                finder.SetFileSizeLimit(request_.size_kb * 1024);
-                break;
-            default:
-                break;
+        const SizeBound size = SizeBoundOf(fields_, request_.size_kb);
+        if (size.bytes != -1) {
+            finder.SetGreaterThanSize(size.at_least);
+            finder.SetFileSizeLimit(size.bytes);
         }
         switch (fields_.date_option) {
             case SearchFields::kDateLastWeek:
@@ -260,6 +261,9 @@ class Run {
         finder.SetRecursive(fields_.recursive);
         finder.SetSkipFolders(fields_.skip_folders);
         finder.SetIgnoreFiles(fields_.use_ignore_files);
+        // A search looks inside archives; a replace never writes into one.
+        finder.SetArchivesListed(fields_.search_inside && request_.kind == RunKind::kSearch &&
+                                 content);
         // A search or replace tells binary files from the first block it reads anyway.
         finder.SetSkipBinary(fields_.skip_binary && !content,
                              request_.office_setup ? request_.office_extensions : std::string());

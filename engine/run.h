@@ -225,6 +225,9 @@ struct RunResult {
     // New files that earlier replace runs, killed before they ended, had left; removed.
     std::vector<std::string> leftovers_removed;
     bool stopped = false;
+    // The run's own while it goes on: files found inside the archives of `files`, each with its
+    // archive, placed after it when the run ends.
+    std::vector<std::pair<const FileRecord*, std::unique_ptr<FileRecord>>> inner_files;
 };
 
 // Runs one run on the calling thread (with worker threads of its own) and returns when it is

@@ -164,10 +164,29 @@ void TellFound(RunSink& sink, std::size_t index, std::size_t total, FileRecord& 
     sink.FileDone(index, total, count, record);
 }
 
+// The files found inside file `index`, each told as a file of its own.
+void TellInner(RunSink& sink, RunResult& result, std::size_t index, std::size_t total,
+               const FileRecord& container, std::vector<InnerFound>& inner, bool with_hits) {
+    for (InnerFound& each : inner) {
+        FileRecord& record = *each.record;
+        TellProblems(sink, record, each.problems, result);
+        AddCount(result, record, each.count);
+        FileFound found;
+        found.hits = std::move(each.hits);
+        TellFound(sink, index, total, record, each.count, found, false, with_hits);
+        if (each.count != 0) {
+            result.inner_files.emplace_back(&container, std::move(each.record));
+        }
+    }
+    inner.clear();
+}
+
 }  // namespace
 
 void TellFileDone(const RunContext& run, std::size_t index, std::size_t total, FileRecord& record,
                   std::int32_t count, FileFound& found, bool streamed) {
+    TellInner(run.sink, run.result, index, total, record, found.inner,
+              run.request.hit_lines.has_value());
     TellProblems(run.sink, record, found.problems, run.result);
     AddCount(run.result, record, count);
     TellFound(run.sink, index, total, record, count, found, streamed,
@@ -192,12 +211,41 @@ void ProblemBox::Deliver(std::size_t index, const FileRecord& file, RunSink& sin
     TellProblems(sink, file, found, result);
 }
 
+void ProblemBox::AddInner(std::size_t index, std::vector<InnerFound> inner) {
+    if (inner.empty()) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    std::vector<InnerFound>& held = inner_[index];
+    for (InnerFound& each : inner) {
+        held.push_back(std::move(each));
+    }
+    any_inner_.store(true, std::memory_order_release);
+}
+
+std::vector<InnerFound> ProblemBox::TakeInner(std::size_t index) {
+    if (!any_inner_.load(std::memory_order_acquire)) {
+        return {};
+    }
+    std::lock_guard lock(mutex_);
+    const auto found = inner_.find(index);
+    if (found == inner_.end()) {
+        return {};
+    }
+    std::vector<InnerFound> inner = std::move(found->second);
+    inner_.erase(found);
+    any_inner_.store(!inner_.empty(), std::memory_order_release);
+    return inner;
+}
+
 void Delivery::Count(std::size_t index, std::int32_t count) {
     problems_.Deliver(index, *records_[index], sink_, result_);
     AddCount(result_, *records_[index], count);
 }
 
 void Delivery::Deliver(std::size_t index, std::int32_t count) {
+    std::vector<InnerFound> inner = problems_.TakeInner(index);
+    TellInner(sink_, result_, index, records_.size(), *records_[index], inner, hits_ != nullptr);
     Count(index, count);
     FileFound found;
     if (hits_ != nullptr) {

@@ -104,17 +104,12 @@ std::string NameIn(int folder, const FileRecord& record);
 // What learns `record`'s size and date from the open file, when the walk left them to it.
 DetailsSink DetailsFor(FileRecord& record);
 
-// The problems of the files being worked on, held until their files are taken in list order.
-class ProblemBox {
-  public:
-    void Add(std::size_t index, RunProblem problem);
-    // Hands the problems of file `index` to the sink.
-    void Deliver(std::size_t index, const FileRecord& file, RunSink& sink, RunResult& result);
-
-  private:
-    std::mutex mutex_;
-    std::multimap<std::size_t, RunProblem> held_;  // protected by mutex_
-    std::atomic<bool> any_{false};
+// A file found inside another (an archive's entry) and what its search found.
+struct InnerFound {
+    std::unique_ptr<FileRecord> record;
+    std::int32_t count = 0;
+    std::vector<RunProblem> problems;
+    FileHits hits;
 };
 
 // What searching or previewing one file found.
@@ -122,6 +117,26 @@ struct FileFound {
     std::vector<RunProblem> problems;
     FileHits hits;
     std::optional<FilePreview> preview;  // a preview's file that would change
+    // Files inside it, told just before it.
+    std::vector<InnerFound> inner;
+};
+
+// The problems of the files being worked on, and the files found inside them, held until their
+// files are taken in list order.
+class ProblemBox {
+  public:
+    void Add(std::size_t index, RunProblem problem);
+    // Hands the problems of file `index` to the sink.
+    void Deliver(std::size_t index, const FileRecord& file, RunSink& sink, RunResult& result);
+    void AddInner(std::size_t index, std::vector<InnerFound> inner);
+    std::vector<InnerFound> TakeInner(std::size_t index);
+
+  private:
+    std::mutex mutex_;
+    std::multimap<std::size_t, RunProblem> held_;           // protected by mutex_
+    std::map<std::size_t, std::vector<InnerFound>> inner_;  // protected by mutex_
+    std::atomic<bool> any_{false};
+    std::atomic<bool> any_inner_{false};
 };
 
 // Hands the hit lines of a file still being searched to the sink when the file leads (every
@@ -203,9 +218,10 @@ class Delivery {
 
 std::vector<FileRecord*> RecordsOf(FileRecords& files);
 
-// Tells the sink what became of file `index` of `total` (0 while the walk still lists): what
-// went wrong, its hit lines (but those `streamed` on already) and preview when it has hits, then
-// that it is done; adds its count to the run's totals.
+// Tells the sink what became of file `index` of `total` (0 while the walk still lists): first
+// the files found inside it, each as a file of its own (kept in the run's inner_files when they
+// have hits); then what went wrong, its hit lines (but those `streamed` on already) and preview
+// when it has hits, then that it is done; adds its count to the run's totals.
 void TellFileDone(const RunContext& run, std::size_t index, std::size_t total, FileRecord& record,
                   std::int32_t count, FileFound& found, bool streamed);
 

@@ -46,6 +46,10 @@ struct SearchFields {
     // Files whose first block holds a NUL byte (and that have no text mark) are neither searched
     // nor listed.
     bool skip_binary = false;
+    // Archives and compressed files are searched entry by entry, each entry a file of the list
+    // (the mask and the size filter apply to entries, not to the archive), and PDFs page by page.
+    // Nothing inside is ever written.
+    bool search_inside = false;
     std::string search_text;
     std::string replace_text;
     bool regex = false;
@@ -54,5 +58,17 @@ struct SearchFields {
     // "\b" on both sides would have it.
     bool whole_word = false;
 };
+
+// The size filter of `fields` in bytes (`size_kb`: the size typed, for kSizeSpecified): a file
+// passes when its size is at least, or at most, `bytes`, both bounds inclusive; -1: no filter.
+struct SizeBound {
+    double bytes = -1;
+    bool at_least = false;
+    bool Passes(std::uint64_t size) const {
+        const double value = static_cast<double>(size);
+        return bytes == -1 || (at_least ? value >= bytes : value <= bytes);
+    }
+};
+SizeBound SizeBoundOf(const SearchFields& fields, double size_kb);
 
 }  // namespace ferret

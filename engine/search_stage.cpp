@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/content_search.h"
+#include "engine/file_details.h"
 
 namespace ferret {
 
@@ -50,7 +51,8 @@ SearchStage::SearchStage(const RunContext& run)
       plain_word_(SearchPattern(run.request.fields.search_text, false, true), ignore_case_,
                   run.request.longest_match),
       office_(run.request.office_extensions, run.request.office_setup,
-              run.request.fields.whole_word) {}
+              run.request.fields.whole_word),
+      entry_mask_(run.request.fields.file_mask) {}
 
 LazyPattern* SearchStage::PatternNow() {
     if (run_.control.UseRegex()) {
@@ -67,6 +69,12 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
         return 0;
     }
     try {
+        // Before the office documents: those that are zips (.docx, .odt) are not archives here.
+        if (request.fields.search_inside && !office_.Takes(record)) {
+            if (std::optional<std::int32_t> count = SearchInside(record, found)) {
+                return count;
+            }
+        }
         if (office_.Takes(record)) {
             if (early) {
                 return std::nullopt;
@@ -156,6 +164,146 @@ std::int32_t SearchStage::SearchHitLines(FileRecord& record, int folder, const s
     return count;
 }
 
+bool SearchStage::EntryWanted(const InnerFile& file) const {
+    if (file.names.empty()) {
+        return true;  // a compressed file's data or a PDF's page: the file itself was listed
+    }
+    const std::string& path = file.names.back();
+    const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+    // A compressed file inside is named as its data would be: "app.log" for "app.log.gz".
+    std::string_view data_name = name;
+    for (const std::string_view ending : {".gz", ".bz2", ".xz", ".zst"}) {
+        if (data_name.size() > ending.size() && data_name.ends_with(ending)) {
+            data_name.remove_suffix(ending.size());
+        }
+    }
+    const SearchFields& fields = run_.request.fields;
+    const bool matched = entry_mask_.Matches(name) || entry_mask_.Matches(data_name);
+    if (matched != fields.include_listed) {
+        return false;
+    }
+    const SizeBound bound = SizeBoundOf(fields, run_.request.size_kb);
+    return !file.size_known || bound.Passes(file.size);
+}
+
+std::int32_t SearchStage::SearchInner(int fd, FileHits& hits, std::vector<RunProblem>& problems,
+                                      const std::string& path) {
+    const RunRequest& request = run_.request;
+    const std::atomic<bool>& stop = run_.control.StopFlag();
+    const RegExp* compiled = nullptr;
+    LazyPattern* const lazy = PatternNow();
+    if (lazy != nullptr) {
+        compiled = lazy->Get([&](const Status& status) {
+            problems.push_back({RunKind::kSearch, ProblemKind::kBadPattern, status});
+        });
+        if (compiled == nullptr) {
+            return kNotSearched;
+        }
+    }
+    std::string error;
+    std::int32_t count = 0;
+    if (request.hit_lines) {
+        count = SearchOpenHitLines(fd, matcher_, compiled, compiled ? lazy->Shortcut() : nullptr,
+                                   *request.hit_lines, hits, &error, {}, request.hit_spans,
+                                   request.fields.skip_binary, request.encoding, true);
+    } else if (compiled != nullptr) {
+        count = CountPatternInOpenFile(fd, *compiled, lazy->Shortcut(), &error,
+                                       request.fields.skip_binary, request.encoding, false);
+    } else {
+        const std::int64_t found =
+            ScanStream(fd, matcher_, &stop, request.fields.skip_binary, request.encoding);
+        count = found < 0 && found != kLeftOutBinary
+                    ? kNotSearched
+                    : static_cast<std::int32_t>(std::min<std::int64_t>(found, kMaxHitCount));
+    }
+    if (!error.empty()) {
+        problems.push_back({RunKind::kSearch, ProblemKind::kFile,
+                            Status::Error(kRegexErrorTooComplex, path + ": " + error)});
+    }
+    return count;
+}
+
+std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFound& found) {
+    const Container container = ContainerOf(record.Filename());
+    if (container == Container::kNone || record.Inside() != nullptr) {
+        return std::nullopt;
+    }
+    const int folder = t_open_folder.For(record);
+    const std::string name = NameIn(folder, record);
+    const Fd fd(folder == AT_FDCWD
+                    ? OpenPath(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW)
+                    : openat(folder, name.c_str(),
+                             O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    FileDetails details;
+    if (fd.get() < 0 || !ReadOpenFileDetails(fd.get(), details) || !details.is_regular) {
+        if (errno != ENOENT) {
+            found.problems.push_back(NotSearched(record));
+        }
+        return kNotSearched;
+    }
+    if (record.DetailsPending()) {
+        record.SetRawDetails(details.size, details.created);
+    }
+    const std::string container_path = record.FullPath();
+    const DateTime created = record.CreationTime();
+    std::uint64_t own = 0;  // a compressed file's hits, or a PDF's
+    bool own_read = false;
+    const InnerRead read = ReadInnerFiles(
+        fd.get(), container, limits_, &run_.control.StopFlag(),
+        [this](const InnerFile& file) { return EntryWanted(file); },
+        [&](const InnerFile& file, int inner_fd) {
+            InnerFound each;
+            const std::string path =
+                file.names.empty() ? container_path : container_path + "//" + file.names.front();
+            std::int32_t count = 0;
+            if (file.encrypted) {
+                count = kNotSearched;
+                each.problems.push_back(
+                    {RunKind::kSearch, ProblemKind::kFile,
+                     Status::Error(EACCES, path + ": it is encrypted; not searched")});
+            } else {
+                count = SearchInner(inner_fd, each.hits, each.problems, path);
+            }
+            if (file.names.empty()) {
+                // The file's own hits: a PDF's pages, or what a compressed file holds.
+                own_read = true;
+                if (count > 0) {
+                    own += static_cast<std::uint64_t>(count);
+                }
+                for (HitLine& line : each.hits.lines) {
+                    line.page = file.page;
+                    found.hits.lines.push_back(std::move(line));
+                }
+                found.hits.binary = found.hits.binary || each.hits.binary;
+                found.hits.text_from = -1;  // read from a stream, decompressed or extracted
+                for (RunProblem& problem : each.problems) {
+                    found.problems.push_back(std::move(problem));
+                }
+                return !run_.control.Stopped();
+            }
+            each.record = std::make_unique<FileRecord>();
+            each.record->SetInside(
+                std::make_shared<const InsideFile>(InsideFile{container_path, file.names}));
+            each.record->SetDetails(file.size, created);
+            each.count = count;
+            found.inner.push_back(std::move(each));
+            return !run_.control.Stopped();
+        });
+    if (read.not_container) {
+        return std::nullopt;
+    }
+    if (!read.status.ok()) {
+        found.problems.push_back(
+            {RunKind::kSearch, ProblemKind::kFile,
+             Status::Error(read.status.number(),
+                           container_path + ": " + read.status.description())});
+        if (found.inner.empty() && !own_read) {
+            return kNotSearched;
+        }
+    }
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(own, kMaxHitCount));
+}
+
 void SearchStage::Lead(EarlySearch& early) {
     const CloseOpenFolder close_folder;
     run_.sink.ContentWhileListing(RunKind::kSearch);
@@ -174,11 +322,14 @@ void SearchStage::Lead(EarlySearch& early) {
             };
             count = SearchOne(record, found, false, &flush).value_or(kNotSearched);
         }
+        // An archive whose entries are kept stays until the run places them after it.
+        const bool holds_kept = std::any_of(found.inner.begin(), found.inner.end(),
+                                            [](const InnerFound& each) { return each.count != 0; });
         // The list's length is not known yet.
         TellFileDone(run_, index, 0, record, *count, found, streamed);
         ++index;
         // A file without hits need not be kept: the totals count it.
-        return *count != 0 && run_.request.keep_records;
+        return (*count != 0 || holds_kept) && run_.request.keep_records;
     });
 }
 
@@ -199,6 +350,7 @@ void SearchStage::Run(std::vector<FileRecord*>& records, EarlySearch& early) {
         if (!hits.empty()) {
             hits[index - first] = std::move(found.hits);
         }
+        problems.AddInner(index, std::move(found.inner));
         for (RunProblem& problem : found.problems) {
             problems.Add(index, std::move(problem));
         }

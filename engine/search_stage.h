@@ -5,6 +5,8 @@
 #include <string>
 
 #include "engine/early_search.h"
+#include "engine/inner_files.h"
+#include "engine/mask_match.h"
 #include "engine/office_files.h"
 #include "engine/plain_matcher.h"
 #include "engine/run_stage.h"
@@ -31,6 +33,15 @@ class SearchStage {
     void Run(std::vector<FileRecord*>& records, EarlySearch& early);
 
   private:
+    // An archive or PDF searched inside (SearchFields::search_inside): the hits of a compressed
+    // file's data or of a PDF's pages, its entries put in `found`; nothing when it is searched as
+    // a file (no container, or its bytes are none).
+    std::optional<std::int32_t> SearchInside(FileRecord& record, FileFound& found);
+    // Whether an entry is searched: the mask and the size filter apply to it.
+    bool EntryWanted(const InnerFile& file) const;
+    // The hits in the inner file read from `fd`; its hit lines in `hits` when they are asked for.
+    std::int32_t SearchInner(int fd, FileHits& hits, std::vector<RunProblem>& problems,
+                             const std::string& path);
     std::int32_t SearchHitLines(FileRecord& record, int folder, const std::string& name,
                                 FileFound& found, const HitFlush& flush);
     // The pattern a file is searched with as the pattern switch stands now; nullptr: the plain
@@ -46,6 +57,8 @@ class SearchStage {
     const bool whole_word_;
     LazyPattern plain_word_;
     OfficeFiles office_;
+    const NameMask entry_mask_;
+    ArchiveLimits limits_;
 };
 
 }  // namespace ferret
