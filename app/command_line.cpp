@@ -186,6 +186,7 @@ void CommandLine::ProcessCommandLine() {
         encoding_ = GetSwitchValue("enc", ' ');
         git_ignore_ = HasSwitch("gitignore", true);
         no_binary_ = HasSwitch("nobinary", true);
+        inside_ = HasSwitch("z", true);
         undo_target_ = GetSwitchValue("undo", ' ');
         undo_ = HasSwitch("undo", true) || !undo_target_.empty();
     } catch (const std::exception& error) {

@@ -52,6 +52,8 @@ class CommandLine {
     const std::string& SkipFolders() const { return skip_folders_; }
     bool GitIgnore() const { return git_ignore_; }
     bool NoBinary() const { return no_binary_; }
+    // "-z": archives, compressed files and PDFs are searched inside.
+    bool Inside() const { return inside_; }
     // "-enc": the encoding every file without a byte-order mark is read in.
     const std::string& Encoding() const { return encoding_; }
     // "-w": hits are whole words.
@@ -97,6 +99,7 @@ class CommandLine {
     std::string encoding_;
     bool git_ignore_ = false;
     bool no_binary_ = false;
+    bool inside_ = false;
     bool whole_word_ = false;
     bool undo_ = false;
     std::string undo_target_;

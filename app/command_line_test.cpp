@@ -104,6 +104,10 @@ TEST(CommandLine, RebuiltArgumentsArriveWhole) {
     EXPECT_EQ(skipping.SearchString(), "x");
     const CommandLine plain = FromArgs({"-s", "skip", "-k", "*.nobinary"});
     EXPECT_FALSE(plain.GitIgnore() || plain.NoBinary() || !plain.SkipFolders().empty());
+    // Inside archives: a flag of its own, not a value's text.
+    EXPECT_TRUE(FromArgs({"-z", "-s", "x"}).Inside());
+    EXPECT_FALSE(FromArgs({"-s", "-z"}).Inside());
+    EXPECT_FALSE(plain.Inside());
     // A lone space argument still counts as command-line text.
     EXPECT_TRUE(FromArgs({" "}).HasArguments());
     EXPECT_FALSE(FromArgs({}).HasArguments());

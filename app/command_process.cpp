@@ -179,7 +179,8 @@ class HitLineOutput : public RunOutput {
             ++binary_;
             return;
         }
-        const std::string path = QuotedName(file.FullPath());
+        const std::string path =
+            QuotedName(file.FullPath(), file.Inside() != nullptr && file.Inside()->Strays());
         bool listed = false;
         for (const HitLine& line : hits.lines) {
             if (line.hits > 0 && line.number > 0) {
@@ -310,6 +311,9 @@ class JsonOutput : public RunOutput {
         std::string& out = Text();
         out += "{\"type\":\"hit\",";
         AppendJsonText(out, "path", path);
+        if (line.page > 0) {
+            out += ",\"page\":" + std::to_string(line.page);
+        }
         out += ",\"line\":" + std::to_string(line.number) +
                ",\"column\":" + std::to_string(start + 1) + ",\"start\":" + std::to_string(start);
         if (end) {
@@ -428,13 +432,15 @@ namespace {
 
 // The fields from the saved search the switches name, or from the switches, over the startup
 // fields. False, after telling why, when the saved search cannot be read.
-// The switches of what a walk leaves out, which add to a saved search as to the other switches.
-void TakeSkipSwitches(const CommandLine& line, SearchFields& fields) {
+// The switches that add to a saved search as to the other switches: what a walk leaves out, and
+// looking inside archives.
+void TakeAddingSwitches(const CommandLine& line, SearchFields& fields) {
     if (!line.SkipFolders().empty()) {
         fields.skip_folders = line.SkipFolders();
     }
     fields.use_ignore_files = fields.use_ignore_files || line.GitIgnore();
     fields.skip_binary = fields.skip_binary || line.NoBinary();
+    fields.search_inside = fields.search_inside || line.Inside();
 }
 
 bool TakeFields(const CommandLine& line, RunView& view, SearchFields& fields) {
@@ -448,10 +454,10 @@ bool TakeFields(const CommandLine& line, RunView& view, SearchFields& fields) {
         }
         ApplySavedSearch(saved, fields);
         fields.folder = AbsoluteFolder(fields.folder);
-        TakeSkipSwitches(line, fields);
+        TakeAddingSwitches(line, fields);
         return true;
     }
-    TakeSkipSwitches(line, fields);
+    TakeAddingSwitches(line, fields);
     if (!line.StartPath().empty()) {
         fields.folder = AbsoluteFolder(line.StartPath());
     }

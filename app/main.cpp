@@ -67,12 +67,17 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
   -nobinary        leave out binary files (a NUL byte in their first 64 KiB, not
                    UTF-16 with a mark): not searched, not listed, not replaced;
                    the report counts them
+  -z               search inside archives and compressed files (zip, tar, 7z,
+                   cpio; .gz .bz2 .xz .zst), each entry a file of the list named
+                   ARCHIVE//PATH, the mask and the size limit applied to entries;
+                   and PDFs, page by page. Nothing inside is ever written: a
+                   replace run does not look inside
   -enc NAME        read every file without a byte-order mark in the encoding
                    NAME (as "ISO-8859-1", "KOI8-R", "SHIFT_JIS"; "iconv -l"
                    lists them), rather than each in its own (see below)
   -config FILE     take the search from a saved search file (.frs); -p -k -s -r
                    -b -i -w -rx are then not used (-skip -gitignore -nobinary
-                   add)
+                   -z add)
   -l FILE          write the report (summary with file list) to FILE
   -hits FILE       write each line with hits as "PATH:LINE:COLUMN: TEXT" (what
                    vim -q and editors read) to FILE; "-hits -" to standard

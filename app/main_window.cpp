@@ -120,8 +120,11 @@ void MainWindow::BuildPanels(const AppSettings& settings) {
         OpenFilePreviewer(path, line, column);
     };
     reports_->on_edit = [this](const std::string& path, std::int64_t line, std::int64_t column) {
-        OpenInEditor(this, {path, line, column});
+        if (!ContainerOf(path)) {
+            OpenInEditor(this, {path, line, column});
+        }
     };
+    reports_->Menu()->SetContainerOf([this](const std::string& path) { return ContainerOf(path); });
     auto* right_layout = new QVBoxLayout(right);
     // The folder box and the reports end 175 twips short of the window's right edge.
     right_layout->setContentsMargins(0, 0, TwipsToPixels(175, this), 0);
@@ -233,10 +236,20 @@ bool MainWindow::OpenQuickLink(const QString& key) {
     return true;
 }
 
+std::optional<std::string> MainWindow::ContainerOf(const std::string& path) {
+    const std::shared_ptr<FileRecords>& results = Driver().Results();
+    const FileRecord* record = results ? results->Item(path) : nullptr;
+    if (record == nullptr || record->Inside() == nullptr) {
+        return std::nullopt;
+    }
+    return record->Inside()->container;
+}
+
 PreviewWindow* MainWindow::OpenFilePreviewer(const std::string& path, std::int64_t line,
                                              std::int64_t column) {
     const QFileInfo info(Q(path));
-    if (path.empty() || !info.exists() || info.isDir()) {
+    // An entry of an archive is no file of its own: never opened by its name.
+    if (path.empty() || ContainerOf(path) || !info.exists() || info.isDir()) {
         return nullptr;
     }
     // Office files are not text: spreadsheets list their hit cells, documents open in their own

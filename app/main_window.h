@@ -4,6 +4,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,8 @@ class MainWindow : public QMainWindow {
     HelpWindow* ShowHelp();
     // A previewer for `path` marking the last run's text, or nullptr when `path` is not a file;
     // scrolled to `line` with the hit at `column` (characters) selected when they are given.
+    // The archive the result `path` is inside (its path on disk), or nothing for a file on disk.
+    std::optional<std::string> ContainerOf(const std::string& path);
     PreviewWindow* OpenFilePreviewer(const std::string& path, std::int64_t line = 0,
                                      std::int64_t column = 0);
     // One previewer per selected row of the detailed list, in list order.

@@ -165,13 +165,31 @@ std::vector<DesktopApp> ResultMenu::AppsFor(const std::string& path) const {
     return AppsForType(MimeTypeOf(path));
 }
 
+bool ResultMenu::Inside(const std::string& path) const {
+    return container_of_ && container_of_(path).has_value();
+}
+
+std::vector<std::string> ResultMenu::OnDisk(const std::vector<std::string>& paths) const {
+    std::vector<std::string> on_disk;
+    for (const std::string& path : paths) {
+        if (!Inside(path)) {
+            on_disk.push_back(path);
+        }
+    }
+    return on_disk;
+}
+
 std::unique_ptr<QMenu> ResultMenu::Build(const std::vector<std::string>& paths) {
     if (paths.empty()) {
         return nullptr;
     }
+    // An entry of an archive is no file of its own: nothing may open, move or show it by its
+    // name.
+    const bool any_inside = std::any_of(paths.begin(), paths.end(),
+                                        [this](const std::string& path) { return Inside(path); });
     auto menu = std::make_unique<QMenu>(owner_);
     QAction* preview = menu->addAction(QStringLiteral("&Ferret Results Previewer"));
-    preview->setEnabled(static_cast<bool>(preview_));
+    preview->setEnabled(static_cast<bool>(preview_) && !any_inside);
     QObject::connect(preview, &QAction::triggered, [this, paths] {
         if (preview_) {
             preview_(paths);
@@ -179,10 +197,12 @@ std::unique_ptr<QMenu> ResultMenu::Build(const std::vector<std::string>& paths) 
     });
     menu->addSeparator();
 
-    QObject::connect(menu->addAction(QStringLiteral("&Open")), &QAction::triggered,
-                     [this, paths] { Open(paths); });
+    QAction* open = menu->addAction(QStringLiteral("&Open"));
+    open->setEnabled(!any_inside);
+    QObject::connect(open, &QAction::triggered, [this, paths] { Open(paths); });
     QMenu* open_with = menu->addMenu(QStringLiteral("Open &With"));
-    const std::vector<DesktopApp> apps = AppsFor(paths.front());
+    const std::vector<DesktopApp> apps =
+        any_inside ? std::vector<DesktopApp>() : AppsFor(paths.front());
     for (const DesktopApp& app : apps) {
         QObject::connect(open_with->addAction(AppIcon(app), Q(app.name)), &QAction::triggered,
                          [this, app, paths] { OpenWith(app, paths); });
@@ -191,7 +211,7 @@ std::unique_ptr<QMenu> ResultMenu::Build(const std::vector<std::string>& paths) 
     QAction* editor = menu->addAction(QStringLiteral("Open in &Editor"));
     editor->setShortcut(QKeySequence(QStringLiteral("Ctrl+E")));
     editor->setShortcutContext(Qt::WidgetShortcut);  // the lists' own action answers the key
-    editor->setEnabled(static_cast<bool>(editor_));
+    editor->setEnabled(static_cast<bool>(editor_) && !any_inside);
     QObject::connect(editor, &QAction::triggered, [this, first = paths.front()] {
         if (editor_) {
             editor_(first);
@@ -204,11 +224,14 @@ std::unique_ptr<QMenu> ResultMenu::Build(const std::vector<std::string>& paths) 
     QObject::connect(menu->addAction(QStringLiteral("&Copy Path")), &QAction::triggered,
                      [this, paths] { CopyPaths(paths); });
     menu->addSeparator();
-    QObject::connect(menu->addAction(QIcon::fromTheme(QStringLiteral("user-trash")),
-                                     QStringLiteral("Move to &Trash")),
-                     &QAction::triggered, [this, paths] { MoveToTrash(paths); });
+    QAction* trash = menu->addAction(QIcon::fromTheme(QStringLiteral("user-trash")),
+                                     QStringLiteral("Move to &Trash"));
+    trash->setEnabled(!any_inside);
+    QObject::connect(trash, &QAction::triggered, [this, paths] { MoveToTrash(paths); });
     menu->addSeparator();
-    QObject::connect(menu->addAction(QStringLiteral("P&roperties")), &QAction::triggered,
+    QAction* properties = menu->addAction(QStringLiteral("P&roperties"));
+    properties->setEnabled(!any_inside);
+    QObject::connect(properties, &QAction::triggered,
                      [this, first = paths.front()] { Properties(first); });
     return menu;
 }
@@ -219,7 +242,8 @@ void ResultMenu::Show(const std::vector<std::string>& paths, const QPoint& globa
     }
 }
 
-void ResultMenu::Open(const std::vector<std::string>& paths) {
+void ResultMenu::Open(const std::vector<std::string>& all_paths) {
+    const std::vector<std::string> paths = OnDisk(all_paths);
     // Each file goes to its own type's default application; one that takes several files gets
     // them all at once, as a file manager does.
     std::map<std::string, std::vector<DesktopApp>> apps_of_type;  // asked once a type
@@ -257,7 +281,11 @@ void ResultMenu::Open(const std::vector<std::string>& paths) {
     }
 }
 
-bool ResultMenu::OpenWith(const DesktopApp& app, const std::vector<std::string>& paths) {
+bool ResultMenu::OpenWith(const DesktopApp& app, const std::vector<std::string>& all_paths) {
+    const std::vector<std::string> paths = OnDisk(all_paths);
+    if (paths.empty()) {
+        return false;
+    }
     if (const std::string why = launcher_.launch(app, paths); !why.empty()) {
         Fail(QStringLiteral("Open With"), kStartError,
              app.name + " could not be started: " + why + ".");
@@ -267,7 +295,8 @@ bool ResultMenu::OpenWith(const DesktopApp& app, const std::vector<std::string>&
 }
 
 void ResultMenu::OpenContainingFolder(const std::string& path) {
-    const std::string folder = FolderOf(path);
+    const std::optional<std::string> container = container_of_ ? container_of_(path) : std::nullopt;
+    const std::string folder = FolderOf(container.value_or(path));
     if (!launcher_.open(folder)) {
         Fail(QStringLiteral("Open Containing Folder"), kStartError,
              "The folder " + folder + " could not be opened.");
@@ -282,7 +311,8 @@ void ResultMenu::CopyPaths(const std::vector<std::string>& paths) {
     QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
 }
 
-bool ResultMenu::MoveToTrash(const std::vector<std::string>& paths) {
+bool ResultMenu::MoveToTrash(const std::vector<std::string>& all_paths) {
+    const std::vector<std::string> paths = OnDisk(all_paths);
     if (paths.empty()) {
         return false;
     }
@@ -324,6 +354,9 @@ bool ResultMenu::MoveToTrash(const std::vector<std::string>& paths) {
 }
 
 void ResultMenu::Properties(const std::string& path) {
+    if (Inside(path)) {
+        return;
+    }
     ShowProperties(path, owner_);
 }
 

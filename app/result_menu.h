@@ -76,6 +76,13 @@ class ResultMenu {
     void SetConfirm(std::function<bool(const QString& question)> confirm) {
         confirm_ = std::move(confirm);
     }
+    // The archive a result is inside (its path on disk), or nothing for a file on disk. What acts
+    // on a file (Open, Open With, Open in Editor, Move to Trash, Properties) leaves such results
+    // alone, and Open Containing Folder shows the archive's folder. Default: every result is a
+    // file on disk.
+    void SetContainerOf(std::function<std::optional<std::string>(const std::string& path)> of) {
+        container_of_ = std::move(of);
+    }
     // Tells the user of a failure. Default: a box over the owner, not waited for.
     void SetTell(std::function<void(const UserMessage& message)> tell) { tell_ = std::move(tell); }
     // The menu for `paths` (the clicked file first); nullptr when there are none. It is a child
@@ -100,6 +107,9 @@ class ResultMenu {
 
   private:
     void Fail(const QString& title, const std::string& number, const std::string& text);
+    bool Inside(const std::string& path) const;
+    // `paths` without those inside archives.
+    std::vector<std::string> OnDisk(const std::vector<std::string>& paths) const;
 
     QWidget* owner_;
     PathsHandler preview_;
@@ -108,6 +118,7 @@ class ResultMenu {
     DesktopLauncher launcher_;
     std::function<bool(const QString&)> confirm_;
     std::function<void(const UserMessage&)> tell_;
+    std::function<std::optional<std::string>(const std::string&)> container_of_;
 };
 
 }  // namespace ferret

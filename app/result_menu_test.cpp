@@ -292,6 +292,34 @@ TEST_F(ResultMenuTest, MoveToTrashAsksFirst) {
     EXPECT_EQ(messages_[0].find(File("last.txt")), std::string::npos);
 }
 
+// An entry of an archive is no file: nothing acts on it by its name, even one that would name a
+// real file once its "//" and ".." were cleaned away; its folder is the archive's.
+TEST_F(ResultMenuTest, EntriesOfArchivesAreLeftAlone) {
+    namespace fs = std::filesystem;
+    const std::string archive = File("site.zip");
+    const std::string entry = archive + "//../a.txt";
+    menu_.SetContainerOf([&](const std::string& path) -> std::optional<std::string> {
+        if (path.rfind(archive + "//", 0) == 0) {
+            return archive;
+        }
+        return std::nullopt;
+    });
+    const std::unique_ptr<QMenu> menu = menu_.Build({entry, File("a.txt")});
+    for (const char* text : {"&Ferret Results Previewer", "&Open", "Open in &Editor",
+                             "Move to &Trash", "P&roperties"}) {
+        EXPECT_FALSE(Find(*menu, QString::fromUtf8(text))->isEnabled()) << text;
+    }
+    EXPECT_TRUE(Find(*menu, QStringLiteral("&Copy Path"))->isEnabled());
+    answer_ = true;
+    EXPECT_FALSE(menu_.MoveToTrash({entry}));
+    EXPECT_TRUE(questions_.empty());
+    EXPECT_TRUE(fs::exists(File("a.txt")));
+    menu_.Open({entry});
+    EXPECT_TRUE(runs_.empty() && opened_.empty() && asked_.empty());
+    menu_.OpenContainingFolder(entry);
+    EXPECT_EQ(opened_, Paths{tree_.Path("files")});
+}
+
 TEST_F(ResultMenuTest, PropertiesShowTheFirstFile) {
     const std::unique_ptr<QMenu> menu = menu_.Build(TwoFiles());
     Find(*menu, QStringLiteral("P&roperties"))->trigger();

@@ -14,6 +14,7 @@ void ApplySavedSearch(const SearchSettings& saved, SearchFields& fields) {
     fields.use_ignore_files = saved.git_ignore == 1;
     fields.skip_binary = saved.no_binary == 1;
     fields.whole_word = saved.whole_word == 1;
+    fields.search_inside = saved.archives == 1;
 }
 
 SearchSettings SavedSearchOf(const SearchFields& fields) {
@@ -29,6 +30,7 @@ SearchSettings SavedSearchOf(const SearchFields& fields) {
     saved.git_ignore = fields.use_ignore_files ? 1 : 0;
     saved.no_binary = fields.skip_binary ? 1 : 0;
     saved.whole_word = fields.whole_word ? 1 : 0;
+    saved.archives = fields.search_inside ? 1 : 0;
     return saved;
 }
 

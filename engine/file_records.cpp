@@ -70,6 +70,16 @@ void FileRecord::LoadDetails() const {
     }
 }
 
+bool InsideFile::Strays() const {
+    for (const std::string& name : names) {
+        if (name.starts_with('/') || name == ".." || name.starts_with("../") ||
+            name.ends_with("/..") || name.find("/../") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void FileRecord::SetInside(std::shared_ptr<const InsideFile> inside) {
     std::string path = inside->container;
     for (const std::string& name : inside->names) {

@@ -21,6 +21,10 @@ class FileFinder;
 struct InsideFile {
     std::string container;           // the archive's full path on disk
     std::vector<std::string> names;  // inside it, outermost first, as the archive holds them
+
+    // Whether a name inside is absolute or holds a ".." part: its path would read as another
+    // file's were its "//" lost, so outputs quote it.
+    bool Strays() const;
 };
 
 // One file of a run: made by the walk, given its hit count by the content stage and its type by

@@ -164,11 +164,12 @@ std::int32_t SearchStage::SearchHitLines(FileRecord& record, int folder, const s
     return count;
 }
 
-bool SearchStage::EntryWanted(const InnerFile& file) const {
-    if (file.names.empty()) {
-        return true;  // a compressed file's data or a PDF's page: the file itself was listed
+bool SearchStage::EntryWanted(const InnerFile& file, const std::string& container) const {
+    if (file.page > 0) {
+        return true;  // the PDF itself passed the mask
     }
-    const std::string& path = file.names.back();
+    // A compressed file's data is named as the file, which the walk listed whatever its name.
+    const std::string& path = file.names.empty() ? container : file.names.back();
     const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
     // A compressed file inside is named as its data would be: "app.log" for "app.log.gz".
     std::string_view data_name = name;
@@ -250,7 +251,7 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
     bool own_read = false;
     const InnerRead read = ReadInnerFiles(
         fd.get(), container, limits_, &run_.control.StopFlag(),
-        [this](const InnerFile& file) { return EntryWanted(file); },
+        [&](const InnerFile& file) { return EntryWanted(file, record.Filename()); },
         [&](const InnerFile& file, int inner_fd) {
             InnerFound each;
             const std::string path =

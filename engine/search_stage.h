@@ -37,8 +37,9 @@ class SearchStage {
     // file's data or of a PDF's pages, its entries put in `found`; nothing when it is searched as
     // a file (no container, or its bytes are none).
     std::optional<std::int32_t> SearchInside(FileRecord& record, FileFound& found);
-    // Whether an entry is searched: the mask and the size filter apply to it.
-    bool EntryWanted(const InnerFile& file) const;
+    // Whether an entry of `container` (the archive's name) is searched: the mask and the size
+    // filter apply to it.
+    bool EntryWanted(const InnerFile& file, const std::string& container) const;
     // The hits in the inner file read from `fd`; its hit lines in `hits` when they are asked for.
     std::int32_t SearchInner(int fd, FileHits& hits, std::vector<RunProblem>& problems,
                              const std::string& path);

@@ -21,6 +21,10 @@ void AppendQuickfixLine(std::string& out, std::string_view path, const HitLine& 
 }
 
 void AppendQuickfixPlace(std::string& out, const HitLine& line) {
+    if (line.page > 0) {
+        out += "#page=";
+        AppendNumber(out, line.page);
+    }
     out += ':';
     AppendNumber(out, line.number);
     out += ':';

@@ -91,17 +91,17 @@ void AppendCQuoted(std::string& out, std::string_view text) {
 
 }  // namespace
 
-void AppendQuotedName(std::string& out, std::string_view name) {
-    if ((name.empty() || name.front() != '"') && !HoldsControl(name)) {
+void AppendQuotedName(std::string& out, std::string_view name, bool always) {
+    if (!always && (name.empty() || name.front() != '"') && !HoldsControl(name)) {
         out.append(name);
     } else {
         AppendCQuoted(out, name);
     }
 }
 
-std::string QuotedName(std::string_view name) {
+std::string QuotedName(std::string_view name, bool always) {
     std::string out;
-    AppendQuotedName(out, name);
+    AppendQuotedName(out, name, always);
     return out;
 }
 

@@ -20,8 +20,9 @@ namespace ferret {
 // A name in a line of text (hit lines, reports, messages): as it is unless it holds a control
 // character or begins with a double quote; then in double quotes with C escapes. A name that
 // begins with a double quote is thus always the quoted form, so every name can be read back.
-std::string QuotedName(std::string_view name);
-void AppendQuotedName(std::string& out, std::string_view name);
+// `always`: quoted whatever it holds (a name that would read as another path, InsideFile::Strays).
+std::string QuotedName(std::string_view name, bool always = false);
+void AppendQuotedName(std::string& out, std::string_view name, bool always = false);
 
 // A name in a patch (the ---, +++ and "Binary files" lines), as `git diff` writes it and both
 // `patch` and `git apply` read it back: in double quotes with C escapes when it holds a control

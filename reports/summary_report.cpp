@@ -103,8 +103,9 @@ std::string BuildSummaryReport(const FileRecords* files, const SummaryHeader& he
                             out.append(" [" + std::to_string(hits) + "]\t");
                         }
                         // One line a file, whatever its name holds.
-                        out.append(QuotedName(ShortenedFolder(file.RootPath(), header.folder) +
-                                              file.Filename()));
+                        out.append(QuotedName(
+                            ShortenedFolder(file.RootPath(), header.folder) + file.Filename(),
+                            file.Inside() != nullptr && file.Inside()->Strays()));
                         if (IsSpreadsheetName(file.Filename()) && hooks.handled_by_office &&
                             hooks.handled_by_office(file.Filename())) {
                             AppendSheetLines(out, file);

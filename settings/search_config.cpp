@@ -120,6 +120,9 @@ Status SaveSearchSettings(const std::string& file, const SearchSettings& setting
     if (settings.whole_word != 0) {
         text += line("WholeWord", std::to_string(settings.whole_word));
     }
+    if (settings.archives != 0) {
+        text += line("Archives", std::to_string(settings.archives));
+    }
     return WriteFileAtomically(file, text);
 }
 
@@ -147,6 +150,7 @@ Status LoadSearchSettings(const std::string& file, SearchSettings& settings) {
     loaded.git_ignore = IniFile::CLngDefault(read(kOptions, "GitIgnore"), 0);
     loaded.no_binary = IniFile::CLngDefault(read(kOptions, "NoBinary"), 0);
     loaded.whole_word = IniFile::CLngDefault(read(kOptions, "WholeWord"), 0);
+    loaded.archives = IniFile::CLngDefault(read(kOptions, "Archives"), 0);
     settings = std::move(loaded);
     return Status();
 }

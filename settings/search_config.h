@@ -20,14 +20,15 @@ struct SearchSettings {
     std::string skip_folders;                    // "Search Criteria" SkipFolders
     std::int32_t git_ignore = 0, no_binary = 0;  // "Options" GitIgnore, NoBinary
     std::int32_t whole_word = 0;                 // "Options" WholeWord
+    std::int32_t archives = 0;                   // "Options" Archives
 };
 
 // Deletes an existing file of that name first, then writes section "Search Criteria" keys Search,
 // Replace, Path, FileMask (and SkipFolders when not empty) and section "Options" keys SubFolders,
-// IgnoreCase, RegEx (decimal; then GitIgnore, NoBinary and WholeWord when not 0), in that order, so
-// the file holds these keys and nothing else. NULs in the texts are dropped; a text holding a line
-// break cannot be stored and fails the save. Stops at the first failed write and returns its error
-// (with the path and the reason).
+// IgnoreCase, RegEx (decimal; then GitIgnore, NoBinary, WholeWord and Archives when not 0), in that
+// order, so the file holds these keys and nothing else. NULs in the texts are dropped; a text
+// holding a line break cannot be stored and fails the save. Stops at the first failed write and
+// returns its error (with the path and the reason).
 [[nodiscard]] Status SaveSearchSettings(const std::string& file, const SearchSettings& settings);
 
 // Loads the values (a key that is missing loads as empty or 0). A missing file gives an error with

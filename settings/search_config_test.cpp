@@ -22,7 +22,7 @@ bool operator==(const SearchSettings& a, const SearchSettings& b) {
            a.file_mask == b.file_mask && a.sub_folders == b.sub_folders &&
            a.ignore_case == b.ignore_case && a.regex == b.regex &&
            a.skip_folders == b.skip_folders && a.git_ignore == b.git_ignore &&
-           a.no_binary == b.no_binary && a.whole_word == b.whole_word;
+           a.no_binary == b.no_binary && a.whole_word == b.whole_word && a.archives == b.archives;
 }
 
 SearchSettings Settings(std::string search, std::string replace, std::string path, std::string mask,
@@ -71,6 +71,7 @@ TEST_F(SearchConfigTest, WhatAWalkLeavesOutIsSavedOnlyWhenUsed) {
     settings.git_ignore = 1;
     settings.no_binary = 1;
     settings.whole_word = 1;
+    settings.archives = 1;
     ASSERT_TRUE(SaveSearchSettings(File(), settings).ok());
     EXPECT_EQ(dir_.ReadFile("search.frs"),
               "[Search Criteria]\r\n"
@@ -85,7 +86,8 @@ TEST_F(SearchConfigTest, WhatAWalkLeavesOutIsSavedOnlyWhenUsed) {
               "RegEx=1\r\n"
               "GitIgnore=1\r\n"
               "NoBinary=1\r\n"
-              "WholeWord=1\r\n");
+              "WholeWord=1\r\n"
+              "Archives=1\r\n");
     SearchSettings loaded;
     ASSERT_TRUE(LoadSearchSettings(File(), loaded).ok());
     EXPECT_TRUE(loaded == settings);

@@ -1,0 +1,186 @@
+// Searches inside archives, compressed files and PDFs (-z), run with the real program on trees the
+// tests make: each entry counts and lists its hit lines as the same file on disk does, named
+// ARCHIVE//PATH; a PDF's hits carry their page, counted as pdftotext gives each page's text.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "testsupport/ferret_program.h"
+#include "testsupport/temp_dir.h"
+
+namespace ferret {
+namespace {
+
+using testing::Ferret;
+using testing::FerretWithin;
+using testing::FindProgram;
+using testing::LinesOf;
+using testing::ProgramResult;
+using testing::RunProgram;
+using testing::TempDir;
+
+void Make(const std::vector<std::string>& command) {
+    const ProgramResult made =
+        RunProgram(FindProgram(command.front()), {command.begin() + 1, command.end()});
+    ASSERT_EQ(made.exit_code, 0) << command.front() << ": " << made.err;
+}
+
+// The hit lines of a search of `folder`, each with `prefix` taken off its path.
+std::vector<std::string> HitLines(const std::string& folder, const std::string& text,
+                                  const std::vector<std::string>& options) {
+    std::vector<std::string> arguments = {"-p", folder, "-k",        "*.txt", "-b",
+                                          "-s", text,   "-e:search", "-hits", "-"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.push_back("-x");
+    const ProgramResult run = Ferret(arguments);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    return LinesOf(run.out);
+}
+
+// Every kind of archive holds the same files: each entry's hit lines are those of the file on
+// disk, under the archive's name; files the mask leaves out are not searched inside either.
+TEST(ArchivesEndToEnd, EntriesHitAsTheirFilesDo) {
+    TempDir dir;
+    // Real texts: the copyright files of a few packages, and a file the mask leaves out.
+    const std::vector<std::string> packages = {"bash", "coreutils", "dpkg", "apt", "grep"};
+    dir.MakeDir("files");
+    for (const std::string& package : packages) {
+        const std::string copyright = "/usr/share/doc/" + package + "/copyright";
+        Make({"cp", copyright, dir.Path("files/" + package + ".txt")});
+    }
+    dir.WriteFile("files/sub/deep.txt", "GNU deep\n");
+    dir.WriteFile("files/skip.md", "GNU but not a .txt\n");
+    const std::string files = dir.Path("files");
+    dir.MakeDir("archives");
+    Make({"bsdtar", "--format", "zip", "-cf", dir.Path("archives/a.zip"), "-C", files, "."});
+    Make({"bsdtar", "-czf", dir.Path("archives/a.tar.gz"), "-C", files, "."});
+    Make({"bsdtar", "-cJf", dir.Path("archives/a.tar.xz"), "-C", files, "."});
+    Make({"bsdtar", "--format", "7zip", "-cf", dir.Path("archives/a.7z"), "-C", files, "."});
+    Make({"bsdtar", "--zstd", "-cf", dir.Path("archives/a.tar.zst"), "-C", files, "."});
+
+    const std::vector<std::string> plain = HitLines(files, "GNU", {});
+    ASSERT_GT(plain.size(), 10u);
+    std::vector<std::string> expected;
+    for (const char* archive : {"a.7z", "a.tar.gz", "a.tar.xz", "a.tar.zst", "a.zip"}) {
+        SCOPED_TRACE(archive);
+        std::vector<std::string> found;
+        for (const std::string& line : HitLines(dir.Path("archives"), "GNU", {"-z"})) {
+            const std::string prefix = dir.Path("archives/") + archive + "//./";
+            if (line.rfind(prefix, 0) == 0) {
+                found.push_back(files + "/" + line.substr(prefix.size()));
+            }
+        }
+        std::sort(found.begin(), found.end());
+        std::vector<std::string> sorted = plain;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(found, sorted);
+    }
+    // Without -z, no archive is looked into.
+    EXPECT_TRUE(HitLines(dir.Path("archives"), "GNU", {}).empty());
+}
+
+// A compressed file is searched as its data, named as it is; a PDF's hit lines carry their page,
+// and each page counts what pdftotext gives of it.
+TEST(ArchivesEndToEnd, CompressedFilesAndPdfPages) {
+    TempDir dir;
+    dir.WriteFile("log/app.log", "start\nerror one\nok\nerror two\n");
+    Make({"gzip", "-k", dir.Path("log/app.log")});
+    dir.MakeDir("doc");
+    Make({"python3", "-c", R"py(
+import sys
+pages = [[b"alpha error"], [b"nothing here"], [b"error and error", b"last error"]]
+objects = [b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>", None]
+kids = []
+for lines in pages:
+    ops = b"BT /F1 12 Tf 72 720 Td 14 TL " + b"".join(b"(" + l + b") Tj T* " for l in lines) + b"ET"
+    objects.append(b"<< /Length %d >>\nstream\n" % len(ops) + ops + b"\nendstream")
+    objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents %d 0 R "
+                   b"/Resources << /Font << /F1 1 0 R >> >> >>" % len(objects))
+    kids.append(len(objects))
+objects[1] = b"<< /Type /Pages /Kids [" + b" ".join(b"%d 0 R" % k for k in kids) + \
+    b"] /Count %d >>" % len(kids)
+objects.append(b"<< /Type /Catalog /Pages 2 0 R >>")
+out = b"%PDF-1.4\n"
+offsets = []
+for number, body in enumerate(objects, 1):
+    offsets.append(len(out))
+    out += b"%d 0 obj\n" % number + body + b"\nendobj\n"
+xref = len(out)
+out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
+out += b"trailer\n<< /Size %d /Root %d 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (
+    len(objects) + 1, len(objects), xref)
+open(sys.argv[1], "wb").write(out)
+)py",
+          dir.Path("doc/manual.pdf")});
+    const ProgramResult run = Ferret({"-p", dir.path(), "-k", "*.log;*.pdf", "-b", "-s", "error",
+                                      "-z", "-e:search", "-hits", "-", "-x"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    std::vector<std::string> lines = LinesOf(run.out);
+    std::sort(lines.begin(), lines.end());
+    std::vector<std::string> expected = {
+        dir.Path("doc/manual.pdf") + "#page=1:1:7: alpha error",
+        dir.Path("doc/manual.pdf") + "#page=3:1:1: error and error",
+        dir.Path("doc/manual.pdf") + "#page=3:2:6: last error",
+        dir.Path("log/app.log") + ":2:1: error one",
+        dir.Path("log/app.log") + ":4:1: error two",
+        dir.Path("log/app.log.gz") + ":2:1: error one",
+        dir.Path("log/app.log.gz") + ":4:1: error two"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected);
+    for (int page = 1; page <= 3; ++page) {
+        const ProgramResult text = RunProgram(
+            FindProgram("pdftotext"), {"-f", std::to_string(page), "-l", std::to_string(page),
+                                       dir.Path("doc/manual.pdf"), "-"});
+        std::size_t count = 0;
+        for (std::size_t at = text.out.find("error"); at != std::string::npos;
+             at = text.out.find("error", at + 1)) {
+            ++count;
+        }
+        std::size_t ours = 0;
+        for (const std::string& line : LinesOf(run.out)) {
+            if (line.find("#page=" + std::to_string(page) + ":") != std::string::npos) {
+                ours += line.find("error and error") != std::string::npos ? 2 : 1;
+            }
+        }
+        EXPECT_EQ(ours, count) << "page " << page;
+    }
+}
+
+// Damaged archives and bombs are told, within bounded time and memory, and the run goes on.
+TEST(ArchivesEndToEnd, DamagedArchivesAndBombsAreTold) {
+    TempDir dir;
+    dir.WriteFile("tree/plain.txt", "needle\n");
+    Make({"python3", "-c", R"(
+import sys, zipfile
+d = sys.argv[1]
+with zipfile.ZipFile(d + "/bomb.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("zeros.txt", b"\0" * (300 << 20))
+with zipfile.ZipFile(d + "/good.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    for i in range(20):
+        z.writestr("f%d.txt" % i, "needle %d\n" % i * 2000)
+data = open(d + "/good.zip", "rb").read()
+open(d + "/cut.zip", "wb").write(data[:len(data) // 2])
+open(d + "/broken.pdf", "wb").write(b"%PDF-1.4\nnothing else")
+)",
+          dir.Path("tree")});
+    const ProgramResult run =
+        FerretWithin(60,
+                     {"-p", dir.Path("tree"), "-k", "*.txt;*.pdf", "-b", "-s", "needle", "-z",
+                      "-e:search", "-l", dir.Path("report.txt"), "-x"},
+                     false, {"--as=" + std::to_string(2048LL << 20)});
+    EXPECT_NE(run.exit_code, 124);
+    EXPECT_NE(run.exit_code, 137);
+    for (const char* name : {"bomb.zip", "cut.zip", "broken.pdf"}) {
+        EXPECT_NE(run.err.find(dir.Path("tree/") + name), std::string::npos) << name << run.err;
+    }
+    EXPECT_NE(run.err.find("archive bomb"), std::string::npos) << run.err;
+    const std::string report = dir.ReadFile("report.txt");
+    EXPECT_NE(report.find(".../plain.txt"), std::string::npos) << report;
+    EXPECT_NE(report.find(".../good.zip//f0.txt"), std::string::npos) << report;
+}
+
+}  // namespace
+}  // namespace ferret
