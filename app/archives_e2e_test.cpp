@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "testsupport/ferret_program.h"
+#include "testsupport/made_pdf.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
@@ -88,33 +89,11 @@ TEST(ArchivesEndToEnd, CompressedFilesAndPdfPages) {
     dir.WriteFile("log/app.log", "start\nerror one\nok\nerror two\n");
     Make({"gzip", "-k", dir.Path("log/app.log")});
     dir.MakeDir("doc");
-    Make({"python3", "-c", R"py(
-import sys
-pages = [[b"alpha error"], [b"nothing here"], [b"error and error", b"last error"]]
-objects = [b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>", None]
-kids = []
-for lines in pages:
-    ops = b"BT /F1 12 Tf 72 720 Td 14 TL " + b"".join(b"(" + l + b") Tj T* " for l in lines) + b"ET"
-    objects.append(b"<< /Length %d >>\nstream\n" % len(ops) + ops + b"\nendstream")
-    objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents %d 0 R "
-                   b"/Resources << /Font << /F1 1 0 R >> >> >>" % len(objects))
-    kids.append(len(objects))
-objects[1] = b"<< /Type /Pages /Kids [" + b" ".join(b"%d 0 R" % k for k in kids) + \
-    b"] /Count %d >>" % len(kids)
-objects.append(b"<< /Type /Catalog /Pages 2 0 R >>")
-out = b"%PDF-1.4\n"
-offsets = []
-for number, body in enumerate(objects, 1):
-    offsets.append(len(out))
-    out += b"%d 0 obj\n" % number + body + b"\nendobj\n"
-xref = len(out)
-out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
-out += b"trailer\n<< /Size %d /Root %d 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (
-    len(objects) + 1, len(objects), xref)
-open(sys.argv[1], "wb").write(out)
-)py",
-          dir.Path("doc/manual.pdf")});
+    std::string error;
+    ASSERT_TRUE(testing::WritePdf(
+        dir.Path("doc/manual.pdf"),
+        {{"alpha error"}, {"nothing here"}, {"error and error", "last error"}}, &error))
+        << error;
     const ProgramResult run = Ferret({"-p", dir.path(), "-k", "*.log;*.pdf", "-b", "-s", "error",
                                       "-z", "-e:search", "-hits", "-", "-x"});
     EXPECT_EQ(run.exit_code, 0) << run.err;

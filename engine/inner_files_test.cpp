@@ -10,6 +10,7 @@
 #include "engine/content_search.h"
 #include "engine/plain_matcher.h"
 #include "testsupport/limited.h"
+#include "testsupport/made_pdf.h"
 #include "testsupport/run_program.h"
 #include "testsupport/temp_dir.h"
 #include "util/file_handle.h"
@@ -132,32 +133,11 @@ open(d + "/cut.zip", "wb").write(data[:len(data) * 3 // 4])
 // A PDF's pages are its inner files, each its own text.
 TEST(InnerFiles, PdfPagesAreSearchedOneByOne) {
     TempDir dir;
-    // Two pages, with one and two hits; made by hand as a minimal PDF is.
-    Python(dir, R"py(
-import sys
-pages = [b"(the ferret) Tj", b"(ferret and ferret) Tj"]
-objects = [b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>", None]
-kids = []
-for ops in pages:
-    ops = b"BT /F1 12 Tf 72 720 Td " + ops + b" ET"
-    objects.append(b"<< /Length %d >>\nstream\n" % len(ops) + ops + b"\nendstream")
-    objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents %d 0 R "
-                   b"/Resources << /Font << /F1 1 0 R >> >> >>" % len(objects))
-    kids.append(len(objects))
-objects[1] = b"<< /Type /Pages /Kids [" + b" ".join(b"%d 0 R" % k for k in kids) + b"] /Count 2 >>"
-objects.append(b"<< /Type /Catalog /Pages 2 0 R >>")
-out = b"%PDF-1.4\n"
-offsets = []
-for number, body in enumerate(objects, 1):
-    offsets.append(len(out))
-    out += b"%d 0 obj\n" % number + body + b"\nendobj\n"
-xref = len(out)
-out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
-out += b"trailer\n<< /Size %d /Root %d 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (
-    len(objects) + 1, len(objects), xref)
-open(sys.argv[1] + "/manual.pdf", "wb").write(out)
-)py");
+    // Two pages, with one and two hits.
+    std::string error;
+    ASSERT_TRUE(
+        testing::WritePdf(dir.Path("manual.pdf"), {{"the ferret"}, {"ferret and ferret"}}, &error))
+        << error;
     const Counted pdf = CountIn(dir.Path("manual.pdf"), "ferret");
     EXPECT_TRUE(pdf.read.status.ok()) << pdf.read.status.description();
     EXPECT_EQ(pdf.counts, (Counts{{"#1", 1}, {"#2", 2}}));
