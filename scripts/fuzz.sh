@@ -36,6 +36,10 @@ findings_root="$repo/$build/findings"
 declare -A max_len=([command_line]=1024 [profile]=4096 [settings]=4096 [mask]=1024 [regex]=512
                     [plain_scan]=2048 [ignore_rules]=4096 [archive]=4096)
 targets=(command_line profile settings mask regex plain_scan ignore_rules archive)
+# libarchive sizes some buffers by what a header declares (a cpio name's length) before reading
+# them: the address space is reserved, but only what the file holds is ever filled. Resident
+# memory (-rss_limit_mb) is the bound that matters there, not the size of one allocation.
+declare -A options=([archive]="-malloc_limit_mb=16384")
 
 failed=0
 results=()
@@ -58,7 +62,7 @@ for target in "${targets[@]}"; do
     (cd "$work/tmp/$name" &&
         TMPDIR="$work/tmp/$name" UBSAN_OPTIONS=print_stacktrace=1 \
             "$repo/$build/$name" -max_total_time="$duration" -timeout=10 \
-            -max_len="${max_len[$target]}" -print_final_stats=1 \
+            -max_len="${max_len[$target]}" ${options[$target]:-} -print_final_stats=1 \
             -artifact_prefix="$findings/" "${dict[@]}" "$corpus") >"$log" 2>&1 || status=$?
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     found=$(find "$findings" -type f | sort | head -n 1)
