@@ -231,6 +231,7 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
     }
     const int folder = t_open_folder.For(record);
     const std::string name = NameIn(folder, record);
+    errno = 0;
     const Fd fd(folder == AT_FDCWD
                     ? OpenPath(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW)
                     : openat(folder, name.c_str(),
@@ -254,8 +255,10 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
         [&](const InnerFile& file) { return EntryWanted(file, record.Filename()); },
         [&](const InnerFile& file, int inner_fd) {
             InnerFound each;
-            const std::string path =
-                file.names.empty() ? container_path : container_path + "//" + file.names.front();
+            std::string path = container_path;
+            for (const std::string& inner_name : file.names) {
+                path += "//" + inner_name;
+            }
             std::int32_t count = 0;
             if (file.encrypted) {
                 count = kNotSearched;
