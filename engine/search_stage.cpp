@@ -52,7 +52,14 @@ SearchStage::SearchStage(const RunContext& run)
                   run.request.longest_match),
       office_(run.request.office_extensions, run.request.office_setup,
               run.request.fields.whole_word),
-      entry_mask_(run.request.fields.file_mask) {}
+      entry_mask_(run.request.fields.file_mask),
+      entry_size_(SizeBoundOf(run.request.fields, run.request.size_kb)) {}
+
+const RegExp* SearchStage::Compiled(LazyPattern& lazy, std::vector<RunProblem>& problems) {
+    return lazy.Get([&](const Status& status) {
+        problems.push_back({RunKind::kSearch, ProblemKind::kBadPattern, status});
+    });
+}
 
 LazyPattern* SearchStage::PatternNow() {
     if (run_.control.UseRegex()) {
@@ -69,13 +76,15 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
         return 0;
     }
     try {
-        // Before the office documents: those that are zips (.docx, .odt) are not archives here.
-        if (request.fields.search_inside && !office_.Takes(record)) {
+        // Asked once: it may look at the file's first bytes.
+        const bool office = office_.Takes(record);
+        // Office documents that are zips (.docx, .odt) are not archives here.
+        if (request.fields.search_inside && !office) {
             if (std::optional<std::int32_t> count = SearchInside(record, found)) {
                 return count;
             }
         }
-        if (office_.Takes(record)) {
+        if (office) {
             if (early) {
                 return std::nullopt;
             }
@@ -118,9 +127,7 @@ std::optional<std::int32_t> SearchStage::SearchOne(FileRecord& record, FileFound
             }
             return count;
         }
-        const RegExp* compiled = lazy->Get([&](const Status& status) {
-            found.problems.push_back({RunKind::kSearch, ProblemKind::kBadPattern, status});
-        });
+        const RegExp* compiled = Compiled(*lazy, found.problems);
         if (compiled == nullptr) {
             return kNotSearched;
         }
@@ -146,9 +153,7 @@ std::int32_t SearchStage::SearchHitLines(FileRecord& record, int folder, const s
     const RegExp* compiled = nullptr;
     LazyPattern* const lazy = PatternNow();
     if (lazy != nullptr) {
-        compiled = lazy->Get([&](const Status& status) {
-            found.problems.push_back({RunKind::kSearch, ProblemKind::kBadPattern, status});
-        });
+        compiled = Compiled(*lazy, found.problems);
         if (compiled == nullptr) {
             return kNotSearched;
         }
@@ -183,8 +188,7 @@ bool SearchStage::EntryWanted(const InnerFile& file, const std::string& containe
     if (matched != fields.include_listed) {
         return false;
     }
-    const SizeBound bound = SizeBoundOf(fields, run_.request.size_kb);
-    return !file.size_known || bound.Passes(file.size);
+    return !file.size_known || entry_size_.Passes(file.size);
 }
 
 std::int32_t SearchStage::SearchInner(int fd, FileHits& hits, std::vector<RunProblem>& problems,
@@ -194,9 +198,7 @@ std::int32_t SearchStage::SearchInner(int fd, FileHits& hits, std::vector<RunPro
     const RegExp* compiled = nullptr;
     LazyPattern* const lazy = PatternNow();
     if (lazy != nullptr) {
-        compiled = lazy->Get([&](const Status& status) {
-            problems.push_back({RunKind::kSearch, ProblemKind::kBadPattern, status});
-        });
+        compiled = Compiled(*lazy, problems);
         if (compiled == nullptr) {
             return kNotSearched;
         }

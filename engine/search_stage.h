@@ -48,6 +48,8 @@ class SearchStage {
     // The pattern a file is searched with as the pattern switch stands now; nullptr: the plain
     // text, by the matcher.
     LazyPattern* PatternNow();
+    // `lazy` compiled, or nullptr with the reason added to `problems`.
+    static const RegExp* Compiled(LazyPattern& lazy, std::vector<RunProblem>& problems);
 
     const RunContext& run_;
     const bool ignore_case_;
@@ -59,6 +61,7 @@ class SearchStage {
     LazyPattern plain_word_;
     OfficeFiles office_;
     const NameMask entry_mask_;
+    const SizeBound entry_size_;
     ArchiveLimits limits_;
 };
 
