@@ -168,5 +168,45 @@ open(d + "/broken.pdf", "wb").write(b"%PDF-1.4\nnothing else")
     EXPECT_NE(report.find(".../good.zip//f0.txt"), std::string::npos) << report;
 }
 
+// A replace run rewrites the plain files and never an archive or a PDF: each entry, compressed
+// file and PDF with hits is told once, by its name, as left as it is.
+TEST(ArchivesEndToEnd, AReplaceRunLeavesArchivesAndPdfsAsTheyAre) {
+    TempDir dir;
+    dir.WriteFile("tree/plain.txt", "old\n");
+    dir.WriteFile("files/a.txt", "old and old\n");
+    dir.WriteFile("files/none.txt", "nothing\n");
+    dir.WriteFile("tree/log.txt", "old log\n");
+    Make({"gzip", dir.Path("tree/log.txt")});
+    Make({"bsdtar", "--format", "zip", "-cf", dir.Path("tree/site.zip"), "-C", dir.Path("files"),
+          "."});
+    Make({"bsdtar", "-czf", dir.Path("tree/site.tar.gz"), "-C", dir.Path("files"), "."});
+    std::string error;
+    ASSERT_TRUE(testing::WritePdf(dir.Path("tree/manual.pdf"), {{"old text"}}, &error)) << error;
+    const std::vector<std::string> kept = {"site.zip", "site.tar.gz", "log.txt.gz", "manual.pdf"};
+    std::vector<std::string> before;
+    for (const std::string& name : kept) {
+        before.push_back(dir.ReadFile("tree/" + name));
+    }
+    const ProgramResult run =
+        Ferret({"-p", dir.Path("tree"), "-k", "*.txt;*.pdf", "-b", "-s", "old", "-r", "new", "-z",
+                "-e:replace", "-l", dir.Path("report.txt"), "-x"});
+    EXPECT_EQ(dir.ReadFile("tree/plain.txt"), "new\n");
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(dir.ReadFile("tree/" + kept[i]), before[i]) << kept[i];
+    }
+    const std::vector<std::string> told = {
+        dir.Path("tree/site.zip") + "//./a.txt: inside an archive; it was not rewritten",
+        dir.Path("tree/site.tar.gz") + "//./a.txt: inside an archive; it was not rewritten",
+        dir.Path("tree/log.txt.gz") + ": inside a compressed file; it was not rewritten",
+        dir.Path("tree/manual.pdf") + ": the text of a PDF; it was not rewritten"};
+    for (const std::string& line : told) {
+        const std::size_t at = run.err.find(line);
+        EXPECT_NE(at, std::string::npos) << line << "\n" << run.err;
+        EXPECT_EQ(run.err.find(line, at + 1), std::string::npos) << "told twice: " << line;
+    }
+    EXPECT_EQ(run.err.find("none.txt"), std::string::npos) << run.err;
+    EXPECT_NE(run.exit_code, 0) << "files with hits were left as they are";
+}
+
 }  // namespace
 }  // namespace ferret

@@ -71,7 +71,7 @@ Switches (each starts with "-"; a value holding "-" or a quote is quoted):
                    cpio; .gz .bz2 .xz .zst), each entry a file of the list named
                    ARCHIVE//PATH, the mask and the size limit applied to entries;
                    and PDFs, page by page. Nothing inside is ever written: a
-                   replace run does not look inside
+                   replace run tells each entry and PDF with hits as not done
   -enc NAME        read every file without a byte-order mark in the encoding
                    NAME (as "ISO-8859-1", "KOI8-R", "SHIFT_JIS"; "iconv -l"
                    lists them), rather than each in its own (see below)

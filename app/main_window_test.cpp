@@ -465,12 +465,14 @@ struct SkipControls {
     explicit SkipControls(const MainWindow& window)
         : folders(window.findChild<QComboBox*>(QStringLiteral("cboSkipFolders"))),
           git_ignore(window.findChild<QCheckBox*>(QStringLiteral("chkGitIgnore"))),
-          no_binary(window.findChild<QCheckBox*>(QStringLiteral("chkNoBinary"))) {}
-    bool Found() const { return folders && git_ignore && no_binary; }
+          no_binary(window.findChild<QCheckBox*>(QStringLiteral("chkNoBinary"))),
+          archives(window.findChild<QCheckBox*>(QStringLiteral("chkArchives"))) {}
+    bool Found() const { return folders && git_ignore && no_binary && archives; }
 
     QComboBox* folders;
     QCheckBox* git_ignore;
     QCheckBox* no_binary;
+    QCheckBox* archives;
 };
 
 // Each test starts with nothing skipped, whatever a window closed before kept.
@@ -520,6 +522,40 @@ TEST_F(MainWindowTest, TheSkipControlsGiveTheFieldsARunWalksBy) {
     // The run's text is offered again; the box keeps what it shows.
     EXPECT_GE(skips.folders->findText(QStringLiteral("node_modules;build")), 0);
     EXPECT_EQ(skips.folders->currentText(), QStringLiteral("node_modules;build"));
+}
+
+// The archives box reaches the run: entries are listed by the archive's name and their own, and
+// the run's saved search keeps it.
+TEST_F(MainWindowTest, TheArchivesBoxSearchesInsideArchives) {
+    ASSERT_NO_FATAL_FAILURE(StoreNoSkips());
+    const testing::ProgramResult made = testing::RunProgram(
+        testing::FindProgram("python3"),
+        {"-c",
+         "import sys, zipfile\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('in/c.txt', 'hit hit')\n",
+         tree_.Path("site.zip")});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    MainWindow window;
+    const SkipControls skips(window);
+    ASSERT_TRUE(skips.Found());
+    window.SetFields(Search("hit"));
+    EXPECT_FALSE(skips.archives->isChecked());
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    window.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_EQ(window.ReportTextShown().toStdString().find("site.zip"), std::string::npos);
+
+    skips.archives->setChecked(true);
+    EXPECT_TRUE(window.Fields().search_inside);
+    EXPECT_TRUE(SavedSearchOf(window.Fields()).archives == 1);
+    ASSERT_TRUE(window.StartRun(RunKind::kSearch));
+    window.WaitForRun();
+    QApplication::processEvents();
+    EXPECT_TRUE(window.Driver().Fields().search_inside);
+    const std::string report = window.ReportTextShown().toStdString();
+    EXPECT_NE(report.find(" [2]\t.../site.zip//in/c.txt"), std::string::npos) << report;
+    EXPECT_NE(report.find(" [2]\t.../a.txt"), std::string::npos) << report;
+    StoreNoSkips();
 }
 
 // The window's whole-word option reaches the run, its report and the saved search.
@@ -666,6 +702,7 @@ TEST_F(MainWindowTest, TheSkipsComeBackInTheNextSession) {
         ASSERT_TRUE(skips.Found());
         skips.folders->setEditText(QStringLiteral("build"));
         skips.no_binary->setChecked(true);
+        skips.archives->setChecked(true);
         window.close();
     }
     {
@@ -677,8 +714,10 @@ TEST_F(MainWindowTest, TheSkipsComeBackInTheNextSession) {
         EXPECT_EQ(skips.folders->itemText(0), QStringLiteral("sub"));
         EXPECT_FALSE(skips.git_ignore->isChecked());
         EXPECT_TRUE(skips.no_binary->isChecked());
+        EXPECT_TRUE(skips.archives->isChecked());
         EXPECT_EQ(reopened.Fields().skip_folders, "build");
         EXPECT_TRUE(reopened.Fields().skip_binary);
+        EXPECT_TRUE(reopened.Fields().search_inside);
     }
     const AppSettings stored = ReadAppSettings();
     EXPECT_EQ(stored.skip_folders, "build");

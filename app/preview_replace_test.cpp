@@ -17,6 +17,7 @@
 #include "preview/preview_window.h"
 #include "settings/settings.h"
 #include "testsupport/qt_wait.h"
+#include "testsupport/run_program.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
@@ -27,10 +28,12 @@ using testing::WaitUntil;
 
 // The window's preview of "old" to "new" in the text files of `folder`, once it is complete;
 // nullptr when it did not complete.
-PreviewReplaceDialog* PreviewOldToNew(MainWindow& window, const std::string& folder) {
+PreviewReplaceDialog* PreviewOldToNew(MainWindow& window, const std::string& folder,
+                                      bool inside = false) {
     SearchFields fields;
     fields.folder = folder;
     fields.file_mask = "*.txt";
+    fields.search_inside = inside;
     fields.search_text = "old";
     fields.replace_text = "new";
     window.SetFields(fields);
@@ -183,6 +186,37 @@ TEST(PreviewReplace, FilesNotOpenedAreWrittenWholeAndChangedOnesLeftOut) {
     EXPECT_EQ(tree.ReadFile(name(57)), "new\nx old\n");
     EXPECT_EQ(tree.ReadFile(name(55)), "old\nx old\nold\n");
     EXPECT_TRUE(window.Driver().FileProblems().empty());
+}
+
+// Looking inside archives, the preview lists an entry with hits as left out, and Replace
+// Selected writes the plain files only.
+TEST(PreviewReplace, EntriesOfArchivesAreListedAsLeftOut) {
+    ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
+    const TempDir tree;
+    tree.WriteFile("a.txt", "old\n");
+    const testing::ProgramResult made = testing::RunProgram(
+        testing::FindProgram("python3"),
+        {"-c",
+         "import sys, zipfile\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('b.txt', 'old\\n')\n",
+         tree.Path("site.zip")});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    const std::string zip = tree.ReadFile("site.zip");
+    MainWindow window;
+    PreviewReplaceDialog* preview = PreviewOldToNew(window, tree.path(), true);
+    ASSERT_NE(preview, nullptr);
+    PreviewChangesModel& model = *preview->Model();
+    ASSERT_EQ(model.FileCount(), 2);
+    const QModelIndex entry = model.index(1, 0);
+    EXPECT_EQ(model.PathAt(entry), tree.Path("site.zip") + "//b.txt");
+    EXPECT_EQ(model.index(1, 2).data().toString(),
+              QStringLiteral("Left out: inside an archive; it was not rewritten"));
+    EXPECT_FALSE(model.Choosable(entry));
+    EXPECT_EQ(preview->Totals(), QStringLiteral("1 of 1 change(s) in 1 of 2 file(s) chosen"));
+    preview->ReplaceButton()->click();
+    ASSERT_TRUE(WaitUntil([&] { return !window.IsRunning(); }, 20));
+    EXPECT_EQ(tree.ReadFile("a.txt"), "new\n");
+    EXPECT_EQ(tree.ReadFile("site.zip"), zip);
 }
 
 // The preview names what it previews; a file the replace would leave out is listed with why,

@@ -151,11 +151,17 @@ void SearchCriteriaPanel::AddSkipControls(QWidget* panel) {
     skip_binary_->setToolTip(
         QStringLiteral("Leaves out files with a NUL byte near their start: they are neither "
                        "searched nor listed"));
+    search_inside_ = new QCheckBox(QStringLiteral("Search inside archi&ves and PDFs"));
+    search_inside_->setObjectName(QStringLiteral("chkArchives"));
+    search_inside_->setToolTip(
+        QStringLiteral("Searches the files inside zip, tar, 7z and compressed files, and the text "
+                       "of PDFs.\nA replace never writes into them: it tells which hold hits."));
     QLayout* layout = panel->layout();
     layout->addWidget(label);
     layout->addWidget(skip_folders_);
     layout->addWidget(use_ignore_files_);
     layout->addWidget(skip_binary_);
+    layout->addWidget(search_inside_);
     TakeWheelOnlyWhenFocused(skip_folders_);
     OfferListWithoutTakingIt(skip_folders_);
 }
@@ -192,6 +198,7 @@ void SearchCriteriaPanel::ReadInto(SearchFields& fields) const {
     fields.skip_folders = S(skip_folders_->currentText());
     fields.use_ignore_files = use_ignore_files_->isChecked();
     fields.skip_binary = skip_binary_->isChecked();
+    fields.search_inside = search_inside_->isChecked();
     fields.search_text = S(find_->currentText());
     fields.regex = regex_->isChecked();
     fields.ignore_case = ignore_case_->isChecked();
@@ -205,6 +212,7 @@ void SearchCriteriaPanel::Show(const SearchFields& fields) {
     skip_folders_->setEditText(Q(fields.skip_folders));
     use_ignore_files_->setChecked(fields.use_ignore_files);
     skip_binary_->setChecked(fields.skip_binary);
+    search_inside_->setChecked(fields.search_inside);
     find_->setEditText(Q(fields.search_text));
     regex_->setChecked(fields.regex);
     ignore_case_->setChecked(fields.ignore_case);
@@ -254,6 +262,7 @@ void SearchCriteriaPanel::SetStoredSkips(const AppSettings& settings) {
     skip_folders_->setEditText(Q(settings.skip_folders));
     use_ignore_files_->setChecked(settings.use_ignore_files);
     skip_binary_->setChecked(settings.skip_binary);
+    search_inside_->setChecked(settings.search_inside);
 }
 
 void SearchCriteriaPanel::StoreSkipsInto(AppSettings& settings) const {
@@ -264,6 +273,7 @@ void SearchCriteriaPanel::StoreSkipsInto(AppSettings& settings) const {
     }
     settings.use_ignore_files = use_ignore_files_->isChecked();
     settings.skip_binary = skip_binary_->isChecked();
+    settings.search_inside = search_inside_->isChecked();
 }
 
 void SearchCriteriaPanel::AddMaskToList(const QString& mask) {

@@ -76,6 +76,7 @@ class SearchCriteriaPanel : public QObject {
     QComboBox* skip_folders_ = nullptr;
     QCheckBox* use_ignore_files_ = nullptr;
     QCheckBox* skip_binary_ = nullptr;
+    QCheckBox* search_inside_ = nullptr;
     QComboBox* find_ = nullptr;
     QCheckBox* regex_ = nullptr;
     QCheckBox* ignore_case_ = nullptr;

@@ -4,6 +4,8 @@
 #include <string>
 #include <utility>
 
+#include "engine/inner_files.h"
+
 namespace ferret {
 
 std::optional<std::int32_t> PreviewOne(const RunRequest& request, const RunControl& control,
@@ -11,7 +13,9 @@ std::optional<std::int32_t> PreviewOne(const RunRequest& request, const RunContr
     if (control.Stopped()) {
         return 0;
     }
-    if (tools.office.Takes(record) || !tools.finder->status().ok()) {
+    // An archive or PDF looked inside is only searched, by the content stage.
+    if ((request.fields.search_inside && ContainerOf(record.Filename()) != Container::kNone) ||
+        tools.office.Takes(record) || !tools.finder->status().ok()) {
         return std::nullopt;
     }
     if (!IsApprovedForReplace(record.Filename(), request.approved_extensions)) {

@@ -30,8 +30,8 @@ struct PreviewTools {
 };
 
 // Previews one text file: its count, and in `found` its problems, hit lines and, when it
-// would change, its preview. Nothing for an office document, or a pattern that cannot be
-// used: the content stage takes those.
+// would change, its preview. Nothing for an office document, an archive or PDF looked inside,
+// or a pattern that cannot be used: the content stage takes those.
 std::optional<std::int32_t> PreviewOne(const RunRequest& request, const RunControl& control,
                                        PreviewTools& tools, FileRecord& record, FileFound& found);
 

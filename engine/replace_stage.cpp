@@ -14,6 +14,7 @@
 
 #include "engine/content_replace.h"
 #include "engine/rewrite_batch.h"
+#include "engine/search_stage.h"
 
 namespace ferret {
 
@@ -62,6 +63,8 @@ struct ReplaceTools {
     OfficeFiles office;
     // A run of chosen changes finds a file's changes again as its preview did.
     std::optional<ChangeFinder> finder;
+    // Archives and PDFs are searched inside, never written (SearchFields::search_inside).
+    std::unique_ptr<SearchStage> inside;
 };
 
 // What the workers of a replace stage leave for the thread that takes the results: each file's
@@ -129,7 +132,13 @@ class ReplaceWorker {
             return 0;  // the way back of earlier runs is never rewritten
         }
         // Office documents go to their handlers whatever the approved list says.
-        if (tools_.office.Takes(record)) {
+        const bool office = tools_.office.Takes(record);
+        if (tools_.inside != nullptr && !office) {
+            if (const std::optional<std::int32_t> count = Inside(index, record)) {
+                return *count;
+            }
+        }
+        if (office) {
             return Office(index, record);
         }
         // A preview writes nothing: a text file it could not work out is told, never rewritten.
@@ -162,6 +171,41 @@ class ReplaceWorker {
             slots_.previews[index] = std::move(found.preview);
         }
         return count;
+    }
+
+    // An archive or PDF: searched, and what holds hits told as left as it is. Nothing when it
+    // is a file like any other.
+    std::optional<std::int32_t> Inside(std::size_t index, FileRecord& record) {
+        FileFound found;
+        std::optional<std::int32_t> count = tools_.inside->SearchInside(record, found);
+        if (!count) {
+            return std::nullopt;
+        }
+        const auto left_alone = [](const std::string& path, const char* why) {
+            return RunProblem{RunKind::kReplace, ProblemKind::kFile,
+                              Status::Error(kFileAccessError, path + ": " + why)};
+        };
+        for (InnerFound& each : found.inner) {
+            if (each.count > 0) {
+                each.problems.push_back(
+                    left_alone(each.record->FullPath(), "inside an archive; it was not rewritten"));
+                each.count = kNotSearched;
+            }
+            each.hits = {};
+        }
+        slots_.problems.AddInner(index, std::move(found.inner));
+        for (RunProblem& problem : found.problems) {
+            slots_.problems.Add(index, std::move(problem));
+        }
+        if (*count > 0) {
+            slots_.problems.Add(index,
+                                left_alone(record.FullPath(),
+                                           ContainerOf(record.Filename()) == Container::kPdf
+                                               ? "the text of a PDF; it was not rewritten"
+                                               : "inside a compressed file; it was not rewritten"));
+            return kNotSearched;
+        }
+        return *count;
     }
 
     std::int32_t Office(std::size_t index, FileRecord& record) {
@@ -467,6 +511,9 @@ void ReplaceInFileList(const RunContext& run, FileRecords& files, RestorePoint* 
     std::vector<FileRecord*> records = RecordsOf(files);
     run.sink.ContentStage(request.kind, records.size());
     ReplaceTools tools(request, run.control.UseRegex());
+    if (request.fields.search_inside) {
+        tools.inside = std::make_unique<SearchStage>(run);
+    }
     ReplaceSlots slots(records.size(), request.hit_lines.has_value(), preview != nullptr);
     ReplaceWorker worker(request, run.control, records, tools, slots, restore, preview, early);
     OrderedStage stage;

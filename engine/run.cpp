@@ -261,9 +261,8 @@ class Run {
         finder.SetRecursive(fields_.recursive);
         finder.SetSkipFolders(fields_.skip_folders);
         finder.SetIgnoreFiles(fields_.use_ignore_files);
-        // A search looks inside archives; a replace never writes into one.
-        finder.SetArchivesListed(fields_.search_inside && request_.kind == RunKind::kSearch &&
-                                 content);
+        // A replace never writes into an archive, but tells what it holds.
+        finder.SetArchivesListed(fields_.search_inside && content);
         // A search or replace tells binary files from the first block it reads anyway.
         finder.SetSkipBinary(fields_.skip_binary && !content,
                              request_.office_setup ? request_.office_extensions : std::string());

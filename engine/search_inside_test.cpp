@@ -2,10 +2,13 @@
 // archive's path and their path inside; the mask and the size filter apply to them.
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/run.h"
@@ -153,6 +156,58 @@ TEST_F(SearchInside, HitLinesSizesAndTheSwitch) {
         EXPECT_EQ(path.find("//"), std::string::npos) << path;
     }
     EXPECT_TRUE(sink_.problems.empty());
+}
+
+// A file listed for its archive's name that holds no archive is a file like any other: the mask
+// decides whether it is searched.
+TEST_F(SearchInside, AFileNamedAsAnArchiveIsSearchedOnlyWhenTheMaskTakesIt) {
+    dir_.WriteFile("fake.zip", "hit\n");
+    Run();
+    std::map<std::string, std::int32_t> counts(sink_.told.begin(), sink_.told.end());
+    EXPECT_EQ(counts[At("fake.zip")], 0);
+    request_.fields.file_mask = "*.zip";
+    Run();
+    counts = {sink_.told.begin(), sink_.told.end()};
+    EXPECT_EQ(counts[At("fake.zip")], 1);
+}
+
+// Pause holds the search inside a large archive, not only what is told, and Stop ends it there.
+TEST_F(SearchInside, PauseAndStopHoldInsideALargeArchive) {
+    const TempDir big;
+    const testing::ProgramResult made =
+        testing::RunProgram(testing::FindProgram("python3"), {"-c", R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1] + "/big.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    for i in range(400):
+        z.writestr("f%d.txt" % i, "h" * 6000 + "\n")
+)",
+                                                              big.path()});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    request_.fields.folder = big.path();
+    // Every "h" looks ahead to its line's end: seconds of searching.
+    request_.fields.search_text = "h(?=h*\\n)";
+    request_.fields.regex = true;
+    control_.Reset(true);
+    RunResult result;
+    std::thread run([&] { result = ExecuteRun(request_, sink_, control_); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    control_.TogglePause();
+    // The entry under way ends; then nothing works while paused.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto cpu = [] {
+        timespec now{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    };
+    const auto before = cpu();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto spent = cpu() - before;
+    EXPECT_LT(spent, std::chrono::milliseconds(100))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(spent).count() << " ms";
+    control_.Stop();
+    run.join();
+    EXPECT_TRUE(result.stopped);
+    EXPECT_LT(sink_.told.size(), 400u);
 }
 
 }  // namespace

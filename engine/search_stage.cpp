@@ -285,7 +285,7 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
                 for (RunProblem& problem : each.problems) {
                     found.problems.push_back(std::move(problem));
                 }
-                return !run_.control.Stopped();
+                return !run_.control.StopPause();
             }
             each.record = std::make_unique<FileRecord>();
             each.record->SetInside(
@@ -293,9 +293,14 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
             each.record->SetDetails(file.size, created);
             each.count = count;
             found.inner.push_back(std::move(each));
-            return !run_.control.Stopped();
+            return !run_.control.StopPause();
         });
     if (read.not_container) {
+        // Listed for its name alone, it is searched as a file only when it passes as one.
+        const bool matched = entry_mask_.Matches(record.Filename());
+        if (matched != run_.request.fields.include_listed || !entry_size_.Passes(details.size)) {
+            return 0;
+        }
         return std::nullopt;
     }
     if (!read.status.ok()) {

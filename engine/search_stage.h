@@ -32,11 +32,12 @@ class SearchStage {
     // null) nor searched while the walk went on.
     void Run(std::vector<FileRecord*>& records, EarlySearch& early);
 
-  private:
     // An archive or PDF searched inside (SearchFields::search_inside): the hits of a compressed
     // file's data or of a PDF's pages, its entries put in `found`; nothing when it is searched as
-    // a file (no container, or its bytes are none).
+    // a file (no container, or its bytes are none). Pause holds it between entries and pages.
     std::optional<std::int32_t> SearchInside(FileRecord& record, FileFound& found);
+
+  private:
     // Whether an entry of `container` (the archive's name) is searched: the mask and the size
     // filter apply to it.
     bool EntryWanted(const InnerFile& file, const std::string& container) const;

@@ -107,6 +107,8 @@ const Field kFields[] = {
      [](const AppSettings& s) { return SwitchText(s.use_ignore_files); }},
     {kNoBinary, [](AppSettings& s, const std::string& t) { s.skip_binary = Switch(t); },
      [](const AppSettings& s) { return SwitchText(s.skip_binary); }},
+    {kArchives, [](AppSettings& s, const std::string& t) { s.search_inside = Switch(t); },
+     [](const AppSettings& s) { return SwitchText(s.search_inside); }},
     {kSearchSizeOpt, nullptr,
      [](const AppSettings& s) { return std::to_string(s.search_size_option); }},
     {kSearchDateOpt, nullptr,
@@ -244,7 +246,7 @@ std::vector<Status> SaveWindowSettings(const AppSettings& settings) {
     std::vector<Status> failures;
     for (const char* name : {kStartupFolder, kFerretHeight, kFerretWidth, kFerretTop, kFerretLeft,
                              kFileFilterMask, kSearchSizeOpt, kSearchDateOpt, kSearchSubfolders,
-                             kSkipFolders, kSkipFoldersHistory, kGitIgnore, kNoBinary}) {
+                             kSkipFolders, kSkipFoldersHistory, kGitIgnore, kNoBinary, kArchives}) {
         if (Status saved = Save(settings, name); !saved.ok()) {
             failures.push_back(std::move(saved));
         }

@@ -18,6 +18,7 @@ inline constexpr char kSkipFolders[] = "SkipFolders";                // folder n
 inline constexpr char kSkipFoldersHistory[] = "SkipFoldersHistory";  // texts, one a line
 inline constexpr char kGitIgnore[] = "GitIgnore";                    // "1" or "0"
 inline constexpr char kNoBinary[] = "NoBinary";                      // "1" or "0"
+inline constexpr char kArchives[] = "Archives";                      // "1" or "0"
 
 // The window's colours: the desktop's preference (light when it has none), or always light or
 // always dark. The numbers are the stored codes.
@@ -52,6 +53,9 @@ struct AppSettings {
     // out; binary files are neither searched nor listed.
     bool use_ignore_files = false;
     bool skip_binary = false;
+    // "Archives": on only for the number 1. Archives, compressed files and PDFs are searched
+    // inside.
+    bool search_inside = false;
     // "SearchSizeOpt", "SearchDateOpt": the window's size and date choices (0..4), kept for other
     // versions of the program; written only, never read here.
     int search_size_option = 0;

@@ -199,7 +199,7 @@ TEST_F(AppSettingsTest, EachOfTheWindowsValuesIsTriedAndFailuresComeBack) {
     const std::string damaged = "ReportType=3\n[Unclosed\n";
     WriteFile(damaged);
     const std::vector<Status> failures = SaveWindowSettings(AppSettings());
-    ASSERT_EQ(failures.size(), 13u);
+    ASSERT_EQ(failures.size(), 14u);
     EXPECT_EQ(failures[12].number(), 26001);
     EXPECT_EQ(SaveOptionSettings(AppSettings()).number(), 26001);
     EXPECT_EQ(root_.ReadFile("config/Mallo/Ferret.conf"), damaged);
@@ -240,6 +240,7 @@ TEST_F(AppSettingsTest, TheWindowKeepsTheSkipsAndTheNewestOfTheirHistory) {
     window.skip_folders = ".git;node_modules";
     window.use_ignore_files = true;
     window.skip_binary = true;
+    window.search_inside = true;
     for (int i = 0; i < 25; ++i) {
         window.skip_folders_history.push_back("dir" + std::to_string(i));
     }
@@ -253,6 +254,7 @@ TEST_F(AppSettingsTest, TheWindowKeepsTheSkipsAndTheNewestOfTheirHistory) {
     EXPECT_EQ(read.skip_folders, ".git;node_modules");
     EXPECT_TRUE(read.use_ignore_files);
     EXPECT_TRUE(read.skip_binary);
+    EXPECT_TRUE(read.search_inside);
     ASSERT_EQ(read.skip_folders_history.size(), AppSettings::kSkipFoldersKept);
     EXPECT_EQ(read.skip_folders_history.front(), "dir5");
     EXPECT_EQ(read.skip_folders_history.back(), "dir24");
@@ -264,6 +266,8 @@ TEST_F(AppSettingsTest, TheWindowKeepsTheSkipsAndTheNewestOfTheirHistory) {
     EXPECT_TRUE(cleared.skip_folders_history.empty());
     EXPECT_FALSE(cleared.use_ignore_files);
     EXPECT_FALSE(cleared.skip_binary);
+    EXPECT_FALSE(cleared.search_inside);
+    EXPECT_EQ(GetSettingValue(kSettingsKey, kArchives, ""), "0");
     EXPECT_EQ(GetSettingValue(kSettingsKey, kNoBinary, ""), "0");
 }
 
