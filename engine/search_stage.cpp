@@ -183,12 +183,12 @@ bool SearchStage::EntryWanted(const InnerFile& file, const std::string& containe
             data_name.remove_suffix(ending.size());
         }
     }
-    const SearchFields& fields = run_.request.fields;
-    const bool matched = entry_mask_.Matches(name) || entry_mask_.Matches(data_name);
-    if (matched != fields.include_listed) {
-        return false;
-    }
-    return !file.size_known || entry_size_.Passes(file.size);
+    return PassesFilters(entry_mask_.Matches(name) || entry_mask_.Matches(data_name),
+                         file.size_known ? std::optional<std::uint64_t>(file.size) : std::nullopt);
+}
+
+bool SearchStage::PassesFilters(bool matched, std::optional<std::uint64_t> size) const {
+    return matched == run_.request.fields.include_listed && (!size || entry_size_.Passes(*size));
 }
 
 std::int32_t SearchStage::SearchInner(int fd, FileHits& hits, std::vector<RunProblem>& problems,
@@ -297,8 +297,7 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
         });
     if (read.not_container) {
         // Listed for its name alone, it is searched as a file only when it passes as one.
-        const bool matched = entry_mask_.Matches(record.Filename());
-        if (matched != run_.request.fields.include_listed || !entry_size_.Passes(details.size)) {
+        if (!PassesFilters(entry_mask_.Matches(record.Filename()), details.size)) {
             return 0;
         }
         return std::nullopt;

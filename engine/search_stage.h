@@ -41,6 +41,9 @@ class SearchStage {
     // Whether an entry of `container` (the archive's name) is searched: the mask and the size
     // filter apply to it.
     bool EntryWanted(const InnerFile& file, const std::string& container) const;
+    // The mask's verdict (`matched`: whether a name matched it) and the size filter, for a file
+    // the walk did not filter; an unknown size passes.
+    bool PassesFilters(bool matched, std::optional<std::uint64_t> size) const;
     // The hits in the inner file read from `fd`; its hit lines in `hits` when they are asked for.
     std::int32_t SearchInner(int fd, FileHits& hits, std::vector<RunProblem>& problems,
                              const std::string& path);
