@@ -5,6 +5,18 @@
 #include <utility>
 
 namespace ferret {
+namespace {
+
+// The hit lines a search's result holds, those of the files inside it too.
+std::size_t HeldLines(const FileFound& found) {
+    std::size_t lines = found.hits.lines.size();
+    for (const InnerFound& inner : found.inner) {
+        lines += inner.hits.lines.size();
+    }
+    return lines;
+}
+
+}  // namespace
 
 EarlySearch::EarlySearch(unsigned workers, Search search, RunControl& control)
     : search_(std::move(search)), control_(control) {
@@ -87,7 +99,7 @@ std::optional<std::int32_t> EarlySearch::TakeDone(const FileRecord* record, File
     found = std::move(done->second.found);
     done_.erase(done);
     const bool held_back = held_lines_ >= kHeldLines;
-    held_lines_ -= std::min(held_lines_, found.hits.lines.size());
+    held_lines_ -= std::min(held_lines_, HeldLines(found));
     if (held_back && held_lines_ < kHeldLines) {
         work_.notify_all();  // the workers wait for this
     }
@@ -140,7 +152,18 @@ void EarlySearch::Lead(const Next& next) {
             }
         }
         lock.unlock();
-        for (Taking& file : taking) {
+        for (std::size_t i = 0; i < taking.size(); ++i) {
+            if (control_.Stopped()) {
+                // A stop ends the hand-off at once: the rest go back, in order, to the content
+                // stage.
+                const std::lock_guard relock(mutex_);
+                for (std::size_t j = taking.size(); j-- > i;) {
+                    ordered_.push_front(std::move(taking[j].record));
+                    ++ordered_claimed_;  // Lead's: no worker takes them again
+                }
+                break;
+            }
+            Taking& file = taking[i];
             if (next(*file.record, file.count, file.found)) {
                 kept_->AddUnique(std::move(file.record));
             }
@@ -180,7 +203,7 @@ void EarlySearch::Work() {
         // Hands on the files searched so far; mutex_ held.
         const auto publish = [&] {
             for (auto& [record, done] : results) {
-                held_lines_ += done.found.hits.lines.size();
+                held_lines_ += HeldLines(done.found);
                 done_.emplace(record, std::move(done));
             }
             results.clear();

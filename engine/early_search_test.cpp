@@ -220,5 +220,39 @@ TEST(EarlySearch, ALongFileHoldsBackOnlyItself) {
     early.Join();
 }
 
+// The hit lines of the files found inside a file count to what the workers may hold: a file
+// whose entries hold many lines holds the workers back until it is taken.
+TEST(EarlySearch, LinesOfFilesInsideAFileHoldTheWorkersBack) {
+    auto records = MakeRecords(5);
+    const std::vector<FileRecord*> raw = Part(records, 0, 5);
+    RunControl control;
+    std::atomic<int> searched{0};
+    EarlySearch early(
+        1,
+        [&](FileRecord&, FileFound& found) -> std::optional<std::int32_t> {
+            found.inner.emplace_back().hits.lines.resize(9000);  // more than may be held
+            ++searched;
+            return 0;
+        },
+        control);
+    const auto wait_for = [&](int count) {
+        for (int i = 0; i < 20000 && searched.load() < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return searched.load() >= count;
+    };
+    Order(early, records, 0, 1);
+    ASSERT_TRUE(wait_for(1));
+    Order(early, records, 1, 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(searched.load(), 1) << "the workers went on past what they may hold";
+    FileFound found;
+    EXPECT_EQ(early.Take(raw[0], found), 0);
+    EXPECT_EQ(found.inner.size(), 1u);
+    EXPECT_TRUE(wait_for(2));
+    early.Finish();
+    early.Join();
+}
+
 }  // namespace
 }  // namespace ferret
