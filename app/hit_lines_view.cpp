@@ -220,6 +220,10 @@ QVariant HitLinesModel::data(const QModelIndex& index, int role) const {
         case kNumberRole:
             // A document's paragraph or a spreadsheet's cell has no line number.
             return line->number > 0 ? QVariant(static_cast<qlonglong>(line->number)) : QVariant();
+        case kPageRole:
+            // A PDF's lines are counted by page.
+            return line->page > 0 ? QVariant(QStringLiteral("page %1").arg(line->page))
+                                  : QVariant();
         default:
             return {};
     }
@@ -461,6 +465,10 @@ class HitLinesDelegate : public QStyledItemDelegate {
         text.replace(QLatin1Char('\t'), QLatin1Char(' '));
         int x = number_left + number_width + metrics.horizontalAdvance(QStringLiteral("  "));
         const int baseline = row.top() + (row.height() - metrics.height()) / 2 + metrics.ascent();
+        if (const QString page = index.data(HitLinesModel::kPageRole).toString(); !page.isEmpty()) {
+            painter->drawText(x, baseline, page);
+            x += metrics.horizontalAdvance(page + QStringLiteral("  "));
+        }
         if (kind == HitLinesModel::Kind::kContext) {
             painter->drawText(x, baseline, text);
             return;
@@ -630,13 +638,13 @@ std::optional<HitLinesView::Target> HitLinesView::TargetOf(int row) const {
     const FileHitLines& entry = model_->FileAt(place.file);
     if (place.line >= 0 && !entry.binary) {
         const HitLine line = model_->Table()->lines.At(entry.first + place.line);
-        return Target{entry.file->FullPath(), line.number, line.column};
+        return Target{entry.file->FullPath(), line.number, line.column, line.page};
     }
     // A file's own row (or its note) opens it at its first hit.
     for (std::size_t at = entry.first; at < entry.first + entry.count && !entry.binary; ++at) {
         const HitLine line = model_->Table()->lines.At(at);
         if (line.hits > 0) {
-            return Target{entry.file->FullPath(), line.number, line.column};
+            return Target{entry.file->FullPath(), line.number, line.column, line.page};
         }
     }
     return Target{entry.file->FullPath(), 0, 0};
@@ -644,7 +652,7 @@ std::optional<HitLinesView::Target> HitLinesView::TargetOf(int row) const {
 
 void HitLinesView::Activate(int row) {
     if (const std::optional<Target> target = TargetOf(row); target && on_open) {
-        on_open(target->path, target->line, target->column);
+        on_open(target->path, target->line, target->column, target->page);
     }
 }
 

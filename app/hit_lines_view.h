@@ -31,6 +31,7 @@ class HitLinesModel : public QAbstractListModel {
         kHitsRole,                     // a file's hits
         kFolderRole,                   // a file's folder
         kOpenRole,                     // whether a file's lines are shown
+        kPageRole,                     // "page N" for a line of a PDF's text
     };
 
     explicit HitLinesModel(QObject* parent = nullptr);
@@ -106,7 +107,9 @@ class HitLinesView : public QWidget {
     void Clear();
 
     // Opens a file at a line and column (characters; 0: none to select).
-    std::function<void(const std::string& path, std::int64_t line, std::int64_t column)> on_open;
+    std::function<void(const std::string& path, std::int64_t line, std::int64_t column,
+                       std::int32_t page)>
+        on_open;
     // The context menu of files, at a point on the screen.
     std::function<void(const std::vector<std::string>& paths, const QPoint& global)> on_menu;
     // Opens a file in the user's editor at a line and column (1-based; the column in bytes, as
@@ -139,6 +142,7 @@ class HitLinesView : public QWidget {
         std::string path;
         std::int64_t line = 0;
         std::int64_t column = 0;
+        std::int32_t page = 0;  // of a PDF's text, whose lines count by page
     };
     std::optional<Target> TargetOf(int row) const;
     void Activate(int row);

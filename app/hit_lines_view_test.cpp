@@ -17,6 +17,8 @@
 #include "app/result_menu.h"
 #include "preview/preview_window.h"
 #include "settings/settings.h"
+#include "testsupport/made_archive.h"
+#include "testsupport/made_pdf.h"
 #include "testsupport/qt_wait.h"
 #include "testsupport/temp_dir.h"
 
@@ -231,6 +233,72 @@ TEST_F(HitLinesReportTest, OpensThePreviewerAtTheHitAndCopiesQuickfixLines) {
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
               a + ":1:1: hit first\n" + b + ":2:5: two hit\n");
     EXPECT_EQ(view->SelectedPaths().size(), 2u);
+}
+
+// Lines found inside archives and PDFs: a PDF's lines show their page and open the previewer on
+// the PDF's text at that page's line; an entry's line opens its text, read through its archive
+// and named by both.
+TEST_F(HitLinesReportTest, LinesInsideArchivesAndPdfsShowTheirPageAndOpenTheirText) {
+    std::string error;
+    ASSERT_TRUE(
+        testing::WritePdf(tree_.Path("manual.pdf"), {{"first hit"}, {"none", "the hit"}}, &error))
+        << error;
+    ASSERT_TRUE(
+        testing::WriteArchive(tree_.Path("site.zip"), {{"in/e.txt", "x\nan entry hit\n"}}, &error))
+        << error;
+    MainWindow window;
+    SearchFields fields = Fields("hit");
+    fields.file_mask = "*.txt;*.pdf";
+    fields.search_inside = true;
+    window.SetFields(fields);
+    Run(window, RunKind::kSearch);
+    HitLinesView* view = window.HitLines();
+    HitLinesModel& model = *view->Model();
+    int on_second_page = -1;
+    int in_entry = -1;
+    std::vector<std::string> pages;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QModelIndex index = model.index(row);
+        if (model.PlaceOf(row).line < 0) {
+            continue;
+        }
+        const std::string page = index.data(HitLinesModel::kPageRole).toString().toStdString();
+        pages.push_back(page);
+        if (page == "page 2") {
+            on_second_page = row;
+        }
+        if (index.data().toString() == QStringLiteral("an entry hit")) {
+            in_entry = row;
+        }
+    }
+    ASSERT_GE(on_second_page, 0) << ::testing::PrintToString(Rows(model));
+    ASSERT_GE(in_entry, 0) << ::testing::PrintToString(Rows(model));
+    EXPECT_EQ(model.index(on_second_page).data(HitLinesModel::kNumberRole).toInt(), 2);
+    EXPECT_EQ(std::count(pages.begin(), pages.end(), "page 1"), 1);
+    EXPECT_EQ(model.index(in_entry).data(HitLinesModel::kPageRole).toString(), QString());
+
+    view->List()->setCurrentIndex(model.index(on_second_page));
+    view->ActivateCurrent();
+    ASSERT_EQ(Previews().size(), 1u);
+    PreviewWindow* preview = Previews()[0];
+    ASSERT_TRUE(WaitUntil([preview] { return !preview->IsLoading(); }, 10));
+    EXPECT_TRUE(preview->Target().unpack);
+    EXPECT_EQ(preview->Target().page, 2);
+    EXPECT_EQ(preview->MarkCount(), 2);
+    EXPECT_EQ(preview->Box()->textCursor().selectedText(), QStringLiteral("hit"));
+    EXPECT_EQ(preview->Box()->textCursor().selectionStart(),
+              preview->Box()->toPlainText().indexOf(QStringLiteral("the hit")) + 4);
+    preview->close();
+
+    view->List()->setCurrentIndex(model.index(in_entry));
+    view->ActivateCurrent();
+    ASSERT_EQ(Previews().size(), 1u);
+    preview = Previews()[0];
+    ASSERT_TRUE(WaitUntil([preview] { return !preview->IsLoading(); }, 10));
+    EXPECT_EQ(preview->Target().path, tree_.Path("site.zip"));
+    EXPECT_EQ(preview->Target().caption, tree_.Path("site.zip") + "//in/e.txt");
+    EXPECT_EQ(preview->Box()->toPlainText(), QStringLiteral("x\nan entry hit\n"));
+    EXPECT_EQ(preview->Box()->textCursor().selectionStart(), 11);
 }
 
 // "Open in Editor" hands on where a row is: a hit line at its first hit (its column in bytes),

@@ -38,6 +38,7 @@
 #include "app/search_criteria_panel.h"
 #include "app/spreadsheet_hits_window.h"
 #include "app/undo_dialogs.h"
+#include "engine/inner_files.h"
 #include "ferret_version.h"
 #include "office/office_handlers.h"
 #include "preview/preview_window.h"
@@ -48,6 +49,7 @@
 #include "settings/error_log.h"
 #include "settings/search_history.h"
 #include "util/app_paths.h"
+#include "util/archive_reader.h"
 #include "util/file_info.h"
 
 namespace ferret {
@@ -116,11 +118,12 @@ void MainWindow::BuildPanels(const AppSettings& settings) {
     right->setObjectName(QStringLiteral("reportArea"));
     folder_ = new FolderBox(right);
     reports_ = new ReportViews(this);
-    reports_->on_open = [this](const std::string& path, std::int64_t line, std::int64_t column) {
-        OpenFilePreviewer(path, line, column);
-    };
+    reports_->on_open = [this](const std::string& path, std::int64_t line, std::int64_t column,
+                               std::int32_t page) { OpenFilePreviewer(path, line, column, page); };
     reports_->on_edit = [this](const std::string& path, std::int64_t line, std::int64_t column) {
-        if (!ContainerOf(path)) {
+        if (ferret::ContainerOf(path) == Container::kPdf) {
+            reports_->Menu()->Open({path});  // its own application, not a text editor
+        } else if (!ContainerOf(path)) {
             OpenInEditor(this, {path, line, column});
         }
     };
@@ -246,18 +249,40 @@ std::optional<std::string> MainWindow::ContainerOf(const std::string& path) {
 }
 
 PreviewWindow* MainWindow::OpenFilePreviewer(const std::string& path, std::int64_t line,
-                                             std::int64_t column) {
-    const QFileInfo info(Q(path));
-    // An entry of an archive is no file of its own: never opened by its name.
-    if (path.empty() || ContainerOf(path) || !info.exists() || info.isDir()) {
+                                             std::int64_t column, std::int32_t page) {
+    const std::shared_ptr<FileRecords>& results = Driver().Results();
+    const FileRecord* found = results ? results->Item(path) : nullptr;
+    // An entry of an archive is no file of its own: it is read through its archive, never
+    // opened by its name.
+    const InsideFile* inside = found != nullptr ? found->Inside() : nullptr;
+    const QFileInfo info(Q(inside != nullptr ? inside->container : path));
+    if (path.empty() || !info.exists() || info.isDir()) {
         return nullptr;
+    }
+    PreviewTarget target{inside != nullptr ? inside->container : path,
+                         Driver().HasHighlight() ? Driver().HighlightText() : std::string(),
+                         criteria_->IgnoreCase(),
+                         criteria_->Regex(),
+                         line,
+                         column,
+                         criteria_->WholeWord()};
+    const bool pdf = ferret::ContainerOf(path) == Container::kPdf;
+    if (inside != nullptr) {
+        target.unpack = true;
+        target.inside = inside->names;
+        target.caption = QuotedName(path, inside->Strays());
+    } else if (Driver().Fields().search_inside && found != nullptr &&
+               (pdf || (LooksLikeArchive(path) && found->ItemsFound() > 0))) {
+        // What the run searched: the text of a PDF, the data of a compressed file.
+        target.unpack = true;
+        target.page = page;
+        target.caption = pdf ? path + " (its text, page by page)" : path + " (unpacked)";
     }
     // Office files are not text: spreadsheets list their hit cells, documents open in their own
     // application.
     if (UseSpecialFileHandler(path, CurrentHandlerExtensions(ReadAppSettings()))) {
         if (IsSpreadsheetName(path)) {
             auto* cells = new SpreadsheetHitsWindow(this);
-            const std::shared_ptr<FileRecords>& results = Driver().Results();
             FileRecord* record = results ? results->Item(path) : nullptr;
             cells->SetSheetHits(record != nullptr && record->HasSheetHits() ? &record->SheetHits()
                                                                             : nullptr);
@@ -277,14 +302,19 @@ PreviewWindow* MainWindow::OpenFilePreviewer(const std::string& path, std::int64
         return nullptr;
     }
     auto* preview = new PreviewWindow(this);
-    preview->SetEditorHandler(
-        [preview](const std::string& file, std::int64_t at_line, std::int64_t at_column) {
-            OpenInEditor(preview, {file, at_line, at_column});
+    if (!target.unpack) {
+        preview->SetEditorHandler(
+            [preview](const std::string& file, std::int64_t at_line, std::int64_t at_column) {
+                OpenInEditor(preview, {file, at_line, at_column});
+            });
+    } else if (pdf) {
+        // A PDF's own application shows it; an entry or compressed data has nothing to edit.
+        preview->SetEditorHandler([this](const std::string& file, std::int64_t, std::int64_t) {
+            reports_->Menu()->Open({file});
         });
+    }
     preview->show();
-    preview->Load({path, Driver().HasHighlight() ? Driver().HighlightText() : std::string(),
-                   criteria_->IgnoreCase(), criteria_->Regex(), line, column,
-                   criteria_->WholeWord()});
+    preview->Load(std::move(target));
     return preview;
 }
 

@@ -103,12 +103,14 @@ class MainWindow : public QMainWindow {
     // About > Help: the help window with its table of contents, or nullptr (after a message)
     // when the pages are not installed.
     HelpWindow* ShowHelp();
-    // A previewer for `path` marking the last run's text, or nullptr when `path` is not a file;
-    // scrolled to `line` with the hit at `column` (characters) selected when they are given.
     // The archive the result `path` is inside (its path on disk), or nothing for a file on disk.
     std::optional<std::string> ContainerOf(const std::string& path);
+    // A previewer for `path` marking the last run's text, or nullptr when `path` is not a file;
+    // scrolled to `line` (of `page`, for a PDF's text) with the hit at `column` (characters)
+    // selected when they are given. An entry of an archive, a PDF's text and a compressed file's
+    // data are read through their file.
     PreviewWindow* OpenFilePreviewer(const std::string& path, std::int64_t line = 0,
-                                     std::int64_t column = 0);
+                                     std::int64_t column = 0, std::int32_t page = 0);
     // One previewer per selected row of the detailed list, in list order.
     std::vector<PreviewWindow*> PreviewFiles();
     // Whether the Pause button can be pressed (the run is under way).

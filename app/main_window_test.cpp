@@ -46,6 +46,7 @@
 #include "preview/screen_fit.h"
 #include "settings/app_settings.h"
 #include "settings/settings.h"
+#include "testsupport/made_archive.h"
 #include "testsupport/message_recorder.h"
 #include "testsupport/qt_wait.h"
 #include "testsupport/run_program.h"
@@ -528,13 +529,9 @@ TEST_F(MainWindowTest, TheSkipControlsGiveTheFieldsARunWalksBy) {
 // the run's saved search keeps it.
 TEST_F(MainWindowTest, TheArchivesBoxSearchesInsideArchives) {
     ASSERT_NO_FATAL_FAILURE(StoreNoSkips());
-    const testing::ProgramResult made = testing::RunProgram(
-        testing::FindProgram("python3"),
-        {"-c",
-         "import sys, zipfile\n"
-         "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('in/c.txt', 'hit hit')\n",
-         tree_.Path("site.zip")});
-    ASSERT_EQ(made.exit_code, 0) << made.err;
+    std::string error;
+    ASSERT_TRUE(testing::WriteArchive(tree_.Path("site.zip"), {{"in/c.txt", "hit hit"}}, &error))
+        << error;
     MainWindow window;
     const SkipControls skips(window);
     ASSERT_TRUE(skips.Found());

@@ -16,8 +16,8 @@
 #include "app/main_window.h"
 #include "preview/preview_window.h"
 #include "settings/settings.h"
+#include "testsupport/made_archive.h"
 #include "testsupport/qt_wait.h"
-#include "testsupport/run_program.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
@@ -194,13 +194,9 @@ TEST(PreviewReplace, EntriesOfArchivesAreListedAsLeftOut) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "3").ok());
     const TempDir tree;
     tree.WriteFile("a.txt", "old\n");
-    const testing::ProgramResult made = testing::RunProgram(
-        testing::FindProgram("python3"),
-        {"-c",
-         "import sys, zipfile\n"
-         "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('b.txt', 'old\\n')\n",
-         tree.Path("site.zip")});
-    ASSERT_EQ(made.exit_code, 0) << made.err;
+    std::string error;
+    ASSERT_TRUE(testing::WriteArchive(tree.Path("site.zip"), {{"b.txt", "old\n"}}, &error))
+        << error;
     const std::string zip = tree.ReadFile("site.zip");
     MainWindow window;
     PreviewReplaceDialog* preview = PreviewOldToNew(window, tree.path(), true);

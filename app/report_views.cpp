@@ -36,9 +36,8 @@ ReportViews::ReportViews(QWidget* owner) : QObject(owner) {
     report_text_->setReadOnly(true);
     report_text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     hit_view_ = new HitLinesView;
-    hit_view_->on_open = [this](const std::string& path, std::int64_t line, std::int64_t column) {
-        Open(path, line, column);
-    };
+    hit_view_->on_open = [this](const std::string& path, std::int64_t line, std::int64_t column,
+                                std::int32_t page) { Open(path, line, column, page); };
     hit_view_->on_menu = [this](const std::vector<std::string>& paths, const QPoint& global) {
         menu_->Show(paths, global);
     };
@@ -123,9 +122,10 @@ QWidget* ReportViews::Widget() const {
     return stack_;
 }
 
-void ReportViews::Open(const std::string& path, std::int64_t line, std::int64_t column) {
+void ReportViews::Open(const std::string& path, std::int64_t line, std::int64_t column,
+                       std::int32_t page) {
     if (on_open) {
-        on_open(path, line, column);
+        on_open(path, line, column, page);
     }
 }
 

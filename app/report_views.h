@@ -68,7 +68,9 @@ class ReportViews : public QObject {
     ResultMenu* Menu() const { return menu_.get(); }
 
     // Opens `path`, at `line` with the hit at `column` (characters) when they are given.
-    std::function<void(const std::string& path, std::int64_t line, std::int64_t column)> on_open;
+    std::function<void(const std::string& path, std::int64_t line, std::int64_t column,
+                       std::int32_t page)>
+        on_open;
     // Opens `path` in the user's editor at `line` and `column` (1-based; the column in bytes of
     // the line's UTF-8 text).
     std::function<void(const std::string& path, std::int64_t line, std::int64_t column)> on_edit;
@@ -77,7 +79,8 @@ class ReportViews : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void Open(const std::string& path, std::int64_t line = 0, std::int64_t column = 0);
+    void Open(const std::string& path, std::int64_t line = 0, std::int64_t column = 0,
+              std::int32_t page = 0);
     void Edit(const std::string& path, std::int64_t line, std::int64_t column);
     // "Open in Editor" of the result files' menu.
     void EditFromMenu(const std::string& path);

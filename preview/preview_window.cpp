@@ -24,6 +24,7 @@
 #include <span>
 
 #include "engine/content_search.h"
+#include "engine/inner_files.h"
 #include "preview/find_replace.h"
 #include "preview/mark_colors.h"
 #include "preview/print_document.h"
@@ -104,6 +105,66 @@ QString ReadText(const std::string& path, const EncodingChoice& choice, QString&
         return {};
     }
     return DecodeFileText(bytes, choice, &encoding);
+}
+
+// What `target` names inside its file, read through it (PreviewTarget::unpack); the first line of
+// each of a PDF's pages goes into `page_lines`. Empty with `error` set when nothing can be shown.
+std::string ReadInnerBytes(const PreviewTarget& target, const std::atomic<bool>& cancel,
+                           std::vector<std::int64_t>& page_lines, QString& error) {
+    const Fd fd(open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat info {};
+    if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = QString::fromLatin1(kCannotDisplay);
+        return {};
+    }
+    std::string bytes;
+    std::int64_t line_feeds = 0;
+    bool found = false;
+    bool too_large = false;
+    const InnerRead read = ReadInnerFiles(
+        fd.get(), ContainerOf(target.path), ArchiveLimits{}, &cancel,
+        [&](const InnerFile& file) { return file.page > 0 || file.names == target.inside; },
+        [&](const InnerFile& file, int inner_fd) {
+            found = true;
+            if (file.page > 0) {
+                if (!bytes.empty()) {
+                    const std::string_view between = bytes.back() == '\n' ? "\f\n" : "\n\f\n";
+                    bytes += between;
+                    line_feeds += std::count(between.begin(), between.end(), '\n');
+                }
+                page_lines.push_back(line_feeds + 1);
+            }
+            char buffer[1 << 16];
+            for (;;) {
+                const ReadResult got = ReadSome(inner_fd, buffer, sizeof buffer);
+                if (got.failed() || got.bytes == 0) {
+                    break;
+                }
+                bytes.append(buffer, got.bytes);
+                line_feeds += std::count(buffer, buffer + got.bytes, '\n');
+                if (static_cast<qint64>(bytes.size()) > PreviewWindow::kMaxPreviewBytes) {
+                    too_large = true;
+                    return false;
+                }
+            }
+            return file.page > 0 && !cancel.load();  // an entry is read once
+        });
+    if (too_large) {
+        error = QStringLiteral("%1\n\nIts text is more than %2 MB; up to %2 MB can be previewed.")
+                    .arg(QString::fromLatin1(kCannotDisplay))
+                    .arg(PreviewWindow::kMaxPreviewBytes >> 20);
+        return {};
+    }
+    if (!found || (!read.status.ok() && bytes.empty())) {
+        error = QString::fromLatin1(kCannotDisplay);
+        if (!read.status.ok()) {
+            error += QStringLiteral("\n\n") + QString::fromStdString(read.status.description());
+        } else if (!found) {
+            error += QStringLiteral("\n\nThe file no longer holds it.");
+        }
+        return {};
+    }
+    return bytes;
 }
 
 // The place of `line` and `column` in `text`, whose lines end at "\n" (a lone "\r" is a
@@ -289,7 +350,8 @@ void PreviewWindow::StopWorker() {
 void PreviewWindow::Load(PreviewTarget target) {
     target_ = std::move(target);
     text_shown_ = false;
-    path_label_->setText(QString::fromStdString(target_.path));
+    path_label_->setText(
+        QString::fromStdString(target_.caption.empty() ? target_.path : target_.caption));
     box_->setPlaceholderText(QStringLiteral("...loading"));
     Start(nullptr, true);
 }
@@ -332,14 +394,14 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
     cancel_ = cancel;
     QPointer<PreviewWindow> self(this);
     QThread* gui = thread();
-    const std::string path = target_.path;
+    const PreviewTarget target = target_;
     const QString find =
         OneCharacterLineEnds(QString::fromStdString(ConvertSpecialChars(target_.marked)));
     const bool use_regex = target_.regex;
     const bool ignore_case = target_.ignore_case;
     const bool whole_word = target_.whole_word;
     // Only a load goes to the line asked for; marking again keeps to the start, as before.
-    const std::int64_t start_line = text ? 0 : target_.line;
+    std::int64_t start_line = text ? 0 : target_.line;
     const std::int64_t start_column = target_.column;
     const QFont font = box_->font();
     const int size = mark_size_;
@@ -347,12 +409,21 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
     const QColor color = mark_color_;
     const AppSettings settings = ReadAppSettings();
     const EncodingChoice encodings{settings.text_encoding, settings.legacy_encoding};
-    worker_ = std::thread([=] {
+    worker_ = std::thread([=]() mutable {
         QString error;
         QString encoding;
         // Lines and columns are found where only CR LF is one character: a lone CR is part of
         // its line there, as for the editors the places are given for, and takes the same room.
-        QString by_line_feeds = text ? QString() : ReadText(path, encodings, error, encoding);
+        std::vector<std::int64_t> page_lines;
+        QString by_line_feeds;
+        if (!text && target.unpack) {
+            const std::string bytes = ReadInnerBytes(target, *cancel, page_lines, error);
+            if (error.isEmpty()) {
+                by_line_feeds = DecodeFileText(bytes, encodings, &encoding);
+            }
+        } else if (!text) {
+            by_line_feeds = ReadText(target.path, encodings, error, encoding);
+        }
         by_line_feeds.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         std::shared_ptr<FalseLineEnds> false_ends;
         if (!text) {
@@ -386,6 +457,13 @@ void PreviewWindow::Start(std::shared_ptr<const QString> text, bool mark) {
         }
         int select_from = -1;
         int select_length = 0;
+        if (target.page > 0 && start_line > 0) {
+            // A PDF's lines are counted by page.
+            start_line =
+                static_cast<std::size_t>(target.page) <= page_lines.size()
+                    ? page_lines[static_cast<std::size_t>(target.page) - 1] + start_line - 1
+                    : 0;
+        }
         if (start_line > 0 && error.isEmpty()) {
             SelectionAt(by_line_feeds, marks, start_line, start_column, select_from, select_length);
         }
@@ -599,7 +677,8 @@ void PreviewWindow::CopySelection() {
 int PreviewWindow::Print() {
     try {
         // Each page names its file; a control character in the name would break the line.
-        QString title = QString::fromStdString(target_.path);
+        QString title =
+            QString::fromStdString(target_.caption.empty() ? target_.path : target_.caption);
         for (QChar& c : title) {
             if (c.category() == QChar::Other_Control) {
                 c = QChar::ReplacementCharacter;

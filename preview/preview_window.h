@@ -32,6 +32,13 @@ struct PreviewTarget {
     std::int64_t line = 0;
     std::int64_t column = 0;
     bool whole_word = false;
+    // The text is read through the file rather than being its bytes: the entry of the archive
+    // `path` that `inside` names (outermost first; none: a compressed file's data), or the text
+    // of the PDF `path`, its pages one after another, each after a line holding a form feed.
+    bool unpack = false;
+    std::vector<std::string> inside = {};
+    std::int32_t page = 0;     // of a PDF: the page `line` counts in (1-based)
+    std::string caption = {};  // the name shown for the text; the path when empty
 };
 
 // Shows one file's text with every hit marked in bold and the hit colour of the palette's

@@ -20,6 +20,8 @@
 #include "preview/mark_colors.h"
 #include "preview/print_document.h"
 #include "settings/settings.h"
+#include "testsupport/made_archive.h"
+#include "testsupport/made_pdf.h"
 #include "testsupport/temp_dir.h"
 
 namespace ferret {
@@ -369,6 +371,69 @@ TEST_F(PreviewTest, MarksPrintInThePapersColour) {
     }
     EXPECT_GT(paper_pixels, 50);
     EXPECT_EQ(screen_pixels, 0);
+}
+
+// What a run found inside a file is shown by reading it through that file: an archive's entry
+// (nested ones too), a compressed file's data and a PDF's text, whose hits open at their page's
+// line. The caption names what is shown; an entry gone from its archive is told.
+TEST_F(PreviewTest, TextsInsideArchivesAndPdfsAreReadThroughTheirFile) {
+    std::string error;
+    ASSERT_TRUE(
+        testing::WriteArchive(dir_.Path("inner.zip"), {{"deep/x.txt", "a deep hit"}}, &error))
+        << error;
+    ASSERT_TRUE(testing::WriteArchive(dir_.Path("site.tar.gz"),
+                                      {{"a.txt", "no"},
+                                       {"docs/in.txt", "one\nhit two hit\n"},
+                                       {"inner.zip", testing::BytesOfFile(dir_.Path("inner.zip"))}},
+                                      &error))
+        << error;
+    ASSERT_TRUE(testing::WriteArchive(dir_.Path("app.log.gz"), {{"", "log hit\n"}}, &error))
+        << error;
+    ASSERT_TRUE(testing::WritePdf(dir_.Path("manual.pdf"),
+                                  {{"first page", "hit"}, {"second page", "the hit"}}, &error))
+        << error;
+    const auto show = [&](const std::string& file, std::vector<std::string> inside,
+                          std::int64_t line = 0, std::int64_t column = 0, std::int32_t page = 0) {
+        PreviewTarget target{dir_.Path(file), "hit", false, false, line, column};
+        target.unpack = true;
+        target.inside = std::move(inside);
+        target.page = page;
+        target.caption = "shown as " + file;
+        auto* preview = new PreviewWindow;
+        preview->setAttribute(Qt::WA_DeleteOnClose, false);
+        windows_.emplace_back(preview);
+        preview->Load(target);
+        Wait(*preview);
+        return preview;
+    };
+    PreviewWindow* entry = show("site.tar.gz", {"docs/in.txt"}, 2, 9);
+    EXPECT_EQ(entry->Box()->toPlainText(), QStringLiteral("one\nhit two hit\n"));
+    EXPECT_EQ(entry->MarkCount(), 2);
+    EXPECT_EQ(entry->Box()->textCursor().selectionStart(), 12);
+    EXPECT_EQ(entry->Box()->textCursor().selectedText(), QStringLiteral("hit"));
+    bool captioned = false;
+    for (const QLabel* label : entry->findChildren<QLabel*>()) {
+        captioned = captioned || label->text() == QStringLiteral("shown as site.tar.gz");
+    }
+    EXPECT_TRUE(captioned);
+    EXPECT_EQ(show("site.tar.gz", {"inner.zip", "deep/x.txt"})->Box()->toPlainText(),
+              QStringLiteral("a deep hit"));
+    EXPECT_EQ(show("app.log.gz", {})->MarkCount(), 1);
+    // Each page after a line holding a form feed; the second page's line 2 is the file's 4th.
+    PreviewWindow* pdf = show("manual.pdf", {}, 2, 5, 2);
+    const QStringList lines = pdf->Box()->toPlainText().split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 5);
+    EXPECT_EQ(lines[0].trimmed(), QStringLiteral("first page"));
+    EXPECT_EQ(lines[2], QStringLiteral("\f"));
+    EXPECT_EQ(lines[4].trimmed(), QStringLiteral("the hit"));
+    EXPECT_EQ(pdf->MarkCount(), 2);
+    EXPECT_EQ(pdf->Box()->textCursor().selectedText(), QStringLiteral("hit"));
+    EXPECT_EQ(pdf->Box()->textCursor().selectionStart(),
+              pdf->Box()->toPlainText().indexOf(QStringLiteral("the hit")) + 4);
+    EXPECT_TRUE(show("site.tar.gz", {"gone.txt"})
+                    ->Box()
+                    ->toPlainText()
+                    .startsWith(QStringLiteral("...File Could Not be Displayed")));
 }
 
 TEST_F(PreviewTest, UnreadableFileAndClosingWhileLoading) {
