@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,87 @@ TEST(ArchivesEndToEnd, CompressedFilesAndPdfPages) {
             }
         }
         EXPECT_EQ(ours, count) << "page " << page;
+    }
+}
+
+// Archives and PDFs with more hit lines than are held in memory: the lines set aside come back in
+// order, each under its own entry and page, as the same files on disk give them.
+TEST(ArchivesEndToEnd, ManyHitLinesComeBackUnderTheirEntriesAndPages) {
+    TempDir dir;
+    const auto numbered = [](const std::string& name, int count) {
+        std::string text;
+        for (int i = 1; i <= count; ++i) {
+            text += name + " hit " + std::to_string(i) + (i % 3 == 0 ? " hit\n" : "\n");
+        }
+        return text;
+    };
+    dir.WriteFile("files/many.txt", numbered("many", 9000));
+    dir.WriteFile("files/few.txt", numbered("few", 3));
+    dir.WriteFile("files/more.txt", numbered("more", 5000));
+    dir.WriteFile("files/none.txt", "nothing\n");
+    dir.MakeDir("archives");
+    Make({"bsdtar", "--format", "zip", "-cf", dir.Path("archives/a.zip"), "-C", dir.Path("files"),
+          "many.txt", "few.txt", "none.txt", "more.txt"});
+    std::vector<std::vector<std::string>> pages(100);
+    for (std::size_t page = 0; page < pages.size(); ++page) {
+        for (int line = 1; line <= 50; ++line) {
+            pages[page].push_back("p" + std::to_string(page + 1) + " hit " + std::to_string(line));
+        }
+    }
+    std::string error;
+    ASSERT_TRUE(testing::WritePdf(dir.Path("archives/manual.pdf"), pages, &error)) << error;
+
+    // Each file's lines, in the order they come, and the files in the order they first come.
+    const auto by_file = [](const std::vector<std::string>& lines, const std::string& prefix,
+                            std::vector<std::string>& order) {
+        std::map<std::string, std::vector<std::string>> files;
+        for (const std::string& line : lines) {
+            if (line.rfind(prefix, 0) != 0) {
+                continue;
+            }
+            const std::string rest = line.substr(prefix.size());
+            const std::string name = rest.substr(0, rest.find(':'));
+            if (files.count(name) == 0) {
+                order.push_back(name);
+            }
+            files[name].push_back(rest.substr(name.size()));
+        }
+        return files;
+    };
+    std::vector<std::string> plain_order;
+    const auto plain =
+        by_file(HitLines(dir.Path("files"), "hit", {}), dir.Path("files") + "/", plain_order);
+    ASSERT_EQ(plain.size(), 3u);
+    const ProgramResult run = Ferret({"-p", dir.Path("archives"), "-k", "*.txt;*.pdf", "-b", "-s",
+                                      "hit", "-z", "-e:search", "-hits", "-", "-x"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<std::string> lines = LinesOf(run.out);
+    std::vector<std::string> order;
+    const auto inside = by_file(lines, dir.Path("archives/a.zip") + "//", order);
+    EXPECT_EQ(order, (std::vector<std::string>{"many.txt", "few.txt", "more.txt"}));
+    EXPECT_EQ(inside, plain);
+    // Entries come one after the other, never mixed.
+    std::vector<std::string> runs;
+    for (const std::string& line : lines) {
+        const std::string name = line.substr(0, line.find_first_of(":#"));
+        if (runs.empty() || runs.back() != name) {
+            runs.push_back(name);
+        }
+    }
+    EXPECT_EQ(runs.size(), 4u) << ::testing::PrintToString(runs);
+    std::vector<std::string> pdf_lines;
+    for (const std::string& line : lines) {
+        if (line.rfind(dir.Path("archives/manual.pdf") + "#", 0) == 0) {
+            pdf_lines.push_back(line.substr(dir.Path("archives/manual.pdf").size()));
+        }
+    }
+    ASSERT_EQ(pdf_lines.size(), 5000u);
+    for (std::size_t i = 0; i < pdf_lines.size(); i += 997) {
+        const std::string page = std::to_string(i / 50 + 1);
+        const std::string line = std::to_string(i % 50 + 1);
+        EXPECT_EQ(pdf_lines[i], "#page=" + page + ":" + line + ":" +
+                                    std::to_string(page.size() + 3) + ": p" + page + " hit " +
+                                    line);
     }
 }
 

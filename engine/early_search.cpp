@@ -7,11 +7,15 @@
 namespace ferret {
 namespace {
 
-// The hit lines a search's result holds, those of the files inside it too.
+// The hit lines a search's result holds, those of the files inside it and those set aside too
+// (a spill holds its first lines in memory).
 std::size_t HeldLines(const FileFound& found) {
     std::size_t lines = found.hits.lines.size();
+    if (found.hits.spilled) {
+        lines += found.hits.spilled->Lines();
+    }
     for (const InnerFound& inner : found.inner) {
-        lines += inner.hits.lines.size();
+        lines += inner.hits.lines.size() + inner.spilled_lines;
     }
     return lines;
 }

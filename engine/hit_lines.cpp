@@ -511,11 +511,13 @@ Status HitLineSpill::Add(const std::vector<HitLine>& lines) {
             PutNumber(bytes, span.end);
         }
     }
+    lines_ += lines.size();
     return buffer_.Append(bytes);
 }
 
 Status HitLineSpill::Take(std::size_t at_once,
                           const std::function<void(std::vector<HitLine>)>& part) {
+    lines_ = 0;
     std::string carried;  // a line cut by a piece's end
     std::vector<HitLine> lines;
     const Status drained = buffer_.Drain([&](std::string_view piece) {

@@ -53,12 +53,14 @@ class HitLineSpill {
   public:
     [[nodiscard]] Status Add(const std::vector<HitLine>& lines);
     bool empty() const { return buffer_.empty(); }
+    std::size_t Lines() const { return lines_; }
     // Gives the lines back in order, `at_once` at a time, to `part`; then it is empty.
     [[nodiscard]] Status Take(std::size_t at_once,
                               const std::function<void(std::vector<HitLine>)>& part);
 
   private:
     SpillBuffer buffer_;
+    std::size_t lines_ = 0;
 };
 
 // Where a file's hits are: its hit lines in order, or only that it is binary. A document's or a

@@ -164,19 +164,71 @@ void TellFound(RunSink& sink, std::size_t index, std::size_t total, FileRecord& 
     sink.FileDone(index, total, count, record);
 }
 
-// The files found inside file `index`, each told as a file of its own.
+// The files found inside file `index`, each told as a file of its own; the lines they set aside
+// are read back once, in order, each file's handed on before it is done.
 void TellInner(RunSink& sink, RunResult& result, std::size_t index, std::size_t total,
                const FileRecord& container, std::vector<InnerFound>& inner, bool with_hits) {
-    for (InnerFound& each : inner) {
-        FileRecord& record = *each.record;
-        TellProblems(sink, record, each.problems, result);
-        AddCount(result, record, each.count);
+    std::size_t next = 0;        // the file to begin next
+    std::size_t open = 0;        // the file whose lines set aside are being handed on
+    std::size_t lines_left = 0;  // of those
+    const auto begin = [&](InnerFound& each) {
+        TellProblems(sink, *each.record, each.problems, result);
+        AddCount(result, *each.record, each.count);
+    };
+    const auto end = [&](InnerFound& each, bool streamed) {
         FileFound found;
         found.hits = std::move(each.hits);
-        TellFound(sink, index, total, record, each.count, found, false, with_hits);
+        TellFound(sink, index, total, *each.record, each.count, found, streamed, with_hits);
         if (each.count != 0) {
             result.inner_files.emplace_back(&container, std::move(each.record));
         }
+    };
+    // Tells the files up to the next one with lines set aside, and begins that one.
+    const auto go_on = [&] {
+        while (next < inner.size()) {
+            InnerFound& each = inner[next++];
+            begin(each);
+            if (with_hits && each.spilled_lines > 0 && each.spill) {
+                open = next - 1;
+                lines_left = each.spilled_lines;
+                return;
+            }
+            end(each, false);
+        }
+        lines_left = 0;
+    };
+    go_on();
+    std::shared_ptr<HitLineSpill> spill =
+        lines_left > 0 ? inner[open].spill : std::shared_ptr<HitLineSpill>();
+    if (spill) {
+        const Status taken = spill->Take(kHitLinesAtOnce, [&](std::vector<HitLine> part) {
+            for (std::size_t at = 0; at < part.size() && lines_left > 0;) {
+                const std::size_t count = std::min(lines_left, part.size() - at);
+                FileHits lines;
+                lines.binary = inner[open].hits.binary;
+                lines.lines.assign(std::make_move_iterator(part.begin() + at),
+                                   std::make_move_iterator(part.begin() + at + count));
+                sink.HitLines(index, *inner[open].record, std::move(lines));
+                at += count;
+                lines_left -= count;
+                if (lines_left == 0) {
+                    end(inner[open], true);
+                    go_on();
+                }
+            }
+        });
+        if (!taken.ok()) {
+            sink.Problem(
+                {RunKind::kSearch, ProblemKind::kFile,
+                 Status::Error(EIO, container.FullPath() +
+                                        ": hit lines set aside are lost: " + taken.description()),
+                 container.FullPath()});
+        }
+    }
+    // Those the spill could not give back.
+    while (lines_left > 0) {
+        end(inner[open], true);
+        go_on();
     }
     inner.clear();
 }

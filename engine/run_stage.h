@@ -110,6 +110,10 @@ struct InnerFound {
     std::int32_t count = 0;
     std::vector<RunProblem> problems;
     FileHits hits;
+    // Its hit lines set aside in `spill`, shared by the files found in the same file, after
+    // those of the files before it: the lines of a whole archive are not all held in memory.
+    std::size_t spilled_lines = 0;
+    std::shared_ptr<HitLineSpill> spill;
 };
 
 // What searching or previewing one file found.

@@ -14,6 +14,21 @@ namespace ferret {
 
 namespace {
 
+// Sets `lines` aside after those `hits` holds, which go first: the lines set aside are handed on
+// before those held.
+void SetAsideOwn(FileHits& hits, std::vector<HitLine>& lines) {
+    if (!hits.spilled) {
+        hits.spilled = std::make_shared<HitLineSpill>();
+    }
+    // Should the disk fail, the lines stay in the spill's memory: none is lost.
+    if (&lines != &hits.lines) {
+        (void)hits.spilled->Add(hits.lines);
+        hits.lines.clear();
+    }
+    (void)hits.spilled->Add(lines);
+    lines.clear();
+}
+
 // Why a file could not be searched, as far as the last failed call says.
 RunProblem NotSearched(const FileRecord& record) {
     const int error = errno;
@@ -192,7 +207,7 @@ bool SearchStage::PassesFilters(bool matched, std::optional<std::uint64_t> size)
 }
 
 std::int32_t SearchStage::SearchInner(int fd, FileHits& hits, std::vector<RunProblem>& problems,
-                                      const std::string& path) {
+                                      const std::string& path, const HitFlush& flush) {
     const RunRequest& request = run_.request;
     const std::atomic<bool>& stop = run_.control.StopFlag();
     const RegExp* compiled = nullptr;
@@ -207,7 +222,7 @@ std::int32_t SearchStage::SearchInner(int fd, FileHits& hits, std::vector<RunPro
     std::int32_t count = 0;
     if (request.hit_lines) {
         count = SearchOpenHitLines(fd, matcher_, compiled, compiled ? lazy->Shortcut() : nullptr,
-                                   *request.hit_lines, hits, &error, {}, request.hit_spans,
+                                   *request.hit_lines, hits, &error, flush, request.hit_spans,
                                    request.fields.skip_binary, request.encoding, true);
     } else if (compiled != nullptr) {
         count = CountPatternInOpenFile(fd, *compiled, lazy->Shortcut(), &error,
@@ -252,6 +267,18 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
     const DateTime created = record.CreationTime();
     std::uint64_t own = 0;  // a compressed file's hits, or a PDF's
     bool own_read = false;
+    // Hit lines past a few blocks wait on disk: those of the entries in one spill, in order, and
+    // the file's own in its hits' spill.
+    std::size_t held_lines = 0;
+    std::shared_ptr<HitLineSpill> spill;
+    const auto set_aside = [&](std::vector<HitLine>& lines) {
+        if (!spill) {
+            spill = std::make_shared<HitLineSpill>();
+        }
+        // Should the disk fail, the lines stay in the spill's memory: none is lost.
+        (void)spill->Add(lines);
+        lines.clear();
+    };
     const InnerRead read = ReadInnerFiles(
         fd.get(), container, limits_, &run_.control.StopFlag(),
         [&](const InnerFile& file) { return EntryWanted(file, record.Filename()); },
@@ -262,13 +289,26 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
                 path += "//" + inner_name;
             }
             std::int32_t count = 0;
+            const bool own_lines = file.names.empty();
+            const HitFlush flush = [&](FileHits& hits) {
+                if (own_lines) {
+                    for (HitLine& line : hits.lines) {
+                        line.page = file.page;
+                    }
+                    SetAsideOwn(found.hits, hits.lines);
+                } else {
+                    each.spilled_lines += hits.lines.size();
+                    set_aside(hits.lines);
+                }
+                return true;
+            };
             if (file.encrypted) {
                 count = kNotSearched;
                 each.problems.push_back(
                     {RunKind::kSearch, ProblemKind::kFile,
                      Status::Error(EACCES, path + ": it is encrypted; not searched")});
             } else {
-                count = SearchInner(inner_fd, each.hits, each.problems, path);
+                count = SearchInner(inner_fd, each.hits, each.problems, path, flush);
             }
             if (file.names.empty()) {
                 // The file's own hits: a PDF's pages, or what a compressed file holds.
@@ -279,6 +319,9 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
                 for (HitLine& line : each.hits.lines) {
                     line.page = file.page;
                     found.hits.lines.push_back(std::move(line));
+                }
+                if (found.hits.lines.size() >= kHitLinesAtOnce) {
+                    SetAsideOwn(found.hits, found.hits.lines);
                 }
                 found.hits.binary = found.hits.binary || each.hits.binary;
                 found.hits.text_from = -1;  // read from a stream, decompressed or extracted
@@ -292,6 +335,13 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
                 std::make_shared<const InsideFile>(InsideFile{container_path, file.names}));
             each.record->SetDetails(file.size, created);
             each.count = count;
+            if (each.spilled_lines > 0 || held_lines + each.hits.lines.size() > kHitLinesAtOnce) {
+                each.spilled_lines += each.hits.lines.size();
+                set_aside(each.hits.lines);
+                each.spill = spill;
+            } else {
+                held_lines += each.hits.lines.size();
+            }
             found.inner.push_back(std::move(each));
             return !run_.control.StopPause();
         });

@@ -44,9 +44,10 @@ class SearchStage {
     // The mask's verdict (`matched`: whether a name matched it) and the size filter, for a file
     // the walk did not filter; an unknown size passes.
     bool PassesFilters(bool matched, std::optional<std::uint64_t> size) const;
-    // The hits in the inner file read from `fd`; its hit lines in `hits` when they are asked for.
+    // The hits in the inner file read from `fd`; its hit lines in `hits` when they are asked for,
+    // `flush` taking them a part at a time.
     std::int32_t SearchInner(int fd, FileHits& hits, std::vector<RunProblem>& problems,
-                             const std::string& path);
+                             const std::string& path, const HitFlush& flush);
     std::int32_t SearchHitLines(FileRecord& record, int folder, const std::string& name,
                                 FileFound& found, const HitFlush& flush);
     // The pattern a file is searched with as the pattern switch stands now; nullptr: the plain
