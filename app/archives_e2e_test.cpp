@@ -210,6 +210,28 @@ TEST(ArchivesEndToEnd, ManyHitLinesComeBackUnderTheirEntriesAndPages) {
     }
 }
 
+// With binary files left out, a compressed file or an entry whose data is binary is left out
+// and counted as such, as the same file on disk is.
+TEST(ArchivesEndToEnd, BinaryDataInsideIsLeftOutAsBinary) {
+    TempDir dir;
+    dir.WriteFile("tree/data.bin", std::string("needle\0\x01\x02", 9));
+    dir.WriteFile("tree/text.txt", "needle\n");
+    Make({"gzip", "-k", dir.Path("tree/data.bin")});
+    Make({"bsdtar", "--format", "zip", "-cf", dir.Path("tree/both.zip"), "-C", dir.Path("tree"),
+          "data.bin", "text.txt"});
+    Make({"rm", dir.Path("tree/data.bin")});
+    const ProgramResult run =
+        Ferret({"-p", dir.Path("tree"), "-k", "*", "-b", "-s", "needle", "-z", "-nobinary",
+                "-e:search", "-l", dir.Path("r.log"), "-hits", "-", "-x"});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    std::vector<std::string> lines = LinesOf(run.out);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{dir.Path("tree/both.zip") + "//text.txt:1:1: needle",
+                                               dir.Path("tree/text.txt") + ":1:1: needle"}));
+    EXPECT_NE(dir.ReadFile("r.log").find("2 binary files were left out."), std::string::npos)
+        << dir.ReadFile("r.log");
+}
+
 // Damaged archives and bombs are told, within bounded time and memory, and the run goes on.
 TEST(ArchivesEndToEnd, DamagedArchivesAndBombsAreTold) {
     TempDir dir;

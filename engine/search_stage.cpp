@@ -192,13 +192,7 @@ bool SearchStage::EntryWanted(const InnerFile& file, const std::string& containe
     const std::string& path = file.names.empty() ? container : file.names.back();
     const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
     // A compressed file inside is named as its data would be: "app.log" for "app.log.gz".
-    std::string_view data_name = name;
-    for (const std::string_view ending : {".gz", ".bz2", ".xz", ".zst"}) {
-        if (data_name.size() > ending.size() && data_name.ends_with(ending)) {
-            data_name.remove_suffix(ending.size());
-        }
-    }
-    return PassesFilters(entry_mask_.Matches(name) || entry_mask_.Matches(data_name),
+    return PassesFilters(entry_mask_.Matches(name) || entry_mask_.Matches(DataNameOf(name)),
                          file.size_known ? std::optional<std::uint64_t>(file.size) : std::nullopt);
 }
 
@@ -267,6 +261,7 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
     const DateTime created = record.CreationTime();
     std::uint64_t own = 0;  // a compressed file's hits, or a PDF's
     bool own_read = false;
+    bool own_binary = false;
     // Hit lines past a few blocks wait on disk: those of the entries in one spill, in order, and
     // the file's own in its hits' spill.
     std::size_t held_lines = 0;
@@ -316,6 +311,7 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
                 if (count > 0) {
                     own += static_cast<std::uint64_t>(count);
                 }
+                own_binary = count == kLeftOutBinary;
                 for (HitLine& line : each.hits.lines) {
                     line.page = file.page;
                     found.hits.lines.push_back(std::move(line));
@@ -360,6 +356,9 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
         if (found.inner.empty() && !own_read) {
             return kNotSearched;
         }
+    }
+    if (own_binary) {
+        return kLeftOutBinary;  // a compressed file's data, left out as binary
     }
     return static_cast<std::int32_t>(std::min<std::uint64_t>(own, kMaxHitCount));
 }

@@ -27,6 +27,9 @@ struct ArchiveLimits {
 // Whether `name` names an archive or a compressed file by its ending: .zip, .tar, .tgz, .tar.gz,
 // .tbz2, .tar.bz2, .txz, .tar.xz, .tzst, .tar.zst, .7z, .cpio, .gz, .bz2, .xz, .zst (any case).
 bool LooksLikeArchive(std::string_view name);
+// The name of what a compressed file holds: "app.log" for "app.log.gz" (.gz, .bz2, .xz, .zst, any
+// case); `name` itself otherwise.
+std::string_view DataNameOf(std::string_view name);
 
 // One file inside an archive, as the archive tells it.
 struct ArchiveEntry {

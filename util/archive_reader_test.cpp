@@ -346,6 +346,11 @@ TEST(ArchiveReader, ArchivesAreKnownByTheirNames) {
     for (const char* name : {"zip", ".gz", "a.txt", "a.zipx", "a.tar.gz.txt", "gz"}) {
         EXPECT_FALSE(LooksLikeArchive(name)) << name;
     }
+    // What a compressed file holds is named without its ending.
+    EXPECT_EQ(DataNameOf("app.log.GZ"), "app.log");
+    EXPECT_EQ(DataNameOf("site.tar.zst"), "site.tar");
+    EXPECT_EQ(DataNameOf("a.zip"), "a.zip");
+    EXPECT_EQ(DataNameOf(".xz"), ".xz");
 }
 
 }  // namespace
