@@ -416,15 +416,17 @@ bool MainWindow::StartOrder(RunOrder order, std::function<void()> after) {
 
 bool MainWindow::RunUnattended(const CommandLine& line, std::atomic<int>& status) {
     SetRunning(true);
-    SearchFields fields = Fields();
+    // The window shows the search the command line asked for once it has run, as if it had been
+    // typed in: its previewer marks what the run found.
+    auto fields = std::make_shared<SearchFields>(Fields());
     runs_->View().SetUnattended(line.ExitOnComplete());
     return runs_->StartWork(
-        [this, &line, &status, fields]() mutable {
-            status.store(CommandProcess(line, runs_->Driver(), runs_->View(), fields));
+        [this, &line, &status, fields] {
+            status.store(CommandProcess(line, runs_->Driver(), runs_->View(), *fields));
         },
         [this, fields, exit = line.ExitOnComplete()] {
             runs_->View().SetUnattended(false);
-            SetFields(fields);
+            SetFields(*fields);
             RunEnded();
             if (exit) {
                 close();

@@ -276,7 +276,7 @@ TEST_F(MainWindowTest, TheListFillsWhileTheRunGoes) {
 }
 
 // A search given on the command line shows its files in the window, which keeps their records
-// (a run without a window keeps none it does not write out).
+// (a run without a window keeps none it does not write out), and then the search itself.
 TEST_F(MainWindowTest, ACommandLineSearchInTheWindowKeepsItsFiles) {
     ASSERT_TRUE(SaveSettingValue(kSettingsKey, kReportType, "0").ok());
     MainWindow window;
@@ -293,6 +293,10 @@ TEST_F(MainWindowTest, ACommandLineSearchInTheWindowKeepsItsFiles) {
     ASSERT_EQ(list.rowCount(), 2);
     EXPECT_EQ(list.data(list.index(0, kColumnName)).toString(), QStringLiteral("a.txt"));
     EXPECT_EQ(list.data(list.index(1, kColumnName)).toString(), QStringLiteral("b.txt"));
+    EXPECT_EQ(window.Fields().folder, tree_.path());
+    EXPECT_EQ(window.Fields().file_mask, "*.txt");
+    EXPECT_EQ(window.Fields().search_text, "hit");
+    EXPECT_TRUE(window.Fields().recursive);
 }
 
 // The first files show while the walk still lists the rest.
