@@ -130,6 +130,15 @@ TEST_F(SearchInside, EntriesAreFilesOfTheList) {
     EXPECT_EQ(result.files->Item(zip + "//docs/a.txt")->RootPath(), zip + "//docs/");
 }
 
+// A link the walk lists is read as what it points to, inside too, as a file is.
+TEST_F(SearchInside, ALinkedArchiveIsReadAsTheFileItPointsTo) {
+    dir_.Symlink("logs/app.log.gz", "latest.log.gz");
+    Run();
+    std::map<std::string, std::int32_t> counts(sink_.told.begin(), sink_.told.end());
+    EXPECT_EQ(counts[At("latest.log.gz")], 2);
+    EXPECT_EQ(sink_.problems.size(), 1u) << "only the damaged archive";
+}
+
 // Hit lines of entries carry their own texts; the size filter applies to entries; without the
 // switch an archive is a file like any other.
 TEST_F(SearchInside, HitLinesSizesAndTheSwitch) {

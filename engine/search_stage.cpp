@@ -243,10 +243,11 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
     const int folder = t_open_folder.For(record);
     const std::string name = NameIn(folder, record);
     errno = 0;
-    const Fd fd(folder == AT_FDCWD
-                    ? OpenPath(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW)
-                    : openat(folder, name.c_str(),
-                             O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    // As a file is read: a link the walk listed (and so judged) is followed; a file it saw as
+    // regular must still be one.
+    const int flags =
+        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (record.DetailsPending() ? O_NOFOLLOW : 0);
+    const Fd fd(folder == AT_FDCWD ? OpenPath(name, flags) : openat(folder, name.c_str(), flags));
     FileDetails details;
     if (fd.get() < 0 || !ReadOpenFileDetails(fd.get(), details) || !details.is_regular) {
         if (errno != ENOENT) {
