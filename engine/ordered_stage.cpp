@@ -166,7 +166,8 @@ bool OrderedStage::AwaitLead(std::size_t index) {
 }
 
 void OrderedStage::Wake() {
-    if (Shared* shared = shared_) {
+    const std::lock_guard wake_lock(wake_mutex_);
+    if (Shared* shared = shared_.load()) {
         std::lock_guard lock(shared->mutex);
         shared->changed.notify_all();
     }
@@ -175,7 +176,10 @@ void OrderedStage::Wake() {
 void OrderedStage::Run(std::size_t total) {
     Shared shared(*this, total);
     std::vector<std::thread> threads;
-    shared_ = &shared;
+    {
+        const std::lock_guard wake_lock(wake_mutex_);
+        shared_.store(&shared);
+    }
     const OrderedStage* const outer = t_running;
     t_running = this;
     const auto stop_workers = [&] {
@@ -184,7 +188,10 @@ void OrderedStage::Run(std::size_t total) {
             thread.join();
         }
         threads.clear();
-        shared_ = nullptr;
+        {
+            const std::lock_guard wake_lock(wake_mutex_);
+            shared_.store(nullptr);
+        }
         t_running = outer;
     };
     try {

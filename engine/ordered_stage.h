@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 namespace ferret {
@@ -46,7 +48,10 @@ struct OrderedStage {
 
   private:
     struct Shared;
-    Shared* shared_ = nullptr;  // only while Run runs
+    std::atomic<Shared*> shared_{nullptr};  // only while Run runs
+    // Held while Wake uses `shared_` and while Run sets it: a Wake from another thread never
+    // finds it gone under its hands.
+    std::mutex wake_mutex_;
 };
 
 }  // namespace ferret
