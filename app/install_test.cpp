@@ -13,6 +13,7 @@
 
 #include "ferret_version.h"
 #include "settings/search_config.h"
+#include "testsupport/made_archive.h"
 #include "testsupport/run_program.h"
 #include "testsupport/temp_dir.h"
 #include "util/app_paths.h"
@@ -121,6 +122,8 @@ TEST_F(Installed, PutsTheProgramAndItsFilesInTheirPlaces) {
     // The window program, which the command-line program hands over to when there is a display.
     ASSERT_EQ(stat(File("lib/ferret/ferret-window").c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode) && (info.st_mode & S_IXOTH) != 0);
+    // The readers of archives and PDFs, loaded when a run first looks inside one.
+    EXPECT_TRUE(IsRegularFile(File("lib/ferret/ferret-readers.so")));
     for (const char* relative : {
              "share/ferret/help/index.html",
              "share/ferret/help/window.png",
@@ -168,6 +171,21 @@ TEST_F(Installed, RunsASearchWithoutTheBuildTree) {
                         "searched."),
               std::string::npos)
         << text;
+}
+
+TEST_F(Installed, ReadsInsideArchivesWithTheReadersItLoads) {
+    TempDir work;
+    work.WriteFile("tree/page.html", "no match");
+    std::string error;
+    ASSERT_TRUE(testing::WriteArchive(work.Path("tree/site.zip"),
+                                      {{"index.html", "a hit inside"}, {"about.html", "none"}},
+                                      &error))
+        << error;
+    const ProgramResult run = RunProgram(Ferret(), {"-p", work.Path("tree"), "-k", "*", "-s", "hit",
+                                                    "-z", "-e:search", "-hits", "-", "-x"});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("site.zip//index.html"), std::string::npos) << run.out;
 }
 
 TEST_F(Installed, FindsItsHelpAndOfficeBridgeUnderThePrefix) {

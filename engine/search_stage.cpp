@@ -14,19 +14,23 @@ namespace ferret {
 
 namespace {
 
+// Adds `lines` to `spill`, made when first needed, and lets them go from memory.
+void SetAside(std::shared_ptr<HitLineSpill>& spill, std::vector<HitLine>& lines) {
+    if (!spill) {
+        spill = std::make_shared<HitLineSpill>();
+    }
+    // Should the disk fail, the lines stay in the spill's memory: none is lost.
+    (void)spill->Add(lines);
+    lines.clear();
+}
+
 // Sets `lines` aside after those `hits` holds, which go first: the lines set aside are handed on
 // before those held.
 void SetAsideOwn(FileHits& hits, std::vector<HitLine>& lines) {
-    if (!hits.spilled) {
-        hits.spilled = std::make_shared<HitLineSpill>();
-    }
-    // Should the disk fail, the lines stay in the spill's memory: none is lost.
     if (&lines != &hits.lines) {
-        (void)hits.spilled->Add(hits.lines);
-        hits.lines.clear();
+        SetAside(hits.spilled, hits.lines);
     }
-    (void)hits.spilled->Add(lines);
-    lines.clear();
+    SetAside(hits.spilled, lines);
 }
 
 // Why a file could not be searched, as far as the last failed call says.
@@ -267,14 +271,6 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
     // the file's own in its hits' spill.
     std::size_t held_lines = 0;
     std::shared_ptr<HitLineSpill> spill;
-    const auto set_aside = [&](std::vector<HitLine>& lines) {
-        if (!spill) {
-            spill = std::make_shared<HitLineSpill>();
-        }
-        // Should the disk fail, the lines stay in the spill's memory: none is lost.
-        (void)spill->Add(lines);
-        lines.clear();
-    };
     const InnerRead read = ReadInnerFiles(
         fd.get(), container, limits_, &run_.control.StopFlag(),
         [&](const InnerFile& file) { return EntryWanted(file, record.Filename()); },
@@ -294,7 +290,7 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
                     SetAsideOwn(found.hits, hits.lines);
                 } else {
                     each.spilled_lines += hits.lines.size();
-                    set_aside(hits.lines);
+                    SetAside(spill, hits.lines);
                 }
                 return true;
             };
@@ -334,7 +330,7 @@ std::optional<std::int32_t> SearchStage::SearchInside(FileRecord& record, FileFo
             each.count = count;
             if (each.spilled_lines > 0 || held_lines + each.hits.lines.size() > kHitLinesAtOnce) {
                 each.spilled_lines += each.hits.lines.size();
-                set_aside(each.hits.lines);
+                SetAside(spill, each.hits.lines);
                 each.spill = spill;
             } else {
                 held_lines += each.hits.lines.size();

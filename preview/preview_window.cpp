@@ -61,6 +61,26 @@ QString GroupedLines(QString text) {
     return text;
 }
 
+// Appends what is left of `fd` to `bytes`: false when a read fails or the text passes what a
+// preview may show, `too_large` telling which.
+bool AppendAll(int fd, std::string& bytes, bool& too_large) {
+    char buffer[1 << 16];
+    for (;;) {
+        const ReadResult got = ReadSome(fd, buffer, sizeof buffer);
+        if (got.failed()) {
+            return false;
+        }
+        if (got.bytes == 0) {
+            return true;
+        }
+        bytes.append(buffer, got.bytes);
+        if (static_cast<qint64>(bytes.size()) > PreviewWindow::kMaxPreviewBytes) {
+            too_large = true;
+            return false;
+        }
+    }
+}
+
 // Reads a whole file, refusing one too large to show, and decodes it as `choice` says;
 // `encoding` gets the name of the encoding it was read in.
 QString ReadText(const std::string& path, const EncodingChoice& choice, QString& error,
@@ -83,21 +103,8 @@ QString ReadText(const std::string& path, const EncodingChoice& choice, QString&
     }
     if (ok) {
         bytes.reserve(static_cast<std::size_t>(info.st_size));
-        char buffer[1 << 16];
-        while (true) {
-            const ReadResult got = ReadSome(fd, buffer, sizeof buffer);
-            if (got.failed()) {
-                ok = false;
-            }
-            if (got.failed() || got.bytes == 0) {
-                break;
-            }
-            bytes.append(buffer, got.bytes);
-            if (static_cast<qint64>(bytes.size()) > PreviewWindow::kMaxPreviewBytes) {
-                ok = false;  // grew while being read
-                break;
-            }
-        }
+        bool grew = false;  // past the size while being read
+        ok = AppendAll(fd, bytes, grew);
     }
     close(fd);
     if (!ok) {
@@ -134,19 +141,13 @@ std::string ReadInnerBytes(const PreviewTarget& target, const std::atomic<bool>&
                 }
                 page_lines.push_back(line_feeds + 1);
             }
-            char buffer[1 << 16];
-            for (;;) {
-                const ReadResult got = ReadSome(inner_fd, buffer, sizeof buffer);
-                if (got.failed() || got.bytes == 0) {
-                    break;
-                }
-                bytes.append(buffer, got.bytes);
-                line_feeds += std::count(buffer, buffer + got.bytes, '\n');
-                if (static_cast<qint64>(bytes.size()) > PreviewWindow::kMaxPreviewBytes) {
-                    too_large = true;
-                    return false;
-                }
+            const std::size_t from = bytes.size();
+            AppendAll(inner_fd, bytes, too_large);  // a failed read ends what can be shown
+            if (too_large) {
+                return false;
             }
+            line_feeds +=
+                std::count(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end(), '\n');
             return file.page > 0 && !cancel.load();  // an entry is read once
         });
     if (too_large) {

@@ -2,7 +2,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,12 +14,6 @@ namespace ferret {
 namespace {
 
 using namespace std::string_view_literals;
-
-// Whether `name` ends with `ending` (any case) and holds more than it.
-bool EndsWith(std::string_view name, std::string_view ending) {
-    return name.size() > ending.size() && strncasecmp(name.data() + name.size() - ending.size(),
-                                                      ending.data(), ending.size()) == 0;
-}
 
 constexpr std::size_t kBlock = 64 * 1024;
 constexpr const char* kSource = "ferret.ArchiveReader";
@@ -444,27 +437,6 @@ ArchiveRead ReadLevel(Source& source, int depth, const std::vector<std::string>&
 }
 
 }  // namespace
-
-bool LooksLikeArchive(std::string_view name) {
-    static constexpr std::string_view kEndings[] = {".zip", ".tar",  ".tgz", ".tbz2",
-                                                    ".txz", ".tzst", ".7z",  ".cpio"};
-    for (const std::string_view ending : kEndings) {
-        if (EndsWith(name, ending)) {
-            return true;
-        }
-    }
-    return DataNameOf(name).size() < name.size();
-}
-
-std::string_view DataNameOf(std::string_view name) {
-    for (const std::string_view ending : {".gz"sv, ".bz2"sv, ".xz"sv, ".zst"sv}) {
-        if (EndsWith(name, ending)) {
-            name.remove_suffix(ending.size());
-            return name;
-        }
-    }
-    return name;
-}
 
 ArchiveRead ReadArchive(int fd, const ArchiveLimits& limits, const Visit& visit,
                         const std::atomic<bool>* stop) {
