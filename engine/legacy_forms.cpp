@@ -123,6 +123,13 @@ const FormSet* LegacyForms::All() {
     return all_ ? &*all_ : nullptr;
 }
 
+bool LegacyForms::AllWorthMaking() {
+    // Loading the converters of every encoding a guess may give takes some 7 ms; a guess of one
+    // file's encoding and its own converter take a few dozen microseconds.
+    constexpr int kFilesBeforeAll = 32;
+    return all_made_ || ++files_met_ > kFilesBeforeAll;
+}
+
 const FormSet* LegacyForms::In(std::string_view encoding) {
     for (Encoding& known : encodings_) {
         if (known.name == encoding) {
@@ -210,7 +217,8 @@ std::optional<std::string> LegacyEncodingForHits(int fd, std::string_view first,
         return LegacyEncodingOfText(sample, choice);
     }
     LegacyForms& forms = LegacyForms::For(*matcher, choice);
-    if (forms.All() != nullptr && !FileHoldsForms(fd, first, *forms.All())) {
+    if (forms.AllWorthMaking() && forms.All() != nullptr &&
+        !FileHoldsForms(fd, first, *forms.All())) {
         return std::nullopt;
     }
     std::string encoding = LegacyEncodingOfText(sample, choice);

@@ -53,6 +53,10 @@ class LegacyForms {
     // writes the text's first character is not known (windows-1258 may write an accented letter
     // as the letter and its accent).
     const FormSet* All();
+    // Whether All is worth making for one more legacy file: it loads every encoding's converter,
+    // which costs as much as guessing the encodings of a few dozen files, so it waits until the
+    // thread has met that many.
+    bool AllWorthMaking();
     // The forms in `encoding` (empty when it cannot hold the text); null when not known, or not
     // among the encodings.
     const FormSet* In(std::string_view encoding);
@@ -69,6 +73,7 @@ class LegacyForms {
     std::vector<std::vector<std::string>> characters_;
     std::vector<Encoding> encodings_;
     bool all_made_ = false;
+    int files_met_ = 0;
     std::optional<FormSet> all_;
 };
 
