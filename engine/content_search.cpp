@@ -340,6 +340,7 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
     std::uint64_t count = 0;
     std::uint64_t since_check = 0;
     bool first_block = true;
+    bool undecided = false;  // the first block was not judged (UTF-8 or legacy)
     for (;;) {
         const ReadResult got = ReadSome(fd, buffer + carried, kBlockSize);
         if (got.failed()) {
@@ -347,6 +348,14 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
         }
         if (got.bytes == 0) {
             break;
+        }
+        if (undecided) {
+            // A short read, not the file's end: read again from the start, judged.
+            if (lseek(fd, 0, SEEK_SET) != 0) {
+                return -1;
+            }
+            return ScanOpenFile(fd, matcher, stop, first_hit_only, bytes_read, skip_binary,
+                                encoding, false);
         }
         if (bytes_read != nullptr) {
             *bytes_read += got.bytes;
@@ -360,6 +369,13 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
             const ByteOrderMark mark = DetectByteOrderMark(head);
             if (skip_binary && LeftOutAsBinary(mark, head)) {
                 return kLeftOutBinary;
+            }
+            if (mark == ByteOrderMark::kNone && legacy_as_bytes && got.bytes < kBlockSize &&
+                matcher.Find(buffer, filled, 0) == std::string_view::npos) {
+                // Most likely the whole file, with no hit in any encoding it may be in: whether
+                // it is UTF-8 need not be known. Most files are so.
+                undecided = true;
+                continue;
             }
             std::string legacy;
             if (mark == ByteOrderMark::kNone && !ReadAsBytes(head, encoding)) {
