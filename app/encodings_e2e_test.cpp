@@ -1,6 +1,7 @@
 // Files in legacy encodings, searched and replaced by the ferret program in their own encoding.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "testsupport/ferret_program.h"
@@ -91,6 +92,43 @@ TEST(EncodingRun, AForcedEncodingAndWhatItCannotHold) {
     EXPECT_NE((unknown.out + unknown.err).find("the encoding 'NO-SUCH-8' is not known"),
               std::string::npos)
         << unknown.out << unknown.err;
+}
+
+// A dump whose accents begin far into it, past the part of a file that is read first.
+std::string LatinDump(const std::string& plain) {
+    std::string bytes;
+    for (int row = 1; row <= 2500; ++row) {
+        bytes += "INSERT INTO t VALUES (" + std::to_string(row) + ", '" + plain + "');\n";
+    }
+    for (int row = 2501; row <= 2530; ++row) {
+        bytes += "INSERT INTO t VALUES (" + std::to_string(row) + ", 'caf\xE9 cr\xE8me');\n";
+    }
+    return bytes;
+}
+
+TEST(EncodingRun, AFileWhoseAccentsBeginFarIntoItIsInTheirEncoding) {
+    const TempDir dir;
+    dir.WriteFile("site/dump.txt", LatinDump("plain"));
+    const ProgramResult search = Ferret(
+        {"-p", dir.Path("site"), "-k", "*", "-s", "caf\xC3\xA9", "-e:search", "-hits", "-", "-x"});
+    ASSERT_EQ(search.exit_code, 0) << search.err;
+    EXPECT_EQ(std::count(search.out.begin(), search.out.end(), '\n'), 30) << search.out;
+    EXPECT_NE(search.out.find(
+                  "dump.txt:2501:30: INSERT INTO t VALUES (2501, 'caf\xC3\xA9 cr\xC3\xA8me');\n"),
+              std::string::npos)
+        << search.out;
+
+    const ProgramResult diff = Ferret({"-p", dir.Path("site"), "-k", "*", "-s", "plain", "-r",
+                                       "th\xC3\xA9", "-e:replace", "-diff", "-", "-x"});
+    ASSERT_EQ(diff.exit_code, 0) << diff.err;
+    EXPECT_NE(diff.out.find("Binary files dump.txt and dump.txt differ\n"), std::string::npos)
+        << diff.out;
+
+    // What is put in its ASCII start is written in its encoding too.
+    const ProgramResult replace = Ferret(
+        {"-p", dir.Path("site"), "-k", "*", "-s", "plain", "-r", "th\xC3\xA9", "-e:replace", "-x"});
+    ASSERT_EQ(replace.exit_code, 0) << replace.err;
+    EXPECT_EQ(dir.ReadFile("site/dump.txt"), LatinDump("th\xE9"));
 }
 
 }  // namespace

@@ -111,9 +111,10 @@ keeps its tabs; its other control characters are escaped the same way.
 
 Encodings: a file is searched as text in its encoding, and hits, lines and
 columns are those of its text in UTF-8. A byte-order mark names the encoding
-(UTF-8, UTF-16). Otherwise a file whose first 64 KiB are UTF-8 (plain ASCII
-too) or hold a NUL byte is searched as its bytes; any other file's encoding is
-guessed from those 64 KiB (windows-1252, ISO-8859-2, windows-1251, KOI8-R,
+(UTF-8, UTF-16). Otherwise a file whose first 64 KiB (or, when those are
+plain ASCII, the 64 KiB from its first byte beyond ASCII) are UTF-8 or hold a
+NUL byte is searched as its bytes; any other file's encoding is guessed from
+those 64 KiB (windows-1252, ISO-8859-2, windows-1251, KOI8-R,
 Shift_JIS, EUC-JP, GB18030, Big5, EUC-KR and more), and when no guess is sure
 it is the setting "LegacyEncoding" (windows-1252). -enc, or the setting
 "TextEncoding" (Tools > Options), names one encoding for every file without a

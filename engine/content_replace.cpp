@@ -650,6 +650,7 @@ bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matche
     std::uint64_t offset = 0;     // of buffer[0] in the file
     std::uint64_t free_from = 0;  // where the next change may start: after the last one
     std::uint64_t total = 0;      // bytes read
+    bool ascii_so_far = false;    // every byte read was ASCII
     for (bool first = true;; first = false) {
         const ReadResult got = ReadSome(input, buffer + carried, kBlock);
         if (got.failed()) {
@@ -668,6 +669,24 @@ bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matche
              !LegacyEncodingOf(std::string_view(buffer, filled), encoding).empty())) {
             marked = true;
             return false;
+        }
+        if (first) {
+            ascii_so_far = encoding.forced.empty() && !ended &&
+                           IsAsciiWithoutNul(std::string_view(buffer, filled));
+        } else if (ascii_so_far) {
+            // A text that goes beyond ASCII is judged there, as its rewrite judges it.
+            const std::string_view read(buffer + carried, got.bytes);
+            if (const std::size_t beyond = FirstBeyondAscii(read);
+                beyond != std::string_view::npos) {
+                ascii_so_far = false;
+                thread_local std::string later_storage;
+                const std::string_view later =
+                    LaterEncodingSample(input, total - got.bytes + beyond, later_storage);
+                if (!later.empty() && !ReadAsBytes(later, encoding)) {
+                    marked = true;
+                    return false;
+                }
+            }
         }
         if (!overlaps) {
             // Hits that cannot overlap are all changes: counted as a search counts them.

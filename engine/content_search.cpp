@@ -237,6 +237,33 @@ std::int64_t ScanDecoded(int fd, std::string_view head, PieceDecoder& decoder,
     return AsInt64(count);
 }
 
+// For ScanOpenFile of a file whose bytes so far were ASCII: when `read`, read at `offset`, goes
+// beyond ASCII (`ascii_so_far` is then cleared) into a legacy text, the count of the whole file
+// read again, decoded; nothing otherwise.
+std::optional<std::int64_t> ScanIfLaterLegacy(int fd, std::string_view read, std::uint64_t offset,
+                                              const PlainMatcher& matcher, bool first_hit_only,
+                                              const EncodingChoice& encoding, bool& ascii_so_far) {
+    const std::size_t beyond = FirstBeyondAscii(read);
+    if (beyond == std::string_view::npos) {
+        return std::nullopt;
+    }
+    ascii_so_far = false;
+    thread_local std::string later_storage;
+    const std::string_view later = LaterEncodingSample(fd, offset + beyond, later_storage);
+    if (later.empty() || ReadAsBytes(later, encoding)) {
+        return std::nullopt;
+    }
+    const std::unique_ptr<PieceDecoder> decoder =
+        MakeDecoder(ByteOrderMark::kNone, LegacyEncodingOfText(later, encoding), false);
+    if (!decoder) {
+        return std::nullopt;
+    }
+    if (lseek(fd, 0, SEEK_SET) != 0) {
+        return -1;
+    }
+    return ScanDecoded(fd, {}, *decoder, matcher, first_hit_only);
+}
+
 // The rest of ScanOpenFile for a legacy text and an ASCII text `matcher` finds, without the
 // file's encoding: the hits among its bytes, `buffer[0, filled)` its first block (the buffer has
 // room for the text and a byte more in front of a block). Nothing when a hit may read otherwise
@@ -341,6 +368,10 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
     std::uint64_t since_check = 0;
     bool first_block = true;
     bool undecided = false;  // the first block was not judged (UTF-8 or legacy)
+    // The first block was ASCII and the text is not found alike in every encoding: judged by the
+    // first bytes beyond ASCII.
+    bool ascii_so_far = false;
+    std::uint64_t offset = 0;  // in the file, of the block read
     for (;;) {
         const ReadResult got = ReadSome(fd, buffer + carried, kBlockSize);
         if (got.failed()) {
@@ -360,7 +391,15 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
         if (bytes_read != nullptr) {
             *bytes_read += got.bytes;
         }
+        offset += got.bytes;
         std::size_t filled = carried + got.bytes;
+        if (ascii_so_far) {
+            if (std::optional<std::int64_t> decoded = ScanIfLaterLegacy(
+                    fd, std::string_view(buffer + carried, got.bytes), offset - got.bytes, matcher,
+                    first_hit_only, encoding, ascii_so_far)) {
+                return *decoded;
+            }
+        }
         if (first_block) {
             first_block = false;
             // A marked text file is searched as text: the mark is not part of it, and UTF-16 or
@@ -377,6 +416,9 @@ std::int64_t ScanOpenFile(int fd, const PlainMatcher& matcher, const std::atomic
                 undecided = true;
                 continue;
             }
+            ascii_so_far = mark == ByteOrderMark::kNone && !legacy_as_bytes &&
+                           encoding.forced.empty() && got.bytes == kBlockSize &&
+                           IsAsciiWithoutNul(head);
             std::string legacy;
             if (mark == ByteOrderMark::kNone && !ReadAsBytes(head, encoding)) {
                 if (legacy_as_bytes) {
@@ -538,6 +580,9 @@ struct HitTaker {
     std::uint64_t count = 0;
     bool left = false;  // the flush ended the search
 
+    // Lines of a text decoded from some block on are not where its bytes are.
+    const TextBlocks* blocks = nullptr;
+
     void Take(std::uint64_t offset, std::uint64_t length) {
         ++count;
         if (lines != nullptr) {
@@ -549,6 +594,9 @@ struct HitTaker {
             return;
         }
         lines->Feed(text);
+        if (blocks != nullptr && blocks->decoded()) {
+            hits->text_from = -1;
+        }
         if (flush != nullptr && *flush && hits->lines.size() >= kHitLinesAtOnce && !left) {
             left = !(*flush)(*hits);
         }
@@ -796,6 +844,7 @@ std::int32_t SearchOpenHitLines(int fd, const PlainMatcher& matcher, const RegEx
     // Lines of a decoded text are not where its bytes are, and a stream cannot be read again.
     hits.text_from = stream || blocks.decoded() ? -1 : (mark == ByteOrderMark::kUtf8 ? 3 : 0);
     HitTaker taker{binary ? nullptr : &builder, &hits, &flush};
+    taker.blocks = &blocks;
     if (pattern == nullptr) {
         if (!PlainHitsInBlocks(blocks, matcher, taker)) {
             return kNotSearched;
@@ -816,6 +865,9 @@ std::int32_t SearchOpenHitLines(int fd, const PlainMatcher& matcher, const RegEx
     }
     if (taker.left) {
         return kHitsLeft;
+    }
+    if (blocks.decoded()) {
+        hits.text_from = -1;
     }
     builder.Finish();
     hits.binary = binary && taker.count > 0;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/content_replace.h"
@@ -24,6 +25,8 @@
 
 namespace ferret {
 namespace {
+
+using namespace std::string_literals;
 
 using testing::RunProgram;
 using testing::TempDir;
@@ -241,6 +244,65 @@ TEST(LegacyCorpus, SearchesAndReplacesCountAndWriteAsTheUtf8Originals) {
     // The guess fails on encodings that differ only in a few letters (ISO-8859-15 read as
     // windows-1252) and on short texts; it must hold for most.
     EXPECT_GE(guessed * 10, files * 8);
+}
+
+// A long log or dump may hold its first letter beyond ASCII far from its start: the file is read
+// in the encoding of the text from there, whether only read, written back, read whole or told.
+TEST(LegacyCorpus, AFileLongAsciiFromItsStartIsReadInTheEncodingOfWhatFollows) {
+    const TempDir dir;
+    std::string licence;
+    ASSERT_TRUE(ReadAll(Fd(open("/usr/share/common-licenses/GPL-3", O_RDONLY)).get(), licence));
+    std::string ascii;
+    while (ascii.size() < 3 * kEncodingSample) {
+        ascii += licence;
+    }
+    const EncodingChoice found = kFoundEncodings;
+    for (const Case& test : {Case{"fr", "WINDOWS-1252"}, Case{"ru", "KOI8-R"}, Case{"ja", "EUC-JP"},
+                             Case{"pl", "ISO-8859-2"}}) {
+        const std::string stem = std::string(test.language) + "." + test.encoding;
+        SCOPED_TRACE(stem);
+        dir.WriteFile(stem + ".made", ascii + Translations(test.language, 8 * 1024));
+        dir.WriteFile(stem + ".txt", Converted("UTF-8", test.encoding, dir.Path(stem + ".made")));
+        const std::string original = Converted(test.encoding, "UTF-8", dir.Path(stem + ".txt"));
+        dir.WriteFile(stem + ".utf8", original);
+        const std::string path = dir.Path(stem + ".txt");
+
+        std::string legacy;
+        EXPECT_EQ(TextRead(path, found, legacy), original);
+        EXPECT_EQ(legacy, test.encoding);
+        const Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        EXPECT_EQ(FileEncodingName(fd.get(), found), test.encoding);
+        std::string storage;
+        std::string_view text;
+        FileTextInEncoding(dir.ReadFile(stem + ".txt"), found, storage, text, legacy);
+        EXPECT_EQ(text, original);
+
+        // Counts and hit lines, of words beyond ASCII and of ASCII ones, whose lines are
+        // decoded where they hold more.
+        std::vector<std::string> words = WordsIn(original);
+        const std::vector<std::string> ascii_words = AsciiWordsIn(original);
+        words.insert(words.end(), ascii_words.begin(), ascii_words.end());
+        EXPECT_EQ(SearchAll(path, words, found), SearchAll(dir.Path(stem + ".utf8"), words, found));
+
+        // A word beyond ASCII put in the ASCII start is written in the file's encoding, as is
+        // one put in place of another.
+        for (const auto& [from, to] :
+             {std::pair{words[0], words[1]}, std::pair{"License"s, words[2]}}) {
+            RegExp pattern;
+            ASSERT_TRUE(pattern.Compile(SearchPattern(from, false), false).ok());
+            dir.WriteFile(stem + ".copy", dir.ReadFile(stem + ".txt"));
+            dir.WriteFile(stem + ".copy.utf8", original);
+            const RewriteResult replaced =
+                ReplaceFilePattern(dir.Path(stem + ".copy"), pattern, to);
+            const RewriteResult replaced_utf8 =
+                ReplaceFilePattern(dir.Path(stem + ".copy.utf8"), pattern, to);
+            EXPECT_GT(replaced.count, 0) << from;
+            EXPECT_EQ(replaced.count, replaced_utf8.count) << replaced.error;
+            EXPECT_EQ(dir.ReadFile(stem + ".copy"),
+                      Converted("UTF-8", test.encoding, dir.Path(stem + ".copy.utf8")))
+                << from;
+        }
+    }
 }
 
 }  // namespace

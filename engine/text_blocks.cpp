@@ -40,6 +40,19 @@ bool TextBlocks::ChooseEncoding(std::string_view read) {
                 sample = std::string_view(more.data(), got.bytes);
             }
         }
+        thread_local std::string later_storage;
+        if (choice_.forced.empty() && IsAsciiWithoutNul(sample)) {
+            if (only_read_) {
+                // Judged when its first byte beyond ASCII is read (CheckLaterBytes): a text only
+                // read needs no second read of its ASCII.
+                ascii_so_far_ = true;
+            } else if (const std::string_view later =
+                           LaterEncodingSample(fd_, sample.size(), later_storage);
+                       !later.empty()) {
+                // A text written back is judged before a byte of it is written.
+                sample = later;
+            }
+        }
         if (!ReadAsBytes(sample, choice_)) {
             std::optional<std::string> read_as =
                 LegacyEncodingForHits(fd_, read, sample, only_read_ ? required_ : nullptr, choice_);
@@ -54,6 +67,27 @@ bool TextBlocks::ChooseEncoding(std::string_view read) {
         legacy_.clear();  // an encoding iconv does not know: read as it is
     }
     return true;
+}
+
+void TextBlocks::CheckLaterBytes(std::string_view read) {
+    const std::size_t beyond = FirstBeyondAscii(read);
+    if (beyond == std::string_view::npos) {
+        return;
+    }
+    ascii_so_far_ = false;
+    thread_local std::string later_storage;
+    const std::string_view later =
+        LaterEncodingSample(fd_, bytes_read_ - read.size() + beyond, later_storage);
+    if (later.empty() || ReadAsBytes(later, choice_)) {
+        return;
+    }
+    // The text so far was ASCII, which reads alike in the encodings a guess gives: decoded from
+    // here on.
+    legacy_ = LegacyEncodingOfText(later, choice_);
+    decoder_ = MakeDecoder(mark_, legacy_, false);
+    if (!decoder_) {
+        legacy_.clear();
+    }
 }
 
 bool TextBlocks::Next(std::size_t keep) {
@@ -86,8 +120,12 @@ bool TextBlocks::Next(std::size_t keep) {
         return filled_ > 0;
     }
     std::string_view read(storage_.data() + filled_, got.bytes);
+    bytes_read_ += got.bytes;
     if (on_read_) {
         on_read_(read);
+    }
+    if (ascii_so_far_ && !first_) {
+        CheckLaterBytes(read);
     }
     if (first_) {
         first_ = false;

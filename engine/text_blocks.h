@@ -18,7 +18,9 @@ class PlainMatcher;
 
 // The text of an open file a block at a time, as UTF-8: after its UTF-8 mark, decoded from UTF-16
 // after that mark, or without a mark decoded from the legacy encoding its first block shows
-// (LegacyEncodingOf); offsets are those of the UTF-8 text. What the caller keeps of a
+// (LegacyEncodingOf), or its first bytes beyond ASCII when that block is ASCII (a text only read
+// is then decoded from the block that holds them on: decoded() may turn true at any Next);
+// offsets are those of the UTF-8 text. What the caller keeps of a
 // block stays in front of the next one's text. The room is one per thread, kept between files,
 // and grows only for what is kept; kept bytes are moved only when bytes before them are let go,
 // so a line of any length is read in linear time.
@@ -70,6 +72,9 @@ class TextBlocks {
     // Finds the encoding from the first bytes read, `read`; false when the file is skipped
     // (SkipLegacyWithout).
     bool ChooseEncoding(std::string_view read);
+    // For a text only read whose first block was ASCII: judges it by `read`, the bytes read
+    // last, once they go beyond ASCII.
+    void CheckLaterBytes(std::string_view read);
     void Put(std::string_view text);
 
     const int fd_;
@@ -83,6 +88,8 @@ class TextBlocks {
     bool ended_ = false;
     bool failed_ = false;
     bool only_read_ = false;
+    bool ascii_so_far_ = false;  // not judged yet: every byte read was ASCII
+    std::uint64_t bytes_read_ = 0;
     const PlainMatcher* required_ = nullptr;
     ByteOrderMark mark_ = ByteOrderMark::kNone;
     std::function<void(std::string_view)> on_read_;

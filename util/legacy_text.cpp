@@ -563,6 +563,39 @@ std::string LegacyEncodingOf(std::string_view head, const EncodingChoice& choice
     return ReadAsBytes(head, choice) ? std::string() : LegacyEncodingOfText(head, choice);
 }
 
+std::string_view EncodingSample(std::string_view bytes) {
+    const std::string_view head = bytes.substr(0, kEncodingSample);
+    if (bytes.size() == head.size() || !IsAsciiWithoutNul(head)) {
+        return head;
+    }
+    const std::size_t beyond = FirstBeyondAscii(bytes.substr(head.size()));
+    return beyond == std::string_view::npos ? head
+                                            : bytes.substr(head.size() + beyond, kEncodingSample);
+}
+
+std::string_view LaterEncodingSample(int fd, std::uint64_t from, std::string& storage) {
+    storage.resize(kEncodingSample);
+    for (;;) {
+        const ReadResult got = ReadFullAt(fd, storage.data(), storage.size(), from);
+        if (got.failed() || got.bytes == 0) {
+            return {};
+        }
+        const std::size_t beyond = FirstBeyondAscii(std::string_view(storage.data(), got.bytes));
+        if (beyond == std::string_view::npos) {
+            from += got.bytes;
+            continue;
+        }
+        if (beyond > 0) {
+            const ReadResult sample = ReadFullAt(fd, storage.data(), storage.size(), from + beyond);
+            if (sample.failed()) {
+                return {};
+            }
+            return std::string_view(storage.data(), sample.bytes);
+        }
+        return std::string_view(storage.data(), got.bytes);
+    }
+}
+
 std::unique_ptr<PieceDecoder> MakeDecoder(ByteOrderMark mark, const std::string& legacy,
                                           bool check_exact) {
     if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE) {
@@ -606,7 +639,11 @@ std::string FileEncodingName(int fd, const EncodingChoice& choice) {
     if (mark != ByteOrderMark::kNone) {
         return EncodingName(mark, {});
     }
-    const std::string legacy = LegacyEncodingOf(head, choice);
+    std::string later;
+    const std::string_view sample = head.size() == kEncodingSample && IsAsciiWithoutNul(head)
+                                        ? LaterEncodingSample(fd, head.size(), later)
+                                        : std::string_view();
+    const std::string legacy = LegacyEncodingOf(sample.empty() ? head : sample, choice);
     if (legacy.empty() && head.find('\0') != std::string::npos) {
         return {};
     }
@@ -621,7 +658,7 @@ ByteOrderMark FileTextInEncoding(std::string_view bytes, const EncodingChoice& c
     if (mark != ByteOrderMark::kNone) {
         return mark;
     }
-    legacy = LegacyEncodingOf(bytes.substr(0, kEncodingSample), choice);
+    legacy = LegacyEncodingOf(EncodingSample(bytes), choice);
     const std::unique_ptr<PieceDecoder> decoder = MakeDecoder(mark, legacy);
     if (!decoder) {
         legacy.clear();

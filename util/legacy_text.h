@@ -115,6 +115,17 @@ struct EncodingChoice {
 // How much of a file's start its encoding is found from: the first block a search reads.
 inline constexpr std::size_t kEncodingSample = 64 * 1024;
 
+// A file whose first kEncodingSample bytes are ASCII is judged by its first bytes beyond ASCII:
+// a long log or dump may hold its first accent far from its start.
+//
+// The bytes a whole file's `bytes` are judged by: its first kEncodingSample bytes, or as many from
+// its first byte beyond ASCII when those are all ASCII.
+std::string_view EncodingSample(std::string_view bytes);
+// The kEncodingSample bytes of the open file `fd` from its first byte beyond ASCII at `from` or
+// later, read into `storage` without moving the file's offset; empty when there is none, or the
+// file cannot be read so (a stream).
+std::string_view LaterEncodingSample(int fd, std::uint64_t from, std::string& storage);
+
 // Every encoding found file by file, windows-1252 when unsure.
 inline const EncodingChoice kFoundEncodings{};
 

@@ -189,6 +189,29 @@ bool IsAsciiWithoutNul(std::string_view text) {
     return true;
 }
 
+std::size_t FirstBeyondAscii(std::string_view text) {
+    const char* const data = text.data();
+    const std::size_t size = text.size();
+    std::size_t at = 0;
+#if defined(__SSE2__)
+    for (; at + 64 <= size; at += 64) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 32));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 48));
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) != 0) {
+            break;
+        }
+    }
+#endif
+    for (; at < size; ++at) {
+        if (static_cast<unsigned char>(data[at]) >= 0x80) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
 bool IsValidUtf8(std::string_view text) {
     const char* const data = text.data();
     const std::size_t size = text.size();

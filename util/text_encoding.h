@@ -63,6 +63,8 @@ std::size_t Utf16Length(std::string_view utf8);
 // Whether `text` is ASCII without a NUL byte: text that is UTF-8 and not binary, the most common
 // first block by far, told at the speed of memory.
 bool IsAsciiWithoutNul(std::string_view text);
+// Where the first byte of `text` beyond ASCII is; npos when there is none.
+std::size_t FirstBeyondAscii(std::string_view text);
 
 // Whether `text` is valid UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view text);
