@@ -19,6 +19,7 @@
 #include <QString>
 
 #include "util/file_handle.h"
+#include "util/text_fold.h"
 
 namespace ferret {
 namespace {
@@ -551,12 +552,63 @@ bool ReadAsBytes(std::string_view head, const EncodingChoice& choice) {
     return IsValidUtf8(head.substr(0, whole));
 }
 
+namespace {
+
+// Encodings the guess gives for a few accented names in mostly-ASCII text (a copyright file, a
+// page's footer) more often wrongly than rightly: old Mac and DOS code pages and the rarest parts
+// of ISO-8859.
+bool RarelyMeant(const std::string& encoding) {
+    static constexpr std::array<std::string_view, 8> kRare = {
+        "MAC-CENTRALEUROPE", "MAC-CYRILLIC", "IBM852",     "IBM855", "IBM866",
+        "ISO-8859-3",        "ISO-8859-10",  "ISO-8859-16"};
+    return std::find(kRare.begin(), kRare.end(), encoding) != kRare.end();
+}
+
+// Whether the bytes beyond ASCII of `sample` stand alone or in pairs, as accents in Latin words
+// do, and not in the runs of Cyrillic, Greek or East Asian words.
+bool SparseBeyondAscii(std::string_view sample) {
+    std::size_t run = 0;
+    for (const char c : sample) {
+        run = static_cast<unsigned char>(c) >= 0x80 ? run + 1 : 0;
+        if (run > 2) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether `encoding` reads every byte beyond ASCII of `sample` as a character that is printed.
+bool ReadsAsPrinted(std::string_view sample, const std::string& encoding) {
+    const std::unique_ptr<PieceDecoder> decoder =
+        MakeDecoder(ByteOrderMark::kNone, encoding, false);
+    if (!decoder) {
+        return false;
+    }
+    std::string text;
+    decoder->Decode(sample, text);
+    decoder->Finish(text);
+    for (std::size_t pos = 0; pos < text.size();) {
+        const char32_t c = DecodeUtf8(text, pos);
+        if (c >= 0x80 && (c == 0xFFFD || !QChar::isPrint(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string LegacyEncodingOfText(std::string_view head, const EncodingChoice& choice) {
     if (!choice.forced.empty()) {
         return choice.forced;
     }
-    std::string guess = GuessEncoding(GuessSample(head));
-    return guess.empty() ? choice.fallback : guess;
+    const std::string sample = GuessSample(head);
+    std::string guess = GuessEncoding(sample);
+    if (guess.empty() || (!choice.fallback.empty() && RarelyMeant(guess) &&
+                          SparseBeyondAscii(sample) && ReadsAsPrinted(sample, choice.fallback))) {
+        return choice.fallback;
+    }
+    return guess;
 }
 
 std::string LegacyEncodingOf(std::string_view head, const EncodingChoice& choice) {

@@ -229,6 +229,44 @@ TEST(LegacyText, GuessesTheEncodingOfAParagraph) {
     }
 }
 
+// Mostly-ASCII text with an accented name here and there, as in a copyright file, the guess
+// alone reads in an old Mac or DOS code page ("Raphaël" as "RaphaŽl"): it is read in the
+// encoding a file is in when unsure. Text dense with letters beyond ASCII keeps its guess.
+TEST(LegacyText, AFewAccentsAreReadInTheEncodingWhenUnsure) {
+    const std::string copyright =
+        "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+        "Upstream-Name: Locale-gettext\n\n"
+        "Files: *\n"
+        "Copyright: 1996-2005, Phillip Vandry <vandry@TZoNE.ORG>\n"
+        "License: Artistic or GPL-1+\n\n"
+        "Files: debian/*\n"
+        "Copyright: 1998-2009, Rapha\xC3\xABl Hertzog <hertzog@debian.org>\n"
+        "           2010, Jos\xC3\xA9 Padilla <hello@example.com>\n"
+        "License: Artistic or GPL-1+\n";
+    const EncodingChoice unsure_is_none{"", ""};
+    for (const char* encoding : {"WINDOWS-1252", "ISO-8859-15"}) {
+        SCOPED_TRACE(encoding);
+        std::string bytes;
+        ASSERT_TRUE(LegacyEncoder(encoding).Encode(copyright, bytes));
+        const std::string read = LegacyEncodingOf(bytes, EncodingChoice{"", encoding});
+        EXPECT_EQ(Decoded(read, bytes), copyright)
+            << read << " (the guess alone: " << LegacyEncodingOf(bytes, unsure_is_none) << ")";
+    }
+    // Russian in the DOS code page, a word of it after another: not a few accents.
+    const std::string russian =
+        "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80! "
+        "\xD0\xAD\xD1\x82\xD0\xBE \xD0\xBF\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB5\xD1\x80\xD0"
+        "\xBA\xD0\xB0 \xD1\x82\xD0\xB5\xD0\xBA\xD1\x81\xD1\x82\xD0\xB0.\n";
+    std::string text;
+    for (int i = 0; i < 12; ++i) {
+        text += russian;
+    }
+    std::string bytes;
+    ASSERT_TRUE(LegacyEncoder("IBM866").Encode(text, bytes));
+    const std::string guess = LegacyEncodingOf(bytes, unsure_is_none);
+    EXPECT_EQ(LegacyEncodingOf(bytes, kFoundEncodings), guess);
+}
+
 // What lets an ASCII text be found among a legacy file's bytes without its encoding.
 TEST(LegacyText, AsciiIsItsBytesInEveryEncodingAGuessGives) {
     EXPECT_TRUE(IsPortableAscii("<a href=\"x\">%s\tdone\r\n"));
