@@ -124,10 +124,11 @@ class ByteTableDecoder final : public PieceDecoder {
         char* out = utf8.data() + start;
         const char* const data = bytes.data();
         const std::size_t size = bytes.size();
+        bool exact = exact_;
         for (std::size_t at = 0; at < size;) {
             // Most such text is ASCII between its letters: runs of it are copied whole.
-            std::size_t run = at;
-            if (table.ascii) {
+            if (table.ascii && static_cast<unsigned char>(data[at]) < 0x80) {
+                std::size_t run = at + 1;
                 for (std::uint64_t word = 0; run + sizeof word <= size; run += sizeof word) {
                     std::memcpy(&word, data + run, sizeof word);
                     if ((word & 0x8080808080808080ULL) != 0) {
@@ -140,22 +141,24 @@ class ByteTableDecoder final : public PieceDecoder {
                 std::memcpy(out, data + at, run - at);
                 out += run - at;
                 at = run;
-                if (at == size) {
-                    break;
-                }
-            }
-            const auto value = static_cast<unsigned char>(data[at++]);
-            const std::uint8_t length = table.length[value];
-            if (length == 0) {
-                std::memcpy(out, kReplacement.data(), kReplacement.size());
-                out += kReplacement.size();
-                exact_ = false;
                 continue;
             }
-            std::memcpy(out, table.utf8[value].data(), 4);
-            out += length;
-            exact_ = exact_ && table.exact[value];
+            // Cyrillic or Greek words: a letter after another, each by the table.
+            do {
+                const auto value = static_cast<unsigned char>(data[at++]);
+                const std::uint8_t length = table.length[value];
+                if (length == 0) {
+                    std::memcpy(out, kReplacement.data(), kReplacement.size());
+                    out += kReplacement.size();
+                    exact = false;
+                    continue;
+                }
+                std::memcpy(out, table.utf8[value].data(), 4);
+                out += length;
+                exact = exact && table.exact[value];
+            } while (at < size && (!table.ascii || static_cast<unsigned char>(data[at]) >= 0x80));
         }
+        exact_ = exact;
         utf8.resize(static_cast<std::size_t>(out - utf8.data()));
     }
     void Finish(std::string&) override {}
