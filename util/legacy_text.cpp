@@ -558,12 +558,11 @@ bool ReadAsBytes(std::string_view head, const EncodingChoice& choice) {
 namespace {
 
 // Encodings the guess gives for a few accented names in mostly-ASCII text (a copyright file, a
-// page's footer) more often wrongly than rightly: old Mac and DOS code pages and the rarest parts
-// of ISO-8859.
+// page's footer) more often wrongly than rightly: old Mac and DOS code pages, and the Nordic part
+// of ISO-8859. (Esperanto's and Romanian's parts are guessed rightly for their few letters.)
 bool RarelyMeant(const std::string& encoding) {
-    static constexpr std::array<std::string_view, 8> kRare = {
-        "MAC-CENTRALEUROPE", "MAC-CYRILLIC", "IBM852",     "IBM855", "IBM866",
-        "ISO-8859-3",        "ISO-8859-10",  "ISO-8859-16"};
+    static constexpr std::array<std::string_view, 6> kRare = {
+        "MAC-CENTRALEUROPE", "MAC-CYRILLIC", "IBM852", "IBM855", "IBM866", "ISO-8859-10"};
     return std::find(kRare.begin(), kRare.end(), encoding) != kRare.end();
 }
 
@@ -580,8 +579,14 @@ bool SparseBeyondAscii(std::string_view sample) {
     return true;
 }
 
-// Whether `encoding` reads every byte beyond ASCII of `sample` as a character that is printed.
-bool ReadsAsPrinted(std::string_view sample, const std::string& encoding) {
+// Whether `encoding` reads every byte beyond ASCII of `sample` as a letter or a sign that goes
+// with names in Latin text ("©", "«", "–", "’", a no-break space): not as the other signs a DOS
+// code page's letters are in windows-1252 ("¾", "¢", "ˆ"), nor as a capital after a small
+// letter.
+bool ReadsAsLatinText(std::string_view sample, const std::string& encoding) {
+    static constexpr std::array<char32_t, 15> kSigns = {0xA0,   0xA9,   0xAB,   0xAE,   0xB0,
+                                                        0xB7,   0xBB,   0x2013, 0x2014, 0x2018,
+                                                        0x2019, 0x201C, 0x201D, 0x2022, 0x2026};
     const std::unique_ptr<PieceDecoder> decoder =
         MakeDecoder(ByteOrderMark::kNone, encoding, false);
     if (!decoder) {
@@ -590,11 +595,18 @@ bool ReadsAsPrinted(std::string_view sample, const std::string& encoding) {
     std::string text;
     decoder->Decode(sample, text);
     decoder->Finish(text);
+    char32_t before = 0;
     for (std::size_t pos = 0; pos < text.size();) {
         const char32_t c = DecodeUtf8(text, pos);
-        if (c >= 0x80 && (c == 0xFFFD || !QChar::isPrint(c))) {
+        if (c >= 0x80 && !QChar::isLetter(c) &&
+            std::find(kSigns.begin(), kSigns.end(), c) == kSigns.end()) {
             return false;
         }
+        // "arraysÑthe", "fontÕs": a Mac's dash and apostrophe, not a capital inside a word.
+        if (c >= 0x80 && before >= 'a' && before <= 'z' && QChar::isUpper(c)) {
+            return false;
+        }
+        before = c;
     }
     return true;
 }
@@ -608,7 +620,7 @@ std::string LegacyEncodingOfText(std::string_view head, const EncodingChoice& ch
     const std::string sample = GuessSample(head);
     std::string guess = GuessEncoding(sample);
     if (guess.empty() || (!choice.fallback.empty() && RarelyMeant(guess) &&
-                          SparseBeyondAscii(sample) && ReadsAsPrinted(sample, choice.fallback))) {
+                          SparseBeyondAscii(sample) && ReadsAsLatinText(sample, choice.fallback))) {
         return choice.fallback;
     }
     return guess;
