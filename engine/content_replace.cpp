@@ -675,14 +675,11 @@ bool CountPlainChanges(int input, std::uint64_t size, const PlainMatcher& matche
                            IsAsciiWithoutNul(std::string_view(buffer, filled));
         } else if (ascii_so_far) {
             // A text that goes beyond ASCII is judged there, as its rewrite judges it.
-            const std::string_view read(buffer + carried, got.bytes);
-            if (const std::size_t beyond = FirstBeyondAscii(read);
-                beyond != std::string_view::npos) {
+            if (const std::optional<std::string> legacy =
+                    LaterLegacyEncoding(input, std::string_view(buffer + carried, got.bytes),
+                                        total - got.bytes, encoding)) {
                 ascii_so_far = false;
-                thread_local std::string later_storage;
-                const std::string_view later =
-                    LaterEncodingSample(input, total - got.bytes + beyond, later_storage);
-                if (!later.empty() && !ReadAsBytes(later, encoding)) {
+                if (!legacy->empty()) {
                     marked = true;
                     return false;
                 }

@@ -243,18 +243,15 @@ std::int64_t ScanDecoded(int fd, std::string_view head, PieceDecoder& decoder,
 std::optional<std::int64_t> ScanIfLaterLegacy(int fd, std::string_view read, std::uint64_t offset,
                                               const PlainMatcher& matcher, bool first_hit_only,
                                               const EncodingChoice& encoding, bool& ascii_so_far) {
-    const std::size_t beyond = FirstBeyondAscii(read);
-    if (beyond == std::string_view::npos) {
+    const std::optional<std::string> legacy = LaterLegacyEncoding(fd, read, offset, encoding);
+    if (!legacy) {
         return std::nullopt;
     }
     ascii_so_far = false;
-    thread_local std::string later_storage;
-    const std::string_view later = LaterEncodingSample(fd, offset + beyond, later_storage);
-    if (later.empty() || ReadAsBytes(later, encoding)) {
+    if (legacy->empty()) {
         return std::nullopt;
     }
-    const std::unique_ptr<PieceDecoder> decoder =
-        MakeDecoder(ByteOrderMark::kNone, LegacyEncodingOfText(later, encoding), false);
+    const std::unique_ptr<PieceDecoder> decoder = MakeDecoder(ByteOrderMark::kNone, *legacy, false);
     if (!decoder) {
         return std::nullopt;
     }

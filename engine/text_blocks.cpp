@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "engine/legacy_forms.h"
 #include "util/file_handle.h"
@@ -70,20 +71,18 @@ bool TextBlocks::ChooseEncoding(std::string_view read) {
 }
 
 void TextBlocks::CheckLaterBytes(std::string_view read) {
-    const std::size_t beyond = FirstBeyondAscii(read);
-    if (beyond == std::string_view::npos) {
+    std::optional<std::string> legacy =
+        LaterLegacyEncoding(fd_, read, bytes_read_ - read.size(), choice_);
+    if (!legacy) {
         return;
     }
     ascii_so_far_ = false;
-    thread_local std::string later_storage;
-    const std::string_view later =
-        LaterEncodingSample(fd_, bytes_read_ - read.size() + beyond, later_storage);
-    if (later.empty() || ReadAsBytes(later, choice_)) {
+    if (legacy->empty()) {
         return;
     }
     // The text so far was ASCII, which reads alike in the encodings a guess gives: decoded from
     // here on.
-    legacy_ = LegacyEncodingOfText(later, choice_);
+    legacy_ = std::move(*legacy);
     decoder_ = MakeDecoder(mark_, legacy_, false);
     if (!decoder_) {
         legacy_.clear();

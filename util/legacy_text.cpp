@@ -663,6 +663,17 @@ std::string_view LaterEncodingSample(int fd, std::uint64_t from, std::string& st
     }
 }
 
+std::optional<std::string> LaterLegacyEncoding(int fd, std::string_view read, std::uint64_t offset,
+                                               const EncodingChoice& choice) {
+    const std::size_t beyond = FirstBeyondAscii(read);
+    if (beyond == std::string_view::npos) {
+        return std::nullopt;
+    }
+    thread_local std::string storage;
+    const std::string_view later = LaterEncodingSample(fd, offset + beyond, storage);
+    return later.empty() ? std::string() : LegacyEncodingOf(later, choice);
+}
+
 std::unique_ptr<PieceDecoder> MakeDecoder(ByteOrderMark mark, const std::string& legacy,
                                           bool check_exact) {
     if (mark == ByteOrderMark::kUtf16LE || mark == ByteOrderMark::kUtf16BE) {

@@ -125,6 +125,11 @@ std::string_view EncodingSample(std::string_view bytes);
 // later, read into `storage` without moving the file's offset; empty when there is none, or the
 // file cannot be read so (a stream).
 std::string_view LaterEncodingSample(int fd, std::uint64_t from, std::string& storage);
+// For a file whose bytes so far were ASCII and whose bytes `read` were read at `offset` of the
+// open file `fd`: nothing when they are ASCII too; otherwise the legacy encoding they and the
+// bytes after them are in (LegacyEncodingOf of LaterEncodingSample), empty when read as UTF-8.
+std::optional<std::string> LaterLegacyEncoding(int fd, std::string_view read, std::uint64_t offset,
+                                               const EncodingChoice& choice);
 
 // Every encoding found file by file, windows-1252 when unsure.
 inline const EncodingChoice kFoundEncodings{};
